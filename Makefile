@@ -1,0 +1,40 @@
+# Entry points. `make demo` and `make test` work on a fresh Debian machine.
+PRESET ?= release
+BUILD_DIR := build/$(PRESET)
+BIN := $(BUILD_DIR)/bin
+DEMO_DIR ?= lumet-demo
+
+.PHONY: all deps configure build test test-gui demo gui screenshots bench clean
+
+all: build
+
+deps:
+	@bash scripts/deps.sh
+
+configure: deps
+	cmake --preset $(PRESET)
+
+build: configure
+	cmake --build --preset $(PRESET)
+
+test: build
+	ctest --preset $(PRESET)
+
+test-gui: build
+	ctest --preset $(PRESET) -L gui
+
+demo: build
+	$(BIN)/lumet-cli demo $(DEMO_DIR)
+
+gui: build
+	@if [ ! -f $(DEMO_DIR)/param.txt ]; then $(BIN)/lumet-cli synth $(DEMO_DIR); fi
+	cd $(DEMO_DIR) && $(CURDIR)/$(BIN)/lumet
+
+screenshots: build
+	bash scripts/screenshots.sh $(BIN) build/screenshots
+
+bench: build
+	$(BIN)/lumet-bench
+
+clean:
+	rm -rf build

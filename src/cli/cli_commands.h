@@ -1,0 +1,28 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <string>
+
+namespace lumet::cli {
+
+// Exit statuses of lumet-cli.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // the command failed ("Error: ..." on stderr)
+inline constexpr int kExitUsage = 2;    // unknown command or option, malformed argument
+
+// Each command file registers its subcommand on the app and sets `run` to the function
+// that executes it after parsing (and after the -C folder change). The function returns
+// the exit status; a lumet::Error it throws is reported as "Error: <message>", exit 1.
+struct CommandSlot {
+  std::function<int()> run;
+};
+
+void AddParamCommands(CLI::App& app, CommandSlot& slot);     // init-params, params, show-reference
+void AddPipelineCommands(CLI::App& app, CommandSlot& slot);  // register, reconstruct, run
+void AddSynthCommand(CLI::App& app, CommandSlot& slot);      // synth
+void AddCompareCommand(CLI::App& app, CommandSlot& slot);    // compare
+void AddDemoCommand(CLI::App& app, CommandSlot& slot);       // demo
+
+}  // namespace lumet::cli

@@ -1,0 +1,55 @@
+// register, reconstruct, run.
+#include <memory>
+
+#include "cli/cli_commands.h"
+#include "cli/headless_port.h"
+#include "cli/param_options.h"
+#include "workbench/workbench.h"
+
+namespace lumet::cli {
+
+namespace {
+
+enum class Stages { Registration, Reconstruction, Both };
+
+void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, const char* help, Stages stages) {
+  auto overrides = std::make_shared<ParamOverrides>();
+  auto snapshots = std::make_shared<std::string>();
+  auto* command = app.add_subcommand(name, help);
+  AddParamOptions(*command, *overrides);
+  command->add_option("--snapshots", *snapshots, "write what the two viewers show at the end as BMP files into DIR")
+      ->type_name("DIR");
+  command->callback([&slot, overrides, snapshots, stages] {
+    slot.run = [overrides, snapshots, stages] {
+      Workbench bench;
+      bench.params = AdoptWithOverrides(*overrides);
+      HeadlessPort port;
+      // Snapshots are written even when the command fails, so the state at the failure
+      // can be looked at.
+      try {
+        if (stages != Stages::Reconstruction) bench.Registration(port);
+        if (stages != Stages::Registration) bench.Reconstruction(port);
+      } catch (...) {
+        port.FinishProgress();
+        if (!snapshots->empty()) port.WriteSnapshots(*snapshots);
+        throw;
+      }
+      port.FinishProgress();
+      if (!snapshots->empty()) port.WriteSnapshots(*snapshots);
+      return kExitOk;
+    };
+  });
+}
+
+}  // namespace
+
+void AddPipelineCommands(CLI::App& app, CommandSlot& slot) {
+  AddPipelineCommand(app, slot, "register",
+                     "register frames 1..N to frame 0 and write one homography file per frame", Stages::Registration);
+  AddPipelineCommand(app, slot, "reconstruct",
+                     "reconstruct the high-resolution ROI from frames 0..N-1 and their homography files",
+                     Stages::Reconstruction);
+  AddPipelineCommand(app, slot, "run", "registration then reconstruction in one process", Stages::Both);
+}
+
+}  // namespace lumet::cli

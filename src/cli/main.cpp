@@ -1,0 +1,68 @@
+// lumet-cli: the command-line front end of the Lumet engine.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "cli/cli_commands.h"
+#include "util/error.h"
+
+namespace {
+
+int Run(int argc, char** argv) {
+  using namespace lumet::cli;
+  CLI::App app{
+      "Lumet multi-frame super-resolution, command line.\n"
+      "Works in the current folder (or in DIR with -C DIR): the parameters live in ./param.txt, the frames\n"
+      "are named by the LR pattern (./images/lr-%d.bmp), results go under the output base (./result/hr).",
+      "lumet-cli"};
+  app.set_version_flag("--version", "lumet-cli 1.0");
+  std::string folder;
+  app.add_option("-C", folder, "run in DIR instead of the current folder (give it before the command)")->type_name("DIR");
+  app.require_subcommand(1);
+  app.fallthrough(false);
+
+  CommandSlot slot;
+  AddParamCommands(app, slot);
+  AddPipelineCommands(app, slot);
+  AddSynthCommand(app, slot);
+  AddCompareCommand(app, slot);
+  AddDemoCommand(app, slot);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? kExitOk : kExitUsage;
+  }
+
+  try {
+    if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
+      throw lumet::Error("cannot change to folder " + folder + ": " + std::strerror(errno));
+    }
+    if (!slot.run) return kExitUsage;
+    return slot.run();
+  } catch (const lumet::Error& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error: %s\n", e.what());
+    return kExitFailure;
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error: out of memory\n");
+    return kExitFailure;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Error: internal failure: %s\n", e.what());
+    return lumet::cli::kExitFailure;
+  }
+}

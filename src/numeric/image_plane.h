@@ -1,0 +1,149 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace lumet {
+
+// One channel of pixels of type P, row 0 at the top, pixel (x, y) = column x, row y,
+// reached through a table of row pointers. Rows start on 4-byte boundaries: the stride is
+// the row length in bytes rounded up to whole 4-byte words.
+template <typename P>
+class ImagePlane {
+ public:
+  using PixelType = P;
+
+  ImagePlane() = default;
+  virtual ~ImagePlane() = default;
+  ImagePlane(const ImagePlane& other) { *this = other; }
+  ImagePlane(ImagePlane&& other) noexcept { *this = std::move(other); }
+  ImagePlane& operator=(const ImagePlane& other) {
+    if (this == &other) return *this;
+    if (Create(other.width_, other.height_)) {
+      std::copy(other.pixels_.get(), other.pixels_.get() + ElementCount(), pixels_.get());
+    }
+    return *this;
+  }
+  ImagePlane& operator=(ImagePlane&& other) noexcept {
+    if (this == &other) return *this;
+    pixels_ = std::move(other.pixels_);
+    rowTable_ = std::move(other.rowTable_);
+    width_ = other.width_;
+    height_ = other.height_;
+    stride_ = other.stride_;
+    other.rowTable_.clear();
+    other.width_ = other.height_ = other.stride_ = 0;
+    return *this;
+  }
+
+  // Empties the plane; an empty plane is left unchanged.
+  virtual void Free() {
+    pixels_.reset();
+    rowTable_.clear();
+    width_ = height_ = stride_ = 0;
+  }
+
+  // Frees, then obtains width x height pixels (not initialised). False, with the plane
+  // left empty, for a non-positive dimension or when no memory can be had.
+  virtual bool Create(int width, int height) {
+    Free();
+    if (width <= 0 || height <= 0) return false;
+    const int stride = static_cast<int>((static_cast<int64_t>(width) * static_cast<int64_t>(sizeof(P)) + 3) & ~int64_t{3});
+    const size_t elements = static_cast<size_t>(stride) / sizeof(P) * static_cast<size_t>(height);
+    pixels_.reset(new (std::nothrow) P[elements]);
+    if (!pixels_) {
+      Free();
+      return false;
+    }
+    width_ = width;
+    height_ = height;
+    stride_ = stride;
+    rowTable_.resize(static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) rowTable_[static_cast<size_t>(y)] = pixels_.get() + static_cast<size_t>(y) * RowElements();
+    return true;
+  }
+
+  // Sets every pixel (padding included) to value.
+  void Fill(P value) {
+    if (pixels_) std::fill(pixels_.get(), pixels_.get() + ElementCount(), value);
+  }
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  int Stride() const { return stride_; }  // bytes per row
+  bool Empty() const { return pixels_ == nullptr; }
+
+  P* Row(int y) { return rowTable_[static_cast<size_t>(y)]; }
+  const P* Row(int y) const { return rowTable_[static_cast<size_t>(y)]; }
+  P* operator[](int y) { return Row(y); }
+  const P* operator[](int y) const { return Row(y); }
+  P* Pixels() { return pixels_.get(); }
+  const P* Pixels() const { return pixels_.get(); }
+
+ private:
+  size_t RowElements() const { return static_cast<size_t>(stride_) / sizeof(P); }
+  size_t ElementCount() const { return RowElements() * static_cast<size_t>(height_); }
+
+  std::unique_ptr<P[]> pixels_;
+  std::vector<P*> rowTable_;
+  int width_ = 0;
+  int height_ = 0;
+  int stride_ = 0;
+};
+
+// 8-bit plane: frames as read from BMP files, display buffers, counters.
+class GrayImage : public ImagePlane<uint8_t> {
+ public:
+  // Bilinear sampling at (x, y), pixel centres at integer positions. The right and bottom
+  // neighbours are clamped to the last column and row; the left and top indices are
+  // |floor|. Callers sample only at 0 <= x < width and 0 <= y < height.
+  double Sample(double x, double y) const;
+};
+
+// Double plane: warped frames, the HR estimate and its gradients, filter responses.
+class DoubleImage : public ImagePlane<double> {
+ public:
+  double& At(int x, int y) { return Row(y)[x]; }
+  double At(int x, int y) const { return Row(y)[x]; }
+};
+
+// The fourth plane of a colour image.
+class MaskImage : public ImagePlane<uint8_t> {};
+
+// Three channel planes (0 red, 1 green, 2 blue) of one pixel type plus a mask plane.
+template <typename Plane>
+class ColorImage {
+ public:
+  using PixelType = typename Plane::PixelType;
+
+  ColorImage() : channels(3), levels(sizeof(PixelType) == 1 ? 256 : 65536) {}
+
+  // Creates the three channels and the mask at width x height; the result is the mask's.
+  // (A moved-from image gets its three channels back.)
+  bool Create(int width, int height) {
+    if (channels.size() != 3) channels.resize(3);
+    for (auto& channel : channels) channel.Create(width, height);
+    return mask.Create(width, height);
+  }
+  void Free() {
+    for (auto& channel : channels) channel.Free();
+    mask.Free();
+  }
+  int Width() const { return channels.empty() ? 0 : channels[0].Width(); }
+  int Height() const { return channels.empty() ? 0 : channels[0].Height(); }
+  bool Empty() const { return channels.empty() || channels[0].Empty(); }
+
+  std::vector<Plane> channels;
+  MaskImage mask;
+  uint8_t flag = 0;
+  int levels;
+  PixelType channelValue[3] = {};
+};
+
+using ColorGrayImage = ColorImage<GrayImage>;
+using ColorDoubleImage = ColorImage<DoubleImage>;
+
+}  // namespace lumet

@@ -1,0 +1,25 @@
+#include "imageio/bmp_file.h"
+#include "raster/dib_raster.h"
+#include "workbench/workbench.h"
+
+namespace lumet {
+
+void Workbench::ShowReference(UiPort& ui) {
+  // An unreadable reference frame is an error: every later step needs its pixels.
+  BmpFile::ReadFrame(params.referenceFile, referenceImage);
+  refWidth = referenceImage.channels[0].Width();
+  refHeight = referenceImage.channels[0].Height();
+
+  if (!ui.ViewerExists(Viewer::Reference)) {
+    ui.CreateViewer(Viewer::Reference, "frame", ScreenRect{0, 0, 300, 300});
+  }
+  ui.FitViewer(Viewer::Reference, refWidth, refHeight);
+  ui.SetViewerMode(Viewer::Reference, kModeRoiSelection);
+  DibRaster picture(0);
+  picture.Create(static_cast<uint32_t>(refWidth), static_cast<uint32_t>(refHeight), 24, 1);
+  CopyToRaster(picture, referenceImage, refWidth, refHeight);
+  ui.AttachRoi(Viewer::Reference, params.roi);
+  ui.ShowPicture(Viewer::Reference, picture);
+}
+
+}  // namespace lumet

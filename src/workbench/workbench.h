@@ -1,0 +1,43 @@
+#pragma once
+
+#include "numeric/image_plane.h"
+#include "numeric/random.h"
+#include "params/param_set.h"
+#include "workbench/ui_port.h"
+
+namespace lumet {
+
+// The state the commands share and the commands themselves. Front ends adopt a parameter
+// set (AdoptParams) into `params` before a command starts; the commands read it only.
+// A command that fails throws lumet::Error (the message names the file or value), one that
+// is cancelled throws lumet::Cancelled; front ends report both.
+class Workbench {
+ public:
+  ParamSet params = InitParams();
+
+  // The reference frame (frame 0) as last read by ShowReference, and its size.
+  ColorGrayImage referenceImage;
+  int refWidth = 0;
+  int refHeight = 0;
+
+  // The trials' generator; its sequence continues across frames and commands.
+  LcgRandom random;
+
+  // "Show Reference": reads referenceFile into referenceImage and shows it in refViewer
+  // in ROI selection mode with the ROI attached.
+  void ShowReference(UiPort& ui);
+
+  // "Registration LR Frames": ShowReference, then frames 1 .. lrCount registered against
+  // frame 0, one homography file each, one log line each.
+  void Registration(UiPort& ui);
+
+  // "Reconstruction": frames 0 .. lrCount - 1 and their homography files to the HR image
+  // written to resultFile (and "./result/first_lr.bmp").
+  void Reconstruction(UiPort& ui);
+};
+
+// Fixed names of the system's own files.
+inline constexpr const char* kRefinementLogPath = "./steet_rms.txt";
+inline constexpr const char* kFirstFramePath = "./result/first_lr.bmp";
+
+}  // namespace lumet
