@@ -1,7 +1,46 @@
+// compare: PSNR and SSIM of two images.
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+
 #include "cli/cli_commands.h"
+#include "imageio/bmp_file.h"
+#include "synth/quality.h"
+#include "util/error.h"
+#include "util/text_format.h"
 
 namespace lumet::cli {
 
-void AddCompareCommand(CLI::App&, CommandSlot&) {}
+void AddCompareCommand(CLI::App& app, CommandSlot& slot) {
+  auto first = std::make_shared<std::string>();
+  auto second = std::make_shared<std::string>();
+  auto* command = app.add_subcommand("compare", "print the PSNR (dB) and the SSIM of two images of the same size");
+  command->add_option("A", *first, "first image (BMP)")->required()->type_name("A.bmp");
+  command->add_option("B", *second, "second image (BMP)")->required()->type_name("B.bmp");
+  command->callback([&slot, first, second] {
+    slot.run = [first, second] {
+      ColorGrayImage a;
+      ColorGrayImage b;
+      BmpFile::ReadFrame(*first, a);
+      BmpFile::ReadFrame(*second, b);
+      if (a.Width() != b.Width() || a.Height() != b.Height()) {
+        throw Error(Format("%s is %dx%d but %s is %dx%d: the sizes must match", first->c_str(), a.Width(), a.Height(),
+                           second->c_str(), b.Width(), b.Height()));
+      }
+      double psnr = 0.0;
+      double ssim = 0.0;
+      try {
+        psnr = Psnr(a, b);
+        ssim = Ssim(a, b);
+      } catch (const Error& e) {
+        throw Error(*first + " and " + *second + ": " + e.what());
+      }
+      std::printf("PSNR = %s\n", std::isinf(psnr) ? "inf" : FormatG6(psnr).c_str());
+      std::printf("SSIM = %s\n", FormatG6(ssim).c_str());
+      return kExitOk;
+    };
+  });
+}
 
 }  // namespace lumet::cli

@@ -1,0 +1,131 @@
+// One LR frame's registration against its reference on a synthetic 320 x 240 scene with
+// the default registration settings, and its stages on their own.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "numeric/image_plane.h"
+#include "numeric/random.h"
+#include "registration/block_matching.h"
+#include "registration/feature_point.h"
+#include "registration/homography_refinement.h"
+#include "registration/homography_search.h"
+#include "registration/search_sizes.h"
+
+namespace lumet {
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+const RoiRect kRoi{160, 100, 200, 140};
+
+// Smooth blobs on grey; the frame is the scene moved by (1.3, -0.7) and turned by 0.4 deg
+// about the frame centre.
+GrayImage Render(double tx, double ty, double theta) {
+  LcgRandom random;
+  random.Reset(99);
+  const auto uniform = [&](double lo, double hi) { return lo + (hi - lo) * random.Next() / LcgRandom::kMax; };
+  struct Blob {
+    double x, y, r, a;
+  };
+  std::vector<Blob> blobs;
+  for (int i = 0; i < 400; ++i)
+    blobs.push_back({uniform(-10, 330), uniform(-10, 250), uniform(3, 8), uniform(-90, 90)});
+  GrayImage image;
+  image.Create(kWidth, kHeight);
+  const double c = std::cos(theta);
+  const double s = std::sin(theta);
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      const double dx = x - 160 - tx;
+      const double dy = y - 120 - ty;
+      const double px = c * dx + s * dy + 160;
+      const double py = -s * dx + c * dy + 120;
+      double v = 128;
+      for (const Blob& b : blobs) {
+        const double ex = px - b.x;
+        const double ey = py - b.y;
+        const double d2 = ex * ex + ey * ey;
+        if (d2 < 100 * b.r * b.r) v += b.a * std::exp(-d2 / (2 * b.r * b.r));
+      }
+      image.Row(y)[x] = static_cast<uint8_t>(std::lround(std::fmin(254, std::fmax(1, v))));
+    }
+  }
+  return image;
+}
+
+struct Frames {
+  GrayImage ref = Render(0, 0, 0);
+  GrayImage frame = Render(1.3, -0.7, 0.4 * M_PI / 180);
+};
+
+const Frames& Inputs() {
+  static const Frames frames;
+  return frames;
+}
+
+// What the registration command computes for one frame (the reference points included),
+// with the "Init params" settings.
+double RegisterOneFrame(const GrayImage& ref, const GrayImage& frame, LcgRandom& random) {
+  DoubleImage response;
+  const auto refPoints = SelectNearRoi(DetectFeatures(ref, response, static_cast<float>(1.5)), kSelectionLimit, kRoi);
+  const auto points = SelectNearRoi(DetectFeatures(frame, response, 1.5), kSelectionLimit, kRoi);
+  const MatchedPairs pairs = MatchBlocks(ref, frame, refPoints, points, 32, 40);
+  const SearchSizes sizes = ChooseSearchSizes(20, 25, static_cast<int>(pairs.a.size()));
+  Matrix h(3, 3, 0.0);
+  h[0][0] = h[1][1] = h[2][2] = 1.0;
+  if (sizes.Searchable()) {
+    EstimateHomography(ref, frame, pairs.a, pairs.b, h, sizes.sampleSize, kSearchTrials, sizes.poolSize, kRoi, random);
+  }
+  std::string log;
+  return RefineHomography(ref, frame, h, kRoi, kRefinementIterations, log);
+}
+
+void BM_RegisterOneFrame(benchmark::State& state) {
+  const Frames& in = Inputs();
+  for (auto _ : state) {
+    LcgRandom random;
+    benchmark::DoNotOptimize(RegisterOneFrame(in.ref, in.frame, random));
+  }
+}
+BENCHMARK(BM_RegisterOneFrame)->Unit(benchmark::kMillisecond);
+
+void BM_DetectFeatures(benchmark::State& state) {
+  const Frames& in = Inputs();
+  DoubleImage response;
+  for (auto _ : state) benchmark::DoNotOptimize(DetectFeatures(in.frame, response, 1.5));
+}
+BENCHMARK(BM_DetectFeatures)->Unit(benchmark::kMillisecond);
+
+void BM_MatchBlocks(benchmark::State& state) {
+  const Frames& in = Inputs();
+  DoubleImage response;
+  const auto refPoints = SelectNearRoi(DetectFeatures(in.ref, response, 1.5), kSelectionLimit, kRoi);
+  const auto points = SelectNearRoi(DetectFeatures(in.frame, response, 1.5), kSelectionLimit, kRoi);
+  for (auto _ : state) benchmark::DoNotOptimize(MatchBlocks(in.ref, in.frame, refPoints, points, 32, 40));
+}
+BENCHMARK(BM_MatchBlocks)->Unit(benchmark::kMillisecond);
+
+void BM_RoiMae(benchmark::State& state) {
+  const Frames& in = Inputs();
+  Matrix h(3, 3, 0.0);
+  h[0][0] = h[1][1] = h[2][2] = 1.0;
+  h[0][2] = 1.3 / 600;
+  for (auto _ : state) benchmark::DoNotOptimize(RoiMae(in.ref, in.frame, h, kRoi));
+}
+BENCHMARK(BM_RoiMae)->Unit(benchmark::kMicrosecond);
+
+void BM_RoiMaeDirect(benchmark::State& state) {
+  const Frames& in = Inputs();
+  Matrix h(3, 3, 0.0);
+  h[0][0] = h[1][1] = h[2][2] = 1.0;
+  h[0][2] = 1.3 / 600;
+  for (auto _ : state) benchmark::DoNotOptimize(RoiMaeDirect(in.ref, in.frame, h, kRoi));
+}
+BENCHMARK(BM_RoiMaeDirect)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace lumet

@@ -1,0 +1,473 @@
+#include "app/lumet_dlg.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QThread>
+#include <algorithm>
+#include <iterator>
+
+#include "app/dialog_units.h"
+#include "app/field_format.h"
+#include "app/gui_port.h"
+#include "app/version_info_dlg.h"
+#include "util/error.h"
+#include "util/text_format.h"
+#include "view/img_wnd.h"
+
+namespace lumet {
+
+namespace {
+
+// Control IDs.
+constexpr int kIdShowReference = 1001;
+constexpr int kIdRegistration = 1002;
+constexpr int kIdLog = 1003;
+constexpr int kIdReconstruction = 1004;
+constexpr int kIdInitParams = 1005;
+constexpr int kIdLrPattern = 1007;
+constexpr int kIdOutputBase = 1008;
+constexpr int kIdLrCount = 1009;
+constexpr int kIdPsfSigma = 1010;
+constexpr int kIdScaleX3 = 1011;
+constexpr int kIdScaleX4 = 1012;
+constexpr int kIdAlpha = 1013;
+constexpr int kIdBeta = 1014;
+constexpr int kIdLambda = 1015;
+constexpr int kIdRoiX = 1016;
+constexpr int kIdRoiY = 1017;
+constexpr int kIdRoiW = 1018;
+constexpr int kIdRoiH = 1019;
+constexpr int kIdFilterSigma = 1020;
+constexpr int kIdRansacFirst = 1021;
+constexpr int kIdRansacSecond = 1022;
+constexpr int kIdSadSize = 1023;
+constexpr int kIdSearchArea = 1024;
+
+// The dialog template, in dialog units. The last row (progress bar and Cancel button)
+// extends the 327 x 298 layout of the fields for the worker thread.
+constexpr int kDialogWidth = 327;
+constexpr int kDialogHeight = 316;
+
+struct TemplateRect {
+  int x, y, w, h;
+};
+
+struct ButtonItem {
+  int id;
+  const char* text;
+  TemplateRect rect;
+};
+
+constexpr ButtonItem kButtons[] = {
+    {kIdShowReference, "Show Reference", {17, 21, 82, 14}},
+    {kIdRegistration, "Registration LR Frames", {17, 41, 82, 14}},
+    {kIdReconstruction, "Reconstruction", {17, 62, 82, 14}},
+    {kIdInitParams, "Init params", {17, 81, 82, 14}},
+};
+
+// An edit field with its label, placed to its left and right-aligned against it.
+struct EditItem {
+  int id;
+  const char* label;
+  TemplateRect rect;
+  TemplateRect labelRect;
+  bool numeric;
+};
+
+constexpr EditItem kEdits[] = {
+    {kIdLrPattern, "LR files", {171, 37, 126, 13}, {128, 39, 40, 8}, false},
+    {kIdOutputBase, "Output", {171, 56, 126, 13}, {128, 58, 40, 8}, false},
+    {kIdLrCount, "LR num", {171, 78, 20, 13}, {128, 80, 40, 8}, true},
+    // 28 units instead of 20: "0.600" does not fit 20 units of a sans-serif fallback font.
+    {kIdPsfSigma, "PSF Sigma", {171, 97, 28, 13}, {128, 99, 40, 8}, true},
+    {kIdAlpha, "\u03b1", {170, 133, 25, 13}, {150, 135, 17, 8}, true},
+    {kIdBeta, "\u03b2", {170, 151, 25, 13}, {150, 153, 17, 8}, true},
+    {kIdLambda, "\u03bb", {170, 168, 25, 13}, {150, 170, 17, 8}, true},
+    {kIdRoiX, "x", {221, 149, 25, 13}, {208, 151, 10, 8}, true},
+    {kIdRoiY, "y", {266, 149, 25, 13}, {253, 151, 10, 8}, true},
+    {kIdRoiW, "w", {221, 165, 25, 13}, {208, 167, 10, 8}, true},
+    {kIdRoiH, "h", {266, 165, 25, 13}, {253, 167, 10, 8}, true},
+    {kIdFilterSigma, "Filter Sigma", {60, 118, 28, 13}, {10, 120, 47, 8}, true},
+    {kIdRansacFirst, "Ransac", {60, 137, 20, 13}, {10, 139, 47, 8}, true},
+    {kIdRansacSecond, "/", {93, 137, 20, 13}, {82, 139, 9, 8}, true},
+    {kIdSadSize, "SAD size", {60, 155, 25, 13}, {10, 157, 47, 8}, true},
+    {kIdSearchArea, "Search Area", {60, 171, 25, 13}, {10, 173, 47, 8}, true},
+};
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+}  // namespace
+
+CLumetDlg::CLumetDlg(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("CLumetDlg"));
+  setWindowTitle(QStringLiteral("Lumet"));
+  setWindowIcon(QApplication::windowIcon());
+  BuildControls();
+  OnInitDialog();
+}
+
+CLumetDlg::~CLumetDlg() {
+  // Normally the dialog ends only after its command; this covers a forced shutdown.
+  if (worker_ != nullptr) {
+    CancelCommand();
+    worker_->wait();
+    delete worker_;
+    worker_ = nullptr;
+  }
+}
+
+void CLumetDlg::BuildControls() {
+  setFont(DialogFont());
+  const DialogUnits du(font());
+  setFixedSize(du.X(kDialogWidth), du.Y(kDialogHeight));
+  auto place = [&du](QWidget* widget, const TemplateRect& r) { widget->setGeometry(du.Rect(r.x, r.y, r.w, r.h)); };
+
+  // Group boxes first so that they stay below the controls they enclose.
+  auto* reconstructionGroup = new QGroupBox(QStringLiteral("Reconstruction Setting"), this);
+  reconstructionGroup->setObjectName(QStringLiteral("reconstructionGroup"));
+  place(reconstructionGroup, {121, 19, 191, 176});
+  auto* registrationGroup = new QGroupBox(QStringLiteral("Registration Setting"), this);
+  registrationGroup->setObjectName(QStringLiteral("registrationGroup"));
+  place(registrationGroup, {7, 103, 111, 92});
+
+  for (size_t i = 0; i < std::size(kButtons); ++i) {
+    const ButtonItem& item = kButtons[i];
+    auto* button = new QPushButton(Text(item.text), this);
+    button->setObjectName(QString::number(item.id));
+    // Enter in a field must neither start a command nor end the program.
+    button->setAutoDefault(false);
+    place(button, item.rect);
+    commandButtons_[i] = button;
+  }
+  connect(commandButtons_[0], &QPushButton::clicked, this, &CLumetDlg::OnShowReference);
+  connect(commandButtons_[1], &QPushButton::clicked, this, &CLumetDlg::OnRegistration);
+  connect(commandButtons_[2], &QPushButton::clicked, this, &CLumetDlg::OnReconstruction);
+  connect(commandButtons_[3], &QPushButton::clicked, this, &CLumetDlg::OnInitParams);
+
+  for (const EditItem& item : kEdits) {
+    auto* label = new QLabel(Text(item.label), this);
+    label->setObjectName(QStringLiteral("label%1").arg(item.id));
+    label->setAlignment(item.id == kIdRansacSecond ? Qt::AlignCenter : (Qt::AlignRight | Qt::AlignVCenter));
+    place(label, item.labelRect);
+    auto* edit = new QLineEdit(this);
+    edit->setObjectName(QString::number(item.id));
+    if (item.numeric) edit->setAlignment(Qt::AlignRight);
+    place(edit, item.rect);
+    label->setBuddy(edit);
+    edits_[item.id] = edit;
+  }
+  auto* roiLabel = new QLabel(QStringLiteral("ROI"), this);
+  roiLabel->setObjectName(QStringLiteral("labelRoi"));
+  place(roiLabel, {210, 137, 30, 8});
+
+  auto* scaleLabel = new QLabel(QStringLiteral("Scale factor"), this);
+  scaleLabel->setObjectName(QStringLiteral("labelScale"));
+  place(scaleLabel, {207, 79, 60, 8});
+  x3_ = new QRadioButton(QStringLiteral("x3"), this);
+  x3_->setObjectName(QString::number(kIdScaleX3));
+  place(x3_, {207, 91, 37, 9});
+  x4_ = new QRadioButton(QStringLiteral("x4"), this);
+  x4_->setObjectName(QString::number(kIdScaleX4));
+  place(x4_, {207, 105, 51, 9});
+  connect(x3_, &QRadioButton::clicked, this, &CLumetDlg::OnScaleX3);
+  connect(x4_, &QRadioButton::clicked, this, &CLumetDlg::OnScaleX4);
+
+  log_ = new QPlainTextEdit(this);
+  log_->setObjectName(QString::number(kIdLog));
+  log_->setReadOnly(true);
+  log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  place(log_, {7, 204, 314, 87});
+
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("progress"));
+  progress_->setRange(0, 1);
+  progress_->setValue(0);
+  progress_->setTextVisible(true);
+  progress_->setFormat(QString());
+  place(progress_, {7, 297, 254, 12});
+  cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel_->setObjectName(QStringLiteral("cancel"));
+  cancel_->setAutoDefault(false);
+  cancel_->setEnabled(false);
+  place(cancel_, {267, 296, 54, 14});
+  connect(cancel_, &QPushButton::clicked, this, &CLumetDlg::CancelCommand);
+
+  connect(Edit(kIdRoiX), &QLineEdit::textChanged, this, &CLumetDlg::OnUpdateRoiX);
+  connect(Edit(kIdRoiY), &QLineEdit::textChanged, this, &CLumetDlg::OnUpdateRoiY);
+  connect(Edit(kIdRoiW), &QLineEdit::textChanged, this, &CLumetDlg::OnUpdateRoiW);
+  connect(Edit(kIdRoiH), &QLineEdit::textChanged, this, &CLumetDlg::OnUpdateRoiH);
+}
+
+void CLumetDlg::OnInitDialog() {
+  // A missing or short parameter file leaves the Init params values in place.
+  ParamSet loaded = InitParams();
+  try {
+    LoadParams(kParamFileName, loaded);
+  } catch (const std::exception& error) {
+    AppendLog(std::string("Error: ") + error.what());
+  }
+  ApplyParams(loaded);
+  if (loaded.scale < 4.0) {
+    x3_->setChecked(true);
+  } else {
+    x4_->setChecked(true);
+  }
+}
+
+void CLumetDlg::SetField(int id, const QString& text) { Edit(id)->setText(text); }
+
+bool CLumetDlg::ApplyParams(const ParamSet& values) {
+  SetField(kIdLrPattern, QString::fromStdString(values.lrPattern));
+  SetField(kIdOutputBase, QString::fromStdString(values.outputBase));
+  // This order, with the ROI handlers running while x, y, w and h are written.
+  SetField(kIdPsfSigma, FormatDoubleField(values.psfSigma));
+  SetField(kIdLrCount, FormatIntField(values.lrCount));
+  SetField(kIdAlpha, FormatDoubleField(values.alpha));
+  SetField(kIdBeta, FormatDoubleField(values.beta));
+  SetField(kIdLambda, FormatDoubleField(values.lambda));
+  SetField(kIdRoiX, FormatIntField(values.roi.left));
+  SetField(kIdRoiY, FormatIntField(values.roi.top));
+  SetField(kIdRoiW, FormatIntField(values.roi.right - values.roi.left));
+  SetField(kIdRoiH, FormatIntField(values.roi.bottom - values.roi.top));
+  SetField(kIdFilterSigma, FormatDoubleField(values.filterSigma));
+  SetField(kIdRansacFirst, FormatIntField(values.ransacFirst));
+  SetField(kIdRansacSecond, FormatIntField(values.ransacSecond));
+  SetField(kIdSadSize, FormatIntField(values.sadSize));
+  SetField(kIdSearchArea, FormatIntField(values.searchArea));
+
+  ParamSet adopted = values;
+  bool ok = true;
+  try {
+    AdoptParams(adopted);
+  } catch (const Error& error) {
+    // The values stay on screen and in the set for the user to correct; no command runs
+    // on them (every command adopts first).
+    AppendLog(std::string("Error: ") + error.what());
+    adopted = values;
+    ok = false;
+  }
+  params_ = adopted;
+  RefreshViewers();
+  return ok;
+}
+
+bool CLumetDlg::ReadControls() {
+  ParamSet values = params_;  // the ROI follows its fields already
+  values.scale = x3_->isChecked() ? 3.0 : 4.0;
+  values.alpha = ParseDoubleField(Edit(kIdAlpha)->text());
+  values.beta = ParseDoubleField(Edit(kIdBeta)->text());
+  values.lambda = ParseDoubleField(Edit(kIdLambda)->text());
+  values.lrCount = ParseIntField(Edit(kIdLrCount)->text());
+  values.psfSigma = ParseDoubleField(Edit(kIdPsfSigma)->text());
+  // The whole texts: a value the parameter file cannot hold is refused by the adoption
+  // instead of being cut short silently.
+  values.lrPattern = Edit(kIdLrPattern)->text().toStdString();
+  values.outputBase = Edit(kIdOutputBase)->text().toStdString();
+  values.filterSigma = ParseDoubleField(Edit(kIdFilterSigma)->text());
+  values.ransacFirst = ParseIntField(Edit(kIdRansacFirst)->text());
+  values.ransacSecond = ParseIntField(Edit(kIdRansacSecond)->text());
+  values.sadSize = ParseIntField(Edit(kIdSadSize)->text());
+  values.searchArea = ParseIntField(Edit(kIdSearchArea)->text());
+  values.firstFrame = 1;
+  return ApplyParams(values);
+}
+
+void CLumetDlg::OnInitParams() {
+  if (CommandRunning()) return;
+  ApplyParams(InitParams());
+}
+
+void CLumetDlg::OnScaleX3() {
+  x3_->setChecked(true);
+  x4_->setChecked(false);
+}
+
+void CLumetDlg::OnScaleX4() {
+  x4_->setChecked(true);
+  x3_->setChecked(false);
+}
+
+void CLumetDlg::OnUpdateRoiX() {
+  const int32_t v = ParseIntField(Edit(kIdRoiX)->text());
+  params_.roi.right = params_.roi.right + v - params_.roi.left;
+  params_.roi.left = v;
+  RefreshViewers();
+}
+
+void CLumetDlg::OnUpdateRoiY() {
+  const int32_t v = ParseIntField(Edit(kIdRoiY)->text());
+  params_.roi.bottom = params_.roi.bottom + v - params_.roi.top;
+  params_.roi.top = v;
+  RefreshViewers();
+}
+
+void CLumetDlg::OnUpdateRoiW() {
+  params_.roi.right = params_.roi.left + ParseIntField(Edit(kIdRoiW)->text());
+  RefreshViewers();
+}
+
+void CLumetDlg::OnUpdateRoiH() {
+  params_.roi.bottom = params_.roi.top + ParseIntField(Edit(kIdRoiH)->text());
+  RefreshViewers();
+}
+
+void CLumetDlg::OnRoiChanged() {
+  const RoiRect roi = params_.roi;
+  SetField(kIdRoiX, FormatIntField(roi.left));
+  SetField(kIdRoiY, FormatIntField(roi.top));
+  SetField(kIdRoiW, FormatIntField(roi.right - roi.left));
+  SetField(kIdRoiH, FormatIntField(roi.bottom - roi.top));
+}
+
+void CLumetDlg::RefreshViewers() {
+  // Both viewers may outline the ROI (registration attaches it to the frame viewer too).
+  if (refViewer != nullptr) refViewer->update();
+  if (frameViewer != nullptr) frameViewer->update();
+}
+
+void CLumetDlg::AppendLog(const std::string& text) {
+  QString line = QString::fromStdString(StripLineEnds(text));
+  if (line.isEmpty()) return;
+  line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  log_->appendPlainText(line);
+  log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
+}
+
+QString CLumetDlg::LogText() const { return log_->toPlainText(); }
+
+void CLumetDlg::CreateViewerWindow(Viewer viewer, const QString& title, const ScreenRect& rect) {
+  CImgWnd*& slot = viewer == Viewer::Reference ? refViewer : frameViewer;
+  if (slot != nullptr) return;
+  slot = new CImgWnd(this, title, rect);
+  slot->setObjectName(viewer == Viewer::Reference ? QStringLiteral("refViewer") : QStringLiteral("frameViewer"));
+  slot->setFont(font());
+  slot->SetInteractive(!busy_);
+  connect(slot, &CImgWnd::roiChanged, this, &CLumetDlg::OnRoiChanged);
+}
+
+void CLumetDlg::AttachRoiTo(Viewer viewer) {
+  if (CImgWnd* window = ViewerWindow(viewer)) window->AttachRoi(&params_.roi);
+}
+
+void CLumetDlg::ShowProgress(const QString& stage, int step, int total) {
+  progress_->setRange(0, std::max(total, 1));
+  progress_->setValue(std::clamp(step, 0, std::max(total, 1)));
+  progress_->setFormat(QStringLiteral("%1 %2/%3").arg(stage).arg(step).arg(total));
+}
+
+void CLumetDlg::OnShowReference() { StartCommand(Command::ShowReference); }
+
+void CLumetDlg::OnRegistration() { StartCommand(Command::Registration); }
+
+void CLumetDlg::OnReconstruction() { StartCommand(Command::Reconstruction); }
+
+bool CLumetDlg::StartCommand(Command command) {
+  if (CommandRunning()) return false;
+  if (!ReadControls()) return false;
+  workbench_.params = params_;
+  port_ = std::make_unique<GuiPort>(this, refViewer != nullptr, frameViewer != nullptr);
+  SetBusy(true);
+  GuiPort* port = port_.get();
+  Workbench* bench = &workbench_;
+  worker_ = QThread::create([this, command, port, bench] {
+    bool ok = false;
+    try {
+      switch (command) {
+        case Command::ShowReference:
+          bench->ShowReference(*port);
+          break;
+        case Command::Registration:
+          bench->Registration(*port);
+          break;
+        case Command::Reconstruction:
+          bench->Reconstruction(*port);
+          break;
+      }
+      ok = true;
+    } catch (const Cancelled&) {
+      port->AppendLog("Cancelled");
+    } catch (const std::exception& error) {
+      port->AppendLog(std::string("Error: ") + error.what());
+    }
+    // Posted after every call of the command, so it arrives after all of them.
+    QMetaObject::invokeMethod(this, [this, ok] { OnCommandFinished(ok); }, Qt::QueuedConnection);
+  });
+  worker_->setObjectName(QStringLiteral("lumet-command"));
+  worker_->start();
+  return true;
+}
+
+void CLumetDlg::CancelCommand() {
+  if (port_ != nullptr) port_->RequestCancel();
+}
+
+void CLumetDlg::OnCommandFinished(bool ok) {
+  if (worker_ != nullptr) {
+    worker_->wait();
+    delete worker_;
+    worker_ = nullptr;
+  }
+  port_.reset();
+  SetBusy(false);
+  emit commandFinished(ok);
+  if (closePending_) {
+    closePending_ = false;
+    QDialog::reject();
+  }
+}
+
+void CLumetDlg::SetBusy(bool busy) {
+  busy_ = busy;
+  for (auto& [id, edit] : edits_) edit->setEnabled(!busy);
+  x3_->setEnabled(!busy);
+  x4_->setEnabled(!busy);
+  for (QPushButton* button : commandButtons_) button->setEnabled(!busy);
+  cancel_->setEnabled(busy);
+  if (refViewer != nullptr) refViewer->SetInteractive(!busy);
+  if (frameViewer != nullptr) frameViewer->SetInteractive(!busy);
+  progress_->setRange(0, 1);
+  progress_->setValue(0);
+  progress_->setFormat(QString());
+}
+
+void CLumetDlg::reject() {
+  // Closing the window or Esc ends the program; a running command is cancelled and
+  // waited for first.
+  if (CommandRunning()) {
+    closePending_ = true;
+    CancelCommand();
+    return;
+  }
+  QDialog::reject();
+}
+
+void CLumetDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+    OnVersionInfo();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CLumetDlg::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  menu.addAction(QStringLiteral("Lumet のﾊﾞｰｼﾞｮﾝ情報(&A)..."), this, &CLumetDlg::OnVersionInfo);
+  menu.exec(event->globalPos());
+}
+
+void CLumetDlg::OnVersionInfo() {
+  CVersionInfoDlg about(this);
+  about.exec();
+}
+
+}  // namespace lumet

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "params/param_set.h"
+#include "workbench/ui_port.h"
+#include "workbench/workbench.h"
+
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QThread;
+
+namespace lumet {
+
+class CImgWnd;
+class GuiPort;
+
+// The main dialog: the parameter fields, the four command buttons, the log pane, the two
+// viewer windows and the shared engine state.
+//
+// Every control that has a resource ID carries that ID as its object name ("1001" for
+// "Show Reference", "1007" for the "LR files" field, "1003" for the log pane ...), so
+// tests and tools find them with findChild<QWidget*>("1016"). The controls added for the
+// worker thread are named "progress" (progress bar) and "cancel" (Cancel button).
+//
+// Commands run on a worker thread on a snapshot of the parameter set taken when they start;
+// meanwhile the fields, the command buttons and clicks in the viewers are disabled, and
+// the engine's calls reach the windows through GuiPort on this thread, in order.
+class CLumetDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  enum class Command { ShowReference, Registration, Reconstruction };
+
+  // Builds the dialog and runs the start-up: param.txt of the working folder is loaded,
+  // shown, adopted (rewriting ./param.txt) and the scale radio buttons set from it.
+  explicit CLumetDlg(QWidget* parent = nullptr);
+  ~CLumetDlg() override;
+
+  // The parameter set as last adopted (the ROI follows the ROI fields at once).
+  const ParamSet& Params() const { return params_; }
+  Workbench& Bench() { return workbench_; }
+
+  // Reads the controls into the parameter set and adopts it. False (with an "Error: "
+  // line in the log) when a value is refused or ./param.txt cannot be written.
+  bool ReadControls();
+  // Shows the values in the fields, adopts them and rewrites ./param.txt; the radio
+  // buttons are left alone. False (logged) when the adoption failed.
+  bool ApplyParams(const ParamSet& values);
+
+  // Starts a command on the worker thread after ReadControls; false when it could not
+  // start (a command is running, or the controls were refused).
+  bool StartCommand(Command command);
+  bool CommandRunning() const { return worker_ != nullptr; }
+  // Asks the running command to stop; it logs "Cancelled" when it does.
+  void CancelCommand();
+
+  // Appends a log text as one line of the log pane (line ends stripped; an empty text adds
+  // nothing) and keeps the newest line in view.
+  void AppendLog(const std::string& text);
+  QString LogText() const;
+
+  CImgWnd* ViewerWindow(Viewer viewer) const { return viewer == Viewer::Reference ? refViewer : frameViewer; }
+
+  // Called on this thread by GuiPort.
+  void CreateViewerWindow(Viewer viewer, const QString& title, const ScreenRect& rect);
+  void AttachRoiTo(Viewer viewer);
+  void ShowProgress(const QString& stage, int step, int total);
+
+ public slots:
+  void OnShowReference();
+  void OnRegistration();
+  void OnReconstruction();
+  void OnInitParams();
+  void OnScaleX3();
+  void OnScaleX4();
+  void OnVersionInfo();
+
+ signals:
+  // A command ended; ok is false when it failed or was cancelled.
+  void commandFinished(bool ok);
+
+ protected:
+  void reject() override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void BuildControls();
+  void OnInitDialog();
+  void OnUpdateRoiX();
+  void OnUpdateRoiY();
+  void OnUpdateRoiW();
+  void OnUpdateRoiH();
+  void OnRoiChanged();
+  void RefreshViewers();
+  void OnCommandFinished(bool ok);
+  void SetBusy(bool busy);
+  QLineEdit* Edit(int id) const { return edits_.at(id); }
+  void SetField(int id, const QString& text);
+
+  ParamSet params_;
+  Workbench workbench_;
+  std::map<int, QLineEdit*> edits_;
+  QRadioButton* x3_ = nullptr;
+  QRadioButton* x4_ = nullptr;
+  QPushButton* commandButtons_[4] = {};
+  QPlainTextEdit* log_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+
+ public:
+  // The viewers, absent until a command first needs them, then kept until the dialog ends.
+  CImgWnd* refViewer = nullptr;
+  CImgWnd* frameViewer = nullptr;
+
+ private:
+  QThread* worker_ = nullptr;
+  std::unique_ptr<GuiPort> port_;
+  bool busy_ = false;
+  bool closePending_ = false;
+};
+
+}  // namespace lumet

@@ -1,0 +1,66 @@
+#include <QStringList>
+#include <cstdio>
+#include <cstring>
+
+#include "app/lumet_app.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: lumet [options]\n"
+    "\n"
+    "Lumet turns a numbered sequence of low-resolution 24-bit BMP frames into one\n"
+    "high-resolution image of a region of interest. Start it in the working folder: it\n"
+    "reads and rewrites param.txt there, and the frame, homography and result names in\n"
+    "the parameters are relative to that folder.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help           Show this help and exit.\n"
+    "  --version            Show the version and exit.\n"
+    "  --screenshots DIR    Run Show Reference, Registration LR Frames and Reconstruction\n"
+    "                       with the parameters of ./param.txt, save the windows as\n"
+    "                       DIR/dialog.png, DIR/reference-viewer.png and\n"
+    "                       DIR/frame-viewer.png, and exit (status 1 when a command\n"
+    "                       failed). Runs without a display with QT_QPA_PLATFORM=offscreen.\n"
+    "\n"
+    "Qt's own options (-platform NAME, -style NAME, ...) are accepted too.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Help and version need no display, so they are answered before Qt starts.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::puts("lumet 1.0");
+      return 0;
+    }
+  }
+
+  lumet::CLumetApp app(argc, argv);
+  QString screenshotDir;
+  const QStringList args = app.arguments();  // Qt's own options already removed
+  for (int i = 1; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    if (arg == QStringLiteral("--screenshots")) {
+      if (i + 1 >= args.size() || args[i + 1].isEmpty()) {
+        std::fprintf(stderr, "lumet: --screenshots needs a folder\n");
+        return 2;
+      }
+      screenshotDir = args[++i];
+    } else if (arg.startsWith(QStringLiteral("--screenshots="))) {
+      screenshotDir = arg.mid(static_cast<int>(std::strlen("--screenshots=")));
+      if (screenshotDir.isEmpty()) {
+        std::fprintf(stderr, "lumet: --screenshots needs a folder\n");
+        return 2;
+      }
+    } else {
+      std::fprintf(stderr, "lumet: unknown argument '%s'\n\n%s", qPrintable(arg), kUsage);
+      return 2;
+    }
+  }
+  return app.InitInstance(screenshotDir);
+}

@@ -1,0 +1,71 @@
+#include "reconstruction/frame_warp.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "numeric/projection.h"
+
+namespace lumet {
+
+void WarpToHrGrid(const ColorGrayImage& frame, const Matrix& lrForm, const HrGeometry& grid, ColorDoubleImage& layer) {
+  const int gw = grid.width;
+  const int gh = grid.height;
+  for (auto& channel : layer.channels) channel.Create(gw, gh);
+    // The projection does not depend on the channel: one projection per HR pixel serves all
+    // three, each with its own channel's range test.
+#pragma omp parallel for schedule(static) if (static_cast <long>(gw) * gh > 8192)
+  for (int r = 0; r < gh; ++r) {
+    for (int c = 0; c < gw; ++c) {
+      const ProjectedPoint p = ProjectPoint(lrForm, static_cast<double>(c + grid.x0), static_cast<double>(r + grid.y0));
+      for (int ch = 0; ch < 3; ++ch) {
+        const GrayImage& source = frame.channels[static_cast<size_t>(ch)];
+        double value = 0.0;
+        if (p.u >= 0.0 && p.v >= 0.0 && p.u < source.Width() && p.v < source.Height()) value = source.Sample(p.u, p.v);
+        layer.channels[static_cast<size_t>(ch)].Row(r)[c] = value;
+      }
+    }
+  }
+}
+
+double FrameMae(const ColorDoubleImage& layer0, const ColorDoubleImage& layerK) {
+  const DoubleImage& reference = layer0.channels[1];
+  const DoubleImage& warped = layerK.channels[1];
+  long m = 0;
+  double sum = 0.0;
+  for (int r = 0; r < warped.Height(); ++r) {
+    const double* a = reference.Row(r);
+    const double* b = warped.Row(r);
+    for (int c = 0; c < warped.Width(); ++c) {
+      if (b[c] > 0.0) {
+        ++m;
+        sum += std::fabs(a[c] - b[c]);
+      }
+    }
+  }
+  if (m == 0) return std::numeric_limits<double>::quiet_NaN();
+  return sum / static_cast<double>(m);
+}
+
+SelectionThreshold ComputeSelectionThreshold(const std::vector<double>& mae) {
+  std::vector<double> sorted = mae;
+  std::sort(sorted.begin(), sorted.end(), [](double a, double b) {
+    if (std::isnan(a)) return false;
+    if (std::isnan(b)) return true;
+    return a < b;
+  });
+  SelectionThreshold t;
+  t.index = static_cast<int>(std::floor(static_cast<double>(mae.size()) * 0.9));
+  t.value = sorted[static_cast<size_t>(t.index)];
+  return t;
+}
+
+int SelectedFrameCount(const std::vector<double>& mae, double threshold) {
+  const int n = static_cast<int>(mae.size());
+  if (n == 0) return 0;
+  int k = 1;
+  while (k < n && !(mae[static_cast<size_t>(k)] > threshold) && !std::isnan(mae[static_cast<size_t>(k)])) ++k;
+  return k;
+}
+
+}  // namespace lumet

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "numeric/image_plane.h"
+#include "numeric/matrix.h"
+#include "reconstruction/hr_geometry.h"
+
+namespace lumet {
+
+// Observation count per HR pixel: how many frames supplied a sample there. Wider than
+// 8 bits, so that any number of frames can be counted.
+class CountImage : public ImagePlane<int32_t> {};
+
+// The value of an HR pixel that no frame supplies.
+inline constexpr double kEmptyPixelValue = 128.0;
+
+// Shift-and-add median estimate. Frames 0 .. selected - 1 are visited in order; HR pixel
+// (j, i) of frame k takes a sample when (x', y') = ProjectPoint(hrForms[k], j + x0, i + y0)
+// has a = floor(x'), b = floor(y') with a mod q = 0, b mod q = 0 (remainder with the sign
+// of the dividend) and 0 <= a / q < referenceWidth, 0 <= b / q < referenceHeight; the
+// sample of each channel is the bilinear value at (x' * (1/q), y' * (1/q)) of frame k.
+// X then holds, per pixel and channel, the upper median of its samples (index floor(n/2)
+// of the ascending order), or 128.0 where there are none. layers is scratch for the
+// samples: it must hold at least `selected` colour images of the grid's size (the warped
+// layers are reused) and is overwritten. count and X are re-created at G x H.
+// Frames must have the reference frame's size.
+void MedianShiftAdd(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& hrForms, int selected,
+                    const HrGeometry& grid, int referenceWidth, int referenceHeight,
+                    std::vector<ColorDoubleImage>& layers, ColorDoubleImage& x, CountImage& count);
+
+// Fills the empty pixels (count 0) of X in rows and columns 2 .. size - 3 with the
+// count-weighted mean of their 5 x 5 window. A window without any sample leaves the pixel
+// at its value (128.0); the two outermost rows and columns are left as they are.
+void FillHoles(ColorDoubleImage& x, const CountImage& count);
+
+}  // namespace lumet

@@ -1,0 +1,130 @@
+#include "reconstruction/robust_btv.h"
+
+#include <cmath>
+#include <utility>
+
+#include "numeric/convolve.h"
+
+namespace lumet {
+
+namespace {
+
+int8_t Sign(double value) {
+  if (value > 0.0) return 1;
+  if (value < 0.0) return -1;
+  return 0;
+}
+
+// Below this many pixels a pass is not worth handing to threads.
+constexpr long kParallelPixels = 8192;
+
+}  // namespace
+
+double BtvStepSize(int t) {
+  if (t < 15) return 20.0;
+  if (t < 30) return 15.0;
+  if (t < 60) return 8.0;
+  return 1.0;
+}
+
+BtvWorkspace::BtvWorkspace(const CountImage& count) {
+  const int w = count.Width();
+  const int h = count.Height();
+  rootCount.Create(w, h);
+  for (int r = 0; r < h; ++r) {
+    for (int c = 0; c < w; ++c) rootCount.Row(r)[c] = std::sqrt(static_cast<double>(count.Row(r)[c]));
+  }
+  for (SignImage* s : {&s10, &s01, &s20, &s11, &s02}) {
+    s->Create(w, h);
+    s->Fill(0);
+  }
+}
+
+void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha, double beta,
+             double lambda, double stepSize, BtvWorkspace& ws) {
+  const int w = xb.Width();
+  const int h = xb.Height();
+  const bool parallel = static_cast<long>(w) * h > kParallelPixels;
+  if (ws.gradient.Width() != w || ws.gradient.Height() != h) ws.gradient.Create(w, h);
+  ConvolveMirror(xb, ws.blurred, kernel, n);
+
+  // Data term and the sign images, both from the estimate before this step's update.
+#pragma omp parallel for schedule(static) if (parallel)
+  for (int i = 0; i < h; ++i) {
+    const double* hx = ws.blurred.Row(i);
+    const double* z = zb.Row(i);
+    const double* root = ws.rootCount.Row(i);
+    double* g = ws.gradient.Row(i);
+    for (int j = 0; j < w; ++j) {
+      const double d = hx[j] - z[j];
+      double value = 0.0;
+      if (d > 0.0) {
+        value = value + root[j];
+      } else if (d < 0.0) {
+        value = value - root[j];
+      }
+      g[j] = value;
+    }
+    if (i <= h - 3) {
+      const double* x0 = xb.Row(i);
+      const double* x1 = xb.Row(i + 1);
+      const double* x2 = xb.Row(i + 2);
+      int8_t* s10 = ws.s10.Row(i);
+      int8_t* s01 = ws.s01.Row(i);
+      int8_t* s20 = ws.s20.Row(i);
+      int8_t* s11 = ws.s11.Row(i);
+      int8_t* s02 = ws.s02.Row(i);
+      for (int j = 0; j <= w - 3; ++j) {
+        s10[j] = Sign(x0[j] - x0[j + 1]);
+        s01[j] = Sign(x0[j] - x1[j]);
+        s20[j] = Sign(x0[j] - x0[j + 2]);
+        s11[j] = Sign(x0[j] - x1[j + 1]);
+        s02[j] = Sign(x0[j] - x2[j]);
+      }
+    }
+  }
+
+  ConvolveMirror(ws.gradient, ws.carried, kernel, n);
+  std::swap(ws.gradient, ws.carried);
+
+  // Regulariser, scaling and update. The sign differences are small integers, exact in
+  // int as in double, so the weighted sum is evaluated in the given order unchanged.
+#pragma omp parallel for schedule(static) if (parallel)
+  for (int i = 0; i < h; ++i) {
+    double* g = ws.gradient.Row(i);
+    double* x = xb.Row(i);
+    if (i >= 2) {
+      const int8_t* s01 = ws.s01.Row(i);
+      const int8_t* s01Up = ws.s01.Row(i - 1);
+      const int8_t* s10 = ws.s10.Row(i);
+      const int8_t* s02 = ws.s02.Row(i);
+      const int8_t* s02Up2 = ws.s02.Row(i - 2);
+      const int8_t* s11 = ws.s11.Row(i);
+      const int8_t* s11Up = ws.s11.Row(i - 1);
+      const int8_t* s20 = ws.s20.Row(i);
+      for (int j = 2; j < w; ++j) {
+        const int r1 = (s01[j] - s01Up[j]) + (s10[j] - s10[j - 1]);
+        const int r2 = (s02[j] - s02Up2[j]) + (s11[j] - s11Up[j - 1]) + (s20[j] - s20[j - 2]);
+        g[j] = ((static_cast<double>(r2) * alpha + static_cast<double>(r1)) * alpha * lambda + g[j]) * beta;
+      }
+    }
+    for (int j = 0; j < w; ++j) x[j] = x[j] - stepSize * g[j];
+  }
+}
+
+void RobustBtvIterate(ColorDoubleImage& x, const ColorDoubleImage& z, const CountImage& count,
+                      const FloatMatrix& kernel, int n, double alpha, double beta, double lambda,
+                      const BtvProgress& progress, const BtvPicture& picture) {
+  BtvWorkspace workspace(count);
+  for (int band = 0; band < kBtvBands; ++band) {
+    DoubleImage& xb = x.channels[static_cast<size_t>(band)];
+    const DoubleImage& zb = z.channels[static_cast<size_t>(band)];
+    for (int t = 0; t < kBtvStepsPerBand; ++t) {
+      if (progress) progress(band, t);
+      if (t % 10 == 0 && picture) picture(x);
+      BtvStep(xb, zb, kernel, n, alpha, beta, lambda, BtvStepSize(t), workspace);
+    }
+  }
+}
+
+}  // namespace lumet

@@ -1,0 +1,107 @@
+#include "registration/derivative_kernels.h"
+
+#include <cmath>
+#include <vector>
+
+namespace lumet {
+
+int DerivativeKernelSize(double sigma) {
+  const double c = std::ceil(6.0 * sigma);
+  int n = static_cast<int>(c + 1.0);
+  if (n % 2 == 0) ++n;
+  return n;
+}
+
+void BuildDerivativeKernels(double sigma, int n, FloatMatrix& g, FloatMatrix& kx, FloatMatrix& ky) {
+  g.Allocate(n, n);
+  kx.Allocate(n, n);
+  ky.Allocate(n, n);
+  g.Fill(0.0f);
+  kx.Fill(0.0f);
+  ky.Fill(0.0f);
+
+  const float s2 = static_cast<float>(sigma * sigma);
+  const float q = static_cast<float>(-1.0 / static_cast<double>(s2));
+  const int h = static_cast<int>(std::floor((n - 1) * 0.5));
+  const double twoS2 = 2.0 * static_cast<double>(s2);
+  // 6.28318 rather than the full-precision 2 pi: the kernels are defined with it.
+  const double norm = 6.28318 * static_cast<double>(s2);
+
+  double sum = 0.0;
+  for (int a = 0; a < n; ++a) {
+    const int u = a - h;
+    for (int b = 0; b < n; ++b) {
+      const int v = b - h;
+      const double value = std::exp(-static_cast<double>(u * u + v * v) / twoS2) / norm;
+      g[a][b] = static_cast<float>(value);
+      sum += value;
+      kx[a][b] = static_cast<float>(static_cast<double>(static_cast<float>(u) * q) * value);
+      ky[a][b] = static_cast<float>(static_cast<double>(static_cast<float>(v) * q) * value);
+    }
+  }
+  const double scale = 1.0 / sum;
+  for (int a = 0; a < n; ++a) {
+    for (int b = 0; b < n; ++b) g[a][b] = static_cast<float>(static_cast<double>(g[a][b]) * scale);
+  }
+}
+
+void SmoothInteriorDirect(const DoubleImage& source, DoubleImage& target, const FloatMatrix& kernel, int n) {
+  const int w = source.Width();
+  const int l = source.Height();
+  const int h = n / 2;
+  target.Create(w, l);
+  target.Fill(0.0);
+  for (int y = h; y < l - h; ++y) {
+    for (int x = h; x < w - h; ++x) {
+      double sum = 0.0;
+      for (int b = 0; b < n; ++b) {
+        for (int a = 0; a < n; ++a) {
+          sum += static_cast<double>(kernel[a][b]) * source.At(x + a - h, y + b - h);
+        }
+      }
+      target.At(x, y) = sum;
+    }
+  }
+}
+
+void SmoothInterior(const DoubleImage& source, DoubleImage& target, const FloatMatrix& kernel, int n) {
+  const int w = source.Width();
+  const int l = source.Height();
+  const int h = n / 2;
+  target.Create(w, l);
+  target.Fill(0.0);
+  const int span = w - 2 * h;  // interior pixels per row
+  if (span <= 0 || l - 2 * h <= 0) return;
+
+  // Taps in the order they are summed (b outer, a inner), widened to double once.
+  std::vector<double> taps(static_cast<size_t>(n) * static_cast<size_t>(n));
+  for (int b = 0; b < n; ++b) {
+    for (int a = 0; a < n; ++a) taps[static_cast<size_t>(b * n + a)] = static_cast<double>(kernel[a][b]);
+  }
+
+  // Threads for a few milliseconds of work and more (a 320 x 240 frame with n = 11): below
+  // that, waking them costs more than it saves when the machine is busy.
+#pragma omp parallel if (static_cast <long>(span) * (l - 2 * h) * n * n > 4000000L)
+  {
+    std::vector<double> acc(static_cast<size_t>(span));
+#pragma omp for schedule(static)
+    for (int y = h; y < l - h; ++y) {
+      double* sums = acc.data();
+      for (int x = 0; x < span; ++x) sums[x] = 0.0;
+      for (int b = 0; b < n; ++b) {
+        // Column x + a - h of row y + b - h for the interior pixel x = h + i is element i + a.
+        const double* row = source.Row(y + b - h);
+        const double* k = taps.data() + static_cast<size_t>(b * n);
+        for (int a = 0; a < n; ++a) {
+          const double kv = k[a];
+          const double* s = row + a;
+          for (int i = 0; i < span; ++i) sums[i] += kv * s[i];
+        }
+      }
+      double* out = target.Row(y) + h;
+      for (int i = 0; i < span; ++i) out[i] = sums[i];
+    }
+  }
+}
+
+}  // namespace lumet

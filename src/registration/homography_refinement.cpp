@@ -1,0 +1,93 @@
+#include "registration/homography_refinement.h"
+
+#include <cmath>
+#include <string>
+
+#include "registration/homography_search.h"
+#include "util/atomic_file.h"
+#include "util/error.h"
+#include "util/text_format.h"
+
+namespace lumet {
+
+namespace {
+
+// The four adjusted entries in gradient order: column 1 then 2, row 1 then 2 inside.
+constexpr int kRows[4] = {1, 2, 1, 2};
+constexpr int kCols[4] = {1, 1, 2, 2};
+
+// A ROI of this many pixels has its four gradient scores computed on separate threads;
+// below it one score costs too little (about 10 ns a pixel) to pay for waking threads in
+// every iteration, which on a busy machine can cost milliseconds.
+constexpr long kParallelGradientPixels = 16384;
+
+void CheckShape(const Matrix& h) {
+  if (h.Rows() != 3 || h.Cols() != 3) {
+    throw Error("a homography must be 3 x 3, not " + std::to_string(h.Rows()) + " x " + std::to_string(h.Cols()));
+  }
+}
+
+}  // namespace
+
+double RefineHomography(const GrayImage& reference, const GrayImage& frame, Matrix& h, const RoiRect& roi, int maxIter,
+                        std::string& log) {
+  log.clear();
+  CheckShape(h);
+  double step = kInitialStep;
+  int i = 0;
+  double result = 0.0;
+  if (maxIter < 1) return 0.0;
+
+  // The score of h carries over from one iteration to the next: after a kept step it is
+  // E2, after an undone one the E0 of the restored h.
+  double e0 = RoiMae(reference, frame, h, roi);
+  const bool parallel = static_cast<long>(roi.Width()) * roi.Height() >= kParallelGradientPixels;
+  for (;;) {
+    const Matrix saved = h;
+    log += std::to_string(i) + " " + FormatG6(e0) + "\n";
+    if (std::isnan(e0)) return e0;  // nothing of the ROI maps into the frame
+
+    double gradient[4];
+#pragma omp parallel for schedule(static) if (parallel)
+    for (int t = 0; t < 4; ++t) {
+      Matrix probe = h;
+      probe.At1(kRows[t], kCols[t]) = h.At1(kRows[t], kCols[t]) + step;
+      gradient[t] = (RoiMae(reference, frame, probe, roi) - e0) / step;
+    }
+    const double length = std::sqrt(gradient[0] * gradient[0] + gradient[1] * gradient[1] + gradient[2] * gradient[2] +
+                                    gradient[3] * gradient[3]);
+    if (length == 0.0) return e0;  // flat score: no direction to go
+
+    for (int t = 0; t < 4; ++t) h.At1(kRows[t], kCols[t]) = h.At1(kRows[t], kCols[t]) - (step / length) * gradient[t];
+    const double e2 = RoiMae(reference, frame, h, roi);
+    result = e2;
+    if (std::isnan(e2) || e2 > e0) {
+      h = saved;
+      if (std::isnan(e2)) result = e0;
+      step = step * kStepShrink;
+      if (step < kSmallestStep) return e0;
+    } else {
+      if (e0 - e2 < kSmallestImprovement) return e2;
+      e0 = e2;
+    }
+    ++i;
+    if (i >= maxIter) return result;
+  }
+}
+
+std::string FormatHomographyFile(const Matrix& h) {
+  CheckShape(h);
+  std::string text;
+  for (int k = 1; k <= 8; ++k) {
+    if (k > 1) text += ' ';
+    text += FormatG6(h.Flat1(k));
+  }
+  text += '\n';
+  return text;
+}
+
+void WriteHomographyFile(const std::string& path, const Matrix& h) {
+  WriteFileAtomically(path, FormatHomographyFile(h));
+}
+
+}  // namespace lumet

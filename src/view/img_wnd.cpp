@@ -1,0 +1,141 @@
+#include "view/img_wnd.h"
+
+#include <QCloseEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <algorithm>
+
+#include "view/raster_image.h"
+
+namespace lumet {
+
+CImgWnd::CImgWnd(QWidget* owner, const QString& title, const ScreenRect& rect)
+    : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+  setObjectName(QStringLiteral("CImgWnd"));
+  setWindowTitle(title);
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMouseTracking(true);
+  setFocusPolicy(Qt::ClickFocus);
+  move(rect.left, rect.top);
+  // The creation size is replaced by the first fit; keep it valid meanwhile.
+  resize(std::max(1, rect.right - rect.left), std::max(1, rect.bottom - rect.top));
+}
+
+void CImgWnd::SetImage(const DibRaster& raster) {
+  image_ = raster;
+  imagePicture_ = RasterToQImage(image_);
+  squares_.clear();
+  lines_.clear();
+  update();
+}
+
+void CImgWnd::SetCompareImage(const DibRaster& raster) {
+  compareImage_ = raster;
+  comparePicture_ = RasterToQImage(compareImage_);
+}
+
+void CImgWnd::AttachRoi(RoiRect* roi) {
+  roi_ = roi;
+  update();
+}
+
+void CImgWnd::AddSquares(const std::vector<MarkPoint>& centres) {
+  squares_.insert(squares_.end(), centres.begin(), centres.end());
+  update();
+}
+
+void CImgWnd::AddLines(const std::vector<MarkLine>& lines) {
+  lines_.insert(lines_.end(), lines.begin(), lines.end());
+  update();
+}
+
+void CImgWnd::FitTo(int width, int height) {
+  // A picture that could not be made leaves only the frame; Qt needs a positive size.
+  setFixedSize(std::max(1, width), std::max(1, height));
+  show();
+  raise();
+}
+
+QImage CImgWnd::Rendered() const {
+  const bool compare = mode_ == kModeComparison && hoverInside_;
+  QImage picture = compare ? comparePicture_ : imagePicture_;
+  if (picture.isNull()) return picture;
+  picture.detach();
+  if (mode_ == kModeRoiSelection && roi_ != nullptr) DrawRoiOutline(picture, *roi_);
+  if (!compare) {
+    for (const MarkPoint& centre : squares_) DrawSquareMark(picture, centre);
+    for (const MarkLine& line : lines_) DrawLineMark(picture, line);
+  }
+  return picture;
+}
+
+bool CImgWnd::InsideMiddleThird(int width, int height, int x, int y) {
+  const int dx = width / 3;
+  const int dy = height / 3;
+  return dx < x && x < width - dx && dy < y && y < height - dy;
+}
+
+RoiRect CImgWnd::CentreRoi(const RoiRect& roi, int x, int y) {
+  const int32_t w = roi.right - roi.left;
+  const int32_t h = roi.bottom - roi.top;
+  RoiRect moved;
+  moved.left = x - w / 2;
+  moved.top = y - h / 2;
+  moved.right = moved.left + w;
+  moved.bottom = moved.top + h;
+  return moved;
+}
+
+void CImgWnd::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), palette().window());
+  const QImage picture = Rendered();
+  if (!picture.isNull()) painter.drawImage(0, 0, picture);
+}
+
+void CImgWnd::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && interactive_ && mode_ == kModeRoiSelection && roi_ != nullptr) {
+    const QPoint at = event->position().toPoint();
+    *roi_ = CentreRoi(*roi_, at.x(), at.y());
+    repaint();
+    emit roiChanged();
+  }
+  QWidget::mousePressEvent(event);
+}
+
+void CImgWnd::mouseMoveEvent(QMouseEvent* event) {
+  if (mode_ == kModeComparison) {
+    const QPoint at = event->position().toPoint();
+    SetHover(InsideMiddleThird(width(), height(), at.x(), at.y()));
+  }
+  QWidget::mouseMoveEvent(event);
+}
+
+void CImgWnd::focusOutEvent(QFocusEvent* event) {
+  QWidget::focusOutEvent(event);
+  SetHover(false);
+}
+
+void CImgWnd::leaveEvent(QEvent* event) {
+  // Without this the comparison picture would stay after the pointer left the window.
+  QWidget::leaveEvent(event);
+  SetHover(false);
+}
+
+void CImgWnd::closeEvent(QCloseEvent* event) {
+  // Viewers live as long as the dialog; only the dialog's end closes them.
+  if (event->spontaneous()) {
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
+}
+
+void CImgWnd::SetHover(bool inside) {
+  if (inside == hoverInside_) return;
+  hoverInside_ = inside;
+  update();
+}
+
+}  // namespace lumet

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+#include <vector>
+
+#include "params/param_set.h"
+#include "raster/dib_raster.h"
+#include "workbench/ui_port.h"
+
+namespace lumet {
+
+// A floating viewer window: a tool window with a caption and no close button that shows
+// one display raster unscaled at its client origin, its client area sized to the picture.
+// Mode 0 (ROI selection) outlines the attached ROI and moves it with a left click; mode 1
+// shows the picture only; mode 2 shows the comparison picture while the pointer is inside
+// the middle third of the client area.
+class CImgWnd : public QWidget {
+  Q_OBJECT
+
+ public:
+  // A hidden viewer owned by `owner`, at the screen rectangle's position.
+  CImgWnd(QWidget* owner, const QString& title, const ScreenRect& rect);
+
+  void SetMode(int mode) { mode_ = mode; }
+  int Mode() const { return mode_; }
+
+  // Replaces the picture (dropping the marks drawn over the old one) and repaints.
+  void SetImage(const DibRaster& raster);
+  // The picture shown in comparison mode while hovering; no repaint.
+  void SetCompareImage(const DibRaster& raster);
+  const DibRaster& Image() const { return image_; }
+  const DibRaster& CompareImage() const { return compareImage_; }
+
+  // The viewer reads and moves the owner's rectangle itself (nullptr detaches).
+  void AttachRoi(RoiRect* roi);
+  bool RoiAttached() const { return roi_ != nullptr; }
+
+  // Marks drawn over the current picture until it is replaced.
+  void AddSquares(const std::vector<MarkPoint>& centres);
+  void AddLines(const std::vector<MarkLine>& lines);
+  size_t SquareCount() const { return squares_.size(); }
+  size_t LineCount() const { return lines_.size(); }
+
+  // Client area width x height, raised and shown, position kept.
+  void FitTo(int width, int height);
+
+  // While a command runs the viewers ignore clicks.
+  void SetInteractive(bool interactive) { interactive_ = interactive; }
+  bool HoverInside() const { return hoverInside_; }
+
+  // Exactly what a repaint puts on the client area (a null image when there is no picture).
+  QImage Rendered() const;
+
+  // The comparison area of a client area: strictly inside the middle third both ways.
+  static bool InsideMiddleThird(int width, int height, int x, int y);
+  // The ROI keeps its size and is centred on (x, y), halves truncated towards zero.
+  static RoiRect CentreRoi(const RoiRect& roi, int x, int y);
+
+ signals:
+  // A click moved the ROI; emitted synchronously so the owner updates its fields at once.
+  void roiChanged();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void SetHover(bool inside);
+
+  int mode_ = kModeRoiSelection;
+  bool hoverInside_ = false;
+  DibRaster image_{0};
+  DibRaster compareImage_{0};
+  RoiRect* roi_ = nullptr;
+  QImage imagePicture_;    // image_ converted once per picture
+  QImage comparePicture_;  // compareImage_ likewise
+  std::vector<MarkPoint> squares_;
+  std::vector<MarkLine> lines_;
+  bool interactive_ = true;
+};
+
+}  // namespace lumet
