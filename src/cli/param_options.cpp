@@ -81,6 +81,9 @@ void AddParamOptions(CLI::App& command, ParamOverrides& o) {
 ParamSet AdoptWithOverrides(const ParamOverrides& o) {
   ParamSet p = InitParams();
   LoadParams(kParamFileName, p);
+  // The scale is a choice between x3 and x4, as in the desktop window: a stored value
+  // below 4 selects x3, anything else x4.
+  p.scale = p.scale < 4.0 ? 3.0 : 4.0;
   if (o.lrPattern) p.lrPattern = *o.lrPattern;
   if (o.outputBase) p.outputBase = *o.outputBase;
   if (o.lrCount) {

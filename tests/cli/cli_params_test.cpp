@@ -94,6 +94,18 @@ TEST(CliParams, OptionsOverrideTheStoredValuesAndKeepTheRest) {
   EXPECT_NE(r.out.find("resultFile = ./o/y.bmp"), std::string::npos) << r.out;
 }
 
+TEST(CliParams, StoredScaleSelectsXThreeBelowFourAndXFourOtherwise) {
+  TempFolder dir;
+  for (const auto& [stored, adopted] : {std::pair<const char*, const char*>{"3.5", "3"}, {"2", "3"}, {"4.5", "4"}}) {
+    SCOPED_TRACE(stored);
+    WriteText(dir.Path() / "param.txt", std::string("./images/lr-%d.bmp\n./result/hr\n30\n160\n100\n200\n140\n") +
+                                            stored + "\n0.6\n0.7\n1\n0.003\n1.5\n20\n25\n32\n40");
+    const auto r = RunCli("params", dir.Path());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(ReadText(dir.Path() / "param.txt"))[7], adopted);
+  }
+}
+
 TEST(CliParams, ExitStatusSeparatesUsageErrorsFromRefusedValues) {
   TempFolder dir;
   struct Case {
