@@ -2,9 +2,8 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "imageio/bmp_file.h"
+#include "raster/mark_drawing.h"
 #include "util/text_format.h"
 
 namespace lumet::cli {
@@ -20,41 +19,9 @@ void Plot(DibRaster& raster, int x, int y, uint32_t color) {
   raster.SetPixelColor(x, raster.Height() - 1 - y, color);
 }
 
-// A line from (x0, y0) towards (x1, y1), the end pixel left out.
-void PlotLine(DibRaster& raster, int x0, int y0, int x1, int y1, uint32_t color) {
-  const int dx = std::abs(x1 - x0);
-  const int dy = -std::abs(y1 - y0);
-  const int sx = x0 < x1 ? 1 : -1;
-  const int sy = y0 < y1 ? 1 : -1;
-  int err = dx + dy;
-  int x = x0;
-  int y = y0;
-  while (x != x1 || y != y1) {
-    Plot(raster, x, y, color);
-    const int e2 = 2 * err;
-    if (e2 >= dy) {
-      err += dy;
-      x += sx;
-    }
-    if (e2 <= dx) {
-      err += dx;
-      y += sy;
-    }
-  }
-}
-
-// The outline of the rectangle from (left, top) to (right, bottom), right and bottom
-// exclusive.
 void PlotRectangle(DibRaster& raster, int left, int top, int right, int bottom, uint32_t color) {
-  if (right <= left || bottom <= top) return;
-  for (int x = left; x < right; ++x) {
-    Plot(raster, x, top, color);
-    Plot(raster, x, bottom - 1, color);
-  }
-  for (int y = top; y < bottom; ++y) {
-    Plot(raster, left, y, color);
-    Plot(raster, right - 1, y, color);
-  }
+  PlotRectOutline(left, top, right, bottom, raster.Width(), raster.Height(),
+                  [&](int x, int y) { Plot(raster, x, y, color); });
 }
 
 }  // namespace
@@ -135,7 +102,9 @@ DibRaster HeadlessPort::Render(Viewer viewer) const {
     PlotRectangle(out, v.roi.left, v.roi.top, v.roi.right, v.roi.bottom, kOlive);
   }
   for (const auto& p : v.squares) PlotRectangle(out, p.x - 1, p.y - 1, p.x + 2, p.y + 2, kRed);
-  for (const auto& l : v.lines) PlotLine(out, l.x0, l.y0, l.x1, l.y1, kBlack);
+  for (const auto& l : v.lines) {
+    PlotLine(l.x0, l.y0, l.x1, l.y1, out.Width(), out.Height(), [&](int x, int y) { Plot(out, x, y, kBlack); });
+  }
   return out;
 }
 

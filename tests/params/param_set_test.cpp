@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "util/atomic_file.h"
+#include "support/temp_folder.h"
 #include "util/error.h"
 
 namespace lumet {
@@ -56,13 +57,9 @@ void ExpectNames(const std::string& message, const std::string& what) {
 
 class ParamFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("lumet_params_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { dir_ = folder_.Path(); }
+
+  lumet::testing::TempFolder folder_;
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
   fs::path dir_;

@@ -9,6 +9,7 @@
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
 #include "numeric/projection.h"
+#include "support/temp_folder.h"
 
 namespace lumet::testing {
 
@@ -46,26 +47,9 @@ inline Matrix ShiftHomography(double tx, double ty) {
 }
 
 // A fresh, empty folder for one test, removed by the destructor.
-class ScratchFolder {
+class ScratchFolder : public TempFolder {
  public:
-  explicit ScratchFolder(const std::string& tag) {
-    static int counter = 0;
-    path_ = std::filesystem::temp_directory_path() /
-            ("lumet_rec_" + tag + "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
+  explicit ScratchFolder(const std::string& /*tag*/) {}
 };
 
 }  // namespace lumet::testing

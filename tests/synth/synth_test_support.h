@@ -9,29 +9,11 @@
 #include <string>
 
 #include "numeric/image_plane.h"
+#include "support/temp_folder.h"
 
 namespace lumet::testing {
 
-// A fresh empty folder under the system's temporary folder, removed when it goes.
-class SynthTempFolder {
- public:
-  SynthTempFolder() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("lumet-synth-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~SynthTempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  SynthTempFolder(const SynthTempFolder&) = delete;
-  SynthTempFolder& operator=(const SynthTempFolder&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using SynthTempFolder = TempFolder;
 
 inline std::string ReadBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

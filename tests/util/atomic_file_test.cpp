@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/temp_folder.h"
 #include "util/error.h"
 
 namespace lumet {
@@ -18,14 +19,9 @@ namespace fs = std::filesystem;
 
 class AtomicFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("lumet_atomic_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { dir_ = folder_.Path(); }
+
+  lumet::testing::TempFolder folder_;
 
   // Names in the folder other than the expected ones (temporary files left behind).
   std::vector<std::string> Entries(const fs::path& folder) const {
