@@ -1,45 +1,52 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/temp_folder.h"
 
 namespace lumet::testing {
 
-// Result of one lumet-cli run.
 struct CliResult {
   int exitCode = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
-// Runs the built lumet-cli with the given argument text (already shell-quoted) in folder,
-// capturing stdout and stderr.
+// Runs the built lumet-cli in folder with the given (already shell-quoted) arguments.
 inline CliResult RunCli(const std::string& args, const std::filesystem::path& folder) {
   const auto errFile = folder / ".cli-stderr.txt";
-  const std::string command = "cd '" + folder.string() + "' && '" + std::string(LUMET_CLI_PATH) + "' " + args +
-                              " 2>'" + errFile.string() + "'";
+  const std::string command =
+      "cd '" + folder.string() + "' && '" LUMET_CLI_PATH "' " + args + " 2>'" + errFile.string() + "'";
   CliResult result;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
   char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.out.append(buffer, n);
   const int status = ::pclose(pipe);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(errFile, std::ios::binary);
-  std::ostringstream text;
-  text << err.rdbuf();
-  result.err = text.str();
+  result.err = ReadText(errFile);
   std::filesystem::remove(errFile);
   return result;
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Expects a run that failed with exit status 1 and an error message naming what.
+inline void ExpectError(const CliResult& r, const std::string& what) {
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_EQ(r.err.rfind("Error: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(what), std::string::npos) << r.err;
 }
 
 }  // namespace lumet::testing

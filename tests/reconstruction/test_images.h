@@ -1,15 +1,14 @@
 #pragma once
 
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "numeric/image_plane.h"
-#include "numeric/matrix.h"
 #include "numeric/projection.h"
-#include "support/temp_folder.h"
+#include "util/error.h"
 
 namespace lumet::testing {
 
@@ -20,36 +19,22 @@ ColorGrayImage MakeFrame(int width, int height, F value) {
   frame.Create(width, height);
   for (int c = 0; c < 3; ++c) {
     for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x)
-        frame.channels[static_cast<size_t>(c)][y][x] = static_cast<uint8_t>(value(c, x, y));
+      uint8_t* row = frame.channels[static_cast<size_t>(c)][y];
+      for (int x = 0; x < width; ++x) row[x] = static_cast<uint8_t>(value(c, x, y));
     }
   }
   return frame;
 }
 
-// A double plane whose pixel (x, y) is value(x, y).
+// Runs f expecting a lumet::Error whose message holds every given text.
 template <typename F>
-DoubleImage MakeDouble(int width, int height, F value) {
-  DoubleImage image;
-  image.Create(width, height);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) image.At(x, y) = value(x, y);
+void ExpectError(F f, const std::vector<std::string>& texts) {
+  try {
+    f();
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    for (const auto& text : texts) EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
   }
-  return image;
 }
-
-// The homography of a pure shift by (tx, ty) LR pixels.
-inline Matrix ShiftHomography(double tx, double ty) {
-  Matrix h = IdentityHomography();
-  h.At1(1, 3) = tx / HomographyUnit;
-  h.At1(2, 3) = ty / HomographyUnit;
-  return h;
-}
-
-// A fresh, empty folder for one test, removed by the destructor.
-class ScratchFolder : public TempFolder {
- public:
-  explicit ScratchFolder(const std::string& /*tag*/) {}
-};
 
 }  // namespace lumet::testing

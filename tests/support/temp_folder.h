@@ -17,36 +17,31 @@ class TempFolder {
  public:
   TempFolder() {
     static std::atomic<unsigned> counter{0};
-    std::random_device rd;
     path_ = std::filesystem::temp_directory_path() / ("lumet-test-" + std::to_string(::getpid()) + "-" +
-                                                      std::to_string(rd()) + "-" + std::to_string(counter++));
+                                                      std::to_string(std::random_device()()) + "-" +
+                                                      std::to_string(counter++));
     std::filesystem::create_directories(path_);
   }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
+  ~TempFolder() { std::filesystem::remove_all(path_, error_); }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   const std::filesystem::path& Path() const { return path_; }
-  // The path of a file in the folder, as text.
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
  private:
   std::filesystem::path path_;
+  std::error_code error_;
 };
 
 inline std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
 }
 
 inline void WriteText(const std::filesystem::path& path, const std::string& text) {
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out << text;
+  std::ofstream(path, std::ios::binary) << text;
 }
 
 }  // namespace lumet::testing

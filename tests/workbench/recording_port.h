@@ -1,6 +1,5 @@
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -8,106 +7,41 @@
 
 namespace lumet::testing {
 
-// A UiPort that records every call, for tests of the commands.
+// A UiPort that records what the command tests look at.
 class RecordingPort : public UiPort {
  public:
   struct ViewerState {
-    bool exists = false;
-    std::string createdTitle;
-    ScreenRect createdRect;
-    std::string title;
-    int mode = kModeRoiSelection;
-    int fitWidth = 0;
-    int fitHeight = 0;
-    DibRaster picture;
-    DibRaster comparePicture;
-    bool roiAttached = false;
-    RoiRect roi;
-    int pictureCount = 0;                   // ShowPicture calls
-    std::vector<MarkPoint> squares;         // since the last ShowPicture
-    std::vector<MarkLine> lines;            // since the last ShowPicture
-    std::vector<std::string> titleHistory;  // every SetViewerTitle
+    std::string title;   // the one it was created with; empty while there is none
+    size_t squares = 0;  // marks drawn since the last ShowPicture
+    int calls = 0;       // calls that changed it
   };
-
-  // Every call in order, one short text each ("log:", "create:ref", "show:frame", ...).
-  std::vector<std::string> events;
   std::vector<std::string> logs;
-  std::vector<std::string> progress;
   ViewerState viewers[2];
-  // CancelRequested() answers true from its cancelAfter-th call on (never when < 0).
-  int cancelAfter = -1;
+  int cancelAfter = -1;  // CancelRequested() answers true after cancelAfter calls (never when < 0)
   int cancelQueries = 0;
 
   ViewerState& Ref() { return viewers[0]; }
   ViewerState& Frame() { return viewers[1]; }
 
-  void AppendLog(const std::string& text) override {
-    logs.push_back(text);
-    events.push_back("log:" + text);
-  }
-  void ReportProgress(const std::string& stage, int step, int total) override {
-    progress.push_back(stage + " " + std::to_string(step) + "/" + std::to_string(total));
-  }
-  bool CancelRequested() override {
-    ++cancelQueries;
-    return cancelAfter >= 0 && cancelQueries > cancelAfter;
-  }
-  bool ViewerExists(Viewer viewer) const override { return viewers[Index(viewer)].exists; }
-  void CreateViewer(Viewer viewer, const std::string& title, const ScreenRect& rect) override {
-    auto& v = viewers[Index(viewer)];
-    v.exists = true;
-    v.createdTitle = title;
-    v.title = title;
-    v.createdRect = rect;
-    events.push_back("create:" + Name(viewer) + ":" + title);
-  }
-  void FitViewer(Viewer viewer, int width, int height) override {
-    auto& v = viewers[Index(viewer)];
-    v.fitWidth = width;
-    v.fitHeight = height;
-    events.push_back("fit:" + Name(viewer) + ":" + std::to_string(width) + "x" + std::to_string(height));
-  }
-  void SetViewerMode(Viewer viewer, int mode) override {
-    viewers[Index(viewer)].mode = mode;
-    events.push_back("mode:" + Name(viewer) + ":" + std::to_string(mode));
-  }
-  void ShowPicture(Viewer viewer, const DibRaster& picture) override {
-    auto& v = viewers[Index(viewer)];
-    v.picture = picture;
-    v.squares.clear();
-    v.lines.clear();
-    ++v.pictureCount;
-    events.push_back("show:" + Name(viewer));
-  }
-  void SetComparePicture(Viewer viewer, const DibRaster& picture) override {
-    viewers[Index(viewer)].comparePicture = picture;
-    events.push_back("compare:" + Name(viewer));
-  }
-  void SetViewerTitle(Viewer viewer, const std::string& title) override {
-    auto& v = viewers[Index(viewer)];
-    v.title = title;
-    v.titleHistory.push_back(title);
-  }
-  void AttachRoi(Viewer viewer, const RoiRect& roi) override {
-    auto& v = viewers[Index(viewer)];
-    v.roiAttached = true;
-    v.roi = roi;
-    events.push_back("roi:" + Name(viewer));
-  }
-  void DrawSquares(Viewer viewer, const std::vector<MarkPoint>& centres) override {
-    auto& v = viewers[Index(viewer)];
-    v.squares.insert(v.squares.end(), centres.begin(), centres.end());
-    events.push_back("squares:" + Name(viewer) + ":" + std::to_string(centres.size()));
-  }
-  void DrawLines(Viewer viewer, const std::vector<MarkLine>& lines) override {
-    auto& v = viewers[Index(viewer)];
-    v.lines.insert(v.lines.end(), lines.begin(), lines.end());
-    events.push_back("lines:" + Name(viewer) + ":" + std::to_string(lines.size()));
-  }
+  void AppendLog(const std::string& text) override { logs.push_back(text); }
+  void ReportProgress(const std::string&, int, int) override {}
+  bool CancelRequested() override { return ++cancelQueries > cancelAfter && cancelAfter >= 0; }
+  bool ViewerExists(Viewer v) const override { return !viewers[static_cast<int>(v)].title.empty(); }
+  void CreateViewer(Viewer v, const std::string& title, const ScreenRect&) override { At(v).title = title; }
+  void FitViewer(Viewer v, int, int) override { At(v); }
+  void SetViewerMode(Viewer v, int) override { At(v); }
+  void ShowPicture(Viewer v, const DibRaster&) override { At(v).squares = 0; }
+  void SetComparePicture(Viewer v, const DibRaster&) override { At(v); }
+  void SetViewerTitle(Viewer v, const std::string&) override { At(v); }
+  void AttachRoi(Viewer v, const RoiRect&) override { At(v); }
+  void DrawSquares(Viewer v, const std::vector<MarkPoint>& centres) override { At(v).squares += centres.size(); }
+  void DrawLines(Viewer v, const std::vector<MarkLine>&) override { At(v); }
 
  private:
-  static int Index(Viewer viewer) { return viewer == Viewer::Reference ? 0 : 1; }
-  static std::string Name(Viewer viewer) { return viewer == Viewer::Reference ? "ref" : "frame"; }
+  ViewerState& At(Viewer v) {
+    ++viewers[static_cast<int>(v)].calls;
+    return viewers[static_cast<int>(v)];
+  }
 };
 
 }  // namespace lumet::testing

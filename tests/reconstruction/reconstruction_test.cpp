@@ -1,0 +1,247 @@
+#include <cmath>
+
+#include "numeric/convolve.h"
+#include "numeric/random.h"
+#include "reconstruction/frame_warp.h"
+#include "reconstruction/median_estimate.h"
+#include "reconstruction/psf_kernel.h"
+#include "reconstruction/robust_btv.h"
+#include "test_images.h"
+
+namespace lumet {
+namespace {
+
+TEST(HrGeometryTest, GridAndFormsProjectThroughTheReferenceGridWithPixelZeroAtTheRoiCorner) {
+  const HrGeometry a = MakeHrGeometry(RoiRect{160, 100, 200, 140}, 4.0);
+  EXPECT_EQ((std::vector<int>{a.width, a.height, a.x0, a.y0, a.q}), (std::vector<int>{160, 160, 640, 400, 4}));
+  const HrGeometry b = MakeHrGeometry(RoiRect{1, 2, 8, 7}, 3.0);
+  EXPECT_EQ((std::vector<int>{b.width, b.height, b.x0, b.y0, b.q}), (std::vector<int>{21, 15, 3, 6, 3}));
+  // A_k takes HR positions to frame k's LR grid, B_k to its positions at HR scale.
+  const double entries[9] = {1.01, 0.02, 0.004, -0.015, 0.99, -0.003, 1e-5, -2e-5, 1.0};
+  Matrix h(3, 3, 0.0);
+  for (int k = 1; k <= 9; ++k) h.Flat1(k) = entries[k - 1];
+  for (double s : {3.0, 4.0}) {
+    for (double x : {0.0, 17.0, 640.0, 1203.0}) {
+      for (double y : {0.0, 9.0, 400.0, 955.0}) {
+        SCOPED_TRACE("scale " + std::to_string(s) + " at " + std::to_string(x) + ", " + std::to_string(y));
+        const ProjectedPoint lr = ProjectPoint(h, x / s, y / s);
+        const ProjectedPoint pa = ProjectPoint(LrFormOnHrInput(h, s), x, y);
+        const ProjectedPoint pb = ProjectPoint(HrForm(h, s), x, y);
+        const double pairs[][2] = {{pa.u, lr.u}, {pa.v, lr.v}, {pb.u, s * lr.u}, {pb.v, s * lr.v}};
+        for (const auto& [got, want] : pairs) EXPECT_NEAR(got, want, 1e-9 * (1.0 + std::fabs(want)));
+      }
+    }
+  }
+  // HR pixel (0, 0) of frame 0 samples the ROI's corner exactly.
+  const ColorGrayImage frame =  // distinct values: a position off by a fraction would show
+      testing::MakeFrame(420, 300, [](int c, int x, int y) { return (x * 7 + y * 13 + c * 50) % 251; });
+  for (int q : {3, 4}) {
+    for (const RoiRect roi : {RoiRect{0, 0, 2, 2}, RoiRect{7, 5, 9, 7}, RoiRect{401, 283, 403, 285}}) {
+      SCOPED_TRACE("scale " + std::to_string(q) + " at " + std::to_string(roi.left) + "," + std::to_string(roi.top));
+      const HrGeometry grid = MakeHrGeometry(roi, q);
+      const Matrix a = LrFormOnHrInput(IdentityHomography(), q);
+      EXPECT_EQ(ProjectPoint(a, grid.x0, grid.y0).u, roi.left);
+      EXPECT_EQ(ProjectPoint(a, grid.x0, grid.y0).v, roi.top);
+      ColorDoubleImage layer;
+      WarpToHrGrid(frame, a, grid, layer);
+      for (size_t c = 0; c < 3; ++c) {
+        EXPECT_EQ(layer.channels[c].At(0, 0), frame.channels[c][roi.top][roi.left]);
+        EXPECT_EQ(layer.channels[c].At(q, q), frame.channels[c][roi.top + 1][roi.left + 1]);  // one LR pixel on
+      }
+    }
+  }
+}
+
+TEST(FrameSelectionTest, ThresholdIsTheElementAtNineTenthsAndSelectionStopsAboveItOrAtNotANumber) {
+  const int table[][2] = {{1, 0}, {10, 9}, {11, 9}, {20, 18}, {30, 27}, {64, 57}};
+  for (const auto& [n, index] : table) {
+    SCOPED_TRACE("N = " + std::to_string(n));
+    // Frame 0 at 0, the others 1.5, 2.5, ... n - 0.5 scrambled: element i of the sorted list is i + 0.5.
+    std::vector<double> mae(static_cast<size_t>(n));
+    for (int k = 1; k < n; ++k) mae[static_cast<size_t>(k)] = 0.5 + ((k * 37) % n);
+    EXPECT_EQ(ComputeSelectionThreshold(mae).index, index);
+    EXPECT_EQ(ComputeSelectionThreshold(mae).value, index == 0 ? 0.0 : index + 0.5);
+    EXPECT_EQ(SelectedFrameCount(mae, n - 0.5), n);  // none above the largest
+  }
+  std::vector<double> mae(20, 0.0);
+  for (int k = 1; k < 20; ++k) mae[static_cast<size_t>(k)] = k == 7 ? 9.0 : 1.0 + 0.01 * k;
+  EXPECT_EQ(SelectedFrameCount(mae, ComputeSelectionThreshold(mae).value), 7);  // frames 0..6
+  EXPECT_EQ(SelectedFrameCount({0.0, 2.0, 2.0, 1.0}, 2.0), 4);                   // equal takes part
+  // A MAE that is not a number sorts above every number and stops the selection.
+  const double nan = std::nan("");
+  const std::vector<double> one = {0.0, 1.0, 2.0, nan, 4.0, 5.0, 6.0, 7.0, 8.0, 9.0, 3.0};
+  EXPECT_EQ(ComputeSelectionThreshold(one).index, 9);
+  EXPECT_EQ(ComputeSelectionThreshold(one).value, 9.0);  // the largest number
+  EXPECT_EQ(SelectedFrameCount(one, 9.0), 3);
+  EXPECT_EQ(ComputeSelectionThreshold({0.0, nan}).index, 1);
+  EXPECT_TRUE(std::isnan(ComputeSelectionThreshold({0.0, nan}).value));  // the NaN itself
+  EXPECT_EQ(SelectedFrameCount({0.0, nan}, nan), 1);                      // frame 1 is still left out
+  const std::vector<double> first = {nan, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0, 9.0, 10.0};
+  EXPECT_EQ(ComputeSelectionThreshold(first).value, 10.0);
+  EXPECT_EQ(SelectedFrameCount(first, 10.0), 11);  // the reference takes part even with a NaN
+  EXPECT_EQ(SelectedFrameCount(first, 0.5), 1);
+}
+
+// MedianShiftAdd over all the frames, each at the identity.
+void RunMedian(const std::vector<ColorGrayImage>& frames, const RoiRect& roi, int q, ColorDoubleImage& x,
+               CountImage& count) {
+  const HrGeometry grid = MakeHrGeometry(roi, q);
+  std::vector<ColorDoubleImage> layers(frames.size());
+  for (auto& layer : layers) layer.Create(grid.width, grid.height);
+  MedianShiftAdd(frames, std::vector<Matrix>(frames.size(), HrForm(IdentityHomography(), q)),
+                 static_cast<int>(frames.size()), grid, frames[0].Width(), frames[0].Height(), layers, x, count);
+}
+
+TEST(MedianShiftAddTest, TheReferenceAloneFillsEveryQthPixelAndTheMedianIsTheUpperMiddleValue) {
+  // Distinct values; large enough for the threaded path at both scales.
+  const ColorGrayImage frame =
+      testing::MakeFrame(40, 38, [](int c, int x, int y) { return (3 + x * 11 + y * 7 + c * 40) % 256; });
+  ColorDoubleImage x;
+  CountImage count;
+  for (int q : {3, 4}) {
+    SCOPED_TRACE("scale " + std::to_string(q));
+    RunMedian({frame}, RoiRect{2, 3, 34, 35}, q, x, count);
+    ASSERT_EQ(x.Width(), 32 * q);
+    ASSERT_EQ(x.Height(), 32 * q);
+    for (int r = 0; r < 32 * q; ++r) {
+      for (int c = 0; c < 32 * q; ++c) {
+        const bool sampled = r % q == 0 && c % q == 0;
+        ASSERT_EQ(count[r][c], sampled ? 1 : 0) << "HR pixel " << c << "," << r;
+        for (size_t ch = 0; ch < 3; ++ch) {
+          const double expected = sampled ? frame.channels[ch][3 + r / q][2 + c / q] : 128.0;
+          ASSERT_EQ(x.channels[ch].At(c, r), expected) << "HR pixel " << c << "," << r;
+        }
+      }
+    }
+  }
+  auto constant = [](int r, int g) { return testing::MakeFrame(6, 6, [=](int c, int, int) { return c ? g : r; }); };
+  RunMedian({constant(10, 30), constant(30, 10)}, RoiRect{1, 1, 4, 4}, 3, x, count);
+  EXPECT_EQ(count[3][3], 2);
+  EXPECT_EQ(x.channels[0].At(3, 3), 30.0);  // 10 and 30 give 30
+  EXPECT_EQ(x.channels[1].At(3, 3), 30.0);
+  RunMedian({constant(10, 0), constant(30, 0), constant(20, 0)}, RoiRect{1, 1, 4, 4}, 3, x, count);
+  EXPECT_EQ(count[3][3], 3);
+  EXPECT_EQ(x.channels[0].At(3, 3), 20.0);  // 10, 30, 20 give 20
+}
+
+TEST(FillHolesTest, EmptyPixelsTakeTheCountWeightedMeanOfTheirWindow) {
+  ColorDoubleImage x;
+  x.Create(12, 9);
+  CountImage count;
+  count.Create(12, 9);
+  count.Fill(0);
+  count[1][3] = 2;
+  count[4][5] = 1;
+  for (size_t c = 0; c < 3; ++c) {
+    x.channels[c].Fill(128.0);
+    x.channels[c].At(3, 1) = 10.0 + c;
+    x.channels[c].At(5, 4) = 40.0 + c;
+  }
+  FillHoles(x, count);
+  for (size_t c = 0; c < 3; ++c) {
+    SCOPED_TRACE("channel " + std::to_string(c));
+    const DoubleImage& plane = x.channels[c];
+    EXPECT_DOUBLE_EQ(plane.At(3, 3), (2.0 * (10.0 + c) + 1.0 * (40.0 + c)) / 3.0);  // both in the window
+    EXPECT_DOUBLE_EQ(plane.At(2, 2), 10.0 + c);                                    // only (3, 1)
+    EXPECT_DOUBLE_EQ(plane.At(6, 4), 40.0 + c);                                    // only (5, 4)
+    EXPECT_EQ(plane.At(3, 1), 10.0 + c);                                           // observed: kept
+    EXPECT_EQ(plane.At(8, 6), 128.0);                                              // empty window: no 0 / 0
+    for (int i = 0; i < 9; ++i) {
+      for (int j = 0; j < 12; ++j) {
+        const bool border = i < 2 || j < 2 || i > 6 || j > 9;  // the outermost two rows and columns: not filled
+        EXPECT_TRUE(!border || count[i][j] != 0 || plane.At(j, i) == 128.0) << j << "," << i;
+      }
+    }
+  }
+}
+
+TEST(PsfKernelTest, SizeTableSymmetryAndSum) {
+  const double table[][3] = {{1.0, 3.0, 19}, {1.0, 4.0, 25}, {0.5, 3.0, 11}, {0.5, 4.0, 13},
+                             {0.3, 3.0, 7},  {0.2, 3.0, 7},  {0.6, 4.0, 17}, {0.05, 4.0, 7}};
+  for (const auto& [sigma, scale, size] : table) {  // 6 sigma scale + 1, made odd, at least 7
+    SCOPED_TRACE("sigma " + std::to_string(sigma) + " scale " + std::to_string(scale));
+    EXPECT_EQ(PsfKernelSize(sigma, scale), size);
+    int n = 0;
+    const FloatMatrix k = MakePsfKernel(sigma, scale, n);
+    ASSERT_EQ(n, size);
+    ASSERT_EQ(k.Rows(), size);
+    ASSERT_EQ(k.Cols(), size);
+    double sum = 0.0;
+    for (int a = 0; a < n; ++a) {
+      for (int b = 0; b < n; ++b) {
+        sum += k[a][b];
+        EXPECT_EQ(k[a][b], k[b][a]);
+        EXPECT_EQ(k[a][b], k[n - 1 - a][b]);
+        EXPECT_EQ(k[a][b], k[a][n - 1 - b]);
+      }
+    }
+    EXPECT_NEAR(sum, 1.0, 1e-5);
+  }
+}
+
+double Sign(double v) { return v > 0 ? 1.0 : v < 0 ? -1.0 : 0.0; }
+
+// The iteration step written out plainly with the direct convolution: the oracle of BtvStep.
+void OracleStep(DoubleImage& x, const DoubleImage& z, const CountImage& count, const FloatMatrix& k, int n,
+                double alpha, double beta, double lambda, double step) {
+  const int w = x.Width(), h = x.Height();
+  DoubleImage data = x, g;
+  ConvolveMirrorDirect(x, g, k, n);
+  for (int i = 0; i < h; ++i) {
+    for (int j = 0; j < w; ++j) data.At(j, i) = Sign(g.At(j, i) - z.At(j, i)) * std::sqrt(double(count[i][j]));
+  }
+  ConvolveMirrorDirect(data, g, k, n);
+  auto s = [&](int c, int r, int dx, int dy) {  // sign of x(c, r) - x(c + dx, r + dy), 0 past w - 3, h - 3
+    return c > w - 3 || r > h - 3 ? 0.0 : Sign(x.At(c, r) - x.At(c + dx, r + dy));
+  };
+  for (int i = 2; i < h; ++i) {  // rows and columns 0 and 1 keep the data term alone, without beta
+    for (int j = 2; j < w; ++j) {
+      const double r1 = (s(j, i, 0, 1) - s(j, i - 1, 0, 1)) + (s(j, i, 1, 0) - s(j - 1, i, 1, 0));
+      const double r2 = (s(j, i, 0, 2) - s(j, i - 2, 0, 2)) + (s(j, i, 1, 1) - s(j - 1, i - 1, 1, 1)) +
+                        (s(j, i, 2, 0) - s(j - 2, i, 2, 0));
+      g.At(j, i) = ((r2 * alpha + r1) * alpha * lambda + g.At(j, i)) * beta;
+    }
+  }
+  for (int i = 0; i < h; ++i) {
+    for (int j = 0; j < w; ++j) x.At(j, i) = x.At(j, i) - step * g.At(j, i);
+  }
+}
+
+TEST(RobustBtvTest, StepSizesAndStepsEqualThePlainComputationExactly) {
+  const double steps[][2] = {{0, 20}, {14, 20}, {15, 15}, {29, 15}, {30, 8}, {59, 8}, {60, 1}, {99, 1}};
+  for (const auto& [t, step] : steps) EXPECT_EQ(BtvStepSize(static_cast<int>(t)), step) << "t = " << t;
+  const double cases[][6] = {  // width, height, sigma, alpha, beta, lambda
+      {23, 19, 0.2, 0.7, 1.0, 0.003},  // init params weights
+      {17, 21, 0.3, 0.0, 1.3, 5.0},    // no regulariser (alpha 0)
+      {104, 90, 0.3, 0.5, 0.9, 1.5}};  // strong regulariser, large enough for the threaded path
+  for (const auto& [width, height, sigma, alpha, beta, lambda] : cases) {
+    SCOPED_TRACE("width " + std::to_string(width) + " alpha " + std::to_string(alpha));
+    const int w = static_cast<int>(width), h = static_cast<int>(height);
+    LcgRandom random;
+    DoubleImage x, z;
+    CountImage count;
+    for (auto* plane : {&x, &z}) plane->Create(w, h);
+    count.Create(w, h);
+    for (int i = 0; i < h; ++i) {
+      for (int j = 0; j < w; ++j) {
+        x.At(j, i) = 255.0 * random.Next() / LcgRandom::kMax;
+        z.At(j, i) = 255.0 * random.Next() / LcgRandom::kMax;
+        count[i][j] = random.Next() % 5;  // about one in five empty
+      }
+    }
+    int n = 0;
+    const FloatMatrix k = MakePsfKernel(sigma, 3.0, n);
+    DoubleImage expected = x;
+    BtvWorkspace workspace(count);
+    for (const double step : {20.0, 15.0, 15.0}) {  // state carried between steps would show
+      OracleStep(expected, z, count, k, n, alpha, beta, lambda, step);
+      BtvStep(x, z, k, n, alpha, beta, lambda, step, workspace);
+      for (int i = 0; i < h; ++i) {
+        for (int j = 0; j < w; ++j) ASSERT_EQ(x.At(j, i), expected.At(j, i)) << "pixel " << j << "," << i;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumet

@@ -1,0 +1,310 @@
+#include "workbench/workbench.h"
+
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "imageio/bmp_file.h"
+#include "numeric/random.h"
+#include "reconstruction/homography_reader.h"
+#include "reconstruction/test_images.h"
+#include "support/temp_folder.h"
+#include "util/text_format.h"
+#include "workbench/recording_port.h"
+
+namespace lumet {
+namespace {
+
+namespace fs = std::filesystem;
+using Refusals = std::vector<std::pair<void (*)(ParamSet&), std::vector<std::string>>>;
+
+// Runs each test in a folder of its own as the working directory; file names are InitParams'.
+class WorkbenchTest : public ::testing::Test {
+ protected:
+  WorkbenchTest() { fs::current_path(folder_.Path()); }
+  ~WorkbenchTest() override { fs::current_path(saved_); }
+  void UseGrid(int count, RoiRect roi = {9, 8, 15, 14}, double scale = 3.0, double sigma = 0.3) {
+    bench_.params.lrCount = count;
+    bench_.params.roi = roi;
+    bench_.params.scale = scale;
+    bench_.params.psfSigma = sigma;
+  }
+  // Each change of the params is refused naming its texts, before any log, frame viewer call or file.
+  void ExpectRefusals(void (Workbench::*command)(UiPort&), const Refusals& cases, bool referenceShown,
+                      const std::vector<std::string>& files) {
+    const ParamSet good = bench_.params;
+    for (size_t i = 0; i < cases.size(); ++i) {
+      SCOPED_TRACE("case " + std::to_string(i));
+      bench_.params = good;
+      cases[i].first(bench_.params);
+      port_ = testing::RecordingPort();
+      testing::ExpectError([&] { (bench_.*command)(port_); }, cases[i].second);
+      EXPECT_TRUE(port_.logs.empty());
+      EXPECT_EQ(port_.Frame().calls, 0);
+      EXPECT_EQ(port_.Ref().calls > 0, referenceShown);
+      for (const std::string& file : files) EXPECT_FALSE(fs::exists(file)) << file;
+    }
+  }
+
+  fs::path saved_ = fs::current_path();
+  testing::TempFolder folder_;
+  Workbench bench_;
+  testing::RecordingPort port_;
+};
+
+// A sharp scene of bars and a block in reference LR coordinates (sigma 0), or the same scene
+// through a Gaussian PSF of sigma LR pixels, in closed form.
+double BarScene(int c, double x, double y, double sigma) {
+  constexpr double kRects[][5] = {  // x1, x2, y1, y2, intensity
+      {10.2, 11.2, 9.5, 16.5, 150.0}, {12.4, 13.4, 9.5, 16.5, 150.0}, {14.3, 14.9, 9.5, 16.5, 150.0},
+      {9.0, 22.0, 17.3, 18.1, 120.0}, {9.0, 22.0, 19.0, 19.8, 120.0}, {16.5, 21.5, 9.2, 15.7, 90.0}};
+  constexpr double kChannelGain[3] = {1.0, 0.8, 0.6};
+  auto phi = [](double t) { return 0.5 * std::erfc(-t / std::sqrt(2.0)); };
+  double value = 40.0;
+  for (const auto& [x1, x2, y1, y2, intensity] : kRects) {
+    const double fx = sigma > 0 ? phi((x - x1) / sigma) - phi((x - x2) / sigma) : x >= x1 && x < x2;
+    const double fy = sigma > 0 ? phi((y - y1) / sigma) - phi((y - y2) / sigma) : y >= y1 && y < y2;
+    value += intensity * kChannelGain[c] * fx * fy;
+  }
+  return value;
+}
+
+// Frames of the bar scene blurred (sigma 0.5) and moved by shifts[k], with exact homography files.
+void WriteBarFrames(const std::vector<std::pair<double, double>>& shifts, int width = 16, int height = 14) {
+  fs::create_directories("./result");
+  for (int k = 0; k < static_cast<int>(shifts.size()); ++k) {
+    const auto [tx, ty] = shifts[static_cast<size_t>(k)];
+    const ColorGrayImage frame = testing::MakeFrame(
+        width, height, [&](int c, int x, int y) { return std::lround(BarScene(c, x - tx, y - ty, 0.5)); });
+    BmpFile::WriteImage(Format("./images/lr-%d.bmp", k), frame, 0, 0, width, height);
+    std::ofstream(Format("./result/hr_hom-%d.txt", k), std::ios::binary)
+        << Format("1 0 %.17g 0 1 %.17g 0 0\n", tx / HomographyUnit, ty / HomographyUnit);
+  }
+}
+
+using ReconstructionCommandTest = WorkbenchTest;
+
+TEST_F(ReconstructionCommandTest, RunLogsEachMaeAndTheThreshold) {
+  WriteBarFrames({{0.0, 0.0}, {0.5, 0.25}, {-0.75, 0.5}});
+  UseGrid(3);  // 18 x 18 HR, 7 x 7 kernel
+  bench_.Reconstruction(port_);
+  ASSERT_EQ(port_.logs.size(), 4u);
+  EXPECT_EQ(port_.logs[0], "MAE(0) = 0.000000\r\n");
+  double largest = 0.0;
+  for (size_t k = 1; k < 3; ++k) {
+    const double value = std::stod(port_.logs[k].substr(9));  // after "MAE(k) = "
+    EXPECT_EQ(port_.logs[k], Format("MAE(%d) = %f\r\n", static_cast<int>(k), value));
+    EXPECT_GT(value, 0.0);
+    largest = std::max(largest, value);
+  }
+  EXPECT_EQ(port_.logs[3], Format("Threshold(2/3) = %f\r\n", largest));  // N = 3: index 2, the largest MAE
+}
+
+TEST_F(ReconstructionCommandTest, BadValuesAreRefusedBeforeAnythingIsShownOrWritten) {
+  WriteBarFrames({{0.0, 0.0}, {0.5, 0.0}});
+  UseGrid(2);
+  ExpectRefusals(&Workbench::Reconstruction, {
+      {[](ParamSet& p) { p.lrCount = 0; }, {"lrCount", "0"}},
+      {[](ParamSet& p) { p.psfSigma = 0.0; }, {"psfSigma", "0"}},
+      {[](ParamSet& p) { p.psfSigma = std::nan(""); }, {"psfSigma", "nan"}},
+      {[](ParamSet& p) { p.psfSigma = 1e12; }, {"psfSigma", "1e+12"}},
+      {[](ParamSet& p) { p.roi = RoiRect{4, 9, 10, 3}; }, {"roi", "zero width or height"}},
+      {[](ParamSet& p) { p.roi = RoiRect{10, 3, 17, 9}; }, {"roi", "lr-0.bmp", "16 x 14"}},
+      {[](ParamSet& p) { p.roi = RoiRect{4, -1, 10, 5}; }, {"roi", "inside frame 0"}},
+      {[](ParamSet& p) { p.psfSigma = 1.2; }, {"HR grid of 18 x 18", "23 x 23", "psfSigma 1.2"}},  // below kernel
+      {[](ParamSet& p) { p.roi = RoiRect{4, 3, 5, 9}; }, {"HR grid of 3 x 18"}},                     // below 5
+  }, false, {kFirstFramePath, "./result/hr.bmp"});
+}
+
+TEST_F(ReconstructionCommandTest, UnusableFrameOrHomographyFileStopsWithoutAResult) {
+  const std::vector<std::pair<std::function<void()>, std::string>> faults = {
+      {[] { fs::remove("./result/hr_hom-2.txt"); }, "./result/hr_hom-2.txt"},
+      {[] { std::ofstream("./result/hr_hom-2.txt") << "1 0 0.001 0 1 0 0\n"; }, "./result/hr_hom-2.txt"},
+      {[] {
+         const ColorGrayImage smaller = testing::MakeFrame(15, 14, [](int, int, int) { return 90; });
+         BmpFile::WriteImage("./images/lr-2.bmp", smaller, 0, 0, 15, 14);
+       },
+       "./images/lr-2.bmp"},
+  };
+  for (const auto& [fault, named] : faults) {
+    SCOPED_TRACE(named);
+    WriteBarFrames({{0.0, 0.0}, {0.5, 0.0}, {0.25, 0.5}});
+    fs::remove("./result/hr.bmp");
+    UseGrid(3);
+    fault();
+    port_ = testing::RecordingPort();
+    testing::ExpectError([&] { bench_.Reconstruction(port_); }, {named});
+    EXPECT_TRUE(fs::exists(kFirstFramePath));  // written before any homography is read
+    EXPECT_EQ(port_.logs.size(), 2u);          // frames 0 and 1 were measured
+    EXPECT_FALSE(fs::exists("./result/hr.bmp"));
+  }
+}
+
+TEST_F(ReconstructionCommandTest, SixtyFiveFramesAreAllUsed) {
+  WriteBarFrames(std::vector<std::pair<double, double>>(65), 10, 10);
+  UseGrid(65, RoiRect{2, 2, 5, 5}, 3.0, 0.2);  // 9 x 9 HR, 7 x 7 kernel
+  bench_.Reconstruction(port_);
+  ASSERT_EQ(port_.logs.size(), 66u);
+  EXPECT_EQ(port_.logs[64], "MAE(64) = 0.000000\r\n");
+  EXPECT_EQ(port_.logs[65], "Threshold(58/65) = 0.000000\r\n");
+  EXPECT_TRUE(fs::exists("./result/hr.bmp"));
+}
+
+TEST_F(ReconstructionCommandTest, ReconstructionOfShiftedBlurredFramesBeatsTheEnlargedFirstFrame) {
+  // 16 frames at every quarter-pixel shift, blurred by the PSF the reconstruction assumes.
+  std::vector<std::pair<double, double>> shifts;
+  for (int k = 0; k < 16; ++k) shifts.emplace_back(0.25 * (k % 4), 0.25 * (k / 4));
+  WriteBarFrames(shifts, 32, 32);
+  UseGrid(16, RoiRect{8, 8, 24, 24}, 4.0, 0.5);  // 64 x 64 HR with its origin at (32, 32)
+  bench_.Reconstruction(port_);
+  auto psnr = [](const std::string& path) {  // against the sharp scene, without a border of 8 HR pixels
+    ColorGrayImage image;
+    BmpFile::ReadFrame(path, image);
+    double sum = 0.0;
+    for (size_t ch = 0; ch < 3; ++ch) {
+      for (int r = 8; r < 56; ++r) {
+        for (int c = 8; c < 56; ++c) {
+          const double d = image.channels[ch][r][c] - BarScene(static_cast<int>(ch), (c + 32) / 4.0, (r + 32) / 4.0, 0);
+          sum += d * d;
+        }
+      }
+    }
+    return 10.0 * std::log10(255.0 * 255.0 / (sum / (3 * 48 * 48)));
+  };
+  // Measured: 21.46 dB against 14.89 dB; the bound leaves room for other platforms' rounding.
+  EXPECT_GT(psnr("./result/hr.bmp"), psnr(kFirstFramePath) + 5.0);
+}
+
+TEST_F(ReconstructionCommandTest, CancellationStopsWithoutAResult) {
+  WriteBarFrames({{0.0, 0.0}, {0.5, 0.0}});
+  UseGrid(2);
+  port_.cancelAfter = 50;  // in the middle of the iterations
+  EXPECT_THROW(bench_.Reconstruction(port_), Cancelled);
+  EXPECT_FALSE(fs::exists("./result/hr.bmp"));
+}
+
+// A smooth random scene: Gaussian blobs of radius 3..8 px on a mid-grey ground, values in
+// 1..254, defined everywhere so that a moved frame can sample it anywhere.
+double BlobScene(double x, double y) {
+  static const std::vector<std::array<double, 4>> blobs = [] {
+    LcgRandom random;
+    random.Reset(2024);
+    const auto uniform = [&](double lo, double hi) { return lo + (hi - lo) * random.Next() / LcgRandom::kMax; };
+    std::vector<std::array<double, 4>> b;
+    for (int i = 0; i < 160; ++i) b.push_back({uniform(-15, 175), uniform(-15, 135), uniform(3, 8), uniform(-90, 90)});
+    return b;
+  }();
+  double v = 128.0;
+  for (const auto& [u, w, r, a] : blobs) v += a * std::exp(-((x - u) * (x - u) + (y - w) * (y - w)) / (2 * r * r));
+  return std::fmin(254.0, std::fmax(1.0, v));
+}
+
+// Frame k of the blob scene under the motion m = (tx, ty, theta), which shows the scene point p
+// at R(theta) (p - c) + c + (tx, ty), c = (80, 60): red the negative, green the scene, blue flat.
+void WriteBlobFrame(int k, const std::array<double, 3>& m) {
+  const double c = std::cos(m[2]), s = std::sin(m[2]);
+  const ColorGrayImage frame = testing::MakeFrame(160, 120, [&](int ch, int x, int y) {
+    const double dx = x - 80 - m[0], dy = y - 60 - m[1];  // the scene point landing on (x, y)
+    const long g = std::lround(BlobScene(c * dx + s * dy + 80, -s * dx + c * dy + 60));
+    return ch == 0 ? 255 - g : ch == 1 ? g : 128;
+  });
+  BmpFile::WriteImage(Format("./images/lr-%d.bmp", k), frame, 0, 0, 160, 120);
+}
+
+class RegistrationCommandTest : public WorkbenchTest {
+ protected:
+  void SetUp() override {
+    bench_.params.lrCount = 3;
+    bench_.params.roi = RoiRect{60, 40, 100, 80};
+    bench_.params.ransacFirst = 8;
+    bench_.params.ransacSecond = 12;
+    bench_.params.sadSize = 12;
+    bench_.params.searchArea = 10;
+    for (int k = 0; k < 2; ++k) WriteBlobFrame(k, {0.5 * k, 0, 0});
+  }
+};
+
+TEST_F(RegistrationCommandTest, RegistersMovedFramesWithinAFifthOfAPixel) {
+  const std::array<double, 3> motions[] = {
+      {0, 0, 0}, {0.4, -0.3, 0.0}, {-1.25, 0.8, 0.5 * M_PI / 180}, {2.3, 1.6, -0.8 * M_PI / 180}};
+  for (int k = 1; k <= 3; ++k) WriteBlobFrame(k, motions[k]);
+  bench_.Registration(port_);
+  ASSERT_EQ(port_.logs.size(), 3u);
+  for (int k = 1; k <= 3; ++k) {
+    SCOPED_TRACE("frame " + std::to_string(k));
+    const std::string& line = port_.logs[static_cast<size_t>(k - 1)];
+    const double e1 = std::stod(line.substr(line.find('=') + 1));
+    const double e2 = std::stod(line.substr(line.find("->") + 2));
+    EXPECT_EQ(line, "MAE(" + std::to_string(k) + ") = " + FormatG6(e1) + "->" + FormatG6(e2) + "\r\n\n");
+    EXPECT_LT(e1, 99999.0);  // the search ran and accepted a trial
+    EXPECT_LE(e2, e1);
+    EXPECT_LT(e2, 3.0);
+    const Matrix h = ReadHomographyFile(Format("./result/hr_hom-%d.txt", k));
+    const double points[][3] = {{80, 60, 0.2}, {60, 40, 0.6}, {100, 40, 0.6}, {60, 80, 0.6}, {100, 80, 0.6}};
+    const auto [tx, ty, theta] = motions[k];
+    for (const auto& [x, y, bound] : points) {  // the ROI's centre and corners
+      const ProjectedPoint got = ProjectPoint(h, x, y);
+      const double u = std::cos(theta) * (x - 80) - std::sin(theta) * (y - 60) + 80 + tx;
+      const double v = std::sin(theta) * (x - 80) + std::cos(theta) * (y - 60) + 60 + ty;
+      EXPECT_LT(std::hypot(got.u - u, got.v - v), bound) << "at " << x << ", " << y;
+    }
+  }
+}
+
+TEST_F(RegistrationCommandTest, NoFramesMarksTheReferenceOnly) {
+  bench_.params.lrCount = 0;
+  bench_.Registration(port_);
+  EXPECT_TRUE(port_.logs.empty());
+  EXPECT_GT(port_.Ref().squares, 0u);
+  EXPECT_TRUE(port_.ViewerExists(Viewer::Frame));
+  EXPECT_FALSE(fs::exists("./result"));
+  EXPECT_FALSE(fs::exists(kRefinementLogPath));
+}
+
+TEST_F(RegistrationCommandTest, TooFewPairsRefinesAndWritesFromTheIdentity) {
+  bench_.params.lrCount = 1;
+  bench_.params.ransacFirst = 5;  // a sample of five is too small for a search
+  bench_.params.ransacSecond = 5;
+  bench_.Registration(port_);
+  ASSERT_EQ(port_.logs.size(), 1u);
+  EXPECT_EQ(port_.logs[0].substr(0, 18), "MAE(1) = 99999.9->");
+  const Matrix h = ReadHomographyFile("./result/hr_hom-1.txt");
+  EXPECT_EQ(h.At1(1, 3), 0.0);  // the translation of the identity, kept by the refinement
+  EXPECT_EQ(h.At1(2, 3), 0.0);
+  EXPECT_NEAR(ProjectPoint(h, 80, 60).u, 80.5, 0.25);  // the linear part alone moves the ROI towards the shift
+  EXPECT_NEAR(ProjectPoint(h, 80, 60).v, 60.0, 0.25);
+}
+
+TEST_F(RegistrationCommandTest, RefusesParametersTheLoopCannotServeBeforeAnyFrame) {
+  ExpectRefusals(&Workbench::Registration, {
+      {[](ParamSet& p) { p.roi.right = p.roi.left; }, {"ROI (60, 40, 60, 80)", "width 0"}},
+      {[](ParamSet& p) { p.roi.bottom = p.roi.top - 5; }, {"ROI (60, 40, 100, 35)", "height -5"}},
+      {[](ParamSet& p) { p.roi = RoiRect{140, 40, 170, 80}; }, {"ROI (140, 40, 170, 80)", "160 x 120"}},
+      {[](ParamSet& p) { p.roi = RoiRect{60, -1, 100, 80}; }, {"ROI (60, -1, 100, 80)", "inside"}},
+      {[](ParamSet& p) { p.filterSigma = 0.0; }, {"filter sigma 0"}},
+      {[](ParamSet& p) { p.filterSigma = 20.0; }, {"./images/lr-0.bmp", "121 x 121", "filter sigma 20"}},
+      {[](ParamSet& p) { p.filterSigma = 1e300; }, {"filter sigma 1e+300"}},
+      {[](ParamSet& p) { p.ransacFirst = 13; }, {"sample size 13", "pool size 12"}},
+  }, true, {"./result"});
+}
+
+TEST_F(RegistrationCommandTest, MissingOrMismatchedFrameStopsKeepingTheFramesDone) {
+  for (const bool mismatched : {false, true}) {
+    SCOPED_TRACE(mismatched ? "frame 2 of another size" : "frame 2 missing");
+    fs::remove_all("./result");
+    if (mismatched) {
+      const ColorGrayImage smaller = testing::MakeFrame(150, 120, [](int, int, int) { return 90; });
+      BmpFile::WriteImage("./images/lr-2.bmp", smaller, 0, 0, 150, 120);
+    }
+    port_ = testing::RecordingPort();
+    testing::ExpectError([&] { bench_.Registration(port_); }, {"./images/lr-2.bmp"});
+    ASSERT_EQ(port_.logs.size(), 1u);
+    EXPECT_TRUE(fs::exists("./result/hr_hom-1.txt"));
+    EXPECT_FALSE(fs::exists("./result/hr_hom-2.txt"));
+  }
+}
+
+}  // namespace
+}  // namespace lumet
