@@ -10,6 +10,7 @@
 #include "imageio/bmp_file.h"
 #include "numeric/projection.h"
 #include "reconstruction/hr_geometry.h"
+#include "registration/homography_refinement.h"
 #include "synth/cubic_kernel.h"
 #include "synth/split_mix_random.h"
 #include "synth/synthetic_scene.h"
@@ -336,16 +337,6 @@ void RenderTruth(const SyntheticScene& scene, const SynthOptions& options, Color
 
 }  // namespace
 
-std::string FormatHomographyText(const Matrix& h) {
-  std::string text;
-  for (int k = 1; k <= 8; ++k) {
-    if (k > 1) text += ' ';
-    text += FormatG6(h.Flat1(k));
-  }
-  text += '\n';
-  return text;
-}
-
 std::vector<Matrix> SyntheticHomographies(const SynthOptions& options) {
   options.Check();
   std::vector<Matrix> homographies;
@@ -429,7 +420,7 @@ void WriteSyntheticSequence(const std::string& dir, const SynthOptions& options)
   BmpFile::WriteImage(SynthTruthImagePath(dir), sequence.truth, 0, 0, sequence.truth.Width(), sequence.truth.Height());
   for (size_t k = 1; k < sequence.homographies.size(); ++k) {
     WriteFileAtomically(SynthTruthHomographyPath(dir, static_cast<int>(k)),
-                        FormatHomographyText(sequence.homographies[k]));
+                        FormatHomographyFile(sequence.homographies[k]));
   }
   SaveParams(SynthParamPath(dir), sequence.params);
 }

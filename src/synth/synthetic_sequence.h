@@ -37,10 +37,6 @@ std::vector<Matrix> SyntheticHomographies(const SynthOptions& options);
 // before anything is written. Same options, same bytes.
 void WriteSyntheticSequence(const std::string& dir, const SynthOptions& options);
 
-// The text of a homography file: h11 h12 h13 h21 h22 h23 h31 h32 in six-significant-digit
-// general notation, single spaces, one "\n" at the end.
-std::string FormatHomographyText(const Matrix& h);
-
 // The file names under a sequence folder.
 std::string SynthFramePath(const std::string& dir, int k);
 std::string SynthTruthImagePath(const std::string& dir);
