@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/enhanced_options.h"
 #include "cli/headless_port.h"
 #include "imageio/bmp_file.h"
 #include "reconstruction/homography_reader.h"
@@ -69,7 +70,7 @@ std::string QualityLine(const char* what, const ColorGrayImage& image, const Col
   return Format("  %-30s PSNR %7.2f dB   SSIM %.4f", what, psnr, ssim);
 }
 
-int RunDemo(const std::string& dir) {
+int RunDemo(const std::string& dir, const EnhancedOptions& method) {
   const SynthOptions options;
   std::printf("Demo in %s\n", dir.c_str());
   std::printf("1. Synthetic sequence: %s scene, %d frames of %dx%d, scale x%d, PSF sigma %s, noise %s, motion %s\n",
@@ -87,6 +88,7 @@ int RunDemo(const std::string& dir) {
   AdoptParams(params);
   Workbench bench;
   bench.params = params;
+  ApplyMethodOptions(method, bench);
   HeadlessPort port;
 
   std::printf("2. Registration of frames 1..%d\n", params.lrCount);
@@ -163,8 +165,10 @@ void AddDemoCommand(CLI::App& app, CommandSlot& slot) {
   auto dir = std::make_shared<std::string>("./lumet-demo");
   auto* command = app.add_subcommand(
       "demo", "write a synthetic sequence into DIR, register and reconstruct it there, and report the quality");
+  auto method = std::make_shared<EnhancedOptions>();
   command->add_option("DIR", *dir, "folder of the demo (created if missing)")->capture_default_str()->type_name("DIR");
-  command->callback([&slot, dir] { slot.run = [dir] { return RunDemo(*dir); }; });
+  AddMethodOptions(*command, *method, true);
+  command->callback([&slot, dir, method] { slot.run = [dir, method] { return RunDemo(*dir, *method); }; });
 }
 
 }  // namespace lumet::cli

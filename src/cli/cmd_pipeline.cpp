@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "cli/cli_commands.h"
+#include "cli/enhanced_options.h"
 #include "cli/headless_port.h"
 #include "cli/param_options.h"
 #include "workbench/workbench.h"
@@ -15,14 +16,17 @@ enum class Stages { Registration, Reconstruction, Both };
 void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, const char* help, Stages stages) {
   auto overrides = std::make_shared<ParamOverrides>();
   auto snapshots = std::make_shared<std::string>();
+  auto method = std::make_shared<EnhancedOptions>();
   auto* command = app.add_subcommand(name, help);
   AddParamOptions(*command, *overrides);
+  AddMethodOptions(*command, *method, stages != Stages::Registration);
   command->add_option("--snapshots", *snapshots, "write what the two viewers show at the end as BMP files into DIR")
       ->type_name("DIR");
-  command->callback([&slot, overrides, snapshots, stages] {
-    slot.run = [overrides, snapshots, stages] {
+  command->callback([&slot, overrides, snapshots, stages, method] {
+    slot.run = [overrides, snapshots, stages, method] {
       Workbench bench;
       bench.params = AdoptWithOverrides(*overrides);
+      ApplyMethodOptions(*method, bench);
       HeadlessPort port;
       // Snapshots are written even when the command fails, so the state at the failure
       // can be looked at.

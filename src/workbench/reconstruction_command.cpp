@@ -72,6 +72,10 @@ void CheckGridSize(const HrGeometry& grid, int kernelSize, const ParamSet& p) {
 }  // namespace
 
 void Workbench::Reconstruction(UiPort& ui) {
+  if (method == Method::Enhanced) {
+    EnhancedReconstruction(ui);
+    return;
+  }
   const ParamSet& p = params;
   CheckReconstructionParams(p);
   const int frameCount = p.lrCount;

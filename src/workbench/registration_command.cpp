@@ -13,6 +13,7 @@
 #include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/text_format.h"
+#include "workbench/enhanced_registration.h"
 #include "workbench/workbench.h"
 
 namespace lumet {
@@ -137,8 +138,10 @@ void Workbench::Registration(UiPort& ui) {
     std::string refinementLog;
     const double e2 = RefineHomography(refGreen, frameGreen, h, p.roi, kRefinementIterations, refinementLog);
     WriteFileAtomically(kRefinementLogPath, refinementLog);
+    const double e2Final =
+        method == Method::Enhanced ? RefineDirectly(refGreen, frameGreen, h, e1, e2, k, p, ui) : e2;
 
-    ui.AppendLog(FormatMaeLine(k, e1, e2));
+    ui.AppendLog(FormatMaeLine(k, e1, e2Final));
     WriteHomographyFile(FormatFrameName(p.homographyPattern, k), h);
   }
 }

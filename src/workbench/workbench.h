@@ -3,9 +3,14 @@
 #include "numeric/image_plane.h"
 #include "numeric/random.h"
 #include "params/param_set.h"
+#include "reconstruction/enhanced_reconstruction.h"
 #include "workbench/ui_port.h"
 
 namespace lumet {
+
+// The classic pipeline, or direct photometric registration and the full-forward-model
+// reconstruction.
+enum class Method { Classic, Enhanced };
 
 // The state the commands share and the commands themselves. Front ends adopt a parameter
 // set (AdoptParams) into `params` before a command starts; the commands read it only.
@@ -23,6 +28,12 @@ class Workbench {
   // The trials' generator; its sequence continues across frames and commands.
   LcgRandom random;
 
+  // Which registration and reconstruction the commands run, and the enhanced
+  // reconstruction's own values (iteration cap per colour band, stopping tolerance).
+  Method method = Method::Classic;
+  int enhancedIterations = kEnhancedMaxIterations;
+  double enhancedTolerance = kEnhancedTolerance;
+
   // "Show Reference": reads referenceFile into referenceImage and shows it in refViewer
   // in ROI selection mode with the ROI attached.
   void ShowReference(UiPort& ui);
@@ -34,6 +45,10 @@ class Workbench {
   // "Reconstruction": frames 0 .. lrCount - 1 and their homography files to the HR image
   // written to resultFile (and "./result/first_lr.bmp").
   void Reconstruction(UiPort& ui);
+
+ private:
+  // The enhanced reconstruction: frames 0 .. lrCount, all through the full forward model.
+  void EnhancedReconstruction(UiPort& ui);
 };
 
 // Fixed names of the system's own files.

@@ -1,0 +1,148 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "imageio/bmp_file.h"
+#include "numeric/projection.h"
+#include "raster/dib_raster.h"
+#include "reconstruction/enhanced_estimate.h"
+#include "reconstruction/frame_warp.h"
+#include "reconstruction/gray_conversion.h"
+#include "reconstruction/homography_reader.h"
+#include "reconstruction/hr_geometry.h"
+#include "reconstruction/psf_kernel.h"
+#include "util/error.h"
+#include "util/text_format.h"
+#include "workbench/workbench.h"
+
+namespace lumet {
+
+namespace {
+
+// The median start fills holes from a 5 x 5 window.
+constexpr int kMinHrSize = 5;
+
+std::string RoiText(const RoiRect& roi) {
+  return Format("roi (left %d, top %d, right %d, bottom %d)", roi.left, roi.top, roi.right, roi.bottom);
+}
+
+DibRaster PictureOf(const ColorGrayImage& image) {
+  DibRaster raster(0);
+  ImageToRaster(image, raster);
+  return raster;
+}
+
+DibRaster PictureOf(const ColorDoubleImage& image, ColorGrayImage& display) {
+  ConvertToGray(image, display);
+  return PictureOf(display);
+}
+
+}  // namespace
+
+void Workbench::EnhancedReconstruction(UiPort& ui) {
+  const ParamSet& p = params;
+  // Everything that can be refused before a file is read.
+  if (p.lrCount < 0) throw Error("lrCount " + std::to_string(p.lrCount) + " is below 0");
+  if (p.scale != 3.0 && p.scale != 4.0) throw Error("scale " + FormatG6(p.scale) + " is neither 3 nor 4");
+  PsfKernelSize(p.psfSigma, p.scale);
+  if (p.roi.Width() <= 0 || p.roi.Height() <= 0) throw Error(RoiText(p.roi) + " has zero width or height");
+  EnhancedSettings settings;
+  settings.psfSigma = p.psfSigma;
+  settings.alpha = p.alpha;
+  settings.beta = p.beta;
+  settings.lambda = p.lambda;
+  settings.maxIterations = enhancedIterations;
+  settings.tolerance = enhancedTolerance;
+  CheckEnhancedSettings(settings);
+
+  // Frames 0 .. N: the enhanced method uses the last registered frame too.
+  const int frameCount = p.lrCount + 1;
+  std::vector<ColorGrayImage> frames(1);
+  const std::string firstPath = FormatFrameName(p.lrPattern, 0);
+  BmpFile::ReadFrame(firstPath, frames[0]);
+  const int w0 = frames[0].channels[0].Width();
+  const int h0 = frames[0].channels[0].Height();
+  if (p.roi.left < 0 || p.roi.top < 0 || p.roi.right > w0 || p.roi.bottom > h0) {
+    throw Error(RoiText(p.roi) + " does not lie inside frame 0 " + firstPath + " of " + std::to_string(w0) + " x " +
+                std::to_string(h0) + " pixels");
+  }
+  const HrGeometry grid = MakeHrGeometry(p.roi, p.scale);
+  if (grid.width < kMinHrSize || grid.height < kMinHrSize) {
+    throw Error("HR grid of " + std::to_string(grid.width) + " x " + std::to_string(grid.height) + " pixels (" +
+                RoiText(p.roi) + " at scale " + FormatG6(p.scale) + ") is smaller than " + std::to_string(kMinHrSize) +
+                " pixels each way");
+  }
+
+  if (!ui.ViewerExists(Viewer::Reference))
+    ui.CreateViewer(Viewer::Reference, "Reconstructed Image", ScreenRect{0, 0, 300, 300});
+  if (!ui.ViewerExists(Viewer::Frame)) ui.CreateViewer(Viewer::Frame, "First Frame", ScreenRect{300, 0, 300, 300});
+  ui.FitViewer(Viewer::Reference, grid.width, grid.height);
+  ui.FitViewer(Viewer::Frame, grid.width, grid.height);
+  ui.SetViewerMode(Viewer::Reference, kModeDisplay);
+  ui.SetViewerMode(Viewer::Frame, kModeDisplay);
+
+  std::vector<Matrix> homographies;
+  ColorGrayImage display;
+  ColorDoubleImage layer0;
+  for (int k = 0; k < frameCount; ++k) {
+    CheckCancel(ui);
+    ui.ReportProgress("Reading frames", k + 1, frameCount);
+    if (k == 0) {
+      homographies.push_back(IdentityHomography());
+      EnlargeByReplication(frames[0], p.roi, grid, display);
+      ui.ShowPicture(Viewer::Frame, PictureOf(display));
+      BmpFile::WriteImage(kFirstFramePath, display, 0, 0, grid.width, grid.height);
+    } else {
+      const std::string path = FormatFrameName(p.lrPattern, k);
+      frames.emplace_back();
+      BmpFile::ReadFrame(path, frames.back());
+      const int w = frames.back().channels[0].Width();
+      const int h = frames.back().channels[0].Height();
+      if (w != w0 || h != h0) {
+        throw Error("frame file " + path + " is " + std::to_string(w) + " x " + std::to_string(h) +
+                    " pixels, frame 0 is " + std::to_string(w0) + " x " + std::to_string(h0));
+      }
+      homographies.push_back(ReadHomographyFile(FormatFrameName(p.homographyPattern, k)));
+    }
+    ColorDoubleImage layer;
+    WarpToHrGrid(frames.back(), LrFormOnHrInput(homographies.back(), grid.scale), grid, layer);
+    if (k == 0) layer0 = layer;
+    ConvertToGray(layer, display);
+    ui.AppendLog(Format("MAE(%d) = %f\r\n", k, FrameMae(layer0, layer)));
+    ui.ShowPicture(Viewer::Reference, PictureOf(display));
+  }
+
+  ColorDoubleImage x;
+  EnhancedOutcome outcome;
+  const int totalSteps = 3 * settings.maxIterations;
+  const int bandOrder[3] = {1, 0, 2};  // green first
+  EnhancedReconstruct(
+      frames, homographies, grid, settings, x, outcome,
+      [&](int band, int iteration) {
+        CheckCancel(ui);
+        int position = 0;
+        while (bandOrder[position] != band) ++position;
+        ui.ReportProgress("Reconstruction", std::min(totalSteps, position * settings.maxIterations + iteration),
+                          totalSteps);
+        ui.SetViewerTitle(Viewer::Reference, Format("reconst.. %d band ---%d steps\n", band, iteration));
+      },
+      [&](const ColorDoubleImage& estimate) { ui.ShowPicture(Viewer::Reference, PictureOf(estimate, display)); });
+
+  for (int k = 0; k < frameCount; ++k) {
+    const size_t i = static_cast<size_t>(k);
+    const double weight = i < outcome.weights.size() ? outcome.weights[i] : 0.0;
+    ui.AppendLog(Format("Residual(%d) = %f%s\r\n", k, outcome.residuals[i],
+                        weight > 0.0 ? (weight < 1.0 ? Format(" weight %.3f", weight).c_str() : "") : " rejected"));
+  }
+  ui.AppendLog(Format("Enhanced = %d iterations, %d/%d frames\r\n", outcome.iterations, outcome.framesUsed, frameCount));
+
+  const DibRaster result = PictureOf(x, display);
+  ui.ShowPicture(Viewer::Reference, result);
+  BmpFile::WriteImage(p.resultFile, display, 0, 0, grid.width, grid.height);
+  ui.SetComparePicture(Viewer::Frame, result);
+  ui.SetViewerMode(Viewer::Frame, kModeComparison);
+}
+
+}  // namespace lumet
