@@ -1,7 +1,6 @@
 #include "reconstruction/enhanced_estimate.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <string>
 
 #include "reconstruction/median_estimate.h"
@@ -126,7 +125,11 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
 
   EnhancedWeights weights;
   weights.alpha = settings.alpha;
-  weights.lambda = settings.lambda * (std::getenv("LM") ? std::atof(std::getenv("LM")) : 1.0);
+  // The data term sums over observations, the prior over HR pixels: lambda is scaled by
+  // the observations per HR pixel so that the balance does not move with the frame count.
+  const double density =
+      static_cast<double>(model.ObservationCount()) / (static_cast<double>(grid.width) * grid.height);
+  weights.lambda = settings.lambda * kPriorGain * density;
   weights.frame.assign(frames.size(), 1.0);
   for (int k = 0; k < model.FrameCount(); ++k) {
     if (model.FrameBegin(k) == model.FrameEnd(k)) weights.frame[static_cast<size_t>(k)] = 0.0;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <deque>
 #include <limits>
 #include <numeric>
@@ -239,7 +238,7 @@ double EnhancedObjective(const ObservationModel& model, int c, const EnhancedWei
   model.Forward(x, scratch.predicted, scratch.blurred);
   const std::vector<double>& values = model.Values(c);
   std::vector<double>& r = scratch.predicted;
-  static const double eps = std::getenv("ED") ? std::atof(std::getenv("ED")) : kDataSmoothing;
+  const double eps = kDataSmoothing;
   double energy = 0.0;
   for (int k = 0; k < model.FrameCount(); ++k) {
     const double wk = static_cast<size_t>(k) < weights.frame.size() ? weights.frame[static_cast<size_t>(k)] : 1.0;
@@ -265,7 +264,7 @@ double EnhancedObjective(const ObservationModel& model, int c, const EnhancedWei
   const double a = weights.alpha;
   const Shift shifts[5] = {{1, 0, a}, {0, 1, a}, {2, 0, a * a}, {1, 1, a * a}, {0, 2, a * a}};
   const double lambda = weights.lambda;
-  static const double ep = std::getenv("EP") ? std::atof(std::getenv("EP")) : kPriorSmoothing;
+  const double ep = kPriorSmoothing;
   const int w = x.width;
   const int hgt = x.height;
   std::vector<double> rowEnergy(static_cast<size_t>(hgt), 0.0);
