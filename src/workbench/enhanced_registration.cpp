@@ -11,25 +11,30 @@ namespace lumet {
 
 double RefineDirectly(const GrayImage& reference, const GrayImage& frame, Matrix& h, double e1, double e2, int k,
                       const ParamSet& p, UiPort& ui) {
-  double startError = e2;
-  if (e1 == kTooFewPairs || e1 == kNoTrialAccepted || !std::isfinite(e2)) {
-    const Matrix searched = CoarseTranslationSearch(reference, frame, p.roi, p.searchArea);
-    const double searchedError = RoiMae(reference, frame, searched, p.roi);
-    if (!(searchedError >= startError)) {
-      h = searched;
-      startError = searchedError;
-      ui.AppendLog(Format("Frame %d: no homography search, started from a direct search (shift %s, %s)\r\n", k,
-                          FormatG6(h.At1(1, 3) * 600.0).c_str(), FormatG6(h.At1(2, 3) * 600.0).c_str()));
-    } else {
-      ui.AppendLog(Format("Frame %d: no homography search, started from the refined identity\r\n", k));
+  const bool searched = !(e1 == kTooFewPairs || e1 == kNoTrialAccepted || !std::isfinite(e2));
+  Matrix best = h;
+  AlignmentResult bestResult = AlignDirect(reference, frame, best, p.roi);
+  bool fromDirectSearch = false;
+  if (!searched) {
+    // The classic estimate is only the identity with its linear part refined: a direct
+    // search offers a second start, and the better end of the two is kept.
+    Matrix other = CoarseTranslationSearch(reference, frame, p.roi, p.searchArea);
+    const AlignmentResult otherResult = AlignDirect(reference, frame, other, p.roi);
+    const double bestEnd = bestResult.diverged ? bestResult.startError : bestResult.error;
+    const double otherEnd = otherResult.diverged ? otherResult.startError : otherResult.error;
+    if (!(otherEnd >= bestEnd)) {
+      best = other;
+      bestResult = otherResult;
+      fromDirectSearch = true;
     }
+    ui.AppendLog(Format("Frame %d: no homography search, started from %s\r\n", k,
+                        fromDirectSearch ? "a direct search" : "the refined identity"));
   }
-  const AlignmentResult r = AlignDirect(reference, frame, h, p.roi);
-  if (r.diverged) {
+  if (bestResult.diverged) {
     ui.AppendLog(Format("Frame %d: direct refinement diverged (%s->%s), the start is kept\r\n", k,
-                        FormatG6(r.startError).c_str(), FormatG6(r.error).c_str()));
-    return startError;
+                        FormatG6(bestResult.startError).c_str(), FormatG6(bestResult.error).c_str()));
   }
+  h = best;
   return RoiMae(reference, frame, h, p.roi);
 }
 
