@@ -46,9 +46,9 @@ TEST(CliParams, ExitStatusSeparatesUsageErrorsFromRefusedValues) {
   const std::pair<const char*, const char*> cases[] = {
       {"--help", nullptr}, {"params --help", nullptr}, {"", ""}, {"frobnicate", ""}, {"params --no-such-option", ""},
       {"params --lr-count abc", ""}, {"params --roi 1,2,3", ""}, {"params --ransac 20", ""},
-      {"params --scale 5", "--scale"}, {"params --psf-sigma 0", "--psf-sigma"}, {"params --lr-count -3", "--lr-count"},
-      {"params --roi 1,2,-3,4", "--roi"}, {"params --lr-pattern './a b%d.bmp'", "lrPattern"},
-      {"params --lr-pattern ./a%s.bmp", "lrPattern"}, {"params --output ./x%d", "outputBase"}};
+      {"params --scale 5", "scale 5"}, {"params --psf-sigma 0", "PSF sigma 0"}, {"params --lr-count -3", "LR count -3"},
+      {"params --roi 1,2,-3,4", "ROI 1,2,-3,4: w -3"}, {"params --lr-pattern './a b%d.bmp'", "LR pattern"},
+      {"params --lr-pattern ./a%s.bmp", "LR pattern"}, {"params --output ./x%d", "output base"}};
   for (const auto& [args, subject] : cases) {
     SCOPED_TRACE(args);
     const auto r = RunCli(args, dir.Path());
