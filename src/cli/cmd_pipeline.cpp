@@ -19,13 +19,13 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
   auto method = std::make_shared<EnhancedOptions>();
   auto* command = app.add_subcommand(name, help);
   AddParamOptions(*command, *overrides);
-  AddMethodOptions(*command, *method, stages != Stages::Registration);
+  if (stages != Stages::Registration) AddEnhancedOptions(*command, *method);
   command->add_option("--snapshots", *snapshots, "write what the two viewers show at the end as BMP files into DIR")
       ->type_name("DIR");
   command->callback([&slot, overrides, snapshots, stages, method] {
     slot.run = [overrides, snapshots, stages, method] {
       Workbench bench;
-      bench.params = AdoptWithOverrides(*overrides);
+      bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
       ApplyMethodOptions(*method, bench);
       HeadlessPort port;
       // Snapshots are written even when the command fails, so the state at the failure

@@ -6,13 +6,13 @@
 
 #include "imageio/bmp_file.h"
 #include "numeric/projection.h"
+#include "params/param_description.h"
 #include "raster/dib_raster.h"
 #include "reconstruction/enhanced_estimate.h"
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/gray_conversion.h"
 #include "reconstruction/homography_reader.h"
 #include "reconstruction/hr_geometry.h"
-#include "reconstruction/psf_kernel.h"
 #include "util/error.h"
 #include "util/text_format.h"
 #include "workbench/workbench.h"
@@ -20,13 +20,6 @@
 namespace lumet {
 
 namespace {
-
-// The median start fills holes from a 5 x 5 window.
-constexpr int kMinHrSize = 5;
-
-std::string RoiText(const RoiRect& roi) {
-  return Format("roi (left %d, top %d, right %d, bottom %d)", roi.left, roi.top, roi.right, roi.bottom);
-}
 
 DibRaster PictureOf(const ColorGrayImage& image) {
   DibRaster raster(0);
@@ -43,11 +36,7 @@ DibRaster PictureOf(const ColorDoubleImage& image, ColorGrayImage& display) {
 
 void Workbench::EnhancedReconstruction(UiPort& ui) {
   const ParamSet& p = params;
-  // Everything that can be refused before a file is read.
-  if (p.lrCount < 0) throw Error("lrCount " + std::to_string(p.lrCount) + " is below 0");
-  if (p.scale != 3.0 && p.scale != 4.0) throw Error("scale " + FormatG6(p.scale) + " is neither 3 nor 4");
-  PsfKernelSize(p.psfSigma, p.scale);
-  if (p.roi.Width() <= 0 || p.roi.Height() <= 0) throw Error(RoiText(p.roi) + " has zero width or height");
+  CheckParams(p);
   EnhancedSettings settings;
   settings.psfSigma = p.psfSigma;
   settings.alpha = p.alpha;
@@ -64,16 +53,8 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
   BmpFile::ReadFrame(firstPath, frames[0]);
   const int w0 = frames[0].channels[0].Width();
   const int h0 = frames[0].channels[0].Height();
-  if (p.roi.left < 0 || p.roi.top < 0 || p.roi.right > w0 || p.roi.bottom > h0) {
-    throw Error(RoiText(p.roi) + " does not lie inside frame 0 " + firstPath + " of " + std::to_string(w0) + " x " +
-                std::to_string(h0) + " pixels");
-  }
+  CheckRoiInsideFrame(p.roi, w0, h0);
   const HrGeometry grid = MakeHrGeometry(p.roi, p.scale);
-  if (grid.width < kMinHrSize || grid.height < kMinHrSize) {
-    throw Error("HR grid of " + std::to_string(grid.width) + " x " + std::to_string(grid.height) + " pixels (" +
-                RoiText(p.roi) + " at scale " + FormatG6(p.scale) + ") is smaller than " + std::to_string(kMinHrSize) +
-                " pixels each way");
-  }
 
   if (!ui.ViewerExists(Viewer::Reference))
     ui.CreateViewer(Viewer::Reference, "Reconstructed Image", ScreenRect{0, 0, 300, 300});

@@ -8,9 +8,9 @@
 
 namespace lumet {
 
-// The classic pipeline, or direct photometric registration and the full-forward-model
-// reconstruction.
-enum class Method { Classic, Enhanced };
+// params.method of the enhanced method: direct photometric registration and the
+// full-forward-model reconstruction; any other value runs the classic pipeline.
+inline constexpr const char* kEnhancedMethod = "enhanced";
 
 // The state the commands share and the commands themselves. Front ends adopt a parameter
 // set (AdoptParams) into `params` before a command starts; the commands read it only.
@@ -28,9 +28,8 @@ class Workbench {
   // The trials' generator; its sequence continues across frames and commands.
   LcgRandom random;
 
-  // Which registration and reconstruction the commands run, and the enhanced
-  // reconstruction's own values (iteration cap per colour band, stopping tolerance).
-  Method method = Method::Classic;
+  // The enhanced reconstruction's own values (iteration cap per colour band, stopping
+  // tolerance); params.method chooses the method.
   int enhancedIterations = kEnhancedMaxIterations;
   double enhancedTolerance = kEnhancedTolerance;
 

@@ -73,7 +73,7 @@ TEST_F(EnhancedMethodTest, EnhancedReconstructionBeatsClassicOnATextureSequence)
 
   bench_.Reconstruction(port_);
   const double classic = ResultPsnr(truth);
-  bench_.method = Method::Enhanced;
+  bench_.params.method = kEnhancedMethod;
   port_ = testing::RecordingPort();
   bench_.Reconstruction(port_);
   const double enhanced = ResultPsnr(truth);
@@ -102,7 +102,7 @@ TEST_F(EnhancedMethodTest, SmallFramesRegisterThroughTheDirectSearch) {
   }
   bench_.params.lrCount = 3;
   bench_.params.roi = RoiRect{12, 12, 38, 38};
-  bench_.method = Method::Enhanced;
+  bench_.params.method = kEnhancedMethod;
   bench_.Registration(port_);
   int said = 0;
   for (const std::string& line : port_.logs) said += line.find("no homography search, started from") != std::string::npos;
