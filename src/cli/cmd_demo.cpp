@@ -71,6 +71,10 @@ std::string QualityLine(const char* what, const ColorGrayImage& image, const Col
 }
 
 int RunDemo(const std::string& dir, const std::string& method, const EnhancedOptions& enhanced) {
+  // Refused before the sequence is written.
+  if (method != "classic" && method != kEnhancedMethod) {
+    throw Error("--method " + method + " is neither classic nor enhanced");
+  }
   const SynthOptions options;
   std::printf("Demo in %s\n", dir.c_str());
   std::printf("1. Synthetic sequence: %s scene, %d frames of %dx%d, scale x%d, PSF sigma %s, noise %s, motion %s\n",
@@ -172,7 +176,6 @@ void AddDemoCommand(CLI::App& app, CommandSlot& slot) {
   auto enhanced = std::make_shared<EnhancedOptions>();
   command->add_option("DIR", *dir, "folder of the demo (created if missing)")->capture_default_str()->type_name("DIR");
   command->add_option("--method", *method, "registration and reconstruction method")
-      ->check(CLI::IsMember({"classic", "enhanced"}))
       ->capture_default_str()
       ->type_name("classic|enhanced");
   AddEnhancedOptions(*command, *enhanced);

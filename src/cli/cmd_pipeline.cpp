@@ -25,8 +25,8 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
   command->callback([&slot, overrides, snapshots, stages, method] {
     slot.run = [overrides, snapshots, stages, method] {
       Workbench bench;
+      ApplyMethodOptions(*method, bench);  // refused before param.txt is touched
       bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
-      ApplyMethodOptions(*method, bench);
       HeadlessPort port;
       // Snapshots are written even when the command fails, so the state at the failure
       // can be looked at.
