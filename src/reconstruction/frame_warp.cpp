@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "numeric/projection.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
@@ -14,8 +15,8 @@ void WarpToHrGrid(const ColorGrayImage& frame, const Matrix& lrForm, const HrGeo
   for (auto& channel : layer.channels) channel.Create(gw, gh);
     // The projection does not depend on the channel: one projection per HR pixel serves all
     // three, each with its own channel's range test.
-#pragma omp parallel for schedule(static) if (static_cast <long>(gw) * gh > 8192)
-  for (int r = 0; r < gh; ++r) {
+  ParallelFor(0, gh, 40L * gw, [&](int lo, int hi) {
+  for (int r = lo; r < hi; ++r) {
     for (int c = 0; c < gw; ++c) {
       const ProjectedPoint p = ProjectPoint(lrForm, static_cast<double>(c + grid.x0), static_cast<double>(r + grid.y0));
       for (int ch = 0; ch < 3; ++ch) {
@@ -26,6 +27,7 @@ void WarpToHrGrid(const ColorGrayImage& frame, const Matrix& lrForm, const HrGeo
       }
     }
   }
+  });
 }
 
 double FrameMae(const ColorDoubleImage& layer0, const ColorDoubleImage& layerK) {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "numeric/convolve.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
@@ -14,9 +15,6 @@ int8_t Sign(double value) {
   if (value < 0.0) return -1;
   return 0;
 }
-
-// Below this many pixels a pass is not worth handing to threads.
-constexpr long kParallelPixels = 8192;
 
 }  // namespace
 
@@ -44,13 +42,14 @@ void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, 
              double lambda, double stepSize, BtvWorkspace& ws) {
   const int w = xb.Width();
   const int h = xb.Height();
-  const bool parallel = static_cast<long>(w) * h > kParallelPixels;
   if (ws.gradient.Width() != w || ws.gradient.Height() != h) ws.gradient.Create(w, h);
   ConvolveMirror(xb, ws.blurred, kernel, n);
 
   // Data term and the sign images, both from the estimate before this step's update.
-#pragma omp parallel for schedule(static) if (parallel)
-  for (int i = 0; i < h; ++i) {
+  // About eight operations a pixel in each of the two passes below.
+  const long rowWork = 8L * w;
+  ParallelFor(0, h, rowWork, [&](int lo, int hi) {
+  for (int i = lo; i < hi; ++i) {
     const double* hx = ws.blurred.Row(i);
     const double* z = zb.Row(i);
     const double* root = ws.rootCount.Row(i);
@@ -83,14 +82,15 @@ void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, 
       }
     }
   }
+  });
 
   ConvolveMirror(ws.gradient, ws.carried, kernel, n);
   std::swap(ws.gradient, ws.carried);
 
   // Regulariser, scaling and update. The sign differences are small integers, exact in
   // int as in double, so the weighted sum is evaluated in the given order unchanged.
-#pragma omp parallel for schedule(static) if (parallel)
-  for (int i = 0; i < h; ++i) {
+  ParallelFor(0, h, rowWork, [&](int lo, int hi) {
+  for (int i = lo; i < hi; ++i) {
     double* g = ws.gradient.Row(i);
     double* x = xb.Row(i);
     if (i >= 2) {
@@ -110,6 +110,7 @@ void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, 
     }
     for (int j = 0; j < w; ++j) x[j] = x[j] - stepSize * g[j];
   }
+  });
 }
 
 void RobustBtvIterate(ColorDoubleImage& x, const ColorDoubleImage& z, const CountImage& count,

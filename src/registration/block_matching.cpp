@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "util/parallel.h"
+
 namespace lumet {
 
 namespace {
@@ -82,13 +84,11 @@ Matrix BlockCosts(const GrayImage& reference, const GrayImage& frame, const std:
   // A comparable pair has s < W / 2, so the block side cannot overflow.
   const int side = 2 * s + 1;
   const double area = BlockArea(s);
-  // Threads only pay off for many large blocks (a few milliseconds of sums).
-  const long work = static_cast<long>(cells.size()) * side * side;
   const int count = static_cast<int>(cells.size());
   // The block sums are whole numbers far below 2^53, so an integer sum gives exactly the
   // double the plain sum gives.
-#pragma omp parallel for schedule(dynamic, 8) if (work > 4000000L)
-  for (int k = 0; k < count; ++k) {
+  ParallelFor(0, count, static_cast<long>(side) * side, [&](int lo, int hi) {
+  for (int k = lo; k < hi; ++k) {
     const auto [i, j] = cells[static_cast<size_t>(k)];
     const FeaturePoint& p = refPoints[static_cast<size_t>(i)];
     const FeaturePoint& q = framePoints[static_cast<size_t>(j)];
@@ -106,6 +106,7 @@ Matrix BlockCosts(const GrayImage& reference, const GrayImage& frame, const std:
     }
     costs[i][j] = static_cast<double>(sum) / area;
   }
+  });
   return costs;
 }
 

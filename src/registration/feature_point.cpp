@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "util/parallel.h"
+
 #include "numeric/convolve.h"
 #include "registration/derivative_kernels.h"
 
@@ -86,10 +88,8 @@ void SuppressNonMaxima(const DoubleImage& response, DoubleImage& target, int win
   const int e = window / 2;
   target.Create(w, l);
   target.Fill(0.0);
-  // Threads only for very large planes: a region costs more than the window scan of a
-  // frame when the machine is busy.
-#pragma omp parallel for schedule(static) if (static_cast <long>(w) * l * window * window > 8000000L)
-  for (int y = e; y < l - e; ++y) {
+  ParallelFor(e, l - e, static_cast<long>(w) * window * window, [&](int lo, int hi) {
+  for (int y = lo; y < hi; ++y) {
     for (int x = e; x < w - e; ++x) {
       double best = 0.0;
       int bu = -1;
@@ -107,6 +107,7 @@ void SuppressNonMaxima(const DoubleImage& response, DoubleImage& target, int win
       if (bu == 0 && bv == 0) target.At(x, y) = response.At(x, y);
     }
   }
+  });
 }
 
 std::vector<FeaturePoint> SelectNearRoi(const std::vector<FeaturePoint>& features, int limit, const RoiRect& roi) {

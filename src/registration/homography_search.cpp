@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "util/parallel.h"
+
 #include "numeric/projection.h"
 #include "util/error.h"
 
@@ -49,8 +51,8 @@ inline void WarpRow(const GrayImage& frame, const Matrix& h, const RoiRect& roi,
   }
 }
 
-// A ROI of this many pixels is warped with its rows split across threads.
-constexpr long kParallelRoiPixels = 16384;
+// About the operations of warping one ROI pixel: a projection and a bilinear sample.
+constexpr long kWarpPixelWork = 20;
 
 }  // namespace
 
@@ -134,7 +136,7 @@ double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& 
   const long pixels = static_cast<long>(width) * height;
   long count = 0;
   double sum = 0.0;
-  if (pixels < kParallelRoiPixels) {
+  if (pixels * kWarpPixelWork < 2 * kMinParallelWork || InsideParallelBody()) {
     std::vector<double> row(static_cast<size_t>(width));
     for (int r = 0; r < height; ++r) {
       WarpRow(frame, h, roi, r, row.data());
@@ -149,8 +151,9 @@ double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& 
   } else {
     // Warp in parallel, then sum in row order so the result does not depend on threads.
     std::vector<double> warped(static_cast<size_t>(pixels));
-#pragma omp parallel for schedule(static)
-    for (int r = 0; r < height; ++r) WarpRow(frame, h, roi, r, warped.data() + static_cast<size_t>(r) * width);
+    ParallelFor(0, height, kWarpPixelWork * width, [&](int lo, int hi) {
+      for (int r = lo; r < hi; ++r) WarpRow(frame, h, roi, r, warped.data() + static_cast<size_t>(r) * width);
+    });
     for (int r = 0; r < height; ++r) {
       const double* row = warped.data() + static_cast<size_t>(r) * width;
       const uint8_t* ref = reference.Row(roi.top + r) + roi.left;
@@ -197,10 +200,8 @@ double EstimateHomography(const GrayImage& reference, const GrayImage& frame, co
 
   std::vector<Matrix> fits(static_cast<size_t>(trials));
   std::vector<double> scores(static_cast<size_t>(trials));
-  // Threads when the trials add up to a few milliseconds (about 10 ns a ROI pixel).
-  const long work = static_cast<long>(trials) * roi.Width() * roi.Height();
-#pragma omp parallel for schedule(dynamic) if (trials > 1 && work > 200000L)
-  for (int t = 0; t < trials; ++t) {
+  ParallelFor(0, trials, kWarpPixelWork * roi.Width() * roi.Height(), [&](int lo, int hi) {
+  for (int t = lo; t < hi; ++t) {
     std::vector<FeaturePoint> as;
     std::vector<FeaturePoint> bs;
     for (int index : samples[static_cast<size_t>(t)]) {
@@ -212,6 +213,7 @@ double EstimateHomography(const GrayImage& reference, const GrayImage& frame, co
     scores[static_cast<size_t>(t)] = RoiMae(reference, frame, fit, roi);
     fits[static_cast<size_t>(t)] = std::move(fit);
   }
+  });
 
   double best = kNoTrialAccepted;
   for (int t = 0; t < trials; ++t) {

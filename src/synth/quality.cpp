@@ -10,6 +10,7 @@
 #include "synth/cubic_kernel.h"
 #include "util/error.h"
 #include "util/text_format.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
@@ -81,8 +82,8 @@ double Ssim(const ColorGrayImage& a, const ColorGrayImage& b) {
   const int rows = h - kSsimWindow + 1;
   const int cols = w - kSsimWindow + 1;
   std::vector<double> rowSums(static_cast<size_t>(rows), 0.0);
-#pragma omp parallel for schedule(static)
-  for (int r = 0; r < rows; ++r) {
+  ParallelFor(0, rows, 200L * cols, [&](int lo, int hi) {
+  for (int r = lo; r < hi; ++r) {
     double rowSum = 0.0;
     for (int c = 0; c < cols; ++c) {
       double mx = 0.0, my = 0.0, xx = 0.0, yy = 0.0, xy = 0.0;
@@ -106,6 +107,7 @@ double Ssim(const ColorGrayImage& a, const ColorGrayImage& b) {
     }
     rowSums[static_cast<size_t>(r)] = rowSum;
   }
+  });
   double sum = 0.0;
   for (double v : rowSums) sum += v;
   return sum / (static_cast<double>(rows) * static_cast<double>(cols));

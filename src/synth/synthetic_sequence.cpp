@@ -17,6 +17,7 @@
 #include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/text_format.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
@@ -194,8 +195,8 @@ Rgb BoxMean(const SyntheticScene& scene, double x, double y, double size, int n,
 // (edges, fine detail), so hard edges are anti-aliased at a fraction of the cost.
 void RenderRaster(const SyntheticScene& scene, SceneRaster& raster) {
   const double f = kOversampling;
-#pragma omp parallel for schedule(dynamic, 8)
-  for (int j = 0; j < raster.height; ++j) {
+  ParallelFor(0, raster.height, 200L * raster.width, [&](int lo, int hi) {
+  for (int j = lo; j < hi; ++j) {
     float* rows[3] = {raster.Row(0, j), raster.Row(1, j), raster.Row(2, j)};
     const double y = raster.originY + (j + 0.5) / f;
     for (int i = 0; i < raster.width; ++i) {
@@ -208,6 +209,7 @@ void RenderRaster(const SyntheticScene& scene, SceneRaster& raster) {
       rows[2][i] = static_cast<float>(mean.b);
     }
   }
+  });
 }
 
 // Separable Gaussian blur of sigma texels, the raster's edge texels repeated outward.
@@ -226,8 +228,8 @@ void BlurRaster(SceneRaster& raster, double sigma) {
   const int height = raster.height;
   std::vector<float> temporary(static_cast<size_t>(width) * static_cast<size_t>(height));
   for (int c = 0; c < 3; ++c) {
-#pragma omp parallel for schedule(static)
-    for (int j = 0; j < height; ++j) {
+    ParallelFor(0, height, 20L * width * radius, [&](int lo, int hi) {
+    for (int j = lo; j < hi; ++j) {
       const float* in = raster.Row(c, j);
       float* out = temporary.data() + static_cast<size_t>(j) * static_cast<size_t>(width);
       for (int i = 0; i < width; ++i) {
@@ -239,8 +241,9 @@ void BlurRaster(SceneRaster& raster, double sigma) {
         out[i] = static_cast<float>(acc);
       }
     }
-#pragma omp parallel for schedule(static)
-    for (int j = 0; j < height; ++j) {
+    });
+    ParallelFor(0, height, 20L * width * radius, [&](int lo, int hi) {
+    for (int j = lo; j < hi; ++j) {
       std::vector<double> acc(static_cast<size_t>(width), 0.0);
       for (int k = -radius; k <= radius; ++k) {
         const int y = std::clamp(j + k, 0, height - 1);
@@ -251,6 +254,7 @@ void BlurRaster(SceneRaster& raster, double sigma) {
       float* out = raster.Row(c, j);
       for (int i = 0; i < width; ++i) out[i] = static_cast<float>(acc[static_cast<size_t>(i)]);
     }
+    });
   }
 }
 
@@ -280,8 +284,8 @@ void RenderFrame(const SceneRaster& blurred, const PixelMap& frameToReference, c
   frame.Create(options.width, options.height);
   frame.mask.Fill(0);
   const double f = kOversampling;
-#pragma omp parallel for schedule(static)
-  for (int r = 0; r < options.height; ++r) {
+  ParallelFor(0, options.height, 100L * options.width, [&](int lo, int hi) {
+  for (int r = lo; r < hi; ++r) {
     SplitMixRandom random(HashWords(options.seed, kNoiseStream, static_cast<uint64_t>(k), static_cast<uint64_t>(r)));
     uint8_t* out[3] = {frame.channels[0].Row(r), frame.channels[1].Row(r), frame.channels[2].Row(r)};
     for (int c = 0; c < options.width; ++c) {
@@ -313,6 +317,7 @@ void RenderFrame(const SceneRaster& blurred, const PixelMap& frameToReference, c
       }
     }
   }
+  });
 }
 
 void RenderTruth(const SyntheticScene& scene, const SynthOptions& options, ColorGrayImage& truth) {
@@ -320,8 +325,8 @@ void RenderTruth(const SyntheticScene& scene, const SynthOptions& options, Color
   const double s = grid.scale;
   truth.Create(grid.width, grid.height);
   truth.mask.Fill(0);
-#pragma omp parallel for schedule(static)
-  for (int r = 0; r < grid.height; ++r) {
+  ParallelFor(0, grid.height, 1000L * grid.width, [&](int lo, int hi) {
+  for (int r = lo; r < hi; ++r) {
     const double y = (r + grid.y0) / s;
     for (int c = 0; c < grid.width; ++c) {
       const double x = (c + grid.x0) / s;
@@ -333,6 +338,7 @@ void RenderTruth(const SyntheticScene& scene, const SynthOptions& options, Color
       truth.channels[2].Row(r)[c] = Quantise(mean.b);
     }
   }
+  });
 }
 
 }  // namespace

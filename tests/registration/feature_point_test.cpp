@@ -12,6 +12,8 @@
 
 #include "registration/block_matching.h"
 #include "registration/derivative_kernels.h"
+#include "numeric/convolve.h"
+#include "util/parallel.h"
 #include "test_images.h"
 
 namespace lumet {
@@ -43,10 +45,16 @@ TEST(DerivativeKernels, SizesAndShapes) {
 }
 
 TEST(SmoothInterior, LeavesBandZeroAndMatchesTheDirectSumExactly) {
-  // 230 x 200 is smoothed on several threads; 10 x 10 is smaller than the 11-tap kernel.
+  // 10 x 10 is smaller than the 11-tap kernel; 57 x 33 ends in every kind of block.
+  const SimdVariant original = ActiveSimdVariant();
+  for (SimdVariant variant : SupportedSimdVariants()) {
+  SetSimdVariant(variant);
+  for (ParallelMode mode : {ParallelMode::ForceSerial, ParallelMode::ForceParallel}) {
+  ScopedParallelMode scoped(mode);
   for (const int n : {5, 11}) {
-    for (const auto& [w, ht] : {std::pair{37, 23}, {11, 11}, {10, 10}, {12, 30}, {230, 200}}) {
-      SCOPED_TRACE("n " + std::to_string(n) + ", " + std::to_string(w) + " x " + std::to_string(ht));
+    for (const auto& [w, ht] : {std::pair{37, 23}, {11, 11}, {10, 10}, {12, 30}, {57, 33}}) {
+      SCOPED_TRACE(std::string(SimdVariantName(variant)) + (mode == ParallelMode::ForceSerial ? " serial" : " parallel") +
+                   " n " + std::to_string(n) + ", " + std::to_string(w) + " x " + std::to_string(ht));
       FloatMatrix g, kx, ky;
       BuildDerivativeKernels(n == 5 ? 0.6 : 1.5, n, g, kx, ky);
       const GrayImage noise = testing::NoiseImage(w, ht, 11u + static_cast<uint32_t>(n));
@@ -69,6 +77,9 @@ TEST(SmoothInterior, LeavesBandZeroAndMatchesTheDirectSumExactly) {
       EXPECT_TRUE(w <= 2 * h || ht <= 2 * h || fast.At(h, h) != 0.0);
     }
   }
+  }
+  }
+  SetSimdVariant(original);
 }
 
 TEST(DetectFeatures, FindsSquareCornersStrongestFirstInScanOrderOnTies) {
