@@ -82,6 +82,31 @@ std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& re
   return features;
 }
 
+void SuppressNonMaximaDirect(const DoubleImage& response, DoubleImage& target, int window) {
+  const int w = response.Width();
+  const int l = response.Height();
+  const int e = window / 2;
+  target.Create(w, l);
+  target.Fill(0.0);
+  for (int y = e; y < l - e; ++y) {
+    for (int x = e; x < w - e; ++x) {
+      double best = 0.0;
+      int bu = -1;
+      int bv = -1;
+      for (int dv = -e; dv < e; ++dv) {
+        for (int du = -e; du < e; ++du) {
+          if (response.At(x + du, y + dv) > best) {
+            best = response.At(x + du, y + dv);
+            bu = du;
+            bv = dv;
+          }
+        }
+      }
+      if (bu == 0 && bv == 0) target.At(x, y) = response.At(x, y);
+    }
+  }
+}
+
 void SuppressNonMaxima(const DoubleImage& response, DoubleImage& target, int window) {
   const int w = response.Width();
   const int l = response.Height();
@@ -91,20 +116,23 @@ void SuppressNonMaxima(const DoubleImage& response, DoubleImage& target, int win
   ParallelFor(e, l - e, static_cast<long>(w) * window * window, [&](int lo, int hi) {
   for (int y = lo; y < hi; ++y) {
     for (int x = e; x < w - e; ++x) {
-      double best = 0.0;
-      int bu = -1;
-      int bv = -1;
-      for (int dv = -e; dv < e; ++dv) {
-        const double* row = response.Row(y + dv);
+      // The scan keeps the first strict maximum above 0, so the centre c is kept exactly
+      // when c > 0, no value before it in scan order reaches c and none after it exceeds
+      // c; the first value that breaks this ends the test (not-a-number values never do).
+      const double centre = response.Row(y)[x];
+      if (!(centre > 0.0)) continue;
+      bool kept = true;
+      for (int dv = -e; dv < e && kept; ++dv) {
+        const double* row = response.Row(y + dv) + x;
         for (int du = -e; du < e; ++du) {
-          if (row[x + du] > best) {
-            best = row[x + du];
-            bu = du;
-            bv = dv;
+          const bool before = dv < 0 || (dv == 0 && du < 0);
+          if (before ? row[du] >= centre : row[du] > centre) {
+            kept = false;
+            break;
           }
         }
       }
-      if (bu == 0 && bv == 0) target.At(x, y) = response.At(x, y);
+      if (kept) target.At(x, y) = centre;
     }
   }
   });
