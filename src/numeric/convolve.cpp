@@ -134,7 +134,9 @@ std::vector<SimdVariant> SupportedSimdVariants() {
   std::vector<SimdVariant> variants{SimdVariant::Baseline};
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) variants.push_back(SimdVariant::Avx2);
-  if (__builtin_cpu_supports("avx512f")) variants.push_back(SimdVariant::Avx512);
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    variants.push_back(SimdVariant::Avx512);
+  }
   return variants;
 }
 
