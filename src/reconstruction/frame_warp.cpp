@@ -22,7 +22,7 @@ void WarpToHrGrid(const ColorGrayImage& frame, const Matrix& lrForm, const HrGeo
       for (int ch = 0; ch < 3; ++ch) {
         const GrayImage& source = frame.channels[static_cast<size_t>(ch)];
         double value = 0.0;
-        if (p.u >= 0.0 && p.v >= 0.0 && p.u < source.Width() && p.v < source.Height()) value = source.Sample(p.u, p.v);
+        if (p.u >= 0.0 && p.v >= 0.0 && p.u < source.Width() && p.v < source.Height()) value = source.SampleNonNegative(p.u, p.v);
         layer.channels[static_cast<size_t>(ch)].Row(r)[c] = value;
       }
     }

@@ -88,7 +88,7 @@ void MedianShiftAdd(const std::vector<ColorGrayImage>& frames, const std::vector
           if (!AcceptSample(b, grid, i, j, referenceWidth, referenceHeight, frameWidth, frameHeight, inverseQ, spot))
             continue;
           Sample sample{j, {}};
-          for (int c = 0; c < 3; ++c) sample.value[c] = frame.channels[static_cast<size_t>(c)].Sample(spot.sx, spot.sy);
+          for (int c = 0; c < 3; ++c) sample.value[c] = frame.channels[static_cast<size_t>(c)].SampleNonNegative(spot.sx, spot.sy);
           samples.push_back(sample);
         }
       }

@@ -25,22 +25,6 @@ void CheckRoiInside(const GrayImage& reference, const RoiRect& roi) {
   }
 }
 
-// GrayImage::Sample for 0 <= x < W, 0 <= y < H, where floor is truncation and the left and
-// top indices need no absolute value; the arithmetic is the same term for term.
-inline double SampleInside(const GrayImage& image, double x, double y) {
-  const int ix = static_cast<int>(x);
-  const int iy = static_cast<int>(y);
-  const double fx = x - ix;
-  const double fy = y - iy;
-  const int xr = ix + 1 >= image.Width() ? image.Width() - 1 : ix + 1;
-  const int yb = iy + 1 >= image.Height() ? image.Height() - 1 : iy + 1;
-  const uint8_t* top = image.Row(iy);
-  const uint8_t* bottom = image.Row(yb);
-  const double t = (1.0 - fx) * top[ix] + fx * top[xr];
-  const double b = (1.0 - fx) * bottom[ix] + fx * bottom[xr];
-  return (1.0 - fy) * t + fy * b;
-}
-
 // Warped values of ROI row r into out[0 .. width-1].
 inline void WarpRowScalar(const GrayImage& frame, const Matrix& h, const RoiRect& roi, int r, double* out) {
   const double w = frame.Width();
@@ -49,7 +33,7 @@ inline void WarpRowScalar(const GrayImage& frame, const Matrix& h, const RoiRect
   const int width = roi.Width();
   for (int c = 0; c < width; ++c) {
     const ProjectedPoint p = ProjectPoint(h, static_cast<double>(roi.left) + c, y);
-    out[c] = (p.u >= 0.0 && p.v >= 0.0 && p.u < w && p.v < hgt) ? SampleInside(frame, p.u, p.v) : 0.0;
+    out[c] = (p.u >= 0.0 && p.v >= 0.0 && p.u < w && p.v < hgt) ? frame.SampleNonNegative(p.u, p.v) : 0.0;
   }
 }
 
