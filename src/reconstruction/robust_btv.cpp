@@ -18,7 +18,8 @@ namespace {
 // The data term: +sqrt(count) where the blurred estimate is above the median image,
 // -sqrt(count) below, 0 where equal (0.0 + root and 0.0 - root as the sum is defined: the
 // latter is +0.0 for a root of 0).
-LUMET_ROW_CLONES void DataTermRow(const double* hx, const double* z, const double* root, double* g, int w) {
+LUMET_ROW_CLONES void DataTermRow(const double* __restrict hx, const double* __restrict z,
+                                  const double* __restrict root, double* __restrict g, int w) {
   for (int j = 0; j < w; ++j) {
     const double d = hx[j] - z[j];
     const double up = 0.0 + root[j];
@@ -27,11 +28,47 @@ LUMET_ROW_CLONES void DataTermRow(const double* hx, const double* z, const doubl
   }
 }
 
-LUMET_ROW_CLONES void SignRow(const double* a, const double* b, int8_t* s, int count) {
+LUMET_ROW_CLONES void SignRow(const double* __restrict a, const double* __restrict b, int8_t* __restrict s,
+                              int count) {
   for (int j = 0; j < count; ++j) {
     const double d = a[j] - b[j];
     s[j] = static_cast<int8_t>(static_cast<int>(d > 0.0) - static_cast<int>(d < 0.0));
   }
+}
+
+// Rows 2 and below, columns 2 and beyond: g = ((R2 * alpha + R1) * alpha * lambda + g) * beta.
+// The sign differences are small integers, exact in int as in double, so the weighted sum
+// is evaluated in the given order unchanged.
+struct SignRows {
+  const int8_t* __restrict s01;
+  const int8_t* __restrict s01Up;
+  const int8_t* __restrict s10;
+  const int8_t* __restrict s02;
+  const int8_t* __restrict s02Up2;
+  const int8_t* __restrict s11;
+  const int8_t* __restrict s11Up;
+  const int8_t* __restrict s20;
+};
+
+LUMET_ROW_CLONES void RegulariserRow(const SignRows& s, double* __restrict g, int w, double alpha, double beta,
+                                     double lambda) {
+  const int8_t* __restrict s01 = s.s01;
+  const int8_t* __restrict s01Up = s.s01Up;
+  const int8_t* __restrict s10 = s.s10;
+  const int8_t* __restrict s02 = s.s02;
+  const int8_t* __restrict s02Up2 = s.s02Up2;
+  const int8_t* __restrict s11 = s.s11;
+  const int8_t* __restrict s11Up = s.s11Up;
+  const int8_t* __restrict s20 = s.s20;
+  for (int j = 2; j < w; ++j) {
+    const int r1 = (s01[j] - s01Up[j]) + (s10[j] - s10[j - 1]);
+    const int r2 = (s02[j] - s02Up2[j]) + (s11[j] - s11Up[j - 1]) + (s20[j] - s20[j - 2]);
+    g[j] = ((static_cast<double>(r2) * alpha + static_cast<double>(r1)) * alpha * lambda + g[j]) * beta;
+  }
+}
+
+LUMET_ROW_CLONES void UpdateRow(double* __restrict x, const double* __restrict g, int w, double stepSize) {
+  for (int j = 0; j < w; ++j) x[j] = x[j] - stepSize * g[j];
 }
 
 #undef LUMET_ROW_CLONES
@@ -88,29 +125,17 @@ void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, 
   ConvolveMirror(ws.gradient, ws.carried, kernel, n);
   std::swap(ws.gradient, ws.carried);
 
-  // Regulariser, scaling and update. The sign differences are small integers, exact in
-  // int as in double, so the weighted sum is evaluated in the given order unchanged.
+  // Regulariser, scaling and update.
   ParallelFor(0, h, rowWork, [&](int lo, int hi) {
-  for (int i = lo; i < hi; ++i) {
-    double* g = ws.gradient.Row(i);
-    double* x = xb.Row(i);
-    if (i >= 2) {
-      const int8_t* s01 = ws.s01.Row(i);
-      const int8_t* s01Up = ws.s01.Row(i - 1);
-      const int8_t* s10 = ws.s10.Row(i);
-      const int8_t* s02 = ws.s02.Row(i);
-      const int8_t* s02Up2 = ws.s02.Row(i - 2);
-      const int8_t* s11 = ws.s11.Row(i);
-      const int8_t* s11Up = ws.s11.Row(i - 1);
-      const int8_t* s20 = ws.s20.Row(i);
-      for (int j = 2; j < w; ++j) {
-        const int r1 = (s01[j] - s01Up[j]) + (s10[j] - s10[j - 1]);
-        const int r2 = (s02[j] - s02Up2[j]) + (s11[j] - s11Up[j - 1]) + (s20[j] - s20[j - 2]);
-        g[j] = ((static_cast<double>(r2) * alpha + static_cast<double>(r1)) * alpha * lambda + g[j]) * beta;
+    for (int i = lo; i < hi; ++i) {
+      double* g = ws.gradient.Row(i);
+      if (i >= 2) {
+        const SignRows rows{ws.s01.Row(i), ws.s01.Row(i - 1), ws.s10.Row(i), ws.s02.Row(i),
+                            ws.s02.Row(i - 2), ws.s11.Row(i), ws.s11.Row(i - 1), ws.s20.Row(i)};
+        RegulariserRow(rows, g, w, alpha, beta, lambda);
       }
+      UpdateRow(xb.Row(i), g, w, stepSize);
     }
-    for (int j = 0; j < w; ++j) x[j] = x[j] - stepSize * g[j];
-  }
   });
 }
 
