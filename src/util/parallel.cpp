@@ -47,6 +47,7 @@ struct Job {
   int ranges = 0;
   std::atomic<int> next{0};
   std::atomic<int> finished{0};
+  std::atomic<bool> failed{false};  // after a failure the remaining ranges are skipped
   std::mutex errorMutex;
   std::exception_ptr error;
   std::mutex doneMutex;
@@ -59,14 +60,17 @@ struct Job {
       if (index >= ranges) return;
       const int lo = begin + static_cast<int>(static_cast<int64_t>(items) * index / ranges);
       const int hi = begin + static_cast<int>(static_cast<int64_t>(items) * (index + 1) / ranges);
-      try {
-        insideBody = true;
-        (*body)(lo, hi);
-        insideBody = false;
-      } catch (...) {
-        insideBody = false;
-        std::lock_guard<std::mutex> lock(errorMutex);
-        if (!error) error = std::current_exception();
+      if (!failed.load()) {
+        try {
+          insideBody = true;
+          (*body)(lo, hi);
+          insideBody = false;
+        } catch (...) {
+          insideBody = false;
+          failed.store(true);
+          std::lock_guard<std::mutex> lock(errorMutex);
+          if (!error) error = std::current_exception();
+        }
       }
       if (finished.fetch_add(1) + 1 == ranges) {
         std::lock_guard<std::mutex> lock(doneMutex);

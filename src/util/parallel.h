@@ -28,7 +28,8 @@ ParallelMode GetParallelMode();
 // whole range runs on the calling thread. Ranges are taken dynamically, so a thread slowed
 // by another process simply takes fewer. The body must give the same result whatever the
 // split (each index writes only its own outputs). A call from inside a body runs serially.
-// The first exception a body throws is rethrown here after every range has ended.
+// The first exception a body throws is rethrown here after every range has ended; ranges
+// not yet started by then are skipped.
 // Idle workers sleep on a condition variable: they take no processor from other programs.
 void ParallelFor(int begin, int end, long workPerItem, const std::function<void(int lo, int hi)>& body);
 
