@@ -16,17 +16,17 @@ void WarpToHrGrid(const ColorGrayImage& frame, const Matrix& lrForm, const HrGeo
     // The projection does not depend on the channel: one projection per HR pixel serves all
     // three, each with its own channel's range test.
   ParallelFor(0, gh, 40L * gw, [&](int lo, int hi) {
-  for (int r = lo; r < hi; ++r) {
-    for (int c = 0; c < gw; ++c) {
-      const ProjectedPoint p = ProjectPoint(lrForm, static_cast<double>(c + grid.x0), static_cast<double>(r + grid.y0));
-      for (int ch = 0; ch < 3; ++ch) {
-        const GrayImage& source = frame.channels[static_cast<size_t>(ch)];
-        double value = 0.0;
-        if (p.u >= 0.0 && p.v >= 0.0 && p.u < source.Width() && p.v < source.Height()) value = source.SampleNonNegative(p.u, p.v);
-        layer.channels[static_cast<size_t>(ch)].Row(r)[c] = value;
+    for (int r = lo; r < hi; ++r) {
+      for (int c = 0; c < gw; ++c) {
+        const ProjectedPoint p = ProjectPoint(lrForm, static_cast<double>(c + grid.x0), static_cast<double>(r + grid.y0));
+        for (int ch = 0; ch < 3; ++ch) {
+          const GrayImage& source = frame.channels[static_cast<size_t>(ch)];
+          double value = 0.0;
+          if (p.u >= 0.0 && p.v >= 0.0 && p.u < source.Width() && p.v < source.Height()) value = source.SampleNonNegative(p.u, p.v);
+          layer.channels[static_cast<size_t>(ch)].Row(r)[c] = value;
+        }
       }
     }
-  }
   });
 }
 

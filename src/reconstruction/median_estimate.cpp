@@ -176,27 +176,27 @@ void FillHoles(ColorDoubleImage& x, const CountImage& count) {
     // window. Terms of weight 0 add exactly nothing and are skipped, so no row reads a pixel
     // that another thread is filling.
   ParallelFor(2, gh - 2, 60L * gw, [&](int lo, int hi) {
-  for (int i = lo; i < hi; ++i) {
-    for (int j = 2; j < gw - 2; ++j) {
-      if (count.Row(i)[j] != 0) continue;
-      long weight = 0;
-      for (int r = i - 2; r <= i + 2; ++r) {
-        for (int c = j - 2; c <= j + 2; ++c) weight += count.Row(r)[c];
-      }
-      if (weight == 0) continue;
-      for (auto& channel : x.channels) {
-        long double sum = 0.0L;
+    for (int i = lo; i < hi; ++i) {
+      for (int j = 2; j < gw - 2; ++j) {
+        if (count.Row(i)[j] != 0) continue;
+        long weight = 0;
         for (int r = i - 2; r <= i + 2; ++r) {
-          const int32_t* countRow = count.Row(r);
-          const double* row = channel.Row(r);
-          for (int c = j - 2; c <= j + 2; ++c) {
-            if (countRow[c] != 0) sum += static_cast<long double>(countRow[c]) * static_cast<long double>(row[c]);
-          }
+          for (int c = j - 2; c <= j + 2; ++c) weight += count.Row(r)[c];
         }
-        channel.Row(i)[j] = static_cast<double>(sum / static_cast<long double>(weight));
+        if (weight == 0) continue;
+        for (auto& channel : x.channels) {
+          long double sum = 0.0L;
+          for (int r = i - 2; r <= i + 2; ++r) {
+            const int32_t* countRow = count.Row(r);
+            const double* row = channel.Row(r);
+            for (int c = j - 2; c <= j + 2; ++c) {
+              if (countRow[c] != 0) sum += static_cast<long double>(countRow[c]) * static_cast<long double>(row[c]);
+            }
+          }
+          channel.Row(i)[j] = static_cast<double>(sum / static_cast<long double>(weight));
+        }
       }
     }
-  }
   });
 }
 

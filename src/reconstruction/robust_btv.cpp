@@ -106,20 +106,20 @@ void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, 
   // About eight operations a pixel in each of the two passes below.
   const long rowWork = 8L * w;
   ParallelFor(0, h, rowWork, [&](int lo, int hi) {
-  for (int i = lo; i < hi; ++i) {
-    DataTermRow(ws.blurred.Row(i), zb.Row(i), ws.rootCount.Row(i), ws.gradient.Row(i), w);
-    if (i <= h - 3 && w >= 3) {
-      const double* x0 = xb.Row(i);
-      const double* x1 = xb.Row(i + 1);
-      const double* x2 = xb.Row(i + 2);
-      const int count = w - 2;
-      SignRow(x0, x0 + 1, ws.s10.Row(i), count);
-      SignRow(x0, x1, ws.s01.Row(i), count);
-      SignRow(x0, x0 + 2, ws.s20.Row(i), count);
-      SignRow(x0, x1 + 1, ws.s11.Row(i), count);
-      SignRow(x0, x2, ws.s02.Row(i), count);
+    for (int i = lo; i < hi; ++i) {
+      DataTermRow(ws.blurred.Row(i), zb.Row(i), ws.rootCount.Row(i), ws.gradient.Row(i), w);
+      if (i <= h - 3 && w >= 3) {
+        const double* x0 = xb.Row(i);
+        const double* x1 = xb.Row(i + 1);
+        const double* x2 = xb.Row(i + 2);
+        const int count = w - 2;
+        SignRow(x0, x0 + 1, ws.s10.Row(i), count);
+        SignRow(x0, x1, ws.s01.Row(i), count);
+        SignRow(x0, x0 + 2, ws.s20.Row(i), count);
+        SignRow(x0, x1 + 1, ws.s11.Row(i), count);
+        SignRow(x0, x2, ws.s02.Row(i), count);
+      }
     }
-  }
   });
 
   ConvolveMirror(ws.gradient, ws.carried, kernel, n);

@@ -88,24 +88,24 @@ Matrix BlockCosts(const GrayImage& reference, const GrayImage& frame, const std:
   // The block sums are whole numbers far below 2^53, so an integer sum gives exactly the
   // double the plain sum gives.
   ParallelFor(0, count, static_cast<long>(side) * side, [&](int lo, int hi) {
-  for (int k = lo; k < hi; ++k) {
-    const auto [i, j] = cells[static_cast<size_t>(k)];
-    const FeaturePoint& p = refPoints[static_cast<size_t>(i)];
-    const FeaturePoint& q = framePoints[static_cast<size_t>(j)];
-    const int px = static_cast<int>(p.x) - s;
-    const int py = static_cast<int>(p.y);
-    const int qx = static_cast<int>(q.x) - s;
-    const int qy = static_cast<int>(q.y);
-    int64_t sum = 0;
-    for (int v = -s; v <= s; ++v) {
-      const uint8_t* a = reference.Row(py + v) + px;
-      const uint8_t* b = frame.Row(qy + v) + qx;
-      int32_t rowSum = 0;  // at most 255 * side
-      for (int u = 0; u < side; ++u) rowSum += std::abs(static_cast<int32_t>(a[u]) - static_cast<int32_t>(b[u]));
-      sum += rowSum;
+    for (int k = lo; k < hi; ++k) {
+      const auto [i, j] = cells[static_cast<size_t>(k)];
+      const FeaturePoint& p = refPoints[static_cast<size_t>(i)];
+      const FeaturePoint& q = framePoints[static_cast<size_t>(j)];
+      const int px = static_cast<int>(p.x) - s;
+      const int py = static_cast<int>(p.y);
+      const int qx = static_cast<int>(q.x) - s;
+      const int qy = static_cast<int>(q.y);
+      int64_t sum = 0;
+      for (int v = -s; v <= s; ++v) {
+        const uint8_t* a = reference.Row(py + v) + px;
+        const uint8_t* b = frame.Row(qy + v) + qx;
+        int32_t rowSum = 0;  // at most 255 * side
+        for (int u = 0; u < side; ++u) rowSum += std::abs(static_cast<int32_t>(a[u]) - static_cast<int32_t>(b[u]));
+        sum += rowSum;
+      }
+      costs[i][j] = static_cast<double>(sum) / area;
     }
-    costs[i][j] = static_cast<double>(sum) / area;
-  }
   });
   return costs;
 }

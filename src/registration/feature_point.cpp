@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "util/parallel.h"
-
 #include "numeric/convolve.h"
 #include "registration/derivative_kernels.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
@@ -114,27 +113,27 @@ void SuppressNonMaxima(const DoubleImage& response, DoubleImage& target, int win
   target.Create(w, l);
   target.Fill(0.0);
   ParallelFor(e, l - e, static_cast<long>(w) * window * window, [&](int lo, int hi) {
-  for (int y = lo; y < hi; ++y) {
-    for (int x = e; x < w - e; ++x) {
-      // The scan keeps the first strict maximum above 0, so the centre c is kept exactly
-      // when c > 0, no value before it in scan order reaches c and none after it exceeds
-      // c; the first value that breaks this ends the test (not-a-number values never do).
-      const double centre = response.Row(y)[x];
-      if (!(centre > 0.0)) continue;
-      bool kept = true;
-      for (int dv = -e; dv < e && kept; ++dv) {
-        const double* row = response.Row(y + dv) + x;
-        for (int du = -e; du < e; ++du) {
-          const bool before = dv < 0 || (dv == 0 && du < 0);
-          if (before ? row[du] >= centre : row[du] > centre) {
-            kept = false;
-            break;
+    for (int y = lo; y < hi; ++y) {
+      for (int x = e; x < w - e; ++x) {
+        // The scan keeps the first strict maximum above 0, so the centre c is kept exactly
+        // when c > 0, no value before it in scan order reaches c and none after it exceeds
+        // c; the first value that breaks this ends the test (not-a-number values never do).
+        const double centre = response.Row(y)[x];
+        if (!(centre > 0.0)) continue;
+        bool kept = true;
+        for (int dv = -e; dv < e && kept; ++dv) {
+          const double* row = response.Row(y + dv) + x;
+          for (int du = -e; du < e; ++du) {
+            const bool before = dv < 0 || (dv == 0 && du < 0);
+            if (before ? row[du] >= centre : row[du] > centre) {
+              kept = false;
+              break;
+            }
           }
         }
+        if (kept) target.At(x, y) = centre;
       }
-      if (kept) target.At(x, y) = centre;
     }
-  }
   });
 }
 

@@ -3,11 +3,10 @@
 #include <cmath>
 #include <string>
 
-#include "util/parallel.h"
-
 #include "registration/homography_search.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
+#include "util/parallel.h"
 #include "util/text_format.h"
 
 namespace lumet {
@@ -18,9 +17,6 @@ namespace {
 constexpr int kRows[4] = {1, 2, 1, 2};
 constexpr int kCols[4] = {1, 1, 2, 2};
 
-// A ROI of this many pixels has its four gradient scores computed on separate threads;
-// below it one score costs too little (about 10 ns a pixel) to pay for waking threads in
-// every iteration, which on a busy machine can cost milliseconds.
 
 void CheckShape(const Matrix& h) {
   if (h.Rows() != 3 || h.Cols() != 3) {
@@ -49,11 +45,11 @@ double RefineHomography(const GrayImage& reference, const GrayImage& frame, Matr
 
     double gradient[4];
     ParallelFor(0, 4, 20L * roi.Width() * roi.Height(), [&](int lo, int hi) {
-    for (int t = lo; t < hi; ++t) {
-      Matrix probe = h;
-      probe.At1(kRows[t], kCols[t]) = h.At1(kRows[t], kCols[t]) + step;
-      gradient[t] = (RoiMae(reference, frame, probe, roi) - e0) / step;
-    }
+      for (int t = lo; t < hi; ++t) {
+        Matrix probe = h;
+        probe.At1(kRows[t], kCols[t]) = h.At1(kRows[t], kCols[t]) + step;
+        gradient[t] = (RoiMae(reference, frame, probe, roi) - e0) / step;
+      }
     });
     const double length = std::sqrt(gradient[0] * gradient[0] + gradient[1] * gradient[1] + gradient[2] * gradient[2] +
                                     gradient[3] * gradient[3]);

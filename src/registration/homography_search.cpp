@@ -6,12 +6,11 @@
 #include <string>
 #include <utility>
 
-#include "util/parallel.h"
-
 #include "numeric/convolve.h"
 #include "numeric/projection.h"
 #include "registration/roi_warp.h"
 #include "util/error.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
@@ -199,18 +198,18 @@ double EstimateHomography(const GrayImage& reference, const GrayImage& frame, co
   std::vector<Matrix> fits(static_cast<size_t>(trials));
   std::vector<double> scores(static_cast<size_t>(trials));
   ParallelFor(0, trials, kWarpPixelWork * roi.Width() * roi.Height(), [&](int lo, int hi) {
-  for (int t = lo; t < hi; ++t) {
-    std::vector<FeaturePoint> as;
-    std::vector<FeaturePoint> bs;
-    for (int index : samples[static_cast<size_t>(t)]) {
-      as.push_back(a[static_cast<size_t>(index)]);
-      bs.push_back(b[static_cast<size_t>(index)]);
+    for (int t = lo; t < hi; ++t) {
+      std::vector<FeaturePoint> as;
+      std::vector<FeaturePoint> bs;
+      for (int index : samples[static_cast<size_t>(t)]) {
+        as.push_back(a[static_cast<size_t>(index)]);
+        bs.push_back(b[static_cast<size_t>(index)]);
+      }
+      Matrix fit(3, 3, 0.0);
+      FitHomography(as, bs, fit);
+      scores[static_cast<size_t>(t)] = RoiMae(reference, frame, fit, roi);
+      fits[static_cast<size_t>(t)] = std::move(fit);
     }
-    Matrix fit(3, 3, 0.0);
-    FitHomography(as, bs, fit);
-    scores[static_cast<size_t>(t)] = RoiMae(reference, frame, fit, roi);
-    fits[static_cast<size_t>(t)] = std::move(fit);
-  }
   });
 
   double best = kNoTrialAccepted;
