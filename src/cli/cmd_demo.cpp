@@ -14,6 +14,7 @@
 #include "cli/cli_commands.h"
 #include "cli/enhanced_options.h"
 #include "cli/headless_port.h"
+#include "cli/threads_option.h"
 #include "imageio/bmp_file.h"
 #include "reconstruction/homography_reader.h"
 #include "synth/quality.h"
@@ -179,6 +180,7 @@ void AddDemoCommand(CLI::App& app, CommandSlot& slot) {
       ->capture_default_str()
       ->type_name("classic|enhanced");
   AddEnhancedOptions(*command, *enhanced);
+  AddThreadsOption(*command);
   command->callback([&slot, dir, method, enhanced] {
     slot.run = [dir, method, enhanced] { return RunDemo(*dir, *method, *enhanced); };
   });

@@ -5,6 +5,7 @@
 #include "cli/enhanced_options.h"
 #include "cli/headless_port.h"
 #include "cli/param_options.h"
+#include "cli/threads_option.h"
 #include "workbench/workbench.h"
 
 namespace lumet::cli {
@@ -20,6 +21,7 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
   auto* command = app.add_subcommand(name, help);
   AddParamOptions(*command, *overrides);
   if (stages != Stages::Registration) AddEnhancedOptions(*command, *method);
+  AddThreadsOption(*command);
   command->add_option("--snapshots", *snapshots, "write what the two viewers show at the end as BMP files into DIR")
       ->type_name("DIR");
   command->callback([&slot, overrides, snapshots, stages, method] {

@@ -107,12 +107,10 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
   {
     std::vector<Matrix> hrForms;
     for (const Matrix& h : homographies) hrForms.push_back(HrForm(h, roiGrid.scale));
-    std::vector<ColorDoubleImage> layers(frames.size());
-    for (ColorDoubleImage& layer : layers) layer.Create(grid.width, grid.height);
     ColorDoubleImage median;
     CountImage count;
-    MedianShiftAdd(frames, hrForms, static_cast<int>(frames.size()), grid, frames[0].Width(), frames[0].Height(), layers,
-                   median, count);
+    MedianShiftAdd(frames, hrForms, static_cast<int>(frames.size()), grid, frames[0].Width(), frames[0].Height(), median,
+                   count);
     FillHoles(median, count);
     for (int c = 0; c < 3; ++c) {
       planes[c] = Plane(grid.width, grid.height);

@@ -8,13 +8,11 @@
 
 #include "numeric/projection.h"
 #include "reconstruction/psf_kernel.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
 namespace {
-
-// Rows of work below which a loop is not worth splitting across threads.
-constexpr long kParallelPixels = 8192;
 
 // A homography as a plain 3 x 3 map in pixel units, and back: the rows act on (x, y, 1).
 struct PixelMap {
@@ -89,31 +87,33 @@ void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& targe
   const int n = static_cast<int>(taps.size());
   const int h = n / 2;
   Plane across(w, hgt);
-  const bool parallel = static_cast<long>(w) * hgt > kParallelPixels;
-#pragma omp parallel for schedule(static) if (parallel)
-  for (int y = 0; y < hgt; ++y) {
-    const double* in = &source.v[static_cast<size_t>(y) * w];
-    double* out = &across.v[static_cast<size_t>(y) * w];
-    for (int x = 0; x < w; ++x) {
-      const int lo = std::max(0, h - x);
-      const int hi = std::min(n, w - x + h);
-      double s = 0.0;
-      for (int t = lo; t < hi; ++t) s += taps[static_cast<size_t>(t)] * in[x + t - h];
-      out[x] = s;
+  const long rowWork = static_cast<long>(w) * n;
+  ParallelFor(0, hgt, rowWork, [&](int first, int last) {
+    for (int y = first; y < last; ++y) {
+      const double* in = &source.v[static_cast<size_t>(y) * w];
+      double* out = &across.v[static_cast<size_t>(y) * w];
+      for (int x = 0; x < w; ++x) {
+        const int lo = std::max(0, h - x);
+        const int hi = std::min(n, w - x + h);
+        double s = 0.0;
+        for (int t = lo; t < hi; ++t) s += taps[static_cast<size_t>(t)] * in[x + t - h];
+        out[x] = s;
+      }
     }
-  }
+  });
   target = Plane(w, hgt);
-#pragma omp parallel for schedule(static) if (parallel)
-  for (int y = 0; y < hgt; ++y) {
-    const int lo = std::max(0, h - y);
-    const int hi = std::min(n, hgt - y + h);
-    double* out = &target.v[static_cast<size_t>(y) * w];
-    for (int t = lo; t < hi; ++t) {
-      const double k = taps[static_cast<size_t>(t)];
-      const double* in = &across.v[static_cast<size_t>(y + t - h) * w];
-      for (int x = 0; x < w; ++x) out[x] += k * in[x];
+  ParallelFor(0, hgt, rowWork, [&](int first, int last) {
+    for (int y = first; y < last; ++y) {
+      const int lo = std::max(0, h - y);
+      const int hi = std::min(n, hgt - y + h);
+      double* out = &target.v[static_cast<size_t>(y) * w];
+      for (int t = lo; t < hi; ++t) {
+        const double k = taps[static_cast<size_t>(t)];
+        const double* in = &across.v[static_cast<size_t>(y + t - h) * w];
+        for (int x = 0; x < w; ++x) out[x] += k * in[x];
+      }
     }
-  }
+  });
 }
 
 HrGeometry ExtendGeometry(const HrGeometry& grid, int margin) {
@@ -203,15 +203,16 @@ void ObservationModel::Forward(const Plane& x, std::vector<double>& predicted, P
   const size_t count = index_.size();
   predicted.resize(count);
   const double* b = blurred.v.data();
-#pragma omp parallel for schedule(static) if (static_cast<long>(count) > kParallelPixels)
-  for (size_t o = 0; o < count; ++o) {
-    const double* p = b + index_[o];
-    const double fx = fx_[o];
-    const double fy = fy_[o];
-    const double top = p[0] + fx * (p[1] - p[0]);
-    const double bottom = p[w] + fx * (p[w + 1] - p[w]);
-    predicted[o] = top + fy * (bottom - top);
-  }
+  ParallelFor(0, static_cast<int>(count), 8, [&](int first, int last) {
+    for (size_t o = static_cast<size_t>(first); o < static_cast<size_t>(last); ++o) {
+      const double* p = b + index_[o];
+      const double fx = fx_[o];
+      const double fy = fy_[o];
+      const double top = p[0] + fx * (p[1] - p[0]);
+      const double bottom = p[w] + fx * (p[w + 1] - p[w]);
+      predicted[o] = top + fy * (bottom - top);
+    }
+  });
 }
 
 void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter) const {
@@ -269,28 +270,29 @@ double EnhancedObjective(const ObservationModel& model, int c, const EnhancedWei
   const int hgt = x.height;
   std::vector<double> rowEnergy(static_cast<size_t>(hgt), 0.0);
   if (lambda != 0.0) {
-#pragma omp parallel for schedule(static) if (static_cast<long>(w) * hgt > kParallelPixels)
-    for (int y = 0; y < hgt; ++y) {
-      double e = 0.0;
-      for (int px = 0; px < w; ++px) {
-        const double centre = x.At(px, y);
-        double g = 0.0;
-        for (const Shift& s : shifts) {
-          if (px + s.dx < w && y + s.dy < hgt) {
-            const double d = centre - x.At(px + s.dx, y + s.dy);
-            const double root = std::sqrt(d * d + ep * ep);
-            e += s.weight * (root - ep);
-            g += s.weight * d / root;
+    ParallelFor(0, hgt, static_cast<long>(w) * 30, [&](int first, int last) {
+      for (int y = first; y < last; ++y) {
+        double e = 0.0;
+        for (int px = 0; px < w; ++px) {
+          const double centre = x.At(px, y);
+          double g = 0.0;
+          for (const Shift& s : shifts) {
+            if (px + s.dx < w && y + s.dy < hgt) {
+              const double d = centre - x.At(px + s.dx, y + s.dy);
+              const double root = std::sqrt(d * d + ep * ep);
+              e += s.weight * (root - ep);
+              g += s.weight * d / root;
+            }
+            if (px - s.dx >= 0 && y - s.dy >= 0) {
+              const double d = x.At(px - s.dx, y - s.dy) - centre;
+              g -= s.weight * d / std::sqrt(d * d + ep * ep);
+            }
           }
-          if (px - s.dx >= 0 && y - s.dy >= 0) {
-            const double d = x.At(px - s.dx, y - s.dy) - centre;
-            g -= s.weight * d / std::sqrt(d * d + ep * ep);
-          }
+          gradient.At(px, y) += lambda * g;
         }
-        gradient.At(px, y) += lambda * g;
+        rowEnergy[static_cast<size_t>(y)] = lambda * e;
       }
-      rowEnergy[static_cast<size_t>(y)] = lambda * e;
-    }
+    });
   }
   for (double e : rowEnergy) energy += e;
   return energy;
