@@ -2,7 +2,6 @@
 #include <string>
 #include <vector>
 
-#include "imageio/bmp_file.h"
 #include "numeric/projection.h"
 #include "raster/dib_raster.h"
 #include "registration/block_matching.h"
@@ -13,6 +12,7 @@
 #include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/text_format.h"
+#include "workbench/frame_source.h"
 #include "workbench/workbench.h"
 
 namespace lumet {
@@ -86,6 +86,13 @@ void Workbench::Registration(UiPort& ui) {
   // A copy: nothing the viewers do while the command runs may change its parameters.
   const ParamSet p = params;
   CheckRegistrationParams(p, refWidth, refHeight);
+  // Frames 1 .. N, and with them everything the reconstruction will read, are checked
+  // before any work starts; each is decoded once and kept for the loop.
+  FrameSource source(p.lrPattern, StartIndexOf(p));
+  if (p.lrCount > 0) {
+    source.CheckFrames(1, p.lrCount + 1, refWidth, refHeight,
+                       [&](int found) { return RegistrationShortage(source, p.lrCount, found); });
+  }
 
   if (!ui.ViewerExists(Viewer::Frame)) ui.CreateViewer(Viewer::Frame, "LR frames", ScreenRect{300, 0, 300, 300});
   ui.FitViewer(Viewer::Frame, refWidth, refHeight);
@@ -105,8 +112,8 @@ void Workbench::Registration(UiPort& ui) {
     CheckCancel(ui);
     ui.ReportProgress("Registration", i + 1, p.lrCount);
 
-    const std::string name = FormatFrameName(p.lrPattern, k);
-    BmpFile::ReadFrame(name, frameImage);
+    const std::string name = source.Name(k);
+    source.Read(k, frameImage);
     if (frameImage.Width() != refWidth || frameImage.Height() != refHeight) {
       throw Error("frame " + name + " is " + SizeText(frameImage.Width(), frameImage.Height()) +
                   " pixels, but the reference frame " + p.referenceFile + " is " + SizeText(refWidth, refHeight));
@@ -139,7 +146,10 @@ void Workbench::Registration(UiPort& ui) {
     WriteFileAtomically(kRefinementLogPath, refinementLog);
 
     ui.AppendLog(FormatMaeLine(k, e1, e2));
-    WriteHomographyFile(FormatFrameName(p.homographyPattern, k), h);
+    const std::string homographyPath = FormatFrameName(p.homographyPattern, k);
+    WriteHomographyFile(homographyPath, h);
+    filesWritten.push_back(homographyPath);
+    filesWritten.push_back(kRefinementLogPath);
   }
 }
 

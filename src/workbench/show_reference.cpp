@@ -1,12 +1,12 @@
-#include "imageio/bmp_file.h"
 #include "raster/dib_raster.h"
+#include "workbench/frame_source.h"
 #include "workbench/workbench.h"
 
 namespace lumet {
 
 void Workbench::ShowReference(UiPort& ui) {
   // An unreadable reference frame is an error: every later step needs its pixels.
-  BmpFile::ReadFrame(params.referenceFile, referenceImage);
+  FrameSource(params.lrPattern, StartIndexOf(params)).Read(0, referenceImage);
   refWidth = referenceImage.channels[0].Width();
   refHeight = referenceImage.channels[0].Height();
 

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "imageio/image_file.h"
 #include "numeric/image_plane.h"
 #include "numeric/random.h"
 #include "params/param_set.h"
@@ -22,6 +26,12 @@ class Workbench {
 
   // The trials' generator; its sequence continues across frames and commands.
   LcgRandom random;
+
+  // Format of the images the next Reconstruction writes; chosen per command, not stored.
+  ImageFormat resultFormat = ImageFormat::Bmp;
+
+  // Every file the commands wrote, in order; front ends report and clear it.
+  std::vector<std::string> filesWritten;
 
   // "Show Reference": reads referenceFile into referenceImage and shows it in refViewer
   // in ROI selection mode with the ROI attached.
