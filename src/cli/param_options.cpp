@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "util/error.h"
+#include "workbench/frame_source.h"
 #include "util/text_format.h"
 
 namespace lumet::cli {
@@ -59,7 +60,23 @@ void AddParamOptions(CLI::App& command, ParamOverrides& o) {
   const char* group = "Parameters (stored in param.txt)";
   command.add_option("--lr-pattern", o.lrPattern, "LR frame file pattern with one %d for the frame number")->group(group);
   command.add_option("--output", o.outputBase, "output base name (result BASE.bmp, homographies BASE_hom-K.txt)")->group(group);
-  command.add_option("--lr-count", o.lrCount, "number of LR frames N")->group(group);
+  command
+      .add_option_function<std::string>(
+          "--lr-count",
+          [&o](const std::string& text) {
+            o.lrCountAuto = text == "auto";
+            if (!o.lrCountAuto) o.lrCount = std::stoi(text);
+          },
+          "number of LR frames N registered against frame 0 (N + 1 frames are read); auto: the frames found, minus one")
+      ->type_name("N|auto")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            int v;
+            return text == "auto" || ParseInts(text, ',', 1, &v) ? std::string()
+                                                                 : "expected a whole number or auto, got '" + text + "'";
+          },
+          "N|auto"))
+      ->group(group);
   command.add_option("--roi", o.roi, "region of interest in reference-frame pixels")
       ->type_name("X,Y,W,H")
       ->check(CLI::Validator(CheckRoiText, "X,Y,W,H"))
@@ -137,6 +154,10 @@ ParamSet AdoptWithOverrides(const ParamOverrides& o) {
   if (o.searchArea) {
     RequireNonNegative(*o.searchArea, "--search-area");
     p.searchArea = *o.searchArea;
+  }
+  if (o.lrCountAuto) {
+    CheckTextParams(p);
+    p.lrCount = AutoLrCount(p);
   }
   AdoptParams(p);
   return p;

@@ -14,6 +14,7 @@ struct ParamOverrides {
   std::optional<std::string> lrPattern;
   std::optional<std::string> outputBase;
   std::optional<int> lrCount;
+  bool lrCountAuto = false;  // --lr-count auto: the frames found from the start index, minus one
   std::optional<std::string> roi;  // X,Y,W,H
   std::optional<int> scale;
   std::optional<double> psfSigma;

@@ -162,3 +162,20 @@ namespace lumet {
 int StartIndexOf(const ParamSet&) { return 0; }
 
 }  // namespace lumet
+
+namespace lumet {
+
+int AutoLrCount(const ParamSet& params) {
+  // Far more frames than any sequence holds; it only bounds the search.
+  constexpr int kCountLimit = 1000000;
+  FrameSource source(params.lrPattern, StartIndexOf(params));
+  const int found = source.CountFrames(kCountLimit);
+  if (found < 2) {
+    const std::string where = source.IsVideo() ? params.lrPattern : source.Name(0);
+    throw Error("--lr-count auto found " + std::to_string(found) + " frame" + (found == 1 ? "" : "s") + " from " +
+                where + ": registration needs frame 0 and at least one more frame");
+  }
+  return found - 1;
+}
+
+}  // namespace lumet

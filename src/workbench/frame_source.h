@@ -91,3 +91,11 @@ struct ParamSet;
 int StartIndexOf(const ParamSet& params);
 
 }  // namespace lumet
+
+namespace lumet {
+
+// The number of consecutive frames found from the start index, minus one: the largest
+// count registration can run with. lumet::Error when fewer than two frames are found.
+int AutoLrCount(const ParamSet& params);
+
+}  // namespace lumet

@@ -149,8 +149,8 @@ void Workbench::Registration(UiPort& ui) {
     const std::string homographyPath = FormatFrameName(p.homographyPattern, k);
     WriteHomographyFile(homographyPath, h);
     filesWritten.push_back(homographyPath);
-    filesWritten.push_back(kRefinementLogPath);
   }
+  if (p.lrCount > 0) filesWritten.push_back(kRefinementLogPath);
 }
 
 }  // namespace lumet
