@@ -54,7 +54,9 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
       if (!snapshots->empty()) port.WriteSnapshots(*snapshots);
       std::vector<std::string> written{kParamSavePath};
       written.insert(written.end(), bench.filesWritten.begin(), bench.filesWritten.end());
-      std::printf("Wrote %s\n", SummarizeFiles(written).c_str());
+      std::string summary = SummarizeFiles(written);
+      if (!snapshots->empty()) summary += ", the viewer pictures in " + *snapshots;
+      std::printf("Wrote %s\n", summary.c_str());
       return kExitOk;
     };
   });

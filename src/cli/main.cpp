@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_docs.h"
 #include "util/error.h"
 
 namespace {
@@ -31,6 +32,9 @@ int Run(int argc, char** argv) {
   AddSynthCommand(app, slot);
   AddCompareCommand(app, slot);
   AddDemoCommand(app, slot);
+
+  // The build writes the manual page and the completion script from these definitions.
+  if (GenerateDocs(app, argc, argv)) return kExitOk;
 
   try {
     app.parse(argc, argv);

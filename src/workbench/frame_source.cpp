@@ -127,14 +127,14 @@ namespace lumet {
 
 namespace {
 
+// "found 30 (./images/lr-0.bmp … ./images/lr-29.bmp; no ./images/lr-30.bmp)".
 std::string FoundText(const FrameSource& source, int found) {
-  if (found == 0) return "found none";
-  if (source.IsVideo()) {
-    return "found " + std::to_string(found) + " (" + source.Name(0) + " … frame " +
-           std::to_string(source.StartIndex() + found - 1) + ")";
-  }
-  if (found == 1) return "found 1 (" + source.Name(0) + ")";
-  return "found " + std::to_string(found) + " (" + source.Name(0) + " … " + source.Name(found - 1) + ")";
+  const std::string end = source.IsVideo() ? "the video ends there" : "no " + source.Name(found);
+  if (found == 0) return "found none (" + end + ")";
+  if (found == 1) return "found 1 (" + source.Name(0) + "; " + end + ")";
+  const std::string last =
+      source.IsVideo() ? "frame " + std::to_string(source.StartIndex() + found - 1) : source.Name(found - 1);
+  return "found " + std::to_string(found) + " (" + source.Name(0) + " … " + last + "; " + end + ")";
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -79,6 +80,29 @@ std::vector<MarkLine> Lines(const MatchedPairs& pairs) {
   return lines;
 }
 
+// Why frame k got no homography search, and which options change it: one log line.
+std::string FallbackWarning(int k, const ParamSet& p, int width, int height, size_t refPoints, size_t framePoints,
+                            size_t pairs) {
+  const int block = 2 * p.sadSize + 1;
+  std::string why;
+  std::string remedy;
+  if (block > width || block > height) {
+    why = Format("the %d x %d matching block (--sad-size %d) does not fit the %d x %d frame", block, block, p.sadSize,
+                 width, height);
+    remedy = Format("a --sad-size below %d lets it fit", (std::min(width, height) + 1) / 2);
+  } else if (p.ransacSecond <= static_cast<int>(pairs)) {
+    why = Format("the RANSAC sample of %d pairs (--ransac %d/%d) is below the %d a search needs", p.ransacFirst,
+                 p.ransacFirst, p.ransacSecond, kMinSampleSize);
+    remedy = Format("--ransac %d/%d or more runs it", kMinSampleSize, std::max(p.ransacSecond, kMinSampleSize));
+  } else {
+    why = Format("only %zu corner points paired (%zu near the ROI in frame 0, %zu in frame %d; a search needs %d)", pairs,
+                 refPoints, framePoints, k, kMinSampleSize + 5);
+    remedy = "more pair up with a smaller --sad-size, a larger --search-area or a --roi over more texture";
+  }
+  return Format("Warning: frame %d: no homography search, the refinement starts from the identity: %s; %s\r\n", k,
+                why.c_str(), remedy.c_str());
+}
+
 }  // namespace
 
 void Workbench::Registration(UiPort& ui) {
@@ -140,6 +164,8 @@ void Workbench::Registration(UiPort& ui) {
     if (sizes.Searchable()) {
       e1 = EstimateHomography(refGreen, frameGreen, pairs.a, pairs.b, h, sizes.sampleSize, kSearchTrials,
                               sizes.poolSize, p.roi, random);
+    } else {
+      ui.AppendLog(FallbackWarning(k, p, refWidth, refHeight, refPoints.size(), points.size(), pairs.a.size()));
     }
     std::string refinementLog;
     const double e2 = RefineHomography(refGreen, frameGreen, h, p.roi, kRefinementIterations, refinementLog);

@@ -47,7 +47,8 @@ TEST(CliPipeline, RegisterWritesAccurateHomographiesAndMissingFilesStopTheComman
   auto r = RunCli("-C seq register", dir.Path());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto lines = Lines(r.out);
-  ASSERT_EQ(lines.size(), 6u) << r.out;
+  ASSERT_EQ(lines.size(), 7u) << r.out;
+  EXPECT_EQ(lines.back(), "Wrote ./param.txt, ./result/hr_hom-1.txt … ./result/hr_hom-6.txt, ./steet_rms.txt");
   for (int k = 1; k <= 6; ++k) {
     SCOPED_TRACE(k);
     EXPECT_EQ(FrameOf(lines[static_cast<size_t>(k - 1)], false), k) << lines[static_cast<size_t>(k - 1)];
@@ -67,12 +68,18 @@ TEST(CliPipeline, RegisterWritesAccurateHomographiesAndMissingFilesStopTheComman
   ExpectError(RunCli("-C seq reconstruct", dir.Path()), "./result/hr_hom-5.txt");
   EXPECT_FALSE(fs::exists(seq / "result" / "hr.bmp"));
 
+  // Every frame is checked before the first is registered; the count is explained.
   fs::remove_all(seq / "result");
   fs::remove(seq / "images" / "lr-4.bmp");
   r = RunCli("-C seq register", dir.Path());
-  ExpectError(r, "./images/lr-4.bmp");
-  EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
-  for (int k = 1; k <= 6; ++k) EXPECT_EQ(fs::exists(HomographyFile(seq / "result", k)), k < 4) << k;
+  ExpectError(r, "so 7 frames are needed; found 4 (./images/lr-0.bmp … ./images/lr-3.bmp; no ./images/lr-4.bmp): "
+                 "use --lr-count 3 or auto");
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_FALSE(fs::exists(seq / "result"));
+  r = RunCli("-C seq register --lr-count auto", dir.Path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out).size(), 4u) << r.out;
+  EXPECT_EQ(Lines(ReadText(seq / "param.txt"))[2], "3");
 }
 
 TEST(CliPipeline, RunRegistersThenReconstructsAndSavesTheViewers) {
@@ -81,13 +88,16 @@ TEST(CliPipeline, RunRegistersThenReconstructsAndSavesTheViewers) {
   const auto r = RunCli("-C seq run --snapshots shots", dir.Path());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto lines = Lines(r.out);
-  ASSERT_EQ(lines.size(), 6u + 6u + 1u) << r.out;
+  ASSERT_EQ(lines.size(), 6u + 6u + 1u + 1u) << r.out;
   for (int k = 1; k <= 6; ++k) EXPECT_EQ(FrameOf(lines[static_cast<size_t>(k - 1)], false), k);
   for (int k = 0; k < 6; ++k) EXPECT_EQ(FrameOf(lines[static_cast<size_t>(6 + k)], true), k);
   EXPECT_EQ(lines[6], "MAE(0) = 0.000000");
   double threshold = -1.0;
-  EXPECT_EQ(std::sscanf(lines.back().c_str(), "Threshold(5/6) = %lf", &threshold), 1);
-  EXPECT_TRUE(threshold >= 0.0 && lines.back() == Format("Threshold(5/6) = %f", threshold)) << lines.back();
+  EXPECT_EQ(std::sscanf(lines[12].c_str(), "Threshold(5/6) = %lf", &threshold), 1);
+  EXPECT_TRUE(threshold >= 0.0 && lines[12] == Format("Threshold(5/6) = %f", threshold)) << lines[12];
+  EXPECT_EQ(lines.back(),
+            "Wrote ./param.txt, ./result/hr_hom-1.txt … ./result/hr_hom-6.txt, ./steet_rms.txt, "
+            "./result/first_lr.bmp, ./result/hr.bmp, the viewer pictures in shots");
   EXPECT_EQ(fs::file_size(seq / "result/hr.bmp"), 76854u);  // 160 x 160, 24-bit
   EXPECT_EQ(fs::file_size(seq / "result/first_lr.bmp"), 76854u);
   for (const char* file : {"reference-viewer.bmp", "frame-viewer.bmp"}) {

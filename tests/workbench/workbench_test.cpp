@@ -268,13 +268,28 @@ TEST_F(RegistrationCommandTest, TooFewPairsRefinesAndWritesFromTheIdentity) {
   bench_.params.ransacFirst = 5;  // a sample of five is too small for a search
   bench_.params.ransacSecond = 5;
   bench_.Registration(port_);
-  ASSERT_EQ(port_.logs.size(), 1u);
-  EXPECT_EQ(port_.logs[0].substr(0, 18), "MAE(1) = 99999.9->");
+  ASSERT_EQ(port_.logs.size(), 2u);
+  EXPECT_EQ(port_.logs[0],
+            "Warning: frame 1: no homography search, the refinement starts from the identity: the RANSAC sample of 5 "
+            "pairs (--ransac 5/5) is below the 6 a search needs; --ransac 6/6 or more runs it\r\n");
+  EXPECT_EQ(port_.logs[1].substr(0, 18), "MAE(1) = 99999.9->");
   const Matrix h = ReadHomographyFile("./result/hr_hom-1.txt");
   EXPECT_EQ(h.At1(1, 3), 0.0);  // the translation of the identity, kept by the refinement
   EXPECT_EQ(h.At1(2, 3), 0.0);
   EXPECT_NEAR(ProjectPoint(h, 80, 60).u, 80.5, 0.25);  // the linear part alone moves the ROI towards the shift
   EXPECT_NEAR(ProjectPoint(h, 80, 60).v, 60.0, 0.25);
+
+  // A matching block larger than the frame pairs nothing; the warning says so.
+  bench_.params.ransacFirst = 8;
+  bench_.params.ransacSecond = 12;
+  bench_.params.sadSize = 60;
+  port_ = testing::RecordingPort();
+  bench_.Registration(port_);
+  ASSERT_EQ(port_.logs.size(), 2u);
+  EXPECT_NE(port_.logs[0].find("the 121 x 121 matching block (--sad-size 60) does not fit the 160 x 120 frame; a "
+                               "--sad-size below 60 lets it fit"),
+            std::string::npos)
+      << port_.logs[0];
 }
 
 TEST_F(RegistrationCommandTest, RefusesParametersTheLoopCannotServeBeforeAnyFrame) {
@@ -290,7 +305,8 @@ TEST_F(RegistrationCommandTest, RefusesParametersTheLoopCannotServeBeforeAnyFram
   }, true, {"./result"});
 }
 
-TEST_F(RegistrationCommandTest, MissingOrMismatchedFrameStopsKeepingTheFramesDone) {
+TEST_F(RegistrationCommandTest, MissingOrMismatchedFrameIsRefusedBeforeAnyFrameIsRegistered) {
+  WriteBlobFrame(3, {1, 0, 0});
   for (const bool mismatched : {false, true}) {
     SCOPED_TRACE(mismatched ? "frame 2 of another size" : "frame 2 missing");
     fs::remove_all("./result");
@@ -299,10 +315,10 @@ TEST_F(RegistrationCommandTest, MissingOrMismatchedFrameStopsKeepingTheFramesDon
       BmpFile::WriteImage("./images/lr-2.bmp", smaller, 0, 0, 150, 120);
     }
     port_ = testing::RecordingPort();
-    testing::ExpectError([&] { bench_.Registration(port_); }, {"./images/lr-2.bmp"});
-    ASSERT_EQ(port_.logs.size(), 1u);
-    EXPECT_TRUE(fs::exists("./result/hr_hom-1.txt"));
-    EXPECT_FALSE(fs::exists("./result/hr_hom-2.txt"));
+    testing::ExpectError([&] { bench_.Registration(port_); },
+                         {mismatched ? "./images/lr-2.bmp is 150 x 120 pixels" : "no ./images/lr-2.bmp"});
+    EXPECT_TRUE(port_.logs.empty());
+    EXPECT_FALSE(fs::exists("./result/hr_hom-1.txt"));
   }
 }
 
