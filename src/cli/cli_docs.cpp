@@ -99,6 +99,16 @@ std::string ManPage(const CLI::App& app) {
     man << ".SS " << Roff(command->get_name()) << Roff(command->get_description());
     OptionEntries(man, *command);
   }
+  man << ".SH FRAMES\n"
+      << "Frames are read from the files the LR pattern names, with the frame number in place of its "
+         "\\fB%d\\fR (flags and a width such as \\fB%04d\\fR are allowed): BMP files through the program's own "
+         "reader, and PNG, JPEG, TIFF (8 or 16 bits; 16\\-bit samples are rounded to the nearest 8\\-bit value), "
+         "WebP, GIF, PNM, TGA, OpenEXR and the other still formats through OpenImageIO. A pattern without "
+         "\\fB%\\fR that names a video file (.mkv, .mp4, .avi, .mov, .webm, ...) reads the video's frames in order.\n"
+         ".PP\n"
+         "Frame 0 is the reference; registration with \\fB\\-\\-lr\\-count\\fR \\fIN\\fR reads frames 0 to "
+         "\\fIN\\fR, so \\fIN\\fR + 1 frames are needed, and \\fB\\-\\-lr\\-count auto\\fR takes the frames "
+         "found, minus one. Every frame is checked before the registration starts.\n";
   man << ".SH FILES\n.TP\n\\fBparam.txt\\fR\nThe parameters, kept between runs in the working folder.\n"
       << ".SH EXIT STATUS\n0 on success, 1 when a command fails (the reason on standard error), 2 for a malformed "
          "command line.\n"
