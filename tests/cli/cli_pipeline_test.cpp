@@ -8,6 +8,7 @@
 
 #include "cli/cli_runner.h"
 #include "imageio/bmp_file.h"
+#include "imageio/image_file.h"
 #include "numeric/projection.h"
 #include "reconstruction/homography_reader.h"
 #include "util/text_format.h"
@@ -107,6 +108,21 @@ TEST(CliPipeline, RunRegistersThenReconstructsAndSavesTheViewers) {
   }
   // The comparison picture is the result itself.
   EXPECT_EQ(ReadText(seq / "shots" / "frame-viewer-compare.bmp"), ReadText(seq / "result" / "hr.bmp"));
+
+  // Another result format holds the same pixels, for that command only.
+  const auto png = RunCli("-C seq reconstruct --format png", dir.Path());
+  ASSERT_EQ(png.exitCode, 0) << png.err;
+  EXPECT_EQ(Lines(png.out).back(), "Wrote ./param.txt, ./result/first_lr.png, ./result/hr.png");
+  ColorGrayImage a, b;
+  BmpFile::ReadFrame((seq / "result" / "hr.bmp").string(), a);
+  ReadImageFile((seq / "result" / "hr.png").string(), b);
+  ASSERT_EQ(b.Width(), a.Width());
+  for (size_t c = 0; c < 3; ++c) {
+    for (int y = 0; y < a.Height(); ++y) {
+      for (int x = 0; x < a.Width(); ++x) ASSERT_EQ(a.channels[c].Row(y)[x], b.channels[c].Row(y)[x]);
+    }
+  }
+  EXPECT_EQ(RunCli("-C seq reconstruct --format gif", dir.Path()).exitCode, 2);
 }
 
 }  // namespace
