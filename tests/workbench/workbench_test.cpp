@@ -119,25 +119,33 @@ TEST_F(ReconstructionCommandTest, BadValuesAreRefusedBeforeAnythingIsShownOrWrit
 }
 
 TEST_F(ReconstructionCommandTest, UnusableFrameOrHomographyFileStopsWithoutAResult) {
-  const std::vector<std::pair<std::function<void()>, std::string>> faults = {
-      {[] { fs::remove("./result/hr_hom-2.txt"); }, "./result/hr_hom-2.txt"},
-      {[] { std::ofstream("./result/hr_hom-2.txt") << "1 0 0.001 0 1 0 0\n"; }, "./result/hr_hom-2.txt"},
+  struct Fault {
+    std::function<void()> make;
+    std::string named;
+    bool foundUpFront;  // before anything is shown or written
+  };
+  const std::vector<Fault> faults = {
+      {[] { fs::remove("./result/hr_hom-2.txt"); }, "./result/hr_hom-2.txt", true},
       {[] {
          const ColorGrayImage smaller = testing::MakeFrame(15, 14, [](int, int, int) { return 90; });
          BmpFile::WriteImage("./images/lr-2.bmp", smaller, 0, 0, 15, 14);
        },
-       "./images/lr-2.bmp"},
+       "./images/lr-2.bmp", true},
+      {[] { fs::remove("./images/lr-2.bmp"); }, "found 2 (./images/lr-0.bmp … ./images/lr-1.bmp", true},
+      {[] { std::ofstream("./result/hr_hom-2.txt") << "1 0 0.001 0 1 0 0\n"; }, "./result/hr_hom-2.txt", false},
   };
-  for (const auto& [fault, named] : faults) {
+  for (const auto& [fault, named, foundUpFront] : faults) {
     SCOPED_TRACE(named);
     WriteBarFrames({{0.0, 0.0}, {0.5, 0.0}, {0.25, 0.5}});
     fs::remove("./result/hr.bmp");
+    fs::remove(kFirstFramePath);
     UseGrid(3);
     fault();
     port_ = testing::RecordingPort();
     testing::ExpectError([&] { bench_.Reconstruction(port_); }, {named});
-    EXPECT_TRUE(fs::exists(kFirstFramePath));  // written before any homography is read
-    EXPECT_EQ(port_.logs.size(), 2u);          // frames 0 and 1 were measured
+    // A malformed homography file is found when it is read, after the first frame's picture.
+    EXPECT_EQ(fs::exists(kFirstFramePath), !foundUpFront);
+    EXPECT_EQ(port_.logs.size(), foundUpFront ? 0u : 2u);  // frames 0 and 1 were measured
     EXPECT_FALSE(fs::exists("./result/hr.bmp"));
   }
 }
