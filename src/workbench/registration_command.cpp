@@ -106,13 +106,14 @@ std::string FallbackWarning(int k, const ParamSet& p, int width, int height, siz
 }  // namespace
 
 void Workbench::Registration(UiPort& ui) {
-  ShowReference(ui);
+  // One source for frame 0 and the frames after it, so that each is decoded once.
+  FrameSource source(params.lrPattern, StartIndexOf(params));
+  ShowReferenceFrom(source, ui);
   // A copy: nothing the viewers do while the command runs may change its parameters.
   const ParamSet p = params;
   CheckRegistrationParams(p, refWidth, refHeight);
   // Frames 1 .. N, and with them everything the reconstruction will read, are checked
   // before any work starts; each is decoded once and kept for the loop.
-  FrameSource source(p.lrPattern, StartIndexOf(p));
   if (p.lrCount > 0) {
     source.CheckFrames(1, p.lrCount + 1, refWidth, refHeight,
                        [&](int found) { return RegistrationShortage(source, p.lrCount, found); });

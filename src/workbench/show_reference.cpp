@@ -5,8 +5,13 @@
 namespace lumet {
 
 void Workbench::ShowReference(UiPort& ui) {
+  FrameSource source(params.lrPattern, StartIndexOf(params));
+  ShowReferenceFrom(source, ui);
+}
+
+void Workbench::ShowReferenceFrom(FrameSource& source, UiPort& ui) {
   // An unreadable reference frame is an error: every later step needs its pixels.
-  FrameSource(params.lrPattern, StartIndexOf(params)).Read(0, referenceImage);
+  source.Read(0, referenceImage);
   refWidth = referenceImage.channels[0].Width();
   refHeight = referenceImage.channels[0].Height();
 

@@ -11,6 +11,8 @@
 
 namespace lumet {
 
+class FrameSource;
+
 // The state the commands share and the commands themselves. Front ends adopt a parameter
 // set (AdoptParams) into `params` before a command starts; the commands read it only.
 // A command that fails throws lumet::Error (the message names the file or value), one that
@@ -44,6 +46,10 @@ class Workbench {
   // "Reconstruction": frames 0 .. lrCount - 1 and their homography files to the HR image
   // written to resultFile (and "./result/first_lr.bmp").
   void Reconstruction(UiPort& ui);
+
+ private:
+  // ShowReference reading frame 0 from source, which registration goes on reading from.
+  void ShowReferenceFrom(FrameSource& source, UiPort& ui);
 };
 
 // Fixed names of the system's own files.
