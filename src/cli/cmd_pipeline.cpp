@@ -38,7 +38,7 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
     slot.run = [overrides, snapshots, format, stages] {
       Workbench bench;
       bench.resultFormat = ParseImageFormat(*format);
-      bench.params = AdoptWithOverrides(*overrides);
+      bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
       HeadlessPort port;
       // Snapshots are written even when the command fails, so the state at the failure
       // can be looked at.

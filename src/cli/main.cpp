@@ -6,9 +6,11 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_docs.h"
+#include "cli/command_line_hints.h"
 #include "util/error.h"
 
 namespace {
@@ -33,9 +35,14 @@ int Run(int argc, char** argv) {
   AddCompareCommand(app, slot);
   AddDemoCommand(app, slot);
 
+  app.footer(
+      "The commands params, show-reference, register, reconstruct and run take the parameter options: "
+      "see lumet-cli params --help.");
+
   // The build writes the manual page and the completion script from these definitions.
   if (GenerateDocs(app, argc, argv)) return kExitOk;
 
+  if (RefuseCommandLine(app, std::vector<std::string>(argv + 1, argv + argc))) return kExitUsage;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

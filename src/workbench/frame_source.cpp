@@ -159,7 +159,7 @@ std::string ReconstructionShortage(const FrameSource& source, int lrCount, int f
 
 namespace lumet {
 
-int StartIndexOf(const ParamSet&) { return 0; }
+int StartIndexOf(const ParamSet& params) { return params.startIndex; }
 
 }  // namespace lumet
 

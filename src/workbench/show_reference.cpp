@@ -1,3 +1,4 @@
+#include "params/param_description.h"
 #include "raster/dib_raster.h"
 #include "workbench/frame_source.h"
 #include "workbench/workbench.h"
@@ -10,6 +11,7 @@ void Workbench::ShowReference(UiPort& ui) {
 }
 
 void Workbench::ShowReferenceFrom(FrameSource& source, UiPort& ui) {
+  CheckParams(params);
   // An unreadable reference frame is an error: every later step needs its pixels.
   source.Read(0, referenceImage);
   refWidth = referenceImage.channels[0].Width();
