@@ -81,6 +81,10 @@ TEST(CliPipeline, RegisterWritesAccurateHomographiesAndMissingFilesStopTheComman
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Lines(r.out).size(), 4u) << r.out;
   EXPECT_EQ(Lines(ReadText(seq / "param.txt"))[2], "3");
+  // From file number 1 on, frames 1, 2, 3 are found: two can be registered.
+  r = RunCli("-C seq register --start-index 1 --lr-count 3", dir.Path());
+  ExpectError(r, "found 3 (./images/lr-1.bmp … ./images/lr-3.bmp; no ./images/lr-4.bmp): use --lr-count 2 or auto");
+  EXPECT_TRUE(r.out.empty()) << r.out;
 }
 
 TEST(CliPipeline, RunRegistersThenReconstructsAndSavesTheViewers) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "imageio/bmp_file.h"
@@ -135,8 +136,10 @@ class FootagePipelineTest : public FrameSourceTest {
     for (int k = 0; k <= 3; ++k) frames_.push_back(MovingFrame(k));
   }
   // Registration then reconstruction with the given pattern and output base.
-  void Run(const std::string& pattern, const std::string& base, ImageFormat format = ImageFormat::Bmp) {
+  void Run(const std::string& pattern, const std::string& base, ImageFormat format = ImageFormat::Bmp,
+           int startIndex = 0) {
     bench_.params.lrPattern = pattern;
+    bench_.params.startIndex = startIndex;
     bench_.params.outputBase = base;
     DeriveNames(bench_.params);
     bench_.random = LcgRandom();
@@ -154,6 +157,7 @@ TEST_F(FootagePipelineTest, PngFramesAndALosslessVideoGiveTheBmpResultByteForByt
   fs::create_directories("./images");
   for (int k = 0; k <= 3; ++k) {
     BmpFile::WriteImage(Format("./images/lr-%d.bmp", k), frames_[k], 0, 0, 96, 72);
+    BmpFile::WriteImage(Format("./images/one-%d.bmp", k + 1), frames_[k], 0, 0, 96, 72);
     WriteImageFile(Format("./images/frame_%04d.png", k), frames_[k], ImageFormat::Png);
   }
   testing::WriteLosslessVideo("./clip.mkv", frames_);
@@ -161,9 +165,12 @@ TEST_F(FootagePipelineTest, PngFramesAndALosslessVideoGiveTheBmpResultByteForByt
   EXPECT_EQ(SummarizeFiles(bench_.filesWritten),
             "./bmp/hr_hom-1.txt … ./bmp/hr_hom-3.txt, ./steet_rms.txt, ./result/first_lr.bmp, ./bmp/hr.bmp");
   const std::string expected = ReadWholeFile("./bmp/hr.bmp");
-  for (const auto& [pattern, base] : {std::pair{"./images/frame_%04d.png", "./png/hr"}, {"./clip.mkv", "./video/hr"}}) {
+  // Numbered from 1 with start index 1, as PNG, as a video (which starts at its frame 0).
+  for (const auto& [pattern, base, start] : {std::tuple{"./images/one-%d.bmp", "./one/hr", 1},
+                                             {"./images/frame_%04d.png", "./png/hr", 0},
+                                             {"./clip.mkv", "./video/hr", 0}}) {
     SCOPED_TRACE(pattern);
-    Run(pattern, base);
+    Run(pattern, base, ImageFormat::Bmp, start);
     EXPECT_EQ(ReadWholeFile(std::string(base) + ".bmp"), expected);
     for (int k = 1; k <= 3; ++k) {
       EXPECT_EQ(ReadWholeFile(Format("%s_hom-%d.txt", base, k)), ReadWholeFile(Format("./bmp/hr_hom-%d.txt", k)));
