@@ -62,7 +62,8 @@ VideoFile::VideoFile(const std::string& path) : path_(path), decoder_(std::make_
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) throw Error("cannot read video " + path + ": no such file");
   Decoder& d = *decoder_;
-  av_log_set_level(AV_LOG_ERROR);
+  // The reasons reach the user in the error messages; the libraries' own log stays quiet.
+  av_log_set_level(AV_LOG_QUIET);
   int rc = avformat_open_input(&d.format, path.c_str(), nullptr, nullptr);
   if (rc < 0) throw Error("cannot read video " + path + ": " + AvErrorText(rc));
   rc = avformat_find_stream_info(d.format, nullptr);

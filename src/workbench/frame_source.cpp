@@ -121,10 +121,6 @@ int FrameSource::CheckFramesUpTo(int first, int needed, int width, int height) {
   return needed;
 }
 
-}  // namespace lumet
-
-namespace lumet {
-
 namespace {
 
 // "found 30 (./images/lr-0.bmp … ./images/lr-29.bmp; no ./images/lr-30.bmp)".
@@ -155,20 +151,10 @@ std::string ReconstructionShortage(const FrameSource& source, int lrCount, int f
   return text;
 }
 
-}  // namespace lumet
-
-namespace lumet {
-
-int StartIndexOf(const ParamSet& params) { return params.startIndex; }
-
-}  // namespace lumet
-
-namespace lumet {
-
 int AutoLrCount(const ParamSet& params) {
   // Far more frames than any sequence holds; it only bounds the search.
   constexpr int kCountLimit = 1000000;
-  FrameSource source(params.lrPattern, StartIndexOf(params));
+  FrameSource source(params.lrPattern, params.startIndex);
   const int found = source.CountFrames(kCountLimit);
   if (found < 2) {
     const std::string where = source.IsVideo() ? params.lrPattern : source.Name(0);

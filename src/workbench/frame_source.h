@@ -6,6 +6,7 @@
 #include <string>
 
 #include "numeric/image_plane.h"
+#include "params/param_set.h"
 #include "util/error.h"
 
 namespace lumet {
@@ -73,26 +74,10 @@ class FrameSource {
   std::unique_ptr<VideoFile> video_;
 };
 
-}  // namespace lumet
-
-namespace lumet {
-
 // The count explained when frames run out: registration of lrCount frames needs frames
 // 0 .. lrCount, reconstruction frames 0 .. lrCount - 1; found frames were present.
 std::string RegistrationShortage(const FrameSource& source, int lrCount, int found);
 std::string ReconstructionShortage(const FrameSource& source, int lrCount, int found);
-
-}  // namespace lumet
-
-namespace lumet {
-
-struct ParamSet;
-// File (or video frame) number of frame 0.
-int StartIndexOf(const ParamSet& params);
-
-}  // namespace lumet
-
-namespace lumet {
 
 // The number of consecutive frames found from the start index, minus one: the largest
 // count registration can run with. lumet::Error when fewer than two frames are found.

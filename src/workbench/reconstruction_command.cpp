@@ -59,7 +59,7 @@ void Workbench::Reconstruction(UiPort& ui) {
   // The per-frame stores grow frame by frame, so a count far beyond the frames on disk
   // ends at the first missing file rather than in one huge allocation.
   std::vector<ColorGrayImage> frames(1);
-  FrameSource source(p.lrPattern, StartIndexOf(p));
+  FrameSource source(p.lrPattern, p.startIndex);
   const std::string firstPath = source.Name(0);
   source.Read(0, frames[0]);
   const int w0 = frames[0].channels[0].Width();

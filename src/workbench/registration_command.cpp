@@ -84,7 +84,7 @@ std::string FallbackWarning(int k, const ParamSet& p, int width, int height, siz
 void Workbench::Registration(UiPort& ui) {
   CheckParams(params);
   // One source for frame 0 and the frames after it, so that each is decoded once.
-  FrameSource source(params.lrPattern, StartIndexOf(params));
+  FrameSource source(params.lrPattern, params.startIndex);
   ShowReferenceFrom(source, ui);
   // A copy: nothing the viewers do while the command runs may change its parameters.
   const ParamSet p = params;

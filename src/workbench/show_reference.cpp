@@ -6,7 +6,7 @@
 namespace lumet {
 
 void Workbench::ShowReference(UiPort& ui) {
-  FrameSource source(params.lrPattern, StartIndexOf(params));
+  FrameSource source(params.lrPattern, params.startIndex);
   ShowReferenceFrom(source, ui);
 }
 
