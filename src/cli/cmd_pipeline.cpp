@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/threads_option.h"
 #include "cli/headless_port.h"
 #include "cli/param_options.h"
 #include "imageio/image_file.h"
@@ -23,6 +24,7 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
   auto format = std::make_shared<std::string>("bmp");
   auto* command = app.add_subcommand(name, help);
   AddParamOptions(*command, *overrides);
+  AddThreadsOption(*command);
   command->add_option("--snapshots", *snapshots, "write what the two viewers show at the end as BMP files into DIR")
       ->type_name("DIR");
   if (stages != Stages::Registration) {
