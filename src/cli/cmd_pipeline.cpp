@@ -1,11 +1,16 @@
 // register, reconstruct, run.
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "cli/cli_commands.h"
 #include "cli/enhanced_options.h"
 #include "cli/headless_port.h"
 #include "cli/param_options.h"
 #include "cli/threads_option.h"
+#include "imageio/image_file.h"
+#include "workbench/output_files.h"
 #include "workbench/workbench.h"
 
 namespace lumet::cli {
@@ -18,16 +23,27 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
   auto overrides = std::make_shared<ParamOverrides>();
   auto snapshots = std::make_shared<std::string>();
   auto method = std::make_shared<EnhancedOptions>();
+  auto format = std::make_shared<std::string>("bmp");
   auto* command = app.add_subcommand(name, help);
   AddParamOptions(*command, *overrides);
   if (stages != Stages::Registration) AddEnhancedOptions(*command, *method);
   AddThreadsOption(*command);
   command->add_option("--snapshots", *snapshots, "write what the two viewers show at the end as BMP files into DIR")
       ->type_name("DIR");
-  command->callback([&slot, overrides, snapshots, stages, method] {
-    slot.run = [overrides, snapshots, stages, method] {
+  if (stages != Stages::Registration) {
+    command
+        ->add_option("--format", *format,
+                     "file format of the result and first_lr images, for this command only (tiff: 16 bits per "
+                     "channel holding the estimate before it is cut to 8 bits)")
+        ->type_name("bmp|png|tiff")
+        ->check(CLI::IsMember({"bmp", "png", "tiff"}))
+        ->capture_default_str();
+  }
+  command->callback([&slot, overrides, snapshots, format, stages, method] {
+    slot.run = [overrides, snapshots, format, stages, method] {
       Workbench bench;
       ApplyMethodOptions(*method, bench);  // refused before param.txt is touched
+      bench.resultFormat = ParseImageFormat(*format);
       bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
       HeadlessPort port;
       // Snapshots are written even when the command fails, so the state at the failure
@@ -42,6 +58,11 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
       }
       port.FinishProgress();
       if (!snapshots->empty()) port.WriteSnapshots(*snapshots);
+      std::vector<std::string> written{kParamSavePath};
+      written.insert(written.end(), bench.filesWritten.begin(), bench.filesWritten.end());
+      std::string summary = SummarizeFiles(written);
+      if (!snapshots->empty()) summary += ", the viewer pictures in " + *snapshots;
+      std::printf("Wrote %s\n", summary.c_str());
       return kExitOk;
     };
   });

@@ -1,10 +1,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
+#include <system_error>
 #include <string>
 #include <vector>
 
-#include "imageio/bmp_file.h"
+#include "imageio/image_file.h"
 #include "numeric/projection.h"
 #include "params/param_description.h"
 #include "raster/dib_raster.h"
@@ -15,6 +17,8 @@
 #include "reconstruction/hr_geometry.h"
 #include "util/error.h"
 #include "util/text_format.h"
+#include "workbench/frame_source.h"
+#include "workbench/output_files.h"
 #include "workbench/workbench.h"
 
 namespace lumet {
@@ -49,12 +53,30 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
   // Frames 0 .. N: the enhanced method uses the last registered frame too.
   const int frameCount = p.lrCount + 1;
   std::vector<ColorGrayImage> frames(1);
-  const std::string firstPath = FormatFrameName(p.lrPattern, 0);
-  BmpFile::ReadFrame(firstPath, frames[0]);
+  FrameSource source(p.lrPattern, p.startIndex);
+  source.Read(0, frames[0]);
   const int w0 = frames[0].channels[0].Width();
   const int h0 = frames[0].channels[0].Height();
   CheckRoiInsideFrame(p.roi, w0, h0);
   const HrGeometry grid = MakeHrGeometry(p.roi, p.scale);
+  // Every frame and homography file the loop reads is there before the work starts.
+  source.CheckFrames(1, frameCount, w0, h0, [&](int found) {
+    return "the enhanced method reconstructs from frames 0 .. " + std::to_string(p.lrCount) + " (--lr-count " +
+           std::to_string(p.lrCount) + " plus frame 0), but only " + std::to_string(found) +
+           " frames were found from " + source.Name(0) +
+           (found >= 2 ? ": use --lr-count " + std::to_string(found - 1) : std::string());
+  });
+  for (int k = 1; k < frameCount; ++k) {
+    const std::string path = FormatFrameName(p.homographyPattern, k);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+      throw Error("the homography file " + path + " of frame " + std::to_string(k) +
+                  " is missing: the enhanced method uses frames 0 .. " + std::to_string(p.lrCount) +
+                  "; run the registration first with --lr-count " + std::to_string(p.lrCount) + " or more");
+    }
+  }
+  const std::string firstFramePath = FirstFramePath(resultFormat);
+  const std::string resultPath = ResultPath(p, resultFormat);
 
   if (!ui.ViewerExists(Viewer::Reference))
     ui.CreateViewer(Viewer::Reference, "Reconstructed Image", ScreenRect{0, 0, 300, 300});
@@ -74,17 +96,11 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
       homographies.push_back(IdentityHomography());
       EnlargeByReplication(frames[0], p.roi, grid, display);
       ui.ShowPicture(Viewer::Frame, PictureOf(display));
-      BmpFile::WriteImage(kFirstFramePath, display, 0, 0, grid.width, grid.height);
+      WriteImageFile(firstFramePath, display, resultFormat);
+      filesWritten.push_back(firstFramePath);
     } else {
-      const std::string path = FormatFrameName(p.lrPattern, k);
       frames.emplace_back();
-      BmpFile::ReadFrame(path, frames.back());
-      const int w = frames.back().channels[0].Width();
-      const int h = frames.back().channels[0].Height();
-      if (w != w0 || h != h0) {
-        throw Error("frame file " + path + " is " + std::to_string(w) + " x " + std::to_string(h) +
-                    " pixels, frame 0 is " + std::to_string(w0) + " x " + std::to_string(h0));
-      }
+      source.Read(k, frames.back());
       homographies.push_back(ReadHomographyFile(FormatFrameName(p.homographyPattern, k)));
     }
     ColorDoubleImage layer;
@@ -121,7 +137,12 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
 
   const DibRaster result = PictureOf(x, display);
   ui.ShowPicture(Viewer::Reference, result);
-  BmpFile::WriteImage(p.resultFile, display, 0, 0, grid.width, grid.height);
+  if (resultFormat == ImageFormat::Tiff) {
+    WriteEstimateTiff(resultPath, x);
+  } else {
+    WriteImageFile(resultPath, display, resultFormat);
+  }
+  filesWritten.push_back(resultPath);
   ui.SetComparePicture(Viewer::Frame, result);
   ui.SetViewerMode(Viewer::Frame, kModeComparison);
 }

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "imageio/image_file.h"
 #include "numeric/image_plane.h"
 #include "numeric/random.h"
 #include "params/param_set.h"
@@ -11,6 +15,8 @@ namespace lumet {
 // params.method of the enhanced method: direct photometric registration and the
 // full-forward-model reconstruction; any other value runs the classic pipeline.
 inline constexpr const char* kEnhancedMethod = "enhanced";
+
+class FrameSource;
 
 // The state the commands share and the commands themselves. Front ends adopt a parameter
 // set (AdoptParams) into `params` before a command starts; the commands read it only.
@@ -33,6 +39,12 @@ class Workbench {
   int enhancedIterations = kEnhancedMaxIterations;
   double enhancedTolerance = kEnhancedTolerance;
 
+  // Format of the images the next Reconstruction writes; chosen per command, not stored.
+  ImageFormat resultFormat = ImageFormat::Bmp;
+
+  // Every file the commands wrote, in order; front ends report and clear it.
+  std::vector<std::string> filesWritten;
+
   // "Show Reference": reads referenceFile into referenceImage and shows it in refViewer
   // in ROI selection mode with the ROI attached.
   void ShowReference(UiPort& ui);
@@ -48,6 +60,9 @@ class Workbench {
  private:
   // The enhanced reconstruction: frames 0 .. lrCount, all through the full forward model.
   void EnhancedReconstruction(UiPort& ui);
+
+  // ShowReference reading frame 0 from source, which registration goes on reading from.
+  void ShowReferenceFrom(FrameSource& source, UiPort& ui);
 };
 
 // Fixed names of the system's own files.
