@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
-#include "cli/enhanced_options.h"
 #include "cli/headless_port.h"
 #include "cli/threads_option.h"
 #include "imageio/bmp_file.h"
@@ -71,7 +70,7 @@ std::string QualityLine(const char* what, const ColorGrayImage& image, const Col
   return Format("  %-30s PSNR %7.2f dB   SSIM %.4f", what, psnr, ssim);
 }
 
-int RunDemo(const std::string& dir, const std::string& method, const EnhancedOptions& enhanced) {
+int RunDemo(const std::string& dir, const std::string& method) {
   // Refused before the sequence is written.
   if (method != "classic" && method != kEnhancedMethod) {
     throw Error("--method " + method + " is neither classic nor enhanced");
@@ -94,7 +93,6 @@ int RunDemo(const std::string& dir, const std::string& method, const EnhancedOpt
   AdoptParams(params);
   Workbench bench;
   bench.params = params;
-  ApplyMethodOptions(enhanced, bench);
   HeadlessPort port;
 
   std::printf("2. Registration of frames 1..%d\n", params.lrCount);
@@ -174,15 +172,13 @@ void AddDemoCommand(CLI::App& app, CommandSlot& slot) {
   auto* command = app.add_subcommand(
       "demo", "write a synthetic sequence into DIR, register and reconstruct it there, and report the quality");
   auto method = std::make_shared<std::string>("classic");
-  auto enhanced = std::make_shared<EnhancedOptions>();
   command->add_option("DIR", *dir, "folder of the demo (created if missing)")->capture_default_str()->type_name("DIR");
   command->add_option("--method", *method, "registration and reconstruction method")
       ->capture_default_str()
       ->type_name("classic|enhanced");
-  AddEnhancedOptions(*command, *enhanced);
   AddThreadsOption(*command);
-  command->callback([&slot, dir, method, enhanced] {
-    slot.run = [dir, method, enhanced] { return RunDemo(*dir, *method, *enhanced); };
+  command->callback([&slot, dir, method] {
+    slot.run = [dir, method] { return RunDemo(*dir, *method); };
   });
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "reconstruction/enhanced_reconstruction.h"
 #include "reconstruction/hr_geometry.h"
 #include "reconstruction/psf_kernel.h"
 #include "registration/block_matching.h"
@@ -68,6 +69,13 @@ const std::array<ParamDescription, kParamCount> kParams = {{
     {.name = "method", .flag = "--method", .label = "method", .kind = ParamKind::Choice, .typeName = "classic|enhanced",
      .help = "registration and reconstruction method", .defaultText = "classic", .line = 0,
      .text = &ParamSet::method, .choices = "classic|enhanced", .controls = {1025}},
+    {.name = "iterations", .flag = "--iterations", .label = "iteration cap", .kind = ParamKind::Int,
+     .typeName = "N", .help = "enhanced method: iteration cap per colour band", .defaultText = "60", .line = 0,
+     .minimum = 1, .maximum = kEnhancedIterationLimit, .integer = &ParamSet::iterations},
+    {.name = "tolerance", .flag = "--tolerance", .label = "tolerance", .kind = ParamKind::Double,
+     .typeName = "FLOAT", .help = "enhanced method: a band stops when an iteration changes the estimate by less "
+     "than this share of it", .defaultText = "0.0001", .line = 0, .minimum = 0, .maximum = 1,
+     .real = &ParamSet::tolerance},
 }};
 // clang-format on
 
@@ -356,6 +364,20 @@ void CheckParams(const ParamSet& p) {
                          std::to_string(grid.width) + " x " + std::to_string(grid.height) + " pixels, smaller than the " +
                          std::to_string(minimum) + " pixels each way that the " + std::to_string(kernel) + " x " +
                          std::to_string(kernel) + " PSF kernel of PSF sigma " + FormatG6(p.psfSigma) + " needs");
+  }
+  // The enhanced method scales its steps by beta and takes alpha and lambda as weights, so
+  // it refuses here, before registration runs, what the classic method accepts.
+  if (p.method == kEnhancedMethod) {
+    for (const char* name : {"alpha", "beta", "lambda"}) {
+      const size_t row = FindParam(name);
+      const double v = p.*kParams[row].real;
+      const bool refused = std::string_view(name) == "beta" ? !(v > 0.0) : !(v >= 0.0);
+      if (refused) {
+        throw ParamError(row, 0, std::string(kParams[row].label) + " " + FormatG6(v) +
+                                     " is out of range for the enhanced method (allowed: " +
+                                     (std::string_view(name) == "beta" ? "above 0" : "0 or more") + ")");
+      }
+    }
   }
 }
 

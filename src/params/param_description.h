@@ -72,7 +72,7 @@ inline constexpr double kMaxPsfSigma = 2.0;
 // The derivative filters are ceil(6 sigma) + 1 wide: 31 x 31 at sigma 5.
 inline constexpr double kMaxFilterSigma = 5.0;
 
-inline constexpr size_t kParamCount = 15;
+inline constexpr size_t kParamCount = 17;
 extern const std::array<ParamDescription, kParamCount> kParams;
 
 // The row of a name ("psfSigma"), or kParamCount.

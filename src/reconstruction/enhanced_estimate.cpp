@@ -78,8 +78,8 @@ void CheckEnhancedSettings(const EnhancedSettings& s) {
     throw Error("iteration cap " + std::to_string(s.maxIterations) + " is outside 1 .. " +
                 std::to_string(kEnhancedIterationLimit));
   }
-  if (!(s.tolerance >= 0.0 && s.tolerance < 1.0)) {
-    throw Error("tolerance " + FormatG6(s.tolerance) + " is outside [0, 1)");
+  if (!(s.tolerance >= 0.0 && s.tolerance <= 1.0)) {
+    throw Error("tolerance " + FormatG6(s.tolerance) + " is outside 0 .. 1");
   }
   if (!(s.beta > 0.0) || !std::isfinite(s.beta)) {
     throw Error("beta " + FormatG6(s.beta) + " is not a positive number (the enhanced method scales its steps by it)");

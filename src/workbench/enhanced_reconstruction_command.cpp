@@ -46,8 +46,8 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
   settings.alpha = p.alpha;
   settings.beta = p.beta;
   settings.lambda = p.lambda;
-  settings.maxIterations = enhancedIterations;
-  settings.tolerance = enhancedTolerance;
+  settings.maxIterations = p.iterations;
+  settings.tolerance = p.tolerance;
   CheckEnhancedSettings(settings);
 
   // Frames 0 .. N: the enhanced method uses the last registered frame too.

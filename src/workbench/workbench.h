@@ -12,9 +12,6 @@
 
 namespace lumet {
 
-// params.method of the enhanced method: direct photometric registration and the
-// full-forward-model reconstruction; any other value runs the classic pipeline.
-inline constexpr const char* kEnhancedMethod = "enhanced";
 
 class FrameSource;
 
@@ -33,11 +30,6 @@ class Workbench {
 
   // The trials' generator; its sequence continues across frames and commands.
   LcgRandom random;
-
-  // The enhanced reconstruction's own values (iteration cap per colour band, stopping
-  // tolerance); params.method chooses the method.
-  int enhancedIterations = kEnhancedMaxIterations;
-  double enhancedTolerance = kEnhancedTolerance;
 
   // Format of the images the next Reconstruction writes; chosen per command, not stored.
   ImageFormat resultFormat = ImageFormat::Bmp;
