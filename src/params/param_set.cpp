@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <filesystem>
+#include <sstream>
 #include <locale>
 #include <string_view>
 #include <type_traits>
@@ -11,6 +12,7 @@
 
 #include "util/atomic_file.h"
 #include "util/error.h"
+#include "util/input_file.h"
 #include "util/text_format.h"
 
 namespace lumet {
@@ -122,9 +124,16 @@ ParamSet InitParams() {
   return p;
 }
 
+// Largest parameter file read: two text values of at most kMaxTextValueLength characters
+// and the numbers take a few kilobytes; the rest is room for white space and later fields.
+constexpr size_t kMaxParamFileBytes = 64 * 1024;
+
 int LoadParams(const std::string& path, ParamSet& params) {
-  std::ifstream in(path);
-  if (!in) return 0;
+  // A missing file leaves every value as it is; one that is there must be a regular file
+  // (a FIFO would block, a device never end).
+  std::error_code missing;
+  if (!std::filesystem::exists(path, missing)) return 0;
+  std::istringstream in(ReadWholeFile(path, kMaxParamFileBytes));
   in.imbue(std::locale::classic());
   int taken = 0;
   bool ok = true;

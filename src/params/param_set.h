@@ -56,7 +56,9 @@ ParamSet InitParams();
 // word each, stopping at the first value that cannot be read; the values from there on
 // keep what params held (callers start from InitParams(), so that start-up in a new folder
 // works). A text word that CheckTextParams would refuse counts as a value that cannot be
-// read. Returns the number of values read (0 when the file is missing).
+// read. Returns the number of values read (0 when the file is missing). Something at path
+// that is not a regular file, or a file too large to be a parameter file, is a
+// lumet::Error naming it.
 int LoadParams(const std::string& path, ParamSet& params);
 
 // The exact text of the parameter file: 17 values, each followed by "\n" except the last.

@@ -93,7 +93,7 @@ TEST(ParamFileTest, ReadingTakesWordsUntilTheFirstBadOneAndKeepsTheRest) {
   }
   ParamSet kept = OtherParams();
   EXPECT_EQ(LoadParams(dir.File("no-such-param.txt"), kept), 0);
-  EXPECT_EQ(LoadParams(dir.Path().string(), kept), 0);  // a folder
+  EXPECT_THROW(LoadParams(dir.Path().string(), kept), Error);  // a folder
   EXPECT_EQ(kept, OtherParams());
 }
 
