@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   xvfb xauth
+  clang libclang-rt-dev libomp-dev
 )
 
 missing=()
