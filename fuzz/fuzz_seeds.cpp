@@ -10,6 +10,7 @@
 
 #include "imageio/bmp_file.h"
 #include "numeric/projection.h"
+#include "params/param_file.h"
 #include "params/param_set.h"
 #include "registration/homography_refinement.h"
 
