@@ -75,10 +75,12 @@ TEST(InputFileTest, AnythingButARegularFileIsRefusedWithoutBlocking) {
 TEST(InputFileTest, ReadsUpToTheLimitAndRefusesALargerFileUnread) {
   TempFolder dir;
   const std::string path = dir.File("h.txt");
-  lumet::testing::WriteText(path, std::string("1 0 0\r\n0 1 0\0 0 0\n", 20));
-  EXPECT_EQ(ReadWholeFile(path, 20), std::string("1 0 0\r\n0 1 0\0 0 0\n", 20));
-  EXPECT_EQ(ReadWholeFile(path), std::string("1 0 0\r\n0 1 0\0 0 0\n", 20));
-  ExpectRefusedAtOnce(path, "larger than the 19 bytes", 19);
+  static constexpr char kBytes[] = "1 0 0\r\n0 1 0\0 0 0\n";  // a NUL inside, 18 bytes
+  const std::string bytes(kBytes, sizeof kBytes - 1);
+  lumet::testing::WriteText(path, bytes);
+  EXPECT_EQ(ReadWholeFile(path, bytes.size()), bytes);
+  EXPECT_EQ(ReadWholeFile(path), bytes);
+  ExpectRefusedAtOnce(path, "larger than the 17 bytes", bytes.size() - 1);
 
   // A sparse file far beyond its limit is refused from its size alone.
   const std::string huge = dir.File("huge.bmp");
