@@ -6,7 +6,7 @@ DEMO_DIR ?= lumet-demo
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := fuzz_bmp_reader fuzz_param_file fuzz_homography_file fuzz_command_line
 
-.PHONY: all deps configure build test test-gui test-asan fuzz check demo gui screenshots bench clean
+.PHONY: all deps configure build test test-gui test-asan fuzz check demo gui screenshots bench package clean
 
 all: build
 
@@ -50,8 +50,15 @@ gui: build
 screenshots: build
 	bash scripts/screenshots.sh $(BIN) build/screenshots
 
+# Micro-benchmarks, then the end-to-end table (BENCH_BEFORE=path/to/lumet-cli adds a
+# "before" table from another build).
 bench: build
 	$(BIN)/lumet-bench
+	bash bench/e2e.sh $(BIN) $(BENCH_BEFORE)
+
+# A Debian package (.deb) into $(BUILD_DIR).
+package: build
+	cmake --build $(BUILD_DIR) --target package
 
 clean:
 	rm -rf build
