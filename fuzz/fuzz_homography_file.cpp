@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<Matrix> hrForms = {HrForm(IdentityHomography(), scale), HrForm(h, scale)};
   ColorDoubleImage x;
   CountImage count;
-  MedianShiftAdd(frames, hrForms, 2, grid, frame.Width(), frame.Height(), layers, x, count);
+  MedianShiftAdd(frames, hrForms, 2, grid, frame.Width(), frame.Height(), x, count);
   FillHoles(x, count);
   return 0;
 }
