@@ -3,8 +3,10 @@ PRESET ?= release
 BUILD_DIR := build/$(PRESET)
 BIN := $(BUILD_DIR)/bin
 DEMO_DIR ?= lumet-demo
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := fuzz_bmp_reader fuzz_param_file fuzz_homography_file fuzz_command_line
 
-.PHONY: all deps configure build test test-gui demo gui screenshots bench package clean
+.PHONY: all deps configure build test test-gui test-asan fuzz check demo gui screenshots bench package clean
 
 all: build
 
@@ -22,6 +24,21 @@ test: build
 
 test-gui: build
 	ctest --preset $(PRESET) -L gui
+
+# The whole suite built with the address and undefined-behaviour sanitizers.
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+# Every libFuzzer target (clang) for FUZZ_SECONDS each; findings go to build/fuzz/findings/.
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz --target $(FUZZ_TARGETS) lumet-fuzz-seeds
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh build/fuzz
+
+# The deeper checks: the tests, the sanitizer suite and a fuzz smoke run.
+check: test test-asan fuzz
 
 demo: build
 	$(BIN)/lumet-cli demo $(DEMO_DIR)

@@ -9,6 +9,7 @@ packages=(
   libopenimageio-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   xvfb xauth
   dpkg-dev file
+  clang libclang-rt-dev libomp-dev
 )
 
 missing=()

@@ -274,7 +274,12 @@ void CLumetDlg::OnInitDialog() {
   // cannot be read in full is kept as param.txt.bad before the adoption rewrites it, and
   // the log says what was reset.
   ParamSet loaded = InitParams();
-  const ParamFileReport report = ReadParamFile(kParamFileName, loaded);
+  ParamFileReport report;
+  try {
+    report = ReadParamFile(kParamFileName, loaded);
+  } catch (const Error& error) {  // not a regular file, or far too large
+    AppendLog(std::string("Error: ") + error.what());
+  }
   if (!report.problem.empty()) {
     try {
       KeepUnreadableParamFile(report);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/lumet_app.h"
+#include "util/atomic_file.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  lumet::IgnoreFileSizeSignal();
   // Help and version need no display, so they are answered before Qt starts.
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {

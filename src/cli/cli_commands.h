@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <iosfwd>
 #include <string>
 
 namespace lumet::cli {
@@ -24,5 +25,14 @@ void AddPipelineCommands(CLI::App& app, CommandSlot& slot);  // register, recons
 void AddSynthCommand(CLI::App& app, CommandSlot& slot);      // synth
 void AddCompareCommand(CLI::App& app, CommandSlot& slot);    // compare
 void AddDemoCommand(CLI::App& app, CommandSlot& slot);       // demo
+
+// What ParseCommandLine returns when a command was chosen (never an exit status).
+inline constexpr int kParsedCommand = -1;
+
+// Parses the command line of lumet-cli without running anything: the chosen command is
+// left in slot.run and the -C folder in folder, and kParsedCommand is returned. Help,
+// version and usage errors are written to out and err, and their exit status returned.
+int ParseCommandLine(int argc, const char* const* argv, std::string& folder, CommandSlot& slot, std::ostream& out,
+                     std::ostream& err);
 
 }  // namespace lumet::cli

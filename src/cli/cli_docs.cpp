@@ -178,7 +178,7 @@ std::string BashCompletion(const CLI::App& app) {
   return script.str();
 }
 
-bool GenerateDocs(const CLI::App& app, int argc, char** argv) {
+bool GenerateDocs(const CLI::App& app, int argc, const char* const* argv) {
   if (argc != 3) return false;
   const std::string what = argv[1];
   if (what == "--generate-man") {

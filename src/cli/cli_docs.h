@@ -16,6 +16,6 @@ std::string BashCompletion(const CLI::App& app);
 
 // Handles "--generate-man FILE" and "--generate-bash-completion FILE" (used by the build):
 // writes the file and returns true; false for any other command line.
-bool GenerateDocs(const CLI::App& app, int argc, char** argv);
+bool GenerateDocs(const CLI::App& app, int argc, const char* const* argv);
 
 }  // namespace lumet::cli

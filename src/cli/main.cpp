@@ -5,30 +5,30 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_docs.h"
 #include "cli/command_line_hints.h"
+#include "util/atomic_file.h"
 #include "util/error.h"
 
-namespace {
+namespace lumet::cli {
 
-int Run(int argc, char** argv) {
-  using namespace lumet::cli;
+int ParseCommandLine(int argc, const char* const* argv, std::string& folder, CommandSlot& slot, std::ostream& out,
+                     std::ostream& err) {
   CLI::App app{
       "Lumet multi-frame super-resolution, command line.\n"
       "Works in the current folder (or in DIR with -C DIR): the parameters live in ./param.txt, the frames\n"
       "are named by the LR pattern (./images/lr-%d.bmp), results go under the output base (./result/hr).",
       "lumet-cli"};
   app.set_version_flag("--version", "lumet-cli 1.0");
-  std::string folder;
   app.add_option("-C", folder, "run in DIR instead of the current folder (give it before the command)")->type_name("DIR");
   app.require_subcommand(1);
   app.fallthrough(false);
 
-  CommandSlot slot;
   AddParamCommands(app, slot);
   AddPipelineCommands(app, slot);
   AddSynthCommand(app, slot);
@@ -46,9 +46,24 @@ int Run(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
+    const int code = app.exit(e, out, err);
     return code == 0 ? kExitOk : kExitUsage;
   }
+  return kParsedCommand;
+}
+
+}  // namespace lumet::cli
+
+// Left out where only the parsing is wanted (the command-line fuzz target).
+#ifndef LUMET_CLI_NO_MAIN
+namespace {
+
+int Run(int argc, char** argv) {
+  using namespace lumet::cli;
+  std::string folder;
+  CommandSlot slot;
+  const int parsed = ParseCommandLine(argc, argv, folder, slot, std::cout, std::cerr);
+  if (parsed != kParsedCommand) return parsed;
 
   try {
     if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
@@ -70,6 +85,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  lumet::IgnoreFileSizeSignal();
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {
@@ -77,3 +93,4 @@ int main(int argc, char** argv) {
     return lumet::cli::kExitFailure;
   }
 }
+#endif

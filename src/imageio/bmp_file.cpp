@@ -7,6 +7,7 @@
 
 #include "util/atomic_file.h"
 #include "util/error.h"
+#include "util/input_file.h"
 
 namespace lumet {
 
@@ -222,7 +223,7 @@ void BmpFile::DecodeImage(const std::string& bytes, const std::string& name, Col
 }
 
 void BmpFile::ReadFrame(const std::string& path, ColorGrayImage& image) {
-  DecodeImage(ReadWholeFile(path), path, image);
+  DecodeImage(ReadWholeFile(path, kMaxFileBytes), path, image);
 }
 
 std::string BmpFile::EncodeImage(const ColorGrayImage& image, int x, int y, int width, int height) {

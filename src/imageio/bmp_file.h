@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "numeric/image_plane.h"
@@ -13,11 +14,15 @@ class BmpFile {
   // Largest width or height, and pixel count, that a file may claim.
   static constexpr int kMaxDimension = 32768;
   static constexpr long long kMaxPixels = 1LL << 27;
+  // Largest file a frame can be: file header, the longest info header, a full palette and
+  // the largest pixel array (32 bits per pixel). Longer files are refused unread.
+  static constexpr size_t kMaxFileBytes = 14 + 124 + 4 * 256 + 4 * static_cast<size_t>(kMaxPixels);
 
   // Reads the file at path into image (channel 0 red, 1 green, 2 blue). Accepted:
   // uncompressed 24-bit, 8-bit with a palette and 32-bit; bottom-up and top-down row
   // order. Anything else, a truncated file or implausible dimensions: lumet::Error naming
-  // the file and the reason, and image is left unchanged.
+  // the file and the reason, and image is left unchanged. Only regular files of at most
+  // kMaxFileBytes are read: a FIFO or a device is refused at once.
   static void ReadFrame(const std::string& path, ColorGrayImage& image);
 
   // Writes the rectangle (x, y, width, height) of image as a 24-bit bottom-up BMP file

@@ -1,11 +1,11 @@
 #include "params/param_file.h"
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "util/atomic_file.h"
 #include "util/error.h"
+#include "util/input_file.h"
 #include "util/text_format.h"
 
 namespace lumet {
@@ -185,14 +185,13 @@ std::string BadCopyPath(const ParamFileReport& report) { return report.path + ".
 ParamFileReport ReadParamFile(const std::string& path, ParamSet& params) {
   ParamFileReport report;
   report.path = path;
+  // A missing file is no problem; one that is there must be a regular file (a FIFO would
+  // block, a device never end) of a size a parameter file can have.
   std::error_code error;
-  if (std::filesystem::is_directory(path, error)) return report;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return report;
-  std::ostringstream content;
-  content << in.rdbuf();
+  if (!std::filesystem::exists(path, error)) return report;
+  const std::string content = ReadWholeFile(path, kMaxParamFileBytes);
   report.found = true;
-  ReadText(content.str(), params, report);
+  ReadText(content, params, report);
   return report;
 }
 
@@ -247,7 +246,7 @@ std::string UnreadableParamFileNotice(const ParamFileReport& report) {
 }
 
 void KeepUnreadableParamFile(const ParamFileReport& report) {
-  WriteFileAtomically(BadCopyPath(report), ReadWholeFile(report.path));
+  WriteFileAtomically(BadCopyPath(report), ReadWholeFile(report.path, kMaxParamFileBytes));
 }
 
 std::string UnreadableParamFileError(const ParamFileReport& report) {

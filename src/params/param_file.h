@@ -30,8 +30,15 @@ struct ParamFileReport {
 // separate them). Every further line is "name value" for a row stored after line 17. From
 // the first word that cannot be read on, nothing more is taken and the remaining values
 // keep what params held (callers start from InitParams()). A missing file reads nothing
-// and is no problem.
+// and is no problem. Something at path that is not a regular file (a folder, a FIFO, a
+// device), one that cannot be opened, or one larger than kMaxParamFileBytes is a
+// lumet::Error naming it.
 ParamFileReport ReadParamFile(const std::string& path, ParamSet& params);
+
+// Largest parameter file read: 17 values (two texts of at most kMaxTextValueLength
+// characters) and the later "name value" lines take a few kilobytes; the rest is room
+// for white space.
+inline constexpr size_t kMaxParamFileBytes = 64 * 1024;
 
 // ReadParamFile's count of values read (0 when the file is missing).
 int LoadParams(const std::string& path, ParamSet& params);

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "util/atomic_file.h"
+#include "util/input_file.h"
 #include "util/error.h"
 
 namespace lumet {
@@ -10,9 +10,9 @@ namespace lumet {
 Matrix ReadHomographyFile(const std::string& path) {
   std::string text;
   try {
-    text = ReadWholeFile(path);
+    text = ReadWholeFile(path, kMaxHomographyFileBytes);
   } catch (const Error& e) {
-    throw Error(std::string("homography file missing: ") + e.what());
+    throw Error(std::string("homography file: ") + e.what());
   }
   std::istringstream in(text);
   Matrix h(3, 3, 0.0);

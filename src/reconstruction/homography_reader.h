@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "numeric/matrix.h"
@@ -9,7 +10,12 @@ namespace lumet {
 // Reads a homography file: the first eight whitespace-separated numbers are h11 h12 h13
 // h21 h22 h23 h31 h32 (any white space, line ends of either kind; anything after the
 // eighth number is ignored); h33 is 1. A missing or unreadable file, or one that holds
-// fewer than eight numbers, is a lumet::Error naming the file.
+// fewer than eight numbers, is a lumet::Error naming the file. Only regular files of at
+// most kMaxHomographyFileBytes are read.
 Matrix ReadHomographyFile(const std::string& path);
+
+// Eight numbers of at most 24 characters each (%.17g of any double) and their white
+// space need about 200 bytes; the rest leaves room for a hand-edited file.
+inline constexpr size_t kMaxHomographyFileBytes = 4096;
 
 }  // namespace lumet

@@ -5,10 +5,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "util/error.h"
@@ -29,7 +29,23 @@ std::string TemporaryName(const fs::path& target) {
   return (target.parent_path() / name.str()).string();
 }
 
+// Flushes the folder's entries, so that a finished rename survives a power loss. Returns
+// 0 or the error of a failed flush. A folder that may be written but not read (mode -wx)
+// cannot be opened for the flush, and file systems that cannot flush a folder say EINVAL:
+// the file is in place all the same, so neither is an error.
+int SyncFolder(const fs::path& folder) {
+  const std::string name = folder.empty() ? std::string(".") : folder.string();
+  const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  int err = 0;
+  if (::fsync(fd) != 0 && errno != EINVAL) err = errno;
+  ::close(fd);
+  return err;
+}
+
 }  // namespace
+
+void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {
   if (path.empty()) throw Error("cannot write a file with an empty name");
@@ -42,6 +58,7 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
       throw Error("cannot create folder " + parent.string() + " for " + path + ": " + ec.message());
     }
   }
+  IgnoreFileSizeSignal();
   const std::string temp = TemporaryName(target);
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) throw Error("cannot write " + path + ": " + SystemReason(errno));
@@ -57,6 +74,14 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
     }
     done += static_cast<size_t>(n);
   }
+  // The data must be on the disk before the rename makes it the target; fdatasync is
+  // enough (the size is data, times and owner do not matter here).
+  if (::fdatasync(fd) != 0 && errno != EINVAL) {
+    const int err = errno;
+    ::close(fd);
+    ::unlink(temp.c_str());
+    throw Error("cannot write " + path + ": " + SystemReason(err));
+  }
   if (::close(fd) != 0) {
     const int err = errno;
     ::unlink(temp.c_str());
@@ -67,17 +92,9 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
     ::unlink(temp.c_str());
     throw Error("cannot write " + path + ": " + SystemReason(err));
   }
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) throw Error("cannot read " + path + ": it is a folder");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Error("cannot read " + path + ": " + SystemReason(errno));
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) throw Error("cannot read " + path + ": read error");
-  return content.str();
+  if (const int err = SyncFolder(parent); err != 0) {
+    throw Error("wrote " + path + " but could not flush its folder to the disk: " + SystemReason(err));
+  }
 }
 
 }  // namespace lumet

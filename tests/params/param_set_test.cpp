@@ -190,7 +190,7 @@ TEST(ParamFileTest, ReadingStopsAtTheFirstBadWordNamingItsLineAndWhatIsReset) {
   }
   ParamSet kept = OtherParams();
   EXPECT_FALSE(ReadParamFile(dir.File("no-such-param.txt"), kept).found);
-  EXPECT_EQ(LoadParams(dir.Path().string(), kept), 0);  // a folder
+  EXPECT_THROW(LoadParams(dir.Path().string(), kept), Error);  // a folder is no parameter file
   EXPECT_EQ(kept, OtherParams());
 }
 
