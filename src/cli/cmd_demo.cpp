@@ -14,7 +14,7 @@
 #include "cli/cli_commands.h"
 #include "cli/headless_port.h"
 #include "imageio/bmp_file.h"
-#include "reconstruction/homography_reader.h"
+#include "imageio/homography_file.h"
 #include "synth/quality.h"
 #include "synth/synth_options.h"
 #include "synth/synthetic_sequence.h"

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "imageio/bmp_file.h"
+#include "imageio/homography_file.h"
 #include "numeric/projection.h"
 #include "raster/dib_raster.h"
 #include "registration/block_matching.h"
@@ -141,6 +142,10 @@ void Workbench::Registration(UiPort& ui) {
     ui.AppendLog(FormatMaeLine(k, e1, e2));
     WriteHomographyFile(FormatFrameName(p.homographyPattern, k), h);
   }
+}
+
+std::string FormatMaeLine(int k, double e1, double e2) {
+  return "MAE(" + std::to_string(k) + ") = " + FormatG6(e1) + "->" + FormatG6(e2) + "\r\n" + "\n";
 }
 
 }  // namespace lumet

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "numeric/image_plane.h"
 #include "numeric/random.h"
 #include "params/param_set.h"
@@ -35,6 +37,10 @@ class Workbench {
   // written to resultFile (and "./result/first_lr.bmp").
   void Reconstruction(UiPort& ui);
 };
+
+// The registration's log text of frame k: "MAE(k) = e1->e2\r\n\n", the scores in "%g"
+// (e1 after the search, e2 after the refinement).
+std::string FormatMaeLine(int k, double e1, double e2);
 
 // Fixed names of the system's own files.
 inline constexpr const char* kRefinementLogPath = "./steet_rms.txt";

@@ -9,7 +9,7 @@
 #include "cli/cli_runner.h"
 #include "imageio/bmp_file.h"
 #include "numeric/projection.h"
-#include "reconstruction/homography_reader.h"
+#include "imageio/homography_file.h"
 #include "util/text_format.h"
 
 namespace lumet {

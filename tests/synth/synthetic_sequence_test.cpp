@@ -13,7 +13,7 @@
 #include "params/param_set.h"
 #include "reconstruction/hr_geometry.h"
 #include "reconstruction/psf_kernel.h"
-#include "registration/homography_refinement.h"
+#include "imageio/homography_file.h"
 #include "support/temp_folder.h"
 #include "synth/quality.h"
 #include "util/error.h"

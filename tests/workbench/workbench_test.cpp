@@ -7,8 +7,8 @@
 #include <functional>
 
 #include "imageio/bmp_file.h"
+#include "imageio/homography_file.h"
 #include "numeric/random.h"
-#include "reconstruction/homography_reader.h"
 #include "reconstruction/test_images.h"
 #include "support/temp_folder.h"
 #include "util/text_format.h"
@@ -275,6 +275,12 @@ TEST_F(RegistrationCommandTest, TooFewPairsRefinesAndWritesFromTheIdentity) {
   EXPECT_EQ(h.At1(2, 3), 0.0);
   EXPECT_NEAR(ProjectPoint(h, 80, 60).u, 80.5, 0.25);  // the linear part alone moves the ROI towards the shift
   EXPECT_NEAR(ProjectPoint(h, 80, 60).v, 60.0, 0.25);
+}
+
+TEST(RegistrationLogTest, MaeLineHoldsBothScoresInSixDigits) {
+  EXPECT_EQ(FormatMaeLine(3, 4.5, 4.25), "MAE(3) = 4.5->4.25\r\n\n");
+  EXPECT_EQ(FormatMaeLine(12, 99999.9, 7.123456789), "MAE(12) = 99999.9->7.12346\r\n\n");
+  EXPECT_EQ(FormatMaeLine(1, 9999999.9, 0.0), "MAE(1) = 1e+07->0\r\n\n");
 }
 
 TEST_F(RegistrationCommandTest, RefusesParametersTheLoopCannotServeBeforeAnyFrame) {
