@@ -11,7 +11,7 @@
 #include "numeric/projection.h"
 #include "reconstruction/hr_geometry.h"
 #include "imageio/homography_file.h"
-#include "synth/cubic_kernel.h"
+#include "numeric/cubic_kernel.h"
 #include "synth/split_mix_random.h"
 #include "synth/synthetic_scene.h"
 #include "util/error.h"

@@ -1,9 +1,11 @@
-#include "synth/quality.h"
+#include "evaluation/quality.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+#include "evaluation/bicubic_baseline.h"
+#include "evaluation/registration_error.h"
 #include "numeric/projection.h"
 #include "util/error.h"
 
