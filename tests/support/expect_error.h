@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "util/error.h"
 
@@ -13,12 +12,12 @@ namespace lumet::testing {
 // Runs action and expects a lumet::Error whose message holds every given part (the file
 // or value it names, what is wrong). Returns the message for further checks.
 template <typename Action>
-std::string ExpectError(Action&& action, std::initializer_list<std::string_view> parts = {}) {
+std::string ExpectError(Action&& action, const std::vector<std::string>& parts = {}) {
   try {
     action();
   } catch (const Error& e) {
     const std::string message = e.what();
-    for (std::string_view part : parts) {
+    for (const std::string& part : parts) {
       EXPECT_NE(message.find(part), std::string::npos) << "\"" << message << "\" does not say \"" << part << "\"";
     }
     return message;

@@ -8,9 +8,11 @@
 
 #include "imageio/bmp_file.h"
 #include "imageio/homography_file.h"
+#include "numeric/projection.h"
 #include "numeric/random.h"
-#include "reconstruction/test_images.h"
+#include "support/expect_error.h"
 #include "support/temp_folder.h"
+#include "support/test_images.h"
 #include "util/text_format.h"
 #include "workbench/recording_port.h"
 
@@ -76,7 +78,7 @@ void WriteBarFrames(const std::vector<std::pair<double, double>>& shifts, int wi
   fs::create_directories("./result");
   for (int k = 0; k < static_cast<int>(shifts.size()); ++k) {
     const auto [tx, ty] = shifts[static_cast<size_t>(k)];
-    const ColorGrayImage frame = testing::MakeFrame(
+    const ColorGrayImage frame = testing::MakeColor(
         width, height, [&](int c, int x, int y) { return std::lround(BarScene(c, x - tx, y - ty, 0.5)); });
     BmpFile::WriteImage(Format("./images/lr-%d.bmp", k), frame, 0, 0, width, height);
     std::ofstream(Format("./result/hr_hom-%d.txt", k), std::ios::binary)
@@ -123,7 +125,7 @@ TEST_F(ReconstructionCommandTest, UnusableFrameOrHomographyFileStopsWithoutAResu
       {[] { fs::remove("./result/hr_hom-2.txt"); }, "./result/hr_hom-2.txt"},
       {[] { std::ofstream("./result/hr_hom-2.txt") << "1 0 0.001 0 1 0 0\n"; }, "./result/hr_hom-2.txt"},
       {[] {
-         const ColorGrayImage smaller = testing::MakeFrame(15, 14, [](int, int, int) { return 90; });
+         const ColorGrayImage smaller = testing::MakeColor(15, 14, [](int, int, int) { return 90; });
          BmpFile::WriteImage("./images/lr-2.bmp", smaller, 0, 0, 15, 14);
        },
        "./images/lr-2.bmp"},
@@ -205,7 +207,7 @@ double BlobScene(double x, double y) {
 // at R(theta) (p - c) + c + (tx, ty), c = (80, 60): red the negative, green the scene, blue flat.
 void WriteBlobFrame(int k, const std::array<double, 3>& m) {
   const double c = std::cos(m[2]), s = std::sin(m[2]);
-  const ColorGrayImage frame = testing::MakeFrame(160, 120, [&](int ch, int x, int y) {
+  const ColorGrayImage frame = testing::MakeColor(160, 120, [&](int ch, int x, int y) {
     const double dx = x - 80 - m[0], dy = y - 60 - m[1];  // the scene point landing on (x, y)
     const long g = std::lround(BlobScene(c * dx + s * dy + 80, -s * dx + c * dy + 60));
     return ch == 0 ? 255 - g : ch == 1 ? g : 128;
@@ -301,7 +303,7 @@ TEST_F(RegistrationCommandTest, MissingOrMismatchedFrameStopsKeepingTheFramesDon
     SCOPED_TRACE(mismatched ? "frame 2 of another size" : "frame 2 missing");
     fs::remove_all("./result");
     if (mismatched) {
-      const ColorGrayImage smaller = testing::MakeFrame(150, 120, [](int, int, int) { return 90; });
+      const ColorGrayImage smaller = testing::MakeColor(150, 120, [](int, int, int) { return 90; });
       BmpFile::WriteImage("./images/lr-2.bmp", smaller, 0, 0, 150, 120);
     }
     port_ = testing::RecordingPort();
