@@ -5,19 +5,13 @@
 
 #include "numeric/cubic_kernel.h"
 #include "reconstruction/hr_geometry.h"
-#include "util/error.h"
-#include "util/text_format.h"
 
 namespace lumet {
 
 ColorGrayImage BicubicEnlarge(const ColorGrayImage& frame0, const RoiRect& roi, double scale) {
   const int fw = frame0.Width();
   const int fh = frame0.Height();
-  if (frame0.Empty() || roi.left < 0 || roi.top < 0 || roi.right > fw || roi.bottom > fh || roi.Width() <= 0 ||
-      roi.Height() <= 0) {
-    throw Error(Format("the ROI (%d, %d) of %d x %d is not inside the %d x %d frame", roi.left, roi.top, roi.Width(),
-                       roi.Height(), fw, fh));
-  }
+  CheckRoiInsideFrame(roi, fw, fh);
   const HrGeometry grid = MakeHrGeometry(roi, scale);
   ColorGrayImage out;
   out.Create(grid.width, grid.height);

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "params/param_set.h"
+#include "numeric/roi_rect.h"
 #include "raster/dib_raster.h"
 
 namespace lumet {
