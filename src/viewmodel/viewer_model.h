@@ -37,6 +37,17 @@ struct MarkLine {
   bool operator==(const MarkLine&) const = default;
 };
 
+// The two viewer windows the commands use: refViewer and frameViewer.
+enum class Viewer { Reference = 0, Frame = 1 };
+
+// A screen rectangle (left, top, right, bottom) a viewer is created with.
+struct ScreenRect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+};
+
 // What one viewer shows, independent of any window: its picture, the comparison picture,
 // the mode, the attached ROI and the marks drawn over the current picture.
 struct ViewerModel {

@@ -10,17 +10,6 @@
 
 namespace lumet {
 
-// The two viewer windows the commands use: refViewer and frameViewer.
-enum class Viewer { Reference = 0, Frame = 1 };
-
-// A screen rectangle (left, top, right, bottom) a viewer is created with.
-struct ScreenRect {
-  int left = 0;
-  int top = 0;
-  int right = 0;
-  int bottom = 0;
-};
-
 // Everything a command does to the outside world goes through this port. The desktop
 // window implements it with real windows, the command line headless, tests with a
 // recording fake. Calls arrive from the thread that runs the command, in order.
