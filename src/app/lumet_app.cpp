@@ -1,12 +1,14 @@
 #include "app/lumet_app.h"
 
 #include <QDir>
+#include <QSettings>
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
 
 #include "app/app_icon.h"
 #include "app/lumet_dlg.h"
+#include "util/parallel.h"
 #include "view/img_wnd.h"
 
 namespace lumet {
@@ -73,6 +75,9 @@ class ScreenshotRun : public QObject {
 }  // namespace
 
 int CLumetApp::InitInstance(const QString& screenshotDir) {
+  // The window's own choice of threads (0 = every core), kept in its settings rather than
+  // in param.txt: it changes only how fast the results come, never the results.
+  SetThreadCount(QSettings().value(QStringLiteral("threads"), 0).toInt());
   CLumetDlg dialog;
   if (!screenshotDir.isEmpty()) {
     auto* run = new ScreenshotRun(dialog, screenshotDir);

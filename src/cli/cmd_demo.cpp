@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/threads_option.h"
 #include "cli/headless_port.h"
 #include "evaluation/bicubic_baseline.h"
 #include "evaluation/quality.h"
@@ -150,6 +151,7 @@ void AddDemoCommand(CLI::App& app, CommandSlot& slot) {
   auto* command = app.add_subcommand(
       "demo", "write a synthetic sequence into DIR, register and reconstruct it there, and report the quality");
   command->add_option("DIR", *dir, "folder of the demo (created if missing)")->capture_default_str()->type_name("DIR");
+  AddThreadsOption(*command);
   command->callback([&slot, dir] { slot.run = [dir] { return RunDemo(*dir); }; });
 }
 
