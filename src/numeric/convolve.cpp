@@ -208,3 +208,4 @@ constexpr int R = 4;
 }  // namespace lumet_baseline
 
 void lumet::detail::FilterRowsBaseline(const FilterJob& job, int r0, int r1) { lumet_baseline::Run(job, r0, r1); }
+#include "params/param_set.h"
