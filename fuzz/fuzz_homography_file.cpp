@@ -8,7 +8,7 @@
 
 #include "fuzz_support.h"
 #include "reconstruction/frame_warp.h"
-#include "reconstruction/homography_reader.h"
+#include "imageio/homography_file.h"
 #include "reconstruction/hr_geometry.h"
 #include "reconstruction/median_estimate.h"
 #include "registration/homography_refinement.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imageio/bmp_file.h"
+#include "imageio/homography_file.h"
 #include "numeric/projection.h"
 #include "params/param_file.h"
 #include "params/param_set.h"

@@ -7,7 +7,7 @@
 #include "cli/cli_commands.h"
 #include "cli/threads_option.h"
 #include "imageio/bmp_file.h"
-#include "synth/quality.h"
+#include "evaluation/quality.h"
 #include "util/error.h"
 #include "util/text_format.h"
 

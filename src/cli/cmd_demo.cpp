@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -14,9 +13,10 @@
 #include "cli/cli_commands.h"
 #include "cli/headless_port.h"
 #include "cli/threads_option.h"
+#include "evaluation/bicubic_baseline.h"
+#include "evaluation/quality.h"
+#include "evaluation/registration_error.h"
 #include "imageio/bmp_file.h"
-#include "reconstruction/homography_reader.h"
-#include "synth/quality.h"
 #include "synth/synth_options.h"
 #include "synth/synthetic_sequence.h"
 #include "util/error.h"
@@ -54,6 +54,20 @@ class Stopwatch {
  private:
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
+
+// Runs one stage of the pipeline and returns its time, ending the progress line either way.
+template <typename Stage>
+double TimedStage(HeadlessPort& port, Stage&& stage) {
+  const Stopwatch clock;
+  try {
+    stage();
+  } catch (...) {
+    port.FinishProgress();
+    throw;
+  }
+  port.FinishProgress();
+  return clock.Seconds();
+}
 
 ColorGrayImage ReadImage(const std::string& path) {
   ColorGrayImage image;
@@ -97,45 +111,17 @@ int RunDemo(const std::string& dir, const std::string& method) {
 
   std::printf("2. Registration of frames 1..%d\n", params.lrCount);
   std::fflush(stdout);
-  const Stopwatch registrationClock;
-  try {
-    bench.Registration(port);
-  } catch (...) {
-    port.FinishProgress();
-    throw;
-  }
-  port.FinishProgress();
-  const double registrationSeconds = registrationClock.Seconds();
+  const double registrationSeconds = TimedStage(port, [&] { bench.Registration(port); });
 
   // The enhanced reconstruction uses the last registered frame too.
   std::printf("3. Reconstruction from frames 0..%d\n",
               params.method == kEnhancedMethod ? params.lrCount : params.lrCount - 1);
   std::fflush(stdout);
-  const Stopwatch reconstructionClock;
-  try {
-    bench.Reconstruction(port);
-  } catch (...) {
-    port.FinishProgress();
-    throw;
-  }
-  port.FinishProgress();
-  const double reconstructionSeconds = reconstructionClock.Seconds();
+  const double reconstructionSeconds = TimedStage(port, [&] { bench.Reconstruction(port); });
 
-  // Registration error against the true homographies.
-  double sum = 0.0;
-  double largest = 0.0;
-  int largestFrame = 0;
-  for (int k = 1; k <= params.lrCount; ++k) {
-    const Matrix truthH = ReadHomographyFile(SynthTruthHomographyPath(".", k));
-    const Matrix estimated = ReadHomographyFile(FormatFrameName(params.homographyPattern, k));
-    const RegistrationDistance d = RegistrationError(truthH, estimated, params.roi);
-    sum += d.mean;
-    // A not-a-number distance (a failed estimate) is kept once it appears.
-    if (!std::isnan(largest) && !(d.max <= largest)) {
-      largest = d.max;
-      largestFrame = k;
-    }
-  }
+  const SequenceRegistrationError registration = CompareHomographyFiles(
+      [](int k) { return SynthTruthHomographyPath(".", k); },
+      [&](int k) { return FormatFrameName(params.homographyPattern, k); }, params.lrCount, params.roi);
 
   const ColorGrayImage truth = ReadImage(SynthTruthImagePath("."));
   const ColorGrayImage result = ReadImage(params.resultFile);
@@ -148,8 +134,8 @@ int RunDemo(const std::string& dir, const std::string& method) {
   std::printf("\nReport\n");
   std::printf("Registration error (ROI centre and corners against the true positions, frames 1..%d):\n",
               params.lrCount);
-  std::printf("  mean %.4f LR pixels, largest %.4f LR pixels (frame %d)\n", sum / params.lrCount, largest,
-              largestFrame);
+  std::printf("  mean %.4f LR pixels, largest %.4f LR pixels (frame %d)\n", registration.mean, registration.largest,
+              registration.largestFrame);
   std::printf("Quality against the truth (truth/hr.bmp, %dx%d):\n", truth.Width(), truth.Height());
   std::printf("%s\n", QualityLine("reconstruction", result, truth).c_str());
   std::printf("%s\n", QualityLine(Format("frame 0, pixels replicated x%d", s).c_str(), first, truth).c_str());

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "registration/homography_search.h"
-#include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/parallel.h"
 #include "util/text_format.h"
@@ -70,21 +69,6 @@ double RefineHomography(const GrayImage& reference, const GrayImage& frame, Matr
     ++i;
     if (i >= maxIter) return result;
   }
-}
-
-std::string FormatHomographyFile(const Matrix& h) {
-  CheckShape(h);
-  std::string text;
-  for (int k = 1; k <= 8; ++k) {
-    if (k > 1) text += ' ';
-    text += FormatG6(h.Flat1(k));
-  }
-  text += '\n';
-  return text;
-}
-
-void WriteHomographyFile(const std::string& path, const Matrix& h) {
-  WriteFileAtomically(path, FormatHomographyFile(h));
 }
 
 }  // namespace lumet

@@ -27,12 +27,4 @@ inline constexpr double kSmallestImprovement = 0.00005;
 double RefineHomography(const GrayImage& reference, const GrayImage& frame, Matrix& h, const RoiRect& roi, int maxIter,
                         std::string& log);
 
-// The text of a homography file: h11 h12 h13 h21 h22 h23 h31 h32, "%g" each, single
-// spaces, one "\n". h33 is not stored (it is 1).
-std::string FormatHomographyFile(const Matrix& h);
-
-// Writes FormatHomographyFile(h) to path through the atomic writer (lumet::Error naming
-// the file on failure).
-void WriteHomographyFile(const std::string& path, const Matrix& h);
-
 }  // namespace lumet

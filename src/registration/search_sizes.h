@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 namespace lumet {
 
 // Score logged for a frame with too few pairs for a search.
@@ -21,8 +19,5 @@ struct SearchSizes {
 // pairCount - 1. With ransacFirst <= ransacSecond (or ransacSecond above the pair count),
 // a searchable result always satisfies sampleSize <= poolSize <= pairCount.
 SearchSizes ChooseSearchSizes(int ransacFirst, int ransacSecond, int pairCount);
-
-// The log text of one registered frame: "MAE(k) = e1->e2\r\n\n", the scores in "%g".
-std::string FormatMaeLine(int k, double e1, double e2);
 
 }  // namespace lumet

@@ -10,11 +10,10 @@
 #include "imageio/bmp_file.h"
 #include "numeric/projection.h"
 #include "reconstruction/hr_geometry.h"
-#include "registration/homography_refinement.h"
-#include "synth/cubic_kernel.h"
+#include "imageio/homography_file.h"
+#include "numeric/cubic_kernel.h"
 #include "synth/split_mix_random.h"
 #include "synth/synthetic_scene.h"
-#include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/text_format.h"
 #include "util/parallel.h"
@@ -425,8 +424,7 @@ void WriteSyntheticSequence(const std::string& dir, const SynthOptions& options)
   }
   BmpFile::WriteImage(SynthTruthImagePath(dir), sequence.truth, 0, 0, sequence.truth.Width(), sequence.truth.Height());
   for (size_t k = 1; k < sequence.homographies.size(); ++k) {
-    WriteFileAtomically(SynthTruthHomographyPath(dir, static_cast<int>(k)),
-                        FormatHomographyFile(sequence.homographies[k]));
+    WriteHomographyFile(SynthTruthHomographyPath(dir, static_cast<int>(k)), sequence.homographies[k]);
   }
   SaveParams(SynthParamPath(dir), sequence.params);
 }

@@ -23,17 +23,11 @@ CImgWnd::CImgWnd(QWidget* owner, const QString& title, const ScreenRect& rect)
 }
 
 void CImgWnd::SetImage(const DibRaster& raster) {
-  image_ = raster;
-  imagePicture_ = RasterToQImage(image_);
-  squares_.clear();
-  lines_.clear();
+  model_.ShowPicture(raster);
   update();
 }
 
-void CImgWnd::SetCompareImage(const DibRaster& raster) {
-  compareImage_ = raster;
-  comparePicture_ = RasterToQImage(compareImage_);
-}
+void CImgWnd::SetCompareImage(const DibRaster& raster) { model_.comparePicture = raster; }
 
 void CImgWnd::AttachRoi(RoiRect* roi) {
   roi_ = roi;
@@ -41,12 +35,12 @@ void CImgWnd::AttachRoi(RoiRect* roi) {
 }
 
 void CImgWnd::AddSquares(const std::vector<MarkPoint>& centres) {
-  squares_.insert(squares_.end(), centres.begin(), centres.end());
+  model_.AddSquares(centres);
   update();
 }
 
 void CImgWnd::AddLines(const std::vector<MarkLine>& lines) {
-  lines_.insert(lines_.end(), lines.begin(), lines.end());
+  model_.AddLines(lines);
   update();
 }
 
@@ -57,18 +51,7 @@ void CImgWnd::FitTo(int width, int height) {
   raise();
 }
 
-QImage CImgWnd::Rendered() const {
-  const bool compare = mode_ == kModeComparison && hoverInside_;
-  QImage picture = compare ? comparePicture_ : imagePicture_;
-  if (picture.isNull()) return picture;
-  picture.detach();
-  if (mode_ == kModeRoiSelection && roi_ != nullptr) DrawRoiOutline(picture, *roi_);
-  if (!compare) {
-    for (const MarkPoint& centre : squares_) DrawSquareMark(picture, centre);
-    for (const MarkLine& line : lines_) DrawLineMark(picture, line);
-  }
-  return picture;
-}
+QImage CImgWnd::Rendered() const { return RasterToQImage(RenderViewer(model_, roi_, hoverInside_)); }
 
 bool CImgWnd::InsideMiddleThird(int width, int height, int x, int y) {
   const int dx = width / 3;
@@ -95,7 +78,7 @@ void CImgWnd::paintEvent(QPaintEvent*) {
 }
 
 void CImgWnd::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && interactive_ && mode_ == kModeRoiSelection && roi_ != nullptr) {
+  if (event->button() == Qt::LeftButton && interactive_ && model_.mode == kModeRoiSelection && roi_ != nullptr) {
     const QPoint at = event->position().toPoint();
     *roi_ = CentreRoi(*roi_, at.x(), at.y());
     repaint();
@@ -105,7 +88,7 @@ void CImgWnd::mousePressEvent(QMouseEvent* event) {
 }
 
 void CImgWnd::mouseMoveEvent(QMouseEvent* event) {
-  if (mode_ == kModeComparison) {
+  if (model_.mode == kModeComparison) {
     const QPoint at = event->position().toPoint();
     SetHover(InsideMiddleThird(width(), height(), at.x(), at.y()));
   }

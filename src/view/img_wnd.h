@@ -7,6 +7,7 @@
 
 #include "params/param_set.h"
 #include "raster/dib_raster.h"
+#include "viewmodel/viewer_model.h"
 #include "workbench/ui_port.h"
 
 namespace lumet {
@@ -23,15 +24,15 @@ class CImgWnd : public QWidget {
   // A hidden viewer owned by `owner`, at the screen rectangle's position.
   CImgWnd(QWidget* owner, const QString& title, const ScreenRect& rect);
 
-  void SetMode(int mode) { mode_ = mode; }
-  int Mode() const { return mode_; }
+  void SetMode(int mode) { model_.mode = mode; }
+  int Mode() const { return model_.mode; }
 
   // Replaces the picture (dropping the marks drawn over the old one) and repaints.
   void SetImage(const DibRaster& raster);
   // The picture shown in comparison mode while hovering; no repaint.
   void SetCompareImage(const DibRaster& raster);
-  const DibRaster& Image() const { return image_; }
-  const DibRaster& CompareImage() const { return compareImage_; }
+  const DibRaster& Image() const { return model_.picture; }
+  const DibRaster& CompareImage() const { return model_.comparePicture; }
 
   // The viewer reads and moves the owner's rectangle itself (nullptr detaches).
   void AttachRoi(RoiRect* roi);
@@ -40,8 +41,10 @@ class CImgWnd : public QWidget {
   // Marks drawn over the current picture until it is replaced.
   void AddSquares(const std::vector<MarkPoint>& centres);
   void AddLines(const std::vector<MarkLine>& lines);
-  size_t SquareCount() const { return squares_.size(); }
-  size_t LineCount() const { return lines_.size(); }
+  size_t SquareCount() const { return model_.squares.size(); }
+  size_t LineCount() const { return model_.lines.size(); }
+  // Picture, mode and marks (the ROI is the attached one, read where its owner keeps it).
+  const ViewerModel& Model() const { return model_; }
 
   // Client area width x height, raised and shown, position kept.
   void FitTo(int width, int height);
@@ -50,7 +53,8 @@ class CImgWnd : public QWidget {
   void SetInteractive(bool interactive) { interactive_ = interactive; }
   bool HoverInside() const { return hoverInside_; }
 
-  // Exactly what a repaint puts on the client area (a null image when there is no picture).
+  // Exactly what a repaint puts on the client area, drawn by the viewer renderer the
+  // command line shares (a null image when there is no picture).
   QImage Rendered() const;
 
   // The comparison area of a client area: strictly inside the middle third both ways.
@@ -73,15 +77,9 @@ class CImgWnd : public QWidget {
  private:
   void SetHover(bool inside);
 
-  int mode_ = kModeRoiSelection;
+  ViewerModel model_;
   bool hoverInside_ = false;
-  DibRaster image_{0};
-  DibRaster compareImage_{0};
   RoiRect* roi_ = nullptr;
-  QImage imagePicture_;    // image_ converted once per picture
-  QImage comparePicture_;  // compareImage_ likewise
-  std::vector<MarkPoint> squares_;
-  std::vector<MarkLine> lines_;
   bool interactive_ = true;
 };
 

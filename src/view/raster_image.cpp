@@ -1,7 +1,5 @@
 #include "view/raster_image.h"
 
-#include "raster/mark_drawing.h"
-
 namespace lumet {
 
 QImage RasterToQImage(const DibRaster& raster) {
@@ -20,30 +18,6 @@ QImage RasterToQImage(const DibRaster& raster) {
     }
   }
   return image;
-}
-
-namespace {
-
-void PutPixel(QImage& image, int x, int y, QRgb color) { reinterpret_cast<QRgb*>(image.scanLine(y))[x] = color; }
-
-}  // namespace
-
-void DrawRectOutline(QImage& image, int left, int top, int right, int bottom, QRgb color) {
-  PlotRectOutline(left, top, right, bottom, image.width(), image.height(),
-                  [&](int x, int y) { PutPixel(image, x, y, color); });
-}
-
-void DrawRoiOutline(QImage& image, const RoiRect& roi) {
-  DrawRectOutline(image, roi.left, roi.top, roi.right, roi.bottom, kRoiColor);
-}
-
-void DrawSquareMark(QImage& image, const MarkPoint& centre) {
-  DrawRectOutline(image, centre.x - 1, centre.y - 1, centre.x + 2, centre.y + 2, kSquareColor);
-}
-
-void DrawLineMark(QImage& image, const MarkLine& line) {
-  PlotLine(line.x0, line.y0, line.x1, line.y1, image.width(), image.height(),
-           [&](int x, int y) { PutPixel(image, x, y, kLineColor); });
 }
 
 }  // namespace lumet

@@ -13,7 +13,7 @@
 #include "reconstruction/enhanced_estimate.h"
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/gray_conversion.h"
-#include "reconstruction/homography_reader.h"
+#include "imageio/homography_file.h"
 #include "reconstruction/hr_geometry.h"
 #include "util/error.h"
 #include "util/text_format.h"

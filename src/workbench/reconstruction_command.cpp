@@ -11,7 +11,7 @@
 #include "raster/dib_raster.h"
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/gray_conversion.h"
-#include "reconstruction/homography_reader.h"
+#include "imageio/homography_file.h"
 #include "reconstruction/hr_geometry.h"
 #include "reconstruction/median_estimate.h"
 #include "reconstruction/psf_kernel.h"

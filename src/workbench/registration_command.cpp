@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "imageio/homography_file.h"
 #include "numeric/projection.h"
 #include "raster/dib_raster.h"
 #include "params/param_description.h"
@@ -158,6 +159,10 @@ void Workbench::Registration(UiPort& ui) {
     filesWritten.push_back(homographyPath);
   }
   if (p.lrCount > 0) filesWritten.push_back(kRefinementLogPath);
+}
+
+std::string FormatMaeLine(int k, double e1, double e2) {
+  return "MAE(" + std::to_string(k) + ") = " + FormatG6(e1) + "->" + FormatG6(e2) + "\r\n" + "\n";
 }
 
 }  // namespace lumet

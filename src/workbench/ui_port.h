@@ -6,41 +6,9 @@
 #include "params/param_set.h"
 #include "raster/dib_raster.h"
 #include "util/error.h"
+#include "viewmodel/viewer_model.h"
 
 namespace lumet {
-
-// The two viewer windows the commands use: refViewer and frameViewer.
-enum class Viewer { Reference = 0, Frame = 1 };
-
-// Viewer modes.
-inline constexpr int kModeRoiSelection = 0;  // ROI outline drawn, a click moves the ROI
-inline constexpr int kModeDisplay = 1;       // the picture only
-inline constexpr int kModeComparison = 2;    // the compare picture while hovering the middle third
-
-// A screen rectangle (left, top, right, bottom) a viewer is created with.
-struct ScreenRect {
-  int left = 0;
-  int top = 0;
-  int right = 0;
-  int bottom = 0;
-};
-
-// Centre of a red one-pixel ring of 3 x 3 pixels (from (x - 1, y - 1) to (x + 2, y + 2),
-// right and bottom exclusive).
-struct MarkPoint {
-  int x = 0;
-  int y = 0;
-  bool operator==(const MarkPoint&) const = default;
-};
-
-// A black line from (x0, y0) to (x1, y1), the end pixel left out.
-struct MarkLine {
-  int x0 = 0;
-  int y0 = 0;
-  int x1 = 0;
-  int y1 = 0;
-  bool operator==(const MarkLine&) const = default;
-};
 
 // Everything a command does to the outside world goes through this port. The desktop
 // window implements it with real windows, the command line headless, tests with a

@@ -57,6 +57,10 @@ class Workbench {
   void ShowReferenceFrom(FrameSource& source, UiPort& ui);
 };
 
+// The registration's log text of frame k: "MAE(k) = e1->e2\r\n\n", the scores in "%g"
+// (e1 after the search, e2 after the refinement).
+std::string FormatMaeLine(int k, double e1, double e2);
+
 // Fixed names of the system's own files.
 inline constexpr const char* kRefinementLogPath = "./steet_rms.txt";
 inline constexpr const char* kFirstFramePath = "./result/first_lr.bmp";

@@ -11,7 +11,7 @@
 #include "imageio/bmp_file.h"
 #include "imageio/image_file.h"
 #include "numeric/projection.h"
-#include "reconstruction/homography_reader.h"
+#include "imageio/homography_file.h"
 #include "util/text_format.h"
 
 namespace lumet {

@@ -8,7 +8,8 @@
 
 #include "numeric/projection.h"
 #include "reconstruction/enhanced_estimate.h"
-#include "reconstruction/test_images.h"
+#include "support/expect_error.h"
+#include "support/test_images.h"
 
 namespace lumet {
 namespace {
@@ -55,7 +56,7 @@ TEST(EnhancedModel, ForwardAndAdjointAgreeOnRandomData) {
   const HrGeometry grid = Grid(41, 37, 3.0);
   ObservationModel model = RandomModel(grid, random, 3, 400);
   // Frame pixels through a perspective map, so that AddFrame's positions are covered too.
-  const ColorGrayImage frame = testing::MakeFrame(30, 30, [](int c, int x, int y) { return (x * 7 + y * 13 + c) % 256; });
+  const ColorGrayImage frame = testing::MakeColor(30, 30, [](int c, int x, int y) { return (x * 7 + y * 13 + c) % 256; });
   Matrix h = IdentityHomography();
   h.At1(1, 1) = 1.01;
   h.At1(1, 2) = 0.02;

@@ -1,13 +1,16 @@
 #include <algorithm>
 #include <cmath>
 
+#include <gtest/gtest.h>
+
 #include "numeric/convolve.h"
+#include "numeric/projection.h"
 #include "numeric/random.h"
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/median_estimate.h"
 #include "reconstruction/psf_kernel.h"
 #include "reconstruction/robust_btv.h"
-#include "test_images.h"
+#include "support/test_images.h"
 #include "util/parallel.h"
 
 namespace lumet {
@@ -36,7 +39,7 @@ TEST(HrGeometryTest, GridAndFormsProjectThroughTheReferenceGridWithPixelZeroAtTh
   }
   // HR pixel (0, 0) of frame 0 samples the ROI's corner exactly.
   const ColorGrayImage frame =  // distinct values: a position off by a fraction would show
-      testing::MakeFrame(420, 300, [](int c, int x, int y) { return (x * 7 + y * 13 + c * 50) % 251; });
+      testing::MakeColor(420, 300, [](int c, int x, int y) { return (x * 7 + y * 13 + c * 50) % 251; });
   for (int q : {3, 4}) {
     for (const RoiRect roi : {RoiRect{0, 0, 2, 2}, RoiRect{7, 5, 9, 7}, RoiRect{401, 283, 403, 285}}) {
       SCOPED_TRACE("scale " + std::to_string(q) + " at " + std::to_string(roi.left) + "," + std::to_string(roi.top));
@@ -95,7 +98,7 @@ void RunMedian(const std::vector<ColorGrayImage>& frames, const RoiRect& roi, in
 TEST(MedianShiftAddTest, TheReferenceAloneFillsEveryQthPixelAndTheMedianIsTheUpperMiddleValue) {
   // Distinct values.
   const ColorGrayImage frame =
-      testing::MakeFrame(40, 38, [](int c, int x, int y) { return (3 + x * 11 + y * 7 + c * 40) % 256; });
+      testing::MakeColor(40, 38, [](int c, int x, int y) { return (3 + x * 11 + y * 7 + c * 40) % 256; });
   ColorDoubleImage x;
   CountImage count;
   for (int q : {3, 4}) {
@@ -114,7 +117,7 @@ TEST(MedianShiftAddTest, TheReferenceAloneFillsEveryQthPixelAndTheMedianIsTheUpp
       }
     }
   }
-  auto constant = [](int r, int g) { return testing::MakeFrame(6, 6, [=](int c, int, int) { return c ? g : r; }); };
+  auto constant = [](int r, int g) { return testing::MakeColor(6, 6, [=](int c, int, int) { return c ? g : r; }); };
   RunMedian({constant(10, 30), constant(30, 10)}, RoiRect{1, 1, 4, 4}, 3, x, count);
   EXPECT_EQ(count[3][3], 2);
   EXPECT_EQ(x.channels[0].At(3, 3), 30.0);  // 10 and 30 give 30
@@ -129,7 +132,7 @@ TEST(MedianShiftAddTest, RowByRowGatheringEqualsThePlainLayeredMethodOnBothPaths
   std::vector<ColorGrayImage> frames;
   std::vector<Matrix> forms;
   for (int k = 0; k < 7; ++k) {
-    frames.push_back(testing::MakeFrame(30, 26, [k](int c, int x, int y) { return (5 + x * 13 + y * 29 + c * 70 + k * 37) % 251; }));
+    frames.push_back(testing::MakeColor(30, 26, [k](int c, int x, int y) { return (5 + x * 13 + y * 29 + c * 70 + k * 37) % 251; }));
     Matrix h = IdentityHomography();
     h.At1(1, 3) = (0.37 * k) / HomographyUnit;
     h.At1(2, 3) = (-0.29 * k) / HomographyUnit;

@@ -1,4 +1,4 @@
-// Homography search, refinement and the files and log lines of registration.
+// Homography search and refinement.
 #include "registration/homography_search.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +11,6 @@
 
 #include "numeric/projection.h"
 #include "registration/homography_refinement.h"
-#include "registration/search_sizes.h"
 #include "support/temp_folder.h"
 #include "numeric/convolve.h"
 #include "test_images.h"
@@ -213,21 +212,6 @@ TEST(RefineHomography, StoppingRulesKeepTheStartingHomography) {
   Matrix empty;
   std::string log;
   EXPECT_THROW(RefineHomography(ramp, ramp, empty, RoiRect{5, 5, 20, 20}, 200, log), Error);
-  EXPECT_THROW(FormatHomographyFile(empty), Error);
-}
-
-TEST(RegistrationFormats, HomographyFileAndMaeLine) {
-  EXPECT_EQ(FormatHomographyFile(IdentityHomography()), "1 0 0 0 1 0 0 0\n");
-  EXPECT_EQ(FormatHomographyFile(MakeH(1.0000001, 0.0000123457, 123456789.0, 0, 1, 0)),
-            "1 1.23457e-05 1.23457e+08 0 1 0 0 0\n");
-  const testing::TempFolder tmp;
-  const std::string path = (tmp.Path() / "result" / "hr_hom-3.txt").string();
-  WriteHomographyFile(path, IdentityHomography());
-  WriteHomographyFile(path, MakeH(1, 0, 3.0 / 600, 0, 1, -2.0 / 600));  // the (3, -2) shift, replacing
-  EXPECT_EQ(testing::ReadText(path), "1 0 0.005 0 1 -0.00333333 0 0\n");
-  EXPECT_EQ(FormatMaeLine(3, 4.5, 4.25), "MAE(3) = 4.5->4.25\r\n\n");
-  EXPECT_EQ(FormatMaeLine(12, kTooFewPairs, 7.123456789), "MAE(12) = 99999.9->7.12346\r\n\n");
-  EXPECT_EQ(FormatMaeLine(1, kNoTrialAccepted, 0.0), "MAE(1) = 1e+07->0\r\n\n");
 }
 
 }  // namespace

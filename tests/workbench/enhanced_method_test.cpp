@@ -5,12 +5,13 @@
 
 #include "imageio/bmp_file.h"
 #include "numeric/projection.h"
-#include "reconstruction/homography_reader.h"
+#include "imageio/homography_file.h"
 #include "registration/homography_refinement.h"
-#include "reconstruction/test_images.h"
+#include "support/expect_error.h"
+#include "support/test_images.h"
 #include "registration/test_images.h"
 #include "support/temp_folder.h"
-#include "synth/quality.h"
+#include "evaluation/quality.h"
 #include "synth/synthetic_sequence.h"
 #include "util/text_format.h"
 #include "workbench/recording_port.h"
@@ -119,7 +120,7 @@ TEST_F(EnhancedMethodTest, SmallFramesRegisterThroughTheDirectSearch) {
   fs::create_directories("./result");
   const double shifts[4][2] = {{0.0, 0.0}, {1.3, -0.6}, {-2.4, 1.7}, {0.45, 2.2}};
   for (int k = 0; k < 4; ++k) {
-    const ColorGrayImage frame = testing::MakeFrame(50, 50, [&](int, int x, int y) {
+    const ColorGrayImage frame = testing::MakeColor(50, 50, [&](int, int x, int y) {
       return static_cast<int>(std::lround(testing::Scene(x - shifts[k][0], y - shifts[k][1])));
     });
     BmpFile::WriteImage(Format("./images/lr-%d.bmp", k), frame, 0, 0, 50, 50);

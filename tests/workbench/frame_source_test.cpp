@@ -11,7 +11,8 @@
 #include "imageio/bmp_file.h"
 #include "imageio/image_file.h"
 #include "imageio/test_video.h"
-#include "reconstruction/test_images.h"
+#include "support/expect_error.h"
+#include "support/test_images.h"
 #include "support/temp_folder.h"
 #include "util/atomic_file.h"
 #include "util/text_format.h"
@@ -26,7 +27,7 @@ namespace fs = std::filesystem;
 
 // A smooth textured frame moved by (k / 2, k / 3) pixels, different in every channel.
 ColorGrayImage MovingFrame(int k, int width = 96, int height = 72) {
-  return testing::MakeFrame(width, height, [&](int c, int x, int y) {
+  return testing::MakeColor(width, height, [&](int c, int x, int y) {
     const double u = x - 0.5 * k, v = y - k / 3.0;
     const double s = 120 + 60 * std::sin(u * 0.31 + c) * std::cos(v * 0.23) + 40 * std::sin((u + 2 * v) * 0.11);
     return static_cast<int>(std::lround(std::fmin(250.0, std::fmax(5.0, s))));

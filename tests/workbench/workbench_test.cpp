@@ -7,10 +7,12 @@
 #include <functional>
 
 #include "imageio/bmp_file.h"
+#include "imageio/homography_file.h"
+#include "numeric/projection.h"
 #include "numeric/random.h"
-#include "reconstruction/homography_reader.h"
-#include "reconstruction/test_images.h"
+#include "support/expect_error.h"
 #include "support/temp_folder.h"
+#include "support/test_images.h"
 #include "util/text_format.h"
 #include "workbench/recording_port.h"
 
@@ -76,7 +78,7 @@ void WriteBarFrames(const std::vector<std::pair<double, double>>& shifts, int wi
   fs::create_directories("./result");
   for (int k = 0; k < static_cast<int>(shifts.size()); ++k) {
     const auto [tx, ty] = shifts[static_cast<size_t>(k)];
-    const ColorGrayImage frame = testing::MakeFrame(
+    const ColorGrayImage frame = testing::MakeColor(
         width, height, [&](int c, int x, int y) { return std::lround(BarScene(c, x - tx, y - ty, 0.5)); });
     BmpFile::WriteImage(Format("./images/lr-%d.bmp", k), frame, 0, 0, width, height);
     std::ofstream(Format("./result/hr_hom-%d.txt", k), std::ios::binary)
@@ -125,7 +127,7 @@ TEST_F(ReconstructionCommandTest, UnusableFrameOrHomographyFileStopsWithoutAResu
   const std::vector<Fault> faults = {
       {[] { fs::remove("./result/hr_hom-2.txt"); }, "./result/hr_hom-2.txt", true},
       {[] {
-         const ColorGrayImage smaller = testing::MakeFrame(15, 14, [](int, int, int) { return 90; });
+         const ColorGrayImage smaller = testing::MakeColor(15, 14, [](int, int, int) { return 90; });
          BmpFile::WriteImage("./images/lr-2.bmp", smaller, 0, 0, 15, 14);
        },
        "./images/lr-2.bmp", true},
@@ -211,7 +213,7 @@ double BlobScene(double x, double y) {
 // at R(theta) (p - c) + c + (tx, ty), c = (80, 60): red the negative, green the scene, blue flat.
 void WriteBlobFrame(int k, const std::array<double, 3>& m) {
   const double c = std::cos(m[2]), s = std::sin(m[2]);
-  const ColorGrayImage frame = testing::MakeFrame(160, 120, [&](int ch, int x, int y) {
+  const ColorGrayImage frame = testing::MakeColor(160, 120, [&](int ch, int x, int y) {
     const double dx = x - 80 - m[0], dy = y - 60 - m[1];  // the scene point landing on (x, y)
     const long g = std::lround(BlobScene(c * dx + s * dy + 80, -s * dx + c * dy + 60));
     return ch == 0 ? 255 - g : ch == 1 ? g : 128;
@@ -288,6 +290,12 @@ TEST_F(RegistrationCommandTest, TooFewPairsRefinesAndWritesFromTheIdentity) {
       << port_.logs[0];
 }
 
+TEST(RegistrationLogTest, MaeLineHoldsBothScoresInSixDigits) {
+  EXPECT_EQ(FormatMaeLine(3, 4.5, 4.25), "MAE(3) = 4.5->4.25\r\n\n");
+  EXPECT_EQ(FormatMaeLine(12, 99999.9, 7.123456789), "MAE(12) = 99999.9->7.12346\r\n\n");
+  EXPECT_EQ(FormatMaeLine(1, 9999999.9, 0.0), "MAE(1) = 1e+07->0\r\n\n");
+}
+
 TEST_F(RegistrationCommandTest, RefusesParametersTheLoopCannotServeBeforeAnyFrame) {
   // Against frame 0 (160 x 120), after it is shown; the values alone are refused before.
   ExpectRefusals(&Workbench::Registration, {
@@ -295,7 +303,7 @@ TEST_F(RegistrationCommandTest, RefusesParametersTheLoopCannotServeBeforeAnyFram
       {[](ParamSet& p) { p.roi = RoiRect{60, 40, 100, 130}; }, {"y + h = 130 exceeds the frame height 120"}},
   }, true, {"./result"});
   // A derivative filter larger than the frame: 31 x 31 at the largest filter sigma, on a 30 x 40 frame.
-  const ColorGrayImage small = testing::MakeFrame(30, 40, [](int, int x, int y) { return (x * 7 + y * 3) % 256; });
+  const ColorGrayImage small = testing::MakeColor(30, 40, [](int, int x, int y) { return (x * 7 + y * 3) % 256; });
   BmpFile::WriteImage("./images/lr-0.bmp", small, 0, 0, 30, 40);
   ExpectRefusals(&Workbench::Registration, {
       {[](ParamSet& p) { p.roi = RoiRect{1, 1, 20, 20}, p.filterSigma = 5.0; }, {"./images/lr-0.bmp", "31 x 31", "filter sigma 5"}},
@@ -312,7 +320,7 @@ TEST_F(RegistrationCommandTest, MissingOrMismatchedFrameIsRefusedBeforeAnyFrameI
     SCOPED_TRACE(mismatched ? "frame 2 of another size" : "frame 2 missing");
     fs::remove_all("./result");
     if (mismatched) {
-      const ColorGrayImage smaller = testing::MakeFrame(150, 120, [](int, int, int) { return 90; });
+      const ColorGrayImage smaller = testing::MakeColor(150, 120, [](int, int, int) { return 90; });
       BmpFile::WriteImage("./images/lr-2.bmp", smaller, 0, 0, 150, 120);
     }
     port_ = testing::RecordingPort();

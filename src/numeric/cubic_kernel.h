@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 namespace lumet {
@@ -20,6 +21,20 @@ inline void CubicWeights(double f, double w[4]) {
   w[1] = CubicKernel(f);
   w[2] = CubicKernel(1.0 - f);
   w[3] = CubicKernel(2.0 - f);
+}
+
+// The four samples cubic convolution takes at position t on an axis of n samples: indices
+// floor(t) - 1 .. floor(t) + 2 clamped to 0 .. n - 1, and their weights.
+struct CubicTaps {
+  int index[4];
+  double weight[4];
+};
+inline CubicTaps MakeCubicTaps(double t, int n) {
+  const double f = std::floor(t);
+  CubicTaps taps;
+  CubicWeights(t - f, taps.weight);
+  for (int i = 0; i < 4; ++i) taps.index[i] = std::clamp(static_cast<int>(f) - 1 + i, 0, n - 1);
+  return taps;
 }
 
 }  // namespace lumet

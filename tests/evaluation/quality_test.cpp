@@ -1,47 +1,37 @@
-#include "synth/quality.h"
+#include "evaluation/quality.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+#include "evaluation/bicubic_baseline.h"
+#include "evaluation/registration_error.h"
 #include "numeric/projection.h"
+#include "support/test_images.h"
 #include "util/error.h"
 
 namespace lumet {
 namespace {
 
-// A colour image with every channel filled by f(channel, x, y).
-template <typename F>
-ColorGrayImage MakeImage(int width, int height, F f) {
-  ColorGrayImage image;
-  image.Create(width, height);
-  for (int ch = 0; ch < 3; ++ch) {
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) image.channels[ch][y][x] = static_cast<uint8_t>(f(ch, x, y));
-    }
-  }
-  return image;
-}
-
 int Pattern(int ch, int x, int y) { return (x * 7 + y * 13 + ch * 50 + (x * y) % 17) % 200 + 20; }
 
 TEST(Quality, IdenticalImagesAndAKnownConstantOffset) {
-  const ColorGrayImage a = MakeImage(30, 24, Pattern);
+  const ColorGrayImage a = testing::MakeColor(30, 24, Pattern);
   EXPECT_TRUE(std::isinf(Psnr(a, a)) && Psnr(a, a) > 0);
   EXPECT_NEAR(Ssim(a, a), 1.0, 1e-12);
   for (int offset : {1, 5, 20}) {
     SCOPED_TRACE(offset);
-    const ColorGrayImage b = MakeImage(30, 24, [=](int ch, int x, int y) { return Pattern(ch, x, y) + offset; });
+    const ColorGrayImage b = testing::MakeColor(30, 24, [=](int ch, int x, int y) { return Pattern(ch, x, y) + offset; });
     EXPECT_NEAR(Psnr(a, b), 20.0 * std::log10(255.0 / offset), 1e-9);
     EXPECT_NEAR(Psnr(b, a), 20.0 * std::log10(255.0 / offset), 1e-9);
   }
   // An offset in one channel counts over all three channels' samples.
   const ColorGrayImage c =
-      MakeImage(30, 24, [](int ch, int x, int y) { return Pattern(ch, x, y) + (ch == 2 ? 6 : 0); });
+      testing::MakeColor(30, 24, [](int ch, int x, int y) { return Pattern(ch, x, y) + (ch == 2 ? 6 : 0); });
   EXPECT_NEAR(Psnr(a, c), 10.0 * std::log10(255.0 * 255.0 / (36.0 / 3.0)), 1e-9);
   // Mismatched sizes, or smaller than the SSIM window, are refused.
-  const ColorGrayImage turned = MakeImage(24, 30, Pattern);
-  const ColorGrayImage tiny = MakeImage(10, 40, Pattern);
+  const ColorGrayImage turned = testing::MakeColor(24, 30, Pattern);
+  const ColorGrayImage tiny = testing::MakeColor(10, 40, Pattern);
   EXPECT_THROW(Psnr(a, turned), Error);
   EXPECT_THROW(Ssim(a, turned), Error);
   EXPECT_THROW(Ssim(tiny, tiny), Error);
@@ -49,7 +39,7 @@ TEST(Quality, IdenticalImagesAndAKnownConstantOffset) {
 
 TEST(Quality, DemoBaselinesStayInsideTheFrameAndShowDegenerateEstimates) {
   // A ROI at the corner reads beyond the frame: the border is repeated, so flat stays flat.
-  const ColorGrayImage flat = MakeImage(12, 10, [](int ch, int, int) { return 50 + ch; });
+  const ColorGrayImage flat = testing::MakeColor(12, 10, [](int ch, int, int) { return 50 + ch; });
   const ColorGrayImage hr = BicubicEnlarge(flat, RoiRect{0, 0, 12, 10}, 4.0);
   ASSERT_EQ(hr.Width(), 48);
   for (int ch = 0; ch < 3; ++ch) {

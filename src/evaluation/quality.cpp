@@ -1,13 +1,9 @@
-#include "synth/quality.h"
+#include "evaluation/quality.h"
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
 
-#include "numeric/projection.h"
-#include "reconstruction/hr_geometry.h"
-#include "synth/cubic_kernel.h"
 #include "util/error.h"
 #include "util/text_format.h"
 #include "util/parallel.h"
@@ -111,61 +107,6 @@ double Ssim(const ColorGrayImage& a, const ColorGrayImage& b) {
   double sum = 0.0;
   for (double v : rowSums) sum += v;
   return sum / (static_cast<double>(rows) * static_cast<double>(cols));
-}
-
-ColorGrayImage BicubicEnlarge(const ColorGrayImage& frame0, const RoiRect& roi, double scale) {
-  const int fw = frame0.Width();
-  const int fh = frame0.Height();
-  CheckRoiInsideFrame(roi, frame0.Width(), frame0.Height());
-  const HrGeometry grid = MakeHrGeometry(roi, scale);
-  ColorGrayImage out;
-  out.Create(grid.width, grid.height);
-  out.mask.Fill(0);
-  for (int r = 0; r < grid.height; ++r) {
-    const double y = (r + grid.y0) / scale;
-    const double fy = std::floor(y);
-    double wy[4];
-    CubicWeights(y - fy, wy);
-    int ys[4];
-    for (int t = 0; t < 4; ++t) ys[t] = std::clamp(static_cast<int>(fy) - 1 + t, 0, fh - 1);
-    for (int c = 0; c < grid.width; ++c) {
-      const double x = (c + grid.x0) / scale;
-      const double fx = std::floor(x);
-      double wx[4];
-      CubicWeights(x - fx, wx);
-      int xs[4];
-      for (int t = 0; t < 4; ++t) xs[t] = std::clamp(static_cast<int>(fx) - 1 + t, 0, fw - 1);
-      for (int ch = 0; ch < 3; ++ch) {
-        double v = 0.0;
-        for (int b = 0; b < 4; ++b) {
-          const uint8_t* row = frame0.channels[ch][ys[b]];
-          v += wy[b] * (wx[0] * row[xs[0]] + wx[1] * row[xs[1]] + wx[2] * row[xs[2]] + wx[3] * row[xs[3]]);
-        }
-        out.channels[ch][r][c] = static_cast<uint8_t>(std::clamp(std::floor(v + 0.5), 0.0, 255.0));
-      }
-    }
-  }
-  return out;
-}
-
-RegistrationDistance RegistrationError(const Matrix& trueH, const Matrix& estimatedH, const RoiRect& roi) {
-  const double left = roi.left;
-  const double top = roi.top;
-  const double right = roi.right - 1;
-  const double bottom = roi.bottom - 1;
-  const double points[5][2] = {
-      {0.5 * (left + right), 0.5 * (top + bottom)}, {left, top}, {right, top}, {left, bottom}, {right, bottom}};
-  RegistrationDistance result;
-  for (const auto& p : points) {
-    const ProjectedPoint t = ProjectPoint(trueH, p[0], p[1]);
-    const ProjectedPoint e = ProjectPoint(estimatedH, p[0], p[1]);
-    const double d = std::hypot(t.u - e.u, t.v - e.v);
-    result.mean += d / 5.0;
-    // A degenerate estimate (a not-a-number distance) must show in the result, not lose
-    // every comparison.
-    if (!std::isnan(result.max) && (std::isnan(d) || d > result.max)) result.max = d;
-  }
-  return result;
 }
 
 }  // namespace lumet

@@ -1,11 +1,28 @@
-#include "reconstruction/homography_reader.h"
+#include "imageio/homography_file.h"
 
 #include <sstream>
 
+#include "util/atomic_file.h"
 #include "util/input_file.h"
 #include "util/error.h"
+#include "util/text_format.h"
 
 namespace lumet {
+
+std::string FormatHomographyFile(const Matrix& h) {
+  if (h.Rows() != 3 || h.Cols() != 3) {
+    throw Error("a homography must be 3 x 3, not " + std::to_string(h.Rows()) + " x " + std::to_string(h.Cols()));
+  }
+  std::string text;
+  for (int k = 1; k <= 8; ++k) {
+    if (k > 1) text += ' ';
+    text += FormatG6(h.Flat1(k));
+  }
+  text += '\n';
+  return text;
+}
+
+void WriteHomographyFile(const std::string& path, const Matrix& h) { WriteFileAtomically(path, FormatHomographyFile(h)); }
 
 Matrix ReadHomographyFile(const std::string& path) {
   std::string text;
