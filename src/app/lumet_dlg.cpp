@@ -341,6 +341,7 @@ void CLumetDlg::AppendLog(const std::string& text) {
   line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   log_->appendPlainText(line);
   log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
+  emit logAppended(line);
 }
 
 QString CLumetDlg::LogText() const { return log_->toPlainText(); }
@@ -348,7 +349,7 @@ QString CLumetDlg::LogText() const { return log_->toPlainText(); }
 void CLumetDlg::CreateViewerWindow(Viewer viewer, const QString& title, const ScreenRect& rect) {
   CImgWnd*& slot = viewer == Viewer::Reference ? refViewer : frameViewer;
   if (slot != nullptr) return;
-  slot = new CImgWnd(this, title, rect);
+  slot = viewerFactory_ ? viewerFactory_(viewer, title, rect) : new CImgWnd(this, title, rect);
   slot->setObjectName(viewer == Viewer::Reference ? QStringLiteral("refViewer") : QStringLiteral("frameViewer"));
   slot->setFont(font());
   slot->SetInteractive(!busy_);
@@ -373,6 +374,7 @@ void CLumetDlg::OnReconstruction() { StartCommand(Command::Reconstruction); }
 
 bool CLumetDlg::StartCommand(Command command) {
   if (CommandRunning()) return false;
+  emit commandStarting(command);
   if (!ReadControls()) return false;
   workbench_.params = params_;
   port_ = std::make_unique<GuiPort>(this, refViewer != nullptr, frameViewer != nullptr);
