@@ -318,6 +318,8 @@ ViewerPane* MainWindow::MakePane(Viewer viewer, const QString& title) {
     SyncActions();
   });
   connect(pane, &ViewerPane::saveRequested, this, [this, pane](bool result) { OnSaveRequested(pane, result); });
+  // The dialog keeps the pane once this returns; the View menu can act on it from then on.
+  QMetaObject::invokeMethod(this, &MainWindow::SyncActions, Qt::QueuedConnection);
   return pane;
 }
 

@@ -53,7 +53,7 @@ std::optional<FrameFileChoice> ParseFrameFile(const QString& path) {
   if (digits.size() > kMaxFrameDigits) return std::nullopt;
 
   const QString conversion = digits.size() > 1 && digits.startsWith(u'0')
-                                 ? QStringLiteral("%0%1d").arg(digits.size())
+                                 ? QStringLiteral("%0") + QString::number(digits.size()) + u'd'
                                  : QStringLiteral("%d");
   const QString patternName = EscapePercent(name.left(begin)) + conversion + EscapePercent(name.mid(end));
 

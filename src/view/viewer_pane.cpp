@@ -95,6 +95,15 @@ void ViewerPane::FitToPane() {
   ViewChanged();
 }
 
+void ViewerPane::SetView(double zoom, QPointF origin) {
+  RefreshCache();
+  viewSize_ = picture_.size();
+  zoom_ = std::clamp(zoom, kMinZoom, kMaxZoom);
+  offset_ = origin;
+  fit_ = false;
+  ViewChanged();
+}
+
 void ViewerPane::SetSplitFraction(double fraction) {
   split_ = std::clamp(fraction, 0.0, 1.0);
   ViewChanged();

@@ -41,6 +41,8 @@ class ViewerPane : public CImgWnd {
   void ZoomOut();
   void ShowActualSize();
   void FitToPane();
+  // Sets the zoom and the widget position of the picture's top-left corner.
+  void SetView(double zoom, QPointF origin);
 
   // The comparison split as a fraction of the picture width (0.5 at first).
   double SplitFraction() const { return split_; }
