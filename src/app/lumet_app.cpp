@@ -49,6 +49,11 @@ class ScreenshotRun : public QObject {
     }
     static constexpr CLumetDlg::Command kSteps[] = {CLumetDlg::Command::ShowReference, CLumetDlg::Command::Registration,
                                                      CLumetDlg::Command::Reconstruction};
+    if (step_ == 1 && window_.Dialog()->refViewer != nullptr) {
+      // The reference frame with the ROI as the user places it, before the registration's marks.
+      QApplication::processEvents();
+      window_.Dialog()->refViewer->grab().save(dir_ + QStringLiteral("/reference-roi.png"));
+    }
     if (step_ < 3) {
       if (!window_.Dialog()->StartCommand(kSteps[step_++])) Finish(1);
       return;

@@ -44,6 +44,8 @@ constexpr int kMaxRecent = 8;
 constexpr int kEmbeddedWidth = 327;
 constexpr int kEmbeddedHeight = 298;
 constexpr int kCommandIds[4] = {1001, 1002, 1004, 1005};
+constexpr int kButtonsRight = 117;  // dialog units: 4 short of the "Reconstruction Setting" box
+constexpr int kLogMargin = 7;
 
 const char* const kKeyGeometry = "window/geometry";
 const char* const kKeyState = "window/state";
@@ -290,7 +292,19 @@ void MainWindow::MakeDialog() {
   statusBar()->addPermanentWidget(progress_);
   statusBar()->addPermanentWidget(cancel_);
   const DialogUnits du(dialog->font());
-  dialog->setFixedSize(du.X(kEmbeddedWidth), du.Y(kEmbeddedHeight));
+  // The fields keep their places; the log pane takes the height the window gives.
+  dialog->setFixedWidth(du.X(kEmbeddedWidth));
+  dialog->setMinimumHeight(du.Y(kEmbeddedHeight));
+  dialog->setMaximumHeight(QWIDGETSIZE_MAX);
+  dialog->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+  // The command buttons grow to their texts where the font is wider than the template's,
+  // up to the group box beside them.
+  for (int id : kCommandIds) {
+    if (QPushButton* button = dialog->findChild<QPushButton*>(QString::number(id))) {
+      const int room = du.X(kButtonsRight) - button->x();
+      button->resize(std::clamp(button->sizeHint().width(), button->width(), room), button->height());
+    }
+  }
 
   connect(dialog, &CLumetDlg::logAppended, this, &MainWindow::OnLogLine);
   connect(dialog, &CLumetDlg::commandStarting, this, &MainWindow::OnCommandStarting);
@@ -532,6 +546,12 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (dialog_ != nullptr && watched == dialog_ && event->type() == QEvent::Resize) {
+    if (auto* log = dialog_->findChild<QWidget*>(QStringLiteral("1003"))) {
+      const int bottom = dialog_->height() - DialogUnits(dialog_->font()).Y(kLogMargin);
+      log->resize(log->width(), std::max(bottom - log->y(), log->minimumSizeHint().height()));
+    }
+  }
   if (dialog_ != nullptr && watched == dialog_ && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
     // Inside the window Esc cancels a running command; it no longer ends the program.
