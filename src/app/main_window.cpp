@@ -312,6 +312,7 @@ void MainWindow::MakeDialog() {
   for (int id : kCommandIds) {
     if (QPushButton* button = dialog->findChild<QPushButton*>(QString::number(id))) button->installEventFilter(this);
   }
+  cancel_->installEventFilter(this);
   dialog->installEventFilter(this);
   dialog_ = dialog;
   setCentralWidget(dialog);  // the previous dialog or the placeholder goes
@@ -362,7 +363,8 @@ ViewerPane* MainWindow::ActivePane() const {
 }
 
 void MainWindow::SyncActions() {
-  const bool running = dialog_ != nullptr && dialog_->CommandRunning();
+  // Cancel is enabled exactly while a command runs (from before its thread starts).
+  const bool running = dialog_ != nullptr && (dialog_->CommandRunning() || (cancel_ != nullptr && cancel_->isEnabled()));
   for (int i = 0; i < 4; ++i) {
     QPushButton* button =
         dialog_ == nullptr ? nullptr : dialog_->findChild<QPushButton*>(QString::number(kCommandIds[i]));

@@ -405,6 +405,30 @@ class MainWindowTest : public QObject {
              QImage(QStringLiteral("result/hr.bmp")).convertToFormat(QImage::Format_RGB32));
     QVERIFY(LogLines(*window.Dialog()).last().startsWith(QStringLiteral("Wrote ")));
   }
+
+  // Inside the window Esc cancels a running command instead of ending the program; closing
+  // the window cancels it, waits for it, then closes.
+  void EscCancelsAndClosingWaitsForTheCommand() {
+    TempCwd cwd;
+    WriteSmallSequence(cwd.dir.path(), {8, 8, 88, 72});  // hundreds of steps on a 240 x 192 grid
+    MainWindow window;
+    window.show();
+    window.Start(cwd.dir.path());
+    QVERIFY(RunCommand(window, 1002));
+    for (const bool close : {false, true}) {
+      QSignalSpy finished(window.Dialog(), &CLumetDlg::commandFinished);
+      window.findChild<QAction*>(QStringLiteral("actionCommand1004"))->trigger();
+      QVERIFY(window.Dialog()->CommandRunning() && !window.OpenAction()->isEnabled());
+      close ? static_cast<void>(window.close()) : QTest::keyClick(Field(*window.Dialog(), 1009), Qt::Key_Escape);
+      QVERIFY(window.isVisible() && window.Dialog()->isVisible());
+      QVERIFY(finished.wait(120000));
+      QCOMPARE(finished.at(0).at(0).toBool(), false);
+      QVERIFY(LogLines(*window.Dialog()).contains(QStringLiteral("Cancelled")));
+      QVERIFY2(window.isVisible() == !close, close ? "close" : "Esc");
+      QVERIFY(close || (window.OpenAction()->isEnabled() && window.Dialog()->isVisible()));
+    }
+    QVERIFY(!QFile::exists(QStringLiteral("result/hr.bmp")));
+  }
 };
 
 int main(int argc, char** argv) {
