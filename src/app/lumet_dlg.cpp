@@ -15,11 +15,15 @@
 #include <QThread>
 #include <algorithm>
 #include <iterator>
+#include <limits>
+#include <vector>
 
 #include "app/dialog_units.h"
 #include "app/field_format.h"
 #include "app/gui_port.h"
 #include "app/version_info_dlg.h"
+#include "params/param_description.h"
+#include "params/param_file.h"
 #include "util/error.h"
 #include "util/text_format.h"
 #include "view/img_wnd.h"
@@ -105,6 +109,31 @@ constexpr EditItem kEdits[] = {
 };
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The texts of a row's edit fields, in the order of its controls (none for the scale,
+// whose radio buttons only start-up sets, nor for the values without a field).
+std::vector<QString> FieldTexts(const ParamDescription& row, const ParamSet& p) {
+  if (row.controls[0] == 0) return {};  // a value the dialog has no field for
+  switch (row.kind) {
+    case ParamKind::Text:
+      return {QString::fromStdString(p.*row.text)};
+    case ParamKind::Int:
+      return {FormatIntField(p.*row.integer)};
+    case ParamKind::Double:
+      return {FormatDoubleField(p.*row.real)};
+    case ParamKind::Roi: {
+      const RoiRect& roi = p.*row.roi;
+      return {FormatIntField(roi.left), FormatIntField(roi.top), FormatIntField(static_cast<int32_t>(roi.Width())),
+              FormatIntField(static_cast<int32_t>(roi.Height()))};
+    }
+    case ParamKind::Ransac:
+      return {FormatIntField(p.*row.integer), FormatIntField(p.*row.integer2)};
+    case ParamKind::Scale:
+    case ParamKind::Choice:
+      break;
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -209,15 +238,31 @@ void CLumetDlg::BuildControls() {
 }
 
 void CLumetDlg::OnInitDialog() {
-  // A missing or short parameter file leaves the Init params values in place.
+  // A missing or short parameter file leaves the Init params values in place. One that
+  // cannot be read in full is kept as param.txt.bad before the adoption rewrites it, and
+  // the log says what was reset.
   ParamSet loaded = InitParams();
-  try {
-    LoadParams(kParamFileName, loaded);
-  } catch (const std::exception& error) {
-    AppendLog(std::string("Error: ") + error.what());
+  const ParamFileReport report = ReadParamFile(kParamFileName, loaded);
+  if (!report.problem.empty()) {
+    try {
+      KeepUnreadableParamFile(report);
+      AppendLog("Warning: " + UnreadableParamFileNotice(report));
+    } catch (const Error& error) {
+      AppendLog(std::string("Error: ") + error.what());
+    }
   }
-  ApplyParams(loaded);
-  if (loaded.scale < 4.0) {
+  // The radio buttons below select x3 or x4 from the stored scale, as the command line does.
+  loaded.scale = ChosenScale(loaded.scale);
+  // A stored value out of range is named by its line; the fields show it for correction.
+  bool inRange = true;
+  try {
+    CheckLoadedParams(loaded, report);
+  } catch (const Error& error) {
+    AppendLog(std::string("Error: ") + error.what());
+    inRange = false;
+  }
+  ApplyParams(loaded, inRange);
+  if (loaded.scale == 3.0) {
     x3_->setChecked(true);
   } else {
     x4_->setChecked(true);
@@ -226,24 +271,13 @@ void CLumetDlg::OnInitDialog() {
 
 void CLumetDlg::SetField(int id, const QString& text) { Edit(id)->setText(text); }
 
-bool CLumetDlg::ApplyParams(const ParamSet& values) {
-  SetField(kIdLrPattern, QString::fromStdString(values.lrPattern));
-  SetField(kIdOutputBase, QString::fromStdString(values.outputBase));
-  // This order, with the ROI handlers running while x, y, w and h are written.
-  SetField(kIdPsfSigma, FormatDoubleField(values.psfSigma));
-  SetField(kIdLrCount, FormatIntField(values.lrCount));
-  SetField(kIdAlpha, FormatDoubleField(values.alpha));
-  SetField(kIdBeta, FormatDoubleField(values.beta));
-  SetField(kIdLambda, FormatDoubleField(values.lambda));
-  SetField(kIdRoiX, FormatIntField(values.roi.left));
-  SetField(kIdRoiY, FormatIntField(values.roi.top));
-  SetField(kIdRoiW, FormatIntField(values.roi.right - values.roi.left));
-  SetField(kIdRoiH, FormatIntField(values.roi.bottom - values.roi.top));
-  SetField(kIdFilterSigma, FormatDoubleField(values.filterSigma));
-  SetField(kIdRansacFirst, FormatIntField(values.ransacFirst));
-  SetField(kIdRansacSecond, FormatIntField(values.ransacSecond));
-  SetField(kIdSadSize, FormatIntField(values.sadSize));
-  SetField(kIdSearchArea, FormatIntField(values.searchArea));
+bool CLumetDlg::ApplyParams(const ParamSet& values, bool logRefusal) {
+  // Every row with fields, in the order of the parameter file; the ROI handlers run while
+  // x, y, w and h are written, and the adoption below sets the ROI in the end.
+  for (const ParamDescription& row : kParams) {
+    const std::vector<QString> texts = FieldTexts(row, values);
+    for (size_t i = 0; i < texts.size(); ++i) SetField(row.controls[i], texts[i]);
+  }
 
   ParamSet adopted = values;
   bool ok = true;
@@ -252,7 +286,7 @@ bool CLumetDlg::ApplyParams(const ParamSet& values) {
   } catch (const Error& error) {
     // The values stay on screen and in the set for the user to correct; no command runs
     // on them (every command adopts first).
-    AppendLog(std::string("Error: ") + error.what());
+    if (logRefusal) AppendLog(std::string("Error: ") + error.what());
     adopted = values;
     ok = false;
   }
@@ -262,22 +296,22 @@ bool CLumetDlg::ApplyParams(const ParamSet& values) {
 }
 
 bool CLumetDlg::ReadControls() {
-  ParamSet values = params_;  // the ROI follows its fields already
+  ParamSet values = params_;  // the ROI follows its fields already; rows without fields keep theirs
   values.scale = x3_->isChecked() ? 3.0 : 4.0;
-  values.alpha = ParseDoubleField(Edit(kIdAlpha)->text());
-  values.beta = ParseDoubleField(Edit(kIdBeta)->text());
-  values.lambda = ParseDoubleField(Edit(kIdLambda)->text());
-  values.lrCount = ParseIntField(Edit(kIdLrCount)->text());
-  values.psfSigma = ParseDoubleField(Edit(kIdPsfSigma)->text());
-  // The whole texts: a value the parameter file cannot hold is refused by the adoption
-  // instead of being cut short silently.
-  values.lrPattern = Edit(kIdLrPattern)->text().toStdString();
-  values.outputBase = Edit(kIdOutputBase)->text().toStdString();
-  values.filterSigma = ParseDoubleField(Edit(kIdFilterSigma)->text());
-  values.ransacFirst = ParseIntField(Edit(kIdRansacFirst)->text());
-  values.ransacSecond = ParseIntField(Edit(kIdRansacSecond)->text());
-  values.sadSize = ParseIntField(Edit(kIdSadSize)->text());
-  values.searchArea = ParseIntField(Edit(kIdSearchArea)->text());
+  for (const ParamDescription& row : kParams) {
+    // The whole texts: a value the parameter file cannot hold is refused by the adoption
+    // instead of being cut short silently.
+    if (row.kind == ParamKind::Text && row.controls[0] != 0) {
+      values.*row.text = Edit(row.controls[0])->text().toStdString();
+    } else if (row.kind == ParamKind::Int && row.controls[0] != 0) {
+      values.*row.integer = ParseIntField(Edit(row.controls[0])->text());
+    } else if (row.kind == ParamKind::Double && row.controls[0] != 0) {
+      values.*row.real = ParseDoubleField(Edit(row.controls[0])->text());
+    } else if (row.kind == ParamKind::Ransac) {
+      values.*row.integer = ParseIntField(Edit(row.controls[0])->text());
+      values.*row.integer2 = ParseIntField(Edit(row.controls[1])->text());
+    }
+  }
   values.firstFrame = 1;
   return ApplyParams(values);
 }
@@ -297,36 +331,42 @@ void CLumetDlg::OnScaleX4() {
   x3_->setChecked(false);
 }
 
+// The ROI handlers work in 64 bits and keep each edge inside int32 (saturating), so that
+// no typed number overflows; such a ROI is refused by the adoption with its range.
 void CLumetDlg::OnUpdateRoiX() {
-  const int32_t v = ParseIntField(Edit(kIdRoiX)->text());
-  params_.roi.right = params_.roi.right + v - params_.roi.left;
-  params_.roi.left = v;
-  RefreshViewers();
+  const RoiRect& roi = params_.roi;
+  SetRoi(ParseIntField(Edit(kIdRoiX)->text()), roi.top, roi.Width(), roi.Height());
 }
 
 void CLumetDlg::OnUpdateRoiY() {
-  const int32_t v = ParseIntField(Edit(kIdRoiY)->text());
-  params_.roi.bottom = params_.roi.bottom + v - params_.roi.top;
-  params_.roi.top = v;
-  RefreshViewers();
+  const RoiRect& roi = params_.roi;
+  SetRoi(roi.left, ParseIntField(Edit(kIdRoiY)->text()), roi.Width(), roi.Height());
 }
 
 void CLumetDlg::OnUpdateRoiW() {
-  params_.roi.right = params_.roi.left + ParseIntField(Edit(kIdRoiW)->text());
-  RefreshViewers();
+  const RoiRect& roi = params_.roi;
+  SetRoi(roi.left, roi.top, ParseIntField(Edit(kIdRoiW)->text()), roi.Height());
 }
 
 void CLumetDlg::OnUpdateRoiH() {
-  params_.roi.bottom = params_.roi.top + ParseIntField(Edit(kIdRoiH)->text());
+  const RoiRect& roi = params_.roi;
+  SetRoi(roi.left, roi.top, roi.Width(), ParseIntField(Edit(kIdRoiH)->text()));
+}
+
+void CLumetDlg::SetRoi(int64_t x, int64_t y, int64_t w, int64_t h) {
+  const auto clamp = [](int64_t v) {
+    return std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+  };
+  params_.roi = RoiRect{static_cast<int32_t>(clamp(x)), static_cast<int32_t>(clamp(y)),
+                        static_cast<int32_t>(clamp(clamp(x) + w)), static_cast<int32_t>(clamp(clamp(y) + h))};
   RefreshViewers();
 }
 
 void CLumetDlg::OnRoiChanged() {
-  const RoiRect roi = params_.roi;
-  SetField(kIdRoiX, FormatIntField(roi.left));
-  SetField(kIdRoiY, FormatIntField(roi.top));
-  SetField(kIdRoiW, FormatIntField(roi.right - roi.left));
-  SetField(kIdRoiH, FormatIntField(roi.bottom - roi.top));
+  // All four texts first: writing each field runs its handler, which moves the ROI.
+  const ParamDescription& row = kParams[FindParam("roi")];
+  const std::vector<QString> texts = FieldTexts(row, params_);
+  for (size_t i = 0; i < texts.size(); ++i) SetField(row.controls[i], texts[i]);
 }
 
 void CLumetDlg::RefreshViewers() {

@@ -54,7 +54,8 @@ class CLumetDlg : public QDialog {
   bool ReadControls();
   // Shows the values in the fields, adopts them and rewrites ./param.txt; the radio
   // buttons are left alone. False (logged) when the adoption failed.
-  bool ApplyParams(const ParamSet& values);
+  // Refusals are logged unless logRefusal is false (start-up logs its own, naming lines).
+  bool ApplyParams(const ParamSet& values, bool logRefusal = true);
 
   // Starts a command on the worker thread after ReadControls; false when it could not
   // start (a command is running, or the controls were refused).
@@ -110,6 +111,7 @@ class CLumetDlg : public QDialog {
   void OnUpdateRoiW();
   void OnUpdateRoiH();
   void OnRoiChanged();
+  void SetRoi(int64_t x, int64_t y, int64_t w, int64_t h);
   void RefreshViewers();
   void OnCommandFinished(bool ok);
   void SetBusy(bool busy);

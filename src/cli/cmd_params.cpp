@@ -27,7 +27,7 @@ void AddParamCommands(CLI::App& app, CommandSlot& slot) {
   AddParamOptions(*params, *overrides);
   params->callback([&slot, overrides] {
     slot.run = [overrides] {
-      const ParamSet p = AdoptWithOverrides(*overrides);
+      const ParamSet p = AdoptWithOverrides(*overrides, Adoption::Params);
       std::fputs(DescribeParams(p).c_str(), stdout);
       return kExitOk;
     };
@@ -42,12 +42,11 @@ void AddParamCommands(CLI::App& app, CommandSlot& slot) {
   show->callback([&slot, showOverrides, out] {
     slot.run = [showOverrides, out] {
       Workbench bench;
-      bench.params = AdoptWithOverrides(*showOverrides);
+      bench.params = AdoptWithOverrides(*showOverrides, Adoption::Command);
       HeadlessPort port;
       bench.ShowReference(port);
-      const RoiRect& r = bench.params.roi;
-      std::printf("file = %s\nwidth = %d\nheight = %d\nroi = %d,%d,%d,%d (x,y,w,h)\n", bench.params.referenceFile.c_str(),
-                  bench.refWidth, bench.refHeight, r.left, r.top, r.Width(), r.Height());
+      std::printf("file = %s\nwidth = %d\nheight = %d\nroi = %s (x,y,w,h)\n", bench.params.referenceFile.c_str(),
+                  bench.refWidth, bench.refHeight, RoiText(bench.params.roi).c_str());
       if (!out->empty()) {
         ColorGrayImage image;
         RasterToImage(port.Render(Viewer::Reference), image);

@@ -22,7 +22,7 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
   command->callback([&slot, overrides, snapshots, stages] {
     slot.run = [overrides, snapshots, stages] {
       Workbench bench;
-      bench.params = AdoptWithOverrides(*overrides);
+      bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
       HeadlessPort port;
       // Snapshots are written even when the command fails, so the state at the failure
       // can be looked at.

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/command_line_hints.h"
 #include "util/error.h"
 
 namespace {
@@ -32,6 +34,11 @@ int Run(int argc, char** argv) {
   AddCompareCommand(app, slot);
   AddDemoCommand(app, slot);
 
+  app.footer(
+      "The commands params, show-reference, register, reconstruct and run take the parameter options: "
+      "see lumet-cli params --help.");
+
+  if (RefuseCommandLine(app, std::vector<std::string>(argv + 1, argv + argc))) return kExitUsage;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -1,168 +1,85 @@
 #include "cli/param_options.h"
 
-#include <cmath>
 #include <cstdio>
+#include <filesystem>
 
+#include "imageio/bmp_file.h"
+#include "params/param_file.h"
 #include "util/error.h"
-#include "util/text_format.h"
 
 namespace lumet::cli {
 
 namespace {
 
-// Parses "A<sep>B<sep>..." into exactly `count` integers.
-bool ParseInts(const std::string& text, char sep, int count, int* out) {
-  size_t pos = 0;
-  for (int i = 0; i < count; ++i) {
-    const size_t end = (i + 1 < count) ? text.find(sep, pos) : text.size();
-    if (end == std::string::npos) return false;
-    const std::string part = text.substr(pos, end - pos);
-    if (part.empty()) return false;
-    size_t used = 0;
-    try {
-      const long value = std::stol(part, &used);
-      if (used != part.size() || value < INT32_MIN || value > INT32_MAX) return false;
-      out[i] = static_cast<int>(value);
-    } catch (...) {
-      return false;
-    }
-    pos = end + 1;
+// Accepts what SetParamFromText can read, a value out of range included (that is a
+// refusal with exit 1, not a usage error).
+CLI::Validator WellFormed(const ParamDescription& row) {
+  // No description: CLI11 would append it to the type name in the help.
+  return CLI::Validator(
+      [&row](std::string& text) -> std::string {
+        ParamSet scratch;
+        try {
+          const std::string expected = SetParamFromText(row, text, scratch);
+          return expected.empty() ? std::string() : "expected " + expected + ", got \"" + text + "\"";
+        } catch (const ParamError&) {
+          return {};
+        }
+      },
+      "");
+}
+
+// The ROI against frame 0 when it can be read. A command needs frame 0 and stops when it
+// is missing, saying what layout of files it expects.
+void CheckFrameZero(const ParamSet& p, Adoption adoption) {
+  std::error_code error;
+  if (!std::filesystem::exists(p.referenceFile, error)) {
+    if (adoption == Adoption::Params) return;
+    throw Error("frame 0 " + p.referenceFile + " does not exist. The frames are the files the LR pattern " +
+                p.lrPattern + " names with the frame numbers 0, 1, 2 ... (frame 0 is the reference), relative to "
+                "the folder lumet-cli works in (-C DIR). Give the pattern of your frames with --lr-pattern, e.g. "
+                "--lr-pattern './frames/f%03d.bmp', or write a synthetic test sequence with lumet-cli synth DIR");
   }
-  return true;
-}
-
-std::string CheckRoiText(const std::string& text) {
-  int v[4];
-  return ParseInts(text, ',', 4, v) ? std::string() : "expected X,Y,W,H (four integers), got '" + text + "'";
-}
-
-std::string CheckRansacText(const std::string& text) {
-  int v[2];
-  return ParseInts(text, '/', 2, v) ? std::string() : "expected U/N (two integers), got '" + text + "'";
-}
-
-void RequireFinite(double value, const char* option) {
-  if (!std::isfinite(value)) throw Error(Format("%s must be a finite number", option));
-}
-
-void RequirePositive(double value, const char* option) {
-  if (!(value > 0.0) || !std::isfinite(value)) throw Error(Format("%s must be greater than 0 (got %g)", option, value));
-}
-
-void RequireNonNegative(int value, const char* option) {
-  if (value < 0) throw Error(Format("%s must not be negative (got %d)", option, value));
+  ColorGrayImage frame;
+  try {
+    BmpFile::ReadFrame(p.referenceFile, frame);
+  } catch (const Error&) {
+    if (adoption == Adoption::Params) return;  // the command reports the frame itself
+    throw;
+  }
+  CheckRoiInsideFrame(p.roi, frame.Width(), frame.Height());
 }
 
 }  // namespace
 
-void AddParamOptions(CLI::App& command, ParamOverrides& o) {
-  const char* group = "Parameters (stored in param.txt)";
-  command.add_option("--lr-pattern", o.lrPattern, "LR frame file pattern with one %d for the frame number")->group(group);
-  command.add_option("--output", o.outputBase, "output base name (result BASE.bmp, homographies BASE_hom-K.txt)")->group(group);
-  command.add_option("--lr-count", o.lrCount, "number of LR frames N")->group(group);
-  command.add_option("--roi", o.roi, "region of interest in reference-frame pixels")
-      ->type_name("X,Y,W,H")
-      ->check(CLI::Validator(CheckRoiText, "X,Y,W,H"))
-      ->group(group);
-  command.add_option("--scale", o.scale, "scale factor, 3 or 4")->type_name("3|4")->group(group);
-  command.add_option("--psf-sigma", o.psfSigma, "PSF sigma in LR pixels")->group(group);
-  command.add_option("--alpha", o.alpha, "regulariser decay over shift distance")->group(group);
-  command.add_option("--beta", o.beta, "gradient scale")->group(group);
-  command.add_option("--lambda", o.lambda, "regulariser weight")->group(group);
-  command.add_option("--filter-sigma", o.filterSigma, "sigma of the registration's derivative filters")->group(group);
-  command.add_option("--ransac", o.ransac, "pairs per homography trial / pool of best pairs drawn from")
-      ->type_name("U/N")
-      ->check(CLI::Validator(CheckRansacText, "U/N"))
-      ->group(group);
-  command.add_option("--sad-size", o.sadSize, "half size S of the (2S+1)x(2S+1) matching block")->group(group);
-  command.add_option("--search-area", o.searchArea, "largest displacement D allowed between matched points")->group(group);
+void AddParamOptions(CLI::App& command, ParamOverrides& overrides) {
+  const char* group = "Parameters (stored in param.txt; one not given keeps its stored value)";
+  for (size_t i = 0; i < kParamCount; ++i) {
+    const ParamDescription& row = kParams[i];
+    const std::string help = std::string(row.help) + "; " + ParamRangeText(row) + " (default " + row.defaultText + ")";
+    command.add_option(row.flag, overrides.values[i], help)->type_name(row.typeName)->check(WellFormed(row))->group(group);
+  }
 }
 
-ParamSet AdoptWithOverrides(const ParamOverrides& o) {
+ParamSet AdoptWithOverrides(const ParamOverrides& overrides, Adoption adoption) {
   ParamSet p = InitParams();
-  LoadParams(kParamFileName, p);
-  // The scale is a choice between x3 and x4, as in the desktop window: a stored value
-  // below 4 selects x3, anything else x4.
-  p.scale = p.scale < 4.0 ? 3.0 : 4.0;
-  if (o.lrPattern) p.lrPattern = *o.lrPattern;
-  if (o.outputBase) p.outputBase = *o.outputBase;
-  if (o.lrCount) {
-    RequireNonNegative(*o.lrCount, "--lr-count");
-    p.lrCount = *o.lrCount;
+  ParamFileReport report = ReadParamFile(kParamFileName, p);
+  if (!report.problem.empty() && adoption == Adoption::Command) throw Error(UnreadableParamFileError(report));
+  p.scale = ChosenScale(p.scale);
+  for (size_t i = 0; i < kParamCount; ++i) {
+    if (!overrides.values[i]) continue;
+    SetParamFromText(kParams[i], *overrides.values[i], p);  // well-formed: checked while parsing
+    report.lines[i] = {};
   }
-  if (o.roi) {
-    int v[4];
-    ParseInts(*o.roi, ',', 4, v);
-    if (v[2] < 0 || v[3] < 0) throw Error("--roi width and height must not be negative (got " + *o.roi + ")");
-    if (static_cast<long long>(v[0]) + v[2] > INT32_MAX || static_cast<long long>(v[1]) + v[3] > INT32_MAX) {
-      throw Error("--roi " + *o.roi + " lies beyond the largest coordinate");
-    }
-    p.roi = RoiRect{v[0], v[1], v[0] + v[2], v[1] + v[3]};
-  }
-  if (o.scale) {
-    if (*o.scale != 3 && *o.scale != 4) throw Error(Format("--scale must be 3 or 4 (got %d)", *o.scale));
-    p.scale = *o.scale;
-  }
-  if (o.psfSigma) {
-    RequirePositive(*o.psfSigma, "--psf-sigma");
-    p.psfSigma = *o.psfSigma;
-  }
-  if (o.alpha) {
-    RequireFinite(*o.alpha, "--alpha");
-    p.alpha = *o.alpha;
-  }
-  if (o.beta) {
-    RequireFinite(*o.beta, "--beta");
-    p.beta = *o.beta;
-  }
-  if (o.lambda) {
-    RequireFinite(*o.lambda, "--lambda");
-    p.lambda = *o.lambda;
-  }
-  if (o.filterSigma) {
-    RequirePositive(*o.filterSigma, "--filter-sigma");
-    p.filterSigma = *o.filterSigma;
-  }
-  if (o.ransac) {
-    int v[2];
-    ParseInts(*o.ransac, '/', 2, v);
-    if (v[0] < 1 || v[1] < 1) throw Error("--ransac values must be at least 1 (got " + *o.ransac + ")");
-    p.ransacFirst = v[0];
-    p.ransacSecond = v[1];
-  }
-  if (o.sadSize) {
-    RequireNonNegative(*o.sadSize, "--sad-size");
-    p.sadSize = *o.sadSize;
-  }
-  if (o.searchArea) {
-    RequireNonNegative(*o.searchArea, "--search-area");
-    p.searchArea = *o.searchArea;
+  CheckLoadedParams(p, report);
+  DeriveNames(p);
+  CheckFrameZero(p, adoption);
+  if (!report.problem.empty()) {
+    KeepUnreadableParamFile(report);
+    std::fflush(stdout);
+    std::fprintf(stderr, "Warning: %s\n", UnreadableParamFileNotice(report).c_str());
   }
   AdoptParams(p);
   return p;
-}
-
-std::string DescribeParams(const ParamSet& p) {
-  std::string s;
-  s += "lrPattern = " + p.lrPattern + "\n";
-  s += "outputBase = " + p.outputBase + "\n";
-  s += Format("lrCount = %d\n", p.lrCount);
-  s += Format("roi = %d,%d,%d,%d (x,y,w,h; stored as left %d, top %d, right %d, bottom %d)\n", p.roi.left, p.roi.top,
-              p.roi.Width(), p.roi.Height(), p.roi.left, p.roi.top, p.roi.right, p.roi.bottom);
-  s += "scale = " + FormatG6(p.scale) + "\n";
-  s += "psfSigma = " + FormatG6(p.psfSigma) + "\n";
-  s += "alpha = " + FormatG6(p.alpha) + "\n";
-  s += "beta = " + FormatG6(p.beta) + "\n";
-  s += "lambda = " + FormatG6(p.lambda) + "\n";
-  s += "filterSigma = " + FormatG6(p.filterSigma) + "\n";
-  s += Format("ransacFirst = %d\n", p.ransacFirst);
-  s += Format("ransacSecond = %d\n", p.ransacSecond);
-  s += Format("sadSize = %d\n", p.sadSize);
-  s += Format("searchArea = %d\n", p.searchArea);
-  s += "referenceFile = " + p.referenceFile + "\n";
-  s += "resultFile = " + p.resultFile + "\n";
-  s += "homographyPattern = " + p.homographyPattern + "\n";
-  return s;
 }
 
 }  // namespace lumet::cli

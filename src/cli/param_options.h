@@ -2,38 +2,34 @@
 
 #include <CLI/CLI.hpp>
 
+#include <array>
 #include <optional>
 #include <string>
 
+#include "params/param_description.h"
 #include "params/param_set.h"
 
 namespace lumet::cli {
 
-// The parameter options every command that adopts parameters accepts.
+// The parameter options a command was given, as typed, by description row.
 struct ParamOverrides {
-  std::optional<std::string> lrPattern;
-  std::optional<std::string> outputBase;
-  std::optional<int> lrCount;
-  std::optional<std::string> roi;  // X,Y,W,H
-  std::optional<int> scale;
-  std::optional<double> psfSigma;
-  std::optional<double> alpha;
-  std::optional<double> beta;
-  std::optional<double> lambda;
-  std::optional<double> filterSigma;
-  std::optional<std::string> ransac;  // U/N
-  std::optional<int> sadSize;
-  std::optional<int> searchArea;
+  std::array<std::optional<std::string>, kParamCount> values;
 };
 
+// One option per parameter description row, in one "Parameters" group, each showing its
+// type, range and default once. A malformed value (not a number, wrong shape) is a usage
+// error (exit 2); ranges are checked by AdoptWithOverrides (exit 1).
 void AddParamOptions(CLI::App& command, ParamOverrides& overrides);
 
-// Loads "param.txt" of the current folder onto the Init params values, applies the
-// overrides and adopts the result (rewriting "./param.txt"). A value outside its range is
-// a lumet::Error naming the option.
-ParamSet AdoptWithOverrides(const ParamOverrides& overrides);
+enum class Adoption {
+  Params,   // `params`: an unreadable param.txt is reported, kept as param.txt.bad and replaced
+  Command,  // a command that reads frames: an unreadable param.txt or a missing frame 0 stops it
+};
 
-// The set printed as "name = value" lines, the derived names included.
-std::string DescribeParams(const ParamSet& params);
+// Loads "param.txt" of the current folder onto the Init params values, applies the
+// overrides, checks the values (a stored one named by its line) and the ROI against
+// frame 0 when it can be read, and only then adopts the result (rewriting "./param.txt").
+// A refused value leaves param.txt as it was.
+ParamSet AdoptWithOverrides(const ParamOverrides& overrides, Adoption adoption);
 
 }  // namespace lumet::cli

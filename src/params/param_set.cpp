@@ -1,28 +1,17 @@
 #include "params/param_set.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <locale>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
-#include "util/atomic_file.h"
+#include "params/param_description.h"
+#include "params/param_file.h"
 #include "util/error.h"
-#include "util/text_format.h"
 
 namespace lumet {
 
 namespace {
-
-// A value quoted in an error message, shortened so that a runaway text stays readable.
-std::string Quoted(const std::string& value) {
-  constexpr size_t kShown = 60;
-  if (value.size() <= kShown) return "\"" + value + "\"";
-  return "\"" + value.substr(0, kShown) + "...\" (" + std::to_string(value.size()) + " characters)";
-}
 
 bool IsWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -81,6 +70,8 @@ std::string WordProblem(const std::string& value) {
   return {};
 }
 
+}  // namespace
+
 std::string LrPatternProblem(const std::string& value) {
   std::string reason = WordProblem(value);
   if (!reason.empty()) return reason;
@@ -95,118 +86,27 @@ std::string OutputBaseProblem(const std::string& value) {
   return {};
 }
 
-void CheckNumber(const char* field, double value) {
-  if (!std::isfinite(value)) throw Error(std::string(field) + " " + FormatG6(value) + " is not a finite number");
+std::string QuotedValue(const std::string& value) {
+  constexpr size_t kShown = 60;
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on '"' + value + '"'.
+  std::string text(1, '"');
+  text.append(value, 0, std::min(value.size(), kShown));
+  if (value.size() <= kShown) return text.append(1, '"');
+  return text.append("...\" (").append(std::to_string(value.size())).append(" characters)");
 }
-
-}  // namespace
 
 ParamSet InitParams() {
   ParamSet p;
-  p.lrPattern = "./images/lr-%d.bmp";
-  p.outputBase = "./result/hr";
-  p.lrCount = 30;
+  for (const ParamDescription& row : kParams) SetParamFromText(row, row.defaultText, p);
   p.firstFrame = 1;
-  p.roi = RoiRect{160, 100, 200, 140};
-  p.scale = 4.0;
-  p.psfSigma = 0.6;
-  p.alpha = 0.7;
-  p.beta = 1.0;
-  p.lambda = 0.003;
-  p.filterSigma = 1.5;
-  p.ransacFirst = 20;
-  p.ransacSecond = 25;
-  p.sadSize = 32;
-  p.searchArea = 40;
   DeriveNames(p);
   return p;
-}
-
-int LoadParams(const std::string& path, ParamSet& params) {
-  std::ifstream in(path);
-  if (!in) return 0;
-  in.imbue(std::locale::classic());
-  int taken = 0;
-  bool ok = true;
-
-  // Each value is stored only once it has been read in full; from the first failure on,
-  // nothing more is taken and the remaining fields keep what they held.
-  auto text = [&](std::string& field, std::string (*problem)(const std::string&)) {
-    if (!ok) return;
-    std::string word;
-    if (!(in >> word) || !problem(word).empty()) {
-      ok = false;
-      return;
-    }
-    field = std::move(word);
-    ++taken;
-  };
-  auto number = [&](auto& field) {
-    if (!ok) return;
-    std::remove_reference_t<decltype(field)> value{};
-    if (!(in >> value)) {
-      ok = false;
-      return;
-    }
-    field = value;
-    ++taken;
-  };
-
-  text(params.lrPattern, LrPatternProblem);
-  text(params.outputBase, OutputBaseProblem);
-  number(params.lrCount);
-  number(params.roi.left);
-  number(params.roi.top);
-  number(params.roi.right);
-  number(params.roi.bottom);
-  number(params.scale);
-  number(params.psfSigma);
-  number(params.alpha);
-  number(params.beta);
-  number(params.lambda);
-  number(params.filterSigma);
-  number(params.ransacFirst);
-  number(params.ransacSecond);
-  number(params.sadSize);
-  number(params.searchArea);
-  return taken;
-}
-
-std::string FormatParamFile(const ParamSet& p) {
-  std::string out;
-  out += p.lrPattern + "\n";
-  out += p.outputBase + "\n";
-  out += std::to_string(p.lrCount) + "\n";
-  out += std::to_string(p.roi.left) + "\n";
-  out += std::to_string(p.roi.top) + "\n";
-  out += std::to_string(p.roi.right) + "\n";
-  out += std::to_string(p.roi.bottom) + "\n";
-  out += FormatG6(p.scale) + "\n";
-  out += FormatG6(p.psfSigma) + "\n";
-  out += FormatG6(p.alpha) + "\n";
-  out += FormatG6(p.beta) + "\n";
-  out += FormatG6(p.lambda) + "\n";
-  out += FormatG6(p.filterSigma) + "\n";
-  out += std::to_string(p.ransacFirst) + "\n";
-  out += std::to_string(p.ransacSecond) + "\n";
-  out += std::to_string(p.sadSize) + "\n";
-  out += std::to_string(p.searchArea);
-  return out;
-}
-
-void SaveParams(const std::string& path, const ParamSet& params) { WriteFileAtomically(path, FormatParamFile(params)); }
-
-void CheckTextParams(const ParamSet& params) {
-  std::string reason = LrPatternProblem(params.lrPattern);
-  if (!reason.empty()) throw Error("lrPattern " + Quoted(params.lrPattern) + " " + reason);
-  reason = OutputBaseProblem(params.outputBase);
-  if (!reason.empty()) throw Error("outputBase " + Quoted(params.outputBase) + " " + reason);
 }
 
 std::string FormatFrameName(const std::string& pattern, int k) {
   std::vector<Conversion> conversions;
   const std::string reason = ParsePattern(pattern, conversions);
-  if (!reason.empty()) throw Error("file name pattern " + Quoted(pattern) + " " + reason);
+  if (!reason.empty()) throw Error("file name pattern " + QuotedValue(pattern) + " " + reason);
   std::string out;
   out.reserve(pattern.size() + 16);
   for (size_t i = 0; i < pattern.size(); ++i) {
@@ -238,13 +138,7 @@ void DeriveNames(ParamSet& params) {
 
 void AdoptParams(ParamSet& params, const std::string& savePath) {
   ParamSet adopted = params;
-  CheckTextParams(adopted);
-  CheckNumber("scale", adopted.scale);
-  CheckNumber("psfSigma", adopted.psfSigma);
-  CheckNumber("alpha", adopted.alpha);
-  CheckNumber("beta", adopted.beta);
-  CheckNumber("lambda", adopted.lambda);
-  CheckNumber("filterSigma", adopted.filterSigma);
+  CheckParams(adopted);
   DeriveNames(adopted);
   adopted.firstFrame = 1;
   SaveParams(savePath, adopted);

@@ -1,23 +1,16 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "numeric/roi_rect.h"
+
 namespace lumet {
 
-// Region of interest in reference-frame pixels; right and bottom are exclusive.
-struct RoiRect {
-  int32_t left = 0;
-  int32_t top = 0;
-  int32_t right = 0;
-  int32_t bottom = 0;
-  int32_t Width() const { return right - left; }
-  int32_t Height() const { return bottom - top; }
-  bool operator==(const RoiRect&) const = default;
-};
-
 // Every value the user can set, in the order of the parameter file, plus the three names
-// derived from the two text values at every adoption.
+// derived from the two text values at every adoption. What each value means, its range,
+// its default and where it is stored: param_description.h.
 struct ParamSet {
   std::string lrPattern;
   std::string outputBase;
@@ -35,6 +28,10 @@ struct ParamSet {
   int32_t sadSize = 0;
   int32_t searchArea = 0;
 
+  // Stored after line 17 as "name value" lines, only when they differ from the default.
+  int32_t startIndex = 0;          // file number (or video frame) of frame 0
+  std::string method = "classic";  // "classic" or "enhanced"
+
   // Derived names.
   std::string referenceFile;      // lrPattern formatted with frame number 0
   std::string resultFile;         // outputBase + ".bmp"
@@ -49,38 +46,34 @@ inline constexpr const char* kParamSavePath = "./param.txt";
 // Longest text value the parameter file can hold.
 inline constexpr size_t kMaxTextValueLength = 1023;
 
-// The "Init params" values (firstFrame 1), with the derived names.
+// The "Init params" values (the defaults of the description, firstFrame 1), with the
+// derived names.
 ParamSet InitParams();
 
-// Reads the 17 values of a parameter file at path into params, one white-space-delimited
-// word each, stopping at the first value that cannot be read; the values from there on
-// keep what params held (callers start from InitParams(), so that start-up in a new folder
-// works). A text word that CheckTextParams would refuse counts as a value that cannot be
-// read. Returns the number of values read (0 when the file is missing).
-int LoadParams(const std::string& path, ParamSet& params);
+// Why a text value cannot be used, or "" when it can: empty, white space, a control
+// character, longer than 1023 characters; for the LR pattern a conversion other than one
+// integer conversion (%d or %i with optional flags and width) and "%%"; for the output
+// base any "%".
+std::string LrPatternProblem(const std::string& value);
+std::string OutputBaseProblem(const std::string& value);
 
-// The exact text of the parameter file: 17 values, each followed by "\n" except the last.
-std::string FormatParamFile(const ParamSet& params);
+// The scale is a choice between x3 and x4 in both front ends: a stored value below 4
+// selects x3, anything else (NaN included) x4.
+inline double ChosenScale(double stored) { return stored < 4.0 ? 3.0 : 4.0; }
 
-// Writes the parameter file through the atomic writer. Throws lumet::Error on failure.
-void SaveParams(const std::string& path, const ParamSet& params);
-
-// Refuses (lumet::Error naming the field) a text value that is empty, holds white space,
-// or is longer than 1023 characters; an lrPattern with a conversion other than one integer
-// conversion (%d or %i with optional flags and width) and "%%"; an outputBase with "%".
-void CheckTextParams(const ParamSet& params);
+// A value quoted for a message, shortened so that a runaway text stays readable.
+std::string QuotedValue(const std::string& value);
 
 // Formats a checked frame-name pattern with frame number k.
 std::string FormatFrameName(const std::string& pattern, int k);
 
 // Recomputes referenceFile, resultFile and homographyPattern (the text values must have
-// passed CheckTextParams).
+// passed CheckParams).
 void DeriveNames(ParamSet& params);
 
-// Adoption of a parameter set: checks the text values (and that the doubles are finite,
-// since the file could not be read back otherwise), derives the names, sets firstFrame
-// to 1 and rewrites savePath ("./param.txt"). Throws lumet::Error when a value is refused
-// or the file cannot be written; params is then unchanged.
+// Adoption of a parameter set: CheckParams, derives the names, sets firstFrame to 1 and
+// rewrites savePath ("./param.txt"). Throws lumet::Error when a value is refused or the
+// file cannot be written; params is then unchanged.
 void AdoptParams(ParamSet& params, const std::string& savePath = kParamSavePath);
 
 }  // namespace lumet

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "numeric/image_plane.h"
-#include "params/param_set.h"
+#include "numeric/roi_rect.h"
 #include "reconstruction/hr_geometry.h"
 
 namespace lumet {

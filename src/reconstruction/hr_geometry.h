@@ -1,7 +1,7 @@
 #pragma once
 
 #include "numeric/matrix.h"
-#include "params/param_set.h"
+#include "numeric/roi_rect.h"
 
 namespace lumet {
 
@@ -16,6 +16,9 @@ struct HrGeometry {
   double scale = 0.0;  // s
   int q = 0;           // s as an integer
 };
+
+// Hole filling needs a 5 x 5 window inside the grid.
+inline constexpr int kMinHrGridSize = 5;
 
 // G, H, x0 and y0 as double products of the ROI and the scale, truncated toward zero.
 // The ROI is expected inside the reference frame (callers check), so nothing overflows.

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "numeric/image_plane.h"
-#include "params/param_set.h"
+#include "numeric/roi_rect.h"
 
 namespace lumet {
 

@@ -4,7 +4,7 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
-#include "params/param_set.h"
+#include "numeric/roi_rect.h"
 
 namespace lumet {
 

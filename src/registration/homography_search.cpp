@@ -13,14 +13,6 @@ namespace lumet {
 
 namespace {
 
-void CheckRoiInside(const GrayImage& reference, const RoiRect& roi) {
-  if (roi.left < 0 || roi.top < 0 || roi.right > reference.Width() || roi.bottom > reference.Height()) {
-    throw Error("ROI (" + std::to_string(roi.left) + ", " + std::to_string(roi.top) + ", " + std::to_string(roi.right) +
-                ", " + std::to_string(roi.bottom) + ") does not lie inside the " + std::to_string(reference.Width()) +
-                " x " + std::to_string(reference.Height()) + " reference frame");
-  }
-}
-
 // GrayImage::Sample for 0 <= x < W, 0 <= y < H, where floor is truncation and the left and
 // top indices need no absolute value; the arithmetic is the same term for term.
 inline double SampleInside(const GrayImage& image, double x, double y) {
@@ -110,7 +102,7 @@ DoubleImage WarpRoi(const GrayImage& frame, const Matrix& h, const RoiRect& roi)
 }
 
 double RoiMaeDirect(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi) {
-  CheckRoiInside(reference, roi);
+  CheckRoiInsideFrame(roi, reference.Width(), reference.Height());
   const DoubleImage warped = WarpRoi(frame, h, roi);
   long count = 0;
   double sum = 0.0;
@@ -127,7 +119,7 @@ double RoiMaeDirect(const GrayImage& reference, const GrayImage& frame, const Ma
 }
 
 double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi) {
-  CheckRoiInside(reference, roi);
+  CheckRoiInsideFrame(roi, reference.Width(), reference.Height());
   const int width = roi.Width();
   const int height = roi.Height();
   if (width <= 0 || height <= 0) return std::numeric_limits<double>::quiet_NaN();
@@ -175,7 +167,7 @@ double EstimateHomography(const GrayImage& reference, const GrayImage& frame, co
                 " pairs");
   }
   // Checked here so that no score below, computed in parallel, can throw.
-  CheckRoiInside(reference, roi);
+  CheckRoiInsideFrame(roi, reference.Width(), reference.Height());
   const int n = poolSize;
   std::vector<int> perm(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) perm[static_cast<size_t>(i)] = i;

@@ -5,7 +5,7 @@
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
 #include "numeric/random.h"
-#include "params/param_set.h"
+#include "numeric/roi_rect.h"
 #include "registration/feature_point.h"
 
 namespace lumet {

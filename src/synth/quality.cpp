@@ -114,11 +114,7 @@ double Ssim(const ColorGrayImage& a, const ColorGrayImage& b) {
 ColorGrayImage BicubicEnlarge(const ColorGrayImage& frame0, const RoiRect& roi, double scale) {
   const int fw = frame0.Width();
   const int fh = frame0.Height();
-  if (frame0.Empty() || roi.left < 0 || roi.top < 0 || roi.right > fw || roi.bottom > fh || roi.Width() <= 0 ||
-      roi.Height() <= 0) {
-    throw Error(Format("the ROI (%d, %d) of %d x %d is not inside the %d x %d frame", roi.left, roi.top, roi.Width(),
-                       roi.Height(), fw, fh));
-  }
+  CheckRoiInsideFrame(roi, frame0.Width(), frame0.Height());
   const HrGeometry grid = MakeHrGeometry(roi, scale);
   ColorGrayImage out;
   out.Create(grid.width, grid.height);

@@ -24,7 +24,7 @@ void SynthOptions::Check() const {
         Format("--size %dx%d is outside %dx%d .. %dx%d: the frames must hold the ROI at (%d, %d) of %d x %d "
                "with a margin of %d pixels",
                width, height, minWidth, minHeight, kSynthMaxDimension, kSynthMaxDimension, roi.left, roi.top,
-               roi.Width(), roi.Height(), kSynthRoiMargin));
+               static_cast<int>(roi.Width()), static_cast<int>(roi.Height()), kSynthRoiMargin));
   }
   if (scale != 3 && scale != 4) throw Error(Format("--scale must be 3 or 4 (got %d)", scale));
   // The PSF sigma also goes to param.txt, where the reconstruction needs it positive.

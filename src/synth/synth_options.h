@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "params/param_set.h"
+#include "params/param_description.h"
 
 namespace lumet {
 
@@ -28,7 +28,8 @@ struct SynthOptions {
 inline constexpr int kSynthMaxFrames = 999;      // bounds the work and the disk a typo can cost
 inline constexpr int kSynthMaxDimension = 1024;  // keeps the scene raster within a few hundred MB
 inline constexpr int kSynthRoiMargin = 20;       // pixels beyond the ROI the frame must reach
-inline constexpr double kSynthMaxPsfSigma = 5.0;
+// The PSF sigma also goes to param.txt, so it keeps within what the reconstruction accepts.
+inline constexpr double kSynthMaxPsfSigma = kMaxPsfSigma;
 inline constexpr double kSynthMaxNoise = 100.0;
 inline constexpr double kSynthMaxMotion = 10.0;
 

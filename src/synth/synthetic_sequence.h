@@ -5,7 +5,7 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
-#include "params/param_set.h"
+#include "params/param_file.h"
 #include "synth/synth_options.h"
 
 namespace lumet {

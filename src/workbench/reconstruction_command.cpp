@@ -5,6 +5,7 @@
 
 #include "imageio/bmp_file.h"
 #include "numeric/projection.h"
+#include "params/param_description.h"
 #include "raster/dib_raster.h"
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/gray_conversion.h"
@@ -21,13 +22,6 @@ namespace lumet {
 
 namespace {
 
-// Hole filling needs a 5 x 5 window inside the grid.
-constexpr int kMinHrSize = 5;
-
-std::string RoiText(const RoiRect& roi) {
-  return Format("roi (left %d, top %d, right %d, bottom %d)", roi.left, roi.top, roi.right, roi.bottom);
-}
-
 DibRaster PictureOf(const ColorGrayImage& image) {
   DibRaster raster(0);
   ImageToRaster(image, raster);
@@ -39,41 +33,11 @@ DibRaster PictureOf(const ColorDoubleImage& image, ColorGrayImage& display) {
   return PictureOf(display);
 }
 
-// The values that can be refused before any file is read.
-void CheckReconstructionParams(const ParamSet& p) {
-  if (p.lrCount < 1) {
-    throw Error("lrCount " + std::to_string(p.lrCount) + " is below 1: the reconstruction needs frame 0 at least");
-  }
-  if (p.scale != 3.0 && p.scale != 4.0) throw Error("scale " + FormatG6(p.scale) + " is neither 3 nor 4");
-  PsfKernelSize(p.psfSigma, p.scale);
-  const int64_t width = static_cast<int64_t>(p.roi.right) - p.roi.left;
-  const int64_t height = static_cast<int64_t>(p.roi.bottom) - p.roi.top;
-  if (width <= 0 || height <= 0) throw Error(RoiText(p.roi) + " has zero width or height");
-}
-
-void CheckRoiInsideFrame(const RoiRect& roi, const std::string& path, int width, int height) {
-  if (roi.left < 0 || roi.top < 0 || roi.right > width || roi.bottom > height) {
-    throw Error(RoiText(roi) + " does not lie inside frame 0 " + path + " of " + std::to_string(width) + " x " +
-                std::to_string(height) + " pixels");
-  }
-}
-
-void CheckGridSize(const HrGeometry& grid, int kernelSize, const ParamSet& p) {
-  // The mirror border of the PSF convolution reaches n - 1 pixels across.
-  const int minimum = std::max(kernelSize - 1, kMinHrSize);
-  if (grid.width < minimum || grid.height < minimum) {
-    throw Error("HR grid of " + std::to_string(grid.width) + " x " + std::to_string(grid.height) + " pixels (" +
-                RoiText(p.roi) + " at scale " + FormatG6(p.scale) + ") is smaller than the " + std::to_string(minimum) +
-                " pixels each way that the " + std::to_string(kernelSize) + " x " + std::to_string(kernelSize) +
-                " PSF kernel of psfSigma " + FormatG6(p.psfSigma) + " needs");
-  }
-}
-
 }  // namespace
 
 void Workbench::Reconstruction(UiPort& ui) {
   const ParamSet& p = params;
-  CheckReconstructionParams(p);
+  CheckParams(p);
   const int frameCount = p.lrCount;
 
   // The per-frame stores grow frame by frame, so a count far beyond the frames on disk
@@ -83,10 +47,8 @@ void Workbench::Reconstruction(UiPort& ui) {
   BmpFile::ReadFrame(firstPath, frames[0]);
   const int w0 = frames[0].channels[0].Width();
   const int h0 = frames[0].channels[0].Height();
-  CheckRoiInsideFrame(p.roi, firstPath, w0, h0);
+  CheckRoiInsideFrame(p.roi, w0, h0);
   const HrGeometry grid = MakeHrGeometry(p.roi, p.scale);
-  const int kernelSize = PsfKernelSize(p.psfSigma, p.scale);
-  CheckGridSize(grid, kernelSize, p);
 
   if (!ui.ViewerExists(Viewer::Reference))
     ui.CreateViewer(Viewer::Reference, "Reconstructed Image", ScreenRect{0, 0, 300, 300});

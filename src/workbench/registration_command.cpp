@@ -1,11 +1,12 @@
-#include <cmath>
 #include <string>
 #include <vector>
 
 #include "imageio/bmp_file.h"
 #include "numeric/projection.h"
 #include "raster/dib_raster.h"
+#include "params/param_description.h"
 #include "registration/block_matching.h"
+#include "registration/derivative_kernels.h"
 #include "registration/feature_point.h"
 #include "registration/homography_refinement.h"
 #include "registration/homography_search.h"
@@ -19,46 +20,21 @@ namespace lumet {
 
 namespace {
 
-std::string RoiText(const RoiRect& roi) {
-  return "(" + std::to_string(roi.left) + ", " + std::to_string(roi.top) + ", " + std::to_string(roi.right) + ", " +
-         std::to_string(roi.bottom) + ")";
-}
-
 std::string SizeText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }
 
-// Everything the frame loop relies on, refused before the first frame is read.
+// What the frame loop needs of frame 0, refused before the first frame is read (the values
+// alone passed CheckParams already).
 void CheckRegistrationParams(const ParamSet& p, int refWidth, int refHeight) {
-  const RoiRect& roi = p.roi;
-  if (roi.Width() <= 0 || roi.Height() <= 0) {
-    throw Error("the ROI " + RoiText(roi) + " has no pixels (width " + std::to_string(roi.Width()) + ", height " +
-                std::to_string(roi.Height()) + ")");
-  }
-  if (roi.left < 0 || roi.top < 0 || roi.right > refWidth || roi.bottom > refHeight) {
-    throw Error("the ROI " + RoiText(roi) + " does not lie inside the reference frame " + p.referenceFile + " of " +
-                SizeText(refWidth, refHeight) + " pixels");
-  }
-  if (!(p.filterSigma > 0.0) || !std::isfinite(p.filterSigma)) {
-    throw Error("filter sigma " + FormatG6(p.filterSigma) + " is not a positive number");
-  }
-  // The kernel size is worked out in double so that a huge sigma cannot overflow it. The
-  // reference frame's filters use sigma rounded to single precision (checked second, once
-  // sigma is known to be small), the LR frames' sigma itself.
-  const auto checkKernel = [&](double sigma) {
-    double n = std::ceil(6.0 * sigma) + 1.0;
-    if (std::fmod(n, 2.0) == 0.0) n += 1.0;
+  CheckRoiInsideFrame(p.roi, refWidth, refHeight);
+  // The reference frame's filters use sigma rounded to single precision, the LR frames'
+  // sigma itself; the two kernels can differ in size.
+  for (const double sigma : {p.filterSigma, static_cast<double>(static_cast<float>(p.filterSigma))}) {
+    const int n = DerivativeKernelSize(sigma);
     if (n > refWidth || n > refHeight) {
       throw Error("the reference frame " + p.referenceFile + " of " + SizeText(refWidth, refHeight) +
-                  " pixels is smaller than the " + FormatG6(n) + " x " + FormatG6(n) +
-                  " derivative filter of filter sigma " + FormatG6(p.filterSigma));
+                  " pixels is smaller than the " + SizeText(n, n) + " derivative filter of filter sigma " +
+                  FormatG6(p.filterSigma));
     }
-  };
-  checkKernel(p.filterSigma);
-  checkKernel(static_cast<float>(p.filterSigma));
-  // Above 30 pairs the pool always falls back to the pairs found; at or below, a sample
-  // larger than its pool cannot be drawn.
-  if (p.ransacSecond <= kMaxPairs && p.ransacFirst > p.ransacSecond) {
-    throw Error("RANSAC sample size " + std::to_string(p.ransacFirst) + " is greater than the pool size " +
-                std::to_string(p.ransacSecond));
   }
 }
 
@@ -82,6 +58,7 @@ std::vector<MarkLine> Lines(const MatchedPairs& pairs) {
 }  // namespace
 
 void Workbench::Registration(UiPort& ui) {
+  CheckParams(params);
   ShowReference(ui);
   // A copy: nothing the viewers do while the command runs may change its parameters.
   const ParamSet p = params;

@@ -1,10 +1,12 @@
 #include "imageio/bmp_file.h"
+#include "params/param_description.h"
 #include "raster/dib_raster.h"
 #include "workbench/workbench.h"
 
 namespace lumet {
 
 void Workbench::ShowReference(UiPort& ui) {
+  CheckParams(params);
   // An unreadable reference frame is an error: every later step needs its pixels.
   BmpFile::ReadFrame(params.referenceFile, referenceImage);
   refWidth = referenceImage.channels[0].Width();

@@ -1,6 +1,9 @@
 // The main dialog: start-up from param.txt, the ROI fields, field formats, Init params,
 // refused values, the log pane and the keys.
+#include <QProcess>
+
 #include "app/field_format.h"
+#include "params/param_file.h"
 #include "app_test_support.h"
 #include "view/img_wnd.h"
 
@@ -87,6 +90,42 @@ class DialogTest : public QObject {
       const QString text = FormatDoubleField(v);
       QVERIFY2(ParseDoubleField(text) == v && text.size() <= 24, qPrintable(text));
     }
+  }
+
+  // A refused field gives the words the command line gives for the same value, and neither
+  // front end changes param.txt.
+  void RefusedValuesReadAsOnTheCommandLine() {
+    for (const auto& [id, text, option] : {std::tuple{1010, "0", "--psf-sigma=0"}, {1023, "-5", "--sad-size=-5"},
+                                           {1021, "30", "--ransac=30/25"}, {1016, "-3", "--roi=-3,100,40,40"}}) {
+      TempCwd cwd;
+      CLumetDlg dialog;
+      const QByteArray stored = ReadBytes(QStringLiteral("param.txt"));
+      TypeInto(Field(dialog, id), QString::fromUtf8(text));
+      QVERIFY(!dialog.ReadControls());
+      QProcess cli;
+      cli.start(QStringLiteral(LUMET_CLI_PATH), {QStringLiteral("params"), QString::fromUtf8(option)});
+      QVERIFY(cli.waitForFinished(30000));
+      QCOMPARE(cli.exitCode(), 1);
+      const QString cliError = QString::fromUtf8(cli.readAllStandardError()).trimmed();
+      QVERIFY2(cliError.startsWith(QStringLiteral("Error: ")), qPrintable(cliError));
+      QCOMPARE(LogLines(dialog).last(), cliError);
+      QCOMPARE(ReadBytes(QStringLiteral("param.txt")), stored);
+    }
+  }
+
+  // A param.txt with an unreadable value is kept as param.txt.bad, the log says what was reset.
+  void UnreadableFileIsKeptAsBadAndReported() {
+    TempCwd cwd;
+    QByteArray old = InitFile().toUtf8().replace("\n0.7\n", "\n1e999\n");
+    QFile file(QStringLiteral("param.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+    file.close();
+    CLumetDlg dialog;
+    QCOMPARE(ReadBytes(QStringLiteral("param.txt.bad")), old);
+    QCOMPARE(ParamFile(), InitFile());
+    QVERIFY2(dialog.LogText().startsWith(QStringLiteral("Warning: param.txt line 10 (alpha): \"1e999\" cannot be read")),
+             qPrintable(dialog.LogText()));
+    QVERIFY(dialog.LogText().contains(QStringLiteral("alpha 0.7, beta 1")));
   }
 
   // Start-up in an empty folder, Init params, a refused value, the log pane and the keys.

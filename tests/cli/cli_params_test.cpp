@@ -16,6 +16,19 @@ namespace fs = std::filesystem;
 const char kInitFile[] =
     "./images/lr-%d.bmp\n./result/hr\n30\n160\n100\n200\n140\n4\n0.6\n0.7\n1\n0.003\n1.5\n20\n25\n32\n40";
 
+// A frame with red x, green y and blue 200 where the Init params find frame 0.
+void WriteReferenceFrame(const fs::path& folder, int width, int height) {
+  ColorGrayImage image;
+  ASSERT_TRUE(image.Create(width, height));
+  image.channels[2].Fill(200);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) image.channels[0][y][x] = static_cast<uint8_t>(x), image.channels[1][y][x] = y;
+  }
+  BmpFile::WriteImage((folder / "images" / "lr-0.bmp").string(), image, 0, 0, width, height);
+}
+
+void WriteReferenceFrameFor(const fs::path& folder) { WriteReferenceFrame(folder, 320, 240); }
+
 TEST(CliParams, InitParamsWritesTheStandardFileWhereTheFolderOptionSays) {
   TempFolder dir;
   EXPECT_EQ(RunCli("init-params", dir.Path()).exitCode, 0);
@@ -46,9 +59,9 @@ TEST(CliParams, ExitStatusSeparatesUsageErrorsFromRefusedValues) {
   const std::pair<const char*, const char*> cases[] = {
       {"--help", nullptr}, {"params --help", nullptr}, {"", ""}, {"frobnicate", ""}, {"params --no-such-option", ""},
       {"params --lr-count abc", ""}, {"params --roi 1,2,3", ""}, {"params --ransac 20", ""},
-      {"params --scale 5", "--scale"}, {"params --psf-sigma 0", "--psf-sigma"}, {"params --lr-count -3", "--lr-count"},
-      {"params --roi 1,2,-3,4", "--roi"}, {"params --lr-pattern './a b%d.bmp'", "lrPattern"},
-      {"params --lr-pattern ./a%s.bmp", "lrPattern"}, {"params --output ./x%d", "outputBase"}};
+      {"params --scale 5", "scale 5"}, {"params --psf-sigma 0", "PSF sigma 0"}, {"params --lr-count -3", "LR count -3"},
+      {"params --roi 1,2,-3,4", "ROI 1,2,-3,4: w -3"}, {"params --lr-pattern './a b%d.bmp'", "LR pattern"},
+      {"params --lr-pattern ./a%s.bmp", "LR pattern"}, {"params --output ./x%d", "output base"}};
   for (const auto& [args, subject] : cases) {
     SCOPED_TRACE(args);
     const auto r = RunCli(args, dir.Path());
@@ -59,17 +72,94 @@ TEST(CliParams, ExitStatusSeparatesUsageErrorsFromRefusedValues) {
     }
   }
   EXPECT_FALSE(fs::exists(dir.Path() / "param.txt")) << "a refused value leaves no parameter file";
+  // Nor does it change one, whatever the command.
+  WriteText(dir.Path() / "param.txt", kInitFile);
+  for (const char* args : {"params --psf-sigma 0", "run --psf-sigma 6.6", "register --sad-size=-2147483648",
+                           "reconstruct --roi 0,0,2147483647,10", "params --lr-count 99999999999"}) {
+    SCOPED_TRACE(args);
+    ExpectError(RunCli(args, dir.Path()), "out of range (allowed: ");
+    EXPECT_EQ(ReadText(dir.Path() / "param.txt"), kInitFile);
+  }
 }
 
-// A frame with red x, green y and blue 200 where the Init params find frame 0.
-void WriteReferenceFrame(const fs::path& folder, int width, int height) {
-  ColorGrayImage image;
-  ASSERT_TRUE(image.Create(width, height));
-  image.channels[2].Fill(200);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) image.channels[0][y][x] = static_cast<uint8_t>(x), image.channels[1][y][x] = y;
+TEST(CliParams, MisspellingsAndMisplacedWordsAreUsageErrorsThatSayWhatToType) {
+  TempFolder dir;
+  const std::pair<const char*, const char*> cases[] = {
+      {"params --scal 4", "unknown option --scal; did you mean --scale?"},
+      {"run --psf-sgma=1", "did you mean --psf-sigma?"},
+      {"runn", "unknown command \"runn\"; did you mean run?"},
+      {"params -C .", "-C goes before the command: lumet-cli -C DIR params"},
+      {"--roi 1,2,3,4 run", "--roi is an option of the command and goes after it: lumet-cli run --roi"},
+      {"params --frobnicate", "unknown option --frobnicate\n"},
+      {"", "Usage: lumet-cli [-C DIR] COMMAND"},
+  };
+  for (const auto& [args, message] : cases) {
+    SCOPED_TRACE(args);
+    const auto r = RunCli(args, dir.Path());
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
-  BmpFile::WriteImage((folder / "images" / "lr-0.bmp").string(), image, 0, 0, width, height);
+  // Without a command, the usage lists them all.
+  for (const char* command : {"init-params", "params", "register", "reconstruct", "run", "synth", "demo"}) {
+    EXPECT_NE(RunCli("", dir.Path()).err.find("\n  " + std::string(command) + " "), std::string::npos) << command;
+  }
+  // Help shows each parameter's type and default once.
+  const std::string help = RunCli("params --help", dir.Path()).out;
+  for (const char* shown : {"--roi X,Y,W,H ", "(default 160,100,40,40)", "--ransac U/N ", "--psf-sigma FLOAT",
+                            "above 0, at most 2 (default 0.6)", "--method classic|enhanced"}) {
+    EXPECT_NE(help.find(shown), std::string::npos) << shown;
+  }
+  EXPECT_EQ(help.find("X,Y,W,H:"), std::string::npos);
+  EXPECT_EQ(help.find("--roi"), help.rfind("--roi"));
+}
+
+TEST(CliParams, AStoredValueOutOfRangeStopsTheCommandsNamingItsLine) {
+  TempFolder dir;
+  WriteReferenceFrameFor(dir.Path());
+  const std::string bad = std::string(kInitFile).replace(std::string(kInitFile).rfind("32"), 2, "-2147483648");
+  WriteText(dir.Path() / "param.txt", bad);
+  for (const char* command : {"register", "reconstruct", "run", "params"}) {
+    SCOPED_TRACE(command);
+    ExpectError(RunCli(command, dir.Path()), "param.txt line 16: SAD size -2147483648 is out of range (allowed: 0 to 1000)");
+    EXPECT_EQ(ReadText(dir.Path() / "param.txt"), bad);
+  }
+  // Given on the command line, the value replaces the stored one.
+  ASSERT_EQ(RunCli("params --sad-size 32", dir.Path()).exitCode, 0);
+  EXPECT_EQ(ReadText(dir.Path() / "param.txt"), kInitFile);
+}
+
+TEST(CliParams, AnUnreadableFileStopsTheCommandsAndParamsResetsItKeepingTheOldOne) {
+  TempFolder dir;
+  WriteReferenceFrameFor(dir.Path());
+  const std::string bad = std::string(kInitFile).replace(std::string(kInitFile).find("0.7"), 3, "1e999");
+  WriteText(dir.Path() / "param.txt", bad);
+  const std::string problem = "param.txt line 10 (alpha): \"1e999\" cannot be read as a number";
+  for (const char* command : {"register", "reconstruct", "run", "show-reference"}) {
+    SCOPED_TRACE(command);
+    ExpectError(RunCli(command, dir.Path()), problem);
+    EXPECT_EQ(ReadText(dir.Path() / "param.txt"), bad);
+    EXPECT_FALSE(fs::exists(dir.Path() / "param.txt.bad"));
+  }
+  const auto r = RunCli("params --lambda 0.01", dir.Path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "Warning: " + problem +
+                       "; reset to the standard values: alpha 0.7, beta 1, lambda 0.003, filter sigma 1.5, RANSAC 20/25, "
+                       "SAD size 32, search area 40; the old file is kept as param.txt.bad\n");
+  EXPECT_EQ(ReadText(dir.Path() / "param.txt.bad"), bad);
+  EXPECT_EQ(ReadText(dir.Path() / "param.txt"), std::string(kInitFile).replace(std::string(kInitFile).find("0.003"), 5, "0.01"));
+}
+
+TEST(CliParams, TheRoiIsCheckedAgainstFrameZeroAndAMissingFrameZeroSaysWhatIsExpected) {
+  TempFolder dir;
+  ExpectError(RunCli("run", dir.Path()), "frame 0 ./images/lr-0.bmp does not exist");
+  for (const char* hint : {"--lr-pattern", "lumet-cli synth"}) {
+    EXPECT_NE(RunCli("register", dir.Path()).err.find(hint), std::string::npos) << hint;
+  }
+  EXPECT_FALSE(fs::exists(dir.Path() / "param.txt"));
+  EXPECT_EQ(RunCli("params --roi 300,200,40,40", dir.Path()).exitCode, 0);  // no frame to check against yet
+  WriteReferenceFrameFor(dir.Path());
+  ExpectError(RunCli("params --roi 300,200,40,40", dir.Path()), "ROI 300,200,40,40: x + w = 340 exceeds the frame width 320");
+  EXPECT_EQ(ReadText(dir.Path() / "param.txt"), "./images/lr-%d.bmp\n./result/hr\n30\n300\n200\n340\n240\n4\n0.6\n0.7\n1\n0.003\n1.5\n20\n25\n32\n40");
 }
 
 TEST(CliShowReference, PrintsNameSizeAndRoiAndDrawsTheOutline) {

@@ -105,16 +105,14 @@ TEST_F(ReconstructionCommandTest, RunLogsEachMaeAndTheThreshold) {
 TEST_F(ReconstructionCommandTest, BadValuesAreRefusedBeforeAnythingIsShownOrWritten) {
   WriteBarFrames({{0.0, 0.0}, {0.5, 0.0}});
   UseGrid(2);
+  // The values alone (CheckParams, before anything is read), then against frame 0 (16 x 14).
   ExpectRefusals(&Workbench::Reconstruction, {
-      {[](ParamSet& p) { p.lrCount = 0; }, {"lrCount", "0"}},
-      {[](ParamSet& p) { p.psfSigma = 0.0; }, {"psfSigma", "0"}},
-      {[](ParamSet& p) { p.psfSigma = std::nan(""); }, {"psfSigma", "nan"}},
-      {[](ParamSet& p) { p.psfSigma = 1e12; }, {"psfSigma", "1e+12"}},
-      {[](ParamSet& p) { p.roi = RoiRect{4, 9, 10, 3}; }, {"roi", "zero width or height"}},
-      {[](ParamSet& p) { p.roi = RoiRect{10, 3, 17, 9}; }, {"roi", "lr-0.bmp", "16 x 14"}},
-      {[](ParamSet& p) { p.roi = RoiRect{4, -1, 10, 5}; }, {"roi", "inside frame 0"}},
-      {[](ParamSet& p) { p.psfSigma = 1.2; }, {"HR grid of 18 x 18", "23 x 23", "psfSigma 1.2"}},  // below kernel
-      {[](ParamSet& p) { p.roi = RoiRect{4, 3, 5, 9}; }, {"HR grid of 3 x 18"}},                     // below 5
+      {[](ParamSet& p) { p.lrCount = 0; }, {"LR count 0"}},
+      {[](ParamSet& p) { p.psfSigma = 0.0; }, {"PSF sigma 0"}},
+      {[](ParamSet& p) { p.roi = RoiRect{4, 9, 10, 3}; }, {"ROI 4,9,6,-6: h -6"}},
+      {[](ParamSet& p) { p.psfSigma = 1.2; }, {"HR grid of 18 x 18", "23 x 23", "PSF sigma 1.2"}},  // below kernel
+      {[](ParamSet& p) { p.roi = RoiRect{4, 3, 5, 9}; }, {"HR grid of 3 x 18"}},                      // below 5
+      {[](ParamSet& p) { p.roi = RoiRect{10, 3, 17, 9}; }, {"ROI 10,3,7,6: x + w = 17 exceeds the frame width 16"}},
   }, false, {kFirstFramePath, "./result/hr.bmp"});
 }
 
@@ -253,16 +251,6 @@ TEST_F(RegistrationCommandTest, RegistersMovedFramesWithinAFifthOfAPixel) {
   }
 }
 
-TEST_F(RegistrationCommandTest, NoFramesMarksTheReferenceOnly) {
-  bench_.params.lrCount = 0;
-  bench_.Registration(port_);
-  EXPECT_TRUE(port_.logs.empty());
-  EXPECT_GT(port_.Ref().squares, 0u);
-  EXPECT_TRUE(port_.ViewerExists(Viewer::Frame));
-  EXPECT_FALSE(fs::exists("./result"));
-  EXPECT_FALSE(fs::exists(kRefinementLogPath));
-}
-
 TEST_F(RegistrationCommandTest, TooFewPairsRefinesAndWritesFromTheIdentity) {
   bench_.params.lrCount = 1;
   bench_.params.ransacFirst = 5;  // a sample of five is too small for a search
@@ -278,16 +266,21 @@ TEST_F(RegistrationCommandTest, TooFewPairsRefinesAndWritesFromTheIdentity) {
 }
 
 TEST_F(RegistrationCommandTest, RefusesParametersTheLoopCannotServeBeforeAnyFrame) {
+  // Against frame 0 (160 x 120), after it is shown; the values alone are refused before.
   ExpectRefusals(&Workbench::Registration, {
-      {[](ParamSet& p) { p.roi.right = p.roi.left; }, {"ROI (60, 40, 60, 80)", "width 0"}},
-      {[](ParamSet& p) { p.roi.bottom = p.roi.top - 5; }, {"ROI (60, 40, 100, 35)", "height -5"}},
-      {[](ParamSet& p) { p.roi = RoiRect{140, 40, 170, 80}; }, {"ROI (140, 40, 170, 80)", "160 x 120"}},
-      {[](ParamSet& p) { p.roi = RoiRect{60, -1, 100, 80}; }, {"ROI (60, -1, 100, 80)", "inside"}},
-      {[](ParamSet& p) { p.filterSigma = 0.0; }, {"filter sigma 0"}},
-      {[](ParamSet& p) { p.filterSigma = 20.0; }, {"./images/lr-0.bmp", "121 x 121", "filter sigma 20"}},
-      {[](ParamSet& p) { p.filterSigma = 1e300; }, {"filter sigma 1e+300"}},
-      {[](ParamSet& p) { p.ransacFirst = 13; }, {"sample size 13", "pool size 12"}},
+      {[](ParamSet& p) { p.roi = RoiRect{140, 40, 170, 80}; }, {"ROI 140,40,30,40: x + w = 170 exceeds the frame width 160"}},
+      {[](ParamSet& p) { p.roi = RoiRect{60, 40, 100, 130}; }, {"y + h = 130 exceeds the frame height 120"}},
   }, true, {"./result"});
+  // A derivative filter larger than the frame: 31 x 31 at the largest filter sigma, on a 30 x 40 frame.
+  const ColorGrayImage small = testing::MakeFrame(30, 40, [](int, int x, int y) { return (x * 7 + y * 3) % 256; });
+  BmpFile::WriteImage("./images/lr-0.bmp", small, 0, 0, 30, 40);
+  ExpectRefusals(&Workbench::Registration, {
+      {[](ParamSet& p) { p.roi = RoiRect{1, 1, 20, 20}, p.filterSigma = 5.0; }, {"./images/lr-0.bmp", "31 x 31", "filter sigma 5"}},
+  }, true, {"./result"});
+  ExpectRefusals(&Workbench::Registration, {
+      {[](ParamSet& p) { p.ransacFirst = 13, p.ransacSecond = 12; }, {"RANSAC 13/12: the sample size 13 exceeds the pool size 12"}},
+      {[](ParamSet& p) { p.filterSigma = 0.0; }, {"filter sigma 0"}},
+  }, false, {"./result"});
 }
 
 TEST_F(RegistrationCommandTest, MissingOrMismatchedFrameStopsKeepingTheFramesDone) {

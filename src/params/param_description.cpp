@@ -1,0 +1,376 @@
+#include "params/param_description.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+#include "reconstruction/hr_geometry.h"
+#include "reconstruction/psf_kernel.h"
+#include "registration/block_matching.h"
+#include "util/text_format.h"
+
+namespace lumet {
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+// clang-format off
+const std::array<ParamDescription, kParamCount> kParams = {{
+    {.name = "lrPattern", .flag = "--lr-pattern", .label = "LR pattern", .kind = ParamKind::Text, .typeName = "PATTERN",
+     .help = "LR frame files, frame 0 being the reference", .defaultText = "./images/lr-%d.bmp", .line = 1,
+     .text = &ParamSet::lrPattern, .textProblem = LrPatternProblem, .controls = {1007}},
+    {.name = "outputBase", .flag = "--output", .label = "output base", .kind = ParamKind::Text, .typeName = "BASE",
+     .help = "results: BASE.bmp and the homographies BASE_hom-K.txt", .defaultText = "./result/hr", .line = 2,
+     .text = &ParamSet::outputBase, .textProblem = OutputBaseProblem, .controls = {1008}},
+    {.name = "lrCount", .flag = "--lr-count", .label = "LR count", .kind = ParamKind::Int, .typeName = "N",
+     .help = "frames 1..N are registered against frame 0; reconstruction reads frames 0..N-1", .defaultText = "30",
+     .line = 3, .minimum = 1, .maximum = kMaxLrCount, .integer = &ParamSet::lrCount, .controls = {1009}},
+    {.name = "roi", .flag = "--roi", .label = "ROI", .kind = ParamKind::Roi, .typeName = "X,Y,W,H",
+     .help = "region of interest in pixels of frame 0", .defaultText = "160,100,40,40", .line = 4,
+     .roi = &ParamSet::roi, .controls = {1016, 1017, 1018, 1019}},
+    {.name = "scale", .flag = "--scale", .label = "scale", .kind = ParamKind::Scale, .typeName = "3|4",
+     .help = "scale factor of the result", .defaultText = "4", .line = 8, .real = &ParamSet::scale},
+    {.name = "psfSigma", .flag = "--psf-sigma", .label = "PSF sigma", .kind = ParamKind::Double, .typeName = "FLOAT",
+     .help = "Gaussian blur of the camera in LR pixels", .defaultText = "0.6", .line = 9, .minimum = 0,
+     .maximum = kMaxPsfSigma, .minimumExcluded = true, .real = &ParamSet::psfSigma, .controls = {1010}},
+    {.name = "alpha", .flag = "--alpha", .label = "alpha", .kind = ParamKind::Double, .typeName = "FLOAT",
+     .help = "regulariser decay over shift distance", .defaultText = "0.7", .line = 10, .minimum = -kInf,
+     .maximum = kInf, .real = &ParamSet::alpha, .controls = {1013}},
+    {.name = "beta", .flag = "--beta", .label = "beta", .kind = ParamKind::Double, .typeName = "FLOAT",
+     .help = "gradient scale", .defaultText = "1", .line = 11, .minimum = -kInf, .maximum = kInf,
+     .real = &ParamSet::beta, .controls = {1014}},
+    {.name = "lambda", .flag = "--lambda", .label = "lambda", .kind = ParamKind::Double, .typeName = "FLOAT",
+     .help = "regulariser weight", .defaultText = "0.003", .line = 12, .minimum = -kInf, .maximum = kInf,
+     .real = &ParamSet::lambda, .controls = {1015}},
+    {.name = "filterSigma", .flag = "--filter-sigma", .label = "filter sigma", .kind = ParamKind::Double,
+     .typeName = "FLOAT", .help = "sigma of the registration's derivative filters", .defaultText = "1.5", .line = 13,
+     .minimum = 0, .maximum = kMaxFilterSigma, .minimumExcluded = true, .real = &ParamSet::filterSigma,
+     .controls = {1020}},
+    {.name = "ransac", .flag = "--ransac", .label = "RANSAC", .kind = ParamKind::Ransac, .typeName = "U/N",
+     .help = "pairs per homography trial / pool of best pairs they are drawn from", .defaultText = "20/25",
+     .line = 14, .minimum = 1, .maximum = kMaxRansacSize, .integer = &ParamSet::ransacFirst,
+     .integer2 = &ParamSet::ransacSecond, .controls = {1021, 1022}},
+    {.name = "sadSize", .flag = "--sad-size", .label = "SAD size", .kind = ParamKind::Int, .typeName = "S",
+     .help = "half size S of the (2S+1)x(2S+1) matching block", .defaultText = "32", .line = 16, .minimum = 0,
+     .maximum = kMaxSadSize, .integer = &ParamSet::sadSize, .controls = {1023}},
+    {.name = "searchArea", .flag = "--search-area", .label = "search area", .kind = ParamKind::Int, .typeName = "D",
+     .help = "largest displacement allowed between matched points", .defaultText = "40", .line = 17, .minimum = 0,
+     .maximum = kMaxFrameSide, .integer = &ParamSet::searchArea, .controls = {1024}},
+    {.name = "startIndex", .flag = "--start-index", .label = "start index", .kind = ParamKind::Int, .typeName = "K",
+     .help = "file number (or video frame) of frame 0", .defaultText = "0", .line = 0, .minimum = 0,
+     .maximum = kMaxStartIndex, .integer = &ParamSet::startIndex},
+    {.name = "method", .flag = "--method", .label = "method", .kind = ParamKind::Choice, .typeName = "classic|enhanced",
+     .help = "registration and reconstruction method", .defaultText = "classic", .line = 0,
+     .text = &ParamSet::method, .choices = "classic|enhanced"},
+}};
+// clang-format on
+
+namespace {
+
+// The parts of a ROI as users type them, with their ranges.
+constexpr const char* kRoiParts[4] = {"x", "y", "w", "h"};
+constexpr int64_t kRoiMinimum[4] = {0, 0, 1, 1};
+constexpr int64_t kRoiMaximum[4] = {kMaxFrameSide - 1, kMaxFrameSide - 1, kMaxFrameSide, kMaxFrameSide};
+constexpr const char* kRansacParts[2] = {"the sample size", "the pool size"};
+
+std::string_view WithoutPlus(std::string_view text) {
+  if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
+  return text;
+}
+
+enum class Number { Ok, Malformed, TooLarge };
+
+Number ParseInt64(std::string_view text, int64_t& value) {
+  text = WithoutPlus(text);
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || end != text.data() + text.size()) {
+    // A run of digits too long for 64 bits is still a well-formed number.
+    return ec == std::errc::result_out_of_range && end == text.data() + text.size() ? Number::TooLarge
+                                                                                       : Number::Malformed;
+  }
+  return ec == std::errc() ? Number::Ok : Number::TooLarge;
+}
+
+Number ParseDouble(std::string_view text, double& value) {
+  text = WithoutPlus(text);
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || end != text.data() + text.size()) return Number::Malformed;
+  return ec == std::errc() ? Number::Ok : Number::TooLarge;
+}
+
+// Splits "a<sep>b<sep>..." into exactly count parts.
+bool Split(const std::string& text, char sep, size_t count, std::vector<std::string>& parts) {
+  parts.clear();
+  size_t pos = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t end = i + 1 < count ? text.find(sep, pos) : text.size();
+    if (end == std::string::npos) return false;
+    parts.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return parts.back().find(sep) == std::string::npos;
+}
+
+std::string IntRangeText(int64_t minimum, int64_t maximum) {
+  return std::to_string(minimum) + " to " + std::to_string(maximum);
+}
+
+[[noreturn]] void OutOfRange(size_t row, int part, const std::string& subject, const std::string& range) {
+  throw ParamError(row, part, subject + " is out of range (allowed: " + range + ")");
+}
+
+size_t RowOf(const ParamDescription& row) { return static_cast<size_t>(&row - kParams.data()); }
+
+// The ROI's four parts as typed, each within its range; head is "ROI x,y,w,h".
+void CheckRoiParts(size_t row, const std::string& head, const int64_t (&v)[4]) {
+  // x and w belong to the lines of left and right, y and h to top and bottom.
+  constexpr int kLine[4] = {0, 1, 2, 3};
+  for (int i = 0; i < 4; ++i) {
+    if (v[i] < kRoiMinimum[i] || v[i] > kRoiMaximum[i]) {
+      OutOfRange(row, kLine[i], head + ": " + kRoiParts[i] + " " + std::to_string(v[i]),
+                 IntRangeText(kRoiMinimum[i], kRoiMaximum[i]));
+    }
+  }
+}
+
+void CheckRansacParts(size_t row, const ParamDescription& d, const std::string& head, const int64_t (&v)[2]) {
+  for (int i = 0; i < 2; ++i) {
+    if (v[i] < d.minimum || v[i] > d.maximum) {
+      OutOfRange(row, i, head + ": " + kRansacParts[i] + " " + std::to_string(v[i]),
+                 IntRangeText(static_cast<int64_t>(d.minimum), static_cast<int64_t>(d.maximum)));
+    }
+  }
+}
+
+std::string ChoiceText(const char* choices) {
+  std::string text = choices;
+  const size_t bar = text.rfind('|');
+  if (bar != std::string::npos) text.replace(bar, 1, " or ");
+  for (size_t at; (at = text.find('|')) != std::string::npos;) text.replace(at, 1, ", ");
+  return text;
+}
+
+bool IsChoice(const char* choices, const std::string& value) {
+  std::string_view rest = choices;
+  while (!rest.empty()) {
+    const size_t bar = rest.find('|');
+    if (rest.substr(0, bar) == value) return true;
+    if (bar == std::string_view::npos) break;
+    rest.remove_prefix(bar + 1);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ParseInt32Text(const std::string& text, int32_t& value) {
+  int64_t v = 0;
+  if (ParseInt64(text, v) != Number::Ok || v < std::numeric_limits<int32_t>::min() ||
+      v > std::numeric_limits<int32_t>::max()) {
+    return false;
+  }
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+bool ParseFiniteText(const std::string& text, double& value) {
+  double v = 0.0;
+  if (ParseDouble(text, v) != Number::Ok || !std::isfinite(v)) return false;
+  value = v;
+  return true;
+}
+
+size_t FindParam(const std::string& name) {
+  for (size_t i = 0; i < kParamCount; ++i) {
+    if (name == kParams[i].name) return i;
+  }
+  return kParamCount;
+}
+
+std::string ParamValueText(const ParamDescription& d, const ParamSet& p) {
+  switch (d.kind) {
+    case ParamKind::Text:
+    case ParamKind::Choice:
+      return p.*d.text;
+    case ParamKind::Int:
+      return std::to_string(p.*d.integer);
+    case ParamKind::Double:
+    case ParamKind::Scale:
+      return FormatG6(p.*d.real);
+    case ParamKind::Roi:
+      return RoiText(p.*d.roi);
+    case ParamKind::Ransac:
+      return std::to_string(p.*d.integer) + "/" + std::to_string(p.*d.integer2);
+  }
+  return {};
+}
+
+std::string SetParamFromText(const ParamDescription& d, const std::string& text, ParamSet& p) {
+  const size_t row = RowOf(d);
+  const std::string subject = std::string(d.label) + " " + text;
+  switch (d.kind) {
+    case ParamKind::Text:
+    case ParamKind::Choice:
+      p.*d.text = text;
+      return {};
+    case ParamKind::Int: {
+      int64_t v = 0;
+      const Number n = ParseInt64(text, v);
+      if (n == Number::Malformed) return "a whole number";
+      if (n == Number::TooLarge || v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) {
+        OutOfRange(row, 0, subject, ParamRangeText(d));
+      }
+      p.*d.integer = static_cast<int32_t>(v);
+      return {};
+    }
+    case ParamKind::Double:
+    case ParamKind::Scale: {
+      double v = 0.0;
+      const Number n = ParseDouble(text, v);
+      if (n == Number::Malformed) return "a number";
+      if (n == Number::TooLarge) OutOfRange(row, 0, subject, ParamRangeText(d));
+      p.*d.real = v;
+      return {};
+    }
+    case ParamKind::Roi: {
+      std::vector<std::string> parts;
+      int64_t v[4] = {};
+      bool tooLarge = false;
+      if (!Split(text, ',', 4, parts)) return "X,Y,W,H: four whole numbers";
+      for (size_t i = 0; i < 4; ++i) {
+        const Number n = ParseInt64(parts[i], v[i]);
+        if (n == Number::Malformed) return "X,Y,W,H: four whole numbers";
+        if (n == Number::TooLarge) v[i] = parts[i][0] == '-' ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+        tooLarge = tooLarge || n == Number::TooLarge;
+      }
+      RoiRect roi;
+      if (tooLarge || !RoiFromXywh(v[0], v[1], v[2], v[3], roi)) {
+        CheckRoiParts(row, "ROI " + text, v);  // throws: the parts allowed all fit
+      }
+      p.*d.roi = roi;
+      return {};
+    }
+    case ParamKind::Ransac: {
+      std::vector<std::string> parts;
+      int64_t v[2] = {};
+      if (!Split(text, '/', 2, parts)) return "U/N: two whole numbers";
+      bool tooLarge = false;
+      for (size_t i = 0; i < 2; ++i) {
+        const Number n = ParseInt64(parts[i], v[i]);
+        if (n == Number::Malformed) return "U/N: two whole numbers";
+        if (n == Number::TooLarge) v[i] = parts[i][0] == '-' ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+        tooLarge = tooLarge || n == Number::TooLarge || v[i] < std::numeric_limits<int32_t>::min() ||
+                   v[i] > std::numeric_limits<int32_t>::max();
+      }
+      if (tooLarge) CheckRansacParts(row, d, "RANSAC " + text, v);
+      p.*d.integer = static_cast<int32_t>(v[0]);
+      p.*d.integer2 = static_cast<int32_t>(v[1]);
+      return {};
+    }
+  }
+  return {};
+}
+
+std::string ParamRangeText(const ParamDescription& d) {
+  switch (d.kind) {
+    case ParamKind::Text:
+      return d.text == &ParamSet::lrPattern ? "one word with one %d for the frame number" : "one word without %";
+    case ParamKind::Choice:
+      return ChoiceText(d.choices);
+    case ParamKind::Int:
+    case ParamKind::Ransac:
+      return IntRangeText(static_cast<int64_t>(d.minimum), static_cast<int64_t>(d.maximum));
+    case ParamKind::Scale:
+      return "3 or 4";
+    case ParamKind::Roi:
+      return "x, y " + IntRangeText(0, kMaxFrameSide - 1) + "; w, h " + IntRangeText(1, kMaxFrameSide);
+    case ParamKind::Double: {
+      if (std::isinf(d.minimum) && std::isinf(d.maximum)) return "any finite number";
+      const std::string low = (d.minimumExcluded ? "above " : "at least ") + FormatG6(d.minimum);
+      return std::isinf(d.maximum) ? low : low + ", at most " + FormatG6(d.maximum);
+    }
+  }
+  return {};
+}
+
+void CheckParams(const ParamSet& p) {
+  for (size_t row = 0; row < kParamCount; ++row) {
+    const ParamDescription& d = kParams[row];
+    const std::string subject = std::string(d.label) + " " + ParamValueText(d, p);
+    switch (d.kind) {
+      case ParamKind::Text: {
+        const std::string problem = d.textProblem(p.*d.text);
+        if (!problem.empty()) throw ParamError(row, 0, std::string(d.label) + " " + QuotedValue(p.*d.text) + " " + problem);
+        break;
+      }
+      case ParamKind::Choice:
+        if (!IsChoice(d.choices, p.*d.text)) OutOfRange(row, 0, std::string(d.label) + " " + QuotedValue(p.*d.text), ParamRangeText(d));
+        break;
+      case ParamKind::Int:
+        if (p.*d.integer < d.minimum || p.*d.integer > d.maximum) OutOfRange(row, 0, subject, ParamRangeText(d));
+        break;
+      case ParamKind::Double: {
+        const double v = p.*d.real;
+        const bool below = d.minimumExcluded ? !(v > d.minimum) : !(v >= d.minimum);
+        if (!std::isfinite(v) || below || v > d.maximum) OutOfRange(row, 0, subject, ParamRangeText(d));
+        break;
+      }
+      case ParamKind::Scale:
+        if (p.*d.real != 3.0 && p.*d.real != 4.0) OutOfRange(row, 0, subject, ParamRangeText(d));
+        break;
+      case ParamKind::Roi: {
+        const RoiRect& roi = p.*d.roi;
+        const int64_t v[4] = {roi.left, roi.top, roi.Width(), roi.Height()};
+        CheckRoiParts(row, subject, v);
+        break;
+      }
+      case ParamKind::Ransac: {
+        const int64_t v[2] = {p.*d.integer, p.*d.integer2};
+        CheckRansacParts(row, d, subject, v);
+        // A pool of more pairs than matching ever finds always falls back to the pairs
+        // found; a smaller one must hold the sample drawn from it.
+        if (v[1] <= kMaxPairs && v[0] > v[1]) {
+          throw ParamError(row, 0, subject + ": the sample size " + std::to_string(v[0]) + " exceeds the pool size " +
+                                       std::to_string(v[1]) + " (allowed: the sample at most the pool when the pool is " +
+                                       std::to_string(kMaxPairs) + " or less)");
+        }
+        break;
+      }
+    }
+  }
+  // The HR grid must hold the PSF kernel's mirror border (n - 1 pixels) and the 5 x 5
+  // window of the hole filling.
+  const HrGeometry grid = MakeHrGeometry(p.roi, p.scale);
+  const int kernel = PsfKernelSize(p.psfSigma, p.scale);
+  const int minimum = std::max(kernel - 1, kMinHrGridSize);
+  if (grid.width < minimum || grid.height < minimum) {
+    const bool kernelLimits = kernel - 1 > kMinHrGridSize;
+    throw ParamError(FindParam(kernelLimits ? "psfSigma" : "roi"), kernelLimits ? 0 : grid.width < minimum ? 2 : 3,
+                     "ROI " + RoiText(p.roi) + " at scale " + FormatG6(p.scale) + " gives an HR grid of " +
+                         std::to_string(grid.width) + " x " + std::to_string(grid.height) + " pixels, smaller than the " +
+                         std::to_string(minimum) + " pixels each way that the " + std::to_string(kernel) + " x " +
+                         std::to_string(kernel) + " PSF kernel of PSF sigma " + FormatG6(p.psfSigma) + " needs");
+  }
+}
+
+std::string DescribeParams(const ParamSet& p) {
+  std::string s;
+  for (const ParamDescription& d : kParams) {
+    s += std::string(d.name) + " = " + ParamValueText(d, p);
+    if (d.kind == ParamKind::Roi) s += " (x,y,w,h)";
+    if (d.kind == ParamKind::Ransac) s += " (sample size/pool size)";
+    s += "\n";
+  }
+  s += "referenceFile = " + p.referenceFile + "\n";
+  s += "resultFile = " + p.resultFile + "\n";
+  s += "homographyPattern = " + p.homographyPattern + "\n";
+  return s;
+}
+
+}  // namespace lumet

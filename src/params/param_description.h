@@ -1,0 +1,118 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "params/param_set.h"
+#include "util/error.h"
+
+namespace lumet {
+
+// How a parameter is typed, stored and checked.
+enum class ParamKind {
+  Text,    // one word (file name patterns)
+  Int,     // one whole number
+  Double,  // one finite number
+  Scale,   // 3 or 4, stored as a number
+  Roi,     // typed x,y,w,h; stored as left, top, right, bottom on four lines
+  Ransac,  // typed U/N (sample size / pool size); stored on two lines
+  Choice,  // one word of a fixed list
+};
+
+// One parameter as every part of the system sees it. The command-line options, the
+// printed set, the dialog's fields, the parameter file and the checks are all made by
+// loops over kParams; a new parameter is one more row (stored after line 17 when its
+// `line` is 0).
+struct ParamDescription {
+  const char* name;         // name in the printed set and in "name value" lines: "psfSigma"
+  const char* flag;         // command-line option: "--psf-sigma"
+  const char* label;        // how every message names it: "PSF sigma"
+  ParamKind kind;
+  const char* typeName;     // the shape of the value in the help: "FLOAT", "X,Y,W,H"
+  const char* help;         // what it means
+  const char* defaultText;  // the Init params value, as typed on the command line
+  int line;                 // first line in param.txt; 0: a "name value" line after line 17
+  // Int: each component lies in [minimum, maximum]. Double: in [minimum, maximum], the lower
+  // end excluded when minimumExcluded (an unbounded side is +-infinity).
+  double minimum = 0.0;
+  double maximum = 0.0;
+  bool minimumExcluded = false;
+  // Where the value lives in ParamSet (one of them, two ints for Ransac).
+  std::string ParamSet::*text = nullptr;
+  int32_t ParamSet::*integer = nullptr;
+  int32_t ParamSet::*integer2 = nullptr;
+  double ParamSet::*real = nullptr;
+  RoiRect ParamSet::*roi = nullptr;
+  std::string (*textProblem)(const std::string&) = nullptr;  // Text: "" when usable
+  const char* choices = nullptr;                               // Choice: "classic|enhanced"
+  // The dialog's edit fields, by control ID (x, y, w, h for the ROI; both RANSAC fields);
+  // 0 where there is none. The scale has radio buttons instead.
+  std::array<int, 4> controls = {};
+};
+
+// Bounds that keep every product and sum the engine forms inside int:
+// - a frame is at most kMaxFrameSide pixels each way, so a ROI inside one has x, y below it
+//   and w, h up to it; right and bottom stay below 2^16, the HR grid below 2^18 pixels each
+//   way at scale 4, and areas are formed in 64 bits;
+// - lrCount frames after startIndex: startIndex + lrCount < 2^31;
+// - the SAD block (2S+1)^2 times 255 stays below 2^31 for S <= 1000;
+// - RANSAC sizes beyond 30 only ever select the fallback to the pairs found (at most 30).
+inline constexpr int kMaxFrameSide = 32768;
+inline constexpr int kMaxLrCount = 100000;
+inline constexpr int kMaxStartIndex = 999999999;
+inline constexpr int kMaxSadSize = 1000;
+inline constexpr int kMaxRansacSize = 1000;
+// The PSF kernel is ceil(6 sigma s) + 1 wide (odd, at least 7): sigma 2 gives 49 x 49 at
+// scale 4, about 8 times the work of the standard 17 x 17 per step. A Gaussian blur wider
+// than 2 LR pixels leaves nothing for three or four times the resolution to recover.
+inline constexpr double kMaxPsfSigma = 2.0;
+// The derivative filters are ceil(6 sigma) + 1 wide: 31 x 31 at sigma 5.
+inline constexpr double kMaxFilterSigma = 5.0;
+
+extern const std::array<ParamDescription, 15> kParams;
+inline constexpr size_t kParamCount = 15;
+
+// The row of a name ("psfSigma"), or kParamCount.
+size_t FindParam(const std::string& name);
+
+// A value refused by CheckParams (or by SetParamFromText when it cannot even be stored):
+// which row and which of its stored lines (0 .. 3 for the ROI's left, top, right, bottom;
+// 0 .. 1 for the RANSAC pair) it is about.
+class ParamError : public Error {
+ public:
+  ParamError(size_t row, int part, const std::string& message) : Error(message), row_(row), part_(part) {}
+  size_t Row() const { return row_; }
+  int Part() const { return part_; }
+
+ private:
+  size_t row_;
+  int part_;
+};
+
+// The value of a row as users type it: "0.6", "160,100,40,40", "20/25", "4", "classic".
+std::string ParamValueText(const ParamDescription& row, const ParamSet& params);
+
+// Sets a row from text typed by a user. Returns "" when done, or what the text should
+// look like when it is malformed (not a number, wrong shape). A well-formed number that
+// the value cannot hold (beyond 32 bits) throws ParamError with the range; other ranges
+// are CheckParams' business.
+std::string SetParamFromText(const ParamDescription& row, const std::string& text, ParamSet& params);
+
+// A whole text as a 32-bit integer, or as a finite number; false when it is not one.
+bool ParseInt32Text(const std::string& text, int32_t& value);
+bool ParseFiniteText(const std::string& text, double& value);
+
+// "0 to 1000", "above 0, at most 2", "any finite number", "3 or 4", "classic or enhanced" ...
+std::string ParamRangeText(const ParamDescription& row);
+
+// Every rule that depends on the values alone: text rules, ranges, the RANSAC sample
+// within its pool, the HR grid large enough for the PSF kernel. Throws ParamError naming
+// the value by its label, with the allowed range.
+void CheckParams(const ParamSet& params);
+
+// The set as "name = value" lines, the derived names included.
+std::string DescribeParams(const ParamSet& params);
+
+}  // namespace lumet

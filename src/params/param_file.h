@@ -1,0 +1,59 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "params/param_description.h"
+#include "params/param_set.h"
+
+namespace lumet {
+
+// What reading a parameter file found.
+struct ParamFileReport {
+  std::string path;
+  bool found = false;  // the file exists and could be opened
+  int valuesRead = 0;  // of the 17 values of lines 1 to 17
+  // The line each stored part of each row was read from (ROI: left, top, right, bottom;
+  // RANSAC: sample, pool); 0 when it was not taken from the file.
+  std::array<std::array<int, 4>, kParamCount> lines{};
+  // Empty when everything was read; otherwise the first thing that could not be, e.g.
+  // "param.txt line 12 (lambda): \"1e999\" cannot be read as a number".
+  std::string problem;
+  // The rows that kept the values they had before reading because of the problem.
+  std::vector<size_t> reset;
+};
+
+// Reads a parameter file into params. Lines 1 to 17 hold the 17 values of the rows with a
+// line, one white-space-delimited word each (blanks, tabs and line ends of any kind
+// separate them). Every further line is "name value" for a row stored after line 17. From
+// the first word that cannot be read on, nothing more is taken and the remaining values
+// keep what params held (callers start from InitParams()). A missing file reads nothing
+// and is no problem.
+ParamFileReport ReadParamFile(const std::string& path, ParamSet& params);
+
+// ReadParamFile's count of values read (0 when the file is missing).
+int LoadParams(const std::string& path, ParamSet& params);
+
+// The exact text of the parameter file: the 17 values one per line, then one "name value"
+// line per later row whose value is not its default; every line but the last ends in "\n".
+// A file of default later values is thus the 17-line file readers of 17 values expect.
+std::string FormatParamFile(const ParamSet& params);
+
+// Writes the parameter file through the atomic writer. Throws lumet::Error on failure.
+void SaveParams(const std::string& path, const ParamSet& params);
+
+// CheckParams, with a value that came from the file named by its line:
+// "param.txt line 16: SAD size -2147483648 is out of range (allowed: 0 to 1000)".
+void CheckLoadedParams(const ParamSet& params, const ParamFileReport& report);
+
+// For a report with a problem. The words of a front end that adopts the file anyway: the
+// problem, the values reset to their standard values, and that the old file is kept as
+// path + ".bad" (KeepUnreadableParamFile writes that copy).
+std::string UnreadableParamFileNotice(const ParamFileReport& report);
+void KeepUnreadableParamFile(const ParamFileReport& report);
+// The words of a command that refuses to run on it and changes nothing.
+std::string UnreadableParamFileError(const ParamFileReport& report);
+
+}  // namespace lumet
