@@ -3,7 +3,9 @@
 #include <QLineEdit>
 #include <QVariant>
 #include <algorithm>
-#include <initializer_list>
+#include <utility>
+
+#include "params/param_description.h"
 
 namespace lumet {
 
@@ -11,27 +13,9 @@ namespace {
 
 constexpr const char* kRefusedProperty = "refused";
 
-struct FieldNames {
-  std::initializer_list<int> ids;
-  std::initializer_list<const char*> names;  // as the messages spell them, any case
-};
-
-// The parameter keys first, then the words the commands' messages use.
-const FieldNames kFieldNames[] = {
-    {{1007}, {"lrPattern", "LR pattern", "LR files", "frame file", "reference frame"}},
-    {{1008}, {"outputBase", "output base", "Output"}},
-    {{1009}, {"lrCount", "LR count", "LR num", "frame count"}},
-    {{1010}, {"psfSigma", "PSF sigma"}},
-    {{1013}, {"alpha"}},
-    {{1014}, {"beta"}},
-    {{1015}, {"lambda"}},
-    {{1016, 1017, 1018, 1019}, {"roi", "region of interest"}},
-    {{1020}, {"filterSigma", "filter sigma"}},
-    {{1021}, {"ransacFirst", "RANSAC sample"}},
-    {{1022}, {"ransacSecond", "RANSAC trials", "pool size"}},
-    {{1023}, {"sadSize", "SAD size", "SAD block"}},
-    {{1024}, {"searchArea", "search area"}},
-};
+// Words the commands use for the frame files, which the "LR files" field names.
+constexpr const char* kFrameWords[] = {"frame file", "reference frame", "LR files"};
+constexpr int kLrPatternControl = 1007;
 
 // The file-name part of the pattern before its frame number ("./images/lr-").
 QString PatternPrefix(const QString& lrPattern) {
@@ -43,25 +27,40 @@ QString PatternPrefix(const QString& lrPattern) {
 
 std::vector<int> FieldsNamedBy(const QString& message, const QString& lrPattern) {
   qsizetype bestAt = -1, bestLength = 0;
-  const FieldNames* best = nullptr;
-  auto consider = [&](const FieldNames& field, const QString& name) {
-    if (name.isEmpty()) return;
+  std::vector<int> best;
+  auto consider = [&](std::vector<int> ids, const QString& name) {
+    if (name.isEmpty() || ids.empty()) return;
     const qsizetype at = message.indexOf(name, 0, Qt::CaseInsensitive);
     if (at < 0) return;
-    if (best == nullptr || at < bestAt || (at == bestAt && name.size() > bestLength)) {
-      best = &field;
+    if (best.empty() || at < bestAt || (at == bestAt && name.size() > bestLength)) {
+      best = std::move(ids);
       bestAt = at;
       bestLength = name.size();
     }
   };
-  for (const FieldNames& field : kFieldNames) {
-    for (const char* name : field.names) consider(field, QString::fromUtf8(name));
+  // Each value by its key ("psfSigma") and by the label the messages use ("PSF sigma").
+  for (const ParamDescription& row : kParams) {
+    std::vector<int> ids;
+    for (int id : row.controls) {
+      if (id != 0) ids.push_back(id);
+    }
+    consider(ids, QString::fromUtf8(row.name));
+    consider(ids, QString::fromUtf8(row.label));
   }
+  for (const char* words : kFrameWords) consider({kLrPatternControl}, QString::fromUtf8(words));
   const QString prefix = PatternPrefix(lrPattern);
   // "./" alone would match any relative name.
-  if (prefix.size() > 2) consider(kFieldNames[0], prefix);
-  if (best == nullptr) return {};
-  return std::vector<int>(best->ids.begin(), best->ids.end());
+  if (prefix.size() > 2) consider({kLrPatternControl}, prefix);
+  return best;
+}
+
+int ControlOf(const ParamError& error) {
+  if (error.Row() >= kParamCount) return 0;
+  const ParamDescription& row = kParams[error.Row()];
+  // The ROI is stored as left, top, right, bottom but typed as x, y, w, h: right is w's.
+  const int part = std::clamp(error.Part(), 0, 3);
+  const int id = row.controls[static_cast<size_t>(part)];
+  return id != 0 ? id : row.controls[0];
 }
 
 void MarkRefusedField(QLineEdit* field, const QString& message) {

@@ -13,6 +13,12 @@ namespace lumet {
 // the message names no field.
 std::vector<int> FieldsNamedBy(const QString& message, const QString& lrPattern);
 
+class ParamError;
+
+// The field of a refused value: the row's control for the part at fault (x, y, w, h for the
+// ROI's left, top, right, bottom), 0 when the value has no field (the scale).
+int ControlOf(const ParamError& error);
+
 // Marks a field as refused, with the message as its tool tip, until its text changes.
 void MarkRefusedField(QLineEdit* field, const QString& message);
 bool IsMarkedRefused(const QLineEdit* field);

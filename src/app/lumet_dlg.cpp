@@ -20,6 +20,7 @@
 
 #include "app/dialog_units.h"
 #include "app/field_format.h"
+#include "app/field_marker.h"
 #include "app/gui_port.h"
 #include "app/version_info_dlg.h"
 #include "params/param_description.h"
@@ -286,6 +287,9 @@ bool CLumetDlg::ApplyParams(const ParamSet& values, bool logRefusal) {
   } catch (const Error& error) {
     // The values stay on screen and in the set for the user to correct; no command runs
     // on them (every command adopts first).
+    if (const auto* refused = dynamic_cast<const ParamError*>(&error)) {
+      emit valueRefused(ControlOf(*refused), QString::fromStdString(error.what()));
+    }
     if (logRefusal) AppendLog(std::string("Error: ") + error.what());
     adopted = values;
     ok = false;

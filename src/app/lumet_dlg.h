@@ -97,6 +97,8 @@ class CLumetDlg : public QDialog {
   void commandStarting(Command command);
   // A line went to the log pane.
   void logAppended(const QString& line);
+  // The adoption refused the value in field controlId (0: one without a field).
+  void valueRefused(int controlId, const QString& message);
 
  protected:
   void reject() override;

@@ -25,6 +25,7 @@
 #include <QToolBar>
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 #include "app/dialog_units.h"
 #include "app/field_marker.h"
@@ -266,6 +267,7 @@ bool MainWindow::Open(const QString& path) {
   if (frame) {
     ParamSet values = dialog_->Params();
     values.lrPattern = frame->lrPattern.toStdString();
+    values.startIndex = frame->startIndex;
     values.lrCount = std::max(0, CountFrames(folder_, frame->lrPattern, frame->startIndex));
     dialog_->ApplyParams(values);
   }
@@ -307,6 +309,7 @@ void MainWindow::MakeDialog() {
   }
 
   connect(dialog, &CLumetDlg::logAppended, this, &MainWindow::OnLogLine);
+  connect(dialog, &CLumetDlg::valueRefused, this, &MainWindow::OnValueRefused);
   connect(dialog, &CLumetDlg::commandStarting, this, &MainWindow::OnCommandStarting);
   connect(dialog, &CLumetDlg::commandFinished, this, &MainWindow::OnCommandFinished);
   for (int id : kCommandIds) {
@@ -318,6 +321,9 @@ void MainWindow::MakeDialog() {
   setCentralWidget(dialog);  // the previous dialog or the placeholder goes
   placeholder_ = nullptr;
   dialog->show();
+  // What the start-up refused (a stored value out of range) is marked too.
+  refusalMarked_ = false;
+  for (const QString& line : dialog->LogText().split(u'\n')) OnLogLine(line);
   SyncActions();
 }
 
@@ -414,10 +420,18 @@ void MainWindow::ShowError(const QString& text) {
   }
 }
 
+void MainWindow::OnValueRefused(int controlId, const QString& message) {
+  if (controlId == 0) return;
+  MarkRefusedField(dialog_->findChild<QLineEdit*>(QString::number(controlId)), message);
+  refusalMarked_ = true;
+}
+
 void MainWindow::OnLogLine(const QString& line) {
   static const QString kError = QStringLiteral("Error: ");
   if (!line.startsWith(kError)) return;
   statusBar()->showMessage(line);
+  // A refused parameter has marked its own field; other errors are traced by what they name.
+  if (std::exchange(refusalMarked_, false)) return;
   const QString message = line.mid(kError.size());
   const QString pattern = QString::fromStdString(dialog_->Params().lrPattern);
   for (int id : FieldsNamedBy(message, pattern)) {

@@ -81,6 +81,7 @@ class MainWindow : public QMainWindow {
   void FillRecentMenu();
   void ShowError(const QString& text);
   void OnLogLine(const QString& line);
+  void OnValueRefused(int controlId, const QString& message);
   void OnCommandStarting();
   void OnCommandFinished(bool ok);
   void OnSaveRequested(ViewerPane* pane, bool result);
@@ -107,6 +108,7 @@ class MainWindow : public QMainWindow {
 
   QHash<QString, QDateTime> outputsBefore_;
   bool closePending_ = false;
+  bool refusalMarked_ = false;  // the error line to come belongs to a field marked already
 };
 
 }  // namespace lumet

@@ -233,6 +233,11 @@ class MainWindowTest : public QObject {
     QCOMPARE(QString::fromUtf8(ReadBytes(sequence.filePath(QStringLiteral("param.txt")))).section(u'\n', 0, 0),
              QStringLiteral("./images/lr-%d.bmp"));
 
+    // A later frame starts the sequence there: frames 1 .. 3 are the reference and two more.
+    Drop(window, sequence.filePath(QStringLiteral("images/lr-1.bmp")));
+    QCOMPARE(window.Dialog()->Params().startIndex, 1);
+    QCOMPARE(Field(*window.Dialog(), 1009)->text(), QString::number(kFrames - 1));
+
     Drop(window, other.path());
     QCOMPARE(window.WorkingFolder(), QDir::cleanPath(other.path()));
     QCOMPARE(Field(*window.Dialog(), 1016)->text(), QStringLiteral("10"));
@@ -351,7 +356,8 @@ class MainWindowTest : public QObject {
              (std::vector<int>{1016, 1017, 1018, 1019}));
     QCOMPARE(FieldsNamedBy(QStringLiteral("./images/lr-0.bmp: cannot open the file"), "./images/lr-%d.bmp"), std::vector<int>{1007});
     QCOMPARE(FieldsNamedBy(QStringLiteral("filter sigma -1 is not a positive number"), "./a%d.bmp"), std::vector<int>{1020});
-    QCOMPARE(FieldsNamedBy(QStringLiteral("ransacSecond 0 is below 1"), "./a%d.bmp"), std::vector<int>{1022});
+    QCOMPARE(FieldsNamedBy(QStringLiteral("PSF sigma 9 is out of range"), "./a%d.bmp"), std::vector<int>{1010});
+    QCOMPARE(FieldsNamedBy(QStringLiteral("SAD size 0 is out of range"), "./a%d.bmp"), std::vector<int>{1023});
     QVERIFY(FieldsNamedBy(QStringLiteral("out of memory"), "./a%d.bmp").empty());
 
     TempCwd cwd;
@@ -363,14 +369,20 @@ class MainWindowTest : public QObject {
     window.findChild<QAction*>(QStringLiteral("actionCommand1001"))->trigger();
     QVERIFY(!window.Dialog()->CommandRunning());
     QVERIFY(IsMarkedRefused(pattern) && !IsMarkedRefused(Field(*window.Dialog(), 1008)));
-    QVERIFY(window.statusBar()->currentMessage().startsWith(QStringLiteral("Error: lrPattern")));
-    QVERIFY(window.Dialog()->LogText().startsWith(QStringLiteral("Error: lrPattern")));  // the log line as before
+    QVERIFY(window.statusBar()->currentMessage().startsWith(QStringLiteral("Error: LR pattern")));
+    QVERIFY(window.Dialog()->LogText().startsWith(QStringLiteral("Error: LR pattern")));  // the log line as before
     QTest::keyClick(pattern, Qt::Key_Backspace);
     QVERIFY(!IsMarkedRefused(pattern));
     // A missing frame, reported by the command itself, points at the LR files too.
     pattern->setText(QStringLiteral("./images/none-%d.bmp"));
     QVERIFY(!RunCommand(window, 1001));
     QVERIFY(IsMarkedRefused(pattern));
+    // A value out of range marks its own field: the ROI's height is the fourth field.
+    Field(*window.Dialog(), 1007)->setText(QStringLiteral("./images/lr-%d.bmp"));
+    Field(*window.Dialog(), 1019)->setText(QStringLiteral("-5"));
+    QVERIFY(!window.Dialog()->ReadControls());
+    QVERIFY(IsMarkedRefused(Field(*window.Dialog(), 1019)));
+    for (int id : {1016, 1017, 1018, 1007}) QVERIFY2(!IsMarkedRefused(Field(*window.Dialog(), id)), qPrintable(QString::number(id)));
   }
 
   // A whole run inside the window: viewers are docks beside the controls, the files written
