@@ -33,8 +33,11 @@ gui: build
 screenshots: build
 	bash scripts/screenshots.sh $(BIN) build/screenshots
 
+# Micro-benchmarks, then the end-to-end table (BENCH_BEFORE=path/to/lumet-cli adds a
+# "before" table from another build).
 bench: build
 	$(BIN)/lumet-bench
+	bash bench/e2e.sh $(BIN) $(BENCH_BEFORE)
 
 clean:
 	rm -rf build

@@ -36,7 +36,6 @@ struct Inputs {
   HrGeometry grid = MakeHrGeometry(kRoi, kScale);
   std::vector<ColorGrayImage> frames;
   std::vector<Matrix> hrForms;
-  std::vector<ColorDoubleImage> layers;
   ColorDoubleImage x;
   CountImage count;
 
@@ -51,9 +50,7 @@ struct Inputs {
       }
       hrForms.push_back(HrForm(h, kScale));
     }
-    layers.resize(frames.size());
-    for (auto& layer : layers) layer.Create(grid.width, grid.height);
-    MedianShiftAdd(frames, hrForms, static_cast<int>(frames.size()), grid, 320, 240, layers, x, count);
+    MedianShiftAdd(frames, hrForms, static_cast<int>(frames.size()), grid, 320, 240, x, count);
     FillHoles(x, count);
   }
 };
@@ -94,7 +91,7 @@ void BM_MedianShiftAdd(benchmark::State& state) {
   ColorDoubleImage x;
   CountImage count;
   for (auto _ : state) {
-    MedianShiftAdd(in.frames, in.hrForms, static_cast<int>(in.frames.size()), in.grid, 320, 240, in.layers, x, count);
+    MedianShiftAdd(in.frames, in.hrForms, static_cast<int>(in.frames.size()), in.grid, 320, 240, x, count);
     benchmark::DoNotOptimize(x.channels[0].At(80, 80));
   }
 }

@@ -1,17 +1,88 @@
 #!/usr/bin/env bash
-# End-to-end timing: makes the default synthetic sequence and times registration and
-# reconstruction with the standard parameters. Usage: bench/e2e.sh [BIN_DIR] [WORK_DIR]
+# End-to-end timing of lumet-cli on the three workloads, against the machine's own limits.
+#
+# usage: bench/e2e.sh [BIN_DIR] [BEFORE_CLI]
+#   BIN_DIR     folder with lumet-cli and lumet-fma-peak (default build/release/bin)
+#   BEFORE_CLI  optional second lumet-cli (for example one built from main) timed the same way
+# environment: REPEAT (runs per workload, best kept; default 3), WORK (scratch folder)
+#
+# A 31-frame 320 x 240 synthetic sequence is made with `lumet-cli synth`; the one-core FMA
+# peak is measured in the same run (best of three loops) and doubled for the two cores. Each
+# workload's convolution ceiling is 600 passes of the 17 x 17 PSF over its HR grid at 2
+# flops a tap at that peak. Printed per workload: wall time, peak RSS, and time / ceiling;
+# then the default job with one core kept busy by a spinning child, as a multiple of its
+# idle time.
 set -euo pipefail
-bin=$(cd "${1:-build/release/bin}" && pwd)
-work=${2:-$(mktemp -d)}
-mkdir -p "$work"
-"$bin/lumet-cli" synth "$work" >/dev/null
-cd "$work"
-t0=$(date +%s.%N)
-"$bin/lumet-cli" register >/dev/null
-t1=$(date +%s.%N)
-"$bin/lumet-cli" reconstruct >/dev/null
-t2=$(date +%s.%N)
-printf 'registration   %6.2f s (30 frames, 320x240)\n' "$(awk "BEGIN{print $t1 - $t0}")"
-printf 'reconstruction %6.2f s (30 frames, 160x160 HR grid, 300 steps)\n' "$(awk "BEGIN{print $t2 - $t1}")"
-"$bin/lumet-cli" compare result/hr.bmp truth/hr.bmp
+
+BIN=$(readlink -f "${1:-build/release/bin}")
+BEFORE=${2:-}
+[[ -n "$BEFORE" ]] && BEFORE=$(readlink -f "$BEFORE")
+REPEAT=${REPEAT:-3}
+WORK=${WORK:-$(mktemp -d /tmp/lumet-e2e.XXXXXX)}
+CORES=2
+
+for tool in "$BIN/lumet-cli" "$BIN/lumet-fma-peak" /usr/bin/time; do
+  [[ -x "$tool" ]] || { echo "e2e.sh: $tool is missing (build first: make build)" >&2; exit 1; }
+done
+
+SEQ="$WORK/seq"
+rm -rf "$SEQ"
+"$BIN/lumet-cli" synth "$SEQ" --lr-count 30 >/dev/null
+"$BIN/lumet-cli" -C "$SEQ" init-params >/dev/null
+
+read -r PEAK1 ISA _ < <("$BIN/lumet-fma-peak")
+PEAK=$(awk -v p="$PEAK1" -v c="$CORES" 'BEGIN { printf "%.2f", p * c }')
+echo "FMA peak: $PEAK1 GFLOP/s per core ($ISA), ceiling taken at $PEAK GFLOP/s for $CORES cores"
+
+# name roi(x,y,w,h) scale
+WORKLOADS=(
+  "default 160,100,40,40 4"
+  "peer 130,70,100,100 4"
+  "whole-frame 10,10,300,220 4"
+)
+
+# Runs one job REPEAT times; prints "best_seconds peak_rss_kb".
+time_job() {
+  local cli=$1 roi=$2 scale=$3 best="" rss=0 out
+  for ((i = 0; i < REPEAT; ++i)); do
+    out=$( { /usr/bin/time -f "%e %M" "$cli" -C "$SEQ" run --lr-count 30 --roi "$roi" --scale "$scale" >/dev/null; } 2>&1 | tail -1)
+    read -r secs kb <<<"$out"
+    if [[ -z "$best" ]] || awk -v a="$secs" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$secs; fi
+    ((kb > rss)) && rss=$kb
+  done
+  echo "$best $rss"
+}
+
+ceiling() {  # roi scale -> seconds
+  local w h
+  IFS=, read -r _ _ w h <<<"$1"
+  awk -v w="$w" -v h="$h" -v s="$2" -v p="$PEAK" 'BEGIN { g = w * s; k = h * s; printf "%.4f", 600 * g * k * 289 * 2 / (p * 1e9) }'
+}
+
+report() {  # label cli
+  local label=$1 cli=$2
+  echo
+  echo "== $label: $cli"
+  printf "%-12s %-18s %9s %9s %9s %10s\n" workload roi "time (s)" "RSS (MB)" "ceil (s)" "time/ceil"
+  for w in "${WORKLOADS[@]}"; do
+    read -r name roi scale <<<"$w"
+    read -r secs kb < <(time_job "$cli" "$roi" "$scale")
+    c=$(ceiling "$roi" "$scale")
+    printf "%-12s %-18s %9.2f %9.1f %9.3f %9.1fx\n" "$name" "$roi" "$secs" "$(awk -v k="$kb" 'BEGIN { print k / 1024 }')" "$c" \
+      "$(awk -v a="$secs" -v b="$c" 'BEGIN { print a / b }')"
+    [[ $name == default ]] && IDLE=$secs
+  done
+  # One core taken by another process.
+  bash -c 'while :; do :; done' &
+  local spinner=$!
+  read -r busy _ < <(time_job "$cli" "160,100,40,40" 4)
+  kill "$spinner"
+  wait "$spinner" 2>/dev/null || true
+  printf "%-12s %-18s %9.2f %29s %9.2fx idle\n" "default+busy" "160,100,40,40" "$busy" "" \
+    "$(awk -v a="$busy" -v b="$IDLE" 'BEGIN { print a / b }')"
+}
+
+[[ -n "$BEFORE" ]] && report before "$BEFORE"
+report after "$BIN/lumet-cli"
+echo
+echo "targets: default <= 5x, peer <= 4x, whole-frame <= 4x and <= 250 MB, busy <= 2.5x idle"

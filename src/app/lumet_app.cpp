@@ -1,6 +1,7 @@
 #include "app/lumet_app.h"
 
 #include <QDir>
+#include <QSettings>
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include "app/app_icon.h"
 #include "app/lumet_dlg.h"
 #include "app/main_window.h"
+#include "util/parallel.h"
 #include "view/viewer_pane.h"
 
 namespace lumet {
@@ -89,6 +91,9 @@ class ScreenshotRun : public QObject {
 }  // namespace
 
 int CLumetApp::InitInstance(const QString& screenshotDir, const QString& open) {
+  // The window's own choice of threads (0 = every core), kept in its settings rather than
+  // in param.txt: it changes only how fast the results come, never the results.
+  SetThreadCount(QSettings().value(QStringLiteral("threads"), 0).toInt());
   MainWindow window;
   if (!screenshotDir.isEmpty()) {
     // A fixed size, whatever was saved, so the pictures compare from run to run.

@@ -124,8 +124,13 @@ std::vector<QString> FieldTexts(const ParamDescription& row, const ParamSet& p) 
       return {FormatDoubleField(p.*row.real)};
     case ParamKind::Roi: {
       const RoiRect& roi = p.*row.roi;
-      return {FormatIntField(roi.left), FormatIntField(roi.top), FormatIntField(static_cast<int32_t>(roi.Width())),
-              FormatIntField(static_cast<int32_t>(roi.Height()))};
+      // A stored ROI may span more than int32 (left -2^31, right 2^31 - 1); the field shows
+      // the nearest int32 and the adoption refuses it with its range.
+      const auto extent = [](int64_t v) {
+        return FormatIntField(static_cast<int32_t>(
+            std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max())));
+      };
+      return {FormatIntField(roi.left), FormatIntField(roi.top), extent(roi.Width()), extent(roi.Height())};
     }
     case ParamKind::Ransac:
       return {FormatIntField(p.*row.integer), FormatIntField(p.*row.integer2)};

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/cli_commands.h"
+#include "cli/threads_option.h"
 #include "imageio/bmp_file.h"
 #include "synth/quality.h"
 #include "util/error.h"
@@ -18,6 +19,7 @@ void AddCompareCommand(CLI::App& app, CommandSlot& slot) {
   auto* command = app.add_subcommand("compare", "print the PSNR (dB) and the SSIM of two images of the same size");
   command->add_option("A", *first, "first image (BMP)")->required()->type_name("A.bmp");
   command->add_option("B", *second, "second image (BMP)")->required()->type_name("B.bmp");
+  AddThreadsOption(*command);
   command->callback([&slot, first, second] {
     slot.run = [first, second] {
       ColorGrayImage a;

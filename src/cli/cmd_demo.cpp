@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/threads_option.h"
 #include "cli/headless_port.h"
 #include "imageio/bmp_file.h"
 #include "reconstruction/homography_reader.h"
@@ -164,6 +165,7 @@ void AddDemoCommand(CLI::App& app, CommandSlot& slot) {
   auto* command = app.add_subcommand(
       "demo", "write a synthetic sequence into DIR, register and reconstruct it there, and report the quality");
   command->add_option("DIR", *dir, "folder of the demo (created if missing)")->capture_default_str()->type_name("DIR");
+  AddThreadsOption(*command);
   command->callback([&slot, dir] { slot.run = [dir] { return RunDemo(*dir); }; });
 }
 

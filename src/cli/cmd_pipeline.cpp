@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "cli/cli_commands.h"
+#include "cli/threads_option.h"
 #include "cli/headless_port.h"
 #include "cli/param_options.h"
 #include "workbench/workbench.h"
@@ -17,6 +18,7 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
   auto snapshots = std::make_shared<std::string>();
   auto* command = app.add_subcommand(name, help);
   AddParamOptions(*command, *overrides);
+  AddThreadsOption(*command);
   command->add_option("--snapshots", *snapshots, "write what the two viewers show at the end as BMP files into DIR")
       ->type_name("DIR");
   command->callback([&slot, overrides, snapshots, stages] {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/cli_commands.h"
+#include "cli/threads_option.h"
 #include "reconstruction/hr_geometry.h"
 #include "synth/synth_options.h"
 #include "synth/synthetic_sequence.h"
@@ -64,6 +65,7 @@ void AddSynthCommand(CLI::App& app, CommandSlot& slot) {
   command->add_option("--seed", *seed, "seed of the motion, the noise and the texture")
       ->capture_default_str()
       ->type_name("UINT");
+  AddThreadsOption(*command);
   command->callback([&slot, options, dir, size, seed] {
     slot.run = [options, dir, size, seed] {
       SynthOptions o = *options;

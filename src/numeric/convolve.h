@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
 
@@ -14,11 +16,23 @@ inline int MirrorIndex(int i, int n) {
   return i;
 }
 
+// The instruction sets the filter loops are compiled for, chosen at run time.
+enum class SimdVariant { Baseline, Avx2, Avx512 };
+const char* SimdVariantName(SimdVariant variant);
+// The variants this processor runs, baseline first, the widest last.
+std::vector<SimdVariant> SupportedSimdVariants();
+// The variant in use: the widest supported unless set (tests, benchmarks). Every variant
+// gives the same results bit for bit. Setting an unsupported one throws lumet::Error.
+SimdVariant ActiveSimdVariant();
+void SetSimdVariant(SimdVariant variant);
+
 // Correlation (the kernel is not flipped) of source with the n x n kernel K, where
 // K[a][b] belongs to the horizontal offset a - h and the vertical offset b - h
 // (h = n / 2). target is re-created at the source's size and every pixel written:
 // target(c, r) = sum over dy = -h..h (outer) of sum over dx = -h..h (inner) of
-// K[dx + h][dy + h] * source(mirror(c + dx), mirror(r + dy)), summed in double from 0.
+// K[dx + h][dy + h] * source(mirror(c + dx), mirror(r + dy)), summed in double from 0:
+// by fused multiply-add (one rounding per tap) for a double source, by a rounded product
+// and a rounded sum for an 8-bit source.
 // The source must be at least h + 1 pixels wide and high (lumet::Error otherwise).
 // The result is identical, bit for bit, to ConvolveMirrorDirect.
 void ConvolveMirror(const GrayImage& source, DoubleImage& target, const FloatMatrix& kernel, int n);

@@ -101,6 +101,21 @@ class GrayImage : public ImagePlane<uint8_t> {
   // neighbours are clamped to the last column and row; the left and top indices are
   // |floor|. Callers sample only at 0 <= x < width and 0 <= y < height.
   double Sample(double x, double y) const;
+  // The same value for 0 <= x, 0 <= y (floor is then truncation and |floor| the floor
+  // itself), inline for the hot loops that only sample there.
+  double SampleNonNegative(double x, double y) const {
+    const int ix = static_cast<int>(x);
+    const int iy = static_cast<int>(y);
+    const double fx = x - ix;
+    const double fy = y - iy;
+    const int xr = ix + 1 >= Width() ? Width() - 1 : ix + 1;
+    const int yb = iy + 1 >= Height() ? Height() - 1 : iy + 1;
+    const uint8_t* top = Row(iy);
+    const uint8_t* bottom = Row(yb);
+    const double t = (1.0 - fx) * top[ix] + fx * top[xr];
+    const double b = (1.0 - fx) * bottom[ix] + fx * bottom[xr];
+    return (1.0 - fy) * t + fy * b;
+  }
 };
 
 // Double plane: warped frames, the HR estimate and its gradients, filter responses.

@@ -71,8 +71,8 @@ inline constexpr double kMaxPsfSigma = 2.0;
 // The derivative filters are ceil(6 sigma) + 1 wide: 31 x 31 at sigma 5.
 inline constexpr double kMaxFilterSigma = 5.0;
 
-extern const std::array<ParamDescription, 15> kParams;
 inline constexpr size_t kParamCount = 15;
+extern const std::array<ParamDescription, kParamCount> kParams;
 
 // The row of a name ("psfSigma"), or kParamCount.
 size_t FindParam(const std::string& name);

@@ -242,7 +242,7 @@ void CheckLoadedParams(const ParamSet& params, const ParamFileReport& report) {
 
 std::string UnreadableParamFileNotice(const ParamFileReport& report) {
   std::string text = report.problem;
-  if (!report.reset.empty()) text += "; reset to the standard values: " + ResetText(report);
+  text += report.reset.empty() ? "; the line is left out" : "; reset to the standard values: " + ResetText(report);
   return text + "; the old file is kept as " + BadCopyPath(report);
 }
 

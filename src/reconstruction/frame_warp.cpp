@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "numeric/projection.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
@@ -14,18 +15,19 @@ void WarpToHrGrid(const ColorGrayImage& frame, const Matrix& lrForm, const HrGeo
   for (auto& channel : layer.channels) channel.Create(gw, gh);
     // The projection does not depend on the channel: one projection per HR pixel serves all
     // three, each with its own channel's range test.
-#pragma omp parallel for schedule(static) if (static_cast <long>(gw) * gh > 8192)
-  for (int r = 0; r < gh; ++r) {
-    for (int c = 0; c < gw; ++c) {
-      const ProjectedPoint p = ProjectPoint(lrForm, static_cast<double>(c + grid.x0), static_cast<double>(r + grid.y0));
-      for (int ch = 0; ch < 3; ++ch) {
-        const GrayImage& source = frame.channels[static_cast<size_t>(ch)];
-        double value = 0.0;
-        if (p.u >= 0.0 && p.v >= 0.0 && p.u < source.Width() && p.v < source.Height()) value = source.Sample(p.u, p.v);
-        layer.channels[static_cast<size_t>(ch)].Row(r)[c] = value;
+  ParallelFor(0, gh, 40L * gw, [&](int lo, int hi) {
+    for (int r = lo; r < hi; ++r) {
+      for (int c = 0; c < gw; ++c) {
+        const ProjectedPoint p = ProjectPoint(lrForm, static_cast<double>(c + grid.x0), static_cast<double>(r + grid.y0));
+        for (int ch = 0; ch < 3; ++ch) {
+          const GrayImage& source = frame.channels[static_cast<size_t>(ch)];
+          double value = 0.0;
+          if (p.u >= 0.0 && p.v >= 0.0 && p.u < source.Width() && p.v < source.Height()) value = source.SampleNonNegative(p.u, p.v);
+          layer.channels[static_cast<size_t>(ch)].Row(r)[c] = value;
+        }
       }
     }
-  }
+  });
 }
 
 double FrameMae(const ColorDoubleImage& layer0, const ColorDoubleImage& layerK) {

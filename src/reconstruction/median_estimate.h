@@ -22,13 +22,19 @@ inline constexpr double kEmptyPixelValue = 128.0;
 // of the dividend) and 0 <= a / q < referenceWidth, 0 <= b / q < referenceHeight; the
 // sample of each channel is the bilinear value at (x' * (1/q), y' * (1/q)) of frame k.
 // X then holds, per pixel and channel, the upper median of its samples (index floor(n/2)
-// of the ascending order), or 128.0 where there are none. layers is scratch for the
-// samples: it must hold at least `selected` colour images of the grid's size (the warped
-// layers are reused) and is overwritten. count and X are re-created at G x H.
-// Frames must have the reference frame's size.
+// of the ascending order), or 128.0 where there are none. count and X are re-created at
+// G x H. The samples are gathered row by row, so the memory used beyond X and count grows
+// with one row's samples, not with frames x grid. Frames must have the reference frame's
+// size.
 void MedianShiftAdd(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& hrForms, int selected,
-                    const HrGeometry& grid, int referenceWidth, int referenceHeight,
-                    std::vector<ColorDoubleImage>& layers, ColorDoubleImage& x, CountImage& count);
+                    const HrGeometry& grid, int referenceWidth, int referenceHeight, ColorDoubleImage& x,
+                    CountImage& count);
+
+// The same result by the plain method: one layer per sample index, filled frame by frame,
+// then sorted per pixel. The oracle of MedianShiftAdd.
+void MedianShiftAddDirect(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& hrForms,
+                          int selected, const HrGeometry& grid, int referenceWidth, int referenceHeight,
+                          ColorDoubleImage& x, CountImage& count);
 
 // Fills the empty pixels (count 0) of X in rows and columns 2 .. size - 3 with the
 // count-weighted mean of their 5 x 5 window. A window without any sample leaves the pixel

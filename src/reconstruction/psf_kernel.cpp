@@ -14,11 +14,11 @@ constexpr double kMaxPsfKernelSize = 1 << 20;
 
 int PsfKernelSize(double sigma, double scale) {
   if (!(sigma > 0.0) || !std::isfinite(sigma)) {
-    throw Error("psfSigma " + FormatG6(sigma) + " is not a positive number");
+    throw Error("PSF sigma " + FormatG6(sigma) + " is not a positive number");
   }
   const double extent = std::ceil(sigma * scale * 6.0) + 1.0;
   if (!(extent <= kMaxPsfKernelSize)) {
-    throw Error("psfSigma " + FormatG6(sigma) + " gives a PSF kernel of more than " + FormatG6(kMaxPsfKernelSize) +
+    throw Error("PSF sigma " + FormatG6(sigma) + " gives a PSF kernel of more than " + FormatG6(kMaxPsfKernelSize) +
                 " pixels");
   }
   const int m = static_cast<int>(extent);

@@ -9,7 +9,7 @@ inline constexpr int kMinPsfKernelSize = 7;
 
 // The odd size n of the PSF kernel for sigma (LR pixels) at scale s:
 // m = ceil((sigma * s) * 6) + 1, n = m rounded up to odd, at least 7.
-// lumet::Error naming psfSigma when sigma is not a positive number or the kernel would be
+// lumet::Error naming the PSF sigma when sigma is not a positive number or the kernel would be
 // absurdly large.
 int PsfKernelSize(double sigma, double scale);
 

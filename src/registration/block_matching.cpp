@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "util/parallel.h"
+
 namespace lumet {
 
 namespace {
@@ -82,30 +84,29 @@ Matrix BlockCosts(const GrayImage& reference, const GrayImage& frame, const std:
   // A comparable pair has s < W / 2, so the block side cannot overflow.
   const int side = 2 * s + 1;
   const double area = BlockArea(s);
-  // Threads only pay off for many large blocks (a few milliseconds of sums).
-  const long work = static_cast<long>(cells.size()) * side * side;
   const int count = static_cast<int>(cells.size());
   // The block sums are whole numbers far below 2^53, so an integer sum gives exactly the
   // double the plain sum gives.
-#pragma omp parallel for schedule(dynamic, 8) if (work > 4000000L)
-  for (int k = 0; k < count; ++k) {
-    const auto [i, j] = cells[static_cast<size_t>(k)];
-    const FeaturePoint& p = refPoints[static_cast<size_t>(i)];
-    const FeaturePoint& q = framePoints[static_cast<size_t>(j)];
-    const int px = static_cast<int>(p.x) - s;
-    const int py = static_cast<int>(p.y);
-    const int qx = static_cast<int>(q.x) - s;
-    const int qy = static_cast<int>(q.y);
-    int64_t sum = 0;
-    for (int v = -s; v <= s; ++v) {
-      const uint8_t* a = reference.Row(py + v) + px;
-      const uint8_t* b = frame.Row(qy + v) + qx;
-      int32_t rowSum = 0;  // at most 255 * side
-      for (int u = 0; u < side; ++u) rowSum += std::abs(static_cast<int32_t>(a[u]) - static_cast<int32_t>(b[u]));
-      sum += rowSum;
+  ParallelFor(0, count, static_cast<long>(side) * side, [&](int lo, int hi) {
+    for (int k = lo; k < hi; ++k) {
+      const auto [i, j] = cells[static_cast<size_t>(k)];
+      const FeaturePoint& p = refPoints[static_cast<size_t>(i)];
+      const FeaturePoint& q = framePoints[static_cast<size_t>(j)];
+      const int px = static_cast<int>(p.x) - s;
+      const int py = static_cast<int>(p.y);
+      const int qx = static_cast<int>(q.x) - s;
+      const int qy = static_cast<int>(q.y);
+      int64_t sum = 0;
+      for (int v = -s; v <= s; ++v) {
+        const uint8_t* a = reference.Row(py + v) + px;
+        const uint8_t* b = frame.Row(qy + v) + qx;
+        int32_t rowSum = 0;  // at most 255 * side
+        for (int u = 0; u < side; ++u) rowSum += std::abs(static_cast<int32_t>(a[u]) - static_cast<int32_t>(b[u]));
+        sum += rowSum;
+      }
+      costs[i][j] = static_cast<double>(sum) / area;
     }
-    costs[i][j] = static_cast<double>(sum) / area;
-  }
+  });
   return costs;
 }
 

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <vector>
 
+#include "numeric/convolve_engine.h"
+
 namespace lumet {
 
 int DerivativeKernelSize(double sigma) {
@@ -78,30 +80,20 @@ void SmoothInterior(const DoubleImage& source, DoubleImage& target, const FloatM
   for (int b = 0; b < n; ++b) {
     for (int a = 0; a < n; ++a) taps[static_cast<size_t>(b * n + a)] = static_cast<double>(kernel[a][b]);
   }
-
-  // Threads for a few milliseconds of work and more (a 320 x 240 frame with n = 11): below
-  // that, waking them costs more than it saves when the machine is busy.
-#pragma omp parallel if (static_cast <long>(span) * (l - 2 * h) * n * n > 4000000L)
-  {
-    std::vector<double> acc(static_cast<size_t>(span));
-#pragma omp for schedule(static)
-    for (int y = h; y < l - h; ++y) {
-      double* sums = acc.data();
-      for (int x = 0; x < span; ++x) sums[x] = 0.0;
-      for (int b = 0; b < n; ++b) {
-        // Column x + a - h of row y + b - h for the interior pixel x = h + i is element i + a.
-        const double* row = source.Row(y + b - h);
-        const double* k = taps.data() + static_cast<size_t>(b * n);
-        for (int a = 0; a < n; ++a) {
-          const double kv = k[a];
-          const double* s = row + a;
-          for (int i = 0; i < span; ++i) sums[i] += kv * s[i];
-        }
-      }
-      double* out = target.Row(y) + h;
-      for (int i = 0; i < span; ++i) out[i] = sums[i];
-    }
-  }
+  // Interior pixel x = h + i of row y reads column i + a of row y + b - h: the source rows
+  // as they are, the output rows from column h on.
+  std::vector<const double*> rows(static_cast<size_t>(l + 2 * h), nullptr);
+  for (int y = 0; y < l; ++y) rows[static_cast<size_t>(y + h)] = source.Row(y);
+  std::vector<double*> out(static_cast<size_t>(l), nullptr);
+  for (int y = h; y < l - h; ++y) out[static_cast<size_t>(y)] = target.Row(y) + h;
+  detail::FilterJob job;
+  job.rows = rows.data();
+  job.taps = taps.data();
+  job.out = out.data();
+  job.n = n;
+  job.width = span;
+  job.fused = false;
+  detail::RunFilter(job, h, l - h);
 }
 
 }  // namespace lumet

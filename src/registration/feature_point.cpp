@@ -5,6 +5,7 @@
 
 #include "numeric/convolve.h"
 #include "registration/derivative_kernels.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
@@ -80,25 +81,21 @@ std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& re
   return features;
 }
 
-void SuppressNonMaxima(const DoubleImage& response, DoubleImage& target, int window) {
+void SuppressNonMaximaDirect(const DoubleImage& response, DoubleImage& target, int window) {
   const int w = response.Width();
   const int l = response.Height();
   const int e = window / 2;
   target.Create(w, l);
   target.Fill(0.0);
-  // Threads only for very large planes: a region costs more than the window scan of a
-  // frame when the machine is busy.
-#pragma omp parallel for schedule(static) if (static_cast <long>(w) * l * window * window > 8000000L)
   for (int y = e; y < l - e; ++y) {
     for (int x = e; x < w - e; ++x) {
       double best = 0.0;
       int bu = -1;
       int bv = -1;
       for (int dv = -e; dv < e; ++dv) {
-        const double* row = response.Row(y + dv);
         for (int du = -e; du < e; ++du) {
-          if (row[x + du] > best) {
-            best = row[x + du];
+          if (response.At(x + du, y + dv) > best) {
+            best = response.At(x + du, y + dv);
             bu = du;
             bv = dv;
           }
@@ -107,6 +104,37 @@ void SuppressNonMaxima(const DoubleImage& response, DoubleImage& target, int win
       if (bu == 0 && bv == 0) target.At(x, y) = response.At(x, y);
     }
   }
+}
+
+void SuppressNonMaxima(const DoubleImage& response, DoubleImage& target, int window) {
+  const int w = response.Width();
+  const int l = response.Height();
+  const int e = window / 2;
+  target.Create(w, l);
+  target.Fill(0.0);
+  ParallelFor(e, l - e, static_cast<long>(w) * window * window, [&](int lo, int hi) {
+    for (int y = lo; y < hi; ++y) {
+      for (int x = e; x < w - e; ++x) {
+        // The scan keeps the first strict maximum above 0, so the centre c is kept exactly
+        // when c > 0, no value before it in scan order reaches c and none after it exceeds
+        // c; the first value that breaks this ends the test (not-a-number values never do).
+        const double centre = response.Row(y)[x];
+        if (!(centre > 0.0)) continue;
+        bool kept = true;
+        for (int dv = -e; dv < e && kept; ++dv) {
+          const double* row = response.Row(y + dv) + x;
+          for (int du = -e; du < e; ++du) {
+            const bool before = dv < 0 || (dv == 0 && du < 0);
+            if (before ? row[du] >= centre : row[du] > centre) {
+              kept = false;
+              break;
+            }
+          }
+        }
+        if (kept) target.At(x, y) = centre;
+      }
+    }
+  });
 }
 
 std::vector<FeaturePoint> SelectNearRoi(const std::vector<FeaturePoint>& features, int limit, const RoiRect& roi) {

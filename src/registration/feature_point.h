@@ -36,6 +36,8 @@ std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& re
 // window of offsets -e..e-1 scanned row by row: there target = response. An equal value
 // above, or to the left in the same row, suppresses the centre.
 void SuppressNonMaxima(const DoubleImage& response, DoubleImage& target, int window);
+// The plain scan of every window: the oracle of SuppressNonMaxima.
+void SuppressNonMaximaDirect(const DoubleImage& response, DoubleImage& target, int window);
 
 // The entries among the first `limit` of the list whose truncated position lies within
 // kRoiMargin pixels of the ROI (roi.left < x + 200, x - 200 < roi.right, likewise for y,

@@ -6,6 +6,7 @@
 #include "registration/homography_search.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
+#include "util/parallel.h"
 #include "util/text_format.h"
 
 namespace lumet {
@@ -16,10 +17,6 @@ namespace {
 constexpr int kRows[4] = {1, 2, 1, 2};
 constexpr int kCols[4] = {1, 1, 2, 2};
 
-// A ROI of this many pixels has its four gradient scores computed on separate threads;
-// below it one score costs too little (about 10 ns a pixel) to pay for waking threads in
-// every iteration, which on a busy machine can cost milliseconds.
-constexpr long kParallelGradientPixels = 16384;
 
 void CheckShape(const Matrix& h) {
   if (h.Rows() != 3 || h.Cols() != 3) {
@@ -41,19 +38,19 @@ double RefineHomography(const GrayImage& reference, const GrayImage& frame, Matr
   // The score of h carries over from one iteration to the next: after a kept step it is
   // E2, after an undone one the E0 of the restored h.
   double e0 = RoiMae(reference, frame, h, roi);
-  const bool parallel = static_cast<long>(roi.Width()) * roi.Height() >= kParallelGradientPixels;
   for (;;) {
     const Matrix saved = h;
     log += std::to_string(i) + " " + FormatG6(e0) + "\n";
     if (std::isnan(e0)) return e0;  // nothing of the ROI maps into the frame
 
     double gradient[4];
-#pragma omp parallel for schedule(static) if (parallel)
-    for (int t = 0; t < 4; ++t) {
-      Matrix probe = h;
-      probe.At1(kRows[t], kCols[t]) = h.At1(kRows[t], kCols[t]) + step;
-      gradient[t] = (RoiMae(reference, frame, probe, roi) - e0) / step;
-    }
+    ParallelFor(0, 4, 20L * roi.Width() * roi.Height(), [&](int lo, int hi) {
+      for (int t = lo; t < hi; ++t) {
+        Matrix probe = h;
+        probe.At1(kRows[t], kCols[t]) = h.At1(kRows[t], kCols[t]) + step;
+        gradient[t] = (RoiMae(reference, frame, probe, roi) - e0) / step;
+      }
+    });
     const double length = std::sqrt(gradient[0] * gradient[0] + gradient[1] * gradient[1] + gradient[2] * gradient[2] +
                                     gradient[3] * gradient[3]);
     if (length == 0.0) return e0;  // flat score: no direction to go

@@ -10,6 +10,7 @@
 #include "synth/cubic_kernel.h"
 #include "util/error.h"
 #include "util/text_format.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
@@ -81,31 +82,32 @@ double Ssim(const ColorGrayImage& a, const ColorGrayImage& b) {
   const int rows = h - kSsimWindow + 1;
   const int cols = w - kSsimWindow + 1;
   std::vector<double> rowSums(static_cast<size_t>(rows), 0.0);
-#pragma omp parallel for schedule(static)
-  for (int r = 0; r < rows; ++r) {
-    double rowSum = 0.0;
-    for (int c = 0; c < cols; ++c) {
-      double mx = 0.0, my = 0.0, xx = 0.0, yy = 0.0, xy = 0.0;
-      for (int j = 0; j < kSsimWindow; ++j) {
-        const size_t base = static_cast<size_t>(r + j) * static_cast<size_t>(w) + static_cast<size_t>(c);
-        for (int i = 0; i < kSsimWindow; ++i) {
-          const double g = window[j * kSsimWindow + i];
-          const double x = ya[base + static_cast<size_t>(i)];
-          const double y = yb[base + static_cast<size_t>(i)];
-          mx += g * x;
-          my += g * y;
-          xx += g * x * x;
-          yy += g * y * y;
-          xy += g * x * y;
+  ParallelFor(0, rows, 200L * cols, [&](int lo, int hi) {
+    for (int r = lo; r < hi; ++r) {
+      double rowSum = 0.0;
+      for (int c = 0; c < cols; ++c) {
+        double mx = 0.0, my = 0.0, xx = 0.0, yy = 0.0, xy = 0.0;
+        for (int j = 0; j < kSsimWindow; ++j) {
+          const size_t base = static_cast<size_t>(r + j) * static_cast<size_t>(w) + static_cast<size_t>(c);
+          for (int i = 0; i < kSsimWindow; ++i) {
+            const double g = window[j * kSsimWindow + i];
+            const double x = ya[base + static_cast<size_t>(i)];
+            const double y = yb[base + static_cast<size_t>(i)];
+            mx += g * x;
+            my += g * y;
+            xx += g * x * x;
+            yy += g * y * y;
+            xy += g * x * y;
+          }
         }
+        const double vx = xx - mx * mx;
+        const double vy = yy - my * my;
+        const double cxy = xy - mx * my;
+        rowSum += ((2.0 * mx * my + c1) * (2.0 * cxy + c2)) / ((mx * mx + my * my + c1) * (vx + vy + c2));
       }
-      const double vx = xx - mx * mx;
-      const double vy = yy - my * my;
-      const double cxy = xy - mx * my;
-      rowSum += ((2.0 * mx * my + c1) * (2.0 * cxy + c2)) / ((mx * mx + my * my + c1) * (vx + vy + c2));
+      rowSums[static_cast<size_t>(r)] = rowSum;
     }
-    rowSums[static_cast<size_t>(r)] = rowSum;
-  }
+  });
   double sum = 0.0;
   for (double v : rowSums) sum += v;
   return sum / (static_cast<double>(rows) * static_cast<double>(cols));

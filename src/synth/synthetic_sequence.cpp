@@ -17,6 +17,7 @@
 #include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/text_format.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
@@ -194,20 +195,21 @@ Rgb BoxMean(const SyntheticScene& scene, double x, double y, double size, int n,
 // (edges, fine detail), so hard edges are anti-aliased at a fraction of the cost.
 void RenderRaster(const SyntheticScene& scene, SceneRaster& raster) {
   const double f = kOversampling;
-#pragma omp parallel for schedule(dynamic, 8)
-  for (int j = 0; j < raster.height; ++j) {
-    float* rows[3] = {raster.Row(0, j), raster.Row(1, j), raster.Row(2, j)};
-    const double y = raster.originY + (j + 0.5) / f;
-    for (int i = 0; i < raster.width; ++i) {
-      const double x = raster.originX + (i + 0.5) / f;
-      double spread = 0.0;
-      Rgb mean = BoxMean(scene, x, y, 1.0 / f, 2, spread);
-      if (spread > kRefineSpread) mean = BoxMean(scene, x, y, 1.0 / f, 4, spread);
-      rows[0][i] = static_cast<float>(mean.r);
-      rows[1][i] = static_cast<float>(mean.g);
-      rows[2][i] = static_cast<float>(mean.b);
+  ParallelFor(0, raster.height, 200L * raster.width, [&](int lo, int hi) {
+    for (int j = lo; j < hi; ++j) {
+      float* rows[3] = {raster.Row(0, j), raster.Row(1, j), raster.Row(2, j)};
+      const double y = raster.originY + (j + 0.5) / f;
+      for (int i = 0; i < raster.width; ++i) {
+        const double x = raster.originX + (i + 0.5) / f;
+        double spread = 0.0;
+        Rgb mean = BoxMean(scene, x, y, 1.0 / f, 2, spread);
+        if (spread > kRefineSpread) mean = BoxMean(scene, x, y, 1.0 / f, 4, spread);
+        rows[0][i] = static_cast<float>(mean.r);
+        rows[1][i] = static_cast<float>(mean.g);
+        rows[2][i] = static_cast<float>(mean.b);
+      }
     }
-  }
+  });
 }
 
 // Separable Gaussian blur of sigma texels, the raster's edge texels repeated outward.
@@ -226,31 +228,33 @@ void BlurRaster(SceneRaster& raster, double sigma) {
   const int height = raster.height;
   std::vector<float> temporary(static_cast<size_t>(width) * static_cast<size_t>(height));
   for (int c = 0; c < 3; ++c) {
-#pragma omp parallel for schedule(static)
-    for (int j = 0; j < height; ++j) {
-      const float* in = raster.Row(c, j);
-      float* out = temporary.data() + static_cast<size_t>(j) * static_cast<size_t>(width);
-      for (int i = 0; i < width; ++i) {
-        double acc = 0.0;
-        for (int k = -radius; k <= radius; ++k) {
-          const int x = std::clamp(i + k, 0, width - 1);
-          acc += weights[static_cast<size_t>(k + radius)] * in[x];
+    ParallelFor(0, height, 20L * width * radius, [&](int lo, int hi) {
+      for (int j = lo; j < hi; ++j) {
+        const float* in = raster.Row(c, j);
+        float* out = temporary.data() + static_cast<size_t>(j) * static_cast<size_t>(width);
+        for (int i = 0; i < width; ++i) {
+          double acc = 0.0;
+          for (int k = -radius; k <= radius; ++k) {
+            const int x = std::clamp(i + k, 0, width - 1);
+            acc += weights[static_cast<size_t>(k + radius)] * in[x];
+          }
+          out[i] = static_cast<float>(acc);
         }
-        out[i] = static_cast<float>(acc);
       }
-    }
-#pragma omp parallel for schedule(static)
-    for (int j = 0; j < height; ++j) {
-      std::vector<double> acc(static_cast<size_t>(width), 0.0);
-      for (int k = -radius; k <= radius; ++k) {
-        const int y = std::clamp(j + k, 0, height - 1);
-        const float* in = temporary.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
-        const double w = weights[static_cast<size_t>(k + radius)];
-        for (int i = 0; i < width; ++i) acc[static_cast<size_t>(i)] += w * in[i];
+    });
+    ParallelFor(0, height, 20L * width * radius, [&](int lo, int hi) {
+      for (int j = lo; j < hi; ++j) {
+        std::vector<double> acc(static_cast<size_t>(width), 0.0);
+        for (int k = -radius; k <= radius; ++k) {
+          const int y = std::clamp(j + k, 0, height - 1);
+          const float* in = temporary.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
+          const double w = weights[static_cast<size_t>(k + radius)];
+          for (int i = 0; i < width; ++i) acc[static_cast<size_t>(i)] += w * in[i];
+        }
+        float* out = raster.Row(c, j);
+        for (int i = 0; i < width; ++i) out[i] = static_cast<float>(acc[static_cast<size_t>(i)]);
       }
-      float* out = raster.Row(c, j);
-      for (int i = 0; i < width; ++i) out[i] = static_cast<float>(acc[static_cast<size_t>(i)]);
-    }
+    });
   }
 }
 
@@ -280,39 +284,40 @@ void RenderFrame(const SceneRaster& blurred, const PixelMap& frameToReference, c
   frame.Create(options.width, options.height);
   frame.mask.Fill(0);
   const double f = kOversampling;
-#pragma omp parallel for schedule(static)
-  for (int r = 0; r < options.height; ++r) {
-    SplitMixRandom random(HashWords(options.seed, kNoiseStream, static_cast<uint64_t>(k), static_cast<uint64_t>(r)));
-    uint8_t* out[3] = {frame.channels[0].Row(r), frame.channels[1].Row(r), frame.channels[2].Row(r)};
-    for (int c = 0; c < options.width; ++c) {
-      double x = 0.0;
-      double y = 0.0;
-      frameToReference.Apply(c, r, x, y);
-      const double tx = (x - blurred.originX) * f - 0.5;
-      const double ty = (y - blurred.originY) * f - 0.5;
-      const double fx = std::floor(tx);
-      const double fy = std::floor(ty);
-      double wx[4];
-      double wy[4];
-      CubicWeights(tx - fx, wx);
-      CubicWeights(ty - fy, wy);
-      int xs[4];
-      int ys[4];
-      for (int t = 0; t < 4; ++t) {
-        xs[t] = std::clamp(static_cast<int>(fx) - 1 + t, 0, blurred.width - 1);
-        ys[t] = std::clamp(static_cast<int>(fy) - 1 + t, 0, blurred.height - 1);
-      }
-      for (int ch = 0; ch < 3; ++ch) {
-        double value = 0.0;
-        for (int b = 0; b < 4; ++b) {
-          const float* row = blurred.Row(ch, ys[b]);
-          value += wy[b] * (wx[0] * row[xs[0]] + wx[1] * row[xs[1]] + wx[2] * row[xs[2]] + wx[3] * row[xs[3]]);
+  ParallelFor(0, options.height, 100L * options.width, [&](int lo, int hi) {
+    for (int r = lo; r < hi; ++r) {
+      SplitMixRandom random(HashWords(options.seed, kNoiseStream, static_cast<uint64_t>(k), static_cast<uint64_t>(r)));
+      uint8_t* out[3] = {frame.channels[0].Row(r), frame.channels[1].Row(r), frame.channels[2].Row(r)};
+      for (int c = 0; c < options.width; ++c) {
+        double x = 0.0;
+        double y = 0.0;
+        frameToReference.Apply(c, r, x, y);
+        const double tx = (x - blurred.originX) * f - 0.5;
+        const double ty = (y - blurred.originY) * f - 0.5;
+        const double fx = std::floor(tx);
+        const double fy = std::floor(ty);
+        double wx[4];
+        double wy[4];
+        CubicWeights(tx - fx, wx);
+        CubicWeights(ty - fy, wy);
+        int xs[4];
+        int ys[4];
+        for (int t = 0; t < 4; ++t) {
+          xs[t] = std::clamp(static_cast<int>(fx) - 1 + t, 0, blurred.width - 1);
+          ys[t] = std::clamp(static_cast<int>(fy) - 1 + t, 0, blurred.height - 1);
         }
-        if (options.noise > 0.0) value += options.noise * random.NextNormal();
-        out[ch][c] = Quantise(value);
+        for (int ch = 0; ch < 3; ++ch) {
+          double value = 0.0;
+          for (int b = 0; b < 4; ++b) {
+            const float* row = blurred.Row(ch, ys[b]);
+            value += wy[b] * (wx[0] * row[xs[0]] + wx[1] * row[xs[1]] + wx[2] * row[xs[2]] + wx[3] * row[xs[3]]);
+          }
+          if (options.noise > 0.0) value += options.noise * random.NextNormal();
+          out[ch][c] = Quantise(value);
+        }
       }
     }
-  }
+  });
 }
 
 void RenderTruth(const SyntheticScene& scene, const SynthOptions& options, ColorGrayImage& truth) {
@@ -320,19 +325,20 @@ void RenderTruth(const SyntheticScene& scene, const SynthOptions& options, Color
   const double s = grid.scale;
   truth.Create(grid.width, grid.height);
   truth.mask.Fill(0);
-#pragma omp parallel for schedule(static)
-  for (int r = 0; r < grid.height; ++r) {
-    const double y = (r + grid.y0) / s;
-    for (int c = 0; c < grid.width; ++c) {
-      const double x = (c + grid.x0) / s;
-      double spread = 0.0;
-      Rgb mean = BoxMean(scene, x, y, 1.0 / s, kTruthSamples, spread);
-      if (spread > kRefineSpread) mean = BoxMean(scene, x, y, 1.0 / s, kTruthRefinedSamples, spread);
-      truth.channels[0].Row(r)[c] = Quantise(mean.r);
-      truth.channels[1].Row(r)[c] = Quantise(mean.g);
-      truth.channels[2].Row(r)[c] = Quantise(mean.b);
+  ParallelFor(0, grid.height, 1000L * grid.width, [&](int lo, int hi) {
+    for (int r = lo; r < hi; ++r) {
+      const double y = (r + grid.y0) / s;
+      for (int c = 0; c < grid.width; ++c) {
+        const double x = (c + grid.x0) / s;
+        double spread = 0.0;
+        Rgb mean = BoxMean(scene, x, y, 1.0 / s, kTruthSamples, spread);
+        if (spread > kRefineSpread) mean = BoxMean(scene, x, y, 1.0 / s, kTruthRefinedSamples, spread);
+        truth.channels[0].Row(r)[c] = Quantise(mean.r);
+        truth.channels[1].Row(r)[c] = Quantise(mean.g);
+        truth.channels[2].Row(r)[c] = Quantise(mean.b);
+      }
     }
-  }
+  });
 }
 
 }  // namespace

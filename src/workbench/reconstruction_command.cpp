@@ -58,10 +58,11 @@ void Workbench::Reconstruction(UiPort& ui) {
   ui.SetViewerMode(Viewer::Reference, kModeDisplay);
   ui.SetViewerMode(Viewer::Frame, kModeDisplay);
 
-  // Per frame: read, warp onto the HR grid, measure against frame 0. Layer k belongs to
-  // frame k; there are exactly as many layers as frames.
+  // Per frame: read, warp onto the HR grid, measure against frame 0. Only layer 0 (whose
+  // green channel every frame is measured against) and the current frame's layer are held.
   std::vector<Matrix> hrForms;
-  std::vector<ColorDoubleImage> layers;
+  ColorDoubleImage layer0;
+  ColorDoubleImage layer;
   std::vector<double> mae;
   ColorGrayImage display;
   for (int k = 0; k < frameCount; ++k) {
@@ -85,11 +86,15 @@ void Workbench::Reconstruction(UiPort& ui) {
       }
       homography = ReadHomographyFile(FormatFrameName(p.homographyPattern, k));
     }
-    layers.emplace_back();
-    WarpToHrGrid(frames.back(), LrFormOnHrInput(homography, grid.scale), grid, layers.back());
+    WarpToHrGrid(frames.back(), LrFormOnHrInput(homography, grid.scale), grid, layer);
     hrForms.push_back(HrForm(homography, grid.scale));
-    ConvertToGray(layers.back(), display);
-    const double error = FrameMae(layers.front(), layers.back());
+    ConvertToGray(layer, display);
+    if (k == 0) {
+      layer0 = layer;
+      layer0.channels[0].Free();  // the frame errors read green only
+      layer0.channels[2].Free();
+    }
+    const double error = FrameMae(layer0, layer);
     mae.push_back(error);
     ui.AppendLog(Format("MAE(%d) = %f\r\n", k, error));
     ui.ShowPicture(Viewer::Reference, PictureOf(display));
@@ -102,13 +107,15 @@ void Workbench::Reconstruction(UiPort& ui) {
   const FloatMatrix kernel = MakePsfKernel(p.psfSigma, p.scale, n);
   ColorDoubleImage x;
   CountImage count;
-  MedianShiftAdd(frames, hrForms, SelectedFrameCount(mae, threshold.value), grid, w0, h0, layers, x, count);
+  layer0.Free();
+  layer.Free();
+  MedianShiftAdd(frames, hrForms, SelectedFrameCount(mae, threshold.value), grid, w0, h0, x, count);
   ui.ShowPicture(Viewer::Reference, PictureOf(x, display));
   const ColorDoubleImage z = x;
   FillHoles(x, count);
-  // The samples, the warped layers and the frames are no longer needed.
-  layers.clear();
+  // The frames are no longer needed.
   frames.clear();
+  frames.shrink_to_fit();
 
   const int totalSteps = kBtvBands * kBtvStepsPerBand;
   RobustBtvIterate(

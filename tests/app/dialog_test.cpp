@@ -53,11 +53,16 @@ class DialogTest : public QObject {
     // x and y move the ROI keeping its size; w and h resize it; an empty w makes right = left.
     const std::tuple<int, const char*, RoiRect> steps[] = {
         {1016, "25", {25, 20, 65, 60}}, {1018, "30", {25, 20, 55, 60}}, {1017, "5", {25, 5, 55, 45}},
-        {1019, "12", {25, 5, 55, 17}},  {1018, "", {25, 5, 25, 17}},    {1018, "8abc", {25, 5, 33, 17}}};  // atoi
+        {1019, "12", {25, 5, 55, 17}},  {1018, "", {25, 5, 25, 17}},    {1018, "8abc", {25, 5, 33, 17}},  // atoi
+        // Edges saturate instead of overflowing; the adoption refuses such a ROI.
+        {1018, "2147483647", {25, 5, 2147483647, 17}}, {1016, "-2147483648", {-2147483647 - 1, 5, -26, 17}}};
     for (const auto& [id, text, roi] : steps) {
       TypeInto(Field(dialog, id), QString::fromUtf8(text));
       QVERIFY2(dialog.Params().roi == roi, text);
     }
+    QVERIFY(!dialog.ReadControls());
+    QVERIFY2(LogLines(dialog).last().startsWith(QStringLiteral("Error: ROI -2147483648,5,2147483622,12: x -2147483648")),
+             qPrintable(dialog.LogText()));
   }
 
   void ClickInReferenceViewerWritesTheRoiFields() {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cli/cli_runner.h"
 #include "imageio/bmp_file.h"
@@ -97,6 +98,28 @@ TEST(CliPipeline, RunRegistersThenReconstructsAndSavesTheViewers) {
   }
   // The comparison picture is the result itself.
   EXPECT_EQ(ReadText(seq / "shots" / "frame-viewer-compare.bmp"), ReadText(seq / "result" / "hr.bmp"));
+}
+
+TEST(CliPipeline, EveryThreadCountWritesTheSameFilesAndNoneIsStored) {
+  TempFolder dir;
+  const fs::path seq = MakeSequence(dir);
+  const std::string param = ReadText(seq / "param.txt");
+  fs::copy(seq, dir.Path() / "other", fs::copy_options::recursive);
+  const CliResult one = RunCli("run --threads 1", seq);
+  const CliResult three = RunCli("run --threads 3", dir.Path() / "other");
+  ASSERT_EQ(one.exitCode, 0) << one.err;
+  ASSERT_EQ(three.exitCode, 0) << three.err;
+  EXPECT_EQ(one.out, three.out);
+  std::vector<std::string> names = {"steet_rms.txt", "result/hr.bmp", "result/first_lr.bmp", "param.txt"};
+  for (int k = 1; k <= 6; ++k) names.push_back("result/hr_hom-" + std::to_string(k) + ".txt");
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const std::string a = ReadText(seq / name);
+    EXPECT_FALSE(a.empty());
+    EXPECT_EQ(a, ReadText(dir.Path() / "other" / name));
+  }
+  EXPECT_EQ(ReadText(seq / "param.txt"), param);  // --threads is not a parameter
+  EXPECT_EQ(RunCli("run --threads -1", seq).exitCode, 2);
 }
 
 }  // namespace

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
 #include "numeric/random.h"
 #include "util/error.h"
+#include "util/parallel.h"
 
 namespace lumet {
 namespace {
@@ -58,22 +60,32 @@ TEST(ConvolveTest, FastPathEqualsDirectSumBitForBitAndTooSmallImagesAreRefused) 
     ASSERT_EQ(a.Height(), b.Height());
     for (int y = 0; y < a.Height(); ++y) ASSERT_EQ(std::memcmp(a[y], b[y], sizeof(double) * a.Width()), 0) << y;
   };
-  // The smallest allowed sizes (n / 2 + 1), odd widths, and sizes large enough for the parallel paths.
-  const int sizes[][3] = {{2, 2, 3}, {3, 3, 5}, {9, 9, 17}, {9, 12, 17}, {13, 9, 17},
-                          {1, 1, 1}, {7, 5, 3}, {31, 17, 5}, {57, 43, 11}, {160, 161, 17}};
-  for (const auto& [w, h, n] : sizes) {
-    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + ", n " + std::to_string(n));
-    const FloatMatrix k = Kernel(n, [&](int, int) { return (random.Next() - 16384) / 9000.0; });
-    DoubleImage fast, direct;
-    const auto g = Make<GrayImage>(w, h, [&](int, int) { return static_cast<uint8_t>(random.Next() & 0xFF); });
-    ConvolveMirror(g, fast, k, n);
-    ConvolveMirrorDirect(g, direct, k, n);
-    expectIdentical(fast, direct);
-    const auto d = Make<DoubleImage>(w, h, [&](int, int) { return (random.Next() - 16384) / 377.0; });
-    ConvolveMirror(d, fast, k, n);
-    ConvolveMirrorDirect(d, direct, k, n);
-    expectIdentical(fast, direct);
+  // The smallest allowed sizes (n / 2 + 1), odd widths, and widths and heights that end in
+  // every kind of block: full blocks of rows and vectors, single vectors, single pixels.
+  const int sizes[][3] = {{2, 2, 3}, {3, 3, 5}, {9, 9, 17}, {9, 12, 17}, {13, 9, 17}, {1, 1, 1},
+                          {7, 5, 3}, {31, 17, 5}, {45, 14, 11}, {77, 43, 11}, {160, 21, 17}};
+  const SimdVariant original = ActiveSimdVariant();
+  for (SimdVariant variant : SupportedSimdVariants()) {
+    SetSimdVariant(variant);
+    for (ParallelMode mode : {ParallelMode::ForceSerial, ParallelMode::ForceParallel}) {
+      ScopedParallelMode scoped(mode);
+      for (const auto& [w, h, n] : sizes) {
+        SCOPED_TRACE(std::string(SimdVariantName(variant)) + (mode == ParallelMode::ForceSerial ? " serial " : " parallel ") +
+                     std::to_string(w) + " x " + std::to_string(h) + ", n " + std::to_string(n));
+        const FloatMatrix k = Kernel(n, [&](int, int) { return (random.Next() - 16384) / 9000.0; });
+        DoubleImage fast, direct;
+        const auto g = Make<GrayImage>(w, h, [&](int, int) { return static_cast<uint8_t>(random.Next() & 0xFF); });
+        ConvolveMirror(g, fast, k, n);
+        ConvolveMirrorDirect(g, direct, k, n);
+        expectIdentical(fast, direct);
+        const auto d = Make<DoubleImage>(w, h, [&](int, int) { return (random.Next() - 16384) / 377.0; });
+        ConvolveMirror(d, fast, k, n);
+        ConvolveMirrorDirect(d, direct, k, n);
+        expectIdentical(fast, direct);
+      }
+    }
   }
+  SetSimdVariant(original);
 
   const FloatMatrix k(5, 5, 0.04f);
   const auto gray = [](int w, int h) { return Make<GrayImage>(w, h, [](int, int) { return uint8_t{9}; }); };
@@ -84,6 +96,23 @@ TEST(ConvolveTest, FastPathEqualsDirectSumBitForBitAndTooSmallImagesAreRefused) 
   EXPECT_THROW(ConvolveMirrorDirect(gray(2, 9), out, k, 5), Error);
   EXPECT_THROW(ConvolveMirror(GrayImage(), out, k, 5), Error);
   EXPECT_NO_THROW(ConvolveMirror(gray(3, 3), out, k, 5));
+}
+
+TEST(ConvolveTest, DoubleSourcesSumByFusedMultiplyAddAndEightBitSourcesByRoundedProducts) {
+  // Two taps whose exact products need more than 53 bits: one rounding or two differ.
+  FloatMatrix k(3, 3, 0.0f);
+  k[1][1] = 0.1f;
+  k[2][1] = 0.7f;
+  const auto d = Make<DoubleImage>(4, 4, [](int x, int) { return x == 2 ? 1.0 / 23.0 : 0.3; });
+  const auto g = Make<GrayImage>(4, 4, [](int x, int) { return static_cast<uint8_t>(x == 2 ? 201 : 97); });
+  DoubleImage out;
+  ConvolveMirror(d, out, k, 3);
+  EXPECT_EQ(out.At(1, 1), std::fma(static_cast<double>(0.7f), 1.0 / 23.0, std::fma(static_cast<double>(0.1f), 0.3, 0.0)));
+  ConvolveMirror(g, out, k, 3);
+  EXPECT_EQ(out.At(1, 1), static_cast<double>(0.1f) * 97.0 + static_cast<double>(0.7f) * 201.0);
+  // The two forms do differ on these values, so the test tells them apart.
+  EXPECT_NE(std::fma(static_cast<double>(0.7f), 1.0 / 23.0, static_cast<double>(0.1f) * 0.3),
+            static_cast<double>(0.7f) * (1.0 / 23.0) + static_cast<double>(0.1f) * 0.3);
 }
 
 // The inputs above come from the classic 15-bit generator, which the registration samples with too.

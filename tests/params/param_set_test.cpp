@@ -153,7 +153,7 @@ TEST(ParamFileTest, ReadingStopsAtTheFirstBadWordNamingItsLineAndWhatIsReset) {
        "lambda 0.003, filter sigma 1.5, RANSAC 20/25, SAD size 32, search area 40", &init},
       {"text value too long", std::string(1024, 'a') + "\nout\n5", 0, "line 1 (LR pattern)"},
       {"unknown later name", std::string(kInitFile) + "\nsharpness 3", 17,
-       "line 18: unknown name \"sharpness\" (the names after line 17 are startIndex, method)"},
+       "line 18: unknown name \"sharpness\" (the names after line 17 are startIndex, method); the line is left out"},
       {"later value malformed", std::string(kInitFile) + "\n\nstartIndex x1", 17,
        "line 19 (start index): \"x1\" cannot be read (expected a whole number)"},
       {"later value twice", std::string(kInitFile) + "\nmethod enhanced\nmethod classic", 17, "line 19 (method)"},

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include "numeric/convolve.h"
@@ -7,6 +8,7 @@
 #include "reconstruction/psf_kernel.h"
 #include "reconstruction/robust_btv.h"
 #include "test_images.h"
+#include "util/parallel.h"
 
 namespace lumet {
 namespace {
@@ -86,14 +88,12 @@ TEST(FrameSelectionTest, ThresholdIsTheElementAtNineTenthsAndSelectionStopsAbove
 void RunMedian(const std::vector<ColorGrayImage>& frames, const RoiRect& roi, int q, ColorDoubleImage& x,
                CountImage& count) {
   const HrGeometry grid = MakeHrGeometry(roi, q);
-  std::vector<ColorDoubleImage> layers(frames.size());
-  for (auto& layer : layers) layer.Create(grid.width, grid.height);
   MedianShiftAdd(frames, std::vector<Matrix>(frames.size(), HrForm(IdentityHomography(), q)),
-                 static_cast<int>(frames.size()), grid, frames[0].Width(), frames[0].Height(), layers, x, count);
+                 static_cast<int>(frames.size()), grid, frames[0].Width(), frames[0].Height(), x, count);
 }
 
 TEST(MedianShiftAddTest, TheReferenceAloneFillsEveryQthPixelAndTheMedianIsTheUpperMiddleValue) {
-  // Distinct values; large enough for the threaded path at both scales.
+  // Distinct values.
   const ColorGrayImage frame =
       testing::MakeFrame(40, 38, [](int c, int x, int y) { return (3 + x * 11 + y * 7 + c * 40) % 256; });
   ColorDoubleImage x;
@@ -122,6 +122,40 @@ TEST(MedianShiftAddTest, TheReferenceAloneFillsEveryQthPixelAndTheMedianIsTheUpp
   RunMedian({constant(10, 0), constant(30, 0), constant(20, 0)}, RoiRect{1, 1, 4, 4}, 3, x, count);
   EXPECT_EQ(count[3][3], 3);
   EXPECT_EQ(x.channels[0].At(3, 3), 20.0);  // 10, 30, 20 give 20
+}
+
+TEST(MedianShiftAddTest, RowByRowGatheringEqualsThePlainLayeredMethodOnBothPaths) {
+  // Sub-pixel shifts and a slight rotation, so pixels get from none to several samples.
+  std::vector<ColorGrayImage> frames;
+  std::vector<Matrix> forms;
+  for (int k = 0; k < 7; ++k) {
+    frames.push_back(testing::MakeFrame(30, 26, [k](int c, int x, int y) { return (5 + x * 13 + y * 29 + c * 70 + k * 37) % 251; }));
+    Matrix h = IdentityHomography();
+    h.At1(1, 3) = (0.37 * k) / HomographyUnit;
+    h.At1(2, 3) = (-0.29 * k) / HomographyUnit;
+    h.At1(1, 2) = 0.002 * k;
+    forms.push_back(HrForm(h, 3.0));
+  }
+  const HrGeometry grid = MakeHrGeometry(RoiRect{3, 2, 27, 24}, 3.0);
+  ColorDoubleImage expected;
+  CountImage expectedCount;
+  MedianShiftAddDirect(frames, forms, 7, grid, 30, 26, expected, expectedCount);
+  for (ParallelMode mode : {ParallelMode::ForceSerial, ParallelMode::ForceParallel}) {
+    SCOPED_TRACE(mode == ParallelMode::ForceSerial ? "serial" : "parallel");
+    ScopedParallelMode scoped(mode);
+    ColorDoubleImage x;
+    CountImage count;
+    MedianShiftAdd(frames, forms, 7, grid, 30, 26, x, count);
+    int most = 0;
+    for (int r = 0; r < grid.height; ++r) {
+      for (int c = 0; c < grid.width; ++c) {
+        ASSERT_EQ(count[r][c], expectedCount[r][c]) << "HR pixel " << c << "," << r;
+        most = std::max(most, count[r][c]);
+        for (size_t ch = 0; ch < 3; ++ch) ASSERT_EQ(x.channels[ch].At(c, r), expected.channels[ch].At(c, r));
+      }
+    }
+    EXPECT_GE(most, 3);
+  }
 }
 
 TEST(FillHolesTest, EmptyPixelsTakeTheCountWeightedMeanOfTheirWindow) {
@@ -213,8 +247,11 @@ TEST(RobustBtvTest, StepSizesAndStepsEqualThePlainComputationExactly) {
   const double cases[][6] = {  // width, height, sigma, alpha, beta, lambda
       {23, 19, 0.2, 0.7, 1.0, 0.003},  // init params weights
       {17, 21, 0.3, 0.0, 1.3, 5.0},    // no regulariser (alpha 0)
-      {104, 90, 0.3, 0.5, 0.9, 1.5}};  // strong regulariser, large enough for the threaded path
+      {44, 37, 0.3, 0.5, 0.9, 1.5}};   // strong regulariser
+  int round = 0;
   for (const auto& [width, height, sigma, alpha, beta, lambda] : cases) {
+    // Alternately on one thread and split into ranges, whatever the size.
+    ScopedParallelMode scoped(round++ % 2 == 0 ? ParallelMode::ForceParallel : ParallelMode::ForceSerial);
     SCOPED_TRACE("width " + std::to_string(width) + " alpha " + std::to_string(alpha));
     const int w = static_cast<int>(width), h = static_cast<int>(height);
     LcgRandom random;

@@ -1,0 +1,51 @@
+// The PSF convolution of the reconstruction on the default job's 160 x 160 grid, per
+// instruction set and on one or two threads; items per second are multiply-adds (wall time).
+#include <benchmark/benchmark.h>
+
+#include "numeric/convolve.h"
+#include "numeric/random.h"
+#include "reconstruction/psf_kernel.h"
+#include "util/parallel.h"
+
+namespace lumet {
+namespace {
+
+void BM_ConvolvePsf(benchmark::State& state) {
+  const auto variant = static_cast<SimdVariant>(state.range(0));
+  const int threads = static_cast<int>(state.range(1));
+  bool supported = false;
+  for (SimdVariant v : SupportedSimdVariants()) supported = supported || v == variant;
+  if (!supported) {
+    state.SkipWithError("variant not supported here");
+    return;
+  }
+  const SimdVariant original = ActiveSimdVariant();
+  SetSimdVariant(variant);
+  SetThreadCount(threads);
+  int n = 0;
+  const FloatMatrix kernel = MakePsfKernel(0.6, 4.0, n);
+  DoubleImage source, target;
+  source.Create(160, 160);
+  LcgRandom random;
+  for (int y = 0; y < 160; ++y) {
+    for (int x = 0; x < 160; ++x) source.At(x, y) = random.Next() / 128.0;
+  }
+  for (auto _ : state) {
+    ConvolveMirror(source, target, kernel, n);
+    benchmark::DoNotOptimize(target.At(80, 80));
+  }
+  state.SetItemsProcessed(state.iterations() * 160L * 160L * n * n);
+  state.SetLabel(std::string(SimdVariantName(variant)) + ", " + std::to_string(threads) + " thread(s), n " +
+                 std::to_string(n));
+  SetSimdVariant(original);
+  SetThreadCount(0);
+}
+BENCHMARK(BM_ConvolvePsf)
+    ->ArgsProduct({{static_cast<int>(SimdVariant::Baseline), static_cast<int>(SimdVariant::Avx2),
+                    static_cast<int>(SimdVariant::Avx512)},
+                   {1, 2}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace lumet

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+namespace lumet::detail {
+
+// One row of the ROI warp on AVX-512: out[c] for c = 0 .. count - 1 is the bilinear value
+// of the 8-bit plane at ProjectPoint(h, x0 + c, y) when that lies in 0 <= u < width,
+// 0 <= v < height, and 0.0 otherwise, with the same operations, in the same order, as the
+// scalar warp (no fused multiply-add), so the values are identical. h holds h11 .. h33 row
+// by row. Only for processors with AVX-512F and AVX2.
+void WarpRowAvx512(const uint8_t* pixels, int stride, int width, int height, const double* h, double x0, double y,
+                   int count, double* out);
+
+}  // namespace lumet::detail

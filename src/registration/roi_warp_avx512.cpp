@@ -1,0 +1,79 @@
+// Compiled with -mavx512f -mavx2; called only on processors that have them. Includes nothing
+// of the standard library (see numeric/convolve_engine.h).
+#include <immintrin.h>
+
+#include "registration/roi_warp.h"
+
+void lumet::detail::WarpRowAvx512(const uint8_t* pixels, int stride, int width, int height, const double* h,
+                                  double x0, double y, int count, double* out) {
+  const __m512d unit = _mm512_set1_pd(600.0);
+  const __m512d ys = _mm512_set1_pd(y);
+  const __m512d h11 = _mm512_set1_pd(h[0]);
+  const __m512d h12y = _mm512_mul_pd(_mm512_set1_pd(h[1]), ys);
+  const __m512d h13 = _mm512_set1_pd(600.0 * h[2]);
+  const __m512d h21 = _mm512_set1_pd(h[3]);
+  const __m512d h22y = _mm512_mul_pd(_mm512_set1_pd(h[4]), ys);
+  const __m512d h23 = _mm512_set1_pd(600.0 * h[5]);
+  const __m512d h31 = _mm512_set1_pd(h[6]);
+  const __m512d h32y = _mm512_mul_pd(_mm512_set1_pd(h[7]), ys);
+  const __m512d h33 = _mm512_set1_pd(600.0 * h[8]);
+  const __m512d zero = _mm512_setzero_pd();
+  const __m512d one = _mm512_set1_pd(1.0);
+  const __m512d widthD = _mm512_set1_pd(static_cast<double>(width));
+  const __m512d heightD = _mm512_set1_pd(static_cast<double>(height));
+  const __m512d lanes = _mm512_set_pd(7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0);
+  const __m256i lastColumn = _mm256_set1_epi32(width - 1);
+  const __m256i lastRow = _mm256_set1_epi32(height - 1);
+  const __m256i strideV = _mm256_set1_epi32(stride);
+  const __m256i oneI = _mm256_set1_epi32(1);
+  // A 4-byte read at offset o must end inside the plane: reads past its last 4 bytes are
+  // moved back and their byte shifted into place.
+  const __m256i lastRead = _mm256_set1_epi32(stride * height - 4);
+  const __m256i byteMask = _mm256_set1_epi32(0xFF);
+  const int* base = reinterpret_cast<const int*>(pixels);
+
+  auto gather = [&](__m256i offset) {
+    const __m256i safe = _mm256_min_epi32(offset, lastRead);
+    const __m256i shift = _mm256_slli_epi32(_mm256_sub_epi32(offset, safe), 3);
+    const __m256i word = _mm256_i32gather_epi32(base, safe, 1);
+    return _mm512_cvtepi32_pd(_mm256_and_si256(_mm256_srlv_epi32(word, shift), byteMask));
+  };
+
+  for (int c = 0; c < count; c += 8) {
+    const int left = count - c;
+    const __mmask8 live = left >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1u << left) - 1u);
+    // x0 + c as the scalar warp forms it (whole numbers, exact), one lane per pixel.
+    const __m512d xs = _mm512_add_pd(_mm512_set1_pd(x0 + static_cast<double>(c)), lanes);
+    const __m512d d = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h31, xs), h32y), h33);
+    const __m512d u = _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h11, xs), h12y), h13)), d);
+    const __m512d v = _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h21, xs), h22y), h23)), d);
+    __mmask8 inside = _mm512_mask_cmp_pd_mask(live, u, zero, _CMP_GE_OQ);
+    inside = _mm512_mask_cmp_pd_mask(inside, v, zero, _CMP_GE_OQ);
+    inside = _mm512_mask_cmp_pd_mask(inside, u, widthD, _CMP_LT_OQ);
+    inside = _mm512_mask_cmp_pd_mask(inside, v, heightD, _CMP_LT_OQ);
+    if (inside == 0) {
+      _mm512_mask_storeu_pd(out + c, live, zero);
+      continue;
+    }
+    // Lanes outside sample pixel (0, 0) and are discarded.
+    const __m512d us = _mm512_mask_blend_pd(inside, zero, u);
+    const __m512d vs = _mm512_mask_blend_pd(inside, zero, v);
+    const __m256i ix = _mm512_cvttpd_epi32(us);
+    const __m256i iy = _mm512_cvttpd_epi32(vs);
+    const __m512d fx = _mm512_sub_pd(us, _mm512_cvtepi32_pd(ix));
+    const __m512d fy = _mm512_sub_pd(vs, _mm512_cvtepi32_pd(iy));
+    const __m256i xr = _mm256_min_epi32(_mm256_add_epi32(ix, oneI), lastColumn);
+    const __m256i yb = _mm256_min_epi32(_mm256_add_epi32(iy, oneI), lastRow);
+    const __m256i topRow = _mm256_mullo_epi32(iy, strideV);
+    const __m256i bottomRow = _mm256_mullo_epi32(yb, strideV);
+    const __m512d tl = gather(_mm256_add_epi32(topRow, ix));
+    const __m512d tr = gather(_mm256_add_epi32(topRow, xr));
+    const __m512d bl = gather(_mm256_add_epi32(bottomRow, ix));
+    const __m512d br = gather(_mm256_add_epi32(bottomRow, xr));
+    const __m512d gx = _mm512_sub_pd(one, fx);
+    const __m512d t = _mm512_add_pd(_mm512_mul_pd(gx, tl), _mm512_mul_pd(fx, tr));
+    const __m512d b = _mm512_add_pd(_mm512_mul_pd(gx, bl), _mm512_mul_pd(fx, br));
+    const __m512d value = _mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(one, fy), t), _mm512_mul_pd(fy, b));
+    _mm512_mask_storeu_pd(out + c, live, _mm512_mask_blend_pd(inside, zero, value));
+  }
+}

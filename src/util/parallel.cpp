@@ -1,0 +1,203 @@
+#include "util/parallel.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace lumet {
+
+namespace {
+
+// Ranges per thread: a few, so a thread that another process slows down hands most of its
+// share to the others, and few enough that claiming them costs nothing.
+constexpr int kRangesPerThread = 4;
+// Polls of a fresh job before a worker goes to sleep: consecutive loops of one step follow
+// each other within microseconds, and catching them awake saves a wake-up.
+constexpr int kPollsBeforeSleep = 2000;
+
+int MachineThreads() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  const unsigned hardware = std::thread::hardware_concurrency();
+  return hardware > 0 ? static_cast<int>(hardware) : 1;
+}
+
+std::atomic<int> requestedThreads{0};
+std::atomic<ParallelMode> parallelMode{ParallelMode::Auto};
+thread_local bool insideBody = false;
+
+// One ParallelFor call. Shared with the workers through a shared_ptr, so a worker that
+// wakes after the call has ended finds nothing left to claim and touches nothing freed.
+struct Job {
+  const std::function<void(int, int)>* body = nullptr;
+  int begin = 0;
+  int items = 0;
+  int ranges = 0;
+  std::atomic<int> next{0};
+  std::atomic<int> finished{0};
+  std::atomic<bool> failed{false};  // after a failure the remaining ranges are skipped
+  std::mutex errorMutex;
+  std::exception_ptr error;
+  std::mutex doneMutex;
+  std::condition_variable doneSignal;
+
+  // Claims and runs ranges until none is left.
+  void Work() {
+    for (;;) {
+      const int index = next.fetch_add(1);
+      if (index >= ranges) return;
+      const int lo = begin + static_cast<int>(static_cast<int64_t>(items) * index / ranges);
+      const int hi = begin + static_cast<int>(static_cast<int64_t>(items) * (index + 1) / ranges);
+      if (!failed.load()) {
+        try {
+          insideBody = true;
+          (*body)(lo, hi);
+          insideBody = false;
+        } catch (...) {
+          insideBody = false;
+          failed.store(true);
+          std::lock_guard<std::mutex> lock(errorMutex);
+          if (!error) error = std::current_exception();
+        }
+      }
+      if (finished.fetch_add(1) + 1 == ranges) {
+        std::lock_guard<std::mutex> lock(doneMutex);
+        doneSignal.notify_all();
+      }
+    }
+  }
+
+  void WaitAll() {
+    for (int poll = 0; poll < kPollsBeforeSleep; ++poll) {
+      if (finished.load() == ranges) return;
+      std::this_thread::yield();
+    }
+    std::unique_lock<std::mutex> lock(doneMutex);
+    doneSignal.wait(lock, [this] { return finished.load() == ranges; });
+  }
+};
+
+class Pool {
+ public:
+  explicit Pool(int workers) {
+    threads_.reserve(static_cast<size_t>(workers));
+    for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Loop(); });
+  }
+  ~Pool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    for (auto& thread : threads_) thread.join();
+  }
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
+
+  int Workers() const { return static_cast<int>(threads_.size()); }
+
+  void Post(const std::shared_ptr<Job>& job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job_ = job;
+      generation_.fetch_add(1);
+    }
+    wake_.notify_all();
+  }
+
+ private:
+  void Loop() {
+    uint64_t seen = generation_.load();
+    for (;;) {
+      std::shared_ptr<Job> job;
+      for (int poll = 0; poll < kPollsBeforeSleep && generation_.load() == seen; ++poll) std::this_thread::yield();
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [&] { return stop_ || generation_.load() != seen; });
+        if (stop_) return;
+        seen = generation_.load();
+        job = job_;
+      }
+      if (job) job->Work();
+    }
+  }
+
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::atomic<uint64_t> generation_{0};
+  std::shared_ptr<Job> job_;
+  bool stop_ = false;
+};
+
+// One job at a time; a call from a second thread meanwhile runs on its own thread.
+std::mutex jobMutex;
+// Deliberately never destroyed: workers may sleep on it while the process exits.
+Pool* pool = nullptr;
+
+}  // namespace
+
+void SetThreadCount(int threads) { requestedThreads.store(std::max(threads, 0)); }
+
+int ThreadCount() {
+  const int requested = requestedThreads.load();
+  return requested > 0 ? requested : MachineThreads();
+}
+
+void SetParallelMode(ParallelMode mode) { parallelMode.store(mode); }
+ParallelMode GetParallelMode() { return parallelMode.load(); }
+bool InsideParallelBody() { return insideBody; }
+
+void ParallelFor(int begin, int end, long workPerItem, const std::function<void(int lo, int hi)>& body) {
+  if (end <= begin) return;
+  const int items = end - begin;
+  const ParallelMode mode = parallelMode.load();
+  const int threads = ThreadCount();
+  const long total = static_cast<long>(items) * std::max(workPerItem, 1L);
+  int ranges = 1;
+  if (mode == ParallelMode::ForceParallel) {
+    ranges = std::min(items, std::max(threads, 2) * kRangesPerThread);
+  } else if (mode == ParallelMode::Auto && threads > 1) {
+    const long byWork = total / kMinParallelWork;
+    ranges = static_cast<int>(std::min<long>({static_cast<long>(items), static_cast<long>(threads) * kRangesPerThread, byWork}));
+  }
+  if (ranges < 2 || insideBody) {
+    body(begin, end);
+    return;
+  }
+
+  std::unique_lock<std::mutex> exclusive(jobMutex, std::try_to_lock);
+  if (!exclusive.owns_lock()) {
+    body(begin, end);
+    return;
+  }
+  auto job = std::make_shared<Job>();
+  job->body = &body;
+  job->begin = begin;
+  job->items = items;
+  job->ranges = ranges;
+  if (threads > 1) {
+    if (pool == nullptr || pool->Workers() != threads - 1) {
+      delete pool;
+      pool = new Pool(threads - 1);
+    }
+    pool->Post(job);
+  }
+  job->Work();
+  job->WaitAll();
+  if (job->error) std::rethrow_exception(job->error);
+}
+
+}  // namespace lumet

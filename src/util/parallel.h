@@ -1,0 +1,51 @@
+#pragma once
+
+#include <functional>
+
+namespace lumet {
+
+// The smallest amount of work, in inner-loop operations (about one multiply-add or one
+// pixel test each), worth handing to another thread. Waking a sleeping worker and joining
+// it costs some ten microseconds; below this much work per task that would eat the gain.
+inline constexpr long kMinParallelWork = 50000;
+
+// How ParallelFor decides between threads and the calling thread alone. Tests force
+// either path whatever the size, so a changed threshold cannot silently stop testing one.
+enum class ParallelMode { Auto, ForceParallel, ForceSerial };
+
+// Threads used by ParallelFor, the caller included: 0 means every core of the machine
+// (the default). Not a parameter of the result: every count gives identical files.
+void SetThreadCount(int threads);
+// The effective count (at least 1).
+int ThreadCount();
+
+void SetParallelMode(ParallelMode mode);
+ParallelMode GetParallelMode();
+
+// Runs body(lo, hi) over disjoint ranges that together cover [begin, end), on up to
+// ThreadCount() threads. workPerItem estimates the operations one index costs; ranges are
+// sized to hold at least kMinParallelWork of it, and with less work in total than that the
+// whole range runs on the calling thread. Ranges are taken dynamically, so a thread slowed
+// by another process simply takes fewer. The body must give the same result whatever the
+// split (each index writes only its own outputs). A call from inside a body runs serially.
+// The first exception a body throws is rethrown here after every range has ended; ranges
+// not yet started by then are skipped.
+// Idle workers sleep on a condition variable: they take no processor from other programs.
+void ParallelFor(int begin, int end, long workPerItem, const std::function<void(int lo, int hi)>& body);
+
+// True inside a ParallelFor body, where a nested ParallelFor runs serially.
+bool InsideParallelBody();
+
+// Sets the parallel mode for the lifetime of the object (tests).
+class ScopedParallelMode {
+ public:
+  explicit ScopedParallelMode(ParallelMode mode) : previous_(GetParallelMode()) { SetParallelMode(mode); }
+  ~ScopedParallelMode() { SetParallelMode(previous_); }
+  ScopedParallelMode(const ScopedParallelMode&) = delete;
+  ScopedParallelMode& operator=(const ScopedParallelMode&) = delete;
+
+ private:
+  ParallelMode previous_;
+};
+
+}  // namespace lumet

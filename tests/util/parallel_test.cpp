@@ -1,0 +1,94 @@
+#include "util/parallel.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lumet {
+namespace {
+
+// Restores the thread count a test changes.
+struct ThreadCountGuard {
+  ~ThreadCountGuard() { SetThreadCount(0); }
+};
+
+TEST(ParallelForTest, RangesCoverEveryIndexOnceWhateverTheModeAndThreadCount) {
+  ThreadCountGuard guard;
+  struct Case {
+    ParallelMode mode;
+    int threads;
+    int begin;
+    int end;
+    long work;
+    bool expectSplit;
+  };
+  const Case cases[] = {
+      {ParallelMode::ForceParallel, 3, 0, 100, 1, true},         // tiny work, split anyway
+      {ParallelMode::ForceParallel, 1, 5, 9, 1, true},           // one thread: ranges run in turn
+      {ParallelMode::ForceSerial, 3, 0, 1000, 1000000, false},  // huge work, one range
+      {ParallelMode::Auto, 3, 0, 10, 1, false},                 // below the minimum work
+      {ParallelMode::Auto, 3, -7, 500, kMinParallelWork, true},
+      {ParallelMode::Auto, 1, 0, 500, kMinParallelWork, false},  // --threads 1
+      {ParallelMode::ForceParallel, 4, 3, 3, 1, false},          // empty
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("mode " + std::to_string(static_cast<int>(c.mode)) + ", threads " + std::to_string(c.threads) +
+                 ", [" + std::to_string(c.begin) + ", " + std::to_string(c.end) + ")");
+    SetThreadCount(c.threads);
+    ScopedParallelMode mode(c.mode);
+    std::vector<std::atomic<int>> hits(static_cast<size_t>(c.end - c.begin + 1));
+    std::atomic<int> calls{0};
+    std::mutex mutex;
+    std::set<std::thread::id> threads;
+    ParallelFor(c.begin, c.end, c.work, [&](int lo, int hi) {
+      ASSERT_LE(c.begin, lo);
+      ASSERT_LT(lo, hi);
+      ASSERT_LE(hi, c.end);
+      ++calls;
+      for (int i = lo; i < hi; ++i) ++hits[static_cast<size_t>(i - c.begin)];
+      std::lock_guard<std::mutex> lock(mutex);
+      threads.insert(std::this_thread::get_id());
+    });
+    for (int i = c.begin; i < c.end; ++i) EXPECT_EQ(hits[static_cast<size_t>(i - c.begin)].load(), 1) << i;
+    EXPECT_EQ(calls.load() > 1, c.expectSplit);
+    EXPECT_LE(static_cast<int>(threads.size()), c.threads);
+  }
+}
+
+TEST(ParallelForTest, ExceptionsReachTheCallerAndNestedLoopsRunInline) {
+  ThreadCountGuard guard;
+  SetThreadCount(2);
+  ScopedParallelMode mode(ParallelMode::ForceParallel);
+  EXPECT_THROW(ParallelFor(0, 64, 1,
+                           [](int lo, int hi) {
+                             for (int i = lo; i < hi; ++i) {
+                               if (i == 40) throw std::runtime_error("index 40");
+                             }
+                           }),
+               std::runtime_error);
+  // The pool still works after a failed loop, and an inner loop stays on its thread.
+  std::atomic<int> total{0};
+  ParallelFor(0, 8, 1, [&](int lo, int hi) {
+    EXPECT_TRUE(InsideParallelBody());
+    const std::thread::id outer = std::this_thread::get_id();
+    for (int i = lo; i < hi; ++i) {
+      ParallelFor(0, 10, 1, [&](int a, int b) {
+        EXPECT_EQ(std::this_thread::get_id(), outer);
+        total += b - a;
+      });
+    }
+  });
+  EXPECT_EQ(total.load(), 80);
+  EXPECT_FALSE(InsideParallelBody());
+  SetThreadCount(0);
+  EXPECT_GE(ThreadCount(), 1);
+}
+
+}  // namespace
+}  // namespace lumet
