@@ -4,7 +4,7 @@ BUILD_DIR := build/$(PRESET)
 BIN := $(BUILD_DIR)/bin
 DEMO_DIR ?= lumet-demo
 
-.PHONY: all deps configure build test test-gui demo gui screenshots bench clean
+.PHONY: all deps configure build test test-gui demo gui screenshots bench package clean
 
 all: build
 
@@ -38,6 +38,10 @@ screenshots: build
 bench: build
 	$(BIN)/lumet-bench
 	bash bench/e2e.sh $(BIN) $(BENCH_BEFORE)
+
+# A Debian package (.deb) into $(BUILD_DIR).
+package: build
+	cmake --build $(BUILD_DIR) --target package
 
 clean:
 	rm -rf build

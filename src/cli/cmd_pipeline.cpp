@@ -1,10 +1,15 @@
 // register, reconstruct, run.
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "cli/cli_commands.h"
 #include "cli/threads_option.h"
 #include "cli/headless_port.h"
 #include "cli/param_options.h"
+#include "imageio/image_file.h"
+#include "workbench/output_files.h"
 #include "workbench/workbench.h"
 
 namespace lumet::cli {
@@ -16,14 +21,25 @@ enum class Stages { Registration, Reconstruction, Both };
 void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, const char* help, Stages stages) {
   auto overrides = std::make_shared<ParamOverrides>();
   auto snapshots = std::make_shared<std::string>();
+  auto format = std::make_shared<std::string>("bmp");
   auto* command = app.add_subcommand(name, help);
   AddParamOptions(*command, *overrides);
   AddThreadsOption(*command);
   command->add_option("--snapshots", *snapshots, "write what the two viewers show at the end as BMP files into DIR")
       ->type_name("DIR");
-  command->callback([&slot, overrides, snapshots, stages] {
-    slot.run = [overrides, snapshots, stages] {
+  if (stages != Stages::Registration) {
+    command
+        ->add_option("--format", *format,
+                     "file format of the result and first_lr images, for this command only (tiff: 16 bits per "
+                     "channel holding the estimate before it is cut to 8 bits)")
+        ->type_name("bmp|png|tiff")
+        ->check(CLI::IsMember({"bmp", "png", "tiff"}))
+        ->capture_default_str();
+  }
+  command->callback([&slot, overrides, snapshots, format, stages] {
+    slot.run = [overrides, snapshots, format, stages] {
       Workbench bench;
+      bench.resultFormat = ParseImageFormat(*format);
       bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
       HeadlessPort port;
       // Snapshots are written even when the command fails, so the state at the failure
@@ -38,6 +54,11 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
       }
       port.FinishProgress();
       if (!snapshots->empty()) port.WriteSnapshots(*snapshots);
+      std::vector<std::string> written{kParamSavePath};
+      written.insert(written.end(), bench.filesWritten.begin(), bench.filesWritten.end());
+      std::string summary = SummarizeFiles(written);
+      if (!snapshots->empty()) summary += ", the viewer pictures in " + *snapshots;
+      std::printf("Wrote %s\n", summary.c_str());
       return kExitOk;
     };
   });

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_docs.h"
 #include "cli/command_line_hints.h"
 #include "util/error.h"
 
@@ -37,6 +38,9 @@ int Run(int argc, char** argv) {
   app.footer(
       "The commands params, show-reference, register, reconstruct and run take the parameter options: "
       "see lumet-cli params --help.");
+
+  // The build writes the manual page and the completion script from these definitions.
+  if (GenerateDocs(app, argc, argv)) return kExitOk;
 
   if (RefuseCommandLine(app, std::vector<std::string>(argv + 1, argv + argc))) return kExitUsage;
   try {

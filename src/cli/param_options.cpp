@@ -1,11 +1,12 @@
 #include "cli/param_options.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
-#include "imageio/bmp_file.h"
 #include "params/param_file.h"
 #include "util/error.h"
+#include "workbench/frame_source.h"
 
 namespace lumet::cli {
 
@@ -41,7 +42,7 @@ void CheckFrameZero(const ParamSet& p, Adoption adoption) {
   }
   ColorGrayImage frame;
   try {
-    BmpFile::ReadFrame(p.referenceFile, frame);
+    FrameSource(p.lrPattern, p.startIndex).Read(0, frame);
   } catch (const Error&) {
     if (adoption == Adoption::Params) return;  // the command reports the frame itself
     throw;
@@ -49,13 +50,41 @@ void CheckFrameZero(const ParamSet& p, Adoption adoption) {
   CheckRoiInsideFrame(p.roi, frame.Width(), frame.Height());
 }
 
+// The LR count may be given as "auto" on the command line: the frames found from the
+// start index, minus one. Only the number it stands for is stored.
+constexpr const char* kAutoCount = "auto";
+
+bool IsAutoCount(size_t row, const std::optional<std::string>& value) {
+  return row == FindParam("lrCount") && value && *value == kAutoCount;
+}
+
+CLI::Validator WellFormedOrAuto(const ParamDescription& row) {
+  const CLI::Validator wellFormed = WellFormed(row);
+  return CLI::Validator(
+      [wellFormed](std::string& text) -> std::string {
+        if (text == kAutoCount) return {};
+        std::string copy = text;
+        return wellFormed(copy);
+      },
+      "");
+}
+
 }  // namespace
 
 void AddParamOptions(CLI::App& command, ParamOverrides& overrides) {
   const char* group = "Parameters (stored in param.txt; one not given keeps its stored value)";
+  const size_t countRow = FindParam("lrCount");
   for (size_t i = 0; i < kParamCount; ++i) {
     const ParamDescription& row = kParams[i];
-    const std::string help = std::string(row.help) + "; " + ParamRangeText(row) + " (default " + row.defaultText + ")";
+    std::string help = std::string(row.help) + "; " + ParamRangeText(row) + " (default " + row.defaultText + ")";
+    if (i == countRow) {
+      help += "; auto: the frames found from the start index, minus one";
+      command.add_option(row.flag, overrides.values[i], help)
+          ->type_name(std::string(row.typeName) + "|auto")
+          ->check(WellFormedOrAuto(row))
+          ->group(group);
+      continue;
+    }
     command.add_option(row.flag, overrides.values[i], help)->type_name(row.typeName)->check(WellFormed(row))->group(group);
   }
 }
@@ -65,11 +94,19 @@ ParamSet AdoptWithOverrides(const ParamOverrides& overrides, Adoption adoption) 
   ParamFileReport report = ReadParamFile(kParamFileName, p);
   if (!report.problem.empty() && adoption == Adoption::Command) throw Error(UnreadableParamFileError(report));
   p.scale = ChosenScale(p.scale);
+  bool autoCount = false;
   for (size_t i = 0; i < kParamCount; ++i) {
     if (!overrides.values[i]) continue;
-    SetParamFromText(kParams[i], *overrides.values[i], p);  // well-formed: checked while parsing
     report.lines[i] = {};
+    if (IsAutoCount(i, overrides.values[i])) {
+      autoCount = true;
+      continue;
+    }
+    SetParamFromText(kParams[i], *overrides.values[i], p);  // well-formed: checked while parsing
   }
+  // Counted once the pattern and the start index are known; a pattern that cannot be used
+  // is refused by the checks below instead.
+  if (autoCount && LrPatternProblem(p.lrPattern).empty()) p.lrCount = std::min(AutoLrCount(p), kMaxLrCount);
   CheckLoadedParams(p, report);
   DeriveNames(p);
   CheckFrameZero(p, adoption);

@@ -131,7 +131,7 @@ std::string FormatFrameName(const std::string& pattern, int k) {
 }
 
 void DeriveNames(ParamSet& params) {
-  params.referenceFile = FormatFrameName(params.lrPattern, 0);
+  params.referenceFile = FormatFrameName(params.lrPattern, params.startIndex);
   params.resultFile = params.outputBase + ".bmp";
   params.homographyPattern = params.outputBase + "_hom-%d.txt";
 }

@@ -33,7 +33,7 @@ struct ParamSet {
   std::string method = "classic";  // "classic" or "enhanced"
 
   // Derived names.
-  std::string referenceFile;      // lrPattern formatted with frame number 0
+  std::string referenceFile;      // lrPattern formatted with startIndex, the file number of frame 0
   std::string resultFile;         // outputBase + ".bmp"
   std::string homographyPattern;  // outputBase + "_hom-%d.txt"
 

@@ -1,9 +1,11 @@
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <system_error>
 #include <string>
 #include <vector>
 
-#include "imageio/bmp_file.h"
+#include "imageio/image_file.h"
 #include "numeric/projection.h"
 #include "params/param_description.h"
 #include "raster/dib_raster.h"
@@ -16,6 +18,8 @@
 #include "reconstruction/robust_btv.h"
 #include "util/error.h"
 #include "util/text_format.h"
+#include "workbench/frame_source.h"
+#include "workbench/output_files.h"
 #include "workbench/workbench.h"
 
 namespace lumet {
@@ -33,6 +37,18 @@ DibRaster PictureOf(const ColorDoubleImage& image, ColorGrayImage& display) {
   return PictureOf(display);
 }
 
+void CheckHomographyFiles(const ParamSet& p, int frameCount) {
+  for (int k = 1; k < frameCount; ++k) {
+    const std::string path = FormatFrameName(p.homographyPattern, k);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+      throw Error("the homography file " + path + " of frame " + std::to_string(k) +
+                  " is missing: run the registration first with --lr-count " + std::to_string(frameCount - 1) +
+                  " or more, or use --lr-count " + std::to_string(k));
+    }
+  }
+}
+
 }  // namespace
 
 void Workbench::Reconstruction(UiPort& ui) {
@@ -43,12 +59,19 @@ void Workbench::Reconstruction(UiPort& ui) {
   // The per-frame stores grow frame by frame, so a count far beyond the frames on disk
   // ends at the first missing file rather than in one huge allocation.
   std::vector<ColorGrayImage> frames(1);
-  const std::string firstPath = FormatFrameName(p.lrPattern, 0);
-  BmpFile::ReadFrame(firstPath, frames[0]);
+  FrameSource source(p.lrPattern, p.startIndex);
+  const std::string firstPath = source.Name(0);
+  source.Read(0, frames[0]);
   const int w0 = frames[0].channels[0].Width();
   const int h0 = frames[0].channels[0].Height();
   CheckRoiInsideFrame(p.roi, w0, h0);
   const HrGeometry grid = MakeHrGeometry(p.roi, p.scale);
+  // Every frame and homography file the loop reads is there before the work starts.
+  source.CheckFrames(1, frameCount, w0, h0,
+                     [&](int found) { return ReconstructionShortage(source, frameCount, found); });
+  CheckHomographyFiles(p, frameCount);
+  const std::string firstFramePath = FirstFramePath(resultFormat);
+  const std::string resultPath = ResultPath(p, resultFormat);
 
   if (!ui.ViewerExists(Viewer::Reference))
     ui.CreateViewer(Viewer::Reference, "Reconstructed Image", ScreenRect{0, 0, 300, 300});
@@ -73,11 +96,12 @@ void Workbench::Reconstruction(UiPort& ui) {
       homography = IdentityHomography();
       EnlargeByReplication(frames[0], p.roi, grid, display);
       ui.ShowPicture(Viewer::Frame, PictureOf(display));
-      BmpFile::WriteImage(kFirstFramePath, display, 0, 0, grid.width, grid.height);
+      WriteImageFile(firstFramePath, display, resultFormat);
+      filesWritten.push_back(firstFramePath);
     } else {
-      const std::string path = FormatFrameName(p.lrPattern, k);
+      const std::string path = source.Name(k);
       frames.emplace_back();
-      BmpFile::ReadFrame(path, frames.back());
+      source.Read(k, frames.back());
       const int w = frames.back().channels[0].Width();
       const int h = frames.back().channels[0].Height();
       if (w != w0 || h != h0) {
@@ -129,7 +153,14 @@ void Workbench::Reconstruction(UiPort& ui) {
 
   const DibRaster result = PictureOf(x, display);
   ui.ShowPicture(Viewer::Reference, result);
-  BmpFile::WriteImage(p.resultFile, display, 0, 0, grid.width, grid.height);
+  // TIFF holds the estimate itself at 16 bits; its samples divided by 257 are the 8-bit
+  // result the other formats hold.
+  if (resultFormat == ImageFormat::Tiff) {
+    WriteEstimateTiff(resultPath, x);
+  } else {
+    WriteImageFile(resultPath, display, resultFormat);
+  }
+  filesWritten.push_back(resultPath);
   ui.SetComparePicture(Viewer::Frame, result);
   ui.SetViewerMode(Viewer::Frame, kModeComparison);
 }

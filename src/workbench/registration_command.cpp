@@ -1,7 +1,7 @@
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "imageio/bmp_file.h"
 #include "numeric/projection.h"
 #include "raster/dib_raster.h"
 #include "params/param_description.h"
@@ -14,6 +14,7 @@
 #include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/text_format.h"
+#include "workbench/frame_source.h"
 #include "workbench/workbench.h"
 
 namespace lumet {
@@ -55,14 +56,45 @@ std::vector<MarkLine> Lines(const MatchedPairs& pairs) {
   return lines;
 }
 
+// Why frame k got no homography search, and which options change it: one log line.
+std::string FallbackWarning(int k, const ParamSet& p, int width, int height, size_t refPoints, size_t framePoints,
+                            size_t pairs) {
+  const int block = 2 * p.sadSize + 1;
+  std::string why;
+  std::string remedy;
+  if (block > width || block > height) {
+    why = Format("the %d x %d matching block (--sad-size %d) does not fit the %d x %d frame", block, block, p.sadSize,
+                 width, height);
+    remedy = Format("a --sad-size below %d lets it fit", (std::min(width, height) + 1) / 2);
+  } else if (p.ransacSecond <= static_cast<int>(pairs)) {
+    why = Format("the RANSAC sample of %d pairs (--ransac %d/%d) is below the %d a search needs", p.ransacFirst,
+                 p.ransacFirst, p.ransacSecond, kMinSampleSize);
+    remedy = Format("--ransac %d/%d or more runs it", kMinSampleSize, std::max(p.ransacSecond, kMinSampleSize));
+  } else {
+    why = Format("only %zu corner points paired (%zu near the ROI in frame 0, %zu in frame %d; a search needs %d)", pairs,
+                 refPoints, framePoints, k, kMinSampleSize + 5);
+    remedy = "more pair up with a smaller --sad-size, a larger --search-area or a --roi over more texture";
+  }
+  return Format("Warning: frame %d: no homography search, the refinement starts from the identity: %s; %s\r\n", k,
+                why.c_str(), remedy.c_str());
+}
+
 }  // namespace
 
 void Workbench::Registration(UiPort& ui) {
   CheckParams(params);
-  ShowReference(ui);
+  // One source for frame 0 and the frames after it, so that each is decoded once.
+  FrameSource source(params.lrPattern, params.startIndex);
+  ShowReferenceFrom(source, ui);
   // A copy: nothing the viewers do while the command runs may change its parameters.
   const ParamSet p = params;
   CheckRegistrationParams(p, refWidth, refHeight);
+  // Frames 1 .. N, and with them everything the reconstruction will read, are checked
+  // before any work starts; each is decoded once and kept for the loop.
+  if (p.lrCount > 0) {
+    source.CheckFrames(1, p.lrCount + 1, refWidth, refHeight,
+                       [&](int found) { return RegistrationShortage(source, p.lrCount, found); });
+  }
 
   if (!ui.ViewerExists(Viewer::Frame)) ui.CreateViewer(Viewer::Frame, "LR frames", ScreenRect{300, 0, 300, 300});
   ui.FitViewer(Viewer::Frame, refWidth, refHeight);
@@ -82,8 +114,8 @@ void Workbench::Registration(UiPort& ui) {
     CheckCancel(ui);
     ui.ReportProgress("Registration", i + 1, p.lrCount);
 
-    const std::string name = FormatFrameName(p.lrPattern, k);
-    BmpFile::ReadFrame(name, frameImage);
+    const std::string name = source.Name(k);
+    source.Read(k, frameImage);
     if (frameImage.Width() != refWidth || frameImage.Height() != refHeight) {
       throw Error("frame " + name + " is " + SizeText(frameImage.Width(), frameImage.Height()) +
                   " pixels, but the reference frame " + p.referenceFile + " is " + SizeText(refWidth, refHeight));
@@ -110,14 +142,19 @@ void Workbench::Registration(UiPort& ui) {
     if (sizes.Searchable()) {
       e1 = EstimateHomography(refGreen, frameGreen, pairs.a, pairs.b, h, sizes.sampleSize, kSearchTrials,
                               sizes.poolSize, p.roi, random);
+    } else {
+      ui.AppendLog(FallbackWarning(k, p, refWidth, refHeight, refPoints.size(), points.size(), pairs.a.size()));
     }
     std::string refinementLog;
     const double e2 = RefineHomography(refGreen, frameGreen, h, p.roi, kRefinementIterations, refinementLog);
     WriteFileAtomically(kRefinementLogPath, refinementLog);
 
     ui.AppendLog(FormatMaeLine(k, e1, e2));
-    WriteHomographyFile(FormatFrameName(p.homographyPattern, k), h);
+    const std::string homographyPath = FormatFrameName(p.homographyPattern, k);
+    WriteHomographyFile(homographyPath, h);
+    filesWritten.push_back(homographyPath);
   }
+  if (p.lrCount > 0) filesWritten.push_back(kRefinementLogPath);
 }
 
 }  // namespace lumet

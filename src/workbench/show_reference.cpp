@@ -1,14 +1,19 @@
-#include "imageio/bmp_file.h"
 #include "params/param_description.h"
 #include "raster/dib_raster.h"
+#include "workbench/frame_source.h"
 #include "workbench/workbench.h"
 
 namespace lumet {
 
 void Workbench::ShowReference(UiPort& ui) {
+  FrameSource source(params.lrPattern, params.startIndex);
+  ShowReferenceFrom(source, ui);
+}
+
+void Workbench::ShowReferenceFrom(FrameSource& source, UiPort& ui) {
   CheckParams(params);
   // An unreadable reference frame is an error: every later step needs its pixels.
-  BmpFile::ReadFrame(params.referenceFile, referenceImage);
+  source.Read(0, referenceImage);
   refWidth = referenceImage.channels[0].Width();
   refHeight = referenceImage.channels[0].Height();
 

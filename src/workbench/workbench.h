@@ -1,11 +1,17 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "imageio/image_file.h"
 #include "numeric/image_plane.h"
 #include "numeric/random.h"
 #include "params/param_set.h"
 #include "workbench/ui_port.h"
 
 namespace lumet {
+
+class FrameSource;
 
 // The state the commands share and the commands themselves. Front ends adopt a parameter
 // set (AdoptParams) into `params` before a command starts; the commands read it only.
@@ -23,6 +29,12 @@ class Workbench {
   // The trials' generator; its sequence continues across frames and commands.
   LcgRandom random;
 
+  // Format of the images the next Reconstruction writes; chosen per command, not stored.
+  ImageFormat resultFormat = ImageFormat::Bmp;
+
+  // Every file the commands wrote, in order; front ends report and clear it.
+  std::vector<std::string> filesWritten;
+
   // "Show Reference": reads referenceFile into referenceImage and shows it in refViewer
   // in ROI selection mode with the ROI attached.
   void ShowReference(UiPort& ui);
@@ -34,6 +46,10 @@ class Workbench {
   // "Reconstruction": frames 0 .. lrCount - 1 and their homography files to the HR image
   // written to resultFile (and "./result/first_lr.bmp").
   void Reconstruction(UiPort& ui);
+
+ private:
+  // ShowReference reading frame 0 from source, which registration goes on reading from.
+  void ShowReferenceFrom(FrameSource& source, UiPort& ui);
 };
 
 // Fixed names of the system's own files.

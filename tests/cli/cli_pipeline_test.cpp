@@ -9,6 +9,7 @@
 
 #include "cli/cli_runner.h"
 #include "imageio/bmp_file.h"
+#include "imageio/image_file.h"
 #include "numeric/projection.h"
 #include "reconstruction/homography_reader.h"
 #include "util/text_format.h"
@@ -48,7 +49,8 @@ TEST(CliPipeline, RegisterWritesAccurateHomographiesAndMissingFilesStopTheComman
   auto r = RunCli("-C seq register", dir.Path());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto lines = Lines(r.out);
-  ASSERT_EQ(lines.size(), 6u) << r.out;
+  ASSERT_EQ(lines.size(), 7u) << r.out;
+  EXPECT_EQ(lines.back(), "Wrote ./param.txt, ./result/hr_hom-1.txt … ./result/hr_hom-6.txt, ./steet_rms.txt");
   for (int k = 1; k <= 6; ++k) {
     SCOPED_TRACE(k);
     EXPECT_EQ(FrameOf(lines[static_cast<size_t>(k - 1)], false), k) << lines[static_cast<size_t>(k - 1)];
@@ -68,12 +70,22 @@ TEST(CliPipeline, RegisterWritesAccurateHomographiesAndMissingFilesStopTheComman
   ExpectError(RunCli("-C seq reconstruct", dir.Path()), "./result/hr_hom-5.txt");
   EXPECT_FALSE(fs::exists(seq / "result" / "hr.bmp"));
 
+  // Every frame is checked before the first is registered; the count is explained.
   fs::remove_all(seq / "result");
   fs::remove(seq / "images" / "lr-4.bmp");
   r = RunCli("-C seq register", dir.Path());
-  ExpectError(r, "./images/lr-4.bmp");
-  EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
-  for (int k = 1; k <= 6; ++k) EXPECT_EQ(fs::exists(HomographyFile(seq / "result", k)), k < 4) << k;
+  ExpectError(r, "so 7 frames are needed; found 4 (./images/lr-0.bmp … ./images/lr-3.bmp; no ./images/lr-4.bmp): "
+                 "use --lr-count 3 or auto");
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_FALSE(fs::exists(seq / "result"));
+  r = RunCli("-C seq register --lr-count auto", dir.Path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out).size(), 4u) << r.out;
+  EXPECT_EQ(Lines(ReadText(seq / "param.txt"))[2], "3");
+  // From file number 1 on, frames 1, 2, 3 are found: two can be registered.
+  r = RunCli("-C seq register --start-index 1 --lr-count 3", dir.Path());
+  ExpectError(r, "found 3 (./images/lr-1.bmp … ./images/lr-3.bmp; no ./images/lr-4.bmp): use --lr-count 2 or auto");
+  EXPECT_TRUE(r.out.empty()) << r.out;
 }
 
 TEST(CliPipeline, RunRegistersThenReconstructsAndSavesTheViewers) {
@@ -82,13 +94,16 @@ TEST(CliPipeline, RunRegistersThenReconstructsAndSavesTheViewers) {
   const auto r = RunCli("-C seq run --snapshots shots", dir.Path());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto lines = Lines(r.out);
-  ASSERT_EQ(lines.size(), 6u + 6u + 1u) << r.out;
+  ASSERT_EQ(lines.size(), 6u + 6u + 1u + 1u) << r.out;
   for (int k = 1; k <= 6; ++k) EXPECT_EQ(FrameOf(lines[static_cast<size_t>(k - 1)], false), k);
   for (int k = 0; k < 6; ++k) EXPECT_EQ(FrameOf(lines[static_cast<size_t>(6 + k)], true), k);
   EXPECT_EQ(lines[6], "MAE(0) = 0.000000");
   double threshold = -1.0;
-  EXPECT_EQ(std::sscanf(lines.back().c_str(), "Threshold(5/6) = %lf", &threshold), 1);
-  EXPECT_TRUE(threshold >= 0.0 && lines.back() == Format("Threshold(5/6) = %f", threshold)) << lines.back();
+  EXPECT_EQ(std::sscanf(lines[12].c_str(), "Threshold(5/6) = %lf", &threshold), 1);
+  EXPECT_TRUE(threshold >= 0.0 && lines[12] == Format("Threshold(5/6) = %f", threshold)) << lines[12];
+  EXPECT_EQ(lines.back(),
+            "Wrote ./param.txt, ./result/hr_hom-1.txt … ./result/hr_hom-6.txt, ./steet_rms.txt, "
+            "./result/first_lr.bmp, ./result/hr.bmp, the viewer pictures in shots");
   EXPECT_EQ(fs::file_size(seq / "result/hr.bmp"), 76854u);  // 160 x 160, 24-bit
   EXPECT_EQ(fs::file_size(seq / "result/first_lr.bmp"), 76854u);
   for (const char* file : {"reference-viewer.bmp", "frame-viewer.bmp"}) {
@@ -98,6 +113,21 @@ TEST(CliPipeline, RunRegistersThenReconstructsAndSavesTheViewers) {
   }
   // The comparison picture is the result itself.
   EXPECT_EQ(ReadText(seq / "shots" / "frame-viewer-compare.bmp"), ReadText(seq / "result" / "hr.bmp"));
+
+  // Another result format holds the same pixels, for that command only.
+  const auto png = RunCli("-C seq reconstruct --format png", dir.Path());
+  ASSERT_EQ(png.exitCode, 0) << png.err;
+  EXPECT_EQ(Lines(png.out).back(), "Wrote ./param.txt, ./result/first_lr.png, ./result/hr.png");
+  ColorGrayImage a, b;
+  BmpFile::ReadFrame((seq / "result" / "hr.bmp").string(), a);
+  ReadImageFile((seq / "result" / "hr.png").string(), b);
+  ASSERT_EQ(b.Width(), a.Width());
+  for (size_t c = 0; c < 3; ++c) {
+    for (int y = 0; y < a.Height(); ++y) {
+      for (int x = 0; x < a.Width(); ++x) ASSERT_EQ(a.channels[c].Row(y)[x], b.channels[c].Row(y)[x]);
+    }
+  }
+  EXPECT_EQ(RunCli("-C seq reconstruct --format gif", dir.Path()).exitCode, 2);
 }
 
 TEST(CliPipeline, EveryThreadCountWritesTheSameFilesAndNoneIsStored) {

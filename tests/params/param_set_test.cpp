@@ -317,7 +317,8 @@ TEST(ParamFileTest, AdoptionRefusesBadValuesAndThenChangesNeitherTheSetNorTheFil
   ParamSet adopted = OtherParams();
   adopted.firstFrame = 9;
   AdoptParams(adopted, dir.File("param.txt"));
-  EXPECT_EQ(adopted.referenceFile + " " + std::to_string(adopted.firstFrame), "frames/f000.bmp 1");
+  // Frame 0 is file number startIndex (7 here).
+  EXPECT_EQ(adopted.referenceFile + " " + std::to_string(adopted.firstFrame), "frames/f007.bmp 1");
   const std::string stored = ReadWholeFile(dir.File("param.txt"));
   const std::tuple<double ParamSet::*, double, const char*> refused[] = {{&ParamSet::lambda, INFINITY, "lambda"},
                                                                          {&ParamSet::psfSigma, 0.0, "PSF sigma"}};

@@ -117,25 +117,33 @@ TEST_F(ReconstructionCommandTest, BadValuesAreRefusedBeforeAnythingIsShownOrWrit
 }
 
 TEST_F(ReconstructionCommandTest, UnusableFrameOrHomographyFileStopsWithoutAResult) {
-  const std::vector<std::pair<std::function<void()>, std::string>> faults = {
-      {[] { fs::remove("./result/hr_hom-2.txt"); }, "./result/hr_hom-2.txt"},
-      {[] { std::ofstream("./result/hr_hom-2.txt") << "1 0 0.001 0 1 0 0\n"; }, "./result/hr_hom-2.txt"},
+  struct Fault {
+    std::function<void()> make;
+    std::string named;
+    bool foundUpFront;  // before anything is shown or written
+  };
+  const std::vector<Fault> faults = {
+      {[] { fs::remove("./result/hr_hom-2.txt"); }, "./result/hr_hom-2.txt", true},
       {[] {
          const ColorGrayImage smaller = testing::MakeFrame(15, 14, [](int, int, int) { return 90; });
          BmpFile::WriteImage("./images/lr-2.bmp", smaller, 0, 0, 15, 14);
        },
-       "./images/lr-2.bmp"},
+       "./images/lr-2.bmp", true},
+      {[] { fs::remove("./images/lr-2.bmp"); }, "found 2 (./images/lr-0.bmp … ./images/lr-1.bmp", true},
+      {[] { std::ofstream("./result/hr_hom-2.txt") << "1 0 0.001 0 1 0 0\n"; }, "./result/hr_hom-2.txt", false},
   };
-  for (const auto& [fault, named] : faults) {
+  for (const auto& [fault, named, foundUpFront] : faults) {
     SCOPED_TRACE(named);
     WriteBarFrames({{0.0, 0.0}, {0.5, 0.0}, {0.25, 0.5}});
     fs::remove("./result/hr.bmp");
+    fs::remove(kFirstFramePath);
     UseGrid(3);
     fault();
     port_ = testing::RecordingPort();
     testing::ExpectError([&] { bench_.Reconstruction(port_); }, {named});
-    EXPECT_TRUE(fs::exists(kFirstFramePath));  // written before any homography is read
-    EXPECT_EQ(port_.logs.size(), 2u);          // frames 0 and 1 were measured
+    // A malformed homography file is found when it is read, after the first frame's picture.
+    EXPECT_EQ(fs::exists(kFirstFramePath), !foundUpFront);
+    EXPECT_EQ(port_.logs.size(), foundUpFront ? 0u : 2u);  // frames 0 and 1 were measured
     EXPECT_FALSE(fs::exists("./result/hr.bmp"));
   }
 }
@@ -256,13 +264,28 @@ TEST_F(RegistrationCommandTest, TooFewPairsRefinesAndWritesFromTheIdentity) {
   bench_.params.ransacFirst = 5;  // a sample of five is too small for a search
   bench_.params.ransacSecond = 5;
   bench_.Registration(port_);
-  ASSERT_EQ(port_.logs.size(), 1u);
-  EXPECT_EQ(port_.logs[0].substr(0, 18), "MAE(1) = 99999.9->");
+  ASSERT_EQ(port_.logs.size(), 2u);
+  EXPECT_EQ(port_.logs[0],
+            "Warning: frame 1: no homography search, the refinement starts from the identity: the RANSAC sample of 5 "
+            "pairs (--ransac 5/5) is below the 6 a search needs; --ransac 6/6 or more runs it\r\n");
+  EXPECT_EQ(port_.logs[1].substr(0, 18), "MAE(1) = 99999.9->");
   const Matrix h = ReadHomographyFile("./result/hr_hom-1.txt");
   EXPECT_EQ(h.At1(1, 3), 0.0);  // the translation of the identity, kept by the refinement
   EXPECT_EQ(h.At1(2, 3), 0.0);
   EXPECT_NEAR(ProjectPoint(h, 80, 60).u, 80.5, 0.25);  // the linear part alone moves the ROI towards the shift
   EXPECT_NEAR(ProjectPoint(h, 80, 60).v, 60.0, 0.25);
+
+  // A matching block larger than the frame pairs nothing; the warning says so.
+  bench_.params.ransacFirst = 8;
+  bench_.params.ransacSecond = 12;
+  bench_.params.sadSize = 60;
+  port_ = testing::RecordingPort();
+  bench_.Registration(port_);
+  ASSERT_EQ(port_.logs.size(), 2u);
+  EXPECT_NE(port_.logs[0].find("the 121 x 121 matching block (--sad-size 60) does not fit the 160 x 120 frame; a "
+                               "--sad-size below 60 lets it fit"),
+            std::string::npos)
+      << port_.logs[0];
 }
 
 TEST_F(RegistrationCommandTest, RefusesParametersTheLoopCannotServeBeforeAnyFrame) {
@@ -283,7 +306,8 @@ TEST_F(RegistrationCommandTest, RefusesParametersTheLoopCannotServeBeforeAnyFram
   }, false, {"./result"});
 }
 
-TEST_F(RegistrationCommandTest, MissingOrMismatchedFrameStopsKeepingTheFramesDone) {
+TEST_F(RegistrationCommandTest, MissingOrMismatchedFrameIsRefusedBeforeAnyFrameIsRegistered) {
+  WriteBlobFrame(3, {1, 0, 0});
   for (const bool mismatched : {false, true}) {
     SCOPED_TRACE(mismatched ? "frame 2 of another size" : "frame 2 missing");
     fs::remove_all("./result");
@@ -292,10 +316,10 @@ TEST_F(RegistrationCommandTest, MissingOrMismatchedFrameStopsKeepingTheFramesDon
       BmpFile::WriteImage("./images/lr-2.bmp", smaller, 0, 0, 150, 120);
     }
     port_ = testing::RecordingPort();
-    testing::ExpectError([&] { bench_.Registration(port_); }, {"./images/lr-2.bmp"});
-    ASSERT_EQ(port_.logs.size(), 1u);
-    EXPECT_TRUE(fs::exists("./result/hr_hom-1.txt"));
-    EXPECT_FALSE(fs::exists("./result/hr_hom-2.txt"));
+    testing::ExpectError([&] { bench_.Registration(port_); },
+                         {mismatched ? "./images/lr-2.bmp is 150 x 120 pixels" : "no ./images/lr-2.bmp"});
+    EXPECT_TRUE(port_.logs.empty());
+    EXPECT_FALSE(fs::exists("./result/hr_hom-1.txt"));
   }
 }
 

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "numeric/image_plane.h"
+
+namespace lumet {
+
+// File formats a result image can be written in.
+enum class ImageFormat { Bmp, Png, Tiff };
+
+// "bmp", "png" or "tiff" (lumet::Error otherwise, naming the word and the choices).
+ImageFormat ParseImageFormat(const std::string& word);
+// ".bmp", ".png", ".tif".
+const char* ImageFormatExtension(ImageFormat format);
+
+// The still formats frames may come in, for messages: "BMP, PNG, JPEG, TIFF, ...".
+std::string SupportedStillFormats();
+
+// Reads one still frame into image (channel 0 red, 1 green, 2 blue, row 0 at the top).
+// A name ending in ".bmp" (any case) goes to BmpFile, byte for byte as always; every other
+// still format goes through the imaging library. 16-bit samples v become
+// (v * 255 + 32767) / 65535, the nearest 8-bit value; grey frames fill all three channels
+// and an alpha channel is ignored. A file that is missing, unreadable or not a supported
+// format: lumet::Error naming it (and the supported formats); image is then unchanged.
+void ReadImageFile(const std::string& path, ColorGrayImage& image);
+
+// The nearest 8-bit value of a 16-bit sample.
+inline uint8_t To8Bit(uint16_t v) { return static_cast<uint8_t>((static_cast<uint32_t>(v) * 255u + 32767u) / 65535u); }
+
+// The 16-bit form of an estimate value v: floor(v * 257) clamped to 0 .. 65535 (not a
+// number gives 0). Integer division by 257 gives back exactly the 8-bit value the
+// reconstruction writes (v truncated and clamped to 0 .. 255).
+uint16_t EstimateTo16Bit(double v);
+
+// Writes the whole image through the atomic writer. BMP: byte for byte what
+// BmpFile::WriteImage writes. PNG: 8 bits per channel. TIFF: 16 bits per channel, each
+// sample v * 257.
+void WriteImageFile(const std::string& path, const ColorGrayImage& image, ImageFormat format);
+
+// Writes a double-valued estimate as a 16-bit RGB TIFF (EstimateTo16Bit per sample).
+void WriteEstimateTiff(const std::string& path, const ColorDoubleImage& estimate);
+
+}  // namespace lumet

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "numeric/image_plane.h"
+
+namespace lumet {
+
+// A video file read frame by frame, in presentation order, each frame converted to 8-bit
+// RGB with the bit-exact, accurately rounded colour conversion so that one file gives the
+// same pixels on every machine. Frames are numbered from 0 in the order they are decoded.
+class VideoFile {
+ public:
+  // Opens the file and its best video stream. lumet::Error naming the file when it is
+  // missing, not a video, or its codec cannot be decoded.
+  explicit VideoFile(const std::string& path);
+  ~VideoFile();
+  VideoFile(const VideoFile&) = delete;
+  VideoFile& operator=(const VideoFile&) = delete;
+
+  // Decodes the next frame into image (converted when image is non-null). False at the
+  // end of the stream; lumet::Error when the stream is damaged.
+  bool ReadNext(ColorGrayImage* image);
+
+  // Number of the frame ReadNext returns next.
+  int NextIndex() const { return next_; }
+
+  const std::string& Path() const { return path_; }
+
+  // True for names whose extension is a video container's (.mkv, .mp4, .avi, ...).
+  static bool HasVideoExtension(const std::string& path);
+
+ private:
+  struct Decoder;
+  std::string path_;
+  std::unique_ptr<Decoder> decoder_;
+  int next_ = 0;
+};
+
+}  // namespace lumet

@@ -1,0 +1,167 @@
+#include "workbench/frame_source.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "imageio/image_file.h"
+#include "imageio/video_file.h"
+#include "params/param_set.h"
+
+namespace lumet {
+
+namespace {
+
+size_t PixelBytes(const ColorGrayImage& image) {
+  return static_cast<size_t>(image.Width()) * static_cast<size_t>(image.Height()) * 3;
+}
+
+std::string SizeText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }
+
+}  // namespace
+
+FrameSource::FrameSource(std::string pattern, int startIndex, size_t budget)
+    : pattern_(std::move(pattern)), start_(startIndex), isVideo_(IsVideoPattern(pattern_)), budget_(budget) {}
+
+FrameSource::~FrameSource() = default;
+
+bool FrameSource::IsVideoPattern(const std::string& pattern) {
+  return pattern.find('%') == std::string::npos && VideoFile::HasVideoExtension(pattern);
+}
+
+std::string FrameSource::Name(int k) const {
+  if (isVideo_) return pattern_ + " frame " + std::to_string(start_ + k);
+  return FormatFrameName(pattern_, start_ + k);
+}
+
+bool FrameSource::Decode(int k, ColorGrayImage& image) {
+  if (!isVideo_) {
+    const std::string path = Name(k);
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return false;
+    ReadImageFile(path, image);
+    return true;
+  }
+  const int wanted = start_ + k;
+  // Reading goes forward only; a frame behind the current position starts the file again.
+  if (!video_ || video_->NextIndex() > wanted) {
+    video_.reset();
+    video_ = std::make_unique<VideoFile>(pattern_);
+  }
+  while (video_->NextIndex() < wanted) {
+    const int index = video_->NextIndex();
+    const int frame = index - start_;
+    // Frames passed on the way are kept when they belong to the sequence and fit.
+    if (frame >= keepFrom_ && frames_.count(frame) == 0 && kept_ < budget_) {
+      ColorGrayImage passed;
+      if (!video_->ReadNext(&passed)) return false;
+      Keep(frame, passed);
+    } else if (!video_->ReadNext(nullptr)) {
+      return false;
+    }
+  }
+  return video_->ReadNext(&image);
+}
+
+void FrameSource::Keep(int k, const ColorGrayImage& image) {
+  const size_t bytes = PixelBytes(image);
+  if (kept_ + bytes > budget_ || frames_.count(k) != 0) return;
+  frames_.emplace(k, image);
+  kept_ += bytes;
+}
+
+void FrameSource::Read(int k, ColorGrayImage& image) {
+  auto kept = frames_.find(k);
+  if (kept != frames_.end()) {
+    kept_ -= PixelBytes(kept->second);
+    image = std::move(kept->second);
+    frames_.erase(kept);
+    return;
+  }
+  ColorGrayImage decoded;
+  if (!Decode(k, decoded)) {
+    if (isVideo_) {
+      throw Error("cannot read " + Name(k) + ": the video " + pattern_ + " ends before it");
+    }
+    throw Error("cannot read " + Name(k) + ": no such file");
+  }
+  image = std::move(decoded);
+}
+
+int FrameSource::CountFrames(int limit) {
+  if (!isVideo_) {
+    int k = 0;
+    std::error_code ec;
+    while (k < limit && std::filesystem::exists(Name(k), ec)) ++k;
+    return k;
+  }
+  // Decoded without conversion; a stream damaged later still counts its frames up to there.
+  VideoFile counter(pattern_);
+  int k = 0;
+  try {
+    while (k < limit && counter.ReadNext(nullptr)) {
+      if (counter.NextIndex() > start_) ++k;
+    }
+  } catch (const Error&) {
+  }
+  return k;
+}
+
+int FrameSource::CheckFramesUpTo(int first, int needed, int width, int height) {
+  for (int k = first; k < needed; ++k) {
+    if (frames_.count(k) != 0) continue;
+    ColorGrayImage image;
+    if (!Decode(k, image)) return k;
+    if (image.Width() != width || image.Height() != height) {
+      throw Error(Name(k) + " is " + SizeText(image.Width(), image.Height()) + " pixels, but frame 0 (" + Name(0) +
+                  ") is " + SizeText(width, height));
+    }
+    Keep(k, image);
+  }
+  return needed;
+}
+
+namespace {
+
+// "found 30 (./images/lr-0.bmp … ./images/lr-29.bmp; no ./images/lr-30.bmp)".
+std::string FoundText(const FrameSource& source, int found) {
+  const std::string end = source.IsVideo() ? "the video ends there" : "no " + source.Name(found);
+  if (found == 0) return "found none (" + end + ")";
+  if (found == 1) return "found 1 (" + source.Name(0) + "; " + end + ")";
+  const std::string last =
+      source.IsVideo() ? "frame " + std::to_string(source.StartIndex() + found - 1) : source.Name(found - 1);
+  return "found " + std::to_string(found) + " (" + source.Name(0) + " … " + last + "; " + end + ")";
+}
+
+}  // namespace
+
+std::string RegistrationShortage(const FrameSource& source, int lrCount, int found) {
+  std::string text = "--lr-count " + std::to_string(lrCount) + " registers frames 1 … " + std::to_string(lrCount) +
+                     " against frame 0, so " + std::to_string(lrCount + 1) + " frames are needed; " +
+                     FoundText(source, found);
+  if (found >= 2) return text + ": use --lr-count " + std::to_string(found - 1) + " or auto";
+  return text + ": registration needs frame 0 and at least one more frame";
+}
+
+std::string ReconstructionShortage(const FrameSource& source, int lrCount, int found) {
+  std::string text = "--lr-count " + std::to_string(lrCount) + " reconstructs from frames 0 … " +
+                     std::to_string(lrCount - 1) + ", so " + std::to_string(lrCount) + " frames are needed; " +
+                     FoundText(source, found);
+  if (found >= 1) return text + ": use --lr-count " + std::to_string(found) + " or auto";
+  return text;
+}
+
+int AutoLrCount(const ParamSet& params) {
+  // Far more frames than any sequence holds; it only bounds the search.
+  constexpr int kCountLimit = 1000000;
+  FrameSource source(params.lrPattern, params.startIndex);
+  const int found = source.CountFrames(kCountLimit);
+  if (found < 2) {
+    const std::string where = source.IsVideo() ? params.lrPattern : source.Name(0);
+    throw Error("--lr-count auto found " + std::to_string(found) + " frame" + (found == 1 ? "" : "s") + " from " +
+                where + ": registration needs frame 0 and at least one more frame");
+  }
+  return found - 1;
+}
+
+}  // namespace lumet

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "numeric/image_plane.h"
+#include "params/param_set.h"
+#include "util/error.h"
+
+namespace lumet {
+
+class VideoFile;
+
+// The frames of one sequence, frame k (0 = the reference) being file number startIndex + k
+// of a numbered pattern, or frame startIndex + k (counted from 0) of a video file named by
+// a pattern without "%". Each frame is decoded once: decoded frames are kept while they fit
+// in a memory budget, and a video is otherwise read forward again from its start.
+class FrameSource {
+ public:
+  // Decoded frames kept, in bytes of pixels.
+  static constexpr size_t kDefaultBudget = size_t{1} << 30;
+
+  FrameSource(std::string pattern, int startIndex, size_t budget = kDefaultBudget);
+  ~FrameSource();
+  FrameSource(const FrameSource&) = delete;
+  FrameSource& operator=(const FrameSource&) = delete;
+
+  // A pattern without "%" naming a file with a video container's extension.
+  static bool IsVideoPattern(const std::string& pattern);
+
+  bool IsVideo() const { return isVideo_; }
+  int StartIndex() const { return start_; }
+
+  // Frame k's file name, or "clip.mkv frame 12" for a video (the frame counted from 0).
+  std::string Name(int k) const;
+
+  // Reads frame k. lumet::Error naming the file when it is missing or unreadable. A kept
+  // frame is handed over and no longer kept: the commands read each frame once.
+  void Read(int k, ColorGrayImage& image);
+
+  // The number of consecutive frames present from frame 0 on (files that exist; a video's
+  // decodable frames), counting at most limit.
+  int CountFrames(int limit);
+
+  // Before a command starts: frames 0 .. needed - 1 must exist, be readable and have
+  // width x height pixels (frame 0's size). The first frame that is unreadable or of
+  // another size is refused naming it; when frames run out, the error is
+  // shortage(found), which explains the count to the user.
+  // Frames before first are taken as checked (frame 0, read by the caller already, is
+  // not decoded again). Checked frames are kept for Read while they fit in the budget.
+  template <typename Shortage>
+  void CheckFrames(int first, int needed, int width, int height, Shortage shortage) {
+    keepFrom_ = first;
+    const int found = CheckFramesUpTo(first, needed, width, height);
+    if (found < needed) throw Error(shortage(found));
+  }
+
+ private:
+  int CheckFramesUpTo(int first, int needed, int width, int height);
+  // Decodes frame k into image; false when it does not exist (no such file, or the video
+  // ends before it), lumet::Error when it exists but cannot be read.
+  bool Decode(int k, ColorGrayImage& image);
+  void Keep(int k, const ColorGrayImage& image);
+
+  std::string pattern_;
+  int start_ = 0;
+  bool isVideo_ = false;
+  size_t budget_ = 0;
+  size_t kept_ = 0;
+  int keepFrom_ = 0;
+  std::map<int, ColorGrayImage> frames_;
+  std::unique_ptr<VideoFile> video_;
+};
+
+// The count explained when frames run out: registration of lrCount frames needs frames
+// 0 .. lrCount, reconstruction frames 0 .. lrCount - 1; found frames were present.
+std::string RegistrationShortage(const FrameSource& source, int lrCount, int found);
+std::string ReconstructionShortage(const FrameSource& source, int lrCount, int found);
+
+// The number of consecutive frames found from the start index, minus one: the largest
+// count registration can run with. lumet::Error when fewer than two frames are found.
+int AutoLrCount(const ParamSet& params);
+
+}  // namespace lumet
