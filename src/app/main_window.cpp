@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCloseEvent>
-#include <QCollator>
 #include <QDir>
 #include <QDockWidget>
 #include <QDragEnterEvent>
@@ -19,7 +18,6 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
@@ -35,6 +33,8 @@
 #include "util/error.h"
 #include "view/raster_image.h"
 #include "view/viewer_pane.h"
+#include "workbench/frame_source.h"
+#include "workbench/output_files.h"
 
 namespace lumet {
 
@@ -62,27 +62,6 @@ QLabel* MakeHint(const QString& text) {
   label->setMargin(16);
   label->setStyleSheet(QStringLiteral("color: palette(mid);"));
   return label;
-}
-
-// "a, b, c-1 … c-30 (30 files)": numbered names of one kind are shortened to a range.
-QString DescribeFiles(QStringList files) {
-  QCollator collator;
-  collator.setNumericMode(true);
-  std::sort(files.begin(), files.end(), collator);
-  static const QRegularExpression digits(QStringLiteral("\\d+"));
-  QStringList parts;
-  for (qsizetype i = 0; i < files.size();) {
-    const QString kind = QString(files[i]).replace(digits, QStringLiteral("#"));
-    qsizetype j = i + 1;
-    while (j < files.size() && QString(files[j]).replace(digits, QStringLiteral("#")) == kind) ++j;
-    if (j - i >= 3) {
-      parts << QStringLiteral("%1 … %2 (%3 files)").arg(files[i], files[j - 1]).arg(j - i);
-    } else {
-      for (qsizetype k = i; k < j; ++k) parts << files[k];
-    }
-    i = j;
-  }
-  return parts.join(QStringLiteral(", "));
 }
 
 }  // namespace
@@ -247,9 +226,13 @@ bool MainWindow::Open(const QString& path) {
   if (info.isDir()) {
     folder = QDir::cleanPath(info.absoluteFilePath());
   } else if (IsVideoName(path)) {
-    ShowError(tr("%1 is a video: this build reads still frames only; open a frame file or a folder of frames")
-                  .arg(Native(path)));
-    return false;
+    if (info.fileName().contains(u'%')) {
+      ShowError(tr("%1: a video's name cannot hold \"%\"; rename it first").arg(Native(path)));
+      return false;
+    }
+    // Frame k of the sequence is frame k of the video, counted from its first.
+    frame = FrameFileChoice{QDir::cleanPath(info.absolutePath()), QStringLiteral("./") + info.fileName(), 0};
+    folder = frame->folder;
   } else {
     frame = ParseFrameFile(info.absoluteFilePath());
     if (!frame) {
@@ -268,7 +251,12 @@ bool MainWindow::Open(const QString& path) {
     ParamSet values = dialog_->Params();
     values.lrPattern = frame->lrPattern.toStdString();
     values.startIndex = frame->startIndex;
-    values.lrCount = std::max(0, CountFrames(folder_, frame->lrPattern, frame->startIndex));
+    try {
+      values.lrCount = AutoLrCount(values);
+    } catch (const Error& error) {
+      // Too few frames: the count stays, and the log says what was found.
+      dialog_->AppendLog(std::string("Error: ") + error.what());
+    }
     dialog_->ApplyParams(values);
   }
   setWindowTitle(Native(folder_));
@@ -439,41 +427,21 @@ void MainWindow::OnLogLine(const QString& line) {
   }
 }
 
-QHash<QString, QDateTime> MainWindow::SnapshotOutputs() const {
-  QHash<QString, QDateTime> files;
-  if (folder_.isEmpty()) return files;
-  const QDir root(folder_);
-  auto scan = [&](const QString& dirPath) {
-    const QDir dir(dirPath);
-    for (const QFileInfo& file : dir.entryInfoList(QDir::Files)) {
-      files.insert(QStringLiteral("./") + root.relativeFilePath(file.absoluteFilePath()), file.lastModified());
-    }
-  };
-  // The outputs go to the working folder, a folder of it or the output base's folder.
-  scan(root.absolutePath());
-  for (const QString& sub : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) scan(root.filePath(sub));
-  if (dialog_ != nullptr) {
-    const QString outputDir =
-        QFileInfo(root.filePath(QString::fromStdString(dialog_->Params().outputBase))).absolutePath();
-    if (QDir(outputDir).exists()) scan(outputDir);
-  }
-  return files;
-}
-
 void MainWindow::OnCommandStarting() {
-  outputsBefore_ = SnapshotOutputs();
+  // The command's thread has not started: the list is this thread's to clear.
+  dialog_->Bench().filesWritten.clear();
   statusBar()->clearMessage();
 }
 
 void MainWindow::OnCommandFinished(bool ok) {
-  const QHash<QString, QDateTime> after = SnapshotOutputs();
-  QStringList written;
-  for (auto it = after.begin(); it != after.end(); ++it) {
-    const auto before = outputsBefore_.constFind(it.key());
-    if (before == outputsBefore_.cend() || before.value() != it.value()) written << it.key();
-  }
-  if (!written.isEmpty()) dialog_->AppendLog("Wrote " + DescribeFiles(written).toStdString());
-  if (ok) statusBar()->showMessage(written.isEmpty() ? tr("Done") : tr("Done. Wrote %1").arg(DescribeFiles(written)));
+  // The command's thread has ended: it wrote param.txt when it adopted the fields, then
+  // the files it lists (also when it failed or was cancelled half-way).
+  std::vector<std::string> written{kParamSavePath};
+  const std::vector<std::string>& files = dialog_->Bench().filesWritten;
+  written.insert(written.end(), files.begin(), files.end());
+  const QString summary = QString::fromStdString(SummarizeFiles(written));
+  dialog_->AppendLog("Wrote " + summary.toStdString());
+  if (ok) statusBar()->showMessage(tr("Done. Wrote %1").arg(summary));
   SyncActions();
   if (closePending_) {
     closePending_ = false;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QDateTime>
-#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -88,7 +86,6 @@ class MainWindow : public QMainWindow {
   bool SavePicture(const QImage& picture, const QString& path);
   QString AskSavePath(const QString& suggestion);
   void ClickCommand(int id);
-  QHash<QString, QDateTime> SnapshotOutputs() const;
 
   CLumetDlg* dialog_ = nullptr;
   QString folder_;
@@ -106,7 +103,6 @@ class MainWindow : public QMainWindow {
   QMenu* recentMenu_ = nullptr;
   QMenu* viewMenu_ = nullptr;
 
-  QHash<QString, QDateTime> outputsBefore_;
   bool closePending_ = false;
   bool refusalMarked_ = false;  // the error line to come belongs to a field marked already
 };

@@ -5,7 +5,7 @@
 #include <QStringList>
 
 #include "params/param_set.h"
-#include "util/error.h"
+#include "workbench/frame_source.h"
 
 namespace lumet {
 
@@ -13,8 +13,6 @@ namespace {
 
 // More would not fit a frame number.
 constexpr int kMaxFrameDigits = 9;
-// Counting stops here: no sequence is longer, and a runaway pattern must not hang the window.
-constexpr int kMaxCountedFrames = 1000000;
 
 const QStringList& PictureSuffixes() {
   static const QStringList suffixes{"bmp", "png", "jpg", "jpeg", "tif", "tiff"};
@@ -73,24 +71,9 @@ std::optional<FrameFileChoice> ParseFrameFile(const QString& path) {
   return choice;
 }
 
-int CountFrames(const QString& folder, const QString& lrPattern, int startIndex) {
-  const QDir dir(folder);
-  const std::string pattern = lrPattern.toStdString();
-  int found = 0;
-  try {
-    while (found < kMaxCountedFrames &&
-           QFileInfo(dir.filePath(QString::fromStdString(FormatFrameName(pattern, startIndex + found)))).isFile()) {
-      ++found;
-    }
-  } catch (const Error&) {
-    return -1;  // not a frame pattern at all
-  }
-  return found - 1;
-}
-
 bool IsVideoName(const QString& path) {
-  static const QStringList suffixes{"mp4", "m4v", "mov", "avi", "mkv", "webm", "mpg", "mpeg", "wmv", "ogv", "mts", "m2ts"};
-  return suffixes.contains(QFileInfo(path).suffix().toLower());
+  // The frame source takes a pattern without "%" naming a video container as a video.
+  return FrameSource::IsVideoPattern(QFileInfo(path).fileName().remove(u'%').toStdString());
 }
 
 bool LooksLikeWorkingFolder(const QString& folder) {

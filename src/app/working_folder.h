@@ -21,12 +21,7 @@ struct FrameFileChoice {
 // when the name holds no digits (or too many for a frame number).
 std::optional<FrameFileChoice> ParseFrameFile(const QString& path);
 
-// The LR count the way `auto` finds it: consecutive frame files from startIndex on,
-// minus one for the reference frame (-1 when even the first is missing). Names are
-// resolved against folder.
-int CountFrames(const QString& folder, const QString& lrPattern, int startIndex);
-
-// Names the window treats as videos rather than frames.
+// Names the frame source reads as videos rather than frames.
 bool IsVideoName(const QString& path);
 
 // True when folder holds a param.txt or frames of the default layout (images/ with picture
