@@ -1,6 +1,7 @@
 #include "app/lumet_dlg.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -57,6 +58,8 @@ constexpr int kIdRansacFirst = 1021;
 constexpr int kIdRansacSecond = 1022;
 constexpr int kIdSadSize = 1023;
 constexpr int kIdSearchArea = 1024;
+constexpr int kIdMethod = 1025;
+constexpr int kIdStartIndex = 1026;
 
 // The dialog template, in dialog units. The last row (progress bar and Cancel button)
 // extends the 327 x 298 layout of the fields for the worker thread.
@@ -95,6 +98,8 @@ constexpr EditItem kEdits[] = {
     {kIdLrCount, "LR num", {171, 78, 20, 13}, {128, 80, 40, 8}, true},
     // 28 units instead of 20: "0.600" does not fit 20 units of a sans-serif fallback font.
     {kIdPsfSigma, "PSF Sigma", {171, 97, 28, 13}, {128, 99, 40, 8}, true},
+    // Frame 0's file number, in the column of the LR files and their count.
+    {kIdStartIndex, "Start index", {171, 115, 28, 13}, {128, 117, 40, 8}, true},
     {kIdAlpha, "\u03b1", {170, 133, 25, 13}, {150, 135, 17, 8}, true},
     {kIdBeta, "\u03b2", {170, 151, 25, 13}, {150, 153, 17, 8}, true},
     {kIdLambda, "\u03bb", {170, 168, 25, 13}, {150, 170, 17, 8}, true},
@@ -109,7 +114,18 @@ constexpr EditItem kEdits[] = {
     {kIdSearchArea, "Search Area", {60, 171, 25, 13}, {10, 173, 47, 8}, true},
 };
 
+// A drop-down list of a Choice row's words, its label above it.
+constexpr EditItem kChoiceFields[] = {
+    // Beside the scale: the method is chosen with it for every command.
+    {kIdMethod, "Method", {258, 89, 52, 13}, {259, 79, 50, 8}, false},
+};
+
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The row whose first control is id.
+const ParamDescription& RowOfControl(int id) {
+  return *std::find_if(kParams.begin(), kParams.end(), [id](const ParamDescription& row) { return row.controls[0] == id; });
+}
 
 // The texts of a row's edit fields, in the order of its controls (none for the scale,
 // whose radio buttons only start-up sets, nor for the values without a field).
@@ -117,6 +133,7 @@ std::vector<QString> FieldTexts(const ParamDescription& row, const ParamSet& p) 
   if (row.controls[0] == 0) return {};  // a value the dialog has no field for
   switch (row.kind) {
     case ParamKind::Text:
+    case ParamKind::Choice:
       return {QString::fromStdString(p.*row.text)};
     case ParamKind::Int:
       return {FormatIntField(p.*row.integer)};
@@ -135,7 +152,6 @@ std::vector<QString> FieldTexts(const ParamDescription& row, const ParamSet& p) 
     case ParamKind::Ransac:
       return {FormatIntField(p.*row.integer), FormatIntField(p.*row.integer2)};
     case ParamKind::Scale:
-    case ParamKind::Choice:
       break;
   }
   return {};
@@ -200,6 +216,17 @@ void CLumetDlg::BuildControls() {
     place(edit, item.rect);
     label->setBuddy(edit);
     edits_[item.id] = edit;
+  }
+  for (const EditItem& item : kChoiceFields) {
+    auto* label = new QLabel(Text(item.label), this);
+    label->setObjectName(QStringLiteral("label%1").arg(item.id));
+    place(label, item.labelRect);
+    auto* list = new QComboBox(this);
+    list->setObjectName(QString::number(item.id));
+    list->addItems(QString::fromUtf8(RowOfControl(item.id).choices).split(u'|'));
+    place(list, item.rect);
+    label->setBuddy(list);
+    choices_[item.id] = list;
   }
   auto* roiLabel = new QLabel(QStringLiteral("ROI"), this);
   roiLabel->setObjectName(QStringLiteral("labelRoi"));
@@ -275,7 +302,14 @@ void CLumetDlg::OnInitDialog() {
   }
 }
 
-void CLumetDlg::SetField(int id, const QString& text) { Edit(id)->setText(text); }
+void CLumetDlg::SetField(int id, const QString& text) {
+  if (const auto list = choices_.find(id); list != choices_.end()) {
+    // A word not in the list (read from param.txt) selects nothing; the adoption refuses it.
+    list->second->setCurrentIndex(list->second->findText(text));
+  } else {
+    Edit(id)->setText(text);
+  }
+}
 
 bool CLumetDlg::ApplyParams(const ParamSet& values, bool logRefusal) {
   // Every row with fields, in the order of the parameter file; the ROI handlers run while
@@ -316,6 +350,10 @@ bool CLumetDlg::ReadControls() {
       values.*row.integer = ParseIntField(Edit(row.controls[0])->text());
     } else if (row.kind == ParamKind::Double && row.controls[0] != 0) {
       values.*row.real = ParseDoubleField(Edit(row.controls[0])->text());
+    } else if (row.kind == ParamKind::Choice && row.controls[0] != 0) {
+      // Nothing selected keeps the stored word, so that its refusal stands until one is.
+      const QComboBox* list = choices_.at(row.controls[0]);
+      if (list->currentIndex() >= 0) values.*row.text = list->currentText().toStdString();
     } else if (row.kind == ParamKind::Ransac) {
       values.*row.integer = ParseIntField(Edit(row.controls[0])->text());
       values.*row.integer2 = ParseIntField(Edit(row.controls[1])->text());
@@ -480,6 +518,7 @@ void CLumetDlg::OnCommandFinished(bool ok) {
 void CLumetDlg::SetBusy(bool busy) {
   busy_ = busy;
   for (auto& [id, edit] : edits_) edit->setEnabled(!busy);
+  for (auto& [id, list] : choices_) list->setEnabled(!busy);
   x3_->setEnabled(!busy);
   x4_->setEnabled(!busy);
   for (QPushButton* button : commandButtons_) button->setEnabled(!busy);

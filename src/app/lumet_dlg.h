@@ -11,6 +11,7 @@
 #include "workbench/ui_port.h"
 #include "workbench/workbench.h"
 
+class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -27,8 +28,9 @@ class GuiPort;
 // viewer windows and the shared engine state.
 //
 // Every control that has a resource ID carries that ID as its object name ("1001" for
-// "Show Reference", "1007" for the "LR files" field, "1003" for the log pane ...), so
-// tests and tools find them with findChild<QWidget*>("1016"). The controls added for the
+// "Show Reference", "1007" for the "LR files" field, "1003" for the log pane, "1025" for
+// the method's drop-down list, "1026" for the start index field ...), so tests and tools
+// find them with findChild<QWidget*>("1016"). The controls added for the
 // worker thread are named "progress" (progress bar) and "cancel" (Cancel button).
 //
 // Commands run on a worker thread on a snapshot of the parameter set taken when they start;
@@ -123,6 +125,7 @@ class CLumetDlg : public QDialog {
   ParamSet params_;
   Workbench workbench_;
   std::map<int, QLineEdit*> edits_;
+  std::map<int, QComboBox*> choices_;  // the Choice rows' drop-down lists
   QRadioButton* x3_ = nullptr;
   QRadioButton* x4_ = nullptr;
   QPushButton* commandButtons_[4] = {};

@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
-#include "cli/threads_option.h"
+#include "cli/enhanced_options.h"
 #include "cli/headless_port.h"
+#include "cli/threads_option.h"
 #include "imageio/bmp_file.h"
 #include "reconstruction/homography_reader.h"
 #include "synth/quality.h"
@@ -70,7 +71,11 @@ std::string QualityLine(const char* what, const ColorGrayImage& image, const Col
   return Format("  %-30s PSNR %7.2f dB   SSIM %.4f", what, psnr, ssim);
 }
 
-int RunDemo(const std::string& dir) {
+int RunDemo(const std::string& dir, const std::string& method, const EnhancedOptions& enhanced) {
+  // Refused before the sequence is written.
+  if (method != "classic" && method != kEnhancedMethod) {
+    throw Error("--method " + method + " is neither classic nor enhanced");
+  }
   const SynthOptions options;
   std::printf("Demo in %s\n", dir.c_str());
   std::printf("1. Synthetic sequence: %s scene, %d frames of %dx%d, scale x%d, PSF sigma %s, noise %s, motion %s\n",
@@ -85,9 +90,11 @@ int RunDemo(const std::string& dir) {
   const std::string where = std::filesystem::current_path().string();
   ParamSet params = InitParams();
   LoadParams(kParamFileName, params);
+  params.method = method;
   AdoptParams(params);
   Workbench bench;
   bench.params = params;
+  ApplyMethodOptions(enhanced, bench);
   HeadlessPort port;
 
   std::printf("2. Registration of frames 1..%d\n", params.lrCount);
@@ -102,7 +109,9 @@ int RunDemo(const std::string& dir) {
   port.FinishProgress();
   const double registrationSeconds = registrationClock.Seconds();
 
-  std::printf("3. Reconstruction from frames 0..%d\n", params.lrCount - 1);
+  // The enhanced reconstruction uses the last registered frame too.
+  std::printf("3. Reconstruction from frames 0..%d\n",
+              params.method == kEnhancedMethod ? params.lrCount : params.lrCount - 1);
   std::fflush(stdout);
   const Stopwatch reconstructionClock;
   try {
@@ -164,9 +173,17 @@ void AddDemoCommand(CLI::App& app, CommandSlot& slot) {
   auto dir = std::make_shared<std::string>("./lumet-demo");
   auto* command = app.add_subcommand(
       "demo", "write a synthetic sequence into DIR, register and reconstruct it there, and report the quality");
+  auto method = std::make_shared<std::string>("classic");
+  auto enhanced = std::make_shared<EnhancedOptions>();
   command->add_option("DIR", *dir, "folder of the demo (created if missing)")->capture_default_str()->type_name("DIR");
+  command->add_option("--method", *method, "registration and reconstruction method")
+      ->capture_default_str()
+      ->type_name("classic|enhanced");
+  AddEnhancedOptions(*command, *enhanced);
   AddThreadsOption(*command);
-  command->callback([&slot, dir] { slot.run = [dir] { return RunDemo(*dir); }; });
+  command->callback([&slot, dir, method, enhanced] {
+    slot.run = [dir, method, enhanced] { return RunDemo(*dir, *method, *enhanced); };
+  });
 }
 
 }  // namespace lumet::cli

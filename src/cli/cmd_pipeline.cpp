@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
-#include "cli/threads_option.h"
+#include "cli/enhanced_options.h"
 #include "cli/headless_port.h"
 #include "cli/param_options.h"
+#include "cli/threads_option.h"
 #include "imageio/image_file.h"
 #include "workbench/output_files.h"
 #include "workbench/workbench.h"
@@ -21,9 +22,11 @@ enum class Stages { Registration, Reconstruction, Both };
 void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, const char* help, Stages stages) {
   auto overrides = std::make_shared<ParamOverrides>();
   auto snapshots = std::make_shared<std::string>();
+  auto method = std::make_shared<EnhancedOptions>();
   auto format = std::make_shared<std::string>("bmp");
   auto* command = app.add_subcommand(name, help);
   AddParamOptions(*command, *overrides);
+  if (stages != Stages::Registration) AddEnhancedOptions(*command, *method);
   AddThreadsOption(*command);
   command->add_option("--snapshots", *snapshots, "write what the two viewers show at the end as BMP files into DIR")
       ->type_name("DIR");
@@ -36,9 +39,10 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
         ->check(CLI::IsMember({"bmp", "png", "tiff"}))
         ->capture_default_str();
   }
-  command->callback([&slot, overrides, snapshots, format, stages] {
-    slot.run = [overrides, snapshots, format, stages] {
+  command->callback([&slot, overrides, snapshots, format, stages, method] {
+    slot.run = [overrides, snapshots, format, stages, method] {
       Workbench bench;
+      ApplyMethodOptions(*method, bench);  // refused before param.txt is touched
       bench.resultFormat = ParseImageFormat(*format);
       bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
       HeadlessPort port;

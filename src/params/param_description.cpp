@@ -64,10 +64,10 @@ const std::array<ParamDescription, kParamCount> kParams = {{
      .maximum = kMaxFrameSide, .integer = &ParamSet::searchArea, .controls = {1024}},
     {.name = "startIndex", .flag = "--start-index", .label = "start index", .kind = ParamKind::Int, .typeName = "K",
      .help = "file number (or video frame) of frame 0", .defaultText = "0", .line = 0, .minimum = 0,
-     .maximum = kMaxStartIndex, .integer = &ParamSet::startIndex},
+     .maximum = kMaxStartIndex, .integer = &ParamSet::startIndex, .controls = {1026}},
     {.name = "method", .flag = "--method", .label = "method", .kind = ParamKind::Choice, .typeName = "classic|enhanced",
      .help = "registration and reconstruction method", .defaultText = "classic", .line = 0,
-     .text = &ParamSet::method, .choices = "classic|enhanced"},
+     .text = &ParamSet::method, .choices = "classic|enhanced", .controls = {1025}},
 }};
 // clang-format on
 

@@ -47,8 +47,9 @@ struct ParamDescription {
   RoiRect ParamSet::*roi = nullptr;
   std::string (*textProblem)(const std::string&) = nullptr;  // Text: "" when usable
   const char* choices = nullptr;                               // Choice: "classic|enhanced"
-  // The dialog's edit fields, by control ID (x, y, w, h for the ROI; both RANSAC fields);
-  // 0 where there is none. The scale has radio buttons instead.
+  // The dialog's controls, by control ID: edit fields (x, y, w, h for the ROI; both RANSAC
+  // fields), a drop-down list for a Choice; 0 where there is none. The scale has radio
+  // buttons instead.
   std::array<int, 4> controls = {};
 };
 

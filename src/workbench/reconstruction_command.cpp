@@ -52,6 +52,10 @@ void CheckHomographyFiles(const ParamSet& p, int frameCount) {
 }  // namespace
 
 void Workbench::Reconstruction(UiPort& ui) {
+  if (params.method == kEnhancedMethod) {
+    EnhancedReconstruction(ui);
+    return;
+  }
   const ParamSet& p = params;
   CheckParams(p);
   const int frameCount = p.lrCount;

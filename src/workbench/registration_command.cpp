@@ -14,6 +14,7 @@
 #include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/text_format.h"
+#include "workbench/enhanced_registration.h"
 #include "workbench/frame_source.h"
 #include "workbench/workbench.h"
 
@@ -148,8 +149,10 @@ void Workbench::Registration(UiPort& ui) {
     std::string refinementLog;
     const double e2 = RefineHomography(refGreen, frameGreen, h, p.roi, kRefinementIterations, refinementLog);
     WriteFileAtomically(kRefinementLogPath, refinementLog);
+    const double e2Final =
+        p.method == kEnhancedMethod ? RefineDirectly(refGreen, frameGreen, h, e1, e2, k, p, ui) : e2;
 
-    ui.AppendLog(FormatMaeLine(k, e1, e2));
+    ui.AppendLog(FormatMaeLine(k, e1, e2Final));
     const std::string homographyPath = FormatFrameName(p.homographyPattern, k);
     WriteHomographyFile(homographyPath, h);
     filesWritten.push_back(homographyPath);

@@ -7,9 +7,14 @@
 #include "numeric/image_plane.h"
 #include "numeric/random.h"
 #include "params/param_set.h"
+#include "reconstruction/enhanced_reconstruction.h"
 #include "workbench/ui_port.h"
 
 namespace lumet {
+
+// params.method of the enhanced method: direct photometric registration and the
+// full-forward-model reconstruction; any other value runs the classic pipeline.
+inline constexpr const char* kEnhancedMethod = "enhanced";
 
 class FrameSource;
 
@@ -28,6 +33,11 @@ class Workbench {
 
   // The trials' generator; its sequence continues across frames and commands.
   LcgRandom random;
+
+  // The enhanced reconstruction's own values (iteration cap per colour band, stopping
+  // tolerance); params.method chooses the method.
+  int enhancedIterations = kEnhancedMaxIterations;
+  double enhancedTolerance = kEnhancedTolerance;
 
   // Format of the images the next Reconstruction writes; chosen per command, not stored.
   ImageFormat resultFormat = ImageFormat::Bmp;
@@ -48,6 +58,9 @@ class Workbench {
   void Reconstruction(UiPort& ui);
 
  private:
+  // The enhanced reconstruction: frames 0 .. lrCount, all through the full forward model.
+  void EnhancedReconstruction(UiPort& ui);
+
   // ShowReference reading frame 0 from source, which registration goes on reading from.
   void ShowReferenceFrom(FrameSource& source, UiPort& ui);
 };

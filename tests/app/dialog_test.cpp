@@ -1,8 +1,10 @@
 // The main dialog: start-up from param.txt, the ROI fields, field formats, Init params,
 // refused values, the log pane and the keys.
+#include <QComboBox>
 #include <QProcess>
 
 #include "app/field_format.h"
+#include "params/param_description.h"
 #include "params/param_file.h"
 #include "app_test_support.h"
 #include "view/img_wnd.h"
@@ -18,6 +20,11 @@ void TypeInto(QLineEdit* field, const QString& text) {
 QString ParamFile() { return QString::fromUtf8(ReadBytes(QStringLiteral("param.txt"))); }
 QString ParamLine(int n) { return ParamFile().split(u'\n').value(n - 1); }  // 1-based
 QString InitFile() { return QString::fromStdString(FormatParamFile(InitParams())); }
+QComboBox* Choice(QWidget& w, int id) { return w.findChild<QComboBox*>(QString::number(id)); }
+void Choose(QComboBox* list, const QString& word) {
+  list->setCurrentIndex(list->findText(word));
+  QVERIFY2(list->currentText() == word, qPrintable(word));
+}
 // Writes ./param.txt: the Init values with a few changed.
 void SaveSample(double scale = 4.0, RoiRect roi = {10, 20, 50, 60}, double lambda = 0.003) {
   ParamSet p = InitParams();
@@ -101,7 +108,8 @@ class DialogTest : public QObject {
   // front end changes param.txt.
   void RefusedValuesReadAsOnTheCommandLine() {
     for (const auto& [id, text, option] : {std::tuple{1010, "0", "--psf-sigma=0"}, {1023, "-5", "--sad-size=-5"},
-                                           {1021, "30", "--ransac=30/25"}, {1016, "-3", "--roi=-3,100,40,40"}}) {
+                                           {1021, "30", "--ransac=30/25"}, {1016, "-3", "--roi=-3,100,40,40"},
+                                           {1026, "-1", "--start-index=-1"}}) {
       TempCwd cwd;
       CLumetDlg dialog;
       const QByteArray stored = ReadBytes(QStringLiteral("param.txt"));
@@ -115,6 +123,89 @@ class DialogTest : public QObject {
       QVERIFY2(cliError.startsWith(QStringLiteral("Error: ")), qPrintable(cliError));
       QCOMPARE(LogLines(dialog).last(), cliError);
       QCOMPARE(ReadBytes(QStringLiteral("param.txt")), stored);
+    }
+  }
+
+  // The values stored after line 17: the method's list offers the description's words, and
+  // each value reaches param.txt only when it is not the default, so a default file is
+  // written byte for byte as before; a new dialog shows what the last one stored.
+  void MethodAndStartIndexRoundTripThroughTheFile() {
+    TempCwd cwd;
+    {
+      CLumetDlg dialog;
+      QComboBox* method = Choice(dialog, 1025);
+      QVERIFY(method != nullptr && Field(dialog, 1026) != nullptr);
+      QCOMPARE(QStringList({method->itemText(0), method->itemText(1)}), QStringList({"classic", "enhanced"}));
+      QCOMPARE(method->count(), 2);
+      QCOMPARE(method->currentText(), QStringLiteral("classic"));
+      QCOMPARE(Field(dialog, 1026)->text(), QStringLiteral("0"));
+      QCOMPARE(ParamFile(), InitFile());
+      Choose(method, QStringLiteral("enhanced"));
+      TypeInto(Field(dialog, 1026), QStringLiteral("7"));
+      QVERIFY(dialog.ReadControls());
+      QCOMPARE(dialog.Params().method, std::string("enhanced"));
+      QCOMPARE(dialog.Params().startIndex, 7);
+      QCOMPARE(ParamFile().section(u'\n', 17), QStringLiteral("startIndex 7\nmethod enhanced"));
+      QCOMPARE(ParamFile().section(u'\n', 0, 16), InitFile().section(u'\n', 0, 16));
+    }
+    const QByteArray stored = ReadBytes(QStringLiteral("param.txt"));
+    {
+      CLumetDlg dialog;  // start-up shows the stored values and rewrites the file unchanged
+      QCOMPARE(Choice(dialog, 1025)->currentText(), QStringLiteral("enhanced"));
+      QCOMPARE(Field(dialog, 1026)->text(), QStringLiteral("7"));
+      QCOMPARE(ReadBytes(QStringLiteral("param.txt")), stored);
+      // Each value alone: only its own line.
+      TypeInto(Field(dialog, 1026), QStringLiteral("0"));
+      QVERIFY(dialog.ReadControls());
+      QCOMPARE(ParamFile().section(u'\n', 17), QStringLiteral("method enhanced"));
+      Choose(Choice(dialog, 1025), QStringLiteral("classic"));
+      TypeInto(Field(dialog, 1026), QStringLiteral("12"));
+      QVERIFY(dialog.ReadControls());
+      QCOMPARE(ParamFile().section(u'\n', 17), QStringLiteral("startIndex 12"));
+      Button(dialog, 1005)->click();  // Init params resets both
+      QCOMPARE(Choice(dialog, 1025)->currentText(), QStringLiteral("classic"));
+      QCOMPARE(Field(dialog, 1026)->text(), QStringLiteral("0"));
+      QCOMPARE(ParamFile(), InitFile());
+      Choose(Choice(dialog, 1025), QStringLiteral("enhanced"));
+      Choose(Choice(dialog, 1025), QStringLiteral("classic"));
+      QVERIFY(dialog.ReadControls());
+      QCOMPARE(ParamFile(), InitFile());  // classic writes nothing
+    }
+  }
+
+  // A stored method the list does not hold selects nothing and stays refused, with the
+  // words of the command line, until one is chosen; the fields of refused values are the
+  // ones their rows name, so whoever marks refused fields finds these two.
+  void UnknownStoredMethodStaysRefusedUntilChosen() {
+    TempCwd cwd;
+    {
+      QFile file(QStringLiteral("param.txt"));
+      const QByteArray text = InitFile().toUtf8() + "\nmethod fancy";
+      QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    }
+    CLumetDlg dialog;
+    QComboBox* method = Choice(dialog, 1025);
+    QCOMPARE(method->currentIndex(), -1);
+    QVERIFY2(dialog.LogText().contains(QStringLiteral("method \"fancy\" is out of range (allowed: classic or enhanced)")),
+             qPrintable(dialog.LogText()));
+    QVERIFY(!dialog.ReadControls());
+    QVERIFY(!dialog.StartCommand(CLumetDlg::Command::ShowReference) && !dialog.CommandRunning());
+    Choose(method, QStringLiteral("enhanced"));
+    QVERIFY2(dialog.ReadControls(), qPrintable(dialog.LogText()));
+    QCOMPARE(ParamFile().section(u'\n', 17), QStringLiteral("method enhanced"));
+
+    for (const auto& [name, id] : {std::pair{"startIndex", 1026}, {"method", 1025}}) {
+      ParamSet p = InitParams();
+      name == std::string("method") ? void(p.method = "fancy") : void(p.startIndex = -1);
+      try {
+        CheckParams(p);
+        QFAIL(name);
+      } catch (const ParamError& error) {
+        QCOMPARE(error.Row(), FindParam(name));
+        const int control = kParams[error.Row()].controls[static_cast<size_t>(error.Part())];
+        QCOMPARE(control, id);
+        QVERIFY(dialog.findChild<QWidget*>(QString::number(control)) != nullptr);
+      }
     }
   }
 

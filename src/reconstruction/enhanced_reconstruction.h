@@ -1,0 +1,154 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "numeric/image_plane.h"
+#include "numeric/matrix.h"
+#include "reconstruction/hr_geometry.h"
+
+namespace lumet {
+
+// The enhanced reconstruction: every LR pixel of every frame is an observation of the HR
+// estimate through that frame's own homography, the Gaussian PSF and the decimation; the
+// estimate minimises a smoothed L1 data term plus a smoothed bilateral-total-variation
+// regulariser, by limited-memory quasi-Newton steps, starting from the median estimate.
+
+// Iteration cap per colour band and the relative change (RMS step over RMS estimate)
+// below which a band stops.
+inline constexpr int kEnhancedMaxIterations = 60;
+inline constexpr double kEnhancedTolerance = 1.0e-4;
+// Accepted ranges of the two, refused outside with an error naming them.
+inline constexpr int kEnhancedIterationLimit = 100000;
+
+// Smoothing of the two absolute values, in grey levels: sqrt(r^2 + eps^2) - eps. The data
+// term turns from quadratic to linear at about one and a half times the noise of a
+// typical sequence (sigma 2), which measured best; the prior stays close to total variation.
+inline constexpr double kDataSmoothing = 3.0;
+inline constexpr double kPriorSmoothing = 1.0;
+// The user's lambda is multiplied by this and by the observations per HR pixel (measured
+// on chart and texture sequences: 3x the plain lambda gained 0.1 / 2.3 dB over 1x, 10x
+// lost on the chart).
+inline constexpr double kPriorGain = 1.8;
+
+// A plane of doubles, row-major, no padding: the working images of the enhanced method.
+struct Plane {
+  int width = 0;
+  int height = 0;
+  std::vector<double> v;
+
+  Plane() = default;
+  Plane(int w, int h, double value = 0.0) : width(w), height(h), v(static_cast<size_t>(w) * h, value) {}
+  double& At(int x, int y) { return v[static_cast<size_t>(y) * width + x]; }
+  double At(int x, int y) const { return v[static_cast<size_t>(y) * width + x]; }
+};
+
+// Normalised 1-D Gaussian taps of standard deviation sigma * scale HR pixels, as many as
+// the PSF kernel of that sigma and scale has per side (PsfKernelSize).
+std::vector<double> PsfTaps(double sigma, double scale);
+
+// Separable correlation with taps (odd count, centred) in both directions, zero outside
+// the plane. With symmetric taps the operation is its own adjoint.
+void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& target);
+
+// The HR grid of the ROI grown by `margin` HR pixels on every side.
+HrGeometry ExtendGeometry(const HrGeometry& grid, int margin);
+
+// Margin (HR pixels) the estimate needs around the ROI so that every observation that
+// sees an ROI pixel is modelled without reaching the grid's edge: twice the PSF's half
+// width plus the bilinear support.
+int EnhancedMargin(int tapCount);
+
+// All observations of all frames on one (extended) HR grid. Observation o of a frame is
+// its LR pixel (u, v), modelled as the PSF-blurred estimate sampled bilinearly at the HR
+// position of the reference point that the frame's homography takes to (u, v).
+class ObservationModel {
+ public:
+  ObservationModel(const HrGeometry& grid, std::vector<double> taps);
+
+  // Adds every pixel of frame whose model lies wholly inside the grid. homography maps
+  // reference-frame positions to the frame's positions (ProjectPoint convention). Returns
+  // the number of observations added (0 when the frame does not see the grid or the
+  // homography cannot be inverted).
+  size_t AddFrame(const ColorGrayImage& frame, const Matrix& homography);
+
+  int FrameCount() const { return static_cast<int>(frameStart_.size()) - 1; }
+  size_t ObservationCount() const { return index_.size(); }
+  size_t FrameBegin(int k) const { return frameStart_[static_cast<size_t>(k)]; }
+  size_t FrameEnd(int k) const { return frameStart_[static_cast<size_t>(k) + 1]; }
+  int GridWidth() const { return grid_.width; }
+  int GridHeight() const { return grid_.height; }
+  const std::vector<double>& Taps() const { return taps_; }
+  // Observed values of channel c (0 red, 1 green, 2 blue), in observation order.
+  const std::vector<double>& Values(int c) const { return values_[static_cast<size_t>(c)]; }
+
+  // predicted[o] = (PSF * x) sampled at observation o. `blurred` is scratch.
+  void Forward(const Plane& x, std::vector<double>& predicted, Plane& blurred) const;
+  // out = the adjoint of Forward applied to r (out is re-created). `scatter` is scratch.
+  void Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter) const;
+
+  // Appends observations directly (tests): top-left bilinear corner and fractions.
+  void AddObservation(int x, int y, double fx, double fy, const double value[3]);
+  void EndFrame();
+
+ private:
+  HrGeometry grid_;
+  std::vector<double> taps_;
+  std::vector<int32_t> index_;  // y * width + x of the bilinear cell's top-left pixel
+  std::vector<float> fx_;
+  std::vector<float> fy_;
+  std::vector<double> values_[3];
+  std::vector<size_t> frameStart_{0};
+};
+
+// Weights of the objective's terms.
+struct EnhancedWeights {
+  double alpha = 0.7;
+  double lambda = 0.003;
+  // Per frame of the model: 0 leaves the frame out.
+  std::vector<double> frame;
+};
+
+// Scratch planes reused by every evaluation.
+struct ObjectiveScratch {
+  Plane blurred;
+  Plane scatter;
+  std::vector<double> predicted;
+};
+
+// The objective of channel c at x and its gradient (re-created at x's size):
+// sum over frames of weight * sum over observations of rho(prediction - value)
+// + lambda * sum over the shifts (1,0), (0,1) [weight alpha] and (2,0), (1,1), (0,2)
+// [weight alpha^2] of rho(x(p) - x(p + shift)) over every p with p + shift inside,
+// where rho(r) = sqrt(r^2 + eps^2) - eps (kDataSmoothing, kPriorSmoothing).
+double EnhancedObjective(const ObservationModel& model, int c, const EnhancedWeights& weights, const Plane& x,
+                         Plane& gradient, ObjectiveScratch& scratch);
+
+// Mean absolute residual of each frame's observations of channel c at x (not a number for
+// a frame without observations).
+std::vector<double> FrameResiduals(const ObservationModel& model, int c, const Plane& x, ObjectiveScratch& scratch);
+
+// Frame weights from their residuals: 1 up to kFrameTrust times the median residual,
+// falling as (limit / residual)^2 beyond, 0 (rejected) above kFrameReject times the median
+// or for a residual that is not a number.
+inline constexpr double kFrameTrust = 1.5;
+inline constexpr double kFrameReject = 3.0;
+std::vector<double> FrameWeightsFromResiduals(const std::vector<double>& residuals);
+
+struct MinimiseResult {
+  int iterations = 0;
+  bool converged = false;
+};
+
+// Called after every iteration with its number (from 1); may throw to stop.
+using IterationCallback = std::function<void(int iteration)>;
+
+// Limited-memory BFGS with a backtracking line search on EnhancedObjective, from x (updated
+// in place). The first trial step of every line search is stepScale times the
+// quasi-Newton step. Stops when the RMS change of an iteration falls below tolerance
+// times the RMS of x, after maxIterations, or when no descent step is found.
+MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const EnhancedWeights& weights, double stepScale,
+                                int maxIterations, double tolerance, Plane& x, const IterationCallback& callback);
+
+}  // namespace lumet
