@@ -45,7 +45,7 @@ demo: build
 
 gui: build
 	@if [ ! -f $(DEMO_DIR)/param.txt ]; then $(BIN)/lumet-cli synth $(DEMO_DIR); fi
-	cd $(DEMO_DIR) && $(CURDIR)/$(BIN)/lumet
+	$(BIN)/lumet $(DEMO_DIR)
 
 screenshots: build
 	bash scripts/screenshots.sh $(BIN) build/screenshots

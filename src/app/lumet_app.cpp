@@ -8,8 +8,9 @@
 
 #include "app/app_icon.h"
 #include "app/lumet_dlg.h"
+#include "app/main_window.h"
 #include "util/parallel.h"
-#include "view/img_wnd.h"
+#include "view/viewer_pane.h"
 
 namespace lumet {
 
@@ -17,6 +18,7 @@ CLumetApp::CLumetApp(int& argc, char** argv) : QApplication(argc, argv) {
   // QApplication installs the user's locale; the fields are read with atof, which must
   // take "0.6" whatever the desktop's language.
   std::setlocale(LC_NUMERIC, "C");
+  setOrganizationName(QStringLiteral("Lumet"));
   setApplicationName(QStringLiteral("lumet"));
   setApplicationDisplayName(QStringLiteral("Lumet"));
   setApplicationVersion(QStringLiteral("1.0"));
@@ -26,14 +28,20 @@ CLumetApp::CLumetApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 namespace {
 
-// Runs the three commands one after the other, then saves the three windows.
+// Runs the three commands one after the other, then saves the window and its parts.
 class ScreenshotRun : public QObject {
  public:
-  ScreenshotRun(CLumetDlg& dialog, const QString& dir) : QObject(&dialog), dialog_(dialog), dir_(dir) {
-    connect(&dialog_, &CLumetDlg::commandFinished, this, [this](bool ok) { Next(ok); });
-  }
+  ScreenshotRun(MainWindow& window, const QString& dir) : QObject(&window), window_(window), dir_(dir) {}
 
-  void Start() { Next(true); }
+  void Start() {
+    if (window_.Dialog() == nullptr) {
+      std::fprintf(stderr, "lumet: no working folder for the screenshots\n");
+      QApplication::exit(1);
+      return;
+    }
+    connect(window_.Dialog(), &CLumetDlg::commandFinished, this, [this](bool ok) { Next(ok); });
+    Next(true);
+  }
 
  private:
   void Next(bool ok) {
@@ -43,50 +51,62 @@ class ScreenshotRun : public QObject {
     }
     static constexpr CLumetDlg::Command kSteps[] = {CLumetDlg::Command::ShowReference, CLumetDlg::Command::Registration,
                                                      CLumetDlg::Command::Reconstruction};
+    if (step_ == 1 && window_.Dialog()->refViewer != nullptr) {
+      // The reference frame with the ROI as the user places it, before the registration's marks.
+      QApplication::processEvents();
+      window_.Dialog()->refViewer->grab().save(dir_ + QStringLiteral("/reference-roi.png"));
+    }
     if (step_ < 3) {
-      if (!dialog_.StartCommand(kSteps[step_++])) Finish(1);
+      if (!window_.Dialog()->StartCommand(kSteps[step_++])) Finish(1);
       return;
     }
-    Finish(0);
+    // Let the last pictures and the layout settle before grabbing.
+    QTimer::singleShot(200, this, [this] { Finish(0); });
   }
 
   void Finish(int status) {
+    CLumetDlg& dialog = *window_.Dialog();
     if (!QDir().mkpath(dir_)) {
       std::fprintf(stderr, "lumet: cannot create %s\n", qPrintable(dir_));
       status = 1;
     } else {
-      bool saved = dialog_.grab().save(dir_ + QStringLiteral("/dialog.png"));
-      if (dialog_.refViewer != nullptr) saved = dialog_.refViewer->grab().save(dir_ + QStringLiteral("/reference-viewer.png")) && saved;
-      if (dialog_.frameViewer != nullptr) saved = dialog_.frameViewer->grab().save(dir_ + QStringLiteral("/frame-viewer.png")) && saved;
+      bool saved = window_.grab().save(dir_ + QStringLiteral("/main-window.png"));
+      saved = dialog.grab().save(dir_ + QStringLiteral("/dialog.png")) && saved;
+      if (dialog.refViewer != nullptr) saved = dialog.refViewer->grab().save(dir_ + QStringLiteral("/reference-viewer.png")) && saved;
+      if (dialog.frameViewer != nullptr) saved = dialog.frameViewer->grab().save(dir_ + QStringLiteral("/frame-viewer.png")) && saved;
       if (!saved) {
         std::fprintf(stderr, "lumet: cannot write the pictures to %s\n", qPrintable(dir_));
         status = 1;
       }
     }
-    if (status != 0) std::fprintf(stderr, "%s\n", qPrintable(dialog_.LogText()));
-    dialog_.done(status);
+    if (status != 0) std::fprintf(stderr, "%s\n", qPrintable(dialog.LogText()));
+    QApplication::exit(status);
   }
 
-  CLumetDlg& dialog_;
+  MainWindow& window_;
   QString dir_;
   int step_ = 0;
 };
 
 }  // namespace
 
-int CLumetApp::InitInstance(const QString& screenshotDir) {
+int CLumetApp::InitInstance(const QString& screenshotDir, const QString& open) {
   // The window's own choice of threads (0 = every core), kept in its settings rather than
   // in param.txt: it changes only how fast the results come, never the results.
   SetThreadCount(QSettings().value(QStringLiteral("threads"), 0).toInt());
-  CLumetDlg dialog;
+  MainWindow window;
   if (!screenshotDir.isEmpty()) {
-    auto* run = new ScreenshotRun(dialog, screenshotDir);
-    QTimer::singleShot(0, run, [run] { run->Start(); });
-    return dialog.exec();
+    // A fixed size, whatever was saved, so the pictures compare from run to run.
+    window.resize(1280, 760);
+    window.askFolder = [] { return QString(); };
   }
-  dialog.exec();
-  // The dialog's result is of no interest: closing it is the normal end.
-  return 0;
+  window.show();
+  window.Start(open);
+  if (!screenshotDir.isEmpty()) {
+    auto* run = new ScreenshotRun(window, screenshotDir);
+    QTimer::singleShot(0, run, [run] { run->Start(); });
+  }
+  return exec();
 }
 
 }  // namespace lumet

@@ -21,6 +21,7 @@
 
 #include "app/dialog_units.h"
 #include "app/field_format.h"
+#include "app/field_marker.h"
 #include "app/gui_port.h"
 #include "app/version_info_dlg.h"
 #include "params/param_description.h"
@@ -330,6 +331,9 @@ bool CLumetDlg::ApplyParams(const ParamSet& values, bool logRefusal) {
   } catch (const Error& error) {
     // The values stay on screen and in the set for the user to correct; no command runs
     // on them (every command adopts first).
+    if (const auto* refused = dynamic_cast<const ParamError*>(&error)) {
+      emit valueRefused(ControlOf(*refused), QString::fromStdString(error.what()));
+    }
     if (logRefusal) AppendLog(std::string("Error: ") + error.what());
     adopted = values;
     ok = false;
@@ -429,6 +433,7 @@ void CLumetDlg::AppendLog(const std::string& text) {
   line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   log_->appendPlainText(line);
   log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
+  emit logAppended(line);
 }
 
 QString CLumetDlg::LogText() const { return log_->toPlainText(); }
@@ -436,7 +441,7 @@ QString CLumetDlg::LogText() const { return log_->toPlainText(); }
 void CLumetDlg::CreateViewerWindow(Viewer viewer, const QString& title, const ScreenRect& rect) {
   CImgWnd*& slot = viewer == Viewer::Reference ? refViewer : frameViewer;
   if (slot != nullptr) return;
-  slot = new CImgWnd(this, title, rect);
+  slot = viewerFactory_ ? viewerFactory_(viewer, title, rect) : new CImgWnd(this, title, rect);
   slot->setObjectName(viewer == Viewer::Reference ? QStringLiteral("refViewer") : QStringLiteral("frameViewer"));
   slot->setFont(font());
   slot->SetInteractive(!busy_);
@@ -461,6 +466,7 @@ void CLumetDlg::OnReconstruction() { StartCommand(Command::Reconstruction); }
 
 bool CLumetDlg::StartCommand(Command command) {
   if (CommandRunning()) return false;
+  emit commandStarting(command);
   if (!ReadControls()) return false;
   workbench_.params = params_;
   port_ = std::make_unique<GuiPort>(this, refViewer != nullptr, frameViewer != nullptr);

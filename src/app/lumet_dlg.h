@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -72,6 +73,11 @@ class CLumetDlg : public QDialog {
 
   CImgWnd* ViewerWindow(Viewer viewer) const { return viewer == Viewer::Reference ? refViewer : frameViewer; }
 
+  // Makes the viewers the commands ask for; without one they are floating windows of the
+  // dialog. The main window puts them in its docks.
+  using ViewerFactory = std::function<CImgWnd*(Viewer viewer, const QString& title, const ScreenRect& rect)>;
+  void SetViewerFactory(ViewerFactory factory) { viewerFactory_ = std::move(factory); }
+
   // Called on this thread by GuiPort.
   void CreateViewerWindow(Viewer viewer, const QString& title, const ScreenRect& rect);
   void AttachRoiTo(Viewer viewer);
@@ -89,6 +95,12 @@ class CLumetDlg : public QDialog {
  signals:
   // A command ended; ok is false when it failed or was cancelled.
   void commandFinished(bool ok);
+  // A command was asked for (before its values are read; it may still be refused).
+  void commandStarting(Command command);
+  // A line went to the log pane.
+  void logAppended(const QString& line);
+  // The adoption refused the value in field controlId (0: one without a field).
+  void valueRefused(int controlId, const QString& message);
 
  protected:
   void reject() override;
@@ -129,6 +141,7 @@ class CLumetDlg : public QDialog {
  private:
   QThread* worker_ = nullptr;
   std::unique_ptr<GuiPort> port_;
+  ViewerFactory viewerFactory_;
   bool busy_ = false;
   bool closePending_ = false;
 };

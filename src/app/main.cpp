@@ -8,21 +8,26 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: lumet [options]\n"
+    "Usage: lumet [options] [FOLDER | FRAME | VIDEO]\n"
     "\n"
-    "Lumet turns a numbered sequence of low-resolution 24-bit BMP frames into one\n"
-    "high-resolution image of a region of interest. Start it in the working folder: it\n"
-    "reads and rewrites param.txt there, and the frame, homography and result names in\n"
-    "the parameters are relative to that folder.\n"
+    "Lumet turns a numbered sequence of low-resolution frames into one high-resolution\n"
+    "image of a region of interest. It works in one folder: it reads and rewrites\n"
+    "param.txt there, and the frame, homography and result names in the parameters are\n"
+    "relative to that folder. The folder is FOLDER; or the folder of FRAME (its parent\n"
+    "when that folder is named images), with the LR pattern, start and count taken from\n"
+    "the frame's name; else the current folder when it holds param.txt or frames and is\n"
+    "not the home folder; else the folder used last time; else one you choose.\n"
     "\n"
     "Options:\n"
     "  -h, --help           Show this help and exit.\n"
     "  --version            Show the version and exit.\n"
     "  --screenshots DIR    Run Show Reference, Registration LR Frames and Reconstruction\n"
     "                       with the parameters of ./param.txt, save the windows as\n"
-    "                       DIR/dialog.png, DIR/reference-viewer.png and\n"
-    "                       DIR/frame-viewer.png, and exit (status 1 when a command\n"
-    "                       failed). Runs without a display with QT_QPA_PLATFORM=offscreen.\n"
+    "                       DIR/main-window.png, DIR/dialog.png, DIR/reference-roi.png\n"
+    "                       (after Show Reference), DIR/reference-viewer.png and\n"
+    "                       DIR/frame-viewer.png, and\n"
+    "                       exit (status 1 when a command failed). Runs without a\n"
+    "                       display with QT_QPA_PLATFORM=offscreen.\n"
     "\n"
     "Qt's own options (-platform NAME, -style NAME, ...) are accepted too.\n";
 
@@ -44,6 +49,7 @@ int main(int argc, char** argv) {
 
   lumet::CLumetApp app(argc, argv);
   QString screenshotDir;
+  QString open;
   const QStringList args = app.arguments();  // Qt's own options already removed
   for (int i = 1; i < args.size(); ++i) {
     const QString& arg = args[i];
@@ -59,10 +65,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lumet: --screenshots needs a folder\n");
         return 2;
       }
+    } else if (!arg.startsWith(u'-') && open.isEmpty()) {
+      open = arg;
     } else {
       std::fprintf(stderr, "lumet: unknown argument '%s'\n\n%s", qPrintable(arg), kUsage);
       return 2;
     }
   }
-  return app.InitInstance(screenshotDir);
+  return app.InitInstance(screenshotDir, open);
 }

@@ -37,6 +37,7 @@ class CImgWnd : public QWidget {
   // The viewer reads and moves the owner's rectangle itself (nullptr detaches).
   void AttachRoi(RoiRect* roi);
   bool RoiAttached() const { return roi_ != nullptr; }
+  RoiRect* AttachedRoi() const { return roi_; }
 
   // Marks drawn over the current picture until it is replaced.
   void AddSquares(const std::vector<MarkPoint>& centres);
@@ -46,11 +47,13 @@ class CImgWnd : public QWidget {
   // Picture, mode and marks (the ROI is the attached one, read where its owner keeps it).
   const ViewerModel& Model() const { return model_; }
 
-  // Client area width x height, raised and shown, position kept.
-  void FitTo(int width, int height);
+  // Client area width x height, raised and shown, position kept. A viewer placed inside
+  // another window overrides this to show the picture without resizing itself.
+  virtual void FitTo(int width, int height);
 
   // While a command runs the viewers ignore clicks.
   void SetInteractive(bool interactive) { interactive_ = interactive; }
+  bool Interactive() const { return interactive_; }
   bool HoverInside() const { return hoverInside_; }
 
   // Exactly what a repaint puts on the client area, drawn by the viewer renderer the

@@ -1,0 +1,87 @@
+#include "app/field_marker.h"
+
+#include <QLineEdit>
+#include <QVariant>
+#include <algorithm>
+#include <utility>
+
+#include "params/param_description.h"
+
+namespace lumet {
+
+namespace {
+
+constexpr const char* kRefusedProperty = "refused";
+
+// Words the commands use for the frame files, which the "LR files" field names.
+constexpr const char* kFrameWords[] = {"frame file", "reference frame", "LR files"};
+constexpr int kLrPatternControl = 1007;
+
+// The file-name part of the pattern before its frame number ("./images/lr-").
+QString PatternPrefix(const QString& lrPattern) {
+  const qsizetype percent = lrPattern.indexOf(u'%');
+  return percent < 0 ? lrPattern : lrPattern.left(percent);
+}
+
+}  // namespace
+
+std::vector<int> FieldsNamedBy(const QString& message, const QString& lrPattern) {
+  qsizetype bestAt = -1, bestLength = 0;
+  std::vector<int> best;
+  auto consider = [&](std::vector<int> ids, const QString& name) {
+    if (name.isEmpty() || ids.empty()) return;
+    const qsizetype at = message.indexOf(name, 0, Qt::CaseInsensitive);
+    if (at < 0) return;
+    if (best.empty() || at < bestAt || (at == bestAt && name.size() > bestLength)) {
+      best = std::move(ids);
+      bestAt = at;
+      bestLength = name.size();
+    }
+  };
+  // Each value by its key ("psfSigma") and by the label the messages use ("PSF sigma").
+  for (const ParamDescription& row : kParams) {
+    std::vector<int> ids;
+    for (int id : row.controls) {
+      if (id != 0) ids.push_back(id);
+    }
+    consider(ids, QString::fromUtf8(row.name));
+    consider(ids, QString::fromUtf8(row.label));
+  }
+  for (const char* words : kFrameWords) consider({kLrPatternControl}, QString::fromUtf8(words));
+  const QString prefix = PatternPrefix(lrPattern);
+  // "./" alone would match any relative name.
+  if (prefix.size() > 2) consider({kLrPatternControl}, prefix);
+  return best;
+}
+
+int ControlOf(const ParamError& error) {
+  if (error.Row() >= kParamCount) return 0;
+  const ParamDescription& row = kParams[error.Row()];
+  // The ROI is stored as left, top, right, bottom but typed as x, y, w, h: right is w's.
+  const int part = std::clamp(error.Part(), 0, 3);
+  const int id = row.controls[static_cast<size_t>(part)];
+  return id != 0 ? id : row.controls[0];
+}
+
+void MarkRefusedField(QLineEdit* field, const QString& message) {
+  if (field == nullptr) return;
+  if (!IsMarkedRefused(field)) {
+    field->setProperty("toolTipBeforeRefusal", field->toolTip());
+    field->setProperty("styleBeforeRefusal", field->styleSheet());
+  }
+  field->setProperty(kRefusedProperty, true);
+  field->setToolTip(message);
+  field->setStyleSheet(QStringLiteral("QLineEdit { border: 2px solid #d0312d; background: #fde8e7; color: black; }"));
+  QObject::connect(
+      field, &QLineEdit::textChanged, field,
+      [field] {
+        field->setProperty(kRefusedProperty, false);
+        field->setToolTip(field->property("toolTipBeforeRefusal").toString());
+        field->setStyleSheet(field->property("styleBeforeRefusal").toString());
+      },
+      Qt::SingleShotConnection);
+}
+
+bool IsMarkedRefused(const QLineEdit* field) { return field != nullptr && field->property(kRefusedProperty).toBool(); }
+
+}  // namespace lumet

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QImage>
+#include <QPointF>
+#include <QRectF>
+
+#include "view/img_wnd.h"
+
+namespace lumet {
+
+// A viewer that lives inside the main window (a dock) instead of floating over it. It shows
+// the same picture as CImgWnd, with the same marks and modes, but the user zooms (wheel,
+// keys) around the pointer, pans by dragging, fits the picture to the pane or shows it at
+// one picture pixel per device pixel. On screen only, it adds:
+// - in ROI selection mode, a dark and a light line around the olive outline and corner
+//   handles; a click places the ROI as before, dragging an edge or corner resizes it and
+//   dragging its inside moves it (the owner hears roiChanged after every change);
+// - in comparison mode, a labelled split: "Before" (this viewer's picture) left of a
+//   handle the user drags, "After" (the comparison picture) right of it.
+// What the engine draws (CImgWnd::Rendered) stays as it is.
+class ViewerPane : public CImgWnd {
+  Q_OBJECT
+
+ public:
+  ViewerPane(QWidget* parent, const QString& title);
+
+  // Shows the pane (and the dock holding it); the pane keeps its size.
+  void FitTo(int width, int height) override;
+
+  // Device pixels per picture pixel.
+  double Zoom() const { return zoom_; }
+  bool FitsPane() const { return fit_; }
+  // Picture coordinates (pixel x spans [x, x + 1)) of a widget point, and back.
+  QPointF WidgetToPicture(QPointF at) const;
+  QPointF PictureToWidget(QPointF at) const;
+
+  // Zooms by factor keeping the picture point under `anchor` (widget coordinates) in place.
+  void ZoomAt(double factor, QPointF anchor);
+  // One step in or out around the pointer when it is over the pane, the centre otherwise.
+  void ZoomIn();
+  void ZoomOut();
+  void ShowActualSize();
+  void FitToPane();
+  // Sets the zoom and the widget position of the picture's top-left corner.
+  void SetView(double zoom, QPointF origin);
+
+  // The comparison split as a fraction of the picture width (0.5 at first).
+  double SplitFraction() const { return split_; }
+  void SetSplitFraction(double fraction);
+  // The widget x of the split line.
+  double SplitX() const;
+
+  bool HasPicture() const { return !Image().Empty(); }
+  bool HasResult() const { return Mode() == kModeComparison && !CompareImage().Empty(); }
+
+  static constexpr double kZoomStep = 1.25;
+  static constexpr double kMinZoom = 1.0 / 32;
+  static constexpr double kMaxZoom = 64.0;
+
+ signals:
+  // The user asked to save a picture: the result (comparison mode) or this picture.
+  void saveRequested(bool result);
+  // The pointer entered the pane or it took the focus: the View menu acts on it.
+  void activated();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  // What a drag does, chosen when the button goes down.
+  enum class Drag { None, Pan, PendingClick, RoiMove, RoiEdges, Split };
+  // Edges of the ROI a press caught.
+  enum Edge { kLeft = 1, kRight = 2, kTop = 4, kBottom = 8 };
+
+  double Scale() const;  // logical pixels per picture pixel
+  QRectF PictureRect() const;
+  QRectF RoiWidgetRect() const;
+  int RoiEdgesAt(QPointF at) const;
+  bool NearSplit(QPointF at) const;
+  void RefreshCache();
+  void ViewChanged();
+  void UpdateCursor(QPointF at);
+  void DrawRoiOverlay(QPainter& painter) const;
+  void DrawSplit(QPainter& painter, const QRectF& target) const;
+  void ApplyRoi(const RoiRect& roi);
+
+  double zoom_ = 1.0;
+  QPointF offset_;  // widget position of the picture's top-left corner
+  bool fit_ = true;
+  QSize viewSize_;  // the picture size the view was set up for
+  double split_ = 0.5;
+
+  // The engine's picture and the comparison picture, converted when they change.
+  QImage picture_;
+  QImage compare_;
+  struct CacheKey {
+    int mode = -1;
+    RoiRect roi;
+    size_t squares = 0, lines = 0;
+    int width = 0, height = 0, compareWidth = 0, compareHeight = 0;
+    bool operator==(const CacheKey&) const = default;
+  };
+  CacheKey cacheKey_;
+  bool viewOnly_ = false;  // the pending repaint is for zoom, pan or split only
+
+  Drag drag_ = Drag::None;
+  int dragEdges_ = 0;
+  QPointF pressAt_;
+  QPointF lastAt_;
+  RoiRect pressRoi_;
+  QPointF pointer_;
+  bool pointerInside_ = false;
+};
+
+}  // namespace lumet
