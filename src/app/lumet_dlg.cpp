@@ -34,32 +34,35 @@ namespace lumet {
 
 namespace {
 
-// Control IDs.
-constexpr int kIdShowReference = 1001;
-constexpr int kIdRegistration = 1002;
-constexpr int kIdLog = 1003;
-constexpr int kIdReconstruction = 1004;
-constexpr int kIdInitParams = 1005;
-constexpr int kIdLrPattern = 1007;
-constexpr int kIdOutputBase = 1008;
-constexpr int kIdLrCount = 1009;
-constexpr int kIdPsfSigma = 1010;
-constexpr int kIdScaleX3 = 1011;
-constexpr int kIdScaleX4 = 1012;
-constexpr int kIdAlpha = 1013;
-constexpr int kIdBeta = 1014;
-constexpr int kIdLambda = 1015;
-constexpr int kIdRoiX = 1016;
-constexpr int kIdRoiY = 1017;
-constexpr int kIdRoiW = 1018;
-constexpr int kIdRoiH = 1019;
-constexpr int kIdFilterSigma = 1020;
-constexpr int kIdRansacFirst = 1021;
-constexpr int kIdRansacSecond = 1022;
-constexpr int kIdSadSize = 1023;
-constexpr int kIdSearchArea = 1024;
-constexpr int kIdMethod = 1025;
-constexpr int kIdStartIndex = 1026;
+// Control IDs, numbered on from 1001 (1006 is not used).
+enum ControlId : int {
+  kIdShowReference = 1001,
+  kIdRegistration,
+  kIdLog,
+  kIdReconstruction,
+  kIdInitParams,
+  kIdLrPattern = 1007,
+  kIdOutputBase,
+  kIdLrCount,
+  kIdPsfSigma,
+  kIdScaleX3,
+  kIdScaleX4,
+  kIdAlpha,
+  kIdBeta,
+  kIdLambda,
+  kIdRoiX,
+  kIdRoiY,
+  kIdRoiW,
+  kIdRoiH,
+  kIdFilterSigma,
+  kIdRansacFirst,
+  kIdRansacSecond,
+  kIdSadSize,
+  kIdSearchArea,
+  kIdMethod,
+  kIdStartIndex,
+};
+static_assert(kIdStartIndex == 1026);
 
 // The dialog template, in dialog units. The last row (progress bar and Cancel button)
 // extends the 327 x 298 layout of the fields for the worker thread.

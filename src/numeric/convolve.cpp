@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "numeric/convolve_engine.h"
+#include "numeric/kernel_filter.h"
 #include "util/error.h"
 #include "util/parallel.h"
 
@@ -14,8 +15,9 @@ namespace lumet {
 
 namespace {
 
+// The kernel's half-width, once its size and the source's are known to fit.
 template <typename Plane>
-void CheckDomain(const Plane& source, int n) {
+int CheckDomain(const Plane& source, int n) {
   const int h = n / 2;
   if (n < 1 || n % 2 == 0) throw Error("convolution kernel size " + std::to_string(n) + " is not a positive odd number");
   if (source.Width() < h + 1 || source.Height() < h + 1) {
@@ -23,6 +25,7 @@ void CheckDomain(const Plane& source, int n) {
                 " pixels is smaller than the " + std::to_string(n) + " x " + std::to_string(n) + " filter allows (at least " +
                 std::to_string(h + 1) + " pixels each way)");
   }
+  return h;
 }
 
 // The 8-bit sources (registration's derivative filters) sum rounded products; the double
@@ -33,10 +36,9 @@ constexpr bool FusedFor(const DoubleImage*) { return true; }
 
 template <typename Plane>
 void Direct(const Plane& source, DoubleImage& target, const FloatMatrix& kernel, int n) {
-  CheckDomain(source, n);
+  const int h = CheckDomain(source, n);
   const int w = source.Width();
   const int l = source.Height();
-  const int h = n / 2;
   constexpr bool fused = FusedFor(static_cast<const Plane*>(nullptr));
   target.Create(w, l);
   for (int r = 0; r < l; ++r) {
@@ -63,10 +65,9 @@ void Direct(const Plane& source, DoubleImage& target, const FloatMatrix& kernel,
 // a row table, then the register-blocked loops of the machine's instruction set.
 template <typename Plane>
 void Fast(const Plane& source, DoubleImage& target, const FloatMatrix& kernel, int n) {
-  CheckDomain(source, n);
+  const int h = CheckDomain(source, n);
   const int w = source.Width();
   const int l = source.Height();
-  const int h = n / 2;
   const int pw = w + 2 * h;
   target.Create(w, l);
 
@@ -89,18 +90,7 @@ void Fast(const Plane& source, DoubleImage& target, const FloatMatrix& kernel, i
   }
   std::vector<double*> out(static_cast<size_t>(l));
   for (int r = 0; r < l; ++r) out[static_cast<size_t>(r)] = target.Row(r);
-  std::vector<double> taps(static_cast<size_t>(n) * static_cast<size_t>(n));
-  for (int b = 0; b < n; ++b) {
-    for (int a = 0; a < n; ++a) taps[static_cast<size_t>(b * n + a)] = static_cast<double>(kernel[a][b]);
-  }
-  detail::FilterJob job;
-  job.rows = rows.data();
-  job.taps = taps.data();
-  job.out = out.data();
-  job.n = n;
-  job.width = w;
-  job.fused = FusedFor(static_cast<const Plane*>(nullptr));
-  detail::RunFilter(job, 0, l);
+  detail::RunKernelFilter(rows.data(), out.data(), w, kernel, n, FusedFor(static_cast<const Plane*>(nullptr)), 0, l);
 }
 
 }  // namespace
@@ -165,6 +155,22 @@ void SetSimdVariant(SimdVariant variant) {
 
 namespace detail {
 
+void RunKernelFilter(const double* const* rows, double* const* out, int width, const FloatMatrix& kernel, int n,
+                     bool fused, int r0, int r1) {
+  std::vector<double> taps(static_cast<size_t>(n) * static_cast<size_t>(n));
+  for (int b = 0; b < n; ++b) {
+    for (int a = 0; a < n; ++a) taps[static_cast<size_t>(b * n + a)] = static_cast<double>(kernel[a][b]);
+  }
+  FilterJob job;
+  job.rows = rows;
+  job.taps = taps.data();
+  job.out = out;
+  job.n = n;
+  job.width = width;
+  job.fused = fused;
+  RunFilter(job, r0, r1);
+}
+
 void RunFilter(const FilterJob& job, int r0, int r1) {
   constexpr int kRowsPerItem = 4;  // the kernels' block height
   void (*rowsOf)(const FilterJob&, int, int) = FilterRowsBaseline;
@@ -201,10 +207,6 @@ void RunFilter(const FilterJob& job, int r0, int r1) {
 #define LUMET_SFMA(a, b, c) std::fma((a), (b), (c))
 #define LUMET_SMULADD(a, b, c) ((a) * (b) + (c))
 
-namespace lumet_baseline {
-constexpr int U = 4;
-constexpr int R = 4;
+#define LUMET_UNROLL 4
+#define LUMET_VARIANT Baseline
 #include "numeric/convolve_kernel.inc"
-}  // namespace lumet_baseline
-
-void lumet::detail::FilterRowsBaseline(const FilterJob& job, int r0, int r1) { lumet_baseline::Run(job, r0, r1); }

@@ -6,6 +6,7 @@
 #include <limits>
 #include <numeric>
 
+#include "numeric/pixel_map.h"
 #include "numeric/projection.h"
 #include "reconstruction/psf_kernel.h"
 #include "util/parallel.h"
@@ -14,39 +15,9 @@ namespace lumet {
 
 namespace {
 
-// A homography as a plain 3 x 3 map in pixel units, and back: the rows act on (x, y, 1).
-struct PixelMap {
-  double p[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-};
-
-PixelMap ToPixelMap(const Matrix& h) {
-  PixelMap m;
-  m.p[0][0] = h.At1(1, 1);
-  m.p[0][1] = h.At1(1, 2);
-  m.p[0][2] = h.At1(1, 3) * HomographyUnit;
-  m.p[1][0] = h.At1(2, 1);
-  m.p[1][1] = h.At1(2, 2);
-  m.p[1][2] = h.At1(2, 3) * HomographyUnit;
-  m.p[2][0] = h.At1(3, 1) / HomographyUnit;
-  m.p[2][1] = h.At1(3, 2) / HomographyUnit;
-  m.p[2][2] = h.At1(3, 3);
-  return m;
-}
-
-// The adjugate: the inverse up to a factor, which a projective map ignores. False when
-// the map is singular.
+// The adjugate stands in for the inverse. False when the map is singular.
 bool InvertMap(const PixelMap& a, PixelMap& m) {
-  const auto& p = a.p;
-  m.p[0][0] = p[1][1] * p[2][2] - p[1][2] * p[2][1];
-  m.p[0][1] = p[0][2] * p[2][1] - p[0][1] * p[2][2];
-  m.p[0][2] = p[0][1] * p[1][2] - p[0][2] * p[1][1];
-  m.p[1][0] = p[1][2] * p[2][0] - p[1][0] * p[2][2];
-  m.p[1][1] = p[0][0] * p[2][2] - p[0][2] * p[2][0];
-  m.p[1][2] = p[0][2] * p[1][0] - p[0][0] * p[1][2];
-  m.p[2][0] = p[1][0] * p[2][1] - p[1][1] * p[2][0];
-  m.p[2][1] = p[0][1] * p[2][0] - p[0][0] * p[2][1];
-  m.p[2][2] = p[0][0] * p[1][1] - p[0][1] * p[1][0];
-  const double det = p[0][0] * m.p[0][0] + p[0][1] * m.p[1][0] + p[0][2] * m.p[2][0];
+  const double det = Adjugate(a, m);
   return std::isfinite(det) && det != 0.0;
 }
 
@@ -141,7 +112,7 @@ void ObservationModel::EndFrame() { frameStart_.push_back(index_.size()); }
 
 size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& homography) {
   const size_t before = index_.size();
-  const PixelMap toFrame = ToPixelMap(homography);
+  const PixelMap toFrame = PixelMapOf(homography);
   PixelMap toReference;
   const int h = static_cast<int>(taps_.size()) / 2;
   const double s = grid_.scale;

@@ -29,15 +29,21 @@ double BlockArea(int s) {
   return static_cast<double>(side * side);
 }
 
+// One row per reference point, one column per frame point.
+Matrix ZeroCosts(int e, int c) {
+  Matrix costs;
+  costs.Allocate(e, c);
+  costs.Fill(0.0);
+  return costs;
+}
+
 }  // namespace
 
 Matrix BlockCostsDirect(const GrayImage& reference, const GrayImage& frame, const std::vector<FeaturePoint>& refPoints,
                         const std::vector<FeaturePoint>& framePoints, int s, int d) {
   const int e = static_cast<int>(refPoints.size());
   const int c = static_cast<int>(framePoints.size());
-  Matrix costs;
-  costs.Allocate(e, c);
-  costs.Fill(0.0);
+  Matrix costs = ZeroCosts(e, c);
   for (int j = 0; j < c; ++j) {
     for (int i = 0; i < e; ++i) {
       const FeaturePoint& p = refPoints[static_cast<size_t>(i)];
@@ -67,9 +73,7 @@ Matrix BlockCosts(const GrayImage& reference, const GrayImage& frame, const std:
                   const std::vector<FeaturePoint>& framePoints, int s, int d) {
   const int e = static_cast<int>(refPoints.size());
   const int c = static_cast<int>(framePoints.size());
-  Matrix costs;
-  costs.Allocate(e, c);
-  costs.Fill(0.0);
+  Matrix costs = ZeroCosts(e, c);
   std::vector<std::pair<int, int>> cells;  // comparable (i, j)
   for (int j = 0; j < c; ++j) {
     for (int i = 0; i < e; ++i) {

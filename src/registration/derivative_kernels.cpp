@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "numeric/convolve_engine.h"
+#include "numeric/kernel_filter.h"
 
 namespace lumet {
 
@@ -51,8 +51,7 @@ void SmoothInteriorDirect(const DoubleImage& source, DoubleImage& target, const 
   const int w = source.Width();
   const int l = source.Height();
   const int h = n / 2;
-  target.Create(w, l);
-  target.Fill(0.0);
+  ZeroedLike(source, target);
   for (int y = h; y < l - h; ++y) {
     for (int x = h; x < w - h; ++x) {
       double sum = 0.0;
@@ -70,30 +69,17 @@ void SmoothInterior(const DoubleImage& source, DoubleImage& target, const FloatM
   const int w = source.Width();
   const int l = source.Height();
   const int h = n / 2;
-  target.Create(w, l);
-  target.Fill(0.0);
+  ZeroedLike(source, target);
   const int span = w - 2 * h;  // interior pixels per row
   if (span <= 0 || l - 2 * h <= 0) return;
 
-  // Taps in the order they are summed (b outer, a inner), widened to double once.
-  std::vector<double> taps(static_cast<size_t>(n) * static_cast<size_t>(n));
-  for (int b = 0; b < n; ++b) {
-    for (int a = 0; a < n; ++a) taps[static_cast<size_t>(b * n + a)] = static_cast<double>(kernel[a][b]);
-  }
   // Interior pixel x = h + i of row y reads column i + a of row y + b - h: the source rows
   // as they are, the output rows from column h on.
   std::vector<const double*> rows(static_cast<size_t>(l + 2 * h), nullptr);
   for (int y = 0; y < l; ++y) rows[static_cast<size_t>(y + h)] = source.Row(y);
   std::vector<double*> out(static_cast<size_t>(l), nullptr);
   for (int y = h; y < l - h; ++y) out[static_cast<size_t>(y)] = target.Row(y) + h;
-  detail::FilterJob job;
-  job.rows = rows.data();
-  job.taps = taps.data();
-  job.out = out.data();
-  job.n = n;
-  job.width = span;
-  job.fused = false;
-  detail::RunFilter(job, h, l - h);
+  detail::RunKernelFilter(rows.data(), out.data(), span, kernel, n, false, h, l - h);
 }
 
 }  // namespace lumet

@@ -26,6 +26,13 @@ void BuildDerivativeKernels(double sigma, int n, FloatMatrix& g, FloatMatrix& kx
 // the results are identical to it.
 void SmoothInterior(const DoubleImage& source, DoubleImage& target, const FloatMatrix& kernel, int n);
 
+// target sized like source and set to 0: the interior filters (smoothing, non-maximum
+// suppression) write only the pixels at least half their window from the border.
+inline void ZeroedLike(const DoubleImage& source, DoubleImage& target) {
+  target.Create(source.Width(), source.Height());
+  target.Fill(0.0);
+}
+
 // The plain per-pixel sum: the oracle of SmoothInterior.
 void SmoothInteriorDirect(const DoubleImage& source, DoubleImage& target, const FloatMatrix& kernel, int n);
 

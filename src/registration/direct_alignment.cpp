@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "numeric/pixel_map.h"
 #include "numeric/projection.h"
 #include "util/error.h"
 
@@ -111,32 +112,12 @@ bool SampleCubic(const Image& im, double x, double y, double& value) {
   return true;
 }
 
-struct Mat3 {
-  double m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-};
-
-Mat3 Mul(const Mat3& a, const Mat3& b) {
-  Mat3 r;
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j];
-  }
-  return r;
-}
+using Mat3 = PixelMap;
 
 bool Inverse(const Mat3& a, Mat3& r) {
-  const auto& p = a.m;
-  r.m[0][0] = p[1][1] * p[2][2] - p[1][2] * p[2][1];
-  r.m[0][1] = p[0][2] * p[2][1] - p[0][1] * p[2][2];
-  r.m[0][2] = p[0][1] * p[1][2] - p[0][2] * p[1][1];
-  r.m[1][0] = p[1][2] * p[2][0] - p[1][0] * p[2][2];
-  r.m[1][1] = p[0][0] * p[2][2] - p[0][2] * p[2][0];
-  r.m[1][2] = p[0][2] * p[1][0] - p[0][0] * p[1][2];
-  r.m[2][0] = p[1][0] * p[2][1] - p[1][1] * p[2][0];
-  r.m[2][1] = p[0][1] * p[2][0] - p[0][0] * p[2][1];
-  r.m[2][2] = p[0][0] * p[1][1] - p[0][1] * p[1][0];
-  const double det = p[0][0] * r.m[0][0] + p[0][1] * r.m[1][0] + p[0][2] * r.m[2][0];
+  const double det = Adjugate(a, r);
   if (!std::isfinite(det) || det == 0.0) return false;
-  for (auto& row : r.m) {
+  for (auto& row : r.p) {
     for (double& e : row) e /= det;
   }
   return true;
@@ -149,48 +130,19 @@ struct Normaliser {
   double s = 1.0;
   Mat3 ToNormal() const {
     Mat3 n;
-    n.m[0][0] = n.m[1][1] = 1.0 / s;
-    n.m[0][2] = -cx / s;
-    n.m[1][2] = -cy / s;
+    n.p[0][0] = n.p[1][1] = 1.0 / s;
+    n.p[0][2] = -cx / s;
+    n.p[1][2] = -cy / s;
     return n;
   }
   Mat3 FromNormal() const {
     Mat3 n;
-    n.m[0][0] = n.m[1][1] = s;
-    n.m[0][2] = cx;
-    n.m[1][2] = cy;
+    n.p[0][0] = n.p[1][1] = s;
+    n.p[0][2] = cx;
+    n.p[1][2] = cy;
     return n;
   }
 };
-
-Mat3 FromHomography(const Matrix& h) {
-  Mat3 m;
-  m.m[0][0] = h.At1(1, 1);
-  m.m[0][1] = h.At1(1, 2);
-  m.m[0][2] = h.At1(1, 3) * HomographyUnit;
-  m.m[1][0] = h.At1(2, 1);
-  m.m[1][1] = h.At1(2, 2);
-  m.m[1][2] = h.At1(2, 3) * HomographyUnit;
-  m.m[2][0] = h.At1(3, 1) / HomographyUnit;
-  m.m[2][1] = h.At1(3, 2) / HomographyUnit;
-  m.m[2][2] = h.At1(3, 3);
-  return m;
-}
-
-Matrix ToHomography(const Mat3& m) {
-  const double n = m.m[2][2];
-  Matrix h(3, 3, 0.0);
-  h.At1(1, 1) = m.m[0][0] / n;
-  h.At1(1, 2) = m.m[0][1] / n;
-  h.At1(1, 3) = m.m[0][2] / n / HomographyUnit;
-  h.At1(2, 1) = m.m[1][0] / n;
-  h.At1(2, 2) = m.m[1][1] / n;
-  h.At1(2, 3) = m.m[1][2] / n / HomographyUnit;
-  h.At1(3, 1) = m.m[2][0] / n * HomographyUnit;
-  h.At1(3, 2) = m.m[2][1] / n * HomographyUnit;
-  h.At1(3, 3) = 1.0;
-  return h;
-}
 
 struct Region {
   int x0 = 0;
@@ -268,10 +220,10 @@ std::vector<TemplatePixel> BuildTemplate(const Image& ref, int l, const Region& 
 
 // The frame's value at the template pixel seen through the normalised warp w.
 bool Warped(const Image& frame, int l, const Normaliser& n, const Mat3& w, const TemplatePixel& p, double& value) {
-  const double d = w.m[2][0] * p.x + w.m[2][1] * p.y + w.m[2][2];
+  const double d = w.p[2][0] * p.x + w.p[2][1] * p.y + w.p[2][2];
   if (!(std::fabs(d) > 1e-12)) return false;
-  const double u = (w.m[0][0] * p.x + w.m[0][1] * p.y + w.m[0][2]) / d * n.s + n.cx;
-  const double v = (w.m[1][0] * p.x + w.m[1][1] * p.y + w.m[1][2]) / d * n.s + n.cy;
+  const double u = (w.p[0][0] * p.x + w.p[0][1] * p.y + w.p[0][2]) / d * n.s + n.cx;
+  const double v = (w.p[1][0] * p.x + w.p[1][1] * p.y + w.p[1][2]) / d * n.s + n.cy;
   return SampleCubic(frame, LevelPosition(u, l), LevelPosition(v, l), value);
 }
 
@@ -362,18 +314,18 @@ bool RefineLevel(const std::vector<TemplatePixel>& tpl, const Image& frame, int 
     if (!Solve8(a, b, dp)) return false;
     ++iterations;
     Mat3 delta;
-    delta.m[0][0] = 1.0 + dp[0];
-    delta.m[0][1] = dp[1];
-    delta.m[0][2] = dp[2];
-    delta.m[1][0] = dp[3];
-    delta.m[1][1] = 1.0 + dp[4];
-    delta.m[1][2] = dp[5];
-    delta.m[2][0] = dp[6];
-    delta.m[2][1] = dp[7];
-    delta.m[2][2] = 1.0;
+    delta.p[0][0] = 1.0 + dp[0];
+    delta.p[0][1] = dp[1];
+    delta.p[0][2] = dp[2];
+    delta.p[1][0] = dp[3];
+    delta.p[1][1] = 1.0 + dp[4];
+    delta.p[1][2] = dp[5];
+    delta.p[2][0] = dp[6];
+    delta.p[2][1] = dp[7];
+    delta.p[2][2] = 1.0;
     Mat3 inverse;
     if (!Inverse(delta, inverse)) return false;
-    w = Mul(w, inverse);
+    w = Compose(w, inverse);
     // How far the step moves the region's corners, in level pixels.
     double moved = 0.0;
     for (double cy : {-extent, extent}) {
@@ -419,7 +371,7 @@ AlignmentResult AlignDirect(const GrayImage& reference, const GrayImage& frame, 
   const Pyramid ref = Build(reference, levels);
   const Pyramid frm = Build(frame, levels);
   const Normaliser n = MakeNormaliser(roi);
-  const Mat3 start = Mul(n.ToNormal(), Mul(FromHomography(h), n.FromNormal()));
+  const Mat3 start = Compose(n.ToNormal(), Compose(PixelMapOf(h), n.FromNormal()));
 
   AlignmentResult result;
   const std::vector<TemplatePixel> fine = BuildTemplate(ref.levels[0], 0, region, n);
@@ -442,7 +394,7 @@ AlignmentResult AlignDirect(const GrayImage& reference, const GrayImage& frame, 
     return result;
   }
   result.error = error;
-  h = ToHomography(Mul(n.FromNormal(), Mul(w, n.ToNormal())));
+  h = HomographyOf(Compose(n.FromNormal(), Compose(w, n.ToNormal())));
   return result;
 }
 

@@ -85,8 +85,7 @@ void SuppressNonMaximaDirect(const DoubleImage& response, DoubleImage& target, i
   const int w = response.Width();
   const int l = response.Height();
   const int e = window / 2;
-  target.Create(w, l);
-  target.Fill(0.0);
+  ZeroedLike(response, target);
   for (int y = e; y < l - e; ++y) {
     for (int x = e; x < w - e; ++x) {
       double best = 0.0;
@@ -110,8 +109,7 @@ void SuppressNonMaxima(const DoubleImage& response, DoubleImage& target, int win
   const int w = response.Width();
   const int l = response.Height();
   const int e = window / 2;
-  target.Create(w, l);
-  target.Fill(0.0);
+  ZeroedLike(response, target);
   ParallelFor(e, l - e, static_cast<long>(w) * window * window, [&](int lo, int hi) {
     for (int y = lo; y < hi; ++y) {
       for (int x = e; x < w - e; ++x) {

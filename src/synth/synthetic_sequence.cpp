@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "imageio/bmp_file.h"
+#include "numeric/pixel_map.h"
 #include "numeric/projection.h"
 #include "reconstruction/hr_geometry.h"
 #include "imageio/homography_file.h"
@@ -38,71 +39,10 @@ constexpr double kRefineSpread = 10.0;
 constexpr uint64_t kMotionStream = 0x4D4F54494F4Eull;  // "MOTION"
 constexpr uint64_t kNoiseStream = 0x4E4F495345ull;     // "NOISE"
 
-// A plain 3 x 3 map in pixel units: (x, y) -> ((p00 x + p01 y + p02) / d, (p10 x + p11 y + p12) / d),
-// d = p20 x + p21 y + p22.
-struct PixelMap {
-  double p[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-
-  void Apply(double x, double y, double& u, double& v) const {
-    const double d = p[2][0] * x + p[2][1] * y + p[2][2];
-    u = (p[0][0] * x + p[0][1] * y + p[0][2]) / d;
-    v = (p[1][0] * x + p[1][1] * y + p[1][2]) / d;
-  }
-};
-
-PixelMap Compose(const PixelMap& a, const PixelMap& b) {
-  PixelMap m;
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) {
-      m.p[i][j] = a.p[i][0] * b.p[0][j] + a.p[i][1] * b.p[1][j] + a.p[i][2] * b.p[2][j];
-    }
-  }
-  return m;
-}
-
+// A multiple of the inverse, which a projective map does not mind.
 PixelMap Invert(const PixelMap& a) {
-  const auto& p = a.p;
   PixelMap m;
-  m.p[0][0] = p[1][1] * p[2][2] - p[1][2] * p[2][1];
-  m.p[0][1] = p[0][2] * p[2][1] - p[0][1] * p[2][2];
-  m.p[0][2] = p[0][1] * p[1][2] - p[0][2] * p[1][1];
-  m.p[1][0] = p[1][2] * p[2][0] - p[1][0] * p[2][2];
-  m.p[1][1] = p[0][0] * p[2][2] - p[0][2] * p[2][0];
-  m.p[1][2] = p[0][2] * p[1][0] - p[0][0] * p[1][2];
-  m.p[2][0] = p[1][0] * p[2][1] - p[1][1] * p[2][0];
-  m.p[2][1] = p[0][1] * p[2][0] - p[0][0] * p[2][1];
-  m.p[2][2] = p[0][0] * p[1][1] - p[0][1] * p[1][0];
-  return m;  // the adjugate: a multiple of the inverse, which a projective map does not mind
-}
-
-// The homography in the units of ProjectPoint (h13, h23 times 1/600, h31, h32 times 600).
-Matrix ToHomography(const PixelMap& map) {
-  const auto& p = map.p;
-  const double n = p[2][2];
-  Matrix h(3, 3, 0.0);
-  h.At1(1, 1) = p[0][0] / n;
-  h.At1(1, 2) = p[0][1] / n;
-  h.At1(1, 3) = p[0][2] / n / HomographyUnit;
-  h.At1(2, 1) = p[1][0] / n;
-  h.At1(2, 2) = p[1][1] / n;
-  h.At1(2, 3) = p[1][2] / n / HomographyUnit;
-  h.At1(3, 1) = p[2][0] / n * HomographyUnit;
-  h.At1(3, 2) = p[2][1] / n * HomographyUnit;
-  h.At1(3, 3) = 1.0;
-  return h;
-}
-
-PixelMap FromHomography(const Matrix& h) {
-  PixelMap m;
-  m.p[0][0] = h.At1(1, 1);
-  m.p[0][1] = h.At1(1, 2);
-  m.p[0][2] = h.At1(1, 3) * HomographyUnit;
-  m.p[1][0] = h.At1(2, 1);
-  m.p[1][1] = h.At1(2, 2);
-  m.p[1][2] = h.At1(2, 3) * HomographyUnit;
-  m.p[2][0] = h.At1(3, 1) / HomographyUnit;
-  m.p[2][1] = h.At1(3, 2) / HomographyUnit;
-  m.p[2][2] = h.At1(3, 3);
+  Adjugate(a, m);
   return m;
 }
 
@@ -143,7 +83,7 @@ Matrix DrawHomography(SplitMixRandom& random, const SynthOptions& options) {
   back.p[0][2] = cx + tx;
   back.p[1][2] = cy + ty;
 
-  Matrix h = ToHomography(Compose(back, Compose(warp, toCentre)));
+  Matrix h = HomographyOf(Compose(back, Compose(warp, toCentre)));
   for (int k = 1; k <= 8; ++k) h.Flat1(k) = RoundLikeFile(h.Flat1(k));
   h.At1(3, 3) = 1.0;
   return h;
@@ -365,7 +305,7 @@ SyntheticSequence MakeSyntheticSequence(const SynthOptions& options) {
   std::vector<PixelMap> frameToReference;
   Bounds bounds;
   for (const Matrix& h : sequence.homographies) {
-    frameToReference.push_back(Invert(FromHomography(h)));
+    frameToReference.push_back(Invert(PixelMapOf(h)));
     const double xs[2] = {-0.5, options.width - 0.5};
     const double ys[2] = {-0.5, options.height - 0.5};
     for (double y : ys) {

@@ -19,24 +19,10 @@
 #include "util/text_format.h"
 #include "workbench/frame_source.h"
 #include "workbench/output_files.h"
+#include "workbench/reconstruction_steps.h"
 #include "workbench/workbench.h"
 
 namespace lumet {
-
-namespace {
-
-DibRaster PictureOf(const ColorGrayImage& image) {
-  DibRaster raster(0);
-  ImageToRaster(image, raster);
-  return raster;
-}
-
-DibRaster PictureOf(const ColorDoubleImage& image, ColorGrayImage& display) {
-  ConvertToGray(image, display);
-  return PictureOf(display);
-}
-
-}  // namespace
 
 void Workbench::EnhancedReconstruction(UiPort& ui) {
   const ParamSet& p = params;
@@ -66,25 +52,12 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
            " frames were found from " + source.Name(0) +
            (found >= 2 ? ": use --lr-count " + std::to_string(found - 1) : std::string());
   });
-  for (int k = 1; k < frameCount; ++k) {
-    const std::string path = FormatFrameName(p.homographyPattern, k);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-      throw Error("the homography file " + path + " of frame " + std::to_string(k) +
-                  " is missing: the enhanced method uses frames 0 .. " + std::to_string(p.lrCount) +
-                  "; run the registration first with --lr-count " + std::to_string(p.lrCount) + " or more");
-    }
-  }
-  const std::string firstFramePath = FirstFramePath(resultFormat);
-  const std::string resultPath = ResultPath(p, resultFormat);
+  CheckHomographyFiles(p.homographyPattern, frameCount, [&](int) {
+    return "the enhanced method uses frames 0 .. " + std::to_string(p.lrCount) +
+           "; run the registration first with --lr-count " + std::to_string(p.lrCount) + " or more";
+  });
 
-  if (!ui.ViewerExists(Viewer::Reference))
-    ui.CreateViewer(Viewer::Reference, "Reconstructed Image", ScreenRect{0, 0, 300, 300});
-  if (!ui.ViewerExists(Viewer::Frame)) ui.CreateViewer(Viewer::Frame, "First Frame", ScreenRect{300, 0, 300, 300});
-  ui.FitViewer(Viewer::Reference, grid.width, grid.height);
-  ui.FitViewer(Viewer::Frame, grid.width, grid.height);
-  ui.SetViewerMode(Viewer::Reference, kModeDisplay);
-  ui.SetViewerMode(Viewer::Frame, kModeDisplay);
+  OpenReconstructionViewers(ui, grid);
 
   std::vector<Matrix> homographies;
   ColorGrayImage display;
@@ -94,10 +67,7 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
     ui.ReportProgress("Reading frames", k + 1, frameCount);
     if (k == 0) {
       homographies.push_back(IdentityHomography());
-      EnlargeByReplication(frames[0], p.roi, grid, display);
-      ui.ShowPicture(Viewer::Frame, PictureOf(display));
-      WriteImageFile(firstFramePath, display, resultFormat);
-      filesWritten.push_back(firstFramePath);
+      filesWritten.push_back(ShowFirstFrame(ui, frames[0], p.roi, grid, display, resultFormat));
     } else {
       frames.emplace_back();
       source.Read(k, frames.back());
@@ -135,16 +105,7 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
   }
   ui.AppendLog(Format("Enhanced = %d iterations, %d/%d frames\r\n", outcome.iterations, outcome.framesUsed, frameCount));
 
-  const DibRaster result = PictureOf(x, display);
-  ui.ShowPicture(Viewer::Reference, result);
-  if (resultFormat == ImageFormat::Tiff) {
-    WriteEstimateTiff(resultPath, x);
-  } else {
-    WriteImageFile(resultPath, display, resultFormat);
-  }
-  filesWritten.push_back(resultPath);
-  ui.SetComparePicture(Viewer::Frame, result);
-  ui.SetViewerMode(Viewer::Frame, kModeComparison);
+  filesWritten.push_back(ShowAndWriteResult(ui, x, display, ResultPath(p, resultFormat), resultFormat));
 }
 
 }  // namespace lumet

@@ -20,36 +20,10 @@
 #include "util/text_format.h"
 #include "workbench/frame_source.h"
 #include "workbench/output_files.h"
+#include "workbench/reconstruction_steps.h"
 #include "workbench/workbench.h"
 
 namespace lumet {
-
-namespace {
-
-DibRaster PictureOf(const ColorGrayImage& image) {
-  DibRaster raster(0);
-  ImageToRaster(image, raster);
-  return raster;
-}
-
-DibRaster PictureOf(const ColorDoubleImage& image, ColorGrayImage& display) {
-  ConvertToGray(image, display);
-  return PictureOf(display);
-}
-
-void CheckHomographyFiles(const ParamSet& p, int frameCount) {
-  for (int k = 1; k < frameCount; ++k) {
-    const std::string path = FormatFrameName(p.homographyPattern, k);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-      throw Error("the homography file " + path + " of frame " + std::to_string(k) +
-                  " is missing: run the registration first with --lr-count " + std::to_string(frameCount - 1) +
-                  " or more, or use --lr-count " + std::to_string(k));
-    }
-  }
-}
-
-}  // namespace
 
 void Workbench::Reconstruction(UiPort& ui) {
   if (params.method == kEnhancedMethod) {
@@ -73,17 +47,12 @@ void Workbench::Reconstruction(UiPort& ui) {
   // Every frame and homography file the loop reads is there before the work starts.
   source.CheckFrames(1, frameCount, w0, h0,
                      [&](int found) { return ReconstructionShortage(source, frameCount, found); });
-  CheckHomographyFiles(p, frameCount);
-  const std::string firstFramePath = FirstFramePath(resultFormat);
-  const std::string resultPath = ResultPath(p, resultFormat);
+  CheckHomographyFiles(p.homographyPattern, frameCount, [&](int k) {
+    return "run the registration first with --lr-count " + std::to_string(frameCount - 1) +
+           " or more, or use --lr-count " + std::to_string(k);
+  });
 
-  if (!ui.ViewerExists(Viewer::Reference))
-    ui.CreateViewer(Viewer::Reference, "Reconstructed Image", ScreenRect{0, 0, 300, 300});
-  if (!ui.ViewerExists(Viewer::Frame)) ui.CreateViewer(Viewer::Frame, "First Frame", ScreenRect{300, 0, 300, 300});
-  ui.FitViewer(Viewer::Reference, grid.width, grid.height);
-  ui.FitViewer(Viewer::Frame, grid.width, grid.height);
-  ui.SetViewerMode(Viewer::Reference, kModeDisplay);
-  ui.SetViewerMode(Viewer::Frame, kModeDisplay);
+  OpenReconstructionViewers(ui, grid);
 
   // Per frame: read, warp onto the HR grid, measure against frame 0. Only layer 0 (whose
   // green channel every frame is measured against) and the current frame's layer are held.
@@ -98,10 +67,7 @@ void Workbench::Reconstruction(UiPort& ui) {
     Matrix homography;
     if (k == 0) {
       homography = IdentityHomography();
-      EnlargeByReplication(frames[0], p.roi, grid, display);
-      ui.ShowPicture(Viewer::Frame, PictureOf(display));
-      WriteImageFile(firstFramePath, display, resultFormat);
-      filesWritten.push_back(firstFramePath);
+      filesWritten.push_back(ShowFirstFrame(ui, frames[0], p.roi, grid, display, resultFormat));
     } else {
       const std::string path = source.Name(k);
       frames.emplace_back();
@@ -155,18 +121,7 @@ void Workbench::Reconstruction(UiPort& ui) {
       },
       [&](const ColorDoubleImage& estimate) { ui.ShowPicture(Viewer::Reference, PictureOf(estimate, display)); });
 
-  const DibRaster result = PictureOf(x, display);
-  ui.ShowPicture(Viewer::Reference, result);
-  // TIFF holds the estimate itself at 16 bits; its samples divided by 257 are the 8-bit
-  // result the other formats hold.
-  if (resultFormat == ImageFormat::Tiff) {
-    WriteEstimateTiff(resultPath, x);
-  } else {
-    WriteImageFile(resultPath, display, resultFormat);
-  }
-  filesWritten.push_back(resultPath);
-  ui.SetComparePicture(Viewer::Frame, result);
-  ui.SetViewerMode(Viewer::Frame, kModeComparison);
+  filesWritten.push_back(ShowAndWriteResult(ui, x, display, ResultPath(p, resultFormat), resultFormat));
 }
 
 }  // namespace lumet

@@ -1,0 +1,70 @@
+#include "workbench/reconstruction_steps.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "params/param_set.h"
+#include "reconstruction/gray_conversion.h"
+#include "util/error.h"
+#include "util/text_format.h"
+#include "workbench/output_files.h"
+
+namespace lumet {
+
+DibRaster PictureOf(const ColorGrayImage& image) {
+  DibRaster raster(0);
+  ImageToRaster(image, raster);
+  return raster;
+}
+
+DibRaster PictureOf(const ColorDoubleImage& image, ColorGrayImage& display) {
+  ConvertToGray(image, display);
+  return PictureOf(display);
+}
+
+void CheckHomographyFiles(const std::string& pattern, int frameCount, const std::function<std::string(int)>& advice) {
+  for (int k = 1; k < frameCount; ++k) {
+    const std::string path = FormatFrameName(pattern, k);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+      throw Error("the homography file " + path + " of frame " + std::to_string(k) + " is missing: " + advice(k));
+    }
+  }
+}
+
+void OpenReconstructionViewers(UiPort& ui, const HrGeometry& grid) {
+  if (!ui.ViewerExists(Viewer::Reference))
+    ui.CreateViewer(Viewer::Reference, "Reconstructed Image", ScreenRect{0, 0, 300, 300});
+  if (!ui.ViewerExists(Viewer::Frame)) ui.CreateViewer(Viewer::Frame, "First Frame", ScreenRect{300, 0, 300, 300});
+  ui.FitViewer(Viewer::Reference, grid.width, grid.height);
+  ui.FitViewer(Viewer::Frame, grid.width, grid.height);
+  ui.SetViewerMode(Viewer::Reference, kModeDisplay);
+  ui.SetViewerMode(Viewer::Frame, kModeDisplay);
+}
+
+std::string ShowFirstFrame(UiPort& ui, const ColorGrayImage& frame, const RoiRect& roi, const HrGeometry& grid,
+                           ColorGrayImage& display, ImageFormat format) {
+  const std::string path = FirstFramePath(format);
+  EnlargeByReplication(frame, roi, grid, display);
+  ui.ShowPicture(Viewer::Frame, PictureOf(display));
+  WriteImageFile(path, display, format);
+  return path;
+}
+
+std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, ColorGrayImage& display,
+                               const std::string& path, ImageFormat format) {
+  const DibRaster result = PictureOf(estimate, display);
+  ui.ShowPicture(Viewer::Reference, result);
+  // TIFF holds the estimate itself at 16 bits; its samples divided by 257 are the 8-bit
+  // result the other formats hold.
+  if (format == ImageFormat::Tiff) {
+    WriteEstimateTiff(path, estimate);
+  } else {
+    WriteImageFile(path, display, format);
+  }
+  ui.SetComparePicture(Viewer::Frame, result);
+  ui.SetViewerMode(Viewer::Frame, kModeComparison);
+  return path;
+}
+
+}  // namespace lumet
