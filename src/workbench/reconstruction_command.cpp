@@ -1,7 +1,5 @@
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <system_error>
 #include <string>
 #include <vector>
 
