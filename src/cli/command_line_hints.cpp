@@ -98,7 +98,8 @@ bool RefuseCommandLine(CLI::App& app, const std::vector<std::string>& words) {
                  name.c_str(), DidYouMean(ClosestName(name, {"--help", "--version"})).c_str());
     return true;
   }
-  if (i == words.size()) {
+  // A trailing "-C" skips past the end of the words.
+  if (i >= words.size()) {
     PrintUsage(app);
     return true;
   }

@@ -92,6 +92,7 @@ TEST(CliParams, MisspellingsAndMisplacedWordsAreUsageErrorsThatSayWhatToType) {
       {"--roi 1,2,3,4 run", "--roi is an option of the command and goes after it: lumet-cli run --roi"},
       {"params --frobnicate", "unknown option --frobnicate\n"},
       {"", "Usage: lumet-cli [-C DIR] COMMAND"},
+      {"-Cx -C", "Usage: lumet-cli [-C DIR] COMMAND"},  // a trailing -C once read past the words
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(args);
