@@ -67,10 +67,10 @@ void ReadThroughLibrary(const std::string& path, ColorGrayImage& image) {
   CheckExists(path);
   auto input = OIIO::ImageInput::open(path);
   if (!input) RefuseUnreadable(path, LibraryError(OIIO::geterror(), "not an image file of a supported format"));
-  const OIIO::ImageSpec& spec = input->spec();
-  const int w = spec.width;
-  const int h = spec.height;
-  const int n = spec.nchannels;
+  const OIIO::ImageSpec& info = input->spec();
+  const int w = info.width;
+  const int h = info.height;
+  const int n = info.nchannels;
   if (w <= 0 || h <= 0 || w > BmpFile::kMaxDimension || h > BmpFile::kMaxDimension ||
       static_cast<long long>(w) * h > BmpFile::kMaxPixels) {
     throw Error("cannot read " + path + ": " + std::to_string(w) + " x " + std::to_string(h) +
@@ -81,7 +81,7 @@ void ReadThroughLibrary(const std::string& path, ColorGrayImage& image) {
   ColorGrayImage decoded;
   // 8-bit files are taken as they are; everything deeper (16-bit, float) as 16-bit samples,
   // the library's own conversion, then rounded to the nearest 8-bit value.
-  if (spec.format == OIIO::TypeDesc::UINT8) {
+  if (info.format == OIIO::TypeDesc::UINT8) {
     std::vector<uint8_t> pixels(count);
     if (!input->read_image(0, 0, 0, n, OIIO::TypeDesc::UINT8, pixels.data())) {
       RefuseUnreadable(path, LibraryError(input->geterror(), "the pixel data cannot be decoded"));
@@ -106,8 +106,8 @@ std::string EncodeThroughLibrary(const std::string& path, int w, int h, OIIO::Ty
   OIIO::Filesystem::IOVecOutput proxy(bytes);
   auto output = OIIO::ImageOutput::create(path);
   if (!output) throw Error("cannot write " + path + ": " + LibraryError(OIIO::geterror(), "no writer for this format"));
-  OIIO::ImageSpec spec(w, h, 3, type);
-  if (!output->supports("ioproxy") || !output->set_ioproxy(&proxy) || !output->open(path, spec) ||
+  OIIO::ImageSpec info(w, h, 3, type);
+  if (!output->supports("ioproxy") || !output->set_ioproxy(&proxy) || !output->open(path, info) ||
       !output->write_image(type, pixels.data()) || !output->close()) {
     throw Error("cannot write " + path + ": " + LibraryError(output->geterror(), "the encoder failed"));
   }
