@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -61,36 +62,36 @@ void Direct(const Plane& source, DoubleImage& target, const FloatMatrix& kernel,
   }
 }
 
-// Every source row widened to double with its mirrored columns, the mirrored rows given by
-// a row table, then the register-blocked loops of the machine's instruction set.
+// The pixels of one row of source, widened to double, into row r of a padded image.
+template <typename Plane>
+void FillPaddedRow(const Plane& source, int r, MirrorPaddedImage& padded) {
+  const auto* row = source.Row(r);
+  double* out = padded.Row(r);
+  for (int c = 0; c < source.Width(); ++c) out[c] = static_cast<double>(row[c]);
+  padded.MirrorColumns(r);
+}
+
+// Every source row widened to double with its mirrored columns, then the register-blocked
+// loops of the machine's instruction set. The padded copy is reused from call to call:
+// registration filters frames of one size over and over.
 template <typename Plane>
 void Fast(const Plane& source, DoubleImage& target, const FloatMatrix& kernel, int n) {
-  const int h = CheckDomain(source, n);
-  const int w = source.Width();
-  const int l = source.Height();
-  const int pw = w + 2 * h;
-  target.Create(w, l);
-
-  // Reused from call to call: the reconstruction filters the same size 600 times.
-  thread_local std::vector<double> padded;
-  padded.resize(static_cast<size_t>(pw) * static_cast<size_t>(l));
-  double* const paddedData = padded.data();  // the caller's buffer, also inside the workers
-  ParallelFor(0, l, 2L * pw, [&](int lo, int hi) {
-    for (int r = lo; r < hi; ++r) {
-      const auto* row = source.Row(r);
-      double* out = paddedData + static_cast<size_t>(r) * static_cast<size_t>(pw);
-      for (int c = 0; c < h; ++c) out[c] = static_cast<double>(row[MirrorIndex(c - h, w)]);
-      for (int c = 0; c < w; ++c) out[c + h] = static_cast<double>(row[c]);
-      for (int c = w; c < w + h; ++c) out[c + h] = static_cast<double>(row[MirrorIndex(c, w)]);
-    }
+  CheckDomain(source, n);
+  thread_local MirrorPaddedImage padded;
+  padded.Create(source.Width(), source.Height(), n);
+  MirrorPaddedImage* const paddedImage = &padded;  // the caller's buffer, also inside the workers
+  ParallelFor(0, source.Height(), 2L * (source.Width() + n), [&](int lo, int hi) {
+    for (int r = lo; r < hi; ++r) FillPaddedRow(source, r, *paddedImage);
   });
-  std::vector<const double*> rows(static_cast<size_t>(l + 2 * h));
-  for (int v = -h; v < l + h; ++v) {
-    rows[static_cast<size_t>(v + h)] = paddedData + static_cast<size_t>(MirrorIndex(v, l)) * static_cast<size_t>(pw);
+  if constexpr (FusedFor(static_cast<const Plane*>(nullptr))) {
+    MirrorFilter(kernel, n).Apply(padded, target);
+  } else {
+    // The 8-bit sources sum rounded products, through the same loops.
+    if (target.Width() != source.Width() || target.Height() != source.Height()) target.Create(source.Width(), source.Height());
+    std::vector<double*> out(static_cast<size_t>(source.Height()));
+    for (int r = 0; r < source.Height(); ++r) out[static_cast<size_t>(r)] = target.Row(r);
+    detail::RunKernelFilter(padded.PaddedRows(), out.data(), source.Width(), kernel, n, false, 0, source.Height());
   }
-  std::vector<double*> out(static_cast<size_t>(l));
-  for (int r = 0; r < l; ++r) out[static_cast<size_t>(r)] = target.Row(r);
-  detail::RunKernelFilter(rows.data(), out.data(), w, kernel, n, FusedFor(static_cast<const Plane*>(nullptr)), 0, l);
 }
 
 }  // namespace
@@ -106,6 +107,80 @@ void ConvolveMirrorDirect(const GrayImage& source, DoubleImage& target, const Fl
 }
 void ConvolveMirrorDirect(const DoubleImage& source, DoubleImage& target, const FloatMatrix& kernel, int n) {
   Direct(source, target, kernel, n);
+}
+
+void MirrorPaddedImage::Create(int width, int height, int n) {
+  if (n < 1 || n % 2 == 0) throw Error("convolution kernel size " + std::to_string(n) + " is not a positive odd number");
+  const int h = n / 2;
+  if (width < h + 1 || height < h + 1) {
+    throw Error("image of " + std::to_string(width) + " x " + std::to_string(height) + " pixels is smaller than the " +
+                std::to_string(n) + " x " + std::to_string(n) + " filter allows (at least " + std::to_string(h + 1) +
+                " pixels each way)");
+  }
+  if (width == width_ && height == height_ && n == n_) return;
+  constexpr size_t kAlign = 8;  // doubles in 64 bytes
+  stride_ = (static_cast<size_t>(width) + 2 * static_cast<size_t>(h) + kAlign - 1) / kAlign * kAlign;
+  data_.assign(stride_ * static_cast<size_t>(height) + kAlign, 0.0);
+  const auto address = reinterpret_cast<uintptr_t>(data_.data());
+  base_ = ((address + 63) / 64 * 64 - address) / sizeof(double);
+  width_ = width;
+  height_ = height;
+  n_ = n;
+  half_ = h;
+  rows_.resize(static_cast<size_t>(height + 2 * h));
+  for (int v = -h; v < height + h; ++v) {
+    rows_[static_cast<size_t>(v + h)] = data_.data() + base_ + static_cast<size_t>(MirrorIndex(v, height)) * stride_;
+  }
+}
+
+void MirrorPaddedImage::Assign(const DoubleImage& source) {
+  for (int r = 0; r < height_; ++r) FillPaddedRow(source, r, *this);
+}
+
+void MirrorPaddedImage::MirrorColumns(int r) {
+  double* row = Row(r);
+  const int w = width_;
+  for (int c = -half_; c < 0; ++c) row[c] = row[MirrorIndex(c, w)];
+  for (int c = w; c < w + half_; ++c) row[c] = row[MirrorIndex(c, w)];
+}
+
+void MirrorFilter::Assign(const FloatMatrix& kernel, int n) {
+  taps_.resize(static_cast<size_t>(n) * static_cast<size_t>(n));
+  n_ = n;
+  for (int b = 0; b < n; ++b) {
+    for (int a = 0; a < n; ++a) taps_[static_cast<size_t>(b * n + a)] = static_cast<double>(kernel[a][b]);
+  }
+}
+
+void MirrorFilter::Rows(const MirrorPaddedImage& source, int r0, int r1, double* const* out) const {
+  if (source.KernelSize() != n_) throw Error("padded image made for a different kernel size");
+  detail::FilterJob job;
+  job.rows = source.PaddedRows();
+  job.taps = taps_.data();
+  job.out = out;
+  job.outFirst = r0;
+  job.n = n_;
+  job.width = source.Width();
+  job.fused = true;
+  detail::ActiveFilterRows()(job, r0, r1);
+}
+
+void MirrorFilter::Apply(const MirrorPaddedImage& source, DoubleImage& target) const {
+  const int w = source.Width();
+  const int l = source.Height();
+  if (target.Width() != w || target.Height() != l) target.Create(w, l);
+  constexpr int kRows = detail::kFilterBlockRows;
+  const int blocks = (l + kRows - 1) / kRows;
+  DoubleImage* const out = &target;
+  ParallelFor(0, blocks, static_cast<long>(kRows) * w * n_ * n_, [&](int lo, int hi) {
+    double* rows[kRows];
+    for (int b = lo; b < hi; ++b) {
+      const int r0 = b * kRows;
+      const int r1 = std::min(l, r0 + kRows);
+      for (int r = r0; r < r1; ++r) rows[r - r0] = out->Row(r);
+      Rows(source, r0, r1, rows);
+    }
+  });
 }
 
 const char* SimdVariantName(SimdVariant variant) {
@@ -171,19 +246,21 @@ void RunKernelFilter(const double* const* rows, double* const* out, int width, c
   RunFilter(job, r0, r1);
 }
 
-void RunFilter(const FilterJob& job, int r0, int r1) {
-  constexpr int kRowsPerItem = 4;  // the kernels' block height
-  void (*rowsOf)(const FilterJob&, int, int) = FilterRowsBaseline;
+FilterRowsFunction ActiveFilterRows() {
   switch (ActiveSimdVariant()) {
     case SimdVariant::Avx512:
-      rowsOf = FilterRowsAvx512;
-      break;
+      return FilterRowsAvx512;
     case SimdVariant::Avx2:
-      rowsOf = FilterRowsAvx2;
-      break;
+      return FilterRowsAvx2;
     case SimdVariant::Baseline:
       break;
   }
+  return FilterRowsBaseline;
+}
+
+void RunFilter(const FilterJob& job, int r0, int r1) {
+  constexpr int kRowsPerItem = kFilterBlockRows;
+  const FilterRowsFunction rowsOf = ActiveFilterRows();
   const int blocks = (r1 - r0 + kRowsPerItem - 1) / kRowsPerItem;
   const long work = static_cast<long>(kRowsPerItem) * job.width * job.n * job.n;
   ParallelFor(0, blocks, work, [&](int lo, int hi) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "numeric/image_plane.h"
@@ -37,6 +38,63 @@ void SetSimdVariant(SimdVariant variant);
 // The result is identical, bit for bit, to ConvolveMirrorDirect.
 void ConvolveMirror(const GrayImage& source, DoubleImage& target, const FloatMatrix& kernel, int n);
 void ConvolveMirror(const DoubleImage& source, DoubleImage& target, const FloatMatrix& kernel, int n);
+
+// A double image kept with its border already mirrored for an n x n filter: h = n / 2 extra
+// columns each side of every row (MirrorIndex of the columns) and a row table that gives the
+// mirrored rows, so that repeated filter passes read it directly. Rows start 64-byte aligned.
+class MirrorPaddedImage {
+ public:
+  // Sized for a width x height image and an n x n kernel; contents undefined. Throws
+  // lumet::Error as ConvolveMirror does for an image smaller than the kernel allows.
+  void Create(int width, int height, int n);
+  // Copies source in and mirrors its border (source of the created size).
+  void Assign(const DoubleImage& source);
+  // Pixel 0 of row r, 0 <= r < height; columns -h .. width + h - 1 exist around it.
+  double* Row(int r) { return data_.data() + Offset(r); }
+  const double* Row(int r) const { return data_.data() + Offset(r); }
+  // Writes the mirrored columns of row r from its pixels.
+  void MirrorColumns(int r);
+  // Column -h of virtual row v at [v + h], v = -h .. height + h - 1 (mirrored rows outside
+  // the image).
+  const double* const* PaddedRows() const { return rows_.data(); }
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  int KernelSize() const { return n_; }
+
+ private:
+  size_t Offset(int r) const { return base_ + static_cast<size_t>(r) * stride_ + static_cast<size_t>(half_); }
+
+  std::vector<double> data_;
+  std::vector<const double*> rows_;  // virtual row v at rows_[v + h]
+  size_t base_ = 0;                  // first element of row 0, 64-byte aligned
+  size_t stride_ = 0;                // doubles per padded row
+  int width_ = 0;
+  int height_ = 0;
+  int n_ = 0;
+  int half_ = 0;
+};
+
+// The taps of an n x n kernel in the order ConvolveMirror sums them, made once for many
+// passes of the same kernel over MirrorPaddedImages.
+class MirrorFilter {
+ public:
+  MirrorFilter() = default;
+  MirrorFilter(const FloatMatrix& kernel, int n) { Assign(kernel, n); }
+  // Takes another kernel (no allocation when n is unchanged).
+  void Assign(const FloatMatrix& kernel, int n);
+  int KernelSize() const { return n_; }
+  // Rows r0 .. r1 - 1 of ConvolveMirror(source) on the calling thread, bit for bit:
+  // row r goes to out[r - r0] (source.Width() pixels each).
+  void Rows(const MirrorPaddedImage& source, int r0, int r1, double* const* out) const;
+  // The whole image into target (re-created only when its size differs), on the threads
+  // of ParallelFor.
+  void Apply(const MirrorPaddedImage& source, DoubleImage& target) const;
+
+ private:
+  std::vector<double> taps_;  // n x n, dy major
+  int n_ = 0;
+};
 
 // The straightforward per-pixel sum with the border rule applied to every index: the
 // oracle of the fast paths above.

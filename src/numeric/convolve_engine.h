@@ -14,7 +14,8 @@ namespace lumet::detail {
 struct FilterJob {
   const double* const* rows = nullptr;  // source row of virtual row v at rows[v + h]
   const double* taps = nullptr;         // n x n, dy major
-  double* const* out = nullptr;         // out[r]: output row r, width pixels
+  double* const* out = nullptr;         // out[r - outFirst]: output row r, width pixels
+  int outFirst = 0;
   int n = 1;
   int width = 0;
   bool fused = true;
@@ -24,6 +25,14 @@ struct FilterJob {
 void FilterRowsBaseline(const FilterJob& job, int r0, int r1);
 void FilterRowsAvx2(const FilterJob& job, int r0, int r1);
 void FilterRowsAvx512(const FilterJob& job, int r0, int r1);
+
+// The variant of the active instruction set.
+using FilterRowsFunction = void (*)(const FilterJob& job, int r0, int r1);
+FilterRowsFunction ActiveFilterRows();
+
+// The rows of a block of the filter loops: ranges of rows that start at a multiple of it
+// keep every block full.
+inline constexpr int kFilterBlockRows = 4;
 
 // Rows r0 .. r1 - 1 of a job on the active variant, blocks of rows spread over threads.
 void RunFilter(const FilterJob& job, int r0, int r1);

@@ -1,15 +1,16 @@
 #include "reconstruction/robust_btv.h"
 
+#include <algorithm>
 #include <cmath>
-#include <utility>
+#include <vector>
 
 #include "numeric/convolve.h"
+#include "numeric/convolve_engine.h"
 #include "util/parallel.h"
 
 namespace lumet {
 
 namespace {
-
 
 // The row loops below are compiled for AVX-512, AVX2 and the baseline and picked at run
 // time; they only compare, subtract and select, so every version gives the same values.
@@ -28,47 +29,71 @@ LUMET_ROW_CLONES void DataTermRow(const double* __restrict hx, const double* __r
   }
 }
 
-LUMET_ROW_CLONES void SignRow(const double* __restrict a, const double* __restrict b, int8_t* __restrict s,
-                              int count) {
-  for (int j = 0; j < count; ++j) {
-    const double d = a[j] - b[j];
-    s[j] = static_cast<int8_t>(static_cast<int>(d > 0.0) - static_cast<int>(d < 0.0));
+// Sign of a difference as +1.0, -1.0 or +0.0. Sums and differences of these are small
+// integers, exact in double and never -0.0, so they equal the same sums taken in int.
+inline double Sign(double d) { return d > 0.0 ? 1.0 : (d < 0.0 ? -1.0 : 0.0); }
+
+// The regulariser on columns j of row i, the signs taken straight from the estimate's rows
+// x[0] .. x[4] = rows i - 2 .. i + 2. Row0 / Row1: rows i / i - 1 lie within 0 .. H - 3 (their
+// signs count; rows i + 1 and i + 2 are read only then); Col0 / Col1: the same for columns
+// j and j - 1 (column j - 2 always does).
+template <bool Row0, bool Row1, bool Col0, bool Col1>
+inline double RegulariserAt(const double* const* x, int j, double alpha, double beta, double lambda, double g) {
+  const double* xm2 = x[0];
+  const double* xm1 = x[1];
+  const double* x0 = x[2];
+  double s01 = 0.0, s10 = 0.0, s02 = 0.0, s11 = 0.0, s20 = 0.0;
+  if constexpr (Row0 && Col0) {
+    const double* xp1 = x[3];
+    const double* xp2 = x[4];
+    s01 = Sign(x0[j] - xp1[j]);
+    s10 = Sign(x0[j] - x0[j + 1]);
+    s02 = Sign(x0[j] - xp2[j]);
+    s11 = Sign(x0[j] - xp1[j + 1]);
+    s20 = Sign(x0[j] - x0[j + 2]);
+  }
+  const double s01Up = Row1 && Col0 ? Sign(xm1[j] - x0[j]) : 0.0;
+  const double s10Left = Row0 && Col1 ? Sign(x0[j - 1] - x0[j]) : 0.0;
+  const double s02Up2 = Col0 ? Sign(xm2[j] - x0[j]) : 0.0;
+  const double s11UpLeft = Row1 && Col1 ? Sign(xm1[j - 1] - x0[j]) : 0.0;
+  const double s20Left2 = Row0 ? Sign(x0[j - 2] - x0[j]) : 0.0;
+  const double r1 = (s01 - s01Up) + (s10 - s10Left);
+  const double r2 = (s02 - s02Up2) + (s11 - s11UpLeft) + (s20 - s20Left2);
+  return ((r2 * alpha + r1) * alpha * lambda + g) * beta;
+}
+
+// Columns 2 .. w - 1 of row i (i >= 2) of g get the regulariser; the interior columns in one
+// loop the compiler vectorises, the last two with their border rule.
+template <bool Row0, bool Row1>
+LUMET_ROW_CLONES void RegulariserRowOf(const double* const* x, double* __restrict g, int w, double alpha, double beta,
+                                       double lambda) {
+  int j = 2;
+  for (; j <= w - 3; ++j) g[j] = RegulariserAt<Row0, Row1, true, true>(x, j, alpha, beta, lambda, g[j]);
+  if (j == w - 2) {
+    g[j] = RegulariserAt<Row0, Row1, false, true>(x, j, alpha, beta, lambda, g[j]);
+    ++j;
+  }
+  if (j == w - 1) g[j] = RegulariserAt<Row0, Row1, false, false>(x, j, alpha, beta, lambda, g[j]);
+}
+
+void RegulariserRow(const double* const* x, int i, int h, double* g, int w, double alpha, double beta, double lambda) {
+  if (i <= h - 3) {
+    RegulariserRowOf<true, true>(x, g, w, alpha, beta, lambda);
+  } else if (i == h - 2) {
+    RegulariserRowOf<false, true>(x, g, w, alpha, beta, lambda);
+  } else {
+    RegulariserRowOf<false, false>(x, g, w, alpha, beta, lambda);
   }
 }
 
-// Rows 2 and below, columns 2 and beyond: g = ((R2 * alpha + R1) * alpha * lambda + g) * beta.
-// The sign differences are small integers, exact in int as in double, so the weighted sum
-// is evaluated in the given order unchanged.
-struct SignRows {
-  const int8_t* __restrict s01;
-  const int8_t* __restrict s01Up;
-  const int8_t* __restrict s10;
-  const int8_t* __restrict s02;
-  const int8_t* __restrict s02Up2;
-  const int8_t* __restrict s11;
-  const int8_t* __restrict s11Up;
-  const int8_t* __restrict s20;
-};
-
-LUMET_ROW_CLONES void RegulariserRow(const SignRows& s, double* __restrict g, int w, double alpha, double beta,
-                                     double lambda) {
-  const int8_t* __restrict s01 = s.s01;
-  const int8_t* __restrict s01Up = s.s01Up;
-  const int8_t* __restrict s10 = s.s10;
-  const int8_t* __restrict s02 = s.s02;
-  const int8_t* __restrict s02Up2 = s.s02Up2;
-  const int8_t* __restrict s11 = s.s11;
-  const int8_t* __restrict s11Up = s.s11Up;
-  const int8_t* __restrict s20 = s.s20;
-  for (int j = 2; j < w; ++j) {
-    const int r1 = (s01[j] - s01Up[j]) + (s10[j] - s10[j - 1]);
-    const int r2 = (s02[j] - s02Up2[j]) + (s11[j] - s11Up[j - 1]) + (s20[j] - s20[j - 2]);
-    g[j] = ((static_cast<double>(r2) * alpha + static_cast<double>(r1)) * alpha * lambda + g[j]) * beta;
+// The updated estimate, into the image and its padded copy.
+LUMET_ROW_CLONES void UpdateRow(const double* __restrict x, const double* __restrict g, double* __restrict out,
+                                double* __restrict padded, int w, double stepSize) {
+  for (int j = 0; j < w; ++j) {
+    const double v = x[j] - stepSize * g[j];
+    out[j] = v;
+    padded[j] = v;
   }
-}
-
-LUMET_ROW_CLONES void UpdateRow(double* __restrict x, const double* __restrict g, int w, double stepSize) {
-  for (int j = 0; j < w; ++j) x[j] = x[j] - stepSize * g[j];
 }
 
 #undef LUMET_ROW_CLONES
@@ -89,54 +114,68 @@ BtvWorkspace::BtvWorkspace(const CountImage& count) {
   for (int r = 0; r < h; ++r) {
     for (int c = 0; c < w; ++c) rootCount.Row(r)[c] = std::sqrt(static_cast<double>(count.Row(r)[c]));
   }
-  for (SignImage* s : {&s10, &s01, &s20, &s11, &s02}) {
-    s->Create(w, h);
-    s->Fill(0);
-  }
 }
 
 void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha, double beta,
              double lambda, double stepSize, BtvWorkspace& ws) {
   const int w = xb.Width();
   const int h = xb.Height();
-  if (ws.gradient.Width() != w || ws.gradient.Height() != h) ws.gradient.Create(w, h);
-  ConvolveMirror(xb, ws.blurred, kernel, n);
+  MirrorPaddedImage& x = ws.estimate[ws.current];
+  MirrorPaddedImage& next = ws.estimate[1 - ws.current];
+  x.Create(w, h, n);  // throws for an image smaller than the kernel
+  next.Create(w, h, n);
+  ws.data.Create(w, h, n);
+  ws.filter.Assign(kernel, n);
+  if (ws.mirrored != &xb) x.Assign(xb);
 
-  // Data term and the sign images, both from the estimate before this step's update.
-  // About eight operations a pixel in each of the two passes below.
-  const long rowWork = 8L * w;
-  ParallelFor(0, h, rowWork, [&](int lo, int hi) {
-    for (int i = lo; i < hi; ++i) {
-      DataTermRow(ws.blurred.Row(i), zb.Row(i), ws.rootCount.Row(i), ws.gradient.Row(i), w);
-      if (i <= h - 3 && w >= 3) {
-        const double* x0 = xb.Row(i);
-        const double* x1 = xb.Row(i + 1);
-        const double* x2 = xb.Row(i + 2);
-        const int count = w - 2;
-        SignRow(x0, x0 + 1, ws.s10.Row(i), count);
-        SignRow(x0, x1, ws.s01.Row(i), count);
-        SignRow(x0, x0 + 2, ws.s20.Row(i), count);
-        SignRow(x0, x1 + 1, ws.s11.Row(i), count);
-        SignRow(x0, x2, ws.s02.Row(i), count);
-      }
+  // Both passes take blocks of rows; each block goes through the PSF into a few rows of
+  // scratch and on at once, while those rows are in the cache.
+  constexpr int kRows = detail::kFilterBlockRows;
+  const int blocks = (h + kRows - 1) / kRows;
+  const long blockWork = static_cast<long>(kRows) * w * (static_cast<long>(n) * n + 8);
+  const auto eachBlock = [&](int lo, int hi, const auto& perBlock) {
+    thread_local std::vector<double> scratch;
+    scratch.resize(static_cast<size_t>(kRows) * static_cast<size_t>(w));
+    double* rows[kRows];
+    for (int o = 0; o < kRows; ++o) rows[o] = scratch.data() + static_cast<size_t>(o) * static_cast<size_t>(w);
+    for (int b = lo; b < hi; ++b) {
+      const int r0 = b * kRows;
+      const int r1 = std::min(h, r0 + kRows);
+      perBlock(r0, r1, rows);
     }
+  };
+
+  // The data term, from the estimate before this step's update.
+  ParallelFor(0, blocks, blockWork, [&](int lo, int hi) {
+    eachBlock(lo, hi, [&](int r0, int r1, double* const* rows) {
+      ws.filter.Rows(x, r0, r1, rows);
+      for (int i = r0; i < r1; ++i) {
+        DataTermRow(rows[i - r0], zb.Row(i), ws.rootCount.Row(i), ws.data.Row(i), w);
+        ws.data.MirrorColumns(i);
+      }
+    });
   });
 
-  ConvolveMirror(ws.gradient, ws.carried, kernel, n);
-  std::swap(ws.gradient, ws.carried);
-
-  // Regulariser, scaling and update.
-  ParallelFor(0, h, rowWork, [&](int lo, int hi) {
-    for (int i = lo; i < hi; ++i) {
-      double* g = ws.gradient.Row(i);
-      if (i >= 2) {
-        const SignRows rows{ws.s01.Row(i), ws.s01.Row(i - 1), ws.s10.Row(i), ws.s02.Row(i),
-                            ws.s02.Row(i - 2), ws.s11.Row(i), ws.s11.Row(i - 1), ws.s20.Row(i)};
-        RegulariserRow(rows, g, w, alpha, beta, lambda);
+  // The data term carried back, the regulariser (from the estimate before the update, which
+  // stays in x while the update goes to next) and the update.
+  ParallelFor(0, blocks, blockWork, [&](int lo, int hi) {
+    eachBlock(lo, hi, [&](int r0, int r1, double* const* rows) {
+      ws.filter.Rows(ws.data, r0, r1, rows);
+      for (int i = r0; i < r1; ++i) {
+        double* g = rows[i - r0];
+        if (i >= 2) {
+          // Rows i + 1 and i + 2 are read only when they exist.
+          const double* around[5] = {x.Row(i - 2), x.Row(i - 1), x.Row(i), x.Row(std::min(i + 1, h - 1)),
+                                     x.Row(std::min(i + 2, h - 1))};
+          RegulariserRow(around, i, h, g, w, alpha, beta, lambda);
+        }
+        UpdateRow(x.Row(i), g, xb.Row(i), next.Row(i), w, stepSize);
+        next.MirrorColumns(i);
       }
-      UpdateRow(xb.Row(i), g, w, stepSize);
-    }
+    });
   });
+  ws.current = 1 - ws.current;
+  ws.mirrored = &xb;
 }
 
 void RobustBtvIterate(ColorDoubleImage& x, const ColorDoubleImage& z, const CountImage& count,

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "numeric/convolve.h"
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
 #include "reconstruction/median_estimate.h"
@@ -16,26 +17,34 @@ inline constexpr int kBtvBands = 3;
 // Step size at step t of a band: 20 below 15, 15 below 30, 8 below 60, then 1.
 double BtvStepSize(int t);
 
-// Sign of a pixel difference for one shift: +1, -1 or 0.
-class SignImage : public ImagePlane<int8_t> {};
-
-// The working images of the iteration, made once for all steps and bands of one run. The
-// five sign images start at 0 and are rewritten only in rows 0 .. H - 3 and columns
-// 0 .. G - 3, so their last two rows and columns stay 0 throughout.
+// The working images of the iteration, made once for all steps and bands of one run: no
+// step allocates. The estimate is kept mirror-padded for the PSF, in two copies, one read
+// and one written by a step.
 struct BtvWorkspace {
   explicit BtvWorkspace(const CountImage& count);
 
-  DoubleImage rootCount;  // sqrt of the observation count
-  DoubleImage blurred;    // HX: the estimate through the PSF
-  DoubleImage gradient;   // g
-  DoubleImage carried;    // g through the PSF
-  SignImage s10, s01, s20, s11, s02;
+  // Forgets which image the padded estimate mirrors: the next step copies it in again.
+  // Needed before a step on an estimate changed since the last step on it.
+  void Reset() { mirrored = nullptr; }
+
+  DoubleImage rootCount;           // sqrt of the observation count
+  MirrorPaddedImage estimate[2];   // the estimate, padded; estimate[current] is up to date
+  MirrorPaddedImage data;          // the data term, padded for its pass through the PSF
+  MirrorFilter filter;             // the PSF's taps
+  int current = 0;
+  const DoubleImage* mirrored = nullptr;  // the image estimate[current] holds
 };
 
 // One step on one channel: xb -= stepSize * g, where g is the data term
 // sign(K * xb - zb) * sqrt(count) carried back through K, plus, for rows and columns
 // 2 and beyond, the bilateral-total-variation term: g = ((R2 * alpha + R1) * alpha *
-// lambda + g) * beta. Rows and columns 0 and 1 keep the data term alone.
+// lambda + g) * beta. Rows and columns 0 and 1 keep the data term alone. R1 and R2 sum
+// differences of the signs of x(c, r) - x(c + dx, r + dy) for the shifts (1, 0), (0, 1),
+// (2, 0), (1, 1), (0, 2), taken as 0 for c past G - 3 or r past H - 3:
+//   R1 = (S01(c, r) - S01(c, r - 1)) + (S10(c, r) - S10(c - 1, r))
+//   R2 = (S02(c, r) - S02(c, r - 2)) + (S11(c, r) - S11(c - 1, r - 1)) + (S20(c, r) - S20(c - 2, r))
+// Two passes over the rows, each on the threads of ParallelFor: the estimate through the
+// PSF and the data term; the data term through the PSF, the regulariser and the update.
 void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha, double beta,
              double lambda, double stepSize, BtvWorkspace& workspace);
 
