@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "numeric/random.h"
 #include "util/error.h"
@@ -63,7 +64,8 @@ TEST(ConvolveTest, FastPathEqualsDirectSumBitForBitAndTooSmallImagesAreRefused) 
   // The smallest allowed sizes (n / 2 + 1), odd widths, and widths and heights that end in
   // every kind of block: full blocks of rows and vectors, single vectors, single pixels.
   const int sizes[][3] = {{2, 2, 3}, {3, 3, 5}, {9, 9, 17}, {9, 12, 17}, {13, 9, 17}, {1, 1, 1},
-                          {7, 5, 3}, {31, 17, 5}, {45, 14, 11}, {77, 43, 11}, {160, 21, 17}};
+                          {7, 5, 3}, {31, 17, 5}, {45, 14, 11}, {77, 43, 11}, {160, 21, 17},
+                          {105, 9, 17}, {80, 11, 3}, {64, 13, 17}};
   const SimdVariant original = ActiveSimdVariant();
   for (SimdVariant variant : SupportedSimdVariants()) {
     SetSimdVariant(variant);
@@ -96,6 +98,55 @@ TEST(ConvolveTest, FastPathEqualsDirectSumBitForBitAndTooSmallImagesAreRefused) 
   EXPECT_THROW(ConvolveMirrorDirect(gray(2, 9), out, k, 5), Error);
   EXPECT_THROW(ConvolveMirror(GrayImage(), out, k, 5), Error);
   EXPECT_NO_THROW(ConvolveMirror(gray(3, 3), out, k, 5));
+}
+
+TEST(ConvolveTest, PaddedImagesMirrorTheirBorderAndFilterAnyRangeOfRowsAsConvolveMirrorDoes) {
+  LcgRandom random;
+  const int sizes[][3] = {{9, 9, 17}, {50, 23, 17}, {33, 6, 5}, {58, 7, 1}};
+  const SimdVariant original = ActiveSimdVariant();
+  MirrorPaddedImage padded;  // reused across sizes, as the descent reuses it across steps
+  for (SimdVariant variant : SupportedSimdVariants()) {
+    SetSimdVariant(variant);
+    for (const auto& [w, h, n] : sizes) {
+      SCOPED_TRACE(std::string(SimdVariantName(variant)) + " " + std::to_string(w) + " x " + std::to_string(h) +
+                   ", n " + std::to_string(n));
+      const FloatMatrix k = Kernel(n, [&](int, int) { return (random.Next() - 16384) / 9000.0; });
+      const MirrorFilter filter(k, n);
+      for (int round = 0; round < 2; ++round) {  // a second image of the same size replaces the first
+        const auto d = Make<DoubleImage>(w, h, [&](int, int) { return (random.Next() - 16384) / 377.0; });
+        padded.Create(w, h, n);
+        padded.Assign(d);
+        const int half = n / 2;
+        for (int v = -half; v < h + half; ++v) {
+          for (int c = -half; c < w + half; ++c) {
+            ASSERT_EQ(padded.PaddedRows()[v + half][c + half], d[MirrorIndex(v, h)][MirrorIndex(c, w)]) << c << "," << v;
+          }
+        }
+        DoubleImage direct, whole;
+        ConvolveMirrorDirect(d, direct, k, n);
+        filter.Apply(padded, whole);
+        for (int y = 0; y < h; ++y) ASSERT_EQ(std::memcmp(whole[y], direct[y], sizeof(double) * w), 0) << y;
+        // Ranges that start and end inside a block of rows, and single rows at both ends.
+        const int ranges[][2] = {{0, h}, {1, h - 1}, {3, 6}, {h - 1, h}, {0, 1}};
+        for (const auto& [r0, r1] : ranges) {
+          std::vector<double> rows(static_cast<size_t>((r1 - r0) * w), -1.0);
+          std::vector<double*> out;
+          for (int r = r0; r < r1; ++r) out.push_back(rows.data() + static_cast<size_t>((r - r0) * w));
+          filter.Rows(padded, r0, r1, out.data());
+          for (int r = r0; r < r1; ++r) {
+            ASSERT_EQ(std::memcmp(out[static_cast<size_t>(r - r0)], direct[r], sizeof(double) * w), 0) << r0 << ".." << r1;
+          }
+        }
+      }
+    }
+  }
+  SetSimdVariant(original);
+  EXPECT_THROW(padded.Create(8, 9, 17), Error);
+  EXPECT_THROW(padded.Create(9, 9, 4), Error);
+  const MirrorFilter three(FloatMatrix(3, 3, 0.1f), 3);
+  padded.Create(9, 9, 5);
+  DoubleImage out;
+  EXPECT_THROW(three.Apply(padded, out), Error);  // padded for another kernel size
 }
 
 TEST(ConvolveTest, DoubleSourcesSumByFusedMultiplyAddAndEightBitSourcesByRoundedProducts) {

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -244,42 +246,126 @@ void OracleStep(DoubleImage& x, const DoubleImage& z, const CountImage& count, c
   }
 }
 
+struct BtvInputs {
+  DoubleImage x, z;
+  CountImage count;
+};
+
+BtvInputs RandomBtvInputs(int w, int h) {
+  LcgRandom random;
+  BtvInputs in;
+  for (auto* plane : {&in.x, &in.z}) plane->Create(w, h);
+  in.count.Create(w, h);
+  for (int i = 0; i < h; ++i) {
+    for (int j = 0; j < w; ++j) {
+      in.x.At(j, i) = 255.0 * random.Next() / LcgRandom::kMax;
+      in.z.At(j, i) = 255.0 * random.Next() / LcgRandom::kMax;
+      in.count[i][j] = random.Next() % 5;  // about one in five empty
+    }
+  }
+  return in;
+}
+
+void ExpectSameImage(const DoubleImage& a, const DoubleImage& b) {
+  for (int i = 0; i < a.Height(); ++i) {
+    for (int j = 0; j < a.Width(); ++j) ASSERT_EQ(a.At(j, i), b.At(j, i)) << "pixel " << j << "," << i;
+  }
+}
+
 TEST(RobustBtvTest, StepSizesAndStepsEqualThePlainComputationExactly) {
   const double steps[][2] = {{0, 20}, {14, 20}, {15, 15}, {29, 15}, {30, 8}, {59, 8}, {60, 1}, {99, 1}};
   for (const auto& [t, step] : steps) EXPECT_EQ(BtvStepSize(static_cast<int>(t)), step) << "t = " << t;
-  const double cases[][6] = {  // width, height, sigma, alpha, beta, lambda
-      {23, 19, 0.2, 0.7, 1.0, 0.003},  // init params weights
-      {17, 21, 0.3, 0.0, 1.3, 5.0},    // no regulariser (alpha 0)
-      {44, 37, 0.3, 0.5, 0.9, 1.5}};   // strong regulariser
+  const double cases[][7] = {  // width, height, sigma, scale, alpha, beta, lambda
+      {23, 19, 0.2, 3, 0.7, 1.0, 0.003},  // init params weights
+      {17, 21, 0.3, 3, 0.0, 1.3, 5.0},    // no regulariser (alpha 0)
+      {44, 37, 0.3, 3, 0.5, 0.9, 1.5},    // strong regulariser
+      {4, 4, 0.2, 3, 0.5, 0.9, 1.5},      // the smallest image a 7 x 7 PSF allows
+      {5, 6, 0.2, 3, 0.5, 0.9, 1.5},
+      {70, 26, 0.6, 4, 0.5, 1.0, 0.8},    // the 17 x 17 PSF; full and partial blocks of columns
+      {37, 9, 0.6, 4, 0.5, 1.0, 0.8}};    // and rows
   int round = 0;
-  for (const auto& [width, height, sigma, alpha, beta, lambda] : cases) {
-    // Alternately on one thread and split into ranges, whatever the size.
-    ScopedParallelMode scoped(round++ % 2 == 0 ? ParallelMode::ForceParallel : ParallelMode::ForceSerial);
-    SCOPED_TRACE("width " + std::to_string(width) + " alpha " + std::to_string(alpha));
-    const int w = static_cast<int>(width), h = static_cast<int>(height);
-    LcgRandom random;
-    DoubleImage x, z;
-    CountImage count;
-    for (auto* plane : {&x, &z}) plane->Create(w, h);
-    count.Create(w, h);
-    for (int i = 0; i < h; ++i) {
-      for (int j = 0; j < w; ++j) {
-        x.At(j, i) = 255.0 * random.Next() / LcgRandom::kMax;
-        z.At(j, i) = 255.0 * random.Next() / LcgRandom::kMax;
-        count[i][j] = random.Next() % 5;  // about one in five empty
+  for (const auto& [width, height, sigma, scale, alpha, beta, lambda] : cases) {
+    for (SimdVariant variant : SupportedSimdVariants()) {
+      // Alternately on one thread and split into ranges, whatever the size.
+      ScopedParallelMode scoped(round++ % 2 == 0 ? ParallelMode::ForceParallel : ParallelMode::ForceSerial);
+      const SimdVariant original = ActiveSimdVariant();
+      SetSimdVariant(variant);
+      SCOPED_TRACE(std::string(SimdVariantName(variant)) + " width " + std::to_string(width) + " height " +
+                   std::to_string(height) + " alpha " + std::to_string(alpha));
+      BtvInputs in = RandomBtvInputs(static_cast<int>(width), static_cast<int>(height));
+      int n = 0;
+      const FloatMatrix k = MakePsfKernel(sigma, scale, n);
+      DoubleImage expected = in.x;
+      BtvWorkspace workspace(in.count);
+      for (const double step : {20.0, 15.0, 15.0, 1.0}) {  // state carried between steps would show
+        OracleStep(expected, in.z, in.count, k, n, alpha, beta, lambda, step);
+        BtvStep(in.x, in.z, k, n, alpha, beta, lambda, step, workspace);
+        ExpectSameImage(in.x, expected);
       }
+      // Changed behind the workspace's back: a reset makes the next step copy it in again.
+      in.x.At(1, 1) += 3.0;
+      expected.At(1, 1) += 3.0;
+      workspace.Reset();
+      OracleStep(expected, in.z, in.count, k, n, alpha, beta, lambda, 8.0);
+      BtvStep(in.x, in.z, k, n, alpha, beta, lambda, 8.0, workspace);
+      ExpectSameImage(in.x, expected);
+      SetSimdVariant(original);
     }
-    int n = 0;
-    const FloatMatrix k = MakePsfKernel(sigma, 3.0, n);
-    DoubleImage expected = x;
-    BtvWorkspace workspace(count);
-    for (const double step : {20.0, 15.0, 15.0}) {  // state carried between steps would show
-      OracleStep(expected, z, count, k, n, alpha, beta, lambda, step);
-      BtvStep(x, z, k, n, alpha, beta, lambda, step, workspace);
+  }
+}
+
+TEST(RobustBtvTest, IterationEqualsThePlainStepsBandByBandAndReportsEveryStep) {
+  const int w = 21, h = 18;
+  ColorDoubleImage x, z;
+  CountImage count;
+  {
+    const BtvInputs r = RandomBtvInputs(w, h), g = RandomBtvInputs(w, h + 1);
+    x.Create(w, h);
+    z.Create(w, h);
+    count = r.count;
+    for (int band = 0; band < 3; ++band) {
       for (int i = 0; i < h; ++i) {
-        for (int j = 0; j < w; ++j) ASSERT_EQ(x.At(j, i), expected.At(j, i)) << "pixel " << j << "," << i;
+        for (int j = 0; j < w; ++j) {
+          x.channels[static_cast<size_t>(band)].At(j, i) = band == 1 ? g.x.At(j, i) : r.x.At(j, i) + band;
+          z.channels[static_cast<size_t>(band)].At(j, i) = band == 1 ? g.z.At(j, i) : r.z.At(j, i) - band;
+        }
       }
     }
+  }
+  int n = 0;
+  const FloatMatrix k = MakePsfKernel(0.2, 3.0, n);
+  ColorDoubleImage expected = x;
+  for (int band = 0; band < kBtvBands; ++band) {
+    DoubleImage& xb = expected.channels[static_cast<size_t>(band)];
+    for (int t = 0; t < kBtvStepsPerBand; ++t) {
+      OracleStep(xb, z.channels[static_cast<size_t>(band)], count, k, n, 0.7, 1.0, 0.05, BtvStepSize(t));
+    }
+  }
+  for (ParallelMode mode : {ParallelMode::ForceSerial, ParallelMode::ForceParallel}) {
+    ScopedParallelMode scoped(mode);
+    ColorDoubleImage result = x;
+    std::vector<int> steps;
+    int pictures = 0;
+    RobustBtvIterate(
+        result, z, count, k, n, 0.7, 1.0, 0.05, [&](int band, int step) { steps.push_back(band * 1000 + step); },
+        [&](const ColorDoubleImage& picture) {
+          // The picture shows the estimate as it stands: band b's first picture, taken before
+          // its first step, holds the finished bands before it.
+          if (pictures % 10 == 0 && pictures > 0) {
+            const size_t done = static_cast<size_t>(pictures / 10 - 1);
+            for (int i = 0; i < h; ++i) {
+              for (int j = 0; j < w; ++j) {
+                ASSERT_EQ(picture.channels[done].At(j, i), expected.channels[done].At(j, i));
+              }
+            }
+          }
+          ++pictures;
+        });
+    EXPECT_EQ(pictures, 30);
+    ASSERT_EQ(steps.size(), 300u);
+    EXPECT_EQ(steps[0], 0);
+    EXPECT_EQ(steps[299], 2099);
+    for (size_t c = 0; c < 3; ++c) ExpectSameImage(result.channels[c], expected.channels[c]);
   }
 }
 
