@@ -29,36 +29,37 @@ LUMET_ROW_CLONES void DataTermRow(const double* __restrict hx, const double* __r
   }
 }
 
-// Sign of a difference as +1.0, -1.0 or +0.0. Sums and differences of these are small
-// integers, exact in double and never -0.0, so they equal the same sums taken in int.
-inline double Sign(double d) { return d > 0.0 ? 1.0 : (d < 0.0 ? -1.0 : 0.0); }
+// sign(a - b) as +1.0, -1.0 or +0.0, from comparisons: for doubles a - b > 0 exactly when
+// a > b (and both tests fail together for infinities of one sign or a NaN, as they do for
+// the difference). Sums of these are small integers, exact in double and never -0.0, so
+// in any order they equal the same sums taken in int.
+inline double Sign(double a, double b) { return (a > b ? 1.0 : 0.0) - (a < b ? 1.0 : 0.0); }
 
-// The regulariser on columns j of row i, the signs taken straight from the estimate's rows
+// The regulariser at column j of row i, the signs taken straight from the estimate's rows
 // x[0] .. x[4] = rows i - 2 .. i + 2. Row0 / Row1: rows i / i - 1 lie within 0 .. H - 3 (their
 // signs count; rows i + 1 and i + 2 are read only then); Col0 / Col1: the same for columns
-// j and j - 1 (column j - 2 always does).
+// j and j - 1 (column j - 2 always does). Each difference of two signs in R1 and R2 is the
+// sign of x(j, i) minus one neighbour plus the sign of x(j, i) minus the opposite one:
+// R1 sums the four nearest neighbours, R2 the six at distance 2 along the three shifts.
 template <bool Row0, bool Row1, bool Col0, bool Col1>
 inline double RegulariserAt(const double* const* x, int j, double alpha, double beta, double lambda, double g) {
   const double* xm2 = x[0];
   const double* xm1 = x[1];
   const double* x0 = x[2];
-  double s01 = 0.0, s10 = 0.0, s02 = 0.0, s11 = 0.0, s20 = 0.0;
+  const double c = x0[j];
+  double r1 = 0.0;
+  double r2 = 0.0;
   if constexpr (Row0 && Col0) {
     const double* xp1 = x[3];
     const double* xp2 = x[4];
-    s01 = Sign(x0[j] - xp1[j]);
-    s10 = Sign(x0[j] - x0[j + 1]);
-    s02 = Sign(x0[j] - xp2[j]);
-    s11 = Sign(x0[j] - xp1[j + 1]);
-    s20 = Sign(x0[j] - x0[j + 2]);
+    r1 = Sign(c, xp1[j]) + Sign(c, x0[j + 1]);
+    r2 = Sign(c, xp2[j]) + Sign(c, xp1[j + 1]) + Sign(c, x0[j + 2]);
   }
-  const double s01Up = Row1 && Col0 ? Sign(xm1[j] - x0[j]) : 0.0;
-  const double s10Left = Row0 && Col1 ? Sign(x0[j - 1] - x0[j]) : 0.0;
-  const double s02Up2 = Col0 ? Sign(xm2[j] - x0[j]) : 0.0;
-  const double s11UpLeft = Row1 && Col1 ? Sign(xm1[j - 1] - x0[j]) : 0.0;
-  const double s20Left2 = Row0 ? Sign(x0[j - 2] - x0[j]) : 0.0;
-  const double r1 = (s01 - s01Up) + (s10 - s10Left);
-  const double r2 = (s02 - s02Up2) + (s11 - s11UpLeft) + (s20 - s20Left2);
+  if constexpr (Row1 && Col0) r1 += Sign(c, xm1[j]);
+  if constexpr (Row0 && Col1) r1 += Sign(c, x0[j - 1]);
+  if constexpr (Col0) r2 += Sign(c, xm2[j]);
+  if constexpr (Row1 && Col1) r2 += Sign(c, xm1[j - 1]);
+  if constexpr (Row0) r2 += Sign(c, x0[j - 2]);
   return ((r2 * alpha + r1) * alpha * lambda + g) * beta;
 }
 
