@@ -1,8 +1,11 @@
 #include "numeric/convolve.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -120,18 +123,31 @@ void MirrorPaddedImage::Create(int width, int height, int n) {
   if (width == width_ && height == height_ && n == n_) return;
   constexpr size_t kAlign = 8;  // doubles in 64 bytes
   stride_ = (static_cast<size_t>(width) + 2 * static_cast<size_t>(h) + kAlign - 1) / kAlign * kAlign;
-  data_.assign(stride_ * static_cast<size_t>(height) + kAlign, 0.0);
-  const auto address = reinterpret_cast<uintptr_t>(data_.data());
-  base_ = ((address + 63) / 64 * 64 - address) / sizeof(double);
+  // Large images on huge pages where the system grants them: the filter reads some twenty
+  // rows at once, each on pages of its own, and the passes of a step touch several images.
+  const size_t bytes = (stride_ * static_cast<size_t>(height) + kAlign) * sizeof(double);
+  constexpr size_t kHugePage = size_t{2} << 20;
+  const size_t alignment = bytes >= kHugePage ? kHugePage : 64;
+  void* memory = nullptr;
+  data_.reset();
+  if (posix_memalign(&memory, alignment, (bytes + alignment - 1) / alignment * alignment) != 0) {
+    throw Error("out of memory for a padded image of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+  }
+  if (alignment == kHugePage) madvise(memory, bytes, MADV_HUGEPAGE);
+  data_.reset(static_cast<double*>(memory));
+  std::fill(data_.get(), data_.get() + bytes / sizeof(double), 0.0);
+  base_ = 0;
   width_ = width;
   height_ = height;
   n_ = n;
   half_ = h;
   rows_.resize(static_cast<size_t>(height + 2 * h));
   for (int v = -h; v < height + h; ++v) {
-    rows_[static_cast<size_t>(v + h)] = data_.data() + base_ + static_cast<size_t>(MirrorIndex(v, height)) * stride_;
+    rows_[static_cast<size_t>(v + h)] = data_.get() + base_ + static_cast<size_t>(MirrorIndex(v, height)) * stride_;
   }
 }
+
+void MirrorPaddedImage::Release::operator()(double* p) const { free(p); }
 
 void MirrorPaddedImage::Assign(const DoubleImage& source) {
   for (int r = 0; r < height_; ++r) FillPaddedRow(source, r, *this);

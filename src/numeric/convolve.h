@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "numeric/image_plane.h"
@@ -50,8 +51,8 @@ class MirrorPaddedImage {
   // Copies source in and mirrors its border (source of the created size).
   void Assign(const DoubleImage& source);
   // Pixel 0 of row r, 0 <= r < height; columns -h .. width + h - 1 exist around it.
-  double* Row(int r) { return data_.data() + Offset(r); }
-  const double* Row(int r) const { return data_.data() + Offset(r); }
+  double* Row(int r) { return data_.get() + Offset(r); }
+  const double* Row(int r) const { return data_.get() + Offset(r); }
   // Writes the mirrored columns of row r from its pixels.
   void MirrorColumns(int r);
   // Column -h of virtual row v at [v + h], v = -h .. height + h - 1 (mirrored rows outside
@@ -65,7 +66,10 @@ class MirrorPaddedImage {
  private:
   size_t Offset(int r) const { return base_ + static_cast<size_t>(r) * stride_ + static_cast<size_t>(half_); }
 
-  std::vector<double> data_;
+  struct Release {
+    void operator()(double* p) const;
+  };
+  std::unique_ptr<double[], Release> data_;
   std::vector<const double*> rows_;  // virtual row v at rows_[v + h]
   size_t base_ = 0;                  // first element of row 0, 64-byte aligned
   size_t stride_ = 0;                // doubles per padded row
