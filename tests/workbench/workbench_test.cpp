@@ -108,6 +108,20 @@ TEST_F(ReconstructionCommandTest, RunLogsEachMaeAndTheThreshold) {
     largest = std::max(largest, value);
   }
   EXPECT_EQ(port_.logs[3], Format("Threshold(2/3) = %f\r\n", largest));  // N = 3: index 2, the largest MAE
+  const std::string result = testing::ReadText("./result/hr.bmp");
+
+  // Unwatched, the frames are measured from their green channel alone and in parallel:
+  // the same log and the same result, and no picture of the work in progress.
+  for (const ParallelMode mode : {ParallelMode::ForceSerial, ParallelMode::ForceParallel}) {
+    ScopedParallelMode scoped(mode);
+    testing::RecordingPort quiet;
+    quiet.showsWork = false;
+    fs::remove("./result/hr.bmp");
+    bench_.Reconstruction(quiet);
+    EXPECT_EQ(quiet.logs, port_.logs);
+    EXPECT_EQ(testing::ReadText("./result/hr.bmp"), result);
+    EXPECT_EQ(quiet.Ref().pictures, 1) << "the result alone";
+  }
 }
 
 TEST_F(ReconstructionCommandTest, BadValuesAreRefusedBeforeAnythingIsShownOrWritten) {
@@ -147,12 +161,17 @@ TEST_F(ReconstructionCommandTest, UnusableFrameOrHomographyFileStopsWithoutAResu
     fs::remove(kFirstFramePath);
     UseGrid(3);
     fault();
-    port_ = testing::RecordingPort();
-    testing::ExpectError([&] { bench_.Reconstruction(port_); }, {named});
-    // A malformed homography file is found when it is read, after the first frame's picture.
-    EXPECT_EQ(fs::exists(kFirstFramePath), !foundUpFront);
-    EXPECT_EQ(port_.logs.size(), foundUpFront ? 0u : 2u);  // frames 0 and 1 were measured
-    EXPECT_FALSE(fs::exists("./result/hr.bmp"));
+    for (const bool watched : {true, false}) {
+      SCOPED_TRACE(watched ? "watched" : "unwatched");
+      fs::remove(kFirstFramePath);
+      port_ = testing::RecordingPort();
+      port_.showsWork = watched;
+      testing::ExpectError([&] { bench_.Reconstruction(port_); }, {named});
+      // A malformed homography file is found when it is read, after the first frame's picture.
+      EXPECT_EQ(fs::exists(kFirstFramePath), !foundUpFront);
+      EXPECT_EQ(port_.logs.size(), foundUpFront ? 0u : 2u);  // frames 0 and 1 were measured
+      EXPECT_FALSE(fs::exists("./result/hr.bmp"));
+    }
   }
 }
 
