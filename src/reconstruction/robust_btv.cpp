@@ -29,11 +29,14 @@ LUMET_ROW_CLONES void DataTermRow(const double* __restrict hx, const double* __r
   }
 }
 
-// sign(a - b) as +1.0, -1.0 or +0.0, from comparisons: for doubles a - b > 0 exactly when
-// a > b (and both tests fail together for infinities of one sign or a NaN, as they do for
-// the difference). Sums of these are small integers, exact in double and never -0.0, so
-// in any order they equal the same sums taken in int.
-inline double Sign(double a, double b) { return (a > b ? 1.0 : 0.0) - (a < b ? 1.0 : 0.0); }
+// r + sign(a - b), the sign (+1, -1 or 0) from comparisons: for doubles a - b > 0 exactly
+// when a > b (and both tests fail together for infinities of one sign or a NaN, as they do
+// for the difference). Sums of these are small integers, exact in double and never -0.0
+// (from +0.0, x - x is +0.0), so in any order they equal the same sums taken in int.
+inline double AddSign(double r, double a, double b) {
+  r = a > b ? r + 1.0 : r;
+  return a < b ? r - 1.0 : r;
+}
 
 // The regulariser at column j of row i, the signs taken straight from the estimate's rows
 // x[0] .. x[4] = rows i - 2 .. i + 2. Row0 / Row1: rows i / i - 1 lie within 0 .. H - 3 (their
@@ -52,14 +55,14 @@ inline double RegulariserAt(const double* const* x, int j, double alpha, double 
   if constexpr (Row0 && Col0) {
     const double* xp1 = x[3];
     const double* xp2 = x[4];
-    r1 = Sign(c, xp1[j]) + Sign(c, x0[j + 1]);
-    r2 = Sign(c, xp2[j]) + Sign(c, xp1[j + 1]) + Sign(c, x0[j + 2]);
+    r1 = AddSign(AddSign(r1, c, xp1[j]), c, x0[j + 1]);
+    r2 = AddSign(AddSign(AddSign(r2, c, xp2[j]), c, xp1[j + 1]), c, x0[j + 2]);
   }
-  if constexpr (Row1 && Col0) r1 += Sign(c, xm1[j]);
-  if constexpr (Row0 && Col1) r1 += Sign(c, x0[j - 1]);
-  if constexpr (Col0) r2 += Sign(c, xm2[j]);
-  if constexpr (Row1 && Col1) r2 += Sign(c, xm1[j - 1]);
-  if constexpr (Row0) r2 += Sign(c, x0[j - 2]);
+  if constexpr (Row1 && Col0) r1 = AddSign(r1, c, xm1[j]);
+  if constexpr (Row0 && Col1) r1 = AddSign(r1, c, x0[j - 1]);
+  if constexpr (Col0) r2 = AddSign(r2, c, xm2[j]);
+  if constexpr (Row1 && Col1) r2 = AddSign(r2, c, xm1[j - 1]);
+  if constexpr (Row0) r2 = AddSign(r2, c, x0[j - 2]);
   return ((r2 * alpha + r1) * alpha * lambda + g) * beta;
 }
 
