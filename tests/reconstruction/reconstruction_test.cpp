@@ -251,15 +251,21 @@ struct BtvInputs {
   CountImage count;
 };
 
-BtvInputs RandomBtvInputs(int w, int h) {
+// Values spread over 0 .. 255, or with levels > 0 whole numbers below levels, so that
+// neighbours are often equal (sign 0) as on flat or 8-bit content.
+BtvInputs RandomBtvInputs(int w, int h, int levels = 0) {
   LcgRandom random;
+  const auto value = [&] {
+    const int r = random.Next();
+    return levels > 0 ? static_cast<double>(r % levels) : 255.0 * r / LcgRandom::kMax;
+  };
   BtvInputs in;
   for (auto* plane : {&in.x, &in.z}) plane->Create(w, h);
   in.count.Create(w, h);
   for (int i = 0; i < h; ++i) {
     for (int j = 0; j < w; ++j) {
-      in.x.At(j, i) = 255.0 * random.Next() / LcgRandom::kMax;
-      in.z.At(j, i) = 255.0 * random.Next() / LcgRandom::kMax;
+      in.x.At(j, i) = value();
+      in.z.At(j, i) = value();
       in.count[i][j] = random.Next() % 5;  // about one in five empty
     }
   }
@@ -275,16 +281,17 @@ void ExpectSameImage(const DoubleImage& a, const DoubleImage& b) {
 TEST(RobustBtvTest, StepSizesAndStepsEqualThePlainComputationExactly) {
   const double steps[][2] = {{0, 20}, {14, 20}, {15, 15}, {29, 15}, {30, 8}, {59, 8}, {60, 1}, {99, 1}};
   for (const auto& [t, step] : steps) EXPECT_EQ(BtvStepSize(static_cast<int>(t)), step) << "t = " << t;
-  const double cases[][7] = {  // width, height, sigma, scale, alpha, beta, lambda
-      {23, 19, 0.2, 3, 0.7, 1.0, 0.003},  // init params weights
-      {17, 21, 0.3, 3, 0.0, 1.3, 5.0},    // no regulariser (alpha 0)
-      {44, 37, 0.3, 3, 0.5, 0.9, 1.5},    // strong regulariser
-      {4, 4, 0.2, 3, 0.5, 0.9, 1.5},      // the smallest image a 7 x 7 PSF allows
-      {5, 6, 0.2, 3, 0.5, 0.9, 1.5},
-      {70, 26, 0.6, 4, 0.5, 1.0, 0.8},    // the 17 x 17 PSF; full and partial blocks of columns
-      {37, 9, 0.6, 4, 0.5, 1.0, 0.8}};    // and rows
+  const double cases[][8] = {  // width, height, sigma, scale, alpha, beta, lambda, levels
+      {23, 19, 0.2, 3, 0.7, 1.0, 0.003, 0},  // init params weights
+      {17, 21, 0.3, 3, 0.0, 1.3, 5.0, 0},    // no regulariser (alpha 0)
+      {44, 37, 0.3, 3, 0.5, 0.9, 1.5, 0},    // strong regulariser
+      {29, 23, 0.3, 3, 0.5, 0.9, 1.5, 3},    // many equal neighbours
+      {4, 4, 0.2, 3, 0.5, 0.9, 1.5, 0},      // the smallest image a 7 x 7 PSF allows
+      {5, 6, 0.2, 3, 0.5, 0.9, 1.5, 2},
+      {70, 26, 0.6, 4, 0.5, 1.0, 0.8, 0},    // the 17 x 17 PSF; full and partial blocks of columns
+      {37, 9, 0.6, 4, 0.5, 1.0, 0.8, 4}};    // and rows
   int round = 0;
-  for (const auto& [width, height, sigma, scale, alpha, beta, lambda] : cases) {
+  for (const auto& [width, height, sigma, scale, alpha, beta, lambda, levels] : cases) {
     for (SimdVariant variant : SupportedSimdVariants()) {
       // Alternately on one thread and split into ranges, whatever the size.
       ScopedParallelMode scoped(round++ % 2 == 0 ? ParallelMode::ForceParallel : ParallelMode::ForceSerial);
@@ -292,7 +299,7 @@ TEST(RobustBtvTest, StepSizesAndStepsEqualThePlainComputationExactly) {
       SetSimdVariant(variant);
       SCOPED_TRACE(std::string(SimdVariantName(variant)) + " width " + std::to_string(width) + " height " +
                    std::to_string(height) + " alpha " + std::to_string(alpha));
-      BtvInputs in = RandomBtvInputs(static_cast<int>(width), static_cast<int>(height));
+      BtvInputs in = RandomBtvInputs(static_cast<int>(width), static_cast<int>(height), static_cast<int>(levels));
       int n = 0;
       const FloatMatrix k = MakePsfKernel(sigma, scale, n);
       DoubleImage expected = in.x;
