@@ -21,12 +21,14 @@ namespace {
 // most of its share to the others. Claiming one is an atomic increment; the minimum work per
 // range keeps that negligible.
 constexpr int kRangesPerThread = 16;
-// Polls of a fresh job before a worker goes to sleep: consecutive loops of one step follow
-// each other within microseconds, and catching them awake saves a wake-up. The first polls
-// spin (a few microseconds, no system call: the next loop of a step usually comes within
-// that); the rest yield, so that another process that wants the core gets it.
+// Polls before a thread that waits (a worker for the next loop, the caller for the last
+// ranges of its loop) goes to sleep: consecutive loops of one step follow each other within
+// microseconds, and catching them awake saves a wake-up. The first polls spin (a few
+// microseconds, no system call), the rest yield; some tens of microseconds in all. Longer
+// would not pay: on a machine where another process holds a core, a thread of ours that
+// sleeps leaves its core idle, and the system can move the thread we wait for there.
 constexpr int kSpinsBeforeYield = 256;
-constexpr int kPollsBeforeSleep = 2000;
+constexpr int kPollsBeforeSleep = 320;
 
 // One poll's pause: a spin-wait hint for the first polls, then a yield of the processor.
 inline void PollPause(int poll) {
@@ -57,11 +59,27 @@ thread_local bool insideBody = false;
 // One ParallelFor call. Shared with the workers through a shared_ptr, so a worker that
 // wakes after the call has ended finds nothing left to claim and touches nothing freed.
 struct Job {
+  // The ranges in one contiguous share per thread. A thread claims the ranges of its own
+  // share first, in order, then those left in the others: a loop over rows that follows
+  // another finds most of its rows where the same thread left them, in its own cache, and
+  // a thread that another process holds up still hands what it has not begun to the rest.
+  struct Share {
+    alignas(64) std::atomic<int> next{0};
+    int end = 0;
+  };
+
+  Job(int ranges, int threads) : ranges(ranges), shares(static_cast<size_t>(threads)) {
+    for (int k = 0; k < threads; ++k) {
+      shares[static_cast<size_t>(k)].next.store(static_cast<int>(static_cast<int64_t>(ranges) * k / threads));
+      shares[static_cast<size_t>(k)].end = static_cast<int>(static_cast<int64_t>(ranges) * (k + 1) / threads);
+    }
+  }
+
   const std::function<void(int, int)>* body = nullptr;
   int begin = 0;
   int items = 0;
-  int ranges = 0;
-  std::atomic<int> next{0};
+  const int ranges;
+  std::vector<Share> shares;
   std::atomic<int> finished{0};
   std::atomic<bool> failed{false};  // after a failure the remaining ranges are skipped
   std::mutex errorMutex;
@@ -69,29 +87,37 @@ struct Job {
   std::mutex doneMutex;
   std::condition_variable doneSignal;
 
-  // Claims and runs ranges until none is left.
-  void Work() {
-    for (;;) {
-      const int index = next.fetch_add(1);
-      if (index >= ranges) return;
-      const int lo = begin + static_cast<int>(static_cast<int64_t>(items) * index / ranges);
-      const int hi = begin + static_cast<int>(static_cast<int64_t>(items) * (index + 1) / ranges);
-      if (!failed.load()) {
-        try {
-          insideBody = true;
-          (*body)(lo, hi);
-          insideBody = false;
-        } catch (...) {
-          insideBody = false;
-          failed.store(true);
-          std::lock_guard<std::mutex> lock(errorMutex);
-          if (!error) error = std::current_exception();
-        }
+  // Claims and runs ranges until none is left, thread self's share first.
+  void Work(int self) {
+    const int count = static_cast<int>(shares.size());
+    for (int s = 0; s < count; ++s) {
+      Share& share = shares[static_cast<size_t>((self + s) % count)];
+      for (;;) {
+        const int index = share.next.fetch_add(1);
+        if (index >= share.end) break;
+        Run(index);
       }
-      if (finished.fetch_add(1) + 1 == ranges) {
-        std::lock_guard<std::mutex> lock(doneMutex);
-        doneSignal.notify_all();
+    }
+  }
+
+  void Run(int index) {
+    const int lo = begin + static_cast<int>(static_cast<int64_t>(items) * index / ranges);
+    const int hi = begin + static_cast<int>(static_cast<int64_t>(items) * (index + 1) / ranges);
+    if (!failed.load()) {
+      try {
+        insideBody = true;
+        (*body)(lo, hi);
+        insideBody = false;
+      } catch (...) {
+        insideBody = false;
+        failed.store(true);
+        std::lock_guard<std::mutex> lock(errorMutex);
+        if (!error) error = std::current_exception();
       }
+    }
+    if (finished.fetch_add(1) + 1 == ranges) {
+      std::lock_guard<std::mutex> lock(doneMutex);
+      doneSignal.notify_all();
     }
   }
 
@@ -109,7 +135,7 @@ class Pool {
  public:
   explicit Pool(int workers) {
     threads_.reserve(static_cast<size_t>(workers));
-    for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Loop(); });
+    for (int i = 0; i < workers; ++i) threads_.emplace_back([this, i] { Loop(i + 1); });
   }
   ~Pool() {
     {
@@ -134,7 +160,8 @@ class Pool {
   }
 
  private:
-  void Loop() {
+  // Worker self (1 .. workers; the calling thread is 0).
+  void Loop(int self) {
     uint64_t seen = generation_.load();
     for (;;) {
       std::shared_ptr<Job> job;
@@ -146,7 +173,7 @@ class Pool {
         seen = generation_.load();
         job = job_;
       }
-      if (job) job->Work();
+      if (job) job->Work(self);
     }
   }
 
@@ -199,11 +226,10 @@ void ParallelFor(int begin, int end, long workPerItem, const std::function<void(
     body(begin, end);
     return;
   }
-  auto job = std::make_shared<Job>();
+  auto job = std::make_shared<Job>(ranges, threads);
   job->body = &body;
   job->begin = begin;
   job->items = items;
-  job->ranges = ranges;
   if (threads > 1) {
     if (pool == nullptr || pool->Workers() != threads - 1) {
       delete pool;
@@ -211,7 +237,7 @@ void ParallelFor(int begin, int end, long workPerItem, const std::function<void(
     }
     pool->Post(job);
   }
-  job->Work();
+  job->Work(0);
   job->WaitAll();
   if (job->error) std::rethrow_exception(job->error);
 }
