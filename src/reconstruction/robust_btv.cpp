@@ -1,5 +1,7 @@
 #include "reconstruction/robust_btv.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -69,9 +71,8 @@ inline double RegulariserAt(const double* const* x, int j, double alpha, double 
 // Columns 2 .. w - 1 of row i (i >= 2) of g get the regulariser; the interior columns in one
 // loop the compiler vectorises, the last two with their border rule.
 template <bool Row0, bool Row1>
-LUMET_ROW_CLONES void RegulariserRowOf(const double* const* x, double* __restrict g, int w, double alpha, double beta,
-                                       double lambda) {
-  int j = 2;
+LUMET_ROW_CLONES void RegulariserRowOf(const double* const* x, double* __restrict g, int j, int w, double alpha,
+                                       double beta, double lambda) {
   for (; j <= w - 3; ++j) g[j] = RegulariserAt<Row0, Row1, true, true>(x, j, alpha, beta, lambda, g[j]);
   if (j == w - 2) {
     g[j] = RegulariserAt<Row0, Row1, false, true>(x, j, alpha, beta, lambda, g[j]);
@@ -80,13 +81,55 @@ LUMET_ROW_CLONES void RegulariserRowOf(const double* const* x, double* __restric
   if (j == w - 1) g[j] = RegulariserAt<Row0, Row1, false, false>(x, j, alpha, beta, lambda, g[j]);
 }
 
+// sign(c - p[0 .. 7]) by one fix-up of the difference: zero and NaN to +0, positive and +inf
+// to +1, negative and -inf to -1, as the comparisons of AddSign give it.
+__attribute__((target("avx512f"))) inline __m512d SignOfDifference(__m512d c, const double* p, __m512i table) {
+  const __m512d d = _mm512_sub_pd(c, _mm512_loadu_pd(p));
+  return _mm512_fixupimm_pd(d, d, table, 0);
+}
+
+// The interior columns of a row with all its signs (RegulariserAt<true, true, true, true>),
+// eight at a time on AVX-512. Returns the first column not done.
+__attribute__((target("avx512f"))) int RegulariserInteriorAvx512(const double* const* x, double* g, int j, int w,
+                                                                 double alpha, double beta, double lambda) {
+  const double* xm2 = x[0];
+  const double* xm1 = x[1];
+  const double* x0 = x[2];
+  const double* xp1 = x[3];
+  const double* xp2 = x[4];
+  const __m512i signTable = _mm512_set1_epi64(0xA9A9A888);
+  const __m512d alphaV = _mm512_set1_pd(alpha);
+  const __m512d betaV = _mm512_set1_pd(beta);
+  const __m512d lambdaV = _mm512_set1_pd(lambda);
+  for (; j + 8 <= w - 2; j += 8) {
+    const __m512d c = _mm512_loadu_pd(x0 + j);
+    const __m512i t = signTable;
+    // The nearest four, then the six at distance 2; the sums are exact in any order.
+    const __m512d r1 = _mm512_add_pd(_mm512_add_pd(SignOfDifference(c, xp1 + j, t), SignOfDifference(c, x0 + j + 1, t)),
+                                     _mm512_add_pd(SignOfDifference(c, xm1 + j, t), SignOfDifference(c, x0 + j - 1, t)));
+    const __m512d forward = _mm512_add_pd(
+        _mm512_add_pd(SignOfDifference(c, xp2 + j, t), SignOfDifference(c, xp1 + j + 1, t)), SignOfDifference(c, x0 + j + 2, t));
+    const __m512d backward = _mm512_add_pd(
+        _mm512_add_pd(SignOfDifference(c, xm2 + j, t), SignOfDifference(c, xm1 + j - 1, t)), SignOfDifference(c, x0 + j - 2, t));
+    const __m512d r2 = _mm512_add_pd(forward, backward);
+    // ((r2 * alpha + r1) * alpha * lambda + g) * beta, rounded step by step as written.
+    __m512d v = _mm512_add_pd(_mm512_mul_pd(r2, alphaV), r1);
+    v = _mm512_mul_pd(_mm512_mul_pd(v, alphaV), lambdaV);
+    v = _mm512_mul_pd(_mm512_add_pd(v, _mm512_loadu_pd(g + j)), betaV);
+    _mm512_storeu_pd(g + j, v);
+  }
+  return j;
+}
+
 void RegulariserRow(const double* const* x, int i, int h, double* g, int w, double alpha, double beta, double lambda) {
   if (i <= h - 3) {
-    RegulariserRowOf<true, true>(x, g, w, alpha, beta, lambda);
+    int j = 2;
+    if (ActiveSimdVariant() == SimdVariant::Avx512) j = RegulariserInteriorAvx512(x, g, j, w, alpha, beta, lambda);
+    RegulariserRowOf<true, true>(x, g, j, w, alpha, beta, lambda);
   } else if (i == h - 2) {
-    RegulariserRowOf<false, true>(x, g, w, alpha, beta, lambda);
+    RegulariserRowOf<false, true>(x, g, 2, w, alpha, beta, lambda);
   } else {
-    RegulariserRowOf<false, false>(x, g, w, alpha, beta, lambda);
+    RegulariserRowOf<false, false>(x, g, 2, w, alpha, beta, lambda);
   }
 }
 
