@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -21,24 +22,32 @@ namespace {
 // most of its share to the others. Claiming one is an atomic increment; the minimum work per
 // range keeps that negligible.
 constexpr int kRangesPerThread = 16;
-// Polls before a thread that waits (a worker for the next loop, the caller for the last
-// ranges of its loop) goes to sleep: consecutive loops of one step follow each other within
-// microseconds, and catching them awake saves a wake-up. The first polls spin (a few
-// microseconds, no system call), the rest yield; some tens of microseconds in all. Longer
-// would not pay: on a machine where another process holds a core, a thread of ours that
-// sleeps leaves its core idle, and the system can move the thread we wait for there.
-constexpr int kSpinsBeforeYield = 256;
-constexpr int kPollsBeforeSleep = 320;
+// How long a thread that waits (a worker for the next loop, the caller for the last ranges
+// of its loop) polls before it goes to sleep: consecutive loops of one step follow each other
+// within microseconds, and catching them awake saves a wake-up (tens of microseconds, more on
+// a loaded machine). It spins with the processor's pause hint, then yields a few times, so
+// that another process that wants the core gets it; longer would not pay: on a machine where
+// another process holds a core, a thread of ours that sleeps leaves its core idle, and the
+// system can move the thread we wait for there.
+constexpr auto kSpinTime = std::chrono::microseconds(50);
+constexpr int kYieldsBeforeSleep = 8;
 
-// One poll's pause: a spin-wait hint for the first polls, then a yield of the processor.
-inline void PollPause(int poll) {
-  if (poll < kSpinsBeforeYield) {
+// Polls ready() until it holds (true) or the polling time is over (false).
+template <typename Ready>
+bool PollUntil(const Ready& ready) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int spin = 1;; ++spin) {
+    if (ready()) return true;
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #endif
-  } else {
+    if (spin % 64 == 0 && std::chrono::steady_clock::now() - start > kSpinTime) break;
+  }
+  for (int poll = 0; poll < kYieldsBeforeSleep; ++poll) {
+    if (ready()) return true;
     std::this_thread::yield();
   }
+  return ready();
 }
 
 int MachineThreads() {
@@ -122,10 +131,7 @@ struct Job {
   }
 
   void WaitAll() {
-    for (int poll = 0; poll < kPollsBeforeSleep; ++poll) {
-      if (finished.load() == ranges) return;
-      PollPause(poll);
-    }
+    if (PollUntil([this] { return finished.load() == ranges; })) return;
     std::unique_lock<std::mutex> lock(doneMutex);
     doneSignal.wait(lock, [this] { return finished.load() == ranges; });
   }
@@ -165,7 +171,7 @@ class Pool {
     uint64_t seen = generation_.load();
     for (;;) {
       std::shared_ptr<Job> job;
-      for (int poll = 0; poll < kPollsBeforeSleep && generation_.load() == seen; ++poll) PollPause(poll);
+      PollUntil([&] { return generation_.load() != seen; });
       {
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait(lock, [&] { return stop_ || generation_.load() != seen; });
