@@ -168,7 +168,9 @@ class Pool {
  private:
   // Worker self (1 .. workers; the calling thread is 0).
   void Loop(int self) {
-    uint64_t seen = generation_.load();
+    // The generation at the pool's creation, not at the thread's start: a job posted before
+    // this thread first runs is still new to it.
+    uint64_t seen = 0;
     for (;;) {
       std::shared_ptr<Job> job;
       PollUntil([&] { return generation_.load() != seen; });

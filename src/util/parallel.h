@@ -25,12 +25,15 @@ ParallelMode GetParallelMode();
 // Runs body(lo, hi) over disjoint ranges that together cover [begin, end), on up to
 // ThreadCount() threads. workPerItem estimates the operations one index costs; ranges are
 // sized to hold at least kMinParallelWork of it, and with less work in total than that the
-// whole range runs on the calling thread. Ranges are taken dynamically, so a thread slowed
-// by another process simply takes fewer. The body must give the same result whatever the
+// whole range runs on the calling thread. Each thread takes the ranges of its own contiguous
+// share first (the same rows from loop to loop, in its own cache), then whatever the others
+// have not begun, so a thread slowed by another process simply takes fewer. The body must
+// give the same result whatever the
 // split (each index writes only its own outputs). A call from inside a body runs serially.
 // The first exception a body throws is rethrown here after every range has ended; ranges
 // not yet started by then are skipped.
-// Idle workers sleep on a condition variable: they take no processor from other programs.
+// Idle workers sleep on a condition variable after a poll of some tens of microseconds:
+// they take no processor from other programs.
 void ParallelFor(int begin, int end, long workPerItem, const std::function<void(int lo, int hi)>& body);
 
 // True inside a ParallelFor body, where a nested ParallelFor runs serially.

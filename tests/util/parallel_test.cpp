@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -59,6 +60,37 @@ TEST(ParallelForTest, RangesCoverEveryIndexOnceWhateverTheModeAndThreadCount) {
     EXPECT_EQ(calls.load() > 1, c.expectSplit);
     EXPECT_LE(static_cast<int>(threads.size()), c.threads);
   }
+}
+
+TEST(ParallelForTest, ARangeHeldUpOnOneThreadLeavesTheRestOfItsShareToTheOthers) {
+  ThreadCountGuard guard;
+  SetThreadCount(2);
+  ScopedParallelMode mode(ParallelMode::ForceParallel);
+  // The first range to start waits (at most ten seconds) until every other range has ended:
+  // that happens only if the other thread takes the rest of the held-up thread's share too.
+  constexpr int kItems = 64;
+  std::atomic<int> started{0};
+  std::atomic<int> ended{0};
+  std::atomic<int> rangesSeen{0};
+  bool othersFinished = false;
+  ParallelFor(0, kItems, 1, [&](int lo, int hi) {
+    ++rangesSeen;
+    if (started.fetch_add(1) == 0) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (std::chrono::steady_clock::now() < deadline) {
+        // Every range but this one: the items outside [lo, hi) all done.
+        if (ended.load() == kItems - (hi - lo)) {
+          othersFinished = true;
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    }
+    ended += hi - lo;
+  });
+  EXPECT_TRUE(othersFinished);
+  EXPECT_EQ(ended.load(), kItems);
+  EXPECT_GT(rangesSeen.load(), 2);
 }
 
 TEST(ParallelForTest, ExceptionsReachTheCallerAndNestedLoopsRunInline) {
