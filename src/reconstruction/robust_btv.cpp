@@ -174,6 +174,7 @@ void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, 
   ws.data.Create(w, h, n);
   ws.filter.Assign(kernel, n);
   if (ws.mirrored != &xb) x.Assign(xb);
+  ws.mirrored = nullptr;  // until the step has ended: a step cut short leaves xb half updated
 
   // Both passes take blocks of rows; each block goes through the PSF into a few rows of
   // scratch and on at once, while those rows are in the cache.
