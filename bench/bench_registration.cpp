@@ -14,13 +14,16 @@
 #include "registration/homography_refinement.h"
 #include "registration/homography_search.h"
 #include "registration/search_sizes.h"
+#include "util/parallel.h"
 
 namespace lumet {
 namespace {
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
+// The default job's ROI (40 x 40 at (160, 100)); the peer and whole-frame ROIs below.
 const RoiRect kRoi{160, 100, 200, 140};
+const RoiRect kRois[3] = {kRoi, RoiRect{130, 70, 230, 170}, RoiRect{10, 10, 310, 230}};
 
 // Smooth blobs on grey; the frame is the scene moved by (1.3, -0.7) and turned by 0.4 deg
 // about the frame centre.
@@ -69,34 +72,47 @@ const Frames& Inputs() {
 
 // What the registration command computes for one frame (the reference points included),
 // with the "Init params" settings.
-double RegisterOneFrame(const GrayImage& ref, const GrayImage& frame, LcgRandom& random) {
+double RegisterOneFrame(const GrayImage& ref, const GrayImage& frame, LcgRandom& random, const RoiRect& roi) {
   DoubleImage response;
-  const auto refPoints = SelectNearRoi(DetectFeatures(ref, response, static_cast<float>(1.5)), kSelectionLimit, kRoi);
-  const auto points = SelectNearRoi(DetectFeatures(frame, response, 1.5), kSelectionLimit, kRoi);
+  const auto refPoints = SelectNearRoi(DetectFeatures(ref, response, static_cast<float>(1.5)), kSelectionLimit, roi);
+  const auto points = SelectNearRoi(DetectFeatures(frame, response, 1.5), kSelectionLimit, roi);
   const MatchedPairs pairs = MatchBlocks(ref, frame, refPoints, points, 32, 40);
   const SearchSizes sizes = ChooseSearchSizes(20, 25, static_cast<int>(pairs.a.size()));
   Matrix h(3, 3, 0.0);
   h[0][0] = h[1][1] = h[2][2] = 1.0;
   if (sizes.Searchable()) {
-    EstimateHomography(ref, frame, pairs.a, pairs.b, h, sizes.sampleSize, kSearchTrials, sizes.poolSize, kRoi, random);
+    EstimateHomography(ref, frame, pairs.a, pairs.b, h, sizes.sampleSize, kSearchTrials, sizes.poolSize, roi, random);
   }
   std::string log;
-  return RefineHomography(ref, frame, h, kRoi, kRefinementIterations, log);
+  return RefineHomography(ref, frame, h, roi, kRefinementIterations, log);
 }
 
+// Argument: 0 the default ROI, 1 the peer ROI, 2 the whole frame.
 void BM_RegisterOneFrame(benchmark::State& state) {
   const Frames& in = Inputs();
+  const RoiRect roi = kRois[state.range(0)];
   for (auto _ : state) {
     LcgRandom random;
-    benchmark::DoNotOptimize(RegisterOneFrame(in.ref, in.frame, random));
+    benchmark::DoNotOptimize(RegisterOneFrame(in.ref, in.frame, random, roi));
   }
 }
-BENCHMARK(BM_RegisterOneFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RegisterOneFrame)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// The same on one thread: frames are registered one per thread, so this is what one
+// frame costs in the registration command.
+void BM_RegisterOneFrameOneThread(benchmark::State& state) {
+  SetThreadCount(1);
+  BM_RegisterOneFrame(state);
+  SetThreadCount(0);
+}
+BENCHMARK(BM_RegisterOneFrameOneThread)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 void BM_DetectFeatures(benchmark::State& state) {
   const Frames& in = Inputs();
   DoubleImage response;
+  SetThreadCount(1);
   for (auto _ : state) benchmark::DoNotOptimize(DetectFeatures(in.frame, response, 1.5));
+  SetThreadCount(0);
 }
 BENCHMARK(BM_DetectFeatures)->Unit(benchmark::kMillisecond);
 
@@ -111,12 +127,15 @@ BENCHMARK(BM_MatchBlocks)->Unit(benchmark::kMillisecond);
 
 void BM_RoiMae(benchmark::State& state) {
   const Frames& in = Inputs();
+  const RoiRect roi = kRois[state.range(0)];
   Matrix h(3, 3, 0.0);
   h[0][0] = h[1][1] = h[2][2] = 1.0;
   h[0][2] = 1.3 / 600;
-  for (auto _ : state) benchmark::DoNotOptimize(RoiMae(in.ref, in.frame, h, kRoi));
+  SetThreadCount(1);
+  for (auto _ : state) benchmark::DoNotOptimize(RoiMae(in.ref, in.frame, h, roi));
+  SetThreadCount(0);
 }
-BENCHMARK(BM_RoiMae)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RoiMae)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
 void BM_RoiMaeDirect(benchmark::State& state) {
   const Frames& in = Inputs();
