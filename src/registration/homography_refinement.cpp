@@ -5,7 +5,6 @@
 
 #include "registration/homography_search.h"
 #include "util/error.h"
-#include "util/parallel.h"
 #include "util/text_format.h"
 
 namespace lumet {
@@ -42,14 +41,16 @@ double RefineHomography(const GrayImage& reference, const GrayImage& frame, Matr
     log += std::to_string(i) + " " + FormatG6(e0) + "\n";
     if (std::isnan(e0)) return e0;  // nothing of the ROI maps into the frame
 
+    Matrix probes[4] = {h, h, h, h};
+    const Matrix* probePointers[4];
+    for (int t = 0; t < 4; ++t) {
+      probes[t].At1(kRows[t], kCols[t]) = h.At1(kRows[t], kCols[t]) + step;
+      probePointers[t] = &probes[t];
+    }
+    double probeScores[4];
+    RoiMaeMany(reference, frame, probePointers, 4, roi, probeScores);
     double gradient[4];
-    ParallelFor(0, 4, 20L * roi.Width() * roi.Height(), [&](int lo, int hi) {
-      for (int t = lo; t < hi; ++t) {
-        Matrix probe = h;
-        probe.At1(kRows[t], kCols[t]) = h.At1(kRows[t], kCols[t]) + step;
-        gradient[t] = (RoiMae(reference, frame, probe, roi) - e0) / step;
-      }
-    });
+    for (int t = 0; t < 4; ++t) gradient[t] = (probeScores[t] - e0) / step;
     const double length = std::sqrt(gradient[0] * gradient[0] + gradient[1] * gradient[1] + gradient[2] * gradient[2] +
                                     gradient[3] * gradient[3]);
     if (length == 0.0) return e0;  // flat score: no direction to go

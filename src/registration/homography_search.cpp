@@ -21,27 +21,118 @@ inline void WarpRowScalar(const GrayImage& frame, const Matrix& h, const RoiRect
   const double w = frame.Width();
   const double hgt = frame.Height();
   const double y = static_cast<double>(roi.top) + r;
-  const int width = roi.Width();
+  const int width = static_cast<int>(roi.Width());
   for (int c = 0; c < width; ++c) {
     const ProjectedPoint p = ProjectPoint(h, static_cast<double>(roi.left) + c, y);
     out[c] = (p.u >= 0.0 && p.v >= 0.0 && p.u < w && p.v < hgt) ? frame.SampleNonNegative(p.u, p.v) : 0.0;
   }
 }
 
-// The same on the widest instruction set in use; identical values.
-inline void WarpRow(const GrayImage& frame, const Matrix& h, const RoiRect& roi, int r, double* out) {
-  if (ActiveSimdVariant() == SimdVariant::Avx512) {
-    const double entries[9] = {h.At1(1, 1), h.At1(1, 2), h.At1(1, 3), h.At1(2, 1), h.At1(2, 2),
-                               h.At1(2, 3), h.At1(3, 1), h.At1(3, 2), h.At1(3, 3)};
-    detail::WarpRowAvx512(frame.Pixels(), frame.Stride(), frame.Width(), frame.Height(), entries,
-                          static_cast<double>(roi.left), static_cast<double>(roi.top) + r, roi.Width(), out);
-    return;
+// One homography prepared for the row warp: its entries h11 .. h33 row by row, and the
+// instruction set chosen once per evaluation rather than once per row.
+struct RowWarper {
+  const GrayImage* frame = nullptr;
+  const Matrix* h = nullptr;
+  double entries[9] = {};
+  bool wide = false;
+
+  RowWarper(const GrayImage& f, const Matrix& m, bool avx512) : frame(&f), h(&m), wide(avx512) {
+    for (int k = 0; k < 9; ++k) entries[k] = m.Flat1(k + 1);
   }
-  WarpRowScalar(frame, h, roi, r, out);
+  // The same values as WarpRowScalar on the widest instruction set in use.
+  void Row(const RoiRect& roi, int r, double* out) const {
+    if (wide) {
+      detail::WarpRowAvx512(frame->Pixels(), frame->Stride(), frame->Width(), frame->Height(), entries,
+                            static_cast<double>(roi.left), static_cast<double>(roi.top) + r,
+                            static_cast<int>(roi.Width()), out);
+      return;
+    }
+    WarpRowScalar(*frame, *h, roi, r, out);
+  }
+};
+
+bool WideWarp() { return ActiveSimdVariant() == SimdVariant::Avx512; }
+
+// Row buffers of the warps, kept per thread: a score is computed hundreds of times per frame.
+std::vector<double>& WarpBuffer(size_t size) {
+  thread_local std::vector<double> buffer;
+  if (buffer.size() < size) buffer.resize(size);
+  return buffer;
+}
+
+// Adds the pixels of one ROI row to K running sums at once, each in pixel order (the K
+// chains are independent, so they overlap instead of waiting on each other). A pixel
+// whose warped value is not above 0 adds +0.0, which leaves a sum of non-negative terms
+// unchanged, and nothing to the count.
+template <int K>
+inline void AccumulateRow(const uint8_t* ref, const double* rows, size_t rowStride, int width, double* sums,
+                          long* counts) {
+  double s[K];
+  long n[K];
+  for (int k = 0; k < K; ++k) {
+    s[k] = sums[k];
+    n[k] = counts[k];
+  }
+  for (int c = 0; c < width; ++c) {
+    const double a = ref[c];
+    for (int k = 0; k < K; ++k) {
+      const double v = rows[k * rowStride + static_cast<size_t>(c)];
+      const bool counted = v > 0.0;
+      n[k] += counted ? 1 : 0;
+      s[k] += counted ? std::fabs(a - v) : 0.0;
+    }
+  }
+  for (int k = 0; k < K; ++k) {
+    sums[k] = s[k];
+    counts[k] = n[k];
+  }
+}
+
+// Scores of up to kBatch homographies in one pass over the ROI, on the calling thread.
+constexpr int kBatch = 8;
+
+template <int K>
+void ScoreBatch(const GrayImage& reference, const RowWarper* warpers, const RoiRect& roi, double* out) {
+  const int width = static_cast<int>(roi.Width());
+  const int height = static_cast<int>(roi.Height());
+  const size_t rowStride = static_cast<size_t>(width);
+  std::vector<double>& buffer = WarpBuffer(rowStride * K);
+  double sums[K];
+  long counts[K];
+  for (int k = 0; k < K; ++k) {
+    sums[k] = 0.0;
+    counts[k] = 0;
+  }
+  for (int r = 0; r < height; ++r) {
+    for (int k = 0; k < K; ++k) warpers[k].Row(roi, r, buffer.data() + k * rowStride);
+    AccumulateRow<K>(reference.Row(roi.top + r) + roi.left, buffer.data(), rowStride, width, sums, counts);
+  }
+  for (int k = 0; k < K; ++k) out[k] = sums[k] / static_cast<double>(counts[k]);
+}
+
+void ScoreSerial(const GrayImage& reference, const RowWarper* warpers, int count, const RoiRect& roi, double* out) {
+  while (count > 0) {
+    const int k = count < kBatch ? count : kBatch;
+    switch (k) {
+      case 1: ScoreBatch<1>(reference, warpers, roi, out); break;
+      case 2: ScoreBatch<2>(reference, warpers, roi, out); break;
+      case 3: ScoreBatch<3>(reference, warpers, roi, out); break;
+      case 4: ScoreBatch<4>(reference, warpers, roi, out); break;
+      case 5: ScoreBatch<5>(reference, warpers, roi, out); break;
+      case 6: ScoreBatch<6>(reference, warpers, roi, out); break;
+      case 7: ScoreBatch<7>(reference, warpers, roi, out); break;
+      default: ScoreBatch<8>(reference, warpers, roi, out); break;
+    }
+    warpers += k;
+    out += k;
+    count -= k;
+  }
 }
 
 // About the operations of warping one ROI pixel: a projection and a bilinear sample.
 constexpr long kWarpPixelWork = 20;
+// About the operations of one least-squares fit.
+constexpr long kFitWork = 5000;
 
 }  // namespace
 
@@ -119,42 +210,42 @@ double RoiMaeDirect(const GrayImage& reference, const GrayImage& frame, const Ma
 
 double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi) {
   CheckRoiInsideFrame(roi, reference.Width(), reference.Height());
-  const int width = roi.Width();
-  const int height = roi.Height();
-  if (width <= 0 || height <= 0) return std::numeric_limits<double>::quiet_NaN();
+  const int width = static_cast<int>(roi.Width());
+  const int height = static_cast<int>(roi.Height());
   const long pixels = static_cast<long>(width) * height;
+  const RowWarper warper(frame, h, WideWarp());
+  if (pixels * kWarpPixelWork < 2 * kMinParallelWork || InsideParallelBody() || ThreadCount() < 2) {
+    double score = 0.0;
+    ScoreSerial(reference, &warper, 1, roi, &score);
+    return score;
+  }
+  // Warp in parallel, then sum in row order so the result does not depend on threads.
+  std::vector<double>& warped = WarpBuffer(static_cast<size_t>(pixels));
+  double* const values = warped.data();  // this thread's buffer, filled by every thread
+  ParallelFor(0, height, kWarpPixelWork * width, [&](int lo, int hi) {
+    for (int r = lo; r < hi; ++r) warper.Row(roi, r, values + static_cast<size_t>(r) * width);
+  });
   long count = 0;
   double sum = 0.0;
-  if (pixels * kWarpPixelWork < 2 * kMinParallelWork || InsideParallelBody()) {
-    std::vector<double> row(static_cast<size_t>(width));
-    for (int r = 0; r < height; ++r) {
-      WarpRow(frame, h, roi, r, row.data());
-      const uint8_t* ref = reference.Row(roi.top + r) + roi.left;
-      for (int c = 0; c < width; ++c) {
-        if (row[static_cast<size_t>(c)] > 0.0) {
-          ++count;
-          sum += std::fabs(ref[c] - row[static_cast<size_t>(c)]);
-        }
-      }
-    }
-  } else {
-    // Warp in parallel, then sum in row order so the result does not depend on threads.
-    std::vector<double> warped(static_cast<size_t>(pixels));
-    ParallelFor(0, height, kWarpPixelWork * width, [&](int lo, int hi) {
-      for (int r = lo; r < hi; ++r) WarpRow(frame, h, roi, r, warped.data() + static_cast<size_t>(r) * width);
-    });
-    for (int r = 0; r < height; ++r) {
-      const double* row = warped.data() + static_cast<size_t>(r) * width;
-      const uint8_t* ref = reference.Row(roi.top + r) + roi.left;
-      for (int c = 0; c < width; ++c) {
-        if (row[c] > 0.0) {
-          ++count;
-          sum += std::fabs(ref[c] - row[c]);
-        }
-      }
-    }
+  for (int r = 0; r < height; ++r) {
+    AccumulateRow<1>(reference.Row(roi.top + r) + roi.left, values + static_cast<size_t>(r) * width, 0, width, &sum,
+                     &count);
   }
   return sum / static_cast<double>(count);
+}
+
+void RoiMaeMany(const GrayImage& reference, const GrayImage& frame, const Matrix* const* hs, int count,
+                const RoiRect& roi, double* out) {
+  CheckRoiInsideFrame(roi, reference.Width(), reference.Height());
+  if (count <= 0) return;
+  const bool wide = WideWarp();
+  std::vector<RowWarper> warpers;
+  warpers.reserve(static_cast<size_t>(count));
+  for (int k = 0; k < count; ++k) warpers.emplace_back(frame, *hs[k], wide);
+  // Whole homographies go to the threads; each thread scores its share in batches.
+  ParallelFor(0, count, kWarpPixelWork * roi.Width() * roi.Height(), [&](int lo, int hi) {
+    ScoreSerial(reference, warpers.data() + lo, hi - lo, roi, out + lo);
+  });
 }
 
 double EstimateHomography(const GrayImage& reference, const GrayImage& frame, const std::vector<FeaturePoint>& a,
@@ -188,21 +279,27 @@ double EstimateHomography(const GrayImage& reference, const GrayImage& frame, co
   }
 
   std::vector<Matrix> fits(static_cast<size_t>(trials));
+  std::vector<const Matrix*> fitPointers(static_cast<size_t>(trials));
   std::vector<double> scores(static_cast<size_t>(trials));
-  ParallelFor(0, trials, kWarpPixelWork * roi.Width() * roi.Height(), [&](int lo, int hi) {
+  ParallelFor(0, trials, kFitWork, [&](int lo, int hi) {
+    std::vector<FeaturePoint> as;
+    std::vector<FeaturePoint> bs;
     for (int t = lo; t < hi; ++t) {
-      std::vector<FeaturePoint> as;
-      std::vector<FeaturePoint> bs;
+      as.clear();
+      bs.clear();
       for (int index : samples[static_cast<size_t>(t)]) {
         as.push_back(a[static_cast<size_t>(index)]);
         bs.push_back(b[static_cast<size_t>(index)]);
       }
-      Matrix fit(3, 3, 0.0);
+      Matrix& fit = fits[static_cast<size_t>(t)];
+      fit.Allocate(3, 3);
+      fit.Fill(0.0);
       FitHomography(as, bs, fit);
-      scores[static_cast<size_t>(t)] = RoiMae(reference, frame, fit, roi);
-      fits[static_cast<size_t>(t)] = std::move(fit);
+      fitPointers[static_cast<size_t>(t)] = &fit;
     }
   });
+  // Scored together: the trials share each pass over the ROI.
+  RoiMaeMany(reference, frame, fitPointers.data(), trials, roi, scores.data());
 
   double best = kNoTrialAccepted;
   for (int t = 0; t < trials; ++t) {

@@ -32,6 +32,11 @@ DoubleImage WarpRoi(const GrayImage& frame, const Matrix& h, const RoiRect& roi)
 // when no pixel counts. The ROI must lie inside the reference (lumet::Error otherwise).
 double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi);
 
+// RoiMae of count homographies at once: out[k] = RoiMae(reference, frame, *hs[k], roi), bit
+// for bit. Several are scored in one pass over the ROI, each sum kept apart in pixel order.
+void RoiMaeMany(const GrayImage& reference, const GrayImage& frame, const Matrix* const* hs, int count,
+                const RoiRect& roi, double* out);
+
 // The warp and the sum done pixel by pixel in one plain loop: the oracle of RoiMae.
 double RoiMaeDirect(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi);
 

@@ -32,13 +32,13 @@ void lumet::detail::WarpRowAvx512(const uint8_t* pixels, int stride, int width, 
   const __m256i byteMask = _mm256_set1_epi32(0xFF);
   const int* base = reinterpret_cast<const int*>(pixels);
 
-  auto gather = [&](__m256i offset) {
+  // The two bytes at offset o and o + 1 in the low 16 bits of each lane. The second byte
+  // is needed only where the column to the right exists, that is where o + 1 is inside too.
+  auto gatherPair = [&](__m256i offset) {
     const __m256i safe = _mm256_min_epi32(offset, lastRead);
     const __m256i shift = _mm256_slli_epi32(_mm256_sub_epi32(offset, safe), 3);
-    const __m256i word = _mm256_i32gather_epi32(base, safe, 1);
-    return _mm512_cvtepi32_pd(_mm256_and_si256(_mm256_srlv_epi32(word, shift), byteMask));
+    return _mm256_srlv_epi32(_mm256_i32gather_epi32(base, safe, 1), shift);
   };
-
   for (int c = 0; c < count; c += 8) {
     const int left = count - c;
     const __mmask8 live = left >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1u << left) - 1u);
@@ -62,14 +62,19 @@ void lumet::detail::WarpRowAvx512(const uint8_t* pixels, int stride, int width, 
     const __m256i iy = _mm512_cvttpd_epi32(vs);
     const __m512d fx = _mm512_sub_pd(us, _mm512_cvtepi32_pd(ix));
     const __m512d fy = _mm512_sub_pd(vs, _mm512_cvtepi32_pd(iy));
-    const __m256i xr = _mm256_min_epi32(_mm256_add_epi32(ix, oneI), lastColumn);
+    // The last column has no right neighbour: it is its own (the scalar warp clamps to it).
+    const __m256i lastCol = _mm256_cmpeq_epi32(ix, lastColumn);
     const __m256i yb = _mm256_min_epi32(_mm256_add_epi32(iy, oneI), lastRow);
-    const __m256i topRow = _mm256_mullo_epi32(iy, strideV);
-    const __m256i bottomRow = _mm256_mullo_epi32(yb, strideV);
-    const __m512d tl = gather(_mm256_add_epi32(topRow, ix));
-    const __m512d tr = gather(_mm256_add_epi32(topRow, xr));
-    const __m512d bl = gather(_mm256_add_epi32(bottomRow, ix));
-    const __m512d br = gather(_mm256_add_epi32(bottomRow, xr));
+    const __m256i topPair = gatherPair(_mm256_add_epi32(_mm256_mullo_epi32(iy, strideV), ix));
+    const __m256i bottomPair = gatherPair(_mm256_add_epi32(_mm256_mullo_epi32(yb, strideV), ix));
+    const __m256i tlI = _mm256_and_si256(topPair, byteMask);
+    const __m256i blI = _mm256_and_si256(bottomPair, byteMask);
+    const __m256i trI = _mm256_blendv_epi8(_mm256_and_si256(_mm256_srli_epi32(topPair, 8), byteMask), tlI, lastCol);
+    const __m256i brI = _mm256_blendv_epi8(_mm256_and_si256(_mm256_srli_epi32(bottomPair, 8), byteMask), blI, lastCol);
+    const __m512d tl = _mm512_cvtepi32_pd(tlI);
+    const __m512d tr = _mm512_cvtepi32_pd(trI);
+    const __m512d bl = _mm512_cvtepi32_pd(blI);
+    const __m512d br = _mm512_cvtepi32_pd(brI);
     const __m512d gx = _mm512_sub_pd(one, fx);
     const __m512d t = _mm512_add_pd(_mm512_mul_pd(gx, tl), _mm512_mul_pd(fx, tr));
     const __m512d b = _mm512_add_pd(_mm512_mul_pd(gx, bl), _mm512_mul_pd(fx, br));
