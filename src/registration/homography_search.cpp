@@ -105,7 +105,12 @@ void ScoreBatch(const GrayImage& reference, const RowWarper* warpers, const RoiR
   }
   for (int r = 0; r < height; ++r) {
     for (int k = 0; k < K; ++k) warpers[k].Row(roi, r, buffer.data() + k * rowStride);
-    AccumulateRow<K>(reference.Row(roi.top + r) + roi.left, buffer.data(), rowStride, width, sums, counts);
+    const uint8_t* ref = reference.Row(roi.top + r) + roi.left;
+    if (K > 1 && warpers[0].wide) {
+      detail::AccumulateRowsAvx512(ref, buffer.data(), width, K, width, sums, counts);
+    } else {
+      AccumulateRow<K>(ref, buffer.data(), rowStride, width, sums, counts);
+    }
   }
   for (int k = 0; k < K; ++k) out[k] = sums[k] / static_cast<double>(counts[k]);
 }

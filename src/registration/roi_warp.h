@@ -12,4 +12,11 @@ namespace lumet::detail {
 void WarpRowAvx512(const uint8_t* pixels, int stride, int width, int height, const double* h, double x0, double y,
                    int count, double* out);
 
+// Adds one ROI row to rowCount (1 .. 8) running sums at once: for each pixel c in order and
+// each row k, when rows[k * rowStride + c] is above 0, |ref[c] - rows[k * rowStride + c]|
+// is added to sums[k] and 1 to counts[k]. Each sum is formed in pixel order exactly as a
+// scalar loop forms it, one homography per vector lane. AVX-512F only.
+void AccumulateRowsAvx512(const uint8_t* ref, const double* rows, int rowStride, int rowCount, int width,
+                          double* sums, long* counts);
+
 }  // namespace lumet::detail
