@@ -137,6 +137,30 @@ void BM_RoiMae(benchmark::State& state) {
 }
 BENCHMARK(BM_RoiMae)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
+// The four refinement probes of one iteration, scored together.
+void BM_RoiMaeFour(benchmark::State& state) {
+  const Frames& in = Inputs();
+  const RoiRect roi = kRois[state.range(0)];
+  Matrix h(3, 3, 0.0);
+  h[0][0] = h[1][1] = h[2][2] = 1.0;
+  h[0][2] = 1.3 / 600;
+  Matrix probes[4] = {h, h, h, h};
+  const Matrix* pointers[4];
+  for (int t = 0; t < 4; ++t) {
+    probes[t][t % 2][t / 2] += 0.01;
+    pointers[t] = &probes[t];
+  }
+  double scores[4];
+  SetThreadCount(1);
+  const RoiScorer scorer(in.ref, in.frame, roi);  // as the refinement keeps it
+  for (auto _ : state) {
+    scorer.ScoreMany(pointers, 4, scores);
+    benchmark::DoNotOptimize(scores);
+  }
+  SetThreadCount(0);
+}
+BENCHMARK(BM_RoiMaeFour)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
 void BM_RoiMaeDirect(benchmark::State& state) {
   const Frames& in = Inputs();
   Matrix h(3, 3, 0.0);

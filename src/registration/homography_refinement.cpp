@@ -35,7 +35,8 @@ double RefineHomography(const GrayImage& reference, const GrayImage& frame, Matr
 
   // The score of h carries over from one iteration to the next: after a kept step it is
   // E2, after an undone one the E0 of the restored h.
-  double e0 = RoiMae(reference, frame, h, roi);
+  const RoiScorer scorer(reference, frame, roi);
+  double e0 = scorer.Score(h);
   for (;;) {
     const Matrix saved = h;
     log += std::to_string(i) + " " + FormatG6(e0) + "\n";
@@ -48,7 +49,7 @@ double RefineHomography(const GrayImage& reference, const GrayImage& frame, Matr
       probePointers[t] = &probes[t];
     }
     double probeScores[4];
-    RoiMaeMany(reference, frame, probePointers, 4, roi, probeScores);
+    scorer.ScoreMany(probePointers, 4, probeScores);
     double gradient[4];
     for (int t = 0; t < 4; ++t) gradient[t] = (probeScores[t] - e0) / step;
     const double length = std::sqrt(gradient[0] * gradient[0] + gradient[1] * gradient[1] + gradient[2] * gradient[2] +
@@ -56,7 +57,7 @@ double RefineHomography(const GrayImage& reference, const GrayImage& frame, Matr
     if (length == 0.0) return e0;  // flat score: no direction to go
 
     for (int t = 0; t < 4; ++t) h.At1(kRows[t], kCols[t]) = h.At1(kRows[t], kCols[t]) - (step / length) * gradient[t];
-    const double e2 = RoiMae(reference, frame, h, roi);
+    const double e2 = scorer.Score(h);
     result = e2;
     if (std::isnan(e2) || e2 > e0) {
       h = saved;

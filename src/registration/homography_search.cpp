@@ -28,26 +28,34 @@ inline void WarpRowScalar(const GrayImage& frame, const Matrix& h, const RoiRect
   }
 }
 
-// One homography prepared for the row warp: its entries h11 .. h33 row by row, and the
-// instruction set chosen once per evaluation rather than once per row.
+// One homography prepared for the row warp: its entries h11 .. h33 row by row, the
+// instruction set chosen once per evaluation rather than once per row, and the frame's
+// double-valued plane when the scorer made one.
 struct RowWarper {
   const GrayImage* frame = nullptr;
   const Matrix* h = nullptr;
+  const double* plane = nullptr;
   double entries[9] = {};
   bool wide = false;
 
-  RowWarper(const GrayImage& f, const Matrix& m, bool avx512) : frame(&f), h(&m), wide(avx512) {
+  RowWarper(const GrayImage& f, const Matrix& m, bool avx512, const double* doubles)
+      : frame(&f), h(&m), plane(doubles), wide(avx512) {
     for (int k = 0; k < 9; ++k) entries[k] = m.Flat1(k + 1);
   }
   // The same values as WarpRowScalar on the widest instruction set in use.
   void Row(const RoiRect& roi, int r, double* out) const {
-    if (wide) {
-      detail::WarpRowAvx512(frame->Pixels(), frame->Stride(), frame->Width(), frame->Height(), entries,
-                            static_cast<double>(roi.left), static_cast<double>(roi.top) + r,
-                            static_cast<int>(roi.Width()), out);
-      return;
+    const double x0 = static_cast<double>(roi.left);
+    const double y = static_cast<double>(roi.top) + r;
+    const int count = static_cast<int>(roi.Width());
+    if (plane != nullptr) {
+      detail::WarpRowPlaneAvx512(plane, frame->Width() + 1, frame->Width(), frame->Height(), entries, x0, y, count,
+                                 out);
+    } else if (wide) {
+      detail::WarpRowAvx512(frame->Pixels(), frame->Stride(), frame->Width(), frame->Height(), entries, x0, y, count,
+                            out);
+    } else {
+      WarpRowScalar(*frame, *h, roi, r, out);
     }
-    WarpRowScalar(*frame, *h, roi, r, out);
   }
 };
 
@@ -213,18 +221,23 @@ double RoiMaeDirect(const GrayImage& reference, const GrayImage& frame, const Ma
   return sum / static_cast<double>(count);
 }
 
-double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi) {
-  CheckRoiInsideFrame(roi, reference.Width(), reference.Height());
+namespace {
+
+// Frames up to this many pixels get a double-valued copy for the scorer's warp (8 bytes a
+// pixel, so 32 MB at most); larger ones are sampled from their bytes.
+constexpr long kMaxPlanePixels = 4L << 20;
+
+// RoiMae of one homography: the warp in parallel for a large ROI when threads are free,
+// then the sum in row order so that the result does not depend on them.
+double ScoreOne(const GrayImage& reference, const RowWarper& warper, const RoiRect& roi) {
   const int width = static_cast<int>(roi.Width());
   const int height = static_cast<int>(roi.Height());
   const long pixels = static_cast<long>(width) * height;
-  const RowWarper warper(frame, h, WideWarp());
   if (pixels * kWarpPixelWork < 2 * kMinParallelWork || InsideParallelBody() || ThreadCount() < 2) {
     double score = 0.0;
     ScoreSerial(reference, &warper, 1, roi, &score);
     return score;
   }
-  // Warp in parallel, then sum in row order so the result does not depend on threads.
   std::vector<double>& warped = WarpBuffer(static_cast<size_t>(pixels));
   double* const values = warped.data();  // this thread's buffer, filled by every thread
   ParallelFor(0, height, kWarpPixelWork * width, [&](int lo, int hi) {
@@ -239,18 +252,49 @@ double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& 
   return sum / static_cast<double>(count);
 }
 
-void RoiMaeMany(const GrayImage& reference, const GrayImage& frame, const Matrix* const* hs, int count,
-                const RoiRect& roi, double* out) {
+}  // namespace
+
+double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi) {
   CheckRoiInsideFrame(roi, reference.Width(), reference.Height());
+  return ScoreOne(reference, RowWarper(frame, h, WideWarp(), nullptr), roi);
+}
+
+RoiScorer::RoiScorer(const GrayImage& reference, const GrayImage& frame, const RoiRect& roi)
+    : reference_(reference), frame_(frame), roi_(roi), wide_(WideWarp()) {
+  CheckRoiInsideFrame(roi, reference.Width(), reference.Height());
+  const long w = frame.Width();
+  const long l = frame.Height();
+  if (!wide_ || w <= 0 || l <= 0 || (w + 1) * (l + 1) > kMaxPlanePixels) return;
+  // The frame with its last column and last row repeated once.
+  const size_t stride = static_cast<size_t>(w + 1);
+  plane_.resize(stride * static_cast<size_t>(l + 1));
+  for (long y = 0; y <= l; ++y) {
+    const uint8_t* row = frame.Row(static_cast<int>(y < l ? y : l - 1));
+    double* out = plane_.data() + static_cast<size_t>(y) * stride;
+    for (long x = 0; x < w; ++x) out[x] = row[x];
+    out[w] = row[w - 1];
+  }
+}
+
+double RoiScorer::Score(const Matrix& h) const {
+  return ScoreOne(reference_, RowWarper(frame_, h, wide_, plane_.empty() ? nullptr : plane_.data()), roi_);
+}
+
+void RoiScorer::ScoreMany(const Matrix* const* hs, int count, double* out) const {
   if (count <= 0) return;
-  const bool wide = WideWarp();
+  const double* plane = plane_.empty() ? nullptr : plane_.data();
   std::vector<RowWarper> warpers;
   warpers.reserve(static_cast<size_t>(count));
-  for (int k = 0; k < count; ++k) warpers.emplace_back(frame, *hs[k], wide);
+  for (int k = 0; k < count; ++k) warpers.emplace_back(frame_, *hs[k], wide_, plane);
   // Whole homographies go to the threads; each thread scores its share in batches.
-  ParallelFor(0, count, kWarpPixelWork * roi.Width() * roi.Height(), [&](int lo, int hi) {
-    ScoreSerial(reference, warpers.data() + lo, hi - lo, roi, out + lo);
+  ParallelFor(0, count, kWarpPixelWork * roi_.Width() * roi_.Height(), [&](int lo, int hi) {
+    ScoreSerial(reference_, warpers.data() + lo, hi - lo, roi_, out + lo);
   });
+}
+
+void RoiMaeMany(const GrayImage& reference, const GrayImage& frame, const Matrix* const* hs, int count,
+                const RoiRect& roi, double* out) {
+  RoiScorer(reference, frame, roi).ScoreMany(hs, count, out);
 }
 
 double EstimateHomography(const GrayImage& reference, const GrayImage& frame, const std::vector<FeaturePoint>& a,
@@ -304,7 +348,7 @@ double EstimateHomography(const GrayImage& reference, const GrayImage& frame, co
     }
   });
   // Scored together: the trials share each pass over the ROI.
-  RoiMaeMany(reference, frame, fitPointers.data(), trials, roi, scores.data());
+  RoiScorer(reference, frame, roi).ScoreMany(fitPointers.data(), trials, scores.data());
 
   double best = kNoTrialAccepted;
   for (int t = 0; t < trials; ++t) {

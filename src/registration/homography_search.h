@@ -32,8 +32,27 @@ DoubleImage WarpRoi(const GrayImage& frame, const Matrix& h, const RoiRect& roi)
 // when no pixel counts. The ROI must lie inside the reference (lumet::Error otherwise).
 double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi);
 
-// RoiMae of count homographies at once: out[k] = RoiMae(reference, frame, *hs[k], roi), bit
-// for bit. Several are scored in one pass over the ROI, each sum kept apart in pixel order.
+// RoiMae for many homographies of one reference, frame and ROI: the frame is prepared once
+// (on AVX-512, a double-valued copy that the warp reads without conversions), and
+// ScoreMany scores several homographies in one pass over the ROI, each sum kept apart in
+// pixel order. Every score equals RoiMae bit for bit. The images must outlive the scorer;
+// the ROI must lie inside the reference (lumet::Error otherwise).
+class RoiScorer {
+ public:
+  RoiScorer(const GrayImage& reference, const GrayImage& frame, const RoiRect& roi);
+  double Score(const Matrix& h) const;
+  // out[k] = Score(*hs[k]) for k < count.
+  void ScoreMany(const Matrix* const* hs, int count, double* out) const;
+
+ private:
+  const GrayImage& reference_;
+  const GrayImage& frame_;
+  RoiRect roi_;
+  bool wide_ = false;
+  std::vector<double> plane_;
+};
+
+// RoiScorer(reference, frame, roi).ScoreMany(hs, count, out).
 void RoiMaeMany(const GrayImage& reference, const GrayImage& frame, const Matrix* const* hs, int count,
                 const RoiRect& roi, double* out);
 

@@ -12,6 +12,13 @@ namespace lumet::detail {
 void WarpRowAvx512(const uint8_t* pixels, int stride, int width, int height, const double* h, double x0, double y,
                    int count, double* out);
 
+// The same warp from the frame's pixels as doubles, laid out with one repeated column on the
+// right and one repeated row below (planeStride = width + 1, height + 1 rows): the right and
+// lower neighbours need no clamping and the taps no conversion. Identical values;
+// (width + 1) * (height + 1) must fit in an int.
+void WarpRowPlaneAvx512(const double* plane, int planeStride, int width, int height, const double* h, double x0,
+                        double y, int count, double* out);
+
 // Adds one ROI row to rowCount (1 .. 8) running sums at once: for each pixel c in order and
 // each row k, when rows[k * rowStride + c] is above 0, |ref[c] - rows[k * rowStride + c]|
 // is added to sums[k] and 1 to counts[k]. Each sum is formed in pixel order exactly as a

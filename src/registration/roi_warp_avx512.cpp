@@ -102,3 +102,62 @@ void lumet::detail::AccumulateRowsAvx512(const uint8_t* ref, const double* rows,
   _mm512_mask_storeu_pd(sums, lanes, sum);
   _mm512_mask_storeu_epi64(counts, lanes, count);
 }
+
+void lumet::detail::WarpRowPlaneAvx512(const double* plane, int planeStride, int width, int height, const double* h,
+                                       double x0, double y, int count, double* out) {
+  const __m512d unit = _mm512_set1_pd(600.0);
+  const __m512d ys = _mm512_set1_pd(y);
+  const __m512d h11 = _mm512_set1_pd(h[0]);
+  const __m512d h12y = _mm512_mul_pd(_mm512_set1_pd(h[1]), ys);
+  const __m512d h13 = _mm512_set1_pd(600.0 * h[2]);
+  const __m512d h21 = _mm512_set1_pd(h[3]);
+  const __m512d h22y = _mm512_mul_pd(_mm512_set1_pd(h[4]), ys);
+  const __m512d h23 = _mm512_set1_pd(600.0 * h[5]);
+  const __m512d h31 = _mm512_set1_pd(h[6]);
+  const __m512d h32y = _mm512_mul_pd(_mm512_set1_pd(h[7]), ys);
+  const __m512d h33 = _mm512_set1_pd(600.0 * h[8]);
+  const __m512d zero = _mm512_setzero_pd();
+  const __m512d one = _mm512_set1_pd(1.0);
+  const __m512d widthD = _mm512_set1_pd(static_cast<double>(width));
+  const __m512d heightD = _mm512_set1_pd(static_cast<double>(height));
+  const __m512d strideD = _mm512_set1_pd(static_cast<double>(planeStride));
+  const __m512d lanes = _mm512_set_pd(7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0);
+  const double* right = plane + 1;
+  const double* below = plane + planeStride;
+  const double* belowRight = plane + planeStride + 1;
+
+  for (int c = 0; c < count; c += 8) {
+    const int left = count - c;
+    const __mmask8 live = left >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1u << left) - 1u);
+    // The projection exactly as in WarpRowAvx512.
+    const __m512d xs = _mm512_add_pd(_mm512_set1_pd(x0 + static_cast<double>(c)), lanes);
+    const __m512d d = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h31, xs), h32y), h33);
+    const __m512d u = _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h11, xs), h12y), h13)), d);
+    const __m512d v = _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h21, xs), h22y), h23)), d);
+    __mmask8 inside = _mm512_mask_cmp_pd_mask(live, u, zero, _CMP_GE_OQ);
+    inside = _mm512_mask_cmp_pd_mask(inside, v, zero, _CMP_GE_OQ);
+    inside = _mm512_mask_cmp_pd_mask(inside, u, widthD, _CMP_LT_OQ);
+    inside = _mm512_mask_cmp_pd_mask(inside, v, heightD, _CMP_LT_OQ);
+    if (inside == 0) {
+      _mm512_mask_storeu_pd(out + c, live, zero);
+      continue;
+    }
+    // Truncation is the floor for the lanes inside (u, v >= 0), and u - trunc(u) the
+    // fraction the scalar warp forms from its integer part. The other lanes read nothing.
+    const __m512d iu = _mm512_roundscale_pd(u, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    const __m512d iv = _mm512_roundscale_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    const __m512d fx = _mm512_sub_pd(u, iu);
+    const __m512d fy = _mm512_sub_pd(v, iv);
+    // Whole numbers below the plane's size: exact in double.
+    const __m256i at = _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_mul_pd(iv, strideD), iu));
+    const __m512d tl = _mm512_mask_i32gather_pd(zero, inside, at, plane, 8);
+    const __m512d tr = _mm512_mask_i32gather_pd(zero, inside, at, right, 8);
+    const __m512d bl = _mm512_mask_i32gather_pd(zero, inside, at, below, 8);
+    const __m512d br = _mm512_mask_i32gather_pd(zero, inside, at, belowRight, 8);
+    const __m512d gx = _mm512_sub_pd(one, fx);
+    const __m512d t = _mm512_add_pd(_mm512_mul_pd(gx, tl), _mm512_mul_pd(fx, tr));
+    const __m512d b = _mm512_add_pd(_mm512_mul_pd(gx, bl), _mm512_mul_pd(fx, br));
+    const __m512d value = _mm512_maskz_add_pd(inside, _mm512_mul_pd(_mm512_sub_pd(one, fy), t), _mm512_mul_pd(fy, b));
+    _mm512_mask_storeu_pd(out + c, live, value);
+  }
+}
