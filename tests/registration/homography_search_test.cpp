@@ -95,7 +95,7 @@ TEST(RoiMae, CountsWarpedPixelsAboveZeroAndTheFastPathMatchesTheDirectWarp) {
   SetSimdVariant(original);
 }
 
-TEST(RoiMae, ManyHomographiesAtOnceMatchTheDirectWarpOneByOne) {
+TEST(RoiScorer, ManyHomographiesAtOnceMatchTheDirectWarpOneByOne) {
   // 301 x 221: rows padded to a multiple of 4 bytes; noise with zeros, so the count varies.
   const GrayImage ref = testing::NoiseImage(301, 221, 5);
   const GrayImage frame = testing::NoiseImage(301, 221, 6);
@@ -122,14 +122,17 @@ TEST(RoiMae, ManyHomographiesAtOnceMatchTheDirectWarpOneByOne) {
         SCOPED_TRACE(std::string(SimdVariantName(variant)) + ", ROI " + RoiText(roi) + ", " + std::to_string(count));
         std::vector<double> scores(static_cast<size_t>(count));
         RoiMaeMany(ref, frame, pointers.data(), count, roi, scores.data());
+        const RoiScorer scorer(ref, frame, roi);
         for (int k = 0; k < count; ++k) {
-          const double direct = RoiMaeDirect(ref, frame, hs[static_cast<size_t>(k)], roi);
-          const double one = RoiMae(ref, frame, hs[static_cast<size_t>(k)], roi);
+          const Matrix& h = hs[static_cast<size_t>(k)];
+          const double direct = RoiMaeDirect(ref, frame, h, roi);
           const double many = scores[static_cast<size_t>(k)];
-          EXPECT_TRUE(std::isnan(direct) ? std::isnan(many) && std::isnan(one)
-                                         : std::memcmp(&many, &direct, sizeof(double)) == 0 &&
-                                               std::memcmp(&one, &direct, sizeof(double)) == 0)
-              << "homography " << k << ": " << many << ", " << one << " vs " << direct;
+          const double one = RoiMae(ref, frame, h, roi);
+          const double scored = scorer.Score(h);
+          for (const double fast : {many, one, scored}) {
+            EXPECT_TRUE(std::isnan(direct) ? std::isnan(fast) : std::memcmp(&fast, &direct, sizeof(double)) == 0)
+                << "homography " << k << ": " << many << ", " << one << ", " << scored << " vs " << direct;
+          }
         }
       }
     }
