@@ -60,10 +60,9 @@ void ScanSuppressed(const DoubleImage& response, int window, Kept&& kept) {
   for (int y = 0; y < l; ++y) {
     const double* r = response.Row(y);
     double* m = rowMax.data() + static_cast<size_t>(y) * stride;
-    for (int x = e; x < w - e; ++x) {
-      double best = none;
-      for (int du = -e; du < e; ++du) best = Larger(best, r[x + du]);
-      m[x] = best;
+    for (int x = e; x < w - e; ++x) m[x] = none;
+    for (int du = -e; du < e; ++du) {
+      for (int x = e; x < w - e; ++x) m[x] = Larger(m[x], r[x + du]);
     }
   }
   double* wm = windowMax.data();
