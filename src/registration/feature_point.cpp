@@ -7,6 +7,7 @@
 #include "numeric/convolve.h"
 #include "numeric/kernel_filter.h"
 #include "registration/derivative_kernels.h"
+#include "registration/scratch_buffer.h"
 
 namespace lumet {
 
@@ -51,25 +52,23 @@ void ScanSuppressed(const DoubleImage& response, int window, Kept&& kept) {
   const int e = window / 2;
   if (e <= 0 || w <= 2 * e || l <= 2 * e) return;  // an empty window keeps nothing
   const size_t stride = static_cast<size_t>(w);
-  thread_local std::vector<double> rowMax;
-  thread_local std::vector<double> windowMax;
-  if (rowMax.size() < stride * static_cast<size_t>(l)) rowMax.resize(stride * static_cast<size_t>(l));
-  if (windowMax.size() < stride) windowMax.resize(stride);
+  const detail::ScratchBuffer rowMax(detail::ScratchSlot::RowMaxima, stride * static_cast<size_t>(l));
+  const detail::ScratchBuffer windowMax(detail::ScratchSlot::WindowMaxima, stride);
   const double none = -std::numeric_limits<double>::infinity();
   // rowMax(x, y): the largest of x - e .. x + e - 1 in row y, for the centre columns.
   for (int y = 0; y < l; ++y) {
     const double* r = response.Row(y);
-    double* m = rowMax.data() + static_cast<size_t>(y) * stride;
+    double* m = rowMax.Data() + static_cast<size_t>(y) * stride;
     for (int x = e; x < w - e; ++x) m[x] = none;
     for (int du = -e; du < e; ++du) {
       for (int x = e; x < w - e; ++x) m[x] = Larger(m[x], r[x + du]);
     }
   }
-  double* wm = windowMax.data();
+  double* wm = windowMax.Data();
   for (int y = e; y < l - e; ++y) {
     for (int x = e; x < w - e; ++x) wm[x] = none;
     for (int dv = -e; dv < e; ++dv) {
-      const double* m = rowMax.data() + static_cast<size_t>(y + dv) * stride;
+      const double* m = rowMax.Data() + static_cast<size_t>(y + dv) * stride;
       for (int x = e; x < w - e; ++x) wm[x] = Larger(wm[x], m[x]);
     }
     const double* r = response.Row(y);
@@ -80,12 +79,6 @@ void ScanSuppressed(const DoubleImage& response, int window, Kept&& kept) {
     }
   }
 }
-
-// The detector's full-frame planes, kept per thread: every frame needs the same sizes.
-struct DetectorPlanes {
-  std::vector<double> data;
-  double* Plane(int index, size_t size) { return data.data() + static_cast<size_t>(index) * size; }
-};
 
 }  // namespace
 
@@ -107,11 +100,11 @@ std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& re
   // Products Ix^2, Ix Iy, Iy^2 (planes 0 .. 2) and their smoothed interiors (3 .. 5), each
   // w x l without padding.
   const size_t size = static_cast<size_t>(w) * static_cast<size_t>(l);
-  thread_local DetectorPlanes planes;
-  if (planes.data.size() < 6 * size) planes.data.resize(6 * size);
-  double* const pxx = planes.Plane(0, size);
-  double* const pxy = planes.Plane(1, size);
-  double* const pyy = planes.Plane(2, size);
+  const detail::ScratchBuffer planes(detail::ScratchSlot::DetectorPlanes, 6 * size);
+  const auto plane = [&](int index) { return planes.Data() + static_cast<size_t>(index) * size; };
+  double* const pxx = plane(0);
+  double* const pxy = plane(1);
+  double* const pyy = plane(2);
   for (int y = 0; y < l; ++y) {
     const double* dx = ix.Row(y);
     const double* dy = iy.Row(y);
@@ -133,15 +126,15 @@ std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& re
     std::vector<const double*> rows(static_cast<size_t>(l + 2 * h), nullptr);
     std::vector<double*> out(static_cast<size_t>(l), nullptr);
     for (int p = 0; p < 3; ++p) {
-      const double* source = planes.Plane(p, size);
-      double* target = planes.Plane(3 + p, size);
+      const double* source = plane(p);
+      double* target = plane(3 + p);
       for (int y = 0; y < l; ++y) rows[static_cast<size_t>(y + h)] = source + static_cast<size_t>(y) * w;
       for (int y = h; y < l - h; ++y) out[static_cast<size_t>(y)] = target + static_cast<size_t>(y) * w + h;
       detail::RunKernelFilter(rows.data(), out.data(), span, g, n, false, h, l - h);
     }
-    const double* const sxx = planes.Plane(3, size);
-    const double* const sxy = planes.Plane(4, size);
-    const double* const syy = planes.Plane(5, size);
+    const double* const sxx = plane(3);
+    const double* const sxy = plane(4);
+    const double* const syy = plane(5);
     for (int y = 0; y < l; ++y) {
       double* r = response.Row(y);
       if (y < h || y >= l - h) {

@@ -9,6 +9,7 @@
 #include "numeric/convolve.h"
 #include "numeric/projection.h"
 #include "registration/roi_warp.h"
+#include "registration/scratch_buffer.h"
 #include "util/error.h"
 #include "util/parallel.h"
 
@@ -61,13 +62,6 @@ struct RowWarper {
 
 bool WideWarp() { return ActiveSimdVariant() == SimdVariant::Avx512; }
 
-// Row buffers of the warps, kept per thread: a score is computed hundreds of times per frame.
-std::vector<double>& WarpBuffer(size_t size) {
-  thread_local std::vector<double> buffer;
-  if (buffer.size() < size) buffer.resize(size);
-  return buffer;
-}
-
 // Adds the pixels of one ROI row to K running sums at once, each in pixel order (the K
 // chains are independent, so they overlap instead of waiting on each other). A pixel
 // whose warped value is not above 0 adds +0.0, which leaves a sum of non-negative terms
@@ -104,7 +98,7 @@ void ScoreBatch(const GrayImage& reference, const RowWarper* warpers, const RoiR
   const int width = static_cast<int>(roi.Width());
   const int height = static_cast<int>(roi.Height());
   const size_t rowStride = static_cast<size_t>(width);
-  std::vector<double>& buffer = WarpBuffer(rowStride * K);
+  const detail::ScratchBuffer buffer(detail::ScratchSlot::WarpRows, rowStride * K);
   double sums[K];
   long counts[K];
   for (int k = 0; k < K; ++k) {
@@ -112,12 +106,12 @@ void ScoreBatch(const GrayImage& reference, const RowWarper* warpers, const RoiR
     counts[k] = 0;
   }
   for (int r = 0; r < height; ++r) {
-    for (int k = 0; k < K; ++k) warpers[k].Row(roi, r, buffer.data() + k * rowStride);
+    for (int k = 0; k < K; ++k) warpers[k].Row(roi, r, buffer.Data() + k * rowStride);
     const uint8_t* ref = reference.Row(roi.top + r) + roi.left;
     if (K > 1 && warpers[0].wide) {
-      detail::AccumulateRowsAvx512(ref, buffer.data(), width, K, width, sums, counts);
+      detail::AccumulateRowsAvx512(ref, buffer.Data(), width, K, width, sums, counts);
     } else {
-      AccumulateRow<K>(ref, buffer.data(), rowStride, width, sums, counts);
+      AccumulateRow<K>(ref, buffer.Data(), rowStride, width, sums, counts);
     }
   }
   for (int k = 0; k < K; ++k) out[k] = sums[k] / static_cast<double>(counts[k]);
@@ -238,8 +232,8 @@ double ScoreOne(const GrayImage& reference, const RowWarper& warper, const RoiRe
     ScoreSerial(reference, &warper, 1, roi, &score);
     return score;
   }
-  std::vector<double>& warped = WarpBuffer(static_cast<size_t>(pixels));
-  double* const values = warped.data();  // this thread's buffer, filled by every thread
+  const detail::ScratchBuffer warped(detail::ScratchSlot::WarpRows, static_cast<size_t>(pixels));
+  double* const values = warped.Data();  // filled by every thread
   ParallelFor(0, height, kWarpPixelWork * width, [&](int lo, int hi) {
     for (int r = lo; r < hi; ++r) warper.Row(roi, r, values + static_cast<size_t>(r) * width);
   });
