@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <utility>
@@ -90,8 +91,61 @@ inline void AccumulateRow(const uint8_t* ref, const double* rows, size_t rowStri
   }
 }
 
+
 // Scores of up to kBatch homographies in one pass over the ROI, on the calling thread.
 constexpr int kBatch = 8;
+
+// The batch's homographies grouped by equal rows (bit for bit), when they all share the
+// third row and some share a first or second row: then each distinct row is projected once.
+// The refinement's four probes each change one entry of h, so they need three values of u
+// and three of v rather than four of each.
+struct SharedRows {
+  double denominator[3] = {};
+  double uRows[3 * kBatch] = {};
+  double vRows[3 * kBatch] = {};
+  int uOf[kBatch] = {};
+  int vOf[kBatch] = {};
+  detail::SharedRowsWarp job;
+
+  // Adds row (three entries) to the distinct rows, returning its index.
+  static int Find(double* rows, int& n, const double* row) {
+    for (int i = 0; i < n; ++i) {
+      if (std::memcmp(rows + 3 * i, row, 3 * sizeof(double)) == 0) return i;
+    }
+    std::memcpy(rows + 3 * n, row, 3 * sizeof(double));
+    return n++;
+  }
+
+  // False when the batch gains nothing from it.
+  bool Build(const RowWarper* warpers, int count) {
+    if (count < 2 || warpers[0].plane == nullptr) return false;
+    std::memcpy(denominator, warpers[0].entries + 6, sizeof(denominator));
+    for (int k = 1; k < count; ++k) {
+      if (std::memcmp(warpers[k].entries + 6, denominator, sizeof(denominator)) != 0) return false;
+    }
+    int uCount = 0;
+    int vCount = 0;
+    for (int k = 0; k < count; ++k) {
+      uOf[k] = Find(uRows, uCount, warpers[k].entries);
+      vOf[k] = Find(vRows, vCount, warpers[k].entries + 3);
+    }
+    if (uCount + vCount == 2 * count) return false;
+    const GrayImage& frame = *warpers[0].frame;
+    job.plane = warpers[0].plane;
+    job.planeStride = frame.Width() + 1;
+    job.width = frame.Width();
+    job.height = frame.Height();
+    job.denominator = denominator;
+    job.uCount = uCount;
+    job.uRows = uRows;
+    job.vCount = vCount;
+    job.vRows = vRows;
+    job.count = count;
+    job.uOf = uOf;
+    job.vOf = vOf;
+    return true;
+  }
+};
 
 template <int K>
 void ScoreBatch(const GrayImage& reference, const RowWarper* warpers, const RoiRect& roi, double* out) {
@@ -105,8 +159,15 @@ void ScoreBatch(const GrayImage& reference, const RowWarper* warpers, const RoiR
     sums[k] = 0.0;
     counts[k] = 0;
   }
+  SharedRows shared;
+  const bool share = shared.Build(warpers, K);
   for (int r = 0; r < height; ++r) {
-    for (int k = 0; k < K; ++k) warpers[k].Row(roi, r, buffer.Data() + k * rowStride);
+    if (share) {
+      detail::WarpRowSharedPlaneAvx512(shared.job, static_cast<double>(roi.left), static_cast<double>(roi.top) + r, width,
+                                       buffer.Data(), width);
+    } else {
+      for (int k = 0; k < K; ++k) warpers[k].Row(roi, r, buffer.Data() + k * rowStride);
+    }
     const uint8_t* ref = reference.Row(roi.top + r) + roi.left;
     if (K > 1 && warpers[0].wide) {
       detail::AccumulateRowsAvx512(ref, buffer.Data(), width, K, width, sums, counts);

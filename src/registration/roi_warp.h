@@ -19,6 +19,27 @@ void WarpRowAvx512(const uint8_t* pixels, int stride, int width, int height, con
 void WarpRowPlaneAvx512(const double* plane, int planeStride, int width, int height, const double* h, double x0,
                         double y, int count, double* out);
 
+// Several homographies with the same third row, warped together: each distinct first row
+// (h11 h12 h13) gives its coordinate u once and each distinct second row its v once, and
+// homography k samples at (u of uOf[k], v of vOf[k]). Values identical to
+// WarpRowPlaneAvx512 of each homography. At most 8 distinct rows of each kind.
+struct SharedRowsWarp {
+  const double* plane = nullptr;  // as for WarpRowPlaneAvx512
+  int planeStride = 0;
+  int width = 0;
+  int height = 0;
+  const double* denominator = nullptr;  // h31 h32 h33
+  int uCount = 0;
+  const double* uRows = nullptr;  // uCount x 3
+  int vCount = 0;
+  const double* vRows = nullptr;  // vCount x 3
+  int count = 0;                  // homographies, at most 8
+  const int* uOf = nullptr;
+  const int* vOf = nullptr;
+};
+// Row y of every homography: out[k * outStride + c] for c < count.
+void WarpRowSharedPlaneAvx512(const SharedRowsWarp& job, double x0, double y, int count, double* out, int outStride);
+
 // Adds one ROI row to rowCount (1 .. 8) running sums at once: for each pixel c in order and
 // each row k, when rows[k * rowStride + c] is above 0, |ref[c] - rows[k * rowStride + c]|
 // is added to sums[k] and 1 to counts[k]. Each sum is formed in pixel order exactly as a

@@ -161,3 +161,84 @@ void lumet::detail::WarpRowPlaneAvx512(const double* plane, int planeStride, int
     _mm512_mask_storeu_pd(out + c, live, value);
   }
 }
+
+void lumet::detail::WarpRowSharedPlaneAvx512(const SharedRowsWarp& job, double x0, double y, int count, double* out,
+                                             int outStride) {
+  constexpr int kMax = 8;
+  const __m512d unit = _mm512_set1_pd(600.0);
+  const __m512d ys = _mm512_set1_pd(y);
+  const __m512d zero = _mm512_setzero_pd();
+  const __m512d one = _mm512_set1_pd(1.0);
+  const __m512d widthD = _mm512_set1_pd(static_cast<double>(job.width));
+  const __m512d heightD = _mm512_set1_pd(static_cast<double>(job.height));
+  const __m512d strideD = _mm512_set1_pd(static_cast<double>(job.planeStride));
+  const __m512d lanes = _mm512_set_pd(7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0);
+  const double* plane = job.plane;
+  const double* right = plane + 1;
+  const double* below = plane + job.planeStride;
+  const double* belowRight = plane + job.planeStride + 1;
+  // Each row's three terms as the single-homography warp forms them.
+  const __m512d h31 = _mm512_set1_pd(job.denominator[0]);
+  const __m512d h32y = _mm512_mul_pd(_mm512_set1_pd(job.denominator[1]), ys);
+  const __m512d h33 = _mm512_set1_pd(600.0 * job.denominator[2]);
+  __m512d ua[kMax], ub[kMax], uc[kMax], va[kMax], vb[kMax], vc[kMax];
+  for (int i = 0; i < job.uCount; ++i) {
+    ua[i] = _mm512_set1_pd(job.uRows[3 * i]);
+    ub[i] = _mm512_mul_pd(_mm512_set1_pd(job.uRows[3 * i + 1]), ys);
+    uc[i] = _mm512_set1_pd(600.0 * job.uRows[3 * i + 2]);
+  }
+  for (int j = 0; j < job.vCount; ++j) {
+    va[j] = _mm512_set1_pd(job.vRows[3 * j]);
+    vb[j] = _mm512_mul_pd(_mm512_set1_pd(job.vRows[3 * j + 1]), ys);
+    vc[j] = _mm512_set1_pd(600.0 * job.vRows[3 * j + 2]);
+  }
+
+  for (int c = 0; c < count; c += 8) {
+    const int left = count - c;
+    const __mmask8 live = left >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1u << left) - 1u);
+    const __m512d xs = _mm512_add_pd(_mm512_set1_pd(x0 + static_cast<double>(c)), lanes);
+    const __m512d d = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h31, xs), h32y), h33);
+    // Per distinct first row: u, whether it is inside, its integer part and fraction.
+    __mmask8 insideU[kMax];
+    __m512d iu[kMax], fx[kMax];
+    for (int i = 0; i < job.uCount; ++i) {
+      const __m512d u =
+          _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(ua[i], xs), ub[i]), uc[i])), d);
+      insideU[i] = _mm512_mask_cmp_pd_mask(_mm512_mask_cmp_pd_mask(live, u, zero, _CMP_GE_OQ), u, widthD, _CMP_LT_OQ);
+      iu[i] = _mm512_roundscale_pd(u, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+      fx[i] = _mm512_sub_pd(u, iu[i]);
+    }
+    // Per distinct second row: v likewise, and the offset of its plane row.
+    __mmask8 insideV[kMax];
+    __m512d rowAt[kMax], fy[kMax];
+    for (int j = 0; j < job.vCount; ++j) {
+      const __m512d v =
+          _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(va[j], xs), vb[j]), vc[j])), d);
+      insideV[j] = _mm512_mask_cmp_pd_mask(_mm512_mask_cmp_pd_mask(live, v, zero, _CMP_GE_OQ), v, heightD, _CMP_LT_OQ);
+      const __m512d iv = _mm512_roundscale_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+      fy[j] = _mm512_sub_pd(v, iv);
+      rowAt[j] = _mm512_mul_pd(iv, strideD);
+    }
+    for (int k = 0; k < job.count; ++k) {
+      const int i = job.uOf[k];
+      const int j = job.vOf[k];
+      double* target = out + static_cast<long>(k) * outStride + c;
+      const __mmask8 inside = insideU[i] & insideV[j];
+      if (inside == 0) {
+        _mm512_mask_storeu_pd(target, live, zero);
+        continue;
+      }
+      const __m256i at = _mm512_cvttpd_epi32(_mm512_add_pd(rowAt[j], iu[i]));
+      const __m512d tl = _mm512_mask_i32gather_pd(zero, inside, at, plane, 8);
+      const __m512d tr = _mm512_mask_i32gather_pd(zero, inside, at, right, 8);
+      const __m512d bl = _mm512_mask_i32gather_pd(zero, inside, at, below, 8);
+      const __m512d br = _mm512_mask_i32gather_pd(zero, inside, at, belowRight, 8);
+      const __m512d gx = _mm512_sub_pd(one, fx[i]);
+      const __m512d t = _mm512_add_pd(_mm512_mul_pd(gx, tl), _mm512_mul_pd(fx[i], tr));
+      const __m512d b = _mm512_add_pd(_mm512_mul_pd(gx, bl), _mm512_mul_pd(fx[i], br));
+      const __m512d value =
+          _mm512_maskz_add_pd(inside, _mm512_mul_pd(_mm512_sub_pd(one, fy[j]), t), _mm512_mul_pd(fy[j], b));
+      _mm512_mask_storeu_pd(target, live, value);
+    }
+  }
+}

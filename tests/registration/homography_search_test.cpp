@@ -141,6 +141,38 @@ TEST(RoiScorer, ManyHomographiesAtOnceMatchTheDirectWarpOneByOne) {
   EXPECT_THROW(RoiMaeMany(ref, frame, pointers.data(), 2, RoiRect{290, 0, 302, 10}, nullptr), Error);
 }
 
+TEST(RoiScorer, HomographiesSharingRowsAreScoredAsOneByOne) {
+  // The refinement's probes: each raises one of h11, h21, h12, h22, so all share the third
+  // row and pairs share the first or the second. Some fall off the frame's right edge.
+  const GrayImage ref = testing::NoiseImage(161, 121, 8);
+  const GrayImage frame = testing::NoiseImage(161, 121, 9);
+  const Matrix base = MakeH(1.01, 0.02, 4.0 / 600, -0.015, 0.99, -2.0 / 600, 3e-5, -2e-5);
+  std::vector<Matrix> hs(8, base);
+  const int rows[] = {1, 2, 1, 2, 1, 2, 1, 1};
+  const int cols[] = {1, 1, 2, 2, 3, 3, 1, 1};
+  const double steps[] = {0.08, 0.08, 0.08, 0.08, 0.05, -0.05, 0.0, 0.08};  // the last two repeat h and probe 0
+  for (size_t k = 0; k < hs.size(); ++k) hs[k].At1(rows[k], cols[k]) = base.At1(rows[k], cols[k]) + steps[k];
+  std::vector<const Matrix*> pointers;
+  for (const Matrix& h : hs) pointers.push_back(&h);
+  const SimdVariant original = ActiveSimdVariant();
+  for (SimdVariant variant : SupportedSimdVariants()) {
+    SetSimdVariant(variant);
+    for (const RoiRect& roi : {RoiRect{0, 0, 161, 121}, RoiRect{140, 30, 161, 43}}) {
+      const RoiScorer scorer(ref, frame, roi);
+      for (int count = 2; count <= 8; ++count) {
+        SCOPED_TRACE(std::string(SimdVariantName(variant)) + ", ROI " + RoiText(roi) + ", " + std::to_string(count));
+        double scores[8];
+        scorer.ScoreMany(pointers.data(), count, scores);
+        for (int k = 0; k < count; ++k) {
+          const double direct = RoiMaeDirect(ref, frame, hs[static_cast<size_t>(k)], roi);
+          EXPECT_EQ(std::memcmp(&scores[k], &direct, sizeof(double)), 0) << k << ": " << scores[k] << " vs " << direct;
+        }
+      }
+    }
+  }
+  SetSimdVariant(original);
+}
+
 // The frame shows the reference moved by (3, -2); pairs from `good` on are off by 4..8 px.
 struct ShiftCase {
   GrayImage ref, frame;
