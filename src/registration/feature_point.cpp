@@ -38,8 +38,44 @@ bool FirstStrictMaximum(const DoubleImage& response, int x, int y, int e, double
   return true;
 }
 
-// The largest of a and b that is a number; a when neither is.
+// b when it exceeds a, else a. A combination of these in any order gives one of its inputs,
+// so a result above the centre is a value of the window above it; not-a-number values can
+// only hide such a value, which sends the centre to the full test.
 inline double Larger(double a, double b) { return b > a ? b : a; }
+
+// m[x] for e <= x < w - e: the largest of r[x - e .. x + e - 1]. The half-window of the
+// detector (3) is unrolled so that each m[x] is formed in registers.
+void SlidingMaximum(const double* r, int e, int w, double none, double* m) {
+  if (e == 3) {
+    for (int x = 3; x < w - 3; ++x) {
+      m[x] = Larger(Larger(Larger(r[x - 3], r[x - 2]), Larger(r[x - 1], r[x])), Larger(r[x + 1], r[x + 2]));
+    }
+    return;
+  }
+  for (int x = e; x < w - e; ++x) m[x] = none;
+  for (int du = -e; du < e; ++du) {
+    for (int x = e; x < w - e; ++x) m[x] = Larger(m[x], r[x + du]);
+  }
+}
+
+// out[x] for e <= x < w - e: the largest of rows[k * stride + x], k = 0 .. 2e - 1.
+void ColumnMaximum(const double* rows, size_t stride, int e, int w, double none, double* out) {
+  if (e == 3) {
+    const double* a = rows;
+    const double* b = a + stride;
+    const double* c = b + stride;
+    const double* d = c + stride;
+    const double* f = d + stride;
+    const double* g = f + stride;
+    for (int x = 3; x < w - 3; ++x) out[x] = Larger(Larger(Larger(a[x], b[x]), Larger(c[x], d[x])), Larger(f[x], g[x]));
+    return;
+  }
+  for (int x = e; x < w - e; ++x) out[x] = none;
+  for (int k = 0; k < 2 * e; ++k) {
+    const double* m = rows + static_cast<size_t>(k) * stride;
+    for (int x = e; x < w - e; ++x) out[x] = Larger(out[x], m[x]);
+  }
+}
 
 // Calls kept(x, y, value) for every centre that SuppressNonMaximaDirect keeps, in scan order.
 // A centre is tested in full only when no value of its window exceeds it (the window's
@@ -57,25 +93,18 @@ void ScanSuppressed(const DoubleImage& response, int window, Kept&& kept) {
   const double none = -std::numeric_limits<double>::infinity();
   // rowMax(x, y): the largest of x - e .. x + e - 1 in row y, for the centre columns.
   for (int y = 0; y < l; ++y) {
-    const double* r = response.Row(y);
-    double* m = rowMax.Data() + static_cast<size_t>(y) * stride;
-    for (int x = e; x < w - e; ++x) m[x] = none;
-    for (int du = -e; du < e; ++du) {
-      for (int x = e; x < w - e; ++x) m[x] = Larger(m[x], r[x + du]);
-    }
+    SlidingMaximum(response.Row(y), e, w, none, rowMax.Data() + static_cast<size_t>(y) * stride);
   }
   double* wm = windowMax.Data();
   for (int y = e; y < l - e; ++y) {
-    for (int x = e; x < w - e; ++x) wm[x] = none;
-    for (int dv = -e; dv < e; ++dv) {
-      const double* m = rowMax.Data() + static_cast<size_t>(y + dv) * stride;
-      for (int x = e; x < w - e; ++x) wm[x] = Larger(wm[x], m[x]);
-    }
+    ColumnMaximum(rowMax.Data() + static_cast<size_t>(y - e) * stride, stride, e, w, none, wm);
     const double* r = response.Row(y);
     for (int x = e; x < w - e; ++x) {
       const double c = r[x];
-      if (!(c > 0.0) || wm[x] > c) continue;
-      if (FirstStrictMaximum(response, x, y, e, c)) kept(x, y, c);
+      // One branch, rarely taken: only a window's largest value goes on.
+      if (static_cast<int>(c > 0.0) & static_cast<int>(!(wm[x] > c))) {
+        if (FirstStrictMaximum(response, x, y, e, c)) kept(x, y, c);
+      }
     }
   }
 }
