@@ -232,11 +232,10 @@ void FitHomography(const std::vector<FeaturePoint>& as, const std::vector<Featur
     bottom[7] = -yp * y;
     rhs[u + i] = unit * yp;
   }
-  const Matrix t1 = Transpose(s);
-  const Matrix t2 = Transpose(s);
-  const Matrix normal = Multiply(t2, s);
+  const Matrix transposed = Transpose(s);
+  const Matrix normal = Multiply(transposed, s);
   const Matrix inverse = Inverse(normal);
-  const Matrix pseudo = Multiply(inverse, t1);
+  const Matrix pseudo = Multiply(inverse, transposed);
   const Vector sol = Multiply(pseudo, rhs);
   if (h.Rows() != 3 || h.Cols() != 3) h.Allocate(3, 3);
   for (int k = 0; k < 8; ++k) h.Flat1(k + 1) = sol[k];
