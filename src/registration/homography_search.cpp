@@ -67,8 +67,10 @@ bool WideWarp() { return ActiveSimdVariant() == SimdVariant::Avx512; }
 // chains are independent, so they overlap instead of waiting on each other). A pixel
 // whose warped value is not above 0 adds +0.0, which leaves a sum of non-negative terms
 // unchanged, and nothing to the count.
+// Not inlined: its callers keep the sums across calls, which lose every vector register,
+// and once inlined the sums would stay in memory inside the loop as well.
 template <int K>
-inline void AccumulateRow(const uint8_t* ref, const double* rows, size_t rowStride, int width, double* sums,
+[[gnu::noinline]] void AccumulateRow(const uint8_t* ref, const double* rows, size_t rowStride, int width, double* sums,
                           long* counts) {
   double s[K];
   long n[K];
