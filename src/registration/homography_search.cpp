@@ -38,10 +38,10 @@ struct RowWarper {
   const Matrix* h = nullptr;
   const double* plane = nullptr;
   double entries[9] = {};
-  bool wide = false;
+  SimdVariant variant = SimdVariant::Baseline;
 
-  RowWarper(const GrayImage& f, const Matrix& m, bool avx512, const double* doubles)
-      : frame(&f), h(&m), plane(doubles), wide(avx512) {
+  RowWarper(const GrayImage& f, const Matrix& m, SimdVariant simd, const double* doubles)
+      : frame(&f), h(&m), plane(doubles), variant(simd) {
     for (int k = 0; k < 9; ++k) entries[k] = m.Flat1(k + 1);
   }
   // The same values as WarpRowScalar on the widest instruction set in use.
@@ -49,19 +49,20 @@ struct RowWarper {
     const double x0 = static_cast<double>(roi.left);
     const double y = static_cast<double>(roi.top) + r;
     const int count = static_cast<int>(roi.Width());
-    if (plane != nullptr) {
-      detail::WarpRowPlaneAvx512(plane, frame->Width() + 1, frame->Width(), frame->Height(), entries, x0, y, count,
-                                 out);
-    } else if (wide) {
-      detail::WarpRowAvx512(frame->Pixels(), frame->Stride(), frame->Width(), frame->Height(), entries, x0, y, count,
-                            out);
+    const int w = frame->Width();
+    const int l = frame->Height();
+    if (plane != nullptr && variant == SimdVariant::Avx512) {
+      detail::WarpRowPlaneAvx512(plane, w + 1, w, l, entries, x0, y, count, out);
+    } else if (plane != nullptr && variant == SimdVariant::Avx2) {
+      detail::WarpRowPlaneAvx2(plane, w + 1, w, l, entries, x0, y, count, out);
+    } else if (variant == SimdVariant::Avx512) {
+      detail::WarpRowAvx512(frame->Pixels(), frame->Stride(), w, l, entries, x0, y, count, out);
     } else {
       WarpRowScalar(*frame, *h, roi, r, out);
     }
   }
 };
 
-bool WideWarp() { return ActiveSimdVariant() == SimdVariant::Avx512; }
 
 // Adds the pixels of one ROI row to K running sums at once, each in pixel order (the K
 // chains are independent, so they overlap instead of waiting on each other). A pixel
@@ -120,7 +121,7 @@ struct SharedRows {
 
   // False when the batch gains nothing from it.
   bool Build(const RowWarper* warpers, int count) {
-    if (count < 2 || warpers[0].plane == nullptr) return false;
+    if (count < 2 || warpers[0].plane == nullptr || warpers[0].variant != SimdVariant::Avx512) return false;
     std::memcpy(denominator, warpers[0].entries + 6, sizeof(denominator));
     for (int k = 1; k < count; ++k) {
       if (std::memcmp(warpers[k].entries + 6, denominator, sizeof(denominator)) != 0) return false;
@@ -171,8 +172,10 @@ void ScoreBatch(const GrayImage& reference, const RowWarper* warpers, const RoiR
       for (int k = 0; k < K; ++k) warpers[k].Row(roi, r, buffer.Data() + k * rowStride);
     }
     const uint8_t* ref = reference.Row(roi.top + r) + roi.left;
-    if (K > 1 && warpers[0].wide) {
+    if (K > 1 && warpers[0].variant == SimdVariant::Avx512) {
       detail::AccumulateRowsAvx512(ref, buffer.Data(), width, K, width, sums, counts);
+    } else if (K > 1 && warpers[0].variant == SimdVariant::Avx2) {
+      detail::AccumulateRowsAvx2(ref, buffer.Data(), width, K, width, sums, counts);
     } else {
       AccumulateRow<K>(ref, buffer.Data(), rowStride, width, sums, counts);
     }
@@ -312,15 +315,15 @@ double ScoreOne(const GrayImage& reference, const RowWarper& warper, const RoiRe
 
 double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi) {
   CheckRoiInsideFrame(roi, reference.Width(), reference.Height());
-  return ScoreOne(reference, RowWarper(frame, h, WideWarp(), nullptr), roi);
+  return ScoreOne(reference, RowWarper(frame, h, ActiveSimdVariant(), nullptr), roi);
 }
 
 RoiScorer::RoiScorer(const GrayImage& reference, const GrayImage& frame, const RoiRect& roi)
-    : reference_(reference), frame_(frame), roi_(roi), wide_(WideWarp()) {
+    : reference_(reference), frame_(frame), roi_(roi), variant_(ActiveSimdVariant()) {
   CheckRoiInsideFrame(roi, reference.Width(), reference.Height());
   const long w = frame.Width();
   const long l = frame.Height();
-  if (!wide_ || w <= 0 || l <= 0 || (w + 1) * (l + 1) > kMaxPlanePixels) return;
+  if (variant_ == SimdVariant::Baseline || w <= 0 || l <= 0 || (w + 1) * (l + 1) > kMaxPlanePixels) return;
   // The frame with its last column and last row repeated once.
   const size_t stride = static_cast<size_t>(w + 1);
   plane_.resize(stride * static_cast<size_t>(l + 1));
@@ -333,7 +336,7 @@ RoiScorer::RoiScorer(const GrayImage& reference, const GrayImage& frame, const R
 }
 
 double RoiScorer::Score(const Matrix& h) const {
-  return ScoreOne(reference_, RowWarper(frame_, h, wide_, plane_.empty() ? nullptr : plane_.data()), roi_);
+  return ScoreOne(reference_, RowWarper(frame_, h, variant_, plane_.empty() ? nullptr : plane_.data()), roi_);
 }
 
 void RoiScorer::ScoreMany(const Matrix* const* hs, int count, double* out) const {
@@ -341,7 +344,7 @@ void RoiScorer::ScoreMany(const Matrix* const* hs, int count, double* out) const
   const double* plane = plane_.empty() ? nullptr : plane_.data();
   std::vector<RowWarper> warpers;
   warpers.reserve(static_cast<size_t>(count));
-  for (int k = 0; k < count; ++k) warpers.emplace_back(frame_, *hs[k], wide_, plane);
+  for (int k = 0; k < count; ++k) warpers.emplace_back(frame_, *hs[k], variant_, plane);
   // Whole homographies go to the threads; each thread scores its share in batches.
   ParallelFor(0, count, kWarpPixelWork * roi_.Width() * roi_.Height(), [&](int lo, int hi) {
     ScoreSerial(reference_, warpers.data() + lo, hi - lo, roi_, out + lo);

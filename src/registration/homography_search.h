@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "numeric/convolve.h"
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
 #include "numeric/random.h"
@@ -33,7 +34,7 @@ DoubleImage WarpRoi(const GrayImage& frame, const Matrix& h, const RoiRect& roi)
 double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi);
 
 // RoiMae for many homographies of one reference, frame and ROI: the frame is prepared once
-// (on AVX-512, a double-valued copy that the warp reads without conversions), and
+// (on AVX-512 and AVX2, a double-valued copy that the warp reads without conversions), and
 // ScoreMany scores several homographies in one pass over the ROI, each sum kept apart in
 // pixel order. Every score equals RoiMae bit for bit. The images must outlive the scorer;
 // the ROI must lie inside the reference (lumet::Error otherwise).
@@ -48,7 +49,7 @@ class RoiScorer {
   const GrayImage& reference_;
   const GrayImage& frame_;
   RoiRect roi_;
-  bool wide_ = false;
+  SimdVariant variant_ = SimdVariant::Baseline;
   std::vector<double> plane_;
 };
 

@@ -47,4 +47,11 @@ void WarpRowSharedPlaneAvx512(const SharedRowsWarp& job, double x0, double y, in
 void AccumulateRowsAvx512(const uint8_t* ref, const double* rows, int rowStride, int rowCount, int width,
                           double* sums, long* counts);
 
+// The plane warp and the row sums on AVX2 (4 lanes, no fused multiply-add), for processors
+// without AVX-512; the same values.
+void WarpRowPlaneAvx2(const double* plane, int planeStride, int width, int height, const double* h, double x0,
+                      double y, int count, double* out);
+void AccumulateRowsAvx2(const uint8_t* ref, const double* rows, int rowStride, int rowCount, int width, double* sums,
+                        long* counts);
+
 }  // namespace lumet::detail
