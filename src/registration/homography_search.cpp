@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -326,25 +327,25 @@ RoiScorer::RoiScorer(const GrayImage& reference, const GrayImage& frame, const R
   if (variant_ == SimdVariant::Baseline || w <= 0 || l <= 0 || (w + 1) * (l + 1) > kMaxPlanePixels) return;
   // The frame with its last column and last row repeated once.
   const size_t stride = static_cast<size_t>(w + 1);
-  plane_.resize(stride * static_cast<size_t>(l + 1));
+  plane_ = std::make_unique<detail::ScratchBuffer>(detail::ScratchSlot::FramePlane, stride * static_cast<size_t>(l + 1));
+  planeData_ = plane_->Data();
   for (long y = 0; y <= l; ++y) {
     const uint8_t* row = frame.Row(static_cast<int>(y < l ? y : l - 1));
-    double* out = plane_.data() + static_cast<size_t>(y) * stride;
+    double* out = plane_->Data() + static_cast<size_t>(y) * stride;
     for (long x = 0; x < w; ++x) out[x] = row[x];
     out[w] = row[w - 1];
   }
 }
 
 double RoiScorer::Score(const Matrix& h) const {
-  return ScoreOne(reference_, RowWarper(frame_, h, variant_, plane_.empty() ? nullptr : plane_.data()), roi_);
+  return ScoreOne(reference_, RowWarper(frame_, h, variant_, planeData_), roi_);
 }
 
 void RoiScorer::ScoreMany(const Matrix* const* hs, int count, double* out) const {
   if (count <= 0) return;
-  const double* plane = plane_.empty() ? nullptr : plane_.data();
   std::vector<RowWarper> warpers;
   warpers.reserve(static_cast<size_t>(count));
-  for (int k = 0; k < count; ++k) warpers.emplace_back(frame_, *hs[k], variant_, plane);
+  for (int k = 0; k < count; ++k) warpers.emplace_back(frame_, *hs[k], variant_, planeData_);
   // Whole homographies go to the threads; each thread scores its share in batches.
   ParallelFor(0, count, kWarpPixelWork * roi_.Width() * roi_.Height(), [&](int lo, int hi) {
     ScoreSerial(reference_, warpers.data() + lo, hi - lo, roi_, out + lo);

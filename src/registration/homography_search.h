@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "numeric/convolve.h"
@@ -8,6 +9,7 @@
 #include "numeric/random.h"
 #include "numeric/roi_rect.h"
 #include "registration/feature_point.h"
+#include "registration/scratch_buffer.h"
 
 namespace lumet {
 
@@ -36,8 +38,9 @@ double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& 
 // RoiMae for many homographies of one reference, frame and ROI: the frame is prepared once
 // (on AVX-512 and AVX2, a double-valued copy that the warp reads without conversions), and
 // ScoreMany scores several homographies in one pass over the ROI, each sum kept apart in
-// pixel order. Every score equals RoiMae bit for bit. The images must outlive the scorer;
-// the ROI must lie inside the reference (lumet::Error otherwise).
+// pixel order. Every score equals RoiMae bit for bit. The images must outlive the scorer,
+// which ends on the thread that made it; the ROI must lie inside the reference
+// (lumet::Error otherwise).
 class RoiScorer {
  public:
   RoiScorer(const GrayImage& reference, const GrayImage& frame, const RoiRect& roi);
@@ -50,7 +53,8 @@ class RoiScorer {
   const GrayImage& frame_;
   RoiRect roi_;
   SimdVariant variant_ = SimdVariant::Baseline;
-  std::vector<double> plane_;
+  std::unique_ptr<detail::ScratchBuffer> plane_;  // the frame as doubles, when used
+  const double* planeData_ = nullptr;
 };
 
 // RoiScorer(reference, frame, roi).ScoreMany(hs, count, out).
