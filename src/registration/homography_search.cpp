@@ -64,7 +64,6 @@ struct RowWarper {
   }
 };
 
-
 // Adds the pixels of one ROI row to K running sums at once, each in pixel order (the K
 // chains are independent, so they overlap instead of waiting on each other). A pixel
 // whose warped value is not above 0 adds +0.0, which leaves a sum of non-negative terms
@@ -72,8 +71,8 @@ struct RowWarper {
 // Not inlined: its callers keep the sums across calls, which lose every vector register,
 // and once inlined the sums would stay in memory inside the loop as well.
 template <int K>
-[[gnu::noinline]] void AccumulateRow(const uint8_t* ref, const double* rows, size_t rowStride, int width, double* sums,
-                          long* counts) {
+[[gnu::noinline]] void AccumulateRow(const uint8_t* ref, const double* rows, size_t rowStride, int width,
+                                     double* sums, long* counts) {
   double s[K];
   long n[K];
   for (int k = 0; k < K; ++k) {
@@ -94,7 +93,6 @@ template <int K>
     counts[k] = n[k];
   }
 }
-
 
 // Scores of up to kBatch homographies in one pass over the ROI, on the calling thread.
 constexpr int kBatch = 8;
@@ -167,8 +165,8 @@ void ScoreBatch(const GrayImage& reference, const RowWarper* warpers, const RoiR
   const bool share = shared.Build(warpers, K);
   for (int r = 0; r < height; ++r) {
     if (share) {
-      detail::WarpRowSharedPlaneAvx512(shared.job, static_cast<double>(roi.left), static_cast<double>(roi.top) + r, width,
-                                       buffer.Data(), width);
+      const double y = static_cast<double>(roi.top) + r;
+      detail::WarpRowSharedPlaneAvx512(shared.job, static_cast<double>(roi.left), y, width, buffer.Data(), width);
     } else {
       for (int k = 0; k < K; ++k) warpers[k].Row(roi, r, buffer.Data() + k * rowStride);
     }
@@ -327,7 +325,8 @@ RoiScorer::RoiScorer(const GrayImage& reference, const GrayImage& frame, const R
   if (variant_ == SimdVariant::Baseline || w <= 0 || l <= 0 || (w + 1) * (l + 1) > kMaxPlanePixels) return;
   // The frame with its last column and last row repeated once.
   const size_t stride = static_cast<size_t>(w + 1);
-  plane_ = std::make_unique<detail::ScratchBuffer>(detail::ScratchSlot::FramePlane, stride * static_cast<size_t>(l + 1));
+  plane_ =
+      std::make_unique<detail::ScratchBuffer>(detail::ScratchSlot::FramePlane, stride * static_cast<size_t>(l + 1));
   planeData_ = plane_->Data();
   for (long y = 0; y <= l; ++y) {
     const uint8_t* row = frame.Row(static_cast<int>(y < l ? y : l - 1));

@@ -35,8 +35,10 @@ LUMET_AVX2 void lumet::detail::WarpRowPlaneAvx2(const double* plane, int planeSt
     // x0 + c as the scalar warp forms it (whole numbers, exact), one lane per pixel.
     const __m256d xs = _mm256_add_pd(_mm256_set1_pd(x0 + static_cast<double>(c)), lanes);
     const __m256d d = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(h31, xs), h32y), h33);
-    const __m256d u = _mm256_div_pd(_mm256_mul_pd(unit, _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(h11, xs), h12y), h13)), d);
-    const __m256d v = _mm256_div_pd(_mm256_mul_pd(unit, _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(h21, xs), h22y), h23)), d);
+    const __m256d nu = _mm256_mul_pd(unit, _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(h11, xs), h12y), h13));
+    const __m256d nv = _mm256_mul_pd(unit, _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(h21, xs), h22y), h23));
+    const __m256d u = _mm256_div_pd(nu, d);
+    const __m256d v = _mm256_div_pd(nv, d);
     const __m256d inside =
         _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(u, zero, _CMP_GE_OQ), _mm256_cmp_pd(v, zero, _CMP_GE_OQ)),
                       _mm256_and_pd(_mm256_cmp_pd(u, widthD, _CMP_LT_OQ), _mm256_cmp_pd(v, heightD, _CMP_LT_OQ)));
@@ -77,8 +79,8 @@ LUMET_AVX2 void lumet::detail::AccumulateRowsAvx2(const uint8_t* ref, const doub
   const __m128i offsetsHigh = _mm_mullo_epi32(_mm_set_epi32(7, 6, 5, 4), _mm_set1_epi32(rowStride));
   const __m256i lane = _mm256_set_epi64x(3, 2, 1, 0);
   const __m256d liveLow = _mm256_castsi256_pd(_mm256_cmpgt_epi64(_mm256_set1_epi64x(rowCount), lane));
-  const __m256d liveHigh =
-      _mm256_castsi256_pd(_mm256_cmpgt_epi64(_mm256_set1_epi64x(rowCount), _mm256_add_epi64(lane, _mm256_set1_epi64x(4))));
+  const __m256i laneHigh = _mm256_add_epi64(lane, _mm256_set1_epi64x(4));
+  const __m256d liveHigh = _mm256_castsi256_pd(_mm256_cmpgt_epi64(_mm256_set1_epi64x(rowCount), laneHigh));
   alignas(32) double s[8] = {};
   alignas(32) long long n[8] = {};
   for (int k = 0; k < rowCount; ++k) {

@@ -89,7 +89,8 @@ void lumet::detail::AccumulateRowsAvx512(const uint8_t* ref, const double* rows,
   const __m512d zero = _mm512_setzero_pd();
   const __m512i oneI = _mm512_set1_epi64(1);
   // Lane k reads row k; the lanes past the last row read nothing and stay unchanged.
-  const __m256i rowOffsets = _mm256_mullo_epi32(_mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0), _mm256_set1_epi32(rowStride));
+  const __m256i rowOffsets =
+      _mm256_mullo_epi32(_mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0), _mm256_set1_epi32(rowStride));
   __m512d sum = _mm512_maskz_loadu_pd(lanes, sums);
   __m512i count = _mm512_maskz_loadu_epi64(lanes, counts);
   for (int c = 0; c < width; ++c) {
@@ -132,8 +133,10 @@ void lumet::detail::WarpRowPlaneAvx512(const double* plane, int planeStride, int
     // The projection exactly as in WarpRowAvx512.
     const __m512d xs = _mm512_add_pd(_mm512_set1_pd(x0 + static_cast<double>(c)), lanes);
     const __m512d d = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h31, xs), h32y), h33);
-    const __m512d u = _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h11, xs), h12y), h13)), d);
-    const __m512d v = _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h21, xs), h22y), h23)), d);
+    const __m512d nu = _mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h11, xs), h12y), h13));
+    const __m512d nv = _mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h21, xs), h22y), h23));
+    const __m512d u = _mm512_div_pd(nu, d);
+    const __m512d v = _mm512_div_pd(nv, d);
     __mmask8 inside = _mm512_mask_cmp_pd_mask(live, u, zero, _CMP_GE_OQ);
     inside = _mm512_mask_cmp_pd_mask(inside, v, zero, _CMP_GE_OQ);
     inside = _mm512_mask_cmp_pd_mask(inside, u, widthD, _CMP_LT_OQ);
