@@ -6,7 +6,7 @@
 namespace lumet::detail {
 
 // Buffers of doubles for the registration's hot loops. One the calling thread keeps between
-// calls while it is small (frames of a few hundred thousand pixels), so that the hundreds of
+// calls while it is small (frames up to about 80 000 pixels), so that the hundreds of
 // calls per frame neither allocate nor fault pages in; a larger one lives for the call alone,
 // so that big frames hold no memory once registration has ended. Each slot is one kept
 // buffer per thread; a second buffer of a slot in use on the thread gets memory of its own.
@@ -17,7 +17,9 @@ class ScratchBuffer {
  public:
   // At least size doubles, contents unspecified.
   ScratchBuffer(ScratchSlot slot, size_t size) {
-    constexpr size_t kKeptLimit = size_t{2} << 20;  // 16 MB a slot
+    // 4 MB a slot: the detector's six planes of a 320 x 240 frame fit, and no thread holds
+    // more than some 10 MB once registration has ended.
+    constexpr size_t kKeptLimit = size_t{1} << 19;
     struct Kept {
       std::vector<double> buffer;
       bool inUse = false;
