@@ -18,6 +18,7 @@ class HeadlessPort : public ModelPort {
   void AppendLog(const std::string& text) override;
   void ReportProgress(const std::string& stage, int step, int total) override;
   bool CancelRequested() override { return false; }
+  bool ShowsWorkInProgress() const override { return false; }
 
   // Ends a progress line on the terminal, if one is showing.
   void FinishProgress();

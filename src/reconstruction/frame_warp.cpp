@@ -9,30 +9,54 @@
 
 namespace lumet {
 
+namespace {
+
+// HR pixel (c, r)'s sample of one channel at the projected point p.
+inline double SampleAt(const GrayImage& source, const ProjectedPoint& p) {
+  if (p.u >= 0.0 && p.v >= 0.0 && p.u < source.Width() && p.v < source.Height()) return source.SampleNonNegative(p.u, p.v);
+  return 0.0;
+}
+
+inline ProjectedPoint HrPixelOnFrame(const Matrix& lrForm, const HrGeometry& grid, int c, int r) {
+  return ProjectPoint(lrForm, static_cast<double>(c + grid.x0), static_cast<double>(r + grid.y0));
+}
+
+}  // namespace
+
 void WarpToHrGrid(const ColorGrayImage& frame, const Matrix& lrForm, const HrGeometry& grid, ColorDoubleImage& layer) {
   const int gw = grid.width;
   const int gh = grid.height;
   for (auto& channel : layer.channels) channel.Create(gw, gh);
-    // The projection does not depend on the channel: one projection per HR pixel serves all
-    // three, each with its own channel's range test.
+  // The projection does not depend on the channel: one projection per HR pixel serves all
+  // three, each with its own channel's range test.
   ParallelFor(0, gh, 40L * gw, [&](int lo, int hi) {
     for (int r = lo; r < hi; ++r) {
       for (int c = 0; c < gw; ++c) {
-        const ProjectedPoint p = ProjectPoint(lrForm, static_cast<double>(c + grid.x0), static_cast<double>(r + grid.y0));
+        const ProjectedPoint p = HrPixelOnFrame(lrForm, grid, c, r);
         for (int ch = 0; ch < 3; ++ch) {
-          const GrayImage& source = frame.channels[static_cast<size_t>(ch)];
-          double value = 0.0;
-          if (p.u >= 0.0 && p.v >= 0.0 && p.u < source.Width() && p.v < source.Height()) value = source.SampleNonNegative(p.u, p.v);
-          layer.channels[static_cast<size_t>(ch)].Row(r)[c] = value;
+          layer.channels[static_cast<size_t>(ch)].Row(r)[c] = SampleAt(frame.channels[static_cast<size_t>(ch)], p);
         }
       }
     }
   });
 }
 
+void WarpToHrGrid(const GrayImage& channel, const Matrix& lrForm, const HrGeometry& grid, DoubleImage& plane) {
+  const int gw = grid.width;
+  plane.Create(gw, grid.height);
+  ParallelFor(0, grid.height, 20L * gw, [&](int lo, int hi) {
+    for (int r = lo; r < hi; ++r) {
+      double* out = plane.Row(r);
+      for (int c = 0; c < gw; ++c) out[c] = SampleAt(channel, HrPixelOnFrame(lrForm, grid, c, r));
+    }
+  });
+}
+
 double FrameMae(const ColorDoubleImage& layer0, const ColorDoubleImage& layerK) {
-  const DoubleImage& reference = layer0.channels[1];
-  const DoubleImage& warped = layerK.channels[1];
+  return FrameMae(layer0.channels[1], layerK.channels[1]);
+}
+
+double FrameMae(const DoubleImage& reference, const DoubleImage& warped) {
   long m = 0;
   double sum = 0.0;
   for (int r = 0; r < warped.Height(); ++r) {

@@ -13,10 +13,15 @@ namespace lumet {
 // 0 <= u < width, 0 <= v < height, and 0.0 otherwise. lrForm is A_k (LrFormOnHrInput).
 // Every channel of layer is re-created at G x H and fully written.
 void WarpToHrGrid(const ColorGrayImage& frame, const Matrix& lrForm, const HrGeometry& grid, ColorDoubleImage& layer);
+// The same for one channel: plane is re-created at G x H and holds exactly what
+// WarpToHrGrid writes for that channel.
+void WarpToHrGrid(const GrayImage& channel, const Matrix& lrForm, const HrGeometry& grid, DoubleImage& plane);
 
 // Mean absolute green difference between layer 0 and layer k over the HR pixels whose
 // green value in layer k is positive. Not a number when there is no such pixel.
 double FrameMae(const ColorDoubleImage& layer0, const ColorDoubleImage& layerK);
+// The same from the two green planes alone.
+double FrameMae(const DoubleImage& green0, const DoubleImage& greenK);
 
 struct SelectionThreshold {
   int index = 0;       // floor(N * 0.9)

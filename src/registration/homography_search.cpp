@@ -214,4 +214,8 @@ double EstimateHomography(const GrayImage& reference, const GrayImage& frame, co
   return best;
 }
 
+void SkipSearchDraws(LcgRandom& random, int trials) {
+  for (long draw = 0; draw < 2L * kShuffleTranspositions * (trials - 1); ++draw) random.Next();
+}
+
 }  // namespace lumet

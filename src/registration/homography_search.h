@@ -47,4 +47,8 @@ double EstimateHomography(const GrayImage& reference, const GrayImage& frame, co
                           const std::vector<FeaturePoint>& b, Matrix& h, int sampleSize, int trials, int poolSize,
                           const RoiRect& roi, LcgRandom& random);
 
+// Moves random on by the draws EstimateHomography takes for `trials` trials, so that the
+// searches of several frames can run at once, each from where the one before would end.
+void SkipSearchDraws(LcgRandom& random, int trials);
+
 }  // namespace lumet

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "reconstruction/psf_kernel.h"
 #include "reconstruction/robust_btv.h"
 #include "util/error.h"
+#include "util/parallel.h"
 #include "util/text_format.h"
 #include "workbench/frame_source.h"
 #include "workbench/output_files.h"
@@ -52,16 +54,12 @@ void Workbench::Reconstruction(UiPort& ui) {
 
   OpenReconstructionViewers(ui, grid);
 
-  // Per frame: read, warp onto the HR grid, measure against frame 0. Only layer 0 (whose
-  // green channel every frame is measured against) and the current frame's layer are held.
+  // Frame k and the form that takes the HR grid onto it (frame 0: the identity, and the
+  // enlarged first frame shown and written).
   std::vector<Matrix> hrForms;
-  ColorDoubleImage layer0;
-  ColorDoubleImage layer;
-  std::vector<double> mae;
+  std::vector<Matrix> lrForms;
   ColorGrayImage display;
-  for (int k = 0; k < frameCount; ++k) {
-    CheckCancel(ui);
-    ui.ReportProgress("Reading frames", k + 1, frameCount);
+  const auto readFrame = [&](int k) {
     Matrix homography;
     if (k == 0) {
       homography = IdentityHomography();
@@ -78,18 +76,62 @@ void Workbench::Reconstruction(UiPort& ui) {
       }
       homography = ReadHomographyFile(FormatFrameName(p.homographyPattern, k));
     }
-    WarpToHrGrid(frames.back(), LrFormOnHrInput(homography, grid.scale), grid, layer);
+    lrForms.push_back(LrFormOnHrInput(homography, grid.scale));
     hrForms.push_back(HrForm(homography, grid.scale));
-    ConvertToGray(layer, display);
-    if (k == 0) {
-      layer0 = layer;
-      layer0.channels[0].Free();  // the frame errors read green only
-      layer0.channels[2].Free();
+  };
+  const auto logMae = [&](int k, double error) { ui.AppendLog(Format("MAE(%d) = %f\r\n", k, error)); };
+
+  std::vector<double> mae;
+  if (ui.ShowsWorkInProgress()) {
+    // Per frame: read, warp onto the HR grid, show, measure against frame 0. Only layer 0
+    // (whose green channel every frame is measured against) and the current layer are held.
+    ColorDoubleImage layer0;
+    ColorDoubleImage layer;
+    for (int k = 0; k < frameCount; ++k) {
+      CheckCancel(ui);
+      ui.ReportProgress("Reading frames", k + 1, frameCount);
+      readFrame(k);
+      WarpToHrGrid(frames.back(), lrForms.back(), grid, layer);
+      ConvertToGray(layer, display);
+      if (k == 0) {
+        layer0 = layer;
+        layer0.channels[0].Free();  // the frame errors read green only
+        layer0.channels[2].Free();
+      }
+      mae.push_back(FrameMae(layer0, layer));
+      logMae(k, mae.back());
+      ui.ShowPicture(Viewer::Reference, PictureOf(display));
     }
-    const double error = FrameMae(layer0, layer);
-    mae.push_back(error);
-    ui.AppendLog(Format("MAE(%d) = %f\r\n", k, error));
-    ui.ShowPicture(Viewer::Reference, PictureOf(display));
+  } else {
+    // Nobody watches the warped frames: the frame errors need only their green channel, and
+    // the frames are measured in parallel once read. A frame that cannot be read stops the
+    // command after the errors of the frames before it are logged, as frame by frame.
+    std::exception_ptr failure;
+    for (int k = 0; k < frameCount; ++k) {
+      CheckCancel(ui);
+      ui.ReportProgress("Reading frames", k + 1, frameCount);
+      try {
+        readFrame(k);
+      } catch (...) {
+        failure = std::current_exception();
+        break;
+      }
+    }
+    const int read = static_cast<int>(lrForms.size());
+    if (read == 0) std::rethrow_exception(failure);
+    DoubleImage green0;
+    WarpToHrGrid(frames[0].channels[1], lrForms[0], grid, green0);
+    mae.assign(static_cast<size_t>(read), 0.0);
+    mae[0] = FrameMae(green0, green0);
+    ParallelFor(1, read, 20L * grid.width * grid.height, [&](int lo, int hi) {
+      DoubleImage green;
+      for (int k = lo; k < hi; ++k) {
+        WarpToHrGrid(frames[static_cast<size_t>(k)].channels[1], lrForms[static_cast<size_t>(k)], grid, green);
+        mae[static_cast<size_t>(k)] = FrameMae(green0, green);
+      }
+    });
+    for (int k = 0; k < read; ++k) logMae(k, mae[static_cast<size_t>(k)]);
+    if (failure) std::rethrow_exception(failure);
   }
 
   const SelectionThreshold threshold = ComputeSelectionThreshold(mae);
@@ -99,10 +141,9 @@ void Workbench::Reconstruction(UiPort& ui) {
   const FloatMatrix kernel = MakePsfKernel(p.psfSigma, p.scale, n);
   ColorDoubleImage x;
   CountImage count;
-  layer0.Free();
-  layer.Free();
   MedianShiftAdd(frames, hrForms, SelectedFrameCount(mae, threshold.value), grid, w0, h0, x, count);
-  ui.ShowPicture(Viewer::Reference, PictureOf(x, display));
+  const bool showWork = ui.ShowsWorkInProgress();
+  if (showWork) ui.ShowPicture(Viewer::Reference, PictureOf(x, display));
   const ColorDoubleImage z = x;
   FillHoles(x, count);
   // The frames are no longer needed.
@@ -117,7 +158,10 @@ void Workbench::Reconstruction(UiPort& ui) {
         ui.ReportProgress("Reconstruction", band * kBtvStepsPerBand + step + 1, totalSteps);
         ui.SetViewerTitle(Viewer::Reference, Format("reconst.. %d band ---%d steps\n", band, step));
       },
-      [&](const ColorDoubleImage& estimate) { ui.ShowPicture(Viewer::Reference, PictureOf(estimate, display)); });
+      showWork ? BtvPicture([&](const ColorDoubleImage& estimate) {
+        ui.ShowPicture(Viewer::Reference, PictureOf(estimate, display));
+      })
+               : BtvPicture());
 
   filesWritten.push_back(ShowAndWriteResult(ui, x, display, ResultPath(p, resultFormat), resultFormat));
 }

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "registration/search_sizes.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
+#include "util/parallel.h"
 #include "util/text_format.h"
 #include "workbench/enhanced_registration.h"
 #include "workbench/frame_source.h"
@@ -81,6 +83,60 @@ std::string FallbackWarning(int k, const ParamSet& p, int width, int height, siz
                 why.c_str(), remedy.c_str());
 }
 
+// Frames a thread takes per batch: enough to even out frames of different cost, few enough
+// that the viewers follow the work closely and Cancel takes effect soon.
+constexpr int kFramesPerThreadInBatch = 2;
+
+// One frame's registration, computed off the command's thread.
+struct FrameWork {
+  int k = 0;
+  std::string name;
+  ColorGrayImage image;
+  std::vector<FeaturePoint> points;
+  MatchedPairs pairs;
+  SearchSizes sizes;
+  LcgRandom random;  // where this frame's search starts drawing
+  Matrix h;
+  double e1 = kTooFewPairs;
+  double e2 = 0.0;
+  std::string refinementLog;
+  std::exception_ptr failure;  // reported when the frame's turn comes
+};
+
+// Corner points of the frame and their pairs with frame 0's.
+void PairFrame(FrameWork& f, const GrayImage& refGreen, const std::vector<FeaturePoint>& refPoints,
+               const ParamSet& p) {
+  if (f.failure) return;
+  try {
+    const GrayImage& frameGreen = f.image.channels[1];
+    DoubleImage response;
+    const std::vector<FeaturePoint> features =
+        DetectFeatures(frameGreen, response, p.filterSigma, kHarrisConstant, kSuppressionWindow);
+    f.points = SelectNearRoi(features, kSelectionLimit, p.roi);
+    f.pairs = MatchBlocks(refGreen, frameGreen, refPoints, f.points, p.sadSize, p.searchArea);
+    f.sizes = ChooseSearchSizes(p.ransacFirst, p.ransacSecond, static_cast<int>(f.pairs.a.size()));
+  } catch (...) {
+    f.failure = std::current_exception();
+  }
+}
+
+// The homography search (skipped, or accepting no trial, leaves the identity) and its
+// refinement.
+void FitFrame(FrameWork& f, const GrayImage& refGreen, const ParamSet& p) {
+  if (f.failure) return;
+  try {
+    const GrayImage& frameGreen = f.image.channels[1];
+    f.h = IdentityHomography();
+    if (f.sizes.Searchable()) {
+      f.e1 = EstimateHomography(refGreen, frameGreen, f.pairs.a, f.pairs.b, f.h, f.sizes.sampleSize, kSearchTrials,
+                                f.sizes.poolSize, p.roi, f.random);
+    }
+    f.e2 = RefineHomography(refGreen, frameGreen, f.h, p.roi, kRefinementIterations, f.refinementLog);
+  } catch (...) {
+    f.failure = std::current_exception();
+  }
+}
+
 }  // namespace
 
 void Workbench::Registration(UiPort& ui) {
@@ -110,53 +166,80 @@ void Workbench::Registration(UiPort& ui) {
   const std::vector<FeaturePoint> refPoints = SelectNearRoi(refFeatures, kSelectionLimit, p.roi);
   ui.DrawSquares(Viewer::Reference, Squares(refPoints));
 
-  ColorGrayImage frameImage;
-  for (int i = 0; i < p.lrCount; ++i) {
-    const int k = p.firstFrame + i;
+  // Frames are registered a batch at a time, one frame per thread: at these sizes a frame's
+  // own loops are too short to share well between cores. Everything that reaches the
+  // viewers, the log and the files is then done in frame order, as in a sequential run.
+  const int batchSize = std::max(1, ThreadCount()) * kFramesPerThreadInBatch;
+  std::vector<FrameWork> batch;
+  for (int first = 0; first < p.lrCount; first += batchSize) {
     CheckCancel(ui);
-    ui.ReportProgress("Registration", i + 1, p.lrCount);
-
-    const std::string name = source.Name(k);
-    source.Read(k, frameImage);
-    if (frameImage.Width() != refWidth || frameImage.Height() != refHeight) {
-      throw Error("frame " + name + " is " + SizeText(frameImage.Width(), frameImage.Height()) +
-                  " pixels, but the reference frame " + p.referenceFile + " is " + SizeText(refWidth, refHeight));
+    const int count = std::min(batchSize, p.lrCount - first);
+    batch.resize(static_cast<size_t>(count));
+    for (int j = 0; j < count; ++j) {
+      FrameWork& f = batch[static_cast<size_t>(j)];
+      f = FrameWork{};
+      f.k = p.firstFrame + first + j;
+      f.name = source.Name(f.k);
+      try {
+        source.Read(f.k, f.image);
+        if (f.image.Width() != refWidth || f.image.Height() != refHeight) {
+          throw Error("frame " + f.name + " is " + SizeText(f.image.Width(), f.image.Height()) +
+                      " pixels, but the reference frame " + p.referenceFile + " is " + SizeText(refWidth, refHeight));
+        }
+      } catch (...) {
+        // Reported in its turn, after the frames before it are done; none after it is read.
+        f.failure = std::current_exception();
+        batch.resize(static_cast<size_t>(j + 1));
+        break;
+      }
     }
-    DibRaster picture(0);
-    ImageToRaster(frameImage, picture);
-    ui.ShowPicture(Viewer::Frame, picture);
-    ui.SetViewerTitle(Viewer::Frame, name);
-    ui.AttachRoi(Viewer::Frame, p.roi);
-
-    const GrayImage& frameGreen = frameImage.channels[1];
-    const std::vector<FeaturePoint> features =
-        DetectFeatures(frameGreen, response, p.filterSigma, kHarrisConstant, kSuppressionWindow);
-    const std::vector<FeaturePoint> points = SelectNearRoi(features, kSelectionLimit, p.roi);
-    ui.DrawSquares(Viewer::Frame, Squares(points));
-
-    const MatchedPairs pairs = MatchBlocks(refGreen, frameGreen, refPoints, points, p.sadSize, p.searchArea);
-    ui.DrawLines(Viewer::Reference, Lines(pairs));
-
-    // A skipped search, or one that accepts no trial, leaves the identity to refine.
-    const SearchSizes sizes = ChooseSearchSizes(p.ransacFirst, p.ransacSecond, static_cast<int>(pairs.a.size()));
-    Matrix h = IdentityHomography();
-    double e1 = kTooFewPairs;
-    if (sizes.Searchable()) {
-      e1 = EstimateHomography(refGreen, frameGreen, pairs.a, pairs.b, h, sizes.sampleSize, kSearchTrials,
-                              sizes.poolSize, p.roi, random);
-    } else {
-      ui.AppendLog(FallbackWarning(k, p, refWidth, refHeight, refPoints.size(), points.size(), pairs.a.size()));
+    const int ready = static_cast<int>(batch.size());
+    const long frameWork = 1000L * refWidth * refHeight;
+    ParallelFor(0, ready, frameWork, [&](int lo, int hi) {
+      for (int j = lo; j < hi; ++j) PairFrame(batch[static_cast<size_t>(j)], refGreen, refPoints, p);
+    });
+    // Each search draws from the generator where the previous frame's search left it.
+    for (FrameWork& f : batch) {
+      if (!f.failure && f.sizes.Searchable()) {
+        f.random = random;
+        SkipSearchDraws(random, kSearchTrials);
+      }
     }
-    std::string refinementLog;
-    const double e2 = RefineHomography(refGreen, frameGreen, h, p.roi, kRefinementIterations, refinementLog);
-    WriteFileAtomically(kRefinementLogPath, refinementLog);
-    const double e2Final =
-        p.method == kEnhancedMethod ? RefineDirectly(refGreen, frameGreen, h, e1, e2, k, p, ui) : e2;
+    ParallelFor(0, ready, frameWork, [&](int lo, int hi) {
+      for (int j = lo; j < hi; ++j) FitFrame(batch[static_cast<size_t>(j)], refGreen, p);
+    });
 
-    ui.AppendLog(FormatMaeLine(k, e1, e2Final));
-    const std::string homographyPath = FormatFrameName(p.homographyPattern, k);
-    WriteHomographyFile(homographyPath, h);
-    filesWritten.push_back(homographyPath);
+    const std::string* lastLog = nullptr;
+    try {
+      for (FrameWork& f : batch) {
+        ui.ReportProgress("Registration", f.k - p.firstFrame + 1, p.lrCount);
+        if (f.failure) std::rethrow_exception(f.failure);
+        DibRaster picture(0);
+        ImageToRaster(f.image, picture);
+        ui.ShowPicture(Viewer::Frame, picture);
+        ui.SetViewerTitle(Viewer::Frame, f.name);
+        ui.AttachRoi(Viewer::Frame, p.roi);
+        ui.DrawSquares(Viewer::Frame, Squares(f.points));
+        ui.DrawLines(Viewer::Reference, Lines(f.pairs));
+        if (!f.sizes.Searchable()) {
+          ui.AppendLog(FallbackWarning(f.k, p, refWidth, refHeight, refPoints.size(), f.points.size(), f.pairs.a.size()));
+        }
+        lastLog = &f.refinementLog;
+        const double e2Final = p.method == kEnhancedMethod
+                                   ? RefineDirectly(refGreen, f.image.channels[1], f.h, f.e1, f.e2, f.k, p, ui)
+                                   : f.e2;
+        ui.AppendLog(FormatMaeLine(f.k, f.e1, e2Final));
+        const std::string homographyPath = FormatFrameName(p.homographyPattern, f.k);
+        WriteHomographyFile(homographyPath, f.h);
+        filesWritten.push_back(homographyPath);
+      }
+    } catch (...) {
+      // The refinement log of the last frame that got that far is on disk, as it would be
+      // had the frames run one after another.
+      if (lastLog != nullptr) WriteFileAtomically(kRefinementLogPath, *lastLog);
+      throw;
+    }
+    WriteFileAtomically(kRefinementLogPath, *lastLog);
   }
   if (p.lrCount > 0) filesWritten.push_back(kRefinementLogPath);
 }

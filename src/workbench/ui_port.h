@@ -42,6 +42,10 @@ class UiPort {
   // Marks drawn over the current picture, kept until the picture is replaced.
   virtual void DrawSquares(Viewer viewer, const std::vector<MarkPoint>& centres) = 0;
   virtual void DrawLines(Viewer viewer, const std::vector<MarkLine>& lines) = 0;
+
+  // False when nobody watches the viewers while a command runs (the command line keeps
+  // only their final state): the commands then skip the pictures of work in progress.
+  virtual bool ShowsWorkInProgress() const { return true; }
 };
 
 // Throws lumet::Cancelled when the user asked the command to stop.

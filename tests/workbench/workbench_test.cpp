@@ -10,6 +10,12 @@
 #include "imageio/homography_file.h"
 #include "numeric/projection.h"
 #include "numeric/random.h"
+#include "registration/block_matching.h"
+#include "registration/feature_point.h"
+#include "registration/homography_refinement.h"
+#include "registration/homography_search.h"
+#include "registration/search_sizes.h"
+#include "util/parallel.h"
 #include "support/expect_error.h"
 #include "support/temp_folder.h"
 #include "support/test_images.h"
@@ -102,6 +108,20 @@ TEST_F(ReconstructionCommandTest, RunLogsEachMaeAndTheThreshold) {
     largest = std::max(largest, value);
   }
   EXPECT_EQ(port_.logs[3], Format("Threshold(2/3) = %f\r\n", largest));  // N = 3: index 2, the largest MAE
+  const std::string result = testing::ReadText("./result/hr.bmp");
+
+  // Unwatched, the frames are measured from their green channel alone and in parallel:
+  // the same log and the same result, and no picture of the work in progress.
+  for (const ParallelMode mode : {ParallelMode::ForceSerial, ParallelMode::ForceParallel}) {
+    ScopedParallelMode scoped(mode);
+    testing::RecordingPort quiet;
+    quiet.showsWork = false;
+    fs::remove("./result/hr.bmp");
+    bench_.Reconstruction(quiet);
+    EXPECT_EQ(quiet.logs, port_.logs);
+    EXPECT_EQ(testing::ReadText("./result/hr.bmp"), result);
+    EXPECT_EQ(quiet.Ref().pictures, 1) << "the result alone";
+  }
 }
 
 TEST_F(ReconstructionCommandTest, BadValuesAreRefusedBeforeAnythingIsShownOrWritten) {
@@ -141,12 +161,17 @@ TEST_F(ReconstructionCommandTest, UnusableFrameOrHomographyFileStopsWithoutAResu
     fs::remove(kFirstFramePath);
     UseGrid(3);
     fault();
-    port_ = testing::RecordingPort();
-    testing::ExpectError([&] { bench_.Reconstruction(port_); }, {named});
-    // A malformed homography file is found when it is read, after the first frame's picture.
-    EXPECT_EQ(fs::exists(kFirstFramePath), !foundUpFront);
-    EXPECT_EQ(port_.logs.size(), foundUpFront ? 0u : 2u);  // frames 0 and 1 were measured
-    EXPECT_FALSE(fs::exists("./result/hr.bmp"));
+    for (const bool watched : {true, false}) {
+      SCOPED_TRACE(watched ? "watched" : "unwatched");
+      fs::remove(kFirstFramePath);
+      port_ = testing::RecordingPort();
+      port_.showsWork = watched;
+      testing::ExpectError([&] { bench_.Reconstruction(port_); }, {named});
+      // A malformed homography file is found when it is read, after the first frame's picture.
+      EXPECT_EQ(fs::exists(kFirstFramePath), !foundUpFront);
+      EXPECT_EQ(port_.logs.size(), foundUpFront ? 0u : 2u);  // frames 0 and 1 were measured
+      EXPECT_FALSE(fs::exists("./result/hr.bmp"));
+    }
   }
 }
 
@@ -288,6 +313,78 @@ TEST_F(RegistrationCommandTest, TooFewPairsRefinesAndWritesFromTheIdentity) {
                                "--sad-size below 60 lets it fit"),
             std::string::npos)
       << port_.logs[0];
+}
+
+// Frames are registered in parallel batches; the files, the log and the generator must be
+// those of registering one frame after another. Frames 3 and 6 are flat: they pair nothing,
+// draw nothing, and fall back to the identity, in the middle of a batch.
+TEST_F(RegistrationCommandTest, BatchesGiveTheFilesLogAndDrawsOfOneFrameAtATime) {
+  constexpr int kFrames = 7;
+  for (int k = 1; k <= kFrames; ++k) {
+    if (k == 3 || k == 6) {
+      BmpFile::WriteImage(Format("./images/lr-%d.bmp", k), testing::MakeColor(160, 120, [](int, int, int) { return 128; }),
+                          0, 0, 160, 120);
+    } else {
+      WriteBlobFrame(k, {0.3 * k - 1.0, 0.8 - 0.25 * k, (k - 4) * 0.2 * M_PI / 180});
+    }
+  }
+  bench_.params.lrCount = kFrames;
+  const ParamSet& p = bench_.params;
+
+  // One frame after another with one generator.
+  ColorGrayImage ref;
+  BmpFile::ReadFrame("./images/lr-0.bmp", ref);
+  DoubleImage response;
+  const std::vector<FeaturePoint> refPoints = SelectNearRoi(
+      DetectFeatures(ref.channels[1], response, static_cast<float>(p.filterSigma), kHarrisConstant, kSuppressionWindow),
+      kSelectionLimit, p.roi);
+  LcgRandom random;
+  std::vector<std::string> logs;
+  std::vector<std::string> homographies;
+  std::string lastRefinement;
+  for (int k = 1; k <= kFrames; ++k) {
+    ColorGrayImage frame;
+    BmpFile::ReadFrame(Format("./images/lr-%d.bmp", k), frame);
+    const GrayImage& green = frame.channels[1];
+    const auto points =
+        SelectNearRoi(DetectFeatures(green, response, p.filterSigma, kHarrisConstant, kSuppressionWindow),
+                      kSelectionLimit, p.roi);
+    const MatchedPairs pairs = MatchBlocks(ref.channels[1], green, refPoints, points, p.sadSize, p.searchArea);
+    const SearchSizes sizes = ChooseSearchSizes(p.ransacFirst, p.ransacSecond, static_cast<int>(pairs.a.size()));
+    EXPECT_EQ(sizes.Searchable(), k != 3 && k != 6) << "frame " << k;
+    Matrix h = IdentityHomography();
+    double e1 = kTooFewPairs;
+    if (sizes.Searchable()) {
+      e1 = EstimateHomography(ref.channels[1], green, pairs.a, pairs.b, h, sizes.sampleSize, kSearchTrials,
+                              sizes.poolSize, p.roi, random);
+    }
+    const double e2 = RefineHomography(ref.channels[1], green, h, p.roi, kRefinementIterations, lastRefinement);
+    logs.push_back(FormatMaeLine(k, e1, e2));
+    WriteHomographyFile("./expected.txt", h);
+    homographies.push_back(testing::ReadText("./expected.txt"));
+  }
+
+  for (const int threads : {1, 2, 3}) {
+    SCOPED_TRACE(std::to_string(threads) + " thread(s)");
+    SetThreadCount(threads);
+    Workbench bench;
+    bench.params = p;
+    testing::RecordingPort port;
+    bench.Registration(port);
+    std::vector<std::string> maeLines;
+    for (const std::string& line : port.logs) {
+      if (line.rfind("MAE(", 0) == 0) maeLines.push_back(line);
+    }
+    EXPECT_EQ(maeLines, logs);
+    EXPECT_EQ(port.logs.size(), logs.size() + 2);  // and the two fallback warnings
+    for (int k = 1; k <= kFrames; ++k) {
+      EXPECT_EQ(testing::ReadText(Format("./result/hr_hom-%d.txt", k)), homographies[static_cast<size_t>(k - 1)])
+          << "frame " << k;
+    }
+    EXPECT_EQ(testing::ReadText(kRefinementLogPath), lastRefinement);
+    EXPECT_EQ(bench.random.State(), random.State());
+  }
+  SetThreadCount(0);
 }
 
 TEST(RegistrationLogTest, MaeLineHoldsBothScoresInSixDigits) {
