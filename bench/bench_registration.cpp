@@ -2,11 +2,13 @@
 // the default registration settings, and its stages on their own.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "numeric/convolve.h"
 #include "numeric/image_plane.h"
 #include "numeric/random.h"
 #include "registration/block_matching.h"
@@ -14,13 +16,16 @@
 #include "registration/homography_refinement.h"
 #include "registration/homography_search.h"
 #include "registration/search_sizes.h"
+#include "util/parallel.h"
 
 namespace lumet {
 namespace {
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
+// The default job's ROI (40 x 40 at (160, 100)); the peer and whole-frame ROIs below.
 const RoiRect kRoi{160, 100, 200, 140};
+const RoiRect kRois[3] = {kRoi, RoiRect{130, 70, 230, 170}, RoiRect{10, 10, 310, 230}};
 
 // Smooth blobs on grey; the frame is the scene moved by (1.3, -0.7) and turned by 0.4 deg
 // about the frame centre.
@@ -67,43 +72,67 @@ const Frames& Inputs() {
   return frames;
 }
 
-// What the registration command computes for one frame (the reference points included),
-// with the "Init params" settings.
-double RegisterOneFrame(const GrayImage& ref, const GrayImage& frame, LcgRandom& random) {
+// The reference frame's corner points near the ROI, found once per run by the command.
+std::vector<FeaturePoint> ReferencePoints(const GrayImage& ref, const RoiRect& roi) {
   DoubleImage response;
-  const auto refPoints = SelectNearRoi(DetectFeatures(ref, response, static_cast<float>(1.5)), kSelectionLimit, kRoi);
-  const auto points = SelectNearRoi(DetectFeatures(frame, response, 1.5), kSelectionLimit, kRoi);
+  return SelectNearRoi(DetectFeatures(ref, response, static_cast<float>(1.5)), kSelectionLimit, roi);
+}
+
+// What the registration command computes for one frame, with the "Init params" settings.
+// Returns the refinement's iterations.
+int RegisterOneFrame(const GrayImage& ref, const GrayImage& frame, const std::vector<FeaturePoint>& refPoints,
+                     LcgRandom& random, const RoiRect& roi) {
+  DoubleImage response;
+  const auto points = SelectNearRoi(DetectFeatures(frame, response, 1.5), kSelectionLimit, roi);
   const MatchedPairs pairs = MatchBlocks(ref, frame, refPoints, points, 32, 40);
   const SearchSizes sizes = ChooseSearchSizes(20, 25, static_cast<int>(pairs.a.size()));
   Matrix h(3, 3, 0.0);
   h[0][0] = h[1][1] = h[2][2] = 1.0;
   if (sizes.Searchable()) {
-    EstimateHomography(ref, frame, pairs.a, pairs.b, h, sizes.sampleSize, kSearchTrials, sizes.poolSize, kRoi, random);
+    EstimateHomography(ref, frame, pairs.a, pairs.b, h, sizes.sampleSize, kSearchTrials, sizes.poolSize, roi, random);
   }
   std::string log;
-  return RefineHomography(ref, frame, h, kRoi, kRefinementIterations, log);
+  RefineHomography(ref, frame, h, roi, kRefinementIterations, log);
+  return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
 }
 
+// Argument: 0 the default ROI, 1 the peer ROI, 2 the whole frame.
 void BM_RegisterOneFrame(benchmark::State& state) {
   const Frames& in = Inputs();
+  const RoiRect roi = kRois[state.range(0)];
+  const std::vector<FeaturePoint> refPoints = ReferencePoints(in.ref, roi);
+  int iterations = 0;
   for (auto _ : state) {
     LcgRandom random;
-    benchmark::DoNotOptimize(RegisterOneFrame(in.ref, in.frame, random));
+    iterations = RegisterOneFrame(in.ref, in.frame, refPoints, random, roi);
+    benchmark::DoNotOptimize(iterations);
   }
+  state.counters["refinement_steps"] = iterations;
 }
-BENCHMARK(BM_RegisterOneFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RegisterOneFrame)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// The same on one thread: frames are registered one per thread, so this is what one
+// frame costs in the registration command.
+void BM_RegisterOneFrameOneThread(benchmark::State& state) {
+  SetThreadCount(1);
+  BM_RegisterOneFrame(state);
+  SetThreadCount(0);
+}
+BENCHMARK(BM_RegisterOneFrameOneThread)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 void BM_DetectFeatures(benchmark::State& state) {
   const Frames& in = Inputs();
   DoubleImage response;
+  SetThreadCount(1);
   for (auto _ : state) benchmark::DoNotOptimize(DetectFeatures(in.frame, response, 1.5));
+  SetThreadCount(0);
 }
 BENCHMARK(BM_DetectFeatures)->Unit(benchmark::kMillisecond);
 
 void BM_MatchBlocks(benchmark::State& state) {
   const Frames& in = Inputs();
   DoubleImage response;
-  const auto refPoints = SelectNearRoi(DetectFeatures(in.ref, response, 1.5), kSelectionLimit, kRoi);
+  const auto refPoints = ReferencePoints(in.ref, kRoi);
   const auto points = SelectNearRoi(DetectFeatures(in.frame, response, 1.5), kSelectionLimit, kRoi);
   for (auto _ : state) benchmark::DoNotOptimize(MatchBlocks(in.ref, in.frame, refPoints, points, 32, 40));
 }
@@ -111,12 +140,49 @@ BENCHMARK(BM_MatchBlocks)->Unit(benchmark::kMillisecond);
 
 void BM_RoiMae(benchmark::State& state) {
   const Frames& in = Inputs();
+  const RoiRect roi = kRois[state.range(0)];
   Matrix h(3, 3, 0.0);
   h[0][0] = h[1][1] = h[2][2] = 1.0;
   h[0][2] = 1.3 / 600;
-  for (auto _ : state) benchmark::DoNotOptimize(RoiMae(in.ref, in.frame, h, kRoi));
+  SetThreadCount(1);
+  for (auto _ : state) benchmark::DoNotOptimize(RoiMae(in.ref, in.frame, h, roi));
+  SetThreadCount(0);
 }
-BENCHMARK(BM_RoiMae)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RoiMae)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
+// The four refinement probes of one iteration, scored together. Second argument: the
+// instruction set (0 baseline, 1 AVX2, 2 AVX-512), skipped when the processor lacks it.
+void BM_RoiMaeFour(benchmark::State& state) {
+  const Frames& in = Inputs();
+  const RoiRect roi = kRois[state.range(0)];
+  const SimdVariant variant = static_cast<SimdVariant>(state.range(1));
+  const std::vector<SimdVariant> supported = SupportedSimdVariants();
+  if (std::find(supported.begin(), supported.end(), variant) == supported.end()) {
+    state.SkipWithError("instruction set not supported");
+    return;
+  }
+  const SimdVariant original = ActiveSimdVariant();
+  SetSimdVariant(variant);
+  Matrix h(3, 3, 0.0);
+  h[0][0] = h[1][1] = h[2][2] = 1.0;
+  h[0][2] = 1.3 / 600;
+  Matrix probes[4] = {h, h, h, h};
+  const Matrix* pointers[4];
+  for (int t = 0; t < 4; ++t) {
+    probes[t][t % 2][t / 2] += 0.01;
+    pointers[t] = &probes[t];
+  }
+  double scores[4];
+  SetThreadCount(1);
+  const RoiScorer scorer(in.ref, in.frame, roi);  // as the refinement keeps it
+  for (auto _ : state) {
+    scorer.ScoreMany(pointers, 4, scores);
+    benchmark::DoNotOptimize(scores);
+  }
+  SetThreadCount(0);
+  SetSimdVariant(original);
+}
+BENCHMARK(BM_RoiMaeFour)->ArgsProduct({{0, 1, 2}, {0, 1, 2}})->Unit(benchmark::kMicrosecond);
 
 void BM_RoiMaeDirect(benchmark::State& state) {
   const Frames& in = Inputs();

@@ -1,8 +1,5 @@
 #include "imageio/image_file.h"
 
-#include <OpenImageIO/filesystem.h>
-#include <OpenImageIO/imageio.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -11,6 +8,8 @@
 #include <vector>
 
 #include "imageio/bmp_file.h"
+#include "imageio/codec_library.h"
+#include "imageio/codec_module.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
 
@@ -25,15 +24,6 @@ std::string Lower(std::string s) {
 
 bool HasBmpExtension(const std::string& path) {
   return Lower(std::filesystem::path(path).extension().string()) == ".bmp";
-}
-
-// The library's own message, or a plain one when it gave none.
-std::string LibraryError(const std::string& text, const char* fallback) {
-  std::string s = text;
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  const size_t newline = s.find('\n');
-  if (newline != std::string::npos) s.erase(newline);
-  return s.empty() ? std::string(fallback) : s;
 }
 
 [[noreturn]] void RefuseUnreadable(const std::string& path, const std::string& reason) {
@@ -63,55 +53,37 @@ void Deinterleave(const std::vector<T>& pixels, int w, int h, int n, Convert con
   }
 }
 
+// Every still format but BMP: decoded by the codec module, loaded on this first need.
 void ReadThroughLibrary(const std::string& path, ColorGrayImage& image) {
   CheckExists(path);
-  auto input = OIIO::ImageInput::open(path);
-  if (!input) RefuseUnreadable(path, LibraryError(OIIO::geterror(), "not an image file of a supported format"));
-  const OIIO::ImageSpec& info = input->spec();
-  const int w = info.width;
-  const int h = info.height;
-  const int n = info.nchannels;
-  if (w <= 0 || h <= 0 || w > BmpFile::kMaxDimension || h > BmpFile::kMaxDimension ||
-      static_cast<long long>(w) * h > BmpFile::kMaxPixels) {
-    throw Error("cannot read " + path + ": " + std::to_string(w) + " x " + std::to_string(h) +
-                " pixels is not a size a frame may have");
-  }
-  if (n < 1) throw Error("cannot read " + path + ": the file has no colour channels");
-  const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h) * static_cast<size_t>(n);
+  const codec::ModuleTable& module = CodecModule("cannot read " + path);
+  const codec::FrameLimits limits{BmpFile::kMaxDimension, BmpFile::kMaxPixels};
+  codec::StillSamples samples;
+  std::string message;
+  const codec::Status status = module.readStill(path.c_str(), &limits, &samples, &message);
+  if (status == codec::Status::kUnreadable) RefuseUnreadable(path, message);
+  if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
   ColorGrayImage decoded;
-  // 8-bit files are taken as they are; everything deeper (16-bit, float) as 16-bit samples,
-  // the library's own conversion, then rounded to the nearest 8-bit value.
-  if (info.format == OIIO::TypeDesc::UINT8) {
-    std::vector<uint8_t> pixels(count);
-    if (!input->read_image(0, 0, 0, n, OIIO::TypeDesc::UINT8, pixels.data())) {
-      RefuseUnreadable(path, LibraryError(input->geterror(), "the pixel data cannot be decoded"));
-    }
-    Deinterleave(pixels, w, h, n, [](uint8_t v) { return v; }, decoded);
+  // 8-bit files are taken as they are; everything deeper comes as 16-bit samples, rounded
+  // here to the nearest 8-bit value.
+  if (samples.samples16.empty()) {
+    Deinterleave(samples.samples8, samples.width, samples.height, samples.channels, [](uint8_t v) { return v; }, decoded);
   } else {
-    std::vector<uint16_t> pixels(count);
-    if (!input->read_image(0, 0, 0, n, OIIO::TypeDesc::UINT16, pixels.data())) {
-      RefuseUnreadable(path, LibraryError(input->geterror(), "the pixel data cannot be decoded"));
-    }
-    Deinterleave(pixels, w, h, n, To8Bit, decoded);
+    Deinterleave(samples.samples16, samples.width, samples.height, samples.channels, To8Bit, decoded);
   }
-  input->close();
   image = std::move(decoded);
 }
 
-// Encodes interleaved RGB samples of type T with the imaging library into memory.
+// Encodes interleaved RGB samples (8 or 16 bits) in the format path's extension selects.
 template <typename T>
-std::string EncodeThroughLibrary(const std::string& path, int w, int h, OIIO::TypeDesc type,
-                                 const std::vector<T>& pixels) {
-  std::vector<unsigned char> bytes;
-  OIIO::Filesystem::IOVecOutput proxy(bytes);
-  auto output = OIIO::ImageOutput::create(path);
-  if (!output) throw Error("cannot write " + path + ": " + LibraryError(OIIO::geterror(), "no writer for this format"));
-  OIIO::ImageSpec info(w, h, 3, type);
-  if (!output->supports("ioproxy") || !output->set_ioproxy(&proxy) || !output->open(path, info) ||
-      !output->write_image(type, pixels.data()) || !output->close()) {
-    throw Error("cannot write " + path + ": " + LibraryError(output->geterror(), "the encoder failed"));
-  }
-  return std::string(bytes.begin(), bytes.end());
+std::string EncodeThroughLibrary(const std::string& path, int w, int h, const std::vector<T>& pixels) {
+  const codec::ModuleTable& module = CodecModule("cannot write " + path);
+  std::string bytes;
+  std::string message;
+  const codec::Status status =
+      module.encodeStill(path.c_str(), w, h, static_cast<int>(8 * sizeof(T)), pixels.data(), &bytes, &message);
+  if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
+  return bytes;
 }
 
 void CheckWholeImage(const std::string& path, int w, int h) {
@@ -175,7 +147,7 @@ void WriteImageFile(const std::string& path, const ColorGrayImage& image, ImageF
         for (int x = 0; x < w; ++x) pixels[(static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3 + static_cast<size_t>(c)] = row[x];
       }
     }
-    bytes = EncodeThroughLibrary(path, w, h, OIIO::TypeDesc::UINT8, pixels);
+    bytes = EncodeThroughLibrary(path, w, h, pixels);
   } else {
     std::vector<uint16_t> pixels(count);
     for (int y = 0; y < h; ++y) {
@@ -187,7 +159,7 @@ void WriteImageFile(const std::string& path, const ColorGrayImage& image, ImageF
         }
       }
     }
-    bytes = EncodeThroughLibrary(path, w, h, OIIO::TypeDesc::UINT16, pixels);
+    bytes = EncodeThroughLibrary(path, w, h, pixels);
   }
   WriteFileAtomically(path, bytes);
 }
@@ -206,7 +178,7 @@ void WriteEstimateTiff(const std::string& path, const ColorDoubleImage& estimate
       }
     }
   }
-  WriteFileAtomically(path, EncodeThroughLibrary(path, w, h, OIIO::TypeDesc::UINT16, pixels));
+  WriteFileAtomically(path, EncodeThroughLibrary(path, w, h, pixels));
 }
 
 }  // namespace lumet

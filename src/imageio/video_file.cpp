@@ -1,31 +1,20 @@
 #include "imageio/video_file.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
-}
-
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "imageio/bmp_file.h"
+#include "imageio/codec_library.h"
+#include "imageio/codec_module.h"
 #include "util/error.h"
 
 namespace lumet {
 
 namespace {
-
-std::string AvErrorText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof(text));
-  return text;
-}
 
 constexpr std::array<const char*, 18> kVideoExtensions = {".mkv", ".mp4", ".m4v", ".mov", ".avi", ".webm",
                                                           ".mpg", ".mpeg", ".ts", ".mts", ".m2ts", ".wmv",
@@ -33,22 +22,14 @@ constexpr std::array<const char*, 18> kVideoExtensions = {".mkv", ".mp4", ".m4v"
 
 }  // namespace
 
+// The decoder itself lives in the codec module, loaded when the first video is opened.
 struct VideoFile::Decoder {
-  AVFormatContext* format = nullptr;
-  AVCodecContext* codec = nullptr;
-  AVPacket* packet = nullptr;
-  AVFrame* frame = nullptr;
-  SwsContext* scaler = nullptr;
-  int stream = -1;
-  bool draining = false;
-  bool finished = false;
+  const codec::ModuleTable* module = nullptr;
+  codec::Video* video = nullptr;
+  std::vector<uint8_t> rgb;  // the last converted frame, packed RGB24 rows
 
   ~Decoder() {
-    sws_freeContext(scaler);
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    avcodec_free_context(&codec);
-    avformat_close_input(&format);
+    if (video != nullptr) module->closeVideo(video);
   }
 };
 
@@ -62,111 +43,34 @@ VideoFile::VideoFile(const std::string& path) : path_(path), decoder_(std::make_
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) throw Error("cannot read video " + path + ": no such file");
   Decoder& d = *decoder_;
-  // The reasons reach the user in the error messages; the libraries' own log stays quiet.
-  av_log_set_level(AV_LOG_QUIET);
-  int rc = avformat_open_input(&d.format, path.c_str(), nullptr, nullptr);
-  if (rc < 0) throw Error("cannot read video " + path + ": " + AvErrorText(rc));
-  rc = avformat_find_stream_info(d.format, nullptr);
-  if (rc < 0) throw Error("cannot read video " + path + ": " + AvErrorText(rc));
-  const AVCodec* codec = nullptr;
-  d.stream = av_find_best_stream(d.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-  if (d.stream < 0 || codec == nullptr) {
-    throw Error("cannot read video " + path + ": " +
-                (d.stream == AVERROR_DECODER_NOT_FOUND ? "no decoder for its video codec" : "it holds no video stream"));
-  }
-  d.codec = avcodec_alloc_context3(codec);
-  d.packet = av_packet_alloc();
-  d.frame = av_frame_alloc();
-  if (!d.codec || !d.packet || !d.frame) throw std::bad_alloc();
-  rc = avcodec_parameters_to_context(d.codec, d.format->streams[d.stream]->codecpar);
-  if (rc < 0) throw Error("cannot read video " + path + ": " + AvErrorText(rc));
-  // One decoding thread: the frames are the same with more, but the order of work and the
-  // memory use stay simple and the same everywhere.
-  d.codec->thread_count = 1;
-  rc = avcodec_open2(d.codec, codec, nullptr);
-  if (rc < 0) throw Error("cannot decode video " + path + " (" + codec->name + "): " + AvErrorText(rc));
+  d.module = &CodecModule("cannot read video " + path);
+  std::string message;
+  const codec::Status status = d.module->openVideo(path.c_str(), &d.video, &message);
+  if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
 }
 
 VideoFile::~VideoFile() = default;
 
 bool VideoFile::ReadNext(ColorGrayImage* image) {
   Decoder& d = *decoder_;
-  if (d.finished) return false;
-  for (;;) {
-    int rc = avcodec_receive_frame(d.codec, d.frame);
-    if (rc == 0) break;
-    if (rc == AVERROR_EOF) {
-      d.finished = true;
-      return false;
-    }
-    if (rc != AVERROR(EAGAIN)) throw Error("cannot decode frame " + std::to_string(next_) + " of " + path_ + ": " + AvErrorText(rc));
-    if (d.draining) {
-      d.finished = true;
-      return false;
-    }
-    // Feed the next packet of the video stream, or start draining at the end of the file.
-    for (;;) {
-      rc = av_read_frame(d.format, d.packet);
-      if (rc < 0) {
-        d.draining = true;
-        avcodec_send_packet(d.codec, nullptr);
-        break;
-      }
-      if (d.packet->stream_index != d.stream) {
-        av_packet_unref(d.packet);
-        continue;
-      }
-      rc = avcodec_send_packet(d.codec, d.packet);
-      av_packet_unref(d.packet);
-      if (rc < 0 && rc != AVERROR(EAGAIN)) {
-        throw Error("cannot decode frame " + std::to_string(next_) + " of " + path_ + ": " + AvErrorText(rc));
-      }
-      break;
-    }
-  }
-
-  const int w = d.frame->width;
-  const int h = d.frame->height;
+  const codec::FrameLimits limits{BmpFile::kMaxDimension, BmpFile::kMaxPixels};
+  int w = 0;
+  int h = 0;
+  std::string message;
+  const codec::Status status =
+      d.module->readVideoFrame(d.video, next_, &limits, image != nullptr ? &d.rgb : nullptr, &w, &h, &message);
+  if (status == codec::Status::kEnd) return false;
+  if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
   if (image != nullptr) {
-    if (w <= 0 || h <= 0 || w > BmpFile::kMaxDimension || h > BmpFile::kMaxDimension ||
-        static_cast<long long>(w) * h > BmpFile::kMaxPixels) {
-      throw Error("frame " + std::to_string(next_) + " of " + path_ + " has " + std::to_string(w) + " x " +
-                  std::to_string(h) + " pixels, not a size a frame may have");
-    }
-    const auto format = static_cast<AVPixelFormat>(d.frame->format);
-    // Bit-exact, accurately rounded conversion at the same size: the same pixels on every
-    // machine, whatever its instruction set.
-    d.scaler = sws_getCachedContext(d.scaler, w, h, format, w, h, AV_PIX_FMT_RGB24,
-                                    SWS_BICUBIC | SWS_BITEXACT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-                                    nullptr, nullptr);
-    if (d.scaler == nullptr) {
-      const char* name = av_get_pix_fmt_name(format);
-      throw Error("cannot convert the frames of " + path_ + " from pixel format " + (name ? name : "unknown") + " to RGB");
-    }
-    // YUV frames: the matrix and range the stream declares (BT.601 when it declares none).
-    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
-    if (descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_RGB) == 0 && descriptor->nb_components >= 3) {
-      const AVColorSpace space = d.frame->colorspace;
-      const int* coefficients = sws_getCoefficients(space == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : space);
-      const int fullRange = d.frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
-      sws_setColorspaceDetails(d.scaler, coefficients, fullRange, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
-                               1 << 16);
-    }
-    const int lineSize = (w * 3 + 31) & ~31;
-    std::vector<uint8_t> rgb(static_cast<size_t>(lineSize) * static_cast<size_t>(h));
-    uint8_t* planes[4] = {rgb.data(), nullptr, nullptr, nullptr};
-    int strides[4] = {lineSize, 0, 0, 0};
-    sws_scale(d.scaler, d.frame->data, d.frame->linesize, 0, h, planes, strides);
     image->Create(w, h);
     for (int y = 0; y < h; ++y) {
-      const uint8_t* in = rgb.data() + static_cast<size_t>(y) * static_cast<size_t>(lineSize);
+      const uint8_t* in = d.rgb.data() + static_cast<size_t>(y) * static_cast<size_t>(w) * 3;
       for (int c = 0; c < 3; ++c) {
         uint8_t* out = image->channels[static_cast<size_t>(c)].Row(y);
         for (int x = 0; x < w; ++x) out[x] = in[3 * x + c];
       }
     }
   }
-  av_frame_unref(d.frame);
   ++next_;
   return true;
 }

@@ -30,6 +30,10 @@ inline constexpr int kRoiMargin = 200;
 // pixels each way (lumet::Error otherwise).
 std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& response, double sigma,
                                          double k = kHarrisConstant, int window = kSuppressionWindow);
+// Every step done the plain way (direct filters, whole-frame planes, the full window scan):
+// the oracle of DetectFeatures.
+std::vector<FeaturePoint> DetectFeaturesDirect(const GrayImage& image, DoubleImage& response, double sigma,
+                                               double k = kHarrisConstant, int window = kSuppressionWindow);
 
 // target re-created at the response's size, 0.0 except at centres (x, y), x in e..W-e-1,
 // y in e..H-e-1 with e = window / 2, that hold the first strict maximum above 0 of their

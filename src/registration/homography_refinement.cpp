@@ -5,7 +5,6 @@
 
 #include "registration/homography_search.h"
 #include "util/error.h"
-#include "util/parallel.h"
 #include "util/text_format.h"
 
 namespace lumet {
@@ -36,26 +35,29 @@ double RefineHomography(const GrayImage& reference, const GrayImage& frame, Matr
 
   // The score of h carries over from one iteration to the next: after a kept step it is
   // E2, after an undone one the E0 of the restored h.
-  double e0 = RoiMae(reference, frame, h, roi);
+  const RoiScorer scorer(reference, frame, roi);
+  double e0 = scorer.Score(h);
   for (;;) {
     const Matrix saved = h;
     log += std::to_string(i) + " " + FormatG6(e0) + "\n";
     if (std::isnan(e0)) return e0;  // nothing of the ROI maps into the frame
 
+    Matrix probes[4] = {h, h, h, h};
+    const Matrix* probePointers[4];
+    for (int t = 0; t < 4; ++t) {
+      probes[t].At1(kRows[t], kCols[t]) = h.At1(kRows[t], kCols[t]) + step;
+      probePointers[t] = &probes[t];
+    }
+    double probeScores[4];
+    scorer.ScoreMany(probePointers, 4, probeScores);
     double gradient[4];
-    ParallelFor(0, 4, 20L * roi.Width() * roi.Height(), [&](int lo, int hi) {
-      for (int t = lo; t < hi; ++t) {
-        Matrix probe = h;
-        probe.At1(kRows[t], kCols[t]) = h.At1(kRows[t], kCols[t]) + step;
-        gradient[t] = (RoiMae(reference, frame, probe, roi) - e0) / step;
-      }
-    });
+    for (int t = 0; t < 4; ++t) gradient[t] = (probeScores[t] - e0) / step;
     const double length = std::sqrt(gradient[0] * gradient[0] + gradient[1] * gradient[1] + gradient[2] * gradient[2] +
                                     gradient[3] * gradient[3]);
     if (length == 0.0) return e0;  // flat score: no direction to go
 
     for (int t = 0; t < 4; ++t) h.At1(kRows[t], kCols[t]) = h.At1(kRows[t], kCols[t]) - (step / length) * gradient[t];
-    const double e2 = RoiMae(reference, frame, h, roi);
+    const double e2 = scorer.Score(h);
     result = e2;
     if (std::isnan(e2) || e2 > e0) {
       h = saved;

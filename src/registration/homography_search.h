@@ -1,12 +1,15 @@
 #pragma once
 
+#include <memory>
 #include <vector>
 
+#include "numeric/convolve.h"
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
 #include "numeric/random.h"
 #include "numeric/roi_rect.h"
 #include "registration/feature_point.h"
+#include "registration/scratch_buffer.h"
 
 namespace lumet {
 
@@ -31,6 +34,32 @@ DoubleImage WarpRoi(const GrayImage& frame, const Matrix& h, const RoiRect& roi)
 // it, over the pixels whose warped value is above 0 (summed in row order). Not a number
 // when no pixel counts. The ROI must lie inside the reference (lumet::Error otherwise).
 double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi);
+
+// RoiMae for many homographies of one reference, frame and ROI: the frame is prepared once
+// (on AVX-512 and AVX2, a double-valued copy that the warp reads without conversions), and
+// ScoreMany scores several homographies in one pass over the ROI, each sum kept apart in
+// pixel order. Every score equals RoiMae bit for bit. The images must outlive the scorer,
+// which ends on the thread that made it; the ROI must lie inside the reference
+// (lumet::Error otherwise).
+class RoiScorer {
+ public:
+  RoiScorer(const GrayImage& reference, const GrayImage& frame, const RoiRect& roi);
+  double Score(const Matrix& h) const;
+  // out[k] = Score(*hs[k]) for k < count.
+  void ScoreMany(const Matrix* const* hs, int count, double* out) const;
+
+ private:
+  const GrayImage& reference_;
+  const GrayImage& frame_;
+  RoiRect roi_;
+  SimdVariant variant_ = SimdVariant::Baseline;
+  std::unique_ptr<detail::ScratchBuffer> plane_;  // the frame as doubles, when used
+  const double* planeData_ = nullptr;
+};
+
+// RoiScorer(reference, frame, roi).ScoreMany(hs, count, out).
+void RoiMaeMany(const GrayImage& reference, const GrayImage& frame, const Matrix* const* hs, int count,
+                const RoiRect& roi, double* out);
 
 // The warp and the sum done pixel by pixel in one plain loop: the oracle of RoiMae.
 double RoiMaeDirect(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi);

@@ -18,11 +18,11 @@ struct CliResult {
   std::string out, err;
 };
 
-// Runs the built lumet-cli in folder with the given (already shell-quoted) arguments.
-inline CliResult RunCli(const std::string& args, const std::filesystem::path& folder) {
+// Runs program in folder with the given (already shell-quoted) arguments.
+inline CliResult RunProgram(const std::string& program, const std::string& args, const std::filesystem::path& folder) {
   const auto errFile = folder / ".cli-stderr.txt";
   const std::string command =
-      "cd '" + folder.string() + "' && '" LUMET_CLI_PATH "' " + args + " 2>'" + errFile.string() + "'";
+      "cd '" + folder.string() + "' && '" + program + "' " + args + " 2>'" + errFile.string() + "'";
   CliResult result;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
@@ -33,6 +33,11 @@ inline CliResult RunCli(const std::string& args, const std::filesystem::path& fo
   result.err = ReadText(errFile);
   std::filesystem::remove(errFile);
   return result;
+}
+
+// Runs the built lumet-cli in folder with the given (already shell-quoted) arguments.
+inline CliResult RunCli(const std::string& args, const std::filesystem::path& folder) {
+  return RunProgram(LUMET_CLI_PATH, args, folder);
 }
 
 inline std::vector<std::string> Lines(const std::string& text) {

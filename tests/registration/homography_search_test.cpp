@@ -7,7 +7,9 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "numeric/projection.h"
 #include "registration/homography_refinement.h"
@@ -89,6 +91,84 @@ TEST(RoiMae, CountsWarpedPixelsAboveZeroAndTheFastPathMatchesTheDirectWarp) {
           << roi.Width() << ": " << fast << " vs " << direct;
     }
   }
+  }
+  SetSimdVariant(original);
+}
+
+TEST(RoiScorer, ManyHomographiesAtOnceMatchTheDirectWarpOneByOne) {
+  // 301 x 221: rows padded to a multiple of 4 bytes; noise with zeros, so the count varies.
+  const GrayImage ref = testing::NoiseImage(301, 221, 5);
+  const GrayImage frame = testing::NoiseImage(301, 221, 6);
+  const double c = std::cos(0.05);
+  const double s = std::sin(0.05);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  // Eleven: a full batch and a partial one. Some land on the last column and row (no
+  // right or lower neighbour), one is a degenerate fit, one maps outside.
+  const std::vector<Matrix> hs = {
+      IdentityHomography(), MakeH(1, 0, 0.4 / 600, 0, 1, 0.6 / 600), MakeH(c, -s, 3.0 / 600, s, c, -1.5 / 600),
+      MakeH(1.03, 0.02, 0.01, -0.01, 0.96, 0.02, 4e-5, -3e-5), MakeH(1, 0, 20.5 / 600, 0, 1, 12.25 / 600),
+      MakeH(1, 0, -7.75 / 600, 0, 1, -3.5 / 600), MakeH(1, 0, nan, 0, 1, 0), MakeH(1, 0, 900.0 / 600, 0, 1, 0),
+      MakeH(0.5, 0, 150.0 / 600, 0, 0.5, 110.0 / 600), MakeH(1.001, 0, 0.3 / 600, 0, 1.002, 0.2 / 600),
+      MakeH(0.99, 0.01, 1.0 / 600, -0.01, 0.99, 2.0 / 600)};
+  std::vector<const Matrix*> pointers;
+  for (const Matrix& h : hs) pointers.push_back(&h);
+  const SimdVariant original = ActiveSimdVariant();
+  int round = 0;
+  for (SimdVariant variant : SupportedSimdVariants()) {
+    SetSimdVariant(variant);
+    for (const RoiRect& roi : {RoiRect{0, 0, 301, 221}, RoiRect{250, 180, 301, 221}, RoiRect{100, 80, 109, 83}}) {
+      ScopedParallelMode mode(round++ % 2 == 0 ? ParallelMode::ForceParallel : ParallelMode::ForceSerial);
+      for (int count : {1, 4, 8, 11}) {
+        SCOPED_TRACE(std::string(SimdVariantName(variant)) + ", ROI " + RoiText(roi) + ", " + std::to_string(count));
+        std::vector<double> scores(static_cast<size_t>(count));
+        RoiMaeMany(ref, frame, pointers.data(), count, roi, scores.data());
+        const RoiScorer scorer(ref, frame, roi);
+        for (int k = 0; k < count; ++k) {
+          const Matrix& h = hs[static_cast<size_t>(k)];
+          const double direct = RoiMaeDirect(ref, frame, h, roi);
+          const double many = scores[static_cast<size_t>(k)];
+          const double one = RoiMae(ref, frame, h, roi);
+          const double scored = scorer.Score(h);
+          for (const double fast : {many, one, scored}) {
+            EXPECT_TRUE(std::isnan(direct) ? std::isnan(fast) : std::memcmp(&fast, &direct, sizeof(double)) == 0)
+                << "homography " << k << ": " << many << ", " << one << ", " << scored << " vs " << direct;
+          }
+        }
+      }
+    }
+  }
+  SetSimdVariant(original);
+  EXPECT_THROW(RoiMaeMany(ref, frame, pointers.data(), 2, RoiRect{290, 0, 302, 10}, nullptr), Error);
+}
+
+TEST(RoiScorer, HomographiesSharingRowsAreScoredAsOneByOne) {
+  // The refinement's probes: each raises one of h11, h21, h12, h22, so all share the third
+  // row and pairs share the first or the second. Some fall off the frame's right edge.
+  const GrayImage ref = testing::NoiseImage(161, 121, 8);
+  const GrayImage frame = testing::NoiseImage(161, 121, 9);
+  const Matrix base = MakeH(1.01, 0.02, 4.0 / 600, -0.015, 0.99, -2.0 / 600, 3e-5, -2e-5);
+  std::vector<Matrix> hs(8, base);
+  const int rows[] = {1, 2, 1, 2, 1, 2, 1, 1};
+  const int cols[] = {1, 1, 2, 2, 3, 3, 1, 1};
+  const double steps[] = {0.08, 0.08, 0.08, 0.08, 0.05, -0.05, 0.0, 0.08};  // the last two repeat h and probe 0
+  for (size_t k = 0; k < hs.size(); ++k) hs[k].At1(rows[k], cols[k]) = base.At1(rows[k], cols[k]) + steps[k];
+  std::vector<const Matrix*> pointers;
+  for (const Matrix& h : hs) pointers.push_back(&h);
+  const SimdVariant original = ActiveSimdVariant();
+  for (SimdVariant variant : SupportedSimdVariants()) {
+    SetSimdVariant(variant);
+    for (const RoiRect& roi : {RoiRect{0, 0, 161, 121}, RoiRect{140, 30, 161, 43}}) {
+      const RoiScorer scorer(ref, frame, roi);
+      for (int count = 2; count <= 8; ++count) {
+        SCOPED_TRACE(std::string(SimdVariantName(variant)) + ", ROI " + RoiText(roi) + ", " + std::to_string(count));
+        double scores[8];
+        scorer.ScoreMany(pointers.data(), count, scores);
+        for (int k = 0; k < count; ++k) {
+          const double direct = RoiMaeDirect(ref, frame, hs[static_cast<size_t>(k)], roi);
+          EXPECT_EQ(std::memcmp(&scores[k], &direct, sizeof(double)), 0) << k << ": " << scores[k] << " vs " << direct;
+        }
+      }
+    }
   }
   SetSimdVariant(original);
 }

@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "cli/cli_runner.h"
+#include "imageio/codec_module.h"
+#include "imageio/image_file.h"
+
+namespace lumet {
+namespace {
+
+using namespace lumet::testing;  // NOLINT(google-build-using-namespace): the test helpers
+namespace fs = std::filesystem;
+
+// A copy of lumet-cli in dir/bin with no codec module in dir/lib/lumet runs whole BMP
+// jobs, and refuses other formats naming the file and the module it could not load; once
+// the module is put beside it, the same command reads them.
+TEST(CliCodecModule, BmpJobsNeedNoModuleAndOtherFormatsNameTheOneMissing) {
+  TempFolder dir;
+  const fs::path root = fs::canonical(dir.Path());
+  fs::create_directories(root / "bin");
+  const fs::path program = root / "bin" / "lumet-cli";
+  fs::copy_file(LUMET_CLI_PATH, program);
+
+  ASSERT_EQ(RunProgram(program, "synth seq --lr-count 3 --size 220x160 --seed 3", root).exitCode, 0);
+  const auto job = RunProgram(program, "-C seq run", root);
+  ASSERT_EQ(job.exitCode, 0) << job.err;
+  EXPECT_TRUE(fs::exists(root / "seq" / "result" / "hr.bmp"));
+
+  ColorGrayImage frame;
+  ReadImageFile((root / "seq" / "images" / "lr-0.bmp").string(), frame);
+  WriteImageFile((root / "seq" / "frame-0.png").string(), frame, ImageFormat::Png);
+  const fs::path module = root / "lib" / "lumet" / codec::kModuleFileName;
+  const auto refused = RunProgram(program, "-C seq show-reference --lr-pattern ./frame-%d.png", root);
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.err, "Error: cannot read ./frame-0.png: the image and video codec module cannot be loaded (" +
+                             module.string() + ": cannot open shared object file: No such file or directory)\n");
+
+  fs::create_directories(module.parent_path());
+  fs::copy_file(fs::path(LUMET_CLI_PATH).parent_path().parent_path() / "lib" / "lumet" / codec::kModuleFileName,
+                module);
+  const auto shown = RunProgram(program, "-C seq show-reference --lr-pattern ./frame-%d.png", root);
+  EXPECT_EQ(shown.exitCode, 0) << shown.err;
+}
+
+}  // namespace
+}  // namespace lumet
