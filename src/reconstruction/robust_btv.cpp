@@ -133,12 +133,13 @@ void RegulariserRow(const double* const* x, int i, int h, double* g, int w, doub
   }
 }
 
-// The updated estimate, into the image and its padded copy.
+// The updated estimate, into its padded copy and, with Image, into the image too.
+template <bool Image>
 LUMET_ROW_CLONES void UpdateRow(const double* __restrict x, const double* __restrict g, double* __restrict out,
                                 double* __restrict padded, int w, double stepSize) {
   for (int j = 0; j < w; ++j) {
     const double v = x[j] - stepSize * g[j];
-    out[j] = v;
+    if constexpr (Image) out[j] = v;
     padded[j] = v;
   }
 }
@@ -163,8 +164,12 @@ BtvWorkspace::BtvWorkspace(const CountImage& count) {
   }
 }
 
-void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha, double beta,
-             double lambda, double stepSize, BtvWorkspace& ws) {
+namespace {
+
+// BtvStep; with writeImage false xb is left as it was and the update goes to the workspace's
+// padded copy alone (ws.mirrored then names the image that copy is ahead of).
+void Step(DoubleImage& xb, bool writeImage, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha,
+          double beta, double lambda, double stepSize, BtvWorkspace& ws) {
   const int w = xb.Width();
   const int h = xb.Height();
   MirrorPaddedImage& x = ws.estimate[ws.current];
@@ -174,7 +179,9 @@ void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, 
   ws.data.Create(w, h, n);
   ws.filter.Assign(kernel, n);
   if (ws.mirrored != &xb) x.Assign(xb);
-  ws.mirrored = nullptr;  // until the step has ended: a step cut short leaves xb half updated
+  // A step cut short leaves xb half updated, so the copy is no longer its image; without
+  // writeImage the copy stays whole (the update goes to the other one) and ahead of xb.
+  if (writeImage) ws.mirrored = nullptr;
 
   // Both passes take blocks of rows; each block goes through the PSF into a few rows of
   // scratch and on at once, while those rows are in the cache.
@@ -217,7 +224,11 @@ void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, 
                                      x.Row(std::min(i + 2, h - 1))};
           RegulariserRow(around, i, h, g, w, alpha, beta, lambda);
         }
-        UpdateRow(x.Row(i), g, xb.Row(i), next.Row(i), w, stepSize);
+        if (writeImage) {
+          UpdateRow<true>(x.Row(i), g, xb.Row(i), next.Row(i), w, stepSize);
+        } else {
+          UpdateRow<false>(x.Row(i), g, nullptr, next.Row(i), w, stepSize);
+        }
         next.MirrorColumns(i);
       }
     });
@@ -226,18 +237,43 @@ void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, 
   ws.mirrored = &xb;
 }
 
+// Brings xb up to the workspace's padded copy of it, when that is ahead.
+void CopyOut(BtvWorkspace& ws, DoubleImage& xb) {
+  if (ws.mirrored != &xb) return;
+  const MirrorPaddedImage& x = ws.estimate[ws.current];
+  for (int r = 0; r < xb.Height(); ++r) std::copy(x.Row(r), x.Row(r) + xb.Width(), xb.Row(r));
+}
+
+}  // namespace
+
+void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha, double beta,
+             double lambda, double stepSize, BtvWorkspace& ws) {
+  Step(xb, true, zb, kernel, n, alpha, beta, lambda, stepSize, ws);
+}
+
 void RobustBtvIterate(ColorDoubleImage& x, const ColorDoubleImage& z, const CountImage& count,
                       const FloatMatrix& kernel, int n, double alpha, double beta, double lambda,
                       const BtvProgress& progress, const BtvPicture& picture) {
+  // The steps update the padded copy alone; the channel itself is brought up to date for
+  // each picture, at the end of its band and when a callback ends the iteration.
   BtvWorkspace workspace(count);
   for (int band = 0; band < kBtvBands; ++band) {
     DoubleImage& xb = x.channels[static_cast<size_t>(band)];
     const DoubleImage& zb = z.channels[static_cast<size_t>(band)];
-    for (int t = 0; t < kBtvStepsPerBand; ++t) {
-      if (progress) progress(band, t);
-      if (t % 10 == 0 && picture) picture(x);
-      BtvStep(xb, zb, kernel, n, alpha, beta, lambda, BtvStepSize(t), workspace);
+    try {
+      for (int t = 0; t < kBtvStepsPerBand; ++t) {
+        if (progress) progress(band, t);
+        if (t % 10 == 0 && picture) {
+          CopyOut(workspace, xb);
+          picture(x);
+        }
+        Step(xb, false, zb, kernel, n, alpha, beta, lambda, BtvStepSize(t), workspace);
+      }
+    } catch (...) {
+      CopyOut(workspace, xb);
+      throw;
     }
+    CopyOut(workspace, xb);
   }
 }
 

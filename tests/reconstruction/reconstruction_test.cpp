@@ -13,6 +13,7 @@
 #include "reconstruction/psf_kernel.h"
 #include "reconstruction/robust_btv.h"
 #include "support/test_images.h"
+#include "util/error.h"
 #include "util/parallel.h"
 
 namespace lumet {
@@ -374,6 +375,23 @@ TEST(RobustBtvTest, IterationEqualsThePlainStepsBandByBandAndReportsEveryStep) {
     EXPECT_EQ(steps[299], 2099);
     for (size_t c = 0; c < 3; ++c) ExpectSameImage(result.channels[c], expected.channels[c]);
   }
+
+  // A callback that throws before step 37 of band 1 (a cancellation) leaves band 0 finished,
+  // band 1 after its first 37 steps and band 2 as it was.
+  ColorDoubleImage partial = x;
+  partial.channels[0] = expected.channels[0];
+  for (int t = 0; t < 37; ++t) {
+    OracleStep(partial.channels[1], z.channels[1], count, k, n, 0.7, 1.0, 0.05, BtvStepSize(t));
+  }
+  ColorDoubleImage cancelled = x;
+  EXPECT_THROW(RobustBtvIterate(
+                   cancelled, z, count, k, n, 0.7, 1.0, 0.05,
+                   [](int band, int step) {
+                     if (band == 1 && step == 37) throw Error("cancelled");
+                   },
+                   nullptr),
+               Error);
+  for (size_t c = 0; c < 3; ++c) ExpectSameImage(cancelled.channels[c], partial.channels[c]);
 }
 
 }  // namespace
