@@ -227,12 +227,15 @@ void Workbench::Registration(UiPort& ui) {
       for (FrameWork& f : batch) {
         ui.ReportProgress("Registration", f.k - p.firstFrame + 1, p.lrCount);
         if (f.failure) std::rethrow_exception(f.failure);
-        DibRaster picture(0);
-        ImageToRaster(f.image, picture);
-        ui.ShowPicture(Viewer::Frame, picture);
-        ui.SetViewerTitle(Viewer::Frame, f.name);
-        ui.AttachRoi(Viewer::Frame, p.roi);
-        ui.DrawSquares(Viewer::Frame, Squares(f.points));
+        // Unwatched, the frame viewer needs only the last frame, which it ends with.
+        if (ui.ShowsWorkInProgress() || f.k == p.firstFrame + p.lrCount - 1) {
+          DibRaster picture(0);
+          ImageToRaster(f.image, picture);
+          ui.ShowPicture(Viewer::Frame, picture);
+          ui.SetViewerTitle(Viewer::Frame, f.name);
+          ui.AttachRoi(Viewer::Frame, p.roi);
+          ui.DrawSquares(Viewer::Frame, Squares(f.points));
+        }
         ui.DrawLines(Viewer::Reference, Lines(f.pairs));
         if (!f.sizes.Searchable()) {
           ui.AppendLog(FallbackWarning(f.k, p, refWidth, refHeight, refPoints.size(), f.points.size(), f.pairs.a.size()));
