@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "util/error.h"
 
@@ -47,7 +48,9 @@ int SyncFolder(const fs::path& folder) {
 
 void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
-void WriteFileAtomically(const std::string& path, std::string_view bytes) {
+void WriteFileAtomically(const std::string& path, std::string_view bytes) { StagedFile(path, bytes).Publish(); }
+
+StagedFile::StagedFile(const std::string& path, std::string_view bytes) {
   if (path.empty()) throw Error("cannot write a file with an empty name");
   const fs::path target(path);
   const fs::path parent = target.parent_path();
@@ -87,14 +90,47 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
     ::unlink(temp.c_str());
     throw Error("cannot write " + path + ": " + SystemReason(err));
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    throw Error("cannot write " + path + ": " + SystemReason(err));
+  path_ = path;
+  temp_ = temp;
+}
+
+StagedFile::~StagedFile() { Discard(); }
+
+StagedFile::StagedFile(StagedFile&& other) noexcept : path_(std::move(other.path_)), temp_(std::move(other.temp_)) {
+  other.temp_.clear();
+}
+
+StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
+  if (this != &other) {
+    Discard();
+    path_ = std::move(other.path_);
+    temp_ = std::move(other.temp_);
+    other.temp_.clear();
   }
-  if (const int err = SyncFolder(parent); err != 0) {
+  return *this;
+}
+
+void StagedFile::Discard() noexcept {
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+void FlushFolderOf(const std::string& path) {
+  if (const int err = SyncFolder(fs::path(path).parent_path()); err != 0) {
     throw Error("wrote " + path + " but could not flush its folder to the disk: " + SystemReason(err));
   }
+}
+
+void StagedFile::Publish(bool flushFolder) {
+  if (temp_.empty()) throw Error("cannot write " + path_ + ": nothing is staged for it");
+  const std::string temp = std::move(temp_);
+  temp_.clear();
+  if (std::rename(temp.c_str(), path_.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    throw Error("cannot write " + path_ + ": " + SystemReason(err));
+  }
+  if (flushFolder) FlushFolderOf(path_);
 }
 
 }  // namespace lumet

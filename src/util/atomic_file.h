@@ -15,6 +15,38 @@ namespace lumet {
 // file-size limit, ...); the target is then left as it was and no temporary file remains.
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
+// The same writer in two steps, for commands that prepare many files at once and put them
+// in place in order: the constructor writes the bytes to the temporary file and flushes
+// it (the slow part, safe to run on several threads for different targets); Publish
+// renames it over the target and flushes the folder. Errors are WriteFileAtomically's,
+// word for word. A staged file that is never published is removed, the target untouched.
+class StagedFile;
+
+// Flushes the folder of path to the disk (the last step of WriteFileAtomically), with its
+// error naming path.
+void FlushFolderOf(const std::string& path);
+
+class StagedFile {
+ public:
+  StagedFile() = default;
+  StagedFile(const std::string& path, std::string_view bytes);
+  ~StagedFile();
+  StagedFile(StagedFile&& other) noexcept;
+  StagedFile& operator=(StagedFile&& other) noexcept;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  // True from construction until Publish (or a move from it).
+  bool Staged() const { return !temp_.empty(); }
+  // flushFolder false leaves the folder's flush to one FlushFolderOf after several files.
+  void Publish(bool flushFolder = true);
+
+ private:
+  void Discard() noexcept;
+  std::string path_;
+  std::string temp_;
+};
+
 // Makes a write beyond the file-size limit (ulimit -f) fail with EFBIG, which the writer
 // reports, instead of ending the process by SIGXFSZ without a word. Both programs call it
 // first thing in main; the writer calls it too, so every user of the engine has it.

@@ -100,6 +100,10 @@ struct FrameWork {
   double e1 = kTooFewPairs;
   double e2 = 0.0;
   std::string refinementLog;
+  // The homography file, written and flushed off the command's thread and put in place in
+  // frame order; a failure to write it is reported in its place, after the frame's log.
+  StagedFile homographyFile;
+  std::exception_ptr writeFailure;
   std::exception_ptr failure;  // reported when the frame's turn comes
 };
 
@@ -134,6 +138,14 @@ void FitFrame(FrameWork& f, const GrayImage& refGreen, const ParamSet& p) {
     f.e2 = RefineHomography(refGreen, frameGreen, f.h, p.roi, kRefinementIterations, f.refinementLog);
   } catch (...) {
     f.failure = std::current_exception();
+    return;
+  }
+  // The enhanced method refines h further when the frame's turn comes.
+  if (p.method == kEnhancedMethod) return;
+  try {
+    f.homographyFile = StagedFile(FormatFrameName(p.homographyPattern, f.k), FormatHomographyFile(f.h));
+  } catch (...) {
+    f.writeFailure = std::current_exception();
   }
 }
 
@@ -210,16 +222,20 @@ void Workbench::Registration(UiPort& ui) {
     });
 
     const std::string* lastLog = nullptr;
+    std::string unflushed;  // a homography file whose folder is flushed once for the batch
     try {
       for (FrameWork& f : batch) {
         ui.ReportProgress("Registration", f.k - p.firstFrame + 1, p.lrCount);
         if (f.failure) std::rethrow_exception(f.failure);
-        DibRaster picture(0);
-        ImageToRaster(f.image, picture);
-        ui.ShowPicture(Viewer::Frame, picture);
-        ui.SetViewerTitle(Viewer::Frame, f.name);
-        ui.AttachRoi(Viewer::Frame, p.roi);
-        ui.DrawSquares(Viewer::Frame, Squares(f.points));
+        // Unwatched, the frame viewer needs only the last frame, which it ends with.
+        if (ui.ShowsWorkInProgress() || f.k == p.firstFrame + p.lrCount - 1) {
+          DibRaster picture(0);
+          ImageToRaster(f.image, picture);
+          ui.ShowPicture(Viewer::Frame, picture);
+          ui.SetViewerTitle(Viewer::Frame, f.name);
+          ui.AttachRoi(Viewer::Frame, p.roi);
+          ui.DrawSquares(Viewer::Frame, Squares(f.points));
+        }
         ui.DrawLines(Viewer::Reference, Lines(f.pairs));
         if (!f.sizes.Searchable()) {
           ui.AppendLog(FallbackWarning(f.k, p, refWidth, refHeight, refPoints.size(), f.points.size(), f.pairs.a.size()));
@@ -230,16 +246,28 @@ void Workbench::Registration(UiPort& ui) {
                                    : f.e2;
         ui.AppendLog(FormatMaeLine(f.k, f.e1, e2Final));
         const std::string homographyPath = FormatFrameName(p.homographyPattern, f.k);
-        WriteHomographyFile(homographyPath, f.h);
+        if (f.writeFailure) std::rethrow_exception(f.writeFailure);
+        if (f.homographyFile.Staged()) {
+          f.homographyFile.Publish(false);
+          unflushed = homographyPath;
+        } else {
+          WriteHomographyFile(homographyPath, f.h);
+        }
         filesWritten.push_back(homographyPath);
       }
     } catch (...) {
       // The refinement log of the last frame that got that far is on disk, as it would be
-      // had the frames run one after another.
-      if (lastLog != nullptr) WriteFileAtomically(kRefinementLogPath, *lastLog);
+      // had the frames run one after another, and so are the files put in place.
+      // What went wrong first is what the user hears about.
+      try {
+        if (lastLog != nullptr) WriteFileAtomically(kRefinementLogPath, *lastLog);
+        if (!unflushed.empty()) FlushFolderOf(unflushed);
+      } catch (const Error&) {
+      }
       throw;
     }
     WriteFileAtomically(kRefinementLogPath, *lastLog);
+    if (!unflushed.empty()) FlushFolderOf(unflushed);
   }
   if (p.lrCount > 0) filesWritten.push_back(kRefinementLogPath);
 }

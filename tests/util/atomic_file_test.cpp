@@ -53,6 +53,34 @@ TEST(AtomicFileTest, WritesExactBytesIntoNewFoldersAndLeavesNoTemporary) {
   EXPECT_EQ(ReadWholeFile(dir.File("plain.txt")), "flushed");
 }
 
+// Staged files change nothing until published; one dropped unpublished leaves no trace;
+// publishing puts each in place in the order asked for.
+TEST(AtomicFileTest, StagedFilesChangeTheTargetOnlyWhenPublished) {
+  lumet::testing::TempFolder dir;
+  const std::string first = dir.File("out/hr_hom-1.txt");
+  const std::string second = dir.File("out/hr_hom-2.txt");
+  WriteFileAtomically(first, "old 1");
+  WriteFileAtomically(second, "old 2");
+  {
+    StagedFile one(first, "new 1");
+    StagedFile two(second, "new 2");
+    EXPECT_TRUE(one.Staged());
+    EXPECT_EQ(ReadWholeFile(first), "old 1");
+    EXPECT_EQ(EntryCount(dir.Path() / "out"), 4u);  // the two targets and two temporaries
+    one.Publish();
+    EXPECT_FALSE(one.Staged());
+    EXPECT_EQ(ReadWholeFile(first), "new 1");
+    StagedFile moved = std::move(two);
+    EXPECT_FALSE(two.Staged());  // a moved-from file owns nothing
+    EXPECT_TRUE(moved.Staged());
+    EXPECT_NE(ErrorOf([&] { one.Publish(); }).find(first), std::string::npos);  // only once
+  }  // the second never published
+  EXPECT_EQ(ReadWholeFile(second), "old 2");
+  EXPECT_EQ(EntryCount(dir.Path() / "out"), 2u);
+  EXPECT_NE(ErrorOf([&] { StagedFile(dir.File("out/hr_hom-1.txt/x"), "data"); }).find("hr_hom-1.txt/x"),
+            std::string::npos);
+}
+
 TEST(AtomicFileTest, FailuresThrowNamingThePathAndLeaveTheTarget) {
   lumet::testing::TempFolder dir;
   // A regular file where a folder is needed stops even a privileged user.

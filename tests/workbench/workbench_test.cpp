@@ -364,13 +364,18 @@ TEST_F(RegistrationCommandTest, BatchesGiveTheFilesLogAndDrawsOfOneFrameAtATime)
     homographies.push_back(testing::ReadText("./expected.txt"));
   }
 
+  size_t lastFrameSquares = 0;
   for (const int threads : {1, 2, 3}) {
     SCOPED_TRACE(std::to_string(threads) + " thread(s)");
     SetThreadCount(threads);
     Workbench bench;
     bench.params = p;
     testing::RecordingPort port;
+    port.showsWork = threads != 2;  // unwatched, the frame viewer shows the last frame alone
     bench.Registration(port);
+    EXPECT_EQ(port.Frame().pictures, port.showsWork ? kFrames : 1);
+    if (threads == 1) lastFrameSquares = port.Frame().squares;
+    EXPECT_EQ(port.Frame().squares, lastFrameSquares);
     std::vector<std::string> maeLines;
     for (const std::string& line : port.logs) {
       if (line.rfind("MAE(", 0) == 0) maeLines.push_back(line);
