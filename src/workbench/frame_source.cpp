@@ -1,12 +1,15 @@
 #include "workbench/frame_source.h"
 
+#include <exception>
 #include <filesystem>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "imageio/image_file.h"
 #include "imageio/video_file.h"
 #include "params/param_set.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
@@ -17,6 +20,9 @@ size_t PixelBytes(const ColorGrayImage& image) {
 }
 
 std::string SizeText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }
+
+// Work of decoding one still frame, for ParallelFor: always worth a thread of its own.
+constexpr long kDecodeWork = 1L << 20;
 
 }  // namespace
 
@@ -108,15 +114,56 @@ int FrameSource::CountFrames(int limit) {
 }
 
 int FrameSource::CheckFramesUpTo(int first, int needed, int width, int height) {
-  for (int k = first; k < needed; ++k) {
-    if (frames_.count(k) != 0) continue;
-    ColorGrayImage image;
-    if (!Decode(k, image)) return k;
+  const auto check = [&](int k, const ColorGrayImage& image) {
     if (image.Width() != width || image.Height() != height) {
       throw Error(Name(k) + " is " + SizeText(image.Width(), image.Height()) + " pixels, but frame 0 (" + Name(0) +
                   ") is " + SizeText(width, height));
     }
     Keep(k, image);
+  };
+  if (isVideo_) {
+    for (int k = first; k < needed; ++k) {
+      if (frames_.count(k) != 0) continue;
+      ColorGrayImage image;
+      if (!Decode(k, image)) return k;
+      check(k, image);
+    }
+    return needed;
+  }
+  // Files decode independently: a few at a time on every thread, then checked and kept in
+  // order, so the outcome (the first missing or faulty frame) is that of a frame-by-frame
+  // check, and at most a few frames beyond the budget are ever held.
+  const int batchSize = 2 * ThreadCount();
+  struct Slot {
+    int k = 0;
+    bool present = false;
+    ColorGrayImage image;
+    std::exception_ptr failure;
+  };
+  std::vector<Slot> batch;
+  for (int k = first; k < needed;) {
+    batch.clear();
+    for (; k < needed && static_cast<int>(batch.size()) < batchSize; ++k) {
+      if (frames_.count(k) == 0) {
+        batch.emplace_back();
+        batch.back().k = k;
+      }
+    }
+    ParallelFor(0, static_cast<int>(batch.size()), kDecodeWork, [&](int lo, int hi) {
+      for (int j = lo; j < hi; ++j) {
+        Slot& slot = batch[static_cast<size_t>(j)];
+        try {
+          slot.present = Decode(slot.k, slot.image);
+        } catch (...) {
+          slot.failure = std::current_exception();
+        }
+      }
+    });
+    for (Slot& slot : batch) {
+      if (slot.failure) std::rethrow_exception(slot.failure);
+      if (!slot.present) return slot.k;
+      check(slot.k, slot.image);
+    }
   }
   return needed;
 }

@@ -15,6 +15,7 @@
 #include "support/test_images.h"
 #include "support/temp_folder.h"
 #include "util/atomic_file.h"
+#include "util/parallel.h"
 #include "util/text_format.h"
 #include "workbench/output_files.h"
 #include "workbench/recording_port.h"
@@ -99,6 +100,32 @@ TEST_F(FrameSourceTest, AShortageExplainsTheCountBeforeAnythingElse) {
   testing::ExpectError(
       [&] { FrameSource("./images/lr-%d.bmp", 0).CheckFrames(1, 20, 4, 3, [](int) { return std::string(); }); },
       {"./images/lr-7.bmp is 5 x 3 pixels", "frame 0 (./images/lr-0.bmp) is 4 x 3"});
+
+  // Frames are decoded several at a time; what is reported is still the first fault in
+  // frame order: a missing frame before an unreadable one, a wrong size before both.
+  for (const ParallelMode mode : {ParallelMode::ForceSerial, ParallelMode::ForceParallel}) {
+    ScopedParallelMode scoped(mode);
+    BmpFile::WriteImage("./images/lr-7.bmp", tiny, 0, 0, 4, 3);
+    WriteFileAtomically("./images/lr-9.bmp", "BM not really");
+    fs::remove("./images/lr-8.bmp");
+    int found = -1;
+    testing::ExpectError([&] {
+      FrameSource("./images/lr-%d.bmp", 0).CheckFrames(1, 20, 4, 3, [&](int count) {
+        found = count;
+        return std::string("short");
+      });
+    }, {"short"});
+    EXPECT_EQ(found, 8);
+    BmpFile::WriteImage("./images/lr-6.bmp", MovingFrame(0, 5, 3), 0, 0, 5, 3);
+    testing::ExpectError(
+        [&] { FrameSource("./images/lr-%d.bmp", 0).CheckFrames(1, 20, 4, 3, [](int) { return std::string(); }); },
+        {"./images/lr-6.bmp is 5 x 3 pixels"});
+    BmpFile::WriteImage("./images/lr-6.bmp", tiny, 0, 0, 4, 3);
+    BmpFile::WriteImage("./images/lr-8.bmp", tiny, 0, 0, 4, 3);
+    testing::ExpectError(
+        [&] { FrameSource("./images/lr-%d.bmp", 0).CheckFrames(1, 20, 4, 3, [](int) { return std::string(); }); },
+        {"./images/lr-9.bmp"});
+  }
 }
 
 TEST_F(FrameSourceTest, AVideoWithTooFewFramesIsRefusedNamingItAndTheCount) {
