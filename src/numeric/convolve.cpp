@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <cstdlib>
 #include <cmath>
 #include <string>
@@ -86,7 +87,9 @@ void Fast(const Plane& source, DoubleImage& target, const FloatMatrix& kernel, i
   ParallelFor(0, source.Height(), 2L * (source.Width() + n), [&](int lo, int hi) {
     for (int r = lo; r < hi; ++r) FillPaddedRow(source, r, *paddedImage);
   });
-  if constexpr (FusedFor(static_cast<const Plane*>(nullptr))) {
+  bool fused = FusedFor(static_cast<const Plane*>(nullptr));
+  if constexpr (!FusedFor(static_cast<const Plane*>(nullptr))) fused = EightBitSumsAreExact(kernel, n);
+  if (fused) {
     MirrorFilter(kernel, n).Apply(padded, target);
   } else {
     // The 8-bit sources sum rounded products, through the same loops.
@@ -98,6 +101,25 @@ void Fast(const Plane& source, DoubleImage& target, const FloatMatrix& kernel, i
 }
 
 }  // namespace
+
+bool EightBitSumsAreExact(const FloatMatrix& kernel, int n) {
+  double bound = 0.0;
+  int unit = std::numeric_limits<int>::max();  // exponent of the finest tap's last bit
+  for (int a = 0; a < n; ++a) {
+    for (int b = 0; b < n; ++b) {
+      const double k = static_cast<double>(kernel[a][b]);
+      if (k == 0.0) continue;  // either zero adds nothing to a sum
+      if (!std::isfinite(k)) return false;
+      int exponent = 0;
+      std::frexp(k, &exponent);  // |k| = m 2^exponent, 1/2 <= m < 1; a float keeps 24 bits of m
+      unit = std::min(unit, exponent - 24);
+      bound += std::fabs(k) * 255.0;
+    }
+  }
+  if (unit == std::numeric_limits<int>::max()) return true;
+  // The bound is itself summed in double: a relative margin covers its own rounding.
+  return bound * (1.0 + 1e-12) < std::ldexp(1.0, 53 + unit);
+}
 
 void ConvolveMirror(const GrayImage& source, DoubleImage& target, const FloatMatrix& kernel, int n) {
   Fast(source, target, kernel, n);

@@ -40,6 +40,13 @@ void SetSimdVariant(SimdVariant variant);
 void ConvolveMirror(const GrayImage& source, DoubleImage& target, const FloatMatrix& kernel, int n);
 void ConvolveMirror(const DoubleImage& source, DoubleImage& target, const FloatMatrix& kernel, int n);
 
+// True when no sum of an 8-bit source's products with the kernel can round: every product
+// of a float tap and an integer 0..255 is exact in double, and when their common unit (the
+// finest tap's last bit) times 2^53 exceeds 255 times the taps' absolute sum, so is every
+// sum of them, in any order. Then a fused multiply-add gives the rounded product-and-sum's
+// result exactly, and ConvolveMirror of an 8-bit source takes the faster fused loops.
+bool EightBitSumsAreExact(const FloatMatrix& kernel, int n);
+
 // A double image kept with its border already mirrored for an n x n filter: h = n / 2 extra
 // columns each side of every row (MirrorIndex of the columns) and a row table that gives the
 // mirrored rows, so that repeated filter passes read it directly. Rows start 64-byte aligned.

@@ -19,6 +19,54 @@
 namespace lumet {
 namespace {
 
+// The derivative filters of 8-bit frames take the fused loops where no sum can round; the
+// result must then be the rounded product-and-sum's, bit for bit, on the harshest content.
+TEST(DerivativeKernels, FusedFilteringOfEightBitFramesWhereExactEqualsTheProductSum) {
+  const GrayImage harsh = testing::MakeGray(41, 37, [](double x, double y) {
+    const int i = static_cast<int>(x) * 7 + static_cast<int>(y) * 13;
+    return i % 5 == 0 ? 255 : i % 3 == 0 ? 0 : (i * 37) % 256;
+  });
+  int exactKernels = 0;
+  for (const double sigma : {0.5, 0.6, 1.0, 1.5, 2.0, 3.0, 5.0}) {
+    SCOPED_TRACE("sigma " + std::to_string(sigma));
+    const int n = DerivativeKernelSize(sigma);
+    FloatMatrix g;
+    FloatMatrix kx;
+    FloatMatrix ky;
+    BuildDerivativeKernels(sigma, n, g, kx, ky);
+    for (const FloatMatrix* kernel : {&kx, &ky, &g}) {
+      if (EightBitSumsAreExact(*kernel, n)) ++exactKernels;
+      if (n > harsh.Height()) continue;
+      DoubleImage fast;
+      DoubleImage direct;
+      ConvolveMirror(harsh, fast, *kernel, n);
+      ConvolveMirrorDirect(harsh, direct, *kernel, n);
+      for (int y = 0; y < harsh.Height(); ++y) {
+        ASSERT_EQ(std::memcmp(fast.Row(y), direct.Row(y), sizeof(double) * static_cast<size_t>(harsh.Width())), 0)
+            << "row " << y;
+      }
+    }
+  }
+  // The default filter sigma's derivative kernels are among the exact ones.
+  int n = DerivativeKernelSize(1.5);
+  FloatMatrix g;
+  FloatMatrix kx;
+  FloatMatrix ky;
+  BuildDerivativeKernels(1.5, n, g, kx, ky);
+  EXPECT_TRUE(EightBitSumsAreExact(kx, n));
+  EXPECT_TRUE(EightBitSumsAreExact(ky, n));
+  EXPECT_GT(exactKernels, 2);
+
+  // Taps 2^40 apart cannot be summed exactly: the product-and-sum loops are kept.
+  n = 3;
+  FloatMatrix wide(n, n, 0.0f);
+  wide[0][0] = 1.0f;
+  wide[2][2] = std::ldexp(1.0f, -40);
+  EXPECT_FALSE(EightBitSumsAreExact(wide, n));
+  wide[2][2] = -0.0f;  // zeros of either sign do not count
+  EXPECT_TRUE(EightBitSumsAreExact(wide, n));
+}
+
 TEST(DerivativeKernels, SizesAndShapes) {
   for (const auto& [sigma, size] : {std::pair{1.5, 11}, {1.0, 7}, {0.6, 5}, {0.5, 5}}) {
     SCOPED_TRACE("sigma " + std::to_string(sigma));
