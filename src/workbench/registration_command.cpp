@@ -86,6 +86,17 @@ std::string FallbackWarning(int k, const ParamSet& p, int width, int height, siz
 // Frames a thread takes per batch: enough to even out frames of different cost, few enough
 // that the viewers follow the work closely and Cancel takes effect soon.
 constexpr int kFramesPerThreadInBatch = 2;
+// Unwatched, a batch is as large as this many bytes of frames allow: fewer waits for the
+// slowest frame of a batch (a refinement may take ten times the steps of another).
+constexpr size_t kUnwatchedBatchBytes = size_t{256} << 20;
+
+int BatchSize(const UiPort& ui, int frameCount, int width, int height) {
+  const int watched = std::max(1, ThreadCount()) * kFramesPerThreadInBatch;
+  if (ui.ShowsWorkInProgress()) return watched;
+  const size_t frameBytes = std::max<size_t>(1, static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+  const size_t byMemory = kUnwatchedBatchBytes / frameBytes;
+  return static_cast<int>(std::max<size_t>(static_cast<size_t>(watched), std::min<size_t>(byMemory, static_cast<size_t>(frameCount))));
+}
 
 // One frame's registration, computed off the command's thread.
 struct FrameWork {
@@ -181,7 +192,7 @@ void Workbench::Registration(UiPort& ui) {
   // Frames are registered a batch at a time, one frame per thread: at these sizes a frame's
   // own loops are too short to share well between cores. Everything that reaches the
   // viewers, the log and the files is then done in frame order, as in a sequential run.
-  const int batchSize = std::max(1, ThreadCount()) * kFramesPerThreadInBatch;
+  const int batchSize = BatchSize(ui, p.lrCount, refWidth, refHeight);
   std::vector<FrameWork> batch;
   for (int first = 0; first < p.lrCount; first += batchSize) {
     CheckCancel(ui);
