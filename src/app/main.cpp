@@ -4,6 +4,7 @@
 
 #include "app/lumet_app.h"
 #include "util/atomic_file.h"
+#include "util/memory_tuning.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
   lumet::IgnoreFileSizeSignal();
+  lumet::KeepFreedMemoryForReuse();
   // Help and version need no display, so they are answered before Qt starts.
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {

@@ -14,6 +14,7 @@
 #include "cli/command_line_hints.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
+#include "util/memory_tuning.h"
 
 namespace lumet::cli {
 
@@ -86,6 +87,7 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   lumet::IgnoreFileSizeSignal();
+  lumet::KeepFreedMemoryForReuse();
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {
