@@ -98,6 +98,9 @@ int BatchSize(const UiPort& ui, int frameCount, int width, int height) {
   return static_cast<int>(std::max<size_t>(static_cast<size_t>(watched), std::min<size_t>(byMemory, static_cast<size_t>(frameCount))));
 }
 
+// Work of pairing one frame's points (for ParallelFor): worth a thread of its own.
+constexpr long kPairWork = 1L << 20;
+
 // One frame's registration, computed off the command's thread.
 struct FrameWork {
   int k = 0;
@@ -119,16 +122,25 @@ struct FrameWork {
 };
 
 // Corner points of the frame and their pairs with frame 0's.
+// Corner points of the frame near the ROI.
+void DetectFrame(FrameWork& f, const ParamSet& p) {
+  if (f.failure) return;
+  try {
+    DoubleImage response;
+    f.points = SelectNearRoi(DetectFeatures(f.image.channels[1], response, p.filterSigma, kHarrisConstant,
+                                            kSuppressionWindow),
+                             kSelectionLimit, p.roi);
+  } catch (...) {
+    f.failure = std::current_exception();
+  }
+}
+
+// The frame's corner points paired with frame 0's, and the search sizes they allow.
 void PairFrame(FrameWork& f, const GrayImage& refGreen, const std::vector<FeaturePoint>& refPoints,
                const ParamSet& p) {
   if (f.failure) return;
   try {
-    const GrayImage& frameGreen = f.image.channels[1];
-    DoubleImage response;
-    const std::vector<FeaturePoint> features =
-        DetectFeatures(frameGreen, response, p.filterSigma, kHarrisConstant, kSuppressionWindow);
-    f.points = SelectNearRoi(features, kSelectionLimit, p.roi);
-    f.pairs = MatchBlocks(refGreen, frameGreen, refPoints, f.points, p.sadSize, p.searchArea);
+    f.pairs = MatchBlocks(refGreen, f.image.channels[1], refPoints, f.points, p.sadSize, p.searchArea);
     f.sizes = ChooseSearchSizes(p.ransacFirst, p.ransacSecond, static_cast<int>(f.pairs.a.size()));
   } catch (...) {
     f.failure = std::current_exception();
@@ -181,13 +193,17 @@ void Workbench::Registration(UiPort& ui) {
   ui.FitViewer(Viewer::Frame, refWidth, refHeight);
 
   const GrayImage& refGreen = referenceImage.channels[1];
-  DoubleImage response;
-  // The reference frame's filters are built from sigma rounded to single precision, the
-  // LR frames' from sigma itself; the two kernels can differ in their last bit.
-  const std::vector<FeaturePoint> refFeatures =
-      DetectFeatures(refGreen, response, static_cast<float>(p.filterSigma), kHarrisConstant, kSuppressionWindow);
-  const std::vector<FeaturePoint> refPoints = SelectNearRoi(refFeatures, kSelectionLimit, p.roi);
-  ui.DrawSquares(Viewer::Reference, Squares(refPoints));
+  // Frame 0's corner points are found beside the first batch's.
+  std::vector<FeaturePoint> refPoints;
+  bool refDetected = false;
+  const auto detectReference = [&] {
+    DoubleImage response;
+    // The reference frame's filters are built from sigma rounded to single precision, the
+    // LR frames' from sigma itself; the two kernels can differ in their last bit.
+    refPoints = SelectNearRoi(
+        DetectFeatures(refGreen, response, static_cast<float>(p.filterSigma), kHarrisConstant, kSuppressionWindow),
+        kSelectionLimit, p.roi);
+  };
 
   // Frames are registered a batch at a time, one frame per thread: at these sizes a frame's
   // own loops are too short to share well between cores. Everything that reaches the
@@ -218,7 +234,27 @@ void Workbench::Registration(UiPort& ui) {
     }
     const int ready = static_cast<int>(batch.size());
     const long frameWork = 1000L * refWidth * refHeight;
-    ParallelFor(0, ready, frameWork, [&](int lo, int hi) {
+    const int extra = refDetected ? 0 : 1;  // item 0 of the first batch is frame 0
+    std::exception_ptr refFailure;
+    ParallelFor(0, ready + extra, frameWork, [&](int lo, int hi) {
+      for (int j = lo; j < hi; ++j) {
+        if (j < extra) {
+          try {
+            detectReference();
+          } catch (...) {
+            refFailure = std::current_exception();
+          }
+        } else {
+          DetectFrame(batch[static_cast<size_t>(j - extra)], p);
+        }
+      }
+    });
+    if (!refDetected) {
+      if (refFailure) std::rethrow_exception(refFailure);
+      ui.DrawSquares(Viewer::Reference, Squares(refPoints));
+      refDetected = true;
+    }
+    ParallelFor(0, ready, kPairWork, [&](int lo, int hi) {
       for (int j = lo; j < hi; ++j) PairFrame(batch[static_cast<size_t>(j)], refGreen, refPoints, p);
     });
     // Each search draws from the generator where the previous frame's search left it.
