@@ -13,6 +13,18 @@ namespace lumet {
 
 namespace {
 
+// Blue, green, red (and a fourth byte) per pixel into the three planes; the pixel size
+// fixed at compile time lets the loop run on vectors.
+template <size_t kBytes>
+void SplitPixels(const uint8_t* in, int width, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  for (int i = 0; i < width; ++i) {
+    const uint8_t* px = in + static_cast<size_t>(i) * kBytes;
+    blue[i] = px[0];
+    green[i] = px[1];
+    red[i] = px[2];
+  }
+}
+
 constexpr size_t kFileHeaderSize = 14;
 constexpr size_t kInfoHeaderSize = 40;
 constexpr uint32_t kWrittenPelsPerMeter = 11811;  // 300 dots per inch
@@ -206,13 +218,10 @@ void BmpFile::DecodeImage(const std::string& bytes, const std::string& name, Col
         green[i] = colour[1];
         blue[i] = colour[2];
       }
+    } else if (bytesPerPixel == 3) {
+      SplitPixels<3>(in, width, red, green, blue);
     } else {
-      for (int i = 0; i < width; ++i) {
-        const uint8_t* px = in + static_cast<size_t>(i) * bytesPerPixel;
-        blue[i] = px[0];
-        green[i] = px[1];
-        red[i] = px[2];
-      }
+      SplitPixels<4>(in, width, red, green, blue);
     }
   }
 
