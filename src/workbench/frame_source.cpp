@@ -61,7 +61,7 @@ bool FrameSource::Decode(int k, ColorGrayImage& image) {
     if (frame >= keepFrom_ && frames_.count(frame) == 0 && kept_ < budget_) {
       ColorGrayImage passed;
       if (!video_->ReadNext(&passed)) return false;
-      Keep(frame, passed);
+      Keep(frame, std::move(passed));
     } else if (!video_->ReadNext(nullptr)) {
       return false;
     }
@@ -69,10 +69,10 @@ bool FrameSource::Decode(int k, ColorGrayImage& image) {
   return video_->ReadNext(&image);
 }
 
-void FrameSource::Keep(int k, const ColorGrayImage& image) {
+void FrameSource::Keep(int k, ColorGrayImage&& image) {
   const size_t bytes = PixelBytes(image);
   if (kept_ + bytes > budget_ || frames_.count(k) != 0) return;
-  frames_.emplace(k, image);
+  frames_.emplace(k, std::move(image));
   kept_ += bytes;
 }
 
@@ -114,19 +114,19 @@ int FrameSource::CountFrames(int limit) {
 }
 
 int FrameSource::CheckFramesUpTo(int first, int needed, int width, int height) {
-  const auto check = [&](int k, const ColorGrayImage& image) {
+  const auto check = [&](int k, ColorGrayImage&& image) {
     if (image.Width() != width || image.Height() != height) {
       throw Error(Name(k) + " is " + SizeText(image.Width(), image.Height()) + " pixels, but frame 0 (" + Name(0) +
                   ") is " + SizeText(width, height));
     }
-    Keep(k, image);
+    Keep(k, std::move(image));
   };
   if (isVideo_) {
     for (int k = first; k < needed; ++k) {
       if (frames_.count(k) != 0) continue;
       ColorGrayImage image;
       if (!Decode(k, image)) return k;
-      check(k, image);
+      check(k, std::move(image));
     }
     return needed;
   }
@@ -162,7 +162,7 @@ int FrameSource::CheckFramesUpTo(int first, int needed, int width, int height) {
     for (Slot& slot : batch) {
       if (slot.failure) std::rethrow_exception(slot.failure);
       if (!slot.present) return slot.k;
-      check(slot.k, slot.image);
+      check(slot.k, std::move(slot.image));
     }
   }
   return needed;

@@ -62,7 +62,7 @@ class FrameSource {
   // Decodes frame k into image; false when it does not exist (no such file, or the video
   // ends before it), lumet::Error when it exists but cannot be read.
   bool Decode(int k, ColorGrayImage& image);
-  void Keep(int k, const ColorGrayImage& image);
+  void Keep(int k, ColorGrayImage&& image);
 
   std::string pattern_;
   int start_ = 0;
