@@ -107,6 +107,7 @@ int RunDemo(const std::string& dir, const std::string& method) {
   AdoptParams(params);
   Workbench bench;
   bench.params = params;
+  bench.carryFrames = true;  // the reconstruction follows at once
   HeadlessPort port;
 
   std::printf("2. Registration of frames 1..%d\n", params.lrCount);

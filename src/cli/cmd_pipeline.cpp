@@ -41,6 +41,7 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
       Workbench bench;
       bench.resultFormat = ParseImageFormat(*format);
       bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
+      bench.carryFrames = stages == Stages::Both;  // the reconstruction follows at once
       HeadlessPort port;
       // Snapshots are written even when the command fails, so the state at the failure
       // can be looked at.

@@ -38,6 +38,8 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
   const int frameCount = p.lrCount + 1;
   std::vector<ColorGrayImage> frames(1);
   FrameSource source(p.lrPattern, p.startIndex);
+  if (carried_.pattern == p.lrPattern && carried_.startIndex == p.startIndex) source.Adopt(std::move(carried_.frames));
+  carried_ = CarriedFrames{};
   source.Read(0, frames[0]);
   const int w0 = frames[0].channels[0].Width();
   const int h0 = frames[0].channels[0].Height();

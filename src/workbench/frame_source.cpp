@@ -69,6 +69,11 @@ bool FrameSource::Decode(int k, ColorGrayImage& image) {
   return video_->ReadNext(&image);
 }
 
+void FrameSource::Adopt(std::map<int, ColorGrayImage>&& frames) {
+  for (auto& [k, image] : frames) Keep(k, std::move(image));
+  frames.clear();
+}
+
 void FrameSource::Keep(int k, ColorGrayImage&& image) {
   const size_t bytes = PixelBytes(image);
   if (kept_ + bytes > budget_ || frames_.count(k) != 0) return;

@@ -40,6 +40,10 @@ class FrameSource {
   // frame is handed over and no longer kept: the commands read each frame once.
   void Read(int k, ColorGrayImage& image);
 
+  // Takes frames decoded elsewhere from this same sequence (and checked there against
+  // frame 0's size) as if checked here, as far as the budget goes.
+  void Adopt(std::map<int, ColorGrayImage>&& frames);
+
   // The number of consecutive frames present from frame 0 on (files that exist; a video's
   // decodable frames), counting at most limit.
   int CountFrames(int limit);

@@ -38,6 +38,8 @@ void Workbench::Reconstruction(UiPort& ui) {
   // ends at the first missing file rather than in one huge allocation.
   std::vector<ColorGrayImage> frames(1);
   FrameSource source(p.lrPattern, p.startIndex);
+  if (carried_.pattern == p.lrPattern && carried_.startIndex == p.startIndex) source.Adopt(std::move(carried_.frames));
+  carried_ = CarriedFrames{};
   const std::string firstPath = source.Name(0);
   source.Read(0, frames[0]);
   const int w0 = frames[0].channels[0].Width();

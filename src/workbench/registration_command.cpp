@@ -101,6 +101,9 @@ int BatchSize(const UiPort& ui, int frameCount, int width, int height) {
 // Work of pairing one frame's points (for ParallelFor): worth a thread of its own.
 constexpr long kPairWork = 1L << 20;
 
+// Decoded frames handed on to the reconstruction, at most (more are decoded again).
+constexpr size_t kCarriedBytes = size_t{256} << 20;
+
 // One frame's registration, computed off the command's thread.
 struct FrameWork {
   int k = 0;
@@ -178,6 +181,7 @@ void Workbench::Registration(UiPort& ui) {
   CheckParams(params);
   // One source for frame 0 and the frames after it, so that each is decoded once.
   FrameSource source(params.lrPattern, params.startIndex);
+  carried_ = CarriedFrames{};
   ShowReferenceFrom(source, ui);
   // A copy: nothing the viewers do while the command runs may change its parameters.
   const ParamSet p = params;
@@ -191,6 +195,19 @@ void Workbench::Registration(UiPort& ui) {
 
   if (!ui.ViewerExists(Viewer::Frame)) ui.CreateViewer(Viewer::Frame, "LR frames", ScreenRect{300, 0, 300, 300});
   ui.FitViewer(Viewer::Frame, refWidth, refHeight);
+
+  size_t carriedBytes = 0;
+  const auto carry = [&](int k, ColorGrayImage&& image) {
+    const size_t bytes = static_cast<size_t>(image.Width()) * static_cast<size_t>(image.Height()) * 3;
+    if (!carryFrames || carriedBytes + bytes > kCarriedBytes) return;
+    carriedBytes += bytes;
+    carried_.frames.emplace(k, std::move(image));
+  };
+  if (carryFrames) {
+    carried_.pattern = p.lrPattern;
+    carried_.startIndex = p.startIndex;
+    carry(0, ColorGrayImage(referenceImage));
+  }
 
   const GrayImage& refGreen = referenceImage.channels[1];
   // Frame 0's corner points are found beside the first batch's.
@@ -301,6 +318,7 @@ void Workbench::Registration(UiPort& ui) {
           WriteHomographyFile(homographyPath, f.h);
         }
         filesWritten.push_back(homographyPath);
+        carry(f.k, std::move(f.image));
       }
     } catch (...) {
       // The refinement log of the last frame that got that far is on disk, as it would be

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,12 @@ class Workbench {
   // Every file the commands wrote, in order; front ends report and clear it.
   std::vector<std::string> filesWritten;
 
+  // Set by a front end that runs the reconstruction straight after the registration, in
+  // one go (lumet-cli run and demo): the registration then hands the frames it decoded to
+  // the next reconstruction, which decodes none of them again. A window, whose commands
+  // may be minutes apart, leaves it off: frames on disk may have changed in between.
+  bool carryFrames = false;
+
   // "Show Reference": reads referenceFile into referenceImage and shows it in refViewer
   // in ROI selection mode with the ROI attached.
   void ShowReference(UiPort& ui);
@@ -55,6 +62,15 @@ class Workbench {
 
   // ShowReference reading frame 0 from source, which registration goes on reading from.
   void ShowReferenceFrom(FrameSource& source, UiPort& ui);
+
+  // Frames the last registration decoded, for the reconstruction (carryFrames), with the
+  // pattern and start index they were read under.
+  struct CarriedFrames {
+    std::string pattern;
+    int startIndex = 0;
+    std::map<int, ColorGrayImage> frames;
+  };
+  CarriedFrames carried_;
 };
 
 // The registration's log text of frame k: "MAE(k) = e1->e2\r\n\n", the scores in "%g"

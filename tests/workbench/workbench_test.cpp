@@ -392,6 +392,29 @@ TEST_F(RegistrationCommandTest, BatchesGiveTheFilesLogAndDrawsOfOneFrameAtATime)
   SetThreadCount(0);
 }
 
+// Registration and reconstruction in one go: the reconstruction takes the frames the
+// registration decoded and reads none again; the result is the same byte for byte.
+TEST_F(RegistrationCommandTest, CarriedFramesAreNotReadAgainAndGiveTheSameResult) {
+  for (int k = 2; k <= 3; ++k) WriteBlobFrame(k, {0.3 * k, -0.2 * k, 0.0});
+  bench_.params.scale = 3.0;
+  bench_.params.psfSigma = 0.4;
+  bench_.Registration(port_);
+  bench_.Reconstruction(port_);
+  const std::string result = testing::ReadText("./result/hr.bmp");
+
+  Workbench carrying;
+  carrying.params = bench_.params;
+  carrying.carryFrames = true;
+  testing::RecordingPort port;
+  carrying.Registration(port);
+  for (int k = 0; k <= 3; ++k) fs::remove(Format("./images/lr-%d.bmp", k));
+  fs::remove("./result/hr.bmp");
+  carrying.Reconstruction(port);
+  EXPECT_EQ(testing::ReadText("./result/hr.bmp"), result);
+  // Carried frames serve one reconstruction only.
+  testing::ExpectError([&] { carrying.Reconstruction(port); }, {"./images/lr-0.bmp"});
+}
+
 TEST(RegistrationLogTest, MaeLineHoldsBothScoresInSixDigits) {
   EXPECT_EQ(FormatMaeLine(3, 4.5, 4.25), "MAE(3) = 4.5->4.25\r\n\n");
   EXPECT_EQ(FormatMaeLine(12, 99999.9, 7.123456789), "MAE(12) = 99999.9->7.12346\r\n\n");
