@@ -4,19 +4,40 @@
 
 #include "registration/roi_warp.h"
 
+namespace {
+
+// One homography's projection of row y, exactly as the scalar warp forms it:
+// u = 600 (h11 x + h12 y + 600 h13) / (h31 x + h32 y + 600 h33), v likewise with h2*.
+struct RowProjection {
+  RowProjection(const double* h, double y) {
+    const __m512d ys = _mm512_set1_pd(y);
+    h11 = _mm512_set1_pd(h[0]);
+    h12y = _mm512_mul_pd(_mm512_set1_pd(h[1]), ys);
+    h13 = _mm512_set1_pd(600.0 * h[2]);
+    h21 = _mm512_set1_pd(h[3]);
+    h22y = _mm512_mul_pd(_mm512_set1_pd(h[4]), ys);
+    h23 = _mm512_set1_pd(600.0 * h[5]);
+    h31 = _mm512_set1_pd(h[6]);
+    h32y = _mm512_mul_pd(_mm512_set1_pd(h[7]), ys);
+    h33 = _mm512_set1_pd(600.0 * h[8]);
+  }
+
+  // u and v at the eight columns xs.
+  void Project(__m512d xs, __m512d& u, __m512d& v) const {
+    const __m512d unit = _mm512_set1_pd(600.0);
+    const __m512d d = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h31, xs), h32y), h33);
+    u = _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h11, xs), h12y), h13)), d);
+    v = _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h21, xs), h22y), h23)), d);
+  }
+
+  __m512d h11, h12y, h13, h21, h22y, h23, h31, h32y, h33;
+};
+
+}  // namespace
+
 void lumet::detail::WarpRowAvx512(const uint8_t* pixels, int stride, int width, int height, const double* h,
                                   double x0, double y, int count, double* out) {
-  const __m512d unit = _mm512_set1_pd(600.0);
-  const __m512d ys = _mm512_set1_pd(y);
-  const __m512d h11 = _mm512_set1_pd(h[0]);
-  const __m512d h12y = _mm512_mul_pd(_mm512_set1_pd(h[1]), ys);
-  const __m512d h13 = _mm512_set1_pd(600.0 * h[2]);
-  const __m512d h21 = _mm512_set1_pd(h[3]);
-  const __m512d h22y = _mm512_mul_pd(_mm512_set1_pd(h[4]), ys);
-  const __m512d h23 = _mm512_set1_pd(600.0 * h[5]);
-  const __m512d h31 = _mm512_set1_pd(h[6]);
-  const __m512d h32y = _mm512_mul_pd(_mm512_set1_pd(h[7]), ys);
-  const __m512d h33 = _mm512_set1_pd(600.0 * h[8]);
+  const RowProjection projection(h, y);
   const __m512d zero = _mm512_setzero_pd();
   const __m512d one = _mm512_set1_pd(1.0);
   const __m512d widthD = _mm512_set1_pd(static_cast<double>(width));
@@ -44,9 +65,9 @@ void lumet::detail::WarpRowAvx512(const uint8_t* pixels, int stride, int width, 
     const __mmask8 live = left >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1u << left) - 1u);
     // x0 + c as the scalar warp forms it (whole numbers, exact), one lane per pixel.
     const __m512d xs = _mm512_add_pd(_mm512_set1_pd(x0 + static_cast<double>(c)), lanes);
-    const __m512d d = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h31, xs), h32y), h33);
-    const __m512d u = _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h11, xs), h12y), h13)), d);
-    const __m512d v = _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h21, xs), h22y), h23)), d);
+    __m512d u;
+    __m512d v;
+    projection.Project(xs, u, v);
     __mmask8 inside = _mm512_mask_cmp_pd_mask(live, u, zero, _CMP_GE_OQ);
     inside = _mm512_mask_cmp_pd_mask(inside, v, zero, _CMP_GE_OQ);
     inside = _mm512_mask_cmp_pd_mask(inside, u, widthD, _CMP_LT_OQ);
@@ -106,17 +127,7 @@ void lumet::detail::AccumulateRowsAvx512(const uint8_t* ref, const double* rows,
 
 void lumet::detail::WarpRowPlaneAvx512(const double* plane, int planeStride, int width, int height, const double* h,
                                        double x0, double y, int count, double* out) {
-  const __m512d unit = _mm512_set1_pd(600.0);
-  const __m512d ys = _mm512_set1_pd(y);
-  const __m512d h11 = _mm512_set1_pd(h[0]);
-  const __m512d h12y = _mm512_mul_pd(_mm512_set1_pd(h[1]), ys);
-  const __m512d h13 = _mm512_set1_pd(600.0 * h[2]);
-  const __m512d h21 = _mm512_set1_pd(h[3]);
-  const __m512d h22y = _mm512_mul_pd(_mm512_set1_pd(h[4]), ys);
-  const __m512d h23 = _mm512_set1_pd(600.0 * h[5]);
-  const __m512d h31 = _mm512_set1_pd(h[6]);
-  const __m512d h32y = _mm512_mul_pd(_mm512_set1_pd(h[7]), ys);
-  const __m512d h33 = _mm512_set1_pd(600.0 * h[8]);
+  const RowProjection projection(h, y);
   const __m512d zero = _mm512_setzero_pd();
   const __m512d one = _mm512_set1_pd(1.0);
   const __m512d widthD = _mm512_set1_pd(static_cast<double>(width));
@@ -132,11 +143,9 @@ void lumet::detail::WarpRowPlaneAvx512(const double* plane, int planeStride, int
     const __mmask8 live = left >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1u << left) - 1u);
     // The projection exactly as in WarpRowAvx512.
     const __m512d xs = _mm512_add_pd(_mm512_set1_pd(x0 + static_cast<double>(c)), lanes);
-    const __m512d d = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h31, xs), h32y), h33);
-    const __m512d nu = _mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h11, xs), h12y), h13));
-    const __m512d nv = _mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h21, xs), h22y), h23));
-    const __m512d u = _mm512_div_pd(nu, d);
-    const __m512d v = _mm512_div_pd(nv, d);
+    __m512d u;
+    __m512d v;
+    projection.Project(xs, u, v);
     __mmask8 inside = _mm512_mask_cmp_pd_mask(live, u, zero, _CMP_GE_OQ);
     inside = _mm512_mask_cmp_pd_mask(inside, v, zero, _CMP_GE_OQ);
     inside = _mm512_mask_cmp_pd_mask(inside, u, widthD, _CMP_LT_OQ);
