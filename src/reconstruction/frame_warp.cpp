@@ -4,7 +4,9 @@
 #include <cmath>
 #include <limits>
 
+#include "numeric/convolve.h"
 #include "numeric/projection.h"
+#include "numeric/roi_warp.h"
 #include "util/parallel.h"
 
 namespace lumet {
@@ -44,12 +46,28 @@ void WarpToHrGrid(const ColorGrayImage& frame, const Matrix& lrForm, const HrGeo
 void WarpToHrGrid(const GrayImage& channel, const Matrix& lrForm, const HrGeometry& grid, DoubleImage& plane) {
   const int gw = grid.width;
   plane.Create(gw, grid.height);
+  // The row warp on AVX-512 forms every value with the operations of the scalar loop.
+  const bool wide = ActiveSimdVariant() == SimdVariant::Avx512;
+  const double entries[9] = {lrForm.At1(1, 1), lrForm.At1(1, 2), lrForm.At1(1, 3), lrForm.At1(2, 1), lrForm.At1(2, 2),
+                             lrForm.At1(2, 3), lrForm.At1(3, 1), lrForm.At1(3, 2), lrForm.At1(3, 3)};
   ParallelFor(0, grid.height, 20L * gw, [&](int lo, int hi) {
     for (int r = lo; r < hi; ++r) {
       double* out = plane.Row(r);
-      for (int c = 0; c < gw; ++c) out[c] = SampleAt(channel, HrPixelOnFrame(lrForm, grid, c, r));
+      if (wide) {
+        detail::WarpRowAvx512(channel.Pixels(), channel.Stride(), channel.Width(), channel.Height(), entries,
+                              static_cast<double>(grid.x0), static_cast<double>(r + grid.y0), gw, out);
+      } else {
+        for (int c = 0; c < gw; ++c) out[c] = SampleAt(channel, HrPixelOnFrame(lrForm, grid, c, r));
+      }
     }
   });
+}
+
+void WarpToHrGridScalar(const GrayImage& channel, const Matrix& lrForm, const HrGeometry& grid, DoubleImage& plane) {
+  plane.Create(grid.width, grid.height);
+  for (int r = 0; r < grid.height; ++r) {
+    for (int c = 0; c < grid.width; ++c) plane.Row(r)[c] = SampleAt(channel, HrPixelOnFrame(lrForm, grid, c, r));
+  }
 }
 
 double FrameMae(const ColorDoubleImage& layer0, const ColorDoubleImage& layerK) {

@@ -16,6 +16,9 @@ void WarpToHrGrid(const ColorGrayImage& frame, const Matrix& lrForm, const HrGeo
 // The same for one channel: plane is re-created at G x H and holds exactly what
 // WarpToHrGrid writes for that channel.
 void WarpToHrGrid(const GrayImage& channel, const Matrix& lrForm, const HrGeometry& grid, DoubleImage& plane);
+// The same in one plain loop on the calling thread: the oracle of the one above, which runs
+// the widest instruction set the processor has.
+void WarpToHrGridScalar(const GrayImage& channel, const Matrix& lrForm, const HrGeometry& grid, DoubleImage& plane);
 
 // Mean absolute green difference between layer 0 and layer k over the HR pixels whose
 // green value in layer k is positive. Not a number when there is no such pixel.

@@ -10,7 +10,7 @@
 
 #include "numeric/convolve.h"
 #include "numeric/projection.h"
-#include "registration/roi_warp.h"
+#include "numeric/roi_warp.h"
 #include "registration/scratch_buffer.h"
 #include "util/error.h"
 #include "util/parallel.h"

@@ -2,7 +2,7 @@
 // of the standard library (see numeric/convolve_engine.h).
 #include <immintrin.h>
 
-#include "registration/roi_warp.h"
+#include "numeric/roi_warp.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // of the scalar warp.
 #include <immintrin.h>
 
-#include "registration/roi_warp.h"
+#include "numeric/roi_warp.h"
 
 #define LUMET_AVX2 __attribute__((target("avx2")))
 
