@@ -25,7 +25,8 @@ std::string LibraryError(const std::string& text, const char* fallback) {
 void ReadStill(const std::string& path, const FrameLimits& limits, StillSamples& out) {
   auto input = OIIO::ImageInput::open(path);
   if (!input) FailUnreadable(LibraryError(OIIO::geterror(), "not an image file of a supported format"));
-  const OIIO::ImageSpec& info = input->spec();
+  // Sizes and sample type of the first image are all that is read here.
+  const OIIO::ImageSpec info = input->spec_dimensions(0);
   const int w = info.width;
   const int h = info.height;
   const int n = info.nchannels;
