@@ -9,7 +9,8 @@ namespace {
 // One homography's projection of row y, exactly as the scalar warp forms it:
 // u = 600 (h11 x + h12 y + 600 h13) / (h31 x + h32 y + 600 h33), v likewise with h2*.
 struct RowProjection {
-  RowProjection(const double* h, double y) {
+  RowProjection(const double* h, double y, int width, int height)
+      : widthD(_mm512_set1_pd(static_cast<double>(width))), heightD(_mm512_set1_pd(static_cast<double>(height))) {
     const __m512d ys = _mm512_set1_pd(y);
     h11 = _mm512_set1_pd(h[0]);
     h12y = _mm512_mul_pd(_mm512_set1_pd(h[1]), ys);
@@ -30,6 +31,23 @@ struct RowProjection {
     v = _mm512_div_pd(_mm512_mul_pd(unit, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(h21, xs), h22y), h23)), d);
   }
 
+  // Pixels x0 + c .. x0 + c + 7 of the row (those below count are live): u and v, and the
+  // live lanes whose point lies in 0 <= u < width, 0 <= v < height.
+  __mmask8 Inside(double x0, int c, int count, __mmask8& live, __m512d& u, __m512d& v) const {
+    const int left = count - c;
+    live = left >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1u << left) - 1u);
+    // x0 + c as the scalar warp forms it (whole numbers, exact), one lane per pixel.
+    const __m512d lanes = _mm512_set_pd(7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0);
+    const __m512d xs = _mm512_add_pd(_mm512_set1_pd(x0 + static_cast<double>(c)), lanes);
+    Project(xs, u, v);
+    const __m512d zero = _mm512_setzero_pd();
+    __mmask8 inside = _mm512_mask_cmp_pd_mask(live, u, zero, _CMP_GE_OQ);
+    inside = _mm512_mask_cmp_pd_mask(inside, v, zero, _CMP_GE_OQ);
+    inside = _mm512_mask_cmp_pd_mask(inside, u, widthD, _CMP_LT_OQ);
+    return _mm512_mask_cmp_pd_mask(inside, v, heightD, _CMP_LT_OQ);
+  }
+
+  __m512d widthD, heightD;
   __m512d h11, h12y, h13, h21, h22y, h23, h31, h32y, h33;
 };
 
@@ -37,12 +55,9 @@ struct RowProjection {
 
 void lumet::detail::WarpRowAvx512(const uint8_t* pixels, int stride, int width, int height, const double* h,
                                   double x0, double y, int count, double* out) {
-  const RowProjection projection(h, y);
+  const RowProjection projection(h, y, width, height);
   const __m512d zero = _mm512_setzero_pd();
   const __m512d one = _mm512_set1_pd(1.0);
-  const __m512d widthD = _mm512_set1_pd(static_cast<double>(width));
-  const __m512d heightD = _mm512_set1_pd(static_cast<double>(height));
-  const __m512d lanes = _mm512_set_pd(7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0);
   const __m256i lastColumn = _mm256_set1_epi32(width - 1);
   const __m256i lastRow = _mm256_set1_epi32(height - 1);
   const __m256i strideV = _mm256_set1_epi32(stride);
@@ -61,17 +76,10 @@ void lumet::detail::WarpRowAvx512(const uint8_t* pixels, int stride, int width, 
     return _mm256_srlv_epi32(_mm256_i32gather_epi32(base, safe, 1), shift);
   };
   for (int c = 0; c < count; c += 8) {
-    const int left = count - c;
-    const __mmask8 live = left >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1u << left) - 1u);
-    // x0 + c as the scalar warp forms it (whole numbers, exact), one lane per pixel.
-    const __m512d xs = _mm512_add_pd(_mm512_set1_pd(x0 + static_cast<double>(c)), lanes);
+    __mmask8 live;
     __m512d u;
     __m512d v;
-    projection.Project(xs, u, v);
-    __mmask8 inside = _mm512_mask_cmp_pd_mask(live, u, zero, _CMP_GE_OQ);
-    inside = _mm512_mask_cmp_pd_mask(inside, v, zero, _CMP_GE_OQ);
-    inside = _mm512_mask_cmp_pd_mask(inside, u, widthD, _CMP_LT_OQ);
-    inside = _mm512_mask_cmp_pd_mask(inside, v, heightD, _CMP_LT_OQ);
+    const __mmask8 inside = projection.Inside(x0, c, count, live, u, v);
     if (inside == 0) {
       _mm512_mask_storeu_pd(out + c, live, zero);
       continue;
@@ -127,29 +135,19 @@ void lumet::detail::AccumulateRowsAvx512(const uint8_t* ref, const double* rows,
 
 void lumet::detail::WarpRowPlaneAvx512(const double* plane, int planeStride, int width, int height, const double* h,
                                        double x0, double y, int count, double* out) {
-  const RowProjection projection(h, y);
+  const RowProjection projection(h, y, width, height);
   const __m512d zero = _mm512_setzero_pd();
   const __m512d one = _mm512_set1_pd(1.0);
-  const __m512d widthD = _mm512_set1_pd(static_cast<double>(width));
-  const __m512d heightD = _mm512_set1_pd(static_cast<double>(height));
   const __m512d strideD = _mm512_set1_pd(static_cast<double>(planeStride));
-  const __m512d lanes = _mm512_set_pd(7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0);
   const double* right = plane + 1;
   const double* below = plane + planeStride;
   const double* belowRight = plane + planeStride + 1;
 
   for (int c = 0; c < count; c += 8) {
-    const int left = count - c;
-    const __mmask8 live = left >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1u << left) - 1u);
-    // The projection exactly as in WarpRowAvx512.
-    const __m512d xs = _mm512_add_pd(_mm512_set1_pd(x0 + static_cast<double>(c)), lanes);
+    __mmask8 live;
     __m512d u;
     __m512d v;
-    projection.Project(xs, u, v);
-    __mmask8 inside = _mm512_mask_cmp_pd_mask(live, u, zero, _CMP_GE_OQ);
-    inside = _mm512_mask_cmp_pd_mask(inside, v, zero, _CMP_GE_OQ);
-    inside = _mm512_mask_cmp_pd_mask(inside, u, widthD, _CMP_LT_OQ);
-    inside = _mm512_mask_cmp_pd_mask(inside, v, heightD, _CMP_LT_OQ);
+    const __mmask8 inside = projection.Inside(x0, c, count, live, u, v);
     if (inside == 0) {
       _mm512_mask_storeu_pd(out + c, live, zero);
       continue;
