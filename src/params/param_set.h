@@ -30,7 +30,7 @@ struct ParamSet {
 
   // Stored after line 17 as "name value" lines, only when they differ from the default.
   int32_t startIndex = 0;          // file number (or video frame) of frame 0
-  std::string method = "classic";  // "classic" or "enhanced"
+  std::string method;              // a word of the method row; MethodOf reads it
   int32_t iterations = 60;         // enhanced method: iteration cap per colour band
   double tolerance = 1.0e-4;       // enhanced method: stop on a smaller relative change
 
@@ -41,9 +41,6 @@ struct ParamSet {
 
   bool operator==(const ParamSet&) const = default;
 };
-
-// The method value that selects the enhanced registration and reconstruction.
-inline constexpr const char* kEnhancedMethod = "enhanced";
 
 // The file the parameters live in between runs, and the name it is rewritten under.
 inline constexpr const char* kParamFileName = "param.txt";

@@ -52,13 +52,11 @@ class Workbench {
   // frame 0, one homography file each, one log line each.
   void Registration(UiPort& ui);
 
-  // "Reconstruction": frames 0 .. lrCount - 1 and their homography files to the HR image
-  // written to resultFile (and "./result/first_lr.bmp").
+  // "Reconstruction": the frames the method reads (classic: 0 .. lrCount - 1) and their
+  // homography files to the HR image written to resultFile (and "./result/first_lr.bmp").
   void Reconstruction(UiPort& ui);
 
  private:
-  // The enhanced reconstruction: frames 0 .. lrCount, all through the full forward model.
-  void EnhancedReconstruction(UiPort& ui);
 
   // ShowReference reading frame 0 from source, which registration goes on reading from.
   void ShowReferenceFrom(FrameSource& source, UiPort& ui);

@@ -10,11 +10,8 @@
 #include "imageio/homography_file.h"
 #include "numeric/projection.h"
 #include "numeric/random.h"
-#include "registration/block_matching.h"
-#include "registration/feature_point.h"
-#include "registration/homography_refinement.h"
-#include "registration/homography_search.h"
-#include "registration/search_sizes.h"
+#include "params/algorithm_options.h"
+#include "registration/frame_registration.h"
 #include "util/parallel.h"
 #include "support/expect_error.h"
 #include "support/temp_folder.h"
@@ -334,10 +331,8 @@ TEST_F(RegistrationCommandTest, BatchesGiveTheFilesLogAndDrawsOfOneFrameAtATime)
   // One frame after another with one generator.
   ColorGrayImage ref;
   BmpFile::ReadFrame("./images/lr-0.bmp", ref);
-  DoubleImage response;
-  const std::vector<FeaturePoint> refPoints = SelectNearRoi(
-      DetectFeatures(ref.channels[1], response, static_cast<float>(p.filterSigma), kHarrisConstant, kSuppressionWindow),
-      kSelectionLimit, p.roi);
+  const RegistrationOptions options = ToRegistrationOptions(p);
+  const RegistrationReference reference = PrepareReference(ref.channels[1], options);
   LcgRandom random;
   std::vector<std::string> logs;
   std::vector<std::string> homographies;
@@ -345,22 +340,11 @@ TEST_F(RegistrationCommandTest, BatchesGiveTheFilesLogAndDrawsOfOneFrameAtATime)
   for (int k = 1; k <= kFrames; ++k) {
     ColorGrayImage frame;
     BmpFile::ReadFrame(Format("./images/lr-%d.bmp", k), frame);
-    const GrayImage& green = frame.channels[1];
-    const auto points =
-        SelectNearRoi(DetectFeatures(green, response, p.filterSigma, kHarrisConstant, kSuppressionWindow),
-                      kSelectionLimit, p.roi);
-    const MatchedPairs pairs = MatchBlocks(ref.channels[1], green, refPoints, points, p.sadSize, p.searchArea);
-    const SearchSizes sizes = ChooseSearchSizes(p.ransacFirst, p.ransacSecond, static_cast<int>(pairs.a.size()));
-    EXPECT_EQ(sizes.Searchable(), k != 3 && k != 6) << "frame " << k;
-    Matrix h = IdentityHomography();
-    double e1 = kTooFewPairs;
-    if (sizes.Searchable()) {
-      e1 = EstimateHomography(ref.channels[1], green, pairs.a, pairs.b, h, sizes.sampleSize, kSearchTrials,
-                              sizes.poolSize, p.roi, random);
-    }
-    const double e2 = RefineHomography(ref.channels[1], green, h, p.roi, kRefinementIterations, lastRefinement);
-    logs.push_back(FormatMaeLine(k, e1, e2));
-    WriteHomographyFile("./expected.txt", h);
+    const FrameRegistration registered = RegisterFrame(reference, frame.channels[1], options, random);
+    EXPECT_EQ(registered.sizes.Searchable(), k != 3 && k != 6) << "frame " << k;
+    logs.push_back(FormatMaeLine(k, registered.e1, registered.e2));
+    lastRefinement = registered.refinementLog;
+    WriteHomographyFile("./expected.txt", registered.h);
     homographies.push_back(testing::ReadText("./expected.txt"));
   }
 
