@@ -34,6 +34,7 @@ enum ControlId : int {
   kIdSearchArea,
   kIdMethod,
   kIdStartIndex,
+  kIdScaleX2,
 };
 static_assert(kIdStartIndex == 1026);
 

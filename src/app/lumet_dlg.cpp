@@ -215,6 +215,11 @@ void CLumetDlg::BuildControls() {
   x4_ = new QRadioButton(QStringLiteral("x4"), this);
   x4_->setObjectName(QString::number(kIdScaleX4));
   place(x4_, {207, 105, 51, 9});
+  // x2 came later than x3 and x4: below them, so that their places and ids stay.
+  x2_ = new QRadioButton(QStringLiteral("x2"), this);
+  x2_->setObjectName(QString::number(kIdScaleX2));
+  place(x2_, {207, 119, 37, 9});
+  connect(x2_, &QRadioButton::clicked, this, [this] { CheckScale(2.0); });
   connect(x3_, &QRadioButton::clicked, this, &CLumetDlg::OnScaleX3);
   connect(x4_, &QRadioButton::clicked, this, &CLumetDlg::OnScaleX4);
 
@@ -274,11 +279,7 @@ void CLumetDlg::OnInitDialog() {
   }
   const ParamSet& loaded = stored.values;
   ApplyParams(loaded, !stored.refusal);
-  if (loaded.scale == 3.0) {
-    x3_->setChecked(true);
-  } else {
-    x4_->setChecked(true);
-  }
+  CheckScale(loaded.scale);
 }
 
 void CLumetDlg::SetField(int id, const QString& text) {
@@ -319,7 +320,7 @@ bool CLumetDlg::ApplyParams(const ParamSet& values, bool logRefusal) {
 
 bool CLumetDlg::ReadControls() {
   ParamSet values = params_;  // the ROI follows its fields already; rows without fields keep theirs
-  values.scale = x3_->isChecked() ? 3.0 : 4.0;
+  values.scale = x2_->isChecked() ? 2.0 : x3_->isChecked() ? 3.0 : 4.0;
   for (const ParamDescription& row : kParams) {
     // The whole texts: a value the parameter file cannot hold is refused by the adoption
     // instead of being cut short silently.
@@ -347,14 +348,14 @@ void CLumetDlg::OnInitParams() {
   ApplyParams(InitParams());
 }
 
-void CLumetDlg::OnScaleX3() {
-  x3_->setChecked(true);
-  x4_->setChecked(false);
-}
+void CLumetDlg::OnScaleX3() { CheckScale(3.0); }
 
-void CLumetDlg::OnScaleX4() {
-  x4_->setChecked(true);
-  x3_->setChecked(false);
+void CLumetDlg::OnScaleX4() { CheckScale(4.0); }
+
+void CLumetDlg::CheckScale(double scale) {
+  x2_->setChecked(scale == 2.0);
+  x3_->setChecked(scale == 3.0);
+  x4_->setChecked(scale == 4.0);
 }
 
 // The ROI handlers work in 64 bits and keep each edge inside int32 (saturating), so that
@@ -498,6 +499,7 @@ void CLumetDlg::SetBusy(bool busy) {
   busy_ = busy;
   for (auto& [id, edit] : edits_) edit->setEnabled(!busy);
   for (auto& [id, list] : choices_) list->setEnabled(!busy);
+  x2_->setEnabled(!busy);
   x3_->setEnabled(!busy);
   x4_->setEnabled(!busy);
   for (QPushButton* button : commandButtons_) button->setEnabled(!busy);

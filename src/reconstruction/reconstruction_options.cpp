@@ -12,7 +12,7 @@
 namespace lumet {
 
 void ReconstructionOptions::Check() const {
-  if (scale != 3.0 && scale != 4.0) throw OptionError("scale", 0, " is out of range (allowed: 3 or 4)");
+  if (!IsSupportedScale(scale)) throw OptionError("scale", 0, " is out of range (allowed: 2, 3 or 4)");
   if (!std::isfinite(psfSigma) || !(psfSigma > 0.0) || psfSigma > kMaxPsfSigma) {
     throw OptionError("psfSigma", 0, " is out of range (allowed: above 0, at most " + FormatG6(kMaxPsfSigma) + ")");
   }

@@ -19,9 +19,12 @@ struct ReconstructionOptions {
   // than 2 LR pixels leaves nothing for three or four times the resolution to recover.
   static constexpr double kMaxPsfSigma = 2.0;
 
+  // The scale factors the HR grid and the methods support.
+  static bool IsSupportedScale(double s) { return s == 2.0 || s == 3.0 || s == 4.0; }
+
   Method method = Method::Classic;
   RoiRect roi;
-  double scale = 4.0;      // 3 or 4
+  double scale = 4.0;      // 2, 3 or 4
   double psfSigma = 0.6;   // Gaussian blur of the camera in LR pixels
   double alpha = 0.7;      // regulariser decay over shift distance
   double beta = 1.0;       // gradient scale (enhanced: first trial step, times the quasi-Newton step)

@@ -55,7 +55,7 @@ TEST(ReconstructionOptionsTest, TheGridMustHoldThePsfKernelAndEachMethodAddsItsR
   }
   ReconstructionOptions o = SmallOptions(Method::Classic);
   o.scale = 2.5;
-  ExpectRefused(o, "scale", 0, "scale", " is out of range (allowed: 3 or 4)");
+  ExpectRefused(o, "scale", 0, "scale", " is out of range (allowed: 2, 3 or 4)");
   o = SmallOptions(Method::Classic);
   o.psfSigma = 2.5;
   ExpectRefused(o, "psfSigma", 0, "psfSigma", " is out of range (allowed: above 0, at most 2)");
