@@ -32,29 +32,13 @@ Method MethodOf(const ParamSet& params) {
 std::string MethodName(Method method) { return std::string(ChoiceWord(static_cast<int>(method))); }
 
 RegistrationOptions ToRegistrationOptions(const ParamSet& p) {
-  RegistrationOptions o;
-  o.roi = p.roi;
-  o.filterSigma = p.filterSigma;
-  o.ransacFirst = p.ransacFirst;
-  o.ransacSecond = p.ransacSecond;
-  o.sadSize = p.sadSize;
-  o.searchArea = p.searchArea;
-  o.directRefinement = MethodOf(p) == Method::Enhanced;
-  return o;
+  return {.roi = p.roi, .filterSigma = p.filterSigma, .ransacFirst = p.ransacFirst, .ransacSecond = p.ransacSecond,
+          .sadSize = p.sadSize, .searchArea = p.searchArea, .directRefinement = MethodOf(p) == Method::Enhanced};
 }
 
 ReconstructionOptions ToReconstructionOptions(const ParamSet& p) {
-  ReconstructionOptions o;
-  o.method = MethodOf(p);
-  o.roi = p.roi;
-  o.scale = p.scale;
-  o.psfSigma = p.psfSigma;
-  o.alpha = p.alpha;
-  o.beta = p.beta;
-  o.lambda = p.lambda;
-  o.iterations = p.iterations;
-  o.tolerance = p.tolerance;
-  return o;
+  return {.method = MethodOf(p), .roi = p.roi, .scale = p.scale, .psfSigma = p.psfSigma, .alpha = p.alpha,
+          .beta = p.beta, .lambda = p.lambda, .iterations = p.iterations, .tolerance = p.tolerance};
 }
 
 void CheckAlgorithmOptions(const ParamSet& p) {

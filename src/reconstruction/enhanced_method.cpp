@@ -12,14 +12,8 @@ namespace lumet {
 namespace {
 
 EnhancedSettings SettingsOf(const ReconstructionOptions& o) {
-  EnhancedSettings s;
-  s.psfSigma = o.psfSigma;
-  s.alpha = o.alpha;
-  s.beta = o.beta;
-  s.lambda = o.lambda;
-  s.maxIterations = o.iterations;
-  s.tolerance = o.tolerance;
-  return s;
+  return {.psfSigma = o.psfSigma, .alpha = o.alpha, .beta = o.beta, .lambda = o.lambda,
+          .maxIterations = o.iterations, .tolerance = o.tolerance};
 }
 
 // Frames 0 .. lrCount (the last registered frame too), all through the full forward model.

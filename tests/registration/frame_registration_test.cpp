@@ -17,24 +17,9 @@
 namespace lumet {
 namespace {
 
-// Gaussian blobs on mid-grey: corners for the detector, texture for the block matching.
-double Blobs(double x, double y) {
-  static const std::vector<std::array<double, 4>> blobs = [] {
-    LcgRandom random;
-    random.Reset(77);
-    const auto uniform = [&](double lo, double hi) { return lo + (hi - lo) * random.Next() / LcgRandom::kMax; };
-    std::vector<std::array<double, 4>> b;
-    for (int i = 0; i < 160; ++i) b.push_back({uniform(-15, 175), uniform(-15, 135), uniform(3, 8), uniform(-90, 90)});
-    return b;
-  }();
-  double v = 128.0;
-  for (const auto& [u, w, r, a] : blobs) v += a * std::exp(-((x - u) * (x - u) + (y - w) * (y - w)) / (2 * r * r));
-  return std::fmin(254.0, std::fmax(1.0, v));
-}
-
 // The scene moved by (dx, dy): reference point p shows at p + (dx, dy).
 GrayImage Moved(double dx, double dy) {
-  return testing::MakeGray(160, 120, [&](double x, double y) { return Blobs(x - dx, y - dy); });
+  return testing::MakeGray(160, 120, [&](double x, double y) { return testing::BlobScene(x - dx, y - dy); });
 }
 
 RegistrationOptions Options() {

@@ -215,29 +215,13 @@ TEST_F(ReconstructionCommandTest, CancellationStopsWithoutAResult) {
   EXPECT_FALSE(fs::exists("./result/hr.bmp"));
 }
 
-// A smooth random scene: Gaussian blobs of radius 3..8 px on a mid-grey ground, values in
-// 1..254, defined everywhere so that a moved frame can sample it anywhere.
-double BlobScene(double x, double y) {
-  static const std::vector<std::array<double, 4>> blobs = [] {
-    LcgRandom random;
-    random.Reset(2024);
-    const auto uniform = [&](double lo, double hi) { return lo + (hi - lo) * random.Next() / LcgRandom::kMax; };
-    std::vector<std::array<double, 4>> b;
-    for (int i = 0; i < 160; ++i) b.push_back({uniform(-15, 175), uniform(-15, 135), uniform(3, 8), uniform(-90, 90)});
-    return b;
-  }();
-  double v = 128.0;
-  for (const auto& [u, w, r, a] : blobs) v += a * std::exp(-((x - u) * (x - u) + (y - w) * (y - w)) / (2 * r * r));
-  return std::fmin(254.0, std::fmax(1.0, v));
-}
-
 // Frame k of the blob scene under the motion m = (tx, ty, theta), which shows the scene point p
 // at R(theta) (p - c) + c + (tx, ty), c = (80, 60): red the negative, green the scene, blue flat.
 void WriteBlobFrame(int k, const std::array<double, 3>& m) {
   const double c = std::cos(m[2]), s = std::sin(m[2]);
   const ColorGrayImage frame = testing::MakeColor(160, 120, [&](int ch, int x, int y) {
     const double dx = x - 80 - m[0], dy = y - 60 - m[1];  // the scene point landing on (x, y)
-    const long g = std::lround(BlobScene(c * dx + s * dy + 80, -s * dx + c * dy + 60));
+    const long g = std::lround(testing::BlobScene(c * dx + s * dy + 80, -s * dx + c * dy + 60));
     return ch == 0 ? 255 - g : ch == 1 ? g : 128;
   });
   BmpFile::WriteImage(Format("./images/lr-%d.bmp", k), frame, 0, 0, 160, 120);
