@@ -100,9 +100,12 @@ TEST(CliParams, MisspellingsAndMisplacedWordsAreUsageErrorsThatSayWhatToType) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
-  // Without a command, the usage lists them all.
+  // Without a command, the help of --help, which lists them all.
+  const auto bare = RunCli("", dir.Path());
+  EXPECT_EQ(bare.exitCode, 0);
+  EXPECT_EQ(bare.out, RunCli("--help", dir.Path()).out);
   for (const char* command : {"init-params", "params", "register", "reconstruct", "run", "synth", "demo"}) {
-    EXPECT_NE(RunCli("", dir.Path()).err.find("\n  " + std::string(command) + " "), std::string::npos) << command;
+    EXPECT_NE(bare.out.find("\n  " + std::string(command) + " "), std::string::npos) << command;
   }
   // Help shows each parameter's type and default once.
   const std::string help = RunCli("params --help", dir.Path()).out;
