@@ -43,8 +43,4 @@ class HeadlessPort : public ModelPort {
   std::vector<FrameWarning> warnings_;
 };
 
-// The warnings of one kind as one line each, in the order their kinds first came:
-// "Warning: frames 3, 7 (2 of them): kind (frame 3: detail; frame 7: detail); remedy".
-std::vector<std::string> GroupWarnings(const std::vector<FrameWarning>& warnings);
-
 }  // namespace lumet::cli
