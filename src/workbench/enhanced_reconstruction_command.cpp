@@ -67,8 +67,7 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
     ui.ReportProgress("Reading frames", k + 1, frameCount);
     if (k == 0) {
       homographies.push_back(IdentityHomography());
-      const std::string firstFrame = ShowFirstFrame(ui, frames[0], p.roi, grid, display, resultFormat, writeFiles);
-      if (writeFiles) filesWritten.push_back(firstFrame);
+      Wrote(ShowFirstFrame(ui, frames[0], p.roi, grid, display, resultFormat, writeFiles));
     } else {
       frames.emplace_back();
       source.Read(k, frames.back());
@@ -106,12 +105,8 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
   }
   ui.AppendLog(Format("Enhanced = %d iterations, %d/%d frames\r\n", outcome.iterations, outcome.framesUsed, frameCount));
 
-  if (!writeFiles) {
-    ShowAndWriteResult(ui, x, display, std::string(), resultFormat);
-    resultImage = display;
-    return;
-  }
-  filesWritten.push_back(ShowAndWriteResult(ui, x, display, ResultPath(p, resultFormat), resultFormat));
+  Wrote(ShowAndWriteResult(ui, x, display, writeFiles ? ResultPath(p, resultFormat) : std::string(), resultFormat));
+  if (!writeFiles) resultImage = display;
 }
 
 }  // namespace lumet

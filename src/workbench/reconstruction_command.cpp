@@ -65,8 +65,7 @@ void Workbench::Reconstruction(UiPort& ui) {
     Matrix homography;
     if (k == 0) {
       homography = IdentityHomography();
-      const std::string firstFrame = ShowFirstFrame(ui, frames[0], p.roi, grid, display, resultFormat, writeFiles);
-      if (writeFiles) filesWritten.push_back(firstFrame);
+      Wrote(ShowFirstFrame(ui, frames[0], p.roi, grid, display, resultFormat, writeFiles));
     } else {
       const std::string path = source.Name(k);
       frames.emplace_back();
@@ -166,12 +165,8 @@ void Workbench::Reconstruction(UiPort& ui) {
       })
                : BtvPicture());
 
-  if (!writeFiles) {
-    ShowAndWriteResult(ui, x, display, std::string(), resultFormat);
-    resultImage = display;
-    return;
-  }
-  filesWritten.push_back(ShowAndWriteResult(ui, x, display, ResultPath(p, resultFormat), resultFormat));
+  Wrote(ShowAndWriteResult(ui, x, display, writeFiles ? ResultPath(p, resultFormat) : std::string(), resultFormat));
+  if (!writeFiles) resultImage = display;
 }
 
 }  // namespace lumet

@@ -49,6 +49,8 @@ std::vector<std::string> GroupWarnings(const std::vector<FrameWarning>& warnings
     }
     std::string detail;
     for (size_t i = 0; i < details.size() && i < kDetailsShown; ++i) detail += (i > 0 ? "; " : "") + details[i];
+    // One frame, named at the start already.
+    if (frames.size() == 1 && !detail.empty()) detail = detail.substr(detail.find(": ") + 2);
     if (details.size() > kDetailsShown) detail += Format("; %zu more", details.size() - kDetailsShown);
     const std::string head =
         frames.size() == 1 ? "Warning: frame " + std::to_string(frames[0])

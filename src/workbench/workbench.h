@@ -87,6 +87,10 @@ class Workbench {
   // ShowReference reading frame 0 from source, which registration goes on reading from.
   void ShowReferenceFrom(FrameSource& source, UiPort& ui);
 
+  // Adds a file the command wrote ("" when it wrote none) to filesWritten.
+  void Wrote(const std::string& path) {
+    if (!path.empty()) filesWritten.push_back(path);
+  }
   // Frame k's homography: its file, or `homographies` when no files are written.
   Matrix FrameHomography(int k) const;
   // Throws when a homography of frames 1 .. frameCount - 1 is missing (see CheckHomographyFiles).
