@@ -9,6 +9,7 @@ packages=(
   libopenimageio-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   python3-dev pybind11-dev python3-numpy python3-pytest
   xvfb xauth
+  parallel
   dpkg-dev file
   clang libclang-rt-dev libomp-dev
 )
