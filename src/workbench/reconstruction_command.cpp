@@ -45,9 +45,9 @@ class UiObserver final : public ReconstructionObserver {
 // form on the HR grid beside it; frame 0 is read before the checks.
 class FrameGathering {
  public:
-  FrameGathering(FrameSource& source, const ParamSet& p, ReconstructionInput& input, UiPort& ui,
-                 ColorGrayImage& display, std::vector<std::string>& filesWritten, ImageFormat format)
-      : source_(source), p_(p), in_(input), ui_(ui), display_(display), filesWritten_(filesWritten), format_(format) {}
+  FrameGathering(Workbench& bench, FrameSource& source, ReconstructionInput& input, UiPort& ui,
+                 ColorGrayImage& display)
+      : bench_(bench), source_(source), in_(input), ui_(ui), display_(display) {}
 
   // Frame k and the form that takes the HR grid onto it (frame 0: the identity, and the
   // enlarged first frame shown and written).
@@ -55,7 +55,8 @@ class FrameGathering {
     Matrix homography;
     if (k == 0) {
       homography = IdentityHomography();
-      filesWritten_.push_back(ShowFirstFrame(ui_, in_.frames[0], p_.roi, in_.grid, display_, format_));
+      bench_.Wrote(ShowFirstFrame(ui_, in_.frames[0], bench_.params.roi, in_.grid, display_, bench_.resultFormat,
+                                  bench_.writeFiles));
     } else {
       const std::string path = source_.Name(k);
       in_.frames.emplace_back();
@@ -67,7 +68,7 @@ class FrameGathering {
                     " pixels, frame 0 is " + std::to_string(in_.frames[0].Width()) + " x " +
                     std::to_string(in_.frames[0].Height()));
       }
-      homography = ReadHomographyFile(FormatFrameName(p_.homographyPattern, k));
+      homography = bench_.FrameHomography(k);
     }
     in_.homographies.push_back(homography);
     lrForms_.push_back(LrFormOnHrInput(homography, in_.grid.scale));
@@ -131,13 +132,11 @@ class FrameGathering {
  private:
   void LogError(int k) { ui_.AppendLog(Format("MAE(%d) = %f\r\n", k, in_.frameErrors[static_cast<size_t>(k)])); }
 
+  Workbench& bench_;
   FrameSource& source_;
-  const ParamSet& p_;
   ReconstructionInput& in_;
   UiPort& ui_;
   ColorGrayImage& display_;
-  std::vector<std::string>& filesWritten_;
-  ImageFormat format_;
   std::vector<Matrix> lrForms_;
 };
 
@@ -154,18 +153,18 @@ void Workbench::Reconstruction(UiPort& ui) {
   // ends at the first missing file rather than in one huge allocation.
   ReconstructionInput input;
   input.frames.resize(1);
-  FrameSource source(p.lrPattern, p.startIndex);
+  FrameSource source(p.lrPattern, p.startIndex, frameImages);
   if (carried_.pattern == p.lrPattern && carried_.startIndex == p.startIndex) source.Adopt(std::move(carried_.frames));
   carried_ = CarriedFrames{};
   source.Read(0, input.frames[0]);
   const int w0 = input.frames[0].Width();
   const int h0 = input.frames[0].Height();
-  CheckRoiInsideFrame(p.roi, w0, h0);
+  CheckRoiFitsFrame(p.roi, w0, h0);
   input.grid = options.Grid();
   // Every frame and homography file the loop reads is there before the work starts.
   source.CheckFrames(1, frameCount, w0, h0,
                      [&](int found) { return ReconstructionShortage(source, p.lrCount, frameCount, found); });
-  CheckHomographyFiles(p.homographyPattern, frameCount, [&](int k) {
+  CheckHomographies(frameCount, [&](int k) {
     const int usable = k - (frameCount - p.lrCount);
     return "run the registration first with --lr-count " + std::to_string(frameCount - 1) + " or more" +
            (usable >= 1 ? ", or use --lr-count " + std::to_string(usable) : std::string());
@@ -173,7 +172,7 @@ void Workbench::Reconstruction(UiPort& ui) {
 
   OpenReconstructionViewers(ui, input.grid);
   ColorGrayImage display;
-  FrameGathering gathering(source, p, input, ui, display, filesWritten, resultFormat);
+  FrameGathering gathering(*this, source, input, ui, display);
   if (ui.ShowsWorkInProgress()) {
     gathering.ReadWatched(frameCount);
   } else {
@@ -183,7 +182,8 @@ void Workbench::Reconstruction(UiPort& ui) {
   UiObserver observer(ui, display);
   ColorDoubleImage x;
   method.Reconstruct(input, options, observer, x);
-  filesWritten.push_back(ShowAndWriteResult(ui, x, display, ResultPath(p, resultFormat), resultFormat));
+  Wrote(ShowAndWriteResult(ui, x, display, writeFiles ? ResultPath(p, resultFormat) : std::string(), resultFormat));
+  if (!writeFiles) resultImage = display;
 }
 
 }  // namespace lumet

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <exception>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -41,27 +42,30 @@ std::vector<MarkLine> Lines(const MatchedPairs& pairs) {
   return lines;
 }
 
-// Why frame k got no homography search, and which options change it: one log line.
-std::string FallbackWarning(int k, const RegistrationOptions& o, int width, int height, size_t refPoints,
-                            size_t framePoints, size_t pairs) {
+// Why frame k got no homography search, and which options change it.
+FrameWarning FallbackWarning(int k, const RegistrationOptions& o, int width, int height, size_t refPoints,
+                             size_t framePoints, size_t pairs) {
   const int block = 2 * o.sadSize + 1;
-  std::string why;
-  std::string remedy;
+  FrameWarning w;
+  w.frame = k;
+  w.kind = o.directRefinement ? "no homography search, the direct refinement starts from the better of the "
+                                "refined identity and a direct translation search: "
+                              : "no homography search, the refinement starts from the identity: ";
   if (block > width || block > height) {
-    why = Format("the %d x %d matching block (--sad-size %d) does not fit the %d x %d frame", block, block, o.sadSize,
-                 width, height);
-    remedy = Format("a --sad-size below %d lets it fit", (std::min(width, height) + 1) / 2);
+    w.kind += Format("the %d x %d matching block (--sad-size %d) does not fit the %d x %d frame", block, block,
+                     o.sadSize, width, height);
+    w.remedy = Format("a --sad-size below %d lets it fit", (std::min(width, height) + 1) / 2);
   } else if (o.ransacSecond <= static_cast<int>(pairs)) {
-    why = Format("the RANSAC sample of %d pairs (--ransac %d/%d) is below the %d a search needs", o.ransacFirst,
-                 o.ransacFirst, o.ransacSecond, kMinSampleSize);
-    remedy = Format("--ransac %d/%d or more runs it", kMinSampleSize, std::max(o.ransacSecond, kMinSampleSize));
+    w.kind += Format("the RANSAC sample of %d pairs (--ransac %d/%d) is below the %d a search needs", o.ransacFirst,
+                     o.ransacFirst, o.ransacSecond, kMinSampleSize);
+    w.remedy = Format("--ransac %d/%d or more runs it", kMinSampleSize, std::max(o.ransacSecond, kMinSampleSize));
   } else {
-    why = Format("only %zu corner points paired (%zu near the ROI in frame 0, %zu in frame %d; a search needs %d)", pairs,
-                 refPoints, framePoints, k, kMinSampleSize + 5);
-    remedy = "more pair up with a smaller --sad-size, a larger --search-area or a --roi over more texture";
+    w.kind += Format("too few corner points paired, a search needs %d pairs (the pairs of the points near the ROI "
+                     "in frame 0 / in the frame)", kMinSampleSize + 5);
+    w.detail = Format("%zu of %zu/%zu", pairs, refPoints, framePoints);
+    w.remedy = "more pair up with a smaller --sad-size, a larger --search-area or a --roi over more texture";
   }
-  return Format("Warning: frame %d: no homography search, the refinement starts from the identity: %s; %s\r\n", k,
-                why.c_str(), remedy.c_str());
+  return w;
 }
 
 // Frames a thread takes per batch: enough to even out frames of different cost, few enough
@@ -117,6 +121,7 @@ struct RegistrationSetup {
   RegistrationOptions options;
   int width = 0;
   int height = 0;
+  bool writeFiles = true;  // false: the homographies stay in memory (Workbench::writeFiles)
 };
 
 // Frames first .. first + count - 1 of the loop; a frame that cannot be read ends the batch
@@ -185,7 +190,7 @@ void RegisterBatch(std::vector<FrameWork>& batch, const RegistrationSetup& s, co
       FrameWork& f = batch[static_cast<size_t>(j)];
       Guarded(f, [&] { FitFrame(reference, f.image.channels[1], s.options, f.random, f.reg); });
       // The direct refinement changes h further when the frame's turn comes.
-      if (f.failure || s.options.directRefinement) continue;
+      if (f.failure || s.options.directRefinement || !s.writeFiles) continue;
       try {
         f.homographyFile = StagedFile(FormatFrameName(s.p.homographyPattern, f.k), FormatHomographyFile(f.reg.h));
       } catch (...) {
@@ -195,10 +200,11 @@ void RegisterBatch(std::vector<FrameWork>& batch, const RegistrationSetup& s, co
   });
 }
 
-// One frame's turn: the viewers, its log lines and its homography file. Returns the path
-// of a file put in place whose folder is still to be flushed, or "".
-std::string ReportFrame(FrameWork& f, const RegistrationSetup& s, const RegistrationReference& reference,
-                        UiPort& ui) {
+// One frame's turn: the viewers, its log lines and scores, and its homography (its file, or
+// kept in `homographies` when no files are written). Returns the path of a file put in place
+// whose folder is still to be flushed, or "".
+std::string ReportFrame(FrameWork& f, const RegistrationSetup& s, const RegistrationReference& reference, UiPort& ui,
+                        std::vector<FrameScores>& scores, std::map<int, Matrix>& homographies) {
   const ParamSet& p = s.p;
   ui.ReportProgress("Registration", f.k - p.firstFrame + 1, p.lrCount);
   if (f.failure) std::rethrow_exception(f.failure);
@@ -213,14 +219,19 @@ std::string ReportFrame(FrameWork& f, const RegistrationSetup& s, const Registra
   }
   ui.DrawLines(Viewer::Reference, Lines(f.reg.pairs));
   if (!f.reg.sizes.Searchable()) {
-    ui.AppendLog(FallbackWarning(f.k, s.options, s.width, s.height, reference.points.size(), f.reg.points.size(),
-                                 f.reg.pairs.a.size()));
+    ui.Warn(FallbackWarning(f.k, s.options, s.width, s.height, reference.points.size(), f.reg.points.size(),
+                            f.reg.pairs.a.size()));
   }
   const double e2 = s.options.directRefinement
                         ? RefineDirectly(*reference.green, f.image.channels[1], f.reg.h, f.reg.e1, f.reg.e2, f.k,
                                          s.options, ui)
                         : f.reg.e2;
   ui.AppendLog(FormatMaeLine(f.k, f.reg.e1, e2));
+  scores.push_back(FrameScores{f.k, f.reg.e1, e2});
+  if (!s.writeFiles) {
+    homographies[f.k] = StoredHomography(f.reg.h);
+    return {};
+  }
   const std::string homographyPath = FormatFrameName(p.homographyPattern, f.k);
   if (f.writeFailure) std::rethrow_exception(f.writeFailure);
   if (f.homographyFile.Staged()) {
@@ -235,27 +246,27 @@ std::string ReportFrame(FrameWork& f, const RegistrationSetup& s, const Registra
 // frame that got that far is on disk, and so are the files put in place, also when one
 // fails; what went wrong first is what the user hears about.
 void ReportBatch(std::vector<FrameWork>& batch, const RegistrationSetup& s, const RegistrationReference& reference,
-                 UiPort& ui, std::vector<std::string>& filesWritten,
-                 const std::function<void(int, ColorGrayImage&&)>& carry) {
+                 UiPort& ui, Workbench& bench, const std::function<void(int, ColorGrayImage&&)>& carry) {
   const std::string* lastLog = nullptr;
   std::string unflushed;  // a homography file whose folder is flushed once for the batch
   try {
     for (FrameWork& f : batch) {
       if (!f.failure) lastLog = &f.reg.refinementLog;
-      const std::string published = ReportFrame(f, s, reference, ui);
+      const std::string published =
+          ReportFrame(f, s, reference, ui, bench.registrationScores, bench.homographies);
       if (!published.empty()) unflushed = published;
-      filesWritten.push_back(FormatFrameName(s.p.homographyPattern, f.k));
+      if (s.writeFiles) bench.filesWritten.push_back(FormatFrameName(s.p.homographyPattern, f.k));
       carry(f.k, std::move(f.image));
     }
   } catch (...) {
     try {
-      if (lastLog != nullptr) WriteFileAtomically(kRefinementLogPath, *lastLog);
+      if (lastLog != nullptr && s.writeFiles) WriteFileAtomically(kRefinementLogPath, *lastLog);
       if (!unflushed.empty()) FlushFolderOf(unflushed);
     } catch (const Error&) {
     }
     throw;
   }
-  WriteFileAtomically(kRefinementLogPath, *lastLog);
+  if (s.writeFiles) WriteFileAtomically(kRefinementLogPath, *lastLog);
   if (!unflushed.empty()) FlushFolderOf(unflushed);
 }
 
@@ -264,12 +275,14 @@ void ReportBatch(std::vector<FrameWork>& batch, const RegistrationSetup& s, cons
 void Workbench::Registration(UiPort& ui) {
   CheckParams(params);
   // One source for frame 0 and the frames after it, so that each is decoded once.
-  FrameSource source(params.lrPattern, params.startIndex);
+  FrameSource source(params.lrPattern, params.startIndex, frameImages);
   carried_ = CarriedFrames{};
+  registrationScores.clear();
   ShowReferenceFrom(source, ui);
   // A copy: nothing the viewers do while the command runs may change its parameters.
   const ParamSet p = params;
-  const RegistrationSetup setup{p, ToRegistrationOptions(p), refWidth, refHeight};
+  const RegistrationSetup setup{p, ToRegistrationOptions(p), refWidth, refHeight, writeFiles};
+  CheckRoiFitsFrame(p.roi, refWidth, refHeight);  // proposes a ROI that fits
   setup.options.CheckReference(p.referenceFile, refWidth, refHeight);
   // Frames 1 .. N, and with them everything the reconstruction will read, are checked
   // before any work starts; each is decoded once and kept for the loop.
@@ -306,9 +319,9 @@ void Workbench::Registration(UiPort& ui) {
     const bool firstBatch = !referenceReady;
     RegisterBatch(batch, setup, referenceImage.channels[1], reference, referenceReady, random);
     if (firstBatch) ui.DrawSquares(Viewer::Reference, Squares(reference.points));
-    ReportBatch(batch, setup, reference, ui, filesWritten, carry);
+    ReportBatch(batch, setup, reference, ui, *this, carry);
   }
-  if (p.lrCount > 0) filesWritten.push_back(kRefinementLogPath);
+  if (p.lrCount > 0 && writeFiles) filesWritten.push_back(kRefinementLogPath);
 }
 
 std::string FormatMaeLine(int k, double e1, double e2) {
