@@ -413,12 +413,12 @@ class MainWindowTest : public QObject {
     ViewerPane* ref = window.Pane(Viewer::Reference);
     ViewerPane* frame = window.Pane(Viewer::Frame);
     QVERIFY(ref != nullptr && frame != nullptr && frame->HasResult());
-    const QRect controls(window.Dialog()->mapTo(&window, QPoint(0, 0)), window.Dialog()->size());
+    const QRect controls = window.ControlsDock()->geometry();
     for (ViewerPane* pane : {ref, frame}) {
       QVERIFY(pane->window() == &window && pane->isVisible());
       QVERIFY(!QRect(pane->mapTo(&window, QPoint(0, 0)), pane->size()).intersects(controls));
     }
-    QCOMPARE(qobject_cast<QDockWidget*>(ref->parentWidget())->windowTitle(), ref->windowTitle());
+    QCOMPARE(window.ViewerDock(Viewer::Reference)->windowTitle(), ref->windowTitle());
     QVERIFY(window.SaveResultAction()->isEnabled());
     QVERIFY(window.SaveResultTo(QStringLiteral("copy.png")));
     QCOMPARE(QImage(QStringLiteral("copy.png")).convertToFormat(QImage::Format_RGB32),
