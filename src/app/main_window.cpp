@@ -115,7 +115,7 @@ void MainWindow::BuildFileMenu() {
     if (!path.isEmpty()) SaveResultTo(path);
   });
   saveResultAction_->setObjectName(QStringLiteral("actionSaveResult"));
-  saveResultAction_->setShortcuts(QKeySequence::SaveAs);
+  saveResultAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
   saveResultAction_->setStatusTip(tr("Save the result shown on the right of the comparison"));
   file->addSeparator();
   QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
@@ -579,11 +579,15 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::ShortcutOverride && qobject_cast<QLineEdit*>(watched) != nullptr) {
-    // The fields' own undo would bypass the window's steps: leave the keys to Edit.
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo) ||
-        key->keyCombination() == QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z)) {
+  const bool key = event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress;
+  if (key && qobject_cast<QLineEdit*>(watched) != nullptr) {
+    // The fields' own undo would bypass the window's steps: the keys are Edit's.
+    const auto* press = static_cast<QKeyEvent*>(event);
+    const bool redo = press->matches(QKeySequence::Redo) ||
+                      press->keyCombination() == QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z);
+    if (redo || press->matches(QKeySequence::Undo)) {
+      QAction* action = redo ? redoAction_ : undoAction_;
+      if (event->type() == QEvent::KeyPress && action->isEnabled()) action->trigger();
       return true;
     }
   }
