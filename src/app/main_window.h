@@ -96,6 +96,8 @@ class MainWindow : public QMainWindow {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildFileMenu();
@@ -137,6 +139,7 @@ class MainWindow : public QMainWindow {
   CLumetDlg* dialog_ = nullptr;
   QString folder_;
   QDockWidget* controlsDock_ = nullptr;
+  QMainWindow* viewerHost_ = nullptr;  // the viewers' docks
   QScrollArea* controlsScroll_ = nullptr;
   QDockWidget* docks_[2] = {};
   QWidget* areas_[2] = {};  // the docks' widgets: the pane (or a hint) below its bar

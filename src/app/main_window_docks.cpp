@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QScreen>
+#include <QShowEvent>
 #include <QScrollArea>
 #include <QSettings>
 #include <QSlider>
@@ -40,6 +41,7 @@ constexpr int kStartHeight = 720;
 
 const char* const kKeyGeometry = "window/geometry";
 const char* const kKeyState = "window/state";
+const char* const kKeyViewerState = "window/viewers";
 
 int Index(Viewer viewer) { return viewer == Viewer::Reference ? 0 : 1; }
 
@@ -70,6 +72,13 @@ void MainWindow::BuildDocks() {
   controlsDock_->setMinimumWidth(140);
   addDockWidget(Qt::LeftDockWidgetArea, controlsDock_);
 
+  // The viewers live in a window of their own in the middle: they take what the controls
+  // leave, move and float among themselves, and the divider to the controls moves.
+  viewerHost_ = new QMainWindow(this);
+  viewerHost_->setObjectName(QStringLiteral("viewerHost"));
+  viewerHost_->setWindowFlags(Qt::Widget);
+  viewerHost_->setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks | QMainWindow::AllowNestedDocks);
+  setCentralWidget(viewerHost_);
   const QString titles[2] = {tr("Reference"), tr("Frames")};
   const QString hints[2] = {tr("Frame 0 shows here: click to place the region of interest, drag its edges to "
                                "resize it."),
@@ -87,11 +96,10 @@ void MainWindow::BuildDocks() {
     layout->addWidget(MakeHint(hints[i]), 1);
     dock->setWidget(area);
     dock->setMinimumSize(200, 120);
-    addDockWidget(Qt::RightDockWidgetArea, dock);
+    viewerHost_->addDockWidget(Qt::TopDockWidgetArea, dock, Qt::Vertical);
     docks_[i] = dock;
     areas_[i] = area;
   }
-  // No central widget: the viewers take what the controls leave, and the divider moves.
   viewMenu_->addSeparator();
   for (QDockWidget* dock : {controlsDock_, docks_[0], docks_[1]}) {
     QAction* toggle = dock->toggleViewAction();
@@ -160,6 +168,7 @@ void MainWindow::PlaceInitially() {
   QSettings settings;
   restoreGeometry(settings.value(kKeyGeometry).toByteArray());
   restoreState(settings.value(kKeyState).toByteArray());
+  viewerHost_->restoreState(settings.value(kKeyViewerState).toByteArray());
   KeepOnScreen();
 }
 
@@ -388,6 +397,22 @@ void MainWindow::ShowZoom(ViewerPane* pane) {
   zoomLabel_->setText(tr("Zoom %1 %").arg(std::lround(pane->Zoom() * 100)));
 }
 
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  // However the window shrinks, the pictures keep at least half of it; the user may still
+  // narrow the controls further, or hide them.
+  if (controlsDock_ != nullptr && controlsDock_->isVisible() && !controlsDock_->isFloating() &&
+      controlsDock_->width() > width() / 2) {
+    resizeDocks({controlsDock_}, {width() / 2}, Qt::Horizontal);
+  }
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // The platform may place the window only now; a restored place is checked again.
+  if (!event->spontaneous()) KeepOnScreen();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   // A running command is cancelled and waited for; the window closes when it has ended.
   if (dialog_ != nullptr && dialog_->CommandRunning()) {
@@ -400,6 +425,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   QSettings settings;
   settings.setValue(kKeyGeometry, saveGeometry());
   settings.setValue(kKeyState, saveState());
+  settings.setValue(kKeyViewerState, viewerHost_->saveState());
   event->accept();
 }
 
