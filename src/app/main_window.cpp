@@ -392,6 +392,7 @@ bool MainWindow::AskReset(const QString& changes) {
   QPushButton* reset = box.addButton(tr("Reset"), QMessageBox::AcceptRole);
   box.setDefaultButton(QMessageBox::Cancel);
   box.exec();
+  activateWindow();  // the keys (Ctrl+Z) come back to the window
   return box.clickedButton() == reset;
 }
 

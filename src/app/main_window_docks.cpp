@@ -120,6 +120,7 @@ QWidget* MainWindow::BuildFrameBar() {
   frameSlider_ = new QSlider(Qt::Horizontal);
   frameSlider_->setObjectName(QStringLiteral("frameSlider"));
   frameSlider_->setToolTip(frameSpin_->toolTip());
+  frameSlider_->setMinimumWidth(60);
   frameCount_ = new QLabel;
   row->addWidget(frameSpin_);
   row->addWidget(frameSlider_, 1);
