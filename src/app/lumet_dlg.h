@@ -57,7 +57,7 @@ class CLumetDlg : public QDialog {
   // What the fields show, exactly as typed: what an undo step restores.
   struct FieldState {
     std::map<int, QString> texts;  // by control ID: edit fields and drop-down lists
-    bool x3 = false;
+    double scale = 4.0;  // the radio button checked
     bool operator==(const FieldState&) const = default;
   };
   FieldState Snapshot() const;
@@ -164,11 +164,13 @@ class CLumetDlg : public QDialog {
   void SetBusy(bool busy);
   QLineEdit* Edit(int id) const { return edits_.at(id); }
   void SetField(int id, const QString& text);
+  void CheckScale(double scale);  // checks the radio button of 2, 3 or 4 alone
 
   ParamSet params_;
   Workbench workbench_;
   std::map<int, QLineEdit*> edits_;
   std::map<int, QComboBox*> choices_;  // the Choice rows' drop-down lists
+  QRadioButton* x2_ = nullptr;
   QRadioButton* x3_ = nullptr;
   QRadioButton* x4_ = nullptr;
   QPushButton* commandButtons_[4] = {};

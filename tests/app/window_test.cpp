@@ -437,7 +437,8 @@ class WindowTest : public QObject {
     QCOMPARE(fields, 18);  // 17 edit fields and the method's list
     QVERIFY(FieldToolTip(1017).contains(QStringLiteral("Default: 100.")));  // the ROI's y
     QVERIFY(FieldToolTip(1022).contains(QStringLiteral("Default: 25.")));   // RANSAC's N
-    QVERIFY(w.Dialog().findChild<QWidget*>(QStringLiteral("1012"))->toolTip().contains(QStringLiteral("3 or 4")));
+    QVERIFY(w.Dialog().findChild<QWidget*>(QStringLiteral("1012"))->toolTip().contains(
+        QString::fromStdString(ParamRangeText(kParams[FindParam("scale")]))));
     // Labels a newcomer reads; the commands have keys and the save dialog names the result.
     for (const char* jargon : {"LR num", "SAD size", "Registration LR Frames", "Init params"}) {
       for (QWidget* widget : w.Dialog().findChildren<QWidget*>()) {
