@@ -503,10 +503,13 @@ QString CLumetDlg::ResetChanges() const {
   for (const ParamDescription& row : kParams) {
     if (row.controls[0] == 0) continue;  // Init params leaves what has no field
     const std::string was = ParamValueText(row, now), will = ParamValueText(row, defaults);
-    if (was != will) {
-      lines << QStringLiteral("%1: %2 \u2192 %3")
-                   .arg(QString::fromUtf8(row.label), QString::fromStdString(was), QString::fromStdString(will));
-    }
+    if (was == will) continue;
+    // Named as the field's label names it; the ROI's four fields by their group.
+    const QLabel* label = findChild<QLabel*>(QStringLiteral("label%1").arg(row.controls[0]));
+    const QString name = row.kind == ParamKind::Roi ? QStringLiteral("Region (ROI)")
+                         : label != nullptr      ? label->text()
+                                                 : QString::fromUtf8(row.label);
+    lines << QStringLiteral("%1: %2 \u2192 %3").arg(name, QString::fromStdString(was), QString::fromStdString(will));
   }
   return lines.join(u'\n');
 }

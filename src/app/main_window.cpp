@@ -278,6 +278,10 @@ bool MainWindow::Open(const QString& path) {
       // Too few frames: the count stays, and the log says what was found.
       dialog_->AppendLog(std::string("Error: ") + error.what());
     }
+    // The stored ROI onto these frames before it is written with them.
+    if (const std::optional<QSize> size = dialog_->FrameSizeOf(values)) {
+      values.roi = CImgWnd::KeepInside(values.roi, size->width(), size->height());
+    }
     dialog_->ApplyParams(values);
   }
   history_->Attach(dialog_);
