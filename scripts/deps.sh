@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   libpng-dev libjpeg-dev libtiff-dev libopenimageio-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   xvfb xauth
+  parallel
   dpkg-dev file
   clang libclang-rt-dev libomp-dev
 )

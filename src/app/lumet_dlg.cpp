@@ -61,6 +61,7 @@ enum ControlId : int {
   kIdSearchArea,
   kIdMethod,
   kIdStartIndex,
+  kIdScaleX2,
 };
 static_assert(kIdStartIndex == 1026);
 
@@ -244,6 +245,11 @@ void CLumetDlg::BuildControls() {
   x4_ = new QRadioButton(QStringLiteral("x4"), this);
   x4_->setObjectName(QString::number(kIdScaleX4));
   place(x4_, {207, 105, 51, 9});
+  // x2 came later than x3 and x4: below them, so that their places and ids stay.
+  x2_ = new QRadioButton(QStringLiteral("x2"), this);
+  x2_->setObjectName(QString::number(kIdScaleX2));
+  place(x2_, {207, 119, 37, 9});
+  connect(x2_, &QRadioButton::clicked, this, [this] { CheckScale(2.0); });
   connect(x3_, &QRadioButton::clicked, this, &CLumetDlg::OnScaleX3);
   connect(x4_, &QRadioButton::clicked, this, &CLumetDlg::OnScaleX4);
 
@@ -292,7 +298,7 @@ void CLumetDlg::OnInitDialog() {
       AppendLog(std::string("Error: ") + error.what());
     }
   }
-  // The radio buttons below select x3 or x4 from the stored scale, as the command line does.
+  // The radio buttons below select x2, x3 or x4 from the stored scale, as the command line does.
   loaded.scale = ChosenScale(loaded.scale);
   // A stored value out of range is named by its line; the fields show it for correction.
   bool inRange = true;
@@ -303,11 +309,7 @@ void CLumetDlg::OnInitDialog() {
     inRange = false;
   }
   ApplyParams(loaded, inRange);
-  if (loaded.scale == 3.0) {
-    x3_->setChecked(true);
-  } else {
-    x4_->setChecked(true);
-  }
+  CheckScale(loaded.scale);
 }
 
 void CLumetDlg::SetField(int id, const QString& text) {
@@ -348,7 +350,7 @@ bool CLumetDlg::ApplyParams(const ParamSet& values, bool logRefusal) {
 
 bool CLumetDlg::ReadControls() {
   ParamSet values = params_;  // the ROI follows its fields already; rows without fields keep theirs
-  values.scale = x3_->isChecked() ? 3.0 : 4.0;
+  values.scale = x2_->isChecked() ? 2.0 : x3_->isChecked() ? 3.0 : 4.0;
   for (const ParamDescription& row : kParams) {
     // The whole texts: a value the parameter file cannot hold is refused by the adoption
     // instead of being cut short silently.
@@ -376,14 +378,14 @@ void CLumetDlg::OnInitParams() {
   ApplyParams(InitParams());
 }
 
-void CLumetDlg::OnScaleX3() {
-  x3_->setChecked(true);
-  x4_->setChecked(false);
-}
+void CLumetDlg::OnScaleX3() { CheckScale(3.0); }
 
-void CLumetDlg::OnScaleX4() {
-  x4_->setChecked(true);
-  x3_->setChecked(false);
+void CLumetDlg::OnScaleX4() { CheckScale(4.0); }
+
+void CLumetDlg::CheckScale(double scale) {
+  x2_->setChecked(scale == 2.0);
+  x3_->setChecked(scale == 3.0);
+  x4_->setChecked(scale == 4.0);
 }
 
 // The ROI handlers work in 64 bits and keep each edge inside int32 (saturating), so that
@@ -527,6 +529,7 @@ void CLumetDlg::SetBusy(bool busy) {
   busy_ = busy;
   for (auto& [id, edit] : edits_) edit->setEnabled(!busy);
   for (auto& [id, list] : choices_) list->setEnabled(!busy);
+  x2_->setEnabled(!busy);
   x3_->setEnabled(!busy);
   x4_->setEnabled(!busy);
   for (QPushButton* button : commandButtons_) button->setEnabled(!busy);

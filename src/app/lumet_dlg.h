@@ -121,11 +121,13 @@ class CLumetDlg : public QDialog {
   void SetBusy(bool busy);
   QLineEdit* Edit(int id) const { return edits_.at(id); }
   void SetField(int id, const QString& text);
+  void CheckScale(double scale);  // checks the radio button of 2, 3 or 4 alone
 
   ParamSet params_;
   Workbench workbench_;
   std::map<int, QLineEdit*> edits_;
   std::map<int, QComboBox*> choices_;  // the Choice rows' drop-down lists
+  QRadioButton* x2_ = nullptr;
   QRadioButton* x3_ = nullptr;
   QRadioButton* x4_ = nullptr;
   QPushButton* commandButtons_[4] = {};

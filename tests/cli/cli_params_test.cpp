@@ -45,12 +45,27 @@ TEST(CliParams, OptionsOverrideTheStoredValuesAndRoiIsStoredAsLeftTopRightBottom
             "./f/%03d.bmp\n./out/x\n12\n1\n2\n11\n22\n3.5\n0.5\n0.6\n0.9\n0.01\n1.2\n10\n15\n8\n9");
   const auto r = RunCli("params --roi 10,20,30,40 --ransac 7/9 --lambda 0.0004 --output ./o/y", dir.Path());
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  // A stored scale below 4 selects x3.
+  // A stored scale of at least 3 and below 4 selects x3.
   EXPECT_EQ(ReadText(dir.Path() / "param.txt"),
             "./f/%03d.bmp\n./o/y\n12\n10\n20\n40\n60\n3\n0.5\n0.6\n0.9\n0.0004\n1.2\n7\n9\n8\n9");
   for (const char* shown : {"roi = 10,20,30,40", "referenceFile = ./f/000.bmp", "homographyPattern = ./o/y_hom-%d"}) {
     EXPECT_NE(r.out.find(shown), std::string::npos) << r.out;
   }
+}
+
+TEST(CliParams, ScaleTwoIsOfferedAndStoredAsTwoOnLineEight) {
+  TempFolder dir;
+  // A stored value below 3 selects x2; 2.5 could only have been typed by hand.
+  WriteText(dir.Path() / "param.txt", "./f/%d.bmp\n./o/x\n12\n1\n2\n11\n22\n2.5\n0.5\n0.6\n0.9\n0.01\n1.2\n10\n15\n8\n9");
+  ASSERT_EQ(RunCli("params", dir.Path()).exitCode, 0);
+  EXPECT_EQ(ReadText(dir.Path() / "param.txt"),
+            "./f/%d.bmp\n./o/x\n12\n1\n2\n11\n22\n2\n0.5\n0.6\n0.9\n0.01\n1.2\n10\n15\n8\n9");
+  for (const char* scale : {"3", "2"}) {
+    SCOPED_TRACE(scale);
+    ASSERT_EQ(RunCli(std::string("params --scale ") + scale, dir.Path()).exitCode, 0);
+    EXPECT_EQ(ReadText(dir.Path() / "param.txt").substr(30, 2), std::string(scale) + "\n");
+  }
+  ExpectError(RunCli("params --scale 2.5", dir.Path()), "scale 2.5 is out of range (allowed: 2, 3 or 4)");
 }
 
 TEST(CliParams, ExitStatusSeparatesUsageErrorsFromRefusedValues) {
