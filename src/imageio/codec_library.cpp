@@ -3,9 +3,9 @@
 #include <dlfcn.h>
 #include <elf.h>
 
-#include <fstream>
-
 #include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <system_error>
@@ -87,9 +87,28 @@ LoadedModule Load(codec::ModuleKind kind) {
 
 }  // namespace
 
+namespace {
+
+std::mutex folderMutex;
+std::string& ChosenFolder() {
+  static std::string folder;
+  return folder;
+}
+
+}  // namespace
+
+void SetCodecModuleFolder(const std::string& folder) {
+  const std::lock_guard<std::mutex> lock(folderMutex);
+  ChosenFolder() = folder;
+}
+
 std::string CodecModulePath(codec::ModuleKind kind) {
-  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe");
   const char* name = kind == codec::ModuleKind::kStill ? codec::kStillModuleFileName : codec::kMediaModuleFileName;
+  {
+    const std::lock_guard<std::mutex> lock(folderMutex);
+    if (!ChosenFolder().empty()) return (std::filesystem::path(ChosenFolder()) / name).string();
+  }
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe");
   return (program.parent_path().parent_path() / "lib" / "lumet" / name).string();
 }
 

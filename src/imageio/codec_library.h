@@ -25,8 +25,13 @@ inline codec::FrameLimits FrameFileLimits() {
 const codec::ModuleTable& CodecModule(codec::ModuleKind kind, const std::string& context);
 
 // Where a module is looked for: <folder of the running program>/../lib/lumet/, the same in
-// the build tree and in an installed tree.
+// the build tree and in an installed tree, unless a folder was set.
 std::string CodecModulePath(codec::ModuleKind kind);
+
+// Makes the modules be looked for in folder instead (a front end that is itself a loaded
+// module, such as the Python module, whose program is the interpreter). Takes effect only
+// before the first file needs the module.
+void SetCodecModuleFolder(const std::string& folder);
 
 // Turns a status other than kOk or kEnd into the exception it stands for: lumet::Error
 // with the message, std::bad_alloc, or std::runtime_error for an unexpected failure.
