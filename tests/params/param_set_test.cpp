@@ -115,6 +115,17 @@ TEST(ParamFileTest, EveryValueRoundTripsAndLaterValuesAreWrittenOnlyWhenNotDefau
   EXPECT_EQ(loaded, expected);
 }
 
+// A file saved with a byte-order mark reads as the same values, the pattern without it.
+TEST(ParamFileTest, AByteOrderMarkIsNoPartOfTheFirstValue) {
+  testing::TempFolder dir;
+  WriteFileAtomically(dir.File("param.txt"), std::string("\xEF\xBB\xBF") + kInitFile);
+  ParamSet loaded = InitParams();
+  loaded.lrPattern = "changed";
+  const ParamFileReport report = ReadParamFile(dir.File("param.txt"), loaded);
+  EXPECT_TRUE(report.problem.empty()) << report.problem;
+  EXPECT_EQ(loaded.lrPattern, "./images/lr-%d.bmp");
+}
+
 TEST(ParamFileTest, AReaderOfSeventeenValuesIgnoresTheLaterLines) {
   // The way the file has always been read: 17 formatted extractions and nothing more.
   const std::string text = FormatParamFile(OtherParams());
