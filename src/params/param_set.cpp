@@ -85,6 +85,10 @@ std::string OutputBaseProblem(const std::string& value) {
   std::string reason = WordProblem(value);
   if (!reason.empty()) return reason;
   if (value.find('%') != std::string::npos) return "holds \"%\", which would be taken for a conversion in file names";
+  // The result is BASE.bmp: a base that names a folder would give the hidden file FOLDER/.bmp.
+  if (value.back() == '/' || value == "." || value == ".." || value.ends_with("/.") || value.ends_with("/..")) {
+    return "names a folder; give the start of the result's file name, such as ./result/hr";
+  }
   return {};
 }
 

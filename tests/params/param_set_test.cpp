@@ -246,6 +246,8 @@ TEST(ParamCheckTest, EveryValueOutsideItsRangeIsRefusedNamingItsLabelAndRange) {
       {"method", "fast", {"method \"fast\" is out of range (allowed: classic or enhanced)"}},
       {"lrPattern", "a%s.bmp", {"LR pattern \"a%s.bmp\" has the conversion \"%s\""}},
       {"outputBase", "out%d", {"output base \"out%d\" holds \"%\""}},
+      {"outputBase", "./result/hr/", {"output base \"./result/hr/\" names a folder"}},
+      {"outputBase", "..", {"output base \"..\" names a folder"}},
       // The HR grid must hold the PSF kernel: 3 x 3 LR pixels at scale 4 against 17 x 17.
       {"roi", "10,10,3,3", {"ROI 10,10,3,3 at scale 4 gives an HR grid of 12 x 12 pixels", "17 x 17 PSF kernel"}},
   };
