@@ -222,6 +222,18 @@ TEST(ParamFileTest, AnUnreadableFileIsKeptAsBadWithTheSameWordsForEveryFrontEnd)
   EXPECT_EQ(ReadWholeFile(path + ".bad"), old);
 }
 
+// A NUL would end the message where it is printed: control characters are shown escaped.
+TEST(ParamCheckTest, ControlCharactersAreShownEscapedInTheMessage) {
+  ParamSet p = InitParams();
+  p.outputBase = std::string("out\0put\x1b", 8);
+  try {
+    CheckParams(p);
+    ADD_FAILURE() << "accepted";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), "output base \"out\\x00put\\x1b\" holds a control character");
+  }
+}
+
 TEST(ParamCheckTest, EveryValueOutsideItsRangeIsRefusedNamingItsLabelAndRange) {
   const std::tuple<const char*, const char*, std::vector<std::string>> cases[] = {
       {"sadSize", "-2147483648", {"SAD size -2147483648 is out of range (allowed: 0 to 1000)"}},
