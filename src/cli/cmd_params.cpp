@@ -14,6 +14,7 @@ void AddParamCommands(CLI::App& app, CommandSlot& slot) {
   auto* init = app.add_subcommand("init-params", "write ./param.txt with the standard parameter values");
   init->callback([&slot] {
     slot.run = [] {
+      KeepParamFileIfUnreadable();
       ParamSet p = InitParams();
       AdoptParams(p);
       std::printf("wrote %s\n", kParamSavePath);

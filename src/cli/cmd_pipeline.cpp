@@ -73,6 +73,8 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
     slot.run = [overrides, snapshots, format, record, stages] {
       Workbench bench;
       bench.resultFormat = ParseImageFormat(*format);
+      CheckImageWriter(bench.resultFormat, "--format " + *format);  // before any work
+      const ParamFileRestorer before;
       bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
       bench.carryFrames = stages == Stages::Both;  // the reconstruction follows at once
       HeadlessPort port;
@@ -82,6 +84,7 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
         if (stages != Stages::Reconstruction) bench.Registration(port);
         if (stages != Stages::Registration) bench.Reconstruction(port);
       } catch (...) {
+        if (bench.filesWritten.empty()) before.Restore();
         port.FinishProgress();
         if (!snapshots->empty()) port.WriteSnapshots(*snapshots);
         throw;

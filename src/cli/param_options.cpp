@@ -5,7 +5,9 @@
 #include <filesystem>
 
 #include "params/param_file.h"
+#include "util/atomic_file.h"
 #include "util/error.h"
+#include "util/input_file.h"
 #include "workbench/frame_source.h"
 
 namespace lumet::cli {
@@ -120,6 +122,40 @@ ParamSet AdoptWithOverrides(const ParamOverrides& overrides, Adoption adoption) 
   }
   AdoptParams(p);
   return p;
+}
+
+void KeepParamFileIfUnreadable() {
+  ParamSet scratch = InitParams();
+  const ParamFileReport report = ReadParamFile(kParamFileName, scratch);
+  if (report.problem.empty()) return;
+  KeepUnreadableParamFile(report);
+  std::fflush(stdout);
+  std::fprintf(stderr, "Warning: %s\n", UnreadableParamFileNotice(report).c_str());
+}
+
+ParamFileRestorer::ParamFileRestorer() {
+  try {
+    std::error_code error;
+    existed_ = std::filesystem::exists(kParamSavePath, error);
+    if (error) return;
+    if (existed_) content_ = ReadWholeFile(kParamSavePath, kMaxParamFileBytes);
+    known_ = true;
+  } catch (const Error&) {
+    // The adoption reports a file it cannot read; there is nothing to put back then.
+  }
+}
+
+void ParamFileRestorer::Restore() const {
+  if (!known_) return;
+  try {
+    if (existed_) {
+      WriteFileAtomically(kParamSavePath, content_);
+    } else {
+      std::error_code error;
+      std::filesystem::remove(kParamSavePath, error);
+    }
+  } catch (const Error&) {
+  }
 }
 
 }  // namespace lumet::cli

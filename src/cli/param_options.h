@@ -32,4 +32,24 @@ enum class Adoption {
 // A refused value leaves param.txt as it was.
 ParamSet AdoptWithOverrides(const ParamOverrides& overrides, Adoption adoption);
 
+// For a command that replaces param.txt whatever it holds (init-params): a file that cannot
+// be read in full is kept as param.txt.bad first, with a warning, as `params` does.
+void KeepParamFileIfUnreadable();
+
+// param.txt as it was before a command adopted its parameters. A command that then fails
+// before writing anything else (its frame checks refused the parameters) puts it back, so
+// that a count or pattern the frames do not bear is not what the next command starts from.
+class ParamFileRestorer {
+ public:
+  ParamFileRestorer();
+  // Puts the old content back (or removes a file that was not there); quiet on failure, as
+  // the command is already failing with its own message.
+  void Restore() const;
+
+ private:
+  bool known_ = false;   // the old state could be read
+  bool existed_ = false;
+  std::string content_;
+};
+
 }  // namespace lumet::cli

@@ -136,6 +136,10 @@ ImageFormat ParseImageFormat(const std::string& word) {
   throw Error("format '" + word + "' is not one of bmp, png, tiff");
 }
 
+void CheckImageWriter(ImageFormat format, const std::string& context) {
+  if (format != ImageFormat::Bmp) CodecModule(codec::ModuleKind::kStill, context);
+}
+
 const char* ImageFormatExtension(ImageFormat format) {
   switch (format) {
     case ImageFormat::Png: return ".png";

@@ -42,6 +42,11 @@ uint16_t EstimateTo16Bit(double v);
 // sample v * 257.
 void WriteImageFile(const std::string& path, const ColorGrayImage& image, ImageFormat format);
 
+// Throws the lumet::Error WriteImageFile would give when the writer of format cannot be
+// loaded (PNG and TIFF need the still codec module), so a command can refuse before any work;
+// context names what asked for the format.
+void CheckImageWriter(ImageFormat format, const std::string& context);
+
 // Writes a double-valued estimate as a 16-bit RGB TIFF (EstimateTo16Bit per sample).
 void WriteEstimateTiff(const std::string& path, const ColorDoubleImage& estimate);
 

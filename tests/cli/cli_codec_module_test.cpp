@@ -37,6 +37,20 @@ TEST(CliCodecModule, BmpJobsNeedNoModuleAndOtherFormatsNameTheOneMissing) {
   EXPECT_EQ(refused.err, "Error: cannot read ./frame-0.png: the PNG, JPEG and TIFF codec module cannot be loaded (" +
                              module.string() + ": cannot open shared object file: No such file or directory)\n");
 
+  // A result format that needs the module is refused before any work: no registration
+  // output, no file touched.
+  const std::string paramsBefore = ReadText(root / "seq" / "param.txt");
+  for (const char* format : {"png", "tiff"}) {
+    SCOPED_TRACE(format);
+    const auto early = RunProgram(program, std::string("-C seq run --lr-count 2 --format ") + format, root);
+    EXPECT_EQ(early.exitCode, 1);
+    EXPECT_EQ(early.out, "");
+    EXPECT_EQ(early.err, std::string("Error: --format ") + format +
+                             ": the PNG, JPEG and TIFF codec module cannot be loaded (" + module.string() +
+                             ": cannot open shared object file: No such file or directory)\n");
+    EXPECT_EQ(ReadText(root / "seq" / "param.txt"), paramsBefore);
+  }
+
   // A module cut short (an interrupted copy) is refused before it is mapped.
   const fs::path built = fs::path(LUMET_CLI_PATH).parent_path().parent_path() / "lib" / "lumet";
   fs::create_directories(module.parent_path());

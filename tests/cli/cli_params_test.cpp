@@ -167,6 +167,55 @@ TEST(CliParams, AnUnreadableFileStopsTheCommandsAndParamsResetsItKeepingTheOldOn
   EXPECT_EQ(ReadText(dir.Path() / "param.txt"), std::string(kInitFile).replace(std::string(kInitFile).find("0.003"), 5, "0.01"));
 }
 
+TEST(CliParams, InitParamsKeepsAnUnreadableFileAsBadBeforeReplacingIt) {
+  TempFolder dir;
+  const std::string bad = std::string(kInitFile).replace(std::string(kInitFile).find("0.7"), 3, "1e999");
+  WriteText(dir.Path() / "param.txt", bad);
+  const auto r = RunCli("init-params", dir.Path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err.rfind("Warning: param.txt line 10 (alpha): \"1e999\" cannot be read as a number", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("the old file is kept as param.txt.bad"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadText(dir.Path() / "param.txt.bad"), bad);
+  EXPECT_EQ(ReadText(dir.Path() / "param.txt"), kInitFile);
+
+  // A readable file is replaced without a copy.
+  fs::remove(dir.Path() / "param.txt.bad");
+  EXPECT_EQ(RunCli("init-params", dir.Path()).err, "");
+  EXPECT_FALSE(fs::exists(dir.Path() / "param.txt.bad"));
+}
+
+// A file far larger than any parameter file is not taken for a damaged one: every command,
+// `params` and init-params included, refuses it by name and leaves it where it is.
+TEST(CliParams, AParamFileLargerThanAnyParameterFileIsRefusedAndLeftAlone) {
+  TempFolder dir;
+  const std::string huge(70 * 1024, '7');
+  WriteText(dir.Path() / "param.txt", huge);
+  for (const char* command : {"params", "init-params", "run"}) {
+    SCOPED_TRACE(command);
+    ExpectError(RunCli(command, dir.Path()), "param.txt: file of 71680 bytes is larger than the 65536 bytes");
+    EXPECT_EQ(ReadText(dir.Path() / "param.txt"), huge);
+    EXPECT_FALSE(fs::exists(dir.Path() / "param.txt.bad"));
+  }
+}
+
+// A command whose frame checks refuse the parameters leaves param.txt as it was (or absent);
+// `params`, which reads no frames beyond frame 0, stores what it is given.
+TEST(CliParams, ACountTheFramesDoNotBearIsNotStoredByTheCommandThatRefusesIt) {
+  TempFolder dir;
+  WriteReferenceFrameFor(dir.Path());
+  for (const char* command : {"register --lr-count 100000", "reconstruct --lr-count 100000", "run --lr-count 7"}) {
+    SCOPED_TRACE(command);
+    fs::remove(dir.Path() / "param.txt");
+    ExpectError(RunCli(command, dir.Path()), "lr-1.bmp");
+    EXPECT_FALSE(fs::exists(dir.Path() / "param.txt"));
+    WriteText(dir.Path() / "param.txt", kInitFile);
+    ExpectError(RunCli(command, dir.Path()), "lr-1.bmp");
+    EXPECT_EQ(ReadText(dir.Path() / "param.txt"), kInitFile);
+  }
+  ASSERT_EQ(RunCli("params --lr-count 100000", dir.Path()).exitCode, 0);
+  EXPECT_EQ(ReadText(dir.Path() / "param.txt"), std::string(kInitFile).replace(std::string(kInitFile).find("\n30\n"), 4, "\n100000\n"));
+}
+
 TEST(CliParams, TheRoiIsCheckedAgainstFrameZeroAndAMissingFrameZeroSaysWhatIsExpected) {
   TempFolder dir;
   ExpectError(RunCli("run", dir.Path()), "frame 0 ./images/lr-0.bmp does not exist");
