@@ -1,3 +1,4 @@
+#include <cmath>
 #include <exception>
 #include <string>
 #include <vector>
@@ -140,6 +141,22 @@ class FrameGathering {
   std::vector<Matrix> lrForms_;
 };
 
+// A frame that shows nothing of the ROI through its homography (an absurd or damaged one)
+// has no error against frame 0; the classic selection stops at the first such frame, so
+// the user hears which frames they are instead of finding a result from fewer frames.
+void WarnFramesWithoutError(UiPort& ui, const std::vector<double>& errors, const Workbench& bench) {
+  for (size_t k = 1; k < errors.size(); ++k) {
+    if (!std::isnan(errors[k])) continue;
+    FrameWarning w;
+    w.frame = static_cast<int>(k);
+    w.kind = "its homography maps the ROI onto no usable part of the frame, so MAE is nan and the classic selection "
+             "stops at the first such frame";
+    if (bench.writeFiles) w.detail = FormatFrameName(bench.params.homographyPattern, static_cast<int>(k));
+    w.remedy = "check the homography or register the frames again";
+    ui.Warn(w);
+  }
+}
+
 }  // namespace
 
 void Workbench::Reconstruction(UiPort& ui) {
@@ -178,6 +195,7 @@ void Workbench::Reconstruction(UiPort& ui) {
   } else {
     gathering.ReadUnwatched(frameCount);
   }
+  WarnFramesWithoutError(ui, input.frameErrors, *this);
 
   UiObserver observer(ui, display);
   ColorDoubleImage x;

@@ -88,6 +88,29 @@ TEST(CliPipeline, RegisterWritesAccurateHomographiesAndMissingFilesStopTheComman
   EXPECT_TRUE(r.out.empty()) << r.out;
 }
 
+// A homography that takes the ROI off the frame (absurd entries, or far away) leaves that
+// frame without an error against frame 0; the reconstruction names it instead of quietly
+// using fewer frames.
+TEST(CliPipeline, AHomographyThatMapsTheRoiToNothingIsNamedInAWarning) {
+  TempFolder dir;
+  const fs::path seq = MakeSequence(dir);
+  ASSERT_EQ(RunCli("-C seq register", dir.Path()).exitCode, 0);
+  const auto sane = RunCli("-C seq reconstruct", dir.Path());
+  ASSERT_EQ(sane.exitCode, 0) << sane.err;
+  EXPECT_EQ(sane.err.find("Warning"), std::string::npos) << sane.err;
+  for (const char* homography : {"1e300 1e300 1e300 1e300 1e300 1e300 1e300 1e300", "1 0 1e6 0 1 1e6 0 0"}) {
+    SCOPED_TRACE(homography);
+    WriteText(HomographyFile(seq / "result", 3), homography);
+    const auto r = RunCli("-C seq reconstruct", dir.Path());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("MAE(3) = nan"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Warning: frame 3: its homography maps the ROI onto no usable part of the frame"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("(./result/hr_hom-3.txt)"), std::string::npos) << r.err;
+  }
+}
+
 TEST(CliPipeline, RunRegistersThenReconstructsAndSavesTheViewers) {
   TempFolder dir;
   const fs::path seq = MakeSequence(dir);
