@@ -9,6 +9,8 @@
 #include "params/param_description.h"
 #include "raster/dib_raster.h"
 #include "reconstruction/enhanced_estimate.h"
+#include "reconstruction/enhanced_tiles.h"
+#include "reconstruction/psf_kernel.h"
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/gray_conversion.h"
 #include "imageio/homography_file.h"
@@ -21,6 +23,28 @@
 #include "workbench/workbench.h"
 
 namespace lumet {
+
+int Workbench::EnhancedTiles(const HrGeometry& grid, int w0, int h0, int frameCount) const {
+  const ParamSet& p = params;
+  const size_t pixels = static_cast<size_t>(grid.width) * static_cast<size_t>(grid.height);
+  const size_t frames = 3 * static_cast<size_t>(w0) * static_cast<size_t>(h0) * static_cast<size_t>(frameCount);
+  // Held beside the solve: the frames, the result (three channels of doubles) and two 8-bit
+  // pictures; before it, two warped frames of three channels each instead of the result.
+  const size_t around = kProgramBytes + frames + 6 * pixels;
+  const std::string what = Format("The enhanced reconstruction of the %d x %d HR grid", grid.width, grid.height);
+  const std::string advice = "give a larger limit, or a smaller ROI or scale";
+  CheckMemoryNeed(what, around + 6 * sizeof(double) * pixels, memoryLimit, advice);
+  const size_t held = around + 3 * sizeof(double) * pixels;
+  const int taps = PsfKernelSize(p.psfSigma, p.scale);
+  const int side = EnhancedTileSide(grid, taps, memoryLimit > held ? memoryLimit - held : 0);
+  if (side == 0) {
+    HrGeometry smallest = grid;
+    smallest.width = std::min(grid.width, 64 + 2 * kEnhancedTileOverlap);
+    smallest.height = std::min(grid.height, 64 + 2 * kEnhancedTileOverlap);
+    CheckMemoryNeed(what, held + EnhancedSolveBytes(smallest, taps), memoryLimit, advice);
+  }
+  return side;
+}
 
 void Workbench::EnhancedReconstruction(UiPort& ui) {
   const ParamSet& p = params;
@@ -57,6 +81,7 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
            "; run the registration first with --lr-count " + std::to_string(p.lrCount) + " or more";
   });
 
+  const int tileSide = EnhancedTiles(grid, w0, h0, frameCount);
   OpenReconstructionViewers(ui, grid);
 
   std::vector<Matrix> homographies;
@@ -80,13 +105,17 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
     ui.AppendLog(Format("MAE(%d) = %f\r\n", k, FrameMae(layer0, layer)));
     ui.ShowPicture(Viewer::Reference, PictureOf(display));
   }
+  layer0.Free();
 
   ColorDoubleImage x;
   EnhancedOutcome outcome;
   const int totalSteps = 3 * settings.maxIterations;
   const int bandOrder[3] = {1, 0, 2};  // green first
-  EnhancedReconstruct(
-      frames, homographies, grid, settings, x, outcome,
+  if (tileSide < grid.width || tileSide < grid.height) {
+    ui.AppendLog(Format("Tiles = %d x %d HR pixels, %d beyond each side\r\n", tileSide, tileSide, kEnhancedTileOverlap));
+  }
+  EnhancedReconstructTiled(
+      frames, homographies, grid, settings, tileSide, x, outcome,
       [&](int band, int iteration) {
         CheckCancel(ui);
         int position = 0;

@@ -8,6 +8,7 @@
 #include "numeric/projection.h"
 #include "params/param_description.h"
 #include "raster/dib_raster.h"
+#include "reconstruction/classic_bands.h"
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/gray_conversion.h"
 #include "imageio/homography_file.h"
@@ -53,6 +54,15 @@ void Workbench::Reconstruction(UiPort& ui) {
     return "run the registration first with --lr-count " + std::to_string(frameCount - 1) +
            " or more, or use --lr-count " + std::to_string(k);
   });
+
+  // One colour band at a time when nobody watches the estimate and the result is cut to
+  // grey levels (TIFF keeps the estimate of all three bands).
+  const bool byBand = !ui.ShowsWorkInProgress() && resultFormat != ImageFormat::Tiff;
+  const int n = PsfKernelSize(p.psfSigma, p.scale);
+  const size_t frameBytes = 3 * static_cast<size_t>(w0) * static_cast<size_t>(h0) * static_cast<size_t>(frameCount);
+  CheckMemoryNeed(Format("The reconstruction of the %d x %d HR grid", grid.width, grid.height),
+                  kProgramBytes + ClassicReconstructionBytes(grid, n, frameBytes, ThreadCount(), byBand), memoryLimit,
+                  "give a larger limit, or a smaller ROI or scale");
 
   OpenReconstructionViewers(ui, grid);
 
@@ -139,8 +149,24 @@ void Workbench::Reconstruction(UiPort& ui) {
   const SelectionThreshold threshold = ComputeSelectionThreshold(mae);
   ui.AppendLog(Format("Threshold(%d/%d) = %f\r\n", threshold.index, frameCount, threshold.value));
 
-  int n = 0;
-  const FloatMatrix kernel = MakePsfKernel(p.psfSigma, p.scale, n);
+  const FloatMatrix kernel = MakePsfKernel(p.psfSigma, p.scale);
+  const int totalSteps = kBtvBands * kBtvStepsPerBand;
+  const auto progress = [&](int band, int step) {
+    CheckCancel(ui);
+    ui.ReportProgress("Reconstruction", band * kBtvStepsPerBand + step + 1, totalSteps);
+    ui.SetViewerTitle(Viewer::Reference, Format("reconst.. %d band ---%d steps\n", band, step));
+  };
+  if (byBand) {
+    display = ColorGrayImage();  // the first frame's picture is shown; the result comes at the end
+    ReconstructClassicByBand(frames, hrForms, SelectedFrameCount(mae, threshold.value), grid, w0, h0, kernel, n,
+                             p.alpha, p.beta, p.lambda, progress, [&](int band, DoubleImage& xb) {
+                               ConvertToGray(xb, display.channels[static_cast<size_t>(band)], 0, 1.0);
+                               xb.Free();
+                             });
+    std::vector<ColorGrayImage>().swap(frames);
+    filesWritten.push_back(ShowAndWriteResult(ui, display, ResultPath(p, resultFormat), resultFormat));
+    return;
+  }
   ColorDoubleImage x;
   CountImage count;
   MedianShiftAdd(frames, hrForms, SelectedFrameCount(mae, threshold.value), grid, w0, h0, x, count);
@@ -152,14 +178,8 @@ void Workbench::Reconstruction(UiPort& ui) {
   frames.clear();
   frames.shrink_to_fit();
 
-  const int totalSteps = kBtvBands * kBtvStepsPerBand;
   RobustBtvIterate(
-      x, z, count, kernel, n, p.alpha, p.beta, p.lambda,
-      [&](int band, int step) {
-        CheckCancel(ui);
-        ui.ReportProgress("Reconstruction", band * kBtvStepsPerBand + step + 1, totalSteps);
-        ui.SetViewerTitle(Viewer::Reference, Format("reconst.. %d band ---%d steps\n", band, step));
-      },
+      x, z, count, kernel, n, p.alpha, p.beta, p.lambda, progress,
       showWork ? BtvPicture([&](const ColorDoubleImage& estimate) {
         ui.ShowPicture(Viewer::Reference, PictureOf(estimate, display));
       })

@@ -35,5 +35,7 @@ std::string ShowFirstFrame(UiPort& ui, const ColorGrayImage& frame, const RoiRec
 // set as the first-frame viewer's comparison picture. Returns path.
 std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, ColorGrayImage& display,
                                const std::string& path, ImageFormat format);
+// The same for an estimate already cut to grey levels (any format but TIFF).
+std::string ShowAndWriteResult(UiPort& ui, const ColorGrayImage& result, const std::string& path, ImageFormat format);
 
 }  // namespace lumet

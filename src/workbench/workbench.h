@@ -9,6 +9,8 @@
 #include "numeric/random.h"
 #include "params/param_set.h"
 #include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/hr_geometry.h"
+#include "util/memory_limit.h"
 #include "workbench/ui_port.h"
 
 namespace lumet {
@@ -44,6 +46,10 @@ class Workbench {
   // may be minutes apart, leaves it off: frames on disk may have changed in between.
   bool carryFrames = false;
 
+  // The most memory a reconstruction may take, in bytes: one whose estimated peak is larger
+  // is refused before it starts, naming the figure it needs. Not stored.
+  size_t memoryLimit = DefaultMemoryLimit();
+
   // "Show Reference": reads referenceFile into referenceImage and shows it in refViewer
   // in ROI selection mode with the ROI attached.
   void ShowReference(UiPort& ui);
@@ -59,6 +65,9 @@ class Workbench {
  private:
   // The enhanced reconstruction: frames 0 .. lrCount, all through the full forward model.
   void EnhancedReconstruction(UiPort& ui);
+  // The tile side the enhanced reconstruction of grid solves in within memoryLimit (the
+  // grid's larger side when it fits whole); refuses, naming the need, what cannot fit.
+  int EnhancedTiles(const HrGeometry& grid, int w0, int h0, int frameCount) const;
 
   // ShowReference reading frame 0 from source, which registration goes on reading from.
   void ShowReferenceFrom(FrameSource& source, UiPort& ui);
