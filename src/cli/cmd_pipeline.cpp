@@ -74,6 +74,11 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
           },
           ""));
   if (stages != Stages::Registration) {
+    command->footer(
+        "The reconstruction logs MAE(k) = e for frames 0..N-1, each frame's mean absolute green difference from "
+        "frame 0 on the high-resolution grid, then Threshold(k/N) = v: v is the error at place k = floor(0.9 N) "
+        "(counted from 0) of the N errors sorted ascending, and frames are used in order up to the first whose "
+        "error is above v. Warnings go to stderr, once per kind, naming the frames they concern.");
     command
         ->add_option("--format", *format,
                      "file format of the result and first_lr images, for this command only (tiff: 16 bits per "

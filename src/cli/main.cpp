@@ -44,6 +44,11 @@ int ParseCommandLine(int argc, const char* const* argv, std::string& folder, Com
   // The build writes the manual page and the completion script from these definitions.
   if (GenerateDocs(app, argc, argv)) return kExitOk;
 
+  // Nothing asked: the same help as --help.
+  if (argc <= 1) {
+    out << app.help();
+    return kExitOk;
+  }
   if (RefuseCommandLine(app, std::vector<std::string>(argv + 1, argv + argc), hints)) return kExitUsage;
   try {
     app.parse(argc, argv);
