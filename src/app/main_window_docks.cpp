@@ -258,7 +258,8 @@ bool MainWindow::ShowFrame(int k) {
   DibRaster picture(0);
   ImageToRaster(frame, picture);
   pane->SetSplitPictures(QImage(), QImage(), QString(), QString());
-  pane->SetMode(kModeDisplay);
+  // As a new frame viewer: the ROI shows once the registration attaches it.
+  pane->SetMode(kModeRoiSelection);
   pane->SetImage(picture);
   pane->setWindowTitle(tr("Frame %1: %2").arg(k).arg(name));
   if (frameSpin_->value() != k) frameSpin_->setValue(k);

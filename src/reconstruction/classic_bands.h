@@ -26,10 +26,10 @@ void ReconstructClassicByBand(std::vector<ColorGrayImage>& frames, const std::ve
                               const FloatMatrix& kernel, int n, double alpha, double beta, double lambda,
                               const BtvProgress& progress, const BandDone& done);
 
-// Peak bytes of the classic reconstruction of grid with an n x n PSF, beyond the frames
-// (frameBytes, held until the median is formed) and the 8-bit pictures around it: the frame errors (one warped green channel per thread, threads of them,
-// besides frame 0's), then either ReconstructClassicByBand (byBand) or the three channels at
-// once with the median image beside them.
-size_t ClassicReconstructionBytes(const HrGeometry& grid, int n, size_t frameBytes, int threads, bool byBand);
+// Peak bytes of the classic method on grid with an n x n PSF beside its input frames:
+// ReconstructClassicByBand (byBand: the count, one band's median image and the iteration's
+// three padded images) or the three channels at once (the estimate, the median image and
+// the count, then the padded images beside them once the frames are freed).
+size_t ClassicWorkingBytes(const HrGeometry& grid, int n, bool byBand);
 
 }  // namespace lumet

@@ -9,8 +9,6 @@ namespace lumet {
 
 namespace {
 
-constexpr int kSmallestTile = 64;
-
 // A tile's kept part [lo, hi) along one side of n pixels, and its solved part grown by the
 // overlap within 0 .. n.
 struct Span {
@@ -39,8 +37,8 @@ size_t EnhancedSolveBytes(const HrGeometry& grid, int psfTaps) {
 int EnhancedTileSide(const HrGeometry& grid, int psfTaps, size_t budget) {
   if (EnhancedSolveBytes(grid, psfTaps) <= budget) return std::max(grid.width, grid.height);
   int side = std::max(grid.width, grid.height);
-  while (side > kSmallestTile) {
-    side = std::max(kSmallestTile, side * 3 / 4);
+  while (side > kEnhancedSmallestTile) {
+    side = std::max(kEnhancedSmallestTile, side * 3 / 4);
     HrGeometry tile = grid;
     tile.width = std::min(grid.width, side + 2 * kEnhancedTileOverlap);
     tile.height = std::min(grid.height, side + 2 * kEnhancedTileOverlap);

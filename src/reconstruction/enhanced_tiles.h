@@ -22,12 +22,14 @@ namespace lumet {
 inline constexpr size_t kEnhancedBytesPerPixel = 400;
 // HR pixels solved beyond each side of a tile's kept part.
 inline constexpr int kEnhancedTileOverlap = 48;
+// The smallest kept part a tile is given.
+inline constexpr int kEnhancedSmallestTile = 64;
 
 // Peak bytes of EnhancedReconstruct on grid (one tile or the whole grid).
 size_t EnhancedSolveBytes(const HrGeometry& grid, int psfTaps);
 
 // The side of the square tiles (kept part) whose solve fits budget bytes; the whole
-// grid's larger side when all of it fits; 0 when not even a tile of 64 pixels a side fits.
+// grid's larger side when all of it fits; 0 when not even the smallest tile fits.
 int EnhancedTileSide(const HrGeometry& grid, int psfTaps, size_t budget);
 
 // EnhancedReconstruct in tiles of tileSide x tileSide (kept part), row by row. With one

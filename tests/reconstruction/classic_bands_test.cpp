@@ -9,6 +9,7 @@
 #include "reconstruction/hr_geometry.h"
 #include "reconstruction/median_estimate.h"
 #include "reconstruction/psf_kernel.h"
+#include "reconstruction/reconstruction_method.h"
 #include "reconstruction/robust_btv.h"
 #include "support/test_images.h"
 #include "util/parallel.h"
@@ -77,17 +78,32 @@ TEST(ClassicBandsTest, OneBandAtATimeGivesTheThreeBandEstimateExactly) {
   }
 }
 
-TEST(ClassicBandsTest, TheWholeHdFrameAtScaleFourFitsFiftyBytesAPixelOnlyOneBandAtATime) {
-  // 1248 x 688 LR pixels of 30 frames of 1280 x 720, the standard 17 x 17 PSF, two threads.
-  const HrGeometry grid = MakeHrGeometry(RoiRect{16, 16, 1264, 704}, 4.0);
-  const size_t frames = 30u * 1280u * 720u * 3u;
+TEST(ClassicBandsTest, TheWholeHdFrameAtScaleFourNeedsUnderFiftyBytesAPixelOnlyOneBandAtATime) {
+  // 1248 x 688 LR pixels of 30 frames of 1280 x 720, the standard 17 x 17 PSF; beside the
+  // method, the frames and two 8-bit pictures.
+  ReconstructionOptions options;
+  options.roi = RoiRect{16, 16, 1264, 704};
+  const HrGeometry grid = options.Grid();
   const double pixels = static_cast<double>(grid.width) * grid.height;
-  const double byBand = static_cast<double>(ClassicReconstructionBytes(grid, 17, frames, 2, true)) / pixels;
-  const double whole = static_cast<double>(ClassicReconstructionBytes(grid, 17, frames, 2, false)) / pixels;
-  EXPECT_LE(byBand, 50.0);
-  EXPECT_GT(whole, 80.0);
-  // More threads warp more green channels at once for the frame errors.
-  EXPECT_GT(ClassicReconstructionBytes(grid, 17, frames, 16, true), ClassicReconstructionBytes(grid, 17, frames, 2, true));
+  const double around = 30.0 * 1280 * 720 * 3 + 6 * pixels;
+  const ReconstructionMethod& classic = ClassicReconstruction();
+  EXPECT_LE((around + static_cast<double>(classic.WorkingBytes(options, grid, true))) / pixels, 50.0);
+  EXPECT_GT((around + static_cast<double>(classic.WorkingBytes(options, grid, false))) / pixels, 80.0);
+}
+
+TEST(ClassicBandsTest, TheEnhancedMethodNeedsWhatItsTilesNeedWithinItsLimit) {
+  ReconstructionOptions options;
+  options.method = Method::Enhanced;
+  options.roi = RoiRect{16, 16, 1264, 704};
+  const HrGeometry grid = options.Grid();
+  const ReconstructionMethod& enhanced = EnhancedReconstructionMethod();
+  const size_t whole = enhanced.WorkingBytes(options, grid, false);  // no limit: the whole grid at once
+  options.memoryLimit = size_t{1} << 30;
+  const size_t tiled = enhanced.WorkingBytes(options, grid, false);
+  EXPECT_LT(tiled, whole);
+  EXPECT_LE(tiled, options.memoryLimit);
+  options.memoryLimit = size_t{64} << 20;  // below even the estimate: the smallest tiles' need
+  EXPECT_GT(enhanced.WorkingBytes(options, grid, false), options.memoryLimit);
 }
 
 }  // namespace

@@ -1,0 +1,76 @@
+#include <utility>
+#include <vector>
+
+#include "reconstruction/classic_bands.h"
+#include "reconstruction/frame_warp.h"
+#include "reconstruction/median_estimate.h"
+#include "reconstruction/psf_kernel.h"
+#include "reconstruction/reconstruction_method.h"
+#include "reconstruction/robust_btv.h"
+#include "util/text_format.h"
+
+namespace lumet {
+
+namespace {
+
+// Frames 0 .. lrCount - 1: those whose errors stay under the selection threshold form the
+// median shift-and-add estimate, which the robust iteration then sharpens band by band.
+class Classic final : public ReconstructionMethod {
+ public:
+  int FrameCount(int lrCount) const override { return lrCount; }
+
+  void CheckOptions(const ReconstructionOptions&) const override {}
+
+  size_t WorkingBytes(const ReconstructionOptions& options, const HrGeometry& grid, bool byBand) const override {
+    return ClassicWorkingBytes(grid, PsfKernelSize(options.psfSigma, options.scale), byBand);
+  }
+
+  void Reconstruct(ReconstructionInput& input, const ReconstructionOptions& options, ReconstructionObserver& observer,
+                   ColorDoubleImage& x) const override {
+    const std::vector<double>& mae = input.frameErrors;
+    const SelectionThreshold threshold = ComputeSelectionThreshold(mae);
+    observer.Log(Format("Threshold(%d/%d) = %f\r\n", threshold.index, static_cast<int>(input.frames.size()),
+                        threshold.value));
+
+    int n = 0;
+    const FloatMatrix kernel = MakePsfKernel(options.psfSigma, options.scale, n);
+    std::vector<Matrix> hrForms;
+    hrForms.reserve(input.homographies.size());
+    for (const Matrix& h : input.homographies) hrForms.push_back(HrForm(h, input.grid.scale));
+    const auto progress = [&](int band, int step) {
+      observer.Progress(band * kBtvStepsPerBand + step + 1, kBtvBands * kBtvStepsPerBand, band, step);
+    };
+    const int selected = SelectedFrameCount(mae, threshold.value);
+    if (observer.TakesBands()) {
+      // Every step treats each channel on its own: the same values, one band's working
+      // images at a time.
+      ReconstructClassicByBand(input.frames, hrForms, selected, input.grid, input.frames[0].Width(),
+                               input.frames[0].Height(), kernel, n, options.alpha, options.beta, options.lambda,
+                               progress, [&](int band, DoubleImage& xb) { observer.Band(band, xb); });
+      std::vector<ColorGrayImage>().swap(input.frames);
+      return;
+    }
+    CountImage count;
+    MedianShiftAdd(input.frames, hrForms, selected, input.grid, input.frames[0].Width(), input.frames[0].Height(), x,
+                   count);
+    const bool showWork = observer.WantsPictures();
+    if (showWork) observer.Picture(x);
+    const ColorDoubleImage z = x;
+    FillHoles(x, count);
+    // The frames are no longer needed.
+    std::vector<ColorGrayImage>().swap(input.frames);
+
+    RobustBtvIterate(
+        x, z, count, kernel, n, options.alpha, options.beta, options.lambda, progress,
+        showWork ? BtvPicture([&](const ColorDoubleImage& estimate) { observer.Picture(estimate); }) : BtvPicture());
+  }
+};
+
+}  // namespace
+
+const ReconstructionMethod& ClassicReconstruction() {
+  static const Classic method;
+  return method;
+}
+
+}  // namespace lumet

@@ -1,0 +1,102 @@
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "reconstruction/enhanced_estimate.h"
+#include "reconstruction/enhanced_tiles.h"
+#include "reconstruction/psf_kernel.h"
+#include "reconstruction/reconstruction_method.h"
+#include "util/option_error.h"
+#include "util/text_format.h"
+
+namespace lumet {
+
+namespace {
+
+EnhancedSettings SettingsOf(const ReconstructionOptions& o) {
+  return {.psfSigma = o.psfSigma, .alpha = o.alpha, .beta = o.beta, .lambda = o.lambda,
+          .maxIterations = o.iterations, .tolerance = o.tolerance};
+}
+
+// The estimate: three channels of doubles.
+size_t EstimateBytes(const HrGeometry& grid) {
+  return 3 * sizeof(double) * static_cast<size_t>(grid.width) * static_cast<size_t>(grid.height);
+}
+
+// The side of the tiles the solve fits in beside the estimate within options.memoryLimit;
+// 0 when not even the smallest tile does.
+int TileSide(const ReconstructionOptions& options, const HrGeometry& grid) {
+  const size_t estimate = EstimateBytes(grid);
+  const size_t budget = options.memoryLimit > estimate ? options.memoryLimit - estimate : 0;
+  return EnhancedTileSide(grid, PsfKernelSize(options.psfSigma, options.scale), budget);
+}
+
+// Frames 0 .. lrCount (the last registered frame too), all through the full forward model.
+class Enhanced final : public ReconstructionMethod {
+ public:
+  int FrameCount(int lrCount) const override { return lrCount + 1; }
+
+  size_t WorkingBytes(const ReconstructionOptions& options, const HrGeometry& grid, bool) const override {
+    const int taps = PsfKernelSize(options.psfSigma, options.scale);
+    const int side = TileSide(options, grid);
+    HrGeometry tile = grid;
+    if (side == 0 || side < grid.width || side < grid.height) {
+      // The tiles it would solve in, or the smallest ones when even those do not fit.
+      const int kept = side == 0 ? kEnhancedSmallestTile : side;
+      tile.width = std::min(grid.width, kept + 2 * kEnhancedTileOverlap);
+      tile.height = std::min(grid.height, kept + 2 * kEnhancedTileOverlap);
+    }
+    return EstimateBytes(grid) + EnhancedSolveBytes(tile, taps);
+  }
+
+  // The enhanced method scales its steps by beta and takes alpha and lambda as weights, so
+  // it refuses what the classic method accepts.
+  void CheckOptions(const ReconstructionOptions& o) const override {
+    const auto refuse = [](const char* field, const char* allowed) {
+      throw OptionError(field, 0, std::string(" is out of range for the enhanced method (allowed: ") + allowed + ")");
+    };
+    if (!(o.alpha >= 0.0)) refuse("alpha", "0 or more");
+    if (!(o.beta > 0.0)) refuse("beta", "above 0");
+    if (!(o.lambda >= 0.0)) refuse("lambda", "0 or more");
+    CheckEnhancedSettings(SettingsOf(o));
+  }
+
+  void Reconstruct(ReconstructionInput& input, const ReconstructionOptions& options, ReconstructionObserver& observer,
+                   ColorDoubleImage& x) const override {
+    const EnhancedSettings settings = SettingsOf(options);
+    EnhancedOutcome outcome;
+    const int totalSteps = 3 * settings.maxIterations;
+    const int bandOrder[3] = {1, 0, 2};  // green first
+    const int side = std::max(TileSide(options, input.grid), kEnhancedSmallestTile);
+    if (side < input.grid.width || side < input.grid.height) {
+      observer.Log(Format("Tiles = %d x %d HR pixels, %d beyond each side\r\n", side, side, kEnhancedTileOverlap));
+    }
+    EnhancedReconstructTiled(
+        input.frames, input.homographies, input.grid, settings, side, x, outcome,
+        [&](int band, int iteration) {
+          int position = 0;
+          while (bandOrder[position] != band) ++position;
+          observer.Progress(std::min(totalSteps, position * settings.maxIterations + iteration), totalSteps, band,
+                            iteration);
+        },
+        [&](const ColorDoubleImage& estimate) { observer.Picture(estimate); });
+
+    const int frameCount = static_cast<int>(input.frames.size());
+    for (int k = 0; k < frameCount; ++k) {
+      const size_t i = static_cast<size_t>(k);
+      const double weight = i < outcome.weights.size() ? outcome.weights[i] : 0.0;
+      observer.Log(Format("Residual(%d) = %f%s\r\n", k, outcome.residuals[i],
+                          weight > 0.0 ? (weight < 1.0 ? Format(" weight %.3f", weight).c_str() : "") : " rejected"));
+    }
+    observer.Log(Format("Enhanced = %d iterations, %d/%d frames\r\n", outcome.iterations, outcome.framesUsed, frameCount));
+  }
+};
+
+}  // namespace
+
+const ReconstructionMethod& EnhancedReconstructionMethod() {
+  static const Enhanced method;
+  return method;
+}
+
+}  // namespace lumet

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+
+#include <string>
+#include <vector>
+
+#include "numeric/image_plane.h"
+#include "numeric/matrix.h"
+#include "reconstruction/hr_geometry.h"
+#include "reconstruction/reconstruction_options.h"
+
+namespace lumet {
+
+// A reconstruction method: from frames 0 .. K - 1 of one scene, their homographies and
+// their errors against frame 0, the HR estimate of the ROI. Whoever runs one (the
+// reconstruction command) gathers this input the same way for every method, asks it for
+// the estimate, and shows and writes the result; the method reports through the observer.
+
+// Everything a method reconstructs from.
+struct ReconstructionInput {
+  std::vector<ColorGrayImage> frames;  // frames 0 .. K - 1, all of frame 0's size
+  std::vector<Matrix> homographies;    // reference positions to frame k's (frame 0: the identity)
+  std::vector<double> frameErrors;     // FrameMae of each frame warped onto the grid against frame 0
+  HrGeometry grid;                     // the ROI's HR grid (options.Grid())
+};
+
+// What a method tells the user while it runs. Any call may throw (lumet::Cancelled) to stop it.
+class ReconstructionObserver {
+ public:
+  virtual ~ReconstructionObserver() = default;
+  // One line of the log, "\r\n" at its end.
+  virtual void Log(const std::string& line) = 0;
+  // Step `done` of `total`, being step `step` of colour band `band`.
+  virtual void Progress(int done, int total, int band, int step) = 0;
+  // False when nobody watches the work in progress: a method then makes no pictures of it.
+  virtual bool WantsPictures() const = 0;
+  virtual void Picture(const ColorDoubleImage& estimate) = 0;
+  // True when the observer takes the estimate band by band (Band) instead of whole: a
+  // method that can then holds one band's working images at a time and leaves the
+  // estimate empty. Band takes band b's final values (G x H); it may free or keep them.
+  virtual bool TakesBands() const { return false; }
+  virtual void Band(int band, DoubleImage& xb) { (void)band, (void)xb; }
+};
+
+class ReconstructionMethod {
+ public:
+  virtual ~ReconstructionMethod() = default;
+  // How many frames (0 .. FrameCount - 1) it reconstructs from when lrCount frames were asked for.
+  virtual int FrameCount(int lrCount) const = 0;
+  // Rules of its own on the options, beyond ReconstructionOptions::Check (lumet::OptionError).
+  virtual void CheckOptions(const ReconstructionOptions& options) const = 0;
+  // The most bytes Reconstruct holds on grid beside its input frames, the estimate
+  // included; byBand when the observer takes bands. A method that can work in less (in
+  // tiles) gives what it needs within options.memoryLimit, or its least need beyond it.
+  virtual size_t WorkingBytes(const ReconstructionOptions& options, const HrGeometry& grid, bool byBand) const = 0;
+  // The estimate on input.grid (G x H per channel, grey levels as doubles; empty when the
+  // observer took it band by band). It may release the frames once it no longer needs them.
+  virtual void Reconstruct(ReconstructionInput& input, const ReconstructionOptions& options,
+                           ReconstructionObserver& observer, ColorDoubleImage& estimate) const = 0;
+};
+
+// The method of each value; one object each, for the life of the program.
+const ReconstructionMethod& ReconstructionMethodFor(Method method);
+
+// The two methods, for the registry above.
+const ReconstructionMethod& ClassicReconstruction();
+const ReconstructionMethod& EnhancedReconstructionMethod();
+
+}  // namespace lumet
