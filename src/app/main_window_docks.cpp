@@ -371,6 +371,9 @@ void MainWindow::TitleViewersAfter(CLumetDlg::Command command, bool ok) {
     ref->setWindowTitle(tr("Result of %1").arg(runs_.back().Label()));
   } else if (!ok) {
     ref->setWindowTitle(tr("Result: reconstruction stopped"));
+    if (ViewerPane* frame = Pane(Viewer::Frame); frame != nullptr && frame->Mode() != kModeComparison) {
+      frame->setWindowTitle(tr("Frame 0 enlarged (before): reconstruction stopped"));
+    }
   }
 }
 

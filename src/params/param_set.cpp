@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string_view>
 #include <vector>
 
 #include "params/param_description.h"
 #include "params/param_file.h"
 #include "util/error.h"
+#include "util/folder_lock.h"
 
 namespace lumet {
 
@@ -141,6 +143,9 @@ void AdoptParams(ParamSet& params, const std::string& savePath) {
   CheckParams(adopted);
   DeriveNames(adopted);
   adopted.firstFrame = 1;
+  // From here on this process writes in the folder: the parameters, then whatever the
+  // command that adopts them writes.
+  LockWorkingFolder(std::filesystem::path(savePath).parent_path().string());
   SaveParams(savePath, adopted);
   params = std::move(adopted);
 }

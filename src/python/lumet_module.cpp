@@ -207,6 +207,9 @@ PYBIND11_MODULE(lumet, m) {
   namespace py = pybind11;
   using namespace lumet::python;
   FindCodecModule();
+  // The docstrings start with the signatures as Python users write them.
+  py::options options;
+  options.disable_function_signatures();
   m.doc() = kModuleDoc;
   m.def("super_resolve", &SuperResolve, py::arg("frames"), py::arg("roi"), py::arg("scale") = 4,
         py::arg("method") = lumet::MethodName(lumet::Method::Classic), py::kw_only(), py::arg("progress") = py::none(), kSuperResolveDoc);

@@ -298,6 +298,8 @@ class WindowTest : public QObject {
     QTest::keyClick(Field(w.Dialog(), 1009), Qt::Key_Escape);
     QVERIFY(finished.wait(120000));
     QCOMPARE(w.Status(), QStringLiteral("Cancelled"));
+    QVERIFY(w.Ref().windowTitle().contains(QStringLiteral("stopped")));
+    QVERIFY(w.Frames().windowTitle().contains(QStringLiteral("stopped")));
     // An engine's warning line shows there too.
     w.Dialog().AppendLog("Warning: frame 3 was left out: too few corner points\r\n");
     QCOMPARE(w.Status(), QStringLiteral("Warning: frame 3 was left out: too few corner points"));
