@@ -207,9 +207,15 @@ bool ReadVideoFrame(Video& d, int index, const FrameLimits& limits, std::vector<
     // YUV frames: the matrix and range the stream declares (BT.601 when it declares none).
     const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
     if (descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_RGB) == 0 && descriptor->nb_components >= 3) {
-      const AVColorSpace space = d.frame->colorspace;
+      // Read as plain integers: a damaged stream can set values no enumerator has, and the
+      // scaler takes any number (unknown ones mean its default).
+      int space = 0;
+      int range = 0;
+      static_assert(sizeof space == sizeof d.frame->colorspace && sizeof range == sizeof d.frame->color_range);
+      std::memcpy(&space, &d.frame->colorspace, sizeof space);
+      std::memcpy(&range, &d.frame->color_range, sizeof range);
       const int* coefficients = sws_getCoefficients(space == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : space);
-      const int fullRange = d.frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
+      const int fullRange = range == AVCOL_RANGE_JPEG ? 1 : 0;
       sws_setColorspaceDetails(d.scaler, coefficients, fullRange, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
                                1 << 16);
     }
