@@ -186,10 +186,21 @@ void ObservationModel::Forward(const Plane& x, std::vector<double>& predicted, P
   });
 }
 
-void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter) const {
+void ObservationModel::ReferencePosition(size_t o, double& x, double& y) const {
   const int w = grid_.width;
-  scatter = Plane(grid_.width, grid_.height);
-  double* b = scatter.v.data();
+  x = (index_[o] % w + fx_[o] + grid_.x0) / grid_.scale;
+  y = (index_[o] / w + fy_[o] + grid_.y0) / grid_.scale;
+}
+
+void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter) const {
+  Splat(r, scatter);
+  BlurZero(scatter, taps_, out);
+}
+
+void ObservationModel::Splat(const std::vector<double>& r, Plane& out) const {
+  const int w = grid_.width;
+  out = Plane(grid_.width, grid_.height);
+  double* b = out.v.data();
   // Serial: neighbouring observations add into the same pixels.
   for (size_t o = 0; o < index_.size(); ++o) {
     double* p = b + index_[o];
@@ -202,7 +213,6 @@ void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& 
     p[w] += bottom * (1.0 - fx);
     p[w + 1] += bottom * fx;
   }
-  BlurZero(scatter, taps_, out);
 }
 
 double EnhancedObjective(const ObservationModel& model, int c, const EnhancedWeights& weights, const Plane& x,
@@ -210,21 +220,32 @@ double EnhancedObjective(const ObservationModel& model, int c, const EnhancedWei
   model.Forward(x, scratch.predicted, scratch.blurred);
   const std::vector<double>& values = model.Values(c);
   std::vector<double>& r = scratch.predicted;
-  const double eps = kDataSmoothing;
+  const double eps = weights.dataSmoothing;
+  const bool perObservation = !weights.observation.empty();
   double energy = 0.0;
+  double heldOutSum = 0.0;
+  double heldOutWeight = 0.0;
   for (int k = 0; k < model.FrameCount(); ++k) {
-    const double wk = static_cast<size_t>(k) < weights.frame.size() ? weights.frame[static_cast<size_t>(k)] : 1.0;
+    const size_t i = static_cast<size_t>(k);
+    const double wk = i < weights.frame.size() ? weights.frame[i] : 1.0;
+    const bool measured = i < weights.heldOut.size() && weights.heldOut[i] != 0;
     for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+      const double wo = perObservation ? weights.observation[o] : 1.0;
+      if (measured) {
+        heldOutSum += wo * std::fabs(r[o] - values[o]);
+        heldOutWeight += wo;
+      }
       if (wk == 0.0) {
         r[o] = 0.0;
         continue;
       }
       const double d = r[o] - values[o];
       const double root = std::sqrt(d * d + eps * eps);
-      energy += wk * (root - eps);
-      r[o] = wk * d / root;
+      energy += wk * wo * (root - eps);
+      r[o] = wk * wo * d / root;
     }
   }
+  scratch.heldOutError = heldOutWeight > 0.0 ? heldOutSum / heldOutWeight : std::numeric_limits<double>::quiet_NaN();
   model.Adjoint(r, gradient, scratch.scatter);
 
   // The prior: five shifts, distance 1 weighted alpha, distance 2 alpha^2.
@@ -409,7 +430,10 @@ MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const Enha
     std::swap(x.v, trial.v);
     std::swap(gradient.v, trialGradient.v);
     f = fTrial;
-    if (callback) callback(it);
+    if (callback && callback(it, scratch)) {
+      result.converged = true;
+      break;
+    }
     if (std::sqrt(change) <= tolerance * std::sqrt(size)) {
       result.converged = true;
       break;

@@ -26,6 +26,9 @@ inline constexpr int kEnhancedIterationLimit = 100000;
 // term turns from quadratic to linear at about one and a half times the noise of a
 // typical sequence (sigma 2), which measured best; the prior stays close to total variation.
 inline constexpr double kDataSmoothing = 3.0;
+// The noise sigma kDataSmoothing was measured at; the data term's smoothing follows the
+// noise the frames show in proportion.
+inline constexpr double kTypicalNoise = 2.0;
 inline constexpr double kPriorSmoothing = 1.0;
 // The user's lambda is multiplied by this and by the observations per HR pixel (measured
 // on chart and texture sequences: 3x the plain lambda gained 0.1 / 2.3 dB over 1x, 10x
@@ -87,6 +90,10 @@ class ObservationModel {
   void Forward(const Plane& x, std::vector<double>& predicted, Plane& blurred) const;
   // out = the adjoint of Forward applied to r (out is re-created). `scatter` is scratch.
   void Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter) const;
+  // out = r spread onto the grid by the bilinear weights alone (no PSF); re-created.
+  void Splat(const std::vector<double>& r, Plane& out) const;
+  // The reference-frame LR position of observation o.
+  void ReferencePosition(size_t o, double& x, double& y) const;
 
   // Appends observations directly (tests): top-left bilinear corner and fractions.
   void AddObservation(int x, int y, double fx, double fy, const double value[3]);
@@ -108,6 +115,12 @@ struct EnhancedWeights {
   double lambda = 0.003;
   // Per frame of the model: 0 leaves the frame out.
   std::vector<double> frame;
+  // Per observation (empty: all 1), multiplying its frame's weight.
+  std::vector<float> observation;
+  // Frames held out (weight 0) whose prediction error is measured (empty: none).
+  std::vector<char> heldOut;
+  // Smoothing of the data term's absolute value (grey levels).
+  double dataSmoothing = kDataSmoothing;
 };
 
 // Scratch planes reused by every evaluation.
@@ -115,6 +128,9 @@ struct ObjectiveScratch {
   Plane blurred;
   Plane scatter;
   std::vector<double> predicted;
+  // Of the last evaluation: the observation-weighted mean absolute error of the held-out
+  // frames' observations (not a number without any).
+  double heldOutError = 0.0;
 };
 
 // The objective of channel c at x and its gradient (re-created at x's size):
@@ -141,8 +157,9 @@ struct MinimiseResult {
   bool converged = false;
 };
 
-// Called after every iteration with its number (from 1); may throw to stop.
-using IterationCallback = std::function<void(int iteration)>;
+// Called after every iteration with its number (from 1) and the scratch of the accepted
+// point; may throw to stop, returns true to stop there.
+using IterationCallback = std::function<bool(int iteration, const ObjectiveScratch& accepted)>;
 
 // Limited-memory BFGS with a backtracking line search on EnhancedObjective, from x (updated
 // in place). The first trial step of every line search is stepScale times the

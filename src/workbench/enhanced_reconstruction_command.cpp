@@ -22,6 +22,36 @@
 
 namespace lumet {
 
+namespace {
+
+// One line per frame (its residual, its weight, whether it was held out to measure the
+// estimate, how much of it agrees with frame 0, whether its brightness was matched), the
+// totals, and the warning when frame 0 enlarged is written instead.
+void LogEnhancedOutcome(UiPort& ui, const EnhancedOutcome& outcome, int frameCount) {
+  ui.AppendLog(Format("Noise = %.2f\r\n", outcome.noise));
+  for (int k = 0; k < frameCount; ++k) {
+    const size_t i = static_cast<size_t>(k);
+    const double weight = i < outcome.weights.size() ? outcome.weights[i] : 0.0;
+    const bool heldOut = i < outcome.heldOut.size() && outcome.heldOut[i] != 0;
+    std::string notes = heldOut ? " held out" : weight > 0.0 ? (weight < 1.0 ? Format(" weight %.3f", weight) : "") : " rejected";
+    if (k > 0 && i < outcome.agreement.size() && std::isfinite(outcome.agreement[i])) {
+      notes += Format(" agrees %.0f%%", 100.0 * outcome.agreement[i]);
+    }
+    if (i < outcome.brightnessMatched.size() && outcome.brightnessMatched[i] != 0) notes += " brightness matched";
+    ui.AppendLog(Format("Residual(%d) = %f%s\r\n", k, outcome.residuals[i], notes.c_str()));
+  }
+  ui.AppendLog(Format("Enhanced = %d iterations, %d/%d frames\r\n", outcome.iterations, outcome.framesUsed, frameCount));
+  if (std::isfinite(outcome.heldOutError)) {
+    ui.AppendLog(Format("Held-out error = %.3f, frame 0 enlarged %.3f\r\n", outcome.heldOutError, outcome.bicubicError));
+  }
+  if (outcome.fellBack) {
+    ui.AppendLog("Warning: the enhanced estimate was not kept; the result is frame 0 enlarged by cubic convolution: " +
+                 outcome.reason + "\r\n");
+  }
+}
+
+}  // namespace
+
 void Workbench::EnhancedReconstruction(UiPort& ui) {
   const ParamSet& p = params;
   CheckParams(p);
@@ -97,14 +127,7 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
       },
       [&](const ColorDoubleImage& estimate) { ui.ShowPicture(Viewer::Reference, PictureOf(estimate, display)); });
 
-  for (int k = 0; k < frameCount; ++k) {
-    const size_t i = static_cast<size_t>(k);
-    const double weight = i < outcome.weights.size() ? outcome.weights[i] : 0.0;
-    ui.AppendLog(Format("Residual(%d) = %f%s\r\n", k, outcome.residuals[i],
-                        weight > 0.0 ? (weight < 1.0 ? Format(" weight %.3f", weight).c_str() : "") : " rejected"));
-  }
-  ui.AppendLog(Format("Enhanced = %d iterations, %d/%d frames\r\n", outcome.iterations, outcome.framesUsed, frameCount));
-
+  LogEnhancedOutcome(ui, outcome, frameCount);
   filesWritten.push_back(ShowAndWriteResult(ui, x, display, ResultPath(p, resultFormat), resultFormat));
 }
 

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "numeric/image_plane.h"
+#include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/hr_geometry.h"
+
+namespace lumet {
+
+// What protects the enhanced method from footage that does not obey its model: frame 0 is
+// the reference, and every other observation counts only as far as it agrees with what
+// frame 0 shows at the same place.
+
+// Frame 0's plane interpolated bilinearly at the LR position (x, y), indices clamped.
+double SampleBilinear(const GrayImage& plane, double x, double y);
+
+// Frame 0 enlarged onto `grid` by cubic convolution (HR pixel (j, i) at the LR position
+// ((j + x0) / s, (i + y0) / s), indices clamped at the frame border), one plane per
+// channel: the safe estimate, and the start where no other frame agrees.
+void BicubicOnGrid(const ColorGrayImage& frame0, const HrGeometry& grid, Plane (&planes)[3]);
+
+// Gain and offset of one channel of one frame relative to frame 0: value_0 = gain * value_k + offset.
+struct Photometry {
+  double gain = 1.0;
+  double offset = 0.0;
+};
+
+// Per frame and channel, the map that matches the mean and spread of the frame's
+// observations to those of frame 0 (frame 0 itself, frames without observations and
+// differences below kPhotometryGainStep / kPhotometryOffsetStep keep the identity: what a
+// steady camera has is left alone).
+inline constexpr double kPhotometryGainStep = 0.03;
+inline constexpr double kPhotometryOffsetStep = 2.0;
+std::vector<std::array<Photometry, 3>> MatchPhotometry(const ObservationModel& model);
+
+// The frames with their photometry applied (rounded, clamped to 0 .. 255).
+void ApplyPhotometry(const std::vector<std::array<Photometry, 3>>& maps, std::vector<ColorGrayImage>& frames);
+
+// The noise sigma of one observation (grey levels), from the frames themselves: the robust
+// spread of the differences between the observations of frames 1 .. K - 1 and frame 0 at
+// the same positions, over the flatter half of the picture, less frame 0's own share.
+// Never below kNoiseFloor (quantisation alone).
+inline constexpr double kNoiseFloor = 0.5;
+double EstimateNoise(const ObservationModel& model, const ColorGrayImage& frame0);
+
+// Per observation, how far it agrees with frame 0 at its position (0 .. 1; frame 0's own
+// observations 1): with d the colour difference and t = kAgreeNoise * noise widened by
+// kAgreeDetail * frame 0's local range (the detail a bilinear look-up misses),
+// 1 / (1 + (d / t)^4).
+inline constexpr double kAgreeNoise = 3.0;
+inline constexpr double kAgreeDetail = 0.15;
+std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise);
+
+// Share of each frame's observations that agree (mean weight), not a number for a frame
+// without observations.
+std::vector<double> AgreementShares(const ObservationModel& model, const std::vector<float>& weights);
+
+// Per HR pixel of the model's grid, the mean agreement of the observations of frames
+// 1 .. K - 1 that touch it (bilinear splat; 0 where none does).
+Plane AgreementMap(const ObservationModel& model, const std::vector<float>& weights);
+
+}  // namespace lumet
