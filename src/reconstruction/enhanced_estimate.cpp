@@ -121,7 +121,7 @@ void StartEstimate(const std::vector<ColorGrayImage>& frames, const std::vector<
     }
     FillUnreached(planes[c], count);
     for (size_t i = 0; i < planes[c].v.size(); ++i) {
-      const double m = agreement.v[i];
+      const double m = SupportShare(agreement.v[i]);
       planes[c].v[i] = m * planes[c].v[i] + (1.0 - m) * bicubic[c].v[i];
     }
   }
@@ -258,6 +258,47 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
   }
 }
 
+// A separable filter over a (2r + 1)^2 window, the window clipped at the plane's edge:
+// the least value (erode) or the mean.
+Plane WindowFilter(const Plane& in, int r, bool least) {
+  Plane across(in.width, in.height);
+  Plane out(in.width, in.height);
+  const auto pass = [&](const Plane& from, Plane& to, int dx, int dy) {
+    for (int y = 0; y < from.height; ++y) {
+      for (int x = 0; x < from.width; ++x) {
+        double acc = least ? 1e300 : 0.0;
+        int n = 0;
+        for (int t = -r; t <= r; ++t) {
+          const int px = x + t * dx;
+          const int py = y + t * dy;
+          if (px < 0 || py < 0 || px >= from.width || py >= from.height) continue;
+          acc = least ? std::min(acc, from.At(px, py)) : acc + from.At(px, py);
+          ++n;
+        }
+        to.At(x, y) = least ? acc : acc / n;
+      }
+    }
+  };
+  pass(in, across, 1, 0);
+  pass(across, out, 0, 1);
+  return out;
+}
+
+// Where the other frames do not agree with frame 0, the estimate rests on frame 0 alone,
+// which the model cannot enlarge without ringing, and the ringing reaches a little beyond:
+// there the result is frame 0 enlarged. The share of the estimate is SupportShare, eroded
+// and then smoothed over kRingReach LR pixels.
+void KeepToFrameZero(const Plane& agreement, int q, const Plane (&bicubic)[3], Plane (&planes)[3]) {
+  Plane share(agreement.width, agreement.height);
+  for (size_t i = 0; i < agreement.v.size(); ++i) share.v[i] = SupportShare(agreement.v[i]);
+  const int r = kRingReach * q;
+  share = WindowFilter(WindowFilter(share, r, true), r, false);
+  for (size_t i = 0; i < share.v.size(); ++i) {
+    const double m = share.v[i];
+    for (int c = 0; c < 3; ++c) planes[c].v[i] = m * planes[c].v[i] + (1.0 - m) * bicubic[c].v[i];
+  }
+}
+
 }  // namespace
 
 void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
@@ -272,7 +313,8 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
 
   ObservationModel model = BuildModel(frames, homographies, grid, taps);
   // Frames whose brightness differs from frame 0's are matched to it first.
-  const std::vector<std::array<Photometry, 3>> photometry = MatchPhotometry(model);
+  outcome.noise = EstimateNoise(frames[0], grid);
+  const std::vector<std::array<Photometry, 3>> photometry = MatchPhotometry(model, frames[0], outcome.noise);
   outcome.brightnessMatched.assign(frames.size(), 0);
   for (size_t k = 0; k < photometry.size(); ++k) {
     for (const Photometry& m : photometry[k]) outcome.brightnessMatched[k] |= m.gain != 1.0 || m.offset != 0.0;
@@ -288,15 +330,16 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
 
   EnhancedWeights weights;
   weights.alpha = settings.alpha;
-  outcome.noise = EstimateNoise(model, frames[0]);
   weights.observation = AgreementWeights(model, frames[0], outcome.noise);
   outcome.agreement = AgreementShares(model, weights.observation);
   weights.dataSmoothing = kDataSmoothing * outcome.noise / kTypicalNoise;
   Plane bicubic[3];
   BicubicOnGrid(frames[0], grid, bicubic);
   Plane planes[3];
-  StartEstimate(*used, homographies, grid, roiGrid, AgreementMap(model, weights.observation), bicubic, planes);
+  const Plane agreement = AgreementMap(model, weights.observation);
+  StartEstimate(*used, homographies, grid, roiGrid, agreement, bicubic, planes);
   SolveBands(model, settings, roiGrid, margin, weights, bicubic, planes, outcome, progress, picture);
+  if (!outcome.fellBack) KeepToFrameZero(agreement, roiGrid.q, bicubic, planes);
   Crop(outcome.fellBack ? bicubic : planes, margin, roiGrid, result);
 }
 

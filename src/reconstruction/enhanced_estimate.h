@@ -65,6 +65,9 @@ inline constexpr int kHeldOutPatience = 8;
 // enlarged does, and when the other frames agree with frame 0 on average over at least
 // kMinAgreement of their observations.
 inline constexpr double kMinAgreement = 0.2;
+// LR pixels around a place that only frame 0 supports where the result is frame 0 enlarged
+// too (the reach of the ringing an enlargement from one frame leaves).
+inline constexpr int kRingReach = 2;
 
 // Called with (band, iteration) after every iteration, and with the cropped estimate
 // before each band and every 10 iterations. May throw to stop the run.

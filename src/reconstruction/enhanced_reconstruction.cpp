@@ -101,8 +101,9 @@ int EnhancedMargin(int tapCount) { return 2 * (tapCount / 2) + 2; }
 ObservationModel::ObservationModel(const HrGeometry& grid, std::vector<double> taps)
     : grid_(grid), taps_(std::move(taps)) {}
 
-void ObservationModel::AddObservation(int x, int y, double fx, double fy, const double value[3]) {
+void ObservationModel::AddObservation(int x, int y, double fx, double fy, const double value[3], int u, int v) {
   index_.push_back(y * grid_.width + x);
+  pixel_.push_back({u, v});
   fx_.push_back(static_cast<float>(fx));
   fy_.push_back(static_cast<float>(fy));
   for (int c = 0; c < 3; ++c) values_[c].push_back(value[c]);
@@ -159,7 +160,7 @@ size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& hom
           const double value[3] = {static_cast<double>(frame.channels[0].Row(v)[u]),
                                    static_cast<double>(frame.channels[1].Row(v)[u]),
                                    static_cast<double>(frame.channels[2].Row(v)[u])};
-          AddObservation(ix, iy, hx - ix, hy - iy, value);
+          AddObservation(ix, iy, hx - ix, hy - iy, value, u, v);
         }
       }
     }

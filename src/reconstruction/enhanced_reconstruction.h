@@ -95,8 +95,17 @@ class ObservationModel {
   // The reference-frame LR position of observation o.
   void ReferencePosition(size_t o, double& x, double& y) const;
 
-  // Appends observations directly (tests): top-left bilinear corner and fractions.
-  void AddObservation(int x, int y, double fx, double fy, const double value[3]);
+  // The frame pixel observation o came from (AddFrame), or false (AddObservation).
+  bool FramePixel(size_t o, int& u, int& v) const {
+    if (pixel_[o].u < 0) return false;
+    u = pixel_[o].u;
+    v = pixel_[o].v;
+    return true;
+  }
+
+  // Appends observations directly (tests): top-left bilinear corner and fractions; u, v the
+  // frame pixel it came from, if any.
+  void AddObservation(int x, int y, double fx, double fy, const double value[3], int u = -1, int v = -1);
   void EndFrame();
 
  private:
@@ -107,6 +116,11 @@ class ObservationModel {
   std::vector<float> fy_;
   std::vector<double> values_[3];
   std::vector<size_t> frameStart_{0};
+  struct Pixel {
+    int32_t u;
+    int32_t v;
+  };
+  std::vector<Pixel> pixel_;
 };
 
 // Weights of the objective's terms.

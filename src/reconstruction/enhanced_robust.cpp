@@ -34,6 +34,18 @@ double Median(std::vector<double>& values) {
 
 }  // namespace
 
+double SampleBicubic(const GrayImage& plane, double x, double y) {
+  const CubicTaps tx = MakeCubicTaps(x, plane.Width());
+  const CubicTaps ty = MakeCubicTaps(y, plane.Height());
+  double v = 0.0;
+  for (int b = 0; b < 4; ++b) {
+    const uint8_t* row = plane.Row(ty.index[b]);
+    v += ty.weight[b] * (tx.weight[0] * row[tx.index[0]] + tx.weight[1] * row[tx.index[1]] +
+                         tx.weight[2] * row[tx.index[2]] + tx.weight[3] * row[tx.index[3]]);
+  }
+  return v;
+}
+
 double SampleBilinear(const GrayImage& plane, double x, double y) {
   const double cx = std::clamp(x, 0.0, plane.Width() - 1.0);
   const double cy = std::clamp(y, 0.0, plane.Height() - 1.0);
@@ -71,35 +83,78 @@ void BicubicOnGrid(const ColorGrayImage& frame0, const HrGeometry& grid, Plane (
   }
 }
 
-std::vector<std::array<Photometry, 3>> MatchPhotometry(const ObservationModel& model) {
+namespace {
+
+// Robust straight-line fit value = a * reference + b: least squares reweighted a few times
+// by the Cauchy weight of each residual over its median absolute size, so that what moved
+// or is occluded in one of the two does not pull the line.
+void FitLine(const std::vector<double>& reference, const std::vector<double>& value, bool gain, double& a, double& b) {
+  constexpr int kRounds = 4;
+  a = 1.0;
+  b = 0.0;
+  std::vector<double> residual(value.size());
+  std::vector<double> weight(value.size(), 1.0);
+  for (int round = 0; round < kRounds; ++round) {
+    double sw = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+    for (size_t i = 0; i < value.size(); ++i) {
+      const double w = weight[i];
+      sw += w;
+      sx += w * reference[i];
+      sy += w * value[i];
+      sxx += w * reference[i] * reference[i];
+      sxy += w * reference[i] * value[i];
+    }
+    const double det = sw * sxx - sx * sx;
+    if (!gain || !(sw > 0.0) || !(std::fabs(det) > 1e-9 * sw * sw)) {
+      a = 1.0;  // no spread to fit a gain to: the offset alone
+      b = sw > 0.0 ? (sy - sx) / sw : 0.0;
+    } else {
+      a = (sw * sxy - sx * sy) / det;
+      b = (sy - a * sx) / sw;
+    }
+    for (size_t i = 0; i < value.size(); ++i) residual[i] = std::fabs(value[i] - a * reference[i] - b);
+    std::vector<double> sorted = residual;
+    const double scale = std::max(1.0, 1.4826 * Median(sorted));
+    for (size_t i = 0; i < value.size(); ++i) {
+      const double q = residual[i] / (2.0 * scale);
+      weight[i] = 1.0 / (1.0 + q * q);
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<std::array<Photometry, 3>> MatchPhotometry(const ObservationModel& model, const ColorGrayImage& frame0,
+                                                       double noise) {
   const int frames = model.FrameCount();
   std::vector<std::array<Photometry, 3>> maps(static_cast<size_t>(std::max(frames, 0)));
-  if (frames < 2 || model.FrameBegin(0) == model.FrameEnd(0)) return maps;
-  const auto meanAndSpread = [&](int k, int c, double& mean, double& spread) {
-    const std::vector<double>& v = model.Values(c);
+  for (int k = 1; k < frames; ++k) {
     const size_t begin = model.FrameBegin(k);
     const size_t end = model.FrameEnd(k);
-    double sum = 0.0;
-    for (size_t o = begin; o < end; ++o) sum += v[o];
-    mean = sum / static_cast<double>(end - begin);
-    double square = 0.0;
-    for (size_t o = begin; o < end; ++o) square += (v[o] - mean) * (v[o] - mean);
-    spread = std::sqrt(square / static_cast<double>(end - begin));
-  };
-  for (int c = 0; c < 3; ++c) {
-    double mean0 = 0.0;
-    double spread0 = 0.0;
-    meanAndSpread(0, c, mean0, spread0);
-    for (int k = 1; k < frames; ++k) {
-      if (model.FrameBegin(k) == model.FrameEnd(k)) continue;
+    if (begin == end) continue;
+    for (int c = 0; c < 3; ++c) {
+      std::vector<double> reference;
+      std::vector<double> value;
       double mean = 0.0;
+      for (size_t o = begin; o < end; ++o) {
+        double x = 0.0;
+        double y = 0.0;
+        model.ReferencePosition(o, x, y);
+        reference.push_back(SampleBicubic(frame0.channels[static_cast<size_t>(c)], x, y));
+        value.push_back(model.Values(c)[o]);
+        mean += reference.back();
+      }
+      mean /= static_cast<double>(reference.size());
       double spread = 0.0;
-      meanAndSpread(k, c, mean, spread);
-      const double gain = spread > 1.0 && spread0 > 1.0 ? spread0 / spread : 1.0;
-      const double offset = mean0 - gain * mean;
-      // The change at the picture's mean level and at one spread from it.
-      const bool steady = std::fabs(gain - 1.0) < kPhotometryGainStep && std::fabs(mean0 - mean) < kPhotometryOffsetStep;
-      if (!steady) maps[static_cast<size_t>(k)][static_cast<size_t>(c)] = {gain, offset};
+      for (double r : reference) spread += (r - mean) * (r - mean);
+      spread = std::sqrt(spread / static_cast<double>(reference.size()));
+      double a = 1.0;
+      double b = 0.0;
+      FitLine(reference, value, spread > kGainSignal * noise, a, b);
+      // The change at frame 0's mean level: a steady camera's frames are left alone.
+      const bool steady =
+          std::fabs(a - 1.0) < kPhotometryGainStep && std::fabs((a - 1.0) * mean + b) < kPhotometryOffsetStep;
+      if (!steady && std::fabs(a) > 0.1) maps[static_cast<size_t>(k)][static_cast<size_t>(c)] = {1.0 / a, -b / a};
     }
   }
   return maps;
@@ -121,30 +176,71 @@ void ApplyPhotometry(const std::vector<std::array<Photometry, 3>>& maps, std::ve
   }
 }
 
-double EstimateNoise(const ObservationModel& model, const ColorGrayImage& frame0) {
-  const GrayImage& green = frame0.channels[1];
-  const std::vector<double>& values = model.Values(1);
-  std::vector<double> ranges;
-  std::vector<double> differences;
-  for (size_t o = model.FrameEnd(0); o < model.ObservationCount(); ++o) {
-    double x = 0.0;
-    double y = 0.0;
-    model.ReferencePosition(o, x, y);
-    ranges.push_back(LocalRange(green, x, y));
-    differences.push_back(values[o] - SampleBilinear(green, x, y));
+double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid) {
+  // Frame 0's pixels under the grid, one pixel in from the frame's edge.
+  const int x0 = std::max(1, static_cast<int>(std::floor(grid.x0 / grid.scale)));
+  const int y0 = std::max(1, static_cast<int>(std::floor(grid.y0 / grid.scale)));
+  const int x1 = std::min(frame0.Width() - 2, static_cast<int>(std::ceil((grid.x0 + grid.width) / grid.scale)));
+  const int y1 = std::min(frame0.Height() - 2, static_cast<int>(std::ceil((grid.y0 + grid.height) / grid.scale)));
+  std::vector<double> responses;
+  for (const GrayImage& plane : frame0.channels) {
+    for (int y = y0; y <= y1; ++y) {
+      const uint8_t* up = plane.Row(y - 1);
+      const uint8_t* row = plane.Row(y);
+      const uint8_t* down = plane.Row(y + 1);
+      for (int x = x0; x <= x1; ++x) {
+        // The 3 x 3 mask [1 -2 1; -2 4 -2; 1 -2 1] cancels planes and ramps; on noise of sigma
+        // s it gives a normal value of sigma 6 s.
+        const int r = up[x - 1] - 2 * up[x] + up[x + 1] - 2 * (row[x - 1] - 2 * row[x] + row[x + 1]) + down[x - 1] -
+                      2 * down[x] + down[x + 1];
+        responses.push_back(std::abs(r));
+      }
+    }
   }
-  if (differences.empty()) return kNoiseFloor;
-  std::vector<double> sorted = ranges;
-  const double flat = Median(sorted);
-  std::vector<double> flatDifferences;
-  for (size_t i = 0; i < differences.size(); ++i) {
-    if (ranges[i] <= flat) flatDifferences.push_back(std::fabs(differences[i]));
-  }
-  // 1.4826 turns a median absolute value into a normal sigma; a bilinear look-up keeps on
-  // average 4/9 of frame 0's noise variance, so the difference has 13/9 of one frame's.
-  const double sigma = 1.4826 * Median(flatDifferences) / std::sqrt(13.0 / 9.0);
+  // The median keeps edges and texture, which give the larger responses, out of it.
+  const double sigma = 1.4826 * Median(responses) / 6.0;
   return std::isfinite(sigma) ? std::max(kNoiseFloor, sigma) : kNoiseFloor;
 }
+
+namespace {
+
+// Each observation's weight becomes the least of its own and those of the observations from
+// the 8 neighbouring pixels of its frame: the blurred fringe of something that moved agrees
+// nearly with frame 0 but belongs to what disagrees next to it.
+void ErodeWithinFrames(const ObservationModel& model, std::vector<float>& weights) {
+  std::vector<float> eroded = weights;
+  for (int k = 1; k < model.FrameCount(); ++k) {
+    int u0 = 1 << 30, v0 = 1 << 30, u1 = -1, v1 = -1;
+    for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+      int u = 0, v = 0;
+      if (!model.FramePixel(o, u, v)) continue;
+      u0 = std::min(u0, u);
+      v0 = std::min(v0, v);
+      u1 = std::max(u1, u);
+      v1 = std::max(v1, v);
+    }
+    if (u1 < u0) continue;
+    const int w = u1 - u0 + 3;  // one pixel of border all round
+    const int h = v1 - v0 + 3;
+    std::vector<float> map(static_cast<size_t>(w) * h, 1.0f);
+    for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+      int u = 0, v = 0;
+      if (model.FramePixel(o, u, v)) map[static_cast<size_t>(v - v0 + 1) * w + (u - u0 + 1)] = weights[o];
+    }
+    for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+      int u = 0, v = 0;
+      if (!model.FramePixel(o, u, v)) continue;
+      float least = 1.0f;
+      for (int dv = 0; dv < 3; ++dv) {
+        for (int du = 0; du < 3; ++du) least = std::min(least, map[static_cast<size_t>(v - v0 + dv) * w + (u - u0 + du)]);
+      }
+      eroded[o] = least;
+    }
+  }
+  weights.swap(eroded);
+}
+
+}  // namespace
 
 std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise) {
   std::vector<float> weights(model.ObservationCount(), 1.0f);
@@ -156,7 +252,7 @@ std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGr
     double range = 0.0;
     for (int c = 0; c < 3; ++c) {
       const GrayImage& plane = frame0.channels[static_cast<size_t>(c)];
-      const double d = model.Values(c)[o] - SampleBilinear(plane, x, y);
+      const double d = model.Values(c)[o] - SampleBicubic(plane, x, y);
       square += d * d;
       range = std::max(range, LocalRange(plane, x, y));
     }
@@ -164,6 +260,7 @@ std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGr
     const double q2 = square / 3.0 / t2;
     weights[o] = static_cast<float>(1.0 / (1.0 + q2 * q2));
   }
+  ErodeWithinFrames(model, weights);
   return weights;
 }
 
@@ -182,17 +279,24 @@ std::vector<double> AgreementShares(const ObservationModel& model, const std::ve
 
 Plane AgreementMap(const ObservationModel& model, const std::vector<float>& weights) {
   std::vector<double> agree(model.ObservationCount(), 0.0);
-  std::vector<double> ones(model.ObservationCount(), 0.0);
-  for (size_t o = model.FrameEnd(0); o < model.ObservationCount(); ++o) {
-    agree[o] = weights[o];
-    ones[o] = 1.0;
+  std::vector<double> own(model.ObservationCount(), 0.0);
+  for (size_t o = 0; o < model.ObservationCount(); ++o) {
+    (o < model.FrameEnd(0) ? own : agree)[o] = o < model.FrameEnd(0) ? 1.0 : weights[o];
   }
   Plane sum;
-  Plane count;
-  model.Splat(agree, sum);
-  model.Splat(ones, count);
-  for (size_t i = 0; i < sum.v.size(); ++i) sum.v[i] = count.v[i] > 1e-9 ? sum.v[i] / count.v[i] : 0.0;
-  return sum;
+  Plane reference;
+  Plane splat;
+  model.Splat(agree, splat);
+  BlurZero(splat, model.Taps(), sum);
+  model.Splat(own, splat);
+  BlurZero(splat, model.Taps(), reference);
+  Plane support(sum.width, sum.height);
+  for (size_t i = 0; i < sum.v.size(); ++i) support.v[i] = reference.v[i] > 1e-9 ? sum.v[i] / reference.v[i] : 0.0;
+  return support;
+}
+
+double SupportShare(double support) {
+  return std::clamp((support - kSupportLow) / (kSupportHigh - kSupportLow), 0.0, 1.0);
 }
 
 }  // namespace lumet
