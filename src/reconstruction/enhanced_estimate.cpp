@@ -149,16 +149,19 @@ bool AnyHeldOut(const std::vector<char>& heldOut) {
 // frames best and stopping once it has not improved for kHeldOutPatience iterations.
 // Returns the iterations run; bestError receives the best held-out error.
 int RunBand(const ObservationModel& model, int band, const EnhancedWeights& weights, const EnhancedSettings& settings,
-            int cap, Plane& x, double& bestError, const std::function<void(int)>& step) {
-  const bool measured = AnyHeldOut(weights.heldOut);
+            int cap, bool last, Plane& x, double& bestError, const std::function<void(int)>& step) {
+  const bool measured = last && AnyHeldOut(weights.heldOut);
   ObjectiveScratch scratch;
   Plane unused;
   EnhancedObjective(model, band, weights, x, unused, scratch);
   bestError = scratch.heldOutError;
   Plane best = x;
   int sinceBest = 0;
+  CurvatureHistory history;
+  // The last iterations within the cap are kept for the held-out frames to join.
+  const int fitCap = measured ? std::max(1, cap - kJoinIterations) : cap;
   const MinimiseResult r =
-      MinimiseEnhanced(model, band, weights, settings.beta, cap, settings.tolerance, x,
+      MinimiseEnhanced(model, band, weights, settings.beta, fitCap, settings.tolerance, x,
                        [&](int it, const ObjectiveScratch& accepted) {
                          if (step) step(it);
                          if (!measured) return false;
@@ -169,9 +172,27 @@ int RunBand(const ObservationModel& model, int band, const EnhancedWeights& weig
                            return false;
                          }
                          return ++sinceBest >= kHeldOutPatience;
-                       });
-  if (measured) x = best;
-  return r.iterations;
+                       },
+                       &history);
+  if (!measured) return r.iterations;
+  x = best;
+  // The held-out frames join for the last few iterations, which go on from the curvature
+  // learnt so far.
+  EnhancedWeights all = weights;
+  for (size_t k = 0; k < all.heldOut.size(); ++k) {
+    if (all.heldOut[k] != 0) all.frame[k] = 1.0;
+  }
+  all.heldOut.clear();
+  // A fit the held-out frames stopped early was turning to the noise: it is left there.
+  const int join = 2 * r.iterations >= fitCap ? std::min(kJoinIterations, cap - r.iterations) : 0;
+  if (join <= 0) return r.iterations;
+  const MinimiseResult joined = MinimiseEnhanced(model, band, all, settings.beta, join, settings.tolerance, x,
+                                                 [&](int it, const ObjectiveScratch&) {
+                                                   if (step) step(r.iterations + it);
+                                                   return false;
+                                                 },
+                                                 &history);
+  return r.iterations + joined.iterations;
 }
 
 // Runs the bands (green first, then red and blue) and decides whether the estimate is
@@ -197,9 +218,9 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
     Crop(planes, margin, roiGrid, estimate);
     picture(estimate);
   };
-  const auto run = [&](int band, int cap, int& done, double& bestError) {
+  const auto run = [&](int band, int cap, bool last, int& done, double& bestError) {
     const int offset = done;
-    const int n = RunBand(model, band, weights, settings, cap, planes[band], bestError, [&](int it) {
+    const int n = RunBand(model, band, weights, settings, cap, last, planes[band], bestError, [&](int it) {
       if (progress) progress(band, offset + it);
       if ((offset + it) % kPictureEvery == 0) show();
     });
@@ -213,7 +234,7 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
   show();
   int greenDone = 0;
   double greenError = 0.0;
-  run(kGreen, std::min(kWeightingIterations, settings.maxIterations), greenDone, greenError);
+  run(kGreen, std::min(kWeightingIterations, settings.maxIterations), false, greenDone, greenError);
   ObjectiveScratch scratch;
   outcome.residuals = FrameResiduals(model, kGreen, planes[kGreen], scratch);
   const std::vector<double> residualWeights = FrameWeightsFromResiduals(outcome.residuals);
@@ -225,7 +246,7 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
   outcome.weights = weights.frame;
   outcome.heldOut = weights.heldOut;
   for (double w : weights.frame) outcome.framesUsed += w > 0.0 ? 1 : 0;
-  if (settings.maxIterations > greenDone) run(kGreen, settings.maxIterations - greenDone, greenDone, greenError);
+  if (settings.maxIterations > greenDone) run(kGreen, settings.maxIterations - greenDone, true, greenDone, greenError);
 
   // Frame 0 enlarged, measured on the same held-out observations.
   Plane unused;
@@ -254,7 +275,7 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
     show();
     int done = 0;
     double bandError = 0.0;
-    run(band, settings.maxIterations, done, bandError);
+    run(band, settings.maxIterations, true, done, bandError);
   }
 }
 

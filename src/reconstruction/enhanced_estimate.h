@@ -61,6 +61,9 @@ inline constexpr int kHeldOutEvery = 4;
 inline constexpr int kHeldOutFirst = 2;
 inline constexpr int kHeldOutMinFrames = 5;
 inline constexpr int kHeldOutPatience = 8;
+// Iterations the held-out frames then join the fit for, within the cap, when the fit ran
+// at least half of the iterations open to it.
+inline constexpr int kJoinIterations = 8;
 // The estimate is kept only when it predicts the held-out frames better than frame 0
 // enlarged does, and when the other frames agree with frame 0 on average over at least
 // kMinAgreement of their observations.

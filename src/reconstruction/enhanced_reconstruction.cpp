@@ -330,7 +330,8 @@ std::vector<double> FrameWeightsFromResiduals(const std::vector<double>& residua
 }
 
 MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const EnhancedWeights& weights, double stepScale,
-                                int maxIterations, double tolerance, Plane& x, const IterationCallback& callback) {
+                                int maxIterations, double tolerance, Plane& x, const IterationCallback& callback,
+                                CurvatureHistory* history) {
   constexpr int kMemory = 6;
   constexpr int kBacktracks = 30;
   constexpr double kSufficientDecrease = 1e-4;
@@ -338,9 +339,11 @@ MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const Enha
   ObjectiveScratch scratch;
   Plane gradient;
   double f = EnhancedObjective(model, c, weights, x, gradient, scratch);
-  std::deque<std::vector<double>> sHistory;
-  std::deque<std::vector<double>> yHistory;
-  std::deque<double> rhoHistory;
+  CurvatureHistory own;
+  CurvatureHistory& h = history != nullptr ? *history : own;
+  std::deque<std::vector<double>>& sHistory = h.s;
+  std::deque<std::vector<double>>& yHistory = h.y;
+  std::deque<double>& rhoHistory = h.rho;
   std::vector<double> direction(n);
   std::vector<double> alphas(kMemory);
   Plane trial(x.width, x.height);

@@ -183,6 +183,7 @@ double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid) {
   const int x1 = std::min(frame0.Width() - 2, static_cast<int>(std::ceil((grid.x0 + grid.width) / grid.scale)));
   const int y1 = std::min(frame0.Height() - 2, static_cast<int>(std::ceil((grid.y0 + grid.height) / grid.scale)));
   std::vector<double> responses;
+  std::vector<double> slopes;
   for (const GrayImage& plane : frame0.channels) {
     for (int y = y0; y <= y1; ++y) {
       const uint8_t* up = plane.Row(y - 1);
@@ -190,77 +191,172 @@ double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid) {
       const uint8_t* down = plane.Row(y + 1);
       for (int x = x0; x <= x1; ++x) {
         // The 3 x 3 mask [1 -2 1; -2 4 -2; 1 -2 1] cancels planes and ramps; on noise of sigma
-        // s it gives a normal value of sigma 6 s.
+        // s it gives a normal value of sigma 6 s. The Sobel slopes, odd where the mask is
+        // even, are independent of it on noise and pick the flat places to measure on.
         const int r = up[x - 1] - 2 * up[x] + up[x + 1] - 2 * (row[x - 1] - 2 * row[x] + row[x + 1]) + down[x - 1] -
                       2 * down[x] + down[x + 1];
+        const int gx = up[x + 1] - up[x - 1] + 2 * (row[x + 1] - row[x - 1]) + down[x + 1] - down[x - 1];
+        const int gy = down[x - 1] - up[x - 1] + 2 * (down[x] - up[x]) + down[x + 1] - up[x + 1];
         responses.push_back(std::abs(r));
+        slopes.push_back(std::abs(gx) + std::abs(gy));
       }
     }
   }
-  // The median keeps edges and texture, which give the larger responses, out of it.
-  const double sigma = 1.4826 * Median(responses) / 6.0;
+  std::vector<double> sorted = slopes;
+  const double flat = Median(sorted);
+  std::vector<double> flatResponses;
+  for (size_t i = 0; i < responses.size(); ++i) {
+    if (slopes[i] <= flat) flatResponses.push_back(responses[i]);
+  }
+  const double sigma = 1.4826 * Median(flatResponses) / 6.0;
   return std::isfinite(sigma) ? std::max(kNoiseFloor, sigma) : kNoiseFloor;
 }
 
 namespace {
 
+// The bounding box of frame k's observed pixels, one pixel of border all round, and the
+// place of observation o in it.
+struct FrameBox {
+  int u0 = 1 << 30;
+  int v0 = 1 << 30;
+  int width = 0;
+  int height = 0;
+  size_t At(int u, int v) const { return static_cast<size_t>(v - v0 + 1) * width + (u - u0 + 1); }
+};
+
+FrameBox BoxOf(const ObservationModel& model, int k) {
+  FrameBox box;
+  int u1 = -1;
+  int v1 = -1;
+  for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+    int u = 0;
+    int v = 0;
+    if (!model.FramePixel(o, u, v)) continue;
+    box.u0 = std::min(box.u0, u);
+    box.v0 = std::min(box.v0, v);
+    u1 = std::max(u1, u);
+    v1 = std::max(v1, v);
+  }
+  if (u1 >= box.u0) {
+    box.width = u1 - box.u0 + 3;
+    box.height = v1 - box.v0 + 3;
+  }
+  return box;
+}
+
+// Frame 0's channels averaged over 3 x 3 pixels (indices clamped).
+void BoxMeans(const ColorGrayImage& frame0, Plane (&means)[3]) {
+  const int w = frame0.Width();
+  const int h = frame0.Height();
+  for (int c = 0; c < 3; ++c) {
+    means[c] = Plane(w, h);
+    const GrayImage& plane = frame0.channels[static_cast<size_t>(c)];
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        double sum = 0.0;
+        for (int v = y - 1; v <= y + 1; ++v) {
+          for (int u = x - 1; u <= x + 1; ++u) sum += plane.Row(std::clamp(v, 0, h - 1))[std::clamp(u, 0, w - 1)];
+        }
+        means[c].At(x, y) = sum / 9.0;
+      }
+    }
+  }
+}
+
+double SampleBicubic(const Plane& plane, double x, double y) {
+  const CubicTaps tx = MakeCubicTaps(x, plane.width);
+  const CubicTaps ty = MakeCubicTaps(y, plane.height);
+  double v = 0.0;
+  for (int b = 0; b < 4; ++b) {
+    double across = 0.0;
+    for (int a = 0; a < 4; ++a) across += tx.weight[a] * plane.At(tx.index[a], ty.index[b]);
+    v += ty.weight[b] * across;
+  }
+  return v;
+}
+
+// The agreement of frame k's observations: its 3 x 3 local means (over the pixels it has)
+// against frame 0's at the same positions. Means, because a single pixel next to an edge
+// differs from a look-up in frame 0 by the aliasing both carry, which says nothing about
+// motion; the mean of 3 x 3 pixels keeps little of it and a third of the noise.
+void FrameAgreement(const ObservationModel& model, int k, const Plane (&means0)[3], const ColorGrayImage& frame0,
+                    double noise, std::vector<float>& weights) {
+  const FrameBox box = BoxOf(model, k);
+  if (box.width == 0) return;
+  std::vector<double> values[3];
+  std::vector<char> seen(static_cast<size_t>(box.width) * box.height, 0);
+  for (auto& v : values) v.assign(seen.size(), 0.0);
+  for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+    int u = 0;
+    int v = 0;
+    if (!model.FramePixel(o, u, v)) continue;
+    seen[box.At(u, v)] = 1;
+    for (int c = 0; c < 3; ++c) values[c][box.At(u, v)] = model.Values(c)[o];
+  }
+  for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+    int u = 0;
+    int v = 0;
+    double x = 0.0;
+    double y = 0.0;
+    if (!model.FramePixel(o, u, v)) continue;
+    model.ReferencePosition(o, x, y);
+    double square = 0.0;
+    double range = 0.0;
+    for (int c = 0; c < 3; ++c) {
+      double sum = 0.0;
+      int n = 0;
+      for (int dv = -1; dv <= 1; ++dv) {
+        for (int du = -1; du <= 1; ++du) {
+          const size_t i = box.At(u + du, v + dv);
+          if (!seen[i]) continue;
+          sum += values[c][i];
+          ++n;
+        }
+      }
+      const double d = sum / n - SampleBicubic(means0[c], x, y);
+      square += d * d;
+      range = std::max(range, LocalRange(frame0.channels[static_cast<size_t>(c)], x, y));
+    }
+    const double t2 = kAgreeNoise * kAgreeNoise * noise * noise / 9.0 + kAgreeDetail * kAgreeDetail * range * range;
+    const double q2 = square / 3.0 / t2;
+    weights[o] = static_cast<float>(1.0 / (1.0 + q2 * q2));
+  }
+}
+
 // Each observation's weight becomes the least of its own and those of the observations from
 // the 8 neighbouring pixels of its frame: the blurred fringe of something that moved agrees
 // nearly with frame 0 but belongs to what disagrees next to it.
-void ErodeWithinFrames(const ObservationModel& model, std::vector<float>& weights) {
-  std::vector<float> eroded = weights;
-  for (int k = 1; k < model.FrameCount(); ++k) {
-    int u0 = 1 << 30, v0 = 1 << 30, u1 = -1, v1 = -1;
-    for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
-      int u = 0, v = 0;
-      if (!model.FramePixel(o, u, v)) continue;
-      u0 = std::min(u0, u);
-      v0 = std::min(v0, v);
-      u1 = std::max(u1, u);
-      v1 = std::max(v1, v);
-    }
-    if (u1 < u0) continue;
-    const int w = u1 - u0 + 3;  // one pixel of border all round
-    const int h = v1 - v0 + 3;
-    std::vector<float> map(static_cast<size_t>(w) * h, 1.0f);
-    for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
-      int u = 0, v = 0;
-      if (model.FramePixel(o, u, v)) map[static_cast<size_t>(v - v0 + 1) * w + (u - u0 + 1)] = weights[o];
-    }
-    for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
-      int u = 0, v = 0;
-      if (!model.FramePixel(o, u, v)) continue;
-      float least = 1.0f;
-      for (int dv = 0; dv < 3; ++dv) {
-        for (int du = 0; du < 3; ++du) least = std::min(least, map[static_cast<size_t>(v - v0 + dv) * w + (u - u0 + du)]);
-      }
-      eroded[o] = least;
-    }
+void ErodeWithinFrame(const ObservationModel& model, int k, std::vector<float>& weights) {
+  const FrameBox box = BoxOf(model, k);
+  if (box.width == 0) return;
+  std::vector<float> map(static_cast<size_t>(box.width) * box.height, 1.0f);
+  for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+    int u = 0;
+    int v = 0;
+    if (model.FramePixel(o, u, v)) map[box.At(u, v)] = weights[o];
   }
-  weights.swap(eroded);
+  for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+    int u = 0;
+    int v = 0;
+    if (!model.FramePixel(o, u, v)) continue;
+    float least = 1.0f;
+    for (int dv = -1; dv <= 1; ++dv) {
+      for (int du = -1; du <= 1; ++du) least = std::min(least, map[box.At(u + du, v + dv)]);
+    }
+    weights[o] = least;
+  }
 }
 
 }  // namespace
 
 std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise) {
   std::vector<float> weights(model.ObservationCount(), 1.0f);
-  for (size_t o = model.FrameEnd(0); o < model.ObservationCount(); ++o) {
-    double x = 0.0;
-    double y = 0.0;
-    model.ReferencePosition(o, x, y);
-    double square = 0.0;
-    double range = 0.0;
-    for (int c = 0; c < 3; ++c) {
-      const GrayImage& plane = frame0.channels[static_cast<size_t>(c)];
-      const double d = model.Values(c)[o] - SampleBicubic(plane, x, y);
-      square += d * d;
-      range = std::max(range, LocalRange(plane, x, y));
-    }
-    const double t2 = kAgreeNoise * kAgreeNoise * noise * noise + kAgreeDetail * kAgreeDetail * range * range;
-    const double q2 = square / 3.0 / t2;
-    weights[o] = static_cast<float>(1.0 / (1.0 + q2 * q2));
+  Plane means0[3];
+  BoxMeans(frame0, means0);
+  for (int k = 1; k < model.FrameCount(); ++k) {
+    FrameAgreement(model, k, means0, frame0, noise, weights);
+    ErodeWithinFrame(model, k, weights);
   }
-  ErodeWithinFrames(model, weights);
   return weights;
 }
 

@@ -53,11 +53,13 @@ inline constexpr double kNoiseFloor = 0.5;
 double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid);
 
 // Per observation, how far it agrees with frame 0 at its position (0 .. 1; frame 0's own
-// observations 1): with d the colour difference to frame 0's cubic look-up and t = kAgreeNoise * noise widened by
-// kAgreeDetail * frame 0's local range (the detail a bilinear look-up misses),
-// 1 / (1 + (d / t)^4).
+// observations, and those added without their frame pixel, 1): with d the colour difference
+// between the frame's mean over the 3 x 3 pixels around it and frame 0's 3 x 3 mean at the
+// same position (cubic look-up), and t = kAgreeNoise times the noise of such a mean widened
+// by kAgreeDetail times frame 0's local range, 1 / (1 + (d / t)^4); then the least over the
+// observation's 8 neighbours in its frame.
 inline constexpr double kAgreeNoise = 3.0;
-inline constexpr double kAgreeDetail = 0.15;
+inline constexpr double kAgreeDetail = 0.3;
 std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise);
 
 // Share of each frame's observations that agree (mean weight), not a number for a frame
