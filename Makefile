@@ -40,7 +40,9 @@ fuzz: deps
 # The deeper checks: the tests, the sanitizer suite and a fuzz smoke run.
 check: test test-asan fuzz
 
-demo: build
+# Builds only the command line and the codec module; `make test` builds the rest.
+demo: configure
+	cmake --build --preset $(PRESET) --target lumet-cli lumet_codecs
 	$(BIN)/lumet-cli demo $(DEMO_DIR)
 
 gui: build

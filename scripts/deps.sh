@@ -7,7 +7,9 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   libopenimageio-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  python3-dev pybind11-dev python3-numpy python3-pytest
   xvfb xauth
+  parallel
   dpkg-dev file
   clang libclang-rt-dev libomp-dev
 )

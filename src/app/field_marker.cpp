@@ -6,6 +6,8 @@
 #include <utility>
 
 #include "params/param_description.h"
+#include "params/param_file.h"
+#include "util/error.h"
 
 namespace lumet {
 
@@ -21,6 +23,15 @@ constexpr int kLrPatternControl = 1007;
 QString PatternPrefix(const QString& lrPattern) {
   const qsizetype percent = lrPattern.indexOf(u'%');
   return percent < 0 ? lrPattern : lrPattern.left(percent);
+}
+
+// Copies one row's value from one set to another.
+void CopyRow(const ParamDescription& row, const ParamSet& from, ParamSet& to) {
+  if (row.text != nullptr) to.*row.text = from.*row.text;
+  if (row.integer != nullptr) to.*row.integer = from.*row.integer;
+  if (row.integer2 != nullptr) to.*row.integer2 = from.*row.integer2;
+  if (row.real != nullptr) to.*row.real = from.*row.real;
+  if (row.roi != nullptr) to.*row.roi = from.*row.roi;
 }
 
 }  // namespace
@@ -72,14 +83,31 @@ void MarkRefusedField(QLineEdit* field, const QString& message) {
   field->setProperty(kRefusedProperty, true);
   field->setToolTip(message);
   field->setStyleSheet(QStringLiteral("QLineEdit { border: 2px solid #d0312d; background: #fde8e7; color: black; }"));
-  QObject::connect(
-      field, &QLineEdit::textChanged, field,
-      [field] {
-        field->setProperty(kRefusedProperty, false);
-        field->setToolTip(field->property("toolTipBeforeRefusal").toString());
-        field->setStyleSheet(field->property("styleBeforeRefusal").toString());
-      },
-      Qt::SingleShotConnection);
+  QObject::connect(field, &QLineEdit::textEdited, field, [field] { ClearRefusedMark(field); },
+                   Qt::SingleShotConnection);
+}
+
+void ClearRefusedMark(QLineEdit* field) {
+  if (!IsMarkedRefused(field)) return;
+  field->setProperty(kRefusedProperty, false);
+  field->setToolTip(field->property("toolTipBeforeRefusal").toString());
+  field->setStyleSheet(field->property("styleBeforeRefusal").toString());
+}
+
+bool FieldValueValid(int controlId, const ParamSet& values, const std::optional<QSize>& frame) {
+  const auto row = std::find_if(kParams.begin(), kParams.end(), [controlId](const ParamDescription& r) {
+    return std::find(r.controls.begin(), r.controls.end(), controlId) != r.controls.end();
+  });
+  if (controlId == 0 || row == kParams.end()) return true;
+  ParamSet alone = InitParams();
+  CopyRow(*row, values, alone);
+  try {
+    CheckParams(alone);
+    if (row->kind == ParamKind::Roi && frame) CheckRoiInsideFrame(alone.roi, frame->width(), frame->height());
+  } catch (const Error&) {
+    return false;
+  }
+  return true;
 }
 
 bool IsMarkedRefused(const QLineEdit* field) { return field != nullptr && field->property(kRefusedProperty).toBool(); }

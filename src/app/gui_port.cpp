@@ -72,7 +72,7 @@ void GuiPort::SetComparePicture(Viewer viewer, const DibRaster& picture) {
 void GuiPort::SetViewerTitle(Viewer viewer, const std::string& title) {
   // The progress text ends with a line feed a caption cannot show.
   Post([dialog = dialog_, viewer, title = QString::fromStdString(StripLineEnds(title))] {
-    if (CImgWnd* window = dialog->ViewerWindow(viewer)) window->setWindowTitle(title);
+    dialog->SetViewerTitle(viewer, title);
   });
 }
 

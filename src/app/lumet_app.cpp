@@ -1,5 +1,6 @@
 #include "app/lumet_app.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QSettings>
 #include <QTimer>
@@ -28,7 +29,9 @@ CLumetApp::CLumetApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 namespace {
 
-// Runs the three commands one after the other, then saves the window and its parts.
+// Runs Show Reference, Registration and Reconstruction, saves the window and its parts,
+// then runs the enhanced method too and saves the comparison of the two runs and the
+// window at 800 x 600.
 class ScreenshotRun : public QObject {
  public:
   ScreenshotRun(MainWindow& window, const QString& dir) : QObject(&window), window_(window), dir_(dir) {}
@@ -38,6 +41,15 @@ class ScreenshotRun : public QObject {
       std::fprintf(stderr, "lumet: no working folder for the screenshots\n");
       QApplication::exit(1);
       return;
+    }
+    if (!QDir().mkpath(dir_)) {
+      std::fprintf(stderr, "lumet: cannot create %s\n", qPrintable(dir_));
+      QApplication::exit(1);
+      return;
+    }
+    // The first run is the classic one, whatever the folder's param.txt chose last time.
+    if (auto* method = window_.Dialog()->findChild<QComboBox*>(QStringLiteral("1025"))) {
+      method->setCurrentText(QStringLiteral("classic"));
     }
     connect(window_.Dialog(), &CLumetDlg::commandFinished, this, [this](bool ok) { Next(ok); });
     Next(true);
@@ -49,35 +61,48 @@ class ScreenshotRun : public QObject {
       Finish(1);
       return;
     }
-    static constexpr CLumetDlg::Command kSteps[] = {CLumetDlg::Command::ShowReference, CLumetDlg::Command::Registration,
-                                                     CLumetDlg::Command::Reconstruction};
-    if (step_ == 1 && window_.Dialog()->refViewer != nullptr) {
+    using Command = CLumetDlg::Command;
+    static constexpr Command kSteps[] = {Command::ShowReference, Command::Registration, Command::Reconstruction,
+                                         Command::Registration, Command::Reconstruction};
+    CLumetDlg& dialog = *window_.Dialog();
+    if (step_ == 1 && dialog.refViewer != nullptr) {
       // The reference frame with the ROI as the user places it, before the registration's marks.
       QApplication::processEvents();
-      window_.Dialog()->refViewer->grab().save(dir_ + QStringLiteral("/reference-roi.png"));
+      Save(dialog.refViewer, "reference-roi.png");
     }
-    if (step_ < 3) {
-      if (!window_.Dialog()->StartCommand(kSteps[step_++])) Finish(1);
+    if (step_ == 3) {
+      // The classic run as it ends, then the same with the enhanced method.
+      Save(&window_, "main-window.png");
+      Save(&dialog, "dialog.png");
+      Save(dialog.refViewer, "reference-viewer.png");
+      Save(dialog.frameViewer, "frame-viewer.png");
+      if (auto* method = dialog.findChild<QComboBox*>(QStringLiteral("1025"))) method->setCurrentText(QStringLiteral("enhanced"));
+    }
+    if (step_ < 5) {
+      if (!dialog.StartCommand(kSteps[step_++])) Finish(1);
       return;
     }
     // Let the last pictures and the layout settle before grabbing.
     QTimer::singleShot(200, this, [this] { Finish(0); });
   }
 
+  void Save(QWidget* widget, const char* name) {
+    if (widget == nullptr || !widget->grab().save(dir_ + u'/' + QString::fromLatin1(name))) {
+      std::fprintf(stderr, "lumet: cannot write %s to %s\n", name, qPrintable(dir_));
+      failed_ = true;
+    }
+  }
+
   void Finish(int status) {
     CLumetDlg& dialog = *window_.Dialog();
-    if (!QDir().mkpath(dir_)) {
-      std::fprintf(stderr, "lumet: cannot create %s\n", qPrintable(dir_));
-      status = 1;
-    } else {
-      bool saved = window_.grab().save(dir_ + QStringLiteral("/main-window.png"));
-      saved = dialog.grab().save(dir_ + QStringLiteral("/dialog.png")) && saved;
-      if (dialog.refViewer != nullptr) saved = dialog.refViewer->grab().save(dir_ + QStringLiteral("/reference-viewer.png")) && saved;
-      if (dialog.frameViewer != nullptr) saved = dialog.frameViewer->grab().save(dir_ + QStringLiteral("/frame-viewer.png")) && saved;
-      if (!saved) {
-        std::fprintf(stderr, "lumet: cannot write the pictures to %s\n", qPrintable(dir_));
-        status = 1;
-      }
+    if (status == 0) {
+      window_.Compare(0, 1);  // classic left, enhanced right
+      QApplication::processEvents();
+      Save(dialog.frameViewer, "ab-comparison.png");
+      window_.resize(800, 600);
+      QApplication::processEvents();
+      Save(&window_, "main-window-800x600.png");
+      if (failed_) status = 1;
     }
     if (status != 0) std::fprintf(stderr, "%s\n", qPrintable(dialog.LogText()));
     QApplication::exit(status);
@@ -86,6 +111,7 @@ class ScreenshotRun : public QObject {
   MainWindow& window_;
   QString dir_;
   int step_ = 0;
+  bool failed_ = false;
 };
 
 }  // namespace
@@ -95,12 +121,11 @@ int CLumetApp::InitInstance(const QString& screenshotDir, const QString& open) {
   // in param.txt: it changes only how fast the results come, never the results.
   SetThreadCount(QSettings().value(QStringLiteral("threads"), 0).toInt());
   MainWindow window;
-  if (!screenshotDir.isEmpty()) {
-    // A fixed size, whatever was saved, so the pictures compare from run to run.
-    window.resize(1280, 760);
-    window.askFolder = [] { return QString(); };
-  }
+  if (!screenshotDir.isEmpty()) window.askFolder = [] { return QString(); };
   window.show();
+  // A fixed size, whatever was saved or the screen holds, so the pictures compare from run
+  // to run (set once shown: showing keeps a window on its screen).
+  if (!screenshotDir.isEmpty()) window.resize(1280, 760);
   window.Start(open);
   if (!screenshotDir.isEmpty()) {
     auto* run = new ScreenshotRun(window, screenshotDir);

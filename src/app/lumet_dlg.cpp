@@ -13,22 +13,27 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStringList>
 #include <QThread>
 #include <algorithm>
+#include <initializer_list>
 #include <iterator>
 #include <limits>
 #include <vector>
 
 #include "app/dialog_units.h"
 #include "app/field_format.h"
+#include "app/field_help.h"
 #include "app/field_marker.h"
 #include "app/gui_port.h"
+#include "app/viewer_titles.h"
 #include "app/version_info_dlg.h"
 #include "params/param_description.h"
 #include "params/param_file.h"
 #include "util/error.h"
 #include "util/text_format.h"
 #include "view/img_wnd.h"
+#include "workbench/frame_source.h"
 
 namespace lumet {
 
@@ -61,6 +66,7 @@ enum ControlId : int {
   kIdSearchArea,
   kIdMethod,
   kIdStartIndex,
+  kIdScaleX2,
 };
 static_assert(kIdStartIndex == 1026);
 
@@ -79,11 +85,19 @@ struct ButtonItem {
   TemplateRect rect;
 };
 
+// The commands in plain words; their tool tips say what they do.
 constexpr ButtonItem kButtons[] = {
     {kIdShowReference, "Show Reference", {17, 21, 82, 14}},
-    {kIdRegistration, "Registration LR Frames", {17, 41, 82, 14}},
-    {kIdReconstruction, "Reconstruction", {17, 62, 82, 14}},
-    {kIdInitParams, "Init params", {17, 81, 82, 14}},
+    {kIdRegistration, "Register Frames", {17, 41, 82, 14}},
+    {kIdReconstruction, "Reconstruct", {17, 62, 82, 14}},
+    {kIdInitParams, "Reset Parameters\u2026", {17, 81, 82, 14}},
+};
+
+constexpr const char* kButtonTips[] = {
+    "Show frame 0 in the Reference viewer, where a click or a drag places the region of interest",
+    "Show frame 0 again, then find how each frame 1 .. N lies against it (writes one homography file each)",
+    "Combine the registered frames into the enlarged result of the region of interest (writes the result file)",
+    "Put every parameter back to its default, after saying what changes (Ctrl+Z undoes it)",
 };
 
 // An edit field with its label, placed to its left and right-aligned against it.
@@ -95,26 +109,27 @@ struct EditItem {
   bool numeric;
 };
 
+// Labels a newcomer reads; the stored names, the messages and the log keep theirs.
 constexpr EditItem kEdits[] = {
-    {kIdLrPattern, "LR files", {171, 37, 126, 13}, {128, 39, 40, 8}, false},
-    {kIdOutputBase, "Output", {171, 56, 126, 13}, {128, 58, 40, 8}, false},
-    {kIdLrCount, "LR num", {171, 78, 20, 13}, {128, 80, 40, 8}, true},
+    {kIdLrPattern, "Frame files", {171, 37, 126, 13}, {124, 39, 44, 8}, false},
+    {kIdOutputBase, "Output", {171, 56, 126, 13}, {124, 58, 44, 8}, false},
+    {kIdLrCount, "Frames", {171, 78, 20, 13}, {124, 80, 44, 8}, true},
     // 28 units instead of 20: "0.600" does not fit 20 units of a sans-serif fallback font.
-    {kIdPsfSigma, "PSF Sigma", {171, 97, 28, 13}, {128, 99, 40, 8}, true},
-    // Frame 0's file number, in the column of the LR files and their count.
-    {kIdStartIndex, "Start index", {171, 115, 28, 13}, {128, 117, 40, 8}, true},
-    {kIdAlpha, "\u03b1", {170, 133, 25, 13}, {150, 135, 17, 8}, true},
-    {kIdBeta, "\u03b2", {170, 151, 25, 13}, {150, 153, 17, 8}, true},
-    {kIdLambda, "\u03bb", {170, 168, 25, 13}, {150, 170, 17, 8}, true},
+    {kIdPsfSigma, "Camera blur", {171, 97, 28, 13}, {124, 99, 44, 8}, true},
+    // Frame 0's file number, in the column of the frame files and their count.
+    {kIdStartIndex, "First frame", {171, 115, 28, 13}, {124, 117, 44, 8}, true},
+    {kIdAlpha, "Decay \u03b1", {170, 133, 25, 13}, {124, 135, 43, 8}, true},
+    {kIdBeta, "Edges \u03b2", {170, 151, 25, 13}, {124, 153, 43, 8}, true},
+    {kIdLambda, "Smooth \u03bb", {170, 168, 25, 13}, {124, 170, 43, 8}, true},
     {kIdRoiX, "x", {221, 149, 25, 13}, {208, 151, 10, 8}, true},
     {kIdRoiY, "y", {266, 149, 25, 13}, {253, 151, 10, 8}, true},
     {kIdRoiW, "w", {221, 165, 25, 13}, {208, 167, 10, 8}, true},
     {kIdRoiH, "h", {266, 165, 25, 13}, {253, 167, 10, 8}, true},
-    {kIdFilterSigma, "Filter Sigma", {60, 118, 28, 13}, {10, 120, 47, 8}, true},
-    {kIdRansacFirst, "Ransac", {60, 137, 20, 13}, {10, 139, 47, 8}, true},
+    {kIdFilterSigma, "Smoothing", {60, 118, 28, 13}, {10, 120, 47, 8}, true},
+    {kIdRansacFirst, "RANSAC", {60, 137, 20, 13}, {10, 139, 47, 8}, true},
     {kIdRansacSecond, "/", {93, 137, 20, 13}, {82, 139, 9, 8}, true},
-    {kIdSadSize, "SAD size", {60, 155, 25, 13}, {10, 157, 47, 8}, true},
-    {kIdSearchArea, "Search Area", {60, 171, 25, 13}, {10, 173, 47, 8}, true},
+    {kIdSadSize, "Block size", {60, 155, 25, 13}, {10, 157, 47, 8}, true},
+    {kIdSearchArea, "Search range", {60, 171, 25, 13}, {10, 173, 47, 8}, true},
 };
 
 // A drop-down list of a Choice row's words, its label above it.
@@ -184,30 +199,39 @@ void CLumetDlg::BuildControls() {
   setFont(DialogFont());
   const DialogUnits du(font());
   setFixedSize(du.X(kDialogWidth), du.Y(kDialogHeight));
-  auto place = [&du](QWidget* widget, const TemplateRect& r) { widget->setGeometry(du.Rect(r.x, r.y, r.w, r.h)); };
-
   // Group boxes first so that they stay below the controls they enclose.
-  auto* reconstructionGroup = new QGroupBox(QStringLiteral("Reconstruction Setting"), this);
+  auto* reconstructionGroup = new QGroupBox(QStringLiteral("Reconstruction"), this);
   reconstructionGroup->setObjectName(QStringLiteral("reconstructionGroup"));
-  place(reconstructionGroup, {121, 19, 191, 176});
-  auto* registrationGroup = new QGroupBox(QStringLiteral("Registration Setting"), this);
+  reconstructionGroup->setGeometry(du.Rect(121, 19, 191, 176));
+  auto* registrationGroup = new QGroupBox(QStringLiteral("Registration"), this);
   registrationGroup->setObjectName(QStringLiteral("registrationGroup"));
-  place(registrationGroup, {7, 103, 111, 92});
+  registrationGroup->setGeometry(du.Rect(7, 103, 111, 92));
+  BuildButtons();
+  BuildFields();
+  BuildScaleAndLog();
+}
 
+void CLumetDlg::BuildButtons() {
+  const DialogUnits du(font());
   for (size_t i = 0; i < std::size(kButtons); ++i) {
     const ButtonItem& item = kButtons[i];
     auto* button = new QPushButton(Text(item.text), this);
     button->setObjectName(QString::number(item.id));
+    button->setToolTip(Text(kButtonTips[i]));
     // Enter in a field must neither start a command nor end the program.
     button->setAutoDefault(false);
-    place(button, item.rect);
+    button->setGeometry(du.Rect(item.rect.x, item.rect.y, item.rect.w, item.rect.h));
     commandButtons_[i] = button;
   }
   connect(commandButtons_[0], &QPushButton::clicked, this, &CLumetDlg::OnShowReference);
   connect(commandButtons_[1], &QPushButton::clicked, this, &CLumetDlg::OnRegistration);
   connect(commandButtons_[2], &QPushButton::clicked, this, &CLumetDlg::OnReconstruction);
   connect(commandButtons_[3], &QPushButton::clicked, this, &CLumetDlg::OnInitParams);
+}
 
+void CLumetDlg::BuildFields() {
+  const DialogUnits du(font());
+  auto place = [&du](QWidget* widget, const TemplateRect& r) { widget->setGeometry(du.Rect(r.x, r.y, r.w, r.h)); };
   for (const EditItem& item : kEdits) {
     auto* label = new QLabel(Text(item.label), this);
     label->setObjectName(QStringLiteral("label%1").arg(item.id));
@@ -218,7 +242,10 @@ void CLumetDlg::BuildControls() {
     if (item.numeric) edit->setAlignment(Qt::AlignRight);
     place(edit, item.rect);
     label->setBuddy(edit);
+    edit->setToolTip(FieldToolTip(item.id));
+    label->setToolTip(edit->toolTip());
     edits_[item.id] = edit;
+    connect(edit, &QLineEdit::textEdited, this, [this, id = item.id] { emit fieldsEdited(id); });
   }
   for (const EditItem& item : kChoiceFields) {
     auto* label = new QLabel(Text(item.label), this);
@@ -229,23 +256,48 @@ void CLumetDlg::BuildControls() {
     list->addItems(QString::fromUtf8(RowOfControl(item.id).choices).split(u'|'));
     place(list, item.rect);
     label->setBuddy(list);
+    list->setToolTip(FieldToolTip(item.id));
+    label->setToolTip(list->toolTip());
     choices_[item.id] = list;
+    connect(list, &QComboBox::activated, this, [this, id = item.id] { emit fieldsEdited(id); });
   }
-  auto* roiLabel = new QLabel(QStringLiteral("ROI"), this);
+  auto* roiLabel = new QLabel(QStringLiteral("Region (ROI)"), this);
   roiLabel->setObjectName(QStringLiteral("labelRoi"));
-  place(roiLabel, {210, 137, 30, 8});
+  roiLabel->setToolTip(ParamToolTip("roi"));
+  place(roiLabel, {208, 137, 80, 8});
+  connect(Edit(kIdRoiX), &QLineEdit::textChanged, this, &CLumetDlg::OnUpdateRoiX);
+  connect(Edit(kIdRoiY), &QLineEdit::textChanged, this, &CLumetDlg::OnUpdateRoiY);
+  connect(Edit(kIdRoiW), &QLineEdit::textChanged, this, &CLumetDlg::OnUpdateRoiW);
+  connect(Edit(kIdRoiH), &QLineEdit::textChanged, this, &CLumetDlg::OnUpdateRoiH);
+  // A typed ROI that reaches off the frame moves onto it when the field is left.
+  for (int id : {kIdRoiX, kIdRoiY, kIdRoiW, kIdRoiH}) {
+    connect(Edit(id), &QLineEdit::editingFinished, this, &CLumetDlg::KeepRoiOnFrame);
+  }
+}
 
+void CLumetDlg::BuildScaleAndLog() {
+  const DialogUnits du(font());
+  auto place = [&du](QWidget* widget, const TemplateRect& r) { widget->setGeometry(du.Rect(r.x, r.y, r.w, r.h)); };
   auto* scaleLabel = new QLabel(QStringLiteral("Scale factor"), this);
   scaleLabel->setObjectName(QStringLiteral("labelScale"));
   place(scaleLabel, {207, 79, 60, 8});
-  x3_ = new QRadioButton(QStringLiteral("x3"), this);
+  x3_ = new QRadioButton(QStringLiteral("\u00d73"), this);
   x3_->setObjectName(QString::number(kIdScaleX3));
   place(x3_, {207, 91, 37, 9});
-  x4_ = new QRadioButton(QStringLiteral("x4"), this);
+  x4_ = new QRadioButton(QStringLiteral("\u00d74"), this);
   x4_->setObjectName(QString::number(kIdScaleX4));
   place(x4_, {207, 105, 51, 9});
+  // x2 came later than x3 and x4: below them, so that their places and ids stay.
+  x2_ = new QRadioButton(QStringLiteral("\u00d72"), this);
+  x2_->setObjectName(QString::number(kIdScaleX2));
+  place(x2_, {207, 119, 37, 9});
+  connect(x2_, &QRadioButton::clicked, this, [this] { CheckScale(2.0); });
+  for (QWidget* w : std::initializer_list<QWidget*>{scaleLabel, x2_, x3_, x4_}) w->setToolTip(ParamToolTip("scale"));
   connect(x3_, &QRadioButton::clicked, this, &CLumetDlg::OnScaleX3);
   connect(x4_, &QRadioButton::clicked, this, &CLumetDlg::OnScaleX4);
+  for (QRadioButton* radio : {x2_, x3_, x4_}) {
+    connect(radio, &QRadioButton::clicked, this, [this] { emit fieldsEdited(kIdScaleX3); });
+  }
 
   log_ = new QPlainTextEdit(this);
   log_->setObjectName(QString::number(kIdLog));
@@ -262,15 +314,11 @@ void CLumetDlg::BuildControls() {
   place(progress_, {7, 297, 254, 12});
   cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
   cancel_->setObjectName(QStringLiteral("cancel"));
+  cancel_->setToolTip(QStringLiteral("Stop the running command (Esc)"));
   cancel_->setAutoDefault(false);
   cancel_->setEnabled(false);
   place(cancel_, {267, 296, 54, 14});
   connect(cancel_, &QPushButton::clicked, this, &CLumetDlg::CancelCommand);
-
-  connect(Edit(kIdRoiX), &QLineEdit::textChanged, this, &CLumetDlg::OnUpdateRoiX);
-  connect(Edit(kIdRoiY), &QLineEdit::textChanged, this, &CLumetDlg::OnUpdateRoiY);
-  connect(Edit(kIdRoiW), &QLineEdit::textChanged, this, &CLumetDlg::OnUpdateRoiW);
-  connect(Edit(kIdRoiH), &QLineEdit::textChanged, this, &CLumetDlg::OnUpdateRoiH);
 }
 
 void CLumetDlg::OnInitDialog() {
@@ -292,7 +340,7 @@ void CLumetDlg::OnInitDialog() {
       AppendLog(std::string("Error: ") + error.what());
     }
   }
-  // The radio buttons below select x3 or x4 from the stored scale, as the command line does.
+  // The radio buttons below select x2, x3 or x4 from the stored scale, as the command line does.
   loaded.scale = ChosenScale(loaded.scale);
   // A stored value out of range is named by its line; the fields show it for correction.
   bool inRange = true;
@@ -303,11 +351,7 @@ void CLumetDlg::OnInitDialog() {
     inRange = false;
   }
   ApplyParams(loaded, inRange);
-  if (loaded.scale == 3.0) {
-    x3_->setChecked(true);
-  } else {
-    x4_->setChecked(true);
-  }
+  CheckScale(loaded.scale);
 }
 
 void CLumetDlg::SetField(int id, const QString& text) {
@@ -346,9 +390,9 @@ bool CLumetDlg::ApplyParams(const ParamSet& values, bool logRefusal) {
   return ok;
 }
 
-bool CLumetDlg::ReadControls() {
+ParamSet CLumetDlg::FieldValues() const {
   ParamSet values = params_;  // the ROI follows its fields already; rows without fields keep theirs
-  values.scale = x3_->isChecked() ? 3.0 : 4.0;
+  values.scale = x2_->isChecked() ? 2.0 : x3_->isChecked() ? 3.0 : 4.0;
   for (const ParamDescription& row : kParams) {
     // The whole texts: a value the parameter file cannot hold is refused by the adoption
     // instead of being cut short silently.
@@ -368,22 +412,124 @@ bool CLumetDlg::ReadControls() {
     }
   }
   values.firstFrame = 1;
+  return values;
+}
+
+bool CLumetDlg::ReadControls() {
+  ParamSet values = FieldValues();
+  // A ROI off frame 0 is moved onto it, or refused, before param.txt is rewritten.
+  if (!CheckRoiOnFrame(values)) return false;
   return ApplyParams(values);
+}
+
+std::optional<QSize> CLumetDlg::FrameSizeOf(const ParamSet& values) {
+  const std::string key = values.lrPattern + '\n' + std::to_string(values.startIndex);
+  if (const auto known = frameSizes_.find(key); known != frameSizes_.end()) return known->second;
+  try {
+    CheckParams(values);  // a pattern that cannot name a file is not read
+    FrameSource source(values.lrPattern, values.startIndex);
+    ColorGrayImage frame;
+    source.Read(0, frame);
+    const QSize size(frame.channels[0].Width(), frame.channels[0].Height());
+    frameSizes_[key] = size;
+    return size;
+  } catch (const std::exception&) {
+    return std::nullopt;  // not remembered: the frames may appear later
+  }
+}
+
+QString CLumetDlg::RoiMovedMessage(const RoiRect& roi, QSize frame) const {
+  return QStringLiteral("The ROI was moved to %1 to stay on the %2 \u00d7 %3 frame")
+      .arg(QString::fromStdString(RoiText(roi)))
+      .arg(frame.width())
+      .arg(frame.height());
+}
+
+bool CLumetDlg::CheckRoiOnFrame(ParamSet& values) {
+  try {
+    CheckParams(values);
+  } catch (const Error&) {
+    return true;  // the adoption refuses it with its range
+  }
+  const std::optional<QSize> frame = FrameSizeOf(values);
+  if (!frame) return true;  // the command says why the frame cannot be read
+  const RoiRect kept = CImgWnd::KeepInside(values.roi, frame->width(), frame->height());
+  if (!(kept == values.roi)) {
+    values.roi = kept;
+    emit roiKeptInside(RoiMovedMessage(kept, *frame));
+  }
+  try {
+    CheckRoiInsideFrame(values.roi, frame->width(), frame->height());
+  } catch (const Error& error) {
+    // Larger than the frame: refused here, so that param.txt never holds it.
+    const bool wide = values.roi.Width() <= 0 || values.roi.Width() > frame->width();
+    emit valueRefused(wide ? kIdRoiW : kIdRoiH, QString::fromStdString(error.what()));
+    AppendLog(std::string("Error: ") + error.what());
+    return false;
+  }
+  return true;
+}
+
+void CLumetDlg::KeepRoiOnFrame() {
+  if (CommandRunning()) return;
+  const ParamSet values = FieldValues();
+  const std::optional<QSize> frame = FrameSizeOf(values);
+  if (!frame) return;
+  const RoiRect kept = CImgWnd::KeepInside(values.roi, frame->width(), frame->height());
+  if (kept == values.roi) return;
+  params_.roi = kept;
+  OnRoiChanged();
+  emit roiKeptInside(RoiMovedMessage(kept, *frame));
+  emit fieldsEdited(kIdRoiX);
+}
+
+CLumetDlg::FieldState CLumetDlg::Snapshot() const {
+  FieldState state;
+  for (const auto& [id, edit] : edits_) state.texts[id] = edit->text();
+  for (const auto& [id, list] : choices_) state.texts[id] = list->currentText();
+  state.scale = x2_->isChecked() ? 2.0 : x3_->isChecked() ? 3.0 : 4.0;
+  return state;
+}
+
+void CLumetDlg::Restore(const FieldState& state) {
+  for (const auto& [id, text] : state.texts) SetField(id, text);
+  CheckScale(state.scale);
+}
+
+QString CLumetDlg::ResetChanges() const {
+  const ParamSet now = FieldValues();
+  const ParamSet defaults = InitParams();
+  QStringList lines;
+  for (const ParamDescription& row : kParams) {
+    if (row.controls[0] == 0) continue;  // Init params leaves what has no field
+    const std::string was = ParamValueText(row, now), will = ParamValueText(row, defaults);
+    if (was == will) continue;
+    // Named as the field's label names it; the ROI's four fields by their group.
+    const QLabel* label = findChild<QLabel*>(QStringLiteral("label%1").arg(row.controls[0]));
+    const QString name = row.kind == ParamKind::Roi ? QStringLiteral("Region (ROI)")
+                         : label != nullptr      ? label->text()
+                                                 : QString::fromUtf8(row.label);
+    lines << QStringLiteral("%1: %2 \u2192 %3").arg(name, QString::fromStdString(was), QString::fromStdString(will));
+  }
+  return lines.join(u'\n');
 }
 
 void CLumetDlg::OnInitParams() {
   if (CommandRunning()) return;
+  const QString changes = ResetChanges();
+  if (!changes.isEmpty() && confirmReset && !confirmReset(changes)) return;
   ApplyParams(InitParams());
+  emit paramsReset();
 }
 
-void CLumetDlg::OnScaleX3() {
-  x3_->setChecked(true);
-  x4_->setChecked(false);
-}
+void CLumetDlg::OnScaleX3() { CheckScale(3.0); }
 
-void CLumetDlg::OnScaleX4() {
-  x4_->setChecked(true);
-  x3_->setChecked(false);
+void CLumetDlg::OnScaleX4() { CheckScale(4.0); }
+
+void CLumetDlg::CheckScale(double scale) {
+  x2_->setChecked(scale == 2.0);
+  x3_->setChecked(scale == 3.0);
+  x4_->setChecked(scale == 4.0);
 }
 
 // The ROI handlers work in 64 bits and keep each edge inside int32 (saturating), so that
@@ -417,6 +563,11 @@ void CLumetDlg::SetRoi(int64_t x, int64_t y, int64_t w, int64_t h) {
   RefreshViewers();
 }
 
+void CLumetDlg::OnViewerRoiChanged() {
+  OnRoiChanged();
+  emit fieldsEdited(0);  // a placement in a viewer: one step each
+}
+
 void CLumetDlg::OnRoiChanged() {
   // All four texts first: writing each field runs its handler, which moves the ROI.
   const ParamDescription& row = kParams[FindParam("roi")];
@@ -444,11 +595,23 @@ QString CLumetDlg::LogText() const { return log_->toPlainText(); }
 void CLumetDlg::CreateViewerWindow(Viewer viewer, const QString& title, const ScreenRect& rect) {
   CImgWnd*& slot = viewer == Viewer::Reference ? refViewer : frameViewer;
   if (slot != nullptr) return;
-  slot = viewerFactory_ ? viewerFactory_(viewer, title, rect) : new CImgWnd(this, title, rect);
+  const QString plain = PlainViewerTitle(viewer, title, workbench_.params, false);
+  slot = viewerFactory_ ? viewerFactory_(viewer, plain, rect) : new CImgWnd(this, plain, rect);
   slot->setObjectName(viewer == Viewer::Reference ? QStringLiteral("refViewer") : QStringLiteral("frameViewer"));
   slot->setFont(font());
   slot->SetInteractive(!busy_);
-  connect(slot, &CImgWnd::roiChanged, this, &CLumetDlg::OnRoiChanged);
+  connect(slot, &CImgWnd::roiChanged, this, &CLumetDlg::OnViewerRoiChanged);
+  connect(slot, &CImgWnd::roiKeptInside, this, [this, slot] {
+    const QSize frame(slot->Image().Width(), slot->Image().Height());
+    emit roiKeptInside(RoiMovedMessage(params_.roi, frame));
+  });
+}
+
+void CLumetDlg::SetViewerTitle(Viewer viewer, const QString& title) {
+  CImgWnd* window = ViewerWindow(viewer);
+  if (window == nullptr) return;
+  const bool registering = busy_ && running_ == Command::Registration;
+  window->setWindowTitle(PlainViewerTitle(viewer, title, workbench_.params, registering));
 }
 
 void CLumetDlg::AttachRoiTo(Viewer viewer) {
@@ -471,6 +634,7 @@ bool CLumetDlg::StartCommand(Command command) {
   if (CommandRunning()) return false;
   emit commandStarting(command);
   if (!ReadControls()) return false;
+  running_ = command;
   workbench_.params = params_;
   port_ = std::make_unique<GuiPort>(this, refViewer != nullptr, frameViewer != nullptr);
   SetBusy(true);
@@ -527,6 +691,7 @@ void CLumetDlg::SetBusy(bool busy) {
   busy_ = busy;
   for (auto& [id, edit] : edits_) edit->setEnabled(!busy);
   for (auto& [id, list] : choices_) list->setEnabled(!busy);
+  x2_->setEnabled(!busy);
   x3_->setEnabled(!busy);
   x4_->setEnabled(!busy);
   for (QPushButton* button : commandButtons_) button->setEnabled(!busy);

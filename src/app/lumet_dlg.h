@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QDialog>
+#include <QSize>
 #include <QString>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "params/param_set.h"
@@ -49,6 +51,30 @@ class CLumetDlg : public QDialog {
 
   // The parameter set as last adopted (the ROI follows the ROI fields at once).
   const ParamSet& Params() const { return params_; }
+  // The values the fields show, read as a command would read them, without adopting them.
+  ParamSet FieldValues() const;
+
+  // What the fields show, exactly as typed: what an undo step restores.
+  struct FieldState {
+    std::map<int, QString> texts;  // by control ID: edit fields and drop-down lists
+    double scale = 4.0;  // the radio button checked
+    bool operator==(const FieldState&) const = default;
+  };
+  FieldState Snapshot() const;
+  // Shows the texts again (the ROI follows its fields); nothing is adopted.
+  void Restore(const FieldState& state);
+
+  // Frame 0's size for the sequence the values name, read once per sequence; none when
+  // it cannot be read (the commands then say why).
+  std::optional<QSize> FrameSizeOf(const ParamSet& values);
+  // Moves the ROI fields' rectangle onto frame 0 when it fits there but reaches off it.
+  void KeepRoiOnFrame();
+
+  // Asked before Init params replaces anything, with the list of what changes; without
+  // it (or when nothing changes) the reset happens at once.
+  std::function<bool(const QString& changes)> confirmReset;
+  // Init params' changes, one "label: now → default" line each; empty when none.
+  QString ResetChanges() const;
   Workbench& Bench() { return workbench_; }
 
   // Reads the controls into the parameter set and adopts it. False (with an "Error: "
@@ -79,7 +105,9 @@ class CLumetDlg : public QDialog {
   void SetViewerFactory(ViewerFactory factory) { viewerFactory_ = std::move(factory); }
 
   // Called on this thread by GuiPort.
+  // The titles are the commands' own; the viewers show them in plain words.
   void CreateViewerWindow(Viewer viewer, const QString& title, const ScreenRect& rect);
+  void SetViewerTitle(Viewer viewer, const QString& title);
   void AttachRoiTo(Viewer viewer);
   void ShowProgress(const QString& stage, int step, int total);
 
@@ -101,6 +129,14 @@ class CLumetDlg : public QDialog {
   void logAppended(const QString& line);
   // The adoption refused the value in field controlId (0: one without a field).
   void valueRefused(int controlId, const QString& message);
+  // The user changed a value (typed, chose, clicked or dragged the ROI); key names the
+  // control, so that keystrokes in one field make one undo step (0: the ROI placed in a
+  // viewer).
+  void fieldsEdited(int key);
+  // Init params replaced the values (and adopted them).
+  void paramsReset();
+  // The ROI was moved onto the frame; message says where to.
+  void roiKeptInside(const QString& message);
 
  protected:
   void reject() override;
@@ -109,23 +145,32 @@ class CLumetDlg : public QDialog {
 
  private:
   void BuildControls();
+  void BuildButtons();
+  void BuildFields();
+  void BuildScaleAndLog();
   void OnInitDialog();
+  // Keeps values.roi on frame 0 (moved) or refuses it before anything is written.
+  bool CheckRoiOnFrame(ParamSet& values);
+  QString RoiMovedMessage(const RoiRect& roi, QSize frame) const;
   void OnUpdateRoiX();
   void OnUpdateRoiY();
   void OnUpdateRoiW();
   void OnUpdateRoiH();
   void OnRoiChanged();
+  void OnViewerRoiChanged();
   void SetRoi(int64_t x, int64_t y, int64_t w, int64_t h);
   void RefreshViewers();
   void OnCommandFinished(bool ok);
   void SetBusy(bool busy);
   QLineEdit* Edit(int id) const { return edits_.at(id); }
   void SetField(int id, const QString& text);
+  void CheckScale(double scale);  // checks the radio button of 2, 3 or 4 alone
 
   ParamSet params_;
   Workbench workbench_;
   std::map<int, QLineEdit*> edits_;
   std::map<int, QComboBox*> choices_;  // the Choice rows' drop-down lists
+  QRadioButton* x2_ = nullptr;
   QRadioButton* x3_ = nullptr;
   QRadioButton* x4_ = nullptr;
   QPushButton* commandButtons_[4] = {};
@@ -144,6 +189,9 @@ class CLumetDlg : public QDialog {
   ViewerFactory viewerFactory_;
   bool busy_ = false;
   bool closePending_ = false;
+  Command running_ = Command::ShowReference;  // the command started last
+  // Frame 0's size by "pattern\nstart index".
+  std::map<std::string, QSize> frameSizes_;
 };
 
 }  // namespace lumet

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QDockWidget>
 #include <QDragEnterEvent>
@@ -15,18 +16,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QScrollArea>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QUndoStack>
 #include <algorithm>
 #include <optional>
 #include <utility>
 
-#include "app/dialog_units.h"
 #include "app/field_marker.h"
+#include "app/param_history.h"
 #include "app/version_info_dlg.h"
 #include "app/working_folder.h"
 #include "util/atomic_file.h"
@@ -41,57 +45,50 @@ namespace lumet {
 namespace {
 
 constexpr int kMaxRecent = 8;
-// The dialog's field area without the progress row, which moves to the status bar.
-constexpr int kEmbeddedWidth = 327;
-constexpr int kEmbeddedHeight = 298;
 constexpr int kCommandIds[4] = {1001, 1002, 1004, 1005};
-constexpr int kButtonsRight = 117;  // dialog units: 4 short of the "Reconstruction Setting" box
-constexpr int kLogMargin = 7;
 
-const char* const kKeyGeometry = "window/geometry";
-const char* const kKeyState = "window/state";
 const char* const kKeyLastFolder = "folders/last";
 const char* const kKeyRecent = "folders/recent";
 
 QString Native(const QString& path) { return QDir::toNativeSeparators(path); }
 
-QLabel* MakeHint(const QString& text) {
-  auto* label = new QLabel(text);
-  label->setAlignment(Qt::AlignCenter);
-  label->setWordWrap(true);
-  label->setMargin(16);
-  label->setStyleSheet(QStringLiteral("color: palette(mid);"));
-  return label;
+QString CommandName(CLumetDlg::Command command) {
+  switch (command) {
+    case CLumetDlg::Command::ShowReference:
+      return QStringLiteral("Show Reference");
+    case CLumetDlg::Command::Registration:
+      return QStringLiteral("Registration");
+    case CLumetDlg::Command::Reconstruction:
+      break;
+  }
+  return QStringLiteral("Reconstruction");
 }
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), history_(new ParamHistory(this)) {
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QStringLiteral("Lumet"));
   setWindowIcon(QApplication::windowIcon());
   setAcceptDrops(true);
   setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks | QMainWindow::AllowNestedDocks);
-  BuildActions();
+  BuildFileMenu();
+  BuildEditMenu();
+  BuildViewMenu();
+  BuildCommands();
   BuildDocks();
-  placeholder_ = MakeHint(tr("No working folder yet.\n\nChoose one with File > Open Frames… or Open Folder…, "
-                             "or drop a folder, a frame file or a video here."));
-  placeholder_->setObjectName(QStringLiteral("noFolder"));
-  setCentralWidget(placeholder_);
-  statusBar()->setObjectName(QStringLiteral("statusBar"));
-  resize(1180, 720);
-  QSettings settings;
-  restoreGeometry(settings.value(kKeyGeometry).toByteArray());
-  restoreState(settings.value(kKeyState).toByteArray());
+  BuildStatusBar();
+  PlaceInitially();
   SyncActions();
 }
 
 MainWindow::~MainWindow() {
   // The panes point into the dialog's parameter set; they go first.
+  disconnect(history_->Stack(), nullptr, this, nullptr);
   DropPanes();
 }
 
-void MainWindow::BuildActions() {
+void MainWindow::BuildFileMenu() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
   openAction_ = file->addAction(tr("&Open Frames…"), this, [this] {
     const QString path = QFileDialog::getOpenFileName(
@@ -114,17 +111,40 @@ void MainWindow::BuildActions() {
   connect(recentMenu_, &QMenu::aboutToShow, this, &MainWindow::FillRecentMenu);
   file->addSeparator();
   saveResultAction_ = file->addAction(tr("&Save Result As…"), this, [this] {
-    const QString path = AskSavePath(QStringLiteral("result/hr.png"));
+    const QString path = AskSavePath(tr("Save Result As"), SuggestedResultFile());
     if (!path.isEmpty()) SaveResultTo(path);
   });
   saveResultAction_->setObjectName(QStringLiteral("actionSaveResult"));
-  saveResultAction_->setShortcuts(QKeySequence::SaveAs);
+  saveResultAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  saveResultAction_->setStatusTip(tr("Save the result shown on the right of the comparison"));
   file->addSeparator();
   QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
   quit->setObjectName(QStringLiteral("actionQuit"));
   quit->setShortcuts(QKeySequence::Quit);
   quit->setMenuRole(QAction::QuitRole);
+}
 
+void MainWindow::BuildEditMenu() {
+  QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+  QUndoStack* stack = history_->Stack();
+  undoAction_ = edit->addAction(tr("&Undo"), this, [this, stack] {
+    const QString text = stack->undoText();
+    stack->undo();
+    statusBar()->showMessage(tr("Undone: %1").arg(text));
+  });
+  undoAction_->setObjectName(QStringLiteral("actionUndo"));
+  undoAction_->setShortcuts(QKeySequence::Undo);
+  redoAction_ = edit->addAction(tr("&Redo"), this, [this, stack] {
+    const QString text = stack->redoText();
+    stack->redo();
+    statusBar()->showMessage(tr("Redone: %1").arg(text));
+  });
+  redoAction_->setObjectName(QStringLiteral("actionRedo"));
+  redoAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+  connect(stack, &QUndoStack::indexChanged, this, &MainWindow::SyncActions);
+}
+
+void MainWindow::BuildViewMenu() {
   QMenu* view = menuBar()->addMenu(tr("&View"));
   viewMenu_ = view;
   struct ZoomItem {
@@ -150,22 +170,43 @@ void MainWindow::BuildActions() {
     zoomActions_[i] = action;
   }
   view->addSeparator();
+}
 
+void MainWindow::BuildCommands() {
   QToolBar* tools = addToolBar(tr("Commands"));
   tools->setObjectName(QStringLiteral("commandsToolBar"));
   tools->setToolButtonStyle(Qt::ToolButtonTextOnly);
   QMenu* commands = menuBar()->addMenu(tr("&Commands"));
-  const QString commandTexts[4] = {tr("Show Reference"), tr("Registration LR Frames"), tr("Reconstruction"),
-                                   tr("Init params")};
+  const QString texts[4] = {tr("Show Reference"), tr("Register Frames"), tr("Reconstruct"), tr("Reset Parameters…")};
+  const QKeySequence keys[4] = {QKeySequence(Qt::CTRL | Qt::Key_1), QKeySequence(Qt::CTRL | Qt::Key_2),
+                                QKeySequence(Qt::CTRL | Qt::Key_3), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)};
   for (int i = 0; i < 4; ++i) {
-    QAction* action = new QAction(commandTexts[i], this);
+    QAction* action = new QAction(texts[i], this);
     action->setObjectName(QStringLiteral("actionCommand%1").arg(kCommandIds[i]));
+    action->setShortcut(keys[i]);
     connect(action, &QAction::triggered, this, [this, id = kCommandIds[i]] { ClickCommand(id); });
+    if (i == 3) {
+      commands->addSeparator();
+      tools->addSeparator();
+    }
     tools->addAction(action);
     commands->addAction(action);
     commandActions_[i] = action;
+    if (i == 2) {
+      runAction_ = new QAction(tr("&Run (Register, then Reconstruct)"), this);
+      runAction_->setObjectName(QStringLiteral("actionRun"));
+      runAction_->setIconText(tr("Run"));
+      runAction_->setShortcuts({QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)});
+      runAction_->setStatusTip(tr("Register the frames, then reconstruct, with the values shown"));
+      connect(runAction_, &QAction::triggered, this, &MainWindow::StartRun);
+      tools->addAction(runAction_);
+      commands->addAction(runAction_);
+    }
   }
-  view->addAction(tools->toggleViewAction());
+  for (QAction* action : commandActions_) {
+    action->setToolTip(QStringLiteral("%1 (%2)").arg(action->text(), action->shortcut().toString(QKeySequence::NativeText)));
+  }
+  viewMenu_->addAction(tools->toggleViewAction());
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   QAction* about = help->addAction(tr("&About Lumet…"), this, [this] {
@@ -175,26 +216,6 @@ void MainWindow::BuildActions() {
   about->setObjectName(QStringLiteral("actionAbout"));
   about->setShortcuts(QKeySequence::HelpContents);
   about->setMenuRole(QAction::AboutRole);
-}
-
-void MainWindow::BuildDocks() {
-  const QString titles[2] = {tr("Reference"), tr("Frames")};
-  const QString hints[2] = {tr("Show Reference shows frame 0 here: click to place the ROI, drag its edges to "
-                               "resize it."),
-                            tr("Registration shows the frames here; Reconstruction ends with a before/after "
-                               "comparison.")};
-  const char* names[2] = {"referenceDock", "frameDock"};
-  for (int i = 0; i < 2; ++i) {
-    auto* dock = new QDockWidget(titles[i], this);
-    dock->setObjectName(QString::fromLatin1(names[i]));
-    dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
-    dock->setWidget(MakeHint(hints[i]));
-    dock->setMinimumSize(200, 150);
-    addDockWidget(Qt::RightDockWidgetArea, dock);
-    docks_[i] = dock;
-  }
-  // Menu entries to bring a dock back after it was floated away.
-  for (QDockWidget* dock : docks_) viewMenu_->addAction(dock->toggleViewAction());
 }
 
 void MainWindow::Start(const QString& argument) {
@@ -257,92 +278,66 @@ bool MainWindow::Open(const QString& path) {
       // Too few frames: the count stays, and the log says what was found.
       dialog_->AppendLog(std::string("Error: ") + error.what());
     }
+    // The stored ROI onto these frames before it is written with them.
+    if (const std::optional<QSize> size = dialog_->FrameSizeOf(values)) {
+      values.roi = CImgWnd::KeepInside(values.roi, size->width(), size->height());
+    }
     dialog_->ApplyParams(values);
   }
+  history_->Attach(dialog_);
   setWindowTitle(Native(folder_));
   RememberFolder(QDir::cleanPath(info.absoluteFilePath()));
   statusBar()->showMessage(tr("Working folder: %1").arg(Native(folder_)));
+  ShowOpenedSequence();
   emit folderOpened(folder_);
   return true;
 }
 
 void MainWindow::MakeDialog() {
   DropPanes();
+  runs_.clear();
+  shownRun_ = -1;
+  FillCompareLists();
   delete progress_;
   delete cancel_;
   auto* dialog = new CLumetDlg(this);
   dialog->setWindowFlags(Qt::Widget);
   dialog->SetViewerFactory(
       [this](Viewer viewer, const QString& title, const ScreenRect&) -> CImgWnd* { return MakePane(viewer, title); });
+  dialog->confirmReset = [this](const QString& changes) { return AskReset(changes); };
   // The progress bar and Cancel move to the status bar; the fields keep their layout.
   progress_ = dialog->findChild<QProgressBar*>(QStringLiteral("progress"));
   cancel_ = dialog->findChild<QPushButton*>(QStringLiteral("cancel"));
-  progress_->setMinimumWidth(200);
+  progress_->setMinimumWidth(160);
   progress_->setMaximumWidth(320);
   statusBar()->addPermanentWidget(progress_);
   statusBar()->addPermanentWidget(cancel_);
-  const DialogUnits du(dialog->font());
-  // The fields keep their places; the log pane takes the height the window gives.
-  dialog->setFixedWidth(du.X(kEmbeddedWidth));
-  dialog->setMinimumHeight(du.Y(kEmbeddedHeight));
-  dialog->setMaximumHeight(QWIDGETSIZE_MAX);
-  dialog->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-  // The command buttons grow to their texts where the font is wider than the template's,
-  // up to the group box beside them.
-  for (int id : kCommandIds) {
-    if (QPushButton* button = dialog->findChild<QPushButton*>(QString::number(id))) {
-      const int room = du.X(kButtonsRight) - button->x();
-      button->resize(std::clamp(button->sizeHint().width(), button->width(), room), button->height());
-    }
-  }
+  FitDialog(dialog);
 
   connect(dialog, &CLumetDlg::logAppended, this, &MainWindow::OnLogLine);
   connect(dialog, &CLumetDlg::valueRefused, this, &MainWindow::OnValueRefused);
   connect(dialog, &CLumetDlg::commandStarting, this, &MainWindow::OnCommandStarting);
   connect(dialog, &CLumetDlg::commandFinished, this, &MainWindow::OnCommandFinished);
+  connect(dialog, &CLumetDlg::roiKeptInside, this, [this](const QString& message) { statusBar()->showMessage(message); });
+  connect(dialog, &CLumetDlg::paramsReset, this, [this] {
+    statusBar()->showMessage(tr("Parameters reset to their defaults: Edit > Undo (Ctrl+Z) brings them back"));
+  });
   for (int id : kCommandIds) {
     if (QPushButton* button = dialog->findChild<QPushButton*>(QString::number(id))) button->installEventFilter(this);
+  }
+  for (QLineEdit* field : dialog->findChildren<QLineEdit*>()) {
+    field->installEventFilter(this);  // Ctrl+Z is the window's undo, not the field's
+    connect(field, &QLineEdit::textChanged, this, &MainWindow::RevalidateMarks);
   }
   cancel_->installEventFilter(this);
   dialog->installEventFilter(this);
   dialog_ = dialog;
-  setCentralWidget(dialog);  // the previous dialog or the placeholder goes
-  placeholder_ = nullptr;
+  controlsScroll_->setWidget(dialog);  // the previous dialog or the placeholder goes
   dialog->show();
   // What the start-up refused (a stored value out of range) is marked too.
   refusalMarked_ = false;
   for (const QString& line : dialog->LogText().split(u'\n')) OnLogLine(line);
   SyncActions();
-}
-
-ViewerPane* MainWindow::MakePane(Viewer viewer, const QString& title) {
-  QDockWidget* dock = docks_[viewer == Viewer::Reference ? 0 : 1];
-  auto* pane = new ViewerPane(dock, title);
-  QWidget* hint = dock->widget();
-  dock->setWidget(pane);
-  delete hint;
-  dock->setWindowTitle(title);
-  connect(pane, &ViewerPane::activated, this, [this, pane] {
-    activePane_ = pane;
-    SyncActions();
-  });
-  connect(pane, &ViewerPane::saveRequested, this, [this, pane](bool result) { OnSaveRequested(pane, result); });
-  // The dialog keeps the pane once this returns; the View menu can act on it from then on.
-  QMetaObject::invokeMethod(this, &MainWindow::SyncActions, Qt::QueuedConnection);
-  return pane;
-}
-
-void MainWindow::DropPanes() {
-  const QString titles[2] = {tr("Reference"), tr("Frames")};
-  for (int i = 0; i < 2; ++i) {
-    if (docks_[i] == nullptr) continue;
-    if (auto* pane = qobject_cast<ViewerPane*>(docks_[i]->widget())) {
-      docks_[i]->setWidget(MakeHint(tr("No picture yet.")));
-      delete pane;
-      docks_[i]->setWindowTitle(titles[i]);
-    }
-  }
-  activePane_ = nullptr;
 }
 
 ViewerPane* MainWindow::Pane(Viewer viewer) const {
@@ -364,18 +359,45 @@ void MainWindow::SyncActions() {
         dialog_ == nullptr ? nullptr : dialog_->findChild<QPushButton*>(QString::number(kCommandIds[i]));
     commandActions_[i]->setEnabled(button != nullptr && button->isEnabled());
   }
+  runAction_->setEnabled(dialog_ != nullptr && !running);
   openAction_->setEnabled(!running);
   openFolderAction_->setEnabled(!running);
   recentMenu_->setEnabled(!running);
-  ViewerPane* frame = Pane(Viewer::Frame);
-  saveResultAction_->setEnabled(!running && frame != nullptr && frame->HasResult());
+  saveResultAction_->setEnabled(!running && (!runs_.empty() || (Pane(Viewer::Frame) != nullptr && Pane(Viewer::Frame)->HasResult())));
   const bool pane = ActivePane() != nullptr;
   for (QAction* action : zoomActions_) action->setEnabled(pane);
+  QUndoStack* stack = history_->Stack();
+  undoAction_->setEnabled(!running && stack->canUndo());
+  redoAction_->setEnabled(!running && stack->canRedo());
+  undoAction_->setText(stack->canUndo() ? tr("&Undo %1").arg(stack->undoText()) : tr("&Undo"));
+  redoAction_->setText(stack->canRedo() ? tr("&Redo %1").arg(stack->redoText()) : tr("&Redo"));
+  if (frameBar_ != nullptr) frameBar_->setEnabled(!running && Pane(Viewer::Frame) != nullptr);
 }
 
 void MainWindow::ClickCommand(int id) {
   if (dialog_ == nullptr) return;
   if (QPushButton* button = dialog_->findChild<QPushButton*>(QString::number(id))) button->click();
+}
+
+void MainWindow::StartRun() {
+  if (dialog_ == nullptr || dialog_->CommandRunning()) return;
+  runPending_ = true;
+  if (!dialog_->StartCommand(CLumetDlg::Command::Registration)) {
+    runPending_ = false;
+    emit runFinished(false);
+  }
+}
+
+bool MainWindow::AskReset(const QString& changes) {
+  if (confirmReset) return confirmReset(changes);
+  QMessageBox box(QMessageBox::Question, tr("Reset Parameters"),
+                  tr("Put every parameter back to its default? This changes:"), QMessageBox::Cancel, this);
+  box.setInformativeText(changes + tr("\n\nEdit > Undo (Ctrl+Z) brings the values back."));
+  QPushButton* reset = box.addButton(tr("Reset"), QMessageBox::AcceptRole);
+  box.setDefaultButton(QMessageBox::Cancel);
+  box.exec();
+  activateWindow();  // the keys (Ctrl+Z) come back to the window
+  return box.clickedButton() == reset;
 }
 
 void MainWindow::RememberFolder(const QString& opened) {
@@ -414,8 +436,23 @@ void MainWindow::OnValueRefused(int controlId, const QString& message) {
   refusalMarked_ = true;
 }
 
+void MainWindow::RevalidateMarks() {
+  if (dialog_ == nullptr) return;
+  std::optional<QSize> frame;
+  const ParamSet values = dialog_->FieldValues();
+  if (const auto known = dialog_->FrameSizeOf(values)) frame = known;
+  for (QLineEdit* field : dialog_->findChildren<QLineEdit*>()) {
+    if (IsMarkedRefused(field) && FieldValueValid(field->objectName().toInt(), values, frame)) ClearRefusedMark(field);
+  }
+}
+
 void MainWindow::OnLogLine(const QString& line) {
   static const QString kError = QStringLiteral("Error: ");
+  if (line.startsWith(QStringLiteral("Warning:"))) statusBar()->showMessage(line);
+  if (line == QStringLiteral("Cancelled")) {
+    cancelled_ = true;
+    statusBar()->showMessage(tr("Cancelled"));
+  }
   if (!line.startsWith(kError)) return;
   statusBar()->showMessage(line);
   // A refused parameter has marked its own field; other errors are traced by what they name.
@@ -427,10 +464,12 @@ void MainWindow::OnLogLine(const QString& line) {
   }
 }
 
-void MainWindow::OnCommandStarting() {
+void MainWindow::OnCommandStarting(CLumetDlg::Command command) {
   // The command's thread has not started: the list is this thread's to clear.
   dialog_->Bench().filesWritten.clear();
-  statusBar()->clearMessage();
+  lastCommand_ = command;
+  cancelled_ = false;
+  statusBar()->showMessage(tr("%1…").arg(CommandName(command)));
 }
 
 void MainWindow::OnCommandFinished(bool ok) {
@@ -441,7 +480,27 @@ void MainWindow::OnCommandFinished(bool ok) {
   written.insert(written.end(), files.begin(), files.end());
   const QString summary = QString::fromStdString(SummarizeFiles(written));
   dialog_->AppendLog("Wrote " + summary.toStdString());
-  if (ok) statusBar()->showMessage(tr("Done. Wrote %1").arg(summary));
+  if (ok) {
+    // The values the command ran on are good: no field stays marked.
+    for (QLineEdit* field : dialog_->findChildren<QLineEdit*>()) ClearRefusedMark(field);
+    if (lastCommand_ == CLumetDlg::Command::Reconstruction) RecordRun();
+    statusBar()->showMessage(tr("%1 done. Wrote %2").arg(CommandName(lastCommand_), summary));
+  } else if (cancelled_) {
+    statusBar()->showMessage(tr("Cancelled"));
+  }
+  TitleViewersAfter(lastCommand_, ok);
+  const bool chain = std::exchange(runPending_, false);
+  if (chain && ok && lastCommand_ == CLumetDlg::Command::Registration && !closePending_) {
+    runPending_ = true;
+    QMetaObject::invokeMethod(this, [this] {
+      if (dialog_ == nullptr || !dialog_->StartCommand(CLumetDlg::Command::Reconstruction)) {
+        runPending_ = false;
+        emit runFinished(false);
+      }
+    }, Qt::QueuedConnection);
+  } else if (chain) {
+    emit runFinished(ok && lastCommand_ == CLumetDlg::Command::Reconstruction);
+  }
   SyncActions();
   if (closePending_) {
     closePending_ = false;
@@ -449,12 +508,20 @@ void MainWindow::OnCommandFinished(bool ok) {
   }
 }
 
-QString MainWindow::AskSavePath(const QString& suggestion) {
-  return QFileDialog::getSaveFileName(this, tr("Save Picture As"), QDir(folder_).filePath(suggestion),
+QString MainWindow::AskSavePath(const QString& title, const QString& suggestion) {
+  return QFileDialog::getSaveFileName(this, title, QDir(folder_).filePath(suggestion),
                                       tr("PNG (*.png);;BMP (*.bmp);;JPEG (*.jpg *.jpeg);;TIFF (*.tif *.tiff)"));
 }
 
+QString MainWindow::SuggestedResultFile() const {
+  if (shownRun_ >= 0 && shownRun_ < static_cast<int>(runs_.size())) return runs_[static_cast<size_t>(shownRun_)].SuggestedFile();
+  return QStringLiteral("result/hr.png");
+}
+
 bool MainWindow::SaveResultTo(const QString& path) {
+  if (shownRun_ >= 0 && shownRun_ < static_cast<int>(runs_.size())) {
+    return SavePicture(runs_[static_cast<size_t>(shownRun_)].result, path);
+  }
   ViewerPane* frame = Pane(Viewer::Frame);
   if (frame == nullptr || !frame->HasResult()) {
     ShowError(tr("There is no result to save yet: run Reconstruction first"));
@@ -464,7 +531,8 @@ bool MainWindow::SaveResultTo(const QString& path) {
 }
 
 void MainWindow::OnSaveRequested(ViewerPane* pane, bool result) {
-  const QString path = AskSavePath(result ? QStringLiteral("result/hr.png") : QStringLiteral("picture.png"));
+  const QString path = result ? AskSavePath(tr("Save Result As"), SuggestedResultFile())
+                              : AskSavePath(tr("Save Picture As"), QStringLiteral("picture.png"));
   if (path.isEmpty()) return;
   if (result) {
     SaveResultTo(path);
@@ -500,20 +568,6 @@ bool MainWindow::SavePicture(const QImage& picture, const QString& path) {
   return true;
 }
 
-void MainWindow::closeEvent(QCloseEvent* event) {
-  // A running command is cancelled and waited for; the window closes when it has ended.
-  if (dialog_ != nullptr && dialog_->CommandRunning()) {
-    closePending_ = true;
-    dialog_->CancelCommand();
-    event->ignore();
-    return;
-  }
-  QSettings settings;
-  settings.setValue(kKeyGeometry, saveGeometry());
-  settings.setValue(kKeyState, saveState());
-  event->accept();
-}
-
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (!urls.isEmpty() && urls.first().isLocalFile() && QFileInfo::exists(urls.first().toLocalFile()) &&
@@ -530,15 +584,29 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  const bool key = event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress;
+  if (key && qobject_cast<QLineEdit*>(watched) != nullptr) {
+    // The fields' own undo would bypass the window's steps: the keys are Edit's.
+    const auto* press = static_cast<QKeyEvent*>(event);
+    const bool redo = press->matches(QKeySequence::Redo) ||
+                      press->keyCombination() == QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_Z);
+    if (redo || press->matches(QKeySequence::Undo)) {
+      QAction* action = redo ? redoAction_ : undoAction_;
+      if (event->type() == QEvent::KeyPress && action->isEnabled()) action->trigger();
+      return true;
+    }
+  }
   if (dialog_ != nullptr && watched == dialog_ && event->type() == QEvent::Resize) {
+    // The log pane takes the height the controls' dock gives the dialog.
     if (auto* log = dialog_->findChild<QWidget*>(QStringLiteral("1003"))) {
-      const int bottom = dialog_->height() - DialogUnits(dialog_->font()).Y(kLogMargin);
+      const int bottom = dialog_->height() - log->x();  // the log's margins are equal
       log->resize(log->width(), std::max(bottom - log->y(), log->minimumSizeHint().height()));
     }
   }
   if (dialog_ != nullptr && watched == dialog_ && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
     // Inside the window Esc cancels a running command; it no longer ends the program.
+    runPending_ = false;
     if (dialog_->CommandRunning()) dialog_->CancelCommand();
     return true;
   }

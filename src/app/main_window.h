@@ -4,28 +4,36 @@
 #include <QPointer>
 #include <QString>
 #include <functional>
+#include <vector>
 
 #include "app/lumet_dlg.h"
+#include "app/run_results.h"
 
 class QAction;
+class QComboBox;
 class QDockWidget;
 class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
+class QSlider;
+class QSpinBox;
 
 namespace lumet {
 
+class ParamHistory;
 class ViewerPane;
 
-// The application's window: the dialog's controls in the middle, the two viewers as docks
-// beside them, a menu bar, a tool bar with the four commands and a status bar with the
-// progress bar and Cancel.
+// The application's window: the dialog's controls in a dock of their own (scrolled when
+// narrow), the two viewers as docks taking the rest, a menu bar, a tool bar with the
+// commands and a status bar with the outcome of the last command, the zoom and the pixel
+// under the pointer, the progress bar and Cancel.
 //
 // It works in one working folder at a time (the process's current folder, since every name
 // in the parameters is relative to it). Opening a folder, a frame file or a video makes a
-// fresh dialog there, which reads and rewrites that folder's param.txt; until a folder is
-// chosen there is no dialog and nothing is read or written.
+// fresh dialog there, which reads and rewrites that folder's param.txt, and shows frame 0;
+// until a folder is chosen there is no dialog and nothing is read or written.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -48,30 +56,62 @@ class MainWindow : public QMainWindow {
   ViewerPane* Pane(Viewer viewer) const;
   // The pane the View menu acts on: the last one the pointer entered or that had the focus.
   ViewerPane* ActivePane() const;
+  QDockWidget* ControlsDock() const { return controlsDock_; }
+  QDockWidget* ViewerDock(Viewer viewer) const { return docks_[viewer == Viewer::Reference ? 0 : 1]; }
 
-  // Writes the reconstruction shown in the comparison to path (format from its suffix).
-  // False, with an "Error: " line, when there is no result or it cannot be written.
+  // Shows frame k of the sequence in the frame viewer (the frame slider does this).
+  bool ShowFrame(int k);
+
+  // The reconstructions since the window opened, oldest first.
+  const std::vector<RunResult>& Runs() const { return runs_; }
+  // Splits the frame viewer between two of them: left -1 is frame 0 on the right run's grid.
+  // False (said in the status bar) when the two differ in size.
+  bool Compare(int left, int right);
+
+  // Writes the result shown on the right of the comparison (the last run's unless another
+  // was chosen) to path (format from its suffix). False, with an "Error: " line, when there
+  // is no result or it cannot be written.
   bool SaveResultTo(const QString& path);
+  // What Save Result As… suggests: the method and the run in the name.
+  QString SuggestedResultFile() const;
 
   // Asks the user for a folder when nothing else names one; tests replace it.
   std::function<QString()> askFolder;
+  // Asks before Init params resets the values; tests replace it. Default: a message box.
+  std::function<bool(const QString& changes)> confirmReset;
 
   QAction* OpenAction() const { return openAction_; }
   QAction* SaveResultAction() const { return saveResultAction_; }
+  QAction* RunAction() const { return runAction_; }
+  QAction* UndoAction() const { return undoAction_; }
+  QAction* RedoAction() const { return redoAction_; }
 
  signals:
   void folderOpened(const QString& folder);
+  // A Run (registration, then reconstruction) ended; ok when both did.
+  void runFinished(bool ok);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
-  void BuildActions();
+  void BuildFileMenu();
+  void BuildEditMenu();
+  void BuildViewMenu();
+  void BuildCommands();
   void BuildDocks();
+  void BuildStatusBar();
+  QWidget* BuildFrameBar();
+  void PlaceInitially();
+  void KeepOnScreen();
   void MakeDialog();
+  void FitDialog(CLumetDlg* dialog);
+  void ShowOpenedSequence();
   ViewerPane* MakePane(Viewer viewer, const QString& title);
   void DropPanes();
   void SyncActions();
@@ -80,31 +120,62 @@ class MainWindow : public QMainWindow {
   void ShowError(const QString& text);
   void OnLogLine(const QString& line);
   void OnValueRefused(int controlId, const QString& message);
-  void OnCommandStarting();
+  void RevalidateMarks();
+  void OnCommandStarting(CLumetDlg::Command command);
+  void TitleViewersAfter(CLumetDlg::Command command, bool ok);
   void OnCommandFinished(bool ok);
+  void RecordRun();
+  void FillCompareLists();
+  void OnPointer(ViewerPane* pane, QPointF at, bool inside);
+  void ShowZoom(ViewerPane* pane);
   void OnSaveRequested(ViewerPane* pane, bool result);
   bool SavePicture(const QImage& picture, const QString& path);
-  QString AskSavePath(const QString& suggestion);
+  QString AskSavePath(const QString& title, const QString& suggestion);
   void ClickCommand(int id);
+  void StartRun();
+  bool AskReset(const QString& changes);
+  static QLabel* MakeHint(const QString& text);
 
   CLumetDlg* dialog_ = nullptr;
   QString folder_;
+  QDockWidget* controlsDock_ = nullptr;
+  QMainWindow* viewerHost_ = nullptr;  // the viewers' docks
+  QScrollArea* controlsScroll_ = nullptr;
   QDockWidget* docks_[2] = {};
+  QWidget* areas_[2] = {};  // the docks' widgets: the pane (or a hint) below its bar
   QPointer<ViewerPane> activePane_;
-  QLabel* placeholder_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QPushButton* cancel_ = nullptr;
+  QLabel* pointerLabel_ = nullptr;
+  QLabel* zoomLabel_ = nullptr;
+
+  QWidget* frameBar_ = nullptr;
+  QSpinBox* frameSpin_ = nullptr;
+  QSlider* frameSlider_ = nullptr;
+  QLabel* frameCount_ = nullptr;
+  QComboBox* compareLeft_ = nullptr;
+  QComboBox* compareRight_ = nullptr;
+  std::vector<RunResult> runs_;
+  int shownRun_ = -1;  // the run on the right of the comparison
+
+  ParamHistory* history_ = nullptr;
 
   QAction* openAction_ = nullptr;
   QAction* openFolderAction_ = nullptr;
   QAction* saveResultAction_ = nullptr;
   QAction* commandActions_[4] = {};
+  QAction* runAction_ = nullptr;
+  QAction* undoAction_ = nullptr;
+  QAction* redoAction_ = nullptr;
   QAction* zoomActions_[4] = {};
   QMenu* recentMenu_ = nullptr;
   QMenu* viewMenu_ = nullptr;
 
   bool closePending_ = false;
+  bool runPending_ = false;     // Run: the reconstruction follows a successful registration
   bool refusalMarked_ = false;  // the error line to come belongs to a field marked already
+  bool cancelled_ = false;      // the last command logged "Cancelled"
+  CLumetDlg::Command lastCommand_ = CLumetDlg::Command::ShowReference;
 };
 
 }  // namespace lumet

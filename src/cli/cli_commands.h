@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -25,14 +26,16 @@ void AddPipelineCommands(CLI::App& app, CommandSlot& slot);  // register, recons
 void AddSynthCommand(CLI::App& app, CommandSlot& slot);      // synth
 void AddCompareCommand(CLI::App& app, CommandSlot& slot);    // compare
 void AddDemoCommand(CLI::App& app, CommandSlot& slot);       // demo
+void AddBatchCommand(CLI::App& app, CommandSlot& slot);      // batch
 
 // What ParseCommandLine returns when a command was chosen (never an exit status).
 inline constexpr int kParsedCommand = -1;
 
 // Parses the command line of lumet-cli without running anything: the chosen command is
 // left in slot.run and the -C folder in folder, and kParsedCommand is returned. Help,
-// version and usage errors are written to out and err, and their exit status returned.
+// version and usage errors are written to out and err (the hints on a refused command
+// line to hints), and their exit status returned.
 int ParseCommandLine(int argc, const char* const* argv, std::string& folder, CommandSlot& slot, std::ostream& out,
-                     std::ostream& err);
+                     std::ostream& err, FILE* hints = stderr);
 
 }  // namespace lumet::cli

@@ -6,7 +6,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/threads_option.h"
-#include "imageio/bmp_file.h"
+#include "imageio/image_file.h"
 #include "evaluation/quality.h"
 #include "util/error.h"
 #include "util/text_format.h"
@@ -17,15 +17,17 @@ void AddCompareCommand(CLI::App& app, CommandSlot& slot) {
   auto first = std::make_shared<std::string>();
   auto second = std::make_shared<std::string>();
   auto* command = app.add_subcommand("compare", "print the PSNR (dB) and the SSIM of two images of the same size");
-  command->add_option("A", *first, "first image (BMP)")->required()->type_name("A.bmp");
-  command->add_option("B", *second, "second image (BMP)")->required()->type_name("B.bmp");
+  command->add_option("A", *first, "first image (BMP, PNG, TIFF, JPEG or any format frames may have)")
+      ->required()
+      ->type_name("A");
+  command->add_option("B", *second, "second image, of the same size")->required()->type_name("B");
   AddThreadsOption(*command);
   command->callback([&slot, first, second] {
     slot.run = [first, second] {
       ColorGrayImage a;
       ColorGrayImage b;
-      BmpFile::ReadFrame(*first, a);
-      BmpFile::ReadFrame(*second, b);
+      ReadImageFile(*first, a);
+      ReadImageFile(*second, b);
       if (a.Width() != b.Width() || a.Height() != b.Height()) {
         throw Error(Format("%s is %dx%d but %s is %dx%d: the sizes must match", first->c_str(), a.Width(), a.Height(),
                            second->c_str(), b.Width(), b.Height()));

@@ -47,6 +47,39 @@ class FolderChange {
   std::filesystem::path previous_;
 };
 
+// The demo's port: the log lines are kept for the summaries, not printed one by one.
+class DemoPort : public HeadlessPort {
+ public:
+  void AppendLog(const std::string& text) override { log.push_back(StripLineEnds(text)); }
+  std::vector<std::string> log;
+};
+
+// "frames 1..30: MAE after the refinement mean 1.23, largest 2.34 (frame 17)".
+std::string RegistrationSummary(const std::vector<FrameScores>& scores) {
+  if (scores.empty()) return "no frames registered";
+  double sum = 0.0;
+  const FrameScores* largest = &scores.front();
+  for (const FrameScores& s : scores) {
+    sum += s.refinement;
+    if (s.refinement > largest->refinement) largest = &s;
+  }
+  return Format("frames %d..%d, MAE after the refinement mean %s, largest %s (frame %d)", scores.front().frame,
+                scores.back().frame, FormatG6(sum / static_cast<double>(scores.size())).c_str(),
+                FormatG6(largest->refinement).c_str(), largest->frame);
+}
+
+// The reconstruction's last summary line of the log: the frame selection (classic) or the
+// iteration count (enhanced).
+std::string ReconstructionSummary(const std::vector<std::string>& log) {
+  for (auto line = log.rbegin(); line != log.rend(); ++line) {
+    if (line->rfind("Threshold(", 0) == 0) {
+      return *line + " (frames are used in order up to the first whose error against frame 0 is above it)";
+    }
+    if (line->rfind("Enhanced = ", 0) == 0) return *line;
+  }
+  return "no summary";
+}
+
 class Stopwatch {
  public:
   double Seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
@@ -57,7 +90,7 @@ class Stopwatch {
 
 // Runs one stage of the pipeline and returns its time, ending the progress line either way.
 template <typename Stage>
-double TimedStage(HeadlessPort& port, Stage&& stage) {
+double TimedStage(DemoPort& port, Stage&& stage) {
   const Stopwatch clock;
   try {
     stage();
@@ -108,17 +141,20 @@ int RunDemo(const std::string& dir, const std::string& method) {
   Workbench bench;
   bench.params = params;
   bench.carryFrames = true;  // the reconstruction follows at once
-  HeadlessPort port;
+  DemoPort port;
 
   std::printf("2. Registration of frames 1..%d\n", params.lrCount);
   std::fflush(stdout);
   const double registrationSeconds = TimedStage(port, [&] { bench.Registration(port); });
+  std::printf("   %s\n", RegistrationSummary(bench.registrationScores).c_str());
+  port.log.clear();
 
   // The enhanced reconstruction uses the last registered frame too.
   std::printf("3. Reconstruction from frames 0..%d\n",
               params.method == kEnhancedMethod ? params.lrCount : params.lrCount - 1);
   std::fflush(stdout);
   const double reconstructionSeconds = TimedStage(port, [&] { bench.Reconstruction(port); });
+  std::printf("   %s\n", ReconstructionSummary(port.log).c_str());
 
   const SequenceRegistrationError registration = CompareHomographyFiles(
       [](int k) { return SynthTruthHomographyPath(".", k); },

@@ -9,6 +9,9 @@
 #include "cli/param_options.h"
 #include "cli/threads_option.h"
 #include "imageio/image_file.h"
+#include "util/atomic_file.h"
+#include "workbench/batch.h"
+#include "workbench/frame_source.h"
 #include "workbench/output_files.h"
 #include "workbench/workbench.h"
 
@@ -18,16 +21,46 @@ namespace {
 
 enum class Stages { Registration, Reconstruction, Both };
 
+// The files a successful command read (frames, and the homography files of a
+// reconstruction alone) and wrote, for a batch to tell later whether its results are
+// still newer than its inputs.
+RunRecord RecordOfRun(const Workbench& bench, Stages stages, const std::vector<std::string>& written) {
+  RunRecord record;
+  const ParamSet& p = bench.params;
+  if (FrameSource::IsVideoPattern(p.lrPattern)) {
+    record.read.push_back(p.lrPattern);
+  } else {
+    // Registration reads frames 0 .. N, reconstruction frames 0 .. N - 1.
+    const int last = stages == Stages::Reconstruction ? p.lrCount - 1 : p.lrCount;
+    for (int k = 0; k <= last; ++k) record.read.push_back(FormatFrameName(p.lrPattern, p.startIndex + k));
+  }
+  if (stages == Stages::Reconstruction) {
+    for (int k = 1; k < p.lrCount; ++k) record.read.push_back(FormatFrameName(p.homographyPattern, k));
+  }
+  record.written = written;
+  return record;
+}
+
 void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, const char* help, Stages stages) {
   auto overrides = std::make_shared<ParamOverrides>();
   auto snapshots = std::make_shared<std::string>();
   auto format = std::make_shared<std::string>("bmp");
+  auto record = std::make_shared<std::string>();
   auto* command = app.add_subcommand(name, help);
   AddParamOptions(*command, *overrides);
   AddThreadsOption(*command);
   command->add_option("--snapshots", *snapshots, "write what the two viewers show at the end as BMP files into DIR")
       ->type_name("DIR");
+  command
+      ->add_option("--record", *record,
+                   "after success, write the files read and written to FILE, one a line (used by lumet-cli batch)")
+      ->type_name("FILE");
   if (stages != Stages::Registration) {
+    command->footer(
+        "The reconstruction logs MAE(k) = e for frames 0..N-1, each frame's mean absolute green difference from "
+        "frame 0 on the high-resolution grid, then Threshold(k/N) = v: v is the error at place k = floor(0.9 N) "
+        "(counted from 0) of the N errors sorted ascending, and frames are used in order up to the first whose "
+        "error is above v. Warnings go to stderr, once per kind, naming the frames they concern.");
     command
         ->add_option("--format", *format,
                      "file format of the result and first_lr images, for this command only (tiff: 16 bits per "
@@ -36,8 +69,8 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
         ->check(CLI::IsMember({"bmp", "png", "tiff"}))
         ->capture_default_str();
   }
-  command->callback([&slot, overrides, snapshots, format, stages] {
-    slot.run = [overrides, snapshots, format, stages] {
+  command->callback([&slot, overrides, snapshots, format, record, stages] {
+    slot.run = [overrides, snapshots, format, record, stages] {
       Workbench bench;
       bench.resultFormat = ParseImageFormat(*format);
       bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
@@ -60,6 +93,7 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
       std::string summary = SummarizeFiles(written);
       if (!snapshots->empty()) summary += ", the viewer pictures in " + *snapshots;
       std::printf("Wrote %s\n", summary.c_str());
+      if (!record->empty()) WriteFileAtomically(*record, FormatRunRecord(RecordOfRun(bench, stages, written)));
       return kExitOk;
     };
   });

@@ -55,7 +55,7 @@ void AddSynthCommand(CLI::App& app, CommandSlot& slot) {
   command->add_option("--scene", options->scene, "chart (a resolution chart) or texture")->capture_default_str();
   command->add_option("--lr-count", options->lrCount, "N: frames 0..N are written, 1..999")->capture_default_str();
   command->add_option("--size", *size, "frame size WIDTHxHEIGHT (default 320x240)")->type_name("WxH");
-  command->add_option("--scale", options->scale, "3 or 4: scale of the truth image and of param.txt")
+  command->add_option("--scale", options->scale, "2, 3 or 4: scale of the truth image and of param.txt")
       ->capture_default_str();
   command->add_option("--psf-sigma", options->psfSigma, "Gaussian blur of the camera in LR pixels")
       ->capture_default_str();

@@ -13,7 +13,7 @@ std::vector<CLI::App*> Commands(CLI::App& app) {
   return app.get_subcommands([](CLI::App*) { return true; });
 }
 
-void PrintUsage(CLI::App& app) {
+void PrintUsage(CLI::App& app, FILE* out) {
   std::string text = "Usage: lumet-cli [-C DIR] COMMAND [OPTIONS]\n\nCommands:\n";
   for (CLI::App* command : Commands(app)) {
     std::string name = command->get_name();
@@ -21,7 +21,7 @@ void PrintUsage(CLI::App& app) {
     text += "  " + name + command->get_description().substr(0, command->get_description().find('\n')) + "\n";
   }
   text += "\nRun lumet-cli COMMAND --help for the options of a command.\n";
-  std::fputs(text.c_str(), stderr);
+  std::fputs(text.c_str(), out);
 }
 
 // The long option names a command knows, with their dashes.
@@ -67,7 +67,7 @@ std::string ClosestName(const std::string& word, const std::vector<std::string>&
   return !best.empty() && bestDistance <= allowed ? best : std::string();
 }
 
-bool RefuseCommandLine(CLI::App& app, const std::vector<std::string>& words) {
+bool RefuseCommandLine(CLI::App& app, const std::vector<std::string>& words, FILE* out) {
   std::vector<std::string> commandNames;
   for (CLI::App* command : Commands(app)) commandNames.push_back(command->get_name());
   size_t i = 0;
@@ -90,25 +90,25 @@ bool RefuseCommandLine(CLI::App& app, const std::vector<std::string>& words) {
       }
     }
     if (!owner.empty()) {
-      std::fprintf(stderr, "lumet-cli: %s is an option of the command and goes after it: lumet-cli %s %s ...\n",
+      std::fprintf(out, "lumet-cli: %s is an option of the command and goes after it: lumet-cli %s %s ...\n",
                    name.c_str(), owner.c_str(), name.c_str());
       return true;
     }
-    std::fprintf(stderr, "lumet-cli: unknown option %s%s\nRun lumet-cli --help for the options and commands.\n",
+    std::fprintf(out, "lumet-cli: unknown option %s%s\nRun lumet-cli --help for the options and commands.\n",
                  name.c_str(), DidYouMean(ClosestName(name, {"--help", "--version"})).c_str());
     return true;
   }
   // A trailing "-C" skips past the end of the words.
   if (i >= words.size()) {
-    PrintUsage(app);
+    PrintUsage(app, out);
     return true;
   }
   const std::string& commandName = words[i];
   const auto found = std::find(commandNames.begin(), commandNames.end(), commandName);
   if (found == commandNames.end()) {
-    std::fprintf(stderr, "lumet-cli: unknown command \"%s\"%s\n", commandName.c_str(),
+    std::fprintf(out, "lumet-cli: unknown command \"%s\"%s\n", commandName.c_str(),
                  DidYouMean(ClosestName(commandName, commandNames)).c_str());
-    PrintUsage(app);
+    PrintUsage(app, out);
     return true;
   }
   CLI::App* command = app.get_subcommand(commandName);
@@ -116,14 +116,14 @@ bool RefuseCommandLine(CLI::App& app, const std::vector<std::string>& words) {
     const std::string& word = words[j];
     if (word == "--") break;  // the rest are values
     if (word == "-C" || (StartsWith(word, "-C") && command->get_option_no_throw("-C") == nullptr)) {
-      std::fprintf(stderr, "lumet-cli: -C goes before the command: lumet-cli -C DIR %s ...\n", commandName.c_str());
+      std::fprintf(out, "lumet-cli: -C goes before the command: lumet-cli -C DIR %s ...\n", commandName.c_str());
       return true;
     }
     if (!StartsWith(word, "--")) continue;
     const std::string name = word.substr(0, word.find('='));
     const CLI::Option* option = command->get_option_no_throw(name);
     if (option == nullptr) {
-      std::fprintf(stderr, "lumet-cli %s: unknown option %s%s\nRun lumet-cli %s --help for its options.\n",
+      std::fprintf(out, "lumet-cli %s: unknown option %s%s\nRun lumet-cli %s --help for its options.\n",
                    commandName.c_str(), name.c_str(), DidYouMean(ClosestName(name, LongNames(*command))).c_str(),
                    commandName.c_str());
       return true;

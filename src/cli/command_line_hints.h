@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,8 @@ std::string ClosestName(const std::string& word, const std::vector<std::string>&
 // Looks at the words before CLI11 parses them, to say what is wrong in the user's terms:
 // no command (a short usage listing the commands), an unknown command or option (with the
 // closest name: "did you mean --scale?"), -C after the command, a command's option before
-// it. Prints the message to stderr and returns true when the command line is to be
-// refused (exit 2); help and version requests are left to the parser.
-bool RefuseCommandLine(CLI::App& app, const std::vector<std::string>& words);
+// it. Prints the message to out and returns true when the command line is to be refused
+// (exit 2); help and version requests are left to the parser.
+bool RefuseCommandLine(CLI::App& app, const std::vector<std::string>& words, FILE* out = stderr);
 
 }  // namespace lumet::cli

@@ -4,6 +4,7 @@
 
 #include "imageio/bmp_file.h"
 #include "util/text_format.h"
+#include "workbench/warning_groups.h"
 
 namespace lumet::cli {
 
@@ -13,7 +14,7 @@ HeadlessPort::HeadlessPort(std::FILE* out, std::FILE* err)
 HeadlessPort::~HeadlessPort() { FinishProgress(); }
 
 void HeadlessPort::AppendLog(const std::string& text) {
-  FinishProgress();
+  EndProgressLine();
   std::fprintf(out_, "%s\n", StripLineEnds(text).c_str());
   std::fflush(out_);
 }
@@ -28,12 +29,24 @@ void HeadlessPort::ReportProgress(const std::string& stage, int step, int total)
   progressShowing_ = true;
 }
 
-void HeadlessPort::FinishProgress() {
+void HeadlessPort::Warn(const FrameWarning& warning) { warnings_.push_back(warning); }
+
+void HeadlessPort::EndProgressLine() {
   if (!progressShowing_) return;
   std::fprintf(err_, "\r\033[K");
   std::fflush(err_);
   progressShowing_ = false;
   lastProgress_.clear();
+}
+
+void HeadlessPort::FinishProgress() {
+  EndProgressLine();
+  if (err_ != nullptr) {
+    std::fflush(out_);  // the log lines before them come first on a shared terminal
+    for (const std::string& line : GroupWarnings(warnings_)) std::fprintf(err_, "%s\n", line.c_str());
+  }
+  warnings_.clear();
+  if (err_ != nullptr) std::fflush(err_);
 }
 
 void HeadlessPort::WriteSnapshots(const std::string& dir) const {

@@ -2,13 +2,15 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "workbench/model_port.h"
 
 namespace lumet::cli {
 
 // The command line's UI port: log texts go to stdout one line each (line ends dropped),
-// progress goes to stderr when stderr is a terminal, and the viewers are kept in memory
+// progress goes to stderr when stderr is a terminal, warnings go to stderr once per kind
+// naming every frame of that kind (when a stage ends), and the viewers are kept in memory
 // so that their final pictures (marks included) can be saved with --snapshots.
 class HeadlessPort : public ModelPort {
  public:
@@ -17,10 +19,12 @@ class HeadlessPort : public ModelPort {
 
   void AppendLog(const std::string& text) override;
   void ReportProgress(const std::string& stage, int step, int total) override;
+  void Warn(const FrameWarning& warning) override;
   bool CancelRequested() override { return false; }
   bool ShowsWorkInProgress() const override { return false; }
 
-  // Ends a progress line on the terminal, if one is showing.
+  // Ends a progress line on the terminal, if one is showing, and writes the warnings
+  // gathered so far.
   void FinishProgress();
 
   // Writes what each existing viewer shows (its picture with the ROI outline in ROI
@@ -29,11 +33,14 @@ class HeadlessPort : public ModelPort {
   void WriteSnapshots(const std::string& dir) const;
 
  private:
+  void EndProgressLine();
+
   std::FILE* out_;
   std::FILE* err_;
   bool progressTerminal_;
   bool progressShowing_ = false;
   std::string lastProgress_;
+  std::vector<FrameWarning> warnings_;
 };
 
 }  // namespace lumet::cli

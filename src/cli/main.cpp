@@ -19,7 +19,7 @@
 namespace lumet::cli {
 
 int ParseCommandLine(int argc, const char* const* argv, std::string& folder, CommandSlot& slot, std::ostream& out,
-                     std::ostream& err) {
+                     std::ostream& err, FILE* hints) {
   CLI::App app{
       "Lumet multi-frame super-resolution, command line.\n"
       "Works in the current folder (or in DIR with -C DIR): the parameters live in ./param.txt, the frames\n"
@@ -35,6 +35,7 @@ int ParseCommandLine(int argc, const char* const* argv, std::string& folder, Com
   AddSynthCommand(app, slot);
   AddCompareCommand(app, slot);
   AddDemoCommand(app, slot);
+  AddBatchCommand(app, slot);
 
   app.footer(
       "The commands params, show-reference, register, reconstruct and run take the parameter options: "
@@ -43,7 +44,12 @@ int ParseCommandLine(int argc, const char* const* argv, std::string& folder, Com
   // The build writes the manual page and the completion script from these definitions.
   if (GenerateDocs(app, argc, argv)) return kExitOk;
 
-  if (RefuseCommandLine(app, std::vector<std::string>(argv + 1, argv + argc))) return kExitUsage;
+  // Nothing asked: the same help as --help.
+  if (argc <= 1) {
+    out << app.help();
+    return kExitOk;
+  }
+  if (RefuseCommandLine(app, std::vector<std::string>(argv + 1, argv + argc), hints)) return kExitUsage;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

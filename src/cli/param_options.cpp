@@ -35,6 +35,8 @@ void CheckFrameZero(const ParamSet& p, Adoption adoption) {
   std::error_code error;
   if (!std::filesystem::exists(p.referenceFile, error)) {
     if (adoption == Adoption::Params) return;
+    const FrameSource source(p.lrPattern, p.startIndex);
+    if (source.FirstNumberPresent() >= 0) throw Error("frame 0 " + p.referenceFile + " does not exist" + source.StartIndexHint());
     throw Error("frame 0 " + p.referenceFile + " does not exist. The frames are the files the LR pattern " +
                 p.lrPattern + " names with the frame numbers 0, 1, 2 ... (frame 0 is the reference), relative to "
                 "the folder lumet-cli works in (-C DIR). Give the pattern of your frames with --lr-pattern, e.g. "
@@ -47,7 +49,7 @@ void CheckFrameZero(const ParamSet& p, Adoption adoption) {
     if (adoption == Adoption::Params) return;  // the command reports the frame itself
     throw;
   }
-  CheckRoiInsideFrame(p.roi, frame.Width(), frame.Height());
+  CheckRoiFitsFrame(p.roi, frame.Width(), frame.Height());
 }
 
 // The LR count may be given as "auto" on the command line: the frames found from the

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <system_error>
@@ -58,7 +59,26 @@ LoadedModule Load() {
 
 }  // namespace
 
+namespace {
+
+std::mutex folderMutex;
+std::string& ChosenFolder() {
+  static std::string folder;
+  return folder;
+}
+
+}  // namespace
+
+void SetCodecModuleFolder(const std::string& folder) {
+  const std::lock_guard<std::mutex> lock(folderMutex);
+  ChosenFolder() = folder;
+}
+
 std::string CodecModulePath() {
+  {
+    const std::lock_guard<std::mutex> lock(folderMutex);
+    if (!ChosenFolder().empty()) return (std::filesystem::path(ChosenFolder()) / codec::kModuleFileName).string();
+  }
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe");
   return (program.parent_path().parent_path() / "lib" / "lumet" / codec::kModuleFileName).string();
 }

@@ -16,8 +16,13 @@ namespace lumet {
 const codec::ModuleTable& CodecModule(const std::string& context);
 
 // Where the module is looked for: <folder of the running program>/../lib/lumet/, the same
-// in the build tree and in an installed tree.
+// in the build tree and in an installed tree, unless a folder was set.
 std::string CodecModulePath();
+
+// Makes the module be looked for in folder instead (a front end that is itself a loaded
+// module, such as the Python module, whose program is the interpreter). Takes effect only
+// before the first file needs the module.
+void SetCodecModuleFolder(const std::string& folder);
 
 // Turns a status other than kOk or kEnd into the exception it stands for: lumet::Error
 // with the message, std::bad_alloc, or std::runtime_error for an unexpected failure.

@@ -25,6 +25,14 @@ void WriteHomographyFile(const std::string& path, const Matrix& h);
 // kMaxHomographyFileBytes are read.
 Matrix ReadHomographyFile(const std::string& path);
 
+// The numbers of a homography file's text, as ReadHomographyFile reads them; name is the
+// file named in the error.
+Matrix ParseHomographyText(const std::string& text, const std::string& name);
+
+// h as its file holds it: h divided by h33 (which must not be 0), then each number
+// rounded to six significant digits, exactly what writing and reading the file gives.
+Matrix StoredHomography(const Matrix& h);
+
 // Eight numbers of at most 24 characters each (%.17g of any double) and their white
 // space need about 200 bytes; the rest leaves room for a hand-edited file.
 inline constexpr size_t kMaxHomographyFileBytes = 4096;

@@ -35,7 +35,7 @@ const std::array<ParamDescription, kParamCount> kParams = {{
     {.name = "roi", .flag = "--roi", .label = "ROI", .kind = ParamKind::Roi, .typeName = "X,Y,W,H",
      .help = "region of interest in pixels of frame 0", .defaultText = "160,100,40,40", .line = 4,
      .roi = &ParamSet::roi, .controls = {1016, 1017, 1018, 1019}},
-    {.name = "scale", .flag = "--scale", .label = "scale", .kind = ParamKind::Scale, .typeName = "3|4",
+    {.name = "scale", .flag = "--scale", .label = "scale", .kind = ParamKind::Scale, .typeName = "2|3|4",
      .help = "scale factor of the result", .defaultText = "4", .line = 8, .real = &ParamSet::scale},
     {.name = "psfSigma", .flag = "--psf-sigma", .label = "PSF sigma", .kind = ParamKind::Double, .typeName = "FLOAT",
      .help = "Gaussian blur of the camera in LR pixels", .defaultText = "0.6", .line = 9, .minimum = 0,
@@ -295,7 +295,7 @@ std::string ParamRangeText(const ParamDescription& d) {
     case ParamKind::Ransac:
       return IntRangeText(static_cast<int64_t>(d.minimum), static_cast<int64_t>(d.maximum));
     case ParamKind::Scale:
-      return "3 or 4";
+      return "2, 3 or 4";
     case ParamKind::Roi:
       return "x, y " + IntRangeText(0, kMaxFrameSide - 1) + "; w, h " + IntRangeText(1, kMaxFrameSide);
     case ParamKind::Double: {
@@ -330,7 +330,7 @@ void CheckParams(const ParamSet& p) {
         break;
       }
       case ParamKind::Scale:
-        if (p.*d.real != 3.0 && p.*d.real != 4.0) OutOfRange(row, 0, subject, ParamRangeText(d));
+        if (!IsScaleChoice(p.*d.real)) OutOfRange(row, 0, subject, ParamRangeText(d));
         break;
       case ParamKind::Roi: {
         const RoiRect& roi = p.*d.roi;

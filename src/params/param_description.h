@@ -15,7 +15,7 @@ enum class ParamKind {
   Text,    // one word (file name patterns)
   Int,     // one whole number
   Double,  // one finite number
-  Scale,   // 3 or 4, stored as a number
+  Scale,   // 2, 3 or 4, stored as a number
   Roi,     // typed x,y,w,h; stored as left, top, right, bottom on four lines
   Ransac,  // typed U/N (sample size / pool size); stored on two lines
   Choice,  // one word of a fixed list
@@ -105,7 +105,7 @@ std::string SetParamFromText(const ParamDescription& row, const std::string& tex
 bool ParseInt32Text(const std::string& text, int32_t& value);
 bool ParseFiniteText(const std::string& text, double& value);
 
-// "0 to 1000", "above 0, at most 2", "any finite number", "3 or 4", "classic or enhanced" ...
+// "0 to 1000", "above 0, at most 2", "any finite number", "2, 3 or 4", "classic or enhanced" ...
 std::string ParamRangeText(const ParamDescription& row);
 
 // Every rule that depends on the values alone: text rules, ranges, the RANSAC sample

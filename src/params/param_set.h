@@ -62,9 +62,12 @@ ParamSet InitParams();
 std::string LrPatternProblem(const std::string& value);
 std::string OutputBaseProblem(const std::string& value);
 
-// The scale is a choice between x3 and x4 in both front ends: a stored value below 4
-// selects x3, anything else (NaN included) x4.
-inline double ChosenScale(double stored) { return stored < 4.0 ? 3.0 : 4.0; }
+// The scale factors both front ends offer, as stored on line 8 of the parameter file.
+inline bool IsScaleChoice(double scale) { return scale == 2.0 || scale == 3.0 || scale == 4.0; }
+
+// The scale is a choice between x2, x3 and x4 in both front ends: a stored value below 3
+// selects x2, one below 4 x3, anything else (NaN included) x4.
+inline double ChosenScale(double stored) { return stored < 3.0 ? 2.0 : stored < 4.0 ? 3.0 : 4.0; }
 
 // A value quoted for a message, shortened so that a runaway text stays readable.
 std::string QuotedValue(const std::string& value);

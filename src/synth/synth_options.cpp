@@ -26,7 +26,7 @@ void SynthOptions::Check() const {
                width, height, minWidth, minHeight, kSynthMaxDimension, kSynthMaxDimension, roi.left, roi.top,
                static_cast<int>(roi.Width()), static_cast<int>(roi.Height()), kSynthRoiMargin));
   }
-  if (scale != 3 && scale != 4) throw Error(Format("--scale must be 3 or 4 (got %d)", scale));
+  if (!IsScaleChoice(scale)) throw Error(Format("--scale must be 2, 3 or 4 (got %d)", scale));
   // The PSF sigma also goes to param.txt, where the reconstruction needs it positive.
   if (!(psfSigma > 0.0) || psfSigma > kSynthMaxPsfSigma) {
     throw Error("--psf-sigma must be above 0 and at most " + FormatG6(kSynthMaxPsfSigma) + " LR pixels (got " +

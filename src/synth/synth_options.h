@@ -13,7 +13,7 @@ struct SynthOptions {
   int lrCount = 30;             // N: frames 0 .. N are written, registration finds 1 .. N
   int width = 320;              // frame size in pixels
   int height = 240;
-  int scale = 4;          // 3 or 4: the scale of the truth image and of param.txt
+  int scale = 4;          // 2, 3 or 4: the scale of the truth image and of param.txt
   double psfSigma = 0.6;  // Gaussian blur of the camera, in LR pixels
   double noise = 2.0;     // sigma of the Gaussian noise, in grey levels
   double motion = 3.0;    // largest translation between frames, in LR pixels

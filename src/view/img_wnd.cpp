@@ -27,7 +27,16 @@ void CImgWnd::SetImage(const DibRaster& raster) {
   update();
 }
 
-void CImgWnd::SetCompareImage(const DibRaster& raster) { model_.comparePicture = raster; }
+void CImgWnd::SetMode(int mode) {
+  if (model_.mode == mode) return;
+  model_.mode = mode;
+  update();
+}
+
+void CImgWnd::SetCompareImage(const DibRaster& raster) {
+  model_.comparePicture = raster;
+  update();
+}
 
 void CImgWnd::AttachRoi(RoiRect* roi) {
   roi_ = roi;
@@ -70,6 +79,23 @@ RoiRect CImgWnd::CentreRoi(const RoiRect& roi, int x, int y) {
   return moved;
 }
 
+RoiRect CImgWnd::KeepInside(const RoiRect& roi, int width, int height) {
+  // One axis: the start that puts [start, start + size) inside [0, limit).
+  const auto place = [](int64_t start, int64_t size, int64_t limit) {
+    if (size <= 0 || size > limit) return start;
+    return std::clamp<int64_t>(start, 0, limit - size);
+  };
+  if (width <= 0 || height <= 0) return roi;
+  const int64_t left = place(roi.left, roi.Width(), width);
+  const int64_t top = place(roi.top, roi.Height(), height);
+  RoiRect kept = roi;
+  kept.left = static_cast<int32_t>(left);
+  kept.top = static_cast<int32_t>(top);
+  kept.right = static_cast<int32_t>(left + roi.Width());
+  kept.bottom = static_cast<int32_t>(top + roi.Height());
+  return kept;
+}
+
 void CImgWnd::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), palette().window());
@@ -80,9 +106,12 @@ void CImgWnd::paintEvent(QPaintEvent*) {
 void CImgWnd::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && interactive_ && model_.mode == kModeRoiSelection && roi_ != nullptr) {
     const QPoint at = event->position().toPoint();
-    *roi_ = CentreRoi(*roi_, at.x(), at.y());
+    // The run refuses a ROI off the picture, so a click never puts it there.
+    const RoiRect centred = CentreRoi(*roi_, at.x(), at.y());
+    *roi_ = KeepInside(centred, model_.picture.Width(), model_.picture.Height());
     repaint();
     emit roiChanged();
+    if (!(*roi_ == centred)) emit roiKeptInside();
   }
   QWidget::mousePressEvent(event);
 }
@@ -113,6 +142,11 @@ void CImgWnd::closeEvent(QCloseEvent* event) {
     return;
   }
   QWidget::closeEvent(event);
+}
+
+void CImgWnd::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::WindowTitleChange) update();
+  QWidget::changeEvent(event);
 }
 
 void CImgWnd::SetHover(bool inside) {

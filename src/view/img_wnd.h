@@ -24,12 +24,13 @@ class CImgWnd : public QWidget {
   // A hidden viewer owned by `owner`, at the screen rectangle's position.
   CImgWnd(QWidget* owner, const QString& title, const ScreenRect& rect);
 
-  void SetMode(int mode) { model_.mode = mode; }
+  // Every change of picture, comparison picture, mode or title repaints the viewer.
+  void SetMode(int mode);
   int Mode() const { return model_.mode; }
 
   // Replaces the picture (dropping the marks drawn over the old one) and repaints.
   void SetImage(const DibRaster& raster);
-  // The picture shown in comparison mode while hovering; no repaint.
+  // The picture shown in comparison mode while hovering.
   void SetCompareImage(const DibRaster& raster);
   const DibRaster& Image() const { return model_.picture; }
   const DibRaster& CompareImage() const { return model_.comparePicture; }
@@ -64,10 +65,16 @@ class CImgWnd : public QWidget {
   static bool InsideMiddleThird(int width, int height, int x, int y);
   // The ROI keeps its size and is centred on (x, y), halves truncated towards zero.
   static RoiRect CentreRoi(const RoiRect& roi, int x, int y);
+  // The ROI moved the least way that puts it inside a width x height picture, keeping its
+  // size; unchanged when it lies inside already, when it cannot fit, or when there is no
+  // picture (a side that does not fit is left where it is).
+  static RoiRect KeepInside(const RoiRect& roi, int width, int height);
 
  signals:
   // A click moved the ROI; emitted synchronously so the owner updates its fields at once.
   void roiChanged();
+  // The ROI the user placed would have reached off the picture and was moved onto it.
+  void roiKeptInside();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -76,6 +83,7 @@ class CImgWnd : public QWidget {
   void focusOutEvent(QFocusEvent* event) override;
   void leaveEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void SetHover(bool inside);

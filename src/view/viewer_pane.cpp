@@ -27,10 +27,18 @@ const QColor kOlive(128, 128, 0);
 
 QRectF Inset(const QRectF& r, double d) { return r.adjusted(d, d, -d, -d); }
 
+// The dock holding a pane, directly or inside a container with the pane's controls.
+QDockWidget* EnclosingDock(const QWidget* widget) {
+  for (QWidget* up = widget->parentWidget(); up != nullptr; up = up->parentWidget()) {
+    if (auto* dock = qobject_cast<QDockWidget*>(up)) return dock;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 ViewerPane::ViewerPane(QWidget* parent, const QString& title)
-    : CImgWnd(parent, title, ScreenRect{0, 0, 300, 300}) {
+    : CImgWnd(parent, title, ScreenRect{0, 0, 300, 300}), beforeLabel_(tr("Before")), afterLabel_(tr("After")) {
   setWindowFlags(Qt::Widget);
   setParent(parent);
   setFocusPolicy(Qt::StrongFocus);
@@ -42,7 +50,7 @@ ViewerPane::ViewerPane(QWidget* parent, const QString& title)
 
 void ViewerPane::FitTo(int, int) {
   // The picture arrives next; its size decides whether the view is fitted again.
-  if (auto* dock = qobject_cast<QDockWidget*>(parentWidget())) {
+  if (QDockWidget* dock = EnclosingDock(this)) {
     dock->show();
     dock->raise();
   }
@@ -117,6 +125,27 @@ double ViewerPane::SplitX() const {
 void ViewerPane::ViewChanged() {
   viewOnly_ = true;
   update();
+  emit viewChanged();
+}
+
+void ViewerPane::SetSplitPictures(const QImage& before, const QImage& after, const QString& beforeLabel,
+                                  const QString& afterLabel) {
+  splitBefore_ = before;
+  splitAfter_ = after;
+  beforeLabel_ = beforeLabel.isEmpty() ? tr("Before") : beforeLabel;
+  afterLabel_ = afterLabel.isEmpty() ? tr("After") : afterLabel;
+  ++splitGeneration_;
+  update();
+}
+
+bool ViewerPane::PixelUnder(QPointF at, QPoint& pixel, QRgb& colour) const {
+  if (picture_.isNull()) return false;
+  const QPointF p = WidgetToPicture(at);
+  pixel = QPoint(static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y())));
+  if (!picture_.rect().contains(pixel)) return false;
+  const bool after = Mode() == kModeComparison && compare_.size() == picture_.size() && at.x() >= SplitX();
+  colour = (after ? compare_ : picture_).pixel(pixel);
+  return true;
 }
 
 void ViewerPane::RefreshCache() {
@@ -129,10 +158,16 @@ void ViewerPane::RefreshCache() {
   key.height = Image().Height();
   key.compareWidth = CompareImage().Width();
   key.compareHeight = CompareImage().Height();
+  key.splitGeneration = splitGeneration_;
   // A repaint the engine asked for may carry a new picture of the same size.
   if (viewOnly_ && key == cacheKey_ && !picture_.isNull()) return;
-  picture_ = Rendered();
-  compare_ = Mode() == kModeComparison ? RasterToQImage(CompareImage()) : QImage();
+  const bool comparison = Mode() == kModeComparison;
+  picture_ = comparison && !splitBefore_.isNull() ? splitBefore_ : Rendered();
+  if (!comparison) {
+    compare_ = QImage();
+  } else {
+    compare_ = !splitAfter_.isNull() ? splitAfter_ : RasterToQImage(CompareImage());
+  }
   cacheKey_ = key;
 }
 
@@ -242,8 +277,8 @@ void ViewerPane::DrawSplit(QPainter& painter, const QRectF& target) const {
     painter.setPen(Qt::white);
     painter.drawText(placed, Qt::AlignCenter, text);
   };
-  label(tr("Before"), true);
-  label(tr("After"), false);
+  label(beforeLabel_, true);
+  label(afterLabel_, false);
   painter.restore();
 }
 
@@ -269,12 +304,22 @@ bool ViewerPane::NearSplit(QPointF at) const {
   return std::abs(at.x() - SplitX()) <= kGrabDistance + 4 && at.y() >= target.top() && at.y() <= target.bottom();
 }
 
-void ViewerPane::ApplyRoi(const RoiRect& roi) {
+void ViewerPane::ApplyRoi(const RoiRect& roi, bool edges) {
   RoiRect* attached = AttachedRoi();
-  if (attached == nullptr || *attached == roi) return;
-  *attached = roi;
+  if (attached == nullptr) return;
+  const int w = Image().Width(), h = Image().Height();
+  RoiRect kept = KeepInside(roi, w, h);
+  if (edges && w > 0 && h > 0) {
+    kept.left = std::clamp(roi.left, 0, w - 1);
+    kept.top = std::clamp(roi.top, 0, h - 1);
+    kept.right = std::clamp(roi.right, kept.left + 1, w);
+    kept.bottom = std::clamp(roi.bottom, kept.top + 1, h);
+  }
+  if (*attached == kept) return;
+  *attached = kept;
   update();
   emit roiChanged();
+  if (!(kept == roi)) emit roiKeptInside();
 }
 
 void ViewerPane::mousePressEvent(QMouseEvent* event) {
@@ -305,6 +350,7 @@ void ViewerPane::mouseMoveEvent(QMouseEvent* event) {
   const QPointF at = event->position();
   pointer_ = at;
   pointerInside_ = rect().contains(at.toPoint());
+  emit pointerMoved(at, pointerInside_);
   const QPointF step = at - lastAt_;
   lastAt_ = at;
   const QPointF picture = WidgetToPicture(at);
@@ -355,7 +401,7 @@ void ViewerPane::mouseMoveEvent(QMouseEvent* event) {
       if (dragEdges_ & kRight) r.right = std::max(x, r.left + 1);
       if (dragEdges_ & kTop) r.top = std::min(y, r.bottom - 1);
       if (dragEdges_ & kBottom) r.bottom = std::max(y, r.top + 1);
-      ApplyRoi(r);
+      ApplyRoi(r, true);
       break;
     }
   }
@@ -429,6 +475,7 @@ void ViewerPane::enterEvent(QEnterEvent* event) {
 
 void ViewerPane::leaveEvent(QEvent* event) {
   pointerInside_ = false;
+  emit pointerMoved(pointer_, false);
   QWidget::leaveEvent(event);
 }
 
@@ -440,9 +487,9 @@ void ViewerPane::focusInEvent(QFocusEvent* event) {
 void ViewerPane::changeEvent(QEvent* event) {
   // The commands retitle the viewer; the dock holding it shows the title.
   if (event->type() == QEvent::WindowTitleChange) {
-    if (auto* dock = qobject_cast<QDockWidget*>(parentWidget())) dock->setWindowTitle(windowTitle());
+    if (QDockWidget* dock = EnclosingDock(this)) dock->setWindowTitle(windowTitle());
   }
-  QWidget::changeEvent(event);
+  CImgWnd::changeEvent(event);
 }
 
 }  // namespace lumet

@@ -50,6 +50,18 @@ class ViewerPane : public CImgWnd {
   // The widget x of the split line.
   double SplitX() const;
 
+  // The two sides of the comparison split when they are not this viewer's own pictures:
+  // the aligned first frame, or two results of the runs kept. Null images go back to the
+  // viewer's own. The labels name the sides.
+  void SetSplitPictures(const QImage& before, const QImage& after, const QString& beforeLabel,
+                        const QString& afterLabel);
+  QString BeforeLabel() const { return beforeLabel_; }
+  QString AfterLabel() const { return afterLabel_; }
+
+  // The picture pixel under a widget point and its colour as shown there (the side of the
+  // split it lies on); false off the picture.
+  bool PixelUnder(QPointF at, QPoint& pixel, QRgb& colour) const;
+
   bool HasPicture() const { return !Image().Empty(); }
   bool HasResult() const { return Mode() == kModeComparison && !CompareImage().Empty(); }
 
@@ -62,6 +74,10 @@ class ViewerPane : public CImgWnd {
   void saveRequested(bool result);
   // The pointer entered the pane or it took the focus: the View menu acts on it.
   void activated();
+  // The pointer moved over the pane (at in widget coordinates) or left it (inside false).
+  void pointerMoved(QPointF at, bool inside);
+  // Zoom or pan changed.
+  void viewChanged();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -92,7 +108,9 @@ class ViewerPane : public CImgWnd {
   void UpdateCursor(QPointF at);
   void DrawRoiOverlay(QPainter& painter) const;
   void DrawSplit(QPainter& painter, const QRectF& target) const;
-  void ApplyRoi(const RoiRect& roi);
+  // Sets the attached ROI kept on the picture: moved as a whole (a click, a drag of its
+  // inside) or, when edges were dragged, those edges stopped at the picture's border.
+  void ApplyRoi(const RoiRect& roi, bool edges = false);
 
   double zoom_ = 1.0;
   QPointF offset_;  // widget position of the picture's top-left corner
@@ -103,8 +121,11 @@ class ViewerPane : public CImgWnd {
   // The engine's picture and the comparison picture, converted when they change.
   QImage picture_;
   QImage compare_;
+  QImage splitBefore_, splitAfter_;
+  QString beforeLabel_, afterLabel_;
   struct CacheKey {
     int mode = -1;
+    int splitGeneration = 0;
     RoiRect roi;
     size_t squares = 0, lines = 0;
     int width = 0, height = 0, compareWidth = 0, compareHeight = 0;
@@ -112,6 +133,7 @@ class ViewerPane : public CImgWnd {
   };
   CacheKey cacheKey_;
   bool viewOnly_ = false;  // the pending repaint is for zoom, pan or split only
+  int splitGeneration_ = 0;
 
   Drag drag_ = Drag::None;
   int dragEdges_ = 0;

@@ -67,13 +67,13 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
   // Frames 0 .. N: the enhanced method uses the last registered frame too.
   const int frameCount = p.lrCount + 1;
   std::vector<ColorGrayImage> frames(1);
-  FrameSource source(p.lrPattern, p.startIndex);
+  FrameSource source(p.lrPattern, p.startIndex, frameImages);
   if (carried_.pattern == p.lrPattern && carried_.startIndex == p.startIndex) source.Adopt(std::move(carried_.frames));
   carried_ = CarriedFrames{};
   source.Read(0, frames[0]);
   const int w0 = frames[0].channels[0].Width();
   const int h0 = frames[0].channels[0].Height();
-  CheckRoiInsideFrame(p.roi, w0, h0);
+  CheckRoiFitsFrame(p.roi, w0, h0);
   const HrGeometry grid = MakeHrGeometry(p.roi, p.scale);
   // Every frame and homography file the loop reads is there before the work starts.
   source.CheckFrames(1, frameCount, w0, h0, [&](int found) {
@@ -82,7 +82,7 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
            " frames were found from " + source.Name(0) +
            (found >= 2 ? ": use --lr-count " + std::to_string(found - 1) : std::string());
   });
-  CheckHomographyFiles(p.homographyPattern, frameCount, [&](int) {
+  CheckHomographies(frameCount, [&](int) {
     return "the enhanced method uses frames 0 .. " + std::to_string(p.lrCount) +
            "; run the registration first with --lr-count " + std::to_string(p.lrCount) + " or more";
   });
@@ -97,11 +97,11 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
     ui.ReportProgress("Reading frames", k + 1, frameCount);
     if (k == 0) {
       homographies.push_back(IdentityHomography());
-      filesWritten.push_back(ShowFirstFrame(ui, frames[0], p.roi, grid, display, resultFormat));
+      Wrote(ShowFirstFrame(ui, frames[0], p.roi, grid, display, resultFormat, writeFiles));
     } else {
       frames.emplace_back();
       source.Read(k, frames.back());
-      homographies.push_back(ReadHomographyFile(FormatFrameName(p.homographyPattern, k)));
+      homographies.push_back(FrameHomography(k));
     }
     ColorDoubleImage layer;
     WarpToHrGrid(frames.back(), LrFormOnHrInput(homographies.back(), grid.scale), grid, layer);
@@ -128,7 +128,8 @@ void Workbench::EnhancedReconstruction(UiPort& ui) {
       [&](const ColorDoubleImage& estimate) { ui.ShowPicture(Viewer::Reference, PictureOf(estimate, display)); });
 
   LogEnhancedOutcome(ui, outcome, frameCount);
-  filesWritten.push_back(ShowAndWriteResult(ui, x, display, ResultPath(p, resultFormat), resultFormat));
+  Wrote(ShowAndWriteResult(ui, x, display, writeFiles ? ResultPath(p, resultFormat) : std::string(), resultFormat));
+  if (!writeFiles) resultImage = display;
 }
 
 }  // namespace lumet

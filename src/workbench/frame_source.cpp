@@ -1,5 +1,8 @@
 #include "workbench/frame_source.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -10,6 +13,7 @@
 #include "imageio/video_file.h"
 #include "params/param_set.h"
 #include "util/parallel.h"
+#include "util/text_format.h"
 
 namespace lumet {
 
@@ -29,6 +33,14 @@ constexpr long kDecodeWork = 1L << 20;
 FrameSource::FrameSource(std::string pattern, int startIndex, size_t budget)
     : pattern_(std::move(pattern)), start_(startIndex), isVideo_(IsVideoPattern(pattern_)), budget_(budget) {}
 
+FrameSource::FrameSource(std::string pattern, int startIndex, std::shared_ptr<const FrameImages> images)
+    : FrameSource(std::move(pattern), startIndex) {
+  if (images) {
+    isVideo_ = false;
+    images_ = std::move(images);
+  }
+}
+
 FrameSource::~FrameSource() = default;
 
 bool FrameSource::IsVideoPattern(const std::string& pattern) {
@@ -36,11 +48,18 @@ bool FrameSource::IsVideoPattern(const std::string& pattern) {
 }
 
 std::string FrameSource::Name(int k) const {
+  if (images_) return "frames[" + std::to_string(start_ + k) + "]";
   if (isVideo_) return pattern_ + " frame " + std::to_string(start_ + k);
   return FormatFrameName(pattern_, start_ + k);
 }
 
 bool FrameSource::Decode(int k, ColorGrayImage& image) {
+  if (images_) {
+    const long index = static_cast<long>(start_) + k;
+    if (index < 0 || index >= static_cast<long>(images_->size())) return false;
+    image = (*images_)[static_cast<size_t>(index)];
+    return true;
+  }
   if (!isVideo_) {
     const std::string path = Name(k);
     std::error_code ec;
@@ -94,12 +113,56 @@ void FrameSource::Read(int k, ColorGrayImage& image) {
     if (isVideo_) {
       throw Error("cannot read " + Name(k) + ": the video " + pattern_ + " ends before it");
     }
-    throw Error("cannot read " + Name(k) + ": no such file");
+    if (k == 0 && !images_) throw Error("cannot read " + Name(k) + ": no such file" + StartIndexHint());
+    throw Error("cannot read " + Name(k) + (images_ ? ": only " + std::to_string(images_->size()) + " frames were given"
+                                                   : std::string(": no such file")));
   }
   image = std::move(decoded);
 }
 
+int FrameSource::FirstNumberPresent() const {
+  if (images_ || isVideo_) return -1;
+  const std::filesystem::path first(Name(0));
+  std::error_code ec;
+  if (std::filesystem::exists(first, ec)) return -1;
+  const std::filesystem::path folder = first.has_parent_path() ? first.parent_path() : std::filesystem::path(".");
+  // Far beyond any frame number; keeps the sum start + k of a frame in range.
+  constexpr long kLargestNumber = 100000000;
+  long best = -1;
+  std::filesystem::directory_iterator entries(folder, ec);
+  for (; !ec && entries != std::filesystem::directory_iterator(); entries.increment(ec)) {
+    const std::string name = entries->path().filename().string();
+    // Every run of digits in the name is a candidate number; the pattern decides.
+    for (size_t i = 0; i < name.size();) {
+      if (std::isdigit(static_cast<unsigned char>(name[i])) == 0) {
+        ++i;
+        continue;
+      }
+      size_t j = i;
+      while (j < name.size() && std::isdigit(static_cast<unsigned char>(name[j])) != 0) ++j;
+      const std::string digits = name.substr(i, j - i);
+      i = j;
+      if (digits.size() > 8) continue;
+      const long n = std::stol(digits);
+      if (n > kLargestNumber || (best >= 0 && n >= best)) continue;
+      if (std::filesystem::path(FormatFrameName(pattern_, static_cast<int>(n))).filename() == name) best = n;
+    }
+  }
+  return static_cast<int>(best);
+}
+
+std::string FrameSource::StartIndexHint() const {
+  const int first = FirstNumberPresent();
+  if (first < 0) return std::string();
+  return ": " + FormatFrameName(pattern_, first) + " is there: --start-index " + std::to_string(first) +
+         " starts from it";
+}
+
 int FrameSource::CountFrames(int limit) {
+  if (images_) {
+    const long available = std::max(0L, static_cast<long>(images_->size()) - start_);
+    return static_cast<int>(std::min<long>(limit, available));
+  }
   if (!isVideo_) {
     int k = 0;
     std::error_code ec;
@@ -126,6 +189,16 @@ int FrameSource::CheckFramesUpTo(int first, int needed, int width, int height) {
     }
     Keep(k, std::move(image));
   };
+  if (images_) {
+    // Only the sizes are checked: the images stay where they are until read.
+    for (int k = first; k < needed; ++k) {
+      const long index = static_cast<long>(start_) + k;
+      if (index >= static_cast<long>(images_->size())) return k;
+      const ColorGrayImage& image = (*images_)[static_cast<size_t>(index)];
+      if (image.Width() != width || image.Height() != height) check(k, ColorGrayImage(image));
+    }
+    return needed;
+  }
   if (isVideo_) {
     for (int k = first; k < needed; ++k) {
       if (frames_.count(k) != 0) continue;
@@ -178,7 +251,7 @@ namespace {
 // "found 30 (./images/lr-0.bmp … ./images/lr-29.bmp; no ./images/lr-30.bmp)".
 std::string FoundText(const FrameSource& source, int found) {
   const std::string end = source.IsVideo() ? "the video ends there" : "no " + source.Name(found);
-  if (found == 0) return "found none (" + end + ")";
+  if (found == 0) return "found none (" + end + source.StartIndexHint() + ")";
   if (found == 1) return "found 1 (" + source.Name(0) + "; " + end + ")";
   const std::string last =
       source.IsVideo() ? "frame " + std::to_string(source.StartIndex() + found - 1) : source.Name(found - 1);
@@ -210,10 +283,25 @@ int AutoLrCount(const ParamSet& params) {
   const int found = source.CountFrames(kCountLimit);
   if (found < 2) {
     const std::string where = source.IsVideo() ? params.lrPattern : source.Name(0);
+    const std::string hint = found == 0 ? source.StartIndexHint() : std::string();
     throw Error("--lr-count auto found " + std::to_string(found) + " frame" + (found == 1 ? "" : "s") + " from " +
-                where + ": registration needs frame 0 and at least one more frame");
+                where + (hint.empty() ? ": registration needs frame 0 and at least one more frame" : hint));
   }
   return found - 1;
+}
+
+void CheckRoiFitsFrame(const RoiRect& roi, int width, int height) {
+  try {
+    CheckRoiInsideFrame(roi, width, height);
+  } catch (const Error& e) {
+    const RoiRect standard = InitParams().roi;
+    const int w = static_cast<int>(std::min<int64_t>(standard.Width(), width));
+    const int h = static_cast<int>(std::min<int64_t>(standard.Height(), height));
+    if (w <= 0 || h <= 0 || roi.Width() <= 0 || roi.Height() <= 0) throw;
+    const int x = (width - w) / 2;
+    const int y = (height - h) / 2;
+    throw Error(std::string(e.what()) + Format("; --roi %d,%d,%d,%d fits (centred)", x, y, w, h));
+  }
 }
 
 }  // namespace lumet

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "numeric/image_plane.h"
 #include "params/param_set.h"
@@ -17,12 +18,18 @@ class VideoFile;
 // of a numbered pattern, or frame startIndex + k (counted from 0) of a video file named by
 // a pattern without "%". Each frame is decoded once: decoded frames are kept while they fit
 // in a memory budget, and a video is otherwise read forward again from its start.
+// Frames given in memory (the Python module's arrays) are frame k = images[startIndex + k],
+// named "frames[i]" in messages; they are copied when read and never decoded.
+using FrameImages = std::vector<ColorGrayImage>;
+
 class FrameSource {
  public:
   // Decoded frames kept, in bytes of pixels.
   static constexpr size_t kDefaultBudget = size_t{1} << 30;
 
   FrameSource(std::string pattern, int startIndex, size_t budget = kDefaultBudget);
+  // The images when given (not null), the pattern otherwise.
+  FrameSource(std::string pattern, int startIndex, std::shared_ptr<const FrameImages> images);
   ~FrameSource();
   FrameSource(const FrameSource&) = delete;
   FrameSource& operator=(const FrameSource&) = delete;
@@ -35,6 +42,13 @@ class FrameSource {
 
   // Frame k's file name, or "clip.mkv frame 12" for a video (the frame counted from 0).
   std::string Name(int k) const;
+
+  // When frame 0's file is missing, the smallest number K whose file the pattern names
+  // (in frame 0's folder), found by listing that folder: the --start-index to propose.
+  // -1 when there is none, when frame 0 is there, or for a video or frames in memory.
+  int FirstNumberPresent() const;
+  // ": frames/shot_0001.png is there: --start-index 1 starts from it", or "".
+  std::string StartIndexHint() const;
 
   // Reads frame k. lumet::Error naming the file when it is missing or unreadable. A kept
   // frame is handed over and no longer kept: the commands read each frame once.
@@ -76,12 +90,17 @@ class FrameSource {
   int keepFrom_ = 0;
   std::map<int, ColorGrayImage> frames_;
   std::unique_ptr<VideoFile> video_;
+  std::shared_ptr<const FrameImages> images_;
 };
 
 // The count explained when frames run out: registration of lrCount frames needs frames
 // 0 .. lrCount, reconstruction frames 0 .. lrCount - 1; found frames were present.
 std::string RegistrationShortage(const FrameSource& source, int lrCount, int found);
 std::string ReconstructionShortage(const FrameSource& source, int lrCount, int found);
+
+// Throws when the ROI does not lie inside a width x height frame, proposing one that does:
+// centred, of the standard ROI's size or as much of it as fits.
+void CheckRoiFitsFrame(const RoiRect& roi, int width, int height);
 
 // The number of consecutive frames found from the start index, minus one: the largest
 // count registration can run with. lumet::Error when fewer than two frames are found.

@@ -37,19 +37,19 @@ void Workbench::Reconstruction(UiPort& ui) {
   // The per-frame stores grow frame by frame, so a count far beyond the frames on disk
   // ends at the first missing file rather than in one huge allocation.
   std::vector<ColorGrayImage> frames(1);
-  FrameSource source(p.lrPattern, p.startIndex);
+  FrameSource source(p.lrPattern, p.startIndex, frameImages);
   if (carried_.pattern == p.lrPattern && carried_.startIndex == p.startIndex) source.Adopt(std::move(carried_.frames));
   carried_ = CarriedFrames{};
   const std::string firstPath = source.Name(0);
   source.Read(0, frames[0]);
   const int w0 = frames[0].channels[0].Width();
   const int h0 = frames[0].channels[0].Height();
-  CheckRoiInsideFrame(p.roi, w0, h0);
+  CheckRoiFitsFrame(p.roi, w0, h0);
   const HrGeometry grid = MakeHrGeometry(p.roi, p.scale);
   // Every frame and homography file the loop reads is there before the work starts.
   source.CheckFrames(1, frameCount, w0, h0,
                      [&](int found) { return ReconstructionShortage(source, frameCount, found); });
-  CheckHomographyFiles(p.homographyPattern, frameCount, [&](int k) {
+  CheckHomographies(frameCount, [&](int k) {
     return "run the registration first with --lr-count " + std::to_string(frameCount - 1) +
            " or more, or use --lr-count " + std::to_string(k);
   });
@@ -65,7 +65,7 @@ void Workbench::Reconstruction(UiPort& ui) {
     Matrix homography;
     if (k == 0) {
       homography = IdentityHomography();
-      filesWritten.push_back(ShowFirstFrame(ui, frames[0], p.roi, grid, display, resultFormat));
+      Wrote(ShowFirstFrame(ui, frames[0], p.roi, grid, display, resultFormat, writeFiles));
     } else {
       const std::string path = source.Name(k);
       frames.emplace_back();
@@ -76,7 +76,7 @@ void Workbench::Reconstruction(UiPort& ui) {
         throw Error("frame file " + path + " is " + std::to_string(w) + " x " + std::to_string(h) +
                     " pixels, frame 0 is " + std::to_string(w0) + " x " + std::to_string(h0));
       }
-      homography = ReadHomographyFile(FormatFrameName(p.homographyPattern, k));
+      homography = FrameHomography(k);
     }
     lrForms.push_back(LrFormOnHrInput(homography, grid.scale));
     hrForms.push_back(HrForm(homography, grid.scale));
@@ -165,7 +165,8 @@ void Workbench::Reconstruction(UiPort& ui) {
       })
                : BtvPicture());
 
-  filesWritten.push_back(ShowAndWriteResult(ui, x, display, ResultPath(p, resultFormat), resultFormat));
+  Wrote(ShowAndWriteResult(ui, x, display, writeFiles ? ResultPath(p, resultFormat) : std::string(), resultFormat));
+  if (!writeFiles) resultImage = display;
 }
 
 }  // namespace lumet

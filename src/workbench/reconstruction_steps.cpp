@@ -3,11 +3,13 @@
 #include <filesystem>
 #include <system_error>
 
+#include "imageio/homography_file.h"
 #include "params/param_set.h"
 #include "reconstruction/gray_conversion.h"
 #include "util/error.h"
 #include "util/text_format.h"
 #include "workbench/output_files.h"
+#include "workbench/workbench.h"
 
 namespace lumet {
 
@@ -43,10 +45,11 @@ void OpenReconstructionViewers(UiPort& ui, const HrGeometry& grid) {
 }
 
 std::string ShowFirstFrame(UiPort& ui, const ColorGrayImage& frame, const RoiRect& roi, const HrGeometry& grid,
-                           ColorGrayImage& display, ImageFormat format) {
-  const std::string path = FirstFramePath(format);
+                           ColorGrayImage& display, ImageFormat format, bool writeFile) {
   EnlargeByReplication(frame, roi, grid, display);
   ui.ShowPicture(Viewer::Frame, PictureOf(display));
+  if (!writeFile) return std::string();
+  const std::string path = FirstFramePath(format);
   WriteImageFile(path, display, format);
   return path;
 }
@@ -57,7 +60,9 @@ std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, Col
   ui.ShowPicture(Viewer::Reference, result);
   // TIFF holds the estimate itself at 16 bits; its samples divided by 257 are the 8-bit
   // result the other formats hold.
-  if (format == ImageFormat::Tiff) {
+  if (path.empty()) {
+    // Kept in memory by the caller.
+  } else if (format == ImageFormat::Tiff) {
     WriteEstimateTiff(path, estimate);
   } else {
     WriteImageFile(path, display, format);
@@ -65,6 +70,25 @@ std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, Col
   ui.SetComparePicture(Viewer::Frame, result);
   ui.SetViewerMode(Viewer::Frame, kModeComparison);
   return path;
+}
+
+Matrix Workbench::FrameHomography(int k) const {
+  if (writeFiles) return ReadHomographyFile(FormatFrameName(params.homographyPattern, k));
+  const auto found = homographies.find(k);
+  if (found == homographies.end()) throw Error("no homography of frame " + std::to_string(k) + " was given");
+  return found->second;
+}
+
+void Workbench::CheckHomographies(int frameCount, const std::function<std::string(int)>& advice) const {
+  if (writeFiles) {
+    CheckHomographyFiles(params.homographyPattern, frameCount, advice);
+    return;
+  }
+  for (int k = 1; k < frameCount; ++k) {
+    if (homographies.count(k) == 0) {
+      throw Error("the homography of frame " + std::to_string(k) + " is missing: " + advice(k));
+    }
+  }
 }
 
 }  // namespace lumet

@@ -30,7 +30,7 @@ std::string SizeText(int width, int height) { return std::to_string(width) + " x
 // What the frame loop needs of frame 0, refused before the first frame is read (the values
 // alone passed CheckParams already).
 void CheckRegistrationParams(const ParamSet& p, int refWidth, int refHeight) {
-  CheckRoiInsideFrame(p.roi, refWidth, refHeight);
+  CheckRoiFitsFrame(p.roi, refWidth, refHeight);
   // The reference frame's filters use sigma rounded to single precision, the LR frames'
   // sigma itself; the two kernels can differ in size.
   for (const double sigma : {p.filterSigma, static_cast<double>(static_cast<float>(p.filterSigma))}) {
@@ -60,27 +60,30 @@ std::vector<MarkLine> Lines(const MatchedPairs& pairs) {
   return lines;
 }
 
-// Why frame k got no homography search, and which options change it: one log line.
-std::string FallbackWarning(int k, const ParamSet& p, int width, int height, size_t refPoints, size_t framePoints,
-                            size_t pairs) {
+// Why frame k got no homography search, and which options change it.
+FrameWarning FallbackWarning(int k, const ParamSet& p, int width, int height, size_t refPoints, size_t framePoints,
+                             size_t pairs) {
   const int block = 2 * p.sadSize + 1;
-  std::string why;
-  std::string remedy;
+  FrameWarning w;
+  w.frame = k;
+  w.kind = p.method == kEnhancedMethod ? "no homography search, the direct refinement starts from the better of the "
+                                         "refined identity and a direct translation search: "
+                                       : "no homography search, the refinement starts from the identity: ";
   if (block > width || block > height) {
-    why = Format("the %d x %d matching block (--sad-size %d) does not fit the %d x %d frame", block, block, p.sadSize,
-                 width, height);
-    remedy = Format("a --sad-size below %d lets it fit", (std::min(width, height) + 1) / 2);
+    w.kind += Format("the %d x %d matching block (--sad-size %d) does not fit the %d x %d frame", block, block,
+                     p.sadSize, width, height);
+    w.remedy = Format("a --sad-size below %d lets it fit", (std::min(width, height) + 1) / 2);
   } else if (p.ransacSecond <= static_cast<int>(pairs)) {
-    why = Format("the RANSAC sample of %d pairs (--ransac %d/%d) is below the %d a search needs", p.ransacFirst,
-                 p.ransacFirst, p.ransacSecond, kMinSampleSize);
-    remedy = Format("--ransac %d/%d or more runs it", kMinSampleSize, std::max(p.ransacSecond, kMinSampleSize));
+    w.kind += Format("the RANSAC sample of %d pairs (--ransac %d/%d) is below the %d a search needs", p.ransacFirst,
+                     p.ransacFirst, p.ransacSecond, kMinSampleSize);
+    w.remedy = Format("--ransac %d/%d or more runs it", kMinSampleSize, std::max(p.ransacSecond, kMinSampleSize));
   } else {
-    why = Format("only %zu corner points paired (%zu near the ROI in frame 0, %zu in frame %d; a search needs %d)", pairs,
-                 refPoints, framePoints, k, kMinSampleSize + 5);
-    remedy = "more pair up with a smaller --sad-size, a larger --search-area or a --roi over more texture";
+    w.kind += Format("too few corner points paired, a search needs %d pairs (the pairs of the points near the ROI "
+                     "in frame 0 / in the frame)", kMinSampleSize + 5);
+    w.detail = Format("%zu of %zu/%zu", pairs, refPoints, framePoints);
+    w.remedy = "more pair up with a smaller --sad-size, a larger --search-area or a --roi over more texture";
   }
-  return Format("Warning: frame %d: no homography search, the refinement starts from the identity: %s; %s\r\n", k,
-                why.c_str(), remedy.c_str());
+  return w;
 }
 
 // Frames a thread takes per batch: enough to even out frames of different cost, few enough
@@ -151,8 +154,8 @@ void PairFrame(FrameWork& f, const GrayImage& refGreen, const std::vector<Featur
 }
 
 // The homography search (skipped, or accepting no trial, leaves the identity) and its
-// refinement.
-void FitFrame(FrameWork& f, const GrayImage& refGreen, const ParamSet& p) {
+// refinement; its file is staged when files are written.
+void FitFrame(FrameWork& f, const GrayImage& refGreen, const ParamSet& p, bool writeFiles) {
   if (f.failure) return;
   try {
     const GrayImage& frameGreen = f.image.channels[1];
@@ -167,7 +170,7 @@ void FitFrame(FrameWork& f, const GrayImage& refGreen, const ParamSet& p) {
     return;
   }
   // The enhanced method refines h further when the frame's turn comes.
-  if (p.method == kEnhancedMethod) return;
+  if (p.method == kEnhancedMethod || !writeFiles) return;
   try {
     f.homographyFile = StagedFile(FormatFrameName(p.homographyPattern, f.k), FormatHomographyFile(f.h));
   } catch (...) {
@@ -180,8 +183,9 @@ void FitFrame(FrameWork& f, const GrayImage& refGreen, const ParamSet& p) {
 void Workbench::Registration(UiPort& ui) {
   CheckParams(params);
   // One source for frame 0 and the frames after it, so that each is decoded once.
-  FrameSource source(params.lrPattern, params.startIndex);
+  FrameSource source(params.lrPattern, params.startIndex, frameImages);
   carried_ = CarriedFrames{};
+  registrationScores.clear();
   ShowReferenceFrom(source, ui);
   // A copy: nothing the viewers do while the command runs may change its parameters.
   const ParamSet p = params;
@@ -282,7 +286,7 @@ void Workbench::Registration(UiPort& ui) {
       }
     }
     ParallelFor(0, ready, frameWork, [&](int lo, int hi) {
-      for (int j = lo; j < hi; ++j) FitFrame(batch[static_cast<size_t>(j)], refGreen, p);
+      for (int j = lo; j < hi; ++j) FitFrame(batch[static_cast<size_t>(j)], refGreen, p, writeFiles);
     });
 
     const std::string* lastLog = nullptr;
@@ -302,13 +306,19 @@ void Workbench::Registration(UiPort& ui) {
         }
         ui.DrawLines(Viewer::Reference, Lines(f.pairs));
         if (!f.sizes.Searchable()) {
-          ui.AppendLog(FallbackWarning(f.k, p, refWidth, refHeight, refPoints.size(), f.points.size(), f.pairs.a.size()));
+          ui.Warn(FallbackWarning(f.k, p, refWidth, refHeight, refPoints.size(), f.points.size(), f.pairs.a.size()));
         }
         lastLog = &f.refinementLog;
         const double e2Final = p.method == kEnhancedMethod
                                    ? RefineDirectly(refGreen, f.image.channels[1], f.h, f.e1, f.e2, f.k, p, ui)
                                    : f.e2;
         ui.AppendLog(FormatMaeLine(f.k, f.e1, e2Final));
+        registrationScores.push_back(FrameScores{f.k, f.e1, e2Final});
+        if (!writeFiles) {
+          homographies[f.k] = StoredHomography(f.h);
+          carry(f.k, std::move(f.image));
+          continue;
+        }
         const std::string homographyPath = FormatFrameName(p.homographyPattern, f.k);
         if (f.writeFailure) std::rethrow_exception(f.writeFailure);
         if (f.homographyFile.Staged()) {
@@ -325,16 +335,16 @@ void Workbench::Registration(UiPort& ui) {
       // had the frames run one after another, and so are the files put in place.
       // What went wrong first is what the user hears about.
       try {
-        if (lastLog != nullptr) WriteFileAtomically(kRefinementLogPath, *lastLog);
+        if (lastLog != nullptr && writeFiles) WriteFileAtomically(kRefinementLogPath, *lastLog);
         if (!unflushed.empty()) FlushFolderOf(unflushed);
       } catch (const Error&) {
       }
       throw;
     }
-    WriteFileAtomically(kRefinementLogPath, *lastLog);
+    if (writeFiles) WriteFileAtomically(kRefinementLogPath, *lastLog);
     if (!unflushed.empty()) FlushFolderOf(unflushed);
   }
-  if (p.lrCount > 0) filesWritten.push_back(kRefinementLogPath);
+  if (p.lrCount > 0 && writeFiles) filesWritten.push_back(kRefinementLogPath);
 }
 
 std::string FormatMaeLine(int k, double e1, double e2) {

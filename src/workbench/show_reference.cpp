@@ -6,7 +6,7 @@
 namespace lumet {
 
 void Workbench::ShowReference(UiPort& ui) {
-  FrameSource source(params.lrPattern, params.startIndex);
+  FrameSource source(params.lrPattern, params.startIndex, frameImages);
   ShowReferenceFrom(source, ui);
 }
 

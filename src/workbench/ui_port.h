@@ -10,6 +10,22 @@
 
 namespace lumet {
 
+// A warning about one frame. Frames warned of the same kind share its words, so a front end
+// may name them together: "kind" is the same for each, "detail" what differs (may be empty),
+// "remedy" the option that changes it.
+struct FrameWarning {
+  int frame = 0;
+  std::string kind;
+  std::string detail;
+  std::string remedy;
+};
+
+// "Warning: frame 3: kind (detail); remedy\r\n", the warning as one log line.
+inline std::string FormatWarningLine(const FrameWarning& w) {
+  return "Warning: frame " + std::to_string(w.frame) + ": " + w.kind + (w.detail.empty() ? "" : " (" + w.detail + ")") +
+         "; " + w.remedy + "\r\n";
+}
+
 // Everything a command does to the outside world goes through this port. The desktop
 // window implements it with real windows, the command line headless, tests with a
 // recording fake. Calls arrive from the thread that runs the command, in order.
@@ -19,6 +35,8 @@ class UiPort {
 
   // A log text exactly as the command formats it, line ends included.
   virtual void AppendLog(const std::string& text) = 0;
+  // A warning; by default one log line of its own.
+  virtual void Warn(const FrameWarning& warning) { AppendLog(FormatWarningLine(warning)); }
   // Progress of a long command: step (1-based) of total within a named stage.
   virtual void ReportProgress(const std::string& stage, int step, int total) = 0;
   // True once the user asked the running command to stop.

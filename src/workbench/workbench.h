@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,14 @@ namespace lumet {
 
 
 class FrameSource;
+
+// One registered frame's scores: e1 after the homography search, e2 after the refinement
+// (the numbers of its "MAE(k) = e1->e2" line).
+struct FrameScores {
+  int frame = 0;
+  double search = 0.0;
+  double refinement = 0.0;
+};
 
 // The state the commands share and the commands themselves. Front ends adopt a parameter
 // set (AdoptParams) into `params` before a command starts; the commands read it only.
@@ -44,6 +54,20 @@ class Workbench {
   // may be minutes apart, leaves it off: frames on disk may have changed in between.
   bool carryFrames = false;
 
+  // Frames given in memory instead of the LR pattern's files (the Python module), frame k
+  // being frameImages[startIndex + k]. Null: the pattern's files.
+  std::shared_ptr<const std::vector<ColorGrayImage>> frameImages;
+
+  // False: the commands write no file (the Python module). The registration then leaves its
+  // homographies in `homographies`, the reconstruction takes them from there and leaves the
+  // 8-bit result in `resultImage`; what they compute is the same either way.
+  bool writeFiles = true;
+  // Frame k's homography as its file holds it (each number to six significant digits).
+  std::map<int, Matrix> homographies;
+  // The scores of every frame the last registration did, in frame order.
+  std::vector<FrameScores> registrationScores;
+  ColorGrayImage resultImage;
+
   // "Show Reference": reads referenceFile into referenceImage and shows it in refViewer
   // in ROI selection mode with the ROI attached.
   void ShowReference(UiPort& ui);
@@ -62,6 +86,15 @@ class Workbench {
 
   // ShowReference reading frame 0 from source, which registration goes on reading from.
   void ShowReferenceFrom(FrameSource& source, UiPort& ui);
+
+  // Adds a file the command wrote ("" when it wrote none) to filesWritten.
+  void Wrote(const std::string& path) {
+    if (!path.empty()) filesWritten.push_back(path);
+  }
+  // Frame k's homography: its file, or `homographies` when no files are written.
+  Matrix FrameHomography(int k) const;
+  // Throws when a homography of frames 1 .. frameCount - 1 is missing (see CheckHomographyFiles).
+  void CheckHomographies(int frameCount, const std::function<std::string(int)>& advice) const;
 
   // Frames the last registration decoded, for the reconstruction (carryFrames), with the
   // pattern and start index they were read under.

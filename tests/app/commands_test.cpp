@@ -40,7 +40,8 @@ class CommandsTest : public QObject {
     QVERIFY(RunButton(dialog, 1001));
     CImgWnd* ref = dialog.refViewer;
     QVERIFY(ref != nullptr && dialog.frameViewer == nullptr && dialog.LogText().isEmpty());
-    QCOMPARE(ref->windowTitle(), QStringLiteral("frame"));
+    // The commands' titles in plain words.
+    QCOMPARE(ref->windowTitle(), QStringLiteral("Frame 0: click or drag to place the region of interest"));
     QCOMPARE(ref->Mode(), kModeRoiSelection);
     QCOMPARE(ref->size(), QSize(kWidth, kHeight));
     QVERIFY(RunButton(dialog, 1001));  // a second press reuses the window
@@ -48,14 +49,14 @@ class CommandsTest : public QObject {
     QCOMPARE(LogLines(dialog), cliLines.mid(0, kFrames));
     CImgWnd* frame = dialog.frameViewer;
     QVERIFY(dialog.refViewer == ref && frame != nullptr && frame->RoiAttached());
-    const QString lastFrameTitle = QStringLiteral("./images/lr-%1.bmp").arg(kFrames);
+    const QString lastFrameTitle = QStringLiteral("Registering ./images/lr-%1.bmp against frame 0").arg(kFrames);
     QCOMPARE(frame->windowTitle(), lastFrameTitle);
     QCOMPARE(frame->Mode(), kModeRoiSelection);
     QVERIFY(ref->SquareCount() > 0 && ref->LineCount() > 0 && frame->SquareCount() > 0);
 
     QVERIFY(RunButton(dialog, 1004));
     QCOMPARE(LogLines(dialog), cliLines);  // every line, in order, as the command line prints them
-    QCOMPARE(ref->windowTitle(), QStringLiteral("reconst.. 2 band ---99 steps"));
+    QCOMPARE(ref->windowTitle(), QStringLiteral("Reconstructing (classic): blue band, step 100 of 100"));
     QCOMPARE(frame->windowTitle(), lastFrameTitle);
     QCOMPARE(ref->Mode(), kModeDisplay);
     QCOMPARE(frame->Mode(), kModeComparison);
@@ -68,7 +69,7 @@ class CommandsTest : public QObject {
       QVERIFY2(!gui.isEmpty() && gui == ReadBytes(cliDir.filePath(file)), qPrintable(file));
     }
     QVERIFY(RunButton(dialog, 1001) && ref->Mode() == kModeRoiSelection);  // Show Reference again: title kept
-    QCOMPARE(ref->windowTitle(), QStringLiteral("reconst.. 2 band ---99 steps"));
+    QCOMPARE(ref->windowTitle(), QStringLiteral("Reconstructing (classic): blue band, step 100 of 100"));
   }
 
   void MissingReferenceFrameIsLogged() {

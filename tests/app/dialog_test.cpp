@@ -37,19 +37,20 @@ class DialogTest : public QObject {
   Q_OBJECT
  private slots:
   void StartUpShowsTheFileAndSetsTheScale() {
-    for (const double scale : {4.0, 3.0, 3.5, 5.0}) {
+    for (const double scale : {4.0, 3.0, 3.5, 5.0, 2.0, 2.5}) {
       TempCwd cwd;
       SaveSample(scale);
       CLumetDlg dialog;
-      const bool x3 = scale < 4.0;
-      QVERIFY2(Radio(dialog, 1011)->isChecked() == x3 && Radio(dialog, 1012)->isChecked() == !x3,
+      const int chosen = scale < 3.0 ? 2 : scale < 4.0 ? 3 : 4;
+      QVERIFY2(Radio(dialog, 1027)->isChecked() == (chosen == 2) && Radio(dialog, 1011)->isChecked() == (chosen == 3) &&
+                   Radio(dialog, 1012)->isChecked() == (chosen == 4),
                qPrintable(QString::number(scale)));
       for (const auto& [id, text] : {std::pair{1007, "./f%03d.bmp"}, {1009, "12"}, {1010, "0.600"}, {1015, "0.003"},
                                      {1016, "10"}, {1017, "20"}, {1018, "40"}, {1019, "40"}, {1021, "20"}}) {
         QCOMPARE(Field(dialog, id)->text(), QString::fromUtf8(text));
       }
       QVERIFY(dialog.ReadControls());  // the first command takes the scale from the radio buttons
-      QCOMPARE(ParamLine(8), x3 ? QStringLiteral("3") : QStringLiteral("4"));
+      QCOMPARE(ParamLine(8), QString::number(chosen));
     }
   }
 
@@ -237,6 +238,11 @@ class DialogTest : public QObject {
     Button(dialog, 1005)->click();  // the radio buttons stay as they are
     QVERIFY(Radio(dialog, 1011)->isChecked() && !Radio(dialog, 1012)->isChecked());
     QCOMPARE(ParamFile(), InitFile());  // line 8: scale 4
+    Radio(dialog, 1027)->click();  // x2 unchecks x3 and reaches line 8
+    QVERIFY(Radio(dialog, 1027)->isChecked() && !Radio(dialog, 1011)->isChecked());
+    QVERIFY(dialog.ReadControls());
+    QCOMPARE(ParamLine(8), QStringLiteral("2"));
+    Radio(dialog, 1011)->click();
     QCOMPARE(Field(dialog, 1016)->text(), QStringLiteral("160"));
     QVERIFY(dialog.ReadControls());
     QCOMPARE(ParamLine(8), QStringLiteral("3"));

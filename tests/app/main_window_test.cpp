@@ -13,6 +13,7 @@
 #include "app/main_window.h"
 #include "app/working_folder.h"
 #include "app_test_support.h"
+#include "window_test_support.h"
 #include "view/raster_image.h"
 #include "view/viewer_pane.h"
 
@@ -20,28 +21,6 @@ using namespace lumet;
 using namespace lumet::apptest;
 
 namespace {
-
-DibRaster Uniform(int width, int height, uint32_t color) {
-  DibRaster raster(0);
-  raster.Create(width, height, 24, 1);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) raster.SetPixelColor(x, y, color);
-  }
-  return raster;
-}
-
-void SendMouse(QWidget& widget, QEvent::Type type, QPointF at, Qt::MouseButtons held = Qt::LeftButton) {
-  const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-  QMouseEvent event(type, at, widget.mapToGlobal(at), button, held, Qt::NoModifier);
-  QApplication::sendEvent(&widget, &event);
-}
-
-// Press at `from`, move in a few steps, release at `to`.
-void Drag(QWidget& widget, QPointF from, QPointF to) {
-  SendMouse(widget, QEvent::MouseButtonPress, from);
-  for (int i = 1; i <= 4; ++i) SendMouse(widget, QEvent::MouseMove, from + (to - from) * (i / 4.0));
-  SendMouse(widget, QEvent::MouseButtonRelease, to, Qt::NoButton);
-}
 
 void Wheel(QWidget& widget, QPointF at, int delta) {
   QWheelEvent event(at, widget.mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
@@ -59,42 +38,7 @@ void Drop(QWidget& widget, const QString& path) {
   QApplication::sendEvent(&widget, &drop);
 }
 
-// The screen pixel of a grabbed widget that holds the widget point.
-QRgb PixelAt(const QImage& screen, QPointF at) {
-  const qreal dpr = screen.devicePixelRatio();
-  return screen.pixel(int(std::floor(at.x() * dpr)), int(std::floor(at.y() * dpr)));
-}
-
 QString Canonical(const QString& path) { return QFileInfo(path).canonicalFilePath(); }
-
-bool RunCommand(MainWindow& window, int id) {
-  QSignalSpy finished(window.Dialog(), &CLumetDlg::commandFinished);
-  window.findChild<QAction*>(QStringLiteral("actionCommand%1").arg(id))->trigger();
-  return finished.wait(120000) && finished.at(0).at(0).toBool();
-}
-
-// A window on a fresh folder with the small sequence, shown, with its reference pane made
-// from a plain picture (as Show Reference would) and the ROI attached.
-struct WindowWithPicture {
-  TempCwd cwd;
-  MainWindow window;
-  ViewerPane* pane = nullptr;
-  explicit WindowWithPicture(RoiRect roi = {60, 40, 100, 80}) {
-    WriteSmallSequence(cwd.dir.path(), roi);
-    window.resize(1100, 700);
-    window.show();
-    window.Start(cwd.dir.path());
-    CLumetDlg& dialog = *window.Dialog();
-    dialog.CreateViewerWindow(Viewer::Reference, QStringLiteral("frame"), ScreenRect{0, 0, 300, 300});
-    pane = window.Pane(Viewer::Reference);
-    pane->FitTo(kWidth, kHeight);
-    pane->SetImage(Uniform(kWidth, kHeight, 0x606060));
-    dialog.AttachRoiTo(Viewer::Reference);
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    pane->FitToPane();
-  }
-  QString FieldText(int id) { return Field(*window.Dialog(), id)->text(); }
-};
 
 }  // namespace
 
@@ -413,12 +357,12 @@ class MainWindowTest : public QObject {
     ViewerPane* ref = window.Pane(Viewer::Reference);
     ViewerPane* frame = window.Pane(Viewer::Frame);
     QVERIFY(ref != nullptr && frame != nullptr && frame->HasResult());
-    const QRect controls(window.Dialog()->mapTo(&window, QPoint(0, 0)), window.Dialog()->size());
+    const QRect controls = window.ControlsDock()->geometry();
     for (ViewerPane* pane : {ref, frame}) {
       QVERIFY(pane->window() == &window && pane->isVisible());
       QVERIFY(!QRect(pane->mapTo(&window, QPoint(0, 0)), pane->size()).intersects(controls));
     }
-    QCOMPARE(qobject_cast<QDockWidget*>(ref->parentWidget())->windowTitle(), ref->windowTitle());
+    QCOMPARE(window.ViewerDock(Viewer::Reference)->windowTitle(), ref->windowTitle());
     QVERIFY(window.SaveResultAction()->isEnabled());
     QVERIFY(window.SaveResultTo(QStringLiteral("copy.png")));
     QCOMPARE(QImage(QStringLiteral("copy.png")).convertToFormat(QImage::Format_RGB32),

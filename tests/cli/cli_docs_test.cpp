@@ -22,7 +22,7 @@ TEST(CliDocs, ManPageAndCompletionComeFromTheOptionDefinitions) {
     EXPECT_NE(man.find(text), std::string::npos) << text;
   }
   EXPECT_NE(completion.find("--format) COMPREPLY=($(compgen -W \"bmp png tiff\""), std::string::npos) << completion;
-  EXPECT_NE(completion.find("--scale) COMPREPLY=($(compgen -W \"3 4\""), std::string::npos);
+  EXPECT_NE(completion.find("--scale) COMPREPLY=($(compgen -W \"2 3 4\""), std::string::npos);
   EXPECT_NE(completion.find("complete -F _lumet_cli lumet-cli"), std::string::npos);
   // The script is valid bash, and completes a command's options.
   const std::string script = (dir.Path() / "lumet-cli.bash").string();

@@ -45,7 +45,7 @@ TEST(CliParams, OptionsOverrideTheStoredValuesAndRoiIsStoredAsLeftTopRightBottom
             "./f/%03d.bmp\n./out/x\n12\n1\n2\n11\n22\n3.5\n0.5\n0.6\n0.9\n0.01\n1.2\n10\n15\n8\n9");
   const auto r = RunCli("params --roi 10,20,30,40 --ransac 7/9 --lambda 0.0004 --output ./o/y", dir.Path());
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  // A stored scale below 4 selects x3.
+  // A stored scale of at least 3 and below 4 selects x3.
   EXPECT_EQ(ReadText(dir.Path() / "param.txt"),
             "./f/%03d.bmp\n./o/y\n12\n10\n20\n40\n60\n3\n0.5\n0.6\n0.9\n0.0004\n1.2\n7\n9\n8\n9");
   for (const char* shown : {"roi = 10,20,30,40", "referenceFile = ./f/000.bmp", "homographyPattern = ./o/y_hom-%d"}) {
@@ -53,11 +53,26 @@ TEST(CliParams, OptionsOverrideTheStoredValuesAndRoiIsStoredAsLeftTopRightBottom
   }
 }
 
+TEST(CliParams, ScaleTwoIsOfferedAndStoredAsTwoOnLineEight) {
+  TempFolder dir;
+  // A stored value below 3 selects x2; 2.5 could only have been typed by hand.
+  WriteText(dir.Path() / "param.txt", "./f/%d.bmp\n./o/x\n12\n1\n2\n11\n22\n2.5\n0.5\n0.6\n0.9\n0.01\n1.2\n10\n15\n8\n9");
+  ASSERT_EQ(RunCli("params", dir.Path()).exitCode, 0);
+  EXPECT_EQ(ReadText(dir.Path() / "param.txt"),
+            "./f/%d.bmp\n./o/x\n12\n1\n2\n11\n22\n2\n0.5\n0.6\n0.9\n0.01\n1.2\n10\n15\n8\n9");
+  for (const char* scale : {"3", "2"}) {
+    SCOPED_TRACE(scale);
+    ASSERT_EQ(RunCli(std::string("params --scale ") + scale, dir.Path()).exitCode, 0);
+    EXPECT_EQ(ReadText(dir.Path() / "param.txt").substr(30, 2), std::string(scale) + "\n");
+  }
+  ExpectError(RunCli("params --scale 2.5", dir.Path()), "scale 2.5 is out of range (allowed: 2, 3 or 4)");
+}
+
 TEST(CliParams, ExitStatusSeparatesUsageErrorsFromRefusedValues) {
   TempFolder dir;
   // Arguments and the error's subject; nullptr: success, "": usage error (status 2).
   const std::pair<const char*, const char*> cases[] = {
-      {"--help", nullptr}, {"params --help", nullptr}, {"", ""}, {"frobnicate", ""}, {"params --no-such-option", ""},
+      {"--help", nullptr}, {"params --help", nullptr}, {"", nullptr}, {"frobnicate", ""}, {"params --no-such-option", ""},
       {"params --lr-count abc", ""}, {"params --roi 1,2,3", ""}, {"params --ransac 20", ""},
       {"params --scale 5", "scale 5"}, {"params --psf-sigma 0", "PSF sigma 0"}, {"params --lr-count -3", "LR count -3"},
       {"params --roi 1,2,-3,4", "ROI 1,2,-3,4: w -3"}, {"params --lr-pattern './a b%d.bmp'", "LR pattern"},
@@ -91,7 +106,6 @@ TEST(CliParams, MisspellingsAndMisplacedWordsAreUsageErrorsThatSayWhatToType) {
       {"params -C .", "-C goes before the command: lumet-cli -C DIR params"},
       {"--roi 1,2,3,4 run", "--roi is an option of the command and goes after it: lumet-cli run --roi"},
       {"params --frobnicate", "unknown option --frobnicate\n"},
-      {"", "Usage: lumet-cli [-C DIR] COMMAND"},
       {"-Cx -C", "Usage: lumet-cli [-C DIR] COMMAND"},  // a trailing -C once read past the words
   };
   for (const auto& [args, message] : cases) {
@@ -100,9 +114,12 @@ TEST(CliParams, MisspellingsAndMisplacedWordsAreUsageErrorsThatSayWhatToType) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
-  // Without a command, the usage lists them all.
+  // Without a command, the help of --help, which lists them all.
+  const auto bare = RunCli("", dir.Path());
+  EXPECT_EQ(bare.exitCode, 0);
+  EXPECT_EQ(bare.out, RunCli("--help", dir.Path()).out);
   for (const char* command : {"init-params", "params", "register", "reconstruct", "run", "synth", "demo"}) {
-    EXPECT_NE(RunCli("", dir.Path()).err.find("\n  " + std::string(command) + " "), std::string::npos) << command;
+    EXPECT_NE(bare.out.find("\n  " + std::string(command) + " "), std::string::npos) << command;
   }
   // Help shows each parameter's type and default once.
   const std::string help = RunCli("params --help", dir.Path()).out;

@@ -50,7 +50,7 @@ TEST(CliSynth, WritesTheSequenceAndRepeatsItByteForByte) {
 TEST(CliSynth, BadValuesAreRefusedNamingTheOptionAndWriteNothing) {
   TempFolder tmp;
   for (const std::string args : {"--scene stars", "--lr-count 0", "--lr-count 1000", "--size 219x160", "--size 320",
-                                 "--size 320x", "--size 32Ox240", "--scale 2", "--psf-sigma -1", "--psf-sigma 0",
+                                 "--size 320x", "--size 32Ox240", "--scale 5", "--psf-sigma -1", "--psf-sigma 0",
                                  "--noise -2", "--motion 11", "--seed -1", "--seed 12a", "--lr-count three"}) {
     SCOPED_TRACE(args);
     const auto r = RunCli("synth out " + args, tmp.Path());

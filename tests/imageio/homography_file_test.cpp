@@ -44,5 +44,26 @@ TEST(HomographyFileTest, ReaderTakesAnyWhiteSpaceAndRefusesShortOrMissingFiles) 
   testing::ExpectError([] { FormatHomographyFile(Matrix()); }, {"3 x 3"});
 }
 
+TEST(HomographyFileTest, StoredFormIsWhatTheFileGivesBack) {
+  testing::TempFolder folder;
+  const std::string path = (folder.Path() / "h.txt").string();
+  Matrix h = MakeH(1.000123456789, -0.0123456789, 3.14159265358, 2e-7, 0.99999999, -12.3456789);
+  h.At1(3, 1) = 1.23456789e-4;
+  h.At1(3, 2) = -9.87654321e-5;
+  WriteHomographyFile(path, h);
+  const Matrix read = ReadHomographyFile(path);
+  const Matrix stored = StoredHomography(h);
+  for (int k = 1; k <= 9; ++k) EXPECT_EQ(stored.Flat1(k), read.Flat1(k)) << k;
+  // A homography scaled as a whole is the same map: it is stored divided by h33.
+  Matrix doubled = h;
+  for (int k = 1; k <= 9; ++k) doubled.Flat1(k) *= 2.0;
+  const Matrix again = StoredHomography(doubled);
+  for (int k = 1; k <= 9; ++k) EXPECT_EQ(again.Flat1(k), read.Flat1(k)) << k;
+  Matrix flat = h;
+  flat.At1(3, 3) = 0.0;
+  testing::ExpectError([&] { StoredHomography(flat); }, {"h33 = 0"});
+  testing::ExpectError([] { ParseHomographyText("1 2 3", "given"); }, {"homography file given holds 3 readable numbers"});
+}
+
 }  // namespace
 }  // namespace lumet

@@ -222,7 +222,7 @@ TEST(ParamCheckTest, EveryValueOutsideItsRangeIsRefusedNamingItsLabelAndRange) {
       {"roi", "0,0,2147483647,10", {"ROI 0,0,2147483647,10: w 2147483647", "1 to 32768"}},
       {"roi", "10,20,0,40", {"ROI 10,20,0,40: w 0 is out of range"}},
       {"roi", "10,20,40,-5", {"ROI 10,20,40,-5: h -5"}},
-      {"scale", "5", {"scale 5 is out of range (allowed: 3 or 4)"}},
+      {"scale", "5", {"scale 5 is out of range (allowed: 2, 3 or 4)"}},
       {"psfSigma", "6.6", {"PSF sigma 6.6 is out of range (allowed: above 0, at most 2)"}},
       {"psfSigma", "0", {"PSF sigma 0 is out of range"}},
       {"psfSigma", "nan", {"PSF sigma nan"}},

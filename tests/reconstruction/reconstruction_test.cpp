@@ -28,7 +28,7 @@ TEST(HrGeometryTest, GridAndFormsProjectThroughTheReferenceGridWithPixelZeroAtTh
   const double entries[9] = {1.01, 0.02, 0.004, -0.015, 0.99, -0.003, 1e-5, -2e-5, 1.0};
   Matrix h(3, 3, 0.0);
   for (int k = 1; k <= 9; ++k) h.Flat1(k) = entries[k - 1];
-  for (double s : {3.0, 4.0}) {
+  for (double s : {2.0, 3.0, 4.0}) {
     for (double x : {0.0, 17.0, 640.0, 1203.0}) {
       for (double y : {0.0, 9.0, 400.0, 955.0}) {
         SCOPED_TRACE("scale " + std::to_string(s) + " at " + std::to_string(x) + ", " + std::to_string(y));
@@ -43,7 +43,7 @@ TEST(HrGeometryTest, GridAndFormsProjectThroughTheReferenceGridWithPixelZeroAtTh
   // HR pixel (0, 0) of frame 0 samples the ROI's corner exactly.
   const ColorGrayImage frame =  // distinct values: a position off by a fraction would show
       testing::MakeColor(420, 300, [](int c, int x, int y) { return (x * 7 + y * 13 + c * 50) % 251; });
-  for (int q : {3, 4}) {
+  for (int q : {2, 3, 4}) {
     for (const RoiRect roi : {RoiRect{0, 0, 2, 2}, RoiRect{7, 5, 9, 7}, RoiRect{401, 283, 403, 285}}) {
       SCOPED_TRACE("scale " + std::to_string(q) + " at " + std::to_string(roi.left) + "," + std::to_string(roi.top));
       const HrGeometry grid = MakeHrGeometry(roi, q);
@@ -104,7 +104,7 @@ TEST(MedianShiftAddTest, TheReferenceAloneFillsEveryQthPixelAndTheMedianIsTheUpp
       testing::MakeColor(40, 38, [](int c, int x, int y) { return (3 + x * 11 + y * 7 + c * 40) % 256; });
   ColorDoubleImage x;
   CountImage count;
-  for (int q : {3, 4}) {
+  for (int q : {2, 3, 4}) {
     SCOPED_TRACE("scale " + std::to_string(q));
     RunMedian({frame}, RoiRect{2, 3, 34, 35}, q, x, count);
     ASSERT_EQ(x.Width(), 32 * q);
@@ -196,8 +196,8 @@ TEST(FillHolesTest, EmptyPixelsTakeTheCountWeightedMeanOfTheirWindow) {
 }
 
 TEST(PsfKernelTest, SizeTableSymmetryAndSum) {
-  const double table[][3] = {{1.0, 3.0, 19}, {1.0, 4.0, 25}, {0.5, 3.0, 11}, {0.5, 4.0, 13},
-                             {0.3, 3.0, 7},  {0.2, 3.0, 7},  {0.6, 4.0, 17}, {0.05, 4.0, 7}};
+  const double table[][3] = {{1.0, 3.0, 19}, {1.0, 4.0, 25}, {0.5, 3.0, 11}, {0.5, 4.0, 13}, {0.3, 3.0, 7},
+                             {0.2, 3.0, 7},  {0.6, 4.0, 17}, {0.05, 4.0, 7}, {0.6, 2.0, 9},  {1.0, 2.0, 13}};
   for (const auto& [sigma, scale, size] : table) {  // 6 sigma scale + 1, made odd, at least 7
     SCOPED_TRACE("sigma " + std::to_string(sigma) + " scale " + std::to_string(scale));
     EXPECT_EQ(PsfKernelSize(sigma, scale), size);
@@ -290,7 +290,8 @@ TEST(RobustBtvTest, StepSizesAndStepsEqualThePlainComputationExactly) {
       {4, 4, 0.2, 3, 0.5, 0.9, 1.5, 0},      // the smallest image a 7 x 7 PSF allows
       {5, 6, 0.2, 3, 0.5, 0.9, 1.5, 2},
       {70, 26, 0.6, 4, 0.5, 1.0, 0.8, 0},    // the 17 x 17 PSF; full and partial blocks of columns
-      {37, 9, 0.6, 4, 0.5, 1.0, 0.8, 4}};    // and rows
+      {37, 9, 0.6, 4, 0.5, 1.0, 0.8, 4},     // and rows
+      {31, 27, 0.6, 2, 0.7, 1.0, 0.003, 0}}; // the 9 x 9 PSF of x2
   int round = 0;
   for (const auto& [width, height, sigma, scale, alpha, beta, lambda, levels] : cases) {
     for (SimdVariant variant : SupportedSimdVariants()) {

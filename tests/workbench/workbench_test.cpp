@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 
 #include "imageio/bmp_file.h"
 #include "imageio/homography_file.h"
@@ -413,6 +414,65 @@ TEST_F(RegistrationCommandTest, CarriedFramesAreNotReadAgainAndGiveTheSameResult
   EXPECT_EQ(testing::ReadText("./result/hr.bmp"), result);
   // Carried frames serve one reconstruction only.
   testing::ExpectError([&] { carrying.Reconstruction(port); }, {"./images/lr-0.bmp"});
+}
+
+// The pixels of two images, equal.
+void ExpectSamePixels(const ColorGrayImage& a, const ColorGrayImage& b) {
+  ASSERT_EQ(a.Width(), b.Width());
+  ASSERT_EQ(a.Height(), b.Height());
+  for (size_t c = 0; c < 3; ++c) {
+    for (int y = 0; y < a.Height(); ++y) {
+      for (int x = 0; x < a.Width(); ++x) ASSERT_EQ(a.channels[c][y][x], b.channels[c][y][x]) << c << " " << x << " " << y;
+    }
+  }
+}
+
+TEST_F(RegistrationCommandTest, FramesInMemoryGiveTheFilesResultsAndWriteNothing) {
+  for (int k = 2; k <= 3; ++k) WriteBlobFrame(k, {0.3 * k, -0.2 * k, 0.0});
+  bench_.params.scale = 3.0;
+  bench_.params.psfSigma = 0.4;
+  bench_.params.iterations = 5;
+  auto images = std::make_shared<std::vector<ColorGrayImage>>(4);
+  for (int k = 0; k <= 3; ++k) BmpFile::ReadFrame(Format("./images/lr-%d.bmp", k), (*images)[static_cast<size_t>(k)]);
+  for (const char* method : {"classic", "enhanced"}) {
+    SCOPED_TRACE(method);
+    fs::remove_all("./result");
+    Workbench files;
+    files.params = bench_.params;
+    files.params.method = method;
+    files.Registration(port_);
+    files.Reconstruction(port_);
+
+    // The frames on disk are out of reach: the memory run reads none and writes none.
+    fs::rename("./images", "./images-away");
+    fs::rename("./result", "./result-away");
+    Workbench memory;
+    memory.params = files.params;
+    memory.frameImages = images;
+    memory.writeFiles = false;
+    memory.Registration(port_);
+    memory.Reconstruction(port_);
+    EXPECT_FALSE(fs::exists("./result"));
+    EXPECT_TRUE(memory.filesWritten.empty());
+    fs::rename("./images-away", "./images");
+    fs::rename("./result-away", "./result");
+
+    ASSERT_EQ(memory.registrationScores.size(), 3u);
+    EXPECT_EQ(memory.registrationScores[2].frame, 3);
+    for (int k = 1; k <= 3; ++k) {
+      const Matrix h = ReadHomographyFile(Format("./result/hr_hom-%d.txt", k));
+      for (int i = 1; i <= 9; ++i) EXPECT_EQ(memory.homographies.at(k).Flat1(i), h.Flat1(i)) << k << " " << i;
+    }
+    ColorGrayImage written;
+    BmpFile::ReadFrame("./result/hr.bmp", written);
+    ExpectSamePixels(memory.resultImage, written);
+  }
+  // Frames given in memory are named by their place; too few are refused.
+  Workbench shortOfFrames;
+  shortOfFrames.params = bench_.params;
+  shortOfFrames.frameImages = std::make_shared<std::vector<ColorGrayImage>>(images->begin(), images->begin() + 2);
+  shortOfFrames.writeFiles = false;
+  testing::ExpectError([&] { shortOfFrames.Registration(port_); }, {"found 2 (frames[0] … frames[1]; no frames[2])"});
 }
 
 TEST(RegistrationLogTest, MaeLineHoldsBothScoresInSixDigits) {

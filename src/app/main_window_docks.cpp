@@ -1,0 +1,433 @@
+// The main window's layout: the controls' dock, the viewer docks with the frame slider and
+// the comparison choice, the status bar's read-outs, the runs kept and the window's place.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QScreen>
+#include <QShowEvent>
+#include <QScrollArea>
+#include <QSettings>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/dialog_units.h"
+#include "app/main_window.h"
+#include "raster/dib_raster.h"
+#include "view/raster_image.h"
+#include "view/viewer_pane.h"
+#include "workbench/frame_source.h"
+
+namespace lumet {
+
+namespace {
+
+// The dialog's field area without the progress row, which moves to the status bar.
+constexpr int kEmbeddedWidth = 327;
+constexpr int kEmbeddedHeight = 298;
+constexpr int kButtonsRight = 117;  // dialog units: 4 short of the "Reconstruction" box
+constexpr int kCommandIds[4] = {1001, 1002, 1004, 1005};
+// The window opens at this size, or smaller on a small screen.
+constexpr int kStartWidth = 1180;
+constexpr int kStartHeight = 720;
+
+const char* const kKeyGeometry = "window/geometry";
+const char* const kKeyState = "window/state";
+const char* const kKeyViewerState = "window/viewers";
+
+int Index(Viewer viewer) { return viewer == Viewer::Reference ? 0 : 1; }
+
+}  // namespace
+
+QLabel* MainWindow::MakeHint(const QString& text) {
+  auto* label = new QLabel(text);
+  label->setAlignment(Qt::AlignCenter);
+  label->setWordWrap(true);
+  label->setMargin(16);
+  label->setMinimumSize(100, 60);
+  label->setStyleSheet(QStringLiteral("color: palette(mid);"));
+  return label;
+}
+
+void MainWindow::BuildDocks() {
+  controlsDock_ = new QDockWidget(tr("Parameters"), this);
+  controlsDock_->setObjectName(QStringLiteral("controlsDock"));
+  controlsScroll_ = new QScrollArea(controlsDock_);
+  controlsScroll_->setObjectName(QStringLiteral("controlsScroll"));
+  controlsScroll_->setWidgetResizable(true);
+  controlsScroll_->setFrameShape(QFrame::NoFrame);
+  QLabel* placeholder = MakeHint(tr("No working folder yet.\n\nChoose one with File > Open Frames… or Open Folder…, "
+                                    "or drop a folder, a frame file or a video here."));
+  placeholder->setObjectName(QStringLiteral("noFolder"));
+  controlsScroll_->setWidget(placeholder);
+  controlsDock_->setWidget(controlsScroll_);
+  controlsDock_->setMinimumWidth(140);
+  addDockWidget(Qt::LeftDockWidgetArea, controlsDock_);
+
+  // The viewers live in a window of their own in the middle: they take what the controls
+  // leave, move and float among themselves, and the divider to the controls moves.
+  viewerHost_ = new QMainWindow(this);
+  viewerHost_->setObjectName(QStringLiteral("viewerHost"));
+  viewerHost_->setWindowFlags(Qt::Widget);
+  viewerHost_->setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks | QMainWindow::AllowNestedDocks);
+  setCentralWidget(viewerHost_);
+  const QString titles[2] = {tr("Reference"), tr("Frames")};
+  const QString hints[2] = {tr("Frame 0 shows here: click to place the region of interest, drag its edges to "
+                               "resize it."),
+                            tr("The frames show here; Reconstruct ends with a before/after comparison.")};
+  const char* names[2] = {"referenceDock", "frameDock"};
+  for (int i = 0; i < 2; ++i) {
+    auto* dock = new QDockWidget(titles[i], this);
+    dock->setObjectName(QString::fromLatin1(names[i]));
+    auto* area = new QWidget(dock);
+    area->setObjectName(QString::fromLatin1(names[i]) + QStringLiteral("Area"));
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    if (i == 1) layout->addWidget(BuildFrameBar());
+    layout->addWidget(MakeHint(hints[i]), 1);
+    dock->setWidget(area);
+    dock->setMinimumSize(200, 120);
+    viewerHost_->addDockWidget(Qt::TopDockWidgetArea, dock, Qt::Vertical);
+    docks_[i] = dock;
+    areas_[i] = area;
+  }
+  viewMenu_->addSeparator();
+  for (QDockWidget* dock : {controlsDock_, docks_[0], docks_[1]}) {
+    QAction* toggle = dock->toggleViewAction();
+    toggle->setObjectName(QStringLiteral("actionShow") + dock->objectName());
+    viewMenu_->addAction(toggle);
+  }
+}
+
+QWidget* MainWindow::BuildFrameBar() {
+  frameBar_ = new QWidget;
+  frameBar_->setObjectName(QStringLiteral("frameBar"));
+  auto* row = new QHBoxLayout(frameBar_);
+  row->setContentsMargins(4, 2, 4, 2);
+  row->addWidget(new QLabel(tr("Frame")));
+  frameSpin_ = new QSpinBox;
+  frameSpin_->setObjectName(QStringLiteral("frameSpin"));
+  frameSpin_->setToolTip(tr("The frame shown in this viewer (0 is the reference)"));
+  frameSlider_ = new QSlider(Qt::Horizontal);
+  frameSlider_->setObjectName(QStringLiteral("frameSlider"));
+  frameSlider_->setToolTip(frameSpin_->toolTip());
+  frameSlider_->setMinimumWidth(60);
+  frameCount_ = new QLabel;
+  row->addWidget(frameSpin_);
+  row->addWidget(frameSlider_, 1);
+  row->addWidget(frameCount_);
+  connect(frameSpin_, &QSpinBox::valueChanged, frameSlider_, &QSlider::setValue);
+  connect(frameSlider_, &QSlider::valueChanged, frameSpin_, &QSpinBox::setValue);
+  connect(frameSpin_, &QSpinBox::valueChanged, this, [this](int k) { ShowFrame(k); });
+
+  compareLeft_ = new QComboBox;
+  compareLeft_->setObjectName(QStringLiteral("compareLeft"));
+  compareLeft_->setToolTip(tr("Left of the split: frame 0 on the result's grid, or an earlier run"));
+  compareRight_ = new QComboBox;
+  compareRight_->setObjectName(QStringLiteral("compareRight"));
+  compareRight_->setToolTip(tr("Right of the split: a run since the window opened"));
+  row->addSpacing(8);
+  row->addWidget(new QLabel(tr("Compare")));
+  row->addWidget(compareLeft_);
+  row->addWidget(new QLabel(tr("with")));
+  row->addWidget(compareRight_);
+  for (QComboBox* list : {compareLeft_, compareRight_}) {
+    list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    list->setMinimumContentsLength(8);
+    connect(list, &QComboBox::activated, this,
+            [this] { Compare(compareLeft_->currentIndex() - 1, compareRight_->currentIndex()); });
+  }
+  FillCompareLists();
+  return frameBar_;
+}
+
+void MainWindow::BuildStatusBar() {
+  statusBar()->setObjectName(QStringLiteral("statusBar"));
+  pointerLabel_ = new QLabel;
+  pointerLabel_->setObjectName(QStringLiteral("pointerInfo"));
+  pointerLabel_->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("x 0000, y 0000: 255, 255, 255")));
+  zoomLabel_ = new QLabel;
+  zoomLabel_->setObjectName(QStringLiteral("zoomInfo"));
+  zoomLabel_->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("Zoom 1000 %")));
+  statusBar()->addPermanentWidget(pointerLabel_);
+  statusBar()->addPermanentWidget(zoomLabel_);
+}
+
+void MainWindow::PlaceInitially() {
+  const QRect screen = QApplication::primaryScreen() != nullptr ? QApplication::primaryScreen()->availableGeometry()
+                                                                 : QRect(0, 0, kStartWidth, kStartHeight);
+  resize(std::min(kStartWidth, screen.width() * 9 / 10), std::min(kStartHeight, screen.height() * 9 / 10));
+  QSettings settings;
+  restoreGeometry(settings.value(kKeyGeometry).toByteArray());
+  restoreState(settings.value(kKeyState).toByteArray());
+  viewerHost_->restoreState(settings.value(kKeyViewerState).toByteArray());
+  KeepOnScreen();
+}
+
+void MainWindow::KeepOnScreen() {
+  // A size saved on a larger screen, or a place on a screen no longer there, is brought
+  // onto the screen the window is (mostly) on, else the primary one.
+  QScreen* on = QApplication::screenAt(frameGeometry().center());
+  if (on == nullptr) on = QApplication::primaryScreen();
+  if (on == nullptr) return;
+  const QRect available = on->availableGeometry();
+  const QSize extra = frameGeometry().size() - size();
+  const QSize fitted(std::min(width(), available.width() - extra.width()),
+                     std::min(height(), available.height() - extra.height()));
+  if (fitted != size()) resize(fitted.expandedTo(minimumSizeHint()));
+  QRect frame = frameGeometry();
+  frame.moveLeft(std::clamp(frame.left(), available.left(), std::max(available.left(), available.right() - frame.width() + 1)));
+  frame.moveTop(std::clamp(frame.top(), available.top(), std::max(available.top(), available.bottom() - frame.height() + 1)));
+  if (frame.topLeft() != frameGeometry().topLeft()) move(frame.topLeft());
+}
+
+void MainWindow::FitDialog(CLumetDlg* dialog) {
+  const DialogUnits du(dialog->font());
+  // The fields keep their places; the log pane takes the height the dock gives.
+  dialog->setFixedWidth(du.X(kEmbeddedWidth));
+  dialog->setMinimumHeight(du.Y(kEmbeddedHeight));
+  dialog->setMaximumHeight(QWIDGETSIZE_MAX);
+  dialog->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+  // The command buttons grow to their texts where the font is wider than the template's,
+  // up to the group box beside them.
+  for (int id : kCommandIds) {
+    if (QPushButton* button = dialog->findChild<QPushButton*>(QString::number(id))) {
+      const int room = du.X(kButtonsRight) - button->x();
+      button->resize(std::clamp(button->sizeHint().width(), button->width(), room), button->height());
+    }
+  }
+  // The controls start as wide as the dialog, but never take more than half the window.
+  const int wanted = du.X(kEmbeddedWidth) + controlsScroll_->verticalScrollBar()->sizeHint().width() + 4;
+  resizeDocks({controlsDock_}, {std::min(wanted, width() / 2)}, Qt::Horizontal);
+}
+
+void MainWindow::ShowOpenedSequence() {
+  // Frame 0 at once: in the reference viewer with the ROI, and in the frame viewer.
+  const ParamSet values = dialog_->Params();
+  ColorGrayImage frame;
+  int count = 0;
+  try {
+    FrameSource source(values.lrPattern, values.startIndex);
+    source.Read(0, frame);
+    count = std::max(1, source.CountFrames(std::max(values.lrCount, 0) + 1));
+  } catch (const std::exception& error) {
+    statusBar()->showMessage(tr("Frame 0 cannot be shown: %1").arg(QString::fromStdString(error.what())));
+    return;
+  }
+  DibRaster picture(0);
+  ImageToRaster(frame, picture);
+  dialog_->CreateViewerWindow(Viewer::Reference, QStringLiteral("frame"), ScreenRect{0, 0, 300, 300});
+  dialog_->CreateViewerWindow(Viewer::Frame, QStringLiteral("LR frames"), ScreenRect{300, 0, 600, 300});
+  ViewerPane* ref = Pane(Viewer::Reference);
+  ref->FitTo(picture.Width(), picture.Height());
+  ref->SetMode(kModeRoiSelection);
+  dialog_->AttachRoiTo(Viewer::Reference);
+  ref->SetImage(picture);
+  const QSignalBlocker blockSpin(frameSpin_), blockSlider(frameSlider_);
+  frameSpin_->setRange(0, count - 1);
+  frameSlider_->setRange(0, count - 1);
+  frameSpin_->setValue(0);
+  frameSlider_->setValue(0);
+  frameCount_->setText(tr("of %1").arg(count - 1));
+  ShowFrame(0);
+}
+
+bool MainWindow::ShowFrame(int k) {
+  ViewerPane* pane = Pane(Viewer::Frame);
+  if (pane == nullptr || dialog_ == nullptr || dialog_->CommandRunning()) return false;
+  const ParamSet& values = dialog_->Params();
+  ColorGrayImage frame;
+  QString name;
+  try {
+    FrameSource source(values.lrPattern, values.startIndex);
+    source.Read(k, frame);
+    name = QString::fromStdString(source.Name(k));
+  } catch (const std::exception& error) {
+    statusBar()->showMessage(QStringLiteral("Error: ") + QString::fromStdString(error.what()));
+    return false;
+  }
+  DibRaster picture(0);
+  ImageToRaster(frame, picture);
+  pane->SetSplitPictures(QImage(), QImage(), QString(), QString());
+  pane->SetMode(kModeDisplay);
+  pane->SetImage(picture);
+  pane->setWindowTitle(tr("Frame %1: %2").arg(k).arg(name));
+  if (frameSpin_->value() != k) frameSpin_->setValue(k);
+  SyncActions();
+  return true;
+}
+
+ViewerPane* MainWindow::MakePane(Viewer viewer, const QString& title) {
+  QDockWidget* dock = docks_[Index(viewer)];
+  QWidget* area = areas_[Index(viewer)];
+  auto* pane = new ViewerPane(area, title);
+  auto* layout = static_cast<QVBoxLayout*>(area->layout());
+  QLayoutItem* hint = layout->takeAt(layout->count() - 1);
+  delete hint->widget();
+  delete hint;
+  layout->addWidget(pane, 1);
+  dock->setWindowTitle(title);
+  connect(pane, &ViewerPane::activated, this, [this, pane] {
+    activePane_ = pane;
+    ShowZoom(pane);
+    SyncActions();
+  });
+  connect(pane, &ViewerPane::saveRequested, this, [this, pane](bool result) { OnSaveRequested(pane, result); });
+  connect(pane, &ViewerPane::pointerMoved, this, [this, pane](QPointF at, bool inside) { OnPointer(pane, at, inside); });
+  connect(pane, &ViewerPane::viewChanged, this, [this, pane] { ShowZoom(pane); });
+  // The dialog keeps the pane once this returns; the View menu can act on it from then on.
+  QMetaObject::invokeMethod(this, &MainWindow::SyncActions, Qt::QueuedConnection);
+  return pane;
+}
+
+void MainWindow::DropPanes() {
+  const QString titles[2] = {tr("Reference"), tr("Frames")};
+  for (int i = 0; i < 2; ++i) {
+    if (areas_[i] == nullptr) continue;
+    auto* layout = static_cast<QVBoxLayout*>(areas_[i]->layout());
+    auto* pane = qobject_cast<ViewerPane*>(layout->itemAt(layout->count() - 1)->widget());
+    if (pane == nullptr) continue;
+    layout->removeWidget(pane);
+    delete pane;
+    layout->addWidget(MakeHint(tr("No picture yet.")), 1);
+    docks_[i]->setWindowTitle(titles[i]);
+  }
+  activePane_ = nullptr;
+}
+
+void MainWindow::RecordRun() {
+  ViewerPane* frame = Pane(Viewer::Frame);
+  if (frame == nullptr || frame->CompareImage().Empty()) return;
+  RunResult run;
+  run.number = static_cast<int>(runs_.size()) + 1;
+  run.values = dialog_->Bench().params;
+  run.result = RasterToQImage(frame->CompareImage());
+  run.before = AlignedFirstFrame(run.values);
+  runs_.push_back(std::move(run));
+  FillCompareLists();
+  Compare(-1, static_cast<int>(runs_.size()) - 1);
+}
+
+void MainWindow::FillCompareLists() {
+  if (compareLeft_ == nullptr) return;
+  compareLeft_->clear();
+  compareRight_->clear();
+  compareLeft_->addItem(tr("Frame 0 (before)"));
+  for (const RunResult& run : runs_) {
+    compareLeft_->addItem(run.Label());
+    compareRight_->addItem(run.Label());
+  }
+  compareLeft_->setEnabled(!runs_.empty());
+  compareRight_->setEnabled(!runs_.empty());
+}
+
+bool MainWindow::Compare(int left, int right) {
+  ViewerPane* pane = Pane(Viewer::Frame);
+  if (pane == nullptr || right < 0 || right >= static_cast<int>(runs_.size()) || left >= static_cast<int>(runs_.size())) {
+    return false;
+  }
+  const RunResult& after = runs_[static_cast<size_t>(right)];
+  QImage before = left < 0 ? after.before : runs_[static_cast<size_t>(left)].result;
+  const QString beforeLabel = left < 0 ? tr("Before: frame 0") : tr("Run %1 (%2)").arg(left + 1).arg(runs_[static_cast<size_t>(left)].Method());
+  if (before.isNull()) before = RasterToQImage(pane->Image());  // frame 0 unreadable now: the enlarged copy
+  if (before.size() != after.result.size()) {
+    statusBar()->showMessage(tr("%1 and %2 differ in size (ROI or scale): they cannot be split")
+                                 .arg(left < 0 ? tr("Frame 0") : runs_[static_cast<size_t>(left)].Label(), after.Label()));
+    return false;
+  }
+  pane->SetSplitPictures(before, after.result, beforeLabel, tr("Run %1 (%2)").arg(right + 1).arg(after.Method()));
+  pane->SetMode(kModeComparison);
+  shownRun_ = right;
+  compareLeft_->setCurrentIndex(left + 1);
+  compareRight_->setCurrentIndex(right);
+  pane->setWindowTitle(tr("Compare: %1 | %2").arg(left < 0 ? tr("frame 0 on the result's grid") : runs_[static_cast<size_t>(left)].Label(),
+                                                  after.Label()));
+  SyncActions();
+  return true;
+}
+
+void MainWindow::TitleViewersAfter(CLumetDlg::Command command, bool ok) {
+  ViewerPane* ref = Pane(Viewer::Reference);
+  if (ref == nullptr) return;
+  if (command != CLumetDlg::Command::Reconstruction) {
+    if (ref->Mode() == kModeRoiSelection) ref->setWindowTitle(tr("Frame 0: click or drag to place the region of interest"));
+    ViewerPane* frame = Pane(Viewer::Frame);
+    if (frame != nullptr && command == CLumetDlg::Command::Registration) {
+      frame->setWindowTitle(ok ? tr("Frames: registered against frame 0") : tr("Frames: registration stopped"));
+    }
+    return;
+  }
+  if (ok && !runs_.empty()) {
+    ref->setWindowTitle(tr("Result of %1").arg(runs_.back().Label()));
+  } else if (!ok) {
+    ref->setWindowTitle(tr("Result: reconstruction stopped"));
+  }
+}
+
+void MainWindow::OnPointer(ViewerPane* pane, QPointF at, bool inside) {
+  if (inside && activePane_ != pane) {
+    // The View menu acts on the pane under the pointer.
+    activePane_ = pane;
+    ShowZoom(pane);
+  }
+  QPoint pixel;
+  QRgb colour = 0;
+  if (!inside || !pane->PixelUnder(at, pixel, colour)) {
+    pointerLabel_->clear();
+    return;
+  }
+  pointerLabel_->setText(tr("x %1, y %2: %3, %4, %5")
+                             .arg(pixel.x())
+                             .arg(pixel.y())
+                             .arg(qRed(colour))
+                             .arg(qGreen(colour))
+                             .arg(qBlue(colour)));
+  pointerLabel_->setToolTip(tr("Picture pixel under the pointer and its red, green and blue values"));
+}
+
+void MainWindow::ShowZoom(ViewerPane* pane) {
+  zoomLabel_->setText(tr("Zoom %1 %").arg(std::lround(pane->Zoom() * 100)));
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  // However the window shrinks, the pictures keep at least half of it; the user may still
+  // narrow the controls further, or hide them.
+  if (controlsDock_ != nullptr && controlsDock_->isVisible() && !controlsDock_->isFloating() &&
+      controlsDock_->width() > width() / 2) {
+    resizeDocks({controlsDock_}, {width() / 2}, Qt::Horizontal);
+  }
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // The platform may place the window only now; a restored place is checked again.
+  if (!event->spontaneous()) KeepOnScreen();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // A running command is cancelled and waited for; the window closes when it has ended.
+  if (dialog_ != nullptr && dialog_->CommandRunning()) {
+    closePending_ = true;
+    runPending_ = false;
+    dialog_->CancelCommand();
+    event->ignore();
+    return;
+  }
+  QSettings settings;
+  settings.setValue(kKeyGeometry, saveGeometry());
+  settings.setValue(kKeyState, saveState());
+  settings.setValue(kKeyViewerState, viewerHost_->saveState());
+  event->accept();
+}
+
+}  // namespace lumet

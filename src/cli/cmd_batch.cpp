@@ -1,0 +1,133 @@
+// batch: many sequences, each a run in its own folder, here or on GNU parallel or Slurm.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/batch_runner.h"
+#include "cli/cli_commands.h"
+#include "util/error.h"
+#include "workbench/batch.h"
+
+namespace lumet::cli {
+
+namespace {
+
+struct BatchOptions {
+  std::string manifest;
+  int jobs = 1;
+  int threads = 0;
+  int job = 0;
+  std::string emit;
+  std::string summary;
+};
+
+std::string ProgramPath() {
+  char path[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) throw Error("cannot find the path of lumet-cli itself (/proc/self/exe)");
+  return std::string(path, static_cast<size_t>(n));
+}
+
+// Every line's options must be ones `run` takes, checked before any job starts.
+void CheckJobOptions(const std::string& manifest, const std::vector<BatchJob>& jobs) {
+  for (const BatchJob& job : jobs) {
+    const std::string where = manifest + " line " + std::to_string(job.line) + ": ";
+    for (const std::string& a : job.args) {
+      if (a == "--record" || a.rfind("--record=", 0) == 0 || a == "-C" || a == "--help" || a == "-h") {
+        throw Error(where + a + " has no place in a batch line (the batch gives it)");
+      }
+    }
+    std::vector<const char*> argv{"lumet-cli", "run"};
+    for (const std::string& a : job.args) argv.push_back(a.c_str());
+    std::string folder;
+    CommandSlot slot;
+    std::ostringstream out;
+    std::ostringstream err;
+    char* hintText = nullptr;
+    size_t hintSize = 0;
+    FILE* hints = ::open_memstream(&hintText, &hintSize);
+    if (hints == nullptr) throw std::bad_alloc();
+    const int parsed = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), folder, slot, out, err, hints);
+    std::fclose(hints);
+    std::string message = std::string(hintText, hintSize) + err.str();
+    std::free(hintText);
+    if (parsed != kParsedCommand) {
+      message = message.substr(0, message.find('\n'));
+      throw Error(where + (message.empty() ? std::string("the options are not those of lumet-cli run") : message));
+    }
+  }
+}
+
+int RunBatchCommand(const BatchOptions& o) {
+  std::vector<BatchJob> jobs = ReadBatchManifest(o.manifest);
+  CheckJobOptions(o.manifest, jobs);
+  const std::string program = ProgramPath();
+  if (o.emit == "parallel") {
+    std::fputs(EmitParallelJobs(program, o.manifest, jobs).c_str(), stdout);
+    return kExitOk;
+  }
+  if (o.emit == "slurm") {
+    std::fputs(EmitSlurmScript(program, o.manifest, jobs).c_str(), stdout);
+    return kExitOk;
+  }
+  BatchSettings settings;
+  settings.program = program;
+  if (o.job != 0) {
+    // One job, as GNU parallel runs it: its summary line on stdout.
+    const auto it = std::find_if(jobs.begin(), jobs.end(), [&](const BatchJob& j) { return j.line == o.job; });
+    if (it == jobs.end()) throw Error(o.manifest + " line " + std::to_string(o.job) + " is not a job");
+    jobs = {*it};
+    settings.summaryToStdout = true;
+    settings.threadsPerJob = o.threads;
+  } else {
+    settings.maxJobs = o.jobs;
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    settings.threadsPerJob = o.threads != 0 ? o.threads : std::max(1, cores / o.jobs);
+    settings.summaryPath = o.summary.empty() ? o.manifest + ".summary.jsonl" : o.summary;
+  }
+  return RunBatch(jobs, settings);
+}
+
+}  // namespace
+
+void AddBatchCommand(CLI::App& app, CommandSlot& slot) {
+  auto o = std::make_shared<BatchOptions>();
+  auto* command = app.add_subcommand(
+      "batch",
+      "run many sequences: each line of MANIFEST is a folder and its run options; skips jobs whose results are "
+      "up to date, so a stopped batch resumes");
+  command->add_option("MANIFEST", o->manifest, "text file, one job a line: FOLDER [RUN OPTIONS]; # starts a comment")
+      ->required()
+      ->type_name("MANIFEST");
+  command->add_option("--jobs", o->jobs, "jobs run at once on this machine")
+      ->type_name("N")
+      ->check(CLI::Range(1, 256))
+      ->capture_default_str();
+  command
+      ->add_option("--threads", o->threads,
+                   "threads of each job (0: the cores shared among the jobs, the default); the results are the same "
+                   "for every N")
+      ->type_name("N")
+      ->check(CLI::Range(0, 1024));
+  command->add_option("--summary", o->summary, "JSON-lines summary, one line a job (default MANIFEST.summary.jsonl)")
+      ->type_name("FILE");
+  command
+      ->add_option("--emit", o->emit,
+                   "print the jobs instead of running them: a job list for GNU parallel, or a Slurm array script")
+      ->type_name("parallel|slurm")
+      ->check(CLI::IsMember({"parallel", "slurm"}));
+  command->add_option("--job", o->job, "run only the job of manifest line L and print its summary line (GNU parallel)")
+      ->type_name("L")
+      ->check(CLI::Range(1, 100000000));
+  command->callback([&slot, o] { slot.run = [o] { return RunBatchCommand(*o); }; });
+}
+
+}  // namespace lumet::cli

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+#include "params/param_set.h"
+
+namespace lumet::python {
+
+namespace py = pybind11;
+
+// The parameters of a call: the standard values, then the keyword arguments, named as the
+// command-line options with "_" for "-" (psf_sigma=0.6, ransac=(20, 25), roi=(x, y, w, h);
+// lambda_ for lambda, a Python word). A value out of its range is refused with ValueError
+// in the command line's words; an unknown name, or one about files, with TypeError.
+// frameCount is the number of frames given: lr_count defaults to frameCount - 1, every
+// frame after frame 0 registered.
+ParamSet ParamsFromKeywords(const py::dict& keywords, int frameCount);
+
+// The keyword names, in the parameter table's order (for the docstrings and the stub).
+std::string KeywordList();
+
+}  // namespace lumet::python

@@ -1,0 +1,82 @@
+#pragma once
+
+// The docstrings of the module `lumet` (the stub lumet.pyi repeats the signatures).
+namespace lumet::python {
+
+inline constexpr const char* kModuleDoc = R"(Multi-frame super-resolution of image sequences held in numpy arrays.
+
+Frames are uint8 RGB images: an (N, H, W, 3) array or a sequence of (H, W, 3) arrays,
+channel 0 red, row 0 at the top, C-contiguous. Frame 0 is the reference; frames 1 .. N-1
+are registered onto it, and the high-resolution (HR) image of a region of interest (ROI)
+of frame 0 is reconstructed, `scale` times larger each way. The results are those of
+`lumet-cli run` with the same frames and parameters, byte for byte.
+
+Grid: the HR image covers the ROI (x0, y0, w, h); LR pixel (x, y) of frame 0 has its
+centre at HR position (s * (x - x0), s * (y - y0)). Common resamplers (OpenCV `resize`,
+PIL `Image.resize`) put it at s * (x - x0) + (s - 1) / 2 instead, (s - 1) / 2 HR pixels
+down and right. To compare with such an image c, move it onto this grid first, e.g.
+`cv2.warpAffine(c, numpy.float32([[1, 0, -(s - 1) / 2], [0, 1, -(s - 1) / 2]]), (w * s, h * s))`,
+or for s = 3 compare hr[:-1, :-1] with c[1:, 1:]; without it a comparison loses several dB.
+
+Parameters are keyword arguments named as the command line's options with "_" for "-":
+lr_count (frames 1 .. lr_count are registered; default: every frame given after frame 0),
+roi=(x, y, w, h), scale (2, 3 or 4), psf_sigma, alpha, beta, lambda_ (or **{"lambda": v}),
+filter_sigma, ransac=(U, N), sad_size, search_area, start_index (frame k is frames[start_index + k]),
+method ("classic" or "enhanced"), iterations, tolerance; their ranges and defaults are
+those of `lumet-cli params --help`. A value out of range raises ValueError in the command
+line's words.
+
+Every call releases the GIL while it computes; `progress(stage, step, total)` is called
+as it goes, and Ctrl+C (KeyboardInterrupt) stops it within a fraction of a second.
+Warnings (frames without a homography search, ...) are issued as RuntimeWarning, one per
+kind, naming the frames.)";
+
+inline constexpr const char* kSuperResolveDoc = R"(super_resolve(frames, roi, scale=4, method="classic", *, progress=None, **parameters) -> numpy.ndarray
+
+Registers frames 1 .. lr_count onto frame 0 and reconstructs the HR image of the ROI:
+an (h * scale, w * scale, 3) uint8 RGB array, identical to what `lumet-cli run` writes
+for the same frames and parameters. The classic reconstruction uses frames 0 .. lr_count - 1,
+the enhanced one frames 0 .. lr_count.
+
+frames: (N, H, W, 3) uint8 array, or a sequence of (H, W, 3) uint8 arrays (RGB).
+roi: (x, y, w, h) in frame 0's pixels, inside the frame.
+scale: 2, 3 or 4.  method: "classic" or "enhanced".
+progress: None or a callable progress(stage: str, step: int, total: int); an exception
+it raises stops the call and is raised again.)";
+
+inline constexpr const char* kRegisterDoc = R"(register(frames, roi, method="classic", *, progress=None, **parameters) -> (homographies, errors)
+
+Registers frames 1 .. lr_count onto frame 0 over the ROI.
+
+homographies: (lr_count + 1, 3, 3) float64; homographies[0] is the identity and
+homographies[k] takes a pixel position of frame 0 to frame k in the homography files'
+convention: (x', y') = 600 * project(H @ (x / 600, y / 600, 1)), with h33 = 1 and each
+number rounded to six significant digits as the files hold it.
+errors: (lr_count + 1, 2) float64; errors[k] = (e1, e2), the ROI's mean absolute green
+difference after the homography search (99999.9 when there was none) and after the
+refinement, the numbers of the command line's `MAE(k) = e1->e2`; errors[0] is (0, 0).)";
+
+inline constexpr const char* kReconstructDoc = R"(reconstruct(frames, homographies, roi, scale=4, method="classic", *, progress=None, **parameters) -> numpy.ndarray
+
+Reconstructs the HR image of the ROI from frames and their homographies (as register
+returns them: homographies[k] takes frame 0 to frame k; homographies[0] is not used).
+Each homography is first divided by its h33 and rounded to six significant digits, as its
+file would hold it, so register followed by reconstruct gives super_resolve's result.
+Returns an (h * scale, w * scale, 3) uint8 RGB array.)";
+
+inline constexpr const char* kReadFramesDoc = R"(read_frames(pattern, start=0, count=None) -> numpy.ndarray
+
+Reads frames through the engine's own readers: the files a numbered pattern names
+("images/lr-%d.bmp", "shots/f%04d.png"; BMP, PNG, JPEG, TIFF and the other still formats)
+from number `start`, or a video file (a pattern without "%") from frame `start`.
+count=None reads every consecutive frame found. Returns an (N, H, W, 3) uint8 RGB array.
+A missing first frame raises FileNotFoundError naming the file (and the start number that
+would find the files when there is one); an unreadable file OSError.)";
+
+inline constexpr const char* kWriteImageDoc = R"(write_image(path, image)
+
+Writes an (H, W, 3) uint8 RGB image through the engine's writers: .bmp (24-bit), .png
+(8 bits per channel) or .tif (16 bits per channel, each sample * 257), chosen by the
+name's extension. The file is written whole or not at all; failures raise OSError.)";
+
+}  // namespace lumet::python
