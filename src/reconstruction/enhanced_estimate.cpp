@@ -245,7 +245,9 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
   }
   outcome.weights = weights.frame;
   outcome.heldOut = weights.heldOut;
-  for (double w : weights.frame) outcome.framesUsed += w > 0.0 ? 1 : 0;
+  for (size_t k = 0; k < weights.frame.size(); ++k) {
+    outcome.framesUsed += weights.frame[k] > 0.0 || weights.heldOut[k] != 0 ? 1 : 0;
+  }
   if (settings.maxIterations > greenDone) run(kGreen, settings.maxIterations - greenDone, true, greenDone, greenError);
 
   // Frame 0 enlarged, measured on the same held-out observations.

@@ -26,8 +26,8 @@ struct EnhancedSettings {
 void CheckEnhancedSettings(const EnhancedSettings& settings);
 
 // What a run did: per frame its mean absolute green residual after the first stage and
-// the weight it then received (0: rejected), the iterations of all bands together and the
-// frames used (weight above 0).
+// the weight it then received (0: rejected or held out), the iterations of all bands
+// together and the frames used (weight above 0, or held out to measure the estimate).
 struct EnhancedOutcome {
   std::vector<double> residuals;
   std::vector<double> weights;

@@ -24,6 +24,9 @@ namespace lumet {
 
 namespace {
 
+// Frames below this share of agreeing pixels are named in a warning.
+constexpr double kLowAgreement = 0.35;
+
 // One line per frame (its residual, its weight, whether it was held out to measure the
 // estimate, how much of it agrees with frame 0, whether its brightness was matched), the
 // totals, and the warning when frame 0 enlarged is written instead.
@@ -44,9 +47,18 @@ void LogEnhancedOutcome(UiPort& ui, const EnhancedOutcome& outcome, int frameCou
   if (std::isfinite(outcome.heldOutError)) {
     ui.AppendLog(Format("Held-out error = %.3f, frame 0 enlarged %.3f\r\n", outcome.heldOutError, outcome.bicubicError));
   }
+  for (int k = 1; k < frameCount; ++k) {
+    const size_t i = static_cast<size_t>(k);
+    if (i < outcome.agreement.size() && outcome.agreement[i] < kLowAgreement) {
+      ui.Warn({k, "much of the frame disagrees with frame 0 (something moved, or one homography does not fit it); "
+                  "those pixels were left out",
+               Format("%.0f %% agrees", 100.0 * outcome.agreement[i]),
+               "check its homography file, or leave the frame out"});
+    }
+  }
   if (outcome.fellBack) {
-    ui.AppendLog("Warning: the enhanced estimate was not kept; the result is frame 0 enlarged by cubic convolution: " +
-                 outcome.reason + "\r\n");
+    ui.Warn({0, "the enhanced estimate was not kept, the result is frame 0 enlarged by cubic convolution", outcome.reason,
+             "check the registration, or reconstruct with --method classic"});
   }
 }
 
