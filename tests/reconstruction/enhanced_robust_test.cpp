@@ -227,5 +227,28 @@ TEST(EnhancedRobust, UnrelatedFramesGiveFrameZeroEnlargedAndSayWhy) {
   }
 }
 
+TEST(EnhancedRobust, BrightnessOfOtherFramesIsMatchedToFrameZero) {
+  // Frame 2 = 0.8 * scene + 20: the map back must recover frame 0's levels; frame 1, with
+  // frame 0's brightness, keeps the identity, and so does frame 3 with a square that moved.
+  const Sequence s = MakeSequence(4, [](int k) {
+    if (k == 3) return WithSquare(3.0, -2.0);
+    return Scene([k](int c, double x, double y) { return k == 2 ? 0.8 * Smooth(c, x, y) + 20.0 : Smooth(c, x, y); });
+  }, 1.0, 2);
+  const HrGeometry grid = ExtendGeometry(MakeHrGeometry(kRoi, kScale), 8);
+  ObservationModel model(grid, PsfTaps(0.6, kScale));
+  for (size_t k = 0; k < s.frames.size(); ++k) model.AddFrame(s.frames[k], s.homographies[k]);
+  const auto maps = MatchPhotometry(model, s.frames[0], 1.0);
+  ASSERT_EQ(maps.size(), 4u);
+  for (int c = 0; c < 3; ++c) {
+    SCOPED_TRACE(c);
+    for (size_t k : {1u, 3u}) {
+      EXPECT_EQ(maps[k][static_cast<size_t>(c)].gain, 1.0) << k;
+      EXPECT_EQ(maps[k][static_cast<size_t>(c)].offset, 0.0) << k;
+    }
+    const Photometry& m = maps[2][static_cast<size_t>(c)];
+    for (double level : {60.0, 180.0}) EXPECT_NEAR(m.gain * (0.8 * level + 20.0) + m.offset, level, 1.5) << level;
+  }
+}
+
 }  // namespace
 }  // namespace lumet
