@@ -329,6 +329,34 @@ std::vector<double> FrameWeightsFromResiduals(const std::vector<double>& residua
   return weights;
 }
 
+// The two-loop recursion: direction = -H g from the curvature pairs; without any, the
+// negative gradient scaled to move the estimate by one grey level RMS. False for a zero
+// gradient (nothing to do).
+bool QuasiNewtonDirection(const CurvatureHistory& h, const std::vector<double>& gradient,
+                          std::vector<double>& direction) {
+  const size_t n = gradient.size();
+  for (size_t i = 0; i < n; ++i) direction[i] = -gradient[i];
+  const size_t m = h.s.size();
+  std::vector<double> alphas(m);
+  for (size_t i = m; i-- > 0;) {
+    alphas[i] = h.rho[i] * Dot(h.s[i], direction);
+    for (size_t j = 0; j < n; ++j) direction[j] -= alphas[i] * h.y[i][j];
+  }
+  if (m > 0) {
+    const double gamma = 1.0 / (h.rho.back() * Dot(h.y.back(), h.y.back()));
+    for (double& d : direction) d *= gamma;
+  } else {
+    const double norm = std::sqrt(Dot(direction, direction) / static_cast<double>(n));
+    if (!(norm > 0.0)) return false;
+    for (double& d : direction) d /= norm;
+  }
+  for (size_t i = 0; i < m; ++i) {
+    const double b = h.rho[i] * Dot(h.y[i], direction);
+    for (size_t j = 0; j < n; ++j) direction[j] += (alphas[i] - b) * h.s[i][j];
+  }
+  return true;
+}
+
 MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const EnhancedWeights& weights, double stepScale,
                                 int maxIterations, double tolerance, Plane& x, const IterationCallback& callback,
                                 CurvatureHistory* history) {
@@ -345,38 +373,14 @@ MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const Enha
   std::deque<std::vector<double>>& yHistory = h.y;
   std::deque<double>& rhoHistory = h.rho;
   std::vector<double> direction(n);
-  std::vector<double> alphas(kMemory);
   Plane trial(x.width, x.height);
   Plane trialGradient;
   MinimiseResult result;
 
   for (int it = 1; it <= maxIterations; ++it) {
-    // Two-loop recursion: direction = -H g.
-    for (size_t i = 0; i < n; ++i) direction[i] = -gradient.v[i];
-    const int m = static_cast<int>(sHistory.size());
-    for (int i = m - 1; i >= 0; --i) {
-      const double a = rhoHistory[static_cast<size_t>(i)] * Dot(sHistory[static_cast<size_t>(i)], direction);
-      alphas[static_cast<size_t>(i)] = a;
-      const std::vector<double>& y = yHistory[static_cast<size_t>(i)];
-      for (size_t j = 0; j < n; ++j) direction[j] -= a * y[j];
-    }
-    if (m > 0) {
-      const std::vector<double>& y = yHistory.back();
-      const double gamma = 1.0 / (rhoHistory.back() * Dot(y, y));
-      for (double& d : direction) d *= gamma;
-    } else {
-      // No curvature known yet: a first step that moves the estimate by one grey level RMS.
-      const double norm = std::sqrt(Dot(direction, direction) / static_cast<double>(n));
-      if (!(norm > 0.0)) {
-        result.converged = true;
-        break;
-      }
-      for (double& d : direction) d /= norm;
-    }
-    for (int i = 0; i < m; ++i) {
-      const double b = rhoHistory[static_cast<size_t>(i)] * Dot(yHistory[static_cast<size_t>(i)], direction);
-      const std::vector<double>& s = sHistory[static_cast<size_t>(i)];
-      for (size_t j = 0; j < n; ++j) direction[j] += (alphas[static_cast<size_t>(i)] - b) * s[j];
+    if (!QuasiNewtonDirection(h, gradient.v, direction)) {
+      result.converged = true;
+      break;
     }
     double slope = Dot(direction, gradient.v);
     if (!(slope < 0.0)) {
