@@ -369,9 +369,6 @@ MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const Enha
   double f = EnhancedObjective(model, c, weights, x, gradient, scratch);
   CurvatureHistory own;
   CurvatureHistory& h = history != nullptr ? *history : own;
-  std::deque<std::vector<double>>& sHistory = h.s;
-  std::deque<std::vector<double>>& yHistory = h.y;
-  std::deque<double>& rhoHistory = h.rho;
   std::vector<double> direction(n);
   Plane trial(x.width, x.height);
   Plane trialGradient;
@@ -385,9 +382,9 @@ MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const Enha
     double slope = Dot(direction, gradient.v);
     if (!(slope < 0.0)) {
       // Curvature pairs gone stale: start again from the gradient.
-      sHistory.clear();
-      yHistory.clear();
-      rhoHistory.clear();
+      h.s.clear();
+      h.y.clear();
+      h.rho.clear();
       const double norm = std::sqrt(Dot(gradient.v, gradient.v) / static_cast<double>(n));
       if (!(norm > 0.0)) {
         result.converged = true;
@@ -426,14 +423,14 @@ MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const Enha
     }
     const double sy = Dot(s, y);
     if (sy > 1e-12 * std::sqrt(Dot(s, s) * Dot(y, y))) {
-      if (static_cast<int>(sHistory.size()) == kMemory) {
-        sHistory.pop_front();
-        yHistory.pop_front();
-        rhoHistory.pop_front();
+      if (static_cast<int>(h.s.size()) == kMemory) {
+        h.s.pop_front();
+        h.y.pop_front();
+        h.rho.pop_front();
       }
-      sHistory.push_back(std::move(s));
-      yHistory.push_back(std::move(y));
-      rhoHistory.push_back(1.0 / sy);
+      h.s.push_back(std::move(s));
+      h.y.push_back(std::move(y));
+      h.rho.push_back(1.0 / sy);
     }
     std::swap(x.v, trial.v);
     std::swap(gradient.v, trialGradient.v);
