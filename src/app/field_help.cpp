@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <algorithm>
 
+#include "app/dialog_controls.h"
 #include "params/param_description.h"
 
 namespace lumet {
@@ -54,8 +55,9 @@ QString RowToolTip(const ParamDescription& row, size_t part) {
 QString FieldToolTip(int controlId) {
   if (controlId == 0) return QString();
   for (const ParamDescription& row : kParams) {
-    const auto at = std::find(row.controls.begin(), row.controls.end(), controlId);
-    if (at != row.controls.end()) return RowToolTip(row, static_cast<size_t>(at - row.controls.begin()));
+    const std::array<int, 4> ids = ControlsOf(row);
+    const auto at = std::find(ids.begin(), ids.end(), controlId);
+    if (at != ids.end()) return RowToolTip(row, static_cast<size_t>(at - ids.begin()));
   }
   return QString();
 }

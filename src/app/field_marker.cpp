@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/dialog_controls.h"
 #include "params/param_description.h"
 #include "params/param_file.h"
 #include "util/error.h"
@@ -17,7 +18,7 @@ constexpr const char* kRefusedProperty = "refused";
 
 // Words the commands use for the frame files, which the "LR files" field names.
 constexpr const char* kFrameWords[] = {"frame file", "reference frame", "LR files"};
-constexpr int kLrPatternControl = 1007;
+constexpr int kLrPatternControl = kIdLrPattern;
 
 // The file-name part of the pattern before its frame number ("./images/lr-").
 QString PatternPrefix(const QString& lrPattern) {
@@ -52,7 +53,7 @@ std::vector<int> FieldsNamedBy(const QString& message, const QString& lrPattern)
   // Each value by its key ("psfSigma") and by the label the messages use ("PSF sigma").
   for (const ParamDescription& row : kParams) {
     std::vector<int> ids;
-    for (int id : row.controls) {
+    for (int id : ControlsOf(row)) {
       if (id != 0) ids.push_back(id);
     }
     consider(ids, QString::fromUtf8(row.name));
@@ -70,8 +71,9 @@ int ControlOf(const ParamError& error) {
   const ParamDescription& row = kParams[error.Row()];
   // The ROI is stored as left, top, right, bottom but typed as x, y, w, h: right is w's.
   const int part = std::clamp(error.Part(), 0, 3);
-  const int id = row.controls[static_cast<size_t>(part)];
-  return id != 0 ? id : row.controls[0];
+  const std::array<int, 4> ids = ControlsOf(row);
+  const int id = ids[static_cast<size_t>(part)];
+  return id != 0 ? id : ids[0];
 }
 
 void MarkRefusedField(QLineEdit* field, const QString& message) {
@@ -96,7 +98,8 @@ void ClearRefusedMark(QLineEdit* field) {
 
 bool FieldValueValid(int controlId, const ParamSet& values, const std::optional<QSize>& frame) {
   const auto row = std::find_if(kParams.begin(), kParams.end(), [controlId](const ParamDescription& r) {
-    return std::find(r.controls.begin(), r.controls.end(), controlId) != r.controls.end();
+    const std::array<int, 4> ids = ControlsOf(r);
+    return std::find(ids.begin(), ids.end(), controlId) != ids.end();
   });
   if (controlId == 0 || row == kParams.end()) return true;
   ParamSet alone = InitParams();

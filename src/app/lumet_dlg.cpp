@@ -21,6 +21,7 @@
 #include <limits>
 #include <vector>
 
+#include "app/dialog_controls.h"
 #include "app/dialog_units.h"
 #include "app/field_format.h"
 #include "app/field_help.h"
@@ -38,37 +39,6 @@
 namespace lumet {
 
 namespace {
-
-// Control IDs, numbered on from 1001 (1006 is not used).
-enum ControlId : int {
-  kIdShowReference = 1001,
-  kIdRegistration,
-  kIdLog,
-  kIdReconstruction,
-  kIdInitParams,
-  kIdLrPattern = 1007,
-  kIdOutputBase,
-  kIdLrCount,
-  kIdPsfSigma,
-  kIdScaleX3,
-  kIdScaleX4,
-  kIdAlpha,
-  kIdBeta,
-  kIdLambda,
-  kIdRoiX,
-  kIdRoiY,
-  kIdRoiW,
-  kIdRoiH,
-  kIdFilterSigma,
-  kIdRansacFirst,
-  kIdRansacSecond,
-  kIdSadSize,
-  kIdSearchArea,
-  kIdMethod,
-  kIdStartIndex,
-  kIdScaleX2,
-};
-static_assert(kIdStartIndex == 1026);
 
 // The dialog template, in dialog units. The last row (progress bar and Cancel button)
 // extends the 327 x 298 layout of the fields for the worker thread.
@@ -142,13 +112,13 @@ QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // The row whose first control is id.
 const ParamDescription& RowOfControl(int id) {
-  return *std::find_if(kParams.begin(), kParams.end(), [id](const ParamDescription& row) { return row.controls[0] == id; });
+  return *std::find_if(kParams.begin(), kParams.end(), [id](const ParamDescription& row) { return ControlsOf(row)[0] == id; });
 }
 
 // The texts of a row's edit fields, in the order of its controls (none for the scale,
 // whose radio buttons only start-up sets, nor for the values without a field).
 std::vector<QString> FieldTexts(const ParamDescription& row, const ParamSet& p) {
-  if (row.controls[0] == 0) return {};  // a value the dialog has no field for
+  if (ControlsOf(row)[0] == 0) return {};  // a value the dialog has no field for
   switch (row.kind) {
     case ParamKind::Text:
     case ParamKind::Choice:
@@ -325,32 +295,32 @@ void CLumetDlg::OnInitDialog() {
   // A missing or short parameter file leaves the Init params values in place. One that
   // cannot be read in full is kept as param.txt.bad before the adoption rewrites it, and
   // the log says what was reset.
-  ParamSet loaded = InitParams();
-  ParamFileReport report;
+  // The radio buttons below select x3 or x4 from the stored scale, as the command line does.
+  LoadedParams stored;
   try {
-    report = ReadParamFile(kParamFileName, loaded);
+    stored = LoadForCommand();
   } catch (const Error& error) {  // not a regular file, or far too large
     AppendLog(std::string("Error: ") + error.what());
+    stored.values = InitParams();
   }
-  if (!report.problem.empty()) {
+  if (!stored.report.problem.empty()) {
     try {
-      KeepUnreadableParamFile(report);
-      AppendLog("Warning: " + UnreadableParamFileNotice(report));
+      KeepUnreadableParamFile(stored.report);
+      AppendLog("Warning: " + UnreadableParamFileNotice(stored.report));
     } catch (const Error& error) {
       AppendLog(std::string("Error: ") + error.what());
     }
   }
-  // The radio buttons below select x2, x3 or x4 from the stored scale, as the command line does.
-  loaded.scale = ChosenScale(loaded.scale);
   // A stored value out of range is named by its line; the fields show it for correction.
-  bool inRange = true;
-  try {
-    CheckLoadedParams(loaded, report);
-  } catch (const Error& error) {
-    AppendLog(std::string("Error: ") + error.what());
-    inRange = false;
+  if (stored.refusal) {
+    try {
+      std::rethrow_exception(stored.refusal);
+    } catch (const Error& error) {
+      AppendLog(std::string("Error: ") + error.what());
+    }
   }
-  ApplyParams(loaded, inRange);
+  const ParamSet& loaded = stored.values;
+  ApplyParams(loaded, !stored.refusal);
   CheckScale(loaded.scale);
 }
 
@@ -368,7 +338,7 @@ bool CLumetDlg::ApplyParams(const ParamSet& values, bool logRefusal) {
   // x, y, w and h are written, and the adoption below sets the ROI in the end.
   for (const ParamDescription& row : kParams) {
     const std::vector<QString> texts = FieldTexts(row, values);
-    for (size_t i = 0; i < texts.size(); ++i) SetField(row.controls[i], texts[i]);
+    for (size_t i = 0; i < texts.size(); ++i) SetField(ControlsOf(row)[i], texts[i]);
   }
 
   ParamSet adopted = values;
@@ -396,19 +366,19 @@ ParamSet CLumetDlg::FieldValues() const {
   for (const ParamDescription& row : kParams) {
     // The whole texts: a value the parameter file cannot hold is refused by the adoption
     // instead of being cut short silently.
-    if (row.kind == ParamKind::Text && row.controls[0] != 0) {
-      values.*row.text = Edit(row.controls[0])->text().toStdString();
-    } else if (row.kind == ParamKind::Int && row.controls[0] != 0) {
-      values.*row.integer = ParseIntField(Edit(row.controls[0])->text());
-    } else if (row.kind == ParamKind::Double && row.controls[0] != 0) {
-      values.*row.real = ParseDoubleField(Edit(row.controls[0])->text());
-    } else if (row.kind == ParamKind::Choice && row.controls[0] != 0) {
+    if (row.kind == ParamKind::Text && ControlsOf(row)[0] != 0) {
+      values.*row.text = Edit(ControlsOf(row)[0])->text().toStdString();
+    } else if (row.kind == ParamKind::Int && ControlsOf(row)[0] != 0) {
+      values.*row.integer = ParseIntField(Edit(ControlsOf(row)[0])->text());
+    } else if (row.kind == ParamKind::Double && ControlsOf(row)[0] != 0) {
+      values.*row.real = ParseDoubleField(Edit(ControlsOf(row)[0])->text());
+    } else if (row.kind == ParamKind::Choice && ControlsOf(row)[0] != 0) {
       // Nothing selected keeps the stored word, so that its refusal stands until one is.
-      const QComboBox* list = choices_.at(row.controls[0]);
+      const QComboBox* list = choices_.at(ControlsOf(row)[0]);
       if (list->currentIndex() >= 0) values.*row.text = list->currentText().toStdString();
     } else if (row.kind == ParamKind::Ransac) {
-      values.*row.integer = ParseIntField(Edit(row.controls[0])->text());
-      values.*row.integer2 = ParseIntField(Edit(row.controls[1])->text());
+      values.*row.integer = ParseIntField(Edit(ControlsOf(row)[0])->text());
+      values.*row.integer2 = ParseIntField(Edit(ControlsOf(row)[1])->text());
     }
   }
   values.firstFrame = 1;
@@ -501,11 +471,11 @@ QString CLumetDlg::ResetChanges() const {
   const ParamSet defaults = InitParams();
   QStringList lines;
   for (const ParamDescription& row : kParams) {
-    if (row.controls[0] == 0) continue;  // Init params leaves what has no field
+    if (ControlsOf(row)[0] == 0) continue;  // Init params leaves what has no field
     const std::string was = ParamValueText(row, now), will = ParamValueText(row, defaults);
     if (was == will) continue;
     // Named as the field's label names it; the ROI's four fields by their group.
-    const QLabel* label = findChild<QLabel*>(QStringLiteral("label%1").arg(row.controls[0]));
+    const QLabel* label = findChild<QLabel*>(QStringLiteral("label%1").arg(ControlsOf(row)[0]));
     const QString name = row.kind == ParamKind::Roi ? QStringLiteral("Region (ROI)")
                          : label != nullptr      ? label->text()
                                                  : QString::fromUtf8(row.label);
@@ -572,7 +542,7 @@ void CLumetDlg::OnRoiChanged() {
   // All four texts first: writing each field runs its handler, which moves the ROI.
   const ParamDescription& row = kParams[FindParam("roi")];
   const std::vector<QString> texts = FieldTexts(row, params_);
-  for (size_t i = 0; i < texts.size(); ++i) SetField(row.controls[i], texts[i]);
+  for (size_t i = 0; i < texts.size(); ++i) SetField(ControlsOf(row)[i], texts[i]);
 }
 
 void CLumetDlg::RefreshViewers() {

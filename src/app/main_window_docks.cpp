@@ -258,7 +258,8 @@ bool MainWindow::ShowFrame(int k) {
   DibRaster picture(0);
   ImageToRaster(frame, picture);
   pane->SetSplitPictures(QImage(), QImage(), QString(), QString());
-  pane->SetMode(kModeDisplay);
+  // As a new frame viewer: the ROI shows once the registration attaches it.
+  pane->SetMode(kModeRoiSelection);
   pane->SetImage(picture);
   pane->setWindowTitle(tr("Frame %1: %2").arg(k).arg(name));
   if (frameSpin_->value() != k) frameSpin_->setValue(k);
@@ -370,6 +371,9 @@ void MainWindow::TitleViewersAfter(CLumetDlg::Command command, bool ok) {
     ref->setWindowTitle(tr("Result of %1").arg(runs_.back().Label()));
   } else if (!ok) {
     ref->setWindowTitle(tr("Result: reconstruction stopped"));
+    if (ViewerPane* frame = Pane(Viewer::Frame); frame != nullptr && frame->Mode() != kModeComparison) {
+      frame->setWindowTitle(tr("Frame 0 enlarged (before): reconstruction stopped"));
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include "params/algorithm_options.h"
 #include "reconstruction/robust_btv.h"
 
 namespace lumet {
@@ -28,7 +29,7 @@ QString PlainViewerTitle(Viewer viewer, const QString& commandTitle, const Param
   if (progress.hasMatch()) {
     const int band = progress.captured(1).toInt();
     const int step = progress.captured(2).toInt();
-    if (values.method == kEnhancedMethod) {
+    if (MethodOf(values) == Method::Enhanced) {
       // The enhanced method counts its iterations from 1 and may stop before the cap.
       return QStringLiteral("Reconstructing (enhanced): %1 band, iteration %2 of at most %3")
           .arg(BandName(band))

@@ -17,6 +17,9 @@
 #include "evaluation/quality.h"
 #include "evaluation/registration_error.h"
 #include "imageio/bmp_file.h"
+#include "params/algorithm_options.h"
+#include "params/param_description.h"
+#include "reconstruction/reconstruction_method.h"
 #include "synth/synth_options.h"
 #include "synth/synthetic_sequence.h"
 #include "util/error.h"
@@ -119,8 +122,13 @@ std::string QualityLine(const char* what, const ColorGrayImage& image, const Col
 
 int RunDemo(const std::string& dir, const std::string& method) {
   // Refused before the sequence is written.
-  if (method != "classic" && method != kEnhancedMethod) {
-    throw Error("--method " + method + " is neither classic nor enhanced");
+  const ParamDescription& methodRow = kParams[FindParam("method")];
+  {
+    ParamSet chosen;
+    chosen.method = method;
+    if (MethodName(MethodOf(chosen)) != method) {
+      throw Error("--method " + method + " is not a method (allowed: " + ParamRangeText(methodRow) + ")");
+    }
   }
   const SynthOptions options;
   std::printf("Demo in %s\n", dir.c_str());
@@ -149,9 +157,8 @@ int RunDemo(const std::string& dir, const std::string& method) {
   std::printf("   %s\n", RegistrationSummary(bench.registrationScores).c_str());
   port.log.clear();
 
-  // The enhanced reconstruction uses the last registered frame too.
   std::printf("3. Reconstruction from frames 0..%d\n",
-              params.method == kEnhancedMethod ? params.lrCount : params.lrCount - 1);
+              ReconstructionMethodFor(MethodOf(params)).FrameCount(params.lrCount) - 1);
   std::fflush(stdout);
   const double reconstructionSeconds = TimedStage(port, [&] { bench.Reconstruction(port); });
   std::printf("   %s\n", ReconstructionSummary(port.log).c_str());
@@ -194,11 +201,12 @@ void AddDemoCommand(CLI::App& app, CommandSlot& slot) {
   auto dir = std::make_shared<std::string>("./lumet-demo");
   auto* command = app.add_subcommand(
       "demo", "write a synthetic sequence into DIR, register and reconstruct it there, and report the quality");
-  auto method = std::make_shared<std::string>("classic");
+  const ParamDescription& methodRow = kParams[FindParam("method")];
+  auto method = std::make_shared<std::string>(methodRow.defaultText);
   command->add_option("DIR", *dir, "folder of the demo (created if missing)")->capture_default_str()->type_name("DIR");
   command->add_option("--method", *method, "registration and reconstruction method")
       ->capture_default_str()
-      ->type_name("classic|enhanced");
+      ->type_name(methodRow.typeName);
   AddThreadsOption(*command);
   command->callback([&slot, dir, method] {
     slot.run = [dir, method] { return RunDemo(*dir, *method); };

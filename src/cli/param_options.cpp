@@ -92,24 +92,25 @@ void AddParamOptions(CLI::App& command, ParamOverrides& overrides) {
 }
 
 ParamSet AdoptWithOverrides(const ParamOverrides& overrides, Adoption adoption) {
-  ParamSet p = InitParams();
-  ParamFileReport report = ReadParamFile(kParamFileName, p);
-  if (!report.problem.empty() && adoption == Adoption::Command) throw Error(UnreadableParamFileError(report));
-  p.scale = ChosenScale(p.scale);
-  bool autoCount = false;
-  for (size_t i = 0; i < kParamCount; ++i) {
-    if (!overrides.values[i]) continue;
-    report.lines[i] = {};
-    if (IsAutoCount(i, overrides.values[i])) {
-      autoCount = true;
-      continue;
+  LoadedParams loaded = LoadForCommand([&](ParamSet& p, ParamFileReport& report) {
+    if (!report.problem.empty() && adoption == Adoption::Command) throw Error(UnreadableParamFileError(report));
+    bool autoCount = false;
+    for (size_t i = 0; i < kParamCount; ++i) {
+      if (!overrides.values[i]) continue;
+      report.lines[i] = {};
+      if (IsAutoCount(i, overrides.values[i])) {
+        autoCount = true;
+        continue;
+      }
+      SetParamFromText(kParams[i], *overrides.values[i], p);  // well-formed: checked while parsing
     }
-    SetParamFromText(kParams[i], *overrides.values[i], p);  // well-formed: checked while parsing
-  }
-  // Counted once the pattern and the start index are known; a pattern that cannot be used
-  // is refused by the checks below instead.
-  if (autoCount && LrPatternProblem(p.lrPattern).empty()) p.lrCount = std::min(AutoLrCount(p), kMaxLrCount);
-  CheckLoadedParams(p, report);
+    // Counted once the pattern and the start index are known; a pattern that cannot be used
+    // is refused by the checks below instead.
+    if (autoCount && LrPatternProblem(p.lrPattern).empty()) p.lrCount = std::min(AutoLrCount(p), kMaxLrCount);
+  });
+  if (loaded.refusal) std::rethrow_exception(loaded.refusal);
+  ParamSet& p = loaded.values;
+  const ParamFileReport& report = loaded.report;
   DeriveNames(p);
   CheckFrameZero(p, adoption);
   if (!report.problem.empty()) {

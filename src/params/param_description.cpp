@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "params/algorithm_options.h"
 #include "reconstruction/enhanced_reconstruction.h"
-#include "reconstruction/hr_geometry.h"
-#include "reconstruction/psf_kernel.h"
-#include "registration/block_matching.h"
+#include "reconstruction/reconstruction_options.h"
+#include "registration/registration_options.h"
 #include "util/text_format.h"
 
 namespace lumet {
@@ -25,50 +25,49 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 const std::array<ParamDescription, kParamCount> kParams = {{
     {.name = "lrPattern", .flag = "--lr-pattern", .label = "LR pattern", .kind = ParamKind::Text, .typeName = "PATTERN",
      .help = "LR frame files, frame 0 being the reference", .defaultText = "./images/lr-%d.bmp", .line = 1,
-     .text = &ParamSet::lrPattern, .textProblem = LrPatternProblem, .controls = {1007}},
+     .text = &ParamSet::lrPattern, .textProblem = LrPatternProblem},
     {.name = "outputBase", .flag = "--output", .label = "output base", .kind = ParamKind::Text, .typeName = "BASE",
      .help = "results: BASE.bmp and the homographies BASE_hom-K.txt", .defaultText = "./result/hr", .line = 2,
-     .text = &ParamSet::outputBase, .textProblem = OutputBaseProblem, .controls = {1008}},
+     .text = &ParamSet::outputBase, .textProblem = OutputBaseProblem},
     {.name = "lrCount", .flag = "--lr-count", .label = "LR count", .kind = ParamKind::Int, .typeName = "N",
      .help = "frames 1..N are registered against frame 0; reconstruction reads frames 0..N-1", .defaultText = "30",
-     .line = 3, .minimum = 1, .maximum = kMaxLrCount, .integer = &ParamSet::lrCount, .controls = {1009}},
+     .line = 3, .minimum = 1, .maximum = kMaxLrCount, .integer = &ParamSet::lrCount},
     {.name = "roi", .flag = "--roi", .label = "ROI", .kind = ParamKind::Roi, .typeName = "X,Y,W,H",
      .help = "region of interest in pixels of frame 0", .defaultText = "160,100,40,40", .line = 4,
-     .roi = &ParamSet::roi, .controls = {1016, 1017, 1018, 1019}},
+     .roi = &ParamSet::roi},
     {.name = "scale", .flag = "--scale", .label = "scale", .kind = ParamKind::Scale, .typeName = "2|3|4",
      .help = "scale factor of the result", .defaultText = "4", .line = 8, .real = &ParamSet::scale},
     {.name = "psfSigma", .flag = "--psf-sigma", .label = "PSF sigma", .kind = ParamKind::Double, .typeName = "FLOAT",
      .help = "Gaussian blur of the camera in LR pixels", .defaultText = "0.6", .line = 9, .minimum = 0,
-     .maximum = kMaxPsfSigma, .minimumExcluded = true, .real = &ParamSet::psfSigma, .controls = {1010}},
+     .maximum = ReconstructionOptions::kMaxPsfSigma, .minimumExcluded = true, .real = &ParamSet::psfSigma},
     {.name = "alpha", .flag = "--alpha", .label = "alpha", .kind = ParamKind::Double, .typeName = "FLOAT",
      .help = "regulariser decay over shift distance", .defaultText = "0.7", .line = 10, .minimum = -kInf,
-     .maximum = kInf, .real = &ParamSet::alpha, .controls = {1013}},
+     .maximum = kInf, .real = &ParamSet::alpha},
     {.name = "beta", .flag = "--beta", .label = "beta", .kind = ParamKind::Double, .typeName = "FLOAT",
      .help = "gradient scale", .defaultText = "1", .line = 11, .minimum = -kInf, .maximum = kInf,
-     .real = &ParamSet::beta, .controls = {1014}},
+     .real = &ParamSet::beta},
     {.name = "lambda", .flag = "--lambda", .label = "lambda", .kind = ParamKind::Double, .typeName = "FLOAT",
      .help = "regulariser weight", .defaultText = "0.003", .line = 12, .minimum = -kInf, .maximum = kInf,
-     .real = &ParamSet::lambda, .controls = {1015}},
+     .real = &ParamSet::lambda},
     {.name = "filterSigma", .flag = "--filter-sigma", .label = "filter sigma", .kind = ParamKind::Double,
      .typeName = "FLOAT", .help = "sigma of the registration's derivative filters", .defaultText = "1.5", .line = 13,
-     .minimum = 0, .maximum = kMaxFilterSigma, .minimumExcluded = true, .real = &ParamSet::filterSigma,
-     .controls = {1020}},
+     .minimum = 0, .maximum = RegistrationOptions::kMaxFilterSigma, .minimumExcluded = true, .real = &ParamSet::filterSigma},
     {.name = "ransac", .flag = "--ransac", .label = "RANSAC", .kind = ParamKind::Ransac, .typeName = "U/N",
      .help = "pairs per homography trial / pool of best pairs they are drawn from", .defaultText = "20/25",
-     .line = 14, .minimum = 1, .maximum = kMaxRansacSize, .integer = &ParamSet::ransacFirst,
-     .integer2 = &ParamSet::ransacSecond, .controls = {1021, 1022}},
+     .line = 14, .minimum = 1, .maximum = RegistrationOptions::kMaxRansacSize, .integer = &ParamSet::ransacFirst,
+     .integer2 = &ParamSet::ransacSecond},
     {.name = "sadSize", .flag = "--sad-size", .label = "SAD size", .kind = ParamKind::Int, .typeName = "S",
      .help = "half size S of the (2S+1)x(2S+1) matching block", .defaultText = "32", .line = 16, .minimum = 0,
-     .maximum = kMaxSadSize, .integer = &ParamSet::sadSize, .controls = {1023}},
+     .maximum = RegistrationOptions::kMaxSadSize, .integer = &ParamSet::sadSize},
     {.name = "searchArea", .flag = "--search-area", .label = "search area", .kind = ParamKind::Int, .typeName = "D",
      .help = "largest displacement allowed between matched points", .defaultText = "40", .line = 17, .minimum = 0,
-     .maximum = kMaxFrameSide, .integer = &ParamSet::searchArea, .controls = {1024}},
+     .maximum = kMaxFrameSide, .integer = &ParamSet::searchArea},
     {.name = "startIndex", .flag = "--start-index", .label = "start index", .kind = ParamKind::Int, .typeName = "K",
      .help = "file number (or video frame) of frame 0", .defaultText = "0", .line = 0, .minimum = 0,
-     .maximum = kMaxStartIndex, .integer = &ParamSet::startIndex, .controls = {1026}},
+     .maximum = kMaxStartIndex, .integer = &ParamSet::startIndex},
     {.name = "method", .flag = "--method", .label = "method", .kind = ParamKind::Choice, .typeName = "classic|enhanced",
      .help = "registration and reconstruction method", .defaultText = "classic", .line = 0,
-     .text = &ParamSet::method, .choices = "classic|enhanced", .controls = {1025}},
+     .text = &ParamSet::method, .choices = "classic|enhanced"},
     {.name = "iterations", .flag = "--iterations", .label = "iteration cap", .kind = ParamKind::Int,
      .typeName = "N", .help = "enhanced method: iteration cap per colour band", .defaultText = "60", .line = 0,
      .minimum = 1, .maximum = kEnhancedIterationLimit, .integer = &ParamSet::iterations},
@@ -341,44 +340,13 @@ void CheckParams(const ParamSet& p) {
       case ParamKind::Ransac: {
         const int64_t v[2] = {p.*d.integer, p.*d.integer2};
         CheckRansacParts(row, d, subject, v);
-        // A pool of more pairs than matching ever finds always falls back to the pairs
-        // found; a smaller one must hold the sample drawn from it.
-        if (v[1] <= kMaxPairs && v[0] > v[1]) {
-          throw ParamError(row, 0, subject + ": the sample size " + std::to_string(v[0]) + " exceeds the pool size " +
-                                       std::to_string(v[1]) + " (allowed: the sample at most the pool when the pool is " +
-                                       std::to_string(kMaxPairs) + " or less)");
-        }
         break;
       }
     }
   }
-  // The HR grid must hold the PSF kernel's mirror border (n - 1 pixels) and the 5 x 5
-  // window of the hole filling.
-  const HrGeometry grid = MakeHrGeometry(p.roi, p.scale);
-  const int kernel = PsfKernelSize(p.psfSigma, p.scale);
-  const int minimum = std::max(kernel - 1, kMinHrGridSize);
-  if (grid.width < minimum || grid.height < minimum) {
-    const bool kernelLimits = kernel - 1 > kMinHrGridSize;
-    throw ParamError(FindParam(kernelLimits ? "psfSigma" : "roi"), kernelLimits ? 0 : grid.width < minimum ? 2 : 3,
-                     "ROI " + RoiText(p.roi) + " at scale " + FormatG6(p.scale) + " gives an HR grid of " +
-                         std::to_string(grid.width) + " x " + std::to_string(grid.height) + " pixels, smaller than the " +
-                         std::to_string(minimum) + " pixels each way that the " + std::to_string(kernel) + " x " +
-                         std::to_string(kernel) + " PSF kernel of PSF sigma " + FormatG6(p.psfSigma) + " needs");
-  }
-  // The enhanced method scales its steps by beta and takes alpha and lambda as weights, so
-  // it refuses here, before registration runs, what the classic method accepts.
-  if (p.method == kEnhancedMethod) {
-    for (const char* name : {"alpha", "beta", "lambda"}) {
-      const size_t row = FindParam(name);
-      const double v = p.*kParams[row].real;
-      const bool refused = std::string_view(name) == "beta" ? !(v > 0.0) : !(v >= 0.0);
-      if (refused) {
-        throw ParamError(row, 0, std::string(kParams[row].label) + " " + FormatG6(v) +
-                                     " is out of range for the enhanced method (allowed: " +
-                                     (std::string_view(name) == "beta" ? "above 0" : "0 or more") + ")");
-      }
-    }
-  }
+  // The algorithms' own rules: the RANSAC sample within its pool, the HR grid large enough
+  // for the PSF kernel, the method's rules.
+  CheckAlgorithmOptions(p);
 }
 
 std::string DescribeParams(const ParamSet& p) {

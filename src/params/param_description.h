@@ -47,30 +47,18 @@ struct ParamDescription {
   RoiRect ParamSet::*roi = nullptr;
   std::string (*textProblem)(const std::string&) = nullptr;  // Text: "" when usable
   const char* choices = nullptr;                               // Choice: "classic|enhanced"
-  // The dialog's controls, by control ID: edit fields (x, y, w, h for the ROI; both RANSAC
-  // fields), a drop-down list for a Choice; 0 where there is none. The scale has radio
-  // buttons instead.
-  std::array<int, 4> controls = {};
 };
 
 // Bounds that keep every product and sum the engine forms inside int:
 // - a frame is at most kMaxFrameSide pixels each way, so a ROI inside one has x, y below it
 //   and w, h up to it; right and bottom stay below 2^16, the HR grid below 2^18 pixels each
 //   way at scale 4, and areas are formed in 64 bits;
-// - lrCount frames after startIndex: startIndex + lrCount < 2^31;
-// - the SAD block (2S+1)^2 times 255 stays below 2^31 for S <= 1000;
-// - RANSAC sizes beyond 30 only ever select the fallback to the pairs found (at most 30).
+// - lrCount frames after startIndex: startIndex + lrCount < 2^31.
+// The algorithms' own limits (SAD size, RANSAC sizes, filter and PSF sigma) are their
+// options' (RegistrationOptions, ReconstructionOptions).
 inline constexpr int kMaxFrameSide = 32768;
 inline constexpr int kMaxLrCount = 100000;
 inline constexpr int kMaxStartIndex = 999999999;
-inline constexpr int kMaxSadSize = 1000;
-inline constexpr int kMaxRansacSize = 1000;
-// The PSF kernel is ceil(6 sigma s) + 1 wide (odd, at least 7): sigma 2 gives 49 x 49 at
-// scale 4, about 8 times the work of the standard 17 x 17 per step. A Gaussian blur wider
-// than 2 LR pixels leaves nothing for three or four times the resolution to recover.
-inline constexpr double kMaxPsfSigma = 2.0;
-// The derivative filters are ceil(6 sigma) + 1 wide: 31 x 31 at sigma 5.
-inline constexpr double kMaxFilterSigma = 5.0;
 
 inline constexpr size_t kParamCount = 17;
 extern const std::array<ParamDescription, kParamCount> kParams;
@@ -108,9 +96,10 @@ bool ParseFiniteText(const std::string& text, double& value);
 // "0 to 1000", "above 0, at most 2", "any finite number", "2, 3 or 4", "classic or enhanced" ...
 std::string ParamRangeText(const ParamDescription& row);
 
-// Every rule that depends on the values alone: text rules, ranges, the RANSAC sample
-// within its pool, the HR grid large enough for the PSF kernel. Throws ParamError naming
-// the value by its label, with the allowed range.
+// Every rule that depends on the values alone: text rules, ranges, then the algorithms'
+// options' own checks (the RANSAC sample within its pool, the HR grid large enough for the
+// PSF kernel, the method's rules). Throws ParamError naming the value by its label, with the
+// allowed range.
 void CheckParams(const ParamSet& params);
 
 // The set as "name = value" lines, the derived names included.

@@ -239,6 +239,20 @@ void CheckLoadedParams(const ParamSet& params, const ParamFileReport& report) {
   }
 }
 
+LoadedParams LoadForCommand(const std::function<void(ParamSet&, ParamFileReport&)>& edit) {
+  LoadedParams loaded;
+  loaded.values = InitParams();
+  loaded.report = ReadParamFile(kParamFileName, loaded.values);
+  loaded.values.scale = ChosenScale(loaded.values.scale);
+  if (edit) edit(loaded.values, loaded.report);
+  try {
+    CheckLoadedParams(loaded.values, loaded.report);
+  } catch (const Error&) {
+    loaded.refusal = std::current_exception();
+  }
+  return loaded;
+}
+
 std::string UnreadableParamFileNotice(const ParamFileReport& report) {
   std::string text = report.problem;
   text += report.reset.empty() ? "; the line is left out" : "; reset to the standard values: " + ResetText(report);

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstddef>
+#include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,21 @@ void SaveParams(const std::string& path, const ParamSet& params);
 // CheckParams, with a value that came from the file named by its line:
 // "param.txt line 16: SAD size -2147483648 is out of range (allowed: 0 to 1000)".
 void CheckLoadedParams(const ParamSet& params, const ParamFileReport& report);
+
+// The set a front end starts a command (or the window) from, and what loading it found.
+struct LoadedParams {
+  ParamSet values;
+  ParamFileReport report;     // report.problem: the file could not be read in full
+  std::exception_ptr refusal;  // what CheckLoadedParams refused (a ParamError), or null
+};
+
+// The one way both front ends load the parameters: param.txt of the current folder read onto
+// the Init params values, the stored scale chosen as x3 or x4 (the choice both offer), then
+// `edit` (the command line's options; may throw to stop), then CheckLoadedParams, whose
+// refusal is kept in `refusal` so that the window can still show the values for correction.
+// A path that cannot be read at all throws lumet::Error. Adopting the result stays the
+// caller's step (AdoptParams), after its own checks.
+LoadedParams LoadForCommand(const std::function<void(ParamSet&, ParamFileReport&)>& edit = {});
 
 // For a report with a problem. The words of a front end that adopts the file anyway: the
 // problem, the values reset to their standard values, and that the old file is kept as

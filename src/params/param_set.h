@@ -5,6 +5,7 @@
 #include <string>
 
 #include "numeric/roi_rect.h"
+#include "reconstruction/reconstruction_options.h"
 
 namespace lumet {
 
@@ -30,7 +31,7 @@ struct ParamSet {
 
   // Stored after line 17 as "name value" lines, only when they differ from the default.
   int32_t startIndex = 0;          // file number (or video frame) of frame 0
-  std::string method = "classic";  // "classic" or "enhanced"
+  std::string method;              // a word of the method row; MethodOf reads it
   int32_t iterations = 60;         // enhanced method: iteration cap per colour band
   double tolerance = 1.0e-4;       // enhanced method: stop on a smaller relative change
 
@@ -41,9 +42,6 @@ struct ParamSet {
 
   bool operator==(const ParamSet&) const = default;
 };
-
-// The method value that selects the enhanced registration and reconstruction.
-inline constexpr const char* kEnhancedMethod = "enhanced";
 
 // The file the parameters live in between runs, and the name it is rewritten under.
 inline constexpr const char* kParamFileName = "param.txt";
@@ -62,8 +60,9 @@ ParamSet InitParams();
 std::string LrPatternProblem(const std::string& value);
 std::string OutputBaseProblem(const std::string& value);
 
-// The scale factors both front ends offer, as stored on line 8 of the parameter file.
-inline bool IsScaleChoice(double scale) { return scale == 2.0 || scale == 3.0 || scale == 4.0; }
+// The scale factors both front ends offer, as stored on line 8 of the parameter file: those
+// the reconstruction supports.
+inline bool IsScaleChoice(double scale) { return ReconstructionOptions::IsSupportedScale(scale); }
 
 // The scale is a choice between x2, x3 and x4 in both front ends: a stored value below 3
 // selects x2, one below 4 x3, anything else (NaN included) x4.

@@ -13,7 +13,9 @@
 #include "imageio/homography_file.h"
 #include "imageio/image_file.h"
 #include "numeric/projection.h"
+#include "params/algorithm_options.h"
 #include "params/param_description.h"
+#include "reconstruction/reconstruction_method.h"
 #include "python/call_params.h"
 #include "python/docstrings.h"
 #include "python/engine_call.h"
@@ -114,7 +116,7 @@ py::array_t<uint8_t> Reconstruct(const py::handle& frames, const py::handle& hom
                                  py::kwargs parameters) {
   Call call(frames, Keywords(std::move(parameters), roi, scale, method), progress);
   const ParamSet& p = call.bench.params;
-  AdoptHomographies(call.bench, homographies, p.method == kEnhancedMethod ? p.lrCount + 1 : p.lrCount);
+  AdoptHomographies(call.bench, homographies, ReconstructionMethodFor(MethodOf(p)).FrameCount(p.lrCount));
   RunEngine(call.port, [&] { call.bench.Reconstruction(call.port); });
   return ImageToArray(call.bench.resultImage);
 }
@@ -205,13 +207,16 @@ PYBIND11_MODULE(lumet, m) {
   namespace py = pybind11;
   using namespace lumet::python;
   FindCodecModule();
+  // The docstrings start with the signatures as Python users write them.
+  py::options options;
+  options.disable_function_signatures();
   m.doc() = kModuleDoc;
   m.def("super_resolve", &SuperResolve, py::arg("frames"), py::arg("roi"), py::arg("scale") = 4,
-        py::arg("method") = "classic", py::kw_only(), py::arg("progress") = py::none(), kSuperResolveDoc);
-  m.def("register", &Register, py::arg("frames"), py::arg("roi"), py::arg("method") = "classic", py::kw_only(),
+        py::arg("method") = lumet::MethodName(lumet::Method::Classic), py::kw_only(), py::arg("progress") = py::none(), kSuperResolveDoc);
+  m.def("register", &Register, py::arg("frames"), py::arg("roi"), py::arg("method") = lumet::MethodName(lumet::Method::Classic), py::kw_only(),
         py::arg("progress") = py::none(), kRegisterDoc);
   m.def("reconstruct", &Reconstruct, py::arg("frames"), py::arg("homographies"), py::arg("roi"),
-        py::arg("scale") = 4, py::arg("method") = "classic", py::kw_only(), py::arg("progress") = py::none(),
+        py::arg("scale") = 4, py::arg("method") = lumet::MethodName(lumet::Method::Classic), py::kw_only(), py::arg("progress") = py::none(),
         kReconstructDoc);
   m.def("read_frames", &ReadFrames, py::arg("pattern"), py::arg("start") = 0, py::arg("count") = py::none(),
         kReadFramesDoc);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "params/param_description.h"
+#include "reconstruction/reconstruction_options.h"
 
 namespace lumet {
 
@@ -29,7 +30,7 @@ inline constexpr int kSynthMaxFrames = 999;      // bounds the work and the disk
 inline constexpr int kSynthMaxDimension = 1024;  // keeps the scene raster within a few hundred MB
 inline constexpr int kSynthRoiMargin = 20;       // pixels beyond the ROI the frame must reach
 // The PSF sigma also goes to param.txt, so it keeps within what the reconstruction accepts.
-inline constexpr double kSynthMaxPsfSigma = kMaxPsfSigma;
+inline constexpr double kSynthMaxPsfSigma = ReconstructionOptions::kMaxPsfSigma;
 inline constexpr double kSynthMaxNoise = 100.0;
 inline constexpr double kSynthMaxMotion = 10.0;
 

@@ -10,7 +10,7 @@
 namespace lumet {
 
 double RefineDirectly(const GrayImage& reference, const GrayImage& frame, Matrix& h, double e1, double e2, int k,
-                      const ParamSet& p, UiPort& ui) {
+                      const RegistrationOptions& p, UiPort& ui) {
   const bool searched = !(e1 == kTooFewPairs || e1 == kNoTrialAccepted || !std::isfinite(e2));
   Matrix best = h;
   AlignmentResult bestResult = AlignDirect(reference, frame, best, p.roi);

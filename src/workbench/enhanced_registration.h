@@ -2,7 +2,7 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
-#include "params/param_set.h"
+#include "registration/registration_options.h"
 #include "workbench/ui_port.h"
 
 namespace lumet {
@@ -14,6 +14,6 @@ namespace lumet {
 // that diverges keeps its start and says so in the log. Returns the RoiMae of the
 // homography h ends with.
 double RefineDirectly(const GrayImage& reference, const GrayImage& frame, Matrix& h, double e1, double e2, int k,
-                      const ParamSet& p, UiPort& ui);
+                      const RegistrationOptions& options, UiPort& ui);
 
 }  // namespace lumet

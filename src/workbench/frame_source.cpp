@@ -268,11 +268,13 @@ std::string RegistrationShortage(const FrameSource& source, int lrCount, int fou
   return text + ": registration needs frame 0 and at least one more frame";
 }
 
-std::string ReconstructionShortage(const FrameSource& source, int lrCount, int found) {
+std::string ReconstructionShortage(const FrameSource& source, int lrCount, int frameCount, int found) {
+  // A method may read frames beyond lrCount - 1 (frame lrCount, the last registered one).
+  const int beyond = frameCount - lrCount;
   std::string text = "--lr-count " + std::to_string(lrCount) + " reconstructs from frames 0 … " +
-                     std::to_string(lrCount - 1) + ", so " + std::to_string(lrCount) + " frames are needed; " +
+                     std::to_string(frameCount - 1) + ", so " + std::to_string(frameCount) + " frames are needed; " +
                      FoundText(source, found);
-  if (found >= 1) return text + ": use --lr-count " + std::to_string(found) + " or auto";
+  if (found - beyond >= 1) return text + ": use --lr-count " + std::to_string(found - beyond) + " or auto";
   return text;
 }
 

@@ -94,9 +94,10 @@ class FrameSource {
 };
 
 // The count explained when frames run out: registration of lrCount frames needs frames
-// 0 .. lrCount, reconstruction frames 0 .. lrCount - 1; found frames were present.
+// 0 .. lrCount, reconstruction frames 0 .. frameCount - 1 (lrCount, or more for a method that
+// reads the last registered frame too); found frames were present.
 std::string RegistrationShortage(const FrameSource& source, int lrCount, int found);
-std::string ReconstructionShortage(const FrameSource& source, int lrCount, int found);
+std::string ReconstructionShortage(const FrameSource& source, int lrCount, int frameCount, int found);
 
 // Throws when the ROI does not lie inside a width x height frame, proposing one that does:
 // centred, of the standard ROI's size or as much of it as fits.

@@ -1,18 +1,16 @@
 #include <algorithm>
 #include <exception>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "imageio/homography_file.h"
-#include "numeric/projection.h"
-#include "raster/dib_raster.h"
 #include "params/param_description.h"
-#include "registration/block_matching.h"
-#include "registration/derivative_kernels.h"
-#include "registration/feature_point.h"
-#include "registration/homography_refinement.h"
+#include "params/algorithm_options.h"
+#include "raster/dib_raster.h"
+#include "registration/frame_registration.h"
 #include "registration/homography_search.h"
-#include "registration/search_sizes.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/parallel.h"
@@ -26,22 +24,6 @@ namespace lumet {
 namespace {
 
 std::string SizeText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }
-
-// What the frame loop needs of frame 0, refused before the first frame is read (the values
-// alone passed CheckParams already).
-void CheckRegistrationParams(const ParamSet& p, int refWidth, int refHeight) {
-  CheckRoiFitsFrame(p.roi, refWidth, refHeight);
-  // The reference frame's filters use sigma rounded to single precision, the LR frames'
-  // sigma itself; the two kernels can differ in size.
-  for (const double sigma : {p.filterSigma, static_cast<double>(static_cast<float>(p.filterSigma))}) {
-    const int n = DerivativeKernelSize(sigma);
-    if (n > refWidth || n > refHeight) {
-      throw Error("the reference frame " + p.referenceFile + " of " + SizeText(refWidth, refHeight) +
-                  " pixels is smaller than the " + SizeText(n, n) + " derivative filter of filter sigma " +
-                  FormatG6(p.filterSigma));
-    }
-  }
-}
 
 std::vector<MarkPoint> Squares(const std::vector<FeaturePoint>& points) {
   std::vector<MarkPoint> marks;
@@ -61,22 +43,22 @@ std::vector<MarkLine> Lines(const MatchedPairs& pairs) {
 }
 
 // Why frame k got no homography search, and which options change it.
-FrameWarning FallbackWarning(int k, const ParamSet& p, int width, int height, size_t refPoints, size_t framePoints,
-                             size_t pairs) {
-  const int block = 2 * p.sadSize + 1;
+FrameWarning FallbackWarning(int k, const RegistrationOptions& o, int width, int height, size_t refPoints,
+                             size_t framePoints, size_t pairs) {
+  const int block = 2 * o.sadSize + 1;
   FrameWarning w;
   w.frame = k;
-  w.kind = p.method == kEnhancedMethod ? "no homography search, the direct refinement starts from the better of the "
-                                         "refined identity and a direct translation search: "
-                                       : "no homography search, the refinement starts from the identity: ";
+  w.kind = o.directRefinement ? "no homography search, the direct refinement starts from the better of the "
+                                "refined identity and a direct translation search: "
+                              : "no homography search, the refinement starts from the identity: ";
   if (block > width || block > height) {
     w.kind += Format("the %d x %d matching block (--sad-size %d) does not fit the %d x %d frame", block, block,
-                     p.sadSize, width, height);
+                     o.sadSize, width, height);
     w.remedy = Format("a --sad-size below %d lets it fit", (std::min(width, height) + 1) / 2);
-  } else if (p.ransacSecond <= static_cast<int>(pairs)) {
-    w.kind += Format("the RANSAC sample of %d pairs (--ransac %d/%d) is below the %d a search needs", p.ransacFirst,
-                     p.ransacFirst, p.ransacSecond, kMinSampleSize);
-    w.remedy = Format("--ransac %d/%d or more runs it", kMinSampleSize, std::max(p.ransacSecond, kMinSampleSize));
+  } else if (o.ransacSecond <= static_cast<int>(pairs)) {
+    w.kind += Format("the RANSAC sample of %d pairs (--ransac %d/%d) is below the %d a search needs", o.ransacFirst,
+                     o.ransacFirst, o.ransacSecond, kMinSampleSize);
+    w.remedy = Format("--ransac %d/%d or more runs it", kMinSampleSize, std::max(o.ransacSecond, kMinSampleSize));
   } else {
     w.kind += Format("too few corner points paired, a search needs %d pairs (the pairs of the points near the ROI "
                      "in frame 0 / in the frame)", kMinSampleSize + 5);
@@ -107,19 +89,13 @@ constexpr long kPairWork = 1L << 20;
 // Decoded frames handed on to the reconstruction, at most (more are decoded again).
 constexpr size_t kCarriedBytes = size_t{256} << 20;
 
-// One frame's registration, computed off the command's thread.
+// One frame of a batch: registered off the command's thread, reported on it in frame order.
 struct FrameWork {
   int k = 0;
   std::string name;
   ColorGrayImage image;
-  std::vector<FeaturePoint> points;
-  MatchedPairs pairs;
-  SearchSizes sizes;
+  FrameRegistration reg;
   LcgRandom random;  // where this frame's search starts drawing
-  Matrix h;
-  double e1 = kTooFewPairs;
-  double e2 = 0.0;
-  std::string refinementLog;
   // The homography file, written and flushed off the command's thread and put in place in
   // frame order; a failure to write it is reported in its place, after the frame's log.
   StagedFile homographyFile;
@@ -127,55 +103,171 @@ struct FrameWork {
   std::exception_ptr failure;  // reported when the frame's turn comes
 };
 
-// Corner points of the frame and their pairs with frame 0's.
-// Corner points of the frame near the ROI.
-void DetectFrame(FrameWork& f, const ParamSet& p) {
+// Runs one step of a frame that has not failed yet; a failure waits for the frame's turn.
+template <typename Step>
+void Guarded(FrameWork& f, const Step& step) {
   if (f.failure) return;
   try {
-    DoubleImage response;
-    f.points = SelectNearRoi(DetectFeatures(f.image.channels[1], response, p.filterSigma, kHarrisConstant,
-                                            kSuppressionWindow),
-                             kSelectionLimit, p.roi);
+    step();
   } catch (...) {
     f.failure = std::current_exception();
   }
 }
 
-// The frame's corner points paired with frame 0's, and the search sizes they allow.
-void PairFrame(FrameWork& f, const GrayImage& refGreen, const std::vector<FeaturePoint>& refPoints,
-               const ParamSet& p) {
-  if (f.failure) return;
-  try {
-    f.pairs = MatchBlocks(refGreen, f.image.channels[1], refPoints, f.points, p.sadSize, p.searchArea);
-    f.sizes = ChooseSearchSizes(p.ransacFirst, p.ransacSecond, static_cast<int>(f.pairs.a.size()));
-  } catch (...) {
-    f.failure = std::current_exception();
-  }
-}
+// What every step of the command reads: the parameters, the registration's options and
+// the frame geometry, fixed when the command starts.
+struct RegistrationSetup {
+  const ParamSet& p;
+  RegistrationOptions options;
+  int width = 0;
+  int height = 0;
+  bool writeFiles = true;  // false: the homographies stay in memory (Workbench::writeFiles)
+};
 
-// The homography search (skipped, or accepting no trial, leaves the identity) and its
-// refinement; its file is staged when files are written.
-void FitFrame(FrameWork& f, const GrayImage& refGreen, const ParamSet& p, bool writeFiles) {
-  if (f.failure) return;
-  try {
-    const GrayImage& frameGreen = f.image.channels[1];
-    f.h = IdentityHomography();
-    if (f.sizes.Searchable()) {
-      f.e1 = EstimateHomography(refGreen, frameGreen, f.pairs.a, f.pairs.b, f.h, f.sizes.sampleSize, kSearchTrials,
-                                f.sizes.poolSize, p.roi, f.random);
+// Frames first .. first + count - 1 of the loop; a frame that cannot be read ends the batch
+// (reported in its turn, after the frames before it; none after it is read).
+void ReadBatch(FrameSource& source, const RegistrationSetup& s, int first, int count, std::vector<FrameWork>& batch) {
+  batch.resize(static_cast<size_t>(count));
+  for (int j = 0; j < count; ++j) {
+    FrameWork& f = batch[static_cast<size_t>(j)];
+    f = FrameWork{};
+    f.k = s.p.firstFrame + first + j;
+    f.name = source.Name(f.k);
+    try {
+      source.Read(f.k, f.image);
+      if (f.image.Width() != s.width || f.image.Height() != s.height) {
+        throw Error("frame " + f.name + " is " + SizeText(f.image.Width(), f.image.Height()) +
+                    " pixels, but the reference frame " + s.p.referenceFile + " is " + SizeText(s.width, s.height));
+      }
+    } catch (...) {
+      f.failure = std::current_exception();
+      batch.resize(static_cast<size_t>(j + 1));
+      return;
     }
-    f.e2 = RefineHomography(refGreen, frameGreen, f.h, p.roi, kRefinementIterations, f.refinementLog);
-  } catch (...) {
-    f.failure = std::current_exception();
-    return;
   }
-  // The enhanced method refines h further when the frame's turn comes.
-  if (p.method == kEnhancedMethod || !writeFiles) return;
+}
+
+// The batch's frames registered, one frame per thread (at these sizes a frame's own loops
+// are too short to share well between cores). Frame 0's corner points are found beside the
+// first batch's (`reference.points` empty and `referenceReady` false until then). Each
+// search draws from the generator where the previous frame's search left it.
+void RegisterBatch(std::vector<FrameWork>& batch, const RegistrationSetup& s, const GrayImage& refGreen,
+                   RegistrationReference& reference, bool& referenceReady, LcgRandom& random) {
+  const int ready = static_cast<int>(batch.size());
+  const long frameWork = 1000L * s.width * s.height;
+  const int extra = referenceReady ? 0 : 1;  // item 0 of the first batch is frame 0
+  std::exception_ptr refFailure;
+  ParallelFor(0, ready + extra, frameWork, [&](int lo, int hi) {
+    for (int j = lo; j < hi; ++j) {
+      if (j < extra) {
+        try {
+          reference = PrepareReference(refGreen, s.options);
+        } catch (...) {
+          refFailure = std::current_exception();
+        }
+      } else {
+        FrameWork& f = batch[static_cast<size_t>(j - extra)];
+        Guarded(f, [&] { DetectFramePoints(f.image.channels[1], s.options, f.reg); });
+      }
+    }
+  });
+  if (refFailure) std::rethrow_exception(refFailure);
+  referenceReady = true;
+  ParallelFor(0, ready, kPairWork, [&](int lo, int hi) {
+    for (int j = lo; j < hi; ++j) {
+      FrameWork& f = batch[static_cast<size_t>(j)];
+      Guarded(f, [&] { PairFramePoints(reference, f.image.channels[1], s.options, f.reg); });
+    }
+  });
+  for (FrameWork& f : batch) {
+    if (!f.failure && f.reg.sizes.Searchable()) {
+      f.random = random;
+      SkipSearchDraws(random, kSearchTrials);
+    }
+  }
+  ParallelFor(0, ready, frameWork, [&](int lo, int hi) {
+    for (int j = lo; j < hi; ++j) {
+      FrameWork& f = batch[static_cast<size_t>(j)];
+      Guarded(f, [&] { FitFrame(reference, f.image.channels[1], s.options, f.random, f.reg); });
+      // The direct refinement changes h further when the frame's turn comes.
+      if (f.failure || s.options.directRefinement || !s.writeFiles) continue;
+      try {
+        f.homographyFile = StagedFile(FormatFrameName(s.p.homographyPattern, f.k), FormatHomographyFile(f.reg.h));
+      } catch (...) {
+        f.writeFailure = std::current_exception();
+      }
+    }
+  });
+}
+
+// One frame's turn: the viewers, its log lines and scores, and its homography (its file, or
+// kept in `homographies` when no files are written). Returns the path of a file put in place
+// whose folder is still to be flushed, or "".
+std::string ReportFrame(FrameWork& f, const RegistrationSetup& s, const RegistrationReference& reference, UiPort& ui,
+                        std::vector<FrameScores>& scores, std::map<int, Matrix>& homographies) {
+  const ParamSet& p = s.p;
+  ui.ReportProgress("Registration", f.k - p.firstFrame + 1, p.lrCount);
+  if (f.failure) std::rethrow_exception(f.failure);
+  // Unwatched, the frame viewer needs only the last frame, which it ends with.
+  if (ui.ShowsWorkInProgress() || f.k == p.firstFrame + p.lrCount - 1) {
+    DibRaster picture(0);
+    ImageToRaster(f.image, picture);
+    ui.ShowPicture(Viewer::Frame, picture);
+    ui.SetViewerTitle(Viewer::Frame, f.name);
+    ui.AttachRoi(Viewer::Frame, p.roi);
+    ui.DrawSquares(Viewer::Frame, Squares(f.reg.points));
+  }
+  ui.DrawLines(Viewer::Reference, Lines(f.reg.pairs));
+  if (!f.reg.sizes.Searchable()) {
+    ui.Warn(FallbackWarning(f.k, s.options, s.width, s.height, reference.points.size(), f.reg.points.size(),
+                            f.reg.pairs.a.size()));
+  }
+  const double e2 = s.options.directRefinement
+                        ? RefineDirectly(*reference.green, f.image.channels[1], f.reg.h, f.reg.e1, f.reg.e2, f.k,
+                                         s.options, ui)
+                        : f.reg.e2;
+  ui.AppendLog(FormatMaeLine(f.k, f.reg.e1, e2));
+  scores.push_back(FrameScores{f.k, f.reg.e1, e2});
+  if (!s.writeFiles) {
+    homographies[f.k] = StoredHomography(f.reg.h);
+    return {};
+  }
+  const std::string homographyPath = FormatFrameName(p.homographyPattern, f.k);
+  if (f.writeFailure) std::rethrow_exception(f.writeFailure);
+  if (f.homographyFile.Staged()) {
+    f.homographyFile.Publish(false);
+    return homographyPath;
+  }
+  WriteHomographyFile(homographyPath, f.reg.h);
+  return {};
+}
+
+// The batch's frames in frame order, as in a sequential run. The refinement log of the last
+// frame that got that far is on disk, and so are the files put in place, also when one
+// fails; what went wrong first is what the user hears about.
+void ReportBatch(std::vector<FrameWork>& batch, const RegistrationSetup& s, const RegistrationReference& reference,
+                 UiPort& ui, Workbench& bench, const std::function<void(int, ColorGrayImage&&)>& carry) {
+  const std::string* lastLog = nullptr;
+  std::string unflushed;  // a homography file whose folder is flushed once for the batch
   try {
-    f.homographyFile = StagedFile(FormatFrameName(p.homographyPattern, f.k), FormatHomographyFile(f.h));
+    for (FrameWork& f : batch) {
+      if (!f.failure) lastLog = &f.reg.refinementLog;
+      const std::string published =
+          ReportFrame(f, s, reference, ui, bench.registrationScores, bench.homographies);
+      if (!published.empty()) unflushed = published;
+      if (s.writeFiles) bench.filesWritten.push_back(FormatFrameName(s.p.homographyPattern, f.k));
+      carry(f.k, std::move(f.image));
+    }
   } catch (...) {
-    f.writeFailure = std::current_exception();
+    try {
+      if (lastLog != nullptr && s.writeFiles) WriteFileAtomically(kRefinementLogPath, *lastLog);
+      if (!unflushed.empty()) FlushFolderOf(unflushed);
+    } catch (const Error&) {
+    }
+    throw;
   }
+  if (s.writeFiles) WriteFileAtomically(kRefinementLogPath, *lastLog);
+  if (!unflushed.empty()) FlushFolderOf(unflushed);
 }
 
 }  // namespace
@@ -189,7 +281,9 @@ void Workbench::Registration(UiPort& ui) {
   ShowReferenceFrom(source, ui);
   // A copy: nothing the viewers do while the command runs may change its parameters.
   const ParamSet p = params;
-  CheckRegistrationParams(p, refWidth, refHeight);
+  const RegistrationSetup setup{p, ToRegistrationOptions(p), refWidth, refHeight, writeFiles};
+  CheckRoiFitsFrame(p.roi, refWidth, refHeight);  // proposes a ROI that fits
+  setup.options.CheckReference(p.referenceFile, refWidth, refHeight);
   // Frames 1 .. N, and with them everything the reconstruction will read, are checked
   // before any work starts; each is decoded once and kept for the loop.
   if (p.lrCount > 0) {
@@ -213,136 +307,19 @@ void Workbench::Registration(UiPort& ui) {
     carry(0, ColorGrayImage(referenceImage));
   }
 
-  const GrayImage& refGreen = referenceImage.channels[1];
-  // Frame 0's corner points are found beside the first batch's.
-  std::vector<FeaturePoint> refPoints;
-  bool refDetected = false;
-  const auto detectReference = [&] {
-    DoubleImage response;
-    // The reference frame's filters are built from sigma rounded to single precision, the
-    // LR frames' from sigma itself; the two kernels can differ in their last bit.
-    refPoints = SelectNearRoi(
-        DetectFeatures(refGreen, response, static_cast<float>(p.filterSigma), kHarrisConstant, kSuppressionWindow),
-        kSelectionLimit, p.roi);
-  };
-
-  // Frames are registered a batch at a time, one frame per thread: at these sizes a frame's
-  // own loops are too short to share well between cores. Everything that reaches the
-  // viewers, the log and the files is then done in frame order, as in a sequential run.
+  // Frames are registered a batch at a time; everything that reaches the viewers, the log
+  // and the files is then done in frame order, as in a sequential run.
   const int batchSize = BatchSize(ui, p.lrCount, refWidth, refHeight);
+  RegistrationReference reference;
+  bool referenceReady = false;
   std::vector<FrameWork> batch;
   for (int first = 0; first < p.lrCount; first += batchSize) {
     CheckCancel(ui);
-    const int count = std::min(batchSize, p.lrCount - first);
-    batch.resize(static_cast<size_t>(count));
-    for (int j = 0; j < count; ++j) {
-      FrameWork& f = batch[static_cast<size_t>(j)];
-      f = FrameWork{};
-      f.k = p.firstFrame + first + j;
-      f.name = source.Name(f.k);
-      try {
-        source.Read(f.k, f.image);
-        if (f.image.Width() != refWidth || f.image.Height() != refHeight) {
-          throw Error("frame " + f.name + " is " + SizeText(f.image.Width(), f.image.Height()) +
-                      " pixels, but the reference frame " + p.referenceFile + " is " + SizeText(refWidth, refHeight));
-        }
-      } catch (...) {
-        // Reported in its turn, after the frames before it are done; none after it is read.
-        f.failure = std::current_exception();
-        batch.resize(static_cast<size_t>(j + 1));
-        break;
-      }
-    }
-    const int ready = static_cast<int>(batch.size());
-    const long frameWork = 1000L * refWidth * refHeight;
-    const int extra = refDetected ? 0 : 1;  // item 0 of the first batch is frame 0
-    std::exception_ptr refFailure;
-    ParallelFor(0, ready + extra, frameWork, [&](int lo, int hi) {
-      for (int j = lo; j < hi; ++j) {
-        if (j < extra) {
-          try {
-            detectReference();
-          } catch (...) {
-            refFailure = std::current_exception();
-          }
-        } else {
-          DetectFrame(batch[static_cast<size_t>(j - extra)], p);
-        }
-      }
-    });
-    if (!refDetected) {
-      if (refFailure) std::rethrow_exception(refFailure);
-      ui.DrawSquares(Viewer::Reference, Squares(refPoints));
-      refDetected = true;
-    }
-    ParallelFor(0, ready, kPairWork, [&](int lo, int hi) {
-      for (int j = lo; j < hi; ++j) PairFrame(batch[static_cast<size_t>(j)], refGreen, refPoints, p);
-    });
-    // Each search draws from the generator where the previous frame's search left it.
-    for (FrameWork& f : batch) {
-      if (!f.failure && f.sizes.Searchable()) {
-        f.random = random;
-        SkipSearchDraws(random, kSearchTrials);
-      }
-    }
-    ParallelFor(0, ready, frameWork, [&](int lo, int hi) {
-      for (int j = lo; j < hi; ++j) FitFrame(batch[static_cast<size_t>(j)], refGreen, p, writeFiles);
-    });
-
-    const std::string* lastLog = nullptr;
-    std::string unflushed;  // a homography file whose folder is flushed once for the batch
-    try {
-      for (FrameWork& f : batch) {
-        ui.ReportProgress("Registration", f.k - p.firstFrame + 1, p.lrCount);
-        if (f.failure) std::rethrow_exception(f.failure);
-        // Unwatched, the frame viewer needs only the last frame, which it ends with.
-        if (ui.ShowsWorkInProgress() || f.k == p.firstFrame + p.lrCount - 1) {
-          DibRaster picture(0);
-          ImageToRaster(f.image, picture);
-          ui.ShowPicture(Viewer::Frame, picture);
-          ui.SetViewerTitle(Viewer::Frame, f.name);
-          ui.AttachRoi(Viewer::Frame, p.roi);
-          ui.DrawSquares(Viewer::Frame, Squares(f.points));
-        }
-        ui.DrawLines(Viewer::Reference, Lines(f.pairs));
-        if (!f.sizes.Searchable()) {
-          ui.Warn(FallbackWarning(f.k, p, refWidth, refHeight, refPoints.size(), f.points.size(), f.pairs.a.size()));
-        }
-        lastLog = &f.refinementLog;
-        const double e2Final = p.method == kEnhancedMethod
-                                   ? RefineDirectly(refGreen, f.image.channels[1], f.h, f.e1, f.e2, f.k, p, ui)
-                                   : f.e2;
-        ui.AppendLog(FormatMaeLine(f.k, f.e1, e2Final));
-        registrationScores.push_back(FrameScores{f.k, f.e1, e2Final});
-        if (!writeFiles) {
-          homographies[f.k] = StoredHomography(f.h);
-          carry(f.k, std::move(f.image));
-          continue;
-        }
-        const std::string homographyPath = FormatFrameName(p.homographyPattern, f.k);
-        if (f.writeFailure) std::rethrow_exception(f.writeFailure);
-        if (f.homographyFile.Staged()) {
-          f.homographyFile.Publish(false);
-          unflushed = homographyPath;
-        } else {
-          WriteHomographyFile(homographyPath, f.h);
-        }
-        filesWritten.push_back(homographyPath);
-        carry(f.k, std::move(f.image));
-      }
-    } catch (...) {
-      // The refinement log of the last frame that got that far is on disk, as it would be
-      // had the frames run one after another, and so are the files put in place.
-      // What went wrong first is what the user hears about.
-      try {
-        if (lastLog != nullptr && writeFiles) WriteFileAtomically(kRefinementLogPath, *lastLog);
-        if (!unflushed.empty()) FlushFolderOf(unflushed);
-      } catch (const Error&) {
-      }
-      throw;
-    }
-    if (writeFiles) WriteFileAtomically(kRefinementLogPath, *lastLog);
-    if (!unflushed.empty()) FlushFolderOf(unflushed);
+    ReadBatch(source, setup, first, std::min(batchSize, p.lrCount - first), batch);
+    const bool firstBatch = !referenceReady;
+    RegisterBatch(batch, setup, referenceImage.channels[1], reference, referenceReady, random);
+    if (firstBatch) ui.DrawSquares(Viewer::Reference, Squares(reference.points));
+    ReportBatch(batch, setup, reference, ui, *this, carry);
   }
   if (p.lrCount > 0 && writeFiles) filesWritten.push_back(kRefinementLogPath);
 }

@@ -76,23 +76,22 @@ class Workbench {
   // frame 0, one homography file each, one log line each.
   void Registration(UiPort& ui);
 
-  // "Reconstruction": frames 0 .. lrCount - 1 and their homography files to the HR image
-  // written to resultFile (and "./result/first_lr.bmp").
+  // "Reconstruction": the frames the method reads (classic: 0 .. lrCount - 1) and their
+  // homography files to the HR image written to resultFile (and "./result/first_lr.bmp").
   void Reconstruction(UiPort& ui);
 
- private:
-  // The enhanced reconstruction: frames 0 .. lrCount, all through the full forward model.
-  void EnhancedReconstruction(UiPort& ui);
-
-  // ShowReference reading frame 0 from source, which registration goes on reading from.
-  void ShowReferenceFrom(FrameSource& source, UiPort& ui);
-
+  // The commands' steps that also read or write the state above.
   // Adds a file the command wrote ("" when it wrote none) to filesWritten.
   void Wrote(const std::string& path) {
     if (!path.empty()) filesWritten.push_back(path);
   }
   // Frame k's homography: its file, or `homographies` when no files are written.
   Matrix FrameHomography(int k) const;
+
+ private:
+  // ShowReference reading frame 0 from source, which registration goes on reading from.
+  void ShowReferenceFrom(FrameSource& source, UiPort& ui);
+
   // Throws when a homography of frames 1 .. frameCount - 1 is missing (see CheckHomographyFiles).
   void CheckHomographies(int frameCount, const std::function<std::string(int)>& advice) const;
 

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QProcess>
 
+#include "app/dialog_controls.h"
 #include "app/field_format.h"
 #include "params/param_description.h"
 #include "params/param_file.h"
@@ -203,7 +204,7 @@ class DialogTest : public QObject {
         QFAIL(name);
       } catch (const ParamError& error) {
         QCOMPARE(error.Row(), FindParam(name));
-        const int control = kParams[error.Row()].controls[static_cast<size_t>(error.Part())];
+        const int control = ControlsOf(kParams[error.Row()])[static_cast<size_t>(error.Part())];
         QCOMPARE(control, id);
         QVERIFY(dialog.findChild<QWidget*>(QString::number(control)) != nullptr);
       }

@@ -12,11 +12,13 @@
 #include <QStatusBar>
 #include <QUndoStack>
 
+#include "app/dialog_controls.h"
 #include "app/field_help.h"
 #include "app/field_marker.h"
 #include "app/param_history.h"
 #include "app/run_results.h"
 #include "app/viewer_titles.h"
+#include "params/algorithm_options.h"
 #include "params/param_description.h"
 #include "params/param_file.h"
 #include "view/raster_image.h"
@@ -296,6 +298,8 @@ class WindowTest : public QObject {
     QTest::keyClick(Field(w.Dialog(), 1009), Qt::Key_Escape);
     QVERIFY(finished.wait(120000));
     QCOMPARE(w.Status(), QStringLiteral("Cancelled"));
+    QVERIFY(w.Ref().windowTitle().contains(QStringLiteral("stopped")));
+    QVERIFY(w.Frames().windowTitle().contains(QStringLiteral("stopped")));
     // An engine's warning line shows there too.
     w.Dialog().AppendLog("Warning: frame 3 was left out: too few corner points\r\n");
     QCOMPARE(w.Status(), QStringLiteral("Warning: frame 3 was left out: too few corner points"));
@@ -423,9 +427,9 @@ class WindowTest : public QObject {
     OpenWindow w;
     int fields = 0;
     for (const ParamDescription& row : kParams) {
-      for (size_t part = 0; part < row.controls.size(); ++part) {
-        if (row.controls[part] == 0) continue;
-        QWidget* field = w.Dialog().findChild<QWidget*>(QString::number(row.controls[part]));
+      for (size_t part = 0; part < ControlsOf(row).size(); ++part) {
+        if (ControlsOf(row)[part] == 0) continue;
+        QWidget* field = w.Dialog().findChild<QWidget*>(QString::number(ControlsOf(row)[part]));
         QVERIFY(field != nullptr);
         const QString tip = field->toolTip();
         QVERIFY2(tip.contains(QString::fromUtf8(row.help), Qt::CaseInsensitive) && tip.contains(QString::fromStdString(ParamRangeText(row))),
@@ -457,7 +461,7 @@ class WindowTest : public QObject {
     ParamSet p = InitParams();
     const QString classic = PlainViewerTitle(Viewer::Reference, QStringLiteral("reconst.. 2 band ---99 steps"), p, false);
     QCOMPARE(classic, QStringLiteral("Reconstructing (classic): blue band, step 100 of 100"));
-    p.method = kEnhancedMethod;
+    p.method = MethodName(Method::Enhanced);
     QCOMPARE(PlainViewerTitle(Viewer::Reference, QStringLiteral("reconst.. 1 band ---60 steps"), p, false),
              QStringLiteral("Reconstructing (enhanced): green band, iteration 60 of at most 60"));
     QCOMPARE(PlainViewerTitle(Viewer::Frame, QStringLiteral("./clip.mp4 frame 30"), p, true),

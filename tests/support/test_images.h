@@ -1,10 +1,13 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "numeric/image_plane.h"
+#include "numeric/random.h"
 
 namespace lumet::testing {
 
@@ -36,6 +39,23 @@ ColorGrayImage MakeColor(int width, int height, F f) {
     }
   }
   return image;
+}
+
+// A smooth random scene: Gaussian blobs of radius 3..8 px on a mid-grey ground over about
+// 160 x 120 pixels, values in 1..254, defined everywhere so that a moved frame can sample it
+// anywhere: corners for the detector and texture for the block matching.
+inline double BlobScene(double x, double y) {
+  static const std::vector<std::array<double, 4>> blobs = [] {
+    LcgRandom random;
+    random.Reset(2024);
+    const auto uniform = [&](double lo, double hi) { return lo + (hi - lo) * random.Next() / LcgRandom::kMax; };
+    std::vector<std::array<double, 4>> b;
+    for (int i = 0; i < 160; ++i) b.push_back({uniform(-15, 175), uniform(-15, 135), uniform(3, 8), uniform(-90, 90)});
+    return b;
+  }();
+  double v = 128.0;
+  for (const auto& [u, w, r, a] : blobs) v += a * std::exp(-((x - u) * (x - u) + (y - w) * (y - w)) / (2 * r * r));
+  return std::fmin(254.0, std::fmax(1.0, v));
 }
 
 }  // namespace lumet::testing

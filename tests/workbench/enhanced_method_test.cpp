@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "imageio/bmp_file.h"
+#include "params/algorithm_options.h"
 #include "numeric/projection.h"
 #include "imageio/homography_file.h"
 #include "registration/homography_refinement.h"
@@ -80,7 +81,7 @@ TEST_F(EnhancedMethodTest, EnhancedReconstructionBeatsClassicOnATextureSequence)
   const int lrCount = bench_.params.lrCount;
   bench_.Reconstruction(port_);
   const double classic = ResultPsnr(truth);
-  bench_.params.method = kEnhancedMethod;
+  bench_.params.method = MethodName(Method::Enhanced);
   port_ = testing::RecordingPort();
   bench_.Reconstruction(port_);
   const double enhanced = ResultPsnr(truth);
@@ -107,7 +108,7 @@ TEST_F(EnhancedMethodTest, AMisregisteredFrameIsRejectedByItsResidualAndNamed) {
   Matrix h = ReadHomographyFile("./result/hr_hom-3.txt");
   h.At1(1, 3) += 1.5 / HomographyUnit;
   WriteHomographyFile("./result/hr_hom-3.txt", h);
-  bench_.params.method = kEnhancedMethod;
+  bench_.params.method = MethodName(Method::Enhanced);
   bench_.Reconstruction(port_);
   int rejected = 0;
   int warnings = 0;
@@ -138,7 +139,7 @@ TEST_F(EnhancedMethodTest, UnrelatedFramesWriteFrameZeroEnlargedWithAWarning) {
     });
     BmpFile::WriteImage(Format("./images/lr-%d.bmp", k), other, 0, 0, other.Width(), other.Height());
   }
-  bench_.params.method = kEnhancedMethod;
+  bench_.params.method = MethodName(Method::Enhanced);
   bench_.Reconstruction(port_);
   int notKept = 0;
   for (const std::string& line : port_.logs) {
@@ -175,7 +176,7 @@ TEST_F(EnhancedMethodTest, SmallFramesRegisterThroughTheDirectSearch) {
   }
   bench_.params.lrCount = 3;
   bench_.params.roi = RoiRect{12, 12, 38, 38};
-  bench_.params.method = kEnhancedMethod;
+  bench_.params.method = MethodName(Method::Enhanced);
   bench_.Registration(port_);
   int said = 0;
   for (const std::string& line : port_.logs) said += line.find("no homography search, started from") != std::string::npos;

@@ -82,7 +82,7 @@ TEST_F(FrameSourceTest, AShortageExplainsTheCountBeforeAnythingElse) {
       [&] { source.CheckFrames(1, 31, 4, 3, [&](int found) { return RegistrationShortage(source, 30, found); }); },
       {"--lr-count 30 registers frames 1 … 30 against frame 0, so 31 frames are needed; found 30 "
        "(./images/lr-0.bmp … ./images/lr-29.bmp; no ./images/lr-30.bmp): use --lr-count 29 or auto"});
-  EXPECT_EQ(ReconstructionShortage(source, 40, 30),
+  EXPECT_EQ(ReconstructionShortage(source, 40, 40, 30),
             "--lr-count 40 reconstructs from frames 0 … 39, so 40 frames are needed; found 30 (./images/lr-0.bmp … "
             "./images/lr-29.bmp; no ./images/lr-30.bmp): use --lr-count 30 or auto");
 

@@ -11,11 +11,8 @@
 #include "imageio/homography_file.h"
 #include "numeric/projection.h"
 #include "numeric/random.h"
-#include "registration/block_matching.h"
-#include "registration/feature_point.h"
-#include "registration/homography_refinement.h"
-#include "registration/homography_search.h"
-#include "registration/search_sizes.h"
+#include "params/algorithm_options.h"
+#include "registration/frame_registration.h"
 #include "util/parallel.h"
 #include "support/expect_error.h"
 #include "support/temp_folder.h"
@@ -219,29 +216,13 @@ TEST_F(ReconstructionCommandTest, CancellationStopsWithoutAResult) {
   EXPECT_FALSE(fs::exists("./result/hr.bmp"));
 }
 
-// A smooth random scene: Gaussian blobs of radius 3..8 px on a mid-grey ground, values in
-// 1..254, defined everywhere so that a moved frame can sample it anywhere.
-double BlobScene(double x, double y) {
-  static const std::vector<std::array<double, 4>> blobs = [] {
-    LcgRandom random;
-    random.Reset(2024);
-    const auto uniform = [&](double lo, double hi) { return lo + (hi - lo) * random.Next() / LcgRandom::kMax; };
-    std::vector<std::array<double, 4>> b;
-    for (int i = 0; i < 160; ++i) b.push_back({uniform(-15, 175), uniform(-15, 135), uniform(3, 8), uniform(-90, 90)});
-    return b;
-  }();
-  double v = 128.0;
-  for (const auto& [u, w, r, a] : blobs) v += a * std::exp(-((x - u) * (x - u) + (y - w) * (y - w)) / (2 * r * r));
-  return std::fmin(254.0, std::fmax(1.0, v));
-}
-
 // Frame k of the blob scene under the motion m = (tx, ty, theta), which shows the scene point p
 // at R(theta) (p - c) + c + (tx, ty), c = (80, 60): red the negative, green the scene, blue flat.
 void WriteBlobFrame(int k, const std::array<double, 3>& m) {
   const double c = std::cos(m[2]), s = std::sin(m[2]);
   const ColorGrayImage frame = testing::MakeColor(160, 120, [&](int ch, int x, int y) {
     const double dx = x - 80 - m[0], dy = y - 60 - m[1];  // the scene point landing on (x, y)
-    const long g = std::lround(BlobScene(c * dx + s * dy + 80, -s * dx + c * dy + 60));
+    const long g = std::lround(testing::BlobScene(c * dx + s * dy + 80, -s * dx + c * dy + 60));
     return ch == 0 ? 255 - g : ch == 1 ? g : 128;
   });
   BmpFile::WriteImage(Format("./images/lr-%d.bmp", k), frame, 0, 0, 160, 120);
@@ -335,10 +316,8 @@ TEST_F(RegistrationCommandTest, BatchesGiveTheFilesLogAndDrawsOfOneFrameAtATime)
   // One frame after another with one generator.
   ColorGrayImage ref;
   BmpFile::ReadFrame("./images/lr-0.bmp", ref);
-  DoubleImage response;
-  const std::vector<FeaturePoint> refPoints = SelectNearRoi(
-      DetectFeatures(ref.channels[1], response, static_cast<float>(p.filterSigma), kHarrisConstant, kSuppressionWindow),
-      kSelectionLimit, p.roi);
+  const RegistrationOptions options = ToRegistrationOptions(p);
+  const RegistrationReference reference = PrepareReference(ref.channels[1], options);
   LcgRandom random;
   std::vector<std::string> logs;
   std::vector<std::string> homographies;
@@ -346,22 +325,11 @@ TEST_F(RegistrationCommandTest, BatchesGiveTheFilesLogAndDrawsOfOneFrameAtATime)
   for (int k = 1; k <= kFrames; ++k) {
     ColorGrayImage frame;
     BmpFile::ReadFrame(Format("./images/lr-%d.bmp", k), frame);
-    const GrayImage& green = frame.channels[1];
-    const auto points =
-        SelectNearRoi(DetectFeatures(green, response, p.filterSigma, kHarrisConstant, kSuppressionWindow),
-                      kSelectionLimit, p.roi);
-    const MatchedPairs pairs = MatchBlocks(ref.channels[1], green, refPoints, points, p.sadSize, p.searchArea);
-    const SearchSizes sizes = ChooseSearchSizes(p.ransacFirst, p.ransacSecond, static_cast<int>(pairs.a.size()));
-    EXPECT_EQ(sizes.Searchable(), k != 3 && k != 6) << "frame " << k;
-    Matrix h = IdentityHomography();
-    double e1 = kTooFewPairs;
-    if (sizes.Searchable()) {
-      e1 = EstimateHomography(ref.channels[1], green, pairs.a, pairs.b, h, sizes.sampleSize, kSearchTrials,
-                              sizes.poolSize, p.roi, random);
-    }
-    const double e2 = RefineHomography(ref.channels[1], green, h, p.roi, kRefinementIterations, lastRefinement);
-    logs.push_back(FormatMaeLine(k, e1, e2));
-    WriteHomographyFile("./expected.txt", h);
+    const FrameRegistration registered = RegisterFrame(reference, frame.channels[1], options, random);
+    EXPECT_EQ(registered.sizes.Searchable(), k != 3 && k != 6) << "frame " << k;
+    logs.push_back(FormatMaeLine(k, registered.e1, registered.e2));
+    lastRefinement = registered.refinementLog;
+    WriteHomographyFile("./expected.txt", registered.h);
     homographies.push_back(testing::ReadText("./expected.txt"));
   }
 

@@ -1,0 +1,17 @@
+#include "reconstruction/reconstruction_method.h"
+
+#include "util/error.h"
+
+namespace lumet {
+
+const ReconstructionMethod& ReconstructionMethodFor(Method method) {
+  switch (method) {
+    case Method::Classic:
+      return ClassicReconstruction();
+    case Method::Enhanced:
+      return EnhancedReconstructionMethod();
+  }
+  throw Error("unknown reconstruction method");
+}
+
+}  // namespace lumet

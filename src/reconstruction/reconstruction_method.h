@@ -1,0 +1,66 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "numeric/image_plane.h"
+#include "numeric/matrix.h"
+#include "reconstruction/hr_geometry.h"
+#include "reconstruction/reconstruction_options.h"
+
+namespace lumet {
+
+// A reconstruction method: from frames 0 .. K - 1 of one scene, their homographies and
+// their errors against frame 0, the HR estimate of the ROI. Whoever runs one (the
+// reconstruction command) gathers this input the same way for every method, asks it for
+// the estimate, and shows and writes the result; the method reports through the observer.
+
+// Everything a method reconstructs from.
+struct ReconstructionInput {
+  std::vector<ColorGrayImage> frames;  // frames 0 .. K - 1, all of frame 0's size
+  std::vector<Matrix> homographies;    // reference positions to frame k's (frame 0: the identity)
+  std::vector<double> frameErrors;     // FrameMae of each frame warped onto the grid against frame 0
+  HrGeometry grid;                     // the ROI's HR grid (options.Grid())
+};
+
+// What a method tells the user while it runs. Any call may throw (lumet::Cancelled) to stop it.
+class ReconstructionObserver {
+ public:
+  virtual ~ReconstructionObserver() = default;
+  // One line of the log, "\r\n" at its end.
+  virtual void Log(const std::string& line) = 0;
+  // A warning about frame k: what happened (the same words for every frame it happens to),
+  // what differs for this frame (may be empty), and what the user can do. By default one
+  // log line "Warning: frame k: kind (detail); remedy".
+  virtual void Warn(int frame, const std::string& kind, const std::string& detail, const std::string& remedy) {
+    Log("Warning: frame " + std::to_string(frame) + ": " + kind + (detail.empty() ? "" : " (" + detail + ")") + "; " +
+        remedy + "\r\n");
+  }
+  // Step `done` of `total`, being step `step` of colour band `band`.
+  virtual void Progress(int done, int total, int band, int step) = 0;
+  // False when nobody watches the work in progress: a method then makes no pictures of it.
+  virtual bool WantsPictures() const = 0;
+  virtual void Picture(const ColorDoubleImage& estimate) = 0;
+};
+
+class ReconstructionMethod {
+ public:
+  virtual ~ReconstructionMethod() = default;
+  // How many frames (0 .. FrameCount - 1) it reconstructs from when lrCount frames were asked for.
+  virtual int FrameCount(int lrCount) const = 0;
+  // Rules of its own on the options, beyond ReconstructionOptions::Check (lumet::OptionError).
+  virtual void CheckOptions(const ReconstructionOptions& options) const = 0;
+  // The estimate on input.grid (G x H per channel, grey levels as doubles). It may release
+  // the frames once it no longer needs them.
+  virtual void Reconstruct(ReconstructionInput& input, const ReconstructionOptions& options,
+                           ReconstructionObserver& observer, ColorDoubleImage& estimate) const = 0;
+};
+
+// The method of each value; one object each, for the life of the program.
+const ReconstructionMethod& ReconstructionMethodFor(Method method);
+
+// The two methods, for the registry above.
+const ReconstructionMethod& ClassicReconstruction();
+const ReconstructionMethod& EnhancedReconstructionMethod();
+
+}  // namespace lumet

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "numeric/roi_rect.h"
+#include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/hr_geometry.h"
+
+namespace lumet {
+
+// The registration and reconstruction methods. The parameter table names them (its words
+// "classic", "enhanced" in this order); everything below it uses these values.
+enum class Method { Classic, Enhanced };
+inline constexpr int kMethodCount = 2;
+
+// What a reconstruction is told besides its frames. Check() refuses what the method cannot
+// run with (lumet::OptionError naming the field); the parameter layer maps its values here.
+struct ReconstructionOptions {
+  // The PSF kernel is ceil(6 sigma s) + 1 wide (odd, at least 7): sigma 2 gives 49 x 49 at
+  // scale 4, about 8 times the work of the standard 17 x 17 per step. A Gaussian blur wider
+  // than 2 LR pixels leaves nothing for three or four times the resolution to recover.
+  static constexpr double kMaxPsfSigma = 2.0;
+
+  // The scale factors the HR grid and the methods support.
+  static bool IsSupportedScale(double s) { return s == 2.0 || s == 3.0 || s == 4.0; }
+
+  Method method = Method::Classic;
+  RoiRect roi;
+  double scale = 4.0;      // 2, 3 or 4
+  double psfSigma = 0.6;   // Gaussian blur of the camera in LR pixels
+  double alpha = 0.7;      // regulariser decay over shift distance
+  double beta = 1.0;       // gradient scale (enhanced: first trial step, times the quasi-Newton step)
+  double lambda = 0.003;   // regulariser weight
+  int iterations = kEnhancedMaxIterations;  // enhanced: cap per colour band
+  double tolerance = kEnhancedTolerance;    // enhanced: stop on a smaller relative change
+
+  // The HR grid of the ROI at the scale.
+  HrGeometry Grid() const { return MakeHrGeometry(roi, scale); }
+
+  // The scale and PSF sigma in range, the HR grid large enough for the PSF kernel's mirror
+  // border and the hole filling's window, then the method's own rules.
+  void Check() const;
+};
+
+}  // namespace lumet

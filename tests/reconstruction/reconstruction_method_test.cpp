@@ -1,0 +1,134 @@
+// The reconstruction methods behind their one interface, and the checks of their options.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "numeric/projection.h"
+#include "reconstruction/frame_warp.h"
+#include "reconstruction/reconstruction_method.h"
+#include "support/test_images.h"
+#include "util/option_error.h"
+
+namespace lumet {
+namespace {
+
+ReconstructionOptions SmallOptions(Method method) {
+  ReconstructionOptions o;
+  o.method = method;
+  o.roi = RoiRect{12, 12, 20, 20};
+  o.scale = 3.0;
+  o.psfSigma = 0.4;
+  o.iterations = 3;
+  return o;
+}
+
+// Refused with OptionError: which field, which part, which field the message is about, and
+// how it goes on.
+void ExpectRefused(const ReconstructionOptions& o, const char* field, int part, const char* subject,
+                   const std::string& restStart) {
+  try {
+    o.Check();
+    ADD_FAILURE() << "accepted";
+  } catch (const OptionError& e) {
+    EXPECT_STREQ(e.Field(), field);
+    EXPECT_EQ(e.Part(), part);
+    EXPECT_STREQ(e.Subject(), subject);
+    EXPECT_EQ(e.Rest().rfind(restStart, 0), 0u) << e.Rest();
+  }
+}
+
+TEST(ReconstructionOptionsTest, TheGridMustHoldThePsfKernelAndEachMethodAddsItsRules) {
+  EXPECT_NO_THROW(SmallOptions(Method::Classic).Check());
+  EXPECT_NO_THROW(SmallOptions(Method::Enhanced).Check());
+  {
+    SCOPED_TRACE("a 24 x 24 grid is too small for the 29 x 29 kernel of sigma 1.5 at scale 3");
+    ReconstructionOptions o = SmallOptions(Method::Classic);
+    o.psfSigma = 1.5;
+    ExpectRefused(o, "psfSigma", 0, "roi", " at scale 3 gives an HR grid of 24 x 24 pixels, smaller than the 28");
+  }
+  {
+    SCOPED_TRACE("a ROI one pixel high: the message is about the ROI, the field at fault the kernel's");
+    ReconstructionOptions o = SmallOptions(Method::Classic);
+    o.roi.bottom = o.roi.top + 1;
+    ExpectRefused(o, "psfSigma", 0, "roi", " at scale 3 gives an HR grid of 24 x 3 pixels");
+  }
+  ReconstructionOptions o = SmallOptions(Method::Classic);
+  o.scale = 2.5;
+  ExpectRefused(o, "scale", 0, "scale", " is out of range (allowed: 2, 3 or 4)");
+  o = SmallOptions(Method::Classic);
+  o.psfSigma = 2.5;
+  ExpectRefused(o, "psfSigma", 0, "psfSigma", " is out of range (allowed: above 0, at most 2)");
+
+  // Negative weights and a zero step mean something to the classic iteration only.
+  for (const auto& [change, field] : {std::pair{+[](ReconstructionOptions& r) { r.alpha = -0.5; }, "alpha"},
+                                      std::pair{+[](ReconstructionOptions& r) { r.beta = 0; }, "beta"},
+                                      std::pair{+[](ReconstructionOptions& r) { r.lambda = -1; }, "lambda"}}) {
+    SCOPED_TRACE(field);
+    ReconstructionOptions classic = SmallOptions(Method::Classic);
+    change(classic);
+    EXPECT_NO_THROW(classic.Check());
+    ReconstructionOptions enhanced = SmallOptions(Method::Enhanced);
+    change(enhanced);
+    ExpectRefused(enhanced, field, 0, field, " is out of range for the enhanced method");
+  }
+}
+
+// Records what a method tells the user.
+class Recorder final : public ReconstructionObserver {
+ public:
+  void Log(const std::string& line) override { logs.push_back(line); }
+  void Progress(int done, int total, int, int) override {
+    EXPECT_GE(done, 1);
+    EXPECT_LE(done, total);
+    ++steps;
+  }
+  bool WantsPictures() const override { return false; }
+  void Picture(const ColorDoubleImage&) override { ++pictures; }
+
+  std::vector<std::string> logs;
+  int steps = 0;
+  int pictures = 0;
+};
+
+// Nine frames of a flat scene, moved by every third of a pixel so that they cover each HR
+// pixel: every method returns the flat grid, says what it did, and counts the frames it
+// reads from the LR count in its own way.
+TEST(ReconstructionMethodTest, EveryMethodReconstructsAFlatSceneFlat) {
+  for (const Method method : {Method::Classic, Method::Enhanced}) {
+    SCOPED_TRACE(method == Method::Classic ? "classic" : "enhanced");
+    const ReconstructionMethod& m = ReconstructionMethodFor(method);
+    EXPECT_EQ(m.FrameCount(2), method == Method::Classic ? 2 : 3);
+    const ReconstructionOptions options = SmallOptions(method);
+    ReconstructionInput input;
+    input.grid = options.Grid();
+    for (int k = 0; k < 9; ++k) {
+      input.frames.push_back(testing::MakeColor(32, 32, [](int c, int, int) { return 90 + 20 * c; }));
+      Matrix h = IdentityHomography();
+      h.At1(1, 3) = (k % 3) / 3.0;
+      h.At1(2, 3) = (k / 3) / 3.0;
+      input.homographies.push_back(h);
+      input.frameErrors.push_back(0.0);
+    }
+    Recorder recorder;
+    ColorDoubleImage estimate;
+    m.Reconstruct(input, options, recorder, estimate);
+    ASSERT_EQ(estimate.channels[0].Width(), input.grid.width);
+    ASSERT_EQ(estimate.channels[0].Height(), input.grid.height);
+    // The classic iteration rings near the grid's edges: the level holds on average, within 3.
+    for (int c = 0; c < 3; ++c) {
+      double sum = 0.0;
+      for (int y = 0; y < input.grid.height; ++y) {
+        for (int x = 0; x < input.grid.width; ++x) sum += estimate.channels[static_cast<size_t>(c)].Row(y)[x];
+      }
+      EXPECT_NEAR(sum / (input.grid.width * input.grid.height), 90 + 20 * c, 3.0) << "channel " << c;
+    }
+    EXPECT_FALSE(recorder.logs.empty());
+    if (method == Method::Classic) {
+      EXPECT_EQ(recorder.pictures, 0);  // nobody watches
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumet
