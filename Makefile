@@ -4,7 +4,7 @@ BUILD_DIR := build/$(PRESET)
 BIN := $(BUILD_DIR)/bin
 DEMO_DIR ?= lumet-demo
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := fuzz_bmp_reader fuzz_param_file fuzz_homography_file fuzz_command_line
+FUZZ_TARGETS := fuzz_bmp_reader fuzz_param_file fuzz_homography_file fuzz_command_line fuzz_still_reader fuzz_video_reader
 
 .PHONY: all deps configure build test test-gui test-asan fuzz check demo gui screenshots bench package clean
 

@@ -1,6 +1,6 @@
 // Writes the seed inputs of every fuzz target with the engine's own writers:
 //   lumet-fuzz-seeds DIR  ->  DIR/bmp_reader, DIR/param_file, DIR/homography_file,
-//                             DIR/command_line
+//                             DIR/command_line, DIR/still_reader, DIR/video_reader
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -8,8 +8,14 @@
 #include <string>
 #include <vector>
 
+// clang-format off: jpeglib.h needs FILE and size_t declared first
+#include <jpeglib.h>
+// clang-format on
+
 #include "imageio/bmp_file.h"
 #include "imageio/homography_file.h"
+#include "imageio/image_file.h"
+#include "imageio/test_video.h"
 #include "numeric/projection.h"
 #include "params/param_file.h"
 #include "params/param_set.h"
@@ -69,6 +75,39 @@ std::string WithPixelBits(int bits, int width, int height) {
   }
   for (size_t i = static_cast<size_t>(offBits); i < b.size(); ++i) b[i] = static_cast<char>((i * 7) & (bits == 8 ? 3 : 0xFF));
   return b;
+}
+
+// A small JPEG (grey or colour) of the pattern, through the format's own library.
+std::string Jpeg(const ColorGrayImage& image, bool grey, bool progressive) {
+  jpeg_compress_struct info{};
+  jpeg_error_mgr errors{};
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = static_cast<JDIMENSION>(image.Width());
+  info.image_height = static_cast<JDIMENSION>(image.Height());
+  info.input_components = grey ? 1 : 3;
+  info.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&info);
+  if (progressive) jpeg_simple_progression(&info);
+  jpeg_start_compress(&info, TRUE);
+  std::vector<uint8_t> row(static_cast<size_t>(image.Width()) * 3);
+  for (int y = 0; y < image.Height(); ++y) {
+    for (int x = 0; x < image.Width(); ++x) {
+      for (int c = 0; c < (grey ? 1 : 3); ++c) {
+        row[static_cast<size_t>(x) * (grey ? 1 : 3) + static_cast<size_t>(c)] = image.channels[static_cast<size_t>(c)].Row(y)[x];
+      }
+    }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  std::string bytes(reinterpret_cast<const char*>(buffer), size);
+  std::free(buffer);
+  return bytes;
 }
 
 std::string Arguments(const std::vector<std::string>& args) {
@@ -144,6 +183,20 @@ int main(int argc, char** argv) {
       {"--version"},
   };
   for (size_t i = 0; i < lines.size(); ++i) Put(cli, "args-" + std::to_string(i), Arguments(lines[i]));
+  // Still frames: PNG and 16-bit TIFF through the program's own writers, JPEG through libjpeg.
+  const fs::path still = out / "still_reader";
+  fs::create_directories(still);
+  WriteImageFile((still / "rgb.png").string(), Pattern(7, 5), ImageFormat::Png);
+  WriteImageFile((still / "rgb16.tif").string(), Pattern(6, 4), ImageFormat::Tiff);
+  Put(still, "rgb.jpg", Jpeg(Pattern(16, 9), false, false));
+  Put(still, "grey-progressive.jpg", Jpeg(Pattern(9, 17), true, true));
+
+  // Video: lossless clips in two containers through FFmpeg's own muxers.
+  const fs::path video = out / "video_reader";
+  fs::create_directories(video);
+  const std::vector<ColorGrayImage> frames = {Pattern(16, 8), Pattern(16, 8), Pattern(16, 8)};
+  lumet::testing::WriteLosslessVideo((video / "ffv1.mkv").string(), frames);
+  lumet::testing::WriteLosslessVideo((video / "ffv1.nut").string(), frames);
   std::printf("seeds written to %s\n", out.string().c_str());
   return 0;
 }

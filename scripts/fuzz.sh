@@ -10,9 +10,17 @@ cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
 build=${1:-build/fuzz}
-names=(bmp_reader param_file homography_file command_line)
+names=(bmp_reader param_file homography_file command_line still_reader video_reader)
 
 "$build/bin/lumet-fuzz-seeds" "$build/seeds" >/dev/null || exit 1
+# Clips of other codecs and containers, where the ffmpeg command is at hand.
+if command -v ffmpeg >/dev/null 2>&1; then
+  for clip in mpeg4.mp4 mjpeg.avi wrapped_avframe.y4m mpeg2video.ts; do
+    [ -s "$build/seeds/video_reader/$clip" ] && continue
+    ffmpeg -loglevel error -y -f lavfi -i testsrc=size=32x16:rate=5:duration=0.6 -c:v "${clip%%.*}" -pix_fmt yuv420p \
+      "$build/seeds/video_reader/$clip" </dev/null || echo "no seed clip $clip (ffmpeg failed)"
+  done
+fi
 mkdir -p "$build/findings"
 found=()
 for name in "${names[@]}"; do

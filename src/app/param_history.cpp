@@ -15,9 +15,14 @@ constexpr int kPlacedKey = 0;
 
 class FieldStep : public QUndoCommand {
  public:
-  FieldStep(ParamHistory* history, CLumetDlg::FieldState before, CLumetDlg::FieldState after, int key,
+  FieldStep(ParamHistory* history, CLumetDlg::FieldState before, CLumetDlg::FieldState after, int key, int epoch,
             const QString& text)
-      : QUndoCommand(text), history_(history), before_(std::move(before)), after_(std::move(after)), key_(key) {}
+      : QUndoCommand(text),
+        history_(history),
+        before_(std::move(before)),
+        after_(std::move(after)),
+        key_(key),
+        epoch_(epoch) {}
 
   // The first redo is the edit the user made already.
   void redo() override {
@@ -28,7 +33,7 @@ class FieldStep : public QUndoCommand {
   int id() const override { return key_ == kResetKey || key_ == kPlacedKey ? -1 : 1; }
   bool mergeWith(const QUndoCommand* other) override {
     const auto* next = static_cast<const FieldStep*>(other);
-    if (next->key_ != key_) return false;
+    if (next->key_ != key_ || next->epoch_ != epoch_) return false;
     after_ = next->after_;
     return true;
   }
@@ -37,6 +42,7 @@ class FieldStep : public QUndoCommand {
   ParamHistory* history_;
   CLumetDlg::FieldState before_, after_;
   int key_;
+  int epoch_;  // edits on either side of a command are separate steps
   bool first_ = true;
 };
 
@@ -72,6 +78,7 @@ void ParamHistory::Attach(CLumetDlg* dialog) {
 }
 
 void ParamHistory::Resync() {
+  ++epoch_;
   if (dialog_ != nullptr) current_ = dialog_->Snapshot();
 }
 
@@ -90,14 +97,14 @@ void ParamHistory::OnEdited(int key) {
   if (now == current_) return;
   // Keys 1016 .. 1019 are one ROI; the scale's two buttons one scale.
   const int merged = key >= 1016 && key <= 1019 ? 1016 : key;
-  stack_->push(new FieldStep(this, current_, now, merged, StepText(merged)));
+  stack_->push(new FieldStep(this, current_, now, merged, epoch_, StepText(merged)));
   current_ = std::move(now);
 }
 
 void ParamHistory::OnReset() {
   if (showing_ || dialog_ == nullptr) return;
   CLumetDlg::FieldState now = dialog_->Snapshot();
-  stack_->push(new FieldStep(this, current_, now, kResetKey, StepText(kResetKey)));
+  stack_->push(new FieldStep(this, current_, now, kResetKey, epoch_, StepText(kResetKey)));
   current_ = std::move(now);
 }
 

@@ -38,6 +38,7 @@ class ParamHistory : public QObject {
   QPointer<CLumetDlg> dialog_;
   CLumetDlg::FieldState current_;
   bool showing_ = false;
+  int epoch_ = 0;  // counts the commands run: steps merge only between two of them
 };
 
 }  // namespace lumet

@@ -8,6 +8,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -18,6 +22,8 @@ namespace lumet::codec {
 
 struct Video {
   std::string path;
+  int fd = -1;  // the caller's; read through io, never closed here
+  AVIOContext* io = nullptr;
   AVFormatContext* format = nullptr;
   AVCodecContext* codec = nullptr;
   AVPacket* packet = nullptr;
@@ -33,6 +39,8 @@ struct Video {
     av_packet_free(&packet);
     avcodec_free_context(&codec);
     avformat_close_input(&format);
+    if (io != nullptr) av_freep(&io->buffer);
+    avio_context_free(&io);
   }
 };
 
@@ -44,15 +52,83 @@ std::string AvErrorText(int code) {
   return text;
 }
 
+// The file's bytes reach the demuxer only through these two, from the descriptor the
+// program opened: no name is ever resolved by the libraries.
+int ReadPacket(void* opaque, uint8_t* out, int size) {
+  const auto* d = static_cast<const Video*>(opaque);
+  for (;;) {
+    const ssize_t n = ::read(d->fd, out, static_cast<size_t>(size));
+    if (n > 0) return static_cast<int>(n);
+    if (n == 0) return AVERROR_EOF;
+    if (errno != EINTR) return AVERROR(errno);
+  }
+}
+
+int64_t Seek(void* opaque, int64_t offset, int whence) {
+  const auto* d = static_cast<const Video*>(opaque);
+  if ((whence & AVSEEK_SIZE) != 0) {
+    struct stat info {};
+    return ::fstat(d->fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : AVERROR(errno);
+  }
+  const off_t at = ::lseek(d->fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+  return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+}
+
+// A container may name other files or addresses (a playlist, a reference movie); none is
+// ever opened.
+int RefuseOtherFiles(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
+
+// The demuxers of the video containers frames may come in (the names FFmpeg gives them).
+bool AllowedContainer(const char* names) {
+  static const char* const kAllowed[] = {"matroska", "webm", "mov", "mp4", "avi", "mpeg", "mpegts", "asf",
+                                         "flv", "ogg", "nut", "yuv4mpegpipe", "mxf", "m4v", "3gp"};
+  std::string list = std::string(",") + names + ",";
+  for (const char* allowed : kAllowed) {
+    if (list.find(std::string(",") + allowed + ",") != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Sets up reading through d.io and tells the container from the first bytes; a container
+// other than a video file's (a playlist, an image sequence, ...) is refused by name.
+const AVInputFormat* ProbeContainer(Video& d) {
+  constexpr int kBufferSize = 1 << 16;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+  if (buffer == nullptr) throw std::bad_alloc();
+  d.io = avio_alloc_context(buffer, kBufferSize, 0, &d, ReadPacket, nullptr, Seek);
+  if (d.io == nullptr) {
+    av_free(buffer);
+    throw std::bad_alloc();
+  }
+  const AVInputFormat* container = nullptr;
+  const int rc = av_probe_input_buffer2(d.io, &container, d.path.c_str(), nullptr, 0, 0);
+  if (rc < 0 || container == nullptr) {
+    Fail("cannot read video " + d.path + ": " + (rc < 0 ? AvErrorText(rc) : std::string("not a video container")));
+  }
+  if (!AllowedContainer(container->name)) {
+    Fail("cannot read video " + d.path + ": it is " +
+         (container->long_name != nullptr ? std::string(container->long_name) : std::string(container->name)) +
+         " (" + container->name + "), not a video container Lumet reads");
+  }
+  return container;
+}
+
 }  // namespace
 
-Video* OpenVideo(const std::string& path) {
+Video* OpenVideo(const std::string& path, int fd, const FrameLimits& limits) {
   auto video = std::make_unique<Video>();
   Video& d = *video;
   d.path = path;
+  d.fd = fd;
   // The reasons reach the user in the error messages; the libraries' own log stays quiet.
   av_log_set_level(AV_LOG_QUIET);
-  int rc = avformat_open_input(&d.format, path.c_str(), nullptr, nullptr);
+  const AVInputFormat* container = ProbeContainer(d);
+  d.format = avformat_alloc_context();
+  if (d.format == nullptr) throw std::bad_alloc();
+  d.format->pb = d.io;
+  d.format->flags |= AVFMT_FLAG_CUSTOM_IO;
+  d.format->io_open = RefuseOtherFiles;
+  int rc = avformat_open_input(&d.format, path.c_str(), container, nullptr);
   if (rc < 0) Fail("cannot read video " + path + ": " + AvErrorText(rc));
   rc = avformat_find_stream_info(d.format, nullptr);
   if (rc < 0) Fail("cannot read video " + path + ": " + AvErrorText(rc));
@@ -71,6 +147,8 @@ Video* OpenVideo(const std::string& path) {
   // One decoding thread: the frames are the same with more, but the order of work and the
   // memory use stay simple and the same everywhere.
   d.codec->thread_count = 1;
+  // The decoder refuses larger pictures before allocating them.
+  d.codec->max_pixels = limits.maxPixels;
   rc = avcodec_open2(d.codec, codec, nullptr);
   if (rc < 0) Fail("cannot decode video " + path + " (" + codec->name + "): " + AvErrorText(rc));
   return video.release();
@@ -115,11 +193,7 @@ bool ReadVideoFrame(Video& d, int index, const FrameLimits& limits, std::vector<
   const int w = d.frame->width;
   const int h = d.frame->height;
   if (rgb != nullptr) {
-    if (w <= 0 || h <= 0 || w > limits.maxDimension || h > limits.maxDimension ||
-        static_cast<long long>(w) * h > limits.maxPixels) {
-      Fail("frame " + std::to_string(index) + " of " + d.path + " has " + std::to_string(w) + " x " +
-           std::to_string(h) + " pixels, not a size a frame may have");
-    }
+    CheckFrameSize("frame " + std::to_string(index) + " of " + d.path, w, h, 3, 1, limits);
     const auto format = static_cast<AVPixelFormat>(d.frame->format);
     // Bit-exact, accurately rounded conversion at the same size: the same pixels on every
     // machine, whatever its instruction set.
@@ -133,9 +207,15 @@ bool ReadVideoFrame(Video& d, int index, const FrameLimits& limits, std::vector<
     // YUV frames: the matrix and range the stream declares (BT.601 when it declares none).
     const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
     if (descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_RGB) == 0 && descriptor->nb_components >= 3) {
-      const AVColorSpace space = d.frame->colorspace;
+      // Read as plain integers: a damaged stream can set values no enumerator has, and the
+      // scaler takes any number (unknown ones mean its default).
+      int space = 0;
+      int range = 0;
+      static_assert(sizeof space == sizeof d.frame->colorspace && sizeof range == sizeof d.frame->color_range);
+      std::memcpy(&space, &d.frame->colorspace, sizeof space);
+      std::memcpy(&range, &d.frame->color_range, sizeof range);
       const int* coefficients = sws_getCoefficients(space == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : space);
-      const int fullRange = d.frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
+      const int fullRange = range == AVCOL_RANGE_JPEG ? 1 : 0;
       sws_setColorspaceDetails(d.scaler, coefficients, fullRange, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
                                1 << 16);
     }

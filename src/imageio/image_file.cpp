@@ -9,9 +9,10 @@
 
 #include "imageio/bmp_file.h"
 #include "imageio/codec_library.h"
-#include "imageio/codec_module.h"
+#include "imageio/codec_interface.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
+#include "util/input_file.h"
 
 namespace lumet {
 
@@ -38,11 +39,10 @@ void CheckExists(const std::string& path) {
   if (!std::filesystem::is_regular_file(status)) throw Error("cannot read " + path + ": not a regular file");
 }
 
-// Copies w x h pixels of n interleaved channels into the three planes.
+// Copies w x h pixels of n interleaved channels (1: grey, 3: RGB) into the three planes.
 template <typename T, typename Convert>
 void Deinterleave(const std::vector<T>& pixels, int w, int h, int n, Convert convert, ColorGrayImage& image) {
   image.Create(w, h);
-  // Grey (and grey with alpha) fills all three channels; alpha is ignored.
   const int source[3] = {0, n >= 3 ? 1 : 0, n >= 3 ? 2 : 0};
   for (int y = 0; y < h; ++y) {
     const T* row = pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(w) * static_cast<size_t>(n);
@@ -53,23 +53,57 @@ void Deinterleave(const std::vector<T>& pixels, int w, int h, int n, Convert con
   }
 }
 
-// Every still format but BMP: decoded by the codec module, loaded on this first need.
+// PNG, JPEG and TIFF go to the small still module first (its first bytes tell), everything
+// else, and the rare variants it leaves, to the media module.
+bool StillModuleFormat(const std::string& bytes) {
+  return bytes.rfind("\x89PNG\r\n\x1a\n", 0) == 0 || bytes.rfind("\xff\xd8\xff", 0) == 0 ||
+         bytes.rfind(std::string("II*\0", 4), 0) == 0 || bytes.rfind(std::string("MM\0*", 4), 0) == 0;
+}
+
+codec::Status Decode(const std::string& path, const std::string& bytes, codec::StillSamples& samples,
+                     std::string& message) {
+  const codec::FrameLimits limits = FrameFileLimits();
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  codec::Status status = codec::Status::kUnsupported;
+  if (StillModuleFormat(bytes)) {
+    const codec::ModuleTable& still = CodecModule(codec::ModuleKind::kStill, "cannot read " + path);
+    status = still.readStill(path.c_str(), data, bytes.size(), &limits, &samples, &message);
+  }
+  if (status == codec::Status::kUnsupported) {
+    message.clear();
+    const codec::ModuleTable& media = CodecModule(codec::ModuleKind::kMedia, "cannot read " + path);
+    status = media.readStill(path.c_str(), data, bytes.size(), &limits, &samples, &message);
+  }
+  return status;
+}
+
+// Every still format but BMP: decoded by a codec module, loaded on this first need, from
+// the bytes read here (so that only a regular file of a frame's size is ever read).
 void ReadThroughLibrary(const std::string& path, ColorGrayImage& image) {
   CheckExists(path);
-  const codec::ModuleTable& module = CodecModule("cannot read " + path);
-  const codec::FrameLimits limits{BmpFile::kMaxDimension, BmpFile::kMaxPixels};
   codec::StillSamples samples;
   std::string message;
-  const codec::Status status = module.readStill(path.c_str(), &limits, &samples, &message);
-  if (status == codec::Status::kUnreadable) RefuseUnreadable(path, message);
-  if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
+  {
+    const std::string bytes = ReadWholeFile(path, BmpFile::kMaxFileBytes);
+    const codec::Status status = Decode(path, bytes, samples, message);
+    if (status == codec::Status::kUnreadable) RefuseUnreadable(path, message);
+    if (status == codec::Status::kOutOfMemory && !message.empty()) throw Error(message);
+    if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
+  }
   ColorGrayImage decoded;
   // 8-bit files are taken as they are; everything deeper comes as 16-bit samples, rounded
   // here to the nearest 8-bit value.
-  if (samples.samples16.empty()) {
-    Deinterleave(samples.samples8, samples.width, samples.height, samples.channels, [](uint8_t v) { return v; }, decoded);
-  } else {
-    Deinterleave(samples.samples16, samples.width, samples.height, samples.channels, To8Bit, decoded);
+  try {
+    if (samples.samples16.empty()) {
+      Deinterleave(samples.samples8, samples.width, samples.height, samples.channels, [](uint8_t v) { return v; }, decoded);
+    } else {
+      Deinterleave(samples.samples16, samples.width, samples.height, samples.channels, To8Bit, decoded);
+    }
+  } catch (const std::bad_alloc&) {
+    // Three colour planes and the mask, one byte a pixel each.
+    const long long bytes = 4LL * samples.width * samples.height;
+    throw Error("out of memory reading " + path + " (needs about " + std::to_string((bytes + (1 << 20) - 1) >> 20) +
+                " MB)");
   }
   image = std::move(decoded);
 }
@@ -77,7 +111,7 @@ void ReadThroughLibrary(const std::string& path, ColorGrayImage& image) {
 // Encodes interleaved RGB samples (8 or 16 bits) in the format path's extension selects.
 template <typename T>
 std::string EncodeThroughLibrary(const std::string& path, int w, int h, const std::vector<T>& pixels) {
-  const codec::ModuleTable& module = CodecModule("cannot write " + path);
+  const codec::ModuleTable& module = CodecModule(codec::ModuleKind::kStill, "cannot write " + path);
   std::string bytes;
   std::string message;
   const codec::Status status =
@@ -122,11 +156,15 @@ uint16_t EstimateTo16Bit(double v) {
 }
 
 void ReadImageFile(const std::string& path, ColorGrayImage& image) {
-  if (HasBmpExtension(path)) {
-    BmpFile::ReadFrame(path, image);
-    return;
+  try {
+    if (HasBmpExtension(path)) {
+      BmpFile::ReadFrame(path, image);
+      return;
+    }
+    ReadThroughLibrary(path, image);
+  } catch (const std::bad_alloc&) {
+    throw Error("out of memory reading " + path);
   }
-  ReadThroughLibrary(path, image);
 }
 
 void WriteImageFile(const std::string& path, const ColorGrayImage& image, ImageFormat format) {

@@ -20,7 +20,10 @@ std::string SupportedStillFormats();
 
 // Reads one still frame into image (channel 0 red, 1 green, 2 blue, row 0 at the top).
 // A name ending in ".bmp" (any case) goes to BmpFile, byte for byte as always; every other
-// still format goes through the codec module (loaded on first need). 16-bit samples v become
+// still format goes through a codec module (loaded on first need), which refuses, before
+// decoding, frames larger than BMP's limits or whose decoded samples would take more than
+// 512 MiB, files of more than 4 channels, TIFF files of several pages, and files that are cut
+// short or damaged. Out of memory is a lumet::Error naming the file. 16-bit samples v become
 // (v * 255 + 32767) / 65535, the nearest 8-bit value; grey frames fill all three channels
 // and an alpha channel is ignored. A file that is missing, unreadable or not a supported
 // format: lumet::Error naming it (and the supported formats); image is then unchanged.

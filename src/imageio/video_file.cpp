@@ -9,8 +9,9 @@
 
 #include "imageio/bmp_file.h"
 #include "imageio/codec_library.h"
-#include "imageio/codec_module.h"
+#include "imageio/codec_interface.h"
 #include "util/error.h"
+#include "util/input_file.h"
 
 namespace lumet {
 
@@ -24,6 +25,7 @@ constexpr std::array<const char*, 18> kVideoExtensions = {".mkv", ".mp4", ".m4v"
 
 // The decoder itself lives in the codec module, loaded when the first video is opened.
 struct VideoFile::Decoder {
+  FileHandle file;  // what the module reads; closed after the video
   const codec::ModuleTable* module = nullptr;
   codec::Video* video = nullptr;
   std::vector<uint8_t> rgb;  // the last converted frame, packed RGB24 rows
@@ -41,11 +43,21 @@ bool VideoFile::HasVideoExtension(const std::string& path) {
 
 VideoFile::VideoFile(const std::string& path) : path_(path), decoder_(std::make_unique<Decoder>()) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) throw Error("cannot read video " + path + ": no such file");
+  if (!std::filesystem::exists(path, ec)) throw Error("cannot read video " + path + ": no such file");
   Decoder& d = *decoder_;
-  d.module = &CodecModule("cannot read video " + path);
+  // Opened here with the frames' checks (a regular file, never a FIFO or a device); the
+  // module reads this descriptor and opens nothing itself.
+  try {
+    d.file = OpenRegularFile(path);
+  } catch (const Error& e) {
+    std::string message = e.what();
+    if (message.rfind("cannot read ", 0) == 0) message.insert(12, "video ");
+    throw Error(message);
+  }
+  d.module = &CodecModule(codec::ModuleKind::kMedia, "cannot read video " + path);
   std::string message;
-  const codec::Status status = d.module->openVideo(path.c_str(), &d.video, &message);
+  const codec::FrameLimits limits = FrameFileLimits();
+  const codec::Status status = d.module->openVideo(path.c_str(), d.file.Get(), &limits, &d.video, &message);
   if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
 }
 
@@ -53,7 +65,7 @@ VideoFile::~VideoFile() = default;
 
 bool VideoFile::ReadNext(ColorGrayImage* image) {
   Decoder& d = *decoder_;
-  const codec::FrameLimits limits{BmpFile::kMaxDimension, BmpFile::kMaxPixels};
+  const codec::FrameLimits limits = FrameFileLimits();
   int w = 0;
   int h = 0;
   std::string message;
@@ -62,7 +74,12 @@ bool VideoFile::ReadNext(ColorGrayImage* image) {
   if (status == codec::Status::kEnd) return false;
   if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
   if (image != nullptr) {
-    image->Create(w, h);
+    try {
+      image->Create(w, h);
+    } catch (const std::bad_alloc&) {
+      throw Error("out of memory reading frame " + std::to_string(next_) + " of " + path_ + " (needs about " +
+                  std::to_string((static_cast<long long>(w) * h * 4 + (1 << 20) - 1) >> 20) + " MB)");
+    }
     for (int y = 0; y < h; ++y) {
       const uint8_t* in = d.rgb.data() + static_cast<size_t>(y) * static_cast<size_t>(w) * 3;
       for (int c = 0; c < 3; ++c) {

@@ -47,21 +47,23 @@ class ImagePlane {
   }
 
   // Frees, then obtains width x height pixels (not initialised). False, with the plane
-  // left empty, for a non-positive dimension or when no memory can be had.
+  // left empty, for a non-positive dimension; std::bad_alloc, with the plane left empty,
+  // when no memory can be had (so that no caller goes on with an empty plane).
   virtual bool Create(int width, int height) {
     Free();
     if (width <= 0 || height <= 0) return false;
     const int stride = static_cast<int>((static_cast<int64_t>(width) * static_cast<int64_t>(sizeof(P)) + 3) & ~int64_t{3});
     const size_t elements = static_cast<size_t>(stride) / sizeof(P) * static_cast<size_t>(height);
-    pixels_.reset(new (std::nothrow) P[elements]);
-    if (!pixels_) {
-      Free();
-      return false;
-    }
+    pixels_.reset(new P[elements]);
     width_ = width;
     height_ = height;
     stride_ = stride;
-    rowTable_.resize(static_cast<size_t>(height));
+    try {
+      rowTable_.resize(static_cast<size_t>(height));
+    } catch (const std::bad_alloc&) {
+      Free();
+      throw;
+    }
     for (int y = 0; y < height; ++y) rowTable_[static_cast<size_t>(y)] = pixels_.get() + static_cast<size_t>(y) * RowElements();
     return true;
   }

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <sstream>
+#include <string>
+#include <string_view>
 
 #include "util/atomic_file.h"
 #include "util/error.h"
@@ -191,7 +193,9 @@ ParamFileReport ReadParamFile(const std::string& path, ParamSet& params) {
   if (!std::filesystem::exists(path, error)) return report;
   const std::string content = ReadWholeFile(path, kMaxParamFileBytes);
   report.found = true;
-  ReadText(content, params, report);
+  // A byte-order mark (editors on some systems write one) is no part of the first value.
+  const std::string_view bom = "\xEF\xBB\xBF";
+  ReadText(content.compare(0, bom.size(), bom) == 0 ? content.substr(bom.size()) : content, params, report);
   return report;
 }
 

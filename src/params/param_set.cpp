@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string_view>
 #include <vector>
 
 #include "params/param_description.h"
 #include "params/param_file.h"
 #include "util/error.h"
+#include "util/folder_lock.h"
 
 namespace lumet {
 
@@ -83,6 +85,10 @@ std::string OutputBaseProblem(const std::string& value) {
   std::string reason = WordProblem(value);
   if (!reason.empty()) return reason;
   if (value.find('%') != std::string::npos) return "holds \"%\", which would be taken for a conversion in file names";
+  // The result is BASE.bmp: a base that names a folder would give the hidden file FOLDER/.bmp.
+  if (value.back() == '/' || value == "." || value == ".." || value.ends_with("/.") || value.ends_with("/..")) {
+    return "names a folder; give the start of the result's file name, such as ./result/hr";
+  }
   return {};
 }
 
@@ -90,7 +96,17 @@ std::string QuotedValue(const std::string& value) {
   constexpr size_t kShown = 60;
   // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on '"' + value + '"'.
   std::string text(1, '"');
-  text.append(value, 0, std::min(value.size(), kShown));
+  // Control characters shown as \xNN: a NUL would end the message where it is printed.
+  for (size_t i = 0; i < std::min(value.size(), kShown); ++i) {
+    const auto c = static_cast<unsigned char>(value[i]);
+    if (c < 0x20 || c == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      text.append(escaped);
+    } else {
+      text.push_back(value[i]);
+    }
+  }
   if (value.size() <= kShown) return text.append(1, '"');
   return text.append("...\" (").append(std::to_string(value.size())).append(" characters)");
 }
@@ -141,6 +157,9 @@ void AdoptParams(ParamSet& params, const std::string& savePath) {
   CheckParams(adopted);
   DeriveNames(adopted);
   adopted.firstFrame = 1;
+  // From here on this process writes in the folder: the parameters, then whatever the
+  // command that adopts them writes.
+  LockWorkingFolder(std::filesystem::path(savePath).parent_path().string());
   SaveParams(savePath, adopted);
   params = std::move(adopted);
 }

@@ -78,9 +78,10 @@ std::string FormatFrameName(const std::string& pattern, int k);
 // passed CheckParams).
 void DeriveNames(ParamSet& params);
 
-// Adoption of a parameter set: CheckParams, derives the names, sets firstFrame to 1 and
-// rewrites savePath ("./param.txt"). Throws lumet::Error when a value is refused or the
-// file cannot be written; params is then unchanged.
+// Adoption of a parameter set: CheckParams, derives the names, sets firstFrame to 1, makes
+// this process the one writer of savePath's folder (LockWorkingFolder) and rewrites savePath
+// ("./param.txt"). Throws lumet::Error when a value is refused, another process writes in
+// the folder or the file cannot be written; params is then unchanged.
 void AdoptParams(ParamSet& params, const std::string& savePath = kParamSavePath);
 
 }  // namespace lumet

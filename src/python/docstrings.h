@@ -26,8 +26,9 @@ method ("classic" or "enhanced"), iterations, tolerance; their ranges and defaul
 those of `lumet-cli params --help`. A value out of range raises ValueError in the command
 line's words.
 
-Every call releases the GIL while it computes; `progress(stage, step, total)` is called
-as it goes, and Ctrl+C (KeyboardInterrupt) stops it within a fraction of a second.
+Every call computes on a thread of its own with the GIL released; `progress(stage, step,
+total)` is called as it goes. Ctrl+C raises KeyboardInterrupt within a twentieth of a
+second; the command stops by itself at its next cancel point, and the next call waits for it.
 Warnings (frames without a homography search, ...) are issued as RuntimeWarning, one per
 kind, naming the frames.)";
 

@@ -52,32 +52,35 @@ py::dict Keywords(py::kwargs parameters, const py::object& roi, const py::object
 
 py::array_t<uint8_t> SuperResolve(const py::handle& frames, const py::object& roi, const py::object& scale,
                                   const py::object& method, const py::object& progress, py::kwargs parameters) {
-  Call call(frames, Keywords(std::move(parameters), roi, scale, method), progress);
-  RunEngine(call.port, [&] {
-    call.bench.Registration(call.port);
-    call.bench.Reconstruction(call.port);
-  });
-  return ImageToArray(call.bench.resultImage);
+  auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, scale, method), progress);
+  RunEngine(
+      call->port,
+      [call] {
+        call->bench.Registration(call->port);
+        call->bench.Reconstruction(call->port);
+      },
+      OnInterrupt::Return);
+  return ImageToArray(call->bench.resultImage);
 }
 
 py::tuple Register(const py::handle& frames, const py::object& roi, const py::object& method,
                    const py::object& progress, py::kwargs parameters) {
-  Call call(frames, Keywords(std::move(parameters), roi, py::none(), method), progress);
-  RunEngine(call.port, [&] { call.bench.Registration(call.port); });
-  const int count = call.bench.params.lrCount + 1;
+  auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, py::none(), method), progress);
+  RunEngine(call->port, [call] { call->bench.Registration(call->port); }, OnInterrupt::Return);
+  const int count = call->bench.params.lrCount + 1;
   py::array_t<double> homographies({static_cast<py::ssize_t>(count), py::ssize_t{3}, py::ssize_t{3}});
   py::array_t<double> errors({static_cast<py::ssize_t>(count), py::ssize_t{2}});
   auto h = homographies.mutable_unchecked<3>();
   auto e = errors.mutable_unchecked<2>();
   for (int k = 0; k < count; ++k) {
-    const Matrix m = k == 0 ? IdentityHomography() : call.bench.homographies.at(k);
+    const Matrix m = k == 0 ? IdentityHomography() : call->bench.homographies.at(k);
     for (int i = 0; i < 3; ++i) {
       for (int j = 0; j < 3; ++j) h(k, i, j) = m.At1(i + 1, j + 1);
     }
     e(k, 0) = 0.0;
     e(k, 1) = 0.0;
   }
-  for (const FrameScores& s : call.bench.registrationScores) {
+  for (const FrameScores& s : call->bench.registrationScores) {
     e(s.frame, 0) = s.search;
     e(s.frame, 1) = s.refinement;
   }
@@ -114,11 +117,11 @@ void AdoptHomographies(Workbench& bench, const py::handle& given, int needed) {
 py::array_t<uint8_t> Reconstruct(const py::handle& frames, const py::handle& homographies, const py::object& roi,
                                  const py::object& scale, const py::object& method, const py::object& progress,
                                  py::kwargs parameters) {
-  Call call(frames, Keywords(std::move(parameters), roi, scale, method), progress);
-  const ParamSet& p = call.bench.params;
-  AdoptHomographies(call.bench, homographies, ReconstructionMethodFor(MethodOf(p)).FrameCount(p.lrCount));
-  RunEngine(call.port, [&] { call.bench.Reconstruction(call.port); });
-  return ImageToArray(call.bench.resultImage);
+  auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, scale, method), progress);
+  const ParamSet& p = call->bench.params;
+  AdoptHomographies(call->bench, homographies, ReconstructionMethodFor(MethodOf(p)).FrameCount(p.lrCount));
+  RunEngine(call->port, [call] { call->bench.Reconstruction(call->port); }, OnInterrupt::Return);
+  return ImageToArray(call->bench.resultImage);
 }
 
 py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py::object& count) {
@@ -149,7 +152,7 @@ py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py:
           }
         }
       },
-      PyExc_OSError);
+      OnInterrupt::Wait, PyExc_OSError);
   if (!missing.empty()) {
     RaiseFileNotFound("cannot read " + missing + (source.IsVideo() ? ": the video ends before it" : ": no such file") +
                           (frames.empty() ? source.StartIndexHint() : std::string()),
@@ -180,7 +183,7 @@ void WriteImage(const std::string& path, const py::handle& image) {
   }
   const ColorGrayImage pixels = ImageFromPython(image, "image");
   PythonPort port{py::none()};
-  RunEngine(port, [&] { WriteImageFile(path, pixels, format); }, PyExc_OSError);
+  RunEngine(port, [&] { WriteImageFile(path, pixels, format); }, OnInterrupt::Wait, PyExc_OSError);
 }
 
 // The codec module lies beside the build's own programs (<build>/python/../lib/lumet) or,

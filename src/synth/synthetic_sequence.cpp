@@ -16,6 +16,7 @@
 #include "synth/split_mix_random.h"
 #include "synth/synthetic_scene.h"
 #include "util/error.h"
+#include "util/folder_lock.h"
 #include "util/text_format.h"
 #include "util/parallel.h"
 
@@ -357,6 +358,9 @@ void WriteSyntheticSequence(const std::string& dir, const SynthOptions& options)
   if (std::filesystem::exists(dir, error) && !std::filesystem::is_directory(dir, error)) {
     throw Error(dir + " exists and is not a folder");
   }
+  // One writer per folder: a run working there meanwhile would mix its files with these.
+  std::filesystem::create_directories(dir, error);
+  const ScopedFolderLock writer(dir);
   const SyntheticSequence sequence = MakeSyntheticSequence(options);
   for (size_t k = 0; k < sequence.frames.size(); ++k) {
     const ColorGrayImage& frame = sequence.frames[k];

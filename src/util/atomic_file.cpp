@@ -1,15 +1,20 @@
 #include "util/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <sstream>
+#include <mutex>
+#include <set>
 #include <utility>
 
 #include "util/error.h"
@@ -22,12 +27,73 @@ namespace {
 
 std::string SystemReason(int err) { return std::strerror(err); }
 
-// Unique within the process and across processes writing to the same folder.
+// When this process started: a temporary file of ours older than that was left by a run
+// that ended without removing it (killed, or the machine stopped).
+const fs::file_time_type kProcessStart = fs::file_time_type::clock::now();
+
+// 64 random bits, from the system's generator, or the clock and a counter when it fails.
+uint64_t RandomBits() {
+  uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
+  static std::atomic<uint64_t> counter{0};
+  const auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  return (now * 0x9E3779B97F4A7C15ULL) ^ (counter.fetch_add(1) << 32) ^ static_cast<uint64_t>(::getpid());
+}
+
+// ".NAME.tmp-" followed by 16 hexadecimal digits: random, so that processes whose numbers
+// repeat (containers, PID namespaces) do not collide; a collision is retried anyway.
 std::string TemporaryName(const fs::path& target) {
-  static std::atomic<unsigned> counter{0};
-  std::ostringstream name;
-  name << "." << target.filename().string() << ".tmp-" << ::getpid() << "-" << counter++;
-  return (target.parent_path() / name.str()).string();
+  char suffix[24];
+  std::snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(RandomBits()));
+  std::string name(1, '.');
+  name.append(target.filename().string()).append(suffix);
+  return (target.parent_path() / name).string();
+}
+
+// Whether name is one of our temporary files: ".NAME.tmp-" and 16 hexadecimal digits, or
+// the earlier form ".NAME.tmp-PID-COUNT".
+bool IsOurTemporaryName(const std::string& name) {
+  const size_t mark = name.rfind(".tmp-");
+  if (name.size() < 2 || name[0] != '.' || mark == std::string::npos || mark < 2) return false;
+  const std::string tail = name.substr(mark + 5);
+  const auto all = [&](auto accept) {
+    return !tail.empty() && std::all_of(tail.begin(), tail.end(), [&](char c) { return accept(c); });
+  };
+  if (tail.size() == 16 && all([](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; })) return true;
+  const size_t dash = tail.find('-');
+  return dash != std::string::npos && dash > 0 && dash + 1 < tail.size() &&
+         all([](char c) { return c == '-' || std::isdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Removes, once per folder and process, the temporary files of ours that runs before this
+// one left there. Best effort: what cannot be looked at or removed stays.
+void RemoveStaleTemporaries(const fs::path& folder) {
+  static std::mutex mutex;
+  static std::set<std::string> cleaned;
+  const std::string key = folder.empty() ? std::string(".") : folder.string();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!cleaned.insert(key).second) return;
+  }
+  std::error_code ec;
+  for (fs::directory_iterator it(key, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!IsOurTemporaryName(name)) continue;
+    std::error_code statError;
+    if (!it->is_regular_file(statError) || statError) continue;
+    const auto written = fs::last_write_time(it->path(), statError);
+    if (!statError && written < kProcessStart) fs::remove(it->path(), statError);
+  }
+}
+
+// Creates the temporary file for target, a new name for each attempt that finds one taken.
+int CreateTemporary(const fs::path& target, const std::string& path, std::string& temp) {
+  for (int attempt = 0;; ++attempt) {
+    temp = TemporaryName(target);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST || attempt == 15) throw Error("cannot write " + path + ": " + SystemReason(errno));
+  }
 }
 
 // Flushes the folder's entries, so that a finished rename survives a power loss. Returns
@@ -62,9 +128,9 @@ StagedFile::StagedFile(const std::string& path, std::string_view bytes) {
     }
   }
   IgnoreFileSizeSignal();
-  const std::string temp = TemporaryName(target);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) throw Error("cannot write " + path + ": " + SystemReason(errno));
+  RemoveStaleTemporaries(parent);
+  std::string temp;
+  const int fd = CreateTemporary(target, path, temp);
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);

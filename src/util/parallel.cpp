@@ -7,9 +7,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -137,11 +140,31 @@ struct Job {
   }
 };
 
+// Threads the test seam still lets start (negative: no limit).
+std::atomic<int> startsLeftForTesting{-1};
+
+std::thread StartThread(std::function<void()> run) {
+  int left = startsLeftForTesting.load();
+  while (left >= 0 && !startsLeftForTesting.compare_exchange_weak(left, left - 1)) {
+  }
+  if (left == 0) {
+    startsLeftForTesting.store(0);
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  }
+  return std::thread(std::move(run));
+}
+
 class Pool {
  public:
-  explicit Pool(int workers) {
+  // Starts up to `workers` threads. Where the system refuses more (a process limit, no
+  // memory for a stack), the pool keeps those it got; the first time, it says so.
+  explicit Pool(int workers) : requested_(workers) {
     threads_.reserve(static_cast<size_t>(workers));
-    for (int i = 0; i < workers; ++i) threads_.emplace_back([this, i] { Loop(i + 1); });
+    try {
+      for (int i = 0; i < workers; ++i) threads_.push_back(StartThread([this, i] { Loop(i + 1); }));
+    } catch (const std::system_error& e) {
+      WarnOnce(static_cast<int>(threads_.size()) + 1, workers + 1, e.what());
+    }
   }
   ~Pool() {
     {
@@ -155,6 +178,7 @@ class Pool {
   Pool& operator=(const Pool&) = delete;
 
   int Workers() const { return static_cast<int>(threads_.size()); }
+  int Requested() const { return requested_; }
 
   void Post(const std::shared_ptr<Job>& job) {
     {
@@ -185,6 +209,14 @@ class Pool {
     }
   }
 
+  static void WarnOnce(int started, int wanted, const char* reason) {
+    static std::atomic<bool> warned{false};
+    if (warned.exchange(true)) return;
+    std::fprintf(stderr, "Warning: only %d of %d threads could be started (%s); going on with %d.\n", started, wanted,
+                 reason, started);
+  }
+
+  const int requested_;
   std::vector<std::thread> threads_;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -208,6 +240,7 @@ int ThreadCount() {
 }
 
 void SetParallelMode(ParallelMode mode) { parallelMode.store(mode); }
+void FailThreadStartsAfterForTesting(int starts) { startsLeftForTesting.store(starts); }
 ParallelMode GetParallelMode() { return parallelMode.load(); }
 bool InsideParallelBody() { return insideBody; }
 
@@ -234,17 +267,19 @@ void ParallelFor(int begin, int end, long workPerItem, const std::function<void(
     body(begin, end);
     return;
   }
-  auto job = std::make_shared<Job>(ranges, threads);
+  if (threads > 1 && (pool == nullptr || pool->Requested() != threads - 1)) {
+    Pool* previous = pool;
+    pool = nullptr;
+    delete previous;
+    pool = new Pool(threads - 1);
+  }
+  // The threads the pool really has (fewer than asked when the system refused some).
+  const int running = threads > 1 ? pool->Workers() + 1 : 1;
+  auto job = std::make_shared<Job>(ranges, running);
   job->body = &body;
   job->begin = begin;
   job->items = items;
-  if (threads > 1) {
-    if (pool == nullptr || pool->Workers() != threads - 1) {
-      delete pool;
-      pool = new Pool(threads - 1);
-    }
-    pool->Post(job);
-  }
+  if (running > 1) pool->Post(job);
   job->Work(0);
   job->WaitAll();
   if (job->error) std::rethrow_exception(job->error);

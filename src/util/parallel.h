@@ -36,6 +36,15 @@ ParallelMode GetParallelMode();
 // they take no processor from other programs.
 void ParallelFor(int begin, int end, long workPerItem, const std::function<void(int lo, int hi)>& body);
 
+// When the system refuses to start a worker thread (a process limit, no memory for its
+// stack), ParallelFor goes on with the threads it has, the caller's own at least, and prints
+// one warning on stderr for the whole run; it never aborts or waits for a thread that never
+// started.
+
+// Tests: the next `starts` thread starts succeed and every later one fails as under a
+// process limit; a negative count lifts the limit. Takes effect when the pool is next made.
+void FailThreadStartsAfterForTesting(int starts);
+
 // True inside a ParallelFor body, where a nested ParallelFor runs serially.
 bool InsideParallelBody();
 

@@ -372,6 +372,14 @@ class WindowTest : public QObject {
     QVERIFY(!w.window.UndoAction()->isEnabled());
     w.window.RedoAction()->trigger();
     QCOMPARE(sigma->text(), QStringLiteral("0.75"));
+    // Keystrokes in one field on either side of a command are two steps.
+    sigma->selectAll();
+    QTest::keyClicks(sigma, QStringLiteral("0.8"));
+    QVERIFY(RunCommand(w.window, 1001));
+    sigma->selectAll();
+    QTest::keyClicks(sigma, QStringLiteral("0.9"));
+    w.window.UndoAction()->trigger();
+    QCOMPARE(sigma->text(), QStringLiteral("0.800"));  // as the command showed it
     // A new folder starts a new history.
     QVERIFY(w.window.Open(w.cwd.dir.path()));
     QCOMPARE(stack->count(), 0);

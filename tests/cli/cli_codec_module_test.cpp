@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/cli_runner.h"
-#include "imageio/codec_module.h"
+#include "imageio/codec_interface.h"
 #include "imageio/image_file.h"
 
 namespace lumet {
@@ -31,15 +31,23 @@ TEST(CliCodecModule, BmpJobsNeedNoModuleAndOtherFormatsNameTheOneMissing) {
   ColorGrayImage frame;
   ReadImageFile((root / "seq" / "images" / "lr-0.bmp").string(), frame);
   WriteImageFile((root / "seq" / "frame-0.png").string(), frame, ImageFormat::Png);
-  const fs::path module = root / "lib" / "lumet" / codec::kModuleFileName;
+  const fs::path module = root / "lib" / "lumet" / codec::kStillModuleFileName;
   const auto refused = RunProgram(program, "-C seq show-reference --lr-pattern ./frame-%d.png", root);
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_EQ(refused.err, "Error: cannot read ./frame-0.png: the image and video codec module cannot be loaded (" +
+  EXPECT_EQ(refused.err, "Error: cannot read ./frame-0.png: the PNG, JPEG and TIFF codec module cannot be loaded (" +
                              module.string() + ": cannot open shared object file: No such file or directory)\n");
 
+  // A module cut short (an interrupted copy) is refused before it is mapped.
+  const fs::path built = fs::path(LUMET_CLI_PATH).parent_path().parent_path() / "lib" / "lumet";
   fs::create_directories(module.parent_path());
-  fs::copy_file(fs::path(LUMET_CLI_PATH).parent_path().parent_path() / "lib" / "lumet" / codec::kModuleFileName,
-                module);
+  fs::copy_file(built / codec::kStillModuleFileName, module);
+  fs::resize_file(module, fs::file_size(module) / 2);
+  const auto cut = RunProgram(program, "-C seq show-reference --lr-pattern ./frame-%d.png", root);
+  EXPECT_EQ(cut.exitCode, 1);
+  EXPECT_NE(cut.err.find(module.string() + ": the file is incomplete"), std::string::npos) << cut.err;
+
+  fs::remove(module);
+  fs::copy_file(built / codec::kStillModuleFileName, module);
   const auto shown = RunProgram(program, "-C seq show-reference --lr-pattern ./frame-%d.png", root);
   EXPECT_EQ(shown.exitCode, 0) << shown.err;
 }

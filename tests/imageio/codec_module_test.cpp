@@ -1,9 +1,11 @@
-#include "imageio/codec_module.h"
+#include "imageio/codec_interface.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -23,9 +25,9 @@ namespace {
 
 using testing::TempFolder;
 
-// Whether this process has mapped the codec module (RTLD_NOLOAD never maps it).
-bool ModuleLoaded() {
-  void* handle = dlopen(CodecModulePath().c_str(), RTLD_NOW | RTLD_NOLOAD);
+// Whether this process has mapped a codec module (RTLD_NOLOAD never maps it).
+bool ModuleLoaded(codec::ModuleKind kind) {
+  void* handle = dlopen(CodecModulePath(kind).c_str(), RTLD_NOW | RTLD_NOLOAD);
   if (handle == nullptr) return false;
   dlclose(handle);
   return true;
@@ -74,25 +76,43 @@ TEST(CodecModule, BmpFramesHomographiesAndBmpResultsNeverLoadIt) {
           refused = false;
         } catch (const Error&) {
         }
-        std::exit(video && refused && read.Width() == 5 && !ModuleLoaded() ? 0 : 1);
+        std::exit(video && refused && read.Width() == 5 && !ModuleLoaded(codec::ModuleKind::kStill) &&
+                          !ModuleLoaded(codec::ModuleKind::kMedia)
+                      ? 0
+                      : 1);
       },
       ::testing::ExitedWithCode(0), "");
 }
 
-TEST(CodecModule, APngFileLoadsItFromBesideTheProgram) {
-  TempFolder dir;
-  const ColorGrayImage picture = Gradient(9, 6);
-  WriteImageFile(dir.File("frame.png"), picture, ImageFormat::Png);
-  ColorGrayImage read;
-  ReadImageFile(dir.File("frame.png"), read);
-  EXPECT_EQ(read.Width(), 9);
-  EXPECT_TRUE(ModuleLoaded()) << CodecModulePath();
+// PNG, JPEG and TIFF frames and results need only the small still module; the imaging
+// library's module (hundreds of libraries) stays unmapped. In a fresh process.
+TEST(CodecModule, PngJpegAndTiffLoadOnlyTheStillModuleFromBesideTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        TempFolder dir;
+        const ColorGrayImage picture = Gradient(9, 6);
+        WriteImageFile(dir.File("frame.png"), picture, ImageFormat::Png);
+        WriteImageFile(dir.File("frame.tif"), picture, ImageFormat::Tiff);
+        ColorGrayImage png;
+        ColorGrayImage tiff;
+        ReadImageFile(dir.File("frame.png"), png);
+        ReadImageFile(dir.File("frame.tif"), tiff);
+        const bool same = png.Width() == 9 && tiff.Width() == 9 &&
+                          std::equal(png.channels[1].Row(5), png.channels[1].Row(5) + 9, picture.channels[1].Row(5)) &&
+                          std::equal(tiff.channels[2].Row(3), tiff.channels[2].Row(3) + 9, picture.channels[2].Row(3));
+        std::exit(same && ModuleLoaded(codec::ModuleKind::kStill) && !ModuleLoaded(codec::ModuleKind::kMedia) ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
   // <build>/bin/test_imageio finds <build>/lib/lumet/, as an installed program finds
   // <prefix>/lib/lumet/.
-  const std::string tail = std::string("/lib/lumet/") + codec::kModuleFileName;
-  const std::string path = CodecModulePath();
-  ASSERT_GT(path.size(), tail.size());
-  EXPECT_EQ(path.substr(path.size() - tail.size()), tail);
+  for (const auto& [kind, name] : {std::pair{codec::ModuleKind::kStill, codec::kStillModuleFileName},
+                                   std::pair{codec::ModuleKind::kMedia, codec::kMediaModuleFileName}}) {
+    const std::string tail = std::string("/lib/lumet/") + name;
+    const std::string path = CodecModulePath(kind);
+    ASSERT_GT(path.size(), tail.size());
+    EXPECT_EQ(path.substr(path.size() - tail.size()), tail);
+  }
 }
 
 // What the module throws inside comes out on the program's side as the same kind of

@@ -115,6 +115,17 @@ TEST(ParamFileTest, EveryValueRoundTripsAndLaterValuesAreWrittenOnlyWhenNotDefau
   EXPECT_EQ(loaded, expected);
 }
 
+// A file saved with a byte-order mark reads as the same values, the pattern without it.
+TEST(ParamFileTest, AByteOrderMarkIsNoPartOfTheFirstValue) {
+  testing::TempFolder dir;
+  WriteFileAtomically(dir.File("param.txt"), std::string("\xEF\xBB\xBF") + kInitFile);
+  ParamSet loaded = InitParams();
+  loaded.lrPattern = "changed";
+  const ParamFileReport report = ReadParamFile(dir.File("param.txt"), loaded);
+  EXPECT_TRUE(report.problem.empty()) << report.problem;
+  EXPECT_EQ(loaded.lrPattern, "./images/lr-%d.bmp");
+}
+
 TEST(ParamFileTest, AReaderOfSeventeenValuesIgnoresTheLaterLines) {
   // The way the file has always been read: 17 formatted extractions and nothing more.
   const std::string text = FormatParamFile(OtherParams());
@@ -211,6 +222,18 @@ TEST(ParamFileTest, AnUnreadableFileIsKeptAsBadWithTheSameWordsForEveryFrontEnd)
   EXPECT_EQ(ReadWholeFile(path + ".bad"), old);
 }
 
+// A NUL would end the message where it is printed: control characters are shown escaped.
+TEST(ParamCheckTest, ControlCharactersAreShownEscapedInTheMessage) {
+  ParamSet p = InitParams();
+  p.outputBase = std::string("out\0put\x1b", 8);
+  try {
+    CheckParams(p);
+    ADD_FAILURE() << "accepted";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), "output base \"out\\x00put\\x1b\" holds a control character");
+  }
+}
+
 TEST(ParamCheckTest, EveryValueOutsideItsRangeIsRefusedNamingItsLabelAndRange) {
   const std::tuple<const char*, const char*, std::vector<std::string>> cases[] = {
       {"sadSize", "-2147483648", {"SAD size -2147483648 is out of range (allowed: 0 to 1000)"}},
@@ -235,6 +258,8 @@ TEST(ParamCheckTest, EveryValueOutsideItsRangeIsRefusedNamingItsLabelAndRange) {
       {"method", "fast", {"method \"fast\" is out of range (allowed: classic or enhanced)"}},
       {"lrPattern", "a%s.bmp", {"LR pattern \"a%s.bmp\" has the conversion \"%s\""}},
       {"outputBase", "out%d", {"output base \"out%d\" holds \"%\""}},
+      {"outputBase", "./result/hr/", {"output base \"./result/hr/\" names a folder"}},
+      {"outputBase", "..", {"output base \"..\" names a folder"}},
       // The HR grid must hold the PSF kernel: 3 x 3 LR pixels at scale 4 against 17 x 17.
       {"roi", "10,10,3,3", {"ROI 10,10,3,3 at scale 4 gives an HR grid of 12 x 12 pixels", "17 x 17 PSF kernel"}},
   };

@@ -124,3 +124,34 @@ TEST(ParallelForTest, ExceptionsReachTheCallerAndNestedLoopsRunInline) {
 
 }  // namespace
 }  // namespace lumet
+
+namespace lumet {
+namespace {
+
+// Where the system refuses some or all worker threads, every index still runs exactly once,
+// on the threads that did start, and one warning says so for the whole run.
+TEST(ParallelForTest, RefusedThreadStartsLeaveTheThreadsThatStartedAndOneWarning) {
+  ScopedParallelMode forced(ParallelMode::ForceParallel);
+  const ThreadCountGuard restore;
+  ::testing::internal::CaptureStderr();
+  for (const int allowed : {2, 0}) {
+    SCOPED_TRACE(allowed);
+    FailThreadStartsAfterForTesting(allowed);
+    SetThreadCount(allowed == 2 ? 7 : 5);  // a new count makes a new pool
+    for (int round = 0; round < 3; ++round) {
+      std::vector<std::atomic<int>> hits(1000);
+      ParallelFor(0, 1000, 1, [&](int lo, int hi) {
+        for (int i = lo; i < hi; ++i) hits[static_cast<size_t>(i)].fetch_add(1);
+      });
+      for (const auto& hit : hits) ASSERT_EQ(hit.load(), 1);
+    }
+  }
+  FailThreadStartsAfterForTesting(-1);
+  SetThreadCount(3);
+  ParallelFor(0, 10, 1, [](int, int) {});
+  const std::string warnings = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(warnings, "Warning: only 3 of 7 threads could be started (Resource temporarily unavailable); going on with 3.\n");
+}
+
+}  // namespace
+}  // namespace lumet

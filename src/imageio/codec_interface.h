@@ -1,10 +1,14 @@
 #pragma once
 
-// The boundary between the program and the codec module (src/codecs/, built as a loadable
-// module so that the imaging and video libraries are mapped only when a file needs them).
+// The boundary between the program and the codec modules (src/codecs/, built as loadable
+// modules so that the imaging and video libraries are mapped only when a file needs them).
 // Both sides include this header and are built by the same compiler in one build, so plain
 // standard-library values may cross it; exceptions never do: every function catches
 // everything and answers with a status and a message.
+//
+// Two modules share this table: the still module (PNG, JPEG and TIFF through their own small
+// libraries) and the media module (every other still format through OpenImageIO, and video
+// through FFmpeg's libraries). Each fills the entries it has and leaves the others null.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,12 +18,15 @@
 namespace lumet::codec {
 
 // Raised whenever the table or the meaning of an entry changes.
-inline constexpr int kModuleVersion = 1;
+inline constexpr int kModuleVersion = 2;
 
 // The entry point's name (extern "C"): const ModuleTable* lumet_codec_module(int version).
 inline constexpr const char* kEntryPoint = "lumet_codec_module";
-// The module's file name; it lives in <prefix>/lib/lumet/ (the build tree has the same layout).
-inline constexpr const char* kModuleFileName = "liblumet-codecs.so";
+
+// The modules' file names; they live in <prefix>/lib/lumet/ (the build tree has the same layout).
+enum class ModuleKind : int { kStill = 0, kMedia = 1 };
+inline constexpr const char* kStillModuleFileName = "liblumet-stills.so";
+inline constexpr const char* kMediaModuleFileName = "liblumet-codecs.so";
 
 enum class Status : int {
   kOk = 0,
@@ -28,16 +35,20 @@ enum class Status : int {
   kUnreadable = 3,   // a still frame cannot be decoded; message is the reason only
   kOutOfMemory = 4,  // an allocation failed
   kInternal = 5,     // an unexpected exception inside the module; message is its text
+  kUnsupported = 6,  // the still module does not read this variant of its formats; the media module may
 };
 
-// Largest frame the program accepts.
+// Largest frame the program accepts: each side, pixels, and bytes of decoded samples (the
+// decoder's own buffers at the file's bit depth, checked before they are allocated).
 struct FrameLimits {
   int maxDimension = 0;
   long long maxPixels = 0;
+  long long maxSampleBytes = 0;
 };
 
-// A decoded still frame: width x height pixels of `channels` interleaved samples, row 0 at
-// the top, in samples8 for 8-bit files and in samples16 for everything deeper.
+// A decoded still frame: width x height pixels of `channels` interleaved samples (1: grey,
+// 3: red, green, blue; alpha and further channels are never delivered), row 0 at the top,
+// in samples8 for 8-bit files and in samples16 for everything deeper.
 struct StillSamples {
   int width = 0;
   int height = 0;
@@ -53,16 +64,21 @@ struct ModuleTable {
   int version;       // kModuleVersion
   size_t tableSize;  // sizeof(ModuleTable)
 
-  // Decodes the still frame at path (an existing regular file).
-  Status (*readStill)(const char* path, const FrameLimits* limits, StillSamples* out, std::string* message) noexcept;
+  // Decodes the still frame held in bytes[0, size), the whole content of the file name
+  // (which names it in messages and, in the media module, chooses the reader).
+  Status (*readStill)(const char* name, const uint8_t* bytes, size_t size, const FrameLimits* limits,
+                      StillSamples* out, std::string* message) noexcept;
 
   // Encodes width x height interleaved RGB samples (uint8_t for 8 bits, uint16_t for 16) in
   // the format path's extension selects, into bytes.
   Status (*encodeStill)(const char* path, int width, int height, int bitsPerSample, const void* samples,
                         std::string* bytes, std::string* message) noexcept;
 
-  // Opens the best video stream of path (an existing regular file) into *video.
-  Status (*openVideo)(const char* path, Video** video, std::string* message) noexcept;
+  // Opens the best video stream of the regular file open on fd (named path in messages) into
+  // *video. The module reads fd and nothing else; the caller keeps it open until closeVideo.
+  // Its container must be one of the video containers (no playlist, no other files).
+  Status (*openVideo)(const char* path, int fd, const FrameLimits* limits, Video** video,
+                      std::string* message) noexcept;
   // Decodes the next frame, numbered index in messages. With rgb non-null, also converts it
   // to packed RGB24 rows (width * 3 bytes each) and gives its size. kEnd at the end.
   Status (*readVideoFrame)(Video* video, int index, const FrameLimits* limits, std::vector<uint8_t>* rgb,

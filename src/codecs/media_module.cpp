@@ -1,18 +1,18 @@
-// The module's single entry point and the guarded functions of its table.
-
-#include "imageio/codec_module.h"
+// The media module's entry point and the guarded functions of its table: still formats
+// through the imaging library, video through FFmpeg's libraries.
 
 #include "codecs/codec_failure.h"
-#include "codecs/still_codec.h"
+#include "codecs/oiio_still.h"
 #include "codecs/video_codec.h"
 
 namespace lumet::codec {
 
 namespace {
 
-Status ReadStillEntry(const char* path, const FrameLimits* limits, StillSamples* out, std::string* message) noexcept {
+Status ReadStillEntry(const char* name, const uint8_t* bytes, size_t size, const FrameLimits* limits,
+                      StillSamples* out, std::string* message) noexcept {
   return Guard(message, [&] {
-    ReadStill(path, *limits, *out);
+    ReadStill(name, bytes, size, *limits, *out);
     return Status::kOk;
   });
 }
@@ -25,9 +25,10 @@ Status EncodeStillEntry(const char* path, int width, int height, int bitsPerSamp
   });
 }
 
-Status OpenVideoEntry(const char* path, Video** video, std::string* message) noexcept {
+Status OpenVideoEntry(const char* path, int fd, const FrameLimits* limits, Video** video,
+                      std::string* message) noexcept {
   return Guard(message, [&] {
-    *video = OpenVideo(path);
+    *video = OpenVideo(path, fd, *limits);
     return Status::kOk;
   });
 }

@@ -1,0 +1,43 @@
+// PNG, JPEG and TIFF frames through the still codec module: any bytes are decoded or refused
+// with a status and a message, never a crash, a hang or an allocation beyond the limits;
+// what is decoded is grey or RGB samples that fill the picture exactly.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz_support.h"
+#include "imageio/codec_interface.h"
+#include "imageio/codec_library.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace lumet;
+  static const codec::ModuleTable& module = CodecModule(codec::ModuleKind::kStill, "fuzz");
+  // Smaller than a frame's limits, so that each input decodes in milliseconds; the checks
+  // are the same.
+  const codec::FrameLimits limits{4096, 1 << 20, 8 << 20};
+  codec::StillSamples samples;
+  std::string message;
+  const codec::Status status = module.readStill("fuzz.img", data, size, &limits, &samples, &message);
+  switch (status) {
+    case codec::Status::kOk: break;
+    case codec::Status::kFailed:
+    case codec::Status::kUnreadable:
+    case codec::Status::kUnsupported:
+      if (message.empty()) fuzz::Broken("a refusal without a reason");
+      return 0;
+    case codec::Status::kOutOfMemory: return 0;
+    case codec::Status::kEnd:
+    case codec::Status::kInternal: fuzz::Broken("an unexpected status or exception in the still module");
+  }
+  const long long w = samples.width;
+  const long long h = samples.height;
+  if (w <= 0 || h <= 0 || w > limits.maxDimension || h > limits.maxDimension || w * h > limits.maxPixels) {
+    fuzz::Broken("a decoded picture outside the limits");
+  }
+  if (samples.channels != 1 && samples.channels != 3) fuzz::Broken("neither grey nor RGB samples");
+  const size_t count = static_cast<size_t>(w * h * samples.channels);
+  const bool eight = !samples.samples8.empty();
+  if (eight == !samples.samples16.empty()) fuzz::Broken("not exactly one sample size");
+  if ((eight ? samples.samples8.size() : samples.samples16.size()) != count) fuzz::Broken("samples do not fill the picture");
+  return 0;
+}

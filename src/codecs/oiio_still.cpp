@@ -1,0 +1,111 @@
+#include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/imageio.h>
+
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "codecs/codec_failure.h"
+#include "codecs/oiio_still.h"
+#include "codecs/still_formats.h"
+
+namespace lumet::codec {
+
+namespace {
+
+// The library's own message, or a plain one when it gave none.
+std::string LibraryError(const std::string& text, const char* fallback) {
+  std::string s = text;
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  const size_t newline = s.find('\n');
+  if (newline != std::string::npos) s.erase(newline);
+  return s.empty() ? std::string(fallback) : s;
+}
+
+// The readers a frame may come through; anything else the library has (its "null" reader
+// that makes up pictures from a file name, raw camera files, ...) is refused.
+bool AllowedFormat(const std::string& format) {
+  static const std::set<std::string> kAllowed = {"png",  "jpeg", "tiff",    "bmp", "webp", "gif",      "pnm",
+                                                 "targa", "psd", "openexr", "hdr", "dpx",  "jpeg2000", "sgi"};
+  return kAllowed.count(format) != 0;
+}
+
+std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& name, OIIO::Filesystem::IOProxy* proxy) {
+  OIIO::ImageSpec config;
+  // Alpha stays out of the colours (it is dropped below), as the frame file holds them.
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto input = OIIO::ImageInput::create(name, false, &config, proxy);
+  // A reader that cannot take the bytes from memory opens the file itself (the program has
+  // checked that it is a regular file).
+  if (!input || !input->supports("ioproxy")) {
+    (void)OIIO::geterror();
+    input = OIIO::ImageInput::create(name, false, &config);
+    proxy = nullptr;
+  }
+  if (!input) FailUnreadable(LibraryError(OIIO::geterror(), "not an image file of a supported format"));
+  if (!AllowedFormat(input->format_name())) {
+    FailUnreadable(std::string("its format (") + input->format_name() + ") is not one frames may have");
+  }
+  if (proxy != nullptr) input->set_ioproxy(proxy);
+  OIIO::ImageSpec spec;
+  if (!input->open(name, spec, config)) {
+    FailUnreadable(LibraryError(input->geterror(), "not an image file of a supported format"));
+  }
+  return input;
+}
+
+}  // namespace
+
+void ReadStill(const std::string& name, const uint8_t* bytes, size_t size, const FrameLimits& limits,
+               StillSamples& out) {
+  OIIO::Filesystem::IOMemReader memory(bytes, size);
+  auto input = OpenInput(name, &memory);
+  // Sizes and sample type of the first image are all that is read here.
+  const OIIO::ImageSpec info = input->spec_dimensions(0);
+  const int n = info.nchannels;
+  if (n < 1) Fail("cannot read " + name + ": the file has no colour channels");
+  if (n > kMaxFileChannels) {
+    Fail("cannot read " + name + ": it has " + std::to_string(n) + " channels; a frame has 1 to " +
+         std::to_string(kMaxFileChannels) + " (grey or RGB, with or without alpha)");
+  }
+  if (std::string(input->format_name()) == "tiff" && input->seek_subimage(1, 0)) {
+    Fail("cannot read " + name + ": it holds several pages; a frame file holds one picture (save each page as its own file)");
+  }
+  // The library decodes all channels at the file's own sample size.
+  CheckFrameSize(name, info.width, info.height, n, static_cast<int>(info.format.size()), limits);
+  const int colours = n >= 3 ? 3 : 1;
+  const size_t count = static_cast<size_t>(info.width) * static_cast<size_t>(info.height) * static_cast<size_t>(colours);
+  StillSamples decoded;
+  decoded.width = info.width;
+  decoded.height = info.height;
+  decoded.channels = colours;
+  // 8-bit files are taken as they are; everything deeper (16-bit, float) as 16-bit samples,
+  // the library's own conversion (the program rounds them to 8 bits).
+  bool read = false;
+  if (info.format == OIIO::TypeDesc::UINT8) {
+    AllocateSamples(decoded.samples8, count, name);
+    read = input->read_image(0, 0, 0, colours, OIIO::TypeDesc::UINT8, decoded.samples8.data());
+  } else {
+    AllocateSamples(decoded.samples16, count, name);
+    read = input->read_image(0, 0, 0, colours, OIIO::TypeDesc::UINT16, decoded.samples16.data());
+  }
+  if (!read || input->has_error()) FailUnreadable(LibraryError(input->geterror(), "the pixel data cannot be decoded"));
+  input->close();
+  out = std::move(decoded);
+}
+
+std::string EncodeStill(const std::string& path, int width, int height, int bitsPerSample, const void* samples) {
+  const OIIO::TypeDesc type = bitsPerSample == 8 ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16;
+  std::vector<unsigned char> bytes;
+  OIIO::Filesystem::IOVecOutput proxy(bytes);
+  auto output = OIIO::ImageOutput::create(path);
+  if (!output) Fail("cannot write " + path + ": " + LibraryError(OIIO::geterror(), "no writer for this format"));
+  OIIO::ImageSpec info(width, height, 3, type);
+  if (!output->supports("ioproxy") || !output->set_ioproxy(&proxy) || !output->open(path, info) ||
+      !output->write_image(type, samples) || !output->close()) {
+    Fail("cannot write " + path + ": " + LibraryError(output->geterror(), "the encoder failed"));
+  }
+  return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace lumet::codec

@@ -1,0 +1,238 @@
+// TIFF through libtiff, from and to memory. Frames are read on several threads at once, so
+// each file has its own error handler (no process-wide one).
+
+#include <tiffio.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "codecs/codec_failure.h"
+#include "codecs/still_formats.h"
+
+namespace lumet::codec {
+
+namespace {
+
+// The bytes a TIFF handle reads or writes; for writing, data grows with the file.
+struct TiffMemory {
+  const uint8_t* input = nullptr;
+  std::string output;
+  size_t size = 0;
+  size_t at = 0;
+  bool writing = false;
+  std::string error;
+};
+
+tmsize_t ReadProc(thandle_t handle, void* out, tmsize_t count) {
+  auto* m = static_cast<TiffMemory*>(handle);
+  if (count < 0) return -1;
+  const size_t n = std::min(static_cast<size_t>(count), m->at < m->size ? m->size - m->at : 0);
+  const uint8_t* from = m->writing ? reinterpret_cast<const uint8_t*>(m->output.data()) : m->input;
+  if (n > 0) std::memcpy(out, from + m->at, n);
+  m->at += n;
+  return static_cast<tmsize_t>(n);
+}
+
+tmsize_t WriteProc(thandle_t handle, void* in, tmsize_t count) {
+  auto* m = static_cast<TiffMemory*>(handle);
+  if (!m->writing || count < 0) return -1;
+  try {
+    const size_t n = static_cast<size_t>(count);
+    if (m->at + n > m->output.size()) m->output.resize(m->at + n);
+    std::memcpy(m->output.data() + m->at, in, n);
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+  m->at += static_cast<size_t>(count);
+  m->size = m->output.size();
+  return count;
+}
+
+toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
+  auto* m = static_cast<TiffMemory*>(handle);
+  const unsigned long long base = whence == SEEK_CUR ? m->at : whence == SEEK_END ? m->size : 0;
+  const unsigned long long target = base + offset;
+  if (target > (m->writing ? (1ULL << 40) : m->size)) return static_cast<toff_t>(-1);
+  m->at = static_cast<size_t>(target);
+  return target;
+}
+
+int CloseProc(thandle_t) { return 0; }
+toff_t SizeProc(thandle_t handle) { return static_cast<TiffMemory*>(handle)->size; }
+int MapProc(thandle_t, void**, toff_t*) { return 0; }
+void UnmapProc(thandle_t, void*, toff_t) {}
+
+int OnError(TIFF*, void* user, const char* module, const char* format, va_list args) {
+  auto* m = static_cast<TiffMemory*>(user);
+  if (m->error.empty()) {
+    char text[300];
+    std::vsnprintf(text, sizeof text, format, args);
+    m->error = text;
+    (void)module;
+  }
+  return 1;
+}
+
+int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }  // unknown tags and the like
+
+struct TiffCloser {
+  void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
+
+TiffHandle Open(TiffMemory& memory, const char* mode, tmsize_t maxAllocation) {
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (options == nullptr) throw std::bad_alloc();
+  TIFFOpenOptionsSetErrorHandlerExtR(options, OnError, &memory);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, OnWarning, &memory);
+  if (maxAllocation > 0) TIFFOpenOptionsSetMaxSingleMemAlloc(options, maxAllocation);
+  TIFF* tiff = TIFFClientOpenExt("memory", mode, &memory, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc,
+                                 MapProc, UnmapProc, options);
+  TIFFOpenOptionsFree(options);
+  return TiffHandle(tiff);
+}
+
+struct TiffLayout {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint16_t samplesPerPixel = 1;
+  uint16_t bits = 1;
+  uint16_t photometric = 0;
+  uint16_t planar = PLANARCONFIG_CONTIG;
+  int channels = 0;  // the colour channels delivered: 1 or 3
+};
+
+std::string Reason(const TiffMemory& memory, const char* fallback) {
+  return memory.error.empty() ? std::string(fallback) : memory.error;
+}
+
+TiffLayout ReadLayout(TIFF* tiff, const std::string& name, const FrameLimits& limits) {
+  TiffLayout l;
+  uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+  uint16_t compression = COMPRESSION_NONE;
+  if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &l.width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &l.height) ||
+      !TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &l.photometric)) {
+    FailUnreadable("the TIFF file lacks its size or colour interpretation");
+  }
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &l.samplesPerPixel);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &l.bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &l.planar);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  if (l.samplesPerPixel > kMaxFileChannels) {
+    Fail("cannot read " + name + ": it has " + std::to_string(l.samplesPerPixel) + " channels; a frame has 1 to " +
+         std::to_string(kMaxFileChannels) + " (grey or RGB, with or without alpha)");
+  }
+  l.channels = l.photometric == PHOTOMETRIC_RGB ? 3 : 1;
+  const bool plain = (l.photometric == PHOTOMETRIC_RGB || l.photometric == PHOTOMETRIC_MINISBLACK) &&
+                     (l.bits == 8 || l.bits == 16) && sampleFormat == SAMPLEFORMAT_UINT && !TIFFIsTiled(tiff) &&
+                     compression != COMPRESSION_JPEG && compression != COMPRESSION_OJPEG &&
+                     l.samplesPerPixel >= l.channels;
+  if (!plain) FailUnsupported("a TIFF layout the still module leaves to the imaging library");
+  CheckFrameSize(name, l.width, l.height, l.channels, l.bits / 8, limits);
+  return l;
+}
+
+// Copies the colour samples of rows [row, row + rows) out of one decoded strip. For planar
+// files a strip holds one sample of each pixel (plane), else all of them interleaved.
+template <typename T>
+void CopyStrip(const TiffLayout& l, const T* strip, uint32_t row, uint32_t rows, int plane, std::vector<T>& out) {
+  const size_t stride = l.planar == PLANARCONFIG_SEPARATE ? 1 : l.samplesPerPixel;
+  for (uint32_t y = 0; y < rows; ++y) {
+    const T* in = strip + static_cast<size_t>(y) * l.width * stride;
+    T* to = out.data() + (static_cast<size_t>(row + y) * l.width) * static_cast<size_t>(l.channels);
+    for (uint32_t x = 0; x < l.width; ++x) {
+      if (l.planar == PLANARCONFIG_SEPARATE) {
+        to[static_cast<size_t>(x) * static_cast<size_t>(l.channels) + static_cast<size_t>(plane)] = in[x];
+      } else {
+        for (int c = 0; c < l.channels; ++c) to[static_cast<size_t>(x) * static_cast<size_t>(l.channels) + static_cast<size_t>(c)] = in[x * stride + static_cast<size_t>(c)];
+      }
+    }
+  }
+}
+
+template <typename T>
+void ReadStrips(TIFF* tiff, const TiffLayout& l, const TiffMemory& memory, std::vector<T>& out,
+                const std::string& name) {
+  uint32_t rowsPerStrip = l.height;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+  if (rowsPerStrip == 0 || rowsPerStrip > l.height) rowsPerStrip = l.height;
+  const int planes = l.planar == PLANARCONFIG_SEPARATE ? l.channels : 1;
+  const size_t samplesPerRow = static_cast<size_t>(l.width) * (l.planar == PLANARCONFIG_SEPARATE ? 1 : l.samplesPerPixel);
+  AllocateSamples(out, static_cast<size_t>(l.width) * l.height * static_cast<size_t>(l.channels), name);
+  std::vector<T> strip(samplesPerRow * rowsPerStrip);
+  for (int plane = 0; plane < planes; ++plane) {
+    for (uint32_t row = 0; row < l.height; row += rowsPerStrip) {
+      const uint32_t rows = std::min(rowsPerStrip, l.height - row);
+      const tmsize_t expected = static_cast<tmsize_t>(samplesPerRow * rows * sizeof(T));
+      const tstrip_t index = TIFFComputeStrip(tiff, row, static_cast<uint16_t>(plane));
+      const tmsize_t got = TIFFReadEncodedStrip(tiff, index, strip.data(), expected);
+      if (got != expected) {
+        FailUnreadable(Reason(memory, ("strip " + std::to_string(index) + " holds less data than its rows need").c_str()));
+      }
+      CopyStrip(l, strip.data(), row, rows, plane, out);
+    }
+  }
+}
+
+}  // namespace
+
+void ReadTiff(const std::string& name, const uint8_t* bytes, size_t size, const FrameLimits& limits,
+              StillSamples& out) {
+  TiffMemory memory;
+  memory.input = bytes;
+  memory.size = size;
+  const TiffHandle tiff = Open(memory, "rm", static_cast<tmsize_t>(limits.maxSampleBytes));
+  if (!tiff) FailUnreadable(Reason(memory, "not a TIFF file"));
+  const tdir_t pages = TIFFNumberOfDirectories(tiff.get());
+  if (pages > 1) {
+    Fail("cannot read " + name + ": it holds " + std::to_string(pages) +
+         " pages; a frame file holds one picture (save each page as its own file)");
+  }
+  const TiffLayout layout = ReadLayout(tiff.get(), name, limits);
+  StillSamples decoded;
+  decoded.width = static_cast<int>(layout.width);
+  decoded.height = static_cast<int>(layout.height);
+  decoded.channels = layout.channels;
+  if (layout.bits == 8) {
+    ReadStrips(tiff.get(), layout, memory, decoded.samples8, name);
+  } else {
+    ReadStrips(tiff.get(), layout, memory, decoded.samples16, name);
+  }
+  out = std::move(decoded);
+}
+
+std::string EncodeTiff(const std::string& path, int width, int height, int bitsPerSample, const void* samples) {
+  TiffMemory memory;
+  memory.writing = true;
+  TiffHandle tiff = Open(memory, "wm", 0);
+  if (!tiff) Fail("cannot write " + path + ": " + Reason(memory, "the TIFF encoder failed"));
+  TIFF* t = tiff.get();
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bitsPerSample);
+  TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+  TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+  const size_t rowBytes = static_cast<size_t>(width) * 3 * static_cast<size_t>(bitsPerSample / 8);
+  std::vector<uint8_t> row(rowBytes);  // the predictor works in place
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(row.data(), static_cast<const uint8_t*>(samples) + rowBytes * static_cast<size_t>(y), rowBytes);
+    if (TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) < 0) {
+      Fail("cannot write " + path + ": " + Reason(memory, "the TIFF encoder failed"));
+    }
+  }
+  if (!TIFFWriteDirectory(t)) Fail("cannot write " + path + ": " + Reason(memory, "the TIFF encoder failed"));
+  tiff.reset();
+  return std::move(memory.output);
+}
+
+}  // namespace lumet::codec
