@@ -15,14 +15,11 @@ void BM_ConvolvePsf(benchmark::State& state) {
   const auto variant = static_cast<SimdVariant>(state.range(0));
   const int threads = static_cast<int>(state.range(1));
   const int size = static_cast<int>(state.range(2));
-  bool supported = false;
-  for (SimdVariant v : SupportedSimdVariants()) supported = supported || v == variant;
-  if (!supported) {
+  if (!SimdVariantSupported(variant)) {
     state.SkipWithError("variant not supported here");
     return;
   }
-  const SimdVariant original = ActiveSimdVariant();
-  SetSimdVariant(variant);
+  const ScopedSimdVariant variantGuard(variant);
   SetThreadCount(threads);
   int n = 0;
   const FloatMatrix kernel = MakePsfKernel(0.6, 4.0, n);
@@ -39,7 +36,6 @@ void BM_ConvolvePsf(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * size * size * n * n);
   state.SetLabel(std::string(SimdVariantName(variant)) + ", " + std::to_string(threads) + " thread(s), " +
                  std::to_string(size) + " x " + std::to_string(size) + ", n " + std::to_string(n));
-  SetSimdVariant(original);
   SetThreadCount(0);
 }
 BENCHMARK(BM_ConvolvePsf)

@@ -156,13 +156,11 @@ void BM_RoiMaeFour(benchmark::State& state) {
   const Frames& in = Inputs();
   const RoiRect roi = kRois[state.range(0)];
   const SimdVariant variant = static_cast<SimdVariant>(state.range(1));
-  const std::vector<SimdVariant> supported = SupportedSimdVariants();
-  if (std::find(supported.begin(), supported.end(), variant) == supported.end()) {
+  if (!SimdVariantSupported(variant)) {
     state.SkipWithError("instruction set not supported");
     return;
   }
-  const SimdVariant original = ActiveSimdVariant();
-  SetSimdVariant(variant);
+  const ScopedSimdVariant variantGuard(variant);
   Matrix h(3, 3, 0.0);
   h[0][0] = h[1][1] = h[2][2] = 1.0;
   h[0][2] = 1.3 / 600;
@@ -180,7 +178,6 @@ void BM_RoiMaeFour(benchmark::State& state) {
     benchmark::DoNotOptimize(scores);
   }
   SetThreadCount(0);
-  SetSimdVariant(original);
 }
 BENCHMARK(BM_RoiMaeFour)->ArgsProduct({{0, 1, 2}, {0, 1, 2}})->Unit(benchmark::kMicrosecond);
 

@@ -221,51 +221,6 @@ void MirrorFilter::Apply(const MirrorPaddedImage& source, DoubleImage& target) c
   });
 }
 
-const char* SimdVariantName(SimdVariant variant) {
-  switch (variant) {
-    case SimdVariant::Avx512:
-      return "avx512";
-    case SimdVariant::Avx2:
-      return "avx2+fma";
-    case SimdVariant::Baseline:
-      break;
-  }
-  return "baseline";
-}
-
-std::vector<SimdVariant> SupportedSimdVariants() {
-  std::vector<SimdVariant> variants{SimdVariant::Baseline};
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) variants.push_back(SimdVariant::Avx2);
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
-    variants.push_back(SimdVariant::Avx512);
-  }
-  return variants;
-}
-
-namespace {
-
-SimdVariant BestVariant() { return SupportedSimdVariants().back(); }
-
-std::atomic<SimdVariant>& ChosenVariant() {
-  static std::atomic<SimdVariant> chosen{BestVariant()};
-  return chosen;
-}
-
-}  // namespace
-
-SimdVariant ActiveSimdVariant() { return ChosenVariant().load(); }
-
-void SetSimdVariant(SimdVariant variant) {
-  for (SimdVariant supported : SupportedSimdVariants()) {
-    if (supported == variant) {
-      ChosenVariant().store(variant);
-      return;
-    }
-  }
-  throw Error(std::string("this processor cannot run the ") + SimdVariantName(variant) + " code");
-}
-
 namespace detail {
 
 void RunKernelFilter(const double* const* rows, double* const* out, int width, const FloatMatrix& kernel, int n,

@@ -6,6 +6,7 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
+#include "numeric/simd.h"
 
 namespace lumet {
 
@@ -18,15 +19,6 @@ inline int MirrorIndex(int i, int n) {
   return i;
 }
 
-// The instruction sets the filter loops are compiled for, chosen at run time.
-enum class SimdVariant { Baseline, Avx2, Avx512 };
-const char* SimdVariantName(SimdVariant variant);
-// The variants this processor runs, baseline first, the widest last.
-std::vector<SimdVariant> SupportedSimdVariants();
-// The variant in use: the widest supported unless set (tests, benchmarks). Every variant
-// gives the same results bit for bit. Setting an unsupported one throws lumet::Error.
-SimdVariant ActiveSimdVariant();
-void SetSimdVariant(SimdVariant variant);
 
 // Correlation (the kernel is not flipped) of source with the n x n kernel K, where
 // K[a][b] belongs to the horizontal offset a - h and the vertical offset b - h

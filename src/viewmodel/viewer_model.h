@@ -48,6 +48,13 @@ struct ScreenRect {
   int bottom = 0;
 };
 
+// Where a viewer starts on screen when a command opens it: the reference viewer at the left,
+// the frame viewer's left edge 300 pixels to the right (its width follows from FitViewer,
+// which every command calls next).
+inline constexpr ScreenRect StartingRect(Viewer viewer) {
+  return viewer == Viewer::Reference ? ScreenRect{0, 0, 300, 300} : ScreenRect{300, 0, 300, 300};
+}
+
 // What one viewer shows, independent of any window: its picture, the comparison picture,
 // the mode, the attached ROI and the marks drawn over the current picture.
 struct ViewerModel {

@@ -36,8 +36,8 @@ void CheckHomographyFiles(const std::string& pattern, int frameCount, const std:
 
 void OpenReconstructionViewers(UiPort& ui, const HrGeometry& grid) {
   if (!ui.ViewerExists(Viewer::Reference))
-    ui.CreateViewer(Viewer::Reference, "Reconstructed Image", ScreenRect{0, 0, 300, 300});
-  if (!ui.ViewerExists(Viewer::Frame)) ui.CreateViewer(Viewer::Frame, "First Frame", ScreenRect{300, 0, 300, 300});
+    ui.CreateViewer(Viewer::Reference, "Reconstructed Image", StartingRect(Viewer::Reference));
+  if (!ui.ViewerExists(Viewer::Frame)) ui.CreateViewer(Viewer::Frame, "First Frame", StartingRect(Viewer::Frame));
   ui.FitViewer(Viewer::Reference, grid.width, grid.height);
   ui.FitViewer(Viewer::Frame, grid.width, grid.height);
   ui.SetViewerMode(Viewer::Reference, kModeDisplay);

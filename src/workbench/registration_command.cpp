@@ -291,7 +291,7 @@ void Workbench::Registration(UiPort& ui) {
                        [&](int found) { return RegistrationShortage(source, p.lrCount, found); });
   }
 
-  if (!ui.ViewerExists(Viewer::Frame)) ui.CreateViewer(Viewer::Frame, "LR frames", ScreenRect{300, 0, 300, 300});
+  if (!ui.ViewerExists(Viewer::Frame)) ui.CreateViewer(Viewer::Frame, "LR frames", StartingRect(Viewer::Frame));
   ui.FitViewer(Viewer::Frame, refWidth, refHeight);
 
   size_t carriedBytes = 0;

@@ -18,7 +18,7 @@ void Workbench::ShowReferenceFrom(FrameSource& source, UiPort& ui) {
   refHeight = referenceImage.channels[0].Height();
 
   if (!ui.ViewerExists(Viewer::Reference)) {
-    ui.CreateViewer(Viewer::Reference, "frame", ScreenRect{0, 0, 300, 300});
+    ui.CreateViewer(Viewer::Reference, "frame", StartingRect(Viewer::Reference));
   }
   ui.FitViewer(Viewer::Reference, refWidth, refHeight);
   ui.SetViewerMode(Viewer::Reference, kModeRoiSelection);

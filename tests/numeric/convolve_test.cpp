@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "numeric/random.h"
+#include "support/simd_variants.h"
 #include "util/error.h"
 #include "util/parallel.h"
 
@@ -66,9 +67,8 @@ TEST(ConvolveTest, FastPathEqualsDirectSumBitForBitAndTooSmallImagesAreRefused) 
   const int sizes[][3] = {{2, 2, 3}, {3, 3, 5}, {9, 9, 17}, {9, 12, 17}, {13, 9, 17}, {1, 1, 1},
                           {7, 5, 3}, {31, 17, 5}, {45, 14, 11}, {77, 43, 11}, {160, 21, 17},
                           {105, 9, 17}, {80, 11, 3}, {64, 13, 17}};
-  const SimdVariant original = ActiveSimdVariant();
-  for (SimdVariant variant : SupportedSimdVariants()) {
-    SetSimdVariant(variant);
+  for (SimdVariant variant : testing::SimdVariantsToTest()) {
+    const ScopedSimdVariant variantGuard(variant);
     for (ParallelMode mode : {ParallelMode::ForceSerial, ParallelMode::ForceParallel}) {
       ScopedParallelMode scoped(mode);
       for (const auto& [w, h, n] : sizes) {
@@ -87,7 +87,7 @@ TEST(ConvolveTest, FastPathEqualsDirectSumBitForBitAndTooSmallImagesAreRefused) 
       }
     }
   }
-  SetSimdVariant(original);
+  LUMET_SKIP_MISSING_SIMD_VARIANTS();
 
   const FloatMatrix k(5, 5, 0.04f);
   const auto gray = [](int w, int h) { return Make<GrayImage>(w, h, [](int, int) { return uint8_t{9}; }); };
@@ -103,10 +103,9 @@ TEST(ConvolveTest, FastPathEqualsDirectSumBitForBitAndTooSmallImagesAreRefused) 
 TEST(ConvolveTest, PaddedImagesMirrorTheirBorderAndFilterAnyRangeOfRowsAsConvolveMirrorDoes) {
   LcgRandom random;
   const int sizes[][3] = {{9, 9, 17}, {50, 23, 17}, {33, 6, 5}, {58, 7, 1}};
-  const SimdVariant original = ActiveSimdVariant();
   MirrorPaddedImage padded;  // reused across sizes, as the descent reuses it across steps
-  for (SimdVariant variant : SupportedSimdVariants()) {
-    SetSimdVariant(variant);
+  for (SimdVariant variant : testing::SimdVariantsToTest()) {
+    const ScopedSimdVariant variantGuard(variant);
     for (const auto& [w, h, n] : sizes) {
       SCOPED_TRACE(std::string(SimdVariantName(variant)) + " " + std::to_string(w) + " x " + std::to_string(h) +
                    ", n " + std::to_string(n));
@@ -140,7 +139,7 @@ TEST(ConvolveTest, PaddedImagesMirrorTheirBorderAndFilterAnyRangeOfRowsAsConvolv
       }
     }
   }
-  SetSimdVariant(original);
+  LUMET_SKIP_MISSING_SIMD_VARIANTS();
   EXPECT_THROW(padded.Create(8, 9, 17), Error);
   EXPECT_THROW(padded.Create(9, 9, 4), Error);
   const MirrorFilter three(FloatMatrix(3, 3, 0.1f), 3);

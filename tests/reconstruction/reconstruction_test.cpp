@@ -12,6 +12,7 @@
 #include "reconstruction/median_estimate.h"
 #include "reconstruction/psf_kernel.h"
 #include "reconstruction/robust_btv.h"
+#include "support/simd_variants.h"
 #include "support/test_images.h"
 #include "util/error.h"
 #include "util/parallel.h"
@@ -294,11 +295,10 @@ TEST(RobustBtvTest, StepSizesAndStepsEqualThePlainComputationExactly) {
       {31, 27, 0.6, 2, 0.7, 1.0, 0.003, 0}}; // the 9 x 9 PSF of x2
   int round = 0;
   for (const auto& [width, height, sigma, scale, alpha, beta, lambda, levels] : cases) {
-    for (SimdVariant variant : SupportedSimdVariants()) {
+    for (SimdVariant variant : testing::SimdVariantsToTest()) {
       // Alternately on one thread and split into ranges, whatever the size.
       ScopedParallelMode scoped(round++ % 2 == 0 ? ParallelMode::ForceParallel : ParallelMode::ForceSerial);
-      const SimdVariant original = ActiveSimdVariant();
-      SetSimdVariant(variant);
+      const ScopedSimdVariant variantGuard(variant);
       SCOPED_TRACE(std::string(SimdVariantName(variant)) + " width " + std::to_string(width) + " height " +
                    std::to_string(height) + " alpha " + std::to_string(alpha));
       BtvInputs in = RandomBtvInputs(static_cast<int>(width), static_cast<int>(height), static_cast<int>(levels));
@@ -318,9 +318,9 @@ TEST(RobustBtvTest, StepSizesAndStepsEqualThePlainComputationExactly) {
       OracleStep(expected, in.z, in.count, k, n, alpha, beta, lambda, 8.0);
       BtvStep(in.x, in.z, k, n, alpha, beta, lambda, 8.0, workspace);
       ExpectSameImage(in.x, expected);
-      SetSimdVariant(original);
     }
   }
+  LUMET_SKIP_MISSING_SIMD_VARIANTS();
 }
 
 TEST(RobustBtvTest, IterationEqualsThePlainStepsBandByBandAndReportsEveryStep) {
@@ -416,9 +416,9 @@ TEST(FrameWarpTest, OneChannelOnEveryVariantEqualsThePlainLoop) {
   WarpToHrGrid(frame, a, grid, layer);
   DoubleImage plain;
   WarpToHrGridScalar(frame.channels[1], a, grid, plain);
-  for (const SimdVariant variant : SupportedSimdVariants()) {
+  for (const SimdVariant variant : testing::SimdVariantsToTest()) {
     SCOPED_TRACE(SimdVariantName(variant));
-    SetSimdVariant(variant);
+    const ScopedSimdVariant variantGuard(variant);
     for (const ParallelMode mode : {ParallelMode::ForceSerial, ParallelMode::ForceParallel}) {
       ScopedParallelMode scoped(mode);
       DoubleImage green;
@@ -427,7 +427,7 @@ TEST(FrameWarpTest, OneChannelOnEveryVariantEqualsThePlainLoop) {
       ExpectSameImage(green, layer.channels[1]);
     }
   }
-  SetSimdVariant(SupportedSimdVariants().back());
+  LUMET_SKIP_MISSING_SIMD_VARIANTS();
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "numeric/convolve.h"
 #include "util/parallel.h"
 #include "test_images.h"
+#include "support/simd_variants.h"
 
 namespace lumet {
 namespace {
@@ -94,9 +95,8 @@ TEST(DerivativeKernels, SizesAndShapes) {
 
 TEST(SmoothInterior, LeavesBandZeroAndMatchesTheDirectSumExactly) {
   // 10 x 10 is smaller than the 11-tap kernel; 57 x 33 ends in every kind of block.
-  const SimdVariant original = ActiveSimdVariant();
-  for (SimdVariant variant : SupportedSimdVariants()) {
-  SetSimdVariant(variant);
+  for (SimdVariant variant : testing::SimdVariantsToTest()) {
+  const ScopedSimdVariant variantGuard(variant);
   for (ParallelMode mode : {ParallelMode::ForceSerial, ParallelMode::ForceParallel}) {
   ScopedParallelMode scoped(mode);
   for (const int n : {5, 11}) {
@@ -127,7 +127,7 @@ TEST(SmoothInterior, LeavesBandZeroAndMatchesTheDirectSumExactly) {
   }
   }
   }
-  SetSimdVariant(original);
+  LUMET_SKIP_MISSING_SIMD_VARIANTS();
 }
 
 TEST(DetectFeatures, FindsSquareCornersStrongestFirstInScanOrderOnTies) {
@@ -169,9 +169,8 @@ TEST(DetectFeatures, MatchesTheDirectDetectorExactly) {
   const Case cases[] = {{64, 48, 1.5, 6, true}, {53, 37, 1.0, 5, true},  {70, 50, 1.5, 6, false},
                         {12, 9, 1.5, 6, true},  {9, 9, 1.5, 6, true},    {40, 30, 0.6, 2, true},
                         {33, 21, 0.6, 1, true}, {64, 48, 1.5, 6, true}};
-  const SimdVariant original = ActiveSimdVariant();
-  for (SimdVariant variant : SupportedSimdVariants()) {
-    SetSimdVariant(variant);
+  for (SimdVariant variant : testing::SimdVariantsToTest()) {
+    const ScopedSimdVariant variantGuard(variant);
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(SimdVariantName(variant)) + " " + std::to_string(c.w) + " x " + std::to_string(c.ht) +
                    " sigma " + std::to_string(c.sigma) + " window " + std::to_string(c.window));
@@ -198,7 +197,7 @@ TEST(DetectFeatures, MatchesTheDirectDetectorExactly) {
       EXPECT_TRUE(fast.size() > 0 || c.w < 40 || c.window < 2);
     }
   }
-  SetSimdVariant(original);
+  LUMET_SKIP_MISSING_SIMD_VARIANTS();
 }
 
 TEST(SuppressNonMaxima, KeepsFirstStrictMaximumOfTheAsymmetricWindow) {

@@ -13,6 +13,7 @@
 
 #include "numeric/projection.h"
 #include "registration/homography_refinement.h"
+#include "support/simd_variants.h"
 #include "support/temp_folder.h"
 #include "numeric/convolve.h"
 #include "test_images.h"
@@ -60,6 +61,32 @@ TEST(FitHomography, RecoversAProjectiveMapFromExactPairs) {
   }
 }
 
+// Frames searched at once start each search where the one before would end: skipping the
+// draws of a search must leave the generator exactly where the search itself leaves it.
+TEST(SkipSearchDraws, EndsWhereTheSearchEnds) {
+  const GrayImage ref = MakeGray(120, 100, Scene);
+  const GrayImage frame = MakeGray(120, 100, [](double x, double y) { return Scene(x + 0.6, y - 0.3); });
+  std::vector<FeaturePoint> a, b;
+  for (int i = 0; i < 12; ++i) {
+    const float x = static_cast<float>(20 + (i % 4) * 25);
+    const float y = static_cast<float>(20 + (i / 4) * 25);
+    a.push_back(FeaturePoint{x, y, 0});
+    b.push_back(FeaturePoint{x - 0.6f, y + 0.3f, 0});
+  }
+  for (const int trials : {1, 2, 7, 50}) {
+    SCOPED_TRACE(std::to_string(trials) + " trials");
+    LcgRandom searched;
+    searched.Reset(12345u);
+    Matrix h = IdentityHomography();
+    EstimateHomography(ref, frame, a, b, h, 6, trials, 10, RoiRect{30, 30, 80, 70}, searched);
+    LcgRandom skipped;
+    skipped.Reset(12345u);
+    SkipSearchDraws(skipped, trials);
+    EXPECT_EQ(skipped.State(), searched.State());
+    EXPECT_EQ(skipped.State() == 12345u, trials == 1);  // trial 0 draws nothing
+  }
+}
+
 TEST(RoiMae, CountsWarpedPixelsAboveZeroAndTheFastPathMatchesTheDirectWarp) {
   const GrayImage grey = MakeGray(100, 80, [](double, double) { return 100; });
   const GrayImage half = MakeGray(100, 80, [](double x, double) { return x < 50 ? 0 : 70; });
@@ -73,10 +100,9 @@ TEST(RoiMae, CountsWarpedPixelsAboveZeroAndTheFastPathMatchesTheDirectWarp) {
   const GrayImage frame = MakeGray(300, 220, [](double x, double y) { return Scene(x * 0.98 + 1.3, y + 0.7); });
   const double c = std::cos(0.03);
   const double s = std::sin(0.03);
-  const SimdVariant original = ActiveSimdVariant();
   int round = 0;
-  for (SimdVariant variant : SupportedSimdVariants()) {
-  SetSimdVariant(variant);
+  for (SimdVariant variant : testing::SimdVariantsToTest()) {
+  const ScopedSimdVariant variantGuard(variant);
   // The whole frame reads its very last pixel; 37 columns end in a partial vector.
   for (const RoiRect& roi : {RoiRect{100, 80, 137, 120}, RoiRect{10, 5, 290, 215}, RoiRect{0, 0, 300, 220}}) {
     ScopedParallelMode mode(round++ % 2 == 0 ? ParallelMode::ForceParallel : ParallelMode::ForceSerial);
@@ -92,7 +118,7 @@ TEST(RoiMae, CountsWarpedPixelsAboveZeroAndTheFastPathMatchesTheDirectWarp) {
     }
   }
   }
-  SetSimdVariant(original);
+  LUMET_SKIP_MISSING_SIMD_VARIANTS();
 }
 
 TEST(RoiScorer, ManyHomographiesAtOnceMatchTheDirectWarpOneByOne) {
@@ -112,10 +138,9 @@ TEST(RoiScorer, ManyHomographiesAtOnceMatchTheDirectWarpOneByOne) {
       MakeH(0.99, 0.01, 1.0 / 600, -0.01, 0.99, 2.0 / 600)};
   std::vector<const Matrix*> pointers;
   for (const Matrix& h : hs) pointers.push_back(&h);
-  const SimdVariant original = ActiveSimdVariant();
   int round = 0;
-  for (SimdVariant variant : SupportedSimdVariants()) {
-    SetSimdVariant(variant);
+  for (SimdVariant variant : testing::SimdVariantsToTest()) {
+    const ScopedSimdVariant variantGuard(variant);
     for (const RoiRect& roi : {RoiRect{0, 0, 301, 221}, RoiRect{250, 180, 301, 221}, RoiRect{100, 80, 109, 83}}) {
       ScopedParallelMode mode(round++ % 2 == 0 ? ParallelMode::ForceParallel : ParallelMode::ForceSerial);
       for (int count : {1, 4, 8, 11}) {
@@ -137,7 +162,7 @@ TEST(RoiScorer, ManyHomographiesAtOnceMatchTheDirectWarpOneByOne) {
       }
     }
   }
-  SetSimdVariant(original);
+  LUMET_SKIP_MISSING_SIMD_VARIANTS();
   EXPECT_THROW(RoiMaeMany(ref, frame, pointers.data(), 2, RoiRect{290, 0, 302, 10}, nullptr), Error);
 }
 
@@ -154,9 +179,8 @@ TEST(RoiScorer, HomographiesSharingRowsAreScoredAsOneByOne) {
   for (size_t k = 0; k < hs.size(); ++k) hs[k].At1(rows[k], cols[k]) = base.At1(rows[k], cols[k]) + steps[k];
   std::vector<const Matrix*> pointers;
   for (const Matrix& h : hs) pointers.push_back(&h);
-  const SimdVariant original = ActiveSimdVariant();
-  for (SimdVariant variant : SupportedSimdVariants()) {
-    SetSimdVariant(variant);
+  for (SimdVariant variant : testing::SimdVariantsToTest()) {
+    const ScopedSimdVariant variantGuard(variant);
     for (const RoiRect& roi : {RoiRect{0, 0, 161, 121}, RoiRect{140, 30, 161, 43}}) {
       const RoiScorer scorer(ref, frame, roi);
       for (int count = 2; count <= 8; ++count) {
@@ -170,7 +194,7 @@ TEST(RoiScorer, HomographiesSharingRowsAreScoredAsOneByOne) {
       }
     }
   }
-  SetSimdVariant(original);
+  LUMET_SKIP_MISSING_SIMD_VARIANTS();
 }
 
 // The frame shows the reference moved by (3, -2); pairs from `good` on are off by 4..8 px.

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <vector>
+
+namespace lumet {
+
+// The instruction sets the hot loops (filters, ROI warp, regulariser) are compiled for,
+// chosen at run time, process-wide. Every variant gives the same results bit for bit.
+enum class SimdVariant { Baseline, Avx2, Avx512 };
+inline constexpr SimdVariant kAllSimdVariants[] = {SimdVariant::Baseline, SimdVariant::Avx2, SimdVariant::Avx512};
+
+const char* SimdVariantName(SimdVariant variant);
+// The variants this processor runs, baseline first, the widest last.
+std::vector<SimdVariant> SupportedSimdVariants();
+bool SimdVariantSupported(SimdVariant variant);
+// The variant in use: the widest supported unless set (tests, benchmarks). Setting an
+// unsupported one throws lumet::Error.
+SimdVariant ActiveSimdVariant();
+void SetSimdVariant(SimdVariant variant);
+
+// Sets a variant for the life of the guard and restores the one before (tests, benchmarks).
+class ScopedSimdVariant {
+ public:
+  explicit ScopedSimdVariant(SimdVariant variant) : previous_(ActiveSimdVariant()) { SetSimdVariant(variant); }
+  ~ScopedSimdVariant() { SetSimdVariant(previous_); }
+  ScopedSimdVariant(const ScopedSimdVariant&) = delete;
+  ScopedSimdVariant& operator=(const ScopedSimdVariant&) = delete;
+
+ private:
+  SimdVariant previous_;
+};
+
+}  // namespace lumet
