@@ -52,11 +52,12 @@ gui: build
 screenshots: build
 	bash scripts/screenshots.sh $(BIN) build/screenshots
 
-# Micro-benchmarks, then the end-to-end table (BENCH_BEFORE=path/to/lumet-cli adds a
-# "before" table from another build).
+# Micro-benchmarks, the end-to-end table (BENCH_BEFORE=path/to/lumet-cli adds a
+# "before" table from another build), then whole-frame jobs at 320 x 240 and 1280 x 720.
 bench: build
 	$(BIN)/lumet-bench
 	bash bench/e2e.sh $(BIN) $(BENCH_BEFORE)
+	bash bench/scale.sh $(BIN)
 
 # A Debian package (.deb) into $(BUILD_DIR).
 package: build

@@ -10,6 +10,8 @@
 #include "cli/threads_option.h"
 #include "imageio/image_file.h"
 #include "util/atomic_file.h"
+#include "util/error.h"
+#include "util/memory_limit.h"
 #include "workbench/batch.h"
 #include "workbench/frame_source.h"
 #include "workbench/output_files.h"
@@ -46,6 +48,7 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
   auto snapshots = std::make_shared<std::string>();
   auto format = std::make_shared<std::string>("bmp");
   auto record = std::make_shared<std::string>();
+  auto memoryLimit = std::make_shared<std::string>();
   auto* command = app.add_subcommand(name, help);
   AddParamOptions(*command, *overrides);
   AddThreadsOption(*command);
@@ -55,6 +58,21 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
       ->add_option("--record", *record,
                    "after success, write the files read and written to FILE, one a line (used by lumet-cli batch)")
       ->type_name("FILE");
+  command
+      ->add_option("--memory-limit", *memoryLimit,
+                   "most memory the reconstruction may take, e.g. 700M or 1.5G (default: three quarters of the "
+                   "machine's memory); a larger job is refused before it starts, naming what it needs")
+      ->type_name("SIZE")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            try {
+              ParseMemorySize(text);
+              return {};
+            } catch (const Error& e) {
+              return e.what();
+            }
+          },
+          ""));
   if (stages != Stages::Registration) {
     command->footer(
         "The reconstruction logs MAE(k) = e for frames 0..N-1, each frame's mean absolute green difference from "
@@ -69,9 +87,10 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
         ->check(CLI::IsMember({"bmp", "png", "tiff"}))
         ->capture_default_str();
   }
-  command->callback([&slot, overrides, snapshots, format, record, stages] {
-    slot.run = [overrides, snapshots, format, record, stages] {
+  command->callback([&slot, overrides, snapshots, format, record, memoryLimit, stages] {
+    slot.run = [overrides, snapshots, format, record, memoryLimit, stages] {
       Workbench bench;
+      if (!memoryLimit->empty()) bench.memoryLimit = ParseMemorySize(*memoryLimit);
       bench.resultFormat = ParseImageFormat(*format);
       bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
       bench.carryFrames = stages == Stages::Both;  // the reconstruction follows at once

@@ -239,18 +239,6 @@ void RunKernelFilter(const double* const* rows, double* const* out, int width, c
   RunFilter(job, r0, r1);
 }
 
-FilterRowsFunction ActiveFilterRows() {
-  switch (ActiveSimdVariant()) {
-    case SimdVariant::Avx512:
-      return FilterRowsAvx512;
-    case SimdVariant::Avx2:
-      return FilterRowsAvx2;
-    case SimdVariant::Baseline:
-      break;
-  }
-  return FilterRowsBaseline;
-}
-
 void RunFilter(const FilterJob& job, int r0, int r1) {
   constexpr int kRowsPerItem = kFilterBlockRows;
   const FilterRowsFunction rowsOf = ActiveFilterRows();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "numeric/homography_unit.h"
 #include "numeric/matrix.h"
 
 namespace lumet {
@@ -8,7 +9,6 @@ namespace lumet {
 // 1-based as hij. It acts on coordinates divided by HomographyUnit and its result is
 // multiplied by HomographyUnit again.
 using Homography = Matrix;
-constexpr double HomographyUnit = 600.0;
 
 struct ProjectedPoint {
   double u = 0.0;

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <string>
 
+#include "numeric/convolve_engine.h"
+#include "numeric/roi_warp.h"
 #include "util/error.h"
 
 namespace lumet {
@@ -53,5 +55,18 @@ void SetSimdVariant(SimdVariant variant) {
   }
   ChosenVariant().store(variant);
 }
+
+namespace detail {
+
+// The vector kernels of the active variant, in one place.
+FilterRowsFunction ActiveFilterRows() {
+  return ForActiveSimdVariant(FilterRowsBaseline, FilterRowsAvx2, FilterRowsAvx512);
+}
+
+const RoiWarpKernels* ActiveRoiWarp() {
+  return ForActiveSimdVariant<const RoiWarpKernels*>(nullptr, &kRoiWarpAvx2, &kRoiWarpAvx512);
+}
+
+}  // namespace detail
 
 }  // namespace lumet

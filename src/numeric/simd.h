@@ -18,6 +18,21 @@ bool SimdVariantSupported(SimdVariant variant);
 SimdVariant ActiveSimdVariant();
 void SetSimdVariant(SimdVariant variant);
 
+// The one of three per-variant values that belongs to the active variant. Every vector kernel
+// is chosen through it (numeric/simd.cpp: the filter loops, the ROI warp).
+template <class T>
+T ForActiveSimdVariant(T baseline, T avx2, T avx512) {
+  switch (ActiveSimdVariant()) {
+    case SimdVariant::Avx512:
+      return avx512;
+    case SimdVariant::Avx2:
+      return avx2;
+    case SimdVariant::Baseline:
+      break;
+  }
+  return baseline;
+}
+
 // Sets a variant for the life of the guard and restores the one before (tests, benchmarks).
 class ScopedSimdVariant {
  public:

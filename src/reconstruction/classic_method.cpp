@@ -1,6 +1,7 @@
 #include <utility>
 #include <vector>
 
+#include "reconstruction/classic_bands.h"
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/median_estimate.h"
 #include "reconstruction/psf_kernel.h"
@@ -20,6 +21,10 @@ class Classic final : public ReconstructionMethod {
 
   void CheckOptions(const ReconstructionOptions&) const override {}
 
+  size_t WorkingBytes(const ReconstructionOptions& options, const HrGeometry& grid, bool byBand) const override {
+    return ClassicWorkingBytes(grid, PsfKernelSize(options.psfSigma, options.scale), byBand);
+  }
+
   void Reconstruct(ReconstructionInput& input, const ReconstructionOptions& options, ReconstructionObserver& observer,
                    ColorDoubleImage& x) const override {
     const std::vector<double>& mae = input.frameErrors;
@@ -32,9 +37,22 @@ class Classic final : public ReconstructionMethod {
     std::vector<Matrix> hrForms;
     hrForms.reserve(input.homographies.size());
     for (const Matrix& h : input.homographies) hrForms.push_back(HrForm(h, input.grid.scale));
+    const auto progress = [&](int band, int step) {
+      observer.Progress(band * kBtvStepsPerBand + step + 1, kBtvBands * kBtvStepsPerBand, band, step);
+    };
+    const int selected = SelectedFrameCount(mae, threshold.value);
+    if (observer.TakesBands()) {
+      // Every step treats each channel on its own: the same values, one band's working
+      // images at a time.
+      ReconstructClassicByBand(input.frames, hrForms, selected, input.grid, input.frames[0].Width(),
+                               input.frames[0].Height(), kernel, n, options.alpha, options.beta, options.lambda,
+                               progress, [&](int band, DoubleImage& xb) { observer.Band(band, xb); });
+      std::vector<ColorGrayImage>().swap(input.frames);
+      return;
+    }
     CountImage count;
-    MedianShiftAdd(input.frames, hrForms, SelectedFrameCount(mae, threshold.value), input.grid,
-                   input.frames[0].Width(), input.frames[0].Height(), x, count);
+    MedianShiftAdd(input.frames, hrForms, selected, input.grid, input.frames[0].Width(), input.frames[0].Height(), x,
+                   count);
     const bool showWork = observer.WantsPictures();
     if (showWork) observer.Picture(x);
     const ColorDoubleImage z = x;
@@ -42,10 +60,8 @@ class Classic final : public ReconstructionMethod {
     // The frames are no longer needed.
     std::vector<ColorGrayImage>().swap(input.frames);
 
-    const int totalSteps = kBtvBands * kBtvStepsPerBand;
     RobustBtvIterate(
-        x, z, count, kernel, n, options.alpha, options.beta, options.lambda,
-        [&](int band, int step) { observer.Progress(band * kBtvStepsPerBand + step + 1, totalSteps, band, step); },
+        x, z, count, kernel, n, options.alpha, options.beta, options.lambda, progress,
         showWork ? BtvPicture([&](const ColorDoubleImage& estimate) { observer.Picture(estimate); }) : BtvPicture());
   }
 };

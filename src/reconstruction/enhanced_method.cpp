@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "reconstruction/enhanced_estimate.h"
+#include "reconstruction/enhanced_tiles.h"
+#include "reconstruction/psf_kernel.h"
 #include "reconstruction/reconstruction_method.h"
 #include "util/option_error.h"
 #include "util/text_format.h"
@@ -59,10 +61,36 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
   }
 }
 
+// The estimate: three channels of doubles.
+size_t EstimateBytes(const HrGeometry& grid) {
+  return 3 * sizeof(double) * static_cast<size_t>(grid.width) * static_cast<size_t>(grid.height);
+}
+
+// The side of the tiles the solve fits in beside the estimate within options.memoryLimit;
+// 0 when not even the smallest tile does.
+int TileSide(const ReconstructionOptions& options, const HrGeometry& grid) {
+  const size_t estimate = EstimateBytes(grid);
+  const size_t budget = options.memoryLimit > estimate ? options.memoryLimit - estimate : 0;
+  return EnhancedTileSide(grid, PsfKernelSize(options.psfSigma, options.scale), budget);
+}
+
 // Frames 0 .. lrCount (the last registered frame too), all through the full forward model.
 class Enhanced final : public ReconstructionMethod {
  public:
   int FrameCount(int lrCount) const override { return lrCount + 1; }
+
+  size_t WorkingBytes(const ReconstructionOptions& options, const HrGeometry& grid, bool) const override {
+    const int taps = PsfKernelSize(options.psfSigma, options.scale);
+    const int side = TileSide(options, grid);
+    HrGeometry tile = grid;
+    if (side == 0 || side < grid.width || side < grid.height) {
+      // The tiles it would solve in, or the smallest ones when even those do not fit.
+      const int kept = side == 0 ? kEnhancedSmallestTile : side;
+      tile.width = std::min(grid.width, kept + 2 * kEnhancedTileOverlap);
+      tile.height = std::min(grid.height, kept + 2 * kEnhancedTileOverlap);
+    }
+    return EstimateBytes(grid) + EnhancedSolveBytes(tile, taps);
+  }
 
   // The enhanced method scales its steps by beta and takes alpha and lambda as weights, so
   // it refuses what the classic method accepts.
@@ -82,8 +110,12 @@ class Enhanced final : public ReconstructionMethod {
     EnhancedOutcome outcome;
     const int totalSteps = 3 * settings.maxIterations;
     const int bandOrder[3] = {1, 0, 2};  // green first
-    EnhancedReconstruct(
-        input.frames, input.homographies, input.grid, settings, x, outcome,
+    const int side = std::max(TileSide(options, input.grid), kEnhancedSmallestTile);
+    if (side < input.grid.width || side < input.grid.height) {
+      observer.Log(Format("Tiles = %d x %d HR pixels, %d beyond each side\r\n", side, side, kEnhancedTileOverlap));
+    }
+    EnhancedReconstructTiled(
+        input.frames, input.homographies, input.grid, settings, side, x, outcome,
         [&](int band, int iteration) {
           int position = 0;
           while (bandOrder[position] != band) ++position;

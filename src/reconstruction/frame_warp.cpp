@@ -46,16 +46,16 @@ void WarpToHrGrid(const ColorGrayImage& frame, const Matrix& lrForm, const HrGeo
 void WarpToHrGrid(const GrayImage& channel, const Matrix& lrForm, const HrGeometry& grid, DoubleImage& plane) {
   const int gw = grid.width;
   plane.Create(gw, grid.height);
-  // The row warp on AVX-512 forms every value with the operations of the scalar loop.
-  const bool wide = ActiveSimdVariant() == SimdVariant::Avx512;
+  // The vector row warp forms every value with the operations of the scalar loop.
+  const detail::RoiWarpKernels* const kernels = detail::ActiveRoiWarp();
   const double entries[9] = {lrForm.At1(1, 1), lrForm.At1(1, 2), lrForm.At1(1, 3), lrForm.At1(2, 1), lrForm.At1(2, 2),
                              lrForm.At1(2, 3), lrForm.At1(3, 1), lrForm.At1(3, 2), lrForm.At1(3, 3)};
   ParallelFor(0, grid.height, 20L * gw, [&](int lo, int hi) {
     for (int r = lo; r < hi; ++r) {
       double* out = plane.Row(r);
-      if (wide) {
-        detail::WarpRowAvx512(channel.Pixels(), channel.Stride(), channel.Width(), channel.Height(), entries,
-                              static_cast<double>(grid.x0), static_cast<double>(r + grid.y0), gw, out);
+      if (kernels != nullptr) {
+        kernels->bytes(channel.Pixels(), channel.Stride(), channel.Width(), channel.Height(), entries,
+                       static_cast<double>(grid.x0), static_cast<double>(r + grid.y0), gw, out);
       } else {
         for (int c = 0; c < gw; ++c) out[c] = SampleAt(channel, HrPixelOnFrame(lrForm, grid, c, r));
       }

@@ -54,16 +54,16 @@ inline double UpperMedian(double* values, int n) {
   return values[n / 2];
 }
 
-}  // namespace
-
-void MedianShiftAdd(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& hrForms, int selected,
-                    const HrGeometry& grid, int referenceWidth, int referenceHeight, ColorDoubleImage& x,
-                    CountImage& count) {
+// MedianShiftAdd for the channels c0 .. c0 + bands - 1 into out[0 .. bands - 1]: each
+// channel's medians depend on its own samples alone.
+void GatherMedians(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& hrForms, int selected,
+                   const HrGeometry& grid, int referenceWidth, int referenceHeight, int c0, int bands,
+                   DoubleImage* const* out, CountImage& count) {
   const int gw = grid.width;
   const int gh = grid.height;
   const double inverseQ = 1.0 / static_cast<double>(grid.q);
   count.Create(gw, gh);
-  for (auto& channel : x.channels) channel.Create(gw, gh);
+  for (int c = 0; c < bands; ++c) out[c]->Create(gw, gh);
 
   // Row by row: the samples of one HR row from every selected frame are gathered, grouped
   // by pixel and reduced to their medians, so no more than one row's samples are ever
@@ -81,14 +81,17 @@ void MedianShiftAdd(const std::vector<ColorGrayImage>& frames, const std::vector
       for (int k = 0; k < selected; ++k) {
         const ColorGrayImage& frame = frames[static_cast<size_t>(k)];
         const Matrix& b = hrForms[static_cast<size_t>(k)];
-        const int frameWidth = frame.channels[0].Width();
-        const int frameHeight = frame.channels[0].Height();
+        // Channel c0's size: a caller may have freed the channels before it.
+        const int frameWidth = frame.channels[static_cast<size_t>(c0)].Width();
+        const int frameHeight = frame.channels[static_cast<size_t>(c0)].Height();
         for (int j = 0; j < gw; ++j) {
           SampleSpot spot{};
           if (!AcceptSample(b, grid, i, j, referenceWidth, referenceHeight, frameWidth, frameHeight, inverseQ, spot))
             continue;
           Sample sample{j, {}};
-          for (int c = 0; c < 3; ++c) sample.value[c] = frame.channels[static_cast<size_t>(c)].SampleNonNegative(spot.sx, spot.sy);
+          for (int c = 0; c < bands; ++c) {
+            sample.value[c] = frame.channels[static_cast<size_t>(c0 + c)].SampleNonNegative(spot.sx, spot.sy);
+          }
           samples.push_back(sample);
         }
       }
@@ -101,22 +104,38 @@ void MedianShiftAdd(const std::vector<ColorGrayImage>& frames, const std::vector
         start[static_cast<size_t>(j) + 1] += start[static_cast<size_t>(j)];
       }
       const size_t total = samples.size();
-      grouped.resize(3 * total);
+      grouped.resize(static_cast<size_t>(bands) * total);
       std::vector<int> fill(start.begin(), start.end() - 1);
       for (const Sample& sample : samples) {
         const size_t slot = static_cast<size_t>(fill[static_cast<size_t>(sample.column)]++);
-        for (int c = 0; c < 3; ++c) grouped[static_cast<size_t>(c) * total + slot] = sample.value[c];
+        for (int c = 0; c < bands; ++c) grouped[static_cast<size_t>(c) * total + slot] = sample.value[c];
       }
       for (int j = 0; j < gw; ++j) {
         const int n = countRow[j];
-        for (int c = 0; c < 3; ++c) {
+        for (int c = 0; c < bands; ++c) {
           double value = kEmptyPixelValue;
           if (n > 0) value = UpperMedian(grouped.data() + static_cast<size_t>(c) * total + start[static_cast<size_t>(j)], n);
-          x.channels[static_cast<size_t>(c)].Row(i)[j] = value;
+          out[c]->Row(i)[j] = value;
         }
       }
     }
   });
+}
+
+}  // namespace
+
+void MedianShiftAdd(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& hrForms, int selected,
+                    const HrGeometry& grid, int referenceWidth, int referenceHeight, ColorDoubleImage& x,
+                    CountImage& count) {
+  DoubleImage* out[3] = {&x.channels[0], &x.channels[1], &x.channels[2]};
+  GatherMedians(frames, hrForms, selected, grid, referenceWidth, referenceHeight, 0, 3, out, count);
+}
+
+void MedianShiftAddBand(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& hrForms, int selected,
+                        const HrGeometry& grid, int referenceWidth, int referenceHeight, int band, DoubleImage& xb,
+                        CountImage& count) {
+  DoubleImage* out[1] = {&xb};
+  GatherMedians(frames, hrForms, selected, grid, referenceWidth, referenceHeight, band, 1, out, count);
 }
 
 void MedianShiftAddDirect(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& hrForms,
@@ -169,6 +188,11 @@ void MedianShiftAddDirect(const std::vector<ColorGrayImage>& frames, const std::
 }
 
 void FillHoles(ColorDoubleImage& x, const CountImage& count) {
+  DoubleImage* channels[3] = {&x.channels[0], &x.channels[1], &x.channels[2]};
+  FillHoles(channels, 3, count);
+}
+
+void FillHoles(DoubleImage* const* channels, int channelCount, const CountImage& count) {
   const int gw = count.Width();
   const int gh = count.Height();
   if (gh <= 4) return;
@@ -184,7 +208,8 @@ void FillHoles(ColorDoubleImage& x, const CountImage& count) {
           for (int c = j - 2; c <= j + 2; ++c) weight += count.Row(r)[c];
         }
         if (weight == 0) continue;
-        for (auto& channel : x.channels) {
+        for (int ch = 0; ch < channelCount; ++ch) {
+          DoubleImage& channel = *channels[ch];
           long double sum = 0.0L;
           for (int r = i - 2; r <= i + 2; ++r) {
             const int32_t* countRow = count.Row(r);

@@ -30,6 +30,12 @@ void MedianShiftAdd(const std::vector<ColorGrayImage>& frames, const std::vector
                     const HrGeometry& grid, int referenceWidth, int referenceHeight, ColorDoubleImage& x,
                     CountImage& count);
 
+// Channel `band` of MedianShiftAdd alone into xb (the count as there): the same values,
+// for a caller that holds one colour band at a time.
+void MedianShiftAddBand(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& hrForms, int selected,
+                        const HrGeometry& grid, int referenceWidth, int referenceHeight, int band, DoubleImage& xb,
+                        CountImage& count);
+
 // The same result by the plain method: one layer per sample index, filled frame by frame,
 // then sorted per pixel. The oracle of MedianShiftAdd.
 void MedianShiftAddDirect(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& hrForms,
@@ -40,5 +46,7 @@ void MedianShiftAddDirect(const std::vector<ColorGrayImage>& frames, const std::
 // count-weighted mean of their 5 x 5 window. A window without any sample leaves the pixel
 // at its value (128.0); the two outermost rows and columns are left as they are.
 void FillHoles(ColorDoubleImage& x, const CountImage& count);
+// The same on channelCount single channels (each channel is filled on its own).
+void FillHoles(DoubleImage* const* channels, int channelCount, const CountImage& count);
 
 }  // namespace lumet

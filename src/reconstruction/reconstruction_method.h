@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include <string>
 #include <vector>
 
@@ -41,6 +43,11 @@ class ReconstructionObserver {
   // False when nobody watches the work in progress: a method then makes no pictures of it.
   virtual bool WantsPictures() const = 0;
   virtual void Picture(const ColorDoubleImage& estimate) = 0;
+  // True when the observer takes the estimate band by band (Band) instead of whole: a
+  // method that can then holds one band's working images at a time and leaves the
+  // estimate empty. Band takes band b's final values (G x H); it may free or keep them.
+  virtual bool TakesBands() const { return false; }
+  virtual void Band(int band, DoubleImage& xb) { (void)band, (void)xb; }
 };
 
 class ReconstructionMethod {
@@ -50,8 +57,12 @@ class ReconstructionMethod {
   virtual int FrameCount(int lrCount) const = 0;
   // Rules of its own on the options, beyond ReconstructionOptions::Check (lumet::OptionError).
   virtual void CheckOptions(const ReconstructionOptions& options) const = 0;
-  // The estimate on input.grid (G x H per channel, grey levels as doubles). It may release
-  // the frames once it no longer needs them.
+  // The most bytes Reconstruct holds on grid beside its input frames, the estimate
+  // included; byBand when the observer takes bands. A method that can work in less (in
+  // tiles) gives what it needs within options.memoryLimit, or its least need beyond it.
+  virtual size_t WorkingBytes(const ReconstructionOptions& options, const HrGeometry& grid, bool byBand) const = 0;
+  // The estimate on input.grid (G x H per channel, grey levels as doubles; empty when the
+  // observer took it band by band). It may release the frames once it no longer needs them.
   virtual void Reconstruct(ReconstructionInput& input, const ReconstructionOptions& options,
                            ReconstructionObserver& observer, ColorDoubleImage& estimate) const = 0;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "numeric/roi_rect.h"
 #include "reconstruction/enhanced_reconstruction.h"
 #include "reconstruction/hr_geometry.h"
@@ -31,6 +33,9 @@ struct ReconstructionOptions {
   double lambda = 0.003;   // regulariser weight
   int iterations = kEnhancedMaxIterations;  // enhanced: cap per colour band
   double tolerance = kEnhancedTolerance;    // enhanced: stop on a smaller relative change
+  // Bytes a method may hold beside its input frames (the enhanced method solves in tiles
+  // to stay within it); not checked here: WorkingBytes tells the caller what a run needs.
+  size_t memoryLimit = static_cast<size_t>(-1);
 
   // The HR grid of the ROI at the scale.
   HrGeometry Grid() const { return MakeHrGeometry(roi, scale); }

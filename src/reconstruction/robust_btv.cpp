@@ -160,14 +160,7 @@ double BtvStepSize(int t) {
   return 1.0;
 }
 
-BtvWorkspace::BtvWorkspace(const CountImage& count) {
-  const int w = count.Width();
-  const int h = count.Height();
-  rootCount.Create(w, h);
-  for (int r = 0; r < h; ++r) {
-    for (int c = 0; c < w; ++c) rootCount.Row(r)[c] = std::sqrt(static_cast<double>(count.Row(r)[c]));
-  }
-}
+BtvWorkspace::BtvWorkspace(const CountImage& observations) : count(&observations) {}
 
 namespace {
 
@@ -175,8 +168,9 @@ namespace {
 // padded copy alone (ws.mirrored then names the image that copy is ahead of).
 void Step(DoubleImage& xb, bool writeImage, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha,
           double beta, double lambda, double stepSize, BtvWorkspace& ws) {
-  const int w = xb.Width();
-  const int h = xb.Height();
+  // zb's size: xb may be freed while the workspace's copy is ahead of it.
+  const int w = zb.Width();
+  const int h = zb.Height();
   MirrorPaddedImage& x = ws.estimate[ws.current];
   MirrorPaddedImage& next = ws.estimate[1 - ws.current];
   x.Create(w, h, n);  // throws for an image smaller than the kernel
@@ -194,10 +188,11 @@ void Step(DoubleImage& xb, bool writeImage, const DoubleImage& zb, const FloatMa
   const int blocks = (h + kRows - 1) / kRows;
   const long blockWork = static_cast<long>(kRows) * w * (static_cast<long>(n) * n + 8);
   const auto eachBlock = [&](int lo, int hi, const auto& perBlock) {
+    // One more row than the block: the square roots of a count row (rows[kRows]).
     thread_local std::vector<double> scratch;
-    scratch.resize(static_cast<size_t>(kRows) * static_cast<size_t>(w));
-    double* rows[kRows];
-    for (int o = 0; o < kRows; ++o) rows[o] = scratch.data() + static_cast<size_t>(o) * static_cast<size_t>(w);
+    scratch.resize(static_cast<size_t>(kRows + 1) * static_cast<size_t>(w));
+    double* rows[kRows + 1];
+    for (int o = 0; o <= kRows; ++o) rows[o] = scratch.data() + static_cast<size_t>(o) * static_cast<size_t>(w);
     for (int b = lo; b < hi; ++b) {
       const int r0 = b * kRows;
       const int r1 = std::min(h, r0 + kRows);
@@ -209,8 +204,12 @@ void Step(DoubleImage& xb, bool writeImage, const DoubleImage& zb, const FloatMa
   ParallelFor(0, blocks, blockWork, [&](int lo, int hi) {
     eachBlock(lo, hi, [&](int r0, int r1, double* const* rows) {
       ws.filter.Rows(x, r0, r1, rows);
+      double* root = rows[kRows];
       for (int i = r0; i < r1; ++i) {
-        DataTermRow(rows[i - r0], zb.Row(i), ws.rootCount.Row(i), ws.data.Row(i), w);
+        // sqrt is correctly rounded: the same roots as a stored image of them.
+        const int32_t* countRow = ws.count->Row(i);
+        for (int j = 0; j < w; ++j) root[j] = std::sqrt(static_cast<double>(countRow[j]));
+        DataTermRow(rows[i - r0], zb.Row(i), root, ws.data.Row(i), w);
         ws.data.MirrorColumns(i);
       }
     });
@@ -246,6 +245,7 @@ void Step(DoubleImage& xb, bool writeImage, const DoubleImage& zb, const FloatMa
 void CopyOut(BtvWorkspace& ws, DoubleImage& xb) {
   if (ws.mirrored != &xb) return;
   const MirrorPaddedImage& x = ws.estimate[ws.current];
+  if (xb.Width() != x.Width() || xb.Height() != x.Height()) xb.Create(x.Width(), x.Height());
   for (int r = 0; r < xb.Height(); ++r) std::copy(x.Row(r), x.Row(r) + xb.Width(), xb.Row(r));
 }
 
@@ -280,6 +280,30 @@ void RobustBtvIterate(ColorDoubleImage& x, const ColorDoubleImage& z, const Coun
     }
     CopyOut(workspace, xb);
   }
+}
+
+void RobustBtvBand(DoubleImage& xb, const DoubleImage& zb, const CountImage& count, const FloatMatrix& kernel, int n,
+                   double alpha, double beta, double lambda, int band, const BtvProgress& progress) {
+  BtvWorkspace workspace(count);
+  // The padded copy takes the estimate before the other working images exist, and xb is
+  // freed until the end: the steps read and write the copies alone.
+  workspace.estimate[0].Create(zb.Width(), zb.Height(), n);
+  workspace.estimate[0].Assign(xb);
+  workspace.mirrored = &xb;
+  xb.Free();
+  try {
+    for (int t = 0; t < kBtvStepsPerBand; ++t) {
+      if (progress) progress(band, t);
+      Step(xb, false, zb, kernel, n, alpha, beta, lambda, BtvStepSize(t), workspace);
+    }
+  } catch (...) {
+    CopyOut(workspace, xb);
+    throw;
+  }
+  // The other working images go before xb comes back.
+  workspace.data = MirrorPaddedImage();
+  workspace.estimate[1 - workspace.current] = MirrorPaddedImage();
+  CopyOut(workspace, xb);
 }
 
 }  // namespace lumet

@@ -27,7 +27,7 @@ struct BtvWorkspace {
   // Needed before a step on an estimate changed since the last step on it.
   void Reset() { mirrored = nullptr; }
 
-  DoubleImage rootCount;           // sqrt of the observation count
+  const CountImage* count = nullptr;  // its square roots weigh the data term, row by row
   MirrorPaddedImage estimate[2];   // the estimate, padded; estimate[current] is up to date
   MirrorPaddedImage data;          // the data term, padded for its pass through the PSF
   MirrorFilter filter;             // the PSF's taps
@@ -59,5 +59,15 @@ using BtvPicture = std::function<void(const ColorDoubleImage& x)>;
 void RobustBtvIterate(ColorDoubleImage& x, const ColorDoubleImage& z, const CountImage& count,
                       const FloatMatrix& kernel, int n, double alpha, double beta, double lambda,
                       const BtvProgress& progress, const BtvPicture& picture);
+
+// Band `band` of RobustBtvIterate alone, on its channel xb and median channel zb, without
+// pictures: the same values, for a caller that holds one colour band at a time. xb is
+// freed while the steps run (the workspace holds the estimate) and holds the result after.
+void RobustBtvBand(DoubleImage& xb, const DoubleImage& zb, const CountImage& count, const FloatMatrix& kernel, int n,
+                   double alpha, double beta, double lambda, int band, const BtvProgress& progress);
+
+// The bytes RobustBtvBand holds per HR pixel beyond xb, zb and the count: the estimate,
+// mirror-padded in two copies, and the padded data term.
+inline constexpr double kBtvBandBytesPerPixel = 3 * sizeof(double);
 
 }  // namespace lumet

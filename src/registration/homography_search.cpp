@@ -32,17 +32,17 @@ inline void WarpRowScalar(const GrayImage& frame, const Matrix& h, const RoiRect
 }
 
 // One homography prepared for the row warp: its entries h11 .. h33 row by row, the
-// instruction set chosen once per evaluation rather than once per row, and the frame's
-// double-valued plane when the scorer made one.
+// instruction set's kernels chosen once per evaluation rather than once per row (nullptr:
+// the scalar warp), and the frame's double-valued plane when the scorer made one.
 struct RowWarper {
   const GrayImage* frame = nullptr;
   const Matrix* h = nullptr;
   const double* plane = nullptr;
   double entries[9] = {};
-  SimdVariant variant = SimdVariant::Baseline;
+  const detail::RoiWarpKernels* kernels = nullptr;
 
-  RowWarper(const GrayImage& f, const Matrix& m, SimdVariant simd, const double* doubles)
-      : frame(&f), h(&m), plane(doubles), variant(simd) {
+  RowWarper(const GrayImage& f, const Matrix& m, const detail::RoiWarpKernels* simd, const double* doubles)
+      : frame(&f), h(&m), plane(doubles), kernels(simd) {
     for (int k = 0; k < 9; ++k) entries[k] = m.Flat1(k + 1);
   }
   // The same values as WarpRowScalar on the widest instruction set in use.
@@ -52,14 +52,12 @@ struct RowWarper {
     const int count = static_cast<int>(roi.Width());
     const int w = frame->Width();
     const int l = frame->Height();
-    if (plane != nullptr && variant == SimdVariant::Avx512) {
-      detail::WarpRowPlaneAvx512(plane, w + 1, w, l, entries, x0, y, count, out);
-    } else if (plane != nullptr && variant == SimdVariant::Avx2) {
-      detail::WarpRowPlaneAvx2(plane, w + 1, w, l, entries, x0, y, count, out);
-    } else if (variant == SimdVariant::Avx512) {
-      detail::WarpRowAvx512(frame->Pixels(), frame->Stride(), w, l, entries, x0, y, count, out);
-    } else {
+    if (kernels == nullptr) {
       WarpRowScalar(*frame, *h, roi, r, out);
+    } else if (plane != nullptr) {
+      kernels->plane(plane, w + 1, w, l, entries, x0, y, count, out);
+    } else {
+      kernels->bytes(frame->Pixels(), frame->Stride(), w, l, entries, x0, y, count, out);
     }
   }
 };
@@ -95,7 +93,7 @@ template <int K>
 }
 
 // Scores of up to kBatch homographies in one pass over the ROI, on the calling thread.
-constexpr int kBatch = 8;
+constexpr int kBatch = detail::kSharedRowsMax;
 
 // The batch's homographies grouped by equal rows (bit for bit), when they all share the
 // third row and some share a first or second row: then each distinct row is projected once.
@@ -120,7 +118,7 @@ struct SharedRows {
 
   // False when the batch gains nothing from it.
   bool Build(const RowWarper* warpers, int count) {
-    if (count < 2 || warpers[0].plane == nullptr || warpers[0].variant != SimdVariant::Avx512) return false;
+    if (count < 2 || warpers[0].plane == nullptr || warpers[0].kernels == nullptr) return false;
     std::memcpy(denominator, warpers[0].entries + 6, sizeof(denominator));
     for (int k = 1; k < count; ++k) {
       if (std::memcmp(warpers[k].entries + 6, denominator, sizeof(denominator)) != 0) return false;
@@ -166,15 +164,13 @@ void ScoreBatch(const GrayImage& reference, const RowWarper* warpers, const RoiR
   for (int r = 0; r < height; ++r) {
     if (share) {
       const double y = static_cast<double>(roi.top) + r;
-      detail::WarpRowSharedPlaneAvx512(shared.job, static_cast<double>(roi.left), y, width, buffer.Data(), width);
+      warpers[0].kernels->sharedPlane(shared.job, static_cast<double>(roi.left), y, width, buffer.Data(), width);
     } else {
       for (int k = 0; k < K; ++k) warpers[k].Row(roi, r, buffer.Data() + k * rowStride);
     }
     const uint8_t* ref = reference.Row(roi.top + r) + roi.left;
-    if (K > 1 && warpers[0].variant == SimdVariant::Avx512) {
-      detail::AccumulateRowsAvx512(ref, buffer.Data(), width, K, width, sums, counts);
-    } else if (K > 1 && warpers[0].variant == SimdVariant::Avx2) {
-      detail::AccumulateRowsAvx2(ref, buffer.Data(), width, K, width, sums, counts);
+    if (K > 1 && warpers[0].kernels != nullptr) {
+      warpers[0].kernels->accumulate(ref, buffer.Data(), width, K, width, sums, counts);
     } else {
       AccumulateRow<K>(ref, buffer.Data(), rowStride, width, sums, counts);
     }
@@ -314,15 +310,15 @@ double ScoreOne(const GrayImage& reference, const RowWarper& warper, const RoiRe
 
 double RoiMae(const GrayImage& reference, const GrayImage& frame, const Matrix& h, const RoiRect& roi) {
   CheckRoiInsideFrame(roi, reference.Width(), reference.Height());
-  return ScoreOne(reference, RowWarper(frame, h, ActiveSimdVariant(), nullptr), roi);
+  return ScoreOne(reference, RowWarper(frame, h, detail::ActiveRoiWarp(), nullptr), roi);
 }
 
 RoiScorer::RoiScorer(const GrayImage& reference, const GrayImage& frame, const RoiRect& roi)
-    : reference_(reference), frame_(frame), roi_(roi), variant_(ActiveSimdVariant()) {
+    : reference_(reference), frame_(frame), roi_(roi), kernels_(detail::ActiveRoiWarp()) {
   CheckRoiInsideFrame(roi, reference.Width(), reference.Height());
   const long w = frame.Width();
   const long l = frame.Height();
-  if (variant_ == SimdVariant::Baseline || w <= 0 || l <= 0 || (w + 1) * (l + 1) > kMaxPlanePixels) return;
+  if (kernels_ == nullptr || w <= 0 || l <= 0 || (w + 1) * (l + 1) > kMaxPlanePixels) return;
   // The frame with its last column and last row repeated once.
   const size_t stride = static_cast<size_t>(w + 1);
   plane_ =
@@ -337,14 +333,14 @@ RoiScorer::RoiScorer(const GrayImage& reference, const GrayImage& frame, const R
 }
 
 double RoiScorer::Score(const Matrix& h) const {
-  return ScoreOne(reference_, RowWarper(frame_, h, variant_, planeData_), roi_);
+  return ScoreOne(reference_, RowWarper(frame_, h, kernels_, planeData_), roi_);
 }
 
 void RoiScorer::ScoreMany(const Matrix* const* hs, int count, double* out) const {
   if (count <= 0) return;
   std::vector<RowWarper> warpers;
   warpers.reserve(static_cast<size_t>(count));
-  for (int k = 0; k < count; ++k) warpers.emplace_back(frame_, *hs[k], variant_, planeData_);
+  for (int k = 0; k < count; ++k) warpers.emplace_back(frame_, *hs[k], kernels_, planeData_);
   // Whole homographies go to the threads; each thread scores its share in batches.
   ParallelFor(0, count, kWarpPixelWork * roi_.Width() * roi_.Height(), [&](int lo, int hi) {
     ScoreSerial(reference_, warpers.data() + lo, hi - lo, roi_, out + lo);

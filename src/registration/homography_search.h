@@ -8,6 +8,7 @@
 #include "numeric/matrix.h"
 #include "numeric/random.h"
 #include "numeric/roi_rect.h"
+#include "numeric/roi_warp.h"
 #include "registration/feature_point.h"
 #include "registration/scratch_buffer.h"
 
@@ -52,7 +53,7 @@ class RoiScorer {
   const GrayImage& reference_;
   const GrayImage& frame_;
   RoiRect roi_;
-  SimdVariant variant_ = SimdVariant::Baseline;
+  const detail::RoiWarpKernels* kernels_ = nullptr;  // nullptr: the scalar warp
   std::unique_ptr<detail::ScratchBuffer> plane_;  // the frame as doubles, when used
   const double* planeData_ = nullptr;
 };

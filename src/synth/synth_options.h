@@ -27,7 +27,7 @@ struct SynthOptions {
 
 // Accepted ranges.
 inline constexpr int kSynthMaxFrames = 999;      // bounds the work and the disk a typo can cost
-inline constexpr int kSynthMaxDimension = 1024;  // keeps the scene raster within a few hundred MB
+inline constexpr int kSynthMaxDimension = 1920;  // HD frames; the scene raster stays within about a GB
 inline constexpr int kSynthRoiMargin = 20;       // pixels beyond the ROI the frame must reach
 // The PSF sigma also goes to param.txt, so it keeps within what the reconstruction accepts.
 inline constexpr double kSynthMaxPsfSigma = ReconstructionOptions::kMaxPsfSigma;

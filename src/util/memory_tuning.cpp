@@ -13,4 +13,6 @@ void KeepFreedMemoryForReuse() {
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
 }
 
+void ReturnFreedMemory() { malloc_trim(0); }
+
 }  // namespace lumet

@@ -10,4 +10,8 @@ namespace lumet {
 // needs at its largest; only the release of memory between steps is deferred.
 void KeepFreedMemoryForReuse();
 
+// Hands the freed memory the process keeps back to the system, where a step that frees
+// large parts of its working set (and will not need them again) lowers the peak that way.
+void ReturnFreedMemory();
+
 }  // namespace lumet

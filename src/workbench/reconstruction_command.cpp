@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imageio/homography_file.h"
@@ -10,6 +12,7 @@
 #include "reconstruction/gray_conversion.h"
 #include "reconstruction/reconstruction_method.h"
 #include "util/error.h"
+#include "util/memory_limit.h"
 #include "util/parallel.h"
 #include "util/text_format.h"
 #include "workbench/frame_source.h"
@@ -22,9 +25,10 @@ namespace lumet {
 namespace {
 
 // The user hears of a method's work through the viewers, the log and the progress bar.
+// With byBand, each band of the estimate is cut to grey levels into display as it ends.
 class UiObserver final : public ReconstructionObserver {
  public:
-  UiObserver(UiPort& ui, ColorGrayImage& display) : ui_(ui), display_(display) {}
+  UiObserver(UiPort& ui, ColorGrayImage& display, bool byBand) : ui_(ui), display_(display), byBand_(byBand) {}
   void Log(const std::string& line) override { ui_.AppendLog(line); }
   void Warn(int frame, const std::string& kind, const std::string& detail, const std::string& remedy) override {
     ui_.Warn({frame, kind, detail, remedy});
@@ -38,11 +42,33 @@ class UiObserver final : public ReconstructionObserver {
   void Picture(const ColorDoubleImage& estimate) override {
     ui_.ShowPicture(Viewer::Reference, PictureOf(estimate, display_));
   }
+  bool TakesBands() const override { return byBand_; }
+  void Band(int band, DoubleImage& xb) override {
+    ConvertToGray(xb, display_.channels[static_cast<size_t>(band)], 0, 1.0);
+    xb.Free();
+  }
 
  private:
   UiPort& ui_;
   ColorGrayImage& display_;
+  bool byBand_;
 };
+
+// Refuses, naming what it needs, a reconstruction whose peak would pass the limit, and
+// gives the method what the limit leaves it. Beside the method: the program, the frames,
+// the first frame's picture and its grey levels, and the frame errors' warped frames (one
+// green channel per thread beside frame 0's; watched, two whole layers).
+void CheckReconstructionMemory(const ReconstructionMethod& method, ReconstructionOptions& options,
+                               const HrGeometry& grid, size_t frameBytes, bool watched, bool byBand, size_t limit) {
+  const size_t pixels = static_cast<size_t>(grid.width) * static_cast<size_t>(grid.height);
+  const size_t d = sizeof(double);
+  const size_t around = kProgramBytes + frameBytes + 6 * pixels;
+  const size_t errors = watched ? 4 * d * pixels : d * pixels * (1 + static_cast<size_t>(std::max(1, ThreadCount())));
+  options.memoryLimit = limit > around ? limit - around : 0;
+  CheckMemoryNeed(Format("The reconstruction of the %d x %d HR grid", grid.width, grid.height),
+                  around + std::max(errors, method.WorkingBytes(options, grid, byBand)), limit,
+                  "give a larger limit, or a smaller ROI or scale");
+}
 
 // Reads frames 0 .. K - 1 with their homography files into a method's input, each frame's
 // form on the HR grid beside it; frame 0 is read before the checks.
@@ -148,7 +174,7 @@ class FrameGathering {
 void Workbench::Reconstruction(UiPort& ui) {
   const ParamSet& p = params;
   CheckParams(p);
-  const ReconstructionOptions options = ToReconstructionOptions(p);
+  ReconstructionOptions options = ToReconstructionOptions(p);
   const ReconstructionMethod& method = ReconstructionMethodFor(options.method);
   const int frameCount = method.FrameCount(p.lrCount);
 
@@ -173,6 +199,13 @@ void Workbench::Reconstruction(UiPort& ui) {
            (usable >= 1 ? ", or use --lr-count " + std::to_string(usable) : std::string());
   });
 
+  // One colour band at a time when nobody watches the estimate and the result is cut to
+  // grey levels (TIFF keeps the estimate of all three bands).
+  const bool watched = ui.ShowsWorkInProgress();
+  const bool byBand = !watched && resultFormat != ImageFormat::Tiff;
+  const size_t frameBytes = 3 * static_cast<size_t>(w0) * static_cast<size_t>(h0) * static_cast<size_t>(frameCount);
+  CheckReconstructionMemory(method, options, input.grid, frameBytes, watched, byBand, memoryLimit);
+
   OpenReconstructionViewers(ui, input.grid);
   ColorGrayImage display;
   FrameGathering gathering(*this, source, input, ui, display);
@@ -182,11 +215,18 @@ void Workbench::Reconstruction(UiPort& ui) {
     gathering.ReadUnwatched(frameCount);
   }
 
-  UiObserver observer(ui, display);
+  // The first frame's picture is shown: its grey levels make way for the result's.
+  if (byBand) display = ColorGrayImage();
+  UiObserver observer(ui, display, byBand);
   ColorDoubleImage x;
   method.Reconstruct(input, options, observer, x);
-  Wrote(ShowAndWriteResult(ui, x, display, writeFiles ? ResultPath(p, resultFormat) : std::string(), resultFormat));
-  if (!writeFiles) resultImage = display;
+  const std::string path = writeFiles ? ResultPath(p, resultFormat) : std::string();
+  if (x.Empty()) {
+    Wrote(ShowAndWriteResult(ui, display, path, resultFormat));  // the observer took the bands
+  } else {
+    Wrote(ShowAndWriteResult(ui, x, display, path, resultFormat));
+  }
+  if (!writeFiles) resultImage = std::move(display);
 }
 
 }  // namespace lumet

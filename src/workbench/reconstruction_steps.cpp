@@ -54,6 +54,15 @@ std::string ShowFirstFrame(UiPort& ui, const ColorGrayImage& frame, const RoiRec
   return path;
 }
 
+namespace {
+
+void CompareWithResult(UiPort& ui, const DibRaster& result) {
+  ui.SetComparePicture(Viewer::Frame, result);
+  ui.SetViewerMode(Viewer::Frame, kModeComparison);
+}
+
+}  // namespace
+
 std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, ColorGrayImage& display,
                                const std::string& path, ImageFormat format) {
   const DibRaster result = PictureOf(estimate, display);
@@ -67,8 +76,15 @@ std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, Col
   } else {
     WriteImageFile(path, display, format);
   }
-  ui.SetComparePicture(Viewer::Frame, result);
-  ui.SetViewerMode(Viewer::Frame, kModeComparison);
+  CompareWithResult(ui, result);
+  return path;
+}
+
+std::string ShowAndWriteResult(UiPort& ui, const ColorGrayImage& result, const std::string& path, ImageFormat format) {
+  const DibRaster picture = PictureOf(result);
+  ui.ShowPicture(Viewer::Reference, picture);
+  if (!path.empty()) WriteImageFile(path, result, format);
+  CompareWithResult(ui, picture);
   return path;
 }
 

@@ -36,5 +36,7 @@ std::string ShowFirstFrame(UiPort& ui, const ColorGrayImage& frame, const RoiRec
 // viewer's comparison picture. Returns path.
 std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, ColorGrayImage& display,
                                const std::string& path, ImageFormat format);
+// The same for an estimate already cut to grey levels (any format but TIFF; "": not written).
+std::string ShowAndWriteResult(UiPort& ui, const ColorGrayImage& result, const std::string& path, ImageFormat format);
 
 }  // namespace lumet

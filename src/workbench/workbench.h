@@ -11,6 +11,8 @@
 #include "numeric/random.h"
 #include "params/param_set.h"
 #include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/hr_geometry.h"
+#include "util/memory_limit.h"
 #include "workbench/ui_port.h"
 
 namespace lumet {
@@ -53,6 +55,10 @@ class Workbench {
   // the next reconstruction, which decodes none of them again. A window, whose commands
   // may be minutes apart, leaves it off: frames on disk may have changed in between.
   bool carryFrames = false;
+
+  // The most memory a reconstruction may take, in bytes: one whose estimated peak is larger
+  // is refused before it starts, naming the figure it needs. Not stored.
+  size_t memoryLimit = DefaultMemoryLimit();
 
   // Frames given in memory instead of the LR pattern's files (the Python module), frame k
   // being frameImages[startIndex + k]. Null: the pattern's files.

@@ -150,7 +150,7 @@ TEST(SyntheticSequence, RefusedOptionsNameTheOptionAndWriteNothing) {
   const std::vector<std::pair<std::string, std::function<void(SynthOptions&)>>> cases = {
       // (The command-line tests refuse the values a user types most often.)
       {"--size", [](SynthOptions& o) { o.height = 159; }},  // the ROI ends at y 140, plus a margin of 20
-      {"--size", [](SynthOptions& o) { o.width = 1025; }},
+      {"--size", [](SynthOptions& o) { o.width = kSynthMaxDimension + 1; }},
       {"--scale", [](SynthOptions& o) { o.scale = 5; }},
       {"--psf-sigma", [nan](SynthOptions& o) { o.psfSigma = nan; }},
       {"--noise", [nan](SynthOptions& o) { o.noise = nan; }},

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "numeric/image_plane.h"
+#include "numeric/matrix.h"
+#include "reconstruction/enhanced_estimate.h"
+#include "reconstruction/hr_geometry.h"
+
+namespace lumet {
+
+// The enhanced method on a grid too large for memory: overlapping tiles of the HR grid,
+// each solved on its own (EnhancedReconstruct on the tile grown by the overlap, within the
+// ROI's grid), of which each keeps its inner part. The overlap keeps the seams from
+// showing: a tile's border pixels, which see only part of their neighbourhood through the
+// PSF and the prior, are solved but not kept.
+
+// Bytes EnhancedReconstruct holds per pixel of the grid it is given (its own margin
+// included), measured on whole-frame jobs: the observation model's rows and weights, the
+// three planes, the quasi-Newton history and the median start.
+inline constexpr size_t kEnhancedBytesPerPixel = 400;
+// HR pixels solved beyond each side of a tile's kept part.
+inline constexpr int kEnhancedTileOverlap = 48;
+// The smallest kept part a tile is given.
+inline constexpr int kEnhancedSmallestTile = 64;
+
+// Peak bytes of EnhancedReconstruct on grid (one tile or the whole grid).
+size_t EnhancedSolveBytes(const HrGeometry& grid, int psfTaps);
+
+// The side of the square tiles (kept part) whose solve fits budget bytes; the whole
+// grid's larger side when all of it fits; 0 when not even the smallest tile fits.
+int EnhancedTileSide(const HrGeometry& grid, int psfTaps, size_t budget);
+
+// EnhancedReconstruct in tiles of tileSide x tileSide (kept part), row by row. With one
+// tile it is EnhancedReconstruct itself. The outcome is the first tile's residuals and
+// weights, the iterations of all tiles and the fewest frames any tile used; the progress
+// restarts with every tile; pictures are shown for a single tile only.
+void EnhancedReconstructTiled(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
+                              const HrGeometry& roiGrid, const EnhancedSettings& settings, int tileSide,
+                              ColorDoubleImage& result, EnhancedOutcome& outcome, const EnhancedProgress& progress,
+                              const EnhancedPicture& picture);
+
+}  // namespace lumet

@@ -1,0 +1,60 @@
+#include "reconstruction/enhanced_tiles.h"
+
+#include <gtest/gtest.h>
+
+#include "evaluation/quality.h"
+#include "reconstruction/gray_conversion.h"
+#include "reconstruction/psf_kernel.h"
+#include "synth/synthetic_sequence.h"
+
+namespace lumet {
+namespace {
+
+TEST(EnhancedTilesTest, TilesWithTheirOverlapGiveTheUntiledQualityWithoutSeams) {
+  SynthOptions o;
+  o.scene = "texture";
+  o.lrCount = 6;
+  o.width = 220;
+  o.height = 160;
+  o.seed = 5;
+  const SyntheticSequence seq = MakeSyntheticSequence(o);
+  const HrGeometry grid = MakeHrGeometry(seq.params.roi, seq.params.scale);
+  EnhancedSettings settings;
+  settings.maxIterations = 20;
+  const auto run = [&](int tileSide) {
+    ColorDoubleImage estimate;
+    EnhancedOutcome outcome;
+    EnhancedReconstructTiled(seq.frames, seq.homographies, grid, settings, tileSide, estimate, outcome,
+                             EnhancedProgress(), EnhancedPicture());
+    EXPECT_EQ(estimate.Width(), grid.width);
+    EXPECT_EQ(estimate.Height(), grid.height);
+    EXPECT_GT(outcome.iterations, 0);
+    ColorGrayImage gray;
+    ConvertToGray(estimate, gray);
+    return gray;
+  };
+  const ColorGrayImage whole = run(grid.width);
+  const ColorGrayImage tiled = run(80);  // 2 x 2 tiles of the 160 x 160 grid
+  const double untiledPsnr = Psnr(whole, seq.truth);
+  const double tiledPsnr = Psnr(tiled, seq.truth);
+  EXPECT_NEAR(tiledPsnr, untiledPsnr, 0.05) << "untiled " << untiledPsnr << " dB";
+  EXPECT_GT(Psnr(tiled, whole), 40.0) << Psnr(tiled, whole);
+}
+
+TEST(EnhancedTilesTest, TheTileSideFollowsTheBudget) {
+  const HrGeometry grid = MakeHrGeometry(RoiRect{16, 16, 1264, 704}, 4.0);
+  const int taps = PsfKernelSize(0.6, 4.0);
+  EXPECT_EQ(EnhancedTileSide(grid, taps, EnhancedSolveBytes(grid, taps)), grid.width);  // fits whole
+  const size_t budget = size_t{900} << 20;
+  const int side = EnhancedTileSide(grid, taps, budget);
+  ASSERT_GT(side, 64);
+  ASSERT_LT(side, grid.height);
+  HrGeometry tile = grid;
+  tile.width = side + 2 * kEnhancedTileOverlap;
+  tile.height = side + 2 * kEnhancedTileOverlap;
+  EXPECT_LE(EnhancedSolveBytes(tile, taps), budget);
+  EXPECT_EQ(EnhancedTileSide(grid, taps, size_t{1} << 20), 0);  // not even the smallest tile
+}
+
+}  // namespace
+}  // namespace lumet
