@@ -202,32 +202,30 @@ void CLumetDlg::BuildButtons() {
 void CLumetDlg::BuildFields() {
   const DialogUnits du(font());
   auto place = [&du](QWidget* widget, const TemplateRect& r) { widget->setGeometry(du.Rect(r.x, r.y, r.w, r.h)); };
-  for (const EditItem& item : kEdits) {
+  // A field and its label, placed, named after the control and explained by the same tip.
+  auto labelled = [&](const EditItem& item, QWidget* field) {
     auto* label = new QLabel(Text(item.label), this);
     label->setObjectName(QStringLiteral("label%1").arg(item.id));
-    label->setAlignment(item.id == kIdRansacSecond ? Qt::AlignCenter : (Qt::AlignRight | Qt::AlignVCenter));
     place(label, item.labelRect);
+    field->setObjectName(QString::number(item.id));
+    place(field, item.rect);
+    label->setBuddy(field);
+    field->setToolTip(FieldToolTip(item.id));
+    label->setToolTip(field->toolTip());
+    return label;
+  };
+  for (const EditItem& item : kEdits) {
     auto* edit = new QLineEdit(this);
-    edit->setObjectName(QString::number(item.id));
     if (item.numeric) edit->setAlignment(Qt::AlignRight);
-    place(edit, item.rect);
-    label->setBuddy(edit);
-    edit->setToolTip(FieldToolTip(item.id));
-    label->setToolTip(edit->toolTip());
+    QLabel* label = labelled(item, edit);
+    label->setAlignment(item.id == kIdRansacSecond ? Qt::AlignCenter : (Qt::AlignRight | Qt::AlignVCenter));
     edits_[item.id] = edit;
     connect(edit, &QLineEdit::textEdited, this, [this, id = item.id] { emit fieldsEdited(id); });
   }
   for (const EditItem& item : kChoiceFields) {
-    auto* label = new QLabel(Text(item.label), this);
-    label->setObjectName(QStringLiteral("label%1").arg(item.id));
-    place(label, item.labelRect);
     auto* list = new QComboBox(this);
-    list->setObjectName(QString::number(item.id));
     list->addItems(QString::fromUtf8(RowOfControl(item.id).choices).split(u'|'));
-    place(list, item.rect);
-    label->setBuddy(list);
-    list->setToolTip(FieldToolTip(item.id));
-    label->setToolTip(list->toolTip());
+    labelled(item, list);
     choices_[item.id] = list;
     connect(list, &QComboBox::activated, this, [this, id = item.id] { emit fieldsEdited(id); });
   }

@@ -110,9 +110,7 @@ void DecodeRows(const PngReadHandle& handle, const PngState& state, std::vector<
 
 void ReadPng(const std::string& name, const uint8_t* bytes, size_t size, const FrameLimits& limits,
              StillSamples& out) {
-  PngState state;
-  state.data = bytes;
-  state.size = size;
+  PngState state{.data = bytes, .size = size};
   PngReadHandle handle(state);
   PngHeader header;
   if (!ReadHeader(handle.png(), handle.info(), limits.maxDimension, &header)) Refuse(state);

@@ -19,11 +19,11 @@ namespace {
 // The bytes a TIFF handle reads or writes; for writing, data grows with the file.
 struct TiffMemory {
   const uint8_t* input = nullptr;
-  std::string output;
+  std::string output{};
   size_t size = 0;
   size_t at = 0;
   bool writing = false;
-  std::string error;
+  std::string error{};
 };
 
 tmsize_t ReadProc(thandle_t handle, void* out, tmsize_t count) {
@@ -182,9 +182,7 @@ void ReadStrips(TIFF* tiff, const TiffLayout& l, const TiffMemory& memory, std::
 
 void ReadTiff(const std::string& name, const uint8_t* bytes, size_t size, const FrameLimits& limits,
               StillSamples& out) {
-  TiffMemory memory;
-  memory.input = bytes;
-  memory.size = size;
+  TiffMemory memory{.input = bytes, .size = size};
   const TiffHandle tiff = Open(memory, "rm", static_cast<tmsize_t>(limits.maxSampleBytes));
   if (!tiff) FailUnreadable(Reason(memory, "not a TIFF file"));
   const tdir_t pages = TIFFNumberOfDirectories(tiff.get());

@@ -125,6 +125,47 @@ std::string Encode(const std::string& name, const ColorGrayImage& image, int x, 
   return out;
 }
 
+// Palette of an 8-bit file: right after the info header, 4 bytes (blue, green, red,
+// unused) per colour, kept as red, green, blue. Indices beyond the colours present read as
+// black.
+using Palette = std::array<uint8_t, 256 * 3>;
+Palette ReadPalette(const std::string& bytes, const std::string& name, size_t headersEnd, uint32_t colorsUsed) {
+  Palette palette{};
+  const uint32_t colors = colorsUsed == 0 ? 256 : colorsUsed;
+  if (colors > 256) Refuse(name, "palette of " + std::to_string(colors) + " colours is larger than 8 bits can index");
+  if (bytes.size() < headersEnd + 4 * static_cast<size_t>(colors)) {
+    Refuse(name, "file of " + std::to_string(bytes.size()) + " bytes is shorter than its palette of " + std::to_string(colors) +
+                     " colours");
+  }
+  for (uint32_t c = 0; c < colors; ++c) {
+    const size_t at = headersEnd + 4 * static_cast<size_t>(c);
+    palette[3 * c] = static_cast<uint8_t>(bytes[at + 2]);      // red
+    palette[3 * c + 1] = static_cast<uint8_t>(bytes[at + 1]);  // green
+    palette[3 * c + 2] = static_cast<uint8_t>(bytes[at]);      // blue
+  }
+  return palette;
+}
+
+// One stored row of 8 (through the palette), 24 or 32 bits a pixel into row r of image.
+void DecodeRow(const uint8_t* in, int bitCount, const Palette& palette, ColorGrayImage& image, int r) {
+  const int width = image.channels[0].Width();
+  uint8_t* red = image.channels[0].Row(r);
+  uint8_t* green = image.channels[1].Row(r);
+  uint8_t* blue = image.channels[2].Row(r);
+  if (bitCount == 8) {
+    for (int i = 0; i < width; ++i) {
+      const uint8_t* colour = palette.data() + 3 * static_cast<size_t>(in[i]);
+      red[i] = colour[0];
+      green[i] = colour[1];
+      blue[i] = colour[2];
+    }
+  } else if (bitCount == 24) {
+    SplitPixels<3>(in, width, red, green, blue);
+  } else {
+    SplitPixels<4>(in, width, red, green, blue);
+  }
+}
+
 }  // namespace
 
 void BmpFile::DecodeImage(const std::string& bytes, const std::string& name, ColorGrayImage& image) {
@@ -167,23 +208,7 @@ void BmpFile::DecodeImage(const std::string& bytes, const std::string& name, Col
     Refuse(name, std::to_string(bitCount) + " bits per pixel are not supported (8 with a palette, 24 and 32 are)");
   }
 
-  // Palette of an 8-bit file: right after the info header, 4 bytes (blue, green, red,
-  // unused) per colour. Indices beyond the colours present read as black.
-  std::array<uint8_t, 256 * 3> palette{};
-  if (bitCount == 8) {
-    const uint32_t colors = colorsUsed == 0 ? 256 : colorsUsed;
-    if (colors > 256) Refuse(name, "palette of " + std::to_string(colors) + " colours is larger than 8 bits can index");
-    if (bytes.size() < headersEnd + 4 * static_cast<size_t>(colors)) {
-      Refuse(name, "file of " + std::to_string(bytes.size()) + " bytes is shorter than its palette of " + std::to_string(colors) +
-                       " colours");
-    }
-    for (uint32_t c = 0; c < colors; ++c) {
-      const size_t at = headersEnd + 4 * static_cast<size_t>(c);
-      palette[3 * c] = static_cast<uint8_t>(bytes[at + 2]);      // red
-      palette[3 * c + 1] = static_cast<uint8_t>(bytes[at + 1]);  // green
-      palette[3 * c + 2] = static_cast<uint8_t>(bytes[at]);      // blue
-    }
-  }
+  const Palette palette = bitCount == 8 ? ReadPalette(bytes, name, headersEnd, colorsUsed) : Palette{};
 
   const size_t bytesPerPixel = bitCount / 8u;
   const size_t stride = (static_cast<size_t>(width) * bytesPerPixel + 3) & ~size_t{3};
@@ -206,23 +231,7 @@ void BmpFile::DecodeImage(const std::string& bytes, const std::string& name, Col
   decoded.mask.Fill(0);
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data()) + offBits;
   for (size_t k = 0; k < rows; ++k) {
-    const int r = static_cast<int>(topDown ? k : rows - 1 - k);
-    const uint8_t* in = data + k * stride;
-    uint8_t* red = decoded.channels[0].Row(r);
-    uint8_t* green = decoded.channels[1].Row(r);
-    uint8_t* blue = decoded.channels[2].Row(r);
-    if (bitCount == 8) {
-      for (int i = 0; i < width; ++i) {
-        const uint8_t* colour = palette.data() + 3 * static_cast<size_t>(in[i]);
-        red[i] = colour[0];
-        green[i] = colour[1];
-        blue[i] = colour[2];
-      }
-    } else if (bytesPerPixel == 3) {
-      SplitPixels<3>(in, width, red, green, blue);
-    } else {
-      SplitPixels<4>(in, width, red, green, blue);
-    }
+    DecodeRow(data + k * stride, bitCount, palette, decoded, static_cast<int>(topDown ? k : rows - 1 - k));
   }
 
   // Only a fully decoded picture replaces the caller's image.

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "util/scoped_setting.h"
+
 namespace lumet {
 
 // The instruction sets the hot loops (filters, ROI warp, regulariser) are compiled for,
@@ -34,15 +36,6 @@ T ForActiveSimdVariant(T baseline, T avx2, T avx512) {
 }
 
 // Sets a variant for the life of the guard and restores the one before (tests, benchmarks).
-class ScopedSimdVariant {
- public:
-  explicit ScopedSimdVariant(SimdVariant variant) : previous_(ActiveSimdVariant()) { SetSimdVariant(variant); }
-  ~ScopedSimdVariant() { SetSimdVariant(previous_); }
-  ScopedSimdVariant(const ScopedSimdVariant&) = delete;
-  ScopedSimdVariant& operator=(const ScopedSimdVariant&) = delete;
-
- private:
-  SimdVariant previous_;
-};
+using ScopedSimdVariant = ScopedSetting<SimdVariant, ActiveSimdVariant, SetSimdVariant>;
 
 }  // namespace lumet

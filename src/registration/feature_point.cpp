@@ -109,22 +109,31 @@ void ScanSuppressed(const DoubleImage& response, int window, Kept&& kept) {
   }
 }
 
+// The derivative kernels of sigma (the smoothing g and the two derivatives) and the image's
+// gradients through convolve (the fast filter or its plain reference).
+struct Gradients {
+  int n = 0;
+  FloatMatrix g;
+  DoubleImage ix;
+  DoubleImage iy;
+  Gradients(const GrayImage& image, double sigma,
+            void (*convolve)(const GrayImage&, DoubleImage&, const FloatMatrix&, int))
+      : n(DerivativeKernelSize(sigma)) {
+    FloatMatrix kx;
+    FloatMatrix ky;
+    BuildDerivativeKernels(sigma, n, g, kx, ky);
+    convolve(image, ix, kx, n);
+    convolve(image, iy, ky, n);
+  }
+};
+
 }  // namespace
 
 std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& response, double sigma, double k,
                                          int window) {
   const int w = image.Width();
   const int l = image.Height();
-  const int n = DerivativeKernelSize(sigma);
-  FloatMatrix g;
-  FloatMatrix kx;
-  FloatMatrix ky;
-  BuildDerivativeKernels(sigma, n, g, kx, ky);
-
-  DoubleImage ix;
-  DoubleImage iy;
-  ConvolveMirror(image, ix, kx, n);
-  ConvolveMirror(image, iy, ky, n);
+  const Gradients grad(image, sigma, ConvolveMirror);
 
   // Products Ix^2, Ix Iy, Iy^2 (planes 0 .. 2) and their smoothed interiors (3 .. 5), each
   // w x l without padding.
@@ -135,8 +144,8 @@ std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& re
   double* const pxy = plane(1);
   double* const pyy = plane(2);
   for (int y = 0; y < l; ++y) {
-    const double* dx = ix.Row(y);
-    const double* dy = iy.Row(y);
+    const double* dx = grad.ix.Row(y);
+    const double* dy = grad.iy.Row(y);
     const size_t o = static_cast<size_t>(y) * static_cast<size_t>(w);
     for (int x = 0; x < w; ++x) {
       pxx[o + x] = dx[x] * dx[x];
@@ -146,7 +155,7 @@ std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& re
   }
 
   if (response.Width() != w || response.Height() != l) response.Create(w, l);
-  const int h = n / 2;
+  const int h = grad.n / 2;
   const int span = w - 2 * h;  // interior pixels per row
   if (span <= 0 || l - 2 * h <= 0) {
     response.Fill(0.0);  // no interior: the smoothed tensor is 0 everywhere
@@ -159,7 +168,7 @@ std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& re
       double* target = plane(3 + p);
       for (int y = 0; y < l; ++y) rows[static_cast<size_t>(y + h)] = source + static_cast<size_t>(y) * w;
       for (int y = h; y < l - h; ++y) out[static_cast<size_t>(y)] = target + static_cast<size_t>(y) * w + h;
-      detail::RunKernelFilter(rows.data(), out.data(), span, g, n, false, h, l - h);
+      detail::RunKernelFilter(rows.data(), out.data(), span, grad.g, grad.n, false, h, l - h);
     }
     const double* const sxx = plane(3);
     const double* const sxy = plane(4);
@@ -195,15 +204,7 @@ std::vector<FeaturePoint> DetectFeaturesDirect(const GrayImage& image, DoubleIma
                                                int window) {
   const int w = image.Width();
   const int l = image.Height();
-  const int n = DerivativeKernelSize(sigma);
-  FloatMatrix g;
-  FloatMatrix kx;
-  FloatMatrix ky;
-  BuildDerivativeKernels(sigma, n, g, kx, ky);
-  DoubleImage ix;
-  DoubleImage iy;
-  ConvolveMirrorDirect(image, ix, kx, n);
-  ConvolveMirrorDirect(image, iy, ky, n);
+  const Gradients grad(image, sigma, ConvolveMirrorDirect);
   DoubleImage pxx;
   DoubleImage pxy;
   DoubleImage pyy;
@@ -212,17 +213,17 @@ std::vector<FeaturePoint> DetectFeaturesDirect(const GrayImage& image, DoubleIma
   pyy.Create(w, l);
   for (int y = 0; y < l; ++y) {
     for (int x = 0; x < w; ++x) {
-      pxx.At(x, y) = ix.At(x, y) * ix.At(x, y);
-      pxy.At(x, y) = ix.At(x, y) * iy.At(x, y);
-      pyy.At(x, y) = iy.At(x, y) * iy.At(x, y);
+      pxx.At(x, y) = grad.ix.At(x, y) * grad.ix.At(x, y);
+      pxy.At(x, y) = grad.ix.At(x, y) * grad.iy.At(x, y);
+      pyy.At(x, y) = grad.iy.At(x, y) * grad.iy.At(x, y);
     }
   }
   DoubleImage sxx;
   DoubleImage sxy;
   DoubleImage syy;
-  SmoothInteriorDirect(pxx, sxx, g, n);
-  SmoothInteriorDirect(pxy, sxy, g, n);
-  SmoothInteriorDirect(pyy, syy, g, n);
+  SmoothInteriorDirect(pxx, sxx, grad.g, grad.n);
+  SmoothInteriorDirect(pxy, sxy, grad.g, grad.n);
+  SmoothInteriorDirect(pyy, syy, grad.g, grad.n);
   response.Create(w, l);
   for (int y = 0; y < l; ++y) {
     for (int x = 0; x < w; ++x) {

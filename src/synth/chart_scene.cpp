@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 #include "synth/split_mix_random.h"
 #include "synth/tiny_font.h"
@@ -185,51 +186,9 @@ Rgb Background(double x, double y) {
   return {r, g, b};
 }
 
-}  // namespace
-
-Rgb ChartScene::At(double px, double py) const {
-  const double x = px + 0.5;
-  const double y = py + 0.5;
-
-  if (Inside(x, y, 160.0, 100.0, 200.0, 140.0)) return RoiDetail(x, y);
-
-  // Title.
-  if (Inside(x, y, 4.0, 3.0, 188.0, 19.0)) {
-    static const TextLine kTitle[] = {{"LUMET RESOLUTION CHART", 8.0, 6.0, 2.0, {30, 40, 90}}};
-    Rgb out;
-    return DrawLines(kTitle, 1, x, y, out) ? out : kPaperColor;
-  }
-  // Large Siemens star.
-  if (Inside(x, y, 16.0, 24.0, 104.0, 112.0)) {
-    if (InDisc(x, y, 60.0, 68.0, 40.0)) return Star(x, y, 60.0, 68.0, 24);
-    return kPaperColor;
-  }
-  // Line pairs from 8 pixels down to 1 pixel per period, and a medium star.
-  if (Inside(x, y, 112.0, 24.0, 312.0, 60.0)) {
-    static constexpr double kPeriods[] = {8.0, 6.0, 4.0, 3.0, 2.0, 1.5, 1.2, 1.0};
-    bool ink = false;
-    if (y >= 26.0 && y < 40.0 && BarGroups(x, 116.0, kPeriods, 8, 3.0, 5.0, x, 116.0, ink)) return InkIf(ink);
-    if (y >= 44.0 && y < 58.0 && BarGroups(x, 116.0, kPeriods, 8, 3.0, 5.0, y, 44.0, ink)) return InkIf(ink);
-    if (InDisc(x, y, 272.0, 42.0, 15.0)) return Star(x, y, 272.0, 42.0, 12);
-    return kPaperColor;
-  }
-  // Colour checker.
-  if (Inside(x, y, 214.0, 64.0, 308.0, 126.0)) {
-    const double u = x - 218.0;
-    const double v = y - 68.0;
-    if (u >= 0.0 && v >= 0.0) {
-      const int i = static_cast<int>(std::floor(u / 15.0));
-      const int j = static_cast<int>(std::floor(v / 15.0));
-      if (i < 6 && j < 4 && u - 15.0 * i < 12.0 && v - 15.0 * j < 12.0) return kCheckerColors[j * 6 + i];
-    }
-    return Grey(50.0);
-  }
-  // Coarse checkerboard and rings.
-  if (Inside(x, y, 112.0, 64.0, 156.0, 96.0)) return InkIf(Checker(x - 112.0, y - 64.0, 4.0));
-  if (Inside(x, y, 160.0, 64.0, 210.0, 96.0)) {
-    const double r = std::hypot(x - 185.0, y - 80.0);
-    return Mix({210, 120, 30}, {30, 40, 80}, 0.5 + 0.5 * std::cos(kTwoPi * r / 2.5));
-  }
+// The panels below the star and the ROI's row (zone plate, gratings, text, checkerboards,
+// gradients): the colour at (x, y) when it lies on one of them.
+std::optional<Rgb> LowerPanels(double x, double y) {
   // Zone plate: the local frequency rises from 0 at the centre to 0.9 cycles per pixel.
   if (Inside(x, y, 18.0, 124.0, 102.0, 208.0)) {
     if (!InDisc(x, y, 60.0, 166.0, 40.0)) return kPaperColor;
@@ -293,6 +252,55 @@ Rgb ChartScene::At(double px, double py) const {
   if (Inside(x, y, 16.0, 214.0, 104.0, 236.0)) {
     return Checker(x - 16.0, y - 214.0, 3.0) ? Rgb{40, 90, 160} : Rgb{230, 210, 90};
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Rgb ChartScene::At(double px, double py) const {
+  const double x = px + 0.5;
+  const double y = py + 0.5;
+
+  if (Inside(x, y, 160.0, 100.0, 200.0, 140.0)) return RoiDetail(x, y);
+
+  // Title.
+  if (Inside(x, y, 4.0, 3.0, 188.0, 19.0)) {
+    static const TextLine kTitle[] = {{"LUMET RESOLUTION CHART", 8.0, 6.0, 2.0, {30, 40, 90}}};
+    Rgb out;
+    return DrawLines(kTitle, 1, x, y, out) ? out : kPaperColor;
+  }
+  // Large Siemens star.
+  if (Inside(x, y, 16.0, 24.0, 104.0, 112.0)) {
+    if (InDisc(x, y, 60.0, 68.0, 40.0)) return Star(x, y, 60.0, 68.0, 24);
+    return kPaperColor;
+  }
+  // Line pairs from 8 pixels down to 1 pixel per period, and a medium star.
+  if (Inside(x, y, 112.0, 24.0, 312.0, 60.0)) {
+    static constexpr double kPeriods[] = {8.0, 6.0, 4.0, 3.0, 2.0, 1.5, 1.2, 1.0};
+    bool ink = false;
+    if (y >= 26.0 && y < 40.0 && BarGroups(x, 116.0, kPeriods, 8, 3.0, 5.0, x, 116.0, ink)) return InkIf(ink);
+    if (y >= 44.0 && y < 58.0 && BarGroups(x, 116.0, kPeriods, 8, 3.0, 5.0, y, 44.0, ink)) return InkIf(ink);
+    if (InDisc(x, y, 272.0, 42.0, 15.0)) return Star(x, y, 272.0, 42.0, 12);
+    return kPaperColor;
+  }
+  // Colour checker.
+  if (Inside(x, y, 214.0, 64.0, 308.0, 126.0)) {
+    const double u = x - 218.0;
+    const double v = y - 68.0;
+    if (u >= 0.0 && v >= 0.0) {
+      const int i = static_cast<int>(std::floor(u / 15.0));
+      const int j = static_cast<int>(std::floor(v / 15.0));
+      if (i < 6 && j < 4 && u - 15.0 * i < 12.0 && v - 15.0 * j < 12.0) return kCheckerColors[j * 6 + i];
+    }
+    return Grey(50.0);
+  }
+  // Coarse checkerboard and rings.
+  if (Inside(x, y, 112.0, 64.0, 156.0, 96.0)) return InkIf(Checker(x - 112.0, y - 64.0, 4.0));
+  if (Inside(x, y, 160.0, 64.0, 210.0, 96.0)) {
+    const double r = std::hypot(x - 185.0, y - 80.0);
+    return Mix({210, 120, 30}, {30, 40, 80}, 0.5 + 0.5 * std::cos(kTwoPi * r / 2.5));
+  }
+  if (const std::optional<Rgb> lower = LowerPanels(x, y)) return *lower;
   return Background(x, y);
 }
 

@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include "util/scoped_setting.h"
+
 namespace lumet {
 
 // The smallest amount of work, in inner-loop operations (about one multiply-add or one
@@ -49,15 +51,6 @@ void FailThreadStartsAfterForTesting(int starts);
 bool InsideParallelBody();
 
 // Sets the parallel mode for the lifetime of the object (tests).
-class ScopedParallelMode {
- public:
-  explicit ScopedParallelMode(ParallelMode mode) : previous_(GetParallelMode()) { SetParallelMode(mode); }
-  ~ScopedParallelMode() { SetParallelMode(previous_); }
-  ScopedParallelMode(const ScopedParallelMode&) = delete;
-  ScopedParallelMode& operator=(const ScopedParallelMode&) = delete;
-
- private:
-  ParallelMode previous_;
-};
+using ScopedParallelMode = ScopedSetting<ParallelMode, GetParallelMode, SetParallelMode>;
 
 }  // namespace lumet
