@@ -1,8 +1,11 @@
 #include "reconstruction/enhanced_estimate.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <string>
 
+#include "reconstruction/enhanced_robust.h"
 #include "reconstruction/median_estimate.h"
 #include "util/error.h"
 #include "util/text_format.h"
@@ -90,6 +93,237 @@ void CheckEnhancedSettings(const EnhancedSettings& s) {
   }
 }
 
+namespace {
+
+ObservationModel BuildModel(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
+                            const HrGeometry& grid, const std::vector<double>& taps) {
+  ObservationModel model(grid, taps);
+  for (size_t k = 0; k < frames.size(); ++k) model.AddFrame(frames[k], homographies[k]);
+  return model;
+}
+
+// The shift-and-add median of every frame on the grown grid, unreached pixels filled,
+// blended towards frame 0 enlarged where the other frames disagree with frame 0.
+void StartEstimate(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
+                   const HrGeometry& grid, const HrGeometry& roiGrid, const Plane& agreement,
+                   const Plane (&bicubic)[3], Plane (&planes)[3]) {
+  std::vector<Matrix> hrForms;
+  for (const Matrix& h : homographies) hrForms.push_back(HrForm(h, roiGrid.scale));
+  ColorDoubleImage median;
+  CountImage count;
+  MedianShiftAdd(frames, hrForms, static_cast<int>(frames.size()), grid, frames[0].Width(), frames[0].Height(), median,
+                 count);
+  FillHoles(median, count);
+  for (int c = 0; c < 3; ++c) {
+    planes[c] = Plane(grid.width, grid.height);
+    for (int i = 0; i < grid.height; ++i) {
+      for (int j = 0; j < grid.width; ++j) planes[c].At(j, i) = median.channels[static_cast<size_t>(c)].Row(i)[j];
+    }
+    FillUnreached(planes[c], count);
+    for (size_t i = 0; i < planes[c].v.size(); ++i) {
+      const double m = SupportShare(agreement.v[i]);
+      planes[c].v[i] = m * planes[c].v[i] + (1.0 - m) * bicubic[c].v[i];
+    }
+  }
+}
+
+// Frames held out of the fit to measure the estimate; none when there are too few.
+std::vector<char> ChooseHeldOut(const ObservationModel& model) {
+  const int frames = model.FrameCount();
+  std::vector<char> heldOut(static_cast<size_t>(frames), 0);
+  if (frames < kHeldOutMinFrames) return heldOut;
+  for (int k = kHeldOutFirst; k < frames; k += kHeldOutEvery) {
+    heldOut[static_cast<size_t>(k)] = model.FrameBegin(k) != model.FrameEnd(k) ? 1 : 0;
+  }
+  return heldOut;
+}
+
+bool AnyHeldOut(const std::vector<char>& heldOut) {
+  for (char h : heldOut) {
+    if (h != 0) return true;
+  }
+  return false;
+}
+
+// Minimises one band from planes[band], keeping the estimate that predicted the held-out
+// frames best and stopping once it has not improved for kHeldOutPatience iterations.
+// Returns the iterations run; bestError receives the best held-out error.
+int RunBand(const ObservationModel& model, int band, const EnhancedWeights& weights, const EnhancedSettings& settings,
+            int cap, bool last, Plane& x, double& bestError, const std::function<void(int)>& step) {
+  const bool measured = last && AnyHeldOut(weights.heldOut);
+  ObjectiveScratch scratch;
+  Plane unused;
+  EnhancedObjective(model, band, weights, x, unused, scratch);
+  bestError = scratch.heldOutError;
+  Plane best = x;
+  int sinceBest = 0;
+  CurvatureHistory history;
+  // The last iterations within the cap are kept for the held-out frames to join.
+  const int fitCap = measured ? std::max(1, cap - kJoinIterations) : cap;
+  const MinimiseResult r =
+      MinimiseEnhanced(model, band, weights, settings.beta, fitCap, settings.tolerance, x,
+                       [&](int it, const ObjectiveScratch& accepted) {
+                         if (step) step(it);
+                         if (!measured) return false;
+                         if (accepted.heldOutError < bestError) {
+                           bestError = accepted.heldOutError;
+                           best = x;
+                           sinceBest = 0;
+                           return false;
+                         }
+                         return ++sinceBest >= kHeldOutPatience;
+                       },
+                       &history);
+  if (!measured) return r.iterations;
+  x = best;
+  // The held-out frames join for the last few iterations, which go on from the curvature
+  // learnt so far.
+  EnhancedWeights all = weights;
+  for (size_t k = 0; k < all.heldOut.size(); ++k) {
+    if (all.heldOut[k] != 0) all.frame[k] = 1.0;
+  }
+  all.heldOut.clear();
+  // A fit the held-out frames stopped early was turning to the noise: it is left there.
+  const int join = 2 * r.iterations >= fitCap ? std::min(kJoinIterations, cap - r.iterations) : 0;
+  if (join <= 0) return r.iterations;
+  const MinimiseResult joined = MinimiseEnhanced(model, band, all, settings.beta, join, settings.tolerance, x,
+                                                 [&](int it, const ObjectiveScratch&) {
+                                                   if (step) step(r.iterations + it);
+                                                   return false;
+                                                 },
+                                                 &history);
+  return r.iterations + joined.iterations;
+}
+
+// Runs the bands (green first, then red and blue) and decides whether the estimate is
+// kept (outcome.fellBack otherwise).
+void SolveBands(const ObservationModel& model, const EnhancedSettings& settings, const HrGeometry& roiGrid, int margin,
+                EnhancedWeights& weights, const Plane (&bicubic)[3], Plane (&planes)[3], EnhancedOutcome& outcome,
+                const EnhancedProgress& progress, const EnhancedPicture& picture) {
+  const int frames = model.FrameCount();
+  // The data term sums over observations, the prior over HR pixels: lambda is scaled by
+  // the observations per HR pixel so that the balance does not move with the frame count.
+  const double density = static_cast<double>(model.ObservationCount()) /
+                         (static_cast<double>(model.GridWidth()) * model.GridHeight());
+  weights.lambda = settings.lambda * kPriorGain * density;
+  weights.heldOut = ChooseHeldOut(model);
+  weights.frame.assign(static_cast<size_t>(frames), 1.0);
+  for (int k = 0; k < frames; ++k) {
+    const size_t i = static_cast<size_t>(k);
+    if (model.FrameBegin(k) == model.FrameEnd(k) || weights.heldOut[i] != 0) weights.frame[i] = 0.0;
+  }
+  const auto show = [&]() {
+    if (!picture) return;
+    ColorDoubleImage estimate;
+    Crop(planes, margin, roiGrid, estimate);
+    picture(estimate);
+  };
+  const auto run = [&](int band, int cap, bool last, int& done, double& bestError) {
+    const int offset = done;
+    const int n = RunBand(model, band, weights, settings, cap, last, planes[band], bestError, [&](int it) {
+      if (progress) progress(band, offset + it);
+      if ((offset + it) % kPictureEvery == 0) show();
+    });
+    done += n;
+    outcome.iterations += n;
+  };
+
+  // Green first: a few iterations with every frame, then the frames weighted by their own
+  // residual, then on to the cap.
+  constexpr int kGreen = 1;
+  show();
+  int greenDone = 0;
+  double greenError = 0.0;
+  run(kGreen, std::min(kWeightingIterations, settings.maxIterations), false, greenDone, greenError);
+  ObjectiveScratch scratch;
+  outcome.residuals = FrameResiduals(model, kGreen, planes[kGreen], scratch);
+  const std::vector<double> residualWeights = FrameWeightsFromResiduals(outcome.residuals);
+  for (size_t k = 0; k < residualWeights.size(); ++k) {
+    weights.frame[k] = std::min(weights.frame[k], residualWeights[k]);
+    // A held-out frame that fits no better than a rejected one says nothing about the estimate.
+    if (residualWeights[k] == 0.0) weights.heldOut[k] = 0;
+  }
+  outcome.weights = weights.frame;
+  outcome.heldOut = weights.heldOut;
+  for (size_t k = 0; k < weights.frame.size(); ++k) {
+    outcome.framesUsed += weights.frame[k] > 0.0 || weights.heldOut[k] != 0 ? 1 : 0;
+  }
+  if (settings.maxIterations > greenDone) run(kGreen, settings.maxIterations - greenDone, true, greenDone, greenError);
+
+  // Frame 0 enlarged, measured on the same held-out observations.
+  Plane unused;
+  EnhancedObjective(model, kGreen, weights, bicubic[kGreen], unused, scratch);
+  outcome.bicubicError = scratch.heldOutError;
+  EnhancedObjective(model, kGreen, weights, planes[kGreen], unused, scratch);
+  outcome.heldOutError = scratch.heldOutError;
+  double share = 0.0;
+  int others = 0;
+  for (size_t k = 1; k < outcome.agreement.size(); ++k) {
+    if (!std::isfinite(outcome.agreement[k])) continue;
+    share += outcome.agreement[k];
+    ++others;
+  }
+  if (others > 0 && share / others < kMinAgreement) {
+    outcome.fellBack = true;
+    outcome.reason = "the other frames agree with frame 0 on only " + Format("%.0f", 100.0 * share / others) +
+                     " % of their pixels";
+  } else if (outcome.heldOutError >= outcome.bicubicError) {
+    outcome.fellBack = true;
+    outcome.reason = "it predicts the held-out frames worse (mean error " + Format("%.2f", outcome.heldOutError) +
+                     ") than frame 0 enlarged does (" + Format("%.2f", outcome.bicubicError) + ")";
+  }
+  if (outcome.fellBack) return;
+  for (int band : {0, 2}) {
+    show();
+    int done = 0;
+    double bandError = 0.0;
+    run(band, settings.maxIterations, true, done, bandError);
+  }
+}
+
+// A separable filter over a (2r + 1)^2 window, the window clipped at the plane's edge:
+// the least value (erode) or the mean.
+Plane WindowFilter(const Plane& in, int r, bool least) {
+  Plane across(in.width, in.height);
+  Plane out(in.width, in.height);
+  const auto pass = [&](const Plane& from, Plane& to, int dx, int dy) {
+    for (int y = 0; y < from.height; ++y) {
+      for (int x = 0; x < from.width; ++x) {
+        double acc = least ? 1e300 : 0.0;
+        int n = 0;
+        for (int t = -r; t <= r; ++t) {
+          const int px = x + t * dx;
+          const int py = y + t * dy;
+          if (px < 0 || py < 0 || px >= from.width || py >= from.height) continue;
+          acc = least ? std::min(acc, from.At(px, py)) : acc + from.At(px, py);
+          ++n;
+        }
+        to.At(x, y) = least ? acc : acc / n;
+      }
+    }
+  };
+  pass(in, across, 1, 0);
+  pass(across, out, 0, 1);
+  return out;
+}
+
+// Where the other frames do not agree with frame 0, the estimate rests on frame 0 alone,
+// which the model cannot enlarge without ringing, and the ringing reaches a little beyond:
+// there the result is frame 0 enlarged. The share of the estimate is SupportShare, eroded
+// and then smoothed over kRingReach LR pixels.
+void KeepToFrameZero(const Plane& agreement, int q, const Plane (&bicubic)[3], Plane (&planes)[3]) {
+  Plane share(agreement.width, agreement.height);
+  for (size_t i = 0; i < agreement.v.size(); ++i) share.v[i] = SupportShare(agreement.v[i]);
+  const int r = kRingReach * q;
+  share = WindowFilter(WindowFilter(share, r, true), r, false);
+  for (size_t i = 0; i < share.v.size(); ++i) {
+    const double m = share.v[i];
+    for (int c = 0; c < 3; ++c) planes[c].v[i] = m * planes[c].v[i] + (1.0 - m) * bicubic[c].v[i];
+  }
+}
+
+}  // namespace
+
 void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                          const HrGeometry& roiGrid, const EnhancedSettings& settings, ColorDoubleImage& result,
                          EnhancedOutcome& outcome, const EnhancedProgress& progress, const EnhancedPicture& picture) {
@@ -98,80 +332,38 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
   const std::vector<double> taps = PsfTaps(settings.psfSigma, roiGrid.scale);
   const int margin = EnhancedMargin(static_cast<int>(taps.size()));
   const HrGeometry grid = ExtendGeometry(roiGrid, margin);
+  outcome = EnhancedOutcome{};
 
-  ObservationModel model(grid, taps);
-  for (size_t k = 0; k < frames.size(); ++k) model.AddFrame(frames[k], homographies[k]);
-
-  // The start: the shift-and-add median of every frame on the grown grid.
-  Plane planes[3];
-  {
-    std::vector<Matrix> hrForms;
-    for (const Matrix& h : homographies) hrForms.push_back(HrForm(h, roiGrid.scale));
-    ColorDoubleImage median;
-    CountImage count;
-    MedianShiftAdd(frames, hrForms, static_cast<int>(frames.size()), grid, frames[0].Width(), frames[0].Height(), median,
-                   count);
-    FillHoles(median, count);
-    for (int c = 0; c < 3; ++c) {
-      planes[c] = Plane(grid.width, grid.height);
-      for (int i = 0; i < grid.height; ++i) {
-        for (int j = 0; j < grid.width; ++j) planes[c].At(j, i) = median.channels[static_cast<size_t>(c)].Row(i)[j];
-      }
-      FillUnreached(planes[c], count);
-    }
+  ObservationModel model = BuildModel(frames, homographies, grid, taps);
+  // Frames whose brightness differs from frame 0's are matched to it first.
+  outcome.noise = EstimateNoise(frames[0], grid);
+  const std::vector<std::array<Photometry, 3>> photometry = MatchPhotometry(model, frames[0], outcome.noise);
+  outcome.brightnessMatched.assign(frames.size(), 0);
+  for (size_t k = 0; k < photometry.size(); ++k) {
+    for (const Photometry& m : photometry[k]) outcome.brightnessMatched[k] |= m.gain != 1.0 || m.offset != 0.0;
+  }
+  std::vector<ColorGrayImage> matched;
+  const std::vector<ColorGrayImage>* used = &frames;
+  if (AnyHeldOut(outcome.brightnessMatched)) {
+    matched = frames;
+    ApplyPhotometry(photometry, matched);
+    model = BuildModel(matched, homographies, grid, taps);
+    used = &matched;
   }
 
   EnhancedWeights weights;
   weights.alpha = settings.alpha;
-  // The data term sums over observations, the prior over HR pixels: lambda is scaled by
-  // the observations per HR pixel so that the balance does not move with the frame count.
-  const double density =
-      static_cast<double>(model.ObservationCount()) / (static_cast<double>(grid.width) * grid.height);
-  weights.lambda = settings.lambda * kPriorGain * density;
-  weights.frame.assign(frames.size(), 1.0);
-  for (int k = 0; k < model.FrameCount(); ++k) {
-    if (model.FrameBegin(k) == model.FrameEnd(k)) weights.frame[static_cast<size_t>(k)] = 0.0;
-  }
-
-  outcome = EnhancedOutcome{};
-  const auto show = [&]() {
-    if (!picture) return;
-    ColorDoubleImage estimate;
-    Crop(planes, margin, roiGrid, estimate);
-    picture(estimate);
-  };
-  const auto run = [&](int band, int cap, int& done) {
-    const int offset = done;
-    const MinimiseResult r = MinimiseEnhanced(model, band, weights, settings.beta, cap, settings.tolerance,
-                                              planes[band], [&](int it) {
-                                                if (progress) progress(band, offset + it);
-                                                if ((offset + it) % kPictureEvery == 0) show();
-                                              });
-    done += r.iterations;
-    outcome.iterations += r.iterations;
-    return r.converged;
-  };
-
-  // Green first: a few iterations with every frame, then the frames weighted by their own
-  // residual, then on to the cap.
-  constexpr int kGreen = 1;
-  show();
-  int greenDone = 0;
-  const int firstStage = std::min(kWeightingIterations, settings.maxIterations);
-  run(kGreen, firstStage, greenDone);
-  ObjectiveScratch scratch;
-  outcome.residuals = FrameResiduals(model, kGreen, planes[kGreen], scratch);
-  std::vector<double> residualWeights = FrameWeightsFromResiduals(outcome.residuals);
-  for (size_t k = 0; k < residualWeights.size(); ++k) weights.frame[k] = std::min(weights.frame[k], residualWeights[k]);
-  outcome.weights = weights.frame;
-  for (double w : weights.frame) outcome.framesUsed += w > 0.0 ? 1 : 0;
-  if (settings.maxIterations > greenDone) run(kGreen, settings.maxIterations - greenDone, greenDone);
-  for (int band : {0, 2}) {
-    show();
-    int done = 0;
-    run(band, settings.maxIterations, done);
-  }
-  Crop(planes, margin, roiGrid, result);
+  weights.observation = AgreementWeights(model, frames[0], outcome.noise);
+  outcome.agreement = AgreementShares(model, weights.observation);
+  weights.dataSmoothing = kDataSmoothing * outcome.noise / kTypicalNoise;
+  Plane bicubic[3];
+  BicubicOnGrid(frames[0], grid, bicubic);
+  Plane planes[3];
+  const Plane agreement = AgreementMap(model, weights.observation);
+  StartEstimate(*used, homographies, grid, roiGrid, agreement, bicubic, planes);
+  SolveBands(model, settings, roiGrid, margin, weights, bicubic, planes, outcome, progress, picture);
+  if (!outcome.fellBack) KeepToFrameZero(agreement, roiGrid.q, bicubic, planes);
+  Crop(outcome.fellBack ? bicubic : planes, margin, roiGrid, result);
 }
 
 }  // namespace lumet

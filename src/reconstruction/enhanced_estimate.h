@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "numeric/image_plane.h"
@@ -25,18 +26,51 @@ struct EnhancedSettings {
 void CheckEnhancedSettings(const EnhancedSettings& settings);
 
 // What a run did: per frame its mean absolute green residual after the first stage and
-// the weight it then received (0: rejected), the iterations of all bands together and the
-// frames used (weight above 0).
+// the weight it then received (0: rejected or held out), the iterations of all bands
+// together and the frames used (weight above 0, or held out to measure the estimate).
 struct EnhancedOutcome {
   std::vector<double> residuals;
   std::vector<double> weights;
   int iterations = 0;
   int framesUsed = 0;
+  // Noise sigma of one observation estimated from the frames (grey levels).
+  double noise = 0.0;
+  // Per frame: the share of its observations that agree with frame 0, whether it was held
+  // out to measure the estimate, and whether its brightness was matched to frame 0's.
+  std::vector<double> agreement;
+  std::vector<char> heldOut;
+  std::vector<char> brightnessMatched;
+  // The held-out frames' mean absolute error (green) predicted from the estimate and from
+  // frame 0 enlarged by cubic convolution (not a number when no frame was held out).
+  double heldOutError = 0.0;
+  double bicubicError = 0.0;
+  // The estimate lost against frame 0 alone: result holds frame 0 enlarged by cubic
+  // convolution, and reason says why.
+  bool fellBack = false;
+  std::string reason;
 };
 
 // Iterations of the green band run with every frame at weight 1 before the frames are
 // weighted by their residuals.
 inline constexpr int kWeightingIterations = 8;
+// Every kHeldOutEvery-th frame (from frame kHeldOutFirst) is left out of the fit and
+// predicted from the estimate, when there are at least kHeldOutMinFrames frames: a band
+// stops once kHeldOutPatience iterations in a row have not improved that prediction, and
+// keeps its best estimate.
+inline constexpr int kHeldOutEvery = 4;
+inline constexpr int kHeldOutFirst = 2;
+inline constexpr int kHeldOutMinFrames = 5;
+inline constexpr int kHeldOutPatience = 8;
+// Iterations the held-out frames then join the fit for, within the cap, when the fit ran
+// at least half of the iterations open to it.
+inline constexpr int kJoinIterations = 8;
+// The estimate is kept only when it predicts the held-out frames better than frame 0
+// enlarged does, and when the other frames agree with frame 0 on average over at least
+// kMinAgreement of their observations.
+inline constexpr double kMinAgreement = 0.2;
+// LR pixels around a place that only frame 0 supports where the result is frame 0 enlarged
+// too (the reach of the ringing an enlargement from one frame leaves).
+inline constexpr int kRingReach = 2;
 
 // Called with (band, iteration) after every iteration, and with the cropped estimate
 // before each band and every 10 iterations. May throw to stop the run.
@@ -44,10 +78,15 @@ using EnhancedProgress = std::function<void(int band, int iteration)>;
 using EnhancedPicture = std::function<void(const ColorDoubleImage& estimate)>;
 
 // Frames 0 .. K - 1 with their homographies (reference to frame, frame 0 the identity),
-// all of frame 0's size, reconstructed on the ROI grid. The estimate covers the grid and
-// a margin around it and starts from the shift-and-add median of all frames; green is
-// solved first, the frames are then weighted by their green residuals, green goes on and
-// red and blue follow with those weights. result is the ROI grid (G x H per channel).
+// all of frame 0's size, reconstructed on the ROI grid. Frames whose brightness differs
+// from frame 0's are matched to it; every observation is weighted by its agreement with
+// frame 0 (enhanced_robust.h). The estimate covers the grid and a margin around it and
+// starts from the shift-and-add median of all frames where they agree with frame 0, from
+// frame 0 enlarged elsewhere; green is solved first, the frames are then weighted by their
+// green residuals, green goes on and red and blue follow with those weights, each band
+// stopped by its held-out frames. When the estimate loses against frame 0 enlarged, result
+// is that instead (outcome.fellBack). result is the ROI grid (G x H per channel). Uses
+// nothing but its arguments: any sub-grid can be reconstructed on its own.
 void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                          const HrGeometry& roiGrid, const EnhancedSettings& settings, ColorDoubleImage& result,
                          EnhancedOutcome& outcome, const EnhancedProgress& progress, const EnhancedPicture& picture);

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,48 @@ namespace {
 EnhancedSettings SettingsOf(const ReconstructionOptions& o) {
   return {.psfSigma = o.psfSigma, .alpha = o.alpha, .beta = o.beta, .lambda = o.lambda,
           .maxIterations = o.iterations, .tolerance = o.tolerance};
+}
+
+// Frames below this share of agreeing pixels are named in a warning.
+constexpr double kLowAgreement = 0.35;
+
+// One line per frame (its residual, its weight, whether it was held out to measure the
+// estimate, how much of it agrees with frame 0, whether its brightness was matched), the
+// totals, and the warnings: frames that mostly disagree with frame 0, and frame 0 enlarged
+// written instead of the estimate.
+void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome, int frameCount) {
+  observer.Log(Format("Noise = %.2f\r\n", outcome.noise));
+  for (int k = 0; k < frameCount; ++k) {
+    const size_t i = static_cast<size_t>(k);
+    const double weight = i < outcome.weights.size() ? outcome.weights[i] : 0.0;
+    const bool heldOut = i < outcome.heldOut.size() && outcome.heldOut[i] != 0;
+    std::string notes = heldOut        ? " held out"
+                        : weight > 0.0 ? (weight < 1.0 ? Format(" weight %.3f", weight) : "")
+                                       : " rejected";
+    if (k > 0 && i < outcome.agreement.size() && std::isfinite(outcome.agreement[i])) {
+      notes += Format(" agrees %.0f%%", 100.0 * outcome.agreement[i]);
+    }
+    if (i < outcome.brightnessMatched.size() && outcome.brightnessMatched[i] != 0) notes += " brightness matched";
+    observer.Log(Format("Residual(%d) = %f%s\r\n", k, outcome.residuals[i], notes.c_str()));
+  }
+  observer.Log(Format("Enhanced = %d iterations, %d/%d frames\r\n", outcome.iterations, outcome.framesUsed, frameCount));
+  if (std::isfinite(outcome.heldOutError)) {
+    observer.Log(Format("Held-out error = %.3f, frame 0 enlarged %.3f\r\n", outcome.heldOutError, outcome.bicubicError));
+  }
+  for (int k = 1; k < frameCount; ++k) {
+    const size_t i = static_cast<size_t>(k);
+    if (i < outcome.agreement.size() && outcome.agreement[i] < kLowAgreement) {
+      observer.Warn(k,
+                    "much of the frame disagrees with frame 0 (something moved, or one homography does not fit "
+                    "it); those pixels were left out",
+                    Format("%.0f %% agrees", 100.0 * outcome.agreement[i]),
+                    "check its homography file, or leave the frame out");
+    }
+  }
+  if (outcome.fellBack) {
+    observer.Warn(0, "the enhanced estimate was not kept, the result is frame 0 enlarged by cubic convolution",
+                  outcome.reason, "check the registration, or reconstruct with --method classic");
+  }
 }
 
 // The estimate: three channels of doubles.
@@ -81,14 +124,7 @@ class Enhanced final : public ReconstructionMethod {
         },
         [&](const ColorDoubleImage& estimate) { observer.Picture(estimate); });
 
-    const int frameCount = static_cast<int>(input.frames.size());
-    for (int k = 0; k < frameCount; ++k) {
-      const size_t i = static_cast<size_t>(k);
-      const double weight = i < outcome.weights.size() ? outcome.weights[i] : 0.0;
-      observer.Log(Format("Residual(%d) = %f%s\r\n", k, outcome.residuals[i],
-                          weight > 0.0 ? (weight < 1.0 ? Format(" weight %.3f", weight).c_str() : "") : " rejected"));
-    }
-    observer.Log(Format("Enhanced = %d iterations, %d/%d frames\r\n", outcome.iterations, outcome.framesUsed, frameCount));
+    LogOutcome(observer, outcome, static_cast<int>(input.frames.size()));
   }
 };
 

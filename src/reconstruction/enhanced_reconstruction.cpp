@@ -101,8 +101,9 @@ int EnhancedMargin(int tapCount) { return 2 * (tapCount / 2) + 2; }
 ObservationModel::ObservationModel(const HrGeometry& grid, std::vector<double> taps)
     : grid_(grid), taps_(std::move(taps)) {}
 
-void ObservationModel::AddObservation(int x, int y, double fx, double fy, const double value[3]) {
+void ObservationModel::AddObservation(int x, int y, double fx, double fy, const double value[3], int u, int v) {
   index_.push_back(y * grid_.width + x);
+  pixel_.push_back({u, v});
   fx_.push_back(static_cast<float>(fx));
   fy_.push_back(static_cast<float>(fy));
   for (int c = 0; c < 3; ++c) values_[c].push_back(value[c]);
@@ -159,7 +160,7 @@ size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& hom
           const double value[3] = {static_cast<double>(frame.channels[0].Row(v)[u]),
                                    static_cast<double>(frame.channels[1].Row(v)[u]),
                                    static_cast<double>(frame.channels[2].Row(v)[u])};
-          AddObservation(ix, iy, hx - ix, hy - iy, value);
+          AddObservation(ix, iy, hx - ix, hy - iy, value, u, v);
         }
       }
     }
@@ -186,10 +187,21 @@ void ObservationModel::Forward(const Plane& x, std::vector<double>& predicted, P
   });
 }
 
-void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter) const {
+void ObservationModel::ReferencePosition(size_t o, double& x, double& y) const {
   const int w = grid_.width;
-  scatter = Plane(grid_.width, grid_.height);
-  double* b = scatter.v.data();
+  x = (index_[o] % w + fx_[o] + grid_.x0) / grid_.scale;
+  y = (index_[o] / w + fy_[o] + grid_.y0) / grid_.scale;
+}
+
+void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter) const {
+  Splat(r, scatter);
+  BlurZero(scatter, taps_, out);
+}
+
+void ObservationModel::Splat(const std::vector<double>& r, Plane& out) const {
+  const int w = grid_.width;
+  out = Plane(grid_.width, grid_.height);
+  double* b = out.v.data();
   // Serial: neighbouring observations add into the same pixels.
   for (size_t o = 0; o < index_.size(); ++o) {
     double* p = b + index_[o];
@@ -202,7 +214,6 @@ void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& 
     p[w] += bottom * (1.0 - fx);
     p[w + 1] += bottom * fx;
   }
-  BlurZero(scatter, taps_, out);
 }
 
 double EnhancedObjective(const ObservationModel& model, int c, const EnhancedWeights& weights, const Plane& x,
@@ -210,21 +221,32 @@ double EnhancedObjective(const ObservationModel& model, int c, const EnhancedWei
   model.Forward(x, scratch.predicted, scratch.blurred);
   const std::vector<double>& values = model.Values(c);
   std::vector<double>& r = scratch.predicted;
-  const double eps = kDataSmoothing;
+  const double eps = weights.dataSmoothing;
+  const bool perObservation = !weights.observation.empty();
   double energy = 0.0;
+  double heldOutSum = 0.0;
+  double heldOutWeight = 0.0;
   for (int k = 0; k < model.FrameCount(); ++k) {
-    const double wk = static_cast<size_t>(k) < weights.frame.size() ? weights.frame[static_cast<size_t>(k)] : 1.0;
+    const size_t i = static_cast<size_t>(k);
+    const double wk = i < weights.frame.size() ? weights.frame[i] : 1.0;
+    const bool measured = i < weights.heldOut.size() && weights.heldOut[i] != 0;
     for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+      const double wo = perObservation ? weights.observation[o] : 1.0;
+      if (measured) {
+        heldOutSum += wo * std::fabs(r[o] - values[o]);
+        heldOutWeight += wo;
+      }
       if (wk == 0.0) {
         r[o] = 0.0;
         continue;
       }
       const double d = r[o] - values[o];
       const double root = std::sqrt(d * d + eps * eps);
-      energy += wk * (root - eps);
-      r[o] = wk * d / root;
+      energy += wk * wo * (root - eps);
+      r[o] = wk * wo * d / root;
     }
   }
+  scratch.heldOutError = heldOutWeight > 0.0 ? heldOutSum / heldOutWeight : std::numeric_limits<double>::quiet_NaN();
   model.Adjoint(r, gradient, scratch.scatter);
 
   // The prior: five shifts, distance 1 weighted alpha, distance 2 alpha^2.
@@ -307,8 +329,37 @@ std::vector<double> FrameWeightsFromResiduals(const std::vector<double>& residua
   return weights;
 }
 
+// The two-loop recursion: direction = -H g from the curvature pairs; without any, the
+// negative gradient scaled to move the estimate by one grey level RMS. False for a zero
+// gradient (nothing to do).
+bool QuasiNewtonDirection(const CurvatureHistory& h, const std::vector<double>& gradient,
+                          std::vector<double>& direction) {
+  const size_t n = gradient.size();
+  for (size_t i = 0; i < n; ++i) direction[i] = -gradient[i];
+  const size_t m = h.s.size();
+  std::vector<double> alphas(m);
+  for (size_t i = m; i-- > 0;) {
+    alphas[i] = h.rho[i] * Dot(h.s[i], direction);
+    for (size_t j = 0; j < n; ++j) direction[j] -= alphas[i] * h.y[i][j];
+  }
+  if (m > 0) {
+    const double gamma = 1.0 / (h.rho.back() * Dot(h.y.back(), h.y.back()));
+    for (double& d : direction) d *= gamma;
+  } else {
+    const double norm = std::sqrt(Dot(direction, direction) / static_cast<double>(n));
+    if (!(norm > 0.0)) return false;
+    for (double& d : direction) d /= norm;
+  }
+  for (size_t i = 0; i < m; ++i) {
+    const double b = h.rho[i] * Dot(h.y[i], direction);
+    for (size_t j = 0; j < n; ++j) direction[j] += (alphas[i] - b) * h.s[i][j];
+  }
+  return true;
+}
+
 MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const EnhancedWeights& weights, double stepScale,
-                                int maxIterations, double tolerance, Plane& x, const IterationCallback& callback) {
+                                int maxIterations, double tolerance, Plane& x, const IterationCallback& callback,
+                                CurvatureHistory* history) {
   constexpr int kMemory = 6;
   constexpr int kBacktracks = 30;
   constexpr double kSufficientDecrease = 1e-4;
@@ -316,49 +367,24 @@ MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const Enha
   ObjectiveScratch scratch;
   Plane gradient;
   double f = EnhancedObjective(model, c, weights, x, gradient, scratch);
-  std::deque<std::vector<double>> sHistory;
-  std::deque<std::vector<double>> yHistory;
-  std::deque<double> rhoHistory;
+  CurvatureHistory own;
+  CurvatureHistory& h = history != nullptr ? *history : own;
   std::vector<double> direction(n);
-  std::vector<double> alphas(kMemory);
   Plane trial(x.width, x.height);
   Plane trialGradient;
   MinimiseResult result;
 
   for (int it = 1; it <= maxIterations; ++it) {
-    // Two-loop recursion: direction = -H g.
-    for (size_t i = 0; i < n; ++i) direction[i] = -gradient.v[i];
-    const int m = static_cast<int>(sHistory.size());
-    for (int i = m - 1; i >= 0; --i) {
-      const double a = rhoHistory[static_cast<size_t>(i)] * Dot(sHistory[static_cast<size_t>(i)], direction);
-      alphas[static_cast<size_t>(i)] = a;
-      const std::vector<double>& y = yHistory[static_cast<size_t>(i)];
-      for (size_t j = 0; j < n; ++j) direction[j] -= a * y[j];
-    }
-    if (m > 0) {
-      const std::vector<double>& y = yHistory.back();
-      const double gamma = 1.0 / (rhoHistory.back() * Dot(y, y));
-      for (double& d : direction) d *= gamma;
-    } else {
-      // No curvature known yet: a first step that moves the estimate by one grey level RMS.
-      const double norm = std::sqrt(Dot(direction, direction) / static_cast<double>(n));
-      if (!(norm > 0.0)) {
-        result.converged = true;
-        break;
-      }
-      for (double& d : direction) d /= norm;
-    }
-    for (int i = 0; i < m; ++i) {
-      const double b = rhoHistory[static_cast<size_t>(i)] * Dot(yHistory[static_cast<size_t>(i)], direction);
-      const std::vector<double>& s = sHistory[static_cast<size_t>(i)];
-      for (size_t j = 0; j < n; ++j) direction[j] += (alphas[static_cast<size_t>(i)] - b) * s[j];
+    if (!QuasiNewtonDirection(h, gradient.v, direction)) {
+      result.converged = true;
+      break;
     }
     double slope = Dot(direction, gradient.v);
     if (!(slope < 0.0)) {
       // Curvature pairs gone stale: start again from the gradient.
-      sHistory.clear();
-      yHistory.clear();
-      rhoHistory.clear();
+      h.s.clear();
+      h.y.clear();
+      h.rho.clear();
       const double norm = std::sqrt(Dot(gradient.v, gradient.v) / static_cast<double>(n));
       if (!(norm > 0.0)) {
         result.converged = true;
@@ -397,19 +423,22 @@ MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const Enha
     }
     const double sy = Dot(s, y);
     if (sy > 1e-12 * std::sqrt(Dot(s, s) * Dot(y, y))) {
-      if (static_cast<int>(sHistory.size()) == kMemory) {
-        sHistory.pop_front();
-        yHistory.pop_front();
-        rhoHistory.pop_front();
+      if (static_cast<int>(h.s.size()) == kMemory) {
+        h.s.pop_front();
+        h.y.pop_front();
+        h.rho.pop_front();
       }
-      sHistory.push_back(std::move(s));
-      yHistory.push_back(std::move(y));
-      rhoHistory.push_back(1.0 / sy);
+      h.s.push_back(std::move(s));
+      h.y.push_back(std::move(y));
+      h.rho.push_back(1.0 / sy);
     }
     std::swap(x.v, trial.v);
     std::swap(gradient.v, trialGradient.v);
     f = fTrial;
-    if (callback) callback(it);
+    if (callback && callback(it, scratch)) {
+      result.converged = true;
+      break;
+    }
     if (std::sqrt(change) <= tolerance * std::sqrt(size)) {
       result.converged = true;
       break;

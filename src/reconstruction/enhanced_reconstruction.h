@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -26,6 +27,9 @@ inline constexpr int kEnhancedIterationLimit = 100000;
 // term turns from quadratic to linear at about one and a half times the noise of a
 // typical sequence (sigma 2), which measured best; the prior stays close to total variation.
 inline constexpr double kDataSmoothing = 3.0;
+// The noise sigma kDataSmoothing was measured at; the data term's smoothing follows the
+// noise the frames show in proportion.
+inline constexpr double kTypicalNoise = 2.0;
 inline constexpr double kPriorSmoothing = 1.0;
 // The user's lambda is multiplied by this and by the observations per HR pixel (measured
 // on chart and texture sequences: 3x the plain lambda gained 0.1 / 2.3 dB over 1x, 10x
@@ -87,9 +91,22 @@ class ObservationModel {
   void Forward(const Plane& x, std::vector<double>& predicted, Plane& blurred) const;
   // out = the adjoint of Forward applied to r (out is re-created). `scatter` is scratch.
   void Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter) const;
+  // out = r spread onto the grid by the bilinear weights alone (no PSF); re-created.
+  void Splat(const std::vector<double>& r, Plane& out) const;
+  // The reference-frame LR position of observation o.
+  void ReferencePosition(size_t o, double& x, double& y) const;
 
-  // Appends observations directly (tests): top-left bilinear corner and fractions.
-  void AddObservation(int x, int y, double fx, double fy, const double value[3]);
+  // The frame pixel observation o came from (AddFrame), or false (AddObservation).
+  bool FramePixel(size_t o, int& u, int& v) const {
+    if (pixel_[o].u < 0) return false;
+    u = pixel_[o].u;
+    v = pixel_[o].v;
+    return true;
+  }
+
+  // Appends observations directly (tests): top-left bilinear corner and fractions; u, v the
+  // frame pixel it came from, if any.
+  void AddObservation(int x, int y, double fx, double fy, const double value[3], int u = -1, int v = -1);
   void EndFrame();
 
  private:
@@ -100,6 +117,11 @@ class ObservationModel {
   std::vector<float> fy_;
   std::vector<double> values_[3];
   std::vector<size_t> frameStart_{0};
+  struct Pixel {
+    int32_t u;
+    int32_t v;
+  };
+  std::vector<Pixel> pixel_;
 };
 
 // Weights of the objective's terms.
@@ -108,6 +130,12 @@ struct EnhancedWeights {
   double lambda = 0.003;
   // Per frame of the model: 0 leaves the frame out.
   std::vector<double> frame;
+  // Per observation (empty: all 1), multiplying its frame's weight.
+  std::vector<float> observation;
+  // Frames held out (weight 0) whose prediction error is measured (empty: none).
+  std::vector<char> heldOut;
+  // Smoothing of the data term's absolute value (grey levels).
+  double dataSmoothing = kDataSmoothing;
 };
 
 // Scratch planes reused by every evaluation.
@@ -115,6 +143,9 @@ struct ObjectiveScratch {
   Plane blurred;
   Plane scatter;
   std::vector<double> predicted;
+  // Of the last evaluation: the observation-weighted mean absolute error of the held-out
+  // frames' observations (not a number without any).
+  double heldOutError = 0.0;
 };
 
 // The objective of channel c at x and its gradient (re-created at x's size):
@@ -141,14 +172,24 @@ struct MinimiseResult {
   bool converged = false;
 };
 
-// Called after every iteration with its number (from 1); may throw to stop.
-using IterationCallback = std::function<void(int iteration)>;
+// Called after every iteration with its number (from 1) and the scratch of the accepted
+// point; may throw to stop, returns true to stop there.
+using IterationCallback = std::function<bool(int iteration, const ObjectiveScratch& accepted)>;
+
+// The curvature pairs of the quasi-Newton steps, kept across calls so that a run can go on
+// (with other weights) without starting its step sizes again from nothing.
+struct CurvatureHistory {
+  std::deque<std::vector<double>> s;
+  std::deque<std::vector<double>> y;
+  std::deque<double> rho;
+};
 
 // Limited-memory BFGS with a backtracking line search on EnhancedObjective, from x (updated
-// in place). The first trial step of every line search is stepScale times the
+// in place), with the curvature pairs of `history` (none: a fresh start). The first trial step of every line search is stepScale times the
 // quasi-Newton step. Stops when the RMS change of an iteration falls below tolerance
 // times the RMS of x, after maxIterations, or when no descent step is found.
 MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const EnhancedWeights& weights, double stepScale,
-                                int maxIterations, double tolerance, Plane& x, const IterationCallback& callback);
+                                int maxIterations, double tolerance, Plane& x, const IterationCallback& callback,
+                                CurvatureHistory* history = nullptr);
 
 }  // namespace lumet

@@ -31,6 +31,13 @@ class ReconstructionObserver {
   virtual ~ReconstructionObserver() = default;
   // One line of the log, "\r\n" at its end.
   virtual void Log(const std::string& line) = 0;
+  // A warning about frame k: what happened (the same words for every frame it happens to),
+  // what differs for this frame (may be empty), and what the user can do. By default one
+  // log line "Warning: frame k: kind (detail); remedy".
+  virtual void Warn(int frame, const std::string& kind, const std::string& detail, const std::string& remedy) {
+    Log("Warning: frame " + std::to_string(frame) + ": " + kind + (detail.empty() ? "" : " (" + detail + ")") + "; " +
+        remedy + "\r\n");
+  }
   // Step `done` of `total`, being step `step` of colour band `band`.
   virtual void Progress(int done, int total, int band, int step) = 0;
   // False when nobody watches the work in progress: a method then makes no pictures of it.

@@ -30,6 +30,9 @@ class UiObserver final : public ReconstructionObserver {
  public:
   UiObserver(UiPort& ui, ColorGrayImage& display, bool byBand) : ui_(ui), display_(display), byBand_(byBand) {}
   void Log(const std::string& line) override { ui_.AppendLog(line); }
+  void Warn(int frame, const std::string& kind, const std::string& detail, const std::string& remedy) override {
+    ui_.Warn({frame, kind, detail, remedy});
+  }
   void Progress(int done, int total, int band, int step) override {
     CheckCancel(ui_);
     ui_.ReportProgress("Reconstruction", done, total);

@@ -12,6 +12,7 @@
 #include "support/test_images.h"
 #include "registration/test_images.h"
 #include "support/temp_folder.h"
+#include "evaluation/bicubic_baseline.h"
 #include "evaluation/quality.h"
 #include "synth/synthetic_sequence.h"
 #include "util/text_format.h"
@@ -86,18 +87,23 @@ TEST_F(EnhancedMethodTest, EnhancedReconstructionBeatsClassicOnATextureSequence)
   const double enhanced = ResultPsnr(truth);
   EXPECT_GT(enhanced, classic + 2.5) << "classic " << classic << " dB, enhanced " << enhanced << " dB";
 
-  // One MAE line per frame 0 .. N, one residual line per frame, the summary last.
-  ASSERT_EQ(port_.logs.size(), 2u * (lrCount + 1) + 1);
+  // One MAE line per frame 0 .. N, the noise, one residual line per frame, the summary and
+  // the held-out comparison; no warning on a sequence that obeys the model.
+  ASSERT_EQ(port_.logs.size(), 2u * (lrCount + 1) + 3);
   EXPECT_EQ(port_.logs[0], "MAE(0) = 0.000000\r\n");
   EXPECT_EQ(port_.logs[static_cast<size_t>(lrCount)].substr(0, 7), "MAE(8) ");
-  EXPECT_EQ(port_.logs.back().substr(0, 11), "Enhanced = ");
-  EXPECT_NE(port_.logs.back().find("iterations, 9/9 frames\r\n"), std::string::npos) << port_.logs.back();
+  EXPECT_EQ(port_.logs[static_cast<size_t>(lrCount) + 1].substr(0, 8), "Noise = ");
+  const std::string& summary = port_.logs[port_.logs.size() - 2];
+  EXPECT_EQ(summary.substr(0, 11), "Enhanced = ");
+  EXPECT_NE(summary.find("iterations, 9/9 frames\r\n"), std::string::npos) << summary;
+  EXPECT_EQ(port_.logs.back().substr(0, 17), "Held-out error = ") << port_.logs.back();
+  for (const std::string& line : port_.logs) EXPECT_EQ(line.find("Warning"), std::string::npos) << line;
   EXPECT_TRUE(fs::exists(kFirstFramePath));
 }
 
-// A frame whose homography is 1.5 px off is rejected by its own residual, and the others
-// are used as before.
-TEST_F(EnhancedMethodTest, AMisregisteredFrameIsRejectedByItsResidual) {
+// A frame whose homography is 1.5 px off is rejected by its own residual and named in a
+// warning as disagreeing with frame 0; the others are used as before.
+TEST_F(EnhancedMethodTest, AMisregisteredFrameIsRejectedByItsResidualAndNamed) {
   WriteTextureSequence(bench_);
   Matrix h = ReadHomographyFile("./result/hr_hom-3.txt");
   h.At1(1, 3) += 1.5 / HomographyUnit;
@@ -105,13 +111,55 @@ TEST_F(EnhancedMethodTest, AMisregisteredFrameIsRejectedByItsResidual) {
   bench_.params.method = MethodName(Method::Enhanced);
   bench_.Reconstruction(port_);
   int rejected = 0;
+  int warnings = 0;
+  bool summarised = false;
   for (const std::string& line : port_.logs) {
+    summarised = summarised || (line.rfind("Enhanced = ", 0) == 0 && line.find("8/9 frames") != std::string::npos);
+    if (line.rfind("Warning: ", 0) == 0) {
+      ++warnings;
+      EXPECT_EQ(line.substr(0, 17), "Warning: frame 3:") << line;
+      EXPECT_NE(line.find("disagrees with frame 0"), std::string::npos) << line;
+    }
     if (line.find("rejected") == std::string::npos) continue;
     ++rejected;
     EXPECT_EQ(line.substr(0, 12), "Residual(3) ") << line;
   }
   EXPECT_EQ(rejected, 1);
-  EXPECT_NE(port_.logs.back().find("8/9 frames"), std::string::npos) << port_.logs.back();
+  EXPECT_EQ(warnings, 1);
+  EXPECT_TRUE(summarised);
+}
+
+// Frames of an unrelated scene after frame 0: the estimate is not kept, frame 0 enlarged is
+// written instead, and one warning says so and why.
+TEST_F(EnhancedMethodTest, UnrelatedFramesWriteFrameZeroEnlargedWithAWarning) {
+  WriteTextureSequence(bench_);
+  for (int k = 1; k <= bench_.params.lrCount; ++k) {
+    const ColorGrayImage other = testing::MakeColor(224, 164, [k](int c, int x, int y) {
+      return 128.0 + 90.0 * std::sin(0.45 * x + 1.7 * k + c) * std::cos(0.55 * y + k);
+    });
+    BmpFile::WriteImage(Format("./images/lr-%d.bmp", k), other, 0, 0, other.Width(), other.Height());
+  }
+  bench_.params.method = MethodName(Method::Enhanced);
+  bench_.Reconstruction(port_);
+  int notKept = 0;
+  for (const std::string& line : port_.logs) {
+    notKept += line.rfind("Warning: frame 0: the enhanced estimate was not kept", 0) == 0 ? 1 : 0;
+  }
+  EXPECT_EQ(notKept, 1);
+  ColorGrayImage result;
+  ColorGrayImage frame0;
+  BmpFile::ReadFrame("./result/hr.bmp", result);
+  BmpFile::ReadFrame("./images/lr-0.bmp", frame0);
+  // Frame 0 enlarged by cubic convolution, cut to 8 bits: within a level of the rounded one.
+  const ColorGrayImage bicubic = BicubicEnlarge(frame0, bench_.params.roi, bench_.params.scale);
+  ASSERT_EQ(result.Width(), bicubic.Width());
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < result.Height(); ++y) {
+      for (int x = 0; x < result.Width(); ++x) {
+        ASSERT_NEAR(result.channels[c].Row(y)[x], bicubic.channels[c].Row(y)[x], 1) << c << " " << x << " " << y;
+      }
+    }
+  }
 }
 
 // Frames of 50 x 50, where the classic matching block does not fit: each frame says that it

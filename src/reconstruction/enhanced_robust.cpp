@@ -1,0 +1,398 @@
+#include "reconstruction/enhanced_robust.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "numeric/cubic_kernel.h"
+
+namespace lumet {
+
+namespace {
+
+// Frame 0's range (max - min) over the 3 x 3 pixels around the nearest one to (x, y).
+double LocalRange(const GrayImage& plane, double x, double y) {
+  const int cx = std::clamp(static_cast<int>(std::lround(x)), 0, plane.Width() - 1);
+  const int cy = std::clamp(static_cast<int>(std::lround(y)), 0, plane.Height() - 1);
+  int lo = 255;
+  int hi = 0;
+  for (int r = std::max(0, cy - 1); r <= std::min(plane.Height() - 1, cy + 1); ++r) {
+    for (int c = std::max(0, cx - 1); c <= std::min(plane.Width() - 1, cx + 1); ++c) {
+      lo = std::min<int>(lo, plane.Row(r)[c]);
+      hi = std::max<int>(hi, plane.Row(r)[c]);
+    }
+  }
+  return hi - lo;
+}
+
+double Median(std::vector<double>& values) {
+  if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
+  const auto middle = values.begin() + static_cast<long>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+}  // namespace
+
+double SampleBicubic(const GrayImage& plane, double x, double y) {
+  const CubicTaps tx = MakeCubicTaps(x, plane.Width());
+  const CubicTaps ty = MakeCubicTaps(y, plane.Height());
+  double v = 0.0;
+  for (int b = 0; b < 4; ++b) {
+    const uint8_t* row = plane.Row(ty.index[b]);
+    v += ty.weight[b] * (tx.weight[0] * row[tx.index[0]] + tx.weight[1] * row[tx.index[1]] +
+                         tx.weight[2] * row[tx.index[2]] + tx.weight[3] * row[tx.index[3]]);
+  }
+  return v;
+}
+
+double SampleBilinear(const GrayImage& plane, double x, double y) {
+  const double cx = std::clamp(x, 0.0, plane.Width() - 1.0);
+  const double cy = std::clamp(y, 0.0, plane.Height() - 1.0);
+  const int ix = std::min(static_cast<int>(cx), plane.Width() - 1);
+  const int iy = std::min(static_cast<int>(cy), plane.Height() - 1);
+  const int ix1 = std::min(ix + 1, plane.Width() - 1);
+  const int iy1 = std::min(iy + 1, plane.Height() - 1);
+  const double fx = cx - ix;
+  const double fy = cy - iy;
+  const double top = plane.Row(iy)[ix] + fx * (plane.Row(iy)[ix1] - plane.Row(iy)[ix]);
+  const double bottom = plane.Row(iy1)[ix] + fx * (plane.Row(iy1)[ix1] - plane.Row(iy1)[ix]);
+  return top + fy * (bottom - top);
+}
+
+void BicubicOnGrid(const ColorGrayImage& frame0, const HrGeometry& grid, Plane (&planes)[3]) {
+  const int w = frame0.Width();
+  const int h = frame0.Height();
+  for (int c = 0; c < 3; ++c) {
+    planes[c] = Plane(grid.width, grid.height);
+    const GrayImage& plane = frame0.channels[static_cast<size_t>(c)];
+    for (int i = 0; i < grid.height; ++i) {
+      const CubicTaps ty = MakeCubicTaps((i + grid.y0) / grid.scale, h);
+      for (int j = 0; j < grid.width; ++j) {
+        const CubicTaps tx = MakeCubicTaps((j + grid.x0) / grid.scale, w);
+        double v = 0.0;
+        for (int b = 0; b < 4; ++b) {
+          const uint8_t* row = plane.Row(ty.index[b]);
+          double across = 0.0;
+          for (int a = 0; a < 4; ++a) across += tx.weight[a] * row[tx.index[a]];
+          v += ty.weight[b] * across;
+        }
+        planes[c].At(j, i) = v;
+      }
+    }
+  }
+}
+
+namespace {
+
+// Robust straight-line fit value = a * reference + b: least squares reweighted a few times
+// by the Cauchy weight of each residual over its median absolute size, so that what moved
+// or is occluded in one of the two does not pull the line.
+void FitLine(const std::vector<double>& reference, const std::vector<double>& value, bool gain, double& a, double& b) {
+  constexpr int kRounds = 4;
+  a = 1.0;
+  b = 0.0;
+  std::vector<double> residual(value.size());
+  std::vector<double> weight(value.size(), 1.0);
+  for (int round = 0; round < kRounds; ++round) {
+    double sw = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+    for (size_t i = 0; i < value.size(); ++i) {
+      const double w = weight[i];
+      sw += w;
+      sx += w * reference[i];
+      sy += w * value[i];
+      sxx += w * reference[i] * reference[i];
+      sxy += w * reference[i] * value[i];
+    }
+    const double det = sw * sxx - sx * sx;
+    if (!gain || !(sw > 0.0) || !(std::fabs(det) > 1e-9 * sw * sw)) {
+      a = 1.0;  // no spread to fit a gain to: the offset alone
+      b = sw > 0.0 ? (sy - sx) / sw : 0.0;
+    } else {
+      a = (sw * sxy - sx * sy) / det;
+      b = (sy - a * sx) / sw;
+    }
+    for (size_t i = 0; i < value.size(); ++i) residual[i] = std::fabs(value[i] - a * reference[i] - b);
+    std::vector<double> sorted = residual;
+    const double scale = std::max(1.0, 1.4826 * Median(sorted));
+    for (size_t i = 0; i < value.size(); ++i) {
+      const double q = residual[i] / (2.0 * scale);
+      weight[i] = 1.0 / (1.0 + q * q);
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<std::array<Photometry, 3>> MatchPhotometry(const ObservationModel& model, const ColorGrayImage& frame0,
+                                                       double noise) {
+  const int frames = model.FrameCount();
+  std::vector<std::array<Photometry, 3>> maps(static_cast<size_t>(std::max(frames, 0)));
+  for (int k = 1; k < frames; ++k) {
+    const size_t begin = model.FrameBegin(k);
+    const size_t end = model.FrameEnd(k);
+    if (begin == end) continue;
+    for (int c = 0; c < 3; ++c) {
+      std::vector<double> reference;
+      std::vector<double> value;
+      double mean = 0.0;
+      for (size_t o = begin; o < end; ++o) {
+        double x = 0.0;
+        double y = 0.0;
+        model.ReferencePosition(o, x, y);
+        reference.push_back(SampleBicubic(frame0.channels[static_cast<size_t>(c)], x, y));
+        value.push_back(model.Values(c)[o]);
+        mean += reference.back();
+      }
+      mean /= static_cast<double>(reference.size());
+      double spread = 0.0;
+      for (double r : reference) spread += (r - mean) * (r - mean);
+      spread = std::sqrt(spread / static_cast<double>(reference.size()));
+      double a = 1.0;
+      double b = 0.0;
+      FitLine(reference, value, spread > kGainSignal * noise, a, b);
+      // The change at frame 0's mean level: a steady camera's frames are left alone.
+      const bool steady =
+          std::fabs(a - 1.0) < kPhotometryGainStep && std::fabs((a - 1.0) * mean + b) < kPhotometryOffsetStep;
+      if (!steady && std::fabs(a) > 0.1) maps[static_cast<size_t>(k)][static_cast<size_t>(c)] = {1.0 / a, -b / a};
+    }
+  }
+  return maps;
+}
+
+void ApplyPhotometry(const std::vector<std::array<Photometry, 3>>& maps, std::vector<ColorGrayImage>& frames) {
+  for (size_t k = 0; k < frames.size() && k < maps.size(); ++k) {
+    for (int c = 0; c < 3; ++c) {
+      const Photometry& m = maps[k][static_cast<size_t>(c)];
+      if (m.gain == 1.0 && m.offset == 0.0) continue;
+      GrayImage& plane = frames[k].channels[static_cast<size_t>(c)];
+      for (int y = 0; y < plane.Height(); ++y) {
+        uint8_t* row = plane.Row(y);
+        for (int x = 0; x < plane.Width(); ++x) {
+          row[x] = static_cast<uint8_t>(std::clamp(std::floor(m.gain * row[x] + m.offset + 0.5), 0.0, 255.0));
+        }
+      }
+    }
+  }
+}
+
+double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid) {
+  // Frame 0's pixels under the grid, one pixel in from the frame's edge.
+  const int x0 = std::max(1, static_cast<int>(std::floor(grid.x0 / grid.scale)));
+  const int y0 = std::max(1, static_cast<int>(std::floor(grid.y0 / grid.scale)));
+  const int x1 = std::min(frame0.Width() - 2, static_cast<int>(std::ceil((grid.x0 + grid.width) / grid.scale)));
+  const int y1 = std::min(frame0.Height() - 2, static_cast<int>(std::ceil((grid.y0 + grid.height) / grid.scale)));
+  std::vector<double> responses;
+  std::vector<double> slopes;
+  for (const GrayImage& plane : frame0.channels) {
+    for (int y = y0; y <= y1; ++y) {
+      const uint8_t* up = plane.Row(y - 1);
+      const uint8_t* row = plane.Row(y);
+      const uint8_t* down = plane.Row(y + 1);
+      for (int x = x0; x <= x1; ++x) {
+        // The 3 x 3 mask [1 -2 1; -2 4 -2; 1 -2 1] cancels planes and ramps; on noise of sigma
+        // s it gives a normal value of sigma 6 s. The Sobel slopes, odd where the mask is
+        // even, are independent of it on noise and pick the flat places to measure on.
+        const int r = up[x - 1] - 2 * up[x] + up[x + 1] - 2 * (row[x - 1] - 2 * row[x] + row[x + 1]) + down[x - 1] -
+                      2 * down[x] + down[x + 1];
+        const int gx = up[x + 1] - up[x - 1] + 2 * (row[x + 1] - row[x - 1]) + down[x + 1] - down[x - 1];
+        const int gy = down[x - 1] - up[x - 1] + 2 * (down[x] - up[x]) + down[x + 1] - up[x + 1];
+        responses.push_back(std::abs(r));
+        slopes.push_back(std::abs(gx) + std::abs(gy));
+      }
+    }
+  }
+  std::vector<double> sorted = slopes;
+  const double flat = Median(sorted);
+  std::vector<double> flatResponses;
+  for (size_t i = 0; i < responses.size(); ++i) {
+    if (slopes[i] <= flat) flatResponses.push_back(responses[i]);
+  }
+  const double sigma = 1.4826 * Median(flatResponses) / 6.0;
+  return std::isfinite(sigma) ? std::max(kNoiseFloor, sigma) : kNoiseFloor;
+}
+
+namespace {
+
+// The bounding box of frame k's observed pixels, one pixel of border all round, and the
+// place of observation o in it.
+struct FrameBox {
+  int u0 = 1 << 30;
+  int v0 = 1 << 30;
+  int width = 0;
+  int height = 0;
+  size_t At(int u, int v) const { return static_cast<size_t>(v - v0 + 1) * width + (u - u0 + 1); }
+};
+
+FrameBox BoxOf(const ObservationModel& model, int k) {
+  FrameBox box;
+  int u1 = -1;
+  int v1 = -1;
+  for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+    int u = 0;
+    int v = 0;
+    if (!model.FramePixel(o, u, v)) continue;
+    box.u0 = std::min(box.u0, u);
+    box.v0 = std::min(box.v0, v);
+    u1 = std::max(u1, u);
+    v1 = std::max(v1, v);
+  }
+  if (u1 >= box.u0) {
+    box.width = u1 - box.u0 + 3;
+    box.height = v1 - box.v0 + 3;
+  }
+  return box;
+}
+
+// Frame 0's channels averaged over 3 x 3 pixels (indices clamped).
+void BoxMeans(const ColorGrayImage& frame0, Plane (&means)[3]) {
+  const int w = frame0.Width();
+  const int h = frame0.Height();
+  for (int c = 0; c < 3; ++c) {
+    means[c] = Plane(w, h);
+    const GrayImage& plane = frame0.channels[static_cast<size_t>(c)];
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        double sum = 0.0;
+        for (int v = y - 1; v <= y + 1; ++v) {
+          for (int u = x - 1; u <= x + 1; ++u) sum += plane.Row(std::clamp(v, 0, h - 1))[std::clamp(u, 0, w - 1)];
+        }
+        means[c].At(x, y) = sum / 9.0;
+      }
+    }
+  }
+}
+
+double SampleBicubic(const Plane& plane, double x, double y) {
+  const CubicTaps tx = MakeCubicTaps(x, plane.width);
+  const CubicTaps ty = MakeCubicTaps(y, plane.height);
+  double v = 0.0;
+  for (int b = 0; b < 4; ++b) {
+    double across = 0.0;
+    for (int a = 0; a < 4; ++a) across += tx.weight[a] * plane.At(tx.index[a], ty.index[b]);
+    v += ty.weight[b] * across;
+  }
+  return v;
+}
+
+// The agreement of frame k's observations: its 3 x 3 local means (over the pixels it has)
+// against frame 0's at the same positions. Means, because a single pixel next to an edge
+// differs from a look-up in frame 0 by the aliasing both carry, which says nothing about
+// motion; the mean of 3 x 3 pixels keeps little of it and a third of the noise.
+void FrameAgreement(const ObservationModel& model, int k, const Plane (&means0)[3], const ColorGrayImage& frame0,
+                    double noise, std::vector<float>& weights) {
+  const FrameBox box = BoxOf(model, k);
+  if (box.width == 0) return;
+  std::vector<double> values[3];
+  std::vector<char> seen(static_cast<size_t>(box.width) * box.height, 0);
+  for (auto& v : values) v.assign(seen.size(), 0.0);
+  for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+    int u = 0;
+    int v = 0;
+    if (!model.FramePixel(o, u, v)) continue;
+    seen[box.At(u, v)] = 1;
+    for (int c = 0; c < 3; ++c) values[c][box.At(u, v)] = model.Values(c)[o];
+  }
+  for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+    int u = 0;
+    int v = 0;
+    double x = 0.0;
+    double y = 0.0;
+    if (!model.FramePixel(o, u, v)) continue;
+    model.ReferencePosition(o, x, y);
+    double square = 0.0;
+    double range = 0.0;
+    for (int c = 0; c < 3; ++c) {
+      double sum = 0.0;
+      int n = 0;
+      for (int dv = -1; dv <= 1; ++dv) {
+        for (int du = -1; du <= 1; ++du) {
+          const size_t i = box.At(u + du, v + dv);
+          if (!seen[i]) continue;
+          sum += values[c][i];
+          ++n;
+        }
+      }
+      const double d = sum / n - SampleBicubic(means0[c], x, y);
+      square += d * d;
+      range = std::max(range, LocalRange(frame0.channels[static_cast<size_t>(c)], x, y));
+    }
+    const double t2 = kAgreeNoise * kAgreeNoise * noise * noise / 9.0 + kAgreeDetail * kAgreeDetail * range * range;
+    const double q2 = square / 3.0 / t2;
+    weights[o] = static_cast<float>(1.0 / (1.0 + q2 * q2));
+  }
+}
+
+// Each observation's weight becomes the least of its own and those of the observations from
+// the 8 neighbouring pixels of its frame: the blurred fringe of something that moved agrees
+// nearly with frame 0 but belongs to what disagrees next to it.
+void ErodeWithinFrame(const ObservationModel& model, int k, std::vector<float>& weights) {
+  const FrameBox box = BoxOf(model, k);
+  if (box.width == 0) return;
+  std::vector<float> map(static_cast<size_t>(box.width) * box.height, 1.0f);
+  for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+    int u = 0;
+    int v = 0;
+    if (model.FramePixel(o, u, v)) map[box.At(u, v)] = weights[o];
+  }
+  for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+    int u = 0;
+    int v = 0;
+    if (!model.FramePixel(o, u, v)) continue;
+    float least = 1.0f;
+    for (int dv = -1; dv <= 1; ++dv) {
+      for (int du = -1; du <= 1; ++du) least = std::min(least, map[box.At(u + du, v + dv)]);
+    }
+    weights[o] = least;
+  }
+}
+
+}  // namespace
+
+std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise) {
+  std::vector<float> weights(model.ObservationCount(), 1.0f);
+  Plane means0[3];
+  BoxMeans(frame0, means0);
+  for (int k = 1; k < model.FrameCount(); ++k) {
+    FrameAgreement(model, k, means0, frame0, noise, weights);
+    ErodeWithinFrame(model, k, weights);
+  }
+  return weights;
+}
+
+std::vector<double> AgreementShares(const ObservationModel& model, const std::vector<float>& weights) {
+  std::vector<double> shares(static_cast<size_t>(model.FrameCount()), std::numeric_limits<double>::quiet_NaN());
+  for (int k = 0; k < model.FrameCount(); ++k) {
+    const size_t begin = model.FrameBegin(k);
+    const size_t end = model.FrameEnd(k);
+    if (begin == end) continue;
+    double sum = 0.0;
+    for (size_t o = begin; o < end; ++o) sum += weights[o];
+    shares[static_cast<size_t>(k)] = sum / static_cast<double>(end - begin);
+  }
+  return shares;
+}
+
+Plane AgreementMap(const ObservationModel& model, const std::vector<float>& weights) {
+  std::vector<double> agree(model.ObservationCount(), 0.0);
+  std::vector<double> own(model.ObservationCount(), 0.0);
+  for (size_t o = 0; o < model.ObservationCount(); ++o) {
+    (o < model.FrameEnd(0) ? own : agree)[o] = o < model.FrameEnd(0) ? 1.0 : weights[o];
+  }
+  Plane sum;
+  Plane reference;
+  Plane splat;
+  model.Splat(agree, splat);
+  BlurZero(splat, model.Taps(), sum);
+  model.Splat(own, splat);
+  BlurZero(splat, model.Taps(), reference);
+  Plane support(sum.width, sum.height);
+  for (size_t i = 0; i < sum.v.size(); ++i) support.v[i] = reference.v[i] > 1e-9 ? sum.v[i] / reference.v[i] : 0.0;
+  return support;
+}
+
+double SupportShare(double support) {
+  return std::clamp((support - kSupportLow) / (kSupportHigh - kSupportLow), 0.0, 1.0);
+}
+
+}  // namespace lumet

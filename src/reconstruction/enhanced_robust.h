@@ -1,0 +1,80 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "numeric/image_plane.h"
+#include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/hr_geometry.h"
+
+namespace lumet {
+
+// What protects the enhanced method from footage that does not obey its model: frame 0 is
+// the reference, and every other observation counts only as far as it agrees with what
+// frame 0 shows at the same place.
+
+// Frame 0's plane interpolated bilinearly at the LR position (x, y), indices clamped.
+double SampleBilinear(const GrayImage& plane, double x, double y);
+// The same by cubic convolution (a = -0.5), which keeps more of the detail.
+double SampleBicubic(const GrayImage& plane, double x, double y);
+
+// Frame 0 enlarged onto `grid` by cubic convolution (HR pixel (j, i) at the LR position
+// ((j + x0) / s, (i + y0) / s), indices clamped at the frame border), one plane per
+// channel: the safe estimate, and the start where no other frame agrees.
+void BicubicOnGrid(const ColorGrayImage& frame0, const HrGeometry& grid, Plane (&planes)[3]);
+
+// Gain and offset of one channel of one frame relative to frame 0: value_0 = gain * value_k + offset.
+struct Photometry {
+  double gain = 1.0;
+  double offset = 0.0;
+};
+
+// Per frame and channel, the map that takes the frame's levels to frame 0's: a robust line
+// fitted through the frame's observations against frame 0 at the same positions (cubic
+// look-up), an offset alone where frame 0 spreads by less than kGainSignal times the noise
+// (no signal to measure a gain on) (frame 0 itself, frames without observations and changes below kPhotometryGainStep and
+// kPhotometryOffsetStep at frame 0's mean level keep the identity: what a steady camera
+// gives is left alone).
+inline constexpr double kPhotometryGainStep = 0.03;
+inline constexpr double kPhotometryOffsetStep = 2.0;
+inline constexpr double kGainSignal = 4.0;
+std::vector<std::array<Photometry, 3>> MatchPhotometry(const ObservationModel& model,
+                                                       const ColorGrayImage& frame0, double noise);
+
+// The frames with their photometry applied (rounded, clamped to 0 .. 255).
+void ApplyPhotometry(const std::vector<std::array<Photometry, 3>>& maps, std::vector<ColorGrayImage>& frames);
+
+// The noise sigma of one observation (grey levels), from frame 0 alone under `grid`: the
+// robust spread of a second-difference filter that cancels smooth content. Never below
+// kNoiseFloor (quantisation alone). Frame 0 alone, so that frames that disagree with it
+// cannot widen what counts as agreeing.
+inline constexpr double kNoiseFloor = 0.5;
+double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid);
+
+// Per observation, how far it agrees with frame 0 at its position (0 .. 1; frame 0's own
+// observations, and those added without their frame pixel, 1): with d the colour difference
+// between the frame's mean over the 3 x 3 pixels around it and frame 0's 3 x 3 mean at the
+// same position (cubic look-up), and t = kAgreeNoise times the noise of such a mean widened
+// by kAgreeDetail times frame 0's local range, 1 / (1 + (d / t)^4); then the least over the
+// observation's 8 neighbours in its frame.
+inline constexpr double kAgreeNoise = 3.0;
+inline constexpr double kAgreeDetail = 0.3;
+std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise);
+
+// Share of each frame's observations that agree (mean weight), not a number for a frame
+// without observations.
+std::vector<double> AgreementShares(const ObservationModel& model, const std::vector<float>& weights);
+
+// Per HR pixel of the model's grid, how many frames' worth of observations of frames
+// 1 .. K - 1 agree with frame 0 there: their agreement weights spread onto the grid (bilinear
+// and PSF), over frame 0's own observations spread the same way (0 where frame 0 has none).
+Plane AgreementMap(const ObservationModel& model, const std::vector<float>& weights);
+
+// Support (AgreementMap) below kSupportLow frames rests on frame 0 alone, above
+// kSupportHigh on the frames together; the share of the latter, linear in between.
+inline constexpr double kSupportLow = 1.0;
+inline constexpr double kSupportHigh = 3.0;
+double SupportShare(double support);
+
+}  // namespace lumet
