@@ -48,21 +48,14 @@ void BuildDerivativeKernels(double sigma, int n, FloatMatrix& g, FloatMatrix& kx
 }
 
 void SmoothInteriorDirect(const DoubleImage& source, DoubleImage& target, const FloatMatrix& kernel, int n) {
-  const int w = source.Width();
-  const int l = source.Height();
   const int h = n / 2;
-  ZeroedLike(source, target);
-  for (int y = h; y < l - h; ++y) {
-    for (int x = h; x < w - h; ++x) {
-      double sum = 0.0;
-      for (int b = 0; b < n; ++b) {
-        for (int a = 0; a < n; ++a) {
-          sum += static_cast<double>(kernel[a][b]) * source.At(x + a - h, y + b - h);
-        }
-      }
-      target.At(x, y) = sum;
+  FillInterior(source, h, target, [&](int x, int y) {
+    double sum = 0.0;
+    for (int b = 0; b < n; ++b) {
+      for (int a = 0; a < n; ++a) sum += static_cast<double>(kernel[a][b]) * source.At(x + a - h, y + b - h);
     }
-  }
+    return sum;
+  });
 }
 
 void SmoothInterior(const DoubleImage& source, DoubleImage& target, const FloatMatrix& kernel, int n) {

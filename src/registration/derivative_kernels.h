@@ -33,6 +33,16 @@ inline void ZeroedLike(const DoubleImage& source, DoubleImage& target) {
   target.Fill(0.0);
 }
 
+// The plain reference loops' frame: target zeroed at source's size, then target(x, y) =
+// value(x, y) for every pixel at least margin from each edge.
+template <class Value>
+void FillInterior(const DoubleImage& source, int margin, DoubleImage& target, Value&& value) {
+  ZeroedLike(source, target);
+  for (int y = margin; y < source.Height() - margin; ++y) {
+    for (int x = margin; x < source.Width() - margin; ++x) target.At(x, y) = value(x, y);
+  }
+}
+
 // The plain per-pixel sum: the oracle of SmoothInterior.
 void SmoothInteriorDirect(const DoubleImage& source, DoubleImage& target, const FloatMatrix& kernel, int n);
 

@@ -244,27 +244,22 @@ std::vector<FeaturePoint> DetectFeaturesDirect(const GrayImage& image, DoubleIma
 }
 
 void SuppressNonMaximaDirect(const DoubleImage& response, DoubleImage& target, int window) {
-  const int w = response.Width();
-  const int l = response.Height();
   const int e = window / 2;
-  ZeroedLike(response, target);
-  for (int y = e; y < l - e; ++y) {
-    for (int x = e; x < w - e; ++x) {
-      double best = 0.0;
-      int bu = -1;
-      int bv = -1;
-      for (int dv = -e; dv < e; ++dv) {
-        for (int du = -e; du < e; ++du) {
-          if (response.At(x + du, y + dv) > best) {
-            best = response.At(x + du, y + dv);
-            bu = du;
-            bv = dv;
-          }
+  FillInterior(response, e, target, [&](int x, int y) {
+    double best = 0.0;
+    int bu = -1;
+    int bv = -1;
+    for (int dv = -e; dv < e; ++dv) {
+      for (int du = -e; du < e; ++du) {
+        if (response.At(x + du, y + dv) > best) {
+          best = response.At(x + du, y + dv);
+          bu = du;
+          bv = dv;
         }
       }
-      if (bu == 0 && bv == 0) target.At(x, y) = response.At(x, y);
     }
-  }
+    return bu == 0 && bv == 0 ? response.At(x, y) : 0.0;
+  });
 }
 
 void SuppressNonMaxima(const DoubleImage& response, DoubleImage& target, int window) {
