@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 
 #include "cli/cli_runner.h"
-#include "util/folder_lock.h"
+#include "support/folder_lock_holder.h"
 
 namespace lumet {
 namespace {
@@ -21,20 +19,8 @@ TEST(CliFolderLock, CommandsThatWriteWaitForNoOtherWriterOfTheFolder) {
   ASSERT_EQ(RunCli("synth seq --lr-count 3 --size 220x160 --seed 3", dir.Path()).exitCode, 0);
   const fs::path seq = fs::canonical(dir.Path() / "seq");
   const std::string params = ReadText(seq / "param.txt");
-  int ready[2];
-  int release[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(release), 0);
-  const pid_t holder = ::fork();
-  if (holder == 0) {
-    LockWorkingFolder(seq.string());
-    char byte = 1;
-    (void)!::write(ready[1], &byte, 1);
-    (void)!::read(release[0], &byte, 1);
-    ::_exit(0);
-  }
-  char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  FolderLockHolder holder(seq.string());
+  ASSERT_TRUE(holder.Holding());
   for (const char* command : {"init-params", "params --scale 3", "run", "register", "synth ."}) {
     SCOPED_TRACE(command);
     const CliResult r = RunCli(std::string("-C seq ") + command, dir.Path());
@@ -45,10 +31,7 @@ TEST(CliFolderLock, CommandsThatWriteWaitForNoOtherWriterOfTheFolder) {
   EXPECT_EQ(ReadText(seq / "param.txt"), params);
   EXPECT_FALSE(fs::exists(seq / "result"));
   EXPECT_EQ(RunCli("-C seq compare images/lr-0.bmp images/lr-1.bmp", dir.Path()).exitCode, 0);
-  (void)!::write(release[1], &byte, 1);
-  int status = 0;
-  ::waitpid(holder, &status, 0);
-  for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
+  holder.Release();
   EXPECT_EQ(RunCli("-C seq run", dir.Path()).exitCode, 0);
 }
 

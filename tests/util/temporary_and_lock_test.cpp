@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/folder_lock_holder.h"
 #include "support/temp_folder.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
@@ -22,6 +23,7 @@ namespace lumet {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FolderLockHolder;
 using testing::TempFolder;
 
 std::vector<std::string> HiddenFiles(const fs::path& folder) {
@@ -113,20 +115,8 @@ TEST(TemporaryFiles, StaleTemporariesOfOursAreCleanedWhenTheFolderIsNextWritten)
 // the folder; once the first has ended, it may. The same process may lock it again.
 TEST(FolderLock, ASecondWriterOfTheSameFolderIsRefusedNamingIt) {
   TempFolder dir;
-  int ready[2];
-  int release[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(release), 0);
-  const pid_t holder = ::fork();
-  if (holder == 0) {
-    LockWorkingFolder(dir.Path().string());
-    char byte = 1;
-    (void)!::write(ready[1], &byte, 1);
-    (void)!::read(release[0], &byte, 1);
-    ::_exit(0);
-  }
-  char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  FolderLockHolder holder(dir.Path().string());
+  ASSERT_TRUE(holder.Holding());
   const std::string canonical = fs::canonical(dir.Path()).string();
   try {
     LockWorkingFolder(dir.Path().string());
@@ -137,13 +127,10 @@ TEST(FolderLock, ASecondWriterOfTheSameFolderIsRefusedNamingIt) {
         << e.what();
   }
   EXPECT_THROW(ScopedFolderLock{dir.Path().string()}, Error);
-  (void)!::write(release[1], &byte, 1);
-  int status = 0;
-  ::waitpid(holder, &status, 0);
+  holder.Release();
   EXPECT_NO_THROW(LockWorkingFolder(dir.Path().string()));
   EXPECT_NO_THROW(LockWorkingFolder(dir.File(".")));
   EXPECT_NO_THROW(ScopedFolderLock{dir.Path().string()});
-  for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
   // Releases this folder before the temporary folder goes.
   TempFolder other;
   LockWorkingFolder(other.Path().string());
