@@ -47,8 +47,8 @@ std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& name, OIIO::Files
     FailUnreadable(std::string("its format (") + input->format_name() + ") is not one frames may have");
   }
   if (proxy != nullptr) input->set_ioproxy(proxy);
-  OIIO::ImageSpec spec;
-  if (!input->open(name, spec, config)) {
+  OIIO::ImageSpec header;  // filled by open, unused: the sizes are read later
+  if (!input->open(name, header, config)) {
     FailUnreadable(LibraryError(input->geterror(), "not an image file of a supported format"));
   }
   return input;
