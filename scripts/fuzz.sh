@@ -4,11 +4,14 @@
 # findings in fuzz/regressions/<name>/. A finding (crash, sanitizer report, broken
 # invariant, an input running over 10 s) is kept as build/fuzz/findings/<name>-*; the
 # script runs every target and then fails if any found something.
+# FUZZ_SEED fixes libFuzzer's random seed (CI sets one, so a finding there replays with the
+# same seed here); unset or 0 draws a new one each run.
 # Usage: scripts/fuzz.sh [BUILD_DIR]   (default build/fuzz, built by `make fuzz`)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
+seed=${FUZZ_SEED:-0}
 build=${1:-build/fuzz}
 names=(bmp_reader param_file homography_file command_line still_reader video_reader)
 
@@ -27,7 +30,7 @@ for name in "${names[@]}"; do
   mkdir -p "$build/corpus/$name"
   log="$build/fuzz_$name.log"
   echo "fuzz_$name: ${seconds} s ..."
-  "$build/bin/fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  "$build/bin/fuzz_$name" -max_total_time="$seconds" -seed="$seed" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$build/findings/$name-" \
     "$build/corpus/$name" "$build/seeds/$name" "fuzz/regressions/$name" >"$log" 2>&1
   status=$?

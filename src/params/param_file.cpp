@@ -90,8 +90,22 @@ bool ReadPart(const ParamDescription& d, int part, const std::string& word, Para
 
 std::string Where(const std::string& path, int line) { return path + " line " + std::to_string(line); }
 
+// A byte-order mark (editors on some systems write one, a file saved twice by them two) is
+// no part of the first value. All of them go, wherever that word starts: a first value that
+// kept one would lose it when the file it is saved to is read again.
+void DropByteOrderMarks(std::vector<Word>& words) {
+  if (words.empty()) return;
+  constexpr std::string_view bom = "\xEF\xBB\xBF";
+  std::string& first = words.front().text;
+  size_t start = 0;
+  while (first.compare(start, bom.size(), bom) == 0) start += bom.size();
+  first.erase(0, start);
+  if (first.empty()) words.erase(words.begin());
+}
+
 void ReadText(const std::string& text, ParamSet& p, ParamFileReport& report) {
-  const std::vector<Word> words = SplitWords(text);
+  std::vector<Word> words = SplitWords(text);
+  DropByteOrderMarks(words);
   size_t next = 0;
   auto fail = [&](size_t row, const std::string& problem) {
     report.problem = problem;
@@ -193,9 +207,7 @@ ParamFileReport ReadParamFile(const std::string& path, ParamSet& params) {
   if (!std::filesystem::exists(path, error)) return report;
   const std::string content = ReadWholeFile(path, kMaxParamFileBytes);
   report.found = true;
-  // A byte-order mark (editors on some systems write one) is no part of the first value.
-  const std::string_view bom = "\xEF\xBB\xBF";
-  ReadText(content.compare(0, bom.size(), bom) == 0 ? content.substr(bom.size()) : content, params, report);
+  ReadText(content, params, report);
   return report;
 }
 

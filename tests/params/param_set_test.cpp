@@ -124,6 +124,20 @@ TEST(ParamFileTest, AByteOrderMarkIsNoPartOfTheFirstValue) {
   const ParamFileReport report = ReadParamFile(dir.File("param.txt"), loaded);
   EXPECT_TRUE(report.problem.empty()) << report.problem;
   EXPECT_EQ(loaded.lrPattern, "./images/lr-%d.bmp");
+
+  // Two marks (a file saved twice by such an editor): the pattern keeps neither, so what is
+  // read formats and reads back the same.
+  WriteFileAtomically(dir.File("param.txt"), std::string("\xEF\xBB\xBF\xEF\xBB\xBF") + kInitFile);
+  const ParamFileReport twice = ReadParamFile(dir.File("param.txt"), loaded);
+  EXPECT_TRUE(twice.problem.empty()) << twice.problem;
+  EXPECT_EQ(loaded.lrPattern, "./images/lr-%d.bmp");
+
+  // A mark after blank lines, or standing alone on its line, goes the same way.
+  WriteFileAtomically(dir.File("param.txt"), std::string("\n\xEF\xBB\xBF\n") + kInitFile);
+  const ParamFileReport alone = ReadParamFile(dir.File("param.txt"), loaded);
+  EXPECT_TRUE(alone.problem.empty()) << alone.problem;
+  EXPECT_EQ(loaded.lrPattern, "./images/lr-%d.bmp");
+  EXPECT_EQ(alone.valuesRead, 17);
 }
 
 TEST(ParamFileTest, AReaderOfSeventeenValuesIgnoresTheLaterLines) {
