@@ -256,6 +256,22 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
   outcome.bicubicError = scratch.heldOutError;
   EnhancedObjective(model, kGreen, weights, planes[kGreen], unused, scratch);
   outcome.heldOutError = scratch.heldOutError;
+  outcome.heldOutWeight = scratch.heldOutWeight;
+  if (settings.decideFallback) {
+    DecideFallback(outcome);
+    if (outcome.fellBack) return;
+  }
+  for (int band : {0, 2}) {
+    show();
+    int done = 0;
+    double bandError = 0.0;
+    run(band, settings.maxIterations, true, done, bandError);
+  }
+}
+
+}  // namespace
+
+void DecideFallback(EnhancedOutcome& outcome) {
   double share = 0.0;
   int others = 0;
   for (size_t k = 1; k < outcome.agreement.size(); ++k) {
@@ -263,6 +279,8 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
     share += outcome.agreement[k];
     ++others;
   }
+  outcome.fellBack = false;
+  outcome.reason.clear();
   if (others > 0 && share / others < kMinAgreement) {
     outcome.fellBack = true;
     outcome.reason = "the other frames agree with frame 0 on only " + Format("%.0f", 100.0 * share / others) +
@@ -272,14 +290,9 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
     outcome.reason = "it predicts the held-out frames worse (mean error " + Format("%.2f", outcome.heldOutError) +
                      ") than frame 0 enlarged does (" + Format("%.2f", outcome.bicubicError) + ")";
   }
-  if (outcome.fellBack) return;
-  for (int band : {0, 2}) {
-    show();
-    int done = 0;
-    double bandError = 0.0;
-    run(band, settings.maxIterations, true, done, bandError);
-  }
 }
+
+namespace {
 
 // A separable filter over a (2r + 1)^2 window, the window clipped at the plane's edge:
 // the least value (erode) or the mean.
@@ -355,6 +368,7 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
   weights.alpha = settings.alpha;
   weights.observation = AgreementWeights(model, frames[0], outcome.noise);
   outcome.agreement = AgreementShares(model, weights.observation);
+  for (int k = 0; k < model.FrameCount(); ++k) outcome.observations.push_back(model.FrameEnd(k) - model.FrameBegin(k));
   weights.dataSmoothing = kDataSmoothing * outcome.noise / kTypicalNoise;
   Plane bicubic[3];
   BicubicOnGrid(frames[0], grid, bicubic);

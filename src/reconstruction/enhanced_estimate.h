@@ -19,6 +19,9 @@ struct EnhancedSettings {
   double lambda = 0.003;
   int maxIterations = kEnhancedMaxIterations;
   double tolerance = kEnhancedTolerance;
+  // Whether the run itself writes frame 0 enlarged when its estimate loses (false: it only
+  // measures, and the caller decides, as the tiles of one grid do together).
+  bool decideFallback = true;
 };
 
 // Refuses (lumet::Error naming the value) an iteration cap outside 1 .. 100000, a
@@ -38,12 +41,16 @@ struct EnhancedOutcome {
   // Per frame: the share of its observations that agree with frame 0, whether it was held
   // out to measure the estimate, and whether its brightness was matched to frame 0's.
   std::vector<double> agreement;
+  // Per frame, the observations it gave (what its agreement share is a share of).
+  std::vector<size_t> observations;
   std::vector<char> heldOut;
   std::vector<char> brightnessMatched;
   // The held-out frames' mean absolute error (green) predicted from the estimate and from
   // frame 0 enlarged by cubic convolution (not a number when no frame was held out).
   double heldOutError = 0.0;
   double bicubicError = 0.0;
+  // The held-out observations both errors are means over.
+  double heldOutWeight = 0.0;
   // The estimate lost against frame 0 alone: result holds frame 0 enlarged by cubic
   // convolution, and reason says why.
   bool fellBack = false;
@@ -71,6 +78,12 @@ inline constexpr double kMinAgreement = 0.2;
 // LR pixels around a place that only frame 0 supports where the result is frame 0 enlarged
 // too (the reach of the ringing an enlargement from one frame leaves).
 inline constexpr int kRingReach = 2;
+
+// Sets outcome.fellBack and outcome.reason from its agreement shares and held-out errors:
+// the estimate loses when the other frames agree on under kMinAgreement of their
+// observations on average, or when it predicts the held-out frames no better than frame 0
+// enlarged.
+void DecideFallback(EnhancedOutcome& outcome);
 
 // Called with (band, iteration) after every iteration, and with the cropped estimate
 // before each band and every 10 iterations. May throw to stop the run.

@@ -247,6 +247,7 @@ double EnhancedObjective(const ObservationModel& model, int c, const EnhancedWei
     }
   }
   scratch.heldOutError = heldOutWeight > 0.0 ? heldOutSum / heldOutWeight : std::numeric_limits<double>::quiet_NaN();
+  scratch.heldOutWeight = heldOutWeight;
   model.Adjoint(r, gradient, scratch.scatter);
 
   // The prior: five shifts, distance 1 weighted alpha, distance 2 alpha^2.

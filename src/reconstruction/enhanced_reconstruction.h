@@ -146,6 +146,8 @@ struct ObjectiveScratch {
   // Of the last evaluation: the observation-weighted mean absolute error of the held-out
   // frames' observations (not a number without any).
   double heldOutError = 0.0;
+  // The observation weight that mean is over.
+  double heldOutWeight = 0.0;
 };
 
 // The objective of channel c at x and its gradient (re-created at x's size):

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/enhanced_robust.h"
 
 namespace lumet {
 
@@ -47,6 +49,63 @@ int EnhancedTileSide(const HrGeometry& grid, int psfTaps, size_t budget) {
   return 0;
 }
 
+namespace {
+
+// The tiles' outcomes summed into one for the whole grid: the agreement shares over every
+// tile's observations of each frame, the held-out errors over every tile's held-out
+// observations; per frame residuals, weights and the noise are the first tile's.
+class TileOutcomes {
+ public:
+  explicit TileOutcomes(EnhancedOutcome& total) : total_(total) { total_ = EnhancedOutcome{}; }
+
+  void Add(const EnhancedOutcome& part) {
+    if (first_) {
+      total_.residuals = part.residuals;
+      total_.weights = part.weights;
+      total_.heldOut = part.heldOut;
+      total_.brightnessMatched = part.brightnessMatched;
+      total_.noise = part.noise;
+      total_.framesUsed = part.framesUsed;
+      agreeSum_.assign(part.agreement.size(), 0.0);
+      total_.observations.assign(part.agreement.size(), 0);
+      first_ = false;
+    }
+    total_.iterations += part.iterations;
+    total_.framesUsed = std::min(total_.framesUsed, part.framesUsed);
+    for (size_t k = 0; k < agreeSum_.size() && k < part.agreement.size() && k < part.observations.size(); ++k) {
+      if (!std::isfinite(part.agreement[k])) continue;
+      agreeSum_[k] += part.agreement[k] * static_cast<double>(part.observations[k]);
+      total_.observations[k] += part.observations[k];
+    }
+    if (part.heldOutWeight > 0.0 && std::isfinite(part.heldOutError) && std::isfinite(part.bicubicError)) {
+      heldOut_ += part.heldOutError * part.heldOutWeight;
+      bicubic_ += part.bicubicError * part.heldOutWeight;
+      total_.heldOutWeight += part.heldOutWeight;
+    }
+  }
+
+  // The sums as means, and (decide) the one decision for the whole grid.
+  void Finish(bool decide) {
+    total_.agreement.assign(agreeSum_.size(), std::numeric_limits<double>::quiet_NaN());
+    for (size_t k = 0; k < agreeSum_.size(); ++k) {
+      if (total_.observations[k] > 0) total_.agreement[k] = agreeSum_[k] / static_cast<double>(total_.observations[k]);
+    }
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    total_.heldOutError = total_.heldOutWeight > 0.0 ? heldOut_ / total_.heldOutWeight : nan;
+    total_.bicubicError = total_.heldOutWeight > 0.0 ? bicubic_ / total_.heldOutWeight : nan;
+    if (decide) DecideFallback(total_);
+  }
+
+ private:
+  EnhancedOutcome& total_;
+  bool first_ = true;
+  std::vector<double> agreeSum_;
+  double heldOut_ = 0.0;
+  double bicubic_ = 0.0;
+};
+
+}  // namespace
+
 void EnhancedReconstructTiled(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                               const HrGeometry& roiGrid, const EnhancedSettings& settings, int tileSide,
                               ColorDoubleImage& result, EnhancedOutcome& outcome, const EnhancedProgress& progress,
@@ -55,9 +114,13 @@ void EnhancedReconstructTiled(const std::vector<ColorGrayImage>& frames, const s
     EnhancedReconstruct(frames, homographies, roiGrid, settings, result, outcome, progress, picture);
     return;
   }
-  for (auto& channel : result.channels) channel.Create(roiGrid.width, roiGrid.height);
-  outcome = EnhancedOutcome{};
-  bool first = true;
+  result.Create(roiGrid.width, roiGrid.height);
+  result.mask.Fill(0);
+  // The tiles only measure; whether frame 0 enlarged replaces the estimate is decided once,
+  // for the whole grid, so that the result is never a patchwork of the two.
+  EnhancedSettings tileSettings = settings;
+  tileSettings.decideFallback = false;
+  TileOutcomes totals(outcome);
   for (const Span& rows : Spans(roiGrid.height, tileSide)) {
     for (const Span& columns : Spans(roiGrid.width, tileSide)) {
       HrGeometry tile = roiGrid;
@@ -67,21 +130,24 @@ void EnhancedReconstructTiled(const std::vector<ColorGrayImage>& frames, const s
       tile.height = rows.solvedHi - rows.solvedLo;
       ColorDoubleImage part;
       EnhancedOutcome partOutcome;
-      EnhancedReconstruct(frames, homographies, tile, settings, part, partOutcome, progress, EnhancedPicture());
+      EnhancedReconstruct(frames, homographies, tile, tileSettings, part, partOutcome, progress, EnhancedPicture());
       for (size_t c = 0; c < 3; ++c) {
         for (int r = rows.lo; r < rows.hi; ++r) {
           const double* in = part.channels[c].Row(r - rows.solvedLo) + (columns.lo - columns.solvedLo);
           std::copy(in, in + (columns.hi - columns.lo), result.channels[c].Row(r) + columns.lo);
         }
       }
-      outcome.iterations += partOutcome.iterations;
-      if (first) {
-        outcome.residuals = partOutcome.residuals;
-        outcome.weights = partOutcome.weights;
-        outcome.framesUsed = partOutcome.framesUsed;
-      }
-      outcome.framesUsed = std::min(outcome.framesUsed, partOutcome.framesUsed);
-      first = false;
+      totals.Add(partOutcome);
+    }
+  }
+  totals.Finish(settings.decideFallback);
+  if (!outcome.fellBack) return;
+  Plane bicubic[3];
+  BicubicOnGrid(frames[0], roiGrid, bicubic);
+  for (size_t c = 0; c < 3; ++c) {
+    for (int i = 0; i < roiGrid.height; ++i) {
+      std::copy(&bicubic[c].v[static_cast<size_t>(i) * roiGrid.width],
+                &bicubic[c].v[static_cast<size_t>(i + 1) * roiGrid.width], result.channels[c].Row(i));
     }
   }
 }

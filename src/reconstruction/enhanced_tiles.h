@@ -33,9 +33,11 @@ size_t EnhancedSolveBytes(const HrGeometry& grid, int psfTaps);
 int EnhancedTileSide(const HrGeometry& grid, int psfTaps, size_t budget);
 
 // EnhancedReconstruct in tiles of tileSide x tileSide (kept part), row by row. With one
-// tile it is EnhancedReconstruct itself. The outcome is the first tile's residuals and
-// weights, the iterations of all tiles and the fewest frames any tile used; the progress
-// restarts with every tile; pictures are shown for a single tile only.
+// tile it is EnhancedReconstruct itself. The outcome is the first tile's residuals,
+// weights and noise, the iterations of all tiles, the fewest frames any tile used, and the
+// agreement shares and held-out errors over all tiles' observations; from those the
+// estimate is kept or replaced by frame 0 enlarged once, for the whole grid (never tile by
+// tile). The progress restarts with every tile; pictures are shown for a single tile only.
 void EnhancedReconstructTiled(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                               const HrGeometry& roiGrid, const EnhancedSettings& settings, int tileSide,
                               ColorDoubleImage& result, EnhancedOutcome& outcome, const EnhancedProgress& progress,

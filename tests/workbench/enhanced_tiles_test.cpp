@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "evaluation/quality.h"
+#include "reconstruction/enhanced_robust.h"
 #include "reconstruction/gray_conversion.h"
 #include "reconstruction/psf_kernel.h"
 #include "synth/synthetic_sequence.h"
@@ -39,6 +40,56 @@ TEST(EnhancedTilesTest, TilesWithTheirOverlapGiveTheUntiledQualityWithoutSeams) 
   const double tiledPsnr = Psnr(tiled, seq.truth);
   EXPECT_NEAR(tiledPsnr, untiledPsnr, 0.05) << "untiled " << untiledPsnr << " dB";
   EXPECT_GT(Psnr(tiled, whole), 40.0) << Psnr(tiled, whole);
+}
+
+TEST(EnhancedTilesTest, FrameZeroEnlargedIsChosenOnceForTheWholeGrid) {
+  // Frames 1 .. 5 come from another texture: every tile would fall back on its own. The
+  // tiled run must say so once (outcome.fellBack, one reason) and write frame 0 enlarged
+  // over the whole grid, not leave each tile's decision unreported.
+  SynthOptions o;
+  o.scene = "texture";
+  o.lrCount = 5;
+  o.width = 220;
+  o.height = 160;
+  o.seed = 5;
+  const SyntheticSequence seq = MakeSyntheticSequence(o);
+  o.seed = 11;
+  const SyntheticSequence other = MakeSyntheticSequence(o);
+  std::vector<ColorGrayImage> frames = other.frames;
+  frames[0] = seq.frames[0];
+  const HrGeometry grid = MakeHrGeometry(seq.params.roi, seq.params.scale);
+  EnhancedSettings settings;
+  settings.maxIterations = 10;
+  ColorDoubleImage estimate;
+  EnhancedOutcome outcome;
+  EnhancedReconstructTiled(frames, seq.homographies, grid, settings, 80, estimate, outcome, EnhancedProgress(),
+                           EnhancedPicture());
+  ASSERT_TRUE(outcome.fellBack);
+  EXPECT_NE(outcome.reason.find("agree with frame 0"), std::string::npos) << outcome.reason;
+  // The shares are over all tiles' observations of each frame.
+  ASSERT_EQ(outcome.agreement.size(), frames.size());
+  for (size_t k = 1; k < frames.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_LT(outcome.agreement[k], kMinAgreement);
+    EXPECT_GT(outcome.observations[k], 0u);
+  }
+  Plane bicubic[3];
+  BicubicOnGrid(frames[0], grid, bicubic);
+  for (size_t c = 0; c < 3; ++c) {
+    for (int i = 0; i < grid.height; ++i) {
+      for (int j = 0; j < grid.width; ++j) {
+        ASSERT_EQ(estimate.channels[c].Row(i)[j], bicubic[c].At(j, i)) << "channel " << c << " at " << j << ", " << i;
+      }
+    }
+  }
+
+  // Frames that do agree: the estimate is kept, measured over every tile's held-out frames.
+  EnhancedOutcome kept;
+  EnhancedReconstructTiled(seq.frames, seq.homographies, grid, settings, 80, estimate, kept, EnhancedProgress(),
+                           EnhancedPicture());
+  EXPECT_FALSE(kept.fellBack) << kept.reason;
+  EXPECT_GT(kept.heldOutWeight, 0.0);
+  EXPECT_LT(kept.heldOutError, kept.bicubicError);
 }
 
 TEST(EnhancedTilesTest, TheTileSideFollowsTheBudget) {
