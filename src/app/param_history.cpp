@@ -4,6 +4,8 @@
 #include <QUndoStack>
 #include <utility>
 
+#include "app/dialog_controls.h"
+
 namespace lumet {
 
 namespace {
@@ -52,9 +54,9 @@ QString StepText(int key) {
       return QStringLiteral("Init params");
     case kPlacedKey:
       return QStringLiteral("ROI placement");
-    case 1016:
+    case kIdRoiX:
       return QStringLiteral("ROI change");
-    case 1011:
+    case kIdScaleX3:
       return QStringLiteral("scale change");
     default:
       return QStringLiteral("edit");
@@ -95,8 +97,8 @@ void ParamHistory::OnEdited(int key) {
   if (showing_ || dialog_ == nullptr) return;
   CLumetDlg::FieldState now = dialog_->Snapshot();
   if (now == current_) return;
-  // Keys 1016 .. 1019 are one ROI; the scale's two buttons one scale.
-  const int merged = key >= 1016 && key <= 1019 ? 1016 : key;
+  // The four ROI fields are one ROI (the dialog reports every scale button as kIdScaleX3).
+  const int merged = key >= kIdRoiX && key <= kIdRoiH ? kIdRoiX : key;
   stack_->push(new FieldStep(this, current_, now, merged, epoch_, StepText(merged)));
   current_ = std::move(now);
 }

@@ -39,13 +39,6 @@ void ReadFromMemory(png_structp png, png_bytep out, size_t count) {
   state->at += count;
 }
 
-struct PngHeader {
-  png_uint_32 width = 0;
-  png_uint_32 height = 0;
-  int depth = 0;
-  int colourType = 0;
-};
-
 class PngReadHandle {
  public:
   explicit PngReadHandle(PngState& state) {
@@ -63,6 +56,14 @@ class PngReadHandle {
  private:
   png_structp png_ = nullptr;
   png_infop info_ = nullptr;
+};
+
+// What the IHDR chunk says.
+struct PngHeader {
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  int depth = 0;
+  int colourType = 0;
 };
 
 // Reads the chunks up to the image data and sets the transformations: palette to RGB, low

@@ -23,15 +23,18 @@ namespace lumet::codec {
 struct Video {
   std::string path;
   int fd = -1;  // the caller's; read through io, never closed here
+  // Demuxing: the container read through io, and the video stream chosen in it.
   AVIOContext* io = nullptr;
   AVFormatContext* format = nullptr;
+  int stream = -1;
+  // Decoding and where it stands.
   AVCodecContext* codec = nullptr;
   AVPacket* packet = nullptr;
   AVFrame* frame = nullptr;
-  SwsContext* scaler = nullptr;
-  int stream = -1;
   bool draining = false;
   bool finished = false;
+  // Conversion to 8-bit RGB.
+  SwsContext* scaler = nullptr;
 
   ~Video() {
     sws_freeContext(scaler);

@@ -37,4 +37,19 @@ inline CubicTaps MakeCubicTaps(double t, int n) {
   return taps;
 }
 
+// Cubic convolution at (x, y) of a width x height grid whose sample (i, j) is at(i, j), the
+// edge samples repeated outward: each of the four rows summed from 0, then the rows.
+template <typename At>
+double CubicSample(double x, double y, int width, int height, At at) {
+  const CubicTaps tx = MakeCubicTaps(x, width);
+  const CubicTaps ty = MakeCubicTaps(y, height);
+  double v = 0.0;
+  for (int b = 0; b < 4; ++b) {
+    double across = 0.0;
+    for (int a = 0; a < 4; ++a) across += tx.weight[a] * at(tx.index[a], ty.index[b]);
+    v += ty.weight[b] * across;
+  }
+  return v;
+}
+
 }  // namespace lumet

@@ -295,16 +295,8 @@ double EnhancedObjective(const ObservationModel& model, int c, const EnhancedWei
 std::vector<double> FrameResiduals(const ObservationModel& model, int c, const Plane& x, ObjectiveScratch& scratch) {
   model.Forward(x, scratch.predicted, scratch.blurred);
   const std::vector<double>& values = model.Values(c);
-  std::vector<double> residuals(static_cast<size_t>(model.FrameCount()), std::numeric_limits<double>::quiet_NaN());
-  for (int k = 0; k < model.FrameCount(); ++k) {
-    const size_t begin = model.FrameBegin(k);
-    const size_t end = model.FrameEnd(k);
-    if (begin == end) continue;
-    double sum = 0.0;
-    for (size_t o = begin; o < end; ++o) sum += std::fabs(scratch.predicted[o] - values[o]);
-    residuals[static_cast<size_t>(k)] = sum / static_cast<double>(end - begin);
-  }
-  return residuals;
+  const std::vector<double>& predicted = scratch.predicted;
+  return model.FrameMeans([&](size_t o) { return std::fabs(predicted[o] - values[o]); });
 }
 
 std::vector<double> FrameWeightsFromResiduals(const std::vector<double>& residuals) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include "numeric/image_plane.h"
@@ -95,6 +96,22 @@ class ObservationModel {
   void Splat(const std::vector<double>& r, Plane& out) const;
   // The reference-frame LR position of observation o.
   void ReferencePosition(size_t o, double& x, double& y) const;
+
+  // Per frame, the mean of value(o) over its observations o, summed in observation order
+  // (not a number for a frame without observations).
+  template <typename Value>
+  std::vector<double> FrameMeans(Value value) const {
+    std::vector<double> means(static_cast<size_t>(FrameCount()), std::numeric_limits<double>::quiet_NaN());
+    for (int k = 0; k < FrameCount(); ++k) {
+      const size_t begin = FrameBegin(k);
+      const size_t end = FrameEnd(k);
+      if (begin == end) continue;
+      double sum = 0.0;
+      for (size_t o = begin; o < end; ++o) sum += value(o);
+      means[static_cast<size_t>(k)] = sum / static_cast<double>(end - begin);
+    }
+    return means;
+  }
 
   // The frame pixel observation o came from (AddFrame), or false (AddObservation).
   bool FramePixel(size_t o, int& u, int& v) const {

@@ -264,15 +264,7 @@ void BoxMeans(const ColorGrayImage& frame0, Plane (&means)[3]) {
 }
 
 double SampleBicubic(const Plane& plane, double x, double y) {
-  const CubicTaps tx = MakeCubicTaps(x, plane.width);
-  const CubicTaps ty = MakeCubicTaps(y, plane.height);
-  double v = 0.0;
-  for (int b = 0; b < 4; ++b) {
-    double across = 0.0;
-    for (int a = 0; a < 4; ++a) across += tx.weight[a] * plane.At(tx.index[a], ty.index[b]);
-    v += ty.weight[b] * across;
-  }
-  return v;
+  return CubicSample(x, y, plane.width, plane.height, [&](int i, int j) { return plane.At(i, j); });
 }
 
 // The agreement of frame k's observations: its 3 x 3 local means (over the pixels it has)
@@ -361,16 +353,7 @@ std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGr
 }
 
 std::vector<double> AgreementShares(const ObservationModel& model, const std::vector<float>& weights) {
-  std::vector<double> shares(static_cast<size_t>(model.FrameCount()), std::numeric_limits<double>::quiet_NaN());
-  for (int k = 0; k < model.FrameCount(); ++k) {
-    const size_t begin = model.FrameBegin(k);
-    const size_t end = model.FrameEnd(k);
-    if (begin == end) continue;
-    double sum = 0.0;
-    for (size_t o = begin; o < end; ++o) sum += weights[o];
-    shares[static_cast<size_t>(k)] = sum / static_cast<double>(end - begin);
-  }
-  return shares;
+  return model.FrameMeans([&](size_t o) { return static_cast<double>(weights[o]); });
 }
 
 Plane AgreementMap(const ObservationModel& model, const std::vector<float>& weights) {

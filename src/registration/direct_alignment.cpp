@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "numeric/cubic_kernel.h"
 #include "numeric/pixel_map.h"
 #include "numeric/projection.h"
 #include "util/error.h"
@@ -13,17 +14,6 @@
 namespace lumet {
 
 namespace {
-
-// Coarsest level: the region keeps at least this many level pixels across.
-constexpr int kMinLevelSize = 12;
-constexpr int kMaxLevels = 4;
-// Smallest robust scale, in grey levels: the quantisation step.
-constexpr double kMinScale = 0.5;
-// [1 2 1] passes over the finest level (about a Gaussian of sigma 1 for two): frames
-// with sharp detail alias differently at every sampling phase, and the smoothing takes
-// that out of the comparison (measured on chart sequences: 0.026 -> 0.008 px at the ROI
-// centre; three passes gain nothing more).
-constexpr int kFinestSmoothing = 2;
 
 struct Image {
   int w = 0;
@@ -78,37 +68,10 @@ Image Reduce(const Image& a) {
   return out;
 }
 
-// Cubic convolution weights (a = -0.5) for the four taps around a fraction f.
-void CubicWeights(double f, double w[4]) {
-  const auto k = [](double t) {
-    t = std::fabs(t);
-    if (t <= 1.0) return (1.5 * t - 2.5) * t * t + 1.0;
-    if (t < 2.0) return ((-0.5 * t + 2.5) * t - 4.0) * t + 2.0;
-    return 0.0;
-  };
-  w[0] = k(f + 1.0);
-  w[1] = k(f);
-  w[2] = k(1.0 - f);
-  w[3] = k(2.0 - f);
-}
-
 // Cubic sample at (x, y) inside [0, w - 1] x [0, h - 1] (false outside), taps clamped.
 bool SampleCubic(const Image& im, double x, double y, double& value) {
   if (!(x >= 0.0 && y >= 0.0 && x <= im.w - 1 && y <= im.h - 1)) return false;
-  const int ix = static_cast<int>(std::floor(x));
-  const int iy = static_cast<int>(std::floor(y));
-  double wx[4];
-  double wy[4];
-  CubicWeights(x - ix, wx);
-  CubicWeights(y - iy, wy);
-  double s = 0.0;
-  for (int b = 0; b < 4; ++b) {
-    const int yy = std::clamp(iy - 1 + b, 0, im.h - 1);
-    double r = 0.0;
-    for (int a = 0; a < 4; ++a) r += wx[a] * im.At(std::clamp(ix - 1 + a, 0, im.w - 1), yy);
-    s += wy[b] * r;
-  }
-  value = s;
+  value = CubicSample(x, y, im.w, im.h, [&](int i, int j) { return im.At(i, j); });
   return true;
 }
 
@@ -159,6 +122,15 @@ Region MakeRegion(const RoiRect& roi, int width, int height) {
   r.y1 = std::min(height - 1, roi.bottom - 1 + kAlignMargin);
   return r;
 }
+
+// Coarsest level: the region keeps at least this many level pixels across.
+constexpr int kMinLevelSize = 12;
+constexpr int kMaxLevels = 4;
+// [1 2 1] passes over the finest level (about a Gaussian of sigma 1 for two): frames
+// with sharp detail alias differently at every sampling phase, and the smoothing takes
+// that out of the comparison (measured on chart sequences: 0.026 -> 0.008 px at the ROI
+// centre; three passes gain nothing more).
+constexpr int kFinestSmoothing = 2;
 
 struct Pyramid {
   std::vector<Image> levels;
@@ -268,6 +240,9 @@ bool Solve8(double a[8][8], double b[8], double x[8]) {
   }
   return true;
 }
+
+// Smallest robust scale, in grey levels: the quantisation step.
+constexpr double kMinScale = 0.5;
 
 // Gauss-Newton on one level; false when a step cannot be formed or leaves the frame.
 bool RefineLevel(const std::vector<TemplatePixel>& tpl, const Image& frame, int l, const Normaliser& n, Mat3& w,

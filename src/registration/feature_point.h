@@ -10,8 +10,7 @@ namespace lumet {
 // One detected corner: integer-valued position and its response after suppression,
 // rounded to single precision and widened back.
 struct FeaturePoint {
-  float x = 0.0f;
-  float y = 0.0f;
+  float x = 0.0f, y = 0.0f;
   double response = 0.0;
 };
 

@@ -232,25 +232,15 @@ void RenderFrame(const SceneRaster& blurred, const PixelMap& frameToReference, c
         double x = 0.0;
         double y = 0.0;
         frameToReference.Apply(c, r, x, y);
-        const double tx = (x - blurred.originX) * f - 0.5;
-        const double ty = (y - blurred.originY) * f - 0.5;
-        const double fx = std::floor(tx);
-        const double fy = std::floor(ty);
-        double wx[4];
-        double wy[4];
-        CubicWeights(tx - fx, wx);
-        CubicWeights(ty - fy, wy);
-        int xs[4];
-        int ys[4];
-        for (int t = 0; t < 4; ++t) {
-          xs[t] = std::clamp(static_cast<int>(fx) - 1 + t, 0, blurred.width - 1);
-          ys[t] = std::clamp(static_cast<int>(fy) - 1 + t, 0, blurred.height - 1);
-        }
+        const CubicTaps tx = MakeCubicTaps((x - blurred.originX) * f - 0.5, blurred.width);
+        const CubicTaps ty = MakeCubicTaps((y - blurred.originY) * f - 0.5, blurred.height);
+        const auto& wx = tx.weight;
+        const auto& xs = tx.index;
         for (int ch = 0; ch < 3; ++ch) {
           double value = 0.0;
           for (int b = 0; b < 4; ++b) {
-            const float* row = blurred.Row(ch, ys[b]);
-            value += wy[b] * (wx[0] * row[xs[0]] + wx[1] * row[xs[1]] + wx[2] * row[xs[2]] + wx[3] * row[xs[3]]);
+            const float* row = blurred.Row(ch, ty.index[b]);
+            value += ty.weight[b] * (wx[0] * row[xs[0]] + wx[1] * row[xs[1]] + wx[2] * row[xs[2]] + wx[3] * row[xs[3]]);
           }
           if (options.noise > 0.0) value += options.noise * random.NextNormal();
           out[ch][c] = Quantise(value);

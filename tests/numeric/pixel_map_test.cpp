@@ -1,9 +1,10 @@
-// PixelMap (homographies in pixel units) and the cubic convolution taps.
+// PixelMap (homographies in pixel units) and cubic convolution (taps and samples).
 #include "numeric/pixel_map.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "numeric/cubic_kernel.h"
 #include "numeric/projection.h"
@@ -100,6 +101,29 @@ TEST(CubicTapsTest, WeightsSumToOneReproduceRampsAndIndicesStayOnTheAxis) {
   EXPECT_EQ(last.index[0], 9);
   EXPECT_EQ(last.index[2], 11);
   EXPECT_EQ(last.index[3], 11);
+}
+
+TEST(CubicSampleTest, ReproducesAPlaneAndRepeatsTheEdges) {
+  // A tilted plane 2x + 3y + 1 on 8 x 6 samples: reproduced inside, away from the edges.
+  const auto plane = [](int i, int j) { return 2.0 * i + 3.0 * j + 1.0; };
+  for (const auto& [x, y] : {std::pair{2.0, 2.0}, std::pair{3.25, 2.5}, std::pair{4.9, 1.1}}) {
+    SCOPED_TRACE(testing::Message() << x << ", " << y);
+    EXPECT_NEAR(CubicSample(x, y, 8, 6, plane), 2.0 * x + 3.0 * y + 1.0, 1e-12);
+  }
+  // On a sample: that sample exactly, whatever its neighbours.
+  const auto bumpy = [](int i, int j) { return (i * 7 + j * 13) % 5 * 10.0; };
+  EXPECT_EQ(CubicSample(3.0, 2.0, 8, 6, bumpy), bumpy(3, 2));
+  // Beyond the first column the samples are column 0 repeated: a row that changes only
+  // from column 1 on looks flat to the left of column 0.
+  const auto step = [](int i, int) { return i >= 1 ? 100.0 : 0.0; };
+  EXPECT_EQ(CubicSample(-1.5, 2.0, 8, 6, step), 0.0);
+  // The x taps are those of MakeCubicTaps, rows summed first: a sample that varies only
+  // along y gives the y interpolation of its column.
+  const auto rows = [](int, int j) { return j == 3 ? 1.0 : 0.0; };
+  const CubicTaps ty = MakeCubicTaps(2.6, 6);
+  double expected = 0.0;
+  for (int b = 0; b < 4; ++b) expected += ty.weight[b] * (ty.index[b] == 3 ? 1.0 : 0.0);
+  EXPECT_DOUBLE_EQ(CubicSample(4.4, 2.6, 8, 6, rows), expected);
 }
 
 }  // namespace

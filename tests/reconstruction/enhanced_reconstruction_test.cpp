@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "numeric/projection.h"
 #include "reconstruction/enhanced_estimate.h"
@@ -178,6 +179,28 @@ TEST(EnhancedModel, MinimiserFitsObservationsMadeByTheModel) {
   const MinimiseResult result = MinimiseEnhanced(model, 1, weights, 1.0, 300, 1e-9, x, nullptr);
   EXPECT_GT(result.iterations, 5);
   EXPECT_LT(meanError(x), before / 100.0) << "from " << before;
+}
+
+TEST(EnhancedModel, FrameMeansAverageEachFrameAndLeaveEmptyFramesNotANumber) {
+  const HrGeometry grid = Grid(12, 12, 2.0);
+  ObservationModel model(grid, PsfTaps(0.6, grid.scale));
+  const double v[3] = {0.0, 0.0, 0.0};
+  for (int i = 0; i < 3; ++i) model.AddObservation(4 + i, 4, 0.5, 0.5, v);
+  model.EndFrame();
+  model.EndFrame();  // a frame that saw nothing
+  for (int i = 0; i < 2; ++i) model.AddObservation(4, 4 + i, 0.5, 0.5, v);
+  model.EndFrame();
+  ASSERT_EQ(model.FrameCount(), 3);
+  std::vector<size_t> asked;
+  const std::vector<double> means = model.FrameMeans([&](size_t o) {
+    asked.push_back(o);
+    return static_cast<double>(o * o);
+  });
+  ASSERT_EQ(means.size(), 3u);
+  EXPECT_EQ(means[0], (0.0 + 1.0 + 4.0) / 3.0);
+  EXPECT_TRUE(std::isnan(means[1]));
+  EXPECT_EQ(means[2], (9.0 + 16.0) / 2.0);
+  EXPECT_EQ(asked, (std::vector<size_t>{0, 1, 2, 3, 4})) << "each observation once, in order";
 }
 
 TEST(EnhancedModel, FrameWeightsFollowTheirResiduals) {
