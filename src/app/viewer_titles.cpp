@@ -20,6 +20,18 @@ QString BandName(int band) {
   }
 }
 
+// The enhanced method solves luma and two colour differences in the bands' places.
+QString EnhancedBandName(int band) {
+  switch (band) {
+    case 0:
+      return QStringLiteral("red colour difference");
+    case 1:
+      return QStringLiteral("luma");
+    default:
+      return QStringLiteral("blue colour difference");
+  }
+}
+
 }  // namespace
 
 QString PlainViewerTitle(Viewer viewer, const QString& commandTitle, const ParamSet& values, bool registering) {
@@ -32,7 +44,7 @@ QString PlainViewerTitle(Viewer viewer, const QString& commandTitle, const Param
     if (MethodOf(values) == Method::Enhanced) {
       // The enhanced method counts its iterations from 1 and may stop before the cap.
       return QStringLiteral("Reconstructing (enhanced): %1 band, iteration %2 of at most %3")
-          .arg(BandName(band))
+          .arg(EnhancedBandName(band))
           .arg(step)
           .arg(values.iterations);
     }

@@ -63,6 +63,13 @@ void FillUnreached(Plane& x, const CountImage& count) {
   }
 }
 
+void TransformPlanes(const double (&m)[9], Plane (&planes)[3]) {
+  for (size_t i = 0; i < planes[0].v.size(); ++i) {
+    const double v[3] = {planes[0].v[i], planes[1].v[i], planes[2].v[i]};
+    for (size_t c = 0; c < 3; ++c) planes[c].v[i] = m[3 * c] * v[0] + m[3 * c + 1] * v[1] + m[3 * c + 2] * v[2];
+  }
+}
+
 void Crop(const Plane (&planes)[3], int margin, const HrGeometry& roiGrid, ColorDoubleImage& out) {
   out.Create(roiGrid.width, roiGrid.height);
   out.mask.Fill(0);
@@ -195,10 +202,11 @@ int RunBand(const ObservationModel& model, int band, const EnhancedWeights& weig
   return r.iterations + joined.iterations;
 }
 
-// Runs the bands (green first, then red and blue) and decides whether the estimate is
-// kept (outcome.fellBack otherwise).
+// Runs the bands of luma and colour differences (kToLumaChroma; luma first, then the
+// colour differences) and decides whether the estimate is kept (outcome.fellBack
+// otherwise). bicubicLuma: frame 0 enlarged, its luma.
 void SolveBands(const ObservationModel& model, const EnhancedSettings& settings, const HrGeometry& roiGrid, int margin,
-                EnhancedWeights& weights, const Plane (&bicubic)[3], Plane (&planes)[3], EnhancedOutcome& outcome,
+                EnhancedWeights& weights, const Plane& bicubicLuma, Plane (&planes)[3], EnhancedOutcome& outcome,
                 const EnhancedProgress& progress, const EnhancedPicture& picture) {
   const int frames = model.FrameCount();
   // The data term sums over observations, the prior over HR pixels: lambda is scaled by
@@ -215,7 +223,9 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
   const auto show = [&]() {
     if (!picture) return;
     ColorDoubleImage estimate;
-    Crop(planes, margin, roiGrid, estimate);
+    Plane rgb[3] = {planes[0], planes[1], planes[2]};
+    TransformPlanes(kToRgb, rgb);
+    Crop(rgb, margin, roiGrid, estimate);
     picture(estimate);
   };
   const auto run = [&](int band, int cap, bool last, int& done, double& bestError) {
@@ -228,15 +238,15 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
     outcome.iterations += n;
   };
 
-  // Green first: a few iterations with every frame, then the frames weighted by their own
+  // Luma first: a few iterations with every frame, then the frames weighted by their own
   // residual, then on to the cap.
-  constexpr int kGreen = 1;
+  constexpr int kLuma = 1;
   show();
-  int greenDone = 0;
-  double greenError = 0.0;
-  run(kGreen, std::min(kWeightingIterations, settings.maxIterations), false, greenDone, greenError);
+  int lumaDone = 0;
+  double lumaError = 0.0;
+  run(kLuma, std::min(kWeightingIterations, settings.maxIterations), false, lumaDone, lumaError);
   ObjectiveScratch scratch;
-  outcome.residuals = FrameResiduals(model, kGreen, planes[kGreen], scratch);
+  outcome.residuals = FrameResiduals(model, kLuma, planes[kLuma], scratch);
   const std::vector<double> residualWeights = FrameWeightsFromResiduals(outcome.residuals);
   for (size_t k = 0; k < residualWeights.size(); ++k) {
     weights.frame[k] = std::min(weights.frame[k], residualWeights[k]);
@@ -248,19 +258,21 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
   for (size_t k = 0; k < weights.frame.size(); ++k) {
     outcome.framesUsed += weights.frame[k] > 0.0 || weights.heldOut[k] != 0 ? 1 : 0;
   }
-  if (settings.maxIterations > greenDone) run(kGreen, settings.maxIterations - greenDone, true, greenDone, greenError);
+  if (settings.maxIterations > lumaDone) run(kLuma, settings.maxIterations - lumaDone, true, lumaDone, lumaError);
 
   // Frame 0 enlarged, measured on the same held-out observations.
   Plane unused;
-  EnhancedObjective(model, kGreen, weights, bicubic[kGreen], unused, scratch);
+  EnhancedObjective(model, kLuma, weights, bicubicLuma, unused, scratch);
   outcome.bicubicError = scratch.heldOutError;
-  EnhancedObjective(model, kGreen, weights, planes[kGreen], unused, scratch);
+  EnhancedObjective(model, kLuma, weights, planes[kLuma], unused, scratch);
   outcome.heldOutError = scratch.heldOutError;
   outcome.heldOutWeight = scratch.heldOutWeight;
   if (settings.decideFallback) {
     DecideFallback(outcome);
     if (outcome.fellBack) return;
   }
+  // The colour differences: the stronger prior.
+  weights.lambda *= kChromaPrior;
   for (int band : {0, 2}) {
     show();
     int done = 0;
@@ -375,7 +387,16 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
   Plane planes[3];
   const Plane agreement = AgreementMap(model, weights.observation);
   StartEstimate(*used, homographies, grid, roiGrid, agreement, bicubic, planes);
-  SolveBands(model, settings, roiGrid, margin, weights, bicubic, planes, outcome, progress, picture);
+  // Solved as luma and colour differences (kToLumaChroma), written back as red, green, blue.
+  Plane bicubicLuma(grid.width, grid.height);
+  for (size_t i = 0; i < bicubicLuma.v.size(); ++i) {
+    bicubicLuma.v[i] = kToLumaChroma[3] * bicubic[0].v[i] + kToLumaChroma[4] * bicubic[1].v[i] +
+                       kToLumaChroma[5] * bicubic[2].v[i];
+  }
+  TransformPlanes(kToLumaChroma, planes);
+  model.TransformValues(kToLumaChroma);
+  SolveBands(model, settings, roiGrid, margin, weights, bicubicLuma, planes, outcome, progress, picture);
+  TransformPlanes(kToRgb, planes);
   if (!outcome.fellBack) KeepToFrameZero(agreement, roiGrid.q, bicubic, planes);
   Crop(outcome.fellBack ? bicubic : planes, margin, roiGrid, result);
 }

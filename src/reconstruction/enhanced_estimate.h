@@ -28,7 +28,7 @@ struct EnhancedSettings {
 // tolerance that is not a number in [0, 1), and a beta that is not a positive number.
 void CheckEnhancedSettings(const EnhancedSettings& settings);
 
-// What a run did: per frame its mean absolute green residual after the first stage and
+// What a run did: per frame its mean absolute luma residual after the first stage and
 // the weight it then received (0: rejected or held out), the iterations of all bands
 // together and the frames used (weight above 0, or held out to measure the estimate).
 struct EnhancedOutcome {
@@ -45,7 +45,7 @@ struct EnhancedOutcome {
   std::vector<size_t> observations;
   std::vector<char> heldOut;
   std::vector<char> brightnessMatched;
-  // The held-out frames' mean absolute error (green) predicted from the estimate and from
+  // The held-out frames' mean absolute error (luma) predicted from the estimate and from
   // frame 0 enlarged by cubic convolution (not a number when no frame was held out).
   double heldOutError = 0.0;
   double bicubicError = 0.0;
@@ -57,7 +57,7 @@ struct EnhancedOutcome {
   std::string reason;
 };
 
-// Iterations of the green band run with every frame at weight 1 before the frames are
+// Iterations of the luma band run with every frame at weight 1 before the frames are
 // weighted by their residuals.
 inline constexpr int kWeightingIterations = 8;
 // Every kHeldOutEvery-th frame (from frame kHeldOutFirst) is left out of the fit and
@@ -85,6 +85,16 @@ inline constexpr int kRingReach = 2;
 // enlarged.
 void DecideFallback(EnhancedOutcome& outcome);
 
+// The solve's colour coordinates: luma in the green band's place, the two colour
+// differences (those of video coding, without offsets) in red's and blue's, and back. Luma
+// carries the detail; the colour differences, which compression and colour subsampling
+// damage most and which change slowly in most scenes, get kChromaPrior times the prior.
+inline constexpr double kToLumaChroma[9] = {0.5,       -0.418688, -0.081312,   // red - luma, scaled
+                                            0.299,     0.587,     0.114,       // luma
+                                            -0.168736, -0.331264, 0.5};        // blue - luma, scaled
+inline constexpr double kToRgb[9] = {1.402, 1.0, 0.0, -0.714136, 1.0, -0.344136, 0.0, 1.0, 1.772};
+inline constexpr double kChromaPrior = 3.0;
+
 // Called with (band, iteration) after every iteration, and with the cropped estimate
 // before each band and every 10 iterations. May throw to stop the run.
 using EnhancedProgress = std::function<void(int band, int iteration)>;
@@ -95,8 +105,9 @@ using EnhancedPicture = std::function<void(const ColorDoubleImage& estimate)>;
 // from frame 0's are matched to it; every observation is weighted by its agreement with
 // frame 0 (enhanced_robust.h). The estimate covers the grid and a margin around it and
 // starts from the shift-and-add median of all frames where they agree with frame 0, from
-// frame 0 enlarged elsewhere; green is solved first, the frames are then weighted by their
-// green residuals, green goes on and red and blue follow with those weights, each band
+// frame 0 enlarged elsewhere; it is solved as luma and colour differences (kToLumaChroma):
+// luma first, the frames are then weighted by their luma residuals, luma goes on and the
+// colour differences follow with those weights and a stronger prior, each band
 // stopped by its held-out frames. When the estimate loses against frame 0 enlarged, result
 // is that instead (outcome.fellBack). result is the ROI grid (G x H per channel). Uses
 // nothing but its arguments: any sub-grid can be reconstructed on its own.

@@ -109,7 +109,7 @@ class Enhanced final : public ReconstructionMethod {
     const EnhancedSettings settings = SettingsOf(options);
     EnhancedOutcome outcome;
     const int totalSteps = 3 * settings.maxIterations;
-    const int bandOrder[3] = {1, 0, 2};  // green first
+    const int bandOrder[3] = {1, 0, 2};  // luma (in green's place) first
     const int side = std::max(TileSide(options, input.grid), kEnhancedSmallestTile);
     if (side < input.grid.width || side < input.grid.height) {
       observer.Log(Format("Tiles = %d x %d HR pixels, %d beyond each side\r\n", side, side, kEnhancedTileOverlap));

@@ -109,6 +109,13 @@ void ObservationModel::AddObservation(int x, int y, double fx, double fy, const 
   for (int c = 0; c < 3; ++c) values_[c].push_back(value[c]);
 }
 
+void ObservationModel::TransformValues(const double (&m)[9]) {
+  for (size_t o = 0; o < index_.size(); ++o) {
+    const double v[3] = {values_[0][o], values_[1][o], values_[2][o]};
+    for (size_t c = 0; c < 3; ++c) values_[c][o] = m[3 * c] * v[0] + m[3 * c + 1] * v[1] + m[3 * c + 2] * v[2];
+  }
+}
+
 void ObservationModel::EndFrame() { frameStart_.push_back(index_.size()); }
 
 size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& homography) {

@@ -121,6 +121,10 @@ class ObservationModel {
     return true;
   }
 
+  // Replaces every observation's three values v by m * v (m row-major, 3 x 3): the solve
+  // may work in other colour coordinates than the frames'.
+  void TransformValues(const double (&m)[9]);
+
   // Appends observations directly (tests): top-left bilinear corner and fractions; u, v the
   // frame pixel it came from, if any.
   void AddObservation(int x, int y, double fx, double fy, const double value[3], int u = -1, int v = -1);

@@ -471,7 +471,7 @@ class WindowTest : public QObject {
     QCOMPARE(classic, QStringLiteral("Reconstructing (classic): blue band, step 100 of 100"));
     p.method = MethodName(Method::Enhanced);
     QCOMPARE(PlainViewerTitle(Viewer::Reference, QStringLiteral("reconst.. 1 band ---60 steps"), p, false),
-             QStringLiteral("Reconstructing (enhanced): green band, iteration 60 of at most 60"));
+             QStringLiteral("Reconstructing (enhanced): luma band, iteration 60 of at most 60"));
     QCOMPARE(PlainViewerTitle(Viewer::Frame, QStringLiteral("./clip.mp4 frame 30"), p, true),
              QStringLiteral("Registering ./clip.mp4 frame 30 against frame 0"));
     QCOMPARE(PlainViewerTitle(Viewer::Frame, QStringLiteral("First Frame"), p, false),
