@@ -175,12 +175,12 @@ void MirrorPaddedImage::Assign(const DoubleImage& source) {
   for (int r = 0; r < height_; ++r) FillPaddedRow(source, r, *this);
 }
 
-void MirrorPaddedImage::MirrorColumns(int r) {
-  double* row = Row(r);
-  const int w = width_;
-  for (int c = -half_; c < 0; ++c) row[c] = row[MirrorIndex(c, w)];
-  for (int c = w; c < w + half_; ++c) row[c] = row[MirrorIndex(c, w)];
+void MirrorPaddedColumns(double* row, int width, int half) {
+  for (int c = -half; c < 0; ++c) row[c] = row[MirrorIndex(c, width)];
+  for (int c = width; c < width + half; ++c) row[c] = row[MirrorIndex(c, width)];
 }
+
+void MirrorPaddedImage::MirrorColumns(int r) { MirrorPaddedColumns(Row(r), width_, half_); }
 
 void MirrorFilter::Assign(const FloatMatrix& kernel, int n) {
   taps_.resize(static_cast<size_t>(n) * static_cast<size_t>(n));
@@ -192,14 +192,11 @@ void MirrorFilter::Assign(const FloatMatrix& kernel, int n) {
 
 void MirrorFilter::Rows(const MirrorPaddedImage& source, int r0, int r1, double* const* out) const {
   if (source.KernelSize() != n_) throw Error("padded image made for a different kernel size");
-  detail::FilterJob job;
-  job.rows = source.PaddedRows();
-  job.taps = taps_.data();
-  job.out = out;
-  job.outFirst = r0;
-  job.n = n_;
-  job.width = source.Width();
-  job.fused = true;
+  Rows(source.PaddedRows(), source.Width(), r0, r1, out);
+}
+
+void MirrorFilter::Rows(const double* const* rows, int width, int r0, int r1, double* const* out) const {
+  const detail::FilterJob job{rows, taps_.data(), out, r0, n_, width, true};
   detail::ActiveFilterRows()(job, r0, r1);
 }
 
@@ -229,14 +226,7 @@ void RunKernelFilter(const double* const* rows, double* const* out, int width, c
   for (int b = 0; b < n; ++b) {
     for (int a = 0; a < n; ++a) taps[static_cast<size_t>(b * n + a)] = static_cast<double>(kernel[a][b]);
   }
-  FilterJob job;
-  job.rows = rows;
-  job.taps = taps.data();
-  job.out = out;
-  job.n = n;
-  job.width = width;
-  job.fused = fused;
-  RunFilter(job, r0, r1);
+  RunFilter(FilterJob{rows, taps.data(), out, 0, n, width, fused}, r0, r1);
 }
 
 void RunFilter(const FilterJob& job, int r0, int r1) {

@@ -39,6 +39,10 @@ void ConvolveMirror(const DoubleImage& source, DoubleImage& target, const FloatM
 // result exactly, and ConvolveMirror of an 8-bit source takes the faster fused loops.
 bool EightBitSumsAreExact(const FloatMatrix& kernel, int n);
 
+// Writes the h mirrored columns each side of a padded row (pixel 0 at row) from its
+// width pixels.
+void MirrorPaddedColumns(double* row, int width, int half);
+
 // A double image kept with its border already mirrored for an n x n filter: h = n / 2 extra
 // columns each side of every row (MirrorIndex of the columns) and a row table that gives the
 // mirrored rows, so that repeated filter passes read it directly. Rows start 64-byte aligned.
@@ -90,6 +94,10 @@ class MirrorFilter {
   // Rows r0 .. r1 - 1 of ConvolveMirror(source) on the calling thread, bit for bit:
   // row r goes to out[r - r0] (source.Width() pixels each).
   void Rows(const MirrorPaddedImage& source, int r0, int r1, double* const* out) const;
+  // The same from a row table of a width-pixel image: column -h of virtual row v at
+  // rows[v + h], as MirrorPaddedImage::PaddedRows gives it; only the rows r0 - h ..
+  // r1 + h - 1 are read.
+  void Rows(const double* const* rows, int width, int r0, int r1, double* const* out) const;
   // The whole image into target (re-created only when its size differs), on the threads
   // of ParallelFor.
   void Apply(const MirrorPaddedImage& source, DoubleImage& target) const;

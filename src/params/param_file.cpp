@@ -94,13 +94,15 @@ std::string Where(const std::string& path, int line) { return path + " line " + 
 // no part of the first value. All of them go, wherever that word starts: a first value that
 // kept one would lose it when the file it is saved to is read again.
 void DropByteOrderMarks(std::vector<Word>& words) {
-  if (words.empty()) return;
   constexpr std::string_view bom = "\xEF\xBB\xBF";
-  std::string& first = words.front().text;
-  size_t start = 0;
-  while (first.compare(start, bom.size(), bom) == 0) start += bom.size();
-  first.erase(0, start);
-  if (first.empty()) words.erase(words.begin());
+  while (!words.empty() && words.front().text.compare(0, bom.size(), bom) == 0) {
+    std::string& first = words.front().text;
+    size_t start = 0;
+    while (first.compare(start, bom.size(), bom) == 0) start += bom.size();
+    first.erase(0, start);
+    if (!first.empty()) break;
+    words.erase(words.begin());  // a mark alone: the first value is the next word
+  }
 }
 
 void ReadText(const std::string& text, ParamSet& p, ParamFileReport& report) {

@@ -35,8 +35,9 @@ size_t ClassicWorkingBytes(const HrGeometry& grid, int n, bool byBand) {
                         (static_cast<size_t>(grid.height) + static_cast<size_t>(n));
   const size_t d = sizeof(double);
   const size_t count = sizeof(int32_t) * pixels;
-  if (byBand) return count + d * pixels + 3 * d * padded;
-  return 2 * 3 * d * pixels + count + 3 * d * padded;
+  const size_t steps = 2 * d * padded + BtvStepExtraBytes(grid.width, grid.height, n);
+  if (byBand) return count + d * pixels + steps;
+  return 2 * 3 * d * pixels + count + steps;
 }
 
 }  // namespace lumet

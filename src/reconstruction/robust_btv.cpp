@@ -164,6 +164,121 @@ BtvWorkspace::BtvWorkspace(const CountImage& observations) : count(&observations
 
 namespace {
 
+constexpr int kRows = detail::kFilterBlockRows;
+
+// Rows of the HR grid per stripe of a step, a multiple of kRows: some eight stripes per
+// thread, so that a thread another process slows down hands work on, and at least four
+// times the PSF's reach, so that the boundary rows (made before, and read from memory)
+// stay a small share.
+int StripeRows(int height, int half) {
+  const int threads = std::max(1, ThreadCount());
+  const int rows = std::max({(height + 8 * threads - 1) / (8 * threads), 64, 4 * half});
+  return (rows + kRows - 1) / kRows * kRows;
+}
+
+// What every row of one step reads.
+struct StepInputs {
+  const MirrorPaddedImage& x;  // the estimate before the step
+  const DoubleImage& zb;       // the median image
+  const CountImage& count;
+  const MirrorFilter& filter;
+  int width;
+  int height;
+  int half;  // the PSF's reach, n / 2
+};
+
+// Rows first .. last - 1 (at most kRows) of the data term: +-sqrt(count) by the sign of the
+// estimate through the PSF against the median image. Row i goes to the padded row out(i),
+// its border mirrored.
+template <typename Out>
+void DataTermRows(const StepInputs& in, int first, int last, const Out& out) {
+  // One more row than a block: the square roots of a count row.
+  thread_local std::vector<double> scratch;
+  scratch.resize(static_cast<size_t>(kRows + 1) * static_cast<size_t>(in.width));
+  double* blurred[kRows];
+  for (int o = 0; o < kRows; ++o) blurred[o] = scratch.data() + static_cast<size_t>(o) * static_cast<size_t>(in.width);
+  double* root = scratch.data() + static_cast<size_t>(kRows) * static_cast<size_t>(in.width);
+  in.filter.Rows(in.x, first, last, blurred);
+  for (int i = first; i < last; ++i) {
+    // sqrt is correctly rounded: the same roots as a stored image of them.
+    const int32_t* countRow = in.count.Row(i);
+    for (int j = 0; j < in.width; ++j) root[j] = std::sqrt(static_cast<double>(countRow[j]));
+    double* g = out(i);
+    DataTermRow(blurred[i - first], in.zb.Row(i), root, g, in.width);
+    MirrorPaddedColumns(g, in.width, in.half);
+  }
+}
+
+// The first of the 2 half rows around stripe boundary k (k >= 1, at row k * stripe), which
+// the stripes on both sides read; they are made once, into rows (k - 1) * 2 half onwards of
+// the boundary store.
+int BoundaryFirst(int k, int stripe, int half) { return k * stripe - half; }
+
+void MakeBoundaryRows(const StepInputs& in, int stripe, int stripes, MirrorPaddedImage& store) {
+  if (stripes < 2) return;
+  const int span = 2 * in.half;
+  store.Create(in.width, std::max((stripes - 1) * span, in.half + 1), span + 1);
+  MirrorPaddedImage* const out = &store;
+  ParallelFor(1, stripes, static_cast<long>(span) * in.width * (span + 1) * (span + 1), [&](int lo, int hi) {
+    for (int k = lo; k < hi; ++k) {
+      const int first = BoundaryFirst(k, stripe, in.half);
+      const int end = std::min(in.height, first + span);
+      for (int r = first; r < end; r += kRows) {
+        DataTermRows(in, r, std::min(end, r + kRows), [&](int i) { return out->Row((k - 1) * span + i - first); });
+      }
+    }
+  });
+}
+
+// Stripe s of a step, rows first .. end - 1, block by block: the data term's rows the PSF
+// reaches from the block (made just before, into a small ring of padded rows that stays in
+// the cache; those around the stripe's ends come from the boundary store) go through the
+// PSF into g, and body(r0, r1, g) adds the regulariser and updates.
+template <typename Body>
+void StripeStep(const StepInputs& in, int s, int stripe, int stripes, const MirrorPaddedImage& boundary,
+                const Body& body) {
+  const int half = in.half;
+  const int span = 2 * half;
+  const int first = s * stripe;
+  const int end = std::min(in.height, first + stripe);
+  // The ring's rows: from the end of the boundary above to the start of the one below.
+  const int ringFirst = s > 0 ? std::min(in.height, BoundaryFirst(s, stripe, half) + span) : 0;
+  const int ringEnd = s + 1 < stripes ? BoundaryFirst(s + 1, stripe, half) : in.height;
+  // A block reads kRows + 2 half rows, and rows are made up to kRows - 1 beyond those.
+  const int capacity = 2 * kRows + span + 1;
+  thread_local MirrorPaddedImage ring;
+  ring.Create(in.width, capacity, span + 1);
+  // Column -half of every virtual row the filter reads from this stripe, at [v + half].
+  thread_local std::vector<const double*> table;
+  table.resize(static_cast<size_t>(in.height + span));
+  const auto holder = [&](int row) -> const double* {
+    for (const int k : {s, s + 1}) {
+      if (k < 1 || k >= stripes) continue;
+      const int near = BoundaryFirst(k, stripe, half);
+      if (row >= near && row < near + span) return boundary.Row((k - 1) * span + row - near) - half;
+    }
+    return ring.Row(row % capacity) - half;
+  };
+  for (int v = std::max(-half, first - half); v < std::min(in.height + half, end + half); ++v) {
+    table[static_cast<size_t>(v + half)] = holder(MirrorIndex(v, in.height));
+  }
+  thread_local std::vector<double> scratch;
+  scratch.resize(static_cast<size_t>(kRows) * static_cast<size_t>(in.width));
+  double* g[kRows];
+  for (int o = 0; o < kRows; ++o) g[o] = scratch.data() + static_cast<size_t>(o) * static_cast<size_t>(in.width);
+  int made = ringFirst;
+  for (int r0 = first; r0 < end; r0 += kRows) {
+    const int r1 = std::min(end, r0 + kRows);
+    for (const int needed = std::min(ringEnd, r1 + half); made < needed;) {
+      const int last = std::min(ringEnd, made + kRows);
+      DataTermRows(in, made, last, [&](int i) { return ring.Row(i % capacity); });
+      made = last;
+    }
+    in.filter.Rows(table.data(), in.width, r0, r1, g);
+    body(r0, r1, g);
+  }
+}
+
 // BtvStep; with writeImage false xb is left as it was and the update goes to the workspace's
 // padded copy alone (ws.mirrored then names the image that copy is ahead of).
 void Step(DoubleImage& xb, bool writeImage, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha,
@@ -175,67 +290,38 @@ void Step(DoubleImage& xb, bool writeImage, const DoubleImage& zb, const FloatMa
   MirrorPaddedImage& next = ws.estimate[1 - ws.current];
   x.Create(w, h, n);  // throws for an image smaller than the kernel
   next.Create(w, h, n);
-  ws.data.Create(w, h, n);
   ws.filter.Assign(kernel, n);
   if (ws.mirrored != &xb) x.Assign(xb);
   // A step cut short leaves xb half updated, so the copy is no longer its image; without
   // writeImage the copy stays whole (the update goes to the other one) and ahead of xb.
   if (writeImage) ws.mirrored = nullptr;
 
-  // Both passes take blocks of rows; each block goes through the PSF into a few rows of
-  // scratch and on at once, while those rows are in the cache.
-  constexpr int kRows = detail::kFilterBlockRows;
-  const int blocks = (h + kRows - 1) / kRows;
-  const long blockWork = static_cast<long>(kRows) * w * (static_cast<long>(n) * n + 8);
-  const auto eachBlock = [&](int lo, int hi, const auto& perBlock) {
-    // One more row than the block: the square roots of a count row (rows[kRows]).
-    thread_local std::vector<double> scratch;
-    scratch.resize(static_cast<size_t>(kRows + 1) * static_cast<size_t>(w));
-    double* rows[kRows + 1];
-    for (int o = 0; o <= kRows; ++o) rows[o] = scratch.data() + static_cast<size_t>(o) * static_cast<size_t>(w);
-    for (int b = lo; b < hi; ++b) {
-      const int r0 = b * kRows;
-      const int r1 = std::min(h, r0 + kRows);
-      perBlock(r0, r1, rows);
+  const StepInputs in{x, zb, *ws.count, ws.filter, w, h, n / 2};
+  const int stripe = StripeRows(h, in.half);
+  const int stripes = (h + stripe - 1) / stripe;
+  MakeBoundaryRows(in, stripe, stripes, ws.boundary);
+  const MirrorPaddedImage& boundary = ws.boundary;
+  // The regulariser reads the estimate before the update, which stays in x while the update
+  // goes to next.
+  const auto regulariseAndUpdate = [&](int r0, int r1, double* const* g) {
+    for (int i = r0; i < r1; ++i) {
+      double* gi = g[i - r0];
+      if (i >= 2) {
+        // Rows i + 1 and i + 2 are read only when they exist.
+        const double* around[5] = {x.Row(i - 2), x.Row(i - 1), x.Row(i), x.Row(std::min(i + 1, h - 1)),
+                                   x.Row(std::min(i + 2, h - 1))};
+        RegulariserRow(around, i, h, gi, w, alpha, beta, lambda);
+      }
+      if (writeImage) {
+        UpdateRow<true>(x.Row(i), gi, xb.Row(i), next.Row(i), w, stepSize);
+      } else {
+        UpdateRow<false>(x.Row(i), gi, nullptr, next.Row(i), w, stepSize);
+      }
+      next.MirrorColumns(i);
     }
   };
-
-  // The data term, from the estimate before this step's update.
-  ParallelFor(0, blocks, blockWork, [&](int lo, int hi) {
-    eachBlock(lo, hi, [&](int r0, int r1, double* const* rows) {
-      ws.filter.Rows(x, r0, r1, rows);
-      double* root = rows[kRows];
-      for (int i = r0; i < r1; ++i) {
-        // sqrt is correctly rounded: the same roots as a stored image of them.
-        const int32_t* countRow = ws.count->Row(i);
-        for (int j = 0; j < w; ++j) root[j] = std::sqrt(static_cast<double>(countRow[j]));
-        DataTermRow(rows[i - r0], zb.Row(i), root, ws.data.Row(i), w);
-        ws.data.MirrorColumns(i);
-      }
-    });
-  });
-
-  // The data term carried back, the regulariser (from the estimate before the update, which
-  // stays in x while the update goes to next) and the update.
-  ParallelFor(0, blocks, blockWork, [&](int lo, int hi) {
-    eachBlock(lo, hi, [&](int r0, int r1, double* const* rows) {
-      ws.filter.Rows(ws.data, r0, r1, rows);
-      for (int i = r0; i < r1; ++i) {
-        double* g = rows[i - r0];
-        if (i >= 2) {
-          // Rows i + 1 and i + 2 are read only when they exist.
-          const double* around[5] = {x.Row(i - 2), x.Row(i - 1), x.Row(i), x.Row(std::min(i + 1, h - 1)),
-                                     x.Row(std::min(i + 2, h - 1))};
-          RegulariserRow(around, i, h, g, w, alpha, beta, lambda);
-        }
-        if (writeImage) {
-          UpdateRow<true>(x.Row(i), g, xb.Row(i), next.Row(i), w, stepSize);
-        } else {
-          UpdateRow<false>(x.Row(i), g, nullptr, next.Row(i), w, stepSize);
-        }
-        next.MirrorColumns(i);
-      }
-    });
+  ParallelFor(0, stripes, static_cast<long>(stripe) * w * (2L * n * n + 16), [&](int lo, int hi) {
+    for (int s = lo; s < hi; ++s) StripeStep(in, s, stripe, stripes, boundary, regulariseAndUpdate);
   });
   ws.current = 1 - ws.current;
   ws.mirrored = &xb;
@@ -250,6 +336,17 @@ void CopyOut(BtvWorkspace& ws, DoubleImage& xb) {
 }
 
 }  // namespace
+
+size_t BtvStepExtraBytes(int width, int height, int n) {
+  const int half = n / 2;
+  const int stripe = StripeRows(height, half);
+  const size_t boundaryRows = static_cast<size_t>((height + stripe - 1) / stripe - 1) * static_cast<size_t>(2 * half);
+  // Per thread: the ring, two blocks of scratch and the row table.
+  const size_t threadRows = static_cast<size_t>(2 * kRows + 2 * half + 1) + 2 * kRows + 1;
+  const size_t paddedRow = (static_cast<size_t>(width) + static_cast<size_t>(n) + 7) * sizeof(double);
+  return (boundaryRows + threadRows * static_cast<size_t>(std::max(1, ThreadCount()))) * paddedRow +
+         static_cast<size_t>(height + n) * sizeof(double*) * static_cast<size_t>(std::max(1, ThreadCount()));
+}
 
 void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha, double beta,
              double lambda, double stepSize, BtvWorkspace& ws) {
@@ -301,7 +398,7 @@ void RobustBtvBand(DoubleImage& xb, const DoubleImage& zb, const CountImage& cou
     throw;
   }
   // The other working images go before xb comes back.
-  workspace.data = MirrorPaddedImage();
+  workspace.boundary = MirrorPaddedImage();
   workspace.estimate[1 - workspace.current] = MirrorPaddedImage();
   CopyOut(workspace, xb);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -29,7 +30,7 @@ struct BtvWorkspace {
 
   const CountImage* count = nullptr;  // its square roots weigh the data term, row by row
   MirrorPaddedImage estimate[2];   // the estimate, padded; estimate[current] is up to date
-  MirrorPaddedImage data;          // the data term, padded for its pass through the PSF
+  MirrorPaddedImage boundary;      // the data term's rows around the stripes' boundaries
   MirrorFilter filter;             // the PSF's taps
   int current = 0;
   const DoubleImage* mirrored = nullptr;  // the image estimate[current] holds
@@ -43,8 +44,9 @@ struct BtvWorkspace {
 // (2, 0), (1, 1), (0, 2), taken as 0 for c past G - 3 or r past H - 3:
 //   R1 = (S01(c, r) - S01(c, r - 1)) + (S10(c, r) - S10(c - 1, r))
 //   R2 = (S02(c, r) - S02(c, r - 2)) + (S11(c, r) - S11(c - 1, r - 1)) + (S20(c, r) - S20(c - 2, r))
-// Two passes over the rows, each on the threads of ParallelFor: the estimate through the
-// PSF and the data term; the data term through the PSF, the regulariser and the update.
+// The rows go in stripes on the threads of ParallelFor; a stripe walks down its rows once,
+// the data term a few rows ahead of the update, so that it never leaves the cache. The rows
+// of the data term that two stripes read are made once, before.
 void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha, double beta,
              double lambda, double stepSize, BtvWorkspace& workspace);
 
@@ -66,8 +68,9 @@ void RobustBtvIterate(ColorDoubleImage& x, const ColorDoubleImage& z, const Coun
 void RobustBtvBand(DoubleImage& xb, const DoubleImage& zb, const CountImage& count, const FloatMatrix& kernel, int n,
                    double alpha, double beta, double lambda, int band, const BtvProgress& progress);
 
-// The bytes RobustBtvBand holds per HR pixel beyond xb, zb and the count: the estimate,
-// mirror-padded in two copies, and the padded data term.
-inline constexpr double kBtvBandBytesPerPixel = 3 * sizeof(double);
+// The bytes the steps on a width x height channel hold beyond the two mirror-padded copies
+// of the estimate: the data term's rows around the stripes' boundaries, and a few rows of
+// it and scratch per thread.
+size_t BtvStepExtraBytes(int width, int height, int n);
 
 }  // namespace lumet

@@ -292,7 +292,13 @@ TEST(RobustBtvTest, StepSizesAndStepsEqualThePlainComputationExactly) {
       {5, 6, 0.2, 3, 0.5, 0.9, 1.5, 2},
       {70, 26, 0.6, 4, 0.5, 1.0, 0.8, 0},    // the 17 x 17 PSF; full and partial blocks of columns
       {37, 9, 0.6, 4, 0.5, 1.0, 0.8, 4},     // and rows
-      {31, 27, 0.6, 2, 0.7, 1.0, 0.003, 0}}; // the 9 x 9 PSF of x2
+      {31, 27, 0.6, 2, 0.7, 1.0, 0.003, 0},  // the 9 x 9 PSF of x2
+      // Tall enough for several stripes of rows: the last one shorter than the PSF's reach,
+      // between one and two reaches, or whole.
+      {12, 131, 0.6, 4, 0.5, 1.0, 0.8, 0},
+      {9, 73, 0.6, 4, 0.5, 1.0, 0.8, 3},
+      {10, 130, 0.2, 3, 0.7, 1.0, 0.003, 0},
+      {11, 192, 0.6, 4, 0.5, 1.0, 0.8, 0}};
   int round = 0;
   for (const auto& [width, height, sigma, scale, alpha, beta, lambda, levels] : cases) {
     for (SimdVariant variant : testing::SimdVariantsToTest()) {
