@@ -11,7 +11,8 @@
 # registered over its whole frame (a 16-pixel margin kept); then the reconstruction of that
 # ROI is timed with /usr/bin/time. Printed per size: the HR grid, reconstruction seconds,
 # peak RSS, microseconds and bytes per HR pixel; then the ratio of the time per HR pixel of
-# each size to that of the first. The HD job takes minutes on two cores.
+# each size to that of the first, in wall time and in processor time (user + system, which
+# other processes on a shared machine move far less). The HD job takes minutes on two cores.
 set -euo pipefail
 
 BIN=$(readlink -f "${1:-build/release/bin}")
@@ -27,8 +28,9 @@ for tool in "$BIN/lumet-cli" /usr/bin/time; do
 done
 
 echo "== whole-frame $METHOD reconstruction at x$SCALE, $FRAMES frames: $BIN/lumet-cli"
-printf "%-10s %-12s %10s %10s %12s %12s %8s\n" frames "HR grid" "time (s)" "RSS (MB)" "us/HR px" "bytes/HR px" ratio
+printf "%-10s %-12s %10s %10s %12s %12s %8s %10s\n" frames "HR grid" "time (s)" "RSS (MB)" "us/HR px" "bytes/HR px" ratio "cpu ratio"
 base=""
+cpuBase=""
 for size in $SIZES; do
   IFS=x read -r width height <<<"$size"
   seq="$WORK/$size"
@@ -36,14 +38,16 @@ for size in $SIZES; do
   "$BIN/lumet-cli" synth "$seq" --size "$size" --lr-count "$FRAMES" --scale "$SCALE" >/dev/null
   roi="$MARGIN,$MARGIN,$((width - 2 * MARGIN)),$((height - 2 * MARGIN))"
   "$BIN/lumet-cli" -C "$seq" register --roi "$roi" --method "$METHOD" >/dev/null
-  out=$( { /usr/bin/time -f "%e %M" "$BIN/lumet-cli" -C "$seq" reconstruct --roi "$roi" --method "$METHOD" \
+  out=$( { /usr/bin/time -f "%e %M %U %S" "$BIN/lumet-cli" -C "$seq" reconstruct --roi "$roi" --method "$METHOD" \
            --memory-limit 100G >/dev/null; } 2>&1 | tail -1)
-  read -r secs kb <<<"$out"
+  read -r secs kb user sys <<<"$out"
   pixels=$(( (width - 2 * MARGIN) * SCALE * (height - 2 * MARGIN) * SCALE ))
   per=$(awk -v s="$secs" -v p="$pixels" 'BEGIN { printf "%.3f", s * 1e6 / p }')
+  cpuPer=$(awk -v u="$user" -v s="$sys" -v p="$pixels" 'BEGIN { printf "%.3f", (u + s) * 1e6 / p }')
   [[ -z "$base" ]] && base=$per
-  printf "%-10s %-12s %10.1f %10.1f %12s %12.1f %7.2fx\n" "$size" "$(( (width - 2 * MARGIN) * SCALE ))x$(( (height - 2 * MARGIN) * SCALE ))" \
+  [[ -z "$cpuBase" ]] && cpuBase=$cpuPer
+  printf "%-10s %-12s %10.1f %10.1f %12s %12.1f %7.2fx %9.2fx\n" "$size" "$(( (width - 2 * MARGIN) * SCALE ))x$(( (height - 2 * MARGIN) * SCALE ))" \
     "$secs" "$(awk -v k="$kb" 'BEGIN { print k / 1024 }')" "$per" "$(awk -v k="$kb" -v p="$pixels" 'BEGIN { print k * 1024 / p }')" \
-    "$(awk -v a="$per" -v b="$base" 'BEGIN { print a / b }')"
+    "$(awk -v a="$per" -v b="$base" 'BEGIN { print a / b }')" "$(awk -v a="$cpuPer" -v b="$cpuBase" 'BEGIN { print a / b }')"
 done
 echo "targets (classic): bytes/HR px <= 50 for 1280x720, ratio <= 1.15"
