@@ -9,11 +9,15 @@
 // (every frame has its own gain and offset), wobble (a smooth non-rigid displacement of
 // 0.4 px on top of the homography). SCENE: chart or texture. Frames are 320 x 240, 31 of
 // them, scale 3, noise sigma 2, the standard ROI. Compression is applied afterwards to the
-// ideal sequence (bench/broken/run_broken.sh).
+// ideal sequence (bench/broken/run_broken.sh), which then remakes the bicubic baseline from
+// the compressed frame 0, the one a user of such footage has:
+//
+//   lumet-broken-sequence bicubic DIR
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <numbers>
@@ -22,6 +26,7 @@
 
 #include "evaluation/bicubic_baseline.h"
 #include "imageio/bmp_file.h"
+#include "imageio/image_file.h"
 #include "numeric/cubic_kernel.h"
 #include "numeric/pixel_map.h"
 #include "params/param_file.h"
@@ -156,11 +161,34 @@ PixelMap DrawMotion(SplitMixRandom& random, const std::string& kind, int k) {
 
 uint8_t Quantise(double v) { return static_cast<uint8_t>(std::clamp(std::floor(v + 0.5), 0.0, 255.0)); }
 
+// truth/bicubic.bmp from DIR's frame 0 as it is now, at the ROI of DIR/param.txt.
+int RemakeBicubic(const std::string& dir) {
+  ParamSet params = InitParams();
+  if (LoadParams(dir + "/param.txt", params) != 17) {
+    std::fprintf(stderr, "cannot read the 17 values of %s/param.txt\n", dir.c_str());
+    return 1;
+  }
+  ColorGrayImage frame0;
+  ReadImageFile(dir + "/images/lr-0.bmp", frame0);
+  const ColorGrayImage bicubic = BicubicEnlarge(frame0, params.roi, kScale);
+  BmpFile::WriteImage(dir + "/truth/bicubic.bmp", bicubic, 0, 0, bicubic.Width(), bicubic.Height());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "bicubic") {
+    try {
+      return RemakeBicubic(argv[2]);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return 1;
+    }
+  }
   if (argc != 5) {
-    std::fprintf(stderr, "usage: %s ideal|object|pan|psf|gain|wobble chart|texture SEED DIR\n", argv[0]);
+    std::fprintf(stderr, "usage: %s ideal|object|pan|psf|gain|wobble chart|texture SEED DIR\n       %s bicubic DIR\n",
+                 argv[0], argv[0]);
     return 2;
   }
   const std::string kind = argv[1];

@@ -23,6 +23,8 @@ for kind in $kinds; do
       "$gen" ideal "$scene" "$seed" "$seq"
       ffmpeg -loglevel error -y -i "$seq/images/lr-%d.bmp" -c:v libx264 -crf 26 -pix_fmt yuv420p "$seq/clip.mp4"
       ffmpeg -loglevel error -y -i "$seq/clip.mp4" -start_number 0 -pix_fmt bgr24 "$seq/images/lr-%d.bmp"
+      # The baseline a user has: bicubic of the compressed frame 0, not of the clean one.
+      "$gen" bicubic "$seq"
     else
       "$gen" "$kind" "$scene" "$seed" "$seq"
     fi
