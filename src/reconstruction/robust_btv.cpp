@@ -166,13 +166,17 @@ namespace {
 
 constexpr int kRows = detail::kFilterBlockRows;
 
-// Rows of the HR grid per stripe of a step, a multiple of kRows: some eight stripes per
-// thread, so that a thread another process slows down hands work on, and at least four
-// times the PSF's reach, so that the boundary rows (made before, and read from memory)
-// stay a small share.
+// Rows of the HR grid per stripe of a step, a multiple of kRows: up to eight stripes per
+// thread, so that a thread another process slows down hands work on, and a multiple of the
+// threads where there are fewer, so that small grids still keep every thread busy; at least
+// twice the rows around a boundary (four PSF reaches), so that those (made before, and read
+// from memory) stay a minor share.
 int StripeRows(int height, int half) {
   const int threads = std::max(1, ThreadCount());
-  const int rows = std::max({(height + 8 * threads - 1) / (8 * threads), 64, 4 * half});
+  const int least = std::max(4 * half, kRows);
+  int stripes = std::min(8 * threads, std::max(1, height / least));
+  if (stripes > threads) stripes -= stripes % threads;
+  const int rows = (height + stripes - 1) / stripes;
   return (rows + kRows - 1) / kRows * kRows;
 }
 

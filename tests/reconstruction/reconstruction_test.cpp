@@ -280,6 +280,12 @@ void ExpectSameImage(const DoubleImage& a, const DoubleImage& b) {
   }
 }
 
+// Sets the thread count for a scope.
+struct ThreadCountFor {
+  explicit ThreadCountFor(int threads) { SetThreadCount(threads); }
+  ~ThreadCountFor() { SetThreadCount(0); }
+};
+
 TEST(RobustBtvTest, StepSizesAndStepsEqualThePlainComputationExactly) {
   const double steps[][2] = {{0, 20}, {14, 20}, {15, 15}, {29, 15}, {30, 8}, {59, 8}, {60, 1}, {99, 1}};
   for (const auto& [t, step] : steps) EXPECT_EQ(BtvStepSize(static_cast<int>(t)), step) << "t = " << t;
@@ -293,16 +299,18 @@ TEST(RobustBtvTest, StepSizesAndStepsEqualThePlainComputationExactly) {
       {70, 26, 0.6, 4, 0.5, 1.0, 0.8, 0},    // the 17 x 17 PSF; full and partial blocks of columns
       {37, 9, 0.6, 4, 0.5, 1.0, 0.8, 4},     // and rows
       {31, 27, 0.6, 2, 0.7, 1.0, 0.003, 0},  // the 9 x 9 PSF of x2
-      // Tall enough for several stripes of rows: the last one shorter than the PSF's reach,
-      // between one and two reaches, or whole.
+      // Tall enough for several stripes of rows, of which the last is shorter or whole.
       {12, 131, 0.6, 4, 0.5, 1.0, 0.8, 0},
       {9, 73, 0.6, 4, 0.5, 1.0, 0.8, 3},
       {10, 130, 0.2, 3, 0.7, 1.0, 0.003, 0},
-      {11, 192, 0.6, 4, 0.5, 1.0, 0.8, 0}};
+      {11, 192, 0.6, 4, 0.5, 1.0, 0.8, 0},
+      {9, 211, 0.2, 3, 0.5, 1.0, 0.8, 0}};
   int round = 0;
   for (const auto& [width, height, sigma, scale, alpha, beta, lambda, levels] : cases) {
     for (SimdVariant variant : testing::SimdVariantsToTest()) {
-      // Alternately on one thread and split into ranges, whatever the size.
+      // Alternately on one thread and split into ranges, whatever the size; planned for one to
+      // three threads in turn, which lay the rows out in different stripes.
+      const ThreadCountFor threads(1 + round % 3);
       ScopedParallelMode scoped(round++ % 2 == 0 ? ParallelMode::ForceParallel : ParallelMode::ForceSerial);
       const ScopedSimdVariant variantGuard(variant);
       SCOPED_TRACE(std::string(SimdVariantName(variant)) + " width " + std::to_string(width) + " height " +
