@@ -73,17 +73,19 @@ inline double RegulariserAt(const double* const* x, int j, double alpha, double 
   return ((r2 * alpha + r1) * alpha * lambda + g) * beta;
 }
 
-// Columns 2 .. w - 1 of row i (i >= 2) of g get the regulariser; the interior columns in one
-// loop the compiler vectorises, the last two with their border rule.
+// Columns j .. end - 1 (j >= 2) of row i (i >= 2) of g get the regulariser; the interior
+// columns in one loop the compiler vectorises, the last two of the row with their border rule.
 template <bool Row0, bool Row1>
-LUMET_ROW_CLONES void RegulariserRowOf(const double* const* x, double* __restrict g, int j, int w, double alpha,
-                                       double beta, double lambda) {
-  for (; j <= w - 3; ++j) g[j] = RegulariserAt<Row0, Row1, true, true>(x, j, alpha, beta, lambda, g[j]);
-  if (j == w - 2) {
+LUMET_ROW_CLONES void RegulariserRowOf(const double* const* x, double* __restrict g, int j, int end, int w,
+                                       double alpha, double beta, double lambda) {
+  for (const int interior = std::min(end, w - 2); j < interior; ++j) {
+    g[j] = RegulariserAt<Row0, Row1, true, true>(x, j, alpha, beta, lambda, g[j]);
+  }
+  if (j == w - 2 && j < end) {
     g[j] = RegulariserAt<Row0, Row1, false, true>(x, j, alpha, beta, lambda, g[j]);
     ++j;
   }
-  if (j == w - 1) g[j] = RegulariserAt<Row0, Row1, false, false>(x, j, alpha, beta, lambda, g[j]);
+  if (j == w - 1 && j < end) g[j] = RegulariserAt<Row0, Row1, false, false>(x, j, alpha, beta, lambda, g[j]);
 }
 
 // sign(c - p[0 .. 7]) by one fix-up of the difference: zero and NaN to +0, positive and +inf
@@ -93,9 +95,10 @@ __attribute__((target("avx512f"))) inline __m512d SignOfDifference(__m512d c, co
   return _mm512_fixupimm_pd(d, d, table, 0);
 }
 
-// The interior columns of a row with all its signs (RegulariserAt<true, true, true, true>),
-// eight at a time on AVX-512. Returns the first column not done.
-__attribute__((target("avx512f"))) int RegulariserInteriorAvx512(const double* const* x, double* g, int j, int w,
+// The interior columns j .. end - 1 (end <= w - 2) of a row with all its signs
+// (RegulariserAt<true, true, true, true>), eight at a time on AVX-512. Returns the first
+// column not done.
+__attribute__((target("avx512f"))) int RegulariserInteriorAvx512(const double* const* x, double* g, int j, int end,
                                                                  double alpha, double beta, double lambda) {
   const double* xm2 = x[0];
   const double* xm1 = x[1];
@@ -106,7 +109,7 @@ __attribute__((target("avx512f"))) int RegulariserInteriorAvx512(const double* c
   const __m512d alphaV = _mm512_set1_pd(alpha);
   const __m512d betaV = _mm512_set1_pd(beta);
   const __m512d lambdaV = _mm512_set1_pd(lambda);
-  for (; j + 8 <= w - 2; j += 8) {
+  for (; j + 8 <= end; j += 8) {
     const __m512d c = _mm512_loadu_pd(x0 + j);
     const __m512i t = signTable;
     // The nearest four, then the six at distance 2; the sums are exact in any order.
@@ -126,15 +129,20 @@ __attribute__((target("avx512f"))) int RegulariserInteriorAvx512(const double* c
   return j;
 }
 
-void RegulariserRow(const double* const* x, int i, int h, double* g, int w, double alpha, double beta, double lambda) {
+// Columns first .. end - 1 of row i (i >= 2) of g (indexed by column) get the regulariser;
+// columns 0 and 1 keep the data term alone.
+void RegulariserRow(const double* const* x, int i, int h, double* g, int first, int end, int w, double alpha,
+                    double beta, double lambda) {
+  int j = std::max(first, 2);
   if (i <= h - 3) {
-    int j = 2;
-    if (ActiveSimdVariant() == SimdVariant::Avx512) j = RegulariserInteriorAvx512(x, g, j, w, alpha, beta, lambda);
-    RegulariserRowOf<true, true>(x, g, j, w, alpha, beta, lambda);
+    if (ActiveSimdVariant() == SimdVariant::Avx512) {
+      j = RegulariserInteriorAvx512(x, g, j, std::min(end, w - 2), alpha, beta, lambda);
+    }
+    RegulariserRowOf<true, true>(x, g, j, end, w, alpha, beta, lambda);
   } else if (i == h - 2) {
-    RegulariserRowOf<false, true>(x, g, 2, w, alpha, beta, lambda);
+    RegulariserRowOf<false, true>(x, g, j, end, w, alpha, beta, lambda);
   } else {
-    RegulariserRowOf<false, false>(x, g, 2, w, alpha, beta, lambda);
+    RegulariserRowOf<false, false>(x, g, j, end, w, alpha, beta, lambda);
   }
 }
 
@@ -147,6 +155,20 @@ LUMET_ROW_CLONES void UpdateRow(const double* __restrict x, const double* __rest
     if constexpr (Image) out[j] = v;
     padded[j] = v;
   }
+}
+
+// UpdateRow<false> for an estimate far larger than the caches: the updated row goes to
+// memory past the cache (the next step reads it from memory anyway), which spares reading
+// each line in before it is written. Two at a time with the same roundings (a product, then
+// a difference), so the values are the same.
+void UpdateRowStreaming(const double* x, const double* g, double* padded, int w, double stepSize) {
+  int j = 0;
+  for (; j < w && reinterpret_cast<uintptr_t>(padded + j) % 16 != 0; ++j) padded[j] = x[j] - stepSize * g[j];
+  const __m128d step = _mm_set1_pd(stepSize);
+  for (; j + 2 <= w; j += 2) {
+    _mm_stream_pd(padded + j, _mm_sub_pd(_mm_loadu_pd(x + j), _mm_mul_pd(step, _mm_loadu_pd(g + j))));
+  }
+  for (; j < w; ++j) padded[j] = x[j] - stepSize * g[j];
 }
 
 #undef LUMET_ROW_CLONES
@@ -165,6 +187,8 @@ BtvWorkspace::BtvWorkspace(const CountImage& observations) : count(&observations
 namespace {
 
 constexpr int kRows = detail::kFilterBlockRows;
+// An estimate plane above this many bytes is written past the caches.
+constexpr double kStreamingBytes = 48.0 * (1 << 20);
 
 // Rows of the HR grid per stripe of a step, a multiple of kRows: up to eight stripes per
 // thread, so that a thread another process slows down hands work on, and a multiple of the
@@ -191,25 +215,38 @@ struct StepInputs {
   int half;  // the PSF's reach, n / 2
 };
 
-// Rows first .. last - 1 (at most kRows) of the data term: +-sqrt(count) by the sign of the
-// estimate through the PSF against the median image. Row i goes to the padded row out(i),
-// its border mirrored.
+// Columns of a tile of a stripe: wide rows are cut in tiles of about this many columns, so
+// that the rows a block reads (the estimate's and the data term's, some forty) stay in the
+// core's own cache.
+constexpr int kTileColumns = 1024;
+
+int TileCount(int width) { return std::max(1, (width + kTileColumns / 2) / kTileColumns); }
+
+// First column of tile t of `tiles` (t = tiles: the width), a multiple of 8 but for the end.
+int TileStart(int t, int tiles, int width) {
+  if (t >= tiles) return width;
+  return static_cast<int>(static_cast<int64_t>(width) * t / tiles) / 8 * 8;
+}
+
+// Rows first .. last - 1 (at most kRows) of the data term, columns from .. to - 1:
+// +-sqrt(count) by the sign of the estimate through the PSF against the median image. xRows
+// is the estimate's row table moved to column `from`; row i goes to out(i), its column from.
 template <typename Out>
-void DataTermRows(const StepInputs& in, int first, int last, const Out& out) {
+void DataTermRows(const StepInputs& in, const double* const* xRows, int first, int last, int from, int to,
+                  const Out& out) {
+  const size_t width = static_cast<size_t>(to - from);
   // One more row than a block: the square roots of a count row.
   thread_local std::vector<double> scratch;
-  scratch.resize(static_cast<size_t>(kRows + 1) * static_cast<size_t>(in.width));
+  scratch.resize(static_cast<size_t>(kRows + 1) * width);
   double* blurred[kRows];
-  for (int o = 0; o < kRows; ++o) blurred[o] = scratch.data() + static_cast<size_t>(o) * static_cast<size_t>(in.width);
-  double* root = scratch.data() + static_cast<size_t>(kRows) * static_cast<size_t>(in.width);
-  in.filter.Rows(in.x, first, last, blurred);
+  for (int o = 0; o < kRows; ++o) blurred[o] = scratch.data() + static_cast<size_t>(o) * width;
+  double* root = scratch.data() + static_cast<size_t>(kRows) * width;
+  in.filter.Rows(xRows, to - from, first, last, blurred);
   for (int i = first; i < last; ++i) {
     // sqrt is correctly rounded: the same roots as a stored image of them.
-    const int32_t* countRow = in.count.Row(i);
-    for (int j = 0; j < in.width; ++j) root[j] = std::sqrt(static_cast<double>(countRow[j]));
-    double* g = out(i);
-    DataTermRow(blurred[i - first], in.zb.Row(i), root, g, in.width);
-    MirrorPaddedColumns(g, in.width, in.half);
+    const int32_t* countRow = in.count.Row(i) + from;
+    for (int j = 0; j < to - from; ++j) root[j] = std::sqrt(static_cast<double>(countRow[j]));
+    DataTermRow(blurred[i - first], in.zb.Row(i) + from, root, out(i), to - from);
   }
 }
 
@@ -227,17 +264,20 @@ void MakeBoundaryRows(const StepInputs& in, int stripe, int stripes, MirrorPadde
     for (int k = lo; k < hi; ++k) {
       const int first = BoundaryFirst(k, stripe, in.half);
       const int end = std::min(in.height, first + span);
+      const auto row = [&](int i) { return out->Row((k - 1) * span + i - first); };
       for (int r = first; r < end; r += kRows) {
-        DataTermRows(in, r, std::min(end, r + kRows), [&](int i) { return out->Row((k - 1) * span + i - first); });
+        DataTermRows(in, in.x.PaddedRows(), r, std::min(end, r + kRows), 0, in.width, row);
       }
+      for (int i = first; i < end; ++i) MirrorPaddedColumns(row(i), in.width, in.half);
     }
   });
 }
 
-// Stripe s of a step, rows first .. end - 1, block by block: the data term's rows the PSF
-// reaches from the block (made just before, into a small ring of padded rows that stays in
-// the cache; those around the stripe's ends come from the boundary store) go through the
-// PSF into g, and body(r0, r1, g) adds the regulariser and updates.
+// One stripe of a step, rows first .. end - 1 of stripe s, in column tiles; each tile walks
+// down the stripe block by block: the data term's rows the PSF reaches from the block (made
+// just before, into a small ring of padded rows that stays in the cache; those around the
+// stripe's ends come from the boundary store) go through the PSF into g (indexed by column),
+// and body(r0, r1, from, to, g) adds the regulariser and updates those columns.
 template <typename Body>
 void StripeStep(const StepInputs& in, int s, int stripe, int stripes, const MirrorPaddedImage& boundary,
                 const Body& body) {
@@ -248,38 +288,65 @@ void StripeStep(const StepInputs& in, int s, int stripe, int stripes, const Mirr
   // The ring's rows: from the end of the boundary above to the start of the one below.
   const int ringFirst = s > 0 ? std::min(in.height, BoundaryFirst(s, stripe, half) + span) : 0;
   const int ringEnd = s + 1 < stripes ? BoundaryFirst(s + 1, stripe, half) : in.height;
+  const int tiles = TileCount(in.width);
   // A block reads kRows + 2 half rows, and rows are made up to kRows - 1 beyond those.
   const int capacity = 2 * kRows + span + 1;
+  int widest = 0;
+  for (int t = 0; t < tiles; ++t) widest = std::max(widest, TileStart(t + 1, tiles, in.width) - TileStart(t, tiles, in.width));
   thread_local MirrorPaddedImage ring;
-  ring.Create(in.width, capacity, span + 1);
-  // Column -half of every virtual row the filter reads from this stripe, at [v + half].
-  thread_local std::vector<const double*> table;
-  table.resize(static_cast<size_t>(in.height + span));
-  const auto holder = [&](int row) -> const double* {
-    for (const int k : {s, s + 1}) {
-      if (k < 1 || k >= stripes) continue;
-      const int near = BoundaryFirst(k, stripe, half);
-      if (row >= near && row < near + span) return boundary.Row((k - 1) * span + row - near) - half;
-    }
-    return ring.Row(row % capacity) - half;
-  };
-  for (int v = std::max(-half, first - half); v < std::min(in.height + half, end + half); ++v) {
-    table[static_cast<size_t>(v + half)] = holder(MirrorIndex(v, in.height));
-  }
+  ring.Create(widest, capacity, span + 1);
+  // Row tables, at [v + half] for virtual row v: column from - half of the data term's rows
+  // the filter reads from this stripe, and column dataFrom of the estimate's rows.
+  thread_local std::vector<const double*> data;
+  thread_local std::vector<const double*> estimate;
+  data.resize(static_cast<size_t>(in.height + span));
+  estimate.resize(static_cast<size_t>(in.height + span));
   thread_local std::vector<double> scratch;
   scratch.resize(static_cast<size_t>(kRows) * static_cast<size_t>(in.width));
   double* g[kRows];
   for (int o = 0; o < kRows; ++o) g[o] = scratch.data() + static_cast<size_t>(o) * static_cast<size_t>(in.width);
-  int made = ringFirst;
-  for (int r0 = first; r0 < end; r0 += kRows) {
-    const int r1 = std::min(end, r0 + kRows);
-    for (const int needed = std::min(ringEnd, r1 + half); made < needed;) {
-      const int last = std::min(ringEnd, made + kRows);
-      DataTermRows(in, made, last, [&](int i) { return ring.Row(i % capacity); });
-      made = last;
+  for (int t = 0; t < tiles; ++t) {
+    const int from = TileStart(t, tiles, in.width);
+    const int to = TileStart(t + 1, tiles, in.width);
+    // The data term is made for the columns the PSF reaches from the tile; outside the image
+    // they are mirrored.
+    const int dataFrom = std::max(0, from - half);
+    const int dataTo = std::min(in.width, to + half);
+    const auto ringRow = [&](int row) { return ring.Row(row % capacity) + (dataFrom - from); };
+    const auto holder = [&](int row) -> const double* {
+      for (const int k : {s, s + 1}) {
+        if (k < 1 || k >= stripes) continue;
+        const int near = BoundaryFirst(k, stripe, half);
+        if (row >= near && row < near + span) return boundary.Row((k - 1) * span + row - near) + from - half;
+      }
+      return ring.Row(row % capacity) - half;
+    };
+    for (int v = std::max(-half, first - half); v < std::min(in.height + half, end + half); ++v) {
+      data[static_cast<size_t>(v + half)] = holder(MirrorIndex(v, in.height));
     }
-    in.filter.Rows(table.data(), in.width, r0, r1, g);
-    body(r0, r1, g);
+    for (int v = std::max(-half, ringFirst - half); v < std::min(in.height + half, ringEnd + half); ++v) {
+      estimate[static_cast<size_t>(v + half)] = in.x.PaddedRows()[v + half] + dataFrom;
+    }
+    int made = ringFirst;
+    for (int r0 = first; r0 < end; r0 += kRows) {
+      const int r1 = std::min(end, r0 + kRows);
+      for (const int needed = std::min(ringEnd, r1 + half); made < needed;) {
+        const int last = std::min(ringEnd, made + kRows);
+        DataTermRows(in, estimate.data(), made, last, dataFrom, dataTo, ringRow);
+        for (int i = made; i < last; ++i) {
+          // Columns beyond the image's sides, mirrored from the ones made (ring column c is
+          // image column from + c).
+          double* row = ring.Row(i % capacity);
+          for (int c = from - half; c < dataFrom; ++c) row[c - from] = row[MirrorIndex(c, in.width) - from];
+          for (int c = dataTo; c < to + half; ++c) row[c - from] = row[MirrorIndex(c, in.width) - from];
+        }
+        made = last;
+      }
+      double* out[kRows];
+      for (int o = 0; o < kRows; ++o) out[o] = g[o] + from;
+      in.filter.Rows(data.data(), to - from, r0, r1, out);
+      body(r0, r1, from, to, g);
+    }
   }
 }
 
@@ -305,27 +372,35 @@ void Step(DoubleImage& xb, bool writeImage, const DoubleImage& zb, const FloatMa
   const int stripes = (h + stripe - 1) / stripe;
   MakeBoundaryRows(in, stripe, stripes, ws.boundary);
   const MirrorPaddedImage& boundary = ws.boundary;
+  const bool streaming = static_cast<double>(w) * h * sizeof(double) > kStreamingBytes;
   // The regulariser reads the estimate before the update, which stays in x while the update
   // goes to next.
-  const auto regulariseAndUpdate = [&](int r0, int r1, double* const* g) {
+  const auto regulariseAndUpdate = [&](int r0, int r1, int from, int to, double* const* g) {
     for (int i = r0; i < r1; ++i) {
       double* gi = g[i - r0];
       if (i >= 2) {
         // Rows i + 1 and i + 2 are read only when they exist.
         const double* around[5] = {x.Row(i - 2), x.Row(i - 1), x.Row(i), x.Row(std::min(i + 1, h - 1)),
                                    x.Row(std::min(i + 2, h - 1))};
-        RegulariserRow(around, i, h, gi, w, alpha, beta, lambda);
+        RegulariserRow(around, i, h, gi, from, to, w, alpha, beta, lambda);
       }
       if (writeImage) {
-        UpdateRow<true>(x.Row(i), gi, xb.Row(i), next.Row(i), w, stepSize);
+        UpdateRow<true>(x.Row(i) + from, gi + from, xb.Row(i) + from, next.Row(i) + from, to - from, stepSize);
+      } else if (streaming) {
+        UpdateRowStreaming(x.Row(i) + from, gi + from, next.Row(i) + from, to - from, stepSize);
       } else {
-        UpdateRow<false>(x.Row(i), gi, nullptr, next.Row(i), w, stepSize);
+        UpdateRow<false>(x.Row(i) + from, gi + from, nullptr, next.Row(i) + from, to - from, stepSize);
       }
-      next.MirrorColumns(i);
     }
   };
   ParallelFor(0, stripes, static_cast<long>(stripe) * w * (2L * n * n + 16), [&](int lo, int hi) {
-    for (int s = lo; s < hi; ++s) StripeStep(in, s, stripe, stripes, boundary, regulariseAndUpdate);
+    for (int s = lo; s < hi; ++s) {
+      StripeStep(in, s, stripe, stripes, boundary, regulariseAndUpdate);
+      // The border columns once every tile of a row is done; the streamed rows in memory
+      // before another thread reads them.
+      for (int i = s * stripe; i < std::min(h, (s + 1) * stripe); ++i) next.MirrorColumns(i);
+      if (streaming) _mm_sfence();
+    }
   });
   ws.current = 1 - ws.current;
   ws.mirrored = &xb;
@@ -345,11 +420,11 @@ size_t BtvStepExtraBytes(int width, int height, int n) {
   const int half = n / 2;
   const int stripe = StripeRows(height, half);
   const size_t boundaryRows = static_cast<size_t>((height + stripe - 1) / stripe - 1) * static_cast<size_t>(2 * half);
-  // Per thread: the ring, two blocks of scratch and the row table.
+  // Per thread: the ring (at most the width), two blocks of scratch and two row tables.
   const size_t threadRows = static_cast<size_t>(2 * kRows + 2 * half + 1) + 2 * kRows + 1;
   const size_t paddedRow = (static_cast<size_t>(width) + static_cast<size_t>(n) + 7) * sizeof(double);
   return (boundaryRows + threadRows * static_cast<size_t>(std::max(1, ThreadCount()))) * paddedRow +
-         static_cast<size_t>(height + n) * sizeof(double*) * static_cast<size_t>(std::max(1, ThreadCount()));
+         2 * static_cast<size_t>(height + n) * sizeof(double*) * static_cast<size_t>(std::max(1, ThreadCount()));
 }
 
 void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha, double beta,

@@ -44,9 +44,10 @@ struct BtvWorkspace {
 // (2, 0), (1, 1), (0, 2), taken as 0 for c past G - 3 or r past H - 3:
 //   R1 = (S01(c, r) - S01(c, r - 1)) + (S10(c, r) - S10(c - 1, r))
 //   R2 = (S02(c, r) - S02(c, r - 2)) + (S11(c, r) - S11(c - 1, r - 1)) + (S20(c, r) - S20(c - 2, r))
-// The rows go in stripes on the threads of ParallelFor; a stripe walks down its rows once,
-// the data term a few rows ahead of the update, so that it never leaves the cache. The rows
-// of the data term that two stripes read are made once, before.
+// The rows go in stripes on the threads of ParallelFor, wide rows in tiles of columns; a
+// stripe's tile walks down its rows once, the data term a few rows ahead of the update, so
+// that it never leaves the cache. The rows of the data term that two stripes read are made
+// once, before. On an estimate far larger than the caches, the update is written past them.
 void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha, double beta,
              double lambda, double stepSize, BtvWorkspace& workspace);
 

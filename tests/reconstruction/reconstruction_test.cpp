@@ -304,7 +304,10 @@ TEST(RobustBtvTest, StepSizesAndStepsEqualThePlainComputationExactly) {
       {9, 73, 0.6, 4, 0.5, 1.0, 0.8, 3},
       {10, 130, 0.2, 3, 0.7, 1.0, 0.003, 0},
       {11, 192, 0.6, 4, 0.5, 1.0, 0.8, 0},
-      {9, 211, 0.2, 3, 0.5, 1.0, 0.8, 0}};
+      {9, 211, 0.2, 3, 0.5, 1.0, 0.8, 0},
+      // Wide enough for two and three tiles of columns.
+      {2100, 19, 0.6, 4, 0.5, 1.0, 0.8, 0},
+      {2600, 23, 0.2, 3, 0.7, 1.0, 0.003, 3}};
   int round = 0;
   for (const auto& [width, height, sigma, scale, alpha, beta, lambda, levels] : cases) {
     for (SimdVariant variant : testing::SimdVariantsToTest()) {
