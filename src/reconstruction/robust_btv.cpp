@@ -3,6 +3,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -188,8 +189,9 @@ BtvWorkspace::BtvWorkspace(const CountImage& observations) : count(&observations
 namespace {
 
 constexpr int kRows = detail::kFilterBlockRows;
-// An estimate plane above this many bytes is written past the caches.
-constexpr double kStreamingBytes = 48.0 * (1 << 20);
+// An estimate plane above this many bytes is written past the caches: well above what the
+// caches hold.
+std::atomic<double> streamingBytes{48.0 * (1 << 20)};
 
 // Rows of the HR grid per stripe of a step, a multiple of kRows: up to eight stripes per
 // thread, so that a thread another process slows down hands work on, and a multiple of the
@@ -373,7 +375,7 @@ void Step(DoubleImage& xb, bool writeImage, const DoubleImage& zb, const FloatMa
   const int stripes = (h + stripe - 1) / stripe;
   MakeBoundaryRows(in, stripe, stripes, ws.boundary);
   const MirrorPaddedImage& boundary = ws.boundary;
-  const bool streaming = static_cast<double>(w) * h * sizeof(double) > kStreamingBytes;
+  const bool streaming = static_cast<double>(w) * h * sizeof(double) > streamingBytes.load();
   // The regulariser reads the estimate before the update, which stays in x while the update
   // goes to next.
   const auto regulariseAndUpdate = [&](int r0, int r1, int from, int to, double* const* g) {
@@ -416,6 +418,9 @@ void CopyOut(BtvWorkspace& ws, DoubleImage& xb) {
 }
 
 }  // namespace
+
+double BtvStreamingBytes() { return streamingBytes.load(); }
+void SetBtvStreamingBytes(double bytes) { streamingBytes.store(bytes); }
 
 size_t BtvStepExtraBytes(int width, int height, int n) {
   const int half = n / 2;

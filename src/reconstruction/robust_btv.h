@@ -8,6 +8,7 @@
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
 #include "reconstruction/median_estimate.h"
+#include "util/scoped_setting.h"
 
 namespace lumet {
 
@@ -50,6 +51,12 @@ struct BtvWorkspace {
 // once, before. On an estimate far larger than the caches, the update is written past them.
 void BtvStep(DoubleImage& xb, const DoubleImage& zb, const FloatMatrix& kernel, int n, double alpha, double beta,
              double lambda, double stepSize, BtvWorkspace& workspace);
+
+// Estimate planes of more than this many bytes have their updates written past the caches
+// (the same values; tests lower it to reach that path on small images).
+double BtvStreamingBytes();
+void SetBtvStreamingBytes(double bytes);
+using ScopedBtvStreamingBytes = ScopedSetting<double, BtvStreamingBytes, SetBtvStreamingBytes>;
 
 // Called before the work of every step with (band, step).
 using BtvProgress = std::function<void(int band, int step)>;

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -367,7 +368,15 @@ TEST(RobustBtvTest, IterationEqualsThePlainStepsBandByBandAndReportsEveryStep) {
       OracleStep(xb, z.channels[static_cast<size_t>(band)], count, k, n, 0.7, 1.0, 0.05, BtvStepSize(t));
     }
   }
-  for (ParallelMode mode : {ParallelMode::ForceSerial, ParallelMode::ForceParallel}) {
+  // Serial and parallel, each also with the updates written past the caches, as on planes
+  // far larger than these.
+  const double cached = BtvStreamingBytes();
+  const std::pair<ParallelMode, double> runs[] = {{ParallelMode::ForceSerial, cached},
+                                                  {ParallelMode::ForceParallel, cached},
+                                                  {ParallelMode::ForceSerial, 0.0},
+                                                  {ParallelMode::ForceParallel, 0.0}};
+  for (const auto& [mode, streamAbove] : runs) {
+    const ScopedBtvStreamingBytes streaming(streamAbove);
     ScopedParallelMode scoped(mode);
     ColorDoubleImage result = x;
     std::vector<int> steps;
