@@ -295,7 +295,9 @@ void StripeStep(const StepInputs& in, int s, int stripe, int stripes, const Mirr
   // A block reads kRows + 2 half rows, and rows are made up to kRows - 1 beyond those.
   const int capacity = 2 * kRows + span + 1;
   int widest = 0;
-  for (int t = 0; t < tiles; ++t) widest = std::max(widest, TileStart(t + 1, tiles, in.width) - TileStart(t, tiles, in.width));
+  for (int t = 0; t < tiles; ++t) {
+    widest = std::max(widest, TileStart(t + 1, tiles, in.width) - TileStart(t, tiles, in.width));
+  }
   thread_local MirrorPaddedImage ring;
   ring.Create(widest, capacity, span + 1);
   // Row tables, at [v + half] for virtual row v: column from - half of the data term's rows
