@@ -193,18 +193,26 @@ constexpr int kRows = detail::kFilterBlockRows;
 // caches hold.
 std::atomic<double> streamingBytes{48.0 * (1 << 20)};
 
-// Rows of the HR grid per stripe of a step, a multiple of kRows: up to eight stripes per
-// thread, so that a thread another process slows down hands work on, and a multiple of the
-// threads where there are fewer, so that small grids still keep every thread busy; at least
-// twice the rows around a boundary (four PSF reaches), so that those (made before, and read
-// from memory) stay a minor share.
-int StripeRows(int height, int half) {
+// The stripes of rows of a step: up to eight per thread, so that a thread another process
+// slows down hands work on, and a multiple of the threads where there are fewer, so that
+// small grids still keep every thread busy; of nearly equal heights (starts on multiples of
+// kRows), each at least about twice the rows around a boundary (four PSF reaches), so that
+// those (made before, and read from memory) stay a minor share.
+struct Stripes {
+  int count = 1;
+  int height = 0;  // the grid's rows
+  // First row of stripe s (s = count: the grid's height).
+  int Start(int s) const {
+    return s >= count ? height : static_cast<int>(static_cast<int64_t>(height) * s / count) / kRows * kRows;
+  }
+};
+
+Stripes PlanStripes(int height, int half) {
   const int threads = std::max(1, ThreadCount());
-  const int least = std::max(4 * half, kRows);
-  int stripes = std::min(8 * threads, std::max(1, height / least));
-  if (stripes > threads) stripes -= stripes % threads;
-  const int rows = (height + stripes - 1) / stripes;
-  return (rows + kRows - 1) / kRows * kRows;
+  const int least = std::max(4 * half, 2 * kRows);
+  int count = std::min(8 * threads, std::max(1, height / least));
+  if (count > threads) count -= count % threads;
+  return {count, height};
 }
 
 // What every row of one step reads.
@@ -253,25 +261,29 @@ void DataTermRows(const StepInputs& in, const double* const* xRows, int first, i
   }
 }
 
-// The first of the 2 half rows around stripe boundary k (k >= 1, at row k * stripe), which
-// the stripes on both sides read; they are made once, into rows (k - 1) * 2 half onwards of
-// the boundary store.
-int BoundaryFirst(int k, int stripe, int half) { return k * stripe - half; }
+// The first of the 2 half rows around the boundary before stripe k (k >= 1), which the
+// stripes on both sides read; they are made once, into rows (k - 1) * 2 half onwards of the
+// boundary store.
+int BoundaryFirst(int k, const Stripes& stripes, int half) { return stripes.Start(k) - half; }
 
-void MakeBoundaryRows(const StepInputs& in, int stripe, int stripes, MirrorPaddedImage& store) {
-  if (stripes < 2) return;
+void MakeBoundaryRows(const StepInputs& in, const Stripes& stripes, MirrorPaddedImage& store) {
+  if (stripes.count < 2) return;
   const int span = 2 * in.half;
-  store.Create(in.width, std::max((stripes - 1) * span, in.half + 1), span + 1);
+  store.Create(in.width, std::max((stripes.count - 1) * span, in.half + 1), span + 1);
   MirrorPaddedImage* const out = &store;
-  ParallelFor(1, stripes, static_cast<long>(span) * in.width * (span + 1) * (span + 1), [&](int lo, int hi) {
-    for (int k = lo; k < hi; ++k) {
-      const int first = BoundaryFirst(k, stripe, in.half);
-      const int end = std::min(in.height, first + span);
+  // Blocks of rows, so that the threads share the work evenly whatever the boundaries' count.
+  const int blocks = (span + kRows - 1) / kRows;
+  const long blockWork = static_cast<long>(kRows) * in.width * (span + 1) * (span + 1);
+  ParallelFor(0, (stripes.count - 1) * blocks, blockWork, [&](int lo, int hi) {
+    for (int item = lo; item < hi; ++item) {
+      const int k = 1 + item / blocks;
+      const int first = BoundaryFirst(k, stripes, in.half);
+      const int r = first + item % blocks * kRows;
+      const int end = std::min({in.height, first + span, r + kRows});
+      if (r >= end) continue;
       const auto row = [&](int i) { return out->Row((k - 1) * span + i - first); };
-      for (int r = first; r < end; r += kRows) {
-        DataTermRows(in, in.x.PaddedRows(), r, std::min(end, r + kRows), 0, in.width, row);
-      }
-      for (int i = first; i < end; ++i) MirrorPaddedColumns(row(i), in.width, in.half);
+      DataTermRows(in, in.x.PaddedRows(), r, end, 0, in.width, row);
+      for (int i = r; i < end; ++i) MirrorPaddedColumns(row(i), in.width, in.half);
     }
   });
 }
@@ -282,15 +294,15 @@ void MakeBoundaryRows(const StepInputs& in, int stripe, int stripes, MirrorPadde
 // stripe's ends come from the boundary store) go through the PSF into g (indexed by column),
 // and body(r0, r1, from, to, g) adds the regulariser and updates those columns.
 template <typename Body>
-void StripeStep(const StepInputs& in, int s, int stripe, int stripes, const MirrorPaddedImage& boundary,
+void StripeStep(const StepInputs& in, int s, const Stripes& stripes, const MirrorPaddedImage& boundary,
                 const Body& body) {
   const int half = in.half;
   const int span = 2 * half;
-  const int first = s * stripe;
-  const int end = std::min(in.height, first + stripe);
+  const int first = stripes.Start(s);
+  const int end = stripes.Start(s + 1);
   // The ring's rows: from the end of the boundary above to the start of the one below.
-  const int ringFirst = s > 0 ? std::min(in.height, BoundaryFirst(s, stripe, half) + span) : 0;
-  const int ringEnd = s + 1 < stripes ? BoundaryFirst(s + 1, stripe, half) : in.height;
+  const int ringFirst = s > 0 ? std::min(in.height, BoundaryFirst(s, stripes, half) + span) : 0;
+  const int ringEnd = s + 1 < stripes.count ? BoundaryFirst(s + 1, stripes, half) : in.height;
   const int tiles = TileCount(in.width);
   // A block reads kRows + 2 half rows, and rows are made up to kRows - 1 beyond those.
   const int capacity = 2 * kRows + span + 1;
@@ -320,8 +332,8 @@ void StripeStep(const StepInputs& in, int s, int stripe, int stripes, const Mirr
     const auto ringRow = [&](int row) { return ring.Row(row % capacity) + (dataFrom - from); };
     const auto holder = [&](int row) -> const double* {
       for (const int k : {s, s + 1}) {
-        if (k < 1 || k >= stripes) continue;
-        const int near = BoundaryFirst(k, stripe, half);
+        if (k < 1 || k >= stripes.count) continue;
+        const int near = BoundaryFirst(k, stripes, half);
         if (row >= near && row < near + span) return boundary.Row((k - 1) * span + row - near) + from - half;
       }
       return ring.Row(row % capacity) - half;
@@ -373,9 +385,8 @@ void Step(DoubleImage& xb, bool writeImage, const DoubleImage& zb, const FloatMa
   if (writeImage) ws.mirrored = nullptr;
 
   const StepInputs in{x, zb, *ws.count, ws.filter, w, h, n / 2};
-  const int stripe = StripeRows(h, in.half);
-  const int stripes = (h + stripe - 1) / stripe;
-  MakeBoundaryRows(in, stripe, stripes, ws.boundary);
+  const Stripes stripes = PlanStripes(h, in.half);
+  MakeBoundaryRows(in, stripes, ws.boundary);
   const MirrorPaddedImage& boundary = ws.boundary;
   const bool streaming = static_cast<double>(w) * h * sizeof(double) > streamingBytes.load();
   // The regulariser reads the estimate before the update, which stays in x while the update
@@ -398,12 +409,13 @@ void Step(DoubleImage& xb, bool writeImage, const DoubleImage& zb, const FloatMa
       }
     }
   };
-  ParallelFor(0, stripes, static_cast<long>(stripe) * w * (2L * n * n + 16), [&](int lo, int hi) {
+  const long stripeWork = static_cast<long>(h / stripes.count + 1) * w * (2L * n * n + 16);
+  ParallelFor(0, stripes.count, stripeWork, [&](int lo, int hi) {
     for (int s = lo; s < hi; ++s) {
-      StripeStep(in, s, stripe, stripes, boundary, regulariseAndUpdate);
+      StripeStep(in, s, stripes, boundary, regulariseAndUpdate);
       // The border columns once every tile of a row is done; the streamed rows in memory
       // before another thread reads them.
-      for (int i = s * stripe; i < std::min(h, (s + 1) * stripe); ++i) next.MirrorColumns(i);
+      for (int i = stripes.Start(s); i < stripes.Start(s + 1); ++i) next.MirrorColumns(i);
       if (streaming) _mm_sfence();
     }
   });
@@ -426,8 +438,7 @@ void SetBtvStreamingBytes(double bytes) { streamingBytes.store(bytes); }
 
 size_t BtvStepExtraBytes(int width, int height, int n) {
   const int half = n / 2;
-  const int stripe = StripeRows(height, half);
-  const size_t boundaryRows = static_cast<size_t>((height + stripe - 1) / stripe - 1) * static_cast<size_t>(2 * half);
+  const size_t boundaryRows = static_cast<size_t>(PlanStripes(height, half).count - 1) * static_cast<size_t>(2 * half);
   // Per thread: the ring (at most the width), two blocks of scratch and two row tables.
   const size_t threadRows = static_cast<size_t>(2 * kRows + 2 * half + 1) + 2 * kRows + 1;
   const size_t paddedRow = (static_cast<size_t>(width) + static_cast<size_t>(n) + 7) * sizeof(double);
