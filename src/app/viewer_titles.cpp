@@ -9,27 +9,12 @@ namespace lumet {
 
 namespace {
 
-QString BandName(int band) {
-  switch (band) {
-    case 0:
-      return QStringLiteral("red");
-    case 1:
-      return QStringLiteral("green");
-    default:
-      return QStringLiteral("blue");
-  }
-}
-
-// The enhanced method solves luma and two colour differences in the bands' places.
-QString EnhancedBandName(int band) {
-  switch (band) {
-    case 0:
-      return QStringLiteral("red colour difference");
-    case 1:
-      return QStringLiteral("luma");
-    default:
-      return QStringLiteral("blue colour difference");
-  }
+// The band being solved: red, green, blue; the enhanced method solves luma and two colour
+// differences in their places.
+QString BandName(int band, bool enhanced) {
+  static const char* const kNames[2][3] = {{"red", "green", "blue"},
+                                           {"red colour difference", "luma", "blue colour difference"}};
+  return QString::fromLatin1(kNames[enhanced ? 1 : 0][band == 0 ? 0 : band == 1 ? 1 : 2]);
 }
 
 }  // namespace
@@ -44,12 +29,12 @@ QString PlainViewerTitle(Viewer viewer, const QString& commandTitle, const Param
     if (MethodOf(values) == Method::Enhanced) {
       // The enhanced method counts its iterations from 1 and may stop before the cap.
       return QStringLiteral("Reconstructing (enhanced): %1 band, iteration %2 of at most %3")
-          .arg(EnhancedBandName(band))
+          .arg(BandName(band, true))
           .arg(step)
           .arg(values.iterations);
     }
     return QStringLiteral("Reconstructing (classic): %1 band, step %2 of %3")
-        .arg(BandName(band))
+        .arg(BandName(band, false))
         .arg(step + 1)
         .arg(kBtvStepsPerBand);
   }
