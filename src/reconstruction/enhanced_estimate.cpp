@@ -15,6 +15,8 @@ namespace lumet {
 namespace {
 
 constexpr int kPictureEvery = 10;
+// Luma is solved in green's place (kToLumaChroma).
+constexpr int kLumaBand = 1;
 
 // Pixels the median estimate could not reach (no sample in their 5 x 5 window, or in the
 // two outer rows and columns) take the mean of their known 8-neighbours, ring by ring.
@@ -202,10 +204,20 @@ int RunBand(const ObservationModel& model, int band, const EnhancedWeights& weig
   return r.iterations + joined.iterations;
 }
 
+// The luma band's solve: its planes, frame weights and what the outcome reports of it.
+struct LumaSolve {
+  Plane x;
+  EnhancedWeights weights;
+  std::vector<double> residuals;
+  int done = 0;
+  // The held-out frames' best mean error before they joined the fit.
+  double heldOutError = 0.0;
+};
+
 // Runs the bands of luma and colour differences (kToLumaChroma; luma first, then the
 // colour differences) and decides whether the estimate is kept (outcome.fellBack
 // otherwise). bicubicLuma: frame 0 enlarged, its luma.
-void SolveBands(const ObservationModel& model, const EnhancedSettings& settings, const HrGeometry& roiGrid, int margin,
+void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const HrGeometry& roiGrid, int margin,
                 EnhancedWeights& weights, const Plane& bicubicLuma, Plane (&planes)[3], EnhancedOutcome& outcome,
                 const EnhancedProgress& progress, const EnhancedPicture& picture) {
   const int frames = model.FrameCount();
@@ -220,51 +232,85 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
     const size_t i = static_cast<size_t>(k);
     if (model.FrameBegin(k) == model.FrameEnd(k) || weights.heldOut[i] != 0) weights.frame[i] = 0.0;
   }
+  const Plane* lumaInSolve = nullptr;  // luma while a LumaSolve holds it
   const auto show = [&]() {
     if (!picture) return;
     ColorDoubleImage estimate;
-    Plane rgb[3] = {planes[0], planes[1], planes[2]};
+    Plane rgb[3] = {planes[0], lumaInSolve != nullptr ? *lumaInSolve : planes[kLumaBand], planes[2]};
     TransformPlanes(kToRgb, rgb);
     Crop(rgb, margin, roiGrid, estimate);
     picture(estimate);
   };
-  const auto run = [&](int band, int cap, bool last, int& done, double& bestError) {
-    const int offset = done;
-    const int n = RunBand(model, band, weights, settings, cap, last, planes[band], bestError, [&](int it) {
+  int lumaSteps = 0;  // every luma iteration, of either PSF, for the progress
+  const auto run = [&](int band, const EnhancedWeights& w, int cap, bool last, Plane& x, int& done,
+                       double& bestError) {
+    const int offset = band == kLumaBand ? lumaSteps : done;
+    const int n = RunBand(model, band, w, settings, cap, last, x, bestError, [&](int it) {
       if (progress) progress(band, offset + it);
       if ((offset + it) % kPictureEvery == 0) show();
     });
     done += n;
+    if (band == kLumaBand) lumaSteps += n;
     outcome.iterations += n;
   };
 
   // Luma first: a few iterations with every frame, then the frames weighted by their own
   // residual, then on to the cap.
-  constexpr int kLuma = 1;
+  const auto solveLuma = [&](Plane start) {
+    LumaSolve s{std::move(start), weights, {}, 0, 0.0};
+    lumaInSolve = &s.x;
+    run(kLumaBand, s.weights, std::min(kWeightingIterations, settings.maxIterations), false, s.x, s.done,
+        s.heldOutError);
+    ObjectiveScratch scratch;
+    s.residuals = FrameResiduals(model, kLumaBand, s.x, scratch);
+    const std::vector<double> residualWeights = FrameWeightsFromResiduals(s.residuals);
+    for (size_t k = 0; k < residualWeights.size(); ++k) {
+      s.weights.frame[k] = std::min(s.weights.frame[k], residualWeights[k]);
+      // A held-out frame that fits no better than a rejected one says nothing about the estimate.
+      if (residualWeights[k] == 0.0) s.weights.heldOut[k] = 0;
+    }
+    if (settings.maxIterations > s.done) {
+      run(kLumaBand, s.weights, settings.maxIterations - s.done, true, s.x, s.done, s.heldOutError);
+    } else {
+      s.heldOutError = std::numeric_limits<double>::quiet_NaN();  // never measured
+    }
+    lumaInSolve = nullptr;
+    return s;
+  };
   show();
-  int lumaDone = 0;
-  double lumaError = 0.0;
-  run(kLuma, std::min(kWeightingIterations, settings.maxIterations), false, lumaDone, lumaError);
-  ObjectiveScratch scratch;
-  outcome.residuals = FrameResiduals(model, kLuma, planes[kLuma], scratch);
-  const std::vector<double> residualWeights = FrameWeightsFromResiduals(outcome.residuals);
-  for (size_t k = 0; k < residualWeights.size(); ++k) {
-    weights.frame[k] = std::min(weights.frame[k], residualWeights[k]);
-    // A held-out frame that fits no better than a rejected one says nothing about the estimate.
-    if (residualWeights[k] == 0.0) weights.heldOut[k] = 0;
+  outcome.psfSigma = outcome.statedPsfSigma = settings.psfSigma;
+  const bool mayCheck = settings.checkPsf && AnyHeldOut(weights.heldOut);
+  // The start is kept for a second solve only when one may follow.
+  LumaSolve luma = mayCheck ? solveLuma(planes[kLumaBand]) : solveLuma(std::move(planes[kLumaBand]));
+  if (mayCheck && luma.heldOutError > kPsfMismatch * outcome.noise) {
+    const std::vector<double> stated = model.Taps();
+    outcome.narrowerPsfSigma = kNarrowerPsf * settings.psfSigma;
+    model.SetTaps(PsfTaps(outcome.narrowerPsfSigma, roiGrid.scale));
+    LumaSolve narrower = solveLuma(planes[kLumaBand]);
+    outcome.statedPsfError = luma.heldOutError;
+    outcome.narrowerPsfError = narrower.heldOutError;
+    if (narrower.heldOutError < luma.heldOutError - kPsfGain * outcome.noise) {
+      luma = std::move(narrower);
+      outcome.psfSigma = outcome.narrowerPsfSigma;
+    } else {
+      model.SetTaps(stated);
+    }
   }
+  planes[kLumaBand] = std::move(luma.x);
+  weights = luma.weights;
+  outcome.residuals = luma.residuals;
   outcome.weights = weights.frame;
   outcome.heldOut = weights.heldOut;
   for (size_t k = 0; k < weights.frame.size(); ++k) {
     outcome.framesUsed += weights.frame[k] > 0.0 || weights.heldOut[k] != 0 ? 1 : 0;
   }
-  if (settings.maxIterations > lumaDone) run(kLuma, settings.maxIterations - lumaDone, true, lumaDone, lumaError);
 
   // Frame 0 enlarged, measured on the same held-out observations.
+  ObjectiveScratch scratch;
   Plane unused;
-  EnhancedObjective(model, kLuma, weights, bicubicLuma, unused, scratch);
+  EnhancedObjective(model, kLumaBand, weights, bicubicLuma, unused, scratch);
   outcome.bicubicError = scratch.heldOutError;
-  EnhancedObjective(model, kLuma, weights, planes[kLuma], unused, scratch);
+  EnhancedObjective(model, kLumaBand, weights, planes[kLumaBand], unused, scratch);
   outcome.heldOutError = scratch.heldOutError;
   outcome.heldOutWeight = scratch.heldOutWeight;
   if (settings.decideFallback) {
@@ -277,7 +323,7 @@ void SolveBands(const ObservationModel& model, const EnhancedSettings& settings,
     show();
     int done = 0;
     double bandError = 0.0;
-    run(band, settings.maxIterations, true, done, bandError);
+    run(band, weights, settings.maxIterations, true, planes[band], done, bandError);
   }
 }
 

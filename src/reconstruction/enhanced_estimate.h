@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct EnhancedSettings {
   // Whether the run itself writes frame 0 enlarged when its estimate loses (false: it only
   // measures, and the caller decides, as the tiles of one grid do together).
   bool decideFallback = true;
+  // Whether the run checks psfSigma against a narrower PSF (false: psfSigma is used as it
+  // stands, as the tiles after the first do with the first one's choice).
+  bool checkPsf = true;
 };
 
 // Refuses (lumet::Error naming the value) an iteration cap outside 1 .. 100000, a
@@ -55,6 +59,13 @@ struct EnhancedOutcome {
   // convolution, and reason says why.
   bool fellBack = false;
   std::string reason;
+  // The PSF sigma the estimate was solved with, and when the stated one was checked against
+  // a narrower one (CheckPsf), the held-out errors of the two (not numbers otherwise).
+  double psfSigma = 0.0;
+  double statedPsfSigma = 0.0;
+  double narrowerPsfSigma = 0.0;
+  double statedPsfError = std::numeric_limits<double>::quiet_NaN();
+  double narrowerPsfError = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Iterations of the luma band run with every frame at weight 1 before the frames are
@@ -78,6 +89,19 @@ inline constexpr double kMinAgreement = 0.2;
 // LR pixels around a place that only frame 0 supports where the result is frame 0 enlarged
 // too (the reach of the ringing an enlargement from one frame leaves).
 inline constexpr int kRingReach = 2;
+
+// A PSF wider than the camera's makes the estimate ring: dark and bright rims along every
+// edge, which the data term asks for to steepen the edges as far as the frames show them.
+// The frames cannot tell a PSF from the sharpness of the scene behind it, but held-out
+// frames can tell which of two PSFs predicts them better. When luma predicts its held-out
+// frames worse than kPsfMismatch times the noise (the model misses something), luma is
+// solved again with a PSF kNarrowerPsf times as wide, and that PSF is kept when it
+// predicts them better by more than kPsfGain times the noise. One step only: further
+// down, the held-out frames go on preferring ever narrower PSFs whose estimates are
+// speckled with noise.
+inline constexpr double kPsfMismatch = 1.0;
+inline constexpr double kNarrowerPsf = 0.75;
+inline constexpr double kPsfGain = 0.1;
 
 // Sets outcome.fellBack and outcome.reason from its agreement shares and held-out errors:
 // the estimate loses when the other frames agree on under kMinAgreement of their

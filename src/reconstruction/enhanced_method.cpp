@@ -55,6 +55,21 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
                     "check its homography file, or leave the frame out");
     }
   }
+  if (std::isfinite(outcome.statedPsfError)) {
+    observer.Log(Format("PSF = %g (held-out error %.3f; PSF %g: %.3f)\r\n", outcome.psfSigma,
+                        outcome.psfSigma == outcome.statedPsfSigma ? outcome.statedPsfError : outcome.narrowerPsfError,
+                        outcome.psfSigma == outcome.statedPsfSigma ? outcome.narrowerPsfSigma : outcome.statedPsfSigma,
+                        outcome.psfSigma == outcome.statedPsfSigma ? outcome.narrowerPsfError
+                                                                   : outcome.statedPsfError));
+  }
+  if (outcome.psfSigma != outcome.statedPsfSigma) {
+    observer.Warn(0,
+                  "the frames are sharper than the PSF allows (an estimate through it rings along the "
+                  "edges), the reconstruction used a narrower one",
+                  Format("PSF sigma %g instead of %g: it predicts the held-out frames with mean error %.2f against %.2f",
+                         outcome.psfSigma, outcome.statedPsfSigma, outcome.narrowerPsfError, outcome.statedPsfError),
+                  "give the camera's blur with --psf-sigma");
+  }
   if (outcome.fellBack) {
     observer.Warn(0, "the enhanced estimate was not kept, the result is frame 0 enlarged by cubic convolution",
                   outcome.reason, "check the registration, or reconstruct with --method classic");
@@ -119,7 +134,9 @@ class Enhanced final : public ReconstructionMethod {
         [&](int band, int iteration) {
           int position = 0;
           while (bandOrder[position] != band) ++position;
-          observer.Progress(std::min(totalSteps, position * settings.maxIterations + iteration), totalSteps, band,
+          // Luma solved again with a narrower PSF holds its share of the bar at its end.
+          const int within = std::min(settings.maxIterations, iteration);
+          observer.Progress(std::min(totalSteps, position * settings.maxIterations + within), totalSteps, band,
                             iteration);
         },
         [&](const ColorDoubleImage& estimate) { observer.Picture(estimate); });

@@ -9,6 +9,7 @@
 #include "numeric/pixel_map.h"
 #include "numeric/projection.h"
 #include "reconstruction/psf_kernel.h"
+#include "util/error.h"
 #include "util/parallel.h"
 
 namespace lumet {
@@ -99,7 +100,12 @@ HrGeometry ExtendGeometry(const HrGeometry& grid, int margin) {
 int EnhancedMargin(int tapCount) { return 2 * (tapCount / 2) + 2; }
 
 ObservationModel::ObservationModel(const HrGeometry& grid, std::vector<double> taps)
-    : grid_(grid), taps_(std::move(taps)) {}
+    : grid_(grid), taps_(std::move(taps)), builtTaps_(taps_.size()) {}
+
+void ObservationModel::SetTaps(std::vector<double> taps) {
+  if (taps.size() > builtTaps_ || taps.size() % 2 == 0) throw Error("PSF taps wider than the model's grid allows");
+  taps_ = std::move(taps);
+}
 
 void ObservationModel::AddObservation(int x, int y, double fx, double fy, const double value[3], int u, int v) {
   index_.push_back(y * grid_.width + x);

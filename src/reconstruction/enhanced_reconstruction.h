@@ -85,6 +85,9 @@ class ObservationModel {
   int GridWidth() const { return grid_.width; }
   int GridHeight() const { return grid_.height; }
   const std::vector<double>& Taps() const { return taps_; }
+  // Models the observations through other PSF taps: no more of them than the model was
+  // built with, whose support decided which observations fit inside the grid.
+  void SetTaps(std::vector<double> taps);
   // Observed values of channel c (0 red, 1 green, 2 blue), in observation order.
   const std::vector<double>& Values(int c) const { return values_[static_cast<size_t>(c)]; }
 
@@ -133,6 +136,7 @@ class ObservationModel {
  private:
   HrGeometry grid_;
   std::vector<double> taps_;
+  size_t builtTaps_;  // the taps whose support placed the observations
   std::vector<int32_t> index_;  // y * width + x of the bilinear cell's top-left pixel
   std::vector<float> fx_;
   std::vector<float> fy_;

@@ -53,7 +53,7 @@ namespace {
 
 // The tiles' outcomes summed into one for the whole grid: the agreement shares over every
 // tile's observations of each frame, the held-out errors over every tile's held-out
-// observations; per frame residuals, weights and the noise are the first tile's.
+// observations; per frame residuals, weights, the noise and the PSF are the first tile's.
 class TileOutcomes {
  public:
   explicit TileOutcomes(EnhancedOutcome& total) : total_(total) { total_ = EnhancedOutcome{}; }
@@ -66,6 +66,11 @@ class TileOutcomes {
       total_.brightnessMatched = part.brightnessMatched;
       total_.noise = part.noise;
       total_.framesUsed = part.framesUsed;
+      total_.psfSigma = part.psfSigma;
+      total_.statedPsfSigma = part.statedPsfSigma;
+      total_.narrowerPsfSigma = part.narrowerPsfSigma;
+      total_.statedPsfError = part.statedPsfError;
+      total_.narrowerPsfError = part.narrowerPsfError;
       agreeSum_.assign(part.agreement.size(), 0.0);
       total_.observations.assign(part.agreement.size(), 0);
       first_ = false;
@@ -138,6 +143,9 @@ void EnhancedReconstructTiled(const std::vector<ColorGrayImage>& frames, const s
         }
       }
       totals.Add(partOutcome);
+      // The first tile chooses the PSF for all of them, so that no seam shows between two.
+      tileSettings.psfSigma = partOutcome.psfSigma;
+      tileSettings.checkPsf = false;
     }
   }
   totals.Finish(settings.decideFallback);

@@ -18,8 +18,9 @@ namespace lumet {
 
 // Bytes EnhancedReconstruct holds per pixel of the grid it is given (its own margin
 // included), measured on whole-frame jobs: the observation model's rows and weights, the
-// three planes, the quasi-Newton history and the median start.
-inline constexpr size_t kEnhancedBytesPerPixel = 400;
+// three planes, the quasi-Newton history and the median start, and the two luma planes a
+// check of the PSF (kNarrowerPsf) keeps beside its second solve.
+inline constexpr size_t kEnhancedBytesPerPixel = 416;
 // HR pixels solved beyond each side of a tile's kept part.
 inline constexpr int kEnhancedTileOverlap = 48;
 // The smallest kept part a tile is given.
@@ -37,7 +38,8 @@ int EnhancedTileSide(const HrGeometry& grid, int psfTaps, size_t budget);
 // weights and noise, the iterations of all tiles, the fewest frames any tile used, and the
 // agreement shares and held-out errors over all tiles' observations; from those the
 // estimate is kept or replaced by frame 0 enlarged once, for the whole grid (never tile by
-// tile). The progress restarts with every tile; pictures are shown for a single tile only.
+// tile). The first tile chooses the PSF (kNarrowerPsf) every tile is solved with. The
+// progress restarts with every tile; pictures are shown for a single tile only.
 void EnhancedReconstructTiled(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                               const HrGeometry& roiGrid, const EnhancedSettings& settings, int tileSide,
                               ColorDoubleImage& result, EnhancedOutcome& outcome, const EnhancedProgress& progress,
