@@ -278,23 +278,24 @@ void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const
     return s;
   };
   show();
-  outcome.psfSigma = outcome.statedPsfSigma = settings.psfSigma;
+  outcome.psfSigma = settings.psfSigma;
   const bool mayCheck = settings.checkPsf && AnyHeldOut(weights.heldOut);
   // The start is kept for a second solve only when one may follow.
   LumaSolve luma = mayCheck ? solveLuma(planes[kLumaBand]) : solveLuma(std::move(planes[kLumaBand]));
-  if (mayCheck && luma.heldOutError > kPsfMismatch * outcome.noise) {
-    const std::vector<double> stated = model.Taps();
-    outcome.narrowerPsfSigma = kNarrowerPsf * settings.psfSigma;
-    model.SetTaps(PsfTaps(outcome.narrowerPsfSigma, roiGrid.scale));
+  outcome.psfTrials.push_back({settings.psfSigma, luma.heldOutError});
+  while (mayCheck && luma.heldOutError > kPsfMismatch * outcome.noise) {
+    const double next = std::max(kNarrowerPsf * outcome.psfSigma, kNarrowestPsf);
+    if (next > kLeastPsfStep * outcome.psfSigma) break;
+    const std::vector<double> current = model.Taps();
+    model.SetTaps(PsfTaps(next, roiGrid.scale));
     LumaSolve narrower = solveLuma(planes[kLumaBand]);
-    outcome.statedPsfError = luma.heldOutError;
-    outcome.narrowerPsfError = narrower.heldOutError;
-    if (narrower.heldOutError < luma.heldOutError - kPsfGain * outcome.noise) {
-      luma = std::move(narrower);
-      outcome.psfSigma = outcome.narrowerPsfSigma;
-    } else {
-      model.SetTaps(stated);
+    outcome.psfTrials.push_back({next, narrower.heldOutError});
+    if (!(narrower.heldOutError < luma.heldOutError - kPsfGain * outcome.noise)) {
+      model.SetTaps(current);
+      break;
     }
+    luma = std::move(narrower);
+    outcome.psfSigma = next;
   }
   planes[kLumaBand] = std::move(luma.x);
   weights = luma.weights;

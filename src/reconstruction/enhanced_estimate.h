@@ -23,8 +23,8 @@ struct EnhancedSettings {
   // Whether the run itself writes frame 0 enlarged when its estimate loses (false: it only
   // measures, and the caller decides, as the tiles of one grid do together).
   bool decideFallback = true;
-  // Whether the run checks psfSigma against a narrower PSF (false: psfSigma is used as it
-  // stands, as the tiles after the first do with the first one's choice).
+  // Whether the run checks psfSigma against narrower PSFs (kNarrowerPsf; false: psfSigma is
+  // used as it stands, as the tiles after the first do with the first one's choice).
   bool checkPsf = true;
 };
 
@@ -59,13 +59,14 @@ struct EnhancedOutcome {
   // convolution, and reason says why.
   bool fellBack = false;
   std::string reason;
-  // The PSF sigma the estimate was solved with, and when the stated one was checked against
-  // a narrower one (CheckPsf), the held-out errors of the two (not numbers otherwise).
+  // The PSF sigma the estimate was solved with, and every sigma luma was solved with (the
+  // stated one first) with the held-out error it reached (PSF check, kNarrowerPsf).
   double psfSigma = 0.0;
-  double statedPsfSigma = 0.0;
-  double narrowerPsfSigma = 0.0;
-  double statedPsfError = std::numeric_limits<double>::quiet_NaN();
-  double narrowerPsfError = std::numeric_limits<double>::quiet_NaN();
+  struct PsfTrial {
+    double sigma;
+    double heldOutError;
+  };
+  std::vector<PsfTrial> psfTrials;
 };
 
 // Iterations of the luma band run with every frame at weight 1 before the frames are
@@ -95,13 +96,16 @@ inline constexpr int kRingReach = 2;
 // The frames cannot tell a PSF from the sharpness of the scene behind it, but held-out
 // frames can tell which of two PSFs predicts them better. When luma predicts its held-out
 // frames worse than kPsfMismatch times the noise (the model misses something), luma is
-// solved again with a PSF kNarrowerPsf times as wide, and that PSF is kept when it
-// predicts them better by more than kPsfGain times the noise. One step only: further
-// down, the held-out frames go on preferring ever narrower PSFs whose estimates are
-// speckled with noise.
+// solved again with a PSF kNarrowerPsf times as wide, which is kept when it predicts them
+// better by more than kPsfGain times the noise, and so on down to kNarrowestPsf: the box of
+// the pixel itself (standard deviation 1 / sqrt(12) LR pixels), which every camera
+// integrates over. Below it the held-out frames go on preferring ever narrower PSFs, whose
+// estimates are speckled with noise. A step of less than kLeastPsfStep is not taken.
 inline constexpr double kPsfMismatch = 1.0;
 inline constexpr double kNarrowerPsf = 0.75;
 inline constexpr double kPsfGain = 0.1;
+inline constexpr double kNarrowestPsf = 0.288675;
+inline constexpr double kLeastPsfStep = 0.9;
 
 // Sets outcome.fellBack and outcome.reason from its agreement shares and held-out errors:
 // the estimate loses when the other frames agree on under kMinAgreement of their

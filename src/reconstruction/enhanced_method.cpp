@@ -55,19 +55,25 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
                     "check its homography file, or leave the frame out");
     }
   }
-  if (std::isfinite(outcome.statedPsfError)) {
-    observer.Log(Format("PSF = %g (held-out error %.3f; PSF %g: %.3f)\r\n", outcome.psfSigma,
-                        outcome.psfSigma == outcome.statedPsfSigma ? outcome.statedPsfError : outcome.narrowerPsfError,
-                        outcome.psfSigma == outcome.statedPsfSigma ? outcome.narrowerPsfSigma : outcome.statedPsfSigma,
-                        outcome.psfSigma == outcome.statedPsfSigma ? outcome.narrowerPsfError
-                                                                   : outcome.statedPsfError));
+  if (outcome.psfTrials.size() > 1) {
+    std::string trials;
+    for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
+      trials += Format("%s%g: %.3f", trials.empty() ? "" : ", ", t.sigma, t.heldOutError);
+    }
+    observer.Log(Format("PSF = %g (held-out error by PSF sigma: %s)\r\n", outcome.psfSigma, trials.c_str()));
   }
-  if (outcome.psfSigma != outcome.statedPsfSigma) {
+  const EnhancedOutcome::PsfTrial* stated = outcome.psfTrials.empty() ? nullptr : &outcome.psfTrials.front();
+  if (stated != nullptr && outcome.psfSigma != stated->sigma) {
+    double chosen = stated->heldOutError;
+    for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
+      if (t.sigma == outcome.psfSigma) chosen = t.heldOutError;
+    }
     observer.Warn(0,
                   "the frames are sharper than the PSF allows (an estimate through it rings along the "
                   "edges), the reconstruction used a narrower one",
-                  Format("PSF sigma %g instead of %g: it predicts the held-out frames with mean error %.2f against %.2f",
-                         outcome.psfSigma, outcome.statedPsfSigma, outcome.narrowerPsfError, outcome.statedPsfError),
+                  Format("PSF sigma %g instead of %g: it predicts the held-out frames with mean error %.2f "
+                         "against %.2f",
+                         outcome.psfSigma, stated->sigma, chosen, stated->heldOutError),
                   "give the camera's blur with --psf-sigma");
   }
   if (outcome.fellBack) {

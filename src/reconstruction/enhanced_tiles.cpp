@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "reconstruction/enhanced_reconstruction.h"
 #include "reconstruction/enhanced_robust.h"
@@ -53,7 +55,8 @@ namespace {
 
 // The tiles' outcomes summed into one for the whole grid: the agreement shares over every
 // tile's observations of each frame, the held-out errors over every tile's held-out
-// observations; per frame residuals, weights, the noise and the PSF are the first tile's.
+// observations; per frame residuals, weights, the noise and the PSF are the first tile's
+// (the middle one).
 class TileOutcomes {
  public:
   explicit TileOutcomes(EnhancedOutcome& total) : total_(total) { total_ = EnhancedOutcome{}; }
@@ -67,10 +70,7 @@ class TileOutcomes {
       total_.noise = part.noise;
       total_.framesUsed = part.framesUsed;
       total_.psfSigma = part.psfSigma;
-      total_.statedPsfSigma = part.statedPsfSigma;
-      total_.narrowerPsfSigma = part.narrowerPsfSigma;
-      total_.statedPsfError = part.statedPsfError;
-      total_.narrowerPsfError = part.narrowerPsfError;
+      total_.psfTrials = part.psfTrials;
       agreeSum_.assign(part.agreement.size(), 0.0);
       total_.observations.assign(part.agreement.size(), 0);
       first_ = false;
@@ -126,27 +126,32 @@ void EnhancedReconstructTiled(const std::vector<ColorGrayImage>& frames, const s
   EnhancedSettings tileSettings = settings;
   tileSettings.decideFallback = false;
   TileOutcomes totals(outcome);
+  // The middle tile first: it chooses the PSF for all of them (CheckPsf), so that no seam
+  // shows between two, from the part of the ROI the user looks at.
+  std::vector<std::pair<Span, Span>> tiles;
   for (const Span& rows : Spans(roiGrid.height, tileSide)) {
-    for (const Span& columns : Spans(roiGrid.width, tileSide)) {
-      HrGeometry tile = roiGrid;
-      tile.x0 = roiGrid.x0 + columns.solvedLo;
-      tile.y0 = roiGrid.y0 + rows.solvedLo;
-      tile.width = columns.solvedHi - columns.solvedLo;
-      tile.height = rows.solvedHi - rows.solvedLo;
-      ColorDoubleImage part;
-      EnhancedOutcome partOutcome;
-      EnhancedReconstruct(frames, homographies, tile, tileSettings, part, partOutcome, progress, EnhancedPicture());
-      for (size_t c = 0; c < 3; ++c) {
-        for (int r = rows.lo; r < rows.hi; ++r) {
-          const double* in = part.channels[c].Row(r - rows.solvedLo) + (columns.lo - columns.solvedLo);
-          std::copy(in, in + (columns.hi - columns.lo), result.channels[c].Row(r) + columns.lo);
-        }
+    for (const Span& columns : Spans(roiGrid.width, tileSide)) tiles.emplace_back(rows, columns);
+  }
+  const auto middle = tiles.begin() + static_cast<long>(tiles.size() / 2);
+  std::rotate(tiles.begin(), middle, middle + 1);
+  for (const auto& [rows, columns] : tiles) {
+    HrGeometry tile = roiGrid;
+    tile.x0 = roiGrid.x0 + columns.solvedLo;
+    tile.y0 = roiGrid.y0 + rows.solvedLo;
+    tile.width = columns.solvedHi - columns.solvedLo;
+    tile.height = rows.solvedHi - rows.solvedLo;
+    ColorDoubleImage part;
+    EnhancedOutcome partOutcome;
+    EnhancedReconstruct(frames, homographies, tile, tileSettings, part, partOutcome, progress, EnhancedPicture());
+    for (size_t c = 0; c < 3; ++c) {
+      for (int r = rows.lo; r < rows.hi; ++r) {
+        const double* in = part.channels[c].Row(r - rows.solvedLo) + (columns.lo - columns.solvedLo);
+        std::copy(in, in + (columns.hi - columns.lo), result.channels[c].Row(r) + columns.lo);
       }
-      totals.Add(partOutcome);
-      // The first tile chooses the PSF for all of them, so that no seam shows between two.
-      tileSettings.psfSigma = partOutcome.psfSigma;
-      tileSettings.checkPsf = false;
     }
+    totals.Add(partOutcome);
+    tileSettings.psfSigma = partOutcome.psfSigma;
+    tileSettings.checkPsf = false;
   }
   totals.Finish(settings.decideFallback);
   if (!outcome.fellBack) return;

@@ -33,13 +33,13 @@ size_t EnhancedSolveBytes(const HrGeometry& grid, int psfTaps);
 // grid's larger side when all of it fits; 0 when not even the smallest tile fits.
 int EnhancedTileSide(const HrGeometry& grid, int psfTaps, size_t budget);
 
-// EnhancedReconstruct in tiles of tileSide x tileSide (kept part), row by row. With one
-// tile it is EnhancedReconstruct itself. The outcome is the first tile's residuals,
-// weights and noise, the iterations of all tiles, the fewest frames any tile used, and the
+// EnhancedReconstruct in tiles of tileSide x tileSide (kept part), the middle tile first,
+// then row by row. With one tile it is EnhancedReconstruct itself. The outcome is the
+// middle tile's residuals, weights, noise and PSF (which every tile is solved with, see
+// kNarrowerPsf), the iterations of all tiles, the fewest frames any tile used, and the
 // agreement shares and held-out errors over all tiles' observations; from those the
 // estimate is kept or replaced by frame 0 enlarged once, for the whole grid (never tile by
-// tile). The first tile chooses the PSF (kNarrowerPsf) every tile is solved with. The
-// progress restarts with every tile; pictures are shown for a single tile only.
+// tile). The progress restarts with every tile; pictures are shown for a single tile only.
 void EnhancedReconstructTiled(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                               const HrGeometry& roiGrid, const EnhancedSettings& settings, int tileSide,
                               ColorDoubleImage& result, EnhancedOutcome& outcome, const EnhancedProgress& progress,

@@ -92,8 +92,8 @@ TEST(EnhancedTilesTest, FrameZeroEnlargedIsChosenOnceForTheWholeGrid) {
   EXPECT_LT(kept.heldOutError, kept.bicubicError);
 }
 
-TEST(EnhancedTilesTest, TheFirstTileChoosesThePsfForAll) {
-  // A camera sharper than the stated PSF: the first tile narrows it, and every tile must
+TEST(EnhancedTilesTest, TheMiddleTileChoosesThePsfForAll) {
+  // A camera sharper than the stated PSF: the middle tile narrows it, and every tile must
   // be solved with that one, or the tiles differ by their rims.
   SynthOptions o;
   o.scene = "chart";
@@ -107,23 +107,28 @@ TEST(EnhancedTilesTest, TheFirstTileChoosesThePsfForAll) {
   const HrGeometry grid = MakeHrGeometry(seq.params.roi, seq.params.scale);
   EnhancedSettings settings;
   settings.maxIterations = 20;
-  const auto run = [&](int tileSide, EnhancedOutcome& outcome) {
+  const auto run = [&](const EnhancedSettings& s, int tileSide, EnhancedOutcome& outcome) {
     ColorDoubleImage estimate;
-    EnhancedReconstructTiled(seq.frames, seq.homographies, grid, settings, tileSide, estimate, outcome,
-                             EnhancedProgress(), EnhancedPicture());
+    EnhancedReconstructTiled(seq.frames, seq.homographies, grid, s, tileSide, estimate, outcome, EnhancedProgress(),
+                             EnhancedPicture());
     ColorGrayImage gray;
     ConvertToGray(estimate, gray);
     return gray;
   };
-  EnhancedOutcome wholeOutcome;
   EnhancedOutcome tiledOutcome;
-  const ColorGrayImage whole = run(grid.width, wholeOutcome);
-  const ColorGrayImage tiled = run(80, tiledOutcome);
-  ASSERT_EQ(wholeOutcome.psfSigma, kNarrowerPsf * settings.psfSigma);
-  EXPECT_EQ(tiledOutcome.psfSigma, wholeOutcome.psfSigma);
-  // Tiles through the stated PSF would fall about 2.5 dB below the whole grid here, and
-  // about 17 dB from it; tiles of this chart through one PSF stay within 0.1 dB and 26 dB.
-  EXPECT_NEAR(Psnr(tiled, seq.truth), Psnr(whole, seq.truth), 0.1);
+  const ColorGrayImage tiled = run(settings, 80, tiledOutcome);  // 2 x 2 tiles of the 160 x 160 grid
+  ASSERT_LT(tiledOutcome.psfSigma, settings.psfSigma);
+  ASSERT_GE(tiledOutcome.psfTrials.size(), 2u);
+  EXPECT_EQ(tiledOutcome.psfTrials[0].sigma, settings.psfSigma);
+  // The whole grid solved at once through the PSF the tiles chose.
+  EnhancedSettings chosen = settings;
+  chosen.psfSigma = tiledOutcome.psfSigma;
+  chosen.checkPsf = false;
+  EnhancedOutcome wholeOutcome;
+  const ColorGrayImage whole = run(chosen, grid.width, wholeOutcome);
+  // Tiles of this chart through one PSF stay within 0.2 dB of it and above 22 dB from it;
+  // with the other tiles through the stated PSF they fall 15-18 dB from it.
+  EXPECT_NEAR(Psnr(tiled, seq.truth), Psnr(whole, seq.truth), 0.5);
   EXPECT_GT(Psnr(tiled, whole), 22.0);
 }
 
