@@ -214,15 +214,11 @@ struct LumaSolve {
   double heldOutError = 0.0;
 };
 
-// Runs the bands of luma and colour differences (kToLumaChroma; luma first, then the
-// colour differences) and decides whether the estimate is kept (outcome.fellBack
-// otherwise). bicubicLuma: frame 0 enlarged, its luma.
-void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const HrGeometry& roiGrid, int margin,
-                EnhancedWeights& weights, const Plane& bicubicLuma, Plane (&planes)[3], EnhancedOutcome& outcome,
-                const EnhancedProgress& progress, const EnhancedPicture& picture) {
+// The weights the solve starts from: lambda scaled to the observations per HR pixel (the
+// data term sums over observations, the prior over HR pixels, so that the balance does not
+// move with the frame count), the held-out frames, every other frame with observations at 1.
+void InitialWeights(const ObservationModel& model, const EnhancedSettings& settings, EnhancedWeights& weights) {
   const int frames = model.FrameCount();
-  // The data term sums over observations, the prior over HR pixels: lambda is scaled by
-  // the observations per HR pixel so that the balance does not move with the frame count.
   const double density = static_cast<double>(model.ObservationCount()) /
                          (static_cast<double>(model.GridWidth()) * model.GridHeight());
   weights.lambda = settings.lambda * kPriorGain * density;
@@ -232,71 +228,113 @@ void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const
     const size_t i = static_cast<size_t>(k);
     if (model.FrameBegin(k) == model.FrameEnd(k) || weights.heldOut[i] != 0) weights.frame[i] = 0.0;
   }
-  const Plane* lumaInSolve = nullptr;  // luma while a LumaSolve holds it
-  const auto show = [&]() {
-    if (!picture) return;
+}
+
+// Runs the bands of one grid with the progress and the pictures of the work, counting the
+// iterations into the outcome.
+class BandSolver {
+ public:
+  BandSolver(ObservationModel& model, const EnhancedSettings& settings, const HrGeometry& roiGrid, int margin,
+             Plane (&planes)[3], EnhancedOutcome& outcome, const EnhancedProgress& progress,
+             const EnhancedPicture& picture)
+      : model_(model), settings_(settings), roiGrid_(roiGrid), margin_(margin), planes_(planes), outcome_(outcome),
+        progress_(progress), picture_(picture) {}
+
+  // The estimate as it stands, with luma from the solve under way if there is one.
+  void Show() const {
+    if (!picture_) return;
     ColorDoubleImage estimate;
-    Plane rgb[3] = {planes[0], lumaInSolve != nullptr ? *lumaInSolve : planes[kLumaBand], planes[2]};
+    Plane rgb[3] = {planes_[0], lumaInSolve_ != nullptr ? *lumaInSolve_ : planes_[kLumaBand], planes_[2]};
     TransformPlanes(kToRgb, rgb);
-    Crop(rgb, margin, roiGrid, estimate);
-    picture(estimate);
-  };
-  int lumaSteps = 0;  // every luma iteration, of either PSF, for the progress
-  const auto run = [&](int band, const EnhancedWeights& w, int cap, bool last, Plane& x, int& done,
-                       double& bestError) {
-    const int offset = band == kLumaBand ? lumaSteps : done;
-    const int n = RunBand(model, band, w, settings, cap, last, x, bestError, [&](int it) {
-      if (progress) progress(band, offset + it);
-      if ((offset + it) % kPictureEvery == 0) show();
+    Crop(rgb, margin_, roiGrid_, estimate);
+    picture_(estimate);
+  }
+
+  // RunBand on x; done counts the band's iterations (luma's over all its solves).
+  void Run(int band, const EnhancedWeights& w, int cap, bool last, Plane& x, int& done, double& bestError) {
+    const int offset = band == kLumaBand ? lumaSteps_ : done;
+    const int n = RunBand(model_, band, w, settings_, cap, last, x, bestError, [&](int it) {
+      if (progress_) progress_(band, offset + it);
+      if ((offset + it) % kPictureEvery == 0) Show();
     });
     done += n;
-    if (band == kLumaBand) lumaSteps += n;
-    outcome.iterations += n;
-  };
+    if (band == kLumaBand) lumaSteps_ += n;
+    outcome_.iterations += n;
+  }
 
-  // Luma first: a few iterations with every frame, then the frames weighted by their own
-  // residual, then on to the cap.
-  const auto solveLuma = [&](Plane start) {
-    LumaSolve s{std::move(start), weights, {}, 0, 0.0};
-    lumaInSolve = &s.x;
-    run(kLumaBand, s.weights, std::min(kWeightingIterations, settings.maxIterations), false, s.x, s.done,
+  // Luma from start: a few iterations with every frame, then the frames weighted by their
+  // own residual, then on to the cap.
+  LumaSolve SolveLuma(Plane start, const EnhancedWeights& initial) {
+    LumaSolve s{std::move(start), initial, {}, 0, 0.0};
+    lumaInSolve_ = &s.x;
+    Run(kLumaBand, s.weights, std::min(kWeightingIterations, settings_.maxIterations), false, s.x, s.done,
         s.heldOutError);
     ObjectiveScratch scratch;
-    s.residuals = FrameResiduals(model, kLumaBand, s.x, scratch);
+    s.residuals = FrameResiduals(model_, kLumaBand, s.x, scratch);
     const std::vector<double> residualWeights = FrameWeightsFromResiduals(s.residuals);
     for (size_t k = 0; k < residualWeights.size(); ++k) {
       s.weights.frame[k] = std::min(s.weights.frame[k], residualWeights[k]);
       // A held-out frame that fits no better than a rejected one says nothing about the estimate.
       if (residualWeights[k] == 0.0) s.weights.heldOut[k] = 0;
     }
-    if (settings.maxIterations > s.done) {
-      run(kLumaBand, s.weights, settings.maxIterations - s.done, true, s.x, s.done, s.heldOutError);
+    if (settings_.maxIterations > s.done) {
+      Run(kLumaBand, s.weights, settings_.maxIterations - s.done, true, s.x, s.done, s.heldOutError);
     } else {
       s.heldOutError = std::numeric_limits<double>::quiet_NaN();  // never measured
     }
-    lumaInSolve = nullptr;
+    lumaInSolve_ = nullptr;
     return s;
-  };
-  show();
-  outcome.psfSigma = settings.psfSigma;
-  const bool mayCheck = settings.checkPsf && AnyHeldOut(weights.heldOut);
-  // The start is kept for a second solve only when one may follow.
-  LumaSolve luma = mayCheck ? solveLuma(planes[kLumaBand]) : solveLuma(std::move(planes[kLumaBand]));
-  outcome.psfTrials.push_back({settings.psfSigma, luma.heldOutError});
-  while (mayCheck && luma.heldOutError > kPsfMismatch * outcome.noise) {
-    const double next = std::max(kNarrowerPsf * outcome.psfSigma, kNarrowestPsf);
-    if (next > kLeastPsfStep * outcome.psfSigma) break;
-    const std::vector<double> current = model.Taps();
-    model.SetTaps(PsfTaps(next, roiGrid.scale));
-    LumaSolve narrower = solveLuma(planes[kLumaBand]);
-    outcome.psfTrials.push_back({next, narrower.heldOutError});
-    if (!(narrower.heldOutError < luma.heldOutError - kPsfGain * outcome.noise)) {
-      model.SetTaps(current);
-      break;
-    }
-    luma = std::move(narrower);
-    outcome.psfSigma = next;
   }
+
+  // Luma through the stated PSF and, while it predicts the held-out frames worse than the
+  // noise explains, through narrower ones (kNarrowerPsf); the model keeps the PSF chosen.
+  LumaSolve SolveLumaCheckingPsf(const EnhancedWeights& initial) {
+    outcome_.psfSigma = settings_.psfSigma;
+    const bool mayCheck = settings_.checkPsf && AnyHeldOut(initial.heldOut);
+    // The start is kept for a second solve only when one may follow.
+    LumaSolve luma = mayCheck ? SolveLuma(planes_[kLumaBand], initial)
+                              : SolveLuma(std::move(planes_[kLumaBand]), initial);
+    outcome_.psfTrials.push_back({settings_.psfSigma, luma.heldOutError});
+    while (mayCheck && luma.heldOutError > kPsfMismatch * outcome_.noise) {
+      const double next = std::max(kNarrowerPsf * outcome_.psfSigma, kNarrowestPsf);
+      if (next > kLeastPsfStep * outcome_.psfSigma) break;
+      const std::vector<double> current = model_.Taps();
+      model_.SetTaps(PsfTaps(next, roiGrid_.scale));
+      LumaSolve narrower = SolveLuma(planes_[kLumaBand], initial);
+      outcome_.psfTrials.push_back({next, narrower.heldOutError});
+      if (!(narrower.heldOutError < luma.heldOutError - kPsfGain * outcome_.noise)) {
+        model_.SetTaps(current);
+        break;
+      }
+      luma = std::move(narrower);
+      outcome_.psfSigma = next;
+    }
+    return luma;
+  }
+
+ private:
+  ObservationModel& model_;
+  const EnhancedSettings& settings_;
+  const HrGeometry& roiGrid_;
+  int margin_;
+  Plane (&planes_)[3];
+  EnhancedOutcome& outcome_;
+  const EnhancedProgress& progress_;
+  const EnhancedPicture& picture_;
+  const Plane* lumaInSolve_ = nullptr;  // luma while a LumaSolve holds it
+  int lumaSteps_ = 0;                   // every luma iteration, of any PSF, for the progress
+};
+
+// Runs the bands of luma and colour differences (kToLumaChroma; luma first, then the
+// colour differences) and decides whether the estimate is kept (outcome.fellBack
+// otherwise). bicubicLuma: frame 0 enlarged, its luma.
+void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const HrGeometry& roiGrid, int margin,
+                EnhancedWeights& weights, const Plane& bicubicLuma, Plane (&planes)[3], EnhancedOutcome& outcome,
+                const EnhancedProgress& progress, const EnhancedPicture& picture) {
+  InitialWeights(model, settings, weights);
+  BandSolver solver(model, settings, roiGrid, margin, planes, outcome, progress, picture);
+  solver.Show();
+  LumaSolve luma = solver.SolveLumaCheckingPsf(weights);
   planes[kLumaBand] = std::move(luma.x);
   weights = luma.weights;
   outcome.residuals = luma.residuals;
@@ -321,10 +359,10 @@ void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const
   // The colour differences: the stronger prior.
   weights.lambda *= kChromaPrior;
   for (int band : {0, 2}) {
-    show();
+    solver.Show();
     int done = 0;
     double bandError = 0.0;
-    run(band, weights, settings.maxIterations, true, planes[band], done, bandError);
+    solver.Run(band, weights, settings.maxIterations, true, planes[band], done, bandError);
   }
 }
 
