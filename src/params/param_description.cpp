@@ -38,7 +38,9 @@ const std::array<ParamDescription, kParamCount> kParams = {{
     {.name = "scale", .flag = "--scale", .label = "scale", .kind = ParamKind::Scale, .typeName = "2|3|4",
      .help = "scale factor of the result", .defaultText = "4", .line = 8, .real = &ParamSet::scale},
     {.name = "psfSigma", .flag = "--psf-sigma", .label = "PSF sigma", .kind = ParamKind::Double, .typeName = "FLOAT",
-     .help = "Gaussian blur of the camera in LR pixels", .defaultText = "0.6", .line = 9, .minimum = 0,
+     .help = "Gaussian blur of the camera in LR pixels (the enhanced method narrows it when the frames are "
+             "sharper)",
+     .defaultText = "0.6", .line = 9, .minimum = 0,
      .maximum = ReconstructionOptions::kMaxPsfSigma, .minimumExcluded = true, .real = &ParamSet::psfSigma},
     {.name = "alpha", .flag = "--alpha", .label = "alpha", .kind = ParamKind::Double, .typeName = "FLOAT",
      .help = "regulariser decay over shift distance", .defaultText = "0.7", .line = 10, .minimum = -kInf,
