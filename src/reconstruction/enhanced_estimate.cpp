@@ -294,14 +294,14 @@ class BandSolver {
     // The start is kept for a second solve only when one may follow.
     LumaSolve luma = mayCheck ? SolveLuma(planes_[kLumaBand], initial)
                               : SolveLuma(std::move(planes_[kLumaBand]), initial);
-    outcome_.psfTrials.push_back({settings_.psfSigma, luma.heldOutError});
+    outcome_.psfTrials.push_back({settings_.psfSigma, luma.heldOutError, luma.done});
     while (mayCheck && luma.heldOutError > kPsfMismatch * outcome_.noise) {
       const double next = std::max(kNarrowerPsf * outcome_.psfSigma, kNarrowestPsf);
       if (next > kLeastPsfStep * outcome_.psfSigma) break;
       const std::vector<double> current = model_.Taps();
       model_.SetTaps(PsfTaps(next, roiGrid_.scale));
       LumaSolve narrower = SolveLuma(planes_[kLumaBand], initial);
-      outcome_.psfTrials.push_back({next, narrower.heldOutError});
+      outcome_.psfTrials.push_back({next, narrower.heldOutError, narrower.done});
       if (!(narrower.heldOutError < luma.heldOutError - kPsfGain * outcome_.noise)) {
         model_.SetTaps(current);
         break;

@@ -60,11 +60,13 @@ struct EnhancedOutcome {
   bool fellBack = false;
   std::string reason;
   // The PSF sigma the estimate was solved with, and every sigma luma was solved with (the
-  // stated one first) with the held-out error it reached (PSF check, kNarrowerPsf).
+  // stated one first) with the held-out error it reached and its iterations (PSF check,
+  // kNarrowerPsf).
   double psfSigma = 0.0;
   struct PsfTrial {
     double sigma;
     double heldOutError;
+    int iterations;
   };
   std::vector<PsfTrial> psfTrials;
 };

@@ -58,9 +58,10 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
   if (outcome.psfTrials.size() > 1) {
     std::string trials;
     for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
-      trials += Format("%s%g: %.3f", trials.empty() ? "" : ", ", t.sigma, t.heldOutError);
+      trials += Format("%s%g: %.3f after %d", trials.empty() ? "" : ", ", t.sigma, t.heldOutError, t.iterations);
     }
-    observer.Log(Format("PSF = %g (held-out error by PSF sigma: %s)\r\n", outcome.psfSigma, trials.c_str()));
+    observer.Log(Format("PSF = %g (held-out error and luma iterations by PSF sigma: %s)\r\n", outcome.psfSigma,
+                        trials.c_str()));
   }
   const EnhancedOutcome::PsfTrial* stated = outcome.psfTrials.empty() ? nullptr : &outcome.psfTrials.front();
   if (stated != nullptr && outcome.psfSigma != stated->sigma) {

@@ -360,6 +360,7 @@ TEST(EnhancedRobust, FramesSharperThanThePsfAreSolvedWithANarrowerOne) {
   EXPECT_GE(checked.psfSigma, kNarrowestPsf);
   for (size_t t = 1; t < checked.psfTrials.size(); ++t) {
     EXPECT_LT(checked.psfTrials[t].sigma, checked.psfTrials[t - 1].sigma);
+    EXPECT_GT(checked.psfTrials[t].iterations, 0);
     if (checked.psfTrials[t].sigma <= checked.psfSigma) {
       EXPECT_LT(checked.psfTrials[t].heldOutError, checked.psfTrials[t - 1].heldOutError);
     }
