@@ -126,7 +126,7 @@ void EnhancedReconstructTiled(const std::vector<ColorGrayImage>& frames, const s
   EnhancedSettings tileSettings = settings;
   tileSettings.decideFallback = false;
   TileOutcomes totals(outcome);
-  // The middle tile first: it chooses the PSF for all of them (CheckPsf), so that no seam
+  // The middle tile first: it chooses the PSF for all of them (kNarrowerPsf), so that no seam
   // shows between two, from the part of the ROI the user looks at.
   std::vector<std::pair<Span, Span>> tiles;
   for (const Span& rows : Spans(roiGrid.height, tileSide)) {
