@@ -11,14 +11,23 @@
 namespace lumet {
 namespace {
 
-TEST(EnhancedTilesTest, TilesWithTheirOverlapGiveTheUntiledQualityWithoutSeams) {
+// A synthetic sequence of 220 x 160 frames, whose standard ROI makes a 160 x 160 HR grid:
+// 2 x 2 tiles of 80.
+SyntheticSequence SmallSequence(const char* scene, int lrCount, uint64_t seed, double psfSigma = 0.6,
+                                double noise = 2.0) {
   SynthOptions o;
-  o.scene = "texture";
-  o.lrCount = 6;
+  o.scene = scene;
+  o.lrCount = lrCount;
   o.width = 220;
   o.height = 160;
-  o.seed = 5;
-  const SyntheticSequence seq = MakeSyntheticSequence(o);
+  o.seed = seed;
+  o.psfSigma = psfSigma;
+  o.noise = noise;
+  return MakeSyntheticSequence(o);
+}
+
+TEST(EnhancedTilesTest, TilesWithTheirOverlapGiveTheUntiledQualityWithoutSeams) {
+  const SyntheticSequence seq = SmallSequence("texture", 6, 5);
   const HrGeometry grid = MakeHrGeometry(seq.params.roi, seq.params.scale);
   EnhancedSettings settings;
   settings.maxIterations = 20;
@@ -46,15 +55,8 @@ TEST(EnhancedTilesTest, FrameZeroEnlargedIsChosenOnceForTheWholeGrid) {
   // Frames 1 .. 5 come from another texture: every tile would fall back on its own. The
   // tiled run must say so once (outcome.fellBack, one reason) and write frame 0 enlarged
   // over the whole grid, not leave each tile's decision unreported.
-  SynthOptions o;
-  o.scene = "texture";
-  o.lrCount = 5;
-  o.width = 220;
-  o.height = 160;
-  o.seed = 5;
-  const SyntheticSequence seq = MakeSyntheticSequence(o);
-  o.seed = 11;
-  const SyntheticSequence other = MakeSyntheticSequence(o);
+  const SyntheticSequence seq = SmallSequence("texture", 5, 5);
+  const SyntheticSequence other = SmallSequence("texture", 5, 11);
   std::vector<ColorGrayImage> frames = other.frames;
   frames[0] = seq.frames[0];
   const HrGeometry grid = MakeHrGeometry(seq.params.roi, seq.params.scale);
@@ -95,15 +97,7 @@ TEST(EnhancedTilesTest, FrameZeroEnlargedIsChosenOnceForTheWholeGrid) {
 TEST(EnhancedTilesTest, TheMiddleTileChoosesThePsfForAll) {
   // A camera sharper than the stated PSF: the middle tile narrows it, and every tile must
   // be solved with that one, or the tiles differ by their rims.
-  SynthOptions o;
-  o.scene = "chart";
-  o.lrCount = 8;
-  o.width = 220;
-  o.height = 160;
-  o.seed = 3;
-  o.psfSigma = 0.3;
-  o.noise = 0.5;
-  const SyntheticSequence seq = MakeSyntheticSequence(o);
+  const SyntheticSequence seq = SmallSequence("chart", 8, 3, 0.3, 0.5);
   const HrGeometry grid = MakeHrGeometry(seq.params.roi, seq.params.scale);
   EnhancedSettings settings;
   settings.maxIterations = 20;
