@@ -1,6 +1,7 @@
-#include "workbench/enhanced_registration.h"
+#include "registration/direct_refinement.h"
 
 #include <cmath>
+#include <string>
 
 #include "registration/direct_alignment.h"
 #include "registration/homography_search.h"
@@ -10,7 +11,7 @@
 namespace lumet {
 
 double RefineDirectly(const GrayImage& reference, const GrayImage& frame, Matrix& h, double e1, double e2, int k,
-                      const RegistrationOptions& p, UiPort& ui) {
+                      const RegistrationOptions& p, std::string& log) {
   const bool searched = !(e1 == kTooFewPairs || e1 == kNoTrialAccepted || !std::isfinite(e2));
   Matrix best = h;
   AlignmentResult bestResult = AlignDirect(reference, frame, best, p.roi);
@@ -27,12 +28,12 @@ double RefineDirectly(const GrayImage& reference, const GrayImage& frame, Matrix
       bestResult = otherResult;
       fromDirectSearch = true;
     }
-    ui.AppendLog(Format("Frame %d: no homography search, started from %s\r\n", k,
-                        fromDirectSearch ? "a direct search" : "the refined identity"));
+    log += Format("Frame %d: no homography search, started from %s\r\n", k,
+                  fromDirectSearch ? "a direct search" : "the refined identity");
   }
   if (bestResult.diverged) {
-    ui.AppendLog(Format("Frame %d: direct refinement diverged (%s->%s), the start is kept\r\n", k,
-                        FormatG6(bestResult.startError).c_str(), FormatG6(bestResult.error).c_str()));
+    log += Format("Frame %d: direct refinement diverged (%s->%s), the start is kept\r\n", k,
+                  FormatG6(bestResult.startError).c_str(), FormatG6(bestResult.error).c_str());
   }
   h = best;
   return RoiMae(reference, frame, h, p.roi);

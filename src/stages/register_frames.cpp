@@ -1,0 +1,148 @@
+#include "stages/register_frames.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "registration/direct_refinement.h"
+#include "registration/homography_search.h"
+#include "util/error.h"
+#include "util/parallel.h"
+
+namespace lumet {
+
+namespace {
+
+std::string SizeText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }
+
+// Work of pairing one frame's points (for ParallelFor): worth a thread of its own.
+constexpr long kPairWork = 1L << 20;
+
+// Runs one step of a frame that has not failed yet; a failure waits for the frame's turn.
+template <typename Step>
+void Guarded(RegisteredFrame& f, const Step& step) {
+  if (f.failure) return;
+  try {
+    step();
+  } catch (...) {
+    f.failure = std::current_exception();
+  }
+}
+
+struct StageSetup {
+  const GrayImage& referenceGreen;
+  const std::string& referenceName;
+  const FrameReader& reader;
+  const RegistrationOptions& options;
+};
+
+// frames[first .. first + count - 1]; a frame that cannot be read ends the batch (reported
+// in its turn, after the frames before it; none after it is read).
+void ReadBatch(const StageSetup& s, const std::vector<int>& frames, int first, int count,
+               std::vector<RegisteredFrame>& batch) {
+  const int width = s.referenceGreen.Width();
+  const int height = s.referenceGreen.Height();
+  batch.resize(static_cast<size_t>(count));
+  for (int j = 0; j < count; ++j) {
+    RegisteredFrame& f = batch[static_cast<size_t>(j)];
+    f = RegisteredFrame{};
+    f.frame = frames[static_cast<size_t>(first + j)];
+    f.name = s.reader.name(f.frame);
+    try {
+      s.reader.read(f.frame, f.image);
+      if (f.image.Width() != width || f.image.Height() != height) {
+        throw Error("frame " + f.name + " is " + SizeText(f.image.Width(), f.image.Height()) +
+                    " pixels, but the reference frame " + s.referenceName + " is " + SizeText(width, height));
+      }
+    } catch (...) {
+      f.failure = std::current_exception();
+      batch.resize(static_cast<size_t>(j + 1));
+      return;
+    }
+  }
+}
+
+// The last step of a frame, on its thread: the direct refinement where the options ask for
+// it, then whatever the caller stages.
+void FinishFrame(const StageSetup& s, const RegistrationReference& reference, RegistrationEvents& events,
+                 RegisteredFrame& f) {
+  Guarded(f, [&] {
+    f.score = s.options.directRefinement ? RefineDirectly(*reference.green, f.image.channels[1], f.reg.h, f.reg.e1,
+                                                          f.reg.e2, f.frame, s.options, f.log)
+                                         : f.reg.e2;
+  });
+  if (f.failure) return;
+  try {
+    events.Stage(f);
+  } catch (...) {
+    f.stageFailure = std::current_exception();
+  }
+}
+
+// The batch's frames registered, one frame per thread (at these sizes a frame's own loops
+// are too short to share well between cores). The reference's corner points are found beside
+// the first batch's (`referenceReady` false until then).
+void RegisterBatch(const StageSetup& s, std::vector<RegisteredFrame>& batch, RegistrationReference& reference,
+                   bool& referenceReady, LcgRandom& random, RegistrationEvents& events) {
+  const int ready = static_cast<int>(batch.size());
+  const long frameWork = 1000L * s.referenceGreen.Width() * s.referenceGreen.Height();
+  const int extra = referenceReady ? 0 : 1;  // item 0 of the first batch is the reference
+  std::exception_ptr refFailure;
+  ParallelFor(0, ready + extra, frameWork, [&](int lo, int hi) {
+    for (int j = lo; j < hi; ++j) {
+      if (j < extra) {
+        try {
+          reference = PrepareReference(s.referenceGreen, s.options);
+        } catch (...) {
+          refFailure = std::current_exception();
+        }
+      } else {
+        RegisteredFrame& f = batch[static_cast<size_t>(j - extra)];
+        Guarded(f, [&] { DetectFramePoints(f.image.channels[1], s.options, f.reg); });
+      }
+    }
+  });
+  if (refFailure) std::rethrow_exception(refFailure);
+  referenceReady = true;
+  ParallelFor(0, ready, kPairWork, [&](int lo, int hi) {
+    for (int j = lo; j < hi; ++j) {
+      RegisteredFrame& f = batch[static_cast<size_t>(j)];
+      Guarded(f, [&] { PairFramePoints(reference, f.image.channels[1], s.options, f.reg); });
+    }
+  });
+  for (RegisteredFrame& f : batch) {
+    if (!f.failure && f.reg.sizes.Searchable()) {
+      f.random = random;
+      SkipSearchDraws(random, kSearchTrials);
+    }
+  }
+  ParallelFor(0, ready, frameWork, [&](int lo, int hi) {
+    for (int j = lo; j < hi; ++j) {
+      RegisteredFrame& f = batch[static_cast<size_t>(j)];
+      Guarded(f, [&] { FitFrame(reference, f.image.channels[1], s.options, f.random, f.reg); });
+      FinishFrame(s, reference, events, f);
+    }
+  });
+}
+
+}  // namespace
+
+void RegisterFrames(const GrayImage& referenceGreen, const std::string& referenceName, const std::vector<int>& frames,
+                    const FrameReader& reader, const RegistrationOptions& options, LcgRandom& random,
+                    RegistrationEvents& events) {
+  const StageSetup setup{referenceGreen, referenceName, reader, options};
+  const int count = static_cast<int>(frames.size());
+  const int batchSize = std::max(1, events.BatchSize(count));
+  RegistrationReference reference;
+  bool referenceReady = false;
+  std::vector<RegisteredFrame> batch;
+  for (int first = 0; first < count; first += batchSize) {
+    events.CheckCancel();
+    ReadBatch(setup, frames, first, std::min(batchSize, count - first), batch);
+    const bool firstBatch = !referenceReady;
+    RegisterBatch(setup, batch, reference, referenceReady, random, events);
+    if (firstBatch) events.ReferenceReady(reference);
+    events.Report(batch, reference);
+  }
+}
+
+}  // namespace lumet

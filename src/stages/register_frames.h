@@ -1,0 +1,68 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "numeric/image_plane.h"
+#include "numeric/random.h"
+#include "registration/frame_registration.h"
+#include "registration/registration_options.h"
+#include "util/atomic_file.h"
+
+namespace lumet {
+
+// The registration stage: a list of frames of one sequence registered against one of its
+// frames, the reference. It knows nothing of files, viewers or logs: frames come from a
+// reader, and every result goes to the caller's RegistrationEvents a batch at a time, in the
+// order of the list. Frames are registered a batch at a time, one frame per thread; each
+// search draws from the generator where the previous frame's search left it, so the results
+// are those of registering the frames one after the other.
+
+// One frame of a batch: registered off the caller's thread, reported on it in list order.
+struct RegisteredFrame {
+  int frame = 0;             // its index in the sequence
+  std::string name;          // as the reader names it
+  ColorGrayImage image;      // as decoded (the caller may take it)
+  FrameRegistration reg;     // reg.h is the final homography, reference positions to frame positions
+  double score = 0.0;        // RoiMae of reg.h: reg.e2, or the direct refinement's end
+  std::string log;           // lines the direct refinement has for the log ("" for the classic one)
+  LcgRandom random;          // where this frame's search started drawing
+  // Whatever the caller staged for this frame off its thread (a file), and a failure doing so.
+  StagedFile staged;
+  std::exception_ptr stageFailure;
+  // A failure of the frame itself (unreadable, of another size, ...): reported in its turn.
+  std::exception_ptr failure;
+};
+
+class RegistrationEvents {
+ public:
+  virtual ~RegistrationEvents() = default;
+  // Before each batch is read: may throw lumet::Cancelled.
+  virtual void CheckCancel() {}
+  // Frames per batch (at least 1), asked once before the first.
+  virtual int BatchSize(int frameCount) const = 0;
+  // Off the caller's thread, on a frame registered without failure: what may be prepared in
+  // parallel (a file staged). A throw is kept as the frame's stageFailure.
+  virtual void Stage(RegisteredFrame& frame) { (void)frame; }
+  // The reference's corner points, once, before the first batch is reported.
+  virtual void ReferenceReady(const RegistrationReference& reference) { (void)reference; }
+  // The batch's frames, in list order. A frame's failure is the caller's to rethrow; a throw
+  // ends the stage.
+  virtual void Report(std::vector<RegisteredFrame>& batch, const RegistrationReference& reference) = 0;
+};
+
+struct FrameReader {
+  std::function<std::string(int)> name;
+  std::function<void(int, ColorGrayImage&)> read;
+};
+
+// Registers frames[0], frames[1], ... against referenceGreen (the reference frame's green
+// channel, named referenceName in messages; every frame must have its size), drawing the
+// searches from `random`, which moves on by their draws.
+void RegisterFrames(const GrayImage& referenceGreen, const std::string& referenceName, const std::vector<int>& frames,
+                    const FrameReader& reader, const RegistrationOptions& options, LcgRandom& random,
+                    RegistrationEvents& events);
+
+}  // namespace lumet
