@@ -5,7 +5,9 @@
 
 #include "registration/direct_refinement.h"
 #include "registration/homography_search.h"
+#include "registration/search_sizes.h"
 #include "util/error.h"
+#include "util/text_format.h"
 #include "util/parallel.h"
 
 namespace lumet {
@@ -13,6 +15,32 @@ namespace lumet {
 namespace {
 
 std::string SizeText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }
+
+// Why frame k got no homography search, and which options change it.
+FrameWarning FallbackWarning(int k, const RegistrationOptions& o, int width, int height, size_t refPoints,
+                             size_t framePoints, size_t pairs) {
+  const int block = 2 * o.sadSize + 1;
+  FrameWarning w;
+  w.frame = k;
+  w.kind = o.directRefinement ? "no homography search, the direct refinement starts from the better of the "
+                                "refined identity and a direct translation search: "
+                              : "no homography search, the refinement starts from the identity: ";
+  if (block > width || block > height) {
+    w.kind += Format("the %d x %d matching block (--sad-size %d) does not fit the %d x %d frame", block, block,
+                     o.sadSize, width, height);
+    w.remedy = Format("a --sad-size below %d lets it fit", (std::min(width, height) + 1) / 2);
+  } else if (o.ransacSecond <= static_cast<int>(pairs)) {
+    w.kind += Format("the RANSAC sample of %d pairs (--ransac %d/%d) is below the %d a search needs", o.ransacFirst,
+                     o.ransacFirst, o.ransacSecond, kMinSampleSize);
+    w.remedy = Format("--ransac %d/%d or more runs it", kMinSampleSize, std::max(o.ransacSecond, kMinSampleSize));
+  } else {
+    w.kind += Format("too few corner points paired, a search needs %d pairs (the pairs of the points near the ROI "
+                     "in frame 0 / in the frame)", kMinSampleSize + 5);
+    w.detail = Format("%zu of %zu/%zu", pairs, refPoints, framePoints);
+    w.remedy = "more pair up with a smaller --sad-size, a larger --search-area or a --roi over more texture";
+  }
+  return w;
+}
 
 // Work of pairing one frame's points (for ParallelFor): worth a thread of its own.
 constexpr long kPairWork = 1L << 20;
@@ -71,6 +99,10 @@ void FinishFrame(const StageSetup& s, const RegistrationReference& reference, Re
                                          : f.reg.e2;
   });
   if (f.failure) return;
+  if (!f.reg.sizes.Searchable()) {
+    f.warnings.push_back(FallbackWarning(f.frame, s.options, s.referenceGreen.Width(), s.referenceGreen.Height(),
+                                         reference.points.size(), f.reg.points.size(), f.reg.pairs.a.size()));
+  }
   try {
     events.Stage(f);
   } catch (...) {
@@ -125,6 +157,19 @@ void RegisterBatch(const StageSetup& s, std::vector<RegisteredFrame>& batch, Reg
 }
 
 }  // namespace
+
+int UnwatchedBatchSize(int frameCount, int width, int height) {
+  constexpr size_t kUnwatchedBatchBytes = size_t{256} << 20;
+  const int least = std::max(1, ThreadCount()) * kFramesPerThreadInBatch;
+  const size_t frameBytes = std::max<size_t>(1, static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+  const size_t byMemory = kUnwatchedBatchBytes / frameBytes;
+  return static_cast<int>(
+      std::max<size_t>(static_cast<size_t>(least), std::min<size_t>(byMemory, static_cast<size_t>(frameCount))));
+}
+
+std::string FormatMaeLine(int k, double e1, double e2) {
+  return "MAE(" + std::to_string(k) + ") = " + FormatG6(e1) + "->" + FormatG6(e2) + "\r\n" + "\n";
+}
 
 void RegisterFrames(const GrayImage& referenceGreen, const std::string& referenceName, const std::vector<int>& frames,
                     const FrameReader& reader, const RegistrationOptions& options, LcgRandom& random,

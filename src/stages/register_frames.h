@@ -9,6 +9,7 @@
 #include "numeric/random.h"
 #include "registration/frame_registration.h"
 #include "registration/registration_options.h"
+#include "stages/frame_warning.h"
 #include "util/atomic_file.h"
 
 namespace lumet {
@@ -28,6 +29,7 @@ struct RegisteredFrame {
   FrameRegistration reg;     // reg.h is the final homography, reference positions to frame positions
   double score = 0.0;        // RoiMae of reg.h: reg.e2, or the direct refinement's end
   std::string log;           // lines the direct refinement has for the log ("" for the classic one)
+  std::vector<FrameWarning> warnings;  // why no search ran, when none did
   LcgRandom random;          // where this frame's search started drawing
   // Whatever the caller staged for this frame off its thread (a file), and a failure doing so.
   StagedFile staged;
@@ -64,5 +66,17 @@ struct FrameReader {
 void RegisterFrames(const GrayImage& referenceGreen, const std::string& referenceName, const std::vector<int>& frames,
                     const FrameReader& reader, const RegistrationOptions& options, LcgRandom& random,
                     RegistrationEvents& events);
+
+// Frames a thread takes per batch: enough to even out frames of different cost, few enough
+// that a watched registration shows its progress closely.
+inline constexpr int kFramesPerThreadInBatch = 2;
+// Frames per batch when nobody watches: as many as 256 MB of frames allow (fewer waits for
+// the slowest frame of a batch: a refinement may take ten times the steps of another), at
+// least kFramesPerThreadInBatch a thread.
+int UnwatchedBatchSize(int frameCount, int width, int height);
+
+// The registration's log text of frame k: "MAE(k) = e1->e2\r\n\n", the scores in "%g"
+// (e1 after the search, e2 after the refinement).
+std::string FormatMaeLine(int k, double e1, double e2);
 
 }  // namespace lumet

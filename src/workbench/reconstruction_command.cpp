@@ -16,6 +16,8 @@
 #include "util/memory_limit.h"
 #include "util/parallel.h"
 #include "util/text_format.h"
+#include "stages/frame_errors.h"
+#include "stages/reconstruction_memory.h"
 #include "workbench/frame_source.h"
 #include "workbench/output_files.h"
 #include "workbench/reconstruction_steps.h"
@@ -54,22 +56,6 @@ class UiObserver final : public ReconstructionObserver {
   ColorGrayImage& display_;
   bool byBand_;
 };
-
-// Refuses, naming what it needs, a reconstruction whose peak would pass the limit, and
-// gives the method what the limit leaves it. Beside the method: the program, the frames,
-// the first frame's picture and its grey levels, and the frame errors' warped frames (one
-// green channel per thread beside frame 0's; watched, two whole layers).
-void CheckReconstructionMemory(const ReconstructionMethod& method, ReconstructionOptions& options,
-                               const HrGeometry& grid, size_t frameBytes, bool watched, bool byBand, size_t limit) {
-  const size_t pixels = static_cast<size_t>(grid.width) * static_cast<size_t>(grid.height);
-  const size_t d = sizeof(double);
-  const size_t around = kProgramBytes + frameBytes + 6 * pixels;
-  const size_t errors = watched ? 4 * d * pixels : d * pixels * (1 + static_cast<size_t>(std::max(1, ThreadCount())));
-  options.memoryLimit = limit > around ? limit - around : 0;
-  CheckMemoryNeed(Format("The reconstruction of the %d x %d HR grid", grid.width, grid.height),
-                  around + std::max(errors, method.WorkingBytes(options, grid, byBand)), limit,
-                  "give a larger limit, or a smaller ROI or scale");
-}
 
 // Reads frames 0 .. K - 1 with their homography files into a method's input, each frame's
 // form on the HR grid beside it; frame 0 is read before the checks.
@@ -143,18 +129,7 @@ class FrameGathering {
     }
     const int read = static_cast<int>(lrForms_.size());
     if (read == 0) std::rethrow_exception(failure);
-    std::vector<double>& mae = in_.frameErrors;
-    DoubleImage green0;
-    WarpToHrGrid(in_.frames[0].channels[1], lrForms_[0], in_.grid, green0);
-    mae.assign(static_cast<size_t>(read), 0.0);
-    mae[0] = FrameMae(green0, green0);
-    ParallelFor(1, read, 20L * in_.grid.width * in_.grid.height, [&](int lo, int hi) {
-      DoubleImage green;
-      for (int k = lo; k < hi; ++k) {
-        WarpToHrGrid(in_.frames[static_cast<size_t>(k)].channels[1], lrForms_[static_cast<size_t>(k)], in_.grid, green);
-        mae[static_cast<size_t>(k)] = FrameMae(green0, green);
-      }
-    });
+    in_.frameErrors = MeasureFrameErrors(in_.frames, in_.homographies, in_.grid);
     for (int k = 0; k < read; ++k) LogError(k);
     if (failure) std::rethrow_exception(failure);
   }
@@ -170,20 +145,12 @@ class FrameGathering {
   std::vector<Matrix> lrForms_;
 };
 
-// A frame that shows nothing of the ROI through its homography (an absurd or damaged one)
-// has no error against frame 0; the classic selection stops at the first such frame, so
-// the user hears which frames they are instead of finding a result from fewer frames.
+// Frames whose error is nan, each warned of with its homography file when there is one.
 void WarnFramesWithoutError(UiPort& ui, const std::vector<double>& errors, const Workbench& bench) {
-  for (size_t k = 1; k < errors.size(); ++k) {
-    if (!std::isnan(errors[k])) continue;
-    FrameWarning w;
-    w.frame = static_cast<int>(k);
-    w.kind = "its homography maps the ROI onto no usable part of the frame, so MAE is nan and the classic selection "
-             "stops at the first such frame";
-    if (bench.writeFiles) w.detail = FormatFrameName(bench.params.homographyPattern, static_cast<int>(k));
-    w.remedy = "check the homography or register the frames again";
-    ui.Warn(w);
-  }
+  const auto file = [&](int k) {
+    return bench.writeFiles ? FormatFrameName(bench.params.homographyPattern, k) : std::string();
+  };
+  for (const FrameWarning& w : FramesWithoutError(errors, file)) ui.Warn(w);
 }
 
 }  // namespace

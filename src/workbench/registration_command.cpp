@@ -41,46 +41,11 @@ std::vector<MarkLine> Lines(const MatchedPairs& pairs) {
   return lines;
 }
 
-// Why frame k got no homography search, and which options change it.
-FrameWarning FallbackWarning(int k, const RegistrationOptions& o, int width, int height, size_t refPoints,
-                             size_t framePoints, size_t pairs) {
-  const int block = 2 * o.sadSize + 1;
-  FrameWarning w;
-  w.frame = k;
-  w.kind = o.directRefinement ? "no homography search, the direct refinement starts from the better of the "
-                                "refined identity and a direct translation search: "
-                              : "no homography search, the refinement starts from the identity: ";
-  if (block > width || block > height) {
-    w.kind += Format("the %d x %d matching block (--sad-size %d) does not fit the %d x %d frame", block, block,
-                     o.sadSize, width, height);
-    w.remedy = Format("a --sad-size below %d lets it fit", (std::min(width, height) + 1) / 2);
-  } else if (o.ransacSecond <= static_cast<int>(pairs)) {
-    w.kind += Format("the RANSAC sample of %d pairs (--ransac %d/%d) is below the %d a search needs", o.ransacFirst,
-                     o.ransacFirst, o.ransacSecond, kMinSampleSize);
-    w.remedy = Format("--ransac %d/%d or more runs it", kMinSampleSize, std::max(o.ransacSecond, kMinSampleSize));
-  } else {
-    w.kind += Format("too few corner points paired, a search needs %d pairs (the pairs of the points near the ROI "
-                     "in frame 0 / in the frame)", kMinSampleSize + 5);
-    w.detail = Format("%zu of %zu/%zu", pairs, refPoints, framePoints);
-    w.remedy = "more pair up with a smaller --sad-size, a larger --search-area or a --roi over more texture";
-  }
-  return w;
-}
-
-// Frames a thread takes per batch: enough to even out frames of different cost, few enough
-// that the viewers follow the work closely and Cancel takes effect soon.
-constexpr int kFramesPerThreadInBatch = 2;
-// Unwatched, a batch is as large as this many bytes of frames allow: fewer waits for the
-// slowest frame of a batch (a refinement may take ten times the steps of another).
-constexpr size_t kUnwatchedBatchBytes = size_t{256} << 20;
-
+// Watched, a batch is as large as a few frames per thread: the viewers follow the work
+// closely and Cancel takes effect soon.
 int FramesPerBatch(const UiPort& ui, int frameCount, int width, int height) {
-  const int watched = std::max(1, ThreadCount()) * kFramesPerThreadInBatch;
-  if (ui.ShowsWorkInProgress()) return watched;
-  const size_t frameBytes = std::max<size_t>(1, static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
-  const size_t byMemory = kUnwatchedBatchBytes / frameBytes;
-  return static_cast<int>(
-      std::max<size_t>(static_cast<size_t>(watched), std::min<size_t>(byMemory, static_cast<size_t>(frameCount))));
+  if (ui.ShowsWorkInProgress()) return std::max(1, ThreadCount()) * kFramesPerThreadInBatch;
+  return UnwatchedBatchSize(frameCount, width, height);
 }
 
 // Decoded frames handed on to the reconstruction, at most (more are decoded again).
@@ -99,8 +64,7 @@ struct RegistrationSetup {
 // One frame's turn: the viewers, its log lines and scores, and its homography (its file, or
 // kept in `homographies` when no files are written). Returns the path of a file put in place
 // whose folder is still to be flushed, or "".
-std::string ReportFrame(RegisteredFrame& f, const RegistrationSetup& s, const RegistrationReference& reference,
-                        UiPort& ui, std::vector<FrameScores>& scores, std::map<int, Matrix>& homographies) {
+std::string ReportFrame(RegisteredFrame& f, const RegistrationSetup& s, UiPort& ui, std::vector<FrameScores>& scores, std::map<int, Matrix>& homographies) {
   const ParamSet& p = s.p;
   ui.ReportProgress("Registration", f.frame - p.firstFrame + 1, p.lrCount);
   if (f.failure) std::rethrow_exception(f.failure);
@@ -114,10 +78,7 @@ std::string ReportFrame(RegisteredFrame& f, const RegistrationSetup& s, const Re
     ui.DrawSquares(Viewer::Frame, Squares(f.reg.points));
   }
   ui.DrawLines(Viewer::Reference, Lines(f.reg.pairs));
-  if (!f.reg.sizes.Searchable()) {
-    ui.Warn(FallbackWarning(f.frame, s.options, s.width, s.height, reference.points.size(), f.reg.points.size(),
-                            f.reg.pairs.a.size()));
-  }
+  for (const FrameWarning& w : f.warnings) ui.Warn(w);
   if (!f.log.empty()) ui.AppendLog(f.log);
   ui.AppendLog(FormatMaeLine(f.frame, f.reg.e1, f.score));
   scores.push_back(FrameScores{f.frame, f.reg.e1, f.score});
@@ -156,12 +117,12 @@ class CommandEvents final : public RegistrationEvents {
     ui_.DrawSquares(Viewer::Reference, Squares(reference.points));
   }
 
-  void Report(std::vector<RegisteredFrame>& batch, const RegistrationReference& reference) override {
+  void Report(std::vector<RegisteredFrame>& batch, const RegistrationReference&) override {
     std::string unflushed;  // a homography file whose folder is flushed once for the batch
     try {
       for (RegisteredFrame& f : batch) {
         if (!f.failure) lastLog_ = f.reg.refinementLog;
-        const std::string published = ReportFrame(f, s_, reference, ui_, bench_.registrationScores, bench_.homographies);
+        const std::string published = ReportFrame(f, s_, ui_, bench_.registrationScores, bench_.homographies);
         if (!published.empty()) unflushed = published;
         if (s_.writeFiles) bench_.filesWritten.push_back(FormatFrameName(s_.p.homographyPattern, f.frame));
         carry_(f.frame, std::move(f.image));
@@ -234,10 +195,6 @@ void Workbench::Registration(UiPort& ui) {
   CommandEvents events(setup, ui, *this, carry);
   RegisterFrames(referenceImage.channels[1], p.referenceFile, frames, reader, setup.options, random, events);
   if (p.lrCount > 0 && writeFiles) filesWritten.push_back(kRefinementLogPath);
-}
-
-std::string FormatMaeLine(int k, double e1, double e2) {
-  return "MAE(" + std::to_string(k) + ") = " + FormatG6(e1) + "->" + FormatG6(e2) + "\r\n" + "\n";
 }
 
 }  // namespace lumet

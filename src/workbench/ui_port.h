@@ -4,27 +4,12 @@
 #include <vector>
 
 #include "params/param_set.h"
+#include "stages/frame_warning.h"
 #include "raster/dib_raster.h"
 #include "util/error.h"
 #include "viewmodel/viewer_model.h"
 
 namespace lumet {
-
-// A warning about one frame. Frames warned of the same kind share its words, so a front end
-// may name them together: "kind" is the same for each, "detail" what differs (may be empty),
-// "remedy" the option that changes it.
-struct FrameWarning {
-  int frame = 0;
-  std::string kind;
-  std::string detail;
-  std::string remedy;
-};
-
-// "Warning: frame 3: kind (detail); remedy\r\n", the warning as one log line.
-inline std::string FormatWarningLine(const FrameWarning& w) {
-  return "Warning: frame " + std::to_string(w.frame) + ": " + w.kind + (w.detail.empty() ? "" : " (" + w.detail + ")") +
-         "; " + w.remedy + "\r\n";
-}
 
 // Everything a command does to the outside world goes through this port. The desktop
 // window implements it with real windows, the command line headless, tests with a

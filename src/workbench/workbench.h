@@ -12,6 +12,7 @@
 #include "params/param_set.h"
 #include "reconstruction/enhanced_reconstruction.h"
 #include "reconstruction/hr_geometry.h"
+#include "stages/register_frames.h"
 #include "util/memory_limit.h"
 #include "workbench/ui_port.h"
 
@@ -111,9 +112,6 @@ class Workbench {
   CarriedFrames carried_;
 };
 
-// The registration's log text of frame k: "MAE(k) = e1->e2\r\n\n", the scores in "%g"
-// (e1 after the search, e2 after the refinement).
-std::string FormatMaeLine(int k, double e1, double e2);
 
 // Fixed names of the system's own files.
 inline constexpr const char* kRefinementLogPath = "./steet_rms.txt";

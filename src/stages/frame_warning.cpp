@@ -1,4 +1,4 @@
-#include "workbench/warning_groups.h"
+#include "stages/frame_warning.h"
 
 #include <algorithm>
 

@@ -1,0 +1,53 @@
+#include "lumet/frame.h"
+
+#include <algorithm>
+
+#include "imageio/image_file.h"
+#include "library/conversions.h"
+#include "reconstruction/gray_conversion.h"
+#include "util/error.h"
+#include "util/text_format.h"
+
+namespace lumet {
+
+Frame ToFrame(const Estimate& estimate) {
+  const size_t pixels = static_cast<size_t>(std::max(0, estimate.width)) * static_cast<size_t>(std::max(0, estimate.height));
+  ColorGrayImage image;
+  image.Create(estimate.width, estimate.height);
+  DoubleImage band;
+  for (size_t c = 0; c < 3; ++c) {
+    if (estimate.band[c].size() != pixels) {
+      throw Error(Format("band %zu of the %d x %d estimate holds %zu values", c, estimate.width, estimate.height,
+                         estimate.band[c].size()));
+    }
+    band.Create(estimate.width, estimate.height);
+    for (int y = 0; y < estimate.height; ++y) {
+      const double* in = estimate.band[c].data() + static_cast<size_t>(y) * static_cast<size_t>(estimate.width);
+      std::copy(in, in + estimate.width, band.Row(y));
+    }
+    ConvertToGray(band, image.channels[c], 0, 1.0);
+  }
+  return ToFrame(image);
+}
+
+Frame ReadFrame(const std::string& path) {
+  UseModulesBesideLibrary();
+  ColorGrayImage image;
+  ReadImageFile(path, image);
+  return ToFrame(image);
+}
+
+void WriteFrame(const std::string& path, const Frame& frame) {
+  UseModulesBesideLibrary();
+  const std::string::size_type dot = path.find_last_of('.');
+  const std::string extension = dot == std::string::npos ? std::string() : path.substr(dot + 1);
+  ImageFormat format = ImageFormat::Bmp;
+  try {
+    format = ParseImageFormat(extension);
+  } catch (const Error&) {
+    throw Error("cannot write " + path + ": its extension must be .bmp, .png, .tif or .tiff");
+  }
+  WriteImageFile(path, ToColorImage(frame, path), format);
+}
+
+}  // namespace lumet

@@ -1,0 +1,7 @@
+#include "lumet/version.h"
+
+namespace lumet {
+
+const char* Version() { return LUMET_VERSION; }
+
+}  // namespace lumet
