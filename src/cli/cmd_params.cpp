@@ -6,6 +6,7 @@
 #include "cli/headless_port.h"
 #include "cli/param_options.h"
 #include "imageio/bmp_file.h"
+#include "params/param_file.h"
 #include "workbench/workbench.h"
 
 namespace lumet::cli {

@@ -10,6 +10,7 @@
 #include "imageio/codec_library.h"
 #include "imageio/homography_file.h"
 #include "numeric/pixel_map.h"
+#include "params/algorithm_options.h"
 #include "params/param_description.h"
 #include "reconstruction/gray_conversion.h"
 #include "util/error.h"

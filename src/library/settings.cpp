@@ -1,6 +1,7 @@
 #include "lumet/settings.h"
 
 #include "params/algorithm_options.h"
+#include "params/param_description.h"
 #include "params/param_set.h"
 
 namespace lumet {

@@ -52,4 +52,11 @@ void CheckAlgorithmOptions(const ParamSet& p) {
   }
 }
 
+void CheckParams(const ParamSet& params) {
+  CheckParamValues(params);
+  // The algorithms' own rules: the RANSAC sample within its pool, the HR grid large enough
+  // for the PSF kernel, the method's rules.
+  CheckAlgorithmOptions(params);
+}
+
 }  // namespace lumet

@@ -23,4 +23,10 @@ ReconstructionOptions ToReconstructionOptions(const ParamSet& params);
 // fault, the message starting with the label and value the user knows ("PSF sigma 3 is ...").
 void CheckAlgorithmOptions(const ParamSet& params);
 
+// Every rule that depends on the values alone: text rules, ranges (CheckParamValues), then
+// the algorithms' options' own checks (the RANSAC sample within its pool, the HR grid large
+// enough for the PSF kernel, the method's rules). Throws ParamError naming the value by its
+// label, with the allowed range.
+void CheckParams(const ParamSet& params);
+
 }  // namespace lumet

@@ -7,7 +7,6 @@
 #include <string_view>
 #include <vector>
 
-#include "params/algorithm_options.h"
 #include "reconstruction/enhanced_reconstruction.h"
 #include "reconstruction/reconstruction_options.h"
 #include "registration/registration_options.h"
@@ -308,7 +307,7 @@ std::string ParamRangeText(const ParamDescription& d) {
   return {};
 }
 
-void CheckParams(const ParamSet& p) {
+void CheckParamValues(const ParamSet& p) {
   for (size_t row = 0; row < kParamCount; ++row) {
     const ParamDescription& d = kParams[row];
     const std::string subject = std::string(d.label) + " " + ParamValueText(d, p);
@@ -346,9 +345,14 @@ void CheckParams(const ParamSet& p) {
       }
     }
   }
-  // The algorithms' own rules: the RANSAC sample within its pool, the HR grid large enough
-  // for the PSF kernel, the method's rules.
-  CheckAlgorithmOptions(p);
+}
+
+ParamSet InitParams() {
+  ParamSet p;
+  for (const ParamDescription& row : kParams) SetParamFromText(row, row.defaultText, p);
+  p.firstFrame = 1;
+  DeriveNames(p);
+  return p;
 }
 
 std::string DescribeParams(const ParamSet& p) {

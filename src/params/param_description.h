@@ -96,11 +96,15 @@ bool ParseFiniteText(const std::string& text, double& value);
 // "0 to 1000", "above 0, at most 2", "any finite number", "2, 3 or 4", "classic or enhanced" ...
 std::string ParamRangeText(const ParamDescription& row);
 
-// Every rule that depends on the values alone: text rules, ranges, then the algorithms'
-// options' own checks (the RANSAC sample within its pool, the HR grid large enough for the
-// PSF kernel, the method's rules). Throws ParamError naming the value by its label, with the
-// allowed range.
-void CheckParams(const ParamSet& params);
+// The rules of each value alone: text rules and ranges. Throws ParamError naming the value
+// by its label, with the allowed range. CheckParams (algorithm_options.h) adds the
+// algorithms' rules.
+void CheckParamValues(const ParamSet& params);
+
+// The "Init params" values (the defaults of the description, firstFrame 1), with the
+// derived names.
+ParamSet InitParams();
+
 
 // The set as "name = value" lines, the derived names included.
 std::string DescribeParams(const ParamSet& params);

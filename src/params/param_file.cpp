@@ -7,6 +7,7 @@
 
 #include "util/atomic_file.h"
 #include "util/error.h"
+#include "util/folder_lock.h"
 #include "util/input_file.h"
 #include "util/text_format.h"
 
@@ -286,6 +287,18 @@ std::string UnreadableParamFileError(const ParamFileReport& report) {
   if (!report.reset.empty()) text += "; the standard values would replace " + ResetText(report);
   return text + "; correct the line, or run lumet-cli params (or start the window) to reset " +
          (report.reset.empty() ? "it" : "them") + ", keeping the old file as " + BadCopyPath(report);
+}
+
+void AdoptParams(ParamSet& params, const std::string& savePath) {
+  ParamSet adopted = params;
+  CheckParams(adopted);
+  DeriveNames(adopted);
+  adopted.firstFrame = 1;
+  // From here on this process writes in the folder: the parameters, then whatever the
+  // command that adopts them writes.
+  LockWorkingFolder(std::filesystem::path(savePath).parent_path().string());
+  SaveParams(savePath, adopted);
+  params = std::move(adopted);
 }
 
 }  // namespace lumet

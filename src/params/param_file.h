@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "params/algorithm_options.h"
 #include "params/param_description.h"
 #include "params/param_set.h"
 
@@ -79,5 +80,11 @@ std::string UnreadableParamFileNotice(const ParamFileReport& report);
 void KeepUnreadableParamFile(const ParamFileReport& report);
 // The words of a command that refuses to run on it and changes nothing.
 std::string UnreadableParamFileError(const ParamFileReport& report);
+
+// Adoption of a parameter set: CheckParams, derives the names, sets firstFrame to 1, makes
+// this process the one writer of savePath's folder (LockWorkingFolder) and rewrites savePath
+// ("./param.txt"). Throws lumet::Error when a value is refused, another process writes in
+// the folder or the file cannot be written; params is then unchanged.
+void AdoptParams(ParamSet& params, const std::string& savePath = kParamSavePath);
 
 }  // namespace lumet

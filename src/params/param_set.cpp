@@ -2,14 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <string_view>
 #include <vector>
 
-#include "params/param_description.h"
-#include "params/param_file.h"
 #include "util/error.h"
-#include "util/folder_lock.h"
 
 namespace lumet {
 
@@ -111,14 +107,6 @@ std::string QuotedValue(const std::string& value) {
   return text.append("...\" (").append(std::to_string(value.size())).append(" characters)");
 }
 
-ParamSet InitParams() {
-  ParamSet p;
-  for (const ParamDescription& row : kParams) SetParamFromText(row, row.defaultText, p);
-  p.firstFrame = 1;
-  DeriveNames(p);
-  return p;
-}
-
 std::string FormatFrameName(const std::string& pattern, int k) {
   std::vector<Conversion> conversions;
   const std::string reason = ParsePattern(pattern, conversions);
@@ -150,18 +138,6 @@ void DeriveNames(ParamSet& params) {
   params.referenceFile = FormatFrameName(params.lrPattern, params.startIndex);
   params.resultFile = params.outputBase + ".bmp";
   params.homographyPattern = params.outputBase + "_hom-%d.txt";
-}
-
-void AdoptParams(ParamSet& params, const std::string& savePath) {
-  ParamSet adopted = params;
-  CheckParams(adopted);
-  DeriveNames(adopted);
-  adopted.firstFrame = 1;
-  // From here on this process writes in the folder: the parameters, then whatever the
-  // command that adopts them writes.
-  LockWorkingFolder(std::filesystem::path(savePath).parent_path().string());
-  SaveParams(savePath, adopted);
-  params = std::move(adopted);
 }
 
 }  // namespace lumet

@@ -49,10 +49,6 @@ inline constexpr const char* kParamSavePath = "./param.txt";
 // Longest text value the parameter file can hold.
 inline constexpr size_t kMaxTextValueLength = 1023;
 
-// The "Init params" values (the defaults of the description, firstFrame 1), with the
-// derived names.
-ParamSet InitParams();
-
 // Why a text value cannot be used, or "" when it can: empty, white space, a control
 // character, longer than 1023 characters; for the LR pattern a conversion other than one
 // integer conversion (%d or %i with optional flags and width) and "%%"; for the output
@@ -78,10 +74,5 @@ std::string FormatFrameName(const std::string& pattern, int k);
 // passed CheckParams).
 void DeriveNames(ParamSet& params);
 
-// Adoption of a parameter set: CheckParams, derives the names, sets firstFrame to 1, makes
-// this process the one writer of savePath's folder (LockWorkingFolder) and rewrites savePath
-// ("./param.txt"). Throws lumet::Error when a value is refused, another process writes in
-// the folder or the file cannot be written; params is then unchanged.
-void AdoptParams(ParamSet& params, const std::string& savePath = kParamSavePath);
 
 }  // namespace lumet

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "params/algorithm_options.h"
 #include "params/param_description.h"
 #include "util/error.h"
 

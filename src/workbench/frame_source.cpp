@@ -11,6 +11,7 @@
 
 #include "imageio/image_file.h"
 #include "imageio/video_file.h"
+#include "params/param_description.h"
 #include "params/param_set.h"
 #include "util/parallel.h"
 #include "util/text_format.h"

@@ -1,3 +1,4 @@
+#include "params/algorithm_options.h"
 #include "params/param_description.h"
 #include "raster/dib_raster.h"
 #include "workbench/frame_source.h"

@@ -9,6 +9,7 @@
 #include "imageio/image_file.h"
 #include "numeric/image_plane.h"
 #include "numeric/random.h"
+#include "params/param_description.h"
 #include "params/param_set.h"
 #include "reconstruction/enhanced_reconstruction.h"
 #include "reconstruction/hr_geometry.h"
