@@ -22,8 +22,8 @@ std::string ShapeText(const py::array& a) {
 // What is wrong with an array meant to hold images of `dims` dimensions ((H, W, 3) or
 // (N, H, W, 3)), or "".
 std::string ArrayProblem(const py::array& a, py::ssize_t dims, const std::string& what) {
-  const std::string accepted = dims == 4 ? "an (N, H, W, 3) array of uint8 RGB frames, or a sequence of (H, W, 3) ones"
-                                         : "an (H, W, 3) array of uint8 RGB samples";
+  const std::string accepted = dims == 4 ? "an (N, H, W, 3) array of uint8 colour frames, or a sequence or iterable of (H, W, 3) ones"
+                                         : "an (H, W, 3) array of uint8 colour samples";
   const std::string dtype = py::str(a.dtype()).cast<std::string>();
   if (!a.dtype().is(py::dtype::of<uint8_t>())) {
     return what + " holds " + dtype + " samples, but " + accepted +
@@ -54,7 +54,7 @@ std::string ArrayProblem(const py::array& a, py::ssize_t dims, const std::string
 
 py::array AsArray(const py::handle& object, const std::string& what) {
   if (!py::isinstance<py::array>(object)) {
-    throw py::type_error(what + " must be a numpy array of uint8 RGB samples, not " + TypeName(object));
+    throw py::type_error(what + " must be a numpy array of uint8 colour samples, not " + TypeName(object));
   }
   return py::reinterpret_borrow<py::array>(object);
 }
