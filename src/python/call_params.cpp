@@ -1,9 +1,12 @@
 #include "python/call_params.h"
 
 #include <algorithm>
+#include <map>
 
 #include "params/algorithm_options.h"
 #include "params/param_description.h"
+#include "python/keyword_text.h"
+#include "util/memory_limit.h"
 #include "util/error.h"
 
 namespace lumet::python {
@@ -13,10 +16,20 @@ namespace {
 // Rows that name files: the frames and results of a call are arrays.
 bool IsFileRow(const ParamDescription& row) { return row.kind == ParamKind::Text; }
 
-std::string KeywordOf(const ParamDescription& row) {
-  std::string name = std::string(row.flag).substr(2);
-  std::replace(name.begin(), name.end(), '-', '_');
-  return name;
+// A keyword the caller gave: the name used, its value's text for the engine, its repr.
+struct Given {
+  std::string asked;
+  std::string text;
+  std::string repr;
+};
+
+// The engine's refusal of a parameter starts with its label and value ("PSF sigma 7 is out
+// of range ..."); the caller reads it with the keyword and value given ("psf_sigma=7.0 ...").
+std::string InCallersWords(const std::string& message, const ParamDescription& row, const Given& given) {
+  const std::string label = std::string(row.label) + " ";
+  if (message.rfind(label, 0) != 0) return FlagsAsKeywords(message);
+  const size_t end = std::min(message.find_first_of(" :", label.size()), message.size());
+  return FlagsAsKeywords(given.asked + "=" + given.repr + message.substr(end));
 }
 
 // The value as the command line would be typed: numbers in their shortest exact form,
@@ -68,34 +81,68 @@ ParamSet ParamsFromKeywords(const py::dict& keywords, int frameCount) {
     throw py::value_error("frames holds " + std::to_string(frameCount) + (frameCount == 1 ? " frame" : " frames") +
                           ": registration needs frame 0 and at least one more");
   }
+  std::map<size_t, Given> givenRows;
   for (const auto& [key, value] : keywords) {
-    std::string name = py::str(key).cast<std::string>();
+    const std::string asked = py::str(key).cast<std::string>();
     if (value.is_none()) continue;  // the default
-    const std::string asked = name;
-    if (name == "lambda_") name = "lambda";
+    const std::string name = asked == "lambda" ? "lambda_" : asked;
     const auto row = std::find_if(kParams.begin(), kParams.end(),
                                   [&](const ParamDescription& r) { return KeywordOf(r) == name; });
     if (row == kParams.end() || IsFileRow(*row)) {
       throw py::type_error("unexpected keyword argument " + asked + (row == kParams.end() ? "" : " (frames and results are arrays here)") +
                            "; the parameters are " + KeywordList());
     }
-    const std::string text = ValueText(*row, asked, value);
+    const Given& given = givenRows[static_cast<size_t>(row - kParams.begin())] =
+        Given{asked, ValueText(*row, asked, value), py::repr(value).cast<std::string>()};
     std::string expected;
     try {
-      expected = SetParamFromText(*row, text, p);
+      expected = SetParamFromText(*row, given.text, p);
     } catch (const ParamError& e) {
-      throw py::value_error(e.what());
+      throw py::value_error(InCallersWords(e.what(), *row, given));
     }
-    if (!expected.empty()) throw py::value_error(asked + ": expected " + expected + ", got \"" + text + "\"");
+    if (!expected.empty()) throw py::value_error(asked + ": expected " + expected + ", got " + given.repr);
   }
   try {
     CheckParams(p);
   } catch (const ParamError& e) {
-    throw py::value_error(e.what());
+    const auto given = givenRows.find(e.Row());
+    throw py::value_error(given == givenRows.end() ? FlagsAsKeywords(e.what())
+                                                   : InCallersWords(e.what(), kParams[e.Row()], given->second));
   }
   DeriveNames(p);
   p.referenceFile = "frames[" + std::to_string(p.startIndex) + "]";
   return p;
+}
+
+int ThreadsOf(const py::handle& value) {
+  if (value.is_none()) return 0;
+  if (py::isinstance<py::bool_>(value) || !py::isinstance<py::int_>(value)) {
+    throw py::type_error("threads must be a whole number or None, not " + py::repr(value).cast<std::string>());
+  }
+  const long long threads = value.cast<long long>();
+  if (threads < 0 || threads > kMostThreads) {
+    throw py::value_error("threads=" + std::to_string(threads) + " is out of range (allowed: 0 to " +
+                          std::to_string(kMostThreads) + "; None or 0 for every core)");
+  }
+  return static_cast<int>(threads);
+}
+
+size_t MemoryLimitOf(const py::handle& value) {
+  if (value.is_none()) return DefaultMemoryLimit();
+  if (py::isinstance<py::str>(value)) {
+    try {
+      return ParseMemorySize(value.cast<std::string>());
+    } catch (const Error& e) {
+      throw py::value_error(std::string("memory_limit: ") + e.what());
+    }
+  }
+  if (py::isinstance<py::bool_>(value) || !py::isinstance<py::int_>(value)) {
+    throw py::type_error("memory_limit must be a number of bytes or a size such as '1.5G', not " +
+                         py::repr(value).cast<std::string>());
+  }
+  const long long bytes = value.cast<long long>();
+  if (bytes < 1) throw py::value_error("memory_limit=" + std::to_string(bytes) + " is out of range (allowed: 1 byte or more)");
+  return static_cast<size_t>(bytes);
 }
 
 }  // namespace lumet::python

@@ -2,6 +2,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <cstddef>
 #include <string>
 
 #include "params/param_set.h"
@@ -13,12 +14,21 @@ namespace py = pybind11;
 // The parameters of a call: the standard values, then the keyword arguments, named as the
 // command-line options with "_" for "-" (psf_sigma=0.6, ransac=(20, 25), roi=(x, y, w, h);
 // lambda_ for lambda, a Python word). A value out of its range is refused with ValueError
-// in the command line's words; an unknown name, or one about files, with TypeError.
+// naming its keyword ("psf_sigma=7.0 is out of range ..."); an unknown name, or one about
+// files, with TypeError.
 // frameCount is the number of frames given: lr_count defaults to frameCount - 1, every
 // frame after frame 0 registered.
 ParamSet ParamsFromKeywords(const py::dict& keywords, int frameCount);
 
 // The keyword names, in the parameter table's order (for the docstrings and the stub).
 std::string KeywordList();
+
+// threads=: None or 0 for every core, else the count (at most kMostThreads).
+int ThreadsOf(const py::handle& value);
+inline constexpr int kMostThreads = 1024;
+
+// memory_limit=: None for the default share of the machine, a number of bytes, or a size's
+// text ("700M", "1.5G").
+size_t MemoryLimitOf(const py::handle& value);
 
 }  // namespace lumet::python

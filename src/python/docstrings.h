@@ -1,12 +1,15 @@
 #pragma once
 
-// The docstrings of the module `lumet` (the stub lumet.pyi repeats the signatures).
+// The docstrings of the module `lumet`. The module puts each function's signature before
+// its text (the stub lumet.pyi repeats them).
 namespace lumet::python {
 
 inline constexpr const char* kModuleDoc = R"(Multi-frame super-resolution of image sequences held in numpy arrays.
 
-Frames are uint8 RGB images: an (N, H, W, 3) array or a sequence of (H, W, 3) arrays,
-channel 0 red, row 0 at the top, C-contiguous. Frame 0 is the reference; frames 1 .. N-1
+Frames are uint8 colour images: an (N, H, W, 3) array, or a list, tuple, generator or any
+iterable of (H, W, 3) arrays, row 0 at the top, C-contiguous; channel 0 red, or blue with
+channel_order="BGR" (as OpenCV holds images), which every call that takes or returns
+images accepts, returning its images in the same order. Frame 0 is the reference; frames 1 .. N-1
 are registered onto it, and the high-resolution (HR) image of a region of interest (ROI)
 of frame 0 is reconstructed, `scale` times larger each way. The results are those of
 `lumet-cli run` with the same frames and parameters, byte for byte.
@@ -18,65 +21,83 @@ down and right. To compare with such an image c, move it onto this grid first, e
 `cv2.warpAffine(c, numpy.float32([[1, 0, -(s - 1) / 2], [0, 1, -(s - 1) / 2]]), (w * s, h * s))`,
 or for s = 3 compare hr[:-1, :-1] with c[1:, 1:]; without it a comparison loses several dB.
 
-Parameters are keyword arguments named as the command line's options with "_" for "-":
+Parameters are keyword arguments named as the command line's options with "_" for "-"
+(inspect.signature shows them with their defaults; None is the default too):
 lr_count (frames 1 .. lr_count are registered; default: every frame given after frame 0),
 roi=(x, y, w, h), scale (2, 3 or 4), psf_sigma, alpha, beta, lambda_ (or **{"lambda": v}),
 filter_sigma, ransac=(U, N), sad_size, search_area, start_index (frame k is frames[start_index + k]),
 method ("classic" or "enhanced"), iterations, tolerance; their ranges and defaults are
-those of `lumet-cli params --help`. A value out of range raises ValueError in the command
-line's words.
+those of `lumet-cli params --help`. A value out of range raises ValueError naming the
+keyword ("psf_sigma=7.0 is out of range ..."). threads (None or 0: every core) and
+memory_limit (bytes, or a text such as "1.5G"; a larger reconstruction is refused with
+ValueError naming its need) hold for that call only; the results are the same for every
+thread count.
 
 Every call computes on a thread of its own with the GIL released; `progress(stage, step,
 total)` is called as it goes. Ctrl+C raises KeyboardInterrupt within a twentieth of a
 second; the command stops by itself at its next cancel point, and the next call waits for it.
 Warnings (frames without a homography search, ...) are issued as RuntimeWarning, one per
-kind, naming the frames.)";
+kind, naming the frames, attributed to the calling line; their advice and the error
+messages name keywords (sad_size=12), not the command line's options.
 
-inline constexpr const char* kSuperResolveDoc = R"(super_resolve(frames, roi, scale=4, method="classic", *, progress=None, **parameters) -> numpy.ndarray
+Homographies are in pixel units by default: H = homographies[k] takes a position (x, y)
+of frame 0 to frame k's, pixel centres at whole numbers as in OpenCV, so
+cv2.warpPerspective(frames[k], H, (width, height), flags=cv2.WARP_INVERSE_MAP) lines frame k up
+with frame 0; units="file" gives and takes the homography files' units instead.)";
 
-Registers frames 1 .. lr_count onto frame 0 and reconstructs the HR image of the ROI:
-an (h * scale, w * scale, 3) uint8 RGB array, identical to what `lumet-cli run` writes
+inline constexpr const char* kSuperResolveDoc = R"(Registers frames 1 .. lr_count onto frame 0 and reconstructs the HR image of the ROI:
+an (h * scale, w * scale, 3) uint8 array (in channel_order), identical to what `lumet-cli run` writes
 for the same frames and parameters. The classic reconstruction uses frames 0 .. lr_count - 1,
 the enhanced one frames 0 .. lr_count.
 
-frames: (N, H, W, 3) uint8 array, or a sequence of (H, W, 3) uint8 arrays (RGB).
+frames: (N, H, W, 3) uint8 array, or a sequence or iterable of (H, W, 3) uint8 arrays.
 roi: (x, y, w, h) in frame 0's pixels, inside the frame.
 scale: 2, 3 or 4.  method: "classic" or "enhanced".
+channel_order: "RGB" or "BGR", of the frames and of the result.
+threads: None or 0 for every core, else the number of threads of this call.
+memory_limit: the most memory this call's reconstruction may take: bytes, or "700M", "1.5G".
 progress: None or a callable progress(stage: str, step: int, total: int); an exception
 it raises stops the call and is raised again.)";
 
-inline constexpr const char* kRegisterDoc = R"(register(frames, roi, method="classic", *, progress=None, **parameters) -> (homographies, errors)
+inline constexpr const char* kRegisterDoc = R"(Registers frames 1 .. lr_count onto frame 0 over the ROI; returns (homographies, errors).
 
-Registers frames 1 .. lr_count onto frame 0 over the ROI.
-
-homographies: (lr_count + 1, 3, 3) float64; homographies[0] is the identity and
-homographies[k] takes a pixel position of frame 0 to frame k in the homography files'
-convention: (x', y') = 600 * project(H @ (x / 600, y / 600, 1)), with h33 = 1 and each
-number rounded to six significant digits as the files hold it.
+homographies: (lr_count + 1, 3, 3) float64, indexed by frame number: homographies[0] is
+the identity and H = homographies[k] takes a pixel position of frame 0 to frame k,
+(x', y') = project(H @ (x, y, 1)), pixel centres at whole numbers as in OpenCV; so
+cv2.warpPerspective(frames[k], H, (width, height), flags=cv2.WARP_INVERSE_MAP) lines
+frame k up with frame 0, and a frame whose content lies (dx, dy) pixels further right and
+down than frame 0's has H = [[1, 0, dx], [0, 1, dy], [0, 0, 1]]. h33 = 1.
+units="file": the homography files' numbers instead, (x', y') = 600 * project(H @ (x / 600,
+y / 600, 1)), each rounded to six significant digits as the files hold it; the pixel
+units are these numbers converted (h13, h23 times 600, h31, h32 divided by 600).
 errors: (lr_count + 1, 2) float64; errors[k] = (e1, e2), the ROI's mean absolute green
 difference after the homography search (99999.9 when there was none) and after the
 refinement, the numbers of the command line's `MAE(k) = e1->e2`; errors[0] is (0, 0).)";
 
-inline constexpr const char* kReconstructDoc = R"(reconstruct(frames, homographies, roi, scale=4, method="classic", *, progress=None, **parameters) -> numpy.ndarray
+inline constexpr const char* kReconstructDoc = R"(Reconstructs the HR image of the ROI from frames and their homographies (as register
+returns them: homographies[k] takes frame 0 to frame k; homographies[0] is not used):
+an (M, 3, 3) array or a sequence of 3 x 3 ones, float32 or float64, at any scale, in
+pixel units as cv2.findHomography gives them, or in the files' units with units="file".
+Each homography is first divided by its h33, put in the files' units and rounded to six
+significant digits, as its file would hold it, so register followed by reconstruct (with
+the same units) gives super_resolve's result, byte for byte.
+Returns an (h * scale, w * scale, 3) uint8 array in channel_order.)";
 
-Reconstructs the HR image of the ROI from frames and their homographies (as register
-returns them: homographies[k] takes frame 0 to frame k; homographies[0] is not used).
-Each homography is first divided by its h33 and rounded to six significant digits, as its
-file would hold it, so register followed by reconstruct gives super_resolve's result.
-Returns an (h * scale, w * scale, 3) uint8 RGB array.)";
-
-inline constexpr const char* kReadFramesDoc = R"(read_frames(pattern, start=0, count=None) -> numpy.ndarray
+inline constexpr const char* kReadFramesDoc = R"(read_frames(pattern, start=0, count=None, *, channel_order='RGB')
+--
 
 Reads frames through the engine's own readers: the files a numbered pattern names
 ("images/lr-%d.bmp", "shots/f%04d.png"; BMP, PNG, JPEG, TIFF and the other still formats)
 from number `start`, or a video file (a pattern without "%") from frame `start`.
-count=None reads every consecutive frame found. Returns an (N, H, W, 3) uint8 RGB array.
+count=None reads every consecutive frame found. Returns an (N, H, W, 3) uint8 array,
+channel 0 red ("RGB") or blue (channel_order="BGR").
 A missing first frame raises FileNotFoundError naming the file (and the start number that
 would find the files when there is one); an unreadable file OSError.)";
 
-inline constexpr const char* kWriteImageDoc = R"(write_image(path, image)
+inline constexpr const char* kWriteImageDoc = R"(write_image(path, image, *, channel_order='RGB')
+--
 
-Writes an (H, W, 3) uint8 RGB image through the engine's writers: .bmp (24-bit), .png
+Writes an (H, W, 3) uint8 image (channel 0 red, or blue with channel_order="BGR") through the engine's writers: .bmp (24-bit), .png
 (8 bits per channel) or .tif (16 bits per channel, each sample * 257), chosen by the
 name's extension. The file is written whole or not at all; failures raise OSError.)";
 

@@ -99,7 +99,9 @@ void RunEngine(PythonPort& port, std::function<void()> work, OnInterrupt onInter
     case Outcome::Running:
     case Outcome::Done: return;
     case Outcome::Cancelled: PyErr_SetNone(PyExc_KeyboardInterrupt); throw py::error_already_set();
-    case Outcome::Failed: PyErr_SetString(failureType, job->message.c_str()); throw py::error_already_set();
+    case Outcome::Failed:
+      PyErr_SetString(failureType, port.InCallersWords(job->message).c_str());
+      throw py::error_already_set();
     case Outcome::OutOfMemory: throw std::bad_alloc();
   }
 }

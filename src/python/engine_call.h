@@ -23,7 +23,8 @@ enum class OnInterrupt {
 // Runs work (an engine command) on a thread of its own, one engine command at a time, while
 // the calling thread waits without the GIL and looks for Ctrl+C every few tens of
 // milliseconds. Then reports the outcome in Python terms: Ctrl+C or an exception from the
-// progress callback is raised as such, any failure of the command as failureType
+// progress callback is raised as such, any failure of the command as failureType (its
+// message in the caller's words, PythonPort::InCallersWords)
 // (ValueError for the commands, OSError for files), out of memory as MemoryError.
 // Called with the GIL held.
 void RunEngine(PythonPort& port, std::function<void()> work, OnInterrupt onInterrupt,

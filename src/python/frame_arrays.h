@@ -13,15 +13,22 @@ namespace lumet::python {
 
 namespace py = pybind11;
 
-// The frames a call gives: an (N, H, W, 3) uint8 array or a sequence of (H, W, 3) uint8
-// arrays, RGB, row 0 at the top, C-contiguous. Anything else is refused with TypeError or
-// ValueError saying what is accepted. Called with the GIL held.
-std::shared_ptr<const FrameImages> FramesFromPython(const py::handle& frames);
+// The order of the three samples of a pixel in the arrays of a call: channel 0 red (RGB,
+// the default) or blue (BGR, as OpenCV holds images). The engine's images are RGB.
+enum class ChannelOrder { Rgb, Bgr };
+
+// channel_order="RGB" or "BGR"; anything else is refused with ValueError.
+ChannelOrder ChannelOrderOf(const py::handle& value);
+
+// The frames a call gives: an (N, H, W, 3) uint8 array, or any sequence or iterable (a list,
+// a tuple, a generator) of (H, W, 3) uint8 arrays, row 0 at the top, C-contiguous. Anything
+// else is refused with TypeError or ValueError saying what is accepted. Called with the GIL held.
+std::shared_ptr<const FrameImages> FramesFromPython(const py::handle& frames, ChannelOrder order);
 
 // One (H, W, 3) uint8 image; what names it in messages ("image").
-ColorGrayImage ImageFromPython(const py::handle& image, const std::string& what);
+ColorGrayImage ImageFromPython(const py::handle& image, const std::string& what, ChannelOrder order);
 
 // An image as a new (H, W, 3) uint8 array.
-py::array_t<uint8_t> ImageToArray(const ColorGrayImage& image);
+py::array_t<uint8_t> ImageToArray(const ColorGrayImage& image, ChannelOrder order);
 
 }  // namespace lumet::python

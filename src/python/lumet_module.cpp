@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "imageio/codec_library.h"
-#include "imageio/homography_file.h"
 #include "imageio/image_file.h"
-#include "numeric/projection.h"
 #include "params/algorithm_options.h"
 #include "params/param_description.h"
 #include "reconstruction/reconstruction_method.h"
@@ -20,7 +18,10 @@
 #include "python/docstrings.h"
 #include "python/engine_call.h"
 #include "python/frame_arrays.h"
+#include "python/homography_arrays.h"
+#include "python/keyword_text.h"
 #include "python/python_port.h"
+#include "util/parallel.h"
 #include "workbench/frame_source.h"
 #include "workbench/workbench.h"
 
@@ -28,18 +29,50 @@ namespace lumet::python {
 
 namespace {
 
-// A workbench set up for frames in memory and no files.
+// A workbench set up for frames in memory and no files, and how the call computes.
 struct Call {
-  Call(const py::handle& frames, const py::dict& keywords, const py::object& progress)
-      : port(progress) {
-    bench.frameImages = FramesFromPython(frames);
+  Call(const py::handle& frames, const py::dict& keywords, const py::object& progress, const py::handle& channelOrder,
+       const py::handle& threadCount)
+      : port(progress), order(ChannelOrderOf(channelOrder)), threads(ThreadsOf(threadCount)) {
+    bench.frameImages = FramesFromPython(frames, order);
     bench.params = ParamsFromKeywords(keywords, static_cast<int>(bench.frameImages->size()));
     bench.writeFiles = false;
     bench.carryFrames = true;
   }
   Workbench bench;
   PythonPort port;
+  ChannelOrder order;
+  int threads;
 };
+
+// threads= holds for one call: the module otherwise leaves the engine on every core (0).
+// Set on the command's thread, inside the engine's one-command-at-a-time lock.
+class CallThreads {
+ public:
+  explicit CallThreads(int threads) : threads_(threads) {
+    if (threads_ > 0) SetThreadCount(threads_);
+  }
+  ~CallThreads() {
+    if (threads_ > 0) SetThreadCount(0);
+  }
+  CallThreads(const CallThreads&) = delete;
+  CallThreads& operator=(const CallThreads&) = delete;
+
+ private:
+  int threads_;
+};
+
+// Runs the call's stages; the caller may leave on Ctrl+C, so the work owns the call.
+void RunCall(const std::shared_ptr<Call>& call, bool registration, bool reconstruction) {
+  RunEngine(
+      call->port,
+      [call, registration, reconstruction] {
+        const CallThreads threads(call->threads);
+        if (registration) call->bench.Registration(call->port);
+        if (reconstruction) call->bench.Reconstruction(call->port);
+      },
+      OnInterrupt::Return);
+}
 
 // roi, scale and method join the other keywords: one path for every value's checks.
 py::dict Keywords(py::kwargs parameters, const py::object& roi, const py::object& scale, const py::object& method) {
@@ -51,32 +84,26 @@ py::dict Keywords(py::kwargs parameters, const py::object& roi, const py::object
 }
 
 py::array_t<uint8_t> SuperResolve(const py::handle& frames, const py::object& roi, const py::object& scale,
-                                  const py::object& method, const py::object& progress, py::kwargs parameters) {
-  auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, scale, method), progress);
-  RunEngine(
-      call->port,
-      [call] {
-        call->bench.Registration(call->port);
-        call->bench.Reconstruction(call->port);
-      },
-      OnInterrupt::Return);
-  return ImageToArray(call->bench.resultImage);
+                                  const py::object& method, const py::object& channelOrder, const py::object& progress,
+                                  const py::object& threads, const py::object& memoryLimit, py::kwargs parameters) {
+  auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, scale, method), progress,
+                                     channelOrder, threads);
+  call->bench.memoryLimit = MemoryLimitOf(memoryLimit);
+  RunCall(call, true, true);
+  return ImageToArray(call->bench.resultImage, call->order);
 }
 
 py::tuple Register(const py::handle& frames, const py::object& roi, const py::object& method,
-                   const py::object& progress, py::kwargs parameters) {
-  auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, py::none(), method), progress);
-  RunEngine(call->port, [call] { call->bench.Registration(call->port); }, OnInterrupt::Return);
+                   const py::object& channelOrder, const py::object& progress, const py::object& threads,
+                   const py::object& units, py::kwargs parameters) {
+  const HomographyUnits unitsWanted = HomographyUnitsOf(units);
+  auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, py::none(), method), progress,
+                                     channelOrder, threads);
+  RunCall(call, true, false);
   const int count = call->bench.params.lrCount + 1;
-  py::array_t<double> homographies({static_cast<py::ssize_t>(count), py::ssize_t{3}, py::ssize_t{3}});
   py::array_t<double> errors({static_cast<py::ssize_t>(count), py::ssize_t{2}});
-  auto h = homographies.mutable_unchecked<3>();
   auto e = errors.mutable_unchecked<2>();
   for (int k = 0; k < count; ++k) {
-    const Matrix m = k == 0 ? IdentityHomography() : call->bench.homographies.at(k);
-    for (int i = 0; i < 3; ++i) {
-      for (int j = 0; j < 3; ++j) h(k, i, j) = m.At1(i + 1, j + 1);
-    }
     e(k, 0) = 0.0;
     e(k, 1) = 0.0;
   }
@@ -84,47 +111,27 @@ py::tuple Register(const py::handle& frames, const py::object& roi, const py::ob
     e(s.frame, 0) = s.search;
     e(s.frame, 1) = s.refinement;
   }
-  return py::make_tuple(homographies, errors);
-}
-
-// Frames 1 .. needed - 1 of the given homographies, as their files would hold them.
-void AdoptHomographies(Workbench& bench, const py::handle& given, int needed) {
-  const py::array_t<double, py::array::c_style | py::array::forcecast> all =
-      py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(given);
-  if (!all || all.ndim() != 3 || all.shape(1) != 3 || all.shape(2) != 3) {
-    throw py::value_error("homographies must be an (M, 3, 3) array of numbers, homographies[k] taking frame 0 to "
-                          "frame k (as register returns them)");
-  }
-  if (all.shape(0) < needed) {
-    throw py::value_error("homographies holds " + std::to_string(all.shape(0)) + ", but the reconstruction uses "
-                          "frames 0 .. " + std::to_string(needed - 1) + ", so " + std::to_string(needed) +
-                          " are needed (lr_count sets how many frames are used)");
-  }
-  const auto h = all.unchecked<3>();
-  for (int k = 1; k < needed; ++k) {
-    Matrix m(3, 3, 0.0);
-    for (int i = 0; i < 3; ++i) {
-      for (int j = 0; j < 3; ++j) m.At1(i + 1, j + 1) = h(k, i, j);
-    }
-    try {
-      bench.homographies[k] = StoredHomography(m);
-    } catch (const Error& e) {
-      throw py::value_error("homographies[" + std::to_string(k) + "]: " + e.what());
-    }
-  }
+  return py::make_tuple(HomographiesToArray(call->bench.homographies, count, unitsWanted), errors);
 }
 
 py::array_t<uint8_t> Reconstruct(const py::handle& frames, const py::handle& homographies, const py::object& roi,
-                                 const py::object& scale, const py::object& method, const py::object& progress,
-                                 py::kwargs parameters) {
-  auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, scale, method), progress);
+                                 const py::object& scale, const py::object& method, const py::object& units,
+                                 const py::object& channelOrder, const py::object& progress, const py::object& threads,
+                                 const py::object& memoryLimit, py::kwargs parameters) {
+  const HomographyUnits unitsGiven = HomographyUnitsOf(units);
+  auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, scale, method), progress,
+                                     channelOrder, threads);
+  call->bench.memoryLimit = MemoryLimitOf(memoryLimit);
   const ParamSet& p = call->bench.params;
-  AdoptHomographies(call->bench, homographies, ReconstructionMethodFor(MethodOf(p)).FrameCount(p.lrCount));
-  RunEngine(call->port, [call] { call->bench.Reconstruction(call->port); }, OnInterrupt::Return);
-  return ImageToArray(call->bench.resultImage);
+  AdoptHomographies(homographies, ReconstructionMethodFor(MethodOf(p)).FrameCount(p.lrCount), unitsGiven,
+                    call->bench.homographies);
+  RunCall(call, false, true);
+  return ImageToArray(call->bench.resultImage, call->order);
 }
 
-py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py::object& count) {
+py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py::object& count,
+                                const py::object& channelOrder) {
+  const ChannelOrder order = ChannelOrderOf(channelOrder);
   const std::string problem = LrPatternProblem(pattern);
   if (!problem.empty()) throw py::value_error("pattern " + QuotedValue(pattern) + ": " + problem);
   if (start < 0) throw py::value_error("start must be 0 or more, not " + std::to_string(start));
@@ -133,6 +140,7 @@ py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py:
   FrameSource source(pattern, start);
   FrameImages frames;
   PythonPort port{py::none()};
+  port.startKeyword = "start";
   std::string missing;
   RunEngine(
       port,
@@ -154,8 +162,9 @@ py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py:
       },
       OnInterrupt::Wait, PyExc_OSError);
   if (!missing.empty()) {
-    RaiseFileNotFound("cannot read " + missing + (source.IsVideo() ? ": the video ends before it" : ": no such file") +
-                          (frames.empty() ? source.StartIndexHint() : std::string()),
+    RaiseFileNotFound(port.InCallersWords("cannot read " + missing +
+                                          (source.IsVideo() ? ": the video ends before it" : ": no such file") +
+                                          (frames.empty() ? source.StartIndexHint() : std::string())),
                       missing);
   }
   const int width = frames[0].Width();
@@ -164,13 +173,14 @@ py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py:
                             static_cast<py::ssize_t>(width), py::ssize_t{3}});
   const size_t frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
   for (size_t k = 0; k < frames.size(); ++k) {
-    const py::array_t<uint8_t> one = ImageToArray(frames[k]);
+    const py::array_t<uint8_t> one = ImageToArray(frames[k], order);
     std::copy(one.data(), one.data() + frameBytes, all.mutable_data() + k * frameBytes);
   }
   return all;
 }
 
-void WriteImage(const std::string& path, const py::handle& image) {
+void WriteImage(const std::string& path, const py::handle& image, const py::object& channelOrder) {
+  const ChannelOrder order = ChannelOrderOf(channelOrder);
   std::string extension = std::filesystem::path(path).extension().string();
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   ImageFormat format = ImageFormat::Bmp;
@@ -181,7 +191,7 @@ void WriteImage(const std::string& path, const py::handle& image) {
   } else if (extension != ".bmp") {
     throw py::value_error(path + ": write_image writes .bmp, .png and .tif files; the name says which");
   }
-  const ColorGrayImage pixels = ImageFromPython(image, "image");
+  const ColorGrayImage pixels = ImageFromPython(image, "image", order);
   PythonPort port{py::none()};
   RunEngine(port, [&] { WriteImageFile(path, pixels, format); }, OnInterrupt::Wait, PyExc_OSError);
 }
@@ -210,19 +220,35 @@ PYBIND11_MODULE(lumet, m) {
   namespace py = pybind11;
   using namespace lumet::python;
   FindCodecModule();
-  // The docstrings start with the signatures as Python users write them.
+  // The docstrings start with the signatures inspect.signature reads (name(...)\n--\n\n).
   py::options options;
   options.disable_function_signatures();
   m.doc() = kModuleDoc;
+  const std::string classic = lumet::MethodName(lumet::Method::Classic);
+  static const std::string superResolveDoc =
+      SignatureText("super_resolve", "frames, roi, scale=4, method='classic', *, channel_order='RGB', progress=None, "
+                                     "threads=None, memory_limit=None") + kSuperResolveDoc;
+  static const std::string registerDoc =
+      SignatureText("register", "frames, roi, method='classic', *, units='pixel', channel_order='RGB', "
+                                "progress=None, threads=None") + kRegisterDoc;
+  static const std::string reconstructDoc =
+      SignatureText("reconstruct", "frames, homographies, roi, scale=4, method='classic', *, units='pixel', "
+                                   "channel_order='RGB', progress=None, threads=None, memory_limit=None") +
+      kReconstructDoc;
+  const auto rgb = py::arg("channel_order") = "RGB";
+  const auto progress = py::arg("progress") = py::none();
+  const auto threads = py::arg("threads") = py::none();
+  const auto memoryLimit = py::arg("memory_limit") = py::none();
+  const auto units = py::arg("units") = "pixel";
   m.def("super_resolve", &SuperResolve, py::arg("frames"), py::arg("roi"), py::arg("scale") = 4,
-        py::arg("method") = lumet::MethodName(lumet::Method::Classic), py::kw_only(), py::arg("progress") = py::none(), kSuperResolveDoc);
-  m.def("register", &Register, py::arg("frames"), py::arg("roi"), py::arg("method") = lumet::MethodName(lumet::Method::Classic), py::kw_only(),
-        py::arg("progress") = py::none(), kRegisterDoc);
+        py::arg("method") = classic, py::kw_only(), rgb, progress, threads, memoryLimit, superResolveDoc.c_str());
+  m.def("register", &Register, py::arg("frames"), py::arg("roi"), py::arg("method") = classic, py::kw_only(), rgb,
+        progress, threads, units, registerDoc.c_str());
   m.def("reconstruct", &Reconstruct, py::arg("frames"), py::arg("homographies"), py::arg("roi"),
-        py::arg("scale") = 4, py::arg("method") = lumet::MethodName(lumet::Method::Classic), py::kw_only(), py::arg("progress") = py::none(),
-        kReconstructDoc);
+        py::arg("scale") = 4, py::arg("method") = classic, py::kw_only(), units, rgb, progress, threads, memoryLimit,
+        reconstructDoc.c_str());
   m.def("read_frames", &ReadFrames, py::arg("pattern"), py::arg("start") = 0, py::arg("count") = py::none(),
-        kReadFramesDoc);
-  m.def("write_image", &WriteImage, py::arg("path"), py::arg("image"), kWriteImageDoc);
+        py::kw_only(), rgb, kReadFramesDoc);
+  m.def("write_image", &WriteImage, py::arg("path"), py::arg("image"), py::kw_only(), rgb, kWriteImageDoc);
   m.attr("PARAMETERS") = py::tuple(py::str(KeywordList()).attr("split")(", "));
 }

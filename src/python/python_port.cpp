@@ -1,5 +1,6 @@
 #include "python/python_port.h"
 
+#include "python/keyword_text.h"
 #include "workbench/warning_groups.h"
 
 namespace lumet::python {
@@ -29,6 +30,8 @@ void PythonPort::ReportProgress(const std::string& stage, int step, int total) {
   }
 }
 
+std::string PythonPort::InCallersWords(const std::string& text) const { return FlagsAsKeywords(text, startKeyword); }
+
 void PythonPort::Cancel(py::error_already_set&& error) { Keep(std::move(error)); }
 
 void PythonPort::Abandon() {
@@ -47,7 +50,9 @@ void PythonPort::Finish() {
   const py::object category = py::module_::import("builtins").attr("RuntimeWarning");
   for (const std::string& line : GroupWarnings(warnings_)) {
     // "Warning: " is what the command line puts before it; Python names the category itself.
-    warn(line.substr(line.rfind("Warning: ", 0) == 0 ? 9 : 0), category, 2);
+    // Called from the module's function, which has no Python frame of its own: level 1 is
+    // the caller's line.
+    warn(InCallersWords(line.substr(line.rfind("Warning: ", 0) == 0 ? 9 : 0)), category, 1);
   }
   warnings_.clear();
 }

@@ -39,10 +39,15 @@ class PythonPort : public ModelPort {
   // own after the caller has gone on; the command then calls nothing in Python.
   void Abandon();
   // With the GIL held, after the command: raises the kept Python error, if any, else
-  // issues the warnings (RuntimeWarning, one per kind).
+  // issues the warnings (RuntimeWarning, one per kind, attributed to the caller's line).
   void Finish();
 
+  // The engine's words for a Python caller: its options' flags as the call's keywords.
+  std::string InCallersWords(const std::string& text) const;
+
   std::vector<std::string> log;
+  // The keyword of the start index in this call's messages.
+  std::string startKeyword = "start_index";
 
  private:
   void Keep(py::error_already_set&& error);

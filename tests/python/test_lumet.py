@@ -1,5 +1,6 @@
 """The Python module against the command line, and its refusals."""
 
+import inspect
 import os
 import signal
 import subprocess
@@ -72,7 +73,7 @@ def test_identical_to_the_command_line(tmp_path, synth, run):
 def test_register_then_reconstruct_is_super_resolve(chart):
     frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"))
     roi = (160, 100, 40, 40)
-    homographies, errors = lumet.register(frames, roi, lr_count=8)
+    homographies, errors = lumet.register(frames, roi, lr_count=8, units="file")
     assert homographies.shape == (9, 3, 3) and homographies.dtype == numpy.float64
     assert errors.shape == (9, 2)
     numpy.testing.assert_array_equal(homographies[0], numpy.eye(3))
@@ -82,10 +83,42 @@ def test_register_then_reconstruct_is_super_resolve(chart):
         text = read_file(chart / "result" / f"hr_hom-{k}.txt").split()
         numpy.testing.assert_array_equal(homographies[k].flat[:8], [float(v) for v in text])
     assert (errors[1:, 1] < 20).all() and (errors[1:, 1] > 0).all()
-    # A homography scaled as a whole is the same homography.
-    scaled = homographies * 2.0
-    hr = lumet.reconstruct(list(frames), scaled, roi, lr_count=8)
-    numpy.testing.assert_array_equal(hr, lumet.super_resolve(frames, roi, lr_count=8))
+    # Pixel units, the default: the same maps with the translation times 600 and the
+    # perspective row divided by 600.
+    pixels, pixel_errors = lumet.register(frames, roi, lr_count=8)
+    numpy.testing.assert_array_equal(pixel_errors, errors)
+    to_pixels = numpy.array([[1, 1, 600], [1, 1, 600], [1 / 600, 1 / 600, 1]])
+    numpy.testing.assert_allclose(pixels, homographies * to_pixels, rtol=1e-15, atol=0)
+    expected = lumet.super_resolve(frames, roi, lr_count=8)
+    cases = [
+        ("file units, scaled as a whole", homographies * 2.0, "file"),
+        ("pixel units as register returns them", pixels, "pixel"),
+        # cv2.findHomography's scale is h33 = 1, but any other is the same map.
+        ("pixel units scaled as a whole", pixels * -3.5, "pixel"),
+        ("pixel units as a list of 3 x 3 arrays", list(pixels), "pixel"),
+    ]
+    for what, given, units in cases:
+        hr = lumet.reconstruct(list(frames), given, roi, lr_count=8, units=units)
+        assert hr.tobytes() == expected.tobytes(), what
+    # float32 (as some tools keep homographies) is taken too; six digits of a pixel-unit
+    # translation are about what float32 holds, so the result stays close.
+    hr = lumet.reconstruct(frames, pixels.astype(numpy.float32), roi, lr_count=8)
+    assert numpy.abs(hr.astype(int) - expected).mean() < 0.5
+    with pytest.raises(ValueError, match="units must be 'pixel'"):
+        lumet.reconstruct(frames, pixels, roi, lr_count=8, units="pixels")
+    flat = pixels.copy()
+    flat[3, 2, 2] = 0.0
+    with pytest.raises(ValueError, match=r"homographies\[3\]: a homography with h33 = 0"):
+        lumet.reconstruct(frames, flat, roi, lr_count=8)
+
+
+def test_enhanced_round_trip_of_pixel_homographies(chart):
+    frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=7)
+    roi = (150, 90, 36, 30)
+    keywords = dict(lr_count=5, method="enhanced", iterations=6)
+    homographies, _ = lumet.register(frames, roi, **keywords)
+    hr = lumet.reconstruct(frames, homographies, roi, **keywords)
+    assert hr.tobytes() == lumet.super_resolve(frames, roi, **keywords).tobytes()
 
 
 def test_frames_refused_with_what_is_accepted(chart):
@@ -109,20 +142,31 @@ def test_frames_refused_with_what_is_accepted(chart):
             assert "(N, H, W, 3)" in str(raised.value)
 
 
-def test_parameters_refused_in_the_command_lines_words(chart):
+def test_parameters_refused_in_keyword_words(chart):
     frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=3)
-    for option, keyword, value in [("--psf-sigma", "psf_sigma", 7.0), ("--scale", "scale", 5),
-                                   ("--sad-size", "sad_size", -1), ("--roi", "roi", (0, 0, 0, 5)),
-                                   ("--method", "method", "fast")]:
-        text = ",".join(str(v) for v in value) if isinstance(value, tuple) else str(value)
+    # The command line's refusal, its label and value replaced by the keyword as given.
+    for option, label, keyword, value in [("--psf-sigma", "PSF sigma 7", "psf_sigma", 7.0),
+                                          ("--scale", "scale 5", "scale", 5),
+                                          ("--sad-size", "SAD size -1", "sad_size", -1),
+                                          ("--roi", "ROI 0,0,0,5", "roi", (0, 0, 0, 5)),
+                                          ("--method", 'method "fast"', "method", "fast"),
+                                          ("--ransac", "RANSAC 3/2", "ransac", (3, 2))]:
+        text = (",".join if keyword == "roi" else "/".join)(str(v) for v in value) if isinstance(value, tuple) \
+            else str(value)
         words = cli(chart, "params", option, text).stderr.strip()
-        assert words.startswith("Error: "), words
+        assert words.startswith("Error: " + label), words
         keywords = {"roi": (160, 100, 40, 40), keyword: value}
         with pytest.raises(ValueError) as raised:
             lumet.super_resolve(frames, **keywords)
-        assert str(raised.value) == words[len("Error: "):]
-    with pytest.raises(ValueError, match="fits \\(centred\\)"):
+        assert str(raised.value) == f"{keyword}={value!r}" + words[len("Error: " + label):]
+    # Advice in the engine's messages names keywords with their Python values.
+    with pytest.raises(ValueError) as raised:
         lumet.super_resolve(frames, roi=(300, 100, 40, 40))
+    assert str(raised.value).startswith("roi=(300, 100, 40, 40): x + w = 340 exceeds the frame width 320")
+    assert str(raised.value).endswith("; roi=(140, 100, 40, 40) fits (centred)")
+    with pytest.raises(ValueError) as raised:
+        lumet.super_resolve(frames, (160, 100, 40, 40), lr_count=5)
+    assert str(raised.value).endswith(": use lr_count=2 or None"), str(raised.value)
     for wrong in ({"lr_pattern": "x%d.bmp"}, {"psf": 1.0}):
         with pytest.raises(TypeError, match="the parameters are lr_count, roi, scale"):
             lumet.super_resolve(frames, roi=(160, 100, 40, 40), **wrong)
@@ -138,7 +182,7 @@ def test_files_missing_and_written(chart, tmp_path):
     frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=3)
     for k in range(3):
         lumet.write_image(str(tmp_path / f"shot_{k + 1:04d}.png"), frames[k])
-    with pytest.raises(FileNotFoundError, match="--start-index 1"):
+    with pytest.raises(FileNotFoundError, match="start=1 starts from it"):
         lumet.read_frames(str(tmp_path / "shot_%04d.png"))
     numpy.testing.assert_array_equal(lumet.read_frames(str(tmp_path / "shot_%04d.png"), start=1), frames)
     with pytest.raises(FileNotFoundError):
@@ -169,9 +213,15 @@ def test_warnings_once_per_kind(chart):
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         lumet.register(frames, (160, 100, 40, 40), sad_size=200)
+        line = inspect.currentframe().f_lineno - 1
     assert len(caught) == 1
     assert issubclass(caught[0].category, RuntimeWarning)
-    assert str(caught[0].message).startswith("frames 1 … 8 (8 frames): no homography search")
+    text = str(caught[0].message)
+    assert text.startswith("frames 1 … 8 (8 frames): no homography search")
+    # The caller's line, and the advice in keywords.
+    assert (caught[0].filename, caught[0].lineno) == (__file__, line)
+    assert "(sad_size=200) does not fit" in text and "a sad_size= below 120 lets it fit" in text, text
+    assert "--" not in text
 
 
 def test_ctrl_c_cancels_soon():
@@ -194,3 +244,205 @@ def test_ctrl_c_cancels_soon():
     timer.join()
     print(f"cancelled {latency:.3f} s after Ctrl+C")
     assert latency < 2.0
+
+
+def test_bgr_frames_give_the_rgb_result_reversed(chart, tmp_path):
+    rgb = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=6)
+    bgr = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=6, channel_order="BGR")
+    numpy.testing.assert_array_equal(bgr, rgb[..., ::-1])
+    roi = (150, 90, 36, 30)
+    for keywords in (dict(), dict(method="enhanced", iterations=6)):
+        expected = lumet.super_resolve(rgb, roi, **keywords)
+        hr = lumet.super_resolve(bgr, roi, channel_order="BGR", **keywords)
+        numpy.testing.assert_array_equal(hr, expected[..., ::-1], err_msg=str(keywords))
+        homographies, errors = lumet.register(bgr, roi, channel_order="BGR", **keywords)
+        numpy.testing.assert_array_equal(homographies, lumet.register(rgb, roi, **keywords)[0])
+        hr = lumet.reconstruct(bgr, homographies, roi, channel_order="BGR", **keywords)
+        numpy.testing.assert_array_equal(hr, expected[..., ::-1], err_msg=str(keywords))
+    # The enhanced method weighs the channels differently: BGR taken as RGB is another image.
+    enhanced = dict(method="enhanced", iterations=6)
+    assert not numpy.array_equal(lumet.super_resolve(bgr, roi, **enhanced)[..., ::-1],
+                                 lumet.super_resolve(rgb, roi, **enhanced))
+    lumet.write_image(str(tmp_path / "rgb.png"), rgb[0])
+    lumet.write_image(str(tmp_path / "bgr.png"), bgr[0], channel_order="BGR")
+    assert read_file(tmp_path / "rgb.png") == read_file(tmp_path / "bgr.png")
+    for wrong in ("bgr", "RGBA", 3):
+        with pytest.raises(ValueError, match="channel_order must be 'RGB'"):
+            lumet.super_resolve(rgb, roi, channel_order=wrong)
+
+
+def smooth_scene(seed):
+    """A smooth random texture defined at every real position: frames of it under any
+    homography are exact, with no resampling of a raster."""
+    rng = numpy.random.default_rng(seed)
+    fx, fy, phase = rng.uniform(-0.5, 0.5, 40), rng.uniform(-0.5, 0.5, 40), rng.uniform(0, 2 * numpy.pi, 40)
+    amplitude = rng.uniform(0.5, 1.0, 40)
+
+    def scene(x, y):
+        waves = sum(a * numpy.sin(u * x + v * y + p) for a, u, v, p in zip(amplitude, fx, fy, phase))
+        return numpy.clip(128 + 18 * waves, 0, 255)
+    return scene
+
+
+def frame_of(scene, h, width=320, height=240):
+    """The frame in which frame 0's point p lies at h p: frame(q) = scene(h^-1 q), pixel
+    (u, v) sampled at its centre (u, v)."""
+    g = numpy.linalg.inv(h)
+    v, u = numpy.mgrid[0:height, 0:width].astype(float)
+    d = g[2, 0] * u + g[2, 1] * v + g[2, 2]
+    x = (g[0, 0] * u + g[0, 1] * v + g[0, 2]) / d
+    y = (g[1, 0] * u + g[1, 1] * v + g[1, 2]) / d
+    grey = numpy.round(scene(x, y)).astype(numpy.uint8)
+    return numpy.ascontiguousarray(numpy.repeat(grey[..., None], 3, axis=-1))
+
+
+def inverse_warp(frame, h, width, height):
+    """What cv2.warpPerspective(frame, h, (width, height), flags=cv2.WARP_INVERSE_MAP |
+    cv2.INTER_LINEAR) computes: out(x, y) = frame(h (x, y)), bilinear, pixel centres at whole
+    numbers; nan outside the frame."""
+    y, x = numpy.mgrid[0:height, 0:width].astype(float)
+    d = h[2, 0] * x + h[2, 1] * y + h[2, 2]
+    u = (h[0, 0] * x + h[0, 1] * y + h[0, 2]) / d
+    v = (h[1, 0] * x + h[1, 1] * y + h[1, 2]) / d
+    grey = frame[..., 1].astype(float)
+    inside = (u >= 0) & (v >= 0) & (u <= frame.shape[1] - 1) & (v <= frame.shape[0] - 1)
+    u0 = numpy.clip(numpy.floor(u), 0, frame.shape[1] - 2).astype(int)
+    v0 = numpy.clip(numpy.floor(v), 0, frame.shape[0] - 2).astype(int)
+    fu, fv = u - u0, v - v0
+    out = ((1 - fv) * ((1 - fu) * grey[v0, u0] + fu * grey[v0, u0 + 1]) +
+           fv * ((1 - fu) * grey[v0 + 1, u0] + fu * grey[v0 + 1, u0 + 1]))
+    return numpy.where(inside, out, numpy.nan)
+
+
+def mapped(h, points):
+    p = h @ numpy.vstack([points.T, numpy.ones(len(points))])
+    return (p[:2] / p[2]).T
+
+
+def test_pixel_homographies_line_frames_up_as_warp_perspective_does():
+    scene = smooth_scene(7)
+    roi = (140, 90, 80, 60)
+    corners = numpy.array([[140, 90], [220, 90], [140, 150], [220, 150]], float)
+    # Frame 1's content lies (3, -2) pixels right and up of frame 0's: frame1(x + 3, y - 2)
+    # = frame0(x, y). Frame 2: zoomed by 1.08 and turned by 0.06 rad about (180, 120).
+    shift = numpy.array([[1, 0, 3], [0, 1, -2], [0, 0, 1]], float)
+    centre = numpy.array([[1, 0, 180], [0, 1, 120], [0, 0, 1]], float)
+    c, s = 1.08 * numpy.cos(0.06), 1.08 * numpy.sin(0.06)
+    turn = centre @ numpy.array([[c, -s, 0], [s, c, 0], [0, 0, 1]]) @ numpy.linalg.inv(centre)
+    frames = [frame_of(scene, h) for h in (numpy.eye(3), shift, turn)]
+    classic, _ = lumet.register(frames, roi)
+    numpy.testing.assert_array_equal(classic[0], numpy.eye(3))
+    numpy.testing.assert_allclose(classic[1], shift, atol=1e-4)
+    # The inverse warp by the returned map gives frame 0 back exactly (whole-pixel shift).
+    back = inverse_warp(frames[1], classic[1].round(), 320, 240)
+    valid = ~numpy.isnan(back)
+    assert valid.sum() > 300 * 200
+    numpy.testing.assert_array_equal(back[valid], frames[0][..., 1][valid])
+    # A rotation and zoom tell the pixel-centre convention: with centres at x + 0.5 the
+    # map would differ by 0.5 * (A - I), over 0.07 pixels at these corners.
+    enhanced, _ = lumet.register(frames, roi, method="enhanced")
+    assert numpy.abs(mapped(enhanced[2], corners) - mapped(turn, corners)).max() < 0.02
+    x, y, w, h = roi
+    back = inverse_warp(frames[2], enhanced[2], 320, 240)[y:y + h, x:x + w]
+    assert numpy.abs(back - frames[0][y:y + h, x:x + w, 1]).mean() < 1.0
+
+
+def test_pixel_homographies_with_opencv():
+    cv2 = pytest.importorskip("cv2")
+    scene = smooth_scene(3)
+    shift = numpy.array([[1, 0, -2], [0, 1, 4], [0, 0, 1]], float)
+    frames = [frame_of(scene, h) for h in (numpy.eye(3), shift)]
+    homographies, _ = lumet.register(frames, (140, 90, 80, 60))
+    back = cv2.warpPerspective(frames[1], homographies[1], (320, 240), flags=cv2.WARP_INVERSE_MAP)
+    numpy.testing.assert_array_equal(back[20:200, 20:280], frames[0][20:200, 20:280])
+
+
+def test_frames_as_any_sequence_or_iterable(chart):
+    frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=5)
+    roi = (160, 100, 40, 40)
+    expected = lumet.register(frames, roi)[0]
+    for what, given in [("list", list(frames)), ("tuple", tuple(frames)), ("generator", (f for f in frames)),
+                        ("map", map(numpy.ascontiguousarray, frames)), ("iterator", iter(list(frames)))]:
+        numpy.testing.assert_array_equal(lumet.register(given, roi)[0], expected, err_msg=what)
+    hr = lumet.super_resolve((f for f in frames), roi)
+    numpy.testing.assert_array_equal(hr, lumet.super_resolve(frames, roi))
+    with pytest.raises(ValueError, match=r"frames\[2\] holds float64"):
+        lumet.register((f if k != 2 else f / 255.0 for k, f in enumerate(frames)), roi)
+    with pytest.raises(TypeError, match="not int"):
+        lumet.register(5, roi)
+
+
+def test_threads_and_memory_limit_hold_for_one_call(chart):
+    frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=6)
+    roi = (160, 100, 40, 40)
+    expected = lumet.super_resolve(frames, roi)
+    for threads in (1, 2, 0, None):
+        numpy.testing.assert_array_equal(lumet.super_resolve(frames, roi, threads=threads), expected,
+                                         err_msg=f"threads={threads}")
+    for limit in ("1M", 1 << 20):
+        with pytest.raises(ValueError) as raised:
+            lumet.super_resolve(frames, roi, memory_limit=limit)
+        words = str(raised.value)
+        assert "more than the memory limit of 1 MiB (memory_limit=)" in words and "--" not in words, words
+    # The next call has the default limit again.
+    numpy.testing.assert_array_equal(lumet.super_resolve(frames, roi), expected)
+    numpy.testing.assert_array_equal(lumet.super_resolve(frames, roi, memory_limit="1.5G", threads=1), expected)
+    numpy.testing.assert_array_equal(
+        lumet.reconstruct(frames, lumet.register(frames, roi, threads=1)[0], roi, memory_limit=10 ** 9), expected)
+    refusals = [(dict(threads=-1), ValueError, "threads=-1 is out of range"),
+                (dict(threads=2000), ValueError, "threads=2000 is out of range"),
+                (dict(threads=1.5), TypeError, "threads must be a whole number"),
+                (dict(memory_limit="lots"), ValueError, 'memory size "lots" is not a size'),
+                (dict(memory_limit=0), ValueError, "memory_limit=0 is out of range"),
+                (dict(memory_limit=True), TypeError, "memory_limit must be")]
+    for keywords, error, words in refusals:
+        with pytest.raises(error, match=words):
+            lumet.super_resolve(frames, roi, **keywords)
+
+
+def test_signatures_show_the_keywords_and_their_defaults(chart):
+    Parameter = inspect.Parameter
+    calls = {lumet.super_resolve: ["frames", "roi", "scale", "method"],
+             lumet.register: ["frames", "roi", "method"],
+             lumet.reconstruct: ["frames", "homographies", "roi", "scale", "method"]}
+    for call, positional in calls.items():
+        signature = inspect.signature(call)
+        params = signature.parameters
+        kinds = {p.kind for p in params.values()}
+        assert Parameter.VAR_KEYWORD not in kinds and Parameter.VAR_POSITIONAL not in kinds, call.__name__
+        assert [n for n, p in params.items() if p.kind == Parameter.POSITIONAL_OR_KEYWORD] == positional
+        every = set(lumet.PARAMETERS) - {"roi", "scale", "method"} | {"channel_order", "progress", "threads"}
+        assert every <= {n for n, p in params.items() if p.kind == Parameter.KEYWORD_ONLY}, call.__name__
+        assert params["channel_order"].default == "RGB" and params["threads"].default is None
+        assert params["psf_sigma"].default == 0.6 and params["ransac"].default == (20, 25)
+        assert params["lr_count"].default is None and params["lambda_"].default == 0.003
+    assert "units" in inspect.signature(lumet.register).parameters
+    assert "memory_limit" in inspect.signature(lumet.reconstruct).parameters
+    assert str(inspect.signature(lumet.read_frames)) == "(pattern, start=0, count=None, *, channel_order='RGB')"
+    assert str(inspect.signature(lumet.write_image)) == "(path, image, *, channel_order='RGB')"
+    # The defaults shown are the engine's: passing them all changes nothing.
+    frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=5)
+    signature = inspect.signature(lumet.super_resolve)
+    defaults = {n: p.default for n, p in signature.parameters.items() if p.default is not Parameter.empty}
+    numpy.testing.assert_array_equal(lumet.super_resolve(frames, (160, 100, 40, 40), **defaults),
+                                     lumet.super_resolve(frames, (160, 100, 40, 40)))
+    assert "Registers frames" in lumet.super_resolve.__doc__
+
+
+def test_stub_matches_the_signatures():
+    import ast
+    stub = os.path.join(os.path.dirname(__file__), "..", "..", "src", "python", "lumet.pyi")
+    with open(stub, encoding="utf-8") as f:
+        tree = ast.parse(f.read())
+    declared = {node.name: node for node in tree.body if isinstance(node, ast.FunctionDef)}
+    assert set(declared) == {"super_resolve", "register", "reconstruct", "read_frames", "write_image"}
+    for name, node in declared.items():
+        args = node.args
+        positional = [a.arg for a in args.args]
+        defaults = [None] * (len(positional) - len(args.defaults)) + [ast.literal_eval(d) for d in args.defaults]
+        stub_params = list(zip(positional, defaults)) + [
+            (a.arg, None if d is None else ast.literal_eval(d)) for a, d in zip(args.kwonlyargs, args.kw_defaults)]
+        signature = inspect.signature(getattr(lumet, name))
+        module_params = [(n, None if p.default is inspect.Parameter.empty else p.default)
+                         for n, p in signature.parameters.items()]
+        assert stub_params == module_params, name
