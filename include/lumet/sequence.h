@@ -28,7 +28,10 @@ class LUMET_API Sequence {
   // The number of consecutive frames present from frame 0 on, counting at most limit.
   int Count(int limit = 100000) const;
 
-  struct Source;  // the engine's side
+  // The engine's side, for the engine's own front ends (the Python module hands its arrays
+  // over without a copy); a program has no use for it.
+  struct Source;
+  static Sequence FromSource(std::shared_ptr<Source> source) { return Sequence(std::move(source)); }
   const std::shared_ptr<Source>& source() const { return source_; }
 
  private:

@@ -66,6 +66,23 @@ Estimate ToEstimate(const ColorDoubleImage& estimate) {
   return out;
 }
 
+void FillSettings(const ParamSet& p, Settings& s) {
+  s.roi = Rect{p.roi.left, p.roi.top, static_cast<int>(p.roi.Width()), static_cast<int>(p.roi.Height())};
+  s.filterSigma = p.filterSigma;
+  s.ransacFirst = p.ransacFirst;
+  s.ransacSecond = p.ransacSecond;
+  s.sadSize = p.sadSize;
+  s.searchArea = p.searchArea;
+  s.method = MethodName(MethodOf(p));
+  s.scale = p.scale;
+  s.psfSigma = p.psfSigma;
+  s.alpha = p.alpha;
+  s.beta = p.beta;
+  s.lambda = p.lambda;
+  s.iterations = p.iterations;
+  s.tolerance = p.tolerance;
+}
+
 ParamSet ToParamSet(const Settings& s) {
   ParamSet p = InitParams();
   const int64_t right = int64_t{s.roi.x} + s.roi.width;
@@ -118,7 +135,8 @@ void UseModulesBesideLibrary() {
     // In the build tree and in a prefix whose libraries are in lib/ the modules are in
     // lib/lumet/; with a multiarch library folder they are one level up.
     for (const char* relative : {"lumet", LUMET_MODULES_FROM_LIBRARY}) {
-      if (std::filesystem::is_directory(folder / relative)) {
+      std::error_code ec;
+      if (std::filesystem::exists(folder / relative / "liblumet-stills.so", ec)) {
         SetCodecModuleFolder((folder / relative).lexically_normal().string());
         return;
       }

@@ -13,7 +13,11 @@ namespace lumet {
 ColorGrayImage ToColorImage(const Frame& frame, const std::string& name);
 Frame ToFrame(const ColorGrayImage& image);
 Estimate ToEstimate(const ColorDoubleImage& estimate);
+// The estimate cut to 8 bits as the result files hold it (ToFrame's image).
+ColorGrayImage ToColorImage(const Estimate& estimate);
 
+// The settings of a parameter set (a checked one: its ROI fits in int).
+void FillSettings(const ParamSet& params, Settings& settings);
 // The parameter set of the settings, checked (lumet::Error naming the value by its label).
 ParamSet ToParamSet(const Settings& settings);
 

@@ -10,7 +10,7 @@
 
 namespace lumet {
 
-Frame ToFrame(const Estimate& estimate) {
+ColorGrayImage ToColorImage(const Estimate& estimate) {
   const size_t pixels = static_cast<size_t>(std::max(0, estimate.width)) * static_cast<size_t>(std::max(0, estimate.height));
   ColorGrayImage image;
   image.Create(estimate.width, estimate.height);
@@ -27,8 +27,10 @@ Frame ToFrame(const Estimate& estimate) {
     }
     ConvertToGray(band, image.channels[c], 0, 1.0);
   }
-  return ToFrame(image);
+  return image;
 }
+
+Frame ToFrame(const Estimate& estimate) { return ToFrame(ToColorImage(estimate)); }
 
 Frame ReadFrame(const std::string& path) {
   UseModulesBesideLibrary();

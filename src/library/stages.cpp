@@ -62,6 +62,17 @@ void ReadFrameOfSize(Sequence::Source& source, int k, int width, int height, Col
   }
 }
 
+// Every frame listed is there before any work starts.
+void CheckFramesPresent(Sequence::Source& source, int reference, const std::vector<int>& frames) {
+  int last = reference;
+  for (const int k : frames) last = std::max(last, k);
+  const int found = source.frames.CountFrames(last + 1);
+  if (found <= last) {
+    throw Error("frame " + std::to_string(last) + " is needed, but the sequence has only frames 0 .. " +
+                std::to_string(found - 1) + " (" + source.frames.Name(found) + " is missing)");
+  }
+}
+
 void CheckFrameList(int reference, const std::vector<int>& frames) {
   std::set<int> seen;
   for (const int k : frames) {
@@ -113,6 +124,7 @@ Registration Register(const Sequence& sequence, int reference, const std::vector
   const RegistrationOptions options = ToRegistrationOptions(p);
   CheckFrameList(reference, frames);
   Sequence::Source& source = *sequence.source();
+  CheckFramesPresent(source, reference, frames);
   ColorGrayImage referenceImage;
   source.ReadChecked(reference, referenceImage);
   const int width = referenceImage.Width();
@@ -184,6 +196,7 @@ Result Reconstruct(const Sequence& sequence, const Registration& registration, i
   for (const int k : list) registration.Pixels(reference, k);  // every homography is there before the work
 
   Sequence::Source& source = *sequence.source();
+  CheckFramesPresent(source, reference, list);
   ReconstructionInput input;
   input.frames.resize(1);
   source.ReadChecked(reference, input.frames[0]);

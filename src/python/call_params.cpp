@@ -145,4 +145,21 @@ size_t MemoryLimitOf(const py::handle& value) {
   return static_cast<size_t>(bytes);
 }
 
+int ReferenceOf(const py::handle& value, int lrCount) {
+  if (py::isinstance<py::bool_>(value)) throw py::type_error("reference must be a frame number, not a bool");
+  int reference = 0;
+  try {
+    reference = py::module_::import("operator").attr("index")(value).cast<int>();
+  } catch (py::error_already_set&) {
+    throw py::type_error("reference must be a frame number, not " + py::repr(value).cast<std::string>());
+  } catch (py::cast_error&) {
+    throw py::value_error("reference=" + py::repr(value).cast<std::string>() + " is not a frame number");
+  }
+  if (reference < 0 || reference > lrCount) {
+    throw py::value_error("reference=" + std::to_string(reference) + " is not one of the frames 0 .. " +
+                          std::to_string(lrCount) + " (lr_count=" + std::to_string(lrCount) + ")");
+  }
+  return reference;
+}
+
 }  // namespace lumet::python

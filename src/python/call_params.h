@@ -27,6 +27,10 @@ std::string KeywordList();
 int ThreadsOf(const py::handle& value);
 inline constexpr int kMostThreads = 1024;
 
+// reference=: the frame the others are registered against and the result shows, one of
+// frames 0 .. lrCount (ValueError otherwise).
+int ReferenceOf(const py::handle& value, int lrCount);
+
 // memory_limit=: None for the default share of the machine, a number of bytes, or a size's
 // text ("700M", "1.5G").
 size_t MemoryLimitOf(const py::handle& value);

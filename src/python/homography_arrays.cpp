@@ -22,11 +22,12 @@ HomographyUnits HomographyUnitsOf(const py::handle& value) {
                         py::repr(value).cast<std::string>());
 }
 
-py::array_t<double> HomographiesToArray(const std::map<int, Matrix>& stored, int count, HomographyUnits units) {
+py::array_t<double> HomographiesToArray(const std::map<int, Matrix>& stored, int count, int reference,
+                                        HomographyUnits units) {
   py::array_t<double> all({static_cast<py::ssize_t>(count), py::ssize_t{3}, py::ssize_t{3}});
   auto h = all.mutable_unchecked<3>();
   for (int k = 0; k < count; ++k) {
-    const Matrix m = k == 0 ? IdentityHomography() : stored.at(k);
+    const Matrix m = k == reference ? IdentityHomography() : stored.at(k);
     const PixelMap pixels = PixelMapOf(m);
     for (int i = 0; i < 3; ++i) {
       for (int j = 0; j < 3; ++j) h(k, i, j) = units == HomographyUnits::Pixel ? pixels.p[i][j] : m.At1(i + 1, j + 1);
@@ -35,13 +36,14 @@ py::array_t<double> HomographiesToArray(const std::map<int, Matrix>& stored, int
   return all;
 }
 
-void AdoptHomographies(const py::handle& given, int needed, HomographyUnits units, std::map<int, Matrix>& stored) {
+void AdoptHomographies(const py::handle& given, int needed, int reference, HomographyUnits units,
+                       std::map<int, Matrix>& stored) {
   using Array = py::array_t<double, py::array::c_style | py::array::forcecast>;
   const Array all = Array::ensure(given);
   if (!all || all.ndim() != 3 || all.shape(1) != 3 || all.shape(2) != 3) {
     PyErr_Clear();
-    throw py::value_error("homographies must be an (M, 3, 3) array of numbers, homographies[k] taking frame 0 to "
-                          "frame k (as register returns them)");
+    throw py::value_error("homographies must be an (M, 3, 3) array of numbers, homographies[k] taking the "
+                          "reference frame to frame k (as register returns them)");
   }
   if (all.shape(0) < needed) {
     throw py::value_error("homographies holds " + std::to_string(all.shape(0)) + ", but the reconstruction uses "
@@ -49,7 +51,8 @@ void AdoptHomographies(const py::handle& given, int needed, HomographyUnits unit
                           " are needed (lr_count sets how many frames are used)");
   }
   const auto h = all.unchecked<3>();
-  for (int k = 1; k < needed; ++k) {
+  for (int k = 0; k < needed; ++k) {
+    if (k == reference) continue;
     const std::string name = "homographies[" + std::to_string(k) + "]";
     Matrix m(3, 3, 0.0);
     for (int i = 0; i < 3; ++i) {

@@ -30,6 +30,7 @@ def super_resolve(
     progress: Progress = None,
     threads: Optional[int] = None,
     memory_limit: MemoryLimit = None,
+    reference: int = 0,
     lr_count: Optional[int] = None,
     psf_sigma: float = 0.6,
     alpha: float = 0.7,
@@ -54,6 +55,7 @@ def register(
     channel_order: ChannelOrder = "RGB",
     progress: Progress = None,
     threads: Optional[int] = None,
+    reference: int = 0,
     lr_count: Optional[int] = None,
     psf_sigma: float = 0.6,
     alpha: float = 0.7,
@@ -68,7 +70,7 @@ def register(
     tolerance: float = 0.0001,
 ) -> Tuple[numpy.typing.NDArray[numpy.float64], numpy.typing.NDArray[numpy.float64]]:
     """(homographies (lr_count + 1, 3, 3), errors (lr_count + 1, 2)), indexed by frame number:
-    homographies[0] is the identity, homographies[k] maps frame 0's positions to frame k's."""
+    homographies[reference] is the identity, homographies[k] maps the reference's positions to frame k's."""
 
 def reconstruct(
     frames: Frames,
@@ -82,6 +84,7 @@ def reconstruct(
     progress: Progress = None,
     threads: Optional[int] = None,
     memory_limit: MemoryLimit = None,
+    reference: int = 0,
     lr_count: Optional[int] = None,
     psf_sigma: float = 0.6,
     alpha: float = 0.7,

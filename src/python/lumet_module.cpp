@@ -4,12 +4,17 @@
 #include <pybind11/pybind11.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "imageio/codec_library.h"
+#include "library/conversions.h"
+#include "library/sequence_source.h"
+#include "lumet/stages.h"
 #include "imageio/image_file.h"
 #include "params/algorithm_options.h"
 #include "params/param_description.h"
@@ -23,53 +28,89 @@
 #include "python/python_port.h"
 #include "util/parallel.h"
 #include "workbench/frame_source.h"
-#include "workbench/workbench.h"
 
 namespace lumet::python {
 
 namespace {
 
-// A workbench set up for frames in memory and no files, and how the call computes.
-struct Call {
-  Call(const py::handle& frames, const py::dict& keywords, const py::object& progress, const py::handle& channelOrder,
-       const py::handle& threadCount)
-      : port(progress), order(ChannelOrderOf(channelOrder)), threads(ThreadsOf(threadCount)) {
-    bench.frameImages = FramesFromPython(frames, order);
-    bench.params = ParamsFromKeywords(keywords, static_cast<int>(bench.frameImages->size()));
-    bench.writeFiles = false;
-    bench.carryFrames = true;
-  }
-  Workbench bench;
-  PythonPort port;
-  ChannelOrder order;
-  int threads;
-};
-
-// threads= holds for one call: the module otherwise leaves the engine on every core (0).
-// Set on the command's thread, inside the engine's one-command-at-a-time lock.
-class CallThreads {
+// The stages' observer of a call: progress and warnings to its port, cancelled through it.
+class PortObserver final : public Observer {
  public:
-  explicit CallThreads(int threads) : threads_(threads) {
-    if (threads_ > 0) SetThreadCount(threads_);
+  explicit PortObserver(PythonPort& port) : port_(port) {}
+  void OnProgress(const Progress& p) override { port_.ReportProgress(p.stage, p.step, p.total); }
+  void OnWarning(const Warning& w) override {
+    for (size_t i = 0; i < w.frames.size(); ++i) {
+      port_.Warn(FrameWarning{w.frames[i], w.kind, i < w.details.size() ? w.details[i] : std::string(), w.remedy});
+    }
   }
-  ~CallThreads() {
-    if (threads_ > 0) SetThreadCount(0);
-  }
-  CallThreads(const CallThreads&) = delete;
-  CallThreads& operator=(const CallThreads&) = delete;
+  void OnLog(const std::string& line) override { port_.AppendLog(line); }
+  bool CancelRequested() override { return port_.CancelRequested(); }
 
  private:
-  int threads_;
+  PythonPort& port_;
+};
+
+// What a call computes from: its frames (the arrays' pixels, held once), its checked
+// parameters as the stages' settings, its reference frame, and what it gives back.
+struct Call {
+  Call(const py::handle& frames, const py::dict& keywords, const py::object& progress, const py::handle& channelOrder,
+       const py::handle& threadCount, const py::handle& referenceIndex)
+      : port(progress), order(ChannelOrderOf(channelOrder)) {
+    auto images = FramesFromPython(frames, order);
+    const int count = static_cast<int>(images->size());
+    sequence = Sequence::FromSource(std::make_shared<Sequence::Source>(std::string(), 0, std::move(images)));
+    params = ParamsFromKeywords(keywords, count);
+    FillSettings(params, settings);
+    settings.threads = ThreadsOf(threadCount);
+    reference = ReferenceOf(referenceIndex, params.lrCount);
+  }
+  // Frames 0 .. lr_count but the reference.
+  std::vector<int> Others(int count) const {
+    std::vector<int> frames;
+    for (int k = 0; k < count; ++k) {
+      if (k != reference) frames.push_back(k);
+    }
+    return frames;
+  }
+
+  // Enough frames for lr_count, or the advice in lr_count's words.
+  void CheckFrameCount(bool registration) const {
+    FrameSource& source = sequence.source()->frames;
+    const int given = source.CountFrames(kMaxLrCount + 2);
+    const int lrCount = params.lrCount;
+    if (registration && lrCount + 1 > given) throw Error(RegistrationShortage(source, lrCount, given));
+    const int needed = ReconstructionMethodFor(MethodOf(params)).FrameCount(lrCount);
+    if (!registration && needed > given) throw Error(ReconstructionShortage(source, lrCount, needed, given));
+  }
+
+  PythonPort port;
+  ChannelOrder order;
+  Sequence sequence = Sequence::FromFrames({});
+  ParamSet params;
+  Settings settings;
+  int reference = 0;
+  Registration registration;
+  Result result;
 };
 
 // Runs the call's stages; the caller may leave on Ctrl+C, so the work owns the call.
-void RunCall(const std::shared_ptr<Call>& call, bool registration, bool reconstruction) {
+// reconstructFrames: the frames the reconstruction takes, none for those the method takes
+// of the registered ones.
+void RunCall(const std::shared_ptr<Call>& call, bool registration, bool reconstruction,
+             std::vector<int> reconstructFrames = {}) {
   RunEngine(
       call->port,
-      [call, registration, reconstruction] {
-        const CallThreads threads(call->threads);
-        if (registration) call->bench.Registration(call->port);
-        if (reconstruction) call->bench.Reconstruction(call->port);
+      [call, registration, reconstruction, frames = std::move(reconstructFrames)] {
+        call->CheckFrameCount(registration);
+        PortObserver observer(call->port);
+        if (registration) {
+          call->registration = lumet::Register(call->sequence, call->reference,
+                                               call->Others(call->params.lrCount + 1), call->settings, &observer);
+        }
+        if (reconstruction) {
+          call->result =
+              lumet::Reconstruct(call->sequence, call->registration, call->reference, frames, call->settings, &observer);
+        }
       },
       OnInterrupt::Return);
 }
@@ -83,50 +124,58 @@ py::dict Keywords(py::kwargs parameters, const py::object& roi, const py::object
   return all;
 }
 
+py::array_t<uint8_t> ResultArray(const Call& call) { return ImageToArray(ToColorImage(call.result.estimate), call.order); }
+
 py::array_t<uint8_t> SuperResolve(const py::handle& frames, const py::object& roi, const py::object& scale,
                                   const py::object& method, const py::object& channelOrder, const py::object& progress,
-                                  const py::object& threads, const py::object& memoryLimit, py::kwargs parameters) {
+                                  const py::object& threads, const py::object& memoryLimit, const py::object& reference,
+                                  py::kwargs parameters) {
   auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, scale, method), progress,
-                                     channelOrder, threads);
-  call->bench.memoryLimit = MemoryLimitOf(memoryLimit);
+                                     channelOrder, threads, reference);
+  call->settings.memoryLimit = MemoryLimitOf(memoryLimit);
   RunCall(call, true, true);
-  return ImageToArray(call->bench.resultImage, call->order);
+  return ResultArray(*call);
 }
 
 py::tuple Register(const py::handle& frames, const py::object& roi, const py::object& method,
                    const py::object& channelOrder, const py::object& progress, const py::object& threads,
-                   const py::object& units, py::kwargs parameters) {
+                   const py::object& units, const py::object& reference, py::kwargs parameters) {
   const HomographyUnits unitsWanted = HomographyUnitsOf(units);
   auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, py::none(), method), progress,
-                                     channelOrder, threads);
+                                     channelOrder, threads, reference);
   RunCall(call, true, false);
-  const int count = call->bench.params.lrCount + 1;
+  const int count = call->params.lrCount + 1;
   py::array_t<double> errors({static_cast<py::ssize_t>(count), py::ssize_t{2}});
   auto e = errors.mutable_unchecked<2>();
+  std::map<int, Matrix> stored;
   for (int k = 0; k < count; ++k) {
-    e(k, 0) = 0.0;
-    e(k, 1) = 0.0;
+    const std::optional<RegistrationScores> scores = call->registration.Scores(call->reference, k);
+    e(k, 0) = scores ? scores->search : 0.0;
+    e(k, 1) = scores ? scores->refinement : 0.0;
+    if (k != call->reference) stored[k] = ToMatrix(call->registration.Pixels(call->reference, k));
   }
-  for (const FrameScores& s : call->bench.registrationScores) {
-    e(s.frame, 0) = s.search;
-    e(s.frame, 1) = s.refinement;
-  }
-  return py::make_tuple(HomographiesToArray(call->bench.homographies, count, unitsWanted), errors);
+  return py::make_tuple(HomographiesToArray(stored, count, call->reference, unitsWanted), errors);
 }
 
 py::array_t<uint8_t> Reconstruct(const py::handle& frames, const py::handle& homographies, const py::object& roi,
                                  const py::object& scale, const py::object& method, const py::object& units,
                                  const py::object& channelOrder, const py::object& progress, const py::object& threads,
-                                 const py::object& memoryLimit, py::kwargs parameters) {
+                                 const py::object& memoryLimit, const py::object& reference, py::kwargs parameters) {
   const HomographyUnits unitsGiven = HomographyUnitsOf(units);
   auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, scale, method), progress,
-                                     channelOrder, threads);
-  call->bench.memoryLimit = MemoryLimitOf(memoryLimit);
-  const ParamSet& p = call->bench.params;
-  AdoptHomographies(homographies, ReconstructionMethodFor(MethodOf(p)).FrameCount(p.lrCount), unitsGiven,
-                    call->bench.homographies);
-  RunCall(call, false, true);
-  return ImageToArray(call->bench.resultImage, call->order);
+                                     channelOrder, threads, reference);
+  call->settings.memoryLimit = MemoryLimitOf(memoryLimit);
+  const ParamSet& p = call->params;
+  const int needed = ReconstructionMethodFor(MethodOf(p)).FrameCount(p.lrCount);
+  std::map<int, Matrix> stored;
+  AdoptHomographies(homographies, needed, call->reference, unitsGiven, stored);
+  for (const auto& [k, h] : stored) {
+    FileHomography file{};
+    for (int i = 0; i < 8; ++i) file[static_cast<size_t>(i)] = h.At1(i / 3 + 1, i % 3 + 1);
+    call->registration.SetFileUnits(call->reference, k, file);
+  }
+  RunCall(call, false, true, call->Others(needed));
+  return ResultArray(*call);
 }
 
 py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py::object& count,
@@ -227,26 +276,29 @@ PYBIND11_MODULE(lumet, m) {
   const std::string classic = lumet::MethodName(lumet::Method::Classic);
   static const std::string superResolveDoc =
       SignatureText("super_resolve", "frames, roi, scale=4, method='classic', *, channel_order='RGB', progress=None, "
-                                     "threads=None, memory_limit=None") + kSuperResolveDoc;
+                                     "threads=None, memory_limit=None, reference=0") + kSuperResolveDoc;
   static const std::string registerDoc =
       SignatureText("register", "frames, roi, method='classic', *, units='pixel', channel_order='RGB', "
-                                "progress=None, threads=None") + kRegisterDoc;
+                                "progress=None, threads=None, reference=0") + kRegisterDoc;
   static const std::string reconstructDoc =
       SignatureText("reconstruct", "frames, homographies, roi, scale=4, method='classic', *, units='pixel', "
-                                   "channel_order='RGB', progress=None, threads=None, memory_limit=None") +
+                                   "channel_order='RGB', progress=None, threads=None, memory_limit=None, "
+                                   "reference=0") +
       kReconstructDoc;
   const auto rgb = py::arg("channel_order") = "RGB";
   const auto progress = py::arg("progress") = py::none();
   const auto threads = py::arg("threads") = py::none();
   const auto memoryLimit = py::arg("memory_limit") = py::none();
   const auto units = py::arg("units") = "pixel";
+  const auto reference = py::arg("reference") = 0;
   m.def("super_resolve", &SuperResolve, py::arg("frames"), py::arg("roi"), py::arg("scale") = 4,
-        py::arg("method") = classic, py::kw_only(), rgb, progress, threads, memoryLimit, superResolveDoc.c_str());
+        py::arg("method") = classic, py::kw_only(), rgb, progress, threads, memoryLimit, reference,
+        superResolveDoc.c_str());
   m.def("register", &Register, py::arg("frames"), py::arg("roi"), py::arg("method") = classic, py::kw_only(), rgb,
-        progress, threads, units, registerDoc.c_str());
+        progress, threads, units, reference, registerDoc.c_str());
   m.def("reconstruct", &Reconstruct, py::arg("frames"), py::arg("homographies"), py::arg("roi"),
         py::arg("scale") = 4, py::arg("method") = classic, py::kw_only(), units, rgb, progress, threads, memoryLimit,
-        reconstructDoc.c_str());
+        reference, reconstructDoc.c_str());
   m.def("read_frames", &ReadFrames, py::arg("pattern"), py::arg("start") = 0, py::arg("count") = py::none(),
         py::kw_only(), rgb, kReadFramesDoc);
   m.def("write_image", &WriteImage, py::arg("path"), py::arg("image"), py::kw_only(), rgb, kWriteImageDoc);

@@ -217,7 +217,10 @@ TEST(LibraryErrors, NameTheValueOrTheFrameAtFault) {
   bad.psfSigma = 0;
   EXPECT_NE(message([&] { Register(sequence, 0, {1}, bad); }).find("PSF sigma"), std::string::npos);
   EXPECT_NE(message([&] { Register(sequence, 0, {0, 1}, SmallSettings()); }).find("is the reference"), std::string::npos);
-  EXPECT_NE(message([&] { Register(sequence, 0, {7}, SmallSettings()); }).find("frames[7]"), std::string::npos);
+  // Before any work: a frame the sequence does not have.
+  EXPECT_NE(message([&] { Register(sequence, 0, {1, 7}, SmallSettings()); }).find("frame 7 is needed, but the "
+                                                                                     "sequence has only frames 0 .. 4"),
+            std::string::npos);
   Settings outside = SmallSettings();
   outside.roi = Rect{150, 100, 40, 40};
   EXPECT_NE(message([&] { Register(sequence, 0, {1}, outside); }).find("ROI"), std::string::npos);

@@ -347,6 +347,30 @@ def test_pixel_homographies_line_frames_up_as_warp_perspective_does():
     assert numpy.abs(back - frames[0][y:y + h, x:x + w, 1]).mean() < 1.0
 
 
+def test_any_frame_is_the_reference():
+    scene = smooth_scene(11)
+    roi = (140, 90, 80, 60)
+    shifts = [(0, 0), (1.5, -1), (-2, 0.5), (0.5, 2), (2.5, 1.5)]
+    moves = [numpy.array([[1, 0, dx], [0, 1, dy], [0, 0, 1]], float) for dx, dy in shifts]
+    frames = [frame_of(scene, m) for m in moves]
+    # The enhanced registration, which is exact enough on this smooth texture to tell a frame's
+    # move from another's.
+    h, errors = lumet.register(frames, roi, method="enhanced", reference=2)
+    # Indexed by frame number, the identity at the reference; [k] takes the reference's
+    # positions to frame k's: frame k's move after undoing the reference's.
+    numpy.testing.assert_array_equal(h[2], numpy.eye(3))
+    assert (errors[2] == 0).all() and (errors[[0, 1, 3, 4], 1] > 0).all()
+    for k in (0, 1, 3, 4):
+        numpy.testing.assert_allclose(h[k], moves[k] @ numpy.linalg.inv(moves[2]), atol=0.05)
+    # The result is the reference's view: the same from its homographies, and not frame 0's.
+    h, _ = lumet.register(frames, roi, reference=2)
+    hr = lumet.super_resolve(frames, roi, scale=2, reference=2)
+    numpy.testing.assert_array_equal(lumet.reconstruct(frames, h, roi, scale=2, reference=2), hr)
+    assert not numpy.array_equal(hr, lumet.super_resolve(frames, roi, scale=2))
+    with pytest.raises(ValueError, match=r"reference=5 is not one of the frames 0 \.\. 4"):
+        lumet.register(frames, roi, reference=5)
+
+
 def test_pixel_homographies_with_opencv():
     cv2 = pytest.importorskip("cv2")
     scene = smooth_scene(3)
