@@ -27,17 +27,18 @@ namespace {
 
 // The user hears of a method's work through the viewers, the log and the progress bar.
 // With byBand, each band of the estimate is cut to grey levels into display as it ends.
+// The method's outcome goes into `outcome`, after the warnings the command gave before it.
 class UiObserver final : public ReconstructionObserver {
  public:
-  UiObserver(UiPort& ui, ColorGrayImage& display, bool byBand) : ui_(ui), display_(display), byBand_(byBand) {}
+  UiObserver(UiPort& ui, ColorGrayImage& display, bool byBand, ReconstructionOutcome& outcome)
+      : ui_(ui), display_(display), byBand_(byBand), outcome_(outcome) {}
   void Log(const std::string& line) override { ui_.AppendLog(line); }
   void Warn(int frame, const std::string& kind, const std::string& detail, const std::string& remedy) override {
     ui_.Warn({frame, kind, detail, remedy});
   }
   void Progress(int done, int total, int band, int step) override {
     CheckCancel(ui_);
-    ui_.ReportProgress("Reconstruction", done, total);
-    ui_.SetViewerTitle(Viewer::Reference, Format("reconst.. %d band ---%d steps\n", band, step));
+    ui_.ReportBandProgress({"Reconstruction", done, total, band, step});
   }
   bool WantsPictures() const override { return ui_.ShowsWorkInProgress(); }
   void Picture(const ColorDoubleImage& estimate) override {
@@ -48,26 +49,39 @@ class UiObserver final : public ReconstructionObserver {
     ConvertToGray(xb, display_.channels[static_cast<size_t>(band)], 0, 1.0);
     xb.Free();
   }
+  void Outcome(const ReconstructionOutcome& outcome) override {
+    std::vector<ReconstructionWarning> warnings = std::move(outcome_.warnings);
+    outcome_ = outcome;
+    outcome_.warnings.insert(outcome_.warnings.begin(), warnings.begin(), warnings.end());
+  }
 
  private:
   UiPort& ui_;
   ColorGrayImage& display_;
   bool byBand_;
+  ReconstructionOutcome& outcome_;
 };
 
-// Refuses, naming what it needs, a reconstruction whose peak would pass the limit, and
-// gives the method what the limit leaves it. Beside the method: the program, the frames,
-// the first frame's picture and its grey levels, and the frame errors' warped frames (one
-// green channel per thread beside frame 0's; watched, two whole layers).
-void CheckReconstructionMemory(const ReconstructionMethod& method, ReconstructionOptions& options,
-                               const HrGeometry& grid, size_t frameBytes, bool watched, bool byBand, size_t limit) {
+// One colour band at a time when nobody watches the estimate and the result is cut to
+// grey levels (TIFF keeps the estimate of all three bands).
+bool ByBand(bool watched, ImageFormat format) { return !watched && format != ImageFormat::Tiff; }
+
+// Refuses, naming what it needs, a reconstruction of frameCount frames of w0 x h0 pixels
+// whose peak would pass the limit, and gives the method what the limit leaves it. Beside
+// the method: the program, the frames, the first frame's picture and its grey levels, and
+// the frame errors' warped frames (one green channel per thread beside frame 0's; watched,
+// two whole layers).
+void CheckMemoryOfMethod(const ReconstructionMethod& method, ReconstructionOptions& options, int frameCount,
+                         int w0, int h0, bool watched, ImageFormat format, size_t limit) {
+  const HrGeometry grid = options.Grid();
+  const size_t frameBytes = 3 * static_cast<size_t>(w0) * static_cast<size_t>(h0) * static_cast<size_t>(frameCount);
   const size_t pixels = static_cast<size_t>(grid.width) * static_cast<size_t>(grid.height);
   const size_t d = sizeof(double);
   const size_t around = kProgramBytes + frameBytes + 6 * pixels;
   const size_t errors = watched ? 4 * d * pixels : d * pixels * (1 + static_cast<size_t>(std::max(1, ThreadCount())));
   options.memoryLimit = limit > around ? limit - around : 0;
   CheckMemoryNeed(Format("The reconstruction of the %d x %d HR grid", grid.width, grid.height),
-                  around + std::max(errors, method.WorkingBytes(options, grid, byBand)), limit,
+                  around + std::max(errors, method.WorkingBytes(options, grid, ByBand(watched, format))), limit,
                   "give a larger limit, or a smaller ROI or scale");
 }
 
@@ -173,7 +187,8 @@ class FrameGathering {
 // A frame that shows nothing of the ROI through its homography (an absurd or damaged one)
 // has no error against frame 0; the classic selection stops at the first such frame, so
 // the user hears which frames they are instead of finding a result from fewer frames.
-void WarnFramesWithoutError(UiPort& ui, const std::vector<double>& errors, const Workbench& bench) {
+void WarnFramesWithoutError(UiPort& ui, const std::vector<double>& errors, const Workbench& bench,
+                            std::vector<ReconstructionWarning>& given) {
   for (size_t k = 1; k < errors.size(); ++k) {
     if (!std::isnan(errors[k])) continue;
     FrameWarning w;
@@ -183,12 +198,26 @@ void WarnFramesWithoutError(UiPort& ui, const std::vector<double>& errors, const
     if (bench.writeFiles) w.detail = FormatFrameName(bench.params.homographyPattern, static_cast<int>(k));
     w.remedy = "check the homography or register the frames again";
     ui.Warn(w);
+    given.push_back({w.frame, w.kind, w.detail, w.remedy});
   }
 }
 
 }  // namespace
 
+void Workbench::CheckReconstructionMemory(const UiPort& ui) const {
+  CheckParams(params);
+  ReconstructionOptions options = ToReconstructionOptions(params);
+  const ReconstructionMethod& method = ReconstructionMethodFor(options.method);
+  FrameSource source(params.lrPattern, params.startIndex, frameImages);
+  ColorGrayImage frame0;
+  source.Read(0, frame0);
+  CheckRoiFitsFrame(params.roi, frame0.Width(), frame0.Height());
+  CheckMemoryOfMethod(method, options, method.FrameCount(params.lrCount), frame0.Width(), frame0.Height(),
+                      ui.ShowsWorkInProgress(), resultFormat, memoryLimit);
+}
+
 void Workbench::Reconstruction(UiPort& ui) {
+  lastOutcome = ReconstructionOutcome{};
   const ParamSet& p = params;
   CheckParams(p);
   ReconstructionOptions options = ToReconstructionOptions(p);
@@ -216,12 +245,9 @@ void Workbench::Reconstruction(UiPort& ui) {
            (usable >= 1 ? ", or use --lr-count " + std::to_string(usable) : std::string());
   });
 
-  // One colour band at a time when nobody watches the estimate and the result is cut to
-  // grey levels (TIFF keeps the estimate of all three bands).
   const bool watched = ui.ShowsWorkInProgress();
-  const bool byBand = !watched && resultFormat != ImageFormat::Tiff;
-  const size_t frameBytes = 3 * static_cast<size_t>(w0) * static_cast<size_t>(h0) * static_cast<size_t>(frameCount);
-  CheckReconstructionMemory(method, options, input.grid, frameBytes, watched, byBand, memoryLimit);
+  const bool byBand = ByBand(watched, resultFormat);
+  CheckMemoryOfMethod(method, options, frameCount, w0, h0, watched, resultFormat, memoryLimit);
 
   OpenReconstructionViewers(ui, input.grid);
   ColorGrayImage display;
@@ -231,11 +257,12 @@ void Workbench::Reconstruction(UiPort& ui) {
   } else {
     gathering.ReadUnwatched(frameCount);
   }
-  WarnFramesWithoutError(ui, input.frameErrors, *this);
+  ReconstructionOutcome outcome;
+  WarnFramesWithoutError(ui, input.frameErrors, *this, outcome.warnings);
 
   // The first frame's picture is shown: its grey levels make way for the result's.
   if (byBand) display = ColorGrayImage();
-  UiObserver observer(ui, display, byBand);
+  UiObserver observer(ui, display, byBand, outcome);
   ColorDoubleImage x;
   method.Reconstruct(input, options, observer, x);
   const std::string path = writeFiles ? ResultPath(p, resultFormat) : std::string();
@@ -245,6 +272,7 @@ void Workbench::Reconstruction(UiPort& ui) {
     Wrote(ShowAndWriteResult(ui, x, display, path, resultFormat));
   }
   if (!writeFiles) resultImage = std::move(display);
+  lastOutcome = std::move(outcome);
 }
 
 }  // namespace lumet
