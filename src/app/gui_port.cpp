@@ -36,6 +36,12 @@ void GuiPort::ReportProgress(const std::string& stage, int step, int total) {
   Post([dialog = dialog_, stage = QString::fromStdString(stage), step, total] { dialog->ShowProgress(stage, step, total); });
 }
 
+void GuiPort::ReportBandProgress(const BandProgress& progress) {
+  Post([dialog = dialog_, stage = QString::fromStdString(progress.stage), p = progress] {
+    dialog->ShowBandProgress(stage, p.step, p.total, p.band, p.bandStep);
+  });
+}
+
 bool GuiPort::ViewerExists(Viewer viewer) const { return exists_[Index(viewer)].load(); }
 
 void GuiPort::CreateViewer(Viewer viewer, const std::string& title, const ScreenRect& rect) {

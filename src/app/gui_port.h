@@ -22,6 +22,8 @@ class GuiPort : public UiPort {
 
   void AppendLog(const std::string& text) override;
   void ReportProgress(const std::string& stage, int step, int total) override;
+  // The reference viewer's title in plain words from the band and its step.
+  void ReportBandProgress(const BandProgress& progress) override;
   bool CancelRequested() override { return cancel_.load(); }
   bool ViewerExists(Viewer viewer) const override;
   void CreateViewer(Viewer viewer, const std::string& title, const ScreenRect& rect) override;

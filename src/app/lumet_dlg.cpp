@@ -563,7 +563,7 @@ QString CLumetDlg::LogText() const { return log_->toPlainText(); }
 void CLumetDlg::CreateViewerWindow(Viewer viewer, const QString& title, const ScreenRect& rect) {
   CImgWnd*& slot = viewer == Viewer::Reference ? refViewer : frameViewer;
   if (slot != nullptr) return;
-  const QString plain = PlainViewerTitle(viewer, title, workbench_.params, false);
+  const QString plain = PlainViewerTitle(viewer, title, false);
   slot = viewerFactory_ ? viewerFactory_(viewer, plain, rect) : new CImgWnd(this, plain, rect);
   slot->setObjectName(viewer == Viewer::Reference ? QStringLiteral("refViewer") : QStringLiteral("frameViewer"));
   slot->setFont(font());
@@ -579,7 +579,12 @@ void CLumetDlg::SetViewerTitle(Viewer viewer, const QString& title) {
   CImgWnd* window = ViewerWindow(viewer);
   if (window == nullptr) return;
   const bool registering = busy_ && running_ == Command::Registration;
-  window->setWindowTitle(PlainViewerTitle(viewer, title, workbench_.params, registering));
+  window->setWindowTitle(PlainViewerTitle(viewer, title, registering));
+}
+
+void CLumetDlg::ShowBandProgress(const QString& stage, int step, int total, int band, int bandStep) {
+  ShowProgress(stage, step, total);
+  if (refViewer != nullptr) refViewer->setWindowTitle(PlainBandProgressTitle(band, bandStep, workbench_.params));
 }
 
 void CLumetDlg::AttachRoiTo(Viewer viewer) {

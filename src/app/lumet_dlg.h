@@ -110,6 +110,8 @@ class CLumetDlg : public QDialog {
   void SetViewerTitle(Viewer viewer, const QString& title);
   void AttachRoiTo(Viewer viewer);
   void ShowProgress(const QString& stage, int step, int total);
+  // The progress of a band of the reconstruction, which also titles the reference viewer.
+  void ShowBandProgress(const QString& stage, int step, int total, int band, int bandStep);
 
  public slots:
   void OnShowReference();

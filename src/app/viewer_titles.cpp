@@ -1,7 +1,5 @@
 #include "app/viewer_titles.h"
 
-#include <QRegularExpression>
-
 #include "params/algorithm_options.h"
 #include "reconstruction/robust_btv.h"
 
@@ -19,25 +17,21 @@ QString BandName(int band, bool enhanced) {
 
 }  // namespace
 
-QString PlainViewerTitle(Viewer viewer, const QString& commandTitle, const ParamSet& values, bool registering) {
-  // The reconstructions report "reconst.. BAND band ---STEP steps", both counted from 0.
-  static const QRegularExpression kProgress(QStringLiteral("^reconst\\.\\. (\\d+) band ---(\\d+) steps$"));
-  const QRegularExpressionMatch progress = kProgress.match(commandTitle);
-  if (progress.hasMatch()) {
-    const int band = progress.captured(1).toInt();
-    const int step = progress.captured(2).toInt();
-    if (MethodOf(values) == Method::Enhanced) {
-      // The enhanced method counts its iterations from 1 and may stop before the cap.
-      return QStringLiteral("Reconstructing (enhanced): %1 band, iteration %2 of at most %3")
-          .arg(BandName(band, true))
-          .arg(step)
-          .arg(values.iterations);
-    }
-    return QStringLiteral("Reconstructing (classic): %1 band, step %2 of %3")
-        .arg(BandName(band, false))
-        .arg(step + 1)
-        .arg(kBtvStepsPerBand);
+QString PlainBandProgressTitle(int band, int bandStep, const ParamSet& values) {
+  if (MethodOf(values) == Method::Enhanced) {
+    // The enhanced method counts its iterations from 1 and may stop before the cap.
+    return QStringLiteral("Reconstructing (enhanced): %1 band, iteration %2 of at most %3")
+        .arg(BandName(band, true))
+        .arg(bandStep)
+        .arg(values.iterations);
   }
+  return QStringLiteral("Reconstructing (classic): %1 band, step %2 of %3")
+      .arg(BandName(band, false))
+      .arg(bandStep + 1)
+      .arg(kBtvStepsPerBand);
+}
+
+QString PlainViewerTitle(Viewer viewer, const QString& commandTitle, bool registering) {
   if (commandTitle == QStringLiteral("frame")) return QStringLiteral("Frame 0: click or drag to place the region of interest");
   if (commandTitle == QStringLiteral("Reconstructed Image")) return QStringLiteral("Result");
   if (commandTitle == QStringLiteral("First Frame")) return QStringLiteral("Frame 0 enlarged (before)");

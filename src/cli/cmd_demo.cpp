@@ -50,11 +50,10 @@ class FolderChange {
   std::filesystem::path previous_;
 };
 
-// The demo's port: the log lines are kept for the summaries, not printed one by one.
+// The demo's port: the log lines are not printed; the demo sums each stage up from its values.
 class DemoPort : public HeadlessPort {
  public:
-  void AppendLog(const std::string& text) override { log.push_back(StripLineEnds(text)); }
-  std::vector<std::string> log;
+  void AppendLog(const std::string&) override {}
 };
 
 // "frames 1..30: MAE after the refinement mean 1.23, largest 2.34 (frame 17)".
@@ -71,16 +70,13 @@ std::string RegistrationSummary(const std::vector<FrameScores>& scores) {
                 FormatG6(largest->refinement).c_str(), largest->frame);
 }
 
-// The reconstruction's last summary line of the log: the frame selection (classic) or the
-// iteration count (enhanced).
-std::string ReconstructionSummary(const std::vector<std::string>& log) {
-  for (auto line = log.rbegin(); line != log.rend(); ++line) {
-    if (line->rfind("Threshold(", 0) == 0) {
-      return *line + " (frames are used in order up to the first whose error against frame 0 is above it)";
-    }
-    if (line->rfind("Enhanced = ", 0) == 0) return *line;
-  }
-  return "no summary";
+// The reconstruction's summary: the frame selection (classic) or the iteration count
+// (enhanced), in its log line's words.
+std::string ReconstructionSummary(const ReconstructionOutcome& outcome) {
+  if (outcome.framesGiven == 0) return "no summary";
+  std::string line = OutcomeSummaryLine(outcome);
+  if (outcome.selected) line += " (frames are used in order up to the first whose error against frame 0 is above it)";
+  return line;
 }
 
 class Stopwatch {
@@ -155,13 +151,12 @@ int RunDemo(const std::string& dir, const std::string& method) {
   std::fflush(stdout);
   const double registrationSeconds = TimedStage(port, [&] { bench.Registration(port); });
   std::printf("   %s\n", RegistrationSummary(bench.registrationScores).c_str());
-  port.log.clear();
 
   std::printf("3. Reconstruction from frames 0..%d\n",
               ReconstructionMethodFor(MethodOf(params)).FrameCount(params.lrCount) - 1);
   std::fflush(stdout);
   const double reconstructionSeconds = TimedStage(port, [&] { bench.Reconstruction(port); });
-  std::printf("   %s\n", ReconstructionSummary(port.log).c_str());
+  std::printf("   %s\n", ReconstructionSummary(bench.lastOutcome).c_str());
 
   const SequenceRegistrationError registration = CompareHomographyFiles(
       [](int k) { return SynthTruthHomographyPath(".", k); },

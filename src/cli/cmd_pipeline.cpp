@@ -1,4 +1,5 @@
 // register, reconstruct, run.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -9,6 +10,8 @@
 #include "cli/param_options.h"
 #include "cli/threads_option.h"
 #include "imageio/image_file.h"
+#include "params/algorithm_options.h"
+#include "reconstruction/reconstruction_method.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/memory_limit.h"
@@ -23,21 +26,25 @@ namespace {
 
 enum class Stages { Registration, Reconstruction, Both };
 
-// The files a successful command read (frames, and the homography files of a
-// reconstruction alone) and wrote, for a batch to tell later whether its results are
-// still newer than its inputs.
+// The files a successful command read (frames, and the homography files a reconstruction
+// did not have from a registration of the same command) and wrote, for a batch to tell
+// later whether its results are still newer than its inputs. The registration reads
+// frames 0 .. N and writes homographies 1 .. N; the reconstruction reads the frames and
+// homographies its method asks for (the classic method 0 .. N - 1, the enhanced one 0 .. N).
 RunRecord RecordOfRun(const Workbench& bench, Stages stages, const std::vector<std::string>& written) {
   RunRecord record;
   const ParamSet& p = bench.params;
+  const int registered = stages == Stages::Reconstruction ? 0 : p.lrCount;
+  const int frameCount = stages == Stages::Registration
+                             ? p.lrCount + 1
+                             : std::max(registered + 1, ReconstructionMethodFor(MethodOf(p)).FrameCount(p.lrCount));
   if (FrameSource::IsVideoPattern(p.lrPattern)) {
     record.read.push_back(p.lrPattern);
   } else {
-    // Registration reads frames 0 .. N, reconstruction frames 0 .. N - 1.
-    const int last = stages == Stages::Reconstruction ? p.lrCount - 1 : p.lrCount;
-    for (int k = 0; k <= last; ++k) record.read.push_back(FormatFrameName(p.lrPattern, p.startIndex + k));
+    for (int k = 0; k < frameCount; ++k) record.read.push_back(FormatFrameName(p.lrPattern, p.startIndex + k));
   }
-  if (stages == Stages::Reconstruction) {
-    for (int k = 1; k < p.lrCount; ++k) record.read.push_back(FormatFrameName(p.homographyPattern, k));
+  for (int k = registered + 1; k < frameCount; ++k) {
+    record.read.push_back(FormatFrameName(p.homographyPattern, k));
   }
   record.written = written;
   return record;
@@ -100,6 +107,8 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
       // Snapshots are written even when the command fails, so the state at the failure
       // can be looked at.
       try {
+        // A job the reconstruction would refuse for memory writes no homography file.
+        if (stages == Stages::Both) bench.CheckReconstructionMemory(port);
         if (stages != Stages::Reconstruction) bench.Registration(port);
         if (stages != Stages::Registration) bench.Reconstruction(port);
       } catch (...) {

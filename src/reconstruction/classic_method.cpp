@@ -7,7 +7,6 @@
 #include "reconstruction/psf_kernel.h"
 #include "reconstruction/reconstruction_method.h"
 #include "reconstruction/robust_btv.h"
-#include "util/text_format.h"
 
 namespace lumet {
 
@@ -29,8 +28,13 @@ class Classic final : public ReconstructionMethod {
                    ColorDoubleImage& x) const override {
     const std::vector<double>& mae = input.frameErrors;
     const SelectionThreshold threshold = ComputeSelectionThreshold(mae);
-    observer.Log(Format("Threshold(%d/%d) = %f\r\n", threshold.index, static_cast<int>(input.frames.size()),
-                        threshold.value));
+    ReconstructionOutcome outcome;
+    outcome.method = Method::Classic;
+    outcome.framesGiven = static_cast<int>(input.frames.size());
+    outcome.selected = true;
+    outcome.thresholdIndex = threshold.index;
+    outcome.threshold = threshold.value;
+    observer.Log(OutcomeSummaryLine(outcome) + "\r\n");
 
     int n = 0;
     const FloatMatrix kernel = MakePsfKernel(options.psfSigma, options.scale, n);
@@ -41,6 +45,8 @@ class Classic final : public ReconstructionMethod {
       observer.Progress(band * kBtvStepsPerBand + step + 1, kBtvBands * kBtvStepsPerBand, band, step);
     };
     const int selected = SelectedFrameCount(mae, threshold.value);
+    outcome.framesUsed = selected;
+    outcome.iterations = kBtvStepsPerBand;
     if (observer.TakesBands()) {
       // Every step treats each channel on its own: the same values, one band's working
       // images at a time.
@@ -48,6 +54,7 @@ class Classic final : public ReconstructionMethod {
                                input.frames[0].Height(), kernel, n, options.alpha, options.beta, options.lambda,
                                progress, [&](int band, DoubleImage& xb) { observer.Band(band, xb); });
       std::vector<ColorGrayImage>().swap(input.frames);
+      observer.Outcome(outcome);
       return;
     }
     CountImage count;
@@ -63,6 +70,7 @@ class Classic final : public ReconstructionMethod {
     RobustBtvIterate(
         x, z, count, kernel, n, options.alpha, options.beta, options.lambda, progress,
         showWork ? BtvPicture([&](const ColorDoubleImage& estimate) { observer.Picture(estimate); }) : BtvPicture());
+    observer.Outcome(outcome);
   }
 };
 

@@ -25,8 +25,21 @@ constexpr double kLowAgreement = 0.35;
 // One line per frame (its residual, its weight, whether it was held out to measure the
 // estimate, how much of it agrees with frame 0, whether its brightness was matched), the
 // totals, and the warnings: frames that mostly disagree with frame 0, and frame 0 enlarged
-// written instead of the estimate.
-void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome, int frameCount) {
+// written instead of the estimate; `result` takes the same as values.
+void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome, int frameCount,
+                ReconstructionOutcome& result) {
+  result.method = Method::Enhanced;
+  result.framesGiven = frameCount;
+  result.framesUsed = outcome.framesUsed;
+  result.iterations = outcome.iterations;
+  result.choosesPsf = true;
+  result.psfSigma = outcome.psfSigma;
+  result.fellBack = outcome.fellBack;
+  result.fallbackReason = outcome.reason;
+  const auto warn = [&](int frame, const std::string& kind, const std::string& detail, const std::string& remedy) {
+    result.warnings.push_back({frame, kind, detail, remedy});
+    observer.Warn(frame, kind, detail, remedy);
+  };
   observer.Log(Format("Noise = %.2f\r\n", outcome.noise));
   for (int k = 0; k < frameCount; ++k) {
     const size_t i = static_cast<size_t>(k);
@@ -41,18 +54,17 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
     if (i < outcome.brightnessMatched.size() && outcome.brightnessMatched[i] != 0) notes += " brightness matched";
     observer.Log(Format("Residual(%d) = %f%s\r\n", k, outcome.residuals[i], notes.c_str()));
   }
-  observer.Log(Format("Enhanced = %d iterations, %d/%d frames\r\n", outcome.iterations, outcome.framesUsed, frameCount));
+  observer.Log(OutcomeSummaryLine(result) + "\r\n");
   if (std::isfinite(outcome.heldOutError)) {
     observer.Log(Format("Held-out error = %.3f, frame 0 enlarged %.3f\r\n", outcome.heldOutError, outcome.bicubicError));
   }
   for (int k = 1; k < frameCount; ++k) {
     const size_t i = static_cast<size_t>(k);
     if (i < outcome.agreement.size() && outcome.agreement[i] < kLowAgreement) {
-      observer.Warn(k,
-                    "much of the frame disagrees with frame 0 (something moved, or one homography does not fit "
-                    "it); those pixels were left out",
-                    Format("%.0f %% agrees", 100.0 * outcome.agreement[i]),
-                    "check its homography file, or leave the frame out");
+      warn(k,
+           "much of the frame disagrees with frame 0 (something moved, or one homography does not fit "
+           "it); those pixels were left out",
+           Format("%.0f %% agrees", 100.0 * outcome.agreement[i]), "check its homography file, or leave the frame out");
     }
   }
   if (outcome.psfTrials.size() > 1) {
@@ -69,17 +81,17 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
     for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
       if (t.sigma == outcome.psfSigma) chosen = t.heldOutError;
     }
-    observer.Warn(0,
-                  "the frames are sharper than the PSF allows (an estimate through it rings along the "
-                  "edges), the reconstruction used a narrower one",
-                  Format("PSF sigma %g instead of %g: it predicts the held-out frames with mean error %.2f "
-                         "against %.2f",
-                         outcome.psfSigma, stated->sigma, chosen, stated->heldOutError),
-                  "give the camera's blur with --psf-sigma");
+    warn(0,
+         "the frames are sharper than the PSF allows (an estimate through it rings along the "
+         "edges), the reconstruction used a narrower one",
+         Format("PSF sigma %g instead of %g: it predicts the held-out frames with mean error %.2f "
+                "against %.2f",
+                outcome.psfSigma, stated->sigma, chosen, stated->heldOutError),
+         "give the camera's blur with --psf-sigma");
   }
   if (outcome.fellBack) {
-    observer.Warn(0, "the enhanced estimate was not kept, the result is frame 0 enlarged by cubic convolution",
-                  outcome.reason, "check the registration, or reconstruct with --method classic");
+    warn(0, "the enhanced estimate was not kept, the result is frame 0 enlarged by cubic convolution", outcome.reason,
+         "check the registration, or reconstruct with --method classic");
   }
 }
 
@@ -148,7 +160,9 @@ class Enhanced final : public ReconstructionMethod {
         },
         [&](const ColorDoubleImage& estimate) { observer.Picture(estimate); });
 
-    LogOutcome(observer, outcome, static_cast<int>(input.frames.size()));
+    ReconstructionOutcome result;
+    LogOutcome(observer, outcome, static_cast<int>(input.frames.size()), result);
+    observer.Outcome(result);
   }
 };
 

@@ -1,6 +1,7 @@
 #include "reconstruction/reconstruction_method.h"
 
 #include "util/error.h"
+#include "util/text_format.h"
 
 namespace lumet {
 
@@ -12,6 +13,13 @@ const ReconstructionMethod& ReconstructionMethodFor(Method method) {
       return EnhancedReconstructionMethod();
   }
   throw Error("unknown reconstruction method");
+}
+
+std::string OutcomeSummaryLine(const ReconstructionOutcome& outcome) {
+  if (outcome.method == Method::Classic) {
+    return Format("Threshold(%d/%d) = %f", outcome.thresholdIndex, outcome.framesGiven, outcome.threshold);
+  }
+  return Format("Enhanced = %d iterations, %d/%d frames", outcome.iterations, outcome.framesUsed, outcome.framesGiven);
 }
 
 }  // namespace lumet

@@ -25,6 +25,44 @@ struct ReconstructionInput {
   HrGeometry grid;                     // the ROI's HR grid (options.Grid())
 };
 
+// A warning about one frame: what happened (the same words for every frame it happens
+// to), what differs for this frame (may be empty), and what the user can do.
+struct ReconstructionWarning {
+  int frame = 0;
+  std::string kind;
+  std::string detail;
+  std::string remedy;
+};
+
+// What a reconstruction did, as values, for whoever sums it up (the demo's report): the
+// same facts its log lines give, so that nobody reads them back from the log.
+struct ReconstructionOutcome {
+  Method method = Method::Classic;
+  int framesGiven = 0;  // frames 0 .. framesGiven - 1 were handed to the method
+  int framesUsed = 0;   // those that took part in the estimate
+  // The classic selection, where it ran: the threshold and its place (counted from 0)
+  // among the frames' errors sorted ascending.
+  bool selected = false;
+  int thresholdIndex = 0;
+  double threshold = 0.0;
+  // Iterations of the estimate: the enhanced method's over its bands (and tiles), as its
+  // log line counts them; the classic method's steps per band.
+  int iterations = 0;
+  // The PSF sigma the enhanced method solved with (narrower than stated when the frames
+  // are sharper), where the method chooses one.
+  bool choosesPsf = false;
+  double psfSigma = 0.0;
+  // The warnings about frames, in the order given.
+  std::vector<ReconstructionWarning> warnings;
+  // The estimate was not kept and the result is frame 0 enlarged; reason says why.
+  bool fellBack = false;
+  std::string fallbackReason;
+};
+
+// The log line that sums an outcome up, without its line end: the classic selection's
+// "Threshold(k/N) = v", the enhanced method's "Enhanced = I iterations, U/N frames".
+std::string OutcomeSummaryLine(const ReconstructionOutcome& outcome);
+
 // What a method tells the user while it runs. Any call may throw (lumet::Cancelled) to stop it.
 class ReconstructionObserver {
  public:
@@ -48,6 +86,8 @@ class ReconstructionObserver {
   // estimate empty. Band takes band b's final values (G x H); it may free or keep them.
   virtual bool TakesBands() const { return false; }
   virtual void Band(int band, DoubleImage& xb) { (void)band, (void)xb; }
+  // What the method did, once it is done.
+  virtual void Outcome(const ReconstructionOutcome& outcome) { (void)outcome; }
 };
 
 class ReconstructionMethod {

@@ -29,17 +29,18 @@ namespace {
 
 // The user hears of a method's work through the viewers, the log and the progress bar.
 // With byBand, each band of the estimate is cut to grey levels into display as it ends.
+// The method's outcome goes into `outcome`, after the warnings the command gave before it.
 class UiObserver final : public ReconstructionObserver {
  public:
-  UiObserver(UiPort& ui, ColorGrayImage& display, bool byBand) : ui_(ui), display_(display), byBand_(byBand) {}
+  UiObserver(UiPort& ui, ColorGrayImage& display, bool byBand, ReconstructionOutcome& outcome)
+      : ui_(ui), display_(display), byBand_(byBand), outcome_(outcome) {}
   void Log(const std::string& line) override { ui_.AppendLog(line); }
   void Warn(int frame, const std::string& kind, const std::string& detail, const std::string& remedy) override {
     ui_.Warn({frame, kind, detail, remedy});
   }
   void Progress(int done, int total, int band, int step) override {
     CheckCancel(ui_);
-    ui_.ReportProgress("Reconstruction", done, total);
-    ui_.SetViewerTitle(Viewer::Reference, Format("reconst.. %d band ---%d steps\n", band, step));
+    ui_.ReportBandProgress({"Reconstruction", done, total, band, step});
   }
   bool WantsPictures() const override { return ui_.ShowsWorkInProgress(); }
   void Picture(const ColorDoubleImage& estimate) override {
@@ -50,12 +51,29 @@ class UiObserver final : public ReconstructionObserver {
     ConvertToGray(xb, display_.channels[static_cast<size_t>(band)], 0, 1.0);
     xb.Free();
   }
+  void Outcome(const ReconstructionOutcome& outcome) override {
+    std::vector<ReconstructionWarning> warnings = std::move(outcome_.warnings);
+    outcome_ = outcome;
+    outcome_.warnings.insert(outcome_.warnings.begin(), warnings.begin(), warnings.end());
+  }
 
  private:
   UiPort& ui_;
   ColorGrayImage& display_;
   bool byBand_;
+  ReconstructionOutcome& outcome_;
 };
+
+// One colour band at a time when nobody watches the estimate and the result is cut to
+// grey levels (TIFF keeps the estimate of all three bands).
+bool ByBand(bool watched, ImageFormat format) { return !watched && format != ImageFormat::Tiff; }
+
+// The memory check of a reconstruction of frameCount frames of w0 x h0 pixels.
+void CheckMemoryOfMethod(const ReconstructionMethod& method, ReconstructionOptions& options, int frameCount,
+                         int w0, int h0, bool watched, ImageFormat format, size_t limit) {
+  const size_t frameBytes = 3 * static_cast<size_t>(w0) * static_cast<size_t>(h0) * static_cast<size_t>(frameCount);
+  CheckReconstructionMemory(method, options, options.Grid(), frameBytes, watched, ByBand(watched, format), limit);
+}
 
 // Reads frames 0 .. K - 1 with their homography files into a method's input, each frame's
 // form on the HR grid beside it; frame 0 is read before the checks.
@@ -145,17 +163,35 @@ class FrameGathering {
   std::vector<Matrix> lrForms_;
 };
 
-// Frames whose error is nan, each warned of with its homography file when there is one.
-void WarnFramesWithoutError(UiPort& ui, const std::vector<double>& errors, const Workbench& bench) {
+// Frames whose error is nan, each warned of with its homography file when there is one, and
+// kept among the outcome's warnings.
+void WarnFramesWithoutError(UiPort& ui, const std::vector<double>& errors, const Workbench& bench,
+                            std::vector<ReconstructionWarning>& given) {
   const auto file = [&](int k) {
     return bench.writeFiles ? FormatFrameName(bench.params.homographyPattern, k) : std::string();
   };
-  for (const FrameWarning& w : FramesWithoutError(errors, file)) ui.Warn(w);
+  for (const FrameWarning& w : FramesWithoutError(errors, file)) {
+    ui.Warn(w);
+    given.push_back({w.frame, w.kind, w.detail, w.remedy});
+  }
 }
 
 }  // namespace
 
+void Workbench::CheckReconstructionMemory(const UiPort& ui) const {
+  CheckParams(params);
+  ReconstructionOptions options = ToReconstructionOptions(params);
+  const ReconstructionMethod& method = ReconstructionMethodFor(options.method);
+  FrameSource source(params.lrPattern, params.startIndex, frameImages);
+  ColorGrayImage frame0;
+  source.Read(0, frame0);
+  CheckRoiFitsFrame(params.roi, frame0.Width(), frame0.Height());
+  CheckMemoryOfMethod(method, options, method.FrameCount(params.lrCount), frame0.Width(), frame0.Height(),
+                      ui.ShowsWorkInProgress(), resultFormat, memoryLimit);
+}
+
 void Workbench::Reconstruction(UiPort& ui) {
+  lastOutcome = ReconstructionOutcome{};
   const ParamSet& p = params;
   CheckParams(p);
   ReconstructionOptions options = ToReconstructionOptions(p);
@@ -183,12 +219,9 @@ void Workbench::Reconstruction(UiPort& ui) {
            (usable >= 1 ? ", or use --lr-count " + std::to_string(usable) : std::string());
   });
 
-  // One colour band at a time when nobody watches the estimate and the result is cut to
-  // grey levels (TIFF keeps the estimate of all three bands).
   const bool watched = ui.ShowsWorkInProgress();
-  const bool byBand = !watched && resultFormat != ImageFormat::Tiff;
-  const size_t frameBytes = 3 * static_cast<size_t>(w0) * static_cast<size_t>(h0) * static_cast<size_t>(frameCount);
-  CheckReconstructionMemory(method, options, input.grid, frameBytes, watched, byBand, memoryLimit);
+  const bool byBand = ByBand(watched, resultFormat);
+  CheckMemoryOfMethod(method, options, frameCount, w0, h0, watched, resultFormat, memoryLimit);
 
   OpenReconstructionViewers(ui, input.grid);
   ColorGrayImage display;
@@ -198,11 +231,12 @@ void Workbench::Reconstruction(UiPort& ui) {
   } else {
     gathering.ReadUnwatched(frameCount);
   }
-  WarnFramesWithoutError(ui, input.frameErrors, *this);
+  ReconstructionOutcome outcome;
+  WarnFramesWithoutError(ui, input.frameErrors, *this, outcome.warnings);
 
   // The first frame's picture is shown: its grey levels make way for the result's.
   if (byBand) display = ColorGrayImage();
-  UiObserver observer(ui, display, byBand);
+  UiObserver observer(ui, display, byBand, outcome);
   ColorDoubleImage x;
   method.Reconstruct(input, options, observer, x);
   const std::string path = writeFiles ? ResultPath(p, resultFormat) : std::string();
@@ -212,6 +246,7 @@ void Workbench::Reconstruction(UiPort& ui) {
     Wrote(ShowAndWriteResult(ui, x, display, path, resultFormat));
   }
   if (!writeFiles) resultImage = std::move(display);
+  lastOutcome = std::move(outcome);
 }
 
 }  // namespace lumet

@@ -7,9 +7,28 @@
 #include "stages/frame_warning.h"
 #include "raster/dib_raster.h"
 #include "util/error.h"
+#include "util/text_format.h"
 #include "viewmodel/viewer_model.h"
 
 namespace lumet {
+
+// A step of a long command that works colour band by colour band: step (1-based) of total
+// within the named stage, being step bandStep of colour band band (0 red, 1 green, 2 blue;
+// bandStep as the method counts its steps: the classic iteration from 0, the enhanced one
+// from 1).
+struct BandProgress {
+  std::string stage;
+  int step = 0;
+  int total = 0;
+  int band = 0;
+  int bandStep = 0;
+};
+
+// The reference viewer's title while the reconstruction works on a band:
+// "reconst.. BAND band ---STEP steps" and a line feed.
+inline std::string BandProgressTitle(int band, int bandStep) {
+  return Format("reconst.. %d band ---%d steps\n", band, bandStep);
+}
 
 // Everything a command does to the outside world goes through this port. The desktop
 // window implements it with real windows, the command line headless, tests with a
@@ -24,6 +43,13 @@ class UiPort {
   virtual void Warn(const FrameWarning& warning) { AppendLog(FormatWarningLine(warning)); }
   // Progress of a long command: step (1-based) of total within a named stage.
   virtual void ReportProgress(const std::string& stage, int step, int total) = 0;
+  // Progress of a band of the reconstruction; by default the progress above and the
+  // reference viewer titled BandProgressTitle. A front end that words the title itself
+  // takes the band and its step from here.
+  virtual void ReportBandProgress(const BandProgress& progress) {
+    ReportProgress(progress.stage, progress.step, progress.total);
+    SetViewerTitle(Viewer::Reference, BandProgressTitle(progress.band, progress.bandStep));
+  }
   // True once the user asked the running command to stop.
   virtual bool CancelRequested() = 0;
 

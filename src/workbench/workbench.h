@@ -13,6 +13,7 @@
 #include "params/param_set.h"
 #include "reconstruction/enhanced_reconstruction.h"
 #include "reconstruction/hr_geometry.h"
+#include "reconstruction/reconstruction_method.h"
 #include "stages/register_frames.h"
 #include "util/memory_limit.h"
 #include "workbench/ui_port.h"
@@ -75,6 +76,9 @@ class Workbench {
   // The scores of every frame the last registration did, in frame order.
   std::vector<FrameScores> registrationScores;
   ColorGrayImage resultImage;
+  // What the last Reconstruction did (its method's outcome, the command's own warnings
+  // about frames first); reset when a reconstruction starts, filled when one succeeds.
+  ReconstructionOutcome lastOutcome;
 
   // "Show Reference": reads referenceFile into referenceImage and shows it in refViewer
   // in ROI selection mode with the ROI attached.
@@ -87,6 +91,12 @@ class Workbench {
   // "Reconstruction": the frames the method reads (classic: 0 .. lrCount - 1) and their
   // homography files to the HR image written to resultFile (and "./result/first_lr.bmp").
   void Reconstruction(UiPort& ui);
+
+  // Refuses, as Reconstruction would before its work, a reconstruction whose memory need
+  // passes memoryLimit; reads frame 0 for its size (and checks that the ROI fits it). For a
+  // front end that registers first (lumet-cli run): a job the reconstruction would refuse
+  // then writes nothing.
+  void CheckReconstructionMemory(const UiPort& ui) const;
 
   // The commands' steps that also read or write the state above.
   // Adds a file the command wrote ("" when it wrote none) to filesWritten.

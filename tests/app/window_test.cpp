@@ -6,6 +6,7 @@
 #include <QDockWidget>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
@@ -15,6 +16,7 @@
 #include "app/dialog_controls.h"
 #include "app/field_help.h"
 #include "app/field_marker.h"
+#include "app/gui_port.h"
 #include "app/param_history.h"
 #include "app/run_results.h"
 #include "app/viewer_titles.h"
@@ -467,17 +469,34 @@ class WindowTest : public QObject {
 
   void ViewerTitlesSayWhatIsShown() {
     ParamSet p = InitParams();
-    const QString classic = PlainViewerTitle(Viewer::Reference, QStringLiteral("reconst.. 2 band ---99 steps"), p, false);
-    QCOMPARE(classic, QStringLiteral("Reconstructing (classic): blue band, step 100 of 100"));
+    QCOMPARE(PlainBandProgressTitle(2, 99, p), QStringLiteral("Reconstructing (classic): blue band, step 100 of 100"));
     p.method = MethodName(Method::Enhanced);
-    QCOMPARE(PlainViewerTitle(Viewer::Reference, QStringLiteral("reconst.. 1 band ---60 steps"), p, false),
+    QCOMPARE(PlainBandProgressTitle(1, 60, p),
              QStringLiteral("Reconstructing (enhanced): luma band, iteration 60 of at most 60"));
-    QCOMPARE(PlainViewerTitle(Viewer::Frame, QStringLiteral("./clip.mp4 frame 30"), p, true),
+    QCOMPARE(PlainViewerTitle(Viewer::Frame, QStringLiteral("./clip.mp4 frame 30"), true),
              QStringLiteral("Registering ./clip.mp4 frame 30 against frame 0"));
-    QCOMPARE(PlainViewerTitle(Viewer::Frame, QStringLiteral("First Frame"), p, false),
+    QCOMPARE(PlainViewerTitle(Viewer::Frame, QStringLiteral("First Frame"), false),
              QStringLiteral("Frame 0 enlarged (before)"));
-    QCOMPARE(PlainViewerTitle(Viewer::Frame, QStringLiteral("./clip.mp4 frame 30"), p, false),
+    QCOMPARE(PlainViewerTitle(Viewer::Frame, QStringLiteral("./clip.mp4 frame 30"), false),
              QStringLiteral("./clip.mp4 frame 30"));
+  }
+
+  // The reference viewer's caption during a reconstruction comes from the band and step
+  // the port is given, the progress bar from the steps; a title the command sets is only
+  // ever put in plain words, never read for a band.
+  void BandProgressTitlesTheReferenceViewerFromItsValues() {
+    CLumetDlg dialog;
+    GuiPort port(&dialog, false, false);
+    port.CreateViewer(Viewer::Reference, "frame", StartingRect(Viewer::Reference));
+    port.ReportBandProgress({"Reconstruction", 103, 300, 1, 2});
+    QTRY_VERIFY(dialog.refViewer != nullptr);
+    QTRY_COMPARE(dialog.refViewer->windowTitle(), QStringLiteral("Reconstructing (classic): green band, step 3 of 100"));
+    const auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("progress"));
+    QVERIFY(bar != nullptr);
+    QCOMPARE(bar->format(), QStringLiteral("Reconstruction 103/300"));
+    QCOMPARE(bar->value(), 103);
+    port.SetViewerTitle(Viewer::Reference, BandProgressTitle(2, 5));
+    QTRY_COMPARE(dialog.refViewer->windowTitle(), QStringLiteral("reconst.. 2 band ---5 steps"));
   }
 
   // Run registers then reconstructs; two runs with different methods are both kept, can be

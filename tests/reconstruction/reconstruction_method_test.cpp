@@ -1,12 +1,14 @@
 // The reconstruction methods behind their one interface, and the checks of their options.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "numeric/projection.h"
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/reconstruction_method.h"
+#include "reconstruction/robust_btv.h"
 #include "support/test_images.h"
 #include "util/option_error.h"
 
@@ -85,8 +87,18 @@ class Recorder final : public ReconstructionObserver {
   }
   bool WantsPictures() const override { return false; }
   void Picture(const ColorDoubleImage&) override { ++pictures; }
+  void Warn(int frame, const std::string& kind, const std::string& detail, const std::string& remedy) override {
+    warnings.push_back({frame, kind, detail, remedy});
+  }
+  void Outcome(const ReconstructionOutcome& o) override {
+    outcome = o;
+    ++outcomes;
+  }
 
   std::vector<std::string> logs;
+  std::vector<ReconstructionWarning> warnings;
+  ReconstructionOutcome outcome;
+  int outcomes = 0;
   int steps = 0;
   int pictures = 0;
 };
@@ -126,6 +138,34 @@ TEST(ReconstructionMethodTest, EveryMethodReconstructsAFlatSceneFlat) {
     EXPECT_FALSE(recorder.logs.empty());
     if (method == Method::Classic) {
       EXPECT_EQ(recorder.pictures, 0);  // nobody watches
+    }
+    // What it did, once, as values that agree with its log.
+    ASSERT_EQ(recorder.outcomes, 1);
+    const ReconstructionOutcome& o = recorder.outcome;
+    EXPECT_EQ(o.method, method);
+    EXPECT_EQ(o.framesGiven, 9);
+    EXPECT_GE(o.framesUsed, 1);
+    EXPECT_LE(o.framesUsed, 9);
+    EXPECT_NE(std::find(recorder.logs.begin(), recorder.logs.end(), OutcomeSummaryLine(o) + "\r\n"),
+              recorder.logs.end());
+    EXPECT_EQ(o.warnings.size(), recorder.warnings.size());
+    for (size_t i = 0; i < std::min(o.warnings.size(), recorder.warnings.size()); ++i) {
+      EXPECT_EQ(o.warnings[i].frame, recorder.warnings[i].frame);
+      EXPECT_EQ(o.warnings[i].kind, recorder.warnings[i].kind);
+    }
+    if (method == Method::Classic) {
+      // Every error is 0: the threshold is 0 at place floor(0.9 * 9) and takes every frame.
+      EXPECT_TRUE(o.selected && !o.choosesPsf);
+      EXPECT_EQ(o.thresholdIndex, 8);
+      EXPECT_EQ(o.threshold, 0.0);
+      EXPECT_EQ(o.framesUsed, 9);
+      EXPECT_EQ(o.iterations, kBtvStepsPerBand);
+    } else {
+      EXPECT_TRUE(o.choosesPsf && !o.selected);
+      EXPECT_GT(o.psfSigma, 0.0);
+      EXPECT_LE(o.psfSigma, options.psfSigma);  // the stated one or a narrower one
+      EXPECT_GE(o.iterations, 3);  // at least one in each band
+      EXPECT_EQ(o.fellBack, !o.fallbackReason.empty());
     }
   }
 }

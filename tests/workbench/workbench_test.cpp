@@ -12,6 +12,7 @@
 #include "numeric/projection.h"
 #include "numeric/random.h"
 #include "params/algorithm_options.h"
+#include "reconstruction/robust_btv.h"
 #include "registration/frame_registration.h"
 #include "util/parallel.h"
 #include "support/expect_error.h"
@@ -106,6 +107,18 @@ TEST_F(ReconstructionCommandTest, RunLogsEachMaeAndTheThreshold) {
     largest = std::max(largest, value);
   }
   EXPECT_EQ(port_.logs[3], Format("Threshold(2/3) = %f\r\n", largest));  // N = 3: index 2, the largest MAE
+  // The same as values, for a front end that sums the run up.
+  const ReconstructionOutcome& outcome = bench_.lastOutcome;
+  EXPECT_EQ(outcome.method, Method::Classic);
+  EXPECT_EQ(outcome.framesGiven, 3);
+  EXPECT_TRUE(outcome.selected);
+  EXPECT_EQ(outcome.thresholdIndex, 2);
+  EXPECT_NEAR(outcome.threshold, largest, 5e-7);  // the log's six decimals
+  EXPECT_EQ(outcome.framesUsed, 3);               // none above the largest
+  EXPECT_EQ(outcome.iterations, kBtvStepsPerBand);
+  EXPECT_FALSE(outcome.choosesPsf || outcome.fellBack);
+  EXPECT_TRUE(outcome.warnings.empty());
+  EXPECT_EQ(OutcomeSummaryLine(outcome) + "\r\n", port_.logs[3]);
   const std::string result = testing::ReadText("./result/hr.bmp");
 
   // Unwatched, the frames are measured from their green channel alone and in parallel:
@@ -120,6 +133,34 @@ TEST_F(ReconstructionCommandTest, RunLogsEachMaeAndTheThreshold) {
     EXPECT_EQ(testing::ReadText("./result/hr.bmp"), result);
     EXPECT_EQ(quiet.Ref().pictures, 1) << "the result alone";
   }
+}
+
+// A front end that registers first asks before the registration whether the
+// reconstruction fits the memory limit: the same answer, the same figure, from frame 0 alone,
+// for either method and whether or not the work is watched.
+TEST_F(ReconstructionCommandTest, TheMemoryCheckAheadRefusesWhatTheReconstructionWouldRefuse) {
+  WriteBarFrames({{0.0, 0.0}, {0.5, 0.25}, {-0.75, 0.5}});
+  for (const Method method : {Method::Classic, Method::Enhanced}) {
+    for (const bool watched : {true, false}) {
+      SCOPED_TRACE(std::string(MethodName(method)) + (watched ? ", watched" : ", unwatched"));
+      UseGrid(method == Method::Classic ? 3 : 2);  // frames 0 .. 2 either way
+      bench_.params.method = MethodName(method);
+      bench_.memoryLimit = size_t{1} << 20;
+      port_ = testing::RecordingPort();
+      port_.showsWork = watched;
+      const std::string ahead =
+          testing::ExpectError([&] { bench_.CheckReconstructionMemory(port_); }, {"HR grid needs about "});
+      EXPECT_TRUE(port_.logs.empty());
+      EXPECT_EQ(port_.Ref().calls + port_.Frame().calls, 0) << "the check shows nothing";
+      EXPECT_EQ(testing::ExpectError([&] { bench_.Reconstruction(port_); }), ahead);
+      EXPECT_FALSE(fs::exists("./result/hr.bmp"));
+      bench_.memoryLimit = DefaultMemoryLimit();
+      EXPECT_NO_THROW(bench_.CheckReconstructionMemory(port_));
+    }
+  }
+  // It checks the values and the ROI against frame 0 as the reconstruction does.
+  bench_.params.roi = RoiRect{10, 3, 17, 9};
+  testing::ExpectError([&] { bench_.CheckReconstructionMemory(port_); }, {"exceeds the frame width 16"});
 }
 
 TEST_F(ReconstructionCommandTest, BadValuesAreRefusedBeforeAnythingIsShownOrWritten) {
