@@ -33,9 +33,9 @@ struct Outcome {
   bool thresholdApplied = false;
   int thresholdIndex = 0;
   double threshold = 0;
-  int iterations = 0;               // steps of the descent, over all bands
+  int iterations = 0;               // the classic method's steps per band; the enhanced one's over its bands
   double psfSigma = 0;              // the PSF the estimate was solved with
-  bool fallback = false;            // the method gave up on its own estimate for a simpler one
+  bool fallback = false;            // the estimate was not kept: the result is the reference enlarged
   std::string fallbackReason;
   std::vector<Warning> warnings;    // grouped by kind, in the order the kinds came
 };

@@ -156,7 +156,6 @@ class LibraryObserver final : public ReconstructionObserver {
   }
   void Progress(int done, int total, int band, int step) override {
     Report(observer_, lumet::Progress{"Reconstruction", done, total, band, step});
-    iterations_ = done;
   }
   bool WantsPictures() const override { return observer_ != nullptr && observer_->WantsPictures(); }
   void Picture(const ColorDoubleImage& estimate) override {
@@ -165,13 +164,14 @@ class LibraryObserver final : public ReconstructionObserver {
     ConvertToGray(estimate, picture);
     observer_->OnPicture(ToFrame(picture));
   }
-  int Iterations() const { return iterations_; }
+  void Outcome(const ReconstructionOutcome& outcome) override { outcome_ = outcome; }
+  const ReconstructionOutcome& MethodOutcome() const { return outcome_; }
 
  private:
   Observer* observer_;
   const std::vector<int>& frames_;
   std::vector<FrameWarning>& warnings_;
-  int iterations_ = 0;
+  ReconstructionOutcome outcome_;
 };
 
 // The frames a reconstruction takes when none are named: those the method takes of the
@@ -234,8 +234,15 @@ Result Reconstruct(const Sequence& sequence, const Registration& registration, i
   ColorDoubleImage x;
   method.Reconstruct(input, options, methodObserver, x);
   result.estimate = ToEstimate(x);
-  outcome.iterations = methodObserver.Iterations();
-  outcome.psfSigma = p.psfSigma;
+  const ReconstructionOutcome& told = methodObserver.MethodOutcome();
+  outcome.framesUsed = told.framesUsed;
+  outcome.thresholdApplied = told.selected;
+  outcome.thresholdIndex = told.thresholdIndex;
+  outcome.threshold = told.threshold;
+  outcome.iterations = told.iterations;
+  outcome.psfSigma = told.choosesPsf ? told.psfSigma : p.psfSigma;
+  outcome.fallback = told.fellBack;
+  outcome.fallbackReason = told.fallbackReason;
   outcome.warnings = GroupByKind(warnings);
   return result;
 }

@@ -163,6 +163,13 @@ TEST(LibraryReconstruct, AnyReferenceGivesItsOwnViewOfTheScene) {
     ASSERT_EQ(result.estimate.height, 80);
     EXPECT_EQ(result.outcome.frames.front(), reference);
     EXPECT_EQ(result.outcome.frameErrors.size(), kShifts.size());
+    // The classic selection: frames up to the first whose error passes the 90 % quantile.
+    EXPECT_TRUE(result.outcome.thresholdApplied);
+    EXPECT_EQ(result.outcome.thresholdIndex, 4);
+    EXPECT_GE(result.outcome.framesUsed, 1);
+    EXPECT_LE(result.outcome.framesUsed, 5);
+    EXPECT_EQ(result.outcome.iterations, 100);
+    EXPECT_DOUBLE_EQ(result.outcome.psfSigma, settings.psfSigma);
     // Its own view within a few grey levels; another frame's view would be shifted by a
     // pixel or more, several times as far off on this texture.
     EXPECT_LT(GreenErrorAgainstScene(result.estimate, settings, kShifts[static_cast<size_t>(reference)]), 3.0);
