@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #include "numeric/roi_rect.h"
-#include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/enhanced/forward_model.h"
 #include "reconstruction/hr_geometry.h"
 
 namespace lumet {

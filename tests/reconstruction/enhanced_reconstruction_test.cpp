@@ -1,4 +1,4 @@
-#include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/enhanced/forward_model.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "numeric/projection.h"
-#include "reconstruction/enhanced_estimate.h"
+#include "reconstruction/enhanced/solver.h"
 #include "support/expect_error.h"
 #include "support/test_images.h"
 

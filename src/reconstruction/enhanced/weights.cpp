@@ -1,4 +1,4 @@
-#include "reconstruction/enhanced_robust.h"
+#include "reconstruction/enhanced/weights.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,7 +6,7 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
-#include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/enhanced/forward_model.h"
 #include "reconstruction/hr_geometry.h"
 
 namespace lumet {
@@ -132,7 +132,7 @@ using EnhancedPicture = std::function<void(const ColorDoubleImage& estimate)>;
 // Frames 0 .. K - 1 with their homographies (reference to frame, frame 0 the identity),
 // all of frame 0's size, reconstructed on the ROI grid. Frames whose brightness differs
 // from frame 0's are matched to it; every observation is weighted by its agreement with
-// frame 0 (enhanced_robust.h). The estimate covers the grid and a margin around it and
+// frame 0 (weights.h). The estimate covers the grid and a margin around it and
 // starts from the shift-and-add median of all frames where they agree with frame 0, from
 // frame 0 enlarged elsewhere; it is solved as luma and colour differences (kToLumaChroma):
 // luma first, the frames are then weighted by their luma residuals, luma goes on and the

@@ -1,4 +1,4 @@
-#include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/enhanced/forward_model.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "reconstruction/enhanced_estimate.h"
+#include "reconstruction/enhanced/solver.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "reconstruction/enhanced_robust.h"
+#include "reconstruction/enhanced/weights.h"
 #include "reconstruction/median_estimate.h"
 #include "util/error.h"
 #include "util/text_format.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "numeric/image_plane.h"
-#include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/enhanced/forward_model.h"
 #include "reconstruction/hr_geometry.h"
 
 namespace lumet {
