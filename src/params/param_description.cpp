@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "params/algorithm_options.h"
-#include "reconstruction/enhanced/forward_model.h"
 #include "reconstruction/reconstruction_options.h"
 #include "registration/registration_options.h"
 #include "util/text_format.h"

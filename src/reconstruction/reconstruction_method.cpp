@@ -14,4 +14,9 @@ const ReconstructionMethod& ReconstructionMethodFor(Method method) {
   throw Error("unknown reconstruction method");
 }
 
+void ReconstructionOptions::Check() const {
+  CheckCommon();
+  ReconstructionMethodFor(method).CheckOptions(*this);
+}
+
 }  // namespace lumet

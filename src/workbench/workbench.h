@@ -10,7 +10,6 @@
 #include "numeric/image_plane.h"
 #include "numeric/random.h"
 #include "params/param_set.h"
-#include "reconstruction/enhanced/forward_model.h"
 #include "reconstruction/hr_geometry.h"
 #include "util/memory_limit.h"
 #include "workbench/ui_port.h"

@@ -8,6 +8,7 @@
 #include "numeric/matrix.h"
 #include "reconstruction/enhanced/forward_model.h"
 #include "reconstruction/hr_geometry.h"
+#include "reconstruction/reconstruction_options.h"
 
 namespace lumet {
 
@@ -25,10 +26,14 @@ struct EnhancedSettings {
   // Whether the run checks psfSigma against narrower PSFs (kNarrowerPsf; false: psfSigma is
   // used as it stands, as the tiles after the first do with the first one's choice).
   bool checkPsf = true;
+  // The backend of the inner evaluation (backend.h); empty: the one LUMET_BACKEND names,
+  // else "cpu".
+  std::string backend{};
 };
 
 // Refuses (lumet::Error naming the value) an iteration cap outside 1 .. 100000, a
-// tolerance that is not a number in [0, 1), and a beta that is not a positive number.
+// tolerance that is not a number in [0, 1), a beta that is not a positive number, and a
+// backend that is neither built in nor found as a module.
 void CheckEnhancedSettings(const EnhancedSettings& settings);
 
 // What a run did: per frame its mean absolute luma residual after the first stage and

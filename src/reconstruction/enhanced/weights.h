@@ -77,4 +77,11 @@ inline constexpr double kSupportLow = 1.0;
 inline constexpr double kSupportHigh = 3.0;
 double SupportShare(double support);
 
+// Frame weights from their residuals: 1 up to kFrameTrust times the median residual,
+// falling as (limit / residual)^2 beyond, 0 (rejected) above kFrameReject times the median
+// or for a residual that is not a number.
+inline constexpr double kFrameTrust = 1.5;
+inline constexpr double kFrameReject = 3.0;
+std::vector<double> FrameWeightsFromResiduals(const std::vector<double>& residuals);
+
 }  // namespace lumet
