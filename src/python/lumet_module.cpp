@@ -15,6 +15,7 @@
 #include "numeric/projection.h"
 #include "params/algorithm_options.h"
 #include "params/param_description.h"
+#include "reconstruction/enhanced/backend.h"
 #include "reconstruction/reconstruction_method.h"
 #include "python/call_params.h"
 #include "python/docstrings.h"
@@ -197,6 +198,7 @@ void FindCodecModule() {
     std::error_code ec;
     if (std::filesystem::exists(candidate / "liblumet-codecs.so", ec)) {
       SetCodecModuleFolder(candidate.string());
+      SetBackendModuleFolder(candidate.string());  // backend modules lie beside the codec modules
       return;
     }
   }

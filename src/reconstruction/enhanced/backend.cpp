@@ -35,12 +35,24 @@ bool IsModuleName(const std::string& name) {
   return true;
 }
 
-// <program folder>/../lib/lumet/liblumet-backend-NAME.so, beside the codec modules.
+std::mutex folderMutex;
+std::string& ChosenFolder() {
+  static std::string folder;
+  return folder;
+}
+
+// <program folder>/../lib/lumet/liblumet-backend-NAME.so, beside the codec modules, or in
+// the folder SetBackendModuleFolder chose.
 std::string ModulePath(const std::string& name) {
+  const std::string file = "liblumet-backend-" + name + ".so";
+  {
+    const std::lock_guard<std::mutex> lock(folderMutex);
+    if (!ChosenFolder().empty()) return (std::filesystem::path(ChosenFolder()) / file).string();
+  }
   std::error_code error;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) throw Error("the program's own location is unknown (" + error.message() + ")");
-  return (program.parent_path().parent_path() / "lib" / "lumet" / ("liblumet-backend-" + name + ".so")).string();
+  return (program.parent_path().parent_path() / "lib" / "lumet" / file).string();
 }
 
 std::string KnownNames() {
@@ -74,6 +86,11 @@ const EnhancedBackend& LoadModule(const std::string& name) {
 }
 
 }  // namespace
+
+void SetBackendModuleFolder(const std::string& folder) {
+  const std::lock_guard<std::mutex> lock(folderMutex);
+  ChosenFolder() = folder;
+}
 
 std::vector<std::string> BuiltInBackendNames() {
   std::vector<std::string> names;

@@ -80,8 +80,9 @@ inline constexpr const char* kDefaultBackend = "cpu";
 
 // The backend called name; an empty name means the one LUMET_BACKEND names, else "cpu".
 // A name that is not built in is looked for as a loadable module, the file
-// liblumet-backend-NAME.so in <program folder>/../lib/lumet/ (where the codec modules are),
-// mapped once and kept for the life of the program. Its one entry point is
+// liblumet-backend-NAME.so in <program folder>/../lib/lumet/ (where the codec modules are;
+// SetBackendModuleFolder chooses another), mapped once and kept for the life of the
+// program. Its one entry point is
 //   extern "C" const lumet::EnhancedBackend* lumet_enhanced_backend(int version);
 // called with kBackendModuleVersion (null: built for another version). The module comes
 // from the same build as the program (same compiler, same headers); no exception may leave
@@ -89,6 +90,10 @@ inline constexpr const char* kDefaultBackend = "cpu";
 const EnhancedBackend& EnhancedBackendNamed(const std::string& name);
 inline constexpr int kBackendModuleVersion = 1;
 inline constexpr const char* kBackendEntryPoint = "lumet_enhanced_backend";
+
+// Where backend modules are looked for instead of <program folder>/../lib/lumet/ (the
+// Python module, whose program is the interpreter, names the folder of the codec modules).
+void SetBackendModuleFolder(const std::string& folder);
 
 // The names of the backends built into the program, the default first.
 std::vector<std::string> BuiltInBackendNames();
