@@ -112,10 +112,23 @@ double LargestMagnitude(const std::vector<double>& a) {
 // values up to 255 in another order).
 constexpr double kRelative = 1e-11;
 
+// The module the tests build beside them (backend_module/), a backend like the others.
+constexpr const char* kTestModule = "testmodule";
+
+// Every backend: those built in and the test module. The module folder is the tests' own
+// while a test runs.
 class EnhancedBackendTest : public ::testing::TestWithParam<std::string> {
  protected:
+  void SetUp() override { SetBackendModuleFolder(LUMET_TEST_MODULES); }
+  void TearDown() override { SetBackendModuleFolder(""); }
   const EnhancedBackend& Backend() const { return EnhancedBackendNamed(GetParam()); }
 };
+
+std::vector<std::string> EveryBackend() {
+  std::vector<std::string> names = BuiltInBackendNames();
+  names.emplace_back(kTestModule);
+  return names;
+}
 
 TEST_P(EnhancedBackendTest, IsFoundByItsName) { EXPECT_EQ(Backend().Name(), GetParam()); }
 
@@ -170,7 +183,7 @@ TEST_P(EnhancedBackendTest, ObjectiveAndGradientMatchTheReference) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BuiltIn, EnhancedBackendTest, ::testing::ValuesIn(BuiltInBackendNames()),
+INSTANTIATE_TEST_SUITE_P(Every, EnhancedBackendTest, ::testing::ValuesIn(EveryBackend()),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 TEST(EnhancedBackendReference, GradientIsTheObjectivesSlope) {
@@ -234,6 +247,19 @@ TEST(EnhancedBackendChoice, TheVariableChoosesWhenTheSettingsNameNone) {
   testing::ExpectError([&] { CheckEnhancedSettings(settings); }, {"no-such-backend"});
   settings.backend = kDefaultBackend;
   EXPECT_NO_THROW(CheckEnhancedSettings(settings));
+}
+
+TEST(EnhancedBackendChoice, AModuleIsFoundInTheFolderChosen) {
+  // Not beside the program: the name is refused naming the file looked for there.
+  testing::ExpectError([] { EnhancedBackendNamed("testmodule-elsewhere"); },
+                       {"built in: cpu", "lib/lumet/liblumet-backend-testmodule-elsewhere.so"});
+  SetBackendModuleFolder(LUMET_TEST_MODULES);
+  const std::string name = EnhancedBackendNamed(kTestModule).Name();
+  const std::string missing = testing::ExpectError([] { EnhancedBackendNamed("absent"); },
+                                                   {std::string(LUMET_TEST_MODULES) + "/liblumet-backend-absent.so"});
+  SetBackendModuleFolder("");
+  EXPECT_EQ(name, kTestModule);
+  EXPECT_FALSE(missing.empty());
 }
 
 TEST(EnhancedBackendChoice, AnUnknownNameListsTheKnownOnesAndTheModuleLookedFor) {

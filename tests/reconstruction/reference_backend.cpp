@@ -7,43 +7,40 @@ namespace lumet::testing {
 
 namespace {
 
-// target(x, y) = sum over the taps i, j of t_i t_j source(x + i - h, y + j - h), pixels
-// outside the plane counting 0: the 2-D PSF as one double sum per pixel.
-Plane Blur(const Plane& source, const std::vector<double>& taps) {
-  const int h = static_cast<int>(taps.size()) / 2;
-  Plane target(source.width, source.height);
-  for (int y = 0; y < source.height; ++y) {
-    for (int x = 0; x < source.width; ++x) {
+// Calls pair(x, y, sx, sy, t) for every pixel (x, y) of a w x h plane and every source pixel
+// (sx, sy) inside it that the 2-D PSF weighs by t = t_i t_j, sx = x + i - h, sy = y + j - h.
+template <typename Pair>
+void ForEachTap(int w, int h, const std::vector<double>& taps, Pair pair) {
+  const int half = static_cast<int>(taps.size()) / 2;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
       for (int j = 0; j < static_cast<int>(taps.size()); ++j) {
         for (int i = 0; i < static_cast<int>(taps.size()); ++i) {
-          const int sx = x + i - h;
-          const int sy = y + j - h;
-          if (sx < 0 || sy < 0 || sx >= source.width || sy >= source.height) continue;
-          target.At(x, y) += taps[static_cast<size_t>(i)] * taps[static_cast<size_t>(j)] * source.At(sx, sy);
+          const int sx = x + i - half;
+          const int sy = y + j - half;
+          if (sx < 0 || sy < 0 || sx >= w || sy >= h) continue;
+          pair(x, y, sx, sy, taps[static_cast<size_t>(i)] * taps[static_cast<size_t>(j)]);
         }
       }
     }
   }
+}
+
+// target(x, y) = sum of t source(sx, sy), pixels outside the plane counting 0: the 2-D PSF
+// as one double sum per pixel.
+Plane Blur(const Plane& source, const std::vector<double>& taps) {
+  Plane target(source.width, source.height);
+  ForEachTap(source.width, source.height, taps,
+             [&](int x, int y, int sx, int sy, double t) { target.At(x, y) += t * source.At(sx, sy); });
   return target;
 }
 
 // The transpose of Blur, written as such: every target pixel's share goes back to the
 // source pixels it was made of.
 Plane BlurTransposed(const Plane& target, const std::vector<double>& taps) {
-  const int h = static_cast<int>(taps.size()) / 2;
   Plane source(target.width, target.height);
-  for (int y = 0; y < target.height; ++y) {
-    for (int x = 0; x < target.width; ++x) {
-      for (int j = 0; j < static_cast<int>(taps.size()); ++j) {
-        for (int i = 0; i < static_cast<int>(taps.size()); ++i) {
-          const int sx = x + i - h;
-          const int sy = y + j - h;
-          if (sx < 0 || sy < 0 || sx >= target.width || sy >= target.height) continue;
-          source.At(sx, sy) += taps[static_cast<size_t>(i)] * taps[static_cast<size_t>(j)] * target.At(x, y);
-        }
-      }
-    }
-  }
+  ForEachTap(target.width, target.height, taps,
+             [&](int x, int y, int sx, int sy, double t) { source.At(sx, sy) += t * target.At(x, y); });
   return source;
 }
 

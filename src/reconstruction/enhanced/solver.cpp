@@ -242,8 +242,8 @@ class BandSolver {
   BandSolver(const EnhancedBackend& backend, ObservationModel& model, const EnhancedSettings& settings,
              const HrGeometry& roiGrid, int margin, Plane (&planes)[3], EnhancedOutcome& outcome,
              const EnhancedProgress& progress, const EnhancedPicture& picture)
-      : backend_(backend), model_(model), settings_(settings), roiGrid_(roiGrid), margin_(margin), planes_(planes), outcome_(outcome),
-        progress_(progress), picture_(picture) {}
+      : backend_(backend), model_(model), settings_(settings), roiGrid_(roiGrid), margin_(margin), planes_(planes),
+        outcome_(outcome), progress_(progress), picture_(picture) {}
 
   // The estimate as it stands, with luma from the solve under way if there is one.
   void Show() const {
