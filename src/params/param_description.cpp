@@ -7,7 +7,6 @@
 #include <string_view>
 #include <vector>
 
-#include "reconstruction/enhanced_reconstruction.h"
 #include "reconstruction/reconstruction_options.h"
 #include "registration/registration_options.h"
 #include "util/text_format.h"

@@ -18,6 +18,7 @@
 #include "imageio/image_file.h"
 #include "params/algorithm_options.h"
 #include "params/param_description.h"
+#include "reconstruction/enhanced/backend.h"
 #include "reconstruction/reconstruction_method.h"
 #include "python/call_params.h"
 #include "python/docstrings.h"
@@ -256,6 +257,7 @@ void FindCodecModule() {
     std::error_code ec;
     if (std::filesystem::exists(candidate / "liblumet-codecs.so", ec)) {
       SetCodecModuleFolder(candidate.string());
+      SetBackendModuleFolder(candidate.string());  // backend modules lie beside the codec modules
       return;
     }
   }

@@ -22,4 +22,9 @@ std::string OutcomeSummaryLine(const ReconstructionOutcome& outcome) {
   return Format("Enhanced = %d iterations, %d/%d frames", outcome.iterations, outcome.framesUsed, outcome.framesGiven);
 }
 
+void ReconstructionOptions::Check() const {
+  CheckCommon();
+  ReconstructionMethodFor(method).CheckOptions(*this);
+}
+
 }  // namespace lumet

@@ -5,13 +5,12 @@
 #include <string>
 
 #include "reconstruction/psf_kernel.h"
-#include "reconstruction/reconstruction_method.h"
 #include "util/option_error.h"
 #include "util/text_format.h"
 
 namespace lumet {
 
-void ReconstructionOptions::Check() const {
+void ReconstructionOptions::CheckCommon() const {
   if (!IsSupportedScale(scale)) throw OptionError("scale", 0, " is out of range (allowed: 2, 3 or 4)");
   if (!std::isfinite(psfSigma) || !(psfSigma > 0.0) || psfSigma > kMaxPsfSigma) {
     throw OptionError("psfSigma", 0, " is out of range (allowed: above 0, at most " + FormatG6(kMaxPsfSigma) + ")");
@@ -29,7 +28,6 @@ void ReconstructionOptions::Check() const {
                           " pixels each way that the " + std::to_string(kernel) + " x " + std::to_string(kernel) +
                           " PSF kernel of PSF sigma " + FormatG6(psfSigma) + " needs");
   }
-  ReconstructionMethodFor(method).CheckOptions(*this);
 }
 
 }  // namespace lumet

@@ -3,7 +3,6 @@
 #include <cstddef>
 
 #include "numeric/roi_rect.h"
-#include "reconstruction/enhanced_reconstruction.h"
 #include "reconstruction/hr_geometry.h"
 
 namespace lumet {
@@ -12,6 +11,13 @@ namespace lumet {
 // "classic", "enhanced" in this order); everything below it uses these values.
 enum class Method { Classic, Enhanced };
 inline constexpr int kMethodCount = 2;
+
+// The enhanced method's iteration cap per colour band and the relative change (RMS step
+// over RMS estimate) below which a band stops, by default.
+inline constexpr int kEnhancedMaxIterations = 60;
+inline constexpr double kEnhancedTolerance = 1.0e-4;
+// Accepted ranges of the two, refused outside with an error naming them.
+inline constexpr int kEnhancedIterationLimit = 100000;
 
 // What a reconstruction is told besides its frames. Check() refuses what the method cannot
 // run with (lumet::OptionError naming the field); the parameter layer maps its values here.
@@ -41,7 +47,10 @@ struct ReconstructionOptions {
   HrGeometry Grid() const { return MakeHrGeometry(roi, scale); }
 
   // The scale and PSF sigma in range, the HR grid large enough for the PSF kernel's mirror
-  // border and the hole filling's window, then the method's own rules.
+  // border and the hole filling's window.
+  void CheckCommon() const;
+  // CheckCommon, then the method's own rules (beside the methods' registry,
+  // reconstruction_method.cpp, which knows them).
   void Check() const;
 };
 

@@ -11,7 +11,6 @@
 #include "numeric/random.h"
 #include "params/param_description.h"
 #include "params/param_set.h"
-#include "reconstruction/enhanced_reconstruction.h"
 #include "reconstruction/hr_geometry.h"
 #include "reconstruction/reconstruction_method.h"
 #include "stages/register_frames.h"

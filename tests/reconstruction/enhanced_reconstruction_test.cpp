@@ -1,4 +1,4 @@
-#include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/enhanced/forward_model.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,10 @@
 #include <vector>
 
 #include "numeric/projection.h"
-#include "reconstruction/enhanced_estimate.h"
+#include "reconstruction/enhanced/backend.h"
+#include "reconstruction/enhanced/minimiser.h"
+#include "reconstruction/enhanced/solver.h"
+#include "reconstruction/enhanced/weights.h"
 #include "support/expect_error.h"
 #include "support/test_images.h"
 
@@ -113,7 +116,7 @@ TEST(EnhancedModel, GradientMatchesFiniteDifferences) {
   const Plane x = RandomPlane(grid.width, grid.height, random, 0.0, 255.0);
   ObjectiveScratch scratch;
   Plane gradient;
-  EnhancedObjective(model, 1, weights, x, gradient, scratch);
+  CpuEnhancedBackend().Objective(model, 1, weights, x, gradient, scratch);
   std::uniform_int_distribution<size_t> pick(0, x.v.size() - 1);
   constexpr double kStep = 1e-4;
   for (int t = 0; t < 25; ++t) {
@@ -124,8 +127,8 @@ TEST(EnhancedModel, GradientMatchesFiniteDifferences) {
     plus.v[i] += kStep;
     minus.v[i] -= kStep;
     Plane unused;
-    const double numeric = (EnhancedObjective(model, 1, weights, plus, unused, scratch) -
-                            EnhancedObjective(model, 1, weights, minus, unused, scratch)) /
+    const double numeric = (CpuEnhancedBackend().Objective(model, 1, weights, plus, unused, scratch) -
+                            CpuEnhancedBackend().Objective(model, 1, weights, minus, unused, scratch)) /
                            (2.0 * kStep);
     EXPECT_NEAR(gradient.v[i], numeric, 1e-6 * std::max(1.0, std::fabs(numeric)));
   }
@@ -171,12 +174,12 @@ TEST(EnhancedModel, MinimiserFitsObservationsMadeByTheModel) {
   weights.frame = {1.0};
   ObjectiveScratch scratch;
   const auto meanError = [&](const Plane& p) {
-    const std::vector<double> r = FrameResiduals(model, 1, p, scratch);
+    const std::vector<double> r = FrameResiduals(CpuEnhancedBackend(), model, 1, p, scratch);
     return r[0];
   };
   Plane x(grid.width, grid.height, 120.0);
   const double before = meanError(x);
-  const MinimiseResult result = MinimiseEnhanced(model, 1, weights, 1.0, 300, 1e-9, x, nullptr);
+  const MinimiseResult result = MinimiseEnhanced(CpuEnhancedBackend(), model, 1, weights, 1.0, 300, 1e-9, x, nullptr);
   EXPECT_GT(result.iterations, 5);
   EXPECT_LT(meanError(x), before / 100.0) << "from " << before;
 }

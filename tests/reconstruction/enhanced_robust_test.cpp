@@ -1,4 +1,4 @@
-#include "reconstruction/enhanced_robust.h"
+#include "reconstruction/enhanced/weights.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 #include "numeric/pixel_map.h"
 #include "numeric/projection.h"
-#include "reconstruction/enhanced_estimate.h"
+#include "reconstruction/enhanced/solver.h"
 #include "support/test_images.h"
 
 namespace lumet {

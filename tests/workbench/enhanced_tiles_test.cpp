@@ -1,9 +1,9 @@
-#include "reconstruction/enhanced_tiles.h"
+#include "reconstruction/enhanced/tiles.h"
 
 #include <gtest/gtest.h>
 
 #include "evaluation/quality.h"
-#include "reconstruction/enhanced_robust.h"
+#include "reconstruction/enhanced/weights.h"
 #include "reconstruction/gray_conversion.h"
 #include "reconstruction/psf_kernel.h"
 #include "synth/synthetic_sequence.h"

@@ -5,7 +5,7 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
-#include "reconstruction/enhanced_estimate.h"
+#include "reconstruction/enhanced/solver.h"
 #include "reconstruction/hr_geometry.h"
 
 namespace lumet {

@@ -1,4 +1,4 @@
-#include "reconstruction/enhanced_tiles.h"
+#include "reconstruction/enhanced/tiles.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "reconstruction/enhanced_reconstruction.h"
-#include "reconstruction/enhanced_robust.h"
+#include "reconstruction/enhanced/forward_model.h"
+#include "reconstruction/enhanced/weights.h"
 
 namespace lumet {
 

@@ -1,4 +1,4 @@
-#include "reconstruction/enhanced_robust.h"
+#include "reconstruction/enhanced/weights.h"
 
 #include <algorithm>
 #include <cmath>
@@ -376,6 +376,29 @@ Plane AgreementMap(const ObservationModel& model, const std::vector<float>& weig
 
 double SupportShare(double support) {
   return std::clamp((support - kSupportLow) / (kSupportHigh - kSupportLow), 0.0, 1.0);
+}
+
+std::vector<double> FrameWeightsFromResiduals(const std::vector<double>& residuals) {
+  std::vector<double> finite;
+  for (double r : residuals) {
+    if (std::isfinite(r)) finite.push_back(r);
+  }
+  std::vector<double> weights(residuals.size(), 0.0);
+  if (finite.empty()) return weights;
+  const auto middle = finite.begin() + static_cast<long>(finite.size() / 2);
+  std::nth_element(finite.begin(), middle, finite.end());
+  const double median = *middle;
+  for (size_t k = 0; k < residuals.size(); ++k) {
+    const double r = residuals[k];
+    if (!std::isfinite(r)) continue;
+    if (r <= kFrameTrust * median) {
+      weights[k] = 1.0;
+    } else if (r <= kFrameReject * median) {
+      const double q = kFrameTrust * median / r;
+      weights[k] = q * q;
+    }
+  }
+  return weights;
 }
 
 }  // namespace lumet

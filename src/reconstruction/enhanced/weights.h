@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "numeric/image_plane.h"
-#include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/enhanced/forward_model.h"
 #include "reconstruction/hr_geometry.h"
 
 namespace lumet {
@@ -76,5 +76,12 @@ Plane AgreementMap(const ObservationModel& model, const std::vector<float>& weig
 inline constexpr double kSupportLow = 1.0;
 inline constexpr double kSupportHigh = 3.0;
 double SupportShare(double support);
+
+// Frame weights from their residuals: 1 up to kFrameTrust times the median residual,
+// falling as (limit / residual)^2 beyond, 0 (rejected) above kFrameReject times the median
+// or for a residual that is not a number.
+inline constexpr double kFrameTrust = 1.5;
+inline constexpr double kFrameReject = 3.0;
+std::vector<double> FrameWeightsFromResiduals(const std::vector<double>& residuals);
 
 }  // namespace lumet

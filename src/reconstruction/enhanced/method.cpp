@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "reconstruction/enhanced_estimate.h"
-#include "reconstruction/enhanced_tiles.h"
+#include "reconstruction/enhanced/solver.h"
+#include "reconstruction/enhanced/tiles.h"
 #include "reconstruction/psf_kernel.h"
 #include "reconstruction/reconstruction_method.h"
 #include "util/option_error.h"

@@ -1,4 +1,4 @@
-#include "reconstruction/enhanced_estimate.h"
+#include "reconstruction/enhanced/solver.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,9 @@
 #include <limits>
 #include <string>
 
-#include "reconstruction/enhanced_robust.h"
+#include "reconstruction/enhanced/backend.h"
+#include "reconstruction/enhanced/minimiser.h"
+#include "reconstruction/enhanced/weights.h"
 #include "reconstruction/median_estimate.h"
 #include "util/error.h"
 #include "util/text_format.h"
@@ -101,6 +103,7 @@ void CheckEnhancedSettings(const EnhancedSettings& s) {
   if (!(s.lambda >= 0.0) || !std::isfinite(s.lambda)) {
     throw Error("lambda " + FormatG6(s.lambda) + " is not a number >= 0");
   }
+  EnhancedBackendNamed(s.backend);  // refuses an unknown backend before any work
 }
 
 namespace {
@@ -158,12 +161,13 @@ bool AnyHeldOut(const std::vector<char>& heldOut) {
 // Minimises one band from planes[band], keeping the estimate that predicted the held-out
 // frames best and stopping once it has not improved for kHeldOutPatience iterations.
 // Returns the iterations run; bestError receives the best held-out error.
-int RunBand(const ObservationModel& model, int band, const EnhancedWeights& weights, const EnhancedSettings& settings,
-            int cap, bool last, Plane& x, double& bestError, const std::function<void(int)>& step) {
+int RunBand(const EnhancedBackend& backend, const ObservationModel& model, int band, const EnhancedWeights& weights,
+            const EnhancedSettings& settings, int cap, bool last, Plane& x, double& bestError,
+            const std::function<void(int)>& step) {
   const bool measured = last && AnyHeldOut(weights.heldOut);
   ObjectiveScratch scratch;
   Plane unused;
-  EnhancedObjective(model, band, weights, x, unused, scratch);
+  backend.Objective(model, band, weights, x, unused, scratch);
   bestError = scratch.heldOutError;
   Plane best = x;
   int sinceBest = 0;
@@ -171,7 +175,7 @@ int RunBand(const ObservationModel& model, int band, const EnhancedWeights& weig
   // The last iterations within the cap are kept for the held-out frames to join.
   const int fitCap = measured ? std::max(1, cap - kJoinIterations) : cap;
   const MinimiseResult r =
-      MinimiseEnhanced(model, band, weights, settings.beta, fitCap, settings.tolerance, x,
+      MinimiseEnhanced(backend, model, band, weights, settings.beta, fitCap, settings.tolerance, x,
                        [&](int it, const ObjectiveScratch& accepted) {
                          if (step) step(it);
                          if (!measured) return false;
@@ -196,7 +200,7 @@ int RunBand(const ObservationModel& model, int band, const EnhancedWeights& weig
   // A fit the held-out frames stopped early was turning to the noise: it is left there.
   const int join = 2 * r.iterations >= fitCap ? std::min(kJoinIterations, cap - r.iterations) : 0;
   if (join <= 0) return r.iterations;
-  const MinimiseResult joined = MinimiseEnhanced(model, band, all, settings.beta, join, settings.tolerance, x,
+  const MinimiseResult joined = MinimiseEnhanced(backend, model, band, all, settings.beta, join, settings.tolerance, x,
                                                  [&](int it, const ObjectiveScratch&) {
                                                    if (step) step(r.iterations + it);
                                                    return false;
@@ -235,11 +239,11 @@ void InitialWeights(const ObservationModel& model, const EnhancedSettings& setti
 // iterations into the outcome.
 class BandSolver {
  public:
-  BandSolver(ObservationModel& model, const EnhancedSettings& settings, const HrGeometry& roiGrid, int margin,
-             Plane (&planes)[3], EnhancedOutcome& outcome, const EnhancedProgress& progress,
-             const EnhancedPicture& picture)
-      : model_(model), settings_(settings), roiGrid_(roiGrid), margin_(margin), planes_(planes), outcome_(outcome),
-        progress_(progress), picture_(picture) {}
+  BandSolver(const EnhancedBackend& backend, ObservationModel& model, const EnhancedSettings& settings,
+             const HrGeometry& roiGrid, int margin, Plane (&planes)[3], EnhancedOutcome& outcome,
+             const EnhancedProgress& progress, const EnhancedPicture& picture)
+      : backend_(backend), model_(model), settings_(settings), roiGrid_(roiGrid), margin_(margin), planes_(planes),
+        outcome_(outcome), progress_(progress), picture_(picture) {}
 
   // The estimate as it stands, with luma from the solve under way if there is one.
   void Show() const {
@@ -254,7 +258,7 @@ class BandSolver {
   // RunBand on x; done counts the band's iterations (luma's over all its solves).
   void Run(int band, const EnhancedWeights& w, int cap, bool last, Plane& x, int& done, double& bestError) {
     const int offset = band == kLumaBand ? lumaSteps_ : done;
-    const int n = RunBand(model_, band, w, settings_, cap, last, x, bestError, [&](int it) {
+    const int n = RunBand(backend_, model_, band, w, settings_, cap, last, x, bestError, [&](int it) {
       if (progress_) progress_(band, offset + it);
       if ((offset + it) % kPictureEvery == 0) Show();
     });
@@ -271,7 +275,7 @@ class BandSolver {
     Run(kLumaBand, s.weights, std::min(kWeightingIterations, settings_.maxIterations), false, s.x, s.done,
         s.heldOutError);
     ObjectiveScratch scratch;
-    s.residuals = FrameResiduals(model_, kLumaBand, s.x, scratch);
+    s.residuals = FrameResiduals(backend_, model_, kLumaBand, s.x, scratch);
     const std::vector<double> residualWeights = FrameWeightsFromResiduals(s.residuals);
     for (size_t k = 0; k < residualWeights.size(); ++k) {
       s.weights.frame[k] = std::min(s.weights.frame[k], residualWeights[k]);
@@ -314,6 +318,7 @@ class BandSolver {
   }
 
  private:
+  const EnhancedBackend& backend_;
   ObservationModel& model_;
   const EnhancedSettings& settings_;
   const HrGeometry& roiGrid_;
@@ -333,7 +338,8 @@ void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const
                 EnhancedWeights& weights, const Plane& bicubicLuma, Plane (&planes)[3], EnhancedOutcome& outcome,
                 const EnhancedProgress& progress, const EnhancedPicture& picture) {
   InitialWeights(model, settings, weights);
-  BandSolver solver(model, settings, roiGrid, margin, planes, outcome, progress, picture);
+  const EnhancedBackend& backend = EnhancedBackendNamed(settings.backend);
+  BandSolver solver(backend, model, settings, roiGrid, margin, planes, outcome, progress, picture);
   solver.Show();
   LumaSolve luma = solver.SolveLumaCheckingPsf(weights);
   planes[kLumaBand] = std::move(luma.x);
@@ -348,9 +354,9 @@ void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const
   // Frame 0 enlarged, measured on the same held-out observations.
   ObjectiveScratch scratch;
   Plane unused;
-  EnhancedObjective(model, kLumaBand, weights, bicubicLuma, unused, scratch);
+  backend.Objective(model, kLumaBand, weights, bicubicLuma, unused, scratch);
   outcome.bicubicError = scratch.heldOutError;
-  EnhancedObjective(model, kLumaBand, weights, planes[kLumaBand], unused, scratch);
+  backend.Objective(model, kLumaBand, weights, planes[kLumaBand], unused, scratch);
   outcome.heldOutError = scratch.heldOutError;
   outcome.heldOutWeight = scratch.heldOutWeight;
   if (settings.decideFallback) {

@@ -6,8 +6,9 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
-#include "reconstruction/enhanced_reconstruction.h"
+#include "reconstruction/enhanced/forward_model.h"
 #include "reconstruction/hr_geometry.h"
+#include "reconstruction/reconstruction_options.h"
 
 namespace lumet {
 
@@ -25,10 +26,14 @@ struct EnhancedSettings {
   // Whether the run checks psfSigma against narrower PSFs (kNarrowerPsf; false: psfSigma is
   // used as it stands, as the tiles after the first do with the first one's choice).
   bool checkPsf = true;
+  // The backend of the inner evaluation (backend.h); empty: the one LUMET_BACKEND names,
+  // else "cpu".
+  std::string backend{};
 };
 
 // Refuses (lumet::Error naming the value) an iteration cap outside 1 .. 100000, a
-// tolerance that is not a number in [0, 1), and a beta that is not a positive number.
+// tolerance that is not a number in [0, 1), a beta that is not a positive number, and a
+// backend that is neither built in nor found as a module.
 void CheckEnhancedSettings(const EnhancedSettings& settings);
 
 // What a run did: per frame its mean absolute luma residual after the first stage and
@@ -132,7 +137,7 @@ using EnhancedPicture = std::function<void(const ColorDoubleImage& estimate)>;
 // Frames 0 .. K - 1 with their homographies (reference to frame, frame 0 the identity),
 // all of frame 0's size, reconstructed on the ROI grid. Frames whose brightness differs
 // from frame 0's are matched to it; every observation is weighted by its agreement with
-// frame 0 (enhanced_robust.h). The estimate covers the grid and a margin around it and
+// frame 0 (weights.h). The estimate covers the grid and a margin around it and
 // starts from the shift-and-add median of all frames where they agree with frame 0, from
 // frame 0 enlarged elsewhere; it is solved as luma and colour differences (kToLumaChroma):
 // luma first, the frames are then weighted by their luma residuals, luma goes on and the

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <limits>
 #include <vector>
 
@@ -12,30 +10,11 @@
 
 namespace lumet {
 
-// The enhanced reconstruction: every LR pixel of every frame is an observation of the HR
-// estimate through that frame's own homography, the Gaussian PSF and the decimation; the
-// estimate minimises a smoothed L1 data term plus a smoothed bilateral-total-variation
-// regulariser, by limited-memory quasi-Newton steps, starting from the median estimate.
-
-// Iteration cap per colour band and the relative change (RMS step over RMS estimate)
-// below which a band stops.
-inline constexpr int kEnhancedMaxIterations = 60;
-inline constexpr double kEnhancedTolerance = 1.0e-4;
-// Accepted ranges of the two, refused outside with an error naming them.
-inline constexpr int kEnhancedIterationLimit = 100000;
-
-// Smoothing of the two absolute values, in grey levels: sqrt(r^2 + eps^2) - eps. The data
-// term turns from quadratic to linear at about one and a half times the noise of a
-// typical sequence (sigma 2), which measured best; the prior stays close to total variation.
-inline constexpr double kDataSmoothing = 3.0;
-// The noise sigma kDataSmoothing was measured at; the data term's smoothing follows the
-// noise the frames show in proportion.
-inline constexpr double kTypicalNoise = 2.0;
-inline constexpr double kPriorSmoothing = 1.0;
-// The user's lambda is multiplied by this and by the observations per HR pixel (measured
-// on chart and texture sequences: 3x the plain lambda gained 0.1 / 2.3 dB over 1x, 10x
-// lost on the chart).
-inline constexpr double kPriorGain = 1.8;
+// The enhanced method's forward model: every LR pixel of every frame is an observation of
+// the HR estimate through that frame's own homography, the Gaussian PSF and the decimation.
+// The estimate minimises a smoothed L1 data term through it plus a smoothed
+// bilateral-total-variation regulariser (backend.h), by limited-memory quasi-Newton steps
+// (minimiser.h), starting from the median estimate (solver.h).
 
 // A plane of doubles, row-major, no padding: the working images of the enhanced method.
 struct Plane {
@@ -99,6 +78,14 @@ class ObservationModel {
   void Splat(const std::vector<double>& r, Plane& out) const;
   // The reference-frame LR position of observation o.
   void ReferencePosition(size_t o, double& x, double& y) const;
+  // Observation o's bilinear cell: its top-left HR pixel (x, y) and the fractions towards
+  // the next pixel across and down, as Forward samples them.
+  void Cell(size_t o, int& x, int& y, double& fx, double& fy) const {
+    x = index_[o] % grid_.width;
+    y = index_[o] / grid_.width;
+    fx = fx_[o];
+    fy = fy_[o];
+  }
 
   // Per frame, the mean of value(o) over its observations o, summed in observation order
   // (not a number for a frame without observations).
@@ -148,75 +135,5 @@ class ObservationModel {
   };
   std::vector<Pixel> pixel_;
 };
-
-// Weights of the objective's terms.
-struct EnhancedWeights {
-  double alpha = 0.7;
-  double lambda = 0.003;
-  // Per frame of the model: 0 leaves the frame out.
-  std::vector<double> frame;
-  // Per observation (empty: all 1), multiplying its frame's weight.
-  std::vector<float> observation;
-  // Frames held out (weight 0) whose prediction error is measured (empty: none).
-  std::vector<char> heldOut;
-  // Smoothing of the data term's absolute value (grey levels).
-  double dataSmoothing = kDataSmoothing;
-};
-
-// Scratch planes reused by every evaluation.
-struct ObjectiveScratch {
-  Plane blurred;
-  Plane scatter;
-  std::vector<double> predicted;
-  // Of the last evaluation: the observation-weighted mean absolute error of the held-out
-  // frames' observations (not a number without any).
-  double heldOutError = 0.0;
-  // The observation weight that mean is over.
-  double heldOutWeight = 0.0;
-};
-
-// The objective of channel c at x and its gradient (re-created at x's size):
-// sum over frames of weight * sum over observations of rho(prediction - value)
-// + lambda * sum over the shifts (1,0), (0,1) [weight alpha] and (2,0), (1,1), (0,2)
-// [weight alpha^2] of rho(x(p) - x(p + shift)) over every p with p + shift inside,
-// where rho(r) = sqrt(r^2 + eps^2) - eps (kDataSmoothing, kPriorSmoothing).
-double EnhancedObjective(const ObservationModel& model, int c, const EnhancedWeights& weights, const Plane& x,
-                         Plane& gradient, ObjectiveScratch& scratch);
-
-// Mean absolute residual of each frame's observations of channel c at x (not a number for
-// a frame without observations).
-std::vector<double> FrameResiduals(const ObservationModel& model, int c, const Plane& x, ObjectiveScratch& scratch);
-
-// Frame weights from their residuals: 1 up to kFrameTrust times the median residual,
-// falling as (limit / residual)^2 beyond, 0 (rejected) above kFrameReject times the median
-// or for a residual that is not a number.
-inline constexpr double kFrameTrust = 1.5;
-inline constexpr double kFrameReject = 3.0;
-std::vector<double> FrameWeightsFromResiduals(const std::vector<double>& residuals);
-
-struct MinimiseResult {
-  int iterations = 0;
-  bool converged = false;
-};
-
-// Called after every iteration with its number (from 1) and the scratch of the accepted
-// point; may throw to stop, returns true to stop there.
-using IterationCallback = std::function<bool(int iteration, const ObjectiveScratch& accepted)>;
-
-// The curvature pairs of the quasi-Newton steps, kept across calls so that a run can go on
-// (with other weights) without starting its step sizes again from nothing.
-struct CurvatureHistory {
-  std::deque<std::vector<double>> s;
-  std::deque<std::vector<double>> y;
-  std::deque<double> rho;
-};
-
-// Limited-memory BFGS with a backtracking line search on EnhancedObjective, from x (updated
-// in place), with the curvature pairs of `history` (none: a fresh start). The first trial step of every line search is stepScale times the
-// quasi-Newton step. Stops when the RMS change of an iteration falls below tolerance
-// times the RMS of x, after maxIterations, or when no descent step is found.
-MinimiseResult MinimiseEnhanced(const ObservationModel& model, int c, const EnhancedWeights& weights, double stepScale,
-                                int maxIterations, double tolerance, Plane& x, const IterationCallback& callback,
-                                CurvatureHistory* history = nullptr);
 
 }  // namespace lumet

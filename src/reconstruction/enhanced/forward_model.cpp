@@ -1,0 +1,224 @@
+#include "reconstruction/enhanced/forward_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "numeric/pixel_map.h"
+#include "numeric/projection.h"
+#include "reconstruction/psf_kernel.h"
+#include "util/error.h"
+#include "util/parallel.h"
+
+namespace lumet {
+
+namespace {
+
+// The adjugate stands in for the inverse. False when the map is singular.
+bool InvertMap(const PixelMap& a, PixelMap& m) {
+  const double det = Adjugate(a, m);
+  return std::isfinite(det) && det != 0.0;
+}
+
+bool Apply(const PixelMap& m, double x, double y, double& u, double& v) {
+  const double d = m.p[2][0] * x + m.p[2][1] * y + m.p[2][2];
+  if (!(std::fabs(d) > 1e-12)) return false;
+  u = (m.p[0][0] * x + m.p[0][1] * y + m.p[0][2]) / d;
+  v = (m.p[1][0] * x + m.p[1][1] * y + m.p[1][2]) / d;
+  return std::isfinite(u) && std::isfinite(v);
+}
+
+}  // namespace
+
+std::vector<double> PsfTaps(double sigma, double scale) {
+  const int n = PsfKernelSize(sigma, scale);
+  const int h = (n - 1) / 2;
+  const double sd = sigma * scale;
+  std::vector<double> taps(static_cast<size_t>(n));
+  double sum = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double d = i - h;
+    taps[static_cast<size_t>(i)] = std::exp(-d * d / (2.0 * sd * sd));
+    sum += taps[static_cast<size_t>(i)];
+  }
+  for (double& t : taps) t /= sum;
+  return taps;
+}
+
+void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& target) {
+  const int w = source.width;
+  const int hgt = source.height;
+  const int n = static_cast<int>(taps.size());
+  const int h = n / 2;
+  Plane across(w, hgt);
+  const long rowWork = static_cast<long>(w) * n;
+  ParallelFor(0, hgt, rowWork, [&](int first, int last) {
+    for (int y = first; y < last; ++y) {
+      const double* in = &source.v[static_cast<size_t>(y) * w];
+      double* out = &across.v[static_cast<size_t>(y) * w];
+      for (int x = 0; x < w; ++x) {
+        const int lo = std::max(0, h - x);
+        const int hi = std::min(n, w - x + h);
+        double s = 0.0;
+        for (int t = lo; t < hi; ++t) s += taps[static_cast<size_t>(t)] * in[x + t - h];
+        out[x] = s;
+      }
+    }
+  });
+  target = Plane(w, hgt);
+  ParallelFor(0, hgt, rowWork, [&](int first, int last) {
+    for (int y = first; y < last; ++y) {
+      const int lo = std::max(0, h - y);
+      const int hi = std::min(n, hgt - y + h);
+      double* out = &target.v[static_cast<size_t>(y) * w];
+      for (int t = lo; t < hi; ++t) {
+        const double k = taps[static_cast<size_t>(t)];
+        const double* in = &across.v[static_cast<size_t>(y + t - h) * w];
+        for (int x = 0; x < w; ++x) out[x] += k * in[x];
+      }
+    }
+  });
+}
+
+HrGeometry ExtendGeometry(const HrGeometry& grid, int margin) {
+  HrGeometry g = grid;
+  g.width += 2 * margin;
+  g.height += 2 * margin;
+  g.x0 -= margin;
+  g.y0 -= margin;
+  return g;
+}
+
+int EnhancedMargin(int tapCount) { return 2 * (tapCount / 2) + 2; }
+
+ObservationModel::ObservationModel(const HrGeometry& grid, std::vector<double> taps)
+    : grid_(grid), taps_(std::move(taps)), builtTaps_(taps_.size()) {}
+
+void ObservationModel::SetTaps(std::vector<double> taps) {
+  if (taps.size() > builtTaps_ || taps.size() % 2 == 0) throw Error("PSF taps wider than the model's grid allows");
+  taps_ = std::move(taps);
+}
+
+void ObservationModel::AddObservation(int x, int y, double fx, double fy, const double value[3], int u, int v) {
+  index_.push_back(y * grid_.width + x);
+  pixel_.push_back({u, v});
+  fx_.push_back(static_cast<float>(fx));
+  fy_.push_back(static_cast<float>(fy));
+  for (int c = 0; c < 3; ++c) values_[c].push_back(value[c]);
+}
+
+void ObservationModel::TransformValues(const double (&m)[9]) {
+  for (size_t o = 0; o < index_.size(); ++o) {
+    const double v[3] = {values_[0][o], values_[1][o], values_[2][o]};
+    for (size_t c = 0; c < 3; ++c) values_[c][o] = m[3 * c] * v[0] + m[3 * c + 1] * v[1] + m[3 * c + 2] * v[2];
+  }
+}
+
+void ObservationModel::EndFrame() { frameStart_.push_back(index_.size()); }
+
+size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& homography) {
+  const size_t before = index_.size();
+  const PixelMap toFrame = PixelMapOf(homography);
+  PixelMap toReference;
+  const int h = static_cast<int>(taps_.size()) / 2;
+  const double s = grid_.scale;
+  // HR positions whose PSF and bilinear support stay inside the grid.
+  const double loX = h;
+  const double hiX = grid_.width - 1 - h;
+  const double loY = h;
+  const double hiY = grid_.height - 1 - h;
+  if (InvertMap(toFrame, toReference) && hiX > loX && hiY > loY) {
+    // The frame pixels that can see the grid: the bounding box of its corners in the frame.
+    double minU = 1e300;
+    double minV = 1e300;
+    double maxU = -1e300;
+    double maxV = -1e300;
+    bool inside = true;
+    for (int cy = 0; cy < 2; ++cy) {
+      for (int cx = 0; cx < 2; ++cx) {
+        const double rx = (grid_.x0 + cx * (grid_.width - 1)) / s;
+        const double ry = (grid_.y0 + cy * (grid_.height - 1)) / s;
+        double u = 0.0;
+        double v = 0.0;
+        if (!Apply(toFrame, rx, ry, u, v)) inside = false;
+        minU = std::min(minU, u);
+        maxU = std::max(maxU, u);
+        minV = std::min(minV, v);
+        maxV = std::max(maxV, v);
+      }
+    }
+    if (inside) {
+      const int u0 = static_cast<int>(std::max(0.0, std::floor(minU) - 1.0));
+      const int v0 = static_cast<int>(std::max(0.0, std::floor(minV) - 1.0));
+      const int u1 = static_cast<int>(std::min<double>(frame.Width() - 1, std::ceil(maxU) + 1.0));
+      const int v1 = static_cast<int>(std::min<double>(frame.Height() - 1, std::ceil(maxV) + 1.0));
+      for (int v = v0; v <= v1; ++v) {
+        for (int u = u0; u <= u1; ++u) {
+          double rx = 0.0;
+          double ry = 0.0;
+          if (!Apply(toReference, u, v, rx, ry)) continue;
+          const double hx = rx * s - grid_.x0;
+          const double hy = ry * s - grid_.y0;
+          if (!(hx >= loX && hx < hiX && hy >= loY && hy < hiY)) continue;
+          const int ix = static_cast<int>(std::floor(hx));
+          const int iy = static_cast<int>(std::floor(hy));
+          const double value[3] = {static_cast<double>(frame.channels[0].Row(v)[u]),
+                                   static_cast<double>(frame.channels[1].Row(v)[u]),
+                                   static_cast<double>(frame.channels[2].Row(v)[u])};
+          AddObservation(ix, iy, hx - ix, hy - iy, value, u, v);
+        }
+      }
+    }
+  }
+  EndFrame();
+  return index_.size() - before;
+}
+
+void ObservationModel::Forward(const Plane& x, std::vector<double>& predicted, Plane& blurred) const {
+  BlurZero(x, taps_, blurred);
+  const int w = grid_.width;
+  const size_t count = index_.size();
+  predicted.resize(count);
+  const double* b = blurred.v.data();
+  ParallelFor(0, static_cast<int>(count), 8, [&](int first, int last) {
+    for (size_t o = static_cast<size_t>(first); o < static_cast<size_t>(last); ++o) {
+      const double* p = b + index_[o];
+      const double fx = fx_[o];
+      const double fy = fy_[o];
+      const double top = p[0] + fx * (p[1] - p[0]);
+      const double bottom = p[w] + fx * (p[w + 1] - p[w]);
+      predicted[o] = top + fy * (bottom - top);
+    }
+  });
+}
+
+void ObservationModel::ReferencePosition(size_t o, double& x, double& y) const {
+  const int w = grid_.width;
+  x = (index_[o] % w + fx_[o] + grid_.x0) / grid_.scale;
+  y = (index_[o] / w + fy_[o] + grid_.y0) / grid_.scale;
+}
+
+void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter) const {
+  Splat(r, scatter);
+  BlurZero(scatter, taps_, out);
+}
+
+void ObservationModel::Splat(const std::vector<double>& r, Plane& out) const {
+  const int w = grid_.width;
+  out = Plane(grid_.width, grid_.height);
+  double* b = out.v.data();
+  // Serial: neighbouring observations add into the same pixels.
+  for (size_t o = 0; o < index_.size(); ++o) {
+    double* p = b + index_[o];
+    const double fx = fx_[o];
+    const double fy = fy_[o];
+    const double top = r[o] * (1.0 - fy);
+    const double bottom = r[o] * fy;
+    p[0] += top * (1.0 - fx);
+    p[1] += top * fx;
+    p[w] += bottom * (1.0 - fx);
+    p[w + 1] += bottom * fx;
+  }
+}
+
+}  // namespace lumet

@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "numeric/projection.h"
+#include "reconstruction/enhanced/backend.h"
+#include "reconstruction/enhanced/solver.h"
+#include "reconstruction/enhanced/tiles.h"
+#include "reference_backend.h"
+#include "support/expect_error.h"
+#include "support/test_images.h"
+
+namespace lumet {
+namespace {
+
+// The scene every synthetic frame shows: smooth shading, a fine texture and a soft edge,
+// per channel a little different, at a reference-frame position (LR pixels).
+double Scene(int c, double x, double y) {
+  const double edge = 50.0 / (1.0 + std::exp(-(x - 0.6 * y - 12.0)));
+  return 70.0 + 10.0 * c + edge + 30.0 * std::sin(0.9 * x + 0.3 * y + c) + 25.0 * std::cos(0.5 * y - 0.2 * x);
+}
+
+// Reference positions to frame k's: a shift of (dx, dy) LR pixels.
+Matrix Shift(double dx, double dy) {
+  Matrix h = IdentityHomography();
+  h.At1(1, 3) = dx / HomographyUnit;
+  h.At1(2, 3) = dy / HomographyUnit;
+  return h;
+}
+
+// Frames 0 .. count - 1 of the scene moved by exact sub-pixel shifts, with their homographies.
+struct Sequence {
+  std::vector<ColorGrayImage> frames;
+  std::vector<Matrix> homographies;
+};
+
+Sequence ShiftedFrames(int size, int count) {
+  static const double kShifts[][2] = {{0.0, 0.0},   {0.5, 0.25}, {-0.25, 0.5}, {0.75, -0.5},
+                                      {-0.5, -0.75}, {0.25, 0.75}, {-0.75, 0.25}, {0.5, -0.25}};
+  Sequence s;
+  for (int k = 0; k < count; ++k) {
+    const double dx = kShifts[k % 8][0];
+    const double dy = kShifts[k % 8][1];
+    // Frame pixel (u, v) sees the reference point (u - dx, v - dy).
+    s.frames.push_back(testing::MakeColor(size, size, [&](int c, int u, int v) { return Scene(c, u - dx, v - dy); }));
+    s.homographies.push_back(Shift(dx, dy));
+  }
+  return s;
+}
+
+// The small problem the backends are compared on: five shifted frames and one through a
+// perspective map on a 38 x 34 grid at scale 2 (with the method's margin), observation
+// weights, a frame left out and one held out.
+struct Problem {
+  HrGeometry grid;
+  ObservationModel model;
+  EnhancedWeights weights;
+};
+
+Problem SmallProblem() {
+  HrGeometry roi{.width = 24, .height = 20, .x0 = 12, .y0 = 14, .scale = 2.0, .q = 2};
+  const std::vector<double> taps = PsfTaps(0.6, roi.scale);
+  const HrGeometry grid = ExtendGeometry(roi, EnhancedMargin(static_cast<int>(taps.size())));
+  Problem p{grid, ObservationModel(grid, taps), {}};
+  Sequence s = ShiftedFrames(24, 5);
+  Matrix perspective = Shift(0.3, -0.4);
+  perspective.At1(1, 2) = 0.01;
+  perspective.At1(3, 1) = 0.0005 * HomographyUnit;
+  s.frames.push_back(testing::MakeColor(24, 24, [](int c, int u, int v) { return Scene(c, u * 0.98, v + 0.2); }));
+  s.homographies.push_back(perspective);
+  for (size_t k = 0; k < s.frames.size(); ++k) p.model.AddFrame(s.frames[k], s.homographies[k]);
+  std::mt19937 random(5);
+  std::uniform_real_distribution<float> share(0.0f, 1.0f);
+  p.weights.alpha = 0.7;
+  p.weights.lambda = 0.4;  // large enough that the prior weighs in the comparison
+  p.weights.frame = {1.0, 0.6, 0.0, 1.0, 0.0, 0.8};
+  p.weights.heldOut = {0, 0, 0, 0, 1, 0};
+  p.weights.observation.resize(p.model.ObservationCount());
+  for (float& w : p.weights.observation) w = share(random);
+  p.weights.dataSmoothing = 2.0;
+  return p;
+}
+
+Plane RandomPlane(int w, int h, std::mt19937& random, double lo, double hi) {
+  std::uniform_real_distribution<double> value(lo, hi);
+  Plane p(w, h);
+  for (double& v : p.v) v = value(random);
+  return p;
+}
+
+double LargestDifference(const std::vector<double>& a, const std::vector<double>& b) {
+  EXPECT_EQ(a.size(), b.size());
+  double largest = 0.0;
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) largest = std::max(largest, std::fabs(a[i] - b[i]));
+  return largest;
+}
+
+double LargestMagnitude(const std::vector<double>& a) {
+  double largest = 0.0;
+  for (double v : a) largest = std::max(largest, std::fabs(v));
+  return largest;
+}
+
+// Every backend built in computes the functions of the reference, to rounding: within
+// kRelative of the largest magnitude of each result (sums over some hundred terms of
+// values up to 255 in another order).
+constexpr double kRelative = 1e-11;
+
+// The module the tests build beside them (backend_module/), a backend like the others.
+constexpr const char* kTestModule = "testmodule";
+
+// Every backend: those built in and the test module. The module folder is the tests' own
+// while a test runs.
+class EnhancedBackendTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override { SetBackendModuleFolder(LUMET_TEST_MODULES); }
+  void TearDown() override { SetBackendModuleFolder(""); }
+  const EnhancedBackend& Backend() const { return EnhancedBackendNamed(GetParam()); }
+};
+
+std::vector<std::string> EveryBackend() {
+  std::vector<std::string> names = BuiltInBackendNames();
+  names.emplace_back(kTestModule);
+  return names;
+}
+
+TEST_P(EnhancedBackendTest, IsFoundByItsName) { EXPECT_EQ(Backend().Name(), GetParam()); }
+
+TEST_P(EnhancedBackendTest, ForwardAndAdjointMatchTheReference) {
+  const Problem p = SmallProblem();
+  ASSERT_GT(p.model.ObservationCount(), 1000u);
+  const testing::ReferenceBackend reference;
+  std::mt19937 random(17);
+  for (int trial = 0; trial < 3; ++trial) {
+    SCOPED_TRACE(trial);
+    const Plane x = RandomPlane(p.grid.width, p.grid.height, random, 0.0, 255.0);
+    ObjectiveScratch mine;
+    ObjectiveScratch theirs;
+    Backend().Forward(p.model, x, mine);
+    reference.Forward(p.model, x, theirs);
+    EXPECT_LE(LargestDifference(mine.predicted, theirs.predicted), kRelative * LargestMagnitude(theirs.predicted));
+
+    std::vector<double> r(p.model.ObservationCount());
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    for (double& v : r) v = value(random);
+    Plane back;
+    Plane referenceBack;
+    Backend().Adjoint(p.model, r, back, mine);
+    reference.Adjoint(p.model, r, referenceBack, theirs);
+    ASSERT_EQ(back.width, p.grid.width);
+    ASSERT_EQ(back.height, p.grid.height);
+    EXPECT_LE(LargestDifference(back.v, referenceBack.v), kRelative * LargestMagnitude(referenceBack.v));
+  }
+}
+
+TEST_P(EnhancedBackendTest, ObjectiveAndGradientMatchTheReference) {
+  Problem p = SmallProblem();
+  const testing::ReferenceBackend reference;
+  std::mt19937 random(23);
+  for (int c = 0; c < 3; ++c) {
+    for (const bool prior : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "channel " << c << (prior ? " with" : " without") << " the prior");
+      p.weights.lambda = prior ? 0.4 : 0.0;
+      const Plane x = RandomPlane(p.grid.width, p.grid.height, random, 20.0, 230.0);
+      ObjectiveScratch mine;
+      ObjectiveScratch theirs;
+      Plane gradient;
+      Plane referenceGradient;
+      const double f = Backend().Objective(p.model, c, p.weights, x, gradient, mine);
+      const double g = reference.Objective(p.model, c, p.weights, x, referenceGradient, theirs);
+      EXPECT_NEAR(f, g, kRelative * std::fabs(g));
+      EXPECT_LE(LargestDifference(gradient.v, referenceGradient.v), kRelative * LargestMagnitude(referenceGradient.v));
+      EXPECT_NEAR(mine.heldOutError, theirs.heldOutError, kRelative * theirs.heldOutError);
+      EXPECT_NEAR(mine.heldOutWeight, theirs.heldOutWeight, kRelative * theirs.heldOutWeight);
+      EXPECT_GT(theirs.heldOutWeight, 0.0);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Every, EnhancedBackendTest, ::testing::ValuesIn(EveryBackend()),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+
+TEST(EnhancedBackendReference, GradientIsTheObjectivesSlope) {
+  // The yardstick itself: its gradient against central differences of its objective.
+  Problem p = SmallProblem();
+  const testing::ReferenceBackend reference;
+  std::mt19937 random(29);
+  const Plane x = RandomPlane(p.grid.width, p.grid.height, random, 20.0, 230.0);
+  ObjectiveScratch scratch;
+  Plane gradient;
+  reference.Objective(p.model, 1, p.weights, x, gradient, scratch);
+  std::uniform_int_distribution<size_t> pick(0, x.v.size() - 1);
+  constexpr double kStep = 1e-4;
+  for (int t = 0; t < 20; ++t) {
+    const size_t i = pick(random);
+    SCOPED_TRACE(i);
+    Plane plus = x;
+    Plane minus = x;
+    plus.v[i] += kStep;
+    minus.v[i] -= kStep;
+    Plane unused;
+    const double numeric = (reference.Objective(p.model, 1, p.weights, plus, unused, scratch) -
+                            reference.Objective(p.model, 1, p.weights, minus, unused, scratch)) /
+                           (2.0 * kStep);
+    EXPECT_NEAR(gradient.v[i], numeric, 1e-6 * std::max(1.0, std::fabs(numeric)));
+  }
+}
+
+// Sets an environment variable for a test's length and puts the old value back.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value, 1);
+  }
+  ~ScopedVariable() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(EnhancedBackendChoice, TheVariableChoosesWhenTheSettingsNameNone) {
+  {
+    const ScopedVariable unset(kBackendVariable, "");
+    EXPECT_EQ(EnhancedBackendNamed("").Name(), kDefaultBackend);
+  }
+  const ScopedVariable chosen(kBackendVariable, "no-such-backend");
+  testing::ExpectError([] { EnhancedBackendNamed(""); }, {"no-such-backend"});
+  // A name in the settings goes before the variable.
+  EXPECT_EQ(EnhancedBackendNamed(kDefaultBackend).Name(), kDefaultBackend);
+  EnhancedSettings settings;
+  testing::ExpectError([&] { CheckEnhancedSettings(settings); }, {"no-such-backend"});
+  settings.backend = kDefaultBackend;
+  EXPECT_NO_THROW(CheckEnhancedSettings(settings));
+}
+
+TEST(EnhancedBackendChoice, AModuleIsFoundInTheFolderChosen) {
+  // Not beside the program: the name is refused naming the file looked for there.
+  testing::ExpectError([] { EnhancedBackendNamed("testmodule-elsewhere"); },
+                       {"built in: cpu", "lib/lumet/liblumet-backend-testmodule-elsewhere.so"});
+  SetBackendModuleFolder(LUMET_TEST_MODULES);
+  const std::string name = EnhancedBackendNamed(kTestModule).Name();
+  const std::string missing = testing::ExpectError([] { EnhancedBackendNamed("absent"); },
+                                                   {std::string(LUMET_TEST_MODULES) + "/liblumet-backend-absent.so"});
+  SetBackendModuleFolder("");
+  EXPECT_EQ(name, kTestModule);
+  EXPECT_FALSE(missing.empty());
+}
+
+TEST(EnhancedBackendChoice, AnUnknownNameListsTheKnownOnesAndTheModuleLookedFor) {
+  SCOPED_TRACE("a name that could be a module");
+  testing::ExpectError([] { EnhancedBackendNamed("gpu"); },
+                       {"unknown enhanced backend \"gpu\"", "built in: cpu", "lib/lumet/liblumet-backend-gpu.so"});
+  SCOPED_TRACE("a name that could never be a module file");
+  const std::string message = testing::ExpectError([] { EnhancedBackendNamed("../cpu"); }, {"\"../cpu\"", "cpu"});
+  EXPECT_EQ(message.find("liblumet-backend"), std::string::npos) << message;
+}
+
+// Expects the mean and the largest absolute difference of two estimates, over every
+// channel, below the limits given.
+void ExpectClose(const ColorDoubleImage& a, const ColorDoubleImage& b, double mean, double largest) {
+  ASSERT_EQ(a.Width(), b.Width());
+  ASSERT_EQ(a.Height(), b.Height());
+  double sum = 0.0;
+  double most = 0.0;
+  for (size_t c = 0; c < 3; ++c) {
+    for (int i = 0; i < a.Height(); ++i) {
+      for (int j = 0; j < a.Width(); ++j) {
+        const double d = std::fabs(a.channels[c].Row(i)[j] - b.channels[c].Row(i)[j]);
+        sum += d;
+        most = std::max(most, d);
+      }
+    }
+  }
+  EXPECT_LT(sum / (3.0 * a.Width() * a.Height()), mean);
+  EXPECT_LT(most, largest);
+}
+
+TEST(EnhancedMethodTiles, TiledSolveMatchesTheUntiledOneWithoutSeams) {
+  // A 160 x 160 grid (40 x 40 LR pixels at scale 4) solved whole and in 2 x 2 tiles of 80
+  // with their overlap of 48: the seams must not show. Allowed: a mean absolute difference
+  // of 0.25 and at most 3 grey levels anywhere (measured: 0.075 and 1.04).
+  const Sequence s = ShiftedFrames(60, 6);
+  const HrGeometry grid = MakeHrGeometry(RoiRect{10, 10, 50, 50}, 4.0);
+  ASSERT_EQ(grid.width, 160);
+  EnhancedSettings settings;
+  settings.maxIterations = 15;
+  const auto run = [&](int tileSide, EnhancedOutcome& outcome) {
+    ColorDoubleImage estimate;
+    EnhancedReconstructTiled(s.frames, s.homographies, grid, settings, tileSide, estimate, outcome,
+                             EnhancedProgress(), EnhancedPicture());
+    return estimate;
+  };
+  EnhancedOutcome wholeOutcome;
+  EnhancedOutcome tiledOutcome;
+  const ColorDoubleImage whole = run(grid.width, wholeOutcome);
+  const ColorDoubleImage tiled = run(80, tiledOutcome);
+  ASSERT_FALSE(wholeOutcome.fellBack) << wholeOutcome.reason;
+  ASSERT_FALSE(tiledOutcome.fellBack) << tiledOutcome.reason;
+  EXPECT_GT(tiledOutcome.iterations, wholeOutcome.iterations) << "four tiles solved";
+  ExpectClose(tiled, whole, 0.25, 3.0);
+}
+
+}  // namespace
+}  // namespace lumet

@@ -1,0 +1,131 @@
+#include "reference_backend.h"
+
+#include <cmath>
+#include <limits>
+
+namespace lumet::testing {
+
+namespace {
+
+// Calls pair(x, y, sx, sy, t) for every pixel (x, y) of a w x h plane and every source pixel
+// (sx, sy) inside it that the 2-D PSF weighs by t = t_i t_j, sx = x + i - h, sy = y + j - h.
+template <typename Pair>
+void ForEachTap(int w, int h, const std::vector<double>& taps, Pair pair) {
+  const int half = static_cast<int>(taps.size()) / 2;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      for (int j = 0; j < static_cast<int>(taps.size()); ++j) {
+        for (int i = 0; i < static_cast<int>(taps.size()); ++i) {
+          const int sx = x + i - half;
+          const int sy = y + j - half;
+          if (sx < 0 || sy < 0 || sx >= w || sy >= h) continue;
+          pair(x, y, sx, sy, taps[static_cast<size_t>(i)] * taps[static_cast<size_t>(j)]);
+        }
+      }
+    }
+  }
+}
+
+// target(x, y) = sum of t source(sx, sy), pixels outside the plane counting 0: the 2-D PSF
+// as one double sum per pixel.
+Plane Blur(const Plane& source, const std::vector<double>& taps) {
+  Plane target(source.width, source.height);
+  ForEachTap(source.width, source.height, taps,
+             [&](int x, int y, int sx, int sy, double t) { target.At(x, y) += t * source.At(sx, sy); });
+  return target;
+}
+
+// The transpose of Blur, written as such: every target pixel's share goes back to the
+// source pixels it was made of.
+Plane BlurTransposed(const Plane& target, const std::vector<double>& taps) {
+  Plane source(target.width, target.height);
+  ForEachTap(target.width, target.height, taps,
+             [&](int x, int y, int sx, int sy, double t) { source.At(sx, sy) += t * target.At(x, y); });
+  return source;
+}
+
+double Rho(double r, double eps) { return std::sqrt(r * r + eps * eps) - eps; }
+double RhoSlope(double r, double eps) { return r / std::sqrt(r * r + eps * eps); }
+
+}  // namespace
+
+void ReferenceBackend::Forward(const ObservationModel& model, const Plane& x, ObjectiveScratch& scratch) const {
+  const Plane blurred = Blur(x, model.Taps());
+  scratch.predicted.assign(model.ObservationCount(), 0.0);
+  for (size_t o = 0; o < model.ObservationCount(); ++o) {
+    int ix = 0;
+    int iy = 0;
+    double fx = 0.0;
+    double fy = 0.0;
+    model.Cell(o, ix, iy, fx, fy);
+    scratch.predicted[o] = (1 - fx) * (1 - fy) * blurred.At(ix, iy) + fx * (1 - fy) * blurred.At(ix + 1, iy) +
+                           (1 - fx) * fy * blurred.At(ix, iy + 1) + fx * fy * blurred.At(ix + 1, iy + 1);
+  }
+}
+
+void ReferenceBackend::Adjoint(const ObservationModel& model, const std::vector<double>& r, Plane& out,
+                               ObjectiveScratch&) const {
+  Plane spread(model.GridWidth(), model.GridHeight());
+  for (size_t o = 0; o < model.ObservationCount(); ++o) {
+    int ix = 0;
+    int iy = 0;
+    double fx = 0.0;
+    double fy = 0.0;
+    model.Cell(o, ix, iy, fx, fy);
+    spread.At(ix, iy) += (1 - fx) * (1 - fy) * r[o];
+    spread.At(ix + 1, iy) += fx * (1 - fy) * r[o];
+    spread.At(ix, iy + 1) += (1 - fx) * fy * r[o];
+    spread.At(ix + 1, iy + 1) += fx * fy * r[o];
+  }
+  out = BlurTransposed(spread, model.Taps());
+}
+
+double ReferenceBackend::Objective(const ObservationModel& model, int c, const EnhancedWeights& weights,
+                                   const Plane& x, Plane& gradient, ObjectiveScratch& scratch) const {
+  Forward(model, x, scratch);
+  const std::vector<double> predicted = scratch.predicted;
+  const std::vector<double>& values = model.Values(c);
+  double energy = 0.0;
+  double heldOutSum = 0.0;
+  double heldOutWeight = 0.0;
+  std::vector<double> slope(model.ObservationCount(), 0.0);
+  for (int k = 0; k < model.FrameCount(); ++k) {
+    const size_t i = static_cast<size_t>(k);
+    const double frameWeight = i < weights.frame.size() ? weights.frame[i] : 1.0;
+    const bool heldOut = i < weights.heldOut.size() && weights.heldOut[i] != 0;
+    for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+      const double w = frameWeight * (weights.observation.empty() ? 1.0 : weights.observation[o]);
+      const double d = predicted[o] - values[o];
+      energy += w * Rho(d, weights.dataSmoothing);
+      slope[o] = w * RhoSlope(d, weights.dataSmoothing);
+      if (heldOut) {
+        const double wo = weights.observation.empty() ? 1.0 : weights.observation[o];
+        heldOutSum += wo * std::fabs(d);
+        heldOutWeight += wo;
+      }
+    }
+  }
+  Adjoint(model, slope, gradient, scratch);
+  scratch.heldOutError = heldOutWeight > 0.0 ? heldOutSum / heldOutWeight : std::numeric_limits<double>::quiet_NaN();
+  scratch.heldOutWeight = heldOutWeight;
+
+  const double a = weights.alpha;
+  const struct {
+    int dx, dy;
+    double weight;
+  } shifts[] = {{1, 0, a}, {0, 1, a}, {2, 0, a * a}, {1, 1, a * a}, {0, 2, a * a}};
+  for (int py = 0; py < x.height; ++py) {
+    for (int px = 0; px < x.width; ++px) {
+      for (const auto& s : shifts) {
+        if (px + s.dx >= x.width || py + s.dy >= x.height) continue;
+        const double d = x.At(px, py) - x.At(px + s.dx, py + s.dy);
+        energy += weights.lambda * s.weight * Rho(d, kPriorSmoothing);
+        gradient.At(px, py) += weights.lambda * s.weight * RhoSlope(d, kPriorSmoothing);
+        gradient.At(px + s.dx, py + s.dy) -= weights.lambda * s.weight * RhoSlope(d, kPriorSmoothing);
+      }
+    }
+  }
+  return energy;
+}
+
+}  // namespace lumet::testing
