@@ -30,6 +30,7 @@ std::string SystemReason(int err) { return std::strerror(err); }
 // When this process started: a temporary file of ours older than that was left by a run
 // that ended without removing it (killed, or the machine stopped).
 const fs::file_time_type kProcessStart = fs::file_time_type::clock::now();
+constexpr std::chrono::seconds kStaleMargin{2};
 
 // 64 random bits, from the system's generator, or the clock and a counter when it fails.
 uint64_t RandomBits() {
@@ -82,7 +83,10 @@ void RemoveStaleTemporaries(const fs::path& folder) {
     std::error_code statError;
     if (!it->is_regular_file(statError) || statError) continue;
     const auto written = fs::last_write_time(it->path(), statError);
-    if (!statError && written < kProcessStart) fs::remove(it->path(), statError);
+    // File times come from the kernel's coarse clock and some file systems round them to
+    // the second: a margin keeps this process's own temporaries, made by other threads
+    // while the folder is looked through, from passing for a dead run's.
+    if (!statError && written < kProcessStart - kStaleMargin) fs::remove(it->path(), statError);
   }
 }
 
