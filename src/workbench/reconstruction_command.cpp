@@ -89,8 +89,7 @@ class FrameGathering {
     Matrix homography;
     if (k == 0) {
       homography = IdentityHomography();
-      bench_.Wrote(ShowFirstFrame(ui_, in_.frames[0], bench_.params.roi, in_.grid, display_, bench_.resultFormat,
-                                  bench_.writeFiles));
+      bench_.Wrote(ShowFirstFrame(ui_, in_.frames[0], bench_.params.roi, in_.grid, display_, bench_.resultFormat));
     } else {
       const std::string path = source_.Name(k);
       in_.frames.emplace_back();
@@ -168,7 +167,7 @@ class FrameGathering {
 void WarnFramesWithoutError(UiPort& ui, const std::vector<double>& errors, const Workbench& bench,
                             std::vector<ReconstructionWarning>& given) {
   const auto file = [&](int k) {
-    return bench.writeFiles ? FormatFrameName(bench.params.homographyPattern, k) : std::string();
+    return FormatFrameName(bench.params.homographyPattern, k);
   };
   for (const FrameWarning& w : FramesWithoutError(errors, file)) {
     ui.Warn(w);
@@ -182,7 +181,7 @@ void Workbench::CheckReconstructionMemory(const UiPort& ui) const {
   CheckParams(params);
   ReconstructionOptions options = ToReconstructionOptions(params);
   const ReconstructionMethod& method = ReconstructionMethodFor(options.method);
-  FrameSource source(params.lrPattern, params.startIndex, frameImages);
+  FrameSource source(params.lrPattern, params.startIndex);
   ColorGrayImage frame0;
   source.Read(0, frame0);
   CheckRoiFitsFrame(params.roi, frame0.Width(), frame0.Height());
@@ -202,7 +201,7 @@ void Workbench::Reconstruction(UiPort& ui) {
   // ends at the first missing file rather than in one huge allocation.
   ReconstructionInput input;
   input.frames.resize(1);
-  FrameSource source(p.lrPattern, p.startIndex, frameImages);
+  FrameSource source(p.lrPattern, p.startIndex);
   if (carried_.pattern == p.lrPattern && carried_.startIndex == p.startIndex) source.Adopt(std::move(carried_.frames));
   carried_ = CarriedFrames{};
   source.Read(0, input.frames[0]);
@@ -239,13 +238,12 @@ void Workbench::Reconstruction(UiPort& ui) {
   UiObserver observer(ui, display, byBand, outcome);
   ColorDoubleImage x;
   method.Reconstruct(input, options, observer, x);
-  const std::string path = writeFiles ? ResultPath(p, resultFormat) : std::string();
+  const std::string path = ResultPath(p, resultFormat);
   if (x.Empty()) {
     Wrote(ShowAndWriteResult(ui, display, path, resultFormat));  // the observer took the bands
   } else {
     Wrote(ShowAndWriteResult(ui, x, display, path, resultFormat));
   }
-  if (!writeFiles) resultImage = std::move(display);
   lastOutcome = std::move(outcome);
 }
 

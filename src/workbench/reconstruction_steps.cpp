@@ -45,10 +45,9 @@ void OpenReconstructionViewers(UiPort& ui, const HrGeometry& grid) {
 }
 
 std::string ShowFirstFrame(UiPort& ui, const ColorGrayImage& frame, const RoiRect& roi, const HrGeometry& grid,
-                           ColorGrayImage& display, ImageFormat format, bool writeFile) {
+                           ColorGrayImage& display, ImageFormat format) {
   EnlargeByReplication(frame, roi, grid, display);
   ui.ShowPicture(Viewer::Frame, PictureOf(display));
-  if (!writeFile) return std::string();
   const std::string path = FirstFramePath(format);
   WriteImageFile(path, display, format);
   return path;
@@ -89,22 +88,11 @@ std::string ShowAndWriteResult(UiPort& ui, const ColorGrayImage& result, const s
 }
 
 Matrix Workbench::FrameHomography(int k) const {
-  if (writeFiles) return ReadHomographyFile(FormatFrameName(params.homographyPattern, k));
-  const auto found = homographies.find(k);
-  if (found == homographies.end()) throw Error("no homography of frame " + std::to_string(k) + " was given");
-  return found->second;
+  return ReadHomographyFile(FormatFrameName(params.homographyPattern, k));
 }
 
 void Workbench::CheckHomographies(int frameCount, const std::function<std::string(int)>& advice) const {
-  if (writeFiles) {
-    CheckHomographyFiles(params.homographyPattern, frameCount, advice);
-    return;
-  }
-  for (int k = 1; k < frameCount; ++k) {
-    if (homographies.count(k) == 0) {
-      throw Error("the homography of frame " + std::to_string(k) + " is missing: " + advice(k));
-    }
-  }
+  CheckHomographyFiles(params.homographyPattern, frameCount, advice);
 }
 
 }  // namespace lumet

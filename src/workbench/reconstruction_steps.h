@@ -27,9 +27,9 @@ void CheckHomographyFiles(const std::string& pattern, int frameCount, const std:
 void OpenReconstructionViewers(UiPort& ui, const HrGeometry& grid);
 
 // Frame 0 enlarged onto the grid into display: shown, and written to FirstFramePath(format),
-// which is returned (with writeFile false nothing is written and "" returned).
+// which is returned.
 std::string ShowFirstFrame(UiPort& ui, const ColorGrayImage& frame, const RoiRect& roi, const HrGeometry& grid,
-                           ColorGrayImage& display, ImageFormat format, bool writeFile = true);
+                           ColorGrayImage& display, ImageFormat format);
 
 // The final estimate, rounded to grey levels into display: shown, written to path (TIFF
 // keeps the estimate itself at 16 bits) unless path is "", and set as the first-frame

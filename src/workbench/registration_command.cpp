@@ -58,13 +58,11 @@ struct RegistrationSetup {
   RegistrationOptions options;
   int width = 0;
   int height = 0;
-  bool writeFiles = true;  // false: the homographies stay in memory (Workbench::writeFiles)
 };
 
-// One frame's turn: the viewers, its log lines and scores, and its homography (its file, or
-// kept in `homographies` when no files are written). Returns the path of a file put in place
-// whose folder is still to be flushed, or "".
-std::string ReportFrame(RegisteredFrame& f, const RegistrationSetup& s, UiPort& ui, std::vector<FrameScores>& scores, std::map<int, Matrix>& homographies) {
+// One frame's turn: the viewers, its log lines and scores, and its homography file. Returns
+// the path of a file put in place whose folder is still to be flushed, or "".
+std::string ReportFrame(RegisteredFrame& f, const RegistrationSetup& s, UiPort& ui, std::vector<FrameScores>& scores) {
   const ParamSet& p = s.p;
   ui.ReportProgress("Registration", f.frame - p.firstFrame + 1, p.lrCount);
   if (f.failure) std::rethrow_exception(f.failure);
@@ -82,10 +80,6 @@ std::string ReportFrame(RegisteredFrame& f, const RegistrationSetup& s, UiPort& 
   if (!f.log.empty()) ui.AppendLog(f.log);
   ui.AppendLog(FormatMaeLine(f.frame, f.reg.e1, f.score));
   scores.push_back(FrameScores{f.frame, f.reg.e1, f.score});
-  if (!s.writeFiles) {
-    homographies[f.frame] = StoredHomography(f.reg.h);
-    return {};
-  }
   const std::string homographyPath = FormatFrameName(p.homographyPattern, f.frame);
   if (f.stageFailure) std::rethrow_exception(f.stageFailure);
   if (f.staged.Staged()) {
@@ -110,7 +104,7 @@ class CommandEvents final : public RegistrationEvents {
   int BatchSize(int frameCount) const override { return FramesPerBatch(ui_, frameCount, s_.width, s_.height); }
 
   void Stage(RegisteredFrame& f) override {
-    if (s_.writeFiles) f.staged = StagedFile(FormatFrameName(s_.p.homographyPattern, f.frame), FormatHomographyFile(f.reg.h));
+    f.staged = StagedFile(FormatFrameName(s_.p.homographyPattern, f.frame), FormatHomographyFile(f.reg.h));
   }
 
   void ReferenceReady(const RegistrationReference& reference) override {
@@ -122,9 +116,9 @@ class CommandEvents final : public RegistrationEvents {
     try {
       for (RegisteredFrame& f : batch) {
         if (!f.failure) lastLog_ = f.reg.refinementLog;
-        const std::string published = ReportFrame(f, s_, ui_, bench_.registrationScores, bench_.homographies);
+        const std::string published = ReportFrame(f, s_, ui_, bench_.registrationScores);
         if (!published.empty()) unflushed = published;
-        if (s_.writeFiles) bench_.filesWritten.push_back(FormatFrameName(s_.p.homographyPattern, f.frame));
+        bench_.filesWritten.push_back(FormatFrameName(s_.p.homographyPattern, f.frame));
         carry_(f.frame, std::move(f.image));
       }
     } catch (...) {
@@ -141,7 +135,7 @@ class CommandEvents final : public RegistrationEvents {
 
  private:
   void WriteRefinementLog() const {
-    if (lastLog_ && s_.writeFiles) WriteFileAtomically(kRefinementLogPath, *lastLog_);
+    if (lastLog_) WriteFileAtomically(kRefinementLogPath, *lastLog_);
   }
 
   const RegistrationSetup& s_;
@@ -156,13 +150,13 @@ class CommandEvents final : public RegistrationEvents {
 void Workbench::Registration(UiPort& ui) {
   CheckParams(params);
   // One source for frame 0 and the frames after it, so that each is decoded once.
-  FrameSource source(params.lrPattern, params.startIndex, frameImages);
+  FrameSource source(params.lrPattern, params.startIndex);
   carried_ = CarriedFrames{};
   registrationScores.clear();
   ShowReferenceFrom(source, ui);
   // A copy: nothing the viewers do while the command runs may change its parameters.
   const ParamSet p = params;
-  const RegistrationSetup setup{p, ToRegistrationOptions(p), refWidth, refHeight, writeFiles};
+  const RegistrationSetup setup{p, ToRegistrationOptions(p), refWidth, refHeight};
   CheckRoiFitsFrame(p.roi, refWidth, refHeight);  // proposes a ROI that fits
   setup.options.CheckReference(p.referenceFile, refWidth, refHeight);
   // Frames 1 .. N, and with them everything the reconstruction will read, are checked
@@ -194,7 +188,7 @@ void Workbench::Registration(UiPort& ui) {
                            [&](int k, ColorGrayImage& image) { source.Read(k, image); }};
   CommandEvents events(setup, ui, *this, carry);
   RegisterFrames(referenceImage.channels[1], p.referenceFile, frames, reader, setup.options, random, events);
-  if (p.lrCount > 0 && writeFiles) filesWritten.push_back(kRefinementLogPath);
+  if (p.lrCount > 0) filesWritten.push_back(kRefinementLogPath);
 }
 
 }  // namespace lumet

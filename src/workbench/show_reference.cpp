@@ -7,7 +7,7 @@
 namespace lumet {
 
 void Workbench::ShowReference(UiPort& ui) {
-  FrameSource source(params.lrPattern, params.startIndex, frameImages);
+  FrameSource source(params.lrPattern, params.startIndex);
   ShowReferenceFrom(source, ui);
 }
 

@@ -62,19 +62,8 @@ class Workbench {
   // is refused before it starts, naming the figure it needs. Not stored.
   size_t memoryLimit = DefaultMemoryLimit();
 
-  // Frames given in memory instead of the LR pattern's files (the Python module), frame k
-  // being frameImages[startIndex + k]. Null: the pattern's files.
-  std::shared_ptr<const std::vector<ColorGrayImage>> frameImages;
-
-  // False: the commands write no file (the Python module). The registration then leaves its
-  // homographies in `homographies`, the reconstruction takes them from there and leaves the
-  // 8-bit result in `resultImage`; what they compute is the same either way.
-  bool writeFiles = true;
-  // Frame k's homography as its file holds it (each number to six significant digits).
-  std::map<int, Matrix> homographies;
   // The scores of every frame the last registration did, in frame order.
   std::vector<FrameScores> registrationScores;
-  ColorGrayImage resultImage;
   // What the last Reconstruction did (its method's outcome, the command's own warnings
   // about frames first); reset when a reconstruction starts, filled when one succeeds.
   ReconstructionOutcome lastOutcome;
@@ -102,7 +91,7 @@ class Workbench {
   void Wrote(const std::string& path) {
     if (!path.empty()) filesWritten.push_back(path);
   }
-  // Frame k's homography: its file, or `homographies` when no files are written.
+  // Frame k's homography, from its file.
   Matrix FrameHomography(int k) const;
 
  private:

@@ -1,3 +1,6 @@
+#include "library/conversions.h"
+#include "library/sequence_source.h"
+#include "lumet/stages.h"
 #include "workbench/workbench.h"
 
 #include <array>
@@ -436,7 +439,7 @@ void ExpectSamePixels(const ColorGrayImage& a, const ColorGrayImage& b) {
   }
 }
 
-TEST_F(RegistrationCommandTest, FramesInMemoryGiveTheFilesResultsAndWriteNothing) {
+TEST_F(RegistrationCommandTest, TheStagesOverFramesInMemoryGiveTheCommandsFilesAndWriteNothing) {
   for (int k = 2; k <= 3; ++k) WriteBlobFrame(k, {0.3 * k, -0.2 * k, 0.0});
   bench_.params.scale = 3.0;
   bench_.params.psfSigma = 0.4;
@@ -452,36 +455,33 @@ TEST_F(RegistrationCommandTest, FramesInMemoryGiveTheFilesResultsAndWriteNothing
     files.Registration(port_);
     files.Reconstruction(port_);
 
-    // The frames on disk are out of reach: the memory run reads none and writes none.
+    // The frames on disk are out of reach: the stages over frames in memory read none and
+    // write none, and give the files' numbers.
     fs::rename("./images", "./images-away");
     fs::rename("./result", "./result-away");
-    Workbench memory;
-    memory.params = files.params;
-    memory.frameImages = images;
-    memory.writeFiles = false;
-    memory.Registration(port_);
-    memory.Reconstruction(port_);
+    const Sequence sequence = Sequence::FromSource(std::make_shared<Sequence::Source>(std::string(), 0, images));
+    Settings settings;
+    FillSettings(files.params, settings);
+    const Registration registration = lumet::Register(sequence, 0, {1, 2, 3}, settings);
+    const Result result = lumet::Reconstruct(sequence, registration, 0, {}, settings);
     EXPECT_FALSE(fs::exists("./result"));
-    EXPECT_TRUE(memory.filesWritten.empty());
     fs::rename("./images-away", "./images");
     fs::rename("./result-away", "./result");
 
-    ASSERT_EQ(memory.registrationScores.size(), 3u);
-    EXPECT_EQ(memory.registrationScores[2].frame, 3);
     for (int k = 1; k <= 3; ++k) {
       const Matrix h = ReadHomographyFile(Format("./result/hr_hom-%d.txt", k));
-      for (int i = 1; i <= 9; ++i) EXPECT_EQ(memory.homographies.at(k).Flat1(i), h.Flat1(i)) << k << " " << i;
+      const FileHomography held = registration.FileUnits(0, k);
+      for (int i = 1; i <= 8; ++i) EXPECT_EQ(held[static_cast<size_t>(i - 1)], h.Flat1(i)) << k << " " << i;
+      EXPECT_EQ(registration.Scores(0, k)->refinement, files.registrationScores[static_cast<size_t>(k - 1)].refinement);
     }
     ColorGrayImage written;
     BmpFile::ReadFrame("./result/hr.bmp", written);
-    ExpectSamePixels(memory.resultImage, written);
+    ExpectSamePixels(ToColorImage(result.estimate), written);
   }
   // Frames given in memory are named by their place; too few are refused.
-  Workbench shortOfFrames;
-  shortOfFrames.params = bench_.params;
-  shortOfFrames.frameImages = std::make_shared<std::vector<ColorGrayImage>>(images->begin(), images->begin() + 2);
-  shortOfFrames.writeFiles = false;
-  testing::ExpectError([&] { shortOfFrames.Registration(port_); }, {"found 2 (frames[0] … frames[1]; no frames[2])"});
+  const Sequence two = Sequence::FromSource(std::make_shared<Sequence::Source>(
+      std::string(), 0, std::make_shared<std::vector<ColorGrayImage>>(images->begin(), images->begin() + 2)));
+  testing::ExpectError([&] { lumet::Register(two, 0, {1, 2}, Settings()); }, {"only frames 0 .. 1 (frames[2] is missing)"});
 }
 
 TEST(RegistrationLogTest, MaeLineHoldsBothScoresInSixDigits) {
