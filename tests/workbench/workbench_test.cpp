@@ -1,6 +1,3 @@
-#include "library/conversions.h"
-#include "library/sequence_source.h"
-#include "lumet/stages.h"
 #include "workbench/workbench.h"
 
 #include <array>
@@ -12,6 +9,9 @@
 
 #include "imageio/bmp_file.h"
 #include "imageio/homography_file.h"
+#include "library/conversions.h"
+#include "library/sequence_source.h"
+#include "lumet/stages.h"
 #include "numeric/projection.h"
 #include "numeric/random.h"
 #include "params/algorithm_options.h"
