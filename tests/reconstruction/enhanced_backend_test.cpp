@@ -192,24 +192,7 @@ TEST(EnhancedBackendReference, GradientIsTheObjectivesSlope) {
   const testing::ReferenceBackend reference;
   std::mt19937 random(29);
   const Plane x = RandomPlane(p.grid.width, p.grid.height, random, 20.0, 230.0);
-  ObjectiveScratch scratch;
-  Plane gradient;
-  reference.Objective(p.model, 1, p.weights, x, gradient, scratch);
-  std::uniform_int_distribution<size_t> pick(0, x.v.size() - 1);
-  constexpr double kStep = 1e-4;
-  for (int t = 0; t < 20; ++t) {
-    const size_t i = pick(random);
-    SCOPED_TRACE(i);
-    Plane plus = x;
-    Plane minus = x;
-    plus.v[i] += kStep;
-    minus.v[i] -= kStep;
-    Plane unused;
-    const double numeric = (reference.Objective(p.model, 1, p.weights, plus, unused, scratch) -
-                            reference.Objective(p.model, 1, p.weights, minus, unused, scratch)) /
-                           (2.0 * kStep);
-    EXPECT_NEAR(gradient.v[i], numeric, 1e-6 * std::max(1.0, std::fabs(numeric)));
-  }
+  testing::ExpectGradientIsTheObjectivesSlope(reference, p.model, p.weights, x, random, 20);
 }
 
 // Sets an environment variable for a test's length and puts the old value back.

@@ -1,11 +1,11 @@
 #include "reconstruction/enhanced/forward_model.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
 #include <random>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "numeric/projection.h"
 #include "reconstruction/enhanced/backend.h"
@@ -14,6 +14,7 @@
 #include "reconstruction/enhanced/weights.h"
 #include "support/expect_error.h"
 #include "support/test_images.h"
+#include "reference_backend.h"
 
 namespace lumet {
 namespace {
@@ -114,24 +115,7 @@ TEST(EnhancedModel, GradientMatchesFiniteDifferences) {
   weights.lambda = 0.5;  // large enough that the prior's share is checked too
   weights.frame = {1.0, 0.3, 0.0};
   const Plane x = RandomPlane(grid.width, grid.height, random, 0.0, 255.0);
-  ObjectiveScratch scratch;
-  Plane gradient;
-  CpuEnhancedBackend().Objective(model, 1, weights, x, gradient, scratch);
-  std::uniform_int_distribution<size_t> pick(0, x.v.size() - 1);
-  constexpr double kStep = 1e-4;
-  for (int t = 0; t < 25; ++t) {
-    const size_t i = pick(random);
-    SCOPED_TRACE(i);
-    Plane plus = x;
-    Plane minus = x;
-    plus.v[i] += kStep;
-    minus.v[i] -= kStep;
-    Plane unused;
-    const double numeric = (CpuEnhancedBackend().Objective(model, 1, weights, plus, unused, scratch) -
-                            CpuEnhancedBackend().Objective(model, 1, weights, minus, unused, scratch)) /
-                           (2.0 * kStep);
-    EXPECT_NEAR(gradient.v[i], numeric, 1e-6 * std::max(1.0, std::fabs(numeric)));
-  }
+  testing::ExpectGradientIsTheObjectivesSlope(CpuEnhancedBackend(), model, weights, x, random, 25);
 }
 
 TEST(EnhancedModel, MinimiserFitsObservationsMadeByTheModel) {

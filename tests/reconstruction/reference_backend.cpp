@@ -1,7 +1,10 @@
 #include "reference_backend.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include <gtest/gtest.h>
 
 namespace lumet::testing {
 
@@ -126,6 +129,29 @@ double ReferenceBackend::Objective(const ObservationModel& model, int c, const E
     }
   }
   return energy;
+}
+
+void ExpectGradientIsTheObjectivesSlope(const EnhancedBackend& backend, const ObservationModel& model,
+                                        const EnhancedWeights& weights, const Plane& x, std::mt19937& random,
+                                        int trials) {
+  ObjectiveScratch scratch;
+  Plane gradient;
+  backend.Objective(model, 1, weights, x, gradient, scratch);
+  std::uniform_int_distribution<size_t> pick(0, x.v.size() - 1);
+  constexpr double kStep = 1e-4;
+  for (int t = 0; t < trials; ++t) {
+    const size_t i = pick(random);
+    SCOPED_TRACE(i);
+    Plane plus = x;
+    Plane minus = x;
+    plus.v[i] += kStep;
+    minus.v[i] -= kStep;
+    Plane unused;
+    const double numeric = (backend.Objective(model, 1, weights, plus, unused, scratch) -
+                            backend.Objective(model, 1, weights, minus, unused, scratch)) /
+                           (2.0 * kStep);
+    EXPECT_NEAR(gradient.v[i], numeric, 1e-6 * std::max(1.0, std::fabs(numeric)));
+  }
 }
 
 }  // namespace lumet::testing

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,5 +21,11 @@ class ReferenceBackend final : public EnhancedBackend {
   double Objective(const ObservationModel& model, int c, const EnhancedWeights& weights, const Plane& x,
                    Plane& gradient, ObjectiveScratch& scratch) const override;
 };
+
+// Checks backend's gradient of channel 1's objective at x against central differences of
+// the objective, at `trials` entries drawn from random.
+void ExpectGradientIsTheObjectivesSlope(const EnhancedBackend& backend, const ObservationModel& model,
+                                        const EnhancedWeights& weights, const Plane& x, std::mt19937& random,
+                                        int trials);
 
 }  // namespace lumet::testing
