@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "params/param_description.h"
+#include "reconstruction/reconstruction_method.h"
 #include "util/option_error.h"
 
 namespace lumet {
@@ -33,7 +34,8 @@ std::string MethodName(Method method) { return std::string(ChoiceWord(static_cas
 
 RegistrationOptions ToRegistrationOptions(const ParamSet& p) {
   return {.roi = p.roi, .filterSigma = p.filterSigma, .ransacFirst = p.ransacFirst, .ransacSecond = p.ransacSecond,
-          .sadSize = p.sadSize, .searchArea = p.searchArea, .directRefinement = MethodOf(p) == Method::Enhanced};
+          .sadSize = p.sadSize, .searchArea = p.searchArea,
+          .directRefinement = ReconstructionMethodFor(MethodOf(p)).RefinesRegistrationDirectly()};
 }
 
 ReconstructionOptions ToReconstructionOptions(const ParamSet& p) {

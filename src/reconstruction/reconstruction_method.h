@@ -95,6 +95,9 @@ class ReconstructionMethod {
   virtual ~ReconstructionMethod() = default;
   // How many frames (0 .. FrameCount - 1) it reconstructs from when lrCount frames were asked for.
   virtual int FrameCount(int lrCount) const = 0;
+  // The registration this method wants its frames registered with: true adds the direct
+  // photometric refinement of every homography after the classic search.
+  virtual bool RefinesRegistrationDirectly() const { return false; }
   // Rules of its own on the options, beyond ReconstructionOptions::Check (lumet::OptionError).
   virtual void CheckOptions(const ReconstructionOptions& options) const = 0;
   // The most bytes Reconstruct holds on grid beside its input frames, the estimate

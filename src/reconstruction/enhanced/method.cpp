@@ -112,6 +112,8 @@ int TileSide(const ReconstructionOptions& options, const HrGeometry& grid) {
 class Enhanced final : public ReconstructionMethod {
  public:
   int FrameCount(int lrCount) const override { return lrCount + 1; }
+  // Its frames are registered with the direct refinement on the pixels themselves.
+  bool RefinesRegistrationDirectly() const override { return true; }
 
   size_t WorkingBytes(const ReconstructionOptions& options, const HrGeometry& grid, bool) const override {
     const int taps = PsfKernelSize(options.psfSigma, options.scale);
