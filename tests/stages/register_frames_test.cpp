@@ -1,0 +1,154 @@
+// The registration stage against the steps it is made of, run one frame after the other.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "numeric/random.h"
+#include "registration/direct_refinement.h"
+#include "registration/frame_registration.h"
+#include "stages/register_frames.h"
+#include "support/expect_error.h"
+#include "support/test_images.h"
+#include "util/error.h"
+
+namespace lumet {
+namespace {
+
+// Frame k shows the blob scene moved by (0.4 k - 0.8, 0.3 - 0.25 k); frame 5 is flat, so
+// that its search cannot run and its fallback warning and direct-search start are taken.
+ColorGrayImage Frame(int k) {
+  if (k == 5) return testing::MakeColor(160, 120, [](int, double, double) { return 128; });
+  const double dx = 0.4 * k - 0.8;
+  const double dy = 0.3 - 0.25 * k;
+  return testing::MakeColor(160, 120, [&](int, double x, double y) { return testing::BlobScene(x - dx, y - dy); });
+}
+
+RegistrationOptions Options(bool direct) {
+  RegistrationOptions o;
+  o.roi = RoiRect{60, 40, 100, 80};
+  o.ransacFirst = 8;
+  o.ransacSecond = 12;
+  o.sadSize = 12;
+  o.searchArea = 10;
+  o.directRefinement = direct;
+  return o;
+}
+
+// Keeps what the stage reports, batch by batch.
+class Recorder final : public RegistrationEvents {
+ public:
+  explicit Recorder(int batchSize) : batchSize_(batchSize) {}
+  int BatchSize(int) const override { return batchSize_; }
+  void Stage(RegisteredFrame& f) override {
+    if (f.frame == failStage) throw Error("no room for frame " + std::to_string(f.frame));
+    ++staged;
+  }
+  void Report(std::vector<RegisteredFrame>& batch, const RegistrationReference&) override {
+    batches.push_back(static_cast<int>(batch.size()));
+    for (RegisteredFrame& f : batch) {
+      if (f.failure) std::rethrow_exception(f.failure);
+      frames.push_back(f.frame);
+      h[f.frame] = f.reg.h;
+      score[f.frame] = f.score;
+      log[f.frame] = f.log;
+      warned[f.frame] = !f.warnings.empty();
+      stageFailed[f.frame] = static_cast<bool>(f.stageFailure);
+    }
+  }
+
+  int failStage = -1;
+  int staged = 0;
+  std::vector<int> batches;
+  std::vector<int> frames;
+  std::map<int, Matrix> h;
+  std::map<int, double> score;
+  std::map<int, std::string> log;
+  std::map<int, bool> warned;
+  std::map<int, bool> stageFailed;
+
+ private:
+  int batchSize_;
+};
+
+FrameReader ReaderOf(const std::map<int, ColorGrayImage>& frames) {
+  return {[](int k) { return "frame-" + std::to_string(k); },
+          [&frames](int k, ColorGrayImage& image) {
+            const auto found = frames.find(k);
+            if (found == frames.end()) throw Error("cannot read frame-" + std::to_string(k));
+            image = found->second;
+          }};
+}
+
+TEST(RegisterFramesStage, BatchesGiveTheFramesOneAfterTheOtherAgainstAnyReference) {
+  std::map<int, ColorGrayImage> frames;
+  for (int k = 0; k <= 5; ++k) frames[k] = Frame(k);
+  const int reference = 2;
+  const std::vector<int> list = {0, 1, 3, 5, 4};
+  for (const bool direct : {false, true}) {
+    SCOPED_TRACE(direct ? "direct refinement" : "classic");
+    const RegistrationOptions options = Options(direct);
+    // The steps one frame after the other, the generator handed on.
+    const RegistrationReference prepared = PrepareReference(frames[reference].channels[1], options);
+    LcgRandom sequential;
+    std::map<int, Matrix> expected;
+    std::map<int, double> expectedScore;
+    std::map<int, std::string> expectedLog;
+    for (const int k : list) {
+      FrameRegistration r = RegisterFrame(prepared, frames[k].channels[1], options, sequential);
+      expectedScore[k] = direct ? RefineDirectly(frames[reference].channels[1], frames[k].channels[1], r.h, r.e1, r.e2,
+                                                 k, options, expectedLog[k])
+                                : r.e2;
+      expected[k] = r.h;
+    }
+    for (const int batchSize : {1, 2, 5}) {
+      SCOPED_TRACE("batches of " + std::to_string(batchSize));
+      Recorder recorder(batchSize);
+      LcgRandom random;
+      RegisterFrames(frames[reference].channels[1], "frame-2", list, ReaderOf(frames), options, random, recorder);
+      EXPECT_EQ(recorder.frames, list);
+      EXPECT_EQ(recorder.batches.front(), batchSize);
+      EXPECT_EQ(random.State(), sequential.State());
+      EXPECT_EQ(recorder.staged, 5);
+      for (const int k : list) {
+        SCOPED_TRACE("frame " + std::to_string(k));
+        for (int i = 1; i <= 9; ++i) EXPECT_EQ(recorder.h[k].Flat1(i), expected[k].Flat1(i));
+        EXPECT_EQ(recorder.score[k], expectedScore[k]);
+        EXPECT_EQ(recorder.log[k], expectedLog[k]);
+        EXPECT_EQ(recorder.warned[k], k == 5);  // the flat frame has nothing to pair
+      }
+      if (direct) {
+        EXPECT_NE(recorder.log[5].find("Frame 5: no homography search"), std::string::npos) << recorder.log[5];
+      } else {
+        EXPECT_TRUE(recorder.log[5].empty());
+      }
+    }
+  }
+}
+
+TEST(RegisterFramesStage, AFailureWaitsForItsTurnAndStopsTheFramesAfterIt) {
+  std::map<int, ColorGrayImage> frames;
+  for (int k = 0; k <= 3; ++k) frames[k] = Frame(k);
+  frames[2] = testing::MakeColor(100, 80, [](int, int, int) { return 9; });
+  Recorder recorder(4);
+  LcgRandom random;
+  testing::ExpectError(
+      [&] { RegisterFrames(frames[0].channels[1], "frame-0", {1, 2, 3}, ReaderOf(frames), Options(false), random, recorder); },
+      {"frame frame-2 is 100 x 80 pixels, but the reference frame frame-0 is 160 x 120"});
+  // Frame 1 came before it; frame 3, after it, was not even read.
+  EXPECT_EQ(recorder.frames, std::vector<int>{1});
+  EXPECT_EQ(recorder.batches, std::vector<int>{2});
+
+  // A failure to stage a frame's output is the frame's to report; the stage goes on.
+  frames[2] = Frame(2);
+  Recorder staging(4);
+  staging.failStage = 2;
+  RegisterFrames(frames[0].channels[1], "frame-0", {1, 2, 3}, ReaderOf(frames), Options(false), random, staging);
+  EXPECT_EQ(staging.frames, (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(staging.stageFailed[2]);
+  EXPECT_FALSE(staging.stageFailed[3]);
+}
+
+}  // namespace
+}  // namespace lumet
