@@ -224,7 +224,7 @@ void CLumetDlg::BuildFields() {
   }
   for (const EditItem& item : kChoiceFields) {
     auto* list = new QComboBox(this);
-    list->addItems(QString::fromUtf8(RowOfControl(item.id).choices).split(u'|'));
+    list->addItems(QString::fromStdString(RowOfControl(item.id).choices()).split(u'|'));
     labelled(item, list);
     choices_[item.id] = list;
     connect(list, &QComboBox::activated, this, [this, id = item.id] { emit fieldsEdited(id); });

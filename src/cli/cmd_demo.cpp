@@ -201,7 +201,7 @@ void AddDemoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_option("DIR", *dir, "folder of the demo (created if missing)")->capture_default_str()->type_name("DIR");
   command->add_option("--method", *method, "registration and reconstruction method")
       ->capture_default_str()
-      ->type_name(methodRow.typeName);
+      ->type_name(TypeNameOf(methodRow));
   AddThreadsOption(*command);
   command->callback([&slot, dir, method] {
     slot.run = [dir, method] { return RunDemo(*dir, *method); };

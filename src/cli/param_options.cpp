@@ -84,12 +84,12 @@ void AddParamOptions(CLI::App& command, ParamOverrides& overrides) {
     if (i == countRow) {
       help += "; auto: the frames found from the start index, minus one";
       command.add_option(row.flag, overrides.values[i], help)
-          ->type_name(std::string(row.typeName) + "|auto")
+          ->type_name(TypeNameOf(row) + "|auto")
           ->check(WellFormedOrAuto(row))
           ->group(group);
       continue;
     }
-    command.add_option(row.flag, overrides.values[i], help)->type_name(row.typeName)->check(WellFormed(row))->group(group);
+    command.add_option(row.flag, overrides.values[i], help)->type_name(TypeNameOf(row))->check(WellFormed(row))->group(group);
   }
 }
 

@@ -249,7 +249,7 @@ Result Reconstruct(const Sequence& sequence, const Registration& registration, i
 
 std::vector<std::string> Methods() {
   std::vector<std::string> names;
-  for (int m = 0; m < kMethodCount; ++m) names.push_back(MethodName(static_cast<Method>(m)));
+  for (const ReconstructionMethod* m : ReconstructionMethods()) names.push_back(m->Word());
   return names;
 }
 

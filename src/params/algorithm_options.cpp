@@ -1,6 +1,6 @@
 #include "params/algorithm_options.h"
 
-#include <string_view>
+#include <vector>
 
 #include "params/param_description.h"
 #include "reconstruction/reconstruction_method.h"
@@ -8,29 +8,15 @@
 
 namespace lumet {
 
-namespace {
-
-// The n-th word of the method row's "classic|enhanced", or "" past the last.
-std::string_view ChoiceWord(int n) {
-  std::string_view rest = kParams[FindParam("method")].choices;
-  for (int i = 0; i < n; ++i) {
-    const size_t bar = rest.find('|');
-    if (bar == std::string_view::npos) return {};
-    rest.remove_prefix(bar + 1);
-  }
-  return rest.substr(0, rest.find('|'));
-}
-
-}  // namespace
-
 Method MethodOf(const ParamSet& params) {
-  for (int i = 0; i < kMethodCount; ++i) {
-    if (ChoiceWord(i) == params.method) return static_cast<Method>(i);
+  const std::vector<const ReconstructionMethod*>& methods = ReconstructionMethods();
+  for (size_t i = 0; i < methods.size(); ++i) {
+    if (methods[i]->Word() == params.method) return static_cast<Method>(i);
   }
   return Method::Classic;
 }
 
-std::string MethodName(Method method) { return std::string(ChoiceWord(static_cast<int>(method))); }
+std::string MethodName(Method method) { return ReconstructionMethodFor(method).Word(); }
 
 RegistrationOptions ToRegistrationOptions(const ParamSet& p) {
   return {.roi = p.roi, .filterSigma = p.filterSigma, .ransacFirst = p.ransacFirst, .ransacSecond = p.ransacSecond,

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "reconstruction/reconstruction_method.h"
 #include "reconstruction/reconstruction_options.h"
 #include "registration/registration_options.h"
 #include "util/text_format.h"
@@ -16,6 +17,16 @@ namespace lumet {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// The registered methods' words, "classic|enhanced|...".
+std::string MethodWords() {
+  std::string words;
+  for (const ReconstructionMethod* m : ReconstructionMethods()) {
+    if (!words.empty()) words += '|';
+    words += m->Word();
+  }
+  return words;
+}
 
 }  // namespace
 
@@ -65,9 +76,9 @@ const std::array<ParamDescription, kParamCount> kParams = {{
     {.name = "startIndex", .flag = "--start-index", .label = "start index", .kind = ParamKind::Int, .typeName = "K",
      .help = "file number (or video frame) of frame 0", .defaultText = "0", .line = 0, .minimum = 0,
      .maximum = kMaxStartIndex, .integer = &ParamSet::startIndex},
-    {.name = "method", .flag = "--method", .label = "method", .kind = ParamKind::Choice, .typeName = "classic|enhanced",
+    {.name = "method", .flag = "--method", .label = "method", .kind = ParamKind::Choice, .typeName = nullptr,
      .help = "registration and reconstruction method", .defaultText = "classic", .line = 0,
-     .text = &ParamSet::method, .choices = "classic|enhanced"},
+     .text = &ParamSet::method, .choices = MethodWords},
     {.name = "iterations", .flag = "--iterations", .label = "iteration cap", .kind = ParamKind::Int,
      .typeName = "N", .help = "enhanced method: iteration cap per colour band", .defaultText = "60", .line = 0,
      .minimum = 1, .maximum = kEnhancedIterationLimit, .integer = &ParamSet::iterations},
@@ -155,7 +166,7 @@ void CheckRansacParts(size_t row, const ParamDescription& d, const std::string& 
   }
 }
 
-std::string ChoiceText(const char* choices) {
+std::string ChoiceText(const std::string& choices) {
   std::string text = choices;
   const size_t bar = text.rfind('|');
   if (bar != std::string::npos) text.replace(bar, 1, " or ");
@@ -163,7 +174,7 @@ std::string ChoiceText(const char* choices) {
   return text;
 }
 
-bool IsChoice(const char* choices, const std::string& value) {
+bool IsChoice(const std::string& choices, const std::string& value) {
   std::string_view rest = choices;
   while (!rest.empty()) {
     const size_t bar = rest.find('|');
@@ -284,12 +295,16 @@ std::string SetParamFromText(const ParamDescription& d, const std::string& text,
   return {};
 }
 
+std::string TypeNameOf(const ParamDescription& row) {
+  return row.kind == ParamKind::Choice ? row.choices() : std::string(row.typeName);
+}
+
 std::string ParamRangeText(const ParamDescription& d) {
   switch (d.kind) {
     case ParamKind::Text:
       return d.text == &ParamSet::lrPattern ? "one word with one %d for the frame number" : "one word without %";
     case ParamKind::Choice:
-      return ChoiceText(d.choices);
+      return ChoiceText(d.choices());
     case ParamKind::Int:
     case ParamKind::Ransac:
       return IntRangeText(static_cast<int64_t>(d.minimum), static_cast<int64_t>(d.maximum));
@@ -317,7 +332,7 @@ void CheckParamValues(const ParamSet& p) {
         break;
       }
       case ParamKind::Choice:
-        if (!IsChoice(d.choices, p.*d.text)) OutOfRange(row, 0, std::string(d.label) + " " + QuotedValue(p.*d.text), ParamRangeText(d));
+        if (!IsChoice(d.choices(), p.*d.text)) OutOfRange(row, 0, std::string(d.label) + " " + QuotedValue(p.*d.text), ParamRangeText(d));
         break;
       case ParamKind::Int:
         if (p.*d.integer < d.minimum || p.*d.integer > d.maximum) OutOfRange(row, 0, subject, ParamRangeText(d));

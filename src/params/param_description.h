@@ -30,7 +30,7 @@ struct ParamDescription {
   const char* flag;         // command-line option: "--psf-sigma"
   const char* label;        // how every message names it: "PSF sigma"
   ParamKind kind;
-  const char* typeName;     // the shape of the value in the help: "FLOAT", "X,Y,W,H"
+  const char* typeName;     // the shape of the value in the help: "FLOAT", "X,Y,W,H" (TypeNameOf)
   const char* help;         // what it means
   const char* defaultText;  // the Init params value, as typed on the command line
   int line;                 // first line in param.txt; 0: a "name value" line after line 17
@@ -46,7 +46,7 @@ struct ParamDescription {
   double ParamSet::*real = nullptr;
   RoiRect ParamSet::*roi = nullptr;
   std::string (*textProblem)(const std::string&) = nullptr;  // Text: "" when usable
-  const char* choices = nullptr;                               // Choice: "classic|enhanced"
+  std::string (*choices)() = nullptr;                          // Choice: "classic|enhanced"
 };
 
 // Bounds that keep every product and sum the engine forms inside int:
@@ -92,6 +92,9 @@ std::string SetParamFromText(const ParamDescription& row, const std::string& tex
 // A whole text as a 32-bit integer, or as a finite number; false when it is not one.
 bool ParseInt32Text(const std::string& text, int32_t& value);
 bool ParseFiniteText(const std::string& text, double& value);
+
+// The shape of a row's value in the help: its typeName, or a Choice row's words ("classic|enhanced").
+std::string TypeNameOf(const ParamDescription& row);
 
 // "0 to 1000", "above 0, at most 2", "any finite number", "2, 3 or 4", "classic or enhanced" ...
 std::string ParamRangeText(const ParamDescription& row);

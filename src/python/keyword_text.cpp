@@ -54,7 +54,7 @@ std::string PythonValueText(const ParamDescription& row, const std::string& text
     case ParamKind::Roi: return Matches(text, R"(-?\d+(,-?\d+){3})") ? Tuple(text, ',') : "";
     case ParamKind::Ransac: return Matches(text, R"(-?\d+/-?\d+)") ? Tuple(text, '/') : "";
     case ParamKind::Choice: {
-      const std::string choices = std::string("|") + row.choices + "|";
+      const std::string choices = "|" + row.choices() + "|";
       return choices.find("|" + text + "|") != std::string::npos ? "'" + text + "'" : "";
     }
     case ParamKind::Text: break;

@@ -16,6 +16,7 @@ namespace {
 // median shift-and-add estimate, which the robust iteration then sharpens band by band.
 class Classic final : public ReconstructionMethod {
  public:
+  std::string Word() const override { return "classic"; }
   int FrameCount(int lrCount) const override { return lrCount; }
 
   void CheckOptions(const ReconstructionOptions&) const override {}

@@ -5,14 +5,30 @@
 
 namespace lumet {
 
-const ReconstructionMethod& ReconstructionMethodFor(Method method) {
-  switch (method) {
-    case Method::Classic:
-      return ClassicReconstruction();
-    case Method::Enhanced:
-      return EnhancedReconstructionMethod();
+namespace {
+
+std::vector<const ReconstructionMethod*>& Registry() {
+  static std::vector<const ReconstructionMethod*> methods = {&ClassicReconstruction(), &EnhancedReconstructionMethod()};
+  return methods;
+}
+
+}  // namespace
+
+const std::vector<const ReconstructionMethod*>& ReconstructionMethods() { return Registry(); }
+
+Method RegisterReconstructionMethod(const ReconstructionMethod& method) {
+  std::vector<const ReconstructionMethod*>& methods = Registry();
+  for (const ReconstructionMethod* m : methods) {
+    if (m->Word() == method.Word()) throw Error("a reconstruction method is called " + method.Word() + " already");
   }
-  throw Error("unknown reconstruction method");
+  methods.push_back(&method);
+  return static_cast<Method>(methods.size() - 1);
+}
+
+const ReconstructionMethod& ReconstructionMethodFor(Method method) {
+  const auto m = static_cast<size_t>(method);
+  if (m >= Registry().size()) throw Error("unknown reconstruction method " + std::to_string(m));
+  return *Registry()[m];
 }
 
 std::string OutcomeSummaryLine(const ReconstructionOutcome& outcome) {

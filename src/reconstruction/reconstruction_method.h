@@ -94,6 +94,8 @@ class ReconstructionMethod {
  public:
   virtual ~ReconstructionMethod() = default;
   // How many frames (0 .. FrameCount - 1) it reconstructs from when lrCount frames were asked for.
+  // The word that names it in param.txt, on the command line, in the window and in Python.
+  virtual std::string Word() const = 0;
   virtual int FrameCount(int lrCount) const = 0;
   // The registration this method wants its frames registered with: true adds the direct
   // photometric refinement of every homography after the classic search.
@@ -110,10 +112,18 @@ class ReconstructionMethod {
                            ReconstructionObserver& observer, ColorDoubleImage& estimate) const = 0;
 };
 
-// The method of each value; one object each, for the life of the program.
+// The registry: every method, in the order registered, classic and enhanced first; method
+// value m is ReconstructionMethods()[m]. The parameter table's method words, the command
+// line, the window's list and Python follow it. Methods are registered before any work
+// starts (the registry is not locked).
+const std::vector<const ReconstructionMethod*>& ReconstructionMethods();
+// Adds a method (one object for the life of the program) and returns its value; a word
+// already taken is refused (lumet::Error).
+Method RegisterReconstructionMethod(const ReconstructionMethod& method);
+// The method of a value (lumet::Error for one no method has).
 const ReconstructionMethod& ReconstructionMethodFor(Method method);
 
-// The two methods, for the registry above.
+// The two built-in methods.
 const ReconstructionMethod& ClassicReconstruction();
 const ReconstructionMethod& EnhancedReconstructionMethod();
 

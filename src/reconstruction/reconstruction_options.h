@@ -9,8 +9,9 @@ namespace lumet {
 
 // The registration and reconstruction methods. The parameter table names them (its words
 // "classic", "enhanced" in this order); everything below it uses these values.
+// A reconstruction method: the built-in two, and any registered after them
+// (RegisterReconstructionMethod, reconstruction_method.h).
 enum class Method { Classic, Enhanced };
-inline constexpr int kMethodCount = 2;
 
 // The enhanced method's iteration cap per colour band and the relative change (RMS step
 // over RMS estimate) below which a band stops, by default.

@@ -111,6 +111,7 @@ int TileSide(const ReconstructionOptions& options, const HrGeometry& grid) {
 // Frames 0 .. lrCount (the last registered frame too), all through the full forward model.
 class Enhanced final : public ReconstructionMethod {
  public:
+  std::string Word() const override { return "enhanced"; }
   int FrameCount(int lrCount) const override { return lrCount + 1; }
   // Its frames are registered with the direct refinement on the pixels themselves.
   bool RefinesRegistrationDirectly() const override { return true; }
