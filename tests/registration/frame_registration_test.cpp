@@ -10,6 +10,7 @@
 #include "numeric/random.h"
 #include "registration/frame_registration.h"
 #include "registration/homography_search.h"
+#include "registration/test_images.h"
 #include "support/expect_error.h"
 #include "support/test_images.h"
 #include "util/option_error.h"
@@ -22,15 +23,7 @@ GrayImage Moved(double dx, double dy) {
   return testing::MakeGray(160, 120, [&](double x, double y) { return testing::BlobScene(x - dx, y - dy); });
 }
 
-RegistrationOptions Options() {
-  RegistrationOptions o;
-  o.roi = RoiRect{60, 40, 100, 80};
-  o.ransacFirst = 8;
-  o.ransacSecond = 12;
-  o.sadSize = 12;
-  o.searchArea = 10;
-  return o;
-}
+RegistrationOptions Options() { return testing::BlobSceneOptions(); }
 
 TEST(FrameRegistrationTest, RecoversAKnownShiftWithinATenthOfAPixel) {
   const GrayImage reference = Moved(0, 0);

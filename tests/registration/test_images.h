@@ -5,6 +5,7 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/random.h"
+#include "registration/registration_options.h"
 #include "support/test_images.h"
 
 namespace lumet::testing {
@@ -18,6 +19,19 @@ inline GrayImage NoiseImage(int width, int height, uint32_t seed) {
   LcgRandom random;
   random.Reset(seed);
   return MakeGray(width, height, [&](double, double) { return random.Next() % 256; });
+}
+
+// Options that register frames of the blob scene (support/test_images.h) quickly: a 40 x 40
+// ROI in its middle, small blocks and search, small RANSAC samples.
+inline RegistrationOptions BlobSceneOptions(bool directRefinement = false) {
+  RegistrationOptions o;
+  o.roi = RoiRect{60, 40, 100, 80};
+  o.ransacFirst = 8;
+  o.ransacSecond = 12;
+  o.sadSize = 12;
+  o.searchArea = 10;
+  o.directRefinement = directRefinement;
+  return o;
 }
 
 }  // namespace lumet::testing

@@ -8,6 +8,7 @@
 #include "numeric/random.h"
 #include "registration/direct_refinement.h"
 #include "registration/frame_registration.h"
+#include "registration/test_images.h"
 #include "stages/register_frames.h"
 #include "support/expect_error.h"
 #include "support/test_images.h"
@@ -25,16 +26,7 @@ ColorGrayImage Frame(int k) {
   return testing::MakeColor(160, 120, [&](int, double x, double y) { return testing::BlobScene(x - dx, y - dy); });
 }
 
-RegistrationOptions Options(bool direct) {
-  RegistrationOptions o;
-  o.roi = RoiRect{60, 40, 100, 80};
-  o.ransacFirst = 8;
-  o.ransacSecond = 12;
-  o.sadSize = 12;
-  o.searchArea = 10;
-  o.directRefinement = direct;
-  return o;
-}
+RegistrationOptions Options(bool direct) { return testing::BlobSceneOptions(direct); }
 
 // Keeps what the stage reports, batch by batch.
 class Recorder final : public RegistrationEvents {
