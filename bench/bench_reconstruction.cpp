@@ -15,7 +15,7 @@
 #include "reconstruction/hr_geometry.h"
 #include "reconstruction/median_estimate.h"
 #include "reconstruction/psf_kernel.h"
-#include "reconstruction/robust_btv.h"
+#include "reconstruction/classic/robust_btv.h"
 #include "util/parallel.h"
 
 namespace lumet {

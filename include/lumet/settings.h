@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 
 #include "lumet/export.h"
@@ -36,8 +37,11 @@ struct LUMET_API Settings {
   double alpha = 0;         // the regulariser's decay
   double beta = 0;          // the descent's step
   double lambda = 0;        // the regulariser's weight
-  int iterations = 0;       // the enhanced method's iteration cap per colour band
-  double tolerance = 0;     // the enhanced method's relative change at which it stops
+  // The methods' own parameters by name, holding their defaults (MethodParameters lists
+  // them: "iterations", the enhanced method's cap per colour band, and "tolerance", the
+  // relative change at which a band stops). One left out takes its default; a name no
+  // method declares is refused.
+  std::map<std::string, double> methodParams;
 
   // The most bytes a reconstruction may take (0: the default share of the machine's memory).
   // A larger job is refused before it starts, naming what it needs.

@@ -54,4 +54,18 @@ LUMET_API Result Reconstruct(const Sequence& sequence, const Registration& regis
 // The reconstruction methods' names, the first the default.
 LUMET_API std::vector<std::string> Methods();
 
+// One of a method's own parameters (Settings::methodParams).
+struct MethodParameter {
+  std::string name;     // "iterations"
+  std::string help;     // what it means
+  bool whole = false;   // a whole number
+  double defaultValue = 0;
+  double minimum = 0;   // the range, the lower end excluded when minimumExcluded
+  double maximum = 0;
+  bool minimumExcluded = false;
+};
+
+// The parameters a method declares (lumet::Error for a name Methods() does not list).
+LUMET_API std::vector<MethodParameter> MethodParameters(const std::string& method);
+
 }  // namespace lumet

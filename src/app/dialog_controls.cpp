@@ -7,7 +7,7 @@ namespace lumet {
 namespace {
 
 struct RowControls {
-  const char* name;  // the row's name in kParams
+  const char* name;  // the row's name in ParamRows()
   std::array<int, 4> ids;
 };
 

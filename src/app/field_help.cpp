@@ -54,7 +54,7 @@ QString RowToolTip(const ParamDescription& row, size_t part) {
 
 QString FieldToolTip(int controlId) {
   if (controlId == 0) return QString();
-  for (const ParamDescription& row : kParams) {
+  for (const ParamDescription& row : ParamRows()) {
     const std::array<int, 4> ids = ControlsOf(row);
     const auto at = std::find(ids.begin(), ids.end(), controlId);
     if (at != ids.end()) return RowToolTip(row, static_cast<size_t>(at - ids.begin()));
@@ -64,7 +64,7 @@ QString FieldToolTip(int controlId) {
 
 QString ParamToolTip(const char* name) {
   const size_t row = FindParam(name);
-  return row < kParamCount ? RowToolTip(kParams[row], 0) : QString();
+  return row < ParamRows().size() ? RowToolTip(ParamRows()[row], 0) : QString();
 }
 
 }  // namespace lumet

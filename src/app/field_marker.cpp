@@ -32,6 +32,7 @@ void CopyRow(const ParamDescription& row, const ParamSet& from, ParamSet& to) {
   if (row.integer != nullptr) to.*row.integer = from.*row.integer;
   if (row.integer2 != nullptr) to.*row.integer2 = from.*row.integer2;
   if (row.real != nullptr) to.*row.real = from.*row.real;
+  if (row.methodValue) SetNumber(row, NumberOf(row, from), to);
   if (row.roi != nullptr) to.*row.roi = from.*row.roi;
 }
 
@@ -51,7 +52,7 @@ std::vector<int> FieldsNamedBy(const QString& message, const QString& lrPattern)
     }
   };
   // Each value by its key ("psfSigma") and by the label the messages use ("PSF sigma").
-  for (const ParamDescription& row : kParams) {
+  for (const ParamDescription& row : ParamRows()) {
     std::vector<int> ids;
     for (int id : ControlsOf(row)) {
       if (id != 0) ids.push_back(id);
@@ -67,8 +68,8 @@ std::vector<int> FieldsNamedBy(const QString& message, const QString& lrPattern)
 }
 
 int ControlOf(const ParamError& error) {
-  if (error.Row() >= kParamCount) return 0;
-  const ParamDescription& row = kParams[error.Row()];
+  if (error.Row() >= ParamRows().size()) return 0;
+  const ParamDescription& row = ParamRows()[error.Row()];
   // The ROI is stored as left, top, right, bottom but typed as x, y, w, h: right is w's.
   const int part = std::clamp(error.Part(), 0, 3);
   const std::array<int, 4> ids = ControlsOf(row);
@@ -97,11 +98,11 @@ void ClearRefusedMark(QLineEdit* field) {
 }
 
 bool FieldValueValid(int controlId, const ParamSet& values, const std::optional<QSize>& frame) {
-  const auto row = std::find_if(kParams.begin(), kParams.end(), [controlId](const ParamDescription& r) {
+  const auto row = std::find_if(ParamRows().begin(), ParamRows().end(), [controlId](const ParamDescription& r) {
     const std::array<int, 4> ids = ControlsOf(r);
     return std::find(ids.begin(), ids.end(), controlId) != ids.end();
   });
-  if (controlId == 0 || row == kParams.end()) return true;
+  if (controlId == 0 || row == ParamRows().end()) return true;
   ParamSet alone = InitParams();
   CopyRow(*row, values, alone);
   try {

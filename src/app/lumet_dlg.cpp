@@ -112,7 +112,7 @@ QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // The row whose first control is id.
 const ParamDescription& RowOfControl(int id) {
-  return *std::find_if(kParams.begin(), kParams.end(), [id](const ParamDescription& row) { return ControlsOf(row)[0] == id; });
+  return *std::find_if(ParamRows().begin(), ParamRows().end(), [id](const ParamDescription& row) { return ControlsOf(row)[0] == id; });
 }
 
 // The texts of a row's edit fields, in the order of its controls (none for the scale,
@@ -124,9 +124,9 @@ std::vector<QString> FieldTexts(const ParamDescription& row, const ParamSet& p) 
     case ParamKind::Choice:
       return {QString::fromStdString(p.*row.text)};
     case ParamKind::Int:
-      return {FormatIntField(p.*row.integer)};
+      return {FormatIntField(static_cast<int32_t>(NumberOf(row, p)))};
     case ParamKind::Double:
-      return {FormatDoubleField(p.*row.real)};
+      return {FormatDoubleField(NumberOf(row, p))};
     case ParamKind::Roi: {
       const RoiRect& roi = p.*row.roi;
       // A stored ROI may span more than int32 (left -2^31, right 2^31 - 1); the field shows
@@ -334,7 +334,7 @@ void CLumetDlg::SetField(int id, const QString& text) {
 bool CLumetDlg::ApplyParams(const ParamSet& values, bool logRefusal) {
   // Every row with fields, in the order of the parameter file; the ROI handlers run while
   // x, y, w and h are written, and the adoption below sets the ROI in the end.
-  for (const ParamDescription& row : kParams) {
+  for (const ParamDescription& row : ParamRows()) {
     const std::vector<QString> texts = FieldTexts(row, values);
     for (size_t i = 0; i < texts.size(); ++i) SetField(ControlsOf(row)[i], texts[i]);
   }
@@ -361,15 +361,15 @@ bool CLumetDlg::ApplyParams(const ParamSet& values, bool logRefusal) {
 ParamSet CLumetDlg::FieldValues() const {
   ParamSet values = params_;  // the ROI follows its fields already; rows without fields keep theirs
   values.scale = x2_->isChecked() ? 2.0 : x3_->isChecked() ? 3.0 : 4.0;
-  for (const ParamDescription& row : kParams) {
+  for (const ParamDescription& row : ParamRows()) {
     // The whole texts: a value the parameter file cannot hold is refused by the adoption
     // instead of being cut short silently.
     if (row.kind == ParamKind::Text && ControlsOf(row)[0] != 0) {
       values.*row.text = Edit(ControlsOf(row)[0])->text().toStdString();
     } else if (row.kind == ParamKind::Int && ControlsOf(row)[0] != 0) {
-      values.*row.integer = ParseIntField(Edit(ControlsOf(row)[0])->text());
+      SetNumber(row, ParseIntField(Edit(ControlsOf(row)[0])->text()), values);
     } else if (row.kind == ParamKind::Double && ControlsOf(row)[0] != 0) {
-      values.*row.real = ParseDoubleField(Edit(ControlsOf(row)[0])->text());
+      SetNumber(row, ParseDoubleField(Edit(ControlsOf(row)[0])->text()), values);
     } else if (row.kind == ParamKind::Choice && ControlsOf(row)[0] != 0) {
       // Nothing selected keeps the stored word, so that its refusal stands until one is.
       const QComboBox* list = choices_.at(ControlsOf(row)[0]);
@@ -468,7 +468,7 @@ QString CLumetDlg::ResetChanges() const {
   const ParamSet now = FieldValues();
   const ParamSet defaults = InitParams();
   QStringList lines;
-  for (const ParamDescription& row : kParams) {
+  for (const ParamDescription& row : ParamRows()) {
     if (ControlsOf(row)[0] == 0) continue;  // Init params leaves what has no field
     const std::string was = ParamValueText(row, now), will = ParamValueText(row, defaults);
     if (was == will) continue;
@@ -538,7 +538,7 @@ void CLumetDlg::OnViewerRoiChanged() {
 
 void CLumetDlg::OnRoiChanged() {
   // All four texts first: writing each field runs its handler, which moves the ROI.
-  const ParamDescription& row = kParams[FindParam("roi")];
+  const ParamDescription& row = ParamRows()[FindParam("roi")];
   const std::vector<QString> texts = FieldTexts(row, params_);
   for (size_t i = 0; i < texts.size(); ++i) SetField(ControlsOf(row)[i], texts[i]);
 }

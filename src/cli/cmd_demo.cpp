@@ -118,7 +118,7 @@ std::string QualityLine(const char* what, const ColorGrayImage& image, const Col
 
 int RunDemo(const std::string& dir, const std::string& method) {
   // Refused before the sequence is written.
-  const ParamDescription& methodRow = kParams[FindParam("method")];
+  const ParamDescription& methodRow = ParamRows()[FindParam("method")];
   {
     ParamSet chosen;
     chosen.method = method;
@@ -196,7 +196,7 @@ void AddDemoCommand(CLI::App& app, CommandSlot& slot) {
   auto dir = std::make_shared<std::string>("./lumet-demo");
   auto* command = app.add_subcommand(
       "demo", "write a synthetic sequence into DIR, register and reconstruct it there, and report the quality");
-  const ParamDescription& methodRow = kParams[FindParam("method")];
+  const ParamDescription& methodRow = ParamRows()[FindParam("method")];
   auto method = std::make_shared<std::string>(methodRow.defaultText);
   command->add_option("DIR", *dir, "folder of the demo (created if missing)")->capture_default_str()->type_name("DIR");
   command->add_option("--method", *method, "registration and reconstruction method")

@@ -78,8 +78,8 @@ CLI::Validator WellFormedOrAuto(const ParamDescription& row) {
 void AddParamOptions(CLI::App& command, ParamOverrides& overrides) {
   const char* group = "Parameters (stored in param.txt; one not given keeps its stored value)";
   const size_t countRow = FindParam("lrCount");
-  for (size_t i = 0; i < kParamCount; ++i) {
-    const ParamDescription& row = kParams[i];
+  for (size_t i = 0; i < ParamRows().size(); ++i) {
+    const ParamDescription& row = ParamRows()[i];
     std::string help = std::string(row.help) + "; " + ParamRangeText(row) + " (default " + row.defaultText + ")";
     if (i == countRow) {
       help += "; auto: the frames found from the start index, minus one";
@@ -97,14 +97,14 @@ ParamSet AdoptWithOverrides(const ParamOverrides& overrides, Adoption adoption) 
   LoadedParams loaded = LoadForCommand([&](ParamSet& p, ParamFileReport& report) {
     if (!report.problem.empty() && adoption == Adoption::Command) throw Error(UnreadableParamFileError(report));
     bool autoCount = false;
-    for (size_t i = 0; i < kParamCount; ++i) {
+    for (size_t i = 0; i < ParamRows().size(); ++i) {
       if (!overrides.values[i]) continue;
       report.lines[i] = {};
       if (IsAutoCount(i, overrides.values[i])) {
         autoCount = true;
         continue;
       }
-      SetParamFromText(kParams[i], *overrides.values[i], p);  // well-formed: checked while parsing
+      SetParamFromText(ParamRows()[i], *overrides.values[i], p);  // well-formed: checked while parsing
     }
     // Counted once the pattern and the start index are known; a pattern that cannot be used
     // is refused by the checks below instead.

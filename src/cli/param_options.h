@@ -2,9 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "params/param_description.h"
 #include "params/param_set.h"
@@ -13,7 +13,7 @@ namespace lumet::cli {
 
 // The parameter options a command was given, as typed, by description row.
 struct ParamOverrides {
-  std::array<std::optional<std::string>, kParamCount> values;
+  std::vector<std::optional<std::string>> values = std::vector<std::optional<std::string>>(ParamRows().size());
 };
 
 // One option per parameter description row, in one "Parameters" group, each showing its

@@ -79,8 +79,7 @@ void FillSettings(const ParamSet& p, Settings& s) {
   s.alpha = p.alpha;
   s.beta = p.beta;
   s.lambda = p.lambda;
-  s.iterations = p.iterations;
-  s.tolerance = p.tolerance;
+  s.methodParams = p.methodValues;
 }
 
 ParamSet ToParamSet(const Settings& s) {
@@ -102,8 +101,8 @@ ParamSet ToParamSet(const Settings& s) {
   p.alpha = s.alpha;
   p.beta = s.beta;
   p.lambda = s.lambda;
-  p.iterations = s.iterations;
-  p.tolerance = s.tolerance;
+  // Those left out keep their defaults.
+  for (const auto& [name, value] : s.methodParams) p.methodValues[name] = value;
   CheckParams(p);
   return p;
 }

@@ -253,4 +253,17 @@ std::vector<std::string> Methods() {
   return names;
 }
 
+std::vector<MethodParameter> MethodParameters(const std::string& method) {
+  for (const ReconstructionMethod* m : ReconstructionMethods()) {
+    if (m->Word() != method) continue;
+    std::vector<MethodParameter> params;
+    for (const MethodParam& p : m->Params()) {
+      params.push_back({.name = p.name, .help = p.help, .whole = p.whole, .defaultValue = p.DefaultValue(),
+                        .minimum = p.minimum, .maximum = p.maximum, .minimumExcluded = p.minimumExcluded});
+    }
+    return params;
+  }
+  throw Error("no reconstruction method is called " + QuotedValue(method));
+}
+
 }  // namespace lumet

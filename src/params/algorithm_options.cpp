@@ -26,7 +26,7 @@ RegistrationOptions ToRegistrationOptions(const ParamSet& p) {
 
 ReconstructionOptions ToReconstructionOptions(const ParamSet& p) {
   return {.method = MethodOf(p), .roi = p.roi, .scale = p.scale, .psfSigma = p.psfSigma, .alpha = p.alpha,
-          .beta = p.beta, .lambda = p.lambda, .iterations = p.iterations, .tolerance = p.tolerance};
+          .beta = p.beta, .lambda = p.lambda, .values = p.methodValues};
 }
 
 void CheckAlgorithmOptions(const ParamSet& p) {
@@ -36,7 +36,7 @@ void CheckAlgorithmOptions(const ParamSet& p) {
   } catch (const OptionError& refused) {
     const size_t subject = FindParam(refused.Subject());
     throw ParamError(FindParam(refused.Field()), refused.Part(),
-                     std::string(kParams[subject].label) + " " + ParamValueText(kParams[subject], p) + refused.Rest());
+                     std::string(ParamRows()[subject].label) + " " + ParamValueText(ParamRows()[subject], p) + refused.Rest());
   }
 }
 

@@ -1,6 +1,9 @@
 #include "params/param_description.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <mutex>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -31,7 +34,7 @@ std::string MethodWords() {
 }  // namespace
 
 // clang-format off
-const std::array<ParamDescription, kParamCount> kParams = {{
+const std::array kCommonRows = std::to_array<ParamDescription>({
     {.name = "lrPattern", .flag = "--lr-pattern", .label = "LR pattern", .kind = ParamKind::Text, .typeName = "PATTERN",
      .help = "LR frame files, frame 0 being the reference", .defaultText = "./images/lr-%d.bmp", .line = 1,
      .text = &ParamSet::lrPattern, .textProblem = LrPatternProblem},
@@ -79,14 +82,7 @@ const std::array<ParamDescription, kParamCount> kParams = {{
     {.name = "method", .flag = "--method", .label = "method", .kind = ParamKind::Choice, .typeName = nullptr,
      .help = "registration and reconstruction method", .defaultText = "classic", .line = 0,
      .text = &ParamSet::method, .choices = MethodWords},
-    {.name = "iterations", .flag = "--iterations", .label = "iteration cap", .kind = ParamKind::Int,
-     .typeName = "N", .help = "enhanced method: iteration cap per colour band", .defaultText = "60", .line = 0,
-     .minimum = 1, .maximum = kEnhancedIterationLimit, .integer = &ParamSet::iterations},
-    {.name = "tolerance", .flag = "--tolerance", .label = "tolerance", .kind = ParamKind::Double,
-     .typeName = "FLOAT", .help = "enhanced method: a band stops when an iteration changes the estimate by less "
-     "than this share of it", .defaultText = "0.0001", .line = 0, .minimum = 0, .maximum = 1,
-     .real = &ParamSet::tolerance},
-}};
+});
 // clang-format on
 
 namespace {
@@ -143,7 +139,7 @@ std::string IntRangeText(int64_t minimum, int64_t maximum) {
   throw ParamError(row, part, subject + " is out of range (allowed: " + range + ")");
 }
 
-size_t RowOf(const ParamDescription& row) { return static_cast<size_t>(&row - kParams.data()); }
+size_t RowOf(const ParamDescription& row) { return FindParam(row.name); }
 
 // The ROI's four parts as typed, each within its range; head is "ROI x,y,w,h".
 void CheckRoiParts(size_t row, const std::string& head, const int64_t (&v)[4]) {
@@ -204,11 +200,66 @@ bool ParseFiniteText(const std::string& text, double& value) {
   return true;
 }
 
-size_t FindParam(const std::string& name) {
-  for (size_t i = 0; i < kParamCount; ++i) {
-    if (name == kParams[i].name) return i;
+const std::vector<ParamDescription>& ParamRows() {
+  // Reserved so that rows added later never move the ones handed out.
+  constexpr size_t kMostRows = 512;
+  static std::mutex mutex;
+  static std::vector<ParamDescription> rows;
+  static size_t methodsSeen = 0;
+  const std::lock_guard<std::mutex> lock(mutex);
+  if (rows.empty()) {
+    rows.reserve(kMostRows);
+    rows.assign(kCommonRows.begin(), kCommonRows.end());
   }
-  return kParamCount;
+  const std::vector<const ReconstructionMethod*>& methods = ReconstructionMethods();
+  while (methodsSeen < methods.size()) {
+    const ReconstructionMethod& method = *methods[methodsSeen++];
+    std::vector<ParamDescription> added;
+    for (const MethodParam& m : method.Params()) {
+      const auto same = std::find_if(rows.begin(), rows.end(), [&](const ParamDescription& r) {
+        return std::strcmp(r.name, m.name) == 0 || std::strcmp(r.flag, m.flag) == 0;
+      });
+      // Methods declare a shared name alike (RegisterReconstructionMethod); one row serves them.
+      if (same != rows.end() && same->methodValue && std::strcmp(same->name, m.name) == 0) continue;
+      if (same != rows.end()) {
+        throw Error("the " + method.Word() + " method's parameter " + m.name + " (" + m.flag +
+                    ") is named like the parameter " + same->name + "; the method's parameters are left out");
+      }
+      added.push_back({.name = m.name, .flag = m.flag, .label = m.label,
+                       .kind = m.whole ? ParamKind::Int : ParamKind::Double, .typeName = m.typeName, .help = m.help,
+                       .defaultText = m.defaultText, .line = 0, .minimum = m.minimum, .maximum = m.maximum,
+                       .minimumExcluded = m.minimumExcluded, .methodValue = true});
+    }
+    if (rows.size() + added.size() > kMostRows) throw Error("the methods declare more parameters than the table holds");
+    rows.insert(rows.end(), added.begin(), added.end());
+  }
+  return rows;
+}
+
+size_t FindParam(const std::string& name) {
+  const std::vector<ParamDescription>& rows = ParamRows();
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (name == rows[i].name) return i;
+  }
+  return rows.size();
+}
+
+double NumberOf(const ParamDescription& d, const ParamSet& p) {
+  if (d.methodValue) {
+    const auto found = p.methodValues.find(d.name);
+    return found != p.methodValues.end() ? found->second : 0.0;
+  }
+  return d.kind == ParamKind::Int ? static_cast<double>(p.*d.integer) : p.*d.real;
+}
+
+void SetNumber(const ParamDescription& d, double value, ParamSet& p) {
+  if (d.methodValue) {
+    p.methodValues[d.name] = value;
+  } else if (d.kind == ParamKind::Int) {
+    p.*d.integer = static_cast<int32_t>(value);
+  } else {
+    p.*d.real = value;
+  }
 }
 
 std::string ParamValueText(const ParamDescription& d, const ParamSet& p) {
@@ -216,11 +267,16 @@ std::string ParamValueText(const ParamDescription& d, const ParamSet& p) {
     case ParamKind::Text:
     case ParamKind::Choice:
       return p.*d.text;
-    case ParamKind::Int:
-      return std::to_string(p.*d.integer);
+    case ParamKind::Int: {
+      // A method's whole number set from outside may hold a fraction, which the check refuses.
+      const double v = NumberOf(d, p);
+      const bool whole = v == std::trunc(v) && v >= std::numeric_limits<int32_t>::min() &&
+                         v <= std::numeric_limits<int32_t>::max();
+      return whole ? std::to_string(static_cast<int32_t>(v)) : FormatG6(v);
+    }
     case ParamKind::Double:
     case ParamKind::Scale:
-      return FormatG6(p.*d.real);
+      return FormatG6(NumberOf(d, p));
     case ParamKind::Roi:
       return RoiText(p.*d.roi);
     case ParamKind::Ransac:
@@ -244,7 +300,7 @@ std::string SetParamFromText(const ParamDescription& d, const std::string& text,
       if (n == Number::TooLarge || v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) {
         OutOfRange(row, 0, subject, ParamRangeText(d));
       }
-      p.*d.integer = static_cast<int32_t>(v);
+      SetNumber(d, static_cast<double>(v), p);
       return {};
     }
     case ParamKind::Double:
@@ -253,7 +309,7 @@ std::string SetParamFromText(const ParamDescription& d, const std::string& text,
       const Number n = ParseDouble(text, v);
       if (n == Number::Malformed) return "a number";
       if (n == Number::TooLarge) OutOfRange(row, 0, subject, ParamRangeText(d));
-      p.*d.real = v;
+      SetNumber(d, v, p);
       return {};
     }
     case ParamKind::Roi: {
@@ -322,8 +378,9 @@ std::string ParamRangeText(const ParamDescription& d) {
 }
 
 void CheckParamValues(const ParamSet& p) {
-  for (size_t row = 0; row < kParamCount; ++row) {
-    const ParamDescription& d = kParams[row];
+  const std::vector<ParamDescription>& rows = ParamRows();
+  for (size_t row = 0; row < rows.size(); ++row) {
+    const ParamDescription& d = rows[row];
     const std::string subject = std::string(d.label) + " " + ParamValueText(d, p);
     switch (d.kind) {
       case ParamKind::Text: {
@@ -334,11 +391,13 @@ void CheckParamValues(const ParamSet& p) {
       case ParamKind::Choice:
         if (!IsChoice(d.choices(), p.*d.text)) OutOfRange(row, 0, std::string(d.label) + " " + QuotedValue(p.*d.text), ParamRangeText(d));
         break;
-      case ParamKind::Int:
-        if (p.*d.integer < d.minimum || p.*d.integer > d.maximum) OutOfRange(row, 0, subject, ParamRangeText(d));
+      case ParamKind::Int: {
+        const double v = NumberOf(d, p);
+        if (!(v >= d.minimum && v <= d.maximum) || v != std::trunc(v)) OutOfRange(row, 0, subject, ParamRangeText(d));
         break;
+      }
       case ParamKind::Double: {
-        const double v = p.*d.real;
+        const double v = NumberOf(d, p);
         const bool below = d.minimumExcluded ? !(v > d.minimum) : !(v >= d.minimum);
         if (!std::isfinite(v) || below || v > d.maximum) OutOfRange(row, 0, subject, ParamRangeText(d));
         break;
@@ -359,11 +418,17 @@ void CheckParamValues(const ParamSet& p) {
       }
     }
   }
+  for (const auto& [name, value] : p.methodValues) {
+    const size_t row = FindParam(name);
+    if (row == rows.size() || !rows[row].methodValue) {
+      throw ParamError(FindParam("method"), 0, "no method has a parameter called " + QuotedValue(name));
+    }
+  }
 }
 
 ParamSet InitParams() {
   ParamSet p;
-  for (const ParamDescription& row : kParams) SetParamFromText(row, row.defaultText, p);
+  for (const ParamDescription& row : ParamRows()) SetParamFromText(row, row.defaultText, p);
   p.firstFrame = 1;
   DeriveNames(p);
   return p;
@@ -371,7 +436,7 @@ ParamSet InitParams() {
 
 std::string DescribeParams(const ParamSet& p) {
   std::string s;
-  for (const ParamDescription& d : kParams) {
+  for (const ParamDescription& d : ParamRows()) {
     s += std::string(d.name) + " = " + ParamValueText(d, p);
     if (d.kind == ParamKind::Roi) s += " (x,y,w,h)";
     if (d.kind == ParamKind::Ransac) s += " (sample size/pool size)";

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "params/param_set.h"
 #include "util/error.h"
@@ -23,8 +23,8 @@ enum class ParamKind {
 
 // One parameter as every part of the system sees it. The command-line options, the
 // printed set, the dialog's fields, the parameter file and the checks are all made by
-// loops over kParams; a new parameter is one more row (stored after line 17 when its
-// `line` is 0).
+// loops over ParamRows(); a new common parameter is one more row (stored after line 17
+// when its `line` is 0), a method's own one a MethodParam the method declares.
 struct ParamDescription {
   const char* name;         // name in the printed set and in "name value" lines: "psfSigma"
   const char* flag;         // command-line option: "--psf-sigma"
@@ -47,6 +47,8 @@ struct ParamDescription {
   RoiRect ParamSet::*roi = nullptr;
   std::string (*textProblem)(const std::string&) = nullptr;  // Text: "" when usable
   std::string (*choices)() = nullptr;                          // Choice: "classic|enhanced"
+  // Int or Double declared by a method: the value is ParamSet::methodValues[name].
+  bool methodValue = false;
 };
 
 // Bounds that keep every product and sum the engine forms inside int:
@@ -60,11 +62,18 @@ inline constexpr int kMaxFrameSide = 32768;
 inline constexpr int kMaxLrCount = 100000;
 inline constexpr int kMaxStartIndex = 999999999;
 
-inline constexpr size_t kParamCount = 17;
-extern const std::array<ParamDescription, kParamCount> kParams;
+// Every parameter: the common ones, then each registered method's own (those several
+// methods declare alike once), in the order the methods were registered. Rows are only
+// ever added (when a method registers), so a reference to one stays valid. Throws
+// lumet::Error when a method declares a name the common rows use.
+const std::vector<ParamDescription>& ParamRows();
 
-// The row of a name ("psfSigma"), or kParamCount.
+// The row of a name ("psfSigma"), or ParamRows().size().
 size_t FindParam(const std::string& name);
+
+// The value of an Int or Double row, and setting it.
+double NumberOf(const ParamDescription& row, const ParamSet& params);
+void SetNumber(const ParamDescription& row, double value, ParamSet& params);
 
 // A value refused by CheckParams (or by SetParamFromText when it cannot even be stored):
 // which row and which of its stored lines (0 .. 3 for the ROI's left, top, right, bottom;

@@ -68,7 +68,7 @@ bool ReadPart(const ParamDescription& d, int part, const std::string& word, Para
         return false;
       }
       if (d.kind == ParamKind::Int) {
-        p.*d.integer = v;
+        SetNumber(d, v, p);
       } else if (d.kind == ParamKind::Ransac) {
         (part == 0 ? p.*d.integer : p.*d.integer2) = v;
       } else {
@@ -79,11 +79,11 @@ bool ReadPart(const ParamDescription& d, int part, const std::string& word, Para
     }
     case ParamKind::Double:
     case ParamKind::Scale: {
-      if (!ParseFiniteText(word, p.*d.real)) {
-        why = "cannot be read as a number";
-        return false;
-      }
-      return true;
+      double v = 0.0;
+      const bool read = ParseFiniteText(word, v);
+      if (read) SetNumber(d, v, p);
+      why = read ? "" : "cannot be read as a number";
+      return read;
     }
   }
   return false;
@@ -110,16 +110,18 @@ void ReadText(const std::string& text, ParamSet& p, ParamFileReport& report) {
   std::vector<Word> words = SplitWords(text);
   DropByteOrderMarks(words);
   size_t next = 0;
+  const std::vector<ParamDescription>& rows = ParamRows();
+  report.lines.resize(rows.size());
   auto fail = [&](size_t row, const std::string& problem) {
     report.problem = problem;
-    for (size_t r = row; r < kParamCount; ++r) {
-      if (kParams[r].line > 0) report.reset.push_back(r);
+    for (size_t r = row; r < rows.size(); ++r) {
+      if (rows[r].line > 0) report.reset.push_back(r);
     }
   };
   // Lines 1 to 17, one word per stored part.
   int lastLine = 0;
-  for (size_t row = 0; row < kParamCount; ++row) {
-    const ParamDescription& d = kParams[row];
+  for (size_t row = 0; row < rows.size(); ++row) {
+    const ParamDescription& d = rows[row];
     if (d.line == 0) continue;
     for (int part = 0; part < PartCount(d); ++part) {
       const std::string where = std::string(" (") + d.label + ")";
@@ -140,7 +142,7 @@ void ReadText(const std::string& text, ParamSet& p, ParamFileReport& report) {
     }
   }
   // Later lines: "name value" each.
-  std::vector<bool> seen(kParamCount, false);
+  std::vector<bool> seen(rows.size(), false);
   while (next < words.size()) {
     const int line = words[next].line;
     std::vector<std::string> items;
@@ -150,16 +152,16 @@ void ReadText(const std::string& text, ParamSet& p, ParamFileReport& report) {
       return;
     }
     const size_t row = FindParam(items.front());
-    if (row == kParamCount || kParams[row].line != 0) {
+    if (row == rows.size() || rows[row].line != 0) {
       std::string known;
-      for (const ParamDescription& d : kParams) {
+      for (const ParamDescription& d : rows) {
         if (d.line == 0) known += std::string(known.empty() ? "" : ", ") + d.name;
       }
       report.problem = Where(report.path, line) + ": unknown name " + QuotedValue(items.front()) +
                        " (the names after line 17 are " + known + ")";
       return;
     }
-    const ParamDescription& d = kParams[row];
+    const ParamDescription& d = rows[row];
     const std::string where = Where(report.path, line) + " (" + d.label + ")";
     if (seen[row]) {
       report.problem = where + ": " + d.name + " is given a second time";
@@ -190,7 +192,7 @@ std::string ResetText(const ParamFileReport& report) {
   const ParamSet standard = InitParams();
   std::string text;
   for (size_t i = 0; i < report.reset.size(); ++i) {
-    const ParamDescription& d = kParams[report.reset[i]];
+    const ParamDescription& d = ParamRows()[report.reset[i]];
     if (i > 0) text += ", ";
     text += std::string(d.label) + " " + ParamValueText(d, standard);
   }
@@ -223,7 +225,7 @@ std::string FormatParamFile(const ParamSet& p) {
     if (!out.empty()) out += "\n";
     out += text;
   };
-  for (const ParamDescription& d : kParams) {
+  for (const ParamDescription& d : ParamRows()) {
     if (d.line == 0) {
       const std::string value = ParamValueText(d, p);
       if (value != ParamValueText(d, standard)) line(std::string(d.name) + " " + value);
@@ -252,7 +254,7 @@ void CheckLoadedParams(const ParamSet& params, const ParamFileReport& report) {
   try {
     CheckParams(params);
   } catch (const ParamError& e) {
-    const int line = report.lines[e.Row()][static_cast<size_t>(e.Part())];
+    const int line = e.Row() < report.lines.size() ? report.lines[e.Row()][static_cast<size_t>(e.Part())] : 0;
     if (line == 0) throw;
     throw ParamError(e.Row(), e.Part(), Where(report.path, line) + ": " + e.what());
   }

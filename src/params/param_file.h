@@ -20,7 +20,8 @@ struct ParamFileReport {
   int valuesRead = 0;  // of the 17 values of lines 1 to 17
   // The line each stored part of each row was read from (ROI: left, top, right, bottom;
   // RANSAC: sample, pool); 0 when it was not taken from the file.
-  std::array<std::array<int, 4>, kParamCount> lines{};
+  // One entry per row of ParamRows() when read.
+  std::vector<std::array<int, 4>> lines = std::vector<std::array<int, 4>>(ParamRows().size());
   // Empty when everything was read; otherwise the first thing that could not be, e.g.
   // "param.txt line 12 (lambda): \"1e999\" cannot be read as a number".
   std::string problem;

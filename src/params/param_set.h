@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "numeric/roi_rect.h"
@@ -32,8 +33,9 @@ struct ParamSet {
   // Stored after line 17 as "name value" lines, only when they differ from the default.
   int32_t startIndex = 0;          // file number (or video frame) of frame 0
   std::string method;              // a word of the method row; MethodOf reads it
-  int32_t iterations = 60;         // enhanced method: iteration cap per colour band
-  double tolerance = 1.0e-4;       // enhanced method: stop on a smaller relative change
+  // The methods' own parameters by name (ReconstructionMethod::Params), stored like the
+  // values above; whole numbers are held exactly.
+  std::map<std::string, double> methodValues;
 
   // Derived names.
   std::string referenceFile;      // lrPattern formatted with startIndex, the file number of frame 0

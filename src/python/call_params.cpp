@@ -44,7 +44,7 @@ std::string ValueText(const ParamDescription& row, const std::string& name, cons
     std::string text;
     for (const py::handle part : py::reinterpret_borrow<py::sequence>(value)) {
       if (!text.empty()) text += row.kind == ParamKind::Roi ? "," : "/";
-      text += ValueText(kParams[FindParam("lrCount")], name, part);
+      text += ValueText(ParamRows()[FindParam("lrCount")], name, part);
     }
     return text;
   }
@@ -67,7 +67,7 @@ std::string ValueText(const ParamDescription& row, const std::string& name, cons
 
 std::string KeywordList() {
   std::string list;
-  for (const ParamDescription& row : kParams) {
+  for (const ParamDescription& row : ParamRows()) {
     if (IsFileRow(row)) continue;
     list += (list.empty() ? "" : ", ") + KeywordOf(row);
   }
@@ -86,13 +86,13 @@ ParamSet ParamsFromKeywords(const py::dict& keywords, int frameCount) {
     const std::string asked = py::str(key).cast<std::string>();
     if (value.is_none()) continue;  // the default
     const std::string name = asked == "lambda" ? "lambda_" : asked;
-    const auto row = std::find_if(kParams.begin(), kParams.end(),
+    const auto row = std::find_if(ParamRows().begin(), ParamRows().end(),
                                   [&](const ParamDescription& r) { return KeywordOf(r) == name; });
-    if (row == kParams.end() || IsFileRow(*row)) {
-      throw py::type_error("unexpected keyword argument " + asked + (row == kParams.end() ? "" : " (frames and results are arrays here)") +
+    if (row == ParamRows().end() || IsFileRow(*row)) {
+      throw py::type_error("unexpected keyword argument " + asked + (row == ParamRows().end() ? "" : " (frames and results are arrays here)") +
                            "; the parameters are " + KeywordList());
     }
-    const Given& given = givenRows[static_cast<size_t>(row - kParams.begin())] =
+    const Given& given = givenRows[static_cast<size_t>(row - ParamRows().begin())] =
         Given{asked, ValueText(*row, asked, value), py::repr(value).cast<std::string>()};
     std::string expected;
     try {
@@ -107,7 +107,7 @@ ParamSet ParamsFromKeywords(const py::dict& keywords, int frameCount) {
   } catch (const ParamError& e) {
     const auto given = givenRows.find(e.Row());
     throw py::value_error(given == givenRows.end() ? FlagsAsKeywords(e.what())
-                                                   : InCallersWords(e.what(), kParams[e.Row()], given->second));
+                                                   : InCallersWords(e.what(), ParamRows()[e.Row()], given->second));
   }
   DeriveNames(p);
   p.referenceFile = "frames[" + std::to_string(p.startIndex) + "]";

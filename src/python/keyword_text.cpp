@@ -21,8 +21,8 @@ std::string Tuple(std::string text, char sep) {
 }
 
 const ParamDescription* RowOfFlag(const std::string& flag) {
-  const auto row = std::find_if(kParams.begin(), kParams.end(), [&](const ParamDescription& r) { return flag == r.flag; });
-  return row == kParams.end() ? nullptr : &*row;
+  const auto row = std::find_if(ParamRows().begin(), ParamRows().end(), [&](const ParamDescription& r) { return flag == r.flag; });
+  return row == ParamRows().end() ? nullptr : &*row;
 }
 
 bool IsCallOption(const std::string& flag) {
@@ -67,7 +67,7 @@ namespace {
 // A message that starts with a parameter's label and value ("ROI 300,100,40,40: x + w ...")
 // starts with its keyword form instead ("roi=(300, 100, 40, 40): x + w ...").
 std::string LeadingLabelAsKeyword(const std::string& text) {
-  for (const ParamDescription& row : kParams) {
+  for (const ParamDescription& row : ParamRows()) {
     const std::string label = std::string(row.label) + " ";
     if (row.kind == ParamKind::Text || text.rfind(label, 0) != 0) continue;
     const size_t end = std::min(text.find_first_of(" :;", label.size()), text.size());
@@ -117,7 +117,7 @@ std::string FlagsAsKeywords(const std::string& message, const std::string& start
 
 std::string SignatureText(const std::string& name, const std::string& leading) {
   std::string text = name + "(" + leading;
-  for (const ParamDescription& row : kParams) {
+  for (const ParamDescription& row : ParamRows()) {
     const std::string keyword = KeywordOf(row);
     if (row.kind == ParamKind::Text || keyword == "roi" || keyword == "scale" || keyword == "method") continue;
     std::string value = PythonValueText(row, row.defaultText);

@@ -1,5 +1,8 @@
 #include "reconstruction/reconstruction_method.h"
 
+#include <charconv>
+#include <cstring>
+
 #include "util/error.h"
 #include "util/text_format.h"
 
@@ -12,7 +15,31 @@ std::vector<const ReconstructionMethod*>& Registry() {
   return methods;
 }
 
+// Two declarations of one name mean the same parameter: one row serves both methods.
+bool SameParam(const MethodParam& a, const MethodParam& b) {
+  return std::strcmp(a.flag, b.flag) == 0 && std::strcmp(a.defaultText, b.defaultText) == 0 && a.whole == b.whole &&
+         a.minimum == b.minimum && a.maximum == b.maximum && a.minimumExcluded == b.minimumExcluded;
+}
+
 }  // namespace
+
+double MethodParam::DefaultValue() const {
+  double value = 0.0;
+  const char* end = defaultText + std::strlen(defaultText);
+  if (std::from_chars(defaultText, end, value).ptr != end) {
+    throw Error(std::string("the default of ") + name + " is no number: " + defaultText);
+  }
+  return value;
+}
+
+double MethodParam::In(const ReconstructionOptions& options) const {
+  const auto found = options.values.find(name);
+  return found != options.values.end() ? found->second : DefaultValue();
+}
+
+std::string ReconstructionMethod::StepText(int band, int step, const ReconstructionOptions&) const {
+  return Format("band %d, step %d", band, step);
+}
 
 const std::vector<const ReconstructionMethod*>& ReconstructionMethods() { return Registry(); }
 
@@ -20,6 +47,14 @@ Method RegisterReconstructionMethod(const ReconstructionMethod& method) {
   std::vector<const ReconstructionMethod*>& methods = Registry();
   for (const ReconstructionMethod* m : methods) {
     if (m->Word() == method.Word()) throw Error("a reconstruction method is called " + method.Word() + " already");
+    for (const MethodParam& theirs : m->Params()) {
+      for (const MethodParam& mine : method.Params()) {
+        if (std::strcmp(mine.name, theirs.name) == 0 && !SameParam(mine, theirs)) {
+          throw Error("the " + method.Word() + " method's parameter " + mine.name + " differs from the " + m->Word() +
+                      " method's of that name");
+        }
+      }
+    }
   }
   methods.push_back(&method);
   return static_cast<Method>(methods.size() - 1);

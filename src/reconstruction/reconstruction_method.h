@@ -90,16 +90,41 @@ class ReconstructionObserver {
   virtual void Outcome(const ReconstructionOutcome& outcome) { (void)outcome; }
 };
 
+// A number of a method's own, declared by the method: the parameter table adds a row for
+// it (command-line option, window field, Python keyword, a "name value" line in param.txt
+// when it differs from its default), and ReconstructionOptions::values carries it by name.
+struct MethodParam {
+  const char* name;         // "iterations": the name in param.txt and the printed set
+  const char* flag;         // "--iterations"
+  const char* label;        // how messages name it: "iteration cap"
+  const char* typeName;     // the shape of the value in the help: "N", "FLOAT"
+  const char* help;         // what it means
+  const char* defaultText;  // its default as typed: "60"
+  bool whole = false;       // a 32-bit whole number (else any finite number in range)
+  double minimum = 0.0;     // the range, the lower end excluded when minimumExcluded
+  double maximum = 0.0;
+  bool minimumExcluded = false;
+
+  double DefaultValue() const;
+  // Its value in the options, or its default when the options do not hold it.
+  double In(const ReconstructionOptions& options) const;
+};
+
 class ReconstructionMethod {
  public:
   virtual ~ReconstructionMethod() = default;
-  // How many frames (0 .. FrameCount - 1) it reconstructs from when lrCount frames were asked for.
   // The word that names it in param.txt, on the command line, in the window and in Python.
   virtual std::string Word() const = 0;
+  // Its own parameters, in the order the table lists them (after the common ones).
+  virtual std::vector<MethodParam> Params() const { return {}; }
+  // How many frames (0 .. FrameCount - 1) it reconstructs from when lrCount frames were asked for.
   virtual int FrameCount(int lrCount) const = 0;
   // The registration this method wants its frames registered with: true adds the direct
   // photometric refinement of every homography after the classic search.
   virtual bool RefinesRegistrationDirectly() const { return false; }
+  // What a progress line says of step `step` of colour band `band`, as Progress reports
+  // them: "luma band, iteration 3 of at most 60".
+  virtual std::string StepText(int band, int step, const ReconstructionOptions& options) const;
   // Rules of its own on the options, beyond ReconstructionOptions::Check (lumet::OptionError).
   virtual void CheckOptions(const ReconstructionOptions& options) const = 0;
   // The most bytes Reconstruct holds on grid beside its input frames, the estimate
@@ -118,7 +143,8 @@ class ReconstructionMethod {
 // starts (the registry is not locked).
 const std::vector<const ReconstructionMethod*>& ReconstructionMethods();
 // Adds a method (one object for the life of the program) and returns its value; a word
-// already taken is refused (lumet::Error).
+// already taken, or a parameter name another method or the common table uses with another
+// meaning, is refused (lumet::Error).
 Method RegisterReconstructionMethod(const ReconstructionMethod& method);
 // The method of a value (lumet::Error for one no method has).
 const ReconstructionMethod& ReconstructionMethodFor(Method method);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
+#include <string>
 
 #include "numeric/roi_rect.h"
 #include "reconstruction/hr_geometry.h"
@@ -12,13 +14,6 @@ namespace lumet {
 // A reconstruction method: the built-in two, and any registered after them
 // (RegisterReconstructionMethod, reconstruction_method.h).
 enum class Method { Classic, Enhanced };
-
-// The enhanced method's iteration cap per colour band and the relative change (RMS step
-// over RMS estimate) below which a band stops, by default.
-inline constexpr int kEnhancedMaxIterations = 60;
-inline constexpr double kEnhancedTolerance = 1.0e-4;
-// Accepted ranges of the two, refused outside with an error naming them.
-inline constexpr int kEnhancedIterationLimit = 100000;
 
 // What a reconstruction is told besides its frames. Check() refuses what the method cannot
 // run with (lumet::OptionError naming the field); the parameter layer maps its values here.
@@ -38,8 +33,9 @@ struct ReconstructionOptions {
   double alpha = 0.7;      // regulariser decay over shift distance
   double beta = 1.0;       // gradient scale (enhanced: first trial step, times the quasi-Newton step)
   double lambda = 0.003;   // regulariser weight
-  int iterations = kEnhancedMaxIterations;  // enhanced: cap per colour band
-  double tolerance = kEnhancedTolerance;    // enhanced: stop on a smaller relative change
+  // The method's own parameters by name (ReconstructionMethod::Params); one left out
+  // takes its default.
+  std::map<std::string, double> values;
   // Bytes a method may hold beside its input frames (the enhanced method solves in tiles
   // to stay within it); not checked here: WorkingBytes tells the caller what a run needs.
   size_t memoryLimit = static_cast<size_t>(-1);

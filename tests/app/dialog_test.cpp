@@ -204,7 +204,7 @@ class DialogTest : public QObject {
         QFAIL(name);
       } catch (const ParamError& error) {
         QCOMPARE(error.Row(), FindParam(name));
-        const int control = ControlsOf(kParams[error.Row()])[static_cast<size_t>(error.Part())];
+        const int control = ControlsOf(ParamRows()[error.Row()])[static_cast<size_t>(error.Part())];
         QCOMPARE(control, id);
         QVERIFY(dialog.findChild<QWidget*>(QString::number(control)) != nullptr);
       }

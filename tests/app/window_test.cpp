@@ -436,7 +436,7 @@ class WindowTest : public QObject {
   void FieldsExplainThemselvesFromTheParameterTable() {
     OpenWindow w;
     int fields = 0;
-    for (const ParamDescription& row : kParams) {
+    for (const ParamDescription& row : ParamRows()) {
       for (size_t part = 0; part < ControlsOf(row).size(); ++part) {
         if (ControlsOf(row)[part] == 0) continue;
         QWidget* field = w.Dialog().findChild<QWidget*>(QString::number(ControlsOf(row)[part]));
@@ -452,7 +452,7 @@ class WindowTest : public QObject {
     QVERIFY(FieldToolTip(1017).contains(QStringLiteral("Default: 100.")));  // the ROI's y
     QVERIFY(FieldToolTip(1022).contains(QStringLiteral("Default: 25.")));   // RANSAC's N
     QVERIFY(w.Dialog().findChild<QWidget*>(QStringLiteral("1012"))->toolTip().contains(
-        QString::fromStdString(ParamRangeText(kParams[FindParam("scale")]))));
+        QString::fromStdString(ParamRangeText(ParamRows()[FindParam("scale")]))));
     // Labels a newcomer reads; the commands have keys and the save dialog names the result.
     for (const char* jargon : {"LR num", "SAD size", "Registration LR Frames", "Init params"}) {
       for (QWidget* widget : w.Dialog().findChildren<QWidget*>()) {

@@ -185,7 +185,7 @@ TEST(LibraryReconstruct, FramesOfTheRegistrationByDefaultAsTheMethodTakesThem) {
   // The classic method leaves out the last registered frame; the enhanced one holds it out.
   EXPECT_EQ(Reconstruct(sequence, registration, 0, {}, settings).outcome.frames, (std::vector<int>{0, 1, 2, 3}));
   settings.method = "enhanced";
-  settings.iterations = 3;
+  settings.methodParams["iterations"] = 3;
   EXPECT_EQ(Reconstruct(sequence, registration, 0, {}, settings).outcome.frames, (std::vector<int>{0, 1, 2, 3, 4}));
 }
 
@@ -241,6 +241,14 @@ TEST(LibraryErrors, NameTheValueOrTheFrameAtFault) {
   Settings huge = SmallSettings();
   huge.memoryLimit = 1 << 20;
   EXPECT_NE(message([&] { Reconstruct(sequence, registration, 0, {1}, huge); }).find("HR grid"), std::string::npos);
+  // A method's own parameter out of its range, and one no method declares.
+  Settings capped = SmallSettings();
+  capped.methodParams["iterations"] = 0.5;
+  EXPECT_NE(message([&] { Register(sequence, 0, {1}, capped); }).find("iteration cap 0.5 is out of range"),
+            std::string::npos);
+  capped.methodParams = {{"iteration", 5}};
+  EXPECT_NE(message([&] { Register(sequence, 0, {1}, capped); }).find("no method has a parameter called \"iteration\""),
+            std::string::npos);
 }
 
 TEST(LibraryObserver, CancelsAndShowsPicturesOfTheGrid) {
@@ -287,6 +295,17 @@ TEST(LibraryFrames, EstimateCutAsTheResultFilesHoldItAndWrittenAndReadBack) {
 TEST(LibraryVersion, IsTheOneBuiltAgainst) {
   EXPECT_STREQ(Version(), LUMET_VERSION);
   EXPECT_EQ(Methods(), (std::vector<std::string>{"classic", "enhanced"}));
+  // The enhanced method's own parameters, with their defaults in every Settings.
+  EXPECT_TRUE(MethodParameters("classic").empty());
+  const std::vector<MethodParameter> own = MethodParameters("enhanced");
+  ASSERT_EQ(own.size(), 2u);
+  EXPECT_EQ(own[0].name, "iterations");
+  EXPECT_TRUE(own[0].whole);
+  EXPECT_EQ(own[0].defaultValue, 60);
+  EXPECT_EQ(own[1].name, "tolerance");
+  EXPECT_EQ(own[1].defaultValue, 1e-4);
+  EXPECT_EQ(Settings().methodParams, (std::map<std::string, double>{{"iterations", 60}, {"tolerance", 1e-4}}));
+  EXPECT_THROW(MethodParameters("bicubic"), Error);
 }
 
 }  // namespace

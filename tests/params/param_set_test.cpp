@@ -38,7 +38,7 @@ ParamSet OtherParams() {
       {"searchArea", "24"},              {"startIndex", "7"},      {"method", "enhanced"},
       {"iterations", "25"},              {"tolerance", "0.002"}};
   ParamSet p = InitParams();
-  for (const auto& [name, text] : values) EXPECT_EQ(SetParamFromText(kParams[FindParam(name)], text, p), "") << name;
+  for (const auto& [name, text] : values) EXPECT_EQ(SetParamFromText(ParamRows()[FindParam(name)], text, p), "") << name;
   return p;
 }
 
@@ -55,8 +55,8 @@ void ExpectRefused(const std::function<void()>& action, const std::vector<std::s
 
 TEST(ParamDescriptionTest, RowsCoverTheSeventeenLinesOnceAndTheirDefaultsAreTheStandardFile) {
   std::vector<int> owner(18, -1);
-  for (size_t i = 0; i < kParamCount; ++i) {
-    const ParamDescription& d = kParams[i];
+  for (size_t i = 0; i < ParamRows().size(); ++i) {
+    const ParamDescription& d = ParamRows()[i];
     SCOPED_TRACE(d.name);
     EXPECT_EQ(FindParam(d.name), i);
     const int parts = d.kind == ParamKind::Roi ? 4 : d.kind == ParamKind::Ransac ? 2 : 1;
@@ -66,8 +66,8 @@ TEST(ParamDescriptionTest, RowsCoverTheSeventeenLinesOnceAndTheirDefaultsAreTheS
       owner[static_cast<size_t>(d.line + k)] = static_cast<int>(i);
     }
     for (size_t j = 0; j < i; ++j) {
-      EXPECT_STRNE(d.flag, kParams[j].flag);
-      EXPECT_STRNE(d.label, kParams[j].label);
+      EXPECT_STRNE(d.flag, ParamRows()[j].flag);
+      EXPECT_STRNE(d.label, ParamRows()[j].label);
     }
     EXPECT_EQ(ParamValueText(d, InitParams()), d.defaultText);
   }
@@ -83,7 +83,7 @@ TEST(ParamFileTest, EveryValueRoundTripsAndLaterValuesAreWrittenOnlyWhenNotDefau
   const ParamSet other = OtherParams();
   ASSERT_NO_THROW(CheckParams(other));
   // One row changed at a time: its value comes back, and only a later row adds a line.
-  for (const ParamDescription& d : kParams) {
+  for (const ParamDescription& d : ParamRows()) {
     SCOPED_TRACE(d.name);
     ParamSet changed = InitParams();
     ASSERT_EQ(SetParamFromText(d, ParamValueText(d, other), changed), "");
@@ -281,7 +281,7 @@ TEST(ParamCheckTest, EveryValueOutsideItsRangeIsRefusedNamingItsLabelAndRange) {
     SCOPED_TRACE(std::string(name) + " " + text);
     ParamSet p = InitParams();
     try {
-      ASSERT_EQ(SetParamFromText(kParams[FindParam(name)], text, p), "");
+      ASSERT_EQ(SetParamFromText(ParamRows()[FindParam(name)], text, p), "");
     } catch (const ParamError& e) {  // beyond 32 bits: refused while reading, in the same words
       for (const std::string& t : expected) EXPECT_NE(std::string(e.what()).find(t), std::string::npos) << e.what();
       continue;
@@ -293,7 +293,7 @@ TEST(ParamCheckTest, EveryValueOutsideItsRangeIsRefusedNamingItsLabelAndRange) {
            {"ransac", "40/31"}, {"ransac", "5/5"}, {"psfSigma", "2"}, {"sadSize", "0"}, {"roi", "0,0,32768,32768"}}) {
     SCOPED_TRACE(std::string(name) + " " + text);
     ParamSet p = InitParams();
-    ASSERT_EQ(SetParamFromText(kParams[FindParam(name)], text, p), "");
+    ASSERT_EQ(SetParamFromText(ParamRows()[FindParam(name)], text, p), "");
     EXPECT_NO_THROW(CheckParams(p));
   }
 }

@@ -455,7 +455,7 @@ def test_signatures_show_the_keywords_and_their_defaults(chart):
 
 def test_stub_matches_the_signatures():
     import ast
-    stub = os.path.join(os.path.dirname(__file__), "..", "..", "src", "python", "lumet.pyi")
+    stub = os.path.join(os.path.dirname(lumet.__file__), "lumet.pyi")
     with open(stub, encoding="utf-8") as f:
         tree = ast.parse(f.read())
     declared = {node.name: node for node in tree.body if isinstance(node, ast.FunctionDef)}

@@ -1,4 +1,4 @@
-#include "reconstruction/classic_bands.h"
+#include "reconstruction/classic/bands.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include "reconstruction/median_estimate.h"
 #include "reconstruction/psf_kernel.h"
 #include "reconstruction/reconstruction_method.h"
-#include "reconstruction/robust_btv.h"
+#include "reconstruction/classic/robust_btv.h"
 #include "support/test_images.h"
 #include "util/parallel.h"
 

@@ -8,7 +8,7 @@
 #include "numeric/projection.h"
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/reconstruction_method.h"
-#include "reconstruction/robust_btv.h"
+#include "reconstruction/classic/robust_btv.h"
 #include "support/test_images.h"
 #include "util/option_error.h"
 
@@ -21,7 +21,7 @@ ReconstructionOptions SmallOptions(Method method) {
   o.roi = RoiRect{12, 12, 20, 20};
   o.scale = 3.0;
   o.psfSigma = 0.4;
-  o.iterations = 3;
+  o.values["iterations"] = 3;
   return o;
 }
 

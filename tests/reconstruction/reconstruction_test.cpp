@@ -12,7 +12,7 @@
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/median_estimate.h"
 #include "reconstruction/psf_kernel.h"
-#include "reconstruction/robust_btv.h"
+#include "reconstruction/classic/robust_btv.h"
 #include "support/simd_variants.h"
 #include "support/test_images.h"
 #include "util/error.h"

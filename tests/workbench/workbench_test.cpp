@@ -15,7 +15,7 @@
 #include "numeric/projection.h"
 #include "numeric/random.h"
 #include "params/algorithm_options.h"
-#include "reconstruction/robust_btv.h"
+#include "reconstruction/classic/robust_btv.h"
 #include "registration/frame_registration.h"
 #include "util/parallel.h"
 #include "support/expect_error.h"
@@ -443,7 +443,7 @@ TEST_F(RegistrationCommandTest, TheStagesOverFramesInMemoryGiveTheCommandsFilesA
   for (int k = 2; k <= 3; ++k) WriteBlobFrame(k, {0.3 * k, -0.2 * k, 0.0});
   bench_.params.scale = 3.0;
   bench_.params.psfSigma = 0.4;
-  bench_.params.iterations = 5;
+  bench_.params.methodValues["iterations"] = 5;
   auto images = std::make_shared<std::vector<ColorGrayImage>>(4);
   for (int k = 0; k <= 3; ++k) BmpFile::ReadFrame(Format("./images/lr-%d.bmp", k), (*images)[static_cast<size_t>(k)]);
   for (const char* method : {"classic", "enhanced"}) {

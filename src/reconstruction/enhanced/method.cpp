@@ -14,9 +14,19 @@ namespace lumet {
 
 namespace {
 
+// Its own parameters: how long each band may run.
+constexpr MethodParam kIterations{.name = "iterations", .flag = "--iterations", .label = "iteration cap",
+                                  .typeName = "N", .help = "enhanced method: iteration cap per colour band",
+                                  .defaultText = "60", .whole = true, .minimum = 1,
+                                  .maximum = kEnhancedIterationLimit};
+constexpr MethodParam kTolerance{.name = "tolerance", .flag = "--tolerance", .label = "tolerance", .typeName = "FLOAT",
+                                 .help = "enhanced method: a band stops when an iteration changes the estimate by "
+                                         "less than this share of it",
+                                 .defaultText = "0.0001", .minimum = 0, .maximum = 1};
+
 EnhancedSettings SettingsOf(const ReconstructionOptions& o) {
   return {.psfSigma = o.psfSigma, .alpha = o.alpha, .beta = o.beta, .lambda = o.lambda,
-          .maxIterations = o.iterations, .tolerance = o.tolerance};
+          .maxIterations = static_cast<int>(kIterations.In(o)), .tolerance = kTolerance.In(o)};
 }
 
 // Frames below this share of agreeing pixels are named in a warning.
@@ -112,6 +122,15 @@ int TileSide(const ReconstructionOptions& options, const HrGeometry& grid) {
 class Enhanced final : public ReconstructionMethod {
  public:
   std::string Word() const override { return "enhanced"; }
+  std::vector<MethodParam> Params() const override { return {kIterations, kTolerance}; }
+
+  // It solves luma and two colour differences in the bands' places, counts its iterations
+  // from 1 and may stop before the cap.
+  std::string StepText(int band, int step, const ReconstructionOptions& options) const override {
+    static const char* const kBands[3] = {"red colour difference", "luma", "blue colour difference"};
+    return Format("%s band, iteration %d of at most %d", kBands[band == 0 ? 0 : band == 1 ? 1 : 2], step,
+                  static_cast<int>(kIterations.In(options)));
+  }
   int FrameCount(int lrCount) const override { return lrCount + 1; }
   // Its frames are registered with the direct refinement on the pixels themselves.
   bool RefinesRegistrationDirectly() const override { return true; }

@@ -12,6 +12,12 @@
 
 namespace lumet {
 
+// The iteration cap per colour band and the relative change (RMS step over RMS estimate)
+// below which a band stops, by default; the cap's largest accepted value.
+inline constexpr int kEnhancedMaxIterations = 60;
+inline constexpr double kEnhancedTolerance = 1.0e-4;
+inline constexpr int kEnhancedIterationLimit = 100000;
+
 // What the enhanced reconstruction needs besides the frames.
 struct EnhancedSettings {
   double psfSigma = 0.6;

@@ -1,4 +1,4 @@
-#include "reconstruction/classic_bands.h"
+#include "reconstruction/classic/bands.h"
 
 #include <algorithm>
 #include <cstdint>

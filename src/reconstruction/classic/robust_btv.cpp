@@ -1,4 +1,4 @@
-#include "reconstruction/robust_btv.h"
+#include "reconstruction/classic/robust_btv.h"
 
 #include <immintrin.h>
 

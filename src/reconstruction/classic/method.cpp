@@ -1,12 +1,13 @@
 #include <utility>
 #include <vector>
 
-#include "reconstruction/classic_bands.h"
+#include "reconstruction/classic/bands.h"
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/median_estimate.h"
 #include "reconstruction/psf_kernel.h"
 #include "reconstruction/reconstruction_method.h"
-#include "reconstruction/robust_btv.h"
+#include "reconstruction/classic/robust_btv.h"
+#include "util/text_format.h"
 
 namespace lumet {
 
@@ -18,6 +19,11 @@ class Classic final : public ReconstructionMethod {
  public:
   std::string Word() const override { return "classic"; }
   int FrameCount(int lrCount) const override { return lrCount; }
+
+  std::string StepText(int band, int step, const ReconstructionOptions&) const override {
+    static const char* const kBands[3] = {"red", "green", "blue"};
+    return Format("%s band, step %d of %d", kBands[band == 0 ? 0 : band == 1 ? 1 : 2], step + 1, kBtvStepsPerBand);
+  }
 
   void CheckOptions(const ReconstructionOptions&) const override {}
 

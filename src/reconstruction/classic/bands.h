@@ -7,7 +7,7 @@
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
 #include "reconstruction/hr_geometry.h"
-#include "reconstruction/robust_btv.h"
+#include "reconstruction/classic/robust_btv.h"
 
 namespace lumet {
 
