@@ -198,6 +198,7 @@ void Batch::Report(size_t index) {
   const JobOutcome& o = *outcomes_[index];
   if (settings_.summaryToStdout) {
     std::printf("%s\n", FormatSummaryLine(job, o).c_str());
+    if (!settings_.summaryShared.empty()) PutSummaryLine(settings_.summaryShared, job.line, FormatSummaryLine(job, o));
   } else if (o.outcome == "skipped") {
     std::printf("line %d %s: skipped, its results are up to date\n", job.line, job.folder.c_str());
   } else if (o.outcome == "done") {

@@ -18,6 +18,7 @@ struct BatchSettings {
   int threadsPerJob = 0;     // --threads given to a run whose line names none (0: every core)
   std::string summaryPath;   // rewritten after every job; "" for none
   bool summaryToStdout = false;  // print each job's summary line instead of a progress line
+  std::string summaryShared;     // with summaryToStdout: also put the line into this summary (PutSummaryLine)
 };
 
 // The exit status: 0 when every job is done or skipped, 1 when one failed (the failures

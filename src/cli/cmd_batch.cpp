@@ -5,15 +5,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <regex>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/batch_runner.h"
 #include "cli/cli_commands.h"
 #include "util/error.h"
+#include "util/parallel.h"
 #include "workbench/batch.h"
 
 namespace lumet::cli {
@@ -27,7 +28,17 @@ struct BatchOptions {
   int job = 0;
   std::string emit;
   std::string summary;
+  SlurmSettings slurm;
 };
+
+// A value written into the Slurm script as it stands: only the shapes Slurm reads.
+CLI::Validator SlurmWord(const std::string& what, const std::string& pattern) {
+  return CLI::Validator(
+      [what, pattern](std::string& value) {
+        return std::regex_match(value, std::regex(pattern)) ? std::string() : value + " is not " + what;
+      },
+      "");
+}
 
 std::string ProgramPath() {
   char path[4096];
@@ -70,12 +81,17 @@ int RunBatchCommand(const BatchOptions& o) {
   std::vector<BatchJob> jobs = ReadBatchManifest(o.manifest);
   CheckJobOptions(o.manifest, jobs);
   const std::string program = ProgramPath();
+  const std::string summary = o.summary.empty() ? o.manifest + ".summary.jsonl" : o.summary;
+  // Each of --jobs jobs at once gets its share of the CPUs this process may use.
+  const int threads = o.threads != 0 ? o.threads : std::max(1, UsableCpus() / o.jobs);
   if (o.emit == "parallel") {
-    std::fputs(EmitParallelJobs(program, o.manifest, jobs).c_str(), stdout);
+    std::fputs(EmitParallelJobs(program, o.manifest, jobs, threads).c_str(), stdout);
     return kExitOk;
   }
   if (o.emit == "slurm") {
-    std::fputs(EmitSlurmScript(program, o.manifest, jobs).c_str(), stdout);
+    SlurmSettings slurm = o.slurm;
+    slurm.summary = summary;
+    std::fputs(EmitSlurmScript(program, o.manifest, jobs, slurm).c_str(), stdout);
     return kExitOk;
   }
   BatchSettings settings;
@@ -86,12 +102,12 @@ int RunBatchCommand(const BatchOptions& o) {
     if (it == jobs.end()) throw Error(o.manifest + " line " + std::to_string(o.job) + " is not a job");
     jobs = {*it};
     settings.summaryToStdout = true;
+    settings.summaryShared = o.summary;
     settings.threadsPerJob = o.threads;
   } else {
     settings.maxJobs = o.jobs;
-    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    settings.threadsPerJob = o.threads != 0 ? o.threads : std::max(1, cores / o.jobs);
-    settings.summaryPath = o.summary.empty() ? o.manifest + ".summary.jsonl" : o.summary;
+    settings.threadsPerJob = threads;
+    settings.summaryPath = summary;
   }
   return RunBatch(jobs, settings);
 }
@@ -117,13 +133,34 @@ void AddBatchCommand(CLI::App& app, CommandSlot& slot) {
                    "for every N")
       ->type_name("N")
       ->check(CLI::Range(0, 1024));
-  command->add_option("--summary", o->summary, "JSON-lines summary, one line a job (default MANIFEST.summary.jsonl)")
+  command
+      ->add_option("--summary", o->summary,
+                   "JSON-lines summary, one line a job (default MANIFEST.summary.jsonl); with --job, the line is also "
+                   "put into FILE, replacing that job's earlier one, safely from many tasks at once")
       ->type_name("FILE");
   command
       ->add_option("--emit", o->emit,
                    "print the jobs instead of running them: a job list for GNU parallel, or a Slurm array script")
       ->type_name("parallel|slurm")
       ->check(CLI::IsMember({"parallel", "slurm"}));
+  command->add_option("--cpus-per-task", o->slurm.cpusPerTask, "--emit slurm: CPUs each task asks for (its threads)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 1024))
+      ->capture_default_str();
+  command->add_option("--mem", o->slurm.memory, "--emit slurm: memory each task asks for (Slurm's form: 4G, 500M)")
+      ->type_name("SIZE")
+      ->check(SlurmWord("a size such as 4G or 500M", "[0-9]+[KMGT]?"))
+      ->capture_default_str();
+  command->add_option("--time", o->slurm.time, "--emit slurm: time limit of each task (Slurm's form: 01:00:00, 2-00:00:00)")
+      ->type_name("TIME")
+      ->check(SlurmWord("a time such as 01:00:00, 30 or 2-12:00:00", "([0-9]+-)?[0-9]+(:[0-9]{2}){0,2}"))
+      ->capture_default_str();
+  command->add_option("--array-max", o->slurm.arrayMax,
+                      "--emit slurm: the largest array the site allows (its MaxArraySize); more jobs are submitted as "
+                      "several arrays")
+      ->type_name("N")
+      ->check(CLI::Range(1, 100000000))
+      ->capture_default_str();
   command->add_option("--job", o->job, "run only the job of manifest line L and print its summary line (GNU parallel)")
       ->type_name("L")
       ->check(CLI::Range(1, 100000000));

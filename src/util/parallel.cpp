@@ -232,6 +232,8 @@ Pool* pool = nullptr;
 
 }  // namespace
 
+int UsableCpus() { return MachineThreads(); }
+
 void SetThreadCount(int threads) { requestedThreads.store(std::max(threads, 0)); }
 
 int ThreadCount() {

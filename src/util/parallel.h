@@ -15,6 +15,9 @@ inline constexpr long kMinParallelWork = 50000;
 // either path whatever the size, so a changed threshold cannot silently stop testing one.
 enum class ParallelMode { Auto, ForceParallel, ForceSerial };
 
+// The CPUs this process may run on (its affinity: taskset, a cluster allocation), at least 1.
+int UsableCpus();
+
 // Threads used by ParallelFor, the caller included: 0 means every core of the machine
 // (the default). Not a parameter of the result: every count gives identical files.
 void SetThreadCount(int threads);

@@ -7,6 +7,15 @@
 #include <map>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/input_file.h"
 #include "util/text_format.h"
@@ -19,6 +28,7 @@ namespace {
 
 constexpr size_t kMaxManifestBytes = size_t{16} << 20;
 constexpr size_t kMaxStampBytes = size_t{16} << 20;
+constexpr size_t kMaxSummaryBytes = size_t{256} << 20;
 constexpr const char* kStampHeader = "lumet batch stamp 1";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -39,11 +49,6 @@ std::string JoinedArgs(const std::vector<std::string>& args) {
     joined += ShellQuote(a);
   }
   return joined;
-}
-
-bool NamesThreads(const std::vector<std::string>& args) {
-  return std::any_of(args.begin(), args.end(),
-                     [](const std::string& a) { return a == "--threads" || a.rfind("--threads=", 0) == 0; });
 }
 
 // The modification time of folder/name; false when the file does not exist.
@@ -136,23 +141,8 @@ std::string ShellQuote(const std::string& word) {
 }
 
 std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          out += Format("\\u%04x", static_cast<unsigned>(c));
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
+  // Bytes that are no UTF-8 (a folder named in Latin-1) become U+FFFD: every line stays JSON.
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string FormatRunRecord(const RunRecord& record) {
@@ -218,51 +208,100 @@ bool JobIsUpToDate(const BatchJob& job, RunRecord& record, std::string& why) {
 }
 
 std::string FormatSummaryLine(const BatchJob& job, const JobOutcome& outcome) {
-  std::string files;
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
   for (const std::string& name : outcome.record.written) {
-    if (!files.empty()) files += ',';
-    files += JsonString((fs::path(job.folder) / name).lexically_normal().string());
+    files.push_back((fs::path(job.folder) / name).lexically_normal().string());
   }
-  const std::string log = (fs::path(job.folder) / kBatchLogName).string();
-  return "{\"line\":" + std::to_string(job.line) + ",\"folder\":" + JsonString(job.folder) +
-         ",\"outcome\":" + JsonString(outcome.outcome) + ",\"exit\":" + std::to_string(outcome.exitStatus) +
-         ",\"started\":" + JsonString(IsoTime(outcome.startedAt)) +
-         ",\"finished\":" + JsonString(IsoTime(outcome.startedAt + outcome.seconds)) +
-         ",\"seconds\":" + Format("%.3f", outcome.seconds) + ",\"log\":" + JsonString(log) +
-         ",\"error\":" + JsonString(outcome.error) + ",\"files\":[" + files + "]}";
+  const nlohmann::ordered_json line = {
+      {"line", job.line},
+      {"folder", job.folder},
+      {"outcome", outcome.outcome},
+      {"exit", outcome.exitStatus},
+      {"started", IsoTime(outcome.startedAt)},
+      {"finished", IsoTime(outcome.startedAt + outcome.seconds)},
+      {"seconds", std::round(outcome.seconds * 1000.0) / 1000.0},
+      {"log", (fs::path(job.folder) / kBatchLogName).string()},
+      {"error", outcome.error},
+      {"files", files}};
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+void PutSummaryLine(const std::string& path, int manifestLine, const std::string& summaryLine) {
+  // Concurrent tasks take turns on a lock file beside the summary; a line of the same
+  // manifest line (a task run again) is replaced, the others kept in their order.
+  const std::string lockPath = path + ".lock";
+  const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock < 0) throw Error("cannot open the summary's lock " + lockPath + ": " + std::strerror(errno));
+  while (::flock(lock, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      ::close(lock);
+      throw Error("cannot lock the summary " + path + ": " + std::strerror(errno));
+    }
+  }
+  try {
+    std::string kept;
+    std::error_code error;
+    if (fs::exists(path, error)) {
+      std::istringstream in(ReadWholeFile(path, kMaxSummaryBytes));
+      const std::string mine = "{\"line\":" + std::to_string(manifestLine) + ",";
+      for (std::string row; std::getline(in, row);) {
+        if (!row.empty() && row.rfind(mine, 0) != 0) kept += row + "\n";
+      }
+    }
+    WriteFileAtomically(path, kept + summaryLine + "\n");
+  } catch (...) {
+    ::close(lock);
+    throw;
+  }
+  ::close(lock);
 }
 
 std::string EmitParallelJobs(const std::string& program, const std::string& manifest,
-                             const std::vector<BatchJob>& jobs) {
+                             const std::vector<BatchJob>& jobs, int threads) {
   const std::string absolute = fs::absolute(fs::path(manifest)).lexically_normal().string();
   std::string text;
   for (const BatchJob& job : jobs) {
-    text += ShellQuote(program) + " batch " + ShellQuote(absolute) + " --job " + std::to_string(job.line) + "\n";
+    text += ShellQuote(program) + " batch " + ShellQuote(absolute) + " --job " + std::to_string(job.line) +
+            " --threads " + std::to_string(threads) + "\n";
   }
   return text;
 }
 
 std::string EmitSlurmScript(const std::string& program, const std::string& manifest,
-                            const std::vector<BatchJob>& jobs) {
+                            const std::vector<BatchJob>& jobs, const SlurmSettings& slurm) {
   const fs::path absolute = fs::absolute(fs::path(manifest)).lexically_normal();
   const std::string logs = (absolute.parent_path() / "lumet-%A_%a.log").string();
-  std::string text = "#!/bin/bash\n# Lumet batch " + absolute.string() + ": one array task a folder.\n" +
-                     "#SBATCH --job-name=lumet-batch\n#SBATCH --array=0-" + std::to_string(jobs.size() - 1) +
-                     "\n#SBATCH --output=" + logs + "\n#SBATCH --error=" + logs +
-                     "\nset -euo pipefail\ncase \"${SLURM_ARRAY_TASK_ID:?submit this script with sbatch}\" in\n";
-  for (size_t task = 0; task < jobs.size(); ++task) {
-    const BatchJob& job = jobs[task];
-    std::string args = JoinedArgs(job.args);
-    // Each task computes with the cores Slurm gave it, unless the line says otherwise.
-    if (!NamesThreads(job.args)) {
-      if (!args.empty()) args += ' ';
-      args += "--threads \"${SLURM_CPUS_PER_TASK:-0}\"";
-    }
-    text += "  " + std::to_string(task) + ") folder=" + ShellQuote(job.folder) + "; set -- " + args + " ;;  # line " +
-            std::to_string(job.line) + "\n";
+  const std::string summary = fs::absolute(fs::path(slurm.summary)).lexically_normal().string();
+  const size_t count = jobs.size();
+  const size_t arrayMax = static_cast<size_t>(std::max(1, slurm.arrayMax));
+  const size_t arrays = (count + arrayMax - 1) / arrayMax;
+  std::string text = "#!/bin/bash\n# Lumet batch " + absolute.string() + ": " + std::to_string(count) +
+                     " jobs, one array task each, skipping those whose results are up to date.\n";
+  text += arrays == 1 ? "# Submit with: sbatch THIS-SCRIPT (or bash THIS-SCRIPT, which calls sbatch).\n"
+                      : "# Submit with: bash THIS-SCRIPT, which submits " + std::to_string(arrays) +
+                            " arrays of at most " + std::to_string(arrayMax) + " tasks.\n";
+  text += "#SBATCH --job-name=lumet-batch\n";
+  if (arrays == 1) text += "#SBATCH --array=0-" + std::to_string(count - 1) + "\n";
+  text += "#SBATCH --cpus-per-task=" + std::to_string(slurm.cpusPerTask) + "\n#SBATCH --mem=" + slurm.memory +
+          "\n#SBATCH --time=" + slurm.time + "\n#SBATCH --output=" + logs + "\n#SBATCH --error=" + logs +
+          "\nset -euo pipefail\n";
+  // Outside a task the script submits itself, one array per share of the jobs.
+  text += "if [ -z \"${SLURM_ARRAY_TASK_ID:-}\" ]; then\n";
+  for (size_t a = 0; a < arrays; ++a) {
+    const size_t first = a * arrayMax;
+    const size_t size = std::min(arrayMax, count - first);
+    text += "  sbatch --array=0-" + std::to_string(size - 1) + " --export=ALL,LUMET_TASK_OFFSET=" +
+            std::to_string(first) + " \"$0\"\n";
   }
-  text += "  *) echo \"lumet batch: no job for array task $SLURM_ARRAY_TASK_ID\" >&2; exit 2 ;;\nesac\n";
-  text += "exec srun " + ShellQuote(program) + " -C \"$folder\" run \"$@\"\n";
+  text += "  exit 0\nfi\ntask=$((SLURM_ARRAY_TASK_ID + ${LUMET_TASK_OFFSET:-0}))\ncase \"$task\" in\n";
+  for (size_t task = 0; task < count; ++task) {
+    text += "  " + std::to_string(task) + ") line=" + std::to_string(jobs[task].line) + " ;;  # " +
+            ShellQuote(jobs[task].folder) + "\n";
+  }
+  text += "  *) echo \"lumet batch: no job for array task $task\" >&2; exit 2 ;;\nesac\n";
+  // Each task computes with the CPUs Slurm gave it, unless its line says otherwise.
+  text += "exec srun " + ShellQuote(program) + " batch " + ShellQuote(absolute.string()) +
+          " --job \"$line\" --summary " + ShellQuote(summary) + " --threads \"${SLURM_CPUS_PER_TASK:-0}\"\n";
   return text;
 }
 

@@ -29,7 +29,8 @@ std::vector<BatchJob> ReadBatchManifest(const std::string& path);
 // A word quoted for a POSIX shell, left bare when it holds only safe characters.
 std::string ShellQuote(const std::string& word);
 
-// A JSON string literal of text (UTF-8 passed through, control characters escaped).
+// A JSON string literal of text (UTF-8 passed through, control characters escaped, bytes
+// that are no UTF-8 replaced by U+FFFD).
 std::string JsonString(const std::string& text);
 
 // The files a finished run read and wrote, as it names them (relative to its folder).
@@ -69,14 +70,30 @@ struct JobOutcome {
 // ISO 8601), seconds, log, error, and the files written.
 std::string FormatSummaryLine(const BatchJob& job, const JobOutcome& outcome);
 
-// The job list for GNU parallel: one command a line, each running one job of the manifest
-// (skipping it when up to date) and printing its summary line.
-std::string EmitParallelJobs(const std::string& program, const std::string& manifest,
-                             const std::vector<BatchJob>& jobs);
+// Puts a job's summary line into the summary at path, replacing an earlier line of the same
+// manifest line, under a lock so that the tasks of an array can do so at once.
+void PutSummaryLine(const std::string& path, int manifestLine, const std::string& summaryLine);
 
-// A Slurm array script: one array task a job, each one `srun PROGRAM -C FOLDER run OPTIONS`,
-// its log lumet-<job>_<task>.log beside the manifest.
+// The job list for GNU parallel: one command a line, each running one job of the manifest
+// (skipping it when up to date) with `threads` threads (unless its line names them) and
+// printing its summary line.
+std::string EmitParallelJobs(const std::string& program, const std::string& manifest,
+                             const std::vector<BatchJob>& jobs, int threads);
+
+// What a Slurm array's tasks ask for, and where they put their summary lines.
+struct SlurmSettings {
+  int cpusPerTask = 2;
+  std::string memory = "4G";
+  std::string time = "01:00:00";
+  int arrayMax = 1000;  // the largest array the site allows; more jobs are split into arrays
+  std::string summary;  // the summary file every task puts its line into
+};
+
+// A Slurm array script: one array task a job, each one `srun PROGRAM batch MANIFEST --job L`
+// (skipping an up-to-date job, stamping and putting its line into the summary), its log
+// lumet-<job>_<task>.log beside the manifest. Run with bash it submits itself, one array
+// per arrayMax jobs.
 std::string EmitSlurmScript(const std::string& program, const std::string& manifest,
-                            const std::vector<BatchJob>& jobs);
+                            const std::vector<BatchJob>& jobs, const SlurmSettings& slurm);
 
 }  // namespace lumet

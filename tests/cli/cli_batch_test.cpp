@@ -151,44 +151,70 @@ TEST(CliBatch, GnuParallelRunsTheJobListAndResumesAfterAnInterrupt) {
   ExpectSameAsSingleRuns(tmp.Path());
 }
 
-TEST(CliBatch, TheSlurmScriptMapsEachArrayTaskToItsFolderAndRuns) {
+TEST(CliBatch, ASlurmArraySubmittedTwiceRunsEachJobOnce) {
   TempFolder tmp;
   const fs::path root = tmp.Path();
-  for (const char* name : {"a", "b c"}) ASSERT_EQ(RunCli(std::string("synth '") + name + "' --lr-count 3 --size 220x160", root).exitCode, 0);
-  WriteText(root / "jobs.txt", "a --scale 2\n'b c' --threads 1 --lambda 0.004\n");
-  const CliResult script = RunCli("batch jobs.txt --emit slurm", root);
+  for (const char* name : {"a", "b c", "d"}) {
+    ASSERT_EQ(RunCli(std::string("synth '") + name + "' --lr-count 3 --size 220x160", root).exitCode, 0);
+  }
+  WriteText(root / "jobs.txt", "a --scale 2\n'b c' --threads 1 --lambda 0.004\nd\n");
+  // Two arrays, as on a site that allows two tasks an array.
+  const CliResult script = RunCli("batch jobs.txt --emit slurm --array-max 2 --cpus-per-task 3 --mem 2G --time 30", root);
   ASSERT_EQ(script.exitCode, 0) << script.err;
   WriteText(root / "array.sh", script.out);
   EXPECT_EQ(std::system(("bash -n '" + (root / "array.sh").string() + "'").c_str()), 0) << script.out;
-  EXPECT_NE(script.out.find("#SBATCH --array=0-1\n"), std::string::npos) << script.out;
-  EXPECT_NE(script.out.find("#SBATCH --output=" + root.string() + "/lumet-%A_%a.log\n"), std::string::npos);
-
-  // A stand-in for srun that shows what it was given, one word a line.
-  WriteText(root / "bin/srun", "#!/bin/sh\nprintf '%s\\n' \"$@\"\n");
-  fs::permissions(root / "bin/srun", fs::perms::owner_all);
-  const std::string env = "PATH=\"$PWD/bin:$PATH\" SLURM_CPUS_PER_TASK=3 ";
-  const std::string program = LUMET_CLI_PATH;
-  const std::pair<int, std::vector<std::string>> tasks[] = {
-      {0, {program, "-C", (root / "a").string(), "run", "--scale", "2", "--threads", "3"}},
-      {1, {program, "-C", (root / "b c").string(), "run", "--threads", "1", "--lambda", "0.004"}}};
-  for (const auto& [task, words] : tasks) {
-    SCOPED_TRACE(task);
-    const CliResult r = RunProgram("env", env + "SLURM_ARRAY_TASK_ID=" + std::to_string(task) + " bash array.sh", root);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Lines(r.out), words);
+  for (const char* part : {"#SBATCH --cpus-per-task=3\n", "#SBATCH --mem=2G\n", "#SBATCH --time=30\n",
+                           "submits 2 arrays of at most 2 tasks"}) {
+    EXPECT_NE(script.out.find(part), std::string::npos) << part << "\n" << script.out;
   }
-  const CliResult stray = RunProgram("env", env + "SLURM_ARRAY_TASK_ID=2 bash array.sh", root);
-  EXPECT_EQ(stray.exitCode, 2);
-  EXPECT_NE(stray.err.find("no job for array task 2"), std::string::npos) << stray.err;
+  EXPECT_EQ(script.out.find("#SBATCH --array"), std::string::npos) << "two arrays: the script submits them";
 
-  // With an srun that runs its command, task 1 writes what lumet-cli run writes.
+  // Stand-ins: sbatch runs every task of the array it is given, one after the other, as
+  // Slurm would (with the task's id and CPUs); srun runs its command.
+  WriteText(root / "bin/sbatch",
+            "#!/bin/bash\nset -e\nrange=${1#--array=}; export=${2#--export=ALL,}; script=$3\n"
+            "for ((t = ${range%-*}; t <= ${range#*-}; t++)); do\n"
+            "  env \"$export\" SLURM_ARRAY_TASK_ID=$t SLURM_CPUS_PER_TASK=3 bash \"$script\"\ndone\n");
   WriteText(root / "bin/srun", "#!/bin/sh\nexec \"$@\"\n");
-  const CliResult run = RunProgram("env", env + "SLURM_ARRAY_TASK_ID=1 bash array.sh", root);
-  ASSERT_EQ(run.exitCode, 0) << run.err;
+  fs::permissions(root / "bin/sbatch", fs::perms::owner_all);
+  fs::permissions(root / "bin/srun", fs::perms::owner_all);
+  const std::string env = "PATH=\"$PWD/bin:$PATH\" ";
+  const CliResult first = RunProgram("env", env + "bash array.sh", root);
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  const std::vector<std::string> summary = Lines(ReadText(root / "jobs.txt.summary.jsonl"));
+  ASSERT_EQ(summary.size(), 3u);
+  for (const std::string& line : summary) EXPECT_NE(line.find("\"outcome\":\"done\""), std::string::npos) << line;
+  EXPECT_NE(summary[1].find("\"folder\":\"" + (root / "b c").string() + "\""), std::string::npos) << summary[1];
+  // Each task ran what lumet-cli run makes of its line.
   fs::copy(root / "b c", root / "single", fs::copy_options::recursive);
   fs::remove_all(root / "single/result");
   ASSERT_EQ(RunCli("-C single run --lambda 0.004", root).exitCode, 0);
   EXPECT_TRUE(ReadText(root / "b c/result/hr.bmp") == ReadText(root / "single/result/hr.bmp"));
+
+  // Submitted again: every job is up to date, and the summary holds one line a job.
+  const CliResult second = RunProgram("env", env + "bash array.sh", root);
+  ASSERT_EQ(second.exitCode, 0) << second.err;
+  const std::vector<std::string> again = Lines(ReadText(root / "jobs.txt.summary.jsonl"));
+  ASSERT_EQ(again.size(), 3u);
+  for (const std::string& line : again) EXPECT_NE(line.find("\"outcome\":\"skipped\""), std::string::npos) << line;
+
+  const CliResult stray = RunProgram("env", env + "SLURM_ARRAY_TASK_ID=1 LUMET_TASK_OFFSET=2 bash array.sh", root);
+  EXPECT_EQ(stray.exitCode, 2);
+  EXPECT_NE(stray.err.find("no job for array task 3"), std::string::npos) << stray.err;
+  EXPECT_NE(RunCli("batch jobs.txt --emit slurm --mem lots", root).err.find("lots is not a size"), std::string::npos);
+}
+
+TEST(CliBatch, JobsTakeTheirShareOfTheCpusTheBatchMayUse) {
+  if (std::system("taskset -c 0 true > /dev/null 2>&1") != 0) GTEST_SKIP() << "taskset cannot pin to CPU 0";
+  TempFolder tmp;
+  WriteText(tmp.Path() / "jobs.txt", "a\nb --threads 4\n");
+  fs::create_directories(tmp.Path() / "a");
+  fs::create_directories(tmp.Path() / "b");
+  const CliResult pinned = RunProgram("taskset", std::string("-c 0 ") + LUMET_CLI_PATH + " batch jobs.txt --emit parallel", tmp.Path());
+  ASSERT_EQ(pinned.exitCode, 0) << pinned.err;
+  for (const std::string& line : Lines(pinned.out)) EXPECT_NE(line.find(" --threads 1"), std::string::npos) << line;
+  const CliResult given = RunCli("batch jobs.txt --emit parallel --threads 3", tmp.Path());
+  for (const std::string& line : Lines(given.out)) EXPECT_NE(line.find(" --threads 3"), std::string::npos) << line;
 }
 
 TEST(CliBatch, FailedJobsAreNamedAndBadLinesRefusedBeforeAnythingRuns) {

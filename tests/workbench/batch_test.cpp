@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/expect_error.h"
@@ -72,6 +73,8 @@ TEST(BatchManifestTest, ShellQuotingSurvivesTheShellAndJsonEscapesControlCharact
   }
   EXPECT_EQ(ShellQuote("--scale"), "--scale");
   EXPECT_EQ(JsonString("a\"b\\c\n\t\x01 é"), "\"a\\\"b\\\\c\\n\\t\\u0001 é\"");
+  // A Latin-1 folder name: its byte that is no UTF-8 becomes U+FFFD, and the line stays JSON.
+  EXPECT_EQ(JsonString("caf\xe9"), "\"caf\xEF\xBF\xBD\"");
 }
 
 class StampTest : public ::testing::Test {
@@ -133,20 +136,50 @@ TEST(BatchSummaryTest, OneJsonLinePerJobAndScriptsForParallelAndSlurm) {
   JobOutcome outcome{"failed", 1, 1.8e9, 2.5, "frame 3 ./images/lr-3.bmp is not a BMP file", {{}, {"./result/hr.bmp"}}};
   EXPECT_EQ(FormatSummaryLine(job, outcome),
             "{\"line\":7,\"folder\":\"/data/street 1\",\"outcome\":\"failed\",\"exit\":1,"
-            "\"started\":\"2027-01-15T08:00:00Z\",\"finished\":\"2027-01-15T08:00:02Z\",\"seconds\":2.500,"
+            "\"started\":\"2027-01-15T08:00:00Z\",\"finished\":\"2027-01-15T08:00:02Z\",\"seconds\":2.5,"
             "\"log\":\"/data/street 1/lumet-run.log\",\"error\":\"frame 3 ./images/lr-3.bmp is not a BMP file\","
             "\"files\":[\"/data/street 1/result/hr.bmp\"]}");
   const std::vector<BatchJob> jobs = {job, {9, "/data/b", {"--threads", "4"}}};
-  EXPECT_EQ(EmitParallelJobs("/opt/lumet/bin/lumet-cli", "/data/jobs list.txt", jobs),
-            "/opt/lumet/bin/lumet-cli batch '/data/jobs list.txt' --job 7\n"
-            "/opt/lumet/bin/lumet-cli batch '/data/jobs list.txt' --job 9\n");
-  const std::string script = EmitSlurmScript("/opt/lumet/bin/lumet-cli", "/data/jobs.txt", jobs);
-  for (const char* part : {"#SBATCH --array=0-1\n", "#SBATCH --output=/data/lumet-%A_%a.log\n",
-                           "  0) folder='/data/street 1'; set -- --scale 2 --threads \"${SLURM_CPUS_PER_TASK:-0}\" ;;",
-                           "  1) folder=/data/b; set -- --threads 4 ;;",
-                           "exec srun /opt/lumet/bin/lumet-cli -C \"$folder\" run \"$@\"\n"}) {
+  EXPECT_EQ(EmitParallelJobs("/opt/lumet/bin/lumet-cli", "/data/jobs list.txt", jobs, 2),
+            "/opt/lumet/bin/lumet-cli batch '/data/jobs list.txt' --job 7 --threads 2\n"
+            "/opt/lumet/bin/lumet-cli batch '/data/jobs list.txt' --job 9 --threads 2\n");
+  const SlurmSettings slurm{.cpusPerTask = 4, .memory = "8G", .time = "02:00:00", .arrayMax = 1000,
+                            .summary = "/data/jobs.txt.summary.jsonl"};
+  const std::string script = EmitSlurmScript("/opt/lumet/bin/lumet-cli", "/data/jobs.txt", jobs, slurm);
+  for (const char* part : {"#SBATCH --array=0-1\n", "#SBATCH --cpus-per-task=4\n", "#SBATCH --mem=8G\n",
+                           "#SBATCH --time=02:00:00\n", "#SBATCH --output=/data/lumet-%A_%a.log\n",
+                           "  sbatch --array=0-1 --export=ALL,LUMET_TASK_OFFSET=0 \"$0\"\n",
+                           "  0) line=7 ;;  # '/data/street 1'\n", "  1) line=9 ;;  # /data/b\n",
+                           "exec srun /opt/lumet/bin/lumet-cli batch /data/jobs.txt --job \"$line\" --summary "
+                           "/data/jobs.txt.summary.jsonl --threads \"${SLURM_CPUS_PER_TASK:-0}\"\n"}) {
     EXPECT_NE(script.find(part), std::string::npos) << part << "\n" << script;
   }
+  // Five jobs on a site that allows two tasks an array: three arrays, the script submits them.
+  const std::vector<BatchJob> five(5, job);
+  const std::string split = EmitSlurmScript("lumet-cli", "/data/jobs.txt", five, {.arrayMax = 2, .summary = "s"});
+  EXPECT_EQ(split.find("#SBATCH --array"), std::string::npos);
+  for (const char* part : {"--array=0-1 --export=ALL,LUMET_TASK_OFFSET=0 ", "--array=0-1 --export=ALL,LUMET_TASK_OFFSET=2 ",
+                           "--array=0-0 --export=ALL,LUMET_TASK_OFFSET=4 ", "  4) line=7"}) {
+    EXPECT_NE(split.find(part), std::string::npos) << part << "\n" << split;
+  }
+}
+
+TEST(BatchSummaryTest, TasksPutTheirLinesIntoOneSummaryReplacingTheirOwnEarlierOne) {
+  TempFolder tmp;
+  const std::string path = tmp.File("summary.jsonl");
+  PutSummaryLine(path, 3, "{\"line\":3,\"outcome\":\"failed\"}");
+  PutSummaryLine(path, 1, "{\"line\":1,\"outcome\":\"done\"}");
+  PutSummaryLine(path, 3, "{\"line\":3,\"outcome\":\"done\"}");
+  EXPECT_EQ(ReadText(path), "{\"line\":1,\"outcome\":\"done\"}\n{\"line\":3,\"outcome\":\"done\"}\n");
+  // Many at once: every line arrives.
+  std::vector<std::thread> tasks;
+  for (int line = 10; line < 30; ++line) {
+    tasks.emplace_back([&, line] { PutSummaryLine(path, line, "{\"line\":" + std::to_string(line) + "}"); });
+  }
+  for (std::thread& t : tasks) t.join();
+  size_t lines = 0;
+  for (const char c : ReadText(path)) lines += c == '\n';
+  EXPECT_EQ(lines, 22u);
 }
 
 }  // namespace
