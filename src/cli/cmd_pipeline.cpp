@@ -94,7 +94,14 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
         ->check(CLI::IsMember({"bmp", "png", "tiff"}))
         ->capture_default_str();
   }
-  command->callback([&slot, overrides, snapshots, format, record, memoryLimit, stages] {
+  command->callback([&slot, command, overrides, snapshots, format, record, memoryLimit, stages] {
+    const std::string named = TakeOutputExtension(*overrides);
+    const bool formatGiven = stages != Stages::Registration && command->count("--format") > 0;
+    if (!named.empty() && formatGiven && named != *format) {
+      throw CLI::ValidationError("--output", "the output names a " + named + " file, --format " + *format +
+                                                 " another format; give one of them");
+    }
+    if (!named.empty() && stages != Stages::Registration) *format = named;
     slot.run = [overrides, snapshots, format, record, memoryLimit, stages] {
       Workbench bench;
       if (!memoryLimit->empty()) bench.memoryLimit = ParseMemorySize(*memoryLimit);

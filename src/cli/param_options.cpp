@@ -1,6 +1,7 @@
 #include "cli/param_options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
@@ -89,8 +90,25 @@ void AddParamOptions(CLI::App& command, ParamOverrides& overrides) {
           ->group(group);
       continue;
     }
-    command.add_option(row.flag, overrides.values[i], help)->type_name(TypeNameOf(row))->check(WellFormed(row))->group(group);
+    // -o, as image tools name their output.
+    const std::string names = std::string(row.flag) == "--output" ? "-o,--output" : row.flag;
+    command.add_option(names, overrides.values[i], help)->type_name(TypeNameOf(row))->check(WellFormed(row))->group(group);
   }
+}
+
+std::string TakeOutputExtension(ParamOverrides& overrides) {
+  std::optional<std::string>& output = overrides.values[FindParam("outputBase")];
+  if (!output) return {};
+  const std::string::size_type dot = output->rfind('.');
+  const std::string::size_type slash = output->rfind('/');
+  if (dot == std::string::npos || dot == 0 || (slash != std::string::npos && dot <= slash + 1)) return {};
+  std::string extension = output->substr(dot + 1);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension == "tif") extension = "tiff";
+  if (extension != "bmp" && extension != "png" && extension != "tiff") return {};
+  output->erase(dot);
+  return extension;
 }
 
 ParamSet AdoptWithOverrides(const ParamOverrides& overrides, Adoption adoption) {

@@ -21,6 +21,12 @@ struct ParamOverrides {
 // error (exit 2); ranges are checked by AdoptWithOverrides (exit 1).
 void AddParamOptions(CLI::App& command, ParamOverrides& overrides);
 
+// An output named with an image extension ("-o out/hr.png") names the result file itself:
+// the extension is taken off the output base and returned as the format ("png"; "tif" and
+// "tiff" give "tiff"); "" when the output names a base as before ("./result/hr",
+// "./result/hr.v2").
+std::string TakeOutputExtension(ParamOverrides& overrides);
+
 enum class Adoption {
   Params,   // `params`: an unreadable param.txt is reported, kept as param.txt.bad and replaced
   Command,  // a command that reads frames: an unreadable param.txt or a missing frame 0 stops it

@@ -153,6 +153,37 @@ TEST(CliPipeline, RunRegistersThenReconstructsAndSavesTheViewers) {
   EXPECT_EQ(RunCli("-C seq reconstruct --format gif", dir.Path()).exitCode, 2);
 }
 
+TEST(CliPipeline, AnOutputWithAnImageExtensionIsTheResultsExactNameAndFormat) {
+  TempFolder dir;
+  const fs::path seq = MakeSequence(dir);
+  const CliResult png = RunCli("run -o out/hr.png --lr-count 3", seq);
+  ASSERT_EQ(png.exitCode, 0) << png.err;
+  EXPECT_EQ(ReadText(seq / "out/hr.png").substr(1, 3), "PNG");
+  EXPECT_TRUE(fs::exists(seq / "out/hr_hom-1.txt"));
+  EXPECT_FALSE(fs::exists(seq / "out/hr.png.bmp"));
+  EXPECT_EQ(Lines(ReadText(seq / "param.txt"))[1], "out/hr");  // the base, as the file has always held it
+  // The same pixels as the BMP a base name gives.
+  ASSERT_EQ(RunCli("reconstruct --output out/hr.bmp", seq).exitCode, 0);
+  ColorGrayImage a, b;
+  BmpFile::ReadFrame((seq / "out/hr.bmp").string(), a);
+  ReadImageFile((seq / "out/hr.png").string(), b);
+  ASSERT_EQ(b.Width(), a.Width());
+  ASSERT_EQ(b.Height(), a.Height());
+  for (size_t c = 0; c < 3; ++c) {
+    for (int y = 0; y < a.Height(); ++y) {
+      for (int x = 0; x < a.Width(); ++x) ASSERT_EQ(a.channels[c].Row(y)[x], b.channels[c].Row(y)[x]);
+    }
+  }
+  // Any case, .tif too; a base with another dot keeps its name.
+  ASSERT_EQ(RunCli("run -o out/HR.TIF", seq).exitCode, 0);
+  EXPECT_TRUE(fs::exists(seq / "out/HR.tif"));
+  ASSERT_EQ(RunCli("run -o out/hr.v2", seq).exitCode, 0);
+  EXPECT_TRUE(fs::exists(seq / "out/hr.v2.bmp"));
+  const CliResult clash = RunCli("reconstruct -o out/hr.png --format tiff", seq);
+  EXPECT_EQ(clash.exitCode, 2);
+  EXPECT_NE(clash.err.find("names a png file, --format tiff another format"), std::string::npos) << clash.err;
+}
+
 TEST(CliPipeline, EveryThreadCountWritesTheSameFilesAndNoneIsStored) {
   TempFolder dir;
   const fs::path seq = MakeSequence(dir);
