@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/cli_commands.h"
+#include "cli/output_style.h"
 #include "cli/threads_option.h"
 #include "imageio/image_file.h"
 #include "evaluation/quality.h"
@@ -22,8 +23,10 @@ void AddCompareCommand(CLI::App& app, CommandSlot& slot) {
       ->type_name("A");
   command->add_option("B", *second, "second image, of the same size")->required()->type_name("B");
   AddThreadsOption(*command);
-  command->callback([&slot, first, second] {
-    slot.run = [first, second] {
+  auto json = std::make_shared<bool>(false);
+  command->add_flag("--json", *json, "print {\"psnr\": dB or null for identical images, \"ssim\": s} instead");
+  command->callback([&slot, first, second, json] {
+    slot.run = [first, second, json] {
       ColorGrayImage a;
       ColorGrayImage b;
       ReadImageFile(*first, a);
@@ -39,6 +42,10 @@ void AddCompareCommand(CLI::App& app, CommandSlot& slot) {
         ssim = Ssim(a, b);
       } catch (const Error& e) {
         throw Error(*first + " and " + *second + ": " + e.what());
+      }
+      if (*json) {
+        std::printf("%s\n", CompareJson(psnr, ssim).c_str());
+        return kExitOk;
       }
       std::printf("PSNR = %s\n", std::isinf(psnr) ? "inf" : FormatG6(psnr).c_str());
       std::printf("SSIM = %s\n", FormatG6(ssim).c_str());

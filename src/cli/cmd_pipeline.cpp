@@ -7,6 +7,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/headless_port.h"
+#include "cli/output_style.h"
 #include "cli/param_options.h"
 #include "cli/threads_option.h"
 #include "imageio/image_file.h"
@@ -56,9 +57,11 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
   auto format = std::make_shared<std::string>("bmp");
   auto record = std::make_shared<std::string>();
   auto memoryLimit = std::make_shared<std::string>();
+  auto style = std::make_shared<OutputStyle>(OutputStyle::Normal);
   auto* command = app.add_subcommand(name, help);
   AddParamOptions(*command, *overrides);
   AddThreadsOption(*command);
+  AddOutputStyleOptions(*command, *style);
   command->add_option("--snapshots", *snapshots, "write what the two viewers show at the end as BMP files into DIR")
       ->type_name("DIR");
   command
@@ -94,7 +97,7 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
         ->check(CLI::IsMember({"bmp", "png", "tiff"}))
         ->capture_default_str();
   }
-  command->callback([&slot, command, overrides, snapshots, format, record, memoryLimit, stages] {
+  command->callback([&slot, command, overrides, snapshots, format, record, memoryLimit, stages, style, name] {
     const std::string named = TakeOutputExtension(*overrides);
     const bool formatGiven = stages != Stages::Registration && command->count("--format") > 0;
     if (!named.empty() && formatGiven && named != *format) {
@@ -102,7 +105,7 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
                                                  " another format; give one of them");
     }
     if (!named.empty() && stages != Stages::Registration) *format = named;
-    slot.run = [overrides, snapshots, format, record, memoryLimit, stages] {
+    slot.run = [overrides, snapshots, format, record, memoryLimit, stages, style, name] {
       Workbench bench;
       if (!memoryLimit->empty()) bench.memoryLimit = ParseMemorySize(*memoryLimit);
       bench.resultFormat = ParseImageFormat(*format);
@@ -111,6 +114,8 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
       bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
       bench.carryFrames = stages == Stages::Both;  // the reconstruction follows at once
       HeadlessPort port;
+      port.ShowLog(*style == OutputStyle::Normal || *style == OutputStyle::Verbose);
+      if (*style == OutputStyle::Verbose) std::printf("%s", DescribeParams(bench.params).c_str());
       // Snapshots are written even when the command fails, so the state at the failure
       // can be looked at.
       try {
@@ -130,7 +135,11 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
       written.insert(written.end(), bench.filesWritten.begin(), bench.filesWritten.end());
       std::string summary = SummarizeFiles(written);
       if (!snapshots->empty()) summary += ", the viewer pictures in " + *snapshots;
-      std::printf("Wrote %s\n", summary.c_str());
+      if (*style == OutputStyle::Json) {
+        std::printf("%s\n", ResultsJson(name, written, stages == Stages::Registration ? nullptr : &bench.lastOutcome).c_str());
+      } else if (*style != OutputStyle::Quiet) {
+        std::printf("Wrote %s\n", summary.c_str());
+      }
       if (!record->empty()) WriteFileAtomically(*record, FormatRunRecord(RecordOfRun(bench, stages, written)));
       return kExitOk;
     };

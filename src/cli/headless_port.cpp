@@ -14,6 +14,7 @@ HeadlessPort::HeadlessPort(std::FILE* out, std::FILE* err)
 HeadlessPort::~HeadlessPort() { FinishProgress(); }
 
 void HeadlessPort::AppendLog(const std::string& text) {
+  if (!logShown_) return;
   EndProgressLine();
   std::fprintf(out_, "%s\n", StripLineEnds(text).c_str());
   std::fflush(out_);
@@ -21,7 +22,20 @@ void HeadlessPort::AppendLog(const std::string& text) {
 
 void HeadlessPort::ReportProgress(const std::string& stage, int step, int total) {
   if (!progressTerminal_) return;
-  const std::string line = Format("%s %d of %d", stage.c_str(), step, total);
+  const auto now = std::chrono::steady_clock::now();
+  if (stage != stage_ || step <= 1) {
+    stage_ = stage;
+    stageStart_ = now;
+  }
+  std::string line = Format("%s %d of %d", stage.c_str(), step, total);
+  if (total > 0) line += Format(" (%d %%", static_cast<int>(100.0 * step / total));
+  const double elapsed = std::chrono::duration<double>(now - stageStart_).count();
+  // The time left from the pace so far, once there is one to go by.
+  if (total > 0 && step > 1 && step < total && elapsed >= 1.0) {
+    const double left = elapsed / (step - 1) * (total - step);
+    line += left < 90.0 ? Format(", %.0f s left", left) : Format(", %.0f min left", left / 60.0);
+  }
+  if (total > 0) line += ")";
   if (line == lastProgress_) return;
   lastProgress_ = line;
   std::fprintf(err_, "\r\033[K%s", line.c_str());

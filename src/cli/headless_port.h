@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,7 +10,7 @@
 namespace lumet::cli {
 
 // The command line's UI port: log texts go to stdout one line each (line ends dropped),
-// progress goes to stderr when stderr is a terminal, warnings go to stderr once per kind
+// progress (with its percentage and the time left) goes to stderr when stderr is a terminal, warnings go to stderr once per kind
 // naming every frame of that kind (when a stage ends), and the viewers are kept in memory
 // so that their final pictures (marks included) can be saved with --snapshots.
 class HeadlessPort : public ModelPort {
@@ -22,6 +23,9 @@ class HeadlessPort : public ModelPort {
   void Warn(const FrameWarning& warning) override;
   bool CancelRequested() override { return false; }
   bool ShowsWorkInProgress() const override { return false; }
+
+  // False: log texts are not printed (--quiet, --json).
+  void ShowLog(bool shown) { logShown_ = shown; }
 
   // Ends a progress line on the terminal, if one is showing, and writes the warnings
   // gathered so far.
@@ -39,7 +43,11 @@ class HeadlessPort : public ModelPort {
   std::FILE* err_;
   bool progressTerminal_;
   bool progressShowing_ = false;
+  bool logShown_ = true;
   std::string lastProgress_;
+  // The stage in progress and when its first step was reported, for the time left.
+  std::string stage_;
+  std::chrono::steady_clock::time_point stageStart_;
   std::vector<FrameWarning> warnings_;
 };
 

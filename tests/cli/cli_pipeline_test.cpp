@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -182,6 +184,38 @@ TEST(CliPipeline, AnOutputWithAnImageExtensionIsTheResultsExactNameAndFormat) {
   const CliResult clash = RunCli("reconstruct -o out/hr.png --format tiff", seq);
   EXPECT_EQ(clash.exitCode, 2);
   EXPECT_NE(clash.err.find("names a png file, --format tiff another format"), std::string::npos) << clash.err;
+}
+
+TEST(CliPipeline, QuietVerboseAndJsonChangeWhatIsPrintedNotWhatIsWritten) {
+  TempFolder dir;
+  const fs::path seq = MakeSequence(dir);
+  fs::copy(seq, dir.Path() / "other", fs::copy_options::recursive);
+  fs::copy(seq, dir.Path() / "third", fs::copy_options::recursive);
+  const CliResult normal = RunCli("run --lr-count 4", seq);
+  const CliResult quiet = RunCli("run --lr-count 4 -q", dir.Path() / "other");
+  const CliResult json = RunCli("run --lr-count 4 --json", dir.Path() / "third");
+  ASSERT_EQ(normal.exitCode, 0) << normal.err;
+  ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(ReadText(seq / "result/hr.bmp"), ReadText(dir.Path() / "other/result/hr.bmp"));
+  EXPECT_EQ(ReadText(seq / "result/hr.bmp"), ReadText(dir.Path() / "third/result/hr.bmp"));
+  // One JSON line: the files and the reconstruction's outcome.
+  ASSERT_EQ(Lines(json.out).size(), 1u) << json.out;
+  const nlohmann::json results = nlohmann::json::parse(json.out);
+  EXPECT_EQ(results["command"], "run");
+  EXPECT_EQ(results["files"].front(), "./param.txt");
+  EXPECT_EQ(results["files"].back(), "./result/hr.bmp");
+  EXPECT_EQ(results["reconstruction"]["method"], "classic");
+  EXPECT_EQ(results["reconstruction"]["framesGiven"], 4);
+  EXPECT_TRUE(results["reconstruction"].contains("threshold"));
+  const CliResult verbose = RunCli("reconstruct -v", seq);
+  EXPECT_EQ(verbose.out.rfind("lrPattern = ./images/lr-%d.bmp\n", 0), 0u) << verbose.out;
+  EXPECT_EQ(RunCli("run -q --json", seq).exitCode, 2);
+
+  const CliResult same = RunCli("compare --json result/hr.bmp result/hr.bmp", seq);
+  ASSERT_EQ(same.exitCode, 0) << same.err;
+  EXPECT_EQ(same.out, "{\"psnr\":null,\"ssim\":1.0}\n");
 }
 
 TEST(CliPipeline, EveryThreadCountWritesTheSameFilesAndNoneIsStored) {
