@@ -358,7 +358,8 @@ std::string TypeNameOf(const ParamDescription& row) {
 std::string ParamRangeText(const ParamDescription& d) {
   switch (d.kind) {
     case ParamKind::Text:
-      return d.text == &ParamSet::lrPattern ? "one word with one %d for the frame number" : "one word without %";
+      return d.text == &ParamSet::lrPattern ? "one word with one %d for the frame number, or a wildcard such as *.png"
+                                            : "one word without %";
     case ParamKind::Choice:
       return ChoiceText(d.choices());
     case ParamKind::Int:

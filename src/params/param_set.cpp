@@ -1,7 +1,13 @@
 #include "params/param_set.h"
 
+#include <glob.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <map>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -107,7 +113,75 @@ std::string QuotedValue(const std::string& value) {
   return text.append("...\" (").append(std::to_string(value.size())).append(" characters)");
 }
 
+bool IsFrameGlob(const std::string& pattern) {
+  return pattern.find('%') == std::string::npos && pattern.find_first_of("*?[") != std::string::npos;
+}
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+  size_t i = 0;
+  size_t j = 0;
+  const auto digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+  while (i < a.size() && j < b.size()) {
+    if (digit(a[i]) && digit(b[j])) {
+      // Runs of digits by their value: leading zeros aside, the longer run is larger.
+      size_t ei = i, ej = j;
+      while (ei < a.size() && digit(a[ei])) ++ei;
+      while (ej < b.size() && digit(b[ej])) ++ej;
+      size_t si = i, sj = j;
+      while (si + 1 < ei && a[si] == '0') ++si;
+      while (sj + 1 < ej && b[sj] == '0') ++sj;
+      const std::string_view da(a.data() + si, ei - si);
+      const std::string_view db(b.data() + sj, ej - sj);
+      if (da.size() != db.size()) return da.size() < db.size();
+      if (da != db) return da < db;
+      if (ei - i != ej - j) return ei - i < ej - j;  // 7 before 007: a fixed order for equal values
+      i = ei;
+      j = ej;
+      continue;
+    }
+    if (a[i] != b[j]) return a[i] < b[j];
+    ++i;
+    ++j;
+  }
+  return a.size() - i < b.size() - j;
+}
+
+std::vector<std::string> FrameGlobMatches(const std::string& pattern) {
+  // Listed again only when the folder changed: names are formatted once per frame and more.
+  struct Listing {
+    std::filesystem::file_time_type folderTime;
+    std::vector<std::string> names;
+  };
+  static std::mutex mutex;
+  static std::map<std::string, Listing> listings;
+  const std::filesystem::path folder = std::filesystem::path(pattern).has_parent_path()
+                                           ? std::filesystem::path(pattern).parent_path()
+                                           : std::filesystem::path(".");
+  std::error_code error;
+  const auto folderTime = std::filesystem::last_write_time(folder, error);
+  const std::lock_guard<std::mutex> lock(mutex);
+  const auto cached = listings.find(pattern);
+  if (!error && cached != listings.end() && cached->second.folderTime == folderTime) return cached->second.names;
+  std::vector<std::string> names;
+  glob_t found{};
+  if (::glob(pattern.c_str(), GLOB_NOSORT, nullptr, &found) == 0) {
+    for (size_t i = 0; i < found.gl_pathc; ++i) {
+      if (std::filesystem::is_regular_file(found.gl_pathv[i], error)) names.emplace_back(found.gl_pathv[i]);
+    }
+  }
+  ::globfree(&found);
+  std::sort(names.begin(), names.end(), NaturalLess);
+  if (!error) listings[pattern] = {folderTime, names};
+  return names;
+}
+
 std::string FormatFrameName(const std::string& pattern, int k) {
+  if (IsFrameGlob(pattern)) {
+    const std::vector<std::string> names = FrameGlobMatches(pattern);
+    if (k >= 0 && static_cast<size_t>(k) < names.size()) return names[static_cast<size_t>(k)];
+    // No such file: what the callers name in their messages.
+    return pattern + " (match " + std::to_string(k) + " of " + std::to_string(names.size()) + ")";
+  }
   std::vector<Conversion> conversions;
   const std::string reason = ParsePattern(pattern, conversions);
   if (!reason.empty()) throw Error("file name pattern " + QuotedValue(pattern) + " " + reason);

@@ -69,8 +69,15 @@ inline double ChosenScale(double stored) { return stored < 3.0 ? 2.0 : stored < 
 // A value quoted for a message, shortened so that a runaway text stays readable.
 std::string QuotedValue(const std::string& value);
 
-// Formats a checked frame-name pattern with frame number k.
+// Formats a checked frame-name pattern with frame number k. A pattern without a %
+// conversion but with a wildcard ("images/*.png", "?", "[...]") names the files it matches
+// in natural order (lr-2 before lr-10, 007 as 7), file k being frame number k; past the last
+// match it gives a name no file has, "images/*.png (match 31 of 30)".
 std::string FormatFrameName(const std::string& pattern, int k);
+
+// True for such a wildcard pattern; NaturalLess is its order.
+bool IsFrameGlob(const std::string& pattern);
+bool NaturalLess(const std::string& a, const std::string& b);
 
 // Recomputes referenceFile, resultFile and homographyPattern (the text values must have
 // passed CheckParams).

@@ -218,6 +218,23 @@ TEST(CliPipeline, QuietVerboseAndJsonChangeWhatIsPrintedNotWhatIsWritten) {
   EXPECT_EQ(same.out, "{\"psnr\":null,\"ssim\":1.0}\n");
 }
 
+TEST(CliPipeline, FramesNamedByAWildcardAreTakenInNaturalOrder) {
+  TempFolder dir;
+  ASSERT_EQ(RunCli("synth seq --lr-count 11 --size 220x160", dir.Path()).exitCode, 0);
+  const fs::path seq = dir.Path() / "seq";
+  fs::copy(seq, dir.Path() / "glob", fs::copy_options::recursive);
+  const CliResult numbered = RunCli("run --roi 90,60,30,30", seq);
+  const CliResult wildcard = RunCli("run --roi 90,60,30,30 --lr-pattern 'images/lr-*.bmp'", dir.Path() / "glob");
+  ASSERT_EQ(numbered.exitCode, 0) << numbered.err;
+  ASSERT_EQ(wildcard.exitCode, 0) << wildcard.err;
+  // lr-10 and lr-11 come after lr-9, as their numbers do.
+  EXPECT_TRUE(ReadText(seq / "result/hr.bmp") == ReadText(dir.Path() / "glob/result/hr.bmp"));
+  EXPECT_EQ(ReadText(seq / "result/hr_hom-11.txt"), ReadText(dir.Path() / "glob/result/hr_hom-11.txt"));
+  const CliResult tooMany = RunCli("run --lr-count 20", dir.Path() / "glob");
+  EXPECT_EQ(tooMany.exitCode, 1);
+  EXPECT_NE(tooMany.err.find("images/lr-*.bmp (match 12 of 12)"), std::string::npos) << tooMany.err;
+}
+
 TEST(CliPipeline, EveryThreadCountWritesTheSameFilesAndNoneIsStored) {
   TempFolder dir;
   const fs::path seq = MakeSequence(dir);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -375,6 +376,38 @@ TEST(ParamFileTest, AdoptionRefusesBadValuesAndThenChangesNeitherTheSetNorTheFil
   ParamSet q = OtherParams();
   EXPECT_THROW(AdoptParams(q, dir.File("blocker/param.txt")), Error);
   EXPECT_EQ(q, OtherParams());  // nothing adopted
+}
+
+}  // namespace
+}  // namespace lumet
+
+namespace lumet {
+namespace {
+
+TEST(FrameGlobTest, AWildcardNamesTheFilesItMatchesInNaturalOrder) {
+  testing::TempFolder dir;
+  for (const char* name : {"lr-10.png", "lr-2.png", "lr-1.png", "lr-007.png", "notes.txt"}) {
+    WriteFileAtomically(dir.File(name), "x");
+  }
+  std::filesystem::create_directories(dir.Path() / "lr-3.png");  // a folder is no frame
+  const std::string pattern = (dir.Path() / "lr-*.png").string();
+  EXPECT_TRUE(IsFrameGlob(pattern));
+  EXPECT_FALSE(IsFrameGlob("lr-%d.png"));
+  EXPECT_EQ(LrPatternProblem(pattern), "");
+  std::vector<std::string> names;
+  for (int k = 0; k < 4; ++k) names.push_back(std::filesystem::path(FormatFrameName(pattern, k)).filename().string());
+  EXPECT_EQ(names, (std::vector<std::string>{"lr-1.png", "lr-2.png", "lr-007.png", "lr-10.png"}));
+  EXPECT_EQ(FormatFrameName(pattern, 4), pattern + " (match 4 of 4)");
+  EXPECT_FALSE(std::filesystem::exists(FormatFrameName(pattern, 4)));
+  // A file added is found (the folder changed).
+  WriteFileAtomically(dir.File("lr-11.png"), "x");
+  EXPECT_EQ(std::filesystem::path(FormatFrameName(pattern, 4)).filename(), "lr-11.png");
+
+  EXPECT_TRUE(NaturalLess("a9", "a10"));
+  EXPECT_FALSE(NaturalLess("a10", "a9"));
+  EXPECT_TRUE(NaturalLess("a7", "a007"));
+  EXPECT_TRUE(NaturalLess("a", "a1"));
+  EXPECT_FALSE(NaturalLess("b1", "a2"));
 }
 
 }  // namespace
