@@ -51,25 +51,74 @@ RunRecord RecordOfRun(const Workbench& bench, Stages stages, const std::vector<s
   return record;
 }
 
+// What one register, reconstruct or run command was told.
+struct PipelineOptions {
+  std::string name;
+  Stages stages = Stages::Both;
+  ParamOverrides overrides;
+  std::string snapshots;
+  std::string format = "bmp";
+  std::string record;
+  std::string memoryLimit;
+  OutputStyle style = OutputStyle::Normal;
+};
+
+int RunPipeline(const PipelineOptions& o) {
+  Workbench bench;
+  if (!o.memoryLimit.empty()) bench.memoryLimit = ParseMemorySize(o.memoryLimit);
+  bench.resultFormat = ParseImageFormat(o.format);
+  CheckImageWriter(bench.resultFormat, "--format " + o.format);  // before any work
+  const ParamFileRestorer before;
+  bench.params = AdoptWithOverrides(o.overrides, Adoption::Command);
+  bench.carryFrames = o.stages == Stages::Both;  // the reconstruction follows at once
+  HeadlessPort port;
+  port.ShowLog(o.style == OutputStyle::Normal || o.style == OutputStyle::Verbose);
+  if (o.style == OutputStyle::Verbose) std::printf("%s", DescribeParams(bench.params).c_str());
+  // Snapshots are written even when the command fails, so the state at the failure
+  // can be looked at.
+  try {
+    // A job the reconstruction would refuse for memory writes no homography file.
+    if (o.stages == Stages::Both) bench.CheckReconstructionMemory(port);
+    if (o.stages != Stages::Reconstruction) bench.Registration(port);
+    if (o.stages != Stages::Registration) bench.Reconstruction(port);
+  } catch (...) {
+    if (bench.filesWritten.empty()) before.Restore();
+    port.FinishProgress();
+    if (!o.snapshots.empty()) port.WriteSnapshots(o.snapshots);
+    throw;
+  }
+  port.FinishProgress();
+  if (!o.snapshots.empty()) port.WriteSnapshots(o.snapshots);
+  std::vector<std::string> written{kParamSavePath};
+  written.insert(written.end(), bench.filesWritten.begin(), bench.filesWritten.end());
+  std::string summary = SummarizeFiles(written);
+  if (!o.snapshots.empty()) summary += ", the viewer pictures in " + o.snapshots;
+  if (o.style == OutputStyle::Json) {
+    const ReconstructionOutcome* outcome = o.stages == Stages::Registration ? nullptr : &bench.lastOutcome;
+    std::printf("%s\n", ResultsJson(o.name, written, outcome).c_str());
+  } else if (o.style != OutputStyle::Quiet) {
+    std::printf("Wrote %s\n", summary.c_str());
+  }
+  if (!o.record.empty()) WriteFileAtomically(o.record, FormatRunRecord(RecordOfRun(bench, o.stages, written)));
+  return kExitOk;
+}
+
 void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, const char* help, Stages stages) {
-  auto overrides = std::make_shared<ParamOverrides>();
-  auto snapshots = std::make_shared<std::string>();
-  auto format = std::make_shared<std::string>("bmp");
-  auto record = std::make_shared<std::string>();
-  auto memoryLimit = std::make_shared<std::string>();
-  auto style = std::make_shared<OutputStyle>(OutputStyle::Normal);
+  auto o = std::make_shared<PipelineOptions>();
+  o->name = name;
+  o->stages = stages;
   auto* command = app.add_subcommand(name, help);
-  AddParamOptions(*command, *overrides);
+  AddParamOptions(*command, o->overrides);
   AddThreadsOption(*command);
-  AddOutputStyleOptions(*command, *style);
-  command->add_option("--snapshots", *snapshots, "write what the two viewers show at the end as BMP files into DIR")
+  AddOutputStyleOptions(*command, o->style);
+  command->add_option("--snapshots", o->snapshots, "write what the two viewers show at the end as BMP files into DIR")
       ->type_name("DIR");
   command
-      ->add_option("--record", *record,
+      ->add_option("--record", o->record,
                    "after success, write the files read and written to FILE, one a line (used by lumet-cli batch)")
       ->type_name("FILE");
   command
-      ->add_option("--memory-limit", *memoryLimit,
+      ->add_option("--memory-limit", o->memoryLimit,
                    "most memory the reconstruction may take, e.g. 700M or 1.5G (default: three quarters of the "
                    "machine's memory); a larger job is refused before it starts, naming what it needs")
       ->type_name("SIZE")
@@ -90,59 +139,22 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
         "(counted from 0) of the N errors sorted ascending, and frames are used in order up to the first whose "
         "error is above v. Warnings go to stderr, once per kind, naming the frames they concern.");
     command
-        ->add_option("--format", *format,
+        ->add_option("--format", o->format,
                      "file format of the result and first_lr images, for this command only (tiff: 16 bits per "
                      "channel holding the estimate before it is cut to 8 bits)")
         ->type_name("bmp|png|tiff")
         ->check(CLI::IsMember({"bmp", "png", "tiff"}))
         ->capture_default_str();
   }
-  command->callback([&slot, command, overrides, snapshots, format, record, memoryLimit, stages, style, name] {
-    const std::string named = TakeOutputExtension(*overrides);
-    const bool formatGiven = stages != Stages::Registration && command->count("--format") > 0;
-    if (!named.empty() && formatGiven && named != *format) {
-      throw CLI::ValidationError("--output", "the output names a " + named + " file, --format " + *format +
+  command->callback([&slot, command, o] {
+    const std::string named = TakeOutputExtension(o->overrides);
+    const bool formatGiven = o->stages != Stages::Registration && command->count("--format") > 0;
+    if (!named.empty() && formatGiven && named != o->format) {
+      throw CLI::ValidationError("--output", "the output names a " + named + " file, --format " + o->format +
                                                  " another format; give one of them");
     }
-    if (!named.empty() && stages != Stages::Registration) *format = named;
-    slot.run = [overrides, snapshots, format, record, memoryLimit, stages, style, name] {
-      Workbench bench;
-      if (!memoryLimit->empty()) bench.memoryLimit = ParseMemorySize(*memoryLimit);
-      bench.resultFormat = ParseImageFormat(*format);
-      CheckImageWriter(bench.resultFormat, "--format " + *format);  // before any work
-      const ParamFileRestorer before;
-      bench.params = AdoptWithOverrides(*overrides, Adoption::Command);
-      bench.carryFrames = stages == Stages::Both;  // the reconstruction follows at once
-      HeadlessPort port;
-      port.ShowLog(*style == OutputStyle::Normal || *style == OutputStyle::Verbose);
-      if (*style == OutputStyle::Verbose) std::printf("%s", DescribeParams(bench.params).c_str());
-      // Snapshots are written even when the command fails, so the state at the failure
-      // can be looked at.
-      try {
-        // A job the reconstruction would refuse for memory writes no homography file.
-        if (stages == Stages::Both) bench.CheckReconstructionMemory(port);
-        if (stages != Stages::Reconstruction) bench.Registration(port);
-        if (stages != Stages::Registration) bench.Reconstruction(port);
-      } catch (...) {
-        if (bench.filesWritten.empty()) before.Restore();
-        port.FinishProgress();
-        if (!snapshots->empty()) port.WriteSnapshots(*snapshots);
-        throw;
-      }
-      port.FinishProgress();
-      if (!snapshots->empty()) port.WriteSnapshots(*snapshots);
-      std::vector<std::string> written{kParamSavePath};
-      written.insert(written.end(), bench.filesWritten.begin(), bench.filesWritten.end());
-      std::string summary = SummarizeFiles(written);
-      if (!snapshots->empty()) summary += ", the viewer pictures in " + *snapshots;
-      if (*style == OutputStyle::Json) {
-        std::printf("%s\n", ResultsJson(name, written, stages == Stages::Registration ? nullptr : &bench.lastOutcome).c_str());
-      } else if (*style != OutputStyle::Quiet) {
-        std::printf("Wrote %s\n", summary.c_str());
-      }
-      if (!record->empty()) WriteFileAtomically(*record, FormatRunRecord(RecordOfRun(bench, stages, written)));
-      return kExitOk;
-    };
+    if (!named.empty() && o->stages != Stages::Registration) o->format = named;
+    slot.run = [o] { return RunPipeline(*o); };
   });
 }
 
