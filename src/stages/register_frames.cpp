@@ -76,12 +76,12 @@ void ReadBatch(const StageSetup& s, const std::vector<int>& frames, int first, i
     f.frame = frames[static_cast<size_t>(first + j)];
     f.name = s.reader.name(f.frame);
     try {
-      const GrayImage& green = f.image.channels[1];
       if (s.reader.readGreen) {
         s.reader.readGreen(f.frame, f.image.channels[1]);
       } else {
         s.reader.read(f.frame, f.image);
       }
+      const GrayImage& green = f.image.channels[1];  // after the read, which may replace the channels
       if (green.Width() != width || green.Height() != height) {
         throw Error("frame " + f.name + " is " + SizeText(green.Width(), green.Height()) +
                     " pixels, but the reference frame " + s.referenceName + " is " + SizeText(width, height));
