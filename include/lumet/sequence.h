@@ -19,6 +19,8 @@ class LUMET_API Sequence {
  public:
   // "./images/lr-%d.bmp" (one integer conversion), or a video file's name.
   static Sequence FromPattern(const std::string& pattern, int startIndex = 0);
+  // The frames are kept as given (each checked here) and turned into the engine's image
+  // one at a time, when a stage reads it: no second copy of the sequence is made.
   static Sequence FromFrames(std::vector<Frame> frames);
 
   // Frame k's file name ("clip.mkv frame 12" for a video, "frames[3]" in memory).

@@ -18,12 +18,16 @@
 
 namespace lumet {
 
-ColorGrayImage ToColorImage(const Frame& frame, const std::string& name) {
+void CheckFrame(const Frame& frame, const std::string& name) {
   const size_t pixels = static_cast<size_t>(std::max(0, frame.width)) * static_cast<size_t>(std::max(0, frame.height));
   if (frame.Empty() || frame.rgb.size() != 3 * pixels) {
     throw Error(name + " is " + std::to_string(frame.width) + " x " + std::to_string(frame.height) + " pixels with " +
                 std::to_string(frame.rgb.size()) + " samples; a frame needs three samples a pixel and at least one pixel");
   }
+}
+
+ColorGrayImage ToColorImage(const Frame& frame, const std::string& name) {
+  CheckFrame(frame, name);
   ColorGrayImage image;
   image.Create(frame.width, frame.height);
   for (int y = 0; y < frame.height; ++y) {

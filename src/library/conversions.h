@@ -10,6 +10,8 @@
 namespace lumet {
 
 // Between the library's plain types and the engine's.
+// lumet::Error naming the frame when its samples do not make width x height pixels.
+void CheckFrame(const Frame& frame, const std::string& name);
 ColorGrayImage ToColorImage(const Frame& frame, const std::string& name);
 Frame ToFrame(const ColorGrayImage& image);
 Estimate ToEstimate(const ColorDoubleImage& estimate);

@@ -55,6 +55,7 @@ void Warn(Observer* observer, std::vector<FrameWarning>& all, const FrameWarning
 // Reads frame k of the sequence, of the reference's size.
 void ReadFrameOfSize(Sequence::Source& source, int k, int width, int height, ColorGrayImage& image) {
   source.ReadChecked(k, image);
+  image.mask.Free();  // no method reads it
   if (image.Width() != width || image.Height() != height) {
     throw Error("frame " + source.frames.Name(k) + " is " + std::to_string(image.Width()) + " x " +
                 std::to_string(image.Height()) + " pixels, the reference frame is " + std::to_string(width) + " x " +
@@ -125,19 +126,21 @@ Registration Register(const Sequence& sequence, int reference, const std::vector
   CheckFrameList(reference, frames);
   Sequence::Source& source = *sequence.source();
   CheckFramesPresent(source, reference, frames);
-  ColorGrayImage referenceImage;
-  source.ReadChecked(reference, referenceImage);
-  const int width = referenceImage.Width();
-  const int height = referenceImage.Height();
+  // Registration looks at the green channel alone: only green is read.
+  GrayImage referenceGreen;
+  source.ReadChannelChecked(reference, 1, referenceGreen);
+  const int width = referenceGreen.Width();
+  const int height = referenceGreen.Height();
   CheckRoiFitsFrame(p.roi, width, height);
   options.CheckReference(source.frames.Name(reference), width, height);
 
   Registration registration;
   LibraryEvents events(reference, static_cast<int>(frames.size()), width, height, observer, registration);
   const FrameReader reader{[&](int k) { return source.frames.Name(k); },
-                           [&](int k, ColorGrayImage& image) { source.ReadChecked(k, image); }};
+                           [&](int k, ColorGrayImage& image) { source.ReadChecked(k, image); },
+                           [&](int k, GrayImage& green) { source.ReadChannelChecked(k, 1, green); }};
   LcgRandom random;
-  RegisterFrames(referenceImage.channels[1], source.frames.Name(reference), frames, reader, options, random, events);
+  RegisterFrames(referenceGreen, source.frames.Name(reference), frames, reader, options, random, events);
   return registration;
 }
 
@@ -200,6 +203,7 @@ Result Reconstruct(const Sequence& sequence, const Registration& registration, i
   ReconstructionInput input;
   input.frames.resize(1);
   source.ReadChecked(reference, input.frames[0]);
+  input.frames[0].mask.Free();
   const int width = input.frames[0].Width();
   const int height = input.frames[0].Height();
   CheckRoiFitsFrame(p.roi, width, height);

@@ -1,6 +1,7 @@
 #include "python/frame_arrays.h"
 
 #include <cstdint>
+#include <list>
 #include <vector>
 
 #include "params/param_description.h"
@@ -83,6 +84,93 @@ void CheckSide(py::ssize_t side, const std::string& what) {
   }
 }
 
+// One (H, W, 3) image array, checked.
+py::array CheckedImage(const py::handle& object, const std::string& what) {
+  py::array a = AsArray(object, what);
+  const std::string problem = ArrayProblem(a, 3, what);
+  if (!problem.empty()) throw py::value_error(problem);
+  CheckSide(a.shape(0), what);
+  CheckSide(a.shape(1), what);
+  return a;
+}
+
+// The frames of a call as the engine reads them: the caller's arrays, referenced while the
+// call runs, or copies of the frames an iterator gave (it may fill one buffer again and
+// again), each converted to the engine's image only when a stage reads it.
+class ArrayFrames final : public MemoryFrames {
+ public:
+  explicit ArrayFrames(ChannelOrder order) : order_(order) {}
+  ~ArrayFrames() override { Release(std::move(owners_)); }
+  ArrayFrames(const ArrayFrames&) = delete;
+  ArrayFrames& operator=(const ArrayFrames&) = delete;
+
+  // With the GIL held: the array (or its parent) stays alive as long as these frames.
+  void Hold(const py::handle& owner) {
+    owners_.push_back(owner.ptr());
+    Py_INCREF(owner.ptr());
+  }
+  void AddView(const uint8_t* samples, int width, int height) { frames_.push_back({samples, width, height}); }
+  void AddCopy(const uint8_t* samples, int width, int height) {
+    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
+    copies_.emplace_back(samples, samples + bytes);
+    frames_.push_back({copies_.back().data(), width, height});
+  }
+
+  int Count() const override { return static_cast<int>(frames_.size()); }
+  int Width(int index) const override { return At(index).width; }
+  int Height(int index) const override { return At(index).height; }
+  void Read(int index, ColorGrayImage& image) const override {
+    const View& f = At(index);
+    image.Create(f.width, f.height);
+    image.mask.Free();
+    for (int c = 0; c < 3; ++c) CopyChannel(f, c, image.channels[static_cast<size_t>(c)]);
+  }
+  void ReadChannel(int index, int c, GrayImage& plane) const override {
+    const View& f = At(index);
+    plane.Create(f.width, f.height);
+    CopyChannel(f, c, plane);
+  }
+
+ private:
+  struct View {
+    const uint8_t* samples;
+    int width;
+    int height;
+  };
+  const View& At(int index) const { return frames_[static_cast<size_t>(index)]; }
+  void CopyChannel(const View& f, int c, GrayImage& plane) const {
+    const size_t sample = SampleOf(c, order_);
+    for (int y = 0; y < f.height; ++y) {
+      const uint8_t* row = f.samples + static_cast<size_t>(y) * static_cast<size_t>(f.width) * 3 + sample;
+      uint8_t* out = plane.Row(y);
+      for (int x = 0; x < f.width; ++x) out[x] = row[static_cast<size_t>(x) * 3];
+    }
+  }
+  // The references go with the GIL: at once when this thread holds it, else (a call the
+  // caller left on Ctrl+C ends on the engine's thread) on the interpreter's main thread.
+  static void Release(std::vector<PyObject*> owners) {
+    if (owners.empty() || Py_IsInitialized() == 0) return;
+    if (PyGILState_Check() != 0) {
+      for (PyObject* o : owners) Py_DECREF(o);
+      return;
+    }
+    auto* pending = new std::vector<PyObject*>(std::move(owners));
+    const auto release = [](void* list) -> int {
+      auto* objects = static_cast<std::vector<PyObject*>*>(list);
+      for (PyObject* o : *objects) Py_DECREF(o);
+      delete objects;
+      return 0;
+    };
+    // A full queue of pending calls keeps the arrays: a leak, never a reference dropped without the GIL.
+    if (Py_AddPendingCall(release, pending) != 0) delete pending;
+  }
+
+  ChannelOrder order_;
+  std::vector<View> frames_;
+  std::list<std::vector<uint8_t>> copies_;
+  std::vector<PyObject*> owners_;
+};
+
 }  // namespace
 
 ChannelOrder ChannelOrderOf(const py::handle& value) {
@@ -96,19 +184,15 @@ ChannelOrder ChannelOrderOf(const py::handle& value) {
 }
 
 ColorGrayImage ImageFromPython(const py::handle& object, const std::string& what, ChannelOrder order) {
-  const py::array a = AsArray(object, what);
-  const std::string problem = ArrayProblem(a, 3, what);
-  if (!problem.empty()) throw py::value_error(problem);
-  CheckSide(a.shape(0), what);
-  CheckSide(a.shape(1), what);
+  const py::array a = CheckedImage(object, what);
   ColorGrayImage image;
   CopyInterleaved(static_cast<const uint8_t*>(a.data()), static_cast<int>(a.shape(1)), static_cast<int>(a.shape(0)),
                   order, image);
   return image;
 }
 
-std::shared_ptr<const FrameImages> FramesFromPython(const py::handle& frames, ChannelOrder order) {
-  auto images = std::make_shared<FrameImages>();
+std::shared_ptr<const MemoryFrames> FramesFromPython(const py::handle& frames, ChannelOrder order) {
+  auto held = std::make_shared<ArrayFrames>(order);
   if (py::isinstance<py::array>(frames) && py::reinterpret_borrow<py::array>(frames).ndim() != 1) {
     const py::array a = py::reinterpret_borrow<py::array>(frames);
     const std::string problem = ArrayProblem(a, 4, "frames");
@@ -118,29 +202,44 @@ std::shared_ptr<const FrameImages> FramesFromPython(const py::handle& frames, Ch
     const int height = static_cast<int>(a.shape(1));
     const int width = static_cast<int>(a.shape(2));
     const size_t frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
-    images->resize(static_cast<size_t>(a.shape(0)));
-    for (size_t k = 0; k < images->size(); ++k) {
-      CopyInterleaved(static_cast<const uint8_t*>(a.data()) + k * frameBytes, width, height, order,
-                      (*images)[k]);
+    held->Hold(a);
+    for (py::ssize_t k = 0; k < a.shape(0); ++k) {
+      held->AddView(static_cast<const uint8_t*>(a.data()) + static_cast<size_t>(k) * frameBytes, width, height);
     }
-    return images;
+    return held;
   }
   if (py::isinstance<py::str>(frames) || py::isinstance<py::bytes>(frames) || !py::isinstance<py::iterable>(frames)) {
     throw py::type_error("frames must be an (N, H, W, 3) uint8 array or a sequence or iterable of (H, W, 3) uint8 "
                          "arrays, not " + TypeName(frames));
   }
-  // A generator is read once, frame by frame: each is copied before the next is asked for.
+  // A list or tuple holds its arrays; a generator is read once, frame by frame, each copied
+  // before the next is asked for.
+  const bool holdsArrays = py::isinstance<py::list>(frames) || py::isinstance<py::tuple>(frames);
   for (const py::handle frame : py::reinterpret_borrow<py::iterable>(frames)) {
-    images->push_back(ImageFromPython(frame, "frames[" + std::to_string(images->size()) + "]", order));
+    const py::array a = CheckedImage(frame, "frames[" + std::to_string(held->Count()) + "]");
+    const auto* samples = static_cast<const uint8_t*>(a.data());
+    const int width = static_cast<int>(a.shape(1));
+    const int height = static_cast<int>(a.shape(0));
+    if (holdsArrays) {
+      held->Hold(a);
+      held->AddView(samples, width, height);
+    } else {
+      held->AddCopy(samples, width, height);
+    }
   }
-  return images;
+  return held;
 }
 
 py::array_t<uint8_t> ImageToArray(const ColorGrayImage& image, ChannelOrder order) {
+  py::array_t<uint8_t> array(
+      {static_cast<py::ssize_t>(image.Height()), static_cast<py::ssize_t>(image.Width()), py::ssize_t{3}});
+  WriteInterleaved(image, order, array.mutable_data());
+  return array;
+}
+
+void WriteInterleaved(const ColorGrayImage& image, ChannelOrder order, uint8_t* out) {
   const int width = image.Width();
   const int height = image.Height();
-  py::array_t<uint8_t> array({static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width), py::ssize_t{3}});
-  uint8_t* out = array.mutable_data();
   for (int y = 0; y < height; ++y) {
     for (int c = 0; c < 3; ++c) {
       const uint8_t* row = image.channels[static_cast<size_t>(c)].Row(y);
@@ -148,7 +247,6 @@ py::array_t<uint8_t> ImageToArray(const ColorGrayImage& image, ChannelOrder orde
       for (int x = 0; x < width; ++x) line[static_cast<size_t>(x) * 3] = row[x];
     }
   }
-  return array;
 }
 
 }  // namespace lumet::python

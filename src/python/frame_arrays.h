@@ -23,12 +23,19 @@ ChannelOrder ChannelOrderOf(const py::handle& value);
 // The frames a call gives: an (N, H, W, 3) uint8 array, or any sequence or iterable (a list,
 // a tuple, a generator) of (H, W, 3) uint8 arrays, row 0 at the top, C-contiguous. Anything
 // else is refused with TypeError or ValueError saying what is accepted. Called with the GIL held.
-std::shared_ptr<const FrameImages> FramesFromPython(const py::handle& frames, ChannelOrder order);
+// The pixels of an (N, H, W, 3) array and of the arrays of a list or tuple are not copied:
+// the arrays are held (their references let go of with the GIL) and each frame is converted
+// when a stage reads it, so they must not change while the call runs. Any other iterable's
+// frames are copied as they come, since an iterator may fill one buffer again and again.
+std::shared_ptr<const MemoryFrames> FramesFromPython(const py::handle& frames, ChannelOrder order);
 
 // One (H, W, 3) uint8 image; what names it in messages ("image").
 ColorGrayImage ImageFromPython(const py::handle& image, const std::string& what, ChannelOrder order);
 
 // An image as a new (H, W, 3) uint8 array.
 py::array_t<uint8_t> ImageToArray(const ColorGrayImage& image, ChannelOrder order);
+
+// An image's pixels as H x W x 3 interleaved samples into out (needs no GIL).
+void WriteInterleaved(const ColorGrayImage& image, ChannelOrder order, uint8_t* out);
 
 }  // namespace lumet::python

@@ -58,7 +58,7 @@ struct Call {
        const py::handle& threadCount, const py::handle& referenceIndex)
       : port(progress), order(ChannelOrderOf(channelOrder)) {
     auto images = FramesFromPython(frames, order);
-    const int count = static_cast<int>(images->size());
+    const int count = static_cast<int>(images->Count());
     sequence = Sequence::FromSource(std::make_shared<Sequence::Source>(std::string(), 0, std::move(images)));
     params = ParamsFromKeywords(keywords, count);
     FillSettings(params, settings);
@@ -188,45 +188,51 @@ py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py:
   const int wanted = count.is_none() ? -1 : count.cast<int>();
   if (!count.is_none() && wanted < 1) throw py::value_error("count must be 1 or more, or None for every frame found");
   FrameSource source(pattern, start);
-  FrameImages frames;
+  // The frames' samples go straight into the array's memory, one decoded frame at a time.
+  std::unique_ptr<std::vector<uint8_t>> samples;
+  int found = 0;
+  int width = 0;
+  int height = 0;
   PythonPort port{py::none()};
   port.startKeyword = "start";
   std::string missing;
   RunEngine(
       port,
       [&] {
-        const int found = source.CountFrames(wanted < 0 ? kMaxLrCount + 1 : wanted);
+        found = source.CountFrames(wanted < 0 ? kMaxLrCount + 1 : wanted);
         if (found == 0 || (wanted > 0 && found < wanted)) {
           missing = source.Name(found);
           return;
         }
-        frames.resize(static_cast<size_t>(found));
+        ColorGrayImage frame;
+        size_t frameBytes = 0;
         for (int k = 0; k < found; ++k) {
           CheckCancel(port);
-          source.Read(k, frames[static_cast<size_t>(k)]);
-          if (frames[static_cast<size_t>(k)].Width() != frames[0].Width() ||
-              frames[static_cast<size_t>(k)].Height() != frames[0].Height()) {
+          source.Read(k, frame);
+          if (k == 0) {
+            width = frame.Width();
+            height = frame.Height();
+            frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
+            samples = std::make_unique<std::vector<uint8_t>>(static_cast<size_t>(found) * frameBytes);
+          } else if (frame.Width() != width || frame.Height() != height) {
             throw Error(source.Name(k) + " is not of frame 0's size (" + source.Name(0) + ")");
           }
+          WriteInterleaved(frame, order, samples->data() + static_cast<size_t>(k) * frameBytes);
         }
       },
       OnInterrupt::Wait, PyExc_OSError);
   if (!missing.empty()) {
     RaiseFileNotFound(port.InCallersWords("cannot read " + missing +
                                           (source.IsVideo() ? ": the video ends before it" : ": no such file") +
-                                          (frames.empty() ? source.StartIndexHint() : std::string())),
+                                          source.StartIndexHint()),
                       missing);
   }
-  const int width = frames[0].Width();
-  const int height = frames[0].Height();
-  py::array_t<uint8_t> all({static_cast<py::ssize_t>(frames.size()), static_cast<py::ssize_t>(height),
-                            static_cast<py::ssize_t>(width), py::ssize_t{3}});
-  const size_t frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
-  for (size_t k = 0; k < frames.size(); ++k) {
-    const py::array_t<uint8_t> one = ImageToArray(frames[k], order);
-    std::copy(one.data(), one.data() + frameBytes, all.mutable_data() + k * frameBytes);
-  }
-  return all;
+  const uint8_t* data = samples->data();
+  const py::capsule owner(samples.get(), [](void* p) { delete static_cast<std::vector<uint8_t>*>(p); });
+  samples.release();  // the array's now
+  return py::array_t<uint8_t>({static_cast<py::ssize_t>(found), static_cast<py::ssize_t>(height),
+                               static_cast<py::ssize_t>(width), py::ssize_t{3}},
+                              data, owner);
 }
 
 void WriteImage(const std::string& path, const py::handle& image, const py::object& channelOrder) {

@@ -8,10 +8,16 @@
 #include "numeric/kernel_filter.h"
 #include "registration/derivative_kernels.h"
 #include "registration/scratch_buffer.h"
+#include "util/error.h"
 
 namespace lumet {
 
 namespace {
+
+// Rows the detector and its suppression treat at a time: their working rows, not whole
+// planes, so that a large frame costs little beyond its response.
+constexpr int kDetectorStripRows = 32;
+constexpr int kScanBlockRows = 64;
 
 // Sorts strongest first. Stable, so that equal responses come out in scan order and runs
 // repeat exactly.
@@ -88,22 +94,28 @@ void ScanSuppressed(const DoubleImage& response, int window, Kept&& kept) {
   const int e = window / 2;
   if (e <= 0 || w <= 2 * e || l <= 2 * e) return;  // an empty window keeps nothing
   const size_t stride = static_cast<size_t>(w);
-  const detail::ScratchBuffer rowMax(detail::ScratchSlot::RowMaxima, stride * static_cast<size_t>(l));
+  // Centre rows a block at a time: the row maxima of the block and e rows either side.
+  const int blockRows = std::min(kScanBlockRows, l - 2 * e);
+  const detail::ScratchBuffer rowMax(detail::ScratchSlot::RowMaxima,
+                                     stride * static_cast<size_t>(blockRows + 2 * e));
   const detail::ScratchBuffer windowMax(detail::ScratchSlot::WindowMaxima, stride);
   const double none = -std::numeric_limits<double>::infinity();
-  // rowMax(x, y): the largest of x - e .. x + e - 1 in row y, for the centre columns.
-  for (int y = 0; y < l; ++y) {
-    SlidingMaximum(response.Row(y), e, w, none, rowMax.Data() + static_cast<size_t>(y) * stride);
-  }
   double* wm = windowMax.Data();
-  for (int y = e; y < l - e; ++y) {
-    ColumnMaximum(rowMax.Data() + static_cast<size_t>(y - e) * stride, stride, e, w, none, wm);
-    const double* r = response.Row(y);
-    for (int x = e; x < w - e; ++x) {
-      const double c = r[x];
-      // One branch, rarely taken: only a window's largest value goes on.
-      if (static_cast<int>(c > 0.0) & static_cast<int>(!(wm[x] > c))) {
-        if (FirstStrictMaximum(response, x, y, e, c)) kept(x, y, c);
+  for (int y0 = e; y0 < l - e; y0 += blockRows) {
+    const int y1 = std::min(l - e, y0 + blockRows);
+    // rowMax(x, y): the largest of x - e .. x + e - 1 in row y, for the centre columns.
+    for (int y = y0 - e; y < y1 + e - 1; ++y) {
+      SlidingMaximum(response.Row(y), e, w, none, rowMax.Data() + static_cast<size_t>(y - (y0 - e)) * stride);
+    }
+    for (int y = y0; y < y1; ++y) {
+      ColumnMaximum(rowMax.Data() + static_cast<size_t>(y - y0) * stride, stride, e, w, none, wm);
+      const double* r = response.Row(y);
+      for (int x = e; x < w - e; ++x) {
+        const double c = r[x];
+        // One branch, rarely taken: only a window's largest value goes on.
+        if (static_cast<int>(c > 0.0) & static_cast<int>(!(wm[x] > c))) {
+          if (FirstStrictMaximum(response, x, y, e, c)) kept(x, y, c);
+        }
       }
     }
   }
@@ -133,62 +145,97 @@ std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& re
                                          int window) {
   const int w = image.Width();
   const int l = image.Height();
-  const Gradients grad(image, sigma, ConvolveMirror);
-
-  // Products Ix^2, Ix Iy, Iy^2 (planes 0 .. 2) and their smoothed interiors (3 .. 5), each
-  // w x l without padding.
-  const size_t size = static_cast<size_t>(w) * static_cast<size_t>(l);
-  const detail::ScratchBuffer planes(detail::ScratchSlot::DetectorPlanes, 6 * size);
-  const auto plane = [&](int index) { return planes.Data() + static_cast<size_t>(index) * size; };
-  double* const pxx = plane(0);
-  double* const pxy = plane(1);
-  double* const pyy = plane(2);
-  for (int y = 0; y < l; ++y) {
-    const double* dx = grad.ix.Row(y);
-    const double* dy = grad.iy.Row(y);
-    const size_t o = static_cast<size_t>(y) * static_cast<size_t>(w);
-    for (int x = 0; x < w; ++x) {
-      pxx[o + x] = dx[x] * dx[x];
-      pxy[o + x] = dx[x] * dy[x];
-      pyy[o + x] = dy[x] * dy[x];
-    }
+  const int n = DerivativeKernelSize(sigma);
+  const int h = n / 2;
+  if (w < h + 1 || l < h + 1) {
+    throw Error("image of " + std::to_string(w) + " x " + std::to_string(l) + " pixels is smaller than the " +
+                std::to_string(n) + " x " + std::to_string(n) + " filter allows (at least " + std::to_string(h + 1) +
+                " pixels each way)");
   }
+  FloatMatrix g;
+  FloatMatrix kx;
+  FloatMatrix ky;
+  BuildDerivativeKernels(sigma, n, g, kx, ky);
 
   if (response.Width() != w || response.Height() != l) response.Create(w, l);
-  const int h = grad.n / 2;
   const int span = w - 2 * h;  // interior pixels per row
   if (span <= 0 || l - 2 * h <= 0) {
     response.Fill(0.0);  // no interior: the smoothed tensor is 0 everywhere
   } else {
-    // As SmoothInterior, each product into its own plane, interior rows only.
-    std::vector<const double*> rows(static_cast<size_t>(l + 2 * h), nullptr);
-    std::vector<double*> out(static_cast<size_t>(l), nullptr);
-    for (int p = 0; p < 3; ++p) {
-      const double* source = plane(p);
-      double* target = plane(3 + p);
-      for (int y = 0; y < l; ++y) rows[static_cast<size_t>(y + h)] = source + static_cast<size_t>(y) * w;
-      for (int y = h; y < l - h; ++y) out[static_cast<size_t>(y)] = target + static_cast<size_t>(y) * w + h;
-      detail::RunKernelFilter(rows.data(), out.data(), span, grad.g, grad.n, false, h, l - h);
-    }
-    const double* const sxx = plane(3);
-    const double* const sxy = plane(4);
-    const double* const syy = plane(5);
-    for (int y = 0; y < l; ++y) {
-      double* r = response.Row(y);
-      if (y < h || y >= l - h) {
-        std::fill(r, r + w, 0.0);
-        continue;
+    for (int y = 0; y < h; ++y) std::fill(response.Row(y), response.Row(y) + w, 0.0);
+    for (int y = l - h; y < l; ++y) std::fill(response.Row(y), response.Row(y) + w, 0.0);
+    // Strips of interior rows [r0, r1): the gradients and products of rows r0 - h .. r1 + h - 1
+    // from the frame's rows r0 - 2h .. r1 + 2h - 1 (mirrored at its edges), each pixel's sums
+    // those of the whole-frame filters.
+    const int stripRows = std::min(kDetectorStripRows, l - 2 * h);
+    const size_t paddedStride = static_cast<size_t>(w) + 2 * static_cast<size_t>(h);
+    const size_t paddedRows = static_cast<size_t>(stripRows) + 4 * static_cast<size_t>(h);
+    const size_t planeSize = static_cast<size_t>(stripRows + 2 * h) * static_cast<size_t>(w);
+    // The padded frame rows, then gradients x and y, products xx, xy, yy (rows r0 - h ..
+    // r1 + h - 1) and the smoothed products (rows r0 .. r1 - 1).
+    const detail::ScratchBuffer scratch(detail::ScratchSlot::DetectorPlanes,
+                                        paddedRows * paddedStride + 5 * planeSize + 3 * planeSize);
+    double* const padded = scratch.Data();
+    const auto plane = [&](int index) { return padded + paddedRows * paddedStride + static_cast<size_t>(index) * planeSize; };
+    double* const gx = plane(0);
+    double* const gy = plane(1);
+    double* const pxx = plane(2);
+    double* const pxy = plane(3);
+    double* const pyy = plane(4);
+    double* const sxx = plane(5);
+    double* const sxy = plane(6);
+    double* const syy = plane(7);
+    const bool fusedX = EightBitSumsAreExact(kx, n);
+    const bool fusedY = EightBitSumsAreExact(ky, n);
+    // Row tables indexed as the filters expect: virtual row v at [v + h], output row r at [r].
+    std::vector<const double*> frameRows(static_cast<size_t>(l + 2 * h), nullptr);
+    std::vector<const double*> productRows(static_cast<size_t>(l + 2 * h), nullptr);
+    std::vector<double*> outRows(static_cast<size_t>(l), nullptr);
+    for (int r0 = h; r0 < l - h; r0 += stripRows) {
+      const int r1 = std::min(l - h, r0 + stripRows);
+      const int g0 = r0 - h;  // first gradient row
+      const int g1 = r1 + h;  // past the last
+      for (int v = g0 - h; v < g1 + h; ++v) {
+        double* row = padded + static_cast<size_t>(v - (g0 - h)) * paddedStride;
+        const uint8_t* in = image.Row(MirrorIndex(v, l));
+        for (int c = 0; c < w; ++c) row[h + c] = static_cast<double>(in[c]);
+        MirrorPaddedColumns(row + h, w, h);
+        frameRows[static_cast<size_t>(v + h)] = row;
       }
-      const size_t o = static_cast<size_t>(y) * static_cast<size_t>(w);
-      std::fill(r, r + h, 0.0);
-      for (int x = h; x < w - h; ++x) {
-        const double a = sxx[o + x];
-        const double b = sxy[o + x];
-        const double c = syy[o + x];
-        const double trace = a + c;
-        r[x] = a * c - b * b - k * (trace * trace);
+      const auto gradient = [&](const FloatMatrix& kernel, bool fused, double* out) {
+        for (int y = g0; y < g1; ++y) outRows[static_cast<size_t>(y)] = out + static_cast<size_t>(y - g0) * w;
+        detail::RunKernelFilter(frameRows.data(), outRows.data(), w, kernel, n, fused, g0, g1);
+      };
+      gradient(kx, fusedX, gx);
+      gradient(ky, fusedY, gy);
+      const size_t count = static_cast<size_t>(g1 - g0) * static_cast<size_t>(w);
+      for (size_t i = 0; i < count; ++i) {
+        pxx[i] = gx[i] * gx[i];
+        pxy[i] = gx[i] * gy[i];
+        pyy[i] = gy[i] * gy[i];
       }
-      std::fill(r + (w - h), r + w, 0.0);
+      // As SmoothInterior, each product into its own plane, interior rows only.
+      const auto smooth = [&](const double* source, double* target) {
+        for (int y = g0; y < g1; ++y) productRows[static_cast<size_t>(y + h)] = source + static_cast<size_t>(y - g0) * w;
+        for (int y = r0; y < r1; ++y) outRows[static_cast<size_t>(y)] = target + static_cast<size_t>(y - r0) * w + h;
+        detail::RunKernelFilter(productRows.data(), outRows.data(), span, g, n, false, r0, r1);
+      };
+      smooth(pxx, sxx);
+      smooth(pxy, sxy);
+      smooth(pyy, syy);
+      for (int y = r0; y < r1; ++y) {
+        double* r = response.Row(y);
+        const size_t o = static_cast<size_t>(y - r0) * static_cast<size_t>(w);
+        std::fill(r, r + h, 0.0);
+        for (int x = h; x < w - h; ++x) {
+          const double a = sxx[o + x];
+          const double b = sxy[o + x];
+          const double c = syy[o + x];
+          const double trace = a + c;
+          r[x] = a * c - b * b - k * (trace * trace);
+        }
+        std::fill(r + (w - h), r + w, 0.0);
+      }
     }
   }
 

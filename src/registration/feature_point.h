@@ -26,7 +26,8 @@ inline constexpr int kRoiMargin = 200;
 // result lists the pixels of rows and columns 1 .. size - 2 that survive SuppressNonMaxima
 // with a positive response, strongest first; points of equal response keep their
 // row-by-row scan order. The channel must be at least DerivativeKernelSize(sigma) / 2 + 1
-// pixels each way (lumet::Error otherwise).
+// pixels each way (lumet::Error otherwise). Beside the response it holds a strip of rows of
+// its filters at a time, not whole planes (a frame is registered on every thread at once).
 std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& response, double sigma,
                                          double k = kHarrisConstant, int window = kSuppressionWindow);
 // Every step done the plain way (direct filters, whole-frame planes, the full window scan):

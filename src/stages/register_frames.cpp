@@ -76,9 +76,14 @@ void ReadBatch(const StageSetup& s, const std::vector<int>& frames, int first, i
     f.frame = frames[static_cast<size_t>(first + j)];
     f.name = s.reader.name(f.frame);
     try {
-      s.reader.read(f.frame, f.image);
-      if (f.image.Width() != width || f.image.Height() != height) {
-        throw Error("frame " + f.name + " is " + SizeText(f.image.Width(), f.image.Height()) +
+      if (s.reader.readGreen) {
+        s.reader.readGreen(f.frame, f.image.channels[1]);
+      } else {
+        s.reader.read(f.frame, f.image);
+      }
+      const GrayImage& green = f.image.channels[1];  // after the read, which may replace the channels
+      if (green.Width() != width || green.Height() != height) {
+        throw Error("frame " + f.name + " is " + SizeText(green.Width(), green.Height()) +
                     " pixels, but the reference frame " + s.referenceName + " is " + SizeText(width, height));
       }
     } catch (...) {

@@ -25,7 +25,8 @@ namespace lumet {
 struct RegisteredFrame {
   int frame = 0;             // its index in the sequence
   std::string name;          // as the reader names it
-  ColorGrayImage image;      // as decoded (the caller may take it)
+  ColorGrayImage image;      // as decoded (the caller may take it); its green channel alone
+                             // when the reader reads green only
   FrameRegistration reg;     // reg.h is the final homography, reference positions to frame positions
   double score = 0.0;        // RoiMae of reg.h: reg.e2, or the direct refinement's end
   std::string log;           // lines the direct refinement has for the log ("" for the classic one)
@@ -58,6 +59,10 @@ class RegistrationEvents {
 struct FrameReader {
   std::function<std::string(int)> name;
   std::function<void(int, ColorGrayImage&)> read;
+  // When set, frames are read through it instead, the green channel alone (all that
+  // registration looks at), for a caller that takes no frame from the batch: a batch then
+  // holds a quarter of the pixels.
+  std::function<void(int, GrayImage&)> readGreen;
 };
 
 // Registers frames[0], frames[1], ... against referenceGreen (the reference frame's green

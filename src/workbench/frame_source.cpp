@@ -29,16 +29,46 @@ std::string SizeText(int width, int height) { return std::to_string(width) + " x
 // Work of decoding one still frame, for ParallelFor: always worth a thread of its own.
 constexpr long kDecodeWork = 1L << 20;
 
+// Engine images in memory: each read is a copy of the image given.
+class ImagesInMemory final : public MemoryFrames {
+ public:
+  explicit ImagesInMemory(std::shared_ptr<const FrameImages> images) : images_(std::move(images)) {}
+  int Count() const override { return static_cast<int>(images_->size()); }
+  int Width(int index) const override { return At(index).Width(); }
+  int Height(int index) const override { return At(index).Height(); }
+  void Read(int index, ColorGrayImage& image) const override { image = At(index); }
+  void ReadChannel(int index, int c, GrayImage& plane) const override {
+    plane = At(index).channels[static_cast<size_t>(c)];
+  }
+
+ private:
+  const ColorGrayImage& At(int index) const { return (*images_)[static_cast<size_t>(index)]; }
+  std::shared_ptr<const FrameImages> images_;
+};
+
 }  // namespace
+
+void MemoryFrames::ReadChannel(int index, int c, GrayImage& plane) const {
+  ColorGrayImage image;
+  Read(index, image);
+  plane = std::move(image.channels[static_cast<size_t>(c)]);
+}
+
+std::shared_ptr<const MemoryFrames> FramesOfImages(std::shared_ptr<const FrameImages> images) {
+  return std::make_shared<ImagesInMemory>(std::move(images));
+}
 
 FrameSource::FrameSource(std::string pattern, int startIndex, size_t budget)
     : pattern_(std::move(pattern)), start_(startIndex), isVideo_(IsVideoPattern(pattern_)), budget_(budget) {}
 
 FrameSource::FrameSource(std::string pattern, int startIndex, std::shared_ptr<const FrameImages> images)
+    : FrameSource(std::move(pattern), startIndex, images ? FramesOfImages(std::move(images)) : nullptr) {}
+
+FrameSource::FrameSource(std::string pattern, int startIndex, std::shared_ptr<const MemoryFrames> frames)
     : FrameSource(std::move(pattern), startIndex) {
-  if (images) {
+  if (frames) {
     isVideo_ = false;
-    images_ = std::move(images);
+    memory_ = std::move(frames);
   }
 }
 
@@ -49,16 +79,21 @@ bool FrameSource::IsVideoPattern(const std::string& pattern) {
 }
 
 std::string FrameSource::Name(int k) const {
-  if (images_) return "frames[" + std::to_string(start_ + k) + "]";
+  if (memory_) return "frames[" + std::to_string(start_ + k) + "]";
   if (isVideo_) return pattern_ + " frame " + std::to_string(start_ + k);
   return FormatFrameName(pattern_, start_ + k);
 }
 
+long FrameSource::MemoryIndex(int k) const {
+  const long index = static_cast<long>(start_) + k;
+  return index < 0 || index >= memory_->Count() ? -1 : index;
+}
+
 bool FrameSource::Decode(int k, ColorGrayImage& image) {
-  if (images_) {
-    const long index = static_cast<long>(start_) + k;
-    if (index < 0 || index >= static_cast<long>(images_->size())) return false;
-    image = (*images_)[static_cast<size_t>(index)];
+  if (memory_) {
+    const long index = MemoryIndex(k);
+    if (index < 0) return false;
+    memory_->Read(static_cast<int>(index), image);
     return true;
   }
   if (!isVideo_) {
@@ -110,19 +145,31 @@ void FrameSource::Read(int k, ColorGrayImage& image) {
     return;
   }
   ColorGrayImage decoded;
-  if (!Decode(k, decoded)) {
-    if (isVideo_) {
-      throw Error("cannot read " + Name(k) + ": the video " + pattern_ + " ends before it");
-    }
-    if (k == 0 && !images_) throw Error("cannot read " + Name(k) + ": no such file" + StartIndexHint());
-    throw Error("cannot read " + Name(k) + (images_ ? ": only " + std::to_string(images_->size()) + " frames were given"
-                                                   : std::string(": no such file")));
-  }
+  if (!Decode(k, decoded)) ThrowMissing(k);
   image = std::move(decoded);
 }
 
+void FrameSource::ReadChannel(int k, int c, GrayImage& plane) {
+  if (memory_ && frames_.count(k) == 0) {
+    const long index = MemoryIndex(k);
+    if (index < 0) ThrowMissing(k);
+    memory_->ReadChannel(static_cast<int>(index), c, plane);
+    return;
+  }
+  ColorGrayImage image;
+  Read(k, image);
+  plane = std::move(image.channels[static_cast<size_t>(c)]);
+}
+
+void FrameSource::ThrowMissing(int k) const {
+  if (isVideo_) throw Error("cannot read " + Name(k) + ": the video " + pattern_ + " ends before it");
+  if (k == 0 && !memory_) throw Error("cannot read " + Name(k) + ": no such file" + StartIndexHint());
+  throw Error("cannot read " + Name(k) + (memory_ ? ": only " + std::to_string(memory_->Count()) + " frames were given"
+                                                  : std::string(": no such file")));
+}
+
 int FrameSource::FirstNumberPresent() const {
-  if (images_ || isVideo_) return -1;
+  if (memory_ || isVideo_) return -1;
   const std::filesystem::path first(Name(0));
   std::error_code ec;
   if (std::filesystem::exists(first, ec)) return -1;
@@ -160,8 +207,8 @@ std::string FrameSource::StartIndexHint() const {
 }
 
 int FrameSource::CountFrames(int limit) {
-  if (images_) {
-    const long available = std::max(0L, static_cast<long>(images_->size()) - start_);
+  if (memory_) {
+    const long available = std::max(0L, static_cast<long>(memory_->Count()) - start_);
     return static_cast<int>(std::min<long>(limit, available));
   }
   if (!isVideo_) {
@@ -190,13 +237,17 @@ int FrameSource::CheckFramesUpTo(int first, int needed, int width, int height) {
     }
     Keep(k, std::move(image));
   };
-  if (images_) {
-    // Only the sizes are checked: the images stay where they are until read.
+  if (memory_) {
+    // Only the sizes are checked: the frames stay where they are until read.
     for (int k = first; k < needed; ++k) {
-      const long index = static_cast<long>(start_) + k;
-      if (index >= static_cast<long>(images_->size())) return k;
-      const ColorGrayImage& image = (*images_)[static_cast<size_t>(index)];
-      if (image.Width() != width || image.Height() != height) check(k, ColorGrayImage(image));
+      const long index = MemoryIndex(k);
+      if (index < 0) return k;
+      const int i = static_cast<int>(index);
+      if (memory_->Width(i) != width || memory_->Height(i) != height) {
+        ColorGrayImage image;
+        memory_->Read(i, image);
+        check(k, std::move(image));
+      }
     }
     return needed;
   }

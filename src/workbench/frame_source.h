@@ -19,8 +19,26 @@ class VideoFile;
 // a pattern without "%". Each frame is decoded once: decoded frames are kept while they fit
 // in a memory budget, and a video is otherwise read forward again from its start.
 // Frames given in memory (the Python module's arrays) are frame k = images[startIndex + k],
-// named "frames[i]" in messages; they are copied when read and never decoded.
+// named "frames[i]" in messages; they are converted (or copied) when read and never decoded.
 using FrameImages = std::vector<ColorGrayImage>;
+
+// Frames held in memory by whoever gave them (a caller's arrays or pixel buffers), each
+// turned into the engine's image only when a stage reads it, so that no second copy of
+// the whole sequence is ever made. Read from one thread at a time.
+class MemoryFrames {
+ public:
+  virtual ~MemoryFrames() = default;
+  virtual int Count() const = 0;
+  virtual int Width(int index) const = 0;
+  virtual int Height(int index) const = 0;
+  // Frame `index`'s three channels (the mask plane need not be made: no stage reads it).
+  virtual void Read(int index, ColorGrayImage& image) const = 0;
+  // Channel c (0 red, 1 green, 2 blue) of frame `index` alone. By default through Read.
+  virtual void ReadChannel(int index, int c, GrayImage& plane) const;
+};
+
+// Engine images in memory, copied when read.
+std::shared_ptr<const MemoryFrames> FramesOfImages(std::shared_ptr<const FrameImages> images);
 
 class FrameSource {
  public:
@@ -30,6 +48,7 @@ class FrameSource {
   FrameSource(std::string pattern, int startIndex, size_t budget = kDefaultBudget);
   // The images when given (not null), the pattern otherwise.
   FrameSource(std::string pattern, int startIndex, std::shared_ptr<const FrameImages> images);
+  FrameSource(std::string pattern, int startIndex, std::shared_ptr<const MemoryFrames> frames);
   ~FrameSource();
   FrameSource(const FrameSource&) = delete;
   FrameSource& operator=(const FrameSource&) = delete;
@@ -53,6 +72,9 @@ class FrameSource {
   // Reads frame k. lumet::Error naming the file when it is missing or unreadable. A kept
   // frame is handed over and no longer kept: the commands read each frame once.
   void Read(int k, ColorGrayImage& image);
+  // Channel c of frame k alone (a stage that needs no other), with Read's errors. From
+  // frames in memory only that channel is converted; a file is decoded whole.
+  void ReadChannel(int k, int c, GrayImage& plane);
 
   // Takes frames decoded elsewhere from this same sequence (and checked there against
   // frame 0's size) as if checked here, as far as the budget goes.
@@ -80,6 +102,9 @@ class FrameSource {
   // Decodes frame k into image; false when it does not exist (no such file, or the video
   // ends before it), lumet::Error when it exists but cannot be read.
   bool Decode(int k, ColorGrayImage& image);
+  [[noreturn]] void ThrowMissing(int k) const;
+  // Frames in memory: index start + k when it is given, else -1.
+  long MemoryIndex(int k) const;
   void Keep(int k, ColorGrayImage&& image);
 
   std::string pattern_;
@@ -90,7 +115,7 @@ class FrameSource {
   int keepFrom_ = 0;
   std::map<int, ColorGrayImage> frames_;
   std::unique_ptr<VideoFile> video_;
-  std::shared_ptr<const FrameImages> images_;
+  std::shared_ptr<const MemoryFrames> memory_;
 };
 
 // The count explained when frames run out: registration of lrCount frames needs frames

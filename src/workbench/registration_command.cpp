@@ -184,8 +184,9 @@ void Workbench::Registration(UiPort& ui) {
 
   std::vector<int> frames(static_cast<size_t>(std::max(0, p.lrCount)));
   for (int j = 0; j < p.lrCount; ++j) frames[static_cast<size_t>(j)] = p.firstFrame + j;
+  // Whole frames: the command shows them and may carry them to the reconstruction.
   const FrameReader reader{[&](int k) { return source.Name(k); },
-                           [&](int k, ColorGrayImage& image) { source.Read(k, image); }};
+                           [&](int k, ColorGrayImage& image) { source.Read(k, image); }, nullptr};
   CommandEvents events(setup, ui, *this, carry);
   RegisterFrames(referenceImage.channels[1], p.referenceFile, frames, reader, setup.options, random, events);
   if (p.lrCount > 0) filesWritten.push_back(kRefinementLogPath);

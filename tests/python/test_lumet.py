@@ -4,6 +4,7 @@ import inspect
 import os
 import signal
 import subprocess
+import sys
 import threading
 import time
 import warnings
@@ -180,8 +181,12 @@ def test_files_missing_and_written(chart, tmp_path):
     assert raised.value.filename == str(tmp_path / "none-0.png")
     # Numbered from 1: the start that finds them is proposed.
     frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=3)
+    assert frames.shape == (3, 240, 320, 3) and frames.dtype == numpy.uint8
+    assert frames.flags.c_contiguous and frames.flags.writeable
     for k in range(3):
         lumet.write_image(str(tmp_path / f"shot_{k + 1:04d}.png"), frames[k])
+    bgr = lumet.read_frames(str(tmp_path / "shot_%04d.png"), start=1, channel_order="BGR")
+    numpy.testing.assert_array_equal(bgr, frames[..., ::-1])
     with pytest.raises(FileNotFoundError, match="start=1 starts from it"):
         lumet.read_frames(str(tmp_path / "shot_%04d.png"))
     numpy.testing.assert_array_equal(lumet.read_frames(str(tmp_path / "shot_%04d.png"), start=1), frames)
@@ -390,6 +395,25 @@ def test_frames_as_any_sequence_or_iterable(chart):
         numpy.testing.assert_array_equal(lumet.register(given, roi)[0], expected, err_msg=what)
     hr = lumet.super_resolve((f for f in frames), roi)
     numpy.testing.assert_array_equal(hr, lumet.super_resolve(frames, roi))
+    # An iterator that fills one buffer again for every frame (as some video readers do).
+    def refilled():
+        buffer = numpy.empty_like(frames[0])
+        for f in frames:
+            buffer[...] = f
+            yield buffer
+    numpy.testing.assert_array_equal(lumet.register(refilled(), roi)[0], expected)
+    # The frames of an array, a list or a tuple are read from the caller's arrays, which
+    # stay as they were and are let go of after the call.
+    given = [f.copy() for f in frames]
+    before = [sys.getrefcount(f) for f in given]
+    numpy.testing.assert_array_equal(lumet.register(given, roi)[0], expected)
+    assert [sys.getrefcount(f) for f in given] == before
+    numpy.testing.assert_array_equal(numpy.stack(given), frames)
+    stacked = frames.copy()
+    before = sys.getrefcount(stacked)
+    numpy.testing.assert_array_equal(lumet.super_resolve(stacked, roi), hr)
+    assert sys.getrefcount(stacked) == before
+    numpy.testing.assert_array_equal(stacked, frames)
     with pytest.raises(ValueError, match=r"frames\[2\] holds float64"):
         lumet.register((f if k != 2 else f / 255.0 for k, f in enumerate(frames)), roi)
     with pytest.raises(TypeError, match="not int"):

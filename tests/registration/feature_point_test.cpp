@@ -159,7 +159,8 @@ TEST(DetectFeatures, FindsSquareCornersStrongestFirstInScanOrderOnTies) {
 TEST(DetectFeatures, MatchesTheDirectDetectorExactly) {
   // Noise gives many corners and equal responses; the smooth scene few. 12 x 9 has a
   // 1-pixel interior for n = 11, 9 x 9 none; sizes change between calls, so the planes
-  // kept from the previous frame are re-sized.
+  // kept from the previous frame are re-sized. The tall frames span several of the
+  // detector's strips and of its suppression's blocks of rows, ending in a short one.
   struct Case {
     int w, ht;
     double sigma;
@@ -168,7 +169,8 @@ TEST(DetectFeatures, MatchesTheDirectDetectorExactly) {
   };
   const Case cases[] = {{64, 48, 1.5, 6, true}, {53, 37, 1.0, 5, true},  {70, 50, 1.5, 6, false},
                         {12, 9, 1.5, 6, true},  {9, 9, 1.5, 6, true},    {40, 30, 0.6, 2, true},
-                        {33, 21, 0.6, 1, true}, {64, 48, 1.5, 6, true}};
+                        {33, 21, 0.6, 1, true}, {64, 48, 1.5, 6, true},  {45, 301, 1.5, 6, true},
+                        {50, 171, 1.0, 5, false}};
   for (SimdVariant variant : testing::SimdVariantsToTest()) {
     const ScopedSimdVariant variantGuard(variant);
     for (const Case& c : cases) {

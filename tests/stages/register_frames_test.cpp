@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "numeric/random.h"
@@ -64,13 +65,22 @@ class Recorder final : public RegistrationEvents {
   int batchSize_;
 };
 
-FrameReader ReaderOf(const std::map<int, ColorGrayImage>& frames) {
-  return {[](int k) { return "frame-" + std::to_string(k); },
-          [&frames](int k, ColorGrayImage& image) {
-            const auto found = frames.find(k);
-            if (found == frames.end()) throw Error("cannot read frame-" + std::to_string(k));
-            image = found->second;
-          }};
+const ColorGrayImage& Find(const std::map<int, ColorGrayImage>& frames, int k) {
+  const auto found = frames.find(k);
+  if (found == frames.end()) throw Error("cannot read frame-" + std::to_string(k));
+  return found->second;
+}
+
+// greenOnly: the reader gives the green channel alone, and whole frames are never read.
+FrameReader ReaderOf(const std::map<int, ColorGrayImage>& frames, bool greenOnly = false) {
+  FrameReader reader{[](int k) { return "frame-" + std::to_string(k); },
+                     [&frames, greenOnly](int k, ColorGrayImage& image) {
+                       if (greenOnly) ADD_FAILURE() << "frame " << k << " read whole";
+                       image = Find(frames, k);
+                     },
+                     nullptr};
+  if (greenOnly) reader.readGreen = [&frames](int k, GrayImage& green) { green = Find(frames, k).channels[1]; };
+  return reader;
 }
 
 TEST(RegisterFramesStage, BatchesGiveTheFramesOneAfterTheOtherAgainstAnyReference) {
@@ -94,11 +104,13 @@ TEST(RegisterFramesStage, BatchesGiveTheFramesOneAfterTheOtherAgainstAnyReferenc
                                 : r.e2;
       expected[k] = r.h;
     }
-    for (const int batchSize : {1, 2, 5}) {
-      SCOPED_TRACE("batches of " + std::to_string(batchSize));
+    for (const auto& [batchSize, greenOnly] : {std::pair{1, false}, std::pair{2, false}, std::pair{5, false},
+                                                std::pair{2, true}, std::pair{5, true}}) {
+      SCOPED_TRACE("batches of " + std::to_string(batchSize) + (greenOnly ? ", green read alone" : ""));
       Recorder recorder(batchSize);
       LcgRandom random;
-      RegisterFrames(frames[reference].channels[1], "frame-2", list, ReaderOf(frames), options, random, recorder);
+      RegisterFrames(frames[reference].channels[1], "frame-2", list, ReaderOf(frames, greenOnly), options, random,
+                     recorder);
       EXPECT_EQ(recorder.frames, list);
       EXPECT_EQ(recorder.batches.front(), batchSize);
       EXPECT_EQ(random.State(), sequential.State());
@@ -131,6 +143,16 @@ TEST(RegisterFramesStage, AFailureWaitsForItsTurnAndStopsTheFramesAfterIt) {
   // Frame 1 came before it; frame 3, after it, was not even read.
   EXPECT_EQ(recorder.frames, std::vector<int>{1});
   EXPECT_EQ(recorder.batches, std::vector<int>{2});
+  // Read green alone, it is refused the same way.
+  Recorder green(4);
+  LcgRandom greenRandom;
+  testing::ExpectError(
+      [&] {
+        RegisterFrames(frames[0].channels[1], "frame-0", {1, 2, 3}, ReaderOf(frames, true), Options(false),
+                       greenRandom, green);
+      },
+      {"frame frame-2 is 100 x 80 pixels, but the reference frame frame-0 is 160 x 120"});
+  EXPECT_EQ(green.frames, std::vector<int>{1});
 
   // A failure to stage a frame's output is the frame's to report; the stage goes on.
   frames[2] = Frame(2);
