@@ -26,6 +26,19 @@ constexpr RowControls kRowControls[] = {
     {"searchArea", {kIdSearchArea}},
     {"startIndex", {kIdStartIndex}},
     {"method", {kIdMethod}},
+    {"iterations", {kIdIterations}},
+    {"tolerance", {kIdTolerance}},
+};
+
+struct RowMethod {
+  const char* name;
+  const char* method;
+};
+
+// The rows only one method reads.
+constexpr RowMethod kMethodRows[] = {
+    {"iterations", "enhanced"},
+    {"tolerance", "enhanced"},
 };
 
 }  // namespace
@@ -35,6 +48,26 @@ std::array<int, 4> ControlsOf(const ParamDescription& row) {
     if (std::string_view(entry.name) == row.name) return entry.ids;
   }
   return {};
+}
+
+const ParamDescription* RowShownBy(int controlId, int* part) {
+  if (controlId == 0) return nullptr;
+  for (const ParamDescription& row : kParams) {
+    const std::array<int, 4> ids = ControlsOf(row);
+    for (size_t i = 0; i < ids.size(); ++i) {
+      if (ids[i] != controlId) continue;
+      if (part != nullptr) *part = static_cast<int>(i);
+      return &row;
+    }
+  }
+  return nullptr;
+}
+
+const char* MethodOfRow(const ParamDescription& row) {
+  for (const RowMethod& entry : kMethodRows) {
+    if (std::string_view(entry.name) == row.name) return entry.method;
+  }
+  return nullptr;
 }
 
 }  // namespace lumet

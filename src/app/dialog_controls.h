@@ -35,12 +35,23 @@ enum ControlId : int {
   kIdMethod,
   kIdStartIndex,
   kIdScaleX2,
+  kIdIterations,
+  kIdTolerance,
 };
 static_assert(kIdStartIndex == 1026);
+static_assert(kIdTolerance == 1029);
 
 // The controls that show a parameter row, in the order of its parts (x, y, w, h for the ROI;
 // both RANSAC fields), 0 where there is none: edit fields, a drop-down list for a Choice,
 // nothing for the scale (its radio buttons) or a value the dialog does not show.
 std::array<int, 4> ControlsOf(const ParamDescription& row);
+
+// The row a control shows and which of its parts (x, y, w, h of the ROI; the two RANSAC
+// sizes); nullptr for a control that shows no row.
+const ParamDescription* RowShownBy(int controlId, int* part = nullptr);
+
+// The method whose own setting a row is ("enhanced" for its iteration cap and tolerance), or
+// nullptr when every method reads it. The dialog shows such fields only with their method.
+const char* MethodOfRow(const ParamDescription& row);
 
 }  // namespace lumet

@@ -15,6 +15,7 @@ namespace lumet {
 namespace {
 
 constexpr const char* kRefusedProperty = "refused";
+constexpr const char* kRefusedTextProperty = "refusedText";
 
 // Words the commands use for the frame files, which the "LR files" field names.
 constexpr const char* kFrameWords[] = {"frame file", "reference frame", "LR files"};
@@ -84,10 +85,14 @@ void MarkRefusedField(QLineEdit* field, const QString& message) {
     field->setProperty("styleBeforeRefusal", field->styleSheet());
   }
   field->setProperty(kRefusedProperty, true);
+  field->setProperty(kRefusedTextProperty, field->text());
   field->setToolTip(message);
   field->setStyleSheet(QStringLiteral("QLineEdit { border: 2px solid #d0312d; background: #fde8e7; color: black; }"));
-  QObject::connect(field, &QLineEdit::textEdited, field, [field] { ClearRefusedMark(field); },
-                   Qt::SingleShotConnection);
+  // An edit takes the mark off, unless whoever checks the text as it is typed marked the
+  // new text again first.
+  QObject::connect(field, &QLineEdit::textEdited, field, [field] {
+    if (field->text() != field->property(kRefusedTextProperty).toString()) ClearRefusedMark(field);
+  }, Qt::SingleShotConnection);
 }
 
 void ClearRefusedMark(QLineEdit* field) {

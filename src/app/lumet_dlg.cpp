@@ -3,8 +3,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QResizeEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -15,6 +19,7 @@
 #include <QScrollBar>
 #include <QStringList>
 #include <QThread>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <initializer_list>
 #include <iterator>
@@ -26,6 +31,7 @@
 #include "app/field_format.h"
 #include "app/field_help.h"
 #include "app/field_marker.h"
+#include "app/field_validator.h"
 #include "app/gui_port.h"
 #include "app/viewer_titles.h"
 #include "app/version_info_dlg.h"
@@ -100,6 +106,9 @@ constexpr EditItem kEdits[] = {
     {kIdRansacSecond, "/", {93, 137, 20, 13}, {82, 139, 9, 8}, true},
     {kIdSadSize, "Block size", {60, 155, 25, 13}, {10, 157, 47, 8}, true},
     {kIdSearchArea, "Search range", {60, 171, 25, 13}, {10, 173, 47, 8}, true},
+    // The enhanced method's own settings, beside the scale under its list; shown with it.
+    {kIdIterations, "Iterations", {284, 103, 26, 12}, {259, 105, 24, 8}, true},
+    {kIdTolerance, "Tolerance", {284, 118, 26, 12}, {259, 120, 24, 8}, true},
 };
 
 // A drop-down list of a Choice row's words, its label above it.
@@ -109,6 +118,19 @@ constexpr EditItem kChoiceFields[] = {
 };
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// How messages about a field name it: its label, with the name the log and the command
+// line use when that differs ("Camera blur (PSF sigma)").
+QString FieldName(int id) {
+  const auto item = std::find_if(std::begin(kEdits), std::end(kEdits), [id](const EditItem& e) { return e.id == id; });
+  int part = 0;
+  const ParamDescription* row = RowShownBy(id, &part);
+  if (row == nullptr || item == std::end(kEdits)) return {};
+  const QString label = Text(item->label), stored = QString::fromUtf8(row->label);
+  if (row->kind == ParamKind::Roi) return QStringLiteral("Region (ROI) %1").arg(label);
+  if (row->kind == ParamKind::Ransac) return part == 0 ? QStringLiteral("RANSAC sample size") : QStringLiteral("RANSAC pool size");
+  return label.compare(stored, Qt::CaseInsensitive) == 0 ? label : QStringLiteral("%1 (%2)").arg(label, stored);
+}
 
 // The row whose first control is id.
 const ParamDescription& RowOfControl(int id) {
@@ -153,6 +175,7 @@ CLumetDlg::CLumetDlg(QWidget* parent) : QDialog(parent) {
   setWindowIcon(QApplication::windowIcon());
   BuildControls();
   OnInitDialog();
+  ShowMethodFields();
 }
 
 CLumetDlg::~CLumetDlg() {
@@ -220,6 +243,17 @@ void CLumetDlg::BuildFields() {
     QLabel* label = labelled(item, edit);
     label->setAlignment(item.id == kIdRansacSecond ? Qt::AlignCenter : (Qt::AlignRight | Qt::AlignVCenter));
     edits_[item.id] = edit;
+    if (item.numeric) {
+      // What cannot become a number is refused as it is typed; a number out of range is
+      // marked at once, in the words of the field's label.
+      if (auto* validator = ParamFieldValidator::ForControl(item.id, FieldName(item.id), edit)) {
+        edit->setValidator(validator);
+        connect(edit, &QLineEdit::textEdited, this, [edit, validator](const QString& text) {
+          const QString problem = validator->Problem(text);
+          problem.isEmpty() ? ClearRefusedMark(edit) : MarkRefusedField(edit, problem);
+        });
+      }
+    }
     connect(edit, &QLineEdit::textEdited, this, [this, id = item.id] { emit fieldsEdited(id); });
   }
   for (const EditItem& item : kChoiceFields) {
@@ -229,6 +263,8 @@ void CLumetDlg::BuildFields() {
     choices_[item.id] = list;
     connect(list, &QComboBox::activated, this, [this, id = item.id] { emit fieldsEdited(id); });
   }
+  // A method's own settings show only while it is chosen.
+  connect(choices_.at(kIdMethod), &QComboBox::currentTextChanged, this, &CLumetDlg::ShowMethodFields);
   auto* roiLabel = new QLabel(QStringLiteral("Region (ROI)"), this);
   roiLabel->setObjectName(QStringLiteral("labelRoi"));
   roiLabel->setToolTip(ParamToolTip("roi"));
@@ -383,7 +419,154 @@ ParamSet CLumetDlg::FieldValues() const {
   return values;
 }
 
+bool CLumetDlg::CheckNumberTexts() {
+  // A text that is no number at all (set by a program, or one not finished) is refused
+  // with its field's name instead of being read as its leading digits.
+  for (const auto& [id, edit] : edits_) {
+    const auto* validator = qobject_cast<const ParamFieldValidator*>(edit->validator());
+    if (validator == nullptr || validator->IsNumber(edit->text())) continue;
+    const QString message = validator->Problem(edit->text());
+    emit valueRefused(id, message);
+    AppendLog("Error: " + message.toStdString());
+    return false;
+  }
+  return true;
+}
+
+void CLumetDlg::ShowMethodFields() {
+  const QString chosen = choices_.at(kIdMethod)->currentText();
+  QStringList shownMethods;
+  for (const ParamDescription& row : kParams) {
+    const char* method = MethodOfRow(row);
+    if (method == nullptr) continue;
+    const bool shown = chosen == QString::fromUtf8(method);
+    if (shown && !shownMethods.contains(chosen)) shownMethods << chosen;
+    for (int id : ControlsOf(row)) {
+      if (id == 0) continue;
+      if (QWidget* field = findChild<QWidget*>(QString::number(id))) field->setVisible(shown);
+      if (QWidget* label = findChild<QWidget*>(QStringLiteral("label%1").arg(id))) label->setVisible(shown);
+    }
+  }
+  if (auto* group = findChild<QGroupBox*>(QStringLiteral("methodGroup"))) {
+    group->setVisible(!shownMethods.isEmpty());
+    if (!shownMethods.isEmpty()) {
+      QString name = shownMethods.first();
+      name[0] = name[0].toUpper();
+      group->setTitle(tr("%1 method").arg(name));
+    }
+  }
+}
+
+void CLumetDlg::UseFlowingLayout() {
+  // One column of groups instead of the template's places: it narrows with the dock, a form
+  // row puts its field under its label when the two do not fit side by side, and only the
+  // height grows (the dock scrolls it).
+  setMinimumSize(0, 0);
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+  const auto widget = [this](const QString& name) { return findChild<QWidget*>(name); };
+  const auto field = [&widget](int id) { return widget(QString::number(id)); };
+  const auto label = [&widget](int id) { return widget(QStringLiteral("label%1").arg(id)); };
+  const auto form = [](QWidget* group) {
+    auto* layout = new QFormLayout(group);
+    layout->setRowWrapPolicy(QFormLayout::WrapLongRows);
+    layout->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    layout->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return layout;
+  };
+  const auto addRows = [&](QFormLayout* layout, std::initializer_list<int> ids) {
+    for (int id : ids) {
+      if (auto* text = qobject_cast<QLabel*>(label(id))) text->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+      layout->addRow(label(id), field(id));
+    }
+  };
+  const int numberWidth = fontMetrics().horizontalAdvance(QStringLiteral("0000000000")) + 12;
+  for (const auto& [id, edit] : edits_) {
+    edit->setMinimumWidth(0);
+    if (edit->validator() != nullptr) edit->setMaximumWidth(numberWidth);
+  }
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(6, 6, 6, 6);
+
+  commandGrid_ = new QGridLayout;
+  for (QPushButton* button : commandButtons_) {
+    button->setMinimumWidth(0);
+    button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  }
+  ArrangeCommandButtons(2);
+  column->addLayout(commandGrid_);
+
+  auto* frames = new QGroupBox(tr("Frames"), this);
+  frames->setObjectName(QStringLiteral("framesGroup"));
+  addRows(form(frames), {kIdLrPattern, kIdOutputBase, kIdLrCount, kIdStartIndex});
+  column->addWidget(frames);
+
+  auto* reconstruction = findChild<QGroupBox*>(QStringLiteral("reconstructionGroup"));
+  QFormLayout* rows = form(reconstruction);
+  auto* scales = new QHBoxLayout;
+  scales->setContentsMargins(0, 0, 0, 0);
+  for (QRadioButton* radio : {x2_, x3_, x4_}) scales->addWidget(radio);  // in the order of the factors
+  scales->addStretch(1);
+  rows->addRow(widget(QStringLiteral("labelScale")), scales);
+  addRows(rows, {kIdMethod, kIdPsfSigma});
+  auto* roi = new QGridLayout;
+  roi->setContentsMargins(0, 0, 0, 0);
+  const int roiIds[4] = {kIdRoiX, kIdRoiY, kIdRoiW, kIdRoiH};
+  for (int i = 0; i < 4; ++i) {
+    roi->addWidget(label(roiIds[i]), i / 2, (i % 2) * 2);
+    roi->addWidget(field(roiIds[i]), i / 2, (i % 2) * 2 + 1);
+  }
+  rows->addRow(widget(QStringLiteral("labelRoi")), roi);
+  addRows(rows, {kIdAlpha, kIdBeta, kIdLambda});
+  column->addWidget(reconstruction);
+
+  auto* method = new QGroupBox(this);
+  method->setObjectName(QStringLiteral("methodGroup"));
+  addRows(form(method), {kIdIterations, kIdTolerance});
+  column->addWidget(method);
+
+  auto* registration = findChild<QGroupBox*>(QStringLiteral("registrationGroup"));
+  QFormLayout* registrationRows = form(registration);
+  addRows(registrationRows, {kIdFilterSigma});
+  auto* ransac = new QHBoxLayout;
+  ransac->setContentsMargins(0, 0, 0, 0);
+  ransac->addWidget(field(kIdRansacFirst));
+  ransac->addWidget(label(kIdRansacSecond));
+  ransac->addWidget(field(kIdRansacSecond));
+  ransac->addStretch(1);
+  registrationRows->addRow(label(kIdRansacFirst), ransac);
+  addRows(registrationRows, {kIdSadSize, kIdSearchArea});
+  column->addWidget(registration);
+
+  log_->setMinimumHeight(fontMetrics().height() * 6);
+  column->addWidget(log_, 1);
+  // The progress row went to the window's status bar.
+  if (progress_->parentWidget() == this) column->addWidget(progress_);
+  if (cancel_->parentWidget() == this) column->addWidget(cancel_);
+  ShowMethodFields();
+}
+
+void CLumetDlg::ArrangeCommandButtons(int columns) {
+  if (commandGrid_ == nullptr || columns == commandColumns_) return;
+  commandColumns_ = columns;
+  for (QPushButton* button : commandButtons_) commandGrid_->removeWidget(button);
+  for (int i = 0; i < 4; ++i) commandGrid_->addWidget(commandButtons_[i], i / columns, i % columns);
+}
+
+void CLumetDlg::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  if (commandGrid_ == nullptr) return;
+  // The buttons two by two where they fit side by side, else one under the other.
+  int widest = 0;
+  for (QPushButton* button : commandButtons_) widest = std::max(widest, button->sizeHint().width());
+  const QMargins margins = layout()->contentsMargins();
+  const int twoColumns = 2 * widest + std::max(commandGrid_->horizontalSpacing(), 6) + margins.left() + margins.right();
+  ArrangeCommandButtons(width() >= twoColumns ? 2 : 1);
+}
+
 bool CLumetDlg::ReadControls() {
+  if (!CheckNumberTexts()) return false;
   ParamSet values = FieldValues();
   // A ROI off frame 0 is moved onto it, or refused, before param.txt is rewritten.
   if (!CheckRoiOnFrame(values)) return false;

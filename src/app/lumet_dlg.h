@@ -14,6 +14,7 @@
 #include "workbench/workbench.h"
 
 class QComboBox;
+class QGridLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -85,6 +86,10 @@ class CLumetDlg : public QDialog {
   // Refusals are logged unless logRefusal is false (start-up logs its own, naming lines).
   bool ApplyParams(const ParamSet& values, bool logRefusal = true);
 
+  // Gives up the template's fixed places for a column of groups that narrows with its
+  // container (the main window's dock): form rows wrap, only the height grows.
+  void UseFlowingLayout();
+
   // Starts a command on the worker thread after ReadControls; false when it could not
   // start (a command is running, or the controls were refused).
   bool StartCommand(Command command);
@@ -143,6 +148,7 @@ class CLumetDlg : public QDialog {
  protected:
   void reject() override;
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
@@ -151,6 +157,9 @@ class CLumetDlg : public QDialog {
   void BuildFields();
   void BuildScaleAndLog();
   void OnInitDialog();
+  bool CheckNumberTexts();
+  void ShowMethodFields();
+  void ArrangeCommandButtons(int columns);
   // Keeps values.roi on frame 0 (moved) or refuses it before anything is written.
   bool CheckRoiOnFrame(ParamSet& values);
   QString RoiMovedMessage(const RoiRect& roi, QSize frame) const;
@@ -176,6 +185,8 @@ class CLumetDlg : public QDialog {
   QRadioButton* x3_ = nullptr;
   QRadioButton* x4_ = nullptr;
   QPushButton* commandButtons_[4] = {};
+  QGridLayout* commandGrid_ = nullptr;  // the flowing layout's command buttons
+  int commandColumns_ = 0;
   QPlainTextEdit* log_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QPushButton* cancel_ = nullptr;

@@ -52,6 +52,19 @@ const char* const kKeyRecent = "folders/recent";
 
 QString Native(const QString& path) { return QDir::toNativeSeparators(path); }
 
+// Keeps an action's tool tip its text with its first shortcut, whatever the text becomes.
+void ShowShortcutInToolTip(QAction* action) {
+  const auto update = [action] {
+    if (action->shortcut().isEmpty()) return;
+    QString text = action->text();
+    text.replace(QStringLiteral("&&"), QChar(1)).remove(u'&').replace(QChar(1), u'&');  // "&&" is a plain "&"
+    const QString tip = QStringLiteral("%1 (%2)").arg(text, action->shortcut().toString(QKeySequence::NativeText));
+    if (action->toolTip() != tip) action->setToolTip(tip);
+  };
+  QObject::connect(action, &QAction::changed, action, update);
+  update();
+}
+
 QString CommandName(CLumetDlg::Command command) {
   switch (command) {
     case CLumetDlg::Command::ShowReference:
@@ -79,6 +92,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), history_(new Para
   BuildDocks();
   BuildStatusBar();
   PlaceInitially();
+  for (QAction* action : findChildren<QAction*>()) ShowShortcutInToolTip(action);
   SyncActions();
 }
 
@@ -157,7 +171,7 @@ void MainWindow::BuildViewMenu() {
       {"actionZoomIn", tr("Zoom &In"), QKeySequence::keyBindings(QKeySequence::ZoomIn) << QKeySequence(Qt::CTRL | Qt::Key_Equal),
        &ViewerPane::ZoomIn},
       {"actionZoomOut", tr("Zoom &Out"), QKeySequence::keyBindings(QKeySequence::ZoomOut), &ViewerPane::ZoomOut},
-      {"actionActualSize", tr("&Actual Size (1:1)"), {QKeySequence(Qt::CTRL | Qt::Key_0)}, &ViewerPane::ShowActualSize},
+      {"actionActualSize", tr("&Actual Size (100 %)"), {QKeySequence(Qt::CTRL | Qt::Key_0)}, &ViewerPane::ShowActualSize},
       {"actionFit", tr("&Fit"), {QKeySequence(Qt::CTRL | Qt::Key_9)}, &ViewerPane::FitToPane},
   };
   for (size_t i = 0; i < std::size(zoomItems); ++i) {
@@ -203,10 +217,29 @@ void MainWindow::BuildCommands() {
       commands->addAction(runAction_);
     }
   }
-  for (QAction* action : commandActions_) {
-    action->setToolTip(QStringLiteral("%1 (%2)").arg(action->text(), action->shortcut().toString(QKeySequence::NativeText)));
-  }
+  // Esc reaches the window wherever the focus is (or when nothing has it yet, right after
+  // the window opened), and in the viewers' floating docks too.
+  cancelAction_ = new QAction(tr("&Cancel the Running Command"), this);
+  cancelAction_->setObjectName(QStringLiteral("actionCancel"));
+  cancelAction_->setIconText(tr("Cancel"));
+  cancelAction_->setShortcut(QKeySequence(Qt::Key_Escape));
+  cancelAction_->setShortcutContext(Qt::ApplicationShortcut);
+  cancelAction_->setEnabled(false);
+  connect(cancelAction_, &QAction::triggered, this, &MainWindow::CancelRunning);
+  commands->addSeparator();
+  commands->addAction(cancelAction_);
+  addAction(cancelAction_);
   viewMenu_->addAction(tools->toggleViewAction());
+  // Fit and 100 % as buttons too: they act on the viewer last pointed at.
+  QToolBar* zoom = addToolBar(tr("Zoom"));
+  zoom->setObjectName(QStringLiteral("zoomToolBar"));
+  zoom->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  const QString zoomTexts[4] = {tr("Zoom +"), tr("Zoom \u2212"), tr("100 %"), tr("Fit")};
+  for (int i : {3, 2, 1, 0}) {
+    zoomActions_[i]->setIconText(zoomTexts[i]);
+    zoom->addAction(zoomActions_[i]);
+  }
+  viewMenu_->addAction(zoom->toggleViewAction());
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   QAction* about = help->addAction(tr("&About Lumet…"), this, [this] {
@@ -312,7 +345,7 @@ void MainWindow::MakeDialog() {
   progress_->setMaximumWidth(320);
   statusBar()->addPermanentWidget(progress_);
   statusBar()->addPermanentWidget(cancel_);
-  FitDialog(dialog);
+  dialog->UseFlowingLayout();
 
   connect(dialog, &CLumetDlg::logAppended, this, &MainWindow::OnLogLine);
   connect(dialog, &CLumetDlg::valueRefused, this, &MainWindow::OnValueRefused);
@@ -322,18 +355,24 @@ void MainWindow::MakeDialog() {
   connect(dialog, &CLumetDlg::paramsReset, this, [this] {
     statusBar()->showMessage(tr("Parameters reset to their defaults: Edit > Undo (Ctrl+Z) brings them back"));
   });
-  for (int id : kCommandIds) {
-    if (QPushButton* button = dialog->findChild<QPushButton*>(QString::number(id))) button->installEventFilter(this);
+  for (int i = 0; i < 4; ++i) {
+    if (QPushButton* button = dialog->findChild<QPushButton*>(QString::number(kCommandIds[i]))) {
+      button->installEventFilter(this);
+      button->setToolTip(QStringLiteral("%1 (%2)").arg(button->toolTip(),
+                                                       commandActions_[i]->shortcut().toString(QKeySequence::NativeText)));
+    }
   }
   for (QLineEdit* field : dialog->findChildren<QLineEdit*>()) {
     field->installEventFilter(this);  // Ctrl+Z is the window's undo, not the field's
     connect(field, &QLineEdit::textChanged, this, &MainWindow::RevalidateMarks);
   }
   cancel_->installEventFilter(this);
+  connect(cancel_, &QPushButton::clicked, this, [this] { runCancelled_ = true; });
   dialog->installEventFilter(this);
   dialog_ = dialog;
   controlsScroll_->setWidget(dialog);  // the previous dialog or the placeholder goes
   dialog->show();
+  FitDialog(dialog);
   // What the start-up refused (a stored value out of range) is marked too.
   refusalMarked_ = false;
   for (const QString& line : dialog->LogText().split(u'\n')) OnLogLine(line);
@@ -360,6 +399,7 @@ void MainWindow::SyncActions() {
     commandActions_[i]->setEnabled(button != nullptr && button->isEnabled());
   }
   runAction_->setEnabled(dialog_ != nullptr && !running);
+  cancelAction_->setEnabled(running);
   openAction_->setEnabled(!running);
   openFolderAction_->setEnabled(!running);
   recentMenu_->setEnabled(!running);
@@ -379,9 +419,17 @@ void MainWindow::ClickCommand(int id) {
   if (QPushButton* button = dialog_->findChild<QPushButton*>(QString::number(id))) button->click();
 }
 
+void MainWindow::CancelRunning() {
+  if (dialog_ == nullptr || !dialog_->CommandRunning()) return;
+  // A Run stops too, even when its registration ends before it hears the request.
+  runCancelled_ = true;
+  dialog_->CancelCommand();
+}
+
 void MainWindow::StartRun() {
   if (dialog_ == nullptr || dialog_->CommandRunning()) return;
   runPending_ = true;
+  runCancelled_ = false;
   if (!dialog_->StartCommand(CLumetDlg::Command::Registration)) {
     runPending_ = false;
     emit runFinished(false);
@@ -442,7 +490,8 @@ void MainWindow::RevalidateMarks() {
   const ParamSet values = dialog_->FieldValues();
   if (const auto known = dialog_->FrameSizeOf(values)) frame = known;
   for (QLineEdit* field : dialog_->findChildren<QLineEdit*>()) {
-    if (IsMarkedRefused(field) && FieldValueValid(field->objectName().toInt(), values, frame)) ClearRefusedMark(field);
+    // A text that is not an acceptable number keeps the mark its typing gave it.
+    if (IsMarkedRefused(field) && field->hasAcceptableInput() && FieldValueValid(field->objectName().toInt(), values, frame)) ClearRefusedMark(field);
   }
 }
 
@@ -490,7 +539,7 @@ void MainWindow::OnCommandFinished(bool ok) {
   }
   TitleViewersAfter(lastCommand_, ok);
   const bool chain = std::exchange(runPending_, false);
-  if (chain && ok && lastCommand_ == CLumetDlg::Command::Registration && !closePending_) {
+  if (chain && ok && lastCommand_ == CLumetDlg::Command::Registration && !closePending_ && !runCancelled_) {
     runPending_ = true;
     QMetaObject::invokeMethod(this, [this] {
       if (dialog_ == nullptr || !dialog_->StartCommand(CLumetDlg::Command::Reconstruction)) {
@@ -596,18 +645,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       return true;
     }
   }
-  if (dialog_ != nullptr && watched == dialog_ && event->type() == QEvent::Resize) {
-    // The log pane takes the height the controls' dock gives the dialog.
-    if (auto* log = dialog_->findChild<QWidget*>(QStringLiteral("1003"))) {
-      const int bottom = dialog_->height() - log->x();  // the log's margins are equal
-      log->resize(log->width(), std::max(bottom - log->y(), log->minimumSizeHint().height()));
-    }
-  }
   if (dialog_ != nullptr && watched == dialog_ && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
     // Inside the window Esc cancels a running command; it no longer ends the program.
-    runPending_ = false;
-    if (dialog_->CommandRunning()) dialog_->CancelCommand();
+    CancelRunning();
     return true;
   }
   if (event->type() == QEvent::EnabledChange) SyncActions();

@@ -133,6 +133,7 @@ class MainWindow : public QMainWindow {
   QString AskSavePath(const QString& title, const QString& suggestion);
   void ClickCommand(int id);
   void StartRun();
+  void CancelRunning();
   bool AskReset(const QString& changes);
   static QLabel* MakeHint(const QString& text);
 
@@ -165,6 +166,7 @@ class MainWindow : public QMainWindow {
   QAction* saveResultAction_ = nullptr;
   QAction* commandActions_[4] = {};
   QAction* runAction_ = nullptr;
+  QAction* cancelAction_ = nullptr;
   QAction* undoAction_ = nullptr;
   QAction* redoAction_ = nullptr;
   QAction* zoomActions_[4] = {};
@@ -175,6 +177,7 @@ class MainWindow : public QMainWindow {
   bool runPending_ = false;     // Run: the reconstruction follows a successful registration
   bool refusalMarked_ = false;  // the error line to come belongs to a field marked already
   bool cancelled_ = false;      // the last command logged "Cancelled"
+  bool runCancelled_ = false;   // Esc or Cancel during the Run started last
   CLumetDlg::Command lastCommand_ = CLumetDlg::Command::ShowReference;
 };
 

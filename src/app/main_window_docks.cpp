@@ -19,7 +19,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/dialog_units.h"
 #include "app/main_window.h"
 #include "raster/dib_raster.h"
 #include "view/raster_image.h"
@@ -30,11 +29,6 @@ namespace lumet {
 
 namespace {
 
-// The dialog's field area without the progress row, which moves to the status bar.
-constexpr int kEmbeddedWidth = 327;
-constexpr int kEmbeddedHeight = 298;
-constexpr int kButtonsRight = 117;  // dialog units: 4 short of the "Reconstruction" box
-constexpr int kCommandIds[4] = {1001, 1002, 1004, 1005};
 // The window opens at this size, or smaller on a small screen.
 constexpr int kStartWidth = 1180;
 constexpr int kStartHeight = 720;
@@ -191,23 +185,15 @@ void MainWindow::KeepOnScreen() {
 }
 
 void MainWindow::FitDialog(CLumetDlg* dialog) {
-  const DialogUnits du(dialog->font());
-  // The fields keep their places; the log pane takes the height the dock gives.
-  dialog->setFixedWidth(du.X(kEmbeddedWidth));
-  dialog->setMinimumHeight(du.Y(kEmbeddedHeight));
-  dialog->setMaximumHeight(QWIDGETSIZE_MAX);
-  dialog->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-  // The command buttons grow to their texts where the font is wider than the template's,
-  // up to the group box beside them.
-  for (int id : kCommandIds) {
-    if (QPushButton* button = dialog->findChild<QPushButton*>(QString::number(id))) {
-      const int room = du.X(kButtonsRight) - button->x();
-      button->resize(std::clamp(button->sizeHint().width(), button->width(), room), button->height());
-    }
-  }
-  // The controls start as wide as the dialog, but never take more than half the window.
-  const int wanted = du.X(kEmbeddedWidth) + controlsScroll_->verticalScrollBar()->sizeHint().width() + 4;
-  resizeDocks({controlsDock_}, {std::min(wanted, width() / 2)}, Qt::Horizontal);
+  // The fields flow in one column that follows the dock's width (CLumetDlg::UseFlowingLayout);
+  // the dock is never narrower than that column, so nothing is ever beside its visible part.
+  const int chrome = controlsScroll_->verticalScrollBar()->sizeHint().width() + 2 * controlsScroll_->frameWidth() +
+                     std::max(0, controlsDock_->width() - controlsScroll_->width()) + 2;
+  const int smallest = dialog->minimumSizeHint().width() + chrome;
+  controlsDock_->setMinimumWidth(smallest);
+  // The controls start as wide as they like to be, but never take more than half the window.
+  const int wanted = dialog->sizeHint().width() + chrome + 24;
+  resizeDocks({controlsDock_}, {std::max(smallest, std::min(wanted, width() / 2))}, Qt::Horizontal);
 }
 
 void MainWindow::ShowOpenedSequence() {

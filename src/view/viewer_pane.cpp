@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDockWidget>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -57,7 +58,9 @@ void ViewerPane::FitTo(int, int) {
   show();
 }
 
-double ViewerPane::Scale() const { return zoom_ / std::max(1.0, devicePixelRatioF()); }
+// The zoom counts logical pixels, as everything else on a scaled screen does: a picture at
+// 100 % takes the same room beside the fields and the other viewer on any device-pixel ratio.
+double ViewerPane::Scale() const { return zoom_; }
 
 QRectF ViewerPane::PictureRect() const {
   return QRectF(offset_, QSizeF(picture_.width() * Scale(), picture_.height() * Scale()));
@@ -92,10 +95,8 @@ void ViewerPane::FitToPane() {
     ViewChanged();
     return;
   }
-  const double dpr = std::max(1.0, devicePixelRatioF());
-  double zoom = std::min(width() / double(picture_.width()), height() / double(picture_.height())) * dpr;
-  // Whole device pixels per picture pixel when enlarging: every pixel shows at the same size.
-  if (zoom >= 1.0) zoom = std::floor(zoom);
+  // The whole picture, as large as the pane lets it be.
+  const double zoom = std::min(width() / double(picture_.width()), height() / double(picture_.height()));
   zoom_ = std::clamp(zoom, kMinZoom, kMaxZoom);
   const QSizeF shown(picture_.width() * Scale(), picture_.height() * Scale());
   // Whole logical pixels, so picture pixels line up with the screen's.
@@ -326,7 +327,8 @@ void ViewerPane::mousePressEvent(QMouseEvent* event) {
   const QPointF at = event->position();
   pressAt_ = lastAt_ = at;
   drag_ = Drag::None;
-  if (event->button() == Qt::MiddleButton) {
+  if (event->button() == Qt::MiddleButton || (event->button() == Qt::LeftButton && spaceHeld_)) {
+    // The middle button, or Space held, pans whatever lies under the pointer.
     drag_ = Drag::Pan;
   } else if (event->button() == Qt::LeftButton) {
     const bool roiMode = Mode() == kModeRoiSelection && AttachedRoi() != nullptr && Interactive();
@@ -370,17 +372,14 @@ void ViewerPane::mouseMoveEvent(QMouseEvent* event) {
     }
     case Drag::PendingClick: {
       if ((at - pressAt_).manhattanLength() < QApplication::startDragDistance()) break;
-      // Dragging inside the ROI moves it; dragging elsewhere pans.
+      // Dragging inside the ROI moves it; dragging elsewhere draws a new one.
       const RoiRect& r = pressRoi_;
       const QPointF start = WidgetToPicture(pressAt_);
       const bool inside = start.x() >= std::min(r.left, r.right) && start.x() < std::max(r.left, r.right) &&
                           start.y() >= std::min(r.top, r.bottom) && start.y() < std::max(r.top, r.bottom);
-      drag_ = inside ? Drag::RoiMove : Drag::Pan;
-      if (drag_ == Drag::Pan) {
-        offset_ += at - pressAt_;
-        fit_ = false;
-        setCursor(Qt::ClosedHandCursor);
-        ViewChanged();
+      drag_ = inside ? Drag::RoiMove : Drag::RoiDraw;
+      if (drag_ == Drag::RoiDraw) {
+        DrawRoiTo(picture);
         break;
       }
       [[fallthrough]];
@@ -392,6 +391,9 @@ void ViewerPane::mouseMoveEvent(QMouseEvent* event) {
       ApplyRoi({pressRoi_.left + dx, pressRoi_.top + dy, pressRoi_.right + dx, pressRoi_.bottom + dy});
       break;
     }
+    case Drag::RoiDraw:
+      DrawRoiTo(picture);
+      break;
     case Drag::RoiEdges: {
       // Edges lie between pixels: at whole picture coordinates. The ROI keeps one pixel.
       RoiRect r = pressRoi_;
@@ -408,6 +410,41 @@ void ViewerPane::mouseMoveEvent(QMouseEvent* event) {
   QWidget::mouseMoveEvent(event);
 }
 
+void ViewerPane::DrawRoiTo(QPointF picture) {
+  // The rectangle between the pixel edges nearest the press and the pointer, one pixel at least.
+  const QPointF start = WidgetToPicture(pressAt_);
+  const auto edge = [](double v) { return static_cast<int>(std::lround(v)); };
+  const int x0 = edge(start.x()), y0 = edge(start.y()), x1 = edge(picture.x()), y1 = edge(picture.y());
+  RoiRect r{std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)};
+  if (r.right == r.left) ++r.right;
+  if (r.bottom == r.top) ++r.bottom;
+  ApplyRoi(r, true);
+}
+
+void ViewerPane::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Space) {
+    if (!event->isAutoRepeat()) {
+      spaceHeld_ = true;
+      if (drag_ == Drag::None) setCursor(Qt::OpenHandCursor);
+    }
+    event->accept();
+    return;
+  }
+  CImgWnd::keyPressEvent(event);
+}
+
+void ViewerPane::keyReleaseEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Space) {
+    if (!event->isAutoRepeat()) {
+      spaceHeld_ = false;
+      if (drag_ == Drag::None) UpdateCursor(pointer_);
+    }
+    event->accept();
+    return;
+  }
+  CImgWnd::keyReleaseEvent(event);
+}
+
 void ViewerPane::mouseReleaseEvent(QMouseEvent* event) {
   if (drag_ == Drag::PendingClick && event->button() == Qt::LeftButton) {
     // A click places the ROI: same size, centred on the pixel clicked.
@@ -421,6 +458,10 @@ void ViewerPane::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void ViewerPane::UpdateCursor(QPointF at) {
+  if (spaceHeld_) {
+    setCursor(Qt::OpenHandCursor);
+    return;
+  }
   if (NearSplit(at)) {
     setCursor(Qt::SplitHCursor);
     return;
@@ -457,7 +498,7 @@ void ViewerPane::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
   menu.addAction(tr("Zoom In"), this, &ViewerPane::ZoomIn);
   menu.addAction(tr("Zoom Out"), this, &ViewerPane::ZoomOut);
-  menu.addAction(tr("Actual Size (1:1)"), this, &ViewerPane::ShowActualSize);
+  menu.addAction(tr("Actual Size (100 %)"), this, &ViewerPane::ShowActualSize);
   menu.addAction(tr("Fit"), this, &ViewerPane::FitToPane);
   menu.addSeparator();
   if (HasResult()) menu.addAction(tr("Save Result As…"), this, [this] { emit saveRequested(true); });
@@ -475,6 +516,7 @@ void ViewerPane::enterEvent(QEnterEvent* event) {
 
 void ViewerPane::leaveEvent(QEvent* event) {
   pointerInside_ = false;
+  spaceHeld_ = false;  // its release may go elsewhere
   emit pointerMoved(pointer_, false);
   QWidget::leaveEvent(event);
 }

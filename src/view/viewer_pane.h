@@ -11,10 +11,12 @@ namespace lumet {
 // A viewer that lives inside the main window (a dock) instead of floating over it. It shows
 // the same picture as CImgWnd, with the same marks and modes, but the user zooms (wheel,
 // keys) around the pointer, pans by dragging, fits the picture to the pane or shows it at
-// one picture pixel per device pixel. On screen only, it adds:
+// one picture pixel per logical pixel. The middle button, or the left one with Space held,
+// pans. On screen only, it adds:
 // - in ROI selection mode, a dark and a light line around the olive outline and corner
-//   handles; a click places the ROI as before, dragging an edge or corner resizes it and
-//   dragging its inside moves it (the owner hears roiChanged after every change);
+//   handles; a click places the ROI as before, dragging an edge or corner resizes it,
+//   dragging its inside moves it and dragging elsewhere draws a new one (the owner hears
+//   roiChanged after every change);
 // - in comparison mode, a labelled split: "Before" (this viewer's picture) left of a
 //   handle the user drags, "After" (the comparison picture) right of it.
 // What the engine draws (CImgWnd::Rendered) stays as it is.
@@ -27,7 +29,7 @@ class ViewerPane : public CImgWnd {
   // Shows the pane (and the dock holding it); the pane keeps its size.
   void FitTo(int width, int height) override;
 
-  // Device pixels per picture pixel.
+  // Logical pixels per picture pixel (device-independent, as the window's other sizes).
   double Zoom() const { return zoom_; }
   bool FitsPane() const { return fit_; }
   // Picture coordinates (pixel x spans [x, x + 1)) of a widget point, and back.
@@ -84,6 +86,8 @@ class ViewerPane : public CImgWnd {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
@@ -94,7 +98,7 @@ class ViewerPane : public CImgWnd {
 
  private:
   // What a drag does, chosen when the button goes down.
-  enum class Drag { None, Pan, PendingClick, RoiMove, RoiEdges, Split };
+  enum class Drag { None, Pan, PendingClick, RoiMove, RoiDraw, RoiEdges, Split };
   // Edges of the ROI a press caught.
   enum Edge { kLeft = 1, kRight = 2, kTop = 4, kBottom = 8 };
 
@@ -111,6 +115,8 @@ class ViewerPane : public CImgWnd {
   // Sets the attached ROI kept on the picture: moved as a whole (a click, a drag of its
   // inside) or, when edges were dragged, those edges stopped at the picture's border.
   void ApplyRoi(const RoiRect& roi, bool edges = false);
+  // A new ROI from the press to picture point `to`.
+  void DrawRoiTo(QPointF to);
 
   double zoom_ = 1.0;
   QPointF offset_;  // widget position of the picture's top-left corner
@@ -142,6 +148,7 @@ class ViewerPane : public CImgWnd {
   RoiRect pressRoi_;
   QPointF pointer_;
   bool pointerInside_ = false;
+  bool spaceHeld_ = false;
 };
 
 }  // namespace lumet

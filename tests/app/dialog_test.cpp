@@ -5,6 +5,7 @@
 
 #include "app/dialog_controls.h"
 #include "app/field_format.h"
+#include "app/field_marker.h"
 #include "params/param_description.h"
 #include "params/param_file.h"
 #include "app_test_support.h"
@@ -62,7 +63,7 @@ class DialogTest : public QObject {
     // x and y move the ROI keeping its size; w and h resize it; an empty w makes right = left.
     const std::tuple<int, const char*, RoiRect> steps[] = {
         {1016, "25", {25, 20, 65, 60}}, {1018, "30", {25, 20, 55, 60}}, {1017, "5", {25, 5, 55, 45}},
-        {1019, "12", {25, 5, 55, 17}},  {1018, "", {25, 5, 25, 17}},    {1018, "8abc", {25, 5, 33, 17}},  // atoi
+        {1019, "12", {25, 5, 55, 17}},  {1018, "", {25, 5, 25, 17}},    {1018, "8abc", {25, 5, 33, 17}},  // letters refused
         // Edges saturate instead of overflowing; the adoption refuses such a ROI.
         {1018, "2147483647", {25, 5, 2147483647, 17}}, {1016, "-2147483648", {-2147483647 - 1, 5, -26, 17}}};
     for (const auto& [id, text, roi] : steps) {
@@ -126,6 +127,63 @@ class DialogTest : public QObject {
       QCOMPARE(LogLines(dialog).last(), cliError);
       QCOMPARE(ReadBytes(QStringLiteral("param.txt")), stored);
     }
+  }
+
+  // The number fields take only what can become a number of their row's kind: letters
+  // never reach them, typed or pasted; a number out of range is marked at once in the
+  // field's own words and takes its mark off when corrected; a text set that is no number
+  // is refused with the field's name, never read as its leading digits.
+  void NumberFieldsRefuseBadTextAsTyped() {
+    TempCwd cwd;
+    CLumetDlg dialog;
+    const QByteArray stored = ReadBytes(QStringLiteral("param.txt"));
+    QLineEdit* sigma = Field(dialog, 1010);
+    QLineEdit* count = Field(dialog, 1009);
+    TypeInto(sigma, QStringLiteral("abc"));
+    QCOMPARE(sigma->text(), QStringLiteral("0.600"));
+    TypeInto(count, QStringLiteral("12abc"));
+    QCOMPARE(count->text(), QStringLiteral("12"));
+    count->selectAll();
+    count->insert(QStringLiteral("7x"));  // a paste
+    QCOMPARE(count->text(), QStringLiteral("12"));
+    for (const auto& [id, good, bad] : {std::tuple{1009, "30", "1.5"}, {1010, "1e-1", "0.6.1"}, {1016, "+4", "4-"},
+                                        {1021, "20", "2e1"}, {1015, "-2.5E-3", "1e2e"}, {1026, "0", "0x10"},
+                                        {1028, "60", "6o"}, {1029, "0.0001", "inf"}}) {
+      QLineEdit* field = Field(dialog, id);
+      QVERIFY2(field != nullptr && field->validator() != nullptr, qPrintable(QString::number(id)));
+      QString text = QString::fromUtf8(bad);
+      int pos = 0;
+      QVERIFY2(field->validator()->validate(text, pos) == QValidator::Invalid, bad);
+      text = QString::fromUtf8(good);
+      QVERIFY2(field->validator()->validate(text, pos) == QValidator::Acceptable, good);
+    }
+    for (int id : {1007, 1008}) QVERIFY(Field(dialog, id)->validator() == nullptr);  // names, not numbers
+
+    // Out of range: typed, marked at once with the label's words, unmarked when corrected.
+    TypeInto(sigma, QStringLiteral("0"));
+    QVERIFY(!sigma->hasAcceptableInput() && IsMarkedRefused(sigma));
+    QVERIFY2(sigma->toolTip().startsWith(QStringLiteral("Camera blur (PSF sigma): 0 is out of range (allowed: above 0")),
+             qPrintable(sigma->toolTip()));
+    QTest::keyClicks(sigma, QStringLiteral(".5"));
+    QVERIFY(sigma->hasAcceptableInput() && !IsMarkedRefused(sigma));
+    TypeInto(Field(dialog, 1028), QStringLiteral("0"));
+    QVERIFY2(Field(dialog, 1028)->toolTip().startsWith(QStringLiteral("Iterations (iteration cap): 0 is out of range (allowed: 1 to ")),
+             qPrintable(Field(dialog, 1028)->toolTip()));
+    TypeInto(Field(dialog, 1028), QStringLiteral("60"));
+    QVERIFY(!IsMarkedRefused(Field(dialog, 1028)));
+
+    // Set by a program: refused by name before anything is written.
+    count->setText(QStringLiteral("12abc"));
+    QVERIFY(!dialog.ReadControls());
+    QCOMPARE(LogLines(dialog).last(), QStringLiteral("Error: Frames (LR count): \"12abc\" is not a whole number (allowed: 1 to 100000)"));
+    count->setText(QString());
+    QVERIFY(!dialog.ReadControls());
+    QCOMPARE(LogLines(dialog).last(), QStringLiteral("Error: Frames (LR count) is empty: type a whole number, 1 to 100000"));
+    QCOMPARE(ReadBytes(QStringLiteral("param.txt")), stored);
+    count->setText(QStringLiteral("12"));
+    QVERIFY(dialog.ReadControls());
+    QCOMPARE(dialog.Params().lrCount, 12);
+    QCOMPARE(dialog.Params().psfSigma, 0.5);
   }
 
   // The values stored after line 17: the method's list offers the description's words, and

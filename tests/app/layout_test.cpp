@@ -1,9 +1,18 @@
 // The window's layout on small and high-density screens: the pictures get room at
-// 800 x 600, the controls can be narrowed, hidden and brought back, the smallest window
-// fits a 1920 x 1080 screen at 200 %, and a restored place stays on the screen. Run once
-// at 100 % and once on a 1920 x 1080 screen at 200 % (see CMakeLists.txt).
+// 800 x 600, the controls can be narrowed, hidden and brought back, every control of the
+// Parameters dock is reachable without sideways scrolling, the smallest window fits a
+// 1920 x 1080 screen at 200 %, pictures show at the zoom the status bar reads, and a
+// restored place stays on the screen. Run at 100 % on the offscreen platform's screen, on a
+// 1024 x 768 screen and on a 1920 x 1080 screen at 200 % (see CMakeLists.txt).
+#include <QAbstractButton>
+#include <QComboBox>
 #include <QDockWidget>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 
 #include "window_test_support.h"
@@ -70,6 +79,109 @@ class LayoutTest : public QObject {
       QVERIFY(!window.ViewerDock(viewer)->isVisible());
       toggle->trigger();
       QVERIFY(window.ViewerDock(viewer)->isVisible());
+    }
+  }
+
+  // At the size the window opens with on this screen, and filling the screen: every field,
+  // list, button and label of the controls lies within the dock's visible width, whole, so
+  // that scrolling down reaches it; there is nothing to scroll sideways. The enhanced
+  // method's own settings show while it is chosen, and only then.
+  void EveryControlReachableWithoutSidewaysScrolling() {
+    TempCwd cwd;
+    WriteSmallSequence(cwd.dir.path());
+    MainWindow window;
+    window.show();
+    window.Start(cwd.dir.path());
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* scroll = window.findChild<QScrollArea*>(QStringLiteral("controlsScroll"));
+    CLumetDlg& dialog = *window.Dialog();
+    auto* method = dialog.findChild<QComboBox*>(QStringLiteral("1025"));
+    QVERIFY(scroll != nullptr && method != nullptr);
+    const QSize opened = window.size();
+    const QRect screen = window.screen()->availableGeometry();
+    const QSize full = screen.size() - (window.frameGeometry().size() - window.size());
+    for (const QSize size : {opened, full}) {
+      window.resize(size);
+      for (const QString& word : {QStringLiteral("classic"), QStringLiteral("enhanced")}) {
+        method->setCurrentIndex(method->findText(word));
+        QTest::qWait(30);
+        const QString where = QStringLiteral("%1 x %2 on %3 x %4 at %5 %, %6")
+                                  .arg(window.width()).arg(window.height()).arg(screen.width()).arg(screen.height())
+                                  .arg(window.devicePixelRatio() * 100).arg(word);
+        QVERIFY2(scroll->horizontalScrollBar()->maximum() == 0,
+                 qPrintable(where + QStringLiteral(": the controls need %1, the dock shows %2")
+                                        .arg(dialog.minimumSizeHint().width()).arg(scroll->viewport()->width())));
+        const int visibleWidth = scroll->viewport()->width();
+        int controls = 0;
+        for (QWidget* control : dialog.findChildren<QWidget*>()) {
+          const bool kind = qobject_cast<QLineEdit*>(control) || qobject_cast<QComboBox*>(control) ||
+                            qobject_cast<QAbstractButton*>(control) || qobject_cast<QPlainTextEdit*>(control) ||
+                            qobject_cast<QLabel*>(control);
+          if (!kind || !control->isVisibleTo(&dialog) || control->parentWidget() == nullptr ||
+              qobject_cast<QComboBox*>(control->parentWidget()) != nullptr) {
+            continue;
+          }
+          ++controls;
+          const QRect shown(control->mapTo(scroll->viewport(), QPoint(0, 0)), control->size());
+          const QString name = control->objectName() + QStringLiteral(" at ") + QString::number(shown.left()) +
+                               QStringLiteral("..") + QString::number(shown.right()) + QStringLiteral(" of ") +
+                               QString::number(visibleWidth) + QStringLiteral(", ") + where;
+          QVERIFY2(shown.left() >= 0 && shown.right() < visibleWidth, qPrintable(name));
+          // Whole: a label shows all its text, a field at least a few digits.
+          if (auto* label = qobject_cast<QLabel*>(control)) {
+            QVERIFY2(shown.width() >= label->minimumSizeHint().width(), qPrintable(name));
+          } else if (qobject_cast<QLineEdit*>(control) != nullptr) {
+            QVERIFY2(shown.width() >= control->fontMetrics().horizontalAdvance(QStringLiteral("00000")), qPrintable(name));
+          } else {
+            QVERIFY2(shown.width() >= control->minimumSizeHint().width(), qPrintable(name));
+          }
+        }
+        QVERIFY(controls >= 40);
+        const bool enhanced = word == QStringLiteral("enhanced");
+        for (int id : {1028, 1029}) {
+          QVERIFY2(Field(dialog, id) != nullptr && Field(dialog, id)->isVisibleTo(&dialog) == enhanced, qPrintable(where));
+        }
+        for (int id : {1009, 1010, 1016, 1020, 1024}) QVERIFY(Field(dialog, id)->isVisibleTo(&dialog));
+      }
+    }
+  }
+
+  // One zoom on any device-pixel ratio: at 100 % a picture pixel takes one logical pixel
+  // (as many device pixels as the ratio) in either viewer, as the status bar reads, and Fit
+  // fills the pane's width or height.
+  void PicturesShowAtTheZoomTheyReadOut() {
+    WindowWithPicture w;
+    const double dpr = w.window.devicePixelRatio();
+    // A grey picture with a white band ten pixels wide at x 20 .. 29.
+    DibRaster picture = Uniform(kWidth, kHeight, 0x606060);
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 20; x < 30; ++x) picture.SetPixelColor(x, y, 0xFFFFFF);
+    }
+    w.window.Dialog()->CreateViewerWindow(Viewer::Frame, QStringLiteral("LR frames"), ScreenRect{0, 0, 300, 300});
+    for (Viewer viewer : {Viewer::Reference, Viewer::Frame}) {
+      ViewerPane& pane = *w.window.Pane(viewer);
+      pane.SetMode(kModeRoiSelection);
+      pane.SetImage(picture);
+      QTest::qWait(20);
+      pane.FitToPane();
+      const QPointF corner = pane.PictureToWidget({0, 0}), end = pane.PictureToWidget({double(kWidth), double(kHeight)});
+      QVERIFY2(std::abs(end.x() - corner.x() - pane.width()) < 1.0 || std::abs(end.y() - corner.y() - pane.height()) < 1.0,
+               qPrintable(QStringLiteral("fit %1 in %2 x %3").arg(pane.Zoom()).arg(pane.width()).arg(pane.height())));
+      pane.SetView(1.0, QPointF(4, 4));
+      SendMouse(pane, QEvent::MouseMove, QPointF(10, 10), Qt::NoButton);  // the read-out follows this pane
+      QCOMPARE(pane.Zoom(), 1.0);
+      QCOMPARE(w.window.findChild<QLabel*>(QStringLiteral("zoomInfo"))->text(), QStringLiteral("Zoom 100 %"));
+      QTest::qWait(20);
+      // Painted as the screen's backing store is, with the screen's device pixels.
+      QImage screen(pane.size() * dpr, QImage::Format_RGB32);
+      screen.setDevicePixelRatio(dpr);
+      pane.render(&screen);
+      const int row = int(std::floor((4 + 10) * dpr));
+      int white = 0;
+      for (int x = 0; x < screen.width(); ++x) white += screen.pixel(x, row) == qRgb(255, 255, 255) ? 1 : 0;
+      QVERIFY2(std::abs(white - 10 * dpr) <= 1, qPrintable(QStringLiteral("%1 device pixels at ratio %2").arg(white).arg(dpr)));
+      QCOMPARE(PixelAt(screen, QPointF(4 + 25, 4 + 10)), qRgb(255, 255, 255));
+      QCOMPARE(PixelAt(screen, QPointF(4 + 35, 4 + 10)), qRgb(0x60, 0x60, 0x60));
     }
   }
 

@@ -1,7 +1,12 @@
 // The main window: choosing the working folder (argument, drop, current, last, asked),
 // frame-file names, zoom and pan, dragging the ROI, the comparison split, refused values,
 // and the commands run inside it.
+#include <QAbstractButton>
 #include <QDockWidget>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
 #include <QMimeData>
 #include <QProcess>
 #include <QSettings>
@@ -40,6 +45,23 @@ void Drop(QWidget& widget, const QString& path) {
 
 QString Canonical(const QString& path) { return QFileInfo(path).canonicalFilePath(); }
 
+}  // namespace
+
+namespace {
+void DragWith(QWidget& widget, Qt::MouseButton button, QPointF from, QPointF to) {
+  const auto send = [&widget](QEvent::Type type, QPointF at, Qt::MouseButton which, Qt::MouseButtons held) {
+    QMouseEvent event(type, at, widget.mapToGlobal(at), which, held, Qt::NoModifier);
+    QApplication::sendEvent(&widget, &event);
+  };
+  send(QEvent::MouseButtonPress, from, button, button);
+  for (int i = 1; i <= 4; ++i) send(QEvent::MouseMove, from + (to - from) * (i / 4.0), Qt::NoButton, button);
+  send(QEvent::MouseButtonRelease, to, button, Qt::NoButton);
+}
+void TypeInto(QLineEdit* field, const QString& text) {
+  field->setFocus();
+  field->selectAll();
+  QTest::keyClicks(field, text);
+}
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -232,13 +254,56 @@ class MainWindowTest : public QObject {
     QVERIFY(std::abs(pane.WidgetToPicture(at).x() - under.x()) < 1e-9 && !pane.FitsPane());
     w.window.findChild<QAction*>(QStringLiteral("actionActualSize"))->trigger();
     QCOMPARE(pane.Zoom(), 1.0);
-    // Dragging the picture outside the ROI pans it.
+    // Dragging with the middle button pans, wherever it starts.
+    for (const QPointF start : {pane.PictureToWidget({5, 5}), pane.PictureToWidget({70, 50})}) {
+      DragWith(pane, Qt::MiddleButton, start, start + QPointF(25, -10));
+      QCOMPARE(w.window.Dialog()->Params().roi, (RoiRect{60, 40, 100, 80}));  // a drag is no click
+    }
     const QPointF start = pane.PictureToWidget({5, 5});
-    Drag(pane, start, start + QPointF(25, -10));
-    QVERIFY(std::abs(pane.WidgetToPicture(start + QPointF(25, -10)).x() - 5) < 1e-9);
-    QCOMPARE(w.window.Dialog()->Params().roi, (RoiRect{60, 40, 100, 80}));  // a drag is no click
+    const QPointF before = pane.WidgetToPicture(start);
+    DragWith(pane, Qt::MiddleButton, start, start + QPointF(25, -10));
+    QVERIFY(std::abs(pane.WidgetToPicture(start + QPointF(25, -10)).x() - before.x()) < 1e-9);
+    QCOMPARE(w.window.Dialog()->Params().roi, (RoiRect{60, 40, 100, 80}));
     w.window.findChild<QAction*>(QStringLiteral("actionFit"))->trigger();
     QCOMPARE(pane.Zoom(), fitZoom);
+  }
+
+  // A drag on the frame away from the ROI draws a new one, in either direction; Space held
+  // turns the drag into a pan, even inside the ROI; the View tool bar's Fit and 100 %
+  // buttons act on the pane.
+  void DragDrawsANewRoiAndSpacePans() {
+    WindowWithPicture w;  // ROI 60, 40, 100, 80
+    ViewerPane& pane = *w.pane;
+    pane.SetView(2.0, QPointF(0, 0));
+    Drag(pane, pane.PictureToWidget({10, 12}), pane.PictureToWidget({30, 27}));
+    QCOMPARE(w.window.Dialog()->Params().roi, (RoiRect{10, 12, 30, 27}));
+    QCOMPARE(w.FieldText(1016), QStringLiteral("10"));
+    QCOMPARE(w.FieldText(1018), QStringLiteral("20"));
+    QCOMPARE(w.FieldText(1019), QStringLiteral("15"));
+    Drag(pane, pane.PictureToWidget({90, 70}), pane.PictureToWidget({50, 45}));  // up and to the left
+    QCOMPARE(w.window.Dialog()->Params().roi, (RoiRect{50, 45, 90, 70}));
+    QVERIFY(w.window.UndoAction()->isEnabled());
+    // Space held: the picture moves, the ROI stays.
+    QTest::keyPress(&pane, Qt::Key_Space);
+    const QPointF from = pane.PictureToWidget({60, 50});
+    Drag(pane, from, from + QPointF(30, 20));
+    QTest::keyRelease(&pane, Qt::Key_Space);
+    QCOMPARE(w.window.Dialog()->Params().roi, (RoiRect{50, 45, 90, 70}));
+    QVERIFY(std::abs(pane.WidgetToPicture(from + QPointF(30, 20)).x() - 60) < 1e-9);
+    // After Space, a drag draws again.
+    Drag(pane, pane.PictureToWidget({5, 5}), pane.PictureToWidget({9, 8}));
+    QCOMPARE(w.window.Dialog()->Params().roi, (RoiRect{5, 5, 9, 8}));
+    // Fit and 100 % are buttons of a visible tool bar.
+    auto* bar = w.window.findChild<QToolBar*>(QStringLiteral("zoomToolBar"));
+    QVERIFY(bar != nullptr && bar->isVisible());
+    for (const char* name : {"actionFit", "actionActualSize"}) {
+      QAction* action = w.window.findChild<QAction*>(QString::fromLatin1(name));
+      QVERIFY(bar->actions().contains(action) && bar->widgetForAction(action)->isVisible());
+    }
+    qobject_cast<QAbstractButton*>(bar->widgetForAction(w.window.findChild<QAction*>(QStringLiteral("actionActualSize"))))->click();
+    QCOMPARE(w.window.ActivePane()->Zoom(), 1.0);
+    qobject_cast<QAbstractButton*>(bar->widgetForAction(w.window.findChild<QAction*>(QStringLiteral("actionFit"))))->click();
+    QVERIFY(w.window.ActivePane()->FitsPane());
   }
 
   void DraggingTheRoiEditsTheFields() {
@@ -368,6 +433,65 @@ class MainWindowTest : public QObject {
     QCOMPARE(QImage(QStringLiteral("copy.png")).convertToFormat(QImage::Format_RGB32),
              QImage(QStringLiteral("result/hr.bmp")).convertToFormat(QImage::Format_RGB32));
     QVERIFY(LogLines(*window.Dialog()).last().startsWith(QStringLiteral("Wrote ")));
+  }
+
+  // Esc cancels a Run right after the window opened, before anything was clicked or had
+  // the focus: the key goes to the window itself, as the platform delivers it.
+  void EscCancelsARunWithoutAPriorClick() {
+    TempCwd cwd;
+    WriteSmallSequence(cwd.dir.path(), {8, 8, 88, 72});
+    MainWindow window;
+    window.show();
+    window.Start(cwd.dir.path());
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
+    QSignalSpy finished(&window, &MainWindow::runFinished);
+    window.RunAction()->trigger();
+    QVERIFY(window.Dialog()->CommandRunning());
+    QAction* cancel = window.findChild<QAction*>(QStringLiteral("actionCancel"));
+    QVERIFY(cancel != nullptr && cancel->isEnabled());
+    QSignalSpy triggered(cancel, &QAction::triggered);
+    QTest::keyClick(window.windowHandle(), Qt::Key_Escape);
+    QCOMPARE(triggered.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 120000);  // the key's delivery may already have let it end
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QVERIFY(!window.Dialog()->CommandRunning() && !cancel->isEnabled());
+    QVERIFY(!QFile::exists(QStringLiteral("result/hr.bmp")));  // the reconstruction never started
+    QVERIFY(window.isVisible());
+  }
+
+  // Every command has a shortcut, shown in its menu entry and in its tool tip (the tool
+  // bar's buttons and the dialog's buttons too).
+  void EveryCommandShowsItsShortcut() {
+    TempCwd cwd;
+    WriteSmallSequence(cwd.dir.path());
+    MainWindow window;
+    window.show();
+    window.Start(cwd.dir.path());
+    QStringList names;
+    for (QAction* action : window.menuBar()->actions()) {
+      for (QAction* entry : action->menu()->actions()) {
+        if (entry->isSeparator() || entry->menu() != nullptr || entry->shortcut().isEmpty()) continue;
+        names << entry->objectName();
+        const QString key = entry->shortcut().toString(QKeySequence::NativeText);
+        QVERIFY2(entry->toolTip().contains(key), qPrintable(entry->objectName() + QStringLiteral(": ") + entry->toolTip()));
+        QVERIFY(entry->isShortcutVisibleInContextMenu() || !QApplication::testAttribute(Qt::AA_DontShowShortcutsInContextMenus));
+      }
+    }
+    for (const char* name : {"actionCommand1001", "actionCommand1002", "actionCommand1004", "actionCommand1005", "actionRun",
+                             "actionCancel", "actionOpen", "actionSaveResult", "actionUndo", "actionFit", "actionActualSize"}) {
+      QVERIFY2(names.contains(QString::fromLatin1(name)), name);
+    }
+    QCOMPARE(window.findChild<QAction*>(QStringLiteral("actionCancel"))->shortcut(), QKeySequence(Qt::Key_Escape));
+    // A text that changes (Undo names its step) keeps the key in the tip.
+    TypeInto(Field(*window.Dialog(), 1010), QStringLiteral("0.7"));
+    QVERIFY2(window.UndoAction()->toolTip().contains(window.UndoAction()->shortcut().toString(QKeySequence::NativeText)) &&
+                 window.UndoAction()->toolTip() != QStringLiteral("Undo (Ctrl+Z)"),
+             qPrintable(window.UndoAction()->toolTip()));
+    for (const auto& [id, key] : {std::pair{1001, "Ctrl+1"}, {1002, "Ctrl+2"}, {1004, "Ctrl+3"}}) {
+      QVERIFY2(Button(*window.Dialog(), id)->toolTip().endsWith(QStringLiteral("(%1)").arg(QString::fromLatin1(key))),
+               qPrintable(Button(*window.Dialog(), id)->toolTip()));
+    }
   }
 
   // Inside the window Esc cancels a running command instead of ending the program; closing
