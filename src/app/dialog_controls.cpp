@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "reconstruction/reconstruction_method.h"
+
 namespace lumet {
 
 namespace {
@@ -30,17 +32,6 @@ constexpr RowControls kRowControls[] = {
     {"tolerance", {kIdTolerance}},
 };
 
-struct RowMethod {
-  const char* name;
-  const char* method;
-};
-
-// The rows only one method reads.
-constexpr RowMethod kMethodRows[] = {
-    {"iterations", "enhanced"},
-    {"tolerance", "enhanced"},
-};
-
 }  // namespace
 
 std::array<int, 4> ControlsOf(const ParamDescription& row) {
@@ -52,7 +43,7 @@ std::array<int, 4> ControlsOf(const ParamDescription& row) {
 
 const ParamDescription* RowShownBy(int controlId, int* part) {
   if (controlId == 0) return nullptr;
-  for (const ParamDescription& row : kParams) {
+  for (const ParamDescription& row : ParamRows()) {
     const std::array<int, 4> ids = ControlsOf(row);
     for (size_t i = 0; i < ids.size(); ++i) {
       if (ids[i] != controlId) continue;
@@ -63,11 +54,15 @@ const ParamDescription* RowShownBy(int controlId, int* part) {
   return nullptr;
 }
 
-const char* MethodOfRow(const ParamDescription& row) {
-  for (const RowMethod& entry : kMethodRows) {
-    if (std::string_view(entry.name) == row.name) return entry.method;
+std::vector<std::string> MethodsOfRow(const ParamDescription& row) {
+  std::vector<std::string> words;
+  if (!row.methodValue) return words;
+  for (const ReconstructionMethod* method : ReconstructionMethods()) {
+    for (const MethodParam& own : method->Params()) {
+      if (std::string_view(own.name) == row.name) words.push_back(method->Word());
+    }
   }
-  return nullptr;
+  return words;
 }
 
 }  // namespace lumet

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <string>
+#include <vector>
 
 #include "params/param_description.h"
 
@@ -50,8 +52,9 @@ std::array<int, 4> ControlsOf(const ParamDescription& row);
 // sizes); nullptr for a control that shows no row.
 const ParamDescription* RowShownBy(int controlId, int* part = nullptr);
 
-// The method whose own setting a row is ("enhanced" for its iteration cap and tolerance), or
-// nullptr when every method reads it. The dialog shows such fields only with their method.
-const char* MethodOfRow(const ParamDescription& row);
+// The methods that declare a row as their own setting ("enhanced" for its iteration cap and
+// tolerance); none when every method reads it. The dialog shows such fields only with
+// one of their methods.
+std::vector<std::string> MethodsOfRow(const ParamDescription& row);
 
 }  // namespace lumet

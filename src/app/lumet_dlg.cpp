@@ -436,10 +436,10 @@ bool CLumetDlg::CheckNumberTexts() {
 void CLumetDlg::ShowMethodFields() {
   const QString chosen = choices_.at(kIdMethod)->currentText();
   QStringList shownMethods;
-  for (const ParamDescription& row : kParams) {
-    const char* method = MethodOfRow(row);
-    if (method == nullptr) continue;
-    const bool shown = chosen == QString::fromUtf8(method);
+  for (const ParamDescription& row : ParamRows()) {
+    const std::vector<std::string> methods = MethodsOfRow(row);
+    if (methods.empty()) continue;
+    const bool shown = std::find(methods.begin(), methods.end(), chosen.toStdString()) != methods.end();
     if (shown && !shownMethods.contains(chosen)) shownMethods << chosen;
     for (int id : ControlsOf(row)) {
       if (id == 0) continue;
