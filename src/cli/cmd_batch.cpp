@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-#include <regex>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -31,13 +30,40 @@ struct BatchOptions {
   SlurmSettings slurm;
 };
 
-// A value written into the Slurm script as it stands: only the shapes Slurm reads.
-CLI::Validator SlurmWord(const std::string& what, const std::string& pattern) {
+// Values written into the Slurm script as they stand: only the shapes Slurm reads.
+size_t Digits(const std::string& text, size_t at) {
+  size_t end = at;
+  while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+  return end - at;
+}
+
+// "4G", "500M", "2048".
+bool IsSlurmSize(const std::string& text) {
+  const size_t n = Digits(text, 0);
+  return n > 0 && (n == text.size() || (n + 1 == text.size() && std::string("KMGT").find(text[n]) != std::string::npos));
+}
+
+// "30", "01:00:00", "2-12:00:00": [days-]minutes or hours:minutes[:seconds].
+bool IsSlurmTime(const std::string& text) {
+  size_t at = 0;
+  const size_t dash = text.find('-');
+  if (dash != std::string::npos) {
+    if (dash == 0 || Digits(text, 0) != dash) return false;
+    at = dash + 1;
+  }
+  const size_t lead = Digits(text, at);
+  if (lead == 0) return false;
+  at += lead;
+  for (int parts = 0; at < text.size(); ++parts) {
+    if (parts == 2 || text[at] != ':' || Digits(text, at + 1) != 2) return false;
+    at += 3;
+  }
+  return true;
+}
+
+CLI::Validator SlurmWord(const std::string& what, bool (*valid)(const std::string&)) {
   return CLI::Validator(
-      [what, pattern](std::string& value) {
-        return std::regex_match(value, std::regex(pattern)) ? std::string() : value + " is not " + what;
-      },
-      "");
+      [what, valid](std::string& value) { return valid(value) ? std::string() : value + " is not " + what; }, "");
 }
 
 std::string ProgramPath() {
@@ -149,11 +175,11 @@ void AddBatchCommand(CLI::App& app, CommandSlot& slot) {
       ->capture_default_str();
   command->add_option("--mem", o->slurm.memory, "--emit slurm: memory each task asks for (Slurm's form: 4G, 500M)")
       ->type_name("SIZE")
-      ->check(SlurmWord("a size such as 4G or 500M", "[0-9]+[KMGT]?"))
+      ->check(SlurmWord("a size such as 4G or 500M", IsSlurmSize))
       ->capture_default_str();
   command->add_option("--time", o->slurm.time, "--emit slurm: time limit of each task (Slurm's form: 01:00:00, 2-00:00:00)")
       ->type_name("TIME")
-      ->check(SlurmWord("a time such as 01:00:00, 30 or 2-12:00:00", "([0-9]+-)?[0-9]+(:[0-9]{2}){0,2}"))
+      ->check(SlurmWord("a time such as 01:00:00, 30 or 2-12:00:00", IsSlurmTime))
       ->capture_default_str();
   command->add_option("--array-max", o->slurm.arrayMax,
                       "--emit slurm: the largest array the site allows (its MaxArraySize); more jobs are submitted as "

@@ -202,6 +202,8 @@ TEST(CliBatch, ASlurmArraySubmittedTwiceRunsEachJobOnce) {
   EXPECT_EQ(stray.exitCode, 2);
   EXPECT_NE(stray.err.find("no job for array task 3"), std::string::npos) << stray.err;
   EXPECT_NE(RunCli("batch jobs.txt --emit slurm --mem lots", root).err.find("lots is not a size"), std::string::npos);
+  EXPECT_NE(RunCli("batch jobs.txt --emit slurm --time 1:2", root).err.find("1:2 is not a time"), std::string::npos);
+  EXPECT_EQ(RunCli("batch jobs.txt --emit slurm --time 2-12:00:00 --mem 500M", root).exitCode, 0);
 }
 
 TEST(CliBatch, JobsTakeTheirShareOfTheCpusTheBatchMayUse) {
