@@ -13,6 +13,9 @@ images accepts, returning its images in the same order. Frame 0 is the reference
 are registered onto it, and the high-resolution (HR) image of a region of interest (ROI)
 of frame 0 is reconstructed, `scale` times larger each way. The results are those of
 `lumet-cli run` with the same frames and parameters, byte for byte.
+Arrays, lists and tuples are read where they lie while the call runs (no copy of every
+frame is made): leave them unchanged until it returns. A generator's frames are copied as
+they come.
 
 Grid: the HR image covers the ROI (x0, y0, w, h); LR pixel (x, y) of frame 0 has its
 centre at HR position (s * (x - x0), s * (y - y0)). Common resamplers (OpenCV `resize`,
