@@ -9,6 +9,7 @@
 #include "library/sequence_source.h"
 #include "numeric/projection.h"
 #include "params/algorithm_options.h"
+#include "reconstruction/frame_rows.h"
 #include "reconstruction/gray_conversion.h"
 #include "reconstruction/reconstruction_method.h"
 #include "stages/frame_errors.h"
@@ -91,7 +92,11 @@ class LibraryEvents final : public RegistrationEvents {
       : reference_(reference), count_(count), width_(width), height_(height), observer_(observer), out_(out) {}
 
   void CheckCancel() override { lumet::CheckCancel(observer_); }
-  int BatchSize(int frameCount) const override { return UnwatchedBatchSize(frameCount, width_, height_); }
+  // A library call's frames may already lie in the caller's memory: the batch keeps what
+  // the registration adds to a small share of the command line's.
+  int BatchSize(int frameCount) const override {
+    return UnwatchedBatchSize(frameCount, width_, height_, kUnwatchedBatchBytes / 8);
+  }
   void Report(std::vector<RegisteredFrame>& batch, const RegistrationReference&) override {
     for (RegisteredFrame& f : batch) {
       lumet::Report(observer_, Progress{"Registration", ++done_, count_});
@@ -208,18 +213,23 @@ Result Reconstruct(const Sequence& sequence, const Registration& registration, i
   const int height = input.frames[0].Height();
   CheckRoiFitsFrame(p.roi, width, height);
   input.grid = options.Grid();
-  const size_t frameBytes = 3 * static_cast<size_t>(width) * static_cast<size_t>(height) * (list.size() + 1);
+  input.homographies.push_back(IdentityHomography());
+  for (const int k : list) input.homographies.push_back(ToMatrix(registration.Pixels(reference, k)));
+  // Each frame is held only in the rows the grid reaches (a small ROI of large frames).
+  const HrGeometry read = method.GridRead(options, input.grid);
+  size_t frameBytes = 0;
+  for (const Matrix& h : input.homographies) frameBytes += BytesUnderGrid(h, read, width, height);
   CheckReconstructionMemory(method, options, input.grid, frameBytes, false, false,
                             settings.memoryLimit == 0 ? DefaultMemoryLimit() : settings.memoryLimit);
+  KeepRowsUnderGrid(input.frames[0], input.homographies[0], read);
 
   const int total = static_cast<int>(list.size()) + 1;
   Report(observer, Progress{"Reading frames", 1, total});
-  input.homographies.push_back(IdentityHomography());
   for (size_t i = 0; i < list.size(); ++i) {
     Report(observer, Progress{"Reading frames", static_cast<int>(i) + 2, total});
     input.frames.emplace_back();
     ReadFrameOfSize(source, list[i], width, height, input.frames.back());
-    input.homographies.push_back(ToMatrix(registration.Pixels(reference, list[i])));
+    KeepRowsUnderGrid(input.frames.back(), input.homographies[i + 1], read);
   }
   input.frameErrors = MeasureFrameErrors(input.frames, input.homographies, input.grid);
 

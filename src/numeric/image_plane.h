@@ -22,7 +22,7 @@ class ImagePlane {
   ImagePlane(ImagePlane&& other) noexcept { *this = std::move(other); }
   ImagePlane& operator=(const ImagePlane& other) {
     if (this == &other) return *this;
-    if (Create(other.width_, other.height_)) {
+    if (CreateRows(other.width_, other.height_, other.firstRow_, other.heldRows_)) {
       std::copy(other.pixels_.get(), other.pixels_.get() + ElementCount(), pixels_.get());
     }
     return *this;
@@ -34,8 +34,10 @@ class ImagePlane {
     width_ = other.width_;
     height_ = other.height_;
     stride_ = other.stride_;
+    firstRow_ = other.firstRow_;
+    heldRows_ = other.heldRows_;
     other.rowTable_.clear();
-    other.width_ = other.height_ = other.stride_ = 0;
+    other.width_ = other.height_ = other.stride_ = other.firstRow_ = other.heldRows_ = 0;
     return *this;
   }
 
@@ -43,29 +45,51 @@ class ImagePlane {
   virtual void Free() {
     pixels_.reset();
     rowTable_.clear();
-    width_ = height_ = stride_ = 0;
+    width_ = height_ = stride_ = firstRow_ = heldRows_ = 0;
   }
 
   // Frees, then obtains width x height pixels (not initialised). False, with the plane
   // left empty, for a non-positive dimension; std::bad_alloc, with the plane left empty,
   // when no memory can be had (so that no caller goes on with an empty plane).
-  virtual bool Create(int width, int height) {
+  virtual bool Create(int width, int height) { return CreateRows(width, height, 0, height); }
+
+  // A plane of width x height that holds only rows first .. first + count - 1 (a frame of
+  // which a computation reads a band alone); the other rows' pointers are null. False, with
+  // the plane left empty, for a non-positive dimension or rows outside the plane.
+  bool CreateRows(int width, int height, int first, int count) {
     Free();
-    if (width <= 0 || height <= 0) return false;
+    if (width <= 0 || height <= 0 || first < 0 || count <= 0 || count > height - first) return false;
     const int stride = static_cast<int>((static_cast<int64_t>(width) * static_cast<int64_t>(sizeof(P)) + 3) & ~int64_t{3});
-    const size_t elements = static_cast<size_t>(stride) / sizeof(P) * static_cast<size_t>(height);
+    const size_t elements = static_cast<size_t>(stride) / sizeof(P) * static_cast<size_t>(count);
     pixels_.reset(new P[elements]);
     width_ = width;
     height_ = height;
     stride_ = stride;
+    firstRow_ = first;
+    heldRows_ = count;
     try {
-      rowTable_.resize(static_cast<size_t>(height));
+      rowTable_.assign(static_cast<size_t>(height), nullptr);
     } catch (const std::bad_alloc&) {
       Free();
       throw;
     }
-    for (int y = 0; y < height; ++y) rowTable_[static_cast<size_t>(y)] = pixels_.get() + static_cast<size_t>(y) * RowElements();
+    for (int y = 0; y < count; ++y) {
+      rowTable_[static_cast<size_t>(first + y)] = pixels_.get() + static_cast<size_t>(y) * RowElements();
+    }
     return true;
+  }
+
+  // Keeps rows first .. first + count - 1 alone (clipped to the plane), releasing the rest.
+  void KeepRows(int first, int count) {
+    const int lo = std::max(first, firstRow_);
+    const int hi = std::min(first + count, firstRow_ + heldRows_);
+    if (Empty() || (lo == firstRow_ && hi == firstRow_ + heldRows_)) return;
+    ImagePlane kept;
+    if (hi > lo) {
+      kept.CreateRows(width_, height_, lo, hi - lo);
+      std::copy(Row(lo), Row(lo) + RowElements() * static_cast<size_t>(hi - lo), kept.Row(lo));
+    }
+    *this = std::move(kept);
   }
 
   // Sets every pixel (padding included) to value.
@@ -77,23 +101,31 @@ class ImagePlane {
   int Height() const { return height_; }
   int Stride() const { return stride_; }  // bytes per row
   bool Empty() const { return pixels_ == nullptr; }
+  // The rows held: FirstRow() .. FirstRow() + HeldRows() - 1 (every row but after KeepRows
+  // or CreateRows).
+  int FirstRow() const { return firstRow_; }
+  int HeldRows() const { return heldRows_; }
+  bool HoldsAllRows() const { return firstRow_ == 0 && heldRows_ == height_; }
 
   P* Row(int y) { return rowTable_[static_cast<size_t>(y)]; }
   const P* Row(int y) const { return rowTable_[static_cast<size_t>(y)]; }
   P* operator[](int y) { return Row(y); }
   const P* operator[](int y) const { return Row(y); }
+  // The first held row; rows follow at Stride() bytes.
   P* Pixels() { return pixels_.get(); }
   const P* Pixels() const { return pixels_.get(); }
 
  private:
   size_t RowElements() const { return static_cast<size_t>(stride_) / sizeof(P); }
-  size_t ElementCount() const { return RowElements() * static_cast<size_t>(height_); }
+  size_t ElementCount() const { return RowElements() * static_cast<size_t>(heldRows_); }
 
   std::unique_ptr<P[]> pixels_;
   std::vector<P*> rowTable_;
   int width_ = 0;
   int height_ = 0;
   int stride_ = 0;
+  int firstRow_ = 0;
+  int heldRows_ = 0;
 };
 
 // 8-bit plane: frames as read from BMP files, display buffers, counters.

@@ -46,8 +46,9 @@ void WarpToHrGrid(const ColorGrayImage& frame, const Matrix& lrForm, const HrGeo
 void WarpToHrGrid(const GrayImage& channel, const Matrix& lrForm, const HrGeometry& grid, DoubleImage& plane) {
   const int gw = grid.width;
   plane.Create(gw, grid.height);
-  // The vector row warp forms every value with the operations of the scalar loop.
-  const detail::RoiWarpKernels* const kernels = detail::ActiveRoiWarp();
+  // The vector row warp forms every value with the operations of the scalar loop. It
+  // addresses rows from the first, so a plane that holds a band of rows takes the loop.
+  const detail::RoiWarpKernels* const kernels = channel.HoldsAllRows() ? detail::ActiveRoiWarp() : nullptr;
   const double entries[9] = {lrForm.At1(1, 1), lrForm.At1(1, 2), lrForm.At1(1, 3), lrForm.At1(2, 1), lrForm.At1(2, 2),
                              lrForm.At1(2, 3), lrForm.At1(3, 1), lrForm.At1(3, 2), lrForm.At1(3, 3)};
   ParallelFor(0, grid.height, 20L * gw, [&](int lo, int hi) {

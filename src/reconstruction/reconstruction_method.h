@@ -131,6 +131,13 @@ class ReconstructionMethod {
   // included; byBand when the observer takes bands. A method that can work in less (in
   // tiles) gives what it needs within options.memoryLimit, or its least need beyond it.
   virtual size_t WorkingBytes(const ReconstructionOptions& options, const HrGeometry& grid, bool byBand) const = 0;
+  // The HR grid whose outline, carried onto each frame, bounds the frame pixels Reconstruct
+  // reads (with a few pixels more for its interpolations): the ROI's grid, or a larger one
+  // for a method that solves beyond it. Frames are handed over holding only those rows.
+  virtual HrGeometry GridRead(const ReconstructionOptions& options, const HrGeometry& grid) const {
+    (void)options;
+    return grid;
+  }
   // The estimate on input.grid (G x H per channel, grey levels as doubles; empty when the
   // observer took it band by band). It may release the frames once it no longer needs them.
   virtual void Reconstruct(ReconstructionInput& input, const ReconstructionOptions& options,

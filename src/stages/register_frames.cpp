@@ -163,11 +163,10 @@ void RegisterBatch(const StageSetup& s, std::vector<RegisteredFrame>& batch, Reg
 
 }  // namespace
 
-int UnwatchedBatchSize(int frameCount, int width, int height) {
-  constexpr size_t kUnwatchedBatchBytes = size_t{256} << 20;
+int UnwatchedBatchSize(int frameCount, int width, int height, size_t budget) {
   const int least = std::max(1, ThreadCount()) * kFramesPerThreadInBatch;
   const size_t frameBytes = std::max<size_t>(1, static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
-  const size_t byMemory = kUnwatchedBatchBytes / frameBytes;
+  const size_t byMemory = budget / frameBytes;
   return static_cast<int>(
       std::max<size_t>(static_cast<size_t>(least), std::min<size_t>(byMemory, static_cast<size_t>(frameCount))));
 }

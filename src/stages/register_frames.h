@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <functional>
 #include <string>
@@ -75,10 +76,11 @@ void RegisterFrames(const GrayImage& referenceGreen, const std::string& referenc
 // Frames a thread takes per batch: enough to even out frames of different cost, few enough
 // that a watched registration shows its progress closely.
 inline constexpr int kFramesPerThreadInBatch = 2;
-// Frames per batch when nobody watches: as many as 256 MB of frames allow (fewer waits for
-// the slowest frame of a batch: a refinement may take ten times the steps of another), at
-// least kFramesPerThreadInBatch a thread.
-int UnwatchedBatchSize(int frameCount, int width, int height);
+// Frames per batch when nobody watches: as many as `budget` bytes of frames allow (fewer
+// waits for the slowest frame of a batch: a refinement may take ten times the steps of
+// another), at least kFramesPerThreadInBatch a thread.
+inline constexpr size_t kUnwatchedBatchBytes = size_t{256} << 20;
+int UnwatchedBatchSize(int frameCount, int width, int height, size_t budget = kUnwatchedBatchBytes);
 
 // The registration's log text of frame k: "MAE(k) = e1->e2\r\n\n", the scores in "%g"
 // (e1 after the search, e2 after the refinement).

@@ -9,6 +9,7 @@
 #include "numeric/projection.h"
 #include "params/algorithm_options.h"
 #include "params/param_description.h"
+#include "reconstruction/frame_rows.h"
 #include "reconstruction/frame_warp.h"
 #include "reconstruction/gray_conversion.h"
 #include "reconstruction/reconstruction_method.h"
@@ -79,9 +80,10 @@ void CheckMemoryOfMethod(const ReconstructionMethod& method, ReconstructionOptio
 // form on the HR grid beside it; frame 0 is read before the checks.
 class FrameGathering {
  public:
+  // read: the grid whose rows of each frame the method reads (GridRead).
   FrameGathering(Workbench& bench, FrameSource& source, ReconstructionInput& input, UiPort& ui,
-                 ColorGrayImage& display)
-      : bench_(bench), source_(source), in_(input), ui_(ui), display_(display) {}
+                 ColorGrayImage& display, const HrGeometry& read)
+      : bench_(bench), source_(source), in_(input), ui_(ui), display_(display), read_(read) {}
 
   // Frame k and the form that takes the HR grid onto it (frame 0: the identity, and the
   // enlarged first frame shown and written).
@@ -90,6 +92,7 @@ class FrameGathering {
     if (k == 0) {
       homography = IdentityHomography();
       bench_.Wrote(ShowFirstFrame(ui_, in_.frames[0], bench_.params.roi, in_.grid, display_, bench_.resultFormat));
+      KeepRowsUnderGrid(in_.frames[0], homography, read_);
     } else {
       const std::string path = source_.Name(k);
       in_.frames.emplace_back();
@@ -102,6 +105,8 @@ class FrameGathering {
                     std::to_string(in_.frames[0].Height()));
       }
       homography = bench_.FrameHomography(k);
+      // Only the rows the grid reaches are kept: a small ROI of many large frames.
+      KeepRowsUnderGrid(in_.frames.back(), homography, read_);
     }
     in_.homographies.push_back(homography);
     lrForms_.push_back(LrFormOnHrInput(homography, in_.grid.scale));
@@ -159,6 +164,7 @@ class FrameGathering {
   ReconstructionInput& in_;
   UiPort& ui_;
   ColorGrayImage& display_;
+  const HrGeometry read_;
   std::vector<Matrix> lrForms_;
 };
 
@@ -224,7 +230,7 @@ void Workbench::Reconstruction(UiPort& ui) {
 
   OpenReconstructionViewers(ui, input.grid);
   ColorGrayImage display;
-  FrameGathering gathering(*this, source, input, ui, display);
+  FrameGathering gathering(*this, source, input, ui, display, method.GridRead(options, input.grid));
   if (ui.ShowsWorkInProgress()) {
     gathering.ReadWatched(frameCount);
   } else {

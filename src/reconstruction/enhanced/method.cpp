@@ -148,6 +148,12 @@ class Enhanced final : public ReconstructionMethod {
     return EstimateBytes(grid) + EnhancedSolveBytes(tile, taps);
   }
 
+  // It solves on the grid grown by the reach of its PSF.
+  HrGeometry GridRead(const ReconstructionOptions& options, const HrGeometry& grid) const override {
+    const int taps = static_cast<int>(PsfTaps(options.psfSigma, grid.scale).size());
+    return ExtendGeometry(grid, EnhancedMargin(taps));
+  }
+
   // The enhanced method scales its steps by beta and takes alpha and lambda as weights, so
   // it refuses what the classic method accepts.
   void CheckOptions(const ReconstructionOptions& o) const override {

@@ -166,7 +166,7 @@ void ApplyPhotometry(const std::vector<std::array<Photometry, 3>>& maps, std::ve
       const Photometry& m = maps[k][static_cast<size_t>(c)];
       if (m.gain == 1.0 && m.offset == 0.0) continue;
       GrayImage& plane = frames[k].channels[static_cast<size_t>(c)];
-      for (int y = 0; y < plane.Height(); ++y) {
+      for (int y = plane.FirstRow(); y < plane.FirstRow() + plane.HeldRows(); ++y) {
         uint8_t* row = plane.Row(y);
         for (int x = 0; x < plane.Width(); ++x) {
           row[x] = static_cast<uint8_t>(std::clamp(std::floor(m.gain * row[x] + m.offset + 0.5), 0.0, 255.0));
@@ -245,19 +245,26 @@ FrameBox BoxOf(const ObservationModel& model, int k) {
 }
 
 // Frame 0's channels averaged over 3 x 3 pixels (indices clamped).
-void BoxMeans(const ColorGrayImage& frame0, Plane (&means)[3]) {
+// Frame 0's 3 x 3 means (neighbours clamped to the frame) in the rows frame 0 holds, from
+// row `top`: means[c].At(x, y - top). Rows whose neighbours frame 0 does not hold stay 0
+// (they lie beyond what the grid's observations sample).
+void BoxMeans(const ColorGrayImage& frame0, Plane (&means)[3], int& top) {
   const int w = frame0.Width();
   const int h = frame0.Height();
+  const GrayImage& held = frame0.channels[0];
+  top = held.FirstRow();
+  const int end = held.FirstRow() + held.HeldRows();
   for (int c = 0; c < 3; ++c) {
-    means[c] = Plane(w, h);
+    means[c] = Plane(w, held.HeldRows());
     const GrayImage& plane = frame0.channels[static_cast<size_t>(c)];
-    for (int y = 0; y < h; ++y) {
+    for (int y = top; y < end; ++y) {
+      if ((y - 1 >= 0 && y - 1 < top) || (y + 1 < h && y + 1 >= end)) continue;
       for (int x = 0; x < w; ++x) {
         double sum = 0.0;
         for (int v = y - 1; v <= y + 1; ++v) {
           for (int u = x - 1; u <= x + 1; ++u) sum += plane.Row(std::clamp(v, 0, h - 1))[std::clamp(u, 0, w - 1)];
         }
-        means[c].At(x, y) = sum / 9.0;
+        means[c].At(x, y - top) = sum / 9.0;
       }
     }
   }
@@ -271,8 +278,8 @@ double SampleBicubic(const Plane& plane, double x, double y) {
 // against frame 0's at the same positions. Means, because a single pixel next to an edge
 // differs from a look-up in frame 0 by the aliasing both carry, which says nothing about
 // motion; the mean of 3 x 3 pixels keeps little of it and a third of the noise.
-void FrameAgreement(const ObservationModel& model, int k, const Plane (&means0)[3], const ColorGrayImage& frame0,
-                    double noise, std::vector<float>& weights) {
+void FrameAgreement(const ObservationModel& model, int k, const Plane (&means0)[3], int meansTop,
+                    const ColorGrayImage& frame0, double noise, std::vector<float>& weights) {
   const FrameBox box = BoxOf(model, k);
   if (box.width == 0) return;
   std::vector<double> values[3];
@@ -305,7 +312,7 @@ void FrameAgreement(const ObservationModel& model, int k, const Plane (&means0)[
           ++n;
         }
       }
-      const double d = sum / n - SampleBicubic(means0[c], x, y);
+      const double d = sum / n - SampleBicubic(means0[c], x, y - meansTop);
       square += d * d;
       range = std::max(range, LocalRange(frame0.channels[static_cast<size_t>(c)], x, y));
     }
@@ -344,9 +351,10 @@ void ErodeWithinFrame(const ObservationModel& model, int k, std::vector<float>& 
 std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise) {
   std::vector<float> weights(model.ObservationCount(), 1.0f);
   Plane means0[3];
-  BoxMeans(frame0, means0);
+  int meansTop = 0;
+  BoxMeans(frame0, means0, meansTop);
   for (int k = 1; k < model.FrameCount(); ++k) {
-    FrameAgreement(model, k, means0, frame0, noise, weights);
+    FrameAgreement(model, k, means0, meansTop, frame0, noise, weights);
     ErodeWithinFrame(model, k, weights);
   }
   return weights;
