@@ -6,8 +6,8 @@ the two codec modules as data files in <prefix>/lib/lumet/, where the extension 
 them (beside site-packages' parent lib/ folder), so PNG, JPEG, TIFF and video frames read
 after `pip install` as after `cmake --install`.
 
-The CMake tree is its own, build/wheel-<interpreter tag>/ in the source folder (configured
-with the window, tests and benchmarks off), reused by the next build. When
+The CMake tree is its own, build/wheel-<ABI tag>/ in the source folder (configured with the
+window, tests and benchmarks off), reused by the next build. When
 LUMET_CMAKE_BUILD_DIR names an already-configured tree (a `cmake --preset release` one,
 say), that tree's module is built there instead, which costs a link when the engine is
 already built; the tree must be configured for an interpreter of this one's ABI.
@@ -109,7 +109,8 @@ def _abi_of(interpreter):
 def _given_tree(build_dir):
     if not (build_dir / "CMakeCache.txt").is_file():
         raise BuildError(f"{BUILD_DIR_VARIABLE}={build_dir}: not a configured CMake build folder (no CMakeCache.txt)")
-    interpreter = _cache_value(build_dir, "Python3_EXECUTABLE")
+    # The interpreter src/CMakeLists.txt chose for the module.
+    interpreter = _cache_value(build_dir, "LUMET_PYTHON")
     ours = sysconfig.get_config_var("EXT_SUFFIX")
     if interpreter is None or _abi_of(interpreter) != ours:
         raise BuildError(f"{BUILD_DIR_VARIABLE}={build_dir} builds the module for {interpreter or 'no Python'}, "
@@ -119,13 +120,17 @@ def _given_tree(build_dir):
 
 
 def _own_tree(log):
-    interpreter, abi, _ = _wheel_tag()
+    _, abi, _ = _wheel_tag()
     build_dir = SOURCE / "build" / f"wheel-{abi}"
-    if not (build_dir / "CMakeCache.txt").is_file():
+    # A virtual environment's own interpreter goes with the environment; its base interpreter
+    # builds the same modules and stays, for the next build in this tree.
+    python = getattr(sys, "_base_executable", None) or sys.executable
+    configured = (build_dir / "CMakeCache.txt").is_file() and _cache_value(build_dir, "LUMET_PYTHON")
+    if not configured or not Path(configured).exists():
         generator = ["-G", "Ninja"] if shutil.which("ninja") else []
         _run(["cmake", "-S", SOURCE, "-B", build_dir, *generator,
               "-DCMAKE_BUILD_TYPE=Release",
-              f"-DPython3_EXECUTABLE={sys.executable}",
+              f"-DPython3_EXECUTABLE={python}",
               "-DLUMET_BUILD_PYTHON=ON", "-DLUMET_BUILD_GUI=OFF",
               "-DLUMET_BUILD_TESTS=OFF", "-DLUMET_BUILD_BENCH=OFF"], log)
     return build_dir
