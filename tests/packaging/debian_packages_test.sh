@@ -34,6 +34,9 @@ for p in "${packages[@]}"; do
   fi
   [ "$(dpkg-deb -f "$(deb "$p")" Maintainer)" != "" ] || fail "$p: no maintainer"
 done
+# An install rule without a component would be in no package.
+unassigned=$(grep -rl 'CMAKE_INSTALL_COMPONENT STREQUAL "Unspecified"' --include=cmake_install.cmake "$build" || true)
+[ -z "$unassigned" ] || fail "install rules in no package's component: $unassigned"
 ls "$work"/out/*.deb | sed 's|.*/||' | sort > "$work/made"
 printf '%s\n' "${packages[@]}" | sed "s/\$/_${version}_$(dpkg --print-architecture).deb/" | sort > "$work/expected"
 cmp -s "$work/made" "$work/expected" || fail "packages made: $(tr '\n' ' ' < "$work/made")"
