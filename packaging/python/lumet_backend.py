@@ -12,7 +12,7 @@ LUMET_CMAKE_BUILD_DIR names an already-configured tree (a `cmake --preset releas
 say), that tree's module is built there instead, which costs a link when the engine is
 already built; the tree must be configured for an interpreter of this one's ABI.
 
-Nothing here needs a package index: the standard library only (tomllib: Python 3.11)."""
+Nothing here needs a package index: the standard library only (tomllib: Python 3.11 or later)."""
 
 import base64
 import csv
