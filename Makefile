@@ -4,9 +4,11 @@ BUILD_DIR := build/$(PRESET)
 BIN := $(BUILD_DIR)/bin
 DEMO_DIR ?= lumet-demo
 FUZZ_SECONDS ?= 60
+# The interpreter `make wheel` builds for (the one the release build's module is for).
+PYTHON ?= /usr/bin/python3
 FUZZ_TARGETS := fuzz_bmp_reader fuzz_param_file fuzz_homography_file fuzz_command_line fuzz_still_reader fuzz_video_reader
 
-.PHONY: all deps configure build test test-gui test-asan fuzz check demo gui screenshots bench package clean
+.PHONY: all deps configure build test test-gui test-asan fuzz check demo gui screenshots bench package wheel clean
 
 all: build
 
@@ -59,9 +61,14 @@ bench: build
 	bash bench/e2e.sh $(BIN) $(BENCH_BEFORE)
 	bash bench/scale.sh $(BIN)
 
-# A Debian package (.deb) into $(BUILD_DIR).
+# The Debian packages (lumet-cli, lumet, python3-lumet, liblumet1, liblumet-dev) into $(BUILD_DIR).
 package: build
 	cmake --build $(BUILD_DIR) --target package
+
+# A wheel of the Python module into $(BUILD_DIR)/dist/, through pyproject.toml's backend with
+# the release build's tree (only the module is built there; nothing is downloaded).
+wheel: configure
+	LUMET_CMAKE_BUILD_DIR=$(BUILD_DIR) $(PYTHON) -m build --wheel --no-isolation --outdir $(BUILD_DIR)/dist .
 
 clean:
 	rm -rf build

@@ -11,6 +11,7 @@ packages=(
   xvfb xauth
   parallel
   dpkg-dev file
+  python3-venv python3-build lintian
   clang libclang-rt-dev libomp-dev
 )
 

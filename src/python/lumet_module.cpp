@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -269,6 +270,22 @@ void FindCodecModule() {
   }
 }
 
+// Every function takes or returns numpy arrays: without numpy the import fails, saying what
+// to install, rather than the first call with pybind11's own message. (A C++ exception out of
+// the module's initialisation becomes an ImportError with its text.)
+void RequireNumpy() {
+  namespace py = pybind11;
+  try {
+    py::module_::import("numpy");
+  } catch (py::error_already_set& e) {
+    if (!e.matches(PyExc_ImportError)) throw;
+    throw std::runtime_error(
+        "lumet needs numpy, which this Python cannot import (" + std::string(py::str(e.value())) +
+        "): install it (Debian: apt install python3-numpy; in a virtual environment: pip install numpy, "
+        "or create the environment with --system-site-packages to use Debian's)");
+  }
+}
+
 }  // namespace
 
 }  // namespace lumet::python
@@ -276,6 +293,7 @@ void FindCodecModule() {
 PYBIND11_MODULE(lumet, m) {
   namespace py = pybind11;
   using namespace lumet::python;
+  RequireNumpy();
   FindCodecModule();
   // The docstrings start with the signatures inspect.signature reads (name(...)\n--\n\n).
   py::options options;

@@ -4,11 +4,18 @@ typed and defaulted as the built module's signatures give them.
 
 usage: make_stub.py TEMPLATE OUTPUT (with the built module on PYTHONPATH)"""
 
+import importlib.util
 import inspect
 import re
 import sys
+import types
 
-import lumet
+# The module refuses to load without numpy, but the stub needs only its signatures, which
+# touch no array: an interpreter without numpy (a bare virtual environment) still writes it.
+if importlib.util.find_spec("numpy") is None:
+    sys.modules["numpy"] = types.ModuleType("numpy")
+
+import lumet  # noqa: E402
 
 
 def annotation(default):
