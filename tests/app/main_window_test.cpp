@@ -418,10 +418,13 @@ class MainWindowTest : public QObject {
                  QStringLiteral("Wrote ./param.txt, ./result/hr_hom-1.txt … ./result/hr_hom-3.txt, ./steet_rms.txt"),
              qPrintable(window.Dialog()->LogText()));
     QVERIFY(RunCommand(window, 1004));
-    QCOMPARE(LogLines(*window.Dialog()).last(), QStringLiteral("Wrote ./param.txt, ./result/first_lr.bmp, ./result/hr.bmp"));
+    // The command's files, then the run kept under its own name.
+    const QStringList lines = LogLines(*window.Dialog());
+    QCOMPARE(lines.at(lines.size() - 2), QStringLiteral("Wrote ./param.txt, ./result/first_lr.bmp, ./result/hr.bmp"));
+    QCOMPARE(lines.last(), QStringLiteral("Wrote ./result/hr-classic-1.png, ./result/hr-classic-1.txt"));
     ViewerPane* ref = window.Pane(Viewer::Reference);
     ViewerPane* frame = window.Pane(Viewer::Frame);
-    QVERIFY(ref != nullptr && frame != nullptr && frame->HasResult());
+    QVERIFY(ref != nullptr && frame != nullptr && ref->HasResult());
     const QRect controls = window.ControlsDock()->geometry();
     for (ViewerPane* pane : {ref, frame}) {
       QVERIFY(pane->window() == &window && pane->isVisible());
