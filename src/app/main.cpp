@@ -27,10 +27,14 @@ constexpr const char* kUsage =
     "                       DIR/main-window.png, DIR/dialog.png, DIR/reference-roi.png\n"
     "                       (after Show Reference), DIR/reference-viewer.png and\n"
     "                       DIR/frame-viewer.png; run both again with the enhanced\n"
-    "                       method, save the comparison of the two runs as\n"
-    "                       DIR/ab-comparison.png and the window at 800 x 600 as\n"
-    "                       DIR/main-window-800x600.png; exit (status 1 when a command\n"
-    "                       failed). Runs without a display with QT_QPA_PLATFORM=offscreen.\n"
+    "                       method and the classic one at x2, save the comparison of\n"
+    "                       the first two runs as DIR/ab-comparison.png, the window at\n"
+    "                       800 x 600 as DIR/main-window-800x600.png and the window\n"
+    "                       filling its screen, comparing the x4 and x2 runs, as\n"
+    "                       DIR/comparison[-side-by-side|-difference]-WxH[-DPR%].png\n"
+    "                       (the screen's size in device pixels); exit (status 1 when a\n"
+    "                       command failed). Runs without a display with\n"
+    "                       QT_QPA_PLATFORM=offscreen.\n"
     "\n"
     "Qt's own options (-platform NAME, -style NAME, ...) are accepted too.\n";
 

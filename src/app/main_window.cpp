@@ -333,6 +333,7 @@ bool MainWindow::Open(const QString& path) {
 
 void MainWindow::MakeDialog() {
   DropPanes();
+  comparisonSized_ = false;
   runs_.clear();
   shownRun_ = -1;
   FillCompareLists();
@@ -687,6 +688,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   if (event->type() == QEvent::EnabledChange) SyncActions();
+  if (watched == compareNote_ && event->type() == QEvent::Resize) {
+    // A wrapped note as tall as its lines at its width: nothing it says is cut off.
+    const int wanted = compareNote_->heightForWidth(compareNote_->width());
+    if (wanted > 0 && compareNote_->minimumHeight() != wanted) compareNote_->setMinimumHeight(wanted);
+  }
   return QMainWindow::eventFilter(watched, event);
 }
 

@@ -193,6 +193,7 @@ class MainWindow : public QMainWindow {
   QMenu* viewMenu_ = nullptr;
 
   bool closePending_ = false;
+  bool comparisonSized_ = false;  // the viewers' heights were set for the first comparison
   bool runPending_ = false;     // Run: the reconstruction follows a successful registration
   bool refusalMarked_ = false;  // the error line to come belongs to a field marked already
   bool cancelled_ = false;      // the last command logged "Cancelled"

@@ -193,6 +193,7 @@ QWidget* MainWindow::BuildCompareBar() {
   compareNote_->setWordWrap(true);
   compareNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   compareNote_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  compareNote_->installEventFilter(this);  // its height follows its width (eventFilter)
   column->addWidget(compareNote_);
   FillCompareLists();
   return compareBar_;
@@ -358,8 +359,14 @@ void MainWindow::RecordRun() {
   KeepRun(run);
   runs_.push_back(std::move(run));
   FillCompareLists();
-  // The frame viewer goes back to the frames; the comparison is the large viewer's.
+  // The frame viewer goes back to the frames; the comparison is the large viewer's, and the
+  // first one of an opening gives it two thirds of the height.
   ShowFrame(frameSpin_->value());
+  if (!comparisonSized_ && !docks_[0]->isFloating() && !docks_[1]->isFloating()) {
+    comparisonSized_ = true;
+    const int both = docks_[0]->height() + docks_[1]->height();
+    viewerHost_->resizeDocks({docks_[0], docks_[1]}, {both * 2 / 3, both - both * 2 / 3}, Qt::Vertical);
+  }
   Compare(-1, static_cast<int>(runs_.size()) - 1);
 }
 
@@ -418,12 +425,15 @@ bool MainWindow::Compare(int left, int right) {
     note << (differ.isEmpty() ? tr("%1 and %2 have the same parameters.").arg(shortName(a), shortName(after))
                               : tr("%1 \u2192 %2 differ in %3.").arg(shortName(a), shortName(after), differ.join(QStringLiteral("; "))));
     if (pair.resampled) {
-      note << tr("Both shown on the \u00d7%1 grid of ROI %2,%3 %4\u00d7%5 (resampled; no picture where a run's ROI does not reach).")
-                  .arg(pair.scale)
-                  .arg(pair.area.left)
-                  .arg(pair.area.top)
-                  .arg(pair.area.Width())
-                  .arg(pair.area.Height());
+      const QString grid = tr("Both resampled onto the \u00d7%1 grid of ROI %2,%3 %4\u00d7%5")
+                               .arg(pair.scale)
+                               .arg(pair.area.left)
+                               .arg(pair.area.top)
+                               .arg(pair.area.Width())
+                               .arg(pair.area.Height());
+      note << (a.values.roi == after.values.roi ? grid + u'.'
+                                                 : tr("%1, which holds both ROIs; where one does not reach, its side is "
+                                                      "empty.").arg(grid));
     }
   }
   pane->SetSplitPictures(before, shown, left < 0 ? tr("Before: frame 0") : shortName(runs_[static_cast<size_t>(left)]),
