@@ -2,8 +2,8 @@
 # Pictures of the desktop application after a whole run (Show Reference, Registration,
 # Reconstruction): the main window with the comparison split, the same window at 200 %
 # scale and at 800 x 600, the dialog's controls, the reference frame with its ROI, the
-# reference viewer (the reconstruction), the frame viewer (frame 0 on the result's grid
-# against the result) and the A/B comparison of a classic and an enhanced run; and the
+# reference viewer (frame 0 on the result's grid against the result), the frame viewer
+# (frame 0 again) and the A/B comparison of a classic and an enhanced run; and the
 # window filling a 1024 x 768 screen and a 1920 x 1080 screen at 200 %, comparing a x4
 # and a x2 run (wipe, side by side, difference). Runs without a display on Qt's
 # offscreen platform, with settings of its own.

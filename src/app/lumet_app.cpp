@@ -108,7 +108,7 @@ class ScreenshotRun : public QObject {
     if (status == 0) {
       window_.Compare(0, 1);  // classic left, enhanced right
       QApplication::processEvents();
-      Save(dialog.frameViewer, "ab-comparison.png");
+      Save(dialog.refViewer, "ab-comparison.png");
       window_.resize(800, 600);
       QApplication::processEvents();
       Save(&window_, "main-window-800x600.png");

@@ -563,8 +563,16 @@ void MainWindow::OnCommandFinished(bool ok) {
   if (ok) {
     // The values the command ran on are good: no field stays marked.
     for (QLineEdit* field : dialog_->findChildren<QLineEdit*>()) ClearRefusedMark(field);
+    const size_t before = runs_.size();
     if (lastCommand_ == CLumetDlg::Command::Reconstruction) RecordRun();
-    statusBar()->showMessage(tr("%1 done. Wrote %2").arg(CommandName(lastCommand_), summary));
+    if (runs_.size() > before) {
+      statusBar()->showMessage(tr("%1 done: Run %2, kept as %3. Wrote %4")
+                                   .arg(CommandName(lastCommand_))
+                                   .arg(runs_.back().number)
+                                   .arg(Native(runs_.back().SuggestedFile()), summary));
+    } else {
+      statusBar()->showMessage(tr("%1 done. Wrote %2").arg(CommandName(lastCommand_), summary));
+    }
   } else if (cancelled_) {
     statusBar()->showMessage(tr("%1 cancelled").arg(CommandName(lastCommand_)));
   }

@@ -178,7 +178,7 @@ QWidget* MainWindow::BuildCompareBar() {
   auto* flip = new QToolButton;
   flip->setObjectName(QStringLiteral("flipButton"));
   flip->setText(tr("Flip"));
-  flip->setToolTip(tr("Hold to see the before picture whole, in place (or hold F over the picture)"));
+  flip->setToolTip(tr("Hold to see the before picture whole, in place (or click the picture and hold F)"));
   flip->setFocusPolicy(Qt::NoFocus);
   row->addWidget(flip);
   connect(flip, &QToolButton::pressed, this, [this] {

@@ -265,7 +265,7 @@ void ViewerPane::paintEvent(QPaintEvent*) {
   painter.setRenderHint(QPainter::SmoothPixmapTransform, zoom_ < 1.0);
   if (Comparing() && flipped_) {
     painter.drawImage(target, picture_);
-    DrawLabel(painter, tr("%1 (F held)").arg(beforeLabel_), 6, std::max(target.top(), 0.0) + 6, false);
+    DrawLabel(painter, tr("%1 (held)").arg(beforeLabel_), 6, std::max(target.top(), 0.0) + 6, false);
   } else if (Comparing() && view_ == CompareView::SideBySide) {
     // One zoom and pan: the right half shows the same part of the other picture.
     const double half = ViewWidth();
