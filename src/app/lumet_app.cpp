@@ -2,12 +2,16 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QRadioButton>
+#include <QScreen>
 #include <QSettings>
 #include <QTimer>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 
 #include "app/app_icon.h"
+#include "app/dialog_controls.h"
 #include "app/lumet_dlg.h"
 #include "app/main_window.h"
 #include "util/parallel.h"
@@ -30,8 +34,9 @@ CLumetApp::CLumetApp(int& argc, char** argv) : QApplication(argc, argv) {
 namespace {
 
 // Runs Show Reference, Registration and Reconstruction, saves the window and its parts,
-// then runs the enhanced method too and saves the comparison of the two runs and the
-// window at 800 x 600.
+// then runs the enhanced method too and the classic one at x2, saves the comparison of the
+// first two runs, the window at 800 x 600, and the window filling its screen with the
+// comparison of the x4 and x2 runs, named by the screen's size in device pixels.
 class ScreenshotRun : public QObject {
  public:
   ScreenshotRun(MainWindow& window, const QString& dir) : QObject(&window), window_(window), dir_(dir) {}
@@ -62,8 +67,8 @@ class ScreenshotRun : public QObject {
       return;
     }
     using Command = CLumetDlg::Command;
-    static constexpr Command kSteps[] = {Command::ShowReference, Command::Registration, Command::Reconstruction,
-                                         Command::Registration, Command::Reconstruction};
+    static constexpr Command kSteps[] = {Command::ShowReference, Command::Registration,  Command::Reconstruction,
+                                         Command::Registration,  Command::Reconstruction, Command::Reconstruction};
     CLumetDlg& dialog = *window_.Dialog();
     if (step_ == 1 && dialog.refViewer != nullptr) {
       // The reference frame with the ROI as the user places it, before the registration's marks.
@@ -78,7 +83,12 @@ class ScreenshotRun : public QObject {
       Save(dialog.frameViewer, "frame-viewer.png");
       if (auto* method = dialog.findChild<QComboBox*>(QStringLiteral("1025"))) method->setCurrentText(QStringLiteral("enhanced"));
     }
-    if (step_ < 5) {
+    if (step_ == 5) {
+      // The same frames at another scale: its comparison with the first run is resampled.
+      if (auto* method = dialog.findChild<QComboBox*>(QStringLiteral("1025"))) method->setCurrentText(QStringLiteral("classic"));
+      if (auto* x2 = dialog.findChild<QRadioButton*>(QString::number(kIdScaleX2))) x2->setChecked(true);
+    }
+    if (step_ < 6) {
       if (!dialog.StartCommand(kSteps[step_++])) Finish(1);
       return;
     }
@@ -98,14 +108,36 @@ class ScreenshotRun : public QObject {
     if (status == 0) {
       window_.Compare(0, 1);  // classic left, enhanced right
       QApplication::processEvents();
-      Save(dialog.frameViewer, "ab-comparison.png");
+      Save(dialog.refViewer, "ab-comparison.png");
       window_.resize(800, 600);
       QApplication::processEvents();
       Save(&window_, "main-window-800x600.png");
+      SaveComparisons();
       if (failed_) status = 1;
     }
     if (status != 0) std::fprintf(stderr, "%s\n", qPrintable(dialog.LogText()));
     QApplication::exit(status);
+  }
+
+  // The window as large as its screen, comparing the x4 run with the x2 one in each view.
+  void SaveComparisons() {
+    QScreen* screen = window_.screen();
+    if (screen == nullptr) return;
+    window_.resize(screen->availableGeometry().size());
+    QApplication::processEvents();
+    const qreal dpr = screen->devicePixelRatio();
+    const QSize pixels = screen->geometry().size() * dpr;
+    QString size = QStringLiteral("%1x%2").arg(pixels.width()).arg(pixels.height());
+    if (dpr != 1.0) size += QStringLiteral("-%1").arg(std::lround(dpr * 100));
+    auto* view = window_.findChild<QComboBox*>(QStringLiteral("compareView"));
+    const char* const names[3] = {"comparison", "comparison-side-by-side", "comparison-difference"};
+    for (int i = 0; i < 3 && view != nullptr; ++i) {
+      window_.Compare(0, 2);
+      view->setCurrentIndex(i);
+      window_.Pane(Viewer::Reference)->FitToPane();
+      QApplication::processEvents();
+      Save(&window_, qPrintable(QStringLiteral("%1-%2.png").arg(QString::fromLatin1(names[i]), size)));
+    }
   }
 
   MainWindow& window_;

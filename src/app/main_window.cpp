@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -29,6 +30,7 @@
 #include <optional>
 #include <utility>
 
+#include "app/dialog_controls.h"
 #include "app/field_marker.h"
 #include "app/param_history.h"
 #include "app/version_info_dlg.h"
@@ -318,6 +320,9 @@ bool MainWindow::Open(const QString& path) {
     dialog_->ApplyParams(values);
   }
   history_->Attach(dialog_);
+  // The runs kept here before: compared like this opening's, numbered on from.
+  runs_ = LoadKeptRuns(dialog_->Params());
+  FillCompareLists();
   setWindowTitle(Native(folder_));
   RememberFolder(QDir::cleanPath(info.absoluteFilePath()));
   statusBar()->showMessage(tr("Working folder: %1").arg(Native(folder_)));
@@ -328,6 +333,7 @@ bool MainWindow::Open(const QString& path) {
 
 void MainWindow::MakeDialog() {
   DropPanes();
+  comparisonSized_ = false;
   runs_.clear();
   shownRun_ = -1;
   FillCompareLists();
@@ -352,6 +358,18 @@ void MainWindow::MakeDialog() {
   connect(dialog, &CLumetDlg::commandStarting, this, &MainWindow::OnCommandStarting);
   connect(dialog, &CLumetDlg::commandFinished, this, &MainWindow::OnCommandFinished);
   connect(dialog, &CLumetDlg::roiKeptInside, this, [this](const QString& message) { statusBar()->showMessage(message); });
+  connect(dialog, &CLumetDlg::fieldsEdited, this, [this](int key) {
+    if (key == kIdLrCount || key == kIdLrPattern || key == kIdStartIndex) UpdateFrameRange();
+  });
+  if (QWidget* log = dialog->findChild<QWidget*>(QString::number(kIdLog))) {
+    log->setToolTip(
+        tr("<p><b>Register Frames</b>: <tt>MAE(k) = a-&gt;b</tt> is frame k's mean absolute difference from frame 0 "
+           "in green (0 to 255) inside the region of interest, after the homography search (a) and after its "
+           "refinement (b); lower is better.</p>"
+           "<p><b>Reconstruct</b>: <tt>MAE(k) = e</tt> is frame k's mean absolute green difference from frame 0 on "
+           "the high-resolution grid. <tt>Threshold(k/N) = v</tt>: v is the error at place k (counted from 0) of "
+           "the N errors sorted ascending; frames are used in order up to the first whose error is above v.</p>"));
+  }
   connect(dialog, &CLumetDlg::paramsReset, this, [this] {
     statusBar()->showMessage(tr("Parameters reset to their defaults: Edit > Undo (Ctrl+Z) brings them back"));
   });
@@ -404,6 +422,7 @@ void MainWindow::SyncActions() {
   openFolderAction_->setEnabled(!running);
   recentMenu_->setEnabled(!running);
   saveResultAction_->setEnabled(!running && (!runs_.empty() || (Pane(Viewer::Frame) != nullptr && Pane(Viewer::Frame)->HasResult())));
+  if (compareBar_ != nullptr) compareBar_->setEnabled(!running);
   const bool pane = ActivePane() != nullptr;
   for (QAction* action : zoomActions_) action->setEnabled(pane);
   QUndoStack* stack = history_->Stack();
@@ -518,26 +537,51 @@ void MainWindow::OnCommandStarting(CLumetDlg::Command command) {
   dialog_->Bench().filesWritten.clear();
   lastCommand_ = command;
   cancelled_ = false;
+  paramBefore_.reset();
+  if (QFile file(QString::fromLatin1(kParamFileName)); file.open(QIODevice::ReadOnly)) paramBefore_ = file.readAll();
+  // The pictures and titles of the last command give way to this one's.
+  shownBeforeCommand_ = shownRun_;
+  leftBeforeCommand_ = shownLeft_;
+  ClearComparisons();
+  TitleViewersBefore(command);
   statusBar()->showMessage(tr("%1…").arg(CommandName(command)));
 }
 
 void MainWindow::OnCommandFinished(bool ok) {
   // The command's thread has ended: it wrote param.txt when it adopted the fields, then
   // the files it lists (also when it failed or was cancelled half-way).
-  std::vector<std::string> written{kParamSavePath};
+  // A command that failed leaves param.txt as it found it (a cancelled one ran on values
+  // that were accepted, and keeps them).
+  const bool restored = !ok && !cancelled_ && RestoreParamFile();
+  paramBefore_.reset();
+  std::vector<std::string> written;
+  if (!restored) written.push_back(kParamSavePath);
   const std::vector<std::string>& files = dialog_->Bench().filesWritten;
   written.insert(written.end(), files.begin(), files.end());
-  const QString summary = QString::fromStdString(SummarizeFiles(written));
-  dialog_->AppendLog("Wrote " + summary.toStdString());
+  const QString summary = written.empty() ? QString() : QString::fromStdString(SummarizeFiles(written));
+  if (!written.empty()) dialog_->AppendLog("Wrote " + summary.toStdString());
   if (ok) {
     // The values the command ran on are good: no field stays marked.
     for (QLineEdit* field : dialog_->findChildren<QLineEdit*>()) ClearRefusedMark(field);
+    const size_t before = runs_.size();
     if (lastCommand_ == CLumetDlg::Command::Reconstruction) RecordRun();
-    statusBar()->showMessage(tr("%1 done. Wrote %2").arg(CommandName(lastCommand_), summary));
+    if (runs_.size() > before) {
+      statusBar()->showMessage(tr("%1 done: Run %2, kept as %3. Wrote %4")
+                                   .arg(CommandName(lastCommand_))
+                                   .arg(runs_.back().number)
+                                   .arg(Native(runs_.back().SuggestedFile()), summary));
+    } else {
+      statusBar()->showMessage(tr("%1 done. Wrote %2").arg(CommandName(lastCommand_), summary));
+    }
   } else if (cancelled_) {
-    statusBar()->showMessage(tr("Cancelled"));
+    statusBar()->showMessage(tr("%1 cancelled").arg(CommandName(lastCommand_)));
   }
-  TitleViewersAfter(lastCommand_, ok);
+  if (cancelled_) {
+    RestoreViewersAfterCancel(lastCommand_);
+  } else {
+    TitleViewersAfter(lastCommand_, ok);
+  }
+  UpdateFrameRange();
   const bool chain = std::exchange(runPending_, false);
   if (chain && ok && lastCommand_ == CLumetDlg::Command::Registration && !closePending_ && !runCancelled_) {
     runPending_ = true;
@@ -572,7 +616,7 @@ bool MainWindow::SaveResultTo(const QString& path) {
     return SavePicture(runs_[static_cast<size_t>(shownRun_)].result, path);
   }
   ViewerPane* frame = Pane(Viewer::Frame);
-  if (frame == nullptr || !frame->HasResult()) {
+  if (frame == nullptr || !frame->HasResult() || frame->CompareImage().Empty()) {
     ShowError(tr("There is no result to save yet: run Reconstruction first"));
     return false;
   }
@@ -652,6 +696,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   if (event->type() == QEvent::EnabledChange) SyncActions();
+  if (watched == compareNote_ && event->type() == QEvent::Resize) {
+    // A wrapped note as tall as its lines at its width: nothing it says is cut off.
+    const int wanted = compareNote_->heightForWidth(compareNote_->width());
+    if (wanted > 0 && compareNote_->minimumHeight() != wanted) compareNote_->setMinimumHeight(wanted);
+  }
   return QMainWindow::eventFilter(watched, event);
 }
 

@@ -3,7 +3,9 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <QByteArray>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "app/lumet_dlg.h"
@@ -62,11 +64,14 @@ class MainWindow : public QMainWindow {
   // Shows frame k of the sequence in the frame viewer (the frame slider does this).
   bool ShowFrame(int k);
 
-  // The reconstructions since the window opened, oldest first.
+  // The reconstructions kept in this folder (this opening's and earlier ones'), oldest first.
   const std::vector<RunResult>& Runs() const { return runs_; }
-  // Splits the frame viewer between two of them: left -1 is frame 0 on the right run's grid.
-  // False (said in the status bar) when the two differ in size.
+  // Compares two of them in the reference viewer, the large one: left -1 is frame 0 on the
+  // right run's grid. Runs of different scales or ROIs are resampled onto one grid; the
+  // parameters they differ in show above the picture. False when there is no such run.
   bool Compare(int left, int right);
+  // What the comparison says above the picture: the parameters that differ, the grid.
+  QString ComparisonNote() const;
 
   // Writes the result shown on the right of the comparison (the last run's unless another
   // was chosen) to path (format from its suffix). False, with an "Error: " line, when there
@@ -107,6 +112,13 @@ class MainWindow : public QMainWindow {
   void BuildDocks();
   void BuildStatusBar();
   QWidget* BuildFrameBar();
+  QWidget* BuildCompareBar();
+  void ClearComparisons();
+  void TitleViewersBefore(CLumetDlg::Command command);
+  void RestoreViewersAfterCancel(CLumetDlg::Command command);
+  void UpdateFrameRange();
+  void KeepRun(const RunResult& run);
+  bool RestoreParamFile();
   void PlaceInitially();
   void KeepOnScreen();
   void MakeDialog();
@@ -154,10 +166,17 @@ class MainWindow : public QMainWindow {
   QSpinBox* frameSpin_ = nullptr;
   QSlider* frameSlider_ = nullptr;
   QLabel* frameCount_ = nullptr;
+  QWidget* compareBar_ = nullptr;
   QComboBox* compareLeft_ = nullptr;
   QComboBox* compareRight_ = nullptr;
+  QComboBox* compareView_ = nullptr;
+  QLabel* compareNote_ = nullptr;
   std::vector<RunResult> runs_;
-  int shownRun_ = -1;  // the run on the right of the comparison
+  int shownRun_ = -1;   // the run on the right of the comparison
+  int shownLeft_ = -1;  // and what is left of it (-1: frame 0)
+  int shownBeforeCommand_ = -1, leftBeforeCommand_ = -1;  // the comparison a cancel brings back
+  // param.txt as it was when the command started, put back when the command fails.
+  std::optional<QByteArray> paramBefore_;
 
   ParamHistory* history_ = nullptr;
 
@@ -174,6 +193,7 @@ class MainWindow : public QMainWindow {
   QMenu* viewMenu_ = nullptr;
 
   bool closePending_ = false;
+  bool comparisonSized_ = false;  // the viewers' heights were set for the first comparison
   bool runPending_ = false;     // Run: the reconstruction follows a successful registration
   bool refusalMarked_ = false;  // the error line to come belongs to a field marked already
   bool cancelled_ = false;      // the last command logged "Cancelled"

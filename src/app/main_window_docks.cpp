@@ -1,8 +1,11 @@
 // The main window's layout: the controls' dock, the viewer docks with the frame slider and
 // the comparison choice, the status bar's read-outs, the runs kept and the window's place.
 #include <QApplication>
+#include <QBuffer>
 #include <QCloseEvent>
+#include <QFile>
 #include <QComboBox>
+#include <QDir>
 #include <QDockWidget>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,13 +19,18 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/dialog_controls.h"
 #include "app/main_window.h"
+#include "util/atomic_file.h"
+#include "util/error.h"
 #include "raster/dib_raster.h"
 #include "view/raster_image.h"
 #include "view/viewer_pane.h"
+#include "params/param_file.h"
 #include "workbench/frame_source.h"
 
 namespace lumet {
@@ -76,7 +84,7 @@ void MainWindow::BuildDocks() {
   const QString titles[2] = {tr("Reference"), tr("Frames")};
   const QString hints[2] = {tr("Frame 0 shows here: click to place the region of interest, drag its edges to "
                                "resize it."),
-                            tr("The frames show here; Reconstruct ends with a before/after comparison.")};
+                            tr("The frames show here; the slider goes through them.")};
   const char* names[2] = {"referenceDock", "frameDock"};
   for (int i = 0; i < 2; ++i) {
     auto* dock = new QDockWidget(titles[i], this);
@@ -86,6 +94,7 @@ void MainWindow::BuildDocks() {
     auto* layout = new QVBoxLayout(area);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
+    if (i == 0) layout->addWidget(BuildCompareBar());
     if (i == 1) layout->addWidget(BuildFrameBar());
     layout->addWidget(MakeHint(hints[i]), 1);
     dock->setWidget(area);
@@ -95,10 +104,17 @@ void MainWindow::BuildDocks() {
     areas_[i] = area;
   }
   viewMenu_->addSeparator();
-  for (QDockWidget* dock : {controlsDock_, docks_[0], docks_[1]}) {
-    QAction* toggle = dock->toggleViewAction();
-    toggle->setObjectName(QStringLiteral("actionShow") + dock->objectName());
-    viewMenu_->addAction(toggle);
+  // Fixed names: the docks' titles follow what the viewers show.
+  const QString menuNames[3] = {tr("&Parameters"), tr("&Reference Viewer"), tr("&Frames Viewer")};
+  QDockWidget* const all[3] = {controlsDock_, docks_[0], docks_[1]};
+  for (int i = 0; i < 3; ++i) {
+    QAction* own = all[i]->toggleViewAction();
+    QAction* toggle = viewMenu_->addAction(menuNames[i]);
+    toggle->setObjectName(QStringLiteral("actionShow") + all[i]->objectName());
+    toggle->setCheckable(true);
+    toggle->setChecked(own->isChecked());
+    connect(toggle, &QAction::triggered, own, &QAction::trigger);
+    connect(own, &QAction::toggled, toggle, &QAction::setChecked);
   }
 }
 
@@ -122,26 +138,65 @@ QWidget* MainWindow::BuildFrameBar() {
   connect(frameSpin_, &QSpinBox::valueChanged, frameSlider_, &QSlider::setValue);
   connect(frameSlider_, &QSlider::valueChanged, frameSpin_, &QSpinBox::setValue);
   connect(frameSpin_, &QSpinBox::valueChanged, this, [this](int k) { ShowFrame(k); });
+  return frameBar_;
+}
 
+QWidget* MainWindow::BuildCompareBar() {
+  compareBar_ = new QWidget;
+  compareBar_->setObjectName(QStringLiteral("compareBar"));
+  auto* column = new QVBoxLayout(compareBar_);
+  column->setContentsMargins(4, 2, 4, 2);
+  column->setSpacing(2);
+  auto* row = new QHBoxLayout;
+  column->addLayout(row);
   compareLeft_ = new QComboBox;
   compareLeft_->setObjectName(QStringLiteral("compareLeft"));
-  compareLeft_->setToolTip(tr("Left of the split: frame 0 on the result's grid, or an earlier run"));
+  compareLeft_->setToolTip(tr("Before (left of the wipe): frame 0 on the result's grid, or any run kept"));
   compareRight_ = new QComboBox;
   compareRight_->setObjectName(QStringLiteral("compareRight"));
-  compareRight_->setToolTip(tr("Right of the split: a run since the window opened"));
-  row->addSpacing(8);
+  compareRight_->setToolTip(tr("After (right of the wipe): any run kept in this folder"));
   row->addWidget(new QLabel(tr("Compare")));
-  row->addWidget(compareLeft_);
+  row->addWidget(compareLeft_, 1);
   row->addWidget(new QLabel(tr("with")));
-  row->addWidget(compareRight_);
+  row->addWidget(compareRight_, 1);
   for (QComboBox* list : {compareLeft_, compareRight_}) {
     list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    list->setMinimumContentsLength(8);
+    list->setMinimumContentsLength(6);
     connect(list, &QComboBox::activated, this,
             [this] { Compare(compareLeft_->currentIndex() - 1, compareRight_->currentIndex()); });
   }
+  compareView_ = new QComboBox;
+  compareView_->setObjectName(QStringLiteral("compareView"));
+  compareView_->addItems({tr("Wipe"), tr("Side by side"), tr("Difference")});
+  compareView_->setToolTip(tr("Wipe: drag the line between the two. Side by side: the same part of both. "
+                              "Difference: |before \u2212 after| \u00d7 %1 per channel.")
+                               .arg(ViewerPane::kDifferenceGain));
+  row->addWidget(compareView_);
+  connect(compareView_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    if (ViewerPane* pane = Pane(Viewer::Reference)) pane->SetCompareView(static_cast<ViewerPane::CompareView>(index));
+  });
+  auto* flip = new QToolButton;
+  flip->setObjectName(QStringLiteral("flipButton"));
+  flip->setText(tr("Flip"));
+  flip->setToolTip(tr("Hold to see the before picture whole, in place (or click the picture and hold F)"));
+  flip->setFocusPolicy(Qt::NoFocus);
+  row->addWidget(flip);
+  connect(flip, &QToolButton::pressed, this, [this] {
+    if (ViewerPane* pane = Pane(Viewer::Reference)) pane->SetFlipped(true);
+  });
+  connect(flip, &QToolButton::released, this, [this] {
+    if (ViewerPane* pane = Pane(Viewer::Reference)) pane->SetFlipped(false);
+  });
+  // Whole sentences, wrapped: nothing said here is cut off.
+  compareNote_ = new QLabel;
+  compareNote_->setObjectName(QStringLiteral("compareNote"));
+  compareNote_->setWordWrap(true);
+  compareNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  compareNote_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  compareNote_->installEventFilter(this);  // its height follows its width (eventFilter)
+  column->addWidget(compareNote_);
   FillCompareLists();
-  return frameBar_;
+  return compareBar_;
 }
 
 void MainWindow::BuildStatusBar() {
@@ -295,17 +350,47 @@ void MainWindow::RecordRun() {
   ViewerPane* frame = Pane(Viewer::Frame);
   if (frame == nullptr || frame->CompareImage().Empty()) return;
   RunResult run;
-  run.number = static_cast<int>(runs_.size()) + 1;
   run.values = dialog_->Bench().params;
+  // Numbers go on from the runs kept in the folder, this opening's and earlier ones'.
+  run.number = NextRunNumber(run.values);
+  for (const RunResult& kept : runs_) run.number = std::max(run.number, kept.number + 1);
   run.result = RasterToQImage(frame->CompareImage());
   run.before = AlignedFirstFrame(run.values);
+  KeepRun(run);
   runs_.push_back(std::move(run));
   FillCompareLists();
+  // The frame viewer goes back to the frames; the comparison is the large viewer's, and the
+  // first one of an opening gives it two thirds of the height.
+  ShowFrame(frameSpin_->value());
+  if (!comparisonSized_ && !docks_[0]->isFloating() && !docks_[1]->isFloating()) {
+    comparisonSized_ = true;
+    const int both = docks_[0]->height() + docks_[1]->height();
+    viewerHost_->resizeDocks({docks_[0], docks_[1]}, {both * 2 / 3, both - both * 2 / 3}, Qt::Vertical);
+  }
   Compare(-1, static_cast<int>(runs_.size()) - 1);
+}
+
+void MainWindow::KeepRun(const RunResult& run) {
+  // Beside the engine's own result (which stays as it wrote it), under the run's name.
+  const QString picture = run.SuggestedFile(), params = run.ParamFile();
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  try {
+    if (!run.result.save(&buffer, "PNG")) throw Error(picture.toStdString() + ": the result cannot be encoded");
+    WriteFileAtomically(picture.toStdString(), std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+    SaveParams(params.toStdString(), run.values);
+  } catch (const Error& error) {
+    ShowError(QString::fromStdString(error.what()));
+    return;
+  }
+  const auto named = [](const QString& file) { return QDir::toNativeSeparators(QStringLiteral("./") + file).toStdString(); };
+  dialog_->AppendLog("Wrote " + named(picture) + ", " + named(params));
 }
 
 void MainWindow::FillCompareLists() {
   if (compareLeft_ == nullptr) return;
+  const QSignalBlocker blockLeft(compareLeft_), blockRight(compareRight_);
   compareLeft_->clear();
   compareRight_->clear();
   compareLeft_->addItem(tr("Frame 0 (before)"));
@@ -313,32 +398,153 @@ void MainWindow::FillCompareLists() {
     compareLeft_->addItem(run.Label());
     compareRight_->addItem(run.Label());
   }
-  compareLeft_->setEnabled(!runs_.empty());
-  compareRight_->setEnabled(!runs_.empty());
+  compareBar_->setVisible(!runs_.empty());
+  compareNote_->clear();
 }
 
 bool MainWindow::Compare(int left, int right) {
-  ViewerPane* pane = Pane(Viewer::Frame);
-  if (pane == nullptr || right < 0 || right >= static_cast<int>(runs_.size()) || left >= static_cast<int>(runs_.size())) {
-    return false;
-  }
+  ViewerPane* pane = Pane(Viewer::Reference);
+  const int count = static_cast<int>(runs_.size());
+  if (pane == nullptr || right < 0 || right >= count || left < -1 || left >= count) return false;
   const RunResult& after = runs_[static_cast<size_t>(right)];
-  QImage before = left < 0 ? after.before : runs_[static_cast<size_t>(left)].result;
-  const QString beforeLabel = left < 0 ? tr("Before: frame 0") : tr("Run %1 (%2)").arg(left + 1).arg(runs_[static_cast<size_t>(left)].Method());
-  if (before.isNull()) before = RasterToQImage(pane->Image());  // frame 0 unreadable now: the enlarged copy
-  if (before.size() != after.result.size()) {
-    statusBar()->showMessage(tr("%1 and %2 differ in size (ROI or scale): they cannot be split")
-                                 .arg(left < 0 ? tr("Frame 0") : runs_[static_cast<size_t>(left)].Label(), after.Label()));
-    return false;
+  const auto shortName = [](const RunResult& run) { return tr("Run %1 (%2)").arg(run.number).arg(run.Method()); };
+  QImage before, shown = after.result;
+  QStringList note;
+  if (left < 0) {
+    before = after.before;
+    if (before.isNull()) {
+      note << tr("Frame 0 cannot be read now: the wipe shows %1 on both sides.").arg(shortName(after));
+      before = after.result;
+    }
+  } else {
+    const RunResult& a = runs_[static_cast<size_t>(left)];
+    const ComparisonPair pair = CommonGrid(a, after);
+    before = pair.before;
+    shown = pair.after;
+    const QStringList differ = ParamDifferences(a.values, after.values);
+    note << (differ.isEmpty() ? tr("%1 and %2 have the same parameters.").arg(shortName(a), shortName(after))
+                              : tr("%1 \u2192 %2 differ in %3.").arg(shortName(a), shortName(after), differ.join(QStringLiteral("; "))));
+    if (pair.resampled) {
+      const QString grid = tr("Both resampled onto the \u00d7%1 grid of ROI %2,%3 %4\u00d7%5")
+                               .arg(pair.scale)
+                               .arg(pair.area.left)
+                               .arg(pair.area.top)
+                               .arg(pair.area.Width())
+                               .arg(pair.area.Height());
+      note << (a.values.roi == after.values.roi ? grid + u'.'
+                                                 : tr("%1, which holds both ROIs; where one does not reach, its side is "
+                                                      "empty.").arg(grid));
+    }
   }
-  pane->SetSplitPictures(before, after.result, beforeLabel, tr("Run %1 (%2)").arg(right + 1).arg(after.Method()));
+  pane->SetSplitPictures(before, shown, left < 0 ? tr("Before: frame 0") : shortName(runs_[static_cast<size_t>(left)]),
+                         shortName(after));
   pane->SetMode(kModeComparison);
+  pane->SetCompareView(static_cast<ViewerPane::CompareView>(std::max(0, compareView_->currentIndex())));
   shownRun_ = right;
+  shownLeft_ = left;
   compareLeft_->setCurrentIndex(left + 1);
   compareRight_->setCurrentIndex(right);
+  compareNote_->setText(note.join(u' '));
+  compareNote_->setVisible(!note.isEmpty());
   pane->setWindowTitle(tr("Compare: %1 | %2").arg(left < 0 ? tr("frame 0 on the result's grid") : runs_[static_cast<size_t>(left)].Label(),
                                                   after.Label()));
   SyncActions();
+  return true;
+}
+
+QString MainWindow::ComparisonNote() const { return compareNote_ == nullptr ? QString() : compareNote_->text(); }
+
+void MainWindow::ClearComparisons() {
+  // What a command shows next is its own: no split of earlier pictures stays over it.
+  for (Viewer viewer : {Viewer::Reference, Viewer::Frame}) {
+    ViewerPane* pane = Pane(viewer);
+    if (pane == nullptr) continue;
+    pane->SetFlipped(false);
+    pane->SetSplitPictures(QImage(), QImage(), QString(), QString());
+    if (pane->Mode() == kModeComparison) pane->SetMode(viewer == Viewer::Frame ? kModeRoiSelection : kModeDisplay);
+  }
+  if (compareNote_ != nullptr) {
+    compareNote_->clear();
+    compareNote_->hide();
+  }
+}
+
+void MainWindow::TitleViewersBefore(CLumetDlg::Command command) {
+  ViewerPane* ref = Pane(Viewer::Reference);
+  ViewerPane* frame = Pane(Viewer::Frame);
+  switch (command) {
+    case CLumetDlg::Command::ShowReference:
+      if (ref != nullptr) ref->setWindowTitle(tr("Frame 0: click or drag to place the region of interest"));
+      break;
+    case CLumetDlg::Command::Registration:
+      if (ref != nullptr) ref->setWindowTitle(tr("Frame 0: the frames are registered against it"));
+      if (frame != nullptr) frame->setWindowTitle(tr("Frames being registered"));
+      break;
+    case CLumetDlg::Command::Reconstruction:
+      if (ref != nullptr) ref->setWindowTitle(tr("Reconstructing…"));
+      if (frame != nullptr) frame->setWindowTitle(tr("Frame 0 enlarged (before)"));
+      break;
+  }
+}
+
+void MainWindow::RestoreViewersAfterCancel(CLumetDlg::Command command) {
+  // Nothing half-done stays: the frame viewer shows its frame again without marks, the
+  // reference frame 0 without the registration's, or the comparison shown before.
+  ViewerPane* ref = Pane(Viewer::Reference);
+  if (ref == nullptr) return;
+  ShowFrame(frameSpin_->value());
+  if (command == CLumetDlg::Command::Reconstruction) {
+    if (shownBeforeCommand_ >= 0 && shownBeforeCommand_ < static_cast<int>(runs_.size())) {
+      Compare(leftBeforeCommand_, shownBeforeCommand_);
+    } else {
+      ref->setWindowTitle(tr("Reconstruction cancelled: what it had reached"));
+    }
+    return;
+  }
+  if (ref->HasPicture()) {
+    const DibRaster picture = ref->Image();
+    ref->SetImage(picture);  // a new picture drops the marks
+  }
+  ref->setWindowTitle(ref->Mode() == kModeRoiSelection ? tr("Frame 0: click or drag to place the region of interest")
+                                                       : tr("Frame 0"));
+}
+
+void MainWindow::UpdateFrameRange() {
+  // The slider spans the frames the fields name: frame 0 and the frames after it.
+  if (dialog_ == nullptr || frameSpin_ == nullptr) return;
+  const ParamSet values = dialog_->FieldValues();
+  int count = 0;
+  try {
+    FrameSource source(values.lrPattern, values.startIndex);
+    count = std::max(1, source.CountFrames(std::max(values.lrCount, 0) + 1));
+  } catch (const std::exception&) {
+    return;  // the commands say why the frames cannot be read
+  }
+  if (frameSpin_->maximum() == count - 1) return;
+  const bool beyond = frameSpin_->value() > count - 1;
+  {
+    const QSignalBlocker blockSpin(frameSpin_), blockSlider(frameSlider_);
+    frameSpin_->setRange(0, count - 1);
+    frameSlider_->setRange(0, count - 1);
+    frameSlider_->setValue(frameSpin_->value());
+  }
+  frameCount_->setText(tr("of %1").arg(count - 1));
+  if (beyond) ShowFrame(frameSpin_->value());
+}
+
+bool MainWindow::RestoreParamFile() {
+  // A failed command adopted the fields first and rewrote param.txt: it goes back.
+  if (!paramBefore_) return false;
+  const QByteArray before = *std::exchange(paramBefore_, std::nullopt);
+  QFile file(QString::fromLatin1(kParamFileName));
+  if (file.open(QIODevice::ReadOnly) && file.readAll() == before) return true;
+  file.close();
+  try {
+    WriteFileAtomically(kParamSavePath, std::string_view(before.constData(), static_cast<size_t>(before.size())));
+  } catch (const Error& error) {
+    ShowError(QString::fromStdString(error.what()));
+    return false;
+  }
   return true;
 }
 
@@ -353,9 +559,7 @@ void MainWindow::TitleViewersAfter(CLumetDlg::Command command, bool ok) {
     }
     return;
   }
-  if (ok && !runs_.empty()) {
-    ref->setWindowTitle(tr("Result of %1").arg(runs_.back().Label()));
-  } else if (!ok) {
+  if (!ok && !cancelled_) {
     ref->setWindowTitle(tr("Result: reconstruction stopped"));
     if (ViewerPane* frame = Pane(Viewer::Frame); frame != nullptr && frame->Mode() != kModeComparison) {
       frame->setWindowTitle(tr("Frame 0 enlarged (before): reconstruction stopped"));

@@ -1,11 +1,37 @@
 #include "app/run_results.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
+#include <map>
+
 #include "evaluation/bicubic_baseline.h"
+#include "params/param_description.h"
+#include "params/param_file.h"
 #include "raster/dib_raster.h"
 #include "view/raster_image.h"
 #include "workbench/frame_source.h"
 
 namespace lumet {
+
+namespace {
+
+// "./result/hr" → "result/hr": the names read as the fields show them.
+QString BaseOf(const ParamSet& values) {
+  QString base = QString::fromStdString(values.outputBase);
+  if (base.startsWith(QStringLiteral("./"))) base = base.mid(2);
+  return base;
+}
+
+// "hr-classic-3.png" in the output base's folder: its method and number.
+QRegularExpression KeptName(const QString& baseName) {
+  return QRegularExpression(QStringLiteral("^%1-([A-Za-z0-9_]+)-([0-9]{1,9})\\.png$")
+                                .arg(QRegularExpression::escape(baseName)));
+}
+
+}  // namespace
 
 QString RunResult::Label() const {
   const RoiRect& roi = values.roi;
@@ -19,7 +45,9 @@ QString RunResult::Label() const {
       .arg(roi.Height());
 }
 
-QString RunResult::SuggestedFile() const { return QStringLiteral("result/hr-%1-%2.png").arg(Method()).arg(number); }
+QString RunResult::SuggestedFile() const { return QStringLiteral("%1-%2-%3.png").arg(BaseOf(values), Method()).arg(number); }
+
+QString RunResult::ParamFile() const { return QStringLiteral("%1-%2-%3.txt").arg(BaseOf(values), Method()).arg(number); }
 
 QImage AlignedFirstFrame(const ParamSet& values) {
   try {
@@ -32,6 +60,111 @@ QImage AlignedFirstFrame(const ParamSet& values) {
   } catch (const std::exception&) {
     return QImage();
   }
+}
+
+QImage ResampleOnto(const QImage& picture, const RoiRect& roi, double scale, const RoiRect& area, double commonScale) {
+  const int width = static_cast<int>(std::lround(area.Width() * commonScale));
+  const int height = static_cast<int>(std::lround(area.Height() * commonScale));
+  QImage out(std::max(width, 0), std::max(height, 0), QImage::Format_ARGB32);
+  out.fill(Qt::transparent);
+  if (picture.isNull() || out.isNull()) return out;
+  const QImage in = picture.convertToFormat(QImage::Format_ARGB32);
+  const int w = in.width(), h = in.height();
+  const double step = scale / commonScale;
+  // Common point I is frame point area.left + I / S, which is source point s (x − roi.left).
+  const double originX = scale * (area.left - roi.left), originY = scale * (area.top - roi.top);
+  for (int row = 0; row < out.height(); ++row) {
+    const double v = originY + row * step;
+    if (v < -0.5 || v > h - 0.5) continue;
+    const double cv = std::clamp(v, 0.0, h - 1.0);
+    const int y0 = static_cast<int>(std::floor(cv)), y1 = std::min(y0 + 1, h - 1);
+    const double fy = cv - y0;
+    const auto* r0 = reinterpret_cast<const QRgb*>(in.constScanLine(y0));
+    const auto* r1 = reinterpret_cast<const QRgb*>(in.constScanLine(y1));
+    auto* o = reinterpret_cast<QRgb*>(out.scanLine(row));
+    for (int col = 0; col < out.width(); ++col) {
+      const double u = originX + col * step;
+      if (u < -0.5 || u > w - 0.5) continue;
+      const double cu = std::clamp(u, 0.0, w - 1.0);
+      const int x0 = static_cast<int>(std::floor(cu)), x1 = std::min(x0 + 1, w - 1);
+      const double fx = cu - x0;
+      const auto mix = [&](int (*channel)(QRgb)) {
+        const double top = channel(r0[x0]) * (1 - fx) + channel(r0[x1]) * fx;
+        const double bottom = channel(r1[x0]) * (1 - fx) + channel(r1[x1]) * fx;
+        return std::clamp(static_cast<int>(std::lround(top * (1 - fy) + bottom * fy)), 0, 255);
+      };
+      o[col] = qRgb(mix(qRed), mix(qGreen), mix(qBlue));
+    }
+  }
+  return out;
+}
+
+ComparisonPair CommonGrid(const RunResult& a, const RunResult& b) {
+  ComparisonPair pair;
+  const RoiRect &ra = a.values.roi, &rb = b.values.roi;
+  if (a.values.scale == b.values.scale && ra == rb && a.result.size() == b.result.size()) {
+    pair.before = a.result;
+    pair.after = b.result;
+    pair.scale = a.values.scale;
+    pair.area = ra;
+    return pair;
+  }
+  pair.scale = std::max(a.values.scale, b.values.scale);
+  pair.area = RoiRect{std::min(ra.left, rb.left), std::min(ra.top, rb.top), std::max(ra.right, rb.right),
+                      std::max(ra.bottom, rb.bottom)};
+  pair.before = ResampleOnto(a.result, ra, a.values.scale, pair.area, pair.scale);
+  pair.after = ResampleOnto(b.result, rb, b.values.scale, pair.area, pair.scale);
+  pair.resampled = true;
+  return pair;
+}
+
+QStringList ParamDifferences(const ParamSet& a, const ParamSet& b) {
+  QStringList lines;
+  for (const ParamDescription& row : ParamRows()) {
+    const std::string was = ParamValueText(row, a), now = ParamValueText(row, b);
+    if (was == now) continue;
+    lines << QStringLiteral("%1: %2 \u2192 %3")
+                 .arg(QString::fromUtf8(row.label), QString::fromStdString(was), QString::fromStdString(now));
+  }
+  return lines;
+}
+
+std::vector<RunResult> LoadKeptRuns(const ParamSet& values) {
+  const QFileInfo base(BaseOf(values));
+  const QRegularExpression name = KeptName(base.fileName());
+  std::map<int, RunResult> byNumber;
+  for (const QFileInfo& file : QDir(base.path()).entryInfoList({base.fileName() + QStringLiteral("-*.png")}, QDir::Files)) {
+    const QRegularExpressionMatch match = name.match(file.fileName());
+    if (!match.hasMatch()) continue;
+    RunResult run;
+    run.number = match.captured(2).toInt();
+    run.values = values;
+    run.values.method = match.captured(1).toStdString();
+    const QString params = QDir(base.path()).filePath(file.completeBaseName() + QStringLiteral(".txt"));
+    try {
+      if (!QFileInfo::exists(params) || LoadParams(params.toStdString(), run.values) == 0) continue;
+    } catch (const std::exception&) {
+      continue;
+    }
+    run.result = QImage(file.filePath()).convertToFormat(QImage::Format_RGB32);
+    if (run.result.isNull() || QString::fromStdString(run.values.method) != match.captured(1)) continue;
+    run.before = AlignedFirstFrame(run.values);
+    byNumber[run.number] = std::move(run);
+  }
+  std::vector<RunResult> runs;
+  for (auto& [number, run] : byNumber) runs.push_back(std::move(run));
+  return runs;
+}
+
+int NextRunNumber(const ParamSet& values) {
+  const QFileInfo base(BaseOf(values));
+  const QRegularExpression name = KeptName(base.fileName());
+  int largest = 0;
+  for (const QString& file : QDir(base.path()).entryList({base.fileName() + QStringLiteral("-*.png")}, QDir::Files)) {
+    const QRegularExpressionMatch match = name.match(file);
+    if (match.hasMatch()) largest = std::max(largest, match.captured(2).toInt());
+  }
+  return largest + 1;
 }
 
 }  // namespace lumet

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QDockWidget>
 #include <QKeyEvent>
 #include <QMenu>
@@ -29,6 +30,27 @@ const QColor kOlive(128, 128, 0);
 QRectF Inset(const QRectF& r, double d) { return r.adjusted(d, d, -d, -d); }
 
 // The dock holding a pane, directly or inside a container with the pane's controls.
+// |a - b| per channel times the gain, cut at 255; transparent where either side has no picture.
+QImage DifferenceOf(const QImage& a, const QImage& b) {
+  const QImage x = a.convertToFormat(QImage::Format_ARGB32), y = b.convertToFormat(QImage::Format_ARGB32);
+  QImage out(x.size(), QImage::Format_ARGB32);
+  const int gain = ViewerPane::kDifferenceGain;
+  for (int row = 0; row < x.height(); ++row) {
+    const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+    const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+    auto* o = reinterpret_cast<QRgb*>(out.scanLine(row));
+    for (int col = 0; col < x.width(); ++col) {
+      if (qAlpha(p[col]) == 0 || qAlpha(q[col]) == 0) {
+        o[col] = qRgba(0, 0, 0, 0);
+        continue;
+      }
+      const auto d = [gain](int u, int v) { return std::min(255, gain * std::abs(u - v)); };
+      o[col] = qRgb(d(qRed(p[col]), qRed(q[col])), d(qGreen(p[col]), qGreen(q[col])), d(qBlue(p[col]), qBlue(q[col])));
+    }
+  }
+  return out;
+}
+
 QDockWidget* EnclosingDock(const QWidget* widget) {
   for (QWidget* up = widget->parentWidget(); up != nullptr; up = up->parentWidget()) {
     if (auto* dock = qobject_cast<QDockWidget*>(up)) return dock;
@@ -66,14 +88,25 @@ QRectF ViewerPane::PictureRect() const {
   return QRectF(offset_, QSizeF(picture_.width() * Scale(), picture_.height() * Scale()));
 }
 
-QPointF ViewerPane::WidgetToPicture(QPointF at) const { return (at - offset_) / Scale(); }
+bool ViewerPane::Comparing() const {
+  return Mode() == kModeComparison && !compare_.isNull() && compare_.size() == picture_.size();
+}
+
+double ViewerPane::ViewWidth() const { return SideBySide() ? width() / 2 : width(); }
+
+QPointF ViewerPane::Local(QPointF at) const {
+  if (SideBySide() && at.x() >= ViewWidth()) at.rx() -= ViewWidth();
+  return at;
+}
+
+QPointF ViewerPane::WidgetToPicture(QPointF at) const { return (Local(at) - offset_) / Scale(); }
 
 QPointF ViewerPane::PictureToWidget(QPointF at) const { return at * Scale() + offset_; }
 
 void ViewerPane::ZoomAt(double factor, QPointF anchor) {
   const QPointF fixed = WidgetToPicture(anchor);
   zoom_ = std::clamp(zoom_ * factor, kMinZoom, kMaxZoom);
-  offset_ = anchor - fixed * Scale();
+  offset_ = Local(anchor) - fixed * Scale();
   fit_ = false;
   ViewChanged();
 }
@@ -84,7 +117,7 @@ void ViewerPane::ZoomOut() { ZoomAt(1.0 / kZoomStep, pointerInside_ ? pointer_ :
 
 void ViewerPane::ShowActualSize() {
   // The picture point at the centre stays there.
-  ZoomAt(1.0 / zoom_, QPointF(rect().center()));
+  ZoomAt(1.0 / zoom_, QPointF(ViewWidth() / 2, height() / 2.0));
 }
 
 void ViewerPane::FitToPane() {
@@ -96,11 +129,11 @@ void ViewerPane::FitToPane() {
     return;
   }
   // The whole picture, as large as the pane lets it be.
-  const double zoom = std::min(width() / double(picture_.width()), height() / double(picture_.height()));
+  const double zoom = std::min(ViewWidth() / double(picture_.width()), height() / double(picture_.height()));
   zoom_ = std::clamp(zoom, kMinZoom, kMaxZoom);
   const QSizeF shown(picture_.width() * Scale(), picture_.height() * Scale());
   // Whole logical pixels, so picture pixels line up with the screen's.
-  offset_ = QPointF(std::round((width() - shown.width()) / 2), std::round((height() - shown.height()) / 2));
+  offset_ = QPointF(std::round((ViewWidth() - shown.width()) / 2), std::round((height() - shown.height()) / 2));
   ViewChanged();
 }
 
@@ -111,6 +144,40 @@ void ViewerPane::SetView(double zoom, QPointF origin) {
   offset_ = origin;
   fit_ = false;
   ViewChanged();
+}
+
+void ViewerPane::SetCompareView(CompareView view) {
+  if (view == view_) return;
+  const bool wasSide = SideBySide();
+  view_ = view;
+  // Side by side halves the room of each copy: a fitted view fits again, another keeps its
+  // zoom with the picture point at the centre of its copy still there.
+  if (SideBySide() != wasSide) {
+    if (fit_) {
+      FitToPane();
+    } else {
+      const double before = wasSide ? width() / 2.0 : width();
+      offset_.rx() += (ViewWidth() - before) / 2;
+    }
+  }
+  ViewChanged();
+  emit compareViewChanged();
+}
+
+void ViewerPane::SetFlipped(bool flipped) {
+  if (flipped == flipped_) return;
+  const bool wasSide = SideBySide();
+  flipped_ = flipped;
+  if (SideBySide() != wasSide) {
+    if (fit_) {
+      FitToPane();
+    } else {
+      const double before = wasSide ? width() / 2.0 : width();
+      offset_.rx() += (ViewWidth() - before) / 2;
+    }
+  }
+  ViewChanged();
+  emit compareViewChanged();
 }
 
 void ViewerPane::SetSplitFraction(double fraction) {
@@ -144,8 +211,15 @@ bool ViewerPane::PixelUnder(QPointF at, QPoint& pixel, QRgb& colour) const {
   const QPointF p = WidgetToPicture(at);
   pixel = QPoint(static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y())));
   if (!picture_.rect().contains(pixel)) return false;
-  const bool after = Mode() == kModeComparison && compare_.size() == picture_.size() && at.x() >= SplitX();
-  colour = (after ? compare_ : picture_).pixel(pixel);
+  const QImage* shown = &picture_;
+  if (Comparing() && !flipped_) {
+    if (view_ == CompareView::Difference) {
+      shown = &difference_;
+    } else if (view_ == CompareView::SideBySide ? at.x() >= ViewWidth() : at.x() >= SplitX()) {
+      shown = &compare_;
+    }
+  }
+  colour = shown->pixel(pixel);
   return true;
 }
 
@@ -169,6 +243,7 @@ void ViewerPane::RefreshCache() {
   } else {
     compare_ = !splitAfter_.isNull() ? splitAfter_ : RasterToQImage(CompareImage());
   }
+  difference_ = Comparing() ? DifferenceOf(picture_, compare_) : QImage();
   cacheKey_ = key;
 }
 
@@ -188,8 +263,29 @@ void ViewerPane::paintEvent(QPaintEvent*) {
   const QRectF target = PictureRect();
   // Enlarged pictures show their pixels as sharp squares; reduced ones are smoothed.
   painter.setRenderHint(QPainter::SmoothPixmapTransform, zoom_ < 1.0);
-  const bool split = Mode() == kModeComparison && !compare_.isNull() && compare_.size() == picture_.size();
-  if (split) {
+  if (Comparing() && flipped_) {
+    painter.drawImage(target, picture_);
+    DrawLabel(painter, tr("%1 (held)").arg(beforeLabel_), 6, std::max(target.top(), 0.0) + 6, false);
+  } else if (Comparing() && view_ == CompareView::SideBySide) {
+    // One zoom and pan: the right half shows the same part of the other picture.
+    const double half = ViewWidth();
+    painter.save();
+    painter.setClipRect(QRectF(0, 0, half, height()));
+    painter.drawImage(target, picture_);
+    painter.setClipRect(QRectF(half, 0, width() - half, height()));
+    painter.drawImage(target.translated(half, 0), compare_);
+    painter.restore();
+    painter.setPen(QPen(kDarkLine, 3.0));
+    painter.drawLine(QPointF(half, 0), QPointF(half, height()));
+    painter.setPen(QPen(kLightLine, 1.0));
+    painter.drawLine(QPointF(half, 0), QPointF(half, height()));
+    DrawLabel(painter, beforeLabel_, 6, 6, false);
+    DrawLabel(painter, afterLabel_, half + 6, 6, false);
+  } else if (Comparing() && view_ == CompareView::Difference) {
+    painter.drawImage(target, difference_);
+    DrawLabel(painter, tr("|%1 \u2212 %2| \u00d7 %3").arg(beforeLabel_, afterLabel_).arg(kDifferenceGain), 6,
+              std::max(target.top(), 0.0) + 6, false);
+  } else if (Comparing()) {
     const double x = SplitX();
     painter.save();
     painter.setClipRect(QRectF(QPointF(target.left(), target.top()), QPointF(x, target.bottom())));
@@ -267,19 +363,23 @@ void ViewerPane::DrawSplit(QPainter& painter, const QRectF& target) const {
   painter.drawPath(arrows);
 
   // The labels sit on either side of the line at the top of the visible picture.
-  const QFontMetrics metrics(font());
   const double labelTop = std::max(target.top(), 0.0) + 6;
-  auto label = [&](const QString& text, bool leftOfLine) {
-    const QRectF box(0, 0, metrics.horizontalAdvance(text) + 12, metrics.height() + 4);
-    QRectF placed = box.translated(leftOfLine ? x - 6 - box.width() : x + 6, labelTop);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0, 0, 0, 170));
-    painter.drawRoundedRect(placed, 4, 4);
-    painter.setPen(Qt::white);
-    painter.drawText(placed, Qt::AlignCenter, text);
-  };
-  label(beforeLabel_, true);
-  label(afterLabel_, false);
+  DrawLabel(painter, beforeLabel_, x - 6, labelTop, true);
+  DrawLabel(painter, afterLabel_, x + 6, labelTop, false);
+  painter.restore();
+}
+
+void ViewerPane::DrawLabel(QPainter& painter, const QString& text, double x, double top, bool leftOfX) const {
+  const QFontMetrics metrics(font());
+  const QRectF box(0, 0, metrics.horizontalAdvance(text) + 12, metrics.height() + 4);
+  const QRectF placed = box.translated(leftOfX ? x - box.width() : x, top);
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0, 0, 0, 170));
+  painter.drawRoundedRect(placed, 4, 4);
+  painter.setPen(Qt::white);
+  painter.drawText(placed, Qt::AlignCenter, text);
   painter.restore();
 }
 
@@ -300,7 +400,7 @@ int ViewerPane::RoiEdgesAt(QPointF at) const {
 }
 
 bool ViewerPane::NearSplit(QPointF at) const {
-  if (Mode() != kModeComparison || compare_.isNull()) return false;
+  if (!Comparing() || flipped_ || view_ != CompareView::Wipe) return false;
   const QRectF target = PictureRect();
   return std::abs(at.x() - SplitX()) <= kGrabDistance + 4 && at.y() >= target.top() && at.y() <= target.bottom();
 }
@@ -422,6 +522,11 @@ void ViewerPane::DrawRoiTo(QPointF picture) {
 }
 
 void ViewerPane::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_F && event->modifiers() == Qt::NoModifier && Comparing()) {
+    if (!event->isAutoRepeat()) SetFlipped(true);
+    event->accept();
+    return;
+  }
   if (event->key() == Qt::Key_Space) {
     if (!event->isAutoRepeat()) {
       spaceHeld_ = true;
@@ -434,6 +539,11 @@ void ViewerPane::keyPressEvent(QKeyEvent* event) {
 }
 
 void ViewerPane::keyReleaseEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_F && !event->isAutoRepeat() && flipped_) {
+    SetFlipped(false);
+    event->accept();
+    return;
+  }
   if (event->key() == Qt::Key_Space) {
     if (!event->isAutoRepeat()) {
       spaceHeld_ = false;
@@ -524,6 +634,12 @@ void ViewerPane::leaveEvent(QEvent* event) {
 void ViewerPane::focusInEvent(QFocusEvent* event) {
   emit activated();
   QWidget::focusInEvent(event);
+}
+
+void ViewerPane::focusOutEvent(QFocusEvent* event) {
+  // F's release goes to whatever has the focus now.
+  if (event->reason() != Qt::PopupFocusReason) SetFlipped(false);
+  CImgWnd::focusOutEvent(event);
 }
 
 void ViewerPane::changeEvent(QEvent* event) {

@@ -17,8 +17,10 @@ namespace lumet {
 //   handles; a click places the ROI as before, dragging an edge or corner resizes it,
 //   dragging its inside moves it and dragging elsewhere draws a new one (the owner hears
 //   roiChanged after every change);
-// - in comparison mode, a labelled split: "Before" (this viewer's picture) left of a
-//   handle the user drags, "After" (the comparison picture) right of it.
+// - in comparison mode, the two pictures with one zoom and pan: a labelled wipe ("Before",
+//   this viewer's picture, left of a handle the user drags, "After", the comparison
+//   picture, right of it), the two side by side, or their difference; holding F (or
+//   SetFlipped) shows the Before picture whole, in place, until it is let go.
 // What the engine draws (CImgWnd::Rendered) stays as it is.
 class ViewerPane : public CImgWnd {
   Q_OBJECT
@@ -46,6 +48,18 @@ class ViewerPane : public CImgWnd {
   // Sets the zoom and the widget position of the picture's top-left corner.
   void SetView(double zoom, QPointF origin);
 
+  // How comparison mode shows its two pictures.
+  enum class CompareView { Wipe, SideBySide, Difference };
+  CompareView View() const { return view_; }
+  void SetCompareView(CompareView view);
+  // While flipped, comparison mode shows the Before picture whole (F held).
+  bool Flipped() const { return flipped_; }
+  void SetFlipped(bool flipped);
+  // The difference view shows |before - after| per channel times this.
+  static constexpr int kDifferenceGain = 4;
+  // The picture the difference view shows (null unless both sides have one size).
+  const QImage& DifferencePicture() const { return difference_; }
+
   // The comparison split as a fraction of the picture width (0.5 at first).
   double SplitFraction() const { return split_; }
   void SetSplitFraction(double fraction);
@@ -65,7 +79,7 @@ class ViewerPane : public CImgWnd {
   bool PixelUnder(QPointF at, QPoint& pixel, QRgb& colour) const;
 
   bool HasPicture() const { return !Image().Empty(); }
-  bool HasResult() const { return Mode() == kModeComparison && !CompareImage().Empty(); }
+  bool HasResult() const { return Mode() == kModeComparison && (!CompareImage().Empty() || !splitAfter_.isNull()); }
 
   static constexpr double kZoomStep = 1.25;
   static constexpr double kMinZoom = 1.0 / 32;
@@ -80,6 +94,8 @@ class ViewerPane : public CImgWnd {
   void pointerMoved(QPointF at, bool inside);
   // Zoom or pan changed.
   void viewChanged();
+  // The comparison's view or its flip changed.
+  void compareViewChanged();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -94,6 +110,7 @@ class ViewerPane : public CImgWnd {
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  private:
@@ -103,6 +120,14 @@ class ViewerPane : public CImgWnd {
   enum Edge { kLeft = 1, kRight = 2, kTop = 4, kBottom = 8 };
 
   double Scale() const;  // logical pixels per picture pixel
+  // Two pictures of one size are being compared.
+  bool Comparing() const;
+  bool SideBySide() const { return Comparing() && view_ == CompareView::SideBySide && !flipped_; }
+  // The width one copy of the picture is laid out in: half the pane side by side.
+  double ViewWidth() const;
+  // A widget point in the left copy's coordinates (side by side, the right half maps onto the left).
+  QPointF Local(QPointF at) const;
+  void DrawLabel(QPainter& painter, const QString& text, double x, double top, bool leftOfX) const;
   QRectF PictureRect() const;
   QRectF RoiWidgetRect() const;
   int RoiEdgesAt(QPointF at) const;
@@ -128,6 +153,9 @@ class ViewerPane : public CImgWnd {
   QImage picture_;
   QImage compare_;
   QImage splitBefore_, splitAfter_;
+  QImage difference_;
+  CompareView view_ = CompareView::Wipe;
+  bool flipped_ = false;
   QString beforeLabel_, afterLabel_;
   struct CacheKey {
     int mode = -1;

@@ -48,6 +48,36 @@ class LayoutTest : public QObject {
     for (Viewer viewer : {Viewer::Reference, Viewer::Frame}) QVERIFY(window.Pane(viewer)->isVisible());
   }
 
+  // With the comparison's bar above the large viewer after a run, the smallest window still
+  // fits 960 x 540, and every control of the bar and its note lie whole inside the viewer.
+  void ComparisonBarFitsTheSmallestWindow() {
+    TempCwd cwd;
+    WriteSmallSequence(cwd.dir.path());
+    MainWindow window;
+    window.show();
+    window.Start(cwd.dir.path());
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(RunBoth(window));
+    QVERIFY(window.Compare(-1, 0));
+    const QSize smallest = window.minimumSizeHint().expandedTo(window.minimumSize());
+    QVERIFY2(smallest.width() <= 960 && smallest.height() <= 540,
+             qPrintable(QStringLiteral("%1 x %2").arg(smallest.width()).arg(smallest.height())));
+    for (const QSize size : {smallest, QSize(960, 540), QSize(1024, 700)}) {
+      window.resize(size);
+      QTest::qWait(20);
+      QDockWidget* dock = window.ViewerDock(Viewer::Reference);
+      auto* bar = window.findChild<QWidget*>(QStringLiteral("compareBar"));
+      QVERIFY(bar->isVisible());
+      for (QWidget* part : bar->findChildren<QWidget*>()) {
+        if (!part->isVisible()) continue;
+        const QRect placed(part->mapTo(dock, QPoint(0, 0)), part->size());
+        QVERIFY2(dock->rect().contains(placed) && part->width() >= part->minimumSizeHint().width(),
+                 qPrintable(QStringLiteral("%1 at %2 x %3").arg(part->objectName()).arg(size.width()).arg(size.height())));
+      }
+      QVERIFY(window.Pane(Viewer::Reference)->height() >= 90);
+    }
+  }
+
   // At 800 x 600 the viewers get at least half the width; the controls narrow, hide and
   // come back; View > Reference and Frames hide and show the viewers.
   void ViewersGetRoomAt800x600() {

@@ -13,6 +13,7 @@
 #include <QStatusBar>
 #include <QUrl>
 #include <cmath>
+#include <functional>
 
 #include "app/field_marker.h"
 #include "app/main_window.h"
@@ -368,6 +369,78 @@ class MainWindowTest : public QObject {
     QCOMPARE(pane.SplitFraction(), 0.5);
   }
 
+  // The comparison's views show the two pictures with one zoom and pan: a picture point
+  // shows the before picture's pixel left of the wipe and the after one's right of it, the
+  // same point of both in the two halves side by side, |before - after| x 4 in the
+  // difference; held F shows the before picture whole in every view.
+  void ComparisonViewsShareOneZoomAndPan() {
+    WindowWithPicture w;
+    ViewerPane& pane = *w.pane;
+    QImage before(90, 60, QImage::Format_RGB32), after(90, 60, QImage::Format_RGB32);
+    for (int y = 0; y < 60; ++y) {
+      for (int x = 0; x < 90; ++x) {
+        before.setPixel(x, y, qRgb(2 * x, 3 * y, 200));
+        after.setPixel(x, y, qRgb(2 * x + 10, 3 * y, 180 - x));
+      }
+    }
+    pane.SetSplitPictures(before, after, QStringLiteral("A"), QStringLiteral("B"));
+    pane.SetMode(kModeComparison);
+    pane.resize(600, 300);
+    pane.SetView(3.0, QPointF(-40, 20));  // zoomed in and panned: part of the picture only
+    const auto expectSide = [&](const char* what, const std::function<QRgb(int, int, QPointF)>& expected) {
+      const QImage screen = pane.grab().toImage();
+      int checked = 0;
+      for (int y = 20; y < 55; y += 7) {
+        for (int x = 20; x < 90; x += 9) {
+          const QPointF centre = pane.PictureToWidget(QPointF(x + 0.5, y + 0.5));
+          // Side by side, the point shows in both halves.
+          const bool sideBySide = pane.View() == ViewerPane::CompareView::SideBySide && !pane.Flipped();
+          for (const double shift : {0.0, sideBySide ? pane.width() / 2.0 : -1.0}) {
+            if (shift < 0) continue;
+            const QPointF at = centre + QPointF(shift, 0);
+            // Clear of the labels, the wipe's line and the halves' divider, in its own half.
+            const double half = pane.width() / 2.0;
+            if (!QRectF(pane.rect()).adjusted(2, 40, -2, -2).contains(at) || std::abs(at.x() - pane.SplitX()) < 14 ||
+                (sideBySide && (std::abs(at.x() - half) < 3 || (shift > 0) != (at.x() > half)))) {
+              continue;
+            }
+            QPoint pixel;
+            QRgb colour = 0;
+            QVERIFY(pane.PixelUnder(at, pixel, colour));
+            QCOMPARE(pixel, QPoint(x, y));
+            QCOMPARE(colour, expected(x, y, at));
+            QVERIFY2(PixelAt(screen, at) == expected(x, y, at), qPrintable(QStringLiteral("%1 at %2,%3").arg(what).arg(x).arg(y)));
+            ++checked;
+          }
+        }
+      }
+      QVERIFY2(checked > 10, what);
+    };
+    QCOMPARE(pane.View(), ViewerPane::CompareView::Wipe);
+    expectSide("wipe", [&](int x, int y, QPointF at) { return (at.x() < pane.SplitX() ? before : after).pixel(x, y); });
+    pane.SetCompareView(ViewerPane::CompareView::SideBySide);
+    QCOMPARE(pane.Zoom(), 3.0);
+    expectSide("side by side", [&](int x, int y, QPointF at) { return (at.x() < pane.width() / 2.0 ? before : after).pixel(x, y); });
+    // Zoom and pan act on both halves at once.
+    pane.ZoomAt(1.25, QPointF(pane.width() * 0.75, 150));
+    QCOMPARE(pane.Zoom(), 3.75);
+    expectSide("side by side, zoomed", [&](int x, int y, QPointF at) { return (at.x() < pane.width() / 2.0 ? before : after).pixel(x, y); });
+    pane.SetCompareView(ViewerPane::CompareView::Difference);
+    expectSide("difference", [&](int x, int, QPointF) {
+      return qRgb(40, 0, std::min(255, 4 * std::abs(200 - (180 - x))));
+    });
+    for (const auto view : {ViewerPane::CompareView::Wipe, ViewerPane::CompareView::SideBySide, ViewerPane::CompareView::Difference}) {
+      pane.SetCompareView(view);
+      pane.SetView(3.0, QPointF(-40, 20));
+      pane.setFocus();
+      QTest::keyPress(&pane, Qt::Key_F);
+      QVERIFY(pane.Flipped());
+      expectSide("held F", [&](int x, int y, QPointF) { return before.pixel(x, y); });
+      QTest::keyRelease(&pane, Qt::Key_F);
+      QVERIFY(!pane.Flipped());
+    }
+  }
+
   void RefusedValueMarksItsField() {
     QCOMPARE(FieldsNamedBy(QStringLiteral("the ROI (1, 2)-(3, 4) does not lie inside the reference frame x"), "./images/lr-%d.bmp"),
              (std::vector<int>{1016, 1017, 1018, 1019}));
@@ -418,10 +491,13 @@ class MainWindowTest : public QObject {
                  QStringLiteral("Wrote ./param.txt, ./result/hr_hom-1.txt … ./result/hr_hom-3.txt, ./steet_rms.txt"),
              qPrintable(window.Dialog()->LogText()));
     QVERIFY(RunCommand(window, 1004));
-    QCOMPARE(LogLines(*window.Dialog()).last(), QStringLiteral("Wrote ./param.txt, ./result/first_lr.bmp, ./result/hr.bmp"));
+    // The command's files, then the run kept under its own name.
+    const QStringList lines = LogLines(*window.Dialog());
+    QCOMPARE(lines.at(lines.size() - 2), QStringLiteral("Wrote ./param.txt, ./result/first_lr.bmp, ./result/hr.bmp"));
+    QCOMPARE(lines.last(), QStringLiteral("Wrote ./result/hr-classic-1.png, ./result/hr-classic-1.txt"));
     ViewerPane* ref = window.Pane(Viewer::Reference);
     ViewerPane* frame = window.Pane(Viewer::Frame);
-    QVERIFY(ref != nullptr && frame != nullptr && frame->HasResult());
+    QVERIFY(ref != nullptr && frame != nullptr && ref->HasResult());
     const QRect controls = window.ControlsDock()->geometry();
     for (ViewerPane* pane : {ref, frame}) {
       QVERIFY(pane->window() == &window && pane->isVisible());

@@ -77,7 +77,7 @@ class WindowTest : public QObject {
     QVERIFY(RunCommand(w.window, 1002));
     QVERIFY(RunCommand(w.window, 1004));
     QTest::qWait(100);  // the repaints that were asked for; nothing forces one
-    ViewerPane& pane = w.Frames();
+    ViewerPane& pane = w.Ref();  // the large viewer
     QCOMPARE(pane.Mode(), kModeComparison);
     const QImage screen = OnScreen(pane);
     const QImage result = QImage(QStringLiteral("result/hr.bmp")).convertToFormat(QImage::Format_RGB32);
@@ -98,7 +98,11 @@ class WindowTest : public QObject {
       }
     }
     QVERIFY(checkedLeft > 20 && checkedRight > 20);
-    QVERIFY(w.window.ViewerDock(Viewer::Frame)->windowTitle().startsWith(QStringLiteral("Compare: ")));
+    QVERIFY(w.window.ViewerDock(Viewer::Reference)->windowTitle().startsWith(QStringLiteral("Compare: ")));
+    // The frame viewer is back on its frame, without a split of its own.
+    QCOMPARE(w.Frames().Mode(), kModeRoiSelection);
+    QCOMPARE(RasterToQImage(w.Frames().Image()), FrameFile(0));
+    QVERIFY(w.Frames().windowTitle().startsWith(QStringLiteral("Frame 0: ")));
   }
 
   // The same with the dialog alone, whose frame viewer only the commands change (no
@@ -299,9 +303,9 @@ class WindowTest : public QObject {
     w.window.findChild<QAction*>(QStringLiteral("actionCommand1004"))->trigger();
     QTest::keyClick(Field(w.Dialog(), 1009), Qt::Key_Escape);
     QVERIFY(finished.wait(120000));
-    QCOMPARE(w.Status(), QStringLiteral("Cancelled"));
-    QVERIFY(w.Ref().windowTitle().contains(QStringLiteral("stopped")));
-    QVERIFY(w.Frames().windowTitle().contains(QStringLiteral("stopped")));
+    QCOMPARE(w.Status(), QStringLiteral("Reconstruction cancelled"));
+    QVERIFY(w.Ref().windowTitle().contains(QStringLiteral("cancelled")));
+    QVERIFY(w.Frames().windowTitle().startsWith(QStringLiteral("Frame 0: ")));
     // An engine's warning line shows there too.
     w.Dialog().AppendLog("Warning: frame 3 was left out: too few corner points\r\n");
     QCOMPARE(w.Status(), QStringLiteral("Warning: frame 3 was left out: too few corner points"));
@@ -522,7 +526,7 @@ class WindowTest : public QObject {
     QCOMPARE(left->count(), 3);
     QVERIFY(w.window.Compare(0, 1));
     QTest::qWait(50);
-    ViewerPane& pane = w.Frames();
+    ViewerPane& pane = w.Ref();
     QCOMPARE(pane.BeforeLabel(), QStringLiteral("Run 1 (classic)"));
     const QImage screen = OnScreen(pane);
     int differ = 0;
@@ -577,7 +581,7 @@ class WindowTest : public QObject {
     }
     QVERIFY(interpolated > 10);
     // The window's split uses it.
-    QCOMPARE(w.Frames().BeforeLabel(), QStringLiteral("Before: frame 0"));
+    QCOMPARE(w.Ref().BeforeLabel(), QStringLiteral("Before: frame 0"));
   }
 };
 
