@@ -1,6 +1,7 @@
 // register, reconstruct, run.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "reconstruction/reconstruction_method.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
+#include "util/input_file.h"
 #include "util/memory_limit.h"
 #include "workbench/batch.h"
 #include "workbench/frame_source.h"
@@ -63,6 +65,35 @@ struct PipelineOptions {
   OutputStyle style = OutputStyle::Normal;
 };
 
+// A ROI given once stays in param.txt like every value. So that it is never reused unseen,
+// a command given --roi leaves its text in kRoiGivenFile, and a later command not given
+// one says so while param.txt still holds that ROI (a ROI set in the window or by hand
+// since ends the note).
+constexpr const char* kRoiGivenFile = "./.lumet-roi-given";
+
+void NoteRoiFromAnEarlierOption(bool given, const RoiRect& roi, bool say) {
+  std::error_code error;
+  if (given) {
+    WriteFileAtomically(kRoiGivenFile, RoiText(roi) + "\n");
+    return;
+  }
+  if (!std::filesystem::exists(kRoiGivenFile, error)) return;
+  std::string recorded;
+  try {
+    recorded = ReadWholeFile(kRoiGivenFile, 64);
+  } catch (const Error&) {
+  }
+  if (recorded != RoiText(roi) + "\n") {
+    std::filesystem::remove(kRoiGivenFile, error);
+    return;
+  }
+  if (say) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Note: the ROI %s is the one an earlier --roi stored in param.txt; give --roi to choose another\n",
+                 RoiText(roi).c_str());
+  }
+}
+
 int RunPipeline(const PipelineOptions& o) {
   Workbench bench;
   if (!o.memoryLimit.empty()) bench.memoryLimit = ParseMemorySize(o.memoryLimit);
@@ -70,6 +101,8 @@ int RunPipeline(const PipelineOptions& o) {
   CheckImageWriter(bench.resultFormat, "--format " + o.format);  // before any work
   const ParamFileRestorer before;
   bench.params = AdoptWithOverrides(o.overrides, Adoption::Command);
+  NoteRoiFromAnEarlierOption(o.overrides.values[FindParam("roi")].has_value(), bench.params.roi,
+                             o.style != OutputStyle::Quiet);
   bench.carryFrames = o.stages == Stages::Both;  // the reconstruction follows at once
   HeadlessPort port;
   port.ShowLog(o.style == OutputStyle::Normal || o.style == OutputStyle::Verbose);

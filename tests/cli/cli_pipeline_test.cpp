@@ -218,6 +218,34 @@ TEST(CliPipeline, QuietVerboseAndJsonChangeWhatIsPrintedNotWhatIsWritten) {
   EXPECT_EQ(same.out, "{\"psnr\":null,\"ssim\":1.0}\n");
 }
 
+// A ROI given once stays in param.txt; later commands without --roi say they take it,
+// until the ROI in param.txt is another.
+TEST(CliPipeline, ARoiAnEarlierOptionStoredIsNamedOnStderr) {
+  TempFolder dir;
+  const fs::path seq = MakeSequence(dir);
+  const std::string note = "Note: the ROI 20,16,40,32 is the one an earlier --roi stored in param.txt";
+  const CliResult first = RunCli("register --lr-count 2", seq);
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(first.err, "") << "the folder's own ROI is not noted";
+  const CliResult given = RunCli("register --lr-count 2 --roi 20,16,40,32", seq);
+  ASSERT_EQ(given.exitCode, 0) << given.err;
+  EXPECT_EQ(given.err.find("Note:"), std::string::npos) << given.err;
+  for (int i = 0; i < 2; ++i) {
+    const CliResult next = RunCli("reconstruct --lr-count 2", seq);
+    ASSERT_EQ(next.exitCode, 0) << next.err;
+    EXPECT_EQ(next.err.rfind(note, 0), 0u) << next.err;
+    EXPECT_EQ(next.out.find("Note:"), std::string::npos) << "stdout stays the command's log";
+  }
+  const CliResult quiet = RunCli("reconstruct --lr-count 2 -q", seq);
+  ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+  EXPECT_EQ(quiet.err.find("Note:"), std::string::npos) << quiet.err;
+  // The ROI set another way (here by `params`, as the window or an edit would) ends the note.
+  ASSERT_EQ(RunCli("params --roi 24,16,40,32", seq).exitCode, 0);
+  const CliResult after = RunCli("reconstruct --lr-count 2", seq);
+  ASSERT_EQ(after.exitCode, 0) << after.err;
+  EXPECT_EQ(after.err.find("Note:"), std::string::npos) << after.err;
+}
+
 TEST(CliPipeline, FramesNamedByAWildcardAreTakenInNaturalOrder) {
   TempFolder dir;
   ASSERT_EQ(RunCli("synth seq --lr-count 11 --size 220x160", dir.Path()).exitCode, 0);
