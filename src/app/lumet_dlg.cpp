@@ -128,8 +128,11 @@ QString FieldName(int id) {
   const ParamDescription* row = RowShownBy(id, &part);
   if (row == nullptr || item == std::end(kEdits)) return {};
   const QString label = Text(item->label), stored = QString::fromUtf8(row->label);
-  if (row->kind == ParamKind::Roi) return QStringLiteral("Region (ROI) %1").arg(label);
-  if (row->kind == ParamKind::Ransac) return part == 0 ? QStringLiteral("RANSAC sample size") : QStringLiteral("RANSAC pool size");
+  if (row->kind == ParamKind::Roi) return QCoreApplication::translate("lumet::CLumetDlg", "Region (ROI) %1").arg(label);
+  if (row->kind == ParamKind::Ransac) {
+    return part == 0 ? QCoreApplication::translate("lumet::CLumetDlg", "RANSAC sample size")
+                     : QCoreApplication::translate("lumet::CLumetDlg", "RANSAC pool size");
+  }
   return label.compare(stored, Qt::CaseInsensitive) == 0 ? label : QStringLiteral("%1 (%2)").arg(label, stored);
 }
 

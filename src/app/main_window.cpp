@@ -72,13 +72,13 @@ void ShowShortcutInToolTip(QAction* action) {
 QString CommandName(CLumetDlg::Command command) {
   switch (command) {
     case CLumetDlg::Command::ShowReference:
-      return QStringLiteral("Show Reference");
+      return QCoreApplication::translate("lumet::MainWindow", "Show Reference");
     case CLumetDlg::Command::Registration:
-      return QStringLiteral("Registration");
+      return QCoreApplication::translate("lumet::MainWindow", "Registration");
     case CLumetDlg::Command::Reconstruction:
       break;
   }
-  return QStringLiteral("Reconstruction");
+  return QCoreApplication::translate("lumet::MainWindow", "Reconstruction");
 }
 
 }  // namespace

@@ -220,6 +220,7 @@ void MainWindow::BuildStatusBar() {
   zoomLabel_->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("Zoom 1000 %")));
   statusBar()->addPermanentWidget(pointerLabel_);
   statusBar()->addPermanentWidget(zoomLabel_);
+  pointerLabel_->hide();  // shown while the pointer is over a picture
 }
 
 void MainWindow::PlaceInitially() {
@@ -593,9 +594,12 @@ void MainWindow::OnPointer(ViewerPane* pane, QPointF at, bool inside) {
   QPoint pixel;
   QRgb colour = 0;
   if (!inside || !pane->PixelUnder(at, pixel, colour)) {
+    // Off the pictures the read-out makes way for the status messages.
     pointerLabel_->clear();
+    pointerLabel_->hide();
     return;
   }
+  pointerLabel_->show();
   pointerLabel_->setText(tr("x %1, y %2: %3, %4, %5")
                              .arg(pixel.x())
                              .arg(pixel.y())

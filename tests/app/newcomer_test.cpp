@@ -120,7 +120,18 @@ class NewcomerTest : public QObject {
     QVERIFY(progress->isVisible() && cancel->isVisible() && cancel->isEnabled());
     QVERIFY(finished.wait(120000));
     QVERIFY(!progress->isVisible() && !cancel->isVisible());
-    QVERIFY(!w.Status().isEmpty());
+    // The message has the bar but for the zoom read-out: the pixel read-out shows only over
+    // a picture.
+    const QString message = w.Status();
+    QVERIFY(!message.isEmpty());
+    QStatusBar& bar = *w.window.statusBar();
+    int taken = 0;
+    for (QWidget* child : bar.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (child->isVisible()) taken += child->width();
+    }
+    QVERIFY(!w.window.findChild<QLabel*>(QStringLiteral("pointerInfo"))->isVisible());
+    QVERIFY2(bar.fontMetrics().horizontalAdvance(message) + 16 <= bar.width() - taken,
+             qPrintable(QStringLiteral("%1 in %2 - %3").arg(message).arg(bar.width()).arg(taken)));
   }
 
   // A folder that cannot be written to offers another place; accepted, param.txt, the

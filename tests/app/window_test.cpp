@@ -430,8 +430,9 @@ class WindowTest : public QObject {
                                     .arg(qBlue(c)));
     }
     QCOMPARE(zoom->text(), QStringLiteral("Zoom 150 %"));
+    QVERIFY(pointer->isVisible());
     SendMouse(ref, QEvent::MouseMove, ref.PictureToWidget({-3, -3}), Qt::NoButton);  // off the picture
-    QVERIFY(pointer->text().isEmpty());
+    QVERIFY(pointer->text().isEmpty() && !pointer->isVisible());  // the messages get its room
     w.window.findChild<QAction*>(QStringLiteral("actionZoomIn"))->trigger();
     QCOMPARE(zoom->text(), QStringLiteral("Zoom 188 %"));
   }

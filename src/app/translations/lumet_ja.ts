@@ -160,6 +160,18 @@
         <source>&amp;About Lumet…</source>
         <translation>Lumet のﾊﾞｰｼﾞｮﾝ情報(&amp;A)...</translation>
     </message>
+    <message>
+        <source>Region (ROI) %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>RANSAC sample size</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>RANSAC pool size</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>lumet::CVersionInfoDlg</name>
@@ -173,6 +185,41 @@
     </message>
     <message>
         <source>OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>lumet::FieldHelp</name>
+    <message>
+        <source>left edge x</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>top edge y</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>width w</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>height h</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>pairs per trial (U)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>pool of best pairs (N)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Range: %1. Default: %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>In param.txt: %1; on the command line: %2.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -696,6 +743,14 @@ Choose one with File &gt; Open Frames… or Open Folder…, or drop a folder, a 
         <source>Zoom %1 %</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Registration</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Reconstruction</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>lumet::ParamFieldValidator</name>
@@ -717,6 +772,36 @@ Choose one with File &gt; Open Frames… or Open Folder…, or drop a folder, a 
     </message>
     <message>
         <source>%1: &quot;%2&quot; is not %3 (allowed: %4)</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>lumet::ParamHistory</name>
+    <message>
+        <source>Init params</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ROI placement</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ROI change</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>scale change</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>edit</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>lumet::RunResult</name>
+    <message>
+        <source>Run %1: %2 ×%3, ROI %4,%5 %6×%7</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -764,6 +849,33 @@ Choose one with File &gt; Open Frames… or Open Folder…, or drop a folder, a 
     </message>
     <message>
         <source>Save Picture As…</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>lumet::ViewerTitles</name>
+    <message>
+        <source>Reconstructing (%1): %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Frame 0: click or drag to place the region of interest</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Frame 0 enlarged (before)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Frames being registered</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Registering %1 against frame 0</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
