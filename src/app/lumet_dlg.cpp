@@ -553,9 +553,15 @@ void CLumetDlg::UseFlowingLayout() {
   // The progress row went to the window's status bar.
   if (progress_->parentWidget() == this) column->addWidget(progress_);
   if (cancel_->parentWidget() == this) column->addWidget(cancel_);
+  OrderTabsDownTheColumn();
+  ShowMethodFields();
+}
+
+void CLumetDlg::OrderTabsDownTheColumn() {
   // Tab goes down the column as it reads: the commands two by two, then each group's rows
   // (x before y, w before h in the ROI), the log last.
   std::vector<QWidget*> order(std::begin(commandButtons_), std::end(commandButtons_));
+  const auto field = [this](int id) { return findChild<QWidget*>(QString::number(id)); };
   for (int id : {kIdLrPattern, kIdOutputBase, kIdLrCount, kIdStartIndex}) order.push_back(field(id));
   for (QWidget* radio : {x2_, x3_, x4_}) order.push_back(radio);
   for (int id : {kIdMethod, kIdPsfSigma, kIdRoiX, kIdRoiY, kIdRoiW, kIdRoiH, kIdAlpha, kIdBeta, kIdLambda, kIdIterations,
@@ -564,7 +570,6 @@ void CLumetDlg::UseFlowingLayout() {
   }
   order.push_back(log_);
   for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
-  ShowMethodFields();
 }
 
 void CLumetDlg::ArrangeCommandButtons(int columns) {
