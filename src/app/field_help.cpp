@@ -1,5 +1,7 @@
 #include "app/field_help.h"
 
+#include <QCoreApplication>
+
 #include <QStringList>
 #include <algorithm>
 
@@ -13,11 +15,14 @@ namespace {
 // What each part of a row with several fields is.
 QString PartName(const ParamDescription& row, size_t part) {
   if (row.kind == ParamKind::Roi) {
-    static const char* const kParts[] = {"left edge x", "top edge y", "width w", "height h"};
-    return QString::fromUtf8(kParts[part]);
+    static const char* const kParts[] = {QT_TRANSLATE_NOOP("lumet::FieldHelp", "left edge x"),
+                                         QT_TRANSLATE_NOOP("lumet::FieldHelp", "top edge y"),
+                                         QT_TRANSLATE_NOOP("lumet::FieldHelp", "width w"),
+                                         QT_TRANSLATE_NOOP("lumet::FieldHelp", "height h")};
+    return QCoreApplication::translate("lumet::FieldHelp", kParts[part]);
   }
   if (row.kind == ParamKind::Ransac) {
-    return part == 0 ? QStringLiteral("pairs per trial (U)") : QStringLiteral("pool of best pairs (N)");
+    return part == 0 ? QCoreApplication::translate("lumet::FieldHelp", "pairs per trial (U)") : QCoreApplication::translate("lumet::FieldHelp", "pool of best pairs (N)");
   }
   return QString();
 }
@@ -43,9 +48,9 @@ QString RowToolTip(const ParamDescription& row, size_t part) {
     what = Capitalised(row.label) + QStringLiteral(", ") + partName + QStringLiteral(": ") + QString::fromUtf8(row.help);
   }
   QStringList lines{what + u'.'};
-  lines << QStringLiteral("Range: %1. Default: %2.")
+  lines << QCoreApplication::translate("lumet::FieldHelp", "Range: %1. Default: %2.")
                .arg(QString::fromStdString(ParamRangeText(row)), PartDefault(row, part));
-  lines << QStringLiteral("In param.txt: %1; on the command line: %2.")
+  lines << QCoreApplication::translate("lumet::FieldHelp", "In param.txt: %1; on the command line: %2.")
                .arg(QString::fromUtf8(row.name), QString::fromUtf8(row.flag));
   return lines.join(u'\n');
 }

@@ -14,6 +14,7 @@
 #include "app/dialog_controls.h"
 #include "app/lumet_dlg.h"
 #include "app/main_window.h"
+#include "app/translation.h"
 #include "util/parallel.h"
 #include "view/viewer_pane.h"
 
@@ -29,6 +30,8 @@ CLumetApp::CLumetApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationVersion(QStringLiteral("1.0"));
   setDesktopFileName(QStringLiteral("lumet"));
   setWindowIcon(MakeAppIcon());
+  // The texts in the desktop's language where there is a translation, else in English.
+  InstallTranslation(QLocale::system());
 }
 
 namespace {

@@ -63,17 +63,17 @@ struct ButtonItem {
 
 // The commands in plain words; their tool tips say what they do.
 constexpr ButtonItem kButtons[] = {
-    {kIdShowReference, "Show Reference", {17, 21, 82, 14}},
-    {kIdRegistration, "Register Frames", {17, 41, 82, 14}},
-    {kIdReconstruction, "Reconstruct", {17, 62, 82, 14}},
-    {kIdInitParams, "Reset Parameters\u2026", {17, 81, 82, 14}},
+    {kIdShowReference, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Show Reference"), {17, 21, 82, 14}},
+    {kIdRegistration, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Register Frames"), {17, 41, 82, 14}},
+    {kIdReconstruction, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Reconstruct"), {17, 62, 82, 14}},
+    {kIdInitParams, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Reset Parameters\u2026"), {17, 81, 82, 14}},
 };
 
 constexpr const char* kButtonTips[] = {
-    "Show frame 0 in the Reference viewer, where a click or a drag places the region of interest",
-    "Show frame 0 again, then find how each frame 1 .. N lies against it (writes one homography file each)",
-    "Combine the registered frames into the enlarged result of the region of interest (writes the result file)",
-    "Put every parameter back to its default, after saying what changes (Ctrl+Z undoes it)",
+    QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Show frame 0 in the Reference viewer, where a click or a drag places the region of interest"),
+    QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Show frame 0 again, then find how each frame 1 .. N lies against it (writes one homography file each)"),
+    QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Combine the registered frames into the enlarged result of the region of interest (writes the result file)"),
+    QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Put every parameter back to its default, after saying what changes (Ctrl+Z undoes it)"),
 };
 
 // An edit field with its label, placed to its left and right-aligned against it.
@@ -87,37 +87,38 @@ struct EditItem {
 
 // Labels a newcomer reads; the stored names, the messages and the log keep theirs.
 constexpr EditItem kEdits[] = {
-    {kIdLrPattern, "Frame files", {171, 37, 126, 13}, {124, 39, 44, 8}, false},
-    {kIdOutputBase, "Output", {171, 56, 126, 13}, {124, 58, 44, 8}, false},
-    {kIdLrCount, "Frames", {171, 78, 20, 13}, {124, 80, 44, 8}, true},
+    {kIdLrPattern, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Frame files"), {171, 37, 126, 13}, {124, 39, 44, 8}, false},
+    {kIdOutputBase, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Output"), {171, 56, 126, 13}, {124, 58, 44, 8}, false},
+    {kIdLrCount, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Frames after 0"), {171, 78, 20, 13}, {124, 80, 44, 8}, true},
     // 28 units instead of 20: "0.600" does not fit 20 units of a sans-serif fallback font.
-    {kIdPsfSigma, "Camera blur", {171, 97, 28, 13}, {124, 99, 44, 8}, true},
+    {kIdPsfSigma, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Camera blur"), {171, 97, 28, 13}, {124, 99, 44, 8}, true},
     // Frame 0's file number, in the column of the frame files and their count.
-    {kIdStartIndex, "First frame", {171, 115, 28, 13}, {124, 117, 44, 8}, true},
-    {kIdAlpha, "Decay \u03b1", {170, 133, 25, 13}, {124, 135, 43, 8}, true},
-    {kIdBeta, "Edges \u03b2", {170, 151, 25, 13}, {124, 153, 43, 8}, true},
-    {kIdLambda, "Smooth \u03bb", {170, 168, 25, 13}, {124, 170, 43, 8}, true},
-    {kIdRoiX, "x", {221, 149, 25, 13}, {208, 151, 10, 8}, true},
-    {kIdRoiY, "y", {266, 149, 25, 13}, {253, 151, 10, 8}, true},
-    {kIdRoiW, "w", {221, 165, 25, 13}, {208, 167, 10, 8}, true},
-    {kIdRoiH, "h", {266, 165, 25, 13}, {253, 167, 10, 8}, true},
-    {kIdFilterSigma, "Smoothing", {60, 118, 28, 13}, {10, 120, 47, 8}, true},
-    {kIdRansacFirst, "RANSAC", {60, 137, 20, 13}, {10, 139, 47, 8}, true},
-    {kIdRansacSecond, "/", {93, 137, 20, 13}, {82, 139, 9, 8}, true},
-    {kIdSadSize, "Block size", {60, 155, 25, 13}, {10, 157, 47, 8}, true},
-    {kIdSearchArea, "Search range", {60, 171, 25, 13}, {10, 173, 47, 8}, true},
+    {kIdStartIndex, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "First frame"), {171, 115, 28, 13}, {124, 117, 44, 8}, true},
+    {kIdAlpha, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Decay \u03b1"), {170, 133, 25, 13}, {124, 135, 43, 8}, true},
+    {kIdBeta, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Edges \u03b2"), {170, 151, 25, 13}, {124, 153, 43, 8}, true},
+    {kIdLambda, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Smooth \u03bb"), {170, 168, 25, 13}, {124, 170, 43, 8}, true},
+    {kIdRoiX, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "x"), {221, 149, 25, 13}, {208, 151, 10, 8}, true},
+    {kIdRoiY, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "y"), {266, 149, 25, 13}, {253, 151, 10, 8}, true},
+    {kIdRoiW, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "w"), {221, 165, 25, 13}, {208, 167, 10, 8}, true},
+    {kIdRoiH, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "h"), {266, 165, 25, 13}, {253, 167, 10, 8}, true},
+    {kIdFilterSigma, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Smoothing"), {60, 118, 28, 13}, {10, 120, 47, 8}, true},
+    {kIdRansacFirst, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "RANSAC"), {60, 137, 20, 13}, {10, 139, 47, 8}, true},
+    {kIdRansacSecond, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "/"), {93, 137, 20, 13}, {82, 139, 9, 8}, true},
+    {kIdSadSize, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Block size"), {60, 155, 25, 13}, {10, 157, 47, 8}, true},
+    {kIdSearchArea, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Search range"), {60, 171, 25, 13}, {10, 173, 47, 8}, true},
     // The enhanced method's own settings, beside the scale under its list; shown with it.
-    {kIdIterations, "Iterations", {284, 103, 26, 12}, {259, 105, 24, 8}, true},
-    {kIdTolerance, "Tolerance", {284, 118, 26, 12}, {259, 120, 24, 8}, true},
+    {kIdIterations, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Iterations"), {284, 103, 26, 12}, {259, 105, 24, 8}, true},
+    {kIdTolerance, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Tolerance"), {284, 118, 26, 12}, {259, 120, 24, 8}, true},
 };
 
 // A drop-down list of a Choice row's words, its label above it.
 constexpr EditItem kChoiceFields[] = {
     // Beside the scale: the method is chosen with it for every command.
-    {kIdMethod, "Method", {258, 89, 52, 13}, {259, 79, 50, 8}, false},
+    {kIdMethod, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Method"), {258, 89, 52, 13}, {259, 79, 50, 8}, false},
 };
 
-QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+// A text of the tables above in the user's language (English when there is no translation).
+QString Text(const char* utf8) { return QCoreApplication::translate("lumet::CLumetDlg", utf8); }
 
 // How messages about a field name it: its label, with the name the log and the command
 // line use when that differs ("Camera blur (PSF sigma)").
@@ -127,8 +128,11 @@ QString FieldName(int id) {
   const ParamDescription* row = RowShownBy(id, &part);
   if (row == nullptr || item == std::end(kEdits)) return {};
   const QString label = Text(item->label), stored = QString::fromUtf8(row->label);
-  if (row->kind == ParamKind::Roi) return QStringLiteral("Region (ROI) %1").arg(label);
-  if (row->kind == ParamKind::Ransac) return part == 0 ? QStringLiteral("RANSAC sample size") : QStringLiteral("RANSAC pool size");
+  if (row->kind == ParamKind::Roi) return QCoreApplication::translate("lumet::CLumetDlg", "Region (ROI) %1").arg(label);
+  if (row->kind == ParamKind::Ransac) {
+    return part == 0 ? QCoreApplication::translate("lumet::CLumetDlg", "RANSAC sample size")
+                     : QCoreApplication::translate("lumet::CLumetDlg", "RANSAC pool size");
+  }
   return label.compare(stored, Qt::CaseInsensitive) == 0 ? label : QStringLiteral("%1 (%2)").arg(label, stored);
 }
 
@@ -176,6 +180,7 @@ CLumetDlg::CLumetDlg(QWidget* parent) : QDialog(parent) {
   BuildControls();
   OnInitDialog();
   ShowMethodFields();
+  SetBusy(false);
 }
 
 CLumetDlg::~CLumetDlg() {
@@ -193,10 +198,10 @@ void CLumetDlg::BuildControls() {
   const DialogUnits du(font());
   setFixedSize(du.X(kDialogWidth), du.Y(kDialogHeight));
   // Group boxes first so that they stay below the controls they enclose.
-  auto* reconstructionGroup = new QGroupBox(QStringLiteral("Reconstruction"), this);
+  auto* reconstructionGroup = new QGroupBox(tr("Reconstruction"), this);
   reconstructionGroup->setObjectName(QStringLiteral("reconstructionGroup"));
   reconstructionGroup->setGeometry(du.Rect(121, 19, 191, 176));
-  auto* registrationGroup = new QGroupBox(QStringLiteral("Registration"), this);
+  auto* registrationGroup = new QGroupBox(tr("Registration"), this);
   registrationGroup->setObjectName(QStringLiteral("registrationGroup"));
   registrationGroup->setGeometry(du.Rect(7, 103, 111, 92));
   BuildButtons();
@@ -233,7 +238,10 @@ void CLumetDlg::BuildFields() {
     field->setObjectName(QString::number(item.id));
     place(field, item.rect);
     label->setBuddy(field);
-    field->setToolTip(FieldToolTip(item.id));
+    field->setToolTip(item.id == kIdLrCount ? tr("How many frames follow frame 0, the reference: frames 1 .. N. "
+                                                 "The log counts frame 0 too (N + 1 frames).\n") +
+                                                  FieldToolTip(item.id)
+                                            : FieldToolTip(item.id));
     label->setToolTip(field->toolTip());
     return label;
   };
@@ -258,6 +266,7 @@ void CLumetDlg::BuildFields() {
   }
   for (const EditItem& item : kChoiceFields) {
     auto* list = new QComboBox(this);
+    list->setSizeAdjustPolicy(QComboBox::AdjustToContents);  // every word whole
     list->addItems(QString::fromStdString(RowOfControl(item.id).choices()).split(u'|'));
     labelled(item, list);
     choices_[item.id] = list;
@@ -265,7 +274,7 @@ void CLumetDlg::BuildFields() {
   }
   // A method's own settings show only while it is chosen.
   connect(choices_.at(kIdMethod), &QComboBox::currentTextChanged, this, &CLumetDlg::ShowMethodFields);
-  auto* roiLabel = new QLabel(QStringLiteral("Region (ROI)"), this);
+  auto* roiLabel = new QLabel(tr("Region (ROI)"), this);
   roiLabel->setObjectName(QStringLiteral("labelRoi"));
   roiLabel->setToolTip(ParamToolTip("roi"));
   place(roiLabel, {208, 137, 80, 8});
@@ -282,7 +291,7 @@ void CLumetDlg::BuildFields() {
 void CLumetDlg::BuildScaleAndLog() {
   const DialogUnits du(font());
   auto place = [&du](QWidget* widget, const TemplateRect& r) { widget->setGeometry(du.Rect(r.x, r.y, r.w, r.h)); };
-  auto* scaleLabel = new QLabel(QStringLiteral("Scale factor"), this);
+  auto* scaleLabel = new QLabel(tr("Scale factor"), this);
   scaleLabel->setObjectName(QStringLiteral("labelScale"));
   place(scaleLabel, {207, 79, 60, 8});
   x3_ = new QRadioButton(QStringLiteral("\u00d73"), this);
@@ -316,9 +325,9 @@ void CLumetDlg::BuildScaleAndLog() {
   progress_->setTextVisible(true);
   progress_->setFormat(QString());
   place(progress_, {7, 297, 254, 12});
-  cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel_ = new QPushButton(tr("Cancel"), this);
   cancel_->setObjectName(QStringLiteral("cancel"));
-  cancel_->setToolTip(QStringLiteral("Stop the running command (Esc)"));
+  cancel_->setToolTip(tr("Stop the running command (Esc)"));
   cancel_->setAutoDefault(false);
   cancel_->setEnabled(false);
   place(cancel_, {267, 296, 54, 14});
@@ -544,7 +553,23 @@ void CLumetDlg::UseFlowingLayout() {
   // The progress row went to the window's status bar.
   if (progress_->parentWidget() == this) column->addWidget(progress_);
   if (cancel_->parentWidget() == this) column->addWidget(cancel_);
+  OrderTabsDownTheColumn();
   ShowMethodFields();
+}
+
+void CLumetDlg::OrderTabsDownTheColumn() {
+  // Tab goes down the column as it reads: the commands two by two, then each group's rows
+  // (x before y, w before h in the ROI), the log last.
+  std::vector<QWidget*> order(std::begin(commandButtons_), std::end(commandButtons_));
+  const auto field = [this](int id) { return findChild<QWidget*>(QString::number(id)); };
+  for (int id : {kIdLrPattern, kIdOutputBase, kIdLrCount, kIdStartIndex}) order.push_back(field(id));
+  for (QWidget* radio : {x2_, x3_, x4_}) order.push_back(radio);
+  for (int id : {kIdMethod, kIdPsfSigma, kIdRoiX, kIdRoiY, kIdRoiW, kIdRoiH, kIdAlpha, kIdBeta, kIdLambda, kIdIterations,
+                 kIdTolerance, kIdFilterSigma, kIdRansacFirst, kIdRansacSecond, kIdSadSize, kIdSearchArea}) {
+    order.push_back(field(id));
+  }
+  order.push_back(log_);
+  for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
 void CLumetDlg::ArrangeCommandButtons(int columns) {
@@ -590,7 +615,7 @@ std::optional<QSize> CLumetDlg::FrameSizeOf(const ParamSet& values) {
 }
 
 QString CLumetDlg::RoiMovedMessage(const RoiRect& roi, QSize frame) const {
-  return QStringLiteral("The ROI was moved to %1 to stay on the %2 \u00d7 %3 frame")
+  return tr("The ROI was moved to %1 to stay on the %2 \u00d7 %3 frame")
       .arg(QString::fromStdString(RoiText(roi)))
       .arg(frame.width())
       .arg(frame.height());
@@ -657,7 +682,7 @@ QString CLumetDlg::ResetChanges() const {
     if (was == will) continue;
     // Named as the field's label names it; the ROI's four fields by their group.
     const QLabel* label = findChild<QLabel*>(QStringLiteral("label%1").arg(ControlsOf(row)[0]));
-    const QString name = row.kind == ParamKind::Roi ? QStringLiteral("Region (ROI)")
+    const QString name = row.kind == ParamKind::Roi ? tr("Region (ROI)")
                          : label != nullptr      ? label->text()
                                                  : QString::fromUtf8(row.label);
     lines << QStringLiteral("%1: %2 \u2192 %3").arg(name, QString::fromStdString(was), QString::fromStdString(will));
@@ -857,6 +882,9 @@ void CLumetDlg::SetBusy(bool busy) {
   progress_->setRange(0, 1);
   progress_->setValue(0);
   progress_->setFormat(QString());
+  // Shown only while a command runs: idle, they would take the status messages' room.
+  progress_->setVisible(busy);
+  cancel_->setVisible(busy);
 }
 
 void CLumetDlg::reject() {
@@ -880,7 +908,7 @@ void CLumetDlg::keyPressEvent(QKeyEvent* event) {
 
 void CLumetDlg::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
-  menu.addAction(QStringLiteral("Lumet のﾊﾞｰｼﾞｮﾝ情報(&A)..."), this, &CLumetDlg::OnVersionInfo);
+  menu.addAction(tr("&About Lumet\u2026"), this, &CLumetDlg::OnVersionInfo);
   menu.exec(event->globalPos());
 }
 

@@ -160,6 +160,7 @@ class CLumetDlg : public QDialog {
   bool CheckNumberTexts();
   void ShowMethodFields();
   void ArrangeCommandButtons(int columns);
+  void OrderTabsDownTheColumn();
   // Keeps values.roi on frame 0 (moved) or refuses it before anything is written.
   bool CheckRoiOnFrame(ParamSet& values);
   QString RoiMovedMessage(const RoiRect& roi, QSize frame) const;

@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTemporaryFile>
 #include <QToolBar>
 #include <QUndoStack>
 #include <algorithm>
@@ -35,6 +36,7 @@
 #include "app/param_history.h"
 #include "app/version_info_dlg.h"
 #include "app/working_folder.h"
+#include "params/param_file.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
 #include "view/raster_image.h"
@@ -70,13 +72,13 @@ void ShowShortcutInToolTip(QAction* action) {
 QString CommandName(CLumetDlg::Command command) {
   switch (command) {
     case CLumetDlg::Command::ShowReference:
-      return QStringLiteral("Show Reference");
+      return QCoreApplication::translate("lumet::MainWindow", "Show Reference");
     case CLumetDlg::Command::Registration:
-      return QStringLiteral("Registration");
+      return QCoreApplication::translate("lumet::MainWindow", "Registration");
     case CLumetDlg::Command::Reconstruction:
       break;
   }
-  return QStringLiteral("Reconstruction");
+  return QCoreApplication::translate("lumet::MainWindow", "Reconstruction");
 }
 
 }  // namespace
@@ -297,11 +299,27 @@ bool MainWindow::Open(const QString& path) {
     }
     folder = frame->folder;
   }
+  QString framesFolder;
+  if (!IsWritable(folder)) {
+    // Nothing is written there: param.txt, the homographies and the results go to a
+    // folder the user accepts, which reads the frames where they are.
+    const QString proposed = ProposedResultsFolder(folder, QDir::homePath());
+    const QString chosen = askResultsFolder ? askResultsFolder(folder, proposed) : AskResultsFolder(folder, proposed);
+    if (chosen.isEmpty()) {
+      statusBar()->showMessage(tr("%1 cannot be written to; nothing was opened").arg(Native(folder)));
+      return false;
+    }
+    const QString results = QDir::cleanPath(QDir(chosen).absolutePath());
+    if (!MoveToResultsFolder(folder, results, frame)) return false;
+    framesFolder = folder;
+    folder = results;
+  }
   if (!QDir::setCurrent(folder)) {
     ShowError(tr("Cannot work in %1").arg(Native(folder)));
     return false;
   }
   folder_ = folder;
+  framesFolder_ = framesFolder;
   MakeDialog();  // reads and rewrites param.txt of the folder
   if (frame) {
     ParamSet values = dialog_->Params();
@@ -325,9 +343,62 @@ bool MainWindow::Open(const QString& path) {
   FillCompareLists();
   setWindowTitle(Native(folder_));
   RememberFolder(QDir::cleanPath(info.absoluteFilePath()));
-  statusBar()->showMessage(tr("Working folder: %1").arg(Native(folder_)));
+  statusBar()->showMessage(framesFolder_.isEmpty()
+                               ? tr("Working folder: %1").arg(Native(folder_))
+                               : tr("Working folder: %1, reading the frames in %2").arg(Native(folder_), Native(framesFolder_)));
   ShowOpenedSequence();
   emit folderOpened(folder_);
+  return true;
+}
+
+bool MainWindow::IsWritable(const QString& folder) const {
+  if (folderWritable) return folderWritable(folder);
+  // The permission bits do not tell (an administrator, a read-only mount): a file is made.
+  QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".lumet-XXXXXX")));
+  return probe.open();
+}
+
+QString MainWindow::AskResultsFolder(const QString& readOnly, const QString& proposed) {
+  QMessageBox box(QMessageBox::Question, tr("Folder Cannot Be Written To"),
+                  tr("%1 cannot be written to.").arg(Native(readOnly)), QMessageBox::Cancel, this);
+  box.setInformativeText(tr("param.txt, the homographies and the results need a folder of their own; the frames are "
+                            "still read from %1.\n\nKeep them in %2?")
+                             .arg(Native(readOnly), Native(proposed)));
+  QPushButton* use = box.addButton(tr("Use This Folder"), QMessageBox::AcceptRole);
+  QPushButton* other = box.addButton(tr("Choose Another\u2026"), QMessageBox::ActionRole);
+  box.setDefaultButton(use);
+  box.exec();
+  if (box.clickedButton() == use) return proposed;
+  if (box.clickedButton() == other) {
+    return QFileDialog::getExistingDirectory(this, tr("Folder for the Results"), QDir::homePath());
+  }
+  return QString();
+}
+
+bool MainWindow::MoveToResultsFolder(const QString& readOnly, const QString& results,
+                                     std::optional<FrameFileChoice>& frame) {
+  const QString inside = QDir::cleanPath(QDir(readOnly).absolutePath()) + u'/';
+  if (results + u'/' == inside || results.startsWith(inside) || !QDir().mkpath(results) || !IsWritable(results)) {
+    statusBar()->showMessage(tr("Error: %1 cannot hold the results either; nothing was opened").arg(Native(results)));
+    return false;
+  }
+  if (frame) {
+    frame->lrPattern = PatternFrom(frame->folder, frame->lrPattern);
+    frame->folder = results;
+  }
+  const QString params = QDir(results).filePath(QString::fromLatin1(kParamFileName));
+  if (QFileInfo::exists(params)) return true;  // an earlier opening's values
+  // The read-only folder's values, the frames named from where they are.
+  ParamSet values = InitParams();
+  const QString stored = QDir(readOnly).filePath(QString::fromLatin1(kParamFileName));
+  try {
+    if (QFileInfo(stored).isFile()) LoadParams(stored.toStdString(), values);
+    values.lrPattern = PatternFrom(readOnly, QString::fromStdString(values.lrPattern)).toStdString();
+    SaveParams(params.toStdString(), values);
+  } catch (const std::exception& error) {
+    statusBar()->showMessage(tr("Error: %1").arg(QString::fromStdString(error.what())));
+    return false;
+  }
   return true;
 }
 
@@ -543,6 +614,9 @@ void MainWindow::OnCommandStarting(CLumetDlg::Command command) {
   shownBeforeCommand_ = shownRun_;
   leftBeforeCommand_ = shownLeft_;
   ClearComparisons();
+  // What the command shows in the frame viewer may be any frame: its ROI stays put until
+  // frame 0 is shown there again.
+  if (ViewerPane* frame = Pane(Viewer::Frame)) frame->SetRoiLocked(true);
   TitleViewersBefore(command);
   statusBar()->showMessage(tr("%1…").arg(CommandName(command)));
 }

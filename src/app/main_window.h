@@ -10,6 +10,7 @@
 
 #include "app/lumet_dlg.h"
 #include "app/run_results.h"
+#include "app/working_folder.h"
 
 class QAction;
 class QComboBox;
@@ -82,6 +83,17 @@ class MainWindow : public QMainWindow {
 
   // Asks the user for a folder when nothing else names one; tests replace it.
   std::function<QString()> askFolder;
+  // Whether a folder can hold param.txt and the results; tests replace it. Default: a
+  // file can be made there.
+  std::function<bool(const QString& folder)> folderWritable;
+  // Asked when the folder opened cannot be written to: the folder for param.txt, the
+  // homographies and the results (the frames are read where they are), proposed first;
+  // empty when the user declines. Tests replace it. Default: a message box and a folder
+  // dialog.
+  std::function<QString(const QString& readOnly, const QString& proposed)> askResultsFolder;
+  // The folder the frames are read from when it differs from the working folder (one
+  // that could not be written to); empty otherwise.
+  QString FramesFolder() const { return framesFolder_; }
   // Asks before Init params resets the values; tests replace it. Default: a message box.
   std::function<bool(const QString& changes)> confirmReset;
 
@@ -122,6 +134,9 @@ class MainWindow : public QMainWindow {
   void PlaceInitially();
   void KeepOnScreen();
   void MakeDialog();
+  bool IsWritable(const QString& folder) const;
+  QString AskResultsFolder(const QString& readOnly, const QString& proposed);
+  bool MoveToResultsFolder(const QString& readOnly, const QString& results, std::optional<FrameFileChoice>& frame);
   void FitDialog(CLumetDlg* dialog);
   void ShowOpenedSequence();
   ViewerPane* MakePane(Viewer viewer, const QString& title);
@@ -151,6 +166,7 @@ class MainWindow : public QMainWindow {
 
   CLumetDlg* dialog_ = nullptr;
   QString folder_;
+  QString framesFolder_;
   QDockWidget* controlsDock_ = nullptr;
   QMainWindow* viewerHost_ = nullptr;  // the viewers' docks
   QScrollArea* controlsScroll_ = nullptr;

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDockWidget>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -147,31 +148,40 @@ QWidget* MainWindow::BuildCompareBar() {
   auto* column = new QVBoxLayout(compareBar_);
   column->setContentsMargins(4, 2, 4, 2);
   column->setSpacing(2);
-  auto* row = new QHBoxLayout;
-  column->addLayout(row);
+  // Two rows, before over after: each list as wide as its longest name, the view and Flip
+  // beside them.
+  auto* rows = new QGridLayout;
+  rows->setContentsMargins(0, 0, 0, 0);
+  rows->setHorizontalSpacing(6);
+  rows->setVerticalSpacing(2);
+  column->addLayout(rows);
   compareLeft_ = new QComboBox;
   compareLeft_->setObjectName(QStringLiteral("compareLeft"));
   compareLeft_->setToolTip(tr("Before (left of the wipe): frame 0 on the result's grid, or any run kept"));
   compareRight_ = new QComboBox;
   compareRight_->setObjectName(QStringLiteral("compareRight"));
   compareRight_->setToolTip(tr("After (right of the wipe): any run kept in this folder"));
-  row->addWidget(new QLabel(tr("Compare")));
-  row->addWidget(compareLeft_, 1);
-  row->addWidget(new QLabel(tr("with")));
-  row->addWidget(compareRight_, 1);
+  auto* beforeLabel = new QLabel(tr("Before"));
+  beforeLabel->setBuddy(compareLeft_);
+  auto* afterLabel = new QLabel(tr("After"));
+  afterLabel->setBuddy(compareRight_);
+  rows->addWidget(beforeLabel, 0, 0);
+  rows->addWidget(compareLeft_, 0, 1);
+  rows->addWidget(afterLabel, 1, 0);
+  rows->addWidget(compareRight_, 1, 1);
   for (QComboBox* list : {compareLeft_, compareRight_}) {
-    list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    list->setMinimumContentsLength(6);
+    list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     connect(list, &QComboBox::activated, this,
             [this] { Compare(compareLeft_->currentIndex() - 1, compareRight_->currentIndex()); });
   }
   compareView_ = new QComboBox;
   compareView_->setObjectName(QStringLiteral("compareView"));
+  compareView_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   compareView_->addItems({tr("Wipe"), tr("Side by side"), tr("Difference")});
   compareView_->setToolTip(tr("Wipe: drag the line between the two. Side by side: the same part of both. "
                               "Difference: |before \u2212 after| \u00d7 %1 per channel.")
                                .arg(ViewerPane::kDifferenceGain));
-  row->addWidget(compareView_);
+  rows->addWidget(compareView_, 0, 2);
   connect(compareView_, &QComboBox::currentIndexChanged, this, [this](int index) {
     if (ViewerPane* pane = Pane(Viewer::Reference)) pane->SetCompareView(static_cast<ViewerPane::CompareView>(index));
   });
@@ -180,7 +190,8 @@ QWidget* MainWindow::BuildCompareBar() {
   flip->setText(tr("Flip"));
   flip->setToolTip(tr("Hold to see the before picture whole, in place (or click the picture and hold F)"));
   flip->setFocusPolicy(Qt::NoFocus);
-  row->addWidget(flip);
+  rows->addWidget(flip, 1, 2, Qt::AlignLeft);
+  rows->setColumnStretch(3, 1);
   connect(flip, &QToolButton::pressed, this, [this] {
     if (ViewerPane* pane = Pane(Viewer::Reference)) pane->SetFlipped(true);
   });
@@ -209,6 +220,7 @@ void MainWindow::BuildStatusBar() {
   zoomLabel_->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("Zoom 1000 %")));
   statusBar()->addPermanentWidget(pointerLabel_);
   statusBar()->addPermanentWidget(zoomLabel_);
+  pointerLabel_->hide();  // shown while the pointer is over a picture
 }
 
 void MainWindow::PlaceInitially() {
@@ -299,8 +311,10 @@ bool MainWindow::ShowFrame(int k) {
   DibRaster picture(0);
   ImageToRaster(frame, picture);
   pane->SetSplitPictures(QImage(), QImage(), QString(), QString());
-  // As a new frame viewer: the ROI shows once the registration attaches it.
+  // As a new frame viewer: the ROI shows once the registration attaches it. It is placed
+  // on frame 0 alone; on another frame it shows where it lies but does not move.
   pane->SetMode(kModeRoiSelection);
+  pane->SetRoiLocked(k != 0);
   pane->SetImage(picture);
   pane->setWindowTitle(tr("Frame %1: %2").arg(k).arg(name));
   if (frameSpin_->value() != k) frameSpin_->setValue(k);
@@ -326,6 +340,10 @@ ViewerPane* MainWindow::MakePane(Viewer viewer, const QString& title) {
   connect(pane, &ViewerPane::saveRequested, this, [this, pane](bool result) { OnSaveRequested(pane, result); });
   connect(pane, &ViewerPane::pointerMoved, this, [this, pane](QPointF at, bool inside) { OnPointer(pane, at, inside); });
   connect(pane, &ViewerPane::viewChanged, this, [this, pane] { ShowZoom(pane); });
+  connect(pane, &ViewerPane::roiLockedPressed, this, [this] {
+    statusBar()->showMessage(tr("The region of interest is placed on frame 0: move it in the Reference viewer, "
+                                "or show frame 0 here"));
+  });
   // The dialog keeps the pane once this returns; the View menu can act on it from then on.
   QMetaObject::invokeMethod(this, &MainWindow::SyncActions, Qt::QueuedConnection);
   return pane;
@@ -576,9 +594,12 @@ void MainWindow::OnPointer(ViewerPane* pane, QPointF at, bool inside) {
   QPoint pixel;
   QRgb colour = 0;
   if (!inside || !pane->PixelUnder(at, pixel, colour)) {
+    // Off the pictures the read-out makes way for the status messages.
     pointerLabel_->clear();
+    pointerLabel_->hide();
     return;
   }
+  pointerLabel_->show();
   pointerLabel_->setText(tr("x %1, y %2: %3, %4, %5")
                              .arg(pixel.x())
                              .arg(pixel.y())

@@ -1,5 +1,6 @@
 #include "app/param_history.h"
 
+#include <QCoreApplication>
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <utility>
@@ -51,15 +52,15 @@ class FieldStep : public QUndoCommand {
 QString StepText(int key) {
   switch (key) {
     case kResetKey:
-      return QStringLiteral("Init params");
+      return QCoreApplication::translate("lumet::ParamHistory", "Init params");
     case kPlacedKey:
-      return QStringLiteral("ROI placement");
+      return QCoreApplication::translate("lumet::ParamHistory", "ROI placement");
     case kIdRoiX:
-      return QStringLiteral("ROI change");
+      return QCoreApplication::translate("lumet::ParamHistory", "ROI change");
     case kIdScaleX3:
-      return QStringLiteral("scale change");
+      return QCoreApplication::translate("lumet::ParamHistory", "scale change");
     default:
-      return QStringLiteral("edit");
+      return QCoreApplication::translate("lumet::ParamHistory", "edit");
   }
 }
 

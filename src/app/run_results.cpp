@@ -1,5 +1,7 @@
 #include "app/run_results.h"
 
+#include <QCoreApplication>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -35,7 +37,7 @@ QRegularExpression KeptName(const QString& baseName) {
 
 QString RunResult::Label() const {
   const RoiRect& roi = values.roi;
-  return QStringLiteral("Run %1: %2 \u00d7%3, ROI %4,%5 %6\u00d7%7")
+  return QCoreApplication::translate("lumet::RunResult", "Run %1: %2 \u00d7%3, ROI %4,%5 %6\u00d7%7")
       .arg(number)
       .arg(Method())
       .arg(values.scale)

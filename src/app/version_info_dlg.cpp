@@ -10,7 +10,7 @@ namespace lumet {
 
 CVersionInfoDlg::CVersionInfoDlg(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("CVersionInfoDlg"));
-  setWindowTitle(QStringLiteral("Lumetのﾊﾞｰｼﾞｮﾝ情報"));
+  setWindowTitle(tr("About Lumet"));
   setFont(DialogFont());
   const DialogUnits du(font());
   setFixedSize(du.X(235), du.Y(55));
@@ -21,11 +21,11 @@ CVersionInfoDlg::CVersionInfoDlg(QWidget* parent) : QDialog(parent) {
   icon->setGeometry(iconRect);
   icon->setPixmap(QApplication::windowIcon().pixmap(iconRect.size()));
 
-  auto* text = new QLabel(QStringLiteral("Lumet Version 1.0"), this);
+  auto* text = new QLabel(tr("Lumet Version %1").arg(QStringLiteral("1.0")), this);
   text->setObjectName(QStringLiteral("text"));
   text->setGeometry(du.Rect(40, 10, 119, 8));
 
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
+  auto* ok = new QPushButton(tr("OK"), this);
   ok->setObjectName(QStringLiteral("1"));  // IDOK
   ok->setGeometry(du.Rect(178, 7, 50, 14));
   ok->setDefault(true);

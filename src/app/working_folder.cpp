@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include "params/param_file.h"
 #include "params/param_set.h"
 #include "workbench/frame_source.h"
 
@@ -92,6 +93,34 @@ StartChoice ChooseStartFolder(const QString& argument, const QString& currentFol
   }
   if (!lastFolder.isEmpty() && QFileInfo(lastFolder).isDir()) return {StartSource::LastFolder, lastFolder};
   return {StartSource::Ask, QString()};
+}
+
+QString PatternFrom(const QString& folder, const QString& pattern) {
+  if (QDir::isAbsolutePath(pattern)) return pattern;
+  QString relative = pattern;
+  if (relative.startsWith(QStringLiteral("./"))) relative = relative.mid(2);
+  return QDir::cleanPath(EscapePercent(QDir::cleanPath(QDir(folder).absolutePath())) + u'/' + relative);
+}
+
+QString ProposedResultsFolder(const QString& readOnlyFolder, const QString& home) {
+  QString name = QFileInfo(QDir::cleanPath(readOnlyFolder)).fileName();
+  if (name.isEmpty()) name = QStringLiteral("frames");
+  const QString frames = EscapePercent(QDir::cleanPath(QDir(readOnlyFolder).absolutePath())) + u'/';
+  const QDir base(QDir(home).filePath(QStringLiteral("Lumet")));
+  for (int n = 1;; ++n) {
+    const QString candidate = base.filePath(n == 1 ? name : QStringLiteral("%1-%2").arg(name).arg(n));
+    const QString params = QDir(candidate).filePath(QString::fromUtf8(kParamFileName));
+    if (!QFileInfo::exists(params)) return candidate;
+    // Taken: by this folder's frames (an earlier opening) it is the same place again.
+    ParamSet stored = InitParams();
+    try {
+      if (LoadParams(params.toStdString(), stored) > 0 && QString::fromStdString(stored.lrPattern).startsWith(frames)) {
+        return candidate;
+      }
+    } catch (const std::exception&) {
+      // Unreadable: another place is proposed.
+    }
+  }
 }
 
 }  // namespace lumet

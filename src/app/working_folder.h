@@ -46,4 +46,14 @@ struct StartChoice {
 StartChoice ChooseStartFolder(const QString& argument, const QString& currentFolder, const QString& homeFolder,
                               const QString& lastFolder);
 
+// A frame pattern relative to folder as one that names the same files from anywhere:
+// "./images/lr-%d.bmp" in /data/run becomes "/data/run/images/lr-%d.bmp" ('%' in the
+// folder doubled). An absolute pattern is returned as it is.
+QString PatternFrom(const QString& folder, const QString& pattern);
+
+// Where the results of a folder that cannot be written to are offered a place of their
+// own: home/Lumet/NAME, NAME being the folder's name, with -2, -3 ... added when that
+// already serves another folder (its param.txt names frames elsewhere).
+QString ProposedResultsFolder(const QString& readOnlyFolder, const QString& home);
+
 }  // namespace lumet

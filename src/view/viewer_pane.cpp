@@ -71,6 +71,19 @@ ViewerPane::ViewerPane(QWidget* parent, const QString& title)
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
+bool ViewerPane::RoiEditable() const {
+  return Mode() == kModeRoiSelection && AttachedRoi() != nullptr && Interactive() && !roiLocked_;
+}
+
+void ViewerPane::SetRoiLocked(bool locked) {
+  roiLocked_ = locked;
+  if (drag_ == Drag::RoiMove || drag_ == Drag::RoiDraw || drag_ == Drag::RoiEdges || drag_ == Drag::PendingClick) {
+    drag_ = Drag::None;
+  }
+  UpdateCursor(pointer_);
+  update();
+}
+
 void ViewerPane::FitTo(int, int) {
   // The picture arrives next; its size decides whether the view is fitted again.
   if (QDockWidget* dock = EnclosingDock(this)) {
@@ -323,7 +336,7 @@ void ViewerPane::DrawRoiOverlay(QPainter& painter) const {
     painter.setPen(QPen(kLightLine, 1.0));
     painter.drawRect(Inset(r, band + 0.5));
   }
-  if (Interactive()) {
+  if (Interactive() && !roiLocked_) {
     painter.setPen(QPen(kDarkLine, 1.0));
     painter.setBrush(kLightLine);
     const double h = kHandleSize;
@@ -384,7 +397,7 @@ void ViewerPane::DrawLabel(QPainter& painter, const QString& text, double x, dou
 }
 
 int ViewerPane::RoiEdgesAt(QPointF at) const {
-  if (Mode() != kModeRoiSelection || AttachedRoi() == nullptr || !Interactive()) return 0;
+  if (!RoiEditable()) return 0;
   const QRectF r = RoiWidgetRect();
   const double g = kGrabDistance;
   int edges = 0;
@@ -431,7 +444,10 @@ void ViewerPane::mousePressEvent(QMouseEvent* event) {
     // The middle button, or Space held, pans whatever lies under the pointer.
     drag_ = Drag::Pan;
   } else if (event->button() == Qt::LeftButton) {
-    const bool roiMode = Mode() == kModeRoiSelection && AttachedRoi() != nullptr && Interactive();
+    const bool roiMode = RoiEditable();
+    if (!roiMode && roiLocked_ && Mode() == kModeRoiSelection && AttachedRoi() != nullptr && Interactive()) {
+      emit roiLockedPressed();
+    }
     if (NearSplit(at)) {
       drag_ = Drag::Split;
     } else if (roiMode && (dragEdges_ = RoiEdgesAt(at)) != 0) {
@@ -585,7 +601,7 @@ void ViewerPane::UpdateCursor(QPointF at) {
     setCursor(Qt::SizeHorCursor);
   } else if (vertical) {
     setCursor(Qt::SizeVerCursor);
-  } else if (Mode() == kModeRoiSelection && AttachedRoi() != nullptr && Interactive()) {
+  } else if (RoiEditable()) {
     setCursor(Qt::CrossCursor);
   } else {
     setCursor(Qt::OpenHandCursor);

@@ -78,6 +78,13 @@ class ViewerPane : public CImgWnd {
   // split it lies on); false off the picture.
   bool PixelUnder(QPointF at, QPoint& pixel, QRgb& colour) const;
 
+  // A locked ROI is shown but stays where it is: a press pans instead (roiLockedPressed).
+  // The frame viewer locks it on frames other than frame 0, the frame the ROI is placed on.
+  void SetRoiLocked(bool locked);
+  bool RoiLocked() const { return roiLocked_; }
+  // The ROI follows clicks and drags: ROI selection mode, a ROI attached, not locked.
+  bool RoiEditable() const;
+
   bool HasPicture() const { return !Image().Empty(); }
   bool HasResult() const { return Mode() == kModeComparison && (!CompareImage().Empty() || !splitAfter_.isNull()); }
 
@@ -94,6 +101,8 @@ class ViewerPane : public CImgWnd {
   void pointerMoved(QPointF at, bool inside);
   // Zoom or pan changed.
   void viewChanged();
+  // A press that would have placed the ROI, had it not been locked.
+  void roiLockedPressed();
   // The comparison's view or its flip changed.
   void compareViewChanged();
 
@@ -177,6 +186,7 @@ class ViewerPane : public CImgWnd {
   QPointF pointer_;
   bool pointerInside_ = false;
   bool spaceHeld_ = false;
+  bool roiLocked_ = false;
 };
 
 }  // namespace lumet

@@ -175,10 +175,10 @@ class DialogTest : public QObject {
     // Set by a program: refused by name before anything is written.
     count->setText(QStringLiteral("12abc"));
     QVERIFY(!dialog.ReadControls());
-    QCOMPARE(LogLines(dialog).last(), QStringLiteral("Error: Frames (LR count): \"12abc\" is not a whole number (allowed: 1 to 100000)"));
+    QCOMPARE(LogLines(dialog).last(), QStringLiteral("Error: Frames after 0 (LR count): \"12abc\" is not a whole number (allowed: 1 to 100000)"));
     count->setText(QString());
     QVERIFY(!dialog.ReadControls());
-    QCOMPARE(LogLines(dialog).last(), QStringLiteral("Error: Frames (LR count) is empty: type a whole number, 1 to 100000"));
+    QCOMPARE(LogLines(dialog).last(), QStringLiteral("Error: Frames after 0 (LR count) is empty: type a whole number, 1 to 100000"));
     QCOMPARE(ReadBytes(QStringLiteral("param.txt")), stored);
     count->setText(QStringLiteral("12"));
     QVERIFY(dialog.ReadControls());

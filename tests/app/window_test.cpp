@@ -332,7 +332,7 @@ class WindowTest : public QObject {
     w.window.findChild<QAction*>(QStringLiteral("actionCommand1005"))->trigger();
     QVERIFY2(asked.contains(QStringLiteral("Region (ROI): 60,40,40,40 \u2192 160,100,40,40")), qPrintable(asked));
     QVERIFY(asked.contains(QStringLiteral("Method: enhanced \u2192 classic")));
-    QVERIFY(asked.contains(QStringLiteral("Frames: 3 \u2192 30")));
+    QVERIFY(asked.contains(QStringLiteral("Frames after 0: 3 \u2192 30")));
     QVERIFY(!asked.contains(QStringLiteral("Camera blur")));  // unchanged values are not listed
     QVERIFY(w.Dialog().Snapshot() == shown);  // declined: nothing changed
     answer = true;
@@ -430,8 +430,9 @@ class WindowTest : public QObject {
                                     .arg(qBlue(c)));
     }
     QCOMPARE(zoom->text(), QStringLiteral("Zoom 150 %"));
+    QVERIFY(pointer->isVisible());
     SendMouse(ref, QEvent::MouseMove, ref.PictureToWidget({-3, -3}), Qt::NoButton);  // off the picture
-    QVERIFY(pointer->text().isEmpty());
+    QVERIFY(pointer->text().isEmpty() && !pointer->isVisible());  // the messages get its room
     w.window.findChild<QAction*>(QStringLiteral("actionZoomIn"))->trigger();
     QCOMPARE(zoom->text(), QStringLiteral("Zoom 188 %"));
   }
