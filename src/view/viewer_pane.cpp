@@ -11,6 +11,7 @@
 #include <QPainterPath>
 #include <QWheelEvent>
 #include <algorithm>
+#include <functional>
 #include <cmath>
 
 #include "view/raster_image.h"
@@ -161,26 +162,19 @@ void ViewerPane::SetView(double zoom, QPointF origin) {
 
 void ViewerPane::SetCompareView(CompareView view) {
   if (view == view_) return;
-  const bool wasSide = SideBySide();
-  view_ = view;
-  // Side by side halves the room of each copy: a fitted view fits again, another keeps its
-  // zoom with the picture point at the centre of its copy still there.
-  if (SideBySide() != wasSide) {
-    if (fit_) {
-      FitToPane();
-    } else {
-      const double before = wasSide ? width() / 2.0 : width();
-      offset_.rx() += (ViewWidth() - before) / 2;
-    }
-  }
-  ViewChanged();
-  emit compareViewChanged();
+  ChangeLayout([&] { view_ = view; });
 }
 
 void ViewerPane::SetFlipped(bool flipped) {
   if (flipped == flipped_) return;
+  ChangeLayout([&] { flipped_ = flipped; });
+}
+
+void ViewerPane::ChangeLayout(const std::function<void()>& change) {
   const bool wasSide = SideBySide();
-  flipped_ = flipped;
+  change();
+  // Side by side halves the room of each copy: a fitted view fits again, another keeps its
+  // zoom with the picture point at the centre of its copy still there.
   if (SideBySide() != wasSide) {
     if (fit_) {
       FitToPane();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QImage>
 #include <QPointF>
 #include <QRectF>
@@ -131,6 +133,8 @@ class ViewerPane : public CImgWnd {
   double Scale() const;  // logical pixels per picture pixel
   // Two pictures of one size are being compared.
   bool Comparing() const;
+  // Applies a change of view or flip, then keeps the view where side by side came or went.
+  void ChangeLayout(const std::function<void()>& change);
   bool SideBySide() const { return Comparing() && view_ == CompareView::SideBySide && !flipped_; }
   // The width one copy of the picture is laid out in: half the pane side by side.
   double ViewWidth() const;
