@@ -139,6 +139,98 @@ struct Gradients {
   }
 };
 
+// The corner response of rows r0 .. r1 - 1 from their smoothed products (rows of w values
+// from row r0), 0 in the h columns at each side.
+void HarrisRows(const double* sxx, const double* sxy, const double* syy, int r0, int r1, int h, double k,
+                DoubleImage& response) {
+  const int w = response.Width();
+  for (int y = r0; y < r1; ++y) {
+    double* r = response.Row(y);
+    const size_t o = static_cast<size_t>(y - r0) * static_cast<size_t>(w);
+    std::fill(r, r + h, 0.0);
+    for (int x = h; x < w - h; ++x) {
+      const double a = sxx[o + x];
+      const double b = sxy[o + x];
+      const double c = syy[o + x];
+      const double trace = a + c;
+      r[x] = a * c - b * b - k * (trace * trace);
+    }
+    std::fill(r + (w - h), r + w, 0.0);
+  }
+}
+
+// The response of a frame with an interior, in strips of rows: its h border rows and columns 0.
+void ResponseInStrips(const GrayImage& image, const FloatMatrix& g, const FloatMatrix& kx, const FloatMatrix& ky,
+                      int n, double k, DoubleImage& response) {
+  const int w = image.Width();
+  const int l = image.Height();
+  const int h = n / 2;
+  const int span = w - 2 * h;  // interior pixels per row
+  for (int y = 0; y < h; ++y) std::fill(response.Row(y), response.Row(y) + w, 0.0);
+  for (int y = l - h; y < l; ++y) std::fill(response.Row(y), response.Row(y) + w, 0.0);
+  // Strips of interior rows [r0, r1): the gradients and products of rows r0 - h .. r1 + h - 1
+  // from the frame's rows r0 - 2h .. r1 + 2h - 1 (mirrored at its edges), each pixel's sums
+  // those of the whole-frame filters.
+  const int stripRows = std::min(kDetectorStripRows, l - 2 * h);
+  const size_t paddedStride = static_cast<size_t>(w) + 2 * static_cast<size_t>(h);
+  const size_t paddedRows = static_cast<size_t>(stripRows) + 4 * static_cast<size_t>(h);
+  const size_t planeSize = static_cast<size_t>(stripRows + 2 * h) * static_cast<size_t>(w);
+  // The padded frame rows, then gradients x and y, products xx, xy, yy (rows r0 - h ..
+  // r1 + h - 1) and the smoothed products (rows r0 .. r1 - 1).
+  const detail::ScratchBuffer scratch(detail::ScratchSlot::DetectorPlanes,
+                                      paddedRows * paddedStride + 5 * planeSize + 3 * planeSize);
+  double* const padded = scratch.Data();
+  const auto plane = [&](int index) { return padded + paddedRows * paddedStride + static_cast<size_t>(index) * planeSize; };
+  double* const gx = plane(0);
+  double* const gy = plane(1);
+  double* const pxx = plane(2);
+  double* const pxy = plane(3);
+  double* const pyy = plane(4);
+  double* const sxx = plane(5);
+  double* const sxy = plane(6);
+  double* const syy = plane(7);
+  const bool fusedX = EightBitSumsAreExact(kx, n);
+  const bool fusedY = EightBitSumsAreExact(ky, n);
+  // Row tables indexed as the filters expect: virtual row v at [v + h], output row r at [r].
+  std::vector<const double*> frameRows(static_cast<size_t>(l + 2 * h), nullptr);
+  std::vector<const double*> productRows(static_cast<size_t>(l + 2 * h), nullptr);
+  std::vector<double*> outRows(static_cast<size_t>(l), nullptr);
+  for (int r0 = h; r0 < l - h; r0 += stripRows) {
+    const int r1 = std::min(l - h, r0 + stripRows);
+    const int g0 = r0 - h;  // first gradient row
+    const int g1 = r1 + h;  // past the last
+    for (int v = g0 - h; v < g1 + h; ++v) {
+      double* row = padded + static_cast<size_t>(v - (g0 - h)) * paddedStride;
+      const uint8_t* in = image.Row(MirrorIndex(v, l));
+      for (int c = 0; c < w; ++c) row[h + c] = static_cast<double>(in[c]);
+      MirrorPaddedColumns(row + h, w, h);
+      frameRows[static_cast<size_t>(v + h)] = row;
+    }
+    const auto gradient = [&](const FloatMatrix& kernel, bool fused, double* out) {
+      for (int y = g0; y < g1; ++y) outRows[static_cast<size_t>(y)] = out + static_cast<size_t>(y - g0) * w;
+      detail::RunKernelFilter(frameRows.data(), outRows.data(), w, kernel, n, fused, g0, g1);
+    };
+    gradient(kx, fusedX, gx);
+    gradient(ky, fusedY, gy);
+    const size_t count = static_cast<size_t>(g1 - g0) * static_cast<size_t>(w);
+    for (size_t i = 0; i < count; ++i) {
+      pxx[i] = gx[i] * gx[i];
+      pxy[i] = gx[i] * gy[i];
+      pyy[i] = gy[i] * gy[i];
+    }
+    // As SmoothInterior, each product into its own plane, interior rows only.
+    const auto smooth = [&](const double* source, double* target) {
+      for (int y = g0; y < g1; ++y) productRows[static_cast<size_t>(y + h)] = source + static_cast<size_t>(y - g0) * w;
+      for (int y = r0; y < r1; ++y) outRows[static_cast<size_t>(y)] = target + static_cast<size_t>(y - r0) * w + h;
+      detail::RunKernelFilter(productRows.data(), outRows.data(), span, g, n, false, r0, r1);
+    };
+    smooth(pxx, sxx);
+    smooth(pxy, sxy);
+    smooth(pyy, syy);
+    HarrisRows(sxx, sxy, syy, r0, r1, h, k, response);
+  }
+}
+
 }  // namespace
 
 std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& response, double sigma, double k,
@@ -162,81 +254,7 @@ std::vector<FeaturePoint> DetectFeatures(const GrayImage& image, DoubleImage& re
   if (span <= 0 || l - 2 * h <= 0) {
     response.Fill(0.0);  // no interior: the smoothed tensor is 0 everywhere
   } else {
-    for (int y = 0; y < h; ++y) std::fill(response.Row(y), response.Row(y) + w, 0.0);
-    for (int y = l - h; y < l; ++y) std::fill(response.Row(y), response.Row(y) + w, 0.0);
-    // Strips of interior rows [r0, r1): the gradients and products of rows r0 - h .. r1 + h - 1
-    // from the frame's rows r0 - 2h .. r1 + 2h - 1 (mirrored at its edges), each pixel's sums
-    // those of the whole-frame filters.
-    const int stripRows = std::min(kDetectorStripRows, l - 2 * h);
-    const size_t paddedStride = static_cast<size_t>(w) + 2 * static_cast<size_t>(h);
-    const size_t paddedRows = static_cast<size_t>(stripRows) + 4 * static_cast<size_t>(h);
-    const size_t planeSize = static_cast<size_t>(stripRows + 2 * h) * static_cast<size_t>(w);
-    // The padded frame rows, then gradients x and y, products xx, xy, yy (rows r0 - h ..
-    // r1 + h - 1) and the smoothed products (rows r0 .. r1 - 1).
-    const detail::ScratchBuffer scratch(detail::ScratchSlot::DetectorPlanes,
-                                        paddedRows * paddedStride + 5 * planeSize + 3 * planeSize);
-    double* const padded = scratch.Data();
-    const auto plane = [&](int index) { return padded + paddedRows * paddedStride + static_cast<size_t>(index) * planeSize; };
-    double* const gx = plane(0);
-    double* const gy = plane(1);
-    double* const pxx = plane(2);
-    double* const pxy = plane(3);
-    double* const pyy = plane(4);
-    double* const sxx = plane(5);
-    double* const sxy = plane(6);
-    double* const syy = plane(7);
-    const bool fusedX = EightBitSumsAreExact(kx, n);
-    const bool fusedY = EightBitSumsAreExact(ky, n);
-    // Row tables indexed as the filters expect: virtual row v at [v + h], output row r at [r].
-    std::vector<const double*> frameRows(static_cast<size_t>(l + 2 * h), nullptr);
-    std::vector<const double*> productRows(static_cast<size_t>(l + 2 * h), nullptr);
-    std::vector<double*> outRows(static_cast<size_t>(l), nullptr);
-    for (int r0 = h; r0 < l - h; r0 += stripRows) {
-      const int r1 = std::min(l - h, r0 + stripRows);
-      const int g0 = r0 - h;  // first gradient row
-      const int g1 = r1 + h;  // past the last
-      for (int v = g0 - h; v < g1 + h; ++v) {
-        double* row = padded + static_cast<size_t>(v - (g0 - h)) * paddedStride;
-        const uint8_t* in = image.Row(MirrorIndex(v, l));
-        for (int c = 0; c < w; ++c) row[h + c] = static_cast<double>(in[c]);
-        MirrorPaddedColumns(row + h, w, h);
-        frameRows[static_cast<size_t>(v + h)] = row;
-      }
-      const auto gradient = [&](const FloatMatrix& kernel, bool fused, double* out) {
-        for (int y = g0; y < g1; ++y) outRows[static_cast<size_t>(y)] = out + static_cast<size_t>(y - g0) * w;
-        detail::RunKernelFilter(frameRows.data(), outRows.data(), w, kernel, n, fused, g0, g1);
-      };
-      gradient(kx, fusedX, gx);
-      gradient(ky, fusedY, gy);
-      const size_t count = static_cast<size_t>(g1 - g0) * static_cast<size_t>(w);
-      for (size_t i = 0; i < count; ++i) {
-        pxx[i] = gx[i] * gx[i];
-        pxy[i] = gx[i] * gy[i];
-        pyy[i] = gy[i] * gy[i];
-      }
-      // As SmoothInterior, each product into its own plane, interior rows only.
-      const auto smooth = [&](const double* source, double* target) {
-        for (int y = g0; y < g1; ++y) productRows[static_cast<size_t>(y + h)] = source + static_cast<size_t>(y - g0) * w;
-        for (int y = r0; y < r1; ++y) outRows[static_cast<size_t>(y)] = target + static_cast<size_t>(y - r0) * w + h;
-        detail::RunKernelFilter(productRows.data(), outRows.data(), span, g, n, false, r0, r1);
-      };
-      smooth(pxx, sxx);
-      smooth(pxy, sxy);
-      smooth(pyy, syy);
-      for (int y = r0; y < r1; ++y) {
-        double* r = response.Row(y);
-        const size_t o = static_cast<size_t>(y - r0) * static_cast<size_t>(w);
-        std::fill(r, r + h, 0.0);
-        for (int x = h; x < w - h; ++x) {
-          const double a = sxx[o + x];
-          const double b = sxy[o + x];
-          const double c = syy[o + x];
-          const double trace = a + c;
-          r[x] = a * c - b * b - k * (trace * trace);
-        }
-        std::fill(r + (w - h), r + w, 0.0);
-      }
-    }
+    ResponseInStrips(image, g, kx, ky, n, k, response);
   }
 
   std::vector<FeaturePoint> features;
