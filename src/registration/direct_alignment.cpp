@@ -34,27 +34,38 @@ Image FromGray(const GrayImage& g) {
   return im;
 }
 
-// [1 2 1] / 4 in both directions, edges repeated.
-Image Smooth(const Image& a) {
-  Image s = a;
+// [1 2 1] / 4 in both directions, edges repeated, in place: each pass keeps the one or two
+// rows or values of its input it still needs (the values those of a pass into a copy).
+void Smooth(Image& a) {
+  std::vector<double> row(static_cast<size_t>(a.w));
   for (int y = 0; y < a.h; ++y) {
+    std::copy(&a.At(0, y), &a.At(0, y) + a.w, row.begin());
     for (int x = 0; x < a.w; ++x) {
-      s.At(x, y) = 0.25 * a.At(std::max(0, x - 1), y) + 0.5 * a.At(x, y) + 0.25 * a.At(std::min(a.w - 1, x + 1), y);
+      a.At(x, y) = 0.25 * row[static_cast<size_t>(std::max(0, x - 1))] + 0.5 * row[static_cast<size_t>(x)] +
+                   0.25 * row[static_cast<size_t>(std::min(a.w - 1, x + 1))];
     }
   }
-  Image t = s;
+  std::vector<double> above(static_cast<size_t>(a.w));
+  std::vector<double> here(static_cast<size_t>(a.w));
   for (int y = 0; y < a.h; ++y) {
+    // above: row y - 1 as it was (row 0 at the top edge); here: row y as it was.
+    std::copy(&a.At(0, y), &a.At(0, y) + a.w, here.begin());
+    if (y == 0) above = here;
+    const double* below = &a.At(0, std::min(a.h - 1, y + 1));
+    const bool last = y + 1 >= a.h;
     for (int x = 0; x < a.w; ++x) {
-      t.At(x, y) = 0.25 * s.At(x, std::max(0, y - 1)) + 0.5 * s.At(x, y) + 0.25 * s.At(x, std::min(a.h - 1, y + 1));
+      const size_t i = static_cast<size_t>(x);
+      a.At(x, y) = 0.25 * above[i] + 0.5 * here[i] + 0.25 * (last ? here[i] : below[x]);
     }
+    std::swap(above, here);
   }
-  return t;
 }
 
 // Smoothed, then 2 x 2 block means: level pixel i is centred on the finer level's
 // position 2i + 0.5.
 Image Reduce(const Image& a) {
-  const Image t = Smooth(a);
+  Image t = a;
+  Smooth(t);
   Image out;
   out.w = a.w / 2;
   out.h = a.h / 2;
@@ -139,7 +150,7 @@ struct Pyramid {
 Pyramid Build(const GrayImage& g, int count) {
   Pyramid p;
   p.levels.push_back(FromGray(g));
-  for (int i = 0; i < kFinestSmoothing; ++i) p.levels.back() = Smooth(p.levels.back());
+  for (int i = 0; i < kFinestSmoothing; ++i) Smooth(p.levels.back());
   for (int l = 1; l < count; ++l) p.levels.push_back(Reduce(p.levels.back()));
   return p;
 }
