@@ -328,7 +328,7 @@ bool RefineLevel(const std::vector<TemplatePixel>& tpl, const Image& frame, int 
   return true;
 }
 
-void CheckInputs(const GrayImage& reference, const GrayImage& frame, const RoiRect& roi) {
+void CheckInputs(const AlignmentPyramid& reference, const AlignmentPyramid& frame, const RoiRect& roi) {
   if (reference.Width() != frame.Width() || reference.Height() != frame.Height()) {
     throw Error("the frame is " + std::to_string(frame.Width()) + " x " + std::to_string(frame.Height()) +
                 " pixels, the reference frame " + std::to_string(reference.Width()) + " x " +
@@ -337,6 +337,13 @@ void CheckInputs(const GrayImage& reference, const GrayImage& frame, const RoiRe
   if (roi.Width() <= 0 || roi.Height() <= 0 || roi.left < 0 || roi.top < 0 || roi.right > reference.Width() ||
       roi.bottom > reference.Height()) {
     throw Error("the ROI does not lie inside the reference frame");
+  }
+}
+
+// Pyramids built for this ROI's region have its levels.
+void CheckLevels(const Pyramid& reference, const Pyramid& frame, int levels) {
+  if (static_cast<int>(reference.levels.size()) != levels || static_cast<int>(frame.levels.size()) != levels) {
+    throw Error("the alignment's pyramids were built for another ROI");
   }
 }
 
@@ -350,12 +357,45 @@ Normaliser MakeNormaliser(const RoiRect& roi) {
 
 }  // namespace
 
+struct AlignmentPyramid::Levels {
+  Pyramid pyramid;
+};
+
+AlignmentPyramid::AlignmentPyramid(const GrayImage& frame, const RoiRect& roi)
+    : width_(frame.Width()), height_(frame.Height()) {
+  // The region is cut to the frame; a ROI outside it is refused by the alignment.
+  const RoiRect inside{std::clamp(roi.left, 0, width_), std::clamp(roi.top, 0, height_),
+                       std::clamp(roi.right, 0, width_), std::clamp(roi.bottom, 0, height_)};
+  auto levels = std::make_shared<Levels>();
+  if (inside.Width() > 0 && inside.Height() > 0) {
+    levels->pyramid = Build(frame, LevelCount(MakeRegion(inside, width_, height_), width_, height_));
+  }
+  levels_ = std::move(levels);
+}
+
 AlignmentResult AlignDirect(const GrayImage& reference, const GrayImage& frame, Matrix& h, const RoiRect& roi) {
+  if (reference.Width() == frame.Width() && reference.Height() == frame.Height()) {
+    return AlignDirect(AlignmentPyramid(reference, roi), AlignmentPyramid(frame, roi), h, roi);
+  }
+  return AlignDirect(AlignmentPyramid(reference, RoiRect{}), AlignmentPyramid(frame, RoiRect{}), h, roi);
+}
+
+Matrix CoarseTranslationSearch(const GrayImage& reference, const GrayImage& frame, const RoiRect& roi, int radius) {
+  if (reference.Width() == frame.Width() && reference.Height() == frame.Height()) {
+    return CoarseTranslationSearch(AlignmentPyramid(reference, roi), AlignmentPyramid(frame, roi), roi, radius);
+  }
+  return CoarseTranslationSearch(AlignmentPyramid(reference, RoiRect{}), AlignmentPyramid(frame, RoiRect{}), roi,
+                                 radius);
+}
+
+AlignmentResult AlignDirect(const AlignmentPyramid& reference, const AlignmentPyramid& frame, Matrix& h,
+                            const RoiRect& roi) {
   CheckInputs(reference, frame, roi);
   const Region region = MakeRegion(roi, reference.Width(), reference.Height());
   const int levels = LevelCount(region, reference.Width(), reference.Height());
-  const Pyramid ref = Build(reference, levels);
-  const Pyramid frm = Build(frame, levels);
+  const Pyramid& ref = reference.Get().pyramid;
+  const Pyramid& frm = frame.Get().pyramid;
+  CheckLevels(ref, frm, levels);
   const Normaliser n = MakeNormaliser(roi);
   const Mat3 start = Compose(n.ToNormal(), Compose(PixelMapOf(h), n.FromNormal()));
 
@@ -384,12 +424,14 @@ AlignmentResult AlignDirect(const GrayImage& reference, const GrayImage& frame, 
   return result;
 }
 
-Matrix CoarseTranslationSearch(const GrayImage& reference, const GrayImage& frame, const RoiRect& roi, int radius) {
+Matrix CoarseTranslationSearch(const AlignmentPyramid& reference, const AlignmentPyramid& frame, const RoiRect& roi,
+                               int radius) {
   CheckInputs(reference, frame, roi);
   const Region region = MakeRegion(roi, reference.Width(), reference.Height());
   const int levels = LevelCount(region, reference.Width(), reference.Height());
-  const Pyramid ref = Build(reference, levels);
-  const Pyramid frm = Build(frame, levels);
+  const Pyramid& ref = reference.Get().pyramid;
+  const Pyramid& frm = frame.Get().pyramid;
+  CheckLevels(ref, frm, levels);
   int dx = 0;
   int dy = 0;
   for (int l = levels - 1; l >= 0; --l) {

@@ -4,6 +4,7 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
+#include "registration/direct_alignment.h"
 #include "registration/registration_options.h"
 
 namespace lumet {
@@ -16,5 +17,8 @@ namespace lumet {
 // ends with. Touches nothing but its arguments, so frames may be refined in parallel.
 double RefineDirectly(const GrayImage& reference, const GrayImage& frame, Matrix& h, double e1, double e2, int k,
                       const RegistrationOptions& options, std::string& log);
+// The same with the reference's pyramid for options.roi built once for every frame.
+double RefineDirectly(const GrayImage& reference, const AlignmentPyramid& referencePyramid, const GrayImage& frame,
+                      Matrix& h, double e1, double e2, int k, const RegistrationOptions& options, std::string& log);
 
 }  // namespace lumet

@@ -13,6 +13,7 @@ RegistrationReference PrepareReference(const GrayImage& green, const Registratio
   reference.points = SelectNearRoi(DetectFeatures(green, response, static_cast<float>(options.filterSigma),
                                                   kHarrisConstant, kSuppressionWindow),
                                    kSelectionLimit, options.roi);
+  if (options.directRefinement) reference.pyramid = std::make_shared<const AlignmentPyramid>(green, options.roi);
   return reference;
 }
 

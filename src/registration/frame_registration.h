@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "numeric/matrix.h"
 #include "numeric/random.h"
 #include "registration/block_matching.h"
+#include "registration/direct_alignment.h"
 #include "registration/feature_point.h"
 #include "registration/registration_options.h"
 #include "registration/search_sizes.h"
@@ -24,6 +26,8 @@ namespace lumet {
 struct RegistrationReference {
   const GrayImage* green = nullptr;
   std::vector<FeaturePoint> points;
+  // For the direct refinement, when the options ask for it: the reference's pyramid.
+  std::shared_ptr<const AlignmentPyramid> pyramid;
 };
 
 // The reference's corner points are found with filters built from the filter sigma rounded

@@ -99,9 +99,15 @@ void ReadBatch(const StageSetup& s, const std::vector<int>& frames, int first, i
 void FinishFrame(const StageSetup& s, const RegistrationReference& reference, RegistrationEvents& events,
                  RegisteredFrame& f) {
   Guarded(f, [&] {
-    f.score = s.options.directRefinement ? RefineDirectly(*reference.green, f.image.channels[1], f.reg.h, f.reg.e1,
-                                                          f.reg.e2, f.frame, s.options, f.log)
-                                         : f.reg.e2;
+    if (!s.options.directRefinement) {
+      f.score = f.reg.e2;
+    } else if (reference.pyramid) {
+      f.score = RefineDirectly(*reference.green, *reference.pyramid, f.image.channels[1], f.reg.h, f.reg.e1, f.reg.e2,
+                               f.frame, s.options, f.log);
+    } else {
+      f.score = RefineDirectly(*reference.green, f.image.channels[1], f.reg.h, f.reg.e1, f.reg.e2, f.frame, s.options,
+                               f.log);
+    }
   });
   if (f.failure) return;
   if (!f.reg.sizes.Searchable()) {
