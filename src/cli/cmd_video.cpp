@@ -52,6 +52,8 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_option("--roi", *roi, "region X,Y,W,H of the input frames (default: the whole frame)")
       ->type_name("X,Y,W,H");
   command->add_option("--method", job->settings.method, "classic or enhanced")->capture_default_str();
+  command->add_option("--psf-sigma", job->settings.psfSigma, "the camera's Gaussian blur in LR pixels")
+      ->capture_default_str();
   command->add_option("--first", job->first, "first output frame (counted from 0)")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
