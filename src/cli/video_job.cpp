@@ -121,7 +121,9 @@ int RunVideoJob(const VideoJob& job, std::FILE* out) {
     throw Error("output " + QuotedValue(job.output) +
                 ": writing a video is not supported yet; give a frame pattern such as ./sr/sr-%d.png");
   }
-  const std::string outputProblem = LrPatternProblem(job.output);
+  const std::string outputProblem =
+      job.output.find('%') == std::string::npos ? "it needs one integer conversion such as %d for the frame number"
+                                                 : LrPatternProblem(job.output);
   if (!outputProblem.empty()) throw Error("output pattern " + QuotedValue(job.output) + ": " + outputProblem);
   if (!FrameSource::IsVideoPattern(job.input)) {
     const std::string problem = LrPatternProblem(job.input);

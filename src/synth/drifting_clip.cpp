@@ -14,21 +14,18 @@ namespace {
 
 // Scene samples per side of a pixel's square.
 constexpr int kSamples = 3;
-// The texture seen enlarged: its finest grain then spans about an LR pixel, detail that
-// frames shifted by fractions of a pixel bring back, rather than aliasing that no
-// registration can follow.
-constexpr double kZoom = 2.0;
+
 
 uint8_t Quantise(double v) { return static_cast<uint8_t>(std::clamp(std::floor(v + 0.5), 0.0, 255.0)); }
 
 // The scene's mean over the square of side `size` centred at (x, y), into pixel (c, r).
-void PutBoxMean(const SyntheticScene& scene, double x, double y, double size, ColorGrayImage& image, int c, int r) {
+void PutBoxMean(const SyntheticScene& scene, double zoom, double x, double y, double size, ColorGrayImage& image, int c, int r) {
   double sum[3] = {0, 0, 0};
   for (int b = 0; b < kSamples; ++b) {
     const double dy = ((b + 0.5) / kSamples - 0.5) * size;
     for (int a = 0; a < kSamples; ++a) {
       const double dx = ((a + 0.5) / kSamples - 0.5) * size;
-      const Rgb v = scene.At((x + dx) / kZoom, (y + dy) / kZoom);
+      const Rgb v = scene.At((x + dx) / zoom, (y + dy) / zoom);
       sum[0] += v.r;
       sum[1] += v.g;
       sum[2] += v.b;
@@ -40,11 +37,11 @@ void PutBoxMean(const SyntheticScene& scene, double x, double y, double size, Co
 }  // namespace
 
 std::pair<double, double> DriftShift(int k) {
-  return {0.43 * k + 0.3 * std::sin(1.7 * k), 0.31 * k + 0.3 * std::cos(1.1 * k) - 0.3};
+  return {0.41 * k + 0.1 * std::sin(1.9 * k), 0.27 * k + 0.1 * std::cos(1.3 * k) - 0.1};
 }
 
 DriftingClip MakeDriftingClip(const DriftingClipOptions& options) {
-  const std::unique_ptr<SyntheticScene> scene = MakeScene("texture", options.seed);
+  const std::unique_ptr<SyntheticScene> scene = MakeScene(options.scene, options.seed);
   const HrGeometry grid = MakeHrGeometry(options.roi, static_cast<double>(options.scale));
   DriftingClip clip;
   clip.frames.resize(static_cast<size_t>(options.frames));
@@ -56,7 +53,7 @@ DriftingClip MakeDriftingClip(const DriftingClipOptions& options) {
     frame.mask.Fill(0);
     ParallelFor(0, options.height, 1000L * options.width, [&](int lo, int hi) {
       for (int y = lo; y < hi; ++y) {
-        for (int x = 0; x < options.width; ++x) PutBoxMean(*scene, x + dx, y + dy, 1.0, frame, x, y);
+        for (int x = 0; x < options.width; ++x) PutBoxMean(*scene, options.zoom, x + dx, y + dy, 1.0, frame, x, y);
       }
     });
     ColorGrayImage& truth = clip.truths[static_cast<size_t>(k)];
@@ -66,7 +63,7 @@ DriftingClip MakeDriftingClip(const DriftingClipOptions& options) {
     ParallelFor(0, grid.height, 1000L * grid.width, [&](int lo, int hi) {
       for (int r = lo; r < hi; ++r) {
         for (int c = 0; c < grid.width; ++c) {
-          PutBoxMean(*scene, (c + grid.x0) / s + dx, (r + grid.y0) / s + dy, 1.0 / s, truth, c, r);
+          PutBoxMean(*scene, options.zoom, (c + grid.x0) / s + dx, (r + grid.y0) / s + dy, 1.0 / s, truth, c, r);
         }
       }
     });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -10,7 +11,7 @@
 namespace lumet {
 
 // A clip of a texture drifting by known sub-pixel shifts, with the truth of every frame:
-// frame k shows the scene moved by Shift(k), each pixel the mean of the scene over its
+// frame k shows the scene moved by DriftShift(k), each pixel the mean of the scene over its
 // square; truth k is the ROI of frame k on the HR grid of the given scale (HR pixel (c, r)
 // at the LR position ((c + x0) / s, (r + y0) / s), the mean over its own square).
 struct DriftingClipOptions {
@@ -19,6 +20,10 @@ struct DriftingClipOptions {
   int frames = 12;
   int scale = 2;
   RoiRect roi{20, 20, 140, 100};
+  std::string scene = "texture";  // a synthetic scene's name ("texture", "chart")
+  // The scene seen enlarged: the texture's finest grain then spans about an LR pixel, detail
+  // that frames shifted by fractions of a pixel bring back rather than aliasing.
+  double zoom = 2.0;
   uint64_t seed = 1;
 };
 
