@@ -27,6 +27,7 @@ void AddSynthCommand(CLI::App& app, CommandSlot& slot);      // synth
 void AddCompareCommand(CLI::App& app, CommandSlot& slot);    // compare
 void AddDemoCommand(CLI::App& app, CommandSlot& slot);       // demo
 void AddBatchCommand(CLI::App& app, CommandSlot& slot);      // batch
+void AddVideoCommand(CLI::App& app, CommandSlot& slot);      // video
 
 // What ParseCommandLine returns when a command was chosen (never an exit status).
 inline constexpr int kParsedCommand = -1;

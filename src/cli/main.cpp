@@ -36,6 +36,7 @@ int ParseCommandLine(int argc, const char* const* argv, std::string& folder, Com
   AddCompareCommand(app, slot);
   AddDemoCommand(app, slot);
   AddBatchCommand(app, slot);
+  AddVideoCommand(app, slot);
 
   app.footer(
       "The commands params, show-reference, register, reconstruct and run take the parameter options: "

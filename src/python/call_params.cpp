@@ -145,6 +145,20 @@ size_t MemoryLimitOf(const py::handle& value) {
   return static_cast<size_t>(bytes);
 }
 
+int RadiusOf(const py::handle& value) {
+  if (py::isinstance<py::bool_>(value)) throw py::type_error("radius must be a whole number, not a bool");
+  int radius = 0;
+  try {
+    radius = py::module_::import("operator").attr("index")(value).cast<int>();
+  } catch (py::error_already_set&) {
+    throw py::type_error("radius must be a whole number, not " + py::repr(value).cast<std::string>());
+  } catch (py::cast_error&) {
+    throw py::value_error("radius=" + py::repr(value).cast<std::string>() + " is not a whole number");
+  }
+  if (radius < 1) throw py::value_error("radius=" + std::to_string(radius) + ": a window needs radius 1 or more");
+  return radius;
+}
+
 int ReferenceOf(const py::handle& value, int lrCount) {
   if (py::isinstance<py::bool_>(value)) throw py::type_error("reference must be a frame number, not a bool");
   int reference = 0;

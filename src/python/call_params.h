@@ -27,6 +27,9 @@ std::string KeywordList();
 int ThreadsOf(const py::handle& value);
 inline constexpr int kMostThreads = 1024;
 
+// radius=: a whole number, 1 or more (the frames reference - radius .. reference + radius).
+int RadiusOf(const py::handle& value);
+
 // reference=: the frame the others are registered against and the result shows, one of
 // frames 0 .. lrCount (ValueError otherwise).
 int ReferenceOf(const py::handle& value, int lrCount);

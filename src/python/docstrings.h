@@ -52,6 +52,9 @@ inline constexpr const char* kSuperResolveDoc = R"(Registers frames 1 .. lr_coun
 an (h * scale, w * scale, 3) uint8 array (in channel_order), identical to what `lumet-cli run` writes
 for the same frames and parameters. The classic reconstruction uses frames 0 .. lr_count - 1,
 the enhanced one frames 0 .. lr_count.
+reference=k makes frame k the reference of the others. With radius=R the frames are
+k - R .. k + R of those given (clipped to them, lr_count aside), every one of them registered
+and used: output frame k of `lumet-cli video ... --radius R`.
 
 frames: (N, H, W, 3) uint8 array, or a sequence or iterable of (H, W, 3) uint8 arrays.
 roi: (x, y, w, h) in frame 0's pixels, inside the frame.

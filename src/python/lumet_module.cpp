@@ -98,16 +98,18 @@ struct Call {
 // Runs the call's stages; the caller may leave on Ctrl+C, so the work owns the call.
 // reconstructFrames: the frames the reconstruction takes, none for those the method takes
 // of the registered ones.
+// window (not empty): the frames registered and reconstructed from, whatever lr_count says.
 void RunCall(const std::shared_ptr<Call>& call, bool registration, bool reconstruction,
-             std::vector<int> reconstructFrames = {}) {
+             std::vector<int> reconstructFrames = {}, std::vector<int> window = {}) {
   RunEngine(
       call->port,
-      [call, registration, reconstruction, frames = std::move(reconstructFrames)] {
-        call->CheckFrameCount(registration);
+      [call, registration, reconstruction, frames = std::move(reconstructFrames), window = std::move(window)] {
+        if (window.empty()) call->CheckFrameCount(registration);
         PortObserver observer(call->port);
         if (registration) {
-          call->registration = lumet::Register(call->sequence, call->reference,
-                                               call->Others(call->params.lrCount + 1), call->settings, &observer);
+          call->registration =
+              lumet::Register(call->sequence, call->reference,
+                              window.empty() ? call->Others(call->params.lrCount + 1) : window, call->settings, &observer);
         }
         if (reconstruction) {
           call->result =
@@ -131,11 +133,24 @@ py::array_t<uint8_t> ResultArray(const Call& call) { return ImageToArray(ToColor
 py::array_t<uint8_t> SuperResolve(const py::handle& frames, const py::object& roi, const py::object& scale,
                                   const py::object& method, const py::object& channelOrder, const py::object& progress,
                                   const py::object& threads, const py::object& memoryLimit, const py::object& reference,
-                                  py::kwargs parameters) {
+                                  const py::object& radius, py::kwargs parameters) {
   auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, scale, method), progress,
                                      channelOrder, threads, reference);
   call->settings.memoryLimit = MemoryLimitOf(memoryLimit);
-  RunCall(call, true, true);
+  if (radius.is_none()) {
+    RunCall(call, true, true);
+  } else {
+    // The reference's window of the frames given: every frame of it is registered and used,
+    // as `lumet-cli video` makes its output frame.
+    const int count = call->sequence.Count();
+    const int r = RadiusOf(radius);
+    std::vector<int> window;
+    for (int k = std::max(0, call->reference - r); k <= std::min(count - 1, call->reference + r); ++k) {
+      if (k != call->reference) window.push_back(k);
+    }
+    if (window.empty()) throw py::value_error("radius=" + std::to_string(r) + ": only the reference was given");
+    RunCall(call, true, true, window, window);
+  }
   return ResultArray(*call);
 }
 
@@ -302,7 +317,7 @@ PYBIND11_MODULE(lumet, m) {
   const std::string classic = lumet::MethodName(lumet::Method::Classic);
   static const std::string superResolveDoc =
       SignatureText("super_resolve", "frames, roi, scale=4, method='classic', *, channel_order='RGB', progress=None, "
-                                     "threads=None, memory_limit=None, reference=0") + kSuperResolveDoc;
+                                     "threads=None, memory_limit=None, reference=0, radius=None") + kSuperResolveDoc;
   static const std::string registerDoc =
       SignatureText("register", "frames, roi, method='classic', *, units='pixel', channel_order='RGB', "
                                 "progress=None, threads=None, reference=0") + kRegisterDoc;
@@ -319,7 +334,7 @@ PYBIND11_MODULE(lumet, m) {
   const auto reference = py::arg("reference") = 0;
   m.def("super_resolve", &SuperResolve, py::arg("frames"), py::arg("roi"), py::arg("scale") = 4,
         py::arg("method") = classic, py::kw_only(), rgb, progress, threads, memoryLimit, reference,
-        superResolveDoc.c_str());
+        py::arg("radius") = py::none(), superResolveDoc.c_str());
   m.def("register", &Register, py::arg("frames"), py::arg("roi"), py::arg("method") = classic, py::kw_only(), rgb,
         progress, threads, units, reference, registerDoc.c_str());
   m.def("reconstruct", &Reconstruct, py::arg("frames"), py::arg("homographies"), py::arg("roi"),

@@ -376,6 +376,24 @@ def test_any_frame_is_the_reference():
         lumet.register(frames, roi, reference=5)
 
 
+
+def test_a_window_around_any_reference_is_the_video_commands_frame(tmp_path):
+    scene = smooth_scene(11)
+    roi = (140, 90, 80, 60)
+    shifts = [(0, 0), (1.5, -1), (-2, 0.5), (0.5, 2), (2.5, 1.5)]
+    frames = [frame_of(scene, numpy.array([[1, 0, dx], [0, 1, dy], [0, 0, 1]], float)) for dx, dy in shifts]
+    for k, frame in enumerate(frames):
+        lumet.write_image(str(tmp_path / f"lr-{k}.bmp"), frame)
+    done = cli(tmp_path, "video", "./lr-%d.bmp", "./sr/sr-%d.bmp", "--radius", "1", "--scale", "2",
+               "--roi", "140,90,80,60", "--first", "2", "--last", "4")
+    assert done.returncode == 0, done.stderr
+    for k in (2, 4):  # frames 1 .. 3, and 3 .. 4 at the clip's end
+        hr = lumet.super_resolve(frames, roi, scale=2, reference=k, radius=1)
+        numpy.testing.assert_array_equal(hr, lumet.read_frames(str(tmp_path / "sr" / f"sr-{k}.bmp"))[0])
+    with pytest.raises(ValueError, match=r"radius=0: a window needs radius 1 or more"):
+        lumet.super_resolve(frames, roi, scale=2, reference=2, radius=0)
+
+
 def test_pixel_homographies_with_opencv():
     cv2 = pytest.importorskip("cv2")
     scene = smooth_scene(3)

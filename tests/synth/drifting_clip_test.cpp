@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "synth/drifting_clip.h"
+
+namespace lumet {
+namespace {
+
+// The mean absolute difference, over the ROI and the three channels, between frame and the
+// truth averaged over each LR pixel's square. HR pixel X (absolute) lies at LR position X / s
+// and covers [(X - 0.5) / s, (X + 0.5) / s); each counts by its overlap with the LR pixel.
+double TruthToFrameError(const ColorGrayImage& truth, const ColorGrayImage& frame, const RoiRect& roi, int s) {
+  const auto overlap = [&](int hr, int lr) {
+    const double lo = std::max((hr - 0.5) / s, lr - 0.5);
+    const double hi = std::min((hr + 0.5) / s, lr + 0.5);
+    return std::max(0.0, hi - lo);
+  };
+  double sum = 0;
+  long n = 0;
+  // Pixels whose square the truth covers whole.
+  for (int c = 0; c < 3; ++c) {
+    for (int y = roi.top + 1; y < roi.bottom - 1; ++y) {
+      for (int x = roi.left + 1; x < roi.right - 1; ++x) {
+        double mean = 0;
+        for (int v = s * y - s; v <= s * y + s; ++v) {
+          for (int u = s * x - s; u <= s * x + s; ++u) {
+            const double w = overlap(u, x) * overlap(v, y);
+            if (w > 0) mean += w * truth.channels[c].Row(v - s * roi.top)[u - s * roi.left];
+          }
+        }
+        sum += std::fabs(mean - frame.channels[c].Row(y)[x]);
+        ++n;
+      }
+    }
+  }
+  return sum / static_cast<double>(n);
+}
+
+// Each truth is its own frame's ROI in finer pixels: averaged back over the LR pixels it is
+// that frame (to sampling and rounding), and not the frame after it, which the drift moved.
+TEST(DriftingClip, EachTruthIsItsFramesRoiOnTheHrGrid) {
+  for (const int scale : {2, 3}) {
+    SCOPED_TRACE("scale " + std::to_string(scale));
+    DriftingClipOptions o;
+    o.width = 64;
+    o.height = 48;
+    o.frames = 3;
+    o.scale = scale;
+    o.roi = RoiRect{16, 12, 48, 36};
+    const DriftingClip clip = MakeDriftingClip(o);
+    ASSERT_EQ(clip.frames.size(), 3u);
+    ASSERT_EQ(clip.truths.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+      SCOPED_TRACE("frame " + std::to_string(k));
+      const ColorGrayImage& truth = clip.truths[static_cast<size_t>(k)];
+      EXPECT_EQ(truth.Width(), 32 * scale);
+      EXPECT_EQ(truth.Height(), 24 * scale);
+      const double own = TruthToFrameError(truth, clip.frames[static_cast<size_t>(k)], o.roi, scale);
+      EXPECT_LT(own, 1.5);
+      const double next = TruthToFrameError(truth, clip.frames[static_cast<size_t>((k + 1) % 3)], o.roi, scale);
+      EXPECT_GT(next, 2 * own);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumet
