@@ -115,7 +115,10 @@ FrameWindow WindowOf(int k, int radius, int count) {
   return FrameWindow{std::max(0, k - radius), std::min(count - 1, k + radius)};
 }
 
-int RunVideoJob(const VideoJob& job, std::FILE* out) {
+namespace {
+
+// The job's radius and patterns, before anything is read or written.
+void CheckVideoJob(const VideoJob& job) {
   if (job.radius < 1) throw Error("--radius " + std::to_string(job.radius) + ": a window needs at least radius 1");
   if (FrameSource::IsVideoPattern(job.output)) {
     throw Error("output " + QuotedValue(job.output) +
@@ -129,6 +132,34 @@ int RunVideoJob(const VideoJob& job, std::FILE* out) {
     const std::string problem = LrPatternProblem(job.input);
     if (!problem.empty()) throw Error("input pattern " + QuotedValue(job.input) + ": " + problem);
   }
+}
+
+// Decodes the window's frames the ring does not hold yet; the first frame decoded sets the
+// size every other must have (and the ROI of a whole-frame job).
+void FillWindow(const VideoJob& job, const FrameWindow& window, InputReader& reader, FrameRing& ring, int& width,
+                int& height, Settings& settings) {
+  ring.DropBefore(window.first);
+  for (int j = window.first; j <= window.last; ++j) {
+    if (ring.Holds(j)) continue;
+    ColorGrayImage image;
+    reader.Decode(j, image);
+    image.mask.Free();
+    if (width == 0) {
+      width = image.Width();
+      height = image.Height();
+      if (job.wholeFrame) settings.roi = Rect{0, 0, width, height};
+    } else if (image.Width() != width || image.Height() != height) {
+      throw Error(reader.Name(j) + " is " + std::to_string(image.Width()) + " x " + std::to_string(image.Height()) +
+                  " pixels, the frames before it " + std::to_string(width) + " x " + std::to_string(height));
+    }
+    ring.Put(j, std::move(image));
+  }
+}
+
+}  // namespace
+
+int RunVideoJob(const VideoJob& job, std::FILE* out) {
+  CheckVideoJob(job);
   const ImageFormat format = OutputFormat(job.output);
   CheckImageWriter(format, "output " + job.output);
   LockWorkingFolder(".");
@@ -175,22 +206,7 @@ int RunVideoJob(const VideoJob& job, std::FILE* out) {
   for (const int k : todo) {
     const auto frameStarted = clock();
     const FrameWindow window = WindowOf(k, job.radius, count);
-    ring->DropBefore(window.first);
-    for (int j = window.first; j <= window.last; ++j) {
-      if (ring->Holds(j)) continue;
-      ColorGrayImage image;
-      reader.Decode(j, image);
-      image.mask.Free();
-      if (width == 0) {
-        width = image.Width();
-        height = image.Height();
-        if (job.wholeFrame) settings.roi = Rect{0, 0, width, height};
-      } else if (image.Width() != width || image.Height() != height) {
-        throw Error(reader.Name(j) + " is " + std::to_string(image.Width()) + " x " + std::to_string(image.Height()) +
-                    " pixels, the frames before it " + std::to_string(width) + " x " + std::to_string(height));
-      }
-      ring->Put(j, std::move(image));
-    }
+    FillWindow(job, window, reader, *ring, width, height, settings);
     std::vector<int> others;
     for (int j = window.first; j <= window.last; ++j) {
       if (j != k) others.push_back(j);

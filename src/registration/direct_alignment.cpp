@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "numeric/cubic_kernel.h"
@@ -146,6 +147,14 @@ constexpr int kFinestSmoothing = 2;
 struct Pyramid {
   std::vector<Image> levels;
 };
+
+}  // namespace
+
+struct AlignmentPyramid::Levels {
+  Pyramid pyramid;
+};
+
+namespace {
 
 Pyramid Build(const GrayImage& g, int count) {
   Pyramid p;
@@ -340,11 +349,16 @@ void CheckInputs(const AlignmentPyramid& reference, const AlignmentPyramid& fram
   }
 }
 
-// Pyramids built for this ROI's region have its levels.
-void CheckLevels(const Pyramid& reference, const Pyramid& frame, int levels) {
-  if (static_cast<int>(reference.levels.size()) != levels || static_cast<int>(frame.levels.size()) != levels) {
+// The region of the ROI, once the frames agree in size, the ROI lies in the reference and
+// both pyramids were built for this ROI's region (they have its levels).
+Region CheckedRegion(const AlignmentPyramid& reference, const AlignmentPyramid& frame, const RoiRect& roi) {
+  CheckInputs(reference, frame, roi);
+  const Region region = MakeRegion(roi, reference.Width(), reference.Height());
+  const size_t levels = static_cast<size_t>(LevelCount(region, reference.Width(), reference.Height()));
+  if (reference.Get().pyramid.levels.size() != levels || frame.Get().pyramid.levels.size() != levels) {
     throw Error("the alignment's pyramids were built for another ROI");
   }
+  return region;
 }
 
 Normaliser MakeNormaliser(const RoiRect& roi) {
@@ -356,10 +370,6 @@ Normaliser MakeNormaliser(const RoiRect& roi) {
 }
 
 }  // namespace
-
-struct AlignmentPyramid::Levels {
-  Pyramid pyramid;
-};
 
 AlignmentPyramid::AlignmentPyramid(const GrayImage& frame, const RoiRect& roi)
     : width_(frame.Width()), height_(frame.Height()) {
@@ -373,29 +383,35 @@ AlignmentPyramid::AlignmentPyramid(const GrayImage& frame, const RoiRect& roi)
   levels_ = std::move(levels);
 }
 
+namespace {
+
+// The pyramids of two frames for the ROI; of frames that differ in size, empty ones, which
+// the alignment refuses by their sizes.
+std::pair<AlignmentPyramid, AlignmentPyramid> PyramidsOf(const GrayImage& reference, const GrayImage& frame,
+                                                         const RoiRect& roi) {
+  const bool alike = reference.Width() == frame.Width() && reference.Height() == frame.Height();
+  const RoiRect used = alike ? roi : RoiRect{};
+  return {AlignmentPyramid(reference, used), AlignmentPyramid(frame, used)};
+}
+
+}  // namespace
+
 AlignmentResult AlignDirect(const GrayImage& reference, const GrayImage& frame, Matrix& h, const RoiRect& roi) {
-  if (reference.Width() == frame.Width() && reference.Height() == frame.Height()) {
-    return AlignDirect(AlignmentPyramid(reference, roi), AlignmentPyramid(frame, roi), h, roi);
-  }
-  return AlignDirect(AlignmentPyramid(reference, RoiRect{}), AlignmentPyramid(frame, RoiRect{}), h, roi);
+  const auto [a, b] = PyramidsOf(reference, frame, roi);
+  return AlignDirect(a, b, h, roi);
 }
 
 Matrix CoarseTranslationSearch(const GrayImage& reference, const GrayImage& frame, const RoiRect& roi, int radius) {
-  if (reference.Width() == frame.Width() && reference.Height() == frame.Height()) {
-    return CoarseTranslationSearch(AlignmentPyramid(reference, roi), AlignmentPyramid(frame, roi), roi, radius);
-  }
-  return CoarseTranslationSearch(AlignmentPyramid(reference, RoiRect{}), AlignmentPyramid(frame, RoiRect{}), roi,
-                                 radius);
+  const auto [a, b] = PyramidsOf(reference, frame, roi);
+  return CoarseTranslationSearch(a, b, roi, radius);
 }
 
 AlignmentResult AlignDirect(const AlignmentPyramid& reference, const AlignmentPyramid& frame, Matrix& h,
                             const RoiRect& roi) {
-  CheckInputs(reference, frame, roi);
-  const Region region = MakeRegion(roi, reference.Width(), reference.Height());
-  const int levels = LevelCount(region, reference.Width(), reference.Height());
+  const Region region = CheckedRegion(reference, frame, roi);
+  const int levels = static_cast<int>(reference.Get().pyramid.levels.size());
   const Pyramid& ref = reference.Get().pyramid;
   const Pyramid& frm = frame.Get().pyramid;
-  CheckLevels(ref, frm, levels);
   const Normaliser n = MakeNormaliser(roi);
   const Mat3 start = Compose(n.ToNormal(), Compose(PixelMapOf(h), n.FromNormal()));
 
@@ -426,12 +442,10 @@ AlignmentResult AlignDirect(const AlignmentPyramid& reference, const AlignmentPy
 
 Matrix CoarseTranslationSearch(const AlignmentPyramid& reference, const AlignmentPyramid& frame, const RoiRect& roi,
                                int radius) {
-  CheckInputs(reference, frame, roi);
-  const Region region = MakeRegion(roi, reference.Width(), reference.Height());
-  const int levels = LevelCount(region, reference.Width(), reference.Height());
+  const Region region = CheckedRegion(reference, frame, roi);
+  const int levels = static_cast<int>(reference.Get().pyramid.levels.size());
   const Pyramid& ref = reference.Get().pyramid;
   const Pyramid& frm = frame.Get().pyramid;
-  CheckLevels(ref, frm, levels);
   int dx = 0;
   int dy = 0;
   for (int l = levels - 1; l >= 0; --l) {
