@@ -47,7 +47,10 @@ DriftingClip MakeDriftingClip(const DriftingClipOptions& options) {
   clip.frames.resize(static_cast<size_t>(options.frames));
   clip.truths.resize(static_cast<size_t>(options.frames));
   for (int k = 0; k < options.frames; ++k) {
-    const auto [dx, dy] = DriftShift(k);
+    // Plain variables: the lambdas below capture them (a structured binding they cannot).
+    const std::pair<double, double> shift = DriftShift(k);
+    const double dx = shift.first;
+    const double dy = shift.second;
     ColorGrayImage& frame = clip.frames[static_cast<size_t>(k)];
     frame.Create(options.width, options.height);
     frame.mask.Fill(0);
