@@ -24,22 +24,6 @@ using namespace lumet::apptest;
 
 namespace {
 
-// A shown window opened on a fresh folder holding the small sequence.
-struct OpenWindow {
-  TempCwd cwd;
-  MainWindow window;
-  explicit OpenWindow(RoiRect roi = SynthRoi()) {
-    WriteSmallSequence(cwd.dir.path(), roi);
-    window.resize(1100, 700);
-    window.show();
-    window.Start(cwd.dir.path());
-  }
-  CLumetDlg& Dialog() { return *window.Dialog(); }
-  QString Status() { return window.statusBar()->currentMessage(); }
-  ViewerPane& Ref() { return *window.Pane(Viewer::Reference); }
-  ViewerPane& Frames() { return *window.Pane(Viewer::Frame); }
-};
-
 QByteArray FileBytes(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

@@ -57,19 +57,6 @@ int TextRoom(QComboBox* list) {
   return list->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list).width();
 }
 
-struct OpenWindow {
-  TempCwd cwd;
-  MainWindow window;
-  OpenWindow() {
-    WriteSmallSequence(cwd.dir.path());
-    window.resize(1100, 700);
-    window.show();
-    window.Start(cwd.dir.path());
-  }
-  CLumetDlg& Dialog() { return *window.Dialog(); }
-  QString Status() { return window.statusBar()->currentMessage(); }
-};
-
 }  // namespace
 
 class NewcomerTest : public QObject {

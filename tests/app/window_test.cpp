@@ -31,23 +31,6 @@ using namespace lumet::apptest;
 
 namespace {
 
-// A shown window opened on a fresh folder holding the small sequence.
-struct OpenWindow {
-  TempCwd cwd;
-  MainWindow window;
-  explicit OpenWindow(RoiRect roi = SynthRoi()) {
-    WriteSmallSequence(cwd.dir.path(), roi);
-    window.resize(1100, 700);
-    window.confirmReset = [](const QString&) { return true; };
-    window.show();
-    window.Start(cwd.dir.path());
-  }
-  CLumetDlg& Dialog() { return *window.Dialog(); }
-  QString Status() { return window.statusBar()->currentMessage(); }
-  ViewerPane& Ref() { return *window.Pane(Viewer::Reference); }
-  ViewerPane& Frames() { return *window.Pane(Viewer::Frame); }
-};
-
 // A click on a picture pixel of a pane.
 void ClickPixel(ViewerPane& pane, QPointF pixel) {
   const QPointF at = pane.PictureToWidget(pixel + QPointF(0.5, 0.5));

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -97,6 +98,23 @@ struct WindowWithPicture {
     pane->FitToPane();
   }
   QString FieldText(int id) { return Field(*window.Dialog(), id)->text(); }
+};
+
+// A shown window opened on a fresh folder holding the small sequence (resets confirmed).
+struct OpenWindow {
+  TempCwd cwd;
+  MainWindow window;
+  explicit OpenWindow(RoiRect roi = SynthRoi()) {
+    WriteSmallSequence(cwd.dir.path(), roi);
+    window.resize(1100, 700);
+    window.confirmReset = [](const QString&) { return true; };
+    window.show();
+    window.Start(cwd.dir.path());
+  }
+  CLumetDlg& Dialog() { return *window.Dialog(); }
+  QString Status() { return window.statusBar()->currentMessage(); }
+  ViewerPane& Ref() { return *window.Pane(Viewer::Reference); }
+  ViewerPane& Frames() { return *window.Pane(Viewer::Frame); }
 };
 
 }  // namespace lumet::apptest
