@@ -19,6 +19,9 @@ fail() {
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 deb() { echo "$work/out/$1_${version}_$(dpkg --print-architecture).deb"; }
 depends() { dpkg-deb -f "$(deb "$1")" Depends; }
+# Every check reads whole outputs: under pipefail, `producer | grep -q` fails at random when
+# grep stops reading early and the producer dies of SIGPIPE.
+files_of() { dpkg-deb -c "$(deb "$1")" > "$work/$1.list"; awk '{print $6}' "$work/$1.list" | grep -v '/$'; }
 
 packages=(lumet-cli liblumet1 liblumet-dev)
 components=$(sed -n 's/^set(CPACK_COMPONENTS_ALL "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
@@ -26,7 +29,7 @@ components=$(sed -n 's/^set(CPACK_COMPONENTS_ALL "\(.*\)")$/\1/p' "$build/CPackC
 [[ ";$components;" == *";Python;"* ]] && packages+=(python3-lumet)
 for p in "${packages[@]}"; do
   [ -f "$(deb "$p")" ] || { fail "no package $p"; continue; }
-  contents=$(dpkg-deb -c "$(deb "$p")" | awk '{print $6}' | grep -v '/$')
+  contents=$(files_of "$p")
   grep -qx "./usr/share/doc/$p/copyright" <<< "$contents" || fail "$p: no copyright file"
   grep -qx "./usr/share/doc/$p/changelog.gz" <<< "$contents" || fail "$p: no changelog.gz"
   if grep '/man/man./' <<< "$contents" | grep -qv '\.gz$'; then
@@ -43,18 +46,22 @@ cmp -s "$work/made" "$work/expected" || fail "packages made: $(tr '\n' ' ' < "$w
 
 # The command line without Qt; the programs and the Python module with the library package
 # that holds the codec modules, at this version.
-depends lumet-cli | grep -qi 'qt' && fail "lumet-cli depends on Qt: $(depends lumet-cli)"
+grep -qi 'qt' <<< "$(depends lumet-cli)" && fail "lumet-cli depends on Qt: $(depends lumet-cli)"
 for p in lumet-cli liblumet-dev lumet python3-lumet; do
   [ -f "$(deb "$p")" ] || continue
-  depends "$p" | grep -q "liblumet1 (= $version)" || fail "$p does not depend on liblumet1 (= $version): $(depends "$p")"
+  grep -qF "liblumet1 (= $version)" <<< "$(depends "$p")" || fail "$p does not depend on liblumet1 (= $version): $(depends "$p")"
 done
 if [ -f "$(deb lumet)" ]; then
-  depends lumet | grep -q 'libqt6widgets6' || fail "lumet does not depend on Qt Widgets: $(depends lumet)"
-  dpkg-deb -c "$(deb lumet)" | grep -q './usr/share/man/man1/lumet.1.gz' || fail "lumet: no manual page"
+  grep -q 'libqt6widgets6' <<< "$(depends lumet)" || fail "lumet does not depend on Qt Widgets: $(depends lumet)"
+  grep -qx './usr/share/man/man1/lumet.1.gz' <<< "$(files_of lumet)" || fail "lumet: no manual page"
 fi
-dpkg-deb -c "$(deb lumet-cli)" | grep -q './usr/share/man/man1/lumet-cli.1.gz' || fail "lumet-cli: no manual page"
-dpkg-deb --ctrl-tarfile "$(deb liblumet1)" | tar -t | grep -q 'triggers' || fail "liblumet1: no ldconfig trigger"
-dpkg-deb --ctrl-tarfile "$(deb liblumet1)" | tar -t | grep -q 'shlibs' || fail "liblumet1: no shlibs file"
+grep -qx './usr/share/man/man1/lumet-cli.1.gz' <<< "$(files_of lumet-cli)" || fail "lumet-cli: no manual page"
+dpkg-deb -e "$(deb liblumet1)" "$work/liblumet1.control"
+[ -s "$work/liblumet1.control/triggers" ] || fail "liblumet1: no ldconfig trigger"
+if [ ! -s "$work/liblumet1.control/shlibs" ]; then
+  fail "liblumet1: no shlibs file; its control files: $(ls "$work/liblumet1.control" | tr '\n' ' ')"
+  grep -i 'soname\|readelf\|warning' "$work/cpack.log" || true
+fi
 if [ -f "$(deb python3-lumet)" ]; then
   read -r major minor < <("$python" -c 'import sys; print(*sys.version_info[:2])')
   python_depends=$(depends python3-lumet)
