@@ -21,6 +21,10 @@ struct PixelHomography {
   double operator()(int row, int column) const { return m[static_cast<size_t>(3 * row + column)]; }
 };
 
+// The homography of the other way round, from the other frame's positions to the
+// reference's, scaled so that its last entry is 1. lumet::Error when h has no inverse.
+LUMET_API PixelHomography Inverse(const PixelHomography& h);
+
 // The homography file's eight numbers h11 h12 h13 h21 h22 h23 h31 h32 (h33 = 1), in the
 // file's units: positions divided by 600 on the way in and multiplied by 600 on the way out.
 using FileHomography = std::array<double, 8>;

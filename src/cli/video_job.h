@@ -5,6 +5,7 @@
 #include <string>
 
 #include "lumet/settings.h"
+#include "lumet/video.h"
 
 namespace lumet::cli {
 
@@ -22,15 +23,6 @@ struct VideoJob {
   Settings settings;
   bool quiet = false;
 };
-
-// The frames one output frame is made from.
-struct FrameWindow {
-  int first = 0;
-  int last = 0;
-};
-
-// Frames k - radius .. k + radius of a sequence of count frames, clipped to it.
-FrameWindow WindowOf(int k, int radius, int count);
 
 // Runs the job: outputs that exist already are kept (every output is written atomically,
 // so one that exists is complete), so a run that was stopped resumes where it stopped.

@@ -1,6 +1,8 @@
 #include "lumet/registration.h"
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "imageio/homography_file.h"
 #include "library/conversions.h"
@@ -15,6 +17,23 @@ std::string PairName(int reference, int frame) {
 }
 
 }  // namespace
+
+PixelHomography Inverse(const PixelHomography& h) {
+  const auto& m = h.m;
+  // The adjugate: the inverse up to the determinant's factor, which the scaling drops.
+  std::array<double, 9> a = {m[4] * m[8] - m[5] * m[7], m[2] * m[7] - m[1] * m[8], m[1] * m[5] - m[2] * m[4],
+                             m[5] * m[6] - m[3] * m[8], m[0] * m[8] - m[2] * m[6], m[2] * m[3] - m[0] * m[5],
+                             m[3] * m[7] - m[4] * m[6], m[1] * m[6] - m[0] * m[7], m[0] * m[4] - m[1] * m[3]};
+  const double det = m[0] * a[0] + m[1] * a[3] + m[2] * a[6];
+  double norm = 0;
+  for (const double v : m) norm = std::max(norm, std::abs(v));
+  if (!std::isfinite(det) || std::abs(det) <= 1e-12 * norm * norm * norm || a[8] == 0 || !std::isfinite(a[8])) {
+    throw Error("the homography has no inverse that keeps its last entry 1");
+  }
+  PixelHomography inverse;
+  for (size_t i = 0; i < 9; ++i) inverse.m[i] = a[i] / a[8];
+  return inverse;
+}
 
 // Every homography passes through the file's units and precision on the way in, so a
 // reconstruction from a Registration and one from the homography files agree to the byte.

@@ -1,0 +1,229 @@
+#include "lumet/video.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "imageio/image_file.h"
+#include "imageio/video_file.h"
+#include "library/conversions.h"
+#include "library/sequence_source.h"
+#include "params/param_set.h"
+#include "util/error.h"
+#include "workbench/frame_source.h"
+
+namespace lumet {
+
+namespace {
+
+// Far more frames than any clip holds; it only bounds the count.
+constexpr int kCountLimit = 10000000;
+
+// The frames of one window, decoded once and handed to the stages as frames in memory:
+// frame k of the clip is ring entry k while it is held.
+class FrameRing final : public MemoryFrames {
+ public:
+  explicit FrameRing(int count) : count_(count) {}
+  int Count() const override { return count_; }
+  int Width(int index) const override { return At(index).Width(); }
+  int Height(int index) const override { return At(index).Height(); }
+  void Read(int index, ColorGrayImage& image) const override { image = At(index); }
+  void ReadChannel(int index, int c, GrayImage& plane) const override {
+    plane = At(index).channels[static_cast<size_t>(c)];
+  }
+
+  bool Holds(int k) const { return frames_.count(k) != 0; }
+  void Put(int k, ColorGrayImage&& image) { frames_[k] = std::move(image); }
+  // Drops every frame outside first .. last.
+  void Keep(int first, int last) {
+    frames_.erase(frames_.begin(), frames_.lower_bound(first));
+    frames_.erase(frames_.upper_bound(last), frames_.end());
+  }
+
+ private:
+  const ColorGrayImage& At(int index) const {
+    const auto found = frames_.find(index);
+    if (found == frames_.end()) throw Error("frame " + std::to_string(index) + " is not in the window being read");
+    return found->second;
+  }
+  int count_;
+  std::map<int, ColorGrayImage> frames_;
+};
+
+// A clip's frames read forward: files of a pattern, or a video decoded from its start once
+// (frames not wanted are passed without conversion), or a caller's frames.
+class ClipReader {
+ public:
+  ClipReader(std::string input, int startIndex)
+      : input_(std::move(input)), start_(startIndex), isVideo_(FrameSource::IsVideoPattern(input_)) {}
+  explicit ClipReader(Sequence frames) : frames_(std::move(frames)) {}
+
+  std::string Name(int k) const {
+    if (frames_) return frames_->Name(k);
+    return isVideo_ ? input_ + " frame " + std::to_string(start_ + k) : FormatFrameName(input_, start_ + k);
+  }
+
+  int Count() const {
+    if (frames_) return frames_->Count(kCountLimit);
+    FrameSource counter(input_, start_, size_t{0});
+    return counter.CountFrames(kCountLimit);
+  }
+
+  void Decode(int k, ColorGrayImage& image) {
+    if (frames_) {
+      frames_->source()->ReadChecked(k, image);
+    } else if (!isVideo_) {
+      ReadImageFile(Name(k), image);
+    } else {
+      DecodeVideoFrame(k, image);
+    }
+  }
+
+ private:
+  void DecodeVideoFrame(int k, ColorGrayImage& image) {
+    const int wanted = start_ + k;
+    if (!video_ || video_->NextIndex() > wanted) video_ = std::make_unique<VideoFile>(input_);
+    while (video_->NextIndex() < wanted) {
+      if (!video_->ReadNext(nullptr)) break;
+    }
+    if (video_->NextIndex() != wanted || !video_->ReadNext(&image)) {
+      throw Error("cannot read " + Name(k) + ": the video " + input_ + " ends before it");
+    }
+  }
+
+  std::optional<Sequence> frames_;
+  std::string input_;
+  int start_ = 0;
+  bool isVideo_ = false;
+  std::unique_ptr<VideoFile> video_;
+};
+
+}  // namespace
+
+FrameWindow WindowOf(int k, int radius, int count) {
+  return FrameWindow{std::max(0, k - radius), std::min(count - 1, k + radius)};
+}
+
+struct VideoSuperResolver::State {
+  State(ClipReader&& clipReader, int windowRadius, const Settings& given, bool whole)
+      : reader(std::move(clipReader)), radius(windowRadius), settings(given), wholeFrame(whole) {
+    if (radius < 1) throw Error("radius " + std::to_string(radius) + ": a window needs at least radius 1");
+    count = reader.Count();
+    if (count < 2) {
+      throw Error("found " + std::to_string(count) + " frame" + (count == 1 ? "" : "s") + " (no " +
+                  reader.Name(count) + "); a window needs at least two frames");
+    }
+    ring = std::make_shared<FrameRing>(count);
+    sequence = Sequence::FromSource(
+        std::make_shared<Sequence::Source>(std::string(), 0, std::shared_ptr<const MemoryFrames>(ring)));
+  }
+
+  // Decodes the window's frames the ring does not hold yet; the first frame decoded sets
+  // the size every other must have (and the ROI of a whole-frame job).
+  void Fill(const FrameWindow& window) {
+    ring->Keep(window.first, window.last);
+    for (int j = window.first; j <= window.last; ++j) {
+      if (ring->Holds(j)) continue;
+      ColorGrayImage image;
+      reader.Decode(j, image);
+      image.mask.Free();
+      if (width == 0) {
+        width = image.Width();
+        height = image.Height();
+        if (wholeFrame) settings.roi = Rect{0, 0, width, height};
+      } else if (image.Width() != width || image.Height() != height) {
+        throw Error(reader.Name(j) + " is " + std::to_string(image.Width()) + " x " +
+                    std::to_string(image.Height()) + " pixels, the frames before it " + std::to_string(width) +
+                    " x " + std::to_string(height));
+      }
+      ring->Put(j, std::move(image));
+    }
+  }
+
+  // Frame a registered against the radius frames after it, once.
+  const Registration& Forward(int a, Observer* observer) {
+    auto found = forward.find(a);
+    if (found != forward.end()) return found->second;
+    std::vector<int> after;
+    for (int j = a + 1; j <= std::min(count - 1, a + radius); ++j) after.push_back(j);
+    Registration registration;
+    if (!after.empty()) registration = Register(sequence, a, after, settings, observer);
+    return forward.emplace(a, std::move(registration)).first->second;
+  }
+
+  ClipReader reader;
+  int radius;
+  Settings settings;
+  bool wholeFrame;
+  int count = 0;
+  int width = 0;
+  int height = 0;
+  std::shared_ptr<FrameRing> ring;
+  Sequence sequence = Sequence::FromFrames({});
+  std::map<int, Registration> forward;
+};
+
+VideoSuperResolver::VideoSuperResolver(const std::string& input, int startIndex, int radius, const Settings& settings,
+                                       bool wholeFrame) {
+  UseModulesBesideLibrary();
+  if (!FrameSource::IsVideoPattern(input)) {
+    const std::string problem = LrPatternProblem(input);
+    if (!problem.empty()) throw Error("input pattern " + QuotedValue(input) + ": " + problem);
+  }
+  if (startIndex < 0) throw Error("the start index " + std::to_string(startIndex) + " is below 0");
+  try {
+    state_ = std::make_unique<State>(ClipReader(input, startIndex), radius, settings, wholeFrame);
+  } catch (const Error& e) {
+    throw Error("input " + input + ": " + e.what());
+  }
+}
+
+VideoSuperResolver::VideoSuperResolver(const Sequence& frames, int radius, const Settings& settings, bool wholeFrame)
+    : state_(std::make_unique<State>(ClipReader(frames), radius, settings, wholeFrame)) {}
+
+VideoSuperResolver::~VideoSuperResolver() = default;
+
+int VideoSuperResolver::Count() const { return state_->count; }
+
+std::string VideoSuperResolver::Name(int k) const { return state_->reader.Name(k); }
+
+FrameWindow VideoSuperResolver::Window(int k) const { return WindowOf(k, state_->radius, state_->count); }
+
+Registration VideoSuperResolver::Registered(int k, Observer* observer) {
+  State& s = *state_;
+  if (k < 0 || k >= s.count) {
+    throw Error("frame " + std::to_string(k) + " is not a frame of the clip (frames 0 .. " +
+                std::to_string(s.count - 1) + ")");
+  }
+  const FrameWindow window = Window(k);
+  s.Fill(window);
+  s.forward.erase(s.forward.begin(), s.forward.lower_bound(window.first));
+  Registration registration;
+  for (int j = window.first; j <= window.last; ++j) {
+    if (j > k) {
+      registration.Set(k, j, s.Forward(k, observer).Pixels(k, j));
+    } else if (j < k) {
+      try {
+        registration.Set(k, j, Inverse(s.Forward(j, observer).Pixels(j, k)));
+      } catch (const Error&) {
+        // A degenerate homography: the frame cannot be lined up with this reference.
+        if (observer) {
+          observer->OnWarning(Warning{"left out: its homography to the reference has no inverse", {j}, {""},
+                                      "check the frame for a scene cut"});
+        }
+      }
+    }
+  }
+  return registration;
+}
+
+Result VideoSuperResolver::Frame(int k, Observer* observer) {
+  const Registration registration = Registered(k, observer);
+  return Reconstruct(state_->sequence, registration, k, registration.Frames(k), state_->settings, observer);
+}
+
+}  // namespace lumet

@@ -1,0 +1,180 @@
+// A clip super-resolved frame by frame through the public headers, as a program sees it.
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "lumet/lumet.h"
+#include "support/test_images.h"
+
+namespace lumet {
+namespace {
+
+constexpr int kWidth = 120;
+constexpr int kHeight = 96;
+constexpr int kRadius = 2;
+
+// Where frame k sees the scene's origin: frame k's pixel (x, y) shows the scene at
+// (x + dx, y + dy), so the homography from frame r to frame k is the translation
+// Drift(r) - Drift(k).
+std::array<double, 2> Drift(int k) { return {0.45 * k + 0.2 * std::sin(1.7 * k), -0.3 * k + 0.15 * std::cos(k)}; }
+
+Frame ClipFrame(int k, int width = kWidth) {
+  const auto [dx, dy] = Drift(k);
+  Frame f{width, kHeight, std::vector<std::uint8_t>(static_cast<size_t>(3 * width * kHeight))};
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const double v = testing::BlobScene(x + 20 + dx, y + 12 + dy);
+      for (int c = 0; c < 3; ++c) f.rgb[static_cast<size_t>(3 * (y * width + x) + c)] = testing::Level(v * (0.8 + 0.1 * c));
+    }
+  }
+  return f;
+}
+
+Sequence Clip(int frames) {
+  std::vector<Frame> list;
+  for (int k = 0; k < frames; ++k) list.push_back(ClipFrame(k));
+  return Sequence::FromFrames(std::move(list));
+}
+
+Settings SmallSettings() {
+  Settings s;
+  s.roi = Rect{40, 30, 40, 36};
+  s.scale = 2;
+  s.ransacFirst = 8;
+  s.ransacSecond = 12;
+  s.sadSize = 10;
+  s.searchArea = 8;
+  return s;
+}
+
+struct RegistrationCounter : Observer {
+  int registered = 0;
+  std::vector<Warning> warnings;
+  void OnProgress(const Progress& p) override { registered += p.stage == "Registration" ? 1 : 0; }
+  void OnWarning(const Warning& w) override { warnings.push_back(w); }
+};
+
+TEST(VideoWindow, IsTheRadiusAroundTheFrameClippedToTheClip) {
+  EXPECT_EQ(WindowOf(0, 2, 10).first, 0);
+  EXPECT_EQ(WindowOf(0, 2, 10).last, 2);
+  EXPECT_EQ(WindowOf(5, 2, 10).first, 3);
+  EXPECT_EQ(WindowOf(5, 2, 10).last, 7);
+  EXPECT_EQ(WindowOf(9, 3, 10).first, 6);
+  EXPECT_EQ(WindowOf(9, 3, 10).last, 9);
+  EXPECT_EQ(WindowOf(1, 4, 3).first, 0);
+  EXPECT_EQ(WindowOf(1, 4, 3).last, 2);
+}
+
+TEST(HomographyInverse, UndoesTheMapAndRefusesASingularOne) {
+  PixelHomography h;
+  h.m = {1.02, 0.03, 4.5, -0.01, 0.98, -2.25, 1e-4, -2e-4, 1.0};
+  const PixelHomography inverse = Inverse(h);
+  EXPECT_DOUBLE_EQ(inverse.m[8], 1.0);
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      double v = 0;
+      for (int n = 0; n < 3; ++n) v += h(i, n) * inverse(n, j);
+      EXPECT_NEAR(v / (h(2, 0) * inverse(0, 2) + h(2, 1) * inverse(1, 2) + h(2, 2) * inverse(2, 2)), i == j ? 1 : 0,
+                  1e-12)
+          << i << "," << j;
+    }
+  }
+  PixelHomography flat;
+  flat.m = {1, 2, 3, 2, 4, 6, 0, 0, 1};
+  EXPECT_THROW(Inverse(flat), Error);
+}
+
+// Each frame is registered once against the frames after it; the frames before a reference
+// are the inverse of their own registration: every homography of every window still lines
+// its frame up with the reference.
+TEST(VideoSuperResolver, RegistersEachPairOnceAndLinesUpEveryWindow) {
+  constexpr int kFrames = 6;
+  const Settings settings = SmallSettings();
+  VideoSuperResolver clip(Clip(kFrames), kRadius, settings, false);
+  EXPECT_EQ(clip.Count(), kFrames);
+  RegistrationCounter counter;
+  for (int k = 0; k < kFrames; ++k) {
+    const Registration registration = clip.Registered(k, &counter);
+    const FrameWindow window = clip.Window(k);
+    std::vector<int> expected;
+    for (int j = window.first; j <= window.last; ++j) {
+      if (j != k) expected.push_back(j);
+    }
+    ASSERT_EQ(registration.Frames(k), expected) << "window of frame " << k;
+    for (const int j : expected) {
+      SCOPED_TRACE("frame " + std::to_string(j) + " against " + std::to_string(k));
+      const PixelHomography h = registration.Pixels(k, j);
+      // At the ROI's centre, within a tenth of a pixel of the true translation.
+      const double x = settings.roi.x + settings.roi.width / 2.0;
+      const double y = settings.roi.y + settings.roi.height / 2.0;
+      const double d = h(2, 0) * x + h(2, 1) * y + h(2, 2);
+      EXPECT_NEAR((h(0, 0) * x + h(0, 1) * y + h(0, 2)) / d - x, Drift(k)[0] - Drift(j)[0], 0.1);
+      EXPECT_NEAR((h(1, 0) * x + h(1, 1) * y + h(1, 2)) / d - y, Drift(k)[1] - Drift(j)[1], 0.1);
+    }
+  }
+  // The pairs (a, a + 1 .. a + radius) of six frames: 2 + 2 + 2 + 2 + 1, where registering
+  // each window's frames anew would take 2 + 3 + 4 + 4 + 3 + 2.
+  EXPECT_EQ(counter.registered, 9);
+  EXPECT_TRUE(counter.warnings.empty());
+}
+
+bool SameEstimate(const Estimate& a, const Estimate& b) {
+  return a.width == b.width && a.height == b.height && a.band == b.band;
+}
+
+// Output frame k depends on its window alone: the same after the frames before it as on its
+// own (as a resumed run makes it), and frame 0's is the stages' own run of frames 0 .. R.
+TEST(VideoSuperResolver, AnOutputFrameIsTheSameWhicheverFramesCameBefore) {
+  constexpr int kFrames = 5;
+  const Settings settings = SmallSettings();
+  VideoSuperResolver inOrder(Clip(kFrames), kRadius, settings, false);
+  std::vector<Result> results;
+  for (int k = 0; k < kFrames; ++k) results.push_back(inOrder.Frame(k));
+  VideoSuperResolver alone(Clip(kFrames), kRadius, settings, false);
+  EXPECT_TRUE(SameEstimate(alone.Frame(3).estimate, results[3].estimate));
+  EXPECT_TRUE(SameEstimate(alone.Frame(1).estimate, results[1].estimate));
+
+  const Sequence sequence = Clip(kFrames);
+  const Registration registration = Register(sequence, 0, {1, 2}, settings);
+  EXPECT_TRUE(SameEstimate(Reconstruct(sequence, registration, 0, {1, 2}, settings).estimate, results[0].estimate));
+  EXPECT_EQ(results[0].estimate.width, settings.roi.width * 2);
+  EXPECT_EQ(results[2].outcome.frames, (std::vector<int>{2, 0, 1, 3, 4}));
+}
+
+TEST(VideoSuperResolver, TheWholeFrameIsTheRegionUnlessOneIsGiven) {
+  Settings settings = SmallSettings();
+  settings.roi = Rect{0, 0, 0, 0};
+  VideoSuperResolver clip(Clip(3), 1, settings, true);
+  const Result result = clip.Frame(1);
+  EXPECT_EQ(result.estimate.width, 2 * kWidth);
+  EXPECT_EQ(result.estimate.height, 2 * kHeight);
+}
+
+TEST(VideoSuperResolver, RefusesWhatItCannotDo) {
+  const Settings settings = SmallSettings();
+  EXPECT_THROW(VideoSuperResolver(Clip(4), 0, settings, false), Error);
+  try {
+    VideoSuperResolver(Clip(1), 2, settings, false);
+    ADD_FAILURE() << "one frame accepted";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("a window needs at least two frames"), std::string::npos) << e.what();
+  }
+  VideoSuperResolver clip(Clip(3), 1, settings, false);
+  EXPECT_THROW(clip.Frame(3), Error);
+  EXPECT_THROW(clip.Frame(-1), Error);
+
+  std::vector<Frame> frames = {ClipFrame(0), ClipFrame(1), ClipFrame(2, kWidth + 8)};
+  VideoSuperResolver mixed(Sequence::FromFrames(std::move(frames)), 1, settings, false);
+  try {
+    mixed.Frame(1);
+    ADD_FAILURE() << "a frame of another size accepted";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("frames[2] is 128 x 96 pixels"), std::string::npos) << e.what();
+  }
+}
+
+}  // namespace
+}  // namespace lumet
