@@ -65,6 +65,20 @@ memory_limit: the most memory this call's reconstruction may take: bytes, or "70
 progress: None or a callable progress(stage: str, step: int, total: int); an exception
 it raises stops the call and is raised again.)";
 
+inline constexpr const char* kSuperResolveVideoDoc = R"(Super-resolves every frame of a clip from its neighbours: an iterator over the output
+frames first .. last, each an (h * scale, w * scale, 3) uint8 array (in channel_order), made
+when it is asked for. Output frame k is the ROI of frame k reconstructed with frame k as the
+reference of frames k - radius .. k + radius (clipped to the clip): frame k of
+`lumet-cli video ... --radius R`. Each pair of frames is registered once.
+
+frames: a path (a frame pattern such as "images/lr-%d.png", or a video file), read forward
+one window at a time, so the clip never has to fit in memory; or the frames themselves, as
+super_resolve takes them. start: the number of a pattern's frame 0.
+roi: (x, y, w, h) in the frames' pixels; None (the default) for the whole frame.
+scale: 2, 3 or 4.  method: "classic" or "enhanced".  radius: 1 or more.
+first, last: the output frames, counted from 0 (last=None: the clip's last).
+The other keywords are super_resolve's.)";
+
 inline constexpr const char* kRegisterDoc = R"(Registers frames 1 .. lr_count onto frame 0 over the ROI; returns (homographies, errors).
 
 homographies: (lr_count + 1, 3, 3) float64, indexed by frame number: homographies[0] is

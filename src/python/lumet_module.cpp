@@ -16,6 +16,7 @@
 #include "library/conversions.h"
 #include "library/sequence_source.h"
 #include "lumet/stages.h"
+#include "lumet/video.h"
 #include "imageio/image_file.h"
 #include "params/algorithm_options.h"
 #include "params/param_description.h"
@@ -140,18 +141,101 @@ py::array_t<uint8_t> SuperResolve(const py::handle& frames, const py::object& ro
   if (radius.is_none()) {
     RunCall(call, true, true);
   } else {
-    // The reference's window of the frames given: every frame of it is registered and used,
-    // as `lumet-cli video` makes its output frame.
-    const int count = call->sequence.Count();
+    // The reference's window of the frames given, as `lumet-cli video` makes its output frame.
     const int r = RadiusOf(radius);
-    std::vector<int> window;
-    for (int k = std::max(0, call->reference - r); k <= std::min(count - 1, call->reference + r); ++k) {
-      if (k != call->reference) window.push_back(k);
-    }
-    if (window.empty()) throw py::value_error("radius=" + std::to_string(r) + ": only the reference was given");
-    RunCall(call, true, true, window, window);
+    if (call->sequence.Count() < 2) throw py::value_error("radius=" + std::to_string(r) + ": only the reference was given");
+    RunEngine(
+        call->port,
+        [call, r] {
+          PortObserver observer(call->port);
+          VideoSuperResolver clip(call->sequence, r, call->settings, false);
+          call->result = clip.Frame(call->reference, &observer);
+        },
+        OnInterrupt::Return);
   }
   return ResultArray(*call);
+}
+
+// The output frames of super_resolve_video, each made when the caller asks for it.
+class VideoFrames {
+ public:
+  VideoFrames(const py::object& progress, ChannelOrder order) : port_(progress), order_(order) {}
+
+  // frames: a path (a frame pattern or a video file), read forward as the frames are made,
+  // or the frames themselves.
+  void Open(const py::handle& frames, const py::dict& keywords, const py::handle& threads, size_t memoryLimit,
+            int radius, int start, bool wholeFrame) {
+    std::optional<Sequence> given;
+    std::string path;
+    if (py::isinstance<py::str>(frames) || py::hasattr(frames, "__fspath__")) {
+      path = py::module_::import("os").attr("fspath")(frames).cast<std::string>();
+    } else {
+      given = Sequence::FromSource(
+          std::make_shared<Sequence::Source>(std::string(), 0, FramesFromPython(frames, order_)));
+    }
+    const ParamSet params = ParamsFromKeywords(keywords, given ? given->Count() : kMaxLrCount + 1);
+    FillSettings(params, settings_);
+    settings_.threads = ThreadsOf(threads);
+    settings_.memoryLimit = memoryLimit;
+    port_.startKeyword = "start";
+    RunEngine(
+        port_,
+        [&] {
+          clip_ = given ? std::make_unique<VideoSuperResolver>(*given, radius, settings_, wholeFrame)
+                        : std::make_unique<VideoSuperResolver>(path, start, radius, settings_, wholeFrame);
+        },
+        OnInterrupt::Wait, given ? PyExc_ValueError : PyExc_OSError);
+  }
+
+  // Output frames first .. last (None: the clip's last).
+  void Range(int first, const py::object& last) {
+    const int count = clip_->Count();
+    last_ = last.is_none() ? count - 1 : last.cast<int>();
+    if (first < 0 || first > last_ || last_ >= count) {
+      throw py::value_error("first=" + std::to_string(first) + ", last=" + std::to_string(last_) +
+                            ": not within the clip's frames 0 .. " + std::to_string(count - 1));
+    }
+    next_ = first;
+  }
+
+  py::array_t<uint8_t> Next() {
+    if (next_ > last_) throw py::stop_iteration();
+    Result result;
+    RunEngine(
+        port_,
+        [&] {
+          PortObserver observer(port_);
+          result = clip_->Frame(next_, &observer);
+        },
+        OnInterrupt::Wait);
+    ++next_;
+    return ImageToArray(ToColorImage(result.estimate), order_);
+  }
+
+  int Left() const { return last_ - next_ + 1; }
+
+ private:
+  PythonPort port_;
+  ChannelOrder order_;
+  Settings settings_;
+  std::unique_ptr<VideoSuperResolver> clip_;
+  int next_ = 0;
+  int last_ = -1;
+};
+
+std::unique_ptr<VideoFrames> SuperResolveVideo(const py::handle& frames, const py::object& roi,
+                                               const py::object& scale, const py::object& method, int radius,
+                                               int first, const py::object& last, int start,
+                                               const py::object& channelOrder, const py::object& progress,
+                                               const py::object& threads, const py::object& memoryLimit,
+                                               py::kwargs parameters) {
+  if (radius < 1) throw py::value_error("radius=" + std::to_string(radius) + ": a window needs radius 1 or more");
+  if (start < 0) throw py::value_error("start must be 0 or more, not " + std::to_string(start));
+  auto video = std::make_unique<VideoFrames>(progress, ChannelOrderOf(channelOrder));
+  video->Open(frames, Keywords(std::move(parameters), roi, scale, method), threads, MemoryLimitOf(memoryLimit),
+              radius, start, roi.is_none());
+  video->Range(first, last);
+  return video;
 }
 
 py::tuple Register(const py::handle& frames, const py::object& roi, const py::object& method,
@@ -335,6 +419,18 @@ PYBIND11_MODULE(lumet, m) {
   m.def("super_resolve", &SuperResolve, py::arg("frames"), py::arg("roi"), py::arg("scale") = 4,
         py::arg("method") = classic, py::kw_only(), rgb, progress, threads, memoryLimit, reference,
         py::arg("radius") = py::none(), superResolveDoc.c_str());
+  static const std::string superResolveVideoDoc =
+      SignatureText("super_resolve_video", "frames, roi=None, scale=4, method='classic', *, radius=2, first=0, "
+                                           "last=None, start=0, channel_order='RGB', progress=None, threads=None, "
+                                           "memory_limit=None") + kSuperResolveVideoDoc;
+  py::class_<VideoFrames>(m, "VideoFrames", "The output frames of super_resolve_video, made one at a time.")
+      .def("__iter__", [](VideoFrames& v) -> VideoFrames& { return v; })
+      .def("__next__", &VideoFrames::Next)
+      .def("__len__", &VideoFrames::Left, "The output frames still to come.");
+  m.def("super_resolve_video", &SuperResolveVideo, py::arg("frames"), py::arg("roi") = py::none(),
+        py::arg("scale") = 4, py::arg("method") = classic, py::kw_only(), py::arg("radius") = 2,
+        py::arg("first") = 0, py::arg("last") = py::none(), py::arg("start") = 0, rgb, progress, threads,
+        memoryLimit, superResolveVideoDoc.c_str());
   m.def("register", &Register, py::arg("frames"), py::arg("roi"), py::arg("method") = classic, py::kw_only(), rgb,
         progress, threads, units, reference, registerDoc.c_str());
   m.def("reconstruct", &Reconstruct, py::arg("frames"), py::arg("homographies"), py::arg("roi"),

@@ -377,7 +377,7 @@ def test_any_frame_is_the_reference():
 
 
 
-def test_a_window_around_any_reference_is_the_video_commands_frame(tmp_path):
+def test_a_window_around_any_reference_and_every_frame_are_the_video_commands_frames(tmp_path):
     scene = smooth_scene(11)
     roi = (140, 90, 80, 60)
     shifts = [(0, 0), (1.5, -1), (-2, 0.5), (0.5, 2), (2.5, 1.5)]
@@ -392,6 +392,24 @@ def test_a_window_around_any_reference_is_the_video_commands_frame(tmp_path):
         numpy.testing.assert_array_equal(hr, lumet.read_frames(str(tmp_path / "sr" / f"sr-{k}.bmp"))[0])
     with pytest.raises(ValueError, match=r"radius=0: a window needs radius 1 or more"):
         lumet.super_resolve(frames, roi, scale=2, reference=2, radius=0)
+
+    # The whole clip, one output frame at a time, from the files read forward or from the frames.
+    video = lumet.super_resolve_video(str(tmp_path / "lr-%d.bmp"), roi, scale=2, radius=1, first=2)
+    assert len(video) == 3
+    made = list(video)
+    assert len(made) == 3 and len(video) == 0
+    for k, hr in zip(range(2, 5), made):
+        numpy.testing.assert_array_equal(hr, lumet.read_frames(str(tmp_path / "sr" / f"sr-{k}.bmp"))[0])
+    from_frames = lumet.super_resolve_video(frames, roi, scale=2, radius=1, first=3, last=3)
+    numpy.testing.assert_array_equal(next(from_frames), made[1])
+    with pytest.raises(StopIteration):
+        next(from_frames)
+    whole = next(lumet.super_resolve_video(frames[:2], scale=2, radius=1))
+    assert whole.shape == (2 * frames[0].shape[0], 2 * frames[0].shape[1], 3)
+    with pytest.raises(ValueError, match=r"first=2, last=7: not within the clip's frames 0 \.\. 4"):
+        lumet.super_resolve_video(frames, roi, scale=2, first=2, last=7)
+    with pytest.raises(OSError, match=r"found 0 frames \(no .*none-0.bmp\)"):
+        lumet.super_resolve_video(str(tmp_path / "none-%d.bmp"), roi, scale=2)
 
 
 def test_pixel_homographies_with_opencv():
@@ -501,7 +519,8 @@ def test_stub_matches_the_signatures():
     with open(stub, encoding="utf-8") as f:
         tree = ast.parse(f.read())
     declared = {node.name: node for node in tree.body if isinstance(node, ast.FunctionDef)}
-    assert set(declared) == {"super_resolve", "register", "reconstruct", "read_frames", "write_image"}
+    assert set(declared) == {"super_resolve", "super_resolve_video", "register", "reconstruct", "read_frames",
+                             "write_image"}
     for name, node in declared.items():
         args = node.args
         positional = [a.arg for a in args.args]
