@@ -49,7 +49,9 @@ class LUMET_API VideoSuperResolver {
   std::string Name(int k) const;
   FrameWindow Window(int k) const;
   // The homographies of window k's other frames against frame k, registering the pairs not
-  // registered yet; a frame whose homography cannot be inverted is left out with a warning.
+  // registered yet. A frame that does not line up with frame k (its error after registration
+  // far above the window's best pair's: a scene cut between them) or whose homography cannot
+  // be inverted is left out, with one warning naming the frames left out of the window.
   Registration Registered(int k, Observer* observer = nullptr);
   // Output frame k, from the frames Registered(k) holds. lumet::Error for a frame outside the clip, a frame of another size than
   // the first one read, or an unreadable one (naming it); lumet::Cancelled when the observer

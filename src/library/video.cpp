@@ -1,7 +1,9 @@
 #include "lumet/video.h"
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -14,6 +16,7 @@
 #include "library/sequence_source.h"
 #include "params/param_set.h"
 #include "util/error.h"
+#include "util/text_format.h"
 #include "workbench/frame_source.h"
 
 namespace lumet {
@@ -193,6 +196,23 @@ std::string VideoSuperResolver::Name(int k) const { return state_->reader.Name(k
 
 FrameWindow VideoSuperResolver::Window(int k) const { return WindowOf(k, state_->radius, state_->count); }
 
+namespace {
+
+// A frame whose error after registration is this many times the best pair's of the window,
+// and above kMisfitFloor grey levels, does not line up with the reference: a scene cut, a
+// flash, a frame of another shot. Pairs of one scene stay within a few grey levels of each
+// other (noise, aliasing, a moving object); pairs across a cut are tens of levels apart.
+constexpr double kMisfitRatio = 4.0;
+constexpr double kMisfitFloor = 12.0;
+
+struct WindowPair {
+  int frame = 0;
+  PixelHomography h;
+  double error = 0;  // the refinement's mean absolute difference (nan: none)
+};
+
+}  // namespace
+
 Registration VideoSuperResolver::Registered(int k, Observer* observer) {
   State& s = *state_;
   if (k < 0 || k >= s.count) {
@@ -202,20 +222,48 @@ Registration VideoSuperResolver::Registered(int k, Observer* observer) {
   const FrameWindow window = Window(k);
   s.Fill(window);
   s.forward.erase(s.forward.begin(), s.forward.lower_bound(window.first));
-  Registration registration;
+  const auto errorOf = [](const Registration& r, int a, int b) {
+    const std::optional<RegistrationScores> scores = r.Scores(a, b);
+    return scores ? scores->refinement : std::numeric_limits<double>::quiet_NaN();
+  };
+  std::vector<WindowPair> pairs;
+  Warning noInverse{"left out: its homography to the reference has no inverse", {}, {}, "check it for a scene cut"};
   for (int j = window.first; j <= window.last; ++j) {
     if (j > k) {
-      registration.Set(k, j, s.Forward(k, observer).Pixels(k, j));
+      const Registration& forward = s.Forward(k, observer);
+      pairs.push_back({j, forward.Pixels(k, j), errorOf(forward, k, j)});
     } else if (j < k) {
+      const Registration& forward = s.Forward(j, observer);
       try {
-        registration.Set(k, j, Inverse(s.Forward(j, observer).Pixels(j, k)));
+        pairs.push_back({j, Inverse(forward.Pixels(j, k)), errorOf(forward, j, k)});
       } catch (const Error&) {
-        // A degenerate homography: the frame cannot be lined up with this reference.
-        if (observer) {
-          observer->OnWarning(Warning{"left out: its homography to the reference has no inverse", {j}, {""},
-                                      "check the frame for a scene cut"});
-        }
+        noInverse.frames.push_back(j);
+        noInverse.details.emplace_back();
       }
+    }
+  }
+  double best = std::numeric_limits<double>::infinity();
+  for (const WindowPair& p : pairs) {
+    if (std::isfinite(p.error)) best = std::min(best, p.error);
+  }
+  const double misfit = std::max(kMisfitFloor, kMisfitRatio * best);
+  Warning misfits{"left out of frame " + std::to_string(k) +
+                      "'s window: it does not line up with that frame (a scene cut between them, or a frame "
+                      "that does not register)",
+                  {}, {}, "nothing to do for a scene cut; else check the frame"};
+  Registration registration;
+  for (const WindowPair& p : pairs) {
+    if (std::isfinite(best) && p.error > misfit) {
+      misfits.frames.push_back(p.frame);
+      misfits.details.push_back(Format("mean error %.1f grey levels, the window's best %.1f", p.error, best));
+      continue;
+    }
+    registration.Set(k, p.frame, p.h);
+    if (std::isfinite(p.error)) registration.SetScores(k, p.frame, RegistrationScores{0, p.error});
+  }
+  if (observer != nullptr) {
+    for (const Warning* w : {&noInverse, &misfits}) {
+      if (!w->frames.empty()) observer->OnWarning(*w);
     }
   }
   return registration;

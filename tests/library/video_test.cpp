@@ -144,6 +144,40 @@ TEST(VideoSuperResolver, AnOutputFrameIsTheSameWhicheverFramesCameBefore) {
   EXPECT_EQ(results[2].outcome.frames, (std::vector<int>{2, 0, 1, 3, 4}));
 }
 
+// Frames of another shot: the clip's frame turned half round, which no translation lines up.
+Frame OtherShot(int k) {
+  Frame f = ClipFrame(k);
+  const size_t pixels = f.rgb.size() / 3;
+  for (size_t i = 0; i < pixels / 2; ++i) {
+    for (size_t c = 0; c < 3; ++c) std::swap(f.rgb[3 * i + c], f.rgb[3 * (pixels - 1 - i) + c]);
+  }
+  return f;
+}
+
+// A scene cut between frames 2 and 3: every window holds only the frames of its own side,
+// and says which it left out; a window that the cut does not cross keeps all of its frames.
+TEST(VideoSuperResolver, LeavesTheFramesAcrossASceneCutOutOfAWindow) {
+  std::vector<Frame> frames;
+  for (int k = 0; k < 6; ++k) frames.push_back(k < 3 ? ClipFrame(k) : OtherShot(k));
+  VideoSuperResolver clip(Sequence::FromFrames(std::move(frames)), kRadius, SmallSettings(), false);
+  const std::vector<std::vector<int>> expected = {{1, 2}, {0, 2}, {0, 1}, {4, 5}, {3, 5}, {3, 4}};
+  for (int k = 0; k < 6; ++k) {
+    RegistrationCounter counter;
+    EXPECT_EQ(clip.Registered(k, &counter).Frames(k), expected[static_cast<size_t>(k)]) << "window of frame " << k;
+    std::vector<Warning> leftOut;
+    for (const Warning& w : counter.warnings) {
+      if (w.kind.find("left out of frame " + std::to_string(k) + "'s window") == 0) leftOut.push_back(w);
+    }
+    const std::vector<std::vector<int>> across = {{}, {3}, {3, 4}, {1, 2}, {2}, {}};
+    if (across[static_cast<size_t>(k)].empty()) {
+      EXPECT_TRUE(leftOut.empty()) << "window of frame " << k << ": " << leftOut.front().Text();
+    } else {
+      ASSERT_EQ(leftOut.size(), 1u) << "window of frame " << k;
+      EXPECT_EQ(leftOut[0].frames, across[static_cast<size_t>(k)]) << leftOut[0].Text();
+    }
+  }
+}
+
 TEST(VideoSuperResolver, TheWholeFrameIsTheRegionUnlessOneIsGiven) {
   Settings settings = SmallSettings();
   settings.roi = Rect{0, 0, 0, 0};
