@@ -18,14 +18,15 @@ constexpr int kSamples = 3;
 
 uint8_t Quantise(double v) { return static_cast<uint8_t>(std::clamp(std::floor(v + 0.5), 0.0, 255.0)); }
 
-// The scene's mean over the square of side `size` centred at (x, y), into pixel (c, r).
-void PutBoxMean(const SyntheticScene& scene, double zoom, double x, double y, double size, ColorGrayImage& image, int c, int r) {
+// The mean over the square of side `size` centred at (x, y) of at(x, y), into pixel (c, r).
+template <typename Sampler>
+void PutBoxMean(const Sampler& at, double x, double y, double size, ColorGrayImage& image, int c, int r) {
   double sum[3] = {0, 0, 0};
   for (int b = 0; b < kSamples; ++b) {
     const double dy = ((b + 0.5) / kSamples - 0.5) * size;
     for (int a = 0; a < kSamples; ++a) {
       const double dx = ((a + 0.5) / kSamples - 0.5) * size;
-      const Rgb v = scene.At((x + dx) / zoom, (y + dy) / zoom);
+      const Rgb v = at(x + dx, y + dy);
       sum[0] += v.r;
       sum[1] += v.g;
       sum[2] += v.b;
@@ -40,8 +41,25 @@ std::pair<double, double> DriftShift(int k) {
   return {0.41 * k + 0.1 * std::sin(1.9 * k), 0.27 * k + 0.1 * std::cos(1.3 * k) - 0.1};
 }
 
+namespace {
+
+// The moving object: a square of kObjectSide LR pixels whose top-left corner is here in frame k.
+constexpr double kObjectSide = 24;
+double ObjectX(int k) { return 30 + 1.7 * k; }
+double ObjectY(int k) { return 40 + 0.9 * k; }
+
+}  // namespace
+
+RoiRect MovingObjectBox(int k) {
+  // Pixel x covers [x - 0.5, x + 0.5): wholly inside [o, o + side) for o + 0.5 <= x <= o + side - 0.5.
+  const auto first = [](double o) { return static_cast<int32_t>(std::ceil(o + 0.5)); };
+  const auto end = [](double o) { return static_cast<int32_t>(std::floor(o + kObjectSide - 0.5)) + 1; };
+  return RoiRect{first(ObjectX(k)), first(ObjectY(k)), end(ObjectX(k)), end(ObjectY(k))};
+}
+
 DriftingClip MakeDriftingClip(const DriftingClipOptions& options) {
   const std::unique_ptr<SyntheticScene> scene = MakeScene(options.scene, options.seed);
+  const std::unique_ptr<SyntheticScene> object = MakeScene(options.scene, options.seed + 1);
   const HrGeometry grid = MakeHrGeometry(options.roi, static_cast<double>(options.scale));
   DriftingClip clip;
   clip.frames.resize(static_cast<size_t>(options.frames));
@@ -51,12 +69,24 @@ DriftingClip MakeDriftingClip(const DriftingClipOptions& options) {
     const std::pair<double, double> shift = DriftShift(k);
     const double dx = shift.first;
     const double dy = shift.second;
+    // The object's top-left corner in frame k, at whole and fractional positions alike.
+    const double ox = ObjectX(k);
+    const double oy = ObjectY(k);
+    // Positions as the background sees them: frame position + the drift.
+    const auto at = [&](double x, double y) {
+      if (options.movingObject) {
+        const double u = x - dx - ox;
+        const double v = y - dy - oy;
+        if (u >= 0 && u < kObjectSide && v >= 0 && v < kObjectSide) return object->At(u / options.zoom, v / options.zoom);
+      }
+      return scene->At(x / options.zoom, y / options.zoom);
+    };
     ColorGrayImage& frame = clip.frames[static_cast<size_t>(k)];
     frame.Create(options.width, options.height);
     frame.mask.Fill(0);
     ParallelFor(0, options.height, 1000L * options.width, [&](int lo, int hi) {
       for (int y = lo; y < hi; ++y) {
-        for (int x = 0; x < options.width; ++x) PutBoxMean(*scene, options.zoom, x + dx, y + dy, 1.0, frame, x, y);
+        for (int x = 0; x < options.width; ++x) PutBoxMean(at, x + dx, y + dy, 1.0, frame, x, y);
       }
     });
     ColorGrayImage& truth = clip.truths[static_cast<size_t>(k)];
@@ -66,7 +96,7 @@ DriftingClip MakeDriftingClip(const DriftingClipOptions& options) {
     ParallelFor(0, grid.height, 1000L * grid.width, [&](int lo, int hi) {
       for (int r = lo; r < hi; ++r) {
         for (int c = 0; c < grid.width; ++c) {
-          PutBoxMean(*scene, options.zoom, (c + grid.x0) / s + dx, (r + grid.y0) / s + dy, 1.0 / s, truth, c, r);
+          PutBoxMean(at, (c + grid.x0) / s + dx, (r + grid.y0) / s + dy, 1.0 / s, truth, c, r);
         }
       }
     });

@@ -25,6 +25,9 @@ struct DriftingClipOptions {
   // that frames shifted by fractions of a pixel bring back rather than aliasing.
   double zoom = 2.0;
   uint64_t seed = 1;
+  // A square of another texture moving on its own across the drifting scene, faster than
+  // it and in another direction (MovingObjectBox).
+  bool movingObject = false;
 };
 
 struct DriftingClip {
@@ -35,6 +38,9 @@ struct DriftingClip {
 // Where frame k sees the scene's origin, in LR pixels: a slow drift with a wobble, so
 // that consecutive shifts differ and their fractions cover the pixel.
 std::pair<double, double> DriftShift(int k);
+
+// The pixels of frame k wholly inside the moving object's square.
+RoiRect MovingObjectBox(int k);
 
 DriftingClip MakeDriftingClip(const DriftingClipOptions& options);
 

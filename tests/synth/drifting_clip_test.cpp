@@ -46,25 +46,61 @@ TEST(DriftingClip, EachTruthIsItsFramesRoiOnTheHrGrid) {
   for (const int scale : {2, 3}) {
     SCOPED_TRACE("scale " + std::to_string(scale));
     DriftingClipOptions o;
-    o.width = 64;
-    o.height = 48;
+    o.movingObject = scale == 3;
+    o.width = 80;
+    o.height = 72;
     o.frames = 3;
     o.scale = scale;
-    o.roi = RoiRect{16, 12, 48, 36};
+    o.roi = RoiRect{16, 24, 64, 60};
     const DriftingClip clip = MakeDriftingClip(o);
     ASSERT_EQ(clip.frames.size(), 3u);
     ASSERT_EQ(clip.truths.size(), 3u);
     for (int k = 0; k < 3; ++k) {
       SCOPED_TRACE("frame " + std::to_string(k));
       const ColorGrayImage& truth = clip.truths[static_cast<size_t>(k)];
-      EXPECT_EQ(truth.Width(), 32 * scale);
-      EXPECT_EQ(truth.Height(), 24 * scale);
+      EXPECT_EQ(truth.Width(), 48 * scale);
+      EXPECT_EQ(truth.Height(), 36 * scale);
       const double own = TruthToFrameError(truth, clip.frames[static_cast<size_t>(k)], o.roi, scale);
       EXPECT_LT(own, 1.5);
       const double next = TruthToFrameError(truth, clip.frames[static_cast<size_t>((k + 1) % 3)], o.roi, scale);
       EXPECT_GT(next, 2 * own);
     }
   }
+}
+
+// The moving object is there, inside its box, in the frames and their truths alike, and it
+// moves on its own: it is not where the background's drift would carry it.
+TEST(DriftingClip, AMovingObjectMovesOnItsOwn) {
+  DriftingClipOptions o;
+  o.width = 96;
+  o.height = 80;
+  o.frames = 4;
+  o.roi = RoiRect{20, 30, 80, 76};
+  DriftingClipOptions still = o;
+  o.movingObject = true;
+  still.movingObject = false;
+  const DriftingClip moving = MakeDriftingClip(o);
+  const DriftingClip plain = MakeDriftingClip(still);
+  for (int k = 0; k < o.frames; ++k) {
+    SCOPED_TRACE("frame " + std::to_string(k));
+    const RoiRect box = MovingObjectBox(k);
+    EXPECT_EQ(box.Width(), 23);
+    const auto& a = moving.frames[static_cast<size_t>(k)].channels[1];
+    const auto& b = plain.frames[static_cast<size_t>(k)].channels[1];
+    int inside = 0, outside = 0;
+    for (int y = 0; y < o.height; ++y) {
+      for (int x = 0; x < o.width; ++x) {
+        const bool in = x >= box.left - 1 && x <= box.right && y >= box.top - 1 && y <= box.bottom;
+        const bool differs = a.Row(y)[x] != b.Row(y)[x];
+        (in ? inside : outside) += differs ? 1 : 0;
+      }
+    }
+    EXPECT_EQ(outside, 0);
+    EXPECT_GT(inside, 23 * 23 / 2);
+    EXPECT_LT(TruthToFrameError(moving.truths[static_cast<size_t>(k)], moving.frames[static_cast<size_t>(k)], o.roi, 2),
+              1.5);
+  }
+  EXPECT_EQ(MovingObjectBox(3).left - MovingObjectBox(0).left, 5);
 }
 
 }  // namespace
