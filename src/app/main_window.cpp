@@ -225,6 +225,7 @@ void MainWindow::BuildCommands() {
       // Any frame as the reference: the one the Frames viewer shows, from the frames around it.
       frameRunAction_ = new QAction(tr("Super-resolve &This Frame"), this);
       frameRunAction_->setObjectName(QStringLiteral("actionSuperResolveFrame"));
+      frameRunAction_->setIconText(tr("Run Frame"));
       frameRunAction_->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
       frameRunAction_->setStatusTip(tr("Reconstruct the frame the Frames viewer shows as the reference of the frames "
                                        "within Window \u00b1 of it, with the values shown"));

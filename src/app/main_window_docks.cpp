@@ -147,10 +147,17 @@ QWidget* MainWindow::BuildFrameBar() {
                              "(fewer at the ends of the sequence)"));
   radiusLabel->setToolTip(radiusSpin_->toolTip());
   radiusLabel->setBuddy(radiusSpin_);
-  auto* superResolve = new QToolButton;
+  // The command's own button, in a word: the frame and the window are beside it.
+  auto* superResolve = new QPushButton(tr("Super-resolve"));
   superResolve->setObjectName(QStringLiteral("superResolveFrameButton"));
-  superResolve->setDefaultAction(frameRunAction_);
-  superResolve->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  superResolve->setAutoDefault(false);
+  const auto follow = [superResolve, action = frameRunAction_] {
+    superResolve->setEnabled(action->isEnabled());
+    superResolve->setToolTip(action->toolTip());
+  };
+  connect(frameRunAction_, &QAction::changed, superResolve, follow);
+  follow();
+  connect(superResolve, &QPushButton::clicked, frameRunAction_, &QAction::trigger);
   row->addSpacing(8);
   row->addWidget(radiusLabel);
   row->addWidget(radiusSpin_);
