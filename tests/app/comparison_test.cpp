@@ -7,10 +7,12 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QToolBar>
 
 #include "app/dialog_controls.h"
 #include "app/run_results.h"
@@ -244,6 +246,18 @@ class ComparisonTest : public QObject {
     OpenWindow w;
     QVERIFY(QTest::qWaitForWindowExposed(&w.window));
     QCOMPARE(w.window.findChild<QSpinBox*>(QStringLiteral("radiusSpin"))->value(), 2);  // the default
+    // The command comes right after Run, in the tool bar and in the Commands menu.
+    QAction* action = w.window.SuperResolveFrameAction();
+    QCOMPARE(action->objectName(), QStringLiteral("actionSuperResolveFrame"));
+    const QList<QAction*> tools = w.window.findChild<QToolBar*>(QStringLiteral("commandsToolBar"))->actions();
+    QVERIFY(tools.indexOf(action) == tools.indexOf(w.window.RunAction()) + 1);
+    bool inMenu = false;
+    for (QAction* entry : w.window.menuBar()->actions()) {
+      if (entry->menu() == nullptr) continue;
+      const QList<QAction*> items = entry->menu()->actions();
+      inMenu = inMenu || (items.contains(action) && items.indexOf(action) == items.indexOf(w.window.RunAction()) + 1);
+    }
+    QVERIFY(inMenu);
     QSignalSpy finished(w.window.Dialog(), &CLumetDlg::commandFinished);
     StartFrameRun(w.window, 2, 1);
     QVERIFY(w.window.findChild<QPushButton*>(QStringLiteral("cancel"))->isEnabled());
