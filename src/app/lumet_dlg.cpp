@@ -32,6 +32,7 @@
 #include "app/field_help.h"
 #include "app/field_marker.h"
 #include "app/field_validator.h"
+#include "app/frame_reconstruction.h"
 #include "app/gui_port.h"
 #include "app/viewer_titles.h"
 #include "app/version_info_dlg.h"
@@ -811,6 +812,13 @@ void CLumetDlg::OnRegistration() { StartCommand(Command::Registration); }
 
 void CLumetDlg::OnReconstruction() { StartCommand(Command::Reconstruction); }
 
+bool CLumetDlg::StartFrameCommand(int reference, int radius) {
+  if (CommandRunning()) return false;
+  frameReference_ = reference;
+  frameRadius_ = radius;
+  return StartCommand(Command::FrameReconstruction);
+}
+
 bool CLumetDlg::StartCommand(Command command) {
   if (CommandRunning()) return false;
   emit commandStarting(command);
@@ -821,7 +829,8 @@ bool CLumetDlg::StartCommand(Command command) {
   SetBusy(true);
   GuiPort* port = port_.get();
   Workbench* bench = &workbench_;
-  worker_ = QThread::create([this, command, port, bench] {
+  const int reference = frameReference_, radius = frameRadius_;
+  worker_ = QThread::create([this, command, port, bench, reference, radius] {
     bool ok = false;
     try {
       switch (command) {
@@ -833,6 +842,9 @@ bool CLumetDlg::StartCommand(Command command) {
           break;
         case Command::Reconstruction:
           bench->Reconstruction(*port);
+          break;
+        case Command::FrameReconstruction:
+          SuperResolveFrame(*port, bench->params, reference, radius);
           break;
       }
       ok = true;

@@ -43,7 +43,9 @@ class CLumetDlg : public QDialog {
   Q_OBJECT
 
  public:
-  enum class Command { ShowReference, Registration, Reconstruction };
+  // FrameReconstruction: the frame the Frames viewer shows, super-resolved from its
+  // neighbours (StartFrameCommand). A command over the whole clip would come beside it.
+  enum class Command { ShowReference, Registration, Reconstruction, FrameReconstruction };
 
   // Builds the dialog and runs the start-up: param.txt of the working folder is loaded,
   // shown, adopted (rewriting ./param.txt) and the scale radio buttons set from it.
@@ -93,6 +95,12 @@ class CLumetDlg : public QDialog {
   // Starts a command on the worker thread after ReadControls; false when it could not
   // start (a command is running, or the controls were refused).
   bool StartCommand(Command command);
+  // Starts FrameReconstruction: frame `reference` (0-based, as the frame slider counts)
+  // reconstructed as the reference of frames reference - radius .. reference + radius.
+  bool StartFrameCommand(int reference, int radius);
+  // The frame and radius FrameReconstruction started with last.
+  int FrameReference() const { return frameReference_; }
+  int FrameRadius() const { return frameRadius_; }
   bool CommandRunning() const { return worker_ != nullptr; }
   // Asks the running command to stop; it logs "Cancelled" when it does.
   void CancelCommand();
@@ -204,6 +212,8 @@ class CLumetDlg : public QDialog {
   bool busy_ = false;
   bool closePending_ = false;
   Command running_ = Command::ShowReference;  // the command started last
+  int frameReference_ = 0;
+  int frameRadius_ = 1;
   // Frame 0's size by "pattern\nstart index".
   std::map<std::string, QSize> frameSizes_;
 };

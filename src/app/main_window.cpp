@@ -23,6 +23,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryFile>
 #include <QToolBar>
@@ -75,6 +76,8 @@ QString CommandName(CLumetDlg::Command command) {
       return QCoreApplication::translate("lumet::MainWindow", "Show Reference");
     case CLumetDlg::Command::Registration:
       return QCoreApplication::translate("lumet::MainWindow", "Registration");
+    case CLumetDlg::Command::FrameReconstruction:
+      return QCoreApplication::translate("lumet::MainWindow", "Frame super-resolution");
     case CLumetDlg::Command::Reconstruction:
       break;
   }
@@ -219,6 +222,17 @@ void MainWindow::BuildCommands() {
       connect(runAction_, &QAction::triggered, this, &MainWindow::StartRun);
       tools->addAction(runAction_);
       commands->addAction(runAction_);
+      // Any frame as the reference: the one the Frames viewer shows, from the frames around it.
+      frameRunAction_ = new QAction(tr("Super-resolve &This Frame"), this);
+      frameRunAction_->setObjectName(QStringLiteral("actionSuperResolveFrame"));
+      frameRunAction_->setIconText(tr("Run Frame"));
+      frameRunAction_->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
+      frameRunAction_->setStatusTip(tr("Reconstruct the frame the Frames viewer shows as the reference of the frames "
+                                       "within Window \u00b1 of it, with the values shown"));
+      connect(frameRunAction_, &QAction::triggered, this, &MainWindow::SuperResolveShownFrame);
+      tools->addAction(frameRunAction_);
+      commands->addAction(frameRunAction_);
+      // Export Video… (every frame of the clip, each from its neighbours) comes here.
     }
   }
   // Esc reaches the window wherever the focus is (or when nothing has it yet, right after
@@ -488,6 +502,7 @@ void MainWindow::SyncActions() {
     commandActions_[i]->setEnabled(button != nullptr && button->isEnabled());
   }
   runAction_->setEnabled(dialog_ != nullptr && !running);
+  frameRunAction_->setEnabled(dialog_ != nullptr && !running && Pane(Viewer::Frame) != nullptr);
   cancelAction_->setEnabled(running);
   openAction_->setEnabled(!running);
   openFolderAction_->setEnabled(!running);
@@ -524,6 +539,11 @@ void MainWindow::StartRun() {
     runPending_ = false;
     emit runFinished(false);
   }
+}
+
+bool MainWindow::SuperResolveShownFrame() {
+  if (dialog_ == nullptr || dialog_->CommandRunning() || Pane(Viewer::Frame) == nullptr) return false;
+  return dialog_->StartFrameCommand(frameSpin_->value(), radiusSpin_->value());
 }
 
 bool MainWindow::AskReset(const QString& changes) {
@@ -638,7 +658,9 @@ void MainWindow::OnCommandFinished(bool ok) {
     // The values the command ran on are good: no field stays marked.
     for (QLineEdit* field : dialog_->findChildren<QLineEdit*>()) ClearRefusedMark(field);
     const size_t before = runs_.size();
-    if (lastCommand_ == CLumetDlg::Command::Reconstruction) RecordRun();
+    if (lastCommand_ == CLumetDlg::Command::Reconstruction || lastCommand_ == CLumetDlg::Command::FrameReconstruction) {
+      RecordRun();
+    }
     if (runs_.size() > before) {
       statusBar()->showMessage(tr("%1 done: Run %2, kept as %3. Wrote %4")
                                    .arg(CommandName(lastCommand_))

@@ -64,11 +64,15 @@ class MainWindow : public QMainWindow {
 
   // Shows frame k of the sequence in the frame viewer (the frame slider does this).
   bool ShowFrame(int k);
+  // Super-resolves the frame the slider shows from the frames within the Window ± radius
+  // of it, with the values shown, on the worker thread; kept as a run when it ends well.
+  // False when it could not start.
+  bool SuperResolveShownFrame();
 
   // The reconstructions kept in this folder (this opening's and earlier ones'), oldest first.
   const std::vector<RunResult>& Runs() const { return runs_; }
-  // Compares two of them in the reference viewer, the large one: left -1 is frame 0 on the
-  // right run's grid. Runs of different scales or ROIs are resampled onto one grid; the
+  // Compares two of them in the reference viewer, the large one: left -1 is the right run's
+  // reference frame (frame 0, or the frame it was super-resolved at) on its grid. Runs of different scales or ROIs are resampled onto one grid; the
   // parameters they differ in show above the picture. False when there is no such run.
   bool Compare(int left, int right);
   // What the comparison says above the picture: the parameters that differ, the grid.
@@ -100,6 +104,7 @@ class MainWindow : public QMainWindow {
   QAction* OpenAction() const { return openAction_; }
   QAction* SaveResultAction() const { return saveResultAction_; }
   QAction* RunAction() const { return runAction_; }
+  QAction* SuperResolveFrameAction() const { return frameRunAction_; }
   QAction* UndoAction() const { return undoAction_; }
   QAction* RedoAction() const { return redoAction_; }
 
@@ -182,6 +187,7 @@ class MainWindow : public QMainWindow {
   QSpinBox* frameSpin_ = nullptr;
   QSlider* frameSlider_ = nullptr;
   QLabel* frameCount_ = nullptr;
+  QSpinBox* radiusSpin_ = nullptr;
   QWidget* compareBar_ = nullptr;
   QComboBox* compareLeft_ = nullptr;
   QComboBox* compareRight_ = nullptr;
@@ -201,6 +207,7 @@ class MainWindow : public QMainWindow {
   QAction* saveResultAction_ = nullptr;
   QAction* commandActions_[4] = {};
   QAction* runAction_ = nullptr;
+  QAction* frameRunAction_ = nullptr;
   QAction* cancelAction_ = nullptr;
   QAction* undoAction_ = nullptr;
   QAction* redoAction_ = nullptr;

@@ -136,6 +136,32 @@ QWidget* MainWindow::BuildFrameBar() {
   row->addWidget(frameSpin_);
   row->addWidget(frameSlider_, 1);
   row->addWidget(frameCount_);
+  // The frame shown, super-resolved from the frames within the window around it. The radius
+  // is the window's own setting: param.txt does not hold it.
+  auto* radiusLabel = new QLabel(tr("Window \u00b1"));
+  radiusSpin_ = new QSpinBox;
+  radiusSpin_->setObjectName(QStringLiteral("radiusSpin"));
+  radiusSpin_->setRange(1, 10);
+  radiusSpin_->setValue(2);
+  radiusSpin_->setToolTip(tr("Super-resolve This Frame uses the frames this many before and after the frame shown "
+                             "(fewer at the ends of the sequence)"));
+  radiusLabel->setToolTip(radiusSpin_->toolTip());
+  radiusLabel->setBuddy(radiusSpin_);
+  // The command's own button, in a word: the frame and the window are beside it.
+  auto* superResolve = new QPushButton(tr("Super-resolve"));
+  superResolve->setObjectName(QStringLiteral("superResolveFrameButton"));
+  superResolve->setAutoDefault(false);
+  const auto follow = [superResolve, action = frameRunAction_] {
+    superResolve->setEnabled(action->isEnabled());
+    superResolve->setToolTip(action->toolTip());
+  };
+  connect(frameRunAction_, &QAction::changed, superResolve, follow);
+  follow();
+  connect(superResolve, &QPushButton::clicked, frameRunAction_, &QAction::trigger);
+  row->addSpacing(8);
+  row->addWidget(radiusLabel);
+  row->addWidget(radiusSpin_);
+  row->addWidget(superResolve);
   connect(frameSpin_, &QSpinBox::valueChanged, frameSlider_, &QSlider::setValue);
   connect(frameSlider_, &QSlider::valueChanged, frameSpin_, &QSpinBox::setValue);
   connect(frameSpin_, &QSpinBox::valueChanged, this, [this](int k) { ShowFrame(k); });
@@ -369,11 +395,15 @@ void MainWindow::RecordRun() {
   if (frame == nullptr || frame->CompareImage().Empty()) return;
   RunResult run;
   run.values = dialog_->Bench().params;
+  if (lastCommand_ == CLumetDlg::Command::FrameReconstruction) {
+    run.reference = dialog_->FrameReference();
+    run.radius = dialog_->FrameRadius();
+  }
   // Numbers go on from the runs kept in the folder, this opening's and earlier ones'.
   run.number = NextRunNumber(run.values);
   for (const RunResult& kept : runs_) run.number = std::max(run.number, kept.number + 1);
   run.result = RasterToQImage(frame->CompareImage());
-  run.before = AlignedFirstFrame(run.values);
+  run.before = AlignedFrame(run.values, run.reference);
   KeepRun(run);
   runs_.push_back(std::move(run));
   FillCompareLists();
@@ -397,7 +427,8 @@ void MainWindow::KeepRun(const RunResult& run) {
   try {
     if (!run.result.save(&buffer, "PNG")) throw Error(picture.toStdString() + ": the result cannot be encoded");
     WriteFileAtomically(picture.toStdString(), std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
-    SaveParams(params.toStdString(), run.values);
+    const QByteArray text = run.ParamFileText();
+    WriteFileAtomically(params.toStdString(), std::string_view(text.constData(), static_cast<size_t>(text.size())));
   } catch (const Error& error) {
     ShowError(QString::fromStdString(error.what()));
     return;
@@ -411,7 +442,7 @@ void MainWindow::FillCompareLists() {
   const QSignalBlocker blockLeft(compareLeft_), blockRight(compareRight_);
   compareLeft_->clear();
   compareRight_->clear();
-  compareLeft_->addItem(tr("Frame 0 (before)"));
+  compareLeft_->addItem(tr("Frame %1 (before)").arg(runs_.empty() ? 0 : runs_.back().reference));
   for (const RunResult& run : runs_) {
     compareLeft_->addItem(run.Label());
     compareRight_->addItem(run.Label());
@@ -431,7 +462,7 @@ bool MainWindow::Compare(int left, int right) {
   if (left < 0) {
     before = after.before;
     if (before.isNull()) {
-      note << tr("Frame 0 cannot be read now: the wipe shows %1 on both sides.").arg(shortName(after));
+      note << tr("Frame %1 cannot be read now: the wipe shows %2 on both sides.").arg(after.reference).arg(shortName(after));
       before = after.result;
     }
   } else {
@@ -439,7 +470,10 @@ bool MainWindow::Compare(int left, int right) {
     const ComparisonPair pair = CommonGrid(a, after);
     before = pair.before;
     shown = pair.after;
-    const QStringList differ = ParamDifferences(a.values, after.values);
+    QStringList differ = ParamDifferences(a.values, after.values);
+    if (a.reference != after.reference || a.radius != after.radius) {
+      differ.prepend(tr("reference: %1 \u2192 %2").arg(a.FrameText(), after.FrameText()));
+    }
     note << (differ.isEmpty() ? tr("%1 and %2 have the same parameters.").arg(shortName(a), shortName(after))
                               : tr("%1 \u2192 %2 differ in %3.").arg(shortName(a), shortName(after), differ.join(QStringLiteral("; "))));
     if (pair.resampled) {
@@ -454,7 +488,9 @@ bool MainWindow::Compare(int left, int right) {
                                                       "empty.").arg(grid));
     }
   }
-  pane->SetSplitPictures(before, shown, left < 0 ? tr("Before: frame 0") : shortName(runs_[static_cast<size_t>(left)]),
+  // The runs' own "before" is the frame the run on the right was made with.
+  compareLeft_->setItemText(0, tr("Frame %1 (before)").arg(after.reference));
+  pane->SetSplitPictures(before, shown, left < 0 ? tr("Before: frame %1").arg(after.reference) : shortName(runs_[static_cast<size_t>(left)]),
                          shortName(after));
   pane->SetMode(kModeComparison);
   pane->SetCompareView(static_cast<ViewerPane::CompareView>(std::max(0, compareView_->currentIndex())));
@@ -464,7 +500,7 @@ bool MainWindow::Compare(int left, int right) {
   compareRight_->setCurrentIndex(right);
   compareNote_->setText(note.join(u' '));
   compareNote_->setVisible(!note.isEmpty());
-  pane->setWindowTitle(tr("Compare: %1 | %2").arg(left < 0 ? tr("frame 0 on the result's grid") : runs_[static_cast<size_t>(left)].Label(),
+  pane->setWindowTitle(tr("Compare: %1 | %2").arg(left < 0 ? tr("frame %1 on the result's grid").arg(after.reference) : runs_[static_cast<size_t>(left)].Label(),
                                                   after.Label()));
   SyncActions();
   return true;
@@ -502,6 +538,10 @@ void MainWindow::TitleViewersBefore(CLumetDlg::Command command) {
       if (ref != nullptr) ref->setWindowTitle(tr("Reconstructing…"));
       if (frame != nullptr) frame->setWindowTitle(tr("Frame 0 enlarged (before)"));
       break;
+    case CLumetDlg::Command::FrameReconstruction:
+      if (ref != nullptr) ref->setWindowTitle(tr("Reconstructing frame %1…").arg(dialog_->FrameReference()));
+      if (frame != nullptr) frame->setWindowTitle(tr("Frame %1 enlarged (before)").arg(dialog_->FrameReference()));
+      break;
   }
 }
 
@@ -511,7 +551,7 @@ void MainWindow::RestoreViewersAfterCancel(CLumetDlg::Command command) {
   ViewerPane* ref = Pane(Viewer::Reference);
   if (ref == nullptr) return;
   ShowFrame(frameSpin_->value());
-  if (command == CLumetDlg::Command::Reconstruction) {
+  if (command == CLumetDlg::Command::Reconstruction || command == CLumetDlg::Command::FrameReconstruction) {
     if (shownBeforeCommand_ >= 0 && shownBeforeCommand_ < static_cast<int>(runs_.size())) {
       Compare(leftBeforeCommand_, shownBeforeCommand_);
     } else {
@@ -569,7 +609,8 @@ bool MainWindow::RestoreParamFile() {
 void MainWindow::TitleViewersAfter(CLumetDlg::Command command, bool ok) {
   ViewerPane* ref = Pane(Viewer::Reference);
   if (ref == nullptr) return;
-  if (command != CLumetDlg::Command::Reconstruction) {
+  const bool frameCommand = command == CLumetDlg::Command::FrameReconstruction;
+  if (command != CLumetDlg::Command::Reconstruction && !frameCommand) {
     if (ref->Mode() == kModeRoiSelection) ref->setWindowTitle(tr("Frame 0: click or drag to place the region of interest"));
     ViewerPane* frame = Pane(Viewer::Frame);
     if (frame != nullptr && command == CLumetDlg::Command::Registration) {
@@ -580,7 +621,8 @@ void MainWindow::TitleViewersAfter(CLumetDlg::Command command, bool ok) {
   if (!ok && !cancelled_) {
     ref->setWindowTitle(tr("Result: reconstruction stopped"));
     if (ViewerPane* frame = Pane(Viewer::Frame); frame != nullptr && frame->Mode() != kModeComparison) {
-      frame->setWindowTitle(tr("Frame 0 enlarged (before): reconstruction stopped"));
+      frame->setWindowTitle(frameCommand ? tr("Frame %1 enlarged (before): reconstruction stopped").arg(dialog_->FrameReference())
+                                         : tr("Frame 0 enlarged (before): reconstruction stopped"));
     }
   }
 }

@@ -3,11 +3,14 @@
 #include <QCoreApplication>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <string>
+#include <utility>
 
 #include "evaluation/bicubic_baseline.h"
 #include "params/param_description.h"
@@ -33,10 +36,43 @@ QRegularExpression KeptName(const QString& baseName) {
                                 .arg(QRegularExpression::escape(baseName)));
 }
 
+// A frame's run names its reference frame and radius after the parameters.
+constexpr const char* kKeyReference = "referenceFrame";
+constexpr const char* kKeyRadius = "windowRadius";
+
+// The reference frame and radius a kept parameter file names; none: frame 0, radius 0.
+void ReadKeptFrame(const QString& path, RunResult& run) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return;
+  const QString text = QString::fromUtf8(file.read(static_cast<qint64>(kMaxParamFileBytes)));
+  const auto number = [&text](const char* key) {
+    const QRegularExpression line(QStringLiteral("^%1[ \\t]+([0-9]{1,9})[ \\t\\r]*$").arg(QLatin1String(key)),
+                                  QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = line.match(text);
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+  };
+  const int reference = number(kKeyReference), radius = number(kKeyRadius);
+  if (reference < 0 || radius < 1) return;
+  run.reference = reference;
+  run.radius = radius;
+}
+
 }  // namespace
 
 QString RunResult::Label() const {
   const RoiRect& roi = values.roi;
+  if (radius > 0) {
+    return QCoreApplication::translate("lumet::RunResult", "Run %1: %2 \u00d7%3, frame %4 \u00b1%5, ROI %6,%7 %8\u00d7%9")
+        .arg(number)
+        .arg(Method())
+        .arg(values.scale)
+        .arg(reference)
+        .arg(radius)
+        .arg(roi.left)
+        .arg(roi.top)
+        .arg(roi.Width())
+        .arg(roi.Height());
+  }
   return QCoreApplication::translate("lumet::RunResult", "Run %1: %2 \u00d7%3, ROI %4,%5 %6\u00d7%7")
       .arg(number)
       .arg(Method())
@@ -51,11 +87,30 @@ QString RunResult::SuggestedFile() const { return QStringLiteral("%1-%2-%3.png")
 
 QString RunResult::ParamFile() const { return QStringLiteral("%1-%2-%3.txt").arg(BaseOf(values), Method()).arg(number); }
 
-QImage AlignedFirstFrame(const ParamSet& values) {
+QString RunResult::FrameText() const {
+  return radius > 0 ? QCoreApplication::translate("lumet::RunResult", "frame %1 \u00b1%2").arg(reference).arg(radius)
+                    : QCoreApplication::translate("lumet::RunResult", "frame %1").arg(reference);
+}
+
+QByteArray RunResult::ParamFileText() const {
+  std::string text = FormatParamFile(values);
+  // After every row the parameter file names: its reader stops at the first name it does
+  // not know, so these come last.
+  if (radius > 0) {
+    for (const auto& [key, value] : {std::pair{kKeyReference, reference}, std::pair{kKeyRadius, radius}}) {
+      text.append("\n").append(key).append(" ").append(std::to_string(value));
+    }
+  }
+  return QByteArray::fromStdString(text);
+}
+
+QImage AlignedFirstFrame(const ParamSet& values) { return AlignedFrame(values, 0); }
+
+QImage AlignedFrame(const ParamSet& values, int k) {
   try {
     FrameSource source(values.lrPattern, values.startIndex);
     ColorGrayImage frame;
-    source.Read(0, frame);
+    source.Read(k, frame);
     DibRaster raster(0);
     ImageToRaster(BicubicEnlarge(frame, values.roi, values.scale), raster);
     return RasterToQImage(raster);
@@ -150,7 +205,8 @@ std::vector<RunResult> LoadKeptRuns(const ParamSet& values) {
     }
     run.result = QImage(file.filePath()).convertToFormat(QImage::Format_RGB32);
     if (run.result.isNull() || QString::fromStdString(run.values.method) != match.captured(1)) continue;
-    run.before = AlignedFirstFrame(run.values);
+    ReadKeptFrame(params, run);
+    run.before = AlignedFrame(run.values, run.reference);
     byNumber[run.number] = std::move(run);
   }
   std::vector<RunResult> runs;

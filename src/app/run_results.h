@@ -15,16 +15,27 @@ struct RunResult {
   int number = 0;  // 1, 2, ... in the order the runs ended, counted on across openings
   ParamSet values;
   QImage result;
-  QImage before;  // frame 0 on the result's grid (AlignedFirstFrame), null when unreadable
+  QImage before;  // the reference frame on the result's grid (AlignedFrame), null when unreadable
+  // The reference frame and the radius of its window of frames reference - radius ..
+  // reference + radius; radius 0: a Run's reconstruction, frame 0 the reference of the frames
+  // registered against it.
+  int reference = 0;
+  int radius = 0;
 
   QString Method() const { return QString::fromStdString(values.method); }
-  // "Run 2: enhanced ×4, ROI 160,100 40×40".
+  // "Run 2: enhanced ×4, ROI 160,100 40×40"; a frame's "Run 3: enhanced ×4, frame 5 ±2, ROI …".
   QString Label() const;
+  // "frame 0", or "frame 5 ±2".
+  QString FrameText() const;
   // The file name Save Result As… suggests, which is also where the window keeps it:
   // "result/hr-enhanced-2.png" beside the output base's result.
   QString SuggestedFile() const;
   // The parameters kept beside it: "result/hr-enhanced-2.txt".
   QString ParamFile() const;
+  // That file's text: the parameter file of the values, then for a frame's run
+  // "referenceFrame K" and "windowRadius R" (read back by LoadKeptRuns; param.txt never
+  // holds them).
+  QByteArray ParamFileText() const;
 };
 
 // Frame 0's region of interest resampled onto the grid of the result (frame pixel x lies
@@ -32,6 +43,8 @@ struct RunResult {
 // no shift. The replicated enlargement the commands write as first_lr stays as it is.
 // Null when frame 0 cannot be read or the ROI is not on it.
 QImage AlignedFirstFrame(const ParamSet& values);
+// The same for frame k (the ROI in its pixels).
+QImage AlignedFrame(const ParamSet& values, int k);
 
 // A picture on the grid of (roi, scale) — frame point x at picture point scale·(x − roi.left)
 // — resampled bilinearly onto the grid of (area, commonScale), area.Width()·commonScale
@@ -53,7 +66,8 @@ ComparisonPair CommonGrid(const RunResult& a, const RunResult& b);
 QStringList ParamDifferences(const ParamSet& a, const ParamSet& b);
 
 // The runs kept beside the output base (SuggestedFile and ParamFile of each), oldest
-// first; a result without its parameters, or unreadable, is left out.
+// first; a result without its parameters, or unreadable, is left out. A kept run that does
+// not name its reference frame is frame 0's.
 std::vector<RunResult> LoadKeptRuns(const ParamSet& values);
 // The number the next run gets: one more than the largest kept beside the output base
 // (of any method), whether or not its parameters were kept.

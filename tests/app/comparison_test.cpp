@@ -7,17 +7,22 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QToolBar>
 
 #include "app/dialog_controls.h"
 #include "app/run_results.h"
+#include "library/conversions.h"
+#include "lumet/video.h"
 #include "params/param_description.h"
 #include "params/param_file.h"
 #include "view/raster_image.h"
 #include "window_test_support.h"
+#include "workbench/reconstruction_steps.h"
 
 using namespace lumet;
 using namespace lumet::apptest;
@@ -49,6 +54,23 @@ bool StartAndCancel(MainWindow& window, int id) {
     }
   }
   return false;
+}
+
+QImage FrameFile(int k) { return QImage(QStringLiteral("images/lr-%1.bmp").arg(k)).convertToFormat(QImage::Format_RGB32); }
+
+// Output frame k of the clip, as the video's frames are made, as the window shows pictures.
+QImage VideoFrame(const ParamSet& values, int radius, int k) {
+  Settings settings;
+  FillSettings(values, settings);
+  VideoSuperResolver clip(values.lrPattern, values.startIndex, radius, settings, false);
+  return RasterToQImage(PictureOf(ToColorImage(clip.Frame(k).estimate)));
+}
+
+// Shows frame k on the slider with Window ± radius and starts Super-resolve This Frame.
+void StartFrameRun(MainWindow& window, int k, int radius) {
+  window.findChild<QSpinBox*>(QStringLiteral("frameSpin"))->setValue(k);
+  window.findChild<QSpinBox*>(QStringLiteral("radiusSpin"))->setValue(radius);
+  window.SuperResolveFrameAction()->trigger();
 }
 
 RunResult MadeRun(int number, RoiRect roi, double scale, const std::function<QRgb(int, int)>& colour) {
@@ -214,6 +236,122 @@ class ComparisonTest : public QObject {
     window.Dialog()->findChild<QComboBox*>(QStringLiteral("1025"))->setCurrentText(QStringLiteral("enhanced"));
     QVERIFY(RunBoth(window));
     QCOMPARE(window.SuggestedResultFile(), QStringLiteral("result/hr-enhanced-3.png"));
+  }
+
+  // Super-resolve This Frame at frame 2 with ±1 is the video's output frame 2 for the same
+  // values: frame 2 the reference of frames 1 .. 3. It is kept as a run named by its frame,
+  // its kept parameters say which (param.txt does not), and the next opening reads it back;
+  // a kept run that names no frame is frame 0's. Its before side is frame 2's ROI.
+  void SuperResolveThisFrameIsTheVideosFrame() {
+    OpenWindow w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    QCOMPARE(w.window.findChild<QSpinBox*>(QStringLiteral("radiusSpin"))->value(), 2);  // the default
+    // The command comes right after Run, in the tool bar and in the Commands menu.
+    QAction* action = w.window.SuperResolveFrameAction();
+    QCOMPARE(action->objectName(), QStringLiteral("actionSuperResolveFrame"));
+    const QList<QAction*> tools = w.window.findChild<QToolBar*>(QStringLiteral("commandsToolBar"))->actions();
+    QVERIFY(tools.indexOf(action) == tools.indexOf(w.window.RunAction()) + 1);
+    bool inMenu = false;
+    for (QAction* entry : w.window.menuBar()->actions()) {
+      if (entry->menu() == nullptr) continue;
+      const QList<QAction*> items = entry->menu()->actions();
+      inMenu = inMenu || (items.contains(action) && items.indexOf(action) == items.indexOf(w.window.RunAction()) + 1);
+    }
+    QVERIFY(inMenu);
+    QSignalSpy finished(w.window.Dialog(), &CLumetDlg::commandFinished);
+    StartFrameRun(w.window, 2, 1);
+    QVERIFY(w.window.findChild<QPushButton*>(QStringLiteral("cancel"))->isEnabled());
+    QVERIFY(!w.window.SuperResolveFrameAction()->isEnabled());  // one command at a time
+    QVERIFY(finished.wait(120000) && finished.at(0).at(0).toBool());
+    QVERIFY(w.window.SuperResolveFrameAction()->isEnabled());
+    QCOMPARE(w.window.Runs().size(), size_t{1});
+    const RunResult run = w.window.Runs()[0];
+    QCOMPARE(run.reference, 2);
+    QCOMPARE(run.radius, 1);
+    QVERIFY2(run.Label().startsWith(QStringLiteral("Run 1: classic \u00d73, frame 2 \u00b11, ROI ")), qPrintable(run.Label()));
+    const QImage expected = VideoFrame(run.values, 1, 2);
+    QCOMPARE(run.result.size(), expected.size());
+    QCOMPARE(run.result, expected);
+    // Not frame 0's nor frame 1's reconstruction: the reference matters.
+    QVERIFY(expected != VideoFrame(run.values, 1, 1));
+    QCOMPARE(QImage(QStringLiteral("result/hr-classic-1.png")).convertToFormat(QImage::Format_RGB32), expected);
+    QVERIFY(!QFile::exists(QStringLiteral("result/hr.bmp")));  // the Run's own files are not written
+    QVERIFY2(w.Status().contains(QStringLiteral("Run 1")), qPrintable(w.Status()));
+
+    // The kept parameters name the frame after the parameters; param.txt stays as it is.
+    const QByteArray kept = FileBytes(QStringLiteral("result/hr-classic-1.txt"));
+    QVERIFY2(kept.endsWith("\nreferenceFrame 2\nwindowRadius 1"), kept.constData());
+    QCOMPARE(kept.left(kept.indexOf("\nreferenceFrame")), QByteArray::fromStdString(FormatParamFile(run.values)));
+    QVERIFY(!FileBytes(QStringLiteral("param.txt")).contains("referenceFrame"));
+    ParamSet reread = InitParams();
+    QCOMPARE(ReadParamFile("param.txt", reread).problem, std::string());
+
+    // Before: frame 2's ROI on the result's grid, in the lists and the wipe.
+    QCOMPARE(run.before, AlignedFrame(run.values, 2));
+    QVERIFY(run.before != AlignedFrame(run.values, 0));
+    const QImage frame2 = FrameFile(2);
+    const int s = static_cast<int>(run.values.scale);
+    for (int y = 0; y < run.values.roi.Height(); y += 5) {
+      for (int x = 0; x < run.values.roi.Width(); x += 5) {
+        QCOMPARE(run.before.pixel(s * x, s * y), frame2.pixel(run.values.roi.left + x, run.values.roi.top + y));
+      }
+    }
+    ViewerPane& pane = w.Ref();
+    QCOMPARE(pane.Mode(), kModeComparison);
+    QCOMPARE(pane.BeforeLabel(), QStringLiteral("Before: frame 2"));
+    QCOMPARE(w.window.findChild<QComboBox*>(QStringLiteral("compareLeft"))->itemText(0), QStringLiteral("Frame 2 (before)"));
+    QVERIFY(pane.windowTitle().contains(QStringLiteral("frame 2 on the result's grid")));
+    pane.FitToPane();
+    int left = 0;
+    for (int y = 0; y < run.before.height(); y += 4) {
+      for (int x = 0; x < run.before.width(); x += 4) {
+        const QPointF at = pane.PictureToWidget(QPointF(x + 0.5, y + 0.5));
+        QPoint pixel;
+        QRgb colour = 0;
+        if (at.x() > pane.SplitX() - 2 || !pane.PixelUnder(at, pixel, colour)) continue;
+        QCOMPARE(colour, run.before.pixel(x, y));
+        ++left;
+      }
+    }
+    QVERIFY(left > 20);
+
+    // A kept run from before frames were named (its parameters alone) is frame 0's.
+    QVERIFY(QFile::copy(QStringLiteral("result/hr-classic-1.png"), QStringLiteral("result/hr-classic-7.png")));
+    SaveParams("result/hr-classic-7.txt", run.values);
+    QVERIFY(w.window.Open(w.cwd.dir.path()));
+    QCOMPARE(w.window.Runs().size(), size_t{2});
+    const RunResult& again = w.window.Runs()[0];
+    QVERIFY(again.reference == 2 && again.radius == 1 && again.Label() == run.Label() && again.before == run.before);
+    const RunResult& old = w.window.Runs()[1];
+    QVERIFY(old.number == 7 && old.reference == 0 && old.radius == 0 && old.before == AlignedFirstFrame(run.values));
+    QVERIFY2(!old.Label().contains(QStringLiteral("frame")), qPrintable(old.Label()));
+    // Compared, the two say which frames they were made from.
+    QVERIFY(w.window.Compare(0, 1));
+    QVERIFY2(w.window.ComparisonNote().contains(QStringLiteral("reference: frame 2 \u00b11 \u2192 frame 0")),
+             qPrintable(w.window.ComparisonNote()));
+  }
+
+  // Cancelled, Super-resolve This Frame keeps no run and writes no result; the frame bar
+  // shows the frame again.
+  void SuperResolveThisFrameCancelled() {
+    OpenWindow w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    bool cancelled = false;
+    for (int attempt = 0; attempt < 5 && !cancelled; ++attempt) {
+      QSignalSpy finished(w.window.Dialog(), &CLumetDlg::commandFinished);
+      StartFrameRun(w.window, 2, 1);
+      w.window.findChild<QAction*>(QStringLiteral("actionCancel"))->trigger();
+      QVERIFY(finished.wait(120000));
+      cancelled = !finished.at(0).at(0).toBool() && LogLines(w.Dialog()).contains(QStringLiteral("Cancelled"));
+      if (!cancelled) QCOMPARE(w.window.Runs().size(), size_t{static_cast<size_t>(attempt + 1)});
+    }
+    QVERIFY(cancelled);
+    const size_t runs = w.window.Runs().size();
+    QCOMPARE(w.Status(), QStringLiteral("Frame super-resolution cancelled"));
+    QVERIFY(!QFile::exists(QStringLiteral("result/hr-classic-%1.png").arg(runs + 1)));
+    QCOMPARE(w.window.findChild<QComboBox*>(QStringLiteral("compareRight"))->count(), static_cast<int>(runs));
+    QVERIFY2(w.Frames().windowTitle().startsWith(QStringLiteral("Frame 2: ")), qPrintable(w.Frames().windowTitle()));
+    QVERIFY(w.window.SuperResolveFrameAction()->isEnabled());
   }
 
   // Titles and pictures follow the commands: Register Frames after a run drops the

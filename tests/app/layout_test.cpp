@@ -78,6 +78,38 @@ class LayoutTest : public QObject {
     }
   }
 
+  // The frame bar (the frame, its slider, Window ± and Super-resolve) lies whole inside
+  // the Frames viewer's dock in the smallest window and at 960 x 540.
+  void FrameBarFitsTheSmallestWindow() {
+    TempCwd cwd;
+    WriteSmallSequence(cwd.dir.path());
+    MainWindow window;
+    window.show();
+    window.Start(cwd.dir.path());
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QSize smallest = window.minimumSizeHint().expandedTo(window.minimumSize());
+    QVERIFY2(smallest.width() <= 960 && smallest.height() <= 540,
+             qPrintable(QStringLiteral("%1 x %2").arg(smallest.width()).arg(smallest.height())));
+    for (const QSize size : {smallest, QSize(960, 540)}) {
+      window.resize(size);
+      QTest::qWait(20);
+      QDockWidget* dock = window.ViewerDock(Viewer::Frame);
+      auto* bar = window.findChild<QWidget*>(QStringLiteral("frameBar"));
+      QVERIFY(bar->isVisible() && bar->isEnabled());
+      int parts = 0;
+      for (QWidget* part : bar->findChildren<QWidget*>()) {
+        if (!part->isVisible() || qobject_cast<QLineEdit*>(part) != nullptr) continue;  // a spin box's own field
+        const QRect placed(part->mapTo(dock, QPoint(0, 0)), part->size());
+        QVERIFY2(dock->rect().contains(placed) && part->width() >= part->minimumSizeHint().width(),
+                 qPrintable(QStringLiteral("%1 at %2 x %3").arg(part->objectName()).arg(size.width()).arg(size.height())));
+        ++parts;
+      }
+      QVERIFY(parts >= 6);
+      auto* button = bar->findChild<QAbstractButton*>(QStringLiteral("superResolveFrameButton"));
+      QVERIFY(button != nullptr && button->width() >= button->sizeHint().width());
+    }
+  }
+
   // At 800 x 600 the viewers get at least half the width; the controls narrow, hide and
   // come back; View > Reference and Frames hide and show the viewers.
   void ViewersGetRoomAt800x600() {

@@ -648,15 +648,7 @@ Choose one with File &gt; Open Frames… or Open Folder…, or drop a folder, a 
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Frame 0 (before)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Run %1 (%2)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Frame 0 cannot be read now: the wipe shows %1 on both sides.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -676,15 +668,7 @@ Choose one with File &gt; Open Frames… or Open Folder…, or drop a folder, a 
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Before: frame 0</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Compare: %1 | %2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>frame 0 on the result&apos;s grid</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -751,6 +735,66 @@ Choose one with File &gt; Open Frames… or Open Folder…, or drop a folder, a 
         <source>Reconstruction</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Frame super-resolution</source>
+        <translation>ﾌﾚｰﾑの超解像</translation>
+    </message>
+    <message>
+        <source>Super-resolve &amp;This Frame</source>
+        <translation>このﾌﾚｰﾑを超解像(&amp;T)</translation>
+    </message>
+    <message>
+        <source>Run Frame</source>
+        <translation>ﾌﾚｰﾑ実行</translation>
+    </message>
+    <message>
+        <source>Reconstruct the frame the Frames viewer shows as the reference of the frames within Window ± of it, with the values shown</source>
+        <translation>表示中の値で、ﾌﾚｰﾑ ﾋﾞｭｰｱのﾌﾚｰﾑを基準に、その前後 ± 以内のﾌﾚｰﾑから再構成します</translation>
+    </message>
+    <message>
+        <source>Window ±</source>
+        <translation>前後 ±</translation>
+    </message>
+    <message>
+        <source>Super-resolve This Frame uses the frames this many before and after the frame shown (fewer at the ends of the sequence)</source>
+        <translation>「このﾌﾚｰﾑを超解像」は表示中のﾌﾚｰﾑの前後この枚数のﾌﾚｰﾑを使います (ｼｰｹﾝｽの端では少なくなります)</translation>
+    </message>
+    <message>
+        <source>Super-resolve</source>
+        <translation>超解像</translation>
+    </message>
+    <message>
+        <source>Frame %1 (before)</source>
+        <translation>ﾌﾚｰﾑ %1 (処理前)</translation>
+    </message>
+    <message>
+        <source>Frame %1 cannot be read now: the wipe shows %2 on both sides.</source>
+        <translation>ﾌﾚｰﾑ %1 を今は読めません: ﾜｲﾌﾟの両側に %2 を表示します。</translation>
+    </message>
+    <message>
+        <source>reference: %1 → %2</source>
+        <translation>基準: %1 → %2</translation>
+    </message>
+    <message>
+        <source>Before: frame %1</source>
+        <translation>処理前: ﾌﾚｰﾑ %1</translation>
+    </message>
+    <message>
+        <source>frame %1 on the result&apos;s grid</source>
+        <translation>結果の格子上のﾌﾚｰﾑ %1</translation>
+    </message>
+    <message>
+        <source>Reconstructing frame %1…</source>
+        <translation>ﾌﾚｰﾑ %1 を再構成中…</translation>
+    </message>
+    <message>
+        <source>Frame %1 enlarged (before)</source>
+        <translation>ﾌﾚｰﾑ %1 の拡大 (処理前)</translation>
+    </message>
+    <message>
+        <source>Frame %1 enlarged (before): reconstruction stopped</source>
+        <translation>ﾌﾚｰﾑ %1 の拡大 (処理前): 再構成は止まりました</translation>
+    </message>
 </context>
 <context>
     <name>lumet::ParamFieldValidator</name>
@@ -803,6 +847,18 @@ Choose one with File &gt; Open Frames… or Open Folder…, or drop a folder, a 
     <message>
         <source>Run %1: %2 ×%3, ROI %4,%5 %6×%7</source>
         <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Run %1: %2 ×%3, frame %4 ±%5, ROI %6,%7 %8×%9</source>
+        <translation>実行 %1: %2 ×%3, ﾌﾚｰﾑ %4 ±%5, ROI %6,%7 %8×%9</translation>
+    </message>
+    <message>
+        <source>frame %1 ±%2</source>
+        <translation>ﾌﾚｰﾑ %1 ±%2</translation>
+    </message>
+    <message>
+        <source>frame %1</source>
+        <translation>ﾌﾚｰﾑ %1</translation>
     </message>
 </context>
 <context>
