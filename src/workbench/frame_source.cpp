@@ -214,7 +214,9 @@ int FrameSource::CountFrames(int limit) {
   if (!isVideo_) {
     int k = 0;
     std::error_code ec;
-    while (k < limit && std::filesystem::exists(Name(k), ec)) ++k;
+    // A name without a frame number is one frame, not the same file counted up to the limit.
+    const int most = Name(0) == Name(1) ? std::min(limit, 1) : limit;
+    while (k < most && std::filesystem::exists(Name(k), ec)) ++k;
     return k;
   }
   // Decoded without conversion; a stream damaged later still counts its frames up to there.

@@ -81,7 +81,7 @@ class FrameSource {
   void Adopt(std::map<int, ColorGrayImage>&& frames);
 
   // The number of consecutive frames present from frame 0 on (files that exist; a video's
-  // decodable frames), counting at most limit.
+  // decodable frames), counting at most limit. A pattern without a frame number names one.
   int CountFrames(int limit);
 
   // Before a command starts: frames 0 .. needed - 1 must exist, be readable and have

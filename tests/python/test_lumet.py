@@ -377,6 +377,14 @@ def test_any_frame_is_the_reference():
 
 
 
+def test_a_single_file_is_one_frame(tmp_path):
+    image = numpy.full((4, 6, 3), 77, dtype=numpy.uint8)
+    lumet.write_image(str(tmp_path / "still.png"), image)
+    frames = lumet.read_frames(str(tmp_path / "still.png"))
+    assert frames.shape == (1, 4, 6, 3)
+    numpy.testing.assert_array_equal(frames[0], image)
+
+
 def test_a_window_around_any_reference_and_every_frame_are_the_video_commands_frames(tmp_path):
     scene = smooth_scene(11)
     roi = (140, 90, 80, 60)

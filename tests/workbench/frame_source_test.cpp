@@ -73,6 +73,15 @@ TEST_F(FrameSourceTest, FrameKIsFileOrVideoFrameStartIndexPlusK) {
   }
 }
 
+// A name without a frame number is the one frame it names, however many are asked for.
+TEST_F(FrameSourceTest, ANameWithoutAFrameNumberIsOneFrame) {
+  BmpFile::WriteImage("./still.bmp", MovingFrame(0, 6, 4), 0, 0, 6, 4);
+  FrameSource source("./still.bmp", 0);
+  EXPECT_EQ(source.CountFrames(100000), 1);
+  EXPECT_EQ(source.CountFrames(0), 0);
+  EXPECT_EQ(FrameSource("./none.bmp", 0).CountFrames(10), 0);
+}
+
 TEST_F(FrameSourceTest, AShortageExplainsTheCountBeforeAnythingElse) {
   fs::create_directories("./images");
   const ColorGrayImage tiny = MovingFrame(0, 4, 3);
