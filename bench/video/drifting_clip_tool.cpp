@@ -160,7 +160,9 @@ int main(int argc, char** argv) {
       moving = true;
       args.pop_back();
     }
-    if (args.size() == 1 || args.size() == 2) return Make(args[0], args.size() == 2 ? std::atoi(args[1].c_str()) : 12, moving);
+    // An option it does not know (--help among them) is not a folder to write into.
+    const bool options = !args.empty() && !args[0].empty() && args[0][0] == '-';
+    if (!options && (args.size() == 1 || args.size() == 2)) return Make(args[0], args.size() == 2 ? std::atoi(args[1].c_str()) : 12, moving);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "Error: %s\n", e.what());
     return 1;
