@@ -120,8 +120,8 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
       "when complete) and removes them (--keep-parts keeps them). A stopped run resumes from its parts; a video "
       "OUTPUT that exists is kept.\n\n"
       "To split a long video into jobs: run one job per range of frames with --parts-only and the same options, "
-      "e.g. --first 0 --last 999 --parts-only, then --first 1000 --parts-only (from other working folders, "
-      "machines sharing the folder, or one after the other); then run the whole range once without --parts-only: "
+      "e.g. --first 0 --last 999 --parts-only, then --first 1000 --parts-only (one after the other in one "
+      "working folder, or at once from other working folders or machines naming the same OUTPUT); then run the whole range once without --parts-only: "
       "it finds every part there and only encodes.");
   command->callback([&slot, job, roi, scale, fps] {
     job->settings.scale = *scale;
