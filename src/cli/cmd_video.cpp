@@ -36,7 +36,7 @@ void ParseFrameRate(const std::string& text, int& num, int& den) {
   long long n = 0;
   long long d = 1;
   auto parsed = std::from_chars(text.data(), end, n);
-  bool ok = parsed.ec == std::errc() && n > 0;
+  bool ok = parsed.ec == std::errc() && n >= 0;
   if (ok && parsed.ptr < end && *parsed.ptr == '/') {
     const auto denominator = std::from_chars(parsed.ptr + 1, end, d);
     ok = denominator.ec == std::errc() && denominator.ptr == end && d > 0;
@@ -52,7 +52,7 @@ void ParseFrameRate(const std::string& text, int& num, int& den) {
   } else {
     ok = ok && parsed.ptr == end;
   }
-  ok = ok && n <= 1000000 && d <= 1000000 && n / d <= 1000;
+  ok = ok && n > 0 && n <= 1000000 && d <= 1000000 && n / d <= 1000;
   if (!ok) {
     throw CLI::ValidationError("--fps", "must be a frame rate such as 25, 29.97 or 30000/1001 (got \"" + text + "\")");
   }

@@ -147,6 +147,7 @@ TEST(VideoCommand, RefusesWhatItCannotDo) {
   ExpectError(RunCli(in + "file/out.mkv --scale 2", dir.Path()), "cannot create folder file/out.mkv.parts");
   EXPECT_EQ(RunCli(in + "out.mkv --fps 0", dir.Path()).exitCode, 2);
   EXPECT_EQ(RunCli(in + "out.mkv --fps 25/x", dir.Path()).exitCode, 2);
+  EXPECT_EQ(RunCli(in + "out.mkv --fps 0.0", dir.Path()).exitCode, 2);
   EXPECT_EQ(RunCli(in + "out.mp4 --quality 52", dir.Path()).exitCode, 2);
   ExpectError(RunCli(in + "./sr/sr.bmp --scale 2", dir.Path()), "output pattern");
   ExpectError(RunCli(in + "./sr/sr-%d.jpg --scale 2", dir.Path()), ".bmp, .png or .tif");
@@ -292,6 +293,19 @@ TEST(VideoCommand, CopiesTheInputsAudioUnlessToldNotTo) {
   EXPECT_EQ(silent.out.find("audio"), std::string::npos) << silent.out;
   EXPECT_TRUE(ReadTestPackets((dir.Path() / "silent.mkv").string(), AVMEDIA_TYPE_AUDIO).empty());
   ExpectSameVideo(Decode(dir.Path() / "silent.mkv"), Decode(dir.Path() / "sr.mkv"));
+
+  // MP4 holds no PCM: refused before any frame is made, naming the way out.
+  const CliResult mp4 = RunCli("video clip.mkv sr.mp4" + range, dir.Path());
+  if (mp4.err.find("no H.264 encoder") != std::string::npos) GTEST_SKIP() << mp4.err;
+  ExpectError(mp4, "--no-audio");
+  EXPECT_NE(mp4.err.find("pcm_s16le"), std::string::npos) << mp4.err;
+  EXPECT_FALSE(fs::exists(dir.Path() / "sr.mp4.parts"));
+  const CliResult h264 = RunCli("video clip.mkv sr.mp4 --no-audio --quality 12" + range, dir.Path());
+  ASSERT_EQ(h264.exitCode, 0) << h264.err;
+  EXPECT_NE(h264.out.find("encoded sr.mp4: 4 frames of 96 x 72, H.264 at quality 12 in"), std::string::npos) << h264.out;
+  const DecodedVideo lossy = Decode(dir.Path() / "sr.mp4");
+  ASSERT_EQ(lossy.frames.size(), 4u);
+  EXPECT_EQ(lossy.seconds, Decode(dir.Path() / "sr.mkv").seconds);
 }
 
 }  // namespace
