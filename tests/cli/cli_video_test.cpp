@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <filesystem>
 #include <string>
@@ -268,6 +274,54 @@ TEST(VideoCommand, RangeJobsAndAResumedRunMakeTheVideoOfOneRun) {
   // --keep-parts: the lossless frames stay, those of a frame-pattern run.
   EXPECT_EQ(Entries(resumed.Path() / "sr.mkv.parts").size(), static_cast<size_t>(kFrames));
   EXPECT_TRUE(SamePixels(ReadImage(resumed.Path() / "sr.mkv.parts/frame-3.png"), expected.frames[3]));
+}
+
+size_t PartsIn(const fs::path& folder) {
+  size_t n = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    n += name.rfind("frame-", 0) == 0 && it->path().extension() == ".png" ? 1 : 0;
+  }
+  return n;
+}
+
+// A run killed outright (SIGKILL: no clean-up at all) after its first parts leaves no video
+// under the output's name; the next run keeps those parts, makes the rest and encodes the
+// video one uninterrupted run makes.
+TEST(VideoCommand, AKilledRunResumesFromItsParts) {
+  TempFolder one, killed;
+  const std::string args = std::string("video ./images/lr-%d.bmp sr.mkv ") + kWindowArgs + " --fps 10";
+  WriteFrames(one.Path());
+  WriteFrames(killed.Path());
+  ASSERT_EQ(RunCli(args, one.Path()).exitCode, 0);
+
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(killed.Path().c_str()) != 0) ::_exit(126);
+    ::execl("/bin/sh", "sh", "-c", ("exec '" LUMET_CLI_PATH "' " + args + " >/dev/null 2>&1").c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (PartsIn(killed.Path() / "sr.mkv.parts") < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
+  const size_t made = PartsIn(killed.Path() / "sr.mkv.parts");
+  ASSERT_GE(made, 2u);
+  ASSERT_LT(made, static_cast<size_t>(kFrames));
+  EXPECT_FALSE(fs::exists(killed.Path() / "sr.mkv"));
+
+  const CliResult resumed = RunCli(args, killed.Path());
+  ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+  EXPECT_EQ(Lines(resumed.out).front(),
+            std::to_string(made) + " of 7 frames are there already and are kept (in sr.mkv.parts)");
+  EXPECT_EQ(Entries(killed.Path()), (std::vector<std::string>{"images", "sr.mkv"}));
+  ExpectSameVideo(Decode(killed.Path() / "sr.mkv"), Decode(one.Path() / "sr.mkv"));
 }
 
 // The input's audio is copied packet for packet for the time of the output's frames;
