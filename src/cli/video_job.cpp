@@ -185,9 +185,6 @@ void CheckVideoJob(const VideoJob& job) {
     throw Error("output " + QuotedValue(job.output) +
                 ": --fps, --quality, --no-audio, --keep-parts and --parts-only apply to a video output (.mkv, .mp4)");
   }
-  if (VideoFile::HasVideoExtension(job.output) && job.output.find('%') == std::string::npos) {
-    throw Error("output " + QuotedValue(job.output) + ": a video output is a .mkv or a .mp4 file");
-  }
   const std::string outputProblem =
       job.output.find('%') == std::string::npos ? "it needs one integer conversion such as %d for the frame number"
                                                  : LrPatternProblem(job.output);

@@ -292,6 +292,8 @@ VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutput
       Fail("cannot write video " + path + ": quality " + std::to_string(spec.quality) + " is not within 0 .. 51");
     }
     Check(e, av_opt_set_int(e.codec->priv_data, "crf", spec.quality, 0), "setting the quality");
+    // Every core: the encoder's frame threads give the same stream as one thread.
+    e.codec->thread_count = 0;
   }
   if ((e.format->oformat->flags & AVFMT_GLOBALHEADER) != 0) e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   const int opened = avcodec_open2(e.codec, choice.codec, nullptr);
