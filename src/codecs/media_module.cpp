@@ -48,10 +48,10 @@ Status CheckVideoOutputEntry(const char* path, int audioFd, const char* audioPat
   });
 }
 
-Status OpenVideoOutputEntry(const char* path, int fd, const VideoOutputSpec* spec, VideoEncoder** encoder,
+Status OpenVideoOutputEntry(const char* path, int fd, const VideoOutputSettings* settings, VideoEncoder** encoder,
                             std::string* message) noexcept {
   return Guard(message, [&] {
-    *encoder = OpenVideoOutput(path, fd, *spec);
+    *encoder = OpenVideoOutput(path, fd, *settings);
     return Status::kOk;
   });
 }

@@ -29,7 +29,7 @@ std::string AvErrorText(int code);
 
 // The writing side (video_encoder.cpp), for the table's entries of the same names.
 void CheckVideoOutput(const std::string& path, int audioFd, const std::string& audioPath, std::string& audioCodec);
-VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutputSpec& spec);
+VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutputSettings& settings);
 void WriteVideoFrame(VideoEncoder& encoder, const uint8_t* rgb, int64_t pts);
 void FinishVideoOutput(VideoEncoder& encoder);
 void CloseVideoOutput(VideoEncoder* encoder) noexcept;

@@ -235,17 +235,17 @@ void CheckVideoOutput(const std::string& path, int audioFd, const std::string& a
   }
 }
 
-VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutputSpec& spec) {
+VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutputSettings& settings) {
   av_log_set_level(AV_LOG_QUIET);
   const OutputChoice choice = ChooseOutput(path);
   auto encoder = std::make_unique<VideoEncoder>();
   VideoEncoder& e = *encoder;
   e.path = path;
   e.fd = fd;
-  if (spec.width <= 0 || spec.height <= 0) Fail("cannot write video " + path + ": a frame has no pixels");
-  if (spec.timing.timeBaseNum <= 0 || spec.timing.timeBaseDen <= 0) Fail("cannot write video " + path + ": no time base");
-  e.timeBase = AVRational{spec.timing.timeBaseNum, spec.timing.timeBaseDen};
-  AVRational rate{spec.timing.frameRateNum, spec.timing.frameRateDen};
+  if (settings.width <= 0 || settings.height <= 0) Fail("cannot write video " + path + ": a frame has no pixels");
+  if (settings.timing.timeBaseNum <= 0 || settings.timing.timeBaseDen <= 0) Fail("cannot write video " + path + ": no time base");
+  e.timeBase = AVRational{settings.timing.timeBaseNum, settings.timing.timeBaseDen};
+  AVRational rate{settings.timing.frameRateNum, settings.timing.frameRateDen};
   if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
   e.frameDuration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), e.timeBase));
 
@@ -267,8 +267,8 @@ VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutput
   e.frame = av_frame_alloc();
   e.packet = av_packet_alloc();
   if (!e.stream || !e.codec || !e.frame || !e.packet) throw std::bad_alloc();
-  e.codec->width = spec.width;
-  e.codec->height = spec.height;
+  e.codec->width = settings.width;
+  e.codec->height = settings.height;
   e.codec->time_base = e.timeBase;
   e.codec->framerate = rate;
   e.codec->sample_aspect_ratio = AVRational{1, 1};
@@ -282,16 +282,16 @@ VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutput
   } else {
     // 4:2:0 is what players play; it needs even sides, so frames with an odd side keep
     // their full chroma.
-    const bool even = spec.width % 2 == 0 && spec.height % 2 == 0;
+    const bool even = settings.width % 2 == 0 && settings.height % 2 == 0;
     e.codec->pix_fmt = even ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV444P;
     e.codec->colorspace = AVCOL_SPC_BT709;
     e.codec->color_primaries = AVCOL_PRI_BT709;
     e.codec->color_trc = AVCOL_TRC_BT709;
     e.codec->color_range = AVCOL_RANGE_MPEG;
-    if (spec.quality < 0 || spec.quality > 51) {
-      Fail("cannot write video " + path + ": quality " + std::to_string(spec.quality) + " is not within 0 .. 51");
+    if (settings.quality < 0 || settings.quality > 51) {
+      Fail("cannot write video " + path + ": quality " + std::to_string(settings.quality) + " is not within 0 .. 51");
     }
-    Check(e, av_opt_set_int(e.codec->priv_data, "crf", spec.quality, 0), "setting the quality");
+    Check(e, av_opt_set_int(e.codec->priv_data, "crf", settings.quality, 0), "setting the quality");
     // Every core: the encoder's frame threads give the same stream as one thread.
     e.codec->thread_count = 0;
   }
@@ -303,8 +303,8 @@ VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutput
   e.stream->avg_frame_rate = rate;
   e.stream->r_frame_rate = rate;
 
-  if (spec.audioFd >= 0) {
-    e.audio = OpenAudioSource(path, e.format->oformat, spec.audioFd, spec.audioPath != nullptr ? spec.audioPath : "");
+  if (settings.audioFd >= 0) {
+    e.audio = OpenAudioSource(path, e.format->oformat, settings.audioFd, settings.audioPath != nullptr ? settings.audioPath : "");
     if (e.audio.stream >= 0) {
       const AVStream* in = Container(*e.audio.demuxer)->streams[e.audio.stream];
       e.audioStream = avformat_new_stream(e.format, nullptr);
@@ -314,18 +314,18 @@ VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutput
       e.audioStream->codecpar->codec_tag = 0;
       e.audioStream->time_base = in->time_base;
       e.audioDone = false;
-      e.audioFrom = spec.audioFrom;
-      e.audioTo = spec.audioTo;
+      e.audioFrom = settings.audioFrom;
+      e.audioTo = settings.audioTo;
     }
   }
   Check(e, avformat_write_header(e.format, nullptr), "the header");
 
   e.frame->format = e.codec->pix_fmt;
-  e.frame->width = spec.width;
-  e.frame->height = spec.height;
+  e.frame->width = settings.width;
+  e.frame->height = settings.height;
   Check(e, av_frame_get_buffer(e.frame, 0), "a frame");
   const int flags = SWS_BICUBIC | SWS_BITEXACT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP;
-  e.scaler = sws_getContext(spec.width, spec.height, AV_PIX_FMT_RGB24, spec.width, spec.height, e.codec->pix_fmt,
+  e.scaler = sws_getContext(settings.width, settings.height, AV_PIX_FMT_RGB24, settings.width, settings.height, e.codec->pix_fmt,
                             flags, nullptr, nullptr, nullptr);
   if (e.scaler == nullptr) Fail("cannot write video " + path + ": no conversion from RGB to its pixel format");
   if (choice.kind == OutputKind::kH264) {

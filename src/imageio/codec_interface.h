@@ -79,7 +79,7 @@ struct VideoEncoder;
 
 // What a video output holds: frames of width x height packed RGB24, time stamped in
 // timing's time base, and optionally the audio of another file copied unchanged.
-struct VideoOutputSpec {
+struct VideoOutputSettings {
   int width = 0;
   int height = 0;
   VideoTiming timing;
@@ -126,7 +126,7 @@ struct ModuleTable {
   // Starts writing the video named path (its extension as above) to the regular file open
   // for writing on fd; the module writes fd and nothing else, the caller keeps it open until
   // closeVideoOutput.
-  Status (*openVideoOutput)(const char* path, int fd, const VideoOutputSpec* spec, VideoEncoder** encoder,
+  Status (*openVideoOutput)(const char* path, int fd, const VideoOutputSettings* settings, VideoEncoder** encoder,
                             std::string* message) noexcept;
   // Encodes one frame of packed RGB24 rows presented at pts; times must increase.
   Status (*writeVideoFrame)(VideoEncoder* encoder, const uint8_t* rgb, int64_t pts, std::string* message) noexcept;

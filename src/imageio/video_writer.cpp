@@ -61,17 +61,17 @@ VideoWriter::VideoWriter(const std::string& path, int width, int height, const V
   d.height = height;
   if (!options.audioSource.empty()) d.audio = OpenAudioSource(options.audioSource);
   d.file = std::make_unique<StreamedFile>(path);
-  codec::VideoOutputSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.timing = timing;
-  spec.quality = options.quality;
-  spec.audioFd = d.audio.IsOpen() ? d.audio.Get() : -1;
-  spec.audioPath = options.audioSource.c_str();
-  spec.audioFrom = options.audioFrom;
-  spec.audioTo = options.audioTo;
+  codec::VideoOutputSettings settings;
+  settings.width = width;
+  settings.height = height;
+  settings.timing = timing;
+  settings.quality = options.quality;
+  settings.audioFd = d.audio.IsOpen() ? d.audio.Get() : -1;
+  settings.audioPath = options.audioSource.c_str();
+  settings.audioFrom = options.audioFrom;
+  settings.audioTo = options.audioTo;
   std::string message;
-  const codec::Status status = d.module->openVideoOutput(path.c_str(), d.file->Fd(), &spec, &d.encoder, &message);
+  const codec::Status status = d.module->openVideoOutput(path.c_str(), d.file->Fd(), &settings, &d.encoder, &message);
   if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
 }
 
