@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ::lseek(fd, 0, SEEK_SET);
   codec::Video* video = nullptr;
   std::string message;
-  codec::Status status = module.openVideo("fuzz.mkv", fd, &limits, &video, &message);
+  codec::VideoTiming timing;
+  codec::Status status = module.openVideo("fuzz.mkv", fd, &limits, &video, &timing, &message);
   if (status != codec::Status::kOk) {
     ExpectRefusal(status, message);
   } else {
@@ -48,8 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int k = 0; k < 8; ++k) {
       int w = 0;
       int h = 0;
+      int64_t pts = 0;
       message.clear();
-      status = module.readVideoFrame(video, k, &limits, &rgb, &w, &h, &message);
+      status = module.readVideoFrame(video, k, &limits, &rgb, &w, &h, &pts, &message);
       if (status != codec::Status::kOk) {
         if (status != codec::Status::kEnd) ExpectRefusal(status, message);
         break;

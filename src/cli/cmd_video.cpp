@@ -7,6 +7,7 @@
 #include "cli/cli_commands.h"
 #include "cli/threads_option.h"
 #include "cli/video_job.h"
+#include "imageio/video_writer.h"
 #include "lumet/stages.h"
 #include "util/error.h"
 
@@ -29,12 +30,43 @@ Rect ParseRect(const std::string& text) {
   return Rect{v[0], v[1], v[2], v[3]};
 }
 
+// "N", "N.NNN" or "N/D" frames a second, as a fraction.
+void ParseFrameRate(const std::string& text, int& num, int& den) {
+  const char* end = text.data() + text.size();
+  long long n = 0;
+  long long d = 1;
+  auto parsed = std::from_chars(text.data(), end, n);
+  bool ok = parsed.ec == std::errc() && n >= 0;
+  if (ok && parsed.ptr < end && *parsed.ptr == '/') {
+    const auto denominator = std::from_chars(parsed.ptr + 1, end, d);
+    ok = denominator.ec == std::errc() && denominator.ptr == end && d > 0;
+  } else if (ok && parsed.ptr < end && *parsed.ptr == '.') {
+    // Decimals as a fraction of a power of ten: 29.97 is 2997/100.
+    const char* p = parsed.ptr + 1;
+    ok = p < end;
+    for (; ok && p < end; ++p) {
+      ok = *p >= '0' && *p <= '9' && d < 1000000;
+      n = n * 10 + (*p - '0');
+      d *= 10;
+    }
+  } else {
+    ok = ok && parsed.ptr == end;
+  }
+  ok = ok && n > 0 && n <= 1000000 && d <= 1000000 && n / d <= 1000;
+  if (!ok) {
+    throw CLI::ValidationError("--fps", "must be a frame rate such as 25, 29.97 or 30000/1001 (got \"" + text + "\")");
+  }
+  num = static_cast<int>(n);
+  den = static_cast<int>(d);
+}
+
 }  // namespace
 
 void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   auto job = std::make_shared<VideoJob>();
   auto roi = std::make_shared<std::string>();
   auto scale = std::make_shared<double>(job->settings.scale);
+  auto fps = std::make_shared<std::string>();
   auto* command = app.add_subcommand(
       "video",
       "super-resolve every frame of a clip: output frame k is the ROI of input frame k reconstructed with frame k as "
@@ -42,7 +74,9 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_option("INPUT", job->input, "a frame pattern (./images/lr-%d.bmp) or a video file")
       ->required()
       ->type_name("INPUT");
-  command->add_option("OUTPUT", job->output, "a frame pattern (./sr/sr-%d.png; .bmp, .png or .tif)")
+  command->add_option("OUTPUT", job->output,
+                      "a frame pattern (./sr/sr-%d.png; .bmp, .png or .tif) or a video: .mkv (lossless FFV1) or "
+                      ".mp4 (H.264)")
       ->required()
       ->type_name("OUTPUT");
   command->add_option("--radius", job->radius, "R: frames k-R .. k+R (clipped to the clip) make output frame k")
@@ -62,14 +96,36 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_option("--start-index", job->startIndex, "number of the input's frame 0 (its file number)")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
+  command->add_option("--fps", *fps, "frame rate of a frame-pattern input, for a video output (default: 25)")
+      ->type_name("RATE");
+  command->add_option("--quality", job->quality,
+                      "H.264 constant rate factor of a .mp4 output, 0 (best) .. 51 (default: " +
+                          std::to_string(VideoWriter::kDefaultQuality) + ")")
+      ->check(CLI::Range(0, 51));
+  command->add_flag("--no-audio", job->noAudio, "leave out the input video's audio (copied unchanged otherwise)");
+  command->add_flag("--keep-parts", job->keepParts, "keep the frames' parts folder OUTPUT.parts/ after encoding");
+  command->add_flag("--parts-only", job->partsOnly,
+                    "make the parts of the range and stop, without encoding (a range job of a split run)");
   command->add_flag("-q,--quiet", job->quiet, "print nothing but errors and warnings");
   AddThreadsOption(*command);
   command->footer(
       "Output frames that exist already are kept, so a run that was stopped resumes where it stopped: each frame "
       "is written to a temporary file and renamed, so one that exists is complete. Delete an output frame to "
-      "make it again.");
-  command->callback([&slot, job, roi, scale] {
+      "make it again.\n\n"
+      "A video output (.mkv: lossless FFV1 in Matroska; .mp4: H.264 in MP4, when FFmpeg has the libx264 encoder) "
+      "keeps the input video's frame rate and the time of each frame (a frame-pattern input: --fps) and copies its "
+      "audio unchanged for the time of the output's frames (--no-audio leaves it out). Each output frame is first "
+      "kept as a lossless PNG part in OUTPUT.parts/ (frame-N.png for input frame N); once the parts of every frame "
+      "of the run's range are there, the run encodes them into OUTPUT (written under a temporary name and renamed "
+      "when complete) and removes them (--keep-parts keeps them). A stopped run resumes from its parts; a video "
+      "OUTPUT that exists is kept.\n\n"
+      "To split a long video into jobs: run one job per range of frames with --parts-only and the same options, "
+      "e.g. --first 0 --last 999 --parts-only, then --first 1000 --parts-only (one after the other in one "
+      "working folder, or at once from other working folders or machines naming the same OUTPUT); then run the whole range once without --parts-only: "
+      "it finds every part there and only encodes.");
+  command->callback([&slot, job, roi, scale, fps] {
     job->settings.scale = *scale;
+    if (!fps->empty()) ParseFrameRate(*fps, job->fpsNum, job->fpsDen);
     job->wholeFrame = roi->empty();
     if (!roi->empty()) job->settings.roi = ParseRect(*roi);
     slot.run = [job] {

@@ -1,6 +1,7 @@
 #include "cli/video_job.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "imageio/image_file.h"
+#include "imageio/video_file.h"
+#include "imageio/video_writer.h"
 #include "library/conversions.h"
 #include "lumet/video.h"
 #include "params/param_set.h"
@@ -41,12 +44,146 @@ class FrameObserver final : public Observer {
 
 std::string Seconds(double s) { return Format(s < 10 ? "%.2f s" : "%.0f s", s); }
 
+bool IsVideoOutput(const VideoJob& job) { return FrameSource::IsVideoPattern(job.output); }
+
+std::string PartName(const VideoJob& job, int k) {
+  return (std::filesystem::path(VideoPartsFolder(job.output)) / ("frame-" + std::to_string(job.startIndex + k) + ".png"))
+      .string();
+}
+
+std::string LowerExtension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+// The audio a video output copies: the input video's, unless it is left out.
+std::string AudioSource(const VideoJob& job) {
+  return FrameSource::IsVideoPattern(job.input) && !job.noAudio ? job.input : std::string();
+}
+
+// The clock of the output frames first .. last and the time of each (and of the end of the
+// last): a video input's own, read from it (its frames are decoded, not converted); a
+// frame pattern's frame k at k frames of --fps.
+struct OutputTimes {
+  VideoTiming timing;
+  std::vector<int64_t> pts;  // of frames first .. last + 1 (the end of the last)
+};
+
+OutputTimes TimesOf(const VideoJob& job, int first, int last) {
+  OutputTimes times;
+  if (!FrameSource::IsVideoPattern(job.input)) {
+    const int num = job.fpsNum > 0 ? job.fpsNum : 25;
+    const int den = job.fpsNum > 0 ? job.fpsDen : 1;
+    times.timing = VideoTiming{den, num, num, den};
+    for (int k = first; k <= last + 1; ++k) times.pts.push_back(k);
+    return times;
+  }
+  VideoFile video(job.input);
+  times.timing = video.Timing();
+  const VideoTiming& t = times.timing;
+  // One frame's duration in the time base; 25 frames a second when the stream gives no rate.
+  const long long rateNum = t.frameRateNum > 0 ? t.frameRateNum : 25;
+  const long long rateDen = t.frameRateNum > 0 ? t.frameRateDen : 1;
+  const int64_t duration = std::max<int64_t>(
+      1, (static_cast<long long>(t.timeBaseDen) * rateDen + static_cast<long long>(t.timeBaseNum) * rateNum / 2) /
+             (static_cast<long long>(t.timeBaseNum) * rateNum));
+  const int end = job.startIndex + last + 1;
+  int64_t previous = codec::kNoTime;
+  while (video.NextIndex() <= end && video.ReadNext(nullptr)) {
+    const int i = video.NextIndex() - 1;
+    // A frame without a time follows the one before it.
+    int64_t pts = video.Pts();
+    if (pts == codec::kNoTime) pts = previous == codec::kNoTime ? 0 : previous + duration;
+    previous = pts;
+    if (i >= job.startIndex + first) times.pts.push_back(pts);
+  }
+  if (static_cast<int>(times.pts.size()) < last - first + 1) {
+    throw Error("cannot read " + job.input + " frame " + std::to_string(job.startIndex + last) +
+                ": the video ends before it");
+  }
+  if (static_cast<int>(times.pts.size()) == last - first + 1) times.pts.push_back(times.pts.back() + duration);
+  return times;
+}
+
+// Encodes the parts of frames first .. last into the video output, then removes them (and
+// their folder, when nothing else is left in it) unless they are to be kept.
+void EncodeVideoOutput(const VideoJob& job, int first, int last, int count, std::FILE* out) {
+  const std::string parts = VideoPartsFolder(job.output);
+  if (job.partsOnly) {
+    if (!job.quiet) {
+      std::fprintf(out, "the parts of frames %d..%d are in %s; a run without --parts-only encodes %s\n", first, last,
+                   parts.c_str(), job.output.c_str());
+    }
+    return;
+  }
+  const auto started = std::chrono::steady_clock::now();
+  const OutputTimes times = TimesOf(job, first, last);
+  VideoWriter::Options options;
+  if (job.quality >= 0) options.quality = job.quality;
+  options.audioSource = AudioSource(job);
+  options.audioFrom = times.pts.front();
+  options.audioTo = times.pts.back();
+  const std::string audio = options.audioSource.empty() ? std::string() : VideoWriter::Check(job.output, options.audioSource);
+  if (audio.empty()) options.audioSource.clear();
+  std::unique_ptr<VideoWriter> writer;
+  int width = 0;
+  int height = 0;
+  for (int k = first; k <= last; ++k) {
+    ColorGrayImage image;
+    ReadImageFile(PartName(job, k), image);
+    if (!writer) {
+      width = image.Width();
+      height = image.Height();
+      writer = std::make_unique<VideoWriter>(job.output, width, height, times.timing, options);
+    } else if (image.Width() != width || image.Height() != height) {
+      throw Error("part " + PartName(job, k) + " is " + std::to_string(image.Width()) + " x " +
+                  std::to_string(image.Height()) + " pixels, the parts before it " + std::to_string(width) + " x " +
+                  std::to_string(height) + " (were its frames made with other options?)");
+    }
+    writer->Write(image, times.pts[static_cast<size_t>(k - first)]);
+  }
+  writer->Finish();
+  if (!job.keepParts) {
+    std::error_code ec;
+    if (first == 0 && last == count - 1) {
+      std::filesystem::remove_all(parts, ec);
+    } else {
+      // Other ranges' parts stay: only this range's go, and the folder once it is empty.
+      for (int k = first; k <= last; ++k) std::filesystem::remove(PartName(job, k), ec);
+      std::filesystem::remove(parts, ec);
+    }
+  }
+  if (!job.quiet) {
+    const int frames = last - first + 1;
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const bool h264 = LowerExtension(job.output) == ".mp4";
+    std::fprintf(out, "encoded %s: %d frames of %d x %d, %s%s in %s (%s a frame)\n", job.output.c_str(), frames,
+                 width, height,
+                 h264 ? ("H.264 at quality " + std::to_string(options.quality)).c_str() : "lossless FFV1",
+                 audio.empty() ? "" : (", audio (" + audio + ") copied").c_str(), Seconds(took).c_str(),
+                 Seconds(took / frames).c_str());
+  }
+}
+
 // The job's radius and patterns, before anything is read or written.
 void CheckVideoJob(const VideoJob& job) {
   if (job.radius < 1) throw Error("--radius " + std::to_string(job.radius) + ": a window needs at least radius 1");
-  if (FrameSource::IsVideoPattern(job.output)) {
+  if (IsVideoOutput(job)) {
+    if (job.quality >= 0 && LowerExtension(job.output) != ".mp4") {
+      throw Error("--quality " + std::to_string(job.quality) + ": it sets the H.264 quality of a .mp4 output; " +
+                  job.output + " is lossless");
+    }
+    if (job.fpsNum > 0 && FrameSource::IsVideoPattern(job.input)) {
+      throw Error("--fps: it is the frame rate of a frame-pattern input; the video " + job.input +
+                  " keeps its own frame rate and times");
+    }
+    VideoWriter::Check(job.output, AudioSource(job));
+    return;
+  }
+  if (job.fpsNum > 0 || job.quality >= 0 || job.noAudio || job.keepParts || job.partsOnly) {
     throw Error("output " + QuotedValue(job.output) +
-                ": writing a video is not supported yet; give a frame pattern such as ./sr/sr-%d.png");
+                ": --fps, --quality, --no-audio, --keep-parts and --parts-only apply to a video output (.mkv, .mp4)");
   }
   const std::string outputProblem =
       job.output.find('%') == std::string::npos ? "it needs one integer conversion such as %d for the frame number"
@@ -56,9 +193,13 @@ void CheckVideoJob(const VideoJob& job) {
 
 }  // namespace
 
+std::string VideoPartsFolder(const std::string& output) { return output + ".parts"; }
+
 int RunVideoJob(const VideoJob& job, std::FILE* out) {
   CheckVideoJob(job);
-  const ImageFormat format = OutputFormat(job.output);
+  // A video output's frames are kept first as lossless parts.
+  const bool videoOutput = IsVideoOutput(job);
+  const ImageFormat format = videoOutput ? ImageFormat::Png : OutputFormat(job.output);
   CheckImageWriter(format, "output " + job.output);
   LockWorkingFolder(".");
 
@@ -72,7 +213,16 @@ int RunVideoJob(const VideoJob& job, std::FILE* out) {
                 " are not within the input's frames 0 .. " + std::to_string(count - 1));
   }
 
-  const auto outputName = [&](int k) { return FormatFrameName(job.output, job.startIndex + k); };
+  if (videoOutput) {
+    std::error_code ec;
+    if (std::filesystem::exists(job.output, ec)) {
+      if (!job.quiet) std::fprintf(out, "%s is there already and is kept\n", job.output.c_str());
+      return 0;
+    }
+  }
+  const auto outputName = [&](int k) {
+    return videoOutput ? PartName(job, k) : FormatFrameName(job.output, job.startIndex + k);
+  };
   std::vector<int> todo;
   for (int k = job.first; k <= last; ++k) {
     std::error_code ec;
@@ -80,10 +230,20 @@ int RunVideoJob(const VideoJob& job, std::FILE* out) {
   }
   const int total = last - job.first + 1;
   if (!job.quiet && static_cast<int>(todo.size()) < total) {
-    std::fprintf(out, "%d of %d frames are there already and are kept\n", total - static_cast<int>(todo.size()),
-                 total);
+    std::fprintf(out, "%d of %d frames are there already and are kept%s\n", total - static_cast<int>(todo.size()),
+                 total, videoOutput ? (" (in " + VideoPartsFolder(job.output) + ")").c_str() : "");
   }
-  if (todo.empty()) return 0;
+  if (todo.empty()) {
+    if (videoOutput) EncodeVideoOutput(job, job.first, last, count, out);
+    return 0;
+  }
+  if (videoOutput) {
+    // Before any frame is made: the folder the parts and the video go in can be written.
+    const std::string parts = VideoPartsFolder(job.output);
+    std::error_code ec;
+    std::filesystem::create_directories(parts, ec);
+    if (ec) throw Error("cannot create folder " + parts + " for the parts of " + job.output + ": " + ec.message());
+  }
 
   const auto clock = std::chrono::steady_clock::now;
   const auto started = clock();
@@ -108,6 +268,7 @@ int RunVideoJob(const VideoJob& job, std::FILE* out) {
       std::fflush(out);
     }
   }
+  if (videoOutput) EncodeVideoOutput(job, job.first, last, count, out);
   return done;
 }
 

@@ -14,7 +14,8 @@ namespace lumet::cli {
 // to the sequence).
 struct VideoJob {
   std::string input;         // a frame pattern ("./images/lr-%d.bmp") or a video file
-  std::string output;        // a frame pattern ("./sr/sr-%d.png"): frame k is file number startIndex + k
+  std::string output;        // a frame pattern ("./sr/sr-%d.png"): frame k is file number startIndex + k;
+                             // or a video (.mkv lossless FFV1, .mp4 H.264), made from parts (below)
   int startIndex = 0;        // input frame k is file startIndex + k (a video's frame startIndex + k)
   int radius = 2;
   int first = 0;             // the output frames first .. last (-1: to the last input frame)
@@ -22,10 +23,23 @@ struct VideoJob {
   bool wholeFrame = true;    // no ROI given: the whole frame
   Settings settings;
   bool quiet = false;
+  // A video output only. Its frames are first kept as lossless PNG parts in OUTPUT.parts/
+  // (named by input frame number), which runs over other ranges may share; once the parts
+  // of every frame of the run's range are there, it encodes them and removes them.
+  int fpsNum = 0;            // a frame-pattern input's frame rate fpsNum / fpsDen (0: not given, 25)
+  int fpsDen = 1;
+  int quality = -1;          // H.264's constant rate factor (-1: not given, VideoWriter's default)
+  bool noAudio = false;      // leave out the input video's audio
+  bool keepParts = false;    // keep the parts after encoding
+  bool partsOnly = false;    // make the parts of the range and stop (a range job of a split run)
 };
 
+// Where the parts of a video output are kept: OUTPUT.parts/, frame-N.png for input frame N.
+std::string VideoPartsFolder(const std::string& output);
+
 // Runs the job: outputs that exist already are kept (every output is written atomically,
-// so one that exists is complete), so a run that was stopped resumes where it stopped.
+// so one that exists is complete), so a run that was stopped resumes where it stopped;
+// with a video output, the parts are kept, and a video that exists is kept whole.
 // Each input frame is decoded once into a ring that holds one window; a line per frame
 // goes to out (with the time a frame took and the time left). Returns the number of
 // frames written.

@@ -25,24 +25,55 @@ Status EncodeStillEntry(const char* path, int width, int height, int bitsPerSamp
   });
 }
 
-Status OpenVideoEntry(const char* path, int fd, const FrameLimits* limits, Video** video,
+Status OpenVideoEntry(const char* path, int fd, const FrameLimits* limits, Video** video, VideoTiming* timing,
                       std::string* message) noexcept {
   return Guard(message, [&] {
-    *video = OpenVideo(path, fd, *limits);
+    *video = OpenVideo(path, fd, *limits, *timing);
     return Status::kOk;
   });
 }
 
 Status ReadVideoFrameEntry(Video* video, int index, const FrameLimits* limits, std::vector<uint8_t>* rgb, int* width,
-                           int* height, std::string* message) noexcept {
+                           int* height, int64_t* pts, std::string* message) noexcept {
   return Guard(message, [&] {
-    return ReadVideoFrame(*video, index, *limits, rgb, *width, *height) ? Status::kOk : Status::kEnd;
+    return ReadVideoFrame(*video, index, *limits, rgb, *width, *height, *pts) ? Status::kOk : Status::kEnd;
+  });
+}
+
+Status CheckVideoOutputEntry(const char* path, int audioFd, const char* audioPath, std::string* audioCodec,
+                             std::string* message) noexcept {
+  return Guard(message, [&] {
+    CheckVideoOutput(path, audioFd, audioPath != nullptr ? audioPath : "", *audioCodec);
+    return Status::kOk;
+  });
+}
+
+Status OpenVideoOutputEntry(const char* path, int fd, const VideoOutputSettings* settings, VideoEncoder** encoder,
+                            std::string* message) noexcept {
+  return Guard(message, [&] {
+    *encoder = OpenVideoOutput(path, fd, *settings);
+    return Status::kOk;
+  });
+}
+
+Status WriteVideoFrameEntry(VideoEncoder* encoder, const uint8_t* rgb, int64_t pts, std::string* message) noexcept {
+  return Guard(message, [&] {
+    WriteVideoFrame(*encoder, rgb, pts);
+    return Status::kOk;
+  });
+}
+
+Status FinishVideoOutputEntry(VideoEncoder* encoder, std::string* message) noexcept {
+  return Guard(message, [&] {
+    FinishVideoOutput(*encoder);
+    return Status::kOk;
   });
 }
 
 constexpr ModuleTable kTable = {
-    kModuleVersion, sizeof(ModuleTable), ReadStillEntry, EncodeStillEntry, OpenVideoEntry, ReadVideoFrameEntry,
-    CloseVideo,
+    kModuleVersion,       sizeof(ModuleTable),  ReadStillEntry,         EncodeStillEntry,
+    OpenVideoEntry,       ReadVideoFrameEntry,  CloseVideo,             CheckVideoOutputEntry,
+    OpenVideoOutputEntry, WriteVideoFrameEntry, FinishVideoOutputEntry, CloseVideoOutput,
 };
 
 }  // namespace

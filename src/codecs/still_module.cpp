@@ -53,6 +53,7 @@ Status EncodeStillEntry(const char* path, int width, int height, int bitsPerSamp
 
 constexpr ModuleTable kTable = {
     kModuleVersion, sizeof(ModuleTable), ReadStillEntry, EncodeStillEntry, nullptr, nullptr, nullptr,
+    nullptr,        nullptr,             nullptr,        nullptr,          nullptr,
 };
 
 }  // namespace

@@ -47,13 +47,13 @@ struct Video {
   }
 };
 
-namespace {
-
 std::string AvErrorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(code, text, sizeof(text));
   return text;
 }
+
+namespace {
 
 // The file's bytes reach the demuxer only through these two, from the descriptor the
 // program opened: no name is ever resolved by the libraries.
@@ -118,7 +118,7 @@ const AVInputFormat* ProbeContainer(Video& d) {
 
 }  // namespace
 
-Video* OpenVideo(const std::string& path, int fd, const FrameLimits& limits) {
+Video* OpenDemuxer(const std::string& path, int fd) {
   auto video = std::make_unique<Video>();
   Video& d = *video;
   d.path = path;
@@ -135,6 +135,15 @@ Video* OpenVideo(const std::string& path, int fd, const FrameLimits& limits) {
   if (rc < 0) Fail("cannot read video " + path + ": " + AvErrorText(rc));
   rc = avformat_find_stream_info(d.format, nullptr);
   if (rc < 0) Fail("cannot read video " + path + ": " + AvErrorText(rc));
+  return video.release();
+}
+
+AVFormatContext* Container(Video& video) { return video.format; }
+
+Video* OpenVideo(const std::string& path, int fd, const FrameLimits& limits, VideoTiming& timing) {
+  std::unique_ptr<Video> video(OpenDemuxer(path, fd));
+  Video& d = *video;
+  int rc = 0;
   const AVCodec* codec = nullptr;
   d.stream = av_find_best_stream(d.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
   if (d.stream < 0 || codec == nullptr) {
@@ -154,11 +163,21 @@ Video* OpenVideo(const std::string& path, int fd, const FrameLimits& limits) {
   d.codec->max_pixels = limits.maxPixels;
   rc = avcodec_open2(d.codec, codec, nullptr);
   if (rc < 0) Fail("cannot decode video " + path + " (" + codec->name + "): " + AvErrorText(rc));
+  // The stream's clock; a rate the container does not state is guessed from its times.
+  const AVStream* stream = d.format->streams[d.stream];
+  AVRational rate = stream->avg_frame_rate;
+  if (rate.num <= 0 || rate.den <= 0) rate = stream->r_frame_rate;
+  if (rate.num <= 0 || rate.den <= 0) rate = AVRational{0, 1};
+  timing.timeBaseNum = stream->time_base.num;
+  timing.timeBaseDen = stream->time_base.den;
+  timing.frameRateNum = rate.num;
+  timing.frameRateDen = rate.den;
+  if (timing.timeBaseNum <= 0 || timing.timeBaseDen <= 0) Fail("cannot read video " + path + ": its stream has no time base");
   return video.release();
 }
 
 bool ReadVideoFrame(Video& d, int index, const FrameLimits& limits, std::vector<uint8_t>* rgb, int& width,
-                    int& height) {
+                    int& height, int64_t& pts) {
   if (d.finished) return false;
   for (;;) {
     int rc = avcodec_receive_frame(d.codec, d.frame);
@@ -237,6 +256,7 @@ bool ReadVideoFrame(Video& d, int index, const FrameLimits& limits, std::vector<
   }
   width = w;
   height = h;
+  pts = d.frame->best_effort_timestamp == AV_NOPTS_VALUE ? kNoTime : d.frame->best_effort_timestamp;
   av_frame_unref(d.frame);
   return true;
 }

@@ -5,15 +5,33 @@
 
 #include "imageio/codec_interface.h"
 
+struct AVFormatContext;
+
 namespace lumet::codec {
 
 // The video side of the module, through FFmpeg's libraries. OpenVideo and ReadVideoFrame
 // throw Failure (or std::bad_alloc). The caller owns what OpenVideo returns (CloseVideo).
 // path names the file in messages; fd is the file (regular, opened by the program).
-Video* OpenVideo(const std::string& path, int fd, const FrameLimits& limits);
+Video* OpenVideo(const std::string& path, int fd, const FrameLimits& limits, VideoTiming& timing);
 // False at the end of the stream. With rgb non-null the frame is converted to packed RGB24.
+// pts is the frame's presentation time in the stream's time base, or kNoTime.
 bool ReadVideoFrame(Video& video, int index, const FrameLimits& limits, std::vector<uint8_t>* rgb, int& width,
-                    int& height);
+                    int& height, int64_t& pts);
 void CloseVideo(Video* video) noexcept;
+
+// The container of the file open on fd with its streams found, and no decoder (the source of
+// the audio a video output copies). Throws Failure as OpenVideo.
+Video* OpenDemuxer(const std::string& path, int fd);
+AVFormatContext* Container(Video& video);
+
+// FFmpeg's text for an error code.
+std::string AvErrorText(int code);
+
+// The writing side (video_encoder.cpp), for the table's entries of the same names.
+void CheckVideoOutput(const std::string& path, int audioFd, const std::string& audioPath, std::string& audioCodec);
+VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutputSettings& settings);
+void WriteVideoFrame(VideoEncoder& encoder, const uint8_t* rgb, int64_t pts);
+void FinishVideoOutput(VideoEncoder& encoder);
+void CloseVideoOutput(VideoEncoder* encoder) noexcept;
 
 }  // namespace lumet::codec

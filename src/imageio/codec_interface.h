@@ -8,7 +8,8 @@
 //
 // Two modules share this table: the still module (PNG, JPEG and TIFF through their own small
 // libraries) and the media module (every other still format through OpenImageIO, and video
-// through FFmpeg's libraries). Each fills the entries it has and leaves the others null.
+// through FFmpeg's libraries, read and written). Each fills the entries it has and leaves the
+// others null.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,7 +19,7 @@
 namespace lumet::codec {
 
 // Raised whenever the table or the meaning of an entry changes.
-inline constexpr int kModuleVersion = 2;
+inline constexpr int kModuleVersion = 3;
 
 // The entry point's name (extern "C"): const ModuleTable* lumet_codec_module(int version).
 inline constexpr const char* kEntryPoint = "lumet_codec_module";
@@ -60,6 +61,35 @@ struct StillSamples {
 // An open video; only the module knows what it holds.
 struct Video;
 
+// A video stream's clock: presentation times count units of timeBaseNum / timeBaseDen
+// seconds; the frame rate is frameRateNum / frameRateDen frames a second (0 / 1 when the
+// stream does not say).
+struct VideoTiming {
+  int timeBaseNum = 1;
+  int timeBaseDen = 25;
+  int frameRateNum = 25;
+  int frameRateDen = 1;
+};
+
+// A frame's presentation time when the stream gives none.
+inline constexpr int64_t kNoTime = INT64_MIN;
+
+// A video being written; only the module knows what it holds.
+struct VideoEncoder;
+
+// What a video output holds: frames of width x height packed RGB24, time stamped in
+// timing's time base, and optionally the audio of another file copied unchanged.
+struct VideoOutputSettings {
+  int width = 0;
+  int height = 0;
+  VideoTiming timing;
+  int quality = 18;                  // H.264's constant rate factor (0 best .. 51); FFV1 is lossless
+  int audioFd = -1;                  // a video file whose best audio stream is copied, or -1
+  const char* audioPath = nullptr;   // that file's name, in messages
+  int64_t audioFrom = 0;             // the audio packets copied: those presented in
+  int64_t audioTo = 0;               // [audioFrom, audioTo) of timing's time base
+};
+
 struct ModuleTable {
   int version;       // kModuleVersion
   size_t tableSize;  // sizeof(ModuleTable)
@@ -75,15 +105,34 @@ struct ModuleTable {
                         std::string* bytes, std::string* message) noexcept;
 
   // Opens the best video stream of the regular file open on fd (named path in messages) into
-  // *video. The module reads fd and nothing else; the caller keeps it open until closeVideo.
-  // Its container must be one of the video containers (no playlist, no other files).
-  Status (*openVideo)(const char* path, int fd, const FrameLimits* limits, Video** video,
+  // *video, and gives its clock. The module reads fd and nothing else; the caller keeps it
+  // open until closeVideo. Its container must be one of the video containers (no playlist,
+  // no other files).
+  Status (*openVideo)(const char* path, int fd, const FrameLimits* limits, Video** video, VideoTiming* timing,
                       std::string* message) noexcept;
-  // Decodes the next frame, numbered index in messages. With rgb non-null, also converts it
-  // to packed RGB24 rows (width * 3 bytes each) and gives its size. kEnd at the end.
+  // Decodes the next frame, numbered index in messages, and gives its presentation time
+  // (kNoTime when the stream has none). With rgb non-null, also converts it to packed RGB24
+  // rows (width * 3 bytes each) and gives its size. kEnd at the end.
   Status (*readVideoFrame)(Video* video, int index, const FrameLimits* limits, std::vector<uint8_t>* rgb,
-                           int* width, int* height, std::string* message) noexcept;
+                           int* width, int* height, int64_t* pts, std::string* message) noexcept;
   void (*closeVideo)(Video* video) noexcept;
+
+  // Whether a video named path can be written (its extension chooses the container and the
+  // codec: .mkv lossless FFV1, .mp4 H.264) and, with audioFd not -1, whether the best audio
+  // stream of that file (named audioPath) can be copied into it. kOk, with *audioCodec the
+  // audio's codec name (empty when that file has no audio), or kFailed with the reason.
+  Status (*checkVideoOutput)(const char* path, int audioFd, const char* audioPath, std::string* audioCodec,
+                             std::string* message) noexcept;
+  // Starts writing the video named path (its extension as above) to the regular file open
+  // for writing on fd; the module writes fd and nothing else, the caller keeps it open until
+  // closeVideoOutput.
+  Status (*openVideoOutput)(const char* path, int fd, const VideoOutputSettings* settings, VideoEncoder** encoder,
+                            std::string* message) noexcept;
+  // Encodes one frame of packed RGB24 rows presented at pts; times must increase.
+  Status (*writeVideoFrame)(VideoEncoder* encoder, const uint8_t* rgb, int64_t pts, std::string* message) noexcept;
+  // Flushes the encoder, copies the rest of the audio and ends the container.
+  Status (*finishVideoOutput)(VideoEncoder* encoder, std::string* message) noexcept;
+  void (*closeVideoOutput)(VideoEncoder* encoder) noexcept;
 };
 
 // The entry point's type: nullptr when the module was built for another version of the table.

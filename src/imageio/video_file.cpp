@@ -57,7 +57,7 @@ VideoFile::VideoFile(const std::string& path) : path_(path), decoder_(std::make_
   d.module = &CodecModule(codec::ModuleKind::kMedia, "cannot read video " + path);
   std::string message;
   const codec::FrameLimits limits = FrameFileLimits();
-  const codec::Status status = d.module->openVideo(path.c_str(), d.file.Get(), &limits, &d.video, &message);
+  const codec::Status status = d.module->openVideo(path.c_str(), d.file.Get(), &limits, &d.video, &timing_, &message);
   if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
 }
 
@@ -70,7 +70,7 @@ bool VideoFile::ReadNext(ColorGrayImage* image) {
   int h = 0;
   std::string message;
   const codec::Status status =
-      d.module->readVideoFrame(d.video, next_, &limits, image != nullptr ? &d.rgb : nullptr, &w, &h, &message);
+      d.module->readVideoFrame(d.video, next_, &limits, image != nullptr ? &d.rgb : nullptr, &w, &h, &pts_, &message);
   if (status == codec::Status::kEnd) return false;
   if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
   if (image != nullptr) {

@@ -3,9 +3,13 @@
 #include <memory>
 #include <string>
 
+#include "imageio/codec_interface.h"
 #include "numeric/image_plane.h"
 
 namespace lumet {
+
+// A video stream's clock (time base and frame rate).
+using VideoTiming = codec::VideoTiming;
 
 // A video file read frame by frame, in presentation order, each frame converted to 8-bit
 // RGB with the bit-exact, accurately rounded colour conversion so that one file gives the
@@ -26,6 +30,12 @@ class VideoFile {
   // Number of the frame ReadNext returns next.
   int NextIndex() const { return next_; }
 
+  // The stream's time base and frame rate.
+  const VideoTiming& Timing() const { return timing_; }
+  // The presentation time of the frame ReadNext gave last, in the time base (codec::kNoTime
+  // when the stream gives none).
+  int64_t Pts() const { return pts_; }
+
   const std::string& Path() const { return path_; }
 
   // True for names whose extension is a video container's (.mkv, .mp4, .avi, ...).
@@ -36,6 +46,8 @@ class VideoFile {
   std::string path_;
   std::unique_ptr<Decoder> decoder_;
   int next_ = 0;
+  VideoTiming timing_;
+  int64_t pts_ = codec::kNoTime;
 };
 
 }  // namespace lumet

@@ -166,6 +166,36 @@ StagedFile::StagedFile(const std::string& path, std::string_view bytes) {
 
 StagedFile::~StagedFile() { Discard(); }
 
+StreamedFile::StreamedFile(const std::string& path) : path_(path) {
+  if (path.empty()) throw Error("cannot write a file with an empty name");
+  const fs::path target(path);
+  const fs::path parent = target.parent_path();
+  if (!parent.empty()) {
+    std::error_code ec;
+    fs::create_directories(parent, ec);
+    if (ec) throw Error("cannot create folder " + parent.string() + " for " + path + ": " + ec.message());
+  }
+  IgnoreFileSizeSignal();
+  RemoveStaleTemporaries(parent);
+  fd_ = CreateTemporary(target, path, temp_);
+}
+
+StreamedFile::~StreamedFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+}
+
+void StreamedFile::Publish() {
+  if (temp_.empty()) throw Error("cannot write " + path_ + ": it is in place already");
+  if (::fdatasync(fd_) != 0 && errno != EINVAL) throw Error("cannot write " + path_ + ": " + SystemReason(errno));
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) throw Error("cannot write " + path_ + ": " + SystemReason(errno));
+  if (std::rename(temp_.c_str(), path_.c_str()) != 0) throw Error("cannot write " + path_ + ": " + SystemReason(errno));
+  temp_.clear();
+  FlushFolderOf(path_);
+}
+
 StagedFile::StagedFile(StagedFile&& other) noexcept : path_(std::move(other.path_)), temp_(std::move(other.temp_)) {
   other.temp_.clear();
 }

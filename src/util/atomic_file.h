@@ -47,6 +47,28 @@ class StagedFile {
   std::string temp_;
 };
 
+// A file written as a stream (a video, whose size is not known in advance) under the
+// temporary name the writer above uses, in the target's folder (created when missing), and
+// put in place by Publish. Until then nothing is under the target's name; an unpublished
+// file is removed. Errors name path, as the writer's do.
+class StreamedFile {
+ public:
+  explicit StreamedFile(const std::string& path);
+  ~StreamedFile();
+  StreamedFile(const StreamedFile&) = delete;
+  StreamedFile& operator=(const StreamedFile&) = delete;
+
+  // The temporary file, open for writing.
+  int Fd() const { return fd_; }
+  // Flushes the file to the disk, renames it over the target and flushes the folder.
+  void Publish();
+
+ private:
+  std::string path_;
+  std::string temp_;
+  int fd_ = -1;
+};
+
 // Makes a write beyond the file-size limit (ulimit -f) fail with EFBIG, which the writer
 // reports, instead of ending the process by SIGXFSZ without a word. Both programs call it
 // first thing in main; the writer calls it too, so every user of the engine has it.

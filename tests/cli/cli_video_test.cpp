@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <filesystem>
 #include <string>
@@ -7,6 +13,7 @@
 #include "cli/cli_runner.h"
 #include "imageio/image_file.h"
 #include "imageio/test_video.h"
+#include "imageio/video_file.h"
 #include "library/conversions.h"
 #include "lumet/video.h"
 #include "synth/drifting_clip.h"
@@ -138,13 +145,221 @@ TEST(VideoCommand, RefusesWhatItCannotDo) {
   TempFolder dir;
   WriteFrames(dir.Path());
   const std::string in = "video ./images/lr-%d.bmp ";
-  ExpectError(RunCli(in + "out.mkv --scale 2", dir.Path()), "writing a video is not supported yet");
+  ExpectError(RunCli(in + "out.avi --scale 2", dir.Path()), "a video output is a .mkv file (lossless FFV1) or a .mp4");
+  ExpectError(RunCli(in + "out.mkv --scale 2 --quality 20", dir.Path()), "--quality 20");
+  ExpectError(RunCli(in + "./sr/sr-%d.bmp --scale 2 --keep-parts", dir.Path()), "apply to a video output");
+  // A folder that cannot be made, before any frame is: a file is in its way.
+  WriteText(dir.Path() / "file", "x");
+  ExpectError(RunCli(in + "file/out.mkv --scale 2", dir.Path()), "cannot create folder file/out.mkv.parts");
+  EXPECT_EQ(RunCli(in + "out.mkv --fps 0", dir.Path()).exitCode, 2);
+  EXPECT_EQ(RunCli(in + "out.mkv --fps 25/x", dir.Path()).exitCode, 2);
+  EXPECT_EQ(RunCli(in + "out.mkv --fps 0.0", dir.Path()).exitCode, 2);
+  EXPECT_EQ(RunCli(in + "out.mp4 --quality 52", dir.Path()).exitCode, 2);
   ExpectError(RunCli(in + "./sr/sr.bmp --scale 2", dir.Path()), "output pattern");
   ExpectError(RunCli(in + "./sr/sr-%d.jpg --scale 2", dir.Path()), ".bmp, .png or .tif");
   ExpectError(RunCli(in + "./sr/sr-%d.bmp --scale 2 --first 3 --last 9", dir.Path()), "frames 0 .. 6");
   ExpectError(RunCli("video ./none/lr-%d.bmp ./sr/sr-%d.bmp", dir.Path()), "found 0 frames");
   EXPECT_EQ(RunCli(in + "./sr/sr-%d.bmp --radius 0", dir.Path()).exitCode, 2);
   EXPECT_FALSE(fs::exists(dir.Path() / "sr"));
+  EXPECT_FALSE(fs::exists(dir.Path() / "out.mkv.parts"));
+  WriteLosslessVideo((dir.Path() / "clip.mkv").string(), Clip().frames);
+  ExpectError(RunCli("video clip.mkv out.mkv --scale 2 --fps 30", dir.Path()), "keeps its own frame rate");
+}
+
+struct DecodedVideo {
+  VideoTiming timing;
+  std::vector<ColorGrayImage> frames;
+  std::vector<double> seconds;
+};
+
+DecodedVideo Decode(const fs::path& path) {
+  VideoFile video(path.string());
+  DecodedVideo decoded;
+  decoded.timing = video.Timing();
+  for (ColorGrayImage frame; video.ReadNext(&frame);) {
+    decoded.frames.push_back(frame);
+    decoded.seconds.push_back(static_cast<double>(video.Pts()) * decoded.timing.timeBaseNum / decoded.timing.timeBaseDen);
+  }
+  return decoded;
+}
+
+void ExpectSameVideo(const DecodedVideo& got, const DecodedVideo& expected) {
+  ASSERT_EQ(got.frames.size(), expected.frames.size());
+  EXPECT_EQ(got.seconds, expected.seconds);
+  EXPECT_EQ(got.timing.frameRateNum * expected.timing.frameRateDen, expected.timing.frameRateNum * got.timing.frameRateDen);
+  for (size_t k = 0; k < got.frames.size(); ++k) {
+    SCOPED_TRACE("video frame " + std::to_string(k));
+    EXPECT_TRUE(SamePixels(got.frames[k], expected.frames[k]));
+  }
+}
+
+std::vector<std::string> Entries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A .mkv output holds exactly the frames a frame-pattern output gets, each at its input
+// frame's time, at the input's frame rate; its parts are gone once it is written.
+TEST(VideoCommand, WritesTheFramesAsALosslessVideoAtTheInputsTimes) {
+  TempFolder dir;
+  WriteFrames(dir.Path());
+  TestVideoOptions timing;
+  timing.rateNum = 12;
+  timing.firstFrame = 30;  // the clip starts at 2.5 s
+  WriteLosslessVideo((dir.Path() / "clip.mkv").string(), Clip().frames, timing);
+  const std::string range = std::string(" ") + kWindowArgs + " --first 1 --last 5";
+  const CliResult r = RunCli("video clip.mkv out/sr.mkv" + range, dir.Path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("encoded out/sr.mkv: 5 frames of 96 x 72, lossless FFV1"), std::string::npos) << r.out;
+  ASSERT_EQ(RunCli("video ./images/lr-%d.bmp ./sr/sr-%d.bmp" + range, dir.Path()).exitCode, 0);
+  EXPECT_EQ(Entries(dir.Path() / "out"), std::vector<std::string>{"sr.mkv"});
+
+  const DecodedVideo input = Decode(dir.Path() / "clip.mkv");
+  const DecodedVideo output = Decode(dir.Path() / "out/sr.mkv");
+  ASSERT_EQ(output.frames.size(), 5u);
+  EXPECT_EQ(output.timing.frameRateNum, 12);
+  EXPECT_EQ(output.timing.frameRateDen, 1);
+  for (int k = 1; k <= 5; ++k) {
+    SCOPED_TRACE("output frame " + std::to_string(k));
+    EXPECT_TRUE(SamePixels(output.frames[static_cast<size_t>(k - 1)], ReadImage(dir.Path() / Sr(k))));
+    EXPECT_EQ(output.seconds[static_cast<size_t>(k - 1)], input.seconds[static_cast<size_t>(k)]);
+  }
+  // A video that exists is kept whole.
+  const CliResult again = RunCli("video clip.mkv out/sr.mkv" + range, dir.Path());
+  EXPECT_EQ(again.exitCode, 0);
+  EXPECT_EQ(again.out, "out/sr.mkv is there already and is kept\n");
+
+  // A frame pattern's frames at --fps: frame k at k / fps seconds.
+  ASSERT_EQ(RunCli("video ./images/lr-%d.bmp fps.mkv --fps 10" + range, dir.Path()).exitCode, 0);
+  const DecodedVideo fps = Decode(dir.Path() / "fps.mkv");
+  EXPECT_EQ(fps.timing.frameRateNum, 10);
+  EXPECT_EQ(fps.seconds, (std::vector<double>{0.1, 0.2, 0.3, 0.4, 0.5}));
+}
+
+// Range jobs sharing the parts, then the whole-range run that only encodes, make the same
+// video as one run; so does a run that resumes from the parts a stopped run left (beside a
+// half-written temporary video, which is not taken for the output).
+TEST(VideoCommand, RangeJobsAndAResumedRunMakeTheVideoOfOneRun) {
+  TempFolder one, ranges, resumed;
+  const std::string args = std::string("video ./images/lr-%d.bmp sr.mkv ") + kWindowArgs + " --fps 10";
+  for (const TempFolder* dir : {&one, &ranges, &resumed}) WriteFrames(dir->Path());
+  ASSERT_EQ(RunCli(args, one.Path()).exitCode, 0);
+  EXPECT_EQ(Entries(one.Path()), (std::vector<std::string>{"images", "sr.mkv"}));
+  const DecodedVideo expected = Decode(one.Path() / "sr.mkv");
+  ASSERT_EQ(expected.frames.size(), static_cast<size_t>(kFrames));
+
+  const CliResult first = RunCli(args + " --first 4 --parts-only", ranges.Path());
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(Lines(first.out).back(), "the parts of frames 4..6 are in sr.mkv.parts; a run without --parts-only encodes sr.mkv");
+  ASSERT_EQ(RunCli(args + " --first 0 --last 3 --parts-only", ranges.Path()).exitCode, 0);
+  EXPECT_FALSE(fs::exists(ranges.Path() / "sr.mkv"));
+  EXPECT_EQ(Entries(ranges.Path() / "sr.mkv.parts").size(), static_cast<size_t>(kFrames));
+  const CliResult join = RunCli(args, ranges.Path());
+  ASSERT_EQ(join.exitCode, 0) << join.err;
+  EXPECT_EQ(Lines(join.out).size(), 2u) << join.out;
+  EXPECT_EQ(Lines(join.out).front(), "7 of 7 frames are there already and are kept (in sr.mkv.parts)");
+  EXPECT_EQ(Entries(ranges.Path()), (std::vector<std::string>{"images", "sr.mkv"}));
+  ExpectSameVideo(Decode(ranges.Path() / "sr.mkv"), expected);
+
+  // What a run stopped after frame 2 leaves: its parts and a temporary video.
+  ASSERT_EQ(RunCli(args + " --last 2 --parts-only", resumed.Path()).exitCode, 0);
+  WriteText(resumed.Path() / ".sr.mkv.tmp-0123456789abcdef", "half a video");
+  const CliResult rest = RunCli(args + " --keep-parts", resumed.Path());
+  ASSERT_EQ(rest.exitCode, 0) << rest.err;
+  EXPECT_EQ(Lines(rest.out).front(), "3 of 7 frames are there already and are kept (in sr.mkv.parts)");
+  EXPECT_EQ(Lines(rest.out).size(), 1u + 4u + 1u) << rest.out;
+  ExpectSameVideo(Decode(resumed.Path() / "sr.mkv"), expected);
+  // --keep-parts: the lossless frames stay, those of a frame-pattern run.
+  EXPECT_EQ(Entries(resumed.Path() / "sr.mkv.parts").size(), static_cast<size_t>(kFrames));
+  EXPECT_TRUE(SamePixels(ReadImage(resumed.Path() / "sr.mkv.parts/frame-3.png"), expected.frames[3]));
+}
+
+size_t PartsIn(const fs::path& folder) {
+  size_t n = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    n += name.rfind("frame-", 0) == 0 && it->path().extension() == ".png" ? 1 : 0;
+  }
+  return n;
+}
+
+// A run killed outright (SIGKILL: no clean-up at all) after its first parts leaves no video
+// under the output's name; the next run keeps those parts, makes the rest and encodes the
+// video one uninterrupted run makes.
+TEST(VideoCommand, AKilledRunResumesFromItsParts) {
+  TempFolder one, killed;
+  const std::string args = std::string("video ./images/lr-%d.bmp sr.mkv ") + kWindowArgs + " --fps 10";
+  WriteFrames(one.Path());
+  WriteFrames(killed.Path());
+  ASSERT_EQ(RunCli(args, one.Path()).exitCode, 0);
+
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(killed.Path().c_str()) != 0) ::_exit(126);
+    ::execl("/bin/sh", "sh", "-c", ("exec '" LUMET_CLI_PATH "' " + args + " >/dev/null 2>&1").c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (PartsIn(killed.Path() / "sr.mkv.parts") < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
+  const size_t made = PartsIn(killed.Path() / "sr.mkv.parts");
+  ASSERT_GE(made, 2u);
+  ASSERT_LT(made, static_cast<size_t>(kFrames));
+  EXPECT_FALSE(fs::exists(killed.Path() / "sr.mkv"));
+
+  const CliResult resumed = RunCli(args, killed.Path());
+  ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+  EXPECT_EQ(Lines(resumed.out).front(),
+            std::to_string(made) + " of 7 frames are there already and are kept (in sr.mkv.parts)");
+  EXPECT_EQ(Entries(killed.Path()), (std::vector<std::string>{"images", "sr.mkv"}));
+  ExpectSameVideo(Decode(killed.Path() / "sr.mkv"), Decode(one.Path() / "sr.mkv"));
+}
+
+// The input's audio is copied packet for packet for the time of the output's frames;
+// --no-audio leaves it out.
+TEST(VideoCommand, CopiesTheInputsAudioUnlessToldNotTo) {
+  TempFolder dir;
+  TestVideoOptions withSound;
+  withSound.audioSeconds = 0.6;  // beyond the clip's 7 frames of 40 ms
+  WriteLosslessVideo((dir.Path() / "clip.mkv").string(), Clip().frames, withSound);
+  const std::string range = std::string(" ") + kWindowArgs + " --first 1 --last 4";
+  const CliResult r = RunCli("video clip.mkv sr.mkv" + range + " --keep-parts", dir.Path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("audio (pcm_s16le) copied"), std::string::npos) << r.out;
+  std::vector<TestPacket> expected;
+  for (const TestPacket& p : ReadTestPackets((dir.Path() / "clip.mkv").string(), AVMEDIA_TYPE_AUDIO)) {
+    if (p.pts >= 0.04 - 1e-9 && p.pts < 0.20 - 1e-9) expected.push_back(p);
+  }
+  ASSERT_EQ(expected.size(), 4u);
+  EXPECT_EQ(ReadTestPackets((dir.Path() / "sr.mkv").string(), AVMEDIA_TYPE_AUDIO), expected);
+
+  const CliResult silent = RunCli("video clip.mkv silent.mkv" + range + " --no-audio", dir.Path());
+  ASSERT_EQ(silent.exitCode, 0) << silent.err;
+  EXPECT_EQ(silent.out.find("audio"), std::string::npos) << silent.out;
+  EXPECT_TRUE(ReadTestPackets((dir.Path() / "silent.mkv").string(), AVMEDIA_TYPE_AUDIO).empty());
+  ExpectSameVideo(Decode(dir.Path() / "silent.mkv"), Decode(dir.Path() / "sr.mkv"));
+
+  // MP4 holds no PCM: refused before any frame is made, naming the way out.
+  const CliResult mp4 = RunCli("video clip.mkv sr.mp4" + range, dir.Path());
+  if (mp4.err.find("no H.264 encoder") != std::string::npos) GTEST_SKIP() << mp4.err;
+  ExpectError(mp4, "--no-audio");
+  EXPECT_NE(mp4.err.find("pcm_s16le"), std::string::npos) << mp4.err;
+  EXPECT_FALSE(fs::exists(dir.Path() / "sr.mp4.parts"));
+  const CliResult h264 = RunCli("video clip.mkv sr.mp4 --no-audio --quality 12" + range, dir.Path());
+  ASSERT_EQ(h264.exitCode, 0) << h264.err;
+  EXPECT_NE(h264.out.find("encoded sr.mp4: 4 frames of 96 x 72, H.264 at quality 12 in"), std::string::npos) << h264.out;
+  const DecodedVideo lossy = Decode(dir.Path() / "sr.mp4");
+  ASSERT_EQ(lossy.frames.size(), 4u);
+  EXPECT_EQ(lossy.seconds, Decode(dir.Path() / "sr.mkv").seconds);
 }
 
 }  // namespace
