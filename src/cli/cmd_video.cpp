@@ -6,10 +6,12 @@
 
 #include "cli/cli_commands.h"
 #include "cli/threads_option.h"
-#include "cli/video_job.h"
 #include "imageio/video_writer.h"
+#include "library/video_job.h"
 #include "lumet/stages.h"
 #include "util/error.h"
+#include "util/folder_lock.h"
+#include "util/parallel.h"
 
 namespace lumet::cli {
 
@@ -65,6 +67,7 @@ void ParseFrameRate(const std::string& text, int& num, int& den) {
 void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   auto job = std::make_shared<VideoJob>();
   auto roi = std::make_shared<std::string>();
+  auto quiet = std::make_shared<bool>(false);
   auto scale = std::make_shared<double>(job->settings.scale);
   auto fps = std::make_shared<std::string>();
   auto* command = app.add_subcommand(
@@ -106,7 +109,7 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_flag("--keep-parts", job->keepParts, "keep the frames' parts folder OUTPUT.parts/ after encoding");
   command->add_flag("--parts-only", job->partsOnly,
                     "make the parts of the range and stop, without encoding (a range job of a split run)");
-  command->add_flag("-q,--quiet", job->quiet, "print nothing but errors and warnings");
+  command->add_flag("-q,--quiet", *quiet, "print nothing but errors and warnings");
   AddThreadsOption(*command);
   command->footer(
       "Output frames that exist already are kept, so a run that was stopped resumes where it stopped: each frame "
@@ -123,13 +126,31 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
       "e.g. --first 0 --last 999 --parts-only, then --first 1000 --parts-only (one after the other in one "
       "working folder, or at once from other working folders or machines naming the same OUTPUT); then run the whole range once without --parts-only: "
       "it finds every part there and only encodes.");
-  command->callback([&slot, job, roi, scale, fps] {
+  command->callback([&slot, job, roi, scale, fps, quiet] {
     job->settings.scale = *scale;
     if (!fps->empty()) ParseFrameRate(*fps, job->fpsNum, job->fpsDen);
     job->wholeFrame = roi->empty();
     if (!roi->empty()) job->settings.roi = ParseRect(*roi);
-    slot.run = [job] {
-      RunVideoJob(*job, stdout);
+    slot.run = [job, quiet] {
+      // The report on stdout (none with --quiet), the warnings on stderr.
+      class Printed final : public VideoJobEvents {
+       public:
+        explicit Printed(bool quiet) : quiet_(quiet) {}
+        void Line(const std::string& line) override {
+          if (quiet_) return;
+          std::fprintf(stdout, "%s\n", line.c_str());
+          std::fflush(stdout);
+        }
+        void Warn(int k, const std::string& text) override {
+          std::fprintf(stderr, "Warning: output frame %d: %s\n", k, text.c_str());
+        }
+
+       private:
+        bool quiet_;
+      } printed(*quiet);
+      job->settings.threads = ThreadCount();
+      LockWorkingFolder(".");
+      RunVideoJob(*job, printed);
       return kExitOk;
     };
   });

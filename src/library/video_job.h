@@ -1,15 +1,14 @@
 #pragma once
 
-#include <cstdio>
 #include <functional>
 #include <string>
 
 #include "lumet/settings.h"
 #include "lumet/video.h"
 
-namespace lumet::cli {
+namespace lumet {
 
-// What `lumet-cli video` was told: every output frame k is the ROI of input frame k
+// A video job, as `lumet-cli video` and the window's Export Video run it: every output frame k is the ROI of input frame k
 // reconstructed with frame k as the reference of frames k - radius .. k + radius (clipped
 // to the sequence).
 struct VideoJob {
@@ -21,8 +20,7 @@ struct VideoJob {
   int first = 0;             // the output frames first .. last (-1: to the last input frame)
   int last = -1;
   bool wholeFrame = true;    // no ROI given: the whole frame
-  Settings settings;
-  bool quiet = false;
+  Settings settings;         // threads included
   // A video output only. Its frames are first kept as lossless PNG parts in OUTPUT.parts/
   // (named by input frame number), which runs over other ranges may share; once the parts
   // of every frame of the run's range are there, it encodes them and removes them.
@@ -37,12 +35,27 @@ struct VideoJob {
 // Where the parts of a video output are kept: OUTPUT.parts/, frame-N.png for input frame N.
 std::string VideoPartsFolder(const std::string& output);
 
-// Runs the job: outputs that exist already are kept (every output is written atomically,
+// What a video job tells whoever runs it. Calls arrive on the thread running the job.
+class VideoJobEvents {
+ public:
+  virtual ~VideoJobEvents() = default;
+  // A line of its report: a frame written and the time left, the parts kept, the encoding.
+  virtual void Line(const std::string& line) = 0;
+  // A warning about output frame k ("frames 3, 4 (2 frames): left out of …").
+  virtual void Warn(int k, const std::string& text) = 0;
+  // After each output frame: done of the total the run makes (those kept are not counted).
+  virtual void Progress(int /*done*/, int /*total*/) {}
+  // Asked between frames and while one is made: true stops the job with lumet::Cancelled;
+  // every frame finished is kept, so a later run resumes from there.
+  virtual bool CancelRequested() { return false; }
+};
+
+// Runs the job in the current folder (the caller holds its lock): outputs that exist already are kept (every output is written atomically,
 // so one that exists is complete), so a run that was stopped resumes where it stopped;
 // with a video output, the parts are kept, and a video that exists is kept whole.
 // Each input frame is decoded once into a ring that holds one window; a line per frame
-// goes to out (with the time a frame took and the time left). Returns the number of
+// goes to events (with the time a frame took and the time left). Returns the number of
 // frames written.
-int RunVideoJob(const VideoJob& job, std::FILE* out);
+int RunVideoJob(const VideoJob& job, VideoJobEvents& events);
 
-}  // namespace lumet::cli
+}  // namespace lumet

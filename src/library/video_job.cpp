@@ -1,4 +1,4 @@
-#include "cli/video_job.h"
+#include "library/video_job.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,12 +15,10 @@
 #include "lumet/video.h"
 #include "params/param_set.h"
 #include "util/error.h"
-#include "util/folder_lock.h"
-#include "util/parallel.h"
 #include "util/text_format.h"
 #include "workbench/frame_source.h"
 
-namespace lumet::cli {
+namespace lumet {
 
 namespace {
 
@@ -35,11 +33,16 @@ ImageFormat OutputFormat(const std::string& output) {
   }
 }
 
-// Gathers the stages' warnings about one output frame.
+// Gathers the stages' warnings about one output frame, and asks the job's caller whether to stop.
 class FrameObserver final : public Observer {
  public:
+  explicit FrameObserver(VideoJobEvents& events) : events_(events) {}
   void OnWarning(const Warning& warning) override { warnings.push_back(warning.Text()); }
+  bool CancelRequested() override { return events_.CancelRequested(); }
   std::vector<std::string> warnings;
+
+ private:
+  VideoJobEvents& events_;
 };
 
 std::string Seconds(double s) { return Format(s < 10 ? "%.2f s" : "%.0f s", s); }
@@ -108,13 +111,11 @@ OutputTimes TimesOf(const VideoJob& job, int first, int last) {
 
 // Encodes the parts of frames first .. last into the video output, then removes them (and
 // their folder, when nothing else is left in it) unless they are to be kept.
-void EncodeVideoOutput(const VideoJob& job, int first, int last, int count, std::FILE* out) {
+void EncodeVideoOutput(const VideoJob& job, int first, int last, int count, VideoJobEvents& events) {
   const std::string parts = VideoPartsFolder(job.output);
   if (job.partsOnly) {
-    if (!job.quiet) {
-      std::fprintf(out, "the parts of frames %d..%d are in %s; a run without --parts-only encodes %s\n", first, last,
-                   parts.c_str(), job.output.c_str());
-    }
+    events.Line(Format("the parts of frames %d..%d are in %s; a run without --parts-only encodes %s", first, last,
+                       parts.c_str(), job.output.c_str()));
     return;
   }
   const auto started = std::chrono::steady_clock::now();
@@ -142,6 +143,7 @@ void EncodeVideoOutput(const VideoJob& job, int first, int last, int count, std:
                   std::to_string(height) + " (were its frames made with other options?)");
     }
     writer->Write(image, times.pts[static_cast<size_t>(k - first)]);
+    if (events.CancelRequested()) throw Cancelled();
   }
   writer->Finish();
   if (!job.keepParts) {
@@ -154,16 +156,13 @@ void EncodeVideoOutput(const VideoJob& job, int first, int last, int count, std:
       std::filesystem::remove(parts, ec);
     }
   }
-  if (!job.quiet) {
-    const int frames = last - first + 1;
-    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const bool h264 = LowerExtension(job.output) == ".mp4";
-    std::fprintf(out, "encoded %s: %d frames of %d x %d, %s%s in %s (%s a frame)\n", job.output.c_str(), frames,
-                 width, height,
-                 h264 ? ("H.264 at quality " + std::to_string(options.quality)).c_str() : "lossless FFV1",
-                 audio.empty() ? "" : (", audio (" + audio + ") copied").c_str(), Seconds(took).c_str(),
-                 Seconds(took / frames).c_str());
-  }
+  const int frames = last - first + 1;
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const bool h264 = LowerExtension(job.output) == ".mp4";
+  events.Line(Format("encoded %s: %d frames of %d x %d, %s%s in %s (%s a frame)", job.output.c_str(), frames, width,
+                     height, h264 ? ("H.264 at quality " + std::to_string(options.quality)).c_str() : "lossless FFV1",
+                     audio.empty() ? "" : (", audio (" + audio + ") copied").c_str(), Seconds(took).c_str(),
+                     Seconds(took / frames).c_str()));
 }
 
 // The job's radius and patterns, before anything is read or written.
@@ -195,17 +194,13 @@ void CheckVideoJob(const VideoJob& job) {
 
 std::string VideoPartsFolder(const std::string& output) { return output + ".parts"; }
 
-int RunVideoJob(const VideoJob& job, std::FILE* out) {
+int RunVideoJob(const VideoJob& job, VideoJobEvents& events) {
   CheckVideoJob(job);
   // A video output's frames are kept first as lossless parts.
   const bool videoOutput = IsVideoOutput(job);
   const ImageFormat format = videoOutput ? ImageFormat::Png : OutputFormat(job.output);
   CheckImageWriter(format, "output " + job.output);
-  LockWorkingFolder(".");
-
-  Settings settings = job.settings;
-  settings.threads = ThreadCount();
-  VideoSuperResolver clip(job.input, job.startIndex, job.radius, settings, job.wholeFrame);
+  VideoSuperResolver clip(job.input, job.startIndex, job.radius, job.settings, job.wholeFrame);
   const int count = clip.Count();
   const int last = job.last < 0 ? count - 1 : job.last;
   if (job.first < 0 || job.first > last || last >= count) {
@@ -216,7 +211,7 @@ int RunVideoJob(const VideoJob& job, std::FILE* out) {
   if (videoOutput) {
     std::error_code ec;
     if (std::filesystem::exists(job.output, ec)) {
-      if (!job.quiet) std::fprintf(out, "%s is there already and is kept\n", job.output.c_str());
+      events.Line(job.output + " is there already and is kept");
       return 0;
     }
   }
@@ -229,12 +224,12 @@ int RunVideoJob(const VideoJob& job, std::FILE* out) {
     if (!std::filesystem::exists(outputName(k), ec)) todo.push_back(k);
   }
   const int total = last - job.first + 1;
-  if (!job.quiet && static_cast<int>(todo.size()) < total) {
-    std::fprintf(out, "%d of %d frames are there already and are kept%s\n", total - static_cast<int>(todo.size()),
-                 total, videoOutput ? (" (in " + VideoPartsFolder(job.output) + ")").c_str() : "");
+  if (static_cast<int>(todo.size()) < total) {
+    events.Line(Format("%d of %d frames are there already and are kept%s", total - static_cast<int>(todo.size()),
+                       total, videoOutput ? (" (in " + VideoPartsFolder(job.output) + ")").c_str() : ""));
   }
   if (todo.empty()) {
-    if (videoOutput) EncodeVideoOutput(job, job.first, last, count, out);
+    if (videoOutput) EncodeVideoOutput(job, job.first, last, count, events);
     return 0;
   }
   if (videoOutput) {
@@ -251,25 +246,22 @@ int RunVideoJob(const VideoJob& job, std::FILE* out) {
   for (const int k : todo) {
     const auto frameStarted = clock();
     const FrameWindow window = clip.Window(k);
-    FrameObserver observer;
+    if (events.CancelRequested()) throw Cancelled();
+    FrameObserver observer(events);
     const Result result = clip.Frame(k, &observer);
     WriteImageFile(outputName(k), ToColorImage(result.estimate), format);
     ++done;
-    for (const std::string& w : observer.warnings) {
-      std::fprintf(stderr, "Warning: output frame %d: %s\n", k, w.c_str());
-    }
-    if (!job.quiet) {
-      const double took = std::chrono::duration<double>(clock() - frameStarted).count();
-      const double mean = std::chrono::duration<double>(clock() - started).count() / done;
-      const int left = static_cast<int>(todo.size()) - done;
-      std::fprintf(out, "frame %d (%d/%d, frames %d..%d): wrote %s in %s%s\n", k, done,
-                   static_cast<int>(todo.size()), window.first, window.last, outputName(k).c_str(),
-                   Seconds(took).c_str(), left > 0 ? (", about " + Seconds(mean * left) + " left").c_str() : "");
-      std::fflush(out);
-    }
+    for (const std::string& w : observer.warnings) events.Warn(k, w);
+    const double took = std::chrono::duration<double>(clock() - frameStarted).count();
+    const double mean = std::chrono::duration<double>(clock() - started).count() / done;
+    const int left = static_cast<int>(todo.size()) - done;
+    events.Line(Format("frame %d (%d/%d, frames %d..%d): wrote %s in %s%s", k, done, static_cast<int>(todo.size()),
+                       window.first, window.last, outputName(k).c_str(), Seconds(took).c_str(),
+                       left > 0 ? (", about " + Seconds(mean * left) + " left").c_str() : ""));
+    events.Progress(done, static_cast<int>(todo.size()));
   }
-  if (videoOutput) EncodeVideoOutput(job, job.first, last, count, out);
+  if (videoOutput) EncodeVideoOutput(job, job.first, last, count, events);
   return done;
 }
 
-}  // namespace lumet::cli
+}  // namespace lumet
