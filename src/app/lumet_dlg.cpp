@@ -34,8 +34,9 @@
 #include "app/field_validator.h"
 #include "app/frame_reconstruction.h"
 #include "app/gui_port.h"
-#include "app/viewer_titles.h"
 #include "app/version_info_dlg.h"
+#include "app/video_export.h"
+#include "app/viewer_titles.h"
 #include "params/param_description.h"
 #include "params/param_file.h"
 #include "util/error.h"
@@ -819,6 +820,14 @@ bool CLumetDlg::StartFrameCommand(int reference, int radius) {
   return StartCommand(Command::FrameReconstruction);
 }
 
+bool CLumetDlg::StartVideoExport(const std::string& output, int radius, bool wholeFrame) {
+  if (CommandRunning()) return false;
+  frameRadius_ = radius;
+  exportOutput_ = output;
+  exportWholeFrame_ = wholeFrame;
+  return StartCommand(Command::VideoExport);
+}
+
 bool CLumetDlg::StartCommand(Command command) {
   if (CommandRunning()) return false;
   emit commandStarting(command);
@@ -830,7 +839,9 @@ bool CLumetDlg::StartCommand(Command command) {
   GuiPort* port = port_.get();
   Workbench* bench = &workbench_;
   const int reference = frameReference_, radius = frameRadius_;
-  worker_ = QThread::create([this, command, port, bench, reference, radius] {
+  const std::string output = exportOutput_;
+  const bool wholeFrame = exportWholeFrame_;
+  worker_ = QThread::create([this, command, port, bench, reference, radius, output, wholeFrame] {
     bool ok = false;
     try {
       switch (command) {
@@ -845,6 +856,10 @@ bool CLumetDlg::StartCommand(Command command) {
           break;
         case Command::FrameReconstruction:
           SuperResolveFrame(*port, bench->params, reference, radius);
+          break;
+        case Command::VideoExport:
+          ExportVideo(*port, bench->params, output, radius, wholeFrame);
+          bench->Wrote(output);
           break;
       }
       ok = true;

@@ -44,8 +44,8 @@ class CLumetDlg : public QDialog {
 
  public:
   // FrameReconstruction: the frame the Frames viewer shows, super-resolved from its
-  // neighbours (StartFrameCommand). A command over the whole clip would come beside it.
-  enum class Command { ShowReference, Registration, Reconstruction, FrameReconstruction };
+  // neighbours (StartFrameCommand); VideoExport: every frame so, into a video (StartVideoExport).
+  enum class Command { ShowReference, Registration, Reconstruction, FrameReconstruction, VideoExport };
 
   // Builds the dialog and runs the start-up: param.txt of the working folder is loaded,
   // shown, adopted (rewriting ./param.txt) and the scale radio buttons set from it.
@@ -98,6 +98,9 @@ class CLumetDlg : public QDialog {
   // Starts FrameReconstruction: frame `reference` (0-based, as the frame slider counts)
   // reconstructed as the reference of frames reference - radius .. reference + radius.
   bool StartFrameCommand(int reference, int radius);
+  // Starts VideoExport: every frame of the sequence as the reference of the frames radius
+  // around it (the ROI, or the whole frame), written to output (a video or a frame pattern).
+  bool StartVideoExport(const std::string& output, int radius, bool wholeFrame);
   // The frame and radius FrameReconstruction started with last.
   int FrameReference() const { return frameReference_; }
   int FrameRadius() const { return frameRadius_; }
@@ -214,6 +217,8 @@ class CLumetDlg : public QDialog {
   Command running_ = Command::ShowReference;  // the command started last
   int frameReference_ = 0;
   int frameRadius_ = 1;
+  std::string exportOutput_;
+  bool exportWholeFrame_ = false;
   // Frame 0's size by "pattern\nstart index".
   std::map<std::string, QSize> frameSizes_;
 };

@@ -36,6 +36,7 @@
 #include "app/field_marker.h"
 #include "app/param_history.h"
 #include "app/version_info_dlg.h"
+#include "app/video_export.h"
 #include "app/working_folder.h"
 #include "params/param_file.h"
 #include "util/atomic_file.h"
@@ -78,6 +79,8 @@ QString CommandName(CLumetDlg::Command command) {
       return QCoreApplication::translate("lumet::MainWindow", "Registration");
     case CLumetDlg::Command::FrameReconstruction:
       return QCoreApplication::translate("lumet::MainWindow", "Frame super-resolution");
+    case CLumetDlg::Command::VideoExport:
+      return QCoreApplication::translate("lumet::MainWindow", "Video export");
     case CLumetDlg::Command::Reconstruction:
       break;
   }
@@ -138,6 +141,10 @@ void MainWindow::BuildFileMenu() {
   saveResultAction_->setObjectName(QStringLiteral("actionSaveResult"));
   saveResultAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
   saveResultAction_->setStatusTip(tr("Save the result shown on the right of the comparison"));
+  exportVideoAction_ = file->addAction(tr("Export &Video…"), this, &MainWindow::ExportVideo);
+  exportVideoAction_->setObjectName(QStringLiteral("actionExportVideo"));
+  exportVideoAction_->setStatusTip(tr("Super-resolve every frame of the sequence from the frames within "
+                                      "Window ± of it, into a video or numbered frames"));
   file->addSeparator();
   QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
   quit->setObjectName(QStringLiteral("actionQuit"));
@@ -232,7 +239,7 @@ void MainWindow::BuildCommands() {
       connect(frameRunAction_, &QAction::triggered, this, &MainWindow::SuperResolveShownFrame);
       tools->addAction(frameRunAction_);
       commands->addAction(frameRunAction_);
-      // Export Video… (every frame of the clip, each from its neighbours) comes here.
+      commands->addAction(exportVideoAction_);
     }
   }
   // Esc reaches the window wherever the focus is (or when nothing has it yet, right after
@@ -503,6 +510,7 @@ void MainWindow::SyncActions() {
   }
   runAction_->setEnabled(dialog_ != nullptr && !running);
   frameRunAction_->setEnabled(dialog_ != nullptr && !running && Pane(Viewer::Frame) != nullptr);
+  exportVideoAction_->setEnabled(dialog_ != nullptr && !running && Pane(Viewer::Frame) != nullptr);
   cancelAction_->setEnabled(running);
   openAction_->setEnabled(!running);
   openFolderAction_->setEnabled(!running);
@@ -544,6 +552,35 @@ void MainWindow::StartRun() {
 bool MainWindow::SuperResolveShownFrame() {
   if (dialog_ == nullptr || dialog_->CommandRunning() || Pane(Viewer::Frame) == nullptr) return false;
   return dialog_->StartFrameCommand(frameSpin_->value(), radiusSpin_->value());
+}
+
+std::optional<MainWindow::VideoExportChoice> MainWindow::AskVideoExport() {
+  if (askVideoExport) return askVideoExport();
+  const QString chosen = QFileDialog::getSaveFileName(
+      this, tr("Export Video"), QStringLiteral("result/sr.mkv"),
+      tr("Lossless video (*.mkv);;H.264 video (*.mp4);;Numbered PNG frames (*.png);;Numbered BMP frames (*.bmp)"));
+  if (chosen.isEmpty()) return std::nullopt;
+  const RoiRect roi = dialog_->Params().roi;
+  QMessageBox box(QMessageBox::Question, tr("Export Video"), tr("What should each output frame show?"),
+                  QMessageBox::Cancel, this);
+  QPushButton* region = box.addButton(tr("The ROI (%1, %2, %3 × %4)")
+                                          .arg(roi.left).arg(roi.top).arg(roi.Width()).arg(roi.Height()),
+                                      QMessageBox::AcceptRole);
+  QPushButton* whole = box.addButton(tr("The Whole Frame"), QMessageBox::AcceptRole);
+  box.setDefaultButton(region);
+  box.exec();
+  if (box.clickedButton() != region && box.clickedButton() != whole) return std::nullopt;
+  return VideoExportChoice{chosen, box.clickedButton() == whole};
+}
+
+bool MainWindow::ExportVideo() {
+  if (dialog_ == nullptr || dialog_->CommandRunning() || Pane(Viewer::Frame) == nullptr) return false;
+  const std::optional<VideoExportChoice> choice = AskVideoExport();
+  if (!choice) return false;
+  // Names relative to the working folder stay so: the commands run in it.
+  QString output = QDir(folder_).relativeFilePath(QFileInfo(choice->output).absoluteFilePath());
+  if (output.startsWith(QStringLiteral(".."))) output = QFileInfo(choice->output).absoluteFilePath();
+  return dialog_->StartVideoExport(VideoExportOutput(output.toStdString()), radiusSpin_->value(), choice->wholeFrame);
 }
 
 bool MainWindow::AskReset(const QString& changes) {

@@ -105,6 +105,19 @@ class MainWindow : public QMainWindow {
   QAction* SaveResultAction() const { return saveResultAction_; }
   QAction* RunAction() const { return runAction_; }
   QAction* SuperResolveFrameAction() const { return frameRunAction_; }
+  QAction* ExportVideoAction() const { return exportVideoAction_; }
+
+  // What Export Video… asks: the output (a video, or a still frame's name whose frames it
+  // numbers) and whether each output frame is the whole frame or the ROI. Tests replace it;
+  // empty when the user declines. Default: a save dialog, then a question.
+  struct VideoExportChoice {
+    QString output;
+    bool wholeFrame = false;
+  };
+  std::function<std::optional<VideoExportChoice>()> askVideoExport;
+  // Export Video…: every frame of the sequence super-resolved from the frames Window ±
+  // around it, in the background with the progress bar and Cancel. False when it cannot start.
+  bool ExportVideo();
   QAction* UndoAction() const { return undoAction_; }
   QAction* RedoAction() const { return redoAction_; }
 
@@ -141,6 +154,7 @@ class MainWindow : public QMainWindow {
   void MakeDialog();
   bool IsWritable(const QString& folder) const;
   QString AskResultsFolder(const QString& readOnly, const QString& proposed);
+  std::optional<VideoExportChoice> AskVideoExport();
   bool MoveToResultsFolder(const QString& readOnly, const QString& results, std::optional<FrameFileChoice>& frame);
   void FitDialog(CLumetDlg* dialog);
   void ShowOpenedSequence();
@@ -208,6 +222,7 @@ class MainWindow : public QMainWindow {
   QAction* commandActions_[4] = {};
   QAction* runAction_ = nullptr;
   QAction* frameRunAction_ = nullptr;
+  QAction* exportVideoAction_ = nullptr;
   QAction* cancelAction_ = nullptr;
   QAction* undoAction_ = nullptr;
   QAction* redoAction_ = nullptr;

@@ -542,6 +542,9 @@ void MainWindow::TitleViewersBefore(CLumetDlg::Command command) {
       if (ref != nullptr) ref->setWindowTitle(tr("Reconstructing frame %1…").arg(dialog_->FrameReference()));
       if (frame != nullptr) frame->setWindowTitle(tr("Frame %1 enlarged (before)").arg(dialog_->FrameReference()));
       break;
+    case CLumetDlg::Command::VideoExport:
+      // The viewers keep what they show: the export's frames go to its file, its lines to the log.
+      break;
   }
 }
 

@@ -354,6 +354,68 @@ class ComparisonTest : public QObject {
     QVERIFY(w.window.SuperResolveFrameAction()->isEnabled());
   }
 
+  // Export Video… makes every frame of the sequence as Super-resolve This Frame makes one
+  // (a still frame's name numbers the frames), in the background, keeping no run; a video
+  // output is one file, its parts gone once it is written.
+  void ExportVideoMakesEveryFrame() {
+    OpenWindow w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    QAction* action = w.window.ExportVideoAction();
+    QCOMPARE(action->objectName(), QStringLiteral("actionExportVideo"));
+    QVERIFY(action->isEnabled());
+    w.window.findChild<QSpinBox*>(QStringLiteral("radiusSpin"))->setValue(1);
+    w.window.askVideoExport = [] { return MainWindow::VideoExportChoice{QStringLiteral("result/sr.png"), false}; };
+    QSignalSpy finished(w.window.Dialog(), &CLumetDlg::commandFinished);
+    QVERIFY(w.window.ExportVideo());
+    QVERIFY(!action->isEnabled());  // one command at a time
+    QVERIFY(finished.wait(240000) && finished.at(0).at(0).toBool());
+    QVERIFY2(w.Status().startsWith(QStringLiteral("Video export done")), qPrintable(w.Status()));
+    const ParamSet values = w.Dialog().Params();
+    const int count = VideoSuperResolver(values.lrPattern, values.startIndex, 1, Settings(), false).Count();
+    QVERIFY(count >= 3);
+    for (int k = 0; k < count; ++k) {
+      const QImage made(QStringLiteral("result/sr-%1.png").arg(k));
+      QVERIFY2(!made.isNull(), qPrintable(QStringLiteral("frame %1").arg(k)));
+      QCOMPARE(made.convertToFormat(QImage::Format_RGB32), VideoFrame(values, 1, k).convertToFormat(QImage::Format_RGB32));
+    }
+    QVERIFY(w.window.Runs().empty());
+    QVERIFY(LogLines(w.Dialog()).filter(QStringLiteral("): wrote result/sr-")).size() == count);
+
+    w.window.askVideoExport = [] { return MainWindow::VideoExportChoice{QStringLiteral("result/sr.mkv"), true}; };
+    QSignalSpy again(w.window.Dialog(), &CLumetDlg::commandFinished);
+    QVERIFY(w.window.ExportVideo());
+    QVERIFY(again.wait(240000) && again.at(0).at(0).toBool());
+    QVERIFY(QFile::exists(QStringLiteral("result/sr.mkv")));
+    QVERIFY(!QFile::exists(QStringLiteral("result/sr.mkv.parts")));
+    QVERIFY2(LogLines(w.Dialog()).filter(QStringLiteral("encoded result/sr.mkv: %1 frames of %2 x %3")
+                                            .arg(count).arg(3 * kWidth).arg(3 * kHeight)).size() == 1,
+             qPrintable(LogLines(w.Dialog()).join(QStringLiteral("\n"))));
+    // Declined, nothing starts.
+    w.window.askVideoExport = [] { return std::optional<MainWindow::VideoExportChoice>(); };
+    QVERIFY(!w.window.ExportVideo());
+  }
+
+  // Cancelled, Export Video… writes no video; its finished frames stay as parts, and the
+  // next export to the same file goes on from them.
+  void ExportVideoCancelled() {
+    OpenWindow w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    w.window.askVideoExport = [] { return MainWindow::VideoExportChoice{QStringLiteral("result/sr.mkv"), false}; };
+    QSignalSpy finished(w.window.Dialog(), &CLumetDlg::commandFinished);
+    QVERIFY(w.window.ExportVideo());
+    w.window.findChild<QAction*>(QStringLiteral("actionCancel"))->trigger();
+    QVERIFY(finished.wait(240000));
+    QVERIFY(!finished.at(0).at(0).toBool());
+    QVERIFY(LogLines(w.Dialog()).contains(QStringLiteral("Cancelled")));
+    QCOMPARE(w.Status(), QStringLiteral("Video export cancelled"));
+    QVERIFY(!QFile::exists(QStringLiteral("result/sr.mkv")));
+    QVERIFY(w.window.ExportVideoAction()->isEnabled());
+    QSignalSpy again(w.window.Dialog(), &CLumetDlg::commandFinished);
+    QVERIFY(w.window.ExportVideo());
+    QVERIFY(again.wait(240000) && again.at(0).at(0).toBool());
+    QVERIFY(QFile::exists(QStringLiteral("result/sr.mkv")));
+  }
+
   // Titles and pictures follow the commands: Register Frames after a run drops the
   // comparison and its titles at once; a cancelled registration leaves no marks and no
   // "stopped"; a cancelled reconstruction brings back the comparison shown before.

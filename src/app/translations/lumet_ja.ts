@@ -795,6 +795,38 @@ Choose one with File &gt; Open Frames… or Open Folder…, or drop a folder, a 
         <source>Frame %1 enlarged (before): reconstruction stopped</source>
         <translation>ﾌﾚｰﾑ %1 の拡大 (処理前): 再構成は止まりました</translation>
     </message>
+    <message>
+        <source>Video export</source>
+        <translation>ﾋﾞﾃﾞｵの書き出し</translation>
+    </message>
+    <message>
+        <source>Export &amp;Video…</source>
+        <translation>ﾋﾞﾃﾞｵを書き出す(&amp;V)…</translation>
+    </message>
+    <message>
+        <source>Super-resolve every frame of the sequence from the frames within Window ± of it, into a video or numbered frames</source>
+        <translation>ｼｰｹﾝｽのすべてのﾌﾚｰﾑを前後 Window ± 以内のﾌﾚｰﾑから超解像し、ﾋﾞﾃﾞｵか連番ﾌﾚｰﾑに書き出します</translation>
+    </message>
+    <message>
+        <source>Export Video</source>
+        <translation>ﾋﾞﾃﾞｵの書き出し</translation>
+    </message>
+    <message>
+        <source>Lossless video (*.mkv);;H.264 video (*.mp4);;Numbered PNG frames (*.png);;Numbered BMP frames (*.bmp)</source>
+        <translation>可逆ﾋﾞﾃﾞｵ (*.mkv);;H.264 ﾋﾞﾃﾞｵ (*.mp4);;連番 PNG ﾌﾚｰﾑ (*.png);;連番 BMP ﾌﾚｰﾑ (*.bmp)</translation>
+    </message>
+    <message>
+        <source>What should each output frame show?</source>
+        <translation>出力の各ﾌﾚｰﾑに何を写しますか?</translation>
+    </message>
+    <message>
+        <source>The ROI (%1, %2, %3 × %4)</source>
+        <translation>ROI (%1, %2, %3 × %4)</translation>
+    </message>
+    <message>
+        <source>The Whole Frame</source>
+        <translation>ﾌﾚｰﾑ全体</translation>
+    </message>
 </context>
 <context>
     <name>lumet::ParamFieldValidator</name>
