@@ -56,12 +56,13 @@ void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& targe
     for (int y = first; y < last; ++y) {
       const double* in = &source.v[static_cast<size_t>(y) * w];
       double* out = &across.v[static_cast<size_t>(y) * w];
-      for (int x = 0; x < w; ++x) {
-        const int lo = std::max(0, h - x);
-        const int hi = std::min(n, w - x + h);
-        double s = 0.0;
-        for (int t = lo; t < hi; ++t) s += taps[static_cast<size_t>(t)] * in[x + t - h];
-        out[x] = s;
+      // Tap by tap across the row (out starts at 0): each output sums its taps in the
+      // order of a loop over them, and the loop over x vectorises.
+      for (int t = 0; t < n; ++t) {
+        const double k = taps[static_cast<size_t>(t)];
+        const int lo = std::max(0, h - t);
+        const int hi = std::min(w, w - t + h);
+        for (int x = lo; x < hi; ++x) out[x] += k * in[x + t - h];
       }
     }
   });

@@ -7,37 +7,89 @@ namespace lumet {
 
 namespace {
 
-double Dot(const std::vector<double>& a, const std::vector<double>& b) {
-  double s = 0.0;
-  for (size_t i = 0; i < a.size(); ++i) s += a[i] * b[i];
-  return s;
+// d += a * v over n values, returning the dot product of w with the updated d (w null: 0)
+// and adding v . v into vv when asked: two or three passes in one, each sum in index order
+// as its own loop would take it.
+template <bool kDot, bool kNorm>
+double Update(double* __restrict d, double a, const double* __restrict v, const double* __restrict w, size_t n,
+              double& vv) {
+  double dot = 0.0;
+  double norm = vv;
+  for (size_t j = 0; j < n; ++j) {
+    d[j] += a * v[j];
+    if constexpr (kDot) dot += w[j] * d[j];
+    if constexpr (kNorm) norm += v[j] * v[j];
+  }
+  vv = norm;
+  return dot;
+}
+
+double Update(double* d, double a, const double* v, const double* w, size_t n) {
+  double unused = 0.0;
+  return w != nullptr ? Update<true, false>(d, a, v, w, n, unused) : Update<false, false>(d, a, v, w, n, unused);
 }
 
 // The two-loop recursion: direction = -H g from the curvature pairs; without any, the
 // negative gradient scaled to move the estimate by one grey level RMS. False for a zero
-// gradient (nothing to do).
+// gradient (nothing to do). slope = direction . gradient. Every vector pass also takes the
+// dot product the next step needs; alphas holds one value per pair.
 bool QuasiNewtonDirection(const CurvatureHistory& h, const std::vector<double>& gradient,
-                          std::vector<double>& direction) {
+                          std::vector<double>& direction, std::vector<double>& alphas, double& slope) {
   const size_t n = gradient.size();
-  for (size_t i = 0; i < n; ++i) direction[i] = -gradient[i];
   const size_t m = h.s.size();
-  std::vector<double> alphas(m);
-  for (size_t i = m; i-- > 0;) {
-    alphas[i] = h.rho[i] * Dot(h.s[i], direction);
-    for (size_t j = 0; j < n; ++j) direction[j] -= alphas[i] * h.y[i][j];
-  }
-  if (m > 0) {
-    const double gamma = 1.0 / (h.rho.back() * Dot(h.y.back(), h.y.back()));
-    for (double& d : direction) d *= gamma;
-  } else {
-    const double norm = std::sqrt(Dot(direction, direction) / static_cast<double>(n));
+  double* d = direction.data();
+  const double* g = gradient.data();
+  if (m == 0) {
+    double dd = 0.0;
+    for (size_t j = 0; j < n; ++j) {
+      d[j] = -g[j];
+      dd += d[j] * d[j];
+    }
+    const double norm = std::sqrt(dd / static_cast<double>(n));
     if (!(norm > 0.0)) return false;
-    for (double& d : direction) d /= norm;
+    double dg = 0.0;
+    for (size_t j = 0; j < n; ++j) {
+      d[j] /= norm;
+      dg += d[j] * g[j];
+    }
+    slope = dg;
+    return true;
+  }
+  alphas.resize(m);
+  double dot = 0.0;  // s[i] . direction for the next i
+  {
+    const double* s = h.s[m - 1].data();
+    for (size_t j = 0; j < n; ++j) {
+      d[j] = -g[j];
+      dot += s[j] * d[j];
+    }
+  }
+  double yy = 0.0;  // y[m - 1] . y[m - 1]
+  for (size_t i = m; i-- > 0;) {
+    alphas[i] = h.rho[i] * dot;
+    const double* next = i > 0 ? h.s[i - 1].data() : nullptr;
+    if (i == m - 1) {
+      dot = next != nullptr ? Update<true, true>(d, -alphas[i], h.y[i].data(), next, n, yy)
+                            : Update<false, true>(d, -alphas[i], h.y[i].data(), next, n, yy);
+    } else {
+      dot = Update(d, -alphas[i], h.y[i].data(), next, n);
+    }
+  }
+  const double gamma = 1.0 / (h.rho.back() * yy);
+  {
+    const double* y = h.y[0].data();
+    dot = 0.0;  // y[i] . direction for the next i
+    for (size_t j = 0; j < n; ++j) {
+      d[j] *= gamma;
+      dot += y[j] * d[j];
+    }
   }
   for (size_t i = 0; i < m; ++i) {
-    const double b = h.rho[i] * Dot(h.y[i], direction);
-    for (size_t j = 0; j < n; ++j) direction[j] += (alphas[i] - b) * h.s[i][j];
+    const double b = h.rho[i] * dot;
+    const double* next = i + 1 < m ? h.y[i + 1].data() : g;
+    dot = Update(d, alphas[i] - b, h.s[i].data(), next, n);
   }
+  slope = dot;
   return true;
 }
 
@@ -60,24 +112,26 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
   Plane trialGradient;
   MinimiseResult result;
 
+  std::vector<double> alphas;
+  // The next curvature pair's vectors, made once and then recycled from the oldest pair.
+  std::vector<double> s(n);
+  std::vector<double> y(n);
+
   for (int it = 1; it <= maxIterations; ++it) {
-    if (!QuasiNewtonDirection(h, gradient.v, direction)) {
+    double slope = 0.0;
+    if (!QuasiNewtonDirection(h, gradient.v, direction, alphas, slope)) {
       result.converged = true;
       break;
     }
-    double slope = Dot(direction, gradient.v);
     if (!(slope < 0.0)) {
       // Curvature pairs gone stale: start again from the gradient.
       h.s.clear();
       h.y.clear();
       h.rho.clear();
-      const double norm = std::sqrt(Dot(gradient.v, gradient.v) / static_cast<double>(n));
-      if (!(norm > 0.0)) {
+      if (!QuasiNewtonDirection(h, gradient.v, direction, alphas, slope)) {
         result.converged = true;
         break;
       }
-      for (size_t i = 0; i < n; ++i) direction[i] = -gradient.v[i] / norm;
-      slope = Dot(direction, gradient.v);
     }
 
     double t = stepScale;
@@ -97,19 +151,24 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
       result.converged = true;  // no descent left at this precision
       break;
     }
-    std::vector<double> s(n);
-    std::vector<double> y(n);
-    double change = 0.0;
+    double change = 0.0;  // s . s
     double size = 0.0;
+    double sy = 0.0;
+    double yy = 0.0;
     for (size_t i = 0; i < n; ++i) {
       s[i] = trial.v[i] - x.v[i];
       y[i] = trialGradient.v[i] - gradient.v[i];
       change += s[i] * s[i];
       size += trial.v[i] * trial.v[i];
+      sy += s[i] * y[i];
+      yy += y[i] * y[i];
     }
-    const double sy = Dot(s, y);
-    if (sy > 1e-12 * std::sqrt(Dot(s, s) * Dot(y, y))) {
+    if (sy > 1e-12 * std::sqrt(change * yy)) {
+      std::vector<double> oldS;
+      std::vector<double> oldY;
       if (static_cast<int>(h.s.size()) == kMemory) {
+        oldS = std::move(h.s.front());
+        oldY = std::move(h.y.front());
         h.s.pop_front();
         h.y.pop_front();
         h.rho.pop_front();
@@ -117,6 +176,10 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
       h.s.push_back(std::move(s));
       h.y.push_back(std::move(y));
       h.rho.push_back(1.0 / sy);
+      s = std::move(oldS);
+      y = std::move(oldY);
+      s.resize(n);
+      y.resize(n);
     }
     std::swap(x.v, trial.v);
     std::swap(gradient.v, trialGradient.v);
