@@ -26,24 +26,6 @@ struct DataBlock {
   double heldOutWeight;
 };
 
-// The sum of v[0 .. count) in four interleaved partial sums, added pairwise at the end:
-// four chains of additions where one would wait on each other.
-double Sum(const double* v, int count) {
-  double s0 = 0.0;
-  double s1 = 0.0;
-  double s2 = 0.0;
-  double s3 = 0.0;
-  int i = 0;
-  for (; i + 4 <= count; i += 4) {
-    s0 += v[i];
-    s1 += v[i + 1];
-    s2 += v[i + 2];
-    s3 += v[i + 3];
-  }
-  for (; i < count; ++i) s0 += v[i];
-  return (s0 + s1) + (s2 + s3);
-}
-
 // The data term, rho of every observation's residual weighted by its frame's and its own
 // weight; r holds the predictions and is replaced by the derivative of the term in each.
 // Sets the held-out error and weight of scratch.
@@ -125,38 +107,55 @@ double Prior(const EnhancedWeights& weights, const Plane& x, Plane& gradient) {
     const size_t wide = static_cast<size_t>(w);
     // slope[(s * kRing + y % kRing) * w + px]: the derivative of the pair (px, y), (px, y) + shift s.
     std::vector<double> slope(kShifts * kRing * wide);
-    std::vector<double> energy(kShifts * wide);
-    std::vector<double> g(wide);
     auto slopeRow = [&](int s, int y) { return slope.data() + (static_cast<size_t>(s) * kRing + y % kRing) * wide; };
+    // The pairs starting on row y; returns their energy.
     auto pairRow = [&](int y) {
+      double e = 0.0;
       for (int s = 0; s < kShifts; ++s) {
         const Shift& sh = shifts[s];
         if (y + sh.dy >= hgt || sh.dx >= w) continue;
         const double* here = x.v.data() + static_cast<size_t>(y) * wide;
         const double* there = x.v.data() + static_cast<size_t>(y + sh.dy) * wide + sh.dx;
-        pairs(here, there, w - sh.dx, sh.weight, ep, slopeRow(s, y), energy.data() + s * wide);
+        e += pairs(here, there, w - sh.dx, sh.weight, ep, slopeRow(s, y));
       }
+      return e;
+    };
+    // The ten pair derivatives at (px, y), each pair that lies inside, shift by shift.
+    auto pixel = [&](int px, int y) {
+      double g = 0.0;
+      for (int s = 0; s < kShifts; ++s) {
+        const Shift& sh = shifts[s];
+        if (px + sh.dx < w && y + sh.dy < hgt) g += slopeRow(s, y)[px];
+        if (px - sh.dx >= 0 && y - sh.dy >= 0) g -= slopeRow(s, y - sh.dy)[px - sh.dx];
+      }
+      return g;
     };
     // The rows above the first whose pairs reach into it (another range's, computed again).
     for (int y = std::max(0, first - (kRing - 1)); y < first; ++y) pairRow(y);
     for (int y = first; y < last; ++y) {
-      pairRow(y);
-      std::fill(g.begin(), g.end(), 0.0);
-      double e = 0.0;
-      for (int s = 0; s < kShifts; ++s) {
-        const Shift& sh = shifts[s];
-        if (y + sh.dy < hgt && sh.dx < w) {
-          const double* forward = slopeRow(s, y);
-          for (int px = 0; px < w - sh.dx; ++px) g[static_cast<size_t>(px)] += forward[px];
-          e += Sum(energy.data() + s * wide, w - sh.dx);
-        }
-        if (y - sh.dy >= 0) {
-          const double* backward = slopeRow(s, y - sh.dy);
-          for (int px = sh.dx; px < w; ++px) g[static_cast<size_t>(px)] -= backward[px - sh.dx];
+      const double e = pairRow(y);
+      double* out = gradient.v.data() + static_cast<size_t>(y) * wide;
+      // Away from the edges every pair is inside: the same sum in one expression.
+      const bool inner = y >= 2 && y + 2 < hgt && w > 4;
+      const int lo = inner ? 2 : w;
+      const int hi = inner ? w - 2 : w;
+      for (int px = 0; px < std::min(lo, w); ++px) out[px] += lambda * pixel(px, y);
+      if (inner) {
+        const double* f0 = slopeRow(0, y);
+        const double* f1 = slopeRow(1, y);
+        const double* f2 = slopeRow(2, y);
+        const double* f3 = slopeRow(3, y);
+        const double* f4 = slopeRow(4, y);
+        const double* b1 = slopeRow(1, y - 1);
+        const double* b3 = slopeRow(3, y - 1);
+        const double* b4 = slopeRow(4, y - 2);
+        for (int px = lo; px < hi; ++px) {
+          const double g = 0.0 + f0[px] - f0[px - 1] + f1[px] - b1[px] + f2[px] - f2[px - 2] + f3[px] - b3[px - 1] +
+                           f4[px] - b4[px];
+          out[px] += lambda * g;
         }
       }
-      double* out = gradient.v.data() + static_cast<size_t>(y) * wide;
-      for (int px = 0; px < w; ++px) out[px] += lambda * g[static_cast<size_t>(px)];
+      for (int px = hi; px < w; ++px) out[px] += lambda * pixel(px, y);
       rowEnergy[static_cast<size_t>(y)] = lambda * e;
     }
   });

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <utility>
 
 #include "numeric/pixel_map.h"
@@ -50,14 +51,17 @@ void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& targe
   const int hgt = source.height;
   const int n = static_cast<int>(taps.size());
   const int h = n / 2;
-  Plane across(w, hgt);
+  const size_t wide = static_cast<size_t>(w);
+  // Neither plane is cleared up front: each row is, by the thread that fills it.
+  std::unique_ptr<double[]> across(new double[wide * static_cast<size_t>(hgt)]);
   const long rowWork = static_cast<long>(w) * n;
   ParallelFor(0, hgt, rowWork, [&](int first, int last) {
     for (int y = first; y < last; ++y) {
-      const double* in = &source.v[static_cast<size_t>(y) * w];
-      double* out = &across.v[static_cast<size_t>(y) * w];
-      // Tap by tap across the row (out starts at 0): each output sums its taps in the
-      // order of a loop over them, and the loop over x vectorises.
+      const double* in = &source.v[static_cast<size_t>(y) * wide];
+      double* out = &across[static_cast<size_t>(y) * wide];
+      std::fill(out, out + w, 0.0);
+      // Tap by tap across the row: each output sums its taps in the order of a loop over
+      // them, and the loop over x vectorises.
       for (int t = 0; t < n; ++t) {
         const double k = taps[static_cast<size_t>(t)];
         const int lo = std::max(0, h - t);
@@ -66,15 +70,20 @@ void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& targe
       }
     }
   });
-  target = Plane(w, hgt);
+  if (target.width != w || target.height != hgt || target.v.size() != wide * static_cast<size_t>(hgt)) {
+    target.width = w;
+    target.height = hgt;
+    target.v.resize(wide * static_cast<size_t>(hgt));
+  }
   ParallelFor(0, hgt, rowWork, [&](int first, int last) {
     for (int y = first; y < last; ++y) {
       const int lo = std::max(0, h - y);
       const int hi = std::min(n, hgt - y + h);
-      double* out = &target.v[static_cast<size_t>(y) * w];
+      double* out = &target.v[static_cast<size_t>(y) * wide];
+      std::fill(out, out + w, 0.0);
       for (int t = lo; t < hi; ++t) {
         const double k = taps[static_cast<size_t>(t)];
-        const double* in = &across.v[static_cast<size_t>(y + t - h) * w];
+        const double* in = &across[static_cast<size_t>(y + t - h) * wide];
         for (int x = 0; x < w; ++x) out[x] += k * in[x];
       }
     }

@@ -1,32 +1,121 @@
 #include "reconstruction/enhanced/minimiser.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
+
+#include "util/parallel.h"
 
 namespace lumet {
 
 namespace {
 
-// d += a * v over n values, returning the dot product of w with the updated d (w null: 0)
-// and adding v . v into vv when asked: two or three passes in one, each sum in index order
-// as its own loop would take it.
-template <bool kDot, bool kNorm>
-double Update(double* __restrict d, double a, const double* __restrict v, const double* __restrict w, size_t n,
-              double& vv) {
-  double dot = 0.0;
-  double norm = vv;
-  for (size_t j = 0; j < n; ++j) {
-    d[j] += a * v[j];
-    if constexpr (kDot) dot += w[j] * d[j];
-    if constexpr (kNorm) norm += v[j] * v[j];
+// The vector passes of an iteration run over fixed blocks of the estimate on the thread pool;
+// each of their sums is taken in four interleaved partial sums per block (lane j % 4), added
+// pairwise, and the blocks' sums in block order: the same value for every thread count, and
+// four chains of additions where one would wait on each other.
+constexpr size_t kBlock = 4096;
+constexpr int kLanes = 4;
+
+// Sums partial sums, one set of K per block.
+template <int K>
+struct Sums {
+  double v[K] = {};
+};
+
+// body(j, lane, acc) handles element j, adding into acc[k][lane]; the pass returns the K sums.
+template <int K, typename Body>
+Sums<K> Pass(size_t n, std::vector<Sums<K>>& partials, long workPerElement, const Body& body) {
+  const size_t blocks = (n + kBlock - 1) / kBlock;
+  partials.assign(blocks, Sums<K>{});
+  ParallelFor(0, static_cast<int>(blocks), static_cast<long>(kBlock) * workPerElement, [&](int first, int last) {
+    for (int b = first; b < last; ++b) {
+      const size_t begin = static_cast<size_t>(b) * kBlock;
+      const size_t end = std::min(n, begin + kBlock);
+      double acc[K][kLanes] = {};
+      size_t j = begin;
+      for (; j + kLanes <= end; j += kLanes) {
+        for (int lane = 0; lane < kLanes; ++lane) body(j + static_cast<size_t>(lane), lane, acc);
+      }
+      for (int lane = 0; j < end; ++j, ++lane) body(j, lane, acc);
+      for (int k = 0; k < K; ++k) {
+        partials[static_cast<size_t>(b)].v[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
+      }
+    }
+  });
+  Sums<K> total;
+  for (const Sums<K>& p : partials) {
+    for (int k = 0; k < K; ++k) total.v[k] += p.v[k];
   }
-  vv = norm;
-  return dot;
+  return total;
 }
 
-double Update(double* d, double a, const double* v, const double* w, size_t n) {
-  double unused = 0.0;
-  return w != nullptr ? Update<true, false>(d, a, v, w, n, unused) : Update<false, false>(d, a, v, w, n, unused);
+// Scratch of the passes.
+struct PassScratch {
+  std::vector<Sums<1>> one;
+  std::vector<Sums<2>> two;
+  std::vector<Sums<4>> four;
+};
+
+// d += a * v over [begin, end), returning w . d of the updated d in the passes' lanes.
+double AxpyDotBlock(double* __restrict d, double a, const double* __restrict v, const double* __restrict w,
+                    size_t begin, size_t end) {
+  double s0 = 0.0;
+  double s1 = 0.0;
+  double s2 = 0.0;
+  double s3 = 0.0;
+  size_t j = begin;
+  for (; j + kLanes <= end; j += kLanes) {
+    const double d0 = d[j] + a * v[j];
+    const double d1 = d[j + 1] + a * v[j + 1];
+    const double d2 = d[j + 2] + a * v[j + 2];
+    const double d3 = d[j + 3] + a * v[j + 3];
+    d[j] = d0;
+    d[j + 1] = d1;
+    d[j + 2] = d2;
+    d[j + 3] = d3;
+    s0 += w[j] * d0;
+    s1 += w[j + 1] * d1;
+    s2 += w[j + 2] * d2;
+    s3 += w[j + 3] * d3;
+  }
+  double tail[kLanes] = {s0, s1, s2, s3};
+  for (int lane = 0; j < end; ++j, ++lane) {
+    d[j] += a * v[j];
+    tail[lane] += w[j] * d[j];
+  }
+  return (tail[0] + tail[1]) + (tail[2] + tail[3]);
+}
+
+// d += a * v, returning w . d of the updated d (w null: nothing) and, when norm is given,
+// v . v into it: two or three passes in one.
+double Update(double* d, double a, const double* v, const double* w, size_t n, PassScratch& scratch,
+              double* norm = nullptr) {
+  if (norm != nullptr) {
+    const Sums<2> sums = Pass<2>(n, scratch.two, 6, [&](size_t j, int lane, double (&acc)[2][kLanes]) {
+      d[j] += a * v[j];
+      acc[0][lane] += w != nullptr ? w[j] * d[j] : 0.0;
+      acc[1][lane] += v[j] * v[j];
+    });
+    *norm = sums.v[1];
+    return sums.v[0];
+  }
+  if (w == nullptr) {
+    Pass<1>(n, scratch.one, 2, [&](size_t j, int, double (&)[1][kLanes]) { d[j] += a * v[j]; });
+    return 0.0;
+  }
+  // The pass taken most often, written out so that it vectorises.
+  const size_t blocks = (n + kBlock - 1) / kBlock;
+  scratch.one.assign(blocks, Sums<1>{});
+  ParallelFor(0, static_cast<int>(blocks), static_cast<long>(kBlock) * 4, [&](int first, int last) {
+    for (int b = first; b < last; ++b) {
+      const size_t begin = static_cast<size_t>(b) * kBlock;
+      scratch.one[static_cast<size_t>(b)].v[0] = AxpyDotBlock(d, a, v, w, begin, std::min(n, begin + kBlock));
+    }
+  });
+  double total = 0.0;
+  for (const Sums<1>& p : scratch.one) total += p.v[0];
+  return total;
 }
 
 // The two-loop recursion: direction = -H g from the curvature pairs; without any, the
@@ -34,60 +123,49 @@ double Update(double* d, double a, const double* v, const double* w, size_t n) {
 // gradient (nothing to do). slope = direction . gradient. Every vector pass also takes the
 // dot product the next step needs; alphas holds one value per pair.
 bool QuasiNewtonDirection(const CurvatureHistory& h, const std::vector<double>& gradient,
-                          std::vector<double>& direction, std::vector<double>& alphas, double& slope) {
+                          std::vector<double>& direction, std::vector<double>& alphas, double& slope,
+                          PassScratch& scratch) {
   const size_t n = gradient.size();
   const size_t m = h.s.size();
   double* d = direction.data();
   const double* g = gradient.data();
   if (m == 0) {
-    double dd = 0.0;
-    for (size_t j = 0; j < n; ++j) {
-      d[j] = -g[j];
-      dd += d[j] * d[j];
-    }
+    const double dd = Pass<1>(n, scratch.one, 3, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
+                        d[j] = -g[j];
+                        acc[0][lane] += d[j] * d[j];
+                      }).v[0];
     const double norm = std::sqrt(dd / static_cast<double>(n));
     if (!(norm > 0.0)) return false;
-    double dg = 0.0;
-    for (size_t j = 0; j < n; ++j) {
-      d[j] /= norm;
-      dg += d[j] * g[j];
-    }
-    slope = dg;
+    slope = Pass<1>(n, scratch.one, 4, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
+              d[j] /= norm;
+              acc[0][lane] += d[j] * g[j];
+            }).v[0];
     return true;
   }
   alphas.resize(m);
-  double dot = 0.0;  // s[i] . direction for the next i
-  {
-    const double* s = h.s[m - 1].data();
-    for (size_t j = 0; j < n; ++j) {
-      d[j] = -g[j];
-      dot += s[j] * d[j];
-    }
-  }
+  const double* last = h.s[m - 1].data();
+  // s[i] . direction for the next i.
+  double dot = Pass<1>(n, scratch.one, 3, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
+                 d[j] = -g[j];
+                 acc[0][lane] += last[j] * d[j];
+               }).v[0];
   double yy = 0.0;  // y[m - 1] . y[m - 1]
   for (size_t i = m; i-- > 0;) {
     alphas[i] = h.rho[i] * dot;
     const double* next = i > 0 ? h.s[i - 1].data() : nullptr;
-    if (i == m - 1) {
-      dot = next != nullptr ? Update<true, true>(d, -alphas[i], h.y[i].data(), next, n, yy)
-                            : Update<false, true>(d, -alphas[i], h.y[i].data(), next, n, yy);
-    } else {
-      dot = Update(d, -alphas[i], h.y[i].data(), next, n);
-    }
+    dot = Update(d, -alphas[i], h.y[i].data(), next, n, scratch, i == m - 1 ? &yy : nullptr);
   }
   const double gamma = 1.0 / (h.rho.back() * yy);
-  {
-    const double* y = h.y[0].data();
-    dot = 0.0;  // y[i] . direction for the next i
-    for (size_t j = 0; j < n; ++j) {
-      d[j] *= gamma;
-      dot += y[j] * d[j];
-    }
-  }
+  const double* first = h.y[0].data();
+  // y[i] . direction for the next i.
+  dot = Pass<1>(n, scratch.one, 4, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
+          d[j] *= gamma;
+          acc[0][lane] += first[j] * d[j];
+        }).v[0];
   for (size_t i = 0; i < m; ++i) {
     const double b = h.rho[i] * dot;
     const double* next = i + 1 < m ? h.y[i + 1].data() : g;
-    dot = Update(d, alphas[i] - b, h.s[i].data(), next, n);
+    dot = Update(d, alphas[i] - b, h.s[i].data(), next, n, scratch);
   }
   slope = dot;
   return true;
@@ -113,13 +191,14 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
   MinimiseResult result;
 
   std::vector<double> alphas;
+  PassScratch passes;
   // The next curvature pair's vectors, made once and then recycled from the oldest pair.
   std::vector<double> s(n);
   std::vector<double> y(n);
 
   for (int it = 1; it <= maxIterations; ++it) {
     double slope = 0.0;
-    if (!QuasiNewtonDirection(h, gradient.v, direction, alphas, slope)) {
+    if (!QuasiNewtonDirection(h, gradient.v, direction, alphas, slope, passes)) {
       result.converged = true;
       break;
     }
@@ -128,7 +207,7 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
       h.s.clear();
       h.y.clear();
       h.rho.clear();
-      if (!QuasiNewtonDirection(h, gradient.v, direction, alphas, slope)) {
+      if (!QuasiNewtonDirection(h, gradient.v, direction, alphas, slope, passes)) {
         result.converged = true;
         break;
       }
@@ -138,7 +217,10 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
     double fTrial = 0.0;
     bool accepted = false;
     for (int b = 0; b < kBacktracks; ++b) {
-      for (size_t i = 0; i < n; ++i) trial.v[i] = x.v[i] + t * direction[i];
+      double* tv = trial.v.data();
+      const double* xv = x.v.data();
+      const double* dv = direction.data();
+      Pass<1>(n, passes.one, 2, [&](size_t i, int, double (&)[1][kLanes]) { tv[i] = xv[i] + t * dv[i]; });
       fTrial = backend.Objective(model, c, weights, trial, trialGradient, scratch);
       if (std::isfinite(fTrial) && fTrial <= f + kSufficientDecrease * t * slope) {
         accepted = true;
@@ -151,18 +233,24 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
       result.converged = true;  // no descent left at this precision
       break;
     }
-    double change = 0.0;  // s . s
-    double size = 0.0;
-    double sy = 0.0;
-    double yy = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-      s[i] = trial.v[i] - x.v[i];
-      y[i] = trialGradient.v[i] - gradient.v[i];
-      change += s[i] * s[i];
-      size += trial.v[i] * trial.v[i];
-      sy += s[i] * y[i];
-      yy += y[i] * y[i];
-    }
+    const double* tv = trial.v.data();
+    const double* xv = x.v.data();
+    const double* tg = trialGradient.v.data();
+    const double* gv = gradient.v.data();
+    double* sv = s.data();
+    double* yv = y.data();
+    const Sums<4> sums = Pass<4>(n, passes.four, 10, [&](size_t i, int lane, double (&acc)[4][kLanes]) {
+      sv[i] = tv[i] - xv[i];
+      yv[i] = tg[i] - gv[i];
+      acc[0][lane] += sv[i] * sv[i];
+      acc[1][lane] += tv[i] * tv[i];
+      acc[2][lane] += sv[i] * yv[i];
+      acc[3][lane] += yv[i] * yv[i];
+    });
+    const double change = sums.v[0];  // s . s
+    const double size = sums.v[1];
+    const double sy = sums.v[2];
+    const double yy = sums.v[3];
     if (sy > 1e-12 * std::sqrt(change * yy)) {
       std::vector<double> oldS;
       std::vector<double> oldY;
