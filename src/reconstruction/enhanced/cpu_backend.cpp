@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "reconstruction/enhanced/backend.h"
-#include "reconstruction/enhanced/prior_pairs.h"
+#include "reconstruction/enhanced/loops.h"
 #include "util/parallel.h"
 
 namespace lumet {
@@ -101,7 +101,7 @@ double Prior(const EnhancedWeights& weights, const Plane& x, Plane& gradient) {
   const double ep = kPriorSmoothing;
   const int w = x.width;
   const int hgt = x.height;
-  const detail::PriorPairsFunction pairs = detail::ActivePriorPairs();
+  const auto pairs = detail::ActiveEnhancedLoops().priorPairs;
   std::vector<double> rowEnergy(static_cast<size_t>(hgt), 0.0);
   ParallelFor(0, hgt, static_cast<long>(w) * 30, [&](int first, int last) {
     const size_t wide = static_cast<size_t>(w);

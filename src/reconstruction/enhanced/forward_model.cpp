@@ -7,6 +7,7 @@
 
 #include "numeric/pixel_map.h"
 #include "numeric/projection.h"
+#include "reconstruction/enhanced/loops.h"
 #include "reconstruction/psf_kernel.h"
 #include "util/error.h"
 #include "util/parallel.h"
@@ -55,19 +56,10 @@ void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& targe
   // Neither plane is cleared up front: each row is, by the thread that fills it.
   std::unique_ptr<double[]> across(new double[wide * static_cast<size_t>(hgt)]);
   const long rowWork = static_cast<long>(w) * n;
+  const detail::EnhancedLoops& loops = detail::ActiveEnhancedLoops();
   ParallelFor(0, hgt, rowWork, [&](int first, int last) {
     for (int y = first; y < last; ++y) {
-      const double* in = &source.v[static_cast<size_t>(y) * wide];
-      double* out = &across[static_cast<size_t>(y) * wide];
-      std::fill(out, out + w, 0.0);
-      // Tap by tap across the row: each output sums its taps in the order of a loop over
-      // them, and the loop over x vectorises.
-      for (int t = 0; t < n; ++t) {
-        const double k = taps[static_cast<size_t>(t)];
-        const int lo = std::max(0, h - t);
-        const int hi = std::min(w, w - t + h);
-        for (int x = lo; x < hi; ++x) out[x] += k * in[x + t - h];
-      }
+      loops.blurRow(&source.v[static_cast<size_t>(y) * wide], &across[static_cast<size_t>(y) * wide], w, taps.data(), n);
     }
   });
   if (target.width != w || target.height != hgt || target.v.size() != wide * static_cast<size_t>(hgt)) {
@@ -82,9 +74,7 @@ void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& targe
       double* out = &target.v[static_cast<size_t>(y) * wide];
       std::fill(out, out + w, 0.0);
       for (int t = lo; t < hi; ++t) {
-        const double k = taps[static_cast<size_t>(t)];
-        const double* in = &across[static_cast<size_t>(y + t - h) * wide];
-        for (int x = 0; x < w; ++x) out[x] += k * in[x];
+        loops.addScaledRow(out, &across[static_cast<size_t>(y + t - h) * wide], taps[static_cast<size_t>(t)], w);
       }
     }
   });
