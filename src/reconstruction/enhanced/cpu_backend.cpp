@@ -46,23 +46,39 @@ double DataTerm(const ObservationModel& model, int c, const EnhancedWeights& wei
       const size_t i = static_cast<size_t>(block.frame);
       const double wk = i < weights.frame.size() ? weights.frame[i] : 1.0;
       const bool measured = i < weights.heldOut.size() && weights.heldOut[i] != 0;
-      double energy = 0.0;
       double heldOutSum = 0.0;
       double heldOutWeight = 0.0;
-      for (size_t o = block.begin; o < block.end; ++o) {
-        const double wo = perObservation ? weights.observation[o] : 1.0;
-        if (measured) {
+      if (measured) {
+        for (size_t o = block.begin; o < block.end; ++o) {
+          const double wo = perObservation ? weights.observation[o] : 1.0;
           heldOutSum += wo * std::fabs(r[o] - values[o]);
           heldOutWeight += wo;
         }
-        if (wk == 0.0) {
-          r[o] = 0.0;
-          continue;
+      }
+      double energy = 0.0;
+      if (wk == 0.0) {
+        std::fill(r.begin() + static_cast<std::ptrdiff_t>(block.begin), r.begin() + static_cast<std::ptrdiff_t>(block.end),
+                  0.0);
+      } else {
+        // Four partial sums (o % 4 from the block's start, the tail in the first): the loop
+        // vectorises.
+        double lanes[4] = {};
+        const float* ow = perObservation ? weights.observation.data() : nullptr;
+        double* rr = r.data();
+        const double* vv = values.data();
+        auto term = [&](size_t o, int lane) {
+          const double wo = ow != nullptr ? ow[o] : 1.0;
+          const double d = rr[o] - vv[o];
+          const double root = std::sqrt(d * d + eps * eps);
+          lanes[lane] += wk * wo * (root - eps);
+          rr[o] = wk * wo * d / root;
+        };
+        size_t o = block.begin;
+        for (; o + 4 <= block.end; o += 4) {
+          for (int lane = 0; lane < 4; ++lane) term(o + static_cast<size_t>(lane), lane);
         }
-        const double d = r[o] - values[o];
-        const double root = std::sqrt(d * d + eps * eps);
-        energy += wk * wo * (root - eps);
-        r[o] = wk * wo * d / root;
+        for (; o < block.end; ++o) term(o, 0);
+        energy = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
       }
       block.energy = energy;
       block.heldOutSum = heldOutSum;

@@ -71,11 +71,9 @@ void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& targe
     for (int y = first; y < last; ++y) {
       const int lo = std::max(0, h - y);
       const int hi = std::min(n, hgt - y + h);
-      double* out = &target.v[static_cast<size_t>(y) * wide];
-      std::fill(out, out + w, 0.0);
-      for (int t = lo; t < hi; ++t) {
-        loops.addScaledRow(out, &across[static_cast<size_t>(y + t - h) * wide], taps[static_cast<size_t>(t)], w);
-      }
+      // Row y - h + t is tap t's; only the taps whose rows lie inside add.
+      loops.blurColumns(&across[static_cast<size_t>(y - h + lo) * wide], wide, &target.v[static_cast<size_t>(y) * wide],
+                        w, taps.data() + lo, 0, hi - lo);
     }
   });
 }
@@ -205,7 +203,11 @@ void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& 
 
 void ObservationModel::Splat(const std::vector<double>& r, Plane& out) const {
   const int w = grid_.width;
-  out = Plane(grid_.width, grid_.height);
+  if (out.width == grid_.width && out.height == grid_.height && out.v.size() == static_cast<size_t>(w) * grid_.height) {
+    std::fill(out.v.begin(), out.v.end(), 0.0);
+  } else {
+    out = Plane(grid_.width, grid_.height);
+  }
   double* b = out.v.data();
   // Serial: neighbouring observations add into the same pixels.
   for (size_t o = 0; o < index_.size(); ++o) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 namespace lumet::detail {
 
 // The enhanced method's innermost loops, one body compiled for each instruction set
@@ -11,11 +13,12 @@ struct EnhancedLoops {
   // a[i]); returns the sum of weight * (root - ep), taken in four partial sums (i % 4, the
   // tail in the first) added pairwise.
   double (*priorPairs)(const double* a, const double* b, int count, double weight, double ep, double* slope);
-  // out[x] = sum over t of taps[t] * in[x + t - n / 2], taken in the order of t, over the
-  // taps that fall inside [0, width).
+  // out[x] = sum over t of taps[t] * in[x + t - n / 2], over the taps that fall inside
+  // [0, width), taken in the order of t from 0.0.
   void (*blurRow)(const double* in, double* out, int width, const double* taps, int n);
-  // out[x] += k * in[x] for x < width.
-  void (*addScaledRow)(double* out, const double* in, double k, int width);
+  // out[x] = sum over t in [lo, hi) of taps[t] * in[t * stride + x] for x < width, taken in
+  // the order of t from 0.0.
+  void (*blurColumns)(const double* in, size_t stride, double* out, int width, const double* taps, int lo, int hi);
 };
 
 // The variant of the active instruction set (numeric/simd.h).
