@@ -17,7 +17,7 @@ namespace {
 constexpr size_t kBlock = 4096;
 constexpr int kLanes = 4;
 
-// Sums partial sums, one set of K per block.
+// K sums: of one block, or of all.
 template <int K>
 struct Sums {
   double v[K] = {};
