@@ -5,7 +5,12 @@
 // over the FMA peak (lumet-fma-peak, per core) times the threads is the share of the peak.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,6 +21,9 @@
 #include "reconstruction/median_estimate.h"
 #include "reconstruction/psf_kernel.h"
 #include "reconstruction/classic/robust_btv.h"
+#include "reconstruction/enhanced/backend.h"
+#include "reconstruction/enhanced/forward_model.h"
+#include "reconstruction/enhanced/minimiser.h"
 #include "util/parallel.h"
 
 namespace lumet {
@@ -43,6 +51,7 @@ struct Inputs {
   HrGeometry grid;
   std::vector<ColorGrayImage> frames;
   std::vector<Matrix> hrForms;
+  std::vector<Matrix> homographies;
   ColorDoubleImage x;
   CountImage count;
 
@@ -56,6 +65,7 @@ struct Inputs {
         h.At1(2, 3) = (random.Next() % 400 - 200) / 100.0 / HomographyUnit;
       }
       hrForms.push_back(HrForm(h, kScale));
+      homographies.push_back(h);
     }
     MedianShiftAdd(frames, hrForms, static_cast<int>(frames.size()), grid, 320, 240, x, count);
     FillHoles(x, count);
@@ -95,6 +105,91 @@ void BM_RobustBtvIterate(benchmark::State& state) {
   SetThreadCount(0);
 }
 BENCHMARK(BM_RobustBtvIterate)
+    ->ArgsProduct({{0, 1, 2}, {1, 2}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The one-core FMA peak in GFLOP/s: LUMET_FMA_PEAK when set (bench/e2e.sh passes the figure
+// its classic ceilings use), else what lumet-fma-peak beside this program measures; 0 when
+// neither tells.
+double FmaPeak() {
+  static const double peak = [] {
+    if (const char* given = std::getenv("LUMET_FMA_PEAK")) return std::atof(given);
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return 0.0;
+    std::string tool(self, static_cast<size_t>(length));
+    tool = tool.substr(0, tool.find_last_of('/') + 1) + "lumet-fma-peak";
+    double value = 0.0;
+    if (FILE* pipe = ::popen(tool.c_str(), "r")) {
+      if (std::fscanf(pipe, "%lf", &value) != 1) value = 0.0;
+      ::pclose(pipe);
+    }
+    return value;
+  }();
+  return peak;
+}
+
+// One quasi-Newton iteration of the enhanced method (green band) on the job's 30 frames, on
+// one or two threads, after eight iterations that fill the curvature history. Arguments as
+// BM_RobustBtvIterate's.
+//
+// The floor: the multiply-adds one iteration does as implemented, every addition,
+// multiplication, square root and division counted as one (a floor: the loops use no fused
+// multiply-add), at the FMA peak (2 flops each) times the threads. With P HR grid pixels
+// (the ROI's grid and the method's margin), N observations (LR samples whose model lies in
+// the grid), n PSF taps a side and m = 6 curvature pairs, one iteration is one evaluation
+// of the objective and its gradient (a line search that takes its first step) and the
+// L-BFGS vector passes:
+//   forward   the separable blur of the grid, n across and n down: 2n P; the bilinear
+//             sample, three interpolations: 3 N
+//   data term d^2 + eps^2, square root, division, weighted derivative, energy: 5 N
+//   adjoint   the bilinear splat, two weights and four corners: 6 N; the blur again: 2n P
+//   prior     five pairs a pixel, each d^2 + eps^2, square root, division, weighted
+//             derivative, energy: 25 P; ten gradient terms and lambda g: 11 P
+//   L-BFGS    2m passes of an update and a dot product: 4m P; the direction's start and
+//             scaling with their dot products: 4 P; the trial point: 2 P; s, y and their
+//             four dot products: 6 P
+// so 4n P + 36 P + (4m + 12) P + 14 N in all, (4n + 84) P + 14 N with m = 6: about 100 a
+// sample on the three jobs (17 taps, 1.2 to 1.6 samples an HR pixel). The blur is on the
+// grid, not per sample: n x n PSF taps times 4 interpolation taps per sample, forward and
+// adjoint, would be 8 n^2 = 2312 a sample. The counters: madds_per_sample (the floor / N)
+// and x_floor (time per iteration / the floor's time).
+void BM_EnhancedIteration(benchmark::State& state) {
+  const Inputs& in = InputsFor(static_cast<int>(state.range(0)));
+  const int threads = static_cast<int>(state.range(1));
+  SetThreadCount(threads);
+  const std::vector<double> taps = PsfTaps(kSigma, kScale);
+  const HrGeometry grid = ExtendGeometry(in.grid, EnhancedMargin(static_cast<int>(taps.size())));
+  ObservationModel model(grid, taps);
+  for (size_t k = 0; k < in.frames.size(); ++k) model.AddFrame(in.frames[k], in.homographies[k]);
+  EnhancedWeights weights;
+  const EnhancedBackend& backend = CpuEnhancedBackend();
+  Plane x(grid.width, grid.height, 128.0);
+  CurvatureHistory history;
+  MinimiseEnhanced(backend, model, 1, weights, 1.0, 8, 0.0, x, nullptr, &history);
+  double seconds = 0.0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    MinimiseEnhanced(backend, model, 1, weights, 1.0, 1, 0.0, x, nullptr, &history);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    benchmark::DoNotOptimize(x.v[x.v.size() / 2]);
+  }
+  constexpr double kPairs = 6.0;
+  const double p = static_cast<double>(grid.width) * grid.height;
+  const double n = static_cast<double>(model.ObservationCount());
+  const double floorMadds = (4.0 * static_cast<double>(taps.size()) + 36.0 + 4.0 * kPairs + 12.0) * p + 14.0 * n;
+  state.counters["madds_per_sample"] = floorMadds / n;
+  if (FmaPeak() > 0.0 && state.iterations() > 0) {
+    const double floorSeconds = floorMadds / (FmaPeak() / 2.0 * 1e9 * threads);
+    state.counters["x_floor"] = seconds / static_cast<double>(state.iterations()) / floorSeconds;
+  }
+  // No commas: bench/e2e.sh reads the CSV report.
+  state.SetLabel(std::to_string(grid.width) + " x " + std::to_string(grid.height) + "; " +
+                 std::to_string(model.ObservationCount()) + " samples; " + std::to_string(threads) + " thread(s)");
+  SetThreadCount(0);
+}
+BENCHMARK(BM_EnhancedIteration)
     ->ArgsProduct({{0, 1, 2}, {1, 2}})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

@@ -11,7 +11,7 @@
 # workload's convolution ceiling is 600 passes of the 17 x 17 PSF over its HR grid at 2
 # flops a tap at that peak. Printed per workload: wall time, peak RSS, and time / ceiling;
 # then the default job with one core kept busy by a spinning child, as a multiple of its
-# idle time.
+# idle time; then the enhanced method's time per iteration against its own floor (lumet-bench).
 set -euo pipefail
 
 BIN=$(readlink -f "${1:-build/release/bin}")
@@ -86,3 +86,22 @@ report() {  # label cli
 report after "$BIN/lumet-cli"
 echo
 echo "targets: default <= 5x, peer <= 4x, whole-frame <= 4x and <= 250 MB, busy <= 2.5x idle"
+
+# The enhanced method: one quasi-Newton iteration of each workload's grid on the $CORES cores
+# (lumet-bench BM_EnhancedIteration, whose comment counts the floor: the multiply-adds of an
+# iteration as implemented), against that floor at the same FMA peak.
+if [[ -x "$BIN/lumet-bench" ]]; then
+  echo
+  echo "== enhanced, one iteration (green band, 30 frames): $BIN/lumet-bench"
+  printf "%-12s %-26s %12s %14s %10s %10s\n" workload grid "ms/iter" "madds/sample" "floor ms" "iter/floor"
+  LUMET_FMA_PEAK=$PEAK1 "$BIN/lumet-bench" --benchmark_filter="BM_EnhancedIteration/[0-9]/$CORES/" \
+    --benchmark_format=csv 2>/dev/null | awk -F, -v names="default peer whole-frame" '
+    BEGIN { split(names, name, " ") }
+    NR == 1 { for (i = 1; i <= NF; ++i) { key = $i; gsub(/"/, "", key); col[key] = i }; next }
+    {
+      split($1, part, "/"); job = part[2] + 1
+      label = $col["label"]; gsub(/"/, "", label); sub(/; .*/, "", label)
+      ms = $col["real_time"]; x = $col["x_floor"]
+      printf "%-12s %-26s %12.2f %14.1f %10.3f %9.1fx\n", name[job], label, ms, $col["madds_per_sample"], ms / x, x
+    }'
+fi

@@ -43,7 +43,7 @@ struct LUMET_API Settings {
   // method declares is refused.
   std::map<std::string, double> methodParams;
 
-  // The most bytes a reconstruction may take (0: the default share of the machine's memory).
+  // The most bytes a reconstruction may take (0: the default share of the memory the process may have).
   // A larger job is refused before it starts, naming what it needs.
   std::size_t memoryLimit = 0;
   // Threads to compute with (0: every core the process may use). Results are the same for

@@ -153,7 +153,8 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
   command
       ->add_option("--memory-limit", o->memoryLimit,
                    "most memory the reconstruction may take, e.g. 700M or 1.5G (default: three quarters of the "
-                   "machine's memory); a larger job is refused before it starts, naming what it needs")
+                   "machine's memory, or of the process's control group limit or SLURM_MEM_PER_NODE when lower); "
+                   "a larger job is refused before it starts, naming what it needs")
       ->type_name("SIZE")
       ->check(CLI::Validator(
           [](std::string& text) -> std::string {

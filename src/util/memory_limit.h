@@ -11,8 +11,16 @@ inline constexpr size_t kProgramBytes = size_t{32} << 20;
 // The machine's memory (physical pages times their size), 0 when the system does not say.
 size_t MachineMemoryBytes();
 
-// The share of the machine's memory a command may use when no limit is given: three
-// quarters, leaving the rest to the system and the other programs.
+// The memory this process may have: the machine's, or less where the system says so — the
+// memory limit of its control group (memory.max under cgroup v2, memory.limit_in_bytes
+// under v1, its own group's and every enclosing one's) and a batch job's allocation
+// (slurmMemPerNode: the value of SLURM_MEM_PER_NODE, in MiB; null or not a number: none).
+// root is the file system root the control-group files are read under ("/"; tests give a
+// folder of fake files). 0 when nothing tells.
+size_t ProcessMemoryBytes(const std::string& root, const char* slurmMemPerNode);
+
+// The share of that memory a command may use when no limit is given: three quarters,
+// leaving the rest to the system and the other programs.
 size_t DefaultMemoryLimit();
 
 // "700M", "1.5G", "512K", "2T" (binary units: K = 1024 bytes) or a number of bytes.

@@ -1,17 +1,187 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "reconstruction/enhanced/backend.h"
+#include "reconstruction/enhanced/loops.h"
 #include "util/parallel.h"
 
 namespace lumet {
 
 namespace {
 
+// Observations a block of the data term holds: its partial sums are added in block order,
+// so the total does not depend on how many threads took the blocks.
+constexpr size_t kDataBlock = 2048;
+
+// A run of observations of one frame, and its partial sums.
+struct DataBlock {
+  int frame;
+  size_t begin;
+  size_t end;
+  double energy;
+  double heldOutSum;
+  double heldOutWeight;
+};
+
+// The data term, rho of every observation's residual weighted by its frame's and its own
+// weight; r holds the predictions and is replaced by the derivative of the term in each.
+// Sets the held-out error and weight of scratch.
+double DataTerm(const ObservationModel& model, int c, const EnhancedWeights& weights, ObjectiveScratch& scratch) {
+  const std::vector<double>& values = model.Values(c);
+  std::vector<double>& r = scratch.predicted;
+  const double eps = weights.dataSmoothing;
+  const bool perObservation = !weights.observation.empty();
+  std::vector<DataBlock> blocks;
+  for (int k = 0; k < model.FrameCount(); ++k) {
+    for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); o += kDataBlock) {
+      blocks.push_back({k, o, std::min(o + kDataBlock, model.FrameEnd(k)), 0.0, 0.0, 0.0});
+    }
+  }
+  ParallelFor(0, static_cast<int>(blocks.size()), static_cast<long>(kDataBlock) * 8, [&](int first, int last) {
+    for (int b = first; b < last; ++b) {
+      DataBlock& block = blocks[static_cast<size_t>(b)];
+      const size_t i = static_cast<size_t>(block.frame);
+      const double wk = i < weights.frame.size() ? weights.frame[i] : 1.0;
+      const bool measured = i < weights.heldOut.size() && weights.heldOut[i] != 0;
+      double heldOutSum = 0.0;
+      double heldOutWeight = 0.0;
+      if (measured) {
+        for (size_t o = block.begin; o < block.end; ++o) {
+          const double wo = perObservation ? weights.observation[o] : 1.0;
+          heldOutSum += wo * std::fabs(r[o] - values[o]);
+          heldOutWeight += wo;
+        }
+      }
+      double energy = 0.0;
+      if (wk == 0.0) {
+        std::fill(r.begin() + static_cast<std::ptrdiff_t>(block.begin), r.begin() + static_cast<std::ptrdiff_t>(block.end),
+                  0.0);
+      } else {
+        // Four partial sums (o % 4 from the block's start, the tail in the first): the loop
+        // vectorises.
+        double lanes[4] = {};
+        const float* ow = perObservation ? weights.observation.data() : nullptr;
+        double* rr = r.data();
+        const double* vv = values.data();
+        auto term = [&](size_t o, int lane) {
+          const double wo = ow != nullptr ? ow[o] : 1.0;
+          const double d = rr[o] - vv[o];
+          const double root = std::sqrt(d * d + eps * eps);
+          lanes[lane] += wk * wo * (root - eps);
+          rr[o] = wk * wo * d / root;
+        };
+        size_t o = block.begin;
+        for (; o + 4 <= block.end; o += 4) {
+          for (int lane = 0; lane < 4; ++lane) term(o + static_cast<size_t>(lane), lane);
+        }
+        for (; o < block.end; ++o) term(o, 0);
+        energy = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+      }
+      block.energy = energy;
+      block.heldOutSum = heldOutSum;
+      block.heldOutWeight = heldOutWeight;
+    }
+  });
+  double energy = 0.0;
+  double heldOutSum = 0.0;
+  double heldOutWeight = 0.0;
+  for (const DataBlock& block : blocks) {
+    energy += block.energy;
+    heldOutSum += block.heldOutSum;
+    heldOutWeight += block.heldOutWeight;
+  }
+  scratch.heldOutError = heldOutWeight > 0.0 ? heldOutSum / heldOutWeight : std::numeric_limits<double>::quiet_NaN();
+  scratch.heldOutWeight = heldOutWeight;
+  return energy;
+}
+
+// The prior: five shifts, distance 1 weighted alpha, distance 2 alpha^2. Each pair's term
+// is computed once, at its first pixel, and its derivative is added there and subtracted at
+// the second pixel; the gradient takes the terms in the same order as pixel by pixel, so its
+// values are those of a loop that visits each pixel's ten pairs. Adds lambda times the
+// prior's gradient into gradient and returns its energy.
+double Prior(const EnhancedWeights& weights, const Plane& x, Plane& gradient) {
+  struct Shift {
+    int dx;
+    int dy;
+    double weight;
+  };
+  const double a = weights.alpha;
+  const Shift shifts[5] = {{1, 0, a}, {0, 1, a}, {2, 0, a * a}, {1, 1, a * a}, {0, 2, a * a}};
+  constexpr int kShifts = 5;
+  constexpr int kRing = 3;  // the rows a pixel's backward pairs start on: y, y - 1, y - 2
+  const double lambda = weights.lambda;
+  const double ep = kPriorSmoothing;
+  const int w = x.width;
+  const int hgt = x.height;
+  const auto pairs = detail::ActiveEnhancedLoops().priorPairs;
+  std::vector<double> rowEnergy(static_cast<size_t>(hgt), 0.0);
+  ParallelFor(0, hgt, static_cast<long>(w) * 30, [&](int first, int last) {
+    const size_t wide = static_cast<size_t>(w);
+    // slope[(s * kRing + y % kRing) * w + px]: the derivative of the pair (px, y), (px, y) + shift s.
+    std::vector<double> slope(kShifts * kRing * wide);
+    auto slopeRow = [&](int s, int y) { return slope.data() + (static_cast<size_t>(s) * kRing + y % kRing) * wide; };
+    // The pairs starting on row y; returns their energy.
+    auto pairRow = [&](int y) {
+      double e = 0.0;
+      for (int s = 0; s < kShifts; ++s) {
+        const Shift& sh = shifts[s];
+        if (y + sh.dy >= hgt || sh.dx >= w) continue;
+        const double* here = x.v.data() + static_cast<size_t>(y) * wide;
+        const double* there = x.v.data() + static_cast<size_t>(y + sh.dy) * wide + sh.dx;
+        e += pairs(here, there, w - sh.dx, sh.weight, ep, slopeRow(s, y));
+      }
+      return e;
+    };
+    // The ten pair derivatives at (px, y), each pair that lies inside, shift by shift.
+    auto pixel = [&](int px, int y) {
+      double g = 0.0;
+      for (int s = 0; s < kShifts; ++s) {
+        const Shift& sh = shifts[s];
+        if (px + sh.dx < w && y + sh.dy < hgt) g += slopeRow(s, y)[px];
+        if (px - sh.dx >= 0 && y - sh.dy >= 0) g -= slopeRow(s, y - sh.dy)[px - sh.dx];
+      }
+      return g;
+    };
+    // The rows above the first whose pairs reach into it (another range's, computed again).
+    for (int y = std::max(0, first - (kRing - 1)); y < first; ++y) pairRow(y);
+    for (int y = first; y < last; ++y) {
+      const double e = pairRow(y);
+      double* out = gradient.v.data() + static_cast<size_t>(y) * wide;
+      // Away from the edges every pair is inside: the same sum in one expression.
+      const bool inner = y >= 2 && y + 2 < hgt && w > 4;
+      const int lo = inner ? 2 : w;
+      const int hi = inner ? w - 2 : w;
+      for (int px = 0; px < std::min(lo, w); ++px) out[px] += lambda * pixel(px, y);
+      if (inner) {
+        const double* f0 = slopeRow(0, y);
+        const double* f1 = slopeRow(1, y);
+        const double* f2 = slopeRow(2, y);
+        const double* f3 = slopeRow(3, y);
+        const double* f4 = slopeRow(4, y);
+        const double* b1 = slopeRow(1, y - 1);
+        const double* b3 = slopeRow(3, y - 1);
+        const double* b4 = slopeRow(4, y - 2);
+        for (int px = lo; px < hi; ++px) {
+          const double g = 0.0 + f0[px] - f0[px - 1] + f1[px] - b1[px] + f2[px] - f2[px - 2] + f3[px] - b3[px - 1] +
+                           f4[px] - b4[px];
+          out[px] += lambda * g;
+        }
+      }
+      for (int px = hi; px < w; ++px) out[px] += lambda * pixel(px, y);
+      rowEnergy[static_cast<size_t>(y)] = lambda * e;
+    }
+  });
+  double energy = 0.0;
+  for (double e : rowEnergy) energy += e;
+  return energy;
+}
+
 // The engine's own loops: the forward model's blur and sampling on the thread pool
-// (ObservationModel), the data term in observation order, the prior row by row.
+// (ObservationModel), the data term in blocks of observations, the prior row by row.
 class CpuBackend final : public EnhancedBackend {
  public:
   std::string Name() const override { return kDefaultBackend; }
@@ -28,76 +198,9 @@ class CpuBackend final : public EnhancedBackend {
   double Objective(const ObservationModel& model, int c, const EnhancedWeights& weights, const Plane& x,
                    Plane& gradient, ObjectiveScratch& scratch) const override {
     model.Forward(x, scratch.predicted, scratch.blurred);
-    const std::vector<double>& values = model.Values(c);
-    std::vector<double>& r = scratch.predicted;
-    const double eps = weights.dataSmoothing;
-    const bool perObservation = !weights.observation.empty();
-    double energy = 0.0;
-    double heldOutSum = 0.0;
-    double heldOutWeight = 0.0;
-    for (int k = 0; k < model.FrameCount(); ++k) {
-      const size_t i = static_cast<size_t>(k);
-      const double wk = i < weights.frame.size() ? weights.frame[i] : 1.0;
-      const bool measured = i < weights.heldOut.size() && weights.heldOut[i] != 0;
-      for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
-        const double wo = perObservation ? weights.observation[o] : 1.0;
-        if (measured) {
-          heldOutSum += wo * std::fabs(r[o] - values[o]);
-          heldOutWeight += wo;
-        }
-        if (wk == 0.0) {
-          r[o] = 0.0;
-          continue;
-        }
-        const double d = r[o] - values[o];
-        const double root = std::sqrt(d * d + eps * eps);
-        energy += wk * wo * (root - eps);
-        r[o] = wk * wo * d / root;
-      }
-    }
-    scratch.heldOutError = heldOutWeight > 0.0 ? heldOutSum / heldOutWeight : std::numeric_limits<double>::quiet_NaN();
-    scratch.heldOutWeight = heldOutWeight;
-    model.Adjoint(r, gradient, scratch.scatter);
-
-    // The prior: five shifts, distance 1 weighted alpha, distance 2 alpha^2.
-    struct Shift {
-      int dx;
-      int dy;
-      double weight;
-    };
-    const double a = weights.alpha;
-    const Shift shifts[5] = {{1, 0, a}, {0, 1, a}, {2, 0, a * a}, {1, 1, a * a}, {0, 2, a * a}};
-    const double lambda = weights.lambda;
-    const double ep = kPriorSmoothing;
-    const int w = x.width;
-    const int hgt = x.height;
-    std::vector<double> rowEnergy(static_cast<size_t>(hgt), 0.0);
-    if (lambda != 0.0) {
-      ParallelFor(0, hgt, static_cast<long>(w) * 30, [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-          double e = 0.0;
-          for (int px = 0; px < w; ++px) {
-            const double centre = x.At(px, y);
-            double g = 0.0;
-            for (const Shift& s : shifts) {
-              if (px + s.dx < w && y + s.dy < hgt) {
-                const double d = centre - x.At(px + s.dx, y + s.dy);
-                const double root = std::sqrt(d * d + ep * ep);
-                e += s.weight * (root - ep);
-                g += s.weight * d / root;
-              }
-              if (px - s.dx >= 0 && y - s.dy >= 0) {
-                const double d = x.At(px - s.dx, y - s.dy) - centre;
-                g -= s.weight * d / std::sqrt(d * d + ep * ep);
-              }
-            }
-            gradient.At(px, y) += lambda * g;
-          }
-          rowEnergy[static_cast<size_t>(y)] = lambda * e;
-        }
-      });
-    }
-    for (double e : rowEnergy) energy += e;
+    double energy = DataTerm(model, c, weights, scratch);
+    model.Adjoint(scratch.predicted, gradient, scratch.scatter);
+    if (weights.lambda != 0.0) energy += Prior(weights, x, gradient);
     return energy;
   }
 };

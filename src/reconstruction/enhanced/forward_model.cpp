@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <utility>
 
 #include "numeric/pixel_map.h"
 #include "numeric/projection.h"
+#include "reconstruction/enhanced/loops.h"
 #include "reconstruction/psf_kernel.h"
 #include "util/error.h"
 #include "util/parallel.h"
@@ -50,32 +52,28 @@ void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& targe
   const int hgt = source.height;
   const int n = static_cast<int>(taps.size());
   const int h = n / 2;
-  Plane across(w, hgt);
+  const size_t wide = static_cast<size_t>(w);
+  // Neither plane is cleared up front: each row is, by the thread that fills it.
+  std::unique_ptr<double[]> across(new double[wide * static_cast<size_t>(hgt)]);
   const long rowWork = static_cast<long>(w) * n;
+  const detail::EnhancedLoops& loops = detail::ActiveEnhancedLoops();
   ParallelFor(0, hgt, rowWork, [&](int first, int last) {
     for (int y = first; y < last; ++y) {
-      const double* in = &source.v[static_cast<size_t>(y) * w];
-      double* out = &across.v[static_cast<size_t>(y) * w];
-      for (int x = 0; x < w; ++x) {
-        const int lo = std::max(0, h - x);
-        const int hi = std::min(n, w - x + h);
-        double s = 0.0;
-        for (int t = lo; t < hi; ++t) s += taps[static_cast<size_t>(t)] * in[x + t - h];
-        out[x] = s;
-      }
+      loops.blurRow(&source.v[static_cast<size_t>(y) * wide], &across[static_cast<size_t>(y) * wide], w, taps.data(), n);
     }
   });
-  target = Plane(w, hgt);
+  if (target.width != w || target.height != hgt || target.v.size() != wide * static_cast<size_t>(hgt)) {
+    target.width = w;
+    target.height = hgt;
+    target.v.resize(wide * static_cast<size_t>(hgt));
+  }
   ParallelFor(0, hgt, rowWork, [&](int first, int last) {
     for (int y = first; y < last; ++y) {
       const int lo = std::max(0, h - y);
       const int hi = std::min(n, hgt - y + h);
-      double* out = &target.v[static_cast<size_t>(y) * w];
-      for (int t = lo; t < hi; ++t) {
-        const double k = taps[static_cast<size_t>(t)];
-        const double* in = &across.v[static_cast<size_t>(y + t - h) * w];
-        for (int x = 0; x < w; ++x) out[x] += k * in[x];
-      }
+      // Row y - h + t is tap t's; only the taps whose rows lie inside add.
+      loops.blurColumns(&across[static_cast<size_t>(y - h + lo) * wide], wide, &target.v[static_cast<size_t>(y) * wide],
+                        w, taps.data() + lo, 0, hi - lo);
     }
   });
 }
@@ -205,7 +203,11 @@ void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& 
 
 void ObservationModel::Splat(const std::vector<double>& r, Plane& out) const {
   const int w = grid_.width;
-  out = Plane(grid_.width, grid_.height);
+  if (out.width == grid_.width && out.height == grid_.height && out.v.size() == static_cast<size_t>(w) * grid_.height) {
+    std::fill(out.v.begin(), out.v.end(), 0.0);
+  } else {
+    out = Plane(grid_.width, grid_.height);
+  }
   double* b = out.v.data();
   // Serial: neighbouring observations add into the same pixels.
   for (size_t o = 0; o < index_.size(); ++o) {

@@ -1,43 +1,173 @@
 #include "reconstruction/enhanced/minimiser.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
+
+#include "util/parallel.h"
 
 namespace lumet {
 
 namespace {
 
-double Dot(const std::vector<double>& a, const std::vector<double>& b) {
-  double s = 0.0;
-  for (size_t i = 0; i < a.size(); ++i) s += a[i] * b[i];
-  return s;
+// The vector passes of an iteration run over fixed blocks of the estimate on the thread pool;
+// each of their sums is taken in four interleaved partial sums per block (lane j % 4), added
+// pairwise, and the blocks' sums in block order: the same value for every thread count, and
+// four chains of additions where one would wait on each other.
+constexpr size_t kBlock = 4096;
+constexpr int kLanes = 4;
+
+// K sums: of one block, or of all.
+template <int K>
+struct Sums {
+  double v[K] = {};
+};
+
+// body(j, lane, acc) handles element j, adding into acc[k][lane]; the pass returns the K sums.
+template <int K, typename Body>
+Sums<K> Pass(size_t n, std::vector<Sums<K>>& partials, long workPerElement, const Body& body) {
+  const size_t blocks = (n + kBlock - 1) / kBlock;
+  partials.assign(blocks, Sums<K>{});
+  ParallelFor(0, static_cast<int>(blocks), static_cast<long>(kBlock) * workPerElement, [&](int first, int last) {
+    for (int b = first; b < last; ++b) {
+      const size_t begin = static_cast<size_t>(b) * kBlock;
+      const size_t end = std::min(n, begin + kBlock);
+      double acc[K][kLanes] = {};
+      size_t j = begin;
+      for (; j + kLanes <= end; j += kLanes) {
+        for (int lane = 0; lane < kLanes; ++lane) body(j + static_cast<size_t>(lane), lane, acc);
+      }
+      for (int lane = 0; j < end; ++j, ++lane) body(j, lane, acc);
+      for (int k = 0; k < K; ++k) {
+        partials[static_cast<size_t>(b)].v[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
+      }
+    }
+  });
+  Sums<K> total;
+  for (const Sums<K>& p : partials) {
+    for (int k = 0; k < K; ++k) total.v[k] += p.v[k];
+  }
+  return total;
+}
+
+// Scratch of the passes.
+struct PassScratch {
+  std::vector<Sums<1>> one;
+  std::vector<Sums<2>> two;
+  std::vector<Sums<4>> four;
+};
+
+// d += a * v over [begin, end), returning w . d of the updated d in the passes' lanes.
+double AxpyDotBlock(double* __restrict d, double a, const double* __restrict v, const double* __restrict w,
+                    size_t begin, size_t end) {
+  double s0 = 0.0;
+  double s1 = 0.0;
+  double s2 = 0.0;
+  double s3 = 0.0;
+  size_t j = begin;
+  for (; j + kLanes <= end; j += kLanes) {
+    const double d0 = d[j] + a * v[j];
+    const double d1 = d[j + 1] + a * v[j + 1];
+    const double d2 = d[j + 2] + a * v[j + 2];
+    const double d3 = d[j + 3] + a * v[j + 3];
+    d[j] = d0;
+    d[j + 1] = d1;
+    d[j + 2] = d2;
+    d[j + 3] = d3;
+    s0 += w[j] * d0;
+    s1 += w[j + 1] * d1;
+    s2 += w[j + 2] * d2;
+    s3 += w[j + 3] * d3;
+  }
+  double tail[kLanes] = {s0, s1, s2, s3};
+  for (int lane = 0; j < end; ++j, ++lane) {
+    d[j] += a * v[j];
+    tail[lane] += w[j] * d[j];
+  }
+  return (tail[0] + tail[1]) + (tail[2] + tail[3]);
+}
+
+// d += a * v, returning w . d of the updated d (w null: nothing) and, when norm is given,
+// v . v into it: two or three passes in one.
+double Update(double* d, double a, const double* v, const double* w, size_t n, PassScratch& scratch,
+              double* norm = nullptr) {
+  if (norm != nullptr) {
+    const Sums<2> sums = Pass<2>(n, scratch.two, 6, [&](size_t j, int lane, double (&acc)[2][kLanes]) {
+      d[j] += a * v[j];
+      acc[0][lane] += w != nullptr ? w[j] * d[j] : 0.0;
+      acc[1][lane] += v[j] * v[j];
+    });
+    *norm = sums.v[1];
+    return sums.v[0];
+  }
+  if (w == nullptr) {
+    Pass<1>(n, scratch.one, 2, [&](size_t j, int, double (&)[1][kLanes]) { d[j] += a * v[j]; });
+    return 0.0;
+  }
+  // The pass taken most often, written out so that it vectorises.
+  const size_t blocks = (n + kBlock - 1) / kBlock;
+  scratch.one.assign(blocks, Sums<1>{});
+  ParallelFor(0, static_cast<int>(blocks), static_cast<long>(kBlock) * 4, [&](int first, int last) {
+    for (int b = first; b < last; ++b) {
+      const size_t begin = static_cast<size_t>(b) * kBlock;
+      scratch.one[static_cast<size_t>(b)].v[0] = AxpyDotBlock(d, a, v, w, begin, std::min(n, begin + kBlock));
+    }
+  });
+  double total = 0.0;
+  for (const Sums<1>& p : scratch.one) total += p.v[0];
+  return total;
 }
 
 // The two-loop recursion: direction = -H g from the curvature pairs; without any, the
 // negative gradient scaled to move the estimate by one grey level RMS. False for a zero
-// gradient (nothing to do).
+// gradient (nothing to do). slope = direction . gradient. Every vector pass also takes the
+// dot product the next step needs; alphas holds one value per pair.
 bool QuasiNewtonDirection(const CurvatureHistory& h, const std::vector<double>& gradient,
-                          std::vector<double>& direction) {
+                          std::vector<double>& direction, std::vector<double>& alphas, double& slope,
+                          PassScratch& scratch) {
   const size_t n = gradient.size();
-  for (size_t i = 0; i < n; ++i) direction[i] = -gradient[i];
   const size_t m = h.s.size();
-  std::vector<double> alphas(m);
-  for (size_t i = m; i-- > 0;) {
-    alphas[i] = h.rho[i] * Dot(h.s[i], direction);
-    for (size_t j = 0; j < n; ++j) direction[j] -= alphas[i] * h.y[i][j];
-  }
-  if (m > 0) {
-    const double gamma = 1.0 / (h.rho.back() * Dot(h.y.back(), h.y.back()));
-    for (double& d : direction) d *= gamma;
-  } else {
-    const double norm = std::sqrt(Dot(direction, direction) / static_cast<double>(n));
+  double* d = direction.data();
+  const double* g = gradient.data();
+  if (m == 0) {
+    const double dd = Pass<1>(n, scratch.one, 3, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
+                        d[j] = -g[j];
+                        acc[0][lane] += d[j] * d[j];
+                      }).v[0];
+    const double norm = std::sqrt(dd / static_cast<double>(n));
     if (!(norm > 0.0)) return false;
-    for (double& d : direction) d /= norm;
+    slope = Pass<1>(n, scratch.one, 4, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
+              d[j] /= norm;
+              acc[0][lane] += d[j] * g[j];
+            }).v[0];
+    return true;
   }
+  alphas.resize(m);
+  const double* last = h.s[m - 1].data();
+  // s[i] . direction for the next i.
+  double dot = Pass<1>(n, scratch.one, 3, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
+                 d[j] = -g[j];
+                 acc[0][lane] += last[j] * d[j];
+               }).v[0];
+  double yy = 0.0;  // y[m - 1] . y[m - 1]
+  for (size_t i = m; i-- > 0;) {
+    alphas[i] = h.rho[i] * dot;
+    const double* next = i > 0 ? h.s[i - 1].data() : nullptr;
+    dot = Update(d, -alphas[i], h.y[i].data(), next, n, scratch, i == m - 1 ? &yy : nullptr);
+  }
+  const double gamma = 1.0 / (h.rho.back() * yy);
+  const double* first = h.y[0].data();
+  // y[i] . direction for the next i.
+  dot = Pass<1>(n, scratch.one, 4, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
+          d[j] *= gamma;
+          acc[0][lane] += first[j] * d[j];
+        }).v[0];
   for (size_t i = 0; i < m; ++i) {
-    const double b = h.rho[i] * Dot(h.y[i], direction);
-    for (size_t j = 0; j < n; ++j) direction[j] += (alphas[i] - b) * h.s[i][j];
+    const double b = h.rho[i] * dot;
+    const double* next = i + 1 < m ? h.y[i + 1].data() : g;
+    dot = Update(d, alphas[i] - b, h.s[i].data(), next, n, scratch);
   }
+  slope = dot;
   return true;
 }
 
@@ -60,31 +190,37 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
   Plane trialGradient;
   MinimiseResult result;
 
+  std::vector<double> alphas;
+  PassScratch passes;
+  // The next curvature pair's vectors, made once and then recycled from the oldest pair.
+  std::vector<double> s(n);
+  std::vector<double> y(n);
+
   for (int it = 1; it <= maxIterations; ++it) {
-    if (!QuasiNewtonDirection(h, gradient.v, direction)) {
+    double slope = 0.0;
+    if (!QuasiNewtonDirection(h, gradient.v, direction, alphas, slope, passes)) {
       result.converged = true;
       break;
     }
-    double slope = Dot(direction, gradient.v);
     if (!(slope < 0.0)) {
       // Curvature pairs gone stale: start again from the gradient.
       h.s.clear();
       h.y.clear();
       h.rho.clear();
-      const double norm = std::sqrt(Dot(gradient.v, gradient.v) / static_cast<double>(n));
-      if (!(norm > 0.0)) {
+      if (!QuasiNewtonDirection(h, gradient.v, direction, alphas, slope, passes)) {
         result.converged = true;
         break;
       }
-      for (size_t i = 0; i < n; ++i) direction[i] = -gradient.v[i] / norm;
-      slope = Dot(direction, gradient.v);
     }
 
     double t = stepScale;
     double fTrial = 0.0;
     bool accepted = false;
     for (int b = 0; b < kBacktracks; ++b) {
-      for (size_t i = 0; i < n; ++i) trial.v[i] = x.v[i] + t * direction[i];
+      double* tv = trial.v.data();
+      const double* xv = x.v.data();
+      const double* dv = direction.data();
+      Pass<1>(n, passes.one, 2, [&](size_t i, int, double (&)[1][kLanes]) { tv[i] = xv[i] + t * dv[i]; });
       fTrial = backend.Objective(model, c, weights, trial, trialGradient, scratch);
       if (std::isfinite(fTrial) && fTrial <= f + kSufficientDecrease * t * slope) {
         accepted = true;
@@ -97,19 +233,30 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
       result.converged = true;  // no descent left at this precision
       break;
     }
-    std::vector<double> s(n);
-    std::vector<double> y(n);
-    double change = 0.0;
-    double size = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-      s[i] = trial.v[i] - x.v[i];
-      y[i] = trialGradient.v[i] - gradient.v[i];
-      change += s[i] * s[i];
-      size += trial.v[i] * trial.v[i];
-    }
-    const double sy = Dot(s, y);
-    if (sy > 1e-12 * std::sqrt(Dot(s, s) * Dot(y, y))) {
+    const double* tv = trial.v.data();
+    const double* xv = x.v.data();
+    const double* tg = trialGradient.v.data();
+    const double* gv = gradient.v.data();
+    double* sv = s.data();
+    double* yv = y.data();
+    const Sums<4> sums = Pass<4>(n, passes.four, 10, [&](size_t i, int lane, double (&acc)[4][kLanes]) {
+      sv[i] = tv[i] - xv[i];
+      yv[i] = tg[i] - gv[i];
+      acc[0][lane] += sv[i] * sv[i];
+      acc[1][lane] += tv[i] * tv[i];
+      acc[2][lane] += sv[i] * yv[i];
+      acc[3][lane] += yv[i] * yv[i];
+    });
+    const double change = sums.v[0];  // s . s
+    const double size = sums.v[1];
+    const double sy = sums.v[2];
+    const double yy = sums.v[3];
+    if (sy > 1e-12 * std::sqrt(change * yy)) {
+      std::vector<double> oldS;
+      std::vector<double> oldY;
       if (static_cast<int>(h.s.size()) == kMemory) {
+        oldS = std::move(h.s.front());
+        oldY = std::move(h.y.front());
         h.s.pop_front();
         h.y.pop_front();
         h.rho.pop_front();
@@ -117,6 +264,10 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
       h.s.push_back(std::move(s));
       h.y.push_back(std::move(y));
       h.rho.push_back(1.0 / sy);
+      s = std::move(oldS);
+      y = std::move(oldY);
+      s.resize(n);
+      y.resize(n);
     }
     std::swap(x.v, trial.v);
     std::swap(gradient.v, trialGradient.v);

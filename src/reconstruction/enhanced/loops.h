@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+
+namespace lumet::detail {
+
+// The enhanced method's innermost loops, one body compiled for each instruction set
+// (loops_kernel.inc); every variant gives the same values bit for bit (no fused
+// multiply-add; square root and division are correctly rounded in every width).
+struct EnhancedLoops {
+  // The prior's pair terms along one row for one shift: for i < count, with d = a[i] - b[i]
+  // and root = sqrt(d^2 + ep^2), slope[i] = weight * d / root (the term's derivative in
+  // a[i]); returns the sum of weight * (root - ep), taken in four partial sums (i % 4, the
+  // tail in the first) added pairwise.
+  double (*priorPairs)(const double* a, const double* b, int count, double weight, double ep, double* slope);
+  // out[x] = sum over t of taps[t] * in[x + t - n / 2], over the taps that fall inside
+  // [0, width), taken in the order of t from 0.0.
+  void (*blurRow)(const double* in, double* out, int width, const double* taps, int n);
+  // out[x] = sum over t in [lo, hi) of taps[t] * in[t * stride + x] for x < width, taken in
+  // the order of t from 0.0.
+  void (*blurColumns)(const double* in, size_t stride, double* out, int width, const double* taps, int lo, int hi);
+};
+
+// The variant of the active instruction set (numeric/simd.h).
+const EnhancedLoops& ActiveEnhancedLoops();
+
+extern const EnhancedLoops kEnhancedLoopsBaseline;
+extern const EnhancedLoops kEnhancedLoopsAvx2;
+
+}  // namespace lumet::detail
