@@ -250,5 +250,40 @@ TEST(ReconstructionMethodTest, EnhancedNamesTheFramesItLeftOut) {
   EXPECT_EQ(recorder.outcome.framesUsed, 8);
 }
 
+// The classic result checked against frame 0 enlarged without truth: frames that show
+// frame 0's scene give no warning; a square moving on its own over flickering frames, which
+// the classic average smears into frame 0's place, gives one, and the estimate is the same
+// with the check as the method makes it (the check only reads it).
+TEST(ReconstructionMethodTest, ClassicWarnsWhenItsResultIsLikelyWorseThanFrameZeroEnlarged) {
+  const ReconstructionMethod& m = ReconstructionMethodFor(Method::Classic);
+  ReconstructionOptions options = SmallOptions(Method::Classic);
+  options.roi = RoiRect{4, 4, 28, 28};
+  const auto warned = [&](ReconstructionInput input) {
+    Recorder recorder;
+    ColorDoubleImage estimate;
+    m.Reconstruct(input, options, recorder, estimate);
+    int count = 0;
+    for (const ReconstructionWarning& w : recorder.warnings) {
+      count += w.frame == 0 && w.kind.find("likely worse than frame 0 enlarged") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(recorder.outcome.warnings.size(), recorder.warnings.size());
+    return count;
+  };
+  const ReconstructionInput clean = ShiftedBlocks(options, 9);
+  EXPECT_EQ(warned(clean), 0);
+  ReconstructionInput broken = clean;
+  for (int k = 1; k < 9; ++k) {
+    const double gain = 1.0 + 0.25 * std::sin(1.7 * k);
+    const int ox = 6 + 2 * k;
+    ColorGrayImage& f = broken.frames[static_cast<size_t>(k)];
+    f = testing::MakeColor(32, 32, [&](int c, int x, int y) {
+      const bool square = x >= ox && x < ox + 7 && y >= 10 && y < 17;
+      const double v = square ? 250.0 - 20.0 * c : gain * f.channels[static_cast<size_t>(c)].Row(y)[x] + 12.0;
+      return std::clamp(v, 0.0, 255.0);
+    });
+  }
+  EXPECT_EQ(warned(broken), 1);
+}
+
 }  // namespace
 }  // namespace lumet
