@@ -552,9 +552,7 @@ void CLumetDlg::UseFlowingLayout() {
 
   auto* method = new QGroupBox(this);
   method->setObjectName(QStringLiteral("methodGroup"));
-  QFormLayout* methodRows = form(method);
-  addRows(methodRows, {kIdIterations, kIdTolerance});
-  methodRows->addRow(field(kIdPsfCheck));
+  addRows(form(method), {kIdIterations, kIdTolerance, kIdPsfCheck});  // the check box names itself
   column->addWidget(method);
 
   auto* registration = findChild<QGroupBox*>(QStringLiteral("registrationGroup"));
