@@ -30,6 +30,7 @@ constexpr RowControls kRowControls[] = {
     {"method", {kIdMethod}},
     {"iterations", {kIdIterations}},
     {"tolerance", {kIdTolerance}},
+    {"psfCheck", {kIdPsfCheck}},
 };
 
 }  // namespace

@@ -39,13 +39,15 @@ enum ControlId : int {
   kIdScaleX2,
   kIdIterations,
   kIdTolerance,
+  kIdPsfCheck,
 };
 static_assert(kIdStartIndex == 1026);
 static_assert(kIdTolerance == 1029);
 
 // The controls that show a parameter row, in the order of its parts (x, y, w, h for the ROI;
 // both RANSAC fields), 0 where there is none: edit fields, a drop-down list for a Choice,
-// nothing for the scale (its radio buttons) or a value the dialog does not show.
+// a check box for a switch (ParamDescription::onOff), nothing for the scale (its radio
+// buttons) or a value the dialog does not show.
 std::array<int, 4> ControlsOf(const ParamDescription& row);
 
 // The row a control shows and which of its parts (x, y, w, h of the ROI; the two RANSAC

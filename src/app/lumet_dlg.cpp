@@ -1,6 +1,7 @@
 #include "app/lumet_dlg.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFormLayout>
@@ -113,6 +114,12 @@ constexpr EditItem kEdits[] = {
     {kIdTolerance, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Tolerance"), {284, 118, 26, 12}, {259, 120, 24, 8}, true},
 };
 
+// A check box of a switch, which names itself.
+constexpr EditItem kSwitches[] = {
+    // Under the enhanced method's own fields; shown with them.
+    {kIdPsfCheck, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "PSF check"), {259, 132, 52, 10}, {0, 0, 0, 0}, false},
+};
+
 // A drop-down list of a Choice row's words, its label above it.
 constexpr EditItem kChoiceFields[] = {
     // Beside the scale: the method is chosen with it for every command.
@@ -152,6 +159,7 @@ std::vector<QString> FieldTexts(const ParamDescription& row, const ParamSet& p) 
     case ParamKind::Choice:
       return {QString::fromStdString(p.*row.text)};
     case ParamKind::Int:
+      if (row.onOff) return {QString::fromStdString(ParamValueText(row, p))};
       return {FormatIntField(static_cast<int32_t>(NumberOf(row, p)))};
     case ParamKind::Double:
       return {FormatDoubleField(NumberOf(row, p))};
@@ -274,6 +282,14 @@ void CLumetDlg::BuildFields() {
     choices_[item.id] = list;
     connect(list, &QComboBox::activated, this, [this, id = item.id] { emit fieldsEdited(id); });
   }
+  for (const EditItem& item : kSwitches) {
+    auto* box = new QCheckBox(Text(item.label), this);
+    box->setObjectName(QString::number(item.id));
+    place(box, item.rect);
+    box->setToolTip(FieldToolTip(item.id));
+    switches_[item.id] = box;
+    connect(box, &QCheckBox::clicked, this, [this, id = item.id] { emit fieldsEdited(id); });
+  }
   // A method's own settings show only while it is chosen.
   connect(choices_.at(kIdMethod), &QComboBox::currentTextChanged, this, &CLumetDlg::ShowMethodFields);
   auto* roiLabel = new QLabel(tr("Region (ROI)"), this);
@@ -373,6 +389,8 @@ void CLumetDlg::SetField(int id, const QString& text) {
   if (const auto list = choices_.find(id); list != choices_.end()) {
     // A word not in the list (read from param.txt) selects nothing; the adoption refuses it.
     list->second->setCurrentIndex(list->second->findText(text));
+  } else if (const auto box = switches_.find(id); box != switches_.end()) {
+    box->second->setChecked(text == QStringLiteral("on"));
   } else {
     Edit(id)->setText(text);
   }
@@ -413,6 +431,8 @@ ParamSet CLumetDlg::FieldValues() const {
     // instead of being cut short silently.
     if (row.kind == ParamKind::Text && ControlsOf(row)[0] != 0) {
       values.*row.text = Edit(ControlsOf(row)[0])->text().toStdString();
+    } else if (row.kind == ParamKind::Int && row.onOff && ControlsOf(row)[0] != 0) {
+      SetNumber(row, switches_.at(ControlsOf(row)[0])->isChecked() ? 1.0 : 0.0, values);
     } else if (row.kind == ParamKind::Int && ControlsOf(row)[0] != 0) {
       SetNumber(row, ParseIntField(Edit(ControlsOf(row)[0])->text()), values);
     } else if (row.kind == ParamKind::Double && ControlsOf(row)[0] != 0) {
@@ -534,7 +554,7 @@ void CLumetDlg::UseFlowingLayout() {
 
   auto* method = new QGroupBox(this);
   method->setObjectName(QStringLiteral("methodGroup"));
-  addRows(form(method), {kIdIterations, kIdTolerance});
+  addRows(form(method), {kIdIterations, kIdTolerance, kIdPsfCheck});  // the check box names itself
   column->addWidget(method);
 
   auto* registration = findChild<QGroupBox*>(QStringLiteral("registrationGroup"));
@@ -567,7 +587,7 @@ void CLumetDlg::OrderTabsDownTheColumn() {
   for (int id : {kIdLrPattern, kIdOutputBase, kIdLrCount, kIdStartIndex}) order.push_back(field(id));
   for (QWidget* radio : {x2_, x3_, x4_}) order.push_back(radio);
   for (int id : {kIdMethod, kIdPsfSigma, kIdRoiX, kIdRoiY, kIdRoiW, kIdRoiH, kIdAlpha, kIdBeta, kIdLambda, kIdIterations,
-                 kIdTolerance, kIdFilterSigma, kIdRansacFirst, kIdRansacSecond, kIdSadSize, kIdSearchArea}) {
+                 kIdTolerance, kIdPsfCheck, kIdFilterSigma, kIdRansacFirst, kIdRansacSecond, kIdSadSize, kIdSearchArea}) {
     order.push_back(field(id));
   }
   order.push_back(log_);
@@ -665,6 +685,7 @@ CLumetDlg::FieldState CLumetDlg::Snapshot() const {
   FieldState state;
   for (const auto& [id, edit] : edits_) state.texts[id] = edit->text();
   for (const auto& [id, list] : choices_) state.texts[id] = list->currentText();
+  for (const auto& [id, box] : switches_) state.texts[id] = box->isChecked() ? QStringLiteral("on") : QStringLiteral("off");
   state.scale = x2_->isChecked() ? 2.0 : x3_->isChecked() ? 3.0 : 4.0;
   return state;
 }
@@ -684,8 +705,10 @@ QString CLumetDlg::ResetChanges() const {
     if (was == will) continue;
     // Named as the field's label names it; the ROI's four fields by their group.
     const QLabel* label = findChild<QLabel*>(QStringLiteral("label%1").arg(ControlsOf(row)[0]));
+    const auto* box = findChild<QCheckBox*>(QString::number(ControlsOf(row)[0]));
     const QString name = row.kind == ParamKind::Roi ? tr("Region (ROI)")
                          : label != nullptr      ? label->text()
+                         : box != nullptr        ? box->text()
                                                  : QString::fromUtf8(row.label);
     lines << QStringLiteral("%1: %2 \u2192 %3").arg(name, QString::fromStdString(was), QString::fromStdString(will));
   }
@@ -899,6 +922,7 @@ void CLumetDlg::SetBusy(bool busy) {
   busy_ = busy;
   for (auto& [id, edit] : edits_) edit->setEnabled(!busy);
   for (auto& [id, list] : choices_) list->setEnabled(!busy);
+  for (auto& [id, box] : switches_) box->setEnabled(!busy);
   x2_->setEnabled(!busy);
   x3_->setEnabled(!busy);
   x4_->setEnabled(!busy);

@@ -13,6 +13,7 @@
 #include "workbench/ui_port.h"
 #include "workbench/workbench.h"
 
+class QCheckBox;
 class QComboBox;
 class QGridLayout;
 class QLineEdit;
@@ -193,6 +194,7 @@ class CLumetDlg : public QDialog {
   Workbench workbench_;
   std::map<int, QLineEdit*> edits_;
   std::map<int, QComboBox*> choices_;  // the Choice rows' drop-down lists
+  std::map<int, QCheckBox*> switches_;  // the switches' check boxes (ParamDescription::onOff)
   QRadioButton* x2_ = nullptr;
   QRadioButton* x3_ = nullptr;
   QRadioButton* x4_ = nullptr;

@@ -228,7 +228,7 @@ const std::vector<ParamDescription>& ParamRows() {
       added.push_back({.name = m.name, .flag = m.flag, .label = m.label,
                        .kind = m.whole ? ParamKind::Int : ParamKind::Double, .typeName = m.typeName, .help = m.help,
                        .defaultText = m.defaultText, .line = 0, .minimum = m.minimum, .maximum = m.maximum,
-                       .minimumExcluded = m.minimumExcluded, .methodValue = true});
+                       .minimumExcluded = m.minimumExcluded, .methodValue = true, .onOff = m.onOff});
     }
     if (rows.size() + added.size() > kMostRows) throw Error("the methods declare more parameters than the table holds");
     rows.insert(rows.end(), added.begin(), added.end());
@@ -270,6 +270,7 @@ std::string ParamValueText(const ParamDescription& d, const ParamSet& p) {
     case ParamKind::Int: {
       // A method's whole number set from outside may hold a fraction, which the check refuses.
       const double v = NumberOf(d, p);
+      if (d.onOff && (v == 0.0 || v == 1.0)) return v == 1.0 ? "on" : "off";
       const bool whole = v == std::trunc(v) && v >= std::numeric_limits<int32_t>::min() &&
                          v <= std::numeric_limits<int32_t>::max();
       return whole ? std::to_string(static_cast<int32_t>(v)) : FormatG6(v);
@@ -294,6 +295,11 @@ std::string SetParamFromText(const ParamDescription& d, const std::string& text,
       p.*d.text = text;
       return {};
     case ParamKind::Int: {
+      if (d.onOff) {
+        if (text != "on" && text != "off") return "on or off";
+        SetNumber(d, text == "on" ? 1.0 : 0.0, p);
+        return {};
+      }
       int64_t v = 0;
       const Number n = ParseInt64(text, v);
       if (n == Number::Malformed) return "a whole number";
@@ -363,6 +369,8 @@ std::string ParamRangeText(const ParamDescription& d) {
     case ParamKind::Choice:
       return ChoiceText(d.choices());
     case ParamKind::Int:
+      if (d.onOff) return "on or off";
+      [[fallthrough]];
     case ParamKind::Ransac:
       return IntRangeText(static_cast<int64_t>(d.minimum), static_cast<int64_t>(d.maximum));
     case ParamKind::Scale:

@@ -49,6 +49,8 @@ struct ParamDescription {
   std::string (*choices)() = nullptr;                          // Choice: "classic|enhanced"
   // Int or Double declared by a method: the value is ParamSet::methodValues[name].
   bool methodValue = false;
+  // Int 0 or 1 typed, printed and stored as "off" or "on" (MethodParam::onOff).
+  bool onOff = false;
 };
 
 // Bounds that keep every product and sum the engine forms inside int:

@@ -35,6 +35,13 @@ std::string InCallersWords(const std::string& message, const ParamDescription& r
 // The value as the command line would be typed: numbers in their shortest exact form,
 // a ROI as x,y,w,h and a RANSAC pair as U/N from tuples.
 std::string ValueText(const ParamDescription& row, const std::string& name, const py::handle& value) {
+  if (row.onOff) {
+    // A switch takes True or False (or the command line's "on" and "off").
+    if (py::isinstance<py::bool_>(value)) return value.cast<bool>() ? "on" : "off";
+    if (py::isinstance<py::str>(value)) return value.cast<std::string>();
+    throw py::type_error(name + " must be True or False, not " +
+                         py::str(py::type::of(value).attr("__name__")).cast<std::string>());
+  }
   if (py::isinstance<py::bool_>(value)) throw py::type_error(name + " must be a number, not a bool");
   if (py::isinstance<py::str>(value)) return value.cast<std::string>();
   if (row.kind == ParamKind::Roi || row.kind == ParamKind::Ransac) {

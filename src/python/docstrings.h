@@ -29,8 +29,8 @@ Parameters are keyword arguments named as the command line's options with "_" fo
 lr_count (frames 1 .. lr_count are registered; default: every frame given after frame 0),
 roi=(x, y, w, h), scale (2, 3 or 4), psf_sigma, alpha, beta, lambda_ (or **{"lambda": v}),
 filter_sigma, ransac=(U, N), sad_size, search_area, start_index (frame k is frames[start_index + k]),
-method ("classic" or "enhanced"), iterations, tolerance; their ranges and defaults are
-those of `lumet-cli params --help`. A value out of range raises ValueError naming the
+method ("classic" or "enhanced"), iterations, tolerance, psf_check (True or False); their
+ranges and defaults are those of `lumet-cli params --help`. A value out of range raises ValueError naming the
 keyword ("psf_sigma=7.0 is out of range ..."). threads (None or 0: every core) and
 memory_limit (bytes, or a text such as "1.5G"; a larger reconstruction is refused with
 ValueError naming its need) hold for that call only; the results are the same for every

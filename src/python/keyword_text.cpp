@@ -47,6 +47,7 @@ std::string PythonValueText(const ParamDescription& row, const std::string& text
   constexpr const char* kNumber = R"([-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?)";
   switch (row.kind) {
     case ParamKind::Int:
+      if (row.onOff) return text == "on" ? "True" : text == "off" ? "False" : "";
       if (std::string(row.name) == "lrCount" && text == "auto") return "None";
       return Matches(text, R"([-+]?\d+)") ? text : "";
     case ParamKind::Double:

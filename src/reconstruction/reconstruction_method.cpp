@@ -18,12 +18,14 @@ std::vector<const ReconstructionMethod*>& Registry() {
 // Two declarations of one name mean the same parameter: one row serves both methods.
 bool SameParam(const MethodParam& a, const MethodParam& b) {
   return std::strcmp(a.flag, b.flag) == 0 && std::strcmp(a.defaultText, b.defaultText) == 0 && a.whole == b.whole &&
-         a.minimum == b.minimum && a.maximum == b.maximum && a.minimumExcluded == b.minimumExcluded;
+         a.minimum == b.minimum && a.maximum == b.maximum && a.minimumExcluded == b.minimumExcluded && a.onOff == b.onOff;
 }
 
 }  // namespace
 
 double MethodParam::DefaultValue() const {
+  if (onOff && std::strcmp(defaultText, "on") == 0) return 1.0;
+  if (onOff && std::strcmp(defaultText, "off") == 0) return 0.0;
   double value = 0.0;
   const char* end = defaultText + std::strlen(defaultText);
   if (std::from_chars(defaultText, end, value).ptr != end) {

@@ -104,6 +104,9 @@ struct MethodParam {
   double minimum = 0.0;     // the range, the lower end excluded when minimumExcluded
   double maximum = 0.0;
   bool minimumExcluded = false;
+  // A switch: a whole number 0 or 1, typed and stored as "off" or "on" (defaultText too);
+  // a check box in the window, a bool in Python.
+  bool onOff = false;
 
   double DefaultValue() const;
   // Its value in the options, or its default when the options do not hold it.

@@ -298,13 +298,18 @@ TEST(LibraryVersion, IsTheOneBuiltAgainst) {
   // The enhanced method's own parameters, with their defaults in every Settings.
   EXPECT_TRUE(MethodParameters("classic").empty());
   const std::vector<MethodParameter> own = MethodParameters("enhanced");
-  ASSERT_EQ(own.size(), 2u);
+  ASSERT_EQ(own.size(), 3u);
   EXPECT_EQ(own[0].name, "iterations");
   EXPECT_TRUE(own[0].whole);
   EXPECT_EQ(own[0].defaultValue, 60);
   EXPECT_EQ(own[1].name, "tolerance");
   EXPECT_EQ(own[1].defaultValue, 1e-4);
-  EXPECT_EQ(Settings().methodParams, (std::map<std::string, double>{{"iterations", 60}, {"tolerance", 1e-4}}));
+  // The PSF check, a switch: 1 on, 0 off.
+  EXPECT_EQ(own[2].name, "psfCheck");
+  EXPECT_TRUE(own[2].whole);
+  EXPECT_EQ(own[2].defaultValue, 1);
+  EXPECT_EQ(Settings().methodParams,
+            (std::map<std::string, double>{{"iterations", 60}, {"tolerance", 1e-4}, {"psfCheck", 1}}));
   EXPECT_THROW(MethodParameters("bicubic"), Error);
 }
 

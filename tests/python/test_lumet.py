@@ -41,6 +41,7 @@ def read_file(path):
         (["--scene", "texture", "--scale", "3", "--psf-sigma", "0.8"],
          ["--lr-count", "6", "--roi", "120,90,50,30", "--alpha", "0.5", "--ransac", "10/20"]),
         ([], ["--lr-count", "5", "--method", "enhanced", "--iterations", "8"]),
+        (["--psf-sigma", "1.0"], ["--lr-count", "6", "--method", "enhanced", "--iterations", "12", "--psf-check", "off"]),
         ([], ["--lr-count", "5", "--scale", "2", "--roi", "100,60,70,50"]),
     ],
 )
@@ -59,6 +60,8 @@ def test_identical_to_the_command_line(tmp_path, synth, run):
         keywords["roi"] = (160, 100, 40, 40)
     if "alpha" in keywords:
         keywords["alpha"] = float(keywords["alpha"])
+    if "psf_check" in keywords:
+        keywords["psf_check"] = keywords["psf_check"] == "on"
     params = dict(line.split(" = ", 1) for line in cli(tmp_path, "params").stdout.splitlines() if " = " in line)
     keywords.setdefault("scale", int(float(params["scale"])))
     keywords.setdefault("psf_sigma", float(params["psfSigma"]))
@@ -173,6 +176,9 @@ def test_parameters_refused_in_keyword_words(chart):
             lumet.super_resolve(frames, roi=(160, 100, 40, 40), **wrong)
     with pytest.raises(TypeError):
         lumet.super_resolve(frames, roi=(160, 100, 40, 40), alpha=True)
+    # A switch takes True or False, not a number.
+    with pytest.raises(TypeError, match="psf_check must be True or False, not int"):
+        lumet.super_resolve(frames, roi=(160, 100, 40, 40), psf_check=1)
 
 
 def test_files_missing_and_written(chart, tmp_path):
@@ -508,6 +514,7 @@ def test_signatures_show_the_keywords_and_their_defaults(chart):
         assert params["channel_order"].default == "RGB" and params["threads"].default is None
         assert params["psf_sigma"].default == 0.6 and params["ransac"].default == (20, 25)
         assert params["lr_count"].default is None and params["lambda_"].default == 0.003
+        assert params["psf_check"].default is True
     assert "units" in inspect.signature(lumet.register).parameters
     assert "memory_limit" in inspect.signature(lumet.reconstruct).parameters
     assert str(inspect.signature(lumet.read_frames)) == "(pattern, start=0, count=None, *, channel_order='RGB')"

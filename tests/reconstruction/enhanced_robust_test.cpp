@@ -351,18 +351,21 @@ TEST(EnhancedRobust, FramesSharperThanThePsfAreSolvedWithANarrowerOne) {
   stated.checkPsf = false;
   EnhancedOutcome unchecked;
   const ColorDoubleImage ringing = ReconstructWatched(s, unchecked, stated);
-  // Three quarters of the width at every step, while the held-out frames are predicted
-  // better, and never below the pixel's own box.
-  ASSERT_GE(checked.psfTrials.size(), 2u);
+  // The first wider PSF is refused; then three quarters of the width at every step, while
+  // the scoring frames are predicted better, and never below the pixel's own box.
+  ASSERT_GE(checked.psfTrials.size(), 3u);
   EXPECT_EQ(checked.psfTrials[0].sigma, 0.6);
-  EXPECT_DOUBLE_EQ(checked.psfTrials[1].sigma, 0.45);
+  EXPECT_DOUBLE_EQ(checked.psfTrials[1].sigma, 0.6 * kWiderPsf);
+  EXPECT_GT(checked.psfTrials[1].heldOutError, checked.psfTrials[0].heldOutError);
+  EXPECT_DOUBLE_EQ(checked.psfTrials[2].sigma, 0.45);
   EXPECT_LE(checked.psfSigma, 0.45);
   EXPECT_GE(checked.psfSigma, kNarrowestPsf);
-  for (size_t t = 1; t < checked.psfTrials.size(); ++t) {
-    EXPECT_LT(checked.psfTrials[t].sigma, checked.psfTrials[t - 1].sigma);
+  for (size_t t = 2; t < checked.psfTrials.size(); ++t) {
+    const EnhancedOutcome::PsfTrial& before = checked.psfTrials[t == 2 ? 0 : t - 1];
+    EXPECT_LT(checked.psfTrials[t].sigma, before.sigma);
     EXPECT_GT(checked.psfTrials[t].iterations, 0);
-    if (checked.psfTrials[t].sigma <= checked.psfSigma) {
-      EXPECT_LT(checked.psfTrials[t].heldOutError, checked.psfTrials[t - 1].heldOutError);
+    if (checked.psfTrials[t].sigma >= checked.psfSigma) {
+      EXPECT_LT(checked.psfTrials[t].heldOutError, before.heldOutError);
     }
   }
   EXPECT_EQ(unchecked.psfSigma, 0.6);
@@ -372,6 +375,29 @@ TEST(EnhancedRobust, FramesSharperThanThePsfAreSolvedWithANarrowerOne) {
       << "narrowed " << Overshoot(narrowed) << ", stated " << Overshoot(ringing);
   const auto all = [](double, double) { return true; };
   EXPECT_LT(RmsError(narrowed, Blocks, all), RmsError(ringing, Blocks, all));
+}
+
+TEST(EnhancedRobust, FramesBlurrierThanThePsfAreSolvedWithAWiderOne) {
+  // The camera's PSF is sigma 1.0, the reconstruction is told 0.6: through the narrower PSF
+  // the estimate is the scene still blurred by the difference.
+  const Sequence s = MakeSequence(17, [](int) { return Scene(Blocks); }, 0.5, 8, 1.0);
+  EnhancedOutcome checked;
+  const ColorDoubleImage widened = Reconstruct(s, checked);
+  EnhancedSettings stated;
+  stated.checkPsf = false;
+  EnhancedOutcome unchecked;
+  const ColorDoubleImage soft = Reconstruct(s, unchecked, stated);
+  // Wider by kWiderPsf at every step, the last one tried refused.
+  ASSERT_GE(checked.psfTrials.size(), 3u);
+  EXPECT_EQ(checked.psfTrials[0].sigma, 0.6);
+  for (size_t t = 1; t < checked.psfTrials.size(); ++t) {
+    EXPECT_DOUBLE_EQ(checked.psfTrials[t].sigma, kWiderPsf * checked.psfTrials[t - 1].sigma);
+  }
+  EXPECT_GT(checked.psfSigma, 0.6);
+  EXPECT_LT(checked.psfSigma, checked.psfTrials.back().sigma);
+  EXPECT_FALSE(checked.fellBack) << checked.reason;
+  const auto all = [](double, double) { return true; };
+  EXPECT_LT(RmsError(widened, Blocks, all), RmsError(soft, Blocks, all));
 }
 
 TEST(EnhancedRobust, FramesOfTheStatedPsfKeepIt) {

@@ -112,6 +112,10 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <source>PSF check</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>Method</source>
         <translation type="unfinished"></translation>
     </message>

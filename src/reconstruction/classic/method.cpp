@@ -7,6 +7,7 @@
 #include "reconstruction/psf_kernel.h"
 #include "reconstruction/reconstruction_method.h"
 #include "reconstruction/classic/robust_btv.h"
+#include "reconstruction/classic/self_check.h"
 #include "util/text_format.h"
 
 namespace lumet {
@@ -15,6 +16,21 @@ namespace {
 
 // Frames 0 .. lrCount - 1: those whose errors stay under the selection threshold form the
 // median shift-and-add estimate, which the robust iteration then sharpens band by band.
+// The self-check's warning: on the front ends' warning path only, so that every file the
+// method writes stays as it was.
+void WarnWhenLikelyWorse(const ClassicSelfCheck::Result& checked, ReconstructionObserver& observer,
+                         ReconstructionOutcome& outcome) {
+  if (!checked.LikelyWorse()) return;
+  const ReconstructionWarning w{
+      0,
+      "the classic result is likely worse than frame 0 enlarged: it predicts frame 0 worse than frame 0 enlarged "
+      "does (other frames do not show what frame 0 shows: something moved, or the brightness changes)",
+      Format("mean error %.2f against %.2f", checked.resultError, checked.bicubicError),
+      "reconstruct with --method enhanced, or leave such frames out"};
+  outcome.warnings.push_back(w);
+  observer.Warn(w.frame, w.kind, w.detail, w.remedy);
+}
+
 class Classic final : public ReconstructionMethod {
  public:
   std::string Word() const override { return "classic"; }
@@ -54,13 +70,20 @@ class Classic final : public ReconstructionMethod {
     const int selected = SelectedFrameCount(mae, threshold.value);
     outcome.framesUsed = selected;
     outcome.iterations = kBtvStepsPerBand;
+    // Made while the frames are there; it reads the result and changes nothing of it.
+    const ClassicSelfCheck check(input.frames, input.homographies, input.grid, options.psfSigma);
     if (observer.TakesBands()) {
       // Every step treats each channel on its own: the same values, one band's working
       // images at a time.
+      ClassicSelfCheck::Result checked;
       ReconstructClassicByBand(input.frames, hrForms, selected, input.grid, input.frames[0].Width(),
                                input.frames[0].Height(), kernel, n, options.alpha, options.beta, options.lambda,
-                               progress, [&](int band, DoubleImage& xb) { observer.Band(band, xb); });
+                               progress, [&](int band, DoubleImage& xb) {
+                                 if (band == 1) checked = check.Measure(xb);
+                                 observer.Band(band, xb);
+                               });
       std::vector<ColorGrayImage>().swap(input.frames);
+      WarnWhenLikelyWorse(checked, observer, outcome);
       observer.Outcome(outcome);
       return;
     }
@@ -77,6 +100,7 @@ class Classic final : public ReconstructionMethod {
     RobustBtvIterate(
         x, z, count, kernel, n, options.alpha, options.beta, options.lambda, progress,
         showWork ? BtvPicture([&](const ColorDoubleImage& estimate) { observer.Picture(estimate); }) : BtvPicture());
+    WarnWhenLikelyWorse(check.Measure(x.channels[1]), observer, outcome);
     observer.Outcome(outcome);
   }
 };

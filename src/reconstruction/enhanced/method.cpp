@@ -24,9 +24,16 @@ constexpr MethodParam kTolerance{.name = "tolerance", .flag = "--tolerance", .la
                                          "less than this share of it",
                                  .defaultText = "0.0001", .minimum = 0, .maximum = 1};
 
+// Off keeps the stated PSF as it is: no trials of others.
+constexpr MethodParam kPsfCheck{.name = "psfCheck", .flag = "--psf-check", .label = "PSF check", .typeName = "on|off",
+                                .help = "enhanced method: also try narrower and wider PSFs than --psf-sigma and keep "
+                                        "the one the held-out frames choose (off: the stated PSF as it is)",
+                                .defaultText = "on", .whole = true, .minimum = 0, .maximum = 1, .onOff = true};
+
 EnhancedSettings SettingsOf(const ReconstructionOptions& o) {
   return {.psfSigma = o.psfSigma, .alpha = o.alpha, .beta = o.beta, .lambda = o.lambda,
-          .maxIterations = static_cast<int>(kIterations.In(o)), .tolerance = kTolerance.In(o)};
+          .maxIterations = static_cast<int>(kIterations.In(o)), .tolerance = kTolerance.In(o),
+          .checkPsf = kPsfCheck.In(o) != 0.0};
 }
 
 // Frames below this share of agreeing pixels are named in a warning.
@@ -68,6 +75,23 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
   if (std::isfinite(outcome.heldOutError)) {
     observer.Log(Format("Held-out error = %.3f, frame 0 enlarged %.3f\r\n", outcome.heldOutError, outcome.bicubicError));
   }
+  // Frames the estimate was made without, other than those held out to measure it: one
+  // warning each, which the front ends gather into one line per kind.
+  for (int k = 1; k < frameCount; ++k) {
+    const size_t i = static_cast<size_t>(k);
+    const bool heldOut = i < outcome.heldOut.size() && outcome.heldOut[i] != 0;
+    const bool used = heldOut || (i < outcome.weights.size() && outcome.weights[i] > 0.0);
+    if (used) continue;
+    if (i >= outcome.residuals.size() || !std::isfinite(outcome.residuals[i])) {
+      warn(k,
+           "the frame gave no usable pixel (its residual is not a number: it does not see the ROI, or its "
+           "homography cannot be inverted); it was left out",
+           "", "check its homography file, or leave the frame out");
+    } else if (!(i < outcome.agreement.size() && outcome.agreement[i] < kLowAgreement)) {  // else named below
+      warn(k, "the frame disagrees with the others (its residual is far above theirs); it was left out",
+           Format("residual %.2f", outcome.residuals[i]), "check its homography file, or leave the frame out");
+    }
+  }
   for (int k = 1; k < frameCount; ++k) {
     const size_t i = static_cast<size_t>(k);
     if (i < outcome.agreement.size() && outcome.agreement[i] < kLowAgreement) {
@@ -82,7 +106,7 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
     for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
       trials += Format("%s%g: %.3f after %d", trials.empty() ? "" : ", ", t.sigma, t.heldOutError, t.iterations);
     }
-    observer.Log(Format("PSF = %g (held-out error and luma iterations by PSF sigma: %s)\r\n", outcome.psfSigma,
+    observer.Log(Format("PSF = %g (error of the scoring frames and luma iterations by PSF sigma: %s)\r\n", outcome.psfSigma,
                         trials.c_str()));
   }
   const EnhancedOutcome::PsfTrial* stated = outcome.psfTrials.empty() ? nullptr : &outcome.psfTrials.front();
@@ -91,18 +115,26 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
     for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
       if (t.sigma == outcome.psfSigma) chosen = t.heldOutError;
     }
+    const bool wider = outcome.psfSigma > stated->sigma;
     warn(0,
-         "the frames are sharper than the PSF allows (an estimate through it rings along the "
-         "edges), the reconstruction used a narrower one",
+         wider ? "the frames are blurrier than the PSF says (an estimate through it stays soft), the "
+                 "reconstruction used a wider one"
+               : "the frames are sharper than the PSF allows (an estimate through it rings along the "
+                 "edges), the reconstruction used a narrower one",
          Format("PSF sigma %g instead of %g: it predicts the held-out frames with mean error %.2f "
                 "against %.2f",
                 outcome.psfSigma, stated->sigma, chosen, stated->heldOutError),
-         "give the camera's blur with --psf-sigma");
+         "give the camera's blur with --psf-sigma, or keep it with --psf-check off");
   }
   if (outcome.fellBack) {
     warn(0, "the enhanced estimate was not kept, the result is frame 0 enlarged by cubic convolution", outcome.reason,
          "check the registration, or reconstruct with --method classic");
   }
+}
+
+// The widest PSF sigma a run may solve with: the check's widest trial, or the stated one.
+double WidestSigma(const ReconstructionOptions& o) {
+  return kPsfCheck.In(o) != 0.0 ? WidestPsfTrial(o.psfSigma) : o.psfSigma;
 }
 
 // The estimate: three channels of doubles.
@@ -115,14 +147,14 @@ size_t EstimateBytes(const HrGeometry& grid) {
 int TileSide(const ReconstructionOptions& options, const HrGeometry& grid) {
   const size_t estimate = EstimateBytes(grid);
   const size_t budget = options.memoryLimit > estimate ? options.memoryLimit - estimate : 0;
-  return EnhancedTileSide(grid, PsfKernelSize(options.psfSigma, options.scale), budget);
+  return EnhancedTileSide(grid, PsfKernelSize(WidestSigma(options), options.scale), budget);
 }
 
 // Frames 0 .. lrCount (the last registered frame too), all through the full forward model.
 class Enhanced final : public ReconstructionMethod {
  public:
   std::string Word() const override { return "enhanced"; }
-  std::vector<MethodParam> Params() const override { return {kIterations, kTolerance}; }
+  std::vector<MethodParam> Params() const override { return {kIterations, kTolerance, kPsfCheck}; }
 
   // It solves luma and two colour differences in the bands' places, counts its iterations
   // from 1 and may stop before the cap.
@@ -136,7 +168,7 @@ class Enhanced final : public ReconstructionMethod {
   bool RefinesRegistrationDirectly() const override { return true; }
 
   size_t WorkingBytes(const ReconstructionOptions& options, const HrGeometry& grid, bool) const override {
-    const int taps = PsfKernelSize(options.psfSigma, options.scale);
+    const int taps = PsfKernelSize(WidestSigma(options), options.scale);
     const int side = TileSide(options, grid);
     HrGeometry tile = grid;
     if (side == 0 || side < grid.width || side < grid.height) {
@@ -148,9 +180,9 @@ class Enhanced final : public ReconstructionMethod {
     return EstimateBytes(grid) + EnhancedSolveBytes(tile, taps);
   }
 
-  // It solves on the grid grown by the reach of its PSF.
+  // It solves on the grid grown by the reach of the widest PSF it may solve with.
   HrGeometry GridRead(const ReconstructionOptions& options, const HrGeometry& grid) const override {
-    const int taps = static_cast<int>(PsfTaps(options.psfSigma, grid.scale).size());
+    const int taps = static_cast<int>(PsfTaps(WidestSigma(options), grid.scale).size());
     return ExtendGeometry(grid, EnhancedMargin(taps));
   }
 
@@ -181,7 +213,7 @@ class Enhanced final : public ReconstructionMethod {
         [&](int band, int iteration) {
           int position = 0;
           while (bandOrder[position] != band) ++position;
-          // Luma solved again with a narrower PSF holds its share of the bar at its end.
+          // The PSF check's trials hold the bar at the start of luma.
           const int within = std::min(settings.maxIterations, iteration);
           observer.Progress(std::min(totalSteps, position * settings.maxIterations + within), totalSteps, band,
                             iteration);

@@ -291,32 +291,6 @@ class BandSolver {
     return s;
   }
 
-  // Luma through the stated PSF and, while it predicts the held-out frames worse than the
-  // noise explains, through narrower ones (kNarrowerPsf); the model keeps the PSF chosen.
-  LumaSolve SolveLumaCheckingPsf(const EnhancedWeights& initial) {
-    outcome_.psfSigma = settings_.psfSigma;
-    const bool mayCheck = settings_.checkPsf && AnyHeldOut(initial.heldOut);
-    // The start is kept for a second solve only when one may follow.
-    LumaSolve luma = mayCheck ? SolveLuma(planes_[kLumaBand], initial)
-                              : SolveLuma(std::move(planes_[kLumaBand]), initial);
-    outcome_.psfTrials.push_back({settings_.psfSigma, luma.heldOutError, luma.done});
-    while (mayCheck && luma.heldOutError > kPsfMismatch * outcome_.noise) {
-      const double next = std::max(kNarrowerPsf * outcome_.psfSigma, kNarrowestPsf);
-      if (next > kLeastPsfStep * outcome_.psfSigma) break;
-      const std::vector<double> current = model_.Taps();
-      model_.SetTaps(PsfTaps(next, roiGrid_.scale));
-      LumaSolve narrower = SolveLuma(planes_[kLumaBand], initial);
-      outcome_.psfTrials.push_back({next, narrower.heldOutError, narrower.done});
-      if (!(narrower.heldOutError < luma.heldOutError - kPsfGain * outcome_.noise)) {
-        model_.SetTaps(current);
-        break;
-      }
-      luma = std::move(narrower);
-      outcome_.psfSigma = next;
-    }
-    return luma;
-  }
-
  private:
   const EnhancedBackend& backend_;
   ObservationModel& model_;
@@ -341,7 +315,9 @@ void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const
   const EnhancedBackend& backend = EnhancedBackendNamed(settings.backend);
   BandSolver solver(backend, model, settings, roiGrid, margin, planes, outcome, progress, picture);
   solver.Show();
-  LumaSolve luma = solver.SolveLumaCheckingPsf(weights);
+  LumaSolve luma = solver.SolveLuma(std::move(planes[kLumaBand]), weights);
+  outcome.psfSigma = settings.psfSigma;
+  if (outcome.psfTrials.empty()) outcome.psfTrials.push_back({settings.psfSigma, luma.heldOutError, luma.done});
   planes[kLumaBand] = std::move(luma.x);
   weights = luma.weights;
   outcome.residuals = luma.residuals;
@@ -441,56 +417,196 @@ void KeepToFrameZero(const Plane& agreement, int q, const Plane (&bicubic)[3], P
 
 }  // namespace
 
+namespace {
+
+// One grid's problem as the solve starts from it: the observations (brightness matched to
+// frame 0, in luma and colour differences), their agreement weights, frame 0 enlarged, the
+// start estimate. outcome receives the noise, the agreement shares, the observations per
+// frame and which frames were brightness matched.
+struct GridProblem {
+  GridProblem(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
+              const HrGeometry& roiGrid, const EnhancedSettings& settings, const std::vector<double>& taps,
+              EnhancedOutcome& outcome)
+      : margin(EnhancedMargin(static_cast<int>(taps.size()))),
+        grid(ExtendGeometry(roiGrid, margin)),
+        model(BuildModel(frames, homographies, grid, taps)) {
+    // Frames whose brightness differs from frame 0's are matched to it first.
+    outcome.noise = EstimateNoise(frames[0], grid);
+    const std::vector<std::array<Photometry, 3>> photometry = MatchPhotometry(model, frames[0], outcome.noise);
+    outcome.brightnessMatched.assign(frames.size(), 0);
+    for (size_t k = 0; k < photometry.size(); ++k) {
+      for (const Photometry& m : photometry[k]) outcome.brightnessMatched[k] |= m.gain != 1.0 || m.offset != 0.0;
+    }
+    std::vector<ColorGrayImage> matched;
+    const std::vector<ColorGrayImage>* used = &frames;
+    if (AnyHeldOut(outcome.brightnessMatched)) {
+      matched = frames;
+      ApplyPhotometry(photometry, matched);
+      model = BuildModel(matched, homographies, grid, taps);
+      used = &matched;
+    }
+    weights.alpha = settings.alpha;
+    weights.observation = AgreementWeights(model, frames[0], outcome.noise);
+    outcome.agreement = AgreementShares(model, weights.observation);
+    for (int k = 0; k < model.FrameCount(); ++k) outcome.observations.push_back(model.FrameEnd(k) - model.FrameBegin(k));
+    weights.dataSmoothing = kDataSmoothing * outcome.noise / kTypicalNoise;
+    BicubicOnGrid(frames[0], grid, bicubic);
+    agreement = AgreementMap(model, weights.observation);
+    StartEstimate(*used, homographies, grid, roiGrid, agreement, bicubic, planes);
+    // Solved as luma and colour differences (kToLumaChroma), written back as red, green, blue.
+    bicubicLuma = Plane(grid.width, grid.height);
+    for (size_t i = 0; i < bicubicLuma.v.size(); ++i) {
+      bicubicLuma.v[i] = kToLumaChroma[3] * bicubic[0].v[i] + kToLumaChroma[4] * bicubic[1].v[i] +
+                         kToLumaChroma[5] * bicubic[2].v[i];
+    }
+    TransformPlanes(kToLumaChroma, planes);
+    model.TransformValues(kToLumaChroma);
+  }
+
+  int margin;
+  HrGeometry grid;
+  ObservationModel model;
+  EnhancedWeights weights;
+  Plane bicubic[3];
+  Plane bicubicLuma;
+  Plane agreement;
+  Plane planes[3];
+};
+
+// The part of the ROI grid the PSF check solves on: a square of kPsfCheckSide LR pixels
+// around the ROI's centre (the whole grid when it is smaller).
+HrGeometry PsfCheckGrid(const HrGeometry& roiGrid) {
+  HrGeometry crop = roiGrid;
+  const int side = kPsfCheckSide * roiGrid.q;
+  if (roiGrid.width > side) {
+    crop.width = side;
+    crop.x0 = roiGrid.x0 + (roiGrid.width - side) / 2;
+  }
+  if (roiGrid.height > side) {
+    crop.height = side;
+    crop.y0 = roiGrid.y0 + (roiGrid.height - side) / 2;
+  }
+  return crop;
+}
+
+// The PSF check (kWiderPsf, kNarrowerPsf): luma solved on the crop through the stated PSF
+// and through its trials, each scored by frames that neither the fit nor its stopping saw.
+// Returns the sigma chosen; trials receives each sigma with its score and iterations.
+double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
+                 const HrGeometry& roiGrid, const EnhancedSettings& settings, const EnhancedProgress& progress,
+                 std::vector<EnhancedOutcome::PsfTrial>& trials) {
+  const double stated = settings.psfSigma;
+  const HrGeometry crop = PsfCheckGrid(roiGrid);
+  EnhancedOutcome cropOutcome;
+  GridProblem p(frames, homographies, crop, settings, PsfTaps(WidestPsfTrial(stated), crop.scale), cropOutcome);
+  EnhancedWeights initial = p.weights;
+  InitialWeights(p.model, settings, initial);
+  // Every other held-out frame stops the fits; the rest score them.
+  std::vector<char> scoring(initial.heldOut.size(), 0);
+  bool second = false;
+  for (size_t k = 0; k < initial.heldOut.size(); ++k) {
+    if (initial.heldOut[k] == 0) continue;
+    if (second) {
+      scoring[k] = 1;
+      initial.heldOut[k] = 0;
+    }
+    second = !second;
+  }
+  if (!AnyHeldOut(scoring) || !AnyHeldOut(initial.heldOut)) return stated;
+  const EnhancedBackend& backend = EnhancedBackendNamed(settings.backend);
+  // The crop reports no iterations of its own: the bar waits at luma's first.
+  const EnhancedProgress waiting = [&](int, int) {
+    if (progress) progress(kLumaBand, 1);
+  };
+  const EnhancedPicture none;
+  EnhancedSettings capped = settings;
+  capped.maxIterations = std::min(settings.maxIterations, kPsfTrialIterations);
+  BandSolver solver(backend, p.model, capped, crop, p.margin, p.planes, cropOutcome, waiting, none);
+  const double noise = cropOutcome.noise;
+  // A trial's error on the frames that stopped its fit and on those that score it.
+  struct Errors {
+    double stop;
+    double score;
+  };
+  const auto trial = [&](double sigma) {
+    p.model.SetTaps(PsfTaps(sigma, crop.scale));
+    const LumaSolve luma = solver.SolveLuma(p.planes[kLumaBand], initial);
+    EnhancedWeights scored = luma.weights;
+    scored.heldOut = scoring;
+    ObjectiveScratch scratch;
+    Plane unused;
+    backend.Objective(p.model, kLumaBand, scored, luma.x, unused, scratch);
+    trials.push_back({sigma, scratch.heldOutError, luma.done});
+    return Errors{luma.heldOutError, scratch.heldOutError};
+  };
+  const Errors statedErrors = trial(stated);
+  if (!std::isfinite(statedErrors.score) || !std::isfinite(statedErrors.stop)) return stated;
+  // Wider while both halves of the held-out frames are predicted about as well as by the
+  // best so far, kept only when a still wider one is refused: frames that refuse none (a
+  // smooth scene) cannot tell a PSF at all.
+  const double slack = kWiderSlack * noise;
+  Errors best = statedErrors;
+  double widened = stated;
+  double firstWider = std::numeric_limits<double>::infinity();
+  bool refused = false;
+  for (int i = 0; i < kWiderTrials; ++i) {
+    const double next = std::min(kWiderPsf * widened, kMaxTrialPsf);
+    if (next * kLeastPsfStep < widened) break;
+    const Errors e = trial(next);
+    if (i == 0) firstWider = e.score;
+    if (!(e.score <= best.score + slack && e.stop <= best.stop + slack)) {
+      // Refused clearly, or the frames hardly tell it from the others: then none is kept.
+      refused = std::max(e.score - best.score, e.stop - best.stop) > kWiderRefusal * noise;
+      if (!refused) widened = stated;
+      break;
+    }
+    widened = next;
+    best = {std::min(best.stop, e.stop), std::min(best.score, e.score)};
+  }
+  if (refused && widened > stated) return widened;
+  // Narrower only when the first wider one cost more than kPsfGain times the noise (a PSF
+  // the frames widen that cheaply is not past the camera's blur: a narrower one could gain
+  // only the drift); then while each step predicts the scoring frames clearly better.
+  double chosen = stated;
+  double chosenScore = statedErrors.score;
+  if (!(firstWider > chosenScore + kPsfGain * noise)) return chosen;
+  while (true) {
+    const double next = std::max(kNarrowerPsf * chosen, kNarrowestPsf);
+    if (next > kLeastPsfStep * chosen) break;
+    const double e = trial(next).score;
+    if (!(e < chosenScore - kPsfGain * noise)) break;
+    chosen = next;
+    chosenScore = e;
+  }
+  return chosen;
+}
+
+}  // namespace
+
+double WidestPsfTrial(double sigma) {
+  double widest = sigma;
+  for (int i = 0; i < kWiderTrials; ++i) widest = std::min(kWiderPsf * widest, kMaxTrialPsf);
+  return std::max(widest, sigma);
+}
+
 void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                          const HrGeometry& roiGrid, const EnhancedSettings& settings, ColorDoubleImage& result,
                          EnhancedOutcome& outcome, const EnhancedProgress& progress, const EnhancedPicture& picture) {
   CheckEnhancedSettings(settings);
   if (frames.empty() || frames.size() != homographies.size()) throw Error("no frames to reconstruct from");
-  const std::vector<double> taps = PsfTaps(settings.psfSigma, roiGrid.scale);
-  const int margin = EnhancedMargin(static_cast<int>(taps.size()));
-  const HrGeometry grid = ExtendGeometry(roiGrid, margin);
+  EnhancedSettings solve = settings;
+  std::vector<EnhancedOutcome::PsfTrial> trials;
+  if (settings.checkPsf) {
+    solve.psfSigma = ChoosePsf(frames, homographies, roiGrid, settings, progress, trials);
+    solve.checkPsf = false;
+  }
   outcome = EnhancedOutcome{};
-
-  ObservationModel model = BuildModel(frames, homographies, grid, taps);
-  // Frames whose brightness differs from frame 0's are matched to it first.
-  outcome.noise = EstimateNoise(frames[0], grid);
-  const std::vector<std::array<Photometry, 3>> photometry = MatchPhotometry(model, frames[0], outcome.noise);
-  outcome.brightnessMatched.assign(frames.size(), 0);
-  for (size_t k = 0; k < photometry.size(); ++k) {
-    for (const Photometry& m : photometry[k]) outcome.brightnessMatched[k] |= m.gain != 1.0 || m.offset != 0.0;
-  }
-  std::vector<ColorGrayImage> matched;
-  const std::vector<ColorGrayImage>* used = &frames;
-  if (AnyHeldOut(outcome.brightnessMatched)) {
-    matched = frames;
-    ApplyPhotometry(photometry, matched);
-    model = BuildModel(matched, homographies, grid, taps);
-    used = &matched;
-  }
-
-  EnhancedWeights weights;
-  weights.alpha = settings.alpha;
-  weights.observation = AgreementWeights(model, frames[0], outcome.noise);
-  outcome.agreement = AgreementShares(model, weights.observation);
-  for (int k = 0; k < model.FrameCount(); ++k) outcome.observations.push_back(model.FrameEnd(k) - model.FrameBegin(k));
-  weights.dataSmoothing = kDataSmoothing * outcome.noise / kTypicalNoise;
-  Plane bicubic[3];
-  BicubicOnGrid(frames[0], grid, bicubic);
-  Plane planes[3];
-  const Plane agreement = AgreementMap(model, weights.observation);
-  StartEstimate(*used, homographies, grid, roiGrid, agreement, bicubic, planes);
-  // Solved as luma and colour differences (kToLumaChroma), written back as red, green, blue.
-  Plane bicubicLuma(grid.width, grid.height);
-  for (size_t i = 0; i < bicubicLuma.v.size(); ++i) {
-    bicubicLuma.v[i] = kToLumaChroma[3] * bicubic[0].v[i] + kToLumaChroma[4] * bicubic[1].v[i] +
-                       kToLumaChroma[5] * bicubic[2].v[i];
-  }
-  TransformPlanes(kToLumaChroma, planes);
-  model.TransformValues(kToLumaChroma);
-  SolveBands(model, settings, roiGrid, margin, weights, bicubicLuma, planes, outcome, progress, picture);
-  TransformPlanes(kToRgb, planes);
-  if (!outcome.fellBack) KeepToFrameZero(agreement, roiGrid.q, bicubic, planes);
-  Crop(outcome.fellBack ? bicubic : planes, margin, roiGrid, result);
+  outcome.psfTrials = trials;
+  GridProblem p(frames, homographies, roiGrid, solve, PsfTaps(solve.psfSigma, roiGrid.scale), outcome);
+  SolveBands(p.model, solve, roiGrid, p.margin, p.weights, p.bicubicLuma, p.planes, outcome, progress, picture);
+  TransformPlanes(kToRgb, p.planes);
+  if (!outcome.fellBack) KeepToFrameZero(p.agreement, roiGrid.q, p.bicubic, p.planes);
+  Crop(outcome.fellBack ? p.bicubic : p.planes, p.margin, roiGrid, result);
 }
 
 }  // namespace lumet

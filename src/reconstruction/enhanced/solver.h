@@ -29,8 +29,9 @@ struct EnhancedSettings {
   // Whether the run itself writes frame 0 enlarged when its estimate loses (false: it only
   // measures, and the caller decides, as the tiles of one grid do together).
   bool decideFallback = true;
-  // Whether the run checks psfSigma against narrower PSFs (kNarrowerPsf; false: psfSigma is
-  // used as it stands, as the tiles after the first do with the first one's choice).
+  // Whether the run checks psfSigma against wider and narrower PSFs (kWiderPsf; false:
+  // psfSigma is used as it stands, as the tiles after the first do with the first one's
+  // choice).
   bool checkPsf = true;
   // The backend of the inner evaluation (backend.h); empty: the one LUMET_BACKEND names,
   // else "cpu".
@@ -69,9 +70,9 @@ struct EnhancedOutcome {
   // convolution, and reason says why.
   bool fellBack = false;
   std::string reason;
-  // The PSF sigma the estimate was solved with, and every sigma luma was solved with (the
-  // stated one first) with the held-out error it reached and its iterations (PSF check,
-  // kNarrowerPsf).
+  // The PSF sigma the estimate was solved with, and every sigma the PSF check solved luma
+  // with on its crop (the stated one first) with the error of its scoring frames and its
+  // iterations (kWiderPsf); without the check, the stated one alone with the held-out error.
   double psfSigma = 0.0;
   struct PsfTrial {
     double sigma;
@@ -103,21 +104,49 @@ inline constexpr double kMinAgreement = 0.2;
 // too (the reach of the ringing an enlargement from one frame leaves).
 inline constexpr int kRingReach = 2;
 
-// A PSF wider than the camera's makes the estimate ring: dark and bright rims along every
-// edge, which the data term asks for to steepen the edges as far as the frames show them.
-// The frames cannot tell a PSF from the sharpness of the scene behind it, but held-out
-// frames can tell which of two PSFs predicts them better. When luma predicts its held-out
-// frames worse than kPsfMismatch times the noise (the model misses something), luma is
-// solved again with a PSF kNarrowerPsf times as wide, which is kept when it predicts them
-// better by more than kPsfGain times the noise, and so on down to kNarrowestPsf: the box of
-// the pixel itself (standard deviation 1 / sqrt(12) LR pixels), which every camera
-// integrates over. Below it the held-out frames go on preferring ever narrower PSFs, whose
-// estimates are speckled with noise. A step of less than kLeastPsfStep is not taken.
-inline constexpr double kPsfMismatch = 1.0;
+// The PSF check. Frames held out of a fit tell how well an estimate through a PSF predicts
+// what the camera saw, but they cannot tell every PSF apart: an estimate through a PSF
+// narrower than the camera's can be the scene blurred by the difference (Gaussians
+// compose), which predicts every frame as well as the sharp scene through the camera's
+// PSF. Only a PSF wider than the camera's fails them: no estimate the prior allows undoes
+// the extra blur, and the held-out error rises steeply. Among the PSFs that predict equally
+// well the prior prefers the narrowest, whose estimate is smoothest, and so does the
+// held-out error, by a little on clean frames and by much where aliasing or compression
+// put detail into the frames that only a PSF passing every frequency can copy: a check that
+// keeps whatever predicts best drifts to the narrowest PSF allowed, whose estimate is
+// stippled with that detail. And an estimate judged by the frames that also stopped its
+// fit is judged on what it was chosen for.
+//
+// So luma is solved on a crop of the ROI (kPsfCheckSide LR pixels square, at most
+// kPsfTrialIterations iterations) through the stated PSF and its trials; every other held-out frame stops those fits and the rest, which no
+// fit saw, score them. The PSF is widened by kWiderPsf, at most kWiderTrials times and up to
+// kMaxTrialPsf, while both halves of the held-out frames are predicted within kWiderSlack
+// times the noise of the best so far: the widest PSF the frames do not refuse, which gives
+// the sharpest estimate they support. It is kept only when a still wider one is refused
+// clearly, by more than kWiderRefusal times the noise: frames that refuse none, or hardly
+// (a smooth scene, which any PSF predicts alike while a wide one amplifies what no frame
+// sees), cannot tell a PSF at all. When not even the first wider one is kept, and it predicts the scoring frames
+// worse than the stated one by more than kPsfGain times the noise (past the camera's blur,
+// the error rises steeply), the stated one is narrowed by kNarrowerPsf,
+// down to kNarrowestPsf (the box of the pixel itself, standard deviation 1 / sqrt(12) LR
+// pixels, which every camera integrates over), only while each step predicts them better
+// by more than kPsfGain times the noise: by more than the drift alone gives. A step of less
+// than kLeastPsfStep is not taken. The whole ROI is then solved once through the PSF chosen.
+inline constexpr int kPsfCheckSide = 16;
+inline constexpr int kPsfTrialIterations = 30;
+inline constexpr double kWiderPsf = 1.25;
+inline constexpr int kWiderTrials = 3;
+inline constexpr double kWiderSlack = 0.01;
+inline constexpr double kWiderRefusal = 0.03;
+inline constexpr double kMaxTrialPsf = ReconstructionOptions::kMaxPsfSigma;
 inline constexpr double kNarrowerPsf = 0.75;
 inline constexpr double kPsfGain = 0.1;
 inline constexpr double kNarrowestPsf = 0.288675;
 inline constexpr double kLeastPsfStep = 0.9;
+
+// The widest PSF sigma the check may try from a stated sigma (its margin bounds what a run
+// with the check reads around the ROI).
+double WidestPsfTrial(double sigma);
 
 // Sets outcome.fellBack and outcome.reason from its agreement shares and held-out errors:
 // the estimate loses when the other frames agree on under kMinAgreement of their

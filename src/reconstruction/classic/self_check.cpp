@@ -1,0 +1,78 @@
+#include "reconstruction/classic/self_check.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "reconstruction/enhanced/forward_model.h"
+#include "reconstruction/enhanced/weights.h"
+
+namespace lumet {
+
+struct ClassicSelfCheck::Parts {
+  HrGeometry crop;
+  int left = 0;  // the crop's place on the ROI grid
+  int top = 0;
+  std::vector<double> bicubicPredicted;
+  ObservationModel model;
+  Parts(const HrGeometry& c, const std::vector<double>& taps) : crop(c), model(c, taps) {}
+};
+
+namespace {
+
+HrGeometry CheckGrid(const HrGeometry& grid) {
+  HrGeometry crop = grid;
+  const int side = kSelfCheckSide * grid.q;
+  if (grid.width > side) {
+    crop.width = side;
+    crop.x0 = grid.x0 + (grid.width - side) / 2;
+  }
+  if (grid.height > side) {
+    crop.height = side;
+    crop.y0 = grid.y0 + (grid.height - side) / 2;
+  }
+  return crop;
+}
+
+// Mean absolute difference of frame k's observations (green) and predicted.
+double FrameError(const ObservationModel& model, int k, const std::vector<double>& predicted) {
+  const std::vector<double>& values = model.Values(1);
+  double sum = 0.0;
+  for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) sum += std::fabs(values[o] - predicted[o]);
+  return sum / static_cast<double>(model.FrameEnd(k) - model.FrameBegin(k));
+}
+
+}  // namespace
+
+ClassicSelfCheck::ClassicSelfCheck(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
+                                   const HrGeometry& grid, double psfSigma)
+    : parts_(new Parts(CheckGrid(grid), PsfTaps(psfSigma, grid.scale))) {
+  parts_->left = parts_->crop.x0 - grid.x0;
+  parts_->top = parts_->crop.y0 - grid.y0;
+  for (size_t k = 0; k < frames.size() && k < homographies.size(); ++k) parts_->model.AddFrame(frames[k], homographies[k]);
+  Plane bicubic[3];
+  BicubicOnGrid(frames[0], parts_->crop, bicubic);
+  Plane blurred;
+  parts_->model.Forward(bicubic[1], parts_->bicubicPredicted, blurred);
+}
+
+ClassicSelfCheck::~ClassicSelfCheck() { delete parts_; }
+
+ClassicSelfCheck::Result ClassicSelfCheck::Measure(const DoubleImage& green) const {
+  Result r;
+  const ObservationModel& model = parts_->model;
+  if (model.FrameCount() == 0 || model.FrameBegin(0) == model.FrameEnd(0)) return r;
+  Plane x(parts_->crop.width, parts_->crop.height);
+  for (int i = 0; i < x.height; ++i) {
+    const double* row = green.Row(i + parts_->top) + parts_->left;
+    for (int j = 0; j < x.width; ++j) x.At(j, i) = row[j];
+  }
+  std::vector<double> predicted;
+  Plane blurred;
+  model.Forward(x, predicted, blurred);
+  r.measured = true;
+  r.resultError = FrameError(model, 0, predicted);
+  r.bicubicError = FrameError(model, 0, parts_->bicubicPredicted);
+  return r;
+}
+
+}  // namespace lumet
