@@ -512,6 +512,18 @@ double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Ma
     }
     second = !second;
   }
+  if (AnyHeldOut(initial.heldOut) && !AnyHeldOut(scoring)) {
+    // One held-out frame only (a window of five or six frames, as a video's): the crop's
+    // fits leave out one more, the last that has observations, to score them.
+    for (size_t k = initial.heldOut.size(); k-- > 1;) {
+      if (initial.heldOut[k] == 0 && initial.frame[k] > 0.0 && p.model.FrameBegin(static_cast<int>(k)) !=
+                                                                    p.model.FrameEnd(static_cast<int>(k))) {
+        scoring[k] = 1;
+        initial.frame[k] = 0.0;
+        break;
+      }
+    }
+  }
   if (!AnyHeldOut(scoring) || !AnyHeldOut(initial.heldOut)) return stated;
   const EnhancedBackend& backend = EnhancedBackendNamed(settings.backend);
   // The crop reports no iterations of its own: the bar waits at luma's first.
