@@ -62,6 +62,41 @@ void ParseFrameRate(const std::string& text, int& num, int& den) {
   den = static_cast<int>(d);
 }
 
+// What --help says after the options: resume, video output, and splitting a long video.
+constexpr const char* kVideoFooter =
+    "Output frames that exist already are kept, so a run that was stopped resumes where it stopped: each frame "
+    "is written to a temporary file and renamed, so one that exists is complete. Delete an output frame to "
+    "make it again.\n\n"
+    "A video output (.mkv: lossless FFV1 in Matroska; .mp4: H.264 in MP4, when FFmpeg has the libx264 encoder) "
+    "keeps the input video's frame rate and the time of each frame (a frame-pattern input: --fps) and copies its "
+    "audio unchanged for the time of the output's frames (--no-audio leaves it out). Each output frame is first "
+    "kept as a lossless PNG part in OUTPUT.parts/ (frame-N.png for input frame N); once the parts of every frame "
+    "of the run's range are there, the run encodes them into OUTPUT (written under a temporary name and renamed "
+    "when complete) and removes them (--keep-parts keeps them). A stopped run resumes from its parts; a video "
+    "OUTPUT that exists is kept.\n\n"
+    "To split a long video into jobs: run one job per range of frames with --parts-only and the same options, "
+    "e.g. --first 0 --last 999 --parts-only, then --first 1000 --parts-only (one after the other in one "
+    "working folder, or at once from other working folders or machines naming the same OUTPUT); then run the "
+    "whole range once without --parts-only: "
+    "it finds every part there and only encodes.";
+
+// The job's report on stdout (none with --quiet), its warnings on stderr.
+class Printed final : public VideoJobEvents {
+ public:
+  explicit Printed(bool quiet) : quiet_(quiet) {}
+  void Line(const std::string& line) override {
+    if (quiet_) return;
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
+  }
+  void Warn(int k, const std::string& text) override {
+    std::fprintf(stderr, "Warning: output frame %d: %s\n", k, text.c_str());
+  }
+
+ private:
+  bool quiet_;
+};
+
 }  // namespace
 
 void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
@@ -111,43 +146,14 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
                     "make the parts of the range and stop, without encoding (a range job of a split run)");
   command->add_flag("-q,--quiet", *quiet, "print nothing but errors and warnings");
   AddThreadsOption(*command);
-  command->footer(
-      "Output frames that exist already are kept, so a run that was stopped resumes where it stopped: each frame "
-      "is written to a temporary file and renamed, so one that exists is complete. Delete an output frame to "
-      "make it again.\n\n"
-      "A video output (.mkv: lossless FFV1 in Matroska; .mp4: H.264 in MP4, when FFmpeg has the libx264 encoder) "
-      "keeps the input video's frame rate and the time of each frame (a frame-pattern input: --fps) and copies its "
-      "audio unchanged for the time of the output's frames (--no-audio leaves it out). Each output frame is first "
-      "kept as a lossless PNG part in OUTPUT.parts/ (frame-N.png for input frame N); once the parts of every frame "
-      "of the run's range are there, the run encodes them into OUTPUT (written under a temporary name and renamed "
-      "when complete) and removes them (--keep-parts keeps them). A stopped run resumes from its parts; a video "
-      "OUTPUT that exists is kept.\n\n"
-      "To split a long video into jobs: run one job per range of frames with --parts-only and the same options, "
-      "e.g. --first 0 --last 999 --parts-only, then --first 1000 --parts-only (one after the other in one "
-      "working folder, or at once from other working folders or machines naming the same OUTPUT); then run the whole range once without --parts-only: "
-      "it finds every part there and only encodes.");
+  command->footer(kVideoFooter);
   command->callback([&slot, job, roi, scale, fps, quiet] {
     job->settings.scale = *scale;
     if (!fps->empty()) ParseFrameRate(*fps, job->fpsNum, job->fpsDen);
     job->wholeFrame = roi->empty();
     if (!roi->empty()) job->settings.roi = ParseRect(*roi);
     slot.run = [job, quiet] {
-      // The report on stdout (none with --quiet), the warnings on stderr.
-      class Printed final : public VideoJobEvents {
-       public:
-        explicit Printed(bool quiet) : quiet_(quiet) {}
-        void Line(const std::string& line) override {
-          if (quiet_) return;
-          std::fprintf(stdout, "%s\n", line.c_str());
-          std::fflush(stdout);
-        }
-        void Warn(int k, const std::string& text) override {
-          std::fprintf(stderr, "Warning: output frame %d: %s\n", k, text.c_str());
-        }
-
-       private:
-        bool quiet_;
-      } printed(*quiet);
+      Printed printed(*quiet);
       job->settings.threads = ThreadCount();
       LockWorkingFolder(".");
       RunVideoJob(*job, printed);

@@ -235,6 +235,62 @@ void CheckVideoOutput(const std::string& path, int audioFd, const std::string& a
   }
 }
 
+namespace {
+
+// The encoder's size, clock and samples: RGB as they are for the lossless kind, BT.709 4:2:0
+// (4:4:4 for an odd side) at the quality asked for H.264.
+void SetEncoderOptions(VideoEncoder& e, OutputKind kind, const VideoOutputSettings& settings, AVRational rate) {
+  e.codec->width = settings.width;
+  e.codec->height = settings.height;
+  e.codec->time_base = e.timeBase;
+  e.codec->framerate = rate;
+  e.codec->sample_aspect_ratio = AVRational{1, 1};
+  if (kind == OutputKind::kLossless) {
+    // RGB samples as they are: decoding gives back every value exactly. Every frame a key
+    // frame, so a damaged frame spoils no other.
+    e.codec->pix_fmt = AV_PIX_FMT_BGR0;
+    e.codec->gop_size = 1;
+    e.codec->level = 3;
+    e.codec->thread_count = 1;
+  } else {
+    // 4:2:0 is what players play; it needs even sides, so frames with an odd side keep
+    // their full chroma.
+    const bool even = settings.width % 2 == 0 && settings.height % 2 == 0;
+    e.codec->pix_fmt = even ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV444P;
+    e.codec->colorspace = AVCOL_SPC_BT709;
+    e.codec->color_primaries = AVCOL_PRI_BT709;
+    e.codec->color_trc = AVCOL_TRC_BT709;
+    e.codec->color_range = AVCOL_RANGE_MPEG;
+    if (settings.quality < 0 || settings.quality > 51) {
+      Fail("cannot write video " + e.path + ": quality " + std::to_string(settings.quality) + " is not within 0 .. 51");
+    }
+    Check(e, av_opt_set_int(e.codec->priv_data, "crf", settings.quality, 0), "setting the quality");
+    // Every core: the encoder's frame threads give the same stream as one thread.
+    e.codec->thread_count = 0;
+  }
+}
+
+// The audio stream copied from settings.audioFd's, when it has one.
+void AddAudioStream(VideoEncoder& e, const VideoOutputSettings& settings) {
+  if (settings.audioFd >= 0) {
+    e.audio = OpenAudioSource(e.path, e.format->oformat, settings.audioFd, settings.audioPath != nullptr ? settings.audioPath : "");
+    if (e.audio.stream >= 0) {
+      const AVStream* in = Container(*e.audio.demuxer)->streams[e.audio.stream];
+      e.audioStream = avformat_new_stream(e.format, nullptr);
+      e.audioPacket = av_packet_alloc();
+      if (!e.audioStream || !e.audioPacket) throw std::bad_alloc();
+      Check(e, avcodec_parameters_copy(e.audioStream->codecpar, in->codecpar), "the audio stream");
+      e.audioStream->codecpar->codec_tag = 0;
+      e.audioStream->time_base = in->time_base;
+      e.audioDone = false;
+      e.audioFrom = settings.audioFrom;
+      e.audioTo = settings.audioTo;
+    }
+  }
+}
+
+}  // namespace
+
 VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutputSettings& settings) {
   av_log_set_level(AV_LOG_QUIET);
   const OutputChoice choice = ChooseOutput(path);
@@ -267,34 +323,7 @@ VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutput
   e.frame = av_frame_alloc();
   e.packet = av_packet_alloc();
   if (!e.stream || !e.codec || !e.frame || !e.packet) throw std::bad_alloc();
-  e.codec->width = settings.width;
-  e.codec->height = settings.height;
-  e.codec->time_base = e.timeBase;
-  e.codec->framerate = rate;
-  e.codec->sample_aspect_ratio = AVRational{1, 1};
-  if (choice.kind == OutputKind::kLossless) {
-    // RGB samples as they are: decoding gives back every value exactly. Every frame a key
-    // frame, so a damaged frame spoils no other.
-    e.codec->pix_fmt = AV_PIX_FMT_BGR0;
-    e.codec->gop_size = 1;
-    e.codec->level = 3;
-    e.codec->thread_count = 1;
-  } else {
-    // 4:2:0 is what players play; it needs even sides, so frames with an odd side keep
-    // their full chroma.
-    const bool even = settings.width % 2 == 0 && settings.height % 2 == 0;
-    e.codec->pix_fmt = even ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV444P;
-    e.codec->colorspace = AVCOL_SPC_BT709;
-    e.codec->color_primaries = AVCOL_PRI_BT709;
-    e.codec->color_trc = AVCOL_TRC_BT709;
-    e.codec->color_range = AVCOL_RANGE_MPEG;
-    if (settings.quality < 0 || settings.quality > 51) {
-      Fail("cannot write video " + path + ": quality " + std::to_string(settings.quality) + " is not within 0 .. 51");
-    }
-    Check(e, av_opt_set_int(e.codec->priv_data, "crf", settings.quality, 0), "setting the quality");
-    // Every core: the encoder's frame threads give the same stream as one thread.
-    e.codec->thread_count = 0;
-  }
+  SetEncoderOptions(e, choice.kind, settings, rate);
   if ((e.format->oformat->flags & AVFMT_GLOBALHEADER) != 0) e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   const int opened = avcodec_open2(e.codec, choice.codec, nullptr);
   if (opened < 0) Fail("cannot write video " + path + ": the " + choice.codec->name + " encoder: " + AvErrorText(opened));
@@ -303,21 +332,7 @@ VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutput
   e.stream->avg_frame_rate = rate;
   e.stream->r_frame_rate = rate;
 
-  if (settings.audioFd >= 0) {
-    e.audio = OpenAudioSource(path, e.format->oformat, settings.audioFd, settings.audioPath != nullptr ? settings.audioPath : "");
-    if (e.audio.stream >= 0) {
-      const AVStream* in = Container(*e.audio.demuxer)->streams[e.audio.stream];
-      e.audioStream = avformat_new_stream(e.format, nullptr);
-      e.audioPacket = av_packet_alloc();
-      if (!e.audioStream || !e.audioPacket) throw std::bad_alloc();
-      Check(e, avcodec_parameters_copy(e.audioStream->codecpar, in->codecpar), "the audio stream");
-      e.audioStream->codecpar->codec_tag = 0;
-      e.audioStream->time_base = in->time_base;
-      e.audioDone = false;
-      e.audioFrom = settings.audioFrom;
-      e.audioTo = settings.audioTo;
-    }
-  }
+  AddAudioStream(e, settings);
   Check(e, avformat_write_header(e.format, nullptr), "the header");
 
   e.frame->format = e.codec->pix_fmt;

@@ -171,14 +171,58 @@ bool QuasiNewtonDirection(const CurvatureHistory& h, const std::vector<double>& 
   return true;
 }
 
+constexpr int kMemory = 6;
+constexpr int kBacktracks = 30;
+constexpr double kSufficientDecrease = 1e-4;
+
+// Halves the step from stepScale along direction until objective(trial) decreases enough
+// (Armijo); trial and its gradient hold the step taken. False when no step within
+// kBacktracks halvings does.
+template <typename Objective>
+bool Backtrack(const Objective& objective, const Plane& x, const std::vector<double>& direction, double f,
+               double slope, double stepScale, Plane& trial, Plane& trialGradient, double& fTrial,
+               PassScratch& passes) {
+  const size_t n = x.v.size();
+  double t = stepScale;
+  for (int b = 0; b < kBacktracks; ++b) {
+    double* tv = trial.v.data();
+    const double* xv = x.v.data();
+    const double* dv = direction.data();
+    Pass<1>(n, passes.one, 2, [&](size_t i, int, double (&)[1][kLanes]) { tv[i] = xv[i] + t * dv[i]; });
+    fTrial = objective(trial, trialGradient);
+    if (std::isfinite(fTrial) && fTrial <= f + kSufficientDecrease * t * slope) return true;
+    t *= 0.5;
+  }
+  return false;
+}
+
+// Keeps the curvature pair (s, y) of s . y = sy, dropping the oldest beyond kMemory; s and
+// y come back as the dropped pair's vectors (or fresh ones), of the same size, to reuse.
+void Remember(CurvatureHistory& h, std::vector<double>& s, std::vector<double>& y, double sy) {
+  const size_t n = s.size();
+  std::vector<double> oldS;
+  std::vector<double> oldY;
+  if (static_cast<int>(h.s.size()) == kMemory) {
+    oldS = std::move(h.s.front());
+    oldY = std::move(h.y.front());
+    h.s.pop_front();
+    h.y.pop_front();
+    h.rho.pop_front();
+  }
+  h.s.push_back(std::move(s));
+  h.y.push_back(std::move(y));
+  h.rho.push_back(1.0 / sy);
+  s = std::move(oldS);
+  y = std::move(oldY);
+  s.resize(n);
+  y.resize(n);
+}
+
 }  // namespace
 
 MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const ObservationModel& model, int c,
                                 const EnhancedWeights& weights, double stepScale, int maxIterations, double tolerance,
                                 Plane& x, const IterationCallback& callback, CurvatureHistory* history) {
-  constexpr int kMemory = 6;
-  constexpr int kBacktracks = 30;
-  constexpr double kSufficientDecrease = 1e-4;
   const size_t n = x.v.size();
   ObjectiveScratch scratch;
   Plane gradient;
@@ -213,21 +257,10 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
       }
     }
 
-    double t = stepScale;
     double fTrial = 0.0;
-    bool accepted = false;
-    for (int b = 0; b < kBacktracks; ++b) {
-      double* tv = trial.v.data();
-      const double* xv = x.v.data();
-      const double* dv = direction.data();
-      Pass<1>(n, passes.one, 2, [&](size_t i, int, double (&)[1][kLanes]) { tv[i] = xv[i] + t * dv[i]; });
-      fTrial = backend.Objective(model, c, weights, trial, trialGradient, scratch);
-      if (std::isfinite(fTrial) && fTrial <= f + kSufficientDecrease * t * slope) {
-        accepted = true;
-        break;
-      }
-      t *= 0.5;
-    }
+    const bool accepted = Backtrack(
+        [&](Plane& at, Plane& atGradient) { return backend.Objective(model, c, weights, at, atGradient, scratch); },
+        x, direction, f, slope, stepScale, trial, trialGradient, fTrial, passes);
     result.iterations = it;
     if (!accepted) {
       result.converged = true;  // no descent left at this precision
@@ -251,24 +284,7 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
     const double size = sums.v[1];
     const double sy = sums.v[2];
     const double yy = sums.v[3];
-    if (sy > 1e-12 * std::sqrt(change * yy)) {
-      std::vector<double> oldS;
-      std::vector<double> oldY;
-      if (static_cast<int>(h.s.size()) == kMemory) {
-        oldS = std::move(h.s.front());
-        oldY = std::move(h.y.front());
-        h.s.pop_front();
-        h.y.pop_front();
-        h.rho.pop_front();
-      }
-      h.s.push_back(std::move(s));
-      h.y.push_back(std::move(y));
-      h.rho.push_back(1.0 / sy);
-      s = std::move(oldS);
-      y = std::move(oldY);
-      s.resize(n);
-      y.resize(n);
-    }
+    if (sy > 1e-12 * std::sqrt(change * yy)) Remember(h, s, y, sy);
     std::swap(x.v, trial.v);
     std::swap(gradient.v, trialGradient.v);
     f = fTrial;

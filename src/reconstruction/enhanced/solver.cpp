@@ -489,6 +489,85 @@ HrGeometry PsfCheckGrid(const HrGeometry& roiGrid) {
   return crop;
 }
 
+// The held-out frames of the crop split in two: every other one stops the fits (left in
+// initial.heldOut), the rest score them (returned). With one held-out frame only (a window of
+// five or six frames, as a video's), the crop's fits leave out one more, the last that has
+// observations, to score them.
+std::vector<char> SplitHeldOut(const ObservationModel& model, EnhancedWeights& initial) {
+  std::vector<char> scoring(initial.heldOut.size(), 0);
+  bool second = false;
+  for (size_t k = 0; k < initial.heldOut.size(); ++k) {
+    if (initial.heldOut[k] == 0) continue;
+    if (second) {
+      scoring[k] = 1;
+      initial.heldOut[k] = 0;
+    }
+    second = !second;
+  }
+  if (!AnyHeldOut(initial.heldOut) || AnyHeldOut(scoring)) return scoring;
+  for (size_t k = initial.heldOut.size(); k-- > 1;) {
+    const int frame = static_cast<int>(k);
+    if (initial.heldOut[k] == 0 && initial.frame[k] > 0.0 && model.FrameBegin(frame) != model.FrameEnd(frame)) {
+      scoring[k] = 1;
+      initial.frame[k] = 0.0;
+      break;
+    }
+  }
+  return scoring;
+}
+
+// A PSF trial's error on the frames that stopped its fit and on those that score it.
+struct TrialErrors {
+  double stop;
+  double score;
+};
+
+// Wider while both halves of the held-out frames are predicted about as well as by the
+// best so far, kept only when a still wider one is refused: frames that refuse none (a
+// smooth scene) cannot tell a PSF at all. Returns the sigma kept (stated: none) and the
+// first wider trial's score.
+template <typename Trial>
+double WidenPsf(double stated, const TrialErrors& statedErrors, double noise, const Trial& trial,
+                double& firstWider) {
+  const double slack = kWiderSlack * noise;
+  TrialErrors best = statedErrors;
+  double widened = stated;
+  firstWider = std::numeric_limits<double>::infinity();
+  for (int i = 0; i < kWiderTrials; ++i) {
+    const double next = std::min(kWiderPsf * widened, kMaxTrialPsf);
+    if (next * kLeastPsfStep < widened) break;
+    const TrialErrors e = trial(next);
+    if (i == 0) firstWider = e.score;
+    if (!(e.score <= best.score + slack && e.stop <= best.stop + slack)) {
+      // Refused clearly, or the frames hardly tell it from the others: then none is kept.
+      const bool refused = std::max(e.score - best.score, e.stop - best.stop) > kWiderRefusal * noise;
+      return refused ? widened : stated;
+    }
+    widened = next;
+    best = {std::min(best.stop, e.stop), std::min(best.score, e.score)};
+  }
+  return stated;
+}
+
+// Narrower only when the first wider one cost more than kPsfGain times the noise (a PSF
+// the frames widen that cheaply is not past the camera's blur: a narrower one could gain
+// only the drift); then while each step predicts the scoring frames clearly better.
+template <typename Trial>
+double NarrowPsf(double stated, double statedScore, double firstWider, double noise, const Trial& trial) {
+  double chosen = stated;
+  double chosenScore = statedScore;
+  if (!(firstWider > chosenScore + kPsfGain * noise)) return chosen;
+  while (true) {
+    const double next = std::max(kNarrowerPsf * chosen, kNarrowestPsf);
+    if (next > kLeastPsfStep * chosen) break;
+    const double e = trial(next).score;
+    if (!(e < chosenScore - kPsfGain * noise)) break;
+    chosen = next;
+    chosenScore = e;
+  }
+  return chosen;
+}
+
 // The PSF check (kWiderPsf, kNarrowerPsf): luma solved on the crop through the stated PSF
 // and through its trials, each scored by frames that neither the fit nor its stopping saw.
 // Returns the sigma chosen; trials receives each sigma with its score and iterations.
@@ -501,29 +580,7 @@ double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Ma
   GridProblem p(frames, homographies, crop, settings, PsfTaps(WidestPsfTrial(stated), crop.scale), cropOutcome);
   EnhancedWeights initial = p.weights;
   InitialWeights(p.model, settings, initial);
-  // Every other held-out frame stops the fits; the rest score them.
-  std::vector<char> scoring(initial.heldOut.size(), 0);
-  bool second = false;
-  for (size_t k = 0; k < initial.heldOut.size(); ++k) {
-    if (initial.heldOut[k] == 0) continue;
-    if (second) {
-      scoring[k] = 1;
-      initial.heldOut[k] = 0;
-    }
-    second = !second;
-  }
-  if (AnyHeldOut(initial.heldOut) && !AnyHeldOut(scoring)) {
-    // One held-out frame only (a window of five or six frames, as a video's): the crop's
-    // fits leave out one more, the last that has observations, to score them.
-    for (size_t k = initial.heldOut.size(); k-- > 1;) {
-      if (initial.heldOut[k] == 0 && initial.frame[k] > 0.0 && p.model.FrameBegin(static_cast<int>(k)) !=
-                                                                    p.model.FrameEnd(static_cast<int>(k))) {
-        scoring[k] = 1;
-        initial.frame[k] = 0.0;
-        break;
-      }
-    }
-  }
+  const std::vector<char> scoring = SplitHeldOut(p.model, initial);
   if (!AnyHeldOut(scoring) || !AnyHeldOut(initial.heldOut)) return stated;
   const EnhancedBackend& backend = EnhancedBackendNamed(settings.backend);
   // The crop reports no iterations of its own: the bar waits at luma's first.
@@ -535,11 +592,6 @@ double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Ma
   capped.maxIterations = std::min(settings.maxIterations, kPsfTrialIterations);
   BandSolver solver(backend, p.model, capped, crop, p.margin, p.planes, cropOutcome, waiting, none);
   const double noise = cropOutcome.noise;
-  // A trial's error on the frames that stopped its fit and on those that score it.
-  struct Errors {
-    double stop;
-    double score;
-  };
   const auto trial = [&](double sigma) {
     p.model.SetTaps(PsfTaps(sigma, crop.scale));
     const LumaSolve luma = solver.SolveLuma(p.planes[kLumaBand], initial);
@@ -549,48 +601,14 @@ double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Ma
     Plane unused;
     backend.Objective(p.model, kLumaBand, scored, luma.x, unused, scratch);
     trials.push_back({sigma, scratch.heldOutError, luma.done});
-    return Errors{luma.heldOutError, scratch.heldOutError};
+    return TrialErrors{luma.heldOutError, scratch.heldOutError};
   };
-  const Errors statedErrors = trial(stated);
+  const TrialErrors statedErrors = trial(stated);
   if (!std::isfinite(statedErrors.score) || !std::isfinite(statedErrors.stop)) return stated;
-  // Wider while both halves of the held-out frames are predicted about as well as by the
-  // best so far, kept only when a still wider one is refused: frames that refuse none (a
-  // smooth scene) cannot tell a PSF at all.
-  const double slack = kWiderSlack * noise;
-  Errors best = statedErrors;
-  double widened = stated;
-  double firstWider = std::numeric_limits<double>::infinity();
-  bool refused = false;
-  for (int i = 0; i < kWiderTrials; ++i) {
-    const double next = std::min(kWiderPsf * widened, kMaxTrialPsf);
-    if (next * kLeastPsfStep < widened) break;
-    const Errors e = trial(next);
-    if (i == 0) firstWider = e.score;
-    if (!(e.score <= best.score + slack && e.stop <= best.stop + slack)) {
-      // Refused clearly, or the frames hardly tell it from the others: then none is kept.
-      refused = std::max(e.score - best.score, e.stop - best.stop) > kWiderRefusal * noise;
-      if (!refused) widened = stated;
-      break;
-    }
-    widened = next;
-    best = {std::min(best.stop, e.stop), std::min(best.score, e.score)};
-  }
-  if (refused && widened > stated) return widened;
-  // Narrower only when the first wider one cost more than kPsfGain times the noise (a PSF
-  // the frames widen that cheaply is not past the camera's blur: a narrower one could gain
-  // only the drift); then while each step predicts the scoring frames clearly better.
-  double chosen = stated;
-  double chosenScore = statedErrors.score;
-  if (!(firstWider > chosenScore + kPsfGain * noise)) return chosen;
-  while (true) {
-    const double next = std::max(kNarrowerPsf * chosen, kNarrowestPsf);
-    if (next > kLeastPsfStep * chosen) break;
-    const double e = trial(next).score;
-    if (!(e < chosenScore - kPsfGain * noise)) break;
-    chosen = next;
-    chosenScore = e;
-  }
-  return chosen;
+  double firstWider = 0;
+  const double widened = WidenPsf(stated, statedErrors, noise, trial, firstWider);
+  if (widened > stated) return widened;
+  return NarrowPsf(stated, statedErrors.score, firstWider, noise, trial);
 }
 
 }  // namespace
