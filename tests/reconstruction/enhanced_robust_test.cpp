@@ -400,6 +400,23 @@ TEST(EnhancedRobust, FramesBlurrierThanThePsfAreSolvedWithAWiderOne) {
   EXPECT_LT(RmsError(widened, Blocks, all), RmsError(soft, Blocks, all));
 }
 
+// Five frames, a video's window: one held-out frame stops the check's fits and one more is
+// left out of them to score them. That one frame may narrow a PSF stated too wide; it never
+// widens one.
+TEST(EnhancedRobust, AWindowOfFiveFramesNarrowsThePsfButNeverWidensIt) {
+  const Sequence sharp = MakeSequence(5, [](int) { return Scene(Blocks); }, 0.5, 8, 0.35);
+  EnhancedOutcome narrowed;
+  Reconstruct(sharp, narrowed);
+  ASSERT_GE(narrowed.psfTrials.size(), 3u);
+  EXPECT_LT(narrowed.psfSigma, 0.6);
+  const Sequence soft = MakeSequence(5, [](int) { return Scene(Blocks); }, 0.5, 8, 1.0);
+  EnhancedOutcome kept;
+  Reconstruct(soft, kept);
+  ASSERT_GE(kept.psfTrials.size(), 2u);  // the stated one and the first wider one, for the narrowing's test
+  EXPECT_EQ(kept.psfSigma, 0.6);
+  for (const EnhancedOutcome::PsfTrial& t : kept.psfTrials) EXPECT_LE(t.sigma, 0.6 * kWiderPsf);
+}
+
 TEST(EnhancedRobust, FramesOfTheStatedPsfKeepIt) {
   // Frames made with the stated PSF: whether or not the check runs, the stated PSF stays
   // and the result is what the run without the check gives, bit for bit.

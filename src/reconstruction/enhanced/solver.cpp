@@ -492,8 +492,9 @@ HrGeometry PsfCheckGrid(const HrGeometry& roiGrid) {
 // The held-out frames of the crop split in two: every other one stops the fits (left in
 // initial.heldOut), the rest score them (returned). With one held-out frame only (a window of
 // five or six frames, as a video's), the crop's fits leave out one more, the last that has
-// observations, to score them.
-std::vector<char> SplitHeldOut(const ObservationModel& model, EnhancedWeights& initial) {
+// observations, to score them (borrowed is then set).
+std::vector<char> SplitHeldOut(const ObservationModel& model, EnhancedWeights& initial, bool& borrowed) {
+  borrowed = false;
   std::vector<char> scoring(initial.heldOut.size(), 0);
   bool second = false;
   for (size_t k = 0; k < initial.heldOut.size(); ++k) {
@@ -510,6 +511,7 @@ std::vector<char> SplitHeldOut(const ObservationModel& model, EnhancedWeights& i
     if (initial.heldOut[k] == 0 && initial.frame[k] > 0.0 && model.FrameBegin(frame) != model.FrameEnd(frame)) {
       scoring[k] = 1;
       initial.frame[k] = 0.0;
+      borrowed = true;
       break;
     }
   }
@@ -580,7 +582,8 @@ double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Ma
   GridProblem p(frames, homographies, crop, settings, PsfTaps(WidestPsfTrial(stated), crop.scale), cropOutcome);
   EnhancedWeights initial = p.weights;
   InitialWeights(p.model, settings, initial);
-  const std::vector<char> scoring = SplitHeldOut(p.model, initial);
+  bool borrowed = false;
+  const std::vector<char> scoring = SplitHeldOut(p.model, initial, borrowed);
   if (!AnyHeldOut(scoring) || !AnyHeldOut(initial.heldOut)) return stated;
   const EnhancedBackend& backend = EnhancedBackendNamed(settings.backend);
   // The crop reports no iterations of its own: the bar waits at luma's first.
@@ -606,8 +609,14 @@ double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Ma
   const TrialErrors statedErrors = trial(stated);
   if (!std::isfinite(statedErrors.score) || !std::isfinite(statedErrors.stop)) return stated;
   double firstWider = 0;
-  const double widened = WidenPsf(stated, statedErrors, noise, trial, firstWider);
-  if (widened > stated) return widened;
+  if (borrowed) {
+    // One scoring frame, and fits capped at a few iterations (which favour a wider PSF, the
+    // faster to converge): it may narrow a PSF stated too wide, never widen one.
+    firstWider = trial(std::min(kWiderPsf * stated, kMaxTrialPsf)).score;
+  } else {
+    const double widened = WidenPsf(stated, statedErrors, noise, trial, firstWider);
+    if (widened > stated) return widened;
+  }
   return NarrowPsf(stated, statedErrors.score, firstWider, noise, trial);
 }
 
