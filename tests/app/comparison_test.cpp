@@ -381,15 +381,23 @@ class ComparisonTest : public QObject {
     QVERIFY(w.window.Runs().empty());
     QVERIFY(LogLines(w.Dialog()).filter(QStringLiteral("): wrote result/sr-")).size() == count);
 
-    w.window.askVideoExport = [] { return MainWindow::VideoExportChoice{QStringLiteral("result/sr.mkv"), true}; };
+    w.window.askVideoExport = [] { return MainWindow::VideoExportChoice{QStringLiteral("result/sr.mkv"), false}; };
     QSignalSpy again(w.window.Dialog(), &CLumetDlg::commandFinished);
     QVERIFY(w.window.ExportVideo());
     QVERIFY(again.wait(240000) && again.at(0).at(0).toBool());
     QVERIFY(QFile::exists(QStringLiteral("result/sr.mkv")));
     QVERIFY(!QFile::exists(QStringLiteral("result/sr.mkv.parts")));
     QVERIFY2(LogLines(w.Dialog()).filter(QStringLiteral("encoded result/sr.mkv: %1 frames of %2 x %3")
-                                            .arg(count).arg(3 * kWidth).arg(3 * kHeight)).size() == 1,
+                                            .arg(count).arg(3 * values.roi.Width()).arg(3 * values.roi.Height()))
+                     .size() == 1,
              qPrintable(LogLines(w.Dialog()).join(QStringLiteral("\n"))));
+    // The whole frame when asked (cancelled at once: the job says what it makes first).
+    w.window.askVideoExport = [] { return MainWindow::VideoExportChoice{QStringLiteral("result/whole.mkv"), true}; };
+    QSignalSpy whole(w.window.Dialog(), &CLumetDlg::commandFinished);
+    QVERIFY(w.window.ExportVideo());
+    w.window.findChild<QAction*>(QStringLiteral("actionCancel"))->trigger();
+    QVERIFY(whole.wait(240000));
+    QVERIFY(LogLines(w.Dialog()).filter(QStringLiteral("the whole frame, into result/whole.mkv")).size() == 1);
     // Declined, nothing starts.
     w.window.askVideoExport = [] { return std::optional<MainWindow::VideoExportChoice>(); };
     QVERIFY(!w.window.ExportVideo());
