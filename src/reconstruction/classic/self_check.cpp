@@ -5,6 +5,7 @@
 
 #include "reconstruction/enhanced/forward_model.h"
 #include "reconstruction/enhanced/weights.h"
+#include "reconstruction/grid_crop.h"
 
 namespace lumet {
 
@@ -19,20 +20,6 @@ struct ClassicSelfCheck::Parts {
 
 namespace {
 
-HrGeometry CheckGrid(const HrGeometry& grid) {
-  HrGeometry crop = grid;
-  const int side = kSelfCheckSide * grid.q;
-  if (grid.width > side) {
-    crop.width = side;
-    crop.x0 = grid.x0 + (grid.width - side) / 2;
-  }
-  if (grid.height > side) {
-    crop.height = side;
-    crop.y0 = grid.y0 + (grid.height - side) / 2;
-  }
-  return crop;
-}
-
 // Mean absolute difference of frame k's observations (green) and predicted.
 double FrameError(const ObservationModel& model, int k, const std::vector<double>& predicted) {
   const std::vector<double>& values = model.Values(1);
@@ -45,7 +32,7 @@ double FrameError(const ObservationModel& model, int k, const std::vector<double
 
 ClassicSelfCheck::ClassicSelfCheck(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                                    const HrGeometry& grid, double psfSigma)
-    : parts_(new Parts(CheckGrid(grid), PsfTaps(psfSigma, grid.scale))) {
+    : parts_(new Parts(CentredCrop(grid, kSelfCheckSide), PsfTaps(psfSigma, grid.scale))) {
   parts_->left = parts_->crop.x0 - grid.x0;
   parts_->top = parts_->crop.y0 - grid.y0;
   for (size_t k = 0; k < frames.size() && k < homographies.size(); ++k) parts_->model.AddFrame(frames[k], homographies[k]);

@@ -9,6 +9,7 @@
 #include "reconstruction/enhanced/backend.h"
 #include "reconstruction/enhanced/minimiser.h"
 #include "reconstruction/enhanced/weights.h"
+#include "reconstruction/grid_crop.h"
 #include "reconstruction/median_estimate.h"
 #include "util/error.h"
 #include "util/text_format.h"
@@ -473,22 +474,6 @@ struct GridProblem {
   Plane planes[3];
 };
 
-// The part of the ROI grid the PSF check solves on: a square of kPsfCheckSide LR pixels
-// around the ROI's centre (the whole grid when it is smaller).
-HrGeometry PsfCheckGrid(const HrGeometry& roiGrid) {
-  HrGeometry crop = roiGrid;
-  const int side = kPsfCheckSide * roiGrid.q;
-  if (roiGrid.width > side) {
-    crop.width = side;
-    crop.x0 = roiGrid.x0 + (roiGrid.width - side) / 2;
-  }
-  if (roiGrid.height > side) {
-    crop.height = side;
-    crop.y0 = roiGrid.y0 + (roiGrid.height - side) / 2;
-  }
-  return crop;
-}
-
 // The held-out frames of the crop split in two: every other one stops the fits (left in
 // initial.heldOut), the rest score them (returned). With one held-out frame only (a window of
 // five or six frames, as a video's), the crop's fits leave out one more, the last that has
@@ -577,7 +562,8 @@ double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Ma
                  const HrGeometry& roiGrid, const EnhancedSettings& settings, const EnhancedProgress& progress,
                  std::vector<EnhancedOutcome::PsfTrial>& trials) {
   const double stated = settings.psfSigma;
-  const HrGeometry crop = PsfCheckGrid(roiGrid);
+  // A square of kPsfCheckSide LR pixels around the ROI's centre.
+  const HrGeometry crop = CentredCrop(roiGrid, kPsfCheckSide);
   EnhancedOutcome cropOutcome;
   GridProblem p(frames, homographies, crop, settings, PsfTaps(WidestPsfTrial(stated), crop.scale), cropOutcome);
   EnhancedWeights initial = p.weights;
