@@ -48,5 +48,14 @@ for kind in $kinds; do
   printf '%-8s %8s %8s %8s %8s %8.2f %8.2f\n' "$kind" "$b" "${row[0]}" "${row[1]}" "${row[2]}" "${times[0]}" "${times[1]}"
   pics=("$seq/truth/hr.bmp" "$seq/truth/bicubic.bmp" "$seq/run-classic/result/hr.bmp" "$seq/run-enhanced/result/hr.bmp")
   [ -n "$other" ] && pics+=("$seq/run-other/result/hr.bmp")
-  montage "${pics[@]}" -tile x1 -geometry +2+2 -filter point -resize 200% "$out/montage-$scene-$seed-$kind.png"
+  if command -v montage > /dev/null; then
+    montage "${pics[@]}" -tile x1 -geometry +2+2 -filter point -resize 200% "$out/montage-$scene-$seed-$kind.png"
+  else
+    # Without ImageMagick: the same row through the engine's own reader and writer.
+    PYTHONPATH=$here/build/release/python /usr/bin/python3 -c '
+import sys, numpy, lumet
+row = numpy.concatenate([lumet.read_frames(p)[0] for p in sys.argv[2:]], axis=1)
+lumet.write_image(sys.argv[1], numpy.ascontiguousarray(row.repeat(2, 0).repeat(2, 1)))' \
+      "$out/montage-$scene-$seed-$kind.png" "${pics[@]}" || echo "no montage for $kind" >&2
+  fi
 done
