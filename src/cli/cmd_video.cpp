@@ -105,6 +105,7 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   auto quiet = std::make_shared<bool>(false);
   auto scale = std::make_shared<double>(job->settings.scale);
   auto fps = std::make_shared<std::string>();
+  auto psfCheck = std::make_shared<std::string>();
   auto* command = app.add_subcommand(
       "video",
       "super-resolve every frame of a clip: output frame k is the ROI of input frame k reconstructed with frame k as "
@@ -126,6 +127,11 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_option("--method", job->settings.method, "classic or enhanced")->capture_default_str();
   command->add_option("--psf-sigma", job->settings.psfSigma, "the camera's Gaussian blur in LR pixels")
       ->capture_default_str();
+  command->add_option("--psf-check", *psfCheck,
+                      "enhanced method: check --psf-sigma once against the clip's first frames and make every frame "
+                      "through the PSF they support (default: on)")
+      ->check(CLI::IsMember({"on", "off"}))
+      ->type_name("on|off");
   command->add_option("--first", job->first, "first output frame (counted from 0)")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
@@ -147,8 +153,15 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_flag("-q,--quiet", *quiet, "print nothing but errors and warnings");
   AddThreadsOption(*command);
   command->footer(kVideoFooter);
-  command->callback([&slot, job, roi, scale, fps, quiet] {
+  command->callback([&slot, job, roi, scale, fps, psfCheck, quiet] {
     job->settings.scale = *scale;
+    if (!psfCheck->empty()) {
+      if (job->settings.method != "enhanced") {
+        throw CLI::ValidationError("--psf-check", "applies to --method enhanced (the method is " +
+                                                      job->settings.method + ")");
+      }
+      job->settings.methodParams["psfCheck"] = *psfCheck == "on" ? 1.0 : 0.0;
+    }
     if (!fps->empty()) ParseFrameRate(*fps, job->fpsNum, job->fpsDen);
     job->wholeFrame = roi->empty();
     if (!roi->empty()) job->settings.roi = ParseRect(*roi);

@@ -158,6 +158,10 @@ struct VideoSuperResolver::State {
     return forward.emplace(a, std::move(registration)).first->second;
   }
 
+  // The settings every output frame is made with: the given ones, the PSF checked once for
+  // the whole clip (ClipSettings).
+  const Settings& FrameSettings(Observer* observer);
+
   ClipReader reader;
   int radius;
   Settings settings;
@@ -168,6 +172,7 @@ struct VideoSuperResolver::State {
   std::shared_ptr<FrameRing> ring;
   Sequence sequence = Sequence::FromFrames({});
   std::map<int, Registration> forward;
+  std::optional<Settings> frameSettings;
 };
 
 VideoSuperResolver::VideoSuperResolver(const std::string& input, int startIndex, int radius, const Settings& settings,
@@ -269,9 +274,70 @@ Registration VideoSuperResolver::Registered(int k, Observer* observer) {
   return registration;
 }
 
+namespace {
+
+// The clip's PSF is checked once, on its first kPsfFrames frames with frame 0 as their
+// reference (enough for the check to hold out frames both to stop its fits and to score
+// them, which a window of five cannot), over a kPsfSide LR pixels square at the ROI's
+// centre. A window's own check would choose from fewer frames, could choose another PSF
+// for every frame (a flicker of sharpness), and would cost its trials for every frame.
+constexpr int kPsfFrames = 9;
+constexpr int kPsfSide = 24;
+
+bool ChecksPsf(const Settings& settings) {
+  bool declared = false;
+  for (const MethodParameter& p : MethodParameters(settings.method)) declared = declared || p.name == "psfCheck";
+  if (!declared) return false;
+  const auto given = settings.methodParams.find("psfCheck");
+  return given == settings.methodParams.end() || given->second != 0.0;
+}
+
+Rect CentredSquare(const Rect& roi, int side) {
+  const int w = std::min(side, roi.width);
+  const int h = std::min(side, roi.height);
+  return Rect{roi.x + (roi.width - w) / 2, roi.y + (roi.height - h) / 2, w, h};
+}
+
+}  // namespace
+
+const Settings& VideoSuperResolver::State::FrameSettings(Observer* observer) {
+  // Without the check, the settings themselves (a whole-frame job's ROI is set once the
+  // first frame is read).
+  if (!ChecksPsf(settings)) return settings;
+  if (frameSettings) return *frameSettings;
+  Settings chosen = settings;
+  const FrameWindow probe{0, std::min(count, kPsfFrames) - 1};
+  Fill(probe);
+  chosen.roi = settings.roi;  // a whole-frame job's, once the first frame is read
+  std::vector<int> after;
+  for (int j = 1; j <= probe.last; ++j) after.push_back(j);
+  const Registration registration = Register(sequence, 0, after, chosen, observer);
+  Settings square = chosen;
+  square.roi = CentredSquare(chosen.roi, kPsfSide);
+  const Result checked = Reconstruct(sequence, registration, 0, registration.Frames(0), square, nullptr);
+  const double stated = settings.psfSigma;
+  const double sigma = checked.outcome.psfSigma;
+  if (sigma != stated && observer != nullptr) {
+    // Named by the frames it was checked on, as a window's warning names its frames.
+    Warning w{Format("%s than the PSF allows: every output frame of the clip is made through PSF sigma %g "
+                     "instead of %g",
+                     sigma < stated ? "sharper" : "blurrier", sigma, stated),
+              {}, {}, "give the camera's blur with --psf-sigma, or keep it with --psf-check off"};
+    for (int j = probe.first; j <= probe.last; ++j) {
+      w.frames.push_back(j);
+      w.details.emplace_back();
+    }
+    observer->OnWarning(w);
+  }
+  chosen.psfSigma = sigma;
+  chosen.methodParams["psfCheck"] = 0.0;
+  return frameSettings.emplace(chosen);
+}
+
 Result VideoSuperResolver::Frame(int k, Observer* observer) {
+  const Settings& settings = state_->FrameSettings(observer);
   const Registration registration = Registered(k, observer);
-  return Reconstruct(state_->sequence, registration, k, registration.Frames(k), state_->settings, observer);
+  return Reconstruct(state_->sequence, registration, k, registration.Frames(k), settings, observer);
 }
 
 }  // namespace lumet

@@ -178,6 +178,68 @@ TEST(VideoSuperResolver, LeavesTheFramesAcrossASceneCutOutOfAWindow) {
   }
 }
 
+// A clip of sharp-edged discs scattered over the scene, each pixel the mean over its own
+// square (a blur far narrower than the stated PSF's sigma of 0.6 LR pixels).
+Frame SharpClipFrame(int k) {
+  const auto [dx, dy] = Drift(k);
+  Frame f{kWidth, kHeight, std::vector<std::uint8_t>(static_cast<size_t>(3 * kWidth * kHeight))};
+  static const std::vector<std::array<double, 3>> discs = [] {
+    std::vector<std::array<double, 3>> d;
+    unsigned seed = 7;
+    const auto next = [&](double lo, double hi) {
+      seed = seed * 1103515245u + 12345u;
+      return lo + (hi - lo) * ((seed >> 8) & 0xffff) / 65535.0;
+    };
+    for (int i = 0; i < 90; ++i) d.push_back({next(-10, kWidth + 10), next(-10, kHeight + 10), next(2.5, 7)});
+    return d;
+  }();
+  const auto blocks = [](double x, double y) {
+    int inside = 0;
+    for (const auto& [u, v, r] : discs) inside += (x - u) * (x - u) + (y - v) * (y - v) < r * r ? 1 : 0;
+    return inside % 2 == 0 ? 50.0 : 200.0;
+  };
+  constexpr int kSub = 4;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      double v = 0;
+      for (int i = 0; i < kSub; ++i) {
+        for (int j = 0; j < kSub; ++j) v += blocks(x + dx + (j + 0.5) / kSub, y + dy + (i + 0.5) / kSub);
+      }
+      for (int c = 0; c < 3; ++c) f.rgb[static_cast<size_t>(3 * (y * kWidth + x) + c)] = testing::Level(v / (kSub * kSub));
+    }
+  }
+  return f;
+}
+
+// The enhanced method's PSF check runs once for the clip: every output frame, the first
+// ones with short windows too, is made through the same PSF, narrower than the one stated
+// for frames this sharp, with one warning; with the check off, the stated one.
+TEST(VideoSuperResolver, ChecksThePsfOnceForTheWholeClip) {
+  std::vector<Frame> frames;
+  for (int k = 0; k < 9; ++k) frames.push_back(SharpClipFrame(k));
+  const Sequence sequence = Sequence::FromFrames(std::move(frames));
+  Settings settings = SmallSettings();
+  settings.method = "enhanced";
+  settings.methodParams["iterations"] = 12;
+  VideoSuperResolver clip(sequence, kRadius, settings, false);
+  RegistrationCounter first;
+  const Result r0 = clip.Frame(0, &first);
+  ASSERT_EQ(first.warnings.size(), 1u) << first.warnings.back().Text();
+  EXPECT_NE(first.warnings[0].kind.find("sharper than the PSF allows"), std::string::npos) << first.warnings[0].Text();
+  EXPECT_EQ(first.warnings[0].frames.size(), 9u);
+  EXPECT_LT(r0.outcome.psfSigma, 0.5);
+  RegistrationCounter later;
+  const Result r6 = clip.Frame(6, &later);
+  EXPECT_EQ(r6.outcome.psfSigma, r0.outcome.psfSigma);
+  EXPECT_TRUE(later.warnings.empty()) << later.warnings.front().Text();
+
+  settings.methodParams["psfCheck"] = 0;
+  VideoSuperResolver stated(sequence, kRadius, settings, false);
+  RegistrationCounter none;
+  EXPECT_EQ(stated.Frame(6, &none).outcome.psfSigma, settings.psfSigma);
+  EXPECT_TRUE(none.warnings.empty()) << none.warnings.front().Text();
+}
+
 TEST(VideoSuperResolver, TheWholeFrameIsTheRegionUnlessOneIsGiven) {
   Settings settings = SmallSettings();
   settings.roi = Rect{0, 0, 0, 0};
