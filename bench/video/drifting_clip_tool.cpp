@@ -1,4 +1,6 @@
-// lumet-drifting-clip DIR [FRAMES] [--moving-object]: a 160 x 120 clip of a drifting texture
+// lumet-drifting-clip DIR [FRAMES] [--moving-object] [--blur SIGMA] [--noise SIGMA]: a
+// 160 x 120 clip of a drifting texture (seen through a Gaussian blur of SIGMA LR pixels on
+// top of each pixel's square, with Gaussian noise of SIGMA grey levels, when given)
 // with the x2 truth of every frame's ROI 20,20,120,80 (DIR/images/lr-k.bmp,
 // DIR/truth/truth-k.bmp) and the bicubic enlargement of each frame (DIR/bicubic/bicubic-k.bmp).
 // With --moving-object a square of another texture moves across it on its own; DIR/object.txt
@@ -24,10 +26,12 @@
 
 namespace {
 
-int Make(const std::string& dir, int frames, bool movingObject) {
+int Make(const std::string& dir, int frames, bool movingObject, double blur, double noise) {
   lumet::DriftingClipOptions options;
   options.frames = frames;
   options.movingObject = movingObject;
+  options.blur = blur;
+  options.noise = noise;
   const lumet::DriftingClip clip = lumet::MakeDriftingClip(options);
   std::ofstream boxes;
   if (movingObject) boxes.open(dir + "/object.txt");
@@ -154,19 +158,35 @@ int Score(const std::string& dir, const std::string& pattern) {
 int main(int argc, char** argv) {
   try {
     if (argc == 4 && std::string(argv[1]) == "--score") return Score(argv[2], argv[3]);
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args;
     bool moving = false;
-    if (!args.empty() && args.back() == "--moving-object") {
-      moving = true;
-      args.pop_back();
+    double blur = 0;
+    double noise = 0;
+    bool ok = true;
+    for (int i = 1; i < argc && ok; ++i) {
+      const std::string a = argv[i];
+      if (a == "--moving-object") {
+        moving = true;
+      } else if ((a == "--blur" || a == "--noise") && i + 1 < argc) {
+        char* end = nullptr;
+        const double v = std::strtod(argv[++i], &end);
+        ok = end != argv[i] && *end == '\0' && v >= 0 && v <= 5 * (a == "--blur" ? 1 : 10);
+        (a == "--blur" ? blur : noise) = v;
+      } else {
+        // An option it does not know (--help among them) is not a folder to write into.
+        ok = !a.empty() && a[0] != '-';
+        args.push_back(a);
+      }
     }
-    // An option it does not know (--help among them) is not a folder to write into.
-    const bool options = !args.empty() && !args[0].empty() && args[0][0] == '-';
-    if (!options && (args.size() == 1 || args.size() == 2)) return Make(args[0], args.size() == 2 ? std::atoi(args[1].c_str()) : 12, moving);
+    if (ok && (args.size() == 1 || args.size() == 2)) {
+      return Make(args[0], args.size() == 2 ? std::atoi(args[1].c_str()) : 12, moving, blur, noise);
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "Error: %s\n", e.what());
     return 1;
   }
-  std::fprintf(stderr, "usage: lumet-drifting-clip DIR [FRAMES] [--moving-object] | --score DIR PATTERN\n");
+  std::fprintf(stderr,
+               "usage: lumet-drifting-clip DIR [FRAMES] [--moving-object] [--blur SIGMA] [--noise SIGMA] | --score DIR "
+               "PATTERN\n");
   return 2;
 }

@@ -314,14 +314,23 @@ const Settings& VideoSuperResolver::State::FrameSettings(Observer* observer) {
   const Registration registration = Register(sequence, 0, after, chosen, observer);
   Settings square = chosen;
   square.roi = CentredSquare(chosen.roi, kPsfSide);
-  const Result checked = Reconstruct(sequence, registration, 0, registration.Frames(0), square, nullptr);
+  // Only the check's own log line reaches the caller: the square's other warnings are not
+  // about any output frame.
+  struct PsfLog final : Observer {
+    explicit PsfLog(Observer* to) : caller(to) {}
+    void OnLog(const std::string& line) override {
+      if (caller != nullptr && line.rfind("PSF = ", 0) == 0) caller->OnLog(line);
+    }
+    bool CancelRequested() override { return caller != nullptr && caller->CancelRequested(); }
+    Observer* caller;
+  } log(observer);
+  const Result checked = Reconstruct(sequence, registration, 0, registration.Frames(0), square, &log);
   const double stated = settings.psfSigma;
   const double sigma = checked.outcome.psfSigma;
   if (sigma != stated && observer != nullptr) {
     // Named by the frames it was checked on, as a window's warning names its frames.
-    Warning w{Format("%s than the PSF allows: every output frame of the clip is made through PSF sigma %g "
-                     "instead of %g",
-                     sigma < stated ? "sharper" : "blurrier", sigma, stated),
+    Warning w{Format("%s: every output frame of the clip is made through PSF sigma %g instead of %g",
+                     sigma < stated ? "sharper than the PSF allows" : "blurrier than the PSF says", sigma, stated),
               {}, {}, "give the camera's blur with --psf-sigma, or keep it with --psf-check off"};
     for (int j = probe.first; j <= probe.last; ++j) {
       w.frames.push_back(j);

@@ -38,6 +38,13 @@ class FrameObserver final : public Observer {
  public:
   explicit FrameObserver(VideoJobEvents& events) : events_(events) {}
   void OnWarning(const Warning& warning) override { warnings.push_back(warning.Text()); }
+  // Of the engine's log, the report holds what the clip's PSF check tried.
+  void OnLog(const std::string& line) override {
+    if (line.rfind("PSF = ", 0) != 0) return;
+    std::string text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    events_.Line(text);
+  }
   bool CancelRequested() override { return events_.CancelRequested(); }
   std::vector<std::string> warnings;
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <random>
+#include <vector>
 
 #include "reconstruction/hr_geometry.h"
 #include "synth/synthetic_scene.h"
@@ -33,6 +35,88 @@ void PutBoxMean(const Sampler& at, double x, double y, double size, ColorGrayIma
     }
   }
   for (int ch = 0; ch < 3; ++ch) image.channels[ch].Row(r)[c] = Quantise(sum[ch] / (kSamples * kSamples));
+}
+
+// Sub-pixels per LR pixel side of a blurred frame's rendering.
+constexpr int kSubPixels = 4;
+
+// The weights of a pixel's square blurred by a Gaussian of sigma, at sub-pixel centres
+// offset -half .. half sub-pixels from the pixel's centre: the box's integral of the
+// Gaussian, normalised.
+std::vector<double> BlurredBoxWeights(double sigma, int& half) {
+  half = static_cast<int>(std::ceil((0.5 + 3.0 * sigma) * kSubPixels));
+  std::vector<double> w(static_cast<size_t>(2 * half + 1));
+  double total = 0;
+  for (int t = -half; t <= half; ++t) {
+    const double u = static_cast<double>(t) / kSubPixels;
+    const double v = std::erf((u + 0.5) / (sigma * std::sqrt(2.0))) - std::erf((u - 0.5) / (sigma * std::sqrt(2.0)));
+    w[static_cast<size_t>(t + half)] = v;
+    total += v;
+  }
+  for (double& v : w) v /= total;
+  return w;
+}
+
+// Frame pixels through the blur: the scene's means over sub-pixel squares, weighted
+// separably.
+template <typename Sampler>
+void RenderBlurred(const Sampler& at, double dx, double dy, double sigma, ColorGrayImage& frame) {
+  int half = 0;
+  const std::vector<double> w = BlurredBoxWeights(sigma, half);
+  const int width = frame.Width();
+  const int height = frame.Height();
+  // Sub-pixel (i, j) of the rendering is centred at LR (i / kSubPixels - margin, ...).
+  const int sw = width * kSubPixels + 2 * half;
+  const int sh = height * kSubPixels + 2 * half;
+  const double margin = static_cast<double>(half) / kSubPixels;
+  std::vector<double> sub[3];
+  for (auto& plane : sub) plane.assign(static_cast<size_t>(sw) * static_cast<size_t>(sh), 0.0);
+  ParallelFor(0, sh, 200L * sw, [&](int lo, int hi) {
+    for (int i = lo; i < hi; ++i) {
+      for (int j = 0; j < sw; ++j) {
+        const double x = static_cast<double>(j) / kSubPixels - margin + dx;
+        const double y = static_cast<double>(i) / kSubPixels - margin + dy;
+        double sum[3] = {0, 0, 0};
+        for (int b = 0; b < kSamples; ++b) {
+          for (int a = 0; a < kSamples; ++a) {
+            const Rgb v = at(x + ((a + 0.5) / kSamples - 0.5) / kSubPixels, y + ((b + 0.5) / kSamples - 0.5) / kSubPixels);
+            sum[0] += v.r;
+            sum[1] += v.g;
+            sum[2] += v.b;
+          }
+        }
+        for (int c = 0; c < 3; ++c) sub[c][static_cast<size_t>(i) * sw + j] = sum[c] / (kSamples * kSamples);
+      }
+    }
+  });
+  ParallelFor(0, height, 1000L * width, [&](int lo, int hi) {
+    for (int r = lo; r < hi; ++r) {
+      for (int c = 0; c < width; ++c) {
+        for (int ch = 0; ch < 3; ++ch) {
+          double v = 0;
+          for (int ti = 0; ti <= 2 * half; ++ti) {
+            const double* row = &sub[ch][static_cast<size_t>(r * kSubPixels + ti) * sw + c * kSubPixels];
+            double across = 0;
+            for (int tj = 0; tj <= 2 * half; ++tj) across += w[static_cast<size_t>(tj)] * row[tj];
+            v += w[static_cast<size_t>(ti)] * across;
+          }
+          frame.channels[ch].Row(r)[c] = Quantise(v);
+        }
+      }
+    }
+  });
+}
+
+// Gaussian noise of sigma grey levels on every sample of frame k, the same for a seed.
+void AddNoise(double sigma, uint64_t seed, int k, ColorGrayImage& frame) {
+  std::mt19937_64 random(seed * 7919u + static_cast<uint64_t>(k));
+  std::normal_distribution<double> normal(0.0, sigma);
+  for (int ch = 0; ch < 3; ++ch) {
+    for (int r = 0; r < frame.Height(); ++r) {
+      uint8_t* row = frame.channels[ch].Row(r);
+      for (int c = 0; c < frame.Width(); ++c) row[c] = Quantise(row[c] + normal(random));
+    }
+  }
 }
 
 }  // namespace
@@ -84,11 +168,16 @@ DriftingClip MakeDriftingClip(const DriftingClipOptions& options) {
     ColorGrayImage& frame = clip.frames[static_cast<size_t>(k)];
     frame.Create(options.width, options.height);
     frame.mask.Fill(0);
-    ParallelFor(0, options.height, 1000L * options.width, [&](int lo, int hi) {
-      for (int y = lo; y < hi; ++y) {
-        for (int x = 0; x < options.width; ++x) PutBoxMean(at, x + dx, y + dy, 1.0, frame, x, y);
-      }
-    });
+    if (options.blur > 0.0) {
+      RenderBlurred(at, dx, dy, options.blur, frame);
+    } else {
+      ParallelFor(0, options.height, 1000L * options.width, [&](int lo, int hi) {
+        for (int y = lo; y < hi; ++y) {
+          for (int x = 0; x < options.width; ++x) PutBoxMean(at, x + dx, y + dy, 1.0, frame, x, y);
+        }
+      });
+    }
+    if (options.noise > 0.0) AddNoise(options.noise, options.seed, k, frame);
     ColorGrayImage& truth = clip.truths[static_cast<size_t>(k)];
     truth.Create(grid.width, grid.height);
     truth.mask.Fill(0);

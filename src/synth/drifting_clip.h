@@ -28,6 +28,11 @@ struct DriftingClipOptions {
   // A square of another texture moving on its own across the drifting scene, faster than
   // it and in another direction (MovingObjectBox).
   bool movingObject = false;
+  // The camera: a Gaussian blur of this sigma (LR pixels) on top of each pixel's square
+  // (0: the square alone), then Gaussian noise of this standard deviation (grey levels).
+  // The truth stays the sharp scene.
+  double blur = 0.0;
+  double noise = 0.0;
 };
 
 struct DriftingClip {
