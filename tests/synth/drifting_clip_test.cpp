@@ -103,5 +103,52 @@ TEST(DriftingClip, AMovingObjectMovesOnItsOwn) {
   EXPECT_EQ(MovingObjectBox(3).left - MovingObjectBox(0).left, 5);
 }
 
+// The camera's blur smooths the frames (less fine detail, the mean kept) and
+// leaves the truths sharp; the noise has the standard deviation asked for.
+TEST(DriftingClip, BlursAndAddsNoiseToTheFramesOnly) {
+  DriftingClipOptions o;
+  o.width = 64;
+  o.height = 48;
+  o.frames = 2;
+  o.roi = RoiRect{8, 8, 56, 40};
+  const DriftingClip sharp = MakeDriftingClip(o);
+  DriftingClipOptions b = o;
+  b.blur = 0.8;
+  const DriftingClip blurred = MakeDriftingClip(b);
+  DriftingClipOptions n = o;
+  n.noise = 3.0;
+  const DriftingClip noisy = MakeDriftingClip(n);
+  const auto& s = sharp.frames[1].channels[1];
+  const auto& bl = blurred.frames[1].channels[1];
+  const auto& no = noisy.frames[1].channels[1];
+  double step[2] = {0, 0};
+  double mean[2] = {0, 0};
+  double diff = 0;
+  double diff2 = 0;
+  long count = 0;
+  for (int y = 4; y < o.height - 4; ++y) {
+    for (int x = 4; x < o.width - 4; ++x) {
+      // The second difference: the finest detail.
+      step[0] += std::abs(s.Row(y)[x + 1] - 2 * s.Row(y)[x] + s.Row(y)[x - 1]);
+      step[1] += std::abs(bl.Row(y)[x + 1] - 2 * bl.Row(y)[x] + bl.Row(y)[x - 1]);
+      mean[0] += s.Row(y)[x];
+      mean[1] += bl.Row(y)[x];
+      const double d = double(no.Row(y)[x]) - s.Row(y)[x];
+      diff += d;
+      diff2 += d * d;
+      ++count;
+    }
+  }
+  EXPECT_LT(step[1], 0.7 * step[0]);
+  EXPECT_NEAR(mean[1] / count, mean[0] / count, 1.0);
+  const double m = diff / count;
+  EXPECT_NEAR(std::sqrt(diff2 / count - m * m), 3.0, 0.3);
+  EXPECT_NEAR(m, 0.0, 0.3);
+  const auto& truth = sharp.truths[1].channels[1];
+  for (int y = 0; y < truth.Height(); ++y) {
+    for (int x = 0; x < truth.Width(); ++x) ASSERT_EQ(blurred.truths[1].channels[1].Row(y)[x], truth.Row(y)[x]);
+  }
+}
+
 }  // namespace
 }  // namespace lumet
