@@ -117,8 +117,9 @@ std::vector<std::string> SplitLineOptions(const CLI::App& command) {
     if (!option->nonpositional() || option->count() == 0) continue;
     const std::string name = option->get_name();
     if (name == "--first" || name == "--last" || name == "--parts-only" || name == "--split-every") continue;
-    if (option->get_type_size() == 0) {
-      words.push_back(name);
+    if (option->get_expected_max() == 0) {
+      // A flag, as its value says (--keep-parts=false leaves it out).
+      if (option->as<bool>()) words.push_back(name);
       continue;
     }
     for (const std::string& value : option->results()) {

@@ -23,7 +23,7 @@ struct BatchJob {
   std::string folder;             // absolute, lexically normal
   std::vector<std::string> args;  // the run options, as written (a video job: INPUT OUTPUT and its options)
   bool video = false;             // a video job
-  std::vector<int> after;         // a join: the lines of its range jobs, which run first
+  std::vector<int> after = {};    // a join: the lines of its range jobs, which run first
 };
 
 // The command a job's line runs in its folder: "run" or "video".
