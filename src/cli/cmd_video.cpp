@@ -12,6 +12,7 @@
 #include "imageio/video_writer.h"
 #include "library/video_job.h"
 #include "lumet/stages.h"
+#include "params/param_set.h"
 #include "util/error.h"
 #include "util/folder_lock.h"
 #include "util/parallel.h"
@@ -142,6 +143,11 @@ std::string SplitManifest(const VideoJob& job, const VideoFrameRange& range, int
   const std::string input = Absolute(job.input);
   const std::string output = Absolute(job.output);
   const std::string jobs = output + ".jobs";
+  for (const std::string& path : {input, output}) {
+    if (path.find_first_of("\n\r") != std::string::npos) {
+      throw Error(QuotedValue(path) + ": a manifest line cannot hold a name with a line break");
+    }
+  }
   std::string common = " video " + ManifestWord(input) + " " + ManifestWord(output);
   for (const std::string& word : options) common += " " + ManifestWord(word);
   std::string lines;

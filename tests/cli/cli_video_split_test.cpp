@@ -181,6 +181,19 @@ TEST(VideoSplit, ParallelAndSlurmRunTheJoinAfterTheRangeJobs) {
   EXPECT_NE(parallel.err.find("Once every job of the list has succeeded"), std::string::npos) << parallel.err;
   EXPECT_NE(parallel.err.find("\n  " + jobCommand(jobs[4].first, "3") + "\n"), std::string::npos) << parallel.err;
 
+  // Run as the note says: the list, then the join.
+  if (std::system("parallel --version > /dev/null 2>&1") == 0) {
+    WriteText(root / "jobs.list", parallel.out);
+    const CliResult ran = RunProgram("parallel", "--jobs 2 < jobs.list && " + jobCommand(jobs[4].first, "1"), root);
+    ASSERT_EQ(ran.exitCode, 0) << ran.out << ran.err;
+    const std::vector<std::string> summary = Lines(ran.out);  // one JSON line a job, the join's last
+    ASSERT_EQ(summary.size(), 5u) << ran.out;
+    for (const std::string& line : summary) EXPECT_NE(line.find("\"outcome\":\"done\""), std::string::npos) << line;
+    EXPECT_EQ(summary.back().rfind("{\"line\":" + std::to_string(jobs[4].first) + ",", 0), 0u) << summary.back();
+    EXPECT_EQ(Decode(root / "sr.mkv").frames.size(), static_cast<size_t>(kFrames));
+    EXPECT_FALSE(fs::exists(root / "sr.mkv.parts"));
+  }
+
   const CliResult slurm = RunCli("batch split.txt --emit slurm --array-max 3", root);
   ASSERT_EQ(slurm.exitCode, 0) << slurm.err;
   const std::string& script = slurm.out;
