@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -45,12 +46,13 @@ double Now() {
 }
 
 std::vector<std::string> ChildArguments(const BatchJob& job, const BatchSettings& settings) {
-  std::vector<std::string> args{settings.program, "-C", job.folder, "run"};
+  std::vector<std::string> args{settings.program, "-C", job.folder, JobCommand(job)};
   args.insert(args.end(), job.args.begin(), job.args.end());
   bool threads = false;
   for (const std::string& a : job.args) threads = threads || a == "--threads" || a.rfind("--threads=", 0) == 0;
   if (!threads) args.insert(args.end(), {"--threads", std::to_string(settings.threadsPerJob)});
-  args.insert(args.end(), {"--record", kRecordName});
+  // A video job keeps what it made itself (it resumes from its frames), so it needs no record.
+  if (!job.video) args.insert(args.end(), {"--record", kRecordName});
   return args;
 }
 
@@ -95,6 +97,8 @@ class Batch {
   int Run();
 
  private:
+  void RunAll(const std::vector<size_t>& order);
+  std::string FailedBefore(const BatchJob& join) const;
   void Start(size_t index);
   void Finish(size_t index, int status);
   void Report(size_t index);
@@ -111,10 +115,52 @@ class Batch {
 int Batch::Run() {
   gStopSignal = 0;
   CatchStopSignals();
+  // The joins after every other job: each encodes the parts its range jobs made.
+  std::vector<size_t> jobs;
+  std::vector<size_t> joins;
+  for (size_t i = 0; i < jobs_.size(); ++i) (jobs_[i].after.empty() ? jobs : joins).push_back(i);
+  RunAll(jobs);
+  if (gStopSignal == 0 && !joins.empty()) {
+    std::vector<size_t> ready;
+    for (const size_t i : joins) {
+      const std::string failed = FailedBefore(jobs_[i]);
+      if (failed.empty()) {
+        ready.push_back(i);
+        continue;
+      }
+      JobOutcome outcome;
+      outcome.startedAt = Now();
+      outcome.outcome = "failed";
+      outcome.exitStatus = 1;
+      outcome.error = "not joined: its range " + failed + " did not succeed";
+      outcomes_[i] = outcome;
+      Report(i);
+    }
+    RunAll(ready);
+  }
+  return ExitStatus();
+}
+
+// The range jobs of this batch a join waits for that did not end done or skipped: "job of
+// line 3" or "jobs of lines 3, 5"; "" when there is none.
+std::string Batch::FailedBefore(const BatchJob& join) const {
+  std::vector<int> failed;
+  for (size_t i = 0; i < jobs_.size(); ++i) {
+    if (std::find(join.after.begin(), join.after.end(), jobs_[i].line) == join.after.end()) continue;
+    const bool ok = outcomes_[i] && (outcomes_[i]->outcome == "done" || outcomes_[i]->outcome == "skipped");
+    if (!ok) failed.push_back(jobs_[i].line);
+  }
+  if (failed.empty()) return {};
+  std::string lines;
+  for (const int line : failed) lines += (lines.empty() ? "" : ", ") + std::to_string(line);
+  return failed.size() == 1 ? "job of line " + lines : "jobs of lines " + lines;
+}
+
+void Batch::RunAll(const std::vector<size_t>& order) {
   size_t next = 0;
   while (true) {
-    while (gStopSignal == 0 && next < jobs_.size() && running_.size() < static_cast<size_t>(settings_.maxJobs)) {
-      Start(next++);
+    while (gStopSignal == 0 && next < order.size() && running_.size() < static_cast<size_t>(settings_.maxJobs)) {
+      Start(order[next++]);
     }
     if (running_.empty()) break;
     if (gStopSignal != 0) StopRunning();
@@ -130,7 +176,6 @@ int Batch::Run() {
       Finish(index, status);
     }
   }
-  return ExitStatus();
 }
 
 void Batch::Start(size_t index) {
@@ -139,11 +184,16 @@ void Batch::Start(size_t index) {
   outcome.startedAt = Now();
   std::error_code error;
   std::string why;
-  if (!fs::is_directory(job.folder, error)) {
+  // A video job's folder holds only its log: made when missing.
+  if (job.video && !fs::is_directory(job.folder, error) && !fs::create_directories(job.folder, error) && error) {
+    outcome.outcome = "failed";
+    outcome.exitStatus = 1;
+    outcome.error = "cannot create the folder " + job.folder + ": " + error.message();
+  } else if (!fs::is_directory(job.folder, error)) {
     outcome.outcome = "failed";
     outcome.exitStatus = 1;
     outcome.error = "the folder " + job.folder + " does not exist";
-  } else if (JobIsUpToDate(job, outcome.record, why)) {
+  } else if (!job.video && JobIsUpToDate(job, outcome.record, why)) {
     outcome.outcome = "skipped";
   }
   if (!outcome.outcome.empty()) {
@@ -168,7 +218,9 @@ void Batch::Finish(size_t index, int status) {
   JobOutcome& outcome = *outcomes_[index];
   outcome.seconds = Now() - outcome.startedAt;
   const fs::path record = fs::path(job.folder) / kRecordName;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && job.video) {
+    outcome.outcome = "done";
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
     try {
       outcome.record = ParseRunRecord(ReadWholeFile(record.string()));
       WriteFileAtomically((fs::path(job.folder) / kBatchStampName).string(),

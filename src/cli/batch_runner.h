@@ -7,9 +7,11 @@
 
 namespace lumet::cli {
 
-// Runs batch jobs as child processes `PROGRAM -C FOLDER run OPTIONS --record ...`, at most
-// maxJobs at a time, each one's output going to its folder's log. A job whose results are
-// up to date is skipped. SIGINT, SIGTERM and SIGHUP stop the batch: the running jobs are
+// Runs batch jobs as child processes `PROGRAM -C FOLDER run OPTIONS --record ...` (a video
+// job: `PROGRAM -C FOLDER video INPUT OUTPUT OPTIONS`), at most maxJobs at a time, each
+// one's output going to its folder's log; the joins start once the other jobs have ended,
+// each when its range jobs are done. A run job whose results are up to date is skipped (a
+// video job keeps the frames it made before by itself). SIGINT, SIGTERM and SIGHUP stop the batch: the running jobs are
 // stopped with SIGTERM (their files are written atomically, so each stays old or new),
 // nothing more starts, and a later batch resumes with the jobs left.
 struct BatchSettings {

@@ -73,7 +73,8 @@ std::string ProgramPath() {
   return std::string(path, static_cast<size_t>(n));
 }
 
-// Every line's options must be ones `run` takes, checked before any job starts.
+// Every line's options must be ones its command (`run` or `video`) takes, checked before any
+// job starts.
 void CheckJobOptions(const std::string& manifest, const std::vector<BatchJob>& jobs) {
   for (const BatchJob& job : jobs) {
     const std::string where = manifest + " line " + std::to_string(job.line) + ": ";
@@ -81,8 +82,11 @@ void CheckJobOptions(const std::string& manifest, const std::vector<BatchJob>& j
       if (a == "--record" || a.rfind("--record=", 0) == 0 || a == "-C" || a == "--help" || a == "-h") {
         throw Error(where + a + " has no place in a batch line (the batch gives it)");
       }
+      if (job.video && (a == "--split-every" || a.rfind("--split-every=", 0) == 0)) {
+        throw Error(where + a + " has no place in a batch line (it prints range jobs instead of running one)");
+      }
     }
-    std::vector<const char*> argv{"lumet-cli", "run"};
+    std::vector<const char*> argv{"lumet-cli", JobCommand(job)};
     for (const std::string& a : job.args) argv.push_back(a.c_str());
     std::string folder;
     CommandSlot slot;
@@ -98,10 +102,29 @@ void CheckJobOptions(const std::string& manifest, const std::vector<BatchJob>& j
     std::free(hintText);
     if (parsed != kParsedCommand) {
       message = message.substr(0, message.find('\n'));
-      throw Error(where + (message.empty() ? std::string("the options are not those of lumet-cli run") : message));
+      throw Error(where + (message.empty() ? std::string("the options are not those of lumet-cli ") + JobCommand(job)
+                                           : message));
     }
   }
 }
+
+// What --help says after the options: video lines, split videos and their joins.
+constexpr const char* kBatchFooter =
+    "A line FOLDER video INPUT OUTPUT [VIDEO OPTIONS] runs lumet-cli -C FOLDER video INPUT OUTPUT with those "
+    "options (its folder, which holds only its log, is made when missing). The video lines with --parts-only are "
+    "range jobs of a split video; a video line without --parts-only naming the same OUTPUT is their join: it "
+    "encodes the parts they made. The batch runs the joins after every other line, each once its range jobs "
+    "succeeded. A video job is run again each time (it keeps the frames it made before, and a finished video "
+    "whole), so its summary line says done, not skipped. lumet-cli video INPUT OUTPUT [OPTIONS] --split-every N prints such a manifest, e.g.\n"
+    "  lumet-cli video clip.mkv sr.mkv --scale 2 --split-every 500 > split.txt\n"
+    "  lumet-cli batch split.txt --jobs 4\n"
+    "--emit parallel leaves the joins out of the job list and prints on stderr the commands that run them once "
+    "the list succeeded:\n"
+    "  lumet-cli batch split.txt --emit parallel > jobs.list   # prints the join: lumet-cli batch ... --job L\n"
+    "  parallel --jobs 4 < jobs.list && lumet-cli batch split.txt --job L\n"
+    "--emit slurm makes the joins tasks submitted after the array with sbatch --dependency=afterok, so the script "
+    "is submitted with bash:\n"
+    "  lumet-cli batch split.txt --emit slurm > split.sh && bash split.sh";
 
 int RunBatchCommand(const BatchOptions& o) {
   std::vector<BatchJob> jobs = ReadBatchManifest(o.manifest);
@@ -112,6 +135,9 @@ int RunBatchCommand(const BatchOptions& o) {
   const int threads = o.threads != 0 ? o.threads : std::max(1, UsableCpus() / o.jobs);
   if (o.emit == "parallel") {
     std::fputs(EmitParallelJobs(program, o.manifest, jobs, threads).c_str(), stdout);
+    // The joins are no jobs of the list (parallel would start them with their range jobs).
+    std::fflush(stdout);
+    std::fputs(ParallelJoinNote(program, o.manifest, jobs, threads).c_str(), stderr);
     return kExitOk;
   }
   if (o.emit == "slurm") {
@@ -146,7 +172,10 @@ void AddBatchCommand(CLI::App& app, CommandSlot& slot) {
       "batch",
       "run many sequences: each line of MANIFEST is a folder and its run options; skips jobs whose results are "
       "up to date, so a stopped batch resumes");
-  command->add_option("MANIFEST", o->manifest, "text file, one job a line: FOLDER [RUN OPTIONS]; # starts a comment")
+  command
+      ->add_option("MANIFEST", o->manifest,
+                   "text file, one job a line: FOLDER [RUN OPTIONS], or FOLDER video INPUT OUTPUT [VIDEO OPTIONS]; # "
+                   "starts a comment")
       ->required()
       ->type_name("MANIFEST");
   command->add_option("--jobs", o->jobs, "jobs run at once on this machine")
@@ -190,6 +219,7 @@ void AddBatchCommand(CLI::App& app, CommandSlot& slot) {
   command->add_option("--job", o->job, "run only the job of manifest line L and print its summary line (GNU parallel)")
       ->type_name("L")
       ->check(CLI::Range(1, 100000000));
+  command->footer(kBatchFooter);
   command->callback([&slot, o] { slot.run = [o] { return RunBatchCommand(*o); }; });
 }
 

@@ -1,17 +1,24 @@
 // video: every frame of a clip super-resolved from a window of its neighbours.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/cli_commands.h"
 #include "cli/threads_option.h"
 #include "imageio/video_writer.h"
 #include "library/video_job.h"
 #include "lumet/stages.h"
+#include "params/param_set.h"
 #include "util/error.h"
 #include "util/folder_lock.h"
 #include "util/parallel.h"
+#include "util/text_format.h"
+#include "workbench/batch.h"
+#include "workbench/frame_source.h"
 
 namespace lumet::cli {
 
@@ -78,7 +85,13 @@ constexpr const char* kVideoFooter =
     "e.g. --first 0 --last 999 --parts-only, then --first 1000 --parts-only (one after the other in one "
     "working folder, or at once from other working folders or machines naming the same OUTPUT); then run the "
     "whole range once without --parts-only: "
-    "it finds every part there and only encodes.";
+    "it finds every part there and only encodes.\n\n"
+    "--split-every N prints those jobs as a manifest for lumet-cli batch instead of running: one line a range of N "
+    "output frames (the same options, with --first A --last B --parts-only), each in its own job folder under "
+    "OUTPUT.jobs/, and last the join, the whole range without --parts-only, which the batch runs once the range "
+    "jobs succeeded. A frame-pattern OUTPUT needs no join: each range job writes its own frames. E.g.\n"
+    "  lumet-cli video clip.mkv sr.mkv --scale 2 --split-every 500 > split.txt\n"
+    "  lumet-cli batch split.txt --jobs 4     (or --emit parallel, --emit slurm: see lumet-cli batch --help)";
 
 // The job's report on stdout (none with --quiet), its warnings on stderr.
 class Printed final : public VideoJobEvents {
@@ -97,6 +110,69 @@ class Printed final : public VideoJobEvents {
   bool quiet_;
 };
 
+// The options of the command line as given, for the lines of a split: each option's name and
+// value(s) as written, without the positionals and the ones each line sets itself.
+std::vector<std::string> SplitLineOptions(const CLI::App& command) {
+  std::vector<std::string> words;
+  for (const CLI::Option* option : command.get_options()) {
+    if (!option->nonpositional() || option->count() == 0) continue;
+    const std::string name = option->get_name();
+    if (name == "--first" || name == "--last" || name == "--parts-only" || name == "--split-every") continue;
+    if (option->get_expected_max() == 0) {
+      // A flag, as its value says (--keep-parts=false leaves it out).
+      if (option->as<bool>()) words.push_back(name);
+      continue;
+    }
+    for (const std::string& value : option->results()) {
+      words.push_back(name);
+      words.push_back(value);
+    }
+  }
+  return words;
+}
+
+std::string Absolute(const std::string& path) {
+  return std::filesystem::absolute(std::filesystem::path(path)).lexically_normal().string();
+}
+
+// The manifest of a split job: a line per range of `every` output frames, then (for a video
+// output) the join. Folders, INPUT and OUTPUT absolute, so that the manifest can be kept anywhere.
+std::string SplitManifest(const VideoJob& job, const VideoFrameRange& range, int every,
+                          const std::vector<std::string>& options, int& ranges) {
+  const bool video = FrameSource::IsVideoPattern(job.output);
+  const std::string input = Absolute(job.input);
+  const std::string output = Absolute(job.output);
+  const std::string jobs = output + ".jobs";
+  for (const std::string& path : {input, output}) {
+    if (path.find_first_of("\n\r") != std::string::npos) {
+      throw Error(QuotedValue(path) + ": a manifest line cannot hold a name with a line break");
+    }
+  }
+  std::string common = " video " + ManifestWord(input) + " " + ManifestWord(output);
+  for (const std::string& word : options) common += " " + ManifestWord(word);
+  std::string lines;
+  ranges = 0;
+  for (long long first = range.first; first <= range.last; first += every, ++ranges) {
+    const int last = static_cast<int>(std::min<long long>(range.last, first + every - 1));
+    const std::string frames = std::to_string(first) + "-" + std::to_string(last);
+    lines += ManifestWord(jobs + "/frames-" + frames) + common + " --first " + std::to_string(first) + " --last " +
+             std::to_string(last) + (video ? " --parts-only" : "") + "\n";
+  }
+  const std::string whole = std::to_string(range.first) + ".." + std::to_string(range.last);
+  std::string text = Format("# Lumet video split: output frames %s of %s into %s, as %d range jobs of at most %d frames",
+                            whole.c_str(), input.c_str(), output.c_str(), ranges, every);
+  if (!video) {
+    return text + ".\n# Run it with lumet-cli batch THIS-FILE --jobs N (or --emit parallel, --emit slurm); each range "
+                  "job writes its own output frames, so nothing is left to join.\n" + lines;
+  }
+  text += " and their join.\n# Run it with lumet-cli batch THIS-FILE --jobs N: the range jobs make the frames' parts in " +
+          VideoPartsFolder(output) + "/, then the join (the last line) encodes them into " + output +
+          ".\n# With --emit parallel or --emit slurm, batch says how the join follows the range jobs.\n";
+  text += lines + "# The join: the whole range, encoded from the parts.\n" + ManifestWord(jobs + "/join") + common +
+          " --first " + std::to_string(range.first) + " --last " + std::to_string(range.last) + "\n";
+  return text;
+}
+
 }  // namespace
 
 void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
@@ -106,6 +182,8 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   auto scale = std::make_shared<double>(job->settings.scale);
   auto fps = std::make_shared<std::string>();
   auto psfCheck = std::make_shared<std::string>();
+  auto splitEvery = std::make_shared<int>(0);
+  auto splitOptions = std::make_shared<std::vector<std::string>>();
   auto* command = app.add_subcommand(
       "video",
       "super-resolve every frame of a clip: output frame k is the ROI of input frame k reconstructed with frame k as "
@@ -150,10 +228,16 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_flag("--keep-parts", job->keepParts, "keep the frames' parts folder OUTPUT.parts/ after encoding");
   command->add_flag("--parts-only", job->partsOnly,
                     "make the parts of the range and stop, without encoding (a range job of a split run)");
+  command
+      ->add_option("--split-every", *splitEvery,
+                   "print, instead of running, a manifest for lumet-cli batch: range jobs of N output frames each "
+                   "and their join (see below)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 100000000));
   command->add_flag("-q,--quiet", *quiet, "print nothing but errors and warnings");
   AddThreadsOption(*command);
   command->footer(kVideoFooter);
-  command->callback([&slot, job, roi, scale, fps, psfCheck, quiet] {
+  command->callback([&slot, command, job, roi, scale, fps, psfCheck, quiet, splitEvery, splitOptions] {
     job->settings.scale = *scale;
     if (!psfCheck->empty()) {
       if (job->settings.method != "enhanced") {
@@ -165,6 +249,23 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
     if (!fps->empty()) ParseFrameRate(*fps, job->fpsNum, job->fpsDen);
     job->wholeFrame = roi->empty();
     if (!roi->empty()) job->settings.roi = ParseRect(*roi);
+    if (*splitEvery > 0) {
+      if (job->partsOnly) {
+        throw CLI::ValidationError("--split-every", "gives each range job its --parts-only itself: leave --parts-only out");
+      }
+      *splitOptions = SplitLineOptions(*command);
+      slot.run = [job, splitEvery, splitOptions] {
+        const VideoFrameRange range = CheckVideoJobRange(*job);
+        int ranges = 0;
+        const std::string manifest = SplitManifest(*job, range, *splitEvery, *splitOptions, ranges);
+        std::fputs(manifest.c_str(), stdout);
+        std::fflush(stdout);
+        std::fprintf(stderr, "%d range jobs of at most %d frames%s: save the manifest and run it with lumet-cli batch MANIFEST\n",
+                     ranges, *splitEvery, FrameSource::IsVideoPattern(job->output) ? " and their join" : "");
+        return kExitOk;
+      };
+      return;
+    }
     slot.run = [job, quiet] {
       Printed printed(*quiet);
       job->settings.threads = ThreadCount();

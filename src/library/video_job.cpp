@@ -197,7 +197,24 @@ void CheckVideoJob(const VideoJob& job) {
   if (!outputProblem.empty()) throw Error("output pattern " + QuotedValue(job.output) + ": " + outputProblem);
 }
 
+// The last output frame of the job's range, checked against the clip's count frames.
+int LastOfRange(const VideoJob& job, int count) {
+  const int last = job.last < 0 ? count - 1 : job.last;
+  if (job.first < 0 || job.first > last || last >= count) {
+    throw Error("frames " + std::to_string(job.first) + " .. " + std::to_string(last) +
+                " are not within the input's frames 0 .. " + std::to_string(count - 1));
+  }
+  return last;
+}
+
 }  // namespace
+
+VideoFrameRange CheckVideoJobRange(const VideoJob& job) {
+  CheckVideoJob(job);
+  CheckImageWriter(IsVideoOutput(job) ? ImageFormat::Png : OutputFormat(job.output), "output " + job.output);
+  const VideoSuperResolver clip(job.input, job.startIndex, job.radius, job.settings, job.wholeFrame);
+  return VideoFrameRange{job.first, LastOfRange(job, clip.Count())};
+}
 
 std::string VideoPartsFolder(const std::string& output) { return output + ".parts"; }
 
@@ -209,11 +226,7 @@ int RunVideoJob(const VideoJob& job, VideoJobEvents& events) {
   CheckImageWriter(format, "output " + job.output);
   VideoSuperResolver clip(job.input, job.startIndex, job.radius, job.settings, job.wholeFrame);
   const int count = clip.Count();
-  const int last = job.last < 0 ? count - 1 : job.last;
-  if (job.first < 0 || job.first > last || last >= count) {
-    throw Error("frames " + std::to_string(job.first) + " .. " + std::to_string(last) +
-                " are not within the input's frames 0 .. " + std::to_string(count - 1));
-  }
+  const int last = LastOfRange(job, count);
 
   if (videoOutput) {
     std::error_code ec;

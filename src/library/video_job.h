@@ -50,6 +50,15 @@ class VideoJobEvents {
   virtual bool CancelRequested() { return false; }
 };
 
+// The output frames first .. last a run of the job would make, after the checks the run
+// makes before it writes anything (lumet::Error naming what is wrong); reads only the
+// input's frame count.
+struct VideoFrameRange {
+  int first = 0;
+  int last = 0;
+};
+VideoFrameRange CheckVideoJobRange(const VideoJob& job);
+
 // Runs the job in the current folder (the caller holds its lock): outputs that exist already are kept (every output is written atomically,
 // so one that exists is complete), so a run that was stopped resumes where it stopped;
 // with a video output, the parts are kept, and a video that exists is kept whole.

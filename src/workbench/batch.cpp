@@ -58,6 +58,41 @@ bool ModifiedAt(const std::string& folder, const std::string& name, fs::file_tim
   return !error;
 }
 
+bool IsSafeWord(const std::string& word) {
+  return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || std::string_view("%+,-./:=@_").find(c) != std::string_view::npos;
+  });
+}
+
+bool IsPartsOnly(const std::string& word) { return word == "--parts-only" || word.rfind("--parts-only=", 0) == 0; }
+
+// A video line: "video INPUT OUTPUT [OPTION ...]" after the folder, INPUT and OUTPUT first.
+void ReadVideoLine(const std::string& where, const std::vector<std::string>& words, BatchJob& job) {
+  job.video = true;
+  job.args.assign(words.begin() + 2, words.end());
+  const char* const names[] = {"INPUT", "OUTPUT"};
+  for (size_t i = 0; i < 2; ++i) {
+    if (job.args.size() <= i || job.args[i].empty() || job.args[i][0] == '-') {
+      throw Error(where + ": a video line is FOLDER video INPUT OUTPUT [VIDEO OPTIONS], and " + names[i] + " is " +
+                  (job.args.size() <= i ? std::string("missing") : "\"" + job.args[i] + "\""));
+    }
+  }
+}
+
+// Each video line without --parts-only waits for the --parts-only lines of its OUTPUT.
+void FindJoins(std::vector<BatchJob>& jobs) {
+  const auto output = [](const BatchJob& job) { return (fs::path(job.folder) / job.args[1]).lexically_normal().string(); };
+  const auto partsOnly = [](const BatchJob& job) { return std::any_of(job.args.begin(), job.args.end(), IsPartsOnly); };
+  std::map<std::string, std::vector<int>> rangeLines;
+  for (const BatchJob& job : jobs) {
+    if (job.video && partsOnly(job)) rangeLines[output(job)].push_back(job.line);
+  }
+  for (BatchJob& job : jobs) {
+    if (!job.video || partsOnly(job)) continue;
+    if (const auto it = rangeLines.find(output(job)); it != rangeLines.end()) job.after = it->second;
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> SplitManifestWords(const std::string& line, std::string& problem) {
@@ -119,7 +154,11 @@ std::vector<BatchJob> ReadBatchManifest(const std::string& path) {
     job.line = number;
     job.folder = (base / words[0]).lexically_normal().string();
     if (job.folder.size() > 1 && job.folder.back() == '/') job.folder.pop_back();
-    job.args.assign(words.begin() + 1, words.end());
+    if (words.size() > 1 && words[1] == "video") {
+      ReadVideoLine(where, words, job);
+    } else {
+      job.args.assign(words.begin() + 1, words.end());
+    }
     if (const auto [it, added] = lineOfFolder.emplace(job.folder, number); !added) {
       throw Error(where + ": the folder " + job.folder + " is the folder of line " + std::to_string(it->second) +
                   " already (two runs in one folder overwrite each other's files)");
@@ -127,17 +166,25 @@ std::vector<BatchJob> ReadBatchManifest(const std::string& path) {
     jobs.push_back(std::move(job));
   }
   if (jobs.empty()) throw Error(path + " names no job: write one line per job, a folder followed by run options");
+  FindJoins(jobs);
   return jobs;
 }
 
 std::string ShellQuote(const std::string& word) {
-  const bool safe = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || std::string_view("%+,-./:=@_").find(c) != std::string_view::npos;
-  });
-  if (safe) return word;
+  if (IsSafeWord(word)) return word;
   std::string quoted = "'";
   for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
+}
+
+std::string ManifestWord(const std::string& word) {
+  if (IsSafeWord(word)) return word;
+  std::string quoted = "\"";
+  for (const char c : word) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
 }
 
 std::string JsonString(const std::string& text) {
@@ -256,15 +303,47 @@ void PutSummaryLine(const std::string& path, int manifestLine, const std::string
   ::close(lock);
 }
 
-std::string EmitParallelJobs(const std::string& program, const std::string& manifest,
-                             const std::vector<BatchJob>& jobs, int threads) {
-  const std::string absolute = fs::absolute(fs::path(manifest)).lexically_normal().string();
+namespace {
+
+std::string ParallelCommand(const std::string& program, const std::string& manifest, int line, int threads) {
+  return ShellQuote(program) + " batch " + ShellQuote(fs::absolute(fs::path(manifest)).lexically_normal().string()) +
+         " --job " + std::to_string(line) + " --threads " + std::to_string(threads);
+}
+
+// The sbatch lines of tasks offset .. offset + count - 1, at most arrayMax an array. With
+// parsable, each array's id is added to $after.
+std::string SubmitArrays(size_t offset, size_t count, size_t arrayMax, const std::string& options, bool parsable) {
   std::string text;
-  for (const BatchJob& job : jobs) {
-    text += ShellQuote(program) + " batch " + ShellQuote(absolute) + " --job " + std::to_string(job.line) +
-            " --threads " + std::to_string(threads) + "\n";
+  for (size_t first = 0; first < count; first += arrayMax) {
+    const size_t size = std::min(arrayMax, count - first);
+    const std::string submit = "sbatch " + options + "--array=0-" + std::to_string(size - 1) +
+                               " --export=ALL,LUMET_TASK_OFFSET=" + std::to_string(offset + first) + " \"$0\"";
+    text += parsable ? "  id=$(" + submit + ")\n  after=$after:${id%%;*}\n" : "  " + submit + "\n";
   }
   return text;
+}
+
+}  // namespace
+
+std::string EmitParallelJobs(const std::string& program, const std::string& manifest,
+                             const std::vector<BatchJob>& jobs, int threads) {
+  std::string text;
+  for (const BatchJob& job : jobs) {
+    if (job.after.empty()) text += ParallelCommand(program, manifest, job.line, threads) + "\n";
+  }
+  return text;
+}
+
+std::string ParallelJoinNote(const std::string& program, const std::string& manifest,
+                             const std::vector<BatchJob>& jobs, int threads) {
+  std::string text;
+  for (const BatchJob& job : jobs) {
+    if (!job.after.empty()) text += "  " + ParallelCommand(program, manifest, job.line, threads) + "\n";
+  }
+  if (text.empty()) return text;
+  return "Once every job of the list has succeeded (parallel's exit status 0), run the joins, which encode the "
+         "videos from the parts the range jobs made:\n" +
+         text;
 }
 
 std::string EmitSlurmScript(const std::string& program, const std::string& manifest,
@@ -272,31 +351,49 @@ std::string EmitSlurmScript(const std::string& program, const std::string& manif
   const fs::path absolute = fs::absolute(fs::path(manifest)).lexically_normal();
   const std::string logs = (absolute.parent_path() / "lumet-%A_%a.log").string();
   const std::string summary = fs::absolute(fs::path(slurm.summary)).lexically_normal().string();
-  const size_t count = jobs.size();
+  // The tasks: the jobs in their order, then the joins, which wait for them.
+  std::vector<const BatchJob*> tasks;
+  for (const BatchJob& job : jobs) {
+    if (job.after.empty()) tasks.push_back(&job);
+  }
+  const size_t count = tasks.size();
+  for (const BatchJob& job : jobs) {
+    if (!job.after.empty()) tasks.push_back(&job);
+  }
+  const size_t joins = tasks.size() - count;
   const size_t arrayMax = static_cast<size_t>(std::max(1, slurm.arrayMax));
   const size_t arrays = (count + arrayMax - 1) / arrayMax;
   std::string text = "#!/bin/bash\n# Lumet batch " + absolute.string() + ": " + std::to_string(count) +
-                     " jobs, one array task each, skipping those whose results are up to date.\n";
-  text += arrays == 1 ? "# Submit with: sbatch THIS-SCRIPT (or bash THIS-SCRIPT, which calls sbatch).\n"
-                      : "# Submit with: bash THIS-SCRIPT, which submits " + std::to_string(arrays) +
-                            " arrays of at most " + std::to_string(arrayMax) + " tasks.\n";
+                     " jobs, one array task each, skipping those whose results are up to date";
+  if (joins == 0) {
+    text += ".\n";
+    text += arrays == 1 ? "# Submit with: sbatch THIS-SCRIPT (or bash THIS-SCRIPT, which calls sbatch).\n"
+                        : "# Submit with: bash THIS-SCRIPT, which submits " + std::to_string(arrays) +
+                              " arrays of at most " + std::to_string(arrayMax) + " tasks.\n";
+  } else {
+    text += "; then " + std::to_string(joins) + (joins == 1 ? " join" : " joins") +
+            " encoding the videos from their parts, tasks that start once every job succeeded.\n"
+            "# Submit with: bash THIS-SCRIPT, which submits " +
+            std::to_string(arrays) + (arrays == 1 ? " array" : " arrays") + " of at most " +
+            std::to_string(arrayMax) + " tasks and the joins after them (sbatch --dependency=afterok).\n";
+  }
   text += "#SBATCH --job-name=lumet-batch\n";
-  if (arrays == 1) text += "#SBATCH --array=0-" + std::to_string(count - 1) + "\n";
+  if (arrays == 1 && joins == 0) text += "#SBATCH --array=0-" + std::to_string(count - 1) + "\n";
   text += "#SBATCH --cpus-per-task=" + std::to_string(slurm.cpusPerTask) + "\n#SBATCH --mem=" + slurm.memory +
           "\n#SBATCH --time=" + slurm.time + "\n#SBATCH --output=" + logs + "\n#SBATCH --error=" + logs +
           "\nset -euo pipefail\n";
-  // Outside a task the script submits itself, one array per share of the jobs.
+  // Outside a task the script submits itself, one array per share of the jobs (and of the joins after them).
   text += "if [ -z \"${SLURM_ARRAY_TASK_ID:-}\" ]; then\n";
-  for (size_t a = 0; a < arrays; ++a) {
-    const size_t first = a * arrayMax;
-    const size_t size = std::min(arrayMax, count - first);
-    text += "  sbatch --array=0-" + std::to_string(size - 1) + " --export=ALL,LUMET_TASK_OFFSET=" +
-            std::to_string(first) + " \"$0\"\n";
+  if (joins == 0) {
+    text += SubmitArrays(0, count, arrayMax, "", false);
+  } else {
+    text += "  after=afterok\n" + SubmitArrays(0, count, arrayMax, "--parsable ", true) +
+            SubmitArrays(count, joins, arrayMax, "--dependency=\"$after\" ", false);
   }
   text += "  exit 0\nfi\ntask=$((SLURM_ARRAY_TASK_ID + ${LUMET_TASK_OFFSET:-0}))\ncase \"$task\" in\n";
-  for (size_t task = 0; task < count; ++task) {
-    text += "  " + std::to_string(task) + ") line=" + std::to_string(jobs[task].line) + " ;;  # " +
-            ShellQuote(jobs[task].folder) + "\n";
+  for (size_t task = 0; task < tasks.size(); ++task) {
+    text += "  " + std::to_string(task) + ") line=" + std::to_string(tasks[task]->line) + " ;;  # " +
+            ShellQuote(tasks[task]->folder) + (task >= count ? " (join)" : "") + "\n";
   }
   text += "  *) echo \"lumet batch: no job for array task $task\" >&2; exit 2 ;;\nesac\n";
   // Each task computes with the CPUs Slurm gave it, unless its line says otherwise.

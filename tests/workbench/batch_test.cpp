@@ -63,6 +63,50 @@ TEST(BatchManifestTest, FoldersAreTakenFromTheManifestsFolderAndRefusedTwice) {
   testing::ExpectError([&] { ReadBatchManifest(tmp.File("none.txt")); }, {"none.txt"});
 }
 
+// A video line's INPUT and OUTPUT come first; a video line without --parts-only is the join
+// of the --parts-only lines naming the same OUTPUT from wherever their folders are.
+TEST(BatchManifestTest, VideoLinesAndTheJoinsOfTheirRanges) {
+  TempFolder tmp;
+  const std::string manifest = tmp.File("jobs.txt");
+  WriteText(manifest,
+            "jobs/0-9 video /in/clip.mkv ../../sr.mkv --scale 2 --first 0 --last 9 --parts-only\n"
+            "street --scale 2\n"
+            "jobs/10-19 video /in/clip.mkv ../10-19/../../sr.mkv --first 10 --last 19 --parts-only\n"
+            "jobs/other video /in/clip.mkv /out/other.mkv --parts-only\n"
+            ". video /in/clip.mkv sr.mkv --scale 2\n"
+            "jobs/alone video /in/clip.mkv /out/alone.mkv\n");
+  const std::vector<BatchJob> jobs = ReadBatchManifest(manifest);
+  ASSERT_EQ(jobs.size(), 6u);
+  EXPECT_TRUE(jobs[0].video);
+  EXPECT_EQ(jobs[0].args.front(), "/in/clip.mkv");
+  EXPECT_EQ(std::string(JobCommand(jobs[0])), "video");
+  EXPECT_FALSE(jobs[1].video);
+  EXPECT_EQ(std::string(JobCommand(jobs[1])), "run");
+  EXPECT_EQ(jobs[1].args, (std::vector<std::string>{"--scale", "2"}));
+  EXPECT_EQ(jobs[4].after, (std::vector<int>{1, 3}));
+  for (const size_t i : {0, 1, 2, 3, 5}) EXPECT_TRUE(jobs[i].after.empty()) << "line " << jobs[i].line;
+
+  for (const auto& [line, what] : {std::pair{"x video in.mkv", "OUTPUT is missing"},
+                                   {"x video", "INPUT is missing"},
+                                   {"x video -q in.mkv out.mkv", "INPUT is \"-q\""},
+                                   {"x video in.mkv --first 3", "OUTPUT is \"--first\""}}) {
+    SCOPED_TRACE(line);
+    WriteText(manifest, std::string("# video\n") + line + "\n");
+    testing::ExpectError([&] { ReadBatchManifest(manifest); },
+                         {"jobs.txt line 2", "a video line is FOLDER video INPUT OUTPUT [VIDEO OPTIONS]", what});
+  }
+}
+
+TEST(BatchManifestTest, ManifestWordsAreReadBackAsWritten) {
+  for (const std::string word : {"plain/path-%d.bmp", "two words", "it's", "a \"quote\" and \\", "", "$HOME;x"}) {
+    SCOPED_TRACE(word);
+    std::string problem;
+    EXPECT_EQ(SplitManifestWords("dir " + ManifestWord(word), problem), (std::vector<std::string>{"dir", word}));
+    EXPECT_EQ(problem, "");
+  }
+  EXPECT_EQ(ManifestWord("/data/sr.mkv"), "/data/sr.mkv");
+}
+
 TEST(BatchManifestTest, ShellQuotingSurvivesTheShellAndJsonEscapesControlCharacters) {
   TempFolder tmp;
   for (const std::string word : {"plain-1.5/x_%d.bmp", "two words", "it's", "$HOME `x` \"q\"", "", "a\\b*"}) {
