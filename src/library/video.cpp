@@ -311,11 +311,8 @@ const Settings& VideoSuperResolver::State::FrameSettings(Observer* observer) {
   chosen.roi = settings.roi;  // a whole-frame job's, once the first frame is read
   std::vector<int> after;
   for (int j = 1; j <= probe.last; ++j) after.push_back(j);
-  const Registration registration = Register(sequence, 0, after, chosen, observer);
-  Settings square = chosen;
-  square.roi = CentredSquare(chosen.roi, kPsfSide);
-  // Only the check's own log line reaches the caller: the square's other warnings are not
-  // about any output frame.
+  // Only the check's own log line reaches the caller: the warnings of its registrations
+  // and of its square are not about any output frame.
   struct PsfLog final : Observer {
     explicit PsfLog(Observer* to) : caller(to) {}
     void OnLog(const std::string& line) override {
@@ -324,6 +321,9 @@ const Settings& VideoSuperResolver::State::FrameSettings(Observer* observer) {
     bool CancelRequested() override { return caller != nullptr && caller->CancelRequested(); }
     Observer* caller;
   } log(observer);
+  const Registration registration = Register(sequence, 0, after, chosen, &log);
+  Settings square = chosen;
+  square.roi = CentredSquare(chosen.roi, kPsfSide);
   const Result checked = Reconstruct(sequence, registration, 0, registration.Frames(0), square, &log);
   const double stated = settings.psfSigma;
   const double sigma = checked.outcome.psfSigma;

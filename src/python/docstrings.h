@@ -54,7 +54,8 @@ for the same frames and parameters. The classic reconstruction uses frames 0 .. 
 the enhanced one frames 0 .. lr_count.
 reference=k makes frame k the reference of the others. With radius=R the frames are
 k - R .. k + R of those given (clipped to them, lr_count aside), every one of them registered
-and used: output frame k of `lumet-cli video ... --radius R`.
+and used: output frame k of `lumet-cli video ... --radius R` (the enhanced method's PSF
+checked, as there, on the first nine frames given).
 
 frames: (N, H, W, 3) uint8 array, or a sequence or iterable of (H, W, 3) uint8 arrays.
 roi: (x, y, w, h) in frame 0's pixels, inside the frame.
@@ -69,7 +70,9 @@ inline constexpr const char* kSuperResolveVideoDoc = R"(Super-resolves every fra
 frames first .. last, each an (h * scale, w * scale, 3) uint8 array (in channel_order), made
 when it is asked for. Output frame k is the ROI of frame k reconstructed with frame k as the
 reference of frames k - radius .. k + radius (clipped to the clip): frame k of
-`lumet-cli video ... --radius R`. Each pair of frames is registered once.
+`lumet-cli video ... --radius R`. Each pair of frames is registered once. With the enhanced
+method and psf_check=True, the PSF is checked once, on the clip's first nine frames, and
+every output frame is made through the one chosen.
 
 frames: a path (a frame pattern such as "images/lr-%d.png", or a video file), read forward
 one window at a time, so the clip never has to fit in memory; or the frames themselves, as
