@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "numeric/cubic_kernel.h"
 
@@ -274,12 +275,13 @@ double SampleBicubic(const Plane& plane, double x, double y) {
   return CubicSample(x, y, plane.width, plane.height, [&](int i, int j) { return plane.At(i, j); });
 }
 
-// The agreement of frame k's observations: its 3 x 3 local means (over the pixels it has)
-// against frame 0's at the same positions. Means, because a single pixel next to an edge
+// How far frame k's observations differ from frame 0: its 3 x 3 local means (over the pixels
+// it has) against frame 0's at the same positions, the RMS over the colours (difference),
+// and frame 0's local range there (range). Means, because a single pixel next to an edge
 // differs from a look-up in frame 0 by the aliasing both carry, which says nothing about
 // motion; the mean of 3 x 3 pixels keeps little of it and a third of the noise.
-void FrameAgreement(const ObservationModel& model, int k, const Plane (&means0)[3], int meansTop,
-                    const ColorGrayImage& frame0, double noise, std::vector<float>& weights) {
+void FrameDifferences(const ObservationModel& model, int k, const Plane (&means0)[3], int meansTop,
+                      const ColorGrayImage& frame0, std::vector<float>& difference, std::vector<float>& range) {
   const FrameBox box = BoxOf(model, k);
   if (box.width == 0) return;
   std::vector<double> values[3];
@@ -300,7 +302,7 @@ void FrameAgreement(const ObservationModel& model, int k, const Plane (&means0)[
     if (!model.FramePixel(o, u, v)) continue;
     model.ReferencePosition(o, x, y);
     double square = 0.0;
-    double range = 0.0;
+    double local = 0.0;
     for (int c = 0; c < 3; ++c) {
       double sum = 0.0;
       int n = 0;
@@ -314,12 +316,39 @@ void FrameAgreement(const ObservationModel& model, int k, const Plane (&means0)[
       }
       const double d = sum / n - SampleBicubic(means0[c], x, y - meansTop);
       square += d * d;
-      range = std::max(range, LocalRange(frame0.channels[static_cast<size_t>(c)], x, y));
+      local = std::max(local, LocalRange(frame0.channels[static_cast<size_t>(c)], x, y));
     }
-    const double t2 = kAgreeNoise * kAgreeNoise * noise * noise / 9.0 + kAgreeDetail * kAgreeDetail * range * range;
-    const double q2 = square / 3.0 / t2;
-    weights[o] = static_cast<float>(1.0 / (1.0 + q2 * q2));
+    difference[o] = static_cast<float>(std::sqrt(square / 3.0));
+    range[o] = static_cast<float>(local);
   }
+}
+
+// What frames 1 .. K - 1 typically differ from frame 0 by where frame 0 is flattest: the
+// median difference of the observations in the lowest 1 / kAgreeFlatShare of local ranges.
+// Nan when there are none; when those places are not flat, their range above kAgreeNoiseLike
+// times that median (a difference that comes with the detail is the aliasing of a look-up,
+// which the range term already allows for); or when the median is above kAgreeScene times
+// the median local range (frames that differ from frame 0 by much of its contrast even
+// where it is flat show another scene, or the same one misaligned, and must not make that
+// agreement).
+double TypicalFlatDifference(const ObservationModel& model, const std::vector<float>& difference,
+                             const std::vector<float>& range) {
+  std::vector<std::pair<float, float>> byRange;
+  for (size_t o = model.FrameEnd(0); o < model.ObservationCount(); ++o) {
+    if (std::isfinite(difference[o])) byRange.emplace_back(range[o], difference[o]);
+  }
+  const size_t flatCount = byRange.size() / kAgreeFlatShare;
+  if (flatCount == 0) return std::numeric_limits<double>::quiet_NaN();
+  const auto half = byRange.begin() + static_cast<long>(byRange.size() / 2);
+  std::nth_element(byRange.begin(), half, byRange.end());
+  const float medianRange = half->first;
+  std::nth_element(byRange.begin(), byRange.begin() + static_cast<long>(flatCount), half);
+  std::vector<float> flat;
+  for (size_t i = 0; i < flatCount; ++i) flat.push_back(byRange[i].second);
+  const auto middle = flat.begin() + static_cast<long>(flat.size() / 2);
+  std::nth_element(flat.begin(), middle, flat.end());
+  const bool noiseLike = byRange[flatCount].first <= kAgreeNoiseLike * *middle;
+  return noiseLike && *middle <= kAgreeScene * medianRange ? *middle : std::numeric_limits<double>::quiet_NaN();
 }
 
 // Each observation's weight becomes the least of its own and those of the observations from
@@ -353,8 +382,22 @@ std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGr
   Plane means0[3];
   int meansTop = 0;
   BoxMeans(frame0, means0, meansTop);
+  // Observations without their frame pixel keep weight 1.
+  std::vector<float> difference(model.ObservationCount(), std::numeric_limits<float>::quiet_NaN());
+  std::vector<float> range(model.ObservationCount(), 0.0f);
+  for (int k = 1; k < model.FrameCount(); ++k) FrameDifferences(model, k, means0, meansTop, frame0, difference, range);
+  // The noise of a 3 x 3 mean, or what the frames differ by where frame 0 is flat when that
+  // is clearly more (compression, and noise that frame 0's own flat places hide).
+  double spread = noise / 3.0;
+  const double typical = TypicalFlatDifference(model, difference, range);
+  if (std::isfinite(typical)) spread = std::max(spread, typical / kAgreeTypical);
   for (int k = 1; k < model.FrameCount(); ++k) {
-    FrameAgreement(model, k, means0, meansTop, frame0, noise, weights);
+    for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+      if (!std::isfinite(difference[o])) continue;
+      const double t2 = kAgreeNoise * kAgreeNoise * spread * spread + kAgreeDetail * kAgreeDetail * range[o] * range[o];
+      const double q2 = static_cast<double>(difference[o]) * difference[o] / t2;
+      weights[o] = static_cast<float>(1.0 / (1.0 + q2 * q2));
+    }
     ErodeWithinFrame(model, k, weights);
   }
   return weights;

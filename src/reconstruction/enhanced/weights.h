@@ -57,9 +57,20 @@ double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid);
 // between the frame's mean over the 3 x 3 pixels around it and frame 0's 3 x 3 mean at the
 // same position (cubic look-up), and t = kAgreeNoise times the noise of such a mean widened
 // by kAgreeDetail times frame 0's local range, 1 / (1 + (d / t)^4); then the least over the
-// observation's 8 neighbours in its frame.
+// observation's 8 neighbours in its frame. Where frame 0's flattest places (the lowest
+// 1 / kAgreeFlatShare of local ranges) are flat (their range at most kAgreeNoiseLike times
+// the median d there) and that median d is more than kAgreeTypical times the noise of a mean
+// (real footage: compression, and noise that frame 0's own flat places do not show; on clean
+// frames it is about one), the median over kAgreeTypical takes that noise's place: what
+// most of a static scene differs by is agreement. Not when it is above kAgreeScene times
+// frame 0's median local range: frames that far from frame 0 even where it is flat do not
+// show its scene.
 inline constexpr double kAgreeNoise = 3.0;
 inline constexpr double kAgreeDetail = 0.3;
+inline constexpr double kAgreeTypical = 1.5;
+inline constexpr double kAgreeScene = 0.3;
+inline constexpr size_t kAgreeFlatShare = 4;
+inline constexpr double kAgreeNoiseLike = 5.0;
 std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise);
 
 // Share of each frame's observations that agree (mean weight), not a number for a frame
