@@ -10,6 +10,7 @@
 #include "imageio/image_file.h"
 #include "imageio/video_file.h"
 #include "synth/drifting_clip.h"
+#include "support/test_images.h"
 
 namespace lumet {
 namespace {
@@ -36,17 +37,7 @@ void WriteFrames(const fs::path& dir) {
   }
 }
 
-bool SamePixels(const ColorGrayImage& a, const ColorGrayImage& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-  for (int c = 0; c < 3; ++c) {
-    for (int y = 0; y < a.Height(); ++y) {
-      for (int x = 0; x < a.Width(); ++x) {
-        if (a.channels[c].Row(y)[x] != b.channels[c].Row(y)[x]) return false;
-      }
-    }
-  }
-  return true;
-}
+using testing::SamePixels;
 
 struct Decoded {
   std::vector<ColorGrayImage> frames;

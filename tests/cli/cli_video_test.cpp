@@ -17,6 +17,7 @@
 #include "library/conversions.h"
 #include "lumet/video.h"
 #include "synth/drifting_clip.h"
+#include "support/test_images.h"
 
 namespace lumet {
 namespace {
@@ -56,17 +57,7 @@ ColorGrayImage ReadImage(const fs::path& path) {
   return image;
 }
 
-bool SamePixels(const ColorGrayImage& a, const ColorGrayImage& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-  for (int c = 0; c < 3; ++c) {
-    for (int y = 0; y < a.Height(); ++y) {
-      for (int x = 0; x < a.Width(); ++x) {
-        if (a.channels[c].Row(y)[x] != b.channels[c].Row(y)[x]) return false;
-      }
-    }
-  }
-  return true;
-}
+using testing::SamePixels;
 
 std::string Sr(int k) { return "sr/sr-" + std::to_string(k) + ".bmp"; }
 

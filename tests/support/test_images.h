@@ -17,6 +17,17 @@ uint8_t Level(T value) {
   return static_cast<uint8_t>(std::clamp(std::lround(static_cast<double>(value)), 0L, 255L));
 }
 
+// Whether two colour images have the same size and the same samples in every channel.
+inline bool SamePixels(const ColorGrayImage& a, const ColorGrayImage& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < a.Height(); ++y) {
+      if (!std::equal(a.channels[c].Row(y), a.channels[c].Row(y) + a.Width(), b.channels[c].Row(y))) return false;
+    }
+  }
+  return true;
+}
+
 // A plane whose pixel (x, y) is Level(f(x, y)).
 template <typename F>
 GrayImage MakeGray(int width, int height, F f) {
