@@ -21,8 +21,10 @@ double SampleBicubic(const GrayImage& plane, double x, double y);
 
 // Frame 0 enlarged onto `grid` by cubic convolution (HR pixel (j, i) at the LR position
 // ((j + x0) / s, (i + y0) / s), indices clamped at the frame border), one plane per
-// channel: the safe estimate, and the start where no other frame agrees.
-void BicubicOnGrid(const ColorGrayImage& frame0, const HrGeometry& grid, Plane (&planes)[3]);
+// channel: the safe estimate, and the start where no other frame agrees. Every function here
+// that reads frame 0 reads it at depth (its deep planes, when Deep and it has them).
+void BicubicOnGrid(const ColorGrayImage& frame0, const HrGeometry& grid, Plane (&planes)[3],
+                   SampleDepth depth = SampleDepth::Bits8);
 
 // Gain and offset of one channel of one frame relative to frame 0: value_0 = gain * value_k + offset.
 struct Photometry {
@@ -40,9 +42,11 @@ inline constexpr double kPhotometryGainStep = 0.03;
 inline constexpr double kPhotometryOffsetStep = 2.0;
 inline constexpr double kGainSignal = 4.0;
 std::vector<std::array<Photometry, 3>> MatchPhotometry(const ObservationModel& model,
-                                                       const ColorGrayImage& frame0, double noise);
+                                                       const ColorGrayImage& frame0, double noise,
+                                                       SampleDepth depth = SampleDepth::Bits8);
 
-// The frames with their photometry applied (rounded, clamped to 0 .. 255).
+// The frames with their photometry applied (rounded, clamped to 0 .. 255; deep planes
+// clamped alone, and the 8-bit channels beside them their new values rounded).
 void ApplyPhotometry(const std::vector<std::array<Photometry, 3>>& maps, std::vector<ColorGrayImage>& frames);
 
 // The noise sigma of one observation (grey levels), from frame 0 alone under `grid`: the
@@ -50,7 +54,7 @@ void ApplyPhotometry(const std::vector<std::array<Photometry, 3>>& maps, std::ve
 // kNoiseFloor (quantisation alone). Frame 0 alone, so that frames that disagree with it
 // cannot widen what counts as agreeing.
 inline constexpr double kNoiseFloor = 0.5;
-double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid);
+double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid, SampleDepth depth = SampleDepth::Bits8);
 
 // Per observation, how far it agrees with frame 0 at its position (0 .. 1; frame 0's own
 // observations, and those added without their frame pixel, 1): with d the colour difference
@@ -60,7 +64,8 @@ double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid);
 // observation's 8 neighbours in its frame.
 inline constexpr double kAgreeNoise = 3.0;
 inline constexpr double kAgreeDetail = 0.3;
-std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise);
+std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise,
+                                    SampleDepth depth = SampleDepth::Bits8);
 
 // Share of each frame's observations that agree (mean weight), not a number for a frame
 // without observations.
