@@ -250,6 +250,13 @@ void WriteEstimate16Bit(const std::string& path, const ColorDoubleImage& estimat
   WriteEstimateTiff(path, estimate);  // the extension chooses the encoder
 }
 
+void WriteSamples16Bit(const std::string& path, int width, int height, const std::vector<uint16_t>& rgb,
+                       ImageFormat format) {
+  if (format == ImageFormat::Bmp) throw Error("cannot write " + path + " at 16 bits: BMP holds 8 bits a sample");
+  CheckWholeImage(path, width, height);
+  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb));
+}
+
 void WriteEstimateTiff(const std::string& path, const ColorDoubleImage& estimate) {
   const int w = estimate.Width();
   const int h = estimate.Height();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "numeric/image_plane.h"
 
@@ -56,6 +57,10 @@ void WriteEstimateTiff(const std::string& path, const ColorDoubleImage& estimate
 // The same as a 16-bit RGB PNG or TIFF, as format says (lumet::Error for BMP, which holds 8
 // bits alone).
 void WriteEstimate16Bit(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format);
+// Writes width x height interleaved 16-bit RGB samples as they are, as a PNG or TIFF
+// (lumet::Error for BMP).
+void WriteSamples16Bit(const std::string& path, int width, int height, const std::vector<uint16_t>& rgb,
+                       ImageFormat format);
 
 // The depth a result is written at: 8 bits (the estimate cut to grey levels) or 16 (the
 // estimate itself, EstimateTo16Bit). Auto: 16 when frame 0's file had deeper samples than 8
