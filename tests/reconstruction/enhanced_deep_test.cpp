@@ -115,10 +115,10 @@ Sequence As16BitOf8Bit(Sequence s) {
   return s;
 }
 
-ColorDoubleImage Reconstruct(const Sequence& s, EnhancedOutcome& outcome, const EnhancedSettings& settings = {}) {
+ColorDoubleImage Reconstruct(const Sequence& s, EnhancedOutcome& outcome) {
   ColorDoubleImage result;
-  EnhancedReconstruct(s.frames, s.homographies, MakeHrGeometry(kRoi, kScale), settings, result, outcome, nullptr,
-                      nullptr);
+  EnhancedReconstruct(s.frames, s.homographies, MakeHrGeometry(kRoi, kScale), EnhancedSettings{}, result, outcome,
+                      nullptr, nullptr);
   return result;
 }
 
