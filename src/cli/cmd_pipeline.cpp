@@ -60,6 +60,7 @@ struct PipelineOptions {
   ParamOverrides overrides;
   std::string snapshots;
   std::string format = "bmp";
+  std::string depth = "auto";
   std::string record;
   std::string memoryLimit;
   OutputStyle style = OutputStyle::Normal;
@@ -98,7 +99,13 @@ int RunPipeline(const PipelineOptions& o) {
   Workbench bench;
   if (!o.memoryLimit.empty()) bench.memoryLimit = ParseMemorySize(o.memoryLimit);
   bench.resultFormat = ParseImageFormat(o.format);
+  bench.resultDepth = ParseResultDepth(o.depth);
   CheckImageWriter(bench.resultFormat, "--format " + o.format);  // before any work
+  try {
+    WritesSixteenBits(bench.resultFormat, bench.resultDepth, false);
+  } catch (const Error& e) {
+    throw Error(std::string("--depth ") + o.depth + ": " + e.what());
+  }
   const ParamFileRestorer before;
   bench.params = AdoptWithOverrides(o.overrides, Adoption::Command);
   NoteRoiFromAnEarlierOption(o.overrides.values[FindParam("roi")].has_value(), bench.params.roi,
@@ -178,6 +185,14 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
                      "channel holding the estimate before it is cut to 8 bits)")
         ->type_name("bmp|png|tiff")
         ->check(CLI::IsMember({"bmp", "png", "tiff"}))
+        ->capture_default_str();
+    command
+        ->add_option("--depth", o->depth,
+                     "bits per channel of the result: 16 holds the estimate before it is cut to 8 bits (png or "
+                     "tiff); 8 the grey levels (bmp or png); auto: 16 when frame 0's file has 16-bit samples and "
+                     "the format is png, tiff always 16, bmp always 8")
+        ->type_name("auto|8|16")
+        ->check(CLI::IsMember({"auto", "8", "16"}))
         ->capture_default_str();
   }
   command->callback([&slot, command, o] {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -53,6 +54,22 @@ void Deinterleave(const std::vector<T>& pixels, int w, int h, int n, Convert con
   }
 }
 
+// The deep planes of w x h pixels of n interleaved 16-bit channels (as Deinterleave).
+std::shared_ptr<const DeepPlanes> DeepPlanesOf(const std::vector<uint16_t>& pixels, int w, int h, int n) {
+  auto deep = std::make_shared<DeepPlanes>();
+  const int source[3] = {0, n >= 3 ? 1 : 0, n >= 3 ? 2 : 0};
+  for (int c = 0; c < 3; ++c) {
+    FloatImage& plane = deep->channels[c];
+    plane.Create(w, h);
+    for (int y = 0; y < h; ++y) {
+      const uint16_t* row = pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(w) * static_cast<size_t>(n);
+      float* out = plane.Row(y);
+      for (int x = 0; x < w; ++x) out[x] = DeepValue(row[static_cast<size_t>(x) * static_cast<size_t>(n) + source[c]]);
+    }
+  }
+  return deep;
+}
+
 // PNG, JPEG and TIFF go to the small still module first (its first bytes tell), everything
 // else, and the rare variants it leaves, to the media module.
 bool StillModuleFormat(const std::string& bytes) {
@@ -92,16 +109,18 @@ void ReadThroughLibrary(const std::string& path, ColorGrayImage& image) {
   }
   ColorGrayImage decoded;
   // 8-bit files are taken as they are; everything deeper comes as 16-bit samples, rounded
-  // here to the nearest 8-bit value.
+  // here to the nearest 8-bit value and kept beside it as they are.
+  const bool deep = !samples.samples16.empty();
   try {
-    if (samples.samples16.empty()) {
+    if (!deep) {
       Deinterleave(samples.samples8, samples.width, samples.height, samples.channels, [](uint8_t v) { return v; }, decoded);
     } else {
       Deinterleave(samples.samples16, samples.width, samples.height, samples.channels, To8Bit, decoded);
+      decoded.deep = DeepPlanesOf(samples.samples16, samples.width, samples.height, samples.channels);
     }
   } catch (const std::bad_alloc&) {
-    // Three colour planes and the mask, one byte a pixel each.
-    const long long bytes = 4LL * samples.width * samples.height;
+    // Three colour planes and the mask, one byte a pixel each, and the deep planes' floats.
+    const long long bytes = (deep ? 16LL : 4LL) * samples.width * samples.height;
     throw Error("out of memory reading " + path + " (needs about " + std::to_string((bytes + (1 << 20) - 1) >> 20) +
                 " MB)");
   }
@@ -204,6 +223,38 @@ void WriteImageFile(const std::string& path, const ColorGrayImage& image, ImageF
     bytes = EncodeThroughLibrary(path, w, h, pixels);
   }
   WriteFileAtomically(path, bytes);
+}
+
+ResultDepth ParseResultDepth(const std::string& word) {
+  if (word == "auto") return ResultDepth::Auto;
+  if (word == "8") return ResultDepth::Bits8;
+  if (word == "16") return ResultDepth::Bits16;
+  throw Error("depth '" + word + "' is not one of auto, 8, 16");
+}
+
+bool WritesSixteenBits(ImageFormat format, ResultDepth depth, bool deepInput) {
+  switch (format) {
+    case ImageFormat::Bmp:
+      if (depth == ResultDepth::Bits16) throw Error("a BMP result holds 8 bits a sample: write png or tiff for 16");
+      return false;
+    case ImageFormat::Tiff:
+      if (depth == ResultDepth::Bits8) throw Error("a TIFF result holds 16 bits a sample: write png or bmp for 8");
+      return true;
+    case ImageFormat::Png: break;
+  }
+  return depth == ResultDepth::Bits16 || (depth == ResultDepth::Auto && deepInput);
+}
+
+void WriteEstimate16Bit(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format) {
+  if (format == ImageFormat::Bmp) throw Error("cannot write " + path + " at 16 bits: BMP holds 8 bits a sample");
+  WriteEstimateTiff(path, estimate);  // the extension chooses the encoder
+}
+
+void WriteSamples16Bit(const std::string& path, int width, int height, const std::vector<uint16_t>& rgb,
+                       ImageFormat format) {
+  if (format == ImageFormat::Bmp) throw Error("cannot write " + path + " at 16 bits: BMP holds 8 bits a sample");
+  CheckWholeImage(path, width, height);
+  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb));
 }
 
 void WriteEstimateTiff(const std::string& path, const ColorDoubleImage& estimate) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "numeric/image_plane.h"
 
@@ -24,13 +25,17 @@ std::string SupportedStillFormats();
 // decoding, frames larger than BMP's limits or whose decoded samples would take more than
 // 512 MiB, files of more than 4 channels, TIFF files of several pages, and files that are cut
 // short or damaged. Out of memory is a lumet::Error naming the file. 16-bit samples v become
-// (v * 255 + 32767) / 65535, the nearest 8-bit value; grey frames fill all three channels
+// (v * 255 + 32767) / 65535, the nearest 8-bit value, and are kept as they are in
+// image.deep (DeepValue; null for 8-bit files); grey frames fill all three channels
 // and an alpha channel is ignored. A file that is missing, unreadable or not a supported
 // format: lumet::Error naming it (and the supported formats); image is then unchanged.
 void ReadImageFile(const std::string& path, ColorGrayImage& image);
 
 // The nearest 8-bit value of a 16-bit sample.
 inline uint8_t To8Bit(uint16_t v) { return static_cast<uint8_t>((static_cast<uint32_t>(v) * 255u + 32767u) / 65535u); }
+
+// A 16-bit sample in 8-bit grey-level units (the deep planes' values): v / 257.
+inline float DeepValue(uint16_t v) { return static_cast<float>(v / 257.0); }
 
 // The 16-bit form of an estimate value v: floor(v * 257) clamped to 0 .. 65535 (not a
 // number gives 0). Integer division by 257 gives back exactly the 8-bit value the
@@ -49,5 +54,23 @@ void CheckImageWriter(ImageFormat format, const std::string& context);
 
 // Writes a double-valued estimate as a 16-bit RGB TIFF (EstimateTo16Bit per sample).
 void WriteEstimateTiff(const std::string& path, const ColorDoubleImage& estimate);
+// The same as a 16-bit RGB PNG or TIFF, as format says (lumet::Error for BMP, which holds 8
+// bits alone).
+void WriteEstimate16Bit(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format);
+// Writes width x height interleaved 16-bit RGB samples as they are, as a PNG or TIFF
+// (lumet::Error for BMP).
+void WriteSamples16Bit(const std::string& path, int width, int height, const std::vector<uint16_t>& rgb,
+                       ImageFormat format);
+
+// The depth a result is written at: 8 bits (the estimate cut to grey levels) or 16 (the
+// estimate itself, EstimateTo16Bit). Auto: 16 when frame 0's file had deeper samples than 8
+// bits and the format holds them (PNG), 8 otherwise; TIFF is always 16.
+enum class ResultDepth { Auto, Bits8, Bits16 };
+// "auto", "8" or "16" (lumet::Error otherwise).
+ResultDepth ParseResultDepth(const std::string& word);
+// Whether a result in format is written at 16 bits: TIFF always, PNG when depth says or, for
+// Auto, when deepInput; BMP never. lumet::Error for a depth the format cannot be written at
+// (16 bits in BMP, 8 in TIFF).
+bool WritesSixteenBits(ImageFormat format, ResultDepth depth, bool deepInput);
 
 }  // namespace lumet

@@ -218,7 +218,8 @@ Result Reconstruct(const Sequence& sequence, const Registration& registration, i
   // Each frame is held only in the rows the grid reaches (a small ROI of large frames).
   const HrGeometry read = method.GridRead(options, input.grid);
   size_t frameBytes = 0;
-  for (const Matrix& h : input.homographies) frameBytes += BytesUnderGrid(h, read, width, height);
+  const bool deep = input.frames[0].deep != nullptr;  // the other frames are taken as alike
+  for (const Matrix& h : input.homographies) frameBytes += BytesUnderGrid(h, read, width, height, deep);
   CheckReconstructionMemory(method, options, input.grid, frameBytes, false, false,
                             settings.memoryLimit == 0 ? DefaultMemoryLimit() : settings.memoryLimit);
   KeepRowsUnderGrid(input.frames[0], input.homographies[0], read);

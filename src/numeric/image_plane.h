@@ -162,6 +162,20 @@ class DoubleImage : public ImagePlane<double> {
 // The fourth plane of a colour image.
 class MaskImage : public ImagePlane<uint8_t> {};
 
+// Float plane: a frame's samples as its file held them beyond 8 bits.
+class FloatImage : public ImagePlane<float> {};
+
+// A frame's three channels at the depth its file had, in 8-bit grey-level units (a 16-bit
+// sample v is v / 257, so an 8-bit value a and its 16-bit form a * 257 are the same number),
+// holding the same rows as the 8-bit channels beside them, which are these values rounded.
+struct DeepPlanes {
+  FloatImage channels[3];
+};
+
+// The samples of a frame a computation reads: its 8-bit channels alone, or its deep planes
+// where it has them (the same units, so frames of both kinds mix).
+enum class SampleDepth { Bits8, Deep };
+
 // Three channel planes (0 red, 1 green, 2 blue) of one pixel type plus a mask plane.
 template <typename Plane>
 class ColorImage {
@@ -171,8 +185,10 @@ class ColorImage {
   ColorImage() : channels(3), levels(sizeof(PixelType) == 1 ? 256 : 65536) {}
 
   // Creates the three channels and the mask at width x height; the result is the mask's.
-  // (A moved-from image gets its three channels back.)
+  // (A moved-from image gets its three channels back.) The deep planes are let go of: they
+  // would no longer be these pixels.
   bool Create(int width, int height) {
+    deep.reset();
     if (channels.size() != 3) channels.resize(3);
     for (auto& channel : channels) channel.Create(width, height);
     return mask.Create(width, height);
@@ -180,6 +196,7 @@ class ColorImage {
   void Free() {
     for (auto& channel : channels) channel.Free();
     mask.Free();
+    deep.reset();
   }
   int Width() const { return channels.empty() ? 0 : channels[0].Width(); }
   int Height() const { return channels.empty() ? 0 : channels[0].Height(); }
@@ -187,6 +204,11 @@ class ColorImage {
 
   std::vector<Plane> channels;
   MaskImage mask;
+  // A frame read from a file of more than 8 bits a sample: its samples at that depth (null
+  // for 8-bit frames and for every image the engine makes). Shared and never changed: a
+  // copy of the frame shares them; whatever changes the channels' pixels in place replaces
+  // them with planes changed alike, or lets go of them.
+  std::shared_ptr<const DeepPlanes> deep;
   uint8_t flag = 0;
   int levels;
   PixelType channelValue[3] = {};

@@ -6,13 +6,20 @@ namespace lumet::python {
 
 inline constexpr const char* kModuleDoc = R"(Multi-frame super-resolution of image sequences held in numpy arrays.
 
-Frames are uint8 colour images: an (N, H, W, 3) array, or a list, tuple, generator or any
-iterable of (H, W, 3) arrays, row 0 at the top, C-contiguous; channel 0 red, or blue with
+Frames are colour images: an (N, H, W, 3) array, or a list, tuple, generator or any
+iterable of (H, W, 3) arrays, row 0 at the top, C-contiguous, of uint8, uint16 (16-bit
+samples) or float32 samples (0 .. 1; values beyond are clamped, not a number is 0); channel 0 red, or blue with
 channel_order="BGR" (as OpenCV holds images), which every call that takes or returns
 images accepts, returning its images in the same order. Frame 0 is the reference; frames 1 .. N-1
 are registered onto it, and the high-resolution (HR) image of a region of interest (ROI)
 of frame 0 is reconstructed, `scale` times larger each way. The results are those of
 `lumet-cli run` with the same frames and parameters, byte for byte.
+Registration and the classic method read every frame at 8 bits (uint16 samples rounded to
+the nearest 8-bit level, floats times 255 rounded); the enhanced method, when frame 0 is
+uint16 or float32, reads the samples themselves (v / 257, v * 255 grey levels). Results
+come back in frame 0's sample type unless dtype= says another: uint8 the result files'
+levels, uint16 their 16 bits (samples // 257 are those levels), float32 the estimate / 255
+clamped to 0 .. 1.
 Arrays, lists and tuples are read where they lie while the call runs (no copy of every
 frame is made): leave them unchanged until it returns. A generator's frames are copied as
 they come.
@@ -49,16 +56,17 @@ cv2.warpPerspective(frames[k], H, (width, height), flags=cv2.WARP_INVERSE_MAP) l
 with frame 0; units="file" gives and takes the homography files' units instead.)";
 
 inline constexpr const char* kSuperResolveDoc = R"(Registers frames 1 .. lr_count onto frame 0 and reconstructs the HR image of the ROI:
-an (h * scale, w * scale, 3) uint8 array (in channel_order), identical to what `lumet-cli run` writes
-for the same frames and parameters. The classic reconstruction uses frames 0 .. lr_count - 1,
+an (h * scale, w * scale, 3) array (in channel_order, of dtype), identical to what `lumet-cli run` writes
+for the same frames and parameters (uint8: the BMP result; uint16: the 16-bit PNG or TIFF one). The classic reconstruction uses frames 0 .. lr_count - 1,
 the enhanced one frames 0 .. lr_count.
 reference=k makes frame k the reference of the others. With radius=R the frames are
 k - R .. k + R of those given (clipped to them, lr_count aside), every one of them registered
 and used: output frame k of `lumet-cli video ... --radius R` (the enhanced method's PSF
 checked, as there, on the first nine frames given).
 
-frames: (N, H, W, 3) uint8 array, or a sequence or iterable of (H, W, 3) uint8 arrays.
+frames: (N, H, W, 3) uint8, uint16 or float32 array, or a sequence or iterable of (H, W, 3) ones.
 roi: (x, y, w, h) in frame 0's pixels, inside the frame.
+dtype: None (frame 0's sample type), numpy.uint8, numpy.uint16 or numpy.float32: the result's.
 scale: 2, 3 or 4.  method: "classic" or "enhanced".
 channel_order: "RGB" or "BGR", of the frames and of the result.
 threads: None or 0 for every core, else the number of threads of this call.
@@ -104,7 +112,7 @@ pixel units as cv2.findHomography gives them, or in the files' units with units=
 Each homography is first divided by its h33, put in the files' units and rounded to six
 significant digits, as its file would hold it, so register followed by reconstruct (with
 the same units) gives super_resolve's result, byte for byte.
-Returns an (h * scale, w * scale, 3) uint8 array in channel_order.)";
+Returns an (h * scale, w * scale, 3) array in channel_order, of dtype as super_resolve's.)";
 
 inline constexpr const char* kReadFramesDoc = R"(read_frames(pattern, start=0, count=None, *, channel_order='RGB')
 --
@@ -122,6 +130,7 @@ inline constexpr const char* kWriteImageDoc = R"(write_image(path, image, *, cha
 
 Writes an (H, W, 3) uint8 image (channel 0 red, or blue with channel_order="BGR") through the engine's writers: .bmp (24-bit), .png
 (8 bits per channel) or .tif (16 bits per channel, each sample * 257), chosen by the
-name's extension. The file is written whole or not at all; failures raise OSError.)";
+name's extension. A uint16 image is written as it is, 16 bits per channel, as .png or .tif
+(not .bmp, which holds 8 bits). The file is written whole or not at all; failures raise OSError.)";
 
 }  // namespace lumet::python

@@ -1,9 +1,13 @@
 #include "python/frame_arrays.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <vector>
 
+#include "imageio/image_file.h"
 #include "params/param_description.h"
 
 namespace lumet::python {
@@ -22,14 +26,35 @@ std::string ShapeText(const py::array& a) {
 
 // What is wrong with an array meant to hold images of `dims` dimensions ((H, W, 3) or
 // (N, H, W, 3)), or "".
+// The sample type of an array's dtype; false for any other.
+bool SampleTypeOf(const py::array& a, SampleType& type) {
+  if (a.dtype().is(py::dtype::of<uint8_t>())) {
+    type = SampleType::Uint8;
+  } else if (a.dtype().is(py::dtype::of<uint16_t>())) {
+    type = SampleType::Uint16;
+  } else if (a.dtype().is(py::dtype::of<float>())) {
+    type = SampleType::Float32;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+size_t SampleBytes(SampleType type) {
+  return type == SampleType::Uint8 ? 1 : type == SampleType::Uint16 ? 2 : 4;
+}
+
 std::string ArrayProblem(const py::array& a, py::ssize_t dims, const std::string& what) {
-  const std::string accepted = dims == 4 ? "an (N, H, W, 3) array of uint8 colour frames, or a sequence or iterable of (H, W, 3) ones"
-                                         : "an (H, W, 3) array of uint8 colour samples";
+  const std::string accepted =
+      dims == 4 ? "an (N, H, W, 3) array of uint8, uint16 or float32 colour frames, or a sequence or iterable of "
+                  "(H, W, 3) ones"
+                : "an (H, W, 3) array of uint8, uint16 or float32 colour samples";
   const std::string dtype = py::str(a.dtype()).cast<std::string>();
-  if (!a.dtype().is(py::dtype::of<uint8_t>())) {
+  SampleType type = SampleType::Uint8;
+  if (!SampleTypeOf(a, type)) {
     return what + " holds " + dtype + " samples, but " + accepted +
-           " is accepted: convert 16-bit data with (a >> 8).astype(numpy.uint8), floats in 0..1 with "
-           "(a * 255).round().astype(numpy.uint8)";
+           " is accepted: convert other integers with a.astype(numpy.uint16), other floats in 0..1 with "
+           "a.astype(numpy.float32)";
   }
   if (a.ndim() == dims - 1 || (a.ndim() == dims && a.shape(dims - 1) == 1)) {
     return what + " of shape " + ShapeText(a) + " looks grey, but " + accepted +
@@ -55,7 +80,8 @@ std::string ArrayProblem(const py::array& a, py::ssize_t dims, const std::string
 
 py::array AsArray(const py::handle& object, const std::string& what) {
   if (!py::isinstance<py::array>(object)) {
-    throw py::type_error(what + " must be a numpy array of uint8 colour samples, not " + TypeName(object));
+    throw py::type_error(what + " must be a numpy array of uint8, uint16 or float32 colour samples, not " +
+                         TypeName(object));
   }
   return py::reinterpret_borrow<py::array>(object);
 }
@@ -109,11 +135,14 @@ class ArrayFrames final : public MemoryFrames {
     owners_.push_back(owner.ptr());
     Py_INCREF(owner.ptr());
   }
-  void AddView(const uint8_t* samples, int width, int height) { frames_.push_back({samples, width, height}); }
-  void AddCopy(const uint8_t* samples, int width, int height) {
-    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
-    copies_.emplace_back(samples, samples + bytes);
-    frames_.push_back({copies_.back().data(), width, height});
+  void AddView(const void* samples, int width, int height, SampleType type) {
+    frames_.push_back({samples, width, height, type});
+  }
+  void AddCopy(const void* samples, int width, int height, SampleType type) {
+    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3 * SampleBytes(type);
+    const auto* first = static_cast<const uint8_t*>(samples);
+    copies_.emplace_back(first, first + bytes);
+    frames_.push_back({copies_.back().data(), width, height, type});
   }
 
   int Count() const override { return static_cast<int>(frames_.size()); }
@@ -123,27 +152,58 @@ class ArrayFrames final : public MemoryFrames {
     const View& f = At(index);
     image.Create(f.width, f.height);
     image.mask.Free();
-    for (int c = 0; c < 3; ++c) CopyChannel(f, c, image.channels[static_cast<size_t>(c)]);
+    if (f.type == SampleType::Uint8) {
+      for (int c = 0; c < 3; ++c) CopyChannel(f, c, image.channels[static_cast<size_t>(c)], nullptr);
+      return;
+    }
+    auto deep = std::make_shared<DeepPlanes>();
+    for (int c = 0; c < 3; ++c) {
+      deep->channels[c].Create(f.width, f.height);
+      CopyChannel(f, c, image.channels[static_cast<size_t>(c)], &deep->channels[c]);
+    }
+    image.deep = std::move(deep);
   }
   void ReadChannel(int index, int c, GrayImage& plane) const override {
     const View& f = At(index);
     plane.Create(f.width, f.height);
-    CopyChannel(f, c, plane);
+    CopyChannel(f, c, plane, nullptr);
   }
 
  private:
   struct View {
-    const uint8_t* samples;
+    const void* samples;
     int width;
     int height;
+    SampleType type;
   };
   const View& At(int index) const { return frames_[static_cast<size_t>(index)]; }
-  void CopyChannel(const View& f, int c, GrayImage& plane) const {
+  // Channel c into plane, and at depth into deep (not null) for uint16 and float32 samples.
+  void CopyChannel(const View& f, int c, GrayImage& plane, FloatImage* deep) const {
     const size_t sample = SampleOf(c, order_);
+    const size_t rowSamples = static_cast<size_t>(f.width) * 3;
     for (int y = 0; y < f.height; ++y) {
-      const uint8_t* row = f.samples + static_cast<size_t>(y) * static_cast<size_t>(f.width) * 3 + sample;
       uint8_t* out = plane.Row(y);
-      for (int x = 0; x < f.width; ++x) out[x] = row[static_cast<size_t>(x) * 3];
+      float* level = deep != nullptr ? deep->Row(y) : nullptr;
+      const size_t first = static_cast<size_t>(y) * rowSamples + sample;
+      if (f.type == SampleType::Uint8) {
+        const uint8_t* row = static_cast<const uint8_t*>(f.samples) + first;
+        for (int x = 0; x < f.width; ++x) out[x] = row[static_cast<size_t>(x) * 3];
+      } else if (f.type == SampleType::Uint16) {
+        const uint16_t* row = static_cast<const uint16_t*>(f.samples) + first;
+        for (int x = 0; x < f.width; ++x) {
+          const uint16_t v = row[static_cast<size_t>(x) * 3];
+          out[x] = To8Bit(v);
+          if (level != nullptr) level[x] = DeepValue(v);
+        }
+      } else {
+        const float* row = static_cast<const float*>(f.samples) + first;
+        for (int x = 0; x < f.width; ++x) {
+          const float v = row[static_cast<size_t>(x) * 3];
+          const double scaled = std::isnan(v) ? 0.0 : std::clamp(static_cast<double>(v), 0.0, 1.0) * 255.0;
+          out[x] = static_cast<uint8_t>(std::floor(scaled + 0.5));
+          if (level != nullptr) level[x] = static_cast<float>(scaled);
+        }
+      }
     }
   }
   // The references go with the GIL: at once when this thread holds it, else (a call the
@@ -185,49 +245,75 @@ ChannelOrder ChannelOrderOf(const py::handle& value) {
 
 ColorGrayImage ImageFromPython(const py::handle& object, const std::string& what, ChannelOrder order) {
   const py::array a = CheckedImage(object, what);
+  if (!a.dtype().is(py::dtype::of<uint8_t>())) {
+    throw py::value_error(what + " holds " + py::str(a.dtype()).cast<std::string>() +
+                          " samples, but uint8 ones are accepted here");
+  }
   ColorGrayImage image;
   CopyInterleaved(static_cast<const uint8_t*>(a.data()), static_cast<int>(a.shape(1)), static_cast<int>(a.shape(0)),
                   order, image);
   return image;
 }
 
-std::shared_ptr<const MemoryFrames> FramesFromPython(const py::handle& frames, ChannelOrder order) {
+std::shared_ptr<const MemoryFrames> FramesFromPython(const py::handle& frames, ChannelOrder order,
+                                                     SampleType* firstType) {
   auto held = std::make_shared<ArrayFrames>(order);
+  SampleType type = SampleType::Uint8;
   if (py::isinstance<py::array>(frames) && py::reinterpret_borrow<py::array>(frames).ndim() != 1) {
     const py::array a = py::reinterpret_borrow<py::array>(frames);
     const std::string problem = ArrayProblem(a, 4, "frames");
     if (!problem.empty()) throw py::value_error(problem);
     CheckSide(a.shape(1), "frames");
     CheckSide(a.shape(2), "frames");
+    SampleTypeOf(a, type);
+    if (firstType != nullptr) *firstType = type;
     const int height = static_cast<int>(a.shape(1));
     const int width = static_cast<int>(a.shape(2));
-    const size_t frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
+    const size_t frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3 * SampleBytes(type);
     held->Hold(a);
     for (py::ssize_t k = 0; k < a.shape(0); ++k) {
-      held->AddView(static_cast<const uint8_t*>(a.data()) + static_cast<size_t>(k) * frameBytes, width, height);
+      held->AddView(static_cast<const uint8_t*>(a.data()) + static_cast<size_t>(k) * frameBytes, width, height, type);
     }
     return held;
   }
   if (py::isinstance<py::str>(frames) || py::isinstance<py::bytes>(frames) || !py::isinstance<py::iterable>(frames)) {
-    throw py::type_error("frames must be an (N, H, W, 3) uint8 array or a sequence or iterable of (H, W, 3) uint8 "
-                         "arrays, not " + TypeName(frames));
+    throw py::type_error("frames must be an (N, H, W, 3) uint8, uint16 or float32 array or a sequence or iterable "
+                         "of (H, W, 3) ones, not " + TypeName(frames));
   }
   // A list or tuple holds its arrays; a generator is read once, frame by frame, each copied
   // before the next is asked for.
   const bool holdsArrays = py::isinstance<py::list>(frames) || py::isinstance<py::tuple>(frames);
   for (const py::handle frame : py::reinterpret_borrow<py::iterable>(frames)) {
     const py::array a = CheckedImage(frame, "frames[" + std::to_string(held->Count()) + "]");
-    const auto* samples = static_cast<const uint8_t*>(a.data());
+    SampleTypeOf(a, type);
+    if (firstType != nullptr && held->Count() == 0) *firstType = type;
+    const void* samples = a.data();
     const int width = static_cast<int>(a.shape(1));
     const int height = static_cast<int>(a.shape(0));
     if (holdsArrays) {
       held->Hold(a);
-      held->AddView(samples, width, height);
+      held->AddView(samples, width, height, type);
     } else {
-      held->AddCopy(samples, width, height);
+      held->AddCopy(samples, width, height, type);
     }
   }
   return held;
+}
+
+std::vector<uint16_t> Samples16FromPython(const py::handle& object, const std::string& what, ChannelOrder order,
+                                          int& width, int& height) {
+  const py::array a = CheckedImage(object, what);
+  if (!a.dtype().is(py::dtype::of<uint16_t>())) {
+    throw py::value_error(what + " holds " + py::str(a.dtype()).cast<std::string>() + " samples, not uint16");
+  }
+  height = static_cast<int>(a.shape(0));
+  width = static_cast<int>(a.shape(1));
+  const auto* in = static_cast<const uint16_t*>(a.data());
+  std::vector<uint16_t> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+  for (size_t p = 0; p < rgb.size() / 3; ++p) {
+    for (int c = 0; c < 3; ++c) rgb[3 * p + static_cast<size_t>(c)] = in[3 * p + SampleOf(c, order)];
+  }
+  return rgb;
 }
 
 py::array_t<uint8_t> ImageToArray(const ColorGrayImage& image, ChannelOrder order) {

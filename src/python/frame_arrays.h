@@ -20,17 +20,28 @@ enum class ChannelOrder { Rgb, Bgr };
 // channel_order="RGB" or "BGR"; anything else is refused with ValueError.
 ChannelOrder ChannelOrderOf(const py::handle& value);
 
-// The frames a call gives: an (N, H, W, 3) uint8 array, or any sequence or iterable (a list,
-// a tuple, a generator) of (H, W, 3) uint8 arrays, row 0 at the top, C-contiguous. Anything
-// else is refused with TypeError or ValueError saying what is accepted. Called with the GIL held.
+// The sample types frames may come in: uint8 (the 8-bit channels alone), uint16 (each
+// sample v also kept at depth as v / 257, the engine's deep planes) and float32 (0 .. 1,
+// kept at depth as v * 255, clamped, not a number as 0; the 8-bit channels those rounded).
+enum class SampleType { Uint8, Uint16, Float32 };
+
+// The frames a call gives: an (N, H, W, 3) array, or any sequence or iterable (a list, a
+// tuple, a generator) of (H, W, 3) arrays, of uint8, uint16 or float32 samples, row 0 at the
+// top, C-contiguous. Anything else is refused with TypeError or ValueError saying what is
+// accepted. Called with the GIL held. firstType (not null) receives frame 0's sample type.
 // The pixels of an (N, H, W, 3) array and of the arrays of a list or tuple are not copied:
 // the arrays are held (their references let go of with the GIL) and each frame is converted
 // when a stage reads it, so they must not change while the call runs. Any other iterable's
 // frames are copied as they come, since an iterator may fill one buffer again and again.
-std::shared_ptr<const MemoryFrames> FramesFromPython(const py::handle& frames, ChannelOrder order);
+std::shared_ptr<const MemoryFrames> FramesFromPython(const py::handle& frames, ChannelOrder order,
+                                                     SampleType* firstType = nullptr);
 
 // One (H, W, 3) uint8 image; what names it in messages ("image").
 ColorGrayImage ImageFromPython(const py::handle& image, const std::string& what, ChannelOrder order);
+
+// One (H, W, 3) uint16 image as H x W x 3 interleaved RGB samples (channel_order undone).
+std::vector<uint16_t> Samples16FromPython(const py::handle& image, const std::string& what, ChannelOrder order,
+                                          int& width, int& height);
 
 // An image as a new (H, W, 3) uint8 array.
 py::array_t<uint8_t> ImageToArray(const ColorGrayImage& image, ChannelOrder order);

@@ -3,6 +3,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -59,7 +60,7 @@ struct Call {
   Call(const py::handle& frames, const py::dict& keywords, const py::object& progress, const py::handle& channelOrder,
        const py::handle& threadCount, const py::handle& referenceIndex)
       : port(progress), order(ChannelOrderOf(channelOrder)) {
-    auto images = FramesFromPython(frames, order);
+    auto images = FramesFromPython(frames, order, &inputType);
     const int count = static_cast<int>(images->Count());
     sequence = Sequence::FromSource(std::make_shared<Sequence::Source>(std::string(), 0, std::move(images)));
     params = ParamsFromKeywords(keywords, count);
@@ -88,6 +89,7 @@ struct Call {
 
   PythonPort port;
   ChannelOrder order;
+  SampleType inputType = SampleType::Uint8;  // frame 0's
   Sequence sequence = Sequence::FromFrames({});
   ParamSet params;
   Settings settings;
@@ -129,14 +131,59 @@ py::dict Keywords(py::kwargs parameters, const py::object& roi, const py::object
   return all;
 }
 
-py::array_t<uint8_t> ResultArray(const Call& call) { return ImageToArray(ToColorImage(call.result.estimate), call.order); }
+// dtype=None: the result in frame 0's sample type; else "uint8", "uint16" or "float32"
+// (or numpy's type objects for them).
+SampleType ResultTypeOf(const py::object& dtype, SampleType input) {
+  if (dtype.is_none()) return input;
+  py::dtype d;
+  try {
+    d = py::dtype::from_args(dtype);
+  } catch (const py::error_already_set&) {
+    d = py::dtype();
+  }
+  if (d.is(py::dtype::of<uint8_t>())) return SampleType::Uint8;
+  if (d.is(py::dtype::of<uint16_t>())) return SampleType::Uint16;
+  if (d.is(py::dtype::of<float>())) return SampleType::Float32;
+  throw py::value_error("dtype must be None (the frames' own), numpy.uint8, numpy.uint16 or numpy.float32, not " +
+                        py::repr(dtype).cast<std::string>());
+}
 
-py::array_t<uint8_t> SuperResolve(const py::handle& frames, const py::object& roi, const py::object& scale,
-                                  const py::object& method, const py::object& channelOrder, const py::object& progress,
-                                  const py::object& threads, const py::object& memoryLimit, const py::object& reference,
-                                  const py::object& radius, py::kwargs parameters) {
+// The estimate as an (H, W, 3) array of type: uint8 the result files' 8 bits (each value
+// truncated and clamped), uint16 their 16 bits (EstimateTo16Bit, whose samples over 257 are
+// those 8 bits), float32 the estimate over 255, clamped to 0 .. 1.
+py::array ResultArray(const Call& call, SampleType type) {
+  const Estimate& e = call.result.estimate;
+  if (type == SampleType::Uint8) return ImageToArray(ToColorImage(e), call.order);
+  const size_t width = static_cast<size_t>(std::max(e.width, 0));
+  const size_t height = static_cast<size_t>(std::max(e.height, 0));
+  const std::vector<py::ssize_t> shape = {static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width), 3};
+  const auto sampleOf = [&](int c) { return static_cast<size_t>(call.order == ChannelOrder::Bgr ? 2 - c : c); };
+  if (type == SampleType::Uint16) {
+    py::array_t<uint16_t> out(shape);
+    uint16_t* data = out.mutable_data();
+    for (int c = 0; c < 3; ++c) {
+      for (size_t p = 0; p < width * height; ++p) data[3 * p + sampleOf(c)] = EstimateTo16Bit(e.band[static_cast<size_t>(c)][p]);
+    }
+    return out;
+  }
+  py::array_t<float> out(shape);
+  float* data = out.mutable_data();
+  for (int c = 0; c < 3; ++c) {
+    for (size_t p = 0; p < width * height; ++p) {
+      const double v = e.band[static_cast<size_t>(c)][p] / 255.0;
+      data[3 * p + sampleOf(c)] = static_cast<float>(v > 0.0 ? std::min(v, 1.0) : 0.0);  // not a number: 0
+    }
+  }
+  return out;
+}
+
+py::array SuperResolve(const py::handle& frames, const py::object& roi, const py::object& scale,
+                       const py::object& method, const py::object& channelOrder, const py::object& progress,
+                       const py::object& threads, const py::object& memoryLimit, const py::object& reference,
+                       const py::object& radius, const py::object& dtype, py::kwargs parameters) {
   auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, scale, method), progress,
                                      channelOrder, threads, reference);
+  const SampleType resultType = ResultTypeOf(dtype, call->inputType);
   call->settings.memoryLimit = MemoryLimitOf(memoryLimit);
   if (radius.is_none()) {
     RunCall(call, true, true);
@@ -153,7 +200,7 @@ py::array_t<uint8_t> SuperResolve(const py::handle& frames, const py::object& ro
         },
         OnInterrupt::Return);
   }
-  return ResultArray(*call);
+  return ResultArray(*call, resultType);
 }
 
 // The output frames of super_resolve_video, each made when the caller asks for it.
@@ -258,13 +305,15 @@ py::tuple Register(const py::handle& frames, const py::object& roi, const py::ob
   return py::make_tuple(HomographiesToArray(stored, count, call->reference, unitsWanted), errors);
 }
 
-py::array_t<uint8_t> Reconstruct(const py::handle& frames, const py::handle& homographies, const py::object& roi,
-                                 const py::object& scale, const py::object& method, const py::object& units,
-                                 const py::object& channelOrder, const py::object& progress, const py::object& threads,
-                                 const py::object& memoryLimit, const py::object& reference, py::kwargs parameters) {
+py::array Reconstruct(const py::handle& frames, const py::handle& homographies, const py::object& roi,
+                      const py::object& scale, const py::object& method, const py::object& units,
+                      const py::object& channelOrder, const py::object& progress, const py::object& threads,
+                      const py::object& memoryLimit, const py::object& reference, const py::object& dtype,
+                      py::kwargs parameters) {
   const HomographyUnits unitsGiven = HomographyUnitsOf(units);
   auto call = std::make_shared<Call>(frames, Keywords(std::move(parameters), roi, scale, method), progress,
                                      channelOrder, threads, reference);
+  const SampleType resultType = ResultTypeOf(dtype, call->inputType);
   call->settings.memoryLimit = MemoryLimitOf(memoryLimit);
   const ParamSet& p = call->params;
   const int needed = ReconstructionMethodFor(MethodOf(p)).FrameCount(p.lrCount);
@@ -276,7 +325,7 @@ py::array_t<uint8_t> Reconstruct(const py::handle& frames, const py::handle& hom
     call->registration.SetFileUnits(call->reference, k, file);
   }
   RunCall(call, false, true, call->Others(needed));
-  return ResultArray(*call);
+  return ResultArray(*call, resultType);
 }
 
 py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py::object& count,
@@ -347,8 +396,16 @@ void WriteImage(const std::string& path, const py::handle& image, const py::obje
   } else if (extension != ".bmp") {
     throw py::value_error(path + ": write_image writes .bmp, .png and .tif files; the name says which");
   }
-  const ColorGrayImage pixels = ImageFromPython(image, "image", order);
   PythonPort port{py::none()};
+  if (py::isinstance<py::array>(image) && py::reinterpret_borrow<py::array>(image).dtype().is(py::dtype::of<uint16_t>())) {
+    if (format == ImageFormat::Bmp) throw py::value_error(path + ": a BMP file holds 8 bits a sample; write uint16 images as .png or .tif");
+    int width = 0;
+    int height = 0;
+    const std::vector<uint16_t> rgb = Samples16FromPython(image, "image", order, width, height);
+    RunEngine(port, [&] { WriteSamples16Bit(path, width, height, rgb, format); }, OnInterrupt::Wait, PyExc_OSError);
+    return;
+  }
+  const ColorGrayImage pixels = ImageFromPython(image, "image", order);
   RunEngine(port, [&] { WriteImageFile(path, pixels, format); }, OnInterrupt::Wait, PyExc_OSError);
 }
 
@@ -401,14 +458,15 @@ PYBIND11_MODULE(lumet, m) {
   const std::string classic = lumet::MethodName(lumet::Method::Classic);
   static const std::string superResolveDoc =
       SignatureText("super_resolve", "frames, roi, scale=4, method='classic', *, channel_order='RGB', progress=None, "
-                                     "threads=None, memory_limit=None, reference=0, radius=None") + kSuperResolveDoc;
+                                     "threads=None, memory_limit=None, reference=0, radius=None, dtype=None") +
+      kSuperResolveDoc;
   static const std::string registerDoc =
       SignatureText("register", "frames, roi, method='classic', *, units='pixel', channel_order='RGB', "
                                 "progress=None, threads=None, reference=0") + kRegisterDoc;
   static const std::string reconstructDoc =
       SignatureText("reconstruct", "frames, homographies, roi, scale=4, method='classic', *, units='pixel', "
                                    "channel_order='RGB', progress=None, threads=None, memory_limit=None, "
-                                   "reference=0") +
+                                   "reference=0, dtype=None") +
       kReconstructDoc;
   const auto rgb = py::arg("channel_order") = "RGB";
   const auto progress = py::arg("progress") = py::none();
@@ -418,7 +476,7 @@ PYBIND11_MODULE(lumet, m) {
   const auto reference = py::arg("reference") = 0;
   m.def("super_resolve", &SuperResolve, py::arg("frames"), py::arg("roi"), py::arg("scale") = 4,
         py::arg("method") = classic, py::kw_only(), rgb, progress, threads, memoryLimit, reference,
-        py::arg("radius") = py::none(), superResolveDoc.c_str());
+        py::arg("radius") = py::none(), py::arg("dtype") = py::none(), superResolveDoc.c_str());
   static const std::string superResolveVideoDoc =
       SignatureText("super_resolve_video", "frames, roi=None, scale=4, method='classic', *, radius=2, first=0, "
                                            "last=None, start=0, channel_order='RGB', progress=None, threads=None, "
@@ -435,7 +493,7 @@ PYBIND11_MODULE(lumet, m) {
         progress, threads, units, reference, registerDoc.c_str());
   m.def("reconstruct", &Reconstruct, py::arg("frames"), py::arg("homographies"), py::arg("roi"),
         py::arg("scale") = 4, py::arg("method") = classic, py::kw_only(), units, rgb, progress, threads, memoryLimit,
-        reference, reconstructDoc.c_str());
+        reference, py::arg("dtype") = py::none(), reconstructDoc.c_str());
   m.def("read_frames", &ReadFrames, py::arg("pattern"), py::arg("start") = 0, py::arg("count") = py::none(),
         py::kw_only(), rgb, kReadFramesDoc);
   m.def("write_image", &WriteImage, py::arg("path"), py::arg("image"), py::kw_only(), rgb, kWriteImageDoc);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "numeric/projection.h"
 
@@ -49,11 +50,17 @@ void KeepRowsUnderGrid(ColorGrayImage& frame, const Matrix& homography, const Hr
   frame.mask.Free();
   const RowBand band = RowsUnderGrid(homography, grid, frame.Height());
   for (GrayImage& channel : frame.channels) channel.KeepRows(band.first, band.count);
+  if (frame.deep) {
+    // The deep planes are shared with whoever else holds the frame: the rows kept are a copy.
+    auto kept = std::make_shared<DeepPlanes>(*frame.deep);
+    for (FloatImage& channel : kept->channels) channel.KeepRows(band.first, band.count);
+    frame.deep = std::move(kept);
+  }
 }
 
-size_t BytesUnderGrid(const Matrix& homography, const HrGeometry& grid, int width, int height) {
+size_t BytesUnderGrid(const Matrix& homography, const HrGeometry& grid, int width, int height, bool deep) {
   const RowBand band = RowsUnderGrid(homography, grid, height);
-  return 3 * static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(band.count);
+  return (deep ? 3 + 3 * sizeof(float) : 3) * static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(band.count);
 }
 
 }  // namespace lumet

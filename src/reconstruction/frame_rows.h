@@ -22,10 +22,12 @@ struct RowBand {
 RowBand RowsUnderGrid(const Matrix& homography, const HrGeometry& grid, int frameHeight);
 
 // Releases every row of the frame's channels a reconstruction on the grid does not read
-// (the mask is not kept): a small region of many large frames then holds a band of each.
+// (the mask is not kept), and of its deep planes: a small region of many large frames then
+// holds a band of each.
 void KeepRowsUnderGrid(ColorGrayImage& frame, const Matrix& homography, const HrGeometry& grid);
 
-// The bytes the three channels of a frame of width x height hold after KeepRowsUnderGrid.
-size_t BytesUnderGrid(const Matrix& homography, const HrGeometry& grid, int width, int height);
+// The bytes the three channels of a frame of width x height hold after KeepRowsUnderGrid
+// (with deep planes, their floats too).
+size_t BytesUnderGrid(const Matrix& homography, const HrGeometry& grid, int width, int height, bool deep = false);
 
 }  // namespace lumet

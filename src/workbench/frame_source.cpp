@@ -21,7 +21,8 @@ namespace lumet {
 namespace {
 
 size_t PixelBytes(const ColorGrayImage& image) {
-  return static_cast<size_t>(image.Width()) * static_cast<size_t>(image.Height()) * 3;
+  const size_t perPixel = image.deep ? 3 + 3 * sizeof(float) : 3;
+  return static_cast<size_t>(image.Width()) * static_cast<size_t>(image.Height()) * perPixel;
 }
 
 std::string SizeText(int width, int height) { return std::to_string(width) + " x " + std::to_string(height); }

@@ -66,14 +66,17 @@ class UiObserver final : public ReconstructionObserver {
 };
 
 // One colour band at a time when nobody watches the estimate and the result is cut to
-// grey levels (TIFF keeps the estimate of all three bands).
-bool ByBand(bool watched, ImageFormat format) { return !watched && format != ImageFormat::Tiff; }
+// grey levels (a 16-bit result keeps the estimate of all three bands).
+bool ByBand(bool watched, bool sixteenBits) { return !watched && !sixteenBits; }
 
-// The memory check of a reconstruction of frameCount frames of w0 x h0 pixels.
+// The memory check of a reconstruction of frameCount frames of w0 x h0 pixels (with deep
+// planes beside their channels when deep).
 void CheckMemoryOfMethod(const ReconstructionMethod& method, ReconstructionOptions& options, int frameCount,
-                         int w0, int h0, bool watched, ImageFormat format, size_t limit) {
-  const size_t frameBytes = 3 * static_cast<size_t>(w0) * static_cast<size_t>(h0) * static_cast<size_t>(frameCount);
-  CheckReconstructionMemory(method, options, options.Grid(), frameBytes, watched, ByBand(watched, format), limit);
+                         int w0, int h0, bool deep, bool watched, bool sixteenBits, size_t limit) {
+  const size_t perPixel = deep ? 3 + 3 * sizeof(float) : 3;
+  const size_t frameBytes =
+      perPixel * static_cast<size_t>(w0) * static_cast<size_t>(h0) * static_cast<size_t>(frameCount);
+  CheckReconstructionMemory(method, options, options.Grid(), frameBytes, watched, ByBand(watched, sixteenBits), limit);
 }
 
 // Reads frames 0 .. K - 1 with their homography files into a method's input, each frame's
@@ -191,8 +194,9 @@ void Workbench::CheckReconstructionMemory(const UiPort& ui) const {
   ColorGrayImage frame0;
   source.Read(0, frame0);
   CheckRoiFitsFrame(params.roi, frame0.Width(), frame0.Height());
-  CheckMemoryOfMethod(method, options, method.FrameCount(params.lrCount), frame0.Width(), frame0.Height(),
-                      ui.ShowsWorkInProgress(), resultFormat, memoryLimit);
+  const bool deep = frame0.deep != nullptr;
+  CheckMemoryOfMethod(method, options, method.FrameCount(params.lrCount), frame0.Width(), frame0.Height(), deep,
+                      ui.ShowsWorkInProgress(), WritesSixteenBits(resultFormat, resultDepth, deep), memoryLimit);
 }
 
 void Workbench::Reconstruction(UiPort& ui) {
@@ -225,8 +229,11 @@ void Workbench::Reconstruction(UiPort& ui) {
   });
 
   const bool watched = ui.ShowsWorkInProgress();
-  const bool byBand = ByBand(watched, resultFormat);
-  CheckMemoryOfMethod(method, options, frameCount, w0, h0, watched, resultFormat, memoryLimit);
+  // Frame 0 read at more than 8 bits: the result too, where its format holds it.
+  const bool deep = input.frames[0].deep != nullptr;
+  const bool sixteenBits = WritesSixteenBits(resultFormat, resultDepth, deep);
+  const bool byBand = ByBand(watched, sixteenBits);
+  CheckMemoryOfMethod(method, options, frameCount, w0, h0, deep, watched, sixteenBits, memoryLimit);
 
   OpenReconstructionViewers(ui, input.grid);
   ColorGrayImage display;
@@ -248,7 +255,7 @@ void Workbench::Reconstruction(UiPort& ui) {
   if (x.Empty()) {
     Wrote(ShowAndWriteResult(ui, display, path, resultFormat));  // the observer took the bands
   } else {
-    Wrote(ShowAndWriteResult(ui, x, display, path, resultFormat));
+    Wrote(ShowAndWriteResult(ui, x, display, path, resultFormat, sixteenBits));
   }
   lastOutcome = std::move(outcome);
 }

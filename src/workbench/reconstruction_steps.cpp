@@ -63,15 +63,15 @@ void CompareWithResult(UiPort& ui, const DibRaster& result) {
 }  // namespace
 
 std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, ColorGrayImage& display,
-                               const std::string& path, ImageFormat format) {
+                               const std::string& path, ImageFormat format, bool sixteenBits) {
   const DibRaster result = PictureOf(estimate, display);
   ui.ShowPicture(Viewer::Reference, result);
-  // TIFF holds the estimate itself at 16 bits; its samples divided by 257 are the 8-bit
+  // A 16-bit result holds the estimate itself; its samples divided by 257 are the 8-bit
   // result the other formats hold.
   if (path.empty()) {
     // Kept in memory by the caller.
-  } else if (format == ImageFormat::Tiff) {
-    WriteEstimateTiff(path, estimate);
+  } else if (sixteenBits || format == ImageFormat::Tiff) {
+    WriteEstimate16Bit(path, estimate, format);
   } else {
     WriteImageFile(path, display, format);
   }

@@ -46,8 +46,10 @@ class Workbench {
   // The trials' generator; its sequence continues across frames and commands.
   LcgRandom random;
 
-  // Format of the images the next Reconstruction writes; chosen per command, not stored.
+  // Format of the images the next Reconstruction writes, and the depth of its result
+  // (WritesSixteenBits); chosen per command, not stored.
   ImageFormat resultFormat = ImageFormat::Bmp;
+  ResultDepth resultDepth = ResultDepth::Auto;
 
   // Every file the commands wrote, in order; front ends report and clear it.
   std::vector<std::string> filesWritten;

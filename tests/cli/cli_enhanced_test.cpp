@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "cli/cli_runner.h"
+#include "imageio/bmp_file.h"
+#include "imageio/image_file.h"
 #include "support/temp_folder.h"
 
 namespace lumet::testing {
@@ -46,6 +48,82 @@ TEST(CliEnhanced, RunEnhancedWritesTheClassicFilesAndStoresTheMethod) {
   }
   const std::string stored = ReadText(dir.Path() / "seq" / "param.txt");
   EXPECT_NE(stored.find("\nmethod enhanced\niterations 10"), std::string::npos) << stored;
+}
+
+// The frames of seq/images/lr-K.bmp as 16-bit PNG files seq/images/deep-K.png whose 8-bit
+// cut is the BMP's frame itself: each level a becomes the sample a * 257 + d, d in 0 .. 99,
+// which rounds back to a.
+void WriteSixteenBitFrames(const fs::path& seq, int count) {
+  for (int k = 0; k < count; ++k) {
+    ColorGrayImage frame;
+    BmpFile::ReadFrame((seq / ("images/lr-" + std::to_string(k) + ".bmp")).string(), frame);
+    ColorDoubleImage samples;
+    samples.Create(frame.Width(), frame.Height());
+    for (size_t c = 0; c < 3; ++c) {
+      for (int y = 0; y < frame.Height(); ++y) {
+        for (int x = 0; x < frame.Width(); ++x) {
+          const int d = (x * 7 + y * 3 + static_cast<int>(c) * 11 + k * 5) % 100;
+          samples.channels[c].Row(y)[x] = (frame.channels[c].Row(y)[x] * 257 + d + 0.5) / 257.0;
+        }
+      }
+    }
+    WriteEstimate16Bit((seq / ("images/deep-" + std::to_string(k) + ".png")).string(), samples, ImageFormat::Png);
+  }
+}
+
+TEST(CliEnhanced, SixteenBitFramesGiveASixteenBitResultWhoseCutIsTheEightBitOne) {
+  TempFolder dir;
+  ASSERT_EQ(RunCli("synth seq --lr-count 4 --size 220x160 --seed 5", dir.Path()).exitCode, 0);
+  const fs::path seq = dir.Path() / "seq";
+  WriteSixteenBitFrames(seq, 5);
+  const std::string deep = " --lr-pattern images/deep-%d.png --roi 168,108,16,16 --iterations 10 --lr-count 4";
+  const auto read = [&](const char* file) {
+    ColorGrayImage image;
+    ReadImageFile((seq / file).string(), image);
+    return image;
+  };
+  const auto copy = [&](const char* from, const char* to) {
+    fs::copy_file(seq / from, seq / to, fs::copy_options::overwrite_existing);
+  };
+
+  // Enhanced: a PNG result from 16-bit frames is 16-bit by default; its samples over 257
+  // are the 8-bit result --depth 8 writes.
+  CliResult r = RunCli("run --method enhanced --format png" + deep, seq);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadText(seq / "result/hr.png")[24], 16);  // IHDR's bit depth
+  copy("result/hr.png", "deep16.png");
+  r = RunCli("reconstruct --method enhanced --format png --depth 8" + deep, seq);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadText(seq / "result/hr.png")[24], 8);
+  const ColorGrayImage sixteen = read("deep16.png");
+  const ColorGrayImage eight = read("result/hr.png");
+  ASSERT_NE(sixteen.deep, nullptr);
+  ASSERT_EQ(sixteen.Width(), eight.Width());
+  int fractions = 0;
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < eight.Height(); ++y) {
+      for (int x = 0; x < eight.Width(); ++x) {
+        const long u = std::lround(sixteen.deep->channels[c].Row(y)[x] * 257.0);
+        ASSERT_EQ(u / 257, eight.channels[static_cast<size_t>(c)].Row(y)[x]) << c << " " << x << " " << y;
+        fractions += u % 257 != 0 ? 1 : 0;
+      }
+    }
+  }
+  EXPECT_GT(fractions, 0);
+  // The enhanced method read the deep samples: the 8-bit frames give another estimate.
+  const std::string eightBit = " --lr-pattern images/lr-%d.bmp --roi 168,108,16,16 --iterations 10 --lr-count 4";
+  ASSERT_EQ(RunCli("reconstruct --method enhanced --format png --depth 16" + eightBit, seq).exitCode, 0);
+  EXPECT_TRUE(ReadText(seq / "result/hr.png") != ReadText(seq / "deep16.png"));
+  // BMP holds 8 bits alone; TIFF 16 alone.
+  ExpectError(RunCli("reconstruct --method enhanced --depth 16" + deep, seq), "--depth 16");
+  ExpectError(RunCli("reconstruct --method enhanced --format tiff --depth 8" + deep, seq), "--depth 8");
+
+  // Registration and the classic method read the 8-bit channels: the same result as from
+  // the BMP frames they round to.
+  ASSERT_EQ(RunCli("run --method classic --depth 8 --format png" + deep, seq).exitCode, 0);
+  copy("result/hr.png", "classic-deep.png");
+  ASSERT_EQ(RunCli("run --method classic --format png" + eightBit, seq).exitCode, 0);
+  EXPECT_TRUE(ReadText(seq / "result/hr.png") == ReadText(seq / "classic-deep.png"));
 }
 
 // The names after "read " in a --record file, in order.

@@ -108,6 +108,79 @@ TEST(ImageFile, SixteenBitSamplesRoundToTheNearestEightBitValue) {
   }
 }
 
+TEST(ImageFile, SixteenBitFilesKeepTheirSamplesInTheDeepPlanes) {
+  // Samples 8 bits cannot hold (1, 2, 128, 25701, 30000, 65534 lie between 8-bit levels).
+  const std::vector<uint16_t> samples = {0, 1, 2, 128, 129, 257 * 100 + 1, 30000, 65534, 65535};
+  const int w = static_cast<int>(samples.size());
+  const auto sample = [&](int c, int x, int y) {
+    return samples[static_cast<size_t>((x + c + y) % w)];
+  };
+  // The estimate writer stores floor(v * 257); v = (u + 0.5) / 257 stores u itself.
+  ColorDoubleImage estimate;
+  estimate.Create(w, 2);
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < w; ++x) {
+      for (int c = 0; c < 3; ++c) estimate.channels[static_cast<size_t>(c)].Row(y)[x] = (sample(c, x, y) + 0.5) / 257.0;
+    }
+  }
+  TempFolder dir;
+  for (const ImageFormat format : {ImageFormat::Png, ImageFormat::Tiff}) {
+    SCOPED_TRACE(ImageFormatExtension(format));
+    const std::string path = dir.File(std::string("deep") + ImageFormatExtension(format));
+    WriteEstimate16Bit(path, estimate, format);
+    if (format == ImageFormat::Png) {
+      EXPECT_EQ(ReadWholeFile(path)[24], 16);  // IHDR's bit depth
+    }
+    ColorGrayImage read;
+    ReadImageFile(path, read);
+    ASSERT_NE(read.deep, nullptr);
+    for (int c = 0; c < 3; ++c) {
+      const FloatImage& deep = read.deep->channels[c];
+      ASSERT_EQ(deep.Width(), w);
+      ASSERT_EQ(deep.Height(), 2);
+      for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < w; ++x) {
+          const uint16_t u = sample(c, x, y);
+          EXPECT_EQ(deep.Row(y)[x], static_cast<float>(u / 257.0)) << c << " " << x << " " << y;
+          EXPECT_EQ(std::lround(deep.Row(y)[x] * 257.0), u);  // back exactly
+          EXPECT_EQ(read.channels[static_cast<size_t>(c)].Row(y)[x], To8Bit(u));
+        }
+      }
+    }
+  }
+  // An 8-bit file has none, and BMP holds no 16-bit result.
+  WriteImageFile(dir.File("eight.png"), Pattern(5, 4, 3), ImageFormat::Png);
+  ColorGrayImage eight;
+  ReadImageFile(dir.File("eight.png"), eight);
+  EXPECT_EQ(eight.deep, nullptr);
+  ExpectRefused([&] { WriteEstimate16Bit(dir.File("deep.bmp"), estimate, ImageFormat::Bmp); }, {"deep.bmp", "8 bits"});
+}
+
+TEST(ImageFile, TheResultDepthFollowsTheFormatAndFrameZero) {
+  struct Case {
+    ImageFormat format;
+    ResultDepth depth;
+    bool deepInput;
+    bool sixteen;
+  };
+  const std::vector<Case> cases = {
+      {ImageFormat::Png, ResultDepth::Auto, false, false}, {ImageFormat::Png, ResultDepth::Auto, true, true},
+      {ImageFormat::Png, ResultDepth::Bits8, true, false}, {ImageFormat::Png, ResultDepth::Bits16, false, true},
+      {ImageFormat::Bmp, ResultDepth::Auto, true, false},  {ImageFormat::Bmp, ResultDepth::Bits8, true, false},
+      {ImageFormat::Tiff, ResultDepth::Auto, false, true}, {ImageFormat::Tiff, ResultDepth::Bits16, true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(ImageFormatExtension(c.format)) + " " + std::to_string(static_cast<int>(c.depth)) +
+                 (c.deepInput ? " deep" : ""));
+    EXPECT_EQ(WritesSixteenBits(c.format, c.depth, c.deepInput), c.sixteen);
+  }
+  ExpectRefused([] { WritesSixteenBits(ImageFormat::Bmp, ResultDepth::Bits16, true); }, {"BMP", "8 bits"});
+  ExpectRefused([] { WritesSixteenBits(ImageFormat::Tiff, ResultDepth::Bits8, false); }, {"TIFF", "16 bits"});
+  EXPECT_EQ(ParseResultDepth("auto"), ResultDepth::Auto);
+  EXPECT_EQ(ParseResultDepth("8"), ResultDepth::Bits8);
+  EXPECT_EQ(ParseResultDepth("16"), ResultDepth::Bits16);
+  ExpectRefused([] { ParseResultDepth("12"); }, {"'12'", "auto, 8, 16"});
+}
+
 TEST(ImageFile, TheSixteenBitEstimateDividedBy257IsTheEightBitResult) {
   // The 8-bit result truncates toward zero and clamps to 0 .. 255.
   const double nan = std::numeric_limits<double>::quiet_NaN();

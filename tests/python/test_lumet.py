@@ -131,8 +131,8 @@ def test_frames_refused_with_what_is_accepted(chart):
     cases = [
         (frames[..., 0], ValueError, "looks grey"),
         (numpy.concatenate([frames, frames[..., :1]], axis=-1), ValueError, "four channels"),
-        (frames.astype(numpy.uint16), ValueError, "uint16"),
-        (frames.astype(numpy.float32) / 255, ValueError, "float32"),
+        (frames.astype(numpy.int32), ValueError, "int32"),
+        (frames.astype(numpy.float64) / 255, ValueError, "float64"),
         (frames[:, ::2], ValueError, "C-contiguous"),
         ("images/lr-%d.bmp", TypeError, "not str"),
         ([frames[0], frames[1][:100]], ValueError, "frames[1] is 320 x 100 pixels"),
@@ -144,6 +144,53 @@ def test_frames_refused_with_what_is_accepted(chart):
         assert words in str(raised.value), (words, str(raised.value))
         if error is ValueError and "frame" not in words:
             assert "(N, H, W, 3)" in str(raised.value)
+
+
+def test_deep_frames_and_results_in_their_dtype(chart, tmp_path):
+    frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=6)
+    roi = (160, 100, 40, 40)
+    enhanced = dict(lr_count=4, method="enhanced", iterations=6)
+    as16 = frames.astype(numpy.uint16) * 257
+    # 8-bit levels as 16-bit samples are the same numbers: the same estimate, given back in
+    # the frames' dtype, its samples // 257 the 8-bit result.
+    for keywords in ({"lr_count": 4}, enhanced):
+        eight = lumet.super_resolve(frames, roi, **keywords)
+        sixteen = lumet.super_resolve(as16, roi, **keywords)
+        assert eight.dtype == numpy.uint8 and sixteen.dtype == numpy.uint16 and sixteen.shape == eight.shape
+        assert (sixteen // 257).astype(numpy.uint8).tobytes() == eight.tobytes(), keywords
+        assert lumet.super_resolve(as16, roi, dtype=numpy.uint8, **keywords).tobytes() == eight.tobytes()
+        assert lumet.super_resolve(frames, roi, dtype="uint16", **keywords).tobytes() == sixteen.tobytes()
+        as_float = lumet.super_resolve(frames, roi, dtype=numpy.float32, **keywords)
+        assert as_float.dtype == numpy.float32 and 0.0 <= as_float.min() and as_float.max() <= 1.0
+        # float32 is the estimate itself over 255; uint16 floors it at 1/257 of a level.
+        assert numpy.abs(as_float * 65535.0 - sixteen).max() <= 1.01
+    # Fractions of a level: registration and the classic method read the frames rounded to 8
+    # bits (these round back to the BMP's levels); the enhanced method reads them.
+    fractions = as16 + (numpy.arange(as16.size, dtype=numpy.uint16).reshape(as16.shape) % 100)
+    assert lumet.super_resolve(fractions, roi, dtype=numpy.uint8, lr_count=4).tobytes() == \
+        lumet.super_resolve(frames, roi, lr_count=4).tobytes()
+    deep = lumet.super_resolve(fractions, roi, **enhanced)
+    assert deep.tobytes() != lumet.super_resolve(as16, roi, **enhanced).tobytes()
+    homographies, _ = lumet.register(fractions, roi, **enhanced)
+    assert lumet.reconstruct(fractions, homographies, roi, **enhanced).tobytes() == deep.tobytes()
+    # float32 frames in 0 .. 1: read at 8 bits as their levels times 255, rounded.
+    unit = frames.astype(numpy.float32) / 255
+    classic = lumet.super_resolve(unit, roi, lr_count=4)
+    assert classic.dtype == numpy.float32
+    assert lumet.super_resolve(unit, roi, lr_count=4, dtype=numpy.uint8).tobytes() == \
+        lumet.super_resolve(frames, roi, lr_count=4).tobytes()
+    with pytest.raises(ValueError, match="dtype must be None"):
+        lumet.super_resolve(frames, roi, dtype=numpy.int16)
+    # uint16 images are written at 16 bits as they are.
+    image = (numpy.arange(12 * 10 * 3, dtype=numpy.uint16).reshape(10, 12, 3) * 181) % 65536
+    image = image.astype(numpy.uint16)
+    for name in ("deep.png", "deep.tif"):
+        lumet.write_image(str(tmp_path / name), image)
+        back = lumet.read_frames(str(tmp_path / name))
+        numpy.testing.assert_array_equal(back[0], ((image.astype(numpy.int64) * 255 + 32767) // 65535).astype(numpy.uint8))
+    assert read_file(tmp_path / "deep.png")[24] == 16
+    with pytest.raises(ValueError, match="8 bits"):
+        lumet.write_image(str(tmp_path / "deep.bmp"), image)
 
 
 def test_parameters_refused_in_keyword_words(chart):

@@ -114,8 +114,10 @@ void ObservationModel::TransformValues(const double (&m)[9]) {
 
 void ObservationModel::EndFrame() { frameStart_.push_back(index_.size()); }
 
-size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& homography) {
+size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& homography, SampleDepth depth) {
   const size_t before = index_.size();
+  // A frame read at more than 8 bits is observed at its own depth.
+  const DeepPlanes* deep = depth == SampleDepth::Deep ? frame.deep.get() : nullptr;
   const PixelMap toFrame = PixelMapOf(homography);
   PixelMap toReference;
   const int h = static_cast<int>(taps_.size()) / 2;
@@ -160,9 +162,10 @@ size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& hom
           if (!(hx >= loX && hx < hiX && hy >= loY && hy < hiY)) continue;
           const int ix = static_cast<int>(std::floor(hx));
           const int iy = static_cast<int>(std::floor(hy));
-          const double value[3] = {static_cast<double>(frame.channels[0].Row(v)[u]),
-                                   static_cast<double>(frame.channels[1].Row(v)[u]),
-                                   static_cast<double>(frame.channels[2].Row(v)[u])};
+          const double value[3] = {
+              deep ? deep->channels[0].Row(v)[u] : static_cast<double>(frame.channels[0].Row(v)[u]),
+              deep ? deep->channels[1].Row(v)[u] : static_cast<double>(frame.channels[1].Row(v)[u]),
+              deep ? deep->channels[2].Row(v)[u] : static_cast<double>(frame.channels[2].Row(v)[u])};
           AddObservation(ix, iy, hx - ix, hy - iy, value, u, v);
         }
       }

@@ -54,8 +54,9 @@ class ObservationModel {
   // Adds every pixel of frame whose model lies wholly inside the grid. homography maps
   // reference-frame positions to the frame's positions (ProjectPoint convention). Returns
   // the number of observations added (0 when the frame does not see the grid or the
-  // homography cannot be inverted).
-  size_t AddFrame(const ColorGrayImage& frame, const Matrix& homography);
+  // homography cannot be inverted). The values are the frame's deep planes' when depth is
+  // Deep and it has them, its 8-bit channels' otherwise.
+  size_t AddFrame(const ColorGrayImage& frame, const Matrix& homography, SampleDepth depth = SampleDepth::Bits8);
 
   int FrameCount() const { return static_cast<int>(frameStart_.size()) - 1; }
   size_t ObservationCount() const { return index_.size(); }

@@ -110,9 +110,9 @@ void CheckEnhancedSettings(const EnhancedSettings& s) {
 namespace {
 
 ObservationModel BuildModel(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
-                            const HrGeometry& grid, const std::vector<double>& taps) {
+                            const HrGeometry& grid, const std::vector<double>& taps, SampleDepth depth) {
   ObservationModel model(grid, taps);
-  for (size_t k = 0; k < frames.size(); ++k) model.AddFrame(frames[k], homographies[k]);
+  for (size_t k = 0; k < frames.size(); ++k) model.AddFrame(frames[k], homographies[k], depth);
   return model;
 }
 
@@ -430,10 +430,11 @@ struct GridProblem {
               EnhancedOutcome& outcome)
       : margin(EnhancedMargin(static_cast<int>(taps.size()))),
         grid(ExtendGeometry(roiGrid, margin)),
-        model(BuildModel(frames, homographies, grid, taps)) {
+        depth(EnhancedDepth(frames)),
+        model(BuildModel(frames, homographies, grid, taps, depth)) {
     // Frames whose brightness differs from frame 0's are matched to it first.
-    outcome.noise = EstimateNoise(frames[0], grid);
-    const std::vector<std::array<Photometry, 3>> photometry = MatchPhotometry(model, frames[0], outcome.noise);
+    outcome.noise = EstimateNoise(frames[0], grid, depth);
+    const std::vector<std::array<Photometry, 3>> photometry = MatchPhotometry(model, frames[0], outcome.noise, depth);
     outcome.brightnessMatched.assign(frames.size(), 0);
     for (size_t k = 0; k < photometry.size(); ++k) {
       for (const Photometry& m : photometry[k]) outcome.brightnessMatched[k] |= m.gain != 1.0 || m.offset != 0.0;
@@ -443,15 +444,15 @@ struct GridProblem {
     if (AnyHeldOut(outcome.brightnessMatched)) {
       matched = frames;
       ApplyPhotometry(photometry, matched);
-      model = BuildModel(matched, homographies, grid, taps);
+      model = BuildModel(matched, homographies, grid, taps, depth);
       used = &matched;
     }
     weights.alpha = settings.alpha;
-    weights.observation = AgreementWeights(model, frames[0], outcome.noise);
+    weights.observation = AgreementWeights(model, frames[0], outcome.noise, depth);
     outcome.agreement = AgreementShares(model, weights.observation);
     for (int k = 0; k < model.FrameCount(); ++k) outcome.observations.push_back(model.FrameEnd(k) - model.FrameBegin(k));
     weights.dataSmoothing = kDataSmoothing * outcome.noise / kTypicalNoise;
-    BicubicOnGrid(frames[0], grid, bicubic);
+    BicubicOnGrid(frames[0], grid, bicubic, depth);
     agreement = AgreementMap(model, weights.observation);
     StartEstimate(*used, homographies, grid, roiGrid, agreement, bicubic, planes);
     // Solved as luma and colour differences (kToLumaChroma), written back as red, green, blue.
@@ -466,6 +467,7 @@ struct GridProblem {
 
   int margin;
   HrGeometry grid;
+  SampleDepth depth;
   ObservationModel model;
   EnhancedWeights weights;
   Plane bicubic[3];

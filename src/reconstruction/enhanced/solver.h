@@ -169,6 +169,14 @@ inline constexpr double kChromaPrior = 3.0;
 using EnhancedProgress = std::function<void(int band, int iteration)>;
 using EnhancedPicture = std::function<void(const ColorDoubleImage& estimate)>;
 
+// The samples the enhanced method reads of its frames: their deep planes when frame 0 has
+// them (each frame's own, or its 8-bit channels when it has none), the 8-bit channels
+// otherwise. Its observations, frame 0 enlarged, the noise and the agreement with frame 0
+// are then measured at that depth; the median start estimate stays on 8 bits.
+inline SampleDepth EnhancedDepth(const std::vector<ColorGrayImage>& frames) {
+  return !frames.empty() && frames[0].deep ? SampleDepth::Deep : SampleDepth::Bits8;
+}
+
 // Frames 0 .. K - 1 with their homographies (reference to frame, frame 0 the identity),
 // all of frame 0's size, reconstructed on the ROI grid. Frames whose brightness differs
 // from frame 0's are matched to it; every observation is weighted by its agreement with

@@ -156,7 +156,7 @@ void EnhancedReconstructTiled(const std::vector<ColorGrayImage>& frames, const s
   totals.Finish(settings.decideFallback);
   if (!outcome.fellBack) return;
   Plane bicubic[3];
-  BicubicOnGrid(frames[0], roiGrid, bicubic);
+  BicubicOnGrid(frames[0], roiGrid, bicubic, EnhancedDepth(frames));
   for (size_t c = 0; c < 3; ++c) {
     for (int i = 0; i < roiGrid.height; ++i) {
       std::copy(&bicubic[c].v[static_cast<size_t>(i) * roiGrid.width],

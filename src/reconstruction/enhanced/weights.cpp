@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "numeric/cubic_kernel.h"
@@ -11,19 +12,44 @@ namespace lumet {
 
 namespace {
 
+// Calls read with channel c of frame as a computation at depth reads it: its deep plane
+// (floats) when depth is Deep and it has them, its 8-bit plane otherwise. Every use reads
+// the samples as doubles, so that 8-bit values give the same sums either way.
+template <typename Read>
+auto ReadChannel(const ColorGrayImage& frame, int c, SampleDepth depth, Read&& read) {
+  if (depth == SampleDepth::Deep && frame.deep) return read(frame.deep->channels[c]);
+  return read(frame.channels[static_cast<size_t>(c)]);
+}
+
 // Frame 0's range (max - min) over the 3 x 3 pixels around the nearest one to (x, y).
-double LocalRange(const GrayImage& plane, double x, double y) {
+template <typename P>
+double LocalRange(const ImagePlane<P>& plane, double x, double y) {
   const int cx = std::clamp(static_cast<int>(std::lround(x)), 0, plane.Width() - 1);
   const int cy = std::clamp(static_cast<int>(std::lround(y)), 0, plane.Height() - 1);
-  int lo = 255;
-  int hi = 0;
+  double lo = HUGE_VAL;
+  double hi = -HUGE_VAL;
   for (int r = std::max(0, cy - 1); r <= std::min(plane.Height() - 1, cy + 1); ++r) {
     for (int c = std::max(0, cx - 1); c <= std::min(plane.Width() - 1, cx + 1); ++c) {
-      lo = std::min<int>(lo, plane.Row(r)[c]);
-      hi = std::max<int>(hi, plane.Row(r)[c]);
+      lo = std::min<double>(lo, plane.Row(r)[c]);
+      hi = std::max<double>(hi, plane.Row(r)[c]);
     }
   }
   return hi - lo;
+}
+
+template <typename P>
+double SampleBicubicOf(const ImagePlane<P>& plane, double x, double y) {
+  const CubicTaps tx = MakeCubicTaps(x, plane.Width());
+  const CubicTaps ty = MakeCubicTaps(y, plane.Height());
+  double v = 0.0;
+  for (int b = 0; b < 4; ++b) {
+    const P* row = plane.Row(ty.index[b]);
+    v += ty.weight[b] * (tx.weight[0] * static_cast<double>(row[tx.index[0]]) +
+                         tx.weight[1] * static_cast<double>(row[tx.index[1]]) +
+                         tx.weight[2] * static_cast<double>(row[tx.index[2]]) +
+                         tx.weight[3] * static_cast<double>(row[tx.index[3]]));
+  }
+  return v;
 }
 
 double Median(std::vector<double>& values) {
@@ -35,17 +61,7 @@ double Median(std::vector<double>& values) {
 
 }  // namespace
 
-double SampleBicubic(const GrayImage& plane, double x, double y) {
-  const CubicTaps tx = MakeCubicTaps(x, plane.Width());
-  const CubicTaps ty = MakeCubicTaps(y, plane.Height());
-  double v = 0.0;
-  for (int b = 0; b < 4; ++b) {
-    const uint8_t* row = plane.Row(ty.index[b]);
-    v += ty.weight[b] * (tx.weight[0] * row[tx.index[0]] + tx.weight[1] * row[tx.index[1]] +
-                         tx.weight[2] * row[tx.index[2]] + tx.weight[3] * row[tx.index[3]]);
-  }
-  return v;
-}
+double SampleBicubic(const GrayImage& plane, double x, double y) { return SampleBicubicOf(plane, x, y); }
 
 double SampleBilinear(const GrayImage& plane, double x, double y) {
   const double cx = std::clamp(x, 0.0, plane.Width() - 1.0);
@@ -61,26 +77,27 @@ double SampleBilinear(const GrayImage& plane, double x, double y) {
   return top + fy * (bottom - top);
 }
 
-void BicubicOnGrid(const ColorGrayImage& frame0, const HrGeometry& grid, Plane (&planes)[3]) {
+void BicubicOnGrid(const ColorGrayImage& frame0, const HrGeometry& grid, Plane (&planes)[3], SampleDepth depth) {
   const int w = frame0.Width();
   const int h = frame0.Height();
   for (int c = 0; c < 3; ++c) {
     planes[c] = Plane(grid.width, grid.height);
-    const GrayImage& plane = frame0.channels[static_cast<size_t>(c)];
-    for (int i = 0; i < grid.height; ++i) {
-      const CubicTaps ty = MakeCubicTaps((i + grid.y0) / grid.scale, h);
-      for (int j = 0; j < grid.width; ++j) {
-        const CubicTaps tx = MakeCubicTaps((j + grid.x0) / grid.scale, w);
-        double v = 0.0;
-        for (int b = 0; b < 4; ++b) {
-          const uint8_t* row = plane.Row(ty.index[b]);
-          double across = 0.0;
-          for (int a = 0; a < 4; ++a) across += tx.weight[a] * row[tx.index[a]];
-          v += ty.weight[b] * across;
+    ReadChannel(frame0, c, depth, [&](const auto& plane) {
+      for (int i = 0; i < grid.height; ++i) {
+        const CubicTaps ty = MakeCubicTaps((i + grid.y0) / grid.scale, h);
+        for (int j = 0; j < grid.width; ++j) {
+          const CubicTaps tx = MakeCubicTaps((j + grid.x0) / grid.scale, w);
+          double v = 0.0;
+          for (int b = 0; b < 4; ++b) {
+            const auto* row = plane.Row(ty.index[b]);
+            double across = 0.0;
+            for (int a = 0; a < 4; ++a) across += tx.weight[a] * static_cast<double>(row[tx.index[a]]);
+            v += ty.weight[b] * across;
+          }
+          planes[c].At(j, i) = v;
         }
-        planes[c].At(j, i) = v;
       }
-    }
+    });
   }
 }
 
@@ -126,7 +143,7 @@ void FitLine(const std::vector<double>& reference, const std::vector<double>& va
 }  // namespace
 
 std::vector<std::array<Photometry, 3>> MatchPhotometry(const ObservationModel& model, const ColorGrayImage& frame0,
-                                                       double noise) {
+                                                       double noise, SampleDepth depth) {
   const int frames = model.FrameCount();
   std::vector<std::array<Photometry, 3>> maps(static_cast<size_t>(std::max(frames, 0)));
   for (int k = 1; k < frames; ++k) {
@@ -141,7 +158,8 @@ std::vector<std::array<Photometry, 3>> MatchPhotometry(const ObservationModel& m
         double x = 0.0;
         double y = 0.0;
         model.ReferencePosition(o, x, y);
-        reference.push_back(SampleBicubic(frame0.channels[static_cast<size_t>(c)], x, y));
+        reference.push_back(
+            ReadChannel(frame0, c, depth, [&](const auto& plane) { return SampleBicubicOf(plane, x, y); }));
         value.push_back(model.Values(c)[o]);
         mean += reference.back();
       }
@@ -163,21 +181,35 @@ std::vector<std::array<Photometry, 3>> MatchPhotometry(const ObservationModel& m
 
 void ApplyPhotometry(const std::vector<std::array<Photometry, 3>>& maps, std::vector<ColorGrayImage>& frames) {
   for (size_t k = 0; k < frames.size() && k < maps.size(); ++k) {
+    // The deep planes are shared with the frames given: a changed frame gets its own.
+    std::shared_ptr<DeepPlanes> deep;
     for (int c = 0; c < 3; ++c) {
       const Photometry& m = maps[k][static_cast<size_t>(c)];
       if (m.gain == 1.0 && m.offset == 0.0) continue;
       GrayImage& plane = frames[k].channels[static_cast<size_t>(c)];
+      if (frames[k].deep && !deep) deep = std::make_shared<DeepPlanes>(*frames[k].deep);
       for (int y = plane.FirstRow(); y < plane.FirstRow() + plane.HeldRows(); ++y) {
         uint8_t* row = plane.Row(y);
+        if (deep) {
+          // Unrounded at depth; the 8-bit channel stays those values rounded.
+          float* level = deep->channels[c].Row(y);
+          for (int x = 0; x < plane.Width(); ++x) {
+            const double v = std::clamp(m.gain * level[x] + m.offset, 0.0, 255.0);
+            level[x] = static_cast<float>(v);
+            row[x] = static_cast<uint8_t>(std::floor(v + 0.5));
+          }
+          continue;
+        }
         for (int x = 0; x < plane.Width(); ++x) {
           row[x] = static_cast<uint8_t>(std::clamp(std::floor(m.gain * row[x] + m.offset + 0.5), 0.0, 255.0));
         }
       }
     }
+    if (deep) frames[k].deep = std::move(deep);
   }
 }
 
-double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid) {
+double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid, SampleDepth depth) {
   // Frame 0's pixels under the grid, one pixel in from the frame's edge.
   const int x0 = std::max(1, static_cast<int>(std::floor(grid.x0 / grid.scale)));
   const int y0 = std::max(1, static_cast<int>(std::floor(grid.y0 / grid.scale)));
@@ -185,23 +217,29 @@ double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid) {
   const int y1 = std::min(frame0.Height() - 2, static_cast<int>(std::ceil((grid.y0 + grid.height) / grid.scale)));
   std::vector<double> responses;
   std::vector<double> slopes;
-  for (const GrayImage& plane : frame0.channels) {
-    for (int y = y0; y <= y1; ++y) {
-      const uint8_t* up = plane.Row(y - 1);
-      const uint8_t* row = plane.Row(y);
-      const uint8_t* down = plane.Row(y + 1);
-      for (int x = x0; x <= x1; ++x) {
-        // The 3 x 3 mask [1 -2 1; -2 4 -2; 1 -2 1] cancels planes and ramps; on noise of sigma
-        // s it gives a normal value of sigma 6 s. The Sobel slopes, odd where the mask is
-        // even, are independent of it on noise and pick the flat places to measure on.
-        const int r = up[x - 1] - 2 * up[x] + up[x + 1] - 2 * (row[x - 1] - 2 * row[x] + row[x + 1]) + down[x - 1] -
-                      2 * down[x] + down[x + 1];
-        const int gx = up[x + 1] - up[x - 1] + 2 * (row[x + 1] - row[x - 1]) + down[x + 1] - down[x - 1];
-        const int gy = down[x - 1] - up[x - 1] + 2 * (down[x] - up[x]) + down[x + 1] - up[x + 1];
-        responses.push_back(std::abs(r));
-        slopes.push_back(std::abs(gx) + std::abs(gy));
+  for (int c = 0; c < 3; ++c) {
+    ReadChannel(frame0, c, depth, [&](const auto& plane) {
+      for (int y = y0; y <= y1; ++y) {
+        const auto* upRow = plane.Row(y - 1);
+        const auto* midRow = plane.Row(y);
+        const auto* downRow = plane.Row(y + 1);
+        // In doubles: whole 8-bit values sum exactly, as in integers.
+        const auto up = [&](int i) { return static_cast<double>(upRow[i]); };
+        const auto row = [&](int i) { return static_cast<double>(midRow[i]); };
+        const auto down = [&](int i) { return static_cast<double>(downRow[i]); };
+        for (int x = x0; x <= x1; ++x) {
+          // The 3 x 3 mask [1 -2 1; -2 4 -2; 1 -2 1] cancels planes and ramps; on noise of sigma
+          // s it gives a normal value of sigma 6 s. The Sobel slopes, odd where the mask is
+          // even, are independent of it on noise and pick the flat places to measure on.
+          const double r = up(x - 1) - 2 * up(x) + up(x + 1) - 2 * (row(x - 1) - 2 * row(x) + row(x + 1)) +
+                           down(x - 1) - 2 * down(x) + down(x + 1);
+          const double gx = up(x + 1) - up(x - 1) + 2 * (row(x + 1) - row(x - 1)) + down(x + 1) - down(x - 1);
+          const double gy = down(x - 1) - up(x - 1) + 2 * (down(x) - up(x)) + down(x + 1) - up(x + 1);
+          responses.push_back(std::fabs(r));
+          slopes.push_back(std::fabs(gx) + std::fabs(gy));
+        }
       }
-    }
+    });
   }
   std::vector<double> sorted = slopes;
   const double flat = Median(sorted);
@@ -249,7 +287,7 @@ FrameBox BoxOf(const ObservationModel& model, int k) {
 // Frame 0's 3 x 3 means (neighbours clamped to the frame) in the rows frame 0 holds, from
 // row `top`: means[c].At(x, y - top). Rows whose neighbours frame 0 does not hold stay 0
 // (they lie beyond what the grid's observations sample).
-void BoxMeans(const ColorGrayImage& frame0, Plane (&means)[3], int& top) {
+void BoxMeans(const ColorGrayImage& frame0, SampleDepth depth, Plane (&means)[3], int& top) {
   const int w = frame0.Width();
   const int h = frame0.Height();
   const GrayImage& held = frame0.channels[0];
@@ -257,17 +295,20 @@ void BoxMeans(const ColorGrayImage& frame0, Plane (&means)[3], int& top) {
   const int end = held.FirstRow() + held.HeldRows();
   for (int c = 0; c < 3; ++c) {
     means[c] = Plane(w, held.HeldRows());
-    const GrayImage& plane = frame0.channels[static_cast<size_t>(c)];
-    for (int y = top; y < end; ++y) {
-      if ((y - 1 >= 0 && y - 1 < top) || (y + 1 < h && y + 1 >= end)) continue;
-      for (int x = 0; x < w; ++x) {
-        double sum = 0.0;
-        for (int v = y - 1; v <= y + 1; ++v) {
-          for (int u = x - 1; u <= x + 1; ++u) sum += plane.Row(std::clamp(v, 0, h - 1))[std::clamp(u, 0, w - 1)];
+    ReadChannel(frame0, c, depth, [&](const auto& plane) {
+      for (int y = top; y < end; ++y) {
+        if ((y - 1 >= 0 && y - 1 < top) || (y + 1 < h && y + 1 >= end)) continue;
+        for (int x = 0; x < w; ++x) {
+          double sum = 0.0;
+          for (int v = y - 1; v <= y + 1; ++v) {
+            for (int u = x - 1; u <= x + 1; ++u) {
+              sum += static_cast<double>(plane.Row(std::clamp(v, 0, h - 1))[std::clamp(u, 0, w - 1)]);
+            }
+          }
+          means[c].At(x, y - top) = sum / 9.0;
         }
-        means[c].At(x, y - top) = sum / 9.0;
       }
-    }
+    });
   }
 }
 
@@ -281,7 +322,8 @@ double SampleBicubic(const Plane& plane, double x, double y) {
 // differs from a look-up in frame 0 by the aliasing both carry, which says nothing about
 // motion; the mean of 3 x 3 pixels keeps little of it and a third of the noise.
 void FrameDifferences(const ObservationModel& model, int k, const Plane (&means0)[3], int meansTop,
-                      const ColorGrayImage& frame0, std::vector<float>& difference, std::vector<float>& range) {
+                      const ColorGrayImage& frame0, SampleDepth depth, std::vector<float>& difference,
+                      std::vector<float>& range) {
   const FrameBox box = BoxOf(model, k);
   if (box.width == 0) return;
   std::vector<double> values[3];
@@ -316,7 +358,7 @@ void FrameDifferences(const ObservationModel& model, int k, const Plane (&means0
       }
       const double d = sum / n - SampleBicubic(means0[c], x, y - meansTop);
       square += d * d;
-      local = std::max(local, LocalRange(frame0.channels[static_cast<size_t>(c)], x, y));
+      local = std::max(local, ReadChannel(frame0, c, depth, [&](const auto& plane) { return LocalRange(plane, x, y); }));
     }
     difference[o] = static_cast<float>(std::sqrt(square / 3.0));
     range[o] = static_cast<float>(local);
@@ -377,15 +419,18 @@ void ErodeWithinFrame(const ObservationModel& model, int k, std::vector<float>& 
 
 }  // namespace
 
-std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise) {
+std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise,
+                                    SampleDepth depth) {
   std::vector<float> weights(model.ObservationCount(), 1.0f);
   Plane means0[3];
   int meansTop = 0;
-  BoxMeans(frame0, means0, meansTop);
+  BoxMeans(frame0, depth, means0, meansTop);
   // Observations without their frame pixel keep weight 1.
   std::vector<float> difference(model.ObservationCount(), std::numeric_limits<float>::quiet_NaN());
   std::vector<float> range(model.ObservationCount(), 0.0f);
-  for (int k = 1; k < model.FrameCount(); ++k) FrameDifferences(model, k, means0, meansTop, frame0, difference, range);
+  for (int k = 1; k < model.FrameCount(); ++k) {
+    FrameDifferences(model, k, means0, meansTop, frame0, depth, difference, range);
+  }
   // The noise of a 3 x 3 mean, or what the frames differ by where frame 0 is flat when that
   // is clearly more (compression, and noise that frame 0's own flat places hide).
   double spread = noise / 3.0;

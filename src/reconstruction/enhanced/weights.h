@@ -21,8 +21,10 @@ double SampleBicubic(const GrayImage& plane, double x, double y);
 
 // Frame 0 enlarged onto `grid` by cubic convolution (HR pixel (j, i) at the LR position
 // ((j + x0) / s, (i + y0) / s), indices clamped at the frame border), one plane per
-// channel: the safe estimate, and the start where no other frame agrees.
-void BicubicOnGrid(const ColorGrayImage& frame0, const HrGeometry& grid, Plane (&planes)[3]);
+// channel: the safe estimate, and the start where no other frame agrees. Every function here
+// that reads frame 0 reads it at depth (its deep planes, when Deep and it has them).
+void BicubicOnGrid(const ColorGrayImage& frame0, const HrGeometry& grid, Plane (&planes)[3],
+                   SampleDepth depth = SampleDepth::Bits8);
 
 // Gain and offset of one channel of one frame relative to frame 0: value_0 = gain * value_k + offset.
 struct Photometry {
@@ -40,17 +42,22 @@ inline constexpr double kPhotometryGainStep = 0.03;
 inline constexpr double kPhotometryOffsetStep = 2.0;
 inline constexpr double kGainSignal = 4.0;
 std::vector<std::array<Photometry, 3>> MatchPhotometry(const ObservationModel& model,
-                                                       const ColorGrayImage& frame0, double noise);
+                                                       const ColorGrayImage& frame0, double noise,
+                                                       SampleDepth depth = SampleDepth::Bits8);
 
-// The frames with their photometry applied (rounded, clamped to 0 .. 255).
+// The frames with their photometry applied (rounded, clamped to 0 .. 255; deep planes
+// clamped alone, and the 8-bit channels beside them their new values rounded).
 void ApplyPhotometry(const std::vector<std::array<Photometry, 3>>& maps, std::vector<ColorGrayImage>& frames);
 
 // The noise sigma of one observation (grey levels), from frame 0 alone under `grid`: the
 // robust spread of a second-difference filter that cancels smooth content. Never below
 // kNoiseFloor (quantisation alone). Frame 0 alone, so that frames that disagree with it
-// cannot widen what counts as agreeing.
+// cannot widen what counts as agreeing. The same floor holds at depth: the data term's
+// smoothing, the agreement and the PSF check's margins follow the noise, and below half a
+// level (measured on sequences of 16-bit frames with noise of 0.1 levels) they hold the
+// estimate back more than the finer samples give, or let the PSF check widen the PSF.
 inline constexpr double kNoiseFloor = 0.5;
-double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid);
+double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid, SampleDepth depth = SampleDepth::Bits8);
 
 // Per observation, how far it agrees with frame 0 at its position (0 .. 1; frame 0's own
 // observations, and those added without their frame pixel, 1): with d the colour difference
@@ -71,7 +78,8 @@ inline constexpr double kAgreeTypical = 1.5;
 inline constexpr double kAgreeScene = 0.3;
 inline constexpr size_t kAgreeFlatShare = 4;
 inline constexpr double kAgreeNoiseLike = 5.0;
-std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise);
+std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGrayImage& frame0, double noise,
+                                    SampleDepth depth = SampleDepth::Bits8);
 
 // Share of each frame's observations that agree (mean weight), not a number for a frame
 // without observations.
