@@ -173,6 +173,28 @@ std::string SplitManifest(const VideoJob& job, const VideoFrameRange& range, int
   return text;
 }
 
+// --psf-check on|off, the enhanced method's alone.
+void SetPsfCheck(const std::string& value, Settings& settings) {
+  if (settings.method != "enhanced") {
+    throw CLI::ValidationError("--psf-check", "applies to --method enhanced (the method is " + settings.method + ")");
+  }
+  settings.methodParams["psfCheck"] = value == "on" ? 1.0 : 0.0;
+}
+
+// The options of a video output: its rate, quality, audio and parts.
+void AddVideoOutputOptions(CLI::App& command, VideoJob& job, std::string& fps) {
+  command.add_option("--fps", fps, "frame rate of a frame-pattern input, for a video output (default: 25)")
+      ->type_name("RATE");
+  command.add_option("--quality", job.quality,
+                     "H.264 constant rate factor of a .mp4 output, 0 (best) .. 51 (default: " +
+                         std::to_string(VideoWriter::kDefaultQuality) + ")")
+      ->check(CLI::Range(0, 51));
+  command.add_flag("--no-audio", job.noAudio, "leave out the input video's audio (copied unchanged otherwise)");
+  command.add_flag("--keep-parts", job.keepParts, "keep the frames' parts folder OUTPUT.parts/ after encoding");
+  command.add_flag("--parts-only", job.partsOnly,
+                   "make the parts of the range and stop, without encoding (a range job of a split run)");
+}
+
 }  // namespace
 
 void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
@@ -218,16 +240,7 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_option("--start-index", job->startIndex, "number of the input's frame 0 (its file number)")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
-  command->add_option("--fps", *fps, "frame rate of a frame-pattern input, for a video output (default: 25)")
-      ->type_name("RATE");
-  command->add_option("--quality", job->quality,
-                      "H.264 constant rate factor of a .mp4 output, 0 (best) .. 51 (default: " +
-                          std::to_string(VideoWriter::kDefaultQuality) + ")")
-      ->check(CLI::Range(0, 51));
-  command->add_flag("--no-audio", job->noAudio, "leave out the input video's audio (copied unchanged otherwise)");
-  command->add_flag("--keep-parts", job->keepParts, "keep the frames' parts folder OUTPUT.parts/ after encoding");
-  command->add_flag("--parts-only", job->partsOnly,
-                    "make the parts of the range and stop, without encoding (a range job of a split run)");
+  AddVideoOutputOptions(*command, *job, *fps);
   command
       ->add_option("--split-every", *splitEvery,
                    "print, instead of running, a manifest for lumet-cli batch: range jobs of N output frames each "
@@ -239,13 +252,7 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->footer(kVideoFooter);
   command->callback([&slot, command, job, roi, scale, fps, psfCheck, quiet, splitEvery, splitOptions] {
     job->settings.scale = *scale;
-    if (!psfCheck->empty()) {
-      if (job->settings.method != "enhanced") {
-        throw CLI::ValidationError("--psf-check", "applies to --method enhanced (the method is " +
-                                                      job->settings.method + ")");
-      }
-      job->settings.methodParams["psfCheck"] = *psfCheck == "on" ? 1.0 : 0.0;
-    }
+    if (!psfCheck->empty()) SetPsfCheck(*psfCheck, job->settings);
     if (!fps->empty()) ParseFrameRate(*fps, job->fpsNum, job->fpsDen);
     job->wholeFrame = roi->empty();
     if (!roi->empty()) job->settings.roi = ParseRect(*roi);
