@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
   libpng-dev libjpeg-dev libtiff-dev libopenimageio-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   python3-dev pybind11-dev python3-numpy python3-pytest
-  xvfb xauth
+  xvfb xauth xdotool
   parallel
   dpkg-dev file
   python3-venv python3-build lintian

@@ -158,6 +158,9 @@ int CLumetApp::InitInstance(const QString& screenshotDir, const QString& open) {
   MainWindow window;
   if (!screenshotDir.isEmpty()) window.askFolder = [] { return QString(); };
   window.show();
+  // Keys reach the window from the start (F5, then Esc to cancel) even where nothing else
+  // gives it the focus: X servers without a window manager, some remote desktops.
+  window.activateWindow();
   // A fixed size, whatever was saved or the screen holds, so the pictures compare from run
   // to run (set once shown: showing keeps a window on its screen).
   if (!screenshotDir.isEmpty()) window.resize(1280, 760);
