@@ -152,30 +152,32 @@ size_t MemoryLimitOf(const py::handle& value) {
   return static_cast<size_t>(bytes);
 }
 
-int RadiusOf(const py::handle& value) {
-  if (py::isinstance<py::bool_>(value)) throw py::type_error("radius must be a whole number, not a bool");
-  int radius = 0;
+namespace {
+
+// A keyword's whole number (anything operator.index takes, but not a bool), its errors
+// naming the keyword and what it counts.
+int WholeNumberOf(const py::handle& value, const char* keyword, const char* what) {
+  const std::string name(keyword);
+  if (py::isinstance<py::bool_>(value)) throw py::type_error(name + " must be " + what + ", not a bool");
   try {
-    radius = py::module_::import("operator").attr("index")(value).cast<int>();
+    return py::module_::import("operator").attr("index")(value).cast<int>();
   } catch (py::error_already_set&) {
-    throw py::type_error("radius must be a whole number, not " + py::repr(value).cast<std::string>());
+    throw py::type_error(name + " must be " + what + ", not " + py::repr(value).cast<std::string>());
   } catch (py::cast_error&) {
-    throw py::value_error("radius=" + py::repr(value).cast<std::string>() + " is not a whole number");
+    throw py::value_error(name + "=" + py::repr(value).cast<std::string>() + " is not " + what);
   }
+}
+
+}  // namespace
+
+int RadiusOf(const py::handle& value) {
+  const int radius = WholeNumberOf(value, "radius", "a whole number");
   if (radius < 1) throw py::value_error("radius=" + std::to_string(radius) + ": a window needs radius 1 or more");
   return radius;
 }
 
 int ReferenceOf(const py::handle& value, int lrCount) {
-  if (py::isinstance<py::bool_>(value)) throw py::type_error("reference must be a frame number, not a bool");
-  int reference = 0;
-  try {
-    reference = py::module_::import("operator").attr("index")(value).cast<int>();
-  } catch (py::error_already_set&) {
-    throw py::type_error("reference must be a frame number, not " + py::repr(value).cast<std::string>());
-  } catch (py::cast_error&) {
-    throw py::value_error("reference=" + py::repr(value).cast<std::string>() + " is not a frame number");
-  }
+  const int reference = WholeNumberOf(value, "reference", "a frame number");
   if (reference < 0 || reference > lrCount) {
     throw py::value_error("reference=" + std::to_string(reference) + " is not one of the frames 0 .. " +
                           std::to_string(lrCount) + " (lr_count=" + std::to_string(lrCount) + ")");

@@ -114,6 +114,22 @@ int SyncFolder(const fs::path& folder) {
   return err;
 }
 
+// The temporary a file is written to before it takes the target's place: its folder
+// made, the temporaries a killed run left there removed.
+int OpenTemporaryFor(const std::string& path, std::string& temp) {
+  if (path.empty()) throw Error("cannot write a file with an empty name");
+  const fs::path target(path);
+  const fs::path parent = target.parent_path();
+  if (!parent.empty()) {
+    std::error_code ec;
+    fs::create_directories(parent, ec);
+    if (ec) throw Error("cannot create folder " + parent.string() + " for " + path + ": " + ec.message());
+  }
+  IgnoreFileSizeSignal();
+  RemoveStaleTemporaries(parent);
+  return CreateTemporary(target, path, temp);
+}
+
 }  // namespace
 
 void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
@@ -121,20 +137,8 @@ void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 void WriteFileAtomically(const std::string& path, std::string_view bytes) { StagedFile(path, bytes).Publish(); }
 
 StagedFile::StagedFile(const std::string& path, std::string_view bytes) {
-  if (path.empty()) throw Error("cannot write a file with an empty name");
-  const fs::path target(path);
-  const fs::path parent = target.parent_path();
-  if (!parent.empty()) {
-    std::error_code ec;
-    fs::create_directories(parent, ec);
-    if (ec) {
-      throw Error("cannot create folder " + parent.string() + " for " + path + ": " + ec.message());
-    }
-  }
-  IgnoreFileSizeSignal();
-  RemoveStaleTemporaries(parent);
   std::string temp;
-  const int fd = CreateTemporary(target, path, temp);
+  const int fd = OpenTemporaryFor(path, temp);
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -166,19 +170,7 @@ StagedFile::StagedFile(const std::string& path, std::string_view bytes) {
 
 StagedFile::~StagedFile() { Discard(); }
 
-StreamedFile::StreamedFile(const std::string& path) : path_(path) {
-  if (path.empty()) throw Error("cannot write a file with an empty name");
-  const fs::path target(path);
-  const fs::path parent = target.parent_path();
-  if (!parent.empty()) {
-    std::error_code ec;
-    fs::create_directories(parent, ec);
-    if (ec) throw Error("cannot create folder " + parent.string() + " for " + path + ": " + ec.message());
-  }
-  IgnoreFileSizeSignal();
-  RemoveStaleTemporaries(parent);
-  fd_ = CreateTemporary(target, path, temp_);
-}
+StreamedFile::StreamedFile(const std::string& path) : path_(path) { fd_ = OpenTemporaryFor(path, temp_); }
 
 StreamedFile::~StreamedFile() {
   if (fd_ >= 0) ::close(fd_);
