@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev qt6-tools-dev qt6-l10n-tools
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-  libpng-dev libjpeg-dev libtiff-dev libopenimageio-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  libpng-dev libjpeg-dev libtiff-dev libopenimageio-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libraw-dev
   python3-dev pybind11-dev python3-numpy python3-pytest
   xvfb xauth xdotool
   parallel

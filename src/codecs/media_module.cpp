@@ -3,6 +3,7 @@
 
 #include "codecs/codec_failure.h"
 #include "codecs/oiio_still.h"
+#include "codecs/raw_still.h"
 #include "codecs/video_codec.h"
 
 namespace lumet::codec {
@@ -12,7 +13,7 @@ namespace {
 Status ReadStillEntry(const char* name, const uint8_t* bytes, size_t size, const FrameLimits* limits,
                       StillSamples* out, std::string* message) noexcept {
   return Guard(message, [&] {
-    ReadStill(name, bytes, size, *limits, *out);
+    if (!ReadCameraRaw(name, bytes, size, *limits, *out)) ReadStill(name, bytes, size, *limits, *out);
     return Status::kOk;
   });
 }

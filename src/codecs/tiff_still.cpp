@@ -109,6 +109,25 @@ std::string Reason(const TiffMemory& memory, const char* fallback) {
   return memory.error.empty() ? std::string(fallback) : memory.error;
 }
 
+// A DNG, or a camera's raw file in TIFF form, whose first picture is commonly a small
+// preview beside the raw image: such files go to the camera raw reader.
+void LeaveCameraRaw(TIFF* tiff) {
+  void* dngVersion = nullptr;
+  uint16_t photometric = 0;
+  uint32_t subfileType = 0;
+  constexpr uint16_t kPhotometricCfa = 32803, kPhotometricLinearRaw = 34892;
+  const bool dng = TIFFGetField(tiff, TIFFTAG_DNGVERSION, &dngVersion) != 0;
+  const bool mosaic = TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) != 0 &&
+                      (photometric == kPhotometricCfa || photometric == kPhotometricLinearRaw);
+  // A preview with sub-directories beside it (where cameras put the raw image).
+  uint16_t subIfds = 0;
+  void* subIfdOffsets = nullptr;
+  const bool preview = TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &subfileType) != 0 &&
+                       (subfileType & FILETYPE_REDUCEDIMAGE) != 0 &&
+                       TIFFGetField(tiff, TIFFTAG_SUBIFD, &subIfds, &subIfdOffsets) != 0 && subIfds > 0;
+  if (dng || mosaic || preview) FailUnsupported("a camera raw file, or a preview beside other pictures");
+}
+
 TiffLayout ReadLayout(TIFF* tiff, const std::string& name, const FrameLimits& limits) {
   TiffLayout l;
   uint16_t sampleFormat = SAMPLEFORMAT_UINT;
@@ -190,6 +209,7 @@ void ReadTiff(const std::string& name, const uint8_t* bytes, size_t size, const 
     Fail("cannot read " + name + ": it holds " + std::to_string(pages) +
          " pages; a frame file holds one picture (save each page as its own file)");
   }
+  LeaveCameraRaw(tiff.get());
   const TiffLayout layout = ReadLayout(tiff.get(), name, limits);
   StillSamples decoded;
   decoded.width = static_cast<int>(layout.width);

@@ -169,7 +169,7 @@ const char* ImageFormatExtension(ImageFormat format) {
 }
 
 std::string SupportedStillFormats() {
-  return "BMP, PNG, JPEG, TIFF (8 or 16 bits), WebP, GIF, PNM, TGA, PSD, OpenEXR, HDR, DPX, SGI or JPEG 2000";
+  return "BMP, PNG, JPEG, TIFF (8 or 16 bits), WebP, GIF, PNM, TGA, PSD, OpenEXR, HDR, DPX, SGI, JPEG 2000 or camera raw (DNG and the raw files of cameras)";
 }
 
 uint16_t EstimateTo16Bit(double v) {
