@@ -6,8 +6,9 @@ namespace lumet::python {
 
 inline constexpr const char* kModuleDoc = R"(Multi-frame super-resolution of image sequences held in numpy arrays.
 
-Frames are colour images: an (N, H, W, 3) array, or a list, tuple, generator or any
-iterable of (H, W, 3) arrays, row 0 at the top, C-contiguous, of uint8, uint16 (16-bit
+Frames are colour images, an (N, H, W, 3) array, or grey ones, (N, H, W) or (N, H, W, 1)
+(each sample all three channels; the result comes back grey), or a list, tuple, generator
+or any iterable of such images, row 0 at the top, C-contiguous, of uint8, uint16 (16-bit
 samples) or float32 samples (0 .. 1; values beyond are clamped, not a number is 0); channel 0 red, or blue with
 channel_order="BGR" (as OpenCV holds images), which every call that takes or returns
 images accepts, returning its images in the same order. Frame 0 is the reference; frames 1 .. N-1
@@ -64,7 +65,8 @@ k - R .. k + R of those given (clipped to them, lr_count aside), every one of th
 and used: output frame k of `lumet-cli video ... --radius R` (the enhanced method's PSF
 checked, as there, on the first nine frames given).
 
-frames: (N, H, W, 3) uint8, uint16 or float32 array, or a sequence or iterable of (H, W, 3) ones.
+frames: (N, H, W, 3) uint8, uint16 or float32 array, or a sequence or iterable of (H, W, 3) ones;
+grey frames, (N, H, W) or (N, H, W, 1) (or such images), give a grey result of that form.
 roi: (x, y, w, h) in frame 0's pixels, inside the frame.
 dtype: None (frame 0's sample type), numpy.uint8, numpy.uint16 or numpy.float32: the result's.
 scale: 2, 3 or 4.  method: "classic" or "enhanced".

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "imageio/image_file.h"
@@ -46,9 +47,9 @@ size_t SampleBytes(SampleType type) {
 
 std::string ArrayProblem(const py::array& a, py::ssize_t dims, const std::string& what) {
   const std::string accepted =
-      dims == 4 ? "an (N, H, W, 3) array of uint8, uint16 or float32 colour frames, or a sequence or iterable of "
-                  "(H, W, 3) ones"
-                : "an (H, W, 3) array of uint8, uint16 or float32 colour samples";
+      dims == 4 ? "an (N, H, W, 3) array of uint8, uint16 or float32 colour frames, an (N, H, W) or (N, H, W, 1) one "
+                  "of grey frames, or a sequence or iterable of (H, W, 3), (H, W) or (H, W, 1) ones"
+                : "an (H, W, 3), (H, W) or (H, W, 1) array of uint8, uint16 or float32 samples";
   const std::string dtype = py::str(a.dtype()).cast<std::string>();
   SampleType type = SampleType::Uint8;
   if (!SampleTypeOf(a, type)) {
@@ -56,16 +57,16 @@ std::string ArrayProblem(const py::array& a, py::ssize_t dims, const std::string
            " is accepted: convert other integers with a.astype(numpy.uint16), other floats in 0..1 with "
            "a.astype(numpy.float32)";
   }
-  if (a.ndim() == dims - 1 || (a.ndim() == dims && a.shape(dims - 1) == 1)) {
-    return what + " of shape " + ShapeText(a) + " looks grey, but " + accepted +
-           " is accepted: repeat the grey values into three channels, numpy.repeat(a[..., None], 3, axis=-1) "
-           "(or numpy.repeat(a, 3, axis=-1) when the last axis is 1)";
+  const bool grey = a.ndim() == dims - 1 || (a.ndim() == dims && a.shape(dims - 1) == 1);
+  if (dims == 4 && a.ndim() == 3 && (a.shape(2) == 3 || a.shape(2) == 4)) {
+    return what + " of shape " + ShapeText(a) + " looks like one colour image, but " + accepted +
+           " is accepted: give the frames as a stack, numpy.stack([frame0, frame1, ...]), or as a list";
   }
   if (a.ndim() == dims && a.shape(dims - 1) == 4) {
     return what + " of shape " + ShapeText(a) + " has four channels (RGBA?), but " + accepted +
            " is accepted: drop the alpha channel with numpy.ascontiguousarray(a[..., :3])";
   }
-  if (a.ndim() != dims || a.shape(dims - 1) != 3) {
+  if (!grey && (a.ndim() != dims || a.shape(dims - 1) != 3)) {
     return what + " has shape " + ShapeText(a) + ", but " + accepted + " is accepted";
   }
   if ((a.flags() & py::array::c_style) == 0) {
@@ -78,6 +79,14 @@ std::string ArrayProblem(const py::array& a, py::ssize_t dims, const std::string
   return {};
 }
 
+// The form of a checked array of images of `dims` dimensions.
+FrameForm FormOf(const py::array& a, py::ssize_t dims) {
+  if (a.ndim() == dims - 1) return FrameForm::Grey;
+  return a.shape(dims - 1) == 1 ? FrameForm::GreyWithAxis : FrameForm::Colour;
+}
+
+int ChannelsOf(FrameForm form) { return form == FrameForm::Colour ? 3 : 1; }
+
 py::array AsArray(const py::handle& object, const std::string& what) {
   if (!py::isinstance<py::array>(object)) {
     throw py::type_error(what + " must be a numpy array of uint8, uint16 or float32 colour samples, not " +
@@ -89,16 +98,18 @@ py::array AsArray(const py::handle& object, const std::string& what) {
 // Where the engine's channel c (red, green, blue) lies among a pixel's three samples.
 size_t SampleOf(int c, ChannelOrder order) { return static_cast<size_t>(order == ChannelOrder::Bgr ? 2 - c : c); }
 
-// One frame from H x W x 3 interleaved samples.
-void CopyInterleaved(const uint8_t* samples, int width, int height, ChannelOrder order, ColorGrayImage& image) {
+// One frame from H x W x channels interleaved samples (channels 3, or 1 for grey).
+void CopyInterleaved(const uint8_t* samples, int width, int height, int channels, ChannelOrder order,
+                     ColorGrayImage& image) {
   image.Create(width, height);
   image.mask.Fill(0);
+  const size_t stride = static_cast<size_t>(channels);
   for (int y = 0; y < height; ++y) {
-    const uint8_t* row = samples + static_cast<size_t>(y) * static_cast<size_t>(width) * 3;
+    const uint8_t* row = samples + static_cast<size_t>(y) * static_cast<size_t>(width) * stride;
     for (int c = 0; c < 3; ++c) {
       uint8_t* out = image.channels[static_cast<size_t>(c)].Row(y);
-      const size_t sample = SampleOf(c, order);
-      for (int x = 0; x < width; ++x) out[x] = row[static_cast<size_t>(x) * 3 + sample];
+      const size_t sample = channels == 1 ? 0 : SampleOf(c, order);
+      for (int x = 0; x < width; ++x) out[x] = row[static_cast<size_t>(x) * stride + sample];
     }
   }
 }
@@ -135,14 +146,16 @@ class ArrayFrames final : public MemoryFrames {
     owners_.push_back(owner.ptr());
     Py_INCREF(owner.ptr());
   }
-  void AddView(const void* samples, int width, int height, SampleType type) {
-    frames_.push_back({samples, width, height, type});
+  // channels: 3 (colour samples) or 1 (grey: each sample is all three channels).
+  void AddView(const void* samples, int width, int height, SampleType type, int channels) {
+    frames_.push_back({samples, width, height, type, channels});
   }
-  void AddCopy(const void* samples, int width, int height, SampleType type) {
-    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3 * SampleBytes(type);
+  void AddCopy(const void* samples, int width, int height, SampleType type, int channels) {
+    const size_t bytes =
+        static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(channels) * SampleBytes(type);
     const auto* first = static_cast<const uint8_t*>(samples);
     copies_.emplace_back(first, first + bytes);
-    frames_.push_back({copies_.back().data(), width, height, type});
+    frames_.push_back({copies_.back().data(), width, height, type, channels});
   }
 
   int Count() const override { return static_cast<int>(frames_.size()); }
@@ -175,30 +188,32 @@ class ArrayFrames final : public MemoryFrames {
     int width;
     int height;
     SampleType type;
+    int channels;
   };
   const View& At(int index) const { return frames_[static_cast<size_t>(index)]; }
   // Channel c into plane, and at depth into deep (not null) for uint16 and float32 samples.
   void CopyChannel(const View& f, int c, GrayImage& plane, FloatImage* deep) const {
-    const size_t sample = SampleOf(c, order_);
-    const size_t rowSamples = static_cast<size_t>(f.width) * 3;
+    const size_t stride = static_cast<size_t>(f.channels);
+    const size_t sample = f.channels == 1 ? 0 : SampleOf(c, order_);
+    const size_t rowSamples = static_cast<size_t>(f.width) * stride;
     for (int y = 0; y < f.height; ++y) {
       uint8_t* out = plane.Row(y);
       float* level = deep != nullptr ? deep->Row(y) : nullptr;
       const size_t first = static_cast<size_t>(y) * rowSamples + sample;
       if (f.type == SampleType::Uint8) {
         const uint8_t* row = static_cast<const uint8_t*>(f.samples) + first;
-        for (int x = 0; x < f.width; ++x) out[x] = row[static_cast<size_t>(x) * 3];
+        for (int x = 0; x < f.width; ++x) out[x] = row[static_cast<size_t>(x) * stride];
       } else if (f.type == SampleType::Uint16) {
         const uint16_t* row = static_cast<const uint16_t*>(f.samples) + first;
         for (int x = 0; x < f.width; ++x) {
-          const uint16_t v = row[static_cast<size_t>(x) * 3];
+          const uint16_t v = row[static_cast<size_t>(x) * stride];
           out[x] = To8Bit(v);
           if (level != nullptr) level[x] = DeepValue(v);
         }
       } else {
         const float* row = static_cast<const float*>(f.samples) + first;
         for (int x = 0; x < f.width; ++x) {
-          const float v = row[static_cast<size_t>(x) * 3];
+          const float v = row[static_cast<size_t>(x) * stride];
           const double scaled = std::isnan(v) ? 0.0 : std::clamp(static_cast<double>(v), 0.0, 1.0) * 255.0;
           out[x] = static_cast<uint8_t>(std::floor(scaled + 0.5));
           if (level != nullptr) level[x] = static_cast<float>(scaled);
@@ -251,12 +266,12 @@ ColorGrayImage ImageFromPython(const py::handle& object, const std::string& what
   }
   ColorGrayImage image;
   CopyInterleaved(static_cast<const uint8_t*>(a.data()), static_cast<int>(a.shape(1)), static_cast<int>(a.shape(0)),
-                  order, image);
+                  ChannelsOf(FormOf(a, 3)), order, image);
   return image;
 }
 
 std::shared_ptr<const MemoryFrames> FramesFromPython(const py::handle& frames, ChannelOrder order,
-                                                     SampleType* firstType) {
+                                                     SampleType* firstType, FrameForm* firstForm) {
   auto held = std::make_shared<ArrayFrames>(order);
   SampleType type = SampleType::Uint8;
   if (py::isinstance<py::array>(frames) && py::reinterpret_borrow<py::array>(frames).ndim() != 1) {
@@ -266,19 +281,24 @@ std::shared_ptr<const MemoryFrames> FramesFromPython(const py::handle& frames, C
     CheckSide(a.shape(1), "frames");
     CheckSide(a.shape(2), "frames");
     SampleTypeOf(a, type);
+    const FrameForm form = FormOf(a, 4);
     if (firstType != nullptr) *firstType = type;
+    if (firstForm != nullptr) *firstForm = form;
     const int height = static_cast<int>(a.shape(1));
     const int width = static_cast<int>(a.shape(2));
-    const size_t frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3 * SampleBytes(type);
+    const int channels = ChannelsOf(form);
+    const size_t frameBytes =
+        static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(channels) * SampleBytes(type);
     held->Hold(a);
     for (py::ssize_t k = 0; k < a.shape(0); ++k) {
-      held->AddView(static_cast<const uint8_t*>(a.data()) + static_cast<size_t>(k) * frameBytes, width, height, type);
+      held->AddView(static_cast<const uint8_t*>(a.data()) + static_cast<size_t>(k) * frameBytes, width, height, type,
+                    channels);
     }
     return held;
   }
   if (py::isinstance<py::str>(frames) || py::isinstance<py::bytes>(frames) || !py::isinstance<py::iterable>(frames)) {
-    throw py::type_error("frames must be an (N, H, W, 3) uint8, uint16 or float32 array or a sequence or iterable "
-                         "of (H, W, 3) ones, not " + TypeName(frames));
+    throw py::type_error("frames must be an (N, H, W, 3) colour or (N, H, W) grey array of uint8, uint16 or float32 "
+                         "samples, or a sequence or iterable of (H, W, 3) or (H, W) ones, not " + TypeName(frames));
   }
   // A list or tuple holds its arrays; a generator is read once, frame by frame, each copied
   // before the next is asked for.
@@ -286,15 +306,19 @@ std::shared_ptr<const MemoryFrames> FramesFromPython(const py::handle& frames, C
   for (const py::handle frame : py::reinterpret_borrow<py::iterable>(frames)) {
     const py::array a = CheckedImage(frame, "frames[" + std::to_string(held->Count()) + "]");
     SampleTypeOf(a, type);
-    if (firstType != nullptr && held->Count() == 0) *firstType = type;
+    const FrameForm form = FormOf(a, 3);
+    if (held->Count() == 0) {
+      if (firstType != nullptr) *firstType = type;
+      if (firstForm != nullptr) *firstForm = form;
+    }
     const void* samples = a.data();
     const int width = static_cast<int>(a.shape(1));
     const int height = static_cast<int>(a.shape(0));
     if (holdsArrays) {
       held->Hold(a);
-      held->AddView(samples, width, height, type);
+      held->AddView(samples, width, height, type, ChannelsOf(form));
     } else {
-      held->AddCopy(samples, width, height, type);
+      held->AddCopy(samples, width, height, type, ChannelsOf(form));
     }
   }
   return held;
@@ -309,9 +333,10 @@ std::vector<uint16_t> Samples16FromPython(const py::handle& object, const std::s
   height = static_cast<int>(a.shape(0));
   width = static_cast<int>(a.shape(1));
   const auto* in = static_cast<const uint16_t*>(a.data());
+  const bool grey = FormOf(a, 3) != FrameForm::Colour;
   std::vector<uint16_t> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
   for (size_t p = 0; p < rgb.size() / 3; ++p) {
-    for (int c = 0; c < 3; ++c) rgb[3 * p + static_cast<size_t>(c)] = in[3 * p + SampleOf(c, order)];
+    for (int c = 0; c < 3; ++c) rgb[3 * p + static_cast<size_t>(c)] = grey ? in[p] : in[3 * p + SampleOf(c, order)];
   }
   return rgb;
 }
@@ -333,6 +358,37 @@ void WriteInterleaved(const ColorGrayImage& image, ChannelOrder order, uint8_t* 
       for (int x = 0; x < width; ++x) line[static_cast<size_t>(x) * 3] = row[x];
     }
   }
+}
+
+namespace {
+
+template <typename T>
+py::array GreyOf(const py::array& colour, FrameForm form) {
+  const auto in = colour.unchecked<T, 3>();
+  const py::ssize_t h = in.shape(0), w = in.shape(1);
+  std::vector<py::ssize_t> shape = {h, w};
+  if (form == FrameForm::GreyWithAxis) shape.push_back(1);
+  py::array_t<T> out(shape);
+  T* o = out.mutable_data();
+  for (py::ssize_t y = 0; y < h; ++y) {
+    for (py::ssize_t x = 0; x < w; ++x) {
+      if constexpr (std::is_floating_point_v<T>) {
+        *o++ = static_cast<T>((static_cast<double>(in(y, x, 0)) + in(y, x, 1) + in(y, x, 2)) / 3.0);
+      } else {
+        *o++ = static_cast<T>((static_cast<unsigned>(in(y, x, 0)) + in(y, x, 1) + in(y, x, 2) + 1) / 3);  // nearest
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+py::array InForm(const py::array& colour, FrameForm form) {
+  if (form == FrameForm::Colour) return colour;
+  if (colour.dtype().is(py::dtype::of<uint8_t>())) return GreyOf<uint8_t>(colour, form);
+  if (colour.dtype().is(py::dtype::of<uint16_t>())) return GreyOf<uint16_t>(colour, form);
+  return GreyOf<float>(colour, form);
 }
 
 }  // namespace lumet::python

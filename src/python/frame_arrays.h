@@ -25,26 +25,39 @@ ChannelOrder ChannelOrderOf(const py::handle& value);
 // kept at depth as v * 255, clamped, not a number as 0; the 8-bit channels those rounded).
 enum class SampleType { Uint8, Uint16, Float32 };
 
-// The frames a call gives: an (N, H, W, 3) array, or any sequence or iterable (a list, a
-// tuple, a generator) of (H, W, 3) arrays, of uint8, uint16 or float32 samples, row 0 at the
-// top, C-contiguous. Anything else is refused with TypeError or ValueError saying what is
-// accepted. Called with the GIL held. firstType (not null) receives frame 0's sample type.
+// How a call's frames hold their samples: three a pixel, or one (grey, each sample all
+// three of the engine's channels) with or without a last axis of 1. Results come back in
+// frame 0's form.
+enum class FrameForm { Colour, Grey, GreyWithAxis };
+
+// The frames a call gives: an (N, H, W, 3) array of colour frames or an (N, H, W) or
+// (N, H, W, 1) one of grey frames, or any sequence or iterable (a list, a tuple, a
+// generator) of (H, W, 3), (H, W) or (H, W, 1) arrays, of uint8, uint16 or float32 samples,
+// row 0 at the top, C-contiguous. Anything else is refused with TypeError or ValueError
+// saying what is accepted. Called with the GIL held. firstType and firstForm (not null)
+// receive frame 0's sample type and form.
 // The pixels of an (N, H, W, 3) array and of the arrays of a list or tuple are not copied:
 // the arrays are held (their references let go of with the GIL) and each frame is converted
 // when a stage reads it, so they must not change while the call runs. Any other iterable's
 // frames are copied as they come, since an iterator may fill one buffer again and again.
 std::shared_ptr<const MemoryFrames> FramesFromPython(const py::handle& frames, ChannelOrder order,
-                                                     SampleType* firstType = nullptr);
+                                                     SampleType* firstType = nullptr, FrameForm* firstForm = nullptr);
 
-// One (H, W, 3) uint8 image; what names it in messages ("image").
+// One (H, W, 3) uint8 image, or a grey (H, W) or (H, W, 1) one as three equal channels;
+// what names it in messages ("image").
 ColorGrayImage ImageFromPython(const py::handle& image, const std::string& what, ChannelOrder order);
 
-// One (H, W, 3) uint16 image as H x W x 3 interleaved RGB samples (channel_order undone).
+// One (H, W, 3) uint16 image (or a grey one) as H x W x 3 interleaved RGB samples
+// (channel_order undone).
 std::vector<uint16_t> Samples16FromPython(const py::handle& image, const std::string& what, ChannelOrder order,
                                           int& width, int& height);
 
 // An image as a new (H, W, 3) uint8 array.
 py::array_t<uint8_t> ImageToArray(const ColorGrayImage& image, ChannelOrder order);
+
+// A colour (H, W, 3) array in another form: unchanged for Colour, else the mean of its
+// three samples rounded (for integer types) as (H, W) or (H, W, 1).
+py::array InForm(const py::array& colour, FrameForm form);
 
 // An image's pixels as H x W x 3 interleaved samples into out (needs no GIL).
 void WriteInterleaved(const ColorGrayImage& image, ChannelOrder order, uint8_t* out);

@@ -60,7 +60,7 @@ struct Call {
   Call(const py::handle& frames, const py::dict& keywords, const py::object& progress, const py::handle& channelOrder,
        const py::handle& threadCount, const py::handle& referenceIndex)
       : port(progress), order(ChannelOrderOf(channelOrder)) {
-    auto images = FramesFromPython(frames, order, &inputType);
+    auto images = FramesFromPython(frames, order, &inputType, &inputForm);
     const int count = static_cast<int>(images->Count());
     sequence = Sequence::FromSource(std::make_shared<Sequence::Source>(std::string(), 0, std::move(images)));
     params = ParamsFromKeywords(keywords, count);
@@ -90,6 +90,7 @@ struct Call {
   PythonPort port;
   ChannelOrder order;
   SampleType inputType = SampleType::Uint8;  // frame 0's
+  FrameForm inputForm = FrameForm::Colour;    // frame 0's
   Sequence sequence = Sequence::FromFrames({});
   ParamSet params;
   Settings settings;
@@ -151,7 +152,7 @@ SampleType ResultTypeOf(const py::object& dtype, SampleType input) {
 // The estimate as an (H, W, 3) array of type: uint8 the result files' 8 bits (each value
 // truncated and clamped), uint16 their 16 bits (EstimateTo16Bit, whose samples over 257 are
 // those 8 bits), float32 the estimate over 255, clamped to 0 .. 1.
-py::array ResultArray(const Call& call, SampleType type) {
+py::array ColourResultArray(const Call& call, SampleType type) {
   const Estimate& e = call.result.estimate;
   if (type == SampleType::Uint8) return ImageToArray(ToColorImage(e), call.order);
   const size_t width = static_cast<size_t>(std::max(e.width, 0));
@@ -176,6 +177,9 @@ py::array ResultArray(const Call& call, SampleType type) {
   }
   return out;
 }
+
+// The estimate in frame 0's form: grey frames give a grey result.
+py::array ResultArray(const Call& call, SampleType type) { return InForm(ColourResultArray(call, type), call.inputForm); }
 
 py::array SuperResolve(const py::handle& frames, const py::object& roi, const py::object& scale,
                        const py::object& method, const py::object& channelOrder, const py::object& progress,
@@ -218,7 +222,7 @@ class VideoFrames {
       path = py::module_::import("os").attr("fspath")(frames).cast<std::string>();
     } else {
       given = Sequence::FromSource(
-          std::make_shared<Sequence::Source>(std::string(), 0, FramesFromPython(frames, order_)));
+          std::make_shared<Sequence::Source>(std::string(), 0, FramesFromPython(frames, order_, nullptr, &form_)));
     }
     const ParamSet params = ParamsFromKeywords(keywords, given ? given->Count() : kMaxLrCount + 1);
     FillSettings(params, settings_);
@@ -245,7 +249,7 @@ class VideoFrames {
     next_ = first;
   }
 
-  py::array_t<uint8_t> Next() {
+  py::array Next() {
     if (next_ > last_) throw py::stop_iteration();
     Result result;
     RunEngine(
@@ -256,7 +260,7 @@ class VideoFrames {
         },
         OnInterrupt::Wait);
     ++next_;
-    return ImageToArray(ToColorImage(result.estimate), order_);
+    return InForm(ImageToArray(ToColorImage(result.estimate), order_), form_);
   }
 
   int Left() const { return last_ - next_ + 1; }
@@ -264,6 +268,7 @@ class VideoFrames {
  private:
   PythonPort port_;
   ChannelOrder order_;
+  FrameForm form_ = FrameForm::Colour;  // the given frames' (a path's are colour)
   Settings settings_;
   std::unique_ptr<VideoSuperResolver> clip_;
   int next_ = 0;
