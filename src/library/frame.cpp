@@ -47,7 +47,7 @@ void WriteFrame(const std::string& path, const Frame& frame) {
   try {
     format = ParseImageFormat(extension);
   } catch (const Error&) {
-    throw Error("cannot write " + path + ": its extension must be .bmp, .png, .tif or .tiff");
+    throw Error("cannot write " + path + ": its extension must be .bmp, .png, .tif, .tiff or .exr");
   }
   WriteImageFile(path, ToColorImage(frame, path), format);
 }

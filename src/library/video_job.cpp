@@ -29,7 +29,7 @@ ImageFormat OutputFormat(const std::string& output) {
   try {
     return ParseImageFormat(ext);
   } catch (const Error&) {
-    throw Error("output " + QuotedValue(output) + ": the frames are written as .bmp, .png or .tif files");
+    throw Error("output " + QuotedValue(output) + ": the frames are written as .bmp, .png, .tif or .exr files");
   }
 }
 
