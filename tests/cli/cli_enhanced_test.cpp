@@ -52,6 +52,18 @@ TEST(CliEnhanced, RunEnhancedWritesTheClassicFilesAndStoresTheMethod) {
   EXPECT_NE(stored.find("\nmethod enhanced\niterations 10"), std::string::npos) << stored;
 }
 
+// The synthetic sequence of the depth tests, in dir/seq.
+fs::path SynthesizedSequence(const fs::path& dir) {
+  EXPECT_EQ(RunCli("synth seq --lr-count 4 --size 220x160 --seed 5", dir).exitCode, 0);
+  return dir / "seq";
+}
+
+ColorGrayImage ReadImage(const fs::path& file) {
+  ColorGrayImage image;
+  ReadImageFile(file.string(), image);
+  return image;
+}
+
 // The frames of seq/images/lr-K.bmp as 16-bit PNG files seq/images/deep-K.png whose 8-bit
 // cut is the BMP's frame itself: each level a becomes the sample a * 257 + d, d in 0 .. 99,
 // which rounds back to a.
@@ -75,15 +87,10 @@ void WriteSixteenBitFrames(const fs::path& seq, int count) {
 
 TEST(CliEnhanced, SixteenBitFramesGiveASixteenBitResultWhoseCutIsTheEightBitOne) {
   TempFolder dir;
-  ASSERT_EQ(RunCli("synth seq --lr-count 4 --size 220x160 --seed 5", dir.Path()).exitCode, 0);
-  const fs::path seq = dir.Path() / "seq";
+  const fs::path seq = SynthesizedSequence(dir.Path());
   WriteSixteenBitFrames(seq, 5);
   const std::string deep = " --lr-pattern images/deep-%d.png --roi 168,108,16,16 --iterations 10 --lr-count 4";
-  const auto read = [&](const char* file) {
-    ColorGrayImage image;
-    ReadImageFile((seq / file).string(), image);
-    return image;
-  };
+  const auto read = [&](const char* file) { return ReadImage(seq / file); };
   const auto copy = [&](const char* from, const char* to) {
     fs::copy_file(seq / from, seq / to, fs::copy_options::overwrite_existing);
   };
@@ -151,26 +158,20 @@ void WriteFloatFrames(const fs::path& seq, int count) {
 
 TEST(CliEnhanced, FloatFramesGiveAFloatResultInOpenExrAndTiffAndSixteenBitsInPng) {
   TempFolder dir;
-  ASSERT_EQ(RunCli("synth seq --lr-count 4 --size 220x160 --seed 5", dir.Path()).exitCode, 0);
-  const fs::path seq = dir.Path() / "seq";
+  const fs::path seq = SynthesizedSequence(dir.Path());
   WriteFloatFrames(seq, 5);
   const std::string floats = " --lr-pattern images/float-%d.exr --roi 168,108,16,16 --iterations 10 --lr-count 4";
-  const auto read = [&](const char* file) {
-    ColorGrayImage image;
-    ReadImageFile((seq / file).string(), image);
-    return image;
-  };
 
   // OpenEXR and TIFF hold the estimate unquantised, both the same floats; --depth 8 cuts it.
   CliResult r = RunCli("run --method enhanced --format exr" + floats, seq);
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  const ColorGrayImage exr = read("result/hr.exr");
+  const ColorGrayImage exr = ReadImage(seq / "result/hr.exr");
   r = RunCli("reconstruct --method enhanced --format tiff" + floats, seq);
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  const ColorGrayImage tiff = read("result/hr.tif");
+  const ColorGrayImage tiff = ReadImage(seq / "result/hr.tif");
   r = RunCli("reconstruct --method enhanced --format png --depth 8" + floats, seq);
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  const ColorGrayImage eight = read("result/hr.png");
+  const ColorGrayImage eight = ReadImage(seq / "result/hr.png");
   ASSERT_NE(exr.deep, nullptr);
   ASSERT_NE(tiff.deep, nullptr);
   EXPECT_TRUE(exr.deep->floatSamples);
