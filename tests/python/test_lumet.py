@@ -286,7 +286,7 @@ def test_files_missing_and_written(chart, tmp_path):
     numpy.testing.assert_array_equal(lumet.read_frames(str(tmp_path / "shot_%04d.png"), start=1), frames)
     with pytest.raises(FileNotFoundError):
         lumet.read_frames(str(tmp_path / "shot_%04d.png"), start=1, count=4)
-    with pytest.raises(ValueError, match=".bmp, .png and .tif"):
+    with pytest.raises(ValueError, match=".bmp, .png, .tif and .exr"):
         lumet.write_image(str(tmp_path / "x.jpg"), frames[0])
     with pytest.raises(OSError):
         lumet.write_image(str(tmp_path / "no" / "such" / "\0x.bmp"), frames[0])
@@ -605,7 +605,7 @@ def test_signatures_show_the_keywords_and_their_defaults(chart):
         assert params["psf_check"].default is True
     assert "units" in inspect.signature(lumet.register).parameters
     assert "memory_limit" in inspect.signature(lumet.reconstruct).parameters
-    assert str(inspect.signature(lumet.read_frames)) == "(pattern, start=0, count=None, *, channel_order='RGB')"
+    assert str(inspect.signature(lumet.read_frames)) == "(pattern, start=0, count=None, *, channel_order='RGB', dtype=None)"
     assert str(inspect.signature(lumet.write_image)) == "(path, image, *, channel_order='RGB')"
     # The defaults shown are the engine's: passing them all changes nothing.
     frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=5)
