@@ -411,8 +411,8 @@ void WriteImage(const std::string& path, const py::handle& image, const py::obje
   int height = 0;
   if (HasDtype(image, py::dtype::of<uint16_t>())) {
     if (format == ImageFormat::Bmp || format == ImageFormat::Exr) {
-      throw py::value_error(path + ": " + (format == ImageFormat::Bmp ? "a BMP file holds 8 bits" : "an OpenEXR file holds floats") +
-                            " a sample; write uint16 images as .png or .tif");
+      const char* holds = format == ImageFormat::Bmp ? "a BMP file holds 8 bits" : "an OpenEXR file holds floats";
+      throw py::value_error(path + ": " + holds + " a sample; write uint16 images as .png or .tif");
     }
     const std::vector<uint16_t> rgb = SamplesFromPython<uint16_t>(image, "image", order, width, height);
     RunEngine(port, [&] { WriteSamples16Bit(path, width, height, rgb, format); }, OnInterrupt::Wait, PyExc_OSError);

@@ -146,7 +146,8 @@ void WriteFloatFrames(const fs::path& seq, int count) {
     for (size_t c = 0; c < 3; ++c) {
       for (int y = 0; y < frame.Height(); ++y) {
         for (size_t x = 0; x < w; ++x) {
-          const double d = 0.009 * static_cast<double>((x * 7 + static_cast<size_t>(y) * 3 + c * 11 + static_cast<size_t>(k) * 5) % 100) - 0.45;
+          const size_t step = (x * 7 + static_cast<size_t>(y) * 3 + c * 11 + static_cast<size_t>(k) * 5) % 100;
+          const double d = 0.009 * static_cast<double>(step) - 0.45;
           rgb[(static_cast<size_t>(y) * w + x) * 3 + c] = static_cast<float>((frame.channels[c].Row(y)[x] + d) / 255.0);
         }
       }

@@ -214,7 +214,7 @@ void ExpectFloatFrame(const ColorGrayImage& read, const std::vector<float>& rgb,
   for (int c = 0; c < 3; ++c) {
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) {
-        const float v = rgb[(static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3 + static_cast<size_t>(c)];
+        const float v = rgb[static_cast<size_t>((y * w + x) * 3 + c)];
         const float deep = read.deep->channels[c].Row(y)[x];
         if (tolerance == 0.0f) {
           ASSERT_EQ(deep, FloatDeepValue(v)) << c << " " << x << " " << y;
@@ -248,7 +248,9 @@ TEST(ImageFile, FloatFilesReadBackExactlyWithValuesBeyondOneKept) {
     estimate.Create(w, 2);
     for (int c = 0; c < 3; ++c) {
       for (int y = 0; y < 2; ++y) {
-        for (int x = 0; x < w; ++x) estimate.channels[static_cast<size_t>(c)].Row(y)[x] = read.deep->channels[c].Row(y)[x] + 0.123;
+        for (int x = 0; x < w; ++x) {
+          estimate.channels[static_cast<size_t>(c)].Row(y)[x] = read.deep->channels[c].Row(y)[x] + 0.123;
+        }
       }
     }
     WriteEstimateFloat(path, estimate, format);
@@ -296,7 +298,9 @@ TEST(ImageFile, HalfFloatOpenExrFramesReadWithinHalfPrecision) {
   ExpectFloatFrame(read, nominal, w, 1, 1.0f / 2048);
   int inexact = 0;
   for (int c = 0; c < 3; ++c) {
-    for (int x = 0; x < w; ++x) inexact += read.deep->channels[c].Row(0)[x] != FloatDeepValue(nominal[static_cast<size_t>(x) * 3 + static_cast<size_t>(c)]);
+    for (int x = 0; x < w; ++x) {
+      inexact += read.deep->channels[c].Row(0)[x] != FloatDeepValue(nominal[static_cast<size_t>(x * 3 + c)]);
+    }
   }
   EXPECT_GT(inexact, 0);  // half floats, not floats
 }

@@ -234,7 +234,9 @@ TEST(EnhancedDeep, FloatFramesGiveTheEstimateOfTheSameSamplesAtSixteenBits) {
   double largest = 0.0;
   for (size_t c = 0; c < 3; ++c) {
     for (int i = 0; i < a.Height(); ++i) {
-      for (int j = 0; j < a.Width(); ++j) largest = std::max(largest, std::fabs(a.channels[c].Row(i)[j] - b.channels[c].Row(i)[j]));
+      for (int j = 0; j < a.Width(); ++j) {
+        largest = std::max(largest, std::fabs(a.channels[c].Row(i)[j] - b.channels[c].Row(i)[j]));
+      }
     }
   }
   std::printf("enhanced, float frames against the same 16-bit frames: largest difference %.3g levels\n", largest);
@@ -265,7 +267,8 @@ TEST(EnhancedDeep, FloatFramesBeyondTheNominalWhiteGiveAnEstimateBeyondIt) {
         if (truth <= 260.0) continue;
         const double va = a.channels[static_cast<size_t>(c)].Row(i)[j];
         hdrSum += (va - truth) * (va - truth);
-        clippedSum += (b.channels[static_cast<size_t>(c)].Row(i)[j] - truth) * (b.channels[static_cast<size_t>(c)].Row(i)[j] - truth);
+        const double vb = b.channels[static_cast<size_t>(c)].Row(i)[j];
+        clippedSum += (vb - truth) * (vb - truth);
         brightest = std::max(brightest, va);
         ++n;
       }
