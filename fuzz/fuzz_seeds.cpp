@@ -183,11 +183,14 @@ int main(int argc, char** argv) {
       {"--version"},
   };
   for (size_t i = 0; i < lines.size(); ++i) Put(cli, "args-" + std::to_string(i), Arguments(lines[i]));
-  // Still frames: PNG and 16-bit TIFF through the program's own writers, JPEG through libjpeg.
+  // Still frames: PNG, 16-bit and float TIFF through the program's own writers, JPEG through
+  // libjpeg.
   const fs::path still = out / "still_reader";
   fs::create_directories(still);
   WriteImageFile((still / "rgb.png").string(), Pattern(7, 5), ImageFormat::Png);
   WriteImageFile((still / "rgb16.tif").string(), Pattern(6, 4), ImageFormat::Tiff);
+  WriteSamplesFloat((still / "float.tif").string(), 2, 2,
+                    {0.f, 0.5f, 1.f, 1.5f, -0.25f, 2.f, 0.1f, 0.2f, 0.3f, 9.f, 1e-3f, 0.75f}, ImageFormat::Tiff);
   Put(still, "rgb.jpg", Jpeg(Pattern(16, 9), false, false));
   Put(still, "grey-progressive.jpg", Jpeg(Pattern(9, 17), true, true));
 

@@ -1,6 +1,6 @@
 // PNG, JPEG and TIFF frames through the still codec module: any bytes are decoded or refused
 // with a status and a message, never a crash, a hang or an allocation beyond the limits;
-// what is decoded is grey or RGB samples that fill the picture exactly.
+// what is decoded is grey or RGB samples (8 or 16 bits, or floats) that fill the picture exactly.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -36,8 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (samples.channels != 1 && samples.channels != 3) fuzz::Broken("neither grey nor RGB samples");
   const size_t count = static_cast<size_t>(w * h * samples.channels);
-  const bool eight = !samples.samples8.empty();
-  if (eight == !samples.samples16.empty()) fuzz::Broken("not exactly one sample size");
-  if ((eight ? samples.samples8.size() : samples.samples16.size()) != count) fuzz::Broken("samples do not fill the picture");
+  const size_t sizes[] = {samples.samples8.size(), samples.samples16.size(), samples.samplesFloat.size()};
+  int filled = 0;
+  for (const size_t n : sizes) {
+    if (n == 0) continue;
+    ++filled;
+    if (n != count) fuzz::Broken("samples do not fill the picture");
+  }
+  if (filled != 1) fuzz::Broken("not exactly one sample size");
   return 0;
 }

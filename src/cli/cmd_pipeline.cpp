@@ -102,7 +102,7 @@ int RunPipeline(const PipelineOptions& o) {
   bench.resultDepth = ParseResultDepth(o.depth);
   CheckImageWriter(bench.resultFormat, "--format " + o.format);  // before any work
   try {
-    WritesSixteenBits(bench.resultFormat, bench.resultDepth, false);
+    ResultSamplesFor(bench.resultFormat, bench.resultDepth, InputDepth::Bits8);
   } catch (const Error& e) {
     throw Error(std::string("--depth ") + o.depth + ": " + e.what());
   }
@@ -182,17 +182,20 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
     command
         ->add_option("--format", o->format,
                      "file format of the result and first_lr images, for this command only (tiff: 16 bits per "
-                     "channel holding the estimate before it is cut to 8 bits)")
-        ->type_name("bmp|png|tiff")
-        ->check(CLI::IsMember({"bmp", "png", "tiff"}))
+                     "channel or floats holding the estimate before it is cut to 8 bits; exr: OpenEXR, floats, "
+                     "1.0 the nominal white)")
+        ->type_name("bmp|png|tiff|exr")
+        ->check(CLI::IsMember({"bmp", "png", "tiff", "exr"}))
         ->capture_default_str();
     command
         ->add_option("--depth", o->depth,
-                     "bits per channel of the result: 16 holds the estimate before it is cut to 8 bits (png or "
-                     "tiff); 8 the grey levels (bmp or png); auto: 16 when frame 0's file has 16-bit samples and "
-                     "the format is png, tiff always 16, bmp always 8")
-        ->type_name("auto|8|16")
-        ->check(CLI::IsMember({"auto", "8", "16"}))
+                     "samples of the result: 16 bits hold the estimate before it is cut to 8 bits (png or tiff); "
+                     "float holds it unquantised, 1.0 the nominal white, HDR values kept (tiff or exr); 8 the grey "
+                     "levels (bmp or png); auto: the deepest frame 0's file has that the format holds (png: 16 "
+                     "from 16-bit or float frames, else 8; tiff: float from float frames, else 16; exr always "
+                     "float; bmp always 8)")
+        ->type_name("auto|8|16|float")
+        ->check(CLI::IsMember({"auto", "8", "16", "float"}))
         ->capture_default_str();
   }
   command->callback([&slot, command, o] {

@@ -106,7 +106,7 @@ std::string TakeOutputExtension(ParamOverrides& overrides) {
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (extension == "tif") extension = "tiff";
-  if (extension != "bmp" && extension != "png" && extension != "tiff") return {};
+  if (extension != "bmp" && extension != "png" && extension != "tiff" && extension != "exr") return {};
   output->erase(dot);
   return extension;
 }

@@ -79,12 +79,17 @@ void ReadStill(const std::string& name, const uint8_t* bytes, size_t size, const
   decoded.width = info.width;
   decoded.height = info.height;
   decoded.channels = colours;
-  // 8-bit files are taken as they are; everything deeper (16-bit, float) as 16-bit samples,
-  // the library's own conversion (the program rounds them to 8 bits).
+  // 8-bit files are taken as they are, floating-point ones (half, float, double) as floats,
+  // unclamped; every other deeper one as 16-bit samples, the library's own conversion (the
+  // program rounds them to 8 bits).
   bool read = false;
+  const OIIO::TypeDesc::BASETYPE base = static_cast<OIIO::TypeDesc::BASETYPE>(info.format.basetype);
   if (info.format == OIIO::TypeDesc::UINT8) {
     AllocateSamples(decoded.samples8, count, name);
     read = input->read_image(0, 0, 0, colours, OIIO::TypeDesc::UINT8, decoded.samples8.data());
+  } else if (base == OIIO::TypeDesc::HALF || base == OIIO::TypeDesc::FLOAT || base == OIIO::TypeDesc::DOUBLE) {
+    AllocateSamples(decoded.samplesFloat, count, name);
+    read = input->read_image(0, 0, 0, colours, OIIO::TypeDesc::FLOAT, decoded.samplesFloat.data());
   } else {
     AllocateSamples(decoded.samples16, count, name);
     read = input->read_image(0, 0, 0, colours, OIIO::TypeDesc::UINT16, decoded.samples16.data());
@@ -95,7 +100,9 @@ void ReadStill(const std::string& name, const uint8_t* bytes, size_t size, const
 }
 
 std::string EncodeStill(const std::string& path, int width, int height, int bitsPerSample, const void* samples) {
-  const OIIO::TypeDesc type = bitsPerSample == 8 ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16;
+  const OIIO::TypeDesc type = bitsPerSample == 8    ? OIIO::TypeDesc::UINT8
+                              : bitsPerSample == 16 ? OIIO::TypeDesc::UINT16
+                                                    : OIIO::TypeDesc::FLOAT;
   std::vector<unsigned char> bytes;
   OIIO::Filesystem::IOVecOutput proxy(bytes);
   auto output = OIIO::ImageOutput::create(path);

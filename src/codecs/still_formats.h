@@ -20,8 +20,8 @@ void ReadJpeg(const std::string& name, const uint8_t* bytes, size_t size, const 
 void ReadTiff(const std::string& name, const uint8_t* bytes, size_t size, const FrameLimits& limits,
               StillSamples& out);
 
-// Interleaved RGB samples (uint8_t for 8 bits, uint16_t for 16), encoded; path names the
-// file in messages.
+// Interleaved RGB samples (uint8_t for 8 bits, uint16_t for 16; for TIFF also float for 32),
+// encoded; path names the file in messages.
 std::string EncodePng(const std::string& path, int width, int height, int bitsPerSample, const void* samples);
 std::string EncodeTiff(const std::string& path, int width, int height, int bitsPerSample, const void* samples);
 

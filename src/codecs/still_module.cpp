@@ -41,6 +41,7 @@ Status EncodeStillEntry(const char* path, int width, int height, int bitsPerSamp
     std::string ext = std::filesystem::path(path).extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (ext == ".png") {
+      if (bitsPerSample > 16) Fail(std::string("cannot write ") + path + ": a PNG file holds at most 16 bits a sample");
       *bytes = EncodePng(path, width, height, bitsPerSample, samples);
     } else if (ext == ".tif" || ext == ".tiff") {
       *bytes = EncodeTiff(path, width, height, bitsPerSample, samples);

@@ -102,7 +102,8 @@ struct TiffLayout {
   uint16_t bits = 1;
   uint16_t photometric = 0;
   uint16_t planar = PLANARCONFIG_CONTIG;
-  int channels = 0;  // the colour channels delivered: 1 or 3
+  bool floating = false;  // 32-bit IEEE floating-point samples
+  int channels = 0;       // the colour channels delivered: 1 or 3
 };
 
 std::string Reason(const TiffMemory& memory, const char* fallback) {
@@ -146,8 +147,10 @@ TiffLayout ReadLayout(TIFF* tiff, const std::string& name, const FrameLimits& li
          std::to_string(kMaxFileChannels) + " (grey or RGB, with or without alpha)");
   }
   l.channels = l.photometric == PHOTOMETRIC_RGB ? 3 : 1;
-  const bool plain = (l.photometric == PHOTOMETRIC_RGB || l.photometric == PHOTOMETRIC_MINISBLACK) &&
-                     (l.bits == 8 || l.bits == 16) && sampleFormat == SAMPLEFORMAT_UINT && !TIFFIsTiled(tiff) &&
+  l.floating = l.bits == 32 && sampleFormat == SAMPLEFORMAT_IEEEFP;
+  const bool samples = ((l.bits == 8 || l.bits == 16) && sampleFormat == SAMPLEFORMAT_UINT) || l.floating;
+  const bool plain = (l.photometric == PHOTOMETRIC_RGB || l.photometric == PHOTOMETRIC_MINISBLACK) && samples &&
+                     !TIFFIsTiled(tiff) &&
                      compression != COMPRESSION_JPEG && compression != COMPRESSION_OJPEG &&
                      l.samplesPerPixel >= l.channels;
   if (!plain) FailUnsupported("a TIFF layout the still module leaves to the imaging library");
@@ -217,6 +220,8 @@ void ReadTiff(const std::string& name, const uint8_t* bytes, size_t size, const 
   decoded.channels = layout.channels;
   if (layout.bits == 8) {
     ReadStrips(tiff.get(), layout, memory, decoded.samples8, name);
+  } else if (layout.floating) {
+    ReadStrips(tiff.get(), layout, memory, decoded.samplesFloat, name);
   } else {
     ReadStrips(tiff.get(), layout, memory, decoded.samples16, name);
   }
@@ -233,12 +238,13 @@ std::string EncodeTiff(const std::string& path, int width, int height, int bitsP
   TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
   TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
   TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bitsPerSample);
-  TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
+  const bool floating = bitsPerSample == 32;
+  TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, floating ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
   TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
   TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-  TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  TIFFSetField(t, TIFFTAG_PREDICTOR, floating ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL);
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
   const size_t rowBytes = static_cast<size_t>(width) * 3 * static_cast<size_t>(bitsPerSample / 8);
   std::vector<uint8_t> row(rowBytes);  // the predictor works in place

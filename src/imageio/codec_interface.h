@@ -19,7 +19,7 @@
 namespace lumet::codec {
 
 // Raised whenever the table or the meaning of an entry changes.
-inline constexpr int kModuleVersion = 3;
+inline constexpr int kModuleVersion = 4;
 
 // The entry point's name (extern "C"): const ModuleTable* lumet_codec_module(int version).
 inline constexpr const char* kEntryPoint = "lumet_codec_module";
@@ -49,13 +49,16 @@ struct FrameLimits {
 
 // A decoded still frame: width x height pixels of `channels` interleaved samples (1: grey,
 // 3: red, green, blue; alpha and further channels are never delivered), row 0 at the top,
-// in samples8 for 8-bit files and in samples16 for everything deeper.
+// in samples8 for 8-bit files, in samplesFloat for floating-point ones (OpenEXR half or
+// float, 32-bit float TIFF: as the file holds them, 1.0 the nominal white, nothing clamped)
+// and in samples16 for every other deeper one. Exactly one of them is filled.
 struct StillSamples {
   int width = 0;
   int height = 0;
   int channels = 0;
   std::vector<uint8_t> samples8;
   std::vector<uint16_t> samples16;
+  std::vector<float> samplesFloat;
 };
 
 // An open video; only the module knows what it holds.
@@ -99,8 +102,9 @@ struct ModuleTable {
   Status (*readStill)(const char* name, const uint8_t* bytes, size_t size, const FrameLimits* limits,
                       StillSamples* out, std::string* message) noexcept;
 
-  // Encodes width x height interleaved RGB samples (uint8_t for 8 bits, uint16_t for 16) in
-  // the format path's extension selects, into bytes.
+  // Encodes width x height interleaved RGB samples (uint8_t for 8 bits, uint16_t for 16,
+  // float for 32: floating point, 1.0 the nominal white) in the format path's extension
+  // selects, into bytes.
   Status (*encodeStill)(const char* path, int width, int height, int bitsPerSample, const void* samples,
                         std::string* bytes, std::string* message) noexcept;
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <type_traits>
 #include <vector>
 
 #include "imageio/bmp_file.h"
@@ -54,20 +55,53 @@ void Deinterleave(const std::vector<T>& pixels, int w, int h, int n, Convert con
   }
 }
 
-// The deep planes of w x h pixels of n interleaved 16-bit channels (as Deinterleave).
-std::shared_ptr<const DeepPlanes> DeepPlanesOf(const std::vector<uint16_t>& pixels, int w, int h, int n) {
+// The deep planes of w x h pixels of n interleaved 16-bit or floating-point channels (as
+// Deinterleave).
+template <typename T, typename Convert>
+std::shared_ptr<const DeepPlanes> DeepPlanesOf(const std::vector<T>& pixels, int w, int h, int n, Convert convert) {
   auto deep = std::make_shared<DeepPlanes>();
+  deep->floatSamples = std::is_floating_point_v<T>;
   const int source[3] = {0, n >= 3 ? 1 : 0, n >= 3 ? 2 : 0};
   for (int c = 0; c < 3; ++c) {
     FloatImage& plane = deep->channels[c];
     plane.Create(w, h);
     for (int y = 0; y < h; ++y) {
-      const uint16_t* row = pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(w) * static_cast<size_t>(n);
+      const T* row = pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(w) * static_cast<size_t>(n);
       float* out = plane.Row(y);
-      for (int x = 0; x < w; ++x) out[x] = DeepValue(row[static_cast<size_t>(x) * static_cast<size_t>(n) + source[c]]);
+      for (int x = 0; x < w; ++x) out[x] = convert(row[static_cast<size_t>(x) * static_cast<size_t>(n) + source[c]]);
     }
   }
   return deep;
+}
+
+// A sample that is not a number or infinite would spread through every estimate it reaches.
+void CheckFinite(const std::string& path, const codec::StillSamples& samples) {
+  const auto bad = std::find_if(samples.samplesFloat.begin(), samples.samplesFloat.end(),
+                                [](float v) { return !std::isfinite(v); });
+  if (bad == samples.samplesFloat.end()) return;
+  const size_t at = static_cast<size_t>(bad - samples.samplesFloat.begin()) / static_cast<size_t>(samples.channels);
+  const size_t w = static_cast<size_t>(samples.width);
+  throw Error("cannot read " + path + ": the sample at x " + std::to_string(at % w) + ", y " + std::to_string(at / w) +
+              " is " + (std::isnan(*bad) ? "not a number" : "infinite") +
+              "; frames hold finite values (replace such samples, e.g. by 0, before the reconstruction)");
+}
+
+// The three 8-bit channels and, for deeper files, the deep planes of decoded samples.
+ColorGrayImage FrameOf(const codec::StillSamples& samples) {
+  ColorGrayImage decoded;
+  const int w = samples.width;
+  const int h = samples.height;
+  const int n = samples.channels;
+  if (!samples.samplesFloat.empty()) {
+    Deinterleave(samples.samplesFloat, w, h, n, FloatTo8Bit, decoded);
+    decoded.deep = DeepPlanesOf(samples.samplesFloat, w, h, n, FloatDeepValue);
+  } else if (!samples.samples16.empty()) {
+    Deinterleave(samples.samples16, w, h, n, To8Bit, decoded);
+    decoded.deep = DeepPlanesOf(samples.samples16, w, h, n, DeepValue);
+  } else {
+    Deinterleave(samples.samples8, w, h, n, [](uint8_t v) { return v; }, decoded);
+  }
+  return decoded;
 }
 
 // PNG, JPEG and TIFF go to the small still module first (its first bytes tell), everything
@@ -107,17 +141,13 @@ void ReadThroughLibrary(const std::string& path, ColorGrayImage& image) {
     if (status == codec::Status::kOutOfMemory && !message.empty()) throw Error(message);
     if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
   }
+  CheckFinite(path, samples);
   ColorGrayImage decoded;
-  // 8-bit files are taken as they are; everything deeper comes as 16-bit samples, rounded
-  // here to the nearest 8-bit value and kept beside it as they are.
-  const bool deep = !samples.samples16.empty();
+  // 8-bit files are taken as they are; deeper ones are rounded here to the nearest 8-bit
+  // value and kept beside it as they are.
+  const bool deep = samples.samples8.empty();
   try {
-    if (!deep) {
-      Deinterleave(samples.samples8, samples.width, samples.height, samples.channels, [](uint8_t v) { return v; }, decoded);
-    } else {
-      Deinterleave(samples.samples16, samples.width, samples.height, samples.channels, To8Bit, decoded);
-      decoded.deep = DeepPlanesOf(samples.samples16, samples.width, samples.height, samples.channels);
-    }
+    decoded = FrameOf(samples);
   } catch (const std::bad_alloc&) {
     // Three colour planes and the mask, one byte a pixel each, and the deep planes' floats.
     const long long bytes = (deep ? 16LL : 4LL) * samples.width * samples.height;
@@ -127,16 +157,51 @@ void ReadThroughLibrary(const std::string& path, ColorGrayImage& image) {
   image = std::move(decoded);
 }
 
-// Encodes interleaved RGB samples (8 or 16 bits) in the format path's extension selects.
+// OpenEXR is written through the imaging library, PNG and TIFF through their own.
+codec::ModuleKind WriterModule(ImageFormat format) {
+  return format == ImageFormat::Exr ? codec::ModuleKind::kMedia : codec::ModuleKind::kStill;
+}
+
+// Encodes interleaved RGB samples (8 or 16 bits, or floats) in the format path's extension
+// selects.
 template <typename T>
 std::string EncodeThroughLibrary(const std::string& path, int w, int h, const std::vector<T>& pixels) {
-  const codec::ModuleTable& module = CodecModule(codec::ModuleKind::kStill, "cannot write " + path);
+  const bool exr = Lower(std::filesystem::path(path).extension().string()) == ".exr";
+  const codec::ModuleTable& module =
+      CodecModule(WriterModule(exr ? ImageFormat::Exr : ImageFormat::Png), "cannot write " + path);
   std::string bytes;
   std::string message;
   const codec::Status status =
       module.encodeStill(path.c_str(), w, h, static_cast<int>(8 * sizeof(T)), pixels.data(), &bytes, &message);
   if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
   return bytes;
+}
+
+// The samples of an image's three channels interleaved, each convert(v) as a T.
+template <typename T, typename Image, typename Convert>
+std::vector<T> Interleaved(const Image& image, Convert convert) {
+  const size_t w = static_cast<size_t>(image.Width());
+  const size_t h = static_cast<size_t>(image.Height());
+  std::vector<T> pixels(w * h * 3);
+  for (size_t y = 0; y < h; ++y) {
+    for (size_t c = 0; c < 3; ++c) {
+      const auto* row = image.channels[c].Row(static_cast<int>(y));
+      for (size_t x = 0; x < w; ++x) pixels[(y * w + x) * 3 + c] = static_cast<T>(convert(row[x]));
+    }
+  }
+  return pixels;
+}
+
+void CheckFloatFormat(const std::string& path, ImageFormat format) {
+  if (format == ImageFormat::Bmp || format == ImageFormat::Png) {
+    throw Error("cannot write " + path + " as floats: " + (format == ImageFormat::Bmp ? "BMP" : "PNG") +
+                " holds integers; write .exr or .tif");
+  }
+}
+
+void Check16BitFormat(const std::string& path, ImageFormat format) {
+  if (format == ImageFormat::Bmp) throw Error("cannot write " + path + " at 16 bits: BMP holds 8 bits a sample");
+  if (format == ImageFormat::Exr) throw Error("cannot write " + path + " at 16 bits: write OpenEXR files as floats");
 }
 
 void CheckWholeImage(const std::string& path, int w, int h) {
@@ -152,24 +217,33 @@ ImageFormat ParseImageFormat(const std::string& word) {
   if (w == "bmp") return ImageFormat::Bmp;
   if (w == "png") return ImageFormat::Png;
   if (w == "tiff" || w == "tif") return ImageFormat::Tiff;
-  throw Error("format '" + word + "' is not one of bmp, png, tiff");
+  if (w == "exr") return ImageFormat::Exr;
+  throw Error("format '" + word + "' is not one of bmp, png, tiff, exr");
 }
 
 void CheckImageWriter(ImageFormat format, const std::string& context) {
-  if (format != ImageFormat::Bmp) CodecModule(codec::ModuleKind::kStill, context);
+  if (format != ImageFormat::Bmp) CodecModule(WriterModule(format), context);
 }
 
 const char* ImageFormatExtension(ImageFormat format) {
   switch (format) {
     case ImageFormat::Png: return ".png";
     case ImageFormat::Tiff: return ".tif";
+    case ImageFormat::Exr: return ".exr";
     case ImageFormat::Bmp: break;
   }
   return ".bmp";
 }
 
 std::string SupportedStillFormats() {
-  return "BMP, PNG, JPEG, TIFF (8 or 16 bits), WebP, GIF, PNM, TGA, PSD, OpenEXR, HDR, DPX, SGI, JPEG 2000 or camera raw (DNG and the raw files of cameras)";
+  return "BMP, PNG, JPEG, TIFF (8 or 16 bits, or 32-bit float), WebP, GIF, PNM, TGA, PSD, OpenEXR, HDR, DPX, SGI, JPEG 2000 "
+         "or camera raw (DNG and the raw files of cameras)";
+}
+
+uint8_t FloatTo8Bit(float v) {
+  const double scaled = static_cast<double>(v) * 255.0;
+  if (!(scaled > 0.0)) return 0;
+  return scaled >= 255.0 ? uint8_t{255} : static_cast<uint8_t>(std::floor(scaled + 0.5));
 }
 
 uint16_t EstimateTo16Bit(double v) {
@@ -198,29 +272,13 @@ void WriteImageFile(const std::string& path, const ColorGrayImage& image, ImageF
     return;
   }
   CheckWholeImage(path, w, h);
-  const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h) * 3;
   std::string bytes;
   if (format == ImageFormat::Png) {
-    std::vector<uint8_t> pixels(count);
-    for (int y = 0; y < h; ++y) {
-      for (int c = 0; c < 3; ++c) {
-        const uint8_t* row = image.channels[static_cast<size_t>(c)].Row(y);
-        for (int x = 0; x < w; ++x) pixels[(static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3 + static_cast<size_t>(c)] = row[x];
-      }
-    }
-    bytes = EncodeThroughLibrary(path, w, h, pixels);
+    bytes = EncodeThroughLibrary(path, w, h, Interleaved<uint8_t>(image, [](uint8_t v) { return v; }));
+  } else if (format == ImageFormat::Tiff) {
+    bytes = EncodeThroughLibrary(path, w, h, Interleaved<uint16_t>(image, [](uint8_t v) { return v * 257; }));
   } else {
-    std::vector<uint16_t> pixels(count);
-    for (int y = 0; y < h; ++y) {
-      for (int c = 0; c < 3; ++c) {
-        const uint8_t* row = image.channels[static_cast<size_t>(c)].Row(y);
-        for (int x = 0; x < w; ++x) {
-          pixels[(static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3 + static_cast<size_t>(c)] =
-              static_cast<uint16_t>(row[x] * 257);
-        }
-      }
-    }
-    bytes = EncodeThroughLibrary(path, w, h, pixels);
+    bytes = EncodeThroughLibrary(path, w, h, Interleaved<float>(image, [](uint8_t v) { return v / 255.0; }));
   }
   WriteFileAtomically(path, bytes);
 }
@@ -229,49 +287,70 @@ ResultDepth ParseResultDepth(const std::string& word) {
   if (word == "auto") return ResultDepth::Auto;
   if (word == "8") return ResultDepth::Bits8;
   if (word == "16") return ResultDepth::Bits16;
-  throw Error("depth '" + word + "' is not one of auto, 8, 16");
+  if (word == "float") return ResultDepth::Float;
+  throw Error("depth '" + word + "' is not one of auto, 8, 16, float");
 }
 
-bool WritesSixteenBits(ImageFormat format, ResultDepth depth, bool deepInput) {
+InputDepth InputDepthOf(const ColorGrayImage& frame) {
+  if (frame.deep == nullptr) return InputDepth::Bits8;
+  return frame.deep->floatSamples ? InputDepth::Float : InputDepth::Bits16;
+}
+
+ResultSamples ResultSamplesFor(ImageFormat format, ResultDepth depth, InputDepth input) {
   switch (format) {
     case ImageFormat::Bmp:
-      if (depth == ResultDepth::Bits16) throw Error("a BMP result holds 8 bits a sample: write png or tiff for 16");
-      return false;
+      if (depth == ResultDepth::Bits16 || depth == ResultDepth::Float) {
+        throw Error("a BMP result holds 8 bits a sample: write png or tiff for 16, tiff or exr for float");
+      }
+      return ResultSamples::Bits8;
     case ImageFormat::Tiff:
-      if (depth == ResultDepth::Bits8) throw Error("a TIFF result holds 16 bits a sample: write png or bmp for 8");
-      return true;
+      if (depth == ResultDepth::Bits8) throw Error("a TIFF result holds 16 bits or floats a sample: write png or bmp for 8");
+      if (depth == ResultDepth::Float || (depth == ResultDepth::Auto && input == InputDepth::Float)) {
+        return ResultSamples::Float;
+      }
+      return ResultSamples::Bits16;
+    case ImageFormat::Exr:
+      if (depth == ResultDepth::Bits8 || depth == ResultDepth::Bits16) {
+        throw Error("an OpenEXR result holds floats: write png for 8 or 16 bits, tiff for 16");
+      }
+      return ResultSamples::Float;
     case ImageFormat::Png: break;
   }
-  return depth == ResultDepth::Bits16 || (depth == ResultDepth::Auto && deepInput);
+  if (depth == ResultDepth::Float) throw Error("a PNG result holds at most 16 bits a sample: write tiff or exr for float");
+  const bool sixteen = depth == ResultDepth::Bits16 || (depth == ResultDepth::Auto && input != InputDepth::Bits8);
+  return sixteen ? ResultSamples::Bits16 : ResultSamples::Bits8;
 }
 
 void WriteEstimate16Bit(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format) {
-  if (format == ImageFormat::Bmp) throw Error("cannot write " + path + " at 16 bits: BMP holds 8 bits a sample");
+  Check16BitFormat(path, format);
   WriteEstimateTiff(path, estimate);  // the extension chooses the encoder
 }
 
 void WriteSamples16Bit(const std::string& path, int width, int height, const std::vector<uint16_t>& rgb,
                        ImageFormat format) {
-  if (format == ImageFormat::Bmp) throw Error("cannot write " + path + " at 16 bits: BMP holds 8 bits a sample");
+  Check16BitFormat(path, format);
   CheckWholeImage(path, width, height);
   WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb));
 }
 
 void WriteEstimateTiff(const std::string& path, const ColorDoubleImage& estimate) {
-  const int w = estimate.Width();
-  const int h = estimate.Height();
-  CheckWholeImage(path, w, h);
-  std::vector<uint16_t> pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * 3);
-  for (int y = 0; y < h; ++y) {
-    for (int c = 0; c < 3; ++c) {
-      const double* row = estimate.channels[static_cast<size_t>(c)].Row(y);
-      for (int x = 0; x < w; ++x) {
-        pixels[(static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3 + static_cast<size_t>(c)] =
-            EstimateTo16Bit(row[x]);
-      }
-    }
-  }
-  WriteFileAtomically(path, EncodeThroughLibrary(path, w, h, pixels));
+  CheckWholeImage(path, estimate.Width(), estimate.Height());
+  const std::vector<uint16_t> pixels = Interleaved<uint16_t>(estimate, EstimateTo16Bit);
+  WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels));
+}
+
+void WriteEstimateFloat(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format) {
+  CheckFloatFormat(path, format);
+  CheckWholeImage(path, estimate.Width(), estimate.Height());
+  const std::vector<float> pixels = Interleaved<float>(estimate, [](double v) { return v / 255.0; });
+  WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels));
+}
+
+void WriteSamplesFloat(const std::string& path, int width, int height, const std::vector<float>& rgb,
+                       ImageFormat format) {
+  CheckFloatFormat(path, format);
+  CheckWholeImage(path, width, height);
+  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb));
 }
 
 }  // namespace lumet

@@ -9,11 +9,11 @@
 namespace lumet {
 
 // File formats a result image can be written in.
-enum class ImageFormat { Bmp, Png, Tiff };
+enum class ImageFormat { Bmp, Png, Tiff, Exr };
 
-// "bmp", "png" or "tiff" (lumet::Error otherwise, naming the word and the choices).
+// "bmp", "png", "tiff" or "exr" (lumet::Error otherwise, naming the word and the choices).
 ImageFormat ParseImageFormat(const std::string& word);
-// ".bmp", ".png", ".tif".
+// ".bmp", ".png", ".tif", ".exr".
 const char* ImageFormatExtension(ImageFormat format);
 
 // The still formats frames may come in, for messages: "BMP, PNG, JPEG, TIFF, ...".
@@ -26,9 +26,13 @@ std::string SupportedStillFormats();
 // 512 MiB, files of more than 4 channels, TIFF files of several pages, and files that are cut
 // short or damaged. Out of memory is a lumet::Error naming the file. 16-bit samples v become
 // (v * 255 + 32767) / 65535, the nearest 8-bit value, and are kept as they are in
-// image.deep (DeepValue; null for 8-bit files); grey frames fill all three channels
-// and an alpha channel is ignored. A file that is missing, unreadable or not a supported
-// format: lumet::Error naming it (and the supported formats); image is then unchanged.
+// image.deep (DeepValue; null for 8-bit files). Floating-point samples (OpenEXR half or
+// float, 32-bit float TIFF; 1.0 the nominal white) are kept in image.deep as v * 255,
+// unclamped (FloatDeepValue), beside their nearest 8-bit values clamped to 0 .. 255
+// (FloatTo8Bit); a file holding a sample that is not a number or infinite is refused,
+// naming the file and the pixel. Grey frames fill all three channels and an alpha channel
+// is ignored. A file that is missing, unreadable or not a supported format: lumet::Error
+// naming it (and the supported formats); image is then unchanged.
 void ReadImageFile(const std::string& path, ColorGrayImage& image);
 
 // The nearest 8-bit value of a 16-bit sample.
@@ -37,6 +41,11 @@ inline uint8_t To8Bit(uint16_t v) { return static_cast<uint8_t>((static_cast<uin
 // A 16-bit sample in 8-bit grey-level units (the deep planes' values): v / 257.
 inline float DeepValue(uint16_t v) { return static_cast<float>(v / 257.0); }
 
+// A floating-point sample (1.0 the nominal white) in the deep planes' units: v * 255.
+inline float FloatDeepValue(float v) { return static_cast<float>(static_cast<double>(v) * 255.0); }
+// The nearest 8-bit value of a finite floating-point sample: v * 255 rounded, clamped to 0 .. 255.
+uint8_t FloatTo8Bit(float v);
+
 // The 16-bit form of an estimate value v: floor(v * 257) clamped to 0 .. 65535 (not a
 // number gives 0). Integer division by 257 gives back exactly the 8-bit value the
 // reconstruction writes (v truncated and clamped to 0 .. 255).
@@ -44,11 +53,12 @@ uint16_t EstimateTo16Bit(double v);
 
 // Writes the whole image through the atomic writer. BMP: byte for byte what
 // BmpFile::WriteImage writes. PNG: 8 bits per channel. TIFF: 16 bits per channel, each
-// sample v * 257.
+// sample v * 257. OpenEXR: 32-bit floats, each sample v / 255.
 void WriteImageFile(const std::string& path, const ColorGrayImage& image, ImageFormat format);
 
 // Throws the lumet::Error WriteImageFile would give when the writer of format cannot be
-// loaded (PNG and TIFF need the still codec module), so a command can refuse before any work;
+// loaded (PNG and TIFF need the still codec module, OpenEXR the media module), so a command
+// can refuse before any work;
 // context names what asked for the format.
 void CheckImageWriter(ImageFormat format, const std::string& context);
 
@@ -58,19 +68,35 @@ void WriteEstimateTiff(const std::string& path, const ColorDoubleImage& estimate
 // bits alone).
 void WriteEstimate16Bit(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format);
 // Writes width x height interleaved 16-bit RGB samples as they are, as a PNG or TIFF
-// (lumet::Error for BMP).
+// (lumet::Error for BMP and OpenEXR).
 void WriteSamples16Bit(const std::string& path, int width, int height, const std::vector<uint16_t>& rgb,
                        ImageFormat format);
 
-// The depth a result is written at: 8 bits (the estimate cut to grey levels) or 16 (the
-// estimate itself, EstimateTo16Bit). Auto: 16 when frame 0's file had deeper samples than 8
-// bits and the format holds them (PNG), 8 otherwise; TIFF is always 16.
-enum class ResultDepth { Auto, Bits8, Bits16 };
-// "auto", "8" or "16" (lumet::Error otherwise).
+// Writes a double-valued estimate unquantised as 32-bit floats, each sample v / 255 (so 1.0
+// is the nominal white and values beyond 0 .. 1 are kept), as an OpenEXR or TIFF file, as
+// format says (lumet::Error for BMP and PNG).
+void WriteEstimateFloat(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format);
+// Writes width x height interleaved floating-point RGB samples as they are, as an OpenEXR or
+// 32-bit float TIFF file (lumet::Error for BMP and PNG).
+void WriteSamplesFloat(const std::string& path, int width, int height, const std::vector<float>& rgb,
+                       ImageFormat format);
+
+// The depth a result is written at, as asked: 8 bits (the estimate cut to grey levels), 16
+// (the estimate itself, EstimateTo16Bit), float (the estimate itself, WriteEstimateFloat),
+// or Auto: the deepest that frame 0's file had and the format holds.
+enum class ResultDepth { Auto, Bits8, Bits16, Float };
+// "auto", "8", "16" or "float" (lumet::Error otherwise).
 ResultDepth ParseResultDepth(const std::string& word);
-// Whether a result in format is written at 16 bits: TIFF always, PNG when depth says or, for
-// Auto, when deepInput; BMP never. lumet::Error for a depth the format cannot be written at
-// (16 bits in BMP, 8 in TIFF).
-bool WritesSixteenBits(ImageFormat format, ResultDepth depth, bool deepInput);
+
+// The samples of frame 0's file: 8 bits, deeper integers, or floating point.
+enum class InputDepth { Bits8, Bits16, Float };
+InputDepth InputDepthOf(const ColorGrayImage& frame);
+
+// The samples a result is written with.
+enum class ResultSamples { Bits8, Bits16, Float };
+// What a result in format is written with. BMP: 8 bits. PNG: 8 or 16, Auto 16 for frames
+// deeper than 8 bits. TIFF: 16 or float, Auto float for floating-point frames, 16 otherwise.
+// OpenEXR: float. lumet::Error for a depth the format cannot hold, naming the formats that do.
+ResultSamples ResultSamplesFor(ImageFormat format, ResultDepth depth, InputDepth input);
 
 }  // namespace lumet

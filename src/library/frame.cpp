@@ -44,9 +44,14 @@ void WriteFrame(const std::string& path, const Frame& frame) {
   const std::string::size_type dot = path.find_last_of('.');
   const std::string extension = dot == std::string::npos ? std::string() : path.substr(dot + 1);
   ImageFormat format = ImageFormat::Bmp;
+  bool known = true;
   try {
     format = ParseImageFormat(extension);
   } catch (const Error&) {
+    known = false;
+  }
+  // A frame holds 8-bit levels: OpenEXR files are for results at depth.
+  if (!known || format == ImageFormat::Exr) {
     throw Error("cannot write " + path + ": its extension must be .bmp, .png, .tif or .tiff");
   }
   WriteImageFile(path, ToColorImage(frame, path), format);

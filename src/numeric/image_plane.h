@@ -166,10 +166,14 @@ class MaskImage : public ImagePlane<uint8_t> {};
 class FloatImage : public ImagePlane<float> {};
 
 // A frame's three channels at the depth its file had, in 8-bit grey-level units (a 16-bit
-// sample v is v / 257, so an 8-bit value a and its 16-bit form a * 257 are the same number),
-// holding the same rows as the 8-bit channels beside them, which are these values rounded.
+// sample v is v / 257, so an 8-bit value a and its 16-bit form a * 257 are the same number;
+// a floating-point sample v is v * 255, 1.0 the nominal white), holding the same rows as the
+// 8-bit channels beside them, which are these values rounded (and clamped to 0 .. 255).
 struct DeepPlanes {
   FloatImage channels[3];
+  // The file held floating-point samples: values below 0 and above 255 are the scene's own
+  // and are kept; integer samples lie in 0 .. 255.
+  bool floatSamples = false;
 };
 
 // The samples of a frame a computation reads: its 8-bit channels alone, or its deep planes

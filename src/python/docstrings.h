@@ -116,14 +116,18 @@ significant digits, as its file would hold it, so register followed by reconstru
 the same units) gives super_resolve's result, byte for byte.
 Returns an (h * scale, w * scale, 3) array in channel_order, of dtype as super_resolve's.)";
 
-inline constexpr const char* kReadFramesDoc = R"(read_frames(pattern, start=0, count=None, *, channel_order='RGB')
+inline constexpr const char* kReadFramesDoc = R"(read_frames(pattern, start=0, count=None, *, channel_order='RGB', dtype=None)
 --
 
 Reads frames through the engine's own readers: the files a numbered pattern names
-("images/lr-%d.bmp", "shots/f%04d.png"; BMP, PNG, JPEG, TIFF and the other still formats)
-from number `start`, or a video file (a pattern without "%") from frame `start`.
-count=None reads every consecutive frame found. Returns an (N, H, W, 3) uint8 array,
-channel 0 red ("RGB") or blue (channel_order="BGR").
+("images/lr-%d.bmp", "shots/f%04d.png"; BMP, PNG, JPEG, TIFF, OpenEXR and the other still
+formats) from number `start`, or a video file (a pattern without "%") from frame `start`.
+count=None reads every consecutive frame found. Returns an (N, H, W, 3) array, channel 0
+red ("RGB") or blue (channel_order="BGR"), of uint8 samples (dtype=None: each file's 8-bit
+values) or of dtype: numpy.uint16 (16-bit files as they are, 8-bit levels times 257) or
+numpy.float32 (0 .. 1 the nominal range: OpenEXR and float TIFF files as they are, their
+values beyond 0 .. 1 kept, within a float's rounding; 16-bit samples over 65535, 8-bit
+levels over 255).
 A missing first frame raises FileNotFoundError naming the file (and the start number that
 would find the files when there is one); an unreadable file OSError.)";
 
@@ -132,7 +136,9 @@ inline constexpr const char* kWriteImageDoc = R"(write_image(path, image, *, cha
 
 Writes an (H, W, 3) uint8 image (channel 0 red, or blue with channel_order="BGR") through the engine's writers: .bmp (24-bit), .png
 (8 bits per channel) or .tif (16 bits per channel, each sample * 257), chosen by the
-name's extension. A uint16 image is written as it is, 16 bits per channel, as .png or .tif
-(not .bmp, which holds 8 bits). The file is written whole or not at all; failures raise OSError.)";
+name's extension, or .exr (OpenEXR, 32-bit floats, each sample / 255). A uint16 image is
+written as it is, 16 bits per channel, as .png or .tif (not .bmp, which holds 8 bits); a
+float32 image as it is (1.0 the nominal white, values beyond 0 .. 1 kept) as .exr or a 32-bit
+float .tif. The file is written whole or not at all; failures raise OSError.)";
 
 }  // namespace lumet::python

@@ -13,6 +13,10 @@
 
 namespace lumet::python {
 
+size_t SampleBytes(SampleType type) {
+  return type == SampleType::Uint8 ? 1 : type == SampleType::Uint16 ? 2 : 4;
+}
+
 namespace {
 
 std::string TypeName(const py::handle& object) {
@@ -39,10 +43,6 @@ bool SampleTypeOf(const py::array& a, SampleType& type) {
     return false;
   }
   return true;
-}
-
-size_t SampleBytes(SampleType type) {
-  return type == SampleType::Uint8 ? 1 : type == SampleType::Uint16 ? 2 : 4;
 }
 
 std::string ArrayProblem(const py::array& a, py::ssize_t dims, const std::string& what) {
@@ -324,17 +324,19 @@ std::shared_ptr<const MemoryFrames> FramesFromPython(const py::handle& frames, C
   return held;
 }
 
-std::vector<uint16_t> Samples16FromPython(const py::handle& object, const std::string& what, ChannelOrder order,
-                                          int& width, int& height) {
+template <typename T>
+std::vector<T> SamplesFromPython(const py::handle& object, const std::string& what, ChannelOrder order, int& width,
+                                 int& height) {
   const py::array a = CheckedImage(object, what);
-  if (!a.dtype().is(py::dtype::of<uint16_t>())) {
-    throw py::value_error(what + " holds " + py::str(a.dtype()).cast<std::string>() + " samples, not uint16");
+  if (!a.dtype().is(py::dtype::of<T>())) {
+    throw py::value_error(what + " holds " + py::str(a.dtype()).cast<std::string>() + " samples, not " +
+                          py::str(py::dtype::of<T>()).cast<std::string>());
   }
   height = static_cast<int>(a.shape(0));
   width = static_cast<int>(a.shape(1));
-  const auto* in = static_cast<const uint16_t*>(a.data());
+  const auto* in = static_cast<const T*>(a.data());
   const bool grey = FormOf(a, 3) != FrameForm::Colour;
-  std::vector<uint16_t> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+  std::vector<T> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
   for (size_t p = 0; p < rgb.size() / 3; ++p) {
     for (int c = 0; c < 3; ++c) rgb[3 * p + static_cast<size_t>(c)] = grey ? in[p] : in[3 * p + SampleOf(c, order)];
   }
@@ -360,7 +362,28 @@ void WriteInterleaved(const ColorGrayImage& image, ChannelOrder order, uint8_t* 
   }
 }
 
+template std::vector<uint16_t> SamplesFromPython<uint16_t>(const py::handle&, const std::string&, ChannelOrder, int&,
+                                                           int&);
+template std::vector<float> SamplesFromPython<float>(const py::handle&, const std::string&, ChannelOrder, int&, int&);
+
 namespace {
+
+// Channel c of image as T samples, each convert(deep value) where it has deep planes, else
+// convert(8-bit level), into every third sample of out from SampleOf(c).
+template <typename T, typename Convert>
+void WriteChannel(const ColorGrayImage& image, int c, ChannelOrder order, T* out, Convert convert) {
+  const size_t width = static_cast<size_t>(image.Width());
+  for (int y = 0; y < image.Height(); ++y) {
+    T* line = out + static_cast<size_t>(y) * width * 3 + SampleOf(c, order);
+    if (image.deep != nullptr) {
+      const float* row = image.deep->channels[c].Row(y);
+      for (size_t x = 0; x < width; ++x) line[x * 3] = convert(static_cast<double>(row[x]));
+    } else {
+      const uint8_t* row = image.channels[static_cast<size_t>(c)].Row(y);
+      for (size_t x = 0; x < width; ++x) line[x * 3] = convert(static_cast<double>(row[x]));
+    }
+  }
+}
 
 template <typename T>
 py::array GreyOf(const py::array& colour, FrameForm form) {
@@ -389,6 +412,21 @@ py::array InForm(const py::array& colour, FrameForm form) {
   if (colour.dtype().is(py::dtype::of<uint8_t>())) return GreyOf<uint8_t>(colour, form);
   if (colour.dtype().is(py::dtype::of<uint16_t>())) return GreyOf<uint16_t>(colour, form);
   return GreyOf<float>(colour, form);
+}
+
+void WriteInterleaved(const ColorGrayImage& image, ChannelOrder order, SampleType type, void* out) {
+  if (type == SampleType::Uint8) {
+    WriteInterleaved(image, order, static_cast<uint8_t*>(out));
+    return;
+  }
+  for (int c = 0; c < 3; ++c) {
+    if (type == SampleType::Uint16) {
+      WriteChannel(image, c, order, static_cast<uint16_t*>(out),
+                   [](double v) { return static_cast<uint16_t>(std::clamp(std::lround(v * 257.0), 0L, 65535L)); });
+    } else {
+      WriteChannel(image, c, order, static_cast<float*>(out), [](double v) { return static_cast<float>(v / 255.0); });
+    }
+  }
 }
 
 }  // namespace lumet::python

@@ -47,10 +47,14 @@ std::shared_ptr<const MemoryFrames> FramesFromPython(const py::handle& frames, C
 // what names it in messages ("image").
 ColorGrayImage ImageFromPython(const py::handle& image, const std::string& what, ChannelOrder order);
 
-// One (H, W, 3) uint16 image (or a grey one) as H x W x 3 interleaved RGB samples
-// (channel_order undone).
-std::vector<uint16_t> Samples16FromPython(const py::handle& image, const std::string& what, ChannelOrder order,
-                                          int& width, int& height);
+// One (H, W, 3) image of T samples (uint16_t or float), or a grey one, as H x W x 3
+// interleaved RGB samples as they are (channel_order undone); ValueError for another dtype.
+template <typename T>
+std::vector<T> SamplesFromPython(const py::handle& image, const std::string& what, ChannelOrder order, int& width,
+                                 int& height);
+
+// The bytes of one frame's samples of type in an array (1, 2 or 4).
+size_t SampleBytes(SampleType type);
 
 // An image as a new (H, W, 3) uint8 array.
 py::array_t<uint8_t> ImageToArray(const ColorGrayImage& image, ChannelOrder order);
@@ -61,5 +65,10 @@ py::array InForm(const py::array& colour, FrameForm form);
 
 // An image's pixels as H x W x 3 interleaved samples into out (needs no GIL).
 void WriteInterleaved(const ColorGrayImage& image, ChannelOrder order, uint8_t* out);
+// The same as samples of type, read at depth where the frame has deep planes: uint8 its
+// 8-bit channels; uint16 the deep values times 257, rounded and clamped (8-bit levels a as
+// a * 257); float32 the deep values over 255 (1.0 the nominal white, a floating-point
+// file's values beyond 0 .. 1 kept; 8-bit levels a as a / 255).
+void WriteInterleaved(const ColorGrayImage& image, ChannelOrder order, SampleType type, void* out);
 
 }  // namespace lumet::python

@@ -132,8 +132,8 @@ py::dict Keywords(py::kwargs parameters, const py::object& roi, const py::object
   return all;
 }
 
-// dtype=None: the result in frame 0's sample type; else "uint8", "uint16" or "float32"
-// (or numpy's type objects for them).
+// dtype=None: input (for a result, frame 0's sample type); else "uint8", "uint16" or
+// "float32" (or numpy's type objects for them).
 SampleType ResultTypeOf(const py::object& dtype, SampleType input) {
   if (dtype.is_none()) return input;
   py::dtype d;
@@ -145,7 +145,7 @@ SampleType ResultTypeOf(const py::object& dtype, SampleType input) {
   if (d.is(py::dtype::of<uint8_t>())) return SampleType::Uint8;
   if (d.is(py::dtype::of<uint16_t>())) return SampleType::Uint16;
   if (d.is(py::dtype::of<float>())) return SampleType::Float32;
-  throw py::value_error("dtype must be None (the frames' own), numpy.uint8, numpy.uint16 or numpy.float32, not " +
+  throw py::value_error("dtype must be None, numpy.uint8, numpy.uint16 or numpy.float32, not " +
                         py::repr(dtype).cast<std::string>());
 }
 
@@ -333,9 +333,10 @@ py::array Reconstruct(const py::handle& frames, const py::handle& homographies, 
   return ResultArray(*call, resultType);
 }
 
-py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py::object& count,
-                                const py::object& channelOrder) {
+py::array ReadFrames(const std::string& pattern, int start, const py::object& count, const py::object& channelOrder,
+                     const py::object& dtype) {
   const ChannelOrder order = ChannelOrderOf(channelOrder);
+  const SampleType type = ResultTypeOf(dtype, SampleType::Uint8);
   const std::string problem = LrPatternProblem(pattern);
   if (!problem.empty()) throw py::value_error("pattern " + QuotedValue(pattern) + ": " + problem);
   if (start < 0) throw py::value_error("start must be 0 or more, not " + std::to_string(start));
@@ -366,12 +367,12 @@ py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py:
           if (k == 0) {
             width = frame.Width();
             height = frame.Height();
-            frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
+            frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3 * SampleBytes(type);
             samples = std::make_unique<std::vector<uint8_t>>(static_cast<size_t>(found) * frameBytes);
           } else if (frame.Width() != width || frame.Height() != height) {
             throw Error(source.Name(k) + " is not of frame 0's size (" + source.Name(0) + ")");
           }
-          WriteInterleaved(frame, order, samples->data() + static_cast<size_t>(k) * frameBytes);
+          WriteInterleaved(frame, order, type, samples->data() + static_cast<size_t>(k) * frameBytes);
         }
       },
       OnInterrupt::Wait, PyExc_OSError);
@@ -384,9 +385,16 @@ py::array_t<uint8_t> ReadFrames(const std::string& pattern, int start, const py:
   const uint8_t* data = samples->data();
   const py::capsule owner(samples.get(), [](void* p) { delete static_cast<std::vector<uint8_t>*>(p); });
   samples.release();  // the array's now
-  return py::array_t<uint8_t>({static_cast<py::ssize_t>(found), static_cast<py::ssize_t>(height),
-                               static_cast<py::ssize_t>(width), py::ssize_t{3}},
-                              data, owner);
+  const py::dtype dtypes[] = {py::dtype::of<uint8_t>(), py::dtype::of<uint16_t>(), py::dtype::of<float>()};
+  return py::array(dtypes[static_cast<int>(type)],
+                   {static_cast<py::ssize_t>(found), static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width),
+                    py::ssize_t{3}},
+                   data, owner);
+}
+
+// The dtype of an image given to write_image.
+bool HasDtype(const py::handle& image, const py::dtype& dtype) {
+  return py::isinstance<py::array>(image) && py::reinterpret_borrow<py::array>(image).dtype().is(dtype);
 }
 
 void WriteImage(const std::string& path, const py::handle& image, const py::object& channelOrder) {
@@ -398,16 +406,30 @@ void WriteImage(const std::string& path, const py::handle& image, const py::obje
     format = ImageFormat::Png;
   } else if (extension == ".tif" || extension == ".tiff") {
     format = ImageFormat::Tiff;
+  } else if (extension == ".exr") {
+    format = ImageFormat::Exr;
   } else if (extension != ".bmp") {
-    throw py::value_error(path + ": write_image writes .bmp, .png and .tif files; the name says which");
+    throw py::value_error(path + ": write_image writes .bmp, .png, .tif and .exr files; the name says which");
   }
   PythonPort port{py::none()};
-  if (py::isinstance<py::array>(image) && py::reinterpret_borrow<py::array>(image).dtype().is(py::dtype::of<uint16_t>())) {
-    if (format == ImageFormat::Bmp) throw py::value_error(path + ": a BMP file holds 8 bits a sample; write uint16 images as .png or .tif");
-    int width = 0;
-    int height = 0;
-    const std::vector<uint16_t> rgb = Samples16FromPython(image, "image", order, width, height);
+  int width = 0;
+  int height = 0;
+  if (HasDtype(image, py::dtype::of<uint16_t>())) {
+    if (format == ImageFormat::Bmp || format == ImageFormat::Exr) {
+      const char* holds = format == ImageFormat::Bmp ? "a BMP file holds 8 bits" : "an OpenEXR file holds floats";
+      throw py::value_error(path + ": " + holds + " a sample; write uint16 images as .png or .tif");
+    }
+    const std::vector<uint16_t> rgb = SamplesFromPython<uint16_t>(image, "image", order, width, height);
     RunEngine(port, [&] { WriteSamples16Bit(path, width, height, rgb, format); }, OnInterrupt::Wait, PyExc_OSError);
+    return;
+  }
+  if (HasDtype(image, py::dtype::of<float>())) {
+    if (format != ImageFormat::Exr && format != ImageFormat::Tiff) {
+      throw py::value_error(path + ": a " + (format == ImageFormat::Bmp ? "BMP" : "PNG") +
+                            " file holds integers; write float32 images as .exr or .tif");
+    }
+    const std::vector<float> rgb = SamplesFromPython<float>(image, "image", order, width, height);
+    RunEngine(port, [&] { WriteSamplesFloat(path, width, height, rgb, format); }, OnInterrupt::Wait, PyExc_OSError);
     return;
   }
   const ColorGrayImage pixels = ImageFromPython(image, "image", order);
@@ -500,7 +522,7 @@ PYBIND11_MODULE(lumet, m) {
         py::arg("scale") = 4, py::arg("method") = classic, py::kw_only(), units, rgb, progress, threads, memoryLimit,
         reference, py::arg("dtype") = py::none(), reconstructDoc.c_str());
   m.def("read_frames", &ReadFrames, py::arg("pattern"), py::arg("start") = 0, py::arg("count") = py::none(),
-        py::kw_only(), rgb, kReadFramesDoc);
+        py::kw_only(), rgb, py::arg("dtype") = py::none(), kReadFramesDoc);
   m.def("write_image", &WriteImage, py::arg("path"), py::arg("image"), py::kw_only(), rgb, kWriteImageDoc);
   m.attr("PARAMETERS") = py::tuple(py::str(KeywordList()).attr("split")(", "));
 }

@@ -66,17 +66,17 @@ class UiObserver final : public ReconstructionObserver {
 };
 
 // One colour band at a time when nobody watches the estimate and the result is cut to
-// grey levels (a 16-bit result keeps the estimate of all three bands).
-bool ByBand(bool watched, bool sixteenBits) { return !watched && !sixteenBits; }
+// grey levels (a 16-bit or float result keeps the estimate of all three bands).
+bool ByBand(bool watched, ResultSamples samples) { return !watched && samples == ResultSamples::Bits8; }
 
 // The memory check of a reconstruction of frameCount frames of w0 x h0 pixels (with deep
 // planes beside their channels when deep).
 void CheckMemoryOfMethod(const ReconstructionMethod& method, ReconstructionOptions& options, int frameCount,
-                         int w0, int h0, bool deep, bool watched, bool sixteenBits, size_t limit) {
+                         int w0, int h0, bool deep, bool watched, ResultSamples samples, size_t limit) {
   const size_t perPixel = deep ? 3 + 3 * sizeof(float) : 3;
   const size_t frameBytes =
       perPixel * static_cast<size_t>(w0) * static_cast<size_t>(h0) * static_cast<size_t>(frameCount);
-  CheckReconstructionMemory(method, options, options.Grid(), frameBytes, watched, ByBand(watched, sixteenBits), limit);
+  CheckReconstructionMemory(method, options, options.Grid(), frameBytes, watched, ByBand(watched, samples), limit);
 }
 
 // Reads frames 0 .. K - 1 with their homography files into a method's input, each frame's
@@ -196,7 +196,8 @@ void Workbench::CheckReconstructionMemory(const UiPort& ui) const {
   CheckRoiFitsFrame(params.roi, frame0.Width(), frame0.Height());
   const bool deep = frame0.deep != nullptr;
   CheckMemoryOfMethod(method, options, method.FrameCount(params.lrCount), frame0.Width(), frame0.Height(), deep,
-                      ui.ShowsWorkInProgress(), WritesSixteenBits(resultFormat, resultDepth, deep), memoryLimit);
+                      ui.ShowsWorkInProgress(), ResultSamplesFor(resultFormat, resultDepth, InputDepthOf(frame0)),
+                      memoryLimit);
 }
 
 void Workbench::Reconstruction(UiPort& ui) {
@@ -231,9 +232,9 @@ void Workbench::Reconstruction(UiPort& ui) {
   const bool watched = ui.ShowsWorkInProgress();
   // Frame 0 read at more than 8 bits: the result too, where its format holds it.
   const bool deep = input.frames[0].deep != nullptr;
-  const bool sixteenBits = WritesSixteenBits(resultFormat, resultDepth, deep);
-  const bool byBand = ByBand(watched, sixteenBits);
-  CheckMemoryOfMethod(method, options, frameCount, w0, h0, deep, watched, sixteenBits, memoryLimit);
+  const ResultSamples samples = ResultSamplesFor(resultFormat, resultDepth, InputDepthOf(input.frames[0]));
+  const bool byBand = ByBand(watched, samples);
+  CheckMemoryOfMethod(method, options, frameCount, w0, h0, deep, watched, samples, memoryLimit);
 
   OpenReconstructionViewers(ui, input.grid);
   ColorGrayImage display;
@@ -255,7 +256,7 @@ void Workbench::Reconstruction(UiPort& ui) {
   if (x.Empty()) {
     Wrote(ShowAndWriteResult(ui, display, path, resultFormat));  // the observer took the bands
   } else {
-    Wrote(ShowAndWriteResult(ui, x, display, path, resultFormat, sixteenBits));
+    Wrote(ShowAndWriteResult(ui, x, display, path, resultFormat, samples));
   }
   lastOutcome = std::move(outcome);
 }

@@ -63,14 +63,16 @@ void CompareWithResult(UiPort& ui, const DibRaster& result) {
 }  // namespace
 
 std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, ColorGrayImage& display,
-                               const std::string& path, ImageFormat format, bool sixteenBits) {
+                               const std::string& path, ImageFormat format, ResultSamples samples) {
   const DibRaster result = PictureOf(estimate, display);
   ui.ShowPicture(Viewer::Reference, result);
   // A 16-bit result holds the estimate itself; its samples divided by 257 are the 8-bit
-  // result the other formats hold.
+  // result the other formats hold. A float result holds it unquantised (over 255).
   if (path.empty()) {
     // Kept in memory by the caller.
-  } else if (sixteenBits || format == ImageFormat::Tiff) {
+  } else if (samples == ResultSamples::Float) {
+    WriteEstimateFloat(path, estimate, format);
+  } else if (samples == ResultSamples::Bits16 || format == ImageFormat::Tiff) {
     WriteEstimate16Bit(path, estimate, format);
   } else {
     WriteImageFile(path, display, format);

@@ -31,12 +31,14 @@ void OpenReconstructionViewers(UiPort& ui, const HrGeometry& grid);
 std::string ShowFirstFrame(UiPort& ui, const ColorGrayImage& frame, const RoiRect& roi, const HrGeometry& grid,
                            ColorGrayImage& display, ImageFormat format);
 
-// The final estimate, rounded to grey levels into display: shown, written to path (with
-// sixteenBits, the estimate itself at 16 bits, EstimateTo16Bit: TIFF always, PNG when asked)
-// unless path is "", and set as the first-frame viewer's comparison picture. Returns path.
+// The final estimate, rounded to grey levels into display: shown, written to path with
+// samples (Bits16: the estimate itself at 16 bits, EstimateTo16Bit; Float: unquantised,
+// WriteEstimateFloat; Bits8: display; ResultSamplesFor chooses) unless path is "", and set as
+// the first-frame viewer's comparison picture. Returns path.
 std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, ColorGrayImage& display,
-                               const std::string& path, ImageFormat format, bool sixteenBits);
-// The same for an estimate already cut to grey levels (any format but TIFF; "": not written).
+                               const std::string& path, ImageFormat format, ResultSamples samples);
+// The same for an estimate already cut to grey levels (any format but TIFF and OpenEXR; "":
+// not written).
 std::string ShowAndWriteResult(UiPort& ui, const ColorGrayImage& result, const std::string& path, ImageFormat format);
 
 }  // namespace lumet

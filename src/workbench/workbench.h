@@ -47,7 +47,7 @@ class Workbench {
   LcgRandom random;
 
   // Format of the images the next Reconstruction writes, and the depth of its result
-  // (WritesSixteenBits); chosen per command, not stored.
+  // (ResultSamplesFor); chosen per command, not stored.
   ImageFormat resultFormat = ImageFormat::Bmp;
   ResultDepth resultDepth = ResultDepth::Auto;
 

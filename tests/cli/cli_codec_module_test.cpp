@@ -50,6 +50,13 @@ TEST(CliCodecModule, BmpJobsNeedNoModuleAndOtherFormatsNameTheOneMissing) {
                              ": cannot open shared object file: No such file or directory)\n");
     EXPECT_EQ(ReadText(root / "seq" / "param.txt"), paramsBefore);
   }
+  // OpenEXR is written through the media module.
+  const auto exr = RunProgram(program, "-C seq run --lr-count 2 --format exr", root);
+  EXPECT_EQ(exr.exitCode, 1);
+  EXPECT_EQ(exr.out, "");
+  EXPECT_EQ(exr.err.rfind("Error: --format exr: ", 0), 0u) << exr.err;
+  EXPECT_NE(exr.err.find(codec::kMediaModuleFileName), std::string::npos) << exr.err;
+  EXPECT_EQ(ReadText(root / "seq" / "param.txt"), paramsBefore);
 
   // A module cut short (an interrupted copy) is refused before it is mapped.
   const fs::path built = fs::path(LUMET_CLI_PATH).parent_path().parent_path() / "lib" / "lumet";

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -52,6 +53,18 @@ TEST(CliEnhanced, RunEnhancedWritesTheClassicFilesAndStoresTheMethod) {
   EXPECT_NE(stored.find("\nmethod enhanced\niterations 10"), std::string::npos) << stored;
 }
 
+// The synthetic sequence of the depth tests, in dir/seq.
+fs::path SynthesizedSequence(const fs::path& dir) {
+  EXPECT_EQ(RunCli("synth seq --lr-count 4 --size 220x160 --seed 5", dir).exitCode, 0);
+  return dir / "seq";
+}
+
+ColorGrayImage ReadImage(const fs::path& file) {
+  ColorGrayImage image;
+  ReadImageFile(file.string(), image);
+  return image;
+}
+
 // The frames of seq/images/lr-K.bmp as 16-bit PNG files seq/images/deep-K.png whose 8-bit
 // cut is the BMP's frame itself: each level a becomes the sample a * 257 + d, d in 0 .. 99,
 // which rounds back to a.
@@ -75,15 +88,10 @@ void WriteSixteenBitFrames(const fs::path& seq, int count) {
 
 TEST(CliEnhanced, SixteenBitFramesGiveASixteenBitResultWhoseCutIsTheEightBitOne) {
   TempFolder dir;
-  ASSERT_EQ(RunCli("synth seq --lr-count 4 --size 220x160 --seed 5", dir.Path()).exitCode, 0);
-  const fs::path seq = dir.Path() / "seq";
+  const fs::path seq = SynthesizedSequence(dir.Path());
   WriteSixteenBitFrames(seq, 5);
   const std::string deep = " --lr-pattern images/deep-%d.png --roi 168,108,16,16 --iterations 10 --lr-count 4";
-  const auto read = [&](const char* file) {
-    ColorGrayImage image;
-    ReadImageFile((seq / file).string(), image);
-    return image;
-  };
+  const auto read = [&](const char* file) { return ReadImage(seq / file); };
   const auto copy = [&](const char* from, const char* to) {
     fs::copy_file(seq / from, seq / to, fs::copy_options::overwrite_existing);
   };
@@ -170,6 +178,82 @@ TEST(CliEnhanced, ADngBurstIsReconstructedFromItsRawImages) {
   const double psnr = 10 * std::log10(255.0 * 255.0 / (squares / (3 * 64 * 64)));
   // 21.7 dB here: the synthetic chart is sharp to the pixel, where demosaicing errs most.
   EXPECT_GT(psnr, 18.0) << "the raw burst's result is far from the frames' own";
+}
+
+// The frames of seq/images/lr-K.bmp as OpenEXR float files seq/images/float-K.exr whose
+// 8-bit cut is the BMP's frame itself: each level a becomes (a + d) / 255, d within +-0.45.
+void WriteFloatFrames(const fs::path& seq, int count) {
+  for (int k = 0; k < count; ++k) {
+    ColorGrayImage frame;
+    BmpFile::ReadFrame((seq / ("images/lr-" + std::to_string(k) + ".bmp")).string(), frame);
+    const size_t w = static_cast<size_t>(frame.Width());
+    std::vector<float> rgb(w * static_cast<size_t>(frame.Height()) * 3);
+    for (size_t c = 0; c < 3; ++c) {
+      for (int y = 0; y < frame.Height(); ++y) {
+        for (size_t x = 0; x < w; ++x) {
+          const size_t step = (x * 7 + static_cast<size_t>(y) * 3 + c * 11 + static_cast<size_t>(k) * 5) % 100;
+          const double d = 0.009 * static_cast<double>(step) - 0.45;
+          rgb[(static_cast<size_t>(y) * w + x) * 3 + c] = static_cast<float>((frame.channels[c].Row(y)[x] + d) / 255.0);
+        }
+      }
+    }
+    WriteSamplesFloat((seq / ("images/float-" + std::to_string(k) + ".exr")).string(), frame.Width(), frame.Height(),
+                      rgb, ImageFormat::Exr);
+  }
+}
+
+TEST(CliEnhanced, FloatFramesGiveAFloatResultInOpenExrAndTiffAndSixteenBitsInPng) {
+  TempFolder dir;
+  const fs::path seq = SynthesizedSequence(dir.Path());
+  WriteFloatFrames(seq, 5);
+  const std::string floats = " --lr-pattern images/float-%d.exr --roi 168,108,16,16 --iterations 10 --lr-count 4";
+
+  // OpenEXR and TIFF hold the estimate unquantised, both the same floats; --depth 8 cuts it.
+  CliResult r = RunCli("run --method enhanced --format exr" + floats, seq);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const ColorGrayImage exr = ReadImage(seq / "result/hr.exr");
+  r = RunCli("reconstruct --method enhanced --format tiff" + floats, seq);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const ColorGrayImage tiff = ReadImage(seq / "result/hr.tif");
+  r = RunCli("reconstruct --method enhanced --format png --depth 8" + floats, seq);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const ColorGrayImage eight = ReadImage(seq / "result/hr.png");
+  ASSERT_NE(exr.deep, nullptr);
+  ASSERT_NE(tiff.deep, nullptr);
+  EXPECT_TRUE(exr.deep->floatSamples);
+  EXPECT_TRUE(tiff.deep->floatSamples);
+  ASSERT_EQ(exr.Width(), eight.Width());
+  int fractions = 0;
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < eight.Height(); ++y) {
+      for (int x = 0; x < eight.Width(); ++x) {
+        const float v = exr.deep->channels[c].Row(y)[x];
+        ASSERT_EQ(v, tiff.deep->channels[c].Row(y)[x]) << c << " " << x << " " << y;
+        // The 8-bit result truncates the estimate; the float one holds it within a float's rounding.
+        const double e = std::clamp(static_cast<double>(v), 0.0, 255.0);
+        const int a = eight.channels[static_cast<size_t>(c)].Row(y)[x];
+        ASSERT_TRUE(e > a - 1e-3 && e < a + 1 + 1e-3) << v << " against " << a;
+        fractions += std::fabs(v - std::round(v)) > 0.01 ? 1 : 0;
+      }
+    }
+  }
+  EXPECT_GT(fractions, eight.Width() * eight.Height());
+  // PNG holds 16 bits at most: the default from float frames.
+  ASSERT_EQ(RunCli("reconstruct --method enhanced --format png" + floats, seq).exitCode, 0);
+  EXPECT_EQ(ReadText(seq / "result/hr.png")[24], 16);  // IHDR's bit depth
+  ExpectError(RunCli("reconstruct --method enhanced --format exr --depth 16" + floats, seq), "--depth 16");
+  ExpectError(RunCli("reconstruct --method enhanced --format png --depth float" + floats, seq), "--depth float");
+  ExpectError(RunCli("reconstruct --method enhanced --depth float" + floats, seq), "--depth float");
+
+  // Registration and the classic method read the 8-bit cut: the same files as from the BMP
+  // frames it is.
+  ASSERT_EQ(RunCli("run --method classic" + floats, seq).exitCode, 0);
+  fs::copy_file(seq / "result/hr.bmp", seq / "classic-float.bmp");
+  fs::copy_file(seq / "result/hr_hom-3.txt", seq / "classic-float_hom-3.txt");
+  ASSERT_EQ(RunCli("run --method classic --lr-pattern images/lr-%d.bmp --roi 168,108,16,16 --iterations 10 --lr-count 4",
+                   seq).exitCode, 0);
+  EXPECT_TRUE(ReadText(seq / "result/hr.bmp") == ReadText(seq / "classic-float.bmp"));
+  EXPECT_TRUE(ReadText(seq / "result/hr_hom-3.txt") == ReadText(seq / "classic-float_hom-3.txt"));
 }
 
 // The names after "read " in a --record file, in order.

@@ -98,9 +98,14 @@ TEST(CodecModule, PngJpegAndTiffLoadOnlyTheStillModuleFromBesideTheProgram) {
         ColorGrayImage tiff;
         ReadImageFile(dir.File("frame.png"), png);
         ReadImageFile(dir.File("frame.tif"), tiff);
+        // 32-bit float TIFF too, beyond the nominal white.
+        WriteSamplesFloat(dir.File("float.tif"), 1, 1, {0.5f, 2.0f, -1.0f}, ImageFormat::Tiff);
+        ColorGrayImage floats;
+        ReadImageFile(dir.File("float.tif"), floats);
         const bool same = png.Width() == 9 && tiff.Width() == 9 &&
                           std::equal(png.channels[1].Row(5), png.channels[1].Row(5) + 9, picture.channels[1].Row(5)) &&
-                          std::equal(tiff.channels[2].Row(3), tiff.channels[2].Row(3) + 9, picture.channels[2].Row(3));
+                          std::equal(tiff.channels[2].Row(3), tiff.channels[2].Row(3) + 9, picture.channels[2].Row(3)) &&
+                          floats.deep != nullptr && floats.deep->channels[1].Row(0)[0] == 510.0f;
         std::exit(same && ModuleLoaded(codec::ModuleKind::kStill) && !ModuleLoaded(codec::ModuleKind::kMedia) ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imageio/bmp_file.h"
+#include "imageio/codec_library.h"
 #include "imageio/test_video.h"
 #include "imageio/video_file.h"
 #include "support/temp_folder.h"
@@ -157,28 +158,169 @@ TEST(ImageFile, SixteenBitFilesKeepTheirSamplesInTheDeepPlanes) {
 }
 
 TEST(ImageFile, TheResultDepthFollowsTheFormatAndFrameZero) {
+  using D = ResultDepth;
+  using I = InputDepth;
+  using S = ResultSamples;
   struct Case {
     ImageFormat format;
     ResultDepth depth;
-    bool deepInput;
-    bool sixteen;
+    InputDepth input;
+    ResultSamples samples;
   };
   const std::vector<Case> cases = {
-      {ImageFormat::Png, ResultDepth::Auto, false, false}, {ImageFormat::Png, ResultDepth::Auto, true, true},
-      {ImageFormat::Png, ResultDepth::Bits8, true, false}, {ImageFormat::Png, ResultDepth::Bits16, false, true},
-      {ImageFormat::Bmp, ResultDepth::Auto, true, false},  {ImageFormat::Bmp, ResultDepth::Bits8, true, false},
-      {ImageFormat::Tiff, ResultDepth::Auto, false, true}, {ImageFormat::Tiff, ResultDepth::Bits16, true, true}};
+      {ImageFormat::Png, D::Auto, I::Bits8, S::Bits8},     {ImageFormat::Png, D::Auto, I::Bits16, S::Bits16},
+      {ImageFormat::Png, D::Auto, I::Float, S::Bits16},    {ImageFormat::Png, D::Bits8, I::Float, S::Bits8},
+      {ImageFormat::Png, D::Bits16, I::Bits8, S::Bits16},  {ImageFormat::Bmp, D::Auto, I::Float, S::Bits8},
+      {ImageFormat::Bmp, D::Bits8, I::Bits16, S::Bits8},   {ImageFormat::Tiff, D::Auto, I::Bits8, S::Bits16},
+      {ImageFormat::Tiff, D::Auto, I::Bits16, S::Bits16},  {ImageFormat::Tiff, D::Auto, I::Float, S::Float},
+      {ImageFormat::Tiff, D::Bits16, I::Float, S::Bits16}, {ImageFormat::Tiff, D::Float, I::Bits8, S::Float},
+      {ImageFormat::Exr, D::Auto, I::Bits8, S::Float},     {ImageFormat::Exr, D::Float, I::Bits16, S::Float}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(ImageFormatExtension(c.format)) + " " + std::to_string(static_cast<int>(c.depth)) +
-                 (c.deepInput ? " deep" : ""));
-    EXPECT_EQ(WritesSixteenBits(c.format, c.depth, c.deepInput), c.sixteen);
+                 " from " + std::to_string(static_cast<int>(c.input)));
+    EXPECT_EQ(ResultSamplesFor(c.format, c.depth, c.input), c.samples);
   }
-  ExpectRefused([] { WritesSixteenBits(ImageFormat::Bmp, ResultDepth::Bits16, true); }, {"BMP", "8 bits"});
-  ExpectRefused([] { WritesSixteenBits(ImageFormat::Tiff, ResultDepth::Bits8, false); }, {"TIFF", "16 bits"});
+  ExpectRefused([] { ResultSamplesFor(ImageFormat::Bmp, D::Bits16, I::Bits16); }, {"BMP", "8 bits"});
+  ExpectRefused([] { ResultSamplesFor(ImageFormat::Bmp, D::Float, I::Float); }, {"BMP", "exr for float"});
+  ExpectRefused([] { ResultSamplesFor(ImageFormat::Tiff, D::Bits8, I::Bits8); }, {"TIFF", "16 bits"});
+  ExpectRefused([] { ResultSamplesFor(ImageFormat::Png, D::Float, I::Float); }, {"PNG", "exr for float"});
+  ExpectRefused([] { ResultSamplesFor(ImageFormat::Exr, D::Bits16, I::Float); }, {"OpenEXR", "floats"});
+  ExpectRefused([] { ResultSamplesFor(ImageFormat::Exr, D::Bits8, I::Bits8); }, {"OpenEXR", "floats"});
   EXPECT_EQ(ParseResultDepth("auto"), ResultDepth::Auto);
   EXPECT_EQ(ParseResultDepth("8"), ResultDepth::Bits8);
   EXPECT_EQ(ParseResultDepth("16"), ResultDepth::Bits16);
-  ExpectRefused([] { ParseResultDepth("12"); }, {"'12'", "auto, 8, 16"});
+  EXPECT_EQ(ParseResultDepth("float"), ResultDepth::Float);
+  ExpectRefused([] { ParseResultDepth("12"); }, {"'12'", "auto, 8, 16, float"});
+  EXPECT_EQ(ParseImageFormat("EXR"), ImageFormat::Exr);
+  EXPECT_STREQ(ImageFormatExtension(ImageFormat::Exr), ".exr");
+}
+
+// Floating-point samples of a w x 2 picture: the nominal range's ends, values between its
+// 8-bit levels, values below 0 and HDR values far above 1.
+std::vector<float> FloatSamples(int w) {
+  const std::vector<float> values = {0.0f, 1.0f, 0.5f, 0.25f / 255.0f, 100.7f / 255.0f, -0.25f, 1.5f, 17.0f, 1e-6f,
+                                     0.999f, 3.3e4f, -2.0f};
+  std::vector<float> rgb(static_cast<size_t>(w) * 2 * 3);
+  for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = values[(i * 5) % values.size()] * (1.0f + 0.01f * static_cast<float>(i % 7));
+  return rgb;
+}
+
+// The deep planes and 8-bit channels of a frame read from floating-point samples rgb.
+void ExpectFloatFrame(const ColorGrayImage& read, const std::vector<float>& rgb, int w, int h, float tolerance) {
+  ASSERT_NE(read.deep, nullptr);
+  EXPECT_TRUE(read.deep->floatSamples);
+  ASSERT_EQ(read.Width(), w);
+  ASSERT_EQ(read.Height(), h);
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const float v = rgb[static_cast<size_t>((y * w + x) * 3 + c)];
+        const float deep = read.deep->channels[c].Row(y)[x];
+        if (tolerance == 0.0f) {
+          ASSERT_EQ(deep, FloatDeepValue(v)) << c << " " << x << " " << y;
+          ASSERT_EQ(read.channels[static_cast<size_t>(c)].Row(y)[x], FloatTo8Bit(v));
+        } else {
+          ASSERT_NEAR(deep, FloatDeepValue(v), tolerance * std::fabs(FloatDeepValue(v)) + 1e-3f) << c << " " << x << " " << y;
+        }
+      }
+    }
+  }
+}
+
+TEST(ImageFile, FloatFilesReadBackExactlyWithValuesBeyondOneKept) {
+  // The 8-bit cut: v * 255 rounded, clamped.
+  const std::vector<std::pair<float, uint8_t>> cut = {{-1.0f, 0},   {0.0f, 0},     {0.4f / 255, 0}, {0.6f / 255, 1},
+                                                      {0.5f, 128},  {1.0f, 255},   {1.2f, 255},     {254.4f / 255, 254},
+                                                      {1e30f, 255}, {-1e30f, 0}};
+  for (const auto& [v, a] : cut) EXPECT_EQ(FloatTo8Bit(v), a) << v;
+  const int w = 11;
+  const std::vector<float> rgb = FloatSamples(w);
+  TempFolder dir;
+  for (const ImageFormat format : {ImageFormat::Exr, ImageFormat::Tiff}) {
+    SCOPED_TRACE(ImageFormatExtension(format));
+    const std::string path = dir.File(std::string("float") + ImageFormatExtension(format));
+    WriteSamplesFloat(path, w, 2, rgb, format);
+    ColorGrayImage read;
+    ReadImageFile(path, read);
+    ExpectFloatFrame(read, rgb, w, 2, 0.0f);
+    // An estimate is written over 255, unquantised: read back to float precision.
+    ColorDoubleImage estimate;
+    estimate.Create(w, 2);
+    for (int c = 0; c < 3; ++c) {
+      for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < w; ++x) {
+          estimate.channels[static_cast<size_t>(c)].Row(y)[x] = read.deep->channels[c].Row(y)[x] + 0.123;
+        }
+      }
+    }
+    WriteEstimateFloat(path, estimate, format);
+    ColorGrayImage again;
+    ReadImageFile(path, again);
+    ASSERT_NE(again.deep, nullptr);
+    for (int c = 0; c < 3; ++c) {
+      for (int x = 0; x < w; ++x) {
+        const double e = estimate.channels[static_cast<size_t>(c)].Row(1)[x];
+        EXPECT_NEAR(again.deep->channels[c].Row(1)[x], e, 2.5e-7 * std::fabs(e) + 1e-9) << c << " " << x;
+      }
+    }
+  }
+  // The 8-bit picture as OpenEXR: each level over 255.
+  const ColorGrayImage pattern = Pattern(5, 3, 2);
+  WriteImageFile(dir.File("eight.exr"), pattern, ImageFormat::Exr);
+  ColorGrayImage eight;
+  ReadImageFile(dir.File("eight.exr"), eight);
+  ExpectSamePixels(pattern, eight);
+  ASSERT_NE(eight.deep, nullptr);
+  EXPECT_EQ(eight.deep->channels[1].Row(2)[4], FloatDeepValue(static_cast<float>(pattern.channels[1].Row(2)[4] / 255.0)));
+  // Floats go into OpenEXR and TIFF alone, 16 bits into PNG and TIFF alone.
+  ExpectRefused([&] { WriteSamplesFloat(dir.File("f.png"), w, 2, rgb, ImageFormat::Png); }, {"f.png", "PNG"});
+  ExpectRefused([&] { WriteEstimateFloat(dir.File("f.bmp"), ColorDoubleImage(), ImageFormat::Bmp); }, {"f.bmp", "BMP"});
+  ExpectRefused([&] { WriteSamples16Bit(dir.File("s.exr"), 1, 1, {1, 2, 3}, ImageFormat::Exr); }, {"s.exr", "floats"});
+}
+
+TEST(ImageFile, HalfFloatOpenExrFramesReadWithinHalfPrecision) {
+  // The imaging library writes 16-bit samples u into OpenEXR as half floats u / 65535.
+  const int w = 9;
+  std::vector<uint16_t> rgb(static_cast<size_t>(w) * 3);
+  for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<uint16_t>((i * 2741 + 13) % 65536);
+  TempFolder dir;
+  const std::string path = dir.File("half.exr");
+  const codec::ModuleTable& media = CodecModule(codec::ModuleKind::kMedia, "test");
+  std::string bytes;
+  std::string message;
+  ASSERT_EQ(media.encodeStill(path.c_str(), w, 1, 16, rgb.data(), &bytes, &message), codec::Status::kOk) << message;
+  WriteFileAtomically(path, bytes);
+  ColorGrayImage read;
+  ReadImageFile(path, read);
+  std::vector<float> nominal(rgb.size());
+  for (size_t i = 0; i < rgb.size(); ++i) nominal[i] = static_cast<float>(rgb[i] / 65535.0);
+  // A half float holds 11 significant bits: within 2^-11 of the value.
+  ExpectFloatFrame(read, nominal, w, 1, 1.0f / 2048);
+  int inexact = 0;
+  for (int c = 0; c < 3; ++c) {
+    for (int x = 0; x < w; ++x) {
+      inexact += read.deep->channels[c].Row(0)[x] != FloatDeepValue(nominal[static_cast<size_t>(x * 3 + c)]);
+    }
+  }
+  EXPECT_GT(inexact, 0);  // half floats, not floats
+}
+
+TEST(ImageFile, FloatFramesWithSamplesNotANumberOrInfiniteAreRefusedNamingThePixel) {
+  const int w = 4;
+  TempFolder dir;
+  for (const ImageFormat format : {ImageFormat::Exr, ImageFormat::Tiff}) {
+    for (const float bad : {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity()}) {
+      SCOPED_TRACE(std::string(ImageFormatExtension(format)) + (std::isnan(bad) ? " nan" : " inf"));
+      std::vector<float> rgb(static_cast<size_t>(w) * 3 * 3, 0.5f);
+      rgb[(1 * w + 2) * 3 + 1] = bad;  // x 2, y 1, green
+      const std::string path = dir.File(std::string("bad") + ImageFormatExtension(format));
+      WriteSamplesFloat(path, w, 3, rgb, format);
+      ColorGrayImage image = Pattern(2, 2, 0);
+      ExpectRefused([&] { ReadImageFile(path, image); },
+                    {path, "x 2, y 1", std::isnan(bad) ? "not a number" : "infinite", "finite"});
+      EXPECT_EQ(image.Width(), 2);  // unchanged
+    }
+  }
 }
 
 TEST(ImageFile, TheSixteenBitEstimateDividedBy257IsTheEightBitResult) {

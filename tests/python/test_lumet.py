@@ -223,6 +223,47 @@ def test_grey_frames_give_a_grey_result(chart, tmp_path):
     numpy.testing.assert_array_equal(lumet.read_frames(str(tmp_path / "grey.png"))[0], as_colour[0])
 
 
+def test_float_images_written_and_read_at_their_depth(chart, tmp_path):
+    # float32 images, beyond 0 .. 1 too, go into OpenEXR and 32-bit float TIFF as they are
+    # and come back as float32 within a float's rounding (times 255 and over 255 again).
+    image = (numpy.arange(10 * 12 * 3, dtype=numpy.float32).reshape(10, 12, 3) - 60) / 150
+    image[2, 3] = [17.5, -0.75, 1.0]
+    for name in ("float.exr", "float.tif"):
+        lumet.write_image(str(tmp_path / name), image)
+        back = lumet.read_frames(str(tmp_path / name), dtype=numpy.float32)
+        assert back.dtype == numpy.float32 and back.shape == (1, 10, 12, 3)
+        numpy.testing.assert_allclose(back[0], image, rtol=1.2e-7, atol=1e-12)
+        # The default stays the 8-bit values: v * 255 rounded and clamped.
+        eight = lumet.read_frames(str(tmp_path / name))
+        assert eight.dtype == numpy.uint8
+        numpy.testing.assert_array_equal(eight[0], numpy.clip(numpy.floor(image.astype(numpy.float64) * 255 + 0.5),
+                                                              0, 255).astype(numpy.uint8))
+        bgr = lumet.read_frames(str(tmp_path / name), dtype="float32", channel_order="BGR")
+        numpy.testing.assert_array_equal(bgr[0], back[0][:, :, ::-1])
+    # 8-bit and 16-bit files at other dtypes: levels over 255, times 257; samples over 65535.
+    frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=2)
+    as_float = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=2, dtype=numpy.float32)
+    numpy.testing.assert_allclose(as_float, frames / 255.0, rtol=1e-7)
+    as16 = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=2, dtype=numpy.uint16)
+    numpy.testing.assert_array_equal(as16, frames.astype(numpy.uint16) * 257)
+    deep = (numpy.arange(4 * 5 * 3, dtype=numpy.uint16).reshape(4, 5, 3) * 1091).astype(numpy.uint16)
+    lumet.write_image(str(tmp_path / "deep.png"), deep)
+    numpy.testing.assert_array_equal(lumet.read_frames(str(tmp_path / "deep.png"), dtype=numpy.uint16)[0], deep)
+    numpy.testing.assert_allclose(lumet.read_frames(str(tmp_path / "deep.png"), dtype=numpy.float32)[0],
+                                  deep / 65535.0, rtol=2e-7)
+    with pytest.raises(ValueError, match="as .exr or .tif"):
+        lumet.write_image(str(tmp_path / "float.png"), image)
+    with pytest.raises(ValueError, match="OpenEXR file holds floats"):
+        lumet.write_image(str(tmp_path / "deep.exr"), deep)
+    with pytest.raises(ValueError, match="dtype must be None"):
+        lumet.read_frames(str(tmp_path / "float.exr"), dtype=numpy.int32)
+    # A sample that is not a number refuses the file, naming it and the pixel.
+    image[1, 4, 2] = numpy.nan
+    lumet.write_image(str(tmp_path / "nan.exr"), image)
+    with pytest.raises(OSError, match=r"nan\.exr.*x 4, y 1 is not a number"):
+        lumet.read_frames(str(tmp_path / "nan.exr"))
+
+
 def test_parameters_refused_in_keyword_words(chart):
     frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=3)
     # The command line's refusal, its label and value replaced by the keyword as given.
@@ -275,7 +316,7 @@ def test_files_missing_and_written(chart, tmp_path):
     numpy.testing.assert_array_equal(lumet.read_frames(str(tmp_path / "shot_%04d.png"), start=1), frames)
     with pytest.raises(FileNotFoundError):
         lumet.read_frames(str(tmp_path / "shot_%04d.png"), start=1, count=4)
-    with pytest.raises(ValueError, match=".bmp, .png and .tif"):
+    with pytest.raises(ValueError, match=".bmp, .png, .tif and .exr"):
         lumet.write_image(str(tmp_path / "x.jpg"), frames[0])
     with pytest.raises(OSError):
         lumet.write_image(str(tmp_path / "no" / "such" / "\0x.bmp"), frames[0])
@@ -594,7 +635,7 @@ def test_signatures_show_the_keywords_and_their_defaults(chart):
         assert params["psf_check"].default is True
     assert "units" in inspect.signature(lumet.register).parameters
     assert "memory_limit" in inspect.signature(lumet.reconstruct).parameters
-    assert str(inspect.signature(lumet.read_frames)) == "(pattern, start=0, count=None, *, channel_order='RGB')"
+    assert str(inspect.signature(lumet.read_frames)) == "(pattern, start=0, count=None, *, channel_order='RGB', dtype=None)"
     assert str(inspect.signature(lumet.write_image)) == "(path, image, *, channel_order='RGB')"
     # The defaults shown are the engine's: passing them all changes nothing.
     frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=5)

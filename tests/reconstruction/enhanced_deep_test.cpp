@@ -43,11 +43,16 @@ struct Sequence {
   std::vector<Matrix> homographies;
 };
 
-// Frame k as a 16-bit camera gives it: Smooth shifted by an exact sub-pixel translation
-// (frame 0 unshifted), blurred by the reconstruction's Gaussian PSF (sigma 0.6 pixels, 9 x 9
-// points over +-2.4 sigma), with Gaussian noise of sigma `noise` grey levels, stored as
-// 16-bit samples: the 8-bit channels To8Bit of them and the deep planes beside.
-Sequence MakeDeepSequence(int count, double noise, unsigned seed) {
+// How a camera stores its samples: 16-bit integers, or floats (1.0 the nominal white).
+enum class Storage { Bits16, Float };
+
+// Frame k as a 16-bit (or floating-point) camera gives it: Smooth times gain, shifted by an
+// exact sub-pixel translation (frame 0 unshifted), blurred by the reconstruction's Gaussian
+// PSF (sigma 0.6 pixels, 9 x 9 points over +-2.4 sigma), with Gaussian noise of sigma `noise`
+// grey levels, stored as 16-bit samples (or floats, unclamped): the 8-bit channels To8Bit
+// (FloatTo8Bit) of them and the deep planes beside.
+Sequence MakeDeepSequence(int count, double noise, unsigned seed, Storage storage = Storage::Bits16,
+                          double gain = 1.0) {
   Sequence s;
   std::mt19937 random(seed);
   std::normal_distribution<double> normal(0.0, 1.0);
@@ -68,6 +73,7 @@ Sequence MakeDeepSequence(int count, double noise, unsigned seed) {
     ColorGrayImage frame;
     frame.Create(kSize, kSize);
     auto deep = std::make_shared<DeepPlanes>();
+    deep->floatSamples = storage == Storage::Float;
     for (int c = 0; c < 3; ++c) {
       deep->channels[c].Create(kSize, kSize);
       for (int y = 0; y < kSize; ++y) {
@@ -76,10 +82,17 @@ Sequence MakeDeepSequence(int count, double noise, unsigned seed) {
           for (int b = 0; b < kTaps; ++b) {
             for (int a = 0; a < kTaps; ++a) v += weight[a] * weight[b] * Smooth(c, x - dx + offset[a], y - dy + offset[b]);
           }
-          v += noise * normal(random);
-          const auto sample = static_cast<uint16_t>(std::clamp(std::lround(v * 257.0), 0L, 65535L));
-          frame.channels[static_cast<size_t>(c)].Row(y)[x] = To8Bit(sample);
-          deep->channels[c].Row(y)[x] = DeepValue(sample);
+          v = gain * v + noise * normal(random);
+          uint8_t& cut = frame.channels[static_cast<size_t>(c)].Row(y)[x];
+          if (storage == Storage::Float) {
+            const auto sample = static_cast<float>(v / 255.0);
+            cut = FloatTo8Bit(sample);
+            deep->channels[c].Row(y)[x] = FloatDeepValue(sample);
+          } else {
+            const auto sample = static_cast<uint16_t>(std::clamp(std::lround(v * 257.0), 0L, 65535L));
+            cut = To8Bit(sample);
+            deep->channels[c].Row(y)[x] = DeepValue(sample);
+          }
         }
       }
     }
@@ -93,6 +106,29 @@ Sequence MakeDeepSequence(int count, double noise, unsigned seed) {
 // The same frames cut to 8 bits: their deep planes let go of.
 Sequence CutTo8Bits(Sequence s) {
   for (ColorGrayImage& frame : s.frames) frame.deep.reset();
+  return s;
+}
+
+// The frames of a 16-bit sequence as floating-point files would hold them: each sample u
+// as the float u / 65535.
+Sequence AsFloatOf16Bit(Sequence s) {
+  for (ColorGrayImage& frame : s.frames) {
+    auto deep = std::make_shared<DeepPlanes>();
+    deep->floatSamples = true;
+    for (int c = 0; c < 3; ++c) {
+      const FloatImage& given = frame.deep->channels[c];
+      deep->channels[c].Create(given.Width(), given.Height());
+      for (int y = 0; y < given.Height(); ++y) {
+        for (int x = 0; x < given.Width(); ++x) {
+          const auto u = static_cast<uint16_t>(std::lround(given.Row(y)[x] * 257.0));
+          const auto v = static_cast<float>(u / 65535.0);
+          EXPECT_EQ(FloatTo8Bit(v), frame.channels[static_cast<size_t>(c)].Row(y)[x]);  // the same 8-bit cut
+          deep->channels[c].Row(y)[x] = FloatDeepValue(v);
+        }
+      }
+    }
+    frame.deep = std::move(deep);
+  }
   return s;
 }
 
@@ -182,6 +218,72 @@ TEST(EnhancedDeep, EightBitFramesGivenAsSixteenBitSamplesGiveTheSameEstimate) {
   }
 }
 
+TEST(EnhancedDeep, FloatFramesGiveTheEstimateOfTheSameSamplesAtSixteenBits) {
+  // u / 65535 as a float, times 255, is u / 257 within the float's rounding (a relative
+  // 6e-8, at most 1.5e-5 levels): the same observations, noise and start, so the same
+  // estimate within what that rounding moves it by.
+  const Sequence sixteen = MakeDeepSequence(9, 0.5, 3);
+  EnhancedOutcome sixteenOutcome;
+  EnhancedOutcome floatOutcome;
+  const ColorDoubleImage a = Reconstruct(sixteen, sixteenOutcome);
+  const ColorDoubleImage b = Reconstruct(AsFloatOf16Bit(sixteen), floatOutcome);
+  EXPECT_FALSE(floatOutcome.fellBack) << floatOutcome.reason;
+  EXPECT_NEAR(floatOutcome.noise, sixteenOutcome.noise, 1e-4);
+  ASSERT_EQ(a.Width(), b.Width());
+  ASSERT_EQ(a.Height(), b.Height());
+  double largest = 0.0;
+  for (size_t c = 0; c < 3; ++c) {
+    for (int i = 0; i < a.Height(); ++i) {
+      for (int j = 0; j < a.Width(); ++j) {
+        largest = std::max(largest, std::fabs(a.channels[c].Row(i)[j] - b.channels[c].Row(i)[j]));
+      }
+    }
+  }
+  std::printf("enhanced, float frames against the same 16-bit frames: largest difference %.3g levels\n", largest);
+  EXPECT_LT(largest, 1e-3);
+}
+
+TEST(EnhancedDeep, FloatFramesBeyondTheNominalWhiteGiveAnEstimateBeyondIt) {
+  // A scene 1.6 times as bright: up to about 320 levels, 1.25 in the file's units. The
+  // 16-bit camera clips it at 255; the float one keeps it, and so does the estimate.
+  constexpr double kGain = 1.6;
+  const Sequence hdr = MakeDeepSequence(16, 0.3, 5, Storage::Float, kGain);
+  const Sequence clipped = MakeDeepSequence(16, 0.3, 5, Storage::Bits16, kGain);
+  EnhancedOutcome hdrOutcome;
+  EnhancedOutcome clippedOutcome;
+  const ColorDoubleImage a = Reconstruct(hdr, hdrOutcome);
+  const ColorDoubleImage b = Reconstruct(clipped, clippedOutcome);
+  EXPECT_FALSE(hdrOutcome.fellBack) << hdrOutcome.reason;
+  // The error against the scene where it is beyond the nominal white.
+  const HrGeometry grid = MakeHrGeometry(kRoi, kScale);
+  double hdrSum = 0.0;
+  double clippedSum = 0.0;
+  double brightest = 0.0;
+  int n = 0;
+  for (int i = 0; i < grid.height; ++i) {
+    for (int j = 0; j < grid.width; ++j) {
+      for (int c = 0; c < 3; ++c) {
+        const double truth = kGain * Smooth(c, (j + grid.x0) / kScale, (i + grid.y0) / kScale);
+        if (truth <= 260.0) continue;
+        const double va = a.channels[static_cast<size_t>(c)].Row(i)[j];
+        hdrSum += (va - truth) * (va - truth);
+        const double vb = b.channels[static_cast<size_t>(c)].Row(i)[j];
+        clippedSum += (vb - truth) * (vb - truth);
+        brightest = std::max(brightest, va);
+        ++n;
+      }
+    }
+  }
+  ASSERT_GT(n, 50);
+  const double hdrRms = std::sqrt(hdrSum / n);
+  const double clippedRms = std::sqrt(clippedSum / n);
+  std::printf("enhanced beyond the nominal white (%d samples): float frames RMS %.3f levels, 16-bit %.2f levels\n", n,
+              hdrRms, clippedRms);
+  EXPECT_GT(brightest, 280.0);
+  EXPECT_LT(hdrRms, 1.0);
+  EXPECT_GT(clippedRms, 10.0);
+}
+
 TEST(EnhancedDeep, FrameZeroIsReadAtDepthOnlyWhenAsked) {
   const Sequence deep = MakeDeepSequence(1, 0.1, 9);
   const ColorGrayImage& frame0 = deep.frames[0];
@@ -245,6 +347,25 @@ TEST(EnhancedDeep, ChangingAFramesPixelsKeepsItsDeepPlanesAlikeAndLeavesTheShare
       ASSERT_EQ(original[1].channels[1].Row(y)[x], s.frames[1].channels[1].Row(y)[x]);
     }
   }
+
+  // Floating-point frames keep what the map gives beyond 0 .. 255 at depth; their 8-bit
+  // channels are those values rounded and clamped.
+  Sequence bright = MakeDeepSequence(2, 0.1, 11, Storage::Float, 1.6);
+  std::vector<std::array<Photometry, 3>> brighter(2);
+  brighter[1][0] = {1.2, -40.0};
+  std::vector<ColorGrayImage> scaled = bright.frames;
+  ApplyPhotometry(brighter, scaled);
+  int beyond = 0;
+  for (int y = 0; y < kSize; ++y) {
+    for (int x = 0; x < kSize; ++x) {
+      const double before = bright.frames[1].deep->channels[0].Row(y)[x];
+      const double after = scaled[1].deep->channels[0].Row(y)[x];
+      ASSERT_NEAR(after, 1.2 * before - 40.0, 1e-3);
+      ASSERT_EQ(scaled[1].channels[0].Row(y)[x], static_cast<uint8_t>(std::floor(std::clamp(after, 0.0, 255.0) + 0.5)));
+      beyond += after > 255.0 ? 1 : 0;
+    }
+  }
+  EXPECT_GT(beyond, 0);
 
   // Rows released: the deep planes hold the same rows as the channels, and the copy shared
   // before keeps all of its own.

@@ -191,12 +191,15 @@ void ApplyPhotometry(const std::vector<std::array<Photometry, 3>>& maps, std::ve
       for (int y = plane.FirstRow(); y < plane.FirstRow() + plane.HeldRows(); ++y) {
         uint8_t* row = plane.Row(y);
         if (deep) {
-          // Unrounded at depth; the 8-bit channel stays those values rounded.
+          // Unrounded at depth (beyond 0 .. 255 only for floating-point files, whose range
+          // is the scene's); the 8-bit channel stays those values rounded and clamped.
           float* level = deep->channels[c].Row(y);
+          const double low = deep->floatSamples ? -HUGE_VAL : 0.0;
+          const double high = deep->floatSamples ? HUGE_VAL : 255.0;
           for (int x = 0; x < plane.Width(); ++x) {
-            const double v = std::clamp(m.gain * level[x] + m.offset, 0.0, 255.0);
+            const double v = std::clamp(m.gain * level[x] + m.offset, low, high);
             level[x] = static_cast<float>(v);
-            row[x] = static_cast<uint8_t>(std::floor(v + 0.5));
+            row[x] = static_cast<uint8_t>(std::floor(std::clamp(v, 0.0, 255.0) + 0.5));
           }
           continue;
         }
