@@ -9,7 +9,8 @@ inline constexpr const char* kModuleDoc = R"(Multi-frame super-resolution of ima
 Frames are colour images, an (N, H, W, 3) array, or grey ones, (N, H, W) or (N, H, W, 1)
 (each sample all three channels; the result comes back grey), or a list, tuple, generator
 or any iterable of such images, row 0 at the top, C-contiguous, of uint8, uint16 (16-bit
-samples) or float32 samples (0 .. 1; values beyond are clamped, not a number is 0); channel 0 red, or blue with
+samples) or float32 samples (scene-linear, 1.0 the nominal white; values beyond 0 .. 1 are
+kept at depth, not a number or infinity is 0); channel 0 red, or blue with
 channel_order="BGR" (as OpenCV holds images), which every call that takes or returns
 images accepts, returning its images in the same order. Frame 0 is the reference; frames 1 .. N-1
 are registered onto it, and the high-resolution (HR) image of a region of interest (ROI)
@@ -19,8 +20,8 @@ Registration and the classic method read every frame at 8 bits (uint16 samples r
 the nearest 8-bit level, floats times 255 rounded); the enhanced method, when frame 0 is
 uint16 or float32, reads the samples themselves (v / 257, v * 255 grey levels). Results
 come back in frame 0's sample type unless dtype= says another: uint8 the result files'
-levels, uint16 their 16 bits (samples // 257 are those levels), float32 the estimate / 255
-clamped to 0 .. 1.
+levels, uint16 their 16 bits (samples // 257 are those levels), float32 the estimate / 255,
+clamped to 0 .. 1 unless frame 0 is float32 (values beyond white then kept).
 Arrays, lists and tuples are read where they lie while the call runs (no copy of every
 frame is made): leave them unchanged until it returns. A generator's frames are copied as
 they come.

@@ -170,6 +170,7 @@ class ArrayFrames final : public MemoryFrames {
       return;
     }
     auto deep = std::make_shared<DeepPlanes>();
+    deep->floatSamples = f.type == SampleType::Float32;
     for (int c = 0; c < 3; ++c) {
       deep->channels[c].Create(f.width, f.height);
       CopyChannel(f, c, image.channels[static_cast<size_t>(c)], &deep->channels[c]);
@@ -214,8 +215,10 @@ class ArrayFrames final : public MemoryFrames {
         const float* row = static_cast<const float*>(f.samples) + first;
         for (int x = 0; x < f.width; ++x) {
           const float v = row[static_cast<size_t>(x) * stride];
-          const double scaled = std::isnan(v) ? 0.0 : std::clamp(static_cast<double>(v), 0.0, 1.0) * 255.0;
-          out[x] = static_cast<uint8_t>(std::floor(scaled + 0.5));
+          // Scene-linear values beyond 0 .. 1 (HDR) are kept at depth; the 8-bit channels
+          // hold them clamped.
+          const double scaled = std::isfinite(v) ? static_cast<double>(v) * 255.0 : 0.0;
+          out[x] = static_cast<uint8_t>(std::floor(std::clamp(scaled, 0.0, 255.0) + 0.5));
           if (level != nullptr) level[x] = static_cast<float>(scaled);
         }
       }

@@ -151,7 +151,8 @@ SampleType ResultTypeOf(const py::object& dtype, SampleType input) {
 
 // The estimate as an (H, W, 3) array of type: uint8 the result files' 8 bits (each value
 // truncated and clamped), uint16 their 16 bits (EstimateTo16Bit, whose samples over 257 are
-// those 8 bits), float32 the estimate over 255, clamped to 0 .. 1.
+// those 8 bits), float32 the estimate over 255, clamped to 0 .. 1 unless frame 0 was
+// float32 too (scene-linear values beyond white are then the scene's own).
 py::array ColourResultArray(const Call& call, SampleType type) {
   const Estimate& e = call.result.estimate;
   if (type == SampleType::Uint8) return ImageToArray(ToColorImage(e), call.order);
@@ -167,12 +168,14 @@ py::array ColourResultArray(const Call& call, SampleType type) {
     }
     return out;
   }
+  const bool unclamped = call.inputType == SampleType::Float32;
   py::array_t<float> out(shape);
   float* data = out.mutable_data();
   for (int c = 0; c < 3; ++c) {
     for (size_t p = 0; p < width * height; ++p) {
       const double v = e.band[static_cast<size_t>(c)][p] / 255.0;
-      data[3 * p + sampleOf(c)] = static_cast<float>(v > 0.0 ? std::min(v, 1.0) : 0.0);  // not a number: 0
+      const double kept = !std::isfinite(v) ? 0.0 : unclamped ? v : std::clamp(v, 0.0, 1.0);
+      data[3 * p + sampleOf(c)] = static_cast<float>(kept);
     }
   }
   return out;

@@ -664,3 +664,25 @@ def test_stub_matches_the_signatures():
         module_params = [(n, None if p.default is inspect.Parameter.empty else p.default)
                          for n, p in signature.parameters.items()]
         assert stub_params == module_params, name
+
+
+def test_float_frames_beyond_white_are_kept(chart):
+    """float32 frames are scene-linear: the enhanced method keeps values above 1 (a scene
+    brighter than white) and gives them back in a float32 result; classic reads them clamped."""
+    frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=6)
+    roi = (160, 100, 40, 40)
+    keywords = dict(lr_count=4, method="enhanced", iterations=8)
+    bright = frames.astype(numpy.float32) / 255 * 1.6
+    clipped = numpy.minimum(bright, 1.0)
+    result = lumet.super_resolve(bright, roi, **keywords)
+    from_clipped = lumet.super_resolve(clipped, roi, **keywords)
+    assert result.dtype == numpy.float32 and result.max() > 1.2
+    # The highlights stay: well above what the frames clipped at white give.
+    assert numpy.percentile(result, 99) > numpy.percentile(from_clipped, 99) + 0.1
+    # The estimate of the bright frames is that of the frames themselves, 1.6 times as bright
+    # (to within the noise model's and the regulariser's dependence on the levels: 0.03).
+    plain = lumet.super_resolve(frames.astype(numpy.float32) / 255, roi, **keywords)
+    assert numpy.abs(result - 1.6 * plain).mean() < 0.06
+    # Classic and registration read the clamped 8-bit levels: the same as the clipped frames.
+    assert lumet.super_resolve(bright, roi, lr_count=4, dtype=numpy.uint8).tobytes() == \
+        lumet.super_resolve(clipped, roi, lr_count=4, dtype=numpy.uint8).tobytes()
