@@ -16,7 +16,10 @@ namespace {
 constexpr int kMaxFrameDigits = 9;
 
 const QStringList& PictureSuffixes() {
-  static const QStringList suffixes{"bmp", "png", "jpg", "jpeg", "tif", "tiff"};
+  // Every still format frames may have, camera raw files included.
+  static const QStringList suffixes{"bmp", "png", "jpg", "jpeg", "tif", "tiff", "webp", "gif", "pnm", "ppm", "pgm",
+                                    "tga", "psd", "exr", "hdr", "dpx", "sgi", "jp2", "dng", "cr2", "cr3", "nef",
+                                    "arw", "orf", "rw2", "raf", "pef", "srw"};
   return suffixes;
 }
 

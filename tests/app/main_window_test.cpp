@@ -123,6 +123,16 @@ class MainWindowTest : public QObject {
       const StartChoice choice = ChooseStartFolder(c.argument, c.current, home.path(), c.lastFolder);
       QVERIFY2(choice.source == c.source && choice.path == c.path, qPrintable(c.current + " " + c.lastFolder));
     }
+    // A folder of OpenEXR or camera raw frames (or with them in images/) is one to work on.
+    for (const char* name : {"shot-0.exr", "images/IMG_0001.DNG", "burst-0.nef"}) {
+      QTemporaryDir frames;
+      QVERIFY(!LooksLikeWorkingFolder(frames.path()));
+      QDir(frames.path()).mkpath(QStringLiteral("images"));
+      QFile file(frames.filePath(QString::fromUtf8(name)));
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.close();
+      QVERIFY2(LooksLikeWorkingFolder(frames.path()), name);
+    }
   }
 
   // `lumet DIR` from another folder works on DIR and writes nothing where it started.
