@@ -204,6 +204,7 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   auto scale = std::make_shared<double>(job->settings.scale);
   auto fps = std::make_shared<std::string>();
   auto psfCheck = std::make_shared<std::string>();
+  auto warmStart = std::make_shared<std::string>();
   auto splitEvery = std::make_shared<int>(0);
   auto splitOptions = std::make_shared<std::vector<std::string>>();
   auto* command = app.add_subcommand(
@@ -232,6 +233,12 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
                       "through the PSF they support (default: on)")
       ->check(CLI::IsMember({"on", "off"}))
       ->type_name("on|off");
+  command->add_option("--warm-start", *warmStart,
+                      "enhanced method: start each output frame from the previous one's estimate carried onto it "
+                      "(a key frame every " + std::to_string(VideoSuperResolver::kWarmKeyEvery) +
+                          " frames starts afresh; default: on)")
+      ->check(CLI::IsMember({"on", "off"}))
+      ->type_name("on|off");
   command->add_option("--first", job->first, "first output frame (counted from 0)")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
@@ -250,9 +257,10 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_flag("-q,--quiet", *quiet, "print nothing but errors and warnings");
   AddThreadsOption(*command);
   command->footer(kVideoFooter);
-  command->callback([&slot, command, job, roi, scale, fps, psfCheck, quiet, splitEvery, splitOptions] {
+  command->callback([&slot, command, job, roi, scale, fps, psfCheck, warmStart, quiet, splitEvery, splitOptions] {
     job->settings.scale = *scale;
     if (!psfCheck->empty()) SetPsfCheck(*psfCheck, job->settings);
+    if (!warmStart->empty()) job->warmStart = *warmStart == "on";
     if (!fps->empty()) ParseFrameRate(*fps, job->fpsNum, job->fpsDen);
     job->wholeFrame = roi->empty();
     if (!roi->empty()) job->settings.roi = ParseRect(*roi);
