@@ -488,7 +488,9 @@ struct GridProblem {
     StartEstimate(*used, homographies, grid, roiGrid, agreement, bicubic, planes);
     // A solve without held-out frames runs to its cap, which leaves little of a seed but its
     // overfitting of the fewer frames such a window has (the ends of a clip): it starts cold.
-    if (settings.seed != nullptr && AnyHeldOut(ChooseHeldOut(model))) WarmStart(*settings.seed, grid, agreement, bicubic, planes);
+    if (settings.seed != nullptr && AnyHeldOut(ChooseHeldOut(model))) {
+      WarmStart(*settings.seed, grid, agreement, bicubic, planes);
+    }
     // Solved as luma and colour differences (kToLumaChroma), written back as red, green, blue.
     bicubicLuma = Plane(grid.width, grid.height);
     for (size_t i = 0; i < bicubicLuma.v.size(); ++i) {
