@@ -268,7 +268,7 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->callback([&slot, command, job, roi, scale, fps, psfCheck, warmStart, quiet, splitEvery, splitOptions] {
     job->settings.scale = *scale;
     if (!psfCheck->empty()) SetPsfCheck(*psfCheck, job->settings);
-    if (!warmStart->empty()) job->warmStart = *warmStart == "on";
+    job->warmStart = *warmStart != "off";
     if (!fps->empty()) ParseFrameRate(*fps, job->fpsNum, job->fpsDen);
     job->wholeFrame = roi->empty();
     if (!roi->empty()) job->settings.roi = ParseRect(*roi);
