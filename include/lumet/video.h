@@ -58,7 +58,20 @@ class LUMET_API VideoSuperResolver {
   // asks.
   Result Frame(int k, Observer* observer = nullptr);
 
+  // Warm start (off until set): output frame k starts the enhanced method's descent from
+  // output frame k - 1's estimate carried onto frame k's grid through their homography,
+  // where it reaches, instead of from the frames' median; every kWarmKeyEvery-th frame (a
+  // key frame, k a multiple of it) and a frame whose window leaves out frame k - 1 start
+  // from the median. Frame k is then made from the frames of the windows from its key
+  // frame to k: Frame(k) first makes those not made yet (without reporting them), so an
+  // output frame is the same whichever frames were asked for before it, at the cost of up
+  // to kWarmKeyEvery - 1 frames more where a run starts between key frames.
+  static constexpr int kWarmKeyEvery = 16;
+  void SetWarmStart(bool on);
+
  private:
+  Result Made(int k, Observer* observer);
+
   struct State;
   std::unique_ptr<State> state_;
 };

@@ -12,6 +12,7 @@
 #include "imageio/video_writer.h"
 #include "library/video_job.h"
 #include "lumet/stages.h"
+#include "lumet/video.h"
 #include "params/param_set.h"
 #include "util/error.h"
 #include "util/folder_lock.h"
@@ -181,6 +182,23 @@ void SetPsfCheck(const std::string& value, Settings& settings) {
   settings.methodParams["psfCheck"] = value == "on" ? 1.0 : 0.0;
 }
 
+// The enhanced method's options of a clip: its PSF check and its warm start.
+void AddEnhancedOptions(CLI::App& command, std::string& psfCheck, std::string& warmStart) {
+  command
+      .add_option("--psf-check", psfCheck,
+                  "enhanced method: check --psf-sigma once against the clip's first frames and make every frame "
+                  "through the PSF they support (default: on)")
+      ->check(CLI::IsMember({"on", "off"}))
+      ->type_name("on|off");
+  command
+      .add_option("--warm-start", warmStart,
+                  "enhanced method: start each output frame from the previous one's estimate carried onto it (a key "
+                  "frame every " + std::to_string(VideoSuperResolver::kWarmKeyEvery) +
+                      " frames starts afresh; default: on)")
+      ->check(CLI::IsMember({"on", "off"}))
+      ->type_name("on|off");
+}
+
 // The options of a video output: its rate, quality, audio and parts.
 void AddVideoOutputOptions(CLI::App& command, VideoJob& job, std::string& fps) {
   command.add_option("--fps", fps, "frame rate of a frame-pattern input, for a video output (default: 25)")
@@ -204,6 +222,7 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   auto scale = std::make_shared<double>(job->settings.scale);
   auto fps = std::make_shared<std::string>();
   auto psfCheck = std::make_shared<std::string>();
+  auto warmStart = std::make_shared<std::string>();
   auto splitEvery = std::make_shared<int>(0);
   auto splitOptions = std::make_shared<std::vector<std::string>>();
   auto* command = app.add_subcommand(
@@ -227,11 +246,7 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_option("--method", job->settings.method, "classic or enhanced")->capture_default_str();
   command->add_option("--psf-sigma", job->settings.psfSigma, "the camera's Gaussian blur in LR pixels")
       ->capture_default_str();
-  command->add_option("--psf-check", *psfCheck,
-                      "enhanced method: check --psf-sigma once against the clip's first frames and make every frame "
-                      "through the PSF they support (default: on)")
-      ->check(CLI::IsMember({"on", "off"}))
-      ->type_name("on|off");
+  AddEnhancedOptions(*command, *psfCheck, *warmStart);
   command->add_option("--first", job->first, "first output frame (counted from 0)")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
@@ -250,9 +265,10 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_flag("-q,--quiet", *quiet, "print nothing but errors and warnings");
   AddThreadsOption(*command);
   command->footer(kVideoFooter);
-  command->callback([&slot, command, job, roi, scale, fps, psfCheck, quiet, splitEvery, splitOptions] {
+  command->callback([&slot, command, job, roi, scale, fps, psfCheck, warmStart, quiet, splitEvery, splitOptions] {
     job->settings.scale = *scale;
     if (!psfCheck->empty()) SetPsfCheck(*psfCheck, job->settings);
+    job->warmStart = *warmStart != "off";
     if (!fps->empty()) ParseFrameRate(*fps, job->fpsNum, job->fpsDen);
     job->wholeFrame = roi->empty();
     if (!roi->empty()) job->settings.roi = ParseRect(*roi);

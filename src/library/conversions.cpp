@@ -70,6 +70,19 @@ Estimate ToEstimate(const ColorDoubleImage& estimate) {
   return out;
 }
 
+ColorDoubleImage ToDoubleImage(const Estimate& estimate) {
+  ColorDoubleImage out;
+  out.Create(estimate.width, estimate.height);
+  for (size_t c = 0; c < 3; ++c) {
+    const std::vector<double>& band = estimate.band[c];
+    for (int y = 0; y < estimate.height; ++y) {
+      const auto row = band.begin() + static_cast<std::ptrdiff_t>(y) * estimate.width;
+      std::copy(row, row + estimate.width, out.channels[c].Row(y));
+    }
+  }
+  return out;
+}
+
 void FillSettings(const ParamSet& p, Settings& s) {
   s.roi = Rect{p.roi.left, p.roi.top, static_cast<int>(p.roi.Width()), static_cast<int>(p.roi.Height())};
   s.filterSigma = p.filterSigma;

@@ -15,6 +15,7 @@ void CheckFrame(const Frame& frame, const std::string& name);
 ColorGrayImage ToColorImage(const Frame& frame, const std::string& name);
 Frame ToFrame(const ColorGrayImage& image);
 Estimate ToEstimate(const ColorDoubleImage& estimate);
+ColorDoubleImage ToDoubleImage(const Estimate& estimate);
 // The estimate cut to 8 bits as the result files hold it (ToFrame's image).
 ColorGrayImage ToColorImage(const Estimate& estimate);
 

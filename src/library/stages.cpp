@@ -6,6 +6,7 @@
 
 #include "imageio/homography_file.h"
 #include "library/conversions.h"
+#include "library/seeded_reconstruct.h"
 #include "library/sequence_source.h"
 #include "numeric/projection.h"
 #include "params/algorithm_options.h"
@@ -195,6 +196,12 @@ std::vector<int> DefaultFrames(const Registration& registration, int reference, 
 
 Result Reconstruct(const Sequence& sequence, const Registration& registration, int reference,
                    const std::vector<int>& frames, const Settings& settings, Observer* observer) {
+  return ReconstructSeeded(sequence, registration, reference, frames, settings, observer, nullptr);
+}
+
+Result ReconstructSeeded(const Sequence& sequence, const Registration& registration, int reference,
+                         const std::vector<int>& frames, const Settings& settings, Observer* observer,
+                         const EstimateSeed* seed) {
   SetThreadCount(settings.threads);
   const ParamSet p = ToParamSet(settings);
   ReconstructionOptions options = ToReconstructionOptions(p);
@@ -246,6 +253,12 @@ Result Reconstruct(const Sequence& sequence, const Registration& registration, i
     Warn(observer, warnings, w);
   }
   LibraryObserver methodObserver(observer, outcome.frames, warnings);
+  // A seed of another size (another ROI) is not taken.
+  SeedEstimate seedEstimate;
+  if (seed != nullptr && seed->estimate->Width() == input.grid.width && seed->estimate->Height() == input.grid.height) {
+    seedEstimate = SeedEstimate{seed->estimate, input.grid, ToMatrix(seed->toSeed)};
+    input.seed = &seedEstimate;
+  }
   ColorDoubleImage x;
   method.Reconstruct(input, options, methodObserver, x);
   result.estimate = ToEstimate(x);

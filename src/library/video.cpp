@@ -13,8 +13,10 @@
 #include "imageio/image_file.h"
 #include "imageio/video_file.h"
 #include "library/conversions.h"
+#include "library/seeded_reconstruct.h"
 #include "library/sequence_source.h"
 #include "params/param_set.h"
+#include "reconstruction/reconstruction_method.h"
 #include "util/error.h"
 #include "util/text_format.h"
 #include "workbench/frame_source.h"
@@ -173,6 +175,10 @@ struct VideoSuperResolver::State {
   Sequence sequence = Sequence::FromFrames({});
   std::map<int, Registration> forward;
   std::optional<Settings> frameSettings;
+  // The warm start: the estimate of output frame previousFrame (-1: none).
+  bool warmStart = false;
+  int previousFrame = -1;
+  ColorDoubleImage previous;
 };
 
 VideoSuperResolver::VideoSuperResolver(const std::string& input, int startIndex, int radius, const Settings& settings,
@@ -343,10 +349,51 @@ const Settings& VideoSuperResolver::State::FrameSettings(Observer* observer) {
   return frameSettings.emplace(chosen);
 }
 
-Result VideoSuperResolver::Frame(int k, Observer* observer) {
-  const Settings& settings = state_->FrameSettings(observer);
+void VideoSuperResolver::SetWarmStart(bool on) {
+  // A method that does not take a seed has nothing to start from: no frame is made twice.
+  bool takes = false;
+  for (const ReconstructionMethod* m : ReconstructionMethods()) {
+    takes = takes || (m->Word() == state_->settings.method && m->TakesSeed());
+  }
+  state_->warmStart = on && takes;
+  state_->previousFrame = -1;
+}
+
+Result VideoSuperResolver::Made(int k, Observer* observer) {
+  State& s = *state_;
+  const Settings& settings = s.FrameSettings(observer);
   const Registration registration = Registered(k, observer);
-  return Reconstruct(state_->sequence, registration, k, registration.Frames(k), settings, observer);
+  if (!s.warmStart) return Reconstruct(s.sequence, registration, k, registration.Frames(k), settings, observer);
+  // From frame k - 1's estimate when it is held and lines up with frame k; a key frame
+  // starts afresh.
+  std::optional<EstimateSeed> seed;
+  if (k % kWarmKeyEvery != 0 && s.previousFrame == k - 1 && registration.Contains(k, k - 1)) {
+    seed = EstimateSeed{&s.previous, registration.Pixels(k, k - 1)};
+  }
+  Result result = ReconstructSeeded(s.sequence, registration, k, registration.Frames(k), settings, observer,
+                                    seed ? &*seed : nullptr);
+  s.previous = ToDoubleImage(result.estimate);
+  s.previousFrame = k;
+  return result;
+}
+
+Result VideoSuperResolver::Frame(int k, Observer* observer) {
+  State& s = *state_;
+  if (s.warmStart && k >= 0 && k < s.count) {
+    // The frames since the last key frame before k that are not made yet, made first
+    // without a word: frame k then starts from the same estimate whichever frames were
+    // asked for before it.
+    const int key = k - k % kWarmKeyEvery;
+    const int from = s.previousFrame >= key && s.previousFrame < k ? s.previousFrame + 1 : key;
+    struct Quiet final : Observer {
+      explicit Quiet(Observer* to) : caller(to) {}
+      bool CancelRequested() override { return caller != nullptr && caller->CancelRequested(); }
+      Observer* caller;
+    } quiet(observer);
+    s.FrameSettings(observer);  // its warning, if any, reaches the caller
+    for (int j = from; j < k; ++j) Made(j, &quiet);
+  }
+  return Made(k, observer);
 }
 
 }  // namespace lumet

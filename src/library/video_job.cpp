@@ -232,6 +232,7 @@ int RunVideoJob(const VideoJob& job, VideoJobEvents& events) {
   const ImageFormat format = videoOutput ? ImageFormat::Png : OutputFormat(job.output);
   CheckImageWriter(format, "output " + job.output);
   VideoSuperResolver clip(job.input, job.startIndex, job.radius, job.settings, job.wholeFrame);
+  clip.SetWarmStart(job.warmStart);
   const int count = clip.Count();
   const int last = LastOfRange(job, count);
 

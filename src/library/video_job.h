@@ -21,6 +21,7 @@ struct VideoJob {
   int last = -1;
   bool wholeFrame = true;    // no ROI given: the whole frame
   Settings settings;         // threads included
+  bool warmStart = false;    // VideoSuperResolver::SetWarmStart (the enhanced method's; the command line's default)
   // A video output only. Its frames are first kept as lossless PNG parts in OUTPUT.parts/
   // (named by input frame number), which runs over other ranges may share; once the parts
   // of every frame of the run's range are there, it encodes them and removes them.

@@ -9,6 +9,7 @@
 #include "numeric/matrix.h"
 #include "reconstruction/hr_geometry.h"
 #include "reconstruction/reconstruction_options.h"
+#include "reconstruction/seed_estimate.h"
 
 namespace lumet {
 
@@ -23,6 +24,7 @@ struct ReconstructionInput {
   std::vector<Matrix> homographies;    // reference positions to frame k's (frame 0: the identity)
   std::vector<double> frameErrors;     // FrameMae of each frame warped onto the grid against frame 0
   HrGeometry grid;                     // the ROI's HR grid (options.Grid())
+  const SeedEstimate* seed = nullptr;  // an estimate to start from (a video's previous frame), if any
 };
 
 // A warning about one frame: what happened (the same words for every frame it happens
@@ -125,6 +127,8 @@ class ReconstructionMethod {
   // The registration this method wants its frames registered with: true adds the direct
   // photometric refinement of every homography after the classic search.
   virtual bool RefinesRegistrationDirectly() const { return false; }
+  // Whether it starts from ReconstructionInput::seed when given one.
+  virtual bool TakesSeed() const { return false; }
   // What a progress line says of step `step` of colour band `band`, as Progress reports
   // them: "luma band, iteration 3 of at most 60".
   virtual std::string StepText(int band, int step, const ReconstructionOptions& options) const;

@@ -112,6 +112,39 @@ TEST(VideoCommand, ResumesWhereItStopped) {
   EXPECT_EQ(again.out, "7 of 7 frames are there already and are kept\n");
 }
 
+// With the enhanced method each output frame starts from the previous one's estimate
+// unless --warm-start off: the frames the library makes so; a run resumed after a range
+// that began between key frames makes the files of one uninterrupted run.
+TEST(VideoCommand, StartsEnhancedFramesFromThePreviousOneUnlessToldNotTo) {
+  TempFolder warm, cold, resumed;
+  for (const TempFolder* dir : {&warm, &cold, &resumed}) WriteFrames(dir->Path());
+  const std::string args =
+      std::string("video ./images/lr-%d.bmp ./sr/sr-%d.bmp ") + kWindowArgs + " --method enhanced --psf-check off";
+  ASSERT_EQ(RunCli(args, warm.Path()).exitCode, 0);
+  ASSERT_EQ(RunCli(args + " --warm-start off", cold.Path()).exitCode, 0);
+  ASSERT_EQ(RunCli(args + " --first 3", resumed.Path()).exitCode, 0);
+  const CliResult rest = RunCli(args, resumed.Path());
+  ASSERT_EQ(rest.exitCode, 0) << rest.err;
+  EXPECT_EQ(Lines(rest.out).front(), "4 of 7 frames are there already and are kept");
+
+  Settings settings;
+  settings.scale = 2;
+  settings.roi = Rect{24, 18, 48, 36};
+  settings.method = "enhanced";
+  settings.methodParams["psfCheck"] = 0;
+  VideoSuperResolver warmClip((warm.Path() / "images/lr-%d.bmp").string(), 0, kRadius, settings, false);
+  warmClip.SetWarmStart(true);
+  VideoSuperResolver coldClip((warm.Path() / "images/lr-%d.bmp").string(), 0, kRadius, settings, false);
+  for (int k = 0; k < kFrames; ++k) {
+    SCOPED_TRACE("output frame " + std::to_string(k));
+    EXPECT_TRUE(SamePixels(ReadImage(warm.Path() / Sr(k)), ToColorImage(warmClip.Frame(k).estimate)));
+    EXPECT_TRUE(SamePixels(ReadImage(cold.Path() / Sr(k)), ToColorImage(coldClip.Frame(k).estimate)));
+    EXPECT_EQ(ReadText(resumed.Path() / Sr(k)), ReadText(warm.Path() / Sr(k)));
+  }
+  EXPECT_NE(ReadText(warm.Path() / Sr(3)), ReadText(cold.Path() / Sr(3)));
+  EXPECT_EQ(RunCli(args + " --warm-start maybe", warm.Path()).exitCode, 2);
+}
+
 // A video is read as its frames, each decoded once: the outputs of a range of frames are
 // those of the same frames as files.
 TEST(VideoCommand, ReadsAVideoAsItsFrames) {

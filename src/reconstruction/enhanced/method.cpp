@@ -166,6 +166,7 @@ class Enhanced final : public ReconstructionMethod {
   int FrameCount(int lrCount) const override { return lrCount + 1; }
   // Its frames are registered with the direct refinement on the pixels themselves.
   bool RefinesRegistrationDirectly() const override { return true; }
+  bool TakesSeed() const override { return true; }
 
   size_t WorkingBytes(const ReconstructionOptions& options, const HrGeometry& grid, bool) const override {
     const int taps = PsfKernelSize(WidestSigma(options), options.scale);
@@ -200,7 +201,8 @@ class Enhanced final : public ReconstructionMethod {
 
   void Reconstruct(ReconstructionInput& input, const ReconstructionOptions& options, ReconstructionObserver& observer,
                    ColorDoubleImage& x) const override {
-    const EnhancedSettings settings = SettingsOf(options);
+    EnhancedSettings settings = SettingsOf(options);
+    settings.seed = input.seed;
     EnhancedOutcome outcome;
     const int totalSteps = 3 * settings.maxIterations;
     const int bandOrder[3] = {1, 0, 2};  // luma (in green's place) first

@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "numeric/cubic_kernel.h"
+#include "numeric/projection.h"
 #include "reconstruction/enhanced/backend.h"
 #include "reconstruction/enhanced/minimiser.h"
 #include "reconstruction/enhanced/weights.h"
@@ -141,6 +143,34 @@ void StartEstimate(const std::vector<ColorGrayImage>& frames, const std::vector<
   }
 }
 
+// The seed carried onto the grown grid through its homography, where the samples cubic
+// convolution takes of it all lie on its grid (elsewhere, at the borders, the median start
+// stays), blended towards frame 0 enlarged where the other frames disagree with frame 0,
+// as the median is: where something moved since the seed's frame, the seed shows it where
+// it was, and the data term would have to move it back.
+void WarmStart(const SeedEstimate& seed, const HrGeometry& grid, const Plane& agreement, const Plane (&bicubic)[3],
+               Plane (&planes)[3]) {
+  const Matrix toSeed = HrForm(seed.toSeed, grid.scale);
+  const ColorDoubleImage& from = *seed.estimate;
+  const int w = seed.grid.width;
+  const int h = seed.grid.height;
+  for (int i = 0; i < grid.height; ++i) {
+    for (int j = 0; j < grid.width; ++j) {
+      const ProjectedPoint p = ProjectPoint(toSeed, j + grid.x0, i + grid.y0);
+      const double x = p.u - seed.grid.x0;
+      const double y = p.v - seed.grid.y0;
+      if (!(x >= 1.0 && y >= 1.0 && x < w - 2.0 && y < h - 2.0)) continue;
+      const size_t at = static_cast<size_t>(i) * grid.width + j;
+      const double m = SupportShare(agreement.v[at]);
+      for (int c = 0; c < 3; ++c) {
+        const DoubleImage& band = from.channels[static_cast<size_t>(c)];
+        const double v = CubicSample(x, y, w, h, [&](int a, int b) { return band.Row(b)[a]; });
+        planes[c].v[at] = m * v + (1.0 - m) * bicubic[c].v[at];
+      }
+    }
+  }
+}
+
 // Frames held out of the fit to measure the estimate; none when there are too few.
 std::vector<char> ChooseHeldOut(const ObservationModel& model) {
   const int frames = model.FrameCount();
@@ -166,6 +196,7 @@ int RunBand(const EnhancedBackend& backend, const ObservationModel& model, int b
             const EnhancedSettings& settings, int cap, bool last, Plane& x, double& bestError,
             const std::function<void(int)>& step) {
   const bool measured = last && AnyHeldOut(weights.heldOut);
+  const int patience = settings.seed != nullptr ? kSeededPatience : kHeldOutPatience;
   ObjectiveScratch scratch;
   Plane unused;
   backend.Objective(model, band, weights, x, unused, scratch);
@@ -186,7 +217,7 @@ int RunBand(const EnhancedBackend& backend, const ObservationModel& model, int b
                            sinceBest = 0;
                            return false;
                          }
-                         return ++sinceBest >= kHeldOutPatience;
+                         return ++sinceBest >= patience;
                        },
                        &history);
   if (!measured) return r.iterations;
@@ -455,6 +486,11 @@ struct GridProblem {
     BicubicOnGrid(frames[0], grid, bicubic, depth);
     agreement = AgreementMap(model, weights.observation);
     StartEstimate(*used, homographies, grid, roiGrid, agreement, bicubic, planes);
+    // A solve without held-out frames runs to its cap, which leaves little of a seed but its
+    // overfitting of the fewer frames such a window has (the ends of a clip): it starts cold.
+    if (settings.seed != nullptr && AnyHeldOut(ChooseHeldOut(model))) {
+      WarmStart(*settings.seed, grid, agreement, bicubic, planes);
+    }
     // Solved as luma and colour differences (kToLumaChroma), written back as red, green, blue.
     bicubicLuma = Plane(grid.width, grid.height);
     for (size_t i = 0; i < bicubicLuma.v.size(); ++i) {
@@ -624,7 +660,9 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
   EnhancedSettings solve = settings;
   std::vector<EnhancedOutcome::PsfTrial> trials;
   if (settings.checkPsf) {
-    solve.psfSigma = ChoosePsf(frames, homographies, roiGrid, settings, progress, trials);
+    EnhancedSettings cold = settings;
+    cold.seed = nullptr;
+    solve.psfSigma = ChoosePsf(frames, homographies, roiGrid, cold, progress, trials);
     solve.checkPsf = false;
   }
   outcome = EnhancedOutcome{};
