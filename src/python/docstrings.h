@@ -91,6 +91,10 @@ super_resolve takes them. start: the number of a pattern's frame 0.
 roi: (x, y, w, h) in the frames' pixels; None (the default) for the whole frame.
 scale: 2, 3 or 4.  method: "classic" or "enhanced".  radius: 1 or more.
 first, last: the output frames, counted from 0 (last=None: the clip's last).
+warm_start: with the enhanced method, start each output frame's solve from the previous
+one's estimate carried onto its grid (every 16th frame starts afresh, and a frame asked for
+alone is made from the one before it, so a frame is the same whichever came first), as
+`lumet-cli video` does by default; False: every frame from its own window's median.
 The other keywords are super_resolve's.)";
 
 inline constexpr const char* kRegisterDoc = R"(Registers frames 1 .. lr_count onto frame 0 over the ROI; returns (homographies, errors).

@@ -218,7 +218,7 @@ class VideoFrames {
   // frames: a path (a frame pattern or a video file), read forward as the frames are made,
   // or the frames themselves.
   void Open(const py::handle& frames, const py::dict& keywords, const py::handle& threads, size_t memoryLimit,
-            int radius, int start, bool wholeFrame) {
+            int radius, int start, bool wholeFrame, bool warmStart) {
     std::optional<Sequence> given;
     std::string path;
     if (py::isinstance<py::str>(frames) || py::hasattr(frames, "__fspath__")) {
@@ -237,6 +237,7 @@ class VideoFrames {
         [&] {
           clip_ = given ? std::make_unique<VideoSuperResolver>(*given, radius, settings_, wholeFrame)
                         : std::make_unique<VideoSuperResolver>(path, start, radius, settings_, wholeFrame);
+          clip_->SetWarmStart(warmStart);
         },
         OnInterrupt::Wait, given ? PyExc_ValueError : PyExc_OSError);
   }
@@ -280,7 +281,7 @@ class VideoFrames {
 
 std::unique_ptr<VideoFrames> SuperResolveVideo(const py::handle& frames, const py::object& roi,
                                                const py::object& scale, const py::object& method, int radius,
-                                               int first, const py::object& last, int start,
+                                               int first, const py::object& last, int start, bool warmStart,
                                                const py::object& channelOrder, const py::object& progress,
                                                const py::object& threads, const py::object& memoryLimit,
                                                py::kwargs parameters) {
@@ -288,7 +289,7 @@ std::unique_ptr<VideoFrames> SuperResolveVideo(const py::handle& frames, const p
   if (start < 0) throw py::value_error("start must be 0 or more, not " + std::to_string(start));
   auto video = std::make_unique<VideoFrames>(progress, ChannelOrderOf(channelOrder));
   video->Open(frames, Keywords(std::move(parameters), roi, scale, method), threads, MemoryLimitOf(memoryLimit),
-              radius, start, roi.is_none());
+              radius, start, roi.is_none(), warmStart);
   video->Range(first, last);
   return video;
 }
@@ -509,16 +510,17 @@ PYBIND11_MODULE(lumet, m) {
         py::arg("radius") = py::none(), py::arg("dtype") = py::none(), superResolveDoc.c_str());
   static const std::string superResolveVideoDoc =
       SignatureText("super_resolve_video", "frames, roi=None, scale=4, method='classic', *, radius=2, first=0, "
-                                           "last=None, start=0, channel_order='RGB', progress=None, threads=None, "
-                                           "memory_limit=None") + kSuperResolveVideoDoc;
+                                           "last=None, start=0, warm_start=True, channel_order='RGB', "
+                                           "progress=None, threads=None, memory_limit=None") +
+      kSuperResolveVideoDoc;
   py::class_<VideoFrames>(m, "VideoFrames", "The output frames of super_resolve_video, made one at a time.")
       .def("__iter__", [](VideoFrames& v) -> VideoFrames& { return v; })
       .def("__next__", &VideoFrames::Next)
       .def("__len__", &VideoFrames::Left, "The output frames still to come.");
   m.def("super_resolve_video", &SuperResolveVideo, py::arg("frames"), py::arg("roi") = py::none(),
         py::arg("scale") = 4, py::arg("method") = classic, py::kw_only(), py::arg("radius") = 2,
-        py::arg("first") = 0, py::arg("last") = py::none(), py::arg("start") = 0, rgb, progress, threads,
-        memoryLimit, superResolveVideoDoc.c_str());
+        py::arg("first") = 0, py::arg("last") = py::none(), py::arg("start") = 0, py::arg("warm_start") = true, rgb,
+        progress, threads, memoryLimit, superResolveVideoDoc.c_str());
   m.def("register", &Register, py::arg("frames"), py::arg("roi"), py::arg("method") = classic, py::kw_only(), rgb,
         progress, threads, units, reference, registerDoc.c_str());
   m.def("reconstruct", &Reconstruct, py::arg("frames"), py::arg("homographies"), py::arg("roi"),

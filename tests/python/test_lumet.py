@@ -543,6 +543,24 @@ def test_a_window_around_any_reference_and_every_frame_are_the_video_commands_fr
     with pytest.raises(OSError, match=r"found 0 frames \(no .*none-0.bmp\)"):
         lumet.super_resolve_video(str(tmp_path / "none-%d.bmp"), roi, scale=2)
 
+    # The enhanced method: each frame started from the one before it, as the command line
+    # does by default (windows of five, where frames are held out to stop on); warm_start=False
+    # makes every frame from its own window alone.
+    more = [(0, 0), (1.5, -1), (-2, 0.5), (0.5, 2), (2.5, 1.5), (-1, -1.5), (1, 0.5)]
+    clip = [frame_of(scene, numpy.array([[1, 0, dx], [0, 1, dy], [0, 0, 1]], float)) for dx, dy in more]
+    for k, frame in enumerate(clip):
+        lumet.write_image(str(tmp_path / f"clip-{k}.bmp"), frame)
+    done = cli(tmp_path, "video", "./clip-%d.bmp", "./warm/sr-%d.bmp", "--radius", "2", "--scale", "2",
+               "--roi", "140,90,80,60", "--method", "enhanced")
+    assert done.returncode == 0, done.stderr
+    warm = list(lumet.super_resolve_video(clip, roi, scale=2, method="enhanced"))
+    cold = list(lumet.super_resolve_video(clip, roi, scale=2, method="enhanced", warm_start=False))
+    for k in range(len(clip)):
+        numpy.testing.assert_array_equal(warm[k], lumet.read_frames(str(tmp_path / "warm" / f"sr-{k}.bmp"))[0])
+    numpy.testing.assert_array_equal(cold[3], lumet.super_resolve(clip, roi, scale=2, reference=3, radius=2,
+                                                                  method="enhanced"))
+    assert any(w.tobytes() != c.tobytes() for w, c in zip(warm, cold))  # the warm start took part
+
 
 def test_pixel_homographies_with_opencv():
     cv2 = pytest.importorskip("cv2")
