@@ -8,11 +8,17 @@
 // camera pans up to 30 px), psf (the true blur is sigma 1.0, param.txt says 0.6), gain
 // (every frame has its own gain and offset), wobble (a smooth non-rigid displacement of
 // 0.4 px on top of the homography). SCENE: chart or texture. Frames are 320 x 240, 31 of
-// them, scale 3, noise sigma 2, the standard ROI. Compression is applied afterwards to the
-// ideal sequence (bench/broken/run_broken.sh), which then remakes the bicubic baseline from
-// the compressed frame 0, the one a user of such footage has:
+// them, scale 3, noise sigma NOISE (2 unless given), the standard ROI; truth/clean-0.bmp is
+// frame 0 without its noise, which measures what a frame deviates by (compare). Compression
+// is applied afterwards to the ideal sequence (bench/broken/run_broken.sh), which then
+// remakes the bicubic baseline from the compressed frame 0, the one a user of such footage has:
 //
 //   lumet-broken-sequence bicubic DIR
+//
+// or through the engine's own H.264 encoder at constant rate factor CRF (frames encoded
+// into DIR/clip.mp4, decoded back over DIR/images, the bicubic baseline remade):
+//
+//   lumet-broken-sequence h264 DIR CRF
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -27,6 +33,8 @@
 #include "evaluation/bicubic_baseline.h"
 #include "imageio/bmp_file.h"
 #include "imageio/image_file.h"
+#include "imageio/video_file.h"
+#include "imageio/video_writer.h"
 #include "numeric/cubic_kernel.h"
 #include "numeric/pixel_map.h"
 #include "params/param_file.h"
@@ -42,7 +50,6 @@ constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 constexpr int kFrames = 31;
 constexpr int kScale = 3;
-constexpr double kNoise = 2.0;
 constexpr int kOver = 4;  // raster texels per LR pixel
 
 struct Raster {
@@ -175,9 +182,39 @@ int RemakeBicubic(const std::string& dir) {
   return 0;
 }
 
+// DIR's frames through H.264 at rate factor crf and back, in place.
+int Compress(const std::string& dir, int crf) {
+  const std::string clip = dir + "/clip.mp4";
+  VideoWriter::Options options;
+  options.quality = crf;
+  std::unique_ptr<VideoWriter> writer;
+  const VideoTiming timing;  // 25 frames a second
+  for (int k = 0; k < kFrames; ++k) {
+    ColorGrayImage frame;
+    ReadImageFile(dir + "/images/lr-" + std::to_string(k) + ".bmp", frame);
+    if (!writer) writer = std::make_unique<VideoWriter>(clip, frame.Width(), frame.Height(), timing, options);
+    writer->Write(frame, k);
+  }
+  writer->Finish();
+  VideoFile video(clip);
+  ColorGrayImage frame;
+  for (int k = 0; video.ReadNext(&frame); ++k) {
+    BmpFile::WriteImage(dir + "/images/lr-" + std::to_string(k) + ".bmp", frame, 0, 0, frame.Width(), frame.Height());
+  }
+  return RemakeBicubic(dir);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "h264") {
+    try {
+      return Compress(argv[2], std::atoi(argv[3]));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return 1;
+    }
+  }
   if (argc == 3 && std::string(argv[1]) == "bicubic") {
     try {
       return RemakeBicubic(argv[2]);
@@ -186,15 +223,18 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: %s ideal|object|pan|psf|gain|wobble chart|texture SEED DIR\n       %s bicubic DIR\n",
-                 argv[0], argv[0]);
+  if (argc != 5 && argc != 6) {
+    std::fprintf(stderr,
+                 "usage: %s ideal|object|pan|psf|gain|wobble chart|texture SEED DIR [NOISE]\n       %s bicubic DIR\n"
+                 "       %s h264 DIR CRF\n",
+                 argv[0], argv[0], argv[0]);
     return 2;
   }
   const std::string kind = argv[1];
   const std::string sceneName = argv[2];
   const uint64_t seed = std::strtoull(argv[3], nullptr, 10);
   const std::string dir = argv[4];
+  const double kNoise = argc == 6 ? std::strtod(argv[5], nullptr) : 2.0;
   const auto scene = MakeScene(sceneName, seed);
   const auto objectScene = MakeScene(sceneName == "chart" ? "texture" : "chart", seed + 7);
   const double sigma = kind == "psf" ? 1.0 : 0.6;
@@ -206,6 +246,9 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir + "/images");
   std::filesystem::create_directories(dir + "/truth");
   std::vector<ColorGrayImage> frames(kFrames);
+  ColorGrayImage clean;
+  clean.Create(kWidth, kHeight);
+  clean.mask.Fill(0);
   for (int k = 0; k < kFrames; ++k) {
     const PixelMap toFrame = k == 0 ? PixelMap{} : DrawMotion(random, kind, k);
     PixelMap toRef;
@@ -234,8 +277,9 @@ int main(int argc, char** argv) {
         for (int ch = 0; ch < 3; ++ch) {
           double value = Sample(background, ch, x, y);
           if (a > 0.0) value = value * (1.0 - a) + Sample(object, ch, x - kObjectX - odx, y - kObjectY - ody);
-          value = gain * value + offset + kNoise * noise.NextNormal();
-          f.channels[static_cast<size_t>(ch)].Row(v)[u] = Quantise(value);
+          value = gain * value + offset;
+          if (k == 0) clean.channels[static_cast<size_t>(ch)].Row(v)[u] = Quantise(value);
+          f.channels[static_cast<size_t>(ch)].Row(v)[u] = Quantise(value + kNoise * noise.NextNormal());
         }
       }
     }
@@ -273,6 +317,7 @@ int main(int argc, char** argv) {
     }
   }
   BmpFile::WriteImage(dir + "/truth/hr.bmp", truth, 0, 0, gw, gh);
+  BmpFile::WriteImage(dir + "/truth/clean-0.bmp", clean, 0, 0, kWidth, kHeight);
   const ColorGrayImage bicubic = BicubicEnlarge(frames[0], params.roi, kScale);
   BmpFile::WriteImage(dir + "/truth/bicubic.bmp", bicubic, 0, 0, bicubic.Width(), bicubic.Height());
   SaveParams(dir + "/param.txt", params);

@@ -445,6 +445,7 @@ TEST(EnhancedRobust, FramesBlurrierThanThePsfAreSolvedWithAWiderOne) {
   }
   EXPECT_GT(checked.psfSigma, 0.6);
   EXPECT_LT(checked.psfSigma, checked.psfTrials.back().sigma);
+  EXPECT_FALSE(checked.compressed);
   EXPECT_FALSE(checked.fellBack) << checked.reason;
   const auto all = [](double, double) { return true; };
   EXPECT_LT(RmsError(widened, Blocks, all), RmsError(soft, Blocks, all));

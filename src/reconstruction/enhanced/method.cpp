@@ -57,7 +57,8 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
     result.warnings.push_back({frame, kind, detail, remedy});
     observer.Warn(frame, kind, detail, remedy);
   };
-  observer.Log(Format("Noise = %.2f\r\n", outcome.noise));
+  observer.Log(Format("Noise = %.2f (frames %.2f where frame 0 is flat, frame 0 alone %.2f)\r\n", outcome.noise,
+                      outcome.framesNoise, outcome.frame0Noise));
   for (int k = 0; k < frameCount; ++k) {
     const size_t i = static_cast<size_t>(k);
     const double weight = i < outcome.weights.size() ? outcome.weights[i] : 0.0;
@@ -106,8 +107,9 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
     for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
       trials += Format("%s%g: %.3f after %d", trials.empty() ? "" : ", ", t.sigma, t.heldOutError, t.iterations);
     }
-    observer.Log(Format("PSF = %g (error of the scoring frames and luma iterations by PSF sigma: %s)\r\n", outcome.psfSigma,
-                        trials.c_str()));
+    observer.Log(Format("PSF = %g (error of the scoring frames and luma iterations by PSF sigma: %s%s)\r\n",
+                        outcome.psfSigma, trials.c_str(),
+                        outcome.compressed ? "; the frames look compressed: wider only if clearly better" : ""));
   }
   const EnhancedOutcome::PsfTrial* stated = outcome.psfTrials.empty() ? nullptr : &outcome.psfTrials.front();
   if (stated != nullptr && outcome.psfSigma != stated->sigma) {

@@ -451,32 +451,82 @@ void KeepToFrameZero(const Plane& agreement, int q, const Plane (&bicubic)[3], P
 
 namespace {
 
+// Frames whose brightness differs from frame 0's, matched to it (photometry from the
+// observations of model, which is rebuilt from the matched frames): frames stays the
+// frames themselves when none needed it. brightnessMatched receives which did.
+const std::vector<ColorGrayImage>* MatchBrightness(const std::vector<ColorGrayImage>& frames,
+                                                   const std::vector<Matrix>& homographies, const HrGeometry& grid,
+                                                   const std::vector<double>& taps, SampleDepth depth,
+                                                   ObservationModel& model, std::vector<ColorGrayImage>& matched,
+                                                   std::vector<char>& brightnessMatched) {
+  const double spread = EstimateNoise(frames[0], grid, depth);
+  const std::vector<std::array<Photometry, 3>> photometry = MatchPhotometry(model, frames[0], spread, depth);
+  brightnessMatched.assign(frames.size(), 0);
+  for (size_t k = 0; k < photometry.size(); ++k) {
+    for (const Photometry& m : photometry[k]) brightnessMatched[k] |= m.gain != 1.0 || m.offset != 0.0;
+  }
+  if (!AnyHeldOut(brightnessMatched)) return &frames;
+  matched = frames;
+  ApplyPhotometry(photometry, matched);
+  model = BuildModel(matched, homographies, grid, taps, depth);
+  return &matched;
+}
+
+
+
+// Whether the frames look compressed (NoiseReading) under the ROI's grid grown for taps:
+// ReadNoise of frame 0 and at most kNoiseFrames others spread over the sequence (a median
+// over frames needs no more), brightness matched, against frame 0's own.
+inline constexpr size_t kNoiseFrames = 8;
+bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
+                     const HrGeometry& roiGrid, const std::vector<double>& taps) {
+  std::vector<size_t> picked{0};
+  const size_t others = std::min(kNoiseFrames, frames.size() - 1);
+  for (size_t i = 1; i <= others; ++i) picked.push_back((i * (frames.size() - 1) + others / 2) / others);
+  const HrGeometry grid = ExtendGeometry(roiGrid, EnhancedMargin(static_cast<int>(taps.size())));
+  const SampleDepth depth = EnhancedDepth(frames);
+  ObservationModel model(grid, taps);
+  for (size_t k : picked) model.AddFrame(frames[k], homographies[k], depth);
+  const std::vector<std::array<Photometry, 3>> photometry =
+      MatchPhotometry(model, frames[0], EstimateNoise(frames[0], grid, depth), depth);
+  std::vector<char> changed(photometry.size(), 0);
+  for (size_t k = 0; k < photometry.size(); ++k) {
+    for (const Photometry& m : photometry[k]) changed[k] |= m.gain != 1.0 || m.offset != 0.0;
+  }
+  if (AnyHeldOut(changed)) {
+    // Only the picked frames are copied to be matched.
+    std::vector<ColorGrayImage> matched;
+    for (size_t k : picked) matched.push_back(frames[k]);
+    ApplyPhotometry(photometry, matched);
+    model = ObservationModel(grid, taps);
+    for (size_t i = 0; i < picked.size(); ++i) model.AddFrame(matched[i], homographies[picked[i]], depth);
+  }
+  const NoiseReading reading = ReadNoise(model, frames[0], grid, depth);
+  return reading.Compressed();
+}
+
 // One grid's problem as the solve starts from it: the observations (brightness matched to
 // frame 0, in luma and colour differences), their agreement weights, frame 0 enlarged, the
-// start estimate. outcome receives the noise, the agreement shares, the observations per
-// frame and which frames were brightness matched.
+// start estimate. outcome receives the noise (noise when that is a number, the PSF check's
+// crop's own measure), the agreement shares, the observations per frame and which frames
+// were brightness matched.
 struct GridProblem {
   GridProblem(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
               const HrGeometry& roiGrid, const EnhancedSettings& settings, const std::vector<double>& taps,
-              EnhancedOutcome& outcome)
+              EnhancedOutcome& outcome, double noise = std::numeric_limits<double>::quiet_NaN())
       : margin(EnhancedMargin(static_cast<int>(taps.size()))),
         grid(ExtendGeometry(roiGrid, margin)),
         depth(EnhancedDepth(frames)),
         model(BuildModel(frames, homographies, grid, taps, depth)) {
-    // Frames whose brightness differs from frame 0's are matched to it first.
-    outcome.noise = EstimateNoise(frames[0], grid, depth);
-    const std::vector<std::array<Photometry, 3>> photometry = MatchPhotometry(model, frames[0], outcome.noise, depth);
-    outcome.brightnessMatched.assign(frames.size(), 0);
-    for (size_t k = 0; k < photometry.size(); ++k) {
-      for (const Photometry& m : photometry[k]) outcome.brightnessMatched[k] |= m.gain != 1.0 || m.offset != 0.0;
-    }
     std::vector<ColorGrayImage> matched;
-    const std::vector<ColorGrayImage>* used = &frames;
-    if (AnyHeldOut(outcome.brightnessMatched)) {
-      matched = frames;
-      ApplyPhotometry(photometry, matched);
-      model = BuildModel(matched, homographies, grid, taps, depth);
-      used = &matched;
+    const std::vector<ColorGrayImage>* used =
+        MatchBrightness(frames, homographies, grid, taps, depth, model, matched, outcome.brightnessMatched);
+    outcome.noise = noise;
+    if (!std::isfinite(noise)) {
+      const NoiseReading reading = ReadNoise(model, frames[0], grid, depth);
+      outcome.frame0Noise = reading.frame0;
+      outcome.framesNoise = reading.frames;
+      outcome.noise = reading.Sigma();
     }
     weights.alpha = settings.alpha;
     weights.observation = AgreementWeights(model, frames[0], outcome.noise, depth);
@@ -549,12 +599,16 @@ struct TrialErrors {
 
 // Wider while both halves of the held-out frames are predicted about as well as by the
 // best so far, kept only when a still wider one is refused: frames that refuse none (a
-// smooth scene) cannot tell a PSF at all. Returns the sigma kept (stated: none) and the
-// first wider trial's score.
+// smooth scene) cannot tell a PSF at all. Compressed frames, which a wider PSF predicts
+// about as well (they lost their finest detail) and whose artefacts it would sharpen, widen
+// only by steps that predict the scoring frames clearly better (by kPsfGain times the
+// noise), as far as those go. Returns the sigma kept (stated: none) and the first wider
+// trial's score.
 template <typename Trial>
-double WidenPsf(double stated, const TrialErrors& statedErrors, double noise, const Trial& trial,
+double WidenPsf(double stated, const TrialErrors& statedErrors, double noise, bool compressed, const Trial& trial,
                 double& firstWider) {
   const double slack = kWiderSlack * noise;
+  const double allowed = compressed ? -kPsfGain * noise : slack;
   TrialErrors best = statedErrors;
   double widened = stated;
   firstWider = std::numeric_limits<double>::infinity();
@@ -563,7 +617,8 @@ double WidenPsf(double stated, const TrialErrors& statedErrors, double noise, co
     if (next * kLeastPsfStep < widened) break;
     const TrialErrors e = trial(next);
     if (i == 0) firstWider = e.score;
-    if (!(e.score <= best.score + slack && e.stop <= best.stop + slack)) {
+    if (!(e.score <= best.score + allowed && e.stop <= best.stop + slack)) {
+      if (compressed) return widened;
       // Refused clearly, or the frames hardly tell it from the others: then none is kept.
       const bool refused = std::max(e.score - best.score, e.stop - best.stop) > kWiderRefusal * noise;
       return refused ? widened : stated;
@@ -598,12 +653,18 @@ double NarrowPsf(double stated, double statedScore, double firstWider, double no
 // Returns the sigma chosen; trials receives each sigma with its score and iterations.
 double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                  const HrGeometry& roiGrid, const EnhancedSettings& settings, const EnhancedProgress& progress,
-                 std::vector<EnhancedOutcome::PsfTrial>& trials) {
+                 bool compressed, std::vector<EnhancedOutcome::PsfTrial>& trials) {
   const double stated = settings.psfSigma;
   // A square of kPsfCheckSide LR pixels around the ROI's centre.
   const HrGeometry crop = CentredCrop(roiGrid, kPsfCheckSide);
   EnhancedOutcome cropOutcome;
-  GridProblem p(frames, homographies, crop, settings, PsfTaps(WidestPsfTrial(stated), crop.scale), cropOutcome);
+  // The trials' margins follow frame 0's second differences on the crop: the held-out
+  // frames favour a smoother estimate, a narrower PSF, by more as the crop holds more
+  // detail, which those differences read beside the noise.
+  const std::vector<double> taps = PsfTaps(WidestPsfTrial(stated), crop.scale);
+  const double noise =
+      EstimateNoise(frames[0], ExtendGeometry(crop, EnhancedMargin(static_cast<int>(taps.size()))), EnhancedDepth(frames));
+  GridProblem p(frames, homographies, crop, settings, taps, cropOutcome, noise);
   EnhancedWeights initial = p.weights;
   InitialWeights(p.model, settings, initial);
   bool borrowed = false;
@@ -618,7 +679,6 @@ double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Ma
   EnhancedSettings capped = settings;
   capped.maxIterations = std::min(settings.maxIterations, kPsfTrialIterations);
   BandSolver solver(backend, p.model, capped, crop, p.margin, p.planes, cropOutcome, waiting, none);
-  const double noise = cropOutcome.noise;
   const auto trial = [&](double sigma) {
     p.model.SetTaps(PsfTaps(sigma, crop.scale));
     const LumaSolve luma = solver.SolveLuma(p.planes[kLumaBand], initial);
@@ -638,7 +698,7 @@ double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Ma
     // faster to converge): it may narrow a PSF stated too wide, never widen one.
     firstWider = trial(std::min(kWiderPsf * stated, kMaxTrialPsf)).score;
   } else {
-    const double widened = WidenPsf(stated, statedErrors, noise, trial, firstWider);
+    const double widened = WidenPsf(stated, statedErrors, noise, compressed, trial, firstWider);
     if (widened > stated) return widened;
   }
   return NarrowPsf(stated, statedErrors.score, firstWider, noise, trial);
@@ -659,14 +719,17 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
   if (frames.empty() || frames.size() != homographies.size()) throw Error("no frames to reconstruct from");
   EnhancedSettings solve = settings;
   std::vector<EnhancedOutcome::PsfTrial> trials;
+  bool compressed = false;
   if (settings.checkPsf) {
+    compressed = LooksCompressed(frames, homographies, roiGrid, PsfTaps(settings.psfSigma, roiGrid.scale));
     EnhancedSettings cold = settings;
     cold.seed = nullptr;
-    solve.psfSigma = ChoosePsf(frames, homographies, roiGrid, cold, progress, trials);
+    solve.psfSigma = ChoosePsf(frames, homographies, roiGrid, cold, progress, compressed, trials);
     solve.checkPsf = false;
   }
   outcome = EnhancedOutcome{};
   outcome.psfTrials = trials;
+  outcome.compressed = compressed;
   GridProblem p(frames, homographies, roiGrid, solve, PsfTaps(solve.psfSigma, roiGrid.scale), outcome);
   SolveBands(p.model, solve, roiGrid, p.margin, p.weights, p.bicubicLuma, p.planes, outcome, progress, picture);
   TransformPlanes(kToRgb, p.planes);

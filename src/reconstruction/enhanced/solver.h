@@ -57,8 +57,11 @@ struct EnhancedOutcome {
   std::vector<double> weights;
   int iterations = 0;
   int framesUsed = 0;
-  // Noise sigma of one observation estimated from the frames (grey levels).
+  // Noise sigma of one observation estimated from the frames (grey levels), and the two
+  // readings it comes from (NoiseReading).
   double noise = 0.0;
+  double frame0Noise = 0.0;
+  double framesNoise = 0.0;
   // Per frame: the share of its observations that agree with frame 0, whether it was held
   // out to measure the estimate, and whether its brightness was matched to frame 0's.
   std::vector<double> agreement;
@@ -86,6 +89,9 @@ struct EnhancedOutcome {
     int iterations;
   };
   std::vector<PsfTrial> psfTrials;
+  // The PSF check found the frames compressed (NoiseReading: they lost their finest detail,
+  // and a wider PSF is kept only where it predicts them clearly better).
+  bool compressed = false;
 };
 
 // Iterations of the luma band run with every frame at weight 1 before the frames are

@@ -52,6 +52,24 @@ double SampleBicubicOf(const ImagePlane<P>& plane, double x, double y) {
   return v;
 }
 
+template <typename P>
+double SampleBilinearOf(const ImagePlane<P>& plane, double x, double y) {
+  const double cx = std::clamp(x, 0.0, plane.Width() - 1.0);
+  const double cy = std::clamp(y, 0.0, plane.Height() - 1.0);
+  const int ix = std::min(static_cast<int>(cx), plane.Width() - 1);
+  const int iy = std::min(static_cast<int>(cy), plane.Height() - 1);
+  const int ix1 = std::min(ix + 1, plane.Width() - 1);
+  const int iy1 = std::min(iy + 1, plane.Height() - 1);
+  const double fx = cx - ix;
+  const double fy = cy - iy;
+  const double a = plane.Row(iy)[ix];
+  const double b = plane.Row(iy)[ix1];
+  const double c = plane.Row(iy1)[ix];
+  const double d = plane.Row(iy1)[ix1];
+  const double top = a + fx * (b - a);
+  return top + fy * (c + fx * (d - c) - top);
+}
+
 double Median(std::vector<double>& values) {
   if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
   const auto middle = values.begin() + static_cast<long>(values.size() / 2);
@@ -63,19 +81,7 @@ double Median(std::vector<double>& values) {
 
 double SampleBicubic(const GrayImage& plane, double x, double y) { return SampleBicubicOf(plane, x, y); }
 
-double SampleBilinear(const GrayImage& plane, double x, double y) {
-  const double cx = std::clamp(x, 0.0, plane.Width() - 1.0);
-  const double cy = std::clamp(y, 0.0, plane.Height() - 1.0);
-  const int ix = std::min(static_cast<int>(cx), plane.Width() - 1);
-  const int iy = std::min(static_cast<int>(cy), plane.Height() - 1);
-  const int ix1 = std::min(ix + 1, plane.Width() - 1);
-  const int iy1 = std::min(iy + 1, plane.Height() - 1);
-  const double fx = cx - ix;
-  const double fy = cy - iy;
-  const double top = plane.Row(iy)[ix] + fx * (plane.Row(iy)[ix1] - plane.Row(iy)[ix]);
-  const double bottom = plane.Row(iy1)[ix] + fx * (plane.Row(iy1)[ix1] - plane.Row(iy1)[ix]);
-  return top + fy * (bottom - top);
-}
+double SampleBilinear(const GrayImage& plane, double x, double y) { return SampleBilinearOf(plane, x, y); }
 
 void BicubicOnGrid(const ColorGrayImage& frame0, const HrGeometry& grid, Plane (&planes)[3], SampleDepth depth) {
   const int w = frame0.Width();
@@ -501,3 +507,113 @@ std::vector<double> FrameWeightsFromResiduals(const std::vector<double>& residua
 }
 
 }  // namespace lumet
+
+namespace lumet {
+
+double TemporalNoise(const ObservationModel& model, const ColorGrayImage& frame0, SampleDepth depth) {
+  const int w = frame0.Width();
+  const int h = frame0.Height();
+  // Frames may hold only the rows under the grid.
+  const int top = frame0.channels[0].FirstRow();
+  const int bottom = top + frame0.channels[0].HeldRows();
+  // Frame 0's slope (Sobel, summed over channels) summed over 7 x 7 pixels: a window wide
+  // enough that one pixel's noise barely moves which windows count as flat.
+  std::vector<double> slope(static_cast<size_t>(w) * h, 0.0);
+  for (int c = 0; c < 3; ++c) {
+    ReadChannel(frame0, c, depth, [&](const auto& plane) {
+      for (int y = top + 1; y + 1 < bottom; ++y) {
+        for (int x = 1; x + 1 < w; ++x) {
+          const auto at = [&](int dx, int dy) { return static_cast<double>(plane.Row(y + dy)[x + dx]); };
+          const double gx = at(1, -1) - at(-1, -1) + 2 * (at(1, 0) - at(-1, 0)) + at(1, 1) - at(-1, 1);
+          const double gy = at(-1, 1) - at(-1, -1) + 2 * (at(0, 1) - at(0, -1)) + at(1, 1) - at(1, -1);
+          slope[static_cast<size_t>(y) * w + x] += std::fabs(gx) + std::fabs(gy);
+        }
+      }
+    });
+  }
+  constexpr int kReach = 3;
+  std::vector<double> window(slope.size(), HUGE_VAL);
+  for (int y = top + kReach + 1; y + kReach + 1 < bottom; ++y) {
+    for (int x = kReach + 1; x + kReach + 1 < w; ++x) {
+      double sum = 0.0;
+      for (int dy = -kReach; dy <= kReach; ++dy) {
+        for (int dx = -kReach; dx <= kReach; ++dx) sum += slope[static_cast<size_t>(y + dy) * w + x + dx];
+      }
+      window[static_cast<size_t>(y) * w + x] = sum;
+    }
+  }
+  const auto windowAt = [&](size_t o) {
+    double x = 0.0;
+    double y = 0.0;
+    model.ReferencePosition(o, x, y);
+    const int cx = std::clamp(static_cast<int>(std::lround(x)), 0, w - 1);
+    const int cy = std::clamp(static_cast<int>(std::lround(y)), 0, h - 1);
+    return window[static_cast<size_t>(cy) * w + cx];
+  };
+  // The flattest quarter of the windows under frame 0's own observations.
+  std::vector<double> seen;
+  for (size_t o = model.FrameBegin(0); o < model.FrameEnd(0); ++o) {
+    if (std::isfinite(windowAt(o))) seen.push_back(windowAt(o));
+  }
+  if (seen.empty() || model.FrameCount() < 2) return std::numeric_limits<double>::quiet_NaN();
+  const auto quarter = seen.begin() + static_cast<long>(seen.size() / 4);
+  std::nth_element(seen.begin(), quarter, seen.end());
+  const double flat = *quarter;
+  // Per frame, so that a frame registered wrongly, or one a moving object crosses, counts
+  // as one frame among the others.
+  std::vector<double> perFrame;
+  std::vector<double> differences;
+  for (int k = 1; k < model.FrameCount(); ++k) {
+    differences.clear();
+    for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+      if (!(windowAt(o) <= flat)) continue;
+      double x = 0.0;
+      double y = 0.0;
+      model.ReferencePosition(o, x, y);
+      // The difference carries the frame's noise and frame 0's as the cubic look-up passes
+      // it on (the sum of its squared weights).
+      double wx[4];
+      double wy[4];
+      CubicWeights(x - std::floor(x), wx);
+      CubicWeights(y - std::floor(y), wy);
+      double sx = 0.0;
+      double sy = 0.0;
+      for (int i = 0; i < 4; ++i) {
+        sx += wx[i] * wx[i];
+        sy += wy[i] * wy[i];
+      }
+      const double spread = std::sqrt(1.0 + sx * sy);
+      for (int c = 0; c < 3; ++c) {
+        ReadChannel(frame0, c, depth, [&](const auto& plane) {
+          differences.push_back(std::fabs(model.Values(c)[o] - SampleBicubicOf(plane, x, y)) / spread);
+        });
+      }
+    }
+    if (differences.size() >= kTemporalLeast) perFrame.push_back(1.4826 * Median(differences));
+  }
+  return Median(perFrame);
+}
+
+}  // namespace lumet
+
+namespace lumet {
+
+double NoiseReading::Sigma() const {
+  if (!std::isfinite(frames)) return frame0;
+  return std::max(kNoiseFloor, std::min(frames, kFramesNoiseBound * frame0));
+}
+
+bool NoiseReading::Compressed() const {
+  return frames > kCompressedNoise * frame0 && frames <= kFramesNoiseBound * frame0;
+}
+
+NoiseReading ReadNoise(const ObservationModel& model, const ColorGrayImage& frame0, const HrGeometry& grid,
+                       SampleDepth depth) {
+  NoiseReading reading;
+  reading.frame0 = EstimateNoise(frame0, grid, depth);
+  reading.frames = TemporalNoise(model, frame0, depth);
+  return reading;
+}
+
+}  // namespace lumet
+

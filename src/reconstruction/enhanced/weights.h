@@ -59,6 +59,36 @@ void ApplyPhotometry(const std::vector<std::array<Photometry, 3>>& maps, std::ve
 inline constexpr double kNoiseFloor = 0.5;
 double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid, SampleDepth depth = SampleDepth::Bits8);
 
+// What the frames 1 .. K - 1 of model differ from frame 0 by where frame 0 is flat (the
+// flattest quarter of its 7 x 7 windows under the grid), as the sigma of one observation's
+// noise: per frame the robust spread of observation less frame 0's cubic look-up at its
+// position, scaled for the noise of frame 0 the look-up carries; then the median over the
+// frames with at least kTemporalLeast such differences. Not a number without such frames.
+// Unlike EstimateNoise it sees noise that compression or demosaicing made smooth (which the
+// second differences miss: real footage reads two to four times what frame 0 alone gives);
+// like it, it reads more than the noise on frames without flat places (the look-up's
+// error on sharp detail) or that do not show frame 0's scene (ReadNoise bounds it).
+inline constexpr size_t kTemporalLeast = 30;
+double TemporalNoise(const ObservationModel& model, const ColorGrayImage& frame0, SampleDepth depth = SampleDepth::Bits8);
+
+// Frame 0's noise (EstimateNoise) and the frames' (TemporalNoise).
+struct NoiseReading {
+  double frame0 = kNoiseFloor;
+  double frames = 0.0;  // not a number for a frame alone
+  // The noise the solve goes by: the frames', bounded by kFramesNoiseBound times frame 0's
+  // (beyond it the frames differ from frame 0 by detail or by scene, not by noise);
+  // frame 0's for a frame alone; never below kNoiseFloor.
+  double Sigma() const;
+  // Frames that differ from frame 0 by more than kCompressedNoise times its own noise, within
+  // the bound: compressed (or denoised, demosaiced) frames whose finest detail, noise
+  // included, is gone: they look blurrier than the camera made them.
+  bool Compressed() const;
+};
+inline constexpr double kFramesNoiseBound = 2.0;
+inline constexpr double kCompressedNoise = 1.25;
+NoiseReading ReadNoise(const ObservationModel& model, const ColorGrayImage& frame0, const HrGeometry& grid,
+                       SampleDepth depth = SampleDepth::Bits8);
+
 // Per observation, how far it agrees with frame 0 at its position (0 .. 1; frame 0's own
 // observations, and those added without their frame pixel, 1): with d the colour difference
 // between the frame's mean over the 3 x 3 pixels around it and frame 0's 3 x 3 mean at the
