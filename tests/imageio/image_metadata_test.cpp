@@ -275,6 +275,43 @@ TEST(ImageMetadata, AJpegsProfileChunksAreJoinedInTheirNumbersOrder) {
   }
 }
 
+TEST(ImageMetadata, AProfileTheImagingLibraryReadsIsKeptToo) {
+  // A CMYK JPEG is left to the media module, which takes the profile from the imaging library.
+  TempFolder dir;
+  const std::string profile = TestIccProfile(700, "CMYK", 9);
+  jpeg_compress_struct info{};
+  jpeg_error_mgr errors{};
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = 16;
+  info.image_height = 8;
+  info.input_components = 4;
+  info.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&info);
+  jpeg_start_compress(&info, TRUE);
+  const std::string chunk = IccChunk(profile, 1, 1).second;
+  jpeg_write_marker(&info, JPEG_APP0 + 2, reinterpret_cast<const JOCTET*>(chunk.data()),
+                    static_cast<unsigned int>(chunk.size()));
+  std::vector<uint8_t> row(16 * 4, 40);
+  for (int y = 0; y < 8; ++y) {
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  WriteBytes(dir.File("cmyk.jpg"), std::string(reinterpret_cast<const char*>(buffer), size));
+  std::free(buffer);
+  ColorGrayImage frame;
+  ReadImageFile(dir.File("cmyk.jpg"), frame);
+  ASSERT_NE(frame.metadata, nullptr);
+  EXPECT_EQ(frame.metadata->iccProfile, profile);
+  // Its profile describes CMYK samples, not the RGB ones read: no result keeps it.
+  EXPECT_EQ(MetadataDroppedBy(ImageFormat::Png, *frame.metadata).parts, "ICC profile");
+}
+
 TEST(ImageMetadata, WhatAFormatCannotHoldIsNamedWithWhyAndBmpBytesStayTheSame) {
   const FileMetadata both{TestIccProfile(400), TestExif()};
   const FileMetadata iccOnly{TestIccProfile(400), ""};
