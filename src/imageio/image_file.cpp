@@ -344,7 +344,8 @@ DroppedMetadata MetadataDroppedBy(ImageFormat format, const FileMetadata& metada
   if (format == ImageFormat::Bmp || format == ImageFormat::Exr) {
     const std::string holder = format == ImageFormat::Bmp ? "BMP holds" : "OpenEXR results keep";
     dropped.reason = holder + (iccLost && exifLost ? " neither" : " no " + dropped.parts);
-    dropped.remedy = std::string("write PNG") + (exifLost ? "" : " or TIFF") + " to keep " + (iccLost && exifLost ? "them" : "it");
+    dropped.remedy =
+        std::string("write PNG") + (exifLost ? "" : " or TIFF") + " to keep " + (iccLost && exifLost ? "them" : "it");
     return dropped;
   }
   if (exifLost) dropped.reason = "TIFF results keep the ICC profile alone";
