@@ -8,6 +8,8 @@
 // clang-format on
 
 #include <csetjmp>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "codecs/codec_failure.h"
@@ -48,6 +50,9 @@ bool ReadHeader(jpeg_decompress_struct* info, JpegErrors* errors, const uint8_t*
   // library refuses (it has no backing store) instead of taking the memory.
   info->mem->max_memory_to_use = maxMemory;
   jpeg_mem_src(info, bytes, static_cast<unsigned long>(size));
+  // Kept for the frame's metadata: APP1 (EXIF) and APP2 (the ICC profile's chunks).
+  jpeg_save_markers(info, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_save_markers(info, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(info, TRUE);
   header->width = info->image_width;
   header->height = info->image_height;
@@ -82,6 +87,44 @@ class JpegHandle {
   JpegErrors errors;
 };
 
+bool MarkerStartsWith(const jpeg_marker_struct& marker, const char* tag, size_t length) {
+  return marker.data_length >= length && std::memcmp(marker.data, tag, length) == 0;
+}
+
+// A profile too large for one APP2 segment is split into chunks, each "ICC_PROFILE\0", its
+// number (from 1) and the count, then its bytes. Put together in their numbers' order; a
+// set with a chunk missing, repeated or counted otherwise is no profile.
+std::string IccProfileOf(const jpeg_decompress_struct& info) {
+  constexpr size_t kHeader = 14;
+  std::vector<const jpeg_marker_struct*> chunks;
+  for (const jpeg_marker_struct* m = info.marker_list; m != nullptr; m = m->next) {
+    if (m->marker != JPEG_APP0 + 2 || !MarkerStartsWith(*m, "ICC_PROFILE\0", 12) || m->data_length < kHeader) continue;
+    const size_t number = m->data[12];
+    const size_t count = m->data[13];
+    if (count == 0 || number == 0 || number > count) return {};
+    if (chunks.empty()) chunks.assign(count, nullptr);
+    if (count != chunks.size() || chunks[number - 1] != nullptr) return {};
+    chunks[number - 1] = m;
+  }
+  std::string profile;
+  for (const jpeg_marker_struct* m : chunks) {
+    if (m == nullptr) return {};
+    profile.append(reinterpret_cast<const char*>(m->data) + kHeader, m->data_length - kHeader);
+  }
+  return profile;
+}
+
+// The first APP1 segment holding EXIF, without its "Exif\0\0" header (APP1 also holds XMP).
+std::string ExifOf(const jpeg_decompress_struct& info) {
+  constexpr size_t kHeader = 6;
+  for (const jpeg_marker_struct* m = info.marker_list; m != nullptr; m = m->next) {
+    if (m->marker == JPEG_APP0 + 1 && MarkerStartsWith(*m, "Exif\0\0", kHeader) && m->data_length > kHeader) {
+      return std::string(reinterpret_cast<const char*>(m->data) + kHeader, m->data_length - kHeader);
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 void ReadJpeg(const std::string& name, const uint8_t* bytes, size_t size, const FrameLimits& limits,
@@ -99,6 +142,7 @@ void ReadJpeg(const std::string& name, const uint8_t* bytes, size_t size, const 
   CheckFrameSize(name, header.width, header.height, channels, 1, limits);
   handle.info.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
   StillSamples decoded;
+  decoded.metadata = {.iccProfile = IccProfileOf(handle.info), .exif = ExifOf(handle.info)};
   decoded.width = static_cast<int>(header.width);
   decoded.height = static_cast<int>(header.height);
   decoded.channels = channels;

@@ -18,8 +18,9 @@ Status ReadStillEntry(const char* name, const uint8_t* bytes, size_t size, const
   });
 }
 
+// The writers of this module keep no metadata.
 Status EncodeStillEntry(const char* path, int width, int height, int bitsPerSample, const void* samples,
-                        std::string* bytes, std::string* message) noexcept {
+                        const StillMetadata*, std::string* bytes, std::string* message) noexcept {
   return Guard(message, [&] {
     *bytes = EncodeStill(path, width, height, bitsPerSample, samples);
     return Status::kOk;

@@ -54,6 +54,14 @@ std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& name, OIIO::Files
   return input;
 }
 
+// The profile the library gives every reader's files as the "ICCProfile" attribute; EXIF it
+// gives as separate values, not as the file's block, so that is not kept.
+std::string IccProfileOf(const OIIO::ImageSpec& spec) {
+  const OIIO::ParamValue* profile = spec.find_attribute("ICCProfile");
+  if (profile == nullptr || profile->type().basetype != OIIO::TypeDesc::UINT8) return {};
+  return std::string(static_cast<const char*>(profile->data()), static_cast<size_t>(profile->datasize()));
+}
+
 }  // namespace
 
 void ReadStill(const std::string& name, const uint8_t* bytes, size_t size, const FrameLimits& limits,
@@ -95,6 +103,7 @@ void ReadStill(const std::string& name, const uint8_t* bytes, size_t size, const
     read = input->read_image(0, 0, 0, colours, OIIO::TypeDesc::UINT16, decoded.samples16.data());
   }
   if (!read || input->has_error()) FailUnreadable(LibraryError(input->geterror(), "the pixel data cannot be decoded"));
+  decoded.metadata.iccProfile = IccProfileOf(input->spec());
   input->close();
   out = std::move(decoded);
 }

@@ -107,6 +107,26 @@ void DecodeRows(const PngReadHandle& handle, const PngState& state, std::vector<
   if (!ReadRows(handle.png(), handle.info(), rows.data())) Refuse(state);
 }
 
+// The iCCP chunk's profile (libpng has checked its header and tag table against the image)
+// and the eXIf chunk, which may come before or after the image data.
+StillMetadata MetadataOf(const PngReadHandle& handle) {
+  StillMetadata metadata;
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 profileBytes = 0;
+  if (png_get_iCCP(handle.png(), handle.info(), &name, &compression, &profile, &profileBytes) != 0 &&
+      profile != nullptr) {
+    metadata.iccProfile.assign(reinterpret_cast<const char*>(profile), profileBytes);
+  }
+  png_bytep exif = nullptr;
+  png_uint_32 exifBytes = 0;
+  if (png_get_eXIf_1(handle.png(), handle.info(), &exifBytes, &exif) != 0 && exif != nullptr) {
+    metadata.exif.assign(reinterpret_cast<const char*>(exif), exifBytes);
+  }
+  return metadata;
+}
+
 }  // namespace
 
 void ReadPng(const std::string& name, const uint8_t* bytes, size_t size, const FrameLimits& limits,
@@ -129,6 +149,7 @@ void ReadPng(const std::string& name, const uint8_t* bytes, size_t size, const F
   } else {
     DecodeRows(handle, state, decoded.samples16, rowSamples, header.height, name);
   }
+  decoded.metadata = MetadataOf(handle);
   out = std::move(decoded);
 }
 
@@ -164,11 +185,31 @@ void WriteToMemory(png_structp png, png_bytep in, size_t count) {
 
 void FlushMemory(png_structp) {}
 
-bool WriteAll(png_structp png, png_infop info, int width, int height, int depth, png_bytepp rows) {
+// The profile goes into an iCCP chunk (libpng compresses it), the EXIF block into an eXIf
+// chunk, both before the image data. A profile libpng refuses for an RGB image is left out
+// (a warning, not an error that would lose the image).
+void SetMetadata(png_structp png, png_infop info, const StillMetadata& metadata) {
+  if (!metadata.iccProfile.empty()) {
+    png_set_benign_errors(png, 1);
+    png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE,
+                 reinterpret_cast<png_const_bytep>(metadata.iccProfile.data()),
+                 static_cast<png_uint_32>(metadata.iccProfile.size()));
+  }
+  if (!metadata.exif.empty()) {
+    png_set_eXIf_1(png, info, static_cast<png_uint_32>(metadata.exif.size()),
+                   reinterpret_cast<png_bytep>(const_cast<char*>(metadata.exif.data())));
+  }
+}
+
+bool WriteAll(png_structp png, png_infop info, int width, int height, int depth, png_bytepp rows,
+              const StillMetadata* metadata) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), depth,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (metadata != nullptr) SetMetadata(png, info, *metadata);
   png_write_info(png, info);
+  // Written once: this libpng would write the eXIf chunk again at the end.
+  if (metadata != nullptr && !metadata->exif.empty()) png_free_data(png, info, PNG_FREE_EXIF, -1);
   if (depth == 16) png_set_swap(png);
   png_write_image(png, rows);
   png_write_end(png, info);
@@ -177,7 +218,8 @@ bool WriteAll(png_structp png, png_infop info, int width, int height, int depth,
 
 }  // namespace
 
-std::string EncodePng(const std::string& path, int width, int height, int bitsPerSample, const void* samples) {
+std::string EncodePng(const std::string& path, int width, int height, int bitsPerSample, const void* samples,
+                      const StillMetadata* metadata) {
   PngOutput output;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &output, OnWriteError, OnWarning);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
@@ -191,7 +233,7 @@ std::string EncodePng(const std::string& path, int width, int height, int bitsPe
   for (size_t y = 0; y < rows.size(); ++y) {
     rows[y] = const_cast<png_bytep>(static_cast<const uint8_t*>(samples) + rowBytes * y);
   }
-  const bool written = WriteAll(png, info, width, height, bitsPerSample, rows.data());
+  const bool written = WriteAll(png, info, width, height, bitsPerSample, rows.data(), metadata);
   png_destroy_write_struct(&png, &info);
   if (!written) Fail("cannot write " + path + ": " + output.error);
   return std::string(output.data, output.size);

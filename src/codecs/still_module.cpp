@@ -36,15 +36,15 @@ Status ReadStillEntry(const char* name, const uint8_t* bytes, size_t size, const
 }
 
 Status EncodeStillEntry(const char* path, int width, int height, int bitsPerSample, const void* samples,
-                        std::string* bytes, std::string* message) noexcept {
+                        const StillMetadata* metadata, std::string* bytes, std::string* message) noexcept {
   return Guard(message, [&] {
     std::string ext = std::filesystem::path(path).extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (ext == ".png") {
       if (bitsPerSample > 16) Fail(std::string("cannot write ") + path + ": a PNG file holds at most 16 bits a sample");
-      *bytes = EncodePng(path, width, height, bitsPerSample, samples);
+      *bytes = EncodePng(path, width, height, bitsPerSample, samples, metadata);
     } else if (ext == ".tif" || ext == ".tiff") {
-      *bytes = EncodeTiff(path, width, height, bitsPerSample, samples);
+      *bytes = EncodeTiff(path, width, height, bitsPerSample, samples, metadata);
     } else {
       Fail(std::string("cannot write ") + path + ": only PNG and TIFF files are written besides BMP");
     }

@@ -200,6 +200,17 @@ void ReadStrips(TIFF* tiff, const TiffLayout& l, const TiffMemory& memory, std::
   }
 }
 
+// The ICC profile tag; the EXIF directory is a structure of its own, not kept.
+StillMetadata MetadataOf(TIFF* tiff) {
+  StillMetadata metadata;
+  uint32_t size = 0;
+  void* profile = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &size, &profile) != 0 && profile != nullptr) {
+    metadata.iccProfile.assign(static_cast<const char*>(profile), size);
+  }
+  return metadata;
+}
+
 }  // namespace
 
 void ReadTiff(const std::string& name, const uint8_t* bytes, size_t size, const FrameLimits& limits,
@@ -225,10 +236,12 @@ void ReadTiff(const std::string& name, const uint8_t* bytes, size_t size, const 
   } else {
     ReadStrips(tiff.get(), layout, memory, decoded.samples16, name);
   }
+  decoded.metadata = MetadataOf(tiff.get());
   out = std::move(decoded);
 }
 
-std::string EncodeTiff(const std::string& path, int width, int height, int bitsPerSample, const void* samples) {
+std::string EncodeTiff(const std::string& path, int width, int height, int bitsPerSample, const void* samples,
+                       const StillMetadata* metadata) {
   TiffMemory memory;
   memory.writing = true;
   TiffHandle tiff = Open(memory, "wm", 0);
@@ -246,6 +259,10 @@ std::string EncodeTiff(const std::string& path, int width, int height, int bitsP
   TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
   TIFFSetField(t, TIFFTAG_PREDICTOR, floating ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL);
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+  if (metadata != nullptr && !metadata->iccProfile.empty()) {
+    TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(metadata->iccProfile.size()),
+                 metadata->iccProfile.data());
+  }
   const size_t rowBytes = static_cast<size_t>(width) * 3 * static_cast<size_t>(bitsPerSample / 8);
   std::vector<uint8_t> row(rowBytes);  // the predictor works in place
   for (int y = 0; y < height; ++y) {

@@ -19,7 +19,7 @@
 namespace lumet::codec {
 
 // Raised whenever the table or the meaning of an entry changes.
-inline constexpr int kModuleVersion = 4;
+inline constexpr int kModuleVersion = 5;
 
 // The entry point's name (extern "C"): const ModuleTable* lumet_codec_module(int version).
 inline constexpr const char* kEntryPoint = "lumet_codec_module";
@@ -47,6 +47,15 @@ struct FrameLimits {
   long long maxSampleBytes = 0;
 };
 
+// What a still file says about its pixels beside them, as its bytes: an ICC profile (the
+// whole profile, a JPEG's chunks put together in order) and an EXIF block (TIFF-structured,
+// starting "II*\0" or "MM\0*": a JPEG's APP1 segment without its "Exif\0\0" header, a PNG's
+// eXIf chunk). Empty when the file holds none, or when the reader does not take it.
+struct StillMetadata {
+  std::string iccProfile;
+  std::string exif;
+};
+
 // A decoded still frame: width x height pixels of `channels` interleaved samples (1: grey,
 // 3: red, green, blue; alpha and further channels are never delivered), row 0 at the top,
 // in samples8 for 8-bit files, in samplesFloat for floating-point ones (OpenEXR half or
@@ -59,6 +68,7 @@ struct StillSamples {
   std::vector<uint8_t> samples8;
   std::vector<uint16_t> samples16;
   std::vector<float> samplesFloat;
+  StillMetadata metadata;
 };
 
 // An open video; only the module knows what it holds.
@@ -104,9 +114,10 @@ struct ModuleTable {
 
   // Encodes width x height interleaved RGB samples (uint8_t for 8 bits, uint16_t for 16,
   // float for 32: floating point, 1.0 the nominal white) in the format path's extension
-  // selects, into bytes.
+  // selects, into bytes, with as much of metadata (null: none) as that format's writer keeps
+  // (the still module: PNG both, TIFF the ICC profile; the media module: none).
   Status (*encodeStill)(const char* path, int width, int height, int bitsPerSample, const void* samples,
-                        std::string* bytes, std::string* message) noexcept;
+                        const StillMetadata* metadata, std::string* bytes, std::string* message) noexcept;
 
   // Opens the best video stream of the regular file open on fd (named path in messages) into
   // *video, and gives its clock. The module reads fd and nothing else; the caller keeps it

@@ -148,6 +148,10 @@ void ReadThroughLibrary(const std::string& path, ColorGrayImage& image) {
   const bool deep = samples.samples8.empty();
   try {
     decoded = FrameOf(samples);
+    if (!samples.metadata.iccProfile.empty() || !samples.metadata.exif.empty()) {
+      decoded.metadata = std::make_shared<const FileMetadata>(
+          FileMetadata{std::move(samples.metadata.iccProfile), std::move(samples.metadata.exif)});
+    }
   } catch (const std::bad_alloc&) {
     // Three colour planes and the mask, one byte a pixel each, and the deep planes' floats.
     const long long bytes = (deep ? 16LL : 4LL) * samples.width * samples.height;
@@ -163,16 +167,21 @@ codec::ModuleKind WriterModule(ImageFormat format) {
 }
 
 // Encodes interleaved RGB samples (8 or 16 bits, or floats) in the format path's extension
-// selects.
+// selects, with metadata (null: none) where that format's writer keeps it.
 template <typename T>
-std::string EncodeThroughLibrary(const std::string& path, int w, int h, const std::vector<T>& pixels) {
+std::string EncodeThroughLibrary(const std::string& path, int w, int h, const std::vector<T>& pixels,
+                                 const FileMetadata* metadata) {
   const bool exr = Lower(std::filesystem::path(path).extension().string()) == ".exr";
   const codec::ModuleTable& module =
       CodecModule(WriterModule(exr ? ImageFormat::Exr : ImageFormat::Png), "cannot write " + path);
+  codec::StillMetadata kept;
+  // A profile that cannot describe the RGB result is left out (MetadataDroppedBy says so).
+  if (metadata != nullptr && IccProfileProblem(metadata->iccProfile).empty()) kept.iccProfile = metadata->iccProfile;
+  if (metadata != nullptr) kept.exif = metadata->exif;
   std::string bytes;
   std::string message;
-  const codec::Status status =
-      module.encodeStill(path.c_str(), w, h, static_cast<int>(8 * sizeof(T)), pixels.data(), &bytes, &message);
+  const codec::Status status = module.encodeStill(path.c_str(), w, h, static_cast<int>(8 * sizeof(T)), pixels.data(),
+                                                  metadata != nullptr ? &kept : nullptr, &bytes, &message);
   if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
   return bytes;
 }
@@ -273,14 +282,77 @@ void WriteImageFile(const std::string& path, const ColorGrayImage& image, ImageF
   }
   CheckWholeImage(path, w, h);
   std::string bytes;
+  const FileMetadata* metadata = image.metadata.get();
   if (format == ImageFormat::Png) {
-    bytes = EncodeThroughLibrary(path, w, h, Interleaved<uint8_t>(image, [](uint8_t v) { return v; }));
+    bytes = EncodeThroughLibrary(path, w, h, Interleaved<uint8_t>(image, [](uint8_t v) { return v; }), metadata);
   } else if (format == ImageFormat::Tiff) {
-    bytes = EncodeThroughLibrary(path, w, h, Interleaved<uint16_t>(image, [](uint8_t v) { return v * 257; }));
+    bytes = EncodeThroughLibrary(path, w, h, Interleaved<uint16_t>(image, [](uint8_t v) { return v * 257; }), metadata);
   } else {
-    bytes = EncodeThroughLibrary(path, w, h, Interleaved<float>(image, [](uint8_t v) { return v / 255.0; }));
+    bytes = EncodeThroughLibrary(path, w, h, Interleaved<float>(image, [](uint8_t v) { return v / 255.0; }), metadata);
   }
   WriteFileAtomically(path, bytes);
+}
+
+namespace {
+
+uint32_t BigEndian32(const std::string& bytes, size_t at) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<uint8_t>(bytes[at + i]);
+  return v;
+}
+
+// The header and tag table a PNG writer insists on, so that a profile kept is never one the
+// file cannot take.
+bool WellFormedIccProfile(const std::string& p) {
+  constexpr size_t kHeader = 128;
+  if (p.size() < kHeader + 4 || BigEndian32(p, 0) != p.size() || p.compare(36, 4, "acsp") != 0) return false;
+  if (p.compare(20, 4, "XYZ ") != 0 && p.compare(20, 4, "Lab ") != 0) return false;
+  const uint64_t tags = BigEndian32(p, kHeader);
+  if (tags > (p.size() - kHeader - 4) / 12) return false;
+  for (uint64_t t = 0; t < tags; ++t) {
+    const size_t entry = kHeader + 4 + static_cast<size_t>(t) * 12;
+    if (uint64_t{BigEndian32(p, entry + 4)} + BigEndian32(p, entry + 8) > p.size()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string IccProfileProblem(const std::string& profile) {
+  if (!WellFormedIccProfile(profile)) return "it is not a well-formed ICC profile";
+  if (profile.compare(12, 4, "abst") == 0 || profile.compare(12, 4, "link") == 0) {
+    return "an abstract or device link profile describes no image's colours";
+  }
+  if (profile.compare(16, 4, "RGB ") != 0) {
+    return "a profile of " + (profile.compare(16, 4, "GRAY") == 0 ? std::string("grey") : profile.substr(16, 4)) +
+           " samples does not describe the RGB result";
+  }
+  return {};
+}
+
+DroppedMetadata MetadataDroppedBy(ImageFormat format, const FileMetadata& metadata) {
+  const bool icc = !metadata.iccProfile.empty();
+  const bool exif = !metadata.exif.empty();
+  const bool keepsIcc = format == ImageFormat::Png || format == ImageFormat::Tiff;
+  const bool keepsExif = format == ImageFormat::Png;
+  const std::string problem = icc && keepsIcc ? IccProfileProblem(metadata.iccProfile) : std::string();
+  const bool iccLost = icc && (!keepsIcc || !problem.empty());
+  const bool exifLost = exif && !keepsExif;
+  DroppedMetadata dropped;
+  if (!iccLost && !exifLost) return dropped;
+  dropped.parts = iccLost && exifLost ? "ICC profile and EXIF" : iccLost ? "ICC profile" : "EXIF";
+  if (format == ImageFormat::Bmp || format == ImageFormat::Exr) {
+    const std::string holder = format == ImageFormat::Bmp ? "BMP holds" : "OpenEXR results keep";
+    dropped.reason = holder + (iccLost && exifLost ? " neither" : " no " + dropped.parts);
+    dropped.remedy =
+        std::string("write PNG") + (exifLost ? "" : " or TIFF") + " to keep " + (iccLost && exifLost ? "them" : "it");
+    return dropped;
+  }
+  if (exifLost) dropped.reason = "TIFF results keep the ICC profile alone";
+  if (iccLost) dropped.reason += (dropped.reason.empty() ? "" : "; ") + problem;
+  dropped.remedy = !iccLost ? "write PNG to keep it" : "the result is written without it";
+  if (iccLost && exifLost) dropped.remedy = "write PNG to keep the EXIF";
+  return dropped;
 }
 
 ResultDepth ParseResultDepth(const std::string& word) {
@@ -327,30 +399,32 @@ void WriteEstimate16Bit(const std::string& path, const ColorDoubleImage& estimat
 }
 
 void WriteSamples16Bit(const std::string& path, int width, int height, const std::vector<uint16_t>& rgb,
-                       ImageFormat format) {
+                       ImageFormat format, const FileMetadata* metadata) {
   Check16BitFormat(path, format);
   CheckWholeImage(path, width, height);
-  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb));
+  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb, metadata));
 }
 
 void WriteEstimateTiff(const std::string& path, const ColorDoubleImage& estimate) {
   CheckWholeImage(path, estimate.Width(), estimate.Height());
   const std::vector<uint16_t> pixels = Interleaved<uint16_t>(estimate, EstimateTo16Bit);
-  WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels));
+  WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels,
+                                                 estimate.metadata.get()));
 }
 
 void WriteEstimateFloat(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format) {
   CheckFloatFormat(path, format);
   CheckWholeImage(path, estimate.Width(), estimate.Height());
   const std::vector<float> pixels = Interleaved<float>(estimate, [](double v) { return v / 255.0; });
-  WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels));
+  WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels,
+                                                 estimate.metadata.get()));
 }
 
 void WriteSamplesFloat(const std::string& path, int width, int height, const std::vector<float>& rgb,
-                       ImageFormat format) {
+                       ImageFormat format, const FileMetadata* metadata) {
   CheckFloatFormat(path, format);
   CheckWholeImage(path, width, height);
-  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb));
+  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb, metadata));
 }
 
 }  // namespace lumet

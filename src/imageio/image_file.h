@@ -53,7 +53,9 @@ uint16_t EstimateTo16Bit(double v);
 
 // Writes the whole image through the atomic writer. BMP: byte for byte what
 // BmpFile::WriteImage writes. PNG: 8 bits per channel. TIFF: 16 bits per channel, each
-// sample v * 257. OpenEXR: 32-bit floats, each sample v / 255.
+// sample v * 257. OpenEXR: 32-bit floats, each sample v / 255. The image's metadata goes
+// along as far as the format keeps it (MetadataDroppedBy says what does not); the writers
+// below that take an estimate keep the estimate's alike.
 void WriteImageFile(const std::string& path, const ColorGrayImage& image, ImageFormat format);
 
 // Throws the lumet::Error WriteImageFile would give when the writer of format cannot be
@@ -70,7 +72,7 @@ void WriteEstimate16Bit(const std::string& path, const ColorDoubleImage& estimat
 // Writes width x height interleaved 16-bit RGB samples as they are, as a PNG or TIFF
 // (lumet::Error for BMP and OpenEXR).
 void WriteSamples16Bit(const std::string& path, int width, int height, const std::vector<uint16_t>& rgb,
-                       ImageFormat format);
+                       ImageFormat format, const FileMetadata* metadata = nullptr);
 
 // Writes a double-valued estimate unquantised as 32-bit floats, each sample v / 255 (so 1.0
 // is the nominal white and values beyond 0 .. 1 are kept), as an OpenEXR or TIFF file, as
@@ -79,7 +81,23 @@ void WriteEstimateFloat(const std::string& path, const ColorDoubleImage& estimat
 // Writes width x height interleaved floating-point RGB samples as they are, as an OpenEXR or
 // 32-bit float TIFF file (lumet::Error for BMP and PNG).
 void WriteSamplesFloat(const std::string& path, int width, int height, const std::vector<float>& rgb,
-                       ImageFormat format);
+                       ImageFormat format, const FileMetadata* metadata = nullptr);
+
+// Why an ICC profile cannot go with an RGB result ("" when it can): it is not a whole,
+// well-formed profile (its size, signature, connection space or tag table), or it describes
+// other samples than RGB ones (a grey frame's profile), or no image's colours at all.
+std::string IccProfileProblem(const std::string& profile);
+
+// What of a frame's metadata a file of format leaves out, for a warning: parts is "ICC
+// profile", "EXIF" or "ICC profile and EXIF" ("" when everything is kept), reason why, and
+// remedy what keeps it. PNG keeps both, TIFF the profile alone, BMP and OpenEXR neither; a
+// profile with an IccProfileProblem is kept by none.
+struct DroppedMetadata {
+  std::string parts;
+  std::string reason;
+  std::string remedy;
+};
+DroppedMetadata MetadataDroppedBy(ImageFormat format, const FileMetadata& metadata);
 
 // The depth a result is written at, as asked: 8 bits (the estimate cut to grey levels), 16
 // (the estimate itself, EstimateTo16Bit), float (the estimate itself, WriteEstimateFloat),

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 namespace lumet {
@@ -176,6 +177,14 @@ struct DeepPlanes {
   bool floatSamples = false;
 };
 
+// What a frame's file said about its pixels, as the file held it: an ICC profile (the
+// colours' meaning) and an EXIF block (the camera's record). Empty strings where it had none.
+struct FileMetadata {
+  std::string iccProfile;
+  std::string exif;
+  bool Empty() const { return iccProfile.empty() && exif.empty(); }
+};
+
 // The samples of a frame a computation reads: its 8-bit channels alone, or its deep planes
 // where it has them (the same units, so frames of both kinds mix).
 enum class SampleDepth { Bits8, Deep };
@@ -189,10 +198,11 @@ class ColorImage {
   ColorImage() : channels(3), levels(sizeof(PixelType) == 1 ? 256 : 65536) {}
 
   // Creates the three channels and the mask at width x height; the result is the mask's.
-  // (A moved-from image gets its three channels back.) The deep planes are let go of: they
-  // would no longer be these pixels.
+  // (A moved-from image gets its three channels back.) The deep planes and the metadata are
+  // let go of: they would no longer be these pixels'.
   bool Create(int width, int height) {
     deep.reset();
+    metadata.reset();
     if (channels.size() != 3) channels.resize(3);
     for (auto& channel : channels) channel.Create(width, height);
     return mask.Create(width, height);
@@ -201,6 +211,7 @@ class ColorImage {
     for (auto& channel : channels) channel.Free();
     mask.Free();
     deep.reset();
+    metadata.reset();
   }
   int Width() const { return channels.empty() ? 0 : channels[0].Width(); }
   int Height() const { return channels.empty() ? 0 : channels[0].Height(); }
@@ -213,6 +224,9 @@ class ColorImage {
   // copy of the frame shares them; whatever changes the channels' pixels in place replaces
   // them with planes changed alike, or lets go of them.
   std::shared_ptr<const DeepPlanes> deep;
+  // A frame read from a file holding an ICC profile or EXIF: those bytes (null otherwise).
+  // An image written to a file takes its own along where the format holds them.
+  std::shared_ptr<const FileMetadata> metadata;
   uint8_t flag = 0;
   int levels;
   PixelType channelValue[3] = {};

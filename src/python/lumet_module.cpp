@@ -401,7 +401,22 @@ bool HasDtype(const py::handle& image, const py::dtype& dtype) {
   return py::isinstance<py::array>(image) && py::reinterpret_borrow<py::array>(image).dtype().is(dtype);
 }
 
-void WriteImage(const std::string& path, const py::handle& image, const py::object& channelOrder) {
+// The ICC profile and EXIF block given to write_image; refused when the format cannot keep them.
+std::shared_ptr<const FileMetadata> MetadataToWrite(const std::string& path, ImageFormat format,
+                                                    const py::object& iccProfile, const py::object& exif) {
+  FileMetadata metadata;
+  if (!iccProfile.is_none()) metadata.iccProfile = py::bytes(iccProfile);
+  if (!exif.is_none()) metadata.exif = py::bytes(exif);
+  if (metadata.Empty()) return nullptr;
+  const DroppedMetadata dropped = MetadataDroppedBy(format, metadata);
+  if (!dropped.parts.empty()) {
+    throw py::value_error(path + ": the " + dropped.parts + " cannot be written (" + dropped.reason + ")");
+  }
+  return std::make_shared<const FileMetadata>(std::move(metadata));
+}
+
+void WriteImage(const std::string& path, const py::handle& image, const py::object& channelOrder,
+                const py::object& iccProfile, const py::object& exif) {
   const ChannelOrder order = ChannelOrderOf(channelOrder);
   std::string extension = std::filesystem::path(path).extension().string();
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -415,6 +430,7 @@ void WriteImage(const std::string& path, const py::handle& image, const py::obje
   } else if (extension != ".bmp") {
     throw py::value_error(path + ": write_image writes .bmp, .png, .tif and .exr files; the name says which");
   }
+  const std::shared_ptr<const FileMetadata> metadata = MetadataToWrite(path, format, iccProfile, exif);
   PythonPort port{py::none()};
   int width = 0;
   int height = 0;
@@ -424,7 +440,8 @@ void WriteImage(const std::string& path, const py::handle& image, const py::obje
       throw py::value_error(path + ": " + holds + " a sample; write uint16 images as .png or .tif");
     }
     const std::vector<uint16_t> rgb = SamplesFromPython<uint16_t>(image, "image", order, width, height);
-    RunEngine(port, [&] { WriteSamples16Bit(path, width, height, rgb, format); }, OnInterrupt::Wait, PyExc_OSError);
+    RunEngine(port, [&] { WriteSamples16Bit(path, width, height, rgb, format, metadata.get()); }, OnInterrupt::Wait,
+              PyExc_OSError);
     return;
   }
   if (HasDtype(image, py::dtype::of<float>())) {
@@ -433,10 +450,12 @@ void WriteImage(const std::string& path, const py::handle& image, const py::obje
                             " file holds integers; write float32 images as .exr or .tif");
     }
     const std::vector<float> rgb = SamplesFromPython<float>(image, "image", order, width, height);
-    RunEngine(port, [&] { WriteSamplesFloat(path, width, height, rgb, format); }, OnInterrupt::Wait, PyExc_OSError);
+    RunEngine(port, [&] { WriteSamplesFloat(path, width, height, rgb, format, metadata.get()); }, OnInterrupt::Wait,
+              PyExc_OSError);
     return;
   }
-  const ColorGrayImage pixels = ImageFromPython(image, "image", order);
+  ColorGrayImage pixels = ImageFromPython(image, "image", order);
+  pixels.metadata = metadata;
   RunEngine(port, [&] { WriteImageFile(path, pixels, format); }, OnInterrupt::Wait, PyExc_OSError);
 }
 
@@ -528,6 +547,7 @@ PYBIND11_MODULE(lumet, m) {
         reference, py::arg("dtype") = py::none(), reconstructDoc.c_str());
   m.def("read_frames", &ReadFrames, py::arg("pattern"), py::arg("start") = 0, py::arg("count") = py::none(),
         py::kw_only(), rgb, py::arg("dtype") = py::none(), kReadFramesDoc);
-  m.def("write_image", &WriteImage, py::arg("path"), py::arg("image"), py::kw_only(), rgb, kWriteImageDoc);
+  m.def("write_image", &WriteImage, py::arg("path"), py::arg("image"), py::kw_only(), rgb,
+        py::arg("icc_profile") = py::none(), py::arg("exif") = py::none(), kWriteImageDoc);
   m.attr("PARAMETERS") = py::tuple(py::str(KeywordList()).attr("split")(", "));
 }

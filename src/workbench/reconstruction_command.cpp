@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -216,6 +217,8 @@ void Workbench::Reconstruction(UiPort& ui) {
   if (carried_.pattern == p.lrPattern && carried_.startIndex == p.startIndex) source.Adopt(std::move(carried_.frames));
   carried_ = CarriedFrames{};
   source.Read(0, input.frames[0]);
+  // Frame 0's ICC profile and EXIF go with the results written from it.
+  const std::shared_ptr<const FileMetadata> metadata = input.frames[0].metadata;
   const int w0 = input.frames[0].Width();
   const int h0 = input.frames[0].Height();
   CheckRoiFitsFrame(p.roi, w0, h0);
@@ -254,10 +257,15 @@ void Workbench::Reconstruction(UiPort& ui) {
   method.Reconstruct(input, options, observer, x);
   const std::string path = ResultPath(p, resultFormat);
   if (x.Empty()) {
+    display.metadata = metadata;
     Wrote(ShowAndWriteResult(ui, display, path, resultFormat));  // the observer took the bands
   } else {
+    x.metadata = metadata;
     Wrote(ShowAndWriteResult(ui, x, display, path, resultFormat, samples));
   }
+  std::vector<std::string> files{path, FirstFramePath(resultFormat)};
+  if (path.empty()) files.erase(files.begin());
+  WarnMetadataDropped(ui, metadata.get(), resultFormat, files, outcome.warnings);
   lastOutcome = std::move(outcome);
 }
 

@@ -47,6 +47,7 @@ void OpenReconstructionViewers(UiPort& ui, const HrGeometry& grid) {
 std::string ShowFirstFrame(UiPort& ui, const ColorGrayImage& frame, const RoiRect& roi, const HrGeometry& grid,
                            ColorGrayImage& display, ImageFormat format) {
   EnlargeByReplication(frame, roi, grid, display);
+  display.metadata = frame.metadata;  // the same colours as frame 0's file
   ui.ShowPicture(Viewer::Frame, PictureOf(display));
   const std::string path = FirstFramePath(format);
   WriteImageFile(path, display, format);
@@ -65,6 +66,7 @@ void CompareWithResult(UiPort& ui, const DibRaster& result) {
 std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, ColorGrayImage& display,
                                const std::string& path, ImageFormat format, ResultSamples samples) {
   const DibRaster result = PictureOf(estimate, display);
+  display.metadata = estimate.metadata;
   ui.ShowPicture(Viewer::Reference, result);
   // A 16-bit result holds the estimate itself; its samples divided by 257 are the 8-bit
   // result the other formats hold. A float result holds it unquantised (over 255).
@@ -79,6 +81,20 @@ std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, Col
   }
   CompareWithResult(ui, result);
   return path;
+}
+
+void WarnMetadataDropped(UiPort& ui, const FileMetadata* metadata, ImageFormat format,
+                         const std::vector<std::string>& files, std::vector<ReconstructionWarning>& given) {
+  if (metadata == nullptr) return;
+  const DroppedMetadata dropped = MetadataDroppedBy(format, *metadata);
+  if (dropped.parts.empty() || files.empty()) return;
+  std::string names;
+  for (size_t i = 0; i < files.size(); ++i) names += (i == 0 ? "" : i + 1 == files.size() ? " and " : ", ") + files[i];
+  const bool both = dropped.parts.find(" and ") != std::string::npos;
+  const FrameWarning w{0, "its " + dropped.parts + (both ? " are" : " is") + " not kept in " + names, dropped.reason,
+                       dropped.remedy};
+  ui.Warn(w);
+  given.push_back({w.frame, w.kind, w.detail, w.remedy});
 }
 
 std::string ShowAndWriteResult(UiPort& ui, const ColorGrayImage& result, const std::string& path, ImageFormat format) {

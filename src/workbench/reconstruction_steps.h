@@ -8,6 +8,7 @@
 #include "numeric/roi_rect.h"
 #include "raster/dib_raster.h"
 #include "reconstruction/hr_geometry.h"
+#include "reconstruction/reconstruction_method.h"
 #include "workbench/ui_port.h"
 
 namespace lumet {
@@ -31,7 +32,8 @@ void OpenReconstructionViewers(UiPort& ui, const HrGeometry& grid);
 std::string ShowFirstFrame(UiPort& ui, const ColorGrayImage& frame, const RoiRect& roi, const HrGeometry& grid,
                            ColorGrayImage& display, ImageFormat format);
 
-// The final estimate, rounded to grey levels into display: shown, written to path with
+// The final estimate, rounded to grey levels into display (which takes the estimate's
+// metadata, so the file carries it where its format can): shown, written to path with
 // samples (Bits16: the estimate itself at 16 bits, EstimateTo16Bit; Float: unquantised,
 // WriteEstimateFloat; Bits8: display; ResultSamplesFor chooses) unless path is "", and set as
 // the first-frame viewer's comparison picture. Returns path.
@@ -40,5 +42,11 @@ std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, Col
 // The same for an estimate already cut to grey levels (any format but TIFF and OpenEXR; "":
 // not written).
 std::string ShowAndWriteResult(UiPort& ui, const ColorGrayImage& result, const std::string& path, ImageFormat format);
+
+// When the files written in format leave out some of frame 0's metadata (null: it had
+// none), one warning about frame 0 naming what is lost, the files and why, also kept among
+// the outcome's warnings given.
+void WarnMetadataDropped(UiPort& ui, const FileMetadata* metadata, ImageFormat format,
+                         const std::vector<std::string>& files, std::vector<ReconstructionWarning>& given);
 
 }  // namespace lumet

@@ -288,7 +288,7 @@ TEST(ImageFile, HalfFloatOpenExrFramesReadWithinHalfPrecision) {
   const codec::ModuleTable& media = CodecModule(codec::ModuleKind::kMedia, "test");
   std::string bytes;
   std::string message;
-  ASSERT_EQ(media.encodeStill(path.c_str(), w, 1, 16, rgb.data(), &bytes, &message), codec::Status::kOk) << message;
+  ASSERT_EQ(media.encodeStill(path.c_str(), w, 1, 16, rgb.data(), nullptr, &bytes, &message), codec::Status::kOk) << message;
   WriteFileAtomically(path, bytes);
   ColorGrayImage read;
   ReadImageFile(path, read);

@@ -264,6 +264,57 @@ def test_float_images_written_and_read_at_their_depth(chart, tmp_path):
         lumet.read_frames(str(tmp_path / "nan.exr"))
 
 
+def icc_profile(size=300, colour_space=b"RGB "):
+    """A small well-formed ICC profile: its header and one tag filling the rest."""
+    import struct
+    header = bytearray(128)
+    struct.pack_into(">I", header, 0, size)
+    header[12:24] = b"mntr" + colour_space + b"XYZ "
+    header[36:40] = b"acsp"
+    struct.pack_into(">III", header, 68, 0xF6D6, 0x10000, 0xD32D)
+    table = struct.pack(">I4sII", 1, b"zzzz", 144, size - 144)
+    return bytes(header) + table + bytes((i * 7) & 0xFF for i in range(size - 144))
+
+
+def png_chunks(path):
+    """Every chunk of a PNG file as (type, data), in order."""
+    import struct
+    with open(path, "rb") as f:
+        data = f.read()
+    chunks, at = [], 8
+    while at < len(data):
+        (length,) = struct.unpack(">I", data[at:at + 4])
+        chunks.append((data[at + 4:at + 8], data[at + 8:at + 8 + length]))
+        at += 12 + length
+    return chunks
+
+
+def test_write_image_keeps_a_profile_and_exif_where_the_format_holds_them(tmp_path):
+    import zlib
+    profile = icc_profile()
+    exif = b"MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0"
+    image = numpy.arange(6 * 7 * 3, dtype=numpy.uint8).reshape(6, 7, 3)
+    lumet.write_image(str(tmp_path / "kept.png"), image, icc_profile=profile, exif=exif)
+    chunks = dict(png_chunks(tmp_path / "kept.png"))
+    name, _, compressed = chunks[b"iCCP"].partition(b"\0")
+    assert name == b"ICC profile" and compressed[0] == 0 and zlib.decompress(compressed[1:]) == profile
+    assert chunks[b"eXIf"] == exif
+    numpy.testing.assert_array_equal(lumet.read_frames(str(tmp_path / "kept.png"))[0], image)
+    # Without them, the file is the one written before.
+    lumet.write_image(str(tmp_path / "plain.png"), image)
+    assert [t for t, _ in png_chunks(tmp_path / "plain.png")] == [b"IHDR", b"IDAT", b"IEND"]
+    lumet.write_image(str(tmp_path / "kept.tif"), image.astype(numpy.uint16) * 257, icc_profile=profile)
+    with open(tmp_path / "kept.tif", "rb") as f:
+        assert profile in f.read()
+    with pytest.raises(ValueError, match=r"ICC profile and EXIF cannot be written \(BMP holds neither\)"):
+        lumet.write_image(str(tmp_path / "x.bmp"), image, icc_profile=profile, exif=exif)
+    with pytest.raises(ValueError, match=r"EXIF cannot be written \(TIFF results keep the ICC profile alone\)"):
+        lumet.write_image(str(tmp_path / "x.tif"), image, exif=exif)
+    with pytest.raises(ValueError, match="a profile of grey samples does not describe the RGB result"):
+        lumet.write_image(str(tmp_path / "x.png"), image, icc_profile=icc_profile(colour_space=b"GRAY"))
+    assert not any(p.name.startswith("x.") for p in tmp_path.iterdir())
+
+
 def test_parameters_refused_in_keyword_words(chart):
     frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=3)
     # The command line's refusal, its label and value replaced by the keyword as given.
@@ -654,7 +705,8 @@ def test_signatures_show_the_keywords_and_their_defaults(chart):
     assert "units" in inspect.signature(lumet.register).parameters
     assert "memory_limit" in inspect.signature(lumet.reconstruct).parameters
     assert str(inspect.signature(lumet.read_frames)) == "(pattern, start=0, count=None, *, channel_order='RGB', dtype=None)"
-    assert str(inspect.signature(lumet.write_image)) == "(path, image, *, channel_order='RGB')"
+    assert str(inspect.signature(lumet.write_image)) == ("(path, image, *, channel_order='RGB', icc_profile=None, "
+                                                         "exif=None)")
     # The defaults shown are the engine's: passing them all changes nothing.
     frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=5)
     signature = inspect.signature(lumet.super_resolve)
