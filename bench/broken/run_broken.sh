@@ -21,10 +21,15 @@ for kind in $kinds; do
   if [ ! -d "$seq/images" ]; then
     if [ "$kind" = h264 ]; then
       "$gen" ideal "$scene" "$seed" "$seq"
-      ffmpeg -loglevel error -y -i "$seq/images/lr-%d.bmp" -c:v libx264 -crf 26 -pix_fmt yuv420p "$seq/clip.mp4"
-      ffmpeg -loglevel error -y -i "$seq/clip.mp4" -start_number 0 -pix_fmt bgr24 "$seq/images/lr-%d.bmp"
-      # The baseline a user has: bicubic of the compressed frame 0, not of the clean one.
-      "$gen" bicubic "$seq"
+      if command -v ffmpeg > /dev/null; then
+        ffmpeg -loglevel error -y -i "$seq/images/lr-%d.bmp" -c:v libx264 -crf 26 -pix_fmt yuv420p "$seq/clip.mp4"
+        ffmpeg -loglevel error -y -i "$seq/clip.mp4" -start_number 0 -pix_fmt bgr24 "$seq/images/lr-%d.bmp"
+        # The baseline a user has: bicubic of the compressed frame 0, not of the clean one.
+        "$gen" bicubic "$seq"
+      else
+        # The engine's own encoder (libx264 at the same rate factor); it remakes the baseline.
+        "$gen" h264 "$seq" 26
+      fi
     else
       "$gen" "$kind" "$scene" "$seed" "$seq"
     fi

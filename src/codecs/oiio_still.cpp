@@ -76,8 +76,13 @@ void ReadStill(const std::string& name, const uint8_t* bytes, size_t size, const
     Fail("cannot read " + name + ": it has " + std::to_string(n) + " channels; a frame has 1 to " +
          std::to_string(kMaxFileChannels) + " (grey or RGB, with or without alpha)");
   }
-  if (std::string(input->format_name()) == "tiff" && input->seek_subimage(1, 0)) {
-    Fail("cannot read " + name + ": it holds several pages; a frame file holds one picture (save each page as its own file)");
+  if (std::string(input->format_name()) == "tiff") {
+    if (input->seek_subimage(1, 0)) {
+      Fail("cannot read " + name + ": it holds several pages; a frame file holds one picture (save each page as its own file)");
+    }
+    // The failed seek leaves its error behind, which would fail the read below.
+    (void)input->geterror();
+    if (!input->seek_subimage(0, 0)) FailUnreadable(LibraryError(input->geterror(), "its first page cannot be read"));
   }
   // The library decodes all channels at the file's own sample size.
   CheckFrameSize(name, info.width, info.height, n, static_cast<int>(info.format.size()), limits);

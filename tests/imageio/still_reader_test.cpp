@@ -195,6 +195,81 @@ TEST(StillReader, AlphaIsIgnoredNotMultipliedIntoTheColours) {
   }
 }
 
+// Layouts the still module leaves to the imaging library: 16 x 16 tiles, and a palette.
+TEST(StillReader, TiledAndPaletteTiffsAreReadWithTheirPixels) {
+  TempFolder dir;
+  const int w = 40;
+  const int h = 24;
+  const auto value = [](int x, int y, int c) { return static_cast<uint8_t>((7 * x + 11 * y + 60 * c) % 256); };
+  {
+    TIFF* tiff = TIFFOpen(dir.File("tiled.tif").c_str(), "w");
+    ASSERT_NE(tiff, nullptr);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h));
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(3));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16u);
+    TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16u);
+    std::vector<uint8_t> tile(16 * 16 * 3);
+    for (int ty = 0; ty < h; ty += 16) {
+      for (int tx = 0; tx < w; tx += 16) {
+        for (int y = 0; y < 16; ++y) {
+          for (int x = 0; x < 16; ++x) {
+            for (int c = 0; c < 3; ++c) tile[static_cast<size_t>((y * 16 + x) * 3 + c)] = value(tx + x, ty + y, c);
+          }
+        }
+        TIFFWriteTile(tiff, tile.data(), static_cast<uint32_t>(tx), static_cast<uint32_t>(ty), 0, 0);
+      }
+    }
+    TIFFClose(tiff);
+  }
+  {
+    // Index i shows (i, 255 - i, i / 2) in 16-bit colour map units.
+    TIFF* tiff = TIFFOpen(dir.File("palette.tif").c_str(), "w");
+    ASSERT_NE(tiff, nullptr);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h));
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(1));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(h));
+    std::vector<uint16_t> red(256);
+    std::vector<uint16_t> green(256);
+    std::vector<uint16_t> blue(256);
+    for (int i = 0; i < 256; ++i) {
+      red[static_cast<size_t>(i)] = static_cast<uint16_t>(i * 257);
+      green[static_cast<size_t>(i)] = static_cast<uint16_t>((255 - i) * 257);
+      blue[static_cast<size_t>(i)] = static_cast<uint16_t>(i / 2 * 257);
+    }
+    TIFFSetField(tiff, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
+    std::vector<uint8_t> row(static_cast<size_t>(w));
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) row[static_cast<size_t>(x)] = value(x, y, 0);
+      TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0);
+    }
+    TIFFClose(tiff);
+  }
+  ColorGrayImage tiled;
+  ReadImageFile(dir.File("tiled.tif"), tiled);
+  ColorGrayImage palette;
+  ReadImageFile(dir.File("palette.tif"), palette);
+  ASSERT_EQ(tiled.Width(), w);
+  ASSERT_EQ(tiled.Height(), h);
+  ASSERT_EQ(palette.Width(), w);
+  ASSERT_EQ(palette.Height(), h);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(tiled.channels[static_cast<size_t>(c)].Row(y)[x], value(x, y, c)) << x << ", " << y;
+      const int i = value(x, y, 0);
+      ASSERT_EQ(palette.channels[0].Row(y)[x], i);
+      ASSERT_EQ(palette.channels[1].Row(y)[x], 255 - i);
+      ASSERT_EQ(palette.channels[2].Row(y)[x], i / 2);
+    }
+  }
+}
+
 TEST(StillReader, TooManyChannelsPagesOrDecodedBytesAreRefusedBeforeDecoding) {
   TempFolder dir;
   WriteTiff(dir.File("bands.tif"), 16, 8, 20, PHOTOMETRIC_MINISBLACK, false, std::vector<uint8_t>(20, 9));
