@@ -285,5 +285,38 @@ TEST(ReconstructionMethodTest, ClassicWarnsWhenItsResultIsLikelyWorseThanFrameZe
   EXPECT_EQ(warned(broken), 1);
 }
 
+// Frames whose error on the grid is several times the others' are named whether the
+// selection used them or left them out; frames of ordinary errors, around the selection's
+// threshold too, are not.
+TEST(ReconstructionMethodTest, ClassicNamesFramesFarWorseThanTheOthers) {
+  const ReconstructionMethod& m = ReconstructionMethodFor(Method::Classic);
+  ReconstructionOptions options = SmallOptions(Method::Classic);
+  options.roi = RoiRect{4, 4, 28, 28};
+  ReconstructionInput input = ShiftedBlocks(options, 12);
+  // The registration's errors, frame 0 first: frame 3 far off but under the threshold's
+  // frame (the 90 % quantile, frame 10's), frame 10 far off at the end, frame 11 ordinary.
+  input.frameErrors = {0.0, 6.0, 7.0, 30.0, 6.5, 7.5, 8.0, 6.8, 7.2, 6.1, 40.0, 8.5};
+  Recorder recorder;
+  ColorDoubleImage estimate;
+  m.Reconstruct(input, options, recorder, estimate);
+  std::vector<int> used;
+  std::vector<int> left;
+  for (const ReconstructionWarning& w : recorder.warnings) {
+    if (w.kind.find("far above the other frames'") == std::string::npos) continue;
+    (w.kind.rfind("used", 0) == 0 ? used : left).push_back(w.frame);
+    EXPECT_NE(w.detail.find("median frame's 7.2"), std::string::npos) << w.detail;
+  }
+  EXPECT_EQ(used, std::vector<int>{3});
+  EXPECT_EQ(left, std::vector<int>{10});
+  EXPECT_EQ(recorder.outcome.framesUsed, 10);  // the selection is what it was: frames 0 .. 9
+  EXPECT_EQ(recorder.outcome.warnings.size(), recorder.warnings.size());
+
+  Recorder quiet;
+  ReconstructionInput ordinary = ShiftedBlocks(options, 12);
+  ordinary.frameErrors = {0.0, 6.0, 7.0, 8.0, 6.5, 7.5, 8.0, 6.8, 7.2, 6.1, 12.0, 8.5};
+  m.Reconstruct(ordinary, options, quiet, estimate);
+  for (const ReconstructionWarning& w : quiet.warnings) EXPECT_EQ(w.kind.find("far above"), std::string::npos) << w.kind;
+}
+
 }  // namespace
 }  // namespace lumet

@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <cmath>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -29,6 +32,39 @@ void WarnWhenLikelyWorse(const ClassicSelfCheck::Result& checked, Reconstruction
       "reconstruct with --method enhanced, or leave such frames out"};
   outcome.warnings.push_back(w);
   observer.Warn(w.frame, w.kind, w.detail, w.remedy);
+}
+
+// A frame whose error on the grid is above kMisregistered times the median frame's does not
+// show frame 0's scene where its homography puts it (well-registered frames of real footage
+// stay within about twice the median; a wrong homography, or a brightness the classic
+// method does not match, gives several times it). Such frames are named, those the
+// selection left out and those it used alike; the selection stays as it is.
+constexpr double kMisregistered = 3.0;
+
+void WarnMisregistered(const std::vector<double>& mae, int selected, ReconstructionObserver& observer,
+                       ReconstructionOutcome& outcome) {
+  std::vector<double> finite;
+  for (size_t k = 1; k < mae.size(); ++k) {
+    if (std::isfinite(mae[k])) finite.push_back(mae[k]);
+  }
+  if (finite.empty()) return;
+  const auto middle = finite.begin() + static_cast<long>(finite.size() / 2);
+  std::nth_element(finite.begin(), middle, finite.end());
+  const double typical = *middle;
+  for (size_t k = 1; k < mae.size(); ++k) {
+    const bool nan = std::isnan(mae[k]);
+    if (!nan && !(mae[k] > kMisregistered * typical)) continue;
+    const bool used = static_cast<int>(k) < selected;
+    const ReconstructionWarning w{
+        static_cast<int>(k),
+        std::string(used ? "used, though" : "left out:") +
+            " its error against frame 0 on the grid is far above the other frames' (a wrong homography, a change of "
+            "brightness, or much that moved)",
+        nan ? std::string("error not a number") : Format("error %.1f, the median frame's %.1f", mae[k], typical),
+        "check its homography file, reconstruct with --method enhanced, or leave the frame out with --lr-count"};
+    outcome.warnings.push_back(w);
+    observer.Warn(w.frame, w.kind, w.detail, w.remedy);
+  }
 }
 
 class Classic final : public ReconstructionMethod {
@@ -70,6 +106,7 @@ class Classic final : public ReconstructionMethod {
     const int selected = SelectedFrameCount(mae, threshold.value);
     outcome.framesUsed = selected;
     outcome.iterations = kBtvStepsPerBand;
+    WarnMisregistered(mae, selected, observer, outcome);
     // Made while the frames are there; it reads the result and changes nothing of it.
     const ClassicSelfCheck check(input.frames, input.homographies, input.grid, options.psfSigma);
     if (observer.TakesBands()) {
