@@ -19,6 +19,7 @@
 // clang-format on
 
 #include "imageio/image_file.h"
+#include "support/jpeg_writer.h"
 #include "support/metadata_blobs.h"
 #include "support/temp_folder.h"
 
@@ -113,34 +114,8 @@ std::string ReadTiffProfile(const std::string& path) {
 // A baseline RGB JPEG of w x h pixels with the given marker segments (code, payload) written
 // in order right after its header.
 std::string EncodeJpeg(int w, int h, const std::vector<std::pair<int, std::string>>& markers) {
-  jpeg_compress_struct info{};
-  jpeg_error_mgr errors{};
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = static_cast<JDIMENSION>(w);
-  info.image_height = static_cast<JDIMENSION>(h);
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_start_compress(&info, TRUE);
-  for (const auto& [code, payload] : markers) {
-    jpeg_write_marker(&info, code, reinterpret_cast<const JOCTET*>(payload.data()),
-                      static_cast<unsigned int>(payload.size()));
-  }
-  std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
-  for (int y = 0; y < h; ++y) {
-    for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 3 + static_cast<size_t>(y) * 4);
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  std::string bytes(reinterpret_cast<const char*>(buffer), size);
-  std::free(buffer);
-  return bytes;
+  return testing::EncodeJpeg(
+      w, h, 3, JCS_RGB, [](int x, int y, int c) { return static_cast<uint8_t>((3 * x + c) * 3 + y * 4); }, markers);
 }
 
 // APP2 segment `number` (from 1) of `count` holding part of a profile.
@@ -279,31 +254,8 @@ TEST(ImageMetadata, AProfileTheImagingLibraryReadsIsKeptToo) {
   // A CMYK JPEG is left to the media module, which takes the profile from the imaging library.
   TempFolder dir;
   const std::string profile = TestIccProfile(700, "CMYK", 9);
-  jpeg_compress_struct info{};
-  jpeg_error_mgr errors{};
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = 16;
-  info.image_height = 8;
-  info.input_components = 4;
-  info.in_color_space = JCS_CMYK;
-  jpeg_set_defaults(&info);
-  jpeg_start_compress(&info, TRUE);
-  const std::string chunk = IccChunk(profile, 1, 1).second;
-  jpeg_write_marker(&info, JPEG_APP0 + 2, reinterpret_cast<const JOCTET*>(chunk.data()),
-                    static_cast<unsigned int>(chunk.size()));
-  std::vector<uint8_t> row(16 * 4, 40);
-  for (int y = 0; y < 8; ++y) {
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  WriteBytes(dir.File("cmyk.jpg"), std::string(reinterpret_cast<const char*>(buffer), size));
-  std::free(buffer);
+  WriteBytes(dir.File("cmyk.jpg"), testing::EncodeJpeg(16, 8, 4, JCS_CMYK, [](int, int, int) { return uint8_t{40}; },
+                                                      {{JPEG_APP0 + 2, IccChunk(profile, 1, 1).second}}));
   ColorGrayImage frame;
   ReadImageFile(dir.File("cmyk.jpg"), frame);
   ASSERT_NE(frame.metadata, nullptr);

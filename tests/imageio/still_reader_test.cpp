@@ -23,6 +23,7 @@
 
 #include "imageio/image_file.h"
 #include "support/expect_error.h"
+#include "support/jpeg_writer.h"
 #include "support/temp_folder.h"
 #include "util/error.h"
 
@@ -59,6 +60,16 @@ void WritePng(const std::string& path, int w, int h, int colourType, const std::
   std::fclose(file);
 }
 
+// Sets the fields every page of w x h pixels of spp 8-bit samples needs.
+void SetPage(TIFF* tiff, int w, int h, int spp, uint16_t photometric) {
+  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w));
+  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h));
+  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(spp));
+  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
+  TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+}
+
 // A TIFF of w x h pixels, spp 8-bit samples each (extra samples beyond the colours marked
 // as unassociated alpha when alpha is set), `pages` pages, uncompressed strips of
 // rowsPerStrip rows.
@@ -67,12 +78,7 @@ void WriteTiff(const std::string& path, int w, int h, int spp, uint16_t photomet
   TIFF* tiff = TIFFOpen(path.c_str(), "w");
   ASSERT_NE(tiff, nullptr);
   for (int page = 0; page < pages; ++page) {
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w));
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h));
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(spp));
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    SetPage(tiff, w, h, spp, photometric);
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(rowsPerStrip));
     const int colours = photometric == PHOTOMETRIC_RGB ? 3 : 1;
     if (spp > colours) {
@@ -90,34 +96,9 @@ void WriteTiff(const std::string& path, int w, int h, int spp, uint16_t photomet
 
 // A baseline JPEG of a smooth w x h gradient.
 std::string EncodeJpeg(int w, int h) {
-  jpeg_compress_struct info{};
-  jpeg_error_mgr errors{};
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = static_cast<JDIMENSION>(w);
-  info.image_height = static_cast<JDIMENSION>(h);
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_start_compress(&info, TRUE);
-  std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      row[3 * static_cast<size_t>(x)] = static_cast<uint8_t>(x * 3);
-      row[3 * static_cast<size_t>(x) + 1] = static_cast<uint8_t>(y * 4);
-      row[3 * static_cast<size_t>(x) + 2] = static_cast<uint8_t>(120);
-    }
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  std::string bytes(reinterpret_cast<const char*>(buffer), size);
-  std::free(buffer);
-  return bytes;
+  return testing::EncodeJpeg(w, h, 3, JCS_RGB, [](int x, int y, int c) {
+    return static_cast<uint8_t>(c == 0 ? x * 3 : c == 1 ? y * 4 : 120);
+  });
 }
 
 std::string PngChunk(const char* type, const std::string& data) {
@@ -204,12 +185,7 @@ TEST(StillReader, TiledAndPaletteTiffsAreReadWithTheirPixels) {
   {
     TIFF* tiff = TIFFOpen(dir.File("tiled.tif").c_str(), "w");
     ASSERT_NE(tiff, nullptr);
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w));
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h));
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(3));
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    SetPage(tiff, w, h, 3, PHOTOMETRIC_RGB);
     TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16u);
     TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16u);
     std::vector<uint8_t> tile(16 * 16 * 3);
@@ -229,11 +205,7 @@ TEST(StillReader, TiledAndPaletteTiffsAreReadWithTheirPixels) {
     // Index i shows (i, 255 - i, i / 2) in 16-bit colour map units.
     TIFF* tiff = TIFFOpen(dir.File("palette.tif").c_str(), "w");
     ASSERT_NE(tiff, nullptr);
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w));
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h));
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(1));
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
+    SetPage(tiff, w, h, 1, PHOTOMETRIC_PALETTE);
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(h));
     std::vector<uint16_t> red(256);
     std::vector<uint16_t> green(256);
