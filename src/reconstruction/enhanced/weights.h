@@ -51,8 +51,9 @@ void ApplyPhotometry(const std::vector<std::array<Photometry, 3>>& maps, std::ve
 
 // The noise sigma of one observation (grey levels), from frame 0 alone under `grid`: the
 // robust spread of a second-difference filter that cancels smooth content. Never below
-// kNoiseFloor (quantisation alone). Frame 0 alone, so that frames that disagree with it
-// cannot widen what counts as agreeing. The same floor holds at depth: the data term's
+// kNoiseFloor (quantisation alone). Frame 0 alone cannot be widened by frames that disagree
+// with it, which is why it bounds what the frames' reading may add (NoiseReading). The same
+// floor holds at depth: the data term's
 // smoothing, the agreement and the PSF check's margins follow the noise, and below half a
 // level (measured on sequences of 16-bit frames with noise of 0.1 levels) they hold the
 // estimate back more than the finer samples give, or let the PSF check widen the PSF.
