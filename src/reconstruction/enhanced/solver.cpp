@@ -451,6 +451,15 @@ void KeepToFrameZero(const Plane& agreement, int q, const Plane (&bicubic)[3], P
 
 namespace {
 
+// Per frame, whether its photometry changes its levels.
+std::vector<char> ChangedFrames(const std::vector<std::array<Photometry, 3>>& photometry) {
+  std::vector<char> changed(photometry.size(), 0);
+  for (size_t k = 0; k < photometry.size(); ++k) {
+    for (const Photometry& m : photometry[k]) changed[k] |= m.gain != 1.0 || m.offset != 0.0;
+  }
+  return changed;
+}
+
 // Frames whose brightness differs from frame 0's, matched to it (photometry from the
 // observations of model, which is rebuilt from the matched frames): frames stays the
 // frames themselves when none needed it. brightnessMatched receives which did.
@@ -461,18 +470,14 @@ const std::vector<ColorGrayImage>* MatchBrightness(const std::vector<ColorGrayIm
                                                    std::vector<char>& brightnessMatched) {
   const double spread = EstimateNoise(frames[0], grid, depth);
   const std::vector<std::array<Photometry, 3>> photometry = MatchPhotometry(model, frames[0], spread, depth);
-  brightnessMatched.assign(frames.size(), 0);
-  for (size_t k = 0; k < photometry.size(); ++k) {
-    for (const Photometry& m : photometry[k]) brightnessMatched[k] |= m.gain != 1.0 || m.offset != 0.0;
-  }
+  brightnessMatched = ChangedFrames(photometry);
+  brightnessMatched.resize(frames.size(), 0);
   if (!AnyHeldOut(brightnessMatched)) return &frames;
   matched = frames;
   ApplyPhotometry(photometry, matched);
   model = BuildModel(matched, homographies, grid, taps, depth);
   return &matched;
 }
-
-
 
 // Whether the frames look compressed (NoiseReading) under the ROI's grid grown for taps:
 // ReadNoise of frame 0 and at most kNoiseFrames others spread over the sequence (a median
@@ -489,11 +494,7 @@ bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vecto
   for (size_t k : picked) model.AddFrame(frames[k], homographies[k], depth);
   const std::vector<std::array<Photometry, 3>> photometry =
       MatchPhotometry(model, frames[0], EstimateNoise(frames[0], grid, depth), depth);
-  std::vector<char> changed(photometry.size(), 0);
-  for (size_t k = 0; k < photometry.size(); ++k) {
-    for (const Photometry& m : photometry[k]) changed[k] |= m.gain != 1.0 || m.offset != 0.0;
-  }
-  if (AnyHeldOut(changed)) {
+  if (AnyHeldOut(ChangedFrames(photometry))) {
     // Only the picked frames are copied to be matched.
     std::vector<ColorGrayImage> matched;
     for (size_t k : picked) matched.push_back(frames[k]);
