@@ -1,0 +1,63 @@
+#include "reconstruction/enhanced/psf_steps.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+namespace lumet {
+namespace {
+
+// Trials whose errors are given per sigma (both halves of the held-out frames alike); every
+// sigma tried is recorded.
+struct Table {
+  std::map<double, double> errors;  // sigma (rounded to 1e-6) -> error
+  std::vector<double> tried;
+  TrialErrors operator()(double sigma) {
+    tried.push_back(sigma);
+    const auto it = errors.find(std::round(sigma * 1e6) / 1e6);
+    const double e = it == errors.end() ? 10.0 : it->second;
+    return {e, e};
+  }
+};
+
+constexpr double kNoise = 2.0;
+
+double Widen(Table& table, bool compressed) {
+  double firstWider = 0.0;
+  const TrialErrors stated = table(0.6);
+  return WidenPsf(0.6, stated, kNoise, compressed, [&](double s) { return table(s); }, firstWider);
+}
+
+TEST(PsfSteps, AWiderPsfTheFramesCannotTellApartIsKeptUnlessTheyLookCompressed) {
+  // 0.75 predicts as well as 0.6 (within a hundredth of the noise), 0.9375 is refused.
+  const std::map<double, double> flat{{0.6, 1.000}, {0.75, 0.995}, {0.9375, 1.300}};
+  Table plain{flat, {}};
+  EXPECT_DOUBLE_EQ(Widen(plain, false), 0.75);
+  Table compressed{flat, {}};
+  EXPECT_DOUBLE_EQ(Widen(compressed, true), 0.6);
+  EXPECT_EQ(compressed.tried.size(), 2u);  // the stated one and the first wider one
+}
+
+TEST(PsfSteps, CompressedFramesWidenByClearlyBetterStepsAsFarAsTheyGo) {
+  // Each of the first two steps predicts better by more than a tenth of the noise (0.2);
+  // the third only by 0.05: the second is kept, though no wider one is refused.
+  Table table{{{0.6, 2.0}, {0.75, 1.7}, {0.9375, 1.4}, {1.171875, 1.35}}, {}};
+  EXPECT_DOUBLE_EQ(Widen(table, true), 0.9375);
+  // The plain rule runs on to the third step (within the slack, never refused): the frames
+  // cannot tell, and the stated one stays.
+  Table plain{table.errors, {}};
+  EXPECT_DOUBLE_EQ(Widen(plain, false), 0.6);
+}
+
+TEST(PsfSteps, NarrowerOnlyAfterAWiderOneCostsClearlyAndWhileEachStepGainsClearly) {
+  const double firstWider = 1.5;  // costs 0.5 over the stated 1.0: more than a tenth of the noise
+  Table table{{{0.45, 0.7}, {0.3375, 0.65}}, {}};
+  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 1.0, firstWider, kNoise, [&](double s) { return table(s); }), 0.45);
+  Table cheap{table.errors, {}};
+  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 1.0, 1.1, kNoise, [&](double s) { return cheap(s); }), 0.6);
+  EXPECT_TRUE(cheap.tried.empty());
+}
+
+}  // namespace
+}  // namespace lumet
