@@ -30,7 +30,10 @@ bool AllowedFormat(const std::string& format) {
   return kAllowed.count(format) != 0;
 }
 
-std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& name, OIIO::Filesystem::IOProxy* proxy) {
+// header receives the first image's header as open gives it (its attributes are read from
+// it; the sizes and sample type later).
+std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& name, OIIO::Filesystem::IOProxy* proxy,
+                                            OIIO::ImageSpec& header) {
   OIIO::ImageSpec config;
   // Alpha stays out of the colours (it is dropped below), as the frame file holds them.
   config.attribute("oiio:UnassociatedAlpha", 1);
@@ -47,7 +50,6 @@ std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& name, OIIO::Files
     FailUnreadable(std::string("its format (") + input->format_name() + ") is not one frames may have");
   }
   if (proxy != nullptr) input->set_ioproxy(proxy);
-  OIIO::ImageSpec header;  // filled by open, unused: the sizes are read later
   if (!input->open(name, header, config)) {
     FailUnreadable(LibraryError(input->geterror(), "not an image file of a supported format"));
   }
@@ -56,8 +58,8 @@ std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& name, OIIO::Files
 
 // The profile the library gives every reader's files as the "ICCProfile" attribute; EXIF it
 // gives as separate values, not as the file's block, so that is not kept.
-std::string IccProfileOf(const OIIO::ImageSpec& spec) {
-  const OIIO::ParamValue* profile = spec.find_attribute("ICCProfile");
+std::string IccProfileOf(const OIIO::ImageSpec& header) {
+  const OIIO::ParamValue* profile = header.find_attribute("ICCProfile");
   if (profile == nullptr || profile->type().basetype != OIIO::TypeDesc::UINT8) return {};
   return std::string(static_cast<const char*>(profile->data()), static_cast<size_t>(profile->datasize()));
 }
@@ -67,7 +69,8 @@ std::string IccProfileOf(const OIIO::ImageSpec& spec) {
 void ReadStill(const std::string& name, const uint8_t* bytes, size_t size, const FrameLimits& limits,
                StillSamples& out) {
   OIIO::Filesystem::IOMemReader memory(bytes, size);
-  auto input = OpenInput(name, &memory);
+  OIIO::ImageSpec header;
+  auto input = OpenInput(name, &memory, header);
   // Sizes and sample type of the first image are all that is read here.
   const OIIO::ImageSpec info = input->spec_dimensions(0);
   const int n = info.nchannels;
@@ -108,7 +111,7 @@ void ReadStill(const std::string& name, const uint8_t* bytes, size_t size, const
     read = input->read_image(0, 0, 0, colours, OIIO::TypeDesc::UINT16, decoded.samples16.data());
   }
   if (!read || input->has_error()) FailUnreadable(LibraryError(input->geterror(), "the pixel data cannot be decoded"));
-  decoded.metadata.iccProfile = IccProfileOf(input->spec());
+  decoded.metadata.iccProfile = IccProfileOf(header);
   input->close();
   out = std::move(decoded);
 }
