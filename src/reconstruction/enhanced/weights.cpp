@@ -70,6 +70,20 @@ double SampleBilinearOf(const ImagePlane<P>& plane, double x, double y) {
   return top + fy * (c + fx * (d - c) - top);
 }
 
+// |gx| + |gy| of the Sobel slopes at (x, y), which must not be on the plane's edge.
+template <typename P>
+double SobelSlope(const ImagePlane<P>& plane, int x, int y) {
+  const P* upRow = plane.Row(y - 1);
+  const P* midRow = plane.Row(y);
+  const P* downRow = plane.Row(y + 1);
+  const auto up = [&](int i) { return static_cast<double>(upRow[i]); };
+  const auto row = [&](int i) { return static_cast<double>(midRow[i]); };
+  const auto down = [&](int i) { return static_cast<double>(downRow[i]); };
+  const double gx = up(x + 1) - up(x - 1) + 2 * (row(x + 1) - row(x - 1)) + down(x + 1) - down(x - 1);
+  const double gy = down(x - 1) - up(x - 1) + 2 * (down(x) - up(x)) + down(x + 1) - up(x + 1);
+  return std::fabs(gx) + std::fabs(gy);
+}
+
 double Median(std::vector<double>& values) {
   if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
   const auto middle = values.begin() + static_cast<long>(values.size() / 2);
@@ -242,10 +256,8 @@ double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid, Sampl
           // even, are independent of it on noise and pick the flat places to measure on.
           const double r = up(x - 1) - 2 * up(x) + up(x + 1) - 2 * (row(x - 1) - 2 * row(x) + row(x + 1)) +
                            down(x - 1) - 2 * down(x) + down(x + 1);
-          const double gx = up(x + 1) - up(x - 1) + 2 * (row(x + 1) - row(x - 1)) + down(x + 1) - down(x - 1);
-          const double gy = down(x - 1) - up(x - 1) + 2 * (down(x) - up(x)) + down(x + 1) - up(x + 1);
           responses.push_back(std::fabs(r));
-          slopes.push_back(std::fabs(gx) + std::fabs(gy));
+          slopes.push_back(SobelSlope(plane, x, y));
         }
       }
     });
@@ -522,12 +534,7 @@ double TemporalNoise(const ObservationModel& model, const ColorGrayImage& frame0
   for (int c = 0; c < 3; ++c) {
     ReadChannel(frame0, c, depth, [&](const auto& plane) {
       for (int y = top + 1; y + 1 < bottom; ++y) {
-        for (int x = 1; x + 1 < w; ++x) {
-          const auto at = [&](int dx, int dy) { return static_cast<double>(plane.Row(y + dy)[x + dx]); };
-          const double gx = at(1, -1) - at(-1, -1) + 2 * (at(1, 0) - at(-1, 0)) + at(1, 1) - at(-1, 1);
-          const double gy = at(-1, 1) - at(-1, -1) + 2 * (at(0, 1) - at(0, -1)) + at(1, 1) - at(1, -1);
-          slope[static_cast<size_t>(y) * w + x] += std::fabs(gx) + std::fabs(gy);
-        }
+        for (int x = 1; x + 1 < w; ++x) slope[static_cast<size_t>(y) * w + x] += SobelSlope(plane, x, y);
       }
     });
   }
@@ -542,10 +549,7 @@ double TemporalNoise(const ObservationModel& model, const ColorGrayImage& frame0
       window[static_cast<size_t>(y) * w + x] = sum;
     }
   }
-  const auto windowAt = [&](size_t o) {
-    double x = 0.0;
-    double y = 0.0;
-    model.ReferencePosition(o, x, y);
+  const auto windowAt = [&](double x, double y) {
     const int cx = std::clamp(static_cast<int>(std::lround(x)), 0, w - 1);
     const int cy = std::clamp(static_cast<int>(std::lround(y)), 0, h - 1);
     return window[static_cast<size_t>(cy) * w + cx];
@@ -553,7 +557,10 @@ double TemporalNoise(const ObservationModel& model, const ColorGrayImage& frame0
   // The flattest quarter of the windows under frame 0's own observations.
   std::vector<double> seen;
   for (size_t o = model.FrameBegin(0); o < model.FrameEnd(0); ++o) {
-    if (std::isfinite(windowAt(o))) seen.push_back(windowAt(o));
+    double x = 0.0;
+    double y = 0.0;
+    model.ReferencePosition(o, x, y);
+    if (const double v = windowAt(x, y); std::isfinite(v)) seen.push_back(v);
   }
   if (seen.empty() || model.FrameCount() < 2) return std::numeric_limits<double>::quiet_NaN();
   const auto quarter = seen.begin() + static_cast<long>(seen.size() / 4);
@@ -566,10 +573,10 @@ double TemporalNoise(const ObservationModel& model, const ColorGrayImage& frame0
   for (int k = 1; k < model.FrameCount(); ++k) {
     differences.clear();
     for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
-      if (!(windowAt(o) <= flat)) continue;
       double x = 0.0;
       double y = 0.0;
       model.ReferencePosition(o, x, y);
+      if (!(windowAt(x, y) <= flat)) continue;
       // The difference carries the frame's noise and frame 0's as the cubic look-up passes
       // it on (the sum of its squared weights).
       double wx[4];
