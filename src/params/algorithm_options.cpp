@@ -4,6 +4,7 @@
 
 #include "params/param_description.h"
 #include "reconstruction/reconstruction_method.h"
+#include "registration/registration_strategy.h"
 #include "util/option_error.h"
 
 namespace lumet {
@@ -21,7 +22,7 @@ std::string MethodName(Method method) { return ReconstructionMethodFor(method).W
 RegistrationOptions ToRegistrationOptions(const ParamSet& p) {
   return {.roi = p.roi, .filterSigma = p.filterSigma, .ransacFirst = p.ransacFirst, .ransacSecond = p.ransacSecond,
           .sadSize = p.sadSize, .searchArea = p.searchArea,
-          .directRefinement = ReconstructionMethodFor(MethodOf(p)).RefinesRegistrationDirectly()};
+          .strategy = &RegistrationStrategyFor(ReconstructionMethodFor(MethodOf(p)).RegistrationWord())};
 }
 
 ReconstructionOptions ToReconstructionOptions(const ParamSet& p) {

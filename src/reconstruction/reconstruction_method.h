@@ -124,9 +124,10 @@ class ReconstructionMethod {
   virtual std::vector<MethodParam> Params() const { return {}; }
   // How many frames (0 .. FrameCount - 1) it reconstructs from when lrCount frames were asked for.
   virtual int FrameCount(int lrCount) const = 0;
-  // The registration this method wants its frames registered with: true adds the direct
-  // photometric refinement of every homography after the classic search.
-  virtual bool RefinesRegistrationDirectly() const { return false; }
+  // The registration strategy its frames are registered with, by its word
+  // (RegistrationStrategies(): "points", or "direct", which refines every homography on the
+  // pixels after the search).
+  virtual std::string RegistrationWord() const { return "points"; }
   // Whether it starts from ReconstructionInput::seed when given one.
   virtual bool TakesSeed() const { return false; }
   // What a progress line says of step `step` of colour band `band`, as Progress reports

@@ -3,6 +3,7 @@
 #include "numeric/projection.h"
 #include "registration/homography_refinement.h"
 #include "registration/homography_search.h"
+#include "registration/registration_strategy.h"
 
 namespace lumet {
 
@@ -13,7 +14,7 @@ RegistrationReference PrepareReference(const GrayImage& green, const Registratio
   reference.points = SelectNearRoi(DetectFeatures(green, response, static_cast<float>(options.filterSigma),
                                                   kHarrisConstant, kSuppressionWindow),
                                    kSelectionLimit, options.roi);
-  if (options.directRefinement) reference.pyramid = std::make_shared<const AlignmentPyramid>(green, options.roi);
+  reference.prepared = options.Strategy().Prepare(green, options);
   return reference;
 }
 

@@ -8,7 +8,6 @@
 #include "numeric/matrix.h"
 #include "numeric/random.h"
 #include "registration/block_matching.h"
-#include "registration/direct_alignment.h"
 #include "registration/feature_point.h"
 #include "registration/registration_options.h"
 #include "registration/search_sizes.h"
@@ -21,13 +20,18 @@ namespace lumet {
 // there for a caller that runs many frames at once, each step of a batch in parallel, and
 // hands each search the generator where the previous frame's search would leave it.
 
+// What a registration strategy builds of the reference for its own step (its own type).
+struct StrategyReference {
+  virtual ~StrategyReference() = default;
+};
+
 // Frame 0's green channel (kept by reference: it must outlive the registrations) and its
 // corner points near the ROI, found once for every frame.
 struct RegistrationReference {
   const GrayImage* green = nullptr;
   std::vector<FeaturePoint> points;
-  // For the direct refinement, when the options ask for it: the reference's pyramid.
-  std::shared_ptr<const AlignmentPyramid> pyramid;
+  // What the options' strategy prepared of it (RegistrationStrategy::Prepare).
+  std::shared_ptr<const StrategyReference> prepared;
 };
 
 // The reference's corner points are found with filters built from the filter sigma rounded

@@ -6,6 +6,8 @@
 
 namespace lumet {
 
+class RegistrationStrategy;
+
 // What the registration of a frame against frame 0 is told: the ROI the homography must fit
 // and the sizes of its steps. Check() refuses what the algorithm cannot run with
 // (lumet::OptionError naming the field); the parameter layer maps its values onto these.
@@ -24,8 +26,11 @@ struct RegistrationOptions {
   int ransacSecond = 25;     // the pool of best pairs the trials draw from
   int sadSize = 32;          // half size S of the (2S+1) x (2S+1) matching block
   int searchArea = 40;       // largest displacement between matched points
-  // The enhanced method refines every homography directly on the pixels after the search.
-  bool directRefinement = false;
+  // How each frame's homography is finished after the search (null: PointsRegistration());
+  // the method reconstructing the frames chooses it.
+  const RegistrationStrategy* strategy = nullptr;
+
+  const RegistrationStrategy& Strategy() const;
 
   // Ranges of the values alone, and the RANSAC sample within its pool.
   void Check() const;

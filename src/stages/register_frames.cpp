@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "registration/direct_refinement.h"
 #include "registration/homography_search.h"
+#include "registration/registration_strategy.h"
 #include "registration/search_sizes.h"
 #include "util/error.h"
 #include "util/text_format.h"
@@ -22,9 +22,7 @@ FrameWarning FallbackWarning(int k, const RegistrationOptions& o, int width, int
   const int block = 2 * o.sadSize + 1;
   FrameWarning w;
   w.frame = k;
-  w.kind = o.directRefinement ? "no homography search, the direct refinement starts from the better of the "
-                                "refined identity and a direct translation search: "
-                              : "no homography search, the refinement starts from the identity: ";
+  w.kind = "no homography search, " + o.Strategy().StartWithoutSearch() + ": ";
   if (block > width || block > height) {
     w.kind += Format("the %d x %d matching block (--sad-size %d) does not fit the %d x %d frame", block, block,
                      o.sadSize, width, height);
@@ -94,21 +92,11 @@ void ReadBatch(const StageSetup& s, const std::vector<int>& frames, int first, i
   }
 }
 
-// The last step of a frame, on its thread: the direct refinement where the options ask for
-// it, then whatever the caller stages.
+// The last step of a frame, on its thread: the options' strategy, then whatever the caller
+// stages.
 void FinishFrame(const StageSetup& s, const RegistrationReference& reference, RegistrationEvents& events,
                  RegisteredFrame& f) {
-  Guarded(f, [&] {
-    if (!s.options.directRefinement) {
-      f.score = f.reg.e2;
-    } else if (reference.pyramid) {
-      f.score = RefineDirectly(*reference.green, *reference.pyramid, f.image.channels[1], f.reg.h, f.reg.e1, f.reg.e2,
-                               f.frame, s.options, f.log);
-    } else {
-      f.score = RefineDirectly(*reference.green, f.image.channels[1], f.reg.h, f.reg.e1, f.reg.e2, f.frame, s.options,
-                               f.log);
-    }
-  });
+  Guarded(f, [&] { f.score = s.options.Strategy().Finish(reference, f.image.channels[1], f.frame, s.options, f.reg, f.log); });
   if (f.failure) return;
   if (!f.reg.sizes.Searchable()) {
     f.warnings.push_back(FallbackWarning(f.frame, s.options, s.referenceGreen.Width(), s.referenceGreen.Height(),

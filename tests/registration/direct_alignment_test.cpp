@@ -1,4 +1,4 @@
-#include "registration/direct_alignment.h"
+#include "registration/direct/direct_alignment.h"
 
 #include <gtest/gtest.h>
 

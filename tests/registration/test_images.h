@@ -6,6 +6,7 @@
 #include "numeric/image_plane.h"
 #include "numeric/random.h"
 #include "registration/registration_options.h"
+#include "registration/registration_strategy.h"
 #include "support/test_images.h"
 
 namespace lumet::testing {
@@ -30,7 +31,7 @@ inline RegistrationOptions BlobSceneOptions(bool directRefinement = false) {
   o.ransacSecond = 12;
   o.sadSize = 12;
   o.searchArea = 10;
-  o.directRefinement = directRefinement;
+  o.strategy = directRefinement ? &DirectRegistration() : &PointsRegistration();
   return o;
 }
 

@@ -1,14 +1,17 @@
 // The registration stage against the steps it is made of, run one frame after the other.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "numeric/random.h"
-#include "registration/direct_refinement.h"
+#include "registration/direct/direct_refinement.h"
 #include "registration/frame_registration.h"
+#include "registration/registration_strategy.h"
 #include "registration/test_images.h"
 #include "stages/register_frames.h"
 #include "support/expect_error.h"
@@ -162,6 +165,93 @@ TEST(RegisterFramesStage, AFailureWaitsForItsTurnAndStopsTheFramesAfterIt) {
   EXPECT_EQ(staging.frames, (std::vector<int>{1, 2, 3}));
   EXPECT_TRUE(staging.stageFailed[2]);
   EXPECT_FALSE(staging.stageFailed[3]);
+}
+
+// A strategy of the test's own: it moves the corner points' homography by a known
+// translation, keeps what it prepared of the reference and words its own start.
+class Shifted final : public RegistrationStrategy {
+ public:
+  struct Prepared : StrategyReference {
+    int width = 0;
+  };
+  std::string Word() const override { return "shifted-by-test"; }
+  std::string Description() const override { return "the points' homography moved by 0.5 pixels to the right"; }
+  std::shared_ptr<const StrategyReference> Prepare(const GrayImage& green, const RegistrationOptions&) const override {
+    auto prepared = std::make_shared<Prepared>();
+    prepared->width = green.Width();
+    return prepared;
+  }
+  double Finish(const RegistrationReference& reference, const GrayImage&, int k, const RegistrationOptions&,
+                FrameRegistration& reg, std::string& log) const override {
+    const auto* prepared = dynamic_cast<const Prepared*>(reference.prepared.get());
+    if (prepared == nullptr) throw Error("frame " + std::to_string(k) + " finished without the prepared reference");
+    for (int i = 1; i <= 3; ++i) reg.h.Flat1(i) += 0.5 * reg.h.Flat1(6 + i);  // x' = x + 0.5 in projective form
+    log = "width " + std::to_string(prepared->width);
+    return -1.0;
+  }
+  std::string StartWithoutSearch() const override { return "the test's start is taken"; }
+};
+
+TEST(RegisterFramesStage, AStrategyOfItsOwnFinishesEveryFrameAndWordsItsWarning) {
+  static const Shifted shifted;
+  if (std::none_of(RegistrationStrategies().begin(), RegistrationStrategies().end(),
+                   [](const RegistrationStrategy* s) { return s == &shifted; })) {
+    RegisterRegistrationStrategy(shifted);
+  }
+  EXPECT_EQ(&RegistrationStrategyFor("shifted-by-test"), &shifted);
+  EXPECT_EQ(&RegistrationStrategyFor("direct"), &DirectRegistration());
+  testing::ExpectError([] { RegisterRegistrationStrategy(shifted); },
+                       {"a registration strategy is called shifted-by-test already"});
+  testing::ExpectError([] { (void)RegistrationStrategyFor("optical-flow"); },
+                       {"no registration strategy is called optical-flow", "points, direct, shifted-by-test"});
+
+  std::map<int, ColorGrayImage> frames;
+  for (int k = 0; k <= 5; ++k) frames[k] = Frame(k);
+  const std::vector<int> list = {1, 3, 5};
+  RegistrationOptions points = Options(false);
+  RegistrationOptions own = points;
+  own.strategy = &shifted;
+  Recorder before(2), after(2);
+  LcgRandom random, ownRandom;
+  RegisterFrames(frames[0].channels[1], "frame-0", list, ReaderOf(frames), points, random, before);
+  RegisterFrames(frames[0].channels[1], "frame-0", list, ReaderOf(frames), own, ownRandom, after);
+  for (const int k : list) {
+    SCOPED_TRACE("frame " + std::to_string(k));
+    EXPECT_EQ(after.score[k], -1.0);
+    EXPECT_EQ(after.log[k], "width 160");
+    for (int i = 1; i <= 9; ++i) {
+      const double moved = i <= 3 ? 0.5 * before.h[k].Flat1(6 + i) : 0.0;
+      EXPECT_NEAR(after.h[k].Flat1(i), before.h[k].Flat1(i) + moved, 1e-12);
+    }
+  }
+  EXPECT_TRUE(after.warned[5]);
+}
+
+TEST(RegisterFramesStage, TheFallbackWarningSaysHowTheStrategyStarts) {
+  std::map<int, ColorGrayImage> frames = {{0, Frame(0)}, {5, Frame(5)}};
+  for (const bool direct : {false, true}) {
+    std::vector<FrameWarning> warnings;
+    class Keep final : public RegistrationEvents {
+     public:
+      explicit Keep(std::vector<FrameWarning>& w) : w_(w) {}
+      int BatchSize(int) const override { return 1; }
+      void Report(std::vector<RegisteredFrame>& batch, const RegistrationReference&) override {
+        for (RegisteredFrame& f : batch) w_.insert(w_.end(), f.warnings.begin(), f.warnings.end());
+      }
+
+     private:
+      std::vector<FrameWarning>& w_;
+    } keep(warnings);
+    LcgRandom random;
+    RegisterFrames(frames[0].channels[1], "frame-0", {5}, ReaderOf(frames), Options(direct), random, keep);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].kind.rfind(direct ? "no homography search, the direct refinement starts from the better of "
+                                              "the refined identity and a direct translation search: too few"
+                                            : "no homography search, the refinement starts from the identity: too few",
+                                     0),
+              0u)
+        << warnings[0].kind;
+  }
 }
 
 }  // namespace

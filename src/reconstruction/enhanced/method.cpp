@@ -167,7 +167,7 @@ class Enhanced final : public ReconstructionMethod {
   }
   int FrameCount(int lrCount) const override { return lrCount + 1; }
   // Its frames are registered with the direct refinement on the pixels themselves.
-  bool RefinesRegistrationDirectly() const override { return true; }
+  std::string RegistrationWord() const override { return "direct"; }
   bool TakesSeed() const override { return true; }
 
   size_t WorkingBytes(const ReconstructionOptions& options, const HrGeometry& grid, bool) const override {

@@ -1,9 +1,9 @@
-#include "registration/direct_refinement.h"
+#include "registration/direct/direct_refinement.h"
 
 #include <cmath>
 #include <string>
 
-#include "registration/direct_alignment.h"
+#include "registration/direct/direct_alignment.h"
 #include "registration/homography_search.h"
 #include "registration/search_sizes.h"
 #include "util/text_format.h"

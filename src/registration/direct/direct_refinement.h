@@ -4,7 +4,7 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
-#include "registration/direct_alignment.h"
+#include "registration/direct/direct_alignment.h"
 #include "registration/registration_options.h"
 
 namespace lumet {
