@@ -46,18 +46,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ExpectRefusal(status, message);
   } else {
     std::vector<uint8_t> rgb;
+    std::vector<uint16_t> rgb16;
     for (int k = 0; k < 8; ++k) {
       int w = 0;
       int h = 0;
       int64_t pts = 0;
       message.clear();
-      status = module.readVideoFrame(video, k, &limits, &rgb, &w, &h, &pts, &message);
+      status = module.readVideoFrame(video, k, &limits, &rgb, &rgb16, &w, &h, &pts, &message);
       if (status != codec::Status::kOk) {
         if (status != codec::Status::kEnd) ExpectRefusal(status, message);
         break;
       }
       if (w <= 0 || h <= 0 || static_cast<long long>(w) * h > limits.maxPixels) lumet::fuzz::Broken("a frame outside the limits");
-      if (rgb.size() != static_cast<size_t>(w) * static_cast<size_t>(h) * 3) lumet::fuzz::Broken("RGB rows do not fill the frame");
+      const size_t samples = static_cast<size_t>(w) * static_cast<size_t>(h) * 3;
+      if (rgb.size() + rgb16.size() != samples || (!rgb.empty() && !rgb16.empty())) {
+        lumet::fuzz::Broken("RGB rows do not fill the frame");
+      }
     }
     module.closeVideo(video);
   }

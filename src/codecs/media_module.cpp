@@ -35,10 +35,11 @@ Status OpenVideoEntry(const char* path, int fd, const FrameLimits* limits, Video
   });
 }
 
-Status ReadVideoFrameEntry(Video* video, int index, const FrameLimits* limits, std::vector<uint8_t>* rgb, int* width,
-                           int* height, int64_t* pts, std::string* message) noexcept {
+Status ReadVideoFrameEntry(Video* video, int index, const FrameLimits* limits, std::vector<uint8_t>* rgb,
+                           std::vector<uint16_t>* rgb16, int* width, int* height, int64_t* pts,
+                           std::string* message) noexcept {
   return Guard(message, [&] {
-    return ReadVideoFrame(*video, index, *limits, rgb, *width, *height, *pts) ? Status::kOk : Status::kEnd;
+    return ReadVideoFrame(*video, index, *limits, rgb, rgb16, *width, *height, *pts) ? Status::kOk : Status::kEnd;
   });
 }
 
@@ -58,7 +59,7 @@ Status OpenVideoOutputEntry(const char* path, int fd, const VideoOutputSettings*
   });
 }
 
-Status WriteVideoFrameEntry(VideoEncoder* encoder, const uint8_t* rgb, int64_t pts, std::string* message) noexcept {
+Status WriteVideoFrameEntry(VideoEncoder* encoder, const void* rgb, int64_t pts, std::string* message) noexcept {
   return Guard(message, [&] {
     WriteVideoFrame(*encoder, rgb, pts);
     return Status::kOk;

@@ -176,8 +176,63 @@ Video* OpenVideo(const std::string& path, int fd, const FrameLimits& limits, Vid
   return video.release();
 }
 
-bool ReadVideoFrame(Video& d, int index, const FrameLimits& limits, std::vector<uint8_t>* rgb, int& width,
-                    int& height, int64_t& pts) {
+namespace {
+
+// The scaler's packed rows (each padded to 32 bytes) copied into out without the padding.
+template <typename Sample>
+void ConvertPacked(Video& d, int w, int h, std::vector<Sample>& out) {
+  const size_t packed = static_cast<size_t>(w) * 3 * sizeof(Sample);
+  const int lineSize = static_cast<int>((packed + 31) & ~size_t{31});
+  std::vector<uint8_t> padded(static_cast<size_t>(lineSize) * static_cast<size_t>(h));
+  uint8_t* planes[4] = {padded.data(), nullptr, nullptr, nullptr};
+  int strides[4] = {lineSize, 0, 0, 0};
+  sws_scale(d.scaler, d.frame->data, d.frame->linesize, 0, h, planes, strides);
+  out.resize(static_cast<size_t>(w) * 3 * static_cast<size_t>(h));
+  for (int y = 0; y < h; ++y) {
+    std::memcpy(reinterpret_cast<uint8_t*>(out.data()) + static_cast<size_t>(y) * packed,
+                padded.data() + static_cast<size_t>(y) * static_cast<size_t>(lineSize), packed);
+  }
+}
+
+// Sets up d.scaler from the frame's pixel format to `target` at the same size.
+void PrepareScaler(Video& d, int w, int h, AVPixelFormat target) {
+  const auto format = static_cast<AVPixelFormat>(d.frame->format);
+  // Bit-exact, accurately rounded conversion at the same size: the same pixels on every
+  // machine, whatever its instruction set.
+  d.scaler = sws_getCachedContext(d.scaler, w, h, format, w, h, target,
+                                  SWS_BICUBIC | SWS_BITEXACT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                                  nullptr, nullptr);
+  if (d.scaler == nullptr) {
+    const char* name = av_get_pix_fmt_name(format);
+    Fail("cannot convert the frames of " + d.path + " from pixel format " + (name ? name : "unknown") + " to RGB");
+  }
+  // YUV frames: the matrix and range the stream declares (BT.601 when it declares none).
+  const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+  if (descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_RGB) == 0 && descriptor->nb_components >= 3) {
+    // Read as plain integers: a damaged stream can set values no enumerator has, and the
+    // scaler takes any number (unknown ones mean its default).
+    int space = 0;
+    int range = 0;
+    static_assert(sizeof space == sizeof d.frame->colorspace && sizeof range == sizeof d.frame->color_range);
+    std::memcpy(&space, &d.frame->colorspace, sizeof space);
+    std::memcpy(&range, &d.frame->color_range, sizeof range);
+    const int* coefficients = sws_getCoefficients(space == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : space);
+    const int fullRange = range == AVCOL_RANGE_JPEG ? 1 : 0;
+    sws_setColorspaceDetails(d.scaler, coefficients, fullRange, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
+                             1 << 16);
+  }
+}
+
+// Whether the frame's samples have more than 8 bits.
+bool DeepFrame(const AVFrame& frame) {
+  const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+  return descriptor != nullptr && descriptor->comp[0].depth > 8;
+}
+
+}  // namespace
+
+bool ReadVideoFrame(Video& d, int index, const FrameLimits& limits, std::vector<uint8_t>* rgb,
+                    std::vector<uint16_t>* rgb16, int& width, int& height, int64_t& pts) {
   if (d.finished) return false;
   for (;;) {
     int rc = avcodec_receive_frame(d.codec, d.frame);
@@ -215,43 +270,17 @@ bool ReadVideoFrame(Video& d, int index, const FrameLimits& limits, std::vector<
   const int w = d.frame->width;
   const int h = d.frame->height;
   if (rgb != nullptr) {
-    CheckFrameSize("frame " + std::to_string(index) + " of " + d.path, w, h, 3, 1, limits);
-    const auto format = static_cast<AVPixelFormat>(d.frame->format);
-    // Bit-exact, accurately rounded conversion at the same size: the same pixels on every
-    // machine, whatever its instruction set.
-    d.scaler = sws_getCachedContext(d.scaler, w, h, format, w, h, AV_PIX_FMT_RGB24,
-                                    SWS_BICUBIC | SWS_BITEXACT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-                                    nullptr, nullptr);
-    if (d.scaler == nullptr) {
-      const char* name = av_get_pix_fmt_name(format);
-      Fail("cannot convert the frames of " + d.path + " from pixel format " + (name ? name : "unknown") + " to RGB");
-    }
-    // YUV frames: the matrix and range the stream declares (BT.601 when it declares none).
-    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
-    if (descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_RGB) == 0 && descriptor->nb_components >= 3) {
-      // Read as plain integers: a damaged stream can set values no enumerator has, and the
-      // scaler takes any number (unknown ones mean its default).
-      int space = 0;
-      int range = 0;
-      static_assert(sizeof space == sizeof d.frame->colorspace && sizeof range == sizeof d.frame->color_range);
-      std::memcpy(&space, &d.frame->colorspace, sizeof space);
-      std::memcpy(&range, &d.frame->color_range, sizeof range);
-      const int* coefficients = sws_getCoefficients(space == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : space);
-      const int fullRange = range == AVCOL_RANGE_JPEG ? 1 : 0;
-      sws_setColorspaceDetails(d.scaler, coefficients, fullRange, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
-                               1 << 16);
-    }
-    // The scaler writes rows padded to 32 bytes; the program gets them packed.
-    const size_t packed = static_cast<size_t>(w) * 3;
-    const int lineSize = (w * 3 + 31) & ~31;
-    std::vector<uint8_t> padded(static_cast<size_t>(lineSize) * static_cast<size_t>(h));
-    uint8_t* planes[4] = {padded.data(), nullptr, nullptr, nullptr};
-    int strides[4] = {lineSize, 0, 0, 0};
-    sws_scale(d.scaler, d.frame->data, d.frame->linesize, 0, h, planes, strides);
-    rgb->resize(packed * static_cast<size_t>(h));
-    for (int y = 0; y < h; ++y) {
-      std::memcpy(rgb->data() + static_cast<size_t>(y) * packed, padded.data() + static_cast<size_t>(y) * static_cast<size_t>(lineSize),
-                  packed);
+    const std::string what = "frame " + std::to_string(index) + " of " + d.path;
+    if (rgb16 != nullptr && DeepFrame(*d.frame)) {
+      CheckFrameSize(what, w, h, 3, 2, limits);
+      PrepareScaler(d, w, h, AV_PIX_FMT_RGB48);
+      rgb->clear();
+      ConvertPacked(d, w, h, *rgb16);
+    } else {
+      CheckFrameSize(what, w, h, 3, 1, limits);
+      PrepareScaler(d, w, h, AV_PIX_FMT_RGB24);
+      if (rgb16 != nullptr) rgb16->clear();
+      ConvertPacked(d, w, h, *rgb);
     }
   }
   width = w;

@@ -13,10 +13,11 @@ namespace lumet::codec {
 // throw Failure (or std::bad_alloc). The caller owns what OpenVideo returns (CloseVideo).
 // path names the file in messages; fd is the file (regular, opened by the program).
 Video* OpenVideo(const std::string& path, int fd, const FrameLimits& limits, VideoTiming& timing);
-// False at the end of the stream. With rgb non-null the frame is converted to packed RGB24.
-// pts is the frame's presentation time in the stream's time base, or kNoTime.
-bool ReadVideoFrame(Video& video, int index, const FrameLimits& limits, std::vector<uint8_t>* rgb, int& width,
-                    int& height, int64_t& pts);
+// False at the end of the stream. With rgb non-null the frame is converted to packed RGB24,
+// or to packed RGB48 in rgb16 when the stream has more than 8 bits a sample and rgb16 is
+// non-null. pts is the frame's presentation time in the stream's time base, or kNoTime.
+bool ReadVideoFrame(Video& video, int index, const FrameLimits& limits, std::vector<uint8_t>* rgb,
+                    std::vector<uint16_t>* rgb16, int& width, int& height, int64_t& pts);
 void CloseVideo(Video* video) noexcept;
 
 // The container of the file open on fd with its streams found, and no decoder (the source of
@@ -30,7 +31,7 @@ std::string AvErrorText(int code);
 // The writing side (video_encoder.cpp), for the table's entries of the same names.
 void CheckVideoOutput(const std::string& path, int audioFd, const std::string& audioPath, std::string& audioCodec);
 VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutputSettings& settings);
-void WriteVideoFrame(VideoEncoder& encoder, const uint8_t* rgb, int64_t pts);
+void WriteVideoFrame(VideoEncoder& encoder, const void* rgb, int64_t pts);
 void FinishVideoOutput(VideoEncoder& encoder);
 void CloseVideoOutput(VideoEncoder* encoder) noexcept;
 

@@ -1,4 +1,4 @@
-// The writing side of the media module: frames of packed RGB24 encoded as lossless FFV1 in
+// The writing side of the media module: frames of packed RGB24 or RGB48 encoded as lossless FFV1 in
 // Matroska or as H.264 in MP4, with the audio of a source file copied packet by packet.
 
 extern "C" {
@@ -106,6 +106,7 @@ struct VideoEncoder {
   AVPacket* packet = nullptr;
   SwsContext* scaler = nullptr;
   std::vector<uint8_t> rows;  // the caller's packed rows, each padded to 32 bytes for the scaler
+  size_t sampleBytes = 1;     // of the caller's samples: 1 (RGB24) or 2 (RGB48)
   AVRational timeBase{1, 25};  // of the times the caller gives
   int64_t frameDuration = 1;   // in timeBase
   int64_t lastPts = kNoTime;
@@ -245,14 +246,28 @@ void SetEncoderOptions(VideoEncoder& e, OutputKind kind, const VideoOutputSettin
   e.codec->time_base = e.timeBase;
   e.codec->framerate = rate;
   e.codec->sample_aspect_ratio = AVRational{1, 1};
+  const int bits = settings.bitsPerSample;
   if (kind == OutputKind::kLossless) {
-    // RGB samples as they are: decoding gives back every value exactly. Every frame a key
-    // frame, so a damaged frame spoils no other.
-    e.codec->pix_fmt = AV_PIX_FMT_BGR0;
+    // RGB samples as they are: decoding gives back every value exactly (at 10 and 12 bits,
+    // every value those bits hold). Every frame a key frame, so a damaged frame spoils no
+    // other.
+    switch (bits) {
+      case 8: e.codec->pix_fmt = AV_PIX_FMT_BGR0; break;
+      case 10: e.codec->pix_fmt = AV_PIX_FMT_GBRP10; break;
+      case 12: e.codec->pix_fmt = AV_PIX_FMT_GBRP12; break;
+      case 16: e.codec->pix_fmt = AV_PIX_FMT_GBRP16; break;
+      default:
+        Fail("cannot write video " + e.path + ": FFV1 frames hold 8, 10, 12 or 16 bits a sample, not " +
+             std::to_string(bits));
+    }
     e.codec->gop_size = 1;
     e.codec->level = 3;
     e.codec->thread_count = 1;
   } else {
+    if (bits != 8) {
+      Fail("cannot write video " + e.path + ": H.264 output holds 8 bits a sample, not " + std::to_string(bits) +
+           "; write a .mkv file (lossless FFV1) to keep them");
+    }
     // 4:2:0 is what players play; it needs even sides, so frames with an odd side keep
     // their full chroma.
     const bool even = settings.width % 2 == 0 && settings.height % 2 == 0;
@@ -340,7 +355,9 @@ VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutput
   e.frame->height = settings.height;
   Check(e, av_frame_get_buffer(e.frame, 0), "a frame");
   const int flags = SWS_BICUBIC | SWS_BITEXACT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP;
-  e.scaler = sws_getContext(settings.width, settings.height, AV_PIX_FMT_RGB24, settings.width, settings.height, e.codec->pix_fmt,
+  e.sampleBytes = settings.bitsPerSample == 8 ? 1 : 2;
+  const AVPixelFormat source = e.sampleBytes == 1 ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_RGB48;
+  e.scaler = sws_getContext(settings.width, settings.height, source, settings.width, settings.height, e.codec->pix_fmt,
                             flags, nullptr, nullptr, nullptr);
   if (e.scaler == nullptr) Fail("cannot write video " + path + ": no conversion from RGB to its pixel format");
   if (choice.kind == OutputKind::kH264) {
@@ -351,7 +368,7 @@ VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutput
   return encoder.release();
 }
 
-void WriteVideoFrame(VideoEncoder& e, const uint8_t* rgb, int64_t pts) {
+void WriteVideoFrame(VideoEncoder& e, const void* samples, int64_t pts) {
   if (e.finished) Fail("cannot write video " + e.path + ": it is finished");
   // Times must increase; a frame without one follows the one before.
   if (pts == kNoTime) pts = e.lastPts == kNoTime ? 0 : e.lastPts + e.frameDuration;
@@ -360,8 +377,9 @@ void WriteVideoFrame(VideoEncoder& e, const uint8_t* rgb, int64_t pts) {
          std::to_string(pts) + ", not after the frame before it (" + std::to_string(e.lastPts) + ")");
   }
   Check(e, av_frame_make_writable(e.frame), "a frame");
-  const size_t packed = static_cast<size_t>(e.codec->width) * 3;
-  const int lineSize = (e.codec->width * 3 + 31) & ~31;
+  const auto* rgb = static_cast<const uint8_t*>(samples);
+  const size_t packed = static_cast<size_t>(e.codec->width) * 3 * e.sampleBytes;
+  const int lineSize = static_cast<int>((packed + 31) & ~size_t{31});
   e.rows.resize(static_cast<size_t>(lineSize) * static_cast<size_t>(e.codec->height));
   for (int y = 0; y < e.codec->height; ++y) {
     std::memcpy(e.rows.data() + static_cast<size_t>(y) * static_cast<size_t>(lineSize),

@@ -19,7 +19,7 @@
 namespace lumet::codec {
 
 // Raised whenever the table or the meaning of an entry changes.
-inline constexpr int kModuleVersion = 5;
+inline constexpr int kModuleVersion = 6;
 
 // The entry point's name (extern "C"): const ModuleTable* lumet_codec_module(int version).
 inline constexpr const char* kEntryPoint = "lumet_codec_module";
@@ -90,11 +90,15 @@ inline constexpr int64_t kNoTime = INT64_MIN;
 // A video being written; only the module knows what it holds.
 struct VideoEncoder;
 
-// What a video output holds: frames of width x height packed RGB24, time stamped in
-// timing's time base, and optionally the audio of another file copied unchanged.
+// What a video output holds: frames of width x height packed RGB, time stamped in
+// timing's time base, and optionally the audio of another file copied unchanged. Frames are
+// handed over as RGB24 (bitsPerSample 8) or as RGB48 in native 16-bit words (any other
+// depth); the stream stores bitsPerSample bits a sample: 8 for H.264, 8, 10, 12 or 16 for
+// FFV1.
 struct VideoOutputSettings {
   int width = 0;
   int height = 0;
+  int bitsPerSample = 8;
   VideoTiming timing;
   int quality = 18;                  // H.264's constant rate factor (0 best .. 51); FFV1 is lossless
   int audioFd = -1;                  // a video file whose best audio stream is copied, or -1
@@ -127,9 +131,13 @@ struct ModuleTable {
                       std::string* message) noexcept;
   // Decodes the next frame, numbered index in messages, and gives its presentation time
   // (kNoTime when the stream has none). With rgb non-null, also converts it to packed RGB24
-  // rows (width * 3 bytes each) and gives its size. kEnd at the end.
+  // rows (width * 3 bytes each) and gives its size; a stream of more than 8 bits a sample
+  // is converted to packed RGB48 rows in rgb16 instead, when rgb16 is non-null (rgb is then
+  // left empty; 16-bit words, a 10-bit value v as the 16-bit value of the same brightness).
+  // kEnd at the end.
   Status (*readVideoFrame)(Video* video, int index, const FrameLimits* limits, std::vector<uint8_t>* rgb,
-                           int* width, int* height, int64_t* pts, std::string* message) noexcept;
+                           std::vector<uint16_t>* rgb16, int* width, int* height, int64_t* pts,
+                           std::string* message) noexcept;
   void (*closeVideo)(Video* video) noexcept;
 
   // Whether a video named path can be written (its extension chooses the container and the
@@ -143,8 +151,9 @@ struct ModuleTable {
   // closeVideoOutput.
   Status (*openVideoOutput)(const char* path, int fd, const VideoOutputSettings* settings, VideoEncoder** encoder,
                             std::string* message) noexcept;
-  // Encodes one frame of packed RGB24 rows presented at pts; times must increase.
-  Status (*writeVideoFrame)(VideoEncoder* encoder, const uint8_t* rgb, int64_t pts, std::string* message) noexcept;
+  // Encodes one frame of packed RGB24 rows (RGB48 words when the output's bitsPerSample is
+  // not 8) presented at pts; times must increase.
+  Status (*writeVideoFrame)(VideoEncoder* encoder, const void* rgb, int64_t pts, std::string* message) noexcept;
   // Flushes the encoder, copies the rest of the audio and ends the container.
   Status (*finishVideoOutput)(VideoEncoder* encoder, std::string* message) noexcept;
   void (*closeVideoOutput)(VideoEncoder* encoder) noexcept;

@@ -104,6 +104,17 @@ ColorGrayImage FrameOf(const codec::StillSamples& samples) {
   return decoded;
 }
 
+}  // namespace
+
+ColorGrayImage FrameOf16BitRgb(const std::vector<uint16_t>& rgb, int width, int height) {
+  ColorGrayImage frame;
+  Deinterleave(rgb, width, height, 3, To8Bit, frame);
+  frame.deep = DeepPlanesOf(rgb, width, height, 3, DeepValue);
+  return frame;
+}
+
+namespace {
+
 // PNG, JPEG and TIFF go to the small still module first (its first bytes tell), everything
 // else, and the rare variants it leaves, to the media module.
 bool StillModuleFormat(const std::string& bytes) {

@@ -46,6 +46,10 @@ inline float FloatDeepValue(float v) { return static_cast<float>(static_cast<dou
 // The nearest 8-bit value of a finite floating-point sample: v * 255 rounded, clamped to 0 .. 255.
 uint8_t FloatTo8Bit(float v);
 
+// A frame of width x height interleaved 16-bit RGB samples (a deep video frame, say): the
+// 8-bit channels (To8Bit) and the deep planes (DeepValue), as a 16-bit file gives them.
+ColorGrayImage FrameOf16BitRgb(const std::vector<uint16_t>& rgb, int width, int height);
+
 // The 16-bit form of an estimate value v: floor(v * 257) clamped to 0 .. 65535 (not a
 // number gives 0). Integer division by 257 gives back exactly the 8-bit value the
 // reconstruction writes (v truncated and clamped to 0 .. 255).

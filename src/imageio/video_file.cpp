@@ -10,6 +10,7 @@
 #include "imageio/bmp_file.h"
 #include "imageio/codec_library.h"
 #include "imageio/codec_interface.h"
+#include "imageio/image_file.h"
 #include "util/error.h"
 #include "util/input_file.h"
 
@@ -29,6 +30,7 @@ struct VideoFile::Decoder {
   const codec::ModuleTable* module = nullptr;
   codec::Video* video = nullptr;
   std::vector<uint8_t> rgb;  // the last converted frame, packed RGB24 rows
+  std::vector<uint16_t> rgb16;  // or RGB48 rows, from a stream of more than 8 bits
 
   ~Decoder() {
     if (video != nullptr) module->closeVideo(video);
@@ -70,10 +72,18 @@ bool VideoFile::ReadNext(ColorGrayImage* image) {
   int h = 0;
   std::string message;
   const codec::Status status =
-      d.module->readVideoFrame(d.video, next_, &limits, image != nullptr ? &d.rgb : nullptr, &w, &h, &pts_, &message);
+      d.module->readVideoFrame(d.video, next_, &limits, image != nullptr ? &d.rgb : nullptr,
+                               image != nullptr ? &d.rgb16 : nullptr, &w, &h, &pts_, &message);
   if (status == codec::Status::kEnd) return false;
   if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
-  if (image != nullptr) {
+  if (image != nullptr && !d.rgb16.empty()) {
+    try {
+      *image = FrameOf16BitRgb(d.rgb16, w, h);
+    } catch (const std::bad_alloc&) {
+      throw Error("out of memory reading frame " + std::to_string(next_) + " of " + path_ + " (needs about " +
+                  std::to_string((static_cast<long long>(w) * h * 16 + (1 << 20) - 1) >> 20) + " MB)");
+    }
+  } else if (image != nullptr) {
     try {
       image->Create(w, h);
     } catch (const std::bad_alloc&) {

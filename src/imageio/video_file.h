@@ -11,9 +11,11 @@ namespace lumet {
 // A video stream's clock (time base and frame rate).
 using VideoTiming = codec::VideoTiming;
 
-// A video file read frame by frame, in presentation order, each frame converted to 8-bit
-// RGB with the bit-exact, accurately rounded colour conversion so that one file gives the
-// same pixels on every machine. Frames are numbered from 0 in the order they are decoded.
+// A video file read frame by frame, in presentation order, each frame converted to RGB with
+// the bit-exact, accurately rounded colour conversion so that one file gives the same pixels
+// on every machine: 8-bit RGB, and for a stream of more than 8 bits a sample (10-bit,
+// 12-bit, 16-bit) also the deep planes of its 16-bit RGB conversion, as a 16-bit still
+// frame has them. Frames are numbered from 0 in the order they are decoded.
 class VideoFile {
  public:
   // Opens the file and its best video stream. lumet::Error naming the file when it is

@@ -22,6 +22,10 @@ class VideoWriter {
 
   struct Options {
     int quality = kDefaultQuality;  // H.264 only
+    // Bits a sample the video stores: 8, or 10, 12 or 16 (a .mkv alone): then each frame's
+    // deep planes are written (its 8-bit channels where it has none), rounded to 16 bits and
+    // stored at that depth.
+    int bitsPerSample = 8;
     std::string audioSource;        // a video file whose audio is copied; empty: none
     int64_t audioFrom = 0;          // the audio copied: presented in [audioFrom, audioTo) of
     int64_t audioTo = 0;            // the frames' time base

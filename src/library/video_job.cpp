@@ -12,6 +12,7 @@
 #include "imageio/video_file.h"
 #include "imageio/video_writer.h"
 #include "library/conversions.h"
+#include "library/sequence_source.h"
 #include "lumet/video.h"
 #include "params/param_set.h"
 #include "util/error.h"
@@ -58,6 +59,27 @@ class FrameObserver final : public Observer {
  private:
   VideoJobEvents& events_;
 };
+
+// The depth of the clip's samples, from its first frame: deeper frames give deeper results.
+InputDepth ClipDepth(const VideoJob& job) {
+  const Sequence clip = Sequence::FromPattern(job.input, job.startIndex);
+  ColorGrayImage first;
+  clip.source()->ReadChecked(0, first);
+  return InputDepthOf(first);
+}
+
+// Writes output frame (or part) `path` in format: from 8-bit frames as the 8-bit result,
+// from deeper ones at the depth the format holds (PNG 16 bits, TIFF 16 bits or floats for
+// floating-point frames), the estimate unquantised.
+void WriteOutputFrame(const std::string& path, const Estimate& estimate, ImageFormat format, InputDepth depth) {
+  const ResultSamples samples =
+      depth == InputDepth::Bits8 ? ResultSamples::Bits8 : ResultSamplesFor(format, ResultDepth::Auto, depth);
+  switch (samples) {
+    case ResultSamples::Bits8: WriteImageFile(path, ToColorImage(estimate), format); break;
+    case ResultSamples::Bits16: WriteEstimate16Bit(path, ToDoubleImage(estimate), format); break;
+    case ResultSamples::Float: WriteEstimateFloat(path, ToDoubleImage(estimate), format); break;
+  }
+}
 
 std::string Seconds(double s) { return Format(s < 10 ? "%.2f s" : "%.0f s", s); }
 
@@ -150,6 +172,8 @@ void EncodeVideoOutput(const VideoJob& job, int first, int last, int count, Vide
     if (!writer) {
       width = image.Width();
       height = image.Height();
+      // Parts from deeper frames are 16-bit: FFV1 keeps them, H.264 holds 8 bits.
+      if (image.deep != nullptr && LowerExtension(job.output) == ".mkv") options.bitsPerSample = 16;
       writer = std::make_unique<VideoWriter>(job.output, width, height, times.timing, options);
     } else if (image.Width() != width || image.Height() != height) {
       throw Error("part " + PartName(job, k) + " is " + std::to_string(image.Width()) + " x " +
@@ -173,8 +197,11 @@ void EncodeVideoOutput(const VideoJob& job, int first, int last, int count, Vide
   const int frames = last - first + 1;
   const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const bool h264 = LowerExtension(job.output) == ".mp4";
+  const std::string kind = h264 ? "H.264 at quality " + std::to_string(options.quality)
+                                : options.bitsPerSample == 16 ? std::string("lossless FFV1, 16 bits a sample")
+                                                              : std::string("lossless FFV1");
   events.Line(Format("encoded %s: %d frames of %d x %d, %s%s in %s (%s a frame)", job.output.c_str(), frames, width,
-                     height, h264 ? ("H.264 at quality " + std::to_string(options.quality)).c_str() : "lossless FFV1",
+                     height, kind.c_str(),
                      audio.empty() ? "" : (", audio (" + audio + ") copied").c_str(), Seconds(took).c_str(),
                      Seconds(took / frames).c_str()));
 }
@@ -235,6 +262,7 @@ int RunVideoJob(const VideoJob& job, VideoJobEvents& events) {
   clip.SetWarmStart(job.warmStart);
   const int count = clip.Count();
   const int last = LastOfRange(job, count);
+  const InputDepth depth = ClipDepth(job);
 
   if (videoOutput) {
     std::error_code ec;
@@ -277,7 +305,7 @@ int RunVideoJob(const VideoJob& job, VideoJobEvents& events) {
     if (events.CancelRequested()) throw Cancelled();
     FrameObserver observer(events);
     const Result result = clip.Frame(k, &observer);
-    WriteImageFile(outputName(k), ToColorImage(result.estimate), format);
+    WriteOutputFrame(outputName(k), result.estimate, format, depth);
     ++done;
     for (const std::string& w : observer.warnings) events.Warn(k, w);
     const double took = std::chrono::duration<double>(clock() - frameStarted).count();

@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include "imageio/image_file.h"
 #include "imageio/test_video.h"
 #include "imageio/video_file.h"
+#include "imageio/video_writer.h"
 #include "library/conversions.h"
 #include "lumet/video.h"
 #include "synth/drifting_clip.h"
@@ -210,6 +213,83 @@ DecodedVideo Decode(const fs::path& path) {
     decoded.seconds.push_back(static_cast<double>(video.Pts()) * decoded.timing.timeBaseNum / decoded.timing.timeBaseDen);
   }
   return decoded;
+}
+
+// The clip at 16 bits: each 8-bit sample a as a * 257 plus a detail of up to +-96 16-bit
+// steps, which 8 bits cannot hold.
+std::vector<std::vector<uint16_t>> DeepClip() {
+  std::vector<std::vector<uint16_t>> frames;
+  for (const ColorGrayImage& frame : Clip().frames) {
+    std::vector<uint16_t> rgb(static_cast<size_t>(frame.Width()) * frame.Height() * 3);
+    for (int y = 0; y < frame.Height(); ++y) {
+      for (int x = 0; x < frame.Width(); ++x) {
+        for (int c = 0; c < 3; ++c) {
+          const int v = frame.channels[static_cast<size_t>(c)].Row(y)[x] * 257 + ((x * 7 + y * 13 + c * 5) % 193) - 96;
+          rgb[(static_cast<size_t>(y) * frame.Width() + x) * 3 + c] = static_cast<uint16_t>(std::clamp(v, 0, 65535));
+        }
+      }
+    }
+    frames.push_back(std::move(rgb));
+  }
+  return frames;
+}
+
+// 16-bit frames give 16-bit output frames, as a pattern of PNGs and in a .mkv; a 16-bit video
+// input gives what its frames as PNGs give.
+TEST(VideoCommand, DeepFramesGiveDeepOutputFrames) {
+  TempFolder dir;
+  const std::vector<std::vector<uint16_t>> deep = DeepClip();
+  const int w = Clip().frames[0].Width(), h = Clip().frames[0].Height();
+  std::vector<ColorGrayImage> asFrames;
+  for (int k = 0; k < kFrames; ++k) {
+    WriteSamples16Bit((dir.Path() / ("images/lr-" + std::to_string(k) + ".png")).string(), w, h,
+                      deep[static_cast<size_t>(k)], ImageFormat::Png);
+    asFrames.push_back(FrameOf16BitRgb(deep[static_cast<size_t>(k)], w, h));
+  }
+  {
+    VideoWriter::Options sixteen;
+    sixteen.bitsPerSample = 16;
+    VideoWriter writer((dir.Path() / "clip16.mkv").string(), w, h, VideoTiming{1, 25, 25, 1}, sixteen);
+    for (int k = 0; k < kFrames; ++k) writer.Write(asFrames[static_cast<size_t>(k)], k);
+    writer.Finish();
+  }
+  const std::string range = std::string(" ") + kWindowArgs + " --first 1 --last 3";
+  const CliResult png = RunCli("video ./images/lr-%d.png ./sr/sr-%d.png" + range, dir.Path());
+  ASSERT_EQ(png.exitCode, 0) << png.err;
+  const CliResult tiff = RunCli("video ./images/lr-%d.png ./t/sr-%d.tif" + range, dir.Path());
+  ASSERT_EQ(tiff.exitCode, 0) << tiff.err;
+  const CliResult video = RunCli("video clip16.mkv ./v/sr-%d.png" + range, dir.Path());
+  ASSERT_EQ(video.exitCode, 0) << video.err;
+  const CliResult mkv = RunCli("video ./images/lr-%d.png out.mkv" + range, dir.Path());
+  ASSERT_EQ(mkv.exitCode, 0) << mkv.err;
+  EXPECT_NE(mkv.out.find("lossless FFV1, 16 bits a sample"), std::string::npos) << mkv.out;
+  const DecodedVideo decoded = Decode(dir.Path() / "out.mkv");
+  ASSERT_EQ(decoded.frames.size(), 3u);
+  for (int k = 1; k <= 3; ++k) {
+    SCOPED_TRACE("output frame " + std::to_string(k));
+    const std::string name = "sr-" + std::to_string(k);
+    const ColorGrayImage sr = ReadImage(dir.Path() / "sr" / (name + ".png"));
+    ASSERT_NE(sr.deep, nullptr);
+    EXPECT_FALSE(sr.deep->floatSamples);
+    // The estimate unquantised: values between the 8-bit levels.
+    int between = 0;
+    for (int x = 0; x < sr.Width(); ++x) {
+      const float v = sr.deep->channels[1].Row(sr.Height() / 2)[x];
+      between += std::fabs(v - std::round(v)) > 0.01f ? 1 : 0;
+    }
+    EXPECT_GT(between, sr.Width() / 2);
+    EXPECT_NE(ReadImage(dir.Path() / "t" / (name + ".tif")).deep, nullptr);
+    EXPECT_EQ(ReadText(dir.Path() / "v" / (name + ".png")), ReadText(dir.Path() / "sr" / (name + ".png")));
+    const ColorGrayImage& fromVideo = decoded.frames[static_cast<size_t>(k - 1)];
+    ASSERT_NE(fromVideo.deep, nullptr);
+    for (int c = 0; c < 3; ++c) {
+      for (int y = 0; y < sr.Height(); ++y) {
+        for (int x = 0; x < sr.Width(); ++x) {
+          ASSERT_FLOAT_EQ(fromVideo.deep->channels[c].Row(y)[x], sr.deep->channels[c].Row(y)[x]) << x << "," << y;
+        }
+      }
+    }
+  }
 }
 
 void ExpectSameVideo(const DecodedVideo& got, const DecodedVideo& expected) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "imageio/image_file.h"
 #include "imageio/test_video.h"
 #include "imageio/video_file.h"
 #include "imageio/video_writer.h"
@@ -164,6 +165,82 @@ TEST(VideoWriter, LosslessMatroskaGivesBackEveryFrameAndTime) {
   }
 }
 
+// Frames with deep planes of values 8 bits cannot hold (16-bit samples v, as DeepValue
+// gives them), each also carrying its 8-bit channels.
+std::vector<ColorGrayImage> DeepFrames(int count, int width, int height) {
+  std::vector<ColorGrayImage> frames;
+  uint32_t state = 777;
+  for (int k = 0; k < count; ++k) {
+    std::vector<uint16_t> rgb(static_cast<size_t>(width) * height * 3);
+    for (uint16_t& v : rgb) {
+      state = state * 1664525u + 1013904223u;
+      v = static_cast<uint16_t>(state >> 16);
+    }
+    frames.push_back(FrameOf16BitRgb(rgb, width, height));
+  }
+  return frames;
+}
+
+// The largest difference of the deep planes, in 16-bit steps.
+double LargestDeepDifference(const ColorGrayImage& a, const ColorGrayImage& b) {
+  double largest = 0;
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < a.Height(); ++y) {
+      for (int x = 0; x < a.Width(); ++x) {
+        largest = std::max(largest, 257.0 * std::fabs(a.deep->channels[c].Row(y)[x] - b.deep->channels[c].Row(y)[x]));
+      }
+    }
+  }
+  return largest;
+}
+
+// Deep frames at 16 bits come back sample for sample, deep planes and 8-bit channels alike;
+// at 10 and 12 bits to within what those bits hold; an 8-bit frame in a 16-bit video comes
+// back as its 8-bit values. A 10-bit stream is read deep.
+TEST(VideoWriter, DeepFramesKeepTheirSamplesInLosslessMatroska) {
+  TempFolder dir;
+  const std::vector<ColorGrayImage> frames = DeepFrames(3, 21, 13);
+  const VideoTiming timing{1, 25, 25, 1};
+  for (const int bits : {16, 12, 10}) {
+    SCOPED_TRACE(std::to_string(bits) + " bits");
+    const std::string path = dir.File("deep-" + std::to_string(bits) + ".mkv");
+    VideoWriter::Options options;
+    options.bitsPerSample = bits;
+    {
+      VideoWriter writer(path, 21, 13, timing, options);
+      for (size_t k = 0; k < frames.size(); ++k) writer.Write(frames[k], static_cast<int64_t>(k));
+      writer.Finish();
+    }
+    const ReadBack back = ReadVideo(path);
+    ASSERT_EQ(back.frames.size(), frames.size());
+    // A b-bit sample is the 16-bit one rounded to b bits: within half a b-bit step, and the
+    // 8-bit channels within one level of the rounded values.
+    const double step = 65535.0 / ((1 << bits) - 1);
+    for (size_t k = 0; k < frames.size(); ++k) {
+      ASSERT_NE(back.frames[k].deep, nullptr);
+      EXPECT_FALSE(back.frames[k].deep->floatSamples);
+      EXPECT_LE(LargestDeepDifference(back.frames[k], frames[k]), bits == 16 ? 0.01 : step / 2 + 1);
+      EXPECT_LE(LargestDifference(back.frames[k], frames[k]), bits == 16 ? 0 : 1);
+    }
+  }
+  const std::string plain = dir.File("plain-16.mkv");
+  const std::vector<ColorGrayImage> eight = NoiseFrames(2, 21, 13);
+  VideoWriter::Options options;
+  options.bitsPerSample = 16;
+  {
+    VideoWriter writer(plain, 21, 13, timing, options);
+    for (int k = 0; k < 2; ++k) writer.Write(eight[static_cast<size_t>(k)], k);
+    writer.Finish();
+  }
+  const ReadBack back = ReadVideo(plain);
+  ASSERT_EQ(back.frames.size(), 2u);
+  for (size_t k = 0; k < 2; ++k) {
+    EXPECT_EQ(LargestDifference(back.frames[k], eight[k]), 0);
+    ASSERT_NE(back.frames[k].deep, nullptr);
+    EXPECT_FLOAT_EQ(back.frames[k].deep->channels[1].Row(4)[7], eight[k].channels[1].Row(4)[7]);
+  }
+}
+
 // Without Finish (an error, a stopped run) nothing is left: neither the name nor the
 // temporary file.
 TEST(VideoWriter, AnUnfinishedVideoLeavesNothing) {
@@ -262,6 +339,16 @@ TEST(VideoWriter, RefusesWhatItCannotWrite) {
   testing::WriteText(dir.Path() / "file", "x");
   ExpectError([&] { VideoWriter(dir.File("file/clip.mkv"), 8, 8, VideoTiming{}, VideoWriter::Options()); },
               {"file/clip.mkv", "cannot create folder"});
+  // Depths the stream cannot store.
+  VideoWriter::Options nine;
+  nine.bitsPerSample = 9;
+  ExpectError([&] { VideoWriter(dir.File("nine.mkv"), 8, 8, VideoTiming{}, nine); }, {"nine.mkv", "8, 10, 12 or 16"});
+  if (HasH264Encoder(dir)) {
+    VideoWriter::Options deep;
+    deep.bitsPerSample = 16;
+    ExpectError([&] { VideoWriter(dir.File("deep.mp4"), 8, 8, VideoTiming{}, deep); },
+                {"deep.mp4", "H.264 output holds 8 bits", ".mkv"});
+  }
   // PCM sound has no place in MP4.
   if (HasH264Encoder(dir)) {
     testing::TestVideoOptions withSound;
