@@ -39,4 +39,21 @@ LUMET_API Frame ReadFrame(const std::string& path);
 // written to a temporary name and renamed, so a failure leaves no truncated file.
 LUMET_API void WriteFrame(const std::string& path, const Frame& frame);
 
+// What a still file says about its pixels beside them, as its bytes: its ICC profile (the
+// colours' meaning) and its EXIF block (the camera's record, TIFF-structured: "II*\0" or
+// "MM\0*" first). Empty where the file has none.
+struct FrameMetadata {
+  std::string iccProfile;
+  std::string exif;
+};
+
+// The ICC profile and EXIF of a still file (PNG, JPEG, TIFF, and the other formats whose
+// reader gives a profile). lumet::Error naming the file when it cannot be read.
+LUMET_API FrameMetadata ReadFrameMetadata(const std::string& path);
+
+// WriteFrame with metadata (a result carrying frame 0's): PNG keeps the profile and the
+// EXIF, TIFF the profile; lumet::Error naming the file and what its format would drop
+// (BMP keeps neither), and for a profile that cannot describe RGB samples.
+LUMET_API void WriteFrame(const std::string& path, const Frame& frame, const FrameMetadata& metadata);
+
 }  // namespace lumet

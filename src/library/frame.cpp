@@ -39,8 +39,9 @@ Frame ReadFrame(const std::string& path) {
   return ToFrame(image);
 }
 
-void WriteFrame(const std::string& path, const Frame& frame) {
-  UseModulesBesideLibrary();
+namespace {
+
+ImageFormat FrameFormat(const std::string& path) {
   const std::string::size_type dot = path.find_last_of('.');
   const std::string extension = dot == std::string::npos ? std::string() : path.substr(dot + 1);
   ImageFormat format = ImageFormat::Bmp;
@@ -54,7 +55,42 @@ void WriteFrame(const std::string& path, const Frame& frame) {
   if (!known || format == ImageFormat::Exr) {
     throw Error("cannot write " + path + ": its extension must be .bmp, .png, .tif or .tiff");
   }
-  WriteImageFile(path, ToColorImage(frame, path), format);
+  return format;
+}
+
+}  // namespace
+
+void WriteFrame(const std::string& path, const Frame& frame) {
+  UseModulesBesideLibrary();
+  WriteImageFile(path, ToColorImage(frame, path), FrameFormat(path));
+}
+
+FrameMetadata ReadFrameMetadata(const std::string& path) {
+  UseModulesBesideLibrary();
+  ColorGrayImage image;
+  ReadImageFile(path, image);
+  FrameMetadata metadata;
+  if (image.metadata != nullptr) {
+    metadata.iccProfile = image.metadata->iccProfile;
+    metadata.exif = image.metadata->exif;
+  }
+  return metadata;
+}
+
+void WriteFrame(const std::string& path, const Frame& frame, const FrameMetadata& metadata) {
+  UseModulesBesideLibrary();
+  const ImageFormat format = FrameFormat(path);
+  ColorGrayImage image = ToColorImage(frame, path);
+  FileMetadata kept{metadata.iccProfile, metadata.exif};
+  if (!kept.Empty()) {
+    // Nothing is dropped silently: the caller asked for it to be kept.
+    const DroppedMetadata dropped = MetadataDroppedBy(format, kept);
+    if (!dropped.parts.empty()) {
+      throw Error("cannot write " + path + " with its " + dropped.parts + ": " + dropped.reason + "; " + dropped.remedy);
+    }
+    image.metadata = std::make_shared<const FileMetadata>(std::move(kept));
+  }
+  WriteImageFile(path, image, format);
 }
 
 }  // namespace lumet

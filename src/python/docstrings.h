@@ -149,4 +149,14 @@ chunk or a .tif's ICC tag, exif (bytes: a TIFF-structured EXIF block, as after a
 "Exif\0\0") into a .png's eXIf chunk, both unchanged; a format that cannot hold what is given
 raises ValueError. The file is written whole or not at all; failures raise OSError.)";
 
+inline constexpr const char* kReadMetadataDoc = R"(read_metadata(path)
+--
+
+The ICC profile and EXIF of a still file as a dict {"icc_profile": bytes or None, "exif":
+bytes or None}, the bytes as the file holds them (a JPEG's profile chunks put together in
+order), ready for write_image(..., icc_profile=, exif=), so a result can carry frame 0's:
+    meta = lumet.read_metadata("images/lr-0.jpg")
+    lumet.write_image("hr.png", hr, **meta)
+Failures raise OSError naming the file.)";
+
 }  // namespace lumet::python

@@ -459,6 +459,18 @@ void WriteImage(const std::string& path, const py::handle& image, const py::obje
   RunEngine(port, [&] { WriteImageFile(path, pixels, format); }, OnInterrupt::Wait, PyExc_OSError);
 }
 
+// The ICC profile and EXIF of a still file, as write_image takes them.
+py::dict ReadMetadata(const std::string& path) {
+  ColorGrayImage image;
+  PythonPort port{py::none()};
+  RunEngine(port, [&] { ReadImageFile(path, image); }, OnInterrupt::Wait, PyExc_OSError);
+  py::dict out;
+  const FileMetadata* m = image.metadata.get();
+  out["icc_profile"] = m != nullptr && !m->iccProfile.empty() ? py::object(py::bytes(m->iccProfile)) : py::object(py::none());
+  out["exif"] = m != nullptr && !m->exif.empty() ? py::object(py::bytes(m->exif)) : py::object(py::none());
+  return out;
+}
+
 // The codec module lies beside the build's own programs (<build>/python/../lib/lumet) or,
 // installed, in <prefix>/lib/lumet beside <prefix>/lib/python3/dist-packages.
 void FindCodecModule() {
@@ -549,5 +561,6 @@ PYBIND11_MODULE(lumet, m) {
         py::kw_only(), rgb, py::arg("dtype") = py::none(), kReadFramesDoc);
   m.def("write_image", &WriteImage, py::arg("path"), py::arg("image"), py::kw_only(), rgb,
         py::arg("icc_profile") = py::none(), py::arg("exif") = py::none(), kWriteImageDoc);
+  m.def("read_metadata", &ReadMetadata, py::arg("path"), kReadMetadataDoc);
   m.attr("PARAMETERS") = py::tuple(py::str(KeywordList()).attr("split")(", "));
 }

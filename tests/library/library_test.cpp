@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "lumet/lumet.h"
+#include "support/metadata_blobs.h"
 #include "support/temp_folder.h"
 #include "support/test_images.h"
 
@@ -290,6 +291,40 @@ TEST(LibraryFrames, EstimateCutAsTheResultFilesHoldItAndWrittenAndReadBack) {
   EXPECT_THROW(WriteFrame((folder.Path() / "f.gif").string(), f), Error);
   e.band[2].pop_back();
   EXPECT_THROW(ToFrame(e), Error);
+}
+
+// Frame 0's profile and EXIF read and written with a result; a format that would drop
+// what was asked to be kept refuses, naming it, and leaves no file.
+TEST(LibraryFrames, MetadataReadAndCarriedWhereTheFormatHoldsIt) {
+  testing::TempFolder folder;
+  Frame f;
+  f.width = 3;
+  f.height = 2;
+  f.rgb = std::vector<std::uint8_t>(18, 90);
+  FrameMetadata metadata;
+  metadata.iccProfile = testing::TestIccProfile(500);
+  metadata.exif = testing::TestExif();
+  const std::string png = (folder.Path() / "meta.png").string();
+  WriteFrame(png, f, metadata);
+  const FrameMetadata back = ReadFrameMetadata(png);
+  EXPECT_EQ(back.iccProfile, metadata.iccProfile);
+  EXPECT_EQ(back.exif, metadata.exif);
+  EXPECT_EQ(ReadFrame(png).rgb, f.rgb);
+  const std::string tif = (folder.Path() / "meta.tif").string();
+  WriteFrame(tif, f, FrameMetadata{metadata.iccProfile, ""});
+  EXPECT_EQ(ReadFrameMetadata(tif).iccProfile, metadata.iccProfile);
+  EXPECT_TRUE(ReadFrameMetadata(tif).exif.empty());
+  const std::string bmp = (folder.Path() / "meta.bmp").string();
+  try {
+    WriteFrame(bmp, f, metadata);
+    ADD_FAILURE() << "a BMP was written with metadata";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("meta.bmp with its ICC profile and EXIF"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(bmp));
+  // No metadata: the plain file.
+  WriteFrame(bmp, f, FrameMetadata{});
+  EXPECT_TRUE(ReadFrameMetadata(bmp).iccProfile.empty());
 }
 
 TEST(LibraryVersion, IsTheOneBuiltAgainst) {

@@ -313,6 +313,15 @@ def test_write_image_keeps_a_profile_and_exif_where_the_format_holds_them(tmp_pa
     with pytest.raises(ValueError, match="a profile of grey samples does not describe the RGB result"):
         lumet.write_image(str(tmp_path / "x.png"), image, icc_profile=icc_profile(colour_space=b"GRAY"))
     assert not any(p.name.startswith("x.") for p in tmp_path.iterdir())
+    # Read back as write_image takes them: a result can carry frame 0's.
+    meta = lumet.read_metadata(str(tmp_path / "kept.png"))
+    assert meta == {"icc_profile": profile, "exif": exif}
+    lumet.write_image(str(tmp_path / "carried.png"), image[::-1].copy(), **meta)
+    assert lumet.read_metadata(str(tmp_path / "carried.png")) == meta
+    assert lumet.read_metadata(str(tmp_path / "plain.png")) == {"icc_profile": None, "exif": None}
+    assert lumet.read_metadata(str(tmp_path / "kept.tif")) == {"icc_profile": profile, "exif": None}
+    with pytest.raises(OSError, match="missing.png"):
+        lumet.read_metadata(str(tmp_path / "missing.png"))
 
 
 def test_parameters_refused_in_keyword_words(chart):
