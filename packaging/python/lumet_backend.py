@@ -139,7 +139,7 @@ def _own_tree(log):
 def _build_module(log):
     given = os.environ.get(BUILD_DIR_VARIABLE)
     build_dir = _given_tree(Path(given).resolve()) if given else _own_tree(log)
-    command = ["cmake", "--build", build_dir, "--target", "lumet_python"]
+    command = ["cmake", "--build", build_dir, "--target", "lumet_python", "lumet_python_stub"]
     jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL")
     if jobs:
         command += ["--parallel", jobs]

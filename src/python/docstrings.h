@@ -78,8 +78,10 @@ progress: None or a callable progress(stage: str, step: int, total: int); an exc
 it raises stops the call and is raised again.)";
 
 inline constexpr const char* kSuperResolveVideoDoc = R"(Super-resolves every frame of a clip from its neighbours: an iterator over the output
-frames first .. last, each an (h * scale, w * scale, 3) uint8 array (in channel_order), made
-when it is asked for. Output frame k is the ROI of frame k reconstructed with frame k as the
+frames first .. last, each an (h * scale, w * scale, 3) array (in channel_order), made
+when it is asked for: of frame 0's sample type (uint8; uint16 from 16-bit files, 10-, 12- or
+16-bit video and uint16 frames; float32 from float files and frames), or of dtype=
+(numpy.uint8, numpy.uint16 or numpy.float32) as super_resolve gives it. Output frame k is the ROI of frame k reconstructed with frame k as the
 reference of frames k - radius .. k + radius (clipped to the clip): frame k of
 `lumet-cli video ... --radius R`. Each pair of frames is registered once. With the enhanced
 method and psf_check=True, the PSF is checked once, on the clip's first nine frames, and

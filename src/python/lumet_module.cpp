@@ -153,13 +153,12 @@ SampleType ResultTypeOf(const py::object& dtype, SampleType input) {
 // truncated and clamped), uint16 their 16 bits (EstimateTo16Bit, whose samples over 257 are
 // those 8 bits), float32 the estimate over 255, clamped to 0 .. 1 unless frame 0 was
 // float32 too (scene-linear values beyond white are then the scene's own).
-py::array ColourResultArray(const Call& call, SampleType type) {
-  const Estimate& e = call.result.estimate;
-  if (type == SampleType::Uint8) return ImageToArray(ToColorImage(e), call.order);
+py::array ColourResultArray(const Estimate& e, ChannelOrder order, SampleType inputType, SampleType type) {
+  if (type == SampleType::Uint8) return ImageToArray(ToColorImage(e), order);
   const size_t width = static_cast<size_t>(std::max(e.width, 0));
   const size_t height = static_cast<size_t>(std::max(e.height, 0));
   const std::vector<py::ssize_t> shape = {static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width), 3};
-  const auto sampleOf = [&](int c) { return static_cast<size_t>(call.order == ChannelOrder::Bgr ? 2 - c : c); };
+  const auto sampleOf = [&](int c) { return static_cast<size_t>(order == ChannelOrder::Bgr ? 2 - c : c); };
   if (type == SampleType::Uint16) {
     py::array_t<uint16_t> out(shape);
     uint16_t* data = out.mutable_data();
@@ -168,7 +167,7 @@ py::array ColourResultArray(const Call& call, SampleType type) {
     }
     return out;
   }
-  const bool unclamped = call.inputType == SampleType::Float32;
+  const bool unclamped = inputType == SampleType::Float32;
   py::array_t<float> out(shape);
   float* data = out.mutable_data();
   for (int c = 0; c < 3; ++c) {
@@ -182,7 +181,9 @@ py::array ColourResultArray(const Call& call, SampleType type) {
 }
 
 // The estimate in frame 0's form: grey frames give a grey result.
-py::array ResultArray(const Call& call, SampleType type) { return InForm(ColourResultArray(call, type), call.inputForm); }
+py::array ResultArray(const Call& call, SampleType type) {
+  return InForm(ColourResultArray(call.result.estimate, call.order, call.inputType, type), call.inputForm);
+}
 
 py::array SuperResolve(const py::handle& frames, const py::object& roi, const py::object& scale,
                        const py::object& method, const py::object& channelOrder, const py::object& progress,
@@ -213,7 +214,8 @@ py::array SuperResolve(const py::handle& frames, const py::object& roi, const py
 // The output frames of super_resolve_video, each made when the caller asks for it.
 class VideoFrames {
  public:
-  VideoFrames(const py::object& progress, ChannelOrder order) : port_(progress), order_(order) {}
+  VideoFrames(const py::object& progress, ChannelOrder order, const py::object& dtype)
+      : port_(progress), order_(order), dtype_(dtype) {}
 
   // frames: a path (a frame pattern or a video file), read forward as the frames are made,
   // or the frames themselves.
@@ -225,7 +227,7 @@ class VideoFrames {
       path = py::module_::import("os").attr("fspath")(frames).cast<std::string>();
     } else {
       given = Sequence::FromSource(
-          std::make_shared<Sequence::Source>(std::string(), 0, FramesFromPython(frames, order_, nullptr, &form_)));
+          std::make_shared<Sequence::Source>(std::string(), 0, FramesFromPython(frames, order_, &inputType_, &form_)));
     }
     const ParamSet params = ParamsFromKeywords(keywords, given ? given->Count() : kMaxLrCount + 1);
     FillSettings(params, settings_);
@@ -238,8 +240,10 @@ class VideoFrames {
           clip_ = given ? std::make_unique<VideoSuperResolver>(*given, radius, settings_, wholeFrame)
                         : std::make_unique<VideoSuperResolver>(path, start, radius, settings_, wholeFrame);
           clip_->SetWarmStart(warmStart);
+          if (!given) inputType_ = FirstFrameType(path, start);
         },
         OnInterrupt::Wait, given ? PyExc_ValueError : PyExc_OSError);
+    resultType_ = ResultTypeOf(dtype_, inputType_);
   }
 
   // Output frames first .. last (None: the clip's last).
@@ -264,14 +268,30 @@ class VideoFrames {
         },
         OnInterrupt::Wait);
     ++next_;
-    return InForm(ImageToArray(ToColorImage(result.estimate), order_), form_);
+    return InForm(ColourResultArray(result.estimate, order_, inputType_, resultType_), form_);
   }
 
   int Left() const { return last_ - next_ + 1; }
 
  private:
   PythonPort port_;
+  // The sample type of a path's first frame: 16-bit files and deep video give uint16,
+  // floating-point files float32.
+  static SampleType FirstFrameType(const std::string& path, int start) {
+    ColorGrayImage first;
+    Sequence::FromPattern(path, start).source()->ReadChecked(0, first);
+    switch (InputDepthOf(first)) {
+      case InputDepth::Bits8: return SampleType::Uint8;
+      case InputDepth::Bits16: return SampleType::Uint16;
+      case InputDepth::Float: return SampleType::Float32;
+    }
+    return SampleType::Uint8;
+  }
+
   ChannelOrder order_;
+  py::object dtype_;
+  SampleType inputType_ = SampleType::Uint8;   // frame 0's
+  SampleType resultType_ = SampleType::Uint8;  // the output frames'
   FrameForm form_ = FrameForm::Colour;  // the given frames' (a path's are colour)
   Settings settings_;
   std::unique_ptr<VideoSuperResolver> clip_;
@@ -284,10 +304,10 @@ std::unique_ptr<VideoFrames> SuperResolveVideo(const py::handle& frames, const p
                                                int first, const py::object& last, int start, bool warmStart,
                                                const py::object& channelOrder, const py::object& progress,
                                                const py::object& threads, const py::object& memoryLimit,
-                                               py::kwargs parameters) {
+                                               const py::object& dtype, py::kwargs parameters) {
   if (radius < 1) throw py::value_error("radius=" + std::to_string(radius) + ": a window needs radius 1 or more");
   if (start < 0) throw py::value_error("start must be 0 or more, not " + std::to_string(start));
-  auto video = std::make_unique<VideoFrames>(progress, ChannelOrderOf(channelOrder));
+  auto video = std::make_unique<VideoFrames>(progress, ChannelOrderOf(channelOrder), dtype);
   video->Open(frames, Keywords(std::move(parameters), roi, scale, method), threads, MemoryLimitOf(memoryLimit),
               radius, start, roi.is_none(), warmStart);
   video->Range(first, last);
@@ -542,7 +562,7 @@ PYBIND11_MODULE(lumet, m) {
   static const std::string superResolveVideoDoc =
       SignatureText("super_resolve_video", "frames, roi=None, scale=4, method='classic', *, radius=2, first=0, "
                                            "last=None, start=0, warm_start=True, channel_order='RGB', "
-                                           "progress=None, threads=None, memory_limit=None") +
+                                           "progress=None, threads=None, memory_limit=None, dtype=None") +
       kSuperResolveVideoDoc;
   py::class_<VideoFrames>(m, "VideoFrames", "The output frames of super_resolve_video, made one at a time.")
       .def("__iter__", [](VideoFrames& v) -> VideoFrames& { return v; })
@@ -551,7 +571,7 @@ PYBIND11_MODULE(lumet, m) {
   m.def("super_resolve_video", &SuperResolveVideo, py::arg("frames"), py::arg("roi") = py::none(),
         py::arg("scale") = 4, py::arg("method") = classic, py::kw_only(), py::arg("radius") = 2,
         py::arg("first") = 0, py::arg("last") = py::none(), py::arg("start") = 0, py::arg("warm_start") = true, rgb,
-        progress, threads, memoryLimit, superResolveVideoDoc.c_str());
+        progress, threads, memoryLimit, py::arg("dtype") = py::none(), superResolveVideoDoc.c_str());
   m.def("register", &Register, py::arg("frames"), py::arg("roi"), py::arg("method") = classic, py::kw_only(), rgb,
         progress, threads, units, reference, registerDoc.c_str());
   m.def("reconstruct", &Reconstruct, py::arg("frames"), py::arg("homographies"), py::arg("roi"),

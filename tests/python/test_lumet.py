@@ -622,6 +622,29 @@ def test_a_window_around_any_reference_and_every_frame_are_the_video_commands_fr
     assert any(w.tobytes() != c.tobytes() for w, c in zip(warm, cold))  # the warm start took part
 
 
+def test_video_output_frames_keep_the_frames_sample_type(tmp_path):
+    scene = smooth_scene(5)
+    roi = (140, 90, 80, 60)
+    shifts = [(0, 0), (1.5, -1), (-2, 0.5), (0.5, 2)]
+    frames = [frame_of(scene, numpy.array([[1, 0, dx], [0, 1, dy], [0, 0, 1]], float)) for dx, dy in shifts]
+    deep = [f.astype(numpy.uint16) * 257 + 40 for f in frames]
+    for k, frame in enumerate(deep):
+        lumet.write_image(str(tmp_path / f"deep-{k}.png"), frame)
+    from_files = list(lumet.super_resolve_video(str(tmp_path / "deep-%d.png"), roi, scale=2, radius=1))
+    from_arrays = list(lumet.super_resolve_video(deep, roi, scale=2, radius=1))
+    assert all(f.dtype == numpy.uint16 for f in from_files + from_arrays)
+    for a, b in zip(from_files, from_arrays):
+        numpy.testing.assert_array_equal(a, b)
+    # Its 16 bits over 257 are the 8-bit output frame of the same estimate.
+    as8 = next(lumet.super_resolve_video(deep, roi, scale=2, radius=1, dtype=numpy.uint8))
+    numpy.testing.assert_array_equal(as8, from_arrays[0] // 257)
+    as_float = next(lumet.super_resolve_video(frames, roi, scale=2, radius=1, dtype=numpy.float32))
+    assert as_float.dtype == numpy.float32 and 0.0 <= as_float.min() and as_float.max() <= 1.0
+    assert next(lumet.super_resolve_video(frames, roi, scale=2, radius=1)).dtype == numpy.uint8
+    with pytest.raises(ValueError, match="dtype must be None, numpy.uint8, numpy.uint16 or numpy.float32"):
+        lumet.super_resolve_video(frames, roi, scale=2, dtype=numpy.int32)
+
+
 def test_pixel_homographies_with_opencv():
     cv2 = pytest.importorskip("cv2")
     scene = smooth_scene(3)
@@ -732,7 +755,7 @@ def test_stub_matches_the_signatures():
         tree = ast.parse(f.read())
     declared = {node.name: node for node in tree.body if isinstance(node, ast.FunctionDef)}
     assert set(declared) == {"super_resolve", "super_resolve_video", "register", "reconstruct", "read_frames",
-                             "write_image"}
+                             "write_image", "read_metadata"}
     for name, node in declared.items():
         args = node.args
         positional = [a.arg for a in args.args]
