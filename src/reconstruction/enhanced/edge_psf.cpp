@@ -246,7 +246,7 @@ bool FitSite(std::vector<Sample> samples, double half, Site& site) {
   }
   if (darkCount == 0 || lightCount == 0) return false;
   Profile p{dark / darkCount, light / lightCount - dark / darkCount, 0.0, 0.0, std::log(0.8)};
-  const double cost = FitProfile(samples, p, 5, 60);
+  const double cost = FitProfile(samples, p, 5, 25);
   const double rms = std::sqrt(cost / static_cast<double>(samples.size()));
   if (!(p[kContrast] >= kEdgeMinContrast && rms <= kEdgeMaxMisfit * p[kContrast])) return false;
   if (!(std::fabs(p[kOffset]) <= 1.0 && std::fabs(p[kSlant]) <= 0.3)) return false;
@@ -288,7 +288,7 @@ double PooledMisfit(const std::vector<Site>& sites, double sigma, int& kept, dou
   for (const Site& s : sites) {
     Profile p = s.alone;
     p[kLogSigma] = std::log(sigma);
-    const double cost = FitProfile(s.samples, p, 4, 20);
+    const double cost = FitProfile(s.samples, p, 4, 8);
     const double contrast = std::max(std::fabs(p[kContrast]), 1e-9);
     const double one = cost / (static_cast<double>(s.samples.size()) * contrast * contrast);
     if (one < cap) {
@@ -313,7 +313,7 @@ EdgePsfReading ReadInWindows(const LumaRegion& region, const std::vector<Candida
   int kept = 0;
   double share = 0.0;
   // A coarse scan of log sigma over the range, then golden-section search around its best.
-  constexpr int kScan = 20;
+  constexpr int kScan = 12;
   const double lo = std::log(kEdgeLeastSigma);
   const double hi = std::log(half / kEdgeWindowSigmas);
   const double step = (hi - lo) / (kScan - 1);
@@ -364,7 +364,8 @@ EdgePsfReading ReadEdgePsf(const ColorGrayImage& frame, const RoiRect& region, S
   EdgePsfReading reading;
   for (double half : kEdgeWindows) {
     const EdgePsfReading r = ReadInWindows(luma, candidates, half);
-    if (!reading.Found()) reading = r;  // the first found, or the last count of sites
+    // The first found, or (when none is) the most sites any window kept.
+    if (!reading.Found() && (r.Found() || r.edges > reading.edges)) reading = r;
     if (r.Found() && r.sigma * kEdgeWindowSigmas * kEdgeWindowRoom <= half) return r;
   }
   return reading;
