@@ -468,6 +468,38 @@ TEST(EnhancedRobust, AWindowOfFiveFramesNarrowsThePsfButNeverWidensIt) {
   for (const EnhancedOutcome::PsfTrial& t : kept.psfTrials) EXPECT_LE(t.sigma, 0.6 * kWiderPsf);
 }
 
+// A light square turned by 20 degrees on a dark ground: long straight edges at two angles,
+// apart from one another, for frame 0's edges to read the camera's blur from.
+double TurnedSquare(int c, double x, double y) {
+  const double a = 20.0 * std::numbers::pi / 180.0;
+  const double u = (x - 20.0) * std::cos(a) + (y - 20.0) * std::sin(a);
+  const double v = -(x - 20.0) * std::sin(a) + (y - 20.0) * std::cos(a);
+  return std::fabs(u) < 12.0 && std::fabs(v) < 12.0 ? 200.0 - 20.0 * c : 60.0 + 10.0 * c;
+}
+
+TEST(EnhancedRobust, ThePsfCheckKeepsNearTheBlurFrameZerosEdgesShow) {
+  // The camera's blur is sigma 0.9; told 0.45 or 1.2, the check ends within kEdgeBelow
+  // below and kEdgeAbove above what the edges read, whatever the held-out frames chose.
+  const Sequence s = MakeSequence(17, [](int) { return Scene(TurnedSquare); }, 0.5, 8, 0.9);
+  for (double told : {0.45, 1.2}) {
+    SCOPED_TRACE(told);
+    EnhancedSettings settings;
+    settings.psfSigma = told;
+    EnhancedOutcome checked;
+    Reconstruct(s, checked, settings);
+    ASSERT_TRUE(checked.edgePsf.Found()) << checked.edgePsf.edges << " edges";
+    EXPECT_NEAR(checked.edgePsf.sigma, 0.9, 0.1);
+    EXPECT_GE(checked.psfSigma, checked.edgePsf.sigma / kEdgeBelow - 1e-9);
+    EXPECT_LE(checked.psfSigma, checked.edgePsf.sigma * kEdgeAbove + 1e-9);
+    // Without the check the edges are not read and the stated PSF stays.
+    settings.checkPsf = false;
+    EnhancedOutcome unchecked;
+    Reconstruct(s, unchecked, settings);
+    EXPECT_FALSE(unchecked.edgePsf.Found());
+    EXPECT_EQ(unchecked.psfSigma, told);
+  }
+}
+
 TEST(EnhancedRobust, FramesOfTheStatedPsfKeepIt) {
   // Frames made with the stated PSF: whether or not the check runs, the stated PSF stays
   // and the result is what the run without the check gives, bit for bit.

@@ -39,6 +39,24 @@ EnhancedSettings SettingsOf(const ReconstructionOptions& o) {
 // Frames below this share of agreeing pixels are named in a warning.
 constexpr double kLowAgreement = 0.35;
 
+// The PSF check's line: the sigma chosen, every trial's error and iterations, and what frame
+// 0's edges read of the blur.
+std::string PsfLine(const EnhancedOutcome& outcome) {
+  std::string trials;
+  for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
+    trials += Format("%s%g: %.3f after %d", trials.empty() ? "" : ", ", t.sigma, t.heldOutError, t.iterations);
+  }
+  const EdgePsfReading& edges = outcome.edgePsf;
+  const std::string read =
+      edges.Found() ? Format("; frame 0's edges read %.2f (%d edges, misfit %.0f%% of their contrast)", edges.sigma,
+                             edges.edges, 100.0 * edges.misfit)
+                    : Format("; frame 0 has too few clean straight edges to read the blur from (%d of %d)", edges.edges,
+                             kEdgeMinSites);
+  return Format("PSF = %g (error of the scoring frames and luma iterations by PSF sigma: %s%s%s)\r\n", outcome.psfSigma,
+                trials.c_str(), outcome.compressed ? "; the frames look compressed: wider only if clearly better" : "",
+                read.c_str());
+}
+
 // One line per frame (its residual, its weight, whether it was held out to measure the
 // estimate, how much of it agrees with frame 0, whether its brightness was matched), the
 // totals, and the warnings: frames that mostly disagree with frame 0, and frame 0 enlarged
@@ -102,30 +120,26 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
            Format("%.0f %% agrees", 100.0 * outcome.agreement[i]), "check its homography file, or leave the frame out");
     }
   }
-  if (outcome.psfTrials.size() > 1) {
-    std::string trials;
-    for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
-      trials += Format("%s%g: %.3f after %d", trials.empty() ? "" : ", ", t.sigma, t.heldOutError, t.iterations);
-    }
-    observer.Log(Format("PSF = %g (error of the scoring frames and luma iterations by PSF sigma: %s%s)\r\n",
-                        outcome.psfSigma, trials.c_str(),
-                        outcome.compressed ? "; the frames look compressed: wider only if clearly better" : ""));
-  }
+  if (outcome.psfTrials.size() > 1) observer.Log(PsfLine(outcome));
   const EnhancedOutcome::PsfTrial* stated = outcome.psfTrials.empty() ? nullptr : &outcome.psfTrials.front();
   if (stated != nullptr && outcome.psfSigma != stated->sigma) {
     double chosen = stated->heldOutError;
+    bool tried = false;
     for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
-      if (t.sigma == outcome.psfSigma) chosen = t.heldOutError;
+      if (t.sigma != outcome.psfSigma) continue;
+      chosen = t.heldOutError;
+      tried = true;
     }
     const bool wider = outcome.psfSigma > stated->sigma;
+    const std::string why = tried ? Format("it predicts the held-out frames with mean error %.2f against %.2f", chosen,
+                                           stated->heldOutError)
+                                  : Format("frame 0's edges read a blur of sigma %.2f", outcome.edgePsf.sigma);
     warn(0,
          wider ? "the frames are blurrier than the PSF says (an estimate through it stays soft), the "
                  "reconstruction used a wider one"
                : "the frames are sharper than the PSF allows (an estimate through it rings along the "
                  "edges), the reconstruction used a narrower one",
-         Format("PSF sigma %g instead of %g: it predicts the held-out frames with mean error %.2f "
-                "against %.2f",
-                outcome.psfSigma, stated->sigma, chosen, stated->heldOutError),
+         Format("PSF sigma %g instead of %g: %s", outcome.psfSigma, stated->sigma, why.c_str()),
          "give the camera's blur with --psf-sigma, or keep it with --psf-check off");
   }
   if (outcome.fellBack) {

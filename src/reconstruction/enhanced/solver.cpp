@@ -9,6 +9,7 @@
 #include "numeric/cubic_kernel.h"
 #include "numeric/projection.h"
 #include "reconstruction/enhanced/backend.h"
+#include "reconstruction/enhanced/edge_psf.h"
 #include "reconstruction/enhanced/minimiser.h"
 #include "reconstruction/enhanced/psf_steps.h"
 #include "reconstruction/enhanced/weights.h"
@@ -597,7 +598,7 @@ std::vector<char> SplitHeldOut(const ObservationModel& model, EnhancedWeights& i
 // The PSF check (kWiderPsf, kNarrowerPsf): luma solved on the crop through the stated PSF
 // and through its trials, each scored by frames that neither the fit nor its stopping saw.
 // Returns the sigma chosen; trials receives each sigma with its score and iterations.
-double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
+double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                  const HrGeometry& roiGrid, const EnhancedSettings& settings, const EnhancedProgress& progress,
                  bool compressed, std::vector<EnhancedOutcome::PsfTrial>& trials) {
   const double stated = settings.psfSigma;
@@ -650,6 +651,20 @@ double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Ma
   return NarrowPsf(stated, statedErrors.score, firstWider, noise, trial);
 }
 
+// The held-out frames' choice kept between frame 0's edges' reading over kEdgeBelow and
+// times kEdgeAbove, where they read one (a reading sharper than a pixel's own box shows
+// sharpened or aliased edges: it bounds the PSF from below only), and within the sigmas a
+// run with the check may solve with.
+double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
+                 const HrGeometry& roiGrid, const EnhancedSettings& settings, const EnhancedProgress& progress,
+                 bool compressed, const EdgePsfReading& edges, std::vector<EnhancedOutcome::PsfTrial>& trials) {
+  const double chosen = HeldOutPsf(frames, homographies, roiGrid, settings, progress, compressed, trials);
+  if (!edges.Found()) return chosen;
+  double bounded = std::max(chosen, edges.sigma / kEdgeBelow);
+  if (edges.sigma >= kNarrowestPsf) bounded = std::min(bounded, edges.sigma * kEdgeAbove);
+  return std::clamp(bounded, std::min(kNarrowestPsf, chosen), std::max(WidestPsfTrial(settings.psfSigma), chosen));
+}
+
 }  // namespace
 
 double WidestPsfTrial(double sigma) {
@@ -666,15 +681,18 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
   EnhancedSettings solve = settings;
   std::vector<EnhancedOutcome::PsfTrial> trials;
   bool compressed = false;
+  EdgePsfReading edges;
   if (settings.checkPsf) {
     compressed = LooksCompressed(frames, homographies, roiGrid, PsfTaps(settings.psfSigma, roiGrid.scale));
     EnhancedSettings cold = settings;
     cold.seed = nullptr;
-    solve.psfSigma = ChoosePsf(frames, homographies, roiGrid, cold, progress, compressed, trials);
+    edges = ReadEdgePsf(frames[0], EdgeRegion(roiGrid, frames[0].Width(), frames[0].Height()), EnhancedDepth(frames));
+    solve.psfSigma = ChoosePsf(frames, homographies, roiGrid, cold, progress, compressed, edges, trials);
     solve.checkPsf = false;
   }
   outcome = EnhancedOutcome{};
   outcome.psfTrials = trials;
+  outcome.edgePsf = edges;
   outcome.compressed = compressed;
   GridProblem p(frames, homographies, roiGrid, solve, PsfTaps(solve.psfSigma, roiGrid.scale), outcome);
   SolveBands(p.model, solve, roiGrid, p.margin, p.weights, p.bicubicLuma, p.planes, outcome, progress, picture);

@@ -6,6 +6,7 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
+#include "reconstruction/enhanced/edge_psf.h"
 #include "reconstruction/enhanced/forward_model.h"
 #include "reconstruction/hr_geometry.h"
 #include "reconstruction/reconstruction_options.h"
@@ -92,6 +93,8 @@ struct EnhancedOutcome {
   // The PSF check found the frames compressed (NoiseReading: they lost their finest detail,
   // and a wider PSF is kept only where it predicts them clearly better).
   bool compressed = false;
+  // What frame 0's edges read of the camera's blur (EdgePsfReading; none without the check).
+  EdgePsfReading edgePsf;
 };
 
 // Iterations of the luma band run with every frame at weight 1 before the frames are
@@ -160,6 +163,16 @@ inline constexpr double kNarrowerPsf = 0.75;
 inline constexpr double kPsfGain = 0.1;
 inline constexpr double kNarrowestPsf = 0.288675;
 inline constexpr double kLeastPsfStep = 0.9;
+// Where frame 0's edges read the blur (EdgePsfReading), the sigma chosen lies between their
+// reading over kEdgeBelow and times kEdgeAbove: held-out frames that aliasing or
+// compression make favour a narrow PSF cannot take it below what the edges show, nor keep a
+// stated one far narrower or wider. Measured on synthetic sequences with truth
+// (bench/broken/psf_check.sh, true sigma 0.3 to 1.0, stated right and wrong): the edges of
+// busy charts read about 8 % narrow and those of textures up to 7 % wide, and a PSF too
+// wide costs far more than one too narrow, so the floor lies close below the reading and
+// the ceiling further above it.
+inline constexpr double kEdgeBelow = 1.05;
+inline constexpr double kEdgeAbove = 1.15;
 
 // The widest PSF sigma the check may try from a stated sigma (its margin bounds what a run
 // with the check reads around the ROI).

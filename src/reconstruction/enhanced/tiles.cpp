@@ -71,6 +71,7 @@ class TileOutcomes {
       total_.framesUsed = part.framesUsed;
       total_.psfSigma = part.psfSigma;
       total_.psfTrials = part.psfTrials;
+      total_.edgePsf = part.edgePsf;
       agreeSum_.assign(part.agreement.size(), 0.0);
       total_.observations.assign(part.agreement.size(), 0);
       first_ = false;
