@@ -3,7 +3,6 @@
 #include "numeric/projection.h"
 #include "registration/homography_refinement.h"
 #include "registration/homography_search.h"
-#include "registration/registration_strategy.h"
 
 namespace lumet {
 
@@ -14,7 +13,6 @@ RegistrationReference PrepareReference(const GrayImage& green, const Registratio
   reference.points = SelectNearRoi(DetectFeatures(green, response, static_cast<float>(options.filterSigma),
                                                   kHarrisConstant, kSuppressionWindow),
                                    kSelectionLimit, options.roi);
-  reference.prepared = options.Strategy().Prepare(green, options);
   return reference;
 }
 

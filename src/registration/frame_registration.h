@@ -30,7 +30,8 @@ struct StrategyReference {
 struct RegistrationReference {
   const GrayImage* green = nullptr;
   std::vector<FeaturePoint> points;
-  // What the options' strategy prepared of it (RegistrationStrategy::Prepare).
+  // What the options' strategy prepared of it (RegistrationStrategy::Prepare; the
+  // registration stage fills it).
   std::shared_ptr<const StrategyReference> prepared;
 };
 

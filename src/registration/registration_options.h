@@ -26,11 +26,9 @@ struct RegistrationOptions {
   int ransacSecond = 25;     // the pool of best pairs the trials draw from
   int sadSize = 32;          // half size S of the (2S+1) x (2S+1) matching block
   int searchArea = 40;       // largest displacement between matched points
-  // How each frame's homography is finished after the search (null: PointsRegistration());
-  // the method reconstructing the frames chooses it.
+  // How each frame's homography is finished after the search (null: the points strategy,
+  // StrategyOf); the method reconstructing the frames chooses it.
   const RegistrationStrategy* strategy = nullptr;
-
-  const RegistrationStrategy& Strategy() const;
 
   // Ranges of the values alone, and the RANSAC sample within its pool.
   void Check() const;

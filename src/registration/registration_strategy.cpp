@@ -31,8 +31,8 @@ const RegistrationStrategy& RegistrationStrategyFor(const std::string& word) {
   throw Error("no registration strategy is called " + word + " (there are " + words + ")");
 }
 
-const RegistrationStrategy& RegistrationOptions::Strategy() const {
-  return strategy != nullptr ? *strategy : PointsRegistration();
+const RegistrationStrategy& StrategyOf(const RegistrationOptions& options) {
+  return options.strategy != nullptr ? *options.strategy : PointsRegistration();
 }
 
 }  // namespace lumet

@@ -48,6 +48,9 @@ void RegisterRegistrationStrategy(const RegistrationStrategy& strategy);
 // The strategy of a word (lumet::Error naming the word and the words there are).
 const RegistrationStrategy& RegistrationStrategyFor(const std::string& word);
 
+// The options' strategy (PointsRegistration() when they name none).
+const RegistrationStrategy& StrategyOf(const RegistrationOptions& options);
+
 // The built-in strategies: the corner points' homography as the refinement leaves it, and
 // that homography refined directly on the pixels.
 const RegistrationStrategy& PointsRegistration();

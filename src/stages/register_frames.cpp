@@ -22,7 +22,7 @@ FrameWarning FallbackWarning(int k, const RegistrationOptions& o, int width, int
   const int block = 2 * o.sadSize + 1;
   FrameWarning w;
   w.frame = k;
-  w.kind = "no homography search, " + o.Strategy().StartWithoutSearch() + ": ";
+  w.kind = "no homography search, " + StrategyOf(o).StartWithoutSearch() + ": ";
   if (block > width || block > height) {
     w.kind += Format("the %d x %d matching block (--sad-size %d) does not fit the %d x %d frame", block, block,
                      o.sadSize, width, height);
@@ -96,7 +96,9 @@ void ReadBatch(const StageSetup& s, const std::vector<int>& frames, int first, i
 // stages.
 void FinishFrame(const StageSetup& s, const RegistrationReference& reference, RegistrationEvents& events,
                  RegisteredFrame& f) {
-  Guarded(f, [&] { f.score = s.options.Strategy().Finish(reference, f.image.channels[1], f.frame, s.options, f.reg, f.log); });
+  Guarded(f, [&] {
+    f.score = StrategyOf(s.options).Finish(reference, f.image.channels[1], f.frame, s.options, f.reg, f.log);
+  });
   if (f.failure) return;
   if (!f.reg.sizes.Searchable()) {
     f.warnings.push_back(FallbackWarning(f.frame, s.options, s.referenceGreen.Width(), s.referenceGreen.Height(),
@@ -123,6 +125,7 @@ void RegisterBatch(const StageSetup& s, std::vector<RegisteredFrame>& batch, Reg
       if (j < extra) {
         try {
           reference = PrepareReference(s.referenceGreen, s.options);
+          reference.prepared = StrategyOf(s.options).Prepare(s.referenceGreen, s.options);
         } catch (...) {
           refFailure = std::current_exception();
         }

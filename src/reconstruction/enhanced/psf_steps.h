@@ -3,9 +3,20 @@
 #include <algorithm>
 #include <limits>
 
-#include "reconstruction/enhanced/solver.h"
+#include "reconstruction/reconstruction_options.h"
 
 namespace lumet {
+
+// The PSF check's steps and margins (the check itself: solver.h, EnhancedReconstruct).
+inline constexpr double kWiderPsf = 1.25;
+inline constexpr int kWiderTrials = 3;
+inline constexpr double kWiderSlack = 0.01;
+inline constexpr double kWiderRefusal = 0.03;
+inline constexpr double kMaxTrialPsf = ReconstructionOptions::kMaxPsfSigma;
+inline constexpr double kNarrowerPsf = 0.75;
+inline constexpr double kPsfGain = 0.1;
+inline constexpr double kNarrowestPsf = 0.288675;
+inline constexpr double kLeastPsfStep = 0.9;
 
 // The PSF check's steps (kWiderPsf, kNarrowerPsf), given a trial: sigma -> TrialErrors, the
 // luma solve of the check's crop through that PSF and its errors.

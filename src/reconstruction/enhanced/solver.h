@@ -8,6 +8,7 @@
 #include "numeric/matrix.h"
 #include "reconstruction/enhanced/edge_psf.h"
 #include "reconstruction/enhanced/forward_model.h"
+#include "reconstruction/enhanced/psf_steps.h"
 #include "reconstruction/hr_geometry.h"
 #include "reconstruction/reconstruction_options.h"
 #include "reconstruction/seed_estimate.h"
@@ -154,15 +155,6 @@ inline constexpr int kRingReach = 2;
 // than kLeastPsfStep is not taken. The whole ROI is then solved once through the PSF chosen.
 inline constexpr int kPsfCheckSide = 16;
 inline constexpr int kPsfTrialIterations = 30;
-inline constexpr double kWiderPsf = 1.25;
-inline constexpr int kWiderTrials = 3;
-inline constexpr double kWiderSlack = 0.01;
-inline constexpr double kWiderRefusal = 0.03;
-inline constexpr double kMaxTrialPsf = ReconstructionOptions::kMaxPsfSigma;
-inline constexpr double kNarrowerPsf = 0.75;
-inline constexpr double kPsfGain = 0.1;
-inline constexpr double kNarrowestPsf = 0.288675;
-inline constexpr double kLeastPsfStep = 0.9;
 // Where frame 0's edges read the blur (EdgePsfReading), the sigma chosen lies between their
 // reading over kEdgeBelow and times kEdgeAbove: held-out frames that aliasing or
 // compression make favour a narrow PSF cannot take it below what the edges show, nor keep a
