@@ -19,7 +19,7 @@
 namespace lumet::codec {
 
 // Raised whenever the table or the meaning of an entry changes.
-inline constexpr int kModuleVersion = 5;
+inline constexpr int kModuleVersion = 6;
 
 // The entry point's name (extern "C"): const ModuleTable* lumet_codec_module(int version).
 inline constexpr const char* kEntryPoint = "lumet_codec_module";
@@ -69,6 +69,9 @@ struct StillSamples {
   std::vector<uint16_t> samples16;
   std::vector<float> samplesFloat;
   StillMetadata metadata;
+  // The samples are linear light (a camera raw file's, developed without a transfer curve),
+  // not sRGB encoded as other integer samples are.
+  bool linear = false;
 };
 
 // An open video; only the module knows what it holds.

@@ -4,11 +4,13 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "numeric/cubic_kernel.h"
 #include "numeric/projection.h"
 #include "reconstruction/enhanced/backend.h"
+#include "reconstruction/enhanced/linear_light.h"
 #include "reconstruction/enhanced/minimiser.h"
 #include "reconstruction/enhanced/psf_steps.h"
 #include "reconstruction/enhanced/weights.h"
@@ -276,14 +278,21 @@ class BandSolver {
              const HrGeometry& roiGrid, int margin, Plane (&planes)[3], EnhancedOutcome& outcome,
              const EnhancedProgress& progress, const EnhancedPicture& picture)
       : backend_(backend), model_(model), settings_(settings), roiGrid_(roiGrid), margin_(margin), planes_(planes),
-        outcome_(outcome), progress_(progress), picture_(picture) {}
+        outcome_(outcome), progress_(progress), picture_(picture) {
+    // In linear light the residuals are scaled to encoded units, and the pictures encoded.
+    linear_ = dynamic_cast<const LinearLightBackend*>(&backend);
+  }
 
   // The estimate as it stands, with luma from the solve under way if there is one.
   void Show() const {
     if (!picture_) return;
     ColorDoubleImage estimate;
     Plane rgb[3] = {planes_[0], lumaInSolve_ != nullptr ? *lumaInSolve_ : planes_[kLumaBand], planes_[2]};
+    if (linear_ != nullptr) {
+      for (int c = 0; c < 3; ++c) linear_->ToLinear(c, rgb[c]);
+    }
     TransformPlanes(kToRgb, rgb);
+    if (linear_ != nullptr) EncodePlanes(rgb);
     Crop(rgb, margin_, roiGrid_, estimate);
     picture_(estimate);
   }
@@ -308,7 +317,8 @@ class BandSolver {
     Run(kLumaBand, s.weights, std::min(kWeightingIterations, settings_.maxIterations), false, s.x, s.done,
         s.heldOutError);
     ObjectiveScratch scratch;
-    s.residuals = FrameResiduals(backend_, model_, kLumaBand, s.x, scratch);
+    s.residuals = FrameResiduals(backend_, model_, kLumaBand, s.x, scratch,
+                                 linear_ != nullptr ? &linear_->ResidualScale() : nullptr);
     const std::vector<double> residualWeights = FrameWeightsFromResiduals(s.residuals);
     for (size_t k = 0; k < residualWeights.size(); ++k) {
       s.weights.frame[k] = std::min(s.weights.frame[k], residualWeights[k]);
@@ -335,17 +345,17 @@ class BandSolver {
   const EnhancedProgress& progress_;
   const EnhancedPicture& picture_;
   const Plane* lumaInSolve_ = nullptr;  // luma while a LumaSolve holds it
+  const LinearLightBackend* linear_ = nullptr;  // solving in linear light
   int lumaSteps_ = 0;                   // every luma iteration, of any PSF, for the progress
 };
 
 // Runs the bands of luma and colour differences (kToLumaChroma; luma first, then the
 // colour differences) and decides whether the estimate is kept (outcome.fellBack
-// otherwise). bicubicLuma: frame 0 enlarged, its luma.
+// otherwise) with backend (GridProblem::Backend). bicubicLuma: frame 0 enlarged, its luma.
 void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const HrGeometry& roiGrid, int margin,
                 EnhancedWeights& weights, const Plane& bicubicLuma, Plane (&planes)[3], EnhancedOutcome& outcome,
-                const EnhancedProgress& progress, const EnhancedPicture& picture) {
+                const EnhancedProgress& progress, const EnhancedPicture& picture, const EnhancedBackend& backend) {
   InitialWeights(model, settings, weights);
-  const EnhancedBackend& backend = EnhancedBackendNamed(settings.backend);
   BandSolver solver(backend, model, settings, roiGrid, margin, planes, outcome, progress, picture);
   solver.Show();
   LumaSolve luma = solver.SolveLuma(std::move(planes[kLumaBand]), weights);
@@ -507,6 +517,20 @@ bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vecto
   return reading.Compressed();
 }
 
+// The problem in linear light (linear_light.h): the observations of the frames stored
+// encoded and the start estimate decoded, frame 0 enlarged decoded into linearBicubic.
+// Returns the observations' residual scales (DecodeObservations).
+std::vector<double> ToLinearLight(const std::vector<ColorGrayImage>& frames, ObservationModel& model,
+                                  const Plane (&bicubic)[3], Plane (&planes)[3], Plane (&linearBicubic)[3]) {
+  std::vector<char> encoded;
+  for (const ColorGrayImage& frame : frames) encoded.push_back(SrgbEncodedFrame(frame) ? 1 : 0);
+  std::vector<double> scale = DecodeObservations(model, encoded);
+  DecodePlanes(planes);
+  for (int c = 0; c < 3; ++c) linearBicubic[c] = bicubic[c];
+  DecodePlanes(linearBicubic);
+  return scale;
+}
+
 // One grid's problem as the solve starts from it: the observations (brightness matched to
 // frame 0, in luma and colour differences), their agreement weights, frame 0 enlarged, the
 // start estimate. outcome receives the noise (noise when that is a number, the PSF check's
@@ -543,14 +567,27 @@ struct GridProblem {
     if (settings.seed != nullptr && AnyHeldOut(ChooseHeldOut(model))) {
       WarmStart(*settings.seed, grid, agreement, bicubic, planes);
     }
+    // In linear light from here on, all but frame 0 enlarged (the safe result, kept encoded).
+    Plane linearBicubic[3];
+    const bool decoded = settings.linearLight && SrgbEncodedFrame(frames[0]);
+    if (decoded) residualScale = ToLinearLight(*used, model, bicubic, planes, linearBicubic);
+    const Plane(&solvedBicubic)[3] = decoded ? linearBicubic : bicubic;
     // Solved as luma and colour differences (kToLumaChroma), written back as red, green, blue.
     bicubicLuma = Plane(grid.width, grid.height);
     for (size_t i = 0; i < bicubicLuma.v.size(); ++i) {
-      bicubicLuma.v[i] = kToLumaChroma[3] * bicubic[0].v[i] + kToLumaChroma[4] * bicubic[1].v[i] +
-                         kToLumaChroma[5] * bicubic[2].v[i];
+      bicubicLuma.v[i] = kToLumaChroma[3] * solvedBicubic[0].v[i] + kToLumaChroma[4] * solvedBicubic[1].v[i] +
+                         kToLumaChroma[5] * solvedBicubic[2].v[i];
     }
     TransformPlanes(kToLumaChroma, planes);
     model.TransformValues(kToLumaChroma);
+    if (decoded) {
+      // The solve's values (LinearLightBackend), k from the start's luma over about two LR
+      // pixels: the noise of a single pixel's start would show through.
+      pixelScale = EncodingSlopes(WindowFilter(planes[kLumaBand], roiGrid.q, false));
+      const LinearLightBackend scaling(EnhancedBackendNamed(settings.backend), residualScale, pixelScale, kLumaBand);
+      for (int c = 0; c < 3; ++c) scaling.ToSolved(c, planes[c]);
+      scaling.ToSolved(kLumaBand, bicubicLuma);
+    }
   }
 
   int margin;
@@ -562,6 +599,20 @@ struct GridProblem {
   Plane bicubicLuma;
   Plane agreement;
   Plane planes[3];
+  // Solving in linear light: per observation, the slope of the encoding at its luma
+  // (DecodeObservations); empty otherwise.
+  std::vector<double> residualScale;
+  Plane pixelScale;
+  std::unique_ptr<LinearLightBackend> linear;
+
+  // The backend the problem is solved with: the one named, or in linear light the
+  // LinearLightBackend around it (then also in `linear`).
+  const EnhancedBackend& Backend(const std::string& name) {
+    const EnhancedBackend& named = EnhancedBackendNamed(name);
+    if (residualScale.empty()) return named;
+    linear = std::make_unique<LinearLightBackend>(named, residualScale, pixelScale, kLumaBand);
+    return *linear;
+  }
 };
 
 // The held-out frames of the crop split in two: every other one stops the fits (left in
@@ -616,7 +667,7 @@ double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Ma
   bool borrowed = false;
   const std::vector<char> scoring = SplitHeldOut(p.model, initial, borrowed);
   if (!AnyHeldOut(scoring) || !AnyHeldOut(initial.heldOut)) return stated;
-  const EnhancedBackend& backend = EnhancedBackendNamed(settings.backend);
+  const EnhancedBackend& backend = p.Backend(settings.backend);
   // The crop reports no iterations of its own: the bar waits at luma's first.
   const EnhancedProgress waiting = [&](int, int) {
     if (progress) progress(kLumaBand, 1);
@@ -677,8 +728,13 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
   outcome.psfTrials = trials;
   outcome.compressed = compressed;
   GridProblem p(frames, homographies, roiGrid, solve, PsfTaps(solve.psfSigma, roiGrid.scale), outcome);
-  SolveBands(p.model, solve, roiGrid, p.margin, p.weights, p.bicubicLuma, p.planes, outcome, progress, picture);
+  const EnhancedBackend& backend = p.Backend(solve.backend);
+  SolveBands(p.model, solve, roiGrid, p.margin, p.weights, p.bicubicLuma, p.planes, outcome, progress, picture, backend);
+  if (p.linear) {
+    for (int c = 0; c < 3; ++c) p.linear->ToLinear(c, p.planes[c]);
+  }
   TransformPlanes(kToRgb, p.planes);
+  if (!p.residualScale.empty()) EncodePlanes(p.planes);
   if (!outcome.fellBack) KeepToFrameZero(p.agreement, roiGrid.q, p.bicubic, p.planes);
   Crop(outcome.fellBack ? p.bicubic : p.planes, p.margin, roiGrid, result);
 }
