@@ -12,7 +12,7 @@ namespace lumet {
 // the camera blurred and integrated the scene's light before it encoded it, so the forward
 // model (PSF, pixel area, interpolation, averages of frames) holds for decoded values: solved
 // on encoded ones, a blurred edge between dark and bright is not the blur of the scene's
-// edge, which leaves a dark rim along bright detail. The solve in linear light decodes the
+// edge (the encoded blur is darker on the dark side, and its deconvolution rims the edge). The solve in linear light decodes the
 // observations and the start estimate, solves, and encodes the estimate back.
 //
 // Everything measured in grey levels of the data stays in encoded units, where the noise
@@ -22,7 +22,7 @@ namespace lumet {
 // the slope of the encoding at its observation's luma (in linear light the noise of a dark
 // pixel is a small fraction of a bright one's, and unscaled residuals would let the bright
 // places decide alone). The prior, too, acts on encoded values: on the encoded luma itself,
-// and on the colour differences scaled by the slope at the solved luma (in linear light it
+// and on the colour differences scaled by the slope at the start's luma (in linear light it
 // would hardly smooth the shadows and flatten the highlights). The held-out errors, which
 // stop the bands and decide whether the estimate is kept, are then in encoded grey levels
 // like the ones of frame 0 enlarged they are compared with.
