@@ -97,6 +97,7 @@ bool ReadCameraRaw(const std::string& name, const uint8_t* bytes, size_t size, c
   if (image->data_size < count * sizeof(uint16_t)) FailUnreadable("LibRaw's developed image is cut short");
   AllocateSamples(decoded.samples16, count, name);
   std::memcpy(decoded.samples16.data(), image->data, count * sizeof(uint16_t));
+  decoded.linear = true;
   out = std::move(decoded);
   return true;
 }

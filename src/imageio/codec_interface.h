@@ -69,6 +69,9 @@ struct StillSamples {
   std::vector<uint16_t> samples16;
   std::vector<float> samplesFloat;
   StillMetadata metadata;
+  // The samples are linear light (a camera raw file's, developed without a transfer curve),
+  // not sRGB encoded as other integer samples are.
+  bool linear = false;
 };
 
 // An open video; only the module knows what it holds.

@@ -56,11 +56,13 @@ void Deinterleave(const std::vector<T>& pixels, int w, int h, int n, Convert con
 }
 
 // The deep planes of w x h pixels of n interleaved 16-bit or floating-point channels (as
-// Deinterleave).
+// Deinterleave); linear: the file says they are linear light.
 template <typename T, typename Convert>
-std::shared_ptr<const DeepPlanes> DeepPlanesOf(const std::vector<T>& pixels, int w, int h, int n, Convert convert) {
+std::shared_ptr<const DeepPlanes> DeepPlanesOf(const std::vector<T>& pixels, int w, int h, int n, Convert convert,
+                                               bool linear) {
   auto deep = std::make_shared<DeepPlanes>();
   deep->floatSamples = std::is_floating_point_v<T>;
+  deep->linearSamples = linear;
   const int source[3] = {0, n >= 3 ? 1 : 0, n >= 3 ? 2 : 0};
   for (int c = 0; c < 3; ++c) {
     FloatImage& plane = deep->channels[c];
@@ -94,10 +96,10 @@ ColorGrayImage FrameOf(const codec::StillSamples& samples) {
   const int n = samples.channels;
   if (!samples.samplesFloat.empty()) {
     Deinterleave(samples.samplesFloat, w, h, n, FloatTo8Bit, decoded);
-    decoded.deep = DeepPlanesOf(samples.samplesFloat, w, h, n, FloatDeepValue);
+    decoded.deep = DeepPlanesOf(samples.samplesFloat, w, h, n, FloatDeepValue, samples.linear);
   } else if (!samples.samples16.empty()) {
     Deinterleave(samples.samples16, w, h, n, To8Bit, decoded);
-    decoded.deep = DeepPlanesOf(samples.samples16, w, h, n, DeepValue);
+    decoded.deep = DeepPlanesOf(samples.samples16, w, h, n, DeepValue, samples.linear);
   } else {
     Deinterleave(samples.samples8, w, h, n, [](uint8_t v) { return v; }, decoded);
   }
@@ -109,7 +111,7 @@ ColorGrayImage FrameOf(const codec::StillSamples& samples) {
 ColorGrayImage FrameOf16BitRgb(const std::vector<uint16_t>& rgb, int width, int height) {
   ColorGrayImage frame;
   Deinterleave(rgb, width, height, 3, To8Bit, frame);
-  frame.deep = DeepPlanesOf(rgb, width, height, 3, DeepValue);
+  frame.deep = DeepPlanesOf(rgb, width, height, 3, DeepValue, false);  // video samples are encoded, not linear
   return frame;
 }
 

@@ -175,6 +175,9 @@ struct DeepPlanes {
   // The file held floating-point samples: values below 0 and above 255 are the scene's own
   // and are kept; integer samples lie in 0 .. 255.
   bool floatSamples = false;
+  // The samples are linear light (a camera raw file's) although integers; floating-point
+  // samples are linear light always, other integer samples sRGB encoded.
+  bool linearSamples = false;
 };
 
 // What a frame's file said about its pixels, as the file held it: an ICC profile (the

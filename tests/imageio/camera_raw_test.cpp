@@ -29,6 +29,9 @@ TEST(CameraRaw, ADngGivesItsRawImageDevelopedNotItsPreview) {
   ASSERT_EQ(image.Width(), 64);
   ASSERT_EQ(image.Height(), 48);
   ASSERT_NE(image.deep, nullptr);
+  // Its samples are linear light, integers though they are (no transfer curve to undo).
+  EXPECT_TRUE(image.deep->linearSamples);
+  EXPECT_FALSE(image.deep->floatSamples);
   // Black level off, white level at full scale, the white balance applied: a grey scene
   // is grey again, linear (0.25 and 0.75 of white), away from the step between them.
   for (int c = 0; c < 3; ++c) {

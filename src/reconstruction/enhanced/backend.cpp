@@ -111,10 +111,13 @@ const EnhancedBackend& EnhancedBackendNamed(const std::string& name) {
 }
 
 std::vector<double> FrameResiduals(const EnhancedBackend& backend, const ObservationModel& model, int c,
-                                   const Plane& x, ObjectiveScratch& scratch) {
+                                   const Plane& x, ObjectiveScratch& scratch, const std::vector<double>* scale) {
   backend.Forward(model, x, scratch);
   const std::vector<double>& values = model.Values(c);
   const std::vector<double>& predicted = scratch.predicted;
+  if (scale != nullptr) {
+    return model.FrameMeans([&](size_t o) { return std::fabs(predicted[o] - values[o]) * (*scale)[o]; });
+  }
   return model.FrameMeans([&](size_t o) { return std::fabs(predicted[o] - values[o]); });
 }
 

@@ -103,8 +103,13 @@ std::vector<std::string> BuiltInBackendNames();
 const EnhancedBackend& CpuEnhancedBackend();
 
 // Mean absolute residual of each frame's observations of channel c at x (not a number for
-// a frame without observations).
+// a frame without observations), each residual times scale[o] when scale is given.
 std::vector<double> FrameResiduals(const EnhancedBackend& backend, const ObservationModel& model, int c,
-                                   const Plane& x, ObjectiveScratch& scratch);
+                                   const Plane& x, ObjectiveScratch& scratch,
+                                   const std::vector<double>* scale = nullptr);
+
+// The engine's prior of the objective (EnhancedBackend::Objective's second sum, times
+// weights.lambda) at x; adds its gradient into gradient (x's size) and returns its energy.
+double EnhancedPrior(const EnhancedWeights& weights, const Plane& x, Plane& gradient);
 
 }  // namespace lumet

@@ -207,6 +207,10 @@ class CpuBackend final : public EnhancedBackend {
 
 }  // namespace
 
+double EnhancedPrior(const EnhancedWeights& weights, const Plane& x, Plane& gradient) {
+  return Prior(weights, x, gradient);
+}
+
 const EnhancedBackend& CpuEnhancedBackend() {
   static const CpuBackend backend;
   return backend;

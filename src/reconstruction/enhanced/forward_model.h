@@ -115,6 +115,16 @@ class ObservationModel {
   // Replaces every observation's three values v by m * v (m row-major, 3 x 3): the solve
   // may work in other colour coordinates than the frames'.
   void TransformValues(const double (&m)[9]);
+  // Calls map(o, v) for observations begin .. end - 1, v their three values, which it may
+  // change.
+  template <typename Map>
+  void MapValues(size_t begin, size_t end, Map map) {
+    for (size_t o = begin; o < end; ++o) {
+      double v[3] = {values_[0][o], values_[1][o], values_[2][o]};
+      map(o, v);
+      for (size_t c = 0; c < 3; ++c) values_[c][o] = v[c];
+    }
+  }
 
   // Appends observations directly (tests): top-left bilinear corner and fractions; u, v the
   // frame pixel it came from, if any.

@@ -30,10 +30,18 @@ constexpr MethodParam kPsfCheck{.name = "psfCheck", .flag = "--psf-check", .labe
                                         "the one the held-out frames choose (off: the stated PSF as it is)",
                                 .defaultText = "on", .whole = true, .minimum = 0, .maximum = 1, .onOff = true};
 
+// On solves sRGB-encoded frames in linear light (linear_light.h).
+constexpr MethodParam kLinearLight{.name = "linearLight", .flag = "--linear-light", .label = "linear light",
+                                   .typeName = "on|off",
+                                   .help = "enhanced method: decode sRGB-encoded frames (8- and 16-bit) to linear "
+                                           "light, solve there and encode the result back (frames stored linear, "
+                                           "floating-point or raw, are solved as they are)",
+                                   .defaultText = "off", .whole = true, .minimum = 0, .maximum = 1, .onOff = true};
+
 EnhancedSettings SettingsOf(const ReconstructionOptions& o) {
   return {.psfSigma = o.psfSigma, .alpha = o.alpha, .beta = o.beta, .lambda = o.lambda,
           .maxIterations = static_cast<int>(kIterations.In(o)), .tolerance = kTolerance.In(o),
-          .checkPsf = kPsfCheck.In(o) != 0.0};
+          .checkPsf = kPsfCheck.In(o) != 0.0, .linearLight = kLinearLight.In(o) != 0.0};
 }
 
 // Frames below this share of agreeing pixels are named in a warning.
@@ -170,7 +178,7 @@ int TileSide(const ReconstructionOptions& options, const HrGeometry& grid) {
 class Enhanced final : public ReconstructionMethod {
  public:
   std::string Word() const override { return "enhanced"; }
-  std::vector<MethodParam> Params() const override { return {kIterations, kTolerance, kPsfCheck}; }
+  std::vector<MethodParam> Params() const override { return {kIterations, kTolerance, kPsfCheck, kLinearLight}; }
 
   // It solves luma and two colour differences in the bands' places, counts its iterations
   // from 1 and may stop before the cap.

@@ -4,12 +4,14 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "numeric/cubic_kernel.h"
 #include "numeric/projection.h"
 #include "reconstruction/enhanced/backend.h"
 #include "reconstruction/enhanced/edge_psf.h"
+#include "reconstruction/enhanced/linear_light.h"
 #include "reconstruction/enhanced/minimiser.h"
 #include "reconstruction/enhanced/psf_steps.h"
 #include "reconstruction/enhanced/weights.h"
@@ -277,14 +279,21 @@ class BandSolver {
              const HrGeometry& roiGrid, int margin, Plane (&planes)[3], EnhancedOutcome& outcome,
              const EnhancedProgress& progress, const EnhancedPicture& picture)
       : backend_(backend), model_(model), settings_(settings), roiGrid_(roiGrid), margin_(margin), planes_(planes),
-        outcome_(outcome), progress_(progress), picture_(picture) {}
+        outcome_(outcome), progress_(progress), picture_(picture) {
+    // In linear light the residuals are scaled to encoded units, and the pictures encoded.
+    linear_ = dynamic_cast<const LinearLightBackend*>(&backend);
+  }
 
   // The estimate as it stands, with luma from the solve under way if there is one.
   void Show() const {
     if (!picture_) return;
     ColorDoubleImage estimate;
     Plane rgb[3] = {planes_[0], lumaInSolve_ != nullptr ? *lumaInSolve_ : planes_[kLumaBand], planes_[2]};
+    if (linear_ != nullptr) {
+      for (int c = 0; c < 3; ++c) linear_->ToLinear(c, rgb[c]);
+    }
     TransformPlanes(kToRgb, rgb);
+    if (linear_ != nullptr) EncodePlanes(rgb);
     Crop(rgb, margin_, roiGrid_, estimate);
     picture_(estimate);
   }
@@ -309,7 +318,8 @@ class BandSolver {
     Run(kLumaBand, s.weights, std::min(kWeightingIterations, settings_.maxIterations), false, s.x, s.done,
         s.heldOutError);
     ObjectiveScratch scratch;
-    s.residuals = FrameResiduals(backend_, model_, kLumaBand, s.x, scratch);
+    s.residuals = FrameResiduals(backend_, model_, kLumaBand, s.x, scratch,
+                                 linear_ != nullptr ? &linear_->ResidualScale() : nullptr);
     const std::vector<double> residualWeights = FrameWeightsFromResiduals(s.residuals);
     for (size_t k = 0; k < residualWeights.size(); ++k) {
       s.weights.frame[k] = std::min(s.weights.frame[k], residualWeights[k]);
@@ -336,17 +346,17 @@ class BandSolver {
   const EnhancedProgress& progress_;
   const EnhancedPicture& picture_;
   const Plane* lumaInSolve_ = nullptr;  // luma while a LumaSolve holds it
+  const LinearLightBackend* linear_ = nullptr;  // solving in linear light
   int lumaSteps_ = 0;                   // every luma iteration, of any PSF, for the progress
 };
 
 // Runs the bands of luma and colour differences (kToLumaChroma; luma first, then the
 // colour differences) and decides whether the estimate is kept (outcome.fellBack
-// otherwise). bicubicLuma: frame 0 enlarged, its luma.
+// otherwise) with backend (GridProblem::Backend). bicubicLuma: frame 0 enlarged, its luma.
 void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const HrGeometry& roiGrid, int margin,
                 EnhancedWeights& weights, const Plane& bicubicLuma, Plane (&planes)[3], EnhancedOutcome& outcome,
-                const EnhancedProgress& progress, const EnhancedPicture& picture) {
+                const EnhancedProgress& progress, const EnhancedPicture& picture, const EnhancedBackend& backend) {
   InitialWeights(model, settings, weights);
-  const EnhancedBackend& backend = EnhancedBackendNamed(settings.backend);
   BandSolver solver(backend, model, settings, roiGrid, margin, planes, outcome, progress, picture);
   solver.Show();
   LumaSolve luma = solver.SolveLuma(std::move(planes[kLumaBand]), weights);
@@ -508,6 +518,20 @@ bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vecto
   return reading.Compressed();
 }
 
+// The problem in linear light (linear_light.h): the observations of the frames stored
+// encoded and the start estimate decoded, frame 0 enlarged decoded into linearBicubic.
+// Returns the observations' residual scales (DecodeObservations).
+std::vector<double> ToLinearLight(const std::vector<ColorGrayImage>& frames, ObservationModel& model,
+                                  const Plane (&bicubic)[3], Plane (&planes)[3], Plane (&linearBicubic)[3]) {
+  std::vector<char> encoded;
+  for (const ColorGrayImage& frame : frames) encoded.push_back(SrgbEncodedFrame(frame) ? 1 : 0);
+  std::vector<double> scale = DecodeObservations(model, encoded);
+  DecodePlanes(planes);
+  for (int c = 0; c < 3; ++c) linearBicubic[c] = bicubic[c];
+  DecodePlanes(linearBicubic);
+  return scale;
+}
+
 // One grid's problem as the solve starts from it: the observations (brightness matched to
 // frame 0, in luma and colour differences), their agreement weights, frame 0 enlarged, the
 // start estimate. outcome receives the noise (noise when that is a number, the PSF check's
@@ -544,14 +568,27 @@ struct GridProblem {
     if (settings.seed != nullptr && AnyHeldOut(ChooseHeldOut(model))) {
       WarmStart(*settings.seed, grid, agreement, bicubic, planes);
     }
+    // In linear light from here on, all but frame 0 enlarged (the safe result, kept encoded).
+    Plane linearBicubic[3];
+    const bool decoded = settings.linearLight && SrgbEncodedFrame(frames[0]);
+    if (decoded) residualScale = ToLinearLight(*used, model, bicubic, planes, linearBicubic);
+    const Plane(&solvedBicubic)[3] = decoded ? linearBicubic : bicubic;
     // Solved as luma and colour differences (kToLumaChroma), written back as red, green, blue.
     bicubicLuma = Plane(grid.width, grid.height);
     for (size_t i = 0; i < bicubicLuma.v.size(); ++i) {
-      bicubicLuma.v[i] = kToLumaChroma[3] * bicubic[0].v[i] + kToLumaChroma[4] * bicubic[1].v[i] +
-                         kToLumaChroma[5] * bicubic[2].v[i];
+      bicubicLuma.v[i] = kToLumaChroma[3] * solvedBicubic[0].v[i] + kToLumaChroma[4] * solvedBicubic[1].v[i] +
+                         kToLumaChroma[5] * solvedBicubic[2].v[i];
     }
     TransformPlanes(kToLumaChroma, planes);
     model.TransformValues(kToLumaChroma);
+    if (decoded) {
+      // The solve's values (LinearLightBackend), k from the start's luma over about two LR
+      // pixels: the noise of a single pixel's start would show through.
+      pixelScale = EncodingSlopes(WindowFilter(planes[kLumaBand], roiGrid.q, false));
+      const LinearLightBackend scaling(EnhancedBackendNamed(settings.backend), residualScale, pixelScale, kLumaBand);
+      for (int c = 0; c < 3; ++c) scaling.ToSolved(c, planes[c]);
+      scaling.ToSolved(kLumaBand, bicubicLuma);
+    }
   }
 
   int margin;
@@ -563,6 +600,20 @@ struct GridProblem {
   Plane bicubicLuma;
   Plane agreement;
   Plane planes[3];
+  // Solving in linear light: per observation, the slope of the encoding at its luma
+  // (DecodeObservations); empty otherwise.
+  std::vector<double> residualScale;
+  Plane pixelScale;
+  std::unique_ptr<LinearLightBackend> linear;
+
+  // The backend the problem is solved with: the one named, or in linear light the
+  // LinearLightBackend around it (then also in `linear`).
+  const EnhancedBackend& Backend(const std::string& name) {
+    const EnhancedBackend& named = EnhancedBackendNamed(name);
+    if (residualScale.empty()) return named;
+    linear = std::make_unique<LinearLightBackend>(named, residualScale, pixelScale, kLumaBand);
+    return *linear;
+  }
 };
 
 // The held-out frames of the crop split in two: every other one stops the fits (left in
@@ -595,12 +646,35 @@ std::vector<char> SplitHeldOut(const ObservationModel& model, EnhancedWeights& i
 }
 
 
+// The held-out frames favour a PSF about a step narrower than the camera's where aliasing
+// or compression put detail into them; frame 0's edges, which no other frame sways, read
+// the blur. A choice below their reading over kEdgeBelow is raised to it, unless the
+// frames refuse the width: a trial between the two, or one at the reading, that predicts
+// the scoring frames worse than the choice by more than kWiderRefusal times the noise (a
+// scene whose own edges are soft reads wider than the camera's blur).
+template <typename Trial>
+double RaiseToEdges(double chosen, const EdgePsfReading& edges, double widest, double noise,
+                    const std::vector<EnhancedOutcome::PsfTrial>& trials, const Trial& trial) {
+  if (!edges.Found()) return chosen;
+  const double floor = std::min(edges.sigma / kEdgeBelow, widest);
+  if (!(floor > chosen)) return chosen;
+  double chosenScore = std::numeric_limits<double>::quiet_NaN();
+  for (const EnhancedOutcome::PsfTrial& t : trials) {
+    if (t.sigma == chosen) chosenScore = t.heldOutError;
+  }
+  const double refused = chosenScore + kWiderRefusal * noise;
+  for (const EnhancedOutcome::PsfTrial& t : trials) {
+    if (t.sigma > chosen && t.sigma <= floor && !(t.heldOutError <= refused)) return chosen;
+  }
+  return trial(floor).score <= refused ? floor : chosen;
+}
+
 // The PSF check (kWiderPsf, kNarrowerPsf): luma solved on the crop through the stated PSF
 // and through its trials, each scored by frames that neither the fit nor its stopping saw.
 // Returns the sigma chosen; trials receives each sigma with its score and iterations.
 double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
-                 const HrGeometry& roiGrid, const EnhancedSettings& settings, const EnhancedProgress& progress,
-                 bool compressed, std::vector<EnhancedOutcome::PsfTrial>& trials) {
+                  const HrGeometry& roiGrid, const EnhancedSettings& settings, const EnhancedProgress& progress,
+                  bool compressed, const EdgePsfReading& edges, std::vector<EnhancedOutcome::PsfTrial>& trials) {
   const double stated = settings.psfSigma;
   // A square of kPsfCheckSide LR pixels around the ROI's centre.
   const HrGeometry crop = CentredCrop(roiGrid, kPsfCheckSide);
@@ -617,7 +691,7 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
   bool borrowed = false;
   const std::vector<char> scoring = SplitHeldOut(p.model, initial, borrowed);
   if (!AnyHeldOut(scoring) || !AnyHeldOut(initial.heldOut)) return stated;
-  const EnhancedBackend& backend = EnhancedBackendNamed(settings.backend);
+  const EnhancedBackend& backend = p.Backend(settings.backend);
   // The crop reports no iterations of its own: the bar waits at luma's first.
   const EnhancedProgress waiting = [&](int, int) {
     if (progress) progress(kLumaBand, 1);
@@ -639,30 +713,29 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
   };
   const TrialErrors statedErrors = trial(stated);
   if (!std::isfinite(statedErrors.score) || !std::isfinite(statedErrors.stop)) return stated;
+  double chosen = stated;
   double firstWider = 0;
   if (borrowed) {
     // One scoring frame, and fits capped at a few iterations (which favour a wider PSF, the
     // faster to converge): it may narrow a PSF stated too wide, never widen one.
     firstWider = trial(std::min(kWiderPsf * stated, kMaxTrialPsf)).score;
   } else {
-    const double widened = WidenPsf(stated, statedErrors, noise, compressed, trial, firstWider);
-    if (widened > stated) return widened;
+    chosen = WidenPsf(stated, statedErrors, noise, compressed, trial, firstWider);
   }
-  return NarrowPsf(stated, statedErrors.score, firstWider, noise, trial);
+  if (!(chosen > stated)) chosen = NarrowPsf(stated, statedErrors.score, firstWider, noise, trial);
+  return RaiseToEdges(chosen, edges, WidestPsfTrial(stated), noise, trials, trial);
 }
 
-// The held-out frames' choice kept between frame 0's edges' reading over kEdgeBelow and
-// times kEdgeAbove, where they read one (a reading sharper than a pixel's own box shows
-// sharpened or aliased edges: it bounds the PSF from below only), and within the sigmas a
-// run with the check may solve with.
+// The held-out frames' choice, raised towards frame 0's edges' reading (RaiseToEdges) and
+// kept below it times kEdgeAbove, where they read one (no edge of a scene is sharper than
+// the camera makes it; a reading sharper than a pixel's own box shows sharpened or aliased
+// edges and bounds nothing), within the sigmas a run with the check may solve with.
 double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                  const HrGeometry& roiGrid, const EnhancedSettings& settings, const EnhancedProgress& progress,
                  bool compressed, const EdgePsfReading& edges, std::vector<EnhancedOutcome::PsfTrial>& trials) {
-  const double chosen = HeldOutPsf(frames, homographies, roiGrid, settings, progress, compressed, trials);
-  if (!edges.Found()) return chosen;
-  double bounded = std::max(chosen, edges.sigma / kEdgeBelow);
-  if (edges.sigma >= kNarrowestPsf) bounded = std::min(bounded, edges.sigma * kEdgeAbove);
-  return std::clamp(bounded, std::min(kNarrowestPsf, chosen), std::max(WidestPsfTrial(settings.psfSigma), chosen));
+  const double chosen = HeldOutPsf(frames, homographies, roiGrid, settings, progress, compressed, edges, trials);
+  if (!edges.Found() || edges.sigma < kNarrowestPsf) return chosen;
+  return std::clamp(std::min(chosen, edges.sigma * kEdgeAbove), std::min(kNarrowestPsf, chosen), chosen);
 }
 
 }  // namespace
@@ -695,8 +768,13 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
   outcome.edgePsf = edges;
   outcome.compressed = compressed;
   GridProblem p(frames, homographies, roiGrid, solve, PsfTaps(solve.psfSigma, roiGrid.scale), outcome);
-  SolveBands(p.model, solve, roiGrid, p.margin, p.weights, p.bicubicLuma, p.planes, outcome, progress, picture);
+  const EnhancedBackend& backend = p.Backend(solve.backend);
+  SolveBands(p.model, solve, roiGrid, p.margin, p.weights, p.bicubicLuma, p.planes, outcome, progress, picture, backend);
+  if (p.linear) {
+    for (int c = 0; c < 3; ++c) p.linear->ToLinear(c, p.planes[c]);
+  }
   TransformPlanes(kToRgb, p.planes);
+  if (!p.residualScale.empty()) EncodePlanes(p.planes);
   if (!outcome.fellBack) KeepToFrameZero(p.agreement, roiGrid.q, p.bicubic, p.planes);
   Crop(outcome.fellBack ? p.bicubic : p.planes, p.margin, roiGrid, result);
 }

@@ -36,6 +36,10 @@ struct EnhancedSettings {
   // psfSigma is used as it stands, as the tiles after the first do with the first one's
   // choice).
   bool checkPsf = true;
+  // Whether sRGB-encoded frames are solved in linear light (linear_light.h): decoded, solved
+  // and the estimate encoded back (the PSF check's trials too); frames whose samples are
+  // linear are never decoded.
+  bool linearLight = false;
   // The backend of the inner evaluation (backend.h); empty: the one LUMET_BACKEND names,
   // else "cpu".
   std::string backend{};
