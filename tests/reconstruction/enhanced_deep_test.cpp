@@ -12,6 +12,7 @@
 #include "imageio/image_file.h"
 #include "numeric/pixel_map.h"
 #include "numeric/projection.h"
+#include "reconstruction/blurred_frames.h"
 #include "reconstruction/enhanced/solver.h"
 #include "reconstruction/enhanced/weights.h"
 #include "reconstruction/frame_rows.h"
@@ -29,13 +30,6 @@ constexpr double kScale = 3.0;
 // reconstruction cannot resolve.
 double Smooth(int c, double x, double y) {
   return 120.0 + 50.0 * std::sin(0.28 * x + c) * std::cos(0.2 * y) + 30.0 * std::sin(0.12 * (x + y));
-}
-
-Matrix Shift(double dx, double dy) {
-  PixelMap m;
-  m.p[0][2] = dx;
-  m.p[1][2] = dy;
-  return HomographyOf(m);
 }
 
 struct Sequence {
@@ -56,20 +50,11 @@ Sequence MakeDeepSequence(int count, double noise, unsigned seed, Storage storag
   Sequence s;
   std::mt19937 random(seed);
   std::normal_distribution<double> normal(0.0, 1.0);
-  constexpr int kTaps = 9;
-  constexpr double kPsf = 0.6;
-  double offset[kTaps];
-  double weight[kTaps];
-  double total = 0.0;
-  for (int t = 0; t < kTaps; ++t) {
-    offset[t] = kPsf * 2.4 * (2.0 * t / (kTaps - 1) - 1.0);
-    weight[t] = std::exp(-0.5 * offset[t] * offset[t] / (kPsf * kPsf));
-    total += weight[t];
-  }
-  for (double& w : weight) w /= total;
+  const testing::GaussianPoints points(0.6);
   for (int k = 0; k < count; ++k) {
-    const double dx = k == 0 ? 0.0 : 0.37 * k - 1.3 * std::floor(0.37 * k / 1.3);
-    const double dy = k == 0 ? 0.0 : 0.61 * k - 1.1 * std::floor(0.61 * k / 1.1);
+    double dx = 0.0;
+    double dy = 0.0;
+    testing::FrameShift(k, dx, dy);
     ColorGrayImage frame;
     frame.Create(kSize, kSize);
     auto deep = std::make_shared<DeepPlanes>();
@@ -78,10 +63,7 @@ Sequence MakeDeepSequence(int count, double noise, unsigned seed, Storage storag
       deep->channels[c].Create(kSize, kSize);
       for (int y = 0; y < kSize; ++y) {
         for (int x = 0; x < kSize; ++x) {
-          double v = 0.0;
-          for (int b = 0; b < kTaps; ++b) {
-            for (int a = 0; a < kTaps; ++a) v += weight[a] * weight[b] * Smooth(c, x - dx + offset[a], y - dy + offset[b]);
-          }
+          double v = points.Blurred(Smooth, c, x - dx, y - dy);
           v = gain * v + noise * normal(random);
           uint8_t& cut = frame.channels[static_cast<size_t>(c)].Row(y)[x];
           if (storage == Storage::Float) {
@@ -98,7 +80,7 @@ Sequence MakeDeepSequence(int count, double noise, unsigned seed, Storage storag
     }
     frame.deep = std::move(deep);
     s.frames.push_back(std::move(frame));
-    s.homographies.push_back(k == 0 ? IdentityHomography() : Shift(dx, dy));
+    s.homographies.push_back(k == 0 ? IdentityHomography() : testing::ShiftHomography(dx, dy));
   }
   return s;
 }

@@ -16,6 +16,7 @@
 #include "numeric/projection.h"
 #include "numeric/srgb.h"
 #include "reconstruction/enhanced/linear_light.h"
+#include "reconstruction/blurred_frames.h"
 #include "reconstruction/enhanced/solver.h"
 #include "reconstruction/reconstruction_method.h"
 #include "reference_backend.h"
@@ -37,13 +38,6 @@ double SceneLinear(int c, double x, double y) {
   return dark + (bright - dark) * 0.5 * (1.0 + bars);
 }
 
-Matrix Shift(double dx, double dy) {
-  PixelMap m;
-  m.p[0][2] = dx;
-  m.p[1][2] = dy;
-  return HomographyOf(m);
-}
-
 struct Sequence {
   std::vector<ColorGrayImage> frames;
   std::vector<Matrix> homographies;
@@ -60,20 +54,11 @@ Sequence MakeSequence(int count, double noise, unsigned seed, Storage storage) {
   Sequence s;
   std::mt19937 random(seed);
   std::normal_distribution<double> normal(0.0, 1.0);
-  constexpr int kTaps = 9;
-  constexpr double kPsf = 0.6;
-  double offset[kTaps];
-  double weight[kTaps];
-  double total = 0.0;
-  for (int t = 0; t < kTaps; ++t) {
-    offset[t] = kPsf * 2.4 * (2.0 * t / (kTaps - 1) - 1.0);
-    weight[t] = std::exp(-0.5 * offset[t] * offset[t] / (kPsf * kPsf));
-    total += weight[t];
-  }
-  for (double& w : weight) w /= total;
+  const testing::GaussianPoints points(0.6);
   for (int k = 0; k < count; ++k) {
-    const double dx = k == 0 ? 0.0 : 0.37 * k - 1.3 * std::floor(0.37 * k / 1.3);
-    const double dy = k == 0 ? 0.0 : 0.61 * k - 1.1 * std::floor(0.61 * k / 1.1);
+    double dx = 0.0;
+    double dy = 0.0;
+    testing::FrameShift(k, dx, dy);
     ColorGrayImage frame;
     frame.Create(kSize, kSize);
     auto deep = std::make_shared<DeepPlanes>();
@@ -82,12 +67,7 @@ Sequence MakeSequence(int count, double noise, unsigned seed, Storage storage) {
       deep->channels[c].Create(kSize, kSize);
       for (int y = 0; y < kSize; ++y) {
         for (int x = 0; x < kSize; ++x) {
-          double linear = 0.0;
-          for (int b = 0; b < kTaps; ++b) {
-            for (int a = 0; a < kTaps; ++a) {
-              linear += weight[a] * weight[b] * SceneLinear(c, x - dx + offset[a], y - dy + offset[b]);
-            }
-          }
+          const double linear = points.Blurred(SceneLinear, c, x - dx, y - dy);
           const double level = SrgbEncodeLevel(255.0 * linear) + noise * normal(random);
           uint8_t& cut = frame.channels[static_cast<size_t>(c)].Row(y)[x];
           if (storage == Storage::LinearFloat) {
@@ -104,7 +84,7 @@ Sequence MakeSequence(int count, double noise, unsigned seed, Storage storage) {
     }
     if (storage != Storage::Srgb8) frame.deep = std::move(deep);
     s.frames.push_back(std::move(frame));
-    s.homographies.push_back(k == 0 ? IdentityHomography() : Shift(dx, dy));
+    s.homographies.push_back(k == 0 ? IdentityHomography() : testing::ShiftHomography(dx, dy));
   }
   return s;
 }

@@ -10,6 +10,7 @@
 #include "numeric/pixel_map.h"
 #include "numeric/projection.h"
 #include "reconstruction/enhanced/solver.h"
+#include "reconstruction/blurred_frames.h"
 #include "support/test_images.h"
 
 namespace lumet {
@@ -33,13 +34,6 @@ struct Sequence {
   std::vector<Matrix> homographies;
 };
 
-Matrix Shift(double dx, double dy) {
-  PixelMap m;
-  m.p[0][2] = dx;
-  m.p[1][2] = dy;
-  return HomographyOf(m);
-}
-
 // Frame k shows scene(k) shifted by a sub-pixel translation (frame 0 unshifted) and
 // blurred by the Gaussian PSF of sigma `psf` (by default the reconstruction's 0.6 pixels;
 // 9 x 9 points over +-2.4 sigma), with Gaussian noise of sigma `noise`.
@@ -48,31 +42,16 @@ Sequence MakeSequence(int count, const std::function<Scene(int k)>& scene, doubl
   Sequence s;
   std::mt19937 random(seed);
   std::normal_distribution<double> normal(0.0, 1.0);
-  constexpr int kTaps = 9;
-  double offset[kTaps];
-  double weight[kTaps];
-  double total = 0.0;
-  for (int t = 0; t < kTaps; ++t) {
-    offset[t] = psf * 2.4 * (2.0 * t / (kTaps - 1) - 1.0);
-    weight[t] = std::exp(-0.5 * offset[t] * offset[t] / (psf * psf));
-    total += weight[t];
-  }
-  for (double& w : weight) w /= total;
-  const auto blurred = [&](const Scene& f, int c, double x, double y) {
-    double v = 0.0;
-    for (int b = 0; b < kTaps; ++b) {
-      for (int a = 0; a < kTaps; ++a) v += weight[a] * weight[b] * f(c, x + offset[a], y + offset[b]);
-    }
-    return v;
-  };
+  const testing::GaussianPoints points(psf);
   for (int k = 0; k < count; ++k) {
-    const double dx = k == 0 ? 0.0 : 0.37 * k - 1.3 * std::floor(0.37 * k / 1.3);
-    const double dy = k == 0 ? 0.0 : 0.61 * k - 1.1 * std::floor(0.61 * k / 1.1);
+    double dx = 0.0;
+    double dy = 0.0;
+    testing::FrameShift(k, dx, dy);
     const Scene f = scene(k);
     s.frames.push_back(testing::MakeColor(kSize, kSize, [&](int c, int x, int y) {
-      return blurred(f, c, x - dx, y - dy) + noise * normal(random);
+      return points.Blurred(f, c, x - dx, y - dy) + noise * normal(random);
     }));
-    s.homographies.push_back(k == 0 ? IdentityHomography() : Shift(dx, dy));
+    s.homographies.push_back(k == 0 ? IdentityHomography() : testing::ShiftHomography(dx, dy));
   }
   return s;
 }
