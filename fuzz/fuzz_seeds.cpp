@@ -16,6 +16,7 @@
 #include "imageio/homography_file.h"
 #include "imageio/image_file.h"
 #include "imageio/test_video.h"
+#include "imageio/video_writer.h"
 #include "numeric/projection.h"
 #include "params/param_file.h"
 #include "params/param_set.h"
@@ -200,6 +201,15 @@ int main(int argc, char** argv) {
   const std::vector<ColorGrayImage> frames = {Pattern(16, 8), Pattern(16, 8), Pattern(16, 8)};
   lumet::testing::WriteLosslessVideo((video / "ffv1.mkv").string(), frames);
   lumet::testing::WriteLosslessVideo((video / "ffv1.nut").string(), frames);
+  // Deep streams, read through the 16-bit conversion.
+  for (const int bits : {10, 16}) {
+    lumet::VideoWriter::Options deep;
+    deep.bitsPerSample = bits;
+    lumet::VideoWriter writer((video / ("ffv1-" + std::to_string(bits) + ".mkv")).string(), 16, 8,
+                              lumet::VideoTiming{1, 25, 25, 1}, deep);
+    for (int k = 0; k < 2; ++k) writer.Write(frames[static_cast<size_t>(k)], k);
+    writer.Finish();
+  }
   std::printf("seeds written to %s\n", out.string().c_str());
   return 0;
 }
