@@ -3,8 +3,12 @@
 // What the enhanced method's tests render their frames with: a scene blurred by a Gaussian
 // PSF sampled at 9 x 9 points over +-2.4 sigma, and the sub-pixel translation of frame k.
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
+#include "imageio/image_file.h"
+#include "numeric/image_plane.h"
 #include "numeric/matrix.h"
 #include "numeric/pixel_map.h"
 #include "numeric/projection.h"
@@ -50,6 +54,19 @@ inline Matrix ShiftHomography(double dx, double dy) {
   m.p[0][2] = dx;
   m.p[1][2] = dy;
   return HomographyOf(m);
+}
+
+// Sample (x, y) of channel c as a deep frame's file gives it: a floating-point sample (1.0
+// the nominal white), or the 16-bit sample nearest grey level `level`; the 8-bit channel
+// holds its cut, the deep plane its value.
+inline void PutFloatSample(ColorGrayImage& frame, DeepPlanes& deep, int c, int x, int y, float sample) {
+  frame.channels[static_cast<size_t>(c)].Row(y)[x] = FloatTo8Bit(sample);
+  deep.channels[c].Row(y)[x] = FloatDeepValue(sample);
+}
+inline void Put16BitSample(ColorGrayImage& frame, DeepPlanes& deep, int c, int x, int y, double level) {
+  const auto sample = static_cast<uint16_t>(std::clamp(std::lround(level * 257.0), 0L, 65535L));
+  frame.channels[static_cast<size_t>(c)].Row(y)[x] = To8Bit(sample);
+  deep.channels[c].Row(y)[x] = DeepValue(sample);
 }
 
 }  // namespace lumet::testing

@@ -65,15 +65,10 @@ Sequence MakeDeepSequence(int count, double noise, unsigned seed, Storage storag
         for (int x = 0; x < kSize; ++x) {
           double v = points.Blurred(Smooth, c, x - dx, y - dy);
           v = gain * v + noise * normal(random);
-          uint8_t& cut = frame.channels[static_cast<size_t>(c)].Row(y)[x];
           if (storage == Storage::Float) {
-            const auto sample = static_cast<float>(v / 255.0);
-            cut = FloatTo8Bit(sample);
-            deep->channels[c].Row(y)[x] = FloatDeepValue(sample);
+            testing::PutFloatSample(frame, *deep, c, x, y, static_cast<float>(v / 255.0));
           } else {
-            const auto sample = static_cast<uint16_t>(std::clamp(std::lround(v * 257.0), 0L, 65535L));
-            cut = To8Bit(sample);
-            deep->channels[c].Row(y)[x] = DeepValue(sample);
+            testing::Put16BitSample(frame, *deep, c, x, y, v);
           }
         }
       }

@@ -69,15 +69,10 @@ Sequence MakeSequence(int count, double noise, unsigned seed, Storage storage) {
         for (int x = 0; x < kSize; ++x) {
           const double linear = points.Blurred(SceneLinear, c, x - dx, y - dy);
           const double level = SrgbEncodeLevel(255.0 * linear) + noise * normal(random);
-          uint8_t& cut = frame.channels[static_cast<size_t>(c)].Row(y)[x];
           if (storage == Storage::LinearFloat) {
-            const auto sample = static_cast<float>(SrgbDecode(level / 255.0));
-            cut = FloatTo8Bit(sample);
-            deep->channels[c].Row(y)[x] = FloatDeepValue(sample);
+            testing::PutFloatSample(frame, *deep, c, x, y, static_cast<float>(SrgbDecode(level / 255.0)));
           } else {
-            const auto sample = static_cast<uint16_t>(std::clamp(std::lround(level * 257.0), 0L, 65535L));
-            cut = To8Bit(sample);
-            deep->channels[c].Row(y)[x] = DeepValue(sample);
+            testing::Put16BitSample(frame, *deep, c, x, y, level);
           }
         }
       }
