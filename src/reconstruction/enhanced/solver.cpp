@@ -649,9 +649,9 @@ std::vector<char> SplitHeldOut(const ObservationModel& model, EnhancedWeights& i
 // The held-out frames favour a PSF about a step narrower than the camera's where aliasing
 // or compression put detail into them; frame 0's edges, which no other frame sways, read
 // the blur. A choice below their reading over kEdgeBelow is raised to it, unless the
-// frames refuse the width: a trial between the two, or one at the reading, that predicts
-// the scoring frames worse than the choice by more than kWiderRefusal times the noise (a
-// scene whose own edges are soft reads wider than the camera's blur).
+// frames refuse the width as the widening steps do: a trial between the two, or one at the
+// reading, that predicts the scoring frames worse than the choice by more than kWiderSlack
+// times the noise (a scene whose own edges are soft reads wider than the camera's blur).
 template <typename Trial>
 double RaiseToEdges(double chosen, const EdgePsfReading& edges, double widest, double noise,
                     const std::vector<EnhancedOutcome::PsfTrial>& trials, const Trial& trial) {
@@ -662,7 +662,7 @@ double RaiseToEdges(double chosen, const EdgePsfReading& edges, double widest, d
   for (const EnhancedOutcome::PsfTrial& t : trials) {
     if (t.sigma == chosen) chosenScore = t.heldOutError;
   }
-  const double refused = chosenScore + kWiderRefusal * noise;
+  const double refused = chosenScore + kWiderSlack * noise;
   for (const EnhancedOutcome::PsfTrial& t : trials) {
     if (t.sigma > chosen && t.sigma <= floor && !(t.heldOutError <= refused)) return chosen;
   }
