@@ -7,8 +7,7 @@
 namespace lumet::detail {
 
 const EnhancedLoops& ActiveEnhancedLoops() {
-  // No AVX-512 body: processors with it run the AVX2 one.
-  return *ForActiveSimdVariant(&kEnhancedLoopsBaseline, &kEnhancedLoopsAvx2, &kEnhancedLoopsAvx2);
+  return *ForActiveSimdVariant(&kEnhancedLoopsBaseline, &kEnhancedLoopsAvx2, &kEnhancedLoopsAvx512);
 }
 
 }  // namespace lumet::detail

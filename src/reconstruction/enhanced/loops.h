@@ -26,5 +26,6 @@ const EnhancedLoops& ActiveEnhancedLoops();
 
 extern const EnhancedLoops kEnhancedLoopsBaseline;
 extern const EnhancedLoops kEnhancedLoopsAvx2;
+extern const EnhancedLoops kEnhancedLoopsAvx512;
 
 }  // namespace lumet::detail
