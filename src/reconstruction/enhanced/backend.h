@@ -45,6 +45,8 @@ struct EnhancedWeights {
 struct ObjectiveScratch {
   Plane blurred;
   Plane scatter;
+  // The blur's pass across the rows.
+  Plane rows;
   std::vector<double> predicted;
   // Of the last evaluation: the observation-weighted mean absolute error of the held-out
   // frames' observations (not a number without any).

@@ -26,23 +26,27 @@ struct DataBlock {
   double heldOutWeight;
 };
 
-// The data term, rho of every observation's residual weighted by its frame's and its own
-// weight; r holds the predictions and is replaced by the derivative of the term in each.
+// The data term at the blurred estimate, rho of every observation's residual weighted by
+// its frame's and its own weight; scratch.predicted receives the derivative of the term in
+// each prediction. Each block samples its own predictions first, while they stay in cache.
 // Sets the held-out error and weight of scratch.
 double DataTerm(const ObservationModel& model, int c, const EnhancedWeights& weights, ObjectiveScratch& scratch) {
   const std::vector<double>& values = model.Values(c);
   std::vector<double>& r = scratch.predicted;
+  r.resize(model.ObservationCount());
   const double eps = weights.dataSmoothing;
   const bool perObservation = !weights.observation.empty();
+  const detail::EnhancedLoops& loops = detail::ActiveEnhancedLoops();
   std::vector<DataBlock> blocks;
   for (int k = 0; k < model.FrameCount(); ++k) {
     for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); o += kDataBlock) {
       blocks.push_back({k, o, std::min(o + kDataBlock, model.FrameEnd(k)), 0.0, 0.0, 0.0});
     }
   }
-  ParallelFor(0, static_cast<int>(blocks.size()), static_cast<long>(kDataBlock) * 8, [&](int first, int last) {
+  ParallelFor(0, static_cast<int>(blocks.size()), static_cast<long>(kDataBlock) * 16, [&](int first, int last) {
     for (int b = first; b < last; ++b) {
       DataBlock& block = blocks[static_cast<size_t>(b)];
+      model.Sample(scratch.blurred, block.begin, block.end, r.data() + block.begin);
       const size_t i = static_cast<size_t>(block.frame);
       const double wk = i < weights.frame.size() ? weights.frame[i] : 1.0;
       const bool measured = i < weights.heldOut.size() && weights.heldOut[i] != 0;
@@ -60,25 +64,8 @@ double DataTerm(const ObservationModel& model, int c, const EnhancedWeights& wei
         std::fill(r.begin() + static_cast<std::ptrdiff_t>(block.begin), r.begin() + static_cast<std::ptrdiff_t>(block.end),
                   0.0);
       } else {
-        // Four partial sums (o % 4 from the block's start, the tail in the first): the loop
-        // vectorises.
-        double lanes[4] = {};
-        const float* ow = perObservation ? weights.observation.data() : nullptr;
-        double* rr = r.data();
-        const double* vv = values.data();
-        auto term = [&](size_t o, int lane) {
-          const double wo = ow != nullptr ? ow[o] : 1.0;
-          const double d = rr[o] - vv[o];
-          const double root = std::sqrt(d * d + eps * eps);
-          lanes[lane] += wk * wo * (root - eps);
-          rr[o] = wk * wo * d / root;
-        };
-        size_t o = block.begin;
-        for (; o + 4 <= block.end; o += 4) {
-          for (int lane = 0; lane < 4; ++lane) term(o + static_cast<size_t>(lane), lane);
-        }
-        for (; o < block.end; ++o) term(o, 0);
-        energy = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+        const float* ow = perObservation ? weights.observation.data() + block.begin : nullptr;
+        energy = loops.dataTerm(r.data() + block.begin, values.data() + block.begin, ow, wk, eps, block.end - block.begin);
       }
       block.energy = energy;
       block.heldOutSum = heldOutSum;
@@ -180,26 +167,27 @@ double Prior(const EnhancedWeights& weights, const Plane& x, Plane& gradient) {
   return energy;
 }
 
-// The engine's own loops: the forward model's blur and sampling on the thread pool
-// (ObservationModel), the data term in blocks of observations, the prior row by row.
+// The engine's own loops: the forward model's blur on the thread pool (ObservationModel),
+// the sampling and the data term together in blocks of observations, the splat in bands of
+// rows, the prior row by row.
 class CpuBackend final : public EnhancedBackend {
  public:
   std::string Name() const override { return kDefaultBackend; }
 
   void Forward(const ObservationModel& model, const Plane& x, ObjectiveScratch& scratch) const override {
-    model.Forward(x, scratch.predicted, scratch.blurred);
+    model.Forward(x, scratch.predicted, scratch.blurred, &scratch.rows);
   }
 
   void Adjoint(const ObservationModel& model, const std::vector<double>& r, Plane& out,
                ObjectiveScratch& scratch) const override {
-    model.Adjoint(r, out, scratch.scatter);
+    model.Adjoint(r, out, scratch.scatter, &scratch.rows);
   }
 
   double Objective(const ObservationModel& model, int c, const EnhancedWeights& weights, const Plane& x,
                    Plane& gradient, ObjectiveScratch& scratch) const override {
-    model.Forward(x, scratch.predicted, scratch.blurred);
+    BlurZero(x, model.Taps(), scratch.blurred, &scratch.rows);
     double energy = DataTerm(model, c, weights, scratch);
-    model.Adjoint(scratch.predicted, gradient, scratch.scatter);
+    model.Adjoint(scratch.predicted, gradient, scratch.scatter, &scratch.rows);
     if (weights.lambda != 0.0) energy += Prior(weights, x, gradient);
     return energy;
   }

@@ -22,6 +22,10 @@ bool InvertMap(const PixelMap& a, PixelMap& m) {
   return std::isfinite(det) && det != 0.0;
 }
 
+// Grid rows a band of the splat holds: enough work per band to hand to a thread, bands
+// enough to share among them.
+constexpr int kSplatBandRows = 16;
+
 bool Apply(const PixelMap& m, double x, double y, double& u, double& v) {
   const double d = m.p[2][0] * x + m.p[2][1] * y + m.p[2][2];
   if (!(std::fabs(d) > 1e-12)) return false;
@@ -47,14 +51,24 @@ std::vector<double> PsfTaps(double sigma, double scale) {
   return taps;
 }
 
-void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& target) {
+void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& target, Plane* work) {
   const int w = source.width;
   const int hgt = source.height;
   const int n = static_cast<int>(taps.size());
   const int h = n / 2;
   const size_t wide = static_cast<size_t>(w);
   // Neither plane is cleared up front: each row is, by the thread that fills it.
-  std::unique_ptr<double[]> across(new double[wide * static_cast<size_t>(hgt)]);
+  std::unique_ptr<double[]> own;
+  double* across = nullptr;
+  if (work != nullptr) {
+    work->width = w;
+    work->height = hgt;
+    work->v.resize(wide * static_cast<size_t>(hgt));
+    across = work->v.data();
+  } else {
+    own.reset(new double[wide * static_cast<size_t>(hgt)]);
+    across = own.get();
+  }
   const long rowWork = static_cast<long>(w) * n;
   const detail::EnhancedLoops& loops = detail::ActiveEnhancedLoops();
   ParallelFor(0, hgt, rowWork, [&](int first, int last) {
@@ -98,6 +112,12 @@ void ObservationModel::SetTaps(std::vector<double> taps) {
 }
 
 void ObservationModel::AddObservation(int x, int y, double fx, double fy, const double value[3], int u, int v) {
+  const size_t band = static_cast<size_t>(y / kSplatBandRows);
+  if (bandObservations_.size() < band + 2) bandObservations_.resize(band + 2);
+  const uint32_t o = static_cast<uint32_t>(index_.size());
+  bandObservations_[band].push_back(o);
+  // The cell's bottom row opens the next band.
+  if ((y + 1) % kSplatBandRows == 0) bandObservations_[band + 1].push_back(o);
   index_.push_back(y * grid_.width + x);
   pixel_.push_back({u, v});
   fx_.push_back(static_cast<float>(fx));
@@ -175,22 +195,24 @@ size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& hom
   return index_.size() - before;
 }
 
-void ObservationModel::Forward(const Plane& x, std::vector<double>& predicted, Plane& blurred) const {
-  BlurZero(x, taps_, blurred);
-  const int w = grid_.width;
+void ObservationModel::Forward(const Plane& x, std::vector<double>& predicted, Plane& blurred, Plane* work) const {
+  BlurZero(x, taps_, blurred, work);
   const size_t count = index_.size();
   predicted.resize(count);
-  const double* b = blurred.v.data();
-  ParallelFor(0, static_cast<int>(count), 8, [&](int first, int last) {
-    for (size_t o = static_cast<size_t>(first); o < static_cast<size_t>(last); ++o) {
-      const double* p = b + index_[o];
-      const double fx = fx_[o];
-      const double fy = fy_[o];
-      const double top = p[0] + fx * (p[1] - p[0]);
-      const double bottom = p[w] + fx * (p[w + 1] - p[w]);
-      predicted[o] = top + fy * (bottom - top);
+  constexpr int kChunk = 4096;
+  const int chunks = static_cast<int>((count + kChunk - 1) / kChunk);
+  ParallelFor(0, chunks, 8L * kChunk, [&](int first, int last) {
+    for (int c = first; c < last; ++c) {
+      const size_t begin = static_cast<size_t>(c) * kChunk;
+      const size_t end = std::min(count, begin + kChunk);
+      Sample(blurred, begin, end, predicted.data() + begin);
     }
   });
+}
+
+void ObservationModel::Sample(const Plane& blurred, size_t begin, size_t end, double* out) const {
+  detail::ActiveEnhancedLoops().sample(blurred.v.data(), grid_.width, index_.data() + begin, fx_.data() + begin,
+                                       fy_.data() + begin, end - begin, out);
 }
 
 void ObservationModel::ReferencePosition(size_t o, double& x, double& y) const {
@@ -199,31 +221,48 @@ void ObservationModel::ReferencePosition(size_t o, double& x, double& y) const {
   y = (index_[o] / w + fy_[o] + grid_.y0) / grid_.scale;
 }
 
-void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter) const {
+void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter, Plane* work) const {
   Splat(r, scatter);
-  BlurZero(scatter, taps_, out);
+  BlurZero(scatter, taps_, out, work);
 }
 
 void ObservationModel::Splat(const std::vector<double>& r, Plane& out) const {
   const int w = grid_.width;
-  if (out.width == grid_.width && out.height == grid_.height && out.v.size() == static_cast<size_t>(w) * grid_.height) {
-    std::fill(out.v.begin(), out.v.end(), 0.0);
-  } else {
-    out = Plane(grid_.width, grid_.height);
+  if (out.width != grid_.width || out.height != grid_.height || out.v.size() != static_cast<size_t>(w) * grid_.height) {
+    out.width = grid_.width;
+    out.height = grid_.height;
+    out.v.resize(static_cast<size_t>(w) * grid_.height);
   }
   double* b = out.v.data();
-  // Serial: neighbouring observations add into the same pixels.
-  for (size_t o = 0; o < index_.size(); ++o) {
-    double* p = b + index_[o];
-    const double fx = fx_[o];
-    const double fy = fy_[o];
-    const double top = r[o] * (1.0 - fy);
-    const double bottom = r[o] * fy;
-    p[0] += top * (1.0 - fx);
-    p[1] += top * fx;
-    p[w] += bottom * (1.0 - fx);
-    p[w + 1] += bottom * fx;
-  }
+  const int bands = (grid_.height + kSplatBandRows - 1) / kSplatBandRows;
+  const long perBand = static_cast<long>(index_.size() / static_cast<size_t>(std::max(1, bands))) * 8 + w;
+  // Band by band: the observations of a band add into its rows alone, each pixel taking its
+  // shares in observation order as a serial splat does, so the sums do not depend on the split.
+  ParallelFor(0, bands, perBand, [&](int first, int last) {
+    for (int band = first; band < last; ++band) {
+      const int top = band * kSplatBandRows;
+      const int bottom = std::min(grid_.height, top + kSplatBandRows);
+      std::fill(b + static_cast<size_t>(top) * w, b + static_cast<size_t>(bottom) * w, 0.0);
+      if (static_cast<size_t>(band) >= bandObservations_.size()) continue;
+      for (const uint32_t o : bandObservations_[static_cast<size_t>(band)]) {
+        const int cell = index_[o];
+        const int y = cell / w;
+        double* p = b + cell;
+        const double fx = fx_[o];
+        const double fy = fy_[o];
+        if (y >= top) {
+          const double upper = r[o] * (1.0 - fy);
+          p[0] += upper * (1.0 - fx);
+          p[1] += upper * fx;
+        }
+        if (y + 1 < bottom) {
+          const double lower = r[o] * fy;
+          p[w] += lower * (1.0 - fx);
+          p[w + 1] += lower * fx;
+        }
+      }
+    }
+  });
 }
 
 }  // namespace lumet

@@ -33,8 +33,9 @@ struct Plane {
 std::vector<double> PsfTaps(double sigma, double scale);
 
 // Separable correlation with taps (odd count, centred) in both directions, zero outside
-// the plane. With symmetric taps the operation is its own adjoint.
-void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& target);
+// the plane. With symmetric taps the operation is its own adjoint. work, when given, holds
+// the pass across the rows (kept from call to call, so that none allocates).
+void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& target, Plane* work = nullptr);
 
 // The HR grid of the ROI grown by `margin` HR pixels on every side.
 HrGeometry ExtendGeometry(const HrGeometry& grid, int margin);
@@ -71,11 +72,16 @@ class ObservationModel {
   // Observed values of channel c (0 red, 1 green, 2 blue), in observation order.
   const std::vector<double>& Values(int c) const { return values_[static_cast<size_t>(c)]; }
 
-  // predicted[o] = (PSF * x) sampled at observation o. `blurred` is scratch.
-  void Forward(const Plane& x, std::vector<double>& predicted, Plane& blurred) const;
-  // out = the adjoint of Forward applied to r (out is re-created). `scatter` is scratch.
-  void Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter) const;
-  // out = r spread onto the grid by the bilinear weights alone (no PSF); re-created.
+  // predicted[o] = (PSF * x) sampled at observation o. `blurred` (and `work`) are scratch.
+  void Forward(const Plane& x, std::vector<double>& predicted, Plane& blurred, Plane* work = nullptr) const;
+  // out[o - begin] = blurred (PSF * x, the grid's size) sampled at observation o, for o in
+  // [begin, end): the second half of Forward.
+  void Sample(const Plane& blurred, size_t begin, size_t end, double* out) const;
+  // out = the adjoint of Forward applied to r (out is re-created). `scatter` (and `work`) are
+  // scratch.
+  void Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter, Plane* work = nullptr) const;
+  // out = r spread onto the grid by the bilinear weights alone (no PSF); re-created. Each
+  // pixel takes its observations' shares in observation order, whatever the threads.
   void Splat(const std::vector<double>& r, Plane& out) const;
   // The reference-frame LR position of observation o.
   void ReferencePosition(size_t o, double& x, double& y) const;
@@ -140,6 +146,10 @@ class ObservationModel {
   std::vector<float> fy_;
   std::vector<double> values_[3];
   std::vector<size_t> frameStart_{0};
+  // The observations whose cell reaches into each band of kSplatBandRows grid rows (its
+  // top row in the band, or on the row above it), in observation order: a band's pixels
+  // are splatted by one thread, in the order a serial splat takes.
+  std::vector<std::vector<uint32_t>> bandObservations_;
   struct Pixel {
     int32_t u;
     int32_t v;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace lumet::detail {
 
@@ -19,6 +20,16 @@ struct EnhancedLoops {
   // out[x] = sum over t in [lo, hi) of taps[t] * in[t * stride + x] for x < width, taken in
   // the order of t from 0.0.
   void (*blurColumns)(const double* in, size_t stride, double* out, int width, const double* taps, int lo, int hi);
+  // out[i] for i < count: the plane b (rows of w) sampled bilinearly in the cell whose top-left
+  // pixel is b[index[i]], at the fractions fx[i] across and fy[i] down, as
+  // top = p[0] + fx (p[1] - p[0]), bottom = p[w] + fx (p[w + 1] - p[w]), top + fy (bottom - top).
+  void (*sample)(const double* b, int w, const int32_t* index, const float* fx, const float* fy, size_t count,
+                 double* out);
+  // The data term of count observations: with d = r[i] - values[i], root = sqrt(d^2 + eps^2)
+  // and wo = ow[i] (1 when ow is null), r[i] becomes (wk wo) d / root; returns the sum of
+  // (wk wo) (root - eps), taken in four partial sums (i % 4, the tail in the first) added
+  // pairwise.
+  double (*dataTerm)(double* r, const double* values, const float* ow, double wk, double eps, size_t count);
 };
 
 // The variant of the active instruction set (numeric/simd.h).
