@@ -101,7 +101,7 @@ if [[ -x "$BIN/lumet-bench" ]]; then
     {
       split($1, part, "/"); job = part[2] + 1
       label = $col["label"]; gsub(/"/, "", label); sub(/; .*/, "", label)
-      ms = $col["real_time"]; x = $col["x_floor"]
+      ms = $col["ms_per_iteration"]; x = $col["x_floor"]
       printf "%-12s %-26s %12.2f %14.1f %10.3f %9.1fx\n", name[job], label, ms, $col["madds_per_sample"], ms / x, x
     }'
 fi

@@ -244,18 +244,20 @@ void ObservationModel::Splat(const std::vector<double>& r, Plane& out) const {
       const int bottom = std::min(grid_.height, top + kSplatBandRows);
       std::fill(b + static_cast<size_t>(top) * w, b + static_cast<size_t>(bottom) * w, 0.0);
       if (static_cast<size_t>(band) >= bandObservations_.size()) continue;
+      // A cell's rows against the band's by its index alone: y >= top, y + 1 < bottom.
+      const int first = top * w;
+      const int end = (bottom - 1) * w;
       for (const uint32_t o : bandObservations_[static_cast<size_t>(band)]) {
         const int cell = index_[o];
-        const int y = cell / w;
         double* p = b + cell;
         const double fx = fx_[o];
         const double fy = fy_[o];
-        if (y >= top) {
+        if (cell >= first) {
           const double upper = r[o] * (1.0 - fy);
           p[0] += upper * (1.0 - fx);
           p[1] += upper * fx;
         }
-        if (y + 1 < bottom) {
+        if (cell < end) {
           const double lower = r[o] * fy;
           p[w] += lower * (1.0 - fx);
           p[w + 1] += lower * fx;
