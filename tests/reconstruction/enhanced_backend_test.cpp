@@ -256,28 +256,48 @@ TEST(EnhancedCpuBackend, ResultsAreTheSameForEveryThreadCount) {
   EXPECT_GT(LargestDifference(one.solved, start.v), 1.0);
 }
 
-// The vector loops (the blur, the prior's pairs) give the same bits on every instruction set
-// this processor runs; the rows' widths leave tails of every length.
+// The vector loops (the blur, the sampling, the data term with and without per-observation
+// weights, the prior's pairs, the quasi-Newton passes) give the same bits on every
+// instruction set this processor runs; the rows' widths and the frames' observation counts
+// leave tails of every length.
 TEST(EnhancedCpuBackend, EveryInstructionSetGivesTheSameBits) {
   Problem p = LargerProblem();
   std::mt19937 random(37);
   const Plane x = RandomPlane(p.grid.width, p.grid.height, random, 20.0, 230.0);
-  auto evaluate = [&](SimdVariant variant, std::vector<double>& gradientOut) {
+  EnhancedWeights weighted = p.weights;
+  std::uniform_real_distribution<float> share(0.0f, 1.0f);
+  weighted.observation.resize(p.model.ObservationCount());
+  for (float& w : weighted.observation) w = share(random);
+  struct Outcome {
+    double f = 0.0;
+    std::vector<double> gradient;
+    std::vector<double> solved;
+  };
+  auto evaluate = [&](SimdVariant variant, const EnhancedWeights& weights) {
     const ScopedSimdVariant scoped(variant);
+    Outcome out;
     ObjectiveScratch scratch;
     Plane gradient;
-    const double f = CpuEnhancedBackend().Objective(p.model, 0, p.weights, x, gradient, scratch);
-    gradientOut = gradient.v;
-    return f;
+    out.f = CpuEnhancedBackend().Objective(p.model, 0, weights, x, gradient, scratch);
+    out.gradient = gradient.v;
+    Plane solved = x;
+    MinimiseEnhanced(CpuEnhancedBackend(), p.model, 0, weights, 1.0, 4, 0.0, solved, nullptr);
+    out.solved = solved.v;
+    return out;
   };
-  std::vector<double> baseline;
-  const double f = evaluate(SimdVariant::Baseline, baseline);
-  for (const SimdVariant variant : testing::SimdVariantsToTest()) {
-    SCOPED_TRACE(SimdVariantName(variant));
-    std::vector<double> gradient;
-    EXPECT_EQ(evaluate(variant, gradient), f);
-    EXPECT_TRUE(gradient == baseline);
+  for (const EnhancedWeights* weights : {&p.weights, &weighted}) {
+    SCOPED_TRACE(weights == &weighted ? "per-observation weights" : "frame weights");
+    const Outcome baseline = evaluate(SimdVariant::Baseline, *weights);
+    EXPECT_GT(LargestDifference(baseline.solved, x.v), 1.0);
+    for (const SimdVariant variant : testing::SimdVariantsToTest()) {
+      SCOPED_TRACE(SimdVariantName(variant));
+      const Outcome other = evaluate(variant, *weights);
+      EXPECT_EQ(other.f, baseline.f);
+      EXPECT_TRUE(other.gradient == baseline.gradient);
+      EXPECT_TRUE(other.solved == baseline.solved);
+    }
   }
+  LUMET_SKIP_MISSING_SIMD_VARIANTS();
 }
 
 // Sets an environment variable for a test's length and puts the old value back.

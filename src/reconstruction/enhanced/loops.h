@@ -30,6 +30,10 @@ struct EnhancedLoops {
   // (wk wo) (root - eps), taken in four partial sums (i % 4, the tail in the first) added
   // pairwise.
   double (*dataTerm)(double* r, const double* values, const float* ow, double wk, double eps, size_t count);
+  // d[j] += a * v[j] for j < count; returns the sum of w[j] * d[j] (updated), taken in four
+  // partial sums (j % 4, the tail by its place after the last four) added pairwise: the
+  // quasi-Newton direction's most frequent vector pass.
+  double (*axpyDot)(double* d, double a, const double* v, const double* w, size_t count);
 };
 
 // The variant of the active instruction set (numeric/simd.h).

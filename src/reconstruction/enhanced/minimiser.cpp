@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "reconstruction/enhanced/loops.h"
 #include "util/parallel.h"
 
 namespace lumet {
@@ -57,36 +58,6 @@ struct PassScratch {
   std::vector<Sums<4>> four;
 };
 
-// d += a * v over [begin, end), returning w . d of the updated d in the passes' lanes.
-double AxpyDotBlock(double* __restrict d, double a, const double* __restrict v, const double* __restrict w,
-                    size_t begin, size_t end) {
-  double s0 = 0.0;
-  double s1 = 0.0;
-  double s2 = 0.0;
-  double s3 = 0.0;
-  size_t j = begin;
-  for (; j + kLanes <= end; j += kLanes) {
-    const double d0 = d[j] + a * v[j];
-    const double d1 = d[j + 1] + a * v[j + 1];
-    const double d2 = d[j + 2] + a * v[j + 2];
-    const double d3 = d[j + 3] + a * v[j + 3];
-    d[j] = d0;
-    d[j + 1] = d1;
-    d[j + 2] = d2;
-    d[j + 3] = d3;
-    s0 += w[j] * d0;
-    s1 += w[j + 1] * d1;
-    s2 += w[j + 2] * d2;
-    s3 += w[j + 3] * d3;
-  }
-  double tail[kLanes] = {s0, s1, s2, s3};
-  for (int lane = 0; j < end; ++j, ++lane) {
-    d[j] += a * v[j];
-    tail[lane] += w[j] * d[j];
-  }
-  return (tail[0] + tail[1]) + (tail[2] + tail[3]);
-}
-
 // d += a * v, returning w . d of the updated d (w null: nothing) and, when norm is given,
 // v . v into it: two or three passes in one.
 double Update(double* d, double a, const double* v, const double* w, size_t n, PassScratch& scratch,
@@ -104,13 +75,14 @@ double Update(double* d, double a, const double* v, const double* w, size_t n, P
     Pass<1>(n, scratch.one, 2, [&](size_t j, int, double (&)[1][kLanes]) { d[j] += a * v[j]; });
     return 0.0;
   }
-  // The pass taken most often, written out so that it vectorises.
+  // The pass taken most often, in the instruction set's own body.
+  const auto axpyDot = detail::ActiveEnhancedLoops().axpyDot;
   const size_t blocks = (n + kBlock - 1) / kBlock;
   scratch.one.assign(blocks, Sums<1>{});
   ParallelFor(0, static_cast<int>(blocks), static_cast<long>(kBlock) * 4, [&](int first, int last) {
     for (int b = first; b < last; ++b) {
       const size_t begin = static_cast<size_t>(b) * kBlock;
-      scratch.one[static_cast<size_t>(b)].v[0] = AxpyDotBlock(d, a, v, w, begin, std::min(n, begin + kBlock));
+      scratch.one[static_cast<size_t>(b)].v[0] = axpyDot(d + begin, a, v + begin, w + begin, std::min(n, begin + kBlock) - begin);
     }
   });
   double total = 0.0;
