@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "numeric/random.h"
+#include "util/parallel.h"
 
 namespace lumet {
 namespace {
@@ -104,6 +105,28 @@ TEST(EdgePsf, ReadsTheBlurOfStraightEdgesAtAnyAngleThroughNoise) {
     EXPECT_GE(r.edges, kEdgeMinSites);
     EXPECT_LT(r.misfit, 0.05);
   }
+}
+
+// The sites are fitted on the thread pool in batches: the reading is the same bit for bit
+// as one site after another, with more candidates than one batch and fewer sites than the most.
+TEST(EdgePsf, TheReadingDoesNotDependOnTheThreads) {
+  const ColorGrayImage frame = RenderBars(Bars(120.0), Render{});
+  EdgePsfReading serial;
+  EdgePsfReading parallel;
+  {
+    const ScopedParallelMode mode(ParallelMode::ForceSerial);
+    serial = Read(frame);
+  }
+  {
+    const ScopedParallelMode mode(ParallelMode::ForceParallel);
+    SetThreadCount(3);
+    parallel = Read(frame);
+    SetThreadCount(0);
+  }
+  ASSERT_TRUE(serial.Found());
+  EXPECT_EQ(parallel.sigma, serial.sigma);
+  EXPECT_EQ(parallel.edges, serial.edges);
+  EXPECT_EQ(parallel.misfit, serial.misfit);
 }
 
 TEST(EdgePsf, AnAliasedEdgeReadsRightFromTheSubPixelPhasesAlongIt) {

@@ -6,6 +6,8 @@
 #include <numbers>
 #include <vector>
 
+#include "util/parallel.h"
+
 namespace lumet {
 
 namespace {
@@ -262,17 +264,41 @@ std::vector<Site> FindSites(const LumaRegion& r, const std::vector<Candidate>& c
   // The pixels within kEdgeSpacing of a site tried.
   std::vector<char> taken(r.v.size(), 0);
   const int reach = static_cast<int>(std::ceil(kEdgeSpacing));
-  std::vector<Sample> samples;
-  for (const Candidate& c : candidates) {
-    if (static_cast<int>(sites.size()) >= kEdgeMaxSites) break;
-    if (taken[static_cast<size_t>(c.y) * r.width + c.x] != 0) continue;
-    for (int y = std::max(0, c.y - reach); y <= std::min(r.height - 1, c.y + reach); ++y) {
-      for (int x = std::max(0, c.x - reach); x <= std::min(r.width - 1, c.x + reach); ++x) {
-        if (std::hypot(x - c.x, y - c.y) < kEdgeSpacing) taken[static_cast<size_t>(y) * r.width + x] = 1;
-      }
-    }
+  // Which candidates are tried depends on the earlier ones tried, not on their fits: a batch
+  // of them is chosen in order, fitted on the thread pool, and kept in order up to the most
+  // sites, as one by one.
+  constexpr size_t kBatch = 16;
+  struct Trial {
+    std::vector<Sample> samples;
+    bool windowed = false;
+    bool fitted = false;
     Site site;
-    if (Window(r, c, half, samples) && FitSite(samples, half, site)) sites.push_back(std::move(site));
+  };
+  std::vector<Trial> batch;
+  size_t next = 0;
+  while (next < candidates.size() && static_cast<int>(sites.size()) < kEdgeMaxSites) {
+    batch.clear();
+    for (; next < candidates.size() && batch.size() < kBatch; ++next) {
+      const Candidate& c = candidates[next];
+      if (taken[static_cast<size_t>(c.y) * r.width + c.x] != 0) continue;
+      for (int y = std::max(0, c.y - reach); y <= std::min(r.height - 1, c.y + reach); ++y) {
+        for (int x = std::max(0, c.x - reach); x <= std::min(r.width - 1, c.x + reach); ++x) {
+          if (std::hypot(x - c.x, y - c.y) < kEdgeSpacing) taken[static_cast<size_t>(y) * r.width + x] = 1;
+        }
+      }
+      batch.emplace_back();
+      batch.back().windowed = Window(r, c, half, batch.back().samples);
+    }
+    ParallelFor(0, static_cast<int>(batch.size()), 50000, [&](int first, int last) {
+      for (int i = first; i < last; ++i) {
+        Trial& t = batch[static_cast<size_t>(i)];
+        t.fitted = t.windowed && FitSite(t.samples, half, t.site);
+      }
+    });
+    for (Trial& t : batch) {
+      if (static_cast<int>(sites.size()) >= kEdgeMaxSites) break;
+      if (t.fitted) sites.push_back(std::move(t.site));
+    }
   }
   return sites;
 }
@@ -282,15 +308,22 @@ std::vector<Site> FindSites(const LumaRegion& r, const std::vector<Candidate>& c
 // and share their mean share.
 double PooledMisfit(const std::vector<Site>& sites, double sigma, int& kept, double& share) {
   const double cap = kEdgeMaxMisfit * kEdgeMaxMisfit;
+  // The sites' fits on the thread pool, each into its own slot; the sums in site order.
+  std::vector<double> shares(sites.size());
+  ParallelFor(0, static_cast<int>(sites.size()), 20000, [&](int first, int last) {
+    for (int i = first; i < last; ++i) {
+      const Site& s = sites[static_cast<size_t>(i)];
+      Profile p = s.alone;
+      p[kLogSigma] = std::log(sigma);
+      const double cost = FitProfile(s.samples, p, 4, 8);
+      const double contrast = std::max(std::fabs(p[kContrast]), 1e-9);
+      shares[static_cast<size_t>(i)] = cost / (static_cast<double>(s.samples.size()) * contrast * contrast);
+    }
+  });
   double total = 0.0;
   double keptTotal = 0.0;
   kept = 0;
-  for (const Site& s : sites) {
-    Profile p = s.alone;
-    p[kLogSigma] = std::log(sigma);
-    const double cost = FitProfile(s.samples, p, 4, 8);
-    const double contrast = std::max(std::fabs(p[kContrast]), 1e-9);
-    const double one = cost / (static_cast<double>(s.samples.size()) * contrast * contrast);
+  for (const double one : shares) {
     if (one < cap) {
       ++kept;
       keptTotal += one;
@@ -300,7 +333,6 @@ double PooledMisfit(const std::vector<Site>& sites, double sigma, int& kept, dou
   share = kept > 0 ? keptTotal / kept : 0.0;
   return total;
 }
-
 
 // The reading of windows of half side `half`, sigmas up to half / kEdgeWindowSigmas.
 EdgePsfReading ReadInWindows(const LumaRegion& region, const std::vector<Candidate>& candidates, double half) {
