@@ -11,6 +11,7 @@
 #include "reconstruction/psf_kernel.h"
 #include "reconstruction/reconstruction_method.h"
 #include "reconstruction/classic/robust_btv.h"
+#include "reconstruction/enhanced/tiles.h"
 #include "support/test_images.h"
 #include "util/parallel.h"
 
@@ -97,13 +98,29 @@ TEST(ClassicBandsTest, TheEnhancedMethodNeedsWhatItsTilesNeedWithinItsLimit) {
   options.roi = RoiRect{16, 16, 1264, 704};
   const HrGeometry grid = options.Grid();
   const ReconstructionMethod& enhanced = EnhancedReconstructionMethod();
-  const size_t whole = enhanced.WorkingBytes(options, grid, false);  // no limit: the whole grid at once
-  options.memoryLimit = size_t{1} << 30;
+  // Without a limit a whole HD frame at x4 is still solved in tiles of at most the solve
+  // budget: its need stays within a desktop's memory.
+  const size_t unlimited = enhanced.WorkingBytes(options, grid, false);
+  EXPECT_LE(unlimited, 3 * sizeof(double) * grid.width * grid.height + kEnhancedSolveBudget);
+  EXPECT_LT(unlimited, size_t{1536} << 20);
+  options.memoryLimit = size_t{768} << 20;
   const size_t tiled = enhanced.WorkingBytes(options, grid, false);
-  EXPECT_LT(tiled, whole);
+  EXPECT_LT(tiled, unlimited);
   EXPECT_LE(tiled, options.memoryLimit);
   options.memoryLimit = size_t{64} << 20;  // below even the estimate: the smallest tiles' need
   EXPECT_GT(enhanced.WorkingBytes(options, grid, false), options.memoryLimit);
+}
+
+// A grid whose solve fits the budget is solved whole, whatever the limit above it.
+TEST(ClassicBandsTest, TheEnhancedMethodSolvesAGridWithinTheBudgetWhole) {
+  ReconstructionOptions options;
+  options.method = Method::Enhanced;
+  options.roi = RoiRect{10, 10, 300, 220};
+  const HrGeometry grid = options.Grid();
+  const ReconstructionMethod& enhanced = EnhancedReconstructionMethod();
+  const int taps = PsfKernelSize(options.psfSigma, options.scale);
+  const size_t whole = 3 * sizeof(double) * grid.width * grid.height + EnhancedSolveBytes(grid, taps);
+  EXPECT_GE(enhanced.WorkingBytes(options, grid, false), whole);
 }
 
 }  // namespace

@@ -166,11 +166,12 @@ size_t EstimateBytes(const HrGeometry& grid) {
   return 3 * sizeof(double) * static_cast<size_t>(grid.width) * static_cast<size_t>(grid.height);
 }
 
-// The side of the tiles the solve fits in beside the estimate within options.memoryLimit;
-// 0 when not even the smallest tile does.
+// The side of the tiles the solve fits in beside the estimate within options.memoryLimit,
+// and within kEnhancedSolveBudget; 0 when not even the smallest tile does.
 int TileSide(const ReconstructionOptions& options, const HrGeometry& grid) {
   const size_t estimate = EstimateBytes(grid);
-  const size_t budget = options.memoryLimit > estimate ? options.memoryLimit - estimate : 0;
+  const size_t budget =
+      std::min(options.memoryLimit > estimate ? options.memoryLimit - estimate : 0, kEnhancedSolveBudget);
   return EnhancedTileSide(grid, PsfKernelSize(WidestSigma(options), options.scale), budget);
 }
 

@@ -21,6 +21,11 @@ namespace lumet {
 // three planes, the quasi-Newton history and the median start, and the two luma planes a
 // check of the PSF (kNarrowerPsf) keeps beside its second solve.
 inline constexpr size_t kEnhancedBytesPerPixel = 416;
+// The most one solve holds, whatever the memory limit allows: a larger grid is solved in
+// tiles. Beyond it a whole grid's planes gain nothing from being solved at once (they are far
+// past the caches either way), and its peak would outgrow a desktop's memory: a whole
+// 1280 x 720 frame at x4 untiled needs some 6.5 GB.
+inline constexpr size_t kEnhancedSolveBudget = size_t{1} << 30;
 // HR pixels solved beyond each side of a tile's kept part.
 inline constexpr int kEnhancedTileOverlap = 48;
 // The smallest kept part a tile is given.
