@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <type_traits>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "imageio/bmp_file.h"
 #include "imageio/codec_library.h"
 #include "imageio/codec_interface.h"
+#include "imageio/exif_layout.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/input_file.h"
@@ -343,28 +345,59 @@ std::string IccProfileProblem(const std::string& profile) {
   return {};
 }
 
+namespace {
+
+// The parts of an EXIF block a TIFF result leaves out, as words of a warning ("" when none):
+// "EXIF" when it is not a block at all, else e.g. "EXIF thumbnail and tags 0xC4A5, 0x9C9B".
+std::string ExifDroppedByTiff(const std::string& block) {
+  const std::optional<std::vector<std::string>> drops = exif::TiffDrops(block);
+  if (!drops) return "EXIF";
+  if (drops->empty()) return {};
+  const bool thumbnail = drops->front() == "thumbnail";
+  const size_t tags = drops->size() - (thumbnail ? 1 : 0);
+  std::string words = thumbnail ? "EXIF thumbnail" : "EXIF";
+  if (tags == 0) return words;
+  words += thumbnail ? " and " : " ";
+  words += tags == 1 ? "tag " : "tags ";
+  for (size_t i = thumbnail ? 1 : 0, k = 0; i < drops->size(); ++i, ++k) {
+    // "tag 0x9C9B" as given, less its first word; the last of several joined by "and".
+    words += (k == 0 ? "" : k + 1 == tags && !thumbnail ? " and " : ", ") + (*drops)[i].substr(4);
+  }
+  return words;
+}
+
+}  // namespace
+
 DroppedMetadata MetadataDroppedBy(ImageFormat format, const FileMetadata& metadata) {
   const bool icc = !metadata.iccProfile.empty();
   const bool exif = !metadata.exif.empty();
   const bool keepsIcc = format == ImageFormat::Png || format == ImageFormat::Tiff;
-  const bool keepsExif = format == ImageFormat::Png;
+  const bool keepsExif = format == ImageFormat::Png || format == ImageFormat::Tiff;
   const std::string problem = icc && keepsIcc ? IccProfileProblem(metadata.iccProfile) : std::string();
   const bool iccLost = icc && (!keepsIcc || !problem.empty());
-  const bool exifLost = exif && !keepsExif;
+  const std::string exifLost =
+      !exif ? std::string() : !keepsExif ? std::string("EXIF")
+                            : format == ImageFormat::Tiff ? ExifDroppedByTiff(metadata.exif) : std::string();
   DroppedMetadata dropped;
-  if (!iccLost && !exifLost) return dropped;
-  dropped.parts = iccLost && exifLost ? "ICC profile and EXIF" : iccLost ? "ICC profile" : "EXIF";
+  if (!iccLost && exifLost.empty()) return dropped;
+  dropped.parts = iccLost && !exifLost.empty() ? "ICC profile and " + exifLost : iccLost ? "ICC profile" : exifLost;
+  const bool plural = dropped.parts.find(" and ") != std::string::npos || dropped.parts.find("tags") != std::string::npos;
   if (format == ImageFormat::Bmp || format == ImageFormat::Exr) {
     const std::string holder = format == ImageFormat::Bmp ? "BMP holds" : "OpenEXR results keep";
-    dropped.reason = holder + (iccLost && exifLost ? " neither" : " no " + dropped.parts);
-    dropped.remedy =
-        std::string("write PNG") + (exifLost ? "" : " or TIFF") + " to keep " + (iccLost && exifLost ? "them" : "it");
+    dropped.reason = holder + (iccLost && !exifLost.empty() ? " neither" : " no " + dropped.parts);
+    dropped.remedy = std::string("write PNG or TIFF to keep ") + (plural ? "them" : "it");
     return dropped;
   }
-  if (exifLost) dropped.reason = "TIFF results keep the ICC profile alone";
+  if (exifLost == "EXIF") {
+    dropped.reason = "it is not a well-formed EXIF block";
+  } else if (!exifLost.empty()) {
+    dropped.reason = "a TIFF result keeps the EXIF, GPS and interoperability directories and the description, "
+                     "camera, date and resolution tags of the first";
+  }
   if (iccLost) dropped.reason += (dropped.reason.empty() ? "" : "; ") + problem;
-  dropped.remedy = !iccLost ? "write PNG to keep it" : "the result is written without it";
-  if (iccLost && exifLost) dropped.remedy = "write PNG to keep the EXIF";
+  dropped.remedy = !iccLost ? std::string("write PNG to keep ") + (plural ? "them" : "it")
+                            : "the result is written without it";
+  if (iccLost && !exifLost.empty()) dropped.remedy = "write PNG to keep the " + exifLost;
   return dropped;
 }
 

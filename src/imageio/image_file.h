@@ -94,8 +94,9 @@ std::string IccProfileProblem(const std::string& profile);
 
 // What of a frame's metadata a file of format leaves out, for a warning: parts is "ICC
 // profile", "EXIF" or "ICC profile and EXIF" ("" when everything is kept), reason why, and
-// remedy what keeps it. PNG keeps both, TIFF the profile alone, BMP and OpenEXR neither; a
-// profile with an IccProfileProblem is kept by none.
+// remedy what keeps it. PNG keeps both, TIFF the profile and the EXIF but for what
+// exif::TiffDrops names (its thumbnail, tags TIFF has no place for; all of a block that is
+// not one), BMP and OpenEXR neither; a profile with an IccProfileProblem is kept by none.
 struct DroppedMetadata {
   std::string parts;
   std::string reason;

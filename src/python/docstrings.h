@@ -148,8 +148,9 @@ written as it is, 16 bits per channel, as .png or .tif (not .bmp, which holds 8 
 float32 image as it is (1.0 the nominal white, values beyond 0 .. 1 kept) as .exr or a 32-bit
 float .tif. icc_profile (bytes: a whole ICC profile of RGB samples) goes into a .png's iCCP
 chunk or a .tif's ICC tag, exif (bytes: a TIFF-structured EXIF block, as after a JPEG's
-"Exif\0\0") into a .png's eXIf chunk, both unchanged; a format that cannot hold what is given
-raises ValueError. The file is written whole or not at all; failures raise OSError.)";
+"Exif\0\0") into a .png's eXIf chunk, both unchanged, or into a .tif as its own EXIF and GPS
+directories and camera tags; a format that cannot hold what is given (a .tif an EXIF
+thumbnail) raises ValueError. The file is written whole or not at all; failures raise OSError.)";
 
 inline constexpr const char* kReadMetadataDoc = R"(read_metadata(path)
 --

@@ -290,6 +290,7 @@ def png_chunks(path):
 
 
 def test_write_image_keeps_a_profile_and_exif_where_the_format_holds_them(tmp_path):
+    import struct
     import zlib
     profile = icc_profile()
     exif = b"MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0"
@@ -308,8 +309,18 @@ def test_write_image_keeps_a_profile_and_exif_where_the_format_holds_them(tmp_pa
         assert profile in f.read()
     with pytest.raises(ValueError, match=r"ICC profile and EXIF cannot be written \(BMP holds neither\)"):
         lumet.write_image(str(tmp_path / "x.bmp"), image, icc_profile=profile, exif=exif)
-    with pytest.raises(ValueError, match=r"EXIF cannot be written \(TIFF results keep the ICC profile alone\)"):
-        lumet.write_image(str(tmp_path / "x.tif"), image, exif=exif)
+    # TIFF keeps the EXIF as its own: the orientation in its first directory, beside an EXIF one.
+    lumet.write_image(str(tmp_path / "exif.tif"), image, exif=exif)
+    carried = lumet.read_metadata(str(tmp_path / "exif.tif"))["exif"]
+    order = ">" if carried[:2] == b"MM" else "<"
+    (first,) = struct.unpack(order + "I", carried[4:8])
+    (entries,) = struct.unpack(order + "H", carried[first:first + 2])
+    tags = [struct.unpack(order + "HHIH", carried[first + 2 + 12 * i:first + 12 + 12 * i]) for i in range(entries)]
+    assert (0x0112, 3, 1, 6) in tags and any(t[0] == 0x8769 for t in tags)
+    # ... but not a thumbnail's directory after the first.
+    thumbnail = exif[:-4] + b"\0\0\0\x1a" + b"\0\x01\x01\x03\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0"
+    with pytest.raises(ValueError, match=r"EXIF thumbnail cannot be written \(a TIFF result keeps"):
+        lumet.write_image(str(tmp_path / "x.tif"), image, exif=thumbnail)
     with pytest.raises(ValueError, match="a profile of grey samples does not describe the RGB result"):
         lumet.write_image(str(tmp_path / "x.png"), image, icc_profile=icc_profile(colour_space=b"GRAY"))
     assert not any(p.name.startswith("x.") for p in tmp_path.iterdir())
