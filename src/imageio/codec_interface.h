@@ -121,11 +121,13 @@ struct ModuleTable {
                       StillSamples* out, std::string* message) noexcept;
 
   // Encodes width x height interleaved RGB samples (uint8_t for 8 bits, uint16_t for 16,
-  // float for 32: floating point, 1.0 the nominal white) in the format path's extension
-  // selects, into bytes, with as much of metadata (null: none) as that format's writer keeps
+  // float for 32: floating point, 1.0 the nominal white; with half, float samples the file
+  // stores as 16-bit half floats, which only the media module's OpenEXR writer does) in the
+  // format path's extension selects, into bytes, with as much of metadata (null: none) as
+  // that format's writer keeps
   // (the still module: PNG both, TIFF the ICC profile and what exif::TiffDrops does not name
   // of the EXIF block; the media module: none).
-  Status (*encodeStill)(const char* path, int width, int height, int bitsPerSample, const void* samples,
+  Status (*encodeStill)(const char* path, int width, int height, int bitsPerSample, bool half, const void* samples,
                         const StillMetadata* metadata, std::string* bytes, std::string* message) noexcept;
 
   // Opens the best video stream of the regular file open on fd (named path in messages) into

@@ -90,6 +90,9 @@ struct Reader {
   size_t size;
   bool big;
   std::set<uint32_t> seen;  // directories already read: a loop of offsets ends the read
+  // Value bytes copied so far: no more than the bytes hold, however many entries point to
+  // the same ones.
+  uint64_t copied = 0;
 
   uint32_t U16(size_t at) const { return Get(data + at, 2, big); }
   uint32_t U32(size_t at) const { return Get(data + at, 4, big); }
@@ -117,7 +120,8 @@ struct Reader {
         if (!Read(U32(at + 8), depth + 1, e.sub[0], nullptr)) return false;
       } else if (unit != 0) {
         const uint64_t from = bytes <= 4 ? at + 8 : U32(at + 8);
-        if (from + bytes > size) return false;
+        copied += bytes;
+        if (from + bytes > size || copied > size) return false;
         e.value.assign(reinterpret_cast<const char*>(data + from), static_cast<size_t>(bytes));
       }
       out.entries.push_back(std::move(e));
@@ -135,7 +139,7 @@ inline std::optional<Layout> Read(const uint8_t* data, size_t size) {
   if (size < 8) return std::nullopt;
   const bool big = data[0] == 'M' && data[1] == 'M';
   if (!(big || (data[0] == 'I' && data[1] == 'I')) || detail::Get(data + 2, 2, big) != 42) return std::nullopt;
-  detail::Reader reader{data, size, big, {}};
+  detail::Reader reader{data, size, big, {}, 0};
   Layout layout;
   layout.bigEndian = big;
   uint32_t next = 0;

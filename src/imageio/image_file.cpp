@@ -185,7 +185,7 @@ codec::ModuleKind WriterModule(ImageFormat format) {
 // selects, with metadata (null: none) where that format's writer keeps it.
 template <typename T>
 std::string EncodeThroughLibrary(const std::string& path, int w, int h, const std::vector<T>& pixels,
-                                 const FileMetadata* metadata) {
+                                 const FileMetadata* metadata, bool half = false) {
   const bool exr = Lower(std::filesystem::path(path).extension().string()) == ".exr";
   const codec::ModuleTable& module =
       CodecModule(WriterModule(exr ? ImageFormat::Exr : ImageFormat::Png), "cannot write " + path);
@@ -195,8 +195,9 @@ std::string EncodeThroughLibrary(const std::string& path, int w, int h, const st
   if (metadata != nullptr) kept.exif = metadata->exif;
   std::string bytes;
   std::string message;
-  const codec::Status status = module.encodeStill(path.c_str(), w, h, static_cast<int>(8 * sizeof(T)), pixels.data(),
-                                                  metadata != nullptr ? &kept : nullptr, &bytes, &message);
+  const codec::Status status = module.encodeStill(path.c_str(), w, h, static_cast<int>(8 * sizeof(T)), half,
+                                                  pixels.data(), metadata != nullptr ? &kept : nullptr, &bytes,
+                                                  &message);
   if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
   return bytes;
 }
@@ -405,8 +406,9 @@ ResultDepth ParseResultDepth(const std::string& word) {
   if (word == "auto") return ResultDepth::Auto;
   if (word == "8") return ResultDepth::Bits8;
   if (word == "16") return ResultDepth::Bits16;
+  if (word == "half") return ResultDepth::Half;
   if (word == "float") return ResultDepth::Float;
-  throw Error("depth '" + word + "' is not one of auto, 8, 16, float");
+  throw Error("depth '" + word + "' is not one of auto, 8, 16, half, float");
 }
 
 InputDepth InputDepthOf(const ColorGrayImage& frame) {
@@ -415,6 +417,10 @@ InputDepth InputDepthOf(const ColorGrayImage& frame) {
 }
 
 ResultSamples ResultSamplesFor(ImageFormat format, ResultDepth depth, InputDepth input) {
+  if (depth == ResultDepth::Half && format != ImageFormat::Exr) {
+    throw Error(std::string(format == ImageFormat::Bmp ? "a BMP" : format == ImageFormat::Png ? "a PNG" : "a TIFF") +
+                " result holds no half floats: write exr for half");
+  }
   switch (format) {
     case ImageFormat::Bmp:
       if (depth == ResultDepth::Bits16 || depth == ResultDepth::Float) {
@@ -429,9 +435,9 @@ ResultSamples ResultSamplesFor(ImageFormat format, ResultDepth depth, InputDepth
       return ResultSamples::Bits16;
     case ImageFormat::Exr:
       if (depth == ResultDepth::Bits8 || depth == ResultDepth::Bits16) {
-        throw Error("an OpenEXR result holds floats: write png for 8 or 16 bits, tiff for 16");
+        throw Error("an OpenEXR result holds floats (half or float): write png for 8 or 16 bits, tiff for 16");
       }
-      return ResultSamples::Float;
+      return depth == ResultDepth::Half ? ResultSamples::Half : ResultSamples::Float;
     case ImageFormat::Png: break;
   }
   if (depth == ResultDepth::Float) throw Error("a PNG result holds at most 16 bits a sample: write tiff or exr for float");
@@ -464,6 +470,14 @@ void WriteEstimateFloat(const std::string& path, const ColorDoubleImage& estimat
   const std::vector<float> pixels = Interleaved<float>(estimate, [](double v) { return v / 255.0; });
   WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels,
                                                  estimate.metadata.get()));
+}
+
+void WriteEstimateHalf(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format) {
+  if (format != ImageFormat::Exr) throw Error("cannot write " + path + " as half floats: write .exr");
+  CheckWholeImage(path, estimate.Width(), estimate.Height());
+  const std::vector<float> pixels = Interleaved<float>(estimate, [](double v) { return v / 255.0; });
+  WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels,
+                                                 estimate.metadata.get(), true));
 }
 
 void WriteSamplesFloat(const std::string& path, int width, int height, const std::vector<float>& rgb,
