@@ -231,7 +231,8 @@ void SetExifTags(TIFF* t, const exif::Layout& record) {
     }
   }
   TIFFSetField(t, TIFFTAG_EXIFIFD, uint64_t{0});
-  if (record.first.Find(exif::kGpsDirectoryTag) != nullptr) TIFFSetField(t, TIFFTAG_GPSIFD, uint64_t{0});
+  const exif::Entry* gps = record.first.Find(exif::kGpsDirectoryTag);
+  if (gps != nullptr && !gps->sub.empty()) TIFFSetField(t, TIFFTAG_GPSIFD, uint64_t{0});
 }
 
 // Where the value of tag's entry in the first directory of a TIFF file sits (0: no entry).

@@ -219,6 +219,7 @@ struct TiffExif {
   std::string dateTimeOriginal;
   std::vector<uint16_t> iso;
   std::string makerNote;
+  std::string latitudeRef;
   std::string error;
 };
 
@@ -246,6 +247,8 @@ TiffExif ReadTiffExif(const std::string& path) {
   TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &r.xResolution);
   TIFFGetField(tiff, TIFFTAG_RESOLUTIONUNIT, &r.resolutionUnit);
   toff_t offset = 0;
+  toff_t gpsOffset = 0;
+  TIFFGetField(tiff, TIFFTAG_GPSIFD, &gpsOffset);
   if (TIFFGetField(tiff, TIFFTAG_EXIFIFD, &offset) == 0 || !TIFFReadEXIFDirectory(tiff, offset)) {
     r.error = "no EXIF directory";
   } else {
@@ -258,13 +261,16 @@ TiffExif ReadTiffExif(const std::string& path) {
     void* note = nullptr;
     if (TIFFGetField(tiff, EXIFTAG_MAKERNOTE, &noteBytes, &note) != 0) r.makerNote.assign(static_cast<char*>(note), noteBytes);
   }
+  if (gpsOffset != 0 && TIFFReadGPSDirectory(tiff, gpsOffset) && TIFFGetField(tiff, GPSTAG_LATITUDEREF, &text) != 0) {
+    r.latitudeRef = text;
+  }
   TIFFClose(tiff);
   return r;
 }
 
 // A camera's EXIF block: description tags (one private tag, which TIFF has no place for), an
-// EXIF directory with exposure, date, a maker's note, an interoperability directory, and a
-// thumbnail's directory after the first.
+// EXIF directory with exposure, date, a maker's note, an interoperability directory, a GPS
+// directory, and a thumbnail's directory after the first.
 std::string CameraBlock() {
   using testing::AsciiTag, testing::RationalTag, testing::ShortTag;
   return testing::CameraExif(
@@ -274,14 +280,18 @@ std::string CameraBlock() {
       {RationalTag(0x829A, 1, 250), RationalTag(0x829D, 28, 10), ShortTag(0x8827, 400), {0x9000, 7, 4, "0232"},
        AsciiTag(0x9003, "2026:12:09 10:11:12"), {0x927C, 7, 13, std::string("maker\0note\x01\x02\xff", 13)},
        {0x9204, 10, 1, testing::BigEndian32(0xFFFFFFFD) + testing::BigEndian32(3)}},
-      {AsciiTag(0x0001, "R98")}, true);
+      {AsciiTag(0x0001, "R98")}, true,
+      {{0x0000, 1, 4, std::string("\x02\x03\0\0", 4)}, AsciiTag(0x0001, "N"),
+       {0x0002, 5, 3, testing::BigEndian32(52) + testing::BigEndian32(1) + testing::BigEndian32(30) +
+                          testing::BigEndian32(1) + testing::BigEndian32(1234) + testing::BigEndian32(100)}});
 }
 
 // Every entry of CameraBlock a TIFF result carries: (directory, tag).
 const std::pair<uint16_t, uint16_t> kCarriedEntries[] = {
     {0, 0x010F},      {0, 0x0110},      {0, 0x0112},      {0, 0x011A},      {0, 0x011B},
     {0, 0x0128},      {0, 0x0132},      {0x8769, 0x829A}, {0x8769, 0x829D}, {0x8769, 0x8827},
-    {0x8769, 0x9000}, {0x8769, 0x9003}, {0x8769, 0x927C}, {0x8769, 0x9204}, {0xA005, 0x0001}};
+    {0x8769, 0x9000}, {0x8769, 0x9003}, {0x8769, 0x927C}, {0x8769, 0x9204}, {0xA005, 0x0001},
+    {0x8825, 0x0000}, {0x8825, 0x0001}, {0x8825, 0x0002}};
 
 TEST(ImageMetadata, ACamerasExifGoesIntoATiffResultAsItsEXIFDirectoryAndIsReadBack) {
   TempFolder dir;
@@ -314,6 +324,7 @@ TEST(ImageMetadata, ACamerasExifGoesIntoATiffResultAsItsEXIFDirectoryAndIsReadBa
     EXPECT_EQ(written.dateTimeOriginal, "2026:12:09 10:11:12");
     EXPECT_EQ(written.iso, std::vector<uint16_t>{400});
     EXPECT_EQ(written.makerNote, std::string("maker\0note\x01\x02\xff", 13));
+    EXPECT_EQ(written.latitudeRef, "N");
 
     // Read back: the same entries (in the file's byte order).
     ColorGrayImage back;

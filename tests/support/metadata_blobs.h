@@ -70,21 +70,26 @@ inline ExifTag RationalTag(uint16_t tag, uint32_t numerator, uint32_t denominato
 
 // A big-endian EXIF block laid out by hand: a first directory of `first` and a pointer
 // (0x8769) to an EXIF directory of `exif`, which points (0xA005) to an interoperability
-// directory of `interop` when that is not empty; then, with thumbnail, a second directory
-// (a thumbnail's compression).
+// directory of `interop` when that is not empty, and (0x8825) to a GPS directory of `gps`
+// when that is not empty; then, with thumbnail, a second directory (a thumbnail's
+// compression).
 inline std::string CameraExif(const std::vector<ExifTag>& first, const std::vector<ExifTag>& exif,
-                              const std::vector<ExifTag>& interop, bool thumbnail) {
+                              const std::vector<ExifTag>& interop, bool thumbnail,
+                              const std::vector<ExifTag>& gps = {}) {
   std::string block("MM\0*\0\0\0\x08", 8);
-  // Each directory at the block's end, its long values after it; pointers patched after.
-  auto directory = [&block](std::vector<ExifTag> tags, size_t pointerTag, size_t& pointerAt) {
+  // Each directory at the block's end, its long values after it; where each entry's value
+  // field sits is kept, for the pointers, patched once their directories are placed.
+  std::vector<std::pair<uint16_t, size_t>> valueAt;
+  auto directory = [&](std::vector<ExifTag> tags) {
     std::sort(tags.begin(), tags.end(), [](const ExifTag& a, const ExifTag& b) { return a.tag < b.tag; });
+    if (block.size() % 2 != 0) block.push_back('\0');
     const size_t start = block.size();
     block += BigEndian16(static_cast<uint16_t>(tags.size()));
     std::string values;
     const size_t valuesAt = start + 2 + 12 * tags.size() + 4;
     for (const ExifTag& t : tags) {
       block += BigEndian16(t.tag) + BigEndian16(t.type) + BigEndian32(t.count);
-      if (t.tag == pointerTag) pointerAt = block.size();
+      valueAt.emplace_back(t.tag, block.size());
       if (t.value.size() <= 4) {
         block += t.value + std::string(4 - t.value.size(), '\0');
       } else {
@@ -96,22 +101,36 @@ inline std::string CameraExif(const std::vector<ExifTag>& first, const std::vect
     block += BigEndian32(0) + values;
     return nextAt;
   };
-  auto patch = [&block](size_t at, size_t v) { block.replace(at, 4, BigEndian32(static_cast<uint32_t>(v))); };
+  // Points the last entry `tag` placed at the block's end, where the next directory goes.
+  auto point = [&](uint16_t tag) {
+    if (block.size() % 2 != 0) block.push_back('\0');
+    for (auto it = valueAt.rbegin(); it != valueAt.rend(); ++it) {
+      if (it->first == tag) {
+        block.replace(it->second, 4, BigEndian32(static_cast<uint32_t>(block.size())));
+        return;
+      }
+    }
+  };
   std::vector<ExifTag> firstTags = first;
   firstTags.push_back({0x8769, 4, 1, BigEndian32(0)});
-  size_t exifPointer = 0, interopPointer = 0, unused = 0;
-  const size_t firstNext = directory(firstTags, 0x8769, exifPointer);
-  patch(exifPointer, block.size());
+  if (!gps.empty()) firstTags.push_back({0x8825, 4, 1, BigEndian32(0)});
+  const size_t firstNext = directory(firstTags);
+  point(0x8769);
   std::vector<ExifTag> exifTags = exif;
   if (!interop.empty()) exifTags.push_back({0xA005, 4, 1, BigEndian32(0)});
-  directory(exifTags, 0xA005, interopPointer);
+  directory(exifTags);
   if (!interop.empty()) {
-    patch(interopPointer, block.size());
-    directory(interop, 0, unused);
+    point(0xA005);
+    directory(interop);
+  }
+  if (!gps.empty()) {
+    point(0x8825);
+    directory(gps);
   }
   if (thumbnail) {
-    patch(firstNext, block.size());
-    directory({ShortTag(0x0103, 6)}, 0, unused);
+    if (block.size() % 2 != 0) block.push_back('\0');
+    block.replace(firstNext, 4, BigEndian32(static_cast<uint32_t>(block.size())));
+    directory({ShortTag(0x0103, 6)});
   }
   return block;
 }
