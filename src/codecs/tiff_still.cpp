@@ -268,7 +268,8 @@ void AppendExif(std::string& file, const exif::Layout& record, const std::string
     }
     const size_t at = FirstDirectoryValueAt(file, tag);
     const std::optional<uint32_t> offset = exif::Append(file, *directory, record.bigEndian, big);
-    if (at == 0 || !offset) Fail("cannot write " + path + ": the TIFF file has no room for the EXIF directory");
+    if (at == 0) Fail("cannot write " + path + ": the TIFF encoder left out the EXIF directory's pointer");
+    if (!offset) Fail("cannot write " + path + ": its EXIF directory would lie beyond the 4 GiB a TIFF file reaches");
     exif::detail::Put(file, at, *offset, 4, big);
   }
 }
