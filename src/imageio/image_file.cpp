@@ -224,6 +224,10 @@ void CheckFloatFormat(const std::string& path, ImageFormat format) {
   }
 }
 
+void CheckHalfFormat(const std::string& path, ImageFormat format) {
+  if (format != ImageFormat::Exr) throw Error("cannot write " + path + " as half floats: write .exr");
+}
+
 void Check16BitFormat(const std::string& path, ImageFormat format) {
   if (format == ImageFormat::Bmp) throw Error("cannot write " + path + " at 16 bits: BMP holds 8 bits a sample");
   if (format == ImageFormat::Exr) throw Error("cannot write " + path + " at 16 bits: write OpenEXR files as floats");
@@ -473,7 +477,7 @@ void WriteEstimateFloat(const std::string& path, const ColorDoubleImage& estimat
 }
 
 void WriteEstimateHalf(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format) {
-  if (format != ImageFormat::Exr) throw Error("cannot write " + path + " as half floats: write .exr");
+  CheckHalfFormat(path, format);
   CheckWholeImage(path, estimate.Width(), estimate.Height());
   const std::vector<float> pixels = Interleaved<float>(estimate, [](double v) { return v / 255.0; });
   WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels,
@@ -485,6 +489,13 @@ void WriteSamplesFloat(const std::string& path, int width, int height, const std
   CheckFloatFormat(path, format);
   CheckWholeImage(path, width, height);
   WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb, metadata));
+}
+
+void WriteSamplesHalf(const std::string& path, int width, int height, const std::vector<float>& rgb,
+                      ImageFormat format, const FileMetadata* metadata) {
+  CheckHalfFormat(path, format);
+  CheckWholeImage(path, width, height);
+  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb, metadata, true));
 }
 
 }  // namespace lumet

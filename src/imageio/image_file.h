@@ -89,6 +89,10 @@ void WriteEstimateHalf(const std::string& path, const ColorDoubleImage& estimate
 // 32-bit float TIFF file (lumet::Error for BMP and PNG).
 void WriteSamplesFloat(const std::string& path, int width, int height, const std::vector<float>& rgb,
                        ImageFormat format, const FileMetadata* metadata = nullptr);
+// The same as half floats, each rounded to the nearest, as an OpenEXR file (lumet::Error for
+// every other format).
+void WriteSamplesHalf(const std::string& path, int width, int height, const std::vector<float>& rgb,
+                      ImageFormat format, const FileMetadata* metadata = nullptr);
 
 // Why an ICC profile cannot go with an RGB result ("" when it can): it is not a whole,
 // well-formed profile (its size, signature, connection space or tag table), or it describes

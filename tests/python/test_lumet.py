@@ -240,6 +240,18 @@ def test_float_images_written_and_read_at_their_depth(chart, tmp_path):
                                                               0, 255).astype(numpy.uint8))
         bgr = lumet.read_frames(str(tmp_path / name), dtype="float32", channel_order="BGR")
         numpy.testing.assert_array_equal(bgr[0], back[0][:, :, ::-1])
+    # float16 images go into OpenEXR as half floats, read back as the very same values, in a
+    # file whose channels are half (pixel type 1 in its channel list).
+    half = image.astype(numpy.float16)
+    lumet.write_image(str(tmp_path / "half.exr"), half)
+    back = lumet.read_frames(str(tmp_path / "half.exr"), dtype=numpy.float32)
+    numpy.testing.assert_array_equal(back[0], half.astype(numpy.float32))
+    numpy.testing.assert_allclose(back[0], image, rtol=1e-3, atol=1e-7)
+    with open(tmp_path / "half.exr", "rb") as f:
+        header = f.read(400)
+    assert b"B\0\x01\0\0\0" in header and b"B\0\x02\0\0\0" not in header
+    with pytest.raises(ValueError, match="float16 images as .exr"):
+        lumet.write_image(str(tmp_path / "half.tif"), half)
     # 8-bit and 16-bit files at other dtypes: levels over 255, times 257; samples over 65535.
     frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=2)
     as_float = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=2, dtype=numpy.float32)
