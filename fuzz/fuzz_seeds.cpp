@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "imageio/image_file.h"
 #include "imageio/test_video.h"
 #include "imageio/video_writer.h"
+#include "support/metadata_blobs.h"
 #include "numeric/projection.h"
 #include "params/param_file.h"
 #include "params/param_set.h"
@@ -193,6 +195,17 @@ int main(int argc, char** argv) {
   WriteSamplesFloat((still / "float.tif").string(), 2, 2,
                     {0.f, 0.5f, 1.f, 1.5f, -0.25f, 2.f, 0.1f, 0.2f, 0.3f, 9.f, 1e-3f, 0.75f}, ImageFormat::Tiff);
   Put(still, "rgb.jpg", Jpeg(Pattern(16, 9), false, false));
+  // A TIFF with EXIF, GPS and interoperability directories beside its own, and the PNG of it.
+  {
+    using namespace lumet::testing;
+    ColorGrayImage camera = Pattern(6, 4);
+    camera.metadata = std::make_shared<const lumet::FileMetadata>(lumet::FileMetadata{
+        "", CameraExif({AsciiTag(0x010F, "Lumet Optics"), ShortTag(0x0112, 6), RationalTag(0x011A, 72, 1)},
+                       {RationalTag(0x829A, 1, 250), AsciiTag(0x9003, "2026:12:09 10:11:12"), {0x927C, 7, 6, "makern"}},
+                       {AsciiTag(0x0001, "R98")}, false, {AsciiTag(0x0001, "N")})});
+    WriteImageFile((still / "exif.tif").string(), camera, ImageFormat::Tiff);
+    WriteImageFile((still / "exif.png").string(), camera, ImageFormat::Png);
+  }
   Put(still, "grey-progressive.jpg", Jpeg(Pattern(9, 17), true, true));
 
   // Video: lossless clips in two containers through FFmpeg's own muxers.

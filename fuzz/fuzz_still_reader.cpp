@@ -1,6 +1,7 @@
 // PNG, JPEG and TIFF frames through the still codec module: any bytes are decoded or refused
 // with a status and a message, never a crash, a hang or an allocation beyond the limits;
-// what is decoded is grey or RGB samples (8 or 16 bits, or floats) that fill the picture exactly.
+// what is decoded is grey or RGB samples (8 or 16 bits, or floats) that fill the picture exactly,
+// and the EXIF block a TIFF file's directories make is one a TIFF result carries whole.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,6 +9,7 @@
 #include "fuzz_support.h"
 #include "imageio/codec_interface.h"
 #include "imageio/codec_library.h"
+#include "imageio/exif_layout.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace lumet;
@@ -44,5 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (n != count) fuzz::Broken("samples do not fill the picture");
   }
   if (filled != 1) fuzz::Broken("not exactly one sample size");
+  const bool tiff = size >= 4 && (data[0] == 'I' || data[0] == 'M') && data[1] == data[0];
+  if (tiff && !samples.metadata.exif.empty()) {
+    const auto drops = exif::TiffDrops(samples.metadata.exif);
+    if (!drops || !drops->empty()) fuzz::Broken("a TIFF frame's EXIF block that a TIFF result would not carry whole");
+  }
   return 0;
 }

@@ -190,12 +190,13 @@ void AddPipelineCommand(CLI::App& app, CommandSlot& slot, const char* name, cons
     command
         ->add_option("--depth", o->depth,
                      "samples of the result: 16 bits hold the estimate before it is cut to 8 bits (png or tiff); "
-                     "float holds it unquantised, 1.0 the nominal white, HDR values kept (tiff or exr); 8 the grey "
-                     "levels (bmp or png); auto: the deepest frame 0's file has that the format holds (png: 16 "
-                     "from 16-bit or float frames, else 8; tiff: float from float frames, else 16; exr always "
+                     "float holds it unquantised, 1.0 the nominal white, HDR values kept (tiff or exr); half "
+                     "the same as 16-bit half floats, within 1/2048 of each value, half the size (exr); 8 the "
+                     "grey levels (bmp or png); auto: the deepest frame 0's file has that the format holds (png: "
+                     "16 from 16-bit or float frames, else 8; tiff: float from float frames, else 16; exr "
                      "float; bmp always 8)")
-        ->type_name("auto|8|16|float")
-        ->check(CLI::IsMember({"auto", "8", "16", "float"}))
+        ->type_name("auto|8|16|half|float")
+        ->check(CLI::IsMember({"auto", "8", "16", "half", "float"}))
         ->capture_default_str();
   }
   command->callback([&slot, command, o] {

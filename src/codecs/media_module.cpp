@@ -19,10 +19,10 @@ Status ReadStillEntry(const char* name, const uint8_t* bytes, size_t size, const
 }
 
 // The writers of this module keep no metadata.
-Status EncodeStillEntry(const char* path, int width, int height, int bitsPerSample, const void* samples,
+Status EncodeStillEntry(const char* path, int width, int height, int bitsPerSample, bool half, const void* samples,
                         const StillMetadata*, std::string* bytes, std::string* message) noexcept {
   return Guard(message, [&] {
-    *bytes = EncodeStill(path, width, height, bitsPerSample, samples);
+    *bytes = EncodeStill(path, width, height, bitsPerSample, half, samples);
     return Status::kOk;
   });
 }

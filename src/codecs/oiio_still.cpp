@@ -116,15 +116,18 @@ void ReadStill(const std::string& name, const uint8_t* bytes, size_t size, const
   out = std::move(decoded);
 }
 
-std::string EncodeStill(const std::string& path, int width, int height, int bitsPerSample, const void* samples) {
+std::string EncodeStill(const std::string& path, int width, int height, int bitsPerSample, bool half,
+                        const void* samples) {
   const OIIO::TypeDesc type = bitsPerSample == 8    ? OIIO::TypeDesc::UINT8
                               : bitsPerSample == 16 ? OIIO::TypeDesc::UINT16
                                                     : OIIO::TypeDesc::FLOAT;
+  if (half && type != OIIO::TypeDesc::FLOAT) Fail("cannot write " + path + ": half floats are made of float samples");
   std::vector<unsigned char> bytes;
   OIIO::Filesystem::IOVecOutput proxy(bytes);
   auto output = OIIO::ImageOutput::create(path);
   if (!output) Fail("cannot write " + path + ": " + LibraryError(OIIO::geterror(), "no writer for this format"));
-  OIIO::ImageSpec info(width, height, 3, type);
+  // The file's samples; the library converts the floats handed over (half: rounded to nearest).
+  OIIO::ImageSpec info(width, height, 3, half ? OIIO::TypeDesc::HALF : type);
   if (!output->supports("ioproxy") || !output->set_ioproxy(&proxy) || !output->open(path, info) ||
       !output->write_image(type, samples) || !output->close()) {
     Fail("cannot write " + path + ": " + LibraryError(output->geterror(), "the encoder failed"));

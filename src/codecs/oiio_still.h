@@ -12,6 +12,8 @@ namespace lumet::codec {
 // does not read (and its rare variants of PNG, JPEG and TIFF). Both throw Failure.
 void ReadStill(const std::string& name, const uint8_t* bytes, size_t size, const FrameLimits& limits,
                StillSamples& out);
-std::string EncodeStill(const std::string& path, int width, int height, int bitsPerSample, const void* samples);
+// half: float samples (bitsPerSample 32) stored as 16-bit half floats (OpenEXR).
+std::string EncodeStill(const std::string& path, int width, int height, int bitsPerSample, bool half,
+                        const void* samples);
 
 }  // namespace lumet::codec

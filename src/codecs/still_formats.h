@@ -22,7 +22,8 @@ void ReadTiff(const std::string& name, const uint8_t* bytes, size_t size, const 
 
 // Interleaved RGB samples (uint8_t for 8 bits, uint16_t for 16; for TIFF also float for 32),
 // encoded with metadata (null: none; PNG keeps the ICC profile and the EXIF block, TIFF the
-// profile); path names the file in messages.
+// profile and, of the EXIF block, what exif::TiffDrops does not name); path names the file in
+// messages.
 std::string EncodePng(const std::string& path, int width, int height, int bitsPerSample, const void* samples,
                       const StillMetadata* metadata);
 std::string EncodeTiff(const std::string& path, int width, int height, int bitsPerSample, const void* samples,

@@ -35,9 +35,10 @@ Status ReadStillEntry(const char* name, const uint8_t* bytes, size_t size, const
   });
 }
 
-Status EncodeStillEntry(const char* path, int width, int height, int bitsPerSample, const void* samples,
+Status EncodeStillEntry(const char* path, int width, int height, int bitsPerSample, bool half, const void* samples,
                         const StillMetadata* metadata, std::string* bytes, std::string* message) noexcept {
   return Guard(message, [&] {
+    if (half) Fail(std::string("cannot write ") + path + ": half floats are written to OpenEXR files alone");
     std::string ext = std::filesystem::path(path).extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (ext == ".png") {

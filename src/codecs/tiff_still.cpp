@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "codecs/codec_failure.h"
 #include "codecs/still_formats.h"
+#include "imageio/exif_layout.h"
 
 namespace lumet::codec {
 
@@ -200,15 +202,76 @@ void ReadStrips(TIFF* tiff, const TiffLayout& l, const TiffMemory& memory, std::
   }
 }
 
-// The ICC profile tag; the EXIF directory is a structure of its own, not kept.
-StillMetadata MetadataOf(TIFF* tiff) {
+// The ICC profile tag, and the EXIF directory with the camera's tags of the first directory
+// as an EXIF block, taken from the file's bytes as they are.
+StillMetadata MetadataOf(TIFF* tiff, const uint8_t* bytes, size_t size) {
   StillMetadata metadata;
-  uint32_t size = 0;
+  uint32_t profileSize = 0;
   void* profile = nullptr;
-  if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &size, &profile) != 0 && profile != nullptr) {
-    metadata.iccProfile.assign(static_cast<const char*>(profile), size);
+  if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &profileSize, &profile) != 0 && profile != nullptr) {
+    metadata.iccProfile.assign(static_cast<const char*>(profile), profileSize);
   }
+  metadata.exif = exif::BlockOfTiff(bytes, size);
   return metadata;
+}
+
+// The tags of an EXIF block's first directory that a TIFF result carries, set in its own
+// first directory, with placeholders for the EXIF and GPS directories (AppendExif fills them).
+void SetExifTags(TIFF* t, const exif::Layout& record) {
+  for (const exif::Entry& e : record.first.entries) {
+    if (!exif::TiffCarries(e, record.bigEndian) || !e.sub.empty()) continue;
+    const auto* v = reinterpret_cast<const uint8_t*>(e.value.data());
+    if (e.type == 2) {
+      TIFFSetField(t, e.tag, std::string(e.value.c_str()).c_str());  // up to its first NUL
+    } else if (e.type == 3) {
+      TIFFSetField(t, e.tag, static_cast<uint16_t>(exif::detail::Get(v, 2, record.bigEndian)));
+    } else {
+      const double numerator = exif::detail::Get(v, 4, record.bigEndian);
+      TIFFSetField(t, e.tag, static_cast<float>(numerator / exif::detail::Get(v + 4, 4, record.bigEndian)));
+    }
+  }
+  TIFFSetField(t, TIFFTAG_EXIFIFD, uint64_t{0});
+  const exif::Entry* gps = record.first.Find(exif::kGpsDirectoryTag);
+  if (gps != nullptr && !gps->sub.empty()) TIFFSetField(t, TIFFTAG_GPSIFD, uint64_t{0});
+}
+
+// Where the value of tag's entry in the first directory of a TIFF file sits (0: no entry).
+size_t FirstDirectoryValueAt(const std::string& file, uint16_t tag) {
+  const auto* p = reinterpret_cast<const uint8_t*>(file.data());
+  const bool big = file[0] == 'M';
+  const size_t start = exif::detail::Get(p + 4, 4, big);
+  const size_t n = exif::detail::Get(p + start, 2, big);
+  for (size_t i = 0; i < n; ++i) {
+    const size_t at = start + 2 + 12 * i;
+    if (exif::detail::Get(p + at, 2, big) == tag) return at + 8;
+  }
+  return 0;
+}
+
+// Appends the block's EXIF directory (one holding only the EXIF version when it had none)
+// and GPS directory, whole, to the file libtiff wrote, and points its placeholders at them.
+// The entries' bytes are copied rather than set through libtiff's tags, which would turn
+// rationals into floats and leave out every tag it does not know (a maker's note, say).
+void AppendExif(std::string& file, const exif::Layout& record, const std::string& path) {
+  const bool big = file[0] == 'M';
+  exif::Directory own;
+  own.entries.push_back({exif::kExifVersionTag, 7, 4, "0232", {}});
+  const exif::Entry* exifEntry = record.first.Find(exif::kExifDirectoryTag);
+  const exif::Directory& exifDirectory = exifEntry != nullptr && !exifEntry->sub.empty() ? exifEntry->sub[0] : own;
+  const std::pair<uint16_t, const exif::Directory*> appended[] = {
+      {exif::kExifDirectoryTag, &exifDirectory}, {exif::kGpsDirectoryTag, nullptr}};
+  for (auto [tag, directory] : appended) {
+    if (tag == exif::kGpsDirectoryTag) {
+      const exif::Entry* gps = record.first.Find(tag);
+      if (gps == nullptr || gps->sub.empty()) continue;
+      directory = &gps->sub[0];
+    }
+    const size_t at = FirstDirectoryValueAt(file, tag);
+    const std::optional<uint32_t> offset = exif::Append(file, *directory, record.bigEndian, big);
+    if (at == 0) Fail("cannot write " + path + ": the TIFF encoder left out the EXIF directory's pointer");
+    if (!offset) Fail("cannot write " + path + ": its EXIF directory would lie beyond the 4 GiB a TIFF file reaches");
+    exif::detail::Put(file, at, *offset, 4, big);
+  }
 }
 
 }  // namespace
@@ -236,7 +299,7 @@ void ReadTiff(const std::string& name, const uint8_t* bytes, size_t size, const 
   } else {
     ReadStrips(tiff.get(), layout, memory, decoded.samples16, name);
   }
-  decoded.metadata = MetadataOf(tiff.get());
+  decoded.metadata = MetadataOf(tiff.get(), bytes, size);
   out = std::move(decoded);
 }
 
@@ -263,6 +326,11 @@ std::string EncodeTiff(const std::string& path, int width, int height, int bitsP
     TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(metadata->iccProfile.size()),
                  metadata->iccProfile.data());
   }
+  // A block that is not one is left out (MetadataDroppedBy says so), as is all of it that
+  // TIFF cannot carry.
+  const std::optional<exif::Layout> record =
+      metadata != nullptr && !metadata->exif.empty() ? exif::Read(metadata->exif) : std::nullopt;
+  if (record) SetExifTags(t, *record);
   const size_t rowBytes = static_cast<size_t>(width) * 3 * static_cast<size_t>(bitsPerSample / 8);
   std::vector<uint8_t> row(rowBytes);  // the predictor works in place
   for (int y = 0; y < height; ++y) {
@@ -273,6 +341,7 @@ std::string EncodeTiff(const std::string& path, int width, int height, int bitsP
   }
   if (!TIFFWriteDirectory(t)) Fail("cannot write " + path + ": " + Reason(memory, "the TIFF encoder failed"));
   tiff.reset();
+  if (record) AppendExif(memory.output, *record, path);
   return std::move(memory.output);
 }
 

@@ -19,7 +19,7 @@
 namespace lumet::codec {
 
 // Raised whenever the table or the meaning of an entry changes.
-inline constexpr int kModuleVersion = 6;
+inline constexpr int kModuleVersion = 7;
 
 // The entry point's name (extern "C"): const ModuleTable* lumet_codec_module(int version).
 inline constexpr const char* kEntryPoint = "lumet_codec_module";
@@ -50,7 +50,8 @@ struct FrameLimits {
 // What a still file says about its pixels beside them, as its bytes: an ICC profile (the
 // whole profile, a JPEG's chunks put together in order) and an EXIF block (TIFF-structured,
 // starting "II*\0" or "MM\0*": a JPEG's APP1 segment without its "Exif\0\0" header, a PNG's
-// eXIf chunk). Empty when the file holds none, or when the reader does not take it.
+// eXIf chunk, a TIFF's EXIF and GPS directories and camera tags made into one as
+// exif::BlockOfTiff does). Empty when the file holds none, or when the reader does not take it.
 struct StillMetadata {
   std::string iccProfile;
   std::string exif;
@@ -120,10 +121,13 @@ struct ModuleTable {
                       StillSamples* out, std::string* message) noexcept;
 
   // Encodes width x height interleaved RGB samples (uint8_t for 8 bits, uint16_t for 16,
-  // float for 32: floating point, 1.0 the nominal white) in the format path's extension
-  // selects, into bytes, with as much of metadata (null: none) as that format's writer keeps
-  // (the still module: PNG both, TIFF the ICC profile; the media module: none).
-  Status (*encodeStill)(const char* path, int width, int height, int bitsPerSample, const void* samples,
+  // float for 32: floating point, 1.0 the nominal white; with half, float samples the file
+  // stores as 16-bit half floats, which only the media module's OpenEXR writer does) in the
+  // format path's extension selects, into bytes, with as much of metadata (null: none) as
+  // that format's writer keeps
+  // (the still module: PNG both, TIFF the ICC profile and what exif::TiffDrops does not name
+  // of the EXIF block; the media module: none).
+  Status (*encodeStill)(const char* path, int width, int height, int bitsPerSample, bool half, const void* samples,
                         const StillMetadata* metadata, std::string* bytes, std::string* message) noexcept;
 
   // Opens the best video stream of the regular file open on fd (named path in messages) into

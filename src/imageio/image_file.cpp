@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <type_traits>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "imageio/bmp_file.h"
 #include "imageio/codec_library.h"
 #include "imageio/codec_interface.h"
+#include "imageio/exif_layout.h"
 #include "util/atomic_file.h"
 #include "util/error.h"
 #include "util/input_file.h"
@@ -183,7 +185,7 @@ codec::ModuleKind WriterModule(ImageFormat format) {
 // selects, with metadata (null: none) where that format's writer keeps it.
 template <typename T>
 std::string EncodeThroughLibrary(const std::string& path, int w, int h, const std::vector<T>& pixels,
-                                 const FileMetadata* metadata) {
+                                 const FileMetadata* metadata, bool half = false) {
   const bool exr = Lower(std::filesystem::path(path).extension().string()) == ".exr";
   const codec::ModuleTable& module =
       CodecModule(WriterModule(exr ? ImageFormat::Exr : ImageFormat::Png), "cannot write " + path);
@@ -193,8 +195,9 @@ std::string EncodeThroughLibrary(const std::string& path, int w, int h, const st
   if (metadata != nullptr) kept.exif = metadata->exif;
   std::string bytes;
   std::string message;
-  const codec::Status status = module.encodeStill(path.c_str(), w, h, static_cast<int>(8 * sizeof(T)), pixels.data(),
-                                                  metadata != nullptr ? &kept : nullptr, &bytes, &message);
+  const codec::Status status = module.encodeStill(path.c_str(), w, h, static_cast<int>(8 * sizeof(T)), half,
+                                                  pixels.data(), metadata != nullptr ? &kept : nullptr, &bytes,
+                                                  &message);
   if (status != codec::Status::kOk) ThrowCodecFailure(status, message);
   return bytes;
 }
@@ -219,6 +222,10 @@ void CheckFloatFormat(const std::string& path, ImageFormat format) {
     throw Error("cannot write " + path + " as floats: " + (format == ImageFormat::Bmp ? "BMP" : "PNG") +
                 " holds integers; write .exr or .tif");
   }
+}
+
+void CheckHalfFormat(const std::string& path, ImageFormat format) {
+  if (format != ImageFormat::Exr) throw Error("cannot write " + path + " as half floats: write .exr");
 }
 
 void Check16BitFormat(const std::string& path, ImageFormat format) {
@@ -343,28 +350,59 @@ std::string IccProfileProblem(const std::string& profile) {
   return {};
 }
 
+namespace {
+
+// The parts of an EXIF block a TIFF result leaves out, as words of a warning ("" when none):
+// "EXIF" when it is not a block at all, else e.g. "EXIF thumbnail and tags 0xC4A5, 0x9C9B".
+std::string ExifDroppedByTiff(const std::string& block) {
+  const std::optional<std::vector<std::string>> drops = exif::TiffDrops(block);
+  if (!drops) return "EXIF";
+  if (drops->empty()) return {};
+  const bool thumbnail = drops->front() == "thumbnail";
+  const size_t tags = drops->size() - (thumbnail ? 1 : 0);
+  std::string words = thumbnail ? "EXIF thumbnail" : "EXIF";
+  if (tags == 0) return words;
+  words += thumbnail ? " and " : " ";
+  words += tags == 1 ? "tag " : "tags ";
+  for (size_t i = thumbnail ? 1 : 0, k = 0; i < drops->size(); ++i, ++k) {
+    // "tag 0x9C9B" as given, less its first word; the last of several joined by "and".
+    words += (k == 0 ? "" : k + 1 == tags && !thumbnail ? " and " : ", ") + (*drops)[i].substr(4);
+  }
+  return words;
+}
+
+}  // namespace
+
 DroppedMetadata MetadataDroppedBy(ImageFormat format, const FileMetadata& metadata) {
   const bool icc = !metadata.iccProfile.empty();
   const bool exif = !metadata.exif.empty();
   const bool keepsIcc = format == ImageFormat::Png || format == ImageFormat::Tiff;
-  const bool keepsExif = format == ImageFormat::Png;
+  const bool keepsExif = format == ImageFormat::Png || format == ImageFormat::Tiff;
   const std::string problem = icc && keepsIcc ? IccProfileProblem(metadata.iccProfile) : std::string();
   const bool iccLost = icc && (!keepsIcc || !problem.empty());
-  const bool exifLost = exif && !keepsExif;
+  const std::string exifLost =
+      !exif ? std::string() : !keepsExif ? std::string("EXIF")
+                            : format == ImageFormat::Tiff ? ExifDroppedByTiff(metadata.exif) : std::string();
   DroppedMetadata dropped;
-  if (!iccLost && !exifLost) return dropped;
-  dropped.parts = iccLost && exifLost ? "ICC profile and EXIF" : iccLost ? "ICC profile" : "EXIF";
+  if (!iccLost && exifLost.empty()) return dropped;
+  dropped.parts = iccLost && !exifLost.empty() ? "ICC profile and " + exifLost : iccLost ? "ICC profile" : exifLost;
+  const bool plural = dropped.parts.find(" and ") != std::string::npos || dropped.parts.find("tags") != std::string::npos;
   if (format == ImageFormat::Bmp || format == ImageFormat::Exr) {
     const std::string holder = format == ImageFormat::Bmp ? "BMP holds" : "OpenEXR results keep";
-    dropped.reason = holder + (iccLost && exifLost ? " neither" : " no " + dropped.parts);
-    dropped.remedy =
-        std::string("write PNG") + (exifLost ? "" : " or TIFF") + " to keep " + (iccLost && exifLost ? "them" : "it");
+    dropped.reason = holder + (iccLost && !exifLost.empty() ? " neither" : " no " + dropped.parts);
+    dropped.remedy = std::string("write PNG or TIFF to keep ") + (plural ? "them" : "it");
     return dropped;
   }
-  if (exifLost) dropped.reason = "TIFF results keep the ICC profile alone";
+  if (exifLost == "EXIF") {
+    dropped.reason = "it is not a well-formed EXIF block";
+  } else if (!exifLost.empty()) {
+    dropped.reason = "a TIFF result keeps the EXIF, GPS and interoperability directories and the description, "
+                     "camera, date and resolution tags of the first";
+  }
   if (iccLost) dropped.reason += (dropped.reason.empty() ? "" : "; ") + problem;
-  dropped.remedy = !iccLost ? "write PNG to keep it" : "the result is written without it";
-  if (iccLost && exifLost) dropped.remedy = "write PNG to keep the EXIF";
+  dropped.remedy = !iccLost ? std::string("write PNG to keep ") + (plural ? "them" : "it")
+                            : "the result is written without it";
+  if (iccLost && !exifLost.empty()) dropped.remedy = "write PNG to keep the " + exifLost;
   return dropped;
 }
 
@@ -372,8 +410,9 @@ ResultDepth ParseResultDepth(const std::string& word) {
   if (word == "auto") return ResultDepth::Auto;
   if (word == "8") return ResultDepth::Bits8;
   if (word == "16") return ResultDepth::Bits16;
+  if (word == "half") return ResultDepth::Half;
   if (word == "float") return ResultDepth::Float;
-  throw Error("depth '" + word + "' is not one of auto, 8, 16, float");
+  throw Error("depth '" + word + "' is not one of auto, 8, 16, half, float");
 }
 
 InputDepth InputDepthOf(const ColorGrayImage& frame) {
@@ -382,6 +421,10 @@ InputDepth InputDepthOf(const ColorGrayImage& frame) {
 }
 
 ResultSamples ResultSamplesFor(ImageFormat format, ResultDepth depth, InputDepth input) {
+  if (depth == ResultDepth::Half && format != ImageFormat::Exr) {
+    throw Error(std::string(format == ImageFormat::Bmp ? "a BMP" : format == ImageFormat::Png ? "a PNG" : "a TIFF") +
+                " result holds no half floats: write exr for half");
+  }
   switch (format) {
     case ImageFormat::Bmp:
       if (depth == ResultDepth::Bits16 || depth == ResultDepth::Float) {
@@ -396,9 +439,9 @@ ResultSamples ResultSamplesFor(ImageFormat format, ResultDepth depth, InputDepth
       return ResultSamples::Bits16;
     case ImageFormat::Exr:
       if (depth == ResultDepth::Bits8 || depth == ResultDepth::Bits16) {
-        throw Error("an OpenEXR result holds floats: write png for 8 or 16 bits, tiff for 16");
+        throw Error("an OpenEXR result holds floats (half or float): write png for 8 or 16 bits, tiff for 16");
       }
-      return ResultSamples::Float;
+      return depth == ResultDepth::Half ? ResultSamples::Half : ResultSamples::Float;
     case ImageFormat::Png: break;
   }
   if (depth == ResultDepth::Float) throw Error("a PNG result holds at most 16 bits a sample: write tiff or exr for float");
@@ -433,11 +476,26 @@ void WriteEstimateFloat(const std::string& path, const ColorDoubleImage& estimat
                                                  estimate.metadata.get()));
 }
 
+void WriteEstimateHalf(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format) {
+  CheckHalfFormat(path, format);
+  CheckWholeImage(path, estimate.Width(), estimate.Height());
+  const std::vector<float> pixels = Interleaved<float>(estimate, [](double v) { return v / 255.0; });
+  WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels,
+                                                 estimate.metadata.get(), true));
+}
+
 void WriteSamplesFloat(const std::string& path, int width, int height, const std::vector<float>& rgb,
                        ImageFormat format, const FileMetadata* metadata) {
   CheckFloatFormat(path, format);
   CheckWholeImage(path, width, height);
   WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb, metadata));
+}
+
+void WriteSamplesHalf(const std::string& path, int width, int height, const std::vector<float>& rgb,
+                      ImageFormat format, const FileMetadata* metadata) {
+  CheckHalfFormat(path, format);
+  CheckWholeImage(path, width, height);
+  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb, metadata, true));
 }
 
 }  // namespace lumet

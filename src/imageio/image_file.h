@@ -82,10 +82,17 @@ void WriteSamples16Bit(const std::string& path, int width, int height, const std
 // is the nominal white and values beyond 0 .. 1 are kept), as an OpenEXR or TIFF file, as
 // format says (lumet::Error for BMP and PNG).
 void WriteEstimateFloat(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format);
+// The same as 16-bit half floats (11 significant bits: within 1 / 2048 of each value, up to
+// 65504), half the size, as an OpenEXR file (lumet::Error for every other format).
+void WriteEstimateHalf(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format);
 // Writes width x height interleaved floating-point RGB samples as they are, as an OpenEXR or
 // 32-bit float TIFF file (lumet::Error for BMP and PNG).
 void WriteSamplesFloat(const std::string& path, int width, int height, const std::vector<float>& rgb,
                        ImageFormat format, const FileMetadata* metadata = nullptr);
+// The same as half floats, each rounded to the nearest, as an OpenEXR file (lumet::Error for
+// every other format).
+void WriteSamplesHalf(const std::string& path, int width, int height, const std::vector<float>& rgb,
+                      ImageFormat format, const FileMetadata* metadata = nullptr);
 
 // Why an ICC profile cannot go with an RGB result ("" when it can): it is not a whole,
 // well-formed profile (its size, signature, connection space or tag table), or it describes
@@ -94,8 +101,9 @@ std::string IccProfileProblem(const std::string& profile);
 
 // What of a frame's metadata a file of format leaves out, for a warning: parts is "ICC
 // profile", "EXIF" or "ICC profile and EXIF" ("" when everything is kept), reason why, and
-// remedy what keeps it. PNG keeps both, TIFF the profile alone, BMP and OpenEXR neither; a
-// profile with an IccProfileProblem is kept by none.
+// remedy what keeps it. PNG keeps both, TIFF the profile and the EXIF but for what
+// exif::TiffDrops names (its thumbnail, tags TIFF has no place for; all of a block that is
+// not one), BMP and OpenEXR neither; a profile with an IccProfileProblem is kept by none.
 struct DroppedMetadata {
   std::string parts;
   std::string reason;
@@ -105,9 +113,10 @@ DroppedMetadata MetadataDroppedBy(ImageFormat format, const FileMetadata& metada
 
 // The depth a result is written at, as asked: 8 bits (the estimate cut to grey levels), 16
 // (the estimate itself, EstimateTo16Bit), float (the estimate itself, WriteEstimateFloat),
-// or Auto: the deepest that frame 0's file had and the format holds.
-enum class ResultDepth { Auto, Bits8, Bits16, Float };
-// "auto", "8", "16" or "float" (lumet::Error otherwise).
+// half (the estimate as half floats, WriteEstimateHalf), or Auto: the deepest that frame 0's
+// file had and the format holds.
+enum class ResultDepth { Auto, Bits8, Bits16, Half, Float };
+// "auto", "8", "16", "half" or "float" (lumet::Error otherwise).
 ResultDepth ParseResultDepth(const std::string& word);
 
 // The samples of frame 0's file: 8 bits, deeper integers, or floating point.
@@ -115,10 +124,11 @@ enum class InputDepth { Bits8, Bits16, Float };
 InputDepth InputDepthOf(const ColorGrayImage& frame);
 
 // The samples a result is written with.
-enum class ResultSamples { Bits8, Bits16, Float };
+enum class ResultSamples { Bits8, Bits16, Half, Float };
 // What a result in format is written with. BMP: 8 bits. PNG: 8 or 16, Auto 16 for frames
 // deeper than 8 bits. TIFF: 16 or float, Auto float for floating-point frames, 16 otherwise.
-// OpenEXR: float. lumet::Error for a depth the format cannot hold, naming the formats that do.
+// OpenEXR: float or half, Auto float. lumet::Error for a depth the format cannot hold,
+// naming the formats that do.
 ResultSamples ResultSamplesFor(ImageFormat format, ResultDepth depth, InputDepth input);
 
 }  // namespace lumet

@@ -78,6 +78,7 @@ void WriteOutputFrame(const std::string& path, const Estimate& estimate, ImageFo
     case ResultSamples::Bits8: WriteImageFile(path, ToColorImage(estimate), format); break;
     case ResultSamples::Bits16: WriteEstimate16Bit(path, ToDoubleImage(estimate), format); break;
     case ResultSamples::Float: WriteEstimateFloat(path, ToDoubleImage(estimate), format); break;
+    case ResultSamples::Half: WriteEstimateHalf(path, ToDoubleImage(estimate), format); break;
   }
 }
 

@@ -146,10 +146,11 @@ Writes an (H, W, 3) uint8 image (channel 0 red, or blue with channel_order="BGR"
 name's extension, or .exr (OpenEXR, 32-bit floats, each sample / 255). A uint16 image is
 written as it is, 16 bits per channel, as .png or .tif (not .bmp, which holds 8 bits); a
 float32 image as it is (1.0 the nominal white, values beyond 0 .. 1 kept) as .exr or a 32-bit
-float .tif. icc_profile (bytes: a whole ICC profile of RGB samples) goes into a .png's iCCP
-chunk or a .tif's ICC tag, exif (bytes: a TIFF-structured EXIF block, as after a JPEG's
-"Exif\0\0") into a .png's eXIf chunk, both unchanged; a format that cannot hold what is given
-raises ValueError. The file is written whole or not at all; failures raise OSError.)";
+float .tif, a float16 one as it is, half floats, as .exr. icc_profile (bytes: a whole ICC
+profile of RGB samples) goes into a .png's iCCP chunk or a .tif's ICC tag, exif (bytes: a TIFF-structured EXIF block, as after a JPEG's
+"Exif\0\0") into a .png's eXIf chunk, both unchanged, or into a .tif as its own EXIF and GPS
+directories and camera tags; a format that cannot hold what is given (a .tif an EXIF
+thumbnail) raises ValueError. The file is written whole or not at all; failures raise OSError.)";
 
 inline constexpr const char* kReadMetadataDoc = R"(read_metadata(path)
 --

@@ -474,6 +474,14 @@ void WriteImage(const std::string& path, const py::handle& image, const py::obje
               PyExc_OSError);
     return;
   }
+  if (HasDtype(image, py::dtype("float16"))) {
+    if (format != ImageFormat::Exr) throw py::value_error(path + ": write float16 images as .exr (half floats)");
+    const py::object floats = image.attr("astype")(py::dtype::of<float>());
+    const std::vector<float> rgb = SamplesFromPython<float>(floats, "image", order, width, height);
+    RunEngine(port, [&] { WriteSamplesHalf(path, width, height, rgb, format, metadata.get()); }, OnInterrupt::Wait,
+              PyExc_OSError);
+    return;
+  }
   ColorGrayImage pixels = ImageFromPython(image, "image", order);
   pixels.metadata = metadata;
   RunEngine(port, [&] { WriteImageFile(path, pixels, format); }, OnInterrupt::Wait, PyExc_OSError);

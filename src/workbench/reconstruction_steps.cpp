@@ -74,6 +74,8 @@ std::string ShowAndWriteResult(UiPort& ui, const ColorDoubleImage& estimate, Col
     // Kept in memory by the caller.
   } else if (samples == ResultSamples::Float) {
     WriteEstimateFloat(path, estimate, format);
+  } else if (samples == ResultSamples::Half) {
+    WriteEstimateHalf(path, estimate, format);
   } else if (samples == ResultSamples::Bits16 || format == ImageFormat::Tiff) {
     WriteEstimate16Bit(path, estimate, format);
   } else {

@@ -18,7 +18,7 @@ TEST(CliDocs, ManPageAndCompletionComeFromTheOptionDefinitions) {
   const std::string completion = ReadText(dir.Path() / "lumet-cli.bash");
   EXPECT_EQ(man.rfind(".TH LUMET\\-CLI 1", 0), 0u) << man.substr(0, 80);
   for (const char* text : {".SS run", ".SS reconstruct", "\\fB\\-\\-format\\fR \\fIbmp|png|tiff|exr\\fR",
-                           "\\fB\\-\\-depth\\fR \\fIauto|8|16|float\\fR",
+                           "\\fB\\-\\-depth\\fR \\fIauto|8|16|half|float\\fR",
                            "\\fB\\-\\-lr\\-count\\fR \\fIN|auto\\fR", "\\fB\\-C\\fR \\fIDIR\\fR"}) {
     EXPECT_NE(man.find(text), std::string::npos) << text;
   }

@@ -238,6 +238,22 @@ TEST(CliEnhanced, FloatFramesGiveAFloatResultInOpenExrAndTiffAndSixteenBitsInPng
     }
   }
   EXPECT_GT(fractions, eight.Width() * eight.Height());
+  // --depth half: the same estimate as OpenEXR half floats, within their 11 significant bits.
+  r = RunCli("reconstruct --method enhanced --format exr --depth half" + floats, seq);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string halfFile = ReadText(seq / "result/hr.exr");
+  EXPECT_NE(halfFile.find(std::string("B\0\x01\0\0\0", 6)), std::string::npos) << "channel B of pixel type half";
+  const ColorGrayImage half = ReadImage(seq / "result/hr.exr");
+  ASSERT_NE(half.deep, nullptr);
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < eight.Height(); ++y) {
+      for (int x = 0; x < eight.Width(); ++x) {
+        const float v = exr.deep->channels[c].Row(y)[x];
+        ASSERT_NEAR(half.deep->channels[c].Row(y)[x], v, 1e-3 * std::fabs(v) + 1e-4) << c << " " << x << " " << y;
+      }
+    }
+  }
+  ExpectError(RunCli("reconstruct --method enhanced --format tiff --depth half" + floats, seq), "--depth half");
   // PNG holds 16 bits at most: the default from float frames.
   ASSERT_EQ(RunCli("reconstruct --method enhanced --format png" + floats, seq).exitCode, 0);
   EXPECT_EQ(ReadText(seq / "result/hr.png")[24], 16);  // IHDR's bit depth

@@ -52,24 +52,44 @@ TEST(CliMetadata, FrameZerosProfileAndExifGoWhereTheResultsFormatHoldsThemAndThe
     EXPECT_EQ(result.metadata->exif, metadata.exif);
   }
 
+  // TIFF: the profile, and the EXIF's orientation in its own first directory beside an EXIF one.
   const CliResult tiff = RunCli("reconstruct " + pngFrames + "-o out/hr.tif", seq);
   ASSERT_EQ(tiff.exitCode, 0) << tiff.err;
-  EXPECT_EQ(LinesHolding(tiff.err, "Warning"), 1) << tiff.err;
-  EXPECT_NE(tiff.err.find("Warning: frame 0: its EXIF is not kept in out/hr.tif and ./result/first_lr.tif (TIFF "
-                          "results keep the ICC profile alone); write PNG to keep it\n"),
-            std::string::npos)
-      << tiff.err;
+  EXPECT_EQ(LinesHolding(tiff.err, "Warning"), 0) << tiff.err;
   ColorGrayImage tiffResult;
   ReadImageFile((seq / "out/hr.tif").string(), tiffResult);
   ASSERT_NE(tiffResult.metadata, nullptr);
   EXPECT_EQ(tiffResult.metadata->iccProfile, metadata.iccProfile);
+  EXPECT_EQ(testing::ExifEntry(tiffResult.metadata->exif, 0, 0x0112), testing::ShortTag(0x0112, 8));
+
+  // What TIFF has no place for is named: a thumbnail.
+  ColorGrayImage frame0;
+  ReadImageFile((seq / "images/lr-0.png").string(), frame0);
+  frame0.metadata = std::make_shared<const FileMetadata>(FileMetadata{
+      "", testing::CameraExif({testing::AsciiTag(0x010F, "Lumet Optics")}, {testing::RationalTag(0x829A, 1, 60)}, {},
+                              true)});
+  WriteImageFile((seq / "images/lr-0.png").string(), frame0, ImageFormat::Png);
+  const CliResult thumbnail = RunCli("reconstruct " + pngFrames + "-o out/hr.tif", seq);
+  ASSERT_EQ(thumbnail.exitCode, 0) << thumbnail.err;
+  EXPECT_EQ(LinesHolding(thumbnail.err, "Warning"), 1) << thumbnail.err;
+  EXPECT_NE(thumbnail.err.find("Warning: frame 0: its EXIF thumbnail is not kept in out/hr.tif and "
+                               "./result/first_lr.tif (a TIFF result keeps the EXIF, GPS and interoperability "
+                               "directories and the description, camera, date and resolution tags of the first); "
+                               "write PNG to keep it\n"),
+            std::string::npos)
+      << thumbnail.err;
+  ReadImageFile((seq / "out/hr.tif").string(), tiffResult);
+  ASSERT_NE(tiffResult.metadata, nullptr);
+  EXPECT_EQ(testing::ExifEntry(tiffResult.metadata->exif, 0x8769, 0x829A), testing::RationalTag(0x829A, 1, 60));
+  frame0.metadata = std::make_shared<const FileMetadata>(metadata);
+  WriteImageFile((seq / "images/lr-0.png").string(), frame0, ImageFormat::Png);
 
   // BMP: the same bytes as from frames without metadata, and the one warning.
   const CliResult bmp = RunCli("reconstruct " + pngFrames + "-o out/hr.bmp", seq);
   ASSERT_EQ(bmp.exitCode, 0) << bmp.err;
   EXPECT_EQ(LinesHolding(bmp.err, "Warning"), 1) << bmp.err;
   EXPECT_NE(bmp.err.find("Warning: frame 0: its ICC profile and EXIF are not kept in out/hr.bmp and "
-                         "./result/first_lr.bmp (BMP holds neither); write PNG to keep them\n"),
+                         "./result/first_lr.bmp (BMP holds neither); write PNG or TIFF to keep them\n"),
             std::string::npos)
       << bmp.err;
   const std::string fromPng = ReadText(seq / "out/hr.bmp");

@@ -174,7 +174,9 @@ TEST(ImageFile, TheResultDepthFollowsTheFormatAndFrameZero) {
       {ImageFormat::Bmp, D::Bits8, I::Bits16, S::Bits8},   {ImageFormat::Tiff, D::Auto, I::Bits8, S::Bits16},
       {ImageFormat::Tiff, D::Auto, I::Bits16, S::Bits16},  {ImageFormat::Tiff, D::Auto, I::Float, S::Float},
       {ImageFormat::Tiff, D::Bits16, I::Float, S::Bits16}, {ImageFormat::Tiff, D::Float, I::Bits8, S::Float},
-      {ImageFormat::Exr, D::Auto, I::Bits8, S::Float},     {ImageFormat::Exr, D::Float, I::Bits16, S::Float}};
+      {ImageFormat::Exr, D::Auto, I::Bits8, S::Float},     {ImageFormat::Exr, D::Float, I::Bits16, S::Float},
+      {ImageFormat::Exr, D::Auto, I::Float, S::Float},     {ImageFormat::Exr, D::Half, I::Float, S::Half},
+      {ImageFormat::Exr, D::Half, I::Bits8, S::Half}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(ImageFormatExtension(c.format)) + " " + std::to_string(static_cast<int>(c.depth)) +
                  " from " + std::to_string(static_cast<int>(c.input)));
@@ -186,11 +188,15 @@ TEST(ImageFile, TheResultDepthFollowsTheFormatAndFrameZero) {
   ExpectRefused([] { ResultSamplesFor(ImageFormat::Png, D::Float, I::Float); }, {"PNG", "exr for float"});
   ExpectRefused([] { ResultSamplesFor(ImageFormat::Exr, D::Bits16, I::Float); }, {"OpenEXR", "floats"});
   ExpectRefused([] { ResultSamplesFor(ImageFormat::Exr, D::Bits8, I::Bits8); }, {"OpenEXR", "floats"});
+  for (const ImageFormat format : {ImageFormat::Bmp, ImageFormat::Png, ImageFormat::Tiff}) {
+    ExpectRefused([&] { ResultSamplesFor(format, D::Half, I::Float); }, {"no half floats", "exr for half"});
+  }
   EXPECT_EQ(ParseResultDepth("auto"), ResultDepth::Auto);
   EXPECT_EQ(ParseResultDepth("8"), ResultDepth::Bits8);
   EXPECT_EQ(ParseResultDepth("16"), ResultDepth::Bits16);
   EXPECT_EQ(ParseResultDepth("float"), ResultDepth::Float);
-  ExpectRefused([] { ParseResultDepth("12"); }, {"'12'", "auto, 8, 16, float"});
+  EXPECT_EQ(ParseResultDepth("half"), ResultDepth::Half);
+  ExpectRefused([] { ParseResultDepth("12"); }, {"'12'", "auto, 8, 16, half, float"});
   EXPECT_EQ(ParseImageFormat("EXR"), ImageFormat::Exr);
   EXPECT_STREQ(ImageFormatExtension(ImageFormat::Exr), ".exr");
 }
@@ -288,7 +294,7 @@ TEST(ImageFile, HalfFloatOpenExrFramesReadWithinHalfPrecision) {
   const codec::ModuleTable& media = CodecModule(codec::ModuleKind::kMedia, "test");
   std::string bytes;
   std::string message;
-  ASSERT_EQ(media.encodeStill(path.c_str(), w, 1, 16, rgb.data(), nullptr, &bytes, &message), codec::Status::kOk) << message;
+  ASSERT_EQ(media.encodeStill(path.c_str(), w, 1, 16, false, rgb.data(), nullptr, &bytes, &message), codec::Status::kOk) << message;
   WriteFileAtomically(path, bytes);
   ColorGrayImage read;
   ReadImageFile(path, read);
@@ -303,6 +309,81 @@ TEST(ImageFile, HalfFloatOpenExrFramesReadWithinHalfPrecision) {
     }
   }
   EXPECT_GT(inexact, 0);  // half floats, not floats
+}
+
+// The pixel type of each channel an OpenEXR file's header lists (0 unsigned int, 1 half,
+// 2 float), by name; empty when the header cannot be read.
+std::vector<std::pair<std::string, int>> ExrChannelTypes(const std::string& file) {
+  auto int32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < 4; ++i) v |= uint32_t{static_cast<uint8_t>(file.at(at + i))} << (8 * i);
+    return v;
+  };
+  if (file.size() < 8 || file.compare(0, 4, "\x76\x2f\x31\x01") != 0) return {};
+  size_t at = 8;
+  while (at < file.size() && file[at] != '\0') {
+    const std::string name = file.c_str() + at;
+    const std::string type = file.c_str() + at + name.size() + 1;
+    const size_t value = at + name.size() + type.size() + 2 + 4;
+    const size_t size = int32(value - 4);
+    if (name == "channels" && type == "chlist") {
+      std::vector<std::pair<std::string, int>> channels;
+      for (size_t c = value; c < value + size && file[c] != '\0';) {
+        const std::string channel = file.c_str() + c;
+        c += channel.size() + 1;
+        channels.emplace_back(channel, static_cast<int>(int32(c)));
+        c += 16;  // type, linearity and reserved bytes, sampling
+      }
+      return channels;
+    }
+    at = value + size;
+  }
+  return {};
+}
+
+TEST(ImageFile, AnEstimateWrittenAsHalfFloatsIsAHalfOpenExrWithinHalfPrecision) {
+  // Values over 255 as the result holds them: small, around the nominal white, HDR.
+  const int w = 13;
+  const int h = 3;
+  ColorDoubleImage estimate;
+  estimate.Create(w, h);
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        estimate.channels[static_cast<size_t>(c)].Row(y)[x] = 0.37 * std::pow(3.1, x * 0.9 - 2.0) + 17.3 * y + 0.71 * c;
+      }
+    }
+  }
+  TempFolder dir;
+  WriteEstimateHalf(dir.File("half.exr"), estimate, ImageFormat::Exr);
+  WriteEstimateFloat(dir.File("float.exr"), estimate, ImageFormat::Exr);
+  const std::vector<std::pair<std::string, int>> half = ExrChannelTypes(testing::ReadText(dir.File("half.exr")));
+  const std::vector<std::pair<std::string, int>> full = ExrChannelTypes(testing::ReadText(dir.File("float.exr")));
+  ASSERT_EQ(half.size(), 3u);
+  for (const auto& [name, type] : half) EXPECT_EQ(type, 1) << name << ": half";
+  ASSERT_EQ(full.size(), 3u);
+  for (const auto& [name, type] : full) EXPECT_EQ(type, 2) << name << ": float";
+  ColorGrayImage read;
+  ReadImageFile(dir.File("half.exr"), read);
+  ASSERT_NE(read.deep, nullptr);
+  ASSERT_TRUE(read.deep->floatSamples);
+  int inexact = 0;
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const double e = estimate.channels[static_cast<size_t>(c)].Row(y)[x];
+        const double back = read.deep->channels[c].Row(y)[x];
+        // 11 significant bits: within 2^-11 of the value (and float's rounding of v / 255).
+        EXPECT_NEAR(back, e, 1e-3 * e) << c << " " << x << " " << y;
+        inexact += std::fabs(back - e) > 1e-6 * e;
+      }
+    }
+  }
+  EXPECT_GT(inexact, 0);  // rounded to half floats, not kept as floats
+  EXPECT_GT(estimate.channels[0].Row(0)[w - 1], 255.0 * 10);  // HDR values among them
+  // Half floats are OpenEXR's alone, as the depth "half" is.
+  ExpectRefused([&] { WriteEstimateHalf(dir.File("h.tif"), estimate, ImageFormat::Tiff); }, {"h.tif", ".exr"});
+  EXPECT_FALSE(std::filesystem::exists(dir.File("h.tif")));
 }
 
 TEST(ImageFile, FloatFramesWithSamplesNotANumberOrInfiniteAreRefusedNamingThePixel) {

@@ -183,7 +183,8 @@ TEST(ImageMetadata, APngsProfileAndExifAreReadAndGoIntoPngAndTiffResults) {
     EXPECT_EQ(back.metadata->iccProfile, profile);
     EXPECT_EQ(back.metadata->exif, exif);
   }
-  // TIFF keeps the profile (its ICC tag), not the EXIF block.
+  // TIFF keeps the profile (its ICC tag) and the EXIF's tags (an EXIF directory beside its
+  // own first one, which has the orientation).
   WriteImageFile(dir.File("hr.tif"), result, ImageFormat::Tiff);
   WriteEstimateFloat(dir.File("hrf.tif"), estimate, ImageFormat::Tiff);
   for (const char* name : {"hr.tif", "hrf.tif"}) {
@@ -193,7 +194,7 @@ TEST(ImageMetadata, APngsProfileAndExifAreReadAndGoIntoPngAndTiffResults) {
     ReadImageFile(dir.File(name), back);
     ASSERT_NE(back.metadata, nullptr);
     EXPECT_EQ(back.metadata->iccProfile, profile);
-    EXPECT_EQ(back.metadata->exif, "");
+    EXPECT_EQ(testing::ExifEntry(back.metadata->exif, 0, 0x0112), testing::ShortTag(0x0112, 6));
   }
   // The pixels are those written without metadata.
   ColorGrayImage plain = Picture(30, 20);
@@ -206,6 +207,219 @@ TEST(ImageMetadata, APngsProfileAndExifAreReadAndGoIntoPngAndTiffResults) {
       for (int x = 0; x < 30; ++x) ASSERT_EQ(a.channels[c].Row(y)[x], b.channels[c].Row(y)[x]);
     }
   }
+}
+
+// What libtiff reads of a TIFF result's camera tags and EXIF directory.
+struct TiffExif {
+  std::string make;
+  uint16_t orientation = 0;
+  float xResolution = 0;
+  uint16_t resolutionUnit = 0;
+  double exposureTime = 0;
+  std::string dateTimeOriginal;
+  std::vector<uint16_t> iso;
+  std::string makerNote;
+  std::string latitudeRef;
+  std::string error;
+};
+
+// A rational tag of the current directory, whichever of float or double libtiff keeps it as.
+double RationalField(TIFF* tiff, uint32_t tag) {
+  const TIFFField* field = TIFFFieldWithTag(tiff, tag);
+  if (field != nullptr && TIFFFieldSetGetSize(field) == 8) {
+    double v = 0;
+    return TIFFGetField(tiff, tag, &v) != 0 ? v : -1.0;
+  }
+  float v = 0;
+  return TIFFGetField(tiff, tag, &v) != 0 ? v : -1.0;
+}
+
+TiffExif ReadTiffExif(const std::string& path) {
+  TiffExif r;
+  TIFF* tiff = TIFFOpen(path.c_str(), "r");
+  if (tiff == nullptr) {
+    r.error = "cannot open " + path;
+    return r;
+  }
+  char* text = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_MAKE, &text) != 0) r.make = text;
+  TIFFGetField(tiff, TIFFTAG_ORIENTATION, &r.orientation);
+  TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &r.xResolution);
+  TIFFGetField(tiff, TIFFTAG_RESOLUTIONUNIT, &r.resolutionUnit);
+  toff_t offset = 0;
+  toff_t gpsOffset = 0;
+  TIFFGetField(tiff, TIFFTAG_GPSIFD, &gpsOffset);
+  if (TIFFGetField(tiff, TIFFTAG_EXIFIFD, &offset) == 0 || !TIFFReadEXIFDirectory(tiff, offset)) {
+    r.error = "no EXIF directory";
+  } else {
+    r.exposureTime = RationalField(tiff, EXIFTAG_EXPOSURETIME);
+    if (TIFFGetField(tiff, EXIFTAG_DATETIMEORIGINAL, &text) != 0) r.dateTimeOriginal = text;
+    uint16_t isoCount = 0;
+    uint16_t* iso = nullptr;
+    if (TIFFGetField(tiff, EXIFTAG_ISOSPEEDRATINGS, &isoCount, &iso) != 0) r.iso.assign(iso, iso + isoCount);
+    uint32_t noteBytes = 0;
+    void* note = nullptr;
+    if (TIFFGetField(tiff, EXIFTAG_MAKERNOTE, &noteBytes, &note) != 0) r.makerNote.assign(static_cast<char*>(note), noteBytes);
+  }
+  if (gpsOffset != 0 && TIFFReadGPSDirectory(tiff, gpsOffset) && TIFFGetField(tiff, GPSTAG_LATITUDEREF, &text) != 0) {
+    r.latitudeRef = text;
+  }
+  TIFFClose(tiff);
+  return r;
+}
+
+// A camera's EXIF block: description tags (one private tag, which TIFF has no place for), an
+// EXIF directory with exposure, date, a maker's note, an interoperability directory, a GPS
+// directory, and a thumbnail's directory after the first.
+std::string CameraBlock() {
+  using testing::AsciiTag, testing::RationalTag, testing::ShortTag;
+  return testing::CameraExif(
+      {AsciiTag(0x010F, "Lumet Optics"), AsciiTag(0x0110, "LM-1 with a model name past four bytes"),
+       ShortTag(0x0112, 8), RationalTag(0x011A, 300, 1), RationalTag(0x011B, 300, 1), ShortTag(0x0128, 2),
+       AsciiTag(0x0132, "2026:12:09 10:11:12"), {0xC4A5, 7, 6, "PrintM"}},
+      {RationalTag(0x829A, 1, 250), RationalTag(0x829D, 28, 10), ShortTag(0x8827, 400), {0x9000, 7, 4, "0232"},
+       AsciiTag(0x9003, "2026:12:09 10:11:12"), {0x927C, 7, 13, std::string("maker\0note\x01\x02\xff", 13)},
+       {0x9204, 10, 1, testing::BigEndian32(0xFFFFFFFD) + testing::BigEndian32(3)}},
+      {AsciiTag(0x0001, "R98")}, true,
+      {{0x0000, 1, 4, std::string("\x02\x03\0\0", 4)}, AsciiTag(0x0001, "N"),
+       {0x0002, 5, 3, testing::BigEndian32(52) + testing::BigEndian32(1) + testing::BigEndian32(30) +
+                          testing::BigEndian32(1) + testing::BigEndian32(1234) + testing::BigEndian32(100)}});
+}
+
+// Every entry of CameraBlock a TIFF result carries: (directory, tag).
+const std::pair<uint16_t, uint16_t> kCarriedEntries[] = {
+    {0, 0x010F},      {0, 0x0110},      {0, 0x0112},      {0, 0x011A},      {0, 0x011B},
+    {0, 0x0128},      {0, 0x0132},      {0x8769, 0x829A}, {0x8769, 0x829D}, {0x8769, 0x8827},
+    {0x8769, 0x9000}, {0x8769, 0x9003}, {0x8769, 0x927C}, {0x8769, 0x9204}, {0xA005, 0x0001},
+    {0x8825, 0x0000}, {0x8825, 0x0001}, {0x8825, 0x0002}};
+
+TEST(ImageMetadata, ACamerasExifGoesIntoATiffResultAsItsEXIFDirectoryAndIsReadBack) {
+  TempFolder dir;
+  const std::string block = CameraBlock();
+  WritePng(dir.File("frame.png"), 12, 8, PNG_COLOR_TYPE_RGB, "", block);
+  ColorGrayImage frame;
+  ReadImageFile(dir.File("frame.png"), frame);
+  ASSERT_NE(frame.metadata, nullptr);
+  ASSERT_EQ(frame.metadata->exif, block);
+  // The thumbnail (frame 0's, and a second page to a TIFF file) and the private tag are named.
+  const DroppedMetadata dropped = MetadataDroppedBy(ImageFormat::Tiff, *frame.metadata);
+  EXPECT_EQ(dropped.parts, "EXIF thumbnail and tag 0xC4A5");
+  EXPECT_EQ(dropped.remedy, "write PNG to keep them");
+
+  ColorGrayImage result = Picture(30, 20);
+  result.metadata = frame.metadata;
+  ColorDoubleImage estimate = Estimate(30, 20);
+  estimate.metadata = frame.metadata;
+  WriteImageFile(dir.File("hr.tif"), result, ImageFormat::Tiff);
+  WriteEstimateFloat(dir.File("hrf.tif"), estimate, ImageFormat::Tiff);
+  for (const char* name : {"hr.tif", "hrf.tif"}) {
+    SCOPED_TRACE(name);
+    const TiffExif written = ReadTiffExif(dir.File(name));
+    EXPECT_EQ(written.error, "");
+    EXPECT_EQ(written.make, "Lumet Optics");
+    EXPECT_EQ(written.orientation, 8);
+    EXPECT_EQ(written.xResolution, 300.0F);
+    EXPECT_EQ(written.resolutionUnit, 2);
+    EXPECT_NEAR(written.exposureTime, 1.0 / 250.0, 1e-9);
+    EXPECT_EQ(written.dateTimeOriginal, "2026:12:09 10:11:12");
+    EXPECT_EQ(written.iso, std::vector<uint16_t>{400});
+    EXPECT_EQ(written.makerNote, std::string("maker\0note\x01\x02\xff", 13));
+    EXPECT_EQ(written.latitudeRef, "N");
+
+    // Read back: the same entries (in the file's byte order).
+    ColorGrayImage back;
+    ReadImageFile(dir.File(name), back);
+    ASSERT_NE(back.metadata, nullptr);
+    const std::string& kept = back.metadata->exif;
+    for (const auto& [directory, tag] : kCarriedEntries) {
+      SCOPED_TRACE(testing::BigEndian16(tag));
+      EXPECT_EQ(testing::ExifEntry(kept, directory, tag), testing::ExifEntry(block, directory, tag));
+      EXPECT_NE(testing::ExifEntry(kept, directory, tag), std::nullopt);
+    }
+    EXPECT_EQ(testing::ExifEntry(kept, 0, 0xC4A5), std::nullopt);
+    EXPECT_EQ(MetadataDroppedBy(ImageFormat::Tiff, *back.metadata).parts, "") << "all of it carried again";
+
+    // ... and from the TIFF frame into a PNG result, unchanged.
+    ColorGrayImage again = Picture(10, 10);
+    again.metadata = back.metadata;
+    WriteImageFile(dir.File("again.png"), again, ImageFormat::Png);
+    EXPECT_EQ(ReadPngMetadata(dir.File("again.png")).exif, kept);
+  }
+  // The pixels are those written without it.
+  ColorGrayImage back;
+  ReadImageFile(dir.File("hr.tif"), back);
+  for (int y = 0; y < 20; ++y) {
+    for (int x = 0; x < 30; ++x) ASSERT_EQ(back.channels[2].Row(y)[x], result.channels[2].Row(y)[x]);
+  }
+}
+
+// A TIFF frame written by libtiff itself with an EXIF directory (its own way: the main
+// directory, the EXIF one after it, then the main one again pointing to it).
+void WriteTiffWithExif(const std::string& path, int w, int h) {
+  TIFF* tiff = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(tiff, nullptr);
+  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w));
+  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h));
+  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tiff, TIFFTAG_MAKE, "Lumet Optics");
+  TIFFSetField(tiff, TIFFTAG_EXIFIFD, uint64_t{0});
+  std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
+  for (int y = 0; y < h; ++y) {
+    for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i + static_cast<size_t>(y) * 5);
+    TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0);
+  }
+  ASSERT_TRUE(TIFFWriteDirectory(tiff));
+  ASSERT_TRUE(TIFFCreateEXIFDirectory(tiff) == 0);
+  TIFFSetField(tiff, EXIFTAG_DATETIMEORIGINAL, "2026:12:09 10:11:12");
+  const TIFFField* exposure = TIFFFieldWithTag(tiff, EXIFTAG_EXPOSURETIME);
+  if (TIFFFieldSetGetSize(exposure) == 8) {
+    TIFFSetField(tiff, EXIFTAG_EXPOSURETIME, 1.0 / 250.0);
+  } else {
+    TIFFSetField(tiff, EXIFTAG_EXPOSURETIME, static_cast<float>(1.0 / 250.0));
+  }
+  uint64_t exifOffset = 0;
+  ASSERT_TRUE(TIFFWriteCustomDirectory(tiff, &exifOffset));
+  ASSERT_TRUE(TIFFSetDirectory(tiff, 0));
+  TIFFSetField(tiff, TIFFTAG_EXIFIFD, exifOffset);
+  TIFFClose(tiff);
+}
+
+TEST(ImageMetadata, ATiffFramesExifDirectoryIsReadAsABlockAndGoesIntoPngAndTiffResults) {
+  TempFolder dir;
+  WriteTiffWithExif(dir.File("frame.tif"), 9, 6);
+  ColorGrayImage frame;
+  ReadImageFile(dir.File("frame.tif"), frame);
+  ASSERT_NE(frame.metadata, nullptr);
+  const std::string& block = frame.metadata->exif;
+  EXPECT_EQ(testing::ExifEntry(block, 0, 0x010F), testing::AsciiTag(0x010F, "Lumet Optics"));
+  EXPECT_EQ(testing::ExifEntry(block, 0x8769, 0x9003), testing::AsciiTag(0x9003, "2026:12:09 10:11:12"));
+  const std::optional<testing::ExifTag> exposure = testing::ExifEntry(block, 0x8769, 0x829A);
+  ASSERT_NE(exposure, std::nullopt);
+  ASSERT_EQ(exposure->type, 5);
+  auto word = [&](size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<uint8_t>(exposure->value[at + i]);
+    return v;
+  };
+  EXPECT_NEAR(static_cast<double>(word(0)) / word(4), 1.0 / 250.0, 1e-9);
+  // The frame's own layout (its size, strips) is not a camera's record and stays out.
+  EXPECT_EQ(testing::ExifEntry(block, 0, 0x0100), std::nullopt);
+  EXPECT_EQ(testing::ExifEntry(block, 0, 0x0111), std::nullopt);
+  EXPECT_EQ(frame.channels[1].Row(4)[2], static_cast<uint8_t>(2 * 3 + 1 + 4 * 5));
+
+  ColorGrayImage result = Picture(20, 12);
+  result.metadata = frame.metadata;
+  WriteImageFile(dir.File("hr.png"), result, ImageFormat::Png);
+  WriteImageFile(dir.File("hr.tif"), result, ImageFormat::Tiff);
+  EXPECT_EQ(ReadPngMetadata(dir.File("hr.png")).exif, block);
+  const TiffExif written = ReadTiffExif(dir.File("hr.tif"));
+  EXPECT_EQ(written.error, "");
+  EXPECT_EQ(written.make, "Lumet Optics");
+  EXPECT_EQ(written.dateTimeOriginal, "2026:12:09 10:11:12");
+  EXPECT_NEAR(written.exposureTime, 1.0 / 250.0, 1e-9);
 }
 
 TEST(ImageMetadata, AJpegsProfileChunksAreJoinedInTheirNumbersOrder) {
@@ -268,6 +482,10 @@ TEST(ImageMetadata, WhatAFormatCannotHoldIsNamedWithWhyAndBmpBytesStayTheSame) {
   const FileMetadata both{TestIccProfile(400), TestExif()};
   const FileMetadata iccOnly{TestIccProfile(400), ""};
   const FileMetadata exifOnly{"", TestExif()};
+  const FileMetadata notABlock{"", "Exif\0\0MM\0*"};
+  const FileMetadata cutShort{"", TestExif().substr(0, 20)};
+  const FileMetadata privateTags{
+      "", testing::CameraExif({{0xC4A5, 7, 2, "ab"}, {0xC4A6, 7, 2, "cd"}, testing::ShortTag(0x0100, 5)}, {}, {}, false)};
   struct Case {
     ImageFormat format;
     const FileMetadata* metadata;
@@ -276,12 +494,19 @@ TEST(ImageMetadata, WhatAFormatCannotHoldIsNamedWithWhyAndBmpBytesStayTheSame) {
     const char* remedy;
   };
   const Case cases[] = {
-      {ImageFormat::Bmp, &both, "ICC profile and EXIF", "BMP holds neither", "write PNG to keep them"},
+      {ImageFormat::Bmp, &both, "ICC profile and EXIF", "BMP holds neither", "write PNG or TIFF to keep them"},
       {ImageFormat::Bmp, &iccOnly, "ICC profile", "BMP holds no ICC profile", "write PNG or TIFF to keep it"},
-      {ImageFormat::Bmp, &exifOnly, "EXIF", "BMP holds no EXIF", "write PNG to keep it"},
-      {ImageFormat::Exr, &both, "ICC profile and EXIF", "OpenEXR results keep neither", "write PNG to keep them"},
-      {ImageFormat::Tiff, &both, "EXIF", "TIFF results keep the ICC profile alone", "write PNG to keep it"},
+      {ImageFormat::Bmp, &exifOnly, "EXIF", "BMP holds no EXIF", "write PNG or TIFF to keep it"},
+      {ImageFormat::Exr, &both, "ICC profile and EXIF", "OpenEXR results keep neither",
+       "write PNG or TIFF to keep them"},
+      {ImageFormat::Tiff, &both, "", "", ""},
       {ImageFormat::Tiff, &iccOnly, "", "", ""},
+      {ImageFormat::Tiff, &notABlock, "EXIF", "it is not a well-formed EXIF block", "write PNG to keep it"},
+      {ImageFormat::Tiff, &cutShort, "EXIF", "it is not a well-formed EXIF block", "write PNG to keep it"},
+      {ImageFormat::Tiff, &privateTags, "EXIF tags 0xC4A5 and 0xC4A6",
+       "a TIFF result keeps the EXIF, GPS and interoperability directories and the description, camera, date and "
+       "resolution tags of the first",
+       "write PNG to keep them"},
       {ImageFormat::Png, &both, "", "", ""},
   };
   for (const Case& c : cases) {
@@ -311,8 +536,11 @@ TEST(ImageMetadata, WhatAFormatCannotHoldIsNamedWithWhyAndBmpBytesStayTheSame) {
     EXPECT_EQ(png.parts, "ICC profile");
     EXPECT_EQ(png.reason, problem);
     const DroppedMetadata tiff = MetadataDroppedBy(ImageFormat::Tiff, FileMetadata{profile, TestExif()});
-    EXPECT_EQ(tiff.parts, "ICC profile and EXIF");
-    EXPECT_EQ(tiff.reason, std::string("TIFF results keep the ICC profile alone; ") + problem);
+    EXPECT_EQ(tiff.parts, "ICC profile");
+    EXPECT_EQ(tiff.reason, problem);
+    const DroppedMetadata thumbnail = MetadataDroppedBy(ImageFormat::Tiff, FileMetadata{profile, CameraBlock()});
+    EXPECT_EQ(thumbnail.parts, "ICC profile and EXIF thumbnail and tag 0xC4A5");
+    EXPECT_EQ(thumbnail.remedy, "write PNG to keep the EXIF thumbnail and tag 0xC4A5");
   }
   EXPECT_EQ(IccProfileProblem(TestIccProfile(400)), "");
 

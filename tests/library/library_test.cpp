@@ -314,6 +314,19 @@ TEST(LibraryFrames, MetadataReadAndCarriedWhereTheFormatHoldsIt) {
   WriteFrame(tif, f, FrameMetadata{metadata.iccProfile, ""});
   EXPECT_EQ(ReadFrameMetadata(tif).iccProfile, metadata.iccProfile);
   EXPECT_TRUE(ReadFrameMetadata(tif).exif.empty());
+  // The EXIF as TIFF's own: its orientation in the first directory, beside an EXIF one.
+  WriteFrame(tif, f, metadata);
+  EXPECT_EQ(testing::ExifEntry(ReadFrameMetadata(tif).exif, 0, 0x0112), testing::ShortTag(0x0112, 1));
+  // A thumbnail TIFF has no place for: refused, naming it.
+  const std::string thumbnail = (folder.Path() / "thumbnail.tif").string();
+  try {
+    WriteFrame(thumbnail, f, FrameMetadata{"", testing::CameraExif({}, {testing::ShortTag(0x8827, 100)}, {}, true)});
+    ADD_FAILURE() << "a TIFF was written without the EXIF thumbnail asked for";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("thumbnail.tif with its EXIF thumbnail: a TIFF result keeps"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(thumbnail));
   const std::string bmp = (folder.Path() / "meta.bmp").string();
   try {
     WriteFrame(bmp, f, metadata);

@@ -240,6 +240,18 @@ def test_float_images_written_and_read_at_their_depth(chart, tmp_path):
                                                               0, 255).astype(numpy.uint8))
         bgr = lumet.read_frames(str(tmp_path / name), dtype="float32", channel_order="BGR")
         numpy.testing.assert_array_equal(bgr[0], back[0][:, :, ::-1])
+    # float16 images go into OpenEXR as half floats, read back as the very same values, in a
+    # file whose channels are half (pixel type 1 in its channel list).
+    half = image.astype(numpy.float16)
+    lumet.write_image(str(tmp_path / "half.exr"), half)
+    back = lumet.read_frames(str(tmp_path / "half.exr"), dtype=numpy.float32)
+    numpy.testing.assert_array_equal(back[0], half.astype(numpy.float32))
+    numpy.testing.assert_allclose(back[0], image, rtol=1e-3, atol=1e-7)
+    with open(tmp_path / "half.exr", "rb") as f:
+        header = f.read(400)
+    assert b"B\0\x01\0\0\0" in header and b"B\0\x02\0\0\0" not in header
+    with pytest.raises(ValueError, match="float16 images as .exr"):
+        lumet.write_image(str(tmp_path / "half.tif"), half)
     # 8-bit and 16-bit files at other dtypes: levels over 255, times 257; samples over 65535.
     frames = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=2)
     as_float = lumet.read_frames(str(chart / "images" / "lr-%d.bmp"), count=2, dtype=numpy.float32)
@@ -290,6 +302,7 @@ def png_chunks(path):
 
 
 def test_write_image_keeps_a_profile_and_exif_where_the_format_holds_them(tmp_path):
+    import struct
     import zlib
     profile = icc_profile()
     exif = b"MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0"
@@ -308,8 +321,18 @@ def test_write_image_keeps_a_profile_and_exif_where_the_format_holds_them(tmp_pa
         assert profile in f.read()
     with pytest.raises(ValueError, match=r"ICC profile and EXIF cannot be written \(BMP holds neither\)"):
         lumet.write_image(str(tmp_path / "x.bmp"), image, icc_profile=profile, exif=exif)
-    with pytest.raises(ValueError, match=r"EXIF cannot be written \(TIFF results keep the ICC profile alone\)"):
-        lumet.write_image(str(tmp_path / "x.tif"), image, exif=exif)
+    # TIFF keeps the EXIF as its own: the orientation in its first directory, beside an EXIF one.
+    lumet.write_image(str(tmp_path / "exif.tif"), image, exif=exif)
+    carried = lumet.read_metadata(str(tmp_path / "exif.tif"))["exif"]
+    order = ">" if carried[:2] == b"MM" else "<"
+    (first,) = struct.unpack(order + "I", carried[4:8])
+    (entries,) = struct.unpack(order + "H", carried[first:first + 2])
+    tags = [struct.unpack(order + "HHIH", carried[first + 2 + 12 * i:first + 12 + 12 * i]) for i in range(entries)]
+    assert (0x0112, 3, 1, 6) in tags and any(t[0] == 0x8769 for t in tags)
+    # ... but not a thumbnail's directory after the first.
+    thumbnail = exif[:-4] + b"\0\0\0\x1a" + b"\0\x01\x01\x03\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0"
+    with pytest.raises(ValueError, match=r"EXIF thumbnail cannot be written \(a TIFF result keeps"):
+        lumet.write_image(str(tmp_path / "x.tif"), image, exif=thumbnail)
     with pytest.raises(ValueError, match="a profile of grey samples does not describe the RGB result"):
         lumet.write_image(str(tmp_path / "x.png"), image, icc_profile=icc_profile(colour_space=b"GRAY"))
     assert not any(p.name.startswith("x.") for p in tmp_path.iterdir())
