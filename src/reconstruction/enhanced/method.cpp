@@ -185,8 +185,9 @@ class Enhanced final : public ReconstructionMethod {
   // from 1 and may stop before the cap.
   std::string StepText(int band, int step, const ReconstructionOptions& options) const override {
     static const char* const kBands[3] = {"red colour difference", "luma", "blue colour difference"};
+    const int cap = static_cast<int>(kIterations.In(options));
     return Format("%s band, iteration %d of at most %d", kBands[band == 0 ? 0 : band == 1 ? 1 : 2], step,
-                  static_cast<int>(kIterations.In(options)));
+                  band == 1 ? cap : ChromaIterationCap(cap));
   }
   int FrameCount(int lrCount) const override { return lrCount + 1; }
   // Its frames are registered with the direct refinement on the pixels themselves.
@@ -229,8 +230,12 @@ class Enhanced final : public ReconstructionMethod {
     EnhancedSettings settings = SettingsOf(options);
     settings.seed = input.seed;
     EnhancedOutcome outcome;
-    const int totalSteps = 3 * settings.maxIterations;
-    const int bandOrder[3] = {1, 0, 2};  // luma (in green's place) first
+    // Luma (in green's place) first, then the colour differences with their smaller cap.
+    const int bandOrder[3] = {1, 0, 2};
+    const int chromaCap = ChromaIterationCap(settings.maxIterations);
+    const int caps[3] = {settings.maxIterations, chromaCap, chromaCap};
+    const int starts[3] = {0, settings.maxIterations, settings.maxIterations + chromaCap};
+    const int totalSteps = settings.maxIterations + 2 * chromaCap;
     const int side = std::max(TileSide(options, input.grid), kEnhancedSmallestTile);
     if (side < input.grid.width || side < input.grid.height) {
       observer.Log(Format("Tiles = %d x %d HR pixels, %d beyond each side\r\n", side, side, kEnhancedTileOverlap));
@@ -241,9 +246,8 @@ class Enhanced final : public ReconstructionMethod {
           int position = 0;
           while (bandOrder[position] != band) ++position;
           // The PSF check's trials hold the bar at the start of luma.
-          const int within = std::min(settings.maxIterations, iteration);
-          observer.Progress(std::min(totalSteps, position * settings.maxIterations + within), totalSteps, band,
-                            iteration);
+          const int within = std::min(caps[position], iteration);
+          observer.Progress(std::min(totalSteps, starts[position] + within), totalSteps, band, iteration);
         },
         [&](const ColorDoubleImage& estimate) { observer.Picture(estimate); });
 

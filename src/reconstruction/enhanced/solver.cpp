@@ -383,13 +383,14 @@ void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const
     DecideFallback(outcome);
     if (outcome.fellBack) return;
   }
-  // The colour differences: the stronger prior.
+  // The colour differences: the stronger prior, and fewer iterations.
   weights.lambda *= kChromaPrior;
+  const int chromaCap = ChromaIterationCap(settings.maxIterations);
   for (int band : {0, 2}) {
     solver.Show();
     int done = 0;
     double bandError = 0.0;
-    solver.Run(band, weights, settings.maxIterations, true, planes[band], done, bandError);
+    solver.Run(band, weights, chromaCap, true, planes[band], done, bandError);
   }
 }
 
