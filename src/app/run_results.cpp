@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -55,6 +56,20 @@ void ReadKeptFrame(const QString& path, RunResult& run) {
   if (reference < 0 || radius < 1) return;
   run.reference = reference;
   run.radius = radius;
+}
+
+// The two samples of a row or column of n that position p lies between, and how far it lies
+// towards the second; empty more than half a sample off the picture, clamped to it within.
+struct LinearTaps {
+  int first = 0;
+  int second = 0;
+  double fraction = 0.0;
+};
+std::optional<LinearTaps> LinearTapsAt(double p, int n) {
+  if (p < -0.5 || p > n - 0.5) return std::nullopt;
+  const double c = std::clamp(p, 0.0, n - 1.0);
+  const int first = static_cast<int>(std::floor(c));
+  return LinearTaps{first, std::min(first + 1, n - 1), c - first};
 }
 
 }  // namespace
@@ -131,20 +146,17 @@ QImage ResampleOnto(const QImage& picture, const RoiRect& roi, double scale, con
   // Common point I is frame point area.left + I / S, which is source point s (x − roi.left).
   const double originX = scale * (area.left - roi.left), originY = scale * (area.top - roi.top);
   for (int row = 0; row < out.height(); ++row) {
-    const double v = originY + row * step;
-    if (v < -0.5 || v > h - 0.5) continue;
-    const double cv = std::clamp(v, 0.0, h - 1.0);
-    const int y0 = static_cast<int>(std::floor(cv)), y1 = std::min(y0 + 1, h - 1);
-    const double fy = cv - y0;
-    const auto* r0 = reinterpret_cast<const QRgb*>(in.constScanLine(y0));
-    const auto* r1 = reinterpret_cast<const QRgb*>(in.constScanLine(y1));
+    const std::optional<LinearTaps> ty = LinearTapsAt(originY + row * step, h);
+    if (!ty) continue;
+    const double fy = ty->fraction;
+    const auto* r0 = reinterpret_cast<const QRgb*>(in.constScanLine(ty->first));
+    const auto* r1 = reinterpret_cast<const QRgb*>(in.constScanLine(ty->second));
     auto* o = reinterpret_cast<QRgb*>(out.scanLine(row));
     for (int col = 0; col < out.width(); ++col) {
-      const double u = originX + col * step;
-      if (u < -0.5 || u > w - 0.5) continue;
-      const double cu = std::clamp(u, 0.0, w - 1.0);
-      const int x0 = static_cast<int>(std::floor(cu)), x1 = std::min(x0 + 1, w - 1);
-      const double fx = cu - x0;
+      const std::optional<LinearTaps> tx = LinearTapsAt(originX + col * step, w);
+      if (!tx) continue;
+      const int x0 = tx->first, x1 = tx->second;
+      const double fx = tx->fraction;
       const auto mix = [&](int (*channel)(QRgb)) {
         const double top = channel(r0[x0]) * (1 - fx) + channel(r0[x1]) * fx;
         const double bottom = channel(r1[x0]) * (1 - fx) + channel(r1[x1]) * fx;

@@ -70,18 +70,33 @@ double SampleBilinearOf(const ImagePlane<P>& plane, double x, double y) {
   return top + fy * (c + fx * (d - c) - top);
 }
 
-// |gx| + |gy| of the Sobel slopes at (x, y), which must not be on the plane's edge.
+// The rows above, at and below row y of a plane (y not on its edge), for 3 x 3 masks. Read
+// in doubles: whole 8-bit values sum exactly, as in integers.
+template <typename P>
+struct RowsAround {
+  RowsAround(const ImagePlane<P>& plane, int y)
+      : upRow(plane.Row(y - 1)), midRow(plane.Row(y)), downRow(plane.Row(y + 1)) {}
+  double Up(int i) const { return static_cast<double>(upRow[i]); }
+  double Mid(int i) const { return static_cast<double>(midRow[i]); }
+  double Down(int i) const { return static_cast<double>(downRow[i]); }
+  const P* upRow;
+  const P* midRow;
+  const P* downRow;
+};
+
+// |gx| + |gy| of the Sobel slopes at column x, which must not be on the plane's edge.
+template <typename P>
+double SobelSlope(const RowsAround<P>& rows, int x) {
+  const double gx = rows.Up(x + 1) - rows.Up(x - 1) + 2 * (rows.Mid(x + 1) - rows.Mid(x - 1)) + rows.Down(x + 1) -
+                    rows.Down(x - 1);
+  const double gy = rows.Down(x - 1) - rows.Up(x - 1) + 2 * (rows.Down(x) - rows.Up(x)) + rows.Down(x + 1) -
+                    rows.Up(x + 1);
+  return std::fabs(gx) + std::fabs(gy);
+}
+
 template <typename P>
 double SobelSlope(const ImagePlane<P>& plane, int x, int y) {
-  const P* upRow = plane.Row(y - 1);
-  const P* midRow = plane.Row(y);
-  const P* downRow = plane.Row(y + 1);
-  const auto up = [&](int i) { return static_cast<double>(upRow[i]); };
-  const auto row = [&](int i) { return static_cast<double>(midRow[i]); };
-  const auto down = [&](int i) { return static_cast<double>(downRow[i]); };
-  const double gx = up(x + 1) - up(x - 1) + 2 * (row(x + 1) - row(x - 1)) + down(x + 1) - down(x - 1);
-  const double gy = down(x - 1) - up(x - 1) + 2 * (down(x) - up(x)) + down(x + 1) - up(x + 1);
-  return std::fabs(gx) + std::fabs(gy);
+  return SobelSlope(RowsAround<P>(plane, y), x);
 }
 
 double Median(std::vector<double>& values) {
@@ -243,21 +258,16 @@ double EstimateNoise(const ColorGrayImage& frame0, const HrGeometry& grid, Sampl
   for (int c = 0; c < 3; ++c) {
     ReadChannel(frame0, c, depth, [&](const auto& plane) {
       for (int y = y0; y <= y1; ++y) {
-        const auto* upRow = plane.Row(y - 1);
-        const auto* midRow = plane.Row(y);
-        const auto* downRow = plane.Row(y + 1);
-        // In doubles: whole 8-bit values sum exactly, as in integers.
-        const auto up = [&](int i) { return static_cast<double>(upRow[i]); };
-        const auto row = [&](int i) { return static_cast<double>(midRow[i]); };
-        const auto down = [&](int i) { return static_cast<double>(downRow[i]); };
+        const RowsAround rows(plane, y);
         for (int x = x0; x <= x1; ++x) {
           // The 3 x 3 mask [1 -2 1; -2 4 -2; 1 -2 1] cancels planes and ramps; on noise of sigma
           // s it gives a normal value of sigma 6 s. The Sobel slopes, odd where the mask is
           // even, are independent of it on noise and pick the flat places to measure on.
-          const double r = up(x - 1) - 2 * up(x) + up(x + 1) - 2 * (row(x - 1) - 2 * row(x) + row(x + 1)) +
-                           down(x - 1) - 2 * down(x) + down(x + 1);
+          const double r = rows.Up(x - 1) - 2 * rows.Up(x) + rows.Up(x + 1) -
+                           2 * (rows.Mid(x - 1) - 2 * rows.Mid(x) + rows.Mid(x + 1)) + rows.Down(x - 1) -
+                           2 * rows.Down(x) + rows.Down(x + 1);
           responses.push_back(std::fabs(r));
-          slopes.push_back(SobelSlope(plane, x, y));
+          slopes.push_back(SobelSlope(rows, x));
         }
       }
     });
