@@ -2,16 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <numbers>
 #include <random>
+#include <utility>
 
 #include "numeric/pixel_map.h"
 #include "numeric/projection.h"
 #include "reconstruction/enhanced/solver.h"
 #include "reconstruction/blurred_frames.h"
 #include "support/test_images.h"
+#include "util/parallel.h"
 
 namespace lumet {
 namespace {
@@ -322,6 +325,37 @@ TEST(EnhancedRobust, BrightnessOfOtherFramesIsMatchedToFrameZero) {
     const Photometry& m = maps[2][static_cast<size_t>(c)];
     for (double level : {60.0, 180.0}) EXPECT_NEAR(m.gain * (0.8 * level + 20.0) + m.offset, level, 1.5) << level;
   }
+}
+
+// The agreement and the photometry are worked out frame by frame on the thread pool: the
+// same bits as one frame after another.
+TEST(EnhancedRobust, TheRobustWeightsDoNotDependOnTheThreads) {
+  const Sequence s = MakeSequence(9, [](int k) {
+    if (k == 4) return WithSquare(3.0, -2.0);
+    return Scene([k](int c, double x, double y) { return k % 3 == 2 ? 0.8 * Smooth(c, x, y) + 20.0 : Smooth(c, x, y); });
+  }, 1.0, 2);
+  const HrGeometry grid = ExtendGeometry(MakeHrGeometry(kRoi, kScale), 8);
+  ObservationModel model(grid, PsfTaps(0.6, kScale));
+  for (size_t k = 0; k < s.frames.size(); ++k) model.AddFrame(s.frames[k], s.homographies[k]);
+  auto weigh = [&](ParallelMode mode, int threads) {
+    const ScopedParallelMode scoped(mode);
+    SetThreadCount(threads);
+    std::pair result{AgreementWeights(model, s.frames[0], 1.0), MatchPhotometry(model, s.frames[0], 1.0)};
+    SetThreadCount(0);
+    return result;
+  };
+  const auto serial = weigh(ParallelMode::ForceSerial, 1);
+  const auto parallel = weigh(ParallelMode::ForceParallel, 3);
+  EXPECT_TRUE(parallel.first == serial.first);
+  ASSERT_EQ(parallel.second.size(), serial.second.size());
+  for (size_t k = 0; k < serial.second.size(); ++k) {
+    for (size_t c = 0; c < 3; ++c) {
+      EXPECT_EQ(parallel.second[k][c].gain, serial.second[k][c].gain) << k;
+      EXPECT_EQ(parallel.second[k][c].offset, serial.second[k][c].offset) << k;
+    }
+  }
+  // The weights tell the frames apart: the square's frame agrees less than the others.
+  EXPECT_LT(*std::min_element(serial.first.begin(), serial.first.end()), 0.5f);
 }
 
 // Blocks of 4 x 5 LR pixels, light and dark: edges that a PSF wider than the camera's

@@ -15,8 +15,9 @@
 
 namespace lumet {
 
-// The iteration cap per colour band and the relative change (RMS step over RMS estimate)
-// below which a band stops, by default; the cap's largest accepted value.
+// The iteration cap of luma (ChromaIterationCap for the colour differences) and the relative
+// change (RMS step over RMS estimate) below which a band stops, by default; the cap's largest
+// accepted value.
 inline constexpr int kEnhancedMaxIterations = 60;
 inline constexpr double kEnhancedTolerance = 1.0e-4;
 inline constexpr int kEnhancedIterationLimit = 100000;

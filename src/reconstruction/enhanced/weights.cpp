@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "numeric/cubic_kernel.h"
+#include "util/parallel.h"
 
 namespace lumet {
 
@@ -177,40 +178,48 @@ void FitLine(const std::vector<double>& reference, const std::vector<double>& va
 
 }  // namespace
 
+// Frame k's line from frame 0's levels to its own, per channel (the identity where it is steady).
+void MatchFrame(const ObservationModel& model, const ColorGrayImage& frame0, double noise, SampleDepth depth, int k,
+                std::array<Photometry, 3>& map) {
+  const size_t begin = model.FrameBegin(k);
+  const size_t end = model.FrameEnd(k);
+  if (begin == end) return;
+  for (int c = 0; c < 3; ++c) {
+    std::vector<double> reference;
+    std::vector<double> value;
+    double mean = 0.0;
+    for (size_t o = begin; o < end; ++o) {
+      double x = 0.0;
+      double y = 0.0;
+      model.ReferencePosition(o, x, y);
+      reference.push_back(
+          ReadChannel(frame0, c, depth, [&](const auto& plane) { return SampleBicubicOf(plane, x, y); }));
+      value.push_back(model.Values(c)[o]);
+      mean += reference.back();
+    }
+    mean /= static_cast<double>(reference.size());
+    double spread = 0.0;
+    for (double r : reference) spread += (r - mean) * (r - mean);
+    spread = std::sqrt(spread / static_cast<double>(reference.size()));
+    double a = 1.0;
+    double b = 0.0;
+    FitLine(reference, value, spread > kGainSignal * noise, a, b);
+    // The change at frame 0's mean level: a steady camera's frames are left alone.
+    const bool steady =
+        std::fabs(a - 1.0) < kPhotometryGainStep && std::fabs((a - 1.0) * mean + b) < kPhotometryOffsetStep;
+    if (!steady && std::fabs(a) > 0.1) map[static_cast<size_t>(c)] = {1.0 / a, -b / a};
+  }
+}
+
 std::vector<std::array<Photometry, 3>> MatchPhotometry(const ObservationModel& model, const ColorGrayImage& frame0,
                                                        double noise, SampleDepth depth) {
   const int frames = model.FrameCount();
   std::vector<std::array<Photometry, 3>> maps(static_cast<size_t>(std::max(frames, 0)));
-  for (int k = 1; k < frames; ++k) {
-    const size_t begin = model.FrameBegin(k);
-    const size_t end = model.FrameEnd(k);
-    if (begin == end) continue;
-    for (int c = 0; c < 3; ++c) {
-      std::vector<double> reference;
-      std::vector<double> value;
-      double mean = 0.0;
-      for (size_t o = begin; o < end; ++o) {
-        double x = 0.0;
-        double y = 0.0;
-        model.ReferencePosition(o, x, y);
-        reference.push_back(
-            ReadChannel(frame0, c, depth, [&](const auto& plane) { return SampleBicubicOf(plane, x, y); }));
-        value.push_back(model.Values(c)[o]);
-        mean += reference.back();
-      }
-      mean /= static_cast<double>(reference.size());
-      double spread = 0.0;
-      for (double r : reference) spread += (r - mean) * (r - mean);
-      spread = std::sqrt(spread / static_cast<double>(reference.size()));
-      double a = 1.0;
-      double b = 0.0;
-      FitLine(reference, value, spread > kGainSignal * noise, a, b);
-      // The change at frame 0's mean level: a steady camera's frames are left alone.
-      const bool steady =
-          std::fabs(a - 1.0) < kPhotometryGainStep && std::fabs((a - 1.0) * mean + b) < kPhotometryOffsetStep;
-      if (!steady && std::fabs(a) > 0.1) maps[static_cast<size_t>(k)][static_cast<size_t>(c)] = {1.0 / a, -b / a};
-    }
-  }
+  // Each frame's fit is its own: the frames run on the thread pool.
+  const long perFrame = 150L * static_cast<long>(model.ObservationCount() / static_cast<size_t>(std::max(1, frames)));
+  ParallelFor(1, std::max(frames, 1), perFrame, [&](int first, int last) {
+    for (int k = first; k < last; ++k) MatchFrame(model, frame0, noise, depth, k, maps[static_cast<size_t>(k)]);
+  });
   return maps;
 }
 
@@ -459,23 +468,29 @@ std::vector<float> AgreementWeights(const ObservationModel& model, const ColorGr
   // Observations without their frame pixel keep weight 1.
   std::vector<float> difference(model.ObservationCount(), std::numeric_limits<float>::quiet_NaN());
   std::vector<float> range(model.ObservationCount(), 0.0f);
-  for (int k = 1; k < model.FrameCount(); ++k) {
-    FrameDifferences(model, k, means0, meansTop, frame0, depth, difference, range);
-  }
+  // Each frame writes only its own observations' entries: the frames run on the thread pool.
+  const long perFrame =
+      120L * static_cast<long>(model.ObservationCount() / static_cast<size_t>(std::max(1, model.FrameCount())));
+  ParallelFor(1, std::max(1, model.FrameCount()), perFrame, [&](int first, int last) {
+    for (int k = first; k < last; ++k) FrameDifferences(model, k, means0, meansTop, frame0, depth, difference, range);
+  });
   // The noise of a 3 x 3 mean, or what the frames differ by where frame 0 is flat when that
   // is clearly more (compression, and noise that frame 0's own flat places hide).
   double spread = noise / 3.0;
   const double typical = TypicalFlatDifference(model, difference, range);
   if (std::isfinite(typical)) spread = std::max(spread, typical / kAgreeTypical);
-  for (int k = 1; k < model.FrameCount(); ++k) {
-    for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
-      if (!std::isfinite(difference[o])) continue;
-      const double t2 = kAgreeNoise * kAgreeNoise * spread * spread + kAgreeDetail * kAgreeDetail * range[o] * range[o];
-      const double q2 = static_cast<double>(difference[o]) * difference[o] / t2;
-      weights[o] = static_cast<float>(1.0 / (1.0 + q2 * q2));
+  ParallelFor(1, std::max(1, model.FrameCount()), perFrame / 4, [&](int first, int last) {
+    for (int k = first; k < last; ++k) {
+      for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+        if (!std::isfinite(difference[o])) continue;
+        const double t2 =
+            kAgreeNoise * kAgreeNoise * spread * spread + kAgreeDetail * kAgreeDetail * range[o] * range[o];
+        const double q2 = static_cast<double>(difference[o]) * difference[o] / t2;
+        weights[o] = static_cast<float>(1.0 / (1.0 + q2 * q2));
+      }
+      ErodeWithinFrame(model, k, weights);
     }
-    ErodeWithinFrame(model, k, weights);
-  }
+  });
   return weights;
 }
 
