@@ -332,7 +332,8 @@ TEST(EnhancedRobust, BrightnessOfOtherFramesIsMatchedToFrameZero) {
 TEST(EnhancedRobust, TheRobustWeightsDoNotDependOnTheThreads) {
   const Sequence s = MakeSequence(9, [](int k) {
     if (k == 4) return WithSquare(3.0, -2.0);
-    return Scene([k](int c, double x, double y) { return k % 3 == 2 ? 0.8 * Smooth(c, x, y) + 20.0 : Smooth(c, x, y); });
+    return Scene(
+        [k](int c, double x, double y) { return k % 3 == 2 ? 0.8 * Smooth(c, x, y) + 20.0 : Smooth(c, x, y); });
   }, 1.0, 2);
   const HrGeometry grid = ExtendGeometry(MakeHrGeometry(kRoi, kScale), 8);
   ObservationModel model(grid, PsfTaps(0.6, kScale));

@@ -65,7 +65,8 @@ double DataTerm(const ObservationModel& model, int c, const EnhancedWeights& wei
                   0.0);
       } else {
         const float* ow = perObservation ? weights.observation.data() + block.begin : nullptr;
-        energy = loops.dataTerm(r.data() + block.begin, values.data() + block.begin, ow, wk, eps, block.end - block.begin);
+        energy = loops.dataTerm(r.data() + block.begin, values.data() + block.begin, ow, wk, eps,
+                                block.end - block.begin);
       }
       block.energy = energy;
       block.heldOutSum = heldOutSum;

@@ -245,19 +245,19 @@ void ObservationModel::Splat(const std::vector<double>& r, Plane& out) const {
       std::fill(b + static_cast<size_t>(top) * w, b + static_cast<size_t>(bottom) * w, 0.0);
       if (static_cast<size_t>(band) >= bandObservations_.size()) continue;
       // A cell's rows against the band's by its index alone: y >= top, y + 1 < bottom.
-      const int first = top * w;
-      const int end = (bottom - 1) * w;
+      const int firstCell = top * w;
+      const int endCell = (bottom - 1) * w;
       for (const uint32_t o : bandObservations_[static_cast<size_t>(band)]) {
         const int cell = index_[o];
         double* p = b + cell;
         const double fx = fx_[o];
         const double fy = fy_[o];
-        if (cell >= first) {
+        if (cell >= firstCell) {
           const double upper = r[o] * (1.0 - fy);
           p[0] += upper * (1.0 - fx);
           p[1] += upper * fx;
         }
-        if (cell < end) {
+        if (cell < endCell) {
           const double lower = r[o] * fy;
           p[w] += lower * (1.0 - fx);
           p[w + 1] += lower * fx;

@@ -16,7 +16,8 @@ namespace {
 
 // Its own parameters: how long each band may run.
 constexpr MethodParam kIterations{.name = "iterations", .flag = "--iterations", .label = "iteration cap",
-                                  .typeName = "N", .help = "enhanced method: iteration cap of luma (the colour differences get half)",
+                                  .typeName = "N",
+                                  .help = "enhanced method: iteration cap of luma (the colour differences get half)",
                                   .defaultText = "60", .whole = true, .minimum = 1,
                                   .maximum = kEnhancedIterationLimit};
 constexpr MethodParam kTolerance{.name = "tolerance", .flag = "--tolerance", .label = "tolerance", .typeName = "FLOAT",

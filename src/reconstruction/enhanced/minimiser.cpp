@@ -82,7 +82,8 @@ double Update(double* d, double a, const double* v, const double* w, size_t n, P
   ParallelFor(0, static_cast<int>(blocks), static_cast<long>(kBlock) * 4, [&](int first, int last) {
     for (int b = first; b < last; ++b) {
       const size_t begin = static_cast<size_t>(b) * kBlock;
-      scratch.one[static_cast<size_t>(b)].v[0] = axpyDot(d + begin, a, v + begin, w + begin, std::min(n, begin + kBlock) - begin);
+      const size_t count = std::min(n, begin + kBlock) - begin;
+      scratch.one[static_cast<size_t>(b)].v[0] = axpyDot(d + begin, a, v + begin, w + begin, count);
     }
   });
   double total = 0.0;
