@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <map>
 
 namespace lumet {
@@ -57,6 +58,24 @@ TEST(PsfSteps, NarrowerOnlyAfterAWiderOneCostsClearlyAndWhileEachStepGainsClearl
   Table cheap{table.errors, {}};
   EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 1.0, 1.1, kNoise, [&](double s) { return cheap(s); }), 0.6);
   EXPECT_TRUE(cheap.tried.empty());
+}
+
+TEST(PsfSteps, FrameZerosEdgesBreakATieOnTheWayNarrowerOnlyWhileTheChoiceIsWiderThanThey) {
+  // 0.3375 predicts no better than 0.45 by far less than a tenth of the noise.
+  const std::map<double, double> flat{{0.45, 0.70}, {0.3375, 0.69}, {0.288675, 0.80}};
+  const auto narrow = [&](Table& table, double edgesAbove) {
+    return NarrowPsf(0.6, 1.0, 1.5, kNoise, [&](double s) { return table(s); }, edgesAbove);
+  };
+  Table none{flat, {}};
+  EXPECT_DOUBLE_EQ(narrow(none, std::numeric_limits<double>::infinity()), 0.45);
+  Table edges{flat, {}};
+  EXPECT_DOUBLE_EQ(narrow(edges, 0.4), 0.3375);  // then 0.2887 is worse: it stops
+  EXPECT_EQ(edges.tried.size(), 3u);
+  // Edges that allow the wider one leave it; a narrower step that is worse never wins a tie.
+  Table allowed{flat, {}};
+  EXPECT_DOUBLE_EQ(narrow(allowed, 0.5), 0.45);
+  Table worse{{{0.45, 0.70}, {0.3375, 0.71}}, {}};
+  EXPECT_DOUBLE_EQ(narrow(worse, 0.4), 0.45);
 }
 
 }  // namespace

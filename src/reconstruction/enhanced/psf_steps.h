@@ -61,9 +61,14 @@ double WidenPsf(double stated, const TrialErrors& statedErrors, double noise, bo
 
 // Narrower only when the first wider one cost more than kPsfGain times the noise (a PSF
 // the frames widen that cheaply is not past the camera's blur: a narrower one could gain
-// only the drift); then while each step predicts the scoring frames clearly better.
+// only the drift); then while each step predicts the scoring frames clearly better, or no
+// worse while the choice is still wider than frame 0's edges allow (edgesAbove, infinite
+// when they read nothing). A PSF stated too wide lets the estimate grow rims that its own
+// blur smooths away again, so the frames predict a range of widths about alike: there the
+// edges break the tie, and the rims cost several dB against the truth.
 template <typename Trial>
-double NarrowPsf(double stated, double statedScore, double firstWider, double noise, const Trial& trial) {
+double NarrowPsf(double stated, double statedScore, double firstWider, double noise, const Trial& trial,
+                 double edgesAbove = std::numeric_limits<double>::infinity()) {
   double chosen = stated;
   double chosenScore = statedScore;
   if (!(firstWider > chosenScore + kPsfGain * noise)) return chosen;
@@ -71,7 +76,9 @@ double NarrowPsf(double stated, double statedScore, double firstWider, double no
     const double next = std::max(kNarrowerPsf * chosen, kNarrowestPsf);
     if (next > kLeastPsfStep * chosen) break;
     const double e = trial(next).score;
-    if (!(e < chosenScore - kPsfGain * noise)) break;
+    const bool clearlyBetter = e < chosenScore - kPsfGain * noise;
+    const bool edgesDecide = chosen > edgesAbove && e <= chosenScore;
+    if (!clearlyBetter && !edgesDecide) break;
     chosen = next;
     chosenScore = e;
   }

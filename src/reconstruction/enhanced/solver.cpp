@@ -723,7 +723,9 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
   } else {
     chosen = WidenPsf(stated, statedErrors, noise, compressed, trial, firstWider);
   }
-  if (!(chosen > stated)) chosen = NarrowPsf(stated, statedErrors.score, firstWider, noise, trial);
+  const double edgesAbove = edges.Found() && edges.sigma >= kNarrowestPsf ? edges.sigma * kEdgeAbove
+                                                                          : std::numeric_limits<double>::infinity();
+  if (!(chosen > stated)) chosen = NarrowPsf(stated, statedErrors.score, firstWider, noise, trial, edgesAbove);
   return RaiseToEdges(chosen, edges, WidestPsfTrial(stated), noise, trials, trial);
 }
 
