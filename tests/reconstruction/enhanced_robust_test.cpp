@@ -7,6 +7,7 @@
 #include <functional>
 #include <numbers>
 #include <random>
+#include <tuple>
 #include <utility>
 
 #include "numeric/pixel_map.h"
@@ -341,22 +342,29 @@ TEST(EnhancedRobust, TheRobustWeightsDoNotDependOnTheThreads) {
   auto weigh = [&](ParallelMode mode, int threads) {
     const ScopedParallelMode scoped(mode);
     SetThreadCount(threads);
-    std::pair result{AgreementWeights(model, s.frames[0], 1.0), MatchPhotometry(model, s.frames[0], 1.0)};
+    std::tuple result{AgreementWeights(model, s.frames[0], 1.0), MatchPhotometry(model, s.frames[0], 1.0),
+                      ReadNoise(model, s.frames[0], grid)};
     SetThreadCount(0);
     return result;
   };
   const auto serial = weigh(ParallelMode::ForceSerial, 1);
   const auto parallel = weigh(ParallelMode::ForceParallel, 3);
-  EXPECT_TRUE(parallel.first == serial.first);
-  ASSERT_EQ(parallel.second.size(), serial.second.size());
-  for (size_t k = 0; k < serial.second.size(); ++k) {
+  EXPECT_TRUE(std::get<0>(parallel) == std::get<0>(serial));
+  // The noise read from the frames' differences, frame by frame on the pool.
+  ASSERT_TRUE(std::isfinite(std::get<2>(serial).frames));
+  EXPECT_EQ(std::get<2>(parallel).frames, std::get<2>(serial).frames);
+  EXPECT_EQ(std::get<2>(parallel).frame0, std::get<2>(serial).frame0);
+  const auto& serialMaps = std::get<1>(serial);
+  const auto& parallelMaps = std::get<1>(parallel);
+  ASSERT_EQ(parallelMaps.size(), serialMaps.size());
+  for (size_t k = 0; k < serialMaps.size(); ++k) {
     for (size_t c = 0; c < 3; ++c) {
-      EXPECT_EQ(parallel.second[k][c].gain, serial.second[k][c].gain) << k;
-      EXPECT_EQ(parallel.second[k][c].offset, serial.second[k][c].offset) << k;
+      EXPECT_EQ(parallelMaps[k][c].gain, serialMaps[k][c].gain) << k;
+      EXPECT_EQ(parallelMaps[k][c].offset, serialMaps[k][c].offset) << k;
     }
   }
   // The weights tell the frames apart: the square's frame agrees less than the others.
-  EXPECT_LT(*std::min_element(serial.first.begin(), serial.first.end()), 0.5f);
+  EXPECT_LT(*std::min_element(std::get<0>(serial).begin(), std::get<0>(serial).end()), 0.5f);
 }
 
 // Blocks of 4 x 5 LR pixels, light and dark: edges that a PSF wider than the camera's

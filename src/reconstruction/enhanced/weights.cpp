@@ -592,10 +592,11 @@ double TemporalNoise(const ObservationModel& model, const ColorGrayImage& frame0
   std::nth_element(seen.begin(), quarter, seen.end());
   const double flat = *quarter;
   // Per frame, so that a frame registered wrongly, or one a moving object crosses, counts
-  // as one frame among the others.
-  std::vector<double> perFrame;
-  std::vector<double> differences;
-  for (int k = 1; k < model.FrameCount(); ++k) {
+  // as one frame among the others; the frames on the thread pool, each into its own slot.
+  const int frames = model.FrameCount();
+  std::vector<double> readings(static_cast<size_t>(frames), 0.0);
+  std::vector<char> read(static_cast<size_t>(frames), 0);
+  const auto reading = [&](int k, std::vector<double>& differences) {
     differences.clear();
     for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
       double x = 0.0;
@@ -621,7 +622,18 @@ double TemporalNoise(const ObservationModel& model, const ColorGrayImage& frame0
         });
       }
     }
-    if (differences.size() >= kTemporalLeast) perFrame.push_back(1.4826 * Median(differences));
+    if (differences.size() < kTemporalLeast) return;
+    readings[static_cast<size_t>(k)] = 1.4826 * Median(differences);
+    read[static_cast<size_t>(k)] = 1;
+  };
+  const long work = static_cast<long>(model.FrameEnd(frames - 1) - model.FrameBegin(1)) / std::max(frames - 1, 1) * 60;
+  ParallelFor(1, frames, work, [&](int first, int last) {
+    std::vector<double> differences;
+    for (int k = first; k < last; ++k) reading(k, differences);
+  });
+  std::vector<double> perFrame;
+  for (int k = 1; k < frames; ++k) {
+    if (read[static_cast<size_t>(k)] != 0) perFrame.push_back(readings[static_cast<size_t>(k)]);
   }
   return Median(perFrame);
 }
