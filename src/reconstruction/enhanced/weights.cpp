@@ -178,6 +178,8 @@ void FitLine(const std::vector<double>& reference, const std::vector<double>& va
 
 }  // namespace
 
+namespace {
+
 // Frame k's line from frame 0's levels to its own, per channel (the identity where it is steady).
 void MatchFrame(const ObservationModel& model, const ColorGrayImage& frame0, double noise, SampleDepth depth, int k,
                 std::array<Photometry, 3>& map) {
@@ -210,6 +212,8 @@ void MatchFrame(const ObservationModel& model, const ColorGrayImage& frame0, dou
     if (!steady && std::fabs(a) > 0.1) map[static_cast<size_t>(c)] = {1.0 / a, -b / a};
   }
 }
+
+}  // namespace
 
 std::vector<std::array<Photometry, 3>> MatchPhotometry(const ObservationModel& model, const ColorGrayImage& frame0,
                                                        double noise, SampleDepth depth) {
