@@ -7,6 +7,7 @@
 #include <functional>
 #include <numbers>
 #include <random>
+#include <thread>
 #include <tuple>
 #include <utility>
 
@@ -447,6 +448,83 @@ TEST(EnhancedRobust, FramesSharperThanThePsfAreSolvedWithANarrowerOne) {
       << "narrowed " << Overshoot(narrowed) << ", stated " << Overshoot(ringing);
   const auto all = [](double, double) { return true; };
   EXPECT_LT(RmsError(narrowed, Blocks, all), RmsError(ringing, Blocks, all));
+}
+
+// On a small grid the colour differences solve side by side and the PSF check's first two
+// trials likewise, each on one thread: the same bits as one after the other, with progress
+// and pictures from the calling thread only, in band order, and a stop from the progress
+// callback raised as it was thrown.
+TEST(EnhancedRobust, WorkSideBySideGivesTheSerialBitsAndReportsFromTheCallingThread) {
+  const Sequence s = MakeSequence(13, [](int) { return Scene(Blocks); }, 1.0, 5, 0.45);
+  const HrGeometry grid = MakeHrGeometry(kRoi, kScale);
+  struct Run {
+    ColorDoubleImage result;
+    EnhancedOutcome outcome;
+    std::vector<std::pair<int, int>> steps;
+    bool elsewhere = false;  // a report or picture from another thread
+  };
+  auto run = [&](int threads) {
+    SetThreadCount(threads);
+    Run r;
+    const std::thread::id caller = std::this_thread::get_id();
+    EnhancedReconstruct(
+        s.frames, s.homographies, grid, EnhancedSettings{}, r.result, r.outcome,
+        [&](int band, int iteration) {
+          r.elsewhere = r.elsewhere || std::this_thread::get_id() != caller;
+          r.steps.emplace_back(band, iteration);
+        },
+        [&](const ColorDoubleImage&) { r.elsewhere = r.elsewhere || std::this_thread::get_id() != caller; });
+    SetThreadCount(0);
+    return r;
+  };
+  const Run one = run(1);
+  const Run two = run(2);
+  ASSERT_GE(one.outcome.psfTrials.size(), 2u);
+  ASSERT_EQ(two.outcome.psfTrials.size(), one.outcome.psfTrials.size());
+  for (size_t t = 0; t < one.outcome.psfTrials.size(); ++t) {
+    EXPECT_EQ(two.outcome.psfTrials[t].sigma, one.outcome.psfTrials[t].sigma) << t;
+    EXPECT_EQ(two.outcome.psfTrials[t].heldOutError, one.outcome.psfTrials[t].heldOutError) << t;
+    EXPECT_EQ(two.outcome.psfTrials[t].iterations, one.outcome.psfTrials[t].iterations) << t;
+  }
+  EXPECT_EQ(two.outcome.psfSigma, one.outcome.psfSigma);
+  EXPECT_EQ(two.outcome.iterations, one.outcome.iterations);
+  EXPECT_FALSE(one.outcome.fellBack) << one.outcome.reason;
+  for (int c = 0; c < 3; ++c) {
+    for (int i = 0; i < grid.height; ++i) {
+      for (int j = 0; j < grid.width; ++j) {
+        ASSERT_EQ(two.result.channels[static_cast<size_t>(c)].Row(i)[j],
+                  one.result.channels[static_cast<size_t>(c)].Row(i)[j])
+            << c << " " << j << "," << i;
+      }
+    }
+  }
+  for (const Run* r : {&one, &two}) {
+    EXPECT_FALSE(r->elsewhere);
+    // Luma, then band 0, then band 2, never back; the last report is band 2's end.
+    const int order[3] = {1, 0, 2};  // position of each band
+    int position = 0;
+    for (const auto& [band, iteration] : r->steps) {
+      const int at = band == 1 ? 0 : band == 0 ? 1 : 2;
+      EXPECT_GE(at, position) << "band " << band << " after band " << order[position];
+      position = std::max(position, at);
+    }
+    ASSERT_FALSE(r->steps.empty());
+    EXPECT_EQ(r->steps.back().first, 2);
+    EXPECT_GT(r->steps.back().second, 0);
+  }
+
+  // A stop thrown while the colour differences solve side by side comes out as thrown.
+  struct Cancelled {};
+  SetThreadCount(2);
+  ColorDoubleImage result;
+  EnhancedOutcome outcome;
+  EXPECT_THROW(EnhancedReconstruct(s.frames, s.homographies, grid, EnhancedSettings{}, result, outcome,
+                                   [](int band, int iteration) {
+                                     if (band != 1 && iteration >= 3) throw Cancelled{};
+                                   },
+                                   nullptr),
+               Cancelled);
+  SetThreadCount(0);
 }
 
 TEST(EnhancedRobust, FramesBlurrierThanThePsfAreSolvedWithAWiderOne) {

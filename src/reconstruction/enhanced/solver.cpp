@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "numeric/cubic_kernel.h"
 #include "numeric/projection.h"
@@ -18,6 +21,7 @@
 #include "reconstruction/grid_crop.h"
 #include "reconstruction/median_estimate.h"
 #include "util/error.h"
+#include "util/parallel.h"
 #include "util/text_format.h"
 
 namespace lumet {
@@ -25,6 +29,12 @@ namespace lumet {
 namespace {
 
 constexpr int kPictureEvery = 10;
+// The largest grid (pixels) whose colour differences solve side by side, each band on one
+// thread: past it a band's passes share well between the cores, and two bands at once
+// would hold twice the solve's memory, which the tiles are sized for.
+constexpr size_t kSideBySidePixels = 512 * 512;
+// ParallelFor's work estimate for one band's solve: enough that each goes to a thread.
+constexpr long kWholeBandWork = 1L << 40;
 // Luma is solved in green's place (kToLumaChroma).
 constexpr int kLumaBand = 1;
 
@@ -284,11 +294,16 @@ class BandSolver {
     linear_ = dynamic_cast<const LinearLightBackend*>(&backend);
   }
 
-  // The estimate as it stands, with luma from the solve under way if there is one.
+  // The estimate as it stands, with luma from the solve under way if there is one (and
+  // the colour differences as last taken while two solve side by side).
   void Show() const {
     if (!picture_) return;
     ColorDoubleImage estimate;
-    Plane rgb[3] = {planes_[0], lumaInSolve_ != nullptr ? *lumaInSolve_ : planes_[kLumaBand], planes_[2]};
+    std::unique_lock<std::mutex> lock(shownMutex_);
+    const bool taken = sideBySide_;
+    Plane rgb[3] = {taken ? shown_[0] : planes_[0], lumaInSolve_ != nullptr ? *lumaInSolve_ : planes_[kLumaBand],
+                    taken ? shown_[1] : planes_[2]};
+    lock.unlock();
     if (linear_ != nullptr) {
       for (int c = 0; c < 3; ++c) linear_->ToLinear(c, rgb[c]);
     }
@@ -308,6 +323,76 @@ class BandSolver {
     done += n;
     if (band == kLumaBand) lumaSteps_ += n;
     outcome_.iterations += n;
+  }
+
+  // The colour differences (bands 0 and 2) with the same weights and cap, side by side on
+  // two threads where the grid is small: there one band's passes are too short to share
+  // well between cores, and the two bands do not depend on each other (each gives what it
+  // gives alone). Only the calling thread reports progress and shows pictures, band 0's
+  // iterations until it stops, then band 2's.
+  void RunColourDifferences(const EnhancedWeights& w, int cap) {
+    const size_t pixels = planes_[0].v.size();
+    if (pixels > kSideBySidePixels) {
+      for (int band : {0, 2}) {
+        Show();
+        int done = 0;
+        double bandError = 0.0;
+        Run(band, w, cap, true, planes_[band], done, bandError);
+      }
+      return;
+    }
+    Show();
+    {
+      std::lock_guard<std::mutex> lock(shownMutex_);
+      shown_[0] = planes_[0];
+      shown_[1] = planes_[2];
+      sideBySide_ = true;
+    }
+    const int bands[2] = {0, 2};
+    std::atomic<int> steps[2] = {0, 0};
+    std::atomic<bool> finished[2] = {false, false};
+    std::atomic<bool> stop{false};
+    std::exception_ptr failure;
+    std::mutex failureMutex;
+    int done[2] = {0, 0};
+    const std::thread::id caller = std::this_thread::get_id();
+    struct Stopped {};
+    const auto report = [&] {
+      const int i = finished[0].load() ? 1 : 0;
+      if (progress_) progress_(bands[i], steps[i].load());
+    };
+    ParallelFor(0, 2, kWholeBandWork, [&](int lo, int hi) {
+      for (int i = lo; i < hi; ++i) {
+        const int band = bands[i];
+        try {
+          double bandError = 0.0;
+          done[i] = RunBand(backend_, model_, band, w, settings_, cap, true, planes_[band], bandError, [&](int it) {
+            if (stop.load()) throw Stopped{};
+            steps[i].store(it);
+            if (it % kPictureEvery == 0 && picture_) {
+              std::lock_guard<std::mutex> lock(shownMutex_);
+              shown_[i] = planes_[band];
+            }
+            if (std::this_thread::get_id() != caller) return;
+            report();
+            if (it % kPictureEvery == 0) Show();
+          });
+        } catch (const Stopped&) {
+        } catch (...) {
+          std::lock_guard<std::mutex> lock(failureMutex);
+          if (!failure) failure = std::current_exception();
+          stop.store(true);
+        }
+        finished[i].store(true);
+      }
+    });
+    {
+      std::lock_guard<std::mutex> lock(shownMutex_);
+      sideBySide_ = false;
+    }
+    if (failure) std::rethrow_exception(failure);
+    if (progress_) progress_(bands[1], done[1]);
+    outcome_.iterations += done[0] + done[1];
   }
 
   // Luma from start: a few iterations with every frame, then the frames weighted by their
@@ -348,6 +433,10 @@ class BandSolver {
   const Plane* lumaInSolve_ = nullptr;  // luma while a LumaSolve holds it
   const LinearLightBackend* linear_ = nullptr;  // solving in linear light
   int lumaSteps_ = 0;                   // every luma iteration, of any PSF, for the progress
+  // While the colour differences solve side by side: their planes as last taken for Show.
+  mutable std::mutex shownMutex_;
+  bool sideBySide_ = false;
+  Plane shown_[2];
 };
 
 // Runs the bands of luma and colour differences (kToLumaChroma; luma first, then the
@@ -385,13 +474,7 @@ void SolveBands(ObservationModel& model, const EnhancedSettings& settings, const
   }
   // The colour differences: the stronger prior, and fewer iterations.
   weights.lambda *= kChromaPrior;
-  const int chromaCap = ChromaIterationCap(settings.maxIterations);
-  for (int band : {0, 2}) {
-    solver.Show();
-    int done = 0;
-    double bandError = 0.0;
-    solver.Run(band, weights, chromaCap, true, planes[band], done, bandError);
-  }
+  solver.RunColourDifferences(weights, ChromaIterationCap(settings.maxIterations));
 }
 
 }  // namespace
@@ -701,16 +784,52 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
   EnhancedSettings capped = settings;
   capped.maxIterations = std::min(settings.maxIterations, kPsfTrialIterations);
   BandSolver solver(backend, p.model, capped, crop, p.margin, p.planes, cropOutcome, waiting, none);
-  const auto trial = [&](double sigma) {
-    p.model.SetTaps(PsfTaps(sigma, crop.scale));
-    const LumaSolve luma = solver.SolveLuma(p.planes[kLumaBand], initial);
+  struct Solved {
+    double sigma;
+    TrialErrors errors;
+    int done;
+  };
+  const auto solve = [&](double sigma, ObservationModel& model, BandSolver& by) {
+    model.SetTaps(PsfTaps(sigma, crop.scale));
+    const LumaSolve luma = by.SolveLuma(p.planes[kLumaBand], initial);
     EnhancedWeights scored = luma.weights;
     scored.heldOut = scoring;
     ObjectiveScratch scratch;
     Plane unused;
-    backend.Objective(p.model, kLumaBand, scored, luma.x, unused, scratch);
-    trials.push_back({sigma, scratch.heldOutError, luma.done});
-    return TrialErrors{luma.heldOutError, scratch.heldOutError};
+    backend.Objective(model, kLumaBand, scored, luma.x, unused, scratch);
+    return Solved{sigma, TrialErrors{luma.heldOutError, scratch.heldOutError}, luma.done};
+  };
+  // Every path of the steps starts with the stated PSF and the first wider one: those two
+  // are solved side by side, each on one thread (the crop's passes are too short to share
+  // well between cores), and taken when the steps ask for them; each gives what it gives alone.
+  std::vector<Solved> ahead;
+  const double firstStep = std::min(kWiderPsf * stated, kMaxTrialPsf);
+  if (firstStep != stated && ThreadCount() > 1 && !InsideParallelBody()) {
+    if (progress) progress(kLumaBand, 1);
+    ObservationModel other = p.model;
+    EnhancedOutcome otherOutcome;
+    const EnhancedProgress silent;  // only the calling thread reports
+    BandSolver otherSolver(backend, other, capped, crop, p.margin, p.planes, otherOutcome, silent, none);
+    BandSolver quiet(backend, p.model, capped, crop, p.margin, p.planes, cropOutcome, silent, none);
+    Solved both[2];
+    ParallelFor(0, 2, kWholeBandWork, [&](int lo, int hi) {
+      for (int i = lo; i < hi; ++i) {
+        both[i] = i == 0 ? solve(stated, p.model, quiet) : solve(firstStep, other, otherSolver);
+      }
+    });
+    ahead.assign(both, both + 2);
+  }
+  const auto trial = [&](double sigma) {
+    Solved result;
+    const auto found = std::find_if(ahead.begin(), ahead.end(), [&](const Solved& a) { return a.sigma == sigma; });
+    if (found != ahead.end()) {
+      result = *found;
+      ahead.erase(found);
+    } else {
+      result = solve(sigma, p.model, solver);
+    }
+    trials.push_back({sigma, result.errors.score, result.done});
+    return result.errors;
   };
   const TrialErrors statedErrors = trial(stated);
   if (!std::isfinite(statedErrors.score) || !std::isfinite(statedErrors.stop)) return stated;
