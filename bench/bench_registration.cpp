@@ -12,6 +12,7 @@
 #include "numeric/image_plane.h"
 #include "numeric/random.h"
 #include "registration/block_matching.h"
+#include "registration/direct/direct_alignment.h"
 #include "registration/feature_point.h"
 #include "registration/homography_refinement.h"
 #include "registration/homography_search.h"
@@ -189,6 +190,36 @@ void BM_RoiMaeDirect(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(RoiMaeDirect(in.ref, in.frame, h, kRoi));
 }
 BENCHMARK(BM_RoiMaeDirect)->Unit(benchmark::kMicrosecond);
+
+// The direct refinement of one frame from a start a little off (the pyramids built once, as
+// the registration builds the reference's), on one thread. Argument: the ROI.
+void BM_AlignDirect(benchmark::State& state) {
+  const Frames& in = Inputs();
+  const RoiRect roi = kRois[state.range(0)];
+  const AlignmentPyramid reference(in.ref, roi);
+  Matrix start(3, 3, 0.0);
+  start[0][0] = start[1][1] = start[2][2] = 1.0;
+  SetThreadCount(1);
+  int iterations = 0;
+  for (auto _ : state) {
+    const AlignmentPyramid frame(in.frame, roi);
+    Matrix h = start;
+    iterations = AlignDirect(reference, frame, h, roi).iterations;
+    benchmark::DoNotOptimize(h);
+  }
+  state.counters["iterations"] = iterations;
+  SetThreadCount(0);
+}
+BENCHMARK(BM_AlignDirect)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);
+void BM_AlignmentPyramid(benchmark::State& state) {
+  const Frames& in = Inputs();
+  const RoiRect roi = kRois[state.range(0)];
+  for (auto _ : state) {
+    const AlignmentPyramid frame(in.frame, roi);
+    benchmark::DoNotOptimize(&frame);
+  }
+}
+BENCHMARK(BM_AlignmentPyramid)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace lumet

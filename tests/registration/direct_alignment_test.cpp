@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
+#include <vector>
 
 #include "numeric/projection.h"
+#include "registration/direct/align_kernel.h"
 #include "registration/test_images.h"
+#include "support/simd_variants.h"
 
 namespace lumet {
 namespace {
@@ -62,6 +66,52 @@ double LargestDistance(const Matrix& a, const Matrix& b, const RoiRect& roi) {
     largest = std::max(largest, std::hypot(pa.u - pb.u, pa.v - pb.v));
   }
   return largest;
+}
+
+// The normal equations of every instruction set: the upper triangle and the right-hand side
+// bit for bit those of the scalar sums in pixel order, with Huber weights on the outliers and
+// the invalid pixels left out; an invalid pixel holding a huge value would show at once.
+TEST(DirectAlignment, NormalEquationsOfEveryVariantAreTheScalarSums) {
+  constexpr size_t kStride = 11;  // as the template pixels lie: x, y, t, then the 8 entries
+  constexpr size_t kCount = 301;
+  std::mt19937 random(7);
+  std::normal_distribution<double> normal(0.0, 3.0);
+  std::vector<double> jacobians(kCount * kStride);
+  std::vector<double> errors(kCount);
+  std::vector<char> valid(kCount);
+  for (size_t i = 0; i < kCount; ++i) {
+    for (size_t r = 0; r < kStride; ++r) jacobians[i * kStride + r] = normal(random);
+    errors[i] = i % 7 == 0 ? 40.0 * normal(random) : normal(random);
+    valid[i] = i % 5 == 3 ? 0 : 1;
+    if (valid[i] == 0) errors[i] = 1e300;
+  }
+  const double k = 1.345 * 2.0;
+  double a[8][8] = {};
+  double b[8] = {};
+  for (size_t i = 0; i < kCount; ++i) {
+    if (valid[i] == 0) continue;
+    const double e = errors[i];
+    const double weight = std::fabs(e) <= k ? 1.0 : k / std::fabs(e);
+    const double* j = &jacobians[i * kStride + 3];
+    for (int r = 0; r < 8; ++r) {
+      const double wj = weight * j[r];
+      b[r] += wj * e;
+      for (int c = r; c < 8; ++c) a[r][c] += wj * j[c];
+    }
+  }
+  for (SimdVariant variant : testing::SimdVariantsToTest()) {
+    SCOPED_TRACE(SimdVariantName(variant));
+    const ScopedSimdVariant scoped(variant);
+    double va[64] = {};
+    double vb[8] = {};
+    detail::ActiveAlignKernels().normalEquations(&jacobians[3], kStride, errors.data(), valid.data(), kCount, k, va,
+                                                 vb);
+    for (int r = 0; r < 8; ++r) {
+      EXPECT_EQ(vb[r], b[r]) << r;
+      for (int c = r; c < 8; ++c) EXPECT_EQ(va[8 * r + c], a[r][c]) << r << "," << c;
+    }
+  }
+  LUMET_SKIP_MISSING_SIMD_VARIANTS();
 }
 
 TEST(DirectAlignment, RecoversKnownHomographies) {

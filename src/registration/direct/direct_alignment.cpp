@@ -10,6 +10,7 @@
 #include "numeric/cubic_kernel.h"
 #include "numeric/pixel_map.h"
 #include "numeric/projection.h"
+#include "registration/direct/align_kernel.h"
 #include "util/error.h"
 
 namespace lumet {
@@ -177,7 +178,15 @@ int LevelCount(const Region& r, int width, int height) {
 
 // Full-resolution position of level-l pixel i.
 double FullPosition(int i, int l) { return (1 << l) * static_cast<double>(i) + 0.5 * ((1 << l) - 1); }
-double LevelPosition(double x, int l) { return (x - 0.5 * ((1 << l) - 1)) / (1 << l); }
+// Times 2^-l, exact like the division by 2^l and the same value, without a division.
+// Level-l position of full-resolution x: (x - (2^l - 1) / 2) / 2^l, the division taken as
+// the product by 2^-l, which is exact and the same value.
+struct ToLevel {
+  explicit ToLevel(int l) : offset(0.5 * ((1 << l) - 1)), scale(std::ldexp(1.0, -l)) {}
+  double operator()(double x) const { return (x - offset) * scale; }
+  double offset;
+  double scale;
+};
 
 struct TemplatePixel {
   double x = 0.0;  // normalised
@@ -185,6 +194,8 @@ struct TemplatePixel {
   double t = 0.0;
   double j[8] = {};
 };
+// The normal equations read the pixels' Jacobians as rows of doubles a pixel apart.
+static_assert(sizeof(TemplatePixel) % sizeof(double) == 0);
 
 std::vector<TemplatePixel> BuildTemplate(const Image& ref, int l, const Region& r, const Normaliser& n) {
   std::vector<TemplatePixel> pixels;
@@ -211,22 +222,24 @@ std::vector<TemplatePixel> BuildTemplate(const Image& ref, int l, const Region& 
 }
 
 // The frame's value at the template pixel seen through the normalised warp w.
-bool Warped(const Image& frame, int l, const Normaliser& n, const Mat3& w, const TemplatePixel& p, double& value) {
+bool Warped(const Image& frame, const ToLevel& level, const Normaliser& n, const Mat3& w, const TemplatePixel& p,
+            double& value) {
   const double d = w.p[2][0] * p.x + w.p[2][1] * p.y + w.p[2][2];
   if (!(std::fabs(d) > 1e-12)) return false;
   const double u = (w.p[0][0] * p.x + w.p[0][1] * p.y + w.p[0][2]) / d * n.s + n.cx;
   const double v = (w.p[1][0] * p.x + w.p[1][1] * p.y + w.p[1][2]) / d * n.s + n.cy;
-  return SampleCubic(frame, LevelPosition(u, l), LevelPosition(v, l), value);
+  return SampleCubic(frame, level(u), level(v), value);
 }
 
 // Mean absolute error and the share of template pixels inside the frame.
 void Score(const std::vector<TemplatePixel>& tpl, const Image& frame, int l, const Normaliser& n, const Mat3& w,
            double& error, double& inside) {
+  const ToLevel level(l);
   double sum = 0.0;
   size_t count = 0;
   for (const TemplatePixel& p : tpl) {
     double value = 0.0;
-    if (!Warped(frame, l, n, w, p, value)) continue;
+    if (!Warped(frame, level, n, w, p, value)) continue;
     sum += std::fabs(value - p.t);
     ++count;
   }
@@ -268,17 +281,19 @@ constexpr double kMinScale = 0.5;
 bool RefineLevel(const std::vector<TemplatePixel>& tpl, const Image& frame, int l, const Normaliser& n, Mat3& w,
                  int& iterations) {
   if (tpl.size() < 16) return true;  // too little to refine on this level
+  const ToLevel level(l);
   std::vector<double> errors(tpl.size());
   std::vector<char> valid(tpl.size());
   std::vector<double> magnitudes;
   magnitudes.reserve(tpl.size());
+  const auto normalEquations = detail::ActiveAlignKernels().normalEquations;
   double extent = 0.0;
   for (const TemplatePixel& p : tpl) extent = std::max({extent, std::fabs(p.x), std::fabs(p.y)});
   for (int it = 0; it < kAlignIterations; ++it) {
     magnitudes.clear();
     for (size_t i = 0; i < tpl.size(); ++i) {
       double value = 0.0;
-      valid[i] = Warped(frame, l, n, w, tpl[i], value) ? 1 : 0;
+      valid[i] = Warped(frame, level, n, w, tpl[i], value) ? 1 : 0;
       if (valid[i]) {
         errors[i] = value - tpl[i].t;
         magnitudes.push_back(std::fabs(errors[i]));
@@ -291,17 +306,8 @@ bool RefineLevel(const std::vector<TemplatePixel>& tpl, const Image& frame, int 
     const double k = kHuberThreshold * scale;
     double a[8][8] = {};
     double b[8] = {};
-    for (size_t i = 0; i < tpl.size(); ++i) {
-      if (!valid[i]) continue;
-      const double e = errors[i];
-      const double weight = std::fabs(e) <= k ? 1.0 : k / std::fabs(e);
-      const double* j = tpl[i].j;
-      for (int r = 0; r < 8; ++r) {
-        const double wj = weight * j[r];
-        b[r] += wj * e;
-        for (int c = r; c < 8; ++c) a[r][c] += wj * j[c];
-      }
-    }
+    normalEquations(tpl[0].j, sizeof(TemplatePixel) / sizeof(double), errors.data(), valid.data(), tpl.size(), k,
+                    &a[0][0], b);
     for (int r = 0; r < 8; ++r) {
       for (int c = 0; c < r; ++c) a[r][c] = a[c][r];
     }
