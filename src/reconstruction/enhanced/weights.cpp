@@ -39,9 +39,7 @@ double LocalRange(const ImagePlane<P>& plane, double x, double y) {
 }
 
 template <typename P>
-double SampleBicubicOf(const ImagePlane<P>& plane, double x, double y) {
-  const CubicTaps tx = MakeCubicTaps(x, plane.Width());
-  const CubicTaps ty = MakeCubicTaps(y, plane.Height());
+double SampleBicubicWith(const ImagePlane<P>& plane, const CubicTaps& tx, const CubicTaps& ty) {
   double v = 0.0;
   for (int b = 0; b < 4; ++b) {
     const P* row = plane.Row(ty.index[b]);
@@ -51,6 +49,20 @@ double SampleBicubicOf(const ImagePlane<P>& plane, double x, double y) {
                          tx.weight[3] * static_cast<double>(row[tx.index[3]]));
   }
   return v;
+}
+
+template <typename P>
+double SampleBicubicOf(const ImagePlane<P>& plane, double x, double y) {
+  return SampleBicubicWith(plane, MakeCubicTaps(x, plane.Width()), MakeCubicTaps(y, plane.Height()));
+}
+
+// The three channels of frame at (x, y) as SampleBicubicOf gives each, the taps found once.
+void SampleBicubicColour(const ColorGrayImage& frame, SampleDepth depth, double x, double y, double (&out)[3]) {
+  const CubicTaps tx = MakeCubicTaps(x, frame.Width());
+  const CubicTaps ty = MakeCubicTaps(y, frame.Height());
+  for (int c = 0; c < 3; ++c) {
+    out[c] = ReadChannel(frame, c, depth, [&](const auto& plane) { return SampleBicubicWith(plane, tx, ty); });
+  }
 }
 
 template <typename P>
@@ -186,19 +198,23 @@ void MatchFrame(const ObservationModel& model, const ColorGrayImage& frame0, dou
   const size_t begin = model.FrameBegin(k);
   const size_t end = model.FrameEnd(k);
   if (begin == end) return;
+  // Frame 0 at every observation's reference position, the three channels at once.
+  std::vector<double> references[3];
+  for (std::vector<double>& r : references) r.reserve(end - begin);
+  for (size_t o = begin; o < end; ++o) {
+    double x = 0.0;
+    double y = 0.0;
+    model.ReferencePosition(o, x, y);
+    double v[3];
+    SampleBicubicColour(frame0, depth, x, y, v);
+    for (int c = 0; c < 3; ++c) references[c].push_back(v[c]);
+  }
   for (int c = 0; c < 3; ++c) {
-    std::vector<double> reference;
-    std::vector<double> value;
+    const std::vector<double>& reference = references[c];
+    const std::vector<double> value(model.Values(c).begin() + static_cast<std::ptrdiff_t>(begin),
+                                    model.Values(c).begin() + static_cast<std::ptrdiff_t>(end));
     double mean = 0.0;
-    for (size_t o = begin; o < end; ++o) {
-      double x = 0.0;
-      double y = 0.0;
-      model.ReferencePosition(o, x, y);
-      reference.push_back(
-          ReadChannel(frame0, c, depth, [&](const auto& plane) { return SampleBicubicOf(plane, x, y); }));
-      value.push_back(model.Values(c)[o]);
-      mean += reference.back();
-    }
+    for (double r : reference) mean += r;
     mean /= static_cast<double>(reference.size());
     double spread = 0.0;
     for (double r : reference) spread += (r - mean) * (r - mean);
@@ -620,11 +636,9 @@ double TemporalNoise(const ObservationModel& model, const ColorGrayImage& frame0
         sy += wy[i] * wy[i];
       }
       const double spread = std::sqrt(1.0 + sx * sy);
-      for (int c = 0; c < 3; ++c) {
-        ReadChannel(frame0, c, depth, [&](const auto& plane) {
-          differences.push_back(std::fabs(model.Values(c)[o] - SampleBicubicOf(plane, x, y)) / spread);
-        });
-      }
+      double v[3];
+      SampleBicubicColour(frame0, depth, x, y, v);
+      for (int c = 0; c < 3; ++c) differences.push_back(std::fabs(model.Values(c)[o] - v[c]) / spread);
     }
     if (differences.size() < kTemporalLeast) return;
     readings[static_cast<size_t>(k)] = 1.4826 * Median(differences);
