@@ -21,6 +21,7 @@
 #include "imageio/video_writer.h"
 #include "library/conversions.h"
 #include "lumet/video.h"
+#include "reconstruction/enhanced/psf_steps.h"
 #include "synth/drifting_clip.h"
 #include "support/test_images.h"
 
@@ -171,6 +172,45 @@ TEST(VideoCommand, EnhancedFramesOfACameraSharperThanTheDefaultPsfBeatBicubic) {
   const double enhanced = Psnr(ReadImage(dir.Path() / Sr(4)), clip.truths[4]);
   const double bicubic = Psnr(BicubicEnlarge(clip.frames[4], o.roi, 2), clip.truths[4]);
   EXPECT_GT(enhanced, bicubic + 1.0) << r.err;
+}
+
+// A camera blur of sigma 0.6 on its pixels' squares (about 0.67 in all): the check's steps,
+// a quarter apart, step over it. With noise of 2 grey levels they took 0.75, a width
+// between the steps is now found where the frames' errors bend; noise of 4 once let them
+// walk two steps past the blur on steps each a little worse (0.94: below bicubic).
+TEST(VideoCommand, TheCheckFindsTheBlurOfACameraBetweenItsSteps) {
+  const double blur = std::sqrt(0.6 * 0.6 + 1.0 / 12.0);
+  for (const double noise : {2.0, 4.0}) {
+    SCOPED_TRACE("noise " + std::to_string(noise));
+    DriftingClipOptions o;
+    o.frames = 9;  // as many as the check reads
+    o.roi = RoiRect{20, 20, 140, 100};
+    o.blur = 0.6;
+    o.noise = noise;
+    const DriftingClip clip = MakeDriftingClip(o);
+    TempFolder dir;
+    for (int k = 0; k < o.frames; ++k) {
+      WriteImageFile((dir.Path() / ("images/lr-" + std::to_string(k) + ".bmp")).string(),
+                     clip.frames[static_cast<size_t>(k)], ImageFormat::Bmp);
+    }
+    const CliResult r = RunCli(
+        "video ./images/lr-%d.bmp ./sr/sr-%d.bmp --radius 2 --scale 2 --roi 20,20,120,80 --method enhanced --first 4 "
+        "--last 4",
+        dir.Path());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string said = "through PSF sigma ";
+    const size_t at = r.err.find(said);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    const double chosen = std::stod(r.err.substr(at + said.size()));
+    if (noise == 2.0) {
+      EXPECT_NEAR(chosen, blur, 0.04) << r.err;
+    } else {
+      EXPECT_LT(chosen, kWiderPsf * blur) << r.err;
+    }
+    const double enhanced = Psnr(ReadImage(dir.Path() / Sr(4)), clip.truths[4]);
+    const double bicubic = Psnr(BicubicEnlarge(clip.frames[4], o.roi, 2), clip.truths[4]);
+    EXPECT_GT(enhanced, bicubic + 3.0) << r.err;
+  }
 }
 
 // A video is read as its frames, each decoded once: the outputs of a range of frames are

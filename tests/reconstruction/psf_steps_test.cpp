@@ -78,5 +78,51 @@ TEST(PsfSteps, FrameZerosEdgesBreakATieOnTheWayNarrowerOnlyWhileTheChoiceIsWider
   EXPECT_DOUBLE_EQ(narrow(worse, 0.4), 0.45);
 }
 
+TEST(PsfSteps, AWiderStepThatPredictsALittleWorseIsNotTakenOnTheWayToARefusal) {
+  // 0.75 is the best; 0.9375 predicts worse than it by 0.8 % of the noise, 1.17 is refused
+  // clearly. Taking 0.9375 on the way, as a slack of 1 % would, walks the choice a step past
+  // the best: it stops there, and the frames that hardly tell 0.9375 from the others keep
+  // the stated one (which frame 0's edges may still raise).
+  Table table{{{0.6, 1.000}, {0.75, 0.990}, {0.9375, 1.006}, {1.171875, 1.300}}, {}};
+  EXPECT_DOUBLE_EQ(Widen(table, false), 0.6);
+  EXPECT_EQ(table.tried.size(), 3u);  // 1.17 is never tried
+}
+
+// Trials whose error is a parabola in log sigma with its least at sigma 0.68.
+struct Bowl {
+  double bias = 0.0;  // added to the trials between the steps
+  std::vector<double> tried;
+  static double Error(double sigma) { return 1.0 + 2.0 * std::pow(std::log(sigma / 0.68), 2.0); }
+  TrialErrors operator()(double sigma) {
+    tried.push_back(sigma);
+    const double e = Error(sigma) + bias;
+    return {e, e};
+  }
+};
+
+TEST(PsfSteps, AWidthBetweenTheStepsIsTriedWhereTheirErrorsBendAndKeptWhenNoWorse) {
+  const ScoredPsf below{0.6, Bowl::Error(0.6)};
+  const ScoredPsf at{0.75, Bowl::Error(0.75)};
+  const ScoredPsf above{0.9375, Bowl::Error(0.9375)};
+  Bowl bowl;
+  EXPECT_NEAR(RefinePsf(below, at, above, [&](double s) { return bowl(s); }), 0.68, 1e-9);
+  ASSERT_EQ(bowl.tried.size(), 1u);
+  // The width between them predicts worse than the choice after all: the choice stays.
+  Bowl worse{0.1, {}};
+  EXPECT_EQ(RefinePsf(below, at, above, [&](double s) { return worse(s); }), 0.75);
+  EXPECT_EQ(worse.tried.size(), 1u);
+  // Nothing is tried where the choice is not the least of the three, where the three are
+  // alike, or where the width between them is within 3 % of the choice.
+  Bowl untried;
+  const auto refine = [&](ScoredPsf b, ScoredPsf a, ScoredPsf c) {
+    return RefinePsf(b, a, c, [&](double s) { return untried(s); });
+  };
+  EXPECT_EQ(refine(below, {0.75, 1.5}, above), 0.75);
+  EXPECT_EQ(refine({0.6, 1.0}, {0.75, 1.0}, {0.9375, 1.0}), 0.75);
+  EXPECT_EQ(refine({0.55, Bowl::Error(0.55)}, {0.68, Bowl::Error(0.68)}, {0.85, Bowl::Error(0.85)}), 0.68);
+  EXPECT_EQ(refine({std::nan(""), std::nan("")}, at, above), 0.75);
+  EXPECT_TRUE(untried.tried.empty());
+}
+
 }  // namespace
 }  // namespace lumet

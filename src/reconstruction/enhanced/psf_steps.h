@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "reconstruction/reconstruction_options.h"
@@ -11,6 +12,14 @@ namespace lumet {
 inline constexpr double kWiderPsf = 1.25;
 inline constexpr int kWiderTrials = 3;
 inline constexpr double kWiderSlack = 0.01;
+// How much worse than the best so far a wider step may predict the scoring frames, as a
+// share of the noise, and still be taken: half the stopping frames' slack (kWiderSlack),
+// which steer the fits and read noisier. With the larger one, noisy frames (sigma 4) let
+// the choice walk two steps past the camera's blur on steps a little worse each time.
+inline constexpr double kWiderScoreSlack = 0.005;
+// A width between two trials is tried only when it is at least this share away from the
+// choice.
+inline constexpr double kLeastPsfRefinement = 0.03;
 inline constexpr double kWiderRefusal = 0.03;
 inline constexpr double kMaxTrialPsf = ReconstructionOptions::kMaxPsfSigma;
 inline constexpr double kNarrowerPsf = 0.75;
@@ -38,7 +47,7 @@ template <typename Trial>
 double WidenPsf(double stated, const TrialErrors& statedErrors, double noise, bool compressed, const Trial& trial,
                 double& firstWider) {
   const double slack = kWiderSlack * noise;
-  const double allowed = compressed ? -kPsfGain * noise : slack;
+  const double allowed = compressed ? -kPsfGain * noise : kWiderScoreSlack * noise;
   TrialErrors best = statedErrors;
   double widened = stated;
   firstWider = std::numeric_limits<double>::infinity();
@@ -83,6 +92,33 @@ double NarrowPsf(double stated, double statedScore, double firstWider, double no
     chosenScore = e;
   }
   return chosen;
+}
+
+// A trial's width and the error it predicts the scoring frames with.
+struct ScoredPsf {
+  double sigma;
+  double score;
+};
+
+// The steps are a quarter of the width apart, and through a PSF that far off the blur the
+// estimate loses up to a decibel. Where the choice (at) predicts the scoring frames no worse
+// than a trial on either side of it, the parabola through the three in log sigma names a
+// width between them; it is tried and kept when it predicts them no worse than the choice.
+// Returns the width kept.
+template <typename Trial>
+double RefinePsf(const ScoredPsf& below, const ScoredPsf& at, const ScoredPsf& above, const Trial& trial) {
+  if (!(below.sigma < at.sigma && at.sigma < above.sigma)) return at.sigma;
+  if (!(at.score <= below.score && at.score <= above.score)) return at.sigma;
+  const double x0 = std::log(below.sigma);
+  const double x1 = std::log(at.sigma);
+  const double x2 = std::log(above.sigma);
+  const double a = (x1 - x0) * (at.score - above.score);
+  const double b = (x1 - x2) * (at.score - below.score);
+  if (!(std::fabs(a - b) > 0.0)) return at.sigma;  // the three alike: nothing to refine
+  const double offset = 0.5 * ((x1 - x0) * a - (x1 - x2) * b) / (a - b);
+  const double vertex = std::exp(std::clamp(x1 - offset, x0, x2));
+  if (std::fabs(vertex / at.sigma - 1.0) < kLeastPsfRefinement) return at.sigma;
+  return trial(vertex).score <= at.score ? vertex : at.sigma;
 }
 
 }  // namespace lumet

@@ -753,6 +753,22 @@ double RaiseToEdges(double chosen, const EdgePsfReading& edges, double widest, d
   return trial(floor).score <= refused ? floor : chosen;
 }
 
+// RefinePsf around the chosen width, between the nearest trials on either side of it.
+template <typename Trial>
+double RefineBetweenTrials(double chosen, const std::vector<EnhancedOutcome::PsfTrial>& trials, const Trial& trial) {
+  const double none = std::numeric_limits<double>::quiet_NaN();
+  ScoredPsf below{none, none};
+  ScoredPsf at{chosen, none};
+  ScoredPsf above{none, none};
+  for (const EnhancedOutcome::PsfTrial& t : trials) {
+    if (!std::isfinite(t.heldOutError)) continue;
+    if (t.sigma == chosen) at.score = t.heldOutError;
+    if (t.sigma < chosen && !(t.sigma <= below.sigma)) below = {t.sigma, t.heldOutError};
+    if (t.sigma > chosen && !(t.sigma >= above.sigma)) above = {t.sigma, t.heldOutError};
+  }
+  return RefinePsf(below, at, above, trial);
+}
+
 // The PSF check (kWiderPsf, kNarrowerPsf): luma solved on the crop through the stated PSF
 // and through its trials, each scored by frames that neither the fit nor its stopping saw.
 // Returns the sigma chosen; trials receives each sigma with its score and iterations.
@@ -845,7 +861,12 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
   const double edgesAbove = edges.Found() && edges.sigma >= kNarrowestPsf ? edges.sigma * kEdgeAbove
                                                                           : std::numeric_limits<double>::infinity();
   if (!(chosen > stated)) chosen = NarrowPsf(stated, statedErrors.score, firstWider, noise, trial, edgesAbove);
-  return RaiseToEdges(chosen, edges, WidestPsfTrial(stated), noise, trials, trial);
+  const double raised = RaiseToEdges(chosen, edges, WidestPsfTrial(stated), noise, trials, trial);
+  // A width the frames chose wider than stated, and frame 0's edges did not move, lies
+  // between the trials around it; narrower or stated choices are left as they are: there
+  // aliasing tilts the held-out frames' errors towards the narrower side.
+  if (raised != chosen || !(chosen > stated)) return raised;
+  return RefineBetweenTrials(chosen, trials, trial);
 }
 
 // The held-out frames' choice, raised towards frame 0's edges' reading (RaiseToEdges) and
