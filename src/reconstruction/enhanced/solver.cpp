@@ -769,6 +769,35 @@ double RefineBetweenTrials(double chosen, const std::vector<EnhancedOutcome::Psf
   return RefinePsf(below, at, above, trial);
 }
 
+// The PSF check's steps from the stated width, given a trial (sigma -> TrialErrors, which
+// records each sigma in trials): wider, else narrower, raised to frame 0's edges, and a
+// width chosen wider refined between its neighbouring trials. borrowed: the crop's fits
+// have one scoring frame only.
+template <typename Trial>
+double ChooseBySteps(double stated, double noise, bool compressed, bool borrowed, const EdgePsfReading& edges,
+                     const std::vector<EnhancedOutcome::PsfTrial>& trials, const Trial& trial) {
+  const TrialErrors statedErrors = trial(stated);
+  if (!std::isfinite(statedErrors.score) || !std::isfinite(statedErrors.stop)) return stated;
+  double chosen = stated;
+  double firstWider = 0;
+  if (borrowed) {
+    // One scoring frame, and fits capped at a few iterations (which favour a wider PSF, the
+    // faster to converge): it may narrow a PSF stated too wide, never widen one.
+    firstWider = trial(std::min(kWiderPsf * stated, kMaxTrialPsf)).score;
+  } else {
+    chosen = WidenPsf(stated, statedErrors, noise, compressed, trial, firstWider);
+  }
+  const double edgesAbove = edges.Found() && edges.sigma >= kNarrowestPsf ? edges.sigma * kEdgeAbove
+                                                                          : std::numeric_limits<double>::infinity();
+  if (!(chosen > stated)) chosen = NarrowPsf(stated, statedErrors.score, firstWider, noise, trial, edgesAbove);
+  const double raised = RaiseToEdges(chosen, edges, WidestPsfTrial(stated), noise, trials, trial);
+  // A width the frames chose wider than stated, and frame 0's edges did not move, lies
+  // between the trials around it; narrower or stated choices are left as they are: there
+  // aliasing tilts the held-out frames' errors towards the narrower side.
+  if (raised != chosen || !(chosen > stated)) return raised;
+  return RefineBetweenTrials(chosen, trials, trial);
+}
+
 // The PSF check (kWiderPsf, kNarrowerPsf): luma solved on the crop through the stated PSF
 // and through its trials, each scored by frames that neither the fit nor its stopping saw.
 // Returns the sigma chosen; trials receives each sigma with its score and iterations.
@@ -847,26 +876,7 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
     trials.push_back({sigma, result.errors.score, result.done});
     return result.errors;
   };
-  const TrialErrors statedErrors = trial(stated);
-  if (!std::isfinite(statedErrors.score) || !std::isfinite(statedErrors.stop)) return stated;
-  double chosen = stated;
-  double firstWider = 0;
-  if (borrowed) {
-    // One scoring frame, and fits capped at a few iterations (which favour a wider PSF, the
-    // faster to converge): it may narrow a PSF stated too wide, never widen one.
-    firstWider = trial(std::min(kWiderPsf * stated, kMaxTrialPsf)).score;
-  } else {
-    chosen = WidenPsf(stated, statedErrors, noise, compressed, trial, firstWider);
-  }
-  const double edgesAbove = edges.Found() && edges.sigma >= kNarrowestPsf ? edges.sigma * kEdgeAbove
-                                                                          : std::numeric_limits<double>::infinity();
-  if (!(chosen > stated)) chosen = NarrowPsf(stated, statedErrors.score, firstWider, noise, trial, edgesAbove);
-  const double raised = RaiseToEdges(chosen, edges, WidestPsfTrial(stated), noise, trials, trial);
-  // A width the frames chose wider than stated, and frame 0's edges did not move, lies
-  // between the trials around it; narrower or stated choices are left as they are: there
-  // aliasing tilts the held-out frames' errors towards the narrower side.
-  if (raised != chosen || !(chosen > stated)) return raised;
-  return RefineBetweenTrials(chosen, trials, trial);
+  return ChooseBySteps(stated, noise, compressed, borrowed, edges, trials, trial);
 }
 
 // The held-out frames' choice, raised towards frame 0's edges' reading (RaiseToEdges) and
