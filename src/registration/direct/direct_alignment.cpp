@@ -178,7 +178,6 @@ int LevelCount(const Region& r, int width, int height) {
 
 // Full-resolution position of level-l pixel i.
 double FullPosition(int i, int l) { return (1 << l) * static_cast<double>(i) + 0.5 * ((1 << l) - 1); }
-// Times 2^-l, exact like the division by 2^l and the same value, without a division.
 // Level-l position of full-resolution x: (x - (2^l - 1) / 2) / 2^l, the division taken as
 // the product by 2^-l, which is exact and the same value.
 struct ToLevel {
