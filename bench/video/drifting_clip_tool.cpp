@@ -1,5 +1,6 @@
-// lumet-drifting-clip DIR [FRAMES] [--moving-object] [--blur SIGMA] [--noise SIGMA]: a
-// 160 x 120 clip of a drifting texture (seen through a Gaussian blur of SIGMA LR pixels on
+// lumet-drifting-clip DIR [FRAMES] [--moving-object] [--blur SIGMA] [--noise SIGMA]
+// [--seed N] [--scene texture|chart]: a 160 x 120 clip of a drifting texture (or chart; the
+// seed draws the scene and the drift) (seen through a Gaussian blur of SIGMA LR pixels on
 // top of each pixel's square, with Gaussian noise of SIGMA grey levels, when given)
 // with the x2 truth of every frame's ROI 20,20,120,80 (DIR/images/lr-k.bmp,
 // DIR/truth/truth-k.bmp) and the bicubic enlargement of each frame (DIR/bicubic/bicubic-k.bmp).
@@ -10,6 +11,7 @@
 // next, in grey levels: what a viewer sees shimmer) and, with a moving object, the PSNR
 // inside the object.
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -26,9 +28,12 @@
 
 namespace {
 
-int Make(const std::string& dir, int frames, bool movingObject, double blur, double noise) {
+int Make(const std::string& dir, int frames, bool movingObject, double blur, double noise, uint64_t seed,
+         const std::string& scene) {
   lumet::DriftingClipOptions options;
   options.frames = frames;
+  options.seed = seed;
+  options.scene = scene;
   options.movingObject = movingObject;
   options.blur = blur;
   options.noise = noise;
@@ -162,11 +167,20 @@ int main(int argc, char** argv) {
     bool moving = false;
     double blur = 0;
     double noise = 0;
+    uint64_t seed = lumet::DriftingClipOptions{}.seed;
+    std::string scene = lumet::DriftingClipOptions{}.scene;
     bool ok = true;
     for (int i = 1; i < argc && ok; ++i) {
       const std::string a = argv[i];
       if (a == "--moving-object") {
         moving = true;
+      } else if (a == "--seed" && i + 1 < argc) {
+        char* end = nullptr;
+        seed = std::strtoull(argv[++i], &end, 10);
+        ok = end != argv[i] && *end == '\0';
+      } else if (a == "--scene" && i + 1 < argc) {
+        scene = argv[++i];
+        ok = scene == "texture" || scene == "chart";
       } else if ((a == "--blur" || a == "--noise") && i + 1 < argc) {
         char* end = nullptr;
         const double v = std::strtod(argv[++i], &end);
@@ -179,14 +193,14 @@ int main(int argc, char** argv) {
       }
     }
     if (ok && (args.size() == 1 || args.size() == 2)) {
-      return Make(args[0], args.size() == 2 ? std::atoi(args[1].c_str()) : 12, moving, blur, noise);
+      return Make(args[0], args.size() == 2 ? std::atoi(args[1].c_str()) : 12, moving, blur, noise, seed, scene);
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "Error: %s\n", e.what());
     return 1;
   }
   std::fprintf(stderr,
-               "usage: lumet-drifting-clip DIR [FRAMES] [--moving-object] [--blur SIGMA] [--noise SIGMA] | --score DIR "
-               "PATTERN\n");
+               "usage: lumet-drifting-clip DIR [FRAMES] [--moving-object] [--blur SIGMA] [--noise SIGMA] [--seed N] "
+               "[--scene texture|chart] | --score DIR PATTERN\n");
   return 2;
 }
