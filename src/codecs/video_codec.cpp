@@ -53,6 +53,28 @@ std::string AvErrorText(int code) {
   return text;
 }
 
+int64_t SeekDescriptor(int fd, int64_t offset, int whence) {
+  if ((whence & AVSEEK_SIZE) != 0) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : AVERROR(errno);
+  }
+  const off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+  return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+}
+
+AVIOContext* NewIoContext(bool writable, void* opaque, int (*read)(void*, uint8_t*, int),
+                          int (*write)(void*, uint8_t*, int), int64_t (*seek)(void*, int64_t, int)) {
+  constexpr int kBufferSize = 1 << 16;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+  if (buffer == nullptr) throw std::bad_alloc();
+  AVIOContext* io = avio_alloc_context(buffer, kBufferSize, writable ? 1 : 0, opaque, read, write, seek);
+  if (io == nullptr) {
+    av_free(buffer);
+    throw std::bad_alloc();
+  }
+  return io;
+}
+
 namespace {
 
 // The file's bytes reach the demuxer only through these two, from the descriptor the
@@ -68,17 +90,11 @@ int ReadPacket(void* opaque, uint8_t* out, int size) {
 }
 
 int64_t Seek(void* opaque, int64_t offset, int whence) {
-  const auto* d = static_cast<const Video*>(opaque);
-  if ((whence & AVSEEK_SIZE) != 0) {
-    struct stat info {};
-    return ::fstat(d->fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : AVERROR(errno);
-  }
-  const off_t at = ::lseek(d->fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
-  return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+  return SeekDescriptor(static_cast<const Video*>(opaque)->fd, offset, whence);
 }
 
-// A container may name other files or addresses (a playlist, a reference movie); none is
-// ever opened.
+// A container may name other files or addresses (a playlist, a reference movie, a fragment,
+// a second pass); none is ever opened.
 int RefuseOtherFiles(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
 
 // The demuxers of the video containers frames may come in (the names FFmpeg gives them).
@@ -95,14 +111,7 @@ bool AllowedContainer(const char* names) {
 // Sets up reading through d.io and tells the container from the first bytes; a container
 // other than a video file's (a playlist, an image sequence, ...) is refused by name.
 const AVInputFormat* ProbeContainer(Video& d) {
-  constexpr int kBufferSize = 1 << 16;
-  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
-  if (buffer == nullptr) throw std::bad_alloc();
-  d.io = avio_alloc_context(buffer, kBufferSize, 0, &d, ReadPacket, nullptr, Seek);
-  if (d.io == nullptr) {
-    av_free(buffer);
-    throw std::bad_alloc();
-  }
+  d.io = NewIoContext(false, &d, ReadPacket, nullptr, Seek);
   const AVInputFormat* container = nullptr;
   const int rc = av_probe_input_buffer2(d.io, &container, d.path.c_str(), nullptr, 0, 0);
   if (rc < 0 || container == nullptr) {
@@ -118,6 +127,12 @@ const AVInputFormat* ProbeContainer(Video& d) {
 
 }  // namespace
 
+void UseOnlyIo(AVFormatContext* format, AVIOContext* io) {
+  format->pb = io;
+  format->flags |= AVFMT_FLAG_CUSTOM_IO;
+  format->io_open = RefuseOtherFiles;
+}
+
 Video* OpenDemuxer(const std::string& path, int fd) {
   auto video = std::make_unique<Video>();
   Video& d = *video;
@@ -128,9 +143,7 @@ Video* OpenDemuxer(const std::string& path, int fd) {
   const AVInputFormat* container = ProbeContainer(d);
   d.format = avformat_alloc_context();
   if (d.format == nullptr) throw std::bad_alloc();
-  d.format->pb = d.io;
-  d.format->flags |= AVFMT_FLAG_CUSTOM_IO;
-  d.format->io_open = RefuseOtherFiles;
+  UseOnlyIo(d.format, d.io);
   int rc = avformat_open_input(&d.format, path.c_str(), container, nullptr);
   if (rc < 0) Fail("cannot read video " + path + ": " + AvErrorText(rc));
   rc = avformat_find_stream_info(d.format, nullptr);

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "imageio/codec_interface.h"
 
 struct AVFormatContext;
+struct AVIOContext;
 
 namespace lumet::codec {
 
@@ -27,6 +29,16 @@ AVFormatContext* Container(Video& video);
 
 // FFmpeg's text for an error code.
 std::string AvErrorText(int code);
+
+// The libraries reach a video's bytes only through an I/O context on the descriptor the
+// program opened, never by a name. NewIoContext gives one its own buffer (std::bad_alloc when
+// there is no memory; opaque is what the callbacks receive); SeekDescriptor is their seek on
+// fd (AVSEEK_SIZE: the file's size); UseOnlyIo makes format go through io and refuses every
+// other file a container would open.
+AVIOContext* NewIoContext(bool writable, void* opaque, int (*read)(void*, uint8_t*, int),
+                          int (*write)(void*, uint8_t*, int), int64_t (*seek)(void*, int64_t, int));
+int64_t SeekDescriptor(int fd, int64_t offset, int whence);
+void UseOnlyIo(AVFormatContext* format, AVIOContext* io);
 
 // The writing side (video_encoder.cpp), for the table's entries of the same names.
 void CheckVideoOutput(const std::string& path, int audioFd, const std::string& audioPath, std::string& audioCodec);

@@ -8,7 +8,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,9 +64,6 @@ OutputChoice ChooseOutput(const std::string& path) {
 
 int WritePacket(void* opaque, uint8_t* data, int size);
 int64_t SeekOutput(void* opaque, int64_t offset, int whence);
-
-// A container may want to open further files (a fragment, a second pass); none is opened.
-int RefuseOtherOutputs(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
 
 struct AudioSource {
   std::unique_ptr<Video, void (*)(Video*) noexcept> demuxer{nullptr, CloseVideo};
@@ -149,13 +145,7 @@ int WritePacket(void* opaque, uint8_t* data, int size) {
 }
 
 int64_t SeekOutput(void* opaque, int64_t offset, int whence) {
-  const auto* e = static_cast<const VideoEncoder*>(opaque);
-  if ((whence & AVSEEK_SIZE) != 0) {
-    struct stat info {};
-    return ::fstat(e->fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : AVERROR(errno);
-  }
-  const off_t at = ::lseek(e->fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
-  return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+  return SeekDescriptor(static_cast<const VideoEncoder*>(opaque)->fd, offset, whence);
 }
 
 void Check(const VideoEncoder& e, int rc, const char* what) {
@@ -321,17 +311,8 @@ VideoEncoder* OpenVideoOutput(const std::string& path, int fd, const VideoOutput
   e.frameDuration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), e.timeBase));
 
   Check(e, avformat_alloc_output_context2(&e.format, nullptr, choice.container, nullptr), "the container");
-  constexpr int kBufferSize = 1 << 16;
-  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
-  if (buffer == nullptr) throw std::bad_alloc();
-  e.io = avio_alloc_context(buffer, kBufferSize, 1, &e, nullptr, WritePacket, SeekOutput);
-  if (e.io == nullptr) {
-    av_free(buffer);
-    throw std::bad_alloc();
-  }
-  e.format->pb = e.io;
-  e.format->flags |= AVFMT_FLAG_CUSTOM_IO;
-  e.format->io_open = RefuseOtherOutputs;
+  e.io = NewIoContext(true, &e, nullptr, WritePacket, SeekOutput);
+  UseOnlyIo(e.format, e.io);
 
   e.stream = avformat_new_stream(e.format, nullptr);
   e.codec = avcodec_alloc_context3(choice.codec);
