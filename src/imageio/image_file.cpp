@@ -449,6 +449,31 @@ ResultSamples ResultSamplesFor(ImageFormat format, ResultDepth depth, InputDepth
   return sixteen ? ResultSamples::Bits16 : ResultSamples::Bits8;
 }
 
+namespace {
+
+// width x height interleaved RGB samples as they are, in the format path's extension selects.
+template <typename T>
+void WriteSamples(const std::string& path, int width, int height, const std::vector<T>& rgb,
+                  const FileMetadata* metadata, bool half = false) {
+  CheckWholeImage(path, width, height);
+  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb, metadata, half));
+}
+
+// An estimate's samples, each convert(v) as a T, with the estimate's metadata.
+template <typename T, typename Convert>
+void WriteEstimateSamples(const std::string& path, const ColorDoubleImage& estimate, Convert convert,
+                          bool half = false) {
+  CheckWholeImage(path, estimate.Width(), estimate.Height());
+  const std::vector<T> pixels = Interleaved<T>(estimate, convert);
+  WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels,
+                                                 estimate.metadata.get(), half));
+}
+
+// 1.0 the nominal white, values beyond 0 .. 1 kept.
+double UnitFloat(double v) { return v / 255.0; }
+
+}  // namespace
+
 void WriteEstimate16Bit(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format) {
   Check16BitFormat(path, format);
   WriteEstimateTiff(path, estimate);  // the extension chooses the encoder
@@ -457,45 +482,33 @@ void WriteEstimate16Bit(const std::string& path, const ColorDoubleImage& estimat
 void WriteSamples16Bit(const std::string& path, int width, int height, const std::vector<uint16_t>& rgb,
                        ImageFormat format, const FileMetadata* metadata) {
   Check16BitFormat(path, format);
-  CheckWholeImage(path, width, height);
-  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb, metadata));
+  WriteSamples(path, width, height, rgb, metadata);
 }
 
 void WriteEstimateTiff(const std::string& path, const ColorDoubleImage& estimate) {
-  CheckWholeImage(path, estimate.Width(), estimate.Height());
-  const std::vector<uint16_t> pixels = Interleaved<uint16_t>(estimate, EstimateTo16Bit);
-  WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels,
-                                                 estimate.metadata.get()));
+  WriteEstimateSamples<uint16_t>(path, estimate, EstimateTo16Bit);
 }
 
 void WriteEstimateFloat(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format) {
   CheckFloatFormat(path, format);
-  CheckWholeImage(path, estimate.Width(), estimate.Height());
-  const std::vector<float> pixels = Interleaved<float>(estimate, [](double v) { return v / 255.0; });
-  WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels,
-                                                 estimate.metadata.get()));
+  WriteEstimateSamples<float>(path, estimate, UnitFloat);
 }
 
 void WriteEstimateHalf(const std::string& path, const ColorDoubleImage& estimate, ImageFormat format) {
   CheckHalfFormat(path, format);
-  CheckWholeImage(path, estimate.Width(), estimate.Height());
-  const std::vector<float> pixels = Interleaved<float>(estimate, [](double v) { return v / 255.0; });
-  WriteFileAtomically(path, EncodeThroughLibrary(path, estimate.Width(), estimate.Height(), pixels,
-                                                 estimate.metadata.get(), true));
+  WriteEstimateSamples<float>(path, estimate, UnitFloat, true);
 }
 
 void WriteSamplesFloat(const std::string& path, int width, int height, const std::vector<float>& rgb,
                        ImageFormat format, const FileMetadata* metadata) {
   CheckFloatFormat(path, format);
-  CheckWholeImage(path, width, height);
-  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb, metadata));
+  WriteSamples(path, width, height, rgb, metadata);
 }
 
 void WriteSamplesHalf(const std::string& path, int width, int height, const std::vector<float>& rgb,
                       ImageFormat format, const FileMetadata* metadata) {
   CheckHalfFormat(path, format);
-  CheckWholeImage(path, width, height);
-  WriteFileAtomically(path, EncodeThroughLibrary(path, width, height, rgb, metadata, true));
+  WriteSamples(path, width, height, rgb, metadata, true);
 }
 
 }  // namespace lumet
