@@ -241,13 +241,25 @@ void CheckWholeImage(const std::string& path, int w, int h) {
 
 }  // namespace
 
-ImageFormat ParseImageFormat(const std::string& word) {
+std::optional<ImageFormat> ImageFormatOf(const std::string& word) {
   const std::string w = Lower(word);
   if (w == "bmp") return ImageFormat::Bmp;
   if (w == "png") return ImageFormat::Png;
   if (w == "tiff" || w == "tif") return ImageFormat::Tiff;
   if (w == "exr") return ImageFormat::Exr;
+  return std::nullopt;
+}
+
+ImageFormat ParseImageFormat(const std::string& word) {
+  if (const std::optional<ImageFormat> format = ImageFormatOf(word)) return *format;
   throw Error("format '" + word + "' is not one of bmp, png, tiff, exr");
+}
+
+std::optional<ImageFormat> FrameFileFormat(const std::string& extension) {
+  const std::optional<ImageFormat> format = ImageFormatOf(extension);
+  // A frame holds 8-bit levels: OpenEXR files are for results at depth.
+  if (format == ImageFormat::Exr) return std::nullopt;
+  return format;
 }
 
 void CheckImageWriter(ImageFormat format, const std::string& context) {

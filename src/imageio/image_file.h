@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,13 @@ namespace lumet {
 // File formats a result image can be written in.
 enum class ImageFormat { Bmp, Png, Tiff, Exr };
 
-// "bmp", "png", "tiff" or "exr" (lumet::Error otherwise, naming the word and the choices).
+// "bmp", "png", "tiff" (or "tif") or "exr", in any case; none for another word.
+std::optional<ImageFormat> ImageFormatOf(const std::string& word);
+// The same, lumet::Error otherwise, naming the word and the choices.
 ImageFormat ParseImageFormat(const std::string& word);
+// The format of an 8-bit frame file by its extension without the dot (as ImageFormatOf
+// reads it); none for an unknown one and for "exr", which is for results at depth.
+std::optional<ImageFormat> FrameFileFormat(const std::string& extension);
 // ".bmp", ".png", ".tif", ".exr".
 const char* ImageFormatExtension(ImageFormat format);
 

@@ -1,6 +1,7 @@
 #include "lumet/frame.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "imageio/image_file.h"
 #include "library/conversions.h"
@@ -44,18 +45,9 @@ namespace {
 ImageFormat FrameFormat(const std::string& path) {
   const std::string::size_type dot = path.find_last_of('.');
   const std::string extension = dot == std::string::npos ? std::string() : path.substr(dot + 1);
-  ImageFormat format = ImageFormat::Bmp;
-  bool known = true;
-  try {
-    format = ParseImageFormat(extension);
-  } catch (const Error&) {
-    known = false;
-  }
-  // A frame holds 8-bit levels: OpenEXR files are for results at depth.
-  if (!known || format == ImageFormat::Exr) {
-    throw Error("cannot write " + path + ": its extension must be .bmp, .png, .tif or .tiff");
-  }
-  return format;
+  const std::optional<ImageFormat> format = FrameFileFormat(extension);
+  if (!format) throw Error("cannot write " + path + ": its extension must be .bmp, .png, .tif or .tiff");
+  return *format;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -27,18 +28,10 @@ namespace {
 ImageFormat OutputFormat(const std::string& output) {
   std::string ext = std::filesystem::path(output).extension().string();
   if (!ext.empty()) ext.erase(0, 1);
-  ImageFormat format = ImageFormat::Bmp;
-  bool known = true;
-  try {
-    format = ParseImageFormat(ext);
-  } catch (const Error&) {
-    known = false;
-  }
-  // The frames are cut to 8 bits: OpenEXR files are for results at depth.
-  if (!known || format == ImageFormat::Exr) {
-    throw Error("output " + QuotedValue(output) + ": the frames are written as .bmp, .png or .tif files");
-  }
-  return format;
+  // The frames are cut to 8 bits.
+  const std::optional<ImageFormat> format = FrameFileFormat(ext);
+  if (!format) throw Error("output " + QuotedValue(output) + ": the frames are written as .bmp, .png or .tif files");
+  return *format;
 }
 
 // Gathers the stages' warnings about one output frame, and asks the job's caller whether to stop.
