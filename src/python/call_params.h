@@ -3,7 +3,9 @@
 #include <pybind11/pybind11.h>
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "params/param_set.h"
 
@@ -37,5 +39,19 @@ int ReferenceOf(const py::handle& value, int lrCount);
 // memory_limit=: None for the default share of the machine, a number of bytes, or a size's
 // text ("700M", "1.5G").
 size_t MemoryLimitOf(const py::handle& value);
+
+// A keyword that takes one of a few words (channel_order=, units=): the choice of the word
+// given, ValueError otherwise, expected followed by ", not " and the value's repr.
+template <typename T>
+T ChosenWord(const py::handle& value, std::initializer_list<std::pair<const char*, T>> choices,
+             const std::string& expected) {
+  if (py::isinstance<py::str>(value)) {
+    const std::string word = value.cast<std::string>();
+    for (const auto& [name, choice] : choices) {
+      if (word == name) return choice;
+    }
+  }
+  throw py::value_error(expected + ", not " + py::repr(value).cast<std::string>());
+}
 
 }  // namespace lumet::python

@@ -10,6 +10,7 @@
 
 #include "imageio/image_file.h"
 #include "params/param_description.h"
+#include "python/call_params.h"
 
 namespace lumet::python {
 
@@ -252,13 +253,9 @@ class ArrayFrames final : public MemoryFrames {
 }  // namespace
 
 ChannelOrder ChannelOrderOf(const py::handle& value) {
-  if (py::isinstance<py::str>(value)) {
-    const std::string word = value.cast<std::string>();
-    if (word == "RGB") return ChannelOrder::Rgb;
-    if (word == "BGR") return ChannelOrder::Bgr;
-  }
-  throw py::value_error("channel_order must be 'RGB' (channel 0 red) or 'BGR' (channel 0 blue, as OpenCV holds "
-                        "images), not " + py::repr(value).cast<std::string>());
+  return ChosenWord<ChannelOrder>(value, {{"RGB", ChannelOrder::Rgb}, {"BGR", ChannelOrder::Bgr}},
+                                  "channel_order must be 'RGB' (channel 0 red) or 'BGR' (channel 0 blue, as OpenCV "
+                                  "holds images)");
 }
 
 ColorGrayImage ImageFromPython(const py::handle& object, const std::string& what, ChannelOrder order) {

@@ -6,20 +6,16 @@
 #include "imageio/homography_file.h"
 #include "numeric/pixel_map.h"
 #include "numeric/projection.h"
+#include "python/call_params.h"
 #include "util/error.h"
 #include "util/text_format.h"
 
 namespace lumet::python {
 
 HomographyUnits HomographyUnitsOf(const py::handle& value) {
-  if (py::isinstance<py::str>(value)) {
-    const std::string word = value.cast<std::string>();
-    if (word == "pixel") return HomographyUnits::Pixel;
-    if (word == "file") return HomographyUnits::File;
-  }
-  throw py::value_error("units must be 'pixel' (as OpenCV's homographies) or 'file' (the homography files' units, "
-                        "h13 and h23 divided by 600, h31 and h32 times 600), not " +
-                        py::repr(value).cast<std::string>());
+  return ChosenWord<HomographyUnits>(value, {{"pixel", HomographyUnits::Pixel}, {"file", HomographyUnits::File}},
+                                     "units must be 'pixel' (as OpenCV's homographies) or 'file' (the homography "
+                                     "files' units, h13 and h23 divided by 600, h31 and h32 times 600)");
 }
 
 py::array_t<double> HomographiesToArray(const std::map<int, Matrix>& stored, int count, int reference,
