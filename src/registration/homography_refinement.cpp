@@ -15,6 +15,12 @@ namespace {
 constexpr int kRows[4] = {1, 2, 1, 2};
 constexpr int kCols[4] = {1, 1, 2, 2};
 
+// The descent's steps: the first step length, the factor a failed step shrinks it by, the
+// smallest step, and the smallest improvement that goes on.
+constexpr double kInitialStep = 0.08;
+constexpr double kStepShrink = 0.6;
+constexpr double kSmallestStep = 0.00001;
+constexpr double kSmallestImprovement = 0.00005;
 
 void CheckShape(const Matrix& h) {
   if (h.Rows() != 3 || h.Cols() != 3) {

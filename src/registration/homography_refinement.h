@@ -8,13 +8,8 @@
 
 namespace lumet {
 
-// Constants of the refinement: iteration limit used by the registration, first step
-// length, step shrink factor on a failed step, smallest step, smallest improvement.
+// The iteration limit the registration refines with.
 inline constexpr int kRefinementIterations = 200;
-inline constexpr double kInitialStep = 0.08;
-inline constexpr double kStepShrink = 0.6;
-inline constexpr double kSmallestStep = 0.00001;
-inline constexpr double kSmallestImprovement = 0.00005;
 
 // Normalised-gradient descent of RoiMae over h11, h12, h21, h22 (the other entries are
 // kept exactly). Each iteration logs "i E0\n" (E0 the score of the current h, "%g") into

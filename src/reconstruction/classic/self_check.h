@@ -19,13 +19,6 @@ namespace lumet {
 // kSelfCheckSide LR pixels square (what it holds does not grow with the ROI), built before the
 // frames are released; Measure takes the result's green band on the ROI grid.
 inline constexpr int kSelfCheckSide = 64;
-// The result is reported as likely worse when its mean error over frame 0's pixels is above
-// kSelfCheckRatio times that of frame 0 enlarged plus kSelfCheckMargin grey levels (measured
-// on synthetic sequences with truth: clean ones, panned, wobbling or blurred beyond the
-// stated PSF stay below 0.85 times; a patch moving on its own, which cost 7 dB against frame 0
-// enlarged, reached 2.5 times).
-inline constexpr double kSelfCheckRatio = 1.25;
-inline constexpr double kSelfCheckMargin = 1.0;
 
 class ClassicSelfCheck {
  public:
@@ -39,7 +32,8 @@ class ClassicSelfCheck {
     bool measured = false;  // false: the part of the ROI holds no observation of frame 0
     double resultError = 0.0;   // mean absolute error of frame 0's pixels predicted from the result
     double bicubicError = 0.0;  // the same from frame 0 enlarged
-    bool LikelyWorse() const { return measured && resultError > kSelfCheckRatio * bicubicError + kSelfCheckMargin; }
+    // The result's error is clearly above that of frame 0 enlarged (self_check.cpp says how far).
+    bool LikelyWorse() const;
   };
   // green: the result's green band, grid.width x grid.height, row-major.
   Result Measure(const DoubleImage& green) const;
