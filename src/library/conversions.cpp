@@ -83,19 +83,30 @@ ColorDoubleImage ToDoubleImage(const Estimate& estimate) {
   return out;
 }
 
+namespace {
+
+// The values Settings holds as ParamSet does, the same name and meaning: copy(field of
+// ParamSet, field of Settings) for each, so that both directions copy the same list.
+template <typename Copy>
+void ForEachSharedValue(Copy copy) {
+  copy(&ParamSet::filterSigma, &Settings::filterSigma);
+  copy(&ParamSet::ransacFirst, &Settings::ransacFirst);
+  copy(&ParamSet::ransacSecond, &Settings::ransacSecond);
+  copy(&ParamSet::sadSize, &Settings::sadSize);
+  copy(&ParamSet::searchArea, &Settings::searchArea);
+  copy(&ParamSet::scale, &Settings::scale);
+  copy(&ParamSet::psfSigma, &Settings::psfSigma);
+  copy(&ParamSet::alpha, &Settings::alpha);
+  copy(&ParamSet::beta, &Settings::beta);
+  copy(&ParamSet::lambda, &Settings::lambda);
+}
+
+}  // namespace
+
 void FillSettings(const ParamSet& p, Settings& s) {
   s.roi = Rect{p.roi.left, p.roi.top, static_cast<int>(p.roi.Width()), static_cast<int>(p.roi.Height())};
-  s.filterSigma = p.filterSigma;
-  s.ransacFirst = p.ransacFirst;
-  s.ransacSecond = p.ransacSecond;
-  s.sadSize = p.sadSize;
-  s.searchArea = p.searchArea;
+  ForEachSharedValue([&](auto param, auto setting) { s.*setting = p.*param; });
   s.method = MethodName(MethodOf(p));
-  s.scale = p.scale;
-  s.psfSigma = p.psfSigma;
-  s.alpha = p.alpha;
-  s.beta = p.beta;
-  s.lambda = p.lambda;
   s.methodParams = p.methodValues;
 }
 
@@ -107,17 +118,8 @@ ParamSet ToParamSet(const Settings& s) {
     throw Error(Format("the ROI %d,%d,%d,%d reaches beyond any frame", s.roi.x, s.roi.y, s.roi.width, s.roi.height));
   }
   p.roi = RoiRect{s.roi.x, s.roi.y, static_cast<int32_t>(right), static_cast<int32_t>(bottom)};
-  p.filterSigma = s.filterSigma;
-  p.ransacFirst = s.ransacFirst;
-  p.ransacSecond = s.ransacSecond;
-  p.sadSize = s.sadSize;
-  p.searchArea = s.searchArea;
+  ForEachSharedValue([&](auto param, auto setting) { p.*param = s.*setting; });
   p.method = s.method;
-  p.scale = s.scale;
-  p.psfSigma = s.psfSigma;
-  p.alpha = s.alpha;
-  p.beta = s.beta;
-  p.lambda = s.lambda;
   // Those left out keep their defaults.
   for (const auto& [name, value] : s.methodParams) p.methodValues[name] = value;
   CheckParams(p);
