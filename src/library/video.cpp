@@ -30,16 +30,10 @@ constexpr int kCountLimit = 10000000;
 
 // The frames of one window, decoded once and handed to the stages as frames in memory:
 // frame k of the clip is ring entry k while it is held.
-class FrameRing final : public MemoryFrames {
+class FrameRing final : public HeldImages {
  public:
   explicit FrameRing(int count) : count_(count) {}
   int Count() const override { return count_; }
-  int Width(int index) const override { return At(index).Width(); }
-  int Height(int index) const override { return At(index).Height(); }
-  void Read(int index, ColorGrayImage& image) const override { image = At(index); }
-  void ReadChannel(int index, int c, GrayImage& plane) const override {
-    plane = At(index).channels[static_cast<size_t>(c)];
-  }
 
   bool Holds(int k) const { return frames_.count(k) != 0; }
   void Put(int k, ColorGrayImage&& image) { frames_[k] = std::move(image); }
@@ -50,7 +44,7 @@ class FrameRing final : public MemoryFrames {
   }
 
  private:
-  const ColorGrayImage& At(int index) const {
+  const ColorGrayImage& At(int index) const override {
     const auto found = frames_.find(index);
     if (found == frames_.end()) throw Error("frame " + std::to_string(index) + " is not in the window being read");
     return found->second;

@@ -31,19 +31,13 @@ std::string SizeText(int width, int height) { return std::to_string(width) + " x
 constexpr long kDecodeWork = 1L << 20;
 
 // Engine images in memory: each read is a copy of the image given.
-class ImagesInMemory final : public MemoryFrames {
+class ImagesInMemory final : public HeldImages {
  public:
   explicit ImagesInMemory(std::shared_ptr<const FrameImages> images) : images_(std::move(images)) {}
   int Count() const override { return static_cast<int>(images_->size()); }
-  int Width(int index) const override { return At(index).Width(); }
-  int Height(int index) const override { return At(index).Height(); }
-  void Read(int index, ColorGrayImage& image) const override { image = At(index); }
-  void ReadChannel(int index, int c, GrayImage& plane) const override {
-    plane = At(index).channels[static_cast<size_t>(c)];
-  }
 
  private:
-  const ColorGrayImage& At(int index) const { return (*images_)[static_cast<size_t>(index)]; }
+  const ColorGrayImage& At(int index) const override { return (*images_)[static_cast<size_t>(index)]; }
   std::shared_ptr<const FrameImages> images_;
 };
 
@@ -53,6 +47,13 @@ void MemoryFrames::ReadChannel(int index, int c, GrayImage& plane) const {
   ColorGrayImage image;
   Read(index, image);
   plane = std::move(image.channels[static_cast<size_t>(c)]);
+}
+
+int HeldImages::Width(int index) const { return At(index).Width(); }
+int HeldImages::Height(int index) const { return At(index).Height(); }
+void HeldImages::Read(int index, ColorGrayImage& image) const { image = At(index); }
+void HeldImages::ReadChannel(int index, int c, GrayImage& plane) const {
+  plane = At(index).channels[static_cast<size_t>(c)];
 }
 
 std::shared_ptr<const MemoryFrames> FramesOfImages(std::shared_ptr<const FrameImages> images) {

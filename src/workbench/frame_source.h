@@ -37,6 +37,20 @@ class MemoryFrames {
   virtual void ReadChannel(int index, int c, GrayImage& plane) const;
 };
 
+// Frames held as engine images already (a caller's images, a window of decoded frames):
+// each read is a copy of At(index).
+class HeldImages : public MemoryFrames {
+ public:
+  int Width(int index) const override;
+  int Height(int index) const override;
+  void Read(int index, ColorGrayImage& image) const override;
+  void ReadChannel(int index, int c, GrayImage& plane) const override;
+
+ protected:
+  // Frame `index`'s image (lumet::Error when it is not held).
+  virtual const ColorGrayImage& At(int index) const = 0;
+};
+
 // Engine images in memory, copied when read.
 std::shared_ptr<const MemoryFrames> FramesOfImages(std::shared_ptr<const FrameImages> images);
 
