@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "numeric/srgb.h"
-#include "reconstruction/enhanced/solver.h"
+#include "reconstruction/enhanced/luma_chroma.h"
 
 namespace lumet {
 

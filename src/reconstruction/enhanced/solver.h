@@ -8,6 +8,7 @@
 #include "numeric/matrix.h"
 #include "reconstruction/enhanced/edge_psf.h"
 #include "reconstruction/enhanced/forward_model.h"
+#include "reconstruction/enhanced/luma_chroma.h"
 #include "reconstruction/enhanced/psf_steps.h"
 #include "reconstruction/hr_geometry.h"
 #include "reconstruction/reconstruction_options.h"
@@ -182,14 +183,7 @@ double WidestPsfTrial(double sigma);
 // enlarged.
 void DecideFallback(EnhancedOutcome& outcome);
 
-// The solve's colour coordinates: luma in the green band's place, the two colour
-// differences (those of video coding, without offsets) in red's and blue's, and back. Luma
-// carries the detail; the colour differences, which compression and colour subsampling
-// damage most and which change slowly in most scenes, get kChromaPrior times the prior.
-inline constexpr double kToLumaChroma[9] = {0.5,       -0.418688, -0.081312,   // red - luma, scaled
-                                            0.299,     0.587,     0.114,       // luma
-                                            -0.168736, -0.331264, 0.5};        // blue - luma, scaled
-inline constexpr double kToRgb[9] = {1.402, 1.0, 0.0, -0.714136, 1.0, -0.344136, 0.0, 1.0, 1.772};
+// The colour differences (luma_chroma.h) are held to this times the prior.
 inline constexpr double kChromaPrior = 3.0;
 // The colour differences are solved for at most the iteration cap over this (rounded up):
 // smooth and under the stronger prior, they gain nothing past it (on 42 held-back sequences
