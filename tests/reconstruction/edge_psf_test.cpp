@@ -156,6 +156,28 @@ TEST(EdgePsf, ThePixelsFootprintIsPartOfTheBlurRead) {
   }
 }
 
+TEST(EdgePsf, AReadingJustBelowAPixelsBoxBoundsTheBlurAtTheBox) {
+  // A camera whose blur is its pixels alone: the reading scatters about the box, and below it
+  // would bound nothing; as a bound it is the box.
+  Render how;
+  how.sigma = 0.02;
+  how.footprint = true;
+  const EdgePsfReading r = Read(RenderBars(Bars(120.0), how));
+  ASSERT_TRUE(r.Found());
+  EXPECT_NEAR(r.sigma, kPixelBoxSigma, 0.05);
+  EXPECT_DOUBLE_EQ(AsBlurBound(r).sigma, std::max(r.sigma, kPixelBoxSigma));
+  const auto bound = [](double sigma) {
+    EdgePsfReading reading;
+    reading.sigma = sigma;
+    reading.edges = 20;
+    return AsBlurBound(reading).sigma;
+  };
+  EXPECT_DOUBLE_EQ(bound(0.25), kPixelBoxSigma);
+  EXPECT_DOUBLE_EQ(bound(0.2), 0.2);  // sharpened or aliased edges: left as read
+  EXPECT_DOUBLE_EQ(bound(0.45), 0.45);
+  EXPECT_FALSE(AsBlurBound(EdgePsfReading{}).Found());
+}
+
 TEST(EdgePsf, TooFewEdgesGiveNoReading) {
   Render how;
   {

@@ -425,7 +425,8 @@ TEST(EnhancedRobust, FramesSharperThanThePsfAreSolvedWithANarrowerOne) {
   EnhancedOutcome unchecked;
   const ColorDoubleImage ringing = ReconstructWatched(s, unchecked, stated);
   // The first wider PSF is refused; then three quarters of the width at every step, while
-  // the scoring frames are predicted better, and never below the pixel's own box.
+  // the scoring frames are predicted better, and never below the pixel's own box; where
+  // frame 0's edges read nothing, last one width between the steps around the choice.
   ASSERT_GE(checked.psfTrials.size(), 3u);
   EXPECT_EQ(checked.psfTrials[0].sigma, 0.6);
   EXPECT_DOUBLE_EQ(checked.psfTrials[1].sigma, 0.6 * kWiderPsf);
@@ -433,7 +434,13 @@ TEST(EnhancedRobust, FramesSharperThanThePsfAreSolvedWithANarrowerOne) {
   EXPECT_DOUBLE_EQ(checked.psfTrials[2].sigma, 0.45);
   EXPECT_LE(checked.psfSigma, 0.45);
   EXPECT_GE(checked.psfSigma, kNarrowestPsf);
-  for (size_t t = 2; t < checked.psfTrials.size(); ++t) {
+  size_t steps = checked.psfTrials.size();
+  if (steps > 3 && checked.psfTrials[steps - 1].sigma > checked.psfTrials[steps - 2].sigma) {
+    --steps;
+    EXPECT_FALSE(checked.edgePsf.Found());
+    EXPECT_LT(checked.psfTrials.back().sigma, 0.6);
+  }
+  for (size_t t = 2; t < steps; ++t) {
     const EnhancedOutcome::PsfTrial& before = checked.psfTrials[t == 2 ? 0 : t - 1];
     EXPECT_LT(checked.psfTrials[t].sigma, before.sigma);
     EXPECT_GT(checked.psfTrials[t].iterations, 0);
@@ -549,6 +556,41 @@ TEST(EnhancedRobust, FramesBlurrierThanThePsfAreSolvedWithAWiderOne) {
   EXPECT_FALSE(checked.fellBack) << checked.reason;
   const auto all = [](double, double) { return true; };
   EXPECT_LT(RmsError(widened, Blocks, all), RmsError(soft, Blocks, all));
+}
+
+// Fine texture with no straight edges, as in a photo some of it finer than the frames'
+// pixels: waves of wavelengths 1.2 to 4.4 LR pixels in directions spread over the half
+// circle, each channel its own phases.
+double Texture(int c, double x, double y) {
+  double v = 128.0;
+  for (int i = 0; i < 9; ++i) {
+    const double angle = 0.35 * i + 0.1;
+    const double frequency = 2.0 * std::numbers::pi / (1.2 + 0.4 * i);
+    v += 14.0 * std::sin(frequency * (std::cos(angle) * x + std::sin(angle) * y) + 1.3 * i + 0.4 * c);
+  }
+  return v;
+}
+
+TEST(EnhancedRobust, TexturedFramesFromASharpNoisyCameraAreSolvedNearItsBlur) {
+  // The camera's PSF is sigma 0.33, the reconstruction is told 0.6. Frame 0 has no straight
+  // edges, so its noise is read on texture, well above the truth: a margin of a tenth of
+  // that refused every narrower step, though each predicted the held-out frames a sixth to
+  // a third better, and the estimate through 0.6 came out worse than frame 0 enlarged.
+  const Sequence s = MakeSequence(17, [](int) { return Scene(Texture); }, 3.0, 5, 0.33);
+  EnhancedOutcome checked;
+  const ColorDoubleImage narrowed = Reconstruct(s, checked);
+  EXPECT_FALSE(checked.edgePsf.Found());
+  EXPECT_LE(checked.psfSigma, 0.4);
+  EXPECT_GE(checked.psfSigma, kNarrowestPsf);
+  EnhancedSettings told;
+  told.checkPsf = false;
+  told.psfSigma = 0.45;
+  EnhancedOutcome step;
+  const ColorDoubleImage wider = Reconstruct(s, step, told);
+  const auto all = [](double, double) { return true; };
+  const double error = RmsError(narrowed, Texture, all);
+  EXPECT_LT(error, 0.5 * RmsError(wider, Texture, all));
+  EXPECT_LT(error, RmsError(Bicubic(s.frames[0]), Texture, all));
 }
 
 // Five frames, a video's window: one held-out frame stops the check's fits and one more is

@@ -52,11 +52,31 @@ TEST(PsfSteps, CompressedFramesWidenByClearlyBetterStepsAsFarAsTheyGo) {
 }
 
 TEST(PsfSteps, NarrowerOnlyAfterAWiderOneCostsClearlyAndWhileEachStepGainsClearly) {
-  const double firstWider = 1.5;  // costs 0.5 over the stated 1.0: more than a tenth of the noise
+  // Frame 0's edges read a blur (wider than any step here, so they break no tie): the
+  // margins are a tenth of the noise, 0.2.
+  const double edgesAbove = 10.0;
+  const double firstWider = 1.5;  // costs 0.5 over the stated 1.0
   Table table{{{0.45, 0.7}, {0.3375, 0.65}}, {}};
-  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 1.0, firstWider, kNoise, [&](double s) { return table(s); }), 0.45);
+  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 1.0, firstWider, kNoise, [&](double s) { return table(s); }, edgesAbove), 0.45);
   Table cheap{table.errors, {}};
-  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 1.0, 1.1, kNoise, [&](double s) { return cheap(s); }), 0.6);
+  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 1.0, 1.1, kNoise, [&](double s) { return cheap(s); }, edgesAbove), 0.6);
+  EXPECT_TRUE(cheap.tried.empty());
+}
+
+TEST(PsfSteps, WithoutAnEdgeReadingAStepThatGainsAShareOfTheErrorIsClearToo) {
+  // The noise read on texture, 8, would ask 0.8 of every step; each of these gains 7 % or
+  // more of the error, then 0.2887 gains 1 % only.
+  const double noise = 8.0;
+  Table table{{{0.45, 1.8}, {0.3375, 1.67}, {0.288675, 1.655}}, {}};
+  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 2.4, 3.0, noise, [&](double s) { return table(s); }), 0.3375);
+  EXPECT_EQ(table.tried.size(), 3u);
+  // With an edge reading the noise's margin stands, and nothing is narrowed.
+  Table read{table.errors, {}};
+  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 2.4, 3.0, noise, [&](double s) { return read(s); }, 10.0), 0.6);
+  EXPECT_TRUE(read.tried.empty());
+  // A first wider step that costs less than the share leaves the stated one untried below.
+  Table cheap{table.errors, {}};
+  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 2.4, 2.45, noise, [&](double s) { return cheap(s); }), 0.6);
   EXPECT_TRUE(cheap.tried.empty());
 }
 

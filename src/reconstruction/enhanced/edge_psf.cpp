@@ -403,6 +403,13 @@ EdgePsfReading ReadEdgePsf(const ColorGrayImage& frame, const RoiRect& region, S
   return reading;
 }
 
+EdgePsfReading AsBlurBound(EdgePsfReading reading) {
+  if (reading.Found() && reading.sigma < kPixelBoxSigma && reading.sigma >= kBoxReadingShare * kPixelBoxSigma) {
+    reading.sigma = kPixelBoxSigma;
+  }
+  return reading;
+}
+
 RoiRect EdgeRegion(const HrGeometry& grid, int width, int height) {
   const double left = grid.x0 / grid.scale;
   const double top = grid.y0 / grid.scale;

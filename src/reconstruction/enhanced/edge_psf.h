@@ -59,6 +59,18 @@ inline constexpr double kEdgeMostSigma = 3.0;
 // Reads frame's edges within region (LR pixels, clipped to the frame) at depth.
 EdgePsfReading ReadEdgePsf(const ColorGrayImage& frame, const RoiRect& region, SampleDepth depth);
 
+// A pixel's own box as a Gaussian's sigma, 1 / sqrt(12) LR pixels: the least blur a camera
+// has.
+inline constexpr double kPixelBoxSigma = 0.288675;
+// Readings from this share of kPixelBoxSigma up to it are the box (AsBlurBound).
+inline constexpr double kBoxReadingShare = 0.8;
+
+// A reading as a bound on the camera's blur: one at most kBoxReadingShare below a pixel's
+// own box is that box, about which the fit scatters on a camera whose blur is its pixels
+// alone (a photo's edges read 0.24-0.25 for 0.29); one further below shows sharpened or
+// aliased edges and is left as it is, bounding nothing.
+EdgePsfReading AsBlurBound(EdgePsfReading reading);
+
 // The part of frame 0 the edges are read on for a grid: its ROI grown by kEdgeRegionMargin LR
 // pixels on every side, to at least kEdgeRegionSide around its centre (a small ROI has few
 // edges) and to at most kEdgeRegionMostSide (a large one has enough in its middle), within
