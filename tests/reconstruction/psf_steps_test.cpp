@@ -65,7 +65,7 @@ TEST(PsfSteps, NarrowerOnlyAfterAWiderOneCostsClearlyAndWhileEachStepGainsClearl
 
 TEST(PsfSteps, WithoutAnEdgeReadingAStepThatGainsAShareOfTheErrorIsClearToo) {
   // The noise read on texture, 8, would ask 0.8 of every step; each of these gains 7 % or
-  // more of the error, then 0.2887 gains 1 % only.
+  // more of the error, then 0.2887 gains under 1 % only.
   const double noise = 8.0;
   Table table{{{0.45, 1.8}, {0.3375, 1.67}, {0.288675, 1.655}}, {}};
   EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 2.4, 3.0, noise, [&](double s) { return table(s); }), 0.3375);
@@ -76,8 +76,28 @@ TEST(PsfSteps, WithoutAnEdgeReadingAStepThatGainsAShareOfTheErrorIsClearToo) {
   EXPECT_TRUE(read.tried.empty());
   // A first wider step that costs less than the share leaves the stated one untried below.
   Table cheap{table.errors, {}};
-  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 2.4, 2.45, noise, [&](double s) { return cheap(s); }), 0.6);
+  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 2.4, 2.44, noise, [&](double s) { return cheap(s); }), 0.6);
   EXPECT_TRUE(cheap.tried.empty());
+}
+
+TEST(PsfSteps, WithoutAnEdgeReadingAStepThatGainsHalfTheShareIsHalved) {
+  // 0.3375 predicts 1.5 % better than 0.45: not clearly, but more than half the share. The
+  // width between them (0.3897) is tried, and kept when it predicts no worse than 0.45.
+  const double between = std::sqrt(0.45 * 0.3375);
+  const double key = std::round(between * 1e6) / 1e6;
+  Table table{{{0.45, 2.0}, {0.3375, 1.97}, {key, 1.99}}, {}};
+  EXPECT_NEAR(NarrowPsf(0.6, 2.4, 3.0, 8.0, [&](double s) { return table(s); }), between, 1e-12);
+  ASSERT_EQ(table.tried.size(), 3u);
+  Table worse{{{0.45, 2.0}, {0.3375, 1.97}, {key, 2.01}}, {}};
+  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 2.4, 3.0, 8.0, [&](double s) { return worse(s); }), 0.45);
+  // A step within half the share (0.5 %), or any step where the edges read the blur, is
+  // left untried between.
+  Table drift{{{0.45, 2.0}, {0.3375, 1.99}}, {}};
+  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 2.4, 3.0, 8.0, [&](double s) { return drift(s); }), 0.45);
+  EXPECT_EQ(drift.tried.size(), 2u);
+  Table read{table.errors, {}};
+  EXPECT_DOUBLE_EQ(NarrowPsf(0.6, 2.4, 3.3, 2.0, [&](double s) { return read(s); }, 10.0), 0.45);
+  EXPECT_EQ(read.tried.size(), 2u);
 }
 
 TEST(PsfSteps, FrameZerosEdgesBreakATieOnTheWayNarrowerOnlyWhileTheChoiceIsWiderThanThey) {
