@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """A clip of 160 x 108 frames made from a photo, with the x2 truth of every frame.
 
-    photo_clip.py PHOTO DIR [--frames N] [--blur SIGMA] [--noise SIGMA] [--seed S]
+    photo_clip.py PHOTO DIR [--frames N] [--blur SIGMA] [--noise SIGMA] [--seed S] [--sampling box|point]
 
 The synthetic scenes obey the reconstruction's model more closely than a camera does: a
 photo has detail at every scale, some of it finer than the frames' pixels, and no straight
 edges in most places. The photo is taken as the scene at four times the frames' resolution
 (its central 676 x 468 pixels, at least that large): frame k's pixel is the mean of a 4 x 4
-square of photo pixels (a box pixel), after a Gaussian blur of SIGMA LR pixels (the optics;
-0: the box alone), moved by the same slow drift as lumet-drifting-clip's to the nearest
+square of photo pixels (a box pixel; with --sampling point the 2 x 2 at its centre, as a
+benchmark that blurs and decimates degrades its frames), after a Gaussian blur of SIGMA LR
+pixels (the optics; 0: the pixel alone), moved by the same slow drift as lumet-drifting-clip's to the nearest
 quarter of a pixel, with Gaussian noise, rounded to 8 bits. DIR gets images/lr-k.bmp,
 truth/truth-k.bmp (the ROI 20,20,120,80 of frame k at x2, each pixel the mean of the photo
 over it, unblurred) and bicubic/bicubic-k.bmp (frame k enlarged by cubic convolution on
@@ -83,6 +84,8 @@ def main():
     parser.add_argument("--blur", type=float, default=0.0, help="optics' Gaussian sigma in LR pixels (0: none)")
     parser.add_argument("--noise", type=float, default=2.0, help="Gaussian noise sigma in grey levels")
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--sampling", choices=("box", "point"), default="box",
+                        help="box: each pixel the mean of its square; point: of the photo's 2 x 2 pixels at its centre")
     a = parser.parse_args()
     last = drift(a.frames - 1)
     if not 1 <= a.frames or round(FINE * max(last)) + 4 > MARGIN:
@@ -101,7 +104,10 @@ def main():
     for k in range(a.frames):
         dx, dy = drift(k)
         ox, oy = round(FINE * dx) + 4, round(FINE * dy) + 4  # photo pixels; the drift starts inside the margin
-        frame = box_means(camera[oy:oy + FINE * HEIGHT, ox:ox + FINE * WIDTH], FINE)
+        if a.sampling == "box":
+            frame = box_means(camera[oy:oy + FINE * HEIGHT, ox:ox + FINE * WIDTH], FINE)
+        else:  # photo pixels 4x + 1 and 4x + 2 straddle the pixel's centre
+            frame = box_means(camera[oy + 1:oy + FINE * HEIGHT + 1, ox + 1:ox + FINE * WIDTH + 1], 2)[::2, ::2]
         frame = to_bytes(frame + random.normal(0.0, a.noise, frame.shape)) if a.noise > 0 else to_bytes(frame)
         lumet.write_image(os.path.join(a.dir, "images", f"lr-{k}.bmp"), frame)
         # HR pixel c covers LR [(c + x0) / 2 - 1/4, + 1/4]: photo pixels 2 (c + x0) + 1 and + 2.

@@ -7,7 +7,9 @@
 #   bench/photo/run_photo.sh PHOTO OUT [OTHER_CLI]
 # CAMERAS="BLUR/NOISE ..." (default: 0/1 0/2 0/4 0.2/3 0.3/2 0.5/2) picks the cameras:
 # the optics' Gaussian sigma in LR pixels on top of the pixel's box, and the noise sigma.
-# The photo must be at least 676 x 468 pixels.
+# SAMPLING=point makes the frames by blurring and decimating (each pixel the mean of the 2 x 2
+# photo pixels at its centre, no pixel box; give blurs above 0 then, e.g. CAMERAS="0.3/2
+# 0.4/2 0.6/2"). The photo must be at least 676 x 468 pixels.
 set -euo pipefail
 photo=$1
 out=$2
@@ -22,9 +24,12 @@ printf '%-10s %8s %8s %8s %8s %8s %6s\n' camera bicubic classic enhanced told ot
 for camera in ${CAMERAS:-0/1 0/2 0/4 0.2/3 0.3/2 0.5/2}; do
   blur=${camera%/*}
   noise=${camera#*/}
-  clip=$out/b$blur-n$noise
-  [ -d "$clip/images" ] || "$python" "$here/bench/photo/photo_clip.py" "$photo" "$clip" --blur "$blur" --noise "$noise"
-  told=$(awk -v b="$blur" 'BEGIN { printf "%.3f", sqrt(b * b + 1 / 12) }')
+  sampling=${SAMPLING:-box}
+  clip=$out/$sampling-b$blur-n$noise
+  [ -d "$clip/images" ] || "$python" "$here/bench/photo/photo_clip.py" "$photo" "$clip" --blur "$blur" --noise "$noise" --sampling "$sampling"
+  # The pixel's own share of the blur: its square (1/12 LR px^2), or half its side (1/48).
+  box=$([ "$sampling" = box ] && echo 12 || echo 48)
+  told=$(awk -v b="$blur" -v box="$box" 'BEGIN { printf "%.3f", sqrt(b * b + 1 / box) }')
   score() { "$cli" compare "$1" "$clip/truth/truth-0.bmp" | awk '{ print $3; exit }'; }
   row=("$(score "$clip/bicubic/bicubic-0.bmp")")
   images=("$clip/truth/truth-0.bmp" "$clip/bicubic/bicubic-0.bmp")
@@ -46,7 +51,7 @@ for camera in ${CAMERAS:-0/1 0/2 0/4 0.2/3 0.3/2 0.5/2}; do
     [ $m = enhanced ] && psf=$(sed -n 's/^PSF = \([0-9.]*\).*/\1/p' "$w/log")
   done
   printf '%-10s %8s %8s %8s %8s %8s %6s\n' "$camera" "${row[@]}" "${psf:--}"
-  "$python" - "$out/montage-b$blur-n$noise.png" "${images[@]}" <<'PY'
+  "$python" - "$out/montage-$sampling-b$blur-n$noise.png" "${images[@]}" <<'PY'
 import sys
 import numpy, lumet
 out, paths = sys.argv[1], sys.argv[2:]
