@@ -157,7 +157,8 @@ inline constexpr int kRingReach = 2;
 // the error rises steeply), the stated one is narrowed by kNarrowerPsf,
 // down to kNarrowestPsf (the box of the pixel itself, standard deviation 1 / sqrt(12) LR
 // pixels, which every camera integrates over), only while each step predicts them better
-// by more than kPsfGain times the noise: by more than the drift alone gives. A step of less
+// by more than kPsfGain times the noise: by more than the drift alone gives (where frame
+// 0's edges read nothing, by kPsfGainShare of the error is enough: NarrowPsf). A step of less
 // than kLeastPsfStep is not taken. The whole ROI is then solved once through the PSF chosen.
 inline constexpr int kPsfCheckSide = 16;
 inline constexpr int kPsfTrialIterations = 30;
