@@ -78,19 +78,22 @@ def to_bytes(image):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("photo")
-    parser.add_argument("dir")
-    parser.add_argument("--frames", type=int, default=20)
+    parser.add_argument("photo", help="the scene, at four times the frames' resolution (at least 676 x 468 pixels)")
+    parser.add_argument("dir", help="folder for images/, truth/ and bicubic/")
+    parser.add_argument("--frames", type=int, default=20, help="frames of the clip, 1 to 20")
     parser.add_argument("--blur", type=float, default=0.0, help="optics' Gaussian sigma in LR pixels (0: none)")
     parser.add_argument("--noise", type=float, default=2.0, help="Gaussian noise sigma in grey levels")
-    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--seed", type=int, default=1, help="seed of the noise")
     parser.add_argument("--sampling", choices=("box", "point"), default="box",
                         help="box: each pixel the mean of its square; point: of the photo's 2 x 2 pixels at its centre")
     a = parser.parse_args()
     last = drift(a.frames - 1)
     if not 1 <= a.frames or round(FINE * max(last)) + 4 > MARGIN:
         sys.exit(f"--frames {a.frames}: 1 to 20 frames fit the drift's margin")
-    photo = lumet.read_frames(a.photo)[0][..., :3].astype(np.float64)
+    try:
+        photo = lumet.read_frames(a.photo)[0][..., :3].astype(np.float64)
+    except OSError as e:
+        sys.exit(f"photo_clip.py: {e}")
     need_w, need_h = FINE * WIDTH + MARGIN, FINE * HEIGHT + MARGIN
     if photo.shape[1] < need_w or photo.shape[0] < need_h:
         sys.exit(f"{a.photo}: {photo.shape[1]} x {photo.shape[0]} pixels; a clip needs at least {need_w} x {need_h}")
