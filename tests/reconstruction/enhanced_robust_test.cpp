@@ -575,7 +575,7 @@ TEST(EnhancedRobust, TexturedFramesFromASharpNoisyCameraAreSolvedNearItsBlur) {
   // The camera's PSF is sigma 0.33, the reconstruction is told 0.6. Frame 0 has no straight
   // edges, so its noise is read on texture, well above the truth: a margin of a tenth of
   // that refused every narrower step, though each predicted the held-out frames a sixth to
-  // a third better, and the estimate through 0.6 came out worse than frame 0 enlarged.
+  // a third better, and the estimate through 0.6 rang: an RMS error of 52 against 7 now.
   const Sequence s = MakeSequence(17, [](int) { return Scene(Texture); }, 3.0, 5, 0.33);
   EnhancedOutcome checked;
   const ColorDoubleImage narrowed = Reconstruct(s, checked);
