@@ -2,6 +2,7 @@
 """A clip of 160 x 108 frames made from a photo, with the x2 truth of every frame.
 
     photo_clip.py PHOTO DIR [--frames N] [--blur SIGMA] [--noise SIGMA] [--seed S] [--sampling box|point]
+                  [--h264 CRF]
 
 The synthetic scenes obey the reconstruction's model more closely than a camera does: a
 photo has detail at every scale, some of it finer than the frames' pixels, and no straight
@@ -14,10 +15,14 @@ quarter of a pixel, with Gaussian noise, rounded to 8 bits. DIR gets images/lr-k
 truth/truth-k.bmp (the ROI 20,20,120,80 of frame k at x2, each pixel the mean of the photo
 over it, unblurred) and bicubic/bicubic-k.bmp (frame k enlarged by cubic convolution on
 the same grid): the layout lumet-drifting-clip --score and bench/video/compare.sh read.
+With --h264 CRF the frames then go through H.264 at that constant rate factor and back
+(lumet-broken-sequence h264, found beside the lumet module's build or as LUMET_BROKEN), and
+the bicubic baselines are made from the decoded frames, the ones a user of such a clip has.
 """
 import argparse
 import math
 import os
+import subprocess
 import sys
 
 import numpy as np
@@ -86,7 +91,11 @@ def main():
     parser.add_argument("--seed", type=int, default=1, help="seed of the noise")
     parser.add_argument("--sampling", choices=("box", "point"), default="box",
                         help="box: each pixel the mean of its square; point: of the photo's 2 x 2 pixels at its centre")
+    parser.add_argument("--h264", type=int, metavar="CRF",
+                        help="compress the frames through H.264 at this rate factor (0 to 51) and back")
     a = parser.parse_args()
+    if a.h264 is not None and not 0 <= a.h264 <= 51:
+        sys.exit(f"--h264 {a.h264}: the rate factor is 0 (lossless) to 51")
     last = drift(a.frames - 1)
     if not 1 <= a.frames or round(FINE * max(last)) + 4 > MARGIN:
         sys.exit(f"--frames {a.frames}: 1 to 20 frames fit the drift's margin")
@@ -119,6 +128,21 @@ def main():
         truth = sharp[oy + f * y0 + 1:oy + f * (y0 + SCALE * h) + 1, ox + f * x0 + 1:ox + f * (x0 + SCALE * w) + 1]
         lumet.write_image(os.path.join(a.dir, "truth", f"truth-{k}.bmp"), to_bytes(box_means(truth, f)))
         lumet.write_image(os.path.join(a.dir, "bicubic", f"bicubic-{k}.bmp"), to_bytes(bicubic(frame.astype(np.float64))))
+    if a.h264 is not None:
+        compress(a.dir, a.frames, a.h264)
+
+
+def compress(folder, frames, crf):
+    """The clip's frames through H.264 and back, and bicubic of the decoded frames."""
+    tool = os.environ.get("LUMET_BROKEN") or os.path.join(
+        os.path.dirname(os.path.dirname(os.path.abspath(lumet.__file__))), "bin", "lumet-broken-sequence")
+    try:
+        subprocess.run([tool, "h264", folder, str(crf)], check=True)
+    except (OSError, subprocess.CalledProcessError) as e:
+        sys.exit(f"photo_clip.py: H.264 through {tool} failed: {e}")
+    for k in range(frames):
+        frame = lumet.read_frames(os.path.join(folder, "images", f"lr-{k}.bmp"))[0][..., :3].astype(np.float64)
+        lumet.write_image(os.path.join(folder, "bicubic", f"bicubic-{k}.bmp"), to_bytes(bicubic(frame)))
 
 
 if __name__ == "__main__":

@@ -9,7 +9,8 @@
 # the optics' Gaussian sigma in LR pixels on top of the pixel's box, and the noise sigma.
 # SAMPLING=point makes the frames by blurring and decimating (each pixel the mean of the 2 x 2
 # photo pixels at its centre, no pixel box; give blurs above 0 then, e.g. CAMERAS="0.3/2
-# 0.4/2 0.6/2"). The photo must be at least 676 x 468 pixels.
+# 0.4/2 0.6/2"). H264=CRF passes the frames through H.264 at that rate factor (bicubic then
+# enlarges the decoded frame 0). The photo must be at least 676 x 468 pixels.
 set -euo pipefail
 photo=$1
 out=$2
@@ -25,8 +26,10 @@ for camera in ${CAMERAS:-0/1 0/2 0/4 0.2/3 0.3/2 0.5/2}; do
   blur=${camera%/*}
   noise=${camera#*/}
   sampling=${SAMPLING:-box}
-  clip=$out/$sampling-b$blur-n$noise
-  [ -d "$clip/images" ] || "$python" "$here/bench/photo/photo_clip.py" "$photo" "$clip" --blur "$blur" --noise "$noise" --sampling "$sampling"
+  name=$sampling-b$blur-n$noise${H264:+-crf$H264}
+  clip=$out/$name
+  [ -d "$clip/images" ] || "$python" "$here/bench/photo/photo_clip.py" "$photo" "$clip" --blur "$blur" --noise "$noise" \
+    --sampling "$sampling" ${H264:+--h264 "$H264"}
   # The pixel's own share of the blur: its square (1/12 LR px^2), or half its side (1/48).
   box=$([ "$sampling" = box ] && echo 12 || echo 48)
   told=$(awk -v b="$blur" -v box="$box" 'BEGIN { printf "%.3f", sqrt(b * b + 1 / box) }')
@@ -51,7 +54,7 @@ for camera in ${CAMERAS:-0/1 0/2 0/4 0.2/3 0.3/2 0.5/2}; do
     [ $m = enhanced ] && psf=$(sed -n 's/^PSF = \([0-9.]*\).*/\1/p' "$w/log")
   done
   printf '%-10s %8s %8s %8s %8s %8s %6s\n' "$camera" "${row[@]}" "${psf:--}"
-  "$python" - "$out/montage-$sampling-b$blur-n$noise.png" "${images[@]}" <<'PY'
+  "$python" - "$out/montage-$name.png" "${images[@]}" <<'PY'
 import sys
 import numpy, lumet
 out, paths = sys.argv[1], sys.argv[2:]

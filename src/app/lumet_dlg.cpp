@@ -219,6 +219,8 @@ void CLumetDlg::BuildControls() {
   BuildScaleAndLog();
 }
 
+QString CLumetDlg::CommandText(int index) { return Text(kButtons[static_cast<size_t>(index)].text); }
+
 void CLumetDlg::BuildButtons() {
   const DialogUnits du(font());
   for (size_t i = 0; i < std::size(kButtons); ++i) {

@@ -114,6 +114,10 @@ class CLumetDlg : public QDialog {
   void AppendLog(const std::string& text);
   QString LogText() const;
 
+  // The label of command button index (0 Show Reference .. 3 Reset Parameters), translated;
+  // the main window's actions carry the same words.
+  static QString CommandText(int index);
+
   CImgWnd* ViewerWindow(Viewer viewer) const { return viewer == Viewer::Reference ? refViewer : frameViewer; }
 
   // Makes the viewers the commands ask for; without one they are floating windows of the

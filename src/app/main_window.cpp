@@ -205,11 +205,10 @@ void MainWindow::BuildCommands() {
   tools->setObjectName(QStringLiteral("commandsToolBar"));
   tools->setToolButtonStyle(Qt::ToolButtonTextOnly);
   QMenu* commands = menuBar()->addMenu(tr("&Commands"));
-  const QString texts[4] = {tr("Show Reference"), tr("Register Frames"), tr("Reconstruct"), tr("Reset Parameters…")};
   const QKeySequence keys[4] = {QKeySequence(Qt::CTRL | Qt::Key_1), QKeySequence(Qt::CTRL | Qt::Key_2),
                                 QKeySequence(Qt::CTRL | Qt::Key_3), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)};
   for (int i = 0; i < 4; ++i) {
-    QAction* action = new QAction(texts[i], this);
+    QAction* action = new QAction(CLumetDlg::CommandText(i), this);
     action->setObjectName(QStringLiteral("actionCommand%1").arg(kCommandIds[i]));
     action->setShortcut(keys[i]);
     connect(action, &QAction::triggered, this, [this, id = kCommandIds[i]] { ClickCommand(id); });

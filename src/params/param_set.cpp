@@ -1,6 +1,6 @@
 #include "params/param_set.h"
 
-#include <glob.h>
+#include <fnmatch.h>
 
 #include <algorithm>
 #include <cctype>
@@ -113,8 +113,25 @@ std::string QuotedValue(const std::string& value) {
   return text.append("...\" (").append(std::to_string(value.size())).append(" characters)");
 }
 
+namespace {
+
+// The folder part of a pattern and its file-name part; only the file name may hold a
+// wildcard, so a pattern lists one folder (a wildcard in the folders could walk the whole
+// disk, millions of files, on every frame name formatted).
+std::filesystem::path PatternFolder(const std::string& pattern) {
+  const std::filesystem::path path(pattern);
+  return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
+std::string PatternFileName(const std::string& pattern) {
+  const size_t slash = pattern.find_last_of('/');
+  return slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+}
+
+}  // namespace
+
 bool IsFrameGlob(const std::string& pattern) {
-  return pattern.find('%') == std::string::npos && pattern.find_first_of("*?[") != std::string::npos;
+  return pattern.find('%') == std::string::npos && PatternFileName(pattern).find_first_of("*?[") != std::string::npos;
 }
 
 bool NaturalLess(const std::string& a, const std::string& b) {
@@ -154,22 +171,24 @@ std::vector<std::string> FrameGlobMatches(const std::string& pattern) {
   };
   static std::mutex mutex;
   static std::map<std::string, Listing> listings;
-  const std::filesystem::path folder = std::filesystem::path(pattern).has_parent_path()
-                                           ? std::filesystem::path(pattern).parent_path()
-                                           : std::filesystem::path(".");
+  const std::filesystem::path folder = PatternFolder(pattern);
+  const std::string namePattern = PatternFileName(pattern);
   std::error_code error;
   const auto folderTime = std::filesystem::last_write_time(folder, error);
   const std::lock_guard<std::mutex> lock(mutex);
   const auto cached = listings.find(pattern);
   if (!error && cached != listings.end() && cached->second.folderTime == folderTime) return cached->second.names;
   std::vector<std::string> names;
-  glob_t found{};
-  if (::glob(pattern.c_str(), GLOB_NOSORT, nullptr, &found) == 0) {
-    for (size_t i = 0; i < found.gl_pathc; ++i) {
-      if (std::filesystem::is_regular_file(found.gl_pathv[i], error)) names.emplace_back(found.gl_pathv[i]);
+  // The folder as written, "[" and "*" included; a leading "." is matched only by a "." of
+  // the pattern, so hidden files stay out of "*.png".
+  std::error_code listError;
+  for (std::filesystem::directory_iterator it(folder, listError), end; !listError && it != end; it.increment(listError)) {
+    const std::string name = it->path().filename().string();
+    std::error_code typeError;
+    if (::fnmatch(namePattern.c_str(), name.c_str(), FNM_PERIOD) == 0 && it->is_regular_file(typeError)) {
+      names.push_back(pattern.find('/') == std::string::npos ? name : (folder / name).string());
     }
   }
-  ::globfree(&found);
   std::sort(names.begin(), names.end(), NaturalLess);
   if (!error) listings[pattern] = {folderTime, names};
   return names;

@@ -72,7 +72,8 @@ std::string QuotedValue(const std::string& value);
 // Formats a checked frame-name pattern with frame number k. A pattern without a %
 // conversion but with a wildcard ("images/*.png", "?", "[...]") names the files it matches
 // in natural order (lr-2 before lr-10, 007 as 7), file k being frame number k; past the last
-// match it gives a name no file has, "images/*.png (match 31 of 30)".
+// match it gives a name no file has, "images/*.png (match 31 of 30)". The wildcard stands in
+// the file name only: the folders are taken as written ("shots [2]/*.png" lists "shots [2]").
 std::string FormatFrameName(const std::string& pattern, int k);
 
 // True for such a wildcard pattern; NaturalLess is its order.

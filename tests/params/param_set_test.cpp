@@ -423,6 +423,19 @@ TEST(FrameGlobTest, AWildcardNamesTheFilesItMatchesInNaturalOrder) {
   WriteFileAtomically(dir.File("lr-11.png"), "x");
   EXPECT_EQ(std::filesystem::path(FormatFrameName(pattern, 4)).filename(), "lr-11.png");
 
+  // Folders are names, not wildcards: "x*" is the folder called so, not every folder
+  // starting with x (such a pattern could otherwise walk the whole disk).
+  for (const char* folder : {"x*", "xy"}) {
+    std::filesystem::create_directories(dir.Path() / folder);
+    WriteFileAtomically((dir.Path() / folder / "lr-5.png").string(), folder);
+  }
+  const std::string literalFolder = (dir.Path() / "x*" / "*.png").string();
+  EXPECT_TRUE(IsFrameGlob(literalFolder));
+  EXPECT_EQ(FormatFrameName(literalFolder, 0), (dir.Path() / "x*" / "lr-5.png").string());
+  EXPECT_EQ(FormatFrameName(literalFolder, 1), literalFolder + " (match 1 of 1)");
+  EXPECT_FALSE(IsFrameGlob((dir.Path() / "x*" / "lr-%d.png").string()));
+  EXPECT_FALSE(IsFrameGlob((dir.Path() / "x*" / "lr.png").string()));
+
   EXPECT_TRUE(NaturalLess("a9", "a10"));
   EXPECT_FALSE(NaturalLess("a10", "a9"));
   EXPECT_TRUE(NaturalLess("a7", "a007"));

@@ -330,18 +330,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Register Frames</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Reconstruct</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Reset Parameters…</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>&amp;Run (Register, then Reconstruct)</source>
         <translation type="unfinished"></translation>
     </message>
