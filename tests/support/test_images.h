@@ -69,4 +69,23 @@ inline double BlobScene(double x, double y) {
   return std::fmin(254.0, std::fmax(1.0, v));
 }
 
+// Replaces the 4 x 4 block of plane at (bx, by) by its least-squares plane, rounded: what a
+// codec leaves of a block whose detail it rounded away.
+inline void FitBlockPlane(GrayImage& plane, int bx, int by) {
+  double mean = 0.0;
+  double slopeX = 0.0;
+  double slopeY = 0.0;
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 4; ++x) {
+      const double v = plane.Row(by + y)[bx + x];
+      mean += v / 16.0;
+      slopeX += v * (x - 1.5) / 20.0;  // (x - 1.5)^2 sums to 20 over the block
+      slopeY += v * (y - 1.5) / 20.0;
+    }
+  }
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 4; ++x) plane.Row(by + y)[bx + x] = Level(mean + slopeX * (x - 1.5) + slopeY * (y - 1.5));
+  }
+}
+
 }  // namespace lumet::testing

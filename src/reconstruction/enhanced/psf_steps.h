@@ -119,6 +119,35 @@ double NarrowPsf(double stated, double statedScore, double firstWider, double no
   return chosen;
 }
 
+// Compressed frames without an edge reading: the codec took their finest detail, so every
+// frame looks blurrier than the camera made it and the held-out frames favour a PSF too
+// wide, through which the estimate sharpens the codec's artefacts into specks (an H.264
+// clip of a sharp camera's photo: 19.7 dB through the 0.52 they chose, 21.3 through the
+// camera's 0.29, bicubic 21.2). There, once the first wider step is refused as NarrowPsf
+// asks, a narrower step is taken unless it predicts the scoring frames clearly worse
+// (kPsfGainShare of the best error so far). With one scoring frame (pooled) the frames
+// that stop the fits count as well, the sum of both errors: one frame alone tells a few
+// per cent either way (a window of six: 0.45 predicted it 2.3 % worse than 0.6, and the
+// stopping frame 10 % better; 20.1 dB against 16.7, and 22.7 through 0.29).
+template <typename Trial>
+double NarrowCompressed(double stated, const TrialErrors& statedErrors, double firstWider, double noise, bool pooled,
+                        const Trial& trial) {
+  const auto error = [pooled](const TrialErrors& e) { return pooled ? e.score + e.stop : e.score; };
+  const double clearGain = std::min(kPsfGain * noise, kPsfGainShare * statedErrors.score);
+  if (!(firstWider > statedErrors.score + clearGain)) return stated;
+  double chosen = stated;
+  double best = error(statedErrors);
+  while (true) {
+    const double next = std::max(kNarrowerPsf * chosen, kNarrowestPsf);
+    if (next > kLeastPsfStep * chosen) break;
+    const double e = error(trial(next));
+    if (!(e <= best * (1.0 + kPsfGainShare))) break;
+    chosen = next;
+    best = std::min(best, e);
+  }
+  return chosen;
+}
+
 // A trial's width and the error it predicts the scoring frames with.
 struct ScoredPsf {
   double sigma;

@@ -13,6 +13,7 @@
 #include "numeric/cubic_kernel.h"
 #include "numeric/projection.h"
 #include "reconstruction/enhanced/backend.h"
+#include "reconstruction/enhanced/codec_blocks.h"
 #include "reconstruction/enhanced/edge_psf.h"
 #include "reconstruction/enhanced/linear_light.h"
 #include "reconstruction/enhanced/minimiser.h"
@@ -575,9 +576,11 @@ const std::vector<ColorGrayImage>* MatchBrightness(const std::vector<ColorGrayIm
   return &matched;
 }
 
-// Whether the frames look compressed (NoiseReading) under the ROI's grid grown for taps:
-// ReadNoise of frame 0 and at most kNoiseFrames others spread over the sequence (a median
-// over frames needs no more), brightness matched, against frame 0's own.
+// Whether the frames look compressed under the ROI's grid grown for taps: ReadNoise of frame
+// 0 and at most kNoiseFrames others spread over the sequence (a median over frames needs no
+// more), brightness matched, against frame 0's own (NoiseReading); or, where the frames
+// differ from frame 0 by more than kBlockNoiseRatio times a smooth block's detail, the same
+// frames' share of smooth blocks around the ROI (codec_blocks.h).
 inline constexpr size_t kNoiseFrames = 8;
 bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                      const HrGeometry& roiGrid, const std::vector<double>& taps) {
@@ -585,6 +588,10 @@ bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vecto
   const size_t others = std::min(kNoiseFrames, frames.size() - 1);
   for (size_t i = 1; i <= others; ++i) picked.push_back((i * (frames.size() - 1) + others / 2) / others);
   const HrGeometry grid = ExtendGeometry(roiGrid, EnhancedMargin(static_cast<int>(taps.size())));
+  const PixelBox roi{static_cast<int>(std::floor(roiGrid.x0 / roiGrid.scale)),
+                     static_cast<int>(std::floor(roiGrid.y0 / roiGrid.scale)),
+                     static_cast<int>(std::ceil((roiGrid.x0 + roiGrid.width) / roiGrid.scale)),
+                     static_cast<int>(std::ceil((roiGrid.y0 + roiGrid.height) / roiGrid.scale))};
   const SampleDepth depth = EnhancedDepth(frames);
   ObservationModel model(grid, taps);
   for (size_t k : picked) model.AddFrame(frames[k], homographies[k], depth);
@@ -599,7 +606,11 @@ bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vecto
     for (size_t i = 0; i < picked.size(); ++i) model.AddFrame(matched[i], homographies[picked[i]], depth);
   }
   const NoiseReading reading = ReadNoise(model, frames[0], grid, depth);
-  return reading.Compressed();
+  if (reading.Compressed()) return true;
+  if (!(reading.frames >= kBlockNoiseRatio * kSmoothBlockRms)) return false;
+  BlockCount blocks;
+  for (size_t k : picked) CountSmoothBlocks(frames[k], BlockRegion(roi, frames[k].Width(), frames[k].Height()), blocks);
+  return blocks.smooth > 0 && static_cast<double>(blocks.smooth) >= kCompressedBlockShare * static_cast<double>(blocks.blocks);
 }
 
 // The problem in linear light (linear_light.h): the observations of the frames stored
@@ -789,7 +800,11 @@ double ChooseBySteps(double stated, double noise, bool compressed, bool borrowed
   }
   const double edgesAbove = edges.Found() && edges.sigma >= kNarrowestPsf ? edges.sigma * kEdgeAbove
                                                                           : std::numeric_limits<double>::infinity();
-  if (!(chosen > stated)) chosen = NarrowPsf(stated, statedErrors.score, firstWider, noise, trial, edgesAbove);
+  if (!(chosen > stated)) {
+    chosen = compressed && !std::isfinite(edgesAbove)
+                 ? NarrowCompressed(stated, statedErrors, firstWider, noise, borrowed, trial)
+                 : NarrowPsf(stated, statedErrors.score, firstWider, noise, trial, edgesAbove);
+  }
   const double raised = RaiseToEdges(chosen, edges, WidestPsfTrial(stated), noise, trials, trial);
   // A width the frames chose wider than stated, and frame 0's edges did not move, lies
   // between the trials around it. So does a narrower one where neither the edges read the
