@@ -84,6 +84,10 @@ TEST(CodecBlocks, TheRegionGrowsASmallRoiAboutItsCentreAndStaysInsideTheFrame) {
   EXPECT_EQ(large.x1, 200);
   EXPECT_EQ(large.y0, 20);
   EXPECT_EQ(large.y1, 120);
+  const PixelBox whole = BlockRegion({0, 0, 1280, 720}, 1280, 720);
+  EXPECT_EQ(whole.x0, 640 - kBlockRegionMaxSide / 2);
+  EXPECT_EQ(whole.x1 - whole.x0, kBlockRegionMaxSide);
+  EXPECT_EQ(whole.y1 - whole.y0, kBlockRegionMaxSide);
 }
 
 }  // namespace

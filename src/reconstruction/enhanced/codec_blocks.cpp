@@ -61,7 +61,7 @@ double HighFrequencyRms(const GrayImage& plane, int bx, int by, const Basis& c) 
 
 PixelBox BlockRegion(const PixelBox& roi, int width, int height) {
   const auto grow = [](int lo, int hi, int size) {
-    const int side = std::min(size, std::max(hi - lo, kBlockRegionSide));
+    const int side = std::min(size, std::clamp(hi - lo, kBlockRegionSide, kBlockRegionMaxSide));
     const int start = std::clamp((lo + hi - side) / 2, 0, size - side);
     return std::array<int, 2>{start, start + side};
   };

@@ -28,8 +28,11 @@ inline constexpr double kCompressedBlockShare = 0.005;
 // by its errors, 2.5-3.5 grey levels on photos at rate factors of 20 to 28.
 inline constexpr double kBlockNoiseRatio = 4.0;
 // The blocks are counted over at least this many LR pixels square around the ROI (fewer
-// when the frame is smaller): a small ROI holds too few of them to tell a share of 1 %.
+// when the frame is smaller): a small ROI holds too few of them to tell a share of 0.5 %.
 inline constexpr int kBlockRegionSide = 64;
+// And over at most this many, about the ROI's centre: a share needs no more, and a whole
+// HD frame's blocks in nine frames would take a tenth of a second per frame of a video.
+inline constexpr int kBlockRegionMaxSide = 256;
 
 // A rectangle of frame pixels, right and bottom exclusive.
 struct PixelBox {
@@ -39,8 +42,8 @@ struct PixelBox {
   int y1 = 0;
 };
 
-// The box of ROI pixels (x0, y0) .. (x1, y1) grown, about its centre, to kBlockRegionSide a
-// side where it is smaller, then kept inside a frame of width x height.
+// The box of ROI pixels (x0, y0) .. (x1, y1) grown or shrunk, about its centre, to
+// kBlockRegionSide .. kBlockRegionMaxSide a side, then kept inside a frame of width x height.
 PixelBox BlockRegion(const PixelBox& roi, int width, int height);
 
 struct BlockCount {
