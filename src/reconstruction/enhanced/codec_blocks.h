@@ -8,8 +8,8 @@ namespace lumet {
 
 // Compressed frames (H.264, JPEG) keep little of their finest detail where it is faint: the
 // codec's transform rounds a block's small coefficients to nothing, and its deblocking
-// smooths what is left. A camera's own noise, even at a grey level, never leaves a block
-// that smooth. The share of such blocks tells compression where the noise readings cannot:
+// smooths what is left. A camera's own noise of two grey levels or more seldom leaves a
+// block that smooth. The share of such blocks tells compression where the noise readings cannot:
 // on texture, frame 0's second differences read its detail as noise, as high as the
 // frames' differences from it, whether or not a codec took their finest detail.
 inline constexpr int kCodecBlock = 4;
