@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 
 #include "support/test_images.h"
@@ -27,7 +28,7 @@ void PlaneFit(ColorGrayImage& frame) {
 }
 
 TEST(CodecBlocks, ACamerasNoiseLeavesNoBlockSmoothWhereACodecsRoundingLeavesMost) {
-  const PixelBox all{0, 0, 32, 32};
+  const RoiRect all{0, 0, 32, 32};
   for (double noise : {2.0, 4.0}) {
     SCOPED_TRACE(noise);
     ColorGrayImage frame = Noisy(32, 32, noise, 3);
@@ -67,27 +68,36 @@ TEST(CodecBlocks, ClippedBlocksAndRowsTheFrameDoesNotHoldAreNotCounted) {
   EXPECT_EQ(held.blocks, 3u * 2u * 4u);
 }
 
+TEST(CodecBlocks, HalfAPerCentOfSmoothBlocksLooksCompressedWhereTheFramesDifferByTwoGreyLevels) {
+  EXPECT_TRUE(SmoothBlocksLookCompressed({1000, 5}, 2.0));
+  EXPECT_FALSE(SmoothBlocksLookCompressed({1000, 4}, 2.0));
+  // Frames with next to no noise are smooth wherever their scene is.
+  EXPECT_FALSE(SmoothBlocksLookCompressed({1000, 500}, 1.9));
+  EXPECT_FALSE(SmoothBlocksLookCompressed({0, 0}, 3.0));
+  EXPECT_FALSE(SmoothBlocksLookCompressed({1000, 500}, std::numeric_limits<double>::quiet_NaN()));  // a frame alone
+}
+
 TEST(CodecBlocks, TheRegionGrowsASmallRoiAboutItsCentreAndStaysInsideTheFrame) {
-  const PixelBox small = BlockRegion({100, 50, 110, 60}, 320, 240);
-  EXPECT_EQ(small.x1 - small.x0, kBlockRegionSide);
-  EXPECT_EQ(small.y1 - small.y0, kBlockRegionSide);
-  EXPECT_EQ(small.x0, 105 - kBlockRegionSide / 2);
-  const PixelBox corner = BlockRegion({0, 0, 10, 10}, 320, 240);
-  EXPECT_EQ(corner.x0, 0);
-  EXPECT_EQ(corner.x1, kBlockRegionSide);
-  const PixelBox tiny = BlockRegion({2, 2, 12, 12}, 40, 30);
-  EXPECT_EQ(tiny.x0, 0);
-  EXPECT_EQ(tiny.x1, 40);
-  EXPECT_EQ(tiny.y1, 30);
-  const PixelBox large = BlockRegion({10, 20, 200, 120}, 320, 240);
-  EXPECT_EQ(large.x0, 10);
-  EXPECT_EQ(large.x1, 200);
-  EXPECT_EQ(large.y0, 20);
-  EXPECT_EQ(large.y1, 120);
-  const PixelBox whole = BlockRegion({0, 0, 1280, 720}, 1280, 720);
-  EXPECT_EQ(whole.x0, 640 - kBlockRegionMaxSide / 2);
-  EXPECT_EQ(whole.x1 - whole.x0, kBlockRegionMaxSide);
-  EXPECT_EQ(whole.y1 - whole.y0, kBlockRegionMaxSide);
+  const RoiRect small = BlockRegion({100, 50, 110, 60}, 320, 240);
+  EXPECT_EQ(small.right - small.left, 64);
+  EXPECT_EQ(small.bottom - small.top, 64);
+  EXPECT_EQ(small.left, 105 - 32);
+  const RoiRect corner = BlockRegion({0, 0, 10, 10}, 320, 240);
+  EXPECT_EQ(corner.left, 0);
+  EXPECT_EQ(corner.right, 64);
+  const RoiRect tiny = BlockRegion({2, 2, 12, 12}, 40, 30);
+  EXPECT_EQ(tiny.left, 0);
+  EXPECT_EQ(tiny.right, 40);
+  EXPECT_EQ(tiny.bottom, 30);
+  const RoiRect large = BlockRegion({10, 20, 200, 120}, 320, 240);
+  EXPECT_EQ(large.left, 10);
+  EXPECT_EQ(large.right, 200);
+  EXPECT_EQ(large.top, 20);
+  EXPECT_EQ(large.bottom, 120);
+  const RoiRect whole = BlockRegion({0, 0, 1280, 720}, 1280, 720);
+  EXPECT_EQ(whole.left, 640 - 128);
+  EXPECT_EQ(whole.right - whole.left, 256);
+  EXPECT_EQ(whole.bottom - whole.top, 256);
 }
 
 }  // namespace

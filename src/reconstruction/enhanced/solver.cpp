@@ -578,9 +578,8 @@ const std::vector<ColorGrayImage>* MatchBrightness(const std::vector<ColorGrayIm
 
 // Whether the frames look compressed under the ROI's grid grown for taps: ReadNoise of frame
 // 0 and at most kNoiseFrames others spread over the sequence (a median over frames needs no
-// more), brightness matched, against frame 0's own (NoiseReading); or, where the frames
-// differ from frame 0 by more than kBlockNoiseRatio times a smooth block's detail, the same
-// frames' share of smooth blocks around the ROI (codec_blocks.h).
+// more), brightness matched, against frame 0's own (NoiseReading); or the same frames'
+// smooth blocks around the ROI (SmoothBlocksLookCompressed).
 inline constexpr size_t kNoiseFrames = 8;
 bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                      const HrGeometry& roiGrid, const std::vector<double>& taps) {
@@ -588,7 +587,7 @@ bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vecto
   const size_t others = std::min(kNoiseFrames, frames.size() - 1);
   for (size_t i = 1; i <= others; ++i) picked.push_back((i * (frames.size() - 1) + others / 2) / others);
   const HrGeometry grid = ExtendGeometry(roiGrid, EnhancedMargin(static_cast<int>(taps.size())));
-  const PixelBox roi{static_cast<int>(std::floor(roiGrid.x0 / roiGrid.scale)),
+  const RoiRect roi{static_cast<int>(std::floor(roiGrid.x0 / roiGrid.scale)),
                      static_cast<int>(std::floor(roiGrid.y0 / roiGrid.scale)),
                      static_cast<int>(std::ceil((roiGrid.x0 + roiGrid.width) / roiGrid.scale)),
                      static_cast<int>(std::ceil((roiGrid.y0 + roiGrid.height) / roiGrid.scale))};
@@ -607,10 +606,9 @@ bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vecto
   }
   const NoiseReading reading = ReadNoise(model, frames[0], grid, depth);
   if (reading.Compressed()) return true;
-  if (!(reading.frames >= kBlockNoiseRatio * kSmoothBlockRms)) return false;
   BlockCount blocks;
   for (size_t k : picked) CountSmoothBlocks(frames[k], BlockRegion(roi, frames[k].Width(), frames[k].Height()), blocks);
-  return blocks.smooth > 0 && static_cast<double>(blocks.smooth) >= kCompressedBlockShare * static_cast<double>(blocks.blocks);
+  return SmoothBlocksLookCompressed(blocks, reading.frames);
 }
 
 // The problem in linear light (linear_light.h): the observations of the frames stored
