@@ -78,23 +78,23 @@ TEST(CodecBlocks, HalfAPerCentOfSmoothBlocksLooksCompressedWhereTheFramesDifferB
 }
 
 TEST(CodecBlocks, TheRegionGrowsASmallRoiAboutItsCentreAndStaysInsideTheFrame) {
-  const RoiRect small = BlockRegion({100, 50, 110, 60}, 320, 240);
+  const RoiRect small = BlockRegion(MakeHrGeometry({100, 50, 110, 60}, 1.0), 320, 240);
   EXPECT_EQ(small.right - small.left, 64);
   EXPECT_EQ(small.bottom - small.top, 64);
   EXPECT_EQ(small.left, 105 - 32);
-  const RoiRect corner = BlockRegion({0, 0, 10, 10}, 320, 240);
+  const RoiRect corner = BlockRegion(MakeHrGeometry({0, 0, 10, 10}, 1.0), 320, 240);
   EXPECT_EQ(corner.left, 0);
   EXPECT_EQ(corner.right, 64);
-  const RoiRect tiny = BlockRegion({2, 2, 12, 12}, 40, 30);
+  const RoiRect tiny = BlockRegion(MakeHrGeometry({2, 2, 12, 12}, 1.0), 40, 30);
   EXPECT_EQ(tiny.left, 0);
   EXPECT_EQ(tiny.right, 40);
   EXPECT_EQ(tiny.bottom, 30);
-  const RoiRect large = BlockRegion({10, 20, 200, 120}, 320, 240);
+  const RoiRect large = BlockRegion(MakeHrGeometry({10, 20, 200, 120}, 1.0), 320, 240);
   EXPECT_EQ(large.left, 10);
   EXPECT_EQ(large.right, 200);
   EXPECT_EQ(large.top, 20);
   EXPECT_EQ(large.bottom, 120);
-  const RoiRect whole = BlockRegion({0, 0, 1280, 720}, 1280, 720);
+  const RoiRect whole = BlockRegion(MakeHrGeometry({0, 0, 1280, 720}, 1.0), 1280, 720);
   EXPECT_EQ(whole.left, 640 - 128);
   EXPECT_EQ(whole.right - whole.left, 256);
   EXPECT_EQ(whole.bottom - whole.top, 256);

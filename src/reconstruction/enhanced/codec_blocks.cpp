@@ -78,7 +78,10 @@ double HighFrequencyRms(const GrayImage& plane, int bx, int by, const Basis& c) 
 
 }  // namespace
 
-RoiRect BlockRegion(const RoiRect& roi, int width, int height) {
+RoiRect BlockRegion(const HrGeometry& grid, int width, int height) {
+  const RoiRect roi{static_cast<int>(std::floor(grid.x0 / grid.scale)), static_cast<int>(std::floor(grid.y0 / grid.scale)),
+                    static_cast<int>(std::ceil((grid.x0 + grid.width) / grid.scale)),
+                    static_cast<int>(std::ceil((grid.y0 + grid.height) / grid.scale))};
   const auto grow = [](int lo, int hi, int size) {
     const int side = std::min(size, std::clamp(hi - lo, kBlockRegionSide, kBlockRegionMaxSide));
     const int start = std::clamp((lo + hi - side) / 2, 0, size - side);

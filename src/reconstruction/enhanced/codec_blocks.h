@@ -4,6 +4,7 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/roi_rect.h"
+#include "reconstruction/hr_geometry.h"
 
 namespace lumet {
 
@@ -14,11 +15,11 @@ namespace lumet {
 // noise, as high as the frames' differences from it, whether or not a codec took their
 // finest detail (codec_blocks.cpp gives the thresholds and what they were measured on).
 
-// The box of ROI pixels grown or shrunk, about its centre, to 64 .. 256
+// The LR pixels under grid (an ROI's) grown or shrunk, about its centre, to 64 .. 256
 // pixels a side, then kept inside a frame of width x height: the region blocks are counted
 // over (a smaller one holds too few to tell a share of 0.5 %; a share needs no larger one,
 // and a whole HD frame's blocks in nine frames would cost a tenth of a second).
-RoiRect BlockRegion(const RoiRect& roi, int width, int height);
+RoiRect BlockRegion(const HrGeometry& grid, int width, int height);
 
 struct BlockCount {
   size_t blocks = 0;

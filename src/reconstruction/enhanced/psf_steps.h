@@ -31,6 +31,13 @@ inline constexpr double kPsfGainShare = 0.02;
 inline constexpr double kNarrowestPsf = kPixelBoxSigma;
 inline constexpr double kLeastPsfStep = 0.9;
 
+// The next narrower trial after chosen: kNarrowerPsf times it, not below kNarrowestPsf; not
+// a number when that is less than a step (kLeastPsfStep) away.
+inline double NextNarrowerPsf(double chosen) {
+  const double next = std::max(kNarrowerPsf * chosen, kNarrowestPsf);
+  return next > kLeastPsfStep * chosen ? std::numeric_limits<double>::quiet_NaN() : next;
+}
+
 // The PSF check's steps (kWiderPsf, kNarrowerPsf), given a trial: sigma -> TrialErrors, the
 // luma solve of the check's crop through that PSF and its errors.
 
@@ -101,8 +108,8 @@ double NarrowPsf(double stated, double statedScore, double firstWider, double no
   double chosenScore = statedScore;
   if (!(firstWider > chosenScore + clearGain(chosenScore))) return chosen;
   while (true) {
-    const double next = std::max(kNarrowerPsf * chosen, kNarrowestPsf);
-    if (next > kLeastPsfStep * chosen) break;
+    const double next = NextNarrowerPsf(chosen);
+    if (std::isnan(next)) break;
     const double e = trial(next).score;
     const bool clearlyBetter = e < chosenScore - clearGain(chosenScore);
     const bool edgesDecide = chosen > edgesAbove && e <= chosenScore;
@@ -138,8 +145,8 @@ double NarrowCompressed(double stated, const TrialErrors& statedErrors, double f
   double chosen = stated;
   double best = error(statedErrors);
   while (true) {
-    const double next = std::max(kNarrowerPsf * chosen, kNarrowestPsf);
-    if (next > kLeastPsfStep * chosen) break;
+    const double next = NextNarrowerPsf(chosen);
+    if (std::isnan(next)) break;
     const double e = error(trial(next));
     if (!(e <= best * (1.0 + kPsfGainShare))) break;
     chosen = next;

@@ -587,10 +587,6 @@ bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vecto
   const size_t others = std::min(kNoiseFrames, frames.size() - 1);
   for (size_t i = 1; i <= others; ++i) picked.push_back((i * (frames.size() - 1) + others / 2) / others);
   const HrGeometry grid = ExtendGeometry(roiGrid, EnhancedMargin(static_cast<int>(taps.size())));
-  const RoiRect roi{static_cast<int>(std::floor(roiGrid.x0 / roiGrid.scale)),
-                     static_cast<int>(std::floor(roiGrid.y0 / roiGrid.scale)),
-                     static_cast<int>(std::ceil((roiGrid.x0 + roiGrid.width) / roiGrid.scale)),
-                     static_cast<int>(std::ceil((roiGrid.y0 + roiGrid.height) / roiGrid.scale))};
   const SampleDepth depth = EnhancedDepth(frames);
   ObservationModel model(grid, taps);
   for (size_t k : picked) model.AddFrame(frames[k], homographies[k], depth);
@@ -607,7 +603,7 @@ bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vecto
   const NoiseReading reading = ReadNoise(model, frames[0], grid, depth);
   if (reading.Compressed()) return true;
   BlockCount blocks;
-  for (size_t k : picked) CountSmoothBlocks(frames[k], BlockRegion(roi, frames[k].Width(), frames[k].Height()), blocks);
+  for (size_t k : picked) CountSmoothBlocks(frames[k], BlockRegion(roiGrid, frames[k].Width(), frames[k].Height()), blocks);
   return SmoothBlocksLookCompressed(blocks, reading.frames);
 }
 
