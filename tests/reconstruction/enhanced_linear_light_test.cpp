@@ -153,7 +153,7 @@ TEST(EnhancedLinearLight, GradientIsTheObjectivesSlope) {
   const Sequence s = MakeSequence(4, 1.0, 7, Storage::Srgb8);
   const HrGeometry roi = MakeHrGeometry(RoiRect{12, 12, 10, 8}, 2.0);
   const std::vector<double> taps = PsfTaps(0.6, roi.scale);
-  const HrGeometry grid = ExtendGeometry(roi, EnhancedMargin(static_cast<int>(taps.size())));
+  const HrGeometry grid = ExtendGeometry(roi, EnhancedMargin(static_cast<int>(taps.size()), roi.scale));
   ObservationModel model(grid, taps);
   for (size_t k = 0; k < s.frames.size(); ++k) model.AddFrame(s.frames[k], s.homographies[k]);
   const std::vector<double> scale = DecodeObservations(model, {1, 1, 1, 1});

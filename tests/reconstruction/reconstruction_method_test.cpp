@@ -211,7 +211,7 @@ TEST(ReconstructionMethodTest, EnhancedWithThePsfCheckOffKeepsTheStatedPsf) {
   options.values["psfCheck"] = 0.0;
   const HrGeometry statedRead = m.GridRead(options, options.Grid());
   EXPECT_LT(statedRead.width, checkedRead.width);
-  EXPECT_EQ(statedRead.width, ExtendGeometry(options.Grid(), EnhancedMargin(static_cast<int>(PsfTaps(0.5, options.scale).size()))).width);
+  EXPECT_EQ(statedRead.width, ExtendGeometry(options.Grid(), EnhancedMargin(static_cast<int>(PsfTaps(0.5, options.scale).size()), options.scale)).width);
   const ReconstructionInput input = ShiftedBlocks(options, 13);
   for (const double check : {1.0, 0.0}) {
     SCOPED_TRACE(check != 0.0 ? "check on" : "check off");

@@ -50,19 +50,47 @@ Plane BlurTransposed(const Plane& target, const std::vector<double>& taps) {
 double Rho(double r, double eps) { return std::sqrt(r * r + eps * eps) - eps; }
 double RhoSlope(double r, double eps) { return r / std::sqrt(r * r + eps * eps); }
 
+// The sampling kernel's taps along one axis for a position f past the cell's pixel: the
+// pixel offsets and their weights (the cubic one from Keys' piecewise definition, a = -1/2).
+struct AxisTaps {
+  int count;
+  int offset[4];
+  double weight[4];
+};
+
+AxisTaps Taps(SampleKernel kernel, double f) {
+  if (kernel == SampleKernel::Bilinear) return {2, {0, 1}, {1 - f, f}};
+  const auto keys = [](double d) {
+    d = std::fabs(d);
+    return d <= 1 ? 1.5 * d * d * d - 2.5 * d * d + 1 : d < 2 ? -0.5 * d * d * d + 2.5 * d * d - 4 * d + 2 : 0.0;
+  };
+  return {4, {-1, 0, 1, 2}, {keys(1 + f), keys(f), keys(1 - f), keys(2 - f)}};
+}
+
+// Calls tap(x, y, weight) for every grid pixel observation o samples.
+template <typename Tap>
+void ForEachSampled(const ObservationModel& model, size_t o, Tap tap) {
+  int ix = 0;
+  int iy = 0;
+  double fx = 0.0;
+  double fy = 0.0;
+  model.Cell(o, ix, iy, fx, fy);
+  const AxisTaps across = Taps(model.Kernel(), fx);
+  const AxisTaps down = Taps(model.Kernel(), fy);
+  for (int j = 0; j < down.count; ++j) {
+    for (int i = 0; i < across.count; ++i) {
+      tap(ix + across.offset[i], iy + down.offset[j], across.weight[i] * down.weight[j]);
+    }
+  }
+}
+
 }  // namespace
 
 void ReferenceBackend::Forward(const ObservationModel& model, const Plane& x, ObjectiveScratch& scratch) const {
   const Plane blurred = Blur(x, model.Taps());
   scratch.predicted.assign(model.ObservationCount(), 0.0);
   for (size_t o = 0; o < model.ObservationCount(); ++o) {
-    int ix = 0;
-    int iy = 0;
-    double fx = 0.0;
-    double fy = 0.0;
-    model.Cell(o, ix, iy, fx, fy);
-    scratch.predicted[o] = (1 - fx) * (1 - fy) * blurred.At(ix, iy) + fx * (1 - fy) * blurred.At(ix + 1, iy) +
-                           (1 - fx) * fy * blurred.At(ix, iy + 1) + fx * fy * blurred.At(ix + 1, iy + 1);
+    ForEachSampled(model, o, [&](int px, int py, double w) { scratch.predicted[o] += w * blurred.At(px, py); });
   }
 }
 
@@ -70,15 +98,7 @@ void ReferenceBackend::Adjoint(const ObservationModel& model, const std::vector<
                                ObjectiveScratch&) const {
   Plane spread(model.GridWidth(), model.GridHeight());
   for (size_t o = 0; o < model.ObservationCount(); ++o) {
-    int ix = 0;
-    int iy = 0;
-    double fx = 0.0;
-    double fy = 0.0;
-    model.Cell(o, ix, iy, fx, fy);
-    spread.At(ix, iy) += (1 - fx) * (1 - fy) * r[o];
-    spread.At(ix + 1, iy) += fx * (1 - fy) * r[o];
-    spread.At(ix, iy + 1) += (1 - fx) * fy * r[o];
-    spread.At(ix + 1, iy + 1) += fx * fy * r[o];
+    ForEachSampled(model, o, [&](int px, int py, double w) { spread.At(px, py) += w * r[o]; });
   }
   out = BlurTransposed(spread, model.Taps());
 }

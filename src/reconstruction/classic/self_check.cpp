@@ -15,7 +15,8 @@ struct ClassicSelfCheck::Parts {
   int top = 0;
   std::vector<double> bicubicPredicted;
   ObservationModel model;
-  Parts(const HrGeometry& c, const std::vector<double>& taps) : crop(c), model(c, taps) {}
+  // Bilinear at every scale: the check's measure, and so its warning, as it was made.
+  Parts(const HrGeometry& c, const std::vector<double>& taps) : crop(c), model(c, taps, SampleKernel::Bilinear) {}
 };
 
 namespace {

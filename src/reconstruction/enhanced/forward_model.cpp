@@ -26,6 +26,10 @@ bool InvertMap(const PixelMap& a, PixelMap& m) {
 // enough to share among them.
 constexpr int kSplatBandRows = 16;
 
+// The HR pixels a kernel weighs before and after an observation's cell pixel, per axis.
+int SupportBefore(SampleKernel kernel) { return kernel == SampleKernel::Cubic ? 1 : 0; }
+int SupportAfter(SampleKernel kernel) { return kernel == SampleKernel::Cubic ? 2 : 1; }
+
 bool Apply(const PixelMap& m, double x, double y, double& u, double& v) {
   const double d = m.p[2][0] * x + m.p[2][1] * y + m.p[2][2];
   if (!(std::fabs(d) > 1e-12)) return false;
@@ -101,10 +105,17 @@ HrGeometry ExtendGeometry(const HrGeometry& grid, int margin) {
   return g;
 }
 
-int EnhancedMargin(int tapCount) { return 2 * (tapCount / 2) + 2; }
+SampleKernel SampleKernelFor(double scale) { return scale < 2.5 ? SampleKernel::Cubic : SampleKernel::Bilinear; }
+
+int EnhancedMargin(int tapCount, double scale) {
+  return 2 * (tapCount / 2) + 1 + SupportAfter(SampleKernelFor(scale));
+}
 
 ObservationModel::ObservationModel(const HrGeometry& grid, std::vector<double> taps)
-    : grid_(grid), taps_(std::move(taps)), builtTaps_(taps_.size()) {}
+    : ObservationModel(grid, std::move(taps), SampleKernelFor(grid.scale)) {}
+
+ObservationModel::ObservationModel(const HrGeometry& grid, std::vector<double> taps, SampleKernel kernel)
+    : grid_(grid), taps_(std::move(taps)), kernel_(kernel), builtTaps_(taps_.size()) {}
 
 void ObservationModel::SetTaps(std::vector<double> taps) {
   if (taps.size() > builtTaps_ || taps.size() % 2 == 0) throw Error("PSF taps wider than the model's grid allows");
@@ -112,12 +123,16 @@ void ObservationModel::SetTaps(std::vector<double> taps) {
 }
 
 void ObservationModel::AddObservation(int x, int y, double fx, double fy, const double value[3], int u, int v) {
-  const size_t band = static_cast<size_t>(y / kSplatBandRows);
-  if (bandObservations_.size() < band + 2) bandObservations_.resize(band + 2);
+  const int before = SupportBefore(kernel_);
+  const int after = SupportAfter(kernel_);
+  if (x < before || y < before || x + after >= grid_.width || y + after >= grid_.height) {
+    throw Error("an observation's sampling kernel reaches off the grid");
+  }
+  const size_t first = static_cast<size_t>((y - before) / kSplatBandRows);
+  const size_t last = static_cast<size_t>((y + after) / kSplatBandRows);
+  if (bandObservations_.size() < last + 1) bandObservations_.resize(last + 1);
   const uint32_t o = static_cast<uint32_t>(index_.size());
-  bandObservations_[band].push_back(o);
-  // The cell's bottom row opens the next band.
-  if ((y + 1) % kSplatBandRows == 0) bandObservations_[band + 1].push_back(o);
+  for (size_t band = first; band <= last; ++band) bandObservations_[band].push_back(o);
   index_.push_back(y * grid_.width + x);
   pixel_.push_back({u, v});
   fx_.push_back(static_cast<float>(fx));
@@ -142,11 +157,11 @@ size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& hom
   PixelMap toReference;
   const int h = static_cast<int>(taps_.size()) / 2;
   const double s = grid_.scale;
-  // HR positions whose PSF and bilinear support stay inside the grid.
-  const double loX = h;
-  const double hiX = grid_.width - 1 - h;
-  const double loY = h;
-  const double hiY = grid_.height - 1 - h;
+  // HR positions whose PSF and sampling support stay inside the grid.
+  const double loX = h + SupportBefore(kernel_);
+  const double hiX = grid_.width - h - SupportAfter(kernel_);
+  const double loY = h + SupportBefore(kernel_);
+  const double hiY = grid_.height - h - SupportAfter(kernel_);
   if (InvertMap(toFrame, toReference) && hiX > loX && hiY > loY) {
     // The frame pixels that can see the grid: the bounding box of its corners in the frame.
     double minU = 1e300;
@@ -211,8 +226,9 @@ void ObservationModel::Forward(const Plane& x, std::vector<double>& predicted, P
 }
 
 void ObservationModel::Sample(const Plane& blurred, size_t begin, size_t end, double* out) const {
-  detail::ActiveEnhancedLoops().sample(blurred.v.data(), grid_.width, index_.data() + begin, fx_.data() + begin,
-                                       fy_.data() + begin, end - begin, out);
+  const detail::EnhancedLoops& loops = detail::ActiveEnhancedLoops();
+  (kernel_ == SampleKernel::Cubic ? loops.sampleCubic : loops.sample)(
+      blurred.v.data(), grid_.width, index_.data() + begin, fx_.data() + begin, fy_.data() + begin, end - begin, out);
 }
 
 void ObservationModel::ReferencePosition(size_t o, double& x, double& y) const {
@@ -226,7 +242,11 @@ void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& 
   BlurZero(scatter, taps_, out, work);
 }
 
-void ObservationModel::Splat(const std::vector<double>& r, Plane& out) const {
+void ObservationModel::Splat(const std::vector<double>& r, Plane& out, SampleKernel kernel) const {
+  // The band lists hold the support of the model's own kernel, which the bilinear one's lies in.
+  if (kernel == SampleKernel::Cubic && kernel_ != SampleKernel::Cubic) {
+    throw Error("a bilinear model's observations cannot be spread by the cubic kernel");
+  }
   const int w = grid_.width;
   if (out.width != grid_.width || out.height != grid_.height || out.v.size() != static_cast<size_t>(w) * grid_.height) {
     out.width = grid_.width;
@@ -244,10 +264,32 @@ void ObservationModel::Splat(const std::vector<double>& r, Plane& out) const {
       const int bottom = std::min(grid_.height, top + kSplatBandRows);
       std::fill(b + static_cast<size_t>(top) * w, b + static_cast<size_t>(bottom) * w, 0.0);
       if (static_cast<size_t>(band) >= bandObservations_.size()) continue;
+      const std::vector<uint32_t>& listed = bandObservations_[static_cast<size_t>(band)];
+      if (kernel == SampleKernel::Cubic) {
+        detail::ActiveEnhancedLoops().splatCubic(b, w, index_.data(), fx_.data(), fy_.data(), r.data(), listed.data(),
+                                                 listed.size(), top, bottom);
+        continue;
+      }
+      if (kernel_ == SampleKernel::Cubic) {
+        // Bilinear weights over the cubic support's band lists: each of the cell's two rows
+        // that lies in the band, as the bilinear model's splat forms them.
+        for (const uint32_t o : listed) {
+          const double wx[2] = {1.0 - fx_[o], fx_[o]};
+          const double wy[2] = {1.0 - fy_[o], fy_[o]};
+          const int y = index_[o] / w;
+          for (int i = std::max(0, top - y); i < 2 && y + i < bottom; ++i) {
+            double* p = b + index_[o] + i * w;
+            const double v = r[o] * wy[i];
+            p[0] += v * wx[0];
+            p[1] += v * wx[1];
+          }
+        }
+        continue;
+      }
       // A cell's rows against the band's by its index alone: y >= top, y + 1 < bottom.
       const int firstCell = top * w;
       const int endCell = (bottom - 1) * w;
-      for (const uint32_t o : bandObservations_[static_cast<size_t>(band)]) {
+      for (const uint32_t o : listed) {
         const int cell = index_[o];
         double* p = b + cell;
         const double fx = fx_[o];

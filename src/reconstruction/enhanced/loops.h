@@ -5,6 +5,14 @@
 
 namespace lumet::detail {
 
+// The cubic convolution's weights (Keys' kernel, a = -1/2) of the pixels at -1, 0, 1 and 2
+// for a position t in [0, 1) past pixel 0: w_j = ((A_j t + B_j) t + C_j) t + D_j, formed so
+// by the sampling and its adjoint alike.
+inline constexpr double kCubicA[4] = {-0.5, 1.5, -1.5, 0.5};
+inline constexpr double kCubicB[4] = {1.0, -2.5, 2.0, -0.5};
+inline constexpr double kCubicC[4] = {-0.5, 0.0, 0.5, 0.0};
+inline constexpr double kCubicD[4] = {0.0, 1.0, 0.0, 0.0};
+
 // The enhanced method's innermost loops, one body compiled for each instruction set
 // (loops_kernel.inc); every variant gives the same values bit for bit (no fused
 // multiply-add; square root and division are correctly rounded in every width).
@@ -25,6 +33,17 @@ struct EnhancedLoops {
   // top = p[0] + fx (p[1] - p[0]), bottom = p[w] + fx (p[w + 1] - p[w]), top + fy (bottom - top).
   void (*sample)(const double* b, int w, const int32_t* index, const float* fx, const float* fy, size_t count,
                  double* out);
+  // The same by cubic convolution over the 4 x 4 pixels from p = b + index[i] - w - 1: with
+  // wx and wy the weights of fx[i] and fy[i] (kCubicA ..), column j's sum
+  // c_j = ((wy0 p[j] + wy1 p[w + j]) + wy2 p[2w + j]) + wy3 p[3w + j], then
+  // ((wx0 c_0 + wx1 c_1) + wx2 c_2) + wx3 c_3.
+  void (*sampleCubic)(const double* b, int w, const int32_t* index, const float* fx, const float* fy, size_t count,
+                      double* out);
+  // Its adjoint over the rows [top, bottom) of b (rows of w) alone: for each observation
+  // o = list[i], i < count, in that order, every pixel of o's 4 x 4 support on those rows
+  // adds (r[o] wy_i) wx_j.
+  void (*splatCubic)(double* b, int w, const int32_t* index, const float* fx, const float* fy, const double* r,
+                     const uint32_t* list, size_t count, int top, int bottom);
   // The data term of count observations: with d = r[i] - values[i], root = sqrt(d^2 + eps^2)
   // and wo = ow[i] (1 when ow is null), r[i] becomes (wk wo) d / root; returns the sum of
   // (wk wo) (root - eps), taken in four partial sums (i % 4, the tail in the first) added

@@ -211,7 +211,7 @@ class Enhanced final : public ReconstructionMethod {
   // It solves on the grid grown by the reach of the widest PSF it may solve with.
   HrGeometry GridRead(const ReconstructionOptions& options, const HrGeometry& grid) const override {
     const int taps = static_cast<int>(PsfTaps(WidestSigma(options), grid.scale).size());
-    return ExtendGeometry(grid, EnhancedMargin(taps));
+    return ExtendGeometry(grid, EnhancedMargin(taps, grid.scale));
   }
 
   // The enhanced method scales its steps by beta and takes alpha and lambda as weights, so

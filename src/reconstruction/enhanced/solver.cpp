@@ -586,7 +586,7 @@ bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vecto
   std::vector<size_t> picked{0};
   const size_t others = std::min(kNoiseFrames, frames.size() - 1);
   for (size_t i = 1; i <= others; ++i) picked.push_back((i * (frames.size() - 1) + others / 2) / others);
-  const HrGeometry grid = ExtendGeometry(roiGrid, EnhancedMargin(static_cast<int>(taps.size())));
+  const HrGeometry grid = ExtendGeometry(roiGrid, EnhancedMargin(static_cast<int>(taps.size()), roiGrid.scale));
   const SampleDepth depth = EnhancedDepth(frames);
   ObservationModel model(grid, taps);
   for (size_t k : picked) model.AddFrame(frames[k], homographies[k], depth);
@@ -630,7 +630,7 @@ struct GridProblem {
   GridProblem(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
               const HrGeometry& roiGrid, const EnhancedSettings& settings, const std::vector<double>& taps,
               EnhancedOutcome& outcome, double noise = std::numeric_limits<double>::quiet_NaN())
-      : margin(EnhancedMargin(static_cast<int>(taps.size()))),
+      : margin(EnhancedMargin(static_cast<int>(taps.size()), roiGrid.scale)),
         grid(ExtendGeometry(roiGrid, margin)),
         depth(EnhancedDepth(frames)),
         model(BuildModel(frames, homographies, grid, taps, depth)) {
@@ -826,7 +826,7 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
   // detail, which those differences read beside the noise.
   const std::vector<double> taps = PsfTaps(WidestPsfTrial(stated), crop.scale);
   const double noise =
-      EstimateNoise(frames[0], ExtendGeometry(crop, EnhancedMargin(static_cast<int>(taps.size()))), EnhancedDepth(frames));
+      EstimateNoise(frames[0], ExtendGeometry(crop, EnhancedMargin(static_cast<int>(taps.size()), crop.scale)), EnhancedDepth(frames));
   GridProblem p(frames, homographies, crop, settings, taps, cropOutcome, noise);
   EnhancedWeights initial = p.weights;
   InitialWeights(p.model, settings, initial);

@@ -34,7 +34,7 @@ std::vector<Span> Spans(int n, int side) {
 }  // namespace
 
 size_t EnhancedSolveBytes(const HrGeometry& grid, int psfTaps) {
-  const HrGeometry grown = ExtendGeometry(grid, EnhancedMargin(psfTaps));
+  const HrGeometry grown = ExtendGeometry(grid, EnhancedMargin(psfTaps, grid.scale));
   return kEnhancedBytesPerPixel * static_cast<size_t>(grown.width) * static_cast<size_t>(grown.height);
 }
 

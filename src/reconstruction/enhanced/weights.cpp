@@ -527,9 +527,10 @@ Plane AgreementMap(const ObservationModel& model, const std::vector<float>& weig
   Plane sum;
   Plane reference;
   Plane splat;
-  model.Splat(agree, splat);
+  // Shares of observations, spread by weights that are never negative.
+  model.Splat(agree, splat, SampleKernel::Bilinear);
   BlurZero(splat, model.Taps(), sum);
-  model.Splat(own, splat);
+  model.Splat(own, splat, SampleKernel::Bilinear);
   BlurZero(splat, model.Taps(), reference);
   Plane support(sum.width, sum.height);
   for (size_t i = 0; i < sum.v.size(); ++i) support.v[i] = reference.v[i] > 1e-9 ? sum.v[i] / reference.v[i] : 0.0;
