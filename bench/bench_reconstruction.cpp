@@ -32,8 +32,11 @@ namespace {
 constexpr double kScale = 4.0;
 constexpr double kSigma = 0.6;
 const RoiRect kRoi{160, 100, 200, 140};
-// The default job's, the peer job's and the whole-frame job's ROI.
-const RoiRect kRois[] = {kRoi, {130, 70, 230, 170}, {10, 10, 310, 230}};
+// The default job's, the peer job's and the whole-frame job's ROI, and a video frame's at x2
+// (bench/video/compare.sh's ROI of a 160 x 120 clip), where the enhanced method samples by
+// cubic convolution.
+const RoiRect kRois[] = {kRoi, {130, 70, 230, 170}, {10, 10, 310, 230}, {20, 20, 140, 100}};
+constexpr double kVideoScale = 2.0;
 
 ColorGrayImage RandomFrame(int w, int h, LcgRandom& random) {
   ColorGrayImage frame;
@@ -55,7 +58,7 @@ struct Inputs {
   ColorDoubleImage x;
   CountImage count;
 
-  explicit Inputs(const RoiRect& roi = kRoi) : grid(MakeHrGeometry(roi, kScale)) {
+  explicit Inputs(const RoiRect& roi = kRoi, double scale = kScale) : grid(MakeHrGeometry(roi, scale)) {
     LcgRandom random;
     for (int k = 0; k < 30; ++k) {
       frames.push_back(RandomFrame(320, 240, random));
@@ -64,7 +67,7 @@ struct Inputs {
         h.At1(1, 3) = (random.Next() % 400 - 200) / 100.0 / HomographyUnit;
         h.At1(2, 3) = (random.Next() % 400 - 200) / 100.0 / HomographyUnit;
       }
-      hrForms.push_back(HrForm(h, kScale));
+      hrForms.push_back(HrForm(h, scale));
       homographies.push_back(h);
     }
     MedianShiftAdd(frames, hrForms, static_cast<int>(frames.size()), grid, 320, 240, x, count);
@@ -80,8 +83,10 @@ Inputs& SharedInputs() {
 const Inputs& InputsFor(int job) {
   static Inputs peer(kRois[1]);
   static Inputs wholeFrame(kRois[2]);
+  static Inputs video(kRois[3], kVideoScale);
   if (job == 1) return peer;
   if (job == 2) return wholeFrame;
+  if (job == 3) return video;
   return SharedInputs();
 }
 
@@ -132,7 +137,7 @@ double FmaPeak() {
 
 // One quasi-Newton iteration of the enhanced method (green band) on the job's 30 frames, on
 // one or two threads, after eight iterations that fill the curvature history. Arguments as
-// BM_RobustBtvIterate's.
+// BM_RobustBtvIterate's, and job 3 the video frame at x2.
 //
 // The floor: the multiply-adds one iteration does as implemented, every addition,
 // multiplication, square root and division counted as one (a floor: the loops use no fused
@@ -151,7 +156,9 @@ double FmaPeak() {
 //             scaling with their dot products: 4 P; the trial point: 2 P; s, y and their
 //             four dot products: 6 P
 // so 4n P + 36 P + (4m + 12) P + 14 N in all, (4n + 84) P + 14 N with m = 6: about 100 a
-// sample on the three jobs (17 taps, 1.2 to 1.6 samples an HR pixel). The blur is on the
+// sample on the three jobs at x4 (17 taps, 1.2 to 1.6 samples an HR pixel). At x2 the
+// sampling is cubic: eight weights of three multiply-adds each, sixteen taps and the four
+// columns' sum, 44 N forward and the same in the adjoint, so (4n + 84) P + 93 N. The blur is on the
 // grid, not per sample: n x n PSF taps times 4 interpolation taps per sample, forward and
 // adjoint, would be 8 n^2 = 2312 a sample. The counters: madds_per_sample (the floor / N)
 // and x_floor (time per iteration / the floor's time).
@@ -159,8 +166,8 @@ void BM_EnhancedIteration(benchmark::State& state) {
   const Inputs& in = InputsFor(static_cast<int>(state.range(0)));
   const int threads = static_cast<int>(state.range(1));
   SetThreadCount(threads);
-  const std::vector<double> taps = PsfTaps(kSigma, kScale);
-  const HrGeometry grid = ExtendGeometry(in.grid, EnhancedMargin(static_cast<int>(taps.size())));
+  const std::vector<double> taps = PsfTaps(kSigma, in.grid.scale);
+  const HrGeometry grid = ExtendGeometry(in.grid, EnhancedMargin(static_cast<int>(taps.size()), in.grid.scale));
   ObservationModel model(grid, taps);
   for (size_t k = 0; k < in.frames.size(); ++k) model.AddFrame(in.frames[k], in.homographies[k]);
   EnhancedWeights weights;
@@ -192,7 +199,9 @@ void BM_EnhancedIteration(benchmark::State& state) {
   constexpr double kPairs = 6.0;
   const double p = static_cast<double>(grid.width) * grid.height;
   const double n = static_cast<double>(model.ObservationCount());
-  const double floorMadds = (4.0 * static_cast<double>(taps.size()) + 36.0 + 4.0 * kPairs + 12.0) * p + 14.0 * n;
+  const double sampling = model.Kernel() == SampleKernel::Cubic ? 88.0 : 9.0;
+  const double floorMadds =
+      (4.0 * static_cast<double>(taps.size()) + 36.0 + 4.0 * kPairs + 12.0) * p + (5.0 + sampling) * n;
   state.counters["madds_per_sample"] = floorMadds / n;
   if (FmaPeak() > 0.0 && timed > 0) {
     const double floorSeconds = floorMadds / (FmaPeak() / 2.0 * 1e9 * threads);
@@ -205,7 +214,7 @@ void BM_EnhancedIteration(benchmark::State& state) {
   SetThreadCount(0);
 }
 BENCHMARK(BM_EnhancedIteration)
-    ->ArgsProduct({{0, 1, 2}, {1, 2}})
+    ->ArgsProduct({{0, 1, 2, 3}, {1, 2}})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

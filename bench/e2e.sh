@@ -95,7 +95,7 @@ if [[ -x "$BIN/lumet-bench" ]]; then
   echo "== enhanced, one iteration (green band, 30 frames): $BIN/lumet-bench"
   printf "%-12s %-26s %12s %14s %10s %10s\n" workload grid "ms/iter" "madds/sample" "floor ms" "iter/floor"
   LUMET_FMA_PEAK=$PEAK1 "$BIN/lumet-bench" --benchmark_filter="BM_EnhancedIteration/[0-9]/$CORES/" \
-    --benchmark_format=csv 2>/dev/null | awk -F, -v names="default peer whole-frame" '
+    --benchmark_format=csv 2>/dev/null | awk -F, -v names="default peer whole-frame video-x2" '
     BEGIN { split(names, name, " ") }
     NR == 1 { for (i = 1; i <= NF; ++i) { key = $i; gsub(/"/, "", key); col[key] = i }; next }
     {
