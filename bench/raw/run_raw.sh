@@ -5,7 +5,8 @@
 # through classic and enhanced at SCALE and measured against the truth beside bicubic of
 # frame 0 (lumet-raw-burst says how the burst is made). Writes OUT/montage.png (truth |
 # bicubic | classic | enhanced, shown through a 2.2 gamma: the results of linear frames are
-# linear).
+# linear). KIND=png writes the frames without the mosaic, as 16-bit PNG files: what the
+# mosaic and its demosaicing cost.
 #   bench/raw/run_raw.sh OUT [RAW [FRAMES [SCALE [X,Y,W,H]]]]
 set -euo pipefail
 out=$1
@@ -15,6 +16,7 @@ scale=${4:-2}
 # The lower card of the photo, whose lettering is the finest detail in it.
 case $scale in 2) card=120,115,90,70 ;; 3) card=80,78,60,48 ;; *) card=60,58,45,36 ;; esac
 roi=${5:-$card}
+kind=${KIND:-dng}
 here=$(cd "$(dirname "$0")/../.." && pwd)
 bin=$here/build/release/bin
 cli=${CLI:-$bin/lumet-cli}
@@ -32,13 +34,13 @@ if [ -z "$raw" ]; then
 fi
 burst=$out/burst
 rm -rf "$burst"
-"$bin/lumet-raw-burst" "$raw" "$burst" "$frames" "$scale" "$roi"
+"$bin/lumet-raw-burst" "$raw" "$burst" "$frames" "$scale" "$roi" "$kind"
 printf '%-9s %8s %8s\n' method psnr seconds
 for m in classic enhanced; do
   d=$burst/run-$m
   mkdir -p "$d"
   start=$(date +%s.%N)
-  "$cli" -C "$d" run --method $m --lr-pattern "$burst/images/lr-%d.dng" --lr-count auto --roi "$roi" --scale "$scale" \
+  "$cli" -C "$d" run --method $m --lr-pattern "$burst/images/lr-%d.$kind" --lr-count auto --roi "$roi" --scale "$scale" \
     > "$d/log" 2> "$d/err"
   seconds=$(echo "$(date +%s.%N) - $start" | bc)
   printf '%-9s %8s %8.2f\n' $m "$("$cli" compare "$d/result/hr.bmp" "$burst/truth/hr.bmp" | awk '{print $3; exit}')" "$seconds"
