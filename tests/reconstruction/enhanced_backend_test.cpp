@@ -406,12 +406,14 @@ void ExpectClose(const ColorDoubleImage& a, const ColorDoubleImage& b, double me
   EXPECT_LT(most, largest);
 }
 
-TEST(EnhancedMethodTiles, TiledSolveMatchesTheUntiledOneWithoutSeams) {
-  // A 160 x 160 grid (40 x 40 LR pixels at scale 4) solved whole and in 2 x 2 tiles of 80
-  // with their overlap of 48: the seams must not show. Allowed: a mean absolute difference
-  // of 0.25 and at most 3 grey levels anywhere (measured: 0.075 and 1.04).
-  const Sequence s = ShiftedFrames(60, 6);
-  const HrGeometry grid = MakeHrGeometry(RoiRect{10, 10, 50, 50}, 4.0);
+// A 160 x 160 grid (40 x 40 LR pixels at scale 4, bilinear sampling; 80 x 80 at scale 2,
+// cubic) solved whole and in 2 x 2 tiles of 80 with their overlap of 48: the seams must not
+// show. Allowed: a mean absolute difference of 0.25 and at most 3 grey levels anywhere
+// (measured at scale 4: 0.075 and 1.04).
+void ExpectTilesWithoutSeams(double scale, const RoiRect& roi, int frameSize) {
+  SCOPED_TRACE(::testing::Message() << "scale " << scale);
+  const Sequence s = ShiftedFrames(frameSize, 6);
+  const HrGeometry grid = MakeHrGeometry(roi, scale);
   ASSERT_EQ(grid.width, 160);
   EnhancedSettings settings;
   settings.maxIterations = 15;
@@ -429,6 +431,11 @@ TEST(EnhancedMethodTiles, TiledSolveMatchesTheUntiledOneWithoutSeams) {
   ASSERT_FALSE(tiledOutcome.fellBack) << tiledOutcome.reason;
   EXPECT_GT(tiledOutcome.iterations, wholeOutcome.iterations) << "four tiles solved";
   ExpectClose(tiled, whole, 0.25, 3.0);
+}
+
+TEST(EnhancedMethodTiles, TiledSolveMatchesTheUntiledOneWithoutSeams) {
+  ExpectTilesWithoutSeams(4.0, RoiRect{10, 10, 50, 50}, 60);
+  ExpectTilesWithoutSeams(2.0, RoiRect{20, 20, 100, 100}, 120);
 }
 
 }  // namespace
