@@ -64,11 +64,12 @@ for kind in drift object; do
   done
 done
 if command -v python3 > /dev/null && PYTHONPATH=$here/build/release/python /usr/bin/python3 -c 'import lumet, numpy' 2> /dev/null; then
-  PYTHONPATH=$here/build/release/python /usr/bin/python3 - "$out" <<'PY'
+  PYTHONPATH=$here/build/release/python /usr/bin/python3 - "$out" "$frames" <<'PY'
 import os, sys
 import numpy, lumet
 out = sys.argv[1]
-k = 10
+# Frame 10, or the middle one of a shorter clip.
+k = min(10, int(sys.argv[2]) // 2)
 for kind in ("drift", "object"):
     d = os.path.join(out, kind)
     tiles = [os.path.join(d, "truth", f"truth-{k}.bmp"), os.path.join(d, "bicubic", f"bicubic-{k}.bmp")]
@@ -77,5 +78,5 @@ for kind in ("drift", "object"):
     montage = numpy.concatenate(images, axis=1)
     lumet.write_image(os.path.join(out, f"montage-{kind}.png"), numpy.ascontiguousarray(montage.repeat(2, 0).repeat(2, 1)))
 PY
-  echo "montages (truth | bicubic | peer | classic | enhanced | enhanced told the blur, frame 10): $out/montage-*.png"
+  echo "montages (truth | bicubic | peer | classic | enhanced | enhanced told the blur, frame $((frames < 20 ? frames / 2 : 10))): $out/montage-*.png"
 fi
