@@ -2,14 +2,14 @@
 // broken, with the truth of frame 0 and the bicubic enlargement of frame 0, for measuring
 // how the methods behave on footage that does not obey them:
 //
-//   lumet-broken-sequence KIND SCENE SEED DIR
+//   lumet-broken-sequence KIND SCENE SEED DIR [NOISE [SCALE]]
 //
 // KIND: ideal (nothing broken), object (a patch moves on its own over the ROI), pan (the
 // camera pans up to 30 px), psf (the true blur is sigma 1.0, param.txt says 0.6), gain
 // (every frame has its own gain and offset), wobble (a smooth non-rigid displacement of
 // 0.4 px on top of the homography). SCENE: chart or texture. Frames are 320 x 240, 31 of
-// them, scale 3, noise sigma NOISE (2 unless given), the standard ROI; truth/clean-0.bmp is
-// frame 0 without its noise, which measures what a frame deviates by (compare). Compression
+// them, scale SCALE (3 unless given), noise sigma NOISE (2 unless given), the standard ROI;
+// truth/clean-0.bmp is frame 0 without its noise, which measures what a frame deviates by (compare). Compression
 // is applied afterwards to the ideal sequence (bench/broken/run_broken.sh), which then
 // remakes the bicubic baseline from the compressed frame 0, the one a user of such footage has:
 //
@@ -49,7 +49,7 @@ using namespace lumet;
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 constexpr int kFrames = 31;
-constexpr int kScale = 3;
+constexpr int kScale = 3;  // unless SCALE says otherwise
 constexpr int kOver = 4;  // raster texels per LR pixel
 
 struct Raster {
@@ -177,7 +177,7 @@ int RemakeBicubic(const std::string& dir) {
   }
   ColorGrayImage frame0;
   ReadImageFile(dir + "/images/lr-0.bmp", frame0);
-  const ColorGrayImage bicubic = BicubicEnlarge(frame0, params.roi, kScale);
+  const ColorGrayImage bicubic = BicubicEnlarge(frame0, params.roi, params.scale);
   BmpFile::WriteImage(dir + "/truth/bicubic.bmp", bicubic, 0, 0, bicubic.Width(), bicubic.Height());
   return 0;
 }
@@ -225,9 +225,10 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (argc != 5 && argc != 6) {
+  if (argc < 5 || argc > 7) {
     std::fprintf(stderr,
-                 "usage: %s ideal|object|pan|psf|gain|wobble chart|texture SEED DIR [NOISE]\n       %s bicubic DIR\n"
+                 "usage: %s ideal|object|pan|psf|gain|wobble chart|texture SEED DIR [NOISE [SCALE]]\n"
+                 "       %s bicubic DIR\n"
                  "       %s h264 DIR CRF\n",
                  argv[0], argv[0], argv[0]);
     return 2;
@@ -236,7 +237,12 @@ int main(int argc, char** argv) {
   const std::string sceneName = argv[2];
   const uint64_t seed = std::strtoull(argv[3], nullptr, 10);
   const std::string dir = argv[4];
-  const double kNoise = argc == 6 ? std::strtod(argv[5], nullptr) : 2.0;
+  const double kNoise = argc >= 6 ? std::strtod(argv[5], nullptr) : 2.0;
+  const int scale = argc == 7 ? std::atoi(argv[6]) : kScale;
+  if (scale < 2 || scale > 4) {
+    std::fprintf(stderr, "SCALE must be 2, 3 or 4\n");
+    return 2;
+  }
   const auto scene = MakeScene(sceneName, seed);
   const auto objectScene = MakeScene(sceneName == "chart" ? "texture" : "chart", seed + 7);
   const double sigma = kind == "psf" ? 1.0 : 0.6;
@@ -291,12 +297,12 @@ int main(int argc, char** argv) {
   // Truth: the scene of frame 0 (the object at its place) averaged over each HR pixel.
   ParamSet params = InitParams();
   params.lrCount = kFrames - 1;
-  params.scale = kScale;
+  params.scale = scale;
   params.psfSigma = 0.6;
-  const double x0 = params.roi.left * kScale;
-  const double y0 = params.roi.top * kScale;
-  const int gw = (params.roi.right - params.roi.left) * kScale;
-  const int gh = (params.roi.bottom - params.roi.top) * kScale;
+  const double x0 = params.roi.left * scale;
+  const double y0 = params.roi.top * scale;
+  const int gw = (params.roi.right - params.roi.left) * scale;
+  const int gh = (params.roi.bottom - params.roi.top) * scale;
   ColorGrayImage truth;
   truth.Create(gw, gh);
   truth.mask.Fill(0);
@@ -305,8 +311,8 @@ int main(int argc, char** argv) {
       double s[3] = {0, 0, 0};
       for (int b = 0; b < 4; ++b) {
         for (int a = 0; a < 4; ++a) {
-          const double x = (c + x0) / kScale + ((a + 0.5) / 4 - 0.5) / kScale;
-          const double y = (r + y0) / kScale + ((b + 0.5) / 4 - 0.5) / kScale;
+          const double x = (c + x0) / scale + ((a + 0.5) / 4 - 0.5) / scale;
+          const double y = (r + y0) / scale + ((b + 0.5) / 4 - 0.5) / scale;
           const bool in = kind == "object" && x >= kObjectX && x < kObjectX + kObjectSize && y >= kObjectY &&
                           y < kObjectY + kObjectSize;
           const Rgb v = in ? objectScene->At(x - kObjectX, y - kObjectY) : scene->At(x, y);
@@ -320,7 +326,7 @@ int main(int argc, char** argv) {
   }
   BmpFile::WriteImage(dir + "/truth/hr.bmp", truth, 0, 0, gw, gh);
   BmpFile::WriteImage(dir + "/truth/clean-0.bmp", clean, 0, 0, kWidth, kHeight);
-  const ColorGrayImage bicubic = BicubicEnlarge(frames[0], params.roi, kScale);
+  const ColorGrayImage bicubic = BicubicEnlarge(frames[0], params.roi, scale);
   BmpFile::WriteImage(dir + "/truth/bicubic.bmp", bicubic, 0, 0, bicubic.Width(), bicubic.Height());
   SaveParams(dir + "/param.txt", params);
   return 0;
