@@ -9,9 +9,10 @@
 // (every frame has its own gain and offset), wobble (a smooth non-rigid displacement of
 // 0.4 px on top of the homography). SCENE: chart or texture. Frames are 320 x 240, 31 of
 // them, scale SCALE (3 unless given), noise sigma NOISE (2 unless given), the standard ROI;
-// truth/clean-0.bmp is frame 0 without its noise, which measures what a frame deviates by (compare). Compression
-// is applied afterwards to the ideal sequence (bench/broken/run_broken.sh), which then
-// remakes the bicubic baseline from the compressed frame 0, the one a user of such footage has:
+// truth/clean-0.bmp is frame 0 without its noise, which measures what a frame deviates by
+// (compare). Compression is applied afterwards to the ideal sequence
+// (bench/broken/run_broken.sh), which then remakes the bicubic baseline from the compressed
+// frame 0, the one a user of such footage has:
 //
 //   lumet-broken-sequence bicubic DIR
 //
