@@ -108,7 +108,7 @@ TEST(EnhancedSampling, CubicSamplingFollowsCurvesThatBilinearFlattens) {
   EXPECT_NEAR(predicted[0], 0.5 * 8.5 * 8.5, 1e-9);
   EXPECT_NEAR(predicted[1], 0.5 * 9.25 * 9.25, 1e-9);
   bilinear.Forward(x, predicted, blurred);
-  EXPECT_NEAR(predicted[0], 36.25, 1e-12);  // the chord: a quarter of a grey level high
+  EXPECT_NEAR(predicted[0], 36.25, 1e-12);  // the chord: an eighth of a grey level high
   Plane spread;
   cubic.Splat({1.0, 2.0}, spread);
   double total = 0.0;
