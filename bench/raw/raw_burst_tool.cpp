@@ -75,7 +75,9 @@ Scene Develop(const std::string& path) {
   scene.v.assign(samples, samples + count);
   // Exposure: the brightest half percent of the pixels' largest channel at 0.95.
   std::vector<double> peaks(count / 3);
-  for (size_t i = 0; i < peaks.size(); ++i) peaks[i] = std::max({scene.v[3 * i], scene.v[3 * i + 1], scene.v[3 * i + 2]});
+  for (size_t i = 0; i < peaks.size(); ++i) {
+    peaks[i] = std::max({scene.v[3 * i], scene.v[3 * i + 1], scene.v[3 * i + 2]});
+  }
   const size_t at = peaks.size() * 995 / 1000;
   std::nth_element(peaks.begin(), peaks.begin() + static_cast<std::ptrdiff_t>(at), peaks.end());
   const double gain = 0.95 / std::max(1.0, peaks[at]);
