@@ -35,6 +35,7 @@ struct Outcome {
   double threshold = 0;
   int iterations = 0;               // the classic method's steps per band; the enhanced one's over its bands
   double psfSigma = 0;              // the PSF the estimate was solved with
+  double lambda = 0;                // and the regulariser's weight (stronger than asked with a narrower PSF)
   bool fallback = false;            // the estimate was not kept: the result is the reference enlarged
   std::string fallbackReason;
   std::vector<Warning> warnings;    // grouped by kind, in the order the kinds came

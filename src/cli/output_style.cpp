@@ -21,7 +21,10 @@ Json OutcomeJson(const ReconstructionOutcome& o) {
               {"framesUsed", o.framesUsed},
               {"iterations", o.iterations}};
   if (o.selected) out["threshold"] = {{"index", o.thresholdIndex}, {"value", o.threshold}};
-  if (o.choosesPsf) out["psfSigma"] = o.psfSigma;
+  if (o.choosesPsf) {
+    out["psfSigma"] = o.psfSigma;
+    out["lambda"] = o.lambda;
+  }
   out["fellBack"] = o.fellBack;
   if (o.fellBack) out["fallbackReason"] = o.fallbackReason;
   out["warnings"] = warnings;

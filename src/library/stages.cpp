@@ -269,6 +269,7 @@ Result ReconstructSeeded(const Sequence& sequence, const Registration& registrat
   outcome.threshold = told.threshold;
   outcome.iterations = told.iterations;
   outcome.psfSigma = told.choosesPsf ? told.psfSigma : p.psfSigma;
+  outcome.lambda = told.choosesPsf ? told.lambda : p.lambda;
   outcome.fallback = told.fellBack;
   outcome.fallbackReason = told.fallbackReason;
   outcome.warnings = GroupByKind(warnings);

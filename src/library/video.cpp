@@ -329,8 +329,11 @@ const Settings& VideoSuperResolver::State::FrameSettings(Observer* observer) {
   const double sigma = checked.outcome.psfSigma;
   if (sigma != stated && observer != nullptr) {
     // Named by the frames it was checked on, as a window's warning names its frames.
-    Warning w{Format("%s: every output frame of the clip is made through PSF sigma %g instead of %g",
-                     sigma < stated ? "sharper than the PSF allows" : "blurrier than the PSF says", sigma, stated),
+    const double lambda = checked.outcome.lambda;
+    const std::string prior = lambda != settings.lambda ? Format(" and lambda %g instead of %g", lambda, settings.lambda) : "";
+    Warning w{Format("%s: every output frame of the clip is made through PSF sigma %g instead of %g%s",
+                     sigma < stated ? "sharper than the PSF allows" : "blurrier than the PSF says", sigma, stated,
+                     prior.c_str()),
               {}, {}, "give the camera's blur with --psf-sigma, or keep it with --psf-check off"};
     for (int j = probe.first; j <= probe.last; ++j) {
       w.frames.push_back(j);
@@ -339,6 +342,7 @@ const Settings& VideoSuperResolver::State::FrameSettings(Observer* observer) {
     observer->OnWarning(w);
   }
   chosen.psfSigma = sigma;
+  chosen.lambda = checked.outcome.lambda;
   chosen.methodParams["psfCheck"] = 0.0;
   return frameSettings.emplace(chosen);
 }

@@ -54,6 +54,9 @@ struct ReconstructionOutcome {
   // are sharper), where the method chooses one.
   bool choosesPsf = false;
   double psfSigma = 0.0;
+  // With it the lambda solved with, stronger than stated where the narrower PSF took a
+  // stronger prior.
+  double lambda = 0.0;
   // The warnings about frames, in the order given.
   std::vector<ReconstructionWarning> warnings;
   // The estimate was not kept and the result is frame 0 enlarged; reason says why.

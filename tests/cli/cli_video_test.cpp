@@ -166,17 +166,26 @@ CliResult EnhanceFrameFour(const DriftingClip& clip, const TempFolder& dir) {
       dir.Path());
 }
 
+// With noise of 2 grey levels the frames of such a camera chose 0.45 and came out 4 dB
+// below bicubic, rims along every edge: the narrower PSF needs the stronger prior.
 TEST(VideoCommand, EnhancedFramesOfACameraSharperThanTheDefaultPsfBeatBicubic) {
-  DriftingClipOptions o;
-  o.frames = 9;  // as many as the check reads
-  o.roi = RoiRect{20, 20, 140, 100};
-  const DriftingClip clip = MakeDriftingClip(o);
-  TempFolder dir;
-  const CliResult r = EnhanceFrameFour(clip, dir);
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  const double enhanced = Psnr(ReadImage(dir.Path() / Sr(4)), clip.truths[4]);
-  const double bicubic = Psnr(BicubicEnlarge(clip.frames[4], o.roi, 2), clip.truths[4]);
-  EXPECT_GT(enhanced, bicubic + 1.0) << r.err;
+  for (const double noise : {0.0, 2.0}) {
+    SCOPED_TRACE("noise " + std::to_string(noise));
+    DriftingClipOptions o;
+    o.frames = 9;  // as many as the check reads
+    o.roi = RoiRect{20, 20, 140, 100};
+    o.noise = noise;
+    const DriftingClip clip = MakeDriftingClip(o);
+    TempFolder dir;
+    const CliResult r = EnhanceFrameFour(clip, dir);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const double enhanced = Psnr(ReadImage(dir.Path() / Sr(4)), clip.truths[4]);
+    const double bicubic = Psnr(BicubicEnlarge(clip.frames[4], o.roi, 2), clip.truths[4]);
+    EXPECT_GT(enhanced, bicubic + (noise > 0.0 ? 2.0 : 1.0)) << r.err;
+    if (noise > 0.0) {
+      EXPECT_NE(r.err.find("and lambda "), std::string::npos) << r.err;
+    }
+  }
 }
 
 // A camera blur of sigma 0.6 on its pixels' squares (about 0.67 in all): the check's steps,

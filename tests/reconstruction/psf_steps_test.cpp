@@ -5,6 +5,9 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <numbers>
+#include <utility>
+#include <vector>
 
 namespace lumet {
 namespace {
@@ -150,6 +153,44 @@ TEST(PsfSteps, FrameZerosEdgesBreakATieOnTheWayNarrowerOnlyWhileTheChoiceIsWider
   EXPECT_DOUBLE_EQ(narrow(allowed, 0.5), 0.45);
   Table worse{{{0.45, 0.70}, {0.3375, 0.71}}, {}};
   EXPECT_DOUBLE_EQ(narrow(worse, 0.4), 0.45);
+}
+
+TEST(PsfSteps, ANarrowerStepWhoseFitTookAStrongerPriorWinsATieWhereTheEdgesAllowTheWiderOne) {
+  // A sharp camera's noisy frames of a soft scene: frame 0's edges allow 0.45, and 0.3375
+  // predicts about as well as 0.45 once its fit has the stronger prior (and far worse
+  // without it: that fit is not the one the step sees).
+  struct Prior {
+    std::map<double, std::pair<double, bool>> errors;  // sigma -> error, stronger prior
+    std::vector<double> tried;
+    TrialErrors operator()(double sigma) {
+      tried.push_back(sigma);
+      const auto it = errors.find(std::round(sigma * 1e6) / 1e6);
+      if (it == errors.end()) return {10.0, 10.0};
+      return {it->second.first, it->second.first, it->second.second};
+    }
+  };
+  const auto narrow = [](Prior& trials) {
+    return NarrowPsf(0.6, 1.807, 2.207, kNoise, [&](double s) { return trials(s); }, 0.45);
+  };
+  Prior stronger{{{0.45, {1.712, false}}, {0.3375, {1.693, true}}, {0.288675, {1.701, true}}}, {}};
+  EXPECT_DOUBLE_EQ(narrow(stronger), 0.3375);  // 0.2887 predicts worse: it stops
+  EXPECT_EQ(stronger.tried.size(), 3u);
+  // The same errors from fits through the stated prior: the edges' tie-break ends at 0.45.
+  Prior plain{{{0.45, {1.712, false}}, {0.3375, {1.693, false}}}, {}};
+  EXPECT_DOUBLE_EQ(narrow(plain), 0.45);
+  // A stronger prior does not make a step that predicts worse win.
+  Prior worse{{{0.45, {1.712, false}}, {0.3375, {1.72, true}}}, {}};
+  EXPECT_DOUBLE_EQ(narrow(worse), 0.45);
+}
+
+TEST(PsfSteps, ThePriorStrengthensAsTheNarrowerPsfPassesMoreOfTheFinestDetail) {
+  EXPECT_EQ(NarrowerPsfPriorShare(0.6, 0.6), 1.0);
+  EXPECT_EQ(NarrowerPsfPriorShare(0.75, 0.6), 1.0);  // never weaker for a wider PSF
+  // The square of the ratio of the two Gaussians' gains at half a cycle an LR pixel.
+  const auto gain = [](double sigma) { return std::exp(-2.0 * std::numbers::pi * std::numbers::pi * sigma * sigma * 0.25); };
+  EXPECT_NEAR(NarrowerPsfPriorShare(0.45, 0.6), std::pow(gain(0.45) / gain(0.6), 2.0), 1e-12);
+  EXPECT_NEAR(NarrowerPsfPriorShare(0.3375, 0.6), 11.3, 0.05);
+  EXPECT_GT(NarrowerPsfPriorShare(0.288675, 0.6), NarrowerPsfPriorShare(0.3375, 0.6));
 }
 
 TEST(PsfSteps, AWiderStepThatPredictsALittleWorseIsNotTakenOnTheWayToARefusal) {

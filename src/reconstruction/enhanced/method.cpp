@@ -54,6 +54,7 @@ std::string PsfLine(const EnhancedOutcome& outcome) {
   std::string trials;
   for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
     trials += Format("%s%g: %.3f after %d", trials.empty() ? "" : ", ", t.sigma, t.heldOutError, t.iterations);
+    if (t.priorShare > 1.0) trials += Format(" with lambda x%.3g", t.priorShare);
   }
   const EdgePsfReading& edges = outcome.edgePsf;
   const std::string read =
@@ -78,6 +79,7 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
   result.iterations = outcome.iterations;
   result.choosesPsf = true;
   result.psfSigma = outcome.psfSigma;
+  result.lambda = outcome.lambda;
   result.fellBack = outcome.fellBack;
   result.fallbackReason = outcome.reason;
   const auto warn = [&](int frame, const std::string& kind, const std::string& detail, const std::string& remedy) {
@@ -148,7 +150,8 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
                  "reconstruction used a wider one"
                : "the frames are sharper than the PSF allows (an estimate through it rings along the "
                  "edges), the reconstruction used a narrower one",
-         Format("PSF sigma %g instead of %g: %s", outcome.psfSigma, stated->sigma, why.c_str()),
+         Format("PSF sigma %g instead of %g%s: %s", outcome.psfSigma, stated->sigma,
+                outcome.priorShare > 1.0 ? Format(", lambda x%.3g", outcome.priorShare).c_str() : "", why.c_str()),
          "give the camera's blur with --psf-sigma, or keep it with --psf-check off");
   }
   if (outcome.fellBack) {

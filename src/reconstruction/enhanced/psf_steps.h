@@ -31,6 +31,20 @@ inline constexpr double kPsfGainShare = 0.02;
 inline constexpr double kNarrowestPsf = kPixelBoxSigma;
 inline constexpr double kLeastPsfStep = 0.9;
 
+// How far a fit through a PSF of sigma, narrower than the stated one, may strengthen the
+// prior: the square of how much more of the finest LR detail (half a cycle a pixel) that
+// PSF passes, exp(-pi^2 (sigma^2 - stated^2)); 1 when sigma is not narrower. Through the
+// narrower PSF the data term fits more of the frames' noise, and the held-out frames then
+// favour a wider PSF whose estimate rims every edge: a sharp camera's noisy frames (sigma
+// 0.29 LR px, noise 2) kept 0.45 at 27.5 dB, bicubic 32.4, through 0.35 with the prior so
+// strengthened 38.4.
+inline double NarrowerPsfPriorShare(double sigma, double stated) {
+  constexpr double kPi = 3.14159265358979323846;
+  return sigma < stated ? std::exp(-kPi * kPi * (sigma * sigma - stated * stated)) : 1.0;
+}
+// A strengthened prior is tried only from this share up.
+inline constexpr double kLeastPriorShare = 1.5;
+
 // The next narrower trial after chosen: kNarrowerPsf times it, not below kNarrowestPsf; not
 // a number when that is less than a step (kLeastPsfStep) away.
 inline double NextNarrowerPsf(double chosen) {
@@ -45,6 +59,8 @@ inline double NextNarrowerPsf(double chosen) {
 struct TrialErrors {
   double stop;
   double score;
+  // The fit took a prior stronger than the stated one (NarrowerPsfPriorShare).
+  bool strongerPrior = false;
 };
 
 // Wider while both halves of the held-out frames are predicted about as well as by the
@@ -110,9 +126,13 @@ double NarrowPsf(double stated, double statedScore, double firstWider, double no
   while (true) {
     const double next = NextNarrowerPsf(chosen);
     if (std::isnan(next)) break;
-    const double e = trial(next).score;
+    const TrialErrors narrower = trial(next);
+    const double e = narrower.score;
     const bool clearlyBetter = e < chosenScore - clearGain(chosenScore);
-    const bool edgesDecide = chosen > edgesAbove && e <= chosenScore;
+    // Frames predicted as well through the narrower PSF and a smoother estimate (its
+    // stronger prior) than through the wider one and its sharper estimate: the simpler
+    // explanation wins, as the rims the wider one needs are not in any frame.
+    const bool edgesDecide = (chosen > edgesAbove || narrower.strongerPrior) && e <= chosenScore;
     if (!clearlyBetter && !edgesDecide) {
       if (!edgesRead && e < chosenScore - 0.5 * kPsfGainShare * chosenScore) {
         const double between = std::sqrt(chosen * next);

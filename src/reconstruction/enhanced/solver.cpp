@@ -846,16 +846,19 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
     double sigma;
     TrialErrors errors;
     int done;
+    double priorShare = 1.0;
   };
-  const auto solve = [&](double sigma, ObservationModel& model, BandSolver& by) {
+  const auto solve = [&](double sigma, ObservationModel& model, BandSolver& by, double priorShare = 1.0) {
     model.SetTaps(PsfTaps(sigma, crop.scale));
-    const LumaSolve luma = by.SolveLuma(p.planes[kLumaBand], initial);
+    EnhancedWeights at = initial;
+    at.lambda *= priorShare;
+    const LumaSolve luma = by.SolveLuma(p.planes[kLumaBand], at);
     EnhancedWeights scored = luma.weights;
     scored.heldOut = scoring;
     ObjectiveScratch scratch;
     Plane unused;
     backend.Objective(model, kLumaBand, scored, luma.x, unused, scratch);
-    return Solved{sigma, TrialErrors{luma.heldOutError, scratch.heldOutError}, luma.done};
+    return Solved{sigma, TrialErrors{luma.heldOutError, scratch.heldOutError, priorShare > 1.0}, luma.done, priorShare};
   };
   // Every path of the steps starts with the stated PSF and the first wider one: those two
   // are solved side by side, each on one thread (the crop's passes are too short to share
@@ -877,19 +880,67 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
     });
     ahead.assign(both, both + 2);
   }
+  // The narrower trials' second fits (below), made beside their first on a copy of the model.
+  struct SolverPair {
+    SolverPair(const EnhancedBackend& backend, ObservationModel& of, const EnhancedSettings& settings,
+               const HrGeometry& crop, int margin, Plane (&planes)[3])
+        : model(of),
+          main(backend, of, settings, crop, margin, planes, mainOutcome, silent, none),
+          other(backend, model, settings, crop, margin, planes, otherOutcome, silent, none) {}
+    ObservationModel model;
+    EnhancedOutcome mainOutcome;
+    EnhancedOutcome otherOutcome;
+    const EnhancedProgress silent;  // only the calling thread reports
+    const EnhancedPicture none;
+    BandSolver main;
+    BandSolver other;
+  };
+  std::unique_ptr<SolverPair> pair;
   const auto trial = [&](double sigma) {
     Solved result;
     const auto found = std::find_if(ahead.begin(), ahead.end(), [&](const Solved& a) { return a.sigma == sigma; });
     if (found != ahead.end()) {
       result = *found;
       ahead.erase(found);
+    } else if (const double share = NarrowerPsfPriorShare(sigma, stated); share >= kLeastPriorShare) {
+      // A narrower PSF passes more of the frames' noise into the estimate: the fit through
+      // it is also made with the prior strengthened as far as the PSF passes more of the
+      // finest detail, and taken when it predicts the scoring frames clearly better (the
+      // better of two fits would otherwise win by chance). The two side by side, as above.
+      Solved both[2];
+      if (ThreadCount() > 1 && !InsideParallelBody()) {
+        if (progress) progress(kLumaBand, 1);
+        if (!pair) pair = std::make_unique<SolverPair>(backend, p.model, capped, crop, p.margin, p.planes);
+        ParallelFor(0, 2, kWholeBandWork, [&](int lo, int hi) {
+          for (int i = lo; i < hi; ++i) {
+            both[i] = i == 0 ? solve(sigma, p.model, pair->main) : solve(sigma, pair->model, pair->other, share);
+          }
+        });
+      } else {
+        both[0] = solve(sigma, p.model, solver);
+        both[1] = solve(sigma, p.model, solver, share);
+      }
+      result = both[1].errors.score < (1.0 - kPsfGainShare) * both[0].errors.score ? both[1] : both[0];
     } else {
       result = solve(sigma, p.model, solver);
     }
-    trials.push_back({sigma, result.errors.score, result.done});
+    trials.push_back({sigma, result.errors.score, result.done, result.priorShare});
     return result.errors;
   };
   return ChooseBySteps(stated, noise, compressed, borrowed, edges, trials, trial);
+}
+
+// The prior's share for the chosen width: strengthened as for the trial nearest to it (in
+// log sigma) when that trial's fit took the stronger prior, as the chosen width's own
+// narrowing allows (the edges may have moved the choice between trials).
+double ChosenPriorShare(double chosen, double stated, const std::vector<EnhancedOutcome::PsfTrial>& trials) {
+  const EnhancedOutcome::PsfTrial* nearest = nullptr;
+  for (const EnhancedOutcome::PsfTrial& t : trials) {
+    if (nearest == nullptr || std::fabs(std::log(t.sigma / chosen)) < std::fabs(std::log(nearest->sigma / chosen))) {
+      nearest = &t;
+    }
+  }
+  return nearest != nullptr && nearest->priorShare > 1.0 ? NarrowerPsfPriorShare(chosen, stated) : 1.0;
 }
 
 // The held-out frames' choice, raised towards frame 0's edges' reading (RaiseToEdges) and
@@ -921,15 +972,20 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
   std::vector<EnhancedOutcome::PsfTrial> trials;
   bool compressed = false;
   EdgePsfReading edges;
+  double priorShare = 1.0;
   if (settings.checkPsf) {
     compressed = LooksCompressed(frames, homographies, roiGrid, PsfTaps(settings.psfSigma, roiGrid.scale));
     EnhancedSettings cold = settings;
     cold.seed = nullptr;
     edges = ReadEdgePsf(frames[0], EdgeRegion(roiGrid, frames[0].Width(), frames[0].Height()), EnhancedDepth(frames));
     solve.psfSigma = ChoosePsf(frames, homographies, roiGrid, cold, progress, compressed, AsBlurBound(edges), trials);
+    priorShare = ChosenPriorShare(solve.psfSigma, settings.psfSigma, trials);
+    solve.lambda *= priorShare;
     solve.checkPsf = false;
   }
   outcome = EnhancedOutcome{};
+  outcome.lambda = solve.lambda;
+  outcome.priorShare = priorShare;
   outcome.psfTrials = trials;
   outcome.edgePsf = edges;
   outcome.compressed = compressed;

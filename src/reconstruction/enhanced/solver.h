@@ -91,10 +91,15 @@ struct EnhancedOutcome {
   // with on its crop (the stated one first) with the error of its scoring frames and its
   // iterations (kWiderPsf); without the check, the stated one alone with the held-out error.
   double psfSigma = 0.0;
+  // The lambda the estimate was solved with: the stated one, or stronger where the PSF
+  // check narrowed the PSF with a stronger prior (NarrowerPsfPriorShare).
+  double lambda = 0.0;
+  double priorShare = 1.0;  // that lambda as a share of the stated one's
   struct PsfTrial {
     double sigma;
     double heldOutError;
     int iterations;
+    double priorShare = 1.0;  // the lambda of the fit, as a share of the stated one's
   };
   std::vector<PsfTrial> psfTrials;
   // The PSF check found the frames compressed (NoiseReading: they lost their finest detail,

@@ -70,6 +70,8 @@ class TileOutcomes {
       total_.noise = part.noise;
       total_.framesUsed = part.framesUsed;
       total_.psfSigma = part.psfSigma;
+      total_.lambda = part.lambda;
+      total_.priorShare = part.priorShare;
       total_.psfTrials = part.psfTrials;
       total_.edgePsf = part.edgePsf;
       agreeSum_.assign(part.agreement.size(), 0.0);
@@ -152,6 +154,7 @@ void EnhancedReconstructTiled(const std::vector<ColorGrayImage>& frames, const s
     }
     totals.Add(partOutcome);
     tileSettings.psfSigma = partOutcome.psfSigma;
+    tileSettings.lambda = partOutcome.lambda;
     tileSettings.checkPsf = false;
   }
   totals.Finish(settings.decideFallback);

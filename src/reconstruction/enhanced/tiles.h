@@ -40,8 +40,8 @@ int EnhancedTileSide(const HrGeometry& grid, int psfTaps, size_t budget);
 
 // EnhancedReconstruct in tiles of tileSide x tileSide (kept part), the middle tile first,
 // then row by row. With one tile it is EnhancedReconstruct itself. The outcome is the
-// middle tile's residuals, weights, noise and PSF (which every tile is solved with, see
-// kNarrowerPsf), the iterations of all tiles, the fewest frames any tile used, and the
+// middle tile's residuals, weights, noise, PSF and lambda (which every tile is solved with,
+// see kNarrowerPsf), the iterations of all tiles, the fewest frames any tile used, and the
 // agreement shares and held-out errors over all tiles' observations; from those the
 // estimate is kept or replaced by frame 0 enlarged once, for the whole grid (never tile by
 // tile). The progress restarts with every tile; pictures are shown for a single tile only.
