@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "evaluation/bicubic_baseline.h"
 #include "reconstruction/blurred_frames.h"
+#include "reconstruction/enhanced/psf_steps.h"
 #include "reconstruction/enhanced/solver.h"
 #include "reconstruction/enhanced/tiles.h"
 #include "synth/drifting_clip.h"
@@ -32,21 +34,31 @@ double GreenPsnr(const ColorGrayImage& truth, At at) {
 // held-out frames used to prefer 0.45, whose estimate rims every edge of the scene (5 dB
 // below frame 0 enlarged); with the prior strengthened for the narrower PSFs they choose
 // one close to the camera's.
-TEST(EnhancedPsfPrior, ASharpNoisyCameraIsSolvedThroughANarrowPsfWithAStrongerPrior) {
+DriftingClipOptions SharpCamera(double noise) {
   DriftingClipOptions o;
   o.width = 100;
   o.height = 80;
   o.frames = 7;
   o.scale = 2;
   o.roi = RoiRect{20, 20, 80, 60};
-  o.noise = 2.0;
-  const DriftingClip clip = MakeDriftingClip(o);
+  o.noise = noise;
+  return o;
+}
+
+// Frame k sees the scene moved by the drift: the reference point p lies at p - shift.
+std::vector<Matrix> DriftHomographies(int frames) {
   std::vector<Matrix> homographies;
-  for (int k = 0; k < o.frames; ++k) {
-    // Frame k sees the scene moved by the drift: the reference point p lies at p - shift.
+  for (int k = 0; k < frames; ++k) {
     const auto [dx, dy] = DriftShift(k);
     homographies.push_back(k == 0 ? IdentityHomography() : testing::ShiftHomography(-dx, -dy));
   }
+  return homographies;
+}
+
+TEST(EnhancedPsfPrior, ASharpNoisyCameraIsSolvedThroughANarrowPsfWithAStrongerPrior) {
+  const DriftingClipOptions o = SharpCamera(2.0);
+  const DriftingClip clip = MakeDriftingClip(o);
+  const std::vector<Matrix> homographies = DriftHomographies(o.frames);
   const EnhancedSettings settings;
   ColorDoubleImage result;
   EnhancedOutcome outcome;
@@ -71,6 +83,37 @@ TEST(EnhancedPsfPrior, ASharpNoisyCameraIsSolvedThroughANarrowPsfWithAStrongerPr
   EXPECT_EQ(tiledOutcome.psfSigma, outcome.psfSigma);
   EXPECT_EQ(tiledOutcome.lambda, outcome.lambda);
   EXPECT_NEAR(GreenPsnr(truth, [&](int x, int y) { return tiled.channels[1].At(x, y); }), enhanced, 0.5);
+}
+
+// With noise of 4 the first wider trial costs too little for narrower ones to be tried, and
+// frame 0's edges lower the choice below every trial: the narrower PSF is solved with the
+// prior it needs all the same.
+TEST(EnhancedPsfPrior, AWidthTheEdgesLowerBelowEveryTrialTakesTheStrongerPriorToo) {
+  const DriftingClipOptions o = SharpCamera(4.0);
+  const DriftingClip clip = MakeDriftingClip(o);
+  const EnhancedSettings settings;
+  ColorDoubleImage result;
+  EnhancedOutcome outcome;
+  EnhancedReconstruct(clip.frames, DriftHomographies(o.frames), MakeHrGeometry(o.roi, o.scale), settings, result,
+                      outcome, nullptr, nullptr);
+  ASSERT_LT(outcome.psfSigma, 0.55);
+  double smallest = outcome.psfTrials.front().sigma;
+  for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) smallest = std::min(smallest, t.sigma);
+  EXPECT_LT(outcome.psfSigma, smallest);
+  EXPECT_NEAR(outcome.priorShare, NarrowerPsfPriorShare(outcome.psfSigma, settings.psfSigma), 1e-9);
+  EXPECT_DOUBLE_EQ(outcome.lambda, settings.lambda * outcome.priorShare);
+  // Through the same PSF with the stated lambda the estimate rims the edges.
+  EnhancedSettings stated = settings;
+  stated.psfSigma = outcome.psfSigma;
+  stated.checkPsf = false;
+  ColorDoubleImage weaker;
+  EnhancedOutcome weakerOutcome;
+  EnhancedReconstruct(clip.frames, DriftHomographies(o.frames), MakeHrGeometry(o.roi, o.scale), stated, weaker,
+                      weakerOutcome, nullptr, nullptr);
+  const auto psnr = [&](const ColorDoubleImage& x) {
+    return GreenPsnr(clip.truths[0], [&](int c, int r) { return x.channels[1].At(c, r); });
+  };
+  EXPECT_GT(psnr(result), psnr(weaker) + 1.0);
 }
 
 }  // namespace

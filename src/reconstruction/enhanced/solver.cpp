@@ -930,17 +930,21 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
   return ChooseBySteps(stated, noise, compressed, borrowed, edges, trials, trial);
 }
 
-// The prior's share for the chosen width: strengthened as for the trial nearest to it (in
-// log sigma) when that trial's fit took the stronger prior, as the chosen width's own
-// narrowing allows (the edges may have moved the choice between trials).
-double ChosenPriorShare(double chosen, double stated, const std::vector<EnhancedOutcome::PsfTrial>& trials) {
+// The prior's share for the chosen width: the share of the trial nearest to it (in log
+// sigma), moved as NarrowerPsfPriorShare moves it between the two widths (the edges may have
+// lowered the choice below every trial: a narrower PSF is solved with a stronger prior
+// whether or not the frames tried it), never below the stated prior.
+double ChosenPriorShare(double chosen, const std::vector<EnhancedOutcome::PsfTrial>& trials) {
   const EnhancedOutcome::PsfTrial* nearest = nullptr;
   for (const EnhancedOutcome::PsfTrial& t : trials) {
     if (nearest == nullptr || std::fabs(std::log(t.sigma / chosen)) < std::fabs(std::log(nearest->sigma / chosen))) {
       nearest = &t;
     }
   }
-  return nearest != nullptr && nearest->priorShare > 1.0 ? NarrowerPsfPriorShare(chosen, stated) : 1.0;
+  if (nearest == nullptr) return 1.0;
+  const double moved = chosen < nearest->sigma ? NarrowerPsfPriorShare(chosen, nearest->sigma)
+                                               : 1.0 / NarrowerPsfPriorShare(nearest->sigma, chosen);
+  return std::max(1.0, nearest->priorShare * moved);
 }
 
 // The held-out frames' choice, raised towards frame 0's edges' reading (RaiseToEdges) and
@@ -979,7 +983,7 @@ void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::v
     cold.seed = nullptr;
     edges = ReadEdgePsf(frames[0], EdgeRegion(roiGrid, frames[0].Width(), frames[0].Height()), EnhancedDepth(frames));
     solve.psfSigma = ChoosePsf(frames, homographies, roiGrid, cold, progress, compressed, AsBlurBound(edges), trials);
-    priorShare = ChosenPriorShare(solve.psfSigma, settings.psfSigma, trials);
+    priorShare = ChosenPriorShare(solve.psfSigma, trials);
     solve.lambda *= priorShare;
     solve.checkPsf = false;
   }
