@@ -897,33 +897,33 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
   };
   std::unique_ptr<SolverPair> pair;
   const auto trial = [&](double sigma) {
-    Solved result;
+    // A PSF narrower than the one lambda was measured at passes more of the frames' noise
+    // into the estimate: the fit through it is also made with the prior strengthened as far
+    // as the PSF passes more of the finest detail, and taken when it predicts the scoring
+    // frames clearly better (the better of two fits would otherwise win by chance).
+    const double share = NarrowerPsfPriorShare(sigma, kPriorReferencePsf);
+    const bool twoFits = share >= kLeastPriorShare;
+    Solved both[2];
     const auto found = std::find_if(ahead.begin(), ahead.end(), [&](const Solved& a) { return a.sigma == sigma; });
     if (found != ahead.end()) {
-      result = *found;
+      both[0] = *found;
       ahead.erase(found);
-    } else if (const double share = NarrowerPsfPriorShare(sigma, stated); share >= kLeastPriorShare) {
-      // A narrower PSF passes more of the frames' noise into the estimate: the fit through
-      // it is also made with the prior strengthened as far as the PSF passes more of the
-      // finest detail, and taken when it predicts the scoring frames clearly better (the
-      // better of two fits would otherwise win by chance). The two side by side, as above.
-      Solved both[2];
-      if (ThreadCount() > 1 && !InsideParallelBody()) {
-        if (progress) progress(kLumaBand, 1);
-        if (!pair) pair = std::make_unique<SolverPair>(backend, p.model, capped, crop, p.margin, p.planes);
-        ParallelFor(0, 2, kWholeBandWork, [&](int lo, int hi) {
-          for (int i = lo; i < hi; ++i) {
-            both[i] = i == 0 ? solve(sigma, p.model, pair->main) : solve(sigma, pair->model, pair->other, share);
-          }
-        });
-      } else {
-        both[0] = solve(sigma, p.model, solver);
-        both[1] = solve(sigma, p.model, solver, share);
-      }
-      result = both[1].errors.score < (1.0 - kPsfGainShare) * both[0].errors.score ? both[1] : both[0];
+      if (twoFits) both[1] = solve(sigma, p.model, solver, share);
+    } else if (twoFits && ThreadCount() > 1 && !InsideParallelBody()) {
+      // The two side by side, as above.
+      if (progress) progress(kLumaBand, 1);
+      if (!pair) pair = std::make_unique<SolverPair>(backend, p.model, capped, crop, p.margin, p.planes);
+      ParallelFor(0, 2, kWholeBandWork, [&](int lo, int hi) {
+        for (int i = lo; i < hi; ++i) {
+          both[i] = i == 0 ? solve(sigma, p.model, pair->main) : solve(sigma, pair->model, pair->other, share);
+        }
+      });
     } else {
-      result = solve(sigma, p.model, solver);
+      both[0] = solve(sigma, p.model, solver);
+      if (twoFits) both[1] = solve(sigma, p.model, solver, share);
     }
+    const Solved& result =
+        twoFits && both[1].errors.score < (1.0 - kPsfGainShare) * both[0].errors.score ? both[1] : both[0];
     trials.push_back({sigma, result.errors.score, result.done, result.priorShare});
     return result.errors;
   };
