@@ -330,7 +330,8 @@ const Settings& VideoSuperResolver::State::FrameSettings(Observer* observer) {
   if (sigma != stated && observer != nullptr) {
     // Named by the frames it was checked on, as a window's warning names its frames.
     const double lambda = checked.outcome.lambda;
-    const std::string prior = lambda != settings.lambda ? Format(" and lambda %g instead of %g", lambda, settings.lambda) : "";
+    const std::string prior =
+        lambda != settings.lambda ? Format(" and lambda %g instead of %g", lambda, settings.lambda) : "";
     Warning w{Format("%s: every output frame of the clip is made through PSF sigma %g instead of %g%s",
                      sigma < stated ? "sharper than the PSF allows" : "blurrier than the PSF says", sigma, stated,
                      prior.c_str()),

@@ -187,7 +187,8 @@ TEST(PsfSteps, ThePriorStrengthensAsTheNarrowerPsfPassesMoreOfTheFinestDetail) {
   EXPECT_EQ(NarrowerPsfPriorShare(0.6, 0.6), 1.0);
   EXPECT_EQ(NarrowerPsfPriorShare(0.75, 0.6), 1.0);  // never weaker for a wider PSF
   // The square of the ratio of the two Gaussians' gains at half a cycle an LR pixel.
-  const auto gain = [](double sigma) { return std::exp(-2.0 * std::numbers::pi * std::numbers::pi * sigma * sigma * 0.25); };
+  constexpr double kPi = std::numbers::pi;
+  const auto gain = [&](double sigma) { return std::exp(-2.0 * kPi * kPi * sigma * sigma * 0.25); };
   EXPECT_NEAR(NarrowerPsfPriorShare(0.45, 0.6), std::pow(gain(0.45) / gain(0.6), 2.0), 1e-12);
   EXPECT_NEAR(NarrowerPsfPriorShare(0.3375, 0.6), 11.3, 0.05);
   EXPECT_GT(NarrowerPsfPriorShare(0.288675, 0.6), NarrowerPsfPriorShare(0.3375, 0.6));

@@ -811,6 +811,32 @@ double ChooseBySteps(double stated, double noise, bool compressed, bool borrowed
   return RefineBetweenTrials(chosen, trials, trial);
 }
 
+// A fit of the PSF check on its crop: the sigma and prior share it was fitted with, its
+// errors, its iterations.
+struct CropFit {
+  double sigma;
+  TrialErrors errors;
+  int done;
+  double priorShare = 1.0;
+};
+
+// Two band solvers for fits side by side: one on the crop's model, one on a copy of it
+// (a fit sets the model's taps); neither reports progress.
+struct SolverPair {
+  SolverPair(const EnhancedBackend& backend, ObservationModel& of, const EnhancedSettings& settings,
+             const HrGeometry& crop, int margin, Plane (&planes)[3])
+      : model(of),
+        main(backend, of, settings, crop, margin, planes, mainOutcome, silent, none),
+        other(backend, model, settings, crop, margin, planes, otherOutcome, silent, none) {}
+  ObservationModel model;
+  EnhancedOutcome mainOutcome;
+  EnhancedOutcome otherOutcome;
+  const EnhancedProgress silent;  // only the calling thread reports
+  const EnhancedPicture none;
+  BandSolver main;
+  BandSolver other;
+};
+
 // The PSF check (kWiderPsf, kNarrowerPsf): luma solved on the crop through the stated PSF
 // and through its trials, each scored by frames that neither the fit nor its stopping saw.
 // Returns the sigma chosen; trials receives each sigma with its score and iterations.
@@ -842,12 +868,6 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
   EnhancedSettings capped = settings;
   capped.maxIterations = std::min(settings.maxIterations, kPsfTrialIterations);
   BandSolver solver(backend, p.model, capped, crop, p.margin, p.planes, cropOutcome, waiting, none);
-  struct Solved {
-    double sigma;
-    TrialErrors errors;
-    int done;
-    double priorShare = 1.0;
-  };
   const auto solve = [&](double sigma, ObservationModel& model, BandSolver& by, double priorShare = 1.0) {
     model.SetTaps(PsfTaps(sigma, crop.scale));
     EnhancedWeights at = initial;
@@ -858,44 +878,31 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
     ObjectiveScratch scratch;
     Plane unused;
     backend.Objective(model, kLumaBand, scored, luma.x, unused, scratch);
-    return Solved{sigma, TrialErrors{luma.heldOutError, scratch.heldOutError, priorShare > 1.0}, luma.done, priorShare};
+    const TrialErrors errors{luma.heldOutError, scratch.heldOutError, priorShare > 1.0};
+    return CropFit{sigma, errors, luma.done, priorShare};
   };
-  // Every path of the steps starts with the stated PSF and the first wider one: those two
-  // are solved side by side, each on one thread (the crop's passes are too short to share
-  // well between cores), and taken when the steps ask for them; each gives what it gives alone.
-  std::vector<Solved> ahead;
-  const double firstStep = std::min(kWiderPsf * stated, kMaxTrialPsf);
-  if (firstStep != stated && ThreadCount() > 1 && !InsideParallelBody()) {
+  // Two fits side by side, each on one thread (the crop's passes are too short to share well
+  // between cores), on the model and a copy of it; each gives what it gives alone.
+  std::unique_ptr<SolverPair> pair;
+  const auto sideBySide = [&](double first, double second, double secondShare, CropFit (&both)[2]) {
     if (progress) progress(kLumaBand, 1);
-    ObservationModel other = p.model;
-    EnhancedOutcome otherOutcome;
-    const EnhancedProgress silent;  // only the calling thread reports
-    BandSolver otherSolver(backend, other, capped, crop, p.margin, p.planes, otherOutcome, silent, none);
-    BandSolver quiet(backend, p.model, capped, crop, p.margin, p.planes, cropOutcome, silent, none);
-    Solved both[2];
+    if (!pair) pair = std::make_unique<SolverPair>(backend, p.model, capped, crop, p.margin, p.planes);
     ParallelFor(0, 2, kWholeBandWork, [&](int lo, int hi) {
       for (int i = lo; i < hi; ++i) {
-        both[i] = i == 0 ? solve(stated, p.model, quiet) : solve(firstStep, other, otherSolver);
+        both[i] = i == 0 ? solve(first, p.model, pair->main) : solve(second, pair->model, pair->other, secondShare);
       }
     });
+  };
+  const bool twoThreads = ThreadCount() > 1 && !InsideParallelBody();
+  // Every path of the steps starts with the stated PSF and the first wider one: those two
+  // are solved ahead, side by side, and taken when the steps ask for them.
+  std::vector<CropFit> ahead;
+  const double firstStep = std::min(kWiderPsf * stated, kMaxTrialPsf);
+  if (firstStep != stated && twoThreads) {
+    CropFit both[2];
+    sideBySide(stated, firstStep, 1.0, both);
     ahead.assign(both, both + 2);
   }
-  // The narrower trials' second fits (below), made beside their first on a copy of the model.
-  struct SolverPair {
-    SolverPair(const EnhancedBackend& backend, ObservationModel& of, const EnhancedSettings& settings,
-               const HrGeometry& crop, int margin, Plane (&planes)[3])
-        : model(of),
-          main(backend, of, settings, crop, margin, planes, mainOutcome, silent, none),
-          other(backend, model, settings, crop, margin, planes, otherOutcome, silent, none) {}
-    ObservationModel model;
-    EnhancedOutcome mainOutcome;
-    EnhancedOutcome otherOutcome;
-    const EnhancedProgress silent;  // only the calling thread reports
-    const EnhancedPicture none;
-    BandSolver main;
-    BandSolver other;
-  };
-  std::unique_ptr<SolverPair> pair;
   const auto trial = [&](double sigma) {
     // A PSF narrower than the one lambda was measured at passes more of the frames' noise
     // into the estimate: the fit through it is also made with the prior strengthened as far
@@ -903,26 +910,19 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
     // frames clearly better (the better of two fits would otherwise win by chance).
     const double share = NarrowerPsfPriorShare(sigma, kPriorReferencePsf);
     const bool twoFits = share >= kLeastPriorShare;
-    Solved both[2];
-    const auto found = std::find_if(ahead.begin(), ahead.end(), [&](const Solved& a) { return a.sigma == sigma; });
+    CropFit both[2];
+    const auto found = std::find_if(ahead.begin(), ahead.end(), [&](const CropFit& a) { return a.sigma == sigma; });
     if (found != ahead.end()) {
       both[0] = *found;
       ahead.erase(found);
       if (twoFits) both[1] = solve(sigma, p.model, solver, share);
-    } else if (twoFits && ThreadCount() > 1 && !InsideParallelBody()) {
-      // The two side by side, as above.
-      if (progress) progress(kLumaBand, 1);
-      if (!pair) pair = std::make_unique<SolverPair>(backend, p.model, capped, crop, p.margin, p.planes);
-      ParallelFor(0, 2, kWholeBandWork, [&](int lo, int hi) {
-        for (int i = lo; i < hi; ++i) {
-          both[i] = i == 0 ? solve(sigma, p.model, pair->main) : solve(sigma, pair->model, pair->other, share);
-        }
-      });
+    } else if (twoFits && twoThreads) {
+      sideBySide(sigma, sigma, share, both);
     } else {
       both[0] = solve(sigma, p.model, solver);
       if (twoFits) both[1] = solve(sigma, p.model, solver, share);
     }
-    const Solved& result =
+    const CropFit& result =
         twoFits && both[1].errors.score < (1.0 - kPsfGainShare) * both[0].errors.score ? both[1] : both[0];
     trials.push_back({sigma, result.errors.score, result.done, result.priorShare});
     return result.errors;
