@@ -152,7 +152,11 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
                  "edges), the reconstruction used a narrower one",
          Format("PSF sigma %g instead of %g%s: %s", outcome.psfSigma, stated->sigma,
                 outcome.priorShare > 1.0 ? Format(", lambda x%.3g", outcome.priorShare).c_str() : "", why.c_str()),
-         "give the camera's blur with --psf-sigma, or keep it with --psf-check off");
+         outcome.priorShare > 1.0
+             ? Format("give the camera's blur with --psf-sigma, or keep these with --psf-sigma %g --lambda %g "
+                      "--psf-check off",
+                      outcome.psfSigma, outcome.lambda)
+             : "give the camera's blur with --psf-sigma, or keep it with --psf-check off");
   }
   if (outcome.fellBack) {
     warn(0, "the enhanced estimate was not kept, the result is frame 0 enlarged by cubic convolution", outcome.reason,
