@@ -899,7 +899,7 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
   std::vector<CropFit> ahead;
   const double firstStep = std::min(kWiderPsf * stated, kMaxTrialPsf);
   if (firstStep != stated && twoThreads) {
-    CropFit both[2];
+    CropFit both[2] = {};
     sideBySide(stated, firstStep, 1.0, both);
     ahead.assign(both, both + 2);
   }
@@ -910,7 +910,7 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
     // frames clearly better (the better of two fits would otherwise win by chance).
     const double share = NarrowerPsfPriorShare(sigma, kPriorReferencePsf);
     const bool twoFits = share >= kLeastPriorShare;
-    CropFit both[2];
+    CropFit both[2] = {};
     const auto found = std::find_if(ahead.begin(), ahead.end(), [&](const CropFit& a) { return a.sigma == sigma; });
     if (found != ahead.end()) {
       both[0] = *found;
