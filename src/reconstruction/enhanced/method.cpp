@@ -67,6 +67,38 @@ std::string PsfLine(const EnhancedOutcome& outcome) {
                 read.c_str());
 }
 
+// The warning that the PSF check solved through another PSF than stated (and, narrower,
+// with a stronger prior), given to warn(frame, kind, detail, remedy).
+template <typename Warn>
+void WarnOfPsfChange(const EnhancedOutcome& outcome, const Warn& warn) {
+  const EnhancedOutcome::PsfTrial* stated = outcome.psfTrials.empty() ? nullptr : &outcome.psfTrials.front();
+  if (stated != nullptr && outcome.psfSigma != stated->sigma) {
+    double chosen = stated->heldOutError;
+    bool tried = false;
+    for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
+      if (t.sigma != outcome.psfSigma) continue;
+      chosen = t.heldOutError;
+      tried = true;
+    }
+    const bool wider = outcome.psfSigma > stated->sigma;
+    const std::string why = tried ? Format("it predicts the held-out frames with mean error %.2f against %.2f", chosen,
+                                           stated->heldOutError)
+                                  : Format("frame 0's edges read a blur of sigma %.2f", outcome.edgePsf.sigma);
+    warn(0,
+         wider ? "the frames are blurrier than the PSF says (an estimate through it stays soft), the "
+                 "reconstruction used a wider one"
+               : "the frames are sharper than the PSF allows (an estimate through it rings along the "
+                 "edges), the reconstruction used a narrower one",
+         Format("PSF sigma %g instead of %g%s: %s", outcome.psfSigma, stated->sigma,
+                outcome.priorShare > 1.0 ? Format(", lambda x%.3g", outcome.priorShare).c_str() : "", why.c_str()),
+         outcome.priorShare > 1.0
+             ? Format("give the camera's blur with --psf-sigma, or keep these with --psf-sigma %g --lambda %g "
+                      "--psf-check off",
+                      outcome.psfSigma, outcome.lambda)
+             : "give the camera's blur with --psf-sigma, or keep it with --psf-check off");
+  }
+}
+
 // One line per frame (its residual, its weight, whether it was held out to measure the
 // estimate, how much of it agrees with frame 0, whether its brightness was matched), the
 // totals, and the warnings: frames that mostly disagree with frame 0, and frame 0 enlarged
@@ -132,32 +164,7 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
     }
   }
   if (outcome.psfTrials.size() > 1) observer.Log(PsfLine(outcome));
-  const EnhancedOutcome::PsfTrial* stated = outcome.psfTrials.empty() ? nullptr : &outcome.psfTrials.front();
-  if (stated != nullptr && outcome.psfSigma != stated->sigma) {
-    double chosen = stated->heldOutError;
-    bool tried = false;
-    for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) {
-      if (t.sigma != outcome.psfSigma) continue;
-      chosen = t.heldOutError;
-      tried = true;
-    }
-    const bool wider = outcome.psfSigma > stated->sigma;
-    const std::string why = tried ? Format("it predicts the held-out frames with mean error %.2f against %.2f", chosen,
-                                           stated->heldOutError)
-                                  : Format("frame 0's edges read a blur of sigma %.2f", outcome.edgePsf.sigma);
-    warn(0,
-         wider ? "the frames are blurrier than the PSF says (an estimate through it stays soft), the "
-                 "reconstruction used a wider one"
-               : "the frames are sharper than the PSF allows (an estimate through it rings along the "
-                 "edges), the reconstruction used a narrower one",
-         Format("PSF sigma %g instead of %g%s: %s", outcome.psfSigma, stated->sigma,
-                outcome.priorShare > 1.0 ? Format(", lambda x%.3g", outcome.priorShare).c_str() : "", why.c_str()),
-         outcome.priorShare > 1.0
-             ? Format("give the camera's blur with --psf-sigma, or keep these with --psf-sigma %g --lambda %g "
-                      "--psf-check off",
-                      outcome.psfSigma, outcome.lambda)
-             : "give the camera's blur with --psf-sigma, or keep it with --psf-check off");
-  }
+  WarnOfPsfChange(outcome, warn);
   if (outcome.fellBack) {
     warn(0, "the enhanced estimate was not kept, the result is frame 0 enlarged by cubic convolution", outcome.reason,
          "check the registration, or reconstruct with --method classic");
