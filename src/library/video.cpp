@@ -335,11 +335,7 @@ const Settings& VideoSuperResolver::State::FrameSettings(Observer* observer) {
     Warning w{Format("%s: every output frame of the clip is made through PSF sigma %g instead of %g%s",
                      sigma < stated ? "sharper than the PSF allows" : "blurrier than the PSF says", sigma, stated,
                      prior.c_str()),
-              {}, {},
-              prior.empty() ? "give the camera's blur with --psf-sigma, or keep it with --psf-check off"
-                            : Format("give the camera's blur with --psf-sigma, or keep these with --psf-sigma %g "
-                                     "--lambda %g --psf-check off",
-                                     sigma, lambda)};
+              {}, {}, PsfChoiceRemedy(sigma, lambda, !prior.empty())};
     for (int j = probe.first; j <= probe.last; ++j) {
       w.frames.push_back(j);
       w.details.emplace_back();

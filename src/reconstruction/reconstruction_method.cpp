@@ -68,6 +68,13 @@ const ReconstructionMethod& ReconstructionMethodFor(Method method) {
   return *Registry()[m];
 }
 
+std::string PsfChoiceRemedy(double psfSigma, double lambda, bool lambdaChanged) {
+  if (!lambdaChanged) return "give the camera's blur with --psf-sigma, or keep it with --psf-check off";
+  return Format("give the camera's blur with --psf-sigma, or keep these with --psf-sigma %g --lambda %g "
+                "--psf-check off",
+                psfSigma, lambda);
+}
+
 std::string OutcomeSummaryLine(const ReconstructionOutcome& outcome) {
   if (outcome.method == Method::Classic) {
     return Format("Threshold(%d/%d) = %f", outcome.thresholdIndex, outcome.framesGiven, outcome.threshold);

@@ -64,6 +64,10 @@ struct ReconstructionOutcome {
   std::string fallbackReason;
 };
 
+// The remedy of a warning that a method solved through another PSF than stated: give the
+// camera's blur, or keep what was chosen (with the lambda, where it was strengthened too).
+std::string PsfChoiceRemedy(double psfSigma, double lambda, bool lambdaChanged);
+
 // The log line that sums an outcome up, without its line end: the classic selection's
 // "Threshold(k/N) = v", the enhanced method's "Enhanced = I iterations, U/N frames".
 std::string OutcomeSummaryLine(const ReconstructionOutcome& outcome);

@@ -91,11 +91,7 @@ void WarnOfPsfChange(const EnhancedOutcome& outcome, const Warn& warn) {
                  "edges), the reconstruction used a narrower one",
          Format("PSF sigma %g instead of %g%s: %s", outcome.psfSigma, stated->sigma,
                 outcome.priorShare > 1.0 ? Format(", lambda x%.3g", outcome.priorShare).c_str() : "", why.c_str()),
-         outcome.priorShare > 1.0
-             ? Format("give the camera's blur with --psf-sigma, or keep these with --psf-sigma %g --lambda %g "
-                      "--psf-check off",
-                      outcome.psfSigma, outcome.lambda)
-             : "give the camera's blur with --psf-sigma, or keep it with --psf-check off");
+         PsfChoiceRemedy(outcome.psfSigma, outcome.lambda, outcome.priorShare > 1.0));
   }
 }
 
