@@ -4,15 +4,19 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/param_options.h"
 #include "cli/threads_option.h"
 #include "imageio/video_writer.h"
 #include "library/video_job.h"
 #include "lumet/stages.h"
 #include "lumet/video.h"
+#include "params/param_description.h"
 #include "params/param_set.h"
 #include "util/error.h"
 #include "util/folder_lock.h"
@@ -216,6 +220,69 @@ void AddVideoOutputOptions(CLI::App& command, VideoJob& job, std::string& fps) {
                    "make the parts of the range and stop, without encoding (a range job of a split run)");
 }
 
+// The solver's weights a clip may be given, and the field of Settings each sets.
+constexpr std::pair<const char*, double Settings::*> kSolverWeights[] = {
+    {"alpha", &Settings::alpha}, {"beta", &Settings::beta}, {"lambda", &Settings::lambda}};
+
+// The parameters of `run` that make each output frame and that a clip takes too: the
+// solver's weights and the methods' own, but the PSF check, which a clip makes once
+// (AddEnhancedOptions). The PSF check's warning names --lambda in its remedy.
+std::vector<size_t> SolverRows() {
+  std::vector<size_t> rows;
+  for (const auto& [name, field] : kSolverWeights) rows.push_back(FindParam(name));
+  for (size_t i = 0; i < ParamRows().size(); ++i) {
+    if (ParamRows()[i].methodValue && std::string(ParamRows()[i].name) != "psfCheck") rows.push_back(i);
+  }
+  return rows;
+}
+
+// Those parameters as typed, by description row.
+struct SolverOptions {
+  std::vector<std::optional<std::string>> values = std::vector<std::optional<std::string>>(ParamRows().size());
+};
+
+void AddSolverOptions(CLI::App& command, SolverOptions& given) {
+  for (const size_t row : SolverRows()) AddParamOption(command, row, given.values[row]);
+}
+
+// The method that declares a parameter of its own ("" when none does).
+std::string MethodDeclaring(const std::string& name) {
+  for (const std::string& method : Methods()) {
+    for (const MethodParameter& m : MethodParameters(method)) {
+      if (m.name == name) return method;
+    }
+  }
+  return {};
+}
+
+// A method's own parameter only with that method (a usage error, as --psf-check's).
+void CheckSolverOptionsMethod(const SolverOptions& given, const std::string& method) {
+  for (const size_t row : SolverRows()) {
+    const ParamDescription& d = ParamRows()[row];
+    if (!given.values[row] || !d.methodValue) continue;
+    const std::string declaring = MethodDeclaring(d.name);
+    if (declaring != method) {
+      throw CLI::ValidationError(d.flag, "applies to --method " + declaring + " (the method is " + method + ")");
+    }
+  }
+}
+
+// The values given, checked as `run` checks them (lumet::Error naming the value and its
+// range), into the settings.
+void ApplySolverOptions(const SolverOptions& given, Settings& settings) {
+  ParamSet p = InitParams();
+  for (const size_t row : SolverRows()) {
+    if (!given.values[row]) continue;
+    const ParamDescription& d = ParamRows()[row];
+    SetParamFromText(d, *given.values[row], p);  // well-formed: checked while parsing
+    if (d.methodValue) settings.methodParams[d.name] = NumberOf(d, p);
+    for (const auto& [name, field] : kSolverWeights) {
+      if (d.name == std::string(name)) settings.*field = NumberOf(d, p);
+    }
+  }
+  CheckParamValues(p);
+}
+
 }  // namespace
 
 void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
@@ -228,6 +295,7 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   auto warmStart = std::make_shared<std::string>();
   auto splitEvery = std::make_shared<int>(0);
   auto splitOptions = std::make_shared<std::vector<std::string>>();
+  auto solverOptions = std::make_shared<SolverOptions>();
   auto* command = app.add_subcommand(
       "video",
       "super-resolve every frame of a clip: output frame k is the ROI of input frame k reconstructed with frame k as "
@@ -249,6 +317,7 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_option("--method", job->settings.method, "classic or enhanced")->capture_default_str();
   command->add_option("--psf-sigma", job->settings.psfSigma, "the camera's Gaussian blur in LR pixels")
       ->capture_default_str();
+  AddSolverOptions(*command, *solverOptions);
   AddEnhancedOptions(*command, *psfCheck, *warmStart);
   command->add_option("--first", job->first, "first output frame (counted from 0)")
       ->check(CLI::NonNegativeNumber)
@@ -268,9 +337,11 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
   command->add_flag("-q,--quiet", *quiet, "print nothing but errors and warnings");
   AddThreadsOption(*command);
   command->footer(kVideoFooter);
-  command->callback([&slot, command, job, roi, scale, fps, psfCheck, warmStart, quiet, splitEvery, splitOptions] {
+  command->callback([&slot, command, job, roi, scale, fps, psfCheck, warmStart, quiet, splitEvery, splitOptions,
+                     solverOptions] {
     job->settings.scale = *scale;
     if (!psfCheck->empty()) SetPsfCheck(*psfCheck, job->settings);
+    CheckSolverOptionsMethod(*solverOptions, job->settings.method);
     job->warmStart = *warmStart != "off";
     if (!fps->empty()) ParseFrameRate(*fps, job->fpsNum, job->fpsDen);
     job->wholeFrame = roi->empty();
@@ -280,7 +351,8 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
         throw CLI::ValidationError("--split-every", "gives each range job its --parts-only itself: leave --parts-only out");
       }
       *splitOptions = SplitLineOptions(*command);
-      slot.run = [job, splitEvery, splitOptions] {
+      slot.run = [job, splitEvery, splitOptions, solverOptions] {
+        ApplySolverOptions(*solverOptions, job->settings);
         const VideoFrameRange range = CheckVideoJobRange(*job);
         int ranges = 0;
         const std::string manifest = SplitManifest(*job, range, *splitEvery, *splitOptions, ranges);
@@ -292,7 +364,8 @@ void AddVideoCommand(CLI::App& app, CommandSlot& slot) {
       };
       return;
     }
-    slot.run = [job, quiet] {
+    slot.run = [job, quiet, solverOptions] {
+      ApplySolverOptions(*solverOptions, job->settings);
       Printed printed(*quiet);
       job->settings.threads = ThreadCount();
       LockWorkingFolder(".");

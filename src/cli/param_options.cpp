@@ -74,6 +74,11 @@ CLI::Validator WellFormedOrAuto(const ParamDescription& row) {
       "");
 }
 
+// A row's help: what it means, its range and its default.
+std::string RowHelp(const ParamDescription& row) {
+  return std::string(row.help) + "; " + ParamRangeText(row) + " (default " + row.defaultText + ")";
+}
+
 }  // namespace
 
 void AddParamOptions(CLI::App& command, ParamOverrides& overrides) {
@@ -81,19 +86,24 @@ void AddParamOptions(CLI::App& command, ParamOverrides& overrides) {
   const size_t countRow = FindParam("lrCount");
   for (size_t i = 0; i < ParamRows().size(); ++i) {
     const ParamDescription& row = ParamRows()[i];
-    std::string help = std::string(row.help) + "; " + ParamRangeText(row) + " (default " + row.defaultText + ")";
     if (i == countRow) {
-      help += "; auto: the frames found from the start index, minus one";
+      const std::string help = RowHelp(row) + "; auto: the frames found from the start index, minus one";
       command.add_option(row.flag, overrides.values[i], help)
           ->type_name(TypeNameOf(row) + "|auto")
           ->check(WellFormedOrAuto(row))
           ->group(group);
       continue;
     }
-    // -o, as image tools name their output.
-    const std::string names = std::string(row.flag) == "--output" ? "-o,--output" : row.flag;
-    command.add_option(names, overrides.values[i], help)->type_name(TypeNameOf(row))->check(WellFormed(row))->group(group);
+    AddParamOption(command, i, overrides.values[i])->group(group);
   }
+}
+
+CLI::Option* AddParamOption(CLI::App& command, size_t rowIndex, std::optional<std::string>& value) {
+  const ParamDescription& row = ParamRows()[rowIndex];
+  const std::string help = RowHelp(row);
+  // -o, as image tools name their output.
+  const std::string names = std::string(row.flag) == "--output" ? "-o,--output" : row.flag;
+  return command.add_option(names, value, help)->type_name(TypeNameOf(row))->check(WellFormed(row));
 }
 
 std::string TakeOutputExtension(ParamOverrides& overrides) {

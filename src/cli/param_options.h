@@ -21,6 +21,10 @@ struct ParamOverrides {
 // error (exit 2); ranges are checked by AdoptWithOverrides (exit 1).
 void AddParamOptions(CLI::App& command, ParamOverrides& overrides);
 
+// The option of one description row alone (ParamRows()[row]), as AddParamOptions makes it:
+// for a command that takes a few of the parameters without param.txt.
+CLI::Option* AddParamOption(CLI::App& command, size_t row, std::optional<std::string>& value);
+
 // An output named with an image extension ("-o out/hr.png") names the result file itself:
 // the extension is taken off the output base and returned as the format ("png"; "tif" and
 // "tiff" give "tiff"); "" when the output names a base as before ("./result/hr",

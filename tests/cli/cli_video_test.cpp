@@ -184,8 +184,19 @@ TEST(VideoCommand, EnhancedFramesOfACameraSharperThanTheDefaultPsfBeatBicubic) {
     EXPECT_GT(enhanced, bicubic + (noise > 0.0 ? 2.0 : 1.0)) << r.err;
     if (noise > 0.0) {
       EXPECT_NE(r.err.find("and lambda "), std::string::npos) << r.err;
-      // The remedy keeps what the check chose, lambda with the PSF.
-      EXPECT_NE(r.err.find("--lambda "), std::string::npos) << r.err;
+      // The remedy keeps what the check chose, lambda with the PSF, and the command takes it.
+      const std::string keep = "keep these with ";
+      const size_t at = r.err.find(keep);
+      ASSERT_NE(at, std::string::npos) << r.err;
+      const std::string remedy = r.err.substr(at + keep.size(), r.err.find('\n', at) - at - keep.size());
+      EXPECT_NE(remedy.find("--lambda "), std::string::npos) << remedy;
+      const CliResult kept = RunCli("video ./images/lr-%d.bmp ./kept/sr-%d.bmp --radius 2 --scale 2 "
+                                    "--roi 20,20,120,80 --method enhanced --first 4 --last 4 " + remedy,
+                                    dir.Path());
+      ASSERT_EQ(kept.exitCode, 0) << kept.err;
+      EXPECT_EQ(kept.err.find("Warning"), std::string::npos) << kept.err;
+      // The same frame but for the six digits the remedy gives its numbers with.
+      EXPECT_GT(Psnr(ReadImage(dir.Path() / "kept/sr-4.bmp"), ReadImage(dir.Path() / Sr(4))), 60.0);
     }
   }
 }
@@ -260,6 +271,14 @@ TEST(VideoCommand, RefusesWhatItCannotDo) {
   EXPECT_EQ(classicCheck.exitCode, 2);
   EXPECT_NE(classicCheck.err.find("--psf-check: applies to --method enhanced"), std::string::npos) << classicCheck.err;
   EXPECT_EQ(RunCli(in + "./sr/sr-%d.bmp --method enhanced --psf-check maybe", dir.Path()).exitCode, 2);
+  // The method's own parameters as `run` takes them, with its method and in their ranges.
+  const CliResult classicCap = RunCli(in + "./sr/sr-%d.bmp --scale 2 --iterations 10", dir.Path());
+  EXPECT_EQ(classicCap.exitCode, 2);
+  EXPECT_NE(classicCap.err.find("--iterations: applies to --method enhanced"), std::string::npos) << classicCap.err;
+  ExpectError(RunCli(in + "./sr/sr-%d.bmp --scale 2 --method enhanced --iterations 0", dir.Path()),
+              "iteration cap 0 is out of range");
+  EXPECT_EQ(RunCli(in + "./sr/sr-%d.bmp --scale 2 --lambda x", dir.Path()).exitCode, 2);
+  EXPECT_FALSE(fs::exists(dir.Path() / "sr"));
   ExpectError(RunCli(in + "./sr/sr.bmp --scale 2", dir.Path()), "output pattern");
   ExpectError(RunCli(in + "./sr/sr-%d.jpg --scale 2", dir.Path()), ".bmp, .png or .tif");
   ExpectError(RunCli(in + "./sr/sr-%d.exr --scale 2", dir.Path()), ".bmp, .png or .tif");  // 8-bit frames
