@@ -17,6 +17,7 @@
 #include "reconstruction/enhanced/edge_psf.h"
 #include "reconstruction/enhanced/linear_light.h"
 #include "reconstruction/enhanced/minimiser.h"
+#include "reconstruction/enhanced/psf_choice.h"
 #include "reconstruction/enhanced/psf_steps.h"
 #include "reconstruction/enhanced/weights.h"
 #include "reconstruction/grid_crop.h"
@@ -732,83 +733,6 @@ std::vector<char> SplitHeldOut(const ObservationModel& model, EnhancedWeights& i
     }
   }
   return scoring;
-}
-
-
-// The held-out frames favour a PSF about a step narrower than the camera's where aliasing
-// or compression put detail into them; frame 0's edges, which no other frame sways, read
-// the blur. A choice below their reading over kEdgeBelow is raised to it, unless the
-// frames refuse the width as the widening steps do: a trial between the two, or one at the
-// reading, that predicts the scoring frames worse than the choice by more than kWiderSlack
-// times the noise (a scene whose own edges are soft reads wider than the camera's blur).
-template <typename Trial>
-double RaiseToEdges(double chosen, const EdgePsfReading& edges, double widest, double noise,
-                    const std::vector<EnhancedOutcome::PsfTrial>& trials, const Trial& trial) {
-  if (!edges.Found()) return chosen;
-  const double floor = std::min(edges.sigma / kEdgeBelow, widest);
-  if (!(floor > chosen)) return chosen;
-  double chosenScore = std::numeric_limits<double>::quiet_NaN();
-  for (const EnhancedOutcome::PsfTrial& t : trials) {
-    if (t.sigma == chosen) chosenScore = t.heldOutError;
-  }
-  const double refused = chosenScore + kWiderSlack * noise;
-  for (const EnhancedOutcome::PsfTrial& t : trials) {
-    if (t.sigma > chosen && t.sigma <= floor && !(t.heldOutError <= refused)) return chosen;
-  }
-  return trial(floor).score <= refused ? floor : chosen;
-}
-
-// RefinePsf around the chosen width, between the nearest trials on either side of it.
-template <typename Trial>
-double RefineBetweenTrials(double chosen, const std::vector<EnhancedOutcome::PsfTrial>& trials, const Trial& trial) {
-  const double none = std::numeric_limits<double>::quiet_NaN();
-  ScoredPsf below{none, none};
-  ScoredPsf at{chosen, none};
-  ScoredPsf above{none, none};
-  for (const EnhancedOutcome::PsfTrial& t : trials) {
-    if (!std::isfinite(t.heldOutError)) continue;
-    if (t.sigma == chosen) at.score = t.heldOutError;
-    if (t.sigma < chosen && !(t.sigma <= below.sigma)) below = {t.sigma, t.heldOutError};
-    if (t.sigma > chosen && !(t.sigma >= above.sigma)) above = {t.sigma, t.heldOutError};
-  }
-  return RefinePsf(below, at, above, trial);
-}
-
-// The PSF check's steps from the stated width, given a trial (sigma -> TrialErrors, which
-// records each sigma in trials): wider, else narrower, raised to frame 0's edges, and a
-// width chosen wider refined between its neighbouring trials. borrowed: the crop's fits
-// have one scoring frame only.
-template <typename Trial>
-double ChooseBySteps(double stated, double noise, bool compressed, bool borrowed, const EdgePsfReading& edges,
-                     const std::vector<EnhancedOutcome::PsfTrial>& trials, const Trial& trial) {
-  const TrialErrors statedErrors = trial(stated);
-  if (!std::isfinite(statedErrors.score) || !std::isfinite(statedErrors.stop)) return stated;
-  double chosen = stated;
-  double firstWider = 0;
-  if (borrowed) {
-    // One scoring frame, and fits capped at a few iterations (which favour a wider PSF, the
-    // faster to converge): it may narrow a PSF stated too wide, never widen one.
-    firstWider = trial(std::min(kWiderPsf * stated, kMaxTrialPsf)).score;
-  } else {
-    chosen = WidenPsf(stated, statedErrors, noise, compressed, trial, firstWider);
-  }
-  const double edgesAbove = edges.Found() && edges.sigma >= kNarrowestPsf ? edges.sigma * kEdgeAbove
-                                                                          : std::numeric_limits<double>::infinity();
-  if (!(chosen > stated)) {
-    chosen = compressed && !std::isfinite(edgesAbove)
-                 ? NarrowCompressed(stated, statedErrors, firstWider, noise, borrowed, trial)
-                 : NarrowPsf(stated, statedErrors.score, firstWider, noise, trial, edgesAbove);
-  }
-  const double raised = RaiseToEdges(chosen, edges, WidestPsfTrial(stated), noise, trials, trial);
-  // A width the frames chose wider than stated, and frame 0's edges did not move, lies
-  // between the trials around it. So does a narrower one where neither the edges read the
-  // blur nor the frames look compressed: on photos from sharp cameras the steps straddle
-  // the blur (0.45 and 0.34 predict alike for 0.35, and lie 5 dB apart against the truth).
-  // Other narrower or stated choices are left as they are: there aliasing or compression
-  // tilt the held-out frames' errors towards the narrower side.
-  const bool refineNarrower = chosen < stated && !edges.Found() && !compressed;
-  if (raised != chosen || !(chosen > stated || refineNarrower)) return raised;
-  return RefineBetweenTrials(chosen, trials, trial);
 }
 
 // A fit of the PSF check on its crop: the sigma and prior share it was fitted with, its

@@ -170,7 +170,8 @@ inline constexpr int kPsfTrialIterations = 30;
 // Where frame 0's edges read the blur (EdgePsfReading), the sigma chosen is raised to their
 // reading over kEdgeBelow where the held-out frames do not refuse it, and kept below it
 // times kEdgeAbove: held-out frames that aliasing or compression make favour a narrow PSF
-// cannot take it far below what the edges show, nor keep a stated one far wider. Measured
+// cannot take it far below what the edges show, nor keep a stated one far wider. (Frames
+// that look compressed are not raised: the codec softens the edges too, ChooseBySteps.) Measured
 // on synthetic sequences with truth (bench/broken/psf_check.sh, true sigma 0.3 to 1.0,
 // stated right and wrong): the edges of busy charts read about 8 % narrow and those of
 // textures up to 7 % wide, but a scene's own soft edges read wider still (a drifting photo
