@@ -63,9 +63,7 @@ struct StillMetadata {
 // float, 32-bit float TIFF: as the file holds them, 1.0 the nominal white, nothing clamped)
 // and in samples16 for every other deeper one. Exactly one of them is filled.
 struct StillSamples {
-  int width = 0;
-  int height = 0;
-  int channels = 0;
+  int width = 0, height = 0, channels = 0;
   std::vector<uint8_t> samples8;
   std::vector<uint16_t> samples16;
   std::vector<float> samplesFloat;
@@ -82,10 +80,8 @@ struct Video;
 // seconds; the frame rate is frameRateNum / frameRateDen frames a second (0 / 1 when the
 // stream does not say).
 struct VideoTiming {
-  int timeBaseNum = 1;
-  int timeBaseDen = 25;
-  int frameRateNum = 25;
-  int frameRateDen = 1;
+  int timeBaseNum = 1, timeBaseDen = 25;
+  int frameRateNum = 25, frameRateDen = 1;
 };
 
 // A frame's presentation time when the stream gives none.

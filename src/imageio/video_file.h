@@ -5,6 +5,7 @@
 
 #include "imageio/codec_interface.h"
 #include "numeric/image_plane.h"
+#include "util/non_copyable.h"
 
 namespace lumet {
 
@@ -16,14 +17,12 @@ using VideoTiming = codec::VideoTiming;
 // on every machine: 8-bit RGB, and for a stream of more than 8 bits a sample (10-bit,
 // 12-bit, 16-bit) also the deep planes of its 16-bit RGB conversion, as a 16-bit still
 // frame has them. Frames are numbered from 0 in the order they are decoded.
-class VideoFile {
+class VideoFile : NonCopyable {
  public:
   // Opens the file and its best video stream. lumet::Error naming the file when it is
   // missing, not a video, or its codec cannot be decoded.
   explicit VideoFile(const std::string& path);
   ~VideoFile();
-  VideoFile(const VideoFile&) = delete;
-  VideoFile& operator=(const VideoFile&) = delete;
 
   // Decodes the next frame into image (converted when image is non-null). False at the
   // end of the stream; lumet::Error when the stream is damaged.

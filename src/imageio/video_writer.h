@@ -6,6 +6,7 @@
 
 #include "imageio/video_file.h"
 #include "numeric/image_plane.h"
+#include "util/non_copyable.h"
 
 namespace lumet {
 
@@ -14,7 +15,7 @@ namespace lumet {
 // The file is written under a temporary name in its folder and renamed by Finish, so
 // nothing half-written is ever under its name. The audio of another video file can be
 // copied into it unchanged (no re-encoding), restricted to a span of time.
-class VideoWriter {
+class VideoWriter : NonCopyable {
  public:
   // H.264's constant rate factor when none is given: 0 is the best, 51 the worst; about 18
   // looks like the frames themselves.
@@ -41,8 +42,6 @@ class VideoWriter {
   VideoWriter(const std::string& path, int width, int height, const VideoTiming& timing, const Options& options);
   // Without Finish the temporary file is removed and path left as it was.
   ~VideoWriter();
-  VideoWriter(const VideoWriter&) = delete;
-  VideoWriter& operator=(const VideoWriter&) = delete;
 
   // Encodes the next frame (of the size given), presented at pts; times must increase.
   void Write(const ColorGrayImage& frame, int64_t pts);

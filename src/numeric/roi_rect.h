@@ -8,10 +8,7 @@ namespace lumet {
 // Region of interest in reference-frame pixels; right and bottom are exclusive. Users
 // see and type it as x,y,w,h (x = left, y = top, w = right - left, h = bottom - top).
 struct RoiRect {
-  int32_t left = 0;
-  int32_t top = 0;
-  int32_t right = 0;
-  int32_t bottom = 0;
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
   // Worked out in 64 bits: an unchecked rectangle (any two int32 edges) cannot overflow.
   int64_t Width() const { return static_cast<int64_t>(right) - left; }
   int64_t Height() const { return static_cast<int64_t>(bottom) - top; }

@@ -15,8 +15,7 @@ namespace lumet {
 // square; truth k is the ROI of frame k on the HR grid of the given scale (HR pixel (c, r)
 // at the LR position ((c + x0) / s, (r + y0) / s), the mean over its own square).
 struct DriftingClipOptions {
-  int width = 160;
-  int height = 120;
+  int width = 160, height = 120;
   int frames = 12;
   int scale = 2;
   RoiRect roi{20, 20, 140, 100};

@@ -8,9 +8,7 @@ namespace lumet {
 
 // A colour in grey levels (0 .. 255 scale, not quantised).
 struct Rgb {
-  double r = 0.0;
-  double g = 0.0;
-  double b = 0.0;
+  double r = 0.0, g = 0.0, b = 0.0;
 };
 
 // A scene as a continuous function of the position, so that it can be sampled anywhere.

@@ -93,10 +93,8 @@ Matrix DrawHomography(SplitMixRandom& random, const SynthOptions& options) {
 // The scene sampled on a fine grid: texel (i, j) covers
 // [originX + i / F, originX + (i + 1) / F) x [originY + j / F, ...) in LR coordinates.
 struct SceneRaster {
-  int width = 0;
-  int height = 0;
-  double originX = 0.0;
-  double originY = 0.0;
+  int width = 0, height = 0;
+  double originX = 0.0, originY = 0.0;
   std::vector<float> planes[3];
 
   float* Row(int channel, int j) {

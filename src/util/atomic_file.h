@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "util/input_file.h"
+#include "util/non_copyable.h"
 
 namespace lumet {
 
@@ -26,15 +27,13 @@ class StagedFile;
 // error naming path.
 void FlushFolderOf(const std::string& path);
 
-class StagedFile {
+class StagedFile : NonCopyable {
  public:
   StagedFile() = default;
   StagedFile(const std::string& path, std::string_view bytes);
   ~StagedFile();
   StagedFile(StagedFile&& other) noexcept;
   StagedFile& operator=(StagedFile&& other) noexcept;
-  StagedFile(const StagedFile&) = delete;
-  StagedFile& operator=(const StagedFile&) = delete;
 
   // True from construction until Publish (or a move from it).
   bool Staged() const { return !temp_.empty(); }
@@ -51,12 +50,10 @@ class StagedFile {
 // temporary name the writer above uses, in the target's folder (created when missing), and
 // put in place by Publish. Until then nothing is under the target's name; an unpublished
 // file is removed. Errors name path, as the writer's do.
-class StreamedFile {
+class StreamedFile : NonCopyable {
  public:
   explicit StreamedFile(const std::string& path);
   ~StreamedFile();
-  StreamedFile(const StreamedFile&) = delete;
-  StreamedFile& operator=(const StreamedFile&) = delete;
 
   // The temporary file, open for writing.
   int Fd() const { return fd_; }

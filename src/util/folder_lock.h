@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "util/non_copyable.h"
+
 namespace lumet {
 
 // One writer per working folder. Two commands writing in the same folder at once would
@@ -16,12 +18,10 @@ void LockWorkingFolder(const std::string& folder);
 
 // The same lock for the object's lifetime only (a command that writes a folder once, such
 // as writing a synthetic sequence). Nothing when the process holds the folder already.
-class ScopedFolderLock {
+class ScopedFolderLock : NonCopyable {
  public:
   explicit ScopedFolderLock(const std::string& folder);
   ~ScopedFolderLock();
-  ScopedFolderLock(const ScopedFolderLock&) = delete;
-  ScopedFolderLock& operator=(const ScopedFolderLock&) = delete;
 
  private:
   int fd_ = -1;

@@ -14,10 +14,7 @@ namespace {
 
 // Frame 0's luma over a rectangle, and where any channel was clipped.
 struct LumaRegion {
-  int x0 = 0;
-  int y0 = 0;
-  int width = 0;
-  int height = 0;
+  int x0 = 0, y0 = 0, width = 0, height = 0;
   std::vector<double> v;
   std::vector<char> clipped;
   double At(int x, int y) const { return v[static_cast<size_t>(y) * width + x]; }
