@@ -171,7 +171,7 @@ void BM_EnhancedIteration(benchmark::State& state) {
   ObservationModel model(grid, taps);
   for (size_t k = 0; k < in.frames.size(); ++k) model.AddFrame(in.frames[k], in.homographies[k]);
   EnhancedWeights weights;
-  const EnhancedBackend& backend = CpuEnhancedBackend();
+  const EnhancedBackend& backend = EnhancedBackendNamed("");  // the default, or LUMET_BACKEND's
   Plane x(grid.width, grid.height, 128.0);
   CurvatureHistory history;
   MinimiseEnhanced(backend, model, 1, weights, 1.0, 8, 0.0, x, nullptr, &history);

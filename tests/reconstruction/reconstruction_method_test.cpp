@@ -169,7 +169,10 @@ TEST(ReconstructionMethodTest, EveryMethodReconstructsAFlatSceneFlat) {
       EXPECT_TRUE(o.choosesPsf && !o.selected);
       EXPECT_GT(o.psfSigma, 0.0);
       EXPECT_LE(o.psfSigma, WidestPsfTrial(options.psfSigma));  // within the PSF check's trials
-      EXPECT_GE(o.iterations, 3);  // at least one in each band
+      // The flat start is the minimum to the rounding of the solve's single-precision
+      // evaluation, so a band may take no step at all: the count is only bounded.
+      EXPECT_GE(o.iterations, 0);
+      EXPECT_LE(o.iterations, 3 * 3);  // three bands of at most the options' 3
       EXPECT_EQ(o.fellBack, !o.fallbackReason.empty());
     }
   }

@@ -22,7 +22,7 @@ struct BuiltIn {
   const char* name;
   const EnhancedBackend& (*instance)();
 };
-constexpr BuiltIn kBuiltIn[] = {{kDefaultBackend, CpuEnhancedBackend}};
+constexpr BuiltIn kBuiltIn[] = {{kDoubleBackend, CpuEnhancedBackend}, {kSingleBackend, SingleCpuEnhancedBackend}};
 
 // A module file name may carry letters, digits, '-' and '_' only: a name is never a path.
 bool IsModuleName(const std::string& name) {

@@ -27,16 +27,17 @@ struct DataBlock {
 };
 
 // The data term at the blurred estimate, rho of every observation's residual weighted by
-// its frame's and its own weight; scratch.predicted receives the derivative of the term in
-// each prediction. Each block samples its own predictions first, while they stay in cache.
-// Sets the held-out error and weight of scratch.
-double DataTerm(const ObservationModel& model, int c, const EnhancedWeights& weights, ObjectiveScratch& scratch) {
+// its frame's and its own weight, in T; r receives the derivative of the term in each
+// prediction. Each block samples its own predictions first, while they stay in cache. Sets
+// the held-out error and weight of scratch.
+template <class T>
+double DataTerm(const ObservationModel& model, int c, const EnhancedWeights& weights, const PlaneOf<T>& blurred,
+                std::vector<T>& r, ObjectiveScratch& scratch) {
   const std::vector<double>& values = model.Values(c);
-  std::vector<double>& r = scratch.predicted;
   r.resize(model.ObservationCount());
-  const double eps = weights.dataSmoothing;
+  const T eps = static_cast<T>(weights.dataSmoothing);
   const bool perObservation = !weights.observation.empty();
-  const detail::EnhancedLoops& loops = detail::ActiveEnhancedLoops();
+  const detail::ModelLoops<T>& loops = detail::ActiveEnhancedLoops().Of<T>();
   std::vector<DataBlock> blocks;
   for (int k = 0; k < model.FrameCount(); ++k) {
     for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); o += kDataBlock) {
@@ -46,7 +47,7 @@ double DataTerm(const ObservationModel& model, int c, const EnhancedWeights& wei
   ParallelFor(0, static_cast<int>(blocks.size()), static_cast<long>(kDataBlock) * 16, [&](int first, int last) {
     for (int b = first; b < last; ++b) {
       DataBlock& block = blocks[static_cast<size_t>(b)];
-      model.Sample(scratch.blurred, block.begin, block.end, r.data() + block.begin);
+      model.Sample(blurred, block.begin, block.end, r.data() + block.begin);
       const size_t i = static_cast<size_t>(block.frame);
       const double wk = i < weights.frame.size() ? weights.frame[i] : 1.0;
       const bool measured = i < weights.heldOut.size() && weights.heldOut[i] != 0;
@@ -62,10 +63,10 @@ double DataTerm(const ObservationModel& model, int c, const EnhancedWeights& wei
       double energy = 0.0;
       if (wk == 0.0) {
         std::fill(r.begin() + static_cast<std::ptrdiff_t>(block.begin), r.begin() + static_cast<std::ptrdiff_t>(block.end),
-                  0.0);
+                  T(0));
       } else {
         const float* ow = perObservation ? weights.observation.data() + block.begin : nullptr;
-        energy = loops.dataTerm(r.data() + block.begin, values.data() + block.begin, ow, wk, eps,
+        energy = loops.dataTerm(r.data() + block.begin, values.data() + block.begin, ow, static_cast<T>(wk), eps,
                                 block.end - block.begin);
       }
       block.energy = energy;
@@ -89,9 +90,11 @@ double DataTerm(const ObservationModel& model, int c, const EnhancedWeights& wei
 // The prior: five shifts, distance 1 weighted alpha, distance 2 alpha^2. Each pair's term
 // is computed once, at its first pixel, and its derivative is added there and subtracted at
 // the second pixel; the gradient takes the terms in the same order as pixel by pixel, so its
-// values are those of a loop that visits each pixel's ten pairs. Adds lambda times the
-// prior's gradient into gradient and returns its energy.
-double Prior(const EnhancedWeights& weights, const Plane& x, Plane& gradient) {
+// values are those of a loop that visits each pixel's ten pairs. The pairs' terms are formed
+// in T, their sums in double. Adds lambda times the prior's gradient into gradient and
+// returns its energy.
+template <class T>
+double Prior(const EnhancedWeights& weights, const PlaneOf<T>& x, Plane& gradient) {
   struct Shift {
     int dx;
     int dy;
@@ -105,12 +108,12 @@ double Prior(const EnhancedWeights& weights, const Plane& x, Plane& gradient) {
   const double ep = kPriorSmoothing;
   const int w = x.width;
   const int hgt = x.height;
-  const auto pairs = detail::ActiveEnhancedLoops().priorPairs;
+  const auto pairs = detail::ActiveEnhancedLoops().Of<T>().priorPairs;
   std::vector<double> rowEnergy(static_cast<size_t>(hgt), 0.0);
   ParallelFor(0, hgt, static_cast<long>(w) * 30, [&](int first, int last) {
     const size_t wide = static_cast<size_t>(w);
     // slope[(s * kRing + y % kRing) * w + px]: the derivative of the pair (px, y), (px, y) + shift s.
-    std::vector<double> slope(kShifts * kRing * wide);
+    std::vector<T> slope(kShifts * kRing * wide);
     auto slopeRow = [&](int s, int y) { return slope.data() + (static_cast<size_t>(s) * kRing + y % kRing) * wide; };
     // The pairs starting on row y; returns their energy.
     auto pairRow = [&](int y) {
@@ -118,9 +121,9 @@ double Prior(const EnhancedWeights& weights, const Plane& x, Plane& gradient) {
       for (int s = 0; s < kShifts; ++s) {
         const Shift& sh = shifts[s];
         if (y + sh.dy >= hgt || sh.dx >= w) continue;
-        const double* here = x.v.data() + static_cast<size_t>(y) * wide;
-        const double* there = x.v.data() + static_cast<size_t>(y + sh.dy) * wide + sh.dx;
-        e += pairs(here, there, w - sh.dx, sh.weight, ep, slopeRow(s, y));
+        const T* here = x.v.data() + static_cast<size_t>(y) * wide;
+        const T* there = x.v.data() + static_cast<size_t>(y + sh.dy) * wide + sh.dx;
+        e += pairs(here, there, w - sh.dx, static_cast<T>(sh.weight), static_cast<T>(ep), slopeRow(s, y));
       }
       return e;
     };
@@ -145,14 +148,14 @@ double Prior(const EnhancedWeights& weights, const Plane& x, Plane& gradient) {
       const int hi = inner ? w - 2 : w;
       for (int px = 0; px < std::min(lo, w); ++px) out[px] += lambda * pixel(px, y);
       if (inner) {
-        const double* f0 = slopeRow(0, y);
-        const double* f1 = slopeRow(1, y);
-        const double* f2 = slopeRow(2, y);
-        const double* f3 = slopeRow(3, y);
-        const double* f4 = slopeRow(4, y);
-        const double* b1 = slopeRow(1, y - 1);
-        const double* b3 = slopeRow(3, y - 1);
-        const double* b4 = slopeRow(4, y - 2);
+        const T* f0 = slopeRow(0, y);
+        const T* f1 = slopeRow(1, y);
+        const T* f2 = slopeRow(2, y);
+        const T* f3 = slopeRow(3, y);
+        const T* f4 = slopeRow(4, y);
+        const T* b1 = slopeRow(1, y - 1);
+        const T* b3 = slopeRow(3, y - 1);
+        const T* b4 = slopeRow(4, y - 2);
         for (int px = lo; px < hi; ++px) {
           const double g = 0.0 + f0[px] - f0[px - 1] + f1[px] - b1[px] + f2[px] - f2[px - 2] + f3[px] - b3[px - 1] +
                            f4[px] - b4[px];
@@ -171,9 +174,9 @@ double Prior(const EnhancedWeights& weights, const Plane& x, Plane& gradient) {
 // The engine's own loops: the forward model's blur on the thread pool (ObservationModel),
 // the sampling and the data term together in blocks of observations, the splat in bands of
 // rows, the prior row by row.
-class CpuBackend final : public EnhancedBackend {
+class CpuBackend : public EnhancedBackend {
  public:
-  std::string Name() const override { return kDefaultBackend; }
+  std::string Name() const override { return kDoubleBackend; }
 
   void Forward(const ObservationModel& model, const Plane& x, ObjectiveScratch& scratch) const override {
     model.Forward(x, scratch.predicted, scratch.blurred, &scratch.rows);
@@ -187,9 +190,48 @@ class CpuBackend final : public EnhancedBackend {
   double Objective(const ObservationModel& model, int c, const EnhancedWeights& weights, const Plane& x,
                    Plane& gradient, ObjectiveScratch& scratch) const override {
     BlurZero(x, model.Taps(), scratch.blurred, &scratch.rows);
-    double energy = DataTerm(model, c, weights, scratch);
+    double energy = DataTerm(model, c, weights, scratch.blurred, scratch.predicted, scratch);
     model.Adjoint(scratch.predicted, gradient, scratch.scatter, &scratch.rows);
     if (weights.lambda != 0.0) energy += Prior(weights, x, gradient);
+    return energy;
+  }
+};
+
+// out = source converted to U, element by element on the thread pool.
+template <class T, class U>
+void Convert(const PlaneOf<T>& source, PlaneOf<U>& out) {
+  out.Resize(source.width, source.height);
+  const T* from = source.v.data();
+  U* to = out.v.data();
+  constexpr int kChunk = 16384;
+  const int chunks = static_cast<int>((source.v.size() + kChunk - 1) / kChunk);
+  ParallelFor(0, chunks, kChunk, [&](int first, int last) {
+    const size_t end = std::min(source.v.size(), static_cast<size_t>(last) * kChunk);
+    for (size_t i = static_cast<size_t>(first) * kChunk; i < end; ++i) to[i] = static_cast<U>(from[i]);
+  });
+}
+
+// The same loops with the objective's inner evaluation in single precision: the estimate
+// rounded to float is blurred, sampled, compared with the frames and spread back in float,
+// at twice the values a vector and half the memory traffic; energies and the gradient's
+// prior sums are taken in double, and the quasi-Newton steps stay in double. Forward and
+// Adjoint, which set the frames' weights and the PSF check's residuals, are the double
+// backend's.
+class SingleCpuBackend final : public CpuBackend {
+ public:
+  std::string Name() const override { return kSingleBackend; }
+
+  double Objective(const ObservationModel& model, int c, const EnhancedWeights& weights, const Plane& x,
+                   Plane& gradient, ObjectiveScratch& scratch) const override {
+    SingleScratch& f = scratch.single;
+    f.taps.assign(model.Taps().begin(), model.Taps().end());
+    Convert(x, f.x);
+    BlurZero(f.x, f.taps, f.blurred, &f.rows);
+    double energy = DataTerm(model, c, weights, f.blurred, f.predicted, scratch);
+    model.Splat(f.predicted.data(), f.scatter, model.Kernel());
+    BlurZero(f.scatter, f.taps, f.gradient, &f.rows);
+    Convert(f.gradient, gradient);
+    if (weights.lambda != 0.0) energy += Prior(weights, f.x, gradient);
     return energy;
   }
 };
@@ -202,6 +244,11 @@ double EnhancedPrior(const EnhancedWeights& weights, const Plane& x, Plane& grad
 
 const EnhancedBackend& CpuEnhancedBackend() {
   static const CpuBackend backend;
+  return backend;
+}
+
+const EnhancedBackend& SingleCpuEnhancedBackend() {
+  static const SingleCpuBackend backend;
   return backend;
 }
 

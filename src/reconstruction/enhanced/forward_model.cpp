@@ -55,36 +55,31 @@ std::vector<double> PsfTaps(double sigma, double scale) {
   return taps;
 }
 
-void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& target, Plane* work) {
+template <class T>
+void BlurZero(const PlaneOf<T>& source, const std::vector<T>& taps, PlaneOf<T>& target, PlaneOf<T>* work) {
   const int w = source.width;
   const int hgt = source.height;
   const int n = static_cast<int>(taps.size());
   const int h = n / 2;
   const size_t wide = static_cast<size_t>(w);
   // Neither plane is cleared up front: each row is, by the thread that fills it.
-  std::unique_ptr<double[]> own;
-  double* across = nullptr;
+  std::unique_ptr<T[]> own;
+  T* across = nullptr;
   if (work != nullptr) {
-    work->width = w;
-    work->height = hgt;
-    work->v.resize(wide * static_cast<size_t>(hgt));
+    work->Resize(w, hgt);
     across = work->v.data();
   } else {
-    own.reset(new double[wide * static_cast<size_t>(hgt)]);
+    own.reset(new T[wide * static_cast<size_t>(hgt)]);
     across = own.get();
   }
   const long rowWork = static_cast<long>(w) * n;
-  const detail::EnhancedLoops& loops = detail::ActiveEnhancedLoops();
+  const detail::ModelLoops<T>& loops = detail::ActiveEnhancedLoops().Of<T>();
   ParallelFor(0, hgt, rowWork, [&](int first, int last) {
     for (int y = first; y < last; ++y) {
       loops.blurRow(&source.v[static_cast<size_t>(y) * wide], &across[static_cast<size_t>(y) * wide], w, taps.data(), n);
     }
   });
-  if (target.width != w || target.height != hgt || target.v.size() != wide * static_cast<size_t>(hgt)) {
-    target.width = w;
-    target.height = hgt;
-    target.v.resize(wide * static_cast<size_t>(hgt));
-  }
+  target.Resize(w, hgt);
   ParallelFor(0, hgt, rowWork, [&](int first, int last) {
     for (int y = first; y < last; ++y) {
       const int lo = std::max(0, h - y);
@@ -95,6 +90,9 @@ void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& targe
     }
   });
 }
+
+template void BlurZero(const Plane&, const std::vector<double>&, Plane&, Plane*);
+template void BlurZero(const PlaneF&, const std::vector<float>&, PlaneF&, PlaneF*);
 
 HrGeometry ExtendGeometry(const HrGeometry& grid, int margin) {
   HrGeometry g = grid;
@@ -225,11 +223,15 @@ void ObservationModel::Forward(const Plane& x, std::vector<double>& predicted, P
   });
 }
 
-void ObservationModel::Sample(const Plane& blurred, size_t begin, size_t end, double* out) const {
-  const detail::EnhancedLoops& loops = detail::ActiveEnhancedLoops();
+template <class T>
+void ObservationModel::Sample(const PlaneOf<T>& blurred, size_t begin, size_t end, T* out) const {
+  const detail::ModelLoops<T>& loops = detail::ActiveEnhancedLoops().Of<T>();
   (kernel_ == SampleKernel::Cubic ? loops.sampleCubic : loops.sample)(
       blurred.v.data(), grid_.width, index_.data() + begin, fx_.data() + begin, fy_.data() + begin, end - begin, out);
 }
+
+template void ObservationModel::Sample(const Plane&, size_t, size_t, double*) const;
+template void ObservationModel::Sample(const PlaneF&, size_t, size_t, float*) const;
 
 void ObservationModel::ReferencePosition(size_t o, double& x, double& y) const {
   const int w = grid_.width;
@@ -242,18 +244,15 @@ void ObservationModel::Adjoint(const std::vector<double>& r, Plane& out, Plane& 
   BlurZero(scatter, taps_, out, work);
 }
 
-void ObservationModel::Splat(const std::vector<double>& r, Plane& out, SampleKernel kernel) const {
+template <class T>
+void ObservationModel::Splat(const T* r, PlaneOf<T>& out, SampleKernel kernel) const {
   // The band lists hold the support of the model's own kernel, which the bilinear one's lies in.
   if (kernel == SampleKernel::Cubic && kernel_ != SampleKernel::Cubic) {
     throw Error("a bilinear model's observations cannot be spread by the cubic kernel");
   }
   const int w = grid_.width;
-  if (out.width != grid_.width || out.height != grid_.height || out.v.size() != static_cast<size_t>(w) * grid_.height) {
-    out.width = grid_.width;
-    out.height = grid_.height;
-    out.v.resize(static_cast<size_t>(w) * grid_.height);
-  }
-  double* b = out.v.data();
+  out.Resize(grid_.width, grid_.height);
+  T* b = out.v.data();
   const int bands = (grid_.height + kSplatBandRows - 1) / kSplatBandRows;
   const long perBand = static_cast<long>(index_.size() / static_cast<size_t>(std::max(1, bands))) * 8 + w;
   // Band by band: the observations of a band add into its rows alone, each pixel taking its
@@ -262,11 +261,11 @@ void ObservationModel::Splat(const std::vector<double>& r, Plane& out, SampleKer
     for (int band = first; band < last; ++band) {
       const int top = band * kSplatBandRows;
       const int bottom = std::min(grid_.height, top + kSplatBandRows);
-      std::fill(b + static_cast<size_t>(top) * w, b + static_cast<size_t>(bottom) * w, 0.0);
+      std::fill(b + static_cast<size_t>(top) * w, b + static_cast<size_t>(bottom) * w, T(0));
       if (static_cast<size_t>(band) >= bandObservations_.size()) continue;
       const std::vector<uint32_t>& listed = bandObservations_[static_cast<size_t>(band)];
       if (kernel == SampleKernel::Cubic) {
-        detail::ActiveEnhancedLoops().splatCubic(b, w, index_.data(), fx_.data(), fy_.data(), r.data(), listed.data(),
+        detail::ActiveEnhancedLoops().Of<T>().splatCubic(b, w, index_.data(), fx_.data(), fy_.data(), r, listed.data(),
                                                  listed.size(), top, bottom);
         continue;
       }
@@ -274,12 +273,12 @@ void ObservationModel::Splat(const std::vector<double>& r, Plane& out, SampleKer
         // Bilinear weights over the cubic support's band lists: each of the cell's two rows
         // that lies in the band, as the bilinear model's splat forms them.
         for (const uint32_t o : listed) {
-          const double wx[2] = {1.0 - fx_[o], fx_[o]};
-          const double wy[2] = {1.0 - fy_[o], fy_[o]};
+          const T wx[2] = {T(1.0) - fx_[o], fx_[o]};
+          const T wy[2] = {T(1.0) - fy_[o], fy_[o]};
           const int y = index_[o] / w;
           for (int i = std::max(0, top - y); i < 2 && y + i < bottom; ++i) {
-            double* p = b + index_[o] + i * w;
-            const double v = r[o] * wy[i];
+            T* p = b + index_[o] + i * w;
+            const T v = r[o] * wy[i];
             p[0] += v * wx[0];
             p[1] += v * wx[1];
           }
@@ -291,22 +290,25 @@ void ObservationModel::Splat(const std::vector<double>& r, Plane& out, SampleKer
       const int endCell = (bottom - 1) * w;
       for (const uint32_t o : listed) {
         const int cell = index_[o];
-        double* p = b + cell;
-        const double fx = fx_[o];
-        const double fy = fy_[o];
+        T* p = b + cell;
+        const T fx = fx_[o];
+        const T fy = fy_[o];
         if (cell >= firstCell) {
-          const double upper = r[o] * (1.0 - fy);
-          p[0] += upper * (1.0 - fx);
+          const T upper = r[o] * (T(1.0) - fy);
+          p[0] += upper * (T(1.0) - fx);
           p[1] += upper * fx;
         }
         if (cell < endCell) {
-          const double lower = r[o] * fy;
-          p[w] += lower * (1.0 - fx);
+          const T lower = r[o] * fy;
+          p[w] += lower * (T(1.0) - fx);
           p[w + 1] += lower * fx;
         }
       }
     }
   });
 }
+
+template void ObservationModel::Splat(const double*, Plane&, SampleKernel) const;
+template void ObservationModel::Splat(const float*, PlaneF&, SampleKernel) const;
 
 }  // namespace lumet

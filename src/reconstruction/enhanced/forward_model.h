@@ -16,17 +16,27 @@ namespace lumet {
 // bilateral-total-variation regulariser (backend.h), by limited-memory quasi-Newton steps
 // (minimiser.h), starting from the median estimate (solver.h).
 
-// A plane of doubles, row-major, no padding: the working images of the enhanced method.
-struct Plane {
+// A plane of samples, row-major, no padding: the working images of the enhanced method,
+// in double (Plane), or in float for the single-precision backend's inner evaluation.
+template <class T>
+struct PlaneOf {
   int width = 0;
   int height = 0;
-  std::vector<double> v;
+  std::vector<T> v;
 
-  Plane() = default;
-  Plane(int w, int h, double value = 0.0) : width(w), height(h), v(static_cast<size_t>(w) * h, value) {}
-  double& At(int x, int y) { return v[static_cast<size_t>(y) * width + x]; }
-  double At(int x, int y) const { return v[static_cast<size_t>(y) * width + x]; }
+  PlaneOf() = default;
+  PlaneOf(int w, int h, T value = 0) : width(w), height(h), v(static_cast<size_t>(w) * h, value) {}
+  T& At(int x, int y) { return v[static_cast<size_t>(y) * width + x]; }
+  T At(int x, int y) const { return v[static_cast<size_t>(y) * width + x]; }
+  // Sized w x h; the values are left as they are when the size is already that.
+  void Resize(int w, int h) {
+    width = w;
+    height = h;
+    v.resize(static_cast<size_t>(w) * h);
+  }
 };
+using Plane = PlaneOf<double>;
+using PlaneF = PlaneOf<float>;
 
 // Normalised 1-D Gaussian taps of standard deviation sigma * scale HR pixels, as many as
 // the PSF kernel of that sigma and scale has per side (PsfKernelSize).
@@ -35,7 +45,8 @@ std::vector<double> PsfTaps(double sigma, double scale);
 // Separable correlation with taps (odd count, centred) in both directions, zero outside
 // the plane. With symmetric taps the operation is its own adjoint. work, when given, holds
 // the pass across the rows (kept from call to call, so that none allocates).
-void BlurZero(const Plane& source, const std::vector<double>& taps, Plane& target, Plane* work = nullptr);
+template <class T>
+void BlurZero(const PlaneOf<T>& source, const std::vector<T>& taps, PlaneOf<T>& target, PlaneOf<T>* work = nullptr);
 
 // The HR grid of the ROI grown by `margin` HR pixels on every side.
 HrGeometry ExtendGeometry(const HrGeometry& grid, int margin);
@@ -100,7 +111,8 @@ class ObservationModel {
   void Forward(const Plane& x, std::vector<double>& predicted, Plane& blurred, Plane* work = nullptr) const;
   // out[o - begin] = blurred (PSF * x, the grid's size) sampled at observation o, for o in
   // [begin, end): the second half of Forward.
-  void Sample(const Plane& blurred, size_t begin, size_t end, double* out) const;
+  template <class T>
+  void Sample(const PlaneOf<T>& blurred, size_t begin, size_t end, T* out) const;
   // out = the adjoint of Forward applied to r (out is re-created). `scatter` (and `work`) are
   // scratch.
   void Adjoint(const std::vector<double>& r, Plane& out, Plane& scatter, Plane* work = nullptr) const;
@@ -109,7 +121,9 @@ class ObservationModel {
   // re-created. Each pixel takes its observations' shares in observation order, whatever
   // the threads.
   void Splat(const std::vector<double>& r, Plane& out) const { Splat(r, out, kernel_); }
-  void Splat(const std::vector<double>& r, Plane& out, SampleKernel kernel) const;
+  void Splat(const std::vector<double>& r, Plane& out, SampleKernel kernel) const { Splat(r.data(), out, kernel); }
+  template <class T>
+  void Splat(const T* r, PlaneOf<T>& out, SampleKernel kernel) const;
   // The reference-frame LR position of observation o.
   void ReferencePosition(size_t o, double& x, double& y) const;
   // Observation o's cell: the HR pixel (x, y) at or before its position and the fractions

@@ -13,46 +13,62 @@ inline constexpr double kCubicB[4] = {1.0, -2.5, 2.0, -0.5};
 inline constexpr double kCubicC[4] = {-0.5, 0.0, 0.5, 0.0};
 inline constexpr double kCubicD[4] = {0.0, 1.0, 0.0, 0.0};
 
-// The enhanced method's innermost loops, one body compiled for each instruction set
+// The forward model's and the objective's loops over samples of type T (double, or float
+// for the single-precision backend), one body compiled for each instruction set
 // (loops_kernel.inc); every variant gives the same values bit for bit (no fused
-// multiply-add; square root and division are correctly rounded in every width).
-struct EnhancedLoops {
+// multiply-add; square root and division are correctly rounded in every width). Sums
+// returned as double are of terms formed in T.
+template <class T>
+struct ModelLoops {
   // The prior's pair terms along one row for one shift: for i < count, with d = a[i] - b[i]
   // and root = sqrt(d^2 + ep^2), slope[i] = weight * d / root (the term's derivative in
   // a[i]); returns the sum of weight * (root - ep), taken in four partial sums (i % 4, the
   // tail in the first) added pairwise.
-  double (*priorPairs)(const double* a, const double* b, int count, double weight, double ep, double* slope);
+  double (*priorPairs)(const T* a, const T* b, int count, T weight, T ep, T* slope);
   // out[x] = sum over t of taps[t] * in[x + t - n / 2], over the taps that fall inside
   // [0, width), taken in the order of t from 0.0.
-  void (*blurRow)(const double* in, double* out, int width, const double* taps, int n);
+  void (*blurRow)(const T* in, T* out, int width, const T* taps, int n);
   // out[x] = sum over t in [lo, hi) of taps[t] * in[t * stride + x] for x < width, taken in
   // the order of t from 0.0.
-  void (*blurColumns)(const double* in, size_t stride, double* out, int width, const double* taps, int lo, int hi);
+  void (*blurColumns)(const T* in, size_t stride, T* out, int width, const T* taps, int lo, int hi);
   // out[i] for i < count: the plane b (rows of w) sampled bilinearly in the cell whose top-left
   // pixel is b[index[i]], at the fractions fx[i] across and fy[i] down, as
   // top = p[0] + fx (p[1] - p[0]), bottom = p[w] + fx (p[w + 1] - p[w]), top + fy (bottom - top).
-  void (*sample)(const double* b, int w, const int32_t* index, const float* fx, const float* fy, size_t count,
-                 double* out);
+  void (*sample)(const T* b, int w, const int32_t* index, const float* fx, const float* fy, size_t count, T* out);
   // The same by cubic convolution over the 4 x 4 pixels from p = b + index[i] - w - 1: with
   // wx and wy the weights of fx[i] and fy[i] (kCubicA ..), column j's sum
   // c_j = ((wy0 p[j] + wy1 p[w + j]) + wy2 p[2w + j]) + wy3 p[3w + j], then
   // ((wx0 c_0 + wx1 c_1) + wx2 c_2) + wx3 c_3.
-  void (*sampleCubic)(const double* b, int w, const int32_t* index, const float* fx, const float* fy, size_t count,
-                      double* out);
+  void (*sampleCubic)(const T* b, int w, const int32_t* index, const float* fx, const float* fy, size_t count,
+                      T* out);
   // Its adjoint over the rows [top, bottom) of b (rows of w) alone: for each observation
   // o = list[i], i < count, in that order, every pixel of o's 4 x 4 support on those rows
   // adds (r[o] wy_i) wx_j.
-  void (*splatCubic)(double* b, int w, const int32_t* index, const float* fx, const float* fy, const double* r,
+  void (*splatCubic)(T* b, int w, const int32_t* index, const float* fx, const float* fy, const T* r,
                      const uint32_t* list, size_t count, int top, int bottom);
-  // The data term of count observations: with d = r[i] - values[i], root = sqrt(d^2 + eps^2)
-  // and wo = ow[i] (1 when ow is null), r[i] becomes (wk wo) d / root; returns the sum of
-  // (wk wo) (root - eps), taken in four partial sums (i % 4, the tail in the first) added
-  // pairwise.
-  double (*dataTerm)(double* r, const double* values, const float* ow, double wk, double eps, size_t count);
+  // The data term of count observations: with d = r[i] - values[i] (the value rounded to T),
+  // root = sqrt(d^2 + eps^2) and wo = ow[i] (1 when ow is null), r[i] becomes (wk wo) d / root;
+  // returns the sum of (wk wo) (root - eps), taken in four partial sums (i % 4, the tail in
+  // the first) added pairwise.
+  double (*dataTerm)(T* r, const double* values, const float* ow, T wk, T eps, size_t count);
+};
+
+struct EnhancedLoops {
+  ModelLoops<double> doubles;
+  ModelLoops<float> singles;
   // d[j] += a * v[j] for j < count; returns the sum of w[j] * d[j] (updated), taken in four
   // partial sums (j % 4, the tail by its place after the last four) added pairwise: the
   // quasi-Newton direction's most frequent vector pass.
   double (*axpyDot)(double* d, double a, const double* v, const double* w, size_t count);
+
+  template <class T>
+  const ModelLoops<T>& Of() const {
+    if constexpr (sizeof(T) == sizeof(float)) {
+      return singles;
+    } else {
+      return doubles;
+    }
+  }
 };
 
 // The variant of the active instruction set (numeric/simd.h).

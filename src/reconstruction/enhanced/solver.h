@@ -43,7 +43,7 @@ struct EnhancedSettings {
   // linear are never decoded.
   bool linearLight = false;
   // The backend of the inner evaluation (backend.h); empty: the one LUMET_BACKEND names,
-  // else "cpu".
+  // else the default ("cpu-single").
   std::string backend{};
   // An estimate to start from where it reaches the grid, instead of the median (null: the
   // median everywhere), taken by a solve that has held-out frames to stop it, which then
