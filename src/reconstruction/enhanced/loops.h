@@ -56,10 +56,13 @@ struct ModelLoops {
 struct EnhancedLoops {
   ModelLoops<double> doubles;
   ModelLoops<float> singles;
-  // d[j] += a * v[j] for j < count; returns the sum of w[j] * d[j] (updated), taken in four
-  // partial sums (j % 4, the tail by its place after the last four) added pairwise: the
-  // quasi-Newton direction's most frequent vector pass.
-  double (*axpyDot)(double* d, double a, const double* v, const double* w, size_t count);
+  // The quasi-Newton steps' vector passes, over one block of count elements (a multiple of
+  // four but for the last). multiDot: for k < pairs, sums[k][l] += a[k][j] * b[k][j] over
+  // the j < count with j % 4 == l, in the order of j. combine: d[j] = ((g0 g[j] + c[0] v[0][j])
+  // + c[1] v[1][j]) + ... over the vectors i < vectors, for j < count.
+  void (*multiDot)(const double* const* a, const double* const* b, int pairs, size_t count, double (*sums)[4]);
+  void (*combine)(double* d, const double* g, double g0, const double* const* v, const double* c, int vectors,
+                  size_t count);
 
   template <class T>
   const ModelLoops<T>& Of() const {

@@ -17,6 +17,8 @@ namespace {
 // four chains of additions where one would wait on each other.
 constexpr size_t kBlock = 4096;
 constexpr int kLanes = 4;
+// The most sums one pass takes (StepDots).
+constexpr int kHistorySums = 7 + 2 * kCurvaturePairs;
 
 // K sums: of one block, or of all.
 template <int K>
@@ -54,97 +56,131 @@ Sums<K> Pass(size_t n, std::vector<Sums<K>>& partials, long workPerElement, cons
 // Scratch of the passes.
 struct PassScratch {
   std::vector<Sums<1>> one;
-  std::vector<Sums<2>> two;
-  std::vector<Sums<4>> four;
+  std::vector<Sums<kHistorySums>> many;
 };
 
-// d += a * v, returning w . d of the updated d (w null: nothing) and, when norm is given,
-// v . v into it: two or three passes in one.
-double Update(double* d, double a, const double* v, const double* w, size_t n, PassScratch& scratch,
-              double* norm = nullptr) {
-  if (norm != nullptr) {
-    const Sums<2> sums = Pass<2>(n, scratch.two, 6, [&](size_t j, int lane, double (&acc)[2][kLanes]) {
-      d[j] += a * v[j];
-      acc[0][lane] += w != nullptr ? w[j] * d[j] : 0.0;
-      acc[1][lane] += v[j] * v[j];
-    });
-    *norm = sums.v[1];
-    return sums.v[0];
-  }
-  if (w == nullptr) {
-    Pass<1>(n, scratch.one, 2, [&](size_t j, int, double (&)[1][kLanes]) { d[j] += a * v[j]; });
-    return 0.0;
-  }
-  // The pass taken most often, in the instruction set's own body.
-  const auto axpyDot = detail::ActiveEnhancedLoops().axpyDot;
-  const size_t blocks = (n + kBlock - 1) / kBlock;
-  scratch.one.assign(blocks, Sums<1>{});
-  ParallelFor(0, static_cast<int>(blocks), static_cast<long>(kBlock) * 4, [&](int first, int last) {
-    for (int b = first; b < last; ++b) {
-      const size_t begin = static_cast<size_t>(b) * kBlock;
-      const size_t count = std::min(n, begin + kBlock) - begin;
-      scratch.one[static_cast<size_t>(b)].v[0] = axpyDot(d + begin, a, v + begin, w + begin, count);
-    }
-  });
-  double total = 0.0;
-  for (const Sums<1>& p : scratch.one) total += p.v[0];
-  return total;
-}
-
-// The two-loop recursion: direction = -H g from the curvature pairs; without any, the
-// negative gradient scaled to move the estimate by one grey level RMS. False for a zero
-// gradient (nothing to do). slope = direction . gradient. Every vector pass also takes the
-// dot product the next step needs; alphas holds one value per pair.
-bool QuasiNewtonDirection(const CurvatureHistory& h, const std::vector<double>& gradient,
-                          std::vector<double>& direction, std::vector<double>& alphas, double& slope,
-                          PassScratch& scratch) {
+// direction = -g scaled to move the estimate by one grey level RMS; slope = direction . g.
+// False for a zero gradient (nothing to do).
+bool GradientDirection(const std::vector<double>& gradient, std::vector<double>& direction, double& slope,
+                       PassScratch& scratch) {
   const size_t n = gradient.size();
-  const size_t m = h.s.size();
   double* d = direction.data();
   const double* g = gradient.data();
-  if (m == 0) {
-    const double dd = Pass<1>(n, scratch.one, 3, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
-                        d[j] = -g[j];
-                        acc[0][lane] += d[j] * d[j];
-                      }).v[0];
-    const double norm = std::sqrt(dd / static_cast<double>(n));
-    if (!(norm > 0.0)) return false;
-    slope = Pass<1>(n, scratch.one, 4, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
-              d[j] /= norm;
-              acc[0][lane] += d[j] * g[j];
-            }).v[0];
-    return true;
-  }
-  alphas.resize(m);
-  const double* last = h.s[m - 1].data();
-  // s[i] . direction for the next i.
-  double dot = Pass<1>(n, scratch.one, 3, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
-                 d[j] = -g[j];
-                 acc[0][lane] += last[j] * d[j];
-               }).v[0];
-  double yy = 0.0;  // y[m - 1] . y[m - 1]
-  for (size_t i = m; i-- > 0;) {
-    alphas[i] = h.rho[i] * dot;
-    const double* next = i > 0 ? h.s[i - 1].data() : nullptr;
-    dot = Update(d, -alphas[i], h.y[i].data(), next, n, scratch, i == m - 1 ? &yy : nullptr);
-  }
-  const double gamma = 1.0 / (h.rho.back() * yy);
-  const double* first = h.y[0].data();
-  // y[i] . direction for the next i.
-  dot = Pass<1>(n, scratch.one, 4, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
-          d[j] *= gamma;
-          acc[0][lane] += first[j] * d[j];
-        }).v[0];
-  for (size_t i = 0; i < m; ++i) {
-    const double b = h.rho[i] * dot;
-    const double* next = i + 1 < m ? h.y[i + 1].data() : g;
-    dot = Update(d, alphas[i] - b, h.s[i].data(), next, n, scratch);
-  }
-  slope = dot;
+  const double dd = Pass<1>(n, scratch.one, 3, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
+                      d[j] = -g[j];
+                      acc[0][lane] += d[j] * d[j];
+                    }).v[0];
+  const double norm = std::sqrt(dd / static_cast<double>(n));
+  if (!(norm > 0.0)) return false;
+  slope = Pass<1>(n, scratch.one, 4, [&](size_t j, int lane, double (&acc)[1][kLanes]) {
+            d[j] /= norm;
+            acc[0][lane] += d[j] * g[j];
+          }).v[0];
   return true;
 }
 
-constexpr int kMemory = 6;
+// The vectors of the pairs kept, oldest first.
+struct PairVectors {
+  const double* s[kCurvaturePairs] = {};
+  const double* y[kCurvaturePairs] = {};
+  int m = 0;
+  explicit PairVectors(const CurvatureHistory& h) : m(h.Pairs()) {
+    for (int i = 0; i < m; ++i) {
+      s[i] = h.s[static_cast<size_t>(i)].data();
+      y[i] = h.y[static_cast<size_t>(i)].data();
+    }
+  }
+};
+
+// body(begin, count, lanes) over the fixed blocks on the thread pool, adding each of its K
+// sums of the block into lanes[k][0 .. 3]; each block's sums are added pairwise and the
+// blocks' in block order.
+template <typename Body>
+Sums<kHistorySums> BlockPass(size_t n, std::vector<Sums<kHistorySums>>& partials, long workPerElement,
+                             const Body& body) {
+  const size_t blocks = (n + kBlock - 1) / kBlock;
+  partials.assign(blocks, Sums<kHistorySums>{});
+  ParallelFor(0, static_cast<int>(blocks), static_cast<long>(kBlock) * workPerElement, [&](int first, int last) {
+    for (int b = first; b < last; ++b) {
+      const size_t begin = static_cast<size_t>(b) * kBlock;
+      double lanes[kHistorySums][kLanes] = {};
+      body(begin, std::min(n, begin + kBlock) - begin, lanes);
+      for (int k = 0; k < kHistorySums; ++k) {
+        partials[static_cast<size_t>(b)].v[k] = (lanes[k][0] + lanes[k][1]) + (lanes[k][2] + lanes[k][3]);
+      }
+    }
+  });
+  Sums<kHistorySums> total;
+  for (const Sums<kHistorySums>& p : partials) {
+    for (int k = 0; k < kHistorySums; ++k) total.v[k] += p.v[k];
+  }
+  return total;
+}
+
+// g . g, then s_i . g and y_i . g of the pairs kept.
+Sums<kHistorySums> GradientDots(size_t n, const double* g, const PairVectors& p, PassScratch& scratch) {
+  const auto multiDot = detail::ActiveEnhancedLoops().multiDot;
+  return BlockPass(n, scratch.many, 4 * p.m + 2, [&](size_t begin, size_t count, double (*lanes)[kLanes]) {
+    const double* a[kHistorySums] = {g + begin};
+    const double* b[kHistorySums] = {g + begin};
+    for (int i = 0; i < p.m; ++i) {
+      a[1 + i] = p.s[i] + begin;
+      a[1 + p.m + i] = p.y[i] + begin;
+      b[1 + i] = b[1 + p.m + i] = g + begin;
+    }
+    multiDot(a, b, 1 + 2 * p.m, count, lanes);
+  });
+}
+
+// The step's pass: s = trial - x and y = trialGradient - gradient written, and the sums
+// s . s, trial . trial, s . y, y . y, s . tg, y . tg, tg . tg (tg the trial's gradient), then
+// s_i . y and y_i . y of the pairs kept.
+Sums<kHistorySums> StepDots(size_t n, const double* tv, const double* xv, const double* tg, const double* gv,
+                            const PairVectors& p, double* sv, double* yv, PassScratch& scratch) {
+  const auto multiDot = detail::ActiveEnhancedLoops().multiDot;
+  return BlockPass(n, scratch.many, 4 * p.m + 18, [&](size_t begin, size_t count, double (*lanes)[kLanes]) {
+    for (size_t j = begin; j < begin + count; ++j) {
+      sv[j] = tv[j] - xv[j];
+      yv[j] = tg[j] - gv[j];
+    }
+    const double* s = sv + begin;
+    const double* y = yv + begin;
+    const double* t = tv + begin;
+    const double* g = tg + begin;
+    const double* a[kHistorySums] = {s, t, s, y, s, y, g};
+    const double* b[kHistorySums] = {s, t, y, y, g, g, g};
+    for (int i = 0; i < p.m; ++i) {
+      a[7 + i] = p.s[i] + begin;
+      a[7 + p.m + i] = p.y[i] + begin;
+      b[7 + i] = b[7 + p.m + i] = y;
+    }
+    multiDot(a, b, 7 + 2 * p.m, count, lanes);
+  });
+}
+
+// d = g0 g + the sum of cs_i s_i, then of cy_i y_i, over the pairs kept, added in that order.
+void Combine(size_t n, const double* g, double g0, const PairVectors& p, const double* cs, const double* cy,
+             double* d) {
+  const auto combine = detail::ActiveEnhancedLoops().combine;
+  double c[2 * kCurvaturePairs] = {};
+  for (int i = 0; i < p.m; ++i) {
+    c[i] = cs[i];
+    c[p.m + i] = cy[i];
+  }
+  const size_t blocks = (n + kBlock - 1) / kBlock;
+  ParallelFor(0, static_cast<int>(blocks), static_cast<long>(kBlock) * (4 * p.m + 2), [&](int first, int last) {
+    for (int b = first; b < last; ++b) {
+      const size_t begin = static_cast<size_t>(b) * kBlock;
+      const double* v[2 * kCurvaturePairs] = {};
+      for (int i = 0; i < p.m; ++i) {
+        v[i] = p.s[i] + begin;
+        v[p.m + i] = p.y[i] + begin;
+      }
+      combine(d + begin, g + begin, g0, v, c, 2 * p.m, std::min(n, begin + kBlock) - begin);
+    }
+  });
+}
+
 constexpr int kBacktracks = 30;
 constexpr double kSufficientDecrease = 1e-4;
 
@@ -169,29 +205,84 @@ bool Backtrack(const Objective& objective, const Plane& x, const std::vector<dou
   return false;
 }
 
-// Keeps the curvature pair (s, y) of s . y = sy, dropping the oldest beyond kMemory; s and
-// y come back as the dropped pair's vectors (or fresh ones), of the same size, to reuse.
-void Remember(CurvatureHistory& h, std::vector<double>& s, std::vector<double>& y, double sy) {
+// The current gradient's dot products with the pairs kept (sg, yg) and with itself.
+struct GradientState {
+  double sg[kCurvaturePairs] = {};
+  double yg[kCurvaturePairs] = {};
+  double gg = 0.0;
+  bool known = false;
+};
+
+}  // namespace
+
+void RememberCurvature(CurvatureHistory& h, std::vector<double>& s, std::vector<double>& y, const double* sy,
+                       const double* yy, double sySelf, double yySelf) {
   const size_t n = s.size();
+  const int before = h.Pairs();
+  const int drop = before == kCurvaturePairs ? 1 : 0;
   std::vector<double> oldS;
   std::vector<double> oldY;
-  if (static_cast<int>(h.s.size()) == kMemory) {
+  if (drop != 0) {
     oldS = std::move(h.s.front());
     oldY = std::move(h.y.front());
     h.s.pop_front();
     h.y.pop_front();
-    h.rho.pop_front();
+    for (int i = 0; i + 1 < before; ++i) {
+      for (int j = 0; j + 1 < before; ++j) {
+        h.sy[i][j] = h.sy[i + 1][j + 1];
+        h.yy[i][j] = h.yy[i + 1][j + 1];
+      }
+    }
   }
+  const int k = before - drop;  // the new pair's place
+  for (int i = 0; i < k; ++i) {
+    h.sy[i][k] = sy[i + drop];
+    h.sy[k][i] = 0.0;  // not used: the compact form reads sy[i][j] for i <= j
+    h.yy[i][k] = yy[i + drop];
+    h.yy[k][i] = yy[i + drop];
+  }
+  h.sy[k][k] = sySelf;
+  h.yy[k][k] = yySelf;
   h.s.push_back(std::move(s));
   h.y.push_back(std::move(y));
-  h.rho.push_back(1.0 / sy);
   s = std::move(oldS);
   y = std::move(oldY);
   s.resize(n);
   y.resize(n);
 }
 
-}  // namespace
+double CompactDirection(const CurvatureHistory& h, const std::vector<double>& g, const double* sg, const double* yg,
+                        double gg, std::vector<double>& d) {
+  const int m = h.Pairs();
+  const double gamma = h.sy[m - 1][m - 1] / h.yy[m - 1][m - 1];
+  // With R the upper triangle of S'Y (R[i][j] = s_i . y_j, i <= j) and D its diagonal:
+  // -H g = -gamma g - S u + gamma Y z, z = R^-1 S'g, u = R^-T ((D + gamma Y'Y) z - gamma Y'g).
+  double z[kCurvaturePairs] = {};
+  double u[kCurvaturePairs] = {};
+  for (int i = m; i-- > 0;) {
+    double t = sg[i];
+    for (int j = i + 1; j < m; ++j) t -= h.sy[i][j] * z[j];
+    z[i] = t / h.sy[i][i];
+  }
+  for (int i = 0; i < m; ++i) {
+    double yz = 0.0;
+    for (int j = 0; j < m; ++j) yz += h.yy[i][j] * z[j];
+    double t = h.sy[i][i] * z[i] + gamma * yz - gamma * yg[i];
+    for (int j = 0; j < i; ++j) t -= h.sy[j][i] * u[j];
+    u[i] = t / h.sy[i][i];
+  }
+  double cs[kCurvaturePairs] = {};
+  double cy[kCurvaturePairs] = {};
+  double slope = -gamma * gg;
+  for (int i = 0; i < m; ++i) {
+    cs[i] = -u[i];
+    cy[i] = gamma * z[i];
+    slope += cs[i] * sg[i] + cy[i] * yg[i];
+  }
+  d.resize(g.size());
+  Combine(g.size(), g.data(), -gamma, PairVectors(h), cs, cy, d.data());
+  return slope;
+}
 
 MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const ObservationModel& model, int c,
                                 const EnhancedWeights& weights, double stepScale, int maxIterations, double tolerance,
@@ -207,27 +298,30 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
   Plane trialGradient;
   MinimiseResult result;
 
-  std::vector<double> alphas;
   PassScratch passes;
+  GradientState state;
   // The next curvature pair's vectors, made once and then recycled from the oldest pair.
   std::vector<double> s(n);
   std::vector<double> y(n);
 
   for (int it = 1; it <= maxIterations; ++it) {
     double slope = 0.0;
-    if (!QuasiNewtonDirection(h, gradient.v, direction, alphas, slope, passes)) {
+    if (h.Pairs() > 0) {
+      if (!state.known) {
+        const Sums<kHistorySums> dots = GradientDots(n, gradient.v.data(), PairVectors(h), passes);
+        state.gg = dots.v[0];
+        for (int i = 0; i < h.Pairs(); ++i) {
+          state.sg[i] = dots.v[1 + i];
+          state.yg[i] = dots.v[1 + h.Pairs() + i];
+        }
+        state.known = true;
+      }
+      slope = CompactDirection(h, gradient.v, state.sg, state.yg, state.gg, direction);
+      if (!(slope < 0.0)) h.Clear();  // curvature pairs gone stale: start again from the gradient
+    }
+    if (h.Pairs() == 0 && !GradientDirection(gradient.v, direction, slope, passes)) {
       result.converged = true;
       break;
-    }
-    if (!(slope < 0.0)) {
-      // Curvature pairs gone stale: start again from the gradient.
-      h.s.clear();
-      h.y.clear();
-      h.rho.clear();
-      if (!QuasiNewtonDirection(h, gradient.v, direction, alphas, slope, passes)) {
-        result.converged = true;
-        break;
-      }
     }
 
     double fTrial = 0.0;
@@ -239,25 +333,33 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
       result.converged = true;  // no descent left at this precision
       break;
     }
-    const double* tv = trial.v.data();
-    const double* xv = x.v.data();
-    const double* tg = trialGradient.v.data();
-    const double* gv = gradient.v.data();
-    double* sv = s.data();
-    double* yv = y.data();
-    const Sums<4> sums = Pass<4>(n, passes.four, 10, [&](size_t i, int lane, double (&acc)[4][kLanes]) {
-      sv[i] = tv[i] - xv[i];
-      yv[i] = tg[i] - gv[i];
-      acc[0][lane] += sv[i] * sv[i];
-      acc[1][lane] += tv[i] * tv[i];
-      acc[2][lane] += sv[i] * yv[i];
-      acc[3][lane] += yv[i] * yv[i];
-    });
+    const int m = h.Pairs();
+    const Sums<kHistorySums> sums = StepDots(n, trial.v.data(), x.v.data(), trialGradient.v.data(),
+                                             gradient.v.data(), PairVectors(h), s.data(), y.data(), passes);
     const double change = sums.v[0];  // s . s
     const double size = sums.v[1];
     const double sy = sums.v[2];
     const double yy = sums.v[3];
-    if (sy > 1e-12 * std::sqrt(change * yy)) Remember(h, s, y, sy);
+    const double* withOld = sums.v + 7;  // s_i . y, then y_i . y
+    // The new gradient's products with the pairs kept: s_i . tg = s_i . g + s_i . y.
+    GradientState next;
+    next.gg = sums.v[6];
+    next.known = true;
+    for (int i = 0; i < m; ++i) {
+      next.sg[i] = state.sg[i] + withOld[i];
+      next.yg[i] = state.yg[i] + withOld[m + i];
+    }
+    if (sy > 1e-12 * std::sqrt(change * yy)) {
+      const int drop = m == kCurvaturePairs ? 1 : 0;
+      RememberCurvature(h, s, y, withOld, withOld + m, sy, yy);
+      for (int i = 0; i + drop < m; ++i) {
+        next.sg[i] = next.sg[i + drop];
+        next.yg[i] = next.yg[i + drop];
+      }
+      next.sg[m - drop] = sums.v[4];
+      next.yg[m - drop] = sums.v[5];
+    }
+    state = next;
     std::swap(x.v, trial.v);
     std::swap(gradient.v, trialGradient.v);
     f = fTrial;

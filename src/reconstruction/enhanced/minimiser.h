@@ -18,13 +18,37 @@ struct MinimiseResult {
 // point; may throw to stop, returns true to stop there.
 using IterationCallback = std::function<bool(int iteration, const ObjectiveScratch& accepted)>;
 
+// The most curvature pairs the quasi-Newton steps keep.
+inline constexpr int kCurvaturePairs = 6;
+
 // The curvature pairs of the quasi-Newton steps, kept across calls so that a run can go on
-// (with other weights) without starting its step sizes again from nothing.
+// (with other weights) without starting its step sizes again from nothing: the pairs
+// (s, y), oldest first, and their dot products sy[i][j] = s_i . y_j and yy[i][j] = y_i . y_j,
+// from which the step is formed in its compact form (two vector passes an iteration however
+// many pairs are kept, where the two-loop recursion takes two a pair).
 struct CurvatureHistory {
   std::deque<std::vector<double>> s;
   std::deque<std::vector<double>> y;
-  std::deque<double> rho;
+  double sy[kCurvaturePairs][kCurvaturePairs] = {};
+  double yy[kCurvaturePairs][kCurvaturePairs] = {};
+  int Pairs() const { return static_cast<int>(s.size()); }
+  void Clear() {
+    s.clear();
+    y.clear();
+  }
 };
+
+// Keeps the pair (s, y) in history, dropping the oldest beyond kCurvaturePairs, with its dot
+// products: sy[i] = s_i . y and yy[i] = y_i . y for the pairs kept before it, sySelf = s . y,
+// yySelf = y . y. s and y come back as the dropped pair's vectors (or empty ones) to reuse.
+void RememberCurvature(CurvatureHistory& history, std::vector<double>& s, std::vector<double>& y,
+                       const double* sy, const double* yy, double sySelf, double yySelf);
+
+// The quasi-Newton direction -H g of the pairs kept, H the limited-memory BFGS inverse
+// Hessian with the initial scaling s . y / y . y of the newest pair, from g's dot products
+// with them: sg[i] = s_i . g, yg[i] = y_i . g. Sets d (g's size) and returns d . g.
+double CompactDirection(const CurvatureHistory& history, const std::vector<double>& g, const double* sg,
+                        const double* yg, double gg, std::vector<double>& d);
 
 // Limited-memory BFGS with a backtracking line search on the backend's objective, from x
 // (updated in place), with the curvature pairs of `history` (none: a fresh start). The
