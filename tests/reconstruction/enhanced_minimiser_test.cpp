@@ -75,6 +75,17 @@ void Remember(CurvatureHistory& h, std::vector<double> s, std::vector<double> y)
   RememberCurvature(h, s, y, sy.data(), yy.data(), sySelf, yySelf);
 }
 
+// The compact direction at g, its products with the pairs taken here.
+double DirectionOf(const CurvatureHistory& h, const std::vector<double>& g, std::vector<double>& d) {
+  std::vector<double> sg;
+  std::vector<double> yg;
+  for (int i = 0; i < h.Pairs(); ++i) {
+    sg.push_back(Dot(h.s[static_cast<size_t>(i)], g));
+    yg.push_back(Dot(h.y[static_cast<size_t>(i)], g));
+  }
+  return CompactDirection(h, g, sg.data(), yg.data(), Dot(g, g), d);
+}
+
 // The compact form's direction is the two-loop recursion's to rounding, for every count of
 // pairs up to the most kept and after the oldest are dropped (their dot products shifted
 // with them), on a block count that leaves a tail.
@@ -88,14 +99,8 @@ TEST(EnhancedMinimiser, CompactDirectionEqualsTheTwoLoopRecursion) {
     Remember(h, s, q.Apply(s));
     ASSERT_EQ(h.Pairs(), std::min(added, kCurvaturePairs));
     const std::vector<double> g = q.Random(kSize);
-    std::vector<double> sg;
-    std::vector<double> yg;
-    for (int i = 0; i < h.Pairs(); ++i) {
-      sg.push_back(Dot(h.s[static_cast<size_t>(i)], g));
-      yg.push_back(Dot(h.y[static_cast<size_t>(i)], g));
-    }
     std::vector<double> d;
-    const double slope = CompactDirection(h, g, sg.data(), yg.data(), Dot(g, g), d);
+    const double slope = DirectionOf(h, g, d);
     const std::vector<double> expected = TwoLoopDirection(h.s, h.y, g);
     ASSERT_EQ(d.size(), expected.size());
     double largest = 0.0;
@@ -122,14 +127,8 @@ TEST(EnhancedMinimiser, CompactDirectionMeetsTheSecantCondition) {
   }
   const std::vector<double>& s = h.s.back();
   const std::vector<double>& y = h.y.back();
-  std::vector<double> sg;
-  std::vector<double> yg;
-  for (int i = 0; i < h.Pairs(); ++i) {
-    sg.push_back(Dot(h.s[static_cast<size_t>(i)], y));
-    yg.push_back(Dot(h.y[static_cast<size_t>(i)], y));
-  }
   std::vector<double> d;
-  CompactDirection(h, y, sg.data(), yg.data(), Dot(y, y), d);
+  DirectionOf(h, y, d);
   for (size_t j = 0; j < kSize; ++j) EXPECT_NEAR(d[j], -s[j], 1e-9 * (1.0 + std::fabs(s[j]))) << j;
 }
 
