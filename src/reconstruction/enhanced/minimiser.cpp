@@ -26,23 +26,20 @@ struct Sums {
   double v[K] = {};
 };
 
-// body(j, lane, acc) handles element j, adding into acc[k][lane]; the pass returns the K sums.
+// body(begin, count, lanes) over the fixed blocks on the thread pool, adding each of its K
+// sums of the block into lanes[k][0 .. 3] (element j into lane j % 4); each block's sums are
+// added pairwise and the blocks' in block order.
 template <int K, typename Body>
-Sums<K> Pass(size_t n, std::vector<Sums<K>>& partials, long workPerElement, const Body& body) {
+Sums<K> BlockPass(size_t n, std::vector<Sums<K>>& partials, long workPerElement, const Body& body) {
   const size_t blocks = (n + kBlock - 1) / kBlock;
   partials.assign(blocks, Sums<K>{});
   ParallelFor(0, static_cast<int>(blocks), static_cast<long>(kBlock) * workPerElement, [&](int first, int last) {
     for (int b = first; b < last; ++b) {
       const size_t begin = static_cast<size_t>(b) * kBlock;
-      const size_t end = std::min(n, begin + kBlock);
-      double acc[K][kLanes] = {};
-      size_t j = begin;
-      for (; j + kLanes <= end; j += kLanes) {
-        for (int lane = 0; lane < kLanes; ++lane) body(j + static_cast<size_t>(lane), lane, acc);
-      }
-      for (int lane = 0; j < end; ++j, ++lane) body(j, lane, acc);
+      double lanes[K][kLanes] = {};
+      body(begin, std::min(n, begin + kBlock) - begin, lanes);
       for (int k = 0; k < K; ++k) {
-        partials[static_cast<size_t>(b)].v[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
+        partials[static_cast<size_t>(b)].v[k] = (lanes[k][0] + lanes[k][1]) + (lanes[k][2] + lanes[k][3]);
       }
     }
   });
@@ -51,6 +48,19 @@ Sums<K> Pass(size_t n, std::vector<Sums<K>>& partials, long workPerElement, cons
     for (int k = 0; k < K; ++k) total.v[k] += p.v[k];
   }
   return total;
+}
+
+// body(j, lane, acc) handles element j, adding into acc[k][lane]; the pass returns the K sums.
+template <int K, typename Body>
+Sums<K> Pass(size_t n, std::vector<Sums<K>>& partials, long workPerElement, const Body& body) {
+  return BlockPass<K>(n, partials, workPerElement, [&](size_t begin, size_t count, double (&acc)[K][kLanes]) {
+    const size_t end = begin + count;
+    size_t j = begin;
+    for (; j + kLanes <= end; j += kLanes) {
+      for (int lane = 0; lane < kLanes; ++lane) body(j + static_cast<size_t>(lane), lane, acc);
+    }
+    for (int lane = 0; j < end; ++j, ++lane) body(j, lane, acc);
+  });
 }
 
 // Scratch of the passes.
@@ -92,35 +102,11 @@ struct PairVectors {
   }
 };
 
-// body(begin, count, lanes) over the fixed blocks on the thread pool, adding each of its K
-// sums of the block into lanes[k][0 .. 3]; each block's sums are added pairwise and the
-// blocks' in block order.
-template <typename Body>
-Sums<kHistorySums> BlockPass(size_t n, std::vector<Sums<kHistorySums>>& partials, long workPerElement,
-                             const Body& body) {
-  const size_t blocks = (n + kBlock - 1) / kBlock;
-  partials.assign(blocks, Sums<kHistorySums>{});
-  ParallelFor(0, static_cast<int>(blocks), static_cast<long>(kBlock) * workPerElement, [&](int first, int last) {
-    for (int b = first; b < last; ++b) {
-      const size_t begin = static_cast<size_t>(b) * kBlock;
-      double lanes[kHistorySums][kLanes] = {};
-      body(begin, std::min(n, begin + kBlock) - begin, lanes);
-      for (int k = 0; k < kHistorySums; ++k) {
-        partials[static_cast<size_t>(b)].v[k] = (lanes[k][0] + lanes[k][1]) + (lanes[k][2] + lanes[k][3]);
-      }
-    }
-  });
-  Sums<kHistorySums> total;
-  for (const Sums<kHistorySums>& p : partials) {
-    for (int k = 0; k < kHistorySums; ++k) total.v[k] += p.v[k];
-  }
-  return total;
-}
-
 // g . g, then s_i . g and y_i . g of the pairs kept.
 Sums<kHistorySums> GradientDots(size_t n, const double* g, const PairVectors& p, PassScratch& scratch) {
   const auto multiDot = detail::ActiveEnhancedLoops().multiDot;
-  return BlockPass(n, scratch.many, 4 * p.m + 2, [&](size_t begin, size_t count, double (*lanes)[kLanes]) {
+  using Lanes = double[kHistorySums][kLanes];
+  return BlockPass<kHistorySums>(n, scratch.many, 4 * p.m + 2, [&](size_t begin, size_t count, Lanes& lanes) {
     const double* a[kHistorySums] = {g + begin};
     const double* b[kHistorySums] = {g + begin};
     for (int i = 0; i < p.m; ++i) {
@@ -138,7 +124,8 @@ Sums<kHistorySums> GradientDots(size_t n, const double* g, const PairVectors& p,
 Sums<kHistorySums> StepDots(size_t n, const double* tv, const double* xv, const double* tg, const double* gv,
                             const PairVectors& p, double* sv, double* yv, PassScratch& scratch) {
   const auto multiDot = detail::ActiveEnhancedLoops().multiDot;
-  return BlockPass(n, scratch.many, 4 * p.m + 18, [&](size_t begin, size_t count, double (*lanes)[kLanes]) {
+  using Lanes = double[kHistorySums][kLanes];
+  return BlockPass<kHistorySums>(n, scratch.many, 4 * p.m + 18, [&](size_t begin, size_t count, Lanes& lanes) {
     for (size_t j = begin; j < begin + count; ++j) {
       sv[j] = tv[j] - xv[j];
       yv[j] = tg[j] - gv[j];
