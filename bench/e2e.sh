@@ -89,11 +89,13 @@ echo "targets: default <= 5x, peer <= 4x, whole-frame <= 4x and <= 250 MB, busy 
 
 # The enhanced method: one quasi-Newton iteration of each workload's grid on the $CORES cores
 # (lumet-bench BM_EnhancedIteration, whose comment counts the floor: the multiply-adds of an
-# iteration as implemented), against that floor at the same FMA peak.
+# iteration as implemented), against that floor at the same (double-precision) FMA peak, and
+# in parentheses against the floor with the single-precision backend's float parts at twice it.
 if [[ -x "$BIN/lumet-bench" ]]; then
   echo
   echo "== enhanced, one iteration (green band, 30 frames): $BIN/lumet-bench"
-  printf "%-12s %-26s %12s %14s %10s %10s\n" workload grid "ms/iter" "madds/sample" "floor ms" "iter/floor"
+  printf "%-12s %-26s %12s %14s %10s %10s %12s\n" workload grid "ms/iter" "madds/sample" "floor ms" "iter/floor" \
+    "(f32 floor)"
   LUMET_FMA_PEAK=$PEAK1 "$BIN/lumet-bench" --benchmark_filter="BM_EnhancedIteration/[0-9]/$CORES/" \
     --benchmark_format=csv 2>/dev/null | awk -F, -v names="default peer whole-frame video-x2" '
     BEGIN { split(names, name, " ") }
@@ -102,6 +104,7 @@ if [[ -x "$BIN/lumet-bench" ]]; then
       split($1, part, "/"); job = part[2] + 1
       label = $col["label"]; gsub(/"/, "", label); sub(/; .*/, "", label)
       ms = $col["ms_per_iteration"]; x = $col["x_floor"]
-      printf "%-12s %-26s %12.2f %14.1f %10.3f %9.1fx\n", name[job], label, ms, $col["madds_per_sample"], ms / x, x
+      single = ("x_floor_single" in col && $col["x_floor_single"] != "") ? sprintf("%11.1fx", $col["x_floor_single"]) : "-"
+      printf "%-12s %-26s %12.2f %14.1f %10.3f %9.1fx %12s\n", name[job], label, ms, $col["madds_per_sample"], ms / x, x, single
     }'
 fi
