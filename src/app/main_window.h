@@ -216,16 +216,11 @@ class MainWindow : public QMainWindow {
 
   ParamHistory* history_ = nullptr;
 
-  QAction* openAction_ = nullptr;
-  QAction* openFolderAction_ = nullptr;
-  QAction* saveResultAction_ = nullptr;
-  QAction* commandActions_[4] = {};
-  QAction* runAction_ = nullptr;
-  QAction* frameRunAction_ = nullptr;
-  QAction* exportVideoAction_ = nullptr;
-  QAction* cancelAction_ = nullptr;
-  QAction* undoAction_ = nullptr;
-  QAction* redoAction_ = nullptr;
+  // The actions, a declaration per menu: File, Edit, Commands, View.
+  QAction *openAction_ = nullptr, *openFolderAction_ = nullptr, *saveResultAction_ = nullptr,
+          *exportVideoAction_ = nullptr;
+  QAction *undoAction_ = nullptr, *redoAction_ = nullptr;
+  QAction *commandActions_[4] = {}, *runAction_ = nullptr, *frameRunAction_ = nullptr, *cancelAction_ = nullptr;
   QAction* zoomActions_[4] = {};
   QMenu* recentMenu_ = nullptr;
   QMenu* viewMenu_ = nullptr;

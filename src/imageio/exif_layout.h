@@ -214,18 +214,14 @@ struct CarriedTag {
   uint32_t count;
 };
 inline constexpr CarriedTag kTiffCarriedTags[] = {
-    {0x010E, 2, 0},  // ImageDescription
-    {0x010F, 2, 0},  // Make
-    {0x0110, 2, 0},  // Model
-    {0x0112, 3, 1},  // Orientation
-    {0x011A, 5, 1},  // XResolution
-    {0x011B, 5, 1},  // YResolution
-    {0x0128, 3, 1},  // ResolutionUnit
-    {0x0131, 2, 0},  // Software
-    {0x0132, 2, 0},  // DateTime
-    {0x013B, 2, 0},  // Artist
-    {0x013C, 2, 0},  // HostComputer
-    {0x8298, 2, 0},  // Copyright
+    // Texts of any length: ImageDescription, Make, Model, Software, DateTime, Artist,
+    // HostComputer, Copyright.
+    {0x010E, 2, 0}, {0x010F, 2, 0}, {0x0110, 2, 0}, {0x0131, 2, 0},
+    {0x0132, 2, 0}, {0x013B, 2, 0}, {0x013C, 2, 0}, {0x8298, 2, 0},
+    // One short each: Orientation, ResolutionUnit.
+    {0x0112, 3, 1}, {0x0128, 3, 1},
+    // One rational each: XResolution, YResolution.
+    {0x011A, 5, 1}, {0x011B, 5, 1},
 };
 
 // Whether a TIFF result carries entry e of a first directory in byte order big: one of
