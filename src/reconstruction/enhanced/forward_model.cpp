@@ -147,7 +147,8 @@ void ObservationModel::TransformValues(const double (&m)[9]) {
 
 void ObservationModel::EndFrame() { frameStart_.push_back(index_.size()); }
 
-size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& homography, SampleDepth depth) {
+size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& homography, SampleDepth depth,
+                                  const LocalMotion* motion) {
   const size_t before = index_.size();
   // A frame read at more than 8 bits is observed at its own depth.
   const DeepPlanes* deep = depth == SampleDepth::Deep ? frame.deep.get() : nullptr;
@@ -190,6 +191,12 @@ size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& hom
           double rx = 0.0;
           double ry = 0.0;
           if (!Apply(toReference, u, v, rx, ry)) continue;
+          double ox = 0.0;
+          double oy = 0.0;
+          if (motion != nullptr && motion->Offset(u, v, ox, oy)) {
+            rx += ox;
+            ry += oy;
+          }
           const double hx = rx * s - grid_.x0;
           const double hy = ry * s - grid_.y0;
           if (!(hx >= loX && hx < hiX && hy >= loY && hy < hiY)) continue;

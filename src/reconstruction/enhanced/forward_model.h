@@ -6,6 +6,7 @@
 
 #include "numeric/image_plane.h"
 #include "numeric/matrix.h"
+#include "reconstruction/enhanced/local_motion.h"
 #include "reconstruction/hr_geometry.h"
 
 namespace lumet {
@@ -90,8 +91,10 @@ class ObservationModel {
   // reference-frame positions to the frame's positions (ProjectPoint convention). Returns
   // the number of observations added (0 when the frame does not see the grid or the
   // homography cannot be inverted). The values are the frame's deep planes' when depth is
-  // Deep and it has them, its 8-bit channels' otherwise.
-  size_t AddFrame(const ColorGrayImage& frame, const Matrix& homography, SampleDepth depth = SampleDepth::Bits8);
+  // Deep and it has them, its 8-bit channels' otherwise. motion, when given, moves the
+  // pixels that move on their own (local_motion.h) by their offsets.
+  size_t AddFrame(const ColorGrayImage& frame, const Matrix& homography, SampleDepth depth = SampleDepth::Bits8,
+                  const LocalMotion* motion = nullptr);
 
   int FrameCount() const { return static_cast<int>(frameStart_.size()) - 1; }
   size_t ObservationCount() const { return index_.size(); }

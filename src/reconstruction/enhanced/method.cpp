@@ -127,6 +127,7 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
       notes += Format(" agrees %.0f%%", 100.0 * outcome.agreement[i]);
     }
     if (i < outcome.brightnessMatched.size() && outcome.brightnessMatched[i] != 0) notes += " brightness matched";
+    if (i < outcome.followed.size() && outcome.followed[i] != 0) notes += Format(" %zu px moving on their own", outcome.followed[i]);
     observer.Log(Format("Residual(%d) = %f%s\r\n", k, outcome.residuals[i], notes.c_str()));
   }
   observer.Log(OutcomeSummaryLine(result) + "\r\n");

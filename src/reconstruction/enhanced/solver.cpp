@@ -16,6 +16,7 @@
 #include "reconstruction/enhanced/codec_blocks.h"
 #include "reconstruction/enhanced/edge_psf.h"
 #include "reconstruction/enhanced/linear_light.h"
+#include "reconstruction/enhanced/local_motion.h"
 #include "reconstruction/enhanced/minimiser.h"
 #include "reconstruction/enhanced/psf_choice.h"
 #include "reconstruction/enhanced/psf_steps.h"
@@ -128,9 +129,12 @@ void CheckEnhancedSettings(const EnhancedSettings& s) {
 namespace {
 
 ObservationModel BuildModel(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
-                            const HrGeometry& grid, const std::vector<double>& taps, SampleDepth depth) {
+                            const HrGeometry& grid, const std::vector<double>& taps, SampleDepth depth,
+                            const std::vector<LocalMotion>& motion) {
   ObservationModel model(grid, taps);
-  for (size_t k = 0; k < frames.size(); ++k) model.AddFrame(frames[k], homographies[k], depth);
+  for (size_t k = 0; k < frames.size(); ++k) {
+    model.AddFrame(frames[k], homographies[k], depth, k < motion.size() && !motion[k].Empty() ? &motion[k] : nullptr);
+  }
   return model;
 }
 
@@ -564,7 +568,8 @@ std::vector<char> ChangedFrames(const std::vector<std::array<Photometry, 3>>& ph
 const std::vector<ColorGrayImage>* MatchBrightness(const std::vector<ColorGrayImage>& frames,
                                                    const std::vector<Matrix>& homographies, const HrGeometry& grid,
                                                    const std::vector<double>& taps, SampleDepth depth,
-                                                   ObservationModel& model, std::vector<ColorGrayImage>& matched,
+                                                   const std::vector<LocalMotion>& motion, ObservationModel& model,
+                                                   std::vector<ColorGrayImage>& matched,
                                                    std::vector<char>& brightnessMatched) {
   const double spread = EstimateNoise(frames[0], grid, depth);
   const std::vector<std::array<Photometry, 3>> photometry = MatchPhotometry(model, frames[0], spread, depth);
@@ -573,7 +578,7 @@ const std::vector<ColorGrayImage>* MatchBrightness(const std::vector<ColorGrayIm
   if (!AnyHeldOut(brightnessMatched)) return &frames;
   matched = frames;
   ApplyPhotometry(photometry, matched);
-  model = BuildModel(matched, homographies, grid, taps, depth);
+  model = BuildModel(matched, homographies, grid, taps, depth, motion);
   return &matched;
 }
 
@@ -634,10 +639,11 @@ struct GridProblem {
       : margin(EnhancedMargin(static_cast<int>(taps.size()), roiGrid.scale)),
         grid(ExtendGeometry(roiGrid, margin)),
         depth(EnhancedDepth(frames)),
-        model(BuildModel(frames, homographies, grid, taps, depth)) {
+        motion(EstimateLocalMotion(frames, homographies, grid, EstimateNoise(frames[0], grid, depth))),
+        model(BuildModel(frames, homographies, grid, taps, depth, motion)) {
     std::vector<ColorGrayImage> matched;
     const std::vector<ColorGrayImage>* used =
-        MatchBrightness(frames, homographies, grid, taps, depth, model, matched, outcome.brightnessMatched);
+        MatchBrightness(frames, homographies, grid, taps, depth, motion, model, matched, outcome.brightnessMatched);
     outcome.noise = noise;
     if (!std::isfinite(noise)) {
       const NoiseReading reading = ReadNoise(model, frames[0], grid, depth);
@@ -649,14 +655,18 @@ struct GridProblem {
     weights.observation = AgreementWeights(model, frames[0], outcome.noise, depth);
     outcome.agreement = AgreementShares(model, weights.observation);
     for (int k = 0; k < model.FrameCount(); ++k) outcome.observations.push_back(model.FrameEnd(k) - model.FrameBegin(k));
+    for (const LocalMotion& m : motion) outcome.followed.push_back(m.moved);
     weights.dataSmoothing = kDataSmoothing * outcome.noise / kTypicalNoise;
     BicubicOnGrid(frames[0], grid, bicubic, depth);
     agreement = AgreementMap(model, weights.observation);
-    StartEstimate(*used, homographies, grid, roiGrid, agreement, bicubic, planes);
+    // The median start and the seed place what moves on its own where the homographies put it,
+    // so they count only where the scene does not.
+    const Plane startAgreement = AnyMoved(motion) ? StillAgreement() : agreement;
+    StartEstimate(*used, homographies, grid, roiGrid, startAgreement, bicubic, planes);
     // A solve without held-out frames runs to its cap, which leaves little of a seed but its
     // overfitting of the fewer frames such a window has (the ends of a clip): it starts cold.
     if (settings.seed != nullptr && AnyHeldOut(ChooseHeldOut(model))) {
-      WarmStart(*settings.seed, grid, agreement, bicubic, planes);
+      WarmStart(*settings.seed, grid, startAgreement, bicubic, planes);
     }
     // In linear light from here on, all but frame 0 enlarged (the safe result, kept encoded).
     Plane linearBicubic[3];
@@ -681,9 +691,29 @@ struct GridProblem {
     }
   }
 
+  static bool AnyMoved(const std::vector<LocalMotion>& motion) {
+    return std::any_of(motion.begin(), motion.end(), [](const LocalMotion& m) { return !m.Empty(); });
+  }
+  // The agreement map of the observations whose pixels the homographies place alone.
+  Plane StillAgreement() const {
+    std::vector<float> still = weights.observation;
+    for (int k = 0; k < model.FrameCount(); ++k) {
+      if (static_cast<size_t>(k) >= motion.size() || motion[static_cast<size_t>(k)].Empty()) continue;
+      for (size_t o = model.FrameBegin(k); o < model.FrameEnd(k); ++o) {
+        int u = 0;
+        int v = 0;
+        double ox = 0.0;
+        double oy = 0.0;
+        if (model.FramePixel(o, u, v) && motion[static_cast<size_t>(k)].Offset(u, v, ox, oy)) still[o] = 0.0f;
+      }
+    }
+    return AgreementMap(model, still);
+  }
+
   int margin;
   HrGeometry grid;
   SampleDepth depth;
+  std::vector<LocalMotion> motion;
   ObservationModel model;
   EnhancedWeights weights;
   Plane bicubic[3];

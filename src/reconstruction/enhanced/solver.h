@@ -77,6 +77,8 @@ struct EnhancedOutcome {
   std::vector<size_t> observations;
   std::vector<char> heldOut;
   std::vector<char> brightnessMatched;
+  // Per frame, its pixels that move on their own and were followed there (local_motion.h).
+  std::vector<size_t> followed;
   // The held-out frames' mean absolute error (luma) predicted from the estimate and from
   // frame 0 enlarged by cubic convolution (not a number when no frame was held out).
   double heldOutError = 0.0;
