@@ -346,7 +346,7 @@ TEST(LibraryVersion, IsTheOneBuiltAgainst) {
   // The enhanced method's own parameters, with their defaults in every Settings.
   EXPECT_TRUE(MethodParameters("classic").empty());
   const std::vector<MethodParameter> own = MethodParameters("enhanced");
-  ASSERT_EQ(own.size(), 4u);
+  ASSERT_EQ(own.size(), 5u);
   EXPECT_EQ(own[0].name, "iterations");
   EXPECT_TRUE(own[0].whole);
   EXPECT_EQ(own[0].defaultValue, 60);
@@ -360,8 +360,13 @@ TEST(LibraryVersion, IsTheOneBuiltAgainst) {
   EXPECT_EQ(own[3].name, "linearLight");
   EXPECT_TRUE(own[3].whole);
   EXPECT_EQ(own[3].defaultValue, 0);
-  EXPECT_EQ(Settings().methodParams, (std::map<std::string, double>{
-                                         {"iterations", 60}, {"tolerance", 1e-4}, {"psfCheck", 1}, {"linearLight", 0}}));
+  // Following what moves on its own, a switch on by default.
+  EXPECT_EQ(own[4].name, "localMotion");
+  EXPECT_TRUE(own[4].whole);
+  EXPECT_EQ(own[4].defaultValue, 1);
+  EXPECT_EQ(Settings().methodParams,
+            (std::map<std::string, double>{
+                {"iterations", 60}, {"tolerance", 1e-4}, {"psfCheck", 1}, {"linearLight", 0}, {"localMotion", 1}}));
   EXPECT_THROW(MethodParameters("bicubic"), Error);
 }
 

@@ -38,7 +38,7 @@ ParamSet OtherParams() {
       {"lambda", "0.0004"},              {"filterSigma", "2.25"},  {"ransac", "10/15"}, {"sadSize", "16"},
       {"searchArea", "24"},              {"startIndex", "7"},      {"method", "enhanced"},
       {"iterations", "25"},              {"tolerance", "0.002"},   {"psfCheck", "off"},
-      {"linearLight", "on"}};
+      {"linearLight", "on"},             {"localMotion", "off"}};
   ParamSet p = InitParams();
   for (const auto& [name, text] : values) EXPECT_EQ(SetParamFromText(ParamRows()[FindParam(name)], text, p), "") << name;
   return p;
@@ -104,11 +104,12 @@ TEST(ParamFileTest, EveryValueRoundTripsAndLaterValuesAreWrittenOnlyWhenNotDefau
   // All at once, with the ROI stored as left, top, right, bottom.
   SaveParams(dir.File("param.txt"), other);
   const std::vector<std::string> lines = Lines(ReadWholeFile(dir.File("param.txt")));
-  ASSERT_EQ(lines.size(), 23u);
+  ASSERT_EQ(lines.size(), 24u);
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.begin() + 7),
             (std::vector<std::string>{"5", "7", "30", "52"}));
-  EXPECT_EQ(lines[17] + "|" + lines[18] + "|" + lines[19] + "|" + lines[20] + "|" + lines[21] + "|" + lines[22],
-            "startIndex 7|method enhanced|iterations 25|tolerance 0.002|psfCheck off|linearLight on");
+  EXPECT_EQ(lines[17] + "|" + lines[18] + "|" + lines[19] + "|" + lines[20] + "|" + lines[21] + "|" + lines[22] + "|" +
+                lines[23],
+            "startIndex 7|method enhanced|iterations 25|tolerance 0.002|psfCheck off|linearLight on|localMotion off");
   ParamSet loaded = InitParams();
   EXPECT_EQ(LoadParams(dir.File("param.txt"), loaded), 17);
   DeriveNames(loaded);
@@ -201,7 +202,8 @@ TEST(ParamFileTest, ReadingStopsAtTheFirstBadWordNamingItsLineAndWhatIsReset) {
        "lambda 0.003, filter sigma 1.5, RANSAC 20/25, SAD size 32, search area 40", &init},
       {"text value too long", std::string(1024, 'a') + "\nout\n5", 0, "line 1 (LR pattern)"},
       {"unknown later name", std::string(kInitFile) + "\nsharpness 3", 17,
-       "line 18: unknown name \"sharpness\" (the names after line 17 are startIndex, method, iterations, tolerance, psfCheck, linearLight); the line is left out"},
+       "line 18: unknown name \"sharpness\" (the names after line 17 are startIndex, method, iterations, tolerance, "
+       "psfCheck, linearLight, localMotion); the line is left out"},
       {"later value malformed", std::string(kInitFile) + "\n\nstartIndex x1", 17,
        "line 19 (start index): \"x1\" cannot be read (expected a whole number)"},
       {"later value twice", std::string(kInitFile) + "\nmethod enhanced\nmethod classic", 17, "line 19 (method)"},

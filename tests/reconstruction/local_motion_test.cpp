@@ -218,6 +218,13 @@ TEST(LocalMotion, TheEnhancedMethodSuperResolvesTheMovingSquare) {
   }
   enhanced = std::sqrt(enhanced / n);
   enlarged = std::sqrt(enlarged / n);
+  // Told not to follow it, the method takes the square from frame 0 alone.
+  EnhancedSettings still;
+  still.localMotion = false;
+  ColorDoubleImage unfollowed;
+  EnhancedOutcome stillOutcome;
+  EnhancedReconstruct(frames, homographies, grid, still, unfollowed, stillOutcome, nullptr, nullptr);
+  for (size_t followed : stillOutcome.followed) EXPECT_EQ(followed, 0u);
   // Measured: 0.58 of frame 0 enlarged's error; without the offsets, 1.0.
   EXPECT_LT(enhanced, 0.75 * enlarged) << "enhanced " << enhanced << ", frame 0 enlarged " << enlarged;
 }

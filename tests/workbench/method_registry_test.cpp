@@ -85,7 +85,8 @@ TEST(MethodRegistry, AMethodOfItsOwnIsTakenEverywhereAMethodIs) {
   // every set, its range checked, and a "name value" line in param.txt once changed.
   const size_t brightenRow = FindParam("brighten");
   ASSERT_EQ(brightenRow, ParamRows().size() - 1);
-  EXPECT_EQ(FindParam("linearLight"), brightenRow - 1);
+  EXPECT_EQ(FindParam("linearLight"), brightenRow - 2);
+  EXPECT_EQ(FindParam("localMotion"), brightenRow - 1);
   const ParamDescription& brighten = ParamRows()[brightenRow];
   EXPECT_STREQ(brighten.flag, "--brighten");
   EXPECT_EQ(brighten.kind, ParamKind::Double);

@@ -39,10 +39,19 @@ constexpr MethodParam kLinearLight{.name = "linearLight", .flag = "--linear-ligh
                                            "floating-point or raw, are solved as they are)",
                                    .defaultText = "off", .whole = true, .minimum = 0, .maximum = 1, .onOff = true};
 
+// Off places every pixel where the homographies put it (local_motion.h).
+constexpr MethodParam kLocalMotion{.name = "localMotion", .flag = "--local-motion", .label = "local motion",
+                                   .typeName = "on|off",
+                                   .help = "enhanced method: follow what moves on its own in the frames (a vehicle, "
+                                           "a walker) by block matching against frame 0, so that it is "
+                                           "super-resolved too (off: it is taken from frame 0 alone)",
+                                   .defaultText = "on", .whole = true, .minimum = 0, .maximum = 1, .onOff = true};
+
 EnhancedSettings SettingsOf(const ReconstructionOptions& o) {
   return {.psfSigma = o.psfSigma, .alpha = o.alpha, .beta = o.beta, .lambda = o.lambda,
           .maxIterations = static_cast<int>(kIterations.In(o)), .tolerance = kTolerance.In(o),
-          .checkPsf = kPsfCheck.In(o) != 0.0, .linearLight = kLinearLight.In(o) != 0.0};
+          .checkPsf = kPsfCheck.In(o) != 0.0, .linearLight = kLinearLight.In(o) != 0.0,
+          .localMotion = kLocalMotion.In(o) != 0.0};
 }
 
 // Frames below this share of agreeing pixels are named in a warning.
@@ -127,7 +136,9 @@ void LogOutcome(ReconstructionObserver& observer, const EnhancedOutcome& outcome
       notes += Format(" agrees %.0f%%", 100.0 * outcome.agreement[i]);
     }
     if (i < outcome.brightnessMatched.size() && outcome.brightnessMatched[i] != 0) notes += " brightness matched";
-    if (i < outcome.followed.size() && outcome.followed[i] != 0) notes += Format(" %zu px moving on their own", outcome.followed[i]);
+    if (i < outcome.followed.size() && outcome.followed[i] != 0) {
+      notes += Format(" %zu px moving on their own", outcome.followed[i]);
+    }
     observer.Log(Format("Residual(%d) = %f%s\r\n", k, outcome.residuals[i], notes.c_str()));
   }
   observer.Log(OutcomeSummaryLine(result) + "\r\n");
@@ -191,7 +202,9 @@ int TileSide(const ReconstructionOptions& options, const HrGeometry& grid) {
 class Enhanced final : public ReconstructionMethod {
  public:
   std::string Word() const override { return "enhanced"; }
-  std::vector<MethodParam> Params() const override { return {kIterations, kTolerance, kPsfCheck, kLinearLight}; }
+  std::vector<MethodParam> Params() const override {
+    return {kIterations, kTolerance, kPsfCheck, kLinearLight, kLocalMotion};
+  }
 
   // It solves luma and two colour differences in the bands' places, counts its iterations
   // from 1 and may stop before the cap.

@@ -639,7 +639,9 @@ struct GridProblem {
       : margin(EnhancedMargin(static_cast<int>(taps.size()), roiGrid.scale)),
         grid(ExtendGeometry(roiGrid, margin)),
         depth(EnhancedDepth(frames)),
-        motion(EstimateLocalMotion(frames, homographies, grid, EstimateNoise(frames[0], grid, depth))),
+        motion(settings.localMotion
+                   ? EstimateLocalMotion(frames, homographies, grid, EstimateNoise(frames[0], grid, depth))
+                   : std::vector<LocalMotion>()),
         model(BuildModel(frames, homographies, grid, taps, depth, motion)) {
     std::vector<ColorGrayImage> matched;
     const std::vector<ColorGrayImage>* used =

@@ -42,6 +42,9 @@ struct EnhancedSettings {
   // and the estimate encoded back (the PSF check's trials too); frames whose samples are
   // linear are never decoded.
   bool linearLight = false;
+  // Whether what moves on its own in the frames is followed there (local_motion.h); off, such
+  // pixels are placed by the homographies and left to the agreement weights.
+  bool localMotion = true;
   // The backend of the inner evaluation (backend.h); empty: the one LUMET_BACKEND names,
   // else the default ("cpu-single").
   std::string backend{};
