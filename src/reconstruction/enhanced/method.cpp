@@ -25,27 +25,29 @@ constexpr MethodParam kTolerance{.name = "tolerance", .flag = "--tolerance", .la
                                          "less than this share of it",
                                  .defaultText = "0.0001", .minimum = 0, .maximum = 1};
 
+// A switch: on or off, a check box in the window, a bool in Python.
+constexpr MethodParam Switch(const char* name, const char* flag, const char* label, const char* help, bool on) {
+  return {.name = name, .flag = flag, .label = label, .typeName = "on|off", .help = help,
+          .defaultText = on ? "on" : "off", .whole = true, .minimum = 0, .maximum = 1, .onOff = true};
+}
+
 // Off keeps the stated PSF as it is: no trials of others.
-constexpr MethodParam kPsfCheck{.name = "psfCheck", .flag = "--psf-check", .label = "PSF check", .typeName = "on|off",
-                                .help = "enhanced method: also try narrower and wider PSFs than --psf-sigma and keep "
-                                        "the one the held-out frames choose (off: the stated PSF as it is)",
-                                .defaultText = "on", .whole = true, .minimum = 0, .maximum = 1, .onOff = true};
-
+constexpr MethodParam kPsfCheck = Switch("psfCheck", "--psf-check", "PSF check",
+                                         "enhanced method: also try narrower and wider PSFs than --psf-sigma and keep "
+                                         "the one the held-out frames choose (off: the stated PSF as it is)",
+                                         true);
 // On solves sRGB-encoded frames in linear light (linear_light.h).
-constexpr MethodParam kLinearLight{.name = "linearLight", .flag = "--linear-light", .label = "linear light",
-                                   .typeName = "on|off",
-                                   .help = "enhanced method: decode sRGB-encoded frames (8- and 16-bit) to linear "
-                                           "light, solve there and encode the result back (frames stored linear, "
-                                           "floating-point or raw, are solved as they are)",
-                                   .defaultText = "off", .whole = true, .minimum = 0, .maximum = 1, .onOff = true};
-
+constexpr MethodParam kLinearLight = Switch("linearLight", "--linear-light", "linear light",
+                                            "enhanced method: decode sRGB-encoded frames (8- and 16-bit) to linear "
+                                            "light, solve there and encode the result back (frames stored linear, "
+                                            "floating-point or raw, are solved as they are)",
+                                            false);
 // Off places every pixel where the homographies put it (local_motion.h).
-constexpr MethodParam kLocalMotion{.name = "localMotion", .flag = "--local-motion", .label = "local motion",
-                                   .typeName = "on|off",
-                                   .help = "enhanced method: follow what moves on its own in the frames (a vehicle, "
-                                           "a walker) by block matching against frame 0, so that it is "
-                                           "super-resolved too (off: it is taken from frame 0 alone)",
-                                   .defaultText = "on", .whole = true, .minimum = 0, .maximum = 1, .onOff = true};
+constexpr MethodParam kLocalMotion = Switch("localMotion", "--local-motion", "local motion",
+                                            "enhanced method: follow what moves on its own in the frames (a vehicle, "
+                                            "a walker) by block matching against frame 0, so that it is "
+                                            "super-resolved too (off: it is taken from frame 0 alone)",
+                                            true);
 
 EnhancedSettings SettingsOf(const ReconstructionOptions& o) {
   return {.psfSigma = o.psfSigma, .alpha = o.alpha, .beta = o.beta, .lambda = o.lambda,
