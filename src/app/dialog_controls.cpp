@@ -31,6 +31,7 @@ constexpr RowControls kRowControls[] = {
     {"iterations", {kIdIterations}},
     {"tolerance", {kIdTolerance}},
     {"psfCheck", {kIdPsfCheck}},
+    {"localMotion", {kIdLocalMotion}},
 };
 
 }  // namespace

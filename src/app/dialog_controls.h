@@ -40,6 +40,7 @@ enum ControlId : int {
   kIdIterations,
   kIdTolerance,
   kIdPsfCheck,
+  kIdLocalMotion,
 };
 static_assert(kIdStartIndex == 1026);
 static_assert(kIdTolerance == 1029);

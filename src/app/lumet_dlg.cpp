@@ -118,6 +118,7 @@ constexpr EditItem kEdits[] = {
 constexpr EditItem kSwitches[] = {
     // Under the enhanced method's own fields; shown with them.
     {kIdPsfCheck, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "PSF check"), {259, 132, 52, 10}, {0, 0, 0, 0}, false},
+    {kIdLocalMotion, QT_TRANSLATE_NOOP("lumet::CLumetDlg", "Local motion"), {259, 143, 52, 10}, {0, 0, 0, 0}, false},
 };
 
 // A drop-down list of a Choice row's words, its label above it.
@@ -556,7 +557,7 @@ void CLumetDlg::UseFlowingLayout() {
 
   auto* method = new QGroupBox(this);
   method->setObjectName(QStringLiteral("methodGroup"));
-  addRows(form(method), {kIdIterations, kIdTolerance, kIdPsfCheck});  // the check box names itself
+  addRows(form(method), {kIdIterations, kIdTolerance, kIdPsfCheck, kIdLocalMotion});  // the check boxes name themselves
   column->addWidget(method);
 
   auto* registration = findChild<QGroupBox*>(QStringLiteral("registrationGroup"));
@@ -589,7 +590,8 @@ void CLumetDlg::OrderTabsDownTheColumn() {
   for (int id : {kIdLrPattern, kIdOutputBase, kIdLrCount, kIdStartIndex}) order.push_back(field(id));
   for (QWidget* radio : {x2_, x3_, x4_}) order.push_back(radio);
   for (int id : {kIdMethod, kIdPsfSigma, kIdRoiX, kIdRoiY, kIdRoiW, kIdRoiH, kIdAlpha, kIdBeta, kIdLambda, kIdIterations,
-                 kIdTolerance, kIdPsfCheck, kIdFilterSigma, kIdRansacFirst, kIdRansacSecond, kIdSadSize, kIdSearchArea}) {
+                 kIdTolerance, kIdPsfCheck, kIdLocalMotion, kIdFilterSigma, kIdRansacFirst, kIdRansacSecond, kIdSadSize,
+                 kIdSearchArea}) {
     order.push_back(field(id));
   }
   order.push_back(log_);

@@ -310,8 +310,8 @@ class NewcomerTest : public QObject {
     const int expected[] = {kIdShowReference, kIdRegistration, kIdReconstruction, kIdInitParams, kIdLrPattern,
                             kIdOutputBase, kIdLrCount, kIdStartIndex, kIdScaleX2, kIdScaleX3, kIdScaleX4, kIdMethod,
                             kIdPsfSigma, kIdRoiX, kIdRoiY, kIdRoiW, kIdRoiH, kIdAlpha, kIdBeta, kIdLambda,
-                            kIdIterations, kIdTolerance, kIdPsfCheck, kIdFilterSigma, kIdRansacFirst, kIdRansacSecond, kIdSadSize,
-                            kIdSearchArea, kIdLog};
+                            kIdIterations, kIdTolerance, kIdPsfCheck, kIdLocalMotion, kIdFilterSigma, kIdRansacFirst,
+                            kIdRansacSecond, kIdSadSize, kIdSearchArea, kIdLog};
     QWidget* start = dialog.findChild<QWidget*>(QString::number(kIdShowReference));
     QStringList chain;
     QWidget* at = start;

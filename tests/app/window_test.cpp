@@ -436,7 +436,7 @@ class WindowTest : public QObject {
         ++fields;
       }
     }
-    QCOMPARE(fields, 21);  // 19 edit fields, the method's list and the PSF check's box
+    QCOMPARE(fields, 22);  // 19 edit fields, the method's list and the PSF check's and local motion's boxes
     QVERIFY(FieldToolTip(1017).contains(QStringLiteral("Default: 100.")));  // the ROI's y
     QVERIFY(FieldToolTip(1022).contains(QStringLiteral("Default: 25.")));   // RANSAC's N
     QVERIFY(w.Dialog().findChild<QWidget*>(QStringLiteral("1012"))->toolTip().contains(
