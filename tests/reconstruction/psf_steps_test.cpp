@@ -255,7 +255,7 @@ TEST(PsfChoice, FrameZerosEdgesRaiseTheChoiceOnlyWhereTheFramesDoNotLookCompress
   for (const bool compressed : {false, true}) {
     SCOPED_TRACE(compressed ? "compressed" : "not compressed");
     Table table{{{0.6, 2.205}, {0.75, 2.4}, {floor, 2.209}}, {}};
-    std::vector<EnhancedOutcome::PsfTrial> trials;
+    std::vector<PsfTrial> trials;
     const auto trial = [&](double sigma) {
       const TrialErrors e = table(sigma);
       trials.push_back({sigma, e.score, 30});

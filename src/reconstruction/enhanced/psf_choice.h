@@ -6,7 +6,6 @@
 
 #include "reconstruction/enhanced/edge_psf.h"
 #include "reconstruction/enhanced/psf_steps.h"
-#include "reconstruction/enhanced/solver.h"
 
 // The PSF check's choice from its trials: the steps of psf_steps.h in their order, frame 0's
 // edges and the refinement between trials. A header of templates over the trial (sigma ->
@@ -22,16 +21,16 @@ namespace lumet {
 // times the noise (a scene whose own edges are soft reads wider than the camera's blur).
 template <typename Trial>
 double RaiseToEdges(double chosen, const EdgePsfReading& edges, double widest, double noise,
-                    const std::vector<EnhancedOutcome::PsfTrial>& trials, const Trial& trial) {
+                    const std::vector<PsfTrial>& trials, const Trial& trial) {
   if (!edges.Found()) return chosen;
   const double floor = std::min(edges.sigma / kEdgeBelow, widest);
   if (!(floor > chosen)) return chosen;
   double chosenScore = std::numeric_limits<double>::quiet_NaN();
-  for (const EnhancedOutcome::PsfTrial& t : trials) {
+  for (const PsfTrial& t : trials) {
     if (t.sigma == chosen) chosenScore = t.heldOutError;
   }
   const double refused = chosenScore + kWiderSlack * noise;
-  for (const EnhancedOutcome::PsfTrial& t : trials) {
+  for (const PsfTrial& t : trials) {
     if (t.sigma > chosen && t.sigma <= floor && !(t.heldOutError <= refused)) return chosen;
   }
   return trial(floor).score <= refused ? floor : chosen;
@@ -39,12 +38,12 @@ double RaiseToEdges(double chosen, const EdgePsfReading& edges, double widest, d
 
 // RefinePsf around the chosen width, between the nearest trials on either side of it.
 template <typename Trial>
-double RefineBetweenTrials(double chosen, const std::vector<EnhancedOutcome::PsfTrial>& trials, const Trial& trial) {
+double RefineBetweenTrials(double chosen, const std::vector<PsfTrial>& trials, const Trial& trial) {
   const double none = std::numeric_limits<double>::quiet_NaN();
   ScoredPsf below{none, none};
   ScoredPsf at{chosen, none};
   ScoredPsf above{none, none};
-  for (const EnhancedOutcome::PsfTrial& t : trials) {
+  for (const PsfTrial& t : trials) {
     if (!std::isfinite(t.heldOutError)) continue;
     if (t.sigma == chosen) at.score = t.heldOutError;
     if (t.sigma < chosen && !(t.sigma <= below.sigma)) below = {t.sigma, t.heldOutError};
@@ -59,7 +58,7 @@ double RefineBetweenTrials(double chosen, const std::vector<EnhancedOutcome::Psf
 // have one scoring frame only.
 template <typename Trial>
 double ChooseBySteps(double stated, double noise, bool compressed, bool borrowed, const EdgePsfReading& edges,
-                     const std::vector<EnhancedOutcome::PsfTrial>& trials, const Trial& trial) {
+                     const std::vector<PsfTrial>& trials, const Trial& trial) {
   const TrialErrors statedErrors = trial(stated);
   if (!std::isfinite(statedErrors.score) || !std::isfinite(statedErrors.stop)) return stated;
   double chosen = stated;

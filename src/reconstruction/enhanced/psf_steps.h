@@ -9,6 +9,28 @@
 
 namespace lumet {
 
+// One trial of the PSF check: the width fitted, the scoring frames' error through it, the
+// fit's iterations.
+struct PsfTrial {
+  double sigma;
+  double heldOutError;
+  int iterations;
+  double priorShare = 1.0;  // the lambda of the fit, as a share of the stated one's
+};
+
+// Where frame 0's edges read the blur (EdgePsfReading), the sigma chosen is raised to their
+// reading over kEdgeBelow where the held-out frames do not refuse it, and kept below it
+// times kEdgeAbove: held-out frames that aliasing or compression make favour a narrow PSF
+// cannot take it far below what the edges show, nor keep a stated one far wider. (Frames
+// that look compressed are not raised: the codec softens the edges too, ChooseBySteps.) Measured
+// on synthetic sequences with truth (bench/broken/psf_check.sh, true sigma 0.3 to 1.0,
+// stated right and wrong): the edges of busy charts read about 8 % narrow and those of
+// textures up to 7 % wide, but a scene's own soft edges read wider still (a drifting photo
+// whose blur is 0.67 reads 0.82), and a PSF too wide costs far more than one too narrow
+// (0.78 instead of 0.75 there loses 0.66 dB): so the floor lies a tenth below the reading.
+inline constexpr double kEdgeBelow = 1.10;
+inline constexpr double kEdgeAbove = 1.15;
+
 // The PSF check's steps and margins (the check itself: solver.h, EnhancedReconstruct).
 inline constexpr double kWiderPsf = 1.25;
 inline constexpr int kWiderTrials = 3;
@@ -49,6 +71,14 @@ inline double NarrowerPsfPriorShare(double sigma, double wider) {
 inline constexpr double kPriorReferencePsf = 0.6;
 // A strengthened prior is tried only from this share up.
 inline constexpr double kLeastPriorShare = 1.5;
+
+// The widest PSF sigma the check may try from a stated sigma (its margin bounds what a run
+// with the check reads around the ROI).
+inline double WidestPsfTrial(double sigma) {
+  double widest = sigma;
+  for (int i = 0; i < kWiderTrials; ++i) widest = std::min(kWiderPsf * widest, kMaxTrialPsf);
+  return std::max(widest, sigma);
+}
 
 // The next narrower trial after chosen: kNarrowerPsf times it, not below kNarrowestPsf; not
 // a number when that is less than a step (kLeastPsfStep) away.

@@ -917,12 +917,6 @@ double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Ma
 
 }  // namespace
 
-double WidestPsfTrial(double sigma) {
-  double widest = sigma;
-  for (int i = 0; i < kWiderTrials; ++i) widest = std::min(kWiderPsf * widest, kMaxTrialPsf);
-  return std::max(widest, sigma);
-}
-
 void EnhancedReconstruct(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                          const HrGeometry& roiGrid, const EnhancedSettings& settings, ColorDoubleImage& result,
                          EnhancedOutcome& outcome, const EnhancedProgress& progress, const EnhancedPicture& picture) {

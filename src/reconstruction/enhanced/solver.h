@@ -100,12 +100,7 @@ struct EnhancedOutcome {
   // check narrowed the PSF with a stronger prior (NarrowerPsfPriorShare).
   double lambda = 0.0;
   double priorShare = 1.0;  // that lambda as a share of the stated one's
-  struct PsfTrial {
-    double sigma;
-    double heldOutError;
-    int iterations;
-    double priorShare = 1.0;  // the lambda of the fit, as a share of the stated one's
-  };
+  using PsfTrial = lumet::PsfTrial;
   std::vector<PsfTrial> psfTrials;
   // The PSF check found the frames compressed (NoiseReading: they lost their finest detail,
   // and a wider PSF is kept only where it predicts them clearly better).
@@ -172,22 +167,6 @@ inline constexpr int kRingReach = 2;
 // than kLeastPsfStep is not taken. The whole ROI is then solved once through the PSF chosen.
 inline constexpr int kPsfCheckSide = 16;
 inline constexpr int kPsfTrialIterations = 30;
-// Where frame 0's edges read the blur (EdgePsfReading), the sigma chosen is raised to their
-// reading over kEdgeBelow where the held-out frames do not refuse it, and kept below it
-// times kEdgeAbove: held-out frames that aliasing or compression make favour a narrow PSF
-// cannot take it far below what the edges show, nor keep a stated one far wider. (Frames
-// that look compressed are not raised: the codec softens the edges too, ChooseBySteps.) Measured
-// on synthetic sequences with truth (bench/broken/psf_check.sh, true sigma 0.3 to 1.0,
-// stated right and wrong): the edges of busy charts read about 8 % narrow and those of
-// textures up to 7 % wide, but a scene's own soft edges read wider still (a drifting photo
-// whose blur is 0.67 reads 0.82), and a PSF too wide costs far more than one too narrow
-// (0.78 instead of 0.75 there loses 0.66 dB): so the floor lies a tenth below the reading.
-inline constexpr double kEdgeBelow = 1.10;
-inline constexpr double kEdgeAbove = 1.15;
-
-// The widest PSF sigma the check may try from a stated sigma (its margin bounds what a run
-// with the check reads around the ROI).
-double WidestPsfTrial(double sigma);
 
 // Sets outcome.fellBack and outcome.reason from its agreement shares and held-out errors:
 // the estimate loses when the other frames agree on under kMinAgreement of their
