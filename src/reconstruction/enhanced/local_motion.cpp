@@ -498,12 +498,12 @@ void DropLoneOffsets(const FramePair& pair, LocalMotion& motion) {
   std::vector<size_t> lone;
   for (int v = pair.FirstRow(); v < pair.EndRow(); ++v) {
     for (int u = 0; u < width; ++u) {
-      const size_t i = static_cast<size_t>(v) * static_cast<size_t>(width) + static_cast<size_t>(u);
+      const size_t i = motion.Index(u, v);
       if (motion.dx[i] == 0.0f && motion.dy[i] == 0.0f) continue;
       int same = 0;
       for (int nv = std::max(pair.FirstRow(), v - 1); nv <= std::min(pair.EndRow() - 1, v + 1); ++nv) {
         for (int nu = std::max(0, u - 1); nu <= std::min(width - 1, u + 1); ++nu) {
-          const size_t n = static_cast<size_t>(nv) * static_cast<size_t>(width) + static_cast<size_t>(nu);
+          const size_t n = motion.Index(nu, nv);
           same += (n != i && motion.dx[n] == motion.dx[i] && motion.dy[n] == motion.dy[i]) ? 1 : 0;
         }
       }
@@ -528,7 +528,9 @@ LocalMotion AssignPixels(const FramePair& pair, Blocks& blocks) {
   const int width = pair.frame.Width();
   LocalMotion motion;
   motion.width = width;
-  motion.dx.assign(static_cast<size_t>(width) * static_cast<size_t>(pair.frame.Height()), 0.0f);
+  motion.firstRow = pair.FirstRow();
+  motion.rows = pair.EndRow() - pair.FirstRow();
+  motion.dx.assign(static_cast<size_t>(width) * static_cast<size_t>(motion.rows), 0.0f);
   motion.dy.assign(motion.dx.size(), 0.0f);
   ParallelFor(pair.FirstRow(), pair.EndRow(), 20000L * width, [&](int first, int last) {
     for (int v = first; v < last; ++v) {
@@ -550,7 +552,7 @@ LocalMotion AssignPixels(const FramePair& pair, Blocks& blocks) {
           }
         }
         if (chosen == nullptr) continue;
-        const size_t i = static_cast<size_t>(v) * static_cast<size_t>(width) + static_cast<size_t>(u);
+        const size_t i = motion.Index(u, v);
         motion.dx[i] = static_cast<float>(chosen->dx);
         motion.dy[i] = static_cast<float>(chosen->dy);
       }

@@ -17,16 +17,23 @@ namespace lumet {
 // scene. What no offset explains (an uncovered background, a turning face) is left to the
 // agreement weights.
 struct LocalMotion {
-  int width = 0;  // the frame's; dx, dy hold width * height offsets when anything moved
+  // When anything moved, dx and dy hold the offsets of the rows the frame holds (firstRow ..
+  // firstRow + rows - 1), width a row.
+  int width = 0;
+  int firstRow = 0;
+  int rows = 0;
   std::vector<float> dx;  // reference LR pixels, 0 where the homography holds
   std::vector<float> dy;
   size_t moved = 0;  // pixels with an offset
 
   bool Empty() const { return moved == 0; }
+  size_t Index(int u, int v) const {
+    return static_cast<size_t>(v - firstRow) * static_cast<size_t>(width) + static_cast<size_t>(u);
+  }
   // The offset of frame pixel (u, v), false when it has none.
   bool Offset(int u, int v, double& ox, double& oy) const {
-    if (moved == 0) return false;
-    const size_t i = static_cast<size_t>(v) * static_cast<size_t>(width) + static_cast<size_t>(u);
+    if (moved == 0 || v < firstRow || v >= firstRow + rows || u < 0 || u >= width) return false;
+    const size_t i = Index(u, v);
     if (dx[i] == 0.0f && dy[i] == 0.0f) return false;
     ox = dx[i];
     oy = dy[i];
