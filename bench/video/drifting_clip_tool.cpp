@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -39,7 +40,12 @@ int Make(const std::string& dir, int frames, bool movingObject, double blur, dou
   options.noise = noise;
   const lumet::DriftingClip clip = lumet::MakeDriftingClip(options);
   std::ofstream boxes;
-  if (movingObject) boxes.open(dir + "/object.txt");
+  if (movingObject) {
+    // The images make their folders as they are written; the boxes come first.
+    std::filesystem::create_directories(dir);
+    boxes.open(dir + "/object.txt");
+    if (!boxes) throw lumet::Error("cannot write " + dir + "/object.txt");
+  }
   for (int k = 0; k < frames; ++k) {
     const auto i = static_cast<size_t>(k);
     const std::string n = std::to_string(k);
