@@ -102,8 +102,8 @@ struct Window {
   size_t Size() const { return value.size(); }
 };
 
-// The frame pixels u0 .. u1 - 1, v0 .. v1 - 1 it holds, with their gradients when asked.
-Window WindowOf(const FramePair& pair, int u0, int v0, int u1, int v1, bool gradients = true) {
+// The frame pixels u0 .. u1 - 1, v0 .. v1 - 1 it holds, with their gradients.
+Window WindowOf(const FramePair& pair, int u0, int v0, int u1, int v1) {
   Window w;
   const int width = pair.frame.Width();
   const auto at = [&](int u, int v) {
@@ -128,7 +128,6 @@ Window WindowOf(const FramePair& pair, int u0, int v0, int u1, int v1, bool grad
       w.value.push_back(at(u, v));
       w.x.push_back(x);
       w.y.push_back(y);
-      if (!gradients) continue;
       const double du = (at(u + 1, v) - at(u - 1, v)) / 2.0;
       const double dv = (at(u, v + 1) - at(u, v - 1)) / 2.0;
       // grad_reference = J^-T grad_frame.
@@ -478,14 +477,21 @@ void JoinObjects(const FramePair& pair, Blocks& blocks) {
 // Mean square difference of the 3 x 3 neighbourhood of frame pixel (u, v) from frame 0 moved
 // by (dx, dy), through the frame's line: on an object's border a line of its own would let
 // the wrong side pass.
+// Read in place: it runs for every candidate of every pixel near what moved.
 double NeighbourhoodMeanSquare(const FramePair& pair, int u, int v, double dx, double dy, const Line& line) {
-  const Window w = WindowOf(pair, u - 1, v - 1, u + 2, v + 2, false);
   double squares = 0.0;
-  for (size_t i = 0; i < w.Size(); ++i) {
-    const double d = line.gain * pair.frame0.Cubic(w.x[i] + dx, w.y[i] + dy) + line.offset - w.value[i];
-    squares += d * d;
+  size_t count = 0;
+  for (int nv = std::max(pair.FirstRow(), v - 1); nv < std::min(pair.EndRow(), v + 2); ++nv) {
+    for (int nu = std::max(0, u - 1); nu < std::min(pair.frame.Width(), u + 2); ++nu) {
+      double x = 0.0;
+      double y = 0.0;
+      if (!pair.Reference(nu, nv, x, y)) continue;
+      const double d = line.gain * pair.frame0.Cubic(x + dx, y + dy) + line.offset - pair.frame.Row(nv)[nu];
+      squares += d * d;
+      ++count;
+    }
   }
-  return squares / static_cast<double>(std::max<size_t>(w.Size(), 1));
+  return squares / static_cast<double>(std::max<size_t>(count, 1));
 }
 
 // A pixel keeps its offset only when at least this many of its eight neighbours share it.
