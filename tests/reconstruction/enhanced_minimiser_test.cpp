@@ -10,16 +10,17 @@
 namespace lumet {
 namespace {
 
-double Dot(const std::vector<double>& a, const std::vector<double>& b) {
+template <class A, class B>
+double Dot(const std::vector<A>& a, const std::vector<B>& b) {
   double sum = 0.0;
-  for (size_t i = 0; i < a.size(); ++i) sum += a[i] * b[i];
+  for (size_t i = 0; i < a.size(); ++i) sum += static_cast<double>(a[i]) * static_cast<double>(b[i]);
   return sum;
 }
 
 // The textbook two-loop recursion for -H g over the pairs (oldest first), with the initial
 // scaling s . y / y . y of the newest: what the compact form must equal.
-std::vector<double> TwoLoopDirection(const std::deque<std::vector<double>>& s,
-                                     const std::deque<std::vector<double>>& y, const std::vector<double>& g) {
+std::vector<double> TwoLoopDirection(const std::deque<std::vector<float>>& s,
+                                     const std::deque<std::vector<float>>& y, const std::vector<double>& g) {
   const size_t m = s.size();
   std::vector<double> q = g;
   std::vector<double> alpha(m);
@@ -62,8 +63,11 @@ struct QuadraticPairs {
   }
 };
 
-// Adds a pair the way the minimiser does, its dot products with the pairs kept taken here.
-void Remember(CurvatureHistory& h, std::vector<double> s, std::vector<double> y) {
+// Adds a pair the way the minimiser does (rounded to float, as kept), its dot products with
+// the pairs kept taken here.
+void Remember(CurvatureHistory& h, const std::vector<double>& exactS, const std::vector<double>& exactY) {
+  std::vector<float> s(exactS.begin(), exactS.end());
+  std::vector<float> y(exactY.begin(), exactY.end());
   std::vector<double> sy;
   std::vector<double> yy;
   for (int i = 0; i < h.Pairs(); ++i) {
@@ -125,8 +129,8 @@ TEST(EnhancedMinimiser, CompactDirectionMeetsTheSecantCondition) {
     const std::vector<double> s = q.Random(kSize);
     Remember(h, s, q.Apply(s));
   }
-  const std::vector<double>& s = h.s.back();
-  const std::vector<double>& y = h.y.back();
+  const std::vector<float>& s = h.s.back();
+  const std::vector<double> y(h.y.back().begin(), h.y.back().end());
   std::vector<double> d;
   DirectionOf(h, y, d);
   for (size_t j = 0; j < kSize; ++j) EXPECT_NEAR(d[j], -s[j], 1e-9 * (1.0 + std::fabs(s[j]))) << j;

@@ -57,11 +57,17 @@ struct EnhancedLoops {
   ModelLoops<double> doubles;
   ModelLoops<float> singles;
   // The quasi-Newton steps' vector passes, over one block of count elements (a multiple of
-  // four but for the last). multiDot: for k < pairs, sums[k][l] += a[k][j] * b[k][j] over
-  // the j < count with j % 4 == l, in the order of j. combine: d[j] = ((g0 g[j] + c[0] v[0][j])
-  // + c[1] v[1][j]) + ... over the vectors i < vectors, for j < count.
+  // four but for the last); the curvature pairs' vectors are kept in float. multiDot: for
+  // k < pairs, sums[k][l] += a[k][j] * b[k][j] over the j < count with j % 4 == l, in the
+  // order of j. dotsWith: for k < vectors, sums[k][l] += the products a[k][j] b[j] (the
+  // elements as doubles) of the j < count / 8 * 8 with j % 8 == l, plus those with
+  // j % 8 == l + 4, then the tail's, j % 4 == l; of float vectors with a double one or a
+  // float one. combine: d[j] = ((g0 g[j] + c[0] v[0][j]) + c[1] v[1][j]) + ... over the
+  // vectors i < vectors, for j < count.
   void (*multiDot)(const double* const* a, const double* const* b, int pairs, size_t count, double (*sums)[4]);
-  void (*combine)(double* d, const double* g, double g0, const double* const* v, const double* c, int vectors,
+  void (*dotsWithDouble)(const float* const* a, int vectors, const double* b, size_t count, double (*sums)[4]);
+  void (*dotsWithSingle)(const float* const* a, int vectors, const float* b, size_t count, double (*sums)[4]);
+  void (*combine)(double* d, const double* g, double g0, const float* const* v, const double* c, int vectors,
                   size_t count);
 
   template <class T>

@@ -91,8 +91,8 @@ bool GradientDirection(const std::vector<double>& gradient, std::vector<double>&
 
 // The vectors of the pairs kept, oldest first.
 struct PairVectors {
-  const double* s[kCurvaturePairs] = {};
-  const double* y[kCurvaturePairs] = {};
+  const float* s[kCurvaturePairs] = {};
+  const float* y[kCurvaturePairs] = {};
   int m = 0;
   explicit PairVectors(const CurvatureHistory& h) : m(h.Pairs()) {
     for (int i = 0; i < m; ++i) {
@@ -104,45 +104,70 @@ struct PairVectors {
 
 // g . g, then s_i . g and y_i . g of the pairs kept.
 Sums<kHistorySums> GradientDots(size_t n, const double* g, const PairVectors& p, PassScratch& scratch) {
-  const auto multiDot = detail::ActiveEnhancedLoops().multiDot;
+  const detail::EnhancedLoops& loops = detail::ActiveEnhancedLoops();
   using Lanes = double[kHistorySums][kLanes];
   return BlockPass<kHistorySums>(n, scratch.many, 4 * p.m + 2, [&](size_t begin, size_t count, Lanes& lanes) {
-    const double* a[kHistorySums] = {g + begin};
-    const double* b[kHistorySums] = {g + begin};
+    const double* gg[1] = {g + begin};
+    loops.multiDot(gg, gg, 1, count, lanes);
+    const float* a[2 * kCurvaturePairs] = {};
     for (int i = 0; i < p.m; ++i) {
-      a[1 + i] = p.s[i] + begin;
-      a[1 + p.m + i] = p.y[i] + begin;
-      b[1 + i] = b[1 + p.m + i] = g + begin;
+      a[i] = p.s[i] + begin;
+      a[p.m + i] = p.y[i] + begin;
     }
-    multiDot(a, b, 1 + 2 * p.m, count, lanes);
+    loops.dotsWithDouble(a, 2 * p.m, g + begin, count, lanes + 1);
   });
 }
 
-// The step's pass: s = trial - x and y = trialGradient - gradient written, and the sums
-// s . s, trial . trial, s . y, y . y, s . tg, y . tg, tg . tg (tg the trial's gradient), then
-// s_i . y and y_i . y of the pairs kept.
-Sums<kHistorySums> StepDots(size_t n, const double* tv, const double* xv, const double* tg, const double* gv,
-                            const PairVectors& p, double* sv, double* yv, PassScratch& scratch) {
-  const auto multiDot = detail::ActiveEnhancedLoops().multiDot;
+// The sums of a step's pass (StepDots), of s and y as kept.
+struct StepSums {
+  double ss = 0.0;    // s . s
+  double tt = 0.0;    // trial . trial
+  double sy = 0.0;    // s . y
+  double yy = 0.0;    // y . y
+  double stg = 0.0;   // s . tg, tg the trial's gradient
+  double ytg = 0.0;   // y . tg
+  double tgtg = 0.0;  // tg . tg
+  double withOld[2 * kCurvaturePairs] = {};  // s_i . y, then y_i . y, of the pairs kept
+};
+
+// The step's pass: s = trial - x and y = trialGradient - gradient written (in float), and
+// their sums.
+StepSums StepDots(size_t n, const double* tv, const double* xv, const double* tg, const double* gv,
+                  const PairVectors& p, float* sv, float* yv, PassScratch& scratch) {
+  const detail::EnhancedLoops& loops = detail::ActiveEnhancedLoops();
   using Lanes = double[kHistorySums][kLanes];
-  return BlockPass<kHistorySums>(n, scratch.many, 4 * p.m + 18, [&](size_t begin, size_t count, Lanes& lanes) {
-    for (size_t j = begin; j < begin + count; ++j) {
-      sv[j] = tv[j] - xv[j];
-      yv[j] = tg[j] - gv[j];
-    }
-    const double* s = sv + begin;
-    const double* y = yv + begin;
-    const double* t = tv + begin;
-    const double* g = tg + begin;
-    const double* a[kHistorySums] = {s, t, s, y, s, y, g};
-    const double* b[kHistorySums] = {s, t, y, y, g, g, g};
-    for (int i = 0; i < p.m; ++i) {
-      a[7 + i] = p.s[i] + begin;
-      a[7 + p.m + i] = p.y[i] + begin;
-      b[7 + i] = b[7 + p.m + i] = y;
-    }
-    multiDot(a, b, 7 + 2 * p.m, count, lanes);
-  });
+  // The rows of the sums: s . y, y . y and the pairs' products with y, then s . s, then
+  // trial . trial and tg . tg, then s . tg and y . tg.
+  const int withY = 2 + 2 * p.m;
+  const Sums<kHistorySums> sums =
+      BlockPass<kHistorySums>(n, scratch.many, 4 * p.m + 18, [&](size_t begin, size_t count, Lanes& lanes) {
+        for (size_t j = begin; j < begin + count; ++j) {
+          sv[j] = static_cast<float>(tv[j] - xv[j]);
+          yv[j] = static_cast<float>(tg[j] - gv[j]);
+        }
+        const float* s = sv + begin;
+        const float* y = yv + begin;
+        const float* a[2 + 2 * kCurvaturePairs] = {s, y};
+        for (int i = 0; i < p.m; ++i) {
+          a[2 + i] = p.s[i] + begin;
+          a[2 + p.m + i] = p.y[i] + begin;
+        }
+        loops.dotsWithSingle(a, withY, y, count, lanes);
+        loops.dotsWithSingle(a, 1, s, count, lanes + withY);
+        const double* both[2] = {tv + begin, tg + begin};
+        loops.multiDot(both, both, 2, count, lanes + withY + 1);
+        loops.dotsWithDouble(a, 2, tg + begin, count, lanes + withY + 3);
+      });
+  StepSums out;
+  out.sy = sums.v[0];
+  out.yy = sums.v[1];
+  for (int i = 0; i < 2 * p.m; ++i) out.withOld[i] = sums.v[2 + i];
+  out.ss = sums.v[withY];
+  out.tt = sums.v[withY + 1];
+  out.tgtg = sums.v[withY + 2];
+  out.stg = sums.v[withY + 3];
+  out.ytg = sums.v[withY + 4];
+  return out;
 }
 
 // d = g0 g + the sum of cs_i s_i, then of cy_i y_i, over the pairs kept, added in that order.
@@ -158,7 +183,7 @@ void Combine(size_t n, const double* g, double g0, const PairVectors& p, const d
   ParallelFor(0, static_cast<int>(blocks), static_cast<long>(kBlock) * (4 * p.m + 2), [&](int first, int last) {
     for (int b = first; b < last; ++b) {
       const size_t begin = static_cast<size_t>(b) * kBlock;
-      const double* v[2 * kCurvaturePairs] = {};
+      const float* v[2 * kCurvaturePairs] = {};
       for (int i = 0; i < p.m; ++i) {
         v[i] = p.s[i] + begin;
         v[p.m + i] = p.y[i] + begin;
@@ -202,13 +227,13 @@ struct GradientState {
 
 }  // namespace
 
-void RememberCurvature(CurvatureHistory& h, std::vector<double>& s, std::vector<double>& y, const double* sy,
+void RememberCurvature(CurvatureHistory& h, std::vector<float>& s, std::vector<float>& y, const double* sy,
                        const double* yy, double sySelf, double yySelf) {
   const size_t n = s.size();
   const int before = h.Pairs();
   const int drop = before == kCurvaturePairs ? 1 : 0;
-  std::vector<double> oldS;
-  std::vector<double> oldY;
+  std::vector<float> oldS;
+  std::vector<float> oldY;
   if (drop != 0) {
     oldS = std::move(h.s.front());
     oldY = std::move(h.y.front());
@@ -288,8 +313,8 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
   PassScratch passes;
   GradientState state;
   // The next curvature pair's vectors, made once and then recycled from the oldest pair.
-  std::vector<double> s(n);
-  std::vector<double> y(n);
+  std::vector<float> s(n);
+  std::vector<float> y(n);
 
   for (int it = 1; it <= maxIterations; ++it) {
     double slope = 0.0;
@@ -321,30 +346,26 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
       break;
     }
     const int m = h.Pairs();
-    const Sums<kHistorySums> sums = StepDots(n, trial.v.data(), x.v.data(), trialGradient.v.data(),
-                                             gradient.v.data(), PairVectors(h), s.data(), y.data(), passes);
-    const double change = sums.v[0];  // s . s
-    const double size = sums.v[1];
-    const double sy = sums.v[2];
-    const double yy = sums.v[3];
-    const double* withOld = sums.v + 7;  // s_i . y, then y_i . y
+    const StepSums sums = StepDots(n, trial.v.data(), x.v.data(), trialGradient.v.data(), gradient.v.data(),
+                                   PairVectors(h), s.data(), y.data(), passes);
+    const double change = sums.ss;
     // The new gradient's products with the pairs kept: s_i . tg = s_i . g + s_i . y.
     GradientState next;
-    next.gg = sums.v[6];
+    next.gg = sums.tgtg;
     next.known = true;
     for (int i = 0; i < m; ++i) {
-      next.sg[i] = state.sg[i] + withOld[i];
-      next.yg[i] = state.yg[i] + withOld[m + i];
+      next.sg[i] = state.sg[i] + sums.withOld[i];
+      next.yg[i] = state.yg[i] + sums.withOld[m + i];
     }
-    if (sy > 1e-12 * std::sqrt(change * yy)) {
+    if (sums.sy > 1e-12 * std::sqrt(change * sums.yy)) {
       const int drop = m == kCurvaturePairs ? 1 : 0;
-      RememberCurvature(h, s, y, withOld, withOld + m, sy, yy);
+      RememberCurvature(h, s, y, sums.withOld, sums.withOld + m, sums.sy, sums.yy);
       for (int i = 0; i + drop < m; ++i) {
         next.sg[i] = next.sg[i + drop];
         next.yg[i] = next.yg[i + drop];
       }
-      next.sg[m - drop] = sums.v[4];
-      next.yg[m - drop] = sums.v[5];
+      next.sg[m - drop] = sums.stg;
+      next.yg[m - drop] = sums.ytg;
     }
     state = next;
     std::swap(x.v, trial.v);
@@ -354,7 +375,7 @@ MinimiseResult MinimiseEnhanced(const EnhancedBackend& backend, const Observatio
       result.converged = true;
       break;
     }
-    if (std::sqrt(change) <= tolerance * std::sqrt(size)) {
+    if (std::sqrt(change) <= tolerance * std::sqrt(sums.tt)) {
       result.converged = true;
       break;
     }

@@ -23,12 +23,14 @@ inline constexpr int kCurvaturePairs = 6;
 
 // The curvature pairs of the quasi-Newton steps, kept across calls so that a run can go on
 // (with other weights) without starting its step sizes again from nothing: the pairs
-// (s, y), oldest first, and their dot products sy[i][j] = s_i . y_j and yy[i][j] = y_i . y_j,
+// (s, y), oldest first, in float (the passes over them are bound by memory, and a pair
+// rounded to float is as good a measure of the curvature), and their dot products, of the
+// vectors as kept, sy[i][j] = s_i . y_j and yy[i][j] = y_i . y_j,
 // from which the step is formed in its compact form (two vector passes an iteration however
 // many pairs are kept, where the two-loop recursion takes two a pair).
 struct CurvatureHistory {
-  std::deque<std::vector<double>> s;
-  std::deque<std::vector<double>> y;
+  std::deque<std::vector<float>> s;
+  std::deque<std::vector<float>> y;
   double sy[kCurvaturePairs][kCurvaturePairs] = {};
   double yy[kCurvaturePairs][kCurvaturePairs] = {};
   int Pairs() const { return static_cast<int>(s.size()); }
@@ -41,7 +43,7 @@ struct CurvatureHistory {
 // Keeps the pair (s, y) in history, dropping the oldest beyond kCurvaturePairs, with its dot
 // products: sy[i] = s_i . y and yy[i] = y_i . y for the pairs kept before it, sySelf = s . y,
 // yySelf = y . y. s and y come back as the dropped pair's vectors (or empty ones) to reuse.
-void RememberCurvature(CurvatureHistory& history, std::vector<double>& s, std::vector<double>& y,
+void RememberCurvature(CurvatureHistory& history, std::vector<float>& s, std::vector<float>& y,
                        const double* sy, const double* yy, double sySelf, double yySelf);
 
 // The quasi-Newton direction -H g of the pairs kept, H the limited-memory BFGS inverse
