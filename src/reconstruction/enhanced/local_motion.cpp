@@ -46,6 +46,9 @@ struct HeldPlane {
     y = std::clamp(y - first, 0, rows - 1);
     return v[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
   }
+  // The look-ups read the plane directly where every tap lies inside it (nearly always: the
+  // search reads them by the hundred per pixel), and clamp only near its edges, with the same
+  // products and sums either way.
   double Bilinear(double x, double y) const {
     const double fx = std::floor(x);
     const double fy = std::floor(y);
@@ -53,12 +56,37 @@ struct HeldPlane {
     const int iy = static_cast<int>(fy);
     const double ax = x - fx;
     const double ay = y - fy;
+    if (fx >= 0.0 && fx <= width - 2.0 && fy >= first && fy <= first + rows - 2.0) {
+      const size_t row = static_cast<size_t>(iy - first);
+      const double* p = v.data() + row * static_cast<size_t>(width) + static_cast<size_t>(ix);
+      const double top = (1.0 - ax) * p[0] + ax * p[1];
+      const double bottom = (1.0 - ax) * p[width] + ax * p[width + 1];
+      return (1.0 - ay) * top + ay * bottom;
+    }
     const double top = (1.0 - ax) * At(ix, iy) + ax * At(ix + 1, iy);
     const double bottom = (1.0 - ax) * At(ix, iy + 1) + ax * At(ix + 1, iy + 1);
     return (1.0 - ay) * top + ay * bottom;
   }
   double Cubic(double x, double y) const {
-    return CubicSample(x, y - first, width, rows, [&](int i, int j) { return At(i, j + first); });
+    const double t = y - first;
+    const double fx = std::floor(x);
+    const double fy = std::floor(t);
+    if (fx >= 1.0 && fx <= width - 3.0 && fy >= 1.0 && fy <= rows - 3.0) {
+      double wx[4];
+      double wy[4];
+      CubicWeights(x - fx, wx);
+      CubicWeights(t - fy, wy);
+      const size_t stride = static_cast<size_t>(width);
+      const double* p = v.data() + static_cast<size_t>(fy - 1.0) * stride + static_cast<size_t>(fx - 1.0);
+      double sum = 0.0;
+      for (int b = 0; b < 4; ++b) {
+        double across = 0.0;
+        for (int a = 0; a < 4; ++a) across += wx[a] * p[static_cast<size_t>(b) * stride + static_cast<size_t>(a)];
+        sum += wy[b] * across;
+      }
+      return sum;
+    }
+    return CubicSample(x, t, width, rows, [&](int i, int j) { return At(i, j + first); });
   }
   // Whether every position of w lies where the cubic look-up reads the plane itself, not its
   // edge repeated: beyond frame 0's border a frame cannot be told to agree or to move.
@@ -152,16 +180,16 @@ struct Line {
 constexpr double kLeastGain = 0.67;
 constexpr double kGreatestGain = 1.5;
 
-// Mean square difference between the window and frame 0 at its positions moved by (dx, dy)
+// Mean square difference between the window and frame 0's values reference(i) for its pixels i
 // through the line fitted between them (its gain clamped to kLeastGain .. kGreatestGain),
-// which line receives; sample reads frame 0.
-template <typename Sample>
-double MeanSquare(const Window& w, double dx, double dy, Sample sample, Line* line = nullptr) {
+// which line receives.
+template <typename Reference>
+double MeanSquareOf(const Window& w, Reference reference, Line* line = nullptr) {
   const size_t n = w.Size();
   if (n == 0) return 0.0;
   double sa = 0.0, sb = 0.0, saa = 0.0, sab = 0.0, sbb = 0.0;  // sums of a, b and their products
   for (size_t i = 0; i < n; ++i) {
-    const double a = sample(w.x[i] + dx, w.y[i] + dy);
+    const double a = reference(i);
     const double b = w.value[i];
     sa += a;
     sb += b;
@@ -180,6 +208,46 @@ double MeanSquare(const Window& w, double dx, double dy, Sample sample, Line* li
   return std::max(0.0, bb - 2.0 * gain * ab + gain * gain * aa);
 }
 
+// The same at the window's positions moved by (dx, dy); sample reads frame 0.
+template <typename Sample>
+double MeanSquare(const Window& w, double dx, double dy, Sample sample, Line* line = nullptr) {
+  return MeanSquareOf(w, [&](size_t i) { return sample(w.x[i] + dx, w.y[i] + dy); }, line);
+}
+
+// The bilinear look-ups of a window's positions moved by whole pixels: each position keeps its
+// cell's fractions, so they are found once for the search, and the cells are read directly
+// when every offset searched keeps them inside the plane.
+struct ShiftedCells {
+  std::vector<size_t> cell;  // the top-left pixel's index in the held plane
+  std::vector<double> ax;
+  std::vector<double> ay;
+  bool inside = true;
+
+  ShiftedCells(const Window& w, const HeldPlane& plane, int reach) {
+    const size_t n = w.Size();
+    cell.resize(n);
+    ax.resize(n);
+    ay.resize(n);
+    for (size_t i = 0; i < n && inside; ++i) {
+      const double fx = std::floor(w.x[i]);
+      const double fy = std::floor(w.y[i]) - plane.first;
+      inside = fx >= reach && fx <= plane.width - 2.0 - reach && fy >= reach && fy <= plane.rows - 2.0 - reach;
+      if (!inside) break;
+      cell[i] = static_cast<size_t>(fy) * static_cast<size_t>(plane.width) + static_cast<size_t>(fx);
+      ax[i] = w.x[i] - std::floor(w.x[i]);
+      ay[i] = w.y[i] - std::floor(w.y[i]);
+    }
+  }
+  // Frame 0 at pixel i's position moved by `shift` plane elements.
+  double At(const HeldPlane& plane, size_t i, std::ptrdiff_t shift) const {
+    const double* p = plane.v.data() + static_cast<std::ptrdiff_t>(cell[i]) + shift;
+    const size_t width = static_cast<size_t>(plane.width);
+    const double top = (1.0 - ax[i]) * p[0] + ax[i] * p[1];
+    const double bottom = (1.0 - ax[i]) * p[width] + ax[i] * p[width + 1];
+    return (1.0 - ay[i]) * top + ay[i] * bottom;
+  }
+};
+
 // A block's best whole-pixel offset counts only when every other one two or more pixels from
 // it leaves more than this times its difference (mean square).
 constexpr double kMotionUnique = 1.5;
@@ -190,13 +258,16 @@ constexpr double kMotionUnique = 1.5;
 // line of text) looks alike at more than one place, and none of them is known to be motion.
 bool WholePixelSearch(const Window& w, const HeldPlane& frame0, double& dx, double& dy) {
   const auto bilinear = [&](double x, double y) { return frame0.Bilinear(x, y); };
+  const ShiftedCells cells(w, frame0, kMotionSearch);
   constexpr int kSide = 2 * kMotionSearch + 1;
   std::vector<double> e(static_cast<size_t>(kSide) * kSide);
   size_t best = 0;
   for (int oy = -kMotionSearch; oy <= kMotionSearch; ++oy) {
     for (int ox = -kMotionSearch; ox <= kMotionSearch; ++ox) {
       const size_t i = static_cast<size_t>(oy + kMotionSearch) * kSide + static_cast<size_t>(ox + kMotionSearch);
-      e[i] = MeanSquare(w, ox, oy, bilinear);
+      const std::ptrdiff_t shift = static_cast<std::ptrdiff_t>(oy) * frame0.width + ox;
+      e[i] = cells.inside ? MeanSquareOf(w, [&](size_t j) { return cells.At(frame0, j, shift); })
+                          : MeanSquare(w, ox, oy, bilinear);
       if (e[i] < e[best]) best = i;
     }
   }
