@@ -148,6 +148,8 @@ Window WindowOf(const FramePair& pair, int u0, int v0, int u1, int v1) {
   const double j[2][2] = {{rx[1] - rx[0], rx[2] - rx[0]}, {ry[1] - ry[0], ry[2] - ry[0]}};  // d(reference) / d(frame)
   const double det = j[0][0] * j[1][1] - j[0][1] * j[1][0];
   if (!(std::fabs(det) > 1e-9)) return w;
+  const size_t most = static_cast<size_t>(std::max(0, u1 - u0)) * static_cast<size_t>(std::max(0, v1 - v0));
+  for (std::vector<double>* v : {&w.value, &w.x, &w.y, &w.gx, &w.gy}) v->reserve(most);
   for (int v = std::max(pair.FirstRow(), v0); v < std::min(pair.EndRow(), v1); ++v) {
     for (int u = std::max(0, u0); u < std::min(width, u1); ++u) {
       double x = 0.0;
