@@ -109,6 +109,7 @@ double Prior(const EnhancedWeights& weights, const PlaneOf<T>& x, Plane& gradien
   const int w = x.width;
   const int hgt = x.height;
   const auto pairs = detail::ActiveEnhancedLoops().Of<T>().priorPairs;
+  const auto priorGradient = detail::ActiveEnhancedLoops().Of<T>().priorGradient;
   std::vector<double> rowEnergy(static_cast<size_t>(hgt), 0.0);
   ParallelFor(0, hgt, static_cast<long>(w) * 30, [&](int first, int last) {
     const size_t wide = static_cast<size_t>(w);
@@ -148,19 +149,9 @@ double Prior(const EnhancedWeights& weights, const PlaneOf<T>& x, Plane& gradien
       const int hi = inner ? w - 2 : w;
       for (int px = 0; px < std::min(lo, w); ++px) out[px] += lambda * pixel(px, y);
       if (inner) {
-        const T* f0 = slopeRow(0, y);
-        const T* f1 = slopeRow(1, y);
-        const T* f2 = slopeRow(2, y);
-        const T* f3 = slopeRow(3, y);
-        const T* f4 = slopeRow(4, y);
-        const T* b1 = slopeRow(1, y - 1);
-        const T* b3 = slopeRow(3, y - 1);
-        const T* b4 = slopeRow(4, y - 2);
-        for (int px = lo; px < hi; ++px) {
-          const double g = 0.0 + f0[px] - f0[px - 1] + f1[px] - b1[px] + f2[px] - f2[px - 2] + f3[px] - b3[px - 1] +
-                           f4[px] - b4[px];
-          out[px] += lambda * g;
-        }
+        const T* forward[kShifts] = {slopeRow(0, y), slopeRow(1, y), slopeRow(2, y), slopeRow(3, y), slopeRow(4, y)};
+        const T* above[2] = {slopeRow(1, y - 1), slopeRow(3, y - 1)};
+        priorGradient(forward, above, slopeRow(4, y - 2), lambda, lo, hi, out);
       }
       for (int px = hi; px < w; ++px) out[px] += lambda * pixel(px, y);
       rowEnergy[static_cast<size_t>(y)] = lambda * e;

@@ -51,6 +51,13 @@ struct ModelLoops {
   // returns the sum of (wk wo) (root - eps), taken in four partial sums (i % 4, the tail in
   // the first) added pairwise.
   double (*dataTerm)(T* r, const double* values, const float* ow, T wk, T eps, size_t count);
+  // The prior's gradient on the inner pixels of a row: with f[s] the derivatives of the pairs
+  // starting on the row for the shifts (1, 0), (0, 1), (2, 0), (1, 1), (0, 2), and up1 the
+  // (0, 1) and (1, 1) ones of the row above and up2 the (0, 2) one of the row two above, for
+  // lo <= x < hi out[x] += lambda g, g = 0.0 + f0[x] - f0[x - 1] + f1[x] - up1[0][x] + f2[x]
+  // - f2[x - 2] + f3[x] - up1[1][x - 1] + f4[x] - up2[x], added in that order in double.
+  void (*priorGradient)(const T* const* f, const T* const* up1, const T* up2, double lambda, int lo, int hi,
+                        double* out);
 };
 
 struct EnhancedLoops {
