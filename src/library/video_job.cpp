@@ -228,6 +228,10 @@ void CheckVideoJob(const VideoJob& job) {
 // The last output frame of the job's range, checked against the clip's count frames.
 int LastOfRange(const VideoJob& job, int count) {
   const int last = job.last < 0 ? count - 1 : job.last;
+  if (job.last >= 0 && job.first > job.last) {
+    throw Error("--first " + std::to_string(job.first) + " comes after --last " + std::to_string(job.last) +
+                ": the range of output frames is empty");
+  }
   if (job.first < 0 || job.first > last || last >= count) {
     throw Error("frames " + std::to_string(job.first) + " .. " + std::to_string(last) +
                 " are not within the input's frames 0 .. " + std::to_string(count - 1));

@@ -265,6 +265,7 @@ TEST(VideoSplit, BadLinesAndFailedRangesAreNamed) {
   const CliResult beyond = RunCli(video + " --split-every 3 --first 9", root);
   ExpectError(beyond, "frames 9 .. 6 are not within the input's frames 0 .. 6");
   EXPECT_EQ(beyond.out, "");
+  ExpectError(RunCli(video + " --first 4 --last 2", root), "--first 4 comes after --last 2");
   ExpectError(RunCli("video " + kInput + " ./sr/sr.bmp --split-every 3", root), "output pattern");
   EXPECT_FALSE(fs::exists(root / "out.mkv.parts"));
   EXPECT_FALSE(fs::exists(root / "out.mkv.jobs"));
