@@ -159,6 +159,51 @@ TEST(LocalMotion, FramesHeldInPartOfTheirRowsAreSearchedThereAlone) {
 
 // The whole method on frames whose square moves on its own: inside it the frames now add
 // detail, where before it was frame 0 enlarged.
+// Frames added together, their pixels placed on the thread pool a few frames at a time, give
+// the observations of frames added one by one: the same cells, values and frame pixels in the
+// same order, frames that see nothing of the grid keeping their place, across more frames
+// than one batch holds.
+TEST(LocalMotion, FramesAddedTogetherAreObservedAsOneByOne) {
+  const Pair pair = MakePair(Motion{0.3, -0.2, 2.6, 1.4}, 1.0, 3);
+  const std::vector<LocalMotion> motion = Estimate(pair);
+  ASSERT_FALSE(motion[1].Empty());
+  const HrGeometry grid = ExtendGeometry(MakeHrGeometry(kRoi, kScale), 8);
+  const Matrix away = testing::ShiftHomography(500.0, 0.0);  // sees nothing of the grid
+  std::vector<ObservationModel::FrameToAdd> frames;
+  ObservationModel oneByOne(grid, PsfTaps(0.6, kScale));
+  for (int k = 0; k < 19; ++k) {
+    const size_t i = static_cast<size_t>(k % 2);
+    const bool seesNothing = k % 7 == 5;
+    const Matrix& h = seesNothing ? away : pair.homographies[i];
+    const LocalMotion* moved = i == 1 ? &motion[1] : nullptr;
+    frames.push_back({&pair.frames[i], &h, moved});
+    EXPECT_EQ(oneByOne.AddFrame(pair.frames[i], h, SampleDepth::Bits8, moved) == 0, seesNothing) << "frame " << k;
+  }
+  ObservationModel together(grid, PsfTaps(0.6, kScale));
+  together.AddFrames(frames);
+  ASSERT_EQ(together.FrameCount(), oneByOne.FrameCount());
+  ASSERT_EQ(together.ObservationCount(), oneByOne.ObservationCount());
+  for (int k = 0; k < oneByOne.FrameCount(); ++k) EXPECT_EQ(together.FrameEnd(k), oneByOne.FrameEnd(k)) << k;
+  for (size_t o = 0; o < oneByOne.ObservationCount(); ++o) {
+    int x[2], y[2], u[2], v[2];
+    double fx[2], fy[2];
+    oneByOne.Cell(o, x[0], y[0], fx[0], fy[0]);
+    together.Cell(o, x[1], y[1], fx[1], fy[1]);
+    ASSERT_TRUE(oneByOne.FramePixel(o, u[0], v[0]) && together.FramePixel(o, u[1], v[1]));
+    ASSERT_TRUE(x[0] == x[1] && y[0] == y[1] && fx[0] == fx[1] && fy[0] == fy[1] && u[0] == u[1] && v[0] == v[1])
+        << "observation " << o;
+    for (int c = 0; c < 3; ++c) ASSERT_EQ(together.Values(c)[o], oneByOne.Values(c)[o]) << "observation " << o;
+  }
+  // The splat's band lists too: the same adjoint bit for bit.
+  std::vector<double> r(oneByOne.ObservationCount());
+  for (size_t o = 0; o < r.size(); ++o) r[o] = std::sin(0.37 * static_cast<double>(o));
+  Plane a;
+  Plane b;
+  oneByOne.Splat(r, a);
+  together.Splat(r, b);
+  EXPECT_TRUE(a.v == b.v);
+}
+
 TEST(LocalMotion, TheEnhancedMethodSuperResolvesTheMovingSquare) {
   std::mt19937 random(11);
   std::vector<ColorGrayImage> frames;

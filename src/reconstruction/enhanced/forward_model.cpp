@@ -147,72 +147,114 @@ void ObservationModel::TransformValues(const double (&m)[9]) {
 
 void ObservationModel::EndFrame() { frameStart_.push_back(index_.size()); }
 
-size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& homography, SampleDepth depth,
-                                  const LocalMotion* motion) {
-  const size_t before = index_.size();
+namespace {
+
+// One observation a frame gives, before it is added (AddObservation's arguments).
+struct FoundObservation {
+  int x;
+  int y;
+  double fx;
+  double fy;
+  double value[3];
+  int u;
+  int v;
+};
+
+// The observations of frame (AddFrame) on grid, in the order AddFrame adds them: the pixels
+// whose model through taps of half width h and the kernel lies wholly inside the grid.
+std::vector<FoundObservation> FindObservations(const HrGeometry& grid, int h, SampleKernel kernel,
+                                               const ColorGrayImage& frame, const Matrix& homography,
+                                               SampleDepth depth, const LocalMotion* motion) {
+  std::vector<FoundObservation> found;
   // A frame read at more than 8 bits is observed at its own depth.
   const DeepPlanes* deep = depth == SampleDepth::Deep ? frame.deep.get() : nullptr;
   const PixelMap toFrame = PixelMapOf(homography);
   PixelMap toReference;
-  const int h = static_cast<int>(taps_.size()) / 2;
-  const double s = grid_.scale;
+  const double s = grid.scale;
   // HR positions whose PSF and sampling support stay inside the grid.
-  const double loX = h + SupportBefore(kernel_);
-  const double hiX = grid_.width - h - SupportAfter(kernel_);
-  const double loY = h + SupportBefore(kernel_);
-  const double hiY = grid_.height - h - SupportAfter(kernel_);
-  if (InvertMap(toFrame, toReference) && hiX > loX && hiY > loY) {
-    // The frame pixels that can see the grid: the bounding box of its corners in the frame.
-    double minU = 1e300;
-    double minV = 1e300;
-    double maxU = -1e300;
-    double maxV = -1e300;
-    bool inside = true;
-    for (int cy = 0; cy < 2; ++cy) {
-      for (int cx = 0; cx < 2; ++cx) {
-        const double rx = (grid_.x0 + cx * (grid_.width - 1)) / s;
-        const double ry = (grid_.y0 + cy * (grid_.height - 1)) / s;
-        double u = 0.0;
-        double v = 0.0;
-        if (!Apply(toFrame, rx, ry, u, v)) inside = false;
-        minU = std::min(minU, u);
-        maxU = std::max(maxU, u);
-        minV = std::min(minV, v);
-        maxV = std::max(maxV, v);
-      }
-    }
-    if (inside) {
-      const int u0 = static_cast<int>(std::max(0.0, std::floor(minU) - 1.0));
-      const int v0 = static_cast<int>(std::max(0.0, std::floor(minV) - 1.0));
-      const int u1 = static_cast<int>(std::min<double>(frame.Width() - 1, std::ceil(maxU) + 1.0));
-      const int v1 = static_cast<int>(std::min<double>(frame.Height() - 1, std::ceil(maxV) + 1.0));
-      for (int v = v0; v <= v1; ++v) {
-        for (int u = u0; u <= u1; ++u) {
-          double rx = 0.0;
-          double ry = 0.0;
-          if (!Apply(toReference, u, v, rx, ry)) continue;
-          double ox = 0.0;
-          double oy = 0.0;
-          if (motion != nullptr && motion->Offset(u, v, ox, oy)) {
-            rx += ox;
-            ry += oy;
-          }
-          const double hx = rx * s - grid_.x0;
-          const double hy = ry * s - grid_.y0;
-          if (!(hx >= loX && hx < hiX && hy >= loY && hy < hiY)) continue;
-          const int ix = static_cast<int>(std::floor(hx));
-          const int iy = static_cast<int>(std::floor(hy));
-          const double value[3] = {
-              deep ? deep->channels[0].Row(v)[u] : static_cast<double>(frame.channels[0].Row(v)[u]),
-              deep ? deep->channels[1].Row(v)[u] : static_cast<double>(frame.channels[1].Row(v)[u]),
-              deep ? deep->channels[2].Row(v)[u] : static_cast<double>(frame.channels[2].Row(v)[u])};
-          AddObservation(ix, iy, hx - ix, hy - iy, value, u, v);
-        }
-      }
+  const double loX = h + SupportBefore(kernel);
+  const double hiX = grid.width - h - SupportAfter(kernel);
+  const double loY = h + SupportBefore(kernel);
+  const double hiY = grid.height - h - SupportAfter(kernel);
+  if (!InvertMap(toFrame, toReference) || !(hiX > loX && hiY > loY)) return found;
+  // The frame pixels that can see the grid: the bounding box of its corners in the frame.
+  double minU = 1e300;
+  double minV = 1e300;
+  double maxU = -1e300;
+  double maxV = -1e300;
+  for (int cy = 0; cy < 2; ++cy) {
+    for (int cx = 0; cx < 2; ++cx) {
+      const double rx = (grid.x0 + cx * (grid.width - 1)) / s;
+      const double ry = (grid.y0 + cy * (grid.height - 1)) / s;
+      double u = 0.0;
+      double v = 0.0;
+      if (!Apply(toFrame, rx, ry, u, v)) return found;
+      minU = std::min(minU, u);
+      maxU = std::max(maxU, u);
+      minV = std::min(minV, v);
+      maxV = std::max(maxV, v);
     }
   }
+  const int u0 = static_cast<int>(std::max(0.0, std::floor(minU) - 1.0));
+  const int v0 = static_cast<int>(std::max(0.0, std::floor(minV) - 1.0));
+  const int u1 = static_cast<int>(std::min<double>(frame.Width() - 1, std::ceil(maxU) + 1.0));
+  const int v1 = static_cast<int>(std::min<double>(frame.Height() - 1, std::ceil(maxV) + 1.0));
+  for (int v = v0; v <= v1; ++v) {
+    for (int u = u0; u <= u1; ++u) {
+      double rx = 0.0;
+      double ry = 0.0;
+      if (!Apply(toReference, u, v, rx, ry)) continue;
+      double ox = 0.0;
+      double oy = 0.0;
+      if (motion != nullptr && motion->Offset(u, v, ox, oy)) {
+        rx += ox;
+        ry += oy;
+      }
+      const double hx = rx * s - grid.x0;
+      const double hy = ry * s - grid.y0;
+      if (!(hx >= loX && hx < hiX && hy >= loY && hy < hiY)) continue;
+      const int ix = static_cast<int>(std::floor(hx));
+      const int iy = static_cast<int>(std::floor(hy));
+      found.push_back({ix, iy, hx - ix, hy - iy,
+                       {deep ? deep->channels[0].Row(v)[u] : static_cast<double>(frame.channels[0].Row(v)[u]),
+                        deep ? deep->channels[1].Row(v)[u] : static_cast<double>(frame.channels[1].Row(v)[u]),
+                        deep ? deep->channels[2].Row(v)[u] : static_cast<double>(frame.channels[2].Row(v)[u])},
+                       u, v});
+    }
+  }
+  return found;
+}
+
+// Frames found at once by AddFrames: their observations are held until they are added.
+constexpr size_t kFramesFoundAtOnce = 8;
+
+}  // namespace
+
+size_t ObservationModel::AddFrame(const ColorGrayImage& frame, const Matrix& homography, SampleDepth depth,
+                                  const LocalMotion* motion) {
+  const std::vector<FoundObservation> found =
+      FindObservations(grid_, static_cast<int>(taps_.size()) / 2, kernel_, frame, homography, depth, motion);
+  for (const FoundObservation& f : found) AddObservation(f.x, f.y, f.fx, f.fy, f.value, f.u, f.v);
   EndFrame();
-  return index_.size() - before;
+  return found.size();
+}
+
+void ObservationModel::AddFrames(const std::vector<FrameToAdd>& frames, SampleDepth depth) {
+  const int h = static_cast<int>(taps_.size()) / 2;
+  for (size_t first = 0; first < frames.size(); first += kFramesFoundAtOnce) {
+    const size_t count = std::min(kFramesFoundAtOnce, frames.size() - first);
+    std::vector<std::vector<FoundObservation>> found(count);
+    ParallelFor(0, static_cast<int>(count), 1L << 20, [&](int lo, int hi) {
+      for (int i = lo; i < hi; ++i) {
+        const FrameToAdd& f = frames[first + static_cast<size_t>(i)];
+        found[static_cast<size_t>(i)] = FindObservations(grid_, h, kernel_, *f.frame, *f.homography, depth, f.motion);
+      }
+    });
+    for (const std::vector<FoundObservation>& frame : found) {
+      for (const FoundObservation& f : frame) AddObservation(f.x, f.y, f.fx, f.fy, f.value, f.u, f.v);
+      EndFrame();
+    }
+  }
 }
 
 void ObservationModel::Forward(const Plane& x, std::vector<double>& predicted, Plane& blurred, Plane* work) const {

@@ -95,6 +95,15 @@ class ObservationModel {
   // pixels that move on their own (local_motion.h) by their offsets.
   size_t AddFrame(const ColorGrayImage& frame, const Matrix& homography, SampleDepth depth = SampleDepth::Bits8,
                   const LocalMotion* motion = nullptr);
+  // A frame for AddFrames: its homography and its motion, when given (AddFrame).
+  struct FrameToAdd {
+    const ColorGrayImage* frame;
+    const Matrix* homography;
+    const LocalMotion* motion = nullptr;
+  };
+  // AddFrame of each frame in turn, the same observations in the same order; the frames'
+  // pixels are placed on the thread pool, a few frames at a time.
+  void AddFrames(const std::vector<FrameToAdd>& frames, SampleDepth depth = SampleDepth::Bits8);
 
   int FrameCount() const { return static_cast<int>(frameStart_.size()) - 1; }
   size_t ObservationCount() const { return index_.size(); }

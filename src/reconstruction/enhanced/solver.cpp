@@ -132,9 +132,11 @@ ObservationModel BuildModel(const std::vector<ColorGrayImage>& frames, const std
                             const HrGeometry& grid, const std::vector<double>& taps, SampleDepth depth,
                             const std::vector<LocalMotion>& motion) {
   ObservationModel model(grid, taps);
+  std::vector<ObservationModel::FrameToAdd> adding;
   for (size_t k = 0; k < frames.size(); ++k) {
-    model.AddFrame(frames[k], homographies[k], depth, k < motion.size() && !motion[k].Empty() ? &motion[k] : nullptr);
+    adding.push_back({&frames[k], &homographies[k], k < motion.size() && !motion[k].Empty() ? &motion[k] : nullptr});
   }
+  model.AddFrames(adding, depth);
   return model;
 }
 
@@ -595,7 +597,9 @@ bool LooksCompressed(const std::vector<ColorGrayImage>& frames, const std::vecto
   const HrGeometry grid = ExtendGeometry(roiGrid, EnhancedMargin(static_cast<int>(taps.size()), roiGrid.scale));
   const SampleDepth depth = EnhancedDepth(frames);
   ObservationModel model(grid, taps);
-  for (size_t k : picked) model.AddFrame(frames[k], homographies[k], depth);
+  std::vector<ObservationModel::FrameToAdd> adding;
+  for (size_t k : picked) adding.push_back({&frames[k], &homographies[k]});
+  model.AddFrames(adding, depth);
   const std::vector<std::array<Photometry, 3>> photometry =
       MatchPhotometry(model, frames[0], EstimateNoise(frames[0], grid, depth), depth);
   if (AnyHeldOut(ChangedFrames(photometry))) {
