@@ -26,6 +26,14 @@ constexpr int kMotionBlock = 8;
 constexpr int kMotionWindowMargin = 2;
 constexpr int kMotionSearch = 6;
 
+// Bilinear interpolation in the cell whose top-left pixel is p (rows of width), at fractions
+// (ax, ay).
+inline double BilinearCell(const double* p, size_t width, double ax, double ay) {
+  const double top = (1.0 - ax) * p[0] + ax * p[1];
+  const double bottom = (1.0 - ax) * p[width] + ax * p[width + 1];
+  return (1.0 - ay) * top + ay * bottom;
+}
+
 // A frame's green channel in the rows it holds (frames are kept only where the grid reaches),
 // as doubles; look-ups clamp to those rows.
 struct HeldPlane {
@@ -58,10 +66,8 @@ struct HeldPlane {
     const double ay = y - fy;
     if (fx >= 0.0 && fx <= width - 2.0 && fy >= first && fy <= first + rows - 2.0) {
       const size_t row = static_cast<size_t>(iy - first);
-      const double* p = v.data() + row * static_cast<size_t>(width) + static_cast<size_t>(ix);
-      const double top = (1.0 - ax) * p[0] + ax * p[1];
-      const double bottom = (1.0 - ax) * p[width] + ax * p[width + 1];
-      return (1.0 - ay) * top + ay * bottom;
+      return BilinearCell(v.data() + row * static_cast<size_t>(width) + static_cast<size_t>(ix),
+                          static_cast<size_t>(width), ax, ay);
     }
     const double top = (1.0 - ax) * At(ix, iy) + ax * At(ix + 1, iy);
     const double bottom = (1.0 - ax) * At(ix, iy + 1) + ax * At(ix + 1, iy + 1);
@@ -242,11 +248,8 @@ struct ShiftedCells {
   }
   // Frame 0 at pixel i's position moved by `shift` plane elements.
   double At(const HeldPlane& plane, size_t i, std::ptrdiff_t shift) const {
-    const double* p = plane.v.data() + static_cast<std::ptrdiff_t>(cell[i]) + shift;
-    const size_t width = static_cast<size_t>(plane.width);
-    const double top = (1.0 - ax[i]) * p[0] + ax[i] * p[1];
-    const double bottom = (1.0 - ax[i]) * p[width] + ax[i] * p[width + 1];
-    return (1.0 - ay[i]) * top + ay[i] * bottom;
+    return BilinearCell(plane.v.data() + static_cast<std::ptrdiff_t>(cell[i]) + shift,
+                        static_cast<size_t>(plane.width), ax[i], ay[i]);
   }
 };
 
