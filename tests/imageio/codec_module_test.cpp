@@ -48,67 +48,65 @@ ColorGrayImage Gradient(int w, int h) {
 // process: the module must stay unmapped throughout.
 TEST(CodecModule, BmpFramesHomographiesAndBmpResultsNeverLoadIt) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        TempFolder dir;
-        const ColorGrayImage picture = Gradient(12, 7);
-        WriteImageFile(dir.File("frame.bmp"), picture, ImageFormat::Bmp);
-        ColorGrayImage read;
-        ReadImageFile(dir.File("frame.bmp"), read);
-        BmpFile::WriteImage(dir.File("roi.bmp"), read, 2, 1, 5, 4);
-        BmpFile::ReadFrame(dir.File("roi.bmp"), read);
-        Matrix h(3, 3, 0.0);
-        h[0][0] = h[1][1] = h[2][2] = 1.0;
-        h[0][2] = 0.25;
-        WriteHomographyFile(dir.File("hom-1.txt"), h);
-        ReadHomographyFile(dir.File("hom-1.txt"));
-        const bool video = VideoFile::HasVideoExtension("clip.mkv") && !VideoFile::HasVideoExtension("frame.png");
-        bool refused = true;
-        for (const char* missing : {"missing.png", "missing.tif"}) {
-          try {
-            ReadImageFile(dir.File(missing), read);
-            refused = false;
-          } catch (const Error&) {
-          }
-        }
-        try {
-          VideoFile clip(dir.File("missing.mkv"));
-          refused = false;
-        } catch (const Error&) {
-        }
-        std::exit(video && refused && read.Width() == 5 && !ModuleLoaded(codec::ModuleKind::kStill) &&
-                          !ModuleLoaded(codec::ModuleKind::kMedia)
-                      ? 0
-                      : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
+  // std::exit runs no destructors: the folder goes with the function before it.
+  const auto check = [] {
+    TempFolder dir;
+    const ColorGrayImage picture = Gradient(12, 7);
+    WriteImageFile(dir.File("frame.bmp"), picture, ImageFormat::Bmp);
+    ColorGrayImage read;
+    ReadImageFile(dir.File("frame.bmp"), read);
+    BmpFile::WriteImage(dir.File("roi.bmp"), read, 2, 1, 5, 4);
+    BmpFile::ReadFrame(dir.File("roi.bmp"), read);
+    Matrix h(3, 3, 0.0);
+    h[0][0] = h[1][1] = h[2][2] = 1.0;
+    h[0][2] = 0.25;
+    WriteHomographyFile(dir.File("hom-1.txt"), h);
+    ReadHomographyFile(dir.File("hom-1.txt"));
+    const bool video = VideoFile::HasVideoExtension("clip.mkv") && !VideoFile::HasVideoExtension("frame.png");
+    bool refused = true;
+    for (const char* missing : {"missing.png", "missing.tif"}) {
+      try {
+        ReadImageFile(dir.File(missing), read);
+        refused = false;
+      } catch (const Error&) {
+      }
+    }
+    try {
+      VideoFile clip(dir.File("missing.mkv"));
+      refused = false;
+    } catch (const Error&) {
+    }
+    return video && refused && read.Width() == 5 && !ModuleLoaded(codec::ModuleKind::kStill) &&
+           !ModuleLoaded(codec::ModuleKind::kMedia);
+  };
+  EXPECT_EXIT(std::exit(check() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 // PNG, JPEG and TIFF frames and results need only the small still module; the imaging
 // library's module (hundreds of libraries) stays unmapped. In a fresh process.
 TEST(CodecModule, PngJpegAndTiffLoadOnlyTheStillModuleFromBesideTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        TempFolder dir;
-        const ColorGrayImage picture = Gradient(9, 6);
-        WriteImageFile(dir.File("frame.png"), picture, ImageFormat::Png);
-        WriteImageFile(dir.File("frame.tif"), picture, ImageFormat::Tiff);
-        ColorGrayImage png;
-        ColorGrayImage tiff;
-        ReadImageFile(dir.File("frame.png"), png);
-        ReadImageFile(dir.File("frame.tif"), tiff);
-        // 32-bit float TIFF too, beyond the nominal white.
-        WriteSamplesFloat(dir.File("float.tif"), 1, 1, {0.5f, 2.0f, -1.0f}, ImageFormat::Tiff);
-        ColorGrayImage floats;
-        ReadImageFile(dir.File("float.tif"), floats);
-        const bool same = png.Width() == 9 && tiff.Width() == 9 &&
-                          std::equal(png.channels[1].Row(5), png.channels[1].Row(5) + 9, picture.channels[1].Row(5)) &&
-                          std::equal(tiff.channels[2].Row(3), tiff.channels[2].Row(3) + 9, picture.channels[2].Row(3)) &&
-                          floats.deep != nullptr && floats.deep->channels[1].Row(0)[0] == 510.0f;
-        std::exit(same && ModuleLoaded(codec::ModuleKind::kStill) && !ModuleLoaded(codec::ModuleKind::kMedia) ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
+  // std::exit runs no destructors: the folder goes with the function before it.
+  const auto check = [] {
+    TempFolder dir;
+    const ColorGrayImage picture = Gradient(9, 6);
+    WriteImageFile(dir.File("frame.png"), picture, ImageFormat::Png);
+    WriteImageFile(dir.File("frame.tif"), picture, ImageFormat::Tiff);
+    ColorGrayImage png;
+    ColorGrayImage tiff;
+    ReadImageFile(dir.File("frame.png"), png);
+    ReadImageFile(dir.File("frame.tif"), tiff);
+    // 32-bit float TIFF too, beyond the nominal white.
+    WriteSamplesFloat(dir.File("float.tif"), 1, 1, {0.5f, 2.0f, -1.0f}, ImageFormat::Tiff);
+    ColorGrayImage floats;
+    ReadImageFile(dir.File("float.tif"), floats);
+    const bool same = png.Width() == 9 && tiff.Width() == 9 &&
+                      std::equal(png.channels[1].Row(5), png.channels[1].Row(5) + 9, picture.channels[1].Row(5)) &&
+                      std::equal(tiff.channels[2].Row(3), tiff.channels[2].Row(3) + 9, picture.channels[2].Row(3)) &&
+                      floats.deep != nullptr && floats.deep->channels[1].Row(0)[0] == 510.0f;
+    return same && ModuleLoaded(codec::ModuleKind::kStill) && !ModuleLoaded(codec::ModuleKind::kMedia);
+  };
+  EXPECT_EXIT(std::exit(check() ? 0 : 1), ::testing::ExitedWithCode(0), "");
   // <build>/bin/test_imageio finds <build>/lib/lumet/, as an installed program finds
   // <prefix>/lib/lumet/.
   for (const auto& [kind, name] : {std::pair{codec::ModuleKind::kStill, codec::kStillModuleFileName},
