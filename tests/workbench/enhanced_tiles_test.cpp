@@ -114,9 +114,10 @@ TEST(EnhancedTilesTest, TheMiddleTileChoosesThePsfForAll) {
   ASSERT_LT(tiledOutcome.psfSigma, settings.psfSigma);
   ASSERT_GE(tiledOutcome.psfTrials.size(), 2u);
   EXPECT_EQ(tiledOutcome.psfTrials[0].sigma, settings.psfSigma);
-  // The whole grid solved at once through the PSF the tiles chose.
+  // The whole grid solved at once through the PSF the tiles chose, with their prior.
   EnhancedSettings chosen = settings;
   chosen.psfSigma = tiledOutcome.psfSigma;
+  chosen.lambda = tiledOutcome.lambda;
   chosen.checkPsf = false;
   EnhancedOutcome wholeOutcome;
   const ColorGrayImage whole = run(chosen, grid.width, wholeOutcome);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 #include "reconstruction/enhanced/edge_psf.h"
@@ -71,6 +72,9 @@ inline double NarrowerPsfPriorShare(double sigma, double wider) {
 inline constexpr double kPriorReferencePsf = 0.6;
 // A strengthened prior is tried only from this share up.
 inline constexpr double kLeastPriorShare = 1.5;
+// Frames few enough that a PSF the check narrowed is solved with the prior strengthened in
+// full, whichever fit the held-out frames preferred (as many as a video's PSF is checked on).
+inline constexpr size_t kFewFrames = 9;
 
 // The widest PSF sigma the check may try from a stated sigma (its margin bounds what a run
 // with the check reads around the ROI).
