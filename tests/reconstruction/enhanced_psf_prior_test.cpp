@@ -55,6 +55,29 @@ std::vector<Matrix> DriftHomographies(int frames) {
   return homographies;
 }
 
+// Frame 0's estimate from all the clip's frames through their drift.
+ColorDoubleImage Solve(const DriftingClipOptions& o, const DriftingClip& clip, const EnhancedSettings& settings,
+                       EnhancedOutcome& outcome) {
+  ColorDoubleImage result;
+  EnhancedReconstruct(clip.frames, DriftHomographies(o.frames), MakeHrGeometry(o.roi, o.scale), settings, result,
+                      outcome, nullptr, nullptr);
+  return result;
+}
+
+// The same through the PSF an outcome chose, the check off, with the stated lambda.
+ColorDoubleImage SolveWithStatedPrior(const DriftingClipOptions& o, const DriftingClip& clip,
+                                      const EnhancedSettings& settings, const EnhancedOutcome& chosen) {
+  EnhancedSettings stated = settings;
+  stated.psfSigma = chosen.psfSigma;
+  stated.checkPsf = false;
+  EnhancedOutcome outcome;
+  return Solve(o, clip, stated, outcome);
+}
+
+double PsnrOf(const DriftingClip& clip, const ColorDoubleImage& x) {
+  return GreenPsnr(clip.truths[0], [&](int c, int r) { return x.channels[1].At(c, r); });
+}
+
 TEST(EnhancedPsfPrior, ASharpNoisyCameraIsSolvedThroughANarrowPsfWithAStrongerPrior) {
   const DriftingClipOptions o = SharpCamera(2.0);
   const DriftingClip clip = MakeDriftingClip(o);
@@ -94,26 +117,14 @@ TEST(EnhancedPsfPrior, ANoiseFreeSharpCameraIsSolvedWithTheFullStrongerPrior) {
   o.height = 80;
   o.roi = RoiRect{20, 20, 40, 40};
   const DriftingClip clip = MakeDriftingClip(o);
-  const std::vector<Matrix> homographies = DriftHomographies(o.frames);
   const EnhancedSettings settings;
-  ColorDoubleImage result;
   EnhancedOutcome outcome;
-  EnhancedReconstruct(clip.frames, homographies, MakeHrGeometry(o.roi, o.scale), settings, result, outcome, nullptr,
-                      nullptr);
+  const ColorDoubleImage result = Solve(o, clip, settings, outcome);
   ASSERT_LT(outcome.psfSigma, settings.psfSigma);
   EXPECT_GE(outcome.priorShare, NarrowerPsfPriorShare(outcome.psfSigma, kPriorReferencePsf) * (1.0 - 1e-12));
   EXPECT_DOUBLE_EQ(outcome.lambda, settings.lambda * outcome.priorShare);
-  EnhancedSettings plain = settings;
-  plain.psfSigma = outcome.psfSigma;
-  plain.checkPsf = false;
-  ColorDoubleImage weaker;
-  EnhancedOutcome weakerOutcome;
-  EnhancedReconstruct(clip.frames, homographies, MakeHrGeometry(o.roi, o.scale), plain, weaker, weakerOutcome, nullptr,
-                      nullptr);
-  const auto psnr = [&](const ColorDoubleImage& x) {
-    return GreenPsnr(clip.truths[0], [&](int c, int r) { return x.channels[1].At(c, r); });
-  };
-  EXPECT_GT(psnr(result), psnr(weaker) + 0.5) << "plain prior " << psnr(weaker);
+  const double plain = PsnrOf(clip, SolveWithStatedPrior(o, clip, settings, outcome));
+  EXPECT_GT(PsnrOf(clip, result), plain + 0.5) << "plain prior " << plain;
 }
 
 // With noise of 4 the first wider trial costs too little for narrower ones to be tried, and
@@ -123,10 +134,8 @@ TEST(EnhancedPsfPrior, AWidthTheEdgesLowerBelowEveryTrialTakesTheStrongerPriorTo
   const DriftingClipOptions o = SharpCamera(4.0);
   const DriftingClip clip = MakeDriftingClip(o);
   const EnhancedSettings settings;
-  ColorDoubleImage result;
   EnhancedOutcome outcome;
-  EnhancedReconstruct(clip.frames, DriftHomographies(o.frames), MakeHrGeometry(o.roi, o.scale), settings, result,
-                      outcome, nullptr, nullptr);
+  const ColorDoubleImage result = Solve(o, clip, settings, outcome);
   ASSERT_LT(outcome.psfSigma, 0.55);
   double smallest = outcome.psfTrials.front().sigma;
   for (const EnhancedOutcome::PsfTrial& t : outcome.psfTrials) smallest = std::min(smallest, t.sigma);
@@ -134,17 +143,7 @@ TEST(EnhancedPsfPrior, AWidthTheEdgesLowerBelowEveryTrialTakesTheStrongerPriorTo
   EXPECT_NEAR(outcome.priorShare, NarrowerPsfPriorShare(outcome.psfSigma, settings.psfSigma), 1e-9);
   EXPECT_DOUBLE_EQ(outcome.lambda, settings.lambda * outcome.priorShare);
   // Through the same PSF with the stated lambda the estimate rims the edges.
-  EnhancedSettings stated = settings;
-  stated.psfSigma = outcome.psfSigma;
-  stated.checkPsf = false;
-  ColorDoubleImage weaker;
-  EnhancedOutcome weakerOutcome;
-  EnhancedReconstruct(clip.frames, DriftHomographies(o.frames), MakeHrGeometry(o.roi, o.scale), stated, weaker,
-                      weakerOutcome, nullptr, nullptr);
-  const auto psnr = [&](const ColorDoubleImage& x) {
-    return GreenPsnr(clip.truths[0], [&](int c, int r) { return x.channels[1].At(c, r); });
-  };
-  EXPECT_GT(psnr(result), psnr(weaker) + 1.0);
+  EXPECT_GT(PsnrOf(clip, result), PsnrOf(clip, SolveWithStatedPrior(o, clip, settings, outcome)) + 1.0);
 }
 
 // A camera stated as sharp as it is, with the default lambda (measured at the default
@@ -160,15 +159,13 @@ TEST(EnhancedPsfPrior, AStatedSharpPsfIsFittedWithThePriorItNeedsBeforeWiderOnes
   const DriftingClip clip = MakeDriftingClip(o);
   EnhancedSettings settings;
   settings.psfSigma = 0.3;
-  ColorDoubleImage result;
   EnhancedOutcome outcome;
-  EnhancedReconstruct(clip.frames, DriftHomographies(o.frames), MakeHrGeometry(o.roi, o.scale), settings, result,
-                      outcome, nullptr, nullptr);
+  const ColorDoubleImage result = Solve(o, clip, settings, outcome);
   EXPECT_LT(outcome.psfSigma, 0.36);
   EXPECT_GT(outcome.priorShare, 5.0);
   const ColorGrayImage bicubic = BicubicEnlarge(clip.frames[0], o.roi, o.scale);
-  const double enhanced = GreenPsnr(clip.truths[0], [&](int x, int y) { return result.channels[1].At(x, y); });
-  EXPECT_GT(enhanced, GreenPsnr(clip.truths[0], [&](int x, int y) { return bicubic.channels[1].Row(y)[x]; }) + 2.0);
+  const double enlarged = GreenPsnr(clip.truths[0], [&](int x, int y) { return bicubic.channels[1].Row(y)[x]; });
+  EXPECT_GT(PsnrOf(clip, result), enlarged + 2.0);
 }
 
 }  // namespace
