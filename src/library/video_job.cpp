@@ -232,10 +232,16 @@ int LastOfRange(const VideoJob& job, int count) {
     throw Error("--first " + std::to_string(job.first) + " comes after --last " + std::to_string(job.last) +
                 ": the range of output frames is empty");
   }
-  if (job.first < 0 || job.first > last || last >= count) {
-    throw Error("frames " + std::to_string(job.first) + " .. " + std::to_string(last) +
-                " are not within the input's frames 0 .. " + std::to_string(count - 1));
+  const std::string frames = " (" + std::to_string(count) + " frames, 0 .. " + std::to_string(count - 1) + ")";
+  if (job.first >= count) {
+    throw Error("--first " + std::to_string(job.first) + " is past the input's last frame " +
+                std::to_string(count - 1) + frames);
   }
+  if (last >= count) {
+    throw Error("--last " + std::to_string(last) + " is past the input's last frame " + std::to_string(count - 1) +
+                frames);
+  }
+  if (job.first < 0) throw Error("--first " + std::to_string(job.first) + " is before the input's frame 0" + frames);
   return last;
 }
 

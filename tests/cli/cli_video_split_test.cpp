@@ -263,8 +263,9 @@ TEST(VideoSplit, BadLinesAndFailedRangesAreNamed) {
   EXPECT_EQ(zero.exitCode, 2);
   EXPECT_NE(zero.err.find("--split-every"), std::string::npos) << zero.err;
   const CliResult beyond = RunCli(video + " --split-every 3 --first 9", root);
-  ExpectError(beyond, "frames 9 .. 6 are not within the input's frames 0 .. 6");
+  ExpectError(beyond, "--first 9 is past the input's last frame 6 (7 frames, 0 .. 6)");
   EXPECT_EQ(beyond.out, "");
+  ExpectError(RunCli(video + " --last 7", root), "--last 7 is past the input's last frame 6 (7 frames, 0 .. 6)");
   ExpectError(RunCli(video + " --first 4 --last 2", root), "--first 4 comes after --last 2");
   ExpectError(RunCli("video " + kInput + " ./sr/sr.bmp --split-every 3", root), "output pattern");
   EXPECT_FALSE(fs::exists(root / "out.mkv.parts"));
