@@ -282,7 +282,8 @@ TEST(VideoCommand, RefusesWhatItCannotDo) {
   ExpectError(RunCli(in + "./sr/sr.bmp --scale 2", dir.Path()), "output pattern");
   ExpectError(RunCli(in + "./sr/sr-%d.jpg --scale 2", dir.Path()), ".bmp, .png or .tif");
   ExpectError(RunCli(in + "./sr/sr-%d.exr --scale 2", dir.Path()), ".bmp, .png or .tif");  // 8-bit frames
-  ExpectError(RunCli(in + "./sr/sr-%d.bmp --scale 2 --first 3 --last 9", dir.Path()), "frames 0 .. 6");
+  ExpectError(RunCli(in + "./sr/sr-%d.bmp --scale 2 --first 3 --last 9", dir.Path()),
+              "--last 9 is past the input's last frame 6 (7 frames, 0 .. 6)");
   ExpectError(RunCli("video ./none/lr-%d.bmp ./sr/sr-%d.bmp", dir.Path()), "found 0 frames");
   EXPECT_EQ(RunCli(in + "./sr/sr-%d.bmp --radius 0", dir.Path()).exitCode, 2);
   EXPECT_FALSE(fs::exists(dir.Path() / "sr"));
