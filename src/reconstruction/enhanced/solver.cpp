@@ -894,13 +894,11 @@ double HeldOutPsf(const std::vector<ColorGrayImage>& frames, const std::vector<M
 // sigma), moved as NarrowerPsfPriorShare moves it between the two widths (the edges may have
 // lowered the choice below every trial: a narrower PSF is solved with a stronger prior
 // whether or not the frames tried it), never below the stated prior. From few frames
-// (kFewFrames), a width the check narrowed from the stated one takes at least the prior
-// strengthened in full from the reference PSF: their fit leaves the finest detail to the
-// prior, and on nearly noise-free frames the plain prior's fit predicts the held-out frames
-// about as well, yet lets the aliasing into the estimate (a noise-free clip's windows of 5
-// frames at x2: 35.8 dB through it, 37.1 strengthened, bicubic 33.0; of 9: 34.7 and 38.3).
-// From more frames the plain prior's fit is the better where the held-out frames say so
-// (16 frames of box pixels at x2, 17 of a fine texture at x3).
+// (kFewFrames), a width the check narrowed from the stated one takes at least
+// FewFramesPriorShare: their fit leaves the finest detail to the prior, and on nearly
+// noise-free frames the plain prior's fit predicts the held-out frames about as well, yet
+// lets the aliasing into the estimate. From more frames the plain prior's fit is the better
+// where the held-out frames say so (16 frames of box pixels at x2, 17 of a fine texture at x3).
 double ChosenPriorShare(double chosen, double stated, size_t frames,
                         const std::vector<EnhancedOutcome::PsfTrial>& trials) {
   const EnhancedOutcome::PsfTrial* nearest = nullptr;
@@ -913,7 +911,7 @@ double ChosenPriorShare(double chosen, double stated, size_t frames,
   const double moved = chosen < nearest->sigma ? NarrowerPsfPriorShare(chosen, nearest->sigma)
                                                : 1.0 / NarrowerPsfPriorShare(nearest->sigma, chosen);
   const double narrowed =
-      frames <= kFewFrames && chosen < stated ? NarrowerPsfPriorShare(chosen, kPriorReferencePsf) : 1.0;
+      frames <= kFewFrames && chosen < stated ? FewFramesPriorShare(chosen) : 1.0;
   return std::max({1.0, nearest->priorShare * moved, narrowed});
 }
 
