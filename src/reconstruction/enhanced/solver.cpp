@@ -910,8 +910,7 @@ double ChosenPriorShare(double chosen, double stated, size_t frames,
   if (nearest == nullptr) return 1.0;
   const double moved = chosen < nearest->sigma ? NarrowerPsfPriorShare(chosen, nearest->sigma)
                                                : 1.0 / NarrowerPsfPriorShare(nearest->sigma, chosen);
-  const double narrowed =
-      frames <= kFewFrames && chosen < stated ? FewFramesPriorShare(chosen) : 1.0;
+  const double narrowed = frames <= kFewFrames && chosen < stated ? FewFramesPriorShare(chosen) : 1.0;
   return std::max({1.0, nearest->priorShare * moved, narrowed});
 }
 
