@@ -232,16 +232,14 @@ int LastOfRange(const VideoJob& job, int count) {
     throw Error("--first " + std::to_string(job.first) + " comes after --last " + std::to_string(job.last) +
                 ": the range of output frames is empty");
   }
-  const std::string frames = " (" + std::to_string(count) + " frames, 0 .. " + std::to_string(count - 1) + ")";
-  if (job.first >= count) {
-    throw Error("--first " + std::to_string(job.first) + " is past the input's last frame " +
-                std::to_string(count - 1) + frames);
-  }
-  if (last >= count) {
-    throw Error("--last " + std::to_string(last) + " is past the input's last frame " + std::to_string(count - 1) +
-                frames);
-  }
-  if (job.first < 0) throw Error("--first " + std::to_string(job.first) + " is before the input's frame 0" + frames);
+  const auto outside = [count](const char* option, int frame, const char* where) {
+    return Error(std::string(option) + " " + std::to_string(frame) + where + " (" + std::to_string(count) +
+                 " frames, 0 .. " + std::to_string(count - 1) + ")");
+  };
+  const std::string past = " is past the input's last frame " + std::to_string(count - 1);
+  if (job.first >= count) throw outside("--first", job.first, past.c_str());
+  if (last >= count) throw outside("--last", last, past.c_str());
+  if (job.first < 0) throw outside("--first", job.first, " is before the input's frame 0");
   return last;
 }
 
