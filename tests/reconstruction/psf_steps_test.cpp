@@ -27,6 +27,18 @@ struct Table {
   }
 };
 
+// The same, each error with whether its fit took the stronger prior.
+struct Prior {
+  std::map<double, std::pair<double, bool>> errors;  // sigma (rounded to 1e-6) -> error, stronger prior
+  std::vector<double> tried;
+  TrialErrors operator()(double sigma) {
+    tried.push_back(sigma);
+    const auto it = errors.find(std::round(sigma * 1e6) / 1e6);
+    if (it == errors.end()) return {10.0, 10.0};
+    return {it->second.first, it->second.first, it->second.second};
+  }
+};
+
 constexpr double kNoise = 2.0;
 
 double Widen(Table& table, bool compressed) {
@@ -161,16 +173,6 @@ TEST(PsfSteps, ANarrowerStepWhoseFitTookAStrongerPriorWinsATieWhereTheEdgesAllow
   // A sharp camera's noisy frames of a soft scene: frame 0's edges allow 0.45, and 0.3375
   // predicts about as well as 0.45 once its fit has the stronger prior (and far worse
   // without it: that fit is not the one the step sees).
-  struct Prior {
-    std::map<double, std::pair<double, bool>> errors;  // sigma -> error, stronger prior
-    std::vector<double> tried;
-    TrialErrors operator()(double sigma) {
-      tried.push_back(sigma);
-      const auto it = errors.find(std::round(sigma * 1e6) / 1e6);
-      if (it == errors.end()) return {10.0, 10.0};
-      return {it->second.first, it->second.first, it->second.second};
-    }
-  };
   const auto narrow = [](Prior& trials) {
     return NarrowPsf(0.6, 1.807, 2.207, kNoise, [&](double s) { return trials(s); }, 0.45);
   };
@@ -183,6 +185,25 @@ TEST(PsfSteps, ANarrowerStepWhoseFitTookAStrongerPriorWinsATieWhereTheEdgesAllow
   // A stronger prior does not make a step that predicts worse win.
   Prior worse{{{0.45, {1.712, false}}, {0.3375, {1.72, true}}}, {}};
   EXPECT_DOUBLE_EQ(narrow(worse), 0.45);
+}
+
+TEST(PsfSteps, WithoutAnEdgeReadingAStrongerPriorsTieAtTheFirstStepKeepsTheStatedPsf) {
+  // A camera blurred about as stated (0.58 LR px, stated 0.6) whose frame 0 has no edges to
+  // read: 0.45 with the stronger prior predicts 0.3 % better, a tie.
+  const auto narrow = [](Prior& trials, double statedScore, double firstWider, double edgesAbove) {
+    return NarrowPsf(0.6, statedScore, firstWider, 0.8, [&](double s) { return trials(s); }, edgesAbove);
+  };
+  const double none = std::numeric_limits<double>::infinity();
+  Prior tie{{{0.45, {1.166, true}}, {0.3375, {1.202, true}}}, {}};
+  EXPECT_DOUBLE_EQ(narrow(tie, 1.170, 1.276, none), 0.6);
+  EXPECT_EQ(tie.tried.size(), 1u);
+  // Where the edges read a blur, the simpler explanation still wins the tie.
+  Prior read{{{0.45, {1.166, true}}, {0.3375, {1.202, true}}}, {}};
+  EXPECT_DOUBLE_EQ(narrow(read, 1.170, 1.276, 0.7), 0.45);
+  // Past a step that was clearly better, the tie is taken without edges as well: a sharp
+  // camera's frames (0.3 LR px) of a texture.
+  Prior past{{{0.45, {1.077, false}}, {0.3375, {1.070, true}}, {0.288675, {1.090, true}}}, {}};
+  EXPECT_DOUBLE_EQ(narrow(past, 1.440, 2.438, none), 0.3375);
 }
 
 TEST(PsfSteps, ThePriorStrengthensAsTheNarrowerPsfPassesMoreOfTheFinestDetail) {
