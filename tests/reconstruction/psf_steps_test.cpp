@@ -287,5 +287,34 @@ TEST(PsfChoice, FrameZerosEdgesRaiseTheChoiceOnlyWhereTheFramesDoNotLookCompress
   }
 }
 
+// A drifting clip of a sharp camera (0.29 LR px): 0.45 is clearly better than the stated
+// 0.6, 0.3375 a little worse, and frame 0's edges read 0.40, which leaves 0.45 alone. The
+// steps straddle the blur, and a width between them predicts better: it is taken, unless
+// the frames look compressed.
+TEST(PsfChoice, ANarrowerChoiceTheEdgesLeftAloneIsRefinedBetweenItsTrials) {
+  EdgePsfReading edges;
+  edges.sigma = 0.40;
+  edges.edges = 41;
+  edges.misfit = 0.06;
+  for (const bool compressed : {false, true}) {
+    SCOPED_TRACE(compressed ? "compressed" : "not compressed");
+    Table table{{{0.6, 1.753}, {0.75, 2.315}, {0.45, 1.158}, {0.3375, 1.183}}, {}};
+    std::vector<PsfTrial> trials;
+    const auto trial = [&](double sigma) {
+      TrialErrors e = table(sigma);
+      if (sigma > 0.34 && sigma < 0.44) e = {1.1, 1.1};
+      trials.push_back({sigma, e.score, 30});
+      return e;
+    };
+    const double chosen = ChooseBySteps(0.6, 0.6, compressed, false, edges, trials, trial);
+    if (compressed) {
+      EXPECT_NEAR(chosen, 0.45, 1e-9);
+    } else {
+      EXPECT_GT(chosen, 0.34);
+      EXPECT_LT(chosen, 0.44);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace lumet
