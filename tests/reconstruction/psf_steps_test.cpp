@@ -206,6 +206,24 @@ TEST(PsfSteps, WithoutAnEdgeReadingAStrongerPriorsTieAtTheFirstStepKeepsTheState
   EXPECT_DOUBLE_EQ(narrow(past, 1.440, 2.438, none), 0.3375);
 }
 
+TEST(PsfSteps, WithAnEdgeReadingAStepThatGainsHalfTheMarginIsHalvedToo) {
+  // Noise 0.8: a clear step gains 0.08. 0.45 is clearly better than 0.6; 0.3375 gains 0.048
+  // on it, more than half the margin, and the width between the two predicts better still.
+  const double between = std::round(std::sqrt(0.45 * 0.3375) * 1e6) / 1e6;
+  const auto narrow = [](Table& table) {
+    return NarrowPsf(0.6, 1.436, 2.029, 0.8, [&](double s) { return table(s); }, 0.40 * kEdgeAbove);
+  };
+  Table half{{{0.45, 0.877}, {0.3375, 0.829}, {between, 0.82}}, {}};
+  EXPECT_NEAR(narrow(half), std::sqrt(0.45 * 0.3375), 1e-9);
+  // The width between, predicting worse than 0.45, is not taken.
+  Table worse{{{0.45, 0.877}, {0.3375, 0.829}, {between, 0.9}}, {}};
+  EXPECT_NEAR(narrow(worse), 0.45, 1e-9);
+  // A step that gains less than half the margin tries nothing between.
+  Table drift{{{0.45, 0.877}, {0.3375, 0.85}}, {}};
+  EXPECT_NEAR(narrow(drift), 0.45, 1e-9);
+  EXPECT_EQ(drift.tried.size(), 2u);
+}
+
 TEST(PsfSteps, ThePriorStrengthensAsTheNarrowerPsfPassesMoreOfTheFinestDetail) {
   EXPECT_EQ(NarrowerPsfPriorShare(0.6, 0.6), 1.0);
   EXPECT_EQ(NarrowerPsfPriorShare(0.75, 0.6), 1.0);  // never weaker for a wider PSF
