@@ -339,5 +339,27 @@ TEST(PsfChoice, ANarrowerChoiceTheEdgesLeftAloneIsRefinedBetweenItsTrials) {
   }
 }
 
+// Seven frames at x4, fewer than the sixteen HR pixels of an LR pixel: the held-out frames
+// chose the pixel's box, frame 0's edges read 0.48, and the choice is raised to their floor.
+// From sixteen frames, from a reading that bounds nothing, or from a choice above the floor,
+// it stays.
+TEST(PsfChoice, FromFewerFramesThanAnLrPixelHasHrPixelsTheEdgesRaiseTheChoice) {
+  EdgePsfReading edges;
+  edges.sigma = 0.48;
+  edges.edges = 63;
+  edges.misfit = 0.05;
+  const double floor = 0.48 / kEdgeBelow;
+  EXPECT_NEAR(RaiseToEdgesFromFewFrames(kPixelBoxSigma, edges, 7, 4.0, 0.94), floor, 1e-12);
+  EXPECT_NEAR(RaiseToEdgesFromFewFrames(kPixelBoxSigma, edges, 3, 2.0, 0.94), floor, 1e-12);
+  EXPECT_NEAR(RaiseToEdgesFromFewFrames(kPixelBoxSigma, edges, 7, 4.0, 0.4), 0.4, 1e-12);  // within the widest
+  EXPECT_DOUBLE_EQ(RaiseToEdgesFromFewFrames(kPixelBoxSigma, edges, 16, 4.0, 0.94), kPixelBoxSigma);
+  EXPECT_DOUBLE_EQ(RaiseToEdgesFromFewFrames(kPixelBoxSigma, edges, 9, 3.0, 0.94), kPixelBoxSigma);
+  EXPECT_DOUBLE_EQ(RaiseToEdgesFromFewFrames(0.5, edges, 7, 4.0, 0.94), 0.5);
+  EXPECT_DOUBLE_EQ(RaiseToEdgesFromFewFrames(kPixelBoxSigma, EdgePsfReading{}, 7, 4.0, 0.94), kPixelBoxSigma);
+  EdgePsfReading aliased = edges;
+  aliased.sigma = 0.2;  // sharper than a pixel's box: bounds nothing
+  EXPECT_DOUBLE_EQ(RaiseToEdgesFromFewFrames(0.25, aliased, 7, 4.0, 0.94), 0.25);
+}
+
 }  // namespace
 }  // namespace lumet

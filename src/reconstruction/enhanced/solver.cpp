@@ -914,14 +914,17 @@ double ChosenPriorShare(double chosen, double stated, size_t frames,
   return std::max({1.0, nearest->priorShare * moved, narrowed});
 }
 
-// The held-out frames' choice, raised towards frame 0's edges' reading (RaiseToEdges) and
+// The held-out frames' choice, raised towards frame 0's edges' reading (RaiseToEdges; from
+// few frames, RaiseToEdgesFromFewFrames) and
 // kept below it times kEdgeAbove, where they read one (no edge of a scene is sharper than
 // the camera makes it; a reading sharper than a pixel's own box shows sharpened or aliased
 // edges and bounds nothing), within the sigmas a run with the check may solve with.
 double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                  const HrGeometry& roiGrid, const EnhancedSettings& settings, const EnhancedProgress& progress,
                  bool compressed, const EdgePsfReading& edges, std::vector<EnhancedOutcome::PsfTrial>& trials) {
-  const double chosen = HeldOutPsf(frames, homographies, roiGrid, settings, progress, compressed, edges, trials);
+  const double chosen = RaiseToEdgesFromFewFrames(
+      HeldOutPsf(frames, homographies, roiGrid, settings, progress, compressed, edges, trials), edges, frames.size(),
+      roiGrid.scale, WidestPsfTrial(settings.psfSigma));
   if (!edges.Found() || edges.sigma < kNarrowestPsf) return chosen;
   return std::clamp(std::min(chosen, edges.sigma * kEdgeAbove), std::min(kNarrowestPsf, chosen), chosen);
 }
