@@ -202,6 +202,13 @@ double NarrowPsf(double stated, double statedScore, double firstWider, double no
   return chosen;
 }
 
+// How much worse than the stated width the first narrower step on compressed frames may
+// predict the scoring frames. The share of the later steps, 2 %, kept 0.6 for a video of a
+// sharp camera's photo through H.264 (0.29 LR px), 0.45 predicting 5 % worse: its windows
+// came out 2.3 dB below bicubic, and 1.1 dB above it through the 0.45 taken now. Later steps
+// keep the 2 %: with 6 % the footage of a printed page went on to 0.29, its letters stippled.
+inline constexpr double kCompressedNarrowSlack = 0.06;
+
 // Compressed frames without an edge reading: the codec took their finest detail, so every
 // frame looks blurrier than the camera made it and the held-out frames favour a PSF too
 // wide, through which the estimate sharpens the codec's artefacts into specks (an H.264
@@ -213,12 +220,6 @@ double NarrowPsf(double stated, double statedScore, double firstWider, double no
 // that stop the fits count as well, the sum of both errors: one frame alone tells a few
 // per cent either way (a window of six: 0.45 predicted it 2.3 % worse than 0.6, and the
 // stopping frame 10 % better; 20.1 dB against 16.7, and 22.7 through 0.29).
-// How much worse than the stated width the first narrower step on compressed frames may
-// predict the scoring frames. The share of the later steps, 2 %, kept 0.6 for a video of a
-// sharp camera's photo through H.264 (0.29 LR px), 0.45 predicting 5 % worse: its windows
-// came out 2.3 dB below bicubic, and 1.1 dB above it through the 0.45 taken now. Later steps
-// keep the 2 %: with 6 % the webcam footage of a page went on to 0.29, its letters stippled.
-inline constexpr double kCompressedNarrowSlack = 0.06;
 template <typename Trial>
 double NarrowCompressed(double stated, const TrialErrors& statedErrors, double firstWider, double noise, bool pooled,
                         const Trial& trial) {

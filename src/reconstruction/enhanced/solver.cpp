@@ -915,10 +915,10 @@ double ChosenPriorShare(double chosen, double stated, size_t frames,
 }
 
 // The held-out frames' choice, raised towards frame 0's edges' reading (RaiseToEdges; from
-// few frames, RaiseToEdgesFromFewFrames) and
-// kept below it times kEdgeAbove, where they read one (no edge of a scene is sharper than
-// the camera makes it; a reading sharper than a pixel's own box shows sharpened or aliased
-// edges and bounds nothing), within the sigmas a run with the check may solve with.
+// few frames, RaiseToEdgesFromFewFrames) and kept below it times kEdgeAbove, where they read
+// one (no edge of a scene is sharper than the camera makes it; a reading sharper than a
+// pixel's own box shows sharpened or aliased edges and bounds nothing), within the sigmas a
+// run with the check may solve with.
 double ChoosePsf(const std::vector<ColorGrayImage>& frames, const std::vector<Matrix>& homographies,
                  const HrGeometry& roiGrid, const EnhancedSettings& settings, const EnhancedProgress& progress,
                  bool compressed, const EdgePsfReading& edges, std::vector<EnhancedOutcome::PsfTrial>& trials) {
